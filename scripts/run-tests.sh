@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the test configuration in build/
+# (Debug, AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+"$root/scripts/install-deps.sh"
+
+jobs=$(nproc)
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARDO_SANITIZE=ON
+cmake --build build -j "$jobs"
+
+if [ -x "$root/scripts/pre-test.sh" ]; then
+  "$root/scripts/pre-test.sh"
+fi
+
+# GUI suites that need a real window switch to xcb themselves; Xvfb gives
+# them a display even on a machine without one.
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  ctest --test-dir build -j "$jobs" --timeout 120 --output-on-failure "$@"
