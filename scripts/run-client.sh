@@ -6,6 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 "$root/scripts/install-deps.sh"
+export CCACHE_BASEDIR="$root"
 
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DARDO_BUILD_TESTS=OFF
 cmake --build build-release -j "$(nproc)"

@@ -9,6 +9,7 @@ cd "$root"
 
 jobs=$(nproc)
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
+export CCACHE_BASEDIR="$root"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARDO_SANITIZE=ON
 cmake --build build -j "$jobs"
 
