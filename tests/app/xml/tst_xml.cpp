@@ -1,0 +1,232 @@
+#include <QtTest>
+
+#include "app/qcxmlhelper.h"
+
+class TestXml : public QObject
+{
+    Q_OBJECT
+private slots:
+    void deepSearchGoesToFollowingSiblingsNeverUp()
+    {
+        qcXmlHelper x("<response><net><eth/></net><ipv4><addr>1</addr></ipv4></response>");
+        QVERIFY(x.enterElement("eth", true));
+        // ipv4 follows eth's parent, not eth: from eth it is out of reach.
+        QVERIFY(!x.enterElement("ipv4", false));
+        QVERIFY(!x.enterElement("response", false));
+        QVERIFY(x.enterElement("net", true));
+        QVERIFY(x.enterElement("ipv4", false));
+        QString v;
+        QVERIFY(x.getText("addr", &v));
+        QCOMPARE(v, QString("1"));
+        // A failed search keeps the current element.
+        QVERIFY(!x.enterElement("nothere", false));
+        QVERIFY(x.getText("addr", &v));
+    }
+
+    void emptyTextFailsGetStringButNotGetText()
+    {
+        qcXmlHelper x("<r><name></name><other>x</other></r>");
+        QString v = "unchanged";
+        QVERIFY(!x.getString("name", &v));
+        QCOMPARE(v, QString("unchanged"));
+        QVERIFY(!x.getString("missing", &v));
+        QVERIFY(x.enterElement("r", true));
+        QVERIFY(x.getText("name", &v));
+        QCOMPARE(v, QString(""));
+        QVERIFY(!x.getText("missing", &v));
+    }
+
+    void getTextWithoutCurrentElementFails()
+    {
+        qcXmlHelper x("<r><a>1</a></r>");
+        QString v;
+        QVERIFY(!x.getText("a", &v));
+    }
+
+    void getTextSearchesNestedContainersFirst()
+    {
+        // The outer key element holds a section; the nested key wins over
+        // the outer one, and a later direct key loses to the earlier nested one.
+        qcXmlHelper x("<page><sec><key>inner</key></sec><key>outer</key></page>");
+        QVERIFY(x.enterElement("page", true));
+        QString v;
+        QVERIFY(x.getText("key", &v));
+        QCOMPARE(v, QString("inner"));
+
+        qcXmlHelper y("<page><name><name>nested</name></name></page>");
+        QVERIFY(y.enterElement("page", true));
+        QVERIFY(y.getText("name", &v));
+        QCOMPARE(v, QString("nested"));
+
+        // An element whose first child is an element yields "" (not its child's text).
+        qcXmlHelper z("<page><k><b>x</b>tail</k></page>");
+        QVERIFY(z.enterElement("page", true));
+        QVERIFY(z.getText("k", &v));
+        QCOMPARE(v, QString(""));
+    }
+
+    void toTextDropsDeclarationAndIndents()
+    {
+        qcXmlHelper x("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- c --><response><a>1</a><b><c>2</c></b></response>");
+        const QByteArray expected = "<response>\n    <a>1</a>\n    <b>\n        <c>2</c>\n    </b>\n</response>\n";
+        QCOMPARE(x.toText(), expected);
+
+        QByteArray buf(expected.size() + 8, 'Z');
+        QCOMPARE(x.toText(buf.data(), expected.size()), -1); // no room for the zero
+        QCOMPARE(buf, QByteArray(expected.size() + 8, 'Z'));
+        QCOMPARE(x.toText(buf.data(), expected.size() + 1), expected.size());
+        QCOMPARE(QByteArray(buf.constData()), expected);
+        QCOMPARE(x.toText(nullptr, 1000), -1);
+
+        qcXmlHelper empty("not xml at all");
+        QVERIFY(empty.toText().isEmpty());
+        QCOMPARE(empty.toText(buf.data(), buf.size()), -1);
+    }
+
+    void toTextIntoTheSourceBuffer()
+    {
+        QByteArray src = "<response><v>1</v></response>";
+        src.reserve(256);
+        qcXmlHelper x(src.constData());
+        QVERIFY(x.renameElement("response", "request"));
+        QVERIFY(x.setElementInt("v", 42));
+        const int n = x.toText(src.data(), src.capacity());
+        QVERIFY(n > 0);
+        QCOMPARE(QByteArray(src.constData(), n), QByteArray("<request>\n    <v>42</v>\n</request>\n"));
+    }
+
+    void setElementIntNeedsTextChildSetTextAddsOne()
+    {
+        qcXmlHelper x("<r><port/><nested><x>1</x></nested></r>");
+        QVERIFY(!x.setElementInt("port", 80));
+        QCOMPARE(x.toText(), QByteArray("<r>\n    <port />\n    <nested>\n        <x>1</x>\n    </nested>\n</r>\n"));
+        QVERIFY(!x.setElementInt("missing", 1));
+        QVERIFY(x.setText("port", "8080"));
+        QString v;
+        QVERIFY(x.getString("port", &v));
+        QCOMPARE(v, QString("8080"));
+        QVERIFY(x.setElementInt("port", -5));
+        QVERIFY(x.getString("port", &v));
+        QCOMPARE(v, QString("-5"));
+        // First child an element: nothing is replaced.
+        QVERIFY(!x.setText("nested", "y"));
+        QVERIFY(x.getString("x", &v));
+        QCOMPARE(v, QString("1"));
+    }
+
+    void addElementNeedsCurrentElement()
+    {
+        qcXmlHelper x("<r><a>1</a></r>");
+        QVERIFY(!x.addElement("n"));
+        QVERIFY(!x.addElementText("n", "t"));
+        QVERIFY(!x.setElementText("a", "t"));
+        QVERIFY(x.enterElement("r", true));
+        QVERIFY(x.addElement("n"));
+        QVERIFY(x.addElementText("m", "t"));
+        QCOMPARE(x.toText(), QByteArray("<r>\n    <a>1</a>\n    <n />\n    <m>t</m>\n</r>\n"));
+    }
+
+    void dnsSequenceWithTwoServers()
+    {
+        qcXmlHelper x("<request><ipv4><ip>1.2.3.4</ip><dns>8.8.8.8</dns><dns>8.8.4.4</dns></ipv4></request>");
+        QVERIFY(x.enterElement("ipv4", true));
+        QVERIFY(x.setElementText("dns", "1.1.1.1"));
+        QVERIFY(x.nextSibling());
+        QVERIFY(x.setCurrentText("9.9.9.9"));
+        QCOMPARE(x.toText(), QByteArray("<request>\n    <ipv4>\n        <ip>1.2.3.4</ip>\n"
+                                        "        <dns>1.1.1.1</dns>\n        <dns>9.9.9.9</dns>\n"
+                                        "    </ipv4>\n</request>\n"));
+    }
+
+    void dnsSequenceWithOneServer()
+    {
+        qcXmlHelper x("<request><ipv4><ip>1.2.3.4</ip><dns>8.8.8.8</dns></ipv4></request>");
+        QVERIFY(x.enterElement("ipv4", true));
+        QVERIFY(x.setElementText("dns", "1.1.1.1"));
+        QVERIFY(!x.nextSibling());
+        QVERIFY(x.addElementText("dns", "9.9.9.9"));
+        QCOMPARE(x.toText(), QByteArray("<request>\n    <ipv4>\n        <ip>1.2.3.4</ip>\n"
+                                        "        <dns>1.1.1.1</dns>\n        <dns>9.9.9.9</dns>\n"
+                                        "    </ipv4>\n</request>\n"));
+    }
+
+    void childWalkCursor()
+    {
+        qcXmlHelper x("<r><a>1</a><b>2</b></r>");
+        QVERIFY(!x.nextSibling()); // no cursor yet
+        QVERIFY(!x.setCurrentText("x"));
+        QVERIFY(x.enterElement("r", true));
+        // Match on the first child leaves the cursor unset.
+        QVERIFY(x.setChildInt("a", 7));
+        QVERIFY(!x.setCurrentText("x"));
+        // No match: the walk runs off the end and the cursor is empty.
+        QVERIFY(x.setChildInt("b", 8));
+        QVERIFY(x.setCurrentText("9")); // cursor rests on b
+        QVERIFY(!x.setElementText("zz", "x"));
+        QVERIFY(!x.setCurrentText("x"));
+        QCOMPARE(x.toText(), QByteArray("<r>\n    <a>7</a>\n    <b>9</b>\n</r>\n"));
+    }
+
+    void utf8TextRoundTrips()
+    {
+        const QString name = QString::fromUtf8("Kamera é 東京");
+        QByteArray printed;
+        {
+            qcXmlHelper x("<r><name>old</name></r>");
+            QVERIFY(x.setText("name", name));
+            printed = x.toText();
+        }
+        QVERIFY(printed.contains(name.toUtf8()));
+        qcXmlHelper y(printed.constData());
+        QString v;
+        QVERIFY(y.getString("name", &v));
+        QCOMPARE(v, name);
+        QVERIFY(y.enterElement("r", true));
+        QVERIFY(y.getText("name", &v));
+        QCOMPARE(v, name);
+    }
+
+    void whiteSpaceInsideTextsSurvives()
+    {
+        qcXmlHelper x("<r>\n  <pwd>A  B</pwd>\n  <lead>  x </lead>\n</r>");
+        QString v;
+        QVERIFY(x.getString("pwd", &v));
+        QCOMPARE(v, QString("A  B"));
+        QVERIFY(x.getString("lead", &v));
+        QCOMPARE(v, QString("  x "));
+        const QByteArray out = x.toText();
+        QVERIFY(out.contains("<pwd>A  B</pwd>"));
+        qcXmlHelper again(out.constData());
+        QVERIFY(again.getString("pwd", &v));
+        QCOMPARE(v, QString("A  B"));
+    }
+
+    void textLengthLimit()
+    {
+        const QByteArray ok(1023, 'a');
+        const QByteArray tooLong(1024, 'a');
+        qcXmlHelper x(QByteArray("<r><ok>" + ok + "</ok><long>" + tooLong + "</long></r>").constData());
+        QVERIFY(x.enterElement("r", true));
+        QString v;
+        QVERIFY(x.getText("ok", &v));
+        QCOMPARE(v.size(), 1023);
+        QVERIFY(!x.getText("long", &v));
+        // The limit counts UTF-8 bytes: 512 two-byte letters are 1024 bytes.
+        qcXmlHelper y(QByteArray("<r><k>" + QString(512, QChar(0xe9)).toUtf8() + "</k></r>").constData());
+        QVERIFY(y.enterElement("r", true));
+        QVERIFY(!y.getText("k", &v));
+    }
+
+    void specialCharactersAreEscaped()
+    {
+        qcXmlHelper x("<r><n>a</n></r>");
+        QVERIFY(x.setText("n", "<&\">'"));
+        qcXmlHelper y(x.toText().constData());
+        QString v;
+        QVERIFY(y.getString("n", &v));
+        QCOMPARE(v, QString("<&\">'"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestXml)
+#include "tst_xml.moc"
