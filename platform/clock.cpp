@@ -1,0 +1,73 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace platform {
+
+FakeClock::FakeClock(const QDateTime &start) : m_now(start) {}
+
+QDateTime FakeClock::now() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_now;
+}
+
+void FakeClock::set(const QDateTime &t)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_now = t;
+}
+
+void FakeClock::advance(qint64 ms)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_now = m_now.addMSecs(ms);
+}
+
+void SystemSleeper::sleep(int ms)
+{
+    if (ms > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void FakeSleeper::sleep(int ms)
+{
+    m_calls.fetch_add(1);
+    if (ms <= 0)
+        return;
+    m_total.fetch_add(ms);
+    if (m_clock)
+        m_clock->advance(ms);
+}
+
+namespace {
+SystemClock g_systemClock;
+SystemSleeper g_systemSleeper;
+std::atomic<Clock *> g_clock{nullptr};
+std::atomic<Sleeper *> g_sleeper{nullptr};
+} // namespace
+
+Clock &clock()
+{
+    Clock *c = g_clock.load(std::memory_order_acquire);
+    return c ? *c : g_systemClock;
+}
+
+void setClock(Clock *c)
+{
+    g_clock.store(c, std::memory_order_release);
+}
+
+Sleeper &sleeper()
+{
+    Sleeper *s = g_sleeper.load(std::memory_order_acquire);
+    return s ? *s : g_systemSleeper;
+}
+
+void setSleeper(Sleeper *s)
+{
+    g_sleeper.store(s, std::memory_order_release);
+}
+
+} // namespace platform

@@ -1,0 +1,85 @@
+#include <QtTest>
+
+#include <thread>
+
+#include "platform/clock.h"
+
+// A consumer in the shape the program uses the seams: stamps a line with the
+// installed clock and waits through the installed sleeper between tries.
+static QString stampAfterRetries(int tries, int waitMs)
+{
+    for (int i = 0; i < tries; ++i)
+        platform::sleeper().sleep(waitMs);
+    return platform::localNow().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+}
+
+class TestClock : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup()
+    {
+        platform::setClock(nullptr);
+        platform::setSleeper(nullptr);
+    }
+
+    void fakeClockDrivesConsumer()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9, 123)));
+        platform::FakeSleeper sleeper(&clock);
+        platform::setClock(&clock);
+        platform::setSleeper(&sleeper);
+
+        QElapsedTimer wall;
+        wall.start();
+        QCOMPARE(stampAfterRetries(3, 20000), QStringLiteral("2024-03-07T14:06:09"));
+        QVERIFY(wall.elapsed() < 1000);  // no real sleeping
+        QCOMPARE(sleeper.calls(), 3);
+        QCOMPARE(sleeper.total(), qint64(60000));
+        QCOMPARE(platform::msecsOfDay(), ((14 * 60 + 6) * 60 + 9) * 1000 + 123);
+    }
+
+    void msecsOfDayWrapsAtMidnight()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 3, 7), QTime(23, 59, 59, 999)));
+        QCOMPARE(clock.msecsOfDay(), 86399999);
+        clock.advance(1);
+        QCOMPARE(clock.msecsOfDay(), 0);
+        QCOMPARE(clock.now().date(), QDate(2024, 3, 8));
+    }
+
+    void systemSeamsAreBackAfterReset()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2001, 1, 1), QTime(1, 0)));
+        platform::setClock(&clock);
+        QCOMPARE(platform::localNow().date().year(), 2001);
+        platform::setClock(nullptr);
+        const qint64 skew = qAbs(platform::localNow().msecsTo(QDateTime::currentDateTime()));
+        QVERIFY2(skew < 1000, qPrintable(QString::number(skew)));
+        const int sysMs = platform::msecsOfDay();
+        const int qtMs = QTime::currentTime().msecsSinceStartOfDay();
+        QVERIFY(qAbs(qtMs - sysMs) < 1000 || qAbs(qtMs - sysMs) > 86399000);
+
+        QElapsedTimer t;
+        t.start();
+        platform::sleeper().sleep(30);
+        QVERIFY(t.elapsed() >= 28);
+    }
+
+    void fakeClockIsSafeAcrossThreads()
+    {
+        platform::FakeClock clock;
+        const QDateTime start = clock.now();
+        std::thread writer([&] {
+            for (int i = 0; i < 1000; ++i)
+                clock.advance(1);
+        });
+        for (int i = 0; i < 1000; ++i)
+            QVERIFY(clock.now() >= start);
+        writer.join();
+        QCOMPARE(start.msecsTo(clock.now()), qint64(1000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestClock)
+#include "tst_clock.moc"

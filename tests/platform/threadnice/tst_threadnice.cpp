@@ -1,0 +1,154 @@
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "platform/threadnice.h"
+
+namespace {
+
+pid_t tid()
+{
+    return pid_t(::syscall(SYS_gettid));
+}
+
+// The nice value as the kernel reports it for one thread (field 19 of stat).
+int niceOf(pid_t thread)
+{
+    QFile f(QStringLiteral("/proc/self/task/%1/stat").arg(thread));
+    if (!f.open(QIODevice::ReadOnly))
+        return -100;
+    const QByteArray line = f.readAll();
+    // The command name may hold spaces; fields count from after its ')'.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 16 ? fields.at(16).toInt() : -100;
+}
+
+// Drops CAP_SYS_NICE from the calling thread only (capabilities are per
+// thread on Linux), so the test sees what an unprivileged user sees even
+// when it runs as root.
+bool dropSysNice()
+{
+    __user_cap_header_struct hdr{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2]{};
+    if (::syscall(SYS_capget, &hdr, data) != 0)
+        return false;
+    data[CAP_SYS_NICE / 32].effective &= ~(1u << (CAP_SYS_NICE % 32));
+    return ::syscall(SYS_capset, &hdr, data) == 0;
+}
+
+// Runs fn on a fresh thread and waits for it.
+template <typename Fn>
+void onThread(Fn fn)
+{
+    std::thread t(fn);
+    t.join();
+}
+
+} // namespace
+
+class TestThreadNice : public QObject
+{
+    Q_OBJECT
+private slots:
+    void lowerOneThreadOnly()
+    {
+        const pid_t mainTid = tid();
+        const int mainBefore = niceOf(mainTid);
+        std::atomic<pid_t> otherTid{0};
+        std::atomic<bool> release{false};
+        std::thread other([&] {
+            otherTid = tid();
+            while (!release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        });
+        while (!otherTid)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const int otherBefore = niceOf(otherTid);
+
+        int seen = -100;
+        onThread([&] {
+            QVERIFY(platform::applyThreadPriority(QThread::LowPriority));
+            seen = niceOf(tid());
+            QCOMPARE(platform::currentThreadNice(), seen);
+        });
+        QCOMPARE(seen, 10);
+        QCOMPARE(niceOf(mainTid), mainBefore);
+        QCOMPARE(niceOf(otherTid), otherBefore);
+        release = true;
+        other.join();
+    }
+
+    void priorityMapping()
+    {
+        // New threads inherit the creator's value; 0 below stands for it.
+        const int base = niceOf(tid());
+        struct Case { QThread::Priority p; bool ok; int nice; };
+        const Case cases[] = {
+            {QThread::IdlePriority, true, 19},
+            {QThread::LowestPriority, true, 10},
+            {QThread::LowPriority, true, 10},
+            {QThread::NormalPriority, true, 0},
+            {QThread::InheritPriority, true, 0},
+        };
+        for (const Case &c : cases) {
+            bool ok = false;
+            int nice = -100;
+            onThread([&] {
+                ok = platform::applyThreadPriority(c.p);
+                nice = platform::currentThreadNice();
+            });
+            QCOMPARE(ok, c.ok);
+            QCOMPARE(nice, c.nice == 0 ? base : c.nice);
+        }
+        // A thread already at idle is not raised back by "low".
+        int nice = -100;
+        bool ok = false;
+        onThread([&] {
+            platform::applyThreadPriority(QThread::IdlePriority);
+            ok = platform::applyThreadPriority(QThread::LowPriority);
+            nice = platform::currentThreadNice();
+        });
+        QVERIFY(ok);
+        QCOMPARE(nice, 19);
+        QVERIFY(!platform::setCurrentThreadNice(20));
+        QVERIFY(!platform::setCurrentThreadNice(-21));
+    }
+
+    void raisingFailsWithoutPrivilege()
+    {
+        rlimit lim{};
+        ::getrlimit(RLIMIT_NICE, &lim);
+        if (lim.rlim_cur > 0)
+            QSKIP("RLIMIT_NICE lets this user raise priorities");
+        bool dropped = false;
+        int before = -100, after = -100;
+        bool raw = true;
+        bool high = true, highest = true, critical = true;
+        onThread([&] {
+            dropped = dropSysNice();
+            platform::setCurrentThreadNice(5);
+            before = niceOf(tid());
+            raw = platform::setCurrentThreadNice(0);
+            high = platform::applyThreadPriority(QThread::HighPriority);
+            highest = platform::applyThreadPriority(QThread::HighestPriority);
+            critical = platform::applyThreadPriority(QThread::TimeCriticalPriority);
+            after = niceOf(tid());
+        });
+        QVERIFY(dropped);
+        QCOMPARE(before, 5);
+        QVERIFY(!raw);
+        QVERIFY(!high);
+        QVERIFY(!highest);
+        QVERIFY(!critical);
+        QCOMPARE(after, 5);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestThreadNice)
+#include "tst_threadnice.moc"
