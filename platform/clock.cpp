@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace platform {
@@ -68,6 +69,41 @@ Sleeper &sleeper()
 void setSleeper(Sleeper *s)
 {
     g_sleeper.store(s, std::memory_order_release);
+}
+
+namespace {
+class FunctionClock : public Clock
+{
+public:
+    explicit FunctionClock(std::function<int64_t()> source) : m_source(std::move(source)) {}
+    QDateTime now() const override
+    {
+        return QDateTime(QDate::currentDate(), QTime(0, 0)).addMSecs(m_source());
+    }
+    int msecsOfDay() const override { return int(m_source()); }
+
+private:
+    std::function<int64_t()> m_source;
+};
+
+std::mutex g_functionMutex;
+std::unique_ptr<FunctionClock> g_functionClock;
+std::unique_ptr<FunctionClock> g_retired[8];
+int g_retiredNext = 0;
+} // namespace
+
+void setLocalMsecsOfDaySource(std::function<int64_t()> source)
+{
+    std::lock_guard<std::mutex> lock(g_functionMutex);
+    std::unique_ptr<FunctionClock> next;
+    if (source)
+        next = std::make_unique<FunctionClock>(std::move(source));
+    setClock(next.get());
+    // A reader on another thread may still hold the previous clock for the
+    // length of one call; keep the last few alive instead of freeing at once.
+    g_retired[g_retiredNext] = std::move(g_functionClock);
+    g_retiredNext = (g_retiredNext + 1) % 8;
+    g_functionClock = std::move(next);
 }
 
 } // namespace platform

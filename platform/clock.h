@@ -3,6 +3,8 @@
 #include <QDateTime>
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace platform {
@@ -83,5 +85,11 @@ void setSleeper(Sleeper *sleeper);
 // Shorthands through the installed clock.
 inline QDateTime localNow() { return clock().now(); }
 inline int msecsOfDay() { return clock().msecsOfDay(); }
+inline int64_t localMsecsOfDay() { return clock().msecsOfDay(); }
+
+// For tests that only care about the time of day (stream re-timing):
+// installs a clock whose milliseconds of the day come from `source` (today's
+// date around them); an empty function restores the system clock.
+void setLocalMsecsOfDaySource(std::function<int64_t()> source);
 
 } // namespace platform

@@ -66,6 +66,19 @@ private slots:
         QVERIFY(t.elapsed() >= 28);
     }
 
+    void timeOfDaySource()
+    {
+        int64_t ms = 86399990;
+        platform::setLocalMsecsOfDaySource([&] { return ms; });
+        QCOMPARE(platform::localMsecsOfDay(), int64_t(86399990));
+        ms = 5;
+        QCOMPARE(platform::msecsOfDay(), 5);
+        QCOMPARE(platform::localNow().time(), QTime(0, 0, 0, 5));
+        platform::setLocalMsecsOfDaySource({});
+        const int64_t diff = qAbs(platform::localMsecsOfDay() - QTime::currentTime().msecsSinceStartOfDay());
+        QVERIFY(diff < 1000 || diff > 86399000);
+    }
+
     void fakeClockIsSafeAcrossThreads()
     {
         platform::FakeClock clock;
