@@ -1,0 +1,171 @@
+// The loopback test device as a program: answers the camera's HTTP API on a
+// loopback address and prints one line per request.
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QStringList>
+
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "devicesim/device.h"
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    // Nothing to do when the pipe is full: a stop is already pending.
+    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+void usage(FILE *to)
+{
+    std::fprintf(to,
+                 "usage: devicesim --http PORT [--address 127.0.0.X] [--user U] [--password W]\n"
+                 "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
+                 "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
+                 "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
+                 "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n");
+}
+
+struct FaultOption
+{
+    QString match;
+    devicesim::Fault fault;
+    int times;
+};
+
+std::mutex g_printLock;
+
+void printLine(const QByteArray &line)
+{
+    std::lock_guard<std::mutex> lock(g_printLock);
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+QByteArray describe(const devicesim::LoggedRequest &r)
+{
+    QByteArray line = r.method + ' ' + r.path;
+    if (!r.query.isEmpty())
+        line += '?' + r.query;
+    if (!r.credentialsSent)
+        line += " credentials missing";
+    else
+        line += " user \"" + r.user.toUtf8() + "\" " + (r.authorized ? "accepted" : "refused");
+    if (r.status)
+        line += " status " + QByteArray::number(r.status);
+    else
+        line += " no answer";
+    if (!r.fault.isEmpty())
+        line += " (fault: " + r.fault.toUtf8() + ')';
+    return line;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+
+    int port = -1;
+    QString address = QStringLiteral("127.0.0.1");
+    QString user = QStringLiteral("admin");
+    QString password = QStringLiteral("1234");
+    QString subjects = QStringLiteral(DEVICESIM_SUBJECTS_DIR);
+    QList<FaultOption> faults;
+
+    for (int i = 0; i < args.size(); ++i) {
+        const QString opt = args[i];
+        if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
+            usage(stdout);
+            return 0;
+        }
+        if (i + 1 >= args.size()) {
+            std::fprintf(stderr, "devicesim: %s needs a value\n", qPrintable(opt));
+            usage(stderr);
+            return 2;
+        }
+        const QString value = args[++i];
+        if (opt == QLatin1String("--http")) {
+            bool ok = false;
+            port = value.toInt(&ok);
+            if (!ok || port < 0 || port > 65535) {
+                std::fprintf(stderr, "devicesim: bad port %s\n", qPrintable(value));
+                return 2;
+            }
+        } else if (opt == QLatin1String("--address")) {
+            address = value;
+        } else if (opt == QLatin1String("--user")) {
+            user = value;
+        } else if (opt == QLatin1String("--password")) {
+            password = value;
+        } else if (opt == QLatin1String("--subjects")) {
+            subjects = value;
+        } else if (opt == QLatin1String("--fault")) {
+            const int eq = value.indexOf(QLatin1Char('='));
+            FaultOption f;
+            QString error;
+            if (eq <= 0) {
+                std::fprintf(stderr, "devicesim: --fault wants WHAT=MODE, got %s\n", qPrintable(value));
+                return 2;
+            }
+            f.match = value.left(eq);
+            if (!devicesim::Fault::parse(value.mid(eq + 1), &f.fault, &f.times, &error)) {
+                std::fprintf(stderr, "devicesim: %s\n", qPrintable(error));
+                return 2;
+            }
+            faults.append(f);
+        } else {
+            std::fprintf(stderr, "devicesim: unknown option %s\n", qPrintable(opt));
+            usage(stderr);
+            return 2;
+        }
+    }
+    if (port < 0) {
+        usage(stderr);
+        return 2;
+    }
+    const QHostAddress host(address);
+    if (host.isNull() || !devicesim::Device::isLoopback(host)) {
+        std::fprintf(stderr, "devicesim: %s is not a loopback address (127.0.0.0/8)\n", qPrintable(address));
+        return 2;
+    }
+
+    devicesim::Device device;
+    device.setCredentials(user, password);
+    QString error;
+    if (!device.loadSubjects(subjects, &error)) {
+        std::fprintf(stderr, "devicesim: %s\n", qPrintable(error));
+        return 1;
+    }
+    for (const FaultOption &f : faults)
+        device.addFault(f.match, f.fault, f.times);
+    device.setRequestObserver([](const devicesim::LoggedRequest &r) { printLine(describe(r)); });
+    if (!device.start(host, quint16(port), &error)) {
+        std::fprintf(stderr, "devicesim: cannot listen on %s:%d: %s\n", qPrintable(address), port,
+                     qPrintable(error));
+        return 1;
+    }
+    printLine(QStringLiteral("listening on %1:%2").arg(address).arg(device.port()).toUtf8());
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return 1;
+    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const int rc = app.exec();
+    device.stop();
+    return rc;
+}

@@ -1,0 +1,466 @@
+#include "device.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QTcpServer>
+#include <QThread>
+#include <QWaitCondition>
+
+#include "cgihandler.h"
+#include "exchange.h"
+
+namespace devicesim {
+
+QByteArray LoggedRequest::header(const QByteArray &name) const
+{
+    return findHeader(headers, name);
+}
+
+namespace {
+
+// Lives on the device thread and owns the listeners and their connections.
+class Core : public QObject
+{
+public:
+    explicit Core(Device *device) : m_device(device) {}
+
+    bool listen(const QHostAddress &address, quint16 port, quint16 *actual, QString *error)
+    {
+        auto *server = new QTcpServer(this);
+        if (!server->listen(address, port)) {
+            *error = server->errorString();
+            delete server;
+            return false;
+        }
+        QObject::connect(server, &QTcpServer::newConnection, this, [this, server] {
+            while (QTcpSocket *socket = server->nextPendingConnection())
+                new Exchange(socket, m_device, this);
+        });
+        *actual = server->serverPort();
+        return true;
+    }
+
+    void closeAll()
+    {
+        // Listeners and open exchanges are children; taken-over sockets
+        // belong to their handlers, which shut them down.
+        const auto kids = children();
+        for (QObject *child : kids)
+            delete child;
+    }
+
+private:
+    Device *m_device;
+};
+
+} // namespace
+
+struct Device::Private
+{
+    mutable QMutex mutex;
+    mutable QWaitCondition logChanged;
+
+    QString user = QStringLiteral("admin");
+    QString password = QStringLiteral("1234");
+    QStringList forbidden;
+
+    QMap<QString, QByteArray> subjects;
+    QMap<QString, QByteArray> setReplies;
+    QByteArray blob;
+    QList<QByteArray> ptz;
+    QMap<QString, FormPart> uploads;
+
+    struct Rule
+    {
+        QString match;
+        Fault fault;
+        int remaining;  // -1: always
+    };
+    QList<Rule> faults;
+
+    QList<LoggedRequest> log;
+    std::function<void(const LoggedRequest &)> observer;
+
+    QList<QPair<QByteArray, std::shared_ptr<Handler>>> handlers;
+
+    QThread thread;
+    Core *core = nullptr;
+    bool listening = false;
+    QHostAddress address;
+    quint16 port = 0;
+};
+
+Device::Device() : d(new Private)
+{
+    d->thread.setObjectName(QStringLiteral("devicesim"));
+    d->core = new Core(this);
+    d->core->moveToThread(&d->thread);
+    d->thread.start();
+    registerHandler("/action/", std::make_shared<CgiHandler>());
+}
+
+Device::~Device()
+{
+    stop();
+    // Deleted on its own thread once the loop has ended.
+    d->core->deleteLater();
+    d->thread.quit();
+    d->thread.wait();
+}
+
+void Device::runOnDeviceThread(const std::function<void()> &fn) const
+{
+    if (QThread::currentThread() == &d->thread)
+        fn();
+    else
+        QMetaObject::invokeMethod(d->core, fn, Qt::BlockingQueuedConnection);
+}
+
+QObject *Device::threadObject() const
+{
+    return d->core;
+}
+
+bool Device::isLoopback(const QHostAddress &address)
+{
+    bool ok = false;
+    const quint32 v4 = address.toIPv4Address(&ok);
+    return ok && (v4 >> 24) == 127;
+}
+
+bool Device::start(const QHostAddress &address, quint16 port, QString *error)
+{
+    QString why;
+    if (!isLoopback(address)) {
+        why = QStringLiteral("%1 is not a loopback address (127.0.0.0/8)").arg(address.toString());
+    } else if (isListening()) {
+        why = QStringLiteral("already listening");
+    } else {
+        quint16 actual = 0;
+        bool ok = false;
+        runOnDeviceThread([&] { ok = d->core->listen(address, port, &actual, &why); });
+        if (ok) {
+            QMutexLocker lock(&d->mutex);
+            d->listening = true;
+            d->address = address;
+            d->port = actual;
+            return true;
+        }
+    }
+    if (error)
+        *error = why;
+    return false;
+}
+
+void Device::stop()
+{
+    QList<std::shared_ptr<Handler>> handlers;
+    {
+        QMutexLocker lock(&d->mutex);
+        if (!d->listening)
+            return;
+        d->listening = false;
+        for (const auto &h : d->handlers)
+            handlers.append(h.second);
+    }
+    runOnDeviceThread([&] {
+        d->core->closeAll();
+        for (const auto &h : handlers)
+            h->shutdown();
+    });
+}
+
+bool Device::isListening() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->listening;
+}
+
+QHostAddress Device::address() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->address;
+}
+
+quint16 Device::port() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->port;
+}
+
+QString Device::baseUrl() const
+{
+    QMutexLocker lock(&d->mutex);
+    return QStringLiteral("http://%1:%2").arg(d->address.toString()).arg(d->port);
+}
+
+void Device::setCredentials(const QString &user, const QString &password)
+{
+    QMutexLocker lock(&d->mutex);
+    d->user = user;
+    d->password = password;
+}
+
+QString Device::user() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->user;
+}
+
+QString Device::password() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->password;
+}
+
+void Device::setForbiddenUser(const QString &user)
+{
+    QMutexLocker lock(&d->mutex);
+    d->forbidden.append(user);
+}
+
+Device::Credentials Device::checkCredentials(const QString &pair, QString *user, QString *password) const
+{
+    QMutexLocker lock(&d->mutex);
+    // A ':' inside the user name makes the split ambiguous; the configured
+    // pair is recognised whole first.
+    if (pair == d->user + QLatin1Char(':') + d->password) {
+        *user = d->user;
+        *password = d->password;
+    } else {
+        const int colon = pair.indexOf(QLatin1Char(':'));
+        *user = colon < 0 ? pair : pair.left(colon);
+        *password = colon < 0 ? QString() : pair.mid(colon + 1);
+    }
+    if (d->forbidden.contains(*user))
+        return Credentials::Forbidden;
+    if (*user == d->user && *password == d->password)
+        return Credentials::Accepted;
+    return Credentials::Wrong;
+}
+
+void Device::setSubject(const QString &key, const QByteArray &xml)
+{
+    QMutexLocker lock(&d->mutex);
+    d->subjects[key] = xml;
+}
+
+QByteArray Device::subject(const QString &key) const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->subjects.value(key);
+}
+
+bool Device::hasSubject(const QString &key) const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->subjects.contains(key);
+}
+
+QStringList Device::subjectKeys() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->subjects.keys();
+}
+
+bool Device::loadSubjects(const QString &dir, QString *error)
+{
+    const QDir folder(dir);
+    if (!folder.exists()) {
+        if (error)
+            *error = QStringLiteral("no folder %1").arg(dir);
+        return false;
+    }
+    const auto files = folder.entryInfoList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name);
+    for (const QFileInfo &info : files) {
+        QFile f(info.filePath());
+        if (!f.open(QIODevice::ReadOnly)) {
+            if (error)
+                *error = QStringLiteral("cannot read %1").arg(info.filePath());
+            return false;
+        }
+        setSubject(info.completeBaseName(), f.readAll());
+    }
+    return true;
+}
+
+void Device::setSetReply(const QString &key, const QByteArray &body)
+{
+    QMutexLocker lock(&d->mutex);
+    d->setReplies[key] = body;
+}
+
+QByteArray Device::setReply(const QString &key) const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->setReplies.value(key, QByteArrayLiteral("<response><status>0</status></response>"));
+}
+
+void Device::setBlob(const QByteArray &blob)
+{
+    QMutexLocker lock(&d->mutex);
+    d->blob = blob;
+}
+
+QByteArray Device::blob() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->blob;
+}
+
+void Device::recordPtz(const QByteArray &body)
+{
+    QMutexLocker lock(&d->mutex);
+    d->ptz.append(body);
+}
+
+QList<QByteArray> Device::ptzCommands() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->ptz;
+}
+
+void Device::storeUpload(const FormPart &part)
+{
+    QMutexLocker lock(&d->mutex);
+    d->uploads[part.name] = part;
+}
+
+bool Device::upload(const QString &partName, FormPart *part) const
+{
+    QMutexLocker lock(&d->mutex);
+    if (!d->uploads.contains(partName))
+        return false;
+    *part = d->uploads.value(partName);
+    return true;
+}
+
+void Device::addFault(const QString &match, const Fault &fault, int times)
+{
+    QMutexLocker lock(&d->mutex);
+    d->faults.append({match, fault, times});
+}
+
+void Device::clearFaults()
+{
+    QMutexLocker lock(&d->mutex);
+    d->faults.clear();
+}
+
+bool Device::takeFault(const Request &request, Fault *fault)
+{
+    QMutexLocker lock(&d->mutex);
+    // The latest rule wins, so a test can override a standing one.
+    for (int i = d->faults.size() - 1; i >= 0; --i) {
+        auto &rule = d->faults[i];
+        if (!faultMatches(rule.match, request))
+            continue;
+        *fault = rule.fault;
+        if (rule.remaining > 0 && --rule.remaining == 0)
+            d->faults.removeAt(i);
+        return true;
+    }
+    return false;
+}
+
+QList<LoggedRequest> Device::requests() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->log;
+}
+
+bool Device::waitFor(const std::function<bool(const QList<LoggedRequest> &)> &predicate, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    QMutexLocker lock(&d->mutex);
+    while (!predicate(d->log)) {
+        if (!d->logChanged.wait(&d->mutex, deadline))
+            return predicate(d->log);
+    }
+    return true;
+}
+
+bool Device::waitForRequests(int count, int timeoutMs) const
+{
+    return waitFor([count](const QList<LoggedRequest> &log) { return log.size() >= count; }, timeoutMs);
+}
+
+void Device::clearLog()
+{
+    QMutexLocker lock(&d->mutex);
+    d->log.clear();
+}
+
+void Device::setRequestObserver(const std::function<void(const LoggedRequest &)> &observer)
+{
+    QMutexLocker lock(&d->mutex);
+    d->observer = observer;
+}
+
+int Device::logArrival(LoggedRequest entry)
+{
+    QMutexLocker lock(&d->mutex);
+    entry.index = d->log.size();
+    d->log.append(entry);
+    d->logChanged.wakeAll();
+    return entry.index;
+}
+
+void Device::logAnswer(int index, int status, const QString &fault)
+{
+    std::function<void(const LoggedRequest &)> observer;
+    LoggedRequest copy;
+    {
+        QMutexLocker lock(&d->mutex);
+        // clearLog() may have emptied the log under a request in flight.
+        if (index < 0 || index >= d->log.size() || d->log[index].answered)
+            return;
+        LoggedRequest &e = d->log[index];
+        e.status = status;
+        e.fault = fault;
+        e.answered = true;
+        d->logChanged.wakeAll();
+        observer = d->observer;
+        copy = e;
+    }
+    if (observer)
+        observer(copy);
+}
+
+void Device::logPeerClosed(int index)
+{
+    QMutexLocker lock(&d->mutex);
+    if (index < 0 || index >= d->log.size())
+        return;
+    d->log[index].peerClosed = true;
+    d->logChanged.wakeAll();
+}
+
+void Device::registerHandler(const QByteArray &prefix, std::shared_ptr<Handler> handler)
+{
+    QMutexLocker lock(&d->mutex);
+    for (auto &h : d->handlers) {
+        if (h.first == prefix) {
+            h.second = std::move(handler);
+            return;
+        }
+    }
+    d->handlers.append({prefix, std::move(handler)});
+}
+
+std::shared_ptr<Handler> Device::handlerFor(const QByteArray &path) const
+{
+    QMutexLocker lock(&d->mutex);
+    std::shared_ptr<Handler> best;
+    int bestLength = -1;
+    for (const auto &h : d->handlers) {
+        if (path.startsWith(h.first) && h.first.size() > bestLength) {
+            best = h.second;
+            bestLength = h.first.size();
+        }
+    }
+    return best;
+}
+
+} // namespace devicesim
