@@ -1,0 +1,219 @@
+#include <QtTest>
+
+#include "app/qclanguagexml.h"
+#include "tests/support/runfolder.h"
+
+namespace {
+
+const QString kTable = QStringLiteral(ARDO_SOURCE_DIR "/resources/lang/texts.tsv");
+const QString kGenerator = QStringLiteral(ARDO_SOURCE_DIR "/resources/lang/make_langfile.py");
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// Replaces the run folder's language file and loads it.
+bool loadDocument(qcLanguageXml &lang, const QByteArray &xml)
+{
+    return writeFile(qcLanguageXml::kFileName, xml) && lang.load() == xml.size();
+}
+
+struct Generated
+{
+    int exitCode;
+    QByteArray errors;
+};
+
+Generated generate(const QByteArray &table, const QString &output)
+{
+    writeFile("table.tsv", table);
+    QProcess p;
+    p.start(QStringLiteral(PYTHON3_EXECUTABLE), {kGenerator, "table.tsv", output});
+    if (!p.waitForFinished(30000))
+        return {-1, "generator did not finish"};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardError()};
+}
+
+} // namespace
+
+class TestLang : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        m_run.reset(new testsupport::RunFolder);
+        QVERIFY(m_run->isValid());
+    }
+    void cleanup() { m_run.reset(); }
+
+    void loadCountsBytes()
+    {
+        qcLanguageXml lang;
+        QCOMPARE(lang.getLangText(38, 48, "setsuccess"), QString()); // before any load
+        const qint64 size = QFileInfo(qcLanguageXml::kFileName).size();
+        QVERIFY(size > 0);
+        QCOMPARE(qint64(lang.load()), size);
+
+        QVERIFY(writeFile(qcLanguageXml::kFileName, QByteArray()));
+        QCOMPARE(qcLanguageXml().load(), 0);
+        QVERIFY(QFile::remove(qcLanguageXml::kFileName));
+        QCOMPARE(qcLanguageXml().load(), 0);
+    }
+
+    void everyTableRowResolves()
+    {
+        qcLanguageXml lang;
+        QVERIFY(lang.load() > 0);
+        QFile table(kTable);
+        QVERIFY(table.open(QIODevice::ReadOnly));
+        int rows = 0;
+        QSet<QString> seen;
+        while (!table.atEnd()) {
+            const QString line = QString::fromUtf8(table.readLine()).remove('\n');
+            if (line.isEmpty() || line.startsWith('#'))
+                continue;
+            const QStringList f = line.split('\t');
+            QCOMPARE(f.size(), 4);
+            const int page = f[0].toInt();
+            const int section = f[1].toInt();
+            QVERIFY2(!seen.contains(f[0] + f[1] + f[2]), qPrintable(line));
+            seen.insert(f[0] + f[1] + f[2]);
+            QCOMPARE(lang.getLangText(page, section, f[2]), f[3]);
+            ++rows;
+        }
+        QCOMPARE(rows, 620);
+        // The texts other windows show side by side.
+        QCOMPARE(lang.getLangText(33, 48, "loginopt"), QString("Login"));
+        QCOMPARE(lang.getLangText(38, 48, "neednameorpwd"), QString("Please enter user name and password"));
+        QCOMPARE(lang.getLangText(37, 113, "zone0"), QString("(UTC-12:00) International Date Line West"));
+        // Same names in two sections of one page stay apart.
+        QVERIFY(lang.getLangText(37, 114, "devmaintain") != lang.getLangText(37, 125, "devmaintain"));
+        QVERIFY(lang.getLangText(37, 118, "normal") != lang.getLangText(37, 120, "normal"));
+    }
+
+    void pageOutsideRangeGivesEmpty()
+    {
+        qcLanguageXml lang;
+        QVERIFY(loadDocument(lang, "<l><commonpage><k>x</k></commonpage></l>"));
+        QCOMPARE(lang.getLangText(33, 48, "k"), QString("x"));
+        QCOMPARE(lang.getLangText(0, 48, "k"), QString());
+        QCOMPARE(lang.getLangText(39, 48, "k"), QString());
+        QCOMPARE(lang.getLangText(33, 48, ""), QString());
+        QCOMPARE(lang.getLangText(34, 48, "k"), QString()); // page missing
+    }
+
+    void weekdaysOnlyInsideOrAfterCommonPage()
+    {
+        qcLanguageXml lang;
+        QVERIFY(loadDocument(lang, "<l><weekdays><monday>before</monday></weekdays>"
+                                   "<monthitems><may>May</may></monthitems>"
+                                   "<commonpage><k>x</k></commonpage></l>"));
+        QCOMPARE(lang.getLangText(33, 49, "monday"), QString());
+        QCOMPARE(lang.getLangText(33, 50, "may"), QString("May")); // from the root, anywhere
+
+        QVERIFY(loadDocument(lang, "<l><commonpage><k>x</k></commonpage>"
+                                   "<weekdays><monday>after</monday></weekdays></l>"));
+        QCOMPARE(lang.getLangText(33, 49, "monday"), QString("after"));
+
+        QVERIFY(loadDocument(lang, "<l><weekdays><monday>before</monday></weekdays>"
+                                   "<commonpage><weekdays><monday>inside</monday></weekdays></commonpage></l>"));
+        QCOMPARE(lang.getLangText(33, 49, "monday"), QString("inside"));
+    }
+
+    void sectionRules()
+    {
+        qcLanguageXml lang;
+        QVERIFY(loadDocument(lang, "<l><previewpage><direct>d</direct><deviceadd><inner>i</inner></deviceadd></previewpage>"
+                                   "<tipsinfos><tip>t</tip><alarmlist><x>y</x></alarmlist></tipsinfos></l>"));
+        // A listed section that is missing gives "" even though the page holds the key.
+        QCOMPARE(lang.getLangText(34, 65, "direct"), QString());
+        // Direct lookups see keys inside the page's sections as well.
+        QCOMPARE(lang.getLangText(34, 48, "inner"), QString("i"));
+        QCOMPARE(lang.getLangText(34, 66, "inner"), QString("i"));
+        // An unlisted section id behaves as a direct lookup.
+        QCOMPARE(lang.getLangText(34, 99, "direct"), QString("d"));
+        // The tips page ignores the section id.
+        QCOMPARE(lang.getLangText(38, 48, "tip"), QString("t"));
+        QCOMPARE(lang.getLangText(38, 65, "tip"), QString("t"));
+        QCOMPARE(lang.getLangText(38, 113, "tip"), QString("t"));
+    }
+
+    void textLimitsAndNestedElements()
+    {
+        qcLanguageXml lang;
+        const QByteArray fits(1023, 'a');
+        const QByteArray tooLong(1024, 'b');
+        QVERIFY(loadDocument(lang, "<l><tipsinfos><fits>" + fits + "</fits><long>" + tooLong
+                                       + "</long><mixed><b>x</b>after</mixed><empty></empty></tipsinfos></l>"));
+        QCOMPARE(lang.getLangText(38, 48, "fits"), QString::fromLatin1(fits));
+        QCOMPARE(lang.getLangText(38, 48, "long"), QString());
+        QCOMPARE(lang.getLangText(38, 48, "mixed"), QString());
+        QCOMPARE(lang.getLangText(38, 48, "empty"), QString());
+    }
+
+    void generatorPutsDirectKeysFirst()
+    {
+        // A direct key named like a key of a section later in the page must
+        // still win a direct lookup: the generator writes direct keys first.
+        const auto g = generate("37\t113\tshared\tin section\n37\t48\tshared\tdirect\n", "gen/lang.xml");
+        QCOMPARE(g.exitCode, 0);
+        QFile out("gen/lang.xml");
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        const QByteArray xml = out.readAll();
+        QVERIFY(xml.startsWith("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<language>\n"));
+        qcLanguageXml lang;
+        QVERIFY(loadDocument(lang, xml));
+        QCOMPARE(lang.getLangText(37, 48, "shared"), QString("direct"));
+        QCOMPARE(lang.getLangText(37, 113, "shared"), QString("in section"));
+    }
+
+    void generatorEscapesTexts()
+    {
+        const QString text = QString::fromUtf8("<b> & \"q\" 'é' 東京  two blanks");
+        QCOMPARE(generate("38\t48\tmsg\t" + text.toUtf8() + "\n", "gen/lang.xml").exitCode, 0);
+        QFile out("gen/lang.xml");
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        qcLanguageXml lang;
+        QVERIFY(loadDocument(lang, out.readAll()));
+        QCOMPARE(lang.getLangText(38, 48, "msg"), text);
+    }
+
+    void generatorRefusesBadTables_data()
+    {
+        QTest::addColumn<QByteArray>("table");
+        QTest::addColumn<QByteArray>("reason");
+        QTest::newRow("duplicate") << QByteArray("33\t48\tok\tOK\n33\t48\tok\tAgain\n") << QByteArray("duplicate");
+        QTest::newRow("key named like a section") << QByteArray("34\t48\tdeviceadd\tAdd\n") << QByteArray("named like");
+        QTest::newRow("key named like a page") << QByteArray("38\t48\tcommonpage\tX\n") << QByteArray("named like");
+        QTest::newRow("section of another page") << QByteArray("33\t65\tk\tX\n") << QByteArray("not a section");
+        QTest::newRow("section on the tips page") << QByteArray("38\t49\tk\tX\n") << QByteArray("not a section");
+        QTest::newRow("unknown page") << QByteArray("39\t48\tk\tX\n") << QByteArray("unknown page");
+        QTest::newRow("empty text") << QByteArray("33\t48\tk\t\n") << QByteArray("empty text");
+        QTest::newRow("text too long") << QByteArray("33\t48\tk\t" + QByteArray(1024, 'x') + "\n") << QByteArray("longer");
+        QTest::newRow("missing column") << QByteArray("33\t48\tk\n") << QByteArray("tabs");
+        QTest::newRow("bad key") << QByteArray("33\t48\tNot A Key\tX\n") << QByteArray("lowercase");
+        QTest::newRow("not utf-8") << QByteArray("33\t48\tk\t\xe9t\xe9\n") << QByteArray("cannot read");
+    }
+
+    void generatorRefusesBadTables()
+    {
+        QFETCH(QByteArray, table);
+        QFETCH(QByteArray, reason);
+        const auto g = generate(table, "gen/lang.xml");
+        QCOMPARE(g.exitCode, 1);
+        QVERIFY2(g.errors.contains(reason), g.errors.constData());
+        QVERIFY(!QFile::exists("gen/lang.xml"));
+        // A table at the limit is accepted.
+        QCOMPARE(generate("33\t48\tk\t" + QByteArray(1023, 'x') + "\n", "gen/lang.xml").exitCode, 0);
+    }
+
+private:
+    std::unique_ptr<testsupport::RunFolder> m_run;
+};
+
+QTEST_GUILESS_MAIN(TestLang)
+#include "tst_lang.moc"
