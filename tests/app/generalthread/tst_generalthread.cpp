@@ -1,0 +1,179 @@
+#include <QtTest>
+
+#include "app/generalthread.h"
+
+#include <atomic>
+
+namespace {
+
+struct Seen
+{
+    void *context = nullptr;
+    int interval = -1;
+    QList<_st_general_item *> *list = nullptr;
+    void *user = nullptr;
+    QThread *thread = nullptr;
+};
+
+void record(void *context, int interval, QList<_st_general_item *> *list, void *user)
+{
+    auto *seen = static_cast<Seen *>(user);
+    seen->context = context;
+    seen->interval = interval;
+    seen->list = list;
+    seen->thread = QThread::currentThread();
+}
+
+void fillList(void *, int interval, QList<_st_general_item *> *list, void *)
+{
+    for (int i = 0; i < interval; ++i) {
+        auto *item = new _st_general_item;
+        item->fields[0] = QString::number(i);
+        item->fields[6] = QStringLiteral("a text long enough to live on the heap, not in a short buffer");
+        list->append(item);
+    }
+}
+
+void loopUntilCleared(void *context, int interval, QList<_st_general_item *> *, void *)
+{
+    auto *running = static_cast<std::atomic<bool> *>(context);
+    while (running->load())
+        QThread::msleep(unsigned(interval));
+}
+
+} // namespace
+
+class TestGeneralThread : public QObject
+{
+    Q_OBJECT
+private slots:
+    void runWithoutFunctionFinishesAtOnce()
+    {
+        GeneralThread t;
+        QVERIFY(!t.setFunction(nullptr));
+        t.start();
+        QVERIFY(t.wait(5000));
+        QVERIFY(t.isFinished());
+    }
+
+    void functionGetsItsArguments()
+    {
+        Seen seen;
+        int context = 0;
+        GeneralThread t;
+        QVERIFY(t.setFunction(record));
+        QVERIFY(t.setInterval(1000));
+        QVERIFY(t.setContext(&context, &seen));
+        t.start();
+        QVERIFY(t.wait(5000));
+        QCOMPARE(seen.context, static_cast<void *>(&context));
+        QCOMPARE(seen.interval, 1000);
+        QVERIFY(seen.list != nullptr);
+        QCOMPARE(seen.thread, static_cast<QThread *>(&t));
+    }
+
+    void refusedIntervalKeepsTheOldOne()
+    {
+        Seen seen;
+        GeneralThread t;
+        QVERIFY(t.setFunction(record));
+        QVERIFY(t.setContext(nullptr, &seen));
+        QVERIFY(!t.setInterval(0));
+        QVERIFY(!t.setInterval(-5));
+        t.start();
+        QVERIFY(t.wait(5000));
+        QCOMPARE(seen.interval, 0);
+
+        GeneralThread u;
+        QVERIFY(u.setFunction(record));
+        QVERIFY(u.setContext(nullptr, &seen));
+        QVERIFY(u.setInterval(7));
+        QVERIFY(!u.setInterval(0));
+        u.start();
+        QVERIFY(u.wait(5000));
+        QCOMPARE(seen.interval, 7);
+    }
+
+    void nullContextKeepsTheStoredOne()
+    {
+        Seen seen;
+        Seen other;
+        int context = 0;
+        GeneralThread t;
+        QVERIFY(t.setFunction(record));
+        QVERIFY(t.setContext(&context, &other));
+        QVERIFY(t.setContext(nullptr, &seen));
+        // A null user pointer is refused and the stored one stays.
+        QVERIFY(!t.setContext(nullptr, nullptr));
+        t.start();
+        QVERIFY(t.wait(5000));
+        QCOMPARE(seen.context, static_cast<void *>(&context));
+        QCOMPARE(other.interval, -1);
+    }
+
+    void recordsAreFreedWithTheThread()
+    {
+        // LeakSanitizer fails the run if the destructor leaves them.
+        GeneralThread t;
+        QVERIFY(t.setFunction(fillList));
+        QVERIFY(t.setInterval(50));
+        t.start();
+        QVERIFY(t.wait(5000));
+    }
+
+    void ownerStopsTheLoopAndWaits()
+    {
+        std::atomic<bool> running{true};
+        int user = 0;
+        GeneralThread t;
+        QVERIFY(t.setFunction(loopUntilCleared));
+        QVERIFY(t.setInterval(5));
+        QVERIFY(t.setContext(&running, &user));
+        t.start();
+        QVERIFY(!t.wait(50));
+        running = false;
+        QVERIFY(t.wait(5000));
+    }
+
+    void destroyingARunningThreadIsLoud()
+    {
+        // The assertion aborts the process, so it is watched from a child.
+        QProcess child;
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("GENERALTHREAD_DESTROY_RUNNING", "1");
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForFinished(30000));
+        const QByteArray out = child.readAll();
+        QVERIFY2(child.exitStatus() == QProcess::CrashExit || child.exitCode() != 0, out.constData());
+#ifndef QT_NO_DEBUG
+        QVERIFY2(out.contains("destroyed while running"), out.constData());
+#endif
+    }
+};
+
+static int destroyRunning()
+{
+    static std::atomic<bool> running{true};
+    int user = 0;
+    auto *t = new GeneralThread;
+    t->setFunction(loopUntilCleared);
+    t->setInterval(5);
+    t->setContext(&running, &user);
+    t->start();
+    QThread::msleep(20);
+    delete t; // must not come back
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsSet("GENERALTHREAD_DESTROY_RUNNING"))
+        return destroyRunning();
+    TestGeneralThread test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_generalthread.moc"

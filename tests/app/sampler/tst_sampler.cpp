@@ -1,0 +1,159 @@
+#include <QtTest>
+
+#include "app/isysinforwin.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+using Times = ISysinforWin::Times;
+
+Times at(quint64 idle, quint64 kernel, quint64 user)
+{
+    Times t;
+    t.idle = idle;
+    t.kernel = kernel;
+    t.user = user;
+    return t;
+}
+
+// Hands out prepared readings in turn, the last one again when they run out.
+class Feed
+{
+public:
+    explicit Feed(QVector<Times> readings) : m_readings(std::move(readings)) {}
+
+    ISysinforWin::TimesReader reader()
+    {
+        return [this](quint64 &idle, quint64 &kernel, quint64 &user) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const Times &t = m_readings[std::min(m_next, m_readings.size() - 1)];
+            ++m_next;
+            idle = t.idle;
+            kernel = t.kernel;
+            user = t.user;
+            return true;
+        };
+    }
+
+private:
+    std::mutex m_mutex;
+    QVector<Times> m_readings;
+    int m_next = 0;
+};
+
+} // namespace
+
+class TestSampler : public QObject
+{
+    Q_OBJECT
+private slots:
+    void load_data()
+    {
+        QTest::addColumn<Times>("first");
+        QTest::addColumn<Times>("second");
+        QTest::addColumn<int>("load");
+        // kernel includes idle: busy = kernel + user - idle.
+        QTest::newRow("busy 1 of 1000") << at(0, 0, 0) << at(999, 999, 1) << 1;
+        QTest::newRow("all busy") << at(10, 500, 500) << at(10, 900, 600) << 100;
+        QTest::newRow("all idle") << at(0, 0, 0) << at(500, 500, 0) << 0;
+        QTest::newRow("half") << at(0, 0, 0) << at(250, 300, 200) << 50;
+        QTest::newRow("rounds up") << at(0, 0, 0) << at(2, 3, 0) << 34;
+        QTest::newRow("zero sum") << at(7, 70, 700) << at(7, 70, 700) << 0;
+        QTest::newRow("idle beyond total") << at(0, 0, 0) << at(900, 100, 100) << 0;
+        QTest::newRow("counters backwards") << at(1000, 2000, 2000) << at(1000, 1500, 1500) << 0;
+        QTest::newRow("past 32 bits") << at(0xfffffff0ull, 0xfffffff0ull, 0)
+                                      << at(0x100000000ull + 400, 0x100000000ull + 500, 500) << 60;
+    }
+
+    void load()
+    {
+        QFETCH(Times, first);
+        QFETCH(Times, second);
+        QTEST(ISysinforWin::loadBetween(first, second), "load");
+    }
+
+    void firstValueAfterHalfASecond()
+    {
+        Feed feed({at(0, 0, 0), at(250, 300, 200), at(250, 300, 200), at(250, 1300, 200)});
+        ISysinforWin sampler(feed.reader());
+        QSignalSpy spy(&sampler, &ISysinforWin::sigCpuRate);
+        QElapsedTimer t;
+        t.start();
+        sampler.start();
+        QVERIFY(spy.wait(3000));
+        const qint64 first = t.elapsed();
+        QVERIFY2(first >= 450 && first < 1200, qPrintable(QString::number(first)));
+        QCOMPARE(spy.at(0).at(0).toInt(), 50);
+        QVERIFY(spy.wait(3000));
+        QCOMPARE(spy.at(1).at(0).toInt(), 100);
+        const qint64 second = t.elapsed();
+        QVERIFY2(second - first >= 1400, qPrintable(QString::number(second - first)));
+        sampler.stop();
+        QVERIFY(sampler.wait(1000));
+    }
+
+    void stopDuringThePauseIsPrompt()
+    {
+        Feed feed({at(0, 0, 0), at(0, 10, 10)});
+        ISysinforWin sampler(feed.reader());
+        QSignalSpy spy(&sampler, &ISysinforWin::sigCpuRate);
+        sampler.start();
+        QVERIFY(spy.wait(3000)); // now in the 1000 ms pause
+        QTest::qWait(100);
+        QElapsedTimer t;
+        t.start();
+        sampler.stop();
+        QVERIFY(sampler.wait(1000));
+        QVERIFY2(t.elapsed() < 100, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(spy.size(), 1);
+    }
+
+    void stopDuringTheMeasurementIsPrompt()
+    {
+        Feed feed({at(0, 0, 0)});
+        ISysinforWin sampler(feed.reader());
+        QSignalSpy spy(&sampler, &ISysinforWin::sigCpuRate);
+        sampler.start();
+        QTest::qWait(150);
+        QElapsedTimer t;
+        t.start();
+        sampler.stop();
+        QVERIFY(sampler.wait(1000));
+        QVERIFY2(t.elapsed() < 100, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(spy.size(), 0); // nothing half-measured is reported
+    }
+
+    void failedReadingSkipsTheValue()
+    {
+        std::atomic<int> calls{0};
+        ISysinforWin sampler([&calls](quint64 &, quint64 &, quint64 &) {
+            ++calls;
+            return false;
+        });
+        QSignalSpy spy(&sampler, &ISysinforWin::sigCpuRate);
+        sampler.start();
+        QTest::qWait(700);
+        sampler.stop();
+        QVERIFY(sampler.wait(1000));
+        QVERIFY(calls.load() >= 1);
+        QCOMPARE(spy.size(), 0);
+    }
+
+    void realMachineValueInRange()
+    {
+        ISysinforWin sampler;
+        QSignalSpy spy(&sampler, &ISysinforWin::sigCpuRate);
+        sampler.start();
+        QVERIFY(spy.wait(3000));
+        const int load = spy.at(0).at(0).toInt();
+        QVERIFY(load >= 0 && load <= 100);
+        // The destructor stops and waits.
+    }
+};
+
+Q_DECLARE_METATYPE(ISysinforWin::Times)
+
+QTEST_GUILESS_MAIN(TestSampler)
+#include "tst_sampler.moc"

@@ -1,0 +1,4 @@
+void stopWorker(QThread *worker)
+{
+    worker->terminate();
+}

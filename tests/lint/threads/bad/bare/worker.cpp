@@ -1,0 +1,5 @@
+void Worker::halt()
+{
+    if (isRunning())
+        terminate();
+}

@@ -1,0 +1,1 @@
+void stopWorker(QThread &worker) { worker . terminate (); }

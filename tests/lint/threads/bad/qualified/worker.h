@@ -1,0 +1,1 @@
+struct Worker : QThread { void halt() { QThread::terminate(); } };
