@@ -38,15 +38,30 @@ RunFolder::~RunFolder()
     QDir::setCurrent(m_previous);
 }
 
-bool RunFolder::exec(const QString &file, const QString &sql)
+// The sqlite3 tool keeps these edits independent of the connections under
+// test (no shared Qt connection names).
+static bool runSqlite(const QString &file, const QString &sql, QByteArray *output)
 {
-    // The sqlite3 tool keeps these edits independent of the connections
-    // under test (no shared Qt connection names).
     QProcess p;
     p.start(QStringLiteral("sqlite3"), {file, sql});
-    if (!p.waitForFinished(30000))
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return false;
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (output)
+        *output = p.readAllStandardOutput();
+    return true;
+}
+
+bool RunFolder::exec(const QString &file, const QString &sql)
+{
+    return runSqlite(file, sql, nullptr);
+}
+
+QString RunFolder::query(const QString &file, const QString &sql)
+{
+    QByteArray out;
+    if (!runSqlite(file, sql, &out))
+        return QString();
+    return QString::fromUtf8(out).trimmed();
 }
 
 } // namespace testsupport

@@ -21,6 +21,9 @@ public:
     // Runs one SQL statement on a database file of the folder through a
     // private connection, for tests that need to change seed values.
     static bool exec(const QString &file, const QString &sql);
+    // Runs one query the same way and returns what sqlite3 prints (rows on
+    // lines, columns joined by '|'), trimmed; a null string when it fails.
+    static QString query(const QString &file, const QString &sql);
 
     static QString seedDir() { return QStringLiteral(ARDO_SEED_DIR); }
 

@@ -1,0 +1,408 @@
+#include <QtTest>
+
+#include <QFile>
+#include <QSqlDatabase>
+
+#include <atomic>
+#include <memory>
+
+#include "app/database.h"
+#include "tests/support/runfolder.h"
+
+using testsupport::RunFolder;
+
+static const QString kDb = QStringLiteral("quendalix.xdt");
+
+static QString sql(const QString &query)
+{
+    return RunFolder::query(kDb, query);
+}
+
+static _st_device_item device(const QString &name, const QString &address)
+{
+    _st_device_item d;
+    d.devname = name;
+    d.username = "admin";
+    d.password = "secret";
+    d.address = address;
+    d.port = "80";
+    d.devtype = "ipc";
+    d.connecttype = 1;
+    return d;
+}
+
+static _st_schedule_item schedule(const QString &ipaddr, int skdtype, const QString &days)
+{
+    _st_schedule_item s;
+    s.devname = "cam";
+    s.ipaddr = ipaddr;
+    s.skdsun = s.skdmon = s.skdtue = s.skdwed = s.skdthu = s.skdfri = s.skdsat = days;
+    s.skdtype = skdtype;
+    s.enable = 1;
+    return s;
+}
+
+class TestDatabase : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<RunFolder> m_folder;
+    std::unique_ptr<qcDatabase> m_db;
+
+    // The store opens its file at construction, so seed edits come first.
+    void open()
+    {
+        m_db.reset(new qcDatabase);
+        QVERIFY2(m_db->isOpened(), qPrintable(m_db->openError()));
+    }
+
+private slots:
+    void init()
+    {
+        m_folder.reset(new RunFolder);
+        QVERIFY(m_folder->isValid());
+    }
+
+    void cleanup()
+    {
+        m_db.reset();
+        m_folder.reset();
+    }
+
+    void addDeviceDrawsIndexFromCounter()
+    {
+        QVERIFY(RunFolder::exec(kDb, "update systeminfo set curdevindex=5"));
+        open();
+        _st_device_item d = device("cam", "10.0.0.1");
+        d.indexid = 99; // whatever the caller had is replaced
+        QCOMPARE(m_db->addDevice(d), qint64(5));
+        QCOMPARE(sql("select curdevindex from systeminfo"), QString("6"));
+        QCOMPARE(sql("select devname,address,indexid,connecttype from devices"), QString("cam|10.0.0.1|5|1"));
+        QCOMPARE(m_db->getCurDevIndex(), qint64(6));
+
+        _st_device_item cached;
+        QVERIFY(m_db->getDevice(cached, 0));
+        QCOMPARE(cached.indexid, qint64(5));
+        d.indexid = 5;
+        QVERIFY(cached == d);
+        // The cached key is the row's key: an update through it lands.
+        QVERIFY(m_db->updateDeviceText("devname", "renamed", cached.indexid));
+        QCOMPARE(sql("select devname from devices where indexid=5"), QString("renamed"));
+
+        QCOMPARE(m_db->addDevice(device("other name", "10.0.0.1")), qint64(-2));
+        QCOMPARE(sql("select count(*) from devices"), QString("1"));
+        QCOMPARE(m_db->addDevice(device("cam2", "10.0.0.2")), qint64(6));
+        QCOMPARE(m_db->getDeviceCount(), 2);
+    }
+
+    void addDeviceRefusesUnusableCounter()
+    {
+        QVERIFY(RunFolder::exec(kDb, "update systeminfo set curdevindex=0"));
+        open();
+        QCOMPARE(m_db->getCurDevIndex(), qint64(-3));
+        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1")), qint64(-1));
+        QVERIFY(RunFolder::exec(kDb, "update systeminfo set curdevindex=NULL"));
+        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1")), qint64(-1));
+        QVERIFY(RunFolder::exec(kDb, "delete from systeminfo"));
+        QCOMPARE(m_db->getCurDevIndex(), qint64(-1));
+        QVERIFY(!m_db->setCurDevIndex(7)); // no row to write
+        QCOMPARE(sql("select count(*) from devices"), QString("0"));
+    }
+
+    void failedCounterWriteKeepsNoDevice()
+    {
+        QVERIFY(RunFolder::exec(kDb, "update systeminfo set curdevindex=3;"
+                                     "create trigger nocount before update of curdevindex on systeminfo "
+                                     "begin select raise(abort, 'counter locked'); end;"));
+        open();
+        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1")), qint64(-3));
+        QCOMPARE(sql("select count(*) from devices"), QString("0"));
+        QCOMPARE(sql("select curdevindex from systeminfo"), QString("3"));
+        QCOMPARE(m_db->getDeviceCount(), 0);
+        QVERIFY(m_db->isNewDevice("cam", "10.0.0.1"));
+    }
+
+    void existenceChecksLoadTheirCacheFirst()
+    {
+        QVERIFY(RunFolder::exec(kDb, "insert into devices(devname,address,indexid) values('old','10.0.0.8',1);"
+                                     "insert into schedules(ipaddr,skdtype,applytype) values('10.0.0.8',0,0)"));
+        open();
+        // Nothing has been listed yet; the checks must still see the rows.
+        QCOMPARE(m_db->addDevice(device("new", "10.0.0.8")), qint64(-2));
+        QCOMPARE(m_db->addUser(_st_user_item{"admin", "x", "g", "d", 1}), 1);
+        QCOMPARE(sql("select count(*) from users"), QString("1"));
+        QVERIFY(!m_db->addSchedule(schedule("10.0.0.8", 1, "")));
+        QCOMPARE(sql("select count(*) from schedules"), QString("1"));
+    }
+
+    void quotesAndPlaceholdersAreStoredVerbatim()
+    {
+        open();
+        const QStringList nasty = {"'", "';drop table users;--", "%1", "a''b \"c\" %2"};
+        for (int i = 0; i < nasty.size(); ++i) {
+            _st_device_item d = device(nasty.at(i), nasty.at(i) + QString::number(i));
+            d.username = nasty.at((i + 1) % nasty.size());
+            d.password = nasty.at((i + 2) % nasty.size());
+            QVERIFY(m_db->addDevice(d) > 0);
+            QCOMPARE(m_db->addUser(_st_user_item{nasty.at(i), nasty.at(i), nasty.at(i), nasty.at(i), 1}), 0);
+            QVERIFY(m_db->addSchedule(schedule(nasty.at(i), 0, nasty.at(i))));
+        }
+        QCOMPARE(sql("select name from sqlite_master where type='table' order by name"),
+                 QString("devices\nrecordcapture\nschedules\nsysteminfo\nusers"));
+        QCOMPARE(sql("select count(*) from users"), QString("5"));
+
+        // Only one store exists at a time (one connection name); a fresh one
+        // reads everything back from the file.
+        m_db.reset();
+        std::unique_ptr<qcDatabase> fresh(new qcDatabase);
+        for (int i = 0; i < nasty.size(); ++i) {
+            _st_device_item d;
+            QVERIFY(fresh->getDevice(d, i));
+            QCOMPARE(d.devname, nasty.at(i));
+            QCOMPARE(d.username, nasty.at((i + 1) % nasty.size()));
+            QCOMPARE(d.password, nasty.at((i + 2) % nasty.size()));
+            _st_user_item u;
+            QVERIFY(fresh->findUser(u, nasty.at(i)));
+            QCOMPARE(u.password, nasty.at(i));
+            _st_schedule_item s;
+            QVERIFY(fresh->getSchedule(s, i));
+            QCOMPARE(s.ipaddr, nasty.at(i));
+            QCOMPARE(s.skdwed, nasty.at(i));
+        }
+        fresh.reset();
+        open();
+        QVERIFY(m_db->updateUserText("userdecl", "it's", "';drop table users;--"));
+        QCOMPARE(sql("select userdecl from users where username like '%drop%'"), QString("it's"));
+    }
+
+    void columnNamesComeOnlyFromTheirLists()
+    {
+        open();
+        QVERIFY(m_db->addDevice(device("cam", "10.0.0.1")) > 0);
+        QVERIFY(!m_db->updateDeviceText("devname = 'x' where 1=1; --", "y", 1));
+        QVERIFY(!m_db->updateDeviceInt("devname", 3, 1));        // a text column
+        QVERIFY(!m_db->updateDeviceText("connecttype", "3", 1)); // an integer column
+        QVERIFY(!m_db->updateUserText("usertype", "0", "admin"));
+        QVERIFY(!m_db->updateUserInt("password", 0, "admin"));
+        QVERIFY(!m_db->updateScheduleText("", 0, 0, "enable", "1"));
+        QCOMPARE(sql("select devname,connecttype from devices"), QString("cam|1"));
+        QCOMPARE(sql("select password,usertype from users"), QString("admin|511"));
+        QVERIFY(m_db->updateDeviceInt("connecttype", 2, 1));
+        QVERIFY(m_db->updateUserInt("usertype", 3, "admin"));
+        QCOMPARE(sql("select connecttype from devices"), QString("2"));
+    }
+
+    void deleteDeviceTakesItsSchedules()
+    {
+        open();
+        QVERIFY(m_db->addDevice(device("a", "10.0.0.1")) > 0);
+        QVERIFY(m_db->addDevice(device("b", "10.0.0.2")) > 0);
+        QVERIFY(m_db->addSchedule(schedule("10.0.0.1", 0, "1,0,60")));
+        QVERIFY(m_db->addSchedule(schedule("10.0.0.2", 0, "1,60,120")));
+        QCOMPARE(m_db->getScheduleCount(), 2);
+        // Changed behind the cache: only a reload shows it.
+        QVERIFY(RunFolder::exec(kDb, "update schedules set enable=0 where ipaddr='10.0.0.2'"));
+
+        QVERIFY(m_db->deleteDevice("10.0.0.1"));
+        QCOMPARE(sql("select address from devices"), QString("10.0.0.2"));
+        QCOMPARE(sql("select ipaddr,enable from schedules"), QString("10.0.0.2|0"));
+        QCOMPARE(m_db->getDeviceCount(), 1);
+        QCOMPARE(m_db->getScheduleCount(), 1);
+        _st_schedule_item s;
+        QVERIFY(m_db->getSchedule(s, 0));
+        QCOMPARE(s.ipaddr, QString("10.0.0.2"));
+        QCOMPARE(s.enable, 0);
+
+        QVERIFY(m_db->deleteDevice("10.9.9.9")); // absent: nothing to do
+        QVERIFY(!m_db->deleteUser("nobody"));
+        QCOMPARE(m_db->getUserCount(), 1);
+        QVERIFY(!m_db->deleteScheduleType(5));
+        QVERIFY(m_db->deleteScheduleType(0));
+        QCOMPARE(m_db->getScheduleCount(), 0);
+    }
+
+    void deleteDeviceIsAllOrNothing()
+    {
+        QVERIFY(RunFolder::exec(kDb, "create trigger keep before delete on schedules "
+                                     "begin select raise(abort, 'kept'); end;"));
+        open();
+        QVERIFY(m_db->addDevice(device("a", "10.0.0.1")) > 0);
+        QVERIFY(m_db->addSchedule(schedule("10.0.0.1", 0, "x")));
+        QVERIFY(!m_db->deleteDevice("10.0.0.1"));
+        QCOMPARE(sql("select count(*) from devices"), QString("1"));
+        QCOMPARE(m_db->getDeviceCount(), 1);
+    }
+
+    void updateDeviceIsAllOrNothing()
+    {
+        QVERIFY(RunFolder::exec(kDb, "create trigger noconn before update of connecttype on devices "
+                                     "begin select raise(abort, 'no'); end;"));
+        open();
+        const qint64 id = m_db->addDevice(device("cam", "10.0.0.1"));
+        QVERIFY(id > 0);
+        _st_device_item changed = device("new name", "10.0.0.5");
+        changed.username = "other";
+        changed.password = "other";
+        changed.connecttype = 2;
+        changed.indexid = id;
+        QVERIFY(!m_db->updateDevice(changed));
+        QCOMPARE(sql("select devname,username,password,connecttype,address from devices"),
+                 QString("cam|admin|secret|1|10.0.0.1"));
+        _st_device_item cached;
+        QVERIFY(m_db->getDevice(cached, 0));
+        QCOMPARE(cached.devname, QString("cam"));
+
+        QVERIFY(RunFolder::exec(kDb, "drop trigger noconn"));
+        QVERIFY(m_db->updateDevice(changed));
+        QCOMPARE(sql("select devname,username,password,connecttype,address,indexid from devices"),
+                 QString("new name|other|other|2|10.0.0.5|%1").arg(id));
+        QVERIFY(m_db->getDevice(cached, 0)); // read again from the table
+        QVERIFY(cached == changed);
+
+        changed.indexid = 777;
+        QVERIFY(!m_db->updateDevice(changed));
+        QVERIFY(!m_db->updateDeviceText("devname", "x", 777));
+        QVERIFY(m_db->updateDevice(cached)); // same values again still count as written
+    }
+
+    void updateUserIsAllOrNothing()
+    {
+        QVERIFY(RunFolder::exec(kDb, "create trigger nodecl before update of userdecl on users "
+                                     "begin select raise(abort, 'no'); end;"));
+        open();
+        QVERIFY(!m_db->updateUser(_st_user_item{"admin", "new", "Operators", "x", 3}));
+        QCOMPARE(sql("select password,usertype,usergroup from users"), QString("admin|511|Administrator"));
+        QVERIFY(!m_db->updateUser(_st_user_item{"ghost", "p", "g", "d", 1}));
+        QVERIFY(!m_db->updateUserText("password", "p", "ghost"));
+    }
+
+    void findUserMatchesExactlyAndCopiesThreeFields()
+    {
+        open();
+        _st_user_item out;
+        out.usergroup = "keep group";
+        out.userdecl = "keep decl";
+        QVERIFY(!m_db->findUser(out, "Admin"));
+        QVERIFY(!m_db->findUser(out, "admin "));
+        QVERIFY(m_db->findUser(out, "admin"));
+        QCOMPARE(out.username, QString("admin"));
+        QCOMPARE(out.password, QString("admin"));
+        QCOMPARE(out.usertype, 511);
+        QCOMPARE(out.usergroup, QString("keep group"));
+        QCOMPARE(out.userdecl, QString("keep decl"));
+    }
+
+    void usersAddAndDelete()
+    {
+        open();
+        QCOMPARE(m_db->addUser(_st_user_item{"op", "pw", "Operators", "night shift", 0x9}), 0);
+        QCOMPARE(m_db->getUserCount(), 2);
+        QCOMPARE(sql("select usertype,usergroup from users where username='op'"), QString("9|Operators"));
+        QVERIFY(m_db->deleteUser("op"));
+        QCOMPARE(m_db->getUserCount(), 1);
+        QCOMPARE(sql("select count(*) from users"), QString("1"));
+    }
+
+    void schedulesKeyedByAddressAndNull()
+    {
+        QVERIFY(RunFolder::exec(kDb, "insert into schedules(applytype,ipaddr,skdsun,skdtype,enable) "
+                                     "values(0,'null','old',0,1)"));
+        open();
+        // One schedule per device address, whatever its kind.
+        QVERIFY(!m_db->addSchedule(schedule("", 1, "new")));
+        QVERIFY(m_db->addSchedule(schedule("10.0.0.3", 0, "a")));
+        QVERIFY(!m_db->addSchedule(schedule("10.0.0.3", 1, "b")));
+        QCOMPARE(sql("select count(*) from schedules"), QString("2"));
+
+        QVERIFY(m_db->updateSchedule(schedule("", 0, "1,0,1440")));
+        QCOMPARE(sql("select skdsun,skdsat from schedules where ipaddr='null'"), QString("1,0,1440|1,0,1440"));
+        QVERIFY(m_db->updateScheduleColumn("", 0, 0, "skdmon", "2,0,30"));
+        QCOMPARE(sql("select skdmon from schedules where ipaddr='null'"), QString("2,0,30"));
+        _st_schedule_item s;
+        QVERIFY(m_db->getSchedule(s, 0)); // reloaded after the update
+        QCOMPARE(s.skdmon, QString("2,0,30"));
+
+        QVERIFY(!m_db->updateSchedule(schedule("10.0.0.3", 1, "z"))); // no row of that kind
+        QCOMPARE(sql("select skdsun from schedules where ipaddr='10.0.0.3'"), QString("a"));
+    }
+
+    void missingFileIsNeitherCreatedNorOpened()
+    {
+        QVERIFY(QFile::remove(kDb));
+        m_db.reset(new qcDatabase);
+        QVERIFY(!m_db->isOpened());
+        QVERIFY(!QFile::exists(kDb));
+        QVERIFY(m_db->openError().contains(kDb));
+        QVERIFY(m_db->openError().contains("missing"));
+        QCOMPARE(m_db->getDeviceCount(), 0);
+        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1")), qint64(-1));
+        QCOMPARE(m_db->addUser(_st_user_item{"u", "p", "g", "d", 1}), 3);
+        QVERIFY(!m_db->deleteDevice("10.0.0.1"));
+        _st_user_item u;
+        QVERIFY(!m_db->findUser(u, "admin"));
+        QCOMPARE(m_db->getAutoLogin(), false);
+        QVERIFY(!QFile::exists(kDb));
+    }
+
+    void fileWithoutTableIsRefused()
+    {
+        QVERIFY(RunFolder::exec(kDb, "drop table systeminfo"));
+        m_db.reset(new qcDatabase);
+        QVERIFY(!m_db->isOpened());
+        QVERIFY(m_db->openError().contains("systeminfo"));
+        m_db.reset();
+
+        QFile f(kDb);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(4096, 'x'));
+        f.close();
+        m_db.reset(new qcDatabase);
+        QVERIFY(!m_db->isOpened());
+        QVERIFY(m_db->openError().contains("not a database"));
+        QCOMPARE(f.size(), qint64(4096));
+    }
+
+    void workerThreadReadsThroughItsOwnConnection()
+    {
+        open();
+        std::atomic<bool> stop{false};
+        std::atomic<int> reads{0}, wrong{0};
+        QStringList workerConnections;
+        QThread *worker = QThread::create([&] {
+            while (!stop) {
+                if (m_db->getPictureExpiry() != 30 || m_db->getRecordExpiry() != 30
+                    || m_db->getRecordPath() != "." || m_db->getSnapshotPath() != ".")
+                    ++wrong;
+                if (++reads == 1)
+                    workerConnections = QSqlDatabase::connectionNames();
+            }
+        });
+        worker->start();
+        // Keep writing until the reader has been busy alongside for a while.
+        int added = 0, kept = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while ((added < 40 || reads < 200) && clock.elapsed() < 30000) {
+            const QString address = QStringLiteral("10.1.%1.%2").arg(added / 250).arg(added % 250);
+            QVERIFY(m_db->addDevice(device("cam", address)) > 0);
+            if (added++ % 2)
+                QVERIFY(m_db->deleteDevice(address));
+            else
+                ++kept;
+        }
+        stop = true;
+        QVERIFY(worker->wait(20000));
+        delete worker;
+        QVERIFY(reads >= 200);
+        QCOMPARE(wrong.load(), 0);
+        QCOMPARE(m_db->getDeviceCount(), kept);
+        QCOMPARE(sql("select count(*) from devices"), QString::number(kept));
+        // The worker had a connection besides "systeminfo", gone with the thread.
+        QVERIFY(workerConnections.size() >= 2);
+        QVERIFY(workerConnections.contains(qcDatabase::kConnectionName));
+        QCOMPARE(QSqlDatabase::connectionNames(), QStringList{qcDatabase::kConnectionName});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "tst_database.moc"

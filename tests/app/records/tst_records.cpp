@@ -1,0 +1,121 @@
+#include <QtTest>
+
+#include "app/records.h"
+
+// Emits one log record from whatever thread calls send().
+class LogEmitter : public QObject
+{
+    Q_OBJECT
+public:
+    void send(const _st_log_item &item) { emit sigItem(item); }
+signals:
+    void sigItem(_st_log_item item);
+};
+
+class TestRecords : public QObject
+{
+    Q_OBJECT
+private slots:
+    void logItemKeepsEachValueInItsPosition()
+    {
+        const _st_log_item item("2026-03-01T10:20:30", "admin", "exit cmslient", "cam1", "10.0.0.2", "note", 1);
+        QCOMPARE(item.logdate, QString("2026-03-01T10:20:30"));
+        QCOMPARE(item.curuser, QString("admin"));
+        QCOMPARE(item.logdecl, QString("exit cmslient"));
+        QCOMPARE(item.reldevname, QString("cam1"));
+        QCOMPARE(item.reldevaddr, QString("10.0.0.2"));
+        QCOMPARE(item.lognote, QString("note"));
+        QCOMPARE(item.logtype, 1);
+
+        const _st_log_item empty("d", "u", "exit cmslient", "", "", "", 1);
+        QCOMPARE(empty.logdecl, QString("exit cmslient"));
+        QVERIFY(empty.reldevname.isEmpty() && empty.reldevaddr.isEmpty() && empty.lognote.isEmpty());
+        QCOMPARE(_st_log_item().logtype, 0);
+    }
+
+    void alarmItemTakesNameBeforeFile()
+    {
+        const QDateTime t = QDateTime::currentDateTime();
+        const _st_alarm_item a("10.0.0.7", "door", "", 2, 1, t);
+        QCOMPARE(a.ipaddr, QString("10.0.0.7"));
+        QCOMPARE(a.devname, QString("door"));
+        QVERIFY(a.file.isEmpty());
+        QCOMPARE(a.type, 2);
+        QCOMPARE(a.action, 1);
+        QCOMPARE(a.time, t);
+
+        const _st_alarm_item b("ip", "name", "rec.dat", 0, 0, t);
+        QCOMPARE(b.devname, QString("name"));
+        QCOMPARE(b.file, QString("rec.dat"));
+    }
+
+    void equalityComparesEveryField()
+    {
+        _st_device_item a;
+        a.devname = "cam";
+        a.address = "10.0.0.1";
+        a.indexid = 4;
+        _st_device_item b = a;
+        QVERIFY(a == b);
+        b.indexid = 5;
+        QVERIFY(a != b);
+        b = a;
+        b.devname = "Cam"; // case counts
+        QVERIFY(a != b);
+
+        _st_user_item u;
+        u.username = "op";
+        u.usertype = 3;
+        _st_user_item v = u;
+        QVERIFY(u == v);
+        v.userdecl = "x";
+        QVERIFY(u != v);
+        v = u;
+        v.usertype = 4;
+        QVERIFY(u != v);
+    }
+
+    void defaultRecordsHoldNoRights()
+    {
+        QCOMPARE(_st_device_item().connecttype, 0);
+        QCOMPARE(_st_device_item().indexid, qint64(0));
+        QCOMPARE(_st_user_item().usertype, 0);
+        const _st_schedule_item s;
+        QCOMPARE(s.applytype, 0);
+        QCOMPARE(s.skdtype, 0);
+        QCOMPARE(s.enable, 0);
+    }
+
+    void logItemCrossesThreadsWhole()
+    {
+        registerLogItemMetaType();
+        LogEmitter emitter;
+        QList<_st_log_item> received;
+        QThread *receiverThread = QThread::currentThread();
+        bool onMainThread = false;
+        connect(&emitter, &LogEmitter::sigItem, this, [&](_st_log_item item) {
+            onMainThread = QThread::currentThread() == receiverThread;
+            received.append(item);
+        }, Qt::QueuedConnection);
+
+        const _st_log_item sent("2026-03-02T08:00:00", "admin", "device alarm", "gate", "10.0.0.9",
+                                "motion 'left'", 2);
+        QThread *worker = QThread::create([&] { emitter.send(sent); });
+        worker->start();
+        QVERIFY(worker->wait(5000));
+        delete worker;
+        QTRY_COMPARE(received.size(), 1);
+        QVERIFY(onMainThread);
+        const _st_log_item &got = received.first();
+        QCOMPARE(got.logdate, sent.logdate);
+        QCOMPARE(got.curuser, sent.curuser);
+        QCOMPARE(got.logdecl, sent.logdecl);
+        QCOMPARE(got.reldevname, sent.reldevname);
+        QCOMPARE(got.reldevaddr, sent.reldevaddr);
+        QCOMPARE(got.lognote, sent.lognote);
+        QCOMPARE(got.logtype, sent.logtype);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecords)
+#include "tst_records.moc"
