@@ -1,0 +1,11 @@
+#include "app/qccustomapplication.h"
+
+qcCustomApplication::qcCustomApplication(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+}
+
+bool qcCustomApplication::notify(QObject* receiver, QEvent* event)
+{
+    return QApplication::notify(receiver, event);
+}

@@ -1,0 +1,14 @@
+#include "app/qclabelex.h"
+
+#include <QMouseEvent>
+
+qcLabelEx::qcLabelEx(QWidget* parent)
+    : QLabel(parent)
+{
+}
+
+void qcLabelEx::mousePressEvent(QMouseEvent* event)
+{
+    event->accept();
+    emit sigClick();
+}

@@ -1,0 +1,320 @@
+#!/usr/bin/python3
+"""Draws the pictograms of the user interface.
+
+Run by hand after changing a picture; the PNG/GIF files it writes under
+srcimages/ are committed next to this script. Needs python3-pil.
+
+Button strips hold four cells side by side: normal, hover, pressed, disabled.
+"""
+import math
+import os
+import sys
+
+from PIL import Image, ImageDraw
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "srcimages")
+SS = 4  # supersampling factor for smooth edges
+
+NORMAL = (0xaa, 0xaa, 0xaa, 255)
+WHITE = (255, 255, 255, 255)
+DISABLED = (0x55, 0x55, 0x55, 255)
+HOVER_BG = (0x1a, 0xbb, 0xfb, 255)
+PRESSED_BG = (0x0e, 0x8a, 0xc0, 255)
+CLEAR = (0, 0, 0, 0)
+
+STRIP_CELLS = [(NORMAL, CLEAR), (WHITE, HOVER_BG), (WHITE, PRESSED_BG), (DISABLED, CLEAR)]
+
+
+def save(img, rel):
+    path = os.path.join(OUT, rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    img.save(path, optimize=True)
+
+
+def canvas(w, h, bg=CLEAR):
+    img = Image.new("RGBA", (w * SS, h * SS), bg)
+    return img, ImageDraw.Draw(img)
+
+
+def finish(img, w, h):
+    return img.resize((w, h), Image.LANCZOS)
+
+
+def s(v):
+    return int(round(v * SS))
+
+
+def box(x0, y0, x1, y1):
+    return [s(x0), s(y0), s(x1), s(y1)]
+
+
+# --- glyphs, drawn into a cell whose centre is (cx, cy) -------------------
+
+def g_close(d, cx, cy, c):
+    r = 5
+    d.line([s(cx - r), s(cy - r), s(cx + r), s(cy + r)], fill=c, width=s(1.6))
+    d.line([s(cx - r), s(cy + r), s(cx + r), s(cy - r)], fill=c, width=s(1.6))
+
+
+def g_max(d, cx, cy, c):
+    d.rectangle(box(cx - 5, cy - 5, cx + 5, cy + 5), outline=c, width=s(1.4))
+
+
+def g_hide(d, cx, cy, c):
+    d.rectangle(box(cx - 5, cy + 3, cx + 5, cy + 4.5), fill=c)
+
+
+def g_restore(d, cx, cy, c, bg=None):
+    d.rectangle(box(cx - 2.5, cy - 6, cx + 6, cy + 2.5), outline=c, width=s(1.3))
+    d.rectangle(box(cx - 6, cy - 2.5, cx + 2.5, cy + 6), fill=bg if bg and bg[3] else (32, 32, 32, 0),
+                outline=c, width=s(1.3))
+
+
+def padlock(d, cx, cy, c, scale=1.0, open_=False, bg=None):
+    bw, bh = 10 * scale, 7.5 * scale
+    top = cy - 0.5 * scale
+    # shackle
+    sw = 6.5 * scale
+    sx0 = cx - sw / 2
+    if open_:
+        sx0 += 4 * scale
+    d.arc(box(sx0, top - 7.5 * scale, sx0 + sw, top - 0.5 * scale), 180, 360, fill=c, width=s(1.5 * scale))
+    d.line([s(sx0 + sw), s(top - 4 * scale), s(sx0 + sw), s(top + 0.5)], fill=c, width=s(1.5 * scale))
+    left_end = top - (3.5 * scale if open_ else 0)
+    d.line([s(sx0), s(top - 4 * scale), s(sx0), s(left_end + 0.5) if not open_ else s(top - 2.5 * scale)],
+           fill=c, width=s(1.5 * scale))
+    # body
+    d.rounded_rectangle(box(cx - bw / 2, top, cx + bw / 2, top + bh), radius=s(1.2 * scale), fill=c)
+    hole = bg if bg is not None else (0, 0, 0, 0)
+    d.ellipse(box(cx - 1.1 * scale, top + 2.2 * scale, cx + 1.1 * scale, top + 4.4 * scale), fill=hole)
+
+
+def g_unlock(d, cx, cy, c, bg=None):
+    padlock(d, cx - 1.5, cy + 1.5, c, open_=True, bg=bg)
+
+
+def g_lock(d, cx, cy, c, bg=None):
+    padlock(d, cx, cy + 1.5, c, open_=False, bg=bg)
+
+
+def strip(rel, glyph, cell_w=43, h=25):
+    w = cell_w * 4
+    img, d = canvas(w, h)
+    for i, (fg, bg) in enumerate(STRIP_CELLS):
+        x0 = i * cell_w
+        if bg[3]:
+            d.rectangle(box(x0, 0, x0 + cell_w, h), fill=bg)
+        cx, cy = x0 + cell_w / 2, h / 2
+        if glyph in (g_unlock, g_lock, g_restore):
+            glyph(d, cx, cy, fg, bg=bg)
+        else:
+            glyph(d, cx, cy, fg)
+    save(finish(img, w, h), rel)
+
+
+# --- single pictures -------------------------------------------------------
+
+def camera_icon():
+    img, d = canvas(30, 30)
+    body = (0x1a, 0xbb, 0xfb, 255)
+    d.rounded_rectangle(box(3, 9, 21, 23), radius=s(2.5), fill=body)
+    d.polygon([(s(21), s(13)), (s(28), s(9)), (s(28), s(23)), (s(21), s(19))], fill=body)
+    d.ellipse(box(7, 11, 17, 21), fill=(32, 32, 32, 255))
+    d.ellipse(box(9.5, 13.5, 14.5, 18.5), fill=(255, 255, 255, 255))
+    d.rectangle(box(5, 6, 10, 9), fill=body)
+    save(finish(img, 30, 30), "cms.png")
+
+
+def cpu_icon(rel, colour):
+    img, d = canvas(24, 24)
+    d.rounded_rectangle(box(5, 5, 19, 19), radius=s(1.5), fill=colour)
+    d.rectangle(box(9, 9, 15, 15), fill=(32, 32, 32, 255))
+    for k in range(3):
+        p = 8 + k * 4
+        d.rectangle(box(p - 0.8, 1.5, p + 0.8, 5), fill=colour)
+        d.rectangle(box(p - 0.8, 19, p + 0.8, 22.5), fill=colour)
+        d.rectangle(box(1.5, p - 0.8, 5, p + 0.8), fill=colour)
+        d.rectangle(box(19, p - 0.8, 22.5, p + 0.8), fill=colour)
+    save(finish(img, 24, 24), rel)
+
+
+def lockicon():
+    img, d = canvas(30, 30)
+    padlock(d, 15, 15, (0x1a, 0xbb, 0xfb, 255), scale=1.7)
+    save(finish(img, 30, 30), "lockicon.png")
+
+
+def message_icon():
+    img, d = canvas(30, 30)
+    c = (0x1a, 0xbb, 0xfb, 255)
+    d.rounded_rectangle(box(3, 5, 27, 21), radius=s(4), fill=c)
+    d.polygon([(s(8), s(20)), (s(14), s(20)), (s(7), s(27))], fill=c)
+    for x in (9, 15, 21):
+        d.ellipse(box(x - 1.6, 11.4, x + 1.6, 14.6), fill=(255, 255, 255, 255))
+    save(finish(img, 30, 30), "message.png")
+
+
+def tips_icon():
+    img, d = canvas(30, 30)
+    c = (0x1a, 0xbb, 0xfb, 255)
+    d.ellipse(box(2, 2, 28, 28), fill=c)
+    d.ellipse(box(13.2, 7, 16.8, 10.6), fill=WHITE)
+    d.rounded_rectangle(box(13.4, 12.5, 16.6, 23), radius=s(1), fill=WHITE)
+    save(finish(img, 30, 30), "tips.png")
+
+
+def warning_icon():
+    w, h = 41, 31
+    img, d = canvas(w, h)
+    c = (0xf5, 0xb0, 0x1a, 255)
+    d.polygon([(s(20.5), s(1.5)), (s(39), s(29.5)), (s(2), s(29.5))], fill=c)
+    d.polygon([(s(19), s(10)), (s(22), s(10)), (s(21.3), s(21)), (s(19.7), s(21))], fill=(32, 32, 32, 255))
+    d.ellipse(box(19, 23, 22, 26), fill=(32, 32, 32, 255))
+    save(finish(img, w, h), "warning.png")
+
+
+def user_icon():
+    img, d = canvas(26, 26)
+    c = (0x6a, 0x6a, 0x6a, 255)
+    d.ellipse(box(8.5, 3, 17.5, 12), fill=c)
+    d.pieslice(box(4, 13, 22, 31), 180, 360, fill=c)
+    save(finish(img, 26, 26), "general/user.png")
+
+
+def password_icon():
+    img, d = canvas(26, 26)
+    c = (0x6a, 0x6a, 0x6a, 255)
+    d.ellipse(box(3, 8, 13, 18), fill=c)
+    d.ellipse(box(6, 11, 10, 15), fill=CLEAR)
+    d.rectangle(box(12, 11.8, 23, 14.2), fill=c)
+    d.rectangle(box(18, 14, 20, 18), fill=c)
+    d.rectangle(box(21, 14, 23, 17), fill=c)
+    save(finish(img, 26, 26), "general/password.png")
+
+
+def check(rel, ticked):
+    img, d = canvas(14, 14)
+    d.rectangle(box(0.5, 0.5, 13.5, 13.5), fill=(0xd3, 0xd3, 0xd3, 255), outline=(0x80, 0x80, 0x80, 255), width=s(1))
+    if ticked:
+        d.line([s(3), s(7), s(6), s(10.5), s(11), s(3.5)], fill=(0x0e, 0x8a, 0xc0, 255), width=s(2), joint="curve")
+    save(finish(img, 14, 14), rel)
+
+
+def radio(rel, dotted):
+    img, d = canvas(14, 14)
+    d.ellipse(box(0.5, 0.5, 13.5, 13.5), fill=(0xd3, 0xd3, 0xd3, 255), outline=(0x80, 0x80, 0x80, 255), width=s(1))
+    if dotted:
+        d.ellipse(box(4, 4, 10, 10), fill=(0x0e, 0x8a, 0xc0, 255))
+    save(finish(img, 14, 14), rel)
+
+
+def handle(rel, direction):
+    img, d = canvas(16, 16)
+    c = (0x60, 0x60, 0x60, 255)
+    pts = {
+        "up": [(8, 5), (12, 10.5), (4, 10.5)],
+        "down": [(4, 5.5), (12, 5.5), (8, 11)],
+        "left": [(5, 8), (10.5, 4), (10.5, 12)],
+        "right": [(5.5, 4), (11, 8), (5.5, 12)],
+    }[direction]
+    d.polygon([(s(x), s(y)) for x, y in pts], fill=c)
+    save(finish(img, 16, 16), rel)
+
+
+def dropdown():
+    img, d = canvas(12, 12)
+    d.line([s(2.5), s(4.5), s(6), s(8), s(9.5), s(4.5)], fill=WHITE, width=s(1.6), joint="curve")
+    save(finish(img, 12, 12), "dropdown.png")
+
+
+def signal_strip():
+    cw, h = 60, 48
+    img, d = canvas(cw * 6, h)
+    on = (0x1a, 0xbb, 0xfb, 255)
+    off = (0x80, 0x80, 0x80, 110)
+    for level in range(6):
+        x0 = level * cw
+        for bar in range(5):
+            bx = x0 + 8 + bar * 9.5
+            top = 38 - (bar + 1) * 6.4
+            d.rectangle(box(bx, top, bx + 6.5, 40), fill=on if bar < level else off)
+    save(finish(img, cw * 6, h), "devsettings/signal.png")
+
+
+def edit_icon():
+    img, d = canvas(20, 20)
+    c = WHITE
+    d.polygon([(s(4), s(13)), (s(13), s(4)), (s(16), s(7)), (s(7), s(16))], fill=c)
+    d.polygon([(s(4), s(13)), (s(7), s(16)), (s(3), s(17))], fill=(0xd0, 0xd0, 0xd0, 255))
+    d.line([s(12), s(5), s(15), s(8)], fill=(0x69, 0x69, 0x69, 255), width=s(0.8))
+    save(finish(img, 20, 20), "local/edit.png")
+
+
+def delete_icon():
+    img, d = canvas(20, 20)
+    d.line([s(5), s(5), s(15), s(15)], fill=WHITE, width=s(2.2))
+    d.line([s(5), s(15), s(15), s(5)], fill=WHITE, width=s(2.2))
+    save(finish(img, 20, 20), "local/delete.png")
+
+
+def wait_gif():
+    size, frames, dots = 47, 12, 12
+    palette = [0, 0, 0]  # index 0: transparent
+    shades = []
+    for k in range(dots):
+        a = 0.25 + 0.75 * (k / (dots - 1))
+        shades.append((int(0x1a + (255 - 0x1a) * (1 - a)), int(0xbb + (255 - 0xbb) * (1 - a)), 0xfb))
+    for r, g, b in shades:
+        palette += [r, g, b]
+    palette += [0, 0, 0] * (256 - len(palette) // 3)
+    images = []
+    for f in range(frames):
+        img = Image.new("P", (size, size), 0)
+        img.putpalette(palette)
+        d = ImageDraw.Draw(img)
+        for k in range(dots):
+            ang = 2 * math.pi * (k + f) / dots
+            x = size / 2 + 17 * math.cos(ang)
+            y = size / 2 + 17 * math.sin(ang)
+            r = 2.0 + 2.0 * k / (dots - 1)
+            d.ellipse([x - r, y - r, x + r, y + r], fill=1 + k)
+        images.append(img)
+    path = os.path.join(OUT, "wait.gif")
+    images[0].save(path, save_all=True, append_images=images[1:], duration=80, loop=0,
+                   transparency=0, disposal=2, optimize=False)
+
+
+def main():
+    strip("buttonclose.png", g_close)
+    strip("buttonmax.png", g_max)
+    strip("buttonhide.png", g_hide)
+    strip("buttonrestore.png", g_restore)
+    strip("unlock.png", g_unlock)
+    strip("lock.png", g_lock)
+    camera_icon()
+    cpu_icon("cpu.png", (0x3c, 0xc8, 0x50, 255))
+    cpu_icon("cpu1.png", (0xf5, 0xb0, 0x1a, 255))
+    cpu_icon("cpu2.png", (0xe8, 0x30, 0x30, 255))
+    lockicon()
+    message_icon()
+    tips_icon()
+    warning_icon()
+    wait_gif()
+    user_icon()
+    password_icon()
+    check("frameui/check.png", False)
+    check("frameui/check1.png", True)
+    radio("frameui/radio.png", False)
+    radio("frameui/radio1.png", True)
+    for direction in ("up", "down", "left", "right"):
+        handle("handle-%s.png" % direction, direction)
+    dropdown()
+    signal_strip()
+    edit_icon()
+    delete_icon()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,201 @@
+#include "app/nofocusrectstyle.h"
+#include "app/qclabelex.h"
+#include "app/qwtipsdlg.h"
+#include "app/qwtipsdlgex.h"
+#include "app/qwwaittingdlg.h"
+#include "app/statusbutton.h"
+
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStyleFactory>
+#include <QStyleOptionFocusRect>
+#include <QtTest>
+
+namespace {
+
+// A tip whose work area does not start at (0, 0), as with a panel at the
+// top or left or on a second screen; it records where it was moved.
+class PlacedTip : public qwTipsdlgEx
+{
+public:
+    PlacedTip(int kind, QList<QPoint>* positions)
+        : qwTipsdlgEx(nullptr, kind)
+        , m_positions(positions)
+    {
+    }
+
+protected:
+    QRect availableArea() const override { return QRect(100, 50, 800, 600); }
+    void moveEvent(QMoveEvent* event) override
+    {
+        m_positions->append(event->pos());
+        qwTipsdlgEx::moveEvent(event);
+    }
+
+private:
+    QList<QPoint>* m_positions;
+};
+
+} // namespace
+
+class TestDialogs : public QObject
+{
+    Q_OBJECT
+    // Outlives the tips even when a check fails.
+    QList<QPoint> positions;
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void failureTipSlidesInAndOutAndDeletesItself()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        positions.clear();
+        QPointer<PlacedTip> tip = new PlacedTip(qwTipsdlgEx::Failure, &positions);
+        tip->setTipText("Could not save");
+        QCOMPARE(tip->messageLabel()->styleSheet(), QStringLiteral("QLabel{color:#ef1919;}"));
+        QCOMPARE(tip->size(), QSize(256, 156));
+        tip->show();
+        const QPoint shown(100 + 800 - 256, 50 + 600 - 156);
+        const QPoint hidden(100 + 800 - 256, 50 + 600);
+        QVERIFY(positions.contains(hidden));
+        QTRY_COMPARE_WITH_TIMEOUT(tip->pos(), shown, 2000);
+        QCOMPARE(tip->messageLabel()->geometry(), QRect(18, 50, 210, 90));
+
+        // Still in place shortly before five seconds, gone after the slide-out.
+        while (clock.elapsed() < 4600)
+            QTest::qWait(50);
+        QVERIFY(!tip.isNull());
+        QCOMPARE(tip->pos(), shown);
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isNull(), 4000);
+        QVERIFY2(clock.elapsed() >= 5000 + qwTipsdlgEx::kSlideMs - 40, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(positions.last(), hidden);
+    }
+
+    void closeButtonSlidesOutToo()
+    {
+        positions.clear();
+        QPointer<PlacedTip> tip = new PlacedTip(qwTipsdlgEx::Success, &positions);
+        QCOMPARE(tip->messageLabel()->styleSheet(), QStringLiteral("QLabel{color:#00bfff;}"));
+        tip->show();
+        QTRY_COMPARE_WITH_TIMEOUT(tip->pos(), QPoint(644, 494), 2000);
+        QTest::mouseClick(tip->closeButton(), Qt::LeftButton);
+        QVERIFY(!tip.isNull()); // sliding first
+        QTRY_VERIFY_WITH_TIMEOUT(tip.isNull(), 3000);
+        QCOMPARE(positions.last(), QPoint(644, 650));
+    }
+
+    void pathTipRevealsItsFile()
+    {
+        QStringList revealed;
+        qwTipsdlgEx::setRevealFunction([&revealed](const QString& path) {
+            revealed << path;
+            return true;
+        });
+        const QString path = QStringLiteral("/tmp/my clips/a'b;$(rm -rf x)/Bild ä.jpg");
+        for (int kind : {1, 2, 3}) {
+            auto* tip = new qwTipsdlgEx(nullptr, kind);
+            tip->setTipText(path);
+            QTest::mouseClick(tip->messageLabel(), Qt::LeftButton);
+            delete tip;
+        }
+        qwTipsdlgEx::setRevealFunction(nullptr);
+        QCOMPARE(revealed, QStringList{path});
+    }
+
+    void messageDialogResults()
+    {
+        {
+            QPointer<qwTipsDlg> dlg = new qwTipsDlg(nullptr, "Warning", 1);
+            QSignalSpy result(dlg.data(), &qwTipsDlg::sigTipsresult);
+            dlg->setTipText("Delete?");
+            dlg->show();
+            auto* close = dlg->findChild<QPushButton*>("pushButton_Close");
+            QVERIFY(close && close->isVisible());
+            QVERIFY(!dlg->findChild<QPushButton*>("pushButton_OK")->isVisible());
+            QCOMPARE(dlg->findChild<QLabel*>("label_Tips")->text(), QStringLiteral("Delete?"));
+            QCOMPARE(dlg->size(), QSize(474, 238));
+            QCOMPARE(dlg->windowModality(), Qt::WindowModal);
+            QTest::mouseClick(close, Qt::LeftButton);
+            QTRY_VERIFY(dlg.isNull());
+            QCOMPARE(result.count(), 0);
+        }
+        {
+            QPointer<qwTipsDlg> dlg = new qwTipsDlg(nullptr, "Warning", 1);
+            QSignalSpy result(dlg.data(), &qwTipsDlg::sigTipsresult);
+            dlg->show();
+            QTest::mouseClick(dlg->closeButton(), Qt::LeftButton);
+            QTRY_VERIFY(dlg.isNull());
+            QCOMPARE(result.count(), 0);
+        }
+        for (const char* name : {"pushButton_OK", "pushButton_Cancel"}) {
+            QPointer<qwTipsDlg> dlg = new qwTipsDlg(nullptr, "Question", 2);
+            QSignalSpy result(dlg.data(), &qwTipsDlg::sigTipsresult);
+            dlg->show();
+            QVERIFY(!dlg->findChild<QPushButton*>("pushButton_Close")->isVisible());
+            auto* button = dlg->findChild<QPushButton*>(name);
+            QVERIFY(button->isVisible());
+            QTest::mouseClick(button, Qt::LeftButton);
+            QTRY_VERIFY(dlg.isNull());
+            QCOMPARE(result.count(), 1);
+            QCOMPARE(result.at(0).at(0).toInt(), QByteArray(name) == "pushButton_OK" ? 1 : 2);
+        }
+    }
+
+    void waitingDialogClosesItself()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QPointer<qwWaittingDlg> dlg = new qwWaittingDlg(nullptr);
+        dlg->show();
+        QCOMPARE(dlg->size(), QSize(260, 260));
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.isNull(), 3000);
+        QVERIFY(clock.elapsed() >= 290);
+    }
+
+    void labelReportsEveryPress()
+    {
+        qcLabelEx label;
+        QSignalSpy click(&label, &qcLabelEx::sigClick);
+        QTest::mousePress(&label, Qt::RightButton);
+        QTest::mousePress(&label, Qt::LeftButton);
+        QTest::mousePress(&label, Qt::MiddleButton);
+        QCOMPARE(click.count(), 3);
+    }
+
+    void noFocusRectangle()
+    {
+        QStyle* fusion = QStyleFactory::create("Fusion");
+        QVERIFY(fusion);
+        QStyleOptionFocusRect opt;
+        opt.rect = QRect(2, 2, 28, 28);
+        opt.palette = QPalette(Qt::black);
+        opt.state = QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+
+        auto paint = [&](const QStyle* style, QStyle::PrimitiveElement element) {
+            QImage img(32, 32, QImage::Format_ARGB32);
+            img.fill(Qt::white);
+            QPainter p(&img);
+            style->drawPrimitive(element, &opt, &p, nullptr);
+            p.end();
+            return img;
+        };
+        QImage blank(32, 32, QImage::Format_ARGB32);
+        blank.fill(Qt::white);
+        // The wrapped style does draw one, so a blank picture means it was suppressed.
+        QVERIFY(paint(fusion, QStyle::PE_FrameFocusRect) != blank);
+
+        NoFocusRectstyle style(QStyleFactory::create("Fusion"));
+        QCOMPARE(paint(&style, QStyle::PE_FrameFocusRect), blank);
+        QVERIFY(paint(&style, QStyle::PE_FrameFocusRect) != paint(fusion, QStyle::PE_FrameFocusRect));
+        QCOMPARE(paint(&style, QStyle::PE_FrameGroupBox), paint(fusion, QStyle::PE_FrameGroupBox));
+        delete fusion;
+    }
+};
+
+QTEST_MAIN(TestDialogs)
+#include "tst_dialogs.moc"
