@@ -2,7 +2,7 @@
 
 #include "app/qclabelex.h"
 #include "app/stylesheets.h"
-#include "platform/reveal.h"
+#include "platform/desktop/reveal.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

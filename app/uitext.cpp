@@ -1,7 +1,10 @@
 #include "app/uitext.h"
 
+#include "app/qclanguagexml.h"
+
 QString uiText(const char* key, int page, int section)
 {
-    Q_UNUSED(key) Q_UNUSED(page) Q_UNUSED(section)
-    return QString(); // TEMP until the language table lands
+    if (!g_langXml)
+        return QString();
+    return g_langXml->getLangText(page, section, QString::fromLatin1(key));
 }

@@ -1,5 +1,5 @@
 #include "fakebus.h"
-#include "platform/powerinhibitor.h"
+#include "platform/desktop/powerinhibitor.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

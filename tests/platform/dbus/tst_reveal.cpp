@@ -1,5 +1,5 @@
 #include "fakebus.h"
-#include "platform/reveal.h"
+#include "platform/desktop/reveal.h"
 
 #include <QDesktopServices>
 #include <QDir>

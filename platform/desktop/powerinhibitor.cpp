@@ -1,4 +1,4 @@
-#include "platform/powerinhibitor.h"
+#include "platform/desktop/powerinhibitor.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,4 +1,4 @@
-#include "platform/reveal.h"
+#include "platform/desktop/reveal.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
