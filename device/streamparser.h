@@ -1,0 +1,65 @@
+#pragma once
+
+#include "device/framehead.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// The receive side of the live stream without sockets: finds frames in the
+// bytes received so far, re-times video and audio onto the local time of day
+// and hands each frame to the stream callback.
+class StreamFrameParser
+{
+public:
+    using Clock = std::function<int64_t()>;
+
+    static constexpr int kBufferSize = 4194304;
+    // A frame longer than this could never complete in the receive buffer.
+    static constexpr int kMaxPayload = kBufferSize - kFrameHeadSize;
+    static constexpr int kAccumulatorSize = 4096;
+    static constexpr int kAccumulateThreshold = 940;
+    static constexpr int64_t kDayMs = 86400000;
+    static constexpr int64_t kJumpMs = 5000;
+
+    explicit StreamFrameParser(StreamDataCallback callback = nullptr, void *user = nullptr, Clock clock = {});
+
+    // Hooks for the owner's signals.
+    std::function<void(int)> onProgress;
+    std::function<void()> onTransComplete;
+
+    // Handles every whole frame in buf[0, fill) and returns how many leading
+    // bytes are done with: handled frames and bytes that cannot begin a
+    // header. The caller keeps the rest for the next call.
+    int scan(const unsigned char *buf, int fill);
+
+    int audioSampleRate() const { return m_sampleRate; }
+    int audioCodec() const { return m_audioCodec; }
+
+private:
+    void handleFrame(const FrameHead_t &head, const unsigned char *payload);
+    void handleVideo(const FrameHead_t &head, const unsigned char *payload, int64_t now);
+    void handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t now);
+    void rebase(int64_t t, int64_t now);
+    void takeAudioBase();
+
+    StreamDataCallback m_callback;
+    void *m_user;
+    Clock m_clock;
+
+    bool m_videoPending = true;
+    bool m_audioRebase = true;
+    int64_t m_videoOutput = 0;
+    int64_t m_videoBase = 0;
+    int64_t m_audioBaseAtRebase = 0;
+    int64_t m_localBase = 0;
+    int64_t m_audioBase = 0;
+    int64_t m_audioOutput = 0;
+    int64_t m_accumulatedTime = 0;
+    int64_t m_audioCounter = 0;
+    std::unique_ptr<unsigned char[]> m_accumulator;
+    int m_accumulatorFill = 0;
+    int m_sampleRate = 0;
+    int m_audioCodec = -1;
+    uint64_t m_lastSecond = 0;
+};

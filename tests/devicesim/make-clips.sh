@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Makes the short test clips (H.264, H.265 and audio) with Debian's ffmpeg.
+# Usage: make-clips.sh OUTDIR. Nothing is redone when the set is complete.
+set -euo pipefail
+out=${1:?usage: make-clips.sh OUTDIR}
+mkdir -p "$out"
+stamp="$out/.complete-v1"
+[ -f "$stamp" ] && exit 0
+
+V="-hide_banner -loglevel error -y -f lavfi"
+x264_360="-i testsrc2=s=640x360:r=25 -c:v libx264 -g 25 -x264-params scenecut=0 -f h264"
+mk() { local file=$1; shift; ffmpeg $V "$@" "$out/$file.tmp" && mv "$out/$file.tmp" "$out/$file"; }
+
+mk h264-360p25.h264 $x264_360 -t 4 -profile:v high -bf 0 &
+mk h264-360p-baseline.h264 $x264_360 -t 1 -profile:v baseline -bf 0 &
+mk h264-360p-main.h264 $x264_360 -t 1 -profile:v main -bf 2 &
+mk h264-240p25.h264 -i testsrc2=s=320x240:r=25 -t 2 -c:v libx264 -g 25 -bf 0 -f h264 &
+mk h264-1080p25.h264 -i testsrc2=s=1920x1080:r=25 -t 1 -c:v libx264 -preset veryfast -g 25 -bf 0 -f h264 &
+mk h264-avci50.h264 -i testsrc2=s=1440x1080:r=25 -frames:v 2 -pix_fmt yuv420p10le -c:v libx264 \
+   -x264-params avcintra-class=50 -f h264 &
+wait
+mk h265-360p25.h265 -i testsrc2=s=640x360:r=25 -t 4 -c:v libx265 \
+   -x265-params keyint=25:min-keyint=25:scenecut=0:bframes=0:log-level=error -f hevc &
+mk h265-360p-tl.h265 -i testsrc2=s=640x360:r=25 -frames:v 10 -c:v libx265 \
+   -x265-params temporal-layers=1:log-level=error -f hevc &
+mk h265-odd.h265 -i testsrc2=s=630x350:r=25 -frames:v 2 -c:v libx265 -x265-params log-level=error -f hevc &
+mk tone-mulaw-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a pcm_mulaw -f mulaw &
+mk tone-alaw-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a pcm_alaw -f alaw &
+mk tone-s16le-48k.raw -i sine=frequency=1000:sample_rate=48000 -t 4 -f s16le &
+mk tone-s16le-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -f s16le &
+mk tone-aac-48k.adts -i sine=frequency=1000:sample_rate=48000 -t 4 -c:a aac -f adts &
+mk tone-g726-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a g726 -b:a 32k -f g726 &
+wait
+for f in h264-360p25.h264 h264-360p-baseline.h264 h264-360p-main.h264 h264-240p25.h264 h264-1080p25.h264 \
+         h264-avci50.h264 h265-360p25.h265 h265-360p-tl.h265 h265-odd.h265 tone-mulaw-8k.raw tone-alaw-8k.raw \
+         tone-s16le-48k.raw tone-s16le-8k.raw tone-aac-48k.adts tone-g726-8k.raw; do
+  [ -s "$out/$f" ] || { echo "make-clips: $f was not made" >&2; exit 1; }
+done
+touch "$stamp"
