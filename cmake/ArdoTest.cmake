@@ -10,6 +10,10 @@ set(ARDO_TEST_ENV
   "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1"
   "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
   "UBSAN_OPTIONS=print_stacktrace=1"
+  # LAN discovery never broadcasts from a test: it talks to a loopback
+  # address unless a suite (inside its own network namespace) says otherwise.
+  "ARDO_DISCOVERY_TARGET=127.0.0.1:9"
+  "ARDO_DISCOVERY_LOCAL=127.0.0.1:0"
 )
 
 function(ardo_add_test name)

@@ -1,0 +1,251 @@
+#include <QtTest>
+
+#include "../common/frames.h"
+#include "device/streamparser.h"
+
+using frames::Recorder;
+
+namespace {
+
+struct Fixture
+{
+    Recorder rec;
+    int64_t now = 36000000; // 10:00:00
+    QVector<int> progress;
+    int transComplete = 0;
+    StreamFrameParser parser{&Recorder::callback, &rec, [this] { return now; }};
+    QByteArray pending;
+
+    Fixture()
+    {
+        parser.onProgress = [this](int s) { progress.append(s); };
+        parser.onTransComplete = [this] { ++transComplete; };
+    }
+    // Appends bytes as one receive and scans like the client does.
+    int feed(const QByteArray &bytes)
+    {
+        pending += bytes;
+        const int done = parser.scan(reinterpret_cast<const unsigned char *>(pending.constData()), pending.size());
+        pending.remove(0, done);
+        return done;
+    }
+};
+
+} // namespace
+
+class TestStreamScan : public QObject
+{
+    Q_OBJECT
+private slots:
+    void secondFrameIncompleteStaysAtFront()
+    {
+        Fixture f;
+        const QByteArray a = frames::frame(1, frames::pattern(100, 1), 1000);
+        const QByteArray b = frames::frame(2, frames::pattern(300, 2), 1040);
+        QCOMPARE(f.feed(a + b.left(150)), a.size());
+        QCOMPARE(f.rec.items.size(), 1);
+        QCOMPARE(f.rec.items[0].data, frames::pattern(100, 1));
+        QCOMPARE(f.rec.items[0].subkind, 1);
+        QCOMPARE(f.pending, b.left(150));
+        f.feed(b.mid(150));
+        QCOMPARE(f.rec.items.size(), 2);
+        QCOMPARE(f.rec.items[1].data, frames::pattern(300, 2));
+        QVERIFY(f.pending.isEmpty());
+    }
+
+    void tooFewBytesWait()
+    {
+        Fixture f;
+        QCOMPARE(f.feed(frames::head(1, 1, 0, 0)), 0);
+        QCOMPARE(f.feed("x"), 25);
+        QCOMPARE(f.rec.items.size(), 1);
+    }
+
+    void answerTextAndGarbageSkipped()
+    {
+        Fixture f;
+        QByteArray bytes = "HTTP/1.0 200 OK\r\n\r\n";
+        bytes += frames::frame(10, frames::info(640, 360, 8000, 0), 0);
+        bytes += "\x23\x07\x15garbage\x23\x07";
+        bytes += frames::frame(1, frames::pattern(64, 3), 5000);
+        f.feed(bytes);
+        QCOMPARE(f.rec.items.size(), 2);
+        QCOMPARE(f.rec.items[0].kind, 106);
+        QCOMPARE(f.rec.items[0].ts, qint64(-1));
+        QCOMPARE(f.rec.items[1].data, frames::pattern(64, 3));
+        QVERIFY(f.pending.isEmpty());
+    }
+
+    void falseHeadersResynchronise_data()
+    {
+        QTest::addColumn<qint64>("length");
+        QTest::newRow("zero") << qint64(0);
+        QTest::newRow("minus one") << qint64(-1);
+        QTest::newRow("int max") << qint64(0x7FFFFFFF);
+        QTest::newRow("beyond the buffer") << qint64(4194281);
+    }
+    void falseHeadersResynchronise()
+    {
+        QFETCH(qint64, length);
+        Fixture f;
+        QByteArray bytes = frames::frame(1, frames::pattern(50, 1), 1000);
+        bytes += frames::head(2, int32_t(length), 0, 1020);
+        bytes += frames::frame(2, frames::pattern(60, 2), 1040);
+        bytes += frames::frame(2, frames::pattern(70, 3), 1080);
+        f.feed(bytes);
+        QCOMPARE(f.rec.items.size(), 3);
+        QCOMPARE(f.rec.items[1].data, frames::pattern(60, 2));
+        QCOMPARE(f.rec.items[2].data, frames::pattern(70, 3));
+        QVERIFY(f.pending.isEmpty());
+    }
+
+    void streamInformationLength()
+    {
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 48000, 4).left(12), 0));
+        QCOMPARE(f.rec.items.size(), 0);
+        QCOMPARE(f.transComplete, 0);
+        QCOMPARE(f.parser.audioSampleRate(), 0);
+        QCOMPARE(f.parser.audioCodec(), -1);
+        QVERIFY(f.pending.isEmpty());
+
+        f.feed(frames::frame(10, frames::info(1920, 1080, 48000, 4, 1, 25, true, 20), 0));
+        QCOMPARE(f.rec.items.size(), 1);
+        QCOMPARE(f.rec.items[0].data.size(), 20);
+        QCOMPARE(f.rec.items[0].data, frames::info(1920, 1080, 48000, 4, 1));
+        QCOMPARE(f.transComplete, 1);
+        QCOMPARE(f.parser.audioSampleRate(), 48000);
+        QCOMPARE(f.parser.audioCodec(), 4);
+    }
+
+    void videoRetiming()
+    {
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 8000, 0), 0));
+        const uint64_t t0 = 50000000;
+        f.feed(frames::frame(1, "a", t0));
+        QCOMPARE(f.rec.items.last().ts, qint64(36000000));
+        f.now += 40;
+        f.feed(frames::frame(2, "b", t0 + 40));
+        QCOMPARE(f.rec.items.last().ts, qint64(36000040));
+
+        // Audio: the first 11 after the first video frame are dropped.
+        for (int i = 0; i < 12; ++i)
+            f.feed(frames::frame(3, frames::pattern(320, i), t0 + 40 + uint64_t(i)));
+        QCOMPARE(f.rec.ofKind(108).size(), 1);
+        QCOMPARE(f.rec.ofKind(108).last().data, frames::pattern(320, 11));
+        QCOMPARE(f.rec.ofKind(108).last().ts, qint64(36000000 + 40 + 11));
+
+        // A sender jump of more than 5 s: the frame that shows it still
+        // follows the old base; the next one finds the output 5 s off the
+        // local clock and re-bases.
+        f.now += 40;
+        f.feed(frames::frame(2, "c", t0 + 40 + 10000));
+        QCOMPARE(f.rec.items.last().ts, qint64(36010040));
+        f.now += 40;
+        const uint64_t t1 = t0 + 10080;
+        f.feed(frames::frame(2, "d", t1));
+        QCOMPARE(f.rec.items.last().ts, qint64(36000120));
+        const int before = f.rec.ofKind(108).size();
+        for (int i = 0; i < 12; ++i)
+            f.feed(frames::frame(3, frames::pattern(320, 100 + i), t1 + uint64_t(i)));
+        QCOMPARE(f.rec.ofKind(108).size(), before + 1);
+        QCOMPARE(f.rec.ofKind(108).last().data, frames::pattern(320, 111));
+        QCOMPARE(f.rec.ofKind(108).last().ts, qint64(36000120 + 11));
+
+        // 5 s exactly is not a jump.
+        f.now += 5000;
+        f.feed(frames::frame(2, "e", t1 + 40));
+        QCOMPARE(f.rec.items.last().ts, qint64(36000160));
+        f.feed(frames::frame(2, "f", t1 + 80));
+        QCOMPARE(f.rec.items.last().ts, qint64(36000200));
+    }
+
+    void localDayWrap()
+    {
+        Fixture f;
+        f.now = 86399960;
+        f.feed(frames::frame(1, "a", 1000));
+        QCOMPARE(f.rec.items.last().ts, qint64(86399960));
+        f.feed(frames::frame(2, "b", 1040));
+        QCOMPARE(f.rec.items.last().ts, qint64(0));
+        // Until the local clock itself passes midnight the output stays at 0.
+        f.now = 0;
+        f.feed(frames::frame(2, "c", 1080));
+        QCOMPARE(f.rec.items.last().ts, qint64(0));
+        f.now = 40;
+        f.feed(frames::frame(2, "d", 1120));
+        QCOMPARE(f.rec.items.last().ts, qint64(40));
+    }
+
+    void progressFollowsSenderDay()
+    {
+        Fixture f;
+        f.feed(frames::frame(1, "a", 86399500));
+        f.feed(frames::frame(2, "b", 86399900));
+        f.feed(frames::frame(2, "c", 86400400));
+        f.feed(frames::frame(2, "d", 86401400));
+        QCOMPARE(f.progress, (QVector<int>{86399, 0, 1}));
+    }
+
+    void audioBeforeVideoDropped()
+    {
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 8000, 0), 0));
+        for (int i = 0; i < 30; ++i)
+            f.feed(frames::frame(3, frames::pattern(320, i), 1000 + uint64_t(i) * 40));
+        QCOMPARE(f.rec.ofKind(108).size(), 0);
+    }
+
+    void pcm48kAccumulates()
+    {
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 48000, 4), 0));
+        f.feed(frames::frame(1, "v", 10000));
+        QByteArray all;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray p = frames::pattern(480, i);
+            all += p;
+            f.feed(frames::frame(3, p, 10000 + uint64_t(i) * 5));
+        }
+        const auto audio = f.rec.ofKind(108);
+        // 20 chunks of two frames; the first 7 are dropped.
+        QCOMPARE(audio.size(), 13);
+        for (int i = 0; i < audio.size(); ++i) {
+            QVERIFY(audio[i].data.size() >= 940 && audio[i].data.size() <= 4096);
+            const int chunk = 7 + i;
+            QCOMPARE(audio[i].data, all.mid(chunk * 960, 960));
+            QCOMPARE(audio[i].ts, qint64(36000000 + chunk * 10));
+        }
+        // A frame that overflows the accumulator empties it and is dropped.
+        f.feed(frames::frame(3, frames::pattern(900, 1), 20000));
+        f.feed(frames::frame(3, frames::pattern(3500, 2), 20005));
+        f.feed(frames::frame(3, frames::pattern(960, 3), 20010));
+        QCOMPARE(f.rec.ofKind(108).last().data, frames::pattern(960, 3));
+    }
+
+    void aac48kDirect()
+    {
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 48000, 2), 0));
+        f.feed(frames::frame(1, "v", 10000));
+        for (int i = 0; i < 13; ++i)
+            f.feed(frames::frame(3, frames::pattern(371, i), 10000 + uint64_t(i) * 21));
+        const auto audio = f.rec.ofKind(108);
+        QCOMPARE(audio.size(), 2);
+        QCOMPARE(audio[0].data, frames::pattern(371, 11));
+    }
+
+    void noCallbackHandlesNothing()
+    {
+        StreamFrameParser parser(nullptr, nullptr, [] { return int64_t(0); });
+        int trans = 0;
+        parser.onTransComplete = [&] { ++trans; };
+        const QByteArray bytes = frames::frame(10, frames::info(1, 1, 8000, 0), 0) + frames::frame(1, "x", 1);
+        QCOMPARE(parser.scan(reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size()), bytes.size());
+        QCOMPARE(trans, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStreamScan)
+#include "tst_streamscan.moc"
