@@ -1,0 +1,430 @@
+#include "platform/d3d9/d3d9_p.h"
+#include "platform/gdi/gdi_p.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <time.h>
+#include <vector>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+static_assert(sizeof(HWND) == sizeof(WId), "HWND carries a native window id");
+
+namespace platform::d3d9 {
+
+namespace {
+std::atomic<PresentHook> g_hook{nullptr};
+std::atomic<int> g_pitch{0};
+std::atomic<bool> g_forcePut{false};
+
+std::mutex g_registryMutex;
+std::multimap<HWND, WindowTarget *> g_registry;
+
+int64_t monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+} // namespace
+
+Scaler::~Scaler()
+{
+    sws_freeContext(m_ctx);
+}
+
+bool Scaler::run(const uint8_t *const src[4], const int srcStride[4], int srcW, int srcH, int srcFormat,
+                 uint8_t *const dst[4], const int dstStride[4], int dstW, int dstH, int dstFormat, bool linear)
+{
+    if (srcW < 1 || srcH < 1 || dstW < 1 || dstH < 1)
+        return false;
+    m_ctx = sws_getCachedContext(m_ctx, srcW, srcH, AVPixelFormat(srcFormat), dstW, dstH, AVPixelFormat(dstFormat),
+                                 linear ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
+    if (!m_ctx)
+        return false;
+    return sws_scale(m_ctx, src, srcStride, 0, srcH, dst, dstStride) > 0;
+}
+
+void registerTarget(HWND window, WindowTarget *target)
+{
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    g_registry.emplace(window, target);
+}
+
+void unregisterTarget(HWND window, WindowTarget *target)
+{
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    auto range = g_registry.equal_range(window);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second == target) {
+            g_registry.erase(it);
+            return;
+        }
+    }
+}
+
+void callPresentHook(HWND window, const PresentedImage &image)
+{
+    if (PresentHook hook = g_hook.load())
+        hook(window, image, monotonicNs());
+}
+
+bool forceXPutImage()
+{
+    if (g_forcePut.load())
+        return true;
+    return qgetenv("ARDO_D3D9_XPUTIMAGE") == "1";
+}
+
+int yv12PitchOverride()
+{
+    return g_pitch.load();
+}
+
+bool useX11()
+{
+    // Without a Qt application (a bare test or tool) X11 is the only choice.
+    return !qGuiApp || QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+void setPresentHook(PresentHook hook)
+{
+    g_hook.store(hook);
+}
+
+void setYV12PitchForTests(int pitch)
+{
+    g_pitch.store(pitch < 0 ? 0 : pitch);
+}
+
+void setForceXPutImage(bool force)
+{
+    g_forcePut.store(force);
+}
+
+bool usesSharedMemory(HWND window)
+{
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    auto range = g_registry.equal_range(window);
+    bool shm = false;
+    for (auto it = range.first; it != range.second; ++it)
+        shm = it->second->sharedMemory();
+    return shm;
+}
+
+namespace {
+
+// Asks the newest device bound to the window, or the window system itself.
+bool askTarget(HWND window, int *w, int *h, bool sizeWanted)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        auto range = g_registry.equal_range(window);
+        if (range.first != range.second) {
+            WindowTarget *t = std::prev(range.second)->second;
+            return sizeWanted ? t->clientSize(w, h) : t->isWindow();
+        }
+    }
+    if (useX11())
+        return sizeWanted ? x11ClientSize(window, w, h) : x11IsWindow(window);
+    QWidget *widget = QWidget::find(WId(window));
+    if (!widget)
+        return false;
+    if (sizeWanted) {
+        *w = widget->width();
+        *h = widget->height();
+    }
+    return true;
+}
+
+// COM-style reference counting shared by the layer's objects.
+template <typename Interface>
+class RefCounted : public Interface
+{
+public:
+    UINT AddRef() override { return ++m_refs; }
+    UINT Release() override
+    {
+        const UINT left = --m_refs;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+private:
+    std::atomic<UINT> m_refs{1};
+};
+
+class Surface : public RefCounted<IDirect3DSurface9>
+{
+public:
+    Surface(int width, int height, D3DFORMAT format);
+
+    HRESULT LockRect(D3DLOCKED_RECT *locked, const RECT *rect, DWORD flags) override;
+    HRESULT UnlockRect() override;
+    HRESULT GetDC(HDC *dc) override;
+    HRESULT ReleaseDC(HDC dc) override;
+
+    bool valid() const { return m_format == D3DFMT_YV12 ? !m_yv12.empty() : !m_rgb.isNull(); }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    D3DFORMAT format() const { return m_format; }
+    int pitch() const { return m_pitch; }
+    const uint8_t *yv12() const { return m_yv12.data(); }
+    QImage &rgb() { return m_rgb; }
+    bool busy() const { return m_locked.load() || m_dc; }
+
+private:
+    ~Surface() override { delete m_dc; }
+
+    int m_width, m_height;
+    D3DFORMAT m_format;
+    int m_pitch = 0;
+    std::vector<uint8_t> m_yv12;
+    // R5G6B5 keeps 32-bit pixels inside: only the colours get better.
+    QImage m_rgb;
+    std::atomic<bool> m_locked{false};
+    GdiDC *m_dc = nullptr;
+};
+
+class Device : public RefCounted<IDirect3DDevice9>
+{
+public:
+    Device(HWND window, std::unique_ptr<WindowTarget> target, int bbWidth, int bbHeight)
+        : m_window(window), m_target(std::move(target))
+    {
+        registerTarget(m_window, m_target.get());
+        m_backBuffer = new Surface(bbWidth, bbHeight, D3DFMT_R5G6B5);
+    }
+
+    HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL,
+                                        IDirect3DSurface9 **surface, void *) override
+    {
+        if (!surface || width < 1 || height < 1 || width > 16384 || height > 16384)
+            return D3DERR_INVALIDCALL;
+        if (format != D3DFMT_YV12 && format != D3DFMT_R5G6B5)
+            return D3DERR_NOTAVAILABLE;
+        auto *s = new Surface(int(width), int(height), format);
+        if (!s->valid()) {
+            s->Release();
+            return E_OUTOFMEMORY;
+        }
+        *surface = s;
+        return D3D_OK;
+    }
+
+    HRESULT GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE, IDirect3DSurface9 **surface) override
+    {
+        if (!surface || swapChain != 0 || index != 0 || !m_backBuffer->valid())
+            return D3DERR_INVALIDCALL;
+        m_backBuffer->AddRef();
+        *surface = m_backBuffer;
+        return D3D_OK;
+    }
+
+    HRESULT StretchRect(IDirect3DSurface9 *source, const RECT *sourceRect, IDirect3DSurface9 *dest,
+                        const RECT *destRect, D3DTEXTUREFILTERTYPE filter) override;
+
+    HRESULT Clear(DWORD, const void *, DWORD flags, D3DCOLOR colour, float, DWORD) override
+    {
+        if (flags & D3DCLEAR_TARGET)
+            m_backBuffer->rgb().fill(QColor::fromRgb(colour | 0xFF000000u));
+        return D3D_OK;
+    }
+
+    HRESULT BeginScene() override { return D3D_OK; }
+    HRESULT EndScene() override { return D3D_OK; }
+
+    HRESULT Present(const RECT *, const RECT *, HWND, const void *) override
+    {
+        return m_target->present(m_backBuffer->rgb()) ? D3D_OK : D3DERR_DEVICELOST;
+    }
+
+private:
+    // Surfaces own their pixels, so releasing them and the device may come
+    // in any order.
+    ~Device() override
+    {
+        unregisterTarget(m_window, m_target.get());
+        m_backBuffer->Release();
+    }
+
+    HWND m_window;
+    std::unique_ptr<WindowTarget> m_target;
+    Surface *m_backBuffer;  // the device's own reference
+    Scaler m_convert;
+    Scaler m_scale;
+};
+
+Surface::Surface(int width, int height, D3DFORMAT format)
+    : m_width(width), m_height(height), m_format(format)
+{
+    if (format == D3DFMT_YV12) {
+        const int pitchWanted = yv12PitchOverride();
+        m_pitch = pitchWanted >= width ? pitchWanted : (width + 15) & ~15;
+        const size_t chromaRows = size_t(height + 1) / 2;
+        m_yv12.assign(size_t(m_pitch) * size_t(height) + 2 * size_t(m_pitch / 2) * chromaRows, 0);
+    } else {
+        m_rgb = QImage(width, height, QImage::Format_RGB32);
+        if (!m_rgb.isNull())
+            m_rgb.fill(Qt::black);
+        m_pitch = m_rgb.bytesPerLine();
+    }
+}
+
+HRESULT Surface::LockRect(D3DLOCKED_RECT *locked, const RECT *rect, DWORD flags)
+{
+    if (!locked || rect)
+        return D3DERR_INVALIDCALL;  // whole-surface locks only
+    if (m_dc || m_locked.exchange(true))
+        return (flags & D3DLOCK_DONOTWAIT) ? D3DERR_WASSTILLDRAWING : D3DERR_INVALIDCALL;
+    locked->Pitch = m_pitch;
+    locked->pBits = m_format == D3DFMT_YV12 ? static_cast<void *>(m_yv12.data()) : static_cast<void *>(m_rgb.bits());
+    return D3D_OK;
+}
+
+HRESULT Surface::UnlockRect()
+{
+    return m_locked.exchange(false) ? D3D_OK : D3DERR_INVALIDCALL;
+}
+
+HRESULT Surface::GetDC(HDC *dc)
+{
+    if (!dc || m_format == D3DFMT_YV12 || m_dc || m_locked.load())
+        return D3DERR_INVALIDCALL;
+    m_dc = new GdiDC(&m_rgb);
+    *dc = m_dc;
+    return D3D_OK;
+}
+
+HRESULT Surface::ReleaseDC(HDC dc)
+{
+    if (!dc || dc != m_dc)
+        return D3DERR_INVALIDCALL;
+    delete m_dc;
+    m_dc = nullptr;
+    return D3D_OK;
+}
+
+// Clips a rectangle to a surface; null means the whole surface.
+bool clipTo(const RECT *r, int w, int h, RECT *out)
+{
+    RECT c = r ? *r : RECT{0, 0, w, h};
+    c.left = std::max<LONG>(c.left, 0);
+    c.top = std::max<LONG>(c.top, 0);
+    c.right = std::min<LONG>(c.right, w);
+    c.bottom = std::min<LONG>(c.bottom, h);
+    if (c.right <= c.left || c.bottom <= c.top)
+        return false;
+    *out = c;
+    return true;
+}
+
+HRESULT Device::StretchRect(IDirect3DSurface9 *source, const RECT *sourceRect, IDirect3DSurface9 *dest,
+                            const RECT *destRect, D3DTEXTUREFILTERTYPE filter)
+{
+    auto *src = static_cast<Surface *>(source);
+    auto *dst = static_cast<Surface *>(dest);
+    if (!src || !dst || dst->format() == D3DFMT_YV12 || src->busy() || dst->busy())
+        return D3DERR_INVALIDCALL;
+    RECT s, d;
+    if (!clipTo(sourceRect, src->width(), src->height(), &s) || !clipTo(destRect, dst->width(), dst->height(), &d))
+        return D3DERR_INVALIDCALL;
+    QImage &out = dst->rgb();
+    uint8_t *dstPlanes[4] = {out.bits() + size_t(d.top) * out.bytesPerLine() + size_t(d.left) * 4, nullptr, nullptr,
+                             nullptr};
+    const int dstStride[4] = {int(out.bytesPerLine()), 0, 0, 0};
+    const bool linear = filter == D3DTEXF_LINEAR;
+    if (src->format() == D3DFMT_YV12) {
+        // Chroma is subsampled, so the source rectangle starts on even lines
+        // and columns.
+        s.left &= ~1;
+        s.top &= ~1;
+        const int pitch = src->pitch();
+        const int cpitch = pitch / 2;
+        const uint8_t *y = src->yv12();
+        const uint8_t *v = y + size_t(pitch) * size_t(src->height());
+        const uint8_t *u = v + size_t(cpitch) * size_t((src->height() + 1) / 2);
+        const uint8_t *planes[4] = {y + size_t(s.top) * pitch + s.left, u + size_t(s.top / 2) * cpitch + s.left / 2,
+                                    v + size_t(s.top / 2) * cpitch + s.left / 2, nullptr};
+        const int strides[4] = {pitch, cpitch, cpitch, 0};
+        return m_convert.run(planes, strides, s.right - s.left, s.bottom - s.top, AV_PIX_FMT_YUV420P, dstPlanes,
+                             dstStride, d.right - d.left, d.bottom - d.top, AV_PIX_FMT_BGRA, linear)
+                   ? D3D_OK
+                   : D3DERR_INVALIDCALL;
+    }
+    const QImage &in = src->rgb();
+    const uint8_t *planes[4] = {in.constBits() + size_t(s.top) * in.bytesPerLine() + size_t(s.left) * 4, nullptr,
+                                nullptr, nullptr};
+    const int strides[4] = {int(in.bytesPerLine()), 0, 0, 0};
+    return m_scale.run(planes, strides, s.right - s.left, s.bottom - s.top, AV_PIX_FMT_BGRA, dstPlanes, dstStride,
+                       d.right - d.left, d.bottom - d.top, AV_PIX_FMT_BGRA, linear)
+               ? D3D_OK
+               : D3DERR_INVALIDCALL;
+}
+
+class Direct3D : public RefCounted<IDirect3D9>
+{
+public:
+    HRESULT GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9 *caps) override
+    {
+        if (!caps || adapter != D3DADAPTER_DEFAULT || type != D3DDEVTYPE_HAL)
+            return D3DERR_INVALIDCALL;
+        caps->DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
+        return D3D_OK;
+    }
+
+    HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow, DWORD, D3DPRESENT_PARAMETERS *params,
+                         IDirect3DDevice9 **device) override
+    {
+        if (!device || !params || adapter != D3DADAPTER_DEFAULT || type != D3DDEVTYPE_HAL)
+            return D3DERR_INVALIDCALL;
+        const HWND window = params->hDeviceWindow ? params->hDeviceWindow : focusWindow;
+        if (!window || params->BackBufferWidth < 1 || params->BackBufferHeight < 1 ||
+            params->BackBufferWidth > 16384 || params->BackBufferHeight > 16384)
+            return D3DERR_INVALIDCALL;
+        std::unique_ptr<WindowTarget> target = useX11() ? createX11Target(window) : createQtTarget(window);
+        if (!target)
+            return D3DERR_NOTAVAILABLE;
+        *device = new Device(window, std::move(target), int(params->BackBufferWidth), int(params->BackBufferHeight));
+        return D3D_OK;
+    }
+};
+
+} // namespace
+
+} // namespace platform::d3d9
+
+IDirect3D9 *Direct3DCreate9(UINT sdkVersion)
+{
+    if (sdkVersion != D3D_SDK_VERSION)
+        return nullptr;
+    return new platform::d3d9::Direct3D;
+}
+
+BOOL IsWindow(HWND window)
+{
+    if (!window)
+        return FALSE;
+    return platform::d3d9::askTarget(window, nullptr, nullptr, false) ? TRUE : FALSE;
+}
+
+BOOL GetClientRect(HWND window, RECT *rect)
+{
+    if (!window || !rect)
+        return FALSE;
+    int w = 0, h = 0;
+    if (!platform::d3d9::askTarget(window, &w, &h, true))
+        return FALSE;
+    *rect = RECT{0, 0, w, h};
+    return TRUE;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+// Internals shared by the layer's objects and its two window back ends.
+
+#include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/d3d9diag.h"
+
+#include <QImage>
+
+#include <memory>
+
+struct SwsContext;
+
+namespace platform::d3d9 {
+
+// One scaling/conversion pass with a cached swscale context; used by one
+// thread at a time.
+class Scaler
+{
+public:
+    ~Scaler();
+    // Planes and strides as swscale takes them; false when swscale refuses.
+    bool run(const uint8_t *const src[4], const int srcStride[4], int srcW, int srcH, int srcFormat,
+             uint8_t *const dst[4], const int dstStride[4], int dstW, int dstH, int dstFormat, bool linear);
+
+private:
+    SwsContext *m_ctx = nullptr;
+};
+
+// Where a device's presented pictures go: one native window.
+class WindowTarget
+{
+public:
+    virtual ~WindowTarget() = default;
+    virtual bool isWindow() = 0;
+    virtual bool clientSize(int *width, int *height) = 0;
+    // Scales the back buffer (RGB32, picture size) onto the whole client area.
+    virtual bool present(const QImage &backBuffer) = 0;
+    virtual bool sharedMemory() const { return false; }
+};
+
+// Back ends. Both run on the thread that creates the device (the GUI
+// thread); the X11 one may be created without a QGuiApplication.
+std::unique_ptr<WindowTarget> createX11Target(HWND window);
+std::unique_ptr<WindowTarget> createQtTarget(HWND window);
+bool useX11();
+
+// Devices register their target so IsWindow and GetClientRect, which get
+// only the window, can ask it.
+void registerTarget(HWND window, WindowTarget *target);
+void unregisterTarget(HWND window, WindowTarget *target);
+
+// X11 answers for windows no device is bound to.
+bool x11IsWindow(HWND window);
+bool x11ClientSize(HWND window, int *width, int *height);
+
+void callPresentHook(HWND window, const PresentedImage &image);
+bool forceXPutImage();
+int yv12PitchOverride();
+
+} // namespace platform::d3d9

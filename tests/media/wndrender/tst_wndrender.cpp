@@ -1,0 +1,402 @@
+#include <QtTest>
+#include <QApplication>
+#include <QWidget>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "media/cd3dwndrender.h"
+#include "platform/d3d9/d3d9diag.h"
+
+// Xlib last: it defines macros that Qt headers use as names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#undef None
+#undef Bool
+#undef Status
+
+namespace {
+
+// A planar 4:2:0 picture: left half one colour, right half another.
+struct Picture
+{
+    Picture(int w, int h, const uint8_t left[3], const uint8_t right[3]) : width(w), height(h)
+    {
+        y.resize(size_t(w) * h);
+        u.resize(size_t(w / 2) * (h / 2));
+        v.resize(u.size());
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                y[size_t(r) * w + c] = c < w / 2 ? left[0] : right[0];
+        for (int r = 0; r < h / 2; ++r)
+            for (int c = 0; c < w / 2; ++c) {
+                u[size_t(r) * (w / 2) + c] = c < w / 4 ? left[1] : right[1];
+                v[size_t(r) * (w / 2) + c] = c < w / 4 ? left[2] : right[2];
+            }
+        planes[0] = y.data();
+        planes[1] = u.data();
+        planes[2] = v.data();
+        lines[0] = w;
+        lines[1] = lines[2] = w / 2;
+    }
+    int width, height;
+    std::vector<uint8_t> y, u, v;
+    const uint8_t *planes[3];
+    int lines[3];
+};
+
+const uint8_t kRed[3] = {81, 90, 240};
+const uint8_t kBlue[3] = {41, 240, 110};
+const uint8_t kGrey[3] = {128, 128, 128};
+
+// A top-level window holding one native child of the given size.
+struct NativeView
+{
+    explicit NativeView(int w, int h)
+    {
+        top.resize(w + 40, h + 40);
+        child = new QWidget(&top);
+        child->setAttribute(Qt::WA_NativeWindow);
+        child->setAttribute(Qt::WA_OpaquePaintEvent);
+        child->setGeometry(20, 20, w, h);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        window = HWND(child->winId());
+    }
+    QWidget top;
+    QWidget *child = nullptr;
+    HWND window = 0;
+};
+
+Display *g_dpy = nullptr;
+
+QColor pixelAt(HWND window, int x, int y)
+{
+    XSync(g_dpy, False);
+    XImage *img = XGetImage(g_dpy, Window(window), x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!img)
+        return QColor();
+    const unsigned long p = XGetPixel(img, 0, 0);
+    auto channel = [p](unsigned long mask) {
+        int shift = 0;
+        while (mask && !(mask & 1)) {
+            mask >>= 1;
+            ++shift;
+        }
+        return int(((p >> shift) & mask) * 255 / (mask ? mask : 1));
+    };
+    QColor c(channel(img->red_mask), channel(img->green_mask), channel(img->blue_mask));
+    XDestroyImage(img);
+    return c;
+}
+
+bool near(const QColor &c, int r, int g, int b, int tolerance)
+{
+    return qAbs(c.red() - r) <= tolerance && qAbs(c.green() - g) <= tolerance && qAbs(c.blue() - b) <= tolerance;
+}
+
+QString str(const QColor &c)
+{
+    return QStringLiteral("(%1, %2, %3)").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+bool sameRect(const RECT &a, LONG l, LONG t, LONG r, LONG b)
+{
+    return a.left == l && a.top == t && a.right == r && a.bottom == b;
+}
+
+QString str(const RECT &r)
+{
+    return QStringLiteral("(%1, %2, %3, %4)").arg(r.left).arg(r.top).arg(r.right).arg(r.bottom);
+}
+
+std::atomic<int> g_presented{0};
+std::atomic<int> g_presentedWidth{0};
+void countPresent(HWND, const platform::d3d9::PresentedImage &image, int64_t)
+{
+    ++g_presented;
+    g_presentedWidth = image.width;
+}
+
+// The overlay a zoom selection draws: a closed outline in picture pixels.
+struct Outline
+{
+    RECT rect;
+    int width;
+    std::atomic<int> calls{0};
+    std::atomic<int> sleepMs{0};
+    std::atomic<bool> inside{false};
+};
+
+void drawOutline(HDC dc, void *user, int, int, int)
+{
+    auto *o = static_cast<Outline *>(user);
+    o->inside = true;
+    ++o->calls;
+    HPEN pen = CreatePen(PS_SOLID, o->width, 0x0000FF);
+    HGDIOBJ old = SelectObject(dc, pen);
+    MoveToEx(dc, o->rect.left, o->rect.top, nullptr);
+    LineTo(dc, o->rect.right, o->rect.top);
+    LineTo(dc, o->rect.right, o->rect.bottom);
+    LineTo(dc, o->rect.left, o->rect.bottom);
+    LineTo(dc, o->rect.left, o->rect.top);
+    SelectObject(dc, old);
+    DeleteObject(pen);
+    if (o->sleepMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(o->sleepMs.load()));
+    o->inside = false;
+}
+
+} // namespace
+
+class TestWndRender : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        g_dpy = XOpenDisplay(nullptr);
+        QVERIFY(g_dpy);
+        platform::d3d9::setPresentHook(countPresent);
+    }
+    void cleanupTestCase()
+    {
+        platform::d3d9::setPresentHook(nullptr);
+        XCloseDisplay(g_dpy);
+    }
+    void cleanup()
+    {
+        platform::d3d9::setForceXPutImage(false);
+        platform::d3d9::setYV12PitchForTests(0);
+    }
+
+    void layoutByDisplayMode()
+    {
+        NativeView square(400, 400);
+        CD3DWndRender r;
+        r.setWindow(square.window);
+        QCOMPARE(r.init(1920, 1080), 0);
+        QCOMPARE(r.render(), 1);
+        QVERIFY2(sameRect(r.getSourceRect(), 0, 87, 400, 312), qPrintable(str(r.getSourceRect())));
+        QVERIFY2(sameRect(r.destinationRect(), 0, 234, 1920, 842), qPrintable(str(r.destinationRect())));
+        QVERIFY(sameRect(r.pictureRect(), 0, 0, 1920, 1080));
+        r.setDisplayMode(CD3DWndRender::Stretch);
+        QCOMPARE(r.render(), 1);
+        QVERIFY(sameRect(r.getSourceRect(), 0, 0, 400, 400));
+        QVERIFY(sameRect(r.destinationRect(), 0, 0, 1920, 1080));
+        r.setDisplayMode(CD3DWndRender::Fit16x9);
+        QCOMPARE(r.render(), 1);
+        QVERIFY2(sameRect(r.getSourceRect(), 0, 87, 400, 312), qPrintable(str(r.getSourceRect())));
+        r.setDisplayMode(CD3DWndRender::Fit4x3);
+        QCOMPARE(r.render(), 1);
+        QVERIFY2(sameRect(r.getSourceRect(), 0, 50, 400, 350), qPrintable(str(r.getSourceRect())));
+        r.setDisplayMode(4);
+        QCOMPARE(r.render(), 0);
+        QVERIFY(sameRect(r.getSourceRect(), 0, 50, 400, 350));  // unchanged
+
+        NativeView wide(1000, 500);
+        CD3DWndRender w;
+        w.setWindow(wide.window);
+        QCOMPARE(w.init(704, 576), 0);
+        QCOMPARE(w.render(), 1);
+        QVERIFY2(sameRect(w.getSourceRect(), 194, 0, 805, 500), qPrintable(str(w.getSourceRect())));
+        w.setDisplayMode(CD3DWndRender::Fit16x9);
+        QCOMPARE(w.render(), 1);
+        QVERIFY2(sameRect(w.getSourceRect(), 56, 0, 944, 500), qPrintable(str(w.getSourceRect())));
+        w.setDisplayMode(CD3DWndRender::Fit4x3);
+        QCOMPARE(w.render(), 1);
+        QVERIFY2(sameRect(w.getSourceRect(), 167, 0, 833, 500), qPrintable(str(w.getSourceRect())));
+    }
+
+    void zoomRectangle()
+    {
+        NativeView view(400, 400);
+        CD3DWndRender r;
+        r.setWindow(view.window);
+        QCOMPARE(r.init(1920, 1080), 0);
+        // Wholly outside the destination (0, 234, 1920, 842): whole picture.
+        r.setZoomRect(RECT{0, 0, 100, 100}, true);
+        QCOMPARE(r.render(), 1);
+        QVERIFY(sameRect(r.pictureRect(), 0, 0, 1920, 1080));
+        // Touching the edge only (half-open) is still outside.
+        r.setZoomRect(RECT{0, 100, 300, 234}, true);
+        QCOMPARE(r.render(), 1);
+        QVERIFY(sameRect(r.pictureRect(), 0, 0, 1920, 1080));
+        r.setZoomRect(RECT{100, 300, 500, 600}, true);
+        QCOMPARE(r.render(), 1);
+        QVERIFY(sameRect(r.pictureRect(), 100, 300, 500, 600));
+
+        // Disabling shows the whole picture again from the next frame on.
+        Picture grey(1920, 1080, kGrey, kGrey);
+        QCOMPARE(r.drawFrame(grey.planes, grey.lines), 1);
+        r.setZoomRect(RECT{100, 300, 500, 600}, false);
+        QCOMPARE(r.drawFrame(grey.planes, grey.lines), 1);
+        QVERIFY(sameRect(r.pictureRect(), 0, 0, 1920, 1080));
+    }
+
+    void callRules()
+    {
+        NativeView first(400, 400);
+        NativeView second(200, 100);
+        CD3DWndRender none;
+        QCOMPARE(none.init(320, 240), 1);  // no window
+        Picture pic(320, 240, kRed, kBlue);
+        QCOMPARE(none.drawFrame(pic.planes, pic.lines), 0);
+
+        CD3DWndRender r;
+        QCOMPARE(r.setWindow(first.window), 0);
+        r.setWindow(second.window);
+        QCOMPARE(r.init(320, 240), 0);
+        QCOMPARE(r.render(), 1);
+        QVERIFY(sameRect(r.getSourceRect(), 0, 50, 400, 350));  // the first window's layout
+        QCOMPARE(r.setDrawCallback(nullptr, &r), 0);
+        QCOMPARE(r.setDrawCallback(drawOutline, nullptr), 0);
+
+        const int before = g_presented;
+        QCOMPARE(r.drawFrame(pic.planes, pic.lines), 1);
+        QCOMPARE(g_presented - before, 1);
+        QCOMPARE(g_presentedWidth.load(), 400);  // stretched onto the client area
+        r.stop();
+        QCOMPARE(r.drawFrame(pic.planes, pic.lines), 0);
+        QCOMPARE(g_presented - before, 1);
+    }
+
+    void pitchLimit()
+    {
+        NativeView view(400, 400);
+        Picture pic(320, 240, kRed, kBlue);
+        platform::d3d9::setYV12PitchForTests(320 + 641);
+        CD3DWndRender tooWide;
+        tooWide.setWindow(view.window);
+        QCOMPARE(tooWide.init(320, 240), 0);
+        QCOMPARE(tooWide.drawFrame(pic.planes, pic.lines), 0);
+        QCOMPARE(tooWide.drawFrame(pic.planes, pic.lines), 0);
+
+        platform::d3d9::setYV12PitchForTests(320 + 640);
+        CD3DWndRender wide;
+        wide.setWindow(view.window);
+        QCOMPARE(wide.init(320, 240), 0);
+        QCOMPARE(wide.drawFrame(pic.planes, pic.lines), 1);
+        QVERIFY(near(pixelAt(view.window, 100, 200), 255, 0, 0, 12));
+        QVERIFY(near(pixelAt(view.window, 300, 200), 0, 0, 255, 12));
+    }
+
+    void pixelsReadBack_data()
+    {
+        QTest::addColumn<bool>("forcePut");
+        QTest::newRow("shared memory") << false;
+        QTest::newRow("XPutImage") << true;
+    }
+    void pixelsReadBack()
+    {
+        QFETCH(bool, forcePut);
+        platform::d3d9::setForceXPutImage(forcePut);
+        NativeView view(400, 400);
+        CD3DWndRender r;
+        r.setWindow(view.window);
+        QCOMPARE(r.init(320, 240), 0);
+        Picture pic(320, 240, kRed, kBlue);
+        QCOMPARE(r.drawFrame(pic.planes, pic.lines), 1);
+        QCOMPARE(platform::d3d9::usesSharedMemory(view.window), !forcePut);
+        // On screen as soon as drawFrame has returned.
+        const QColor left = pixelAt(view.window, 100, 200);
+        const QColor right = pixelAt(view.window, 300, 200);
+        QVERIFY2(near(left, 255, 0, 0, 12), qPrintable(str(left)));
+        QVERIFY2(near(right, 0, 0, 255, 12), qPrintable(str(right)));
+        QVERIFY2(near(pixelAt(view.window, 200, 10), 0, 0, 0, 0), qPrintable(str(pixelAt(view.window, 200, 10))));
+        QVERIFY(near(pixelAt(view.window, 200, 390), 0, 0, 0, 0));
+        QVERIFY(near(pixelAt(view.window, 200, 45), 0, 0, 0, 0));  // the edge itself is blended by the stretch
+        QVERIFY(!near(pixelAt(view.window, 200, 55), 0, 0, 0, 0));
+    }
+
+    void overlayOutline()
+    {
+        NativeView view(400, 400);
+        CD3DWndRender r;
+        r.setWindow(view.window);
+        QCOMPARE(r.init(320, 240), 0);
+        Outline outline;
+        outline.rect = RECT{40, 40, 200, 160};
+        outline.width = 4;
+        QCOMPARE(r.setDrawCallback(drawOutline, &outline), 1);
+        Picture grey(320, 240, kGrey, kGrey);
+        QCOMPARE(r.drawFrame(grey.planes, grey.lines), 1);
+        QCOMPARE(outline.calls.load(), 0);  // overlay switched off
+        r.setDrawEnabled(true);
+        QCOMPARE(r.drawFrame(grey.planes, grey.lines), 1);
+        QCOMPARE(outline.calls.load(), 1);
+        // Picture (x, y) lies at window (x * 1.25, 50 + y * 1.25).
+        const QColor top = pixelAt(view.window, 150, 100);
+        const QColor leftEdge = pixelAt(view.window, 50, 150);
+        const QColor inside = pixelAt(view.window, 150, 150);
+        QVERIFY2(top.red() > 180 && top.green() < 90 && top.blue() < 90, qPrintable(str(top)));
+        QVERIFY2(leftEdge.red() > 180 && leftEdge.green() < 90, qPrintable(str(leftEdge)));
+        QVERIFY2(near(inside, 130, 130, 130, 20), qPrintable(str(inside)));
+    }
+
+    void stopWaitsForRunningDraw()
+    {
+        NativeView view(400, 400);
+        CD3DWndRender r;
+        r.setWindow(view.window);
+        QCOMPARE(r.init(320, 240), 0);
+        Outline slow;
+        slow.rect = RECT{10, 10, 20, 20};
+        slow.width = 1;
+        slow.sleepMs = 300;
+        r.setDrawCallback(drawOutline, &slow);
+        r.setDrawEnabled(true);
+        Picture pic(320, 240, kRed, kBlue);
+        std::atomic<bool> drawDone{false};
+        std::atomic<int> result{-1};
+        std::thread drawer([&] {
+            result = r.drawFrame(pic.planes, pic.lines);
+            drawDone = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(slow.inside.load(), 5000);
+        r.stop();
+        const bool doneWhenStopped = drawDone;
+        drawer.join();
+        QVERIFY(doneWhenStopped);
+        QCOMPARE(result.load(), 1);
+        QCOMPARE(r.drawFrame(pic.planes, pic.lines), 0);
+    }
+
+    void destroyedWindow()
+    {
+        auto *view = new NativeView(300, 200);
+        CD3DWndRender r;
+        r.setWindow(view->window);
+        QCOMPARE(r.init(320, 240), 0);
+        Picture pic(320, 240, kRed, kBlue);
+        std::atomic<bool> stop{false};
+        std::atomic<int> draws{0};
+        std::thread player([&] {
+            while (!stop) {
+                r.drawFrame(pic.planes, pic.lines);
+                ++draws;
+                r.markDirty();  // every draw asks the window again
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(draws > 5, 5000);
+        delete view;
+        QTest::qWait(100);
+        const int after = draws;
+        QTRY_VERIFY_WITH_TIMEOUT(draws > after + 5, 5000);  // draws go on and return
+        stop = true;
+        player.join();
+        QCOMPARE(r.render(), 0);
+        QVERIFY(!IsWindow(HWND(12345678)));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    platform::d3d9::initWindowSystemThreads();
+    QApplication app(argc, argv);
+    TestWndRender test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_wndrender.moc"
