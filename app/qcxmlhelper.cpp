@@ -7,21 +7,6 @@
 
 namespace {
 
-// Document order from start: the element itself, its descendants, then the
-// elements that follow it at the same level with theirs; never upwards.
-TiXmlElement *deepFind(TiXmlElement *start, const QByteArray &name)
-{
-    for (TiXmlElement *e = start; e; e = e->NextSiblingElement()) {
-        if (e->ValueStr() == name.constData())
-            return e;
-        if (TiXmlElement *child = e->FirstChildElement()) {
-            if (TiXmlElement *found = deepFind(child, name))
-                return found;
-        }
-    }
-    return nullptr;
-}
-
 // A child whose first child has children of its own is a container: look
 // inside it before comparing its own name, so nested keys win.
 TiXmlElement *childFirstFind(TiXmlNode *parent, const QByteArray &name)
@@ -58,6 +43,19 @@ bool replaceText(TiXmlNode *node, const QByteArray &text)
 }
 
 } // namespace
+
+TiXmlElement *qcXmlHelper::deepFind(TiXmlElement *start, const QByteArray &name)
+{
+    for (TiXmlElement *e = start; e; e = e->NextSiblingElement()) {
+        if (e->ValueStr() == name.constData())
+            return e;
+        if (TiXmlElement *child = e->FirstChildElement()) {
+            if (TiXmlElement *found = deepFind(child, name))
+                return found;
+        }
+    }
+    return nullptr;
+}
 
 void qcXmlHelper::keepWhiteSpace()
 {

@@ -31,6 +31,11 @@ public:
     // first; only the first call does anything.
     static void keepWhiteSpace();
 
+    // Document order from start: the element itself, its descendants, then
+    // the elements that follow it at the same level with theirs; never
+    // upwards. Shared with the device request thread's reply accessors.
+    static TiXmlElement *deepFind(TiXmlElement *start, const QByteArray &name);
+
     bool enterElement(const QString &name, bool fromRoot);
     bool getString(const QString &name, QString *text);
     bool getText(const QString &name, QString *text);

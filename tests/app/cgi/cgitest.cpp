@@ -1,0 +1,74 @@
+#include "cgitest.h"
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <QtTest>
+
+Recorder::Recorder(CGIUtil *util) : m_id(util->id())
+{
+    const auto count = [this] { ++emitted; };
+    connect(util, &CGIUtil::sigHeaderCompleted, this, count, Qt::DirectConnection);
+    connect(util, &CGIUtil::sigDataCompleted, this, count, Qt::DirectConnection);
+    connect(util, &CGIUtil::sigProcessProgress, this, count, Qt::DirectConnection);
+    connect(util, &CGIUtil::sigHeaderCompleted, this, [this](int id, int code) {
+        wrongId |= id != m_id;
+        events << QStringLiteral("h:%1").arg(code);
+    }, Qt::QueuedConnection);
+    connect(util, &CGIUtil::sigDataCompleted, this, [this](int id) {
+        wrongId |= id != m_id;
+        events << QStringLiteral("d");
+    }, Qt::QueuedConnection);
+    connect(util, &CGIUtil::sigProcessProgress, this, [this](int id, int now, int total) {
+        wrongId |= id != m_id || total != 100;
+        percents << now;
+    }, Qt::QueuedConnection);
+}
+
+bool runToEnd(CGIUtil &util, int timeoutMs)
+{
+    util.start();
+    const bool ended = util.wait(timeoutMs);
+    QCoreApplication::sendPostedEvents();
+    return ended;
+}
+
+std::unique_ptr<devicesim::Device> startDevice()
+{
+    auto device = std::make_unique<devicesim::Device>();
+    device->setCredentials(QStringLiteral("admin"), QStringLiteral("1234"));
+    device->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR));
+    if (!device->start())
+        return nullptr;
+    return device;
+}
+
+QString urlOf(const devicesim::Device &device, const QString &pathAndQuery)
+{
+    return device.baseUrl() + pathAndQuery;
+}
+
+quint16 closedPort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+QString DeviceTest::url(const QString &pathAndQuery) const
+{
+    return urlOf(*m_dev, pathAndQuery);
+}
+
+void DeviceTest::init()
+{
+    CGIUtil::setLowSpeedTime(CGIUtil::kDefaultLowSpeedTimeSec);
+    m_dev = startDevice();
+    QVERIFY(m_dev);
+}
+
+void DeviceTest::cleanup()
+{
+    m_dev.reset();
+}

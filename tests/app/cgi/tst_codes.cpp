@@ -1,0 +1,128 @@
+#include <QtTest>
+
+#include "cgitest.h"
+
+using devicesim::Fault;
+
+class TestCgiCodes : public DeviceTest
+{
+    Q_OBJECT
+
+
+    QStringList get(const QString &url, const QString &password = QStringLiteral("1234"), int timeoutSec = 2)
+    {
+        CGIUtil util(7);
+        Recorder rec(&util);
+        if (!util.setGetRequest(url, QStringLiteral("admin"), password, nullptr, nullptr, timeoutSec))
+            return {QStringLiteral("refused")};
+        if (!runToEnd(util))
+            return {QStringLiteral("hung")};
+        if (rec.wrongId)
+            return {QStringLiteral("wrong id")};
+        return rec.events;
+    }
+
+private slots:
+    void statusTable_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("code");
+        const QList<QPair<int, int>> table = {{200, 0},  {401, 1},  {403, 1},  {400, 7},
+                                              {415, 8},  {416, 9},  {500, 11}, {409, 12},
+                                              {404, 255}, {302, 255}, {599, 255}};
+        for (const auto &row : table)
+            QTest::addRow("%d", row.first) << row.first << row.second;
+    }
+
+    void statusTable()
+    {
+        QFETCH(int, status);
+        QFETCH(int, code);
+        m_dev->addFault(QStringLiteral("*"), Fault::status(status, "<response/>"));
+        // Each code exactly once, then the data signal for the body.
+        QCOMPARE(get(sample()), QStringList({QStringLiteral("h:%1").arg(code), "d"}));
+    }
+
+    void malformedStatusLine()
+    {
+        m_dev->addFault(QStringLiteral("*"), Fault::malformedStatus());
+        QCOMPARE(get(sample()).value(0), QStringLiteral("h:255"));
+        QCOMPARE(get(sample()).count(QStringLiteral("h:255")), 1);
+    }
+
+    void wrongPassword()
+    {
+        QCOMPARE(get(sample(), QStringLiteral("nope")), QStringList({"h:1"}));  // its 401 has no body
+        const auto log = m_dev->requests();
+        QCOMPARE(log.size(), 1);
+        QCOMPARE(log[0].user, QStringLiteral("admin"));
+        QCOMPARE(log[0].password, QStringLiteral("nope"));
+        QVERIFY(!log[0].authorized);
+    }
+
+    void closedPortCannotConnect()
+    {
+        const QString url = QStringLiteral("http://127.0.0.1:%1/action/get?subject=sample").arg(closedPort());
+        QCOMPARE(get(url), QStringList({"h:10"}));
+    }
+
+    void delayPastTimeOut()
+    {
+        m_dev->addFault(QStringLiteral("*"), Fault::delay(3000));
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(get(sample(), QStringLiteral("1234"), 1), QStringList({"h:13"}));
+        QVERIFY(t.elapsed() < 2500);
+    }
+
+    void stallAfterStatusLine()
+    {
+        m_dev->addFault(QStringLiteral("*"), Fault::stall());
+        QCOMPARE(get(sample(), QStringLiteral("1234"), 1), QStringList({"h:0", "h:13", "d"}));
+    }
+
+    void failuresWithoutStatusReportOther_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addRow("drop") << int(Fault::Drop);
+        QTest::addRow("reset") << int(Fault::Reset);
+        QTest::addRow("garbage") << int(Fault::Garbage);
+    }
+
+    void failuresWithoutStatusReportOther()
+    {
+        QFETCH(int, kind);
+        Fault f;
+        f.kind = Fault::Kind(kind);
+        m_dev->addFault(QStringLiteral("*"), f);
+        QCOMPARE(get(sample()), QStringList({"h:255"}));
+        QCOMPARE(m_dev->requests().size(), 1);
+    }
+
+    void malformedUrlHost()
+    {
+        QCOMPARE(get(QStringLiteral("http://[zz/action/get")), QStringList({"h:255"}));
+    }
+
+    void settersRefuseBadArguments()
+    {
+        CGIUtil util(1);
+        const QString url = sample();
+        QVERIFY(!util.setGetRequest(QStringLiteral("HTTP://127.0.0.1/"), "admin", "1234", nullptr, nullptr, 1));
+        QVERIFY(!util.setGetRequest(QStringLiteral(" http://127.0.0.1/"), "admin", "1234", nullptr, nullptr, 1));
+        QVERIFY(!util.setGetRequest(url, QString(), "1234", nullptr, nullptr, 1));
+        QVERIFY(!util.setGetRequest(url, "admin", QString(), nullptr, nullptr, 1));
+        QVERIFY(!util.setPostRequest(url, "admin", "1234", QString(), nullptr, nullptr, 1, 1));
+        QVERIFY(!util.setPostRequestEx(url, "admin", "1234", nullptr));
+        QVERIFY(!util.setPostRequestEx(url, "admin", "1234", ""));
+        QVERIFY(!util.setUploadRequest(url, "admin", "1234", QString()));
+        // Nothing was prepared, so the thread has nothing to send.
+        Recorder rec(&util);
+        QVERIFY(runToEnd(util));
+        QVERIFY(rec.events.isEmpty());
+        QVERIFY(m_dev->requests().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCgiCodes)
+#include "tst_codes.moc"
