@@ -1,5 +1,6 @@
 #include "media/cd3dwndrender.h"
 
+#include "device/qcringbuffer.h"
 #include "platform/winmm/winmm.h"
 
 #include <algorithm>
@@ -30,6 +31,8 @@ CD3DWndRender::~CD3DWndRender()
     releaseAll();
     m_callback = nullptr;
     m_user = nullptr;
+    if (m_queue)
+        m_queue->clear();
 }
 
 void CD3DWndRender::releaseAll()
@@ -93,6 +96,14 @@ int CD3DWndRender::init(int width, int height, int)
         return 1;
     if (FAILED(m_device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &m_backBuffer)))
         return 1;
+    const long long queueBytes = 3LL * width * height;
+    if (queueBytes > qcRingBuffer::kMaxCapacity)
+        return 1;
+    auto queue = std::make_unique<qcRingBuffer>();
+    if (!queue->allocate(int(queueBytes), false))
+        return 1;
+    m_queue = std::move(queue);
+    m_scratch.assign(size_t(width) * size_t(height) * 2, 0);
     m_ready = true;
     return 0;
 }
@@ -302,7 +313,10 @@ int CD3DWndRender::present()
 
 int CD3DWndRender::clearQueue()
 {
-    return 0;
+    if (!m_queue)
+        return 0;
+    m_queue->clear();
+    return 1;
 }
 
 void CD3DWndRender::stop()

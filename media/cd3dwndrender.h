@@ -4,7 +4,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <vector>
+
+class qcRingBuffer;
 
 // Draws decoded pictures into one native window, synchronously on the
 // thread that hands them over (the player thread): the picture is on screen
@@ -73,6 +77,10 @@ private:
     bool m_zoomOn = false;
     bool m_settling = true;
     bool m_relayout = true;
+
+    // Kept for owners that queue pictures; the drawing path does not use it.
+    std::unique_ptr<qcRingBuffer> m_queue;
+    std::vector<uint8_t> m_scratch;
 
     DrawCallback m_callback = nullptr;
     void *m_user = nullptr;

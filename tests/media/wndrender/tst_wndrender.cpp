@@ -241,6 +241,7 @@ private slots:
         NativeView second(200, 100);
         CD3DWndRender none;
         QCOMPARE(none.init(320, 240), 1);  // no window
+        QCOMPARE(none.clearQueue(), 0);
         Picture pic(320, 240, kRed, kBlue);
         QCOMPARE(none.drawFrame(pic.planes, pic.lines), 0);
 
@@ -250,6 +251,7 @@ private slots:
         QCOMPARE(r.init(320, 240), 0);
         QCOMPARE(r.render(), 1);
         QVERIFY(sameRect(r.getSourceRect(), 0, 50, 400, 350));  // the first window's layout
+        QCOMPARE(r.clearQueue(), 1);
         QCOMPARE(r.setDrawCallback(nullptr, &r), 0);
         QCOMPARE(r.setDrawCallback(drawOutline, nullptr), 0);
 

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "platform/stoptoken.h"
+
+#include <QAudio>
+#include <QAudioFormat>
+#include <QByteArray>
+#include <QMutex>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class qcRingBuffer;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+struct SwrContext;
+
+// One audio record -> signed 16-bit mono PCM at 8000 Hz, whatever the
+// codec, rate and channel count of the stream (audio numbers 0 µ-law,
+// 1 A-law, 2 AAC, 3 MP2, 4 raw signed 16-bit mono PCM, 5 G.726).
+class qcAudioDecodeStage
+{
+public:
+    static constexpr int kOutputRate = 8000;
+
+    qcAudioDecodeStage() = default;
+    ~qcAudioDecodeStage();
+    qcAudioDecodeStage(const qcAudioDecodeStage &) = delete;
+    qcAudioDecodeStage &operator=(const qcAudioDecodeStage &) = delete;
+
+    bool open(int codec, int sampleRate);
+    void close();
+    bool isOpen() const { return m_open; }
+    // Replaces pcm with the record's samples; volume 0 mutes them. False when
+    // nothing came out.
+    bool decode(const uint8_t *data, int length, int volume, QByteArray *pcm);
+
+private:
+    bool decodeRaw(const uint8_t *data, int length, QByteArray *pcm);
+    bool convertFrame(const AVFrame *frame, QByteArray *pcm);
+
+    bool m_open = false;
+    int m_codec = -1;
+    int m_rate = 0;
+    AVCodecContext *m_ctx = nullptr;
+    AVPacket *m_packet = nullptr;
+    AVFrame *m_frame = nullptr;
+    SwrContext *m_swr = nullptr;     // decoded frames
+    SwrContext *m_rawSwr = nullptr;  // raw PCM
+    int m_swrFormat = -1;
+    int m_swrRate = 0;
+    int m_swrChannels = 0;
+};
+
+// What the playback loop uses of an audio output in push mode.
+class qcAudioSink
+{
+public:
+    virtual ~qcAudioSink() = default;
+    virtual bool start(int bufferSize) = 0;
+    virtual int bytesFree() = 0;
+    virtual int periodSize() = 0;
+    virtual qint64 write(const char *data, qint64 length) = 0;
+    virtual QAudio::State state() = 0;
+    virtual void setVolume(qreal volume) = 0;
+    virtual void stop() = 0;
+};
+
+// Plays one stream's audio on the default output device: the owner pushes
+// records, the thread decodes them and writes whole periods into the output
+// as space frees up.
+class qcAudioPlayer : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr int kQueueBytes = 81920;
+    static constexpr int kInputBytes = 40960;
+    static constexpr int kOutputBufferBytes = 6144;
+    static constexpr int kMinFreeBytes = 2048;
+
+    // Makes the output for a format on the audio thread; null when there is
+    // no device or it does not support the format.
+    using SinkFactory = std::function<std::unique_ptr<qcAudioSink>(const QAudioFormat &)>;
+    static SinkFactory qtSinkFactory();
+
+    explicit qcAudioPlayer(QObject *parent = nullptr);
+    ~qcAudioPlayer() override;
+
+    // For tests and machines without sound; set before start().
+    void setSinkFactory(SinkFactory factory) { m_sinkFactory = std::move(factory); }
+
+    bool startPlay(int sampleRate, int channels, int sampleBits, int codec);
+    bool pushData(const uint8_t *data, int length);
+    int pendingCount();
+    int volume();
+    void setVolume(int volume);
+    void stopPlay();
+
+    int sampleRate() const { return m_sampleRate; }
+    int codec() const { return m_codec; }
+    int channels() const { return m_channels; }
+
+protected:
+    void run() override;
+
+private:
+    bool decodeNext(QByteArray *pcm);
+    void pause(int ms) { m_stopToken.sleepFor(ms); }
+
+    int m_sampleRate = 8000;
+    int m_channels = 0;
+    int m_sampleBits = 0;
+    int m_codec = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_started{false};
+    std::atomic<bool> m_outputExists{false};
+    platform::StopToken m_stopToken;
+    std::unique_ptr<qcRingBuffer> m_queue;
+    QByteArray m_input;
+    QByteArray m_discard;
+    QMutex m_volumeMutex;
+    int m_volume = 0;
+    bool m_volumeDirty = false;
+    SinkFactory m_sinkFactory;
+    qcAudioDecodeStage m_decoder;
+};
