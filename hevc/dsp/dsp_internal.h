@@ -38,9 +38,18 @@ inline int16_t saturate16(int64_t v)
     return static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
 }
 
+// The portable row copy (slots 128, 129), also the vector copies' fall-back.
+void copyRows(const uint8_t *src, uint8_t *dst, int width, int rows, int stride);
+
 void fillTransformKernels(H265D_DSP_TABLE *table);    // slots 2..15
 void fillIntraKernels(H265D_DSP_TABLE *table);        // slots 16..54
 void fillInterKernels(H265D_DSP_TABLE *table);        // slots 55..118
 void fillCopyKernels(H265D_DSP_TABLE *table);         // slots 128, 129
+
+// Vector families; each writes its slots unconditionally (the caller checks
+// the feature word). Absent on processors that are not x86.
+void installTransformSse41(H265D_DSP_TABLE *table); // slots 6..15
+void installInterSse41(H265D_DSP_TABLE *table);     // slots 55..118
+void installCopySimd(H265D_DSP_TABLE *table, uint32_t cpuFlags); // slots 128, 129
 
 } // namespace h265d::dsp

@@ -5,16 +5,12 @@
 
 namespace h265d::dsp {
 
-namespace {
-
 void copyRows(const uint8_t *src, uint8_t *dst, int width, int rows, int stride)
 {
     for (int y = 0; y < rows; ++y)
         std::memcpy(dst + static_cast<ptrdiff_t>(y) * stride, src + static_cast<ptrdiff_t>(y) * stride,
                     static_cast<size_t>(width));
 }
-
-} // namespace
 
 void fillCopyKernels(H265D_DSP_TABLE *t)
 {
@@ -24,15 +20,23 @@ void fillCopyKernels(H265D_DSP_TABLE *t)
 
 } // namespace h265d::dsp
 
-extern "C" void initDspFunctionTable(H265D_DSP_TABLE *table, uint32_t *cpuFlags, int detect)
+extern "C" void initDspFunctionTableMasked(H265D_DSP_TABLE *table, uint32_t *cpuFlags, uint32_t mask)
 {
     using namespace h265d::dsp;
     *cpuFlags = 0;
     // The loop-filter slots (119..127, 0, 1) and the border extension (130)
-    // are filled by their owners after this call.
+    // are filled by their owners.
     fillTransformKernels(table);
     fillIntraKernels(table);
     fillInterKernels(table);
     fillCopyKernels(table);
-    (void)detect; // the vector kernels and their installers are not part of this table yet
+    if (mask == 0)
+        return;
+    *cpuFlags = detectCpuFeatures() & mask;
+    installSimdKernels(table, *cpuFlags);
+}
+
+extern "C" void initDspFunctionTable(H265D_DSP_TABLE *table, uint32_t *cpuFlags, int detect)
+{
+    initDspFunctionTableMasked(table, cpuFlags, detect ? 0xFFFFFFFFu : 0u);
 }

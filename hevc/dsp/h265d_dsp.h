@@ -163,14 +163,61 @@ typedef struct H265D_DSP_TABLE {
     H265D_DSP_ENTRY slot[H265D_DSP_SLOT_COUNT];
 } H265D_DSP_TABLE;
 
+/* ---- Processor features. Only SSE2, SSE41 and AVX select kernels. ---- */
+#define H265D_CPU_CMOV 0x1u
+#define H265D_CPU_MMX 0x2u
+#define H265D_CPU_MMX2 0x4u
+#define H265D_CPU_SSE 0x8u
+#define H265D_CPU_SSE2 0x10u
+#define H265D_CPU_SSE3 0x20u
+#define H265D_CPU_SSSE3 0x40u
+#define H265D_CPU_SSE41 0x80u
+#define H265D_CPU_SSE42 0x100u
+#define H265D_CPU_LZCNT 0x200u
+#define H265D_CPU_AVX 0x400u
+#define H265D_CPU_XOP 0x800u
+#define H265D_CPU_FMA4 0x1000u
+#define H265D_CPU_AVX2 0x2000u
+#define H265D_CPU_FMA3 0x4000u
+#define H265D_CPU_BMI1 0x8000u
+#define H265D_CPU_BMI2 0x10000u
+#define H265D_CPU_CACHE32 0x20000u
+#define H265D_CPU_CACHE64 0x40000u
+#define H265D_CPU_SSE2_SLOW 0x80000u
+#define H265D_CPU_SSE2_FAST 0x100000u
+#define H265D_CPU_SHUFFLE_SLOW 0x200000u
+#define H265D_CPU_SLOW_ATOM 0x800000u
+#define H265D_CPU_ATOM 0x1000000u
+#define H265D_CPU_PSHUFB_SLOW 0x2000000u
+#define H265D_CPU_PALIGNR_SLOW 0x4000000u
+
+/* The three processor queries detection is built on; tests pass made-up ones. */
+typedef struct H265D_CPU_PROBE {
+    /* Nonzero when the identification instruction exists. */
+    int (*cpuidSupported)(void);
+    /* Identification leaf with sub-leaf 0. */
+    void (*cpuidQuery)(uint32_t leaf, uint32_t *eax, uint32_t *ebx, uint32_t *ecx, uint32_t *edx);
+    /* Extended control register. */
+    void (*xgetbvQuery)(uint32_t reg, uint32_t *eax, uint32_t *edx);
+} H265D_CPU_PROBE;
+
+/* The feature word of this processor (0 on a processor that is not x86). */
+uint32_t detectCpuFeatures(void);
+/* The same computed from the given queries. */
+uint32_t detectCpuFeaturesWith(const H265D_CPU_PROBE *probe);
+
 /*
- * Fills the table with the portable kernels, in slot-family order, and clears
- * the feature word. Slots whose kernels belong to the loop filters and the
- * border extension (0, 1, 119-127, 130) are left empty for their owners.
- * Processor detection is not done here: with detect nonzero the table still
- * holds the portable kernels and *cpuFlags stays 0.
+ * Fills the table with the portable kernels, in slot-family order. With
+ * detect nonzero *cpuFlags becomes the processor's feature word and the
+ * vector kernels it allows replace portable ones; otherwise *cpuFlags is 0.
+ * Slots whose kernels belong to the loop filters and the border extension
+ * (0, 1, 119-127, 130) are left for their owners.
  */
 void initDspFunctionTable(H265D_DSP_TABLE *table, uint32_t *cpuFlags, int detect);
+/* As initDspFunctionTable with detection, keeping only the features in mask. */
+void initDspFunctionTableMasked(H265D_DSP_TABLE *table, uint32_t *cpuFlags, uint32_t mask);
+/* Replaces the slots the feature word allows by vector kernels. */
+void installSimdKernels(H265D_DSP_TABLE *table, uint32_t cpuFlags);
 
 /* ---- Residual of one transform block. ---- */
 
