@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "devicesim/device.h"
+#include "devicesim/p2pdevice.h"
 
 namespace {
 
@@ -75,6 +76,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
+    int p2pRc = 0;
+    if (devicesim::runP2pProgram(args, &p2pRc))
+        return p2pRc;
 
     int port = -1;
     QString address = QStringLiteral("127.0.0.1");
