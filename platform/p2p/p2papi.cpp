@@ -1,5 +1,6 @@
 #include "platform/p2p/P2pApi.h"
 #include "platform/p2p/p2pwire.h"
+#include "platform/net/tcpclient.h"
 
 #include <QDebug>
 #include <QFile>
@@ -95,17 +96,14 @@ struct Channel
 struct Session
 {
     explicit Session(int sid) : id(sid) {}
-    ~Session()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
 
     const int id;
     std::mutex m;
     std::condition_variable cv;
     std::mutex writeMutex;
-    int fd = -1;  // set once under m; closed only by the destructor
+    platform::TcpClient tcp;  // its socket lives as long as the session object
+    bool connecting = false;
+    int fd = -1;              // published under m once connected
     std::atomic<bool> closedHere{false};
     std::atomic<bool> lost{false};
     int welcome = 0;  // 1 served, 2 unknown identifier
@@ -403,8 +401,13 @@ void closeSession(const std::shared_ptr<Session> &s)
         s->closedHere = true;
     }
     s->cv.notify_all();
-    if (s->fd >= 0)
-        ::shutdown(s->fd, SHUT_RDWR);
+    int fd;
+    {
+        std::lock_guard<std::mutex> lock(s->m);
+        fd = s->fd;
+    }
+    if (fd >= 0)
+        ::shutdown(fd, SHUT_RDWR);
     if (s->reader.joinable())
         s->reader.join();
 }
@@ -592,47 +595,29 @@ int IOTC_Connect_ByUID_Parallel(const char *uid, int sessionId)
     if (!Registry::lookup(uid, &host, &port))
         return kErrUnknownIdentifier;
 
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return kErrUnreachable;
     {
         std::lock_guard<std::mutex> lock(s->m);
-        if (s->fd >= 0 || s->closedHere) {
-            ::close(fd);
-            return s->closedHere ? kErrClosedHere : kErrInvalidArgument;
-        }
-        s->fd = fd;
+        if (s->closedHere)
+            return kErrClosedHere;
+        if (s->connecting || s->fd >= 0)
+            return kErrInvalidArgument;
+        s->connecting = true;
         s->uid = uid;
         s->endpoint = host + ':' + std::to_string(port);
     }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(uint16_t(port));
-    inet_pton(AF_INET, host.c_str(), &addr.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) {
-        if (errno != EINPROGRESS)
-            return kErrUnreachable;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
-        for (;;) {
-            if (s->closedHere)
-                return kErrClosedHere;
-            if (Clock::now() >= deadline)
-                return kErrUnreachable;
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, kSliceMs) > 0)
-                break;
-        }
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err != 0)
-            return kErrUnreachable;
-    }
+    const auto result = s->tcp.connect(host.c_str(), port, kConnectTimeoutMs, [&s] { return s->closedHere.load(); });
+    if (result == platform::TcpClient::Stopped || s->closedHere)
+        return kErrClosedHere;
+    if (result != platform::TcpClient::Connected)
+        return kErrUnreachable;
+    const int fd = s->tcp.fd();
     // The reader blocks in recv; a local close wakes it with shutdown().
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     {
         std::lock_guard<std::mutex> lock(s->m);
         if (s->closedHere)
             return kErrClosedHere;
+        s->fd = fd;
         s->reader = std::thread(readerLoop, s.get());
     }
     if (const int r = sendMessage(*s, wire::Hello, 0, 0, uid, std::strlen(uid)))
