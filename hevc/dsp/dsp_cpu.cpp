@@ -231,6 +231,7 @@ extern "C" void installSimdKernels(H265D_DSP_TABLE *table, uint32_t cpuFlags)
     // loop-filter and border families come with their portable kernels.
     if (cpuFlags & H265D_CPU_SSE41) {
         installTransformSse41(table);
+        installIntraSse41(table);
         installInterSse41(table);
     }
     installCopySimd(table, cpuFlags);

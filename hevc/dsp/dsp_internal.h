@@ -49,6 +49,7 @@ void fillCopyKernels(H265D_DSP_TABLE *table);         // slots 128, 129
 // Vector families; each writes its slots unconditionally (the caller checks
 // the feature word). Absent on processors that are not x86.
 void installTransformSse41(H265D_DSP_TABLE *table); // slots 6..15
+void installIntraSse41(H265D_DSP_TABLE *table);     // slots 16..23, 27..50
 void installInterSse41(H265D_DSP_TABLE *table);     // slots 55..118
 void installCopySimd(H265D_DSP_TABLE *table, uint32_t cpuFlags); // slots 128, 129
 

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 #include <cstring>
 #include <vector>
 
@@ -72,6 +74,8 @@ private slots:
     void replacedSlots();
     void dequantisation();
     void transforms();
+    void intraPrediction();
+    void referenceSmoothing();
     void lumaPrediction();
     void chromaPrediction();
     void weightedPrediction();
@@ -100,11 +104,12 @@ void TestSimd::replacedSlots()
     if (!tableFor(kSse41, t))
         QSKIP("no SSE4.1");
     for (int s = 0; s < H265D_DSP_SLOT_COUNT; ++s) {
-        const bool replaced = (s >= 6 && s <= 15) || (s >= 55 && s <= 118) || s == 128 || s == 129;
+        const bool replaced = (s >= 6 && s <= 23) || (s >= 27 && s <= 50) || (s >= 55 && s <= 118) || s == 128 ||
+                              s == 129;
         QVERIFY2((t.slot[s].raw != portable.slot[s].raw) == replaced, qPrintable(QString("slot %1").arg(s)));
     }
-    // Scaled dequantisation and the PCM copies always stay portable.
-    for (int s : {2, 3, 4, 5, 51, 52, 53, 54})
+    // Scaled dequantisation, the small DC kernels and the PCM copies always stay portable.
+    for (int s : {2, 3, 4, 5, 24, 25, 26, 51, 52, 53, 54})
         QVERIFY(t.slot[s].raw == portable.slot[s].raw);
     H265D_DSP_TABLE avx;
     if (!tableFor(kAvx, avx))
@@ -172,6 +177,97 @@ void TestSimd::transforms()
             if (a.pix != b.pix)
                 QFAIL(qPrintable(QString("seed %1 slot %2 round %3").arg(seed).arg(s.slot).arg(round)));
         }
+}
+
+namespace {
+
+// Reference arrays with the decoder's guards, as one buffer per side.
+struct Refs {
+    static constexpr int kFront = H265D_INTRA_REF_FRONT_GUARD;
+    std::vector<uint8_t> top = std::vector<uint8_t>(kFront + 65 + H265D_INTRA_REF_BACK_GUARD);
+    std::vector<uint8_t> left = std::vector<uint8_t>(kFront + 65 + H265D_INTRA_REF_BACK_GUARD);
+    uint8_t *t() { return top.data() + kFront + 1; }
+    uint8_t *l() { return left.data() + kFront + 1; }
+};
+
+Refs randomRefs(Rng &rng, int n, int style)
+{
+    Refs r;
+    for (auto &b : r.top)
+        b = uint8_t(rng.next());
+    for (auto &b : r.left)
+        b = uint8_t(rng.next());
+    if (style == 1) // both sides of the strong filter's flatness test
+        for (int i = -1; i < 2 * n; ++i) {
+            r.t()[i] = uint8_t(std::min(255, 60 + 2 * (i + 1) + (i == n - 1 ? rng.range(-8, 8) : 0)));
+            r.l()[i] = uint8_t(std::min(255, 60 + (i + 1) + (i == n - 1 ? rng.range(-8, 8) : 0)));
+        }
+    else if (style == 2)
+        for (int i = -1; i < 2 * n; ++i) {
+            r.t()[i] = uint8_t(rng.range(0, 1) * 255);
+            r.l()[i] = uint8_t(rng.range(0, 1) * 255);
+        }
+    r.l()[-1] = r.t()[-1];
+    return r;
+}
+
+void predict(const H265D_DSP_TABLE &d, int mode, int cIdx, int l, Refs &r, uint8_t *dst)
+{
+    const int stride = Out::kStride;
+    switch (mode) {
+    case 0: d.slot[H265D_SLOT_INTRA_PLANAR + l].intraPlanar(r.t(), r.l(), stride, dst); break;
+    case 1: d.slot[H265D_SLOT_INTRA_DC + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
+    case 2: d.slot[H265D_SLOT_INTRA_DIAG_DOWN + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
+    case 10: d.slot[H265D_SLOT_INTRA_HORIZONTAL + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
+    case 18: d.slot[H265D_SLOT_INTRA_DIAG_MID + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
+    case 26: d.slot[H265D_SLOT_INTRA_VERTICAL + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
+    case 34: d.slot[H265D_SLOT_INTRA_DIAG_UP + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
+    default: d.slot[H265D_SLOT_INTRA_ANGULAR + l].intraAngular(cIdx, mode, r.t(), r.l(), stride, dst); break;
+    }
+}
+
+} // namespace
+
+void TestSimd::intraPrediction()
+{
+    H265D_DSP_TABLE t;
+    if (!tableFor(kSse41, t))
+        QSKIP("no SSE4.1");
+    const uint64_t seed = 606;
+    Rng rng(seed);
+    for (int l = 2; l <= 5; ++l)
+        for (int mode = 0; mode <= 34; ++mode)
+            for (int cIdx = 0; cIdx <= 1; ++cIdx)
+                for (int round = 0; round < 40; ++round) {
+                    Refs a = randomRefs(rng, 1 << l, round % 3), b = a;
+                    Out pa, pb;
+                    predict(portable, mode, cIdx, l, a, pa.at());
+                    predict(t, mode, cIdx, l, b, pb.at());
+                    // Same block, same projected references, nothing else touched.
+                    if (pa.pix != pb.pix || a.top != b.top || a.left != b.left)
+                        QFAIL(qPrintable(QString("seed %1 N %2 mode %3 cIdx %4 round %5")
+                                             .arg(seed).arg(1 << l).arg(mode).arg(cIdx).arg(round)));
+                }
+}
+
+void TestSimd::referenceSmoothing()
+{
+    H265D_DSP_TABLE t;
+    if (!tableFor(kSse41, t))
+        QSKIP("no SSE4.1");
+    const uint64_t seed = 707;
+    Rng rng(seed);
+    for (int l = 3; l <= 5; ++l)
+        for (int mode = 0; mode <= 34; ++mode)
+            for (int strong = 0; strong <= 1; ++strong)
+                for (int round = 0; round < 60; ++round) {
+                    Refs a = randomRefs(rng, 1 << l, round % 3), b = a;
+                    portable.slot[H265D_SLOT_INTRA_SMOOTH + l].intraSmooth(strong, mode, a.l(), a.t());
+                    t.slot[H265D_SLOT_INTRA_SMOOTH + l].intraSmooth(strong, mode, b.l(), b.t());
+                    if (a.top != b.top || a.left != b.left)
+                        QFAIL(qPrintable(QString("seed %1 N %2 mode %3 strong %4 round %5")
+                                             .arg(seed).arg(1 << l).arg(mode).arg(strong).arg(round)));
+                }
 }
 
 void TestSimd::lumaPrediction()
