@@ -1,0 +1,542 @@
+#include "media/cliveplayer.h"
+
+#include "device/qcringbuffer.h"
+#include "media/cd3dwndrender.h"
+#include "media/codecids.h"
+#include "media/qcaudioplayer.h"
+#include "media/qcframebuffer.h"
+#ifdef HAVE_H265D
+#include "media/qcvideodecoder.h"
+#endif
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/mem.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+constexpr int kPadding = AV_INPUT_BUFFER_PADDING_SIZE;
+constexpr int kQueueMs = 10;
+constexpr int kSourceMs = 20;
+constexpr int kIdleMs = 50;
+constexpr int kAudioTypeFrame = 4;
+constexpr int kWideH265 = 2000;
+constexpr qint64 kStopWarnMs = 5000;
+
+bool isPlanar420(const AVFrame *f)
+{
+    return f->format == AV_PIX_FMT_YUV420P || f->format == AV_PIX_FMT_YUVJ420P;
+}
+
+// The input queue grows with the picture width.
+int queueBytesFor(int width)
+{
+    if (width < 1920) {
+        qDebug() << "=======100W=======";
+        return 3145728;
+    }
+    if (width < 2030) {
+        qDebug() << "=======200W=======";
+        return 5242880;
+    }
+    if (width < 3600) {
+        qDebug() << "=======400W=======";
+        return 10485760;
+    }
+    qDebug() << "=======MAXW=======";
+    return 16777216;
+}
+} // namespace
+
+CLivePlayer::CLivePlayer(QObject *parent) : QThread(parent), m_readBuffer(size_t(kReadBufferBytes) + kPadding, 0) {}
+
+CLivePlayer::~CLivePlayer()
+{
+    m_stop = true;
+    m_audioRequested = false;
+    m_stopToken.requestStop();
+    if (isRunning()) {
+        QElapsedTimer t;
+        t.start();
+        wait();
+        if (t.elapsed() > kStopWarnMs)
+            qDebug() << "live player took" << t.elapsed() << "ms to stop";
+    }
+    closeDecoder();
+    QMutexLocker lock(&m_renderMutex);
+    m_wndRender = nullptr;
+}
+
+void CLivePlayer::initFfmpeg() {}
+
+void CLivePlayer::setVideoInfo(int width, int height, int codec, bool ffmpegForH265)
+{
+    m_width = width;
+    m_height = height;
+    m_codec = codec;
+    m_ffmpegForH265 = ffmpegForH265;
+    m_videoInfoReady = true;
+}
+
+void CLivePlayer::setFrameSource(qcFrameBuffer *source)
+{
+    qcFrameBuffer *none = nullptr;
+    m_source.compare_exchange_strong(none, source);
+}
+
+bool CLivePlayer::inputData(const uint8_t *data, int length, int)
+{
+    if (!m_decoderOpen || !data || length < 1 || length >= kReadBufferBytes || m_stop)
+        return false;
+    QMutexLocker lock(&m_queueMutex);
+    return m_queue && m_queue->push(data, unsigned(length));
+}
+
+void CLivePlayer::setWndRender(CD3DWndRender *render)
+{
+    QMutexLocker lock(&m_renderMutex);
+    m_wndRender = render;
+}
+
+void CLivePlayer::setPaused(bool paused)
+{
+    m_paused = paused;
+}
+
+void CLivePlayer::setSnapshotFormat(int format)
+{
+    if (format == kSnapshotBmp || format == kSnapshotJpg)
+        m_snapshotFormat = format;
+}
+
+void CLivePlayer::setSnapshotQuality(int level)
+{
+    static const int kQuality[] = {20, 40, 60, 75, 90, 99};
+    if (level >= 1 && level <= 6)
+        m_jpegQuality = kQuality[level - 1];
+}
+
+bool CLivePlayer::requestSnapshot(const QString &path)
+{
+    if (QFile::exists(path))
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.close();
+    QMutexLocker lock(&m_snapshotMutex);
+    m_pendingSnapshots.append(path);
+    m_snapshotPending = true;
+    return true;
+}
+
+void CLivePlayer::startAudio(int codec, int channels, int sampleRate)
+{
+    if (m_audioRequested)
+        return;
+    m_audioCodec = codec;
+    m_audioChannels = channels;
+    m_audioRate = sampleRate;
+    m_audioRequested = true;
+    qDebug() << "-------------Start Audio--------------";
+}
+
+void CLivePlayer::stopAudio()
+{
+    if (!m_audioRequested)
+        return;
+    m_audioRequested = false;
+    qDebug() << "-------------Stop Audio--------------";
+}
+
+void CLivePlayer::setVolume(int volume)
+{
+    // The audio output belongs to the player thread, which hands the value on
+    // with the next audio frame.
+    m_volume = volume;
+}
+
+bool CLivePlayer::stopLiveplay()
+{
+    m_stop = true;
+    m_stopToken.requestStop();
+    qDebug() << "Stop Liveplay";
+    return true;
+}
+
+bool CLivePlayer::openDecoder()
+{
+    const int width = m_width;
+    const int height = m_height;
+    const int codec = m_codec;
+    if (width <= 0 || height <= 0)
+        return false;
+    if (codec != media::codecids::kVideoH264 && codec != media::codecids::kVideoHevc)
+        return false;
+    bool useFfmpeg = codec == media::codecids::kVideoH264 || m_ffmpegForH265;
+#ifndef HAVE_H265D
+    if (!useFfmpeg) {
+        qDebug() << "H.265 decoded with FFmpeg: the program's own decoder is not built in";
+        useFfmpeg = true;
+    }
+#endif
+    if (useFfmpeg) {
+        const AVCodec *decoder = avcodec_find_decoder(media::codecids::videoToAv(codec));
+        if (!decoder)
+            return false;
+        AVCodecContext *ctx = avcodec_alloc_context3(decoder);
+        if (!ctx)
+            return false;
+        AVDictionary *options = nullptr;
+        // Frame threading adds a frame of delay per thread; only wide H.265
+        // needs the extra hands.
+        if (width > kWideH265 && codec == media::codecids::kVideoHevc) {
+            av_dict_set(&options, "threads", "2", 0);
+            ctx->thread_count = 2;
+            ctx->thread_type = FF_THREAD_FRAME;
+        }
+        const int r = avcodec_open2(ctx, decoder, &options);
+        av_dict_free(&options);
+        if (r != 0) {
+            avcodec_free_context(&ctx);
+            return false;
+        }
+        m_ctx = ctx;
+        if (!m_packet)
+            m_packet = av_packet_alloc();
+        if (!m_picture)
+            m_picture = av_frame_alloc();
+        if (!m_received)
+            m_received = av_frame_alloc();
+        if (!m_packet || !m_picture || !m_received) {
+            avcodec_free_context(&m_ctx);
+            return false;
+        }
+    } else {
+#ifdef HAVE_H265D
+        m_wrapper = new qcVideoDecoder;
+        m_wrapper->open(width, height);  // one that did not open gives no pictures
+#endif
+    }
+
+    if (!m_source.load()) {
+        QMutexLocker lock(&m_queueMutex);
+        if (!m_queue) {
+            const int bytes = queueBytesFor(width);
+            m_queue = std::make_unique<qcRingBuffer>();
+            m_queue->allocate(bytes, false);
+            m_queueCapacity = bytes;
+        }
+    }
+    m_decoderOpen = true;
+    return true;
+}
+
+void CLivePlayer::stopAudioOutput()
+{
+    if (!m_audio)
+        return;
+    m_audio->stopPlay();
+    QElapsedTimer t;
+    t.start();
+    m_audio->wait();
+    if (t.elapsed() > 1000)
+        qDebug() << "audio output took" << t.elapsed() << "ms to stop";
+    delete m_audio;
+    m_audio = nullptr;
+    m_audioExists = false;
+    m_audioOutCodec = -1;
+}
+
+void CLivePlayer::closeDecoder()
+{
+    m_audioRequested = false;
+    stopAudioOutput();
+    avcodec_free_context(&m_ctx);
+#ifdef HAVE_H265D
+    delete m_wrapper;
+    m_wrapper = nullptr;
+#endif
+    m_current = nullptr;
+    av_frame_free(&m_picture);
+    av_frame_free(&m_received);
+    av_packet_free(&m_packet);
+    QMutexLocker lock(&m_queueMutex);
+    if (m_queue) {
+        m_queue->release();
+        m_queue.reset();
+    }
+}
+
+bool CLivePlayer::readFromSource(uint32_t *length, uint32_t *type)
+{
+    qcFrameBuffer *source = m_source.load();
+    uint64_t timestamp = 0;
+    auto read = [&] {
+        return source->readFrame(m_readBuffer.data(), kReadBufferBytes, length, type, &timestamp, &m_lastSequence, -1,
+                                 false, -1);
+    };
+    bool ok = read();
+    if (!ok && source->positionLost(m_lastSequence, kReadBufferBytes)) {
+        // Overtaken by eviction: waiting cannot bring the frame back.
+        m_lastSequence = -1;
+        m_misses = 0;
+        ok = read();
+    }
+    if (!ok) {
+        if (m_misses <= kMaxMisses) {
+            ++m_misses;
+            return false;
+        }
+        // Starved for about six seconds: start again near the newest frame.
+        m_lastSequence = -1;
+        m_misses = 0;
+        if (!read())
+            return false;
+    }
+    m_misses = 0;
+    return true;
+}
+
+int CLivePlayer::decodeOne()
+{
+    if (!m_decoderOpen)
+        return 0;
+    uint32_t length = 0;
+    uint32_t type = 1;
+    if (m_queue) {
+        unsigned int popped = 0;
+        bool ok;
+        {
+            QMutexLocker lock(&m_queueMutex);
+            ok = m_queue->pop(m_readBuffer.data(), kReadBufferBytes, &popped);
+        }
+        if (!ok)
+            return 0;
+        length = popped;
+    } else if (!m_source.load() || !readFromSource(&length, &type)) {
+        return 0;
+    }
+    // FFmpeg reads past the end of a packet; those bytes must be zero.
+    std::memset(m_readBuffer.data() + length, 0, kPadding);
+    if (m_paused)
+        return 1;
+    if (type == kAudioTypeFrame) {
+        if (m_audioRequested && m_audio) {
+            m_audio->pushData(m_readBuffer.data(), int(length));
+            if (m_audio->volume() != m_volume)
+                m_audio->setVolume(m_volume);
+        }
+        return 2;
+    }
+    QElapsedTimer t;
+    t.start();
+    const int r = decodeVideo(int(length));
+    m_decodeNs += t.nsecsElapsed();
+    return r;
+}
+
+int CLivePlayer::decodeVideo(int length)
+{
+    if (m_ctx) {
+        // Without a buffer reference FFmpeg copies the packet, so the read
+        // buffer is free again when this returns.
+        m_packet->data = m_readBuffer.data();
+        m_packet->size = length;
+        const int sent = avcodec_send_packet(m_ctx, m_packet);
+        m_packet->data = nullptr;
+        m_packet->size = 0;
+        if (sent < 0 && sent != AVERROR(EAGAIN))
+            return 0;
+        bool got = false;
+        // One packet may give several pictures with frame threading; a live
+        // view shows the newest.
+        while (avcodec_receive_frame(m_ctx, m_received) == 0) {
+            av_frame_unref(m_picture);
+            av_frame_move_ref(m_picture, m_received);
+            got = true;
+        }
+        if (got)
+            m_current = m_picture;
+        return got ? 1 : 0;
+    }
+#ifdef HAVE_H265D
+    if (m_wrapper) {
+        const AVFrame *picture = nullptr;
+        if (m_wrapper->decode(m_readBuffer.data(), length, &picture) && picture) {
+            m_current = picture;
+            return 1;
+        }
+    }
+#endif
+    return 0;
+}
+
+void CLivePlayer::renderFrame(const AVFrame *picture)
+{
+    if (picture->linesize[0] <= 0)
+        return;
+    // The renderer copies the size the stream announced; a picture of any
+    // other size (wrong information, a size change not announced yet, a
+    // crop) would be read out of bounds.
+    const int width = m_width;
+    const int height = m_height;
+    if (picture->width != width || picture->height != height || !isPlanar420(picture)) {
+        if (picture->width != m_skippedWidth || picture->height != m_skippedHeight) {
+            m_skippedWidth = picture->width;
+            m_skippedHeight = picture->height;
+            qDebug() << "picture of" << picture->width << "x" << picture->height << "not drawn: the stream announced"
+                     << width << "x" << height;
+        }
+        return;
+    }
+    QMutexLocker lock(&m_renderMutex);
+    if (m_wndRender && !m_stop) {
+        QElapsedTimer t;
+        t.start();
+        if (m_wndRender->drawFrame(picture->data, picture->linesize))
+            ++m_drawn;
+        m_drawNs += t.nsecsElapsed();
+    }
+}
+
+void CLivePlayer::pictureStep()
+{
+    const AVFrame *picture = m_current;
+    if (!picture)
+        return;
+    if (!m_paused)
+        renderFrame(picture);
+    if (m_snapshotPending) {
+        snapshotFromFrame(picture, picture->width, picture->height, m_jpegQuality);
+        QMutexLocker lock(&m_snapshotMutex);
+        if (m_pendingSnapshots.isEmpty())
+            m_snapshotPending = false;
+    }
+}
+
+bool CLivePlayer::snapshotFromFrame(const AVFrame *picture, int width, int height, int quality)
+{
+    if (!isPlanar420(picture) || width < 1 || height < 1)
+        return false;
+    const int size = av_image_get_buffer_size(AV_PIX_FMT_RGB24, width, height, 1);
+    if (size <= 0)
+        return false;
+    uint8_t *rgb = static_cast<uint8_t *>(av_malloc(size_t(size)));
+    if (!rgb)
+        return false;
+    SwsContext *sws = sws_getCachedContext(nullptr, width, height, AVPixelFormat(picture->format), width, height,
+                                           AV_PIX_FMT_RGB24, SWS_X, nullptr, nullptr, nullptr);
+    uint8_t *dstData[4] = {};
+    int dstLines[4] = {};
+    const bool converted = sws && av_image_fill_arrays(dstData, dstLines, rgb, AV_PIX_FMT_RGB24, width, height, 1) >= 0 &&
+                           sws_scale(sws, picture->data, picture->linesize, 0, height, dstData, dstLines) == height;
+    sws_freeContext(sws);
+    if (!converted) {
+        // The path stays queued for the next picture.
+        av_free(rgb);
+        return false;
+    }
+    QString path;
+    {
+        QMutexLocker lock(&m_snapshotMutex);
+        if (m_pendingSnapshots.isEmpty()) {
+            av_free(rgb);
+            return false;
+        }
+        path = m_pendingSnapshots.takeFirst();
+    }
+    const QImage image(rgb, width, height, width * 3, QImage::Format_RGB888);
+    const bool saved = image.save(path, m_snapshotFormat == kSnapshotJpg ? "JPG" : "BMP", quality);
+    av_free(rgb);
+    if (!saved) {
+        QFile::remove(path);
+        qDebug() << "snapshot could not be written, dropped:" << path;
+        return false;
+    }
+    emit sigSnapshot(path);
+    return true;
+}
+
+void CLivePlayer::audioStep()
+{
+    if (!m_audioRequested)
+        return;
+    const int codec = m_audioCodec;
+    const int rate = m_audioRate;
+    const int channels = m_audioChannels ? 2 : 1;
+    // An output playing other parameters would turn the new stream into
+    // noise; it makes way for a new one.
+    if (m_audio && (m_audioOutCodec != codec || m_audioOutRate != rate || m_audioOutChannels != channels))
+        stopAudioOutput();
+    if (m_audio)
+        return;
+    if (codec < 0 || codec > 5) {
+        m_audioRequested = false;
+        return;
+    }
+    auto *audio = new qcAudioPlayer;
+    if (m_audioSinkFactory)
+        audio->setSinkFactory(m_audioSinkFactory);
+    if (!audio->startPlay(rate, channels, 16, codec)) {
+        delete audio;
+        m_audioRequested = false;
+        return;
+    }
+    audio->start();
+    audio->setVolume(m_volume);
+    m_audio = audio;
+    m_audioOutCodec = codec;
+    m_audioOutRate = rate;
+    m_audioOutChannels = channels;
+    m_audioExists = true;
+}
+
+void CLivePlayer::run()
+{
+    while (!m_stop) {
+        if (!m_decoderOpen && m_videoInfoReady)
+            openDecoder();
+        bool audioStepDue = true;
+        if (m_source.load()) {
+            if (m_paused) {
+                m_lastSequence = -1;
+                m_misses = 0;
+                sleepMs(kSourceMs);
+                audioStepDue = false;
+            } else {
+                const int r = decodeOne();
+                if (r == 1)
+                    pictureStep();
+                else if (r == 0)
+                    sleepMs(kSourceMs);
+            }
+        } else if (m_queue) {
+            if (m_queue->count() <= 0) {
+                sleepMs(kQueueMs);
+            } else {
+                const int r = decodeOne();
+                if (r == 1)
+                    pictureStep();
+                else if (r == 0)
+                    sleepMs(kQueueMs);
+            }
+        } else {
+            sleepMs(kIdleMs);
+        }
+        if (audioStepDue)
+            audioStep();
+    }
+    closeDecoder();
+    qDebug() << "---Decoder Exit!---";
+}

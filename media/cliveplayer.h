@@ -1,0 +1,146 @@
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "platform/stoptoken.h"
+
+class CD3DWndRender;
+class qcAudioPlayer;
+class qcFrameBuffer;
+class qcRingBuffer;
+class qcVideoDecoder;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+// The decode-and-draw thread of one video window. Takes compressed frames
+// from one source (a stream's frame buffer, or an input queue its owner
+// fills), decodes the video, draws each picture through the attached
+// renderer on this thread, writes snapshots on request and feeds audio to an
+// audio output thread. Frames are drawn as they arrive, not paced.
+class CLivePlayer : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr int kReadBufferBytes = 8388608;
+    static constexpr int kSnapshotBmp = 145;
+    static constexpr int kSnapshotJpg = 146;
+    static constexpr int kMaxMisses = 300;
+
+    explicit CLivePlayer(QObject *parent = nullptr);
+    ~CLivePlayer() override;
+
+    // FFmpeg registers its codecs and locks by itself; kept for callers.
+    static void initFfmpeg();
+
+    void setVideoInfo(int width, int height, int codec, bool ffmpegForH265);
+    void setFrameSource(qcFrameBuffer *source);
+    bool inputData(const uint8_t *data, int length, int reserved = 0);
+    // After it returns the previous renderer is no longer in use.
+    void setWndRender(CD3DWndRender *render);
+    void setPaused(bool paused);
+    void setSnapshotFormat(int format);
+    void setSnapshotQuality(int level);
+    bool requestSnapshot(const QString &path);
+    void startAudio(int codec, int channels, int sampleRate);
+    void stopAudio();
+    void setVolume(int volume);
+    bool stopLiveplay();
+
+    // Diagnostics for benchmarks: cumulative time spent decoding and drawing.
+    int64_t decodeNanos() const { return m_decodeNs.load(); }
+    int64_t drawNanos() const { return m_drawNs.load(); }
+    int64_t picturesDrawn() const { return m_drawn.load(); }
+    // Test reach: the input queue's capacity once the decoder opened (0 without).
+    int inputQueueCapacity() const { return m_queueCapacity.load(); }
+    bool decoderOpen() const { return m_decoderOpen.load(); }
+    bool hasAudioOutput() const { return m_audioExists.load(); }
+    int audioOutputCodec() const { return m_audioOutCodec.load(); }
+    // For machines without sound and for tests; set before start().
+    void setAudioSinkFactory(std::function<std::unique_ptr<class qcAudioSink>(const class QAudioFormat &)> factory)
+    {
+        m_audioSinkFactory = std::move(factory);
+    }
+    int jpegQuality() const { return m_jpegQuality.load(); }
+    int snapshotFormat() const { return m_snapshotFormat.load(); }
+
+signals:
+    void sigRenderUpdate();
+    void sigSnapshot(QString path);
+
+protected:
+    void run() override;
+
+private:
+    bool openDecoder();
+    void closeDecoder();
+    int decodeOne();
+    int decodeVideo(int length);
+    bool readFromSource(uint32_t *length, uint32_t *type);
+    void renderFrame(const AVFrame *picture);
+    void pictureStep();
+    void audioStep();
+    void stopAudioOutput();
+    bool snapshotFromFrame(const AVFrame *picture, int width, int height, int quality);
+    void sleepMs(int ms) { m_stopToken.sleepFor(ms); }
+
+    // Settings written by the owner, read by the loop on its next pass.
+    std::atomic<int> m_codec{0};
+    std::atomic<int> m_width{0};
+    std::atomic<int> m_height{0};
+    std::atomic<bool> m_ffmpegForH265{false};
+    std::atomic<bool> m_videoInfoReady{false};
+    std::atomic<int> m_snapshotFormat{kSnapshotJpg};
+    std::atomic<int> m_jpegQuality{75};
+    std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_snapshotPending{false};
+    std::atomic<bool> m_audioRequested{false};
+    std::atomic<int> m_audioChannels{0};
+    std::atomic<int> m_audioCodec{0};
+    std::atomic<int> m_audioRate{0};
+    std::atomic<int> m_volume{0};
+    std::atomic<bool> m_decoderOpen{false};
+    std::atomic<bool> m_audioExists{false};
+    std::atomic<qcFrameBuffer *> m_source{nullptr};
+    std::atomic<int> m_queueCapacity{0};
+
+    // Player thread only.
+    AVCodecContext *m_ctx = nullptr;
+    AVPacket *m_packet = nullptr;
+    AVFrame *m_picture = nullptr;   // newest decoded picture
+    AVFrame *m_received = nullptr;
+    const AVFrame *m_current = nullptr;
+    qcVideoDecoder *m_wrapper = nullptr;  // the own H.265 decoder, when built
+    std::vector<uint8_t> m_readBuffer;
+    int64_t m_lastSequence = -1;
+    int m_misses = 0;
+    int m_skippedWidth = 0;
+    int m_skippedHeight = 0;
+    qcAudioPlayer *m_audio = nullptr;
+    std::atomic<int> m_audioOutCodec{-1};
+    int m_audioOutRate = 0;
+    int m_audioOutChannels = 0;
+
+    QMutex m_queueMutex;  // the input queue's pop and push
+    std::unique_ptr<qcRingBuffer> m_queue;
+    QMutex m_renderMutex; // the renderer pointer, for one draw at a time
+    CD3DWndRender *m_wndRender = nullptr;
+    QMutex m_snapshotMutex;
+    QStringList m_pendingSnapshots;
+
+    std::function<std::unique_ptr<qcAudioSink>(const QAudioFormat &)> m_audioSinkFactory;
+    platform::StopToken m_stopToken;
+    std::atomic<int64_t> m_decodeNs{0};
+    std::atomic<int64_t> m_drawNs{0};
+    std::atomic<int64_t> m_drawn{0};
+};

@@ -1,0 +1,468 @@
+#include <QtTest>
+#include <QApplication>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "media/cd3dwndrender.h"
+#include "media/cliveplayer.h"
+#include "media/qcaudioplayer.h"
+#include "media/qcframebuffer.h"
+#include "platform/d3d9/d3d9diag.h"
+#include "tests/device/common/clips.h"
+
+namespace {
+
+// Pictures presented per window, as the layer's present hook sees them.
+struct Presented
+{
+    std::mutex mutex;
+    std::map<HWND, int> count;
+    std::map<HWND, QSize> size;
+    std::map<HWND, int64_t> lastNs;
+};
+Presented g_presented;
+
+void onPresent(HWND window, const platform::d3d9::PresentedImage &image, int64_t ns)
+{
+    std::lock_guard<std::mutex> lock(g_presented.mutex);
+    ++g_presented.count[window];
+    g_presented.size[window] = QSize(image.width, image.height);
+    g_presented.lastNs[window] = ns;
+}
+
+int presentedOn(HWND w)
+{
+    std::lock_guard<std::mutex> lock(g_presented.mutex);
+    return g_presented.count[w];
+}
+
+int64_t monotonicNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// One view: a window, its renderer and its player.
+struct View
+{
+    View(int w, int h, int pictureW, int pictureH)
+    {
+        widget.resize(w, h);
+        widget.show();
+        window = HWND(widget.winId());
+        render.setWindow(window);
+        ok = render.init(pictureW, pictureH) == 0;
+        player.setWndRender(&render);
+    }
+    ~View()
+    {
+        player.stopLiveplay();
+        player.wait();
+        render.stop();
+    }
+    QWidget widget;
+    CD3DWndRender render;
+    CLivePlayer player;
+    HWND window = 0;
+    bool ok = false;
+};
+
+// Feeds a clip's access units into a frame buffer.
+struct Feeder
+{
+    Feeder(qcFrameBuffer *fb, QVector<clips::Unit> units) : fb(fb), units(std::move(units)) {}
+    ~Feeder() { stop(); }
+    void start(int intervalMs)
+    {
+        thread = std::thread([this, intervalMs] {
+            int i = 0;
+            while (!stopping) {
+                push(i++);
+                if (intervalMs > 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+            }
+        });
+    }
+    void push(int i)
+    {
+        const clips::Unit &u = units[i % units.size()];
+        fb->pushFrame(u.bytes.constData(), u.bytes.size(), u.key ? 1 : 2, uint64_t(i) * 40);
+        ++pushed;
+    }
+    void stop()
+    {
+        stopping = true;
+        if (thread.joinable())
+            thread.join();
+    }
+    qcFrameBuffer *fb;
+    QVector<clips::Unit> units;
+    std::thread thread;
+    std::atomic<bool> stopping{false};
+    std::atomic<int> pushed{0};
+};
+
+QVector<clips::Unit> clip(const char *name, bool h265)
+{
+    return clips::units(clips::read(QString::fromLatin1(name)), h265);
+}
+
+} // namespace
+
+class TestLivePlayer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (clips::dir().isEmpty() || clip("h264-360p25.h264", false).isEmpty())
+            QSKIP("the test clips were not made (ARDO_CLIPS_DIR)");
+        platform::d3d9::setPresentHook(onPresent);
+    }
+    void cleanupTestCase() { platform::d3d9::setPresentHook(nullptr); }
+
+    void h264FromFrameBufferAt25fps()
+    {
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        View view(640, 360, 640, 360);
+        QVERIFY(view.ok);
+        view.player.start();
+        view.player.setFrameSource(&fb);
+        view.player.setVideoInfo(640, 360, 28, false);
+        Feeder feeder(&fb, clip("h264-360p25.h264", false));
+        feeder.start(40);
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 0, 5000);
+        const int before = presentedOn(view.window);
+        QTest::qWait(2000);
+        const int perTwoSeconds = presentedOn(view.window) - before;
+        QVERIFY2(perTwoSeconds >= 35 && perTwoSeconds <= 55, qPrintable(QString::number(perTwoSeconds)));
+        std::lock_guard<std::mutex> lock(g_presented.mutex);
+        QCOMPARE(g_presented.size[view.window], QSize(640, 360));
+    }
+
+    void h265ThroughFfmpeg_data()
+    {
+        QTest::addColumn<bool>("ffmpegChoice");
+        QTest::newRow("decoder choice 1") << true;
+        QTest::newRow("decoder choice 0") << false;
+    }
+    void h265ThroughFfmpeg()
+    {
+        QFETCH(bool, ffmpegChoice);
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        View view(320, 180, 640, 360);
+        view.player.start();
+        view.player.setFrameSource(&fb);
+        view.player.setVideoInfo(640, 360, 174, ffmpegChoice);
+        Feeder feeder(&fb, clip("h265-360p25.h265", true));
+        feeder.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) >= 10, 10000);
+    }
+
+    void unknownCodecsNeverOpen()
+    {
+        for (int codec : {0, 27, 173, 13}) {
+            CLivePlayer player;
+            player.start();
+            player.setVideoInfo(640, 360, codec, true);
+            QTest::qWait(150);
+            QVERIFY(!player.decoderOpen());
+            QVERIFY(!player.inputData(reinterpret_cast<const uint8_t *>("x"), 1));
+            player.stopLiveplay();
+            player.wait();
+        }
+    }
+
+    void inputQueueBySize()
+    {
+        const int widths[] = {1919, 1920, 2030, 3600};
+        const int bytes[] = {3145728, 5242880, 10485760, 16777216};
+        for (int i = 0; i < 4; ++i) {
+            CLivePlayer player;
+            player.start();
+            const uint8_t one = 0;
+            QVERIFY(!player.inputData(&one, 1));  // decoder not open yet
+            player.setVideoInfo(widths[i], 64, 28, false);
+            QTRY_VERIFY(player.decoderOpen());
+            QCOMPARE(player.inputQueueCapacity(), bytes[i]);
+            QVERIFY(!player.inputData(&one, 0));
+            QVERIFY(!player.inputData(nullptr, 1));
+            std::vector<uint8_t> huge(8388608);
+            QVERIFY(!player.inputData(huge.data(), 8388608));
+            QVERIFY(player.inputData(huge.data(), 1000));
+            player.stopLiveplay();
+            QVERIFY(!player.inputData(huge.data(), 1000));
+            player.wait();
+        }
+    }
+
+    void secondFrameSourceIgnored()
+    {
+        qcFrameBuffer first, second;
+        QVERIFY(first.allocate(921600));
+        QVERIFY(second.allocate(921600));
+        View view(320, 180, 640, 360);
+        view.player.setFrameSource(&first);
+        view.player.setFrameSource(&second);
+        view.player.setVideoInfo(640, 360, 28, false);
+        view.player.start();
+        Feeder intoSecond(&second, clip("h264-360p25.h264", false));
+        intoSecond.start(5);
+        QTest::qWait(400);
+        QCOMPARE(presentedOn(view.window), 0);
+        Feeder intoFirst(&first, clip("h264-360p25.h264", false));
+        intoFirst.start(5);
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 0, 5000);
+    }
+
+    void pauseForgetsPositionAndResumesAtKeyFrame()
+    {
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        View view(320, 180, 640, 360);
+        view.player.setFrameSource(&fb);
+        view.player.setVideoInfo(640, 360, 28, false);
+        view.player.start();
+        Feeder feeder(&fb, clip("h264-360p25.h264", false));
+        feeder.start(20);
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 0, 5000);
+        view.player.setPaused(true);
+        QTest::qWait(100);
+        const int paused = presentedOn(view.window);
+        QTest::qWait(400);
+        QCOMPARE(presentedOn(view.window), paused);
+        view.player.setPaused(false);
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > paused + 5, 5000);
+    }
+
+    void queueKeepsConsumingWhilePaused()
+    {
+        const auto units = clip("h264-360p25.h264", false);
+        View view(320, 180, 640, 360);
+        view.player.setVideoInfo(640, 360, 28, false);
+        view.player.start();
+        QTRY_VERIFY(view.player.decoderOpen());
+        view.player.setPaused(true);
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(view.player.inputData(reinterpret_cast<const uint8_t *>(units[i].bytes.constData()),
+                                          units[i].bytes.size()));
+        QTest::qWait(500);
+        QCOMPARE(presentedOn(view.window), 0);
+        // Consumed and dropped: the queue has room for the whole clip again.
+        for (int i = 0; i < units.size(); ++i)
+            QVERIFY(view.player.inputData(reinterpret_cast<const uint8_t *>(units[i].bytes.constData()),
+                                          units[i].bytes.size()));
+        view.player.setPaused(false);
+    }
+
+    void snapshots()
+    {
+        QTemporaryDir dir;
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        View view(320, 180, 640, 360);
+        CLivePlayer &p = view.player;
+        p.setSnapshotQuality(0);
+        p.setSnapshotQuality(7);
+        QCOMPARE(p.jpegQuality(), 75);
+        p.setSnapshotQuality(5);
+        QCOMPARE(p.jpegQuality(), 90);
+        p.setSnapshotFormat(147);
+        QCOMPARE(p.snapshotFormat(), 146);
+        QSignalSpy spy(&p, &CLivePlayer::sigSnapshot);
+
+        const QString a = dir.filePath("a.jpg"), b = dir.filePath("b.jpg");
+        QVERIFY(p.requestSnapshot(a));
+        QVERIFY(p.requestSnapshot(b));
+        QVERIFY(!p.requestSnapshot(a));                 // exists already
+        QVERIFY(!p.requestSnapshot(dir.filePath("no/such/dir/c.jpg")));
+        p.setFrameSource(&fb);
+        p.setVideoInfo(640, 360, 28, false);
+        p.start();
+        Feeder feeder(&fb, clip("h264-360p25.h264", false));
+        feeder.start(40);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 10000);
+        QCOMPARE(spy.at(0).at(0).toString(), a);
+        QCOMPARE(spy.at(1).at(0).toString(), b);
+        for (const QString &path : {a, b}) {
+            QImage img(path);
+            QCOMPARE(img.size(), QSize(640, 360));
+        }
+
+        // A save that fails drops its path, leaves no signal, and does not
+        // hold up the next request.
+        const QString broken = dir.filePath("broken.bmp");
+        p.setSnapshotFormat(145);
+        QVERIFY(p.requestSnapshot(broken));
+        QFile::remove(broken);
+        QVERIFY(QDir(dir.path()).mkdir("broken.bmp"));  // cannot be written as a file
+        const QString d = dir.filePath("d.bmp");
+        QVERIFY(p.requestSnapshot(d));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 10000);
+        QCOMPARE(spy.at(2).at(0).toString(), d);
+        QCOMPARE(QImage(d).size(), QSize(640, 360));
+        QTest::qWait(200);
+        QCOMPARE(spy.count(), 3);
+    }
+
+    void audioOutputs()
+    {
+        FakeSinkFactoryHolder holder;
+        CLivePlayer player;
+        player.setAudioSinkFactory(holder.factory());
+        player.start();
+        player.startAudio(6, 0, 8000);  // no such codec: request abandoned
+        QTest::qWait(150);
+        QVERIFY(!player.hasAudioOutput());
+
+        player.startAudio(0, 0, 8000);
+        QTRY_VERIFY(player.hasAudioOutput());
+        QCOMPARE(player.audioOutputCodec(), 0);
+        player.stopAudio();
+        QTest::qWait(100);
+        QVERIFY(player.hasAudioOutput());  // stopping only stops feeding it
+        // Started again with another codec: a new output for it, not noise
+        // through the old one.
+        player.startAudio(1, 0, 8000);
+        QTRY_COMPARE(player.audioOutputCodec(), 1);
+        QVERIFY(player.hasAudioOutput());
+        player.stopLiveplay();
+        player.wait();
+        QVERIFY(!player.hasAudioOutput());
+    }
+
+    void pictureOfOtherSizeIsNotDrawn()
+    {
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        View view(320, 240, 320, 240);
+        view.player.setFrameSource(&fb);
+        view.player.setVideoInfo(320, 240, 28, false);  // the stream is 640x360
+        view.player.start();
+        Feeder feeder(&fb, clip("h264-360p25.h264", false));
+        feeder.start(10);
+        QTest::qWait(800);
+        QCOMPARE(presentedOn(view.window), 0);
+        QVERIFY(view.player.decoderOpen());
+    }
+
+    void stopIsPromptWhileOthersRead()
+    {
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        auto *a = new View(320, 180, 640, 360);
+        View b(320, 180, 640, 360);
+        for (View *v : {a, &b}) {
+            v->player.setFrameSource(&fb);
+            v->player.setVideoInfo(640, 360, 28, false);
+            v->player.start();
+        }
+        Feeder feeder(&fb, clip("h264-360p25.h264", false));
+        feeder.start(0);  // full speed
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(a->window) > 3 && presentedOn(b.window) > 3, 10000);
+        QElapsedTimer t;
+        t.start();
+        a->player.stopLiveplay();
+        QVERIFY(a->player.wait(5000));
+        const qint64 took = t.elapsed();
+        QVERIFY2(took < 100, qPrintable(QString::number(took)));
+        delete a;
+        const int bBefore = presentedOn(b.window);
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(b.window) > bBefore + 3, 5000);
+    }
+
+    void rendererSwapTakesEffectAtOnce()
+    {
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        View view(320, 180, 640, 360);
+        QWidget other;
+        other.resize(200, 100);
+        other.show();
+        CD3DWndRender second;
+        second.setWindow(HWND(other.winId()));
+        QCOMPARE(second.init(640, 360), 0);
+        view.player.setFrameSource(&fb);
+        view.player.setVideoInfo(640, 360, 28, false);
+        view.player.start();
+        Feeder feeder(&fb, clip("h264-360p25.h264", false));
+        feeder.start(5);
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 2, 5000);
+        view.player.setWndRender(&second);
+        const int firstCount = presentedOn(view.window);
+        view.render.stop();  // safe: no longer in use
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(HWND(other.winId())) > 2, 5000);
+        QCOMPARE(presentedOn(view.window), firstCount);
+        view.player.stopLiveplay();
+        view.player.wait();
+    }
+
+    void overtakenReaderRecoversAtOnce()
+    {
+        const auto units = clip("h264-360p25.h264", false);
+        // Sizes of the first two groups of pictures.
+        int gop = 0;
+        qint64 gopBytes = 0;
+        for (const auto &u : units) {
+            if (u.key && ++gop > 2)
+                break;
+            gopBytes += u.bytes.size() + 32;
+        }
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(uint32_t(gopBytes * 3 / 4)));  // holds about one and a half
+        View view(320, 180, 640, 360);
+        view.player.setFrameSource(&fb);
+        view.player.setVideoInfo(640, 360, 28, false);
+        view.player.start();
+        Feeder feeder(&fb, units);
+        for (int i = 0; i < 10; ++i) {
+            feeder.push(i);
+            QTest::qWait(40);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 2, 5000);
+        QTest::qWait(200);  // the player has caught up and waits for frame 11
+        const int before = presentedOn(view.window);
+        // A burst that evicts the player's next frame.
+        for (int i = 10; i < 60; ++i)
+            feeder.push(i);
+        const int64_t burstEnd = monotonicNs();
+        while (presentedOn(view.window) == before && monotonicNs() - burstEnd < 3000000000LL)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const qint64 ms = (monotonicNs() - burstEnd) / 1000000;
+        QVERIFY2(ms < 100, qPrintable(QString::number(ms)));  // not after 301 misses (6 s)
+        QTest::qWait(500);
+        // It went to the newest key frame, not through the evicted frames.
+        QVERIFY(presentedOn(view.window) - before < 40);
+    }
+
+private:
+    struct FakeSinkFactoryHolder
+    {
+        struct Sink : qcAudioSink
+        {
+            bool start(int) override { return true; }
+            int bytesFree() override { return 6144; }
+            int periodSize() override { return 1024; }
+            qint64 write(const char *, qint64 n) override { return n; }
+            QAudio::State state() override { return QAudio::ActiveState; }
+            void setVolume(qreal) override {}
+            void stop() override {}
+        };
+        std::function<std::unique_ptr<qcAudioSink>(const QAudioFormat &)> factory()
+        {
+            return [](const QAudioFormat &) { return std::unique_ptr<qcAudioSink>(new Sink); };
+        }
+    };
+};
+
+QTEST_MAIN(TestLivePlayer)
+#include "tst_liveplayer.moc"
