@@ -83,6 +83,24 @@ H265D_SSE41 inline void angularLine(uint8_t *out, const uint8_t *ref, int fact)
     }
 }
 
+// Writes the transpose of the 8 x 8 bytes at src into dst.
+H265D_SSE41 inline void transpose8x8(const uint8_t *src, int srcStride, uint8_t *dst, int dstStride)
+{
+    __m128i r[8];
+    for (int k = 0; k < 8; ++k)
+        r[k] = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(src + k * srcStride));
+    const __m128i a0 = _mm_unpacklo_epi8(r[0], r[1]), a1 = _mm_unpacklo_epi8(r[2], r[3]);
+    const __m128i a2 = _mm_unpacklo_epi8(r[4], r[5]), a3 = _mm_unpacklo_epi8(r[6], r[7]);
+    const __m128i b0 = _mm_unpacklo_epi16(a0, a1), b1 = _mm_unpackhi_epi16(a0, a1);
+    const __m128i b2 = _mm_unpacklo_epi16(a2, a3), b3 = _mm_unpackhi_epi16(a2, a3);
+    const __m128i cols[4] = {_mm_unpacklo_epi32(b0, b2), _mm_unpackhi_epi32(b0, b2), _mm_unpacklo_epi32(b1, b3),
+                             _mm_unpackhi_epi32(b1, b3)};
+    for (int k = 0; k < 4; ++k) {
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + (2 * k) * dstStride), cols[k]);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(dst + (2 * k + 1) * dstStride), _mm_srli_si128(cols[k], 8));
+    }
+}
+
 template <int Log2N>
 H265D_SSE41 void angularSse(int, int mode, uint8_t *top, uint8_t *left, int stride, uint8_t *dst)
 {
@@ -108,9 +126,15 @@ H265D_SSE41 void angularSse(int, int mode, uint8_t *top, uint8_t *left, int stri
     alignas(16) uint8_t lines[N * N];
     for (int i = 0; i < N; ++i)
         angularLine<N>(lines + i * N, main + (((i + 1) * angle) >> 5), ((i + 1) * angle) & 31);
-    for (int y = 0; y < N; ++y)
-        for (int x = 0; x < N; ++x)
-            dst[y * stride + x] = lines[x * N + y];
+    if constexpr (N == 4) {
+        for (int y = 0; y < N; ++y)
+            for (int x = 0; x < N; ++x)
+                dst[y * stride + x] = lines[x * N + y];
+    } else {
+        for (int i = 0; i < N; i += 8)
+            for (int j = 0; j < N; j += 8)
+                transpose8x8(lines + i * N + j, N, dst + j * stride + i, stride);
+    }
 }
 
 H265D_SSE41 void dc32Sse(int, uint8_t *top, uint8_t *left, int stride, uint8_t *dst)
