@@ -1,0 +1,144 @@
+#include "device/qcaudiocapture.h"
+
+#include "device/g711.h"
+
+#include <QDebug>
+#include <QTimer>
+#include <QtEndian>
+
+qcAudioCapture::qcAudioCapture(QObject *parent, std::unique_ptr<AudioInputBackend> backend)
+    : QObject(parent), m_backend(backend ? std::move(backend) : std::make_unique<QtAudioInput>())
+{
+}
+
+qcAudioCapture::~qcAudioCapture()
+{
+    if (m_capturing)
+        stopCapture();
+}
+
+QAudioFormat qcAudioCapture::captureFormat()
+{
+    QAudioFormat f;
+    f.setSampleRate(8000);
+    f.setSampleSize(16);
+    f.setChannelCount(1);
+    f.setSampleType(QAudioFormat::SignedInt);
+    f.setByteOrder(QAudioFormat::LittleEndian);
+    f.setCodec(QStringLiteral("audio/pcm"));
+    return f;
+}
+
+bool qcAudioCapture::startCapture()
+{
+    if (m_capturing) {
+        m_error = 11;
+        return false;
+    }
+    const int rc = m_backend->open(captureFormat());
+    if (rc != 0) {
+        m_error = rc;
+        return false;
+    }
+    m_backend->setVolume(0.8);
+    {
+        QMutexLocker lock(&m_fifoMutex);
+        m_fifo.clear();
+    }
+    if (!m_timer) {
+        m_timer = new QTimer(this);
+        connect(m_timer, &QTimer::timeout, this, &qcAudioCapture::pump);
+    }
+    m_timer->start(kPumpMs);
+    m_capturing = true;
+    handleStateChanged(QAudio::ActiveState);
+    emit sigStartedCapture();
+    return true;
+}
+
+bool qcAudioCapture::stopCapture()
+{
+    if (!m_capturing)
+        return false;
+    m_capturing = false;
+    if (m_timer)
+        m_timer->stop();
+    m_backend->stop();
+    emit sigStopedCapture();
+    return true;
+}
+
+void qcAudioCapture::setSuspended(bool suspended)
+{
+    if (!m_capturing)
+        return;
+    if (suspended)
+        m_backend->suspend();
+    else
+        m_backend->resume();
+}
+
+void qcAudioCapture::handleStateChanged(QAudio::State newState)
+{
+    if (newState == QAudio::ActiveState)
+        qDebug() << "Mic Date avalible";
+}
+
+void qcAudioCapture::pump()
+{
+    if (!m_capturing)
+        return;
+    const QByteArray bytes = m_backend->take();
+    if (bytes.isEmpty())
+        return;
+    QMutexLocker lock(&m_fifoMutex);
+    m_fifo += bytes;
+    // One second at most: the oldest bytes give way.
+    if (m_fifo.size() > kFifoBytes)
+        m_fifo.remove(0, m_fifo.size() - kFifoBytes);
+}
+
+int qcAudioCapture::bytesReady()
+{
+    QMutexLocker lock(&m_fifoMutex);
+    return m_fifo.size();
+}
+
+int qcAudioCapture::readEncoded(unsigned char *out, int samples)
+{
+    if (!out || samples <= 0)
+        return 0;
+    const int needed = 2 * samples;
+    if (needed > kMaxBlockBytes)
+        return 0;
+    QByteArray block;
+    {
+        QMutexLocker lock(&m_fifoMutex);
+        const int ready = m_fifo.size();
+        if (ready < needed)
+            return 0;
+        // Keep at most two blocks of older samples: late audio is dropped
+        // rather than letting the delay grow.
+        const int excess = ready - needed;
+        if (excess > needed)
+            m_fifo.remove(0, excess);
+        block = m_fifo.left(needed);
+        m_fifo.remove(0, needed);
+    }
+    const auto *p = reinterpret_cast<const uchar *>(block.constData());
+    for (int i = 0; i < samples; ++i)
+        out[i] = linearToMuLaw(qFromLittleEndian<qint16>(p + 2 * i));
+    return samples;
+}
+
+int qcAudioCapture::readRaw(char *out, int bytes)
+{
+    if (!out || bytes <= 0)
+        return 0;
+    QMutexLocker lock(&m_fifoMutex);
+    if (m_fifo.size() < bytes)
+        return 0;
+    memcpy(out, m_fifo.constData(), size_t(bytes));
+    m_fifo.remove(0, bytes);
+    return bytes;
+}

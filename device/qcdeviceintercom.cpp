@@ -1,0 +1,152 @@
+#include "device/qcdeviceintercom.h"
+
+#include "device/framehead.h"
+#include "device/httprequest.h"
+#include "device/qcaudiocapture.h"
+#include "device/qcringbuffer.h"
+#include "platform/net/tcpclient.h"
+
+#include <QDebug>
+#include <memory>
+
+qcDeviceIntercom::qcDeviceIntercom(QObject *parent) : QThread(parent) {}
+
+qcDeviceIntercom::~qcDeviceIntercom()
+{
+    m_stop.requestStop();
+    wait();
+}
+
+void qcDeviceIntercom::setParams(const QString &ip, const QString &port, const QString &user,
+                                 const QString &password, qcAudioCapture *source)
+{
+    m_ip = ip;
+    m_port = port;
+    m_user = user;
+    m_password = password;
+    if (source)
+        m_source = source;
+}
+
+bool qcDeviceIntercom::stopIntercom()
+{
+    m_stop.requestStop();
+    return wait();
+}
+
+QByteArray qcDeviceIntercom::openingFrame()
+{
+    QByteArray frame(kOpeningFrameSize, '\0');
+    auto *p = reinterpret_cast<unsigned char *>(frame.data());
+    FrameHead_t head{};
+    head.magic = kFrameMagic;
+    head.type = FrameStreamInfo;
+    head.length = kStreamInfoSize;
+    wire::writeFrameHead(p, head);
+    StreamInfo_t info{};
+    info.flags = 0x2;
+    info.sampleRate = 8000;
+    info.audio = AudioMuLaw | (1u << 8);
+    wire::writeStreamInfo(p + kFrameHeadSize, info);
+    return frame;
+}
+
+namespace {
+
+// Sends all bytes within the time limit; false on failure or stop.
+bool sendAll(platform::TcpClient &socket, const QByteArray &bytes, int timeoutMs)
+{
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        if (socket.waitWritable(timeoutMs) != platform::TcpClient::Ready)
+            return false;
+        const ssize_t n = socket.send(bytes.constData() + sent, size_t(bytes.size() - sent));
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+} // namespace
+
+void qcDeviceIntercom::run()
+{
+    if (m_ip.isEmpty() || m_port.isEmpty() || m_user.isEmpty() || m_password.isEmpty())
+        return;
+    platform::TcpClient socket;
+    auto stopped = [this] { return m_stop.stopRequested(); };
+    bool portOk = false;
+    const int port = m_port.toInt(&portOk);
+    if (socket.connect(m_ip.toLatin1().constData(), portOk ? port : -1, m_timing.connectMs, stopped)
+        != platform::TcpClient::Connected)
+        return;
+    if (!sendAll(socket, httprequest::audioTalk(m_user, m_password), m_timing.sendMs))
+        return;
+
+    // The answer: everything that arrives until the device is quiet for the
+    // answer time, at most answerMaxBytes.
+    QByteArray answer;
+    char buf[512];
+    for (;;) {
+        const int w = socket.waitReadable(m_timing.answerMs);
+        if (w == platform::TcpClient::StoppedWait || w == platform::TcpClient::Error)
+            return;
+        if (w == platform::TcpClient::Timeout)
+            break;
+        const ssize_t n = socket.recv(buf, sizeof buf);
+        if (n <= 0)
+            return;
+        answer.append(buf, int(n));
+        if (answer.size() > m_timing.answerMaxBytes)
+            return;
+    }
+    if (!httprequest::hasHttpOk(answer))
+        return;
+    if (!m_stop.sleepFor(m_timing.pauseMs))
+        return;
+    if (!sendAll(socket, openingFrame(), m_timing.sendMs))
+        return;
+
+    auto queue = std::make_unique<qcRingBuffer>();
+    queue->allocate(2 * 1024 * 1024, false);
+    m_talkStarted = true;
+    qDebug() << "----Start Intercom----";
+
+    uint32_t sequence = 1;
+    bool peerGone = false;
+    QByteArray frame(kFrameHeadSize + 1024, '\0');
+    auto *p = reinterpret_cast<unsigned char *>(frame.data());
+    auto sendBlock = [&](int length) {
+        if (peerGone)
+            return;
+        FrameHead_t head{};
+        head.magic = kFrameMagic;
+        head.type = FrameAudio;
+        head.length = length;
+        head.sequence = sequence++;
+        wire::writeFrameHead(p, head);
+        // Write errors are not fatal: the owner decides when talk ends.
+        if (socket.send(p, size_t(kFrameHeadSize + length)) < 0)
+            peerGone = true;
+    };
+    while (!m_stop.stopRequested()) {
+        if (m_source) {
+            const int n = m_source->readEncoded(p + kFrameHeadSize, kBlockSamples);
+            if (n == kBlockSamples)
+                sendBlock(n);
+            else if (n == 0)
+                m_stop.sleepFor(10);
+        } else {
+            unsigned int length = 0;
+            if (queue->count() > 0 && queue->pop(p + kFrameHeadSize, 1024, &length)) {
+                if (length >= 1 && length <= 639)
+                    sendBlock(int(length));
+            } else {
+                m_stop.sleepFor(10);
+            }
+        }
+    }
+    m_source = nullptr;
+    qDebug() << "----Audio Intercom Stoped----";
+}

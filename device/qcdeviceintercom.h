@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/stoptoken.h"
+
+#include <QString>
+#include <QThread>
+#include <atomic>
+
+class qcAudioCapture;
+class qcRingBuffer;
+
+// Time limits of a talk connection; tests shorten them.
+struct IntercomTiming
+{
+    int connectMs = 3000;
+    int sendMs = 3000;
+    int answerMs = 3000;      // for the first bytes, and the quiet time that ends the answer
+    int answerMaxBytes = 2000;
+    int pauseMs = 100;        // between the answer and the opening frame
+};
+
+// Sends the PC's microphone to a device's loudspeaker: one "audiotalk"
+// connection, an opening frame, then a µ-law frame every 40 ms of samples.
+class qcDeviceIntercom : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr int kBlockSamples = 320;
+    static constexpr int kOpeningFrameSize = 44;
+
+    explicit qcDeviceIntercom(QObject *parent = nullptr);
+    ~qcDeviceIntercom() override;
+
+    void setParams(const QString &ip, const QString &port, const QString &user, const QString &password,
+                   qcAudioCapture *source);
+    void setTiming(const IntercomTiming &timing) { m_timing = timing; }
+    // Returns once the thread has ended.
+    bool stopIntercom();
+    bool talkStarted() const { return m_talkStarted.load(); }
+
+    // The opening frame: stream information for 8 kHz µ-law, one channel.
+    static QByteArray openingFrame();
+
+protected:
+    void run() override;
+
+private:
+    platform::StopToken m_stop;
+    std::atomic<bool> m_talkStarted{false};
+    qcAudioCapture *m_source = nullptr;
+    QString m_ip, m_port, m_user, m_password;
+    IntercomTiming m_timing;
+};

@@ -1,0 +1,369 @@
+#include <QtTest>
+
+#include <memory>
+#include <thread>
+
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+}
+
+#include "../common/scriptserver.h"
+#include "device/g711.h"
+#include "device/qcaudiocapture.h"
+#include "device/qcdeviceintercom.h"
+#include "devicesim/device.h"
+#include "devicesim/streamrouter.h"
+#include "devicesim/talksink.h"
+
+using devicesim::TalkSink;
+
+namespace {
+
+// FFmpeg's own µ-law decoder, as a second opinion on the encoder.
+QVector<int16_t> ffmpegDecode(const QByteArray &codes)
+{
+    QVector<int16_t> out;
+    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_PCM_MULAW);
+    if (!codec)
+        return out;
+    AVCodecContext *ctx = avcodec_alloc_context3(codec);
+    ctx->sample_rate = 8000;
+    ctx->ch_layout.nb_channels = 1;
+    ctx->ch_layout.order = AV_CHANNEL_ORDER_UNSPEC;
+    if (avcodec_open2(ctx, codec, nullptr) == 0) {
+        AVPacket *pkt = av_packet_alloc();
+        AVFrame *frame = av_frame_alloc();
+        pkt->data = reinterpret_cast<uint8_t *>(const_cast<char *>(codes.constData()));
+        pkt->size = codes.size();
+        if (avcodec_send_packet(ctx, pkt) == 0) {
+            while (avcodec_receive_frame(ctx, frame) == 0) {
+                const auto *s = reinterpret_cast<const int16_t *>(frame->data[0]);
+                for (int i = 0; i < frame->nb_samples; ++i)
+                    out.append(s[i]);
+            }
+        }
+        pkt->data = nullptr;
+        pkt->size = 0;
+        av_packet_free(&pkt);
+        av_frame_free(&frame);
+    }
+    avcodec_free_context(&ctx);
+    return out;
+}
+
+QByteArray samplesLE(const QVector<int16_t> &s)
+{
+    QByteArray a(s.size() * 2, '\0');
+    for (int i = 0; i < s.size(); ++i)
+        qToLittleEndian<qint16>(s[i], a.data() + 2 * i);
+    return a;
+}
+
+struct Sink
+{
+    devicesim::Device device;
+    std::shared_ptr<TalkSink> talk;
+    explicit Sink(const QString &password = "1234")
+    {
+        talk = std::make_shared<TalkSink>(device);
+        device.registerHandler("/action/stream", std::make_shared<devicesim::StreamRouter>(nullptr, talk));
+        device.setCredentials("admin", password);
+        device.start();
+    }
+    QString port() const { return QString::number(device.port()); }
+};
+
+IntercomTiming quick()
+{
+    IntercomTiming t;
+    t.answerMs = 300;
+    return t;
+}
+
+// A capture object with a tone source, living on a thread with an event loop.
+struct ToneCapture
+{
+    QThread thread;
+    qcAudioCapture *capture = nullptr;
+    explicit ToneCapture(double frequency)
+    {
+        capture = new qcAudioCapture(nullptr, std::make_unique<ToneAudioInput>(frequency, 8000));
+        capture->moveToThread(&thread);
+        thread.start();
+        bool ok = false;
+        QMetaObject::invokeMethod(capture, [&] { ok = capture->startCapture(); }, Qt::BlockingQueuedConnection);
+        if (!ok)
+            qWarning("tone capture did not start");
+    }
+    ~ToneCapture()
+    {
+        QMetaObject::invokeMethod(capture, [c = capture] { delete c; }, Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+    }
+};
+
+} // namespace
+
+class TestTalk : public QObject
+{
+    Q_OBJECT
+private slots:
+    void muLawCorners()
+    {
+        QCOMPARE(int(linearToMuLaw(0)), 0xFF);
+        QCOMPARE(int(linearToMuLaw(-1)), 0x7F);
+        QCOMPARE(int(linearToMuLaw(32767)), 0x80);
+        QCOMPARE(int(linearToMuLaw(-32768)), 0x00);
+    }
+
+    void muLawAgainstFfmpeg()
+    {
+        QByteArray codes(65536, '\0');
+        for (int v = -32768; v <= 32767; ++v)
+            codes[v + 32768] = char(linearToMuLaw(int16_t(v)));
+        const QVector<int16_t> decoded = ffmpegDecode(codes);
+        QCOMPARE(decoded.size(), 65536);
+        int previous = -40000;
+        for (int v = -32768; v <= 32767; ++v) {
+            const int d = decoded[v + 32768];
+            const int magnitude = qMin(qAbs(v) + 132, 32767);
+            int segment = 0;
+            while (segment < 7 && magnitude > (256 << segment) - 1)
+                ++segment;
+            const int step = 1 << (segment + 3);
+            if (qAbs(d - v) > step)
+                QFAIL(qPrintable(QString("input %1 decodes to %2, step %3").arg(v).arg(d).arg(step)));
+            if (d < previous)
+                QFAIL(qPrintable(QString("decoded value falls at input %1").arg(v)));
+            previous = d;
+        }
+    }
+
+    void readEncodedTrimsLatency()
+    {
+        auto *source = new ToneAudioInput(0);
+        qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(source));
+        QVERIFY(capture.startCapture());
+        QVector<int16_t> samples(1000);
+        for (int i = 0; i < samples.size(); ++i)
+            samples[i] = int16_t(i * 30 - 15000);
+        source->append(samplesLE(samples));
+        capture.pump();
+        QCOMPARE(capture.bytesReady(), 2000);
+        unsigned char out[320];
+        QCOMPARE(capture.readEncoded(out, 320), 320);
+        for (int i = 0; i < 320; ++i)
+            QCOMPARE(int(out[i]), int(linearToMuLaw(samples[680 + i])));
+        QCOMPARE(capture.bytesReady(), 0);
+
+        source->append(samplesLE(samples.mid(0, 500)));
+        capture.pump();
+        QCOMPARE(capture.readEncoded(out, 320), 320);
+        for (int i = 0; i < 320; ++i)
+            QCOMPARE(int(out[i]), int(linearToMuLaw(samples[i])));
+        QCOMPARE(capture.bytesReady(), 360);
+        QCOMPARE(capture.readEncoded(out, 320), 0);
+        QCOMPARE(capture.readEncoded(out, 2049), 0);
+
+        char raw[400];
+        QCOMPARE(capture.readRaw(raw, 361), 0);
+        QCOMPARE(capture.readRaw(raw, 360), 360);
+        QCOMPARE(QByteArray(raw, 360), samplesLE(samples.mid(320, 180)));
+
+        QVERIFY(!capture.startCapture());
+        QCOMPARE(capture.lastError(), 11);
+        QVERIFY(capture.stopCapture());
+        QVERIFY(!capture.stopCapture());
+    }
+
+    void fifoKeepsOneSecond()
+    {
+        auto *source = new ToneAudioInput(0);
+        qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(source));
+        QVERIFY(capture.startCapture());
+        source->append(QByteArray(20000, 'a') + QByteArray(1000, 'b'));
+        capture.pump();
+        QCOMPARE(capture.bytesReady(), qcAudioCapture::kFifoBytes);
+        char raw[16000];
+        QCOMPARE(capture.readRaw(raw, 16000), 16000);
+        QCOMPARE(QByteArray(raw + 15000, 1000), QByteArray(1000, 'b'));
+    }
+
+    void qtBackendWithoutInputDevice()
+    {
+        qcAudioCapture capture;
+        if (capture.startCapture())
+            QSKIP("this machine has an audio input device");
+        QCOMPARE(capture.lastError(), 10);
+        QVERIFY(!capture.isCapturing());
+    }
+
+    void readersRaceStartAndStop()
+    {
+        std::atomic<bool> done{false};
+        qcAudioCapture *capture = new qcAudioCapture(nullptr, std::make_unique<ToneAudioInput>(1000, 8000));
+        std::thread reader([&] {
+            unsigned char out[320];
+            char raw[640];
+            while (!done) {
+                capture->readEncoded(out, 320);
+                capture->readRaw(raw, 640);
+            }
+        });
+        QElapsedTimer t;
+        t.start();
+        int cycles = 0;
+        while (t.elapsed() < 2000) {
+            QVERIFY(capture->startCapture());
+            QThread::msleep(2);
+            capture->pump();
+            capture->setSuspended(true);
+            capture->pump();
+            capture->setSuspended(false);
+            QThread::msleep(1);
+            capture->pump();
+            QVERIFY(capture->stopCapture());
+            ++cycles;
+        }
+        done = true;
+        reader.join();
+        delete capture;
+        QVERIFY(cycles > 50);
+    }
+
+    void exactRequest()
+    {
+        ScriptServer raw({ScriptServer::write("HTTP/1.0 200 OK\r\n\r\n"), ScriptServer::readAll()});
+        qcDeviceIntercom talk;
+        talk.setTiming(quick());
+        talk.setParams("127.0.0.1", QString::number(raw.port()), "admin", "1234", nullptr);
+        talk.start();
+        QTRY_VERIFY(talk.talkStarted());
+        QTRY_COMPARE(raw.received().size(), 44);
+        QVERIFY(talk.stopIntercom());
+        QCOMPARE(raw.request(), QByteArray("POST /action/stream?subject=audiotalk HTTP/1.0 \r\nAuthorization: Basic "
+                                           "YWRtaW46MTIzNA==\r\nConnection: Keep-Alive \r\nContent-Length: 0\r\n\r\n"));
+        QCOMPARE(raw.received(), QByteArray::fromHex("230715200A00000014000000000000000000000000000000"
+                                                     "020000000000000000000000401F000000010000"));
+    }
+
+    void toneReachesTheSpeaker()
+    {
+        Sink sink;
+        ToneCapture tone(1000);
+        qcDeviceIntercom talk;
+        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", tone.capture);
+        QElapsedTimer t;
+        t.start();
+        talk.start();
+        // The real answer wait: talk starts once the device has been quiet 3 s.
+        QTRY_VERIFY_WITH_TIMEOUT(talk.talkStarted(), 5000);
+        QVERIFY2(t.elapsed() >= 2900, qPrintable(QString::number(t.elapsed())));
+        QTRY_VERIFY(sink.talk->record().frames >= 1);
+        const int first = sink.talk->record().frames;
+        QTest::qWait(2000);
+        const auto rec = sink.talk->record();
+        QVERIFY(talk.stopIntercom());
+        const int perSecond = (rec.frames - first) / 2;
+        QVERIFY2(perSecond >= 22 && perSecond <= 28, qPrintable(QString::number(perSecond)));
+        QCOMPARE(rec.opening, qcDeviceIntercom::openingFrame());
+        QCOMPARE(rec.badFrames, 0);
+        QCOMPARE(rec.firstSequence, 1u);
+        QVERIFY(rec.continuous);
+        QCOMPARE(rec.bytesAfterAnswer, qint64(44 + 344 * rec.frames));
+        const double f = TalkSink::frequency(rec.audio);
+        QVERIFY2(f > 950 && f < 1050, qPrintable(QString::number(f)));
+        QVERIFY(TalkSink::peak(rec.audio) > 6000);
+    }
+
+    void withoutSourceOnlyTheOpeningFrame()
+    {
+        Sink sink;
+        qcDeviceIntercom talk;
+        talk.setTiming(quick());
+        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", nullptr);
+        talk.start();
+        QTRY_VERIFY(talk.talkStarted());
+        QTest::qWait(300);
+        QVERIFY(talk.stopIntercom());
+        const auto rec = sink.talk->record();
+        QCOMPARE(rec.opening.size(), 44);
+        QCOMPARE(rec.frames, 0);
+        QCOMPARE(rec.bytesAfterAnswer, qint64(44));
+    }
+
+    void refusedAnswers_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("http 1.1") << int(TalkSink::Answer::Http11) << "1234";
+        QTest::newRow("401") << int(TalkSink::Answer::Ok) << "wrong";
+        QTest::newRow("2,001 bytes") << int(TalkSink::Answer::Long) << "1234";
+    }
+    void refusedAnswers()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, password);
+        Sink sink;
+        sink.talk->setAnswer(TalkSink::Answer(answer));
+        ToneCapture tone(1000);
+        qcDeviceIntercom talk;
+        talk.setTiming(quick());
+        talk.setParams("127.0.0.1", sink.port(), "admin", password, tone.capture);
+        talk.start();
+        QVERIFY(talk.wait(3000));
+        QVERIFY(!talk.talkStarted());
+        QCOMPARE(sink.talk->record().bytesAfterAnswer, qint64(0));
+        QCOMPARE(sink.device.requests().size(), 1);
+    }
+
+    void stopDuringAnswerWait()
+    {
+        Sink sink;
+        sink.talk->setAnswer(TalkSink::Answer::None);
+        qcDeviceIntercom talk;
+        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", nullptr);
+        talk.start();
+        QTRY_COMPARE(sink.device.requests().size(), 1);
+        QTest::qWait(300);
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(talk.stopIntercom());
+        QVERIFY(t.elapsed() < 200);
+        QTest::qWait(100);
+        QCOMPARE(sink.talk->record().opening.size(), 0);
+        QVERIFY(!talk.talkStarted());
+    }
+
+    void sinkClosingMidStream()
+    {
+        Sink sink;
+        sink.talk->setCloseAfter(5);
+        ToneCapture tone(1000);
+        qcDeviceIntercom talk;
+        talk.setTiming(quick());
+        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", tone.capture);
+        talk.start();
+        QTRY_VERIFY(sink.talk->record().peerClosed);
+        QTest::qWait(500);
+        QVERIFY(talk.isRunning());
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(talk.stopIntercom());
+        QVERIFY(t.elapsed() < 200);
+    }
+
+    void missingParametersEndAtOnce()
+    {
+        qcDeviceIntercom talk;
+        talk.setParams("127.0.0.1", "1", "admin", "", nullptr);
+        talk.start();
+        QVERIFY(talk.wait(500));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTalk)
+#include "tst_talk.moc"
