@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+
+class qcFrameBuffer;
+
+// A recorder: one thread that reads a unit's frame buffer and writes exactly
+// one record file, then ends. The device stream unit drives it through this
+// interface; the recording kind and whether its end is to be reported travel
+// with the object, so a late completion of an old recorder reports its own
+// recording, never the one that replaced it.
+class qcRecorderInterface : public QThread
+{
+    Q_OBJECT
+public:
+    using QThread::QThread;
+    ~qcRecorderInterface() override = default;
+
+    // Refuses (false, nothing changed) parameters it cannot record with.
+    // readSequence: the frame-buffer sequence to continue after, -1 for none.
+    virtual bool setRecordParams(const QString &fileName, int kind, int stream, int lengthSec, int preSec,
+                                 int postSec, qint64 readSequence) = 0;
+    virtual void setStreamInfo(int audioCodec, int audioRate, int channels, int videoCodec, int width,
+                               int height, int frameRate, bool hasAudio, int decoderChoice) = 0;
+    virtual bool setFrameBuffer(qcFrameBuffer *buffer) = 0;
+    // Asks the thread to end; the caller waits for it.
+    virtual void stop() = 0;
+
+    int recordKind() const { return m_kind.load(); }
+    void setRecordKind(int kind) { m_kind = kind; }
+    bool reportWanted() const { return m_report.load(); }
+    void setReportWanted(bool report) { m_report = report; }
+    // Clears the report flag and says whether it was set, so an end is
+    // reported at most once.
+    bool takeReport() { return m_report.exchange(false); }
+
+signals:
+    void sigCompleted(QString filename);
+    void sigInterruptSeq(qlonglong llseq);
+
+private:
+    std::atomic<int> m_kind{0};
+    std::atomic<bool> m_report{false};
+};
+
+using qcRecorderFactory = std::function<qcRecorderInterface *()>;
+
+// The recorder for a new recording, or null when the program has none.
+qcRecorderInterface *createRecorder();
+// An empty factory restores the default.
+void setRecorderFactory(qcRecorderFactory factory);
