@@ -122,6 +122,15 @@ H265D_SSE41 void predict(uint8_t *dst, int dstStride, int16_t *tmpOut, int tmpSt
                     v16 = filterH<Taps>(s + x, fx);
                 else
                     v16 = filterV<Taps>(s + x, srcStride, fy);
+                // One direction stays in 16 bits unless it meets the first prediction.
+                if constexpr (O == kFirst) {
+                    storeWords(tmpOut + y * tmpStride + x, v16, n);
+                    continue;
+                } else if constexpr (O == kUni) {
+                    const __m128i r = _mm_mulhrs_epi16(v16, _mm_set1_epi16(512)); // (v + 32) >> 6
+                    storeBytes(dst + y * dstStride + x, _mm_packus_epi16(r, r), n);
+                    continue;
+                }
                 lo = _mm_cvtepi16_epi32(v16);
                 hi = _mm_cvtepi16_epi32(_mm_srli_si128(v16, 8));
             }
