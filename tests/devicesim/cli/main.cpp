@@ -32,7 +32,8 @@ void usage(FILE *to)
                  "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
                  "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
                  "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
-                 "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n");
+                 "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
+                 "  a later --fault wins over an earlier one that matches the same request\n");
 }
 
 struct FaultOption
@@ -115,7 +116,7 @@ int main(int argc, char **argv)
         } else if (opt == QLatin1String("--subjects")) {
             subjects = value;
         } else if (opt == QLatin1String("--fault")) {
-            const int eq = value.indexOf(QLatin1Char('='));
+            const int eq = value.lastIndexOf(QLatin1Char('='));  // a subject key may hold "="
             FaultOption f;
             QString error;
             if (eq <= 0) {
@@ -144,6 +145,15 @@ int main(int argc, char **argv)
         return 2;
     }
 
+    // Before anything is printed: whoever reads "listening on" may stop us at once.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return 1;
+    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
     devicesim::Device device;
     device.setCredentials(user, password);
     QString error;
@@ -160,14 +170,6 @@ int main(int argc, char **argv)
         return 1;
     }
     printLine(QStringLiteral("listening on %1:%2").arg(address).arg(device.port()).toUtf8());
-
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-        return 1;
-    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    std::signal(SIGPIPE, SIG_IGN);
 
     const int rc = app.exec();
     device.stop();
