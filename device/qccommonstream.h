@@ -1,0 +1,77 @@
+#pragma once
+
+#include "device/cameradevice.h"
+#include "device/framehead.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <map>
+
+class qcAudioCapture;
+namespace platform { class Clock; }
+
+// The stream of a device reached by P2P identifier, in the form every other
+// stream client has: stream information, audio and video frames on the
+// local-day clock to each registered callback, and the connection state as
+// the stream clients' status codes.
+class qcCommonStream : public QObject
+{
+    Q_OBJECT
+public:
+    // Makes the device for a protocol name; null for protocols it does not know.
+    using DeviceFactory = std::function<CameraDevice *(const QString &protocol)>;
+
+    qcCommonStream(const QString &id, const QString &port, const QString &user, const QString &password,
+                   const QString &protocol);
+    ~qcCommonStream() override;
+
+    bool addDataCallback(StreamDataCallback fn, void *user);
+    QString getDeviceId();
+    bool isConnected();
+    bool openDevice(int type);
+    bool setCallbacks();
+    void closeStream();
+    void setConnectInfo(const QString &id, const QString &port, const QString &user, const QString &password,
+                        const QString &protocol);
+    bool startTalk(qcAudioCapture *source);
+    bool stopTalk();
+    bool cancelOpen();
+    bool ptzControl(int controlId);
+    bool stopPtz();
+
+    // The device factory of new front ends; an empty function restores the default.
+    static void setDeviceFactory(DeviceFactory factory);
+    static CameraDevice *makeDefaultDevice(const QString &protocol);
+    // The clock of this front end (default: the process clock); must outlive it.
+    void setClock(platform::Clock *clock);
+
+signals:
+    void sigConnectStatus(int sta);
+
+private:
+    static int onVideo(int frameType, const uchar *data, int length, quint64 timestamp, void *user);
+    static int onAudio(const uchar *data, int length, quint64 timestamp, void *user);
+    static int onStatus(int status, int unused, void *user);
+
+    void dispatch(const uchar *data, int length, int kind, int subkind, qint64 timestamp);
+    qint64 now() const;
+    qint64 retime(qint64 *base, qint64 *last, qint64 deviceTs);
+
+    CameraDevice *m_device = nullptr;
+    QString m_id, m_port, m_user, m_password, m_protocol;
+    // Filled before openDevice and only read afterwards, by the device's threads.
+    std::map<StreamDataCallback, void *> m_callbacks;
+    std::atomic<bool> m_firstVideo{true};
+    std::atomic<bool> m_firstAudio{true};
+    bool m_opened = false;
+    QMutex m_mutex;
+    platform::Clock *m_clock = nullptr;
+    qint64 m_videoBase = 0;
+    qint64 m_audioBase = 0;
+    qint64 m_lastVideoTs = 0;
+    qint64 m_lastAudioTs = 0;
+};

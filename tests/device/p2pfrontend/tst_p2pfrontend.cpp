@@ -1,0 +1,355 @@
+// The P2P stream front end over a fake device and a clock held by hand.
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "device/qccommonstream.h"
+#include "platform/clock.h"
+
+namespace {
+
+QString g_lastDevice;
+
+struct FakeDevice : CameraDevice
+{
+    QStringList trail;
+    QString protocol = QStringLiteral("TUTK");
+    bool infoAvailable = true;
+    MediaInfo_t info{17, 640, 368, 25, 20, 8000, 8, 1};
+    P2pVideoCallback video = nullptr;
+    P2pAudioCallback audio = nullptr;
+    P2pStatusCallback status = nullptr;
+    void *user = nullptr;
+    QStringList params;
+    QList<int> ptz;
+    QList<int> streamsOpened;
+    int closes = 0, cancels = 0, disconnects = 0, talkStarts = 0, talkStops = 0;
+    bool connectResult = true;
+
+    bool setConnectParams(const QString &uid, const QString &port, const QString &account,
+                          const QString &password) override
+    {
+        params = QStringList{uid, port, account, password};
+        return true;
+    }
+    bool getMediaInfo(int stream, MediaInfo_t *out) override
+    {
+        if (!infoAvailable || stream != 8)
+            return false;
+        *out = info;
+        return true;
+    }
+    bool connectDevice() override { return connectResult; }
+    bool openStream(int stream, int) override { streamsOpened.append(stream); return true; }
+    bool switchStream(int) override { return true; }
+    bool closeStream() override { ++closes; return true; }
+    bool setVideoCallback(P2pVideoCallback fn, void *u) override { video = fn; user = u; return true; }
+    bool setAudioCallback(P2pAudioCallback fn, void *) override { audio = fn; return true; }
+    bool setStatusCallback(P2pStatusCallback fn, void *) override { status = fn; return true; }
+    ~FakeDevice() override { g_lastDevice = trail.join(' '); }
+    bool cancelOpen() override { ++cancels; trail << "cancel"; return true; }
+    void disconnectDevice() override { ++disconnects; trail << "disconnect"; }
+    bool isConnected() override { return true; }
+    bool ptzControl(int command, int) override { ptz.append(command); return true; }
+    bool ptzControlText(int, int, const QString &) override { return true; }
+    bool setOption(int, int, const QString &) override { return true; }
+    QString protocolName() override { return protocol; }
+    bool startTalk() override { ++talkStarts; return true; }
+    bool stopTalk() override { ++talkStops; return true; }
+    bool writeTalkData(const uchar *, int) override { return false; }
+
+    void frame(bool key, quint64 ts, const QByteArray &bytes = QByteArray(40, 'v'))
+    {
+        video(key ? kP2pKeyFrame : kP2pOtherFrame, reinterpret_cast<const uchar *>(bytes.constData()),
+              bytes.size(), ts, user);
+    }
+    void sound(quint64 ts) { audio(reinterpret_cast<const uchar *>("aaaa"), 4, ts, user); }
+};
+
+struct Delivery
+{
+    int tag;
+    int kind;
+    int subkind;
+    qint64 ts;
+    QByteArray data;
+};
+
+QList<Delivery> g_log;
+
+void sinkA(const unsigned char *data, int length, int kind, int subkind, qint64 ts, void *user)
+{
+    g_log.append({*static_cast<int *>(user), kind, subkind, ts, QByteArray(reinterpret_cast<const char *>(data), length)});
+}
+
+void sinkB(const unsigned char *data, int length, int kind, int subkind, qint64 ts, void *user)
+{
+    sinkA(data, length, kind, subkind, ts, user);
+}
+
+QByteArray streamInfo(quint32 flags, quint16 w, quint16 h, quint32 video, quint16 rate, quint32 audio)
+{
+    QByteArray b(20, '\0');
+    qToLittleEndian(flags, b.data());
+    qToLittleEndian(w, b.data() + 4);
+    qToLittleEndian(h, b.data() + 6);
+    qToLittleEndian(video, b.data() + 8);
+    qToLittleEndian(rate, b.data() + 12);
+    qToLittleEndian(audio, b.data() + 16);
+    return b;
+}
+
+} // namespace
+
+class TestP2pFrontend : public QObject
+{
+    Q_OBJECT
+
+    FakeDevice *m_fake = nullptr;
+    int m_made = 0;
+    platform::FakeClock m_clock;
+    int m_tagA = 1, m_tagB = 2, m_tagC = 3;
+
+    void setTime(qint64 msOfDay)
+    {
+        m_clock.set(QDateTime(QDate(2024, 5, 1), QTime::fromMSecsSinceStartOfDay(int(msOfDay))));
+    }
+
+    std::unique_ptr<qcCommonStream> opened(const QString &protocol = QStringLiteral("TUTK"))
+    {
+        std::unique_ptr<qcCommonStream> s(new qcCommonStream(QStringLiteral("ARDOSIM0000000000001"), QString(),
+                                                             QStringLiteral("admin"), QStringLiteral("1234"),
+                                                             protocol));
+        s->setClock(&m_clock);
+        s->addDataCallback(sinkA, &m_tagA);
+        if (!s->openDevice(3) || !s->setCallbacks())
+            return nullptr;
+        return s;
+    }
+
+private slots:
+    void init()
+    {
+        m_fake = nullptr;
+        m_made = 0;
+        g_log.clear();
+        setTime(36000000);
+        qcCommonStream::setDeviceFactory([this](const QString &protocol) -> CameraDevice * {
+            ++m_made;
+            if (protocol != QLatin1String(kP2pProtocolName))
+                return nullptr;
+            m_fake = new FakeDevice;
+            return m_fake;
+        });
+    }
+
+    void cleanupTestCase() { qcCommonStream::setDeviceFactory({}); }
+
+    void opening()
+    {
+        qcCommonStream s(QStringLiteral("UID1"), QStringLiteral("80"), QStringLiteral("u"), QStringLiteral("p"),
+                         QStringLiteral("TUTK"));
+        QCOMPARE(s.getDeviceId(), QString());
+        QVERIFY(!s.isConnected());
+        QVERIFY(!s.setCallbacks());
+        QVERIFY(!s.stopTalk());
+        QVERIFY(s.cancelOpen());
+        QVERIFY(!s.openDevice(2));
+        QCOMPARE(m_made, 0);
+        QVERIFY(s.openDevice(3));
+        QCOMPARE(m_fake->params, (QStringList{"UID1", "80", "u", "p"}));
+        QCOMPARE(s.getDeviceId(), QStringLiteral("UID1"));
+        QVERIFY(!s.openDevice(3));
+        QCOMPARE(m_made, 1);
+        QVERIFY(s.setCallbacks());
+        QCOMPARE(m_fake->streamsOpened, QList<int>{8});
+
+        qcCommonStream other(QStringLiteral("UID2"), QString(), QString(), QString(), QStringLiteral("VARAR"));
+        QVERIFY(!other.openDevice(3));
+        QCOMPARE(other.getDeviceId(), QString());
+        // The default factory knows only the P2P protocol.
+        QVERIFY(!qcCommonStream::makeDefaultDevice(QStringLiteral("VARAR")));
+
+        FakeDevice *dev = m_fake;
+        s.setConnectInfo(QStringLiteral("UID1"), QString(), QStringLiteral("u"), QStringLiteral("new"),
+                         QStringLiteral("TUTK"));
+        QCOMPARE(dev->params.value(3), QStringLiteral("new"));
+    }
+
+    void callbackRegistration()
+    {
+        qcCommonStream s(QStringLiteral("UID1"), QString(), QString(), QString(), QStringLiteral("TUTK"));
+        s.setClock(&m_clock);
+        QVERIFY(!s.addDataCallback(nullptr, &m_tagA));
+        QVERIFY(!s.addDataCallback(sinkA, nullptr));
+        QVERIFY(s.addDataCallback(sinkA, &m_tagA));
+        QVERIFY(s.addDataCallback(sinkA, &m_tagC));
+        QVERIFY(s.addDataCallback(sinkB, &m_tagB));
+        QVERIFY(s.openDevice(3) && s.setCallbacks());
+        m_fake->infoAvailable = false;
+        m_fake->frame(true, 1000);
+        QCOMPARE(g_log.size(), 2);
+        const bool aFirst = std::less<StreamDataCallback>()(sinkA, sinkB);
+        QCOMPARE(g_log[0].tag, aFirst ? m_tagC : m_tagB);
+        QCOMPARE(g_log[1].tag, aFirst ? m_tagB : m_tagC);
+    }
+
+    void ptzAndTalk()
+    {
+        auto s = opened();
+        QVERIFY(s);
+        const QList<int> ids = {16, 10, 11, 12, 13, 14, 15, 32, 33, 34, 35, 36, 39};
+        for (int id : ids)
+            QVERIFY(s->ptzControl(id));
+        QCOMPARE(m_fake->ptz, (QList<int>{26, 27, 28, 29, 30, 31, 32, 33, 38, 37, 39, 40, 35}));
+        QVERIFY(!s->ptzControl(17));
+        QCOMPARE(m_fake->ptz.size(), ids.size());
+        QVERIFY(s->stopPtz());
+        QCOMPARE(m_fake->ptz.last(), 16);
+
+        QVERIFY(s->startTalk(nullptr));
+        QCOMPARE(m_fake->talkStarts, 1);
+        QVERIFY(s->stopTalk());
+        m_fake->protocol = QStringLiteral("VARAR");
+        QVERIFY(!s->startTalk(nullptr));
+        QCOMPARE(m_fake->talkStarts, 1);
+
+        qcCommonStream none(QStringLiteral("U"), QString(), QString(), QString(), QStringLiteral("TUTK"));
+        QVERIFY(!none.startTalk(nullptr));
+        QVERIFY(!none.ptzControl(16));
+        QVERIFY(!none.stopPtz());
+
+        // Destruction cancels, then disconnects, then frees the device.
+        g_lastDevice.clear();
+        s.reset();
+        QCOMPARE(g_lastDevice, QStringLiteral("cancel disconnect"));
+    }
+
+    void statusMap()
+    {
+        auto s = opened();
+        QSignalSpy spy(s.get(), &qcCommonStream::sigConnectStatus);
+        for (int st : {6, 7, 8, 10, 11, 13, 4})
+            m_fake->status(st, 0, m_fake->user);
+        QList<int> got;
+        for (const auto &args : spy)
+            got.append(args.at(0).toInt());
+        QCOMPARE(got, (QList<int>{130, 131, 129, 129}));
+        QCOMPARE(m_fake->status(7, 0, nullptr), -1);
+    }
+
+    void streamInformation_data()
+    {
+        QTest::addColumn<int>("videoCodec");
+        QTest::addColumn<int>("audioCodec");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("h264 mu-law") << 17 << 20 << 1 << streamInfo(3, 640, 368, 0, 8000, 0x100);
+        QTest::newRow("h265 a-law") << 18 << 19 << 1 << streamInfo(3, 640, 368, 1, 8000, 0x101);
+        QTest::newRow("aac stereo") << 17 << 21 << 2 << streamInfo(3, 640, 368, 0, 8000, 0x502);
+        QTest::newRow("mp2") << 17 << 22 << 1 << streamInfo(3, 640, 368, 0, 8000, 0x103);
+        QTest::newRow("pcm") << 17 << 23 << 1 << streamInfo(3, 640, 368, 0, 8000, 0x104);
+        QTest::newRow("g726") << 17 << 24 << 1 << streamInfo(3, 640, 368, 0, 8000, 0x105);
+        QTest::newRow("no audio") << 17 << 16 << 1 << streamInfo(1, 640, 368, 0, 8000, 0x10F);
+    }
+
+    void streamInformation()
+    {
+        QFETCH(int, videoCodec);
+        QFETCH(int, audioCodec);
+        QFETCH(int, channels);
+        QFETCH(QByteArray, expected);
+        auto s = opened();
+        m_fake->info.videoCodec = videoCodec;
+        m_fake->info.audioCodec = audioCodec;
+        m_fake->info.channels = channels;
+        m_fake->frame(true, 5000);
+        m_fake->frame(false, 5040);
+        QCOMPARE(g_log.size(), 3);
+        QCOMPARE(g_log[0].kind, 106);
+        QCOMPARE(g_log[0].subkind, -1);
+        QCOMPARE(g_log[0].ts, qint64(-1));
+        QCOMPARE(g_log[0].data, expected);
+        QCOMPARE(g_log[1].kind, 109);
+        QCOMPARE(g_log[1].subkind, 1);
+        QCOMPARE(g_log[1].data, QByteArray(40, 'v'));
+        QCOMPARE(g_log[2].subkind, 0);
+
+        // After closeStream the next frame is introduced again; without information, not at all.
+        s->closeStream();
+        QCOMPARE(m_fake->closes, 1);
+        m_fake->frame(true, 5080);
+        QCOMPARE(g_log[3].kind, 106);
+        s->closeStream();
+        m_fake->infoAvailable = false;
+        g_log.clear();
+        m_fake->frame(true, 5120);
+        QCOMPARE(g_log.size(), 1);
+        QCOMPARE(g_log[0].kind, 109);
+    }
+
+    void wideValuesAreCut()
+    {
+        auto s = opened();
+        m_fake->info.width = 0x12345;
+        m_fake->info.height = 0x10010;
+        m_fake->info.sampleRate = 0x11F40;
+        m_fake->frame(true, 0);
+        QCOMPARE(g_log[0].data, streamInfo(3, 0x2345, 0x0010, 0, 0x1F40, 0x100));
+    }
+
+    void timestamps()
+    {
+        auto s = opened();
+        m_fake->infoAvailable = false;
+        setTime(1000000);
+        m_fake->frame(true, 777000);
+        m_fake->frame(false, 777040);
+        setTime(1000080);
+        m_fake->frame(false, 777080);
+        QCOMPARE(g_log[0].ts, qint64(1000000));
+        QCOMPARE(g_log[1].ts, qint64(1000040));
+        QCOMPARE(g_log[2].ts, qint64(1000080));
+
+        // The device clock jumps ahead: that frame follows it, the next is
+        // re-anchored on the local clock.
+        m_fake->frame(false, 900000);
+        QCOMPARE(g_log[3].ts, qint64(1000080 + 900000 - 777080));
+        setTime(1000120);
+        m_fake->frame(false, 900040);
+        QCOMPARE(g_log[4].ts, qint64(1000120));
+        // The local clock runs away by more than 5 s: re-anchored there.
+        setTime(1006000);
+        m_fake->frame(false, 900040);
+        QCOMPARE(g_log[5].ts, qint64(1006000));
+        // And back by more than 5 s.
+        setTime(1000500);
+        m_fake->frame(false, 900080);
+        QCOMPARE(g_log[6].ts, qint64(1000500));
+        // Across midnight.
+        setTime(86399900);
+        m_fake->frame(false, 900120);
+        QCOMPARE(g_log[7].ts, qint64(86399900));
+        setTime(100);
+        m_fake->frame(false, 900160);
+        QCOMPARE(g_log[8].ts, qint64(100));
+        m_fake->frame(false, 900200);
+        QCOMPARE(g_log[9].ts, qint64(140));
+
+        // Audio: the first frame only anchors; no stream information.
+        g_log.clear();
+        setTime(2000000);
+        m_fake->sound(50);
+        m_fake->sound(90);
+        QCOMPARE(g_log.size(), 2);
+        QCOMPARE(g_log[0].kind, 108);
+        QCOMPARE(g_log[0].subkind, -1);
+        QCOMPARE(g_log[0].ts, qint64(2000000));
+        QCOMPARE(g_log[1].ts, qint64(2000040));
+        QCOMPARE(m_fake->audio(reinterpret_cast<const uchar *>("a"), 1, 0, nullptr), -1);
+        QCOMPARE(m_fake->video(0x20, reinterpret_cast<const uchar *>("a"), 1, 0, nullptr), -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestP2pFrontend)
+#include "tst_p2pfrontend.moc"
