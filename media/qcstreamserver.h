@@ -1,0 +1,141 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <atomic>
+
+class CGIUtil;
+class qcAudioCapture;
+class qcFrameBuffer;
+class qcStreamUtil;
+
+// The one stream service of the program. It lives on a thread of its own and
+// keeps both live streams of every listed device open in frame buffers,
+// whether or not a window shows them; it probes the devices, sets their
+// clocks and hands the microphone to one device at a time.
+//
+// The owner moves it to its thread, starts the thread, and before quitting
+// that thread calls shutdown() there (a blocking queued call): when it
+// returns no thread the service started is still running.
+class qcStreamServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kTickMs = 300;
+    static constexpr int kClockRunMs = 12 * 3600 * 1000;
+    static constexpr int kRequestSlots = 256;
+    static constexpr int kFirstContextId = 102;
+    static constexpr int kProbeTimeoutSec = 3;
+    static constexpr int kClockConnectSec = 3;
+    static constexpr int kClockTotalSec = 5;
+
+    struct VideoInfo
+    {
+        int codec;
+        int width;
+        int height;
+        int frameRate;
+    };
+    struct AudioInfo
+    {
+        int codec;
+        int sampleRate;
+        int channels;
+    };
+
+    qcStreamServer();
+    ~qcStreamServer() override;
+
+    int addDevice(const QString &ip, const QString &port, const QString &name, const QString &user,
+                  const QString &password, const QString &type, qint64 index);
+    bool removeDevice(const QString &ip);
+    bool modifyDevice(qint64 index, const QString &ip, const QString &port, const QString &name,
+                      const QString &user, const QString &password);
+    bool getStreamInfo(const QString &ip, int stream, VideoInfo *video, AudioInfo *audio, quint8 *decoder);
+    qcFrameBuffer *getMainFrameBuffer(const QString &ip);
+    qcFrameBuffer *getSubFrameBuffer(const QString &ip);
+    bool isRecording();
+
+    bool setLocalConfig(const QString &recordPath, const QString &snapshotPath, int recordDuration,
+                        int prevRecord, int postRecord, int recordStream, int reservedSize, int keepDays,
+                        int captureCount, int captureInterval);
+    bool startIntercom(const QString &ip);
+    bool stopIntercom(const QString &ip);
+
+    // One 300 ms tick; the timer calls it, tests may call it on the service
+    // thread directly.
+    Q_INVOKABLE void tick();
+    // The 12-hour run: sets the clock of every device reached by address.
+    Q_INVOKABLE void clockRun();
+    // Ends everything the service started; idempotent.
+    Q_INVOKABLE void shutdown();
+
+    QString recordRoot();
+    QString captureRoot();
+    int pollCounter();
+    int recordDuration();
+    // The unit of a listed address (owned by the service), for diagnostics.
+    qcStreamUtil *unitFor(const QString &ip);
+    qcAudioCapture *microphone() const { return m_capture; }
+    // Requests that have not been emptied from their slots yet.
+    int requestCount();
+
+signals:
+    void sigDeviceStatus(QString ip, int result);
+    void sigDeviceMetainfoChange(QString ip, int stream);
+    void sigRecordResult(QString ipaddr, QString file, int type);
+    void sigScheduleRecord(QString ipaddr);
+    void sigAlarmArrival(QString ipaddr, QString devname, int type, int action, QDateTime datetime);
+    void sigAlarmRemoveDevice(QString ipaddr);
+    void sigAlarmModifyDevice(QString ipaddr, QString port, QString username, QString password,
+                              qlonglong devindex);
+
+public slots:
+    void onCgicompleted(int ctxid, int error);
+    void onDeviceMetaInfoChange(int ctxid, int stream);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    qcStreamUtil *findLocked(const QString &ip) const;
+    // The owned services of the first tick; none exist yet.
+    void createOwnedServices();
+    void pollDevices();
+    // Takes every request out of its slot; the caller stops them with
+    // stopRequests() once the device-list mutex is released.
+    QList<CGIUtil *> takeRequestsLocked();
+    static void stopRequests(const QList<CGIUtil *> &requests);
+    bool sendProbeLocked(qcStreamUtil *unit);
+    void sendClockLocked(qcStreamUtil *unit);
+    int freeSlotLocked() const;
+    static void deleteUnits(const QList<qcStreamUtil *> &units);
+
+    QList<qcStreamUtil *> m_units;
+    // Guards the device list, the request slots and the configuration.
+    QMutex m_mutex;
+    int m_tickTimer = 0;
+    int m_clockTimer = 0;
+    int m_nextContextId = kFirstContextId;
+    int m_pollCounter = 3;
+    int m_recordDuration = 0;
+    int m_prevRecord = 0;
+    int m_postRecord = 0;
+    int m_recordStream = 0;
+    QString m_recordRoot;
+    int m_captureCount = 0;
+    int m_captureInterval = 1;
+    int m_reservedSize = 5;
+    int m_keepDays = 30;
+    std::array<CGIUtil *, kRequestSlots> m_requests{};
+    QString m_captureRoot;
+    qcAudioCapture *m_capture = nullptr;
+    // The alarm channel server exists once the alarm linkage is built.
+    QObject *m_alarmServer = nullptr;
+    std::atomic<bool> m_shutDown{false};
+};

@@ -1,0 +1,521 @@
+#include "media/qcstreamutil.h"
+
+#include "device/playstream.h"
+#include "device/qcdeviceintercom.h"
+#include "device/qcp2pstreaminterface.h"
+#include "media/qcframebuffer.h"
+#include "media/qcrecorderinterface.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+
+#include <algorithm>
+
+std::atomic<qcP2PStreamInterface *> g_p2pStreams[kP2PStreamSlots];
+
+namespace {
+
+const char kByAddressType[] = "VARAR";
+constexpr int kP2PDeviceKind = 3;
+constexpr int kH264 = 28;
+constexpr int kH265 = 174;
+
+// How long a stop may take before it is worth a line in the log; the wait
+// itself always lasts until the thread has ended.
+constexpr int kClientStopNoticeMs = 2000;
+constexpr int kTalkStopNoticeMs = 3000;
+constexpr int kRecorderStopNoticeMs = 4000;
+
+void waitUntilFinished(QThread *thread, int noticeMs, const char *what)
+{
+    if (!thread->wait(noticeMs)) {
+        qDebug() << "----" << what << "still stopping after" << noticeMs << "ms----";
+        thread->wait();
+    }
+}
+
+void stopClient(PlayStream *client)
+{
+    if (!client)
+        return;
+    QElapsedTimer timer;
+    timer.start();
+    client->stop();
+    if (timer.elapsed() > kClientStopNoticeMs)
+        qDebug() << "----stream client took" << timer.elapsed() << "ms to stop----";
+}
+
+int channelCount(int code)
+{
+    // Codes 2 and 3 are not defined by the devices; they are kept as sent.
+    return code == 0 ? 1 : code == 1 ? 2 : code;
+}
+
+// A client that is still connecting or connected is left alone: replacing
+// it would re-dial a slow device on every tick.
+bool replaceable(PlayStream *client)
+{
+    if (!client->isRunning())
+        return true;
+    const int status = client->getStatus();
+    return status == StatusFailed || status == StatusLost;
+}
+
+} // namespace
+
+qcStreamUtil::qcStreamUtil() = default;
+
+qcStreamUtil::~qcStreamUtil()
+{
+    shutdown();
+    releaseP2P();
+    // Only now: the clients that write into the buffers have ended.
+    delete m_mainBuffer;
+    delete m_subBuffer;
+}
+
+void qcStreamUtil::setParams(const QString &address, const QString &port, const QString &name,
+                             const QString &user, const QString &password, int contextId, qint64 deviceIndex,
+                             const QString &type)
+{
+    m_address = address;
+    m_port = port;
+    m_name = name;
+    m_user = user;
+    m_password = password;
+    m_contextId = contextId;
+    m_deviceIndex = deviceIndex;
+    m_type = type;
+}
+
+bool qcStreamUtil::isByAddress() const
+{
+    return m_type == QLatin1String(kByAddressType);
+}
+
+bool qcStreamUtil::isOnline()
+{
+    if (isByAddress())
+        return m_online.load();
+    return m_p2p && m_p2p->isConnected();
+}
+
+void qcStreamUtil::setOnline(bool online)
+{
+    if (isByAddress())
+        m_online = online;
+}
+
+MediaInfo_t qcStreamUtil::getMainMediaInfo() const
+{
+    QMutexLocker lock(&m_infoLock);
+    return m_mainInfo;
+}
+
+MediaInfo_t qcStreamUtil::getSubMediaInfo() const
+{
+    QMutexLocker lock(&m_infoLock);
+    return m_subInfo;
+}
+
+bool qcStreamUtil::createBuffers()
+{
+    if (m_mainBuffer || m_subBuffer)
+        return m_mainBuffer && m_subBuffer;
+    // Storage comes with each stream's first stream information.
+    m_mainBuffer = new qcFrameBuffer;
+    m_subBuffer = new qcFrameBuffer;
+    return true;
+}
+
+bool qcStreamUtil::start()
+{
+    if (m_started)
+        return false;
+    if (!createBuffers())
+        return false;
+    if (isByAddress())
+        return startHttpClients();
+    return startP2P();
+}
+
+PlayStream *qcStreamUtil::makeClient(Stream stream)
+{
+    auto *client = new PlayStream(m_address, m_port, m_user, m_password,
+                                  stream == Main ? &qcStreamUtil::onMainFrame : &qcStreamUtil::onSubFrame, this,
+                                  PlayStream::kModeLive);
+    // The status slots run on the unit's own thread; a status queued by a
+    // client that has been replaced meanwhile must not touch the new one.
+    const quint64 generation = ++m_clientGeneration[stream];
+    connect(client, &PlayStream::sigConnectStatus, this, [this, stream, generation](int status) {
+        if (generation == m_clientGeneration[stream].load())
+            streamStatus(stream, status);
+    });
+    return client;
+}
+
+bool qcStreamUtil::startHttpClients()
+{
+    m_started = false;
+    for (Stream stream : {Main, Sub}) {
+        PlayStream *&client = stream == Main ? m_mainClient : m_subClient;
+        if (client && replaceable(client)) {
+            ++m_clientGeneration[stream];
+            stopClient(client);
+            delete client;
+            client = nullptr;
+        }
+        if (!client) {
+            client = makeClient(stream);
+            if (!client->prepareLiveRequest(stream == Main ? PlayStream::kMainStream : PlayStream::kSubStream))
+                return false;   // replaced by the next start, since it never ran
+            client->start(QThread::NormalPriority);
+        }
+    }
+    m_started = true;
+    return true;
+}
+
+bool qcStreamUtil::startP2P()
+{
+    if (!m_p2p) {
+        m_p2p = createP2PStream(m_address, m_port, m_user, m_password, m_type);
+        if (!m_p2p)
+            return false;
+        for (auto &slot : g_p2pStreams) {
+            qcP2PStreamInterface *empty = nullptr;
+            if (slot.compare_exchange_strong(empty, m_p2p))
+                break;
+        }
+        // Both slots see the one object's status, so both buffers go with it.
+        const quint64 generation = ++m_p2pGeneration;
+        connect(m_p2p, &qcP2PStreamInterface::sigConnectStatus, this, [this, generation](int status) {
+            if (generation != m_p2pGeneration.load())
+                return;
+            streamStatus(Main, status);
+            streamStatus(Sub, status);
+        });
+    }
+    if (m_p2p->addDataCallback(&qcStreamUtil::onMainFrame, this)
+        && m_p2p->addDataCallback(&qcStreamUtil::onSubFrame, this) && m_p2p->openDevice(kP2PDeviceKind)
+        && m_p2p->setCallbacks()) {
+        m_started = true;
+        return true;
+    }
+    releaseP2P();
+    return false;
+}
+
+void qcStreamUtil::releaseP2P()
+{
+    if (!m_p2p)
+        return;
+    ++m_p2pGeneration;
+    // Nobody may find the object in the table once it is gone.
+    for (auto &slot : g_p2pStreams) {
+        qcP2PStreamInterface *mine = m_p2p;
+        slot.compare_exchange_strong(mine, nullptr);
+    }
+    m_p2p->cancelOpen();
+    delete m_p2p;
+    m_p2p = nullptr;
+}
+
+void qcStreamUtil::dropClients()
+{
+    ++m_clientGeneration[Main];
+    ++m_clientGeneration[Sub];
+    stopClient(m_mainClient);
+    stopClient(m_subClient);
+    delete m_mainClient;
+    delete m_subClient;
+    m_mainClient = nullptr;
+    m_subClient = nullptr;
+}
+
+bool qcStreamUtil::restart()
+{
+    if (isByAddress()) {
+        if (!m_started || !m_mainBuffer || !m_subBuffer) {
+            // A client still connected to the old address with the old
+            // credentials would otherwise survive the next start.
+            dropClients();
+            return false;
+        }
+        m_mainBuffer->clear();
+        m_subBuffer->clear();
+        m_started = false;
+        dropClients();
+        return startHttpClients();
+    }
+    if (!m_started || !m_p2p)
+        return false;
+    m_started = false;
+    m_p2p->setConnectInfo(m_address, m_port, m_user, m_password, m_type);
+    m_p2p->closeStream();
+    m_started = true;
+    return true;
+}
+
+void qcStreamUtil::onMainStreamStatus(int status)
+{
+    streamStatus(Main, status);
+}
+
+void qcStreamUtil::onSubStreamStatus(int status)
+{
+    streamStatus(Sub, status);
+}
+
+void qcStreamUtil::streamStatus(Stream stream, int status)
+{
+    if (status != StatusFailed && status != StatusLost)
+        return;
+    m_started = false;
+    if (qcFrameBuffer *buffer = stream == Main ? m_mainBuffer : m_subBuffer)
+        buffer->clear();
+}
+
+void qcStreamUtil::onMainFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp,
+                               void *user)
+{
+    if (user)
+        static_cast<qcStreamUtil *>(user)->onFrame(Main, data, length, kind, subkind, timestamp);
+}
+
+void qcStreamUtil::onSubFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp,
+                              void *user)
+{
+    if (user)
+        static_cast<qcStreamUtil *>(user)->onFrame(Sub, data, length, kind, subkind, timestamp);
+}
+
+void qcStreamUtil::onFrame(Stream stream, const unsigned char *data, int length, int kind, int subkind,
+                           qint64 timestamp)
+{
+    if (!data || length < 1)
+        return;
+    if (kind == KindStreamInfo) {
+        onStreamInfo(stream, data, length);
+        return;
+    }
+    uint32_t type = 0;
+    if (kind == KindAudio)
+        type = 4;
+    else if (kind == KindVideo && subkind == 1)
+        type = 1;
+    else if (kind == KindVideo && subkind == 0)
+        type = 2;
+    else if (kind == KindVideo && subkind == 2)
+        type = 3;
+    else
+        return;
+    qcFrameBuffer *buffer = stream == Main ? m_mainBuffer : m_subBuffer;
+    if (buffer)
+        buffer->pushFrame(data, length, type, static_cast<uint64_t>(timestamp));   // refusals are dropped
+}
+
+void qcStreamUtil::onStreamInfo(Stream stream, const unsigned char *data, int length)
+{
+    if (length < kStreamInfoSize)
+        return;
+    const StreamInfo_t info = wire::readStreamInfo(data);
+    // A size no device sends is a corrupt record: keep the old description.
+    if (info.width == 0 || info.height == 0 || info.width > kMaxSide || info.height > kMaxSide)
+        return;
+
+    const int videoCodec = info.videoCodec() == 0 ? kH264 : kH265;
+    const int channels = channelCount(info.channelCode());
+    bool changed = false;
+    {
+        QMutexLocker lock(&m_infoLock);
+        MediaInfo_t &mi = stream == Main ? m_mainInfo : m_subInfo;
+        mi.decoder = info.decoderChoice();
+        changed = mi.width != info.width || mi.height != info.height || mi.videoCodec != videoCodec;
+        if (!changed && info.hasAudio())
+            changed = mi.audioCodec != info.audioCodec() || mi.audioRate != info.sampleRate
+                || mi.channels != channels;
+        mi.audioCodec = info.audioCodec();
+        mi.audioRate = info.sampleRate;
+        mi.channels = channels;
+        mi.videoCodec = videoCodec;
+        mi.width = info.width;
+        mi.height = info.height;
+        mi.frameRate = info.framesPerSecond();
+        (stream == Main ? m_mainHasAudio : m_subHasAudio) = info.hasAudio();
+    }
+
+    if (stream == Main && changed) {
+        // The recorder's file holds one format; it ends by itself once told.
+        QMutexLocker lock(&m_recordLock);
+        if (m_recorder && m_recorder->isRunning())
+            m_recorder->stop();
+    }
+
+    qcFrameBuffer *buffer = stream == Main ? m_mainBuffer : m_subBuffer;
+    if (!buffer)
+        return;
+    const int fps = info.framesPerSecond();
+    if (fps >= 1 && fps <= 60)
+        buffer->setFrameRate(fps);
+    // Four bytes a pixel holds a good many compressed frames; very large
+    // streams still get the largest buffer there is.
+    const uint64_t wanted = uint64_t(info.width) * uint64_t(info.height) * 4u;
+    const uint32_t size = uint32_t(std::min<uint64_t>(wanted, qcFrameBuffer::kMaxStorage - 1));
+    if (buffer->capacity() == 0) {
+        buffer->allocate(size);
+        return;
+    }
+    if (changed) {
+        buffer->reallocate(size);
+        emit sigMetaChange(m_contextId, stream);
+    }
+}
+
+bool qcStreamUtil::isRecording()
+{
+    QMutexLocker lock(&m_recordLock);
+    return m_recorder && m_recorder->isRunning();
+}
+
+qint64 qcStreamUtil::resumeSequence()
+{
+    QMutexLocker lock(&m_recordLock);
+    return m_resumeSequence;
+}
+
+bool qcStreamUtil::startRecord(const QString &fileName, int kind, int stream, int lengthSec, int preSec,
+                               int postSec, bool report)
+{
+    if (!m_started)
+        return false;
+    QMutexLocker lock(&m_recordLock);
+    if (m_recorder) {
+        if (m_recorder->isRunning())
+            return false;
+        delete m_recorder;   // ended by itself; its end has been reported already
+        m_recorder = nullptr;
+    }
+    qcRecorderInterface *recorder = createRecorder();
+    if (!recorder)
+        return false;
+    if (!recorder->setRecordParams(fileName, kind, stream, lengthSec, preSec, postSec, m_resumeSequence)) {
+        delete recorder;
+        return false;
+    }
+    m_resumeSequence = -1;
+    if (stream == Main || stream == Sub) {
+        MediaInfo_t mi;
+        bool hasAudio;
+        {
+            QMutexLocker infoLock(&m_infoLock);
+            mi = stream == Main ? m_mainInfo : m_subInfo;
+            hasAudio = stream == Main ? m_mainHasAudio : m_subHasAudio;
+        }
+        recorder->setStreamInfo(mi.audioCodec, mi.audioRate, mi.channels, mi.videoCodec, mi.width, mi.height,
+                                mi.frameRate, hasAudio, mi.decoder);
+        recorder->setFrameBuffer(stream == Main ? m_mainBuffer : m_subBuffer);
+    }
+    recorder->setRecordKind(kind);
+    recorder->setReportWanted(report);
+    // Both run on the recorder's thread while it is alive, so they may read
+    // the recorder itself; the report then travels to the unit's thread.
+    const QString address = m_address;
+    connect(recorder, &qcRecorderInterface::sigCompleted, this,
+            [this, recorder, address](const QString &file) { OnRecordCompleted(recorder, address, file); },
+            Qt::DirectConnection);
+    connect(recorder, &qcRecorderInterface::sigInterruptSeq, this, &qcStreamUtil::OnRecordInterrupt,
+            Qt::DirectConnection);
+    m_recorder = recorder;
+    m_recordFile = fileName;
+    m_recordKind = kind;
+    m_recordStream = stream;
+    m_recordLength = lengthSec;
+    m_recordPre = preSec;
+    m_recordPost = postSec;
+    recorder->start(QThread::InheritPriority);
+    return true;
+}
+
+void qcStreamUtil::OnRecordCompleted(qcRecorderInterface *recorder, const QString &address, const QString &file)
+{
+    if (!recorder->takeReport())
+        return;
+    const int kind = recorder->recordKind();
+    QMetaObject::invokeMethod(
+        this, [this, address, file, kind] { emit sigRecordCompleted(address, file, kind); },
+        Qt::QueuedConnection);
+}
+
+void qcStreamUtil::OnRecordInterrupt(qlonglong llseq)
+{
+    // Kept even from a recorder that is no longer current: it is where the
+    // next recording continues.
+    QMutexLocker lock(&m_recordLock);
+    m_resumeSequence = llseq;
+}
+
+bool qcStreamUtil::stopRecord(bool report)
+{
+    qcRecorderInterface *recorder;
+    {
+        QMutexLocker lock(&m_recordLock);
+        recorder = m_recorder;
+        m_recorder = nullptr;
+    }
+    if (!recorder)
+        return false;
+    recorder->setReportWanted(report);
+    recorder->stop();
+    // Outside the lock: the recorder's last signals take it on their way out.
+    waitUntilFinished(recorder, kRecorderStopNoticeMs, "recorder");
+    delete recorder;
+    return true;
+}
+
+bool qcStreamUtil::startTalk(qcAudioCapture *microphone)
+{
+    if (!isByAddress()) {
+        const bool ok = m_p2p && m_p2p->startTalk(microphone);
+        m_talking = ok;
+        return ok;
+    }
+    stopTalkSender();
+    m_talk = new qcDeviceIntercom(nullptr);
+    m_talk->setParams(m_address, m_port, m_user, m_password, microphone);
+    m_talk->start(QThread::NormalPriority);
+    m_talking = true;
+    return true;
+}
+
+void qcStreamUtil::stopTalkSender()
+{
+    if (!m_talk)
+        return;
+    m_talk->stopIntercom();
+    waitUntilFinished(m_talk, kTalkStopNoticeMs, "talk sender");
+    delete m_talk;
+    m_talk = nullptr;
+    m_talking = false;
+}
+
+void qcStreamUtil::stopTalk()
+{
+    if (!isByAddress()) {
+        if (m_p2p)
+            m_p2p->stopTalk();
+        m_talking = false;
+        return;
+    }
+    stopTalkSender();
+}
+
+void qcStreamUtil::shutdown()
+{
+    stopRecord(false);
+    stopTalkSender();
+    if (m_p2p)
+        m_p2p->stopTalk();
+    dropClients();
+    m_started = false;
+}

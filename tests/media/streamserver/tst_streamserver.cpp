@@ -1,0 +1,448 @@
+#include "streamfakes.h"
+
+#include "devicesim/device.h"
+#include "media/qcframebuffer.h"
+#include "media/qcstreamserver.h"
+#include "media/qcstreamutil.h"
+#include "platform/clock.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <thread>
+
+using namespace streamfakes;
+
+namespace {
+
+const QString kP2P = QStringLiteral("LOOPP2P");
+const QString kVarar = QStringLiteral("VARAR");
+const QString kSystime = QStringLiteral(
+    "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>");
+
+// (address, status) pairs of sigDeviceStatus for one address.
+QList<int> statusesOf(const QSignalSpy &spy, const QString &ip)
+{
+    QList<int> out;
+    for (const auto &args : spy)
+        if (args.at(0).toString() == ip)
+            out << args.at(1).toInt();
+    return out;
+}
+
+int threadCount()
+{
+    QFile f("/proc/self/status");
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("Threads:"))
+            return line.mid(8).trimmed().toInt();
+    return -1;
+}
+
+std::unique_ptr<devicesim::Device> startDevice(const char *address, const QString &password = "1234")
+{
+    auto device = std::make_unique<devicesim::Device>();
+    device->setCredentials("admin", password);
+    device->setSubject("systime", kSystime.toUtf8());
+    if (!device->start(QHostAddress(QString(address)), 0))
+        return nullptr;
+    return device;
+}
+
+int clockPosts(const devicesim::Device &device)
+{
+    int n = 0;
+    for (const auto &r : device.requests())
+        n += r.method == "POST" && r.path == "/action/set" && r.key == "systime";
+    return n;
+}
+
+// The service on a thread of its own, as the live page runs it.
+struct ServiceThread
+{
+    QThread thread;
+    qcStreamServer *server = new qcStreamServer;
+    ServiceThread()
+    {
+        server->moveToThread(&thread);
+        thread.start();
+    }
+    ~ServiceThread() { end(); }
+    void tick(int n = 1)
+    {
+        for (int i = 0; i < n; ++i)
+            QMetaObject::invokeMethod(server, "tick", Qt::BlockingQueuedConnection);
+    }
+    void end()
+    {
+        if (!server)
+            return;
+        QMetaObject::invokeMethod(server, "shutdown", Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+        delete server;
+        server = nullptr;
+    }
+};
+
+} // namespace
+
+class TestStreamServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        platform::setClock(nullptr);
+        for (auto &slot : g_p2pStreams)
+            slot = nullptr;
+    }
+
+    void contextIdsAreNeverReused()
+    {
+        qcStreamServer server;
+        QCOMPARE(server.addDevice("P2P-A", "0", "a", "u", "p", kP2P, 1), 102);
+        QCOMPARE(server.addDevice("P2P-B", "0", "b", "u", "p", kP2P, 2), 103);
+        QCOMPARE(server.addDevice("P2P-C", "0", "c", "u", "p", kP2P, 3), 104);
+        QCOMPARE(server.addDevice("P2P-B", "0", "b", "u", "p", kP2P, 9), -1);
+        QVERIFY(server.removeDevice("P2P-B"));
+        QVERIFY(!server.removeDevice("P2P-B"));
+        QCOMPARE(server.addDevice("P2P-D", "0", "d", "u", "p", kP2P, 4), 105);
+        QCOMPARE(server.addDevice("P2P-B", "0", "b", "u", "p", kP2P, 2), 106);
+    }
+
+    void frameBuffersOnlyOnceStarted()
+    {
+        P2PFactoryScope factory;
+        qcStreamServer server;
+        server.addDevice("P2P-A", "0", "a", "u", "p", kP2P, 1);
+        QCOMPARE(server.getMainFrameBuffer("P2P-A"), nullptr);
+        QCOMPARE(server.getSubFrameBuffer("P2P-A"), nullptr);
+        server.tick();
+        QVERIFY(server.getMainFrameBuffer("P2P-A"));
+        QVERIFY(server.getSubFrameBuffer("P2P-A") != server.getMainFrameBuffer("P2P-A"));
+        QCOMPARE(server.getMainFrameBuffer("P2P-X"), nullptr);
+
+        qcStreamUtil *unit = server.unitFor("P2P-A");
+        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(streamInfo(640, 360, 5, 30, true, 1, 16000, 1)
+                                                                     .constData()),
+                                 kStreamInfoSize, KindStreamInfo, 0, 0, unit);
+        qcStreamServer::VideoInfo video{};
+        qcStreamServer::AudioInfo audio{};
+        quint8 decoder = 9;
+        QVERIFY(server.getStreamInfo("P2P-A", 1, &video, &audio, &decoder));
+        QCOMPARE(video.codec, 174);
+        QCOMPARE(video.width, 640);
+        QCOMPARE(video.frameRate, 30);
+        QCOMPARE(audio.codec, 1);
+        QCOMPARE(audio.sampleRate, 16000);
+        QCOMPARE(audio.channels, 2);
+        QCOMPARE(decoder, quint8(0));
+        QVERIFY(!server.getStreamInfo("P2P-A", 1, &video, nullptr, &decoder));
+        QVERIFY(!server.getStreamInfo("P2P-X", 0, &video, &audio, &decoder));
+
+        // A lost stream takes the buffers out of reach until the next tick.
+        factory.last->status(StatusLost);
+        QCoreApplication::processEvents();
+        QCOMPARE(server.getMainFrameBuffer("P2P-A"), nullptr);
+        server.tick();
+        QVERIFY(server.getMainFrameBuffer("P2P-A"));
+    }
+
+    void modifyFindsByIndexAndRefusesATakenAddress()
+    {
+        qcStreamServer server;
+        server.addDevice("127.0.0.1", "1", "a", "u", "p", kVarar, 11);
+        server.addDevice("127.0.0.9", "1", "b", "u", "p", kVarar, 12);
+        QSignalSpy status(&server, &qcStreamServer::sigDeviceStatus);
+        QVERIFY(!server.modifyDevice(99, "127.0.0.3", "1", "x", "u", "p"));
+        QCOMPARE(status.count(), 0);
+        QVERIFY(!server.modifyDevice(11, "127.0.0.9", "1", "x", "u", "p"));
+        QCOMPARE(status.count(), 0);
+        QCOMPARE(server.unitFor("127.0.0.1")->deviceIndex(), 11);
+
+        server.unitFor("127.0.0.1")->setOnline(true);
+        QVERIFY(server.modifyDevice(11, "127.0.0.3", "2", "x", "u2", "p2"));
+        QCOMPARE(status.count(), 1);
+        QCOMPARE(status.at(0).at(0).toString(), QString("127.0.0.3"));
+        QCOMPARE(status.at(0).at(1).toInt(), 3);
+        qcStreamUtil *unit = server.unitFor("127.0.0.3");
+        QVERIFY(unit);
+        QVERIFY(!unit->isOnline());
+        QCOMPARE(unit->contextId(), 102);
+        QCOMPARE(unit->userName(), QString("u2"));
+        QCOMPARE(server.unitFor("127.0.0.1"), nullptr);
+        // Its own address again is no conflict.
+        QVERIFY(server.modifyDevice(11, "127.0.0.3", "2", "y", "u2", "p3"));
+    }
+
+    void pollsComeOnTicks19And40And61()
+    {
+        P2PFactoryScope factory;
+        qcStreamServer server;
+        server.addDevice("P2P-A", "0", "a", "u", "p", kP2P, 1);
+        QSignalSpy status(&server, &qcStreamServer::sigDeviceStatus);
+        QList<int> pollTicks;
+        for (int tick = 1; tick <= 61; ++tick) {
+            const int before = status.count();
+            server.tick();
+            if (status.count() > before)
+                pollTicks << tick;
+            if (tick == 30)
+                factory.last->connected = true;
+        }
+        QCOMPARE(pollTicks, QList<int>({19, 40, 61}));
+        // P2P devices are never probed: their state is the front end's.
+        QCOMPARE(statusesOf(status, "P2P-A"), QList<int>({0, 3, 0, 1, 0, 1}));
+        QCOMPARE(server.requestCount(), 0);
+    }
+
+    void configurationBounds_data()
+    {
+        QTest::addColumn<QList<int>>("values");
+        QTest::newRow("duration 59") << QList<int>{59, 0, 0, 0, 5, 30, 1, 1};
+        QTest::newRow("duration 601") << QList<int>{601, 0, 0, 0, 5, 30, 1, 1};
+        QTest::newRow("pre 4") << QList<int>{60, 4, 0, 0, 5, 30, 1, 1};
+        QTest::newRow("post 4") << QList<int>{60, 0, 4, 0, 5, 30, 1, 1};
+        QTest::newRow("stream 2") << QList<int>{60, 0, 0, 2, 5, 30, 1, 1};
+        QTest::newRow("reserved 51") << QList<int>{60, 0, 0, 0, 51, 30, 1, 1};
+        QTest::newRow("keep 366") << QList<int>{60, 0, 0, 0, 5, 366, 1, 1};
+        QTest::newRow("count 0") << QList<int>{60, 0, 0, 0, 5, 30, 0, 1};
+        QTest::newRow("count 11") << QList<int>{60, 0, 0, 0, 5, 30, 11, 1};
+        QTest::newRow("interval 31") << QList<int>{60, 0, 0, 0, 5, 30, 1, 31};
+    }
+    void configurationBounds()
+    {
+        QFETCH(QList<int>, values);
+        QTemporaryDir dir;
+        qcStreamServer server;
+        QVERIFY(!server.setLocalConfig(dir.path() + "/r", dir.path() + "/s", values[0], values[1], values[2],
+                                       values[3], values[4], values[5], values[6], values[7]));
+        QCOMPARE(server.recordDuration(), 0);
+        QCOMPARE(server.recordRoot(), QString());
+        QVERIFY(!QFile::exists(dir.path() + "/r"));
+    }
+
+    void configurationMakesTheFolders()
+    {
+        QTemporaryDir dir;
+        qcStreamServer server;
+        QVERIFY(server.setLocalConfig(dir.path() + "/r", dir.path() + "/s/t", 600, 3, 3, 1, 50, 365, 10, 30));
+        QCOMPARE(server.recordRoot(), dir.path() + "/r/RecordFile");
+        QCOMPARE(server.captureRoot(), dir.path() + "/s/t/CaptureFile");
+        QVERIFY(QFileInfo(dir.path() + "/s/t/CaptureFile").isDir());
+        QCOMPARE(server.recordDuration(), 600);
+
+        // An unwritable place is accepted, but nothing will be recorded.
+        QVERIFY(server.setLocalConfig("/proc/no-such/rec", dir.path() + "/s", 60, 0, 0, 0, 0, 0, 1, 1));
+        QCOMPARE(server.recordRoot(), QString());
+        QCOMPARE(server.captureRoot(), QString());
+        QCOMPARE(server.recordDuration(), 60);
+    }
+
+    void formatChangeEndsTheRecordingUnreported()
+    {
+        P2PFactoryScope factory;
+        RecorderFactoryScope recorders;
+        qcStreamServer server;
+        server.addDevice("P2P-A", "0", "a", "u", "p", kP2P, 1);
+        server.tick();
+        qcStreamUtil *unit = server.unitFor("P2P-A");
+        const QByteArray first = streamInfo(640, 360), second = streamInfo(1280, 720);
+        qcStreamUtil::onMainFrame(reinterpret_cast<const uchar *>(first.constData()), first.size(),
+                                  KindStreamInfo, 0, 0, unit);
+        QVERIFY(unit->startRecord("file", 28, 1, 1800, 0, 0, true));
+        QSignalSpy results(&server, &qcStreamServer::sigRecordResult);
+        QSignalSpy changes(&server, &qcStreamServer::sigDeviceMetainfoChange);
+        bool stoppedFirst = false;
+        auto probe = connect(&server, &qcStreamServer::sigDeviceMetainfoChange, this,
+                             [&] { stoppedFirst = !unit->isRecording() && ScriptedRecorder::alive == 0; });
+        // The sub stream is recorded, so only the service's own check stops it.
+        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(first.constData()), first.size(),
+                                 KindStreamInfo, 0, 0, unit);
+        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(second.constData()), second.size(),
+                                 KindStreamInfo, 0, 0, unit);
+        QTRY_COMPARE(changes.count(), 1);
+        QCOMPARE(changes.at(0).at(0).toString(), QString("P2P-A"));
+        QCOMPARE(changes.at(0).at(1).toInt(), 1);
+        QVERIFY(stoppedFirst);
+        disconnect(probe);
+        QTest::qWait(20);
+        QCOMPARE(results.count(), 0);
+
+        // A reported recording is passed on.
+        QVERIFY(unit->startRecord("file2", 26, 0, 60, 0, 0, true));
+        QVERIFY(server.isRecording());
+        QVERIFY(unit->stopRecord(true));
+        QTRY_COMPARE(results.count(), 1);
+        QCOMPARE(results.at(0), QVariantList({"P2P-A", "file2", 26}));
+        QVERIFY(!server.isRecording());
+    }
+
+    void talkGoesToOneDeviceAtATime()
+    {
+        P2PFactoryScope factory;
+        qcStreamServer server;
+        server.addDevice("P2P-A", "0", "a", "u", "p", kP2P, 1);
+        server.tick();
+        FakeP2PStream *a = factory.last;
+        server.addDevice("P2P-B", "0", "b", "u", "p", kP2P, 2);
+        server.tick();
+        FakeP2PStream *b = factory.last;
+
+        QVERIFY(server.startIntercom("P2P-B"));
+        QVERIFY(server.microphone());
+        QVERIFY(server.startIntercom("P2P-A"));
+        QCOMPARE(b->talkStops, 1);
+        QVERIFY(server.unitFor("P2P-A")->isTalking());
+        QVERIFY(!server.unitFor("P2P-B")->isTalking());
+
+        // The unit's answer is the caller's answer.
+        b->talkResult = false;
+        QVERIFY(!server.startIntercom("P2P-B"));
+        QCOMPARE(a->talkStops, 1);
+        QVERIFY(!server.startIntercom("P2P-X"));
+
+        b->talkResult = true;
+        QVERIFY(server.startIntercom("P2P-B"));
+        QVERIFY(!server.stopIntercom(""));
+        QCOMPARE(b->talkStops, 2);
+        QVERIFY(!server.unitFor("P2P-B")->isTalking());
+        QVERIFY(server.stopIntercom("P2P-A"));
+        QVERIFY(!server.stopIntercom("P2P-X"));
+    }
+
+    void probeSetsStatusAndClock()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2031, 5, 17), QTime(8, 9, 10)));
+        platform::setClock(&clock);
+        auto good = startDevice("127.0.0.21");
+        auto refusing = startDevice("127.0.0.22", "other");
+        QVERIFY(good && refusing);
+        const QString closedPort = QString::number(good->port());   // nothing listens on .23
+        qcStreamServer server;
+        server.addDevice("127.0.0.21", QString::number(good->port()), "g", "admin", "1234", kVarar, 1);
+        server.addDevice("127.0.0.22", QString::number(refusing->port()), "r", "admin", "1234", kVarar, 2);
+        server.addDevice("127.0.0.23", closedPort, "u", "admin", "1234", kVarar, 3);
+        QSignalSpy status(&server, &qcStreamServer::sigDeviceStatus);
+
+        auto poll = [&] {
+            const int before = status.count();
+            for (int i = 0; i < 21 && status.count() == before; ++i)
+                server.tick();
+            QTRY_COMPARE_WITH_TIMEOUT(status.count(), before + 6, 8000);
+        };
+        poll();
+        QCOMPARE(statusesOf(status, "127.0.0.21"), QList<int>({0, 1}));
+        QCOMPARE(statusesOf(status, "127.0.0.22"), QList<int>({0, 2}));
+        QCOMPARE(statusesOf(status, "127.0.0.23"), QList<int>({0, 3}));
+        QVERIFY(server.unitFor("127.0.0.21")->isOnline());
+        QVERIFY(!server.unitFor("127.0.0.22")->isOnline());
+
+        QTRY_COMPARE(clockPosts(*good), 1);
+        QCOMPARE(clockPosts(*refusing), 0);
+        for (const auto &r : good->requests())
+            if (r.method == "POST") {
+                QVERIFY2(r.body.contains("<request><systime><mode>0</mode><datetime>2031-05-17T08:09:10"
+                                         "</datetime><dst><active>0</active></dst></systime></request>"),
+                         r.body.constData());
+                QCOMPARE(r.user, QString("admin"));
+            }
+
+        poll();
+        QTest::qWait(100);
+        QCOMPARE(clockPosts(*good), 1);
+
+        // A failure in between: the next good answer sets the clock again.
+        good->addFault("get:systime", devicesim::Fault::status(500), 1);
+        poll();
+        QCOMPARE(statusesOf(status, "127.0.0.21").mid(4), QList<int>({0, 3}));
+        QVERIFY(!server.unitFor("127.0.0.21")->isOnline());
+        poll();
+        QCOMPARE(statusesOf(status, "127.0.0.21").mid(6), QList<int>({0, 1}));
+        QTRY_COMPARE(clockPosts(*good), 2);
+
+        // The 12-hour run sets the clock of every device reached by address.
+        clock.advance(1000);
+        server.clockRun();
+        QTRY_COMPARE(clockPosts(*good), 3);
+        QTRY_COMPARE(clockPosts(*refusing), 1);
+        server.shutdown();
+    }
+
+    void shutdownEndsEverythingPromptly()
+    {
+        const int baseline = threadCount();
+        LivePeer peer;
+        auto hanging = startDevice("127.0.0.24");
+        QVERIFY(hanging);
+        hanging->addFault("get:systime", devicesim::Fault::silent());
+        const int devicesRunning = threadCount();
+        {
+            ServiceThread service;
+            service.server->addDevice("127.0.0.1", peer.port(), "s", "admin", "pw", kVarar, 1);
+            service.server->addDevice("127.0.0.24", QString::number(hanging->port()), "h", "admin", "1234",
+                                      kVarar, 2);
+            service.tick(19);
+            QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(0) == 1 && peer.openFor(1) == 1; }, 5000));
+            QVERIFY(hanging->waitFor(
+                [](const QList<devicesim::LoggedRequest> &log) {
+                    for (const auto &r : log)
+                        if (r.key == "systime")
+                            return true;
+                    return false;
+                },
+                5000));
+            QCOMPARE(service.server->requestCount(), 2);
+            QElapsedTimer timer;
+            timer.start();
+            service.end();
+            QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        }
+        QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(0) + peer.openFor(1) == 0; }, 2000));
+        QTRY_COMPARE(threadCount(), devicesRunning);
+        Q_UNUSED(baseline);
+    }
+
+    void addDeviceIsNotHeldUpByRemovalOrProbe()
+    {
+        P2PFactoryScope factory;
+        RecorderFactoryScope recorders;
+        recorders.configure = [](ScriptedRecorder *r) { r->windUpMs = 600; };
+        auto hanging = startDevice("127.0.0.25");
+        QVERIFY(hanging);
+        hanging->addFault("get:systime", devicesim::Fault::silent());
+        ServiceThread service;
+        qcStreamServer *server = service.server;
+        server->addDevice("P2P-SLOW", "0", "s", "admin", "pw", kP2P, 1);
+        server->addDevice("127.0.0.25", QString::number(hanging->port()), "h", "admin", "1234", kVarar, 2);
+        service.tick(19);
+        QTRY_COMPARE(server->requestCount(), 1);
+        QVERIFY(server->unitFor("P2P-SLOW")->startRecord("f", 28, 0, 1800, 0, 0, true));
+
+        std::atomic<bool> removing{true};
+        std::thread remover([&] {
+            server->removeDevice("P2P-SLOW");
+            removing = false;
+        });
+        QTRY_COMPARE(server->unitFor("P2P-SLOW"), nullptr);
+        QElapsedTimer timer;
+        timer.start();
+        const int ctx = server->addDevice("127.0.0.26", "1", "n", "admin", "pw", kVarar, 3);
+        const qint64 addMs = timer.elapsed();
+        const bool stillRemoving = removing;
+        remover.join();
+        QVERIFY(stillRemoving);   // the recorder was still winding up
+        QCOMPARE(ctx, 104);
+        QVERIFY2(addMs < 100, qPrintable(QString::number(addMs)));
+        QCOMPARE(ScriptedRecorder::alive.load(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStreamServer)
+#include "tst_streamserver.moc"

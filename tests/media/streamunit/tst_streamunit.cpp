@@ -1,0 +1,500 @@
+#include "streamfakes.h"
+
+#include "device/playstream.h"
+#include "media/qcframebuffer.h"
+#include "media/qcstreamutil.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace streamfakes;
+
+namespace {
+
+const QString kP2PType = QStringLiteral("LOOPP2P");
+const QString kByAddress = QStringLiteral("VARAR");
+
+void feed(qcStreamUtil *unit, int stream, const QByteArray &data, int kind, int subkind = 0, qint64 ts = 1000)
+{
+    auto cb = stream == 0 ? &qcStreamUtil::onMainFrame : &qcStreamUtil::onSubFrame;
+    cb(reinterpret_cast<const unsigned char *>(data.constData()), data.size(), kind, subkind, ts, unit);
+}
+
+// The type of the frame with this sequence number (a positioned read of the one before).
+uint32_t typeAt(qcFrameBuffer *buffer, int64_t sequence)
+{
+    QByteArray dst(4096, '\0');
+    uint32_t length = 0, type = 0;
+    uint64_t ts = 0;
+    int64_t seq = sequence - 1;
+    if (!buffer->readFrame(dst.data(), dst.size(), &length, &type, &ts, &seq, -1, false, -1))
+        return 0;
+    return seq == sequence ? type : 0;
+}
+
+} // namespace
+
+class TestStreamUnit : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A started unit on the P2P path: its buffers exist and nothing dials out.
+    std::unique_ptr<qcStreamUtil> startedUnit(P2PFactoryScope &factory, int ctx = 102)
+    {
+        auto unit = std::make_unique<qcStreamUtil>();
+        unit->setParams("P2PID0001", "0", "cam", "admin", "pw", ctx, 7, kP2PType);
+        [&] { QVERIFY(unit->start()); }();
+        Q_UNUSED(factory);
+        return unit;
+    }
+
+private slots:
+    void cleanup()
+    {
+        for (auto &slot : g_p2pStreams)
+            slot = nullptr;
+    }
+
+    void firstStreamInformationSizesTheBufferQuietly()
+    {
+        P2PFactoryScope factory;
+        auto unit = startedUnit(factory);
+        QSignalSpy meta(unit.get(), &qcStreamUtil::sigMetaChange);
+        feed(unit.get(), 0, streamInfo(1280, 720, 0, 25), KindStreamInfo);
+        QCOMPARE(unit->getMainFrameBuffer()->capacity(), 3686400u);
+        const MediaInfo_t mi = unit->getMainMediaInfo();
+        QCOMPARE(mi.videoCodec, 28);
+        QCOMPARE(mi.width, 1280);
+        QCOMPARE(mi.frameRate, 25);
+        QCOMPARE(unit->getSubFrameBuffer()->capacity(), 0u);
+
+        for (int i = 0; i < 5; ++i)
+            feed(unit.get(), 0, QByteArray(100, 'v'), KindVideo, i == 0 ? 1 : 0, 1000 + 40 * i);
+        feed(unit.get(), 0, streamInfo(1280, 720, 0, 25), KindStreamInfo);
+        QCOMPARE(unit->getMainFrameBuffer()->frameCount(), 3);   // five stored records
+        QCOMPARE(unit->getMainFrameBuffer()->capacity(), 3686400u);
+        QCOMPARE(meta.count(), 0);
+    }
+
+    void formatChangeStopsTheRecorderAndIsSignalled()
+    {
+        P2PFactoryScope factory;
+        RecorderFactoryScope recorders;
+        auto unit = startedUnit(factory, 140);
+        QSignalSpy meta(unit.get(), &qcStreamUtil::sigMetaChange);
+        feed(unit.get(), 0, streamInfo(1280, 720), KindStreamInfo);
+        QVERIFY(unit->startRecord("file", 28, 0, 1800, 0, 0, true));
+        ScriptedRecorder *rec = recorders.made.at(0);
+        QCOMPARE(rec->infoWidth, 1280);
+        QCOMPARE(rec->buffer, unit->getMainFrameBuffer());
+
+        feed(unit.get(), 0, streamInfo(1920, 1080), KindStreamInfo);
+        QVERIFY(rec->stopFlag);
+        QCOMPARE(unit->getMainFrameBuffer()->capacity(), 8294400u);
+        QCOMPARE(meta.count(), 1);
+        QCOMPARE(meta.at(0).at(0).toInt(), 140);
+        QCOMPARE(meta.at(0).at(1).toInt(), 0);
+
+        // A sub-stream change leaves the recording of the main stream alone.
+        feed(unit.get(), 1, streamInfo(640, 360), KindStreamInfo);
+        feed(unit.get(), 1, streamInfo(320, 240), KindStreamInfo);
+        QCOMPARE(meta.count(), 2);
+        QCOMPARE(meta.at(1).at(1).toInt(), 1);
+        unit->stopRecord(false);
+    }
+
+    void audioCountsOnlyOnAStreamWithAudio()
+    {
+        P2PFactoryScope factory;
+        auto unit = startedUnit(factory);
+        QSignalSpy meta(unit.get(), &qcStreamUtil::sigMetaChange);
+        feed(unit.get(), 0, streamInfo(640, 360, 0, 25, false, 0, 8000), KindStreamInfo);
+        feed(unit.get(), 0, streamInfo(640, 360, 0, 25, false, 2, 16000), KindStreamInfo);
+        QCOMPARE(meta.count(), 0);
+        feed(unit.get(), 0, streamInfo(640, 360, 0, 25, true, 2, 16000, 1), KindStreamInfo);
+        QCOMPARE(meta.count(), 1);
+        MediaInfo_t mi = unit->getMainMediaInfo();
+        QCOMPARE(mi.audioCodec, 2);
+        QCOMPARE(mi.audioRate, 16000);
+        QCOMPARE(mi.channels, 2);
+        feed(unit.get(), 0, streamInfo(640, 360, 0, 25, true, 2, 16000, 3), KindStreamInfo);
+        QCOMPARE(unit->getMainMediaInfo().channels, 3);
+        QCOMPARE(meta.count(), 2);
+    }
+
+    void decoderChoiceAndCodec()
+    {
+        P2PFactoryScope factory;
+        auto unit = startedUnit(factory);
+        feed(unit.get(), 1, streamInfo(640, 360, 5, 30, false, 0, 0, 0, 2), KindStreamInfo);
+        QCOMPARE(unit->getSubMediaInfo().decoder, 0);
+        QCOMPARE(unit->getSubMediaInfo().videoCodec, 174);
+        feed(unit.get(), 1, streamInfo(640, 360, 5, 30, false, 0, 0, 0, 1), KindStreamInfo);
+        QCOMPARE(unit->getSubMediaInfo().decoder, 1);
+    }
+
+    void implausibleSizesAreIgnored_data()
+    {
+        QTest::addColumn<int>("stream");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("main too wide") << 0 << 8001 << 600;
+        QTest::newRow("sub too wide") << 1 << 8001 << 600;
+        QTest::newRow("main too high") << 0 << 600 << 8001;
+        QTest::newRow("main empty") << 0 << 0 << 0;
+        QTest::newRow("sub no height") << 1 << 640 << 0;
+    }
+    void implausibleSizesAreIgnored()
+    {
+        QFETCH(int, stream);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        P2PFactoryScope factory;
+        auto unit = startedUnit(factory);
+        QSignalSpy meta(unit.get(), &qcStreamUtil::sigMetaChange);
+        feed(unit.get(), stream, streamInfo(640, 360, 0, 25), KindStreamInfo);
+        feed(unit.get(), stream, streamInfo(width, height, 5, 12, true, 1, 16000), KindStreamInfo);
+        const MediaInfo_t mi = stream == 0 ? unit->getMainMediaInfo() : unit->getSubMediaInfo();
+        QCOMPARE(mi.width, 640);
+        QCOMPARE(mi.height, 360);
+        QCOMPARE(mi.videoCodec, 28);
+        QCOMPARE(mi.frameRate, 25);
+        QCOMPARE(mi.audioRate, 8000);
+        qcFrameBuffer *buffer = stream == 0 ? unit->getMainFrameBuffer() : unit->getSubFrameBuffer();
+        QCOMPARE(buffer->capacity(), 921600u);
+        QCOMPARE(meta.count(), 0);
+    }
+
+    void largestStreamGetsTheLargestBuffer()
+    {
+        P2PFactoryScope factory;
+        auto unit = startedUnit(factory);
+        feed(unit.get(), 0, streamInfo(8000, 8000), KindStreamInfo);
+        QCOMPARE(unit->getMainFrameBuffer()->capacity(), 0x77FFFFFu);
+        // Also through a change, where the buffer is reallocated.
+        feed(unit.get(), 1, streamInfo(640, 360), KindStreamInfo);
+        feed(unit.get(), 1, streamInfo(8000, 7999), KindStreamInfo);
+        QCOMPARE(unit->getSubFrameBuffer()->capacity(), 0x77FFFFFu);
+    }
+
+    void framesAreRoutedByKind()
+    {
+        P2PFactoryScope factory;
+        auto unit = startedUnit(factory);
+        feed(unit.get(), 0, streamInfo(640, 360), KindStreamInfo);
+        qcFrameBuffer *buffer = unit->getMainFrameBuffer();
+        feed(unit.get(), 0, QByteArray(50, 'k'), KindVideo, 1);
+        feed(unit.get(), 0, QByteArray(50, 'p'), KindVideo, 0);
+        feed(unit.get(), 0, QByteArray(50, 'b'), KindVideo, 2);
+        feed(unit.get(), 0, QByteArray(50, 'x'), KindVideo, 5);   // dropped
+        feed(unit.get(), 0, QByteArray(50, 'a'), KindAudio, 7);
+        feed(unit.get(), 0, QByteArray(50, 'o'), 107);             // ignored
+        qcStreamUtil::onMainFrame(reinterpret_cast<const unsigned char *>("zz"), 2, KindVideo, 1, 0, nullptr);
+        QCOMPARE(typeAt(buffer, 1), 1u);
+        QCOMPARE(typeAt(buffer, 2), 2u);
+        QCOMPARE(typeAt(buffer, 3), 3u);
+        QCOMPARE(typeAt(buffer, 4), 4u);
+        QCOMPARE(typeAt(buffer, 5), 0u);
+        QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 0);
+    }
+
+    void p2pObjectIsRegisteredAndReleased()
+    {
+        P2PFactoryScope factory;
+        {
+            auto unit = startedUnit(factory);
+            FakeP2PStream *p2p = factory.last;
+            QCOMPARE(p2p->protocol, kP2PType);
+            QCOMPARE(p2p->openedKind, 3);
+            QCOMPARE(int(p2p->callbacks.size()), 2);
+            QCOMPARE(g_p2pStreams[0].load(), static_cast<qcP2PStreamInterface *>(p2p));
+            QVERIFY(!unit->start());   // already started
+        }
+        QCOMPARE(g_p2pStreams[0].load(), nullptr);
+        QCOMPARE(FakeP2PStream::alive.load(), 0);
+
+        // A full table: the unit works, unregistered.
+        static int dummy[kP2PStreamSlots];
+        for (int i = 0; i < kP2PStreamSlots; ++i)
+            g_p2pStreams[i] = reinterpret_cast<qcP2PStreamInterface *>(&dummy[i]);
+        auto unit = startedUnit(factory);
+        QVERIFY(unit->isStarted());
+        for (auto &slot : g_p2pStreams)
+            QVERIFY(slot.load() != factory.last);
+        feed(unit.get(), 0, streamInfo(640, 360), KindStreamInfo);
+        factory.last->deliver(0, QByteArray(10, 'k'), KindVideo, 1, 5);
+        QCOMPARE(typeAt(unit->getMainFrameBuffer(), 1), 1u);
+    }
+
+    void p2pFailedOpenIsRetried()
+    {
+        P2PFactoryScope factory;
+        factory.configure = [](FakeP2PStream *p) { p->callbacksResult = false; };
+        qcStreamUtil unit;
+        unit.setParams("P2PID0002", "0", "cam", "admin", "pw", 102, 7, kP2PType);
+        QVERIFY(!unit.start());
+        QCOMPARE(FakeP2PStream::alive.load(), 0);
+        QCOMPARE(g_p2pStreams[0].load(), nullptr);
+        factory.configure = nullptr;
+        QVERIFY(unit.start());
+        QVERIFY(unit.isStarted());
+        // Without a P2P layer in the program no unit of that kind can start.
+        setP2PStreamFactory({});
+        qcStreamUtil lonely;
+        lonely.setParams("P2PID0003", "0", "cam", "admin", "pw", 103, 8, kP2PType);
+        QVERIFY(!lonely.start());
+    }
+
+    void p2pStatusClearsBothBuffers()
+    {
+        P2PFactoryScope factory;
+        auto unit = startedUnit(factory);
+        for (int s : {0, 1}) {
+            feed(unit.get(), s, streamInfo(640, 360), KindStreamInfo);
+            for (int i = 0; i < 4; ++i)
+                feed(unit.get(), s, QByteArray(10, 'k'), KindVideo, 1);
+        }
+        factory.last->status(StatusConnected);
+        QCoreApplication::processEvents();
+        QVERIFY(unit->isStarted());
+        QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 2);
+        factory.last->status(StatusLost);
+        QCoreApplication::processEvents();
+        QVERIFY(!unit->isStarted());
+        QCOMPARE(unit->getMainFrameBuffer()->frameCount(), 0);
+        QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 0);
+        QCOMPARE(typeAt(unit->getMainFrameBuffer(), 1), 0u);
+        // The next start reuses the object.
+        FakeP2PStream *p2p = factory.last;
+        QVERIFY(unit->start());
+        QCOMPARE(factory.last, p2p);
+    }
+
+    void p2pRestartHandsOverTheNewData()
+    {
+        P2PFactoryScope factory;
+        auto unit = startedUnit(factory);
+        unit->setParams("P2PID0009", "0", "cam", "admin", "secret", 102, 7, kP2PType);
+        QVERIFY(unit->restart());
+        QCOMPARE(factory.last->address, QString("P2PID0009"));
+        QCOMPARE(factory.last->lastPassword, QString("secret"));
+        QCOMPARE(factory.last->closed, 1);
+        QVERIFY(unit->isStarted());
+        factory.last->connected = true;
+        QVERIFY(unit->isOnline());
+        unit->setOnline(false);   // ignored for P2P devices
+        QVERIFY(unit->isOnline());
+    }
+
+    void recorderRefusalsAndResumeSequence()
+    {
+        P2PFactoryScope factory;
+        RecorderFactoryScope recorders;
+        auto unit = startedUnit(factory);
+        QSignalSpy done(unit.get(), &qcStreamUtil::sigRecordCompleted);
+
+        recorders.configure = [](ScriptedRecorder *r) { r->interruptAt = 1234; };
+        QVERIFY(unit->startRecord("a", 26, 0, 60, 0, 0, true));
+        QCOMPARE(recorders.made.at(0)->sequence, -1);
+        QVERIFY(recorders.made.at(0)->wait(5000));
+        QCOMPARE(unit->resumeSequence(), 1234);
+
+        recorders.configure = nullptr;
+        QVERIFY(unit->startRecord("b", 26, 1, 60, 0, 0, true));
+        QCOMPARE(recorders.made.at(1)->sequence, 1234);
+        QCOMPARE(recorders.made.at(1)->buffer, unit->getSubFrameBuffer());
+        QVERIFY(unit->isRecording());
+        QVERIFY(!unit->startRecord("c", 26, 0, 60, 0, 0, true));
+        QVERIFY(!recorders.made.at(1)->stopFlag);
+        QVERIFY(unit->stopRecord(false));
+        QVERIFY(unit->startRecord("d", 26, 0, 60, 0, 0, true));
+        QCOMPARE(recorders.made.last()->sequence, -1);
+        QVERIFY(unit->stopRecord(false));
+        QVERIFY(!unit->stopRecord(false));
+
+        recorders.configure = [](ScriptedRecorder *r) { r->refuse = true; };
+        QVERIFY(!unit->startRecord("e", 26, 0, 60, 0, 0, true));
+        QVERIFY(!unit->isRecording());
+
+        // Only the recording that ended by itself reports (the first one).
+        QTRY_COMPARE(done.count(), 1);
+        QCOMPARE(done.at(0).at(1).toString(), QString("a"));
+        QCOMPARE(done.at(0).at(2).toInt(), 26);
+        QTest::qWait(50);
+        QCOMPARE(done.count(), 1);
+    }
+
+    void lateCompletionReportsItsOwnRecording()
+    {
+        P2PFactoryScope factory;
+        RecorderFactoryScope recorders;
+        auto unit = startedUnit(factory);
+        QSignalSpy done(unit.get(), &qcStreamUtil::sigRecordCompleted);
+        QVERIFY(unit->startRecord("fileA", 28, 0, 1800, 0, 0, true));
+        QVERIFY(unit->stopRecord(true));
+        // A's completion is still queued while B starts.
+        QVERIFY(unit->startRecord("fileB", 26, 0, 60, 0, 0, true));
+        QCOMPARE(done.count(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(done.at(0).at(0).toString(), QString("P2PID0001"));
+        QCOMPARE(done.at(0).at(1).toString(), QString("fileA"));
+        QCOMPARE(done.at(0).at(2).toInt(), 28);
+        QVERIFY(recorders.made.at(1)->reportWanted());
+        QVERIFY(unit->stopRecord(true));
+        QTRY_COMPARE(done.count(), 2);
+        QCOMPARE(done.at(1).at(1).toString(), QString("fileB"));
+        QCOMPARE(done.at(1).at(2).toInt(), 26);
+    }
+
+    void recordingNeedsAStartedUnitAndARecorder()
+    {
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.1", "1", "cam", "admin", "pw", 102, 1, kByAddress);
+        RecorderFactoryScope recorders;
+        QVERIFY(!unit.startRecord("f", 28, 0, 1800, 0, 0, true));
+        QVERIFY(recorders.made.isEmpty());
+        P2PFactoryScope factory;
+        auto started = startedUnit(factory);
+        setRecorderFactory({});
+        QVERIFY(!started->startRecord("f", 28, 0, 1800, 0, 0, true));
+    }
+
+    void deletionStopsTheRecorderWithoutReport()
+    {
+        P2PFactoryScope factory;
+        RecorderFactoryScope recorders;
+        auto unit = startedUnit(factory);
+        QVERIFY(unit->startRecord("f", 28, 0, 1800, 0, 0, true));
+        QSignalSpy done(unit.get(), &qcStreamUtil::sigRecordCompleted);
+        unit.reset();
+        QCoreApplication::processEvents();
+        QCOMPARE(done.count(), 0);
+        QCOMPARE(ScriptedRecorder::alive.load(), 0);
+        QCOMPARE(FakeP2PStream::alive.load(), 0);
+    }
+
+    void mainStreamLossReplacesOnlyTheMainClient()
+    {
+        LivePeer peer;
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "pw", 102, 1, kByAddress);
+        QVERIFY(unit.start());
+        QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(0) == 1 && peer.openFor(1) == 1; }, 5000));
+        QTRY_COMPARE(unit.mainClient()->getStatus(), int(StatusConnected));
+        QTRY_COMPARE(unit.subClient()->getStatus(), int(StatusConnected));
+        QCoreApplication::processEvents();
+        feed(&unit, 0, streamInfo(640, 360), KindStreamInfo);
+        feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
+        feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
+        feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
+        QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 1);
+
+        PlayStream *sub = unit.subClient();
+        peer.closeStream(0);
+        QTRY_VERIFY(!unit.isStarted());
+        QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 0);
+        QCOMPARE(unit.subClient(), sub);
+
+        QVERIFY(unit.start());
+        QCOMPARE(unit.subClient(), sub);
+        QVERIFY(LivePeer::waitUntil([&] { return peer.requestsFor(0) == 2; }, 5000));
+        QCOMPARE(peer.requestsFor(1), 1);
+        QCOMPARE(peer.openFor(1), 1);
+    }
+
+    void staleStatusOfAReplacedClientIsIgnored()
+    {
+        LivePeer peer;
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "pw", 102, 1, kByAddress);
+        QVERIFY(unit.start());
+        QTRY_VERIFY(unit.mainClient()->getStatus() == StatusConnected
+                    && unit.subClient()->getStatus() == StatusConnected);
+        peer.closeStream(1);
+        QTRY_VERIFY(!unit.isStarted());
+
+        // The main client loses its connection too, but its status is still
+        // queued when the next start replaces it.
+        PlayStream *oldMain = unit.mainClient();
+        peer.closeStream(0);
+        QVERIFY(oldMain->wait(5000));
+        QVERIFY(unit.start());
+        QVERIFY(unit.mainClient() != oldMain);
+        feed(&unit, 0, streamInfo(640, 360), KindStreamInfo);
+        for (int i = 0; i < 3; ++i)
+            feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
+        QCoreApplication::processEvents();
+        QVERIFY(unit.isStarted());
+        QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 1);
+        QVERIFY(LivePeer::waitUntil([&] { return peer.requestsFor(0) == 2 && peer.requestsFor(1) == 2; }, 5000));
+    }
+
+    void restartDialsAgainWithTheNewCredentials()
+    {
+        LivePeer peer;
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "old", 102, 1, kByAddress);
+        QVERIFY(unit.start());
+        QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(0) == 1 && peer.openFor(1) == 1; }, 5000));
+        for (int s : {0, 1}) {
+            feed(&unit, s, streamInfo(640, 360), KindStreamInfo);
+            for (int i = 0; i < 3; ++i)
+                feed(&unit, s, QByteArray(10, 'k'), KindVideo, 1);
+        }
+        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "new", 102, 1, kByAddress);
+        QVERIFY(unit.restart());
+        QVERIFY(unit.isStarted());
+        QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 0);
+        QCOMPARE(unit.getSubFrameBuffer()->frameCount(), 0);
+        const QByteArray fresh = "Authorization: Basic " + QByteArray("admin:new").toBase64();
+        QVERIFY(LivePeer::waitUntil([&] {
+            int n = 0;
+            for (const auto &c : peer.connections())
+                n += c.request.contains(fresh) && !c.closedByPeer;
+            return n == 2;
+        }, 5000));
+        QCOMPARE(peer.openFor(0) + peer.openFor(1), 2);
+    }
+
+    void restartOfAStoppedUnitDropsTheConnectedClient()
+    {
+        LivePeer peer;
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "old", 102, 1, kByAddress);
+        QVERIFY(unit.start());
+        QTRY_VERIFY(unit.mainClient()->getStatus() == StatusConnected
+                    && unit.subClient()->getStatus() == StatusConnected);
+        peer.closeStream(0);
+        QTRY_VERIFY(!unit.isStarted());
+        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "new", 102, 1, kByAddress);
+        QVERIFY(!unit.restart());
+        QCOMPARE(unit.subClient(), nullptr);
+        QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(1) == 0; }, 5000));
+        QVERIFY(unit.start());
+        const QByteArray fresh = "Authorization: Basic " + QByteArray("admin:new").toBase64();
+        QVERIFY(LivePeer::waitUntil([&] {
+            int n = 0;
+            for (const auto &c : peer.connections())
+                n += c.request.contains(fresh);
+            return n == 2;
+        }, 5000));
+    }
+
+    void unreachableDeviceIsRedialledOnlyAfterFailing()
+    {
+        // Nothing listens there: every start ends in a failed connection.
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.1", "1", "cam", "admin", "pw", 102, 1, kByAddress);
+        QVERIFY(unit.start());
+        QTRY_VERIFY(!unit.isStarted());
+        PlayStream *main = unit.mainClient();
+        QVERIFY(main->wait(5000));
+        QVERIFY(unit.start());
+        QVERIFY(unit.mainClient() != main);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStreamUnit)
+#include "tst_streamunit.moc"
