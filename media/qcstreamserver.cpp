@@ -427,7 +427,9 @@ bool qcStreamServer::startIntercom(const QString &ip)
     if (!target)
         return false;
     if (!m_capture) {
-        m_capture = new qcAudioCapture(nullptr);
+        m_capture = m_microphoneFactory ? m_microphoneFactory() : new qcAudioCapture(nullptr);
+        if (!m_capture)
+            return false;
         // Without a usable microphone the sender still runs and sends
         // whatever samples arrive.
         m_capture->startCapture();
@@ -435,6 +437,12 @@ bool qcStreamServer::startIntercom(const QString &ip)
         m_capture->setSuspended(false);
     }
     return target->startTalk(m_capture);
+}
+
+void qcStreamServer::setMicrophoneFactory(MicrophoneFactory factory)
+{
+    QMutexLocker lock(&m_mutex);
+    m_microphoneFactory = std::move(factory);
 }
 
 bool qcStreamServer::stopIntercom(const QString &ip)

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 
 class CGIUtil;
 class qcAudioCapture;
@@ -82,6 +83,9 @@ public:
     // The unit of a listed address (owned by the service), for diagnostics.
     qcStreamUtil *unitFor(const QString &ip);
     qcAudioCapture *microphone() const { return m_capture; }
+    // Makes the shared microphone at the first talk; tests give it a tone.
+    using MicrophoneFactory = std::function<qcAudioCapture *()>;
+    void setMicrophoneFactory(MicrophoneFactory factory);
     // Requests that have not been emptied from their slots yet.
     int requestCount();
 
@@ -135,6 +139,7 @@ private:
     std::array<CGIUtil *, kRequestSlots> m_requests{};
     QString m_captureRoot;
     qcAudioCapture *m_capture = nullptr;
+    MicrophoneFactory m_microphoneFactory;
     // The alarm channel server exists once the alarm linkage is built.
     QObject *m_alarmServer = nullptr;
     std::atomic<bool> m_shutDown{false};

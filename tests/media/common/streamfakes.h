@@ -3,6 +3,7 @@
 // Stand-ins for what a device stream unit drives: a P2P front end, a
 // recorder, and a loopback peer that answers the live-stream request.
 
+#include "device/audioinput.h"
 #include "device/framehead.h"
 #include "device/qcp2pstreaminterface.h"
 #include "media/qcrecorderinterface.h"
@@ -116,6 +117,30 @@ struct P2PFactoryScope
         });
     }
     ~P2PFactoryScope() { setP2PStreamFactory({}); }
+};
+
+// A tone microphone that counts how often it was suspended and resumed.
+class CountingTone : public ToneAudioInput
+{
+public:
+    explicit CountingTone(std::atomic<int> *suspends, std::atomic<int> *resumes)
+        : m_suspends(suspends), m_resumes(resumes)
+    {
+    }
+    void suspend() override
+    {
+        ++*m_suspends;
+        ToneAudioInput::suspend();
+    }
+    void resume() override
+    {
+        ++*m_resumes;
+        ToneAudioInput::resume();
+    }
+
+private:
+    std::atomic<int> *m_suspends;
+    std::atomic<int> *m_resumes;
 };
 
 // A recorder that records until told to stop, or ends by itself when the

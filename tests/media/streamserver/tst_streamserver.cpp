@@ -1,6 +1,9 @@
 #include "streamfakes.h"
 
+#include "device/qcaudiocapture.h"
 #include "devicesim/device.h"
+#include "devicesim/streamrouter.h"
+#include "devicesim/talksink.h"
 #include "media/qcframebuffer.h"
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
@@ -315,6 +318,44 @@ private slots:
         QVERIFY(!server.unitFor("P2P-B")->isTalking());
         QVERIFY(server.stopIntercom("P2P-A"));
         QVERIFY(!server.stopIntercom("P2P-X"));
+    }
+
+    void talkSendersAreHandedOver()
+    {
+        std::shared_ptr<devicesim::TalkSink> sinks[2];
+        std::unique_ptr<devicesim::Device> devices[2];
+        const char *addresses[2] = {"127.0.0.32", "127.0.0.33"};
+        qcStreamServer server;
+        for (int i = 0; i < 2; ++i) {
+            devices[i] = std::make_unique<devicesim::Device>();
+            devices[i]->setCredentials("admin", "1234");
+            sinks[i] = std::make_shared<devicesim::TalkSink>(*devices[i]);
+            devices[i]->registerHandler("/action/stream",
+                                        std::make_shared<devicesim::StreamRouter>(nullptr, sinks[i]));
+            QVERIFY(devices[i]->start(QHostAddress(QString(addresses[i])), 0));
+            server.addDevice(addresses[i], QString::number(devices[i]->port()), "t", "admin", "1234", kVarar, i);
+        }
+        std::atomic<int> suspends{0}, resumes{0};
+        int made = 0;
+        server.setMicrophoneFactory([&] {
+            ++made;
+            return new qcAudioCapture(nullptr, std::make_unique<CountingTone>(&suspends, &resumes));
+        });
+
+        QVERIFY(server.startIntercom("127.0.0.32"));
+        QTRY_VERIFY(sinks[0]->record().frames > 0);
+        QVERIFY(server.startIntercom("127.0.0.33"));
+        QVERIFY(!server.unitFor("127.0.0.32")->isTalking());
+        QTRY_VERIFY(sinks[0]->record().peerClosed);
+        QTRY_VERIFY(sinks[1]->record().frames > 0);
+        QCOMPARE(made, 1);
+        QCOMPARE(resumes.load(), 1);
+
+        QVERIFY(!server.stopIntercom(""));
+        QVERIFY(!server.unitFor("127.0.0.33")->isTalking());
+        QCOMPARE(suspends.load(), 1);
+        QTRY_VERIFY(sinks[1]->record().peerClosed);
+        server.shutdown();
     }
 
     void probeSetsStatusAndClock()

@@ -1,6 +1,10 @@
 #include "streamfakes.h"
 
 #include "device/playstream.h"
+#include "device/qcaudiocapture.h"
+#include "devicesim/device.h"
+#include "devicesim/streamrouter.h"
+#include "devicesim/talksink.h"
 #include "media/qcframebuffer.h"
 #include "media/qcstreamutil.h"
 
@@ -480,6 +484,36 @@ private slots:
                 n += c.request.contains(fresh);
             return n == 2;
         }, 5000));
+    }
+
+    void talkReplacesTheSenderOfTheDevice()
+    {
+        devicesim::Device device;
+        device.setCredentials("admin", "1234");
+        auto sink = std::make_shared<devicesim::TalkSink>(device);
+        device.registerHandler("/action/stream", std::make_shared<devicesim::StreamRouter>(nullptr, sink));
+        QVERIFY(device.start(QHostAddress("127.0.0.31"), 0));
+        qcAudioCapture microphone(nullptr, std::make_unique<ToneAudioInput>());
+        QVERIFY(microphone.startCapture());
+
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.31", QString::number(device.port()), "cam", "admin", "1234", 102, 1, kByAddress);
+        QVERIFY(unit.startTalk(&microphone));
+        QVERIFY(unit.isTalking());
+        QTRY_VERIFY(sink->record().frames > 0);
+        QVERIFY(unit.startTalk(&microphone));
+        // The first sender has ended (and closed its connection) before
+        // startTalk made the second.
+        QTRY_COMPARE(sink->record().connections, 2);
+        QTRY_VERIFY(sink->record().peerClosed);
+        sink->reset();
+        QTRY_VERIFY(sink->record().frames > 0);
+        QVERIFY(!sink->record().peerClosed);
+        unit.stopTalk();
+        QVERIFY(!unit.isTalking());
+        QTRY_VERIFY(sink->record().peerClosed);
+        QCOMPARE(sink->record().connections, 0);
+        microphone.stopCapture();
     }
 
     void unreachableDeviceIsRedialledOnlyAfterFailing()
