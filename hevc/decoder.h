@@ -1,0 +1,158 @@
+/* The decoder instance and the services its parts share. */
+#ifndef H265D_DECODER_H
+#define H265D_DECODER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "bitreader.h"
+#include "dpb.h"
+#include "h265d.h"
+#include "h265d_test.h"
+#include "paramsets.h"
+#include "slicehdr.h"
+
+#define H265D_POOL_BLOCKS 512
+#define H265D_POOL_ALIGN 64
+#define H265D_MIN_SIZE 8
+#define H265D_MAX_SIZE 8192
+#define H265D_MAX_REFNUM 15
+#define H265D_TIMESTAMP_NONE UINT64_MAX
+
+typedef struct H265D_POOL {
+    uint32_t uiChannelID;
+    int32_t ok;                       /* sticky: cleared by the first failure */
+    int32_t count;
+    void *blocks[H265D_POOL_BLOCKS];
+    H265D_MALLOC_FXN MallocFxn;
+    H265D_FREE_FXN FreeFxn;
+} H265D_POOL;
+
+#define H265D_STAMP_SEGS 8
+
+/* Time stamp of the buffered bytes from 'start' on. */
+typedef struct H265D_STAMP_SEG {
+    size_t start;
+    uint64_t stamp;
+} H265D_STAMP_SEG;
+
+typedef struct H265D_NAL_HEADER {
+    int32_t forbidden_zero_bit;
+    int32_t nal_unit_type;
+    int32_t nuh_layer_id;
+    int32_t TemporalId;
+} H265D_NAL_HEADER;
+
+typedef struct H265D_PIC_GEOMETRY {
+    int32_t PicWidthInSamplesY;
+    int32_t PicHeightInSamplesY;
+    int32_t yStride;
+    int32_t uvStride;
+    int32_t PicWidthInMinCbsY;
+    int32_t PicHeightInMinCbsY;
+    int32_t minCbStride;
+    int32_t PicWidthInCtbsY;
+    int32_t PicHeightInCtbsY;
+    int32_t PicSizeInCtbsY;
+    int32_t widthIn4;
+    int32_t heightIn4;
+    int32_t widthIn8;
+    int32_t heightIn8;
+    int32_t widthIn16;
+    int32_t heightIn16;
+    int32_t widthInMinTb;
+    int32_t heightInMinTb;
+} H265D_PIC_GEOMETRY;
+
+typedef struct H265D_DEC_OBJ {
+    uint32_t uiChannelID;
+    uint32_t cpuFlags;
+    uint32_t poolAlign;
+    uint64_t picTimeStamp;            /* stamp given to the next slot set up */
+    uint64_t lastTimeStamp;
+    int32_t eThreadType;              /* may drop to 0 for good */
+    int32_t eThreadTypeCreated;       /* read by Delete */
+    int32_t eOutputOrder;
+    uint32_t w64;
+    uint32_t h64;
+    int32_t iMaxRefNum;
+    /* picture sequence state */
+    int32_t endOfSequence;
+    int32_t noRaslOutputFlag;
+    int32_t firstSliceToggle;
+    int32_t highestTid;
+    int32_t cvsCounter;
+    H265D_BITREADER br;
+    uint32_t magic;
+    H265D_NAL_HEADER nal;             /* the unit in hand */
+    H265D_NAL_HEADER firstSliceNal;   /* the picture's first slice segment */
+    /* stream buffer */
+    uint8_t *streamBuf;
+    size_t streamFill;
+    size_t streamSize;
+    size_t scanPos;                   /* the search for the current unit's end stopped here */
+    H265D_STAMP_SEG stampSeg[H265D_STAMP_SEGS];
+    int32_t stampSegs;
+    uint32_t vclBytes;
+    int32_t errorFlag[2];
+    /* active sets */
+    H265D_VPS *vps;
+    H265D_SPS *sps;
+    H265D_PPS *pps;
+    /* slice and picture state */
+    H265D_SLICE_HEADER sh;
+    int32_t firstSliceAccepted;
+    int32_t independentSliceAccepted;
+    uint32_t lastIndependentAddress;
+    int32_t picErrorFlag;
+    int32_t picReady;                 /* the picture's first slice header went through */
+    int32_t firstSliceTemporalId;
+    H265D_PIC_GEOMETRY geo;
+    H265D_DPB dpb;
+    /* stores */
+    H265D_VPS *vpsStore;              /* H265D_MAX_VPS */
+    H265D_SPS *spsStore;              /* H265D_MAX_SPS */
+    H265D_PPS *ppsStore;              /* H265D_MAX_PPS */
+    uint32_t spsGeneration;
+    H265D_USER_DATA *userData;
+    H265D_MALLOC_FXN MallocFxn;
+    H265D_FREE_FXN FreeFxn;
+    H265D_LOG_FXN LogFxn;
+    H265D_POOL pool;
+    /* test and tool hooks */
+    int32_t bHeadersOnly;
+    int32_t sliceDataSupported;       /* 0 until the slice data decoder joins */
+    int32_t iCpuMask;
+    H265D_PATH_COUNTS pathCounts;
+    H265D_TRACE_FXN traceFxn;
+    void *traceCtx;
+    uint32_t traceUnitIndex;
+} H265D_DEC_OBJ;
+
+#define H265D_LOG(dec, level, ...) (dec)->LogFxn((dec)->uiChannelID, (level), __VA_ARGS__)
+#define H265D_LOG_ERROR 0
+#define H265D_LOG_WARNING 1
+
+void *alignedAlloc(H265D_MALLOC_FXN mallocFxn, uint32_t ch, size_t size, size_t alignment);
+void alignedFree(H265D_FREE_FXN freeFxn, uint32_t ch, void *p);
+void *poolAlloc(H265D_POOL *pool, size_t size, size_t alignment);
+void poolFreeAll(H265D_DEC_OBJ *dec);
+
+/* Stream buffer size for the create limits (rounded to 64). */
+size_t streamBufferSize(uint32_t w64, uint32_t h64);
+
+int32_t derivePictureGeometry(H265D_DEC_OBJ *dec, H265D_PIC_GEOMETRY *geo);
+
+/* NAL units */
+const uint8_t *findStartCode(const uint8_t *buf, size_t len, int64_t *offset, int32_t *prefixLen);
+size_t removeEmulationPrevention(uint8_t *unit, size_t len, uint8_t *dst);
+int32_t parseNalHeader(const uint8_t *p, H265D_NAL_HEADER *hdr, uint32_t ch, H265D_LOG_FXN log);
+int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t prefixLen);
+/* Types that no mode decodes (delimiters, filler, reserved, unspecified). */
+int isSkippedNalType(int32_t type);
+
+/* Makes the active PPS's tile maps and dequantisation tables current for
+ * the active SPS; runs at picture start after the size check. */
+void activatePpsTables(H265D_DEC_OBJ *dec);
+
+#endif

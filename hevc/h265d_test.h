@@ -1,0 +1,38 @@
+/* Test and tool interface of the decoder: never used by the program. */
+#ifndef H265D_TEST_H
+#define H265D_TEST_H
+
+#include "h265d.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct H265D_TEST_OPTIONS {
+    /* -1: detect the processor as usual; otherwise the detected feature word
+     * is ANDed with this mask, so a mask can only take features away. */
+    int32_t iCpuMask;
+    /* No slice data: a picture counts as decoded when the first slice
+     * segment of the next picture, or the end of the stream, completes it. */
+    int32_t bHeadersOnly;
+    int32_t aiReserved[6];
+} H265D_TEST_OPTIONS;
+
+/* One counter per way a picture can be decoded. */
+typedef struct H265D_PATH_COUNTS {
+    uint32_t uiSerial;        /* on the caller's thread */
+    uint32_t uiGatheredSerial; /* gathered for the workers, decoded serially */
+    uint32_t uiRowJobs;
+    uint32_t uiSliceJobs;
+    uint32_t uiTileJobs;
+    uint32_t uiFallbacks;     /* permanent switches to serial decoding */
+} H265D_PATH_COUNTS;
+
+int32_t H265D_CreateForTest(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TEST_OPTIONS *t);
+int32_t H265D_GetPathCounts(void *h, H265D_PATH_COUNTS *out);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,80 @@
+#include "annexb.h"
+
+#include "../decoder.h"
+
+std::vector<NalSpan> scanNalUnits(const uint8_t *data, size_t len)
+{
+    std::vector<NalSpan> out;
+    size_t pos = 0;
+    int64_t off;
+    int32_t prefix;
+    if (!findStartCode(data, len, &off, &prefix))
+        return out;
+    pos = (size_t)off;
+    for (;;) {
+        NalSpan n;
+        n.start = pos;
+        n.payload = pos + (size_t)prefix;
+        int64_t noff;
+        int32_t nprefix;
+        const uint8_t *next = findStartCode(data + n.payload, len - n.payload, &noff, &nprefix);
+        n.end = next ? n.payload + (size_t)noff : len;
+        n.type = n.end > n.payload ? (data[n.payload] >> 1) & 0x3F : -1;
+        n.firstSlice = n.type >= 0 && n.type < 32 && n.end > n.payload + 2 && (data[n.payload + 2] & 0x80);
+        if (n.end > n.payload)
+            out.push_back(n);
+        if (!next)
+            break;
+        pos = n.end;
+        prefix = nprefix;
+    }
+    return out;
+}
+
+static int startsAu(int t)
+{
+    return t == 32 || t == 33 || t == 34 || t == 39 || (t >= 41 && t <= 44) || (t >= 48 && t <= 55);
+}
+
+std::vector<size_t> accessUnitStarts(const std::vector<NalSpan> &units)
+{
+    std::vector<size_t> starts;
+    starts.push_back(0);
+    bool audSeen = false;
+    long pending = -1;
+    bool first = true;
+    for (size_t i = 0; i < units.size(); i++) {
+        const NalSpan &u = units[i];
+        if (u.type == 35) {
+            if (!first)
+                starts.push_back(u.start);
+            first = false;
+            audSeen = true;
+            pending = -1;
+            continue;
+        }
+        if (u.type >= 0 && u.type < 32) {
+            if (u.firstSlice && !audSeen) {
+                const size_t at = pending >= 0 ? units[(size_t)pending].start : u.start;
+                if (!first)
+                    starts.push_back(at);
+            }
+            first = false;
+            audSeen = false;
+            pending = -1;
+            continue;
+        }
+        if (startsAu(u.type) && pending < 0 && !audSeen)
+            pending = (long)i;
+    }
+    return starts;
+}
+
+uint64_t vclBytes(const std::vector<NalSpan> &units)
+{
+    uint64_t n = 0;
+    for (const NalSpan &u : units)
+        if (u.type >= 0 && u.type < 32 && !isSkippedNalType(u.type))
+            n += u.end - u.start;
+    return n;
+}
