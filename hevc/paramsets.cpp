@@ -404,7 +404,7 @@ int32_t parseScalingList(H265D_SCALING_LIST *sl, H265D_BITREADER *br, uint32_t c
                     sl->dc[sizeId][matrixId] = 16;
                 }
                 for (int i = 0; i < coefNum; i++) {
-                    int32_t d = readSeT(br, "scaling_list_delta_coef[%d][%d][%d]", sizeId, matrixId, i);
+                    int32_t d = readSeT(br, "scaling_list_delta_coeff[%d][%d][%d]", sizeId, matrixId, i);
                     if (d < -128 || d > 127) {
                         LOGE("H265D_Decode : the value of scaling_list_delta_coef should be in the range of -128~127 !\n");
                         return -1;

@@ -92,7 +92,7 @@ int32_t parsePredWeightTable(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                                  dw);
                         return -1;
                     }
-                    int32_t doff = readSeT(br, "delta_chroma_offset_l%d[%u][%d]", l, i, j);
+                    int32_t doff = readSeT(br, "chroma_offset_l%d[%u][%d]", l, i, j);
                     if (doff < -512 || doff > 511) {
                         if (l == 0)
                             LOGE("H265D_Decode : the value of delta_chroma_offset_l0 is %d, delta_chroma_offset_l0 "
