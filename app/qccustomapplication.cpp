@@ -1,5 +1,7 @@
 #include "app/qccustomapplication.h"
 
+qcCustomApplication* g_app = nullptr;
+
 qcCustomApplication::qcCustomApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+// The application object; notify() is the one place every event passes.
 class qcCustomApplication : public QApplication
 {
     Q_OBJECT
@@ -13,3 +14,6 @@ public:
 signals:
     void sigShowLockDialog();
 };
+
+// Set by start-up; deleted after the event loop, before the database.
+extern qcCustomApplication* g_app;

@@ -1,0 +1,126 @@
+// The client program: brings the process up, refuses to run twice or
+// without its files, shows the login and runs the event loop.
+#include "app/database.h"
+#include "app/loghelper.h"
+#include "app/nofocusrectstyle.h"
+#include "app/qccustomapplication.h"
+#include "app/qclanguagexml.h"
+#include "app/server.h"
+#include "app/shell/cmsclient.h"
+#include "app/shell/qwlogin.h"
+#include "platform/crashhandler.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <QSurfaceFormat>
+#include <QTranslator>
+
+#include <csignal>
+
+namespace {
+
+const char kInstanceName[] = "qzprys-400";
+
+// The boxes carry fixed English texts: the language table is not there yet.
+// The text also goes to stderr so that a run without a person sees it.
+void warn(const QString& text)
+{
+    qWarning().noquote() << "Warning:" << text;
+    QMessageBox::warning(nullptr, QStringLiteral("Warning"), text, QMessageBox::Ok, QMessageBox::NoButton);
+}
+
+QString instanceName()
+{
+    // Lets the process tests run beside a developer's own client.
+    const QByteArray key = qgetenv("ARDO_INSTANCE_KEY");
+    return key.isEmpty() ? QString::fromLatin1(kInstanceName) : QString::fromLocal8Bit(key);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    platform::installCrashHandler("Korvista.dmp");
+    // Writing to a socket whose peer has gone must fail, not end the process.
+    signal(SIGPIPE, SIG_IGN);
+
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    g_app = new qcCustomApplication(argc, argv);
+    Q_INIT_RESOURCE(resources);
+    QApplication::setStyle(new NoFocusRectstyle(QApplication::style()));
+    qDebug() << "working directory" << QDir::currentPath();
+
+    const int fontId = QFontDatabase::addApplicationFont(QStringLiteral(":/Others/fonts/Roboto-Regular.ttf"));
+    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
+    qDebug() << "font families" << families;
+
+    auto* translator = new QTranslator;
+    if (translator->load(QStringLiteral("qt_en.qm"), QStringLiteral("translations/")))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+
+    QSurfaceFormat format;
+    format.setDepthBufferSize(24);
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    QSurfaceFormat::setDefaultFormat(format);
+
+    if (!families.isEmpty())
+        QApplication::setFont(QFont(families.first(), 8, QFont::Light, false));
+
+    Server server;
+    if (!server.listen(instanceName())) {
+        warn(QStringLiteral("An instance is already running!!"));
+        return 1;
+    }
+
+    g_langXml = new qcLanguageXml;
+    if (!g_langXml || g_langXml->load() == 0) {
+        warn(QStringLiteral("The language file is unavailable!!"));
+        return 1;
+    }
+
+    g_database = new qcDatabase;
+    if (!g_database) {
+        warn(QStringLiteral("Unknow error!!"));
+        return 1;
+    }
+    if (!g_database->isOpened()) {
+        warn(QStringLiteral("The database file \"%1\" cannot be used (%2)!!")
+                 .arg(QString::fromLatin1(qcDatabase::kFileName), g_database->openError()));
+        return 1;
+    }
+    QString reason;
+    if (!qcLogHelper::checkDatabaseFile(&reason)) {
+        warn(QStringLiteral("The log database file \"%1\" cannot be used (%2)!!")
+                 .arg(QString::fromLatin1(qcLogHelper::kFileName), reason));
+        return 1;
+    }
+    g_logHelper = new qcLogHelper;
+    if (!g_logHelper) {
+        warn(QStringLiteral("Unknow error!!"));
+        return 1;
+    }
+    g_logHelper->start(QThread::LowPriority);
+
+    auto* login = new qwLogin;
+    login->show();
+
+    const int code = QApplication::exec();
+
+    // The log thread writes what is still queued (the exit record among it)
+    // before anything it might use is gone.
+    g_logHelper->stop();
+    delete g_logHelper;
+    g_logHelper = nullptr;
+    // Every widget must be gone before the application object.
+    delete login->mainWindow();
+    delete login;
+    delete g_app;
+    g_app = nullptr;
+    delete g_database;
+    g_database = nullptr;
+    return code;
+}

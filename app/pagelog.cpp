@@ -1,0 +1,3 @@
+#include "app/pagelog.h"
+
+Q_LOGGING_CATEGORY(lcPages, "ardo.pages")

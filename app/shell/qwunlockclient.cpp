@@ -1,0 +1,99 @@
+#include "app/shell/qwunlockclient.h"
+
+#include "app/database.h"
+#include "app/uitext.h"
+
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+qwUnlockClient::qwUnlockClient(QWidget* parent, const QString& userName)
+    : BaseWindow(parent, 0, 278, 168)
+    , m_userName(userName)
+{
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::WindowModal);
+    setTitleIcon(QStringLiteral(":/images/srcimages/lockicon.png"));
+    setTitleText(uiText("unlockclient"), TitleLeft);
+    setObjectName(QStringLiteral("widget_LockClient"));
+
+    m_content = new QWidget(this);
+    auto* nameTitle = new QLabel(uiText("username"), m_content);
+    nameTitle->setFixedSize(88, 24);
+    auto* name = new QLabel(userName, m_content);
+    name->setFixedSize(128, 24);
+    auto* passwordTitle = new QLabel(uiText("password"), m_content);
+    passwordTitle->setFixedSize(88, 24);
+    m_password = new QLineEdit(m_content);
+    m_password->setFixedSize(128, 22);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_unlock = new QPushButton(uiText("unlockclient"), m_content);
+    m_unlock->setFixedSize(102, 32);
+    for (QLabel* l : {nameTitle, name, passwordTitle})
+        l->setStyleSheet(QStringLiteral("QLabel{color:white;}"));
+
+    m_content->setContentsMargins(12, 12, 16, 4);
+    auto* outer = new QVBoxLayout(m_content);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto* grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(2);
+    grid->setVerticalSpacing(12);
+    grid->addWidget(nameTitle, 0, 0);
+    grid->addWidget(name, 0, 1);
+    grid->addWidget(passwordTitle, 1, 0);
+    grid->addWidget(m_password, 1, 1, Qt::AlignVCenter);
+    grid->addWidget(m_unlock, 2, 0, 2, 2, Qt::AlignCenter);
+    outer->addLayout(grid);
+    outer->addStretch();
+
+    resize(274, 168);
+    installEventFilter(this);
+    connect(m_unlock, &QPushButton::clicked, this, &qwUnlockClient::onConfirm);
+    m_password->setFocus();
+}
+
+bool qwUnlockClient::beforeClose()
+{
+    return m_unlocked;
+}
+
+void qwUnlockClient::onConfirm()
+{
+    if (!g_database)
+        return;
+    const QString typed = m_password->text();
+    const int count = g_database->getUserCount();
+    for (int i = 0; i < count; ++i) {
+        _st_user_item user;
+        if (!g_database->getUser(user, i))
+            continue;
+        if (user.username == m_userName && user.password == typed) {
+            m_unlocked = true;
+            emit sigUnlock();
+            close();
+            return;
+        }
+    }
+}
+
+bool qwUnlockClient::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == this && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Enter || key == Qt::Key_Return)
+            onConfirm();
+    }
+    return BaseWindow::eventFilter(watched, event);
+}
+
+void qwUnlockClient::resizeEvent(QResizeEvent* event)
+{
+    BaseWindow::resizeEvent(event);
+    m_content->setGeometry(getClientRect());
+}

@@ -1,0 +1,237 @@
+#include "app/currentuser.h"
+#include "app/database.h"
+#include "app/shell/cmsclient.h"
+#include "app/shell/qwlogin.h"
+#include "tests/support/appglobals.h"
+#include "tests/support/runfolder.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+class TestLogin : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::RunFolder> m_folder;
+    std::unique_ptr<testsupport::AppGlobals> m_globals;
+
+    QStringList logRows()
+    {
+        m_globals->flushLog();
+        return testsupport::RunFolder::query("cmsclient.logx", "select logdecl||'|'||curuser||'|'||logtype from systemlogs")
+            .split('\n', Qt::SkipEmptyParts);
+    }
+
+    void start()
+    {
+        m_globals = std::make_unique<testsupport::AppGlobals>();
+        QVERIFY(m_globals->isValid());
+    }
+
+    static void attempt(qwLogin& login, const QString& name, const QString& password)
+    {
+        login.userEdit()->setText(name);
+        login.passwordEdit()->setText(password);
+        QTest::mouseClick(login.loginButton(), Qt::LeftButton);
+    }
+
+    static void closeMainWindow(qwLogin& login)
+    {
+        if (login.mainWindow()) {
+            login.mainWindow()->close();
+            delete login.mainWindow();
+        }
+    }
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void init()
+    {
+        m_folder = std::make_unique<testsupport::RunFolder>();
+        QVERIFY(m_folder->isValid());
+    }
+
+    void cleanup()
+    {
+        m_globals.reset();
+        m_folder.reset();
+    }
+
+    void form()
+    {
+        start();
+        qwLogin login;
+        login.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&login));
+        QCOMPARE(login.size(), QSize(416, 248));
+        QCOMPARE(login.windowTitle(), QStringLiteral("Login"));
+        QCOMPARE(login.passwordEdit()->echoMode(), QLineEdit::Password);
+        QVERIFY(login.userEdit()->isEnabled());
+        QVERIFY(!login.mainWindow());
+        QCOMPARE(login.cancelButton()->text(), QStringLiteral("Cancel"));
+        QCOMPARE(login.autoLoginBox()->text(), QStringLiteral("Auto login"));
+    }
+
+    void emptyFieldsLogNothing()
+    {
+        start();
+        qwLogin login;
+        attempt(login, "", "admin");
+        QCOMPARE(login.messageLabel()->text(), QStringLiteral("Please enter user name and password"));
+        attempt(login, "admin", "");
+        QCOMPARE(login.messageLabel()->text(), QStringLiteral("Please enter user name and password"));
+        QVERIFY(!login.mainWindow());
+        QCOMPARE(logRows(), QStringList());
+    }
+
+    void failuresAreLoggedAndShownFiveSeconds()
+    {
+        start();
+        qwLogin login;
+        attempt(login, "Admin", "admin"); // names compare case-sensitively
+        QCOMPARE(login.messageLabel()->text(), QStringLiteral("Wrong user name or password"));
+        QCOMPARE(login.userEdit()->text(), QStringLiteral("Admin"));
+        QTest::qWait(1500);
+        attempt(login, "admin", "Admin");
+        QTest::qWait(1500);
+        QElapsedTimer third;
+        third.start();
+        attempt(login, "nobody", "x1");
+        QVERIFY(!login.mainWindow());
+        QCOMPARE(g_curUserRights, 0u);
+
+        // The label stays until five seconds after the third message.
+        QTest::qWait(4000);
+        QCOMPARE(login.messageLabel()->text(), QStringLiteral("Wrong user name or password"));
+        QTRY_VERIFY_WITH_TIMEOUT(login.messageLabel()->text().isEmpty(), 3000);
+        QVERIFY(third.elapsed() >= 4700);
+
+        QCOMPARE(logRows(), (QStringList{"login failed|Admin|1", "login failed|admin|1", "login failed|nobody|1"}));
+    }
+
+    void onlyLettersAndDigits()
+    {
+        start();
+        qwLogin login;
+        login.show();
+        QTest::keyClicks(login.userEdit(), "ab_c d!e'f;1");
+        QKeyEvent accented(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8("\xc3\xa9"));
+        QApplication::sendEvent(login.userEdit(), &accented);
+        QTest::keyClicks(login.userEdit(), "234567890123456789");
+        QCOMPARE(login.userEdit()->text(), QStringLiteral("abcdef1234567890"));
+        QTest::keyClicks(login.passwordEdit(), "p@ss w0rd");
+        QCOMPARE(login.passwordEdit()->text(), QStringLiteral("pssw0rd"));
+    }
+
+    void autoLoginStoredOnlyWhenChecked()
+    {
+        start();
+        {
+            qwLogin login;
+            login.show();
+            attempt(login, "admin", "admin");
+            QVERIFY(login.mainWindow());
+            QVERIFY(login.mainWindow()->isVisible());
+            QVERIFY(!login.isVisible());
+            QCOMPARE(g_curUserName, QStringLiteral("admin"));
+            QCOMPARE(g_curUserRights, 511u);
+            closeMainWindow(login);
+        }
+        QCOMPARE(testsupport::RunFolder::query("quendalix.xdt", "select autologin||'|'||ifnull(autoname,'') from systeminfo"),
+                 QStringLiteral("0|"));
+        {
+            qwLogin login;
+            login.show();
+            login.autoLoginBox()->setChecked(true);
+            attempt(login, "admin", "admin");
+            QVERIFY(login.mainWindow());
+            closeMainWindow(login);
+        }
+        QCOMPARE(testsupport::RunFolder::query("quendalix.xdt", "select autologin||'|'||autoname from systeminfo"),
+                 QStringLiteral("1|admin"));
+        QCOMPARE(logRows().count("login successful|admin|1"), 2);
+    }
+
+    void enterAndReturnLogIn_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Enter") << int(Qt::Key_Enter);
+        QTest::newRow("Return") << int(Qt::Key_Return);
+    }
+
+    void enterAndReturnLogIn()
+    {
+        QFETCH(int, key);
+        start();
+        qwLogin login;
+        login.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&login));
+        login.userEdit()->setText("admin");
+        login.passwordEdit()->setText("admin");
+        login.passwordEdit()->setFocus();
+        QTest::keyClick(login.passwordEdit(), Qt::Key(key));
+        QVERIFY(login.mainWindow());
+        closeMainWindow(login);
+    }
+
+    void withoutDatabase()
+    {
+        start();
+        delete g_database;
+        g_database = nullptr;
+        qwLogin login;
+        attempt(login, "admin", "admin");
+        QCOMPARE(login.messageLabel()->text(), QStringLiteral("Database error"));
+        QVERIFY(!login.mainWindow());
+        QCOMPARE(logRows(), QStringList());
+    }
+
+    void automaticLogin_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<uint>("rights");
+        QTest::newRow("admin") << "admin" << 511u;
+        QTest::newRow("unknown name") << "ghost" << 0u;
+    }
+
+    void automaticLogin()
+    {
+        QFETCH(QString, name);
+        QFETCH(uint, rights);
+        QVERIFY(testsupport::RunFolder::exec("quendalix.xdt",
+                                             QString("update systeminfo set autologin=1, autoname='%1'").arg(name)));
+        start();
+        qwLogin login;
+        QElapsedTimer clock;
+        clock.start();
+        login.show();
+        QCOMPARE(login.passwordEdit()->text(), QStringLiteral("731905"));
+        QCOMPARE(login.userEdit()->text(), name);
+        QVERIFY(login.autoLoginBox()->isChecked());
+        for (QWidget* w : {static_cast<QWidget*>(login.userEdit()), static_cast<QWidget*>(login.passwordEdit()),
+                           static_cast<QWidget*>(login.autoLoginBox()), static_cast<QWidget*>(login.loginButton()),
+                           static_cast<QWidget*>(login.cancelButton())})
+            QVERIFY(!w->isEnabled());
+        QCOMPARE(g_curUserRights, rights);
+        QCOMPARE(g_curUserName, name);
+        QVERIFY(!login.mainWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(login.mainWindow(), 2000);
+        QVERIFY(clock.elapsed() >= 90);
+        QVERIFY(login.mainWindow()->isVisible());
+        QTRY_VERIFY(!login.isVisible());
+        closeMainWindow(login);
+
+        // Queued before the log thread had opened its file, and still written.
+        QCOMPARE(logRows().first(), "login successful|" + name + "|1");
+    }
+};
+
+QTEST_MAIN(TestLogin)
+#include "tst_login.moc"

@@ -1,0 +1,287 @@
+#include "app/currentuser.h"
+#include "app/database.h"
+#include "app/isysinforwin.h"
+#include "app/loghelper.h"
+#include "app/shell/cmsclient.h"
+#include "app/shell/qwunlockclient.h"
+#include "app/statusbutton.h"
+#include "app/stylesheets.h"
+#include "liveview/qwliveview.h"
+#include "localsettings/qwlocalsetting.h"
+#include "platform/clock.h"
+#include "playback/qwplayback.h"
+#include "tests/support/appglobals.h"
+#include "tests/support/runfolder.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QStringList g_pageCalls;
+QtMessageHandler g_previousHandler = nullptr;
+
+void recordPageCalls(QtMsgType type, const QMessageLogContext& context, const QString& msg)
+{
+    if (context.category && QByteArray(context.category) == "ardo.pages") {
+        g_pageCalls << msg;
+        return;
+    }
+    g_previousHandler(type, context, msg);
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::RunFolder> m_folder;
+    std::unique_ptr<testsupport::AppGlobals> m_globals;
+
+    QStringList exitRows()
+    {
+        m_globals->flushLog();
+        return testsupport::RunFolder::query("cmsclient.logx",
+                                             "select logdecl||'|'||logtype||'|'||curuser from systemlogs")
+            .split('\n', Qt::SkipEmptyParts);
+    }
+
+    static void showAndWait(QWidget& w)
+    {
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        g_previousHandler = qInstallMessageHandler(recordPageCalls);
+    }
+
+    void init()
+    {
+        m_folder = std::make_unique<testsupport::RunFolder>();
+        QVERIFY(m_folder->isValid());
+        m_globals = std::make_unique<testsupport::AppGlobals>();
+        QVERIFY(m_globals->isValid());
+        g_curUserName = "admin";
+        g_pageCalls.clear();
+    }
+
+    void cleanup()
+    {
+        m_globals.reset();
+        m_folder.reset();
+    }
+
+    void afterConstruction()
+    {
+        cmsclient w(nullptr, "admin");
+        showAndWait(w);
+        QCOMPARE(w.objectName(), QStringLiteral("cmsclient"));
+        QCOMPARE(w.size(), QSize(1200, 728));
+        QCOMPARE(w.pages()->currentIndex(), 0);
+        QCOMPARE(w.pages()->count(), 3);
+        QCOMPARE(w.pages()->currentWidget(), static_cast<QWidget*>(w.liveView()));
+        QCOMPARE(w.liveView()->objectName(), QStringLiteral("widget_Liveview"));
+        QCOMPARE(w.pages()->widget(1)->objectName(), QStringLiteral("widget_Playback"));
+        QCOMPARE(w.pages()->widget(2)->objectName(), QStringLiteral("widget_Localset"));
+        QCOMPARE(w.menuButton(0)->styleSheet(), QString::fromLatin1(styles::kMenuSelected));
+        QCOMPARE(w.menuButton(1)->styleSheet(), QString::fromLatin1(styles::kMenuUnselected));
+        QCOMPARE(w.menuButton(2)->styleSheet(), QString::fromLatin1(styles::kMenuUnselected));
+        QCOMPARE(w.menuButton(0)->text(), QStringLiteral("Live View"));
+        QCOMPARE(w.menuButton(2)->text(), QStringLiteral("Local Settings"));
+        QCOMPARE(w.contentWidget()->objectName(), QStringLiteral("widget_Parent"));
+        QCOMPARE(w.contentWidget()->geometry(), QRect(2, 36, 1196, 692));
+        QCOMPARE(w.titleLabel()->text(), QStringLiteral("ARDO Client"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("ARDO Client"));
+        QCOMPARE(w.styleSheet().size(), 3963);
+        QVERIFY(w.customButton(BaseWindow::CustomFirst)->isVisible());
+        QVERIFY(!w.customButton(BaseWindow::CustomSecond)->isVisible());
+    }
+
+    void pageSwitching()
+    {
+        cmsclient w(nullptr, "admin");
+        showAndWait(w);
+        g_pageCalls.clear();
+
+        QTest::mouseClick(w.menuButton(1), Qt::LeftButton);
+        QCOMPARE(w.pages()->currentIndex(), 1);
+        QCOMPARE(g_pageCalls, (QStringList{"pauseAllViews", "refreshPage", "resumePlayback"}));
+        QCOMPARE(w.menuButton(1)->styleSheet(), QString::fromLatin1(styles::kMenuSelected));
+        QCOMPARE(w.menuButton(0)->styleSheet(), QString::fromLatin1(styles::kMenuUnselected));
+        QCOMPARE(w.playback()->deviceList()->rowCount(), 0);
+
+        // A device added meanwhile shows after the next click.
+        _st_device_item device;
+        device.devname = "Gate";
+        device.address = "127.0.0.5";
+        device.port = "80";
+        QVERIFY(g_database->addDevice(device) >= 0);
+        g_pageCalls.clear();
+        QTest::mouseClick(w.menuButton(1), Qt::LeftButton);
+        QCOMPARE(g_pageCalls, (QStringList{"pauseAllViews", "refreshPage", "resumePlayback"}));
+        QCOMPARE(w.playback()->deviceList()->rowCount(), 1);
+        QCOMPARE(w.playback()->deviceList()->item(0, 0)->text(), QStringLiteral("Gate"));
+        QCOMPARE(w.playback()->deviceList()->item(0, 1)->text(), QStringLiteral("127.0.0.5"));
+
+        g_pageCalls.clear();
+        QTest::mouseClick(w.menuButton(2), Qt::LeftButton);
+        QCOMPARE(w.pages()->currentIndex(), 2);
+        QCOMPARE(g_pageCalls, (QStringList{"pauseAllViews", "pausePlayback", "reloadAll"}));
+        QCOMPARE(w.menuButton(2)->styleSheet(), QString::fromLatin1(styles::kMenuSelected));
+        QCOMPARE(w.localSetting()->userList()->rowCount(), 1);
+        QCOMPARE(w.localSetting()->userList()->item(0, 0)->text(), QStringLiteral("admin"));
+        QCOMPARE(w.localSetting()->userList()->item(0, 1)->text(), QStringLiteral("Administrator"));
+        QCOMPARE(w.localSetting()->recordFolder()->text(), g_database->getRecordPath());
+
+        g_pageCalls.clear();
+        QTest::mouseClick(w.menuButton(0), Qt::LeftButton);
+        QCOMPARE(w.pages()->currentIndex(), 0);
+        QCOMPARE(g_pageCalls, (QStringList{"pausePlayback", "resumeAllViews"}));
+        QCOMPARE(w.menuButton(0)->styleSheet(), QString::fromLatin1(styles::kMenuSelected));
+    }
+
+    void cpuIndicator()
+    {
+        cmsclient w(nullptr, "admin");
+        // Only the values of this test reach the indicator.
+        QObject::disconnect(w.sampler(), nullptr, &w, nullptr);
+        QLabel* cpu = w.cpuLabel();
+        qint64 key = cpu->pixmap()->cacheKey();
+        QList<int> changedAt;
+        for (int value : {30, 61, 70, 80, 81, 60}) {
+            w.onCPULoad(value);
+            if (cpu->pixmap()->cacheKey() != key)
+                changedAt << value;
+            key = cpu->pixmap()->cacheKey();
+        }
+        QCOMPARE(changedAt, (QList<int>{61, 81, 60}));
+        QVERIFY(cpu->toolTip().isEmpty());
+
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(cpu, &enter);
+        w.onCPULoad(42);
+        QCOMPARE(cpu->toolTip(), QStringLiteral("CPU load: 42%"));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(cpu, &leave);
+        w.onCPULoad(55);
+        QCOMPARE(cpu->toolTip(), QStringLiteral("CPU load: 42%"));
+    }
+
+    void clockTicks()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 5, 1), QTime(8, 5, 9)));
+        cmsclient w(nullptr, "admin");
+        w.setClock(&clock);
+        QTRY_COMPARE_WITH_TIMEOUT(w.clockLabel()->text(), QStringLiteral("08:05:09"), 2500);
+        clock.advance(1000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.clockLabel()->text(), QStringLiteral("08:05:10"), 2500);
+        clock.set(QDateTime(QDate(2024, 5, 1), QTime(23, 59, 59)));
+        QTRY_COMPARE_WITH_TIMEOUT(w.clockLabel()->text(), QStringLiteral("23:59:59"), 2500);
+    }
+
+    void lockScreen()
+    {
+        _st_user_item bob;
+        bob.username = "bob";
+        bob.password = "bobpw";
+        QCOMPARE(g_database->addUser(bob), 0);
+
+        cmsclient w(nullptr, "admin");
+        showAndWait(w);
+        QTest::mouseClick(w.customButton(BaseWindow::CustomFirst), Qt::LeftButton);
+        QPointer<qwUnlockClient> lock = w.lockScreen();
+        QVERIFY(lock);
+        QVERIFY(lock->isVisible());
+        QCOMPARE(lock->windowModality(), Qt::WindowModal);
+        QCOMPARE(lock->objectName(), QStringLiteral("widget_LockClient"));
+        QVERIFY(w.customButton(BaseWindow::CustomSecond)->isVisible());
+        QVERIFY(!w.customButton(BaseWindow::CustomFirst)->isVisible());
+
+        lock->passwordEdit()->setText("wrong");
+        QTest::mouseClick(lock->unlockButton(), Qt::LeftButton);
+        QVERIFY(lock && lock->isVisible());
+        QCOMPARE(lock->passwordEdit()->text(), QStringLiteral("wrong"));
+
+        lock->passwordEdit()->setText("bobpw"); // valid, but not the locked user's
+        QTest::mouseClick(lock->unlockButton(), Qt::LeftButton);
+        QVERIFY(lock && lock->isVisible());
+
+        QVERIFY(!lock->close()); // Alt+F4 or the window manager
+        QTest::mouseClick(lock->closeButton(), Qt::LeftButton);
+        QCoreApplication::processEvents();
+        QVERIFY(lock && lock->isVisible());
+
+        QSignalSpy unlocked(lock.data(), &qwUnlockClient::sigUnlock);
+        lock->passwordEdit()->setText("admin");
+        lock->passwordEdit()->setFocus();
+        QTest::keyClick(lock->passwordEdit(), Qt::Key_Return);
+        QCOMPARE(unlocked.count(), 1);
+        QTRY_VERIFY(lock.isNull());
+        QVERIFY(w.customButton(BaseWindow::CustomFirst)->isVisible());
+        QVERIFY(!w.customButton(BaseWindow::CustomSecond)->isVisible());
+
+        // It can be locked again.
+        QTest::mouseClick(w.customButton(BaseWindow::CustomFirst), Qt::LeftButton);
+        QVERIFY(w.lockScreen());
+        QVERIFY(w.lockScreen() != nullptr && w.lockScreen()->isVisible());
+        w.lockScreen()->passwordEdit()->setText("admin");
+        QTest::mouseClick(w.lockScreen()->unlockButton(), Qt::LeftButton);
+        QTRY_VERIFY(!w.lockScreen());
+    }
+
+    void closeWritesExitAndStops_data()
+    {
+        QTest::addColumn<bool>("titleBar");
+        QTest::newRow("close()") << false;
+        QTest::newRow("title-bar button") << true;
+    }
+
+    void closeWritesExitAndStops()
+    {
+        QFETCH(bool, titleBar);
+        cmsclient w(nullptr, "admin");
+        showAndWait(w);
+        QPointer<ISysinforWin> sampler = w.sampler();
+        QVERIFY(sampler && sampler->isRunning());
+        bool finished = false;
+        connect(sampler.data(), &QThread::finished, this, [&finished]() { finished = true; }, Qt::DirectConnection);
+        QPointer<QWidget> pages[] = {w.liveView(), w.playback(), w.localSetting()};
+        QSignalSpy closing(&w, &BaseWindow::sigCloseWindw);
+
+        QElapsedTimer clock;
+        clock.start();
+        if (titleBar)
+            QTest::mouseClick(w.closeButton(), Qt::LeftButton);
+        else
+            QVERIFY(w.close());
+        const qint64 took = clock.elapsed();
+        QVERIFY(!w.isVisible());
+        QVERIFY2(took < 300, qPrintable(QString::number(took))); // the sampler wakes and ends at once
+        QVERIFY(finished);
+        QVERIFY(sampler.isNull());
+        QVERIFY(!w.sampler());
+        for (auto& page : pages)
+            QVERIFY(page.isNull());
+        QCOMPARE(closing.count(), titleBar ? 2 : 1);
+
+        // A second close does not write a second record.
+        w.close();
+        QCOMPARE(exitRows(), QStringList{"exit cmslient|1|admin"});
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
