@@ -17,6 +17,8 @@ namespace {
 
 // Fixed once at install time: getcwd() and allocation are not allowed in the handler.
 char* g_dumpPath = nullptr;
+// The alternate stack of the installing thread; lives as long as the process.
+void* g_altStack = nullptr;
 
 const int kAltStackSize = 64 * 1024;
 const int kMaxFrames = 128;
@@ -160,13 +162,16 @@ bool installCrashHandler(const char* fileName)
     void* warm[2];
     backtrace(warm, 2);
 
-    stack_t ss;
-    memset(&ss, 0, sizeof(ss));
-    ss.ss_sp = malloc(kAltStackSize);
-    ss.ss_size = kAltStackSize;
-    ss.ss_flags = 0;
-    if (ss.ss_sp && sigaltstack(&ss, nullptr) != 0) {
-        free(ss.ss_sp);
+    if (!g_altStack) {
+        stack_t ss;
+        memset(&ss, 0, sizeof(ss));
+        ss.ss_sp = malloc(kAltStackSize);
+        ss.ss_size = kAltStackSize;
+        ss.ss_flags = 0;
+        if (ss.ss_sp && sigaltstack(&ss, nullptr) == 0)
+            g_altStack = ss.ss_sp;
+        else
+            free(ss.ss_sp);
     }
 
     bool ok = true;

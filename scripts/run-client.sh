@@ -17,6 +17,14 @@ if [ ! -x "$client" ]; then
   exit 0
 fi
 
+# Qt's own English texts, when Debian's translations package is there; the
+# client starts without them otherwise.
+qm=$(dpkg -L qttranslations5-l10n 2>/dev/null | grep '/qt_en\.qm$' | head -1 || true)
+if [ -n "$qm" ] && [ -f "$qm" ]; then
+  mkdir -p "$root/build-release/run/translations"
+  cp -u "$qm" "$root/build-release/run/translations/"
+fi
+
 cd "$root/build-release/run"
 export QT_QPA_PLATFORM=xcb
 if [ -z "${DISPLAY:-}" ]; then

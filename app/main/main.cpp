@@ -56,7 +56,8 @@ int main(int argc, char** argv)
     const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
     qDebug() << "font families" << families;
 
-    auto* translator = new QTranslator;
+    // Owned by the application object so that it goes with it.
+    auto* translator = new QTranslator(g_app);
     if (translator->load(QStringLiteral("qt_en.qm"), QStringLiteral("translations/")))
         QCoreApplication::installTranslator(translator);
     else

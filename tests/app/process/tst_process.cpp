@@ -1,0 +1,267 @@
+#include "app/server.h"
+#include "tests/support/runfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+#include <memory>
+
+#include <csignal>
+#include <sys/types.h>
+
+namespace {
+
+QString xdotool(const QStringList& args)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), args);
+    p.waitForFinished(10000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+
+// The first visible window with exactly this title, waiting up to timeoutMs.
+QString waitForWindow(const QString& title, QProcess* owner, int timeoutMs = 30000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        const QString ids = xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"});
+        if (!ids.isEmpty())
+            return ids.split('\n').first();
+        if (owner && owner->state() == QProcess::NotRunning)
+            return QString();
+        QTest::qWait(100);
+    }
+    return QString();
+}
+
+struct Geometry {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+
+Geometry geometryOf(const QString& id)
+{
+    Geometry g;
+    for (const QString& line : xdotool({"getwindowgeometry", "--shell", id}).split('\n')) {
+        const QStringList kv = line.split('=');
+        if (kv.size() != 2)
+            continue;
+        if (kv[0] == "X") g.x = kv[1].toInt();
+        if (kv[0] == "Y") g.y = kv[1].toInt();
+        if (kv[0] == "WIDTH") g.w = kv[1].toInt();
+        if (kv[0] == "HEIGHT") g.h = kv[1].toInt();
+    }
+    return g;
+}
+
+} // namespace
+
+class TestProcess : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::RunFolder> m_folder;
+    QString m_instanceKey;
+    QList<QProcess*> m_clients;
+
+    QProcess* startClient()
+    {
+        auto* p = new QProcess(this);
+        p->setWorkingDirectory(m_folder->path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        if (!m_instanceKey.isEmpty())
+            env.insert("ARDO_INSTANCE_KEY", m_instanceKey);
+        p->setProcessEnvironment(env);
+        p->start(QStringLiteral(CLIENT_PATH), QStringList());
+        m_clients << p;
+        return p;
+    }
+
+    static bool finish(QProcess* p, int ms = 20000)
+    {
+        return p->state() == QProcess::NotRunning || p->waitForFinished(ms);
+    }
+
+    // Reads the box's text from stderr, then dismisses it with the keyboard.
+    static void dismissWarning(QProcess* p)
+    {
+        const QString box = waitForWindow("Warning", p);
+        QVERIFY2(!box.isEmpty(), "no warning box");
+        xdotool({"windowfocus", "--sync", box});
+        xdotool({"key", "--clearmodifiers", "Return"});
+        QVERIFY(finish(p));
+    }
+
+    static void typeLogin(const QString& login, const QString& user, const QString& password)
+    {
+        xdotool({"windowfocus", "--sync", login});
+        xdotool({"type", "--delay", "30", user});
+        xdotool({"key", "Tab"});
+        xdotool({"type", "--delay", "30", password});
+        xdotool({"key", "Return"});
+    }
+
+    static void clickCloseButton(const QString& window)
+    {
+        const Geometry g = geometryOf(window);
+        xdotool({"mousemove", "--sync", QString::number(g.x + g.w - 24), QString::number(g.y + 14)});
+        xdotool({"click", "1"});
+    }
+
+    void checkClean(QProcess* p)
+    {
+        const QByteArray err = p->readAllStandardError();
+        QVERIFY2(!err.contains("Sanitizer") && !err.contains("runtime error"), err.constData());
+        QVERIFY(!QFile::exists(m_folder->filePath("Korvista.dmp")));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!QStandardPaths::findExecutable("xdotool").isEmpty(), "xdotool is missing");
+        QVERIFY2(!qEnvironmentVariableIsEmpty("DISPLAY"), "no X display");
+        // A developer's running client keeps the real name; use one of our own then.
+        if (Server::isServerRunning("qzprys-400"))
+            m_instanceKey = QStringLiteral("qzprys-400-test-%1").arg(QCoreApplication::applicationPid());
+    }
+
+    void init()
+    {
+        m_folder = std::make_unique<testsupport::RunFolder>();
+        QVERIFY(m_folder->isValid());
+    }
+
+    void cleanup()
+    {
+        for (QProcess* p : m_clients) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(5000);
+            }
+            delete p;
+        }
+        m_clients.clear();
+        m_folder.reset();
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QStringList>("removed");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no language file, no database")
+            << QStringList{"languages/korvistalang.xml", "quendalix.xdt"} << "The language file is unavailable!!";
+        QTest::newRow("no database") << QStringList{"quendalix.xdt"}
+                                     << "The database file \"quendalix.xdt\" cannot be used (";
+        QTest::newRow("no log database") << QStringList{"cmsclient.logx"}
+                                         << "The log database file \"cmsclient.logx\" cannot be used (";
+    }
+
+    void refusals()
+    {
+        QFETCH(QStringList, removed);
+        QFETCH(QString, message);
+        for (const QString& f : removed)
+            QVERIFY(QFile::remove(m_folder->filePath(f)));
+        QProcess* p = startClient();
+        dismissWarning(p);
+        QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p->exitCode(), 1);
+        const QByteArray err = p->readAllStandardError();
+        QVERIFY2(err.contains(message.toUtf8()), err.constData());
+        for (const QString& f : removed)
+            QVERIFY2(!QFile::exists(m_folder->filePath(f)), qPrintable(f + " was created"));
+        QVERIFY(!err.contains("Sanitizer"));
+    }
+
+    void loginAndClose()
+    {
+        QProcess* p = startClient();
+        const QString login = waitForWindow("Login", p);
+        QVERIFY(!login.isEmpty());
+        typeLogin(login, "admin", "admin");
+        const QString main = waitForWindow("ARDO Client", p);
+        QVERIFY(!main.isEmpty());
+        QCOMPARE(geometryOf(main).w, 1200);
+        QTest::qWait(500);
+        clickCloseButton(main);
+        QVERIFY(finish(p));
+        QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p->exitCode(), 0);
+        checkClean(p);
+        const QString rows =
+            testsupport::RunFolder::query(m_folder->filePath("cmsclient.logx"),
+                                          "select logdecl from systemlogs order by rowid");
+        QCOMPARE(rows.split('\n'), (QStringList{"login successful", "exit cmslient"}));
+    }
+
+    void cancelEnds()
+    {
+        QProcess* p = startClient();
+        const QString login = waitForWindow("Login", p);
+        QVERIFY(!login.isEmpty());
+        xdotool({"windowfocus", "--sync", login});
+        for (int i = 0; i < 4; ++i) // name, password, check box, login, cancel
+            xdotool({"key", "Tab"});
+        xdotool({"key", "space"});
+        QVERIFY(finish(p));
+        QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p->exitCode(), 0);
+        checkClean(p);
+    }
+
+    void secondInstanceRefused()
+    {
+        QProcess* first = startClient();
+        QVERIFY(!waitForWindow("Login", first).isEmpty());
+        QProcess* second = startClient();
+        dismissWarning(second);
+        QCOMPARE(second->exitCode(), 1);
+        QVERIFY(second->readAllStandardError().contains("An instance is already running!!"));
+        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(Server::isServerRunning(m_instanceKey.isEmpty() ? "qzprys-400" : m_instanceKey));
+        QVERIFY(!waitForWindow("Login", first, 1000).isEmpty());
+    }
+
+    void startAfterKill()
+    {
+        QProcess* first = startClient();
+        QVERIFY(!waitForWindow("Login", first).isEmpty());
+        first->kill();
+        QVERIFY(first->waitForFinished(5000));
+
+        QProcess* next = startClient();
+        const QString login = waitForWindow("Login", next);
+        QVERIFY2(!login.isEmpty(), next->readAllStandardError().constData());
+        QVERIFY(Server::isServerRunning(m_instanceKey.isEmpty() ? "qzprys-400" : m_instanceKey));
+        xdotool({"windowfocus", "--sync", login});
+        for (int i = 0; i < 4; ++i)
+            xdotool({"key", "Tab"});
+        xdotool({"key", "space"});
+        QVERIFY(finish(next));
+        QCOMPARE(next->exitCode(), 0);
+        checkClean(next);
+    }
+
+    void faultLeavesReport()
+    {
+        QProcess* p = startClient();
+        QVERIFY(!waitForWindow("Login", p).isEmpty());
+        ::kill(pid_t(p->processId()), SIGSEGV);
+        QVERIFY(finish(p, 10000));
+        QCOMPARE(p->exitStatus(), QProcess::CrashExit);
+        QFile dump(m_folder->filePath("Korvista.dmp"));
+        QVERIFY(dump.open(QIODevice::ReadOnly));
+        const QByteArray text = dump.readAll();
+        QVERIFY2(text.startsWith("signal 11 (SIGSEGV)"), text.left(200).constData());
+        QVERIFY(text.contains("\nbacktrace:\n"));
+        const int maps = text.indexOf("\nmaps:\n");
+        QVERIFY(maps > 0);
+        QVERIFY(text.indexOf("ardo-client", maps) > maps);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProcess)
+#include "tst_process.moc"
