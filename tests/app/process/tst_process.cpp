@@ -180,7 +180,7 @@ private slots:
     {
         QProcess* p = startClient();
         const QString login = waitForWindow("Login", p);
-        QVERIFY(!login.isEmpty());
+        QVERIFY2(!login.isEmpty(), p->readAllStandardError().constData());
         typeLogin(login, "admin", "admin");
         const QString main = waitForWindow("ARDO Client", p);
         QVERIFY(!main.isEmpty());
@@ -201,7 +201,7 @@ private slots:
     {
         QProcess* p = startClient();
         const QString login = waitForWindow("Login", p);
-        QVERIFY(!login.isEmpty());
+        QVERIFY2(!login.isEmpty(), p->readAllStandardError().constData());
         xdotool({"windowfocus", "--sync", login});
         for (int i = 0; i < 4; ++i) // name, password, check box, login, cancel
             xdotool({"key", "Tab"});
@@ -215,7 +215,7 @@ private slots:
     void secondInstanceRefused()
     {
         QProcess* first = startClient();
-        QVERIFY(!waitForWindow("Login", first).isEmpty());
+        QVERIFY2(!waitForWindow("Login", first).isEmpty(), first->readAllStandardError().constData());
         QProcess* second = startClient();
         dismissWarning(second);
         QCOMPARE(second->exitCode(), 1);
@@ -228,7 +228,7 @@ private slots:
     void startAfterKill()
     {
         QProcess* first = startClient();
-        QVERIFY(!waitForWindow("Login", first).isEmpty());
+        QVERIFY2(!waitForWindow("Login", first).isEmpty(), first->readAllStandardError().constData());
         first->kill();
         QVERIFY(first->waitForFinished(5000));
 
@@ -248,7 +248,7 @@ private slots:
     void faultLeavesReport()
     {
         QProcess* p = startClient();
-        QVERIFY(!waitForWindow("Login", p).isEmpty());
+        QVERIFY2(!waitForWindow("Login", p).isEmpty(), p->readAllStandardError().constData());
         ::kill(pid_t(p->processId()), SIGSEGV);
         QVERIFY(finish(p, 10000));
         QCOMPARE(p->exitStatus(), QProcess::CrashExit);

@@ -82,9 +82,10 @@ FakeBus::FakeBus()
 FakeBus::~FakeBus()
 {
     down();
-    QMetaObject::invokeMethod(m_host, "deleteLater");
     m_thread.quit();
     m_thread.wait();
+    delete m_host; // its thread has ended
+
 }
 
 bool FakeBus::up()
