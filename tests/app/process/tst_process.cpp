@@ -89,7 +89,12 @@ class TestProcess : public QObject
     static void dismissWarning(QProcess* p)
     {
         const QString box = waitForWindow("Warning", p);
-        QVERIFY2(!box.isEmpty(), "no warning box");
+        if (box.isEmpty()) {
+            QFile dump(QDir(p->workingDirectory()).filePath("Korvista.dmp"));
+            dump.open(QIODevice::ReadOnly);
+            QFAIL(qPrintable("no warning box; stderr:\n" + p->readAllStandardError() + "\ndump:\n" +
+                             dump.read(4000)));
+        }
         xdotool({"windowfocus", "--sync", box});
         xdotool({"key", "--clearmodifiers", "Return"});
         QVERIFY(finish(p));
