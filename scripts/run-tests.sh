@@ -18,6 +18,7 @@ if [ -x "$root/scripts/pre-test.sh" ]; then
 fi
 
 # GUI suites that need a real window switch to xcb themselves; Xvfb gives
-# them a display even on a machine without one.
-xvfb-run -a -s "-screen 0 1280x1024x24" \
+# them a display even on a machine without one. -noreset: Xvfb would otherwise
+# reset, refusing connections meanwhile, whenever its last client leaves.
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
   ctest --test-dir build -j "$jobs" --timeout 120 --output-on-failure "$@"

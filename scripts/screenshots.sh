@@ -11,7 +11,7 @@ client="$build/app/ardo-client"
 out="$build/screenshots"
 
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$build"
 fi
 [ -x "$client" ] || { echo "no client at $client; build first" >&2; exit 1; }
 

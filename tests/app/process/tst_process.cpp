@@ -58,6 +58,8 @@ Geometry geometryOf(const QString& id)
 
 } // namespace
 
+// QTEST_MAIN keeps an X connection open for the whole run: Xvfb resets when
+// its last client leaves, and a client connecting during the reset fails.
 class TestProcess : public QObject
 {
     Q_OBJECT
@@ -268,5 +270,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestProcess)
+QTEST_MAIN(TestProcess)
 #include "tst_process.moc"
