@@ -142,7 +142,7 @@ private slots:
         t.start();
         Client c(port);
         QVERIFY(c.stream->wait(3000));
-        QVERIFY(t.elapsed() < 1000);
+        QVERIFY(t.elapsed() < 2000);
         QTRY_COMPARE(c.statuses, QVector<int>{129});
     }
 
@@ -162,7 +162,7 @@ private slots:
         t.start();
         Client c(server.port());
         QVERIFY(c.stream->wait(8000));
-        QVERIFY2(t.elapsed() >= 3900 && t.elapsed() < 5500, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(t.elapsed() >= 3900 && t.elapsed() < 7000, qPrintable(QString::number(t.elapsed())));
         QTRY_COMPARE(c.statuses, QVector<int>{129});
     }
 
@@ -249,8 +249,7 @@ private slots:
             bytes += frames::frame(2, frames::pattern(300, 10 + i), 1080 + uint64_t(i) * 40);
         ScriptServer server({S::write(kOk + bytes)});
         Client c(server.port());
-        QTRY_VERIFY(c.rec.size() >= 20);
-        QTest::qWait(100);
+        QTRY_VERIFY(!c.rec.ofKind(109).isEmpty() && c.rec.ofKind(109).last().data == frames::pattern(300, 49));
         c.stream->stop();
         const auto video = c.rec.ofKind(109);
         // 5,000 bytes swallow the first 16 frames of 324 bytes after the cut.
