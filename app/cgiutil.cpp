@@ -140,13 +140,8 @@ void CGIUtil::clearRequest()
     }
 }
 
-bool CGIUtil::prepare(const QString &url, const QString &user, const QString &password)
+void CGIUtil::resetReply()
 {
-    if (!m_setupOk || !url.startsWith(QLatin1String("http://")) || user.isEmpty() || password.isEmpty())
-        return false;
-    curl_easy_reset(m_easy);
-    clearRequest();
-    m_mode = Mode::None;
     m_body.clear();
     m_bodyLength = 0;
     m_headerBytes = 0;
@@ -154,13 +149,23 @@ bool CGIUtil::prepare(const QString &url, const QString &user, const QString &pa
     m_atResponseStart = true;
     m_statusMapped = false;
     m_lastPercent = 0;
-    m_progressWanted = false;
-    m_callback = nullptr;
-    m_context = nullptr;
     m_lastFound = nullptr;
     m_cursor = nullptr;
     m_doc->Clear();
     m_parsed = false;
+}
+
+bool CGIUtil::prepare(const QString &url, const QString &user, const QString &password)
+{
+    if (!m_setupOk || !url.startsWith(QLatin1String("http://")) || user.isEmpty() || password.isEmpty())
+        return false;
+    curl_easy_reset(m_easy);
+    clearRequest();
+    m_mode = Mode::None;
+    m_progressWanted = false;
+    m_callback = nullptr;
+    m_context = nullptr;
+    resetReply();
 
     // Settings every transfer shares. Credentials go as their own options
     // (libcurl copies them), so length and a ':' in the user name do not matter.
@@ -280,6 +285,7 @@ void CGIUtil::run()
 {
     if (m_mode == Mode::None || m_abort)
         return;
+    resetReply();  // a second start() sends the request again from scratch
     if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
         emit sigHeaderCompleted(m_id, ResultNoConnection);
         return;

@@ -120,6 +120,7 @@ private:
 
     bool prepare(const QString &url, const QString &user, const QString &password);
     void clearRequest();
+    void resetReply();
     void reportEnd(CURLcode result);
     TiXmlElement *sectionParent() const;
     // Deep search from the root (the match becomes the last-found element)

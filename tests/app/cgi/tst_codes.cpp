@@ -99,6 +99,49 @@ private slots:
         QCOMPARE(m_dev->requests().size(), 1);
     }
 
+    void failuresReportInEveryMode_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("closed");
+        for (int mode = 0; mode < 4; ++mode) {
+            QTest::addRow("dropped %d", mode) << mode << false;
+            QTest::addRow("closed port %d", mode) << mode << true;
+        }
+    }
+
+    // Whatever the setter, a transfer that ends without a status still
+    // reports once: 10 when it could not connect, 255 otherwise.
+    void failuresReportInEveryMode()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, closed);
+        m_dev->addFault(QStringLiteral("*"), Fault::drop());
+        const QString base = closed ? QStringLiteral("http://127.0.0.1:%1").arg(closedPort()) : m_dev->baseUrl();
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        file.write("firmware");
+        file.flush();
+        CGIUtil util(8);
+        Recorder rec(&util);
+        switch (mode) {
+        case 0:
+            QVERIFY(util.setGetRequest(base + "/action/get?subject=sample", "admin", "1234", nullptr, nullptr, 2));
+            break;
+        case 1:
+            QVERIFY(util.setPostRequest(base + "/action/set?subject=sample", "admin", "1234", "<request/>",
+                                        nullptr, nullptr, 2, 2));
+            break;
+        case 2:
+            QVERIFY(util.setPostRequestEx(base + "/action/set?subject=sample", "admin", "1234", "<request/>"));
+            break;
+        default:
+            QVERIFY(util.setUploadRequest(base + "/action/upload?file=fw", "admin", "1234", file.fileName()));
+            break;
+        }
+        QVERIFY(runToEnd(util));
+        QCOMPARE(rec.events, QStringList({closed ? "h:10" : "h:255"}));
+    }
+
     void malformedUrlHost()
     {
         QCOMPARE(get(QStringLiteral("http://[zz/action/get")), QStringList({"h:255"}));
