@@ -47,6 +47,7 @@ qwTipsDlg::qwTipsDlg(QWidget* parent, const QString& title, int mode)
 
     setTitleIcon(QStringLiteral(":/images/srcimages/tips.png"));
     setTitleText(title, TitleLeft);
+    setWindowTitle(title);
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowModality(Qt::WindowModal);

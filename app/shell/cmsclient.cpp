@@ -309,6 +309,9 @@ void cmsclient::onLockClient()
     auto* lock = new qwUnlockClient(this, m_userName);
     connect(lock, &qwUnlockClient::sigUnlock, this, &cmsclient::onUnlockClien);
     m_lockScreen = lock;
+    // Over the middle of the window it locks; nothing else places it when
+    // no window manager runs.
+    lock->move(geometry().center() - QPoint(lock->width() / 2, lock->height() / 2));
     lock->show();
 }
 

@@ -19,6 +19,7 @@ qwUnlockClient::qwUnlockClient(QWidget* parent, const QString& userName)
     setWindowModality(Qt::WindowModal);
     setTitleIcon(QStringLiteral(":/images/srcimages/lockicon.png"));
     setTitleText(uiText("unlockclient"), TitleLeft);
+    setWindowTitle(uiText("unlockclient"));
     setObjectName(QStringLiteral("widget_LockClient"));
 
     m_content = new QWidget(this);
@@ -33,8 +34,6 @@ qwUnlockClient::qwUnlockClient(QWidget* parent, const QString& userName)
     m_password->setEchoMode(QLineEdit::Password);
     m_unlock = new QPushButton(uiText("unlockclient"), m_content);
     m_unlock->setFixedSize(102, 32);
-    for (QLabel* l : {nameTitle, name, passwordTitle})
-        l->setStyleSheet(QStringLiteral("QLabel{color:white;}"));
 
     m_content->setContentsMargins(12, 12, 16, 4);
     auto* outer = new QVBoxLayout(m_content);

@@ -207,6 +207,7 @@ private slots:
         QVERIFY(lock->isVisible());
         QCOMPARE(lock->windowModality(), Qt::WindowModal);
         QCOMPARE(lock->objectName(), QStringLiteral("widget_LockClient"));
+        QVERIFY((lock->geometry().center() - w.geometry().center()).manhattanLength() <= 2);
         QVERIFY(w.customButton(BaseWindow::CustomSecond)->isVisible());
         QVERIFY(!w.customButton(BaseWindow::CustomFirst)->isVisible());
 
