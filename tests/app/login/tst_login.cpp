@@ -64,21 +64,6 @@ private slots:
         m_folder.reset();
     }
 
-    void form()
-    {
-        start();
-        qwLogin login;
-        login.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&login));
-        QCOMPARE(login.size(), QSize(416, 248));
-        QCOMPARE(login.windowTitle(), QStringLiteral("Login"));
-        QCOMPARE(login.passwordEdit()->echoMode(), QLineEdit::Password);
-        QVERIFY(login.userEdit()->isEnabled());
-        QVERIFY(!login.mainWindow());
-        QCOMPARE(login.cancelButton()->text(), QStringLiteral("Cancel"));
-        QCOMPARE(login.autoLoginBox()->text(), QStringLiteral("Auto login"));
-    }
-
     void emptyFieldsLogNothing()
     {
         start();

@@ -257,21 +257,23 @@ private slots:
         showAndWait(w);
         QPointer<ISysinforWin> sampler = w.sampler();
         QVERIFY(sampler && sampler->isRunning());
-        bool finished = false;
-        connect(sampler.data(), &QThread::finished, this, [&finished]() { finished = true; }, Qt::DirectConnection);
+        QElapsedTimer clock;
+        qint64 finishedAt = -1;
+        connect(sampler.data(), &QThread::finished, this, [&]() { finishedAt = clock.elapsed(); },
+                Qt::DirectConnection);
         QPointer<QWidget> pages[] = {w.liveView(), w.playback(), w.localSetting()};
         QSignalSpy closing(&w, &BaseWindow::sigCloseWindw);
 
-        QElapsedTimer clock;
         clock.start();
         if (titleBar)
             QTest::mouseClick(w.closeButton(), Qt::LeftButton);
         else
             QVERIFY(w.close());
-        const qint64 took = clock.elapsed();
         QVERIFY(!w.isVisible());
-        QVERIFY2(took < 300, qPrintable(QString::number(took))); // the sampler wakes and ends at once
-        QVERIFY(finished);
+        // Woken from its waits, the sampler ends at once rather than after its
+        // 1.5 s cycle (the bound leaves room for a loaded test machine).
+        QVERIFY(finishedAt >= 0);
+        QVERIFY2(finishedAt < 500, qPrintable(QString::number(finishedAt)));
         QVERIFY(sampler.isNull());
         QVERIFY(!w.sampler());
         for (auto& page : pages)
