@@ -185,6 +185,11 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
         if (unit[2] & 0x80)
             dec->firstSliceNal = dec->nal;
         r = parseSliceHeaderSingle(dec, &dec->br, &dec->sh);
+        /* Later slice segments count towards the picture they belong to. */
+        if (r == 0 && !dec->sh.first_slice_segment_in_pic_flag && dec->dpb.curPic >= 0) {
+            dec->dpb.pic[dec->dpb.curPic].codedBytes += dec->vclBytes;
+            dec->vclBytes = 0;
+        }
         /* Slice data decoding joins here; pictures with slot flags 0 (skipped
          * leading pictures) are parsed but not decoded. */
         break;

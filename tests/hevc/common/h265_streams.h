@@ -1,0 +1,688 @@
+/* Hand-made H.265 syntax for the decoder's unit tests: a bit writer, NAL
+ * framing with emulation prevention, writers for VPS/SPS/PPS/slice headers
+ * driven by small parameter records, and a decoder harness that captures the
+ * log and the returned pictures. Header-only so each suite stays one file. */
+#ifndef H265_STREAMS_H
+#define H265_STREAMS_H
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "hevc/decoder.h"
+#include "hevc/h265d.h"
+#include "hevc/h265d_test.h"
+
+namespace h265test {
+
+using Bytes = std::vector<uint8_t>;
+
+class BitWriter
+{
+public:
+    void u(uint64_t v, int n)
+    {
+        for (int i = n - 1; i >= 0; i--)
+            bit((v >> i) & 1);
+    }
+    void flag(bool b) { bit(b ? 1 : 0); }
+    void ue(uint64_t v)
+    {
+        const uint64_t x = v + 1;
+        int len = 0;
+        while ((x >> len) > 1)
+            len++;
+        u(0, len);
+        u(x, len + 1);
+    }
+    void se(int64_t v) { ue(v > 0 ? (uint64_t)(2 * v - 1) : (uint64_t)(-2 * v)); }
+    void zeros(int n) { u(0, n); }
+    void trailing()
+    {
+        bit(1);
+        while (bits_ % 8)
+            bit(0);
+    }
+    void byteAlign()
+    {
+        while (bits_ % 8)
+            bit(0);
+    }
+    void bytes(const Bytes &b)
+    {
+        for (uint8_t x : b)
+            u(x, 8);
+    }
+    size_t bitCount() const { return bits_; }
+    const Bytes &data() const { return out_; }
+
+private:
+    void bit(int b)
+    {
+        if (bits_ % 8 == 0)
+            out_.push_back(0);
+        if (b)
+            out_.back() |= (uint8_t)(0x80 >> (bits_ % 8));
+        bits_++;
+    }
+    Bytes out_;
+    size_t bits_ = 0;
+};
+
+/* Start code, two-byte header, payload with emulation prevention. */
+inline Bytes nal(int type, const Bytes &rbsp, int tid = 0, int layer = 0, bool fourByteStart = true)
+{
+    Bytes out;
+    if (fourByteStart)
+        out.push_back(0);
+    out.insert(out.end(), { 0, 0, 1 });
+    out.push_back((uint8_t)((type << 1) | (layer >> 5)));
+    out.push_back((uint8_t)(((layer & 31) << 3) | (tid + 1)));
+    int zeros = 0;
+    for (uint8_t b : rbsp) {
+        if (zeros >= 2 && b <= 3) {
+            out.push_back(3);
+            zeros = 0;
+        }
+        out.push_back(b);
+        zeros = b == 0 ? zeros + 1 : 0;
+    }
+    return out;
+}
+
+inline Bytes cat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+inline void writePtl(BitWriter &w, int profileIdc = 1, int maxSubLayersMinus1 = 0, int level = 93)
+{
+    w.u(0, 2);
+    w.flag(false);
+    w.u((uint64_t)profileIdc, 5);
+    for (int j = 0; j < 32; j++)
+        w.flag(j == profileIdc || (profileIdc == 1 && j == 2));
+    w.flag(true);
+    w.flag(false);
+    w.flag(false);
+    w.flag(true);
+    w.zeros(44);
+    w.u((uint64_t)level, 8);
+    for (int i = 0; i < maxSubLayersMinus1; i++) {
+        w.flag(false);
+        w.flag(false);
+    }
+    if (maxSubLayersMinus1 > 0)
+        for (int i = maxSubLayersMinus1; i < 8; i++)
+            w.u(0, 2);
+}
+
+/* hrd_parameters() with one CPB and NAL parameters only. */
+inline void writeHrd(BitWriter &w, bool common, int maxSubLayersMinus1, int cpbCntMinus1 = 0)
+{
+    if (common) {
+        w.flag(true);  /* nal_hrd_parameters_present_flag */
+        w.flag(false); /* vcl */
+        w.flag(false); /* sub_pic_hrd_params_present_flag */
+        w.u(0, 4);
+        w.u(2, 4);
+        w.u(23, 5);
+        w.u(23, 5);
+        w.u(23, 5);
+    }
+    for (int i = 0; i <= maxSubLayersMinus1; i++) {
+        w.flag(true); /* fixed_pic_rate_general_flag */
+        w.ue(0);      /* elemental_duration_in_tc_minus1 */
+        w.ue((uint64_t)cpbCntMinus1);
+        for (int k = 0; k <= cpbCntMinus1; k++) {
+            w.ue((uint64_t)(1000 + 10 * k)); /* bit_rate_value_minus1 increasing */
+            w.ue((uint64_t)(2000 - 10 * k)); /* cpb_size_value_minus1 not increasing */
+            w.flag(false);
+        }
+    }
+}
+
+struct VpsParams {
+    int id = 0;
+    int maxSubLayersMinus1 = 0;
+    int maxDecPicBufferingMinus1 = 4;
+    int numReorder = 2;
+    bool timing = false;
+    uint32_t numUnitsInTick = 1;
+    uint32_t timeScale = 25;
+    int numHrd = 0;
+};
+
+inline Bytes vpsRbsp(const VpsParams &p = VpsParams())
+{
+    BitWriter w;
+    w.u((uint64_t)p.id, 4);
+    w.flag(true);
+    w.flag(true);
+    w.u(0, 6);
+    w.u((uint64_t)p.maxSubLayersMinus1, 3);
+    w.flag(true);
+    w.u(0xFFFF, 16);
+    writePtl(w, 1, p.maxSubLayersMinus1);
+    w.flag(true);
+    for (int i = 0; i <= p.maxSubLayersMinus1; i++) {
+        w.ue((uint64_t)p.maxDecPicBufferingMinus1);
+        w.ue((uint64_t)p.numReorder);
+        w.ue(0);
+    }
+    w.u(0, 6);
+    w.ue(0);
+    w.flag(p.timing);
+    if (p.timing) {
+        w.u(p.numUnitsInTick, 32);
+        w.u(p.timeScale, 32);
+        w.flag(false);
+        w.ue((uint64_t)p.numHrd);
+        for (int i = 0; i < p.numHrd; i++) {
+            w.ue(0);
+            if (i > 0)
+                w.flag(true);
+            writeHrd(w, true, p.maxSubLayersMinus1);
+        }
+    }
+    w.flag(false);
+    w.trailing();
+    return w.data();
+}
+
+struct SpsParams {
+    int vpsId = 0;
+    int id = 0;
+    int profileIdc = 1;
+    int chromaFormatIdc = 1;
+    int width = 64;
+    int height = 64;
+    int confWin[4] = { 0, 0, 0, 0 }; /* left, right, top, bottom; all 0: no window */
+    int bitDepthLuma = 8;
+    int bitDepthChroma = 8;
+    int log2MaxPocLsb = 8;
+    int maxDecPicBufferingMinus1 = 4;
+    int numReorder = 2;
+    int log2MinCb = 3;
+    int log2DiffMaxMinCb = 3;
+    int log2MinTb = 2;
+    int log2DiffMaxMinTb = 3;
+    bool scalingList = false;
+    std::function<void(BitWriter &)> scalingListData; /* null: default lists */
+    bool sao = true;
+    int numShortTermRps = 0;
+    std::function<void(BitWriter &, int)> shortTermRps; /* writes st_ref_pic_set(i) */
+    bool longTerm = false;
+    std::vector<std::pair<int, bool>> ltSps; /* lt_ref_pic_poc_lsb_sps, used */
+    bool tmvp = true;
+    std::function<void(BitWriter &)> vui; /* null: no VUI */
+};
+
+/* st_ref_pic_set coded explicitly: negative deltas (e.g. -1, -2) and
+ * positive ones, all used by the current picture unless said. */
+inline void writeStRps(BitWriter &w, int idx, const std::vector<int> &neg, const std::vector<int> &pos,
+                       const std::vector<bool> &usedNeg = {}, const std::vector<bool> &usedPos = {})
+{
+    if (idx != 0)
+        w.flag(false);
+    w.ue(neg.size());
+    w.ue(pos.size());
+    int prev = 0;
+    for (size_t i = 0; i < neg.size(); i++) {
+        w.ue((uint64_t)(prev - neg[i] - 1));
+        prev = neg[i];
+        w.flag(usedNeg.empty() ? true : usedNeg[i]);
+    }
+    prev = 0;
+    for (size_t i = 0; i < pos.size(); i++) {
+        w.ue((uint64_t)(pos[i] - prev - 1));
+        prev = pos[i];
+        w.flag(usedPos.empty() ? true : usedPos[i]);
+    }
+}
+
+inline Bytes spsRbsp(const SpsParams &p = SpsParams())
+{
+    BitWriter w;
+    w.u((uint64_t)p.vpsId, 4);
+    w.u(0, 3);
+    w.flag(true);
+    writePtl(w, p.profileIdc, 0);
+    w.ue((uint64_t)p.id);
+    w.ue((uint64_t)p.chromaFormatIdc);
+    if (p.chromaFormatIdc == 3)
+        w.flag(false);
+    w.ue((uint64_t)p.width);
+    w.ue((uint64_t)p.height);
+    const bool win = p.confWin[0] || p.confWin[1] || p.confWin[2] || p.confWin[3];
+    w.flag(win);
+    if (win)
+        for (int i = 0; i < 4; i++)
+            w.ue((uint64_t)p.confWin[i]);
+    w.ue((uint64_t)(p.bitDepthLuma - 8));
+    w.ue((uint64_t)(p.bitDepthChroma - 8));
+    w.ue((uint64_t)(p.log2MaxPocLsb - 4));
+    w.flag(true);
+    w.ue((uint64_t)p.maxDecPicBufferingMinus1);
+    w.ue((uint64_t)p.numReorder);
+    w.ue(0);
+    w.ue((uint64_t)(p.log2MinCb - 3));
+    w.ue((uint64_t)p.log2DiffMaxMinCb);
+    w.ue((uint64_t)(p.log2MinTb - 2));
+    w.ue((uint64_t)p.log2DiffMaxMinTb);
+    w.ue(1);
+    w.ue(1);
+    w.flag(p.scalingList);
+    if (p.scalingList) {
+        w.flag((bool)p.scalingListData);
+        if (p.scalingListData)
+            p.scalingListData(w);
+    }
+    w.flag(false); /* amp */
+    w.flag(p.sao);
+    w.flag(false); /* pcm */
+    w.ue((uint64_t)p.numShortTermRps);
+    for (int i = 0; i < p.numShortTermRps; i++)
+        p.shortTermRps(w, i);
+    w.flag(p.longTerm);
+    if (p.longTerm) {
+        w.ue(p.ltSps.size());
+        for (auto &e : p.ltSps) {
+            w.u((uint64_t)e.first, p.log2MaxPocLsb);
+            w.flag(e.second);
+        }
+    }
+    w.flag(p.tmvp);
+    w.flag(true);
+    w.flag((bool)p.vui);
+    if (p.vui)
+        p.vui(w);
+    w.flag(false);
+    w.trailing();
+    return w.data();
+}
+
+struct PpsParams {
+    int id = 0;
+    int spsId = 0;
+    bool dependentSlices = false;
+    bool outputFlagPresent = false;
+    int extraBits = 0;
+    int numRefL0 = 1;
+    int numRefL1 = 1;
+    int initQpMinus26 = 0;
+    bool cuQpDelta = false;
+    bool sliceChromaQpOffsets = false;
+    bool weightedPred = false;
+    bool weightedBipred = false;
+    bool tiles = false;
+    bool wpp = false;
+    int tileCols = 1;
+    int tileRows = 1;
+    bool uniform = true;
+    std::vector<uint64_t> colWidthsMinus1;
+    std::vector<uint64_t> rowHeightsMinus1;
+    bool loopFilterAcrossSlices = false;
+    bool deblockingControl = false;
+    bool deblockingOverride = false;
+    int betaDiv2 = 0;
+    int tcDiv2 = 0;
+    bool listsModification = false;
+    bool headerExtension = false;
+};
+
+inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
+{
+    BitWriter w;
+    w.ue((uint64_t)p.id);
+    w.ue((uint64_t)p.spsId);
+    w.flag(p.dependentSlices);
+    w.flag(p.outputFlagPresent);
+    w.u((uint64_t)p.extraBits, 3);
+    w.flag(false);
+    w.flag(false);
+    w.ue((uint64_t)(p.numRefL0 - 1));
+    w.ue((uint64_t)(p.numRefL1 - 1));
+    w.se(p.initQpMinus26);
+    w.flag(false);
+    w.flag(false);
+    w.flag(p.cuQpDelta);
+    if (p.cuQpDelta)
+        w.ue(0);
+    w.se(0);
+    w.se(0);
+    w.flag(p.sliceChromaQpOffsets);
+    w.flag(p.weightedPred);
+    w.flag(p.weightedBipred);
+    w.flag(false);
+    w.flag(p.tiles);
+    w.flag(p.wpp);
+    if (p.tiles) {
+        w.ue((uint64_t)(p.tileCols - 1));
+        w.ue((uint64_t)(p.tileRows - 1));
+        w.flag(p.uniform);
+        if (!p.uniform) {
+            for (uint64_t v : p.colWidthsMinus1)
+                w.ue(v);
+            for (uint64_t v : p.rowHeightsMinus1)
+                w.ue(v);
+        }
+        w.flag(true);
+    }
+    w.flag(p.loopFilterAcrossSlices);
+    w.flag(p.deblockingControl);
+    if (p.deblockingControl) {
+        w.flag(p.deblockingOverride);
+        w.flag(false);
+        w.se(p.betaDiv2);
+        w.se(p.tcDiv2);
+    }
+    w.flag(false); /* pps_scaling_list_data_present_flag */
+    w.flag(p.listsModification);
+    w.ue(0);
+    w.flag(p.headerExtension);
+    w.flag(false);
+    w.trailing();
+    return w.data();
+}
+
+struct SliceParams {
+    int nalType = 19;    /* IDR_W_RADL */
+    int tid = 0;
+    bool first = true;
+    bool noOutputOfPriorPics = false;
+    int ppsId = 0;
+    bool depEnabled = false; /* PPS has dependent_slice_segments_enabled_flag */
+    bool dependent = false;
+    int address = 0;
+    int addressBits = 0; /* Ceil(Log2(PicSizeInCtbsY)) for non-first segments */
+    int sliceType = 2;
+    int pocLsb = 0;
+    int log2MaxPocLsb = 8;
+    /* short-term set: -1 codes one in the header from neg/pos */
+    int stRpsIdx = -1;
+    int stRpsIdxBits = 0;
+    int numStRpsInSps = 0;
+    std::vector<int> neg, pos;
+    std::vector<bool> usedNeg, usedPos;
+    bool tmvp = true;          /* SPS enables temporal MVP */
+    bool sliceTmvp = false;
+    bool sao = true;           /* SPS enables SAO */
+    bool override = false;
+    int numRefL0 = 1;
+    int numRefL1 = 1;
+    int collocatedRefIdx = -1; /* -1: not coded */
+    bool collocatedFromL0 = true;
+    std::function<void(BitWriter &)> predWeight;
+    int fiveMinusMaxMergeCand = 0;
+    int qpDelta = 0;
+    bool deblockingOverride = false; /* PPS allows it */
+    bool overrideFlag = false;
+    int betaDiv2 = 0;
+    int tcDiv2 = 0;
+    bool entryPoints = false; /* PPS has tiles or WPP */
+    int numEntryPoints = 0;
+    int offsetLenMinus1 = 0;
+    std::vector<uint64_t> offsetsMinus1;
+    bool ltPresent = false;   /* SPS has long_term_ref_pics_present_flag */
+    int numLtSpsInSps = 0;
+    int numLtSps = 0;
+    std::vector<std::pair<int, bool>> ltPics; /* poc_lsb_lt, used */
+};
+
+inline Bytes sliceRbsp(const SliceParams &p)
+{
+    BitWriter w;
+    const bool irap = p.nalType >= 16 && p.nalType <= 23;
+    const bool idr = p.nalType == 19 || p.nalType == 20;
+    w.flag(p.first);
+    if (irap)
+        w.flag(p.noOutputOfPriorPics);
+    w.ue((uint64_t)p.ppsId);
+    if (!p.first) {
+        if (p.depEnabled)
+            w.flag(p.dependent);
+        w.u((uint64_t)p.address, p.addressBits);
+    }
+    if (!p.dependent) {
+        w.ue((uint64_t)p.sliceType);
+        if (!idr) {
+            w.u((uint64_t)p.pocLsb, p.log2MaxPocLsb);
+            w.flag(p.stRpsIdx >= 0);
+            if (p.stRpsIdx < 0)
+                writeStRps(w, p.numStRpsInSps, p.neg, p.pos, p.usedNeg, p.usedPos);
+            else if (p.stRpsIdxBits > 0)
+                w.u((uint64_t)p.stRpsIdx, p.stRpsIdxBits);
+            if (p.ltPresent) {
+                if (p.numLtSpsInSps > 0)
+                    w.ue((uint64_t)p.numLtSps);
+                w.ue(p.ltPics.size());
+                for (auto &e : p.ltPics) {
+                    w.u((uint64_t)e.first, p.log2MaxPocLsb);
+                    w.flag(e.second);
+                    w.flag(false);
+                }
+            }
+            if (p.tmvp)
+                w.flag(p.sliceTmvp);
+        }
+        if (p.sao) {
+            w.flag(false);
+            w.flag(false);
+        }
+        if (p.sliceType != 2) {
+            w.flag(p.override);
+            if (p.override) {
+                w.ue((uint64_t)(p.numRefL0 - 1));
+                if (p.sliceType == 0)
+                    w.ue((uint64_t)(p.numRefL1 - 1));
+            }
+            if (p.sliceType == 0)
+                w.flag(false); /* mvd_l1_zero_flag */
+            if (p.sliceTmvp) {
+                if (p.sliceType == 0)
+                    w.flag(p.collocatedFromL0);
+                if (p.collocatedRefIdx >= 0)
+                    w.ue((uint64_t)p.collocatedRefIdx);
+            }
+            if (p.predWeight)
+                p.predWeight(w);
+            w.ue((uint64_t)p.fiveMinusMaxMergeCand);
+        }
+        w.se(p.qpDelta);
+        if (p.deblockingOverride) {
+            w.flag(p.overrideFlag);
+            if (p.overrideFlag) {
+                w.flag(false);
+                w.se(p.betaDiv2);
+                w.se(p.tcDiv2);
+            }
+        }
+    }
+    if (p.entryPoints) {
+        w.ue((uint64_t)p.numEntryPoints);
+        if (p.numEntryPoints > 0) {
+            w.ue((uint64_t)p.offsetLenMinus1);
+            for (uint64_t v : p.offsetsMinus1)
+                w.u(v, p.offsetLenMinus1 + 1);
+        }
+    }
+    w.flag(true);
+    w.byteAlign();
+    w.bytes({ 0xA5, 0x80 }); /* stand-in slice data */
+    return w.data();
+}
+
+/* ---- decoder harness ---- */
+
+struct LogLine {
+    int level;
+    std::string text;
+};
+
+inline std::vector<LogLine> &logs()
+{
+    static std::vector<LogLine> l;
+    return l;
+}
+
+inline void captureLog(uint32_t, int32_t level, const char *fmt, ...)
+{
+    char buf[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    logs().push_back({ level, buf });
+}
+
+inline bool logged(const std::string &fragment, int level = -1)
+{
+    for (const LogLine &l : logs())
+        if (l.text.find(fragment) != std::string::npos && (level < 0 || l.level == level))
+            return true;
+    return false;
+}
+
+inline void *plainMalloc(uint32_t, size_t n)
+{
+    return malloc(n);
+}
+
+inline void plainFree(uint32_t, void *p)
+{
+    free(p);
+}
+
+inline H265D_INIT_PARAM initParam(int w = 64, int h = 64, int refs = 4, int order = IH265D_DISPLAY_ORDER)
+{
+    H265D_INIT_PARAM p = {};
+    p.iMaxWidth = w;
+    p.iMaxHeight = h;
+    p.iMaxRefNum = refs;
+    p.eThreadType = 0;
+    p.eOutputOrder = order;
+    p.MallocFxn = plainMalloc;
+    p.FreeFxn = plainFree;
+    p.LogFxn = captureLog;
+    return p;
+}
+
+struct Decoder {
+    void *h = nullptr;
+    std::vector<int32_t> errors;
+    std::vector<H265D_OUTARGS> pictures;
+
+    explicit Decoder(const H265D_INIT_PARAM &p, bool headersOnly = true)
+    {
+        logs().clear();
+        H265D_TEST_OPTIONS t = {};
+        t.iCpuMask = -1;
+        t.bHeadersOnly = headersOnly ? 1 : 0;
+        H265D_CreateForTest(&h, &p, &t);
+    }
+    Decoder() : Decoder(initParam()) {}
+    ~Decoder()
+    {
+        if (h)
+            H265D_Delete(h);
+    }
+    H265D_DEC_OBJ *obj() const { return (H265D_DEC_OBJ *)h; }
+
+    /* Feeds one chunk the way a careful caller does. */
+    void feed(const Bytes &b, uint64_t ts = 0)
+    {
+        size_t pos = 0;
+        for (int guard = 0; guard < 100000; guard++) {
+            H265D_INARGS in = {};
+            H265D_OUTARGS out = {};
+            static const uint8_t empty = 0;
+            in.pStream = b.empty() ? &empty : b.data() + pos;
+            in.uiStreamLen = (uint32_t)(b.size() - pos);
+            in.uiTimeStamp = ts;
+            const int32_t r = H265D_Decode(h, &in, &out);
+            pos += out.uiBytesUsed;
+            if (r == 0 && out.eDecodeStatus == 0) {
+                pictures.push_back(out);
+                continue;
+            }
+            if (r == 1)
+                return;
+            errors.push_back(r);
+        }
+    }
+    void finish()
+    {
+        for (int guard = 0; guard < 1000; guard++) {
+            H265D_INARGS in = {};
+            H265D_OUTARGS out = {};
+            in.eDecodeMode = IH265D_DECODE_END;
+            const int32_t r = H265D_Decode(h, &in, &out);
+            if (r != 0) {
+                errors.push_back(r);
+                continue;
+            }
+            if (out.eDecodeStatus == 2)
+                return;
+            pictures.push_back(out);
+        }
+    }
+    bool hasError(int32_t code) const
+    {
+        for (int32_t e : errors)
+            if (e == code)
+                return true;
+        return false;
+    }
+};
+
+/* VPS, SPS and PPS units of the default 64x64 stream. */
+inline Bytes headers(const SpsParams &sps = SpsParams(), const PpsParams &pps = PpsParams(),
+                     const VpsParams &vps = VpsParams())
+{
+    return cat({ nal(32, vpsRbsp(vps)), nal(33, spsRbsp(sps)), nal(34, ppsRbsp(pps)) });
+}
+
+/* A slice unit for a picture of the default stream. */
+inline Bytes slice(const SliceParams &p)
+{
+    return nal(p.nalType, sliceRbsp(p), p.tid);
+}
+
+inline SliceParams idr()
+{
+    return SliceParams();
+}
+
+/* A trailing P picture referring to the pictures at the given POC deltas. */
+inline SliceParams trailP(int poc, std::vector<int> neg = { -1 })
+{
+    SliceParams s;
+    s.nalType = 1;
+    s.sliceType = 1;
+    s.pocLsb = poc & 255;
+    s.neg = neg;
+    return s;
+}
+
+inline SliceParams trailB(int poc, std::vector<int> neg, std::vector<int> pos)
+{
+    SliceParams s;
+    s.nalType = 1;
+    s.sliceType = 0;
+    s.pocLsb = poc & 255;
+    s.neg = neg;
+    s.pos = pos;
+    return s;
+}
+
+} // namespace h265test
+
+#endif
