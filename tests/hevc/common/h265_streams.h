@@ -268,7 +268,14 @@ inline Bytes spsRbsp(const SpsParams &p = SpsParams())
             w.ue((uint64_t)p.confWin[i]);
     w.ue((uint64_t)(p.bitDepthLuma - 8));
     w.ue((uint64_t)(p.bitDepthChroma - 8));
-    w.ue((uint64_t)(p.log2MaxPocLsb - 4));
+    if (p.log2MaxPocLsb < 4) {
+        /* not codable: an over-long Exp-Golomb code instead */
+        w.zeros(32);
+        w.u(1, 1);
+        w.zeros(32);
+    } else {
+        w.ue((uint64_t)(p.log2MaxPocLsb - 4));
+    }
     w.flag(true);
     w.ue((uint64_t)p.maxDecPicBufferingMinus1);
     w.ue((uint64_t)p.numReorder);
@@ -579,6 +586,7 @@ struct Decoder {
     void *h = nullptr;
     std::vector<int32_t> errors;
     std::vector<H265D_OUTARGS> pictures;
+    std::vector<Bytes> userData; /* copied on return: the slot may be reused */
 
     explicit Decoder(const H265D_INIT_PARAM &p, bool headersOnly = true)
     {
@@ -610,7 +618,7 @@ struct Decoder {
             const int32_t r = H265D_Decode(h, &in, &out);
             pos += out.uiBytesUsed;
             if (r == 0 && out.eDecodeStatus == 0) {
-                pictures.push_back(out);
+                take(out);
                 continue;
             }
             if (r == 1)
@@ -631,8 +639,13 @@ struct Decoder {
             }
             if (out.eDecodeStatus == 2)
                 return;
-            pictures.push_back(out);
+            take(out);
         }
+    }
+    void take(const H265D_OUTARGS &out)
+    {
+        pictures.push_back(out);
+        userData.push_back(out.pucUserData ? Bytes(out.pucUserData, out.pucUserData + out.uiUserDataLen) : Bytes());
     }
     bool hasError(int32_t code) const
     {
