@@ -1,0 +1,356 @@
+#include <QtTest>
+
+#include <set>
+
+#include "../common/h265_streams.h"
+
+using namespace h265test;
+
+namespace {
+
+/* Allocator that counts blocks and can fail the k-th request. */
+struct Counting {
+    static int calls;
+    static int failAt; /* 0: never */
+    static std::set<void *> live;
+    static void *alloc(uint32_t, size_t n)
+    {
+        calls++;
+        if (failAt && calls == failAt)
+            return nullptr;
+        void *p = malloc(n);
+        live.insert(p);
+        return p;
+    }
+    static void release(uint32_t, void *p)
+    {
+        live.erase(p);
+        free(p);
+    }
+    static void reset(int fail = 0)
+    {
+        calls = 0;
+        failAt = fail;
+    }
+};
+int Counting::calls = 0;
+int Counting::failAt = 0;
+std::set<void *> Counting::live;
+
+const Bytes kAud = nal(35, { 0x50 });
+
+} // namespace
+
+class TestApi : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void createChecksItsArguments()
+    {
+        void *h = nullptr;
+        QCOMPARE(H265D_Create(nullptr, nullptr), H265D_ERR_NULL);
+        H265D_INIT_PARAM p = initParam();
+        QCOMPARE(H265D_Create(nullptr, &p), H265D_ERR_NULL);
+        QCOMPARE(H265D_Create(&h, nullptr), H265D_ERR_NULL);
+
+        struct Case {
+            std::function<void(H265D_INIT_PARAM &)> change;
+            int32_t code;
+            const char *message;
+        } cases[] = {
+            { [](H265D_INIT_PARAM &q) { q.MallocFxn = nullptr; }, H265D_ERR_MALLOCFXN,
+              "H265D_Create : pstInitParam->MallocFxn is NULL !\n" },
+            { [](H265D_INIT_PARAM &q) { q.FreeFxn = nullptr; }, H265D_ERR_FREEFXN,
+              "H265D_Create : pstInitParam->FreeFxn is NULL !\n" },
+            { [](H265D_INIT_PARAM &q) { q.iMaxWidth = 7; }, H265D_ERR_WIDTH,
+              "H265D_Create : pstInitParam->iMaxWidth should be in the range of 8 ~ 8192 !\n" },
+            { [](H265D_INIT_PARAM &q) { q.iMaxWidth = 8193; }, H265D_ERR_WIDTH,
+              "H265D_Create : pstInitParam->iMaxWidth should be in the range of 8 ~ 8192 !\n" },
+            { [](H265D_INIT_PARAM &q) { q.iMaxHeight = 8193; }, H265D_ERR_HEIGHT,
+              "H265D_Create : pstInitParam->iMaxHeight should be in the range of 8 ~ 8192 !\n" },
+            { [](H265D_INIT_PARAM &q) { q.iMaxRefNum = -1; }, H265D_ERR_REFNUM,
+              "H265D_Create : pstInitParam->iMaxRefNum should be in the range of 0 ~ 15 !\n" },
+            { [](H265D_INIT_PARAM &q) { q.iMaxRefNum = 16; }, H265D_ERR_REFNUM,
+              "H265D_Create : pstInitParam->iMaxRefNum should be in the range of 0 ~ 15 !\n" },
+            { [](H265D_INIT_PARAM &q) { q.eThreadType = 2; }, H265D_ERR_THREADTYPE, "eThreadType" },
+            /* the order: the first failing check wins */
+            { [](H265D_INIT_PARAM &q) { q.iMaxWidth = 7; q.iMaxRefNum = 99; q.eThreadType = 5; }, H265D_ERR_WIDTH,
+              "iMaxWidth" },
+            { [](H265D_INIT_PARAM &q) { q.FreeFxn = nullptr; q.iMaxWidth = 7; }, H265D_ERR_FREEFXN, "FreeFxn" },
+        };
+        for (Case &c : cases) {
+            H265D_INIT_PARAM q = initParam();
+            c.change(q);
+            logs().clear();
+            QCOMPARE(H265D_Create(&h, &q), c.code);
+            QCOMPARE(logs().size(), (size_t)1);
+            QVERIFY(logs()[0].text.find(c.message) != std::string::npos);
+            QCOMPARE(logs()[0].level, 0);
+        }
+        /* no log callback: nothing can be said */
+        H265D_INIT_PARAM q = initParam();
+        q.LogFxn = nullptr;
+        q.MallocFxn = nullptr;
+        QCOMPARE(H265D_Create(&h, &q), H265D_ERR_LOGFXN);
+
+        /* the edges of the ranges are accepted */
+        const int sizes[][2] = { { 8, 8 }, { 8192, 8 }, { 8, 8192 } };
+        for (auto &s : sizes) {
+            H265D_INIT_PARAM ok = initParam(s[0], s[1], 0);
+            QCOMPARE(H265D_Create(&h, &ok), H265D_OK);
+            QCOMPARE(H265D_Delete(h), H265D_OK);
+        }
+    }
+
+    void unknownOutputOrderActsAsDisplayOrder()
+    {
+        H265D_INIT_PARAM p = initParam(64, 64, 4, 7);
+        Decoder d(p);
+        QVERIFY(logged("H265D_Create : pstInitParam->eOutputOrder is invalid, default to be IH265D_DISPLAY_ORDER!\n", 1));
+        QCOMPARE(d.obj()->eOutputOrder, 7);
+        SpsParams s;
+        s.numReorder = 2;
+        VpsParams v;
+        v.numReorder = 2;
+        d.feed(cat({ headers(s, PpsParams(), v), slice(idr()), kAud }), 0);
+        d.feed(cat({ slice(trailP(2, { -2 })), kAud }), 1);
+        d.feed(cat({ slice(trailB(1, { -1 }, { 1 })), kAud }), 2);
+        QCOMPARE(d.pictures.size(), (size_t)0); /* decode order would have returned two */
+        d.finish();
+        QCOMPARE(d.pictures.size(), (size_t)3);
+        QCOMPARE(d.pictures[1].uiTimeStamp, 2u);
+    }
+
+    /* Whichever allocation fails, nothing stays allocated. */
+    void failedAllocationsLeaveNothing()
+    {
+        H265D_INIT_PARAM p = initParam(64, 64, 15);
+        p.MallocFxn = Counting::alloc;
+        p.FreeFxn = Counting::release;
+        Counting::reset();
+        void *h = nullptr;
+        QCOMPARE(H265D_Create(&h, &p), H265D_OK);
+        const int total = Counting::calls;
+        QVERIFY(total > 10);
+        QVERIFY(total <= 86);
+        QCOMPARE(H265D_Delete(h), H265D_OK);
+        QVERIFY(Counting::live.empty());
+        for (int k = 1; k <= total; k++) {
+            Counting::reset(k);
+            logs().clear();
+            h = nullptr;
+            QCOMPARE(H265D_Create(&h, &p), H265D_ERR_MALLOC);
+            QVERIFY(Counting::live.empty());
+            QVERIFY(logged(k == 1 ? "p_dec_obj malloc failed!" : "H265D_Create : malloc failed!", 0));
+        }
+    }
+
+    void decodeAllocatesNothing()
+    {
+        H265D_INIT_PARAM p = initParam(128, 64, 4);
+        p.MallocFxn = Counting::alloc;
+        p.FreeFxn = Counting::release;
+        Counting::reset();
+        Decoder d(p);
+        const int afterCreate = Counting::calls;
+        SpsParams wide;
+        wide.width = 128;
+        d.feed(cat({ headers(), slice(idr()), slice(trailP(1)), nal(33, spsRbsp(wide)), slice(idr()),
+                     nal(39, { 240, 2, 1, 2, 0x80 }), slice(trailP(1)) }));
+        d.finish();
+        QCOMPARE(d.pictures.size(), (size_t)4);
+        QCOMPARE(Counting::calls, afterCreate);
+    }
+
+    void badHandles()
+    {
+        H265D_INARGS in = {};
+        H265D_OUTARGS out = {};
+        QCOMPARE(H265D_Decode(nullptr, &in, &out), H265D_ERR_NULL);
+        QCOMPARE(H265D_Delete(nullptr), H265D_ERR_NULL);
+        H265D_INIT_PARAM p = initParam();
+        p.MallocFxn = Counting::alloc;
+        p.FreeFxn = Counting::release;
+        Counting::reset();
+        void *h = nullptr;
+        QCOMPARE(H265D_Create(&h, &p), H265D_OK);
+        const size_t blocks = Counting::live.size();
+        H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)h;
+        dec->magic = 0x12345678;
+        QCOMPARE(H265D_Decode(h, &in, &out), H265D_ERR_HANDLE);
+        QCOMPARE(H265D_Delete(h), H265D_ERR_HANDLE);
+        QCOMPARE(Counting::live.size(), blocks);
+        dec->magic = H265D_HANDLE_MAGIC;
+
+        logs().clear();
+        QCOMPARE(H265D_Decode(h, nullptr, &out), H265D_ERR_NULL);
+        QVERIFY(logged("H265D_Decode : pstInArgs is NULL !\n", 0));
+        QCOMPARE(H265D_Decode(h, &in, nullptr), H265D_ERR_NULL);
+        QVERIFY(logged("H265D_Decode : pstOutArgs is NULL !\n", 0));
+        in.pStream = nullptr;
+        QCOMPARE(H265D_Decode(h, &in, &out), H265D_ERR_STREAM);
+        QVERIFY(logged("H265D_Decode : pstInArgs->pStream is NULL !\n", 0));
+        QCOMPARE(H265D_Delete(h), H265D_OK);
+        QVERIFY(Counting::live.empty());
+    }
+
+    void poolRefusesA513thBlock()
+    {
+        H265D_POOL pool = {};
+        pool.ok = 1;
+        pool.MallocFxn = Counting::alloc;
+        pool.FreeFxn = Counting::release;
+        Counting::reset();
+        for (int i = 0; i < H265D_POOL_BLOCKS; i++)
+            QVERIFY(poolAlloc(&pool, 8, 64) != nullptr);
+        QCOMPARE(pool.ok, 1);
+        QVERIFY(poolAlloc(&pool, 8, 64) == nullptr);
+        QCOMPARE(pool.ok, 0);
+        QCOMPARE(pool.count, H265D_POOL_BLOCKS);
+        QCOMPARE(Counting::calls, H265D_POOL_BLOCKS);
+        for (int i = 0; i < pool.count; i++)
+            pool.FreeFxn(0, pool.blocks[i]);
+        QVERIFY(Counting::live.empty());
+    }
+
+    void alignedBlocks()
+    {
+        Counting::reset();
+        for (int i = 0; i < 32; i++) {
+            uint8_t *p = (uint8_t *)alignedAlloc(Counting::alloc, 0, (size_t)i + 1, 16);
+            QVERIFY(p);
+            QCOMPARE((uintptr_t)p % 16, (uintptr_t)0);
+            QVERIFY(p[-1] >= 1 && p[-1] <= 16);
+            alignedFree(Counting::release, 0, p);
+        }
+        alignedFree(Counting::release, 0, nullptr);
+        QVERIFY(Counting::live.empty());
+    }
+
+    void streamBufferSizes()
+    {
+        QCOMPARE(streamBufferSize(1920, 1088), (size_t)3133440);
+        QCOMPARE(streamBufferSize(1920, 1152), (size_t)6635520);
+        QCOMPARE(streamBufferSize(64, 64), (size_t)3133440);
+        Decoder d(initParam(1920, 1080, 0));
+        QCOMPARE(d.obj()->streamSize, (size_t)3133440);
+        QCOMPARE(d.obj()->w64, 1920u);
+        QCOMPARE(d.obj()->h64, 1088u);
+    }
+
+    /* A picture returned mid-chunk leaves the rest buffered; empty calls
+     * decode it; the end of the stream drains one picture per call. */
+    void chunkAndEndOfStream()
+    {
+        Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
+        const Bytes stream = cat({ headers(), slice(idr()), slice(trailP(1)), slice(trailP(2)), kAud });
+        H265D_INARGS in = {};
+        H265D_OUTARGS out = {};
+        in.pStream = stream.data();
+        in.uiStreamLen = (uint32_t)stream.size();
+        QCOMPARE(H265D_Decode(d.h, &in, &out), H265D_OK);
+        QCOMPARE(out.eDecodeStatus, 0);
+        QCOMPARE(out.uiBytesUsed, (uint32_t)stream.size());
+        const uint8_t none = 0;
+        in.pStream = &none;
+        in.uiStreamLen = 0;
+        out = {};
+        QCOMPARE(H265D_Decode(d.h, &in, &out), H265D_OK);
+        QCOMPARE(out.eDecodeStatus, 0);
+        QCOMPARE(out.uiBytesUsed, 0u);
+        out = {};
+        QCOMPARE(H265D_Decode(d.h, &in, &out), H265D_NEED_MORE_DATA);
+        QCOMPARE(out.eDecodeStatus, 1);
+        in.pStream = nullptr;
+        in.eDecodeMode = IH265D_DECODE_END;
+        QCOMPARE(H265D_Decode(d.h, &in, &out), H265D_OK);
+        QCOMPARE(out.eDecodeStatus, 0);
+        QCOMPARE(H265D_Decode(d.h, &in, &out), H265D_OK);
+        QCOMPARE(out.eDecodeStatus, 2);
+        QCOMPARE(H265D_Decode(d.h, &in, &out), H265D_OK);
+        QCOMPARE(out.eDecodeStatus, 2);
+
+        /* display order: the end drains every waiting picture, one per call */
+        SpsParams s;
+        s.numReorder = 3;
+        VpsParams v;
+        v.numReorder = 3;
+        Decoder e;
+        e.feed(cat({ headers(s, PpsParams(), v), slice(idr()), slice(trailP(3, { -3 })),
+                     slice(trailB(1, { -1 }, { 2 })), slice(trailB(2, { -1, -2 }, { 1 })) }));
+        QCOMPARE(e.pictures.size(), (size_t)0);
+        e.finish();
+        QCOMPARE(e.pictures.size(), (size_t)4);
+    }
+
+    /* A full buffer without a start code keeps its last three bytes, so a
+     * start code across the boundary is still found. */
+    void fullBufferKeepsItsTail()
+    {
+        Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
+        const size_t size = d.obj()->streamSize;
+        Bytes junk(size, 0xAB);
+        junk[size - 2] = 0;
+        junk[size - 1] = 0;
+        d.feed(junk);
+        QCOMPARE(d.obj()->streamFill, (size_t)3);
+        Bytes stream = cat({ headers(), slice(idr()), slice(trailP(1)), kAud });
+        d.feed(Bytes(stream.begin() + 3, stream.end())); /* "00 00" came with the junk; the rest of "00 00 01" here */
+        d.finish();
+        QVERIFY(d.errors.empty());
+        QCOMPARE(d.pictures.size(), (size_t)2);
+    }
+
+    /* The k-th access unit's picture carries stamp k in both orders and
+     * whatever the thread type, also when a picture waits. */
+    void timeStampsFollowTheirAccessUnits()
+    {
+        SpsParams s;
+        s.numReorder = 2;
+        VpsParams v;
+        v.numReorder = 2;
+        const Bytes sei = nal(39, { 5, 1, 0x33, 0x80 });
+        /* POCs in decode order 0 4 2 1 3 8 6 5 7 */
+        const std::vector<Bytes> aus = {
+            cat({ headers(s, PpsParams(), v), sei, slice(idr()) }), cat({ sei, slice(trailP(4, { -4 })) }),
+            cat({ sei, slice(trailB(2, { -2 }, { 2 })) }), cat({ sei, slice(trailB(1, { -1 }, { 1, 3 })) }),
+            cat({ sei, slice(trailB(3, { -1, -3 }, { 1 })) }), cat({ sei, slice(trailP(8, { -4 })) }),
+            cat({ sei, slice(trailB(6, { -2 }, { 2 })) }), cat({ sei, slice(trailB(5, { -1 }, { 1, 3 })) }),
+            cat({ sei, slice(trailB(7, { -1, -3 }, { 1 })) }) };
+        const int poc[] = { 0, 4, 2, 1, 3, 8, 6, 5, 7 };
+        for (int order = 0; order < 2; order++)
+            for (int threads = 0; threads < 2; threads++) {
+                H265D_INIT_PARAM p = initParam(64, 64, 4, order);
+                p.eThreadType = threads;
+                Decoder d(p);
+                for (size_t k = 0; k < aus.size(); k++)
+                    d.feed(aus[k], k);
+                d.finish();
+                QVERIFY(d.errors.empty());
+                QCOMPARE(d.pictures.size(), aus.size());
+                std::vector<uint64_t> want;
+                for (size_t k = 0; k < aus.size(); k++)
+                    want.push_back(k);
+                if (order == 1)
+                    std::sort(want.begin(), want.end(), [&](uint64_t a, uint64_t b) { return poc[a] < poc[b]; });
+                for (size_t i = 0; i < want.size(); i++)
+                    QCOMPARE(d.pictures[i].uiTimeStamp, want[i]);
+            }
+    }
+
+    void pathCounters()
+    {
+        Decoder d;
+        d.feed(cat({ headers(), slice(idr()), slice(trailP(1)) }));
+        d.finish();
+        H265D_PATH_COUNTS pc = {};
+        QCOMPARE(H265D_GetPathCounts(d.h, &pc), H265D_OK);
+        QCOMPARE(pc.uiSerial, 2u);
+        QCOMPARE(pc.uiRowJobs + pc.uiSliceJobs + pc.uiTileJobs + pc.uiGatheredSerial + pc.uiFallbacks, 0u);
+        QCOMPARE(H265D_GetPathCounts(nullptr, &pc), H265D_ERR_NULL);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestApi)
+#include "tst_api.moc"
