@@ -128,60 +128,48 @@ static void emit(H265D_BITREADER *br, int64_t v, const char *fmt, va_list ap)
     br->traceFxn(br->traceCtx, name, v);
 }
 
+/* Reports the value just read under its formatted name, when tracing. */
+#define TRACE_READ(br, value, fmt)                                                                                     \
+    do {                                                                                                               \
+        if ((br)->traceFxn) {                                                                                          \
+            va_list ap;                                                                                                \
+            va_start(ap, fmt);                                                                                         \
+            emit((br), (value), (fmt), ap);                                                                            \
+            va_end(ap);                                                                                                \
+        }                                                                                                              \
+    } while (0)
+
 void traceValue(H265D_BITREADER *br, int64_t value, const char *fmt, ...)
 {
-    if (!br->traceFxn)
-        return;
-    va_list ap;
-    va_start(ap, fmt);
-    emit(br, value, fmt, ap);
-    va_end(ap);
+    TRACE_READ(br, value, fmt);
 }
 
 uint32_t readBitsT(H265D_BITREADER *br, int n, const char *fmt, ...)
 {
-    uint32_t v = readBits(br, n);
-    if (br->traceFxn) {
-        va_list ap;
-        va_start(ap, fmt);
-        emit(br, v, fmt, ap);
-        va_end(ap);
-    }
+    const uint32_t v = readBits(br, n);
+    TRACE_READ(br, v, fmt);
     return v;
 }
 
 uint32_t readBitT(H265D_BITREADER *br, const char *fmt, ...)
 {
-    uint32_t v = readBits(br, 1);
-    if (br->traceFxn) {
-        va_list ap;
-        va_start(ap, fmt);
-        emit(br, v, fmt, ap);
-        va_end(ap);
-    }
+    const uint32_t v = readBits(br, 1);
+    TRACE_READ(br, v, fmt);
     return v;
 }
 
 uint32_t readUeT(H265D_BITREADER *br, const char *fmt, ...)
 {
-    uint32_t v = readUe(br);
-    if (br->traceFxn && v != H265D_UE_ERROR) {
-        va_list ap;
-        va_start(ap, fmt);
-        emit(br, v, fmt, ap);
-        va_end(ap);
-    }
+    const uint32_t v = readUe(br);
+    if (v != H265D_UE_ERROR)
+        TRACE_READ(br, v, fmt);
     return v;
 }
 
 int32_t readSeT(H265D_BITREADER *br, const char *fmt, ...)
 {
-    int32_t v = readSe(br);
-    if (br->traceFxn && v != H265D_SE_ERROR) {
-        va_list ap;
-        va_start(ap, fmt);
-        emit(br, v, fmt, ap);
-        va_end(ap);
-    }
+    const int32_t v = readSe(br);
+    if (v != H265D_SE_ERROR)
+        TRACE_READ(br, v, fmt);
     return v;
 }
