@@ -242,6 +242,15 @@ private slots:
         QProcess* next = startClient();
         const QString login = waitForWindow("Login", next);
         QVERIFY2(!login.isEmpty(), next->readAllStandardError().constData());
+
+        // A write to a socket whose peer has gone must not end the client.
+        QFile status(QStringLiteral("/proc/%1/status").arg(next->processId()));
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        const QByteArray text = status.readAll();
+        const int at = text.indexOf("SigIgn:");
+        QVERIFY(at >= 0);
+        const quint64 ignored = text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
+        QVERIFY(ignored & (quint64(1) << (SIGPIPE - 1)));
         QVERIFY(Server::isServerRunning(m_instanceKey.isEmpty() ? "qzprys-400" : m_instanceKey));
         xdotool({"windowfocus", "--sync", login});
         for (int i = 0; i < 4; ++i)
