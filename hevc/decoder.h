@@ -7,6 +7,7 @@
 
 #include "bitreader.h"
 #include "dpb.h"
+#include "dsp/h265d_dsp.h"
 #include "h265d.h"
 #include "h265d_test.h"
 #include "paramsets.h"
@@ -119,6 +120,7 @@ typedef struct H265D_DEC_OBJ {
     H265D_FREE_FXN FreeFxn;
     H265D_LOG_FXN LogFxn;
     H265D_POOL pool;
+    H265D_DSP_TABLE dsp;              /* pixel kernels, filled once at create */
     /* test and tool hooks */
     int32_t bHeadersOnly;
     int32_t sliceDataSupported;       /* 0 until the slice data decoder joins */

@@ -176,8 +176,9 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
         p->LogFxn(ch, H265D_LOG_ERROR, "H265D_Create : p_dec_obj malloc failed!\n");
         return H265D_ERR_MALLOC;
     }
-    dec->cpuFlags = 0; /* processor detection joins with the optimised kernels */
     dec->iCpuMask = t ? t->iCpuMask : -1;
+    /* Tests and tools may take processor features away, never add them. */
+    initDspFunctionTableMasked(&dec->dsp, &dec->cpuFlags, dec->iCpuMask == -1 ? 0xFFFFFFFFu : (uint32_t)dec->iCpuMask);
     dec->bHeadersOnly = t ? t->bHeadersOnly : 0;
     dec->uiChannelID = ch;
     dec->poolAlign = H265D_POOL_ALIGN;

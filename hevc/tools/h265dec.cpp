@@ -110,12 +110,10 @@ bool parseArgs(int argc, char **argv, Options &o, const char **err)
             if (v == "portable")
                 o.cpuMask = 0;
             else if (v == "sse2")
-                o.cpuMask = 0x1;
+                o.cpuMask = (int)~(H265D_CPU_SSE41 | H265D_CPU_AVX);
             else if (v == "sse41")
-                o.cpuMask = 0x3;
-            else if (v == "avx")
-                o.cpuMask = 0x7;
-            else if (v == "detect")
+                o.cpuMask = (int)~H265D_CPU_AVX;
+            else if (v == "avx" || v == "detect")
                 o.cpuMask = -1;
             else
                 return *err = "--cpumask takes portable, sse2, sse41, avx or detect", false;

@@ -339,6 +339,31 @@ private slots:
             }
     }
 
+    /* A CPU mask can only take processor features away. */
+    void cpuMask()
+    {
+        H265D_INIT_PARAM p = initParam();
+        H265D_TEST_OPTIONS t = {};
+        void *h = nullptr;
+        t.iCpuMask = 0;
+        QCOMPARE(H265D_CreateForTest(&h, &p, &t), H265D_OK);
+        QCOMPARE(((H265D_DEC_OBJ *)h)->cpuFlags, 0u);
+        H265D_DSP_TABLE portable;
+        memset(&portable, 0, sizeof portable); /* slots of the loop filters stay empty */
+        uint32_t none = 1;
+        initDspFunctionTable(&portable, &none, 0);
+        QCOMPARE(memcmp(&((H265D_DEC_OBJ *)h)->dsp, &portable, sizeof portable), 0);
+        H265D_Delete(h);
+        t.iCpuMask = -1;
+        QCOMPARE(H265D_CreateForTest(&h, &p, &t), H265D_OK);
+        QCOMPARE(((H265D_DEC_OBJ *)h)->cpuFlags, detectCpuFeatures());
+        H265D_Delete(h);
+        t.iCpuMask = (int32_t)~H265D_CPU_AVX;
+        QCOMPARE(H265D_CreateForTest(&h, &p, &t), H265D_OK);
+        QCOMPARE(((H265D_DEC_OBJ *)h)->cpuFlags, detectCpuFeatures() & ~H265D_CPU_AVX);
+        H265D_Delete(h);
+    }
+
     void pathCounters()
     {
         Decoder d;
