@@ -6,7 +6,7 @@
 #include "media/qcaudioplayer.h"
 #include "media/qcframebuffer.h"
 #ifdef HAVE_H265D
-#include "media/qcvideodecoder.h"
+#include "media/h265/qcvideodecoder.h"
 #endif
 
 #include <QDebug>
@@ -372,9 +372,9 @@ int CLivePlayer::decodeVideo(int length)
     }
 #ifdef HAVE_H265D
     if (m_wrapper) {
-        const AVFrame *picture = nullptr;
-        if (m_wrapper->decode(m_readBuffer.data(), length, &picture) && picture) {
-            m_current = picture;
+        int got = 0;
+        if (m_wrapper->decode(m_readBuffer.data(), length, &got) > 0 && got) {
+            m_current = m_wrapper->picture();
             return 1;
         }
     }
