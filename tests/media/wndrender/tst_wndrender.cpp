@@ -350,17 +350,15 @@ private slots:
         r.setDrawCallback(drawOutline, &slow);
         r.setDrawEnabled(true);
         Picture pic(320, 240, kRed, kBlue);
-        std::atomic<bool> drawDone{false};
         std::atomic<int> result{-1};
-        std::thread drawer([&] {
-            result = r.drawFrame(pic.planes, pic.lines);
-            drawDone = true;
-        });
+        const int presentedBefore = g_presented;
+        std::thread drawer([&] { result = r.drawFrame(pic.planes, pic.lines); });
         QTRY_VERIFY_WITH_TIMEOUT(slow.inside.load(), 5000);
         r.stop();
-        const bool doneWhenStopped = drawDone;
+        // The draw's picture was presented (inside drawFrame) before stop returned.
+        const int presentedAtStop = g_presented;
         drawer.join();
-        QVERIFY(doneWhenStopped);
+        QCOMPARE(presentedAtStop, presentedBefore + 1);
         QCOMPARE(result.load(), 1);
         QCOMPARE(r.drawFrame(pic.planes, pic.lines), 0);
     }
