@@ -6,6 +6,7 @@
 #include <QAudioDeviceInfo>
 #include <QAudioOutput>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QIODevice>
 
 #include <algorithm>
@@ -195,9 +196,29 @@ public:
         m_output.setBufferSize(bufferSize);
         m_device = m_output.start();
         m_output.setVolume(0.0);
+        m_since.start();
         return m_device != nullptr;
     }
-    int bytesFree() override { return m_output.bytesFree(); }
+
+    // PulseAudio starts (and, after an underrun, restarts) a stream only once
+    // its buffer is full, while the loop stops writing with less than 2,048
+    // bytes free: measured with Qt 5.15 and PulseAudio 16, the two then wait
+    // for each other for good. A buffer that has not moved for a while is
+    // topped up with silence so playback can begin.
+    int bytesFree() override
+    {
+        int free = m_output.bytesFree();
+        if (free != m_lastFree) {
+            m_lastFree = free;
+            m_since.restart();
+        } else if (m_device && free > 0 && free < kStallFree && m_since.elapsed() > kStallMs) {
+            const QByteArray silence(free, 0);
+            m_device->write(silence);
+            m_since.restart();
+            free = m_lastFree = m_output.bytesFree();
+        }
+        return free;
+    }
     int periodSize() override { return m_output.periodSize(); }
     qint64 write(const char *data, qint64 length) override { return m_device ? m_device->write(data, length) : -1; }
     QAudio::State state() override { return m_output.state(); }
@@ -213,8 +234,13 @@ public:
     }
 
 private:
+    static constexpr int kStallFree = qcAudioPlayer::kMinFreeBytes;
+    static constexpr int kStallMs = 100;
+
     QAudioOutput m_output;
     QIODevice *m_device = nullptr;
+    int m_lastFree = -1;
+    QElapsedTimer m_since;
 };
 
 } // namespace

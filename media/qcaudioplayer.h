@@ -99,6 +99,8 @@ public:
     void setVolume(int volume);
     void stopPlay();
 
+    // Whether the thread has its output (set-up done, device present).
+    bool outputActive() const { return m_outputExists.load(); }
     int sampleRate() const { return m_sampleRate; }
     int codec() const { return m_codec; }
     int channels() const { return m_channels; }
