@@ -3,11 +3,10 @@
 #include "device/qcdevicefromtutk.h"
 #include "platform/clock.h"
 
-#include <QMutexLocker>
 
 namespace {
 
-QMutex g_factoryMutex;
+std::mutex g_factoryMutex;
 qcCommonStream::DeviceFactory g_factory;
 
 constexpr int kOpenType = 3;
@@ -70,7 +69,7 @@ qcCommonStream::~qcCommonStream()
 
 void qcCommonStream::setDeviceFactory(DeviceFactory factory)
 {
-    QMutexLocker lock(&g_factoryMutex);
+    std::lock_guard<std::mutex> lock(g_factoryMutex);
     g_factory = std::move(factory);
 }
 
@@ -103,7 +102,7 @@ bool qcCommonStream::addDataCallback(StreamDataCallback fn, void *user)
 
 QString qcCommonStream::getDeviceId()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_opened ? m_id : QString();
 }
 
@@ -118,7 +117,7 @@ bool qcCommonStream::openDevice(int type)
         return false;
     DeviceFactory factory;
     {
-        QMutexLocker lock(&g_factoryMutex);
+        std::lock_guard<std::mutex> lock(g_factoryMutex);
         factory = g_factory;
     }
     m_device = factory ? factory(m_protocol) : makeDefaultDevice(m_protocol);
@@ -127,7 +126,7 @@ bool qcCommonStream::openDevice(int type)
     if (!m_device->setConnectParams(m_id, m_port, m_user, m_password))
         return false;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_opened = true;
     }
     return m_device->connectDevice();
@@ -155,7 +154,7 @@ void qcCommonStream::setConnectInfo(const QString &id, const QString &port, cons
                                     const QString &password, const QString &protocol)
 {
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_id = id;
     }
     m_port = port;

@@ -3,7 +3,7 @@
 #include "device/cameradevice.h"
 #include "device/framehead.h"
 
-#include <QMutex>
+#include <mutex>
 #include <QObject>
 #include <QString>
 
@@ -68,7 +68,7 @@ private:
     std::atomic<bool> m_firstVideo{true};
     std::atomic<bool> m_firstAudio{true};
     bool m_opened = false;
-    QMutex m_mutex;
+    std::mutex m_mutex;
     platform::Clock *m_clock = nullptr;
     qint64 m_videoBase = 0;
     qint64 m_audioBase = 0;

@@ -6,7 +6,6 @@
 #include "platform/threadnice.h"
 
 #include <QElapsedTimer>
-#include <QMutexLocker>
 #include <QtEndian>
 
 #include <cstring>
@@ -14,7 +13,7 @@
 namespace {
 
 // The SDK is shared by every device object of the process.
-QMutex g_sdkMutex;
+std::mutex g_sdkMutex;
 bool g_sdkInitialised = false;
 int g_deviceCount = 0;
 TutkTimings g_timings;
@@ -105,7 +104,7 @@ QByteArray twoWords(quint32 a, quint32 b)
 
 qcDeviceFromTutk::qcDeviceFromTutk() : QThread(nullptr), m_timings(defaultTimings())
 {
-    QMutexLocker lock(&g_sdkMutex);
+    std::lock_guard<std::mutex> lock(g_sdkMutex);
     if (!g_sdkInitialised && IOTC_Initialize2(0) == 0) {
         g_sdkInitialised = true;
         avInitialize(64);
@@ -117,26 +116,26 @@ qcDeviceFromTutk::~qcDeviceFromTutk()
 {
     disconnectDevice();
     {
-        QMutexLocker lock(&g_sdkMutex);
+        std::lock_guard<std::mutex> lock(g_sdkMutex);
         if (--g_deviceCount == 0 && g_sdkInitialised) {
             avDeInitialize();
             IOTC_DeInitialize();
             g_sdkInitialised = false;
         }
     }
-    QMutexLocker talk(&m_talkMutex);
+    std::lock_guard<std::mutex> talk(m_talkMutex);
     m_mic = nullptr;
 }
 
 void qcDeviceFromTutk::setDefaultTimings(const TutkTimings &timings)
 {
-    QMutexLocker lock(&g_sdkMutex);
+    std::lock_guard<std::mutex> lock(g_sdkMutex);
     g_timings = timings;
 }
 
 TutkTimings qcDeviceFromTutk::defaultTimings()
 {
-    QMutexLocker lock(&g_sdkMutex);
+    std::lock_guard<std::mutex> lock(g_sdkMutex);
     return g_timings;
 }
 
@@ -146,7 +145,7 @@ bool qcDeviceFromTutk::setConnectParams(const QString &uid, const QString &, con
                                         const QString &password)
 {
     m_connected = false;
-    QMutexLocker lock(&m_paramMutex);
+    std::lock_guard<std::mutex> lock(m_paramMutex);
     m_uid = uid;
     m_account = account;
     m_password = password;
@@ -157,7 +156,7 @@ bool qcDeviceFromTutk::getMediaInfo(int stream, MediaInfo_t *info)
 {
     if (!info || !m_streamReady || (stream != 8 && stream != 9))
         return false;
-    QMutexLocker lock(&m_mediaMutex);
+    std::lock_guard<std::mutex> lock(m_mediaMutex);
     *info = m_media;
     return true;
 }
@@ -194,7 +193,7 @@ bool qcDeviceFromTutk::switchStream(int stream)
 
 bool qcDeviceFromTutk::closeStream()
 {
-    QMutexLocker lock(&m_recvMutex);
+    std::lock_guard<std::mutex> lock(m_recvMutex);
     m_closing = true;
     return true;
 }
@@ -203,7 +202,7 @@ bool qcDeviceFromTutk::setVideoCallback(P2pVideoCallback fn, void *user)
 {
     if (!fn)
         return false;
-    QMutexLocker lock(&m_callbackMutex);
+    std::lock_guard<std::mutex> lock(m_callbackMutex);
     m_videoCb = fn;
     m_videoUser = user;
     return true;
@@ -213,7 +212,7 @@ bool qcDeviceFromTutk::setAudioCallback(P2pAudioCallback fn, void *user)
 {
     if (!fn)
         return false;
-    QMutexLocker lock(&m_callbackMutex);
+    std::lock_guard<std::mutex> lock(m_callbackMutex);
     m_audioCb = fn;
     m_audioUser = user;
     return true;
@@ -223,7 +222,7 @@ bool qcDeviceFromTutk::setStatusCallback(P2pStatusCallback fn, void *user)
 {
     if (!fn)
         return false;
-    QMutexLocker lock(&m_callbackMutex);
+    std::lock_guard<std::mutex> lock(m_callbackMutex);
     m_statusCb = fn;
     m_statusUser = user;
     return true;
@@ -285,14 +284,14 @@ QString qcDeviceFromTutk::protocolName()
 
 bool qcDeviceFromTutk::startTalk()
 {
-    QMutexLocker lock(&m_talkMutex);
+    std::lock_guard<std::mutex> lock(m_talkMutex);
     m_talkOn = true;
     return true;
 }
 
 bool qcDeviceFromTutk::stopTalk()
 {
-    QMutexLocker lock(&m_talkMutex);
+    std::lock_guard<std::mutex> lock(m_talkMutex);
     m_talkOn = false;
     return true;
 }
@@ -304,7 +303,7 @@ bool qcDeviceFromTutk::writeTalkData(const uchar *, int)
 
 bool qcDeviceFromTutk::setMicSource(qcAudioCapture *source)
 {
-    QMutexLocker lock(&m_talkMutex);
+    std::lock_guard<std::mutex> lock(m_talkMutex);
     if (m_talkOn)
         m_mic = source;
     return true;
@@ -312,7 +311,7 @@ bool qcDeviceFromTutk::setMicSource(qcAudioCapture *source)
 
 QList<TutkIoCtrlRecord> qcDeviceFromTutk::pendingIoCtrl() const
 {
-    QMutexLocker lock(&m_queueMutex);
+    std::lock_guard<std::mutex> lock(m_queueMutex);
     return m_queue;
 }
 
@@ -326,7 +325,7 @@ void qcDeviceFromTutk::report(int status)
     P2pStatusCallback cb;
     void *user;
     {
-        QMutexLocker lock(&m_callbackMutex);
+        std::lock_guard<std::mutex> lock(m_callbackMutex);
         cb = m_statusCb;
         user = m_statusUser;
     }
@@ -355,7 +354,7 @@ int qcDeviceFromTutk::connectByUid()
 {
     QString uid, account, password;
     {
-        QMutexLocker lock(&m_paramMutex);
+        std::lock_guard<std::mutex> lock(m_paramMutex);
         uid = m_uid;
         account = m_account;
         password = m_password;
@@ -533,7 +532,7 @@ void qcDeviceFromTutk::run()
         }
     }
     {
-        QMutexLocker lock(&m_talkMutex);
+        std::lock_guard<std::mutex> lock(m_talkMutex);
         m_talkOn = false;
     }
     stopWorkers();
@@ -619,7 +618,7 @@ void qcDeviceFromTutk::runVideo()
         const int codec = videoCodecOf(fi.codec);
         const int rate = fi.frameRate >= 6 && fi.frameRate <= 59 ? fi.frameRate : -1;
         if (m_firstVideo) {
-            QMutexLocker lock(&m_mediaMutex);
+            std::lock_guard<std::mutex> lock(m_mediaMutex);
             m_media.videoCodec = codec;
             m_media.width = -1;
             m_media.height = -1;
@@ -641,7 +640,7 @@ void qcDeviceFromTutk::runVideo()
             }
             bool changed;
             {
-                QMutexLocker lock(&m_mediaMutex);
+                std::lock_guard<std::mutex> lock(m_mediaMutex);
                 changed = (fi.codec == p2p::kCodecH264 && m_media.videoCodec != 17)
                           || (fi.codec == p2p::kCodecH265 && m_media.videoCodec != 18)
                           || (size && (lastWidth != m_media.width || lastHeight != m_media.height))
@@ -667,7 +666,7 @@ void qcDeviceFromTutk::runVideo()
         P2pVideoCallback cb;
         void *user;
         {
-            QMutexLocker lock(&m_callbackMutex);
+            std::lock_guard<std::mutex> lock(m_callbackMutex);
             cb = m_videoCb;
             user = m_videoUser;
         }
@@ -676,7 +675,7 @@ void qcDeviceFromTutk::runVideo()
         // The callback reads 16 bytes past the frame; they must not carry an
         // older frame's tail.
         std::memset(buffer + n, 0, kVideoPadBytes);
-        QMutexLocker lock(&m_recvMutex);
+        std::lock_guard<std::mutex> lock(m_recvMutex);
         cb(key ? kP2pKeyFrame : kP2pOtherFrame, buffer, n + 16, fi.timestampMs, user);
         m_waitKey = false;
     }
@@ -718,7 +717,7 @@ void qcDeviceFromTutk::runAudio()
         const int bits = (fi.flags & p2p::kAudio16Bit) ? 16 : 8;
         const int channels = (codec == 21 || (fi.flags & p2p::kAudioStereo)) ? 2 : 1;
         if (m_firstAudio) {
-            QMutexLocker lock(&m_mediaMutex);
+            std::lock_guard<std::mutex> lock(m_mediaMutex);
             m_media.audioCodec = codec;
             m_media.sampleRate = rate;
             m_media.bitsPerSample = bits;
@@ -732,7 +731,7 @@ void qcDeviceFromTutk::runAudio()
         } else {
             bool changed;
             {
-                QMutexLocker lock(&m_mediaMutex);
+                std::lock_guard<std::mutex> lock(m_mediaMutex);
                 changed = codec != m_media.audioCodec || rate != m_media.sampleRate
                           || bits != m_media.bitsPerSample || channels != m_media.channels;
             }
@@ -742,20 +741,20 @@ void qcDeviceFromTutk::runAudio()
         P2pAudioCallback cb;
         void *user;
         {
-            QMutexLocker lock(&m_callbackMutex);
+            std::lock_guard<std::mutex> lock(m_callbackMutex);
             cb = m_audioCb;
             user = m_audioUser;
         }
         if (!cb || m_waitKey || m_closing)
             continue;
-        QMutexLocker lock(&m_recvMutex);
+        std::lock_guard<std::mutex> lock(m_recvMutex);
         cb(buffer, n, fi.timestampMs, user);
     }
 }
 
 void qcDeviceFromTutk::queueRecord(TutkIoCtrlRecord record)
 {
-    QMutexLocker lock(&m_queueMutex);
+    std::lock_guard<std::mutex> lock(m_queueMutex);
     m_queue.append(std::move(record));
 }
 
@@ -786,7 +785,7 @@ void qcDeviceFromTutk::runIoCtrl()
         TutkIoCtrlRecord record;
         bool have = false;
         {
-            QMutexLocker lock(&m_queueMutex);
+            std::lock_guard<std::mutex> lock(m_queueMutex);
             if (!m_queue.isEmpty()) {
                 record = m_queue.takeFirst();
                 have = true;
@@ -803,7 +802,7 @@ void qcDeviceFromTutk::runIoCtrl()
 
 bool qcDeviceFromTutk::talkIsOn()
 {
-    QMutexLocker lock(&m_talkMutex);
+    std::lock_guard<std::mutex> lock(m_talkMutex);
     return m_talkOn && !m_stop.stopRequested();
 }
 
@@ -830,7 +829,7 @@ void qcDeviceFromTutk::runTalk()
                 while (talkIsOn()) {
                     qcAudioCapture *mic;
                     {
-                        QMutexLocker lock(&m_talkMutex);
+                        std::lock_guard<std::mutex> lock(m_talkMutex);
                         mic = m_mic;
                     }
                     if (!mic) {

@@ -6,7 +6,7 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
+#include <mutex>
 #include <QString>
 #include <QThread>
 
@@ -130,10 +130,10 @@ private:
     std::atomic<int> m_avIndex{-1};
     std::atomic<int> m_clientIndex{-1};   // the channel to stop before a reconnect
 
-    mutable QMutex m_paramMutex;
+    mutable std::mutex m_paramMutex;
     QString m_account, m_password, m_uid;
 
-    mutable QMutex m_callbackMutex;
+    mutable std::mutex m_callbackMutex;
     P2pVideoCallback m_videoCb = nullptr;
     void *m_videoUser = nullptr;
     P2pAudioCallback m_audioCb = nullptr;
@@ -141,7 +141,7 @@ private:
     P2pStatusCallback m_statusCb = nullptr;
     void *m_statusUser = nullptr;
 
-    mutable QMutex m_mediaMutex;
+    mutable std::mutex m_mediaMutex;
     MediaInfo_t m_media;
 
     std::atomic<bool> m_streamReady{false};
@@ -157,14 +157,14 @@ private:
     std::vector<uchar> m_videoBuffer;
     std::vector<uchar> m_audioBuffer;
 
-    mutable QMutex m_queueMutex;
+    mutable std::mutex m_queueMutex;
     QList<TutkIoCtrlRecord> m_queue;
 
     GeneralThread *m_ioWorker = nullptr;
     GeneralThread *m_talkWorker = nullptr;
-    QMutex m_workerMutex;
-    QMutex m_recvMutex;
-    QMutex m_talkMutex;
+    std::mutex m_workerMutex;
+    std::mutex m_recvMutex;
+    std::mutex m_talkMutex;
     std::atomic<bool> m_talkOn{false};
     qcAudioCapture *m_mic = nullptr;
 };

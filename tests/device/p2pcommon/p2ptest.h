@@ -6,8 +6,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
 #include <QThread>
 #include <QVector>
 
@@ -75,7 +74,7 @@ struct VideoFrame
 // Records what a P2P device hands to its callbacks.
 struct Recorder
 {
-    mutable QMutex mutex;
+    mutable std::mutex mutex;
     QList<int> statuses;
     QList<VideoFrame> video;
     QList<QByteArray> audio;
@@ -88,7 +87,7 @@ struct Recorder
     static int onVideo(int type, const uchar *data, int length, quint64 ts, void *user)
     {
         auto *r = static_cast<Recorder *>(user);
-        QMutexLocker lock(&r->mutex);
+        std::lock_guard<std::mutex> lock(r->mutex);
         r->video.append({type, r->keepVideoData ? QByteArray(reinterpret_cast<const char *>(data), length)
                                                 : QByteArray(reinterpret_cast<const char *>(data + length - 16), 16),
                          ts});
@@ -97,14 +96,14 @@ struct Recorder
     static int onAudio(const uchar *data, int length, quint64, void *user)
     {
         auto *r = static_cast<Recorder *>(user);
-        QMutexLocker lock(&r->mutex);
+        std::lock_guard<std::mutex> lock(r->mutex);
         r->audio.append(QByteArray(reinterpret_cast<const char *>(data), length));
         return 0;
     }
     static int onStatus(int status, int, void *user)
     {
         auto *r = static_cast<Recorder *>(user);
-        QMutexLocker lock(&r->mutex);
+        std::lock_guard<std::mutex> lock(r->mutex);
         r->statuses.append(status);
         r->statusTimes.append(r->clock.elapsed());
         return 0;
@@ -117,14 +116,14 @@ struct Recorder
         d->setStatusCallback(&Recorder::onStatus, this);
     }
 
-    QList<int> statusList() const { QMutexLocker l(&mutex); return statuses; }
-    int videoCount() const { QMutexLocker l(&mutex); return video.size(); }
-    int audioCount() const { QMutexLocker l(&mutex); return audio.size(); }
-    QList<VideoFrame> frames() const { QMutexLocker l(&mutex); return video; }
+    QList<int> statusList() const { std::lock_guard<std::mutex> l(mutex); return statuses; }
+    int videoCount() const { std::lock_guard<std::mutex> l(mutex); return video.size(); }
+    int audioCount() const { std::lock_guard<std::mutex> l(mutex); return audio.size(); }
+    QList<VideoFrame> frames() const { std::lock_guard<std::mutex> l(mutex); return video; }
     int count(int status) const { return statusList().count(status); }
     void clear()
     {
-        QMutexLocker l(&mutex);
+        std::lock_guard<std::mutex> l(mutex);
         statuses.clear();
         statusTimes.clear();
         video.clear();

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <mutex>
+
 #include <memory>
 
 #include "../p2pcommon/p2ptest.h"
@@ -94,7 +96,7 @@ private slots:
         {
             auto d = makeDevice(true, QStringLiteral("NOSUCHDEVICE00000001"));
             QVERIFY(waitUntil([&] { return m_rec.count(6) >= 3; }, 3000));
-            QMutexLocker l(&m_rec.mutex);
+            std::lock_guard<std::mutex> l(m_rec.mutex);
             const qint64 gap = m_rec.statusTimes[2] - m_rec.statusTimes[1];
             QVERIFY2(gap >= 180 && gap < 600, qPrintable(QString::number(gap)));
         }
@@ -105,7 +107,7 @@ private slots:
         qcDeviceFromTutk::setDefaultTimings(TutkTimings());
         auto d = makeDevice(true, QStringLiteral("NOSUCHDEVICE00000001"));
         QVERIFY(waitUntil([&] { return m_rec.count(6) >= 2; }, 7000));
-        QMutexLocker l(&m_rec.mutex);
+        std::lock_guard<std::mutex> l(m_rec.mutex);
         const qint64 gap = m_rec.statusTimes[1] - m_rec.statusTimes[0];
         QVERIFY2(gap >= 4900 && gap < 5600, qPrintable(QString::number(gap)));
     }
@@ -316,7 +318,7 @@ private slots:
             QCOMPARE(m_rec.statusList().mid(0, 3), (QList<int>{8, 7, 11}));
             // Frames of the old session may still have been handed out up to the restart.
             {
-                QMutexLocker l(&m_rec.mutex);
+                std::lock_guard<std::mutex> l(m_rec.mutex);
                 m_rec.video.clear();
             }
             QVERIFY(waitVideo(1, 6000));

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <mutex>
+
 #include <cmath>
 
 #include "../p2pcommon/p2ptest.h"
@@ -20,7 +22,7 @@ namespace {
 
 struct Sink
 {
-    QMutex mutex;
+    std::mutex mutex;
     QList<int> kinds;
     QList<int> subkinds;
     QList<QByteArray> data;
@@ -28,19 +30,19 @@ struct Sink
     static void on(const unsigned char *d, int length, int kind, int subkind, qint64, void *user)
     {
         auto *s = static_cast<Sink *>(user);
-        QMutexLocker lock(&s->mutex);
+        std::lock_guard<std::mutex> lock(s->mutex);
         s->kinds.append(kind);
         s->subkinds.append(subkind);
         s->data.append(QByteArray(reinterpret_cast<const char *>(d), length));
     }
     int count(int kind)
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return kinds.count(kind);
     }
     QList<QByteArray> of(int kind, QList<int> *subs = nullptr)
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         QList<QByteArray> out;
         for (int i = 0; i < kinds.size(); ++i) {
             if (kinds[i] != kind)
@@ -109,7 +111,7 @@ private slots:
     void cleanup()
     {
         m_sim.reset();
-        QMutexLocker lock(&m_sink.mutex);
+        std::lock_guard<std::mutex> lock(m_sink.mutex);
         m_sink.kinds.clear();
         m_sink.subkinds.clear();
         m_sink.data.clear();
