@@ -82,11 +82,13 @@ struct Feeder
     void start(int intervalMs)
     {
         thread = std::thread([this, intervalMs] {
+            // Paced on an absolute schedule, so a busy machine does not slow the stream.
+            const auto start = std::chrono::steady_clock::now();
             int i = 0;
             while (!stopping) {
                 push(i++);
                 if (intervalMs > 0)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+                    std::this_thread::sleep_until(start + std::chrono::milliseconds(intervalMs) * i);
             }
         });
     }

@@ -1,0 +1,139 @@
+#include <QtTest>
+#include <QApplication>
+#include <QWidget>
+
+#include <cstring>
+
+#include "platform/d3d9/d3d9.h"
+#include "platform/gdi/gdi.h"
+
+// The layer on a non-X platform (offscreen here): the drawing thread leaves
+// its image with the widget, which paints it.
+class TestD3d9 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void presentPaintsTheWidget()
+    {
+        QWidget widget;
+        widget.resize(200, 100);
+        widget.show();
+        const HWND window = HWND(widget.winId());
+        QVERIFY(IsWindow(window));
+        RECT client{};
+        QVERIFY(GetClientRect(window, &client));
+        QCOMPARE(client.right, 200);
+        QCOMPARE(client.bottom, 100);
+
+        IDirect3D9 *d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        QVERIFY(d3d);
+        QVERIFY(!Direct3DCreate9(30));
+        D3DPRESENT_PARAMETERS params{};
+        params.BackBufferWidth = 64;
+        params.BackBufferHeight = 32;
+        params.hDeviceWindow = window;
+        params.Windowed = TRUE;
+        IDirect3DDevice9 *device = nullptr;
+        QVERIFY(SUCCEEDED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &params, &device)));
+        IDirect3DSurface9 *yv12 = nullptr, *rgb = nullptr, *back = nullptr;
+        QVERIFY(SUCCEEDED(device->CreateOffscreenPlainSurface(64, 32, D3DFMT_YV12, D3DPOOL_DEFAULT, &yv12, nullptr)));
+        QVERIFY(SUCCEEDED(device->CreateOffscreenPlainSurface(64, 32, D3DFMT_R5G6B5, D3DPOOL_DEFAULT, &rgb, nullptr)));
+        QVERIFY(SUCCEEDED(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back)));
+
+        // A green picture: Y 145, U 54, V 34.
+        D3DLOCKED_RECT locked{};
+        QVERIFY(SUCCEEDED(yv12->LockRect(&locked, nullptr, D3DLOCK_DONOTWAIT)));
+        D3DLOCKED_RECT again{};
+        QCOMPARE(yv12->LockRect(&again, nullptr, D3DLOCK_DONOTWAIT), D3DERR_WASSTILLDRAWING);
+        auto *bytes = static_cast<uint8_t *>(locked.pBits);
+        std::memset(bytes, 145, size_t(locked.Pitch) * 32);
+        std::memset(bytes + size_t(locked.Pitch) * 32, 34, size_t(locked.Pitch / 2) * 16);
+        std::memset(bytes + size_t(locked.Pitch) * 32 + size_t(locked.Pitch / 2) * 16, 54, size_t(locked.Pitch / 2) * 16);
+        QVERIFY(SUCCEEDED(yv12->UnlockRect()));
+        QVERIFY(FAILED(yv12->UnlockRect()));
+
+        QVERIFY(SUCCEEDED(device->StretchRect(yv12, nullptr, rgb, nullptr, D3DTEXF_POINT)));
+        QVERIFY(SUCCEEDED(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0)));
+        // The picture into the right half of the back buffer only.
+        const RECT right{32, 0, 64, 32};
+        QVERIFY(SUCCEEDED(device->StretchRect(rgb, nullptr, back, &right, D3DTEXF_LINEAR)));
+        QVERIFY(SUCCEEDED(device->Present(nullptr, nullptr, 0, nullptr)));
+
+        QTRY_VERIFY([&] {
+            const QImage shot = widget.grab().toImage();
+            const QColor c = shot.pixelColor(150, 50);
+            return c.green() > 200 && c.red() < 60 && c.blue() < 60;
+        }());
+        const QImage shot = widget.grab().toImage();
+        QCOMPARE(shot.pixelColor(50, 50), QColor(Qt::black));
+
+        // An overlay drawn on the picture surface through its context.
+        HDC dc = nullptr;
+        QVERIFY(SUCCEEDED(rgb->GetDC(&dc)));
+        HDC second = nullptr;
+        QVERIFY(FAILED(rgb->GetDC(&second)));
+        QVERIFY(FAILED(rgb->LockRect(&again, nullptr, D3DLOCK_DONOTWAIT)));
+        HPEN pen = CreatePen(PS_SOLID, 1, 0x0000FF);
+        HGDIOBJ old = SelectObject(dc, pen);
+        QVERIFY(old);
+        POINT was{};
+        QVERIFY(MoveToEx(dc, 0, 5, &was));
+        QVERIFY(LineTo(dc, 63, 5));
+        SelectObject(dc, old);
+        QVERIFY(DeleteObject(pen));
+        QVERIFY(DeleteObject(old));  // the stock pen survives being deleted
+        QVERIFY(SUCCEEDED(rgb->ReleaseDC(dc)));
+        QVERIFY(SUCCEEDED(rgb->LockRect(&locked, nullptr, D3DLOCK_DONOTWAIT)));
+        const uint32_t pixel = reinterpret_cast<const uint32_t *>(static_cast<uint8_t *>(locked.pBits) + 5 * locked.Pitch)[10];
+        QCOMPARE(pixel & 0xFFFFFFu, 0xFF0000u);  // red, as 0x00BBGGRR asked
+        rgb->UnlockRect();
+
+        back->Release();
+        rgb->Release();
+        yv12->Release();
+        device->Release();
+        d3d->Release();
+    }
+
+    void regionsAreHalfOpen()
+    {
+        HRGN region = CreateRectRgn(10, 10, 20, 20);
+        const RECT inside{12, 12, 14, 14}, touchingRight{20, 10, 30, 20}, touchingBottom{10, 20, 20, 30},
+            overlapping{19, 19, 25, 25}, outside{0, 0, 5, 5};
+        QVERIFY(RectInRegion(region, &inside));
+        QVERIFY(!RectInRegion(region, &touchingRight));
+        QVERIFY(!RectInRegion(region, &touchingBottom));
+        QVERIFY(RectInRegion(region, &overlapping));
+        QVERIFY(!RectInRegion(region, &outside));
+        QVERIFY(!RectInRegion(nullptr, &inside));
+        QVERIFY(DeleteObject(region));
+        QVERIFY(!CreatePen(5, 1, 0));  // solid pens only
+    }
+
+    void goneWidgetIsNoWindow()
+    {
+        auto *widget = new QWidget;
+        widget->resize(50, 50);
+        widget->show();
+        const HWND window = HWND(widget->winId());
+        IDirect3D9 *d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        D3DPRESENT_PARAMETERS params{};
+        params.BackBufferWidth = 16;
+        params.BackBufferHeight = 16;
+        params.hDeviceWindow = window;
+        IDirect3DDevice9 *device = nullptr;
+        QVERIFY(SUCCEEDED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &params, &device)));
+        QVERIFY(IsWindow(window));
+        delete widget;
+        QVERIFY(!IsWindow(window));
+        RECT r{};
+        QVERIFY(!GetClientRect(window, &r));
+        QVERIFY(FAILED(device->Present(nullptr, nullptr, 0, nullptr)));
+        device->Release();
+        d3d->Release();
+        QVERIFY(!IsWindow(window));
+    }
+};
+
+QTEST_MAIN(TestD3d9)
+#include "tst_d3d9.moc"
