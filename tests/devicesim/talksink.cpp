@@ -75,10 +75,16 @@ void TalkSink::handle(Exchange &exchange)
     m_device.logAnswer(exchange.logIndex(), status, status ? QString() : QStringLiteral("no answer"));
     QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { onData(socket); });
     QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+        std::function<void(const Record &)> observer;
+        Record copy;
         {
             QMutexLocker lock(&m_mutex);
             m_record.peerClosed = true;
+            observer = m_endObserver;
+            copy = m_record;
         }
+        if (observer)
+            observer(copy);
         m_sockets.removeAll(socket);
         socket->deleteLater();
     });
@@ -140,6 +146,12 @@ void TalkSink::shutdown()
 void TalkSink::setAnswer(Answer answer)
 {
     m_answer = int(answer);
+}
+
+void TalkSink::setEndObserver(const std::function<void(const Record &)> &observer)
+{
+    QMutexLocker lock(&m_mutex);
+    m_endObserver = observer;
 }
 
 void TalkSink::setCloseAfter(int frames)

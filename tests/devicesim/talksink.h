@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 
 #include "device.h"
 
@@ -42,6 +43,8 @@ public:
     void setCloseAfter(int frames);
     Record record() const;
     void reset();
+    // Called on the device thread when a talk connection ends.
+    void setEndObserver(const std::function<void(const Record &)> &observer);
 
     // µ-law to linear, the device's own table.
     static int16_t decodeMuLaw(uint8_t code);
@@ -59,6 +62,7 @@ private:
     std::atomic<int> m_closeAfter{0};
     mutable QMutex m_mutex;
     Record m_record;
+    std::function<void(const Record &)> m_endObserver;
 };
 
 } // namespace devicesim

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "devicesim/device.h"
+#include "devicesim/protocols.h"
 #include "devicesim/p2pdevice.h"
 
 namespace {
@@ -30,6 +31,7 @@ void usage(FILE *to)
     std::fprintf(to,
                  "usage: devicesim --http PORT [--address 127.0.0.X] [--user U] [--password W]\n"
                  "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
+                 "                 [--clips DIR] [--alarm-every MS:TOPIC] [--udp ADDRESS:PORT] [--netns-ok]\n"
                  "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
                  "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
                  "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
@@ -87,12 +89,21 @@ int main(int argc, char **argv)
     QString password = QStringLiteral("1234");
     QString subjects = QStringLiteral(DEVICESIM_SUBJECTS_DIR);
     QList<FaultOption> faults;
+    QString clips;
+    int alarmEvery = 0;
+    QString alarmTopic;
+    QString udp;
+    bool netnsOk = false;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString opt = args[i];
         if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
             usage(stdout);
             return 0;
+        }
+        if (opt == QLatin1String("--netns-ok")) {
+            netnsOk = true;
+            continue;
         }
         if (i + 1 >= args.size()) {
             std::fprintf(stderr, "devicesim: %s needs a value\n", qPrintable(opt));
@@ -113,6 +124,19 @@ int main(int argc, char **argv)
             user = value;
         } else if (opt == QLatin1String("--password")) {
             password = value;
+        } else if (opt == QLatin1String("--clips")) {
+            clips = value;
+        } else if (opt == QLatin1String("--alarm-every")) {
+            const int colon = value.indexOf(QLatin1Char(':'));
+            bool ok = false;
+            alarmEvery = value.left(colon).toInt(&ok);
+            alarmTopic = value.mid(colon + 1);
+            if (colon <= 0 || !ok || alarmEvery <= 0 || alarmTopic.isEmpty()) {
+                std::fprintf(stderr, "devicesim: --alarm-every wants MS:TOPIC, got %s\n", qPrintable(value));
+                return 2;
+            }
+        } else if (opt == QLatin1String("--udp")) {
+            udp = value;
         } else if (opt == QLatin1String("--subjects")) {
             subjects = value;
         } else if (opt == QLatin1String("--fault")) {
@@ -164,14 +188,53 @@ int main(int argc, char **argv)
     for (const FaultOption &f : faults)
         device.addFault(f.match, f.fault, f.times);
     device.setRequestObserver([](const devicesim::LoggedRequest &r) { printLine(describe(r)); });
+    const devicesim::Protocols protocols = devicesim::installProtocols(device, clips);
+    protocols.talk->setEndObserver(
+        [](const devicesim::TalkSink::Record &r) { printLine(devicesim::describeTalk(r)); });
+    if (alarmEvery > 0)
+        protocols.alarm->setEvery(alarmEvery, alarmTopic);
     if (!device.start(host, quint16(port), &error)) {
         std::fprintf(stderr, "devicesim: cannot listen on %s:%d: %s\n", qPrintable(address), port,
                      qPrintable(error));
         return 1;
     }
-    printLine(QStringLiteral("listening on %1:%2").arg(address).arg(device.port()).toUtf8());
+    printLine(QStringLiteral("listening on %1:%2: cgi, stream (%3), alarm, talk")
+                  .arg(address)
+                  .arg(device.port())
+                  .arg(protocols.live->describe())
+                  .toUtf8());
+    devicesim::DiscoveryResponder discovery;
+    if (!udp.isEmpty()) {
+        const int colon = udp.lastIndexOf(QLatin1Char(':'));
+        const QHostAddress udpHost(udp.left(colon));
+        bool ok = false;
+        const int udpPort = udp.mid(colon + 1).toInt(&ok);
+        devicesim::DiscoveryResponder::Record rec;
+        rec.address = address;
+        rec.port = device.port();
+        discovery.setRecord(rec);
+        if (colon <= 0 || !ok || udpPort < 0 || udpPort > 65535
+            || !discovery.start({udpHost}, quint16(udpPort), netnsOk, &error)) {
+            std::fprintf(stderr, "devicesim: cannot answer discovery on %s: %s\n", qPrintable(udp), qPrintable(error));
+            return 1;
+        }
+        if (netnsOk) {
+            devicesim::DiscoveryResponder::Faults f;
+            f.broadcastReplies = qEnvironmentVariableIsSet("DEVICESIM_BROADCAST_REPLIES");
+            discovery.setFaults(f);
+        }
+        discovery.setObserver([](const devicesim::DiscoveryResponder::Received &r) {
+            printLine(QStringLiteral("discovery: %1 bytes from %2:%3").arg(r.datagram.size()).arg(r.from.toString()).arg(r.fromPort).toUtf8());
+        });
+        printLine(QStringLiteral("discovery udp %1:%2 name \"%3\" mac %4")
+                      .arg(udpHost.toString())
+                      .arg(discovery.port())
+                      .arg(rec.name, rec.mac)
+                      .toUtf8());
+    }
 
     const int rc = app.exec();
+    discovery.stop();
     device.stop();
     return rc;
 }
