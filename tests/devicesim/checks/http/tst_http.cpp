@@ -340,7 +340,9 @@ private slots:
         QVERIFY(cli.waitForReadyRead(10000));
         const QByteArray first = cli.readLine().trimmed();
         QVERIFY2(first.startsWith("listening on 127.0.0.1:"), first);
-        const quint16 cliPort = quint16(first.mid(first.lastIndexOf(':') + 1).toUInt());
+        // "listening on 127.0.0.1:PORT: cgi, stream (...), alarm, talk"
+        const QByteArray afterHost = first.mid(int(qstrlen("listening on 127.0.0.1:")));
+        const quint16 cliPort = quint16(afterHost.left(afterHost.indexOf(':')).toUInt());
         QVERIFY(rawExchange(cliPort, get("/action/get?subject=sample")).bytes.startsWith("HTTP/1.0 200"));
         QVERIFY(rawExchange(cliPort, get("/action/get?subject=sample", basic("admin", "x"))).bytes.startsWith("HTTP/1.0 401"));
         QVERIFY(rawExchange(cliPort, post("/action/set?subject=sample", "<request/>")).bytes.startsWith("HTTP/1.0 500"));
