@@ -34,8 +34,10 @@ public:
             return false;
         }
         QObject::connect(server, &QTcpServer::newConnection, this, [this, server] {
-            while (QTcpSocket *socket = server->nextPendingConnection())
+            while (QTcpSocket *socket = server->nextPendingConnection()) {
+                logOpenAndClose(socket);
                 new Exchange(socket, m_device, this);
+            }
         });
         *actual = server->serverPort();
         return true;
@@ -51,6 +53,26 @@ public:
     }
 
 private:
+    // Whoever ends up owning the socket (an exchange or a handler that took
+    // it over), its end is logged once.
+    void logOpenAndClose(QTcpSocket *socket)
+    {
+        ConnectionEvent event{true, socket->peerPort(), socket->localAddress(), QDateTime::currentDateTime()};
+        m_device->logConnection(event);
+        auto logged = std::make_shared<bool>(false);
+        const auto closed = [device = m_device, event, logged] {
+            if (*logged)
+                return;
+            *logged = true;
+            ConnectionEvent end = event;
+            end.open = false;
+            end.time = QDateTime::currentDateTime();
+            device->logConnection(end);
+        };
+        QObject::connect(socket, &QTcpSocket::disconnected, this, closed);
+        QObject::connect(socket, &QObject::destroyed, this, closed);
+    }
+
     Device *m_device;
 };
 
@@ -80,6 +102,7 @@ struct Device::Private
     QList<Rule> faults;
 
     QList<LoggedRequest> log;
+    QList<ConnectionEvent> connections;
     std::function<void(const LoggedRequest &)> observer;
 
     QList<QPair<QByteArray, std::shared_ptr<Handler>>> handlers;
@@ -390,6 +413,37 @@ void Device::clearLog()
 {
     QMutexLocker lock(&d->mutex);
     d->log.clear();
+    d->connections.clear();
+}
+
+QList<ConnectionEvent> Device::connectionLog() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->connections;
+}
+
+int Device::openConnections(const std::function<bool(const LoggedRequest &)> &which) const
+{
+    QMutexLocker lock(&d->mutex);
+    int open = 0;
+    for (const LoggedRequest &r : d->log) {
+        if (!which(r))
+            continue;
+        // Peer ports are reused over time: the latest open of that port is the one.
+        int state = 0;
+        for (const ConnectionEvent &e : d->connections)
+            if (e.peerPort == r.peerPort && e.localAddress == r.localAddress)
+                state = e.open ? 1 : 0;
+        open += state;
+    }
+    return open;
+}
+
+void Device::logConnection(const ConnectionEvent &event)
+{
+    QMutexLocker lock(&d->mutex);
+    d->connections.append(event);
+    d->logChanged.wakeAll();
 }
 
 void Device::setRequestObserver(const std::function<void(const LoggedRequest &)> &observer)

@@ -34,12 +34,22 @@ struct LoggedRequest
     QByteArray body;
     QDateTime arrival;
     QHostAddress localAddress;   // which of the device's addresses it came to
+    quint16 peerPort = 0;        // the client's end of the connection
     int status = 0;              // status sent; 0 while none was sent (or never)
     QString fault;               // the fault applied, if any
     bool answered = false;       // the answer (or the fault's bytes) was decided
     bool peerClosed = false;     // the client closed before the device finished
 
     QByteArray header(const QByteArray &name) const;
+};
+
+// A connection of a client to the device opened or closed (by either end).
+struct ConnectionEvent
+{
+    bool open = true;
+    quint16 peerPort = 0;
+    QHostAddress localAddress;
+    QDateTime time;
 };
 
 // Something that answers the requests under a path prefix. Handlers run on
@@ -125,6 +135,12 @@ public:
     // Waits until the predicate holds for the log.
     bool waitFor(const std::function<bool(const QList<LoggedRequest> &)> &predicate, int timeoutMs) const;
     void clearLog();
+    // Opens and closes of connections, oldest first; clearLog() empties it too.
+    QList<ConnectionEvent> connectionLog() const;
+    // How many connections that carried a request the predicate picks are
+    // still open.
+    int openConnections(const std::function<bool(const LoggedRequest &)> &which) const;
+    void logConnection(const ConnectionEvent &event);
     // Called on the device thread once per request when its answer (or the
     // lack of one) is decided.
     void setRequestObserver(const std::function<void(const LoggedRequest &)> &observer);

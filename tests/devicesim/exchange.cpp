@@ -37,6 +37,7 @@ void Exchange::onReadyRead()
         entry.headers = m_reader.request().headers;
         entry.arrival = QDateTime::currentDateTime();
         entry.localAddress = m_socket->localAddress();
+        entry.peerPort = m_socket->peerPort();
         m_logIndex = m_device->logArrival(entry);
         respond(m_reader.errorStatus(), {}, "text/plain");
         return;
@@ -59,6 +60,7 @@ void Exchange::dispatch()
     entry.body = req.body;
     entry.arrival = QDateTime::currentDateTime();
     entry.localAddress = m_socket->localAddress();
+    entry.peerPort = m_socket->peerPort();
     QString pair;
     entry.credentialsSent = req.hasHeader("Authorization") && decodeBasic(req.header("Authorization"), &pair);
     m_credentials = entry.credentialsSent
