@@ -10,7 +10,7 @@
 constexpr const char kP2pProtocolName[] = "TUTK";
 
 // What a P2P device knows about its stream; eight signed 32-bit values.
-struct MediaInfo_t
+struct P2pMediaInfo
 {
     int32_t videoCodec = 0;   // 17 H.264, 18 H.265, 16 other
     int32_t width = 0;
@@ -21,7 +21,7 @@ struct MediaInfo_t
     int32_t bitsPerSample = 0;
     int32_t channels = 0;
 };
-static_assert(sizeof(MediaInfo_t) == 32, "media information is 32 bytes");
+static_assert(sizeof(P2pMediaInfo) == 32, "media information is 32 bytes");
 
 // Device status codes given to the status callback.
 enum P2pDeviceStatus {
@@ -49,7 +49,7 @@ public:
 
     virtual bool setConnectParams(const QString &uid, const QString &port, const QString &account,
                                   const QString &password) = 0;
-    virtual bool getMediaInfo(int stream, MediaInfo_t *info) = 0;
+    virtual bool getMediaInfo(int stream, P2pMediaInfo *info) = 0;
     virtual bool connectDevice() = 0;
     virtual bool openStream(int stream, int flag) = 0;
     virtual bool switchStream(int stream) = 0;

@@ -52,7 +52,7 @@ int audioNumberOf(int deviceCodec)
 
 qcCommonStream::qcCommonStream(const QString &id, const QString &port, const QString &user,
                                const QString &password, const QString &protocol)
-    : QObject(nullptr), m_id(id), m_port(port), m_user(user), m_password(password), m_protocol(protocol)
+    : qcP2PStreamInterface(nullptr), m_id(id), m_port(port), m_user(user), m_password(password), m_protocol(protocol)
 {
 }
 
@@ -94,8 +94,15 @@ bool qcCommonStream::addDataCallback(StreamDataCallback fn, void *user)
 {
     if (!fn || !user)
         return false;
-    // The map is read without a lock by the device's threads once it runs.
-    Q_ASSERT_X(!m_device, "qcCommonStream", "callbacks are registered before openDevice");
+    if (m_device) {
+        // The map is read without a lock by the device's threads once it
+        // runs: a pair already registered is fine, anything else is refused.
+        const auto it = m_callbacks.find(fn);
+        if (it != m_callbacks.end() && it->second == user)
+            return true;
+        Q_ASSERT_X(false, "qcCommonStream", "callbacks are registered before openDevice");
+        return false;
+    }
     m_callbacks[fn] = user;
     return true;
 }
@@ -228,7 +235,7 @@ int qcCommonStream::onVideo(int frameType, const uchar *data, int length, quint6
         return -1;
     const qint64 ts = qint64(timestamp);
     if (self->m_firstVideo) {
-        MediaInfo_t mi;
+        P2pMediaInfo mi;
         if (self->m_device->getMediaInfo(8, &mi)) {
             const int audio = audioNumberOf(mi.audioCodec);
             StreamInfo_t si{};

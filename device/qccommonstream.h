@@ -2,6 +2,7 @@
 
 #include "device/cameradevice.h"
 #include "device/framehead.h"
+#include "device/qcp2pstreaminterface.h"
 
 #include <mutex>
 #include <QObject>
@@ -18,7 +19,7 @@ namespace platform { class Clock; }
 // stream client has: stream information, audio and video frames on the
 // local-day clock to each registered callback, and the connection state as
 // the stream clients' status codes.
-class qcCommonStream : public QObject
+class qcCommonStream : public qcP2PStreamInterface
 {
     Q_OBJECT
 public:
@@ -29,28 +30,25 @@ public:
                    const QString &protocol);
     ~qcCommonStream() override;
 
-    bool addDataCallback(StreamDataCallback fn, void *user);
-    QString getDeviceId();
-    bool isConnected();
-    bool openDevice(int type);
-    bool setCallbacks();
-    void closeStream();
+    bool addDataCallback(StreamDataCallback fn, void *user) override;
+    QString getDeviceId() override;
+    bool isConnected() override;
+    bool openDevice(int type) override;
+    bool setCallbacks() override;
+    void closeStream() override;
     void setConnectInfo(const QString &id, const QString &port, const QString &user, const QString &password,
-                        const QString &protocol);
-    bool startTalk(qcAudioCapture *source);
-    bool stopTalk();
-    bool cancelOpen();
-    bool ptzControl(int controlId);
-    bool stopPtz();
+                        const QString &protocol) override;
+    bool startTalk(qcAudioCapture *source) override;
+    bool stopTalk() override;
+    bool cancelOpen() override;
+    bool ptzControl(int controlId) override;
+    bool stopPtz() override;
 
     // The device factory of new front ends; an empty function restores the default.
     static void setDeviceFactory(DeviceFactory factory);
     static CameraDevice *makeDefaultDevice(const QString &protocol);
     // The clock of this front end (default: the process clock); must outlive it.
     void setClock(platform::Clock *clock);
-
-signals:
-    void sigConnectStatus(int sta);
 
 private:
     static int onVideo(int frameType, const uchar *data, int length, quint64 timestamp, void *user);

@@ -152,7 +152,7 @@ bool qcDeviceFromTutk::setConnectParams(const QString &uid, const QString &, con
     return true;
 }
 
-bool qcDeviceFromTutk::getMediaInfo(int stream, MediaInfo_t *info)
+bool qcDeviceFromTutk::getMediaInfo(int stream, P2pMediaInfo *info)
 {
     if (!info || !m_streamReady || (stream != 8 && stream != 9))
         return false;

@@ -62,7 +62,7 @@ public:
 
     bool setConnectParams(const QString &uid, const QString &port, const QString &account,
                           const QString &password) override;
-    bool getMediaInfo(int stream, MediaInfo_t *info) override;
+    bool getMediaInfo(int stream, P2pMediaInfo *info) override;
     bool connectDevice() override;
     bool openStream(int stream, int flag) override;
     bool switchStream(int stream) override;
@@ -142,7 +142,7 @@ private:
     void *m_statusUser = nullptr;
 
     mutable std::mutex m_mediaMutex;
-    MediaInfo_t m_media;
+    P2pMediaInfo m_media;
 
     std::atomic<bool> m_streamReady{false};
     std::atomic<bool> m_firstAudio{true};

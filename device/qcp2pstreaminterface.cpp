@@ -1,5 +1,7 @@
 #include "device/qcp2pstreaminterface.h"
 
+#include "device/qccommonstream.h"
+
 #include <mutex>
 
 namespace {
@@ -17,8 +19,11 @@ qcP2PStreamInterface *createP2PStream(const QString &address, const QString &por
         std::lock_guard<std::mutex> lock(g_factoryMutex);
         factory = g_factory;
     }
-    // Without a P2P layer in the program there is nothing to make.
-    return factory ? factory(address, port, user, password, protocol) : nullptr;
+    if (factory)
+        return factory(address, port, user, password, protocol);
+    if (protocol != QLatin1String(kP2pProtocolName))
+        return nullptr;
+    return new qcCommonStream(address, port, user, password, protocol);
 }
 
 void setP2PStreamFactory(qcP2PStreamFactory factory)

@@ -31,12 +31,12 @@ public:
     virtual void setConnectInfo(const QString &address, const QString &port, const QString &user,
                                 const QString &password, const QString &protocol) = 0;
     virtual void closeStream() = 0;
-    virtual void cancelOpen() = 0;
+    virtual bool cancelOpen() = 0;
     virtual bool isConnected() = 0;
     // The P2P identifier while the device is open, "" otherwise.
     virtual QString getDeviceId() = 0;
     virtual bool startTalk(qcAudioCapture *microphone) = 0;
-    virtual void stopTalk() = 0;
+    virtual bool stopTalk() = 0;
     virtual bool ptzControl(int controlId) = 0;
     virtual bool stopPtz() = 0;
 
@@ -45,7 +45,7 @@ signals:
 };
 
 // Makes the front end for one device: the protocol is the device's type text.
-// Returns null when no P2P layer is available; the caller then retries later.
+// Returns null for a protocol no front end serves; the caller then retries later.
 using qcP2PStreamFactory = std::function<qcP2PStreamInterface *(
     const QString &address, const QString &port, const QString &user, const QString &password,
     const QString &protocol)>;

@@ -4,6 +4,9 @@
 // sends them, a recorder for the device's callbacks and short timings.
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QList>
 #include <mutex>

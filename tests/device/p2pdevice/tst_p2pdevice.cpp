@@ -187,7 +187,7 @@ private slots:
         f.videoDelayMs = videoDelay;
         startSim(h264Media(P2pMedia::Audio(audio)), f);
         auto d = makeDevice();
-        MediaInfo_t mi;
+        P2pMediaInfo mi;
         QVERIFY(!d->getMediaInfo(8, &mi));
         QVERIFY(waitVideo(2));
         const QList<VideoFrame> frames = m_rec.frames();
@@ -206,7 +206,7 @@ private slots:
         startSim(h264Media());
         auto d = makeDevice();
         QVERIFY(waitVideo(1));
-        MediaInfo_t mi;
+        P2pMediaInfo mi;
         QVERIFY(d->getMediaInfo(8, &mi));
         QCOMPARE((QList<int>{mi.videoCodec, mi.width, mi.height, mi.frameRate, mi.audioCodec, mi.sampleRate,
                              mi.bitsPerSample, mi.channels}),
@@ -236,7 +236,7 @@ private slots:
         startSim(h264Media(), f);
         auto d = makeDevice();
         QVERIFY(waitUntil([&] { return m_rec.count(13) == 1; }, 5000));
-        MediaInfo_t mi;
+        P2pMediaInfo mi;
         QVERIFY(d->getMediaInfo(8, &mi));
         QCOMPARE((QList<int>{mi.width, mi.height}), (QList<int>{320, 240}));
         d.reset();
@@ -279,7 +279,7 @@ private slots:
         startSim(m);
         auto d = makeDevice();
         QVERIFY(waitVideo(30, 6000));
-        MediaInfo_t mi;
+        P2pMediaInfo mi;
         QVERIFY(d->getMediaInfo(8, &mi));
         QCOMPARE(mi.audioCodec, 16);
         QCOMPARE(m_rec.audioCount(), 0);

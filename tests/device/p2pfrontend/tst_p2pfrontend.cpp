@@ -15,7 +15,7 @@ struct FakeDevice : CameraDevice
     QStringList trail;
     QString protocol = QStringLiteral("TUTK");
     bool infoAvailable = true;
-    MediaInfo_t info{17, 640, 368, 25, 20, 8000, 8, 1};
+    P2pMediaInfo info{17, 640, 368, 25, 20, 8000, 8, 1};
     P2pVideoCallback video = nullptr;
     P2pAudioCallback audio = nullptr;
     P2pStatusCallback status = nullptr;
@@ -32,7 +32,7 @@ struct FakeDevice : CameraDevice
         params = QStringList{uid, port, account, password};
         return true;
     }
-    bool getMediaInfo(int stream, MediaInfo_t *out) override
+    bool getMediaInfo(int stream, P2pMediaInfo *out) override
     {
         if (!infoAvailable || stream != 8)
             return false;
@@ -174,6 +174,13 @@ private slots:
         s.setConnectInfo(QStringLiteral("UID1"), QString(), QStringLiteral("u"), QStringLiteral("new"),
                          QStringLiteral("TUTK"));
         QCOMPARE(dev->params.value(3), QStringLiteral("new"));
+
+        // An owner that retries registers the same pair again: accepted, nothing changes.
+        int tag = 0;
+        qcCommonStream fresh(QStringLiteral("UID3"), QString(), QString(), QString(), QStringLiteral("TUTK"));
+        QVERIFY(fresh.addDataCallback(sinkA, &tag));
+        QVERIFY(fresh.openDevice(3));
+        QVERIFY(fresh.addDataCallback(sinkA, &tag));
     }
 
     void callbackRegistration()

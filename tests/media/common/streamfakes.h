@@ -76,7 +76,7 @@ public:
         lastPassword = password;
     }
     void closeStream() override { ++closed; }
-    void cancelOpen() override { ++cancelled; }
+    bool cancelOpen() override { ++cancelled; return true; }
     bool isConnected() override { return connected; }
     QString getDeviceId() override { return address; }
     bool startTalk(qcAudioCapture *) override
@@ -84,7 +84,7 @@ public:
         ++talkStarts;
         return talkResult;
     }
-    void stopTalk() override { ++talkStops; }
+    bool stopTalk() override { ++talkStops; return true; }
     bool ptzControl(int) override { return true; }
     bool stopPtz() override { return true; }
 

@@ -5,6 +5,9 @@
 #include "devicesim/device.h"
 #include "devicesim/streamrouter.h"
 #include "devicesim/talksink.h"
+#include "../../device/p2pcommon/p2ptest.h"
+#include "device/qccommonstream.h"
+#include "platform/p2p/P2pApi.h"
 #include "media/qcframebuffer.h"
 #include "media/qcstreamutil.h"
 
@@ -527,6 +530,52 @@ private slots:
         QVERIFY(main->wait(5000));
         QVERIFY(unit.start());
         QVERIFY(unit.mainClient() != main);
+    }
+
+    // The P2P path over the real front end, device and layer against the
+    // loopback device reached by identifier.
+    void p2pOverTheRealFrontEnd()
+    {
+        using namespace p2ptest;
+        setP2PStreamFactory({});
+        qcDeviceFromTutk::setDefaultTimings(shortTimings());
+        QVERIFY2(!h264Clip().isEmpty(), "clips missing (ARDO_CLIPS_DIR)");
+        auto sim = std::make_unique<devicesim::P2pDevice>();
+        sim->addIdentity(kUid, "admin", "1234", h264Media());
+        QVERIFY(sim->start());
+        p2p::Registry::add(kUid.toStdString(), sim->port());
+        {
+            auto unit = std::make_unique<qcStreamUtil>();
+            unit->setParams(kUid, "0", "cam", "admin", "1234", 104, 9, QString::fromLatin1(kP2pProtocolName));
+            QVERIFY(unit->start());
+            QVERIFY(qobject_cast<qcCommonStream *>(unit->p2pStream()));
+            QCOMPARE(g_p2pStreams[0].load(), unit->p2pStream());
+            QCOMPARE(unit->p2pStream()->getDeviceId(), kUid);
+
+            // One stream fills both buffers, sized by its stream information.
+            QTRY_VERIFY_WITH_TIMEOUT(unit->getMainFrameBuffer()->frameCount() > 5
+                                         && unit->getSubFrameBuffer()->frameCount() > 5, 8000);
+            for (const MediaInfo_t &mi : {unit->getMainMediaInfo(), unit->getSubMediaInfo()})
+                QCOMPARE((QList<int>{mi.videoCodec, mi.width, mi.height, mi.audioCodec, mi.audioRate}),
+                         (QList<int>{28, 640, 368, 0, 8000}));
+
+            qcAudioCapture microphone(nullptr, std::make_unique<ToneAudioInput>(1000.0));
+            QVERIFY(microphone.startCapture());
+            QVERIFY(unit->startTalk(&microphone));
+            QTRY_VERIFY_WITH_TIMEOUT(sim->talkFrames().size() >= 20, 5000);
+            QCOMPARE(sim->talkFrequency(), 1000);
+            unit->stopTalk();
+            microphone.stopCapture();
+
+            // The device goes away: the loss reaches both slots and empties both buffers.
+            sim->stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!unit->isStarted(), 5000);
+            QCOMPARE(unit->getMainFrameBuffer()->frameCount(), 0);
+            QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 0);
+        }
+        QCOMPARE(g_p2pStreams[0].load(), nullptr);
+        QCOMPARE(p2p::stats().sessions, 0);
+        p2p::Registry::clear();
     }
 };
 
