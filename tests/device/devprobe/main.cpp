@@ -15,6 +15,7 @@
 #include "device/qcaudiocapture.h"
 #include "device/qcdeviceintercom.h"
 #include "device/qcnoconoption.h"
+#include "devprobe.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: devprobe stream IP PORT USER PASSWORD [main|sub]\n"
+                 "       devprobe p2p [--raw] [--ptz ID] [--talk-tone HZ] [--seconds N] UID USER PASSWORD\n"
                  "       devprobe alarm IP PORT USER PASSWORD\n"
                  "       devprobe talk IP PORT USER PASSWORD [--tone HZ | --mic] [--seconds N]\n"
                  "       devprobe discover [--seconds N]\n"
@@ -82,6 +84,8 @@ int main(int argc, char **argv)
     if (args.isEmpty())
         return usage();
     const QString cmd = args[0];
+    if (cmd == "p2p")
+        return devprobeP2p(app, args.mid(1));
     const int seconds = option(args, "--seconds", cmd == "talk" ? 8 : 2);
 
     if (cmd == "stream" && args.size() >= 5) {

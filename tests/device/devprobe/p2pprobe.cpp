@@ -6,7 +6,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -65,6 +65,7 @@ void usage()
 
 int devprobeP2p(QCoreApplication &app, const QStringList &args)
 {
+    std::signal(SIGPIPE, SIG_IGN);
     bool raw = false;
     int ptz = -1;
     double tone = 0;
