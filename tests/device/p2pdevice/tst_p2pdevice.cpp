@@ -102,6 +102,33 @@ private slots:
         }
     }
 
+    // Every failed attempt gives its session back before the next one.
+    void failedConnectsLeakNothing()
+    {
+        TutkTimings t = shortTimings();
+        t.retryMs = 10;
+        qcDeviceFromTutk::setDefaultTimings(t);
+        static std::atomic<int> failures{0};
+        static std::atomic<int> worst{0};
+        failures = 0;
+        worst = 0;
+        qcDeviceFromTutk d;
+        d.setStatusCallback([](int status, int, void *) {
+            if (status == 6) {
+                ++failures;
+                worst = std::max(worst.load(), p2p::stats().sessions);
+            }
+            return 0;
+        }, this);
+        d.setConnectParams(QStringLiteral("NOSUCHDEVICE00000001"), QString(), QStringLiteral("admin"),
+                           QStringLiteral("1234"));
+        d.connectDevice();
+        QVERIFY(waitUntil([&] { return failures >= 20; }, 5000));
+        QCOMPARE(worst.load(), 0);
+        d.disconnectDevice();
+        QCOMPARE(p2p::stats().sessions, 0);
+    }
+
     void retryPauseIsFiveSeconds()
     {
         qcDeviceFromTutk::setDefaultTimings(TutkTimings());
