@@ -151,7 +151,7 @@ private:
     std::atomic<bool> m_audioAccepted{false};
     std::atomic<bool> m_waitKey{true};
 
-    int m_channel = 0;
+    std::atomic<int> m_channel{0};
     std::atomic<int> m_freeChannel{-1};
 
     std::vector<uchar> m_videoBuffer;
