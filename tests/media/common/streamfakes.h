@@ -259,6 +259,8 @@ public:
                 ::close(c.fd);
     }
     QString port() const { return QString::number(m_port); }
+    // Requests of that stream are read but never answered.
+    void setSilent(int stream) { m_silent = stream; }
 
     QList<Connection> connections()
     {
@@ -351,6 +353,8 @@ private:
                             break;
                         }
                         c.stream = c.request.contains("stream=0") ? 0 : 1;
+                        if (c.stream == m_silent)
+                            break;
                         static const char ok[] = "HTTP/1.0 200 OK\r\n\r\n";
                         ::send(c.fd, ok, sizeof ok - 1, MSG_NOSIGNAL);
                     }
@@ -363,6 +367,7 @@ private:
     int m_listen = -1;
     quint16 m_port = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<int> m_silent{-1};
     std::mutex m_mutex;
     std::vector<Connection> m_conns;
     std::thread m_thread;

@@ -438,6 +438,25 @@ private slots:
         QVERIFY(LivePeer::waitUntil([&] { return peer.requestsFor(0) == 2 && peer.requestsFor(1) == 2; }, 5000));
     }
 
+    void aClientStillConnectingIsNotRedialled()
+    {
+        LivePeer peer;
+        peer.setSilent(0);   // the main stream's answer never comes
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "pw", 102, 1, kByAddress);
+        QVERIFY(unit.start());
+        QTRY_COMPARE(unit.subClient()->getStatus(), int(StatusConnected));
+        PlayStream *main = unit.mainClient();
+        QVERIFY(main->isRunning());
+        peer.closeStream(1);
+        QTRY_VERIFY(!unit.isStarted());
+        QVERIFY(main->isRunning());
+        QVERIFY(unit.start());
+        QCOMPARE(unit.mainClient(), main);
+        QVERIFY(LivePeer::waitUntil([&] { return peer.requestsFor(1) == 2; }, 5000));
+        QCOMPARE(peer.requestsFor(0), 1);
+    }
+
     void restartDialsAgainWithTheNewCredentials()
     {
         LivePeer peer;
