@@ -39,7 +39,7 @@ class LiveConnection : public QObject
 {
 public:
     LiveConnection(LiveStream &owner, QTcpSocket *socket, int stream)
-        : m_owner(owner), m_socket(socket), m_options(owner.options()), m_faults(owner.faults())
+        : m_owner(owner), m_socket(socket), m_options(owner.options()), m_faults(owner.faults()), m_stream(stream)
     {
         const LiveStream::Clip clip = owner.clip(stream);
         m_units = clip.units;
@@ -91,6 +91,30 @@ public:
             m_timer->start(5);
             tick();
         }
+    }
+
+    int stream() const { return m_stream; }
+
+    // A clean close by the device, as when a camera drops a client.
+    void closeNow()
+    {
+        if (!m_socket)
+            return;
+        QTcpSocket *s = m_socket;
+        finish(true);
+        QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        s->disconnectFromHost();
+    }
+
+    void switchTo(const LiveStream::Clip &clip)
+    {
+        if (!m_socket || clip.units.isEmpty())
+            return;
+        m_units = clip.units;
+        m_width = clip.width;
+        m_height = clip.height;
+        m_unitBase = m_videoCount;
+        emitBytes(infoFrame());
     }
 
 private:
@@ -161,7 +185,7 @@ private:
             ++m_audioCount;
             return out;
         }
-        const AccessUnit &u = m_units[int(m_videoCount % m_units.size())];
+        const AccessUnit &u = m_units[int((m_videoCount - m_unitBase) % m_units.size())];
         if (m_faults.garbage)
             out += QByteArray("\x23\x07\x15\x21 junk \x23\x07"); // almost a header
         if (m_faults.corruptHeaders) {
@@ -237,9 +261,18 @@ private:
         if (!m_socket)
             return;
         const qint64 now = m_clock.elapsed();
+        if (m_owner.isStalled()) {
+            if (m_heldSince < 0)
+                m_heldSince = now;
+            return;
+        }
+        if (m_heldSince >= 0) {
+            m_held += now - m_heldSince;
+            m_heldSince = -1;
+        }
         if (now < m_stallUntil)
             return;
-        const qint64 shift = m_stalled ? m_faults.stallMs : 0;
+        const qint64 shift = (m_stalled ? m_faults.stallMs : 0) + m_held;
         while (m_socket && nextDue() + shift <= now) {
             if (!writeNext())
                 return;
@@ -283,6 +316,10 @@ private:
     int m_chunked = 0;
     bool m_stalled = false;
     qint64 m_stallUntil = 0;
+    const int m_stream;
+    qint64 m_unitBase = 0;     // the video count at the last clip switch
+    qint64 m_held = 0;         // time held back by the owner's stall so far
+    qint64 m_heldSince = -1;
     QElapsedTimer m_clock;
     QTimer *m_timer = nullptr;
 };
@@ -334,12 +371,45 @@ LiveStream::Faults LiveStream::faults() const
     return m_faults;
 }
 
+void LiveStream::closeConnections(int stream)
+{
+    m_device.runOnDeviceThread([this, stream] {
+        for (LiveConnection *c : qAsConst(m_live))
+            if (c->stream() == stream)
+                c->closeNow();
+    });
+}
+
+void LiveStream::setStalled(bool stalled)
+{
+    m_stalled = stalled;
+}
+
+void LiveStream::switchClip(int stream, const QString &file, int width, int height)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_clipChoice[stream] = ClipChoice{file, width, height};
+    }
+    const Clip next = clip(stream);
+    m_device.runOnDeviceThread([this, stream, next] {
+        for (LiveConnection *c : qAsConst(m_live))
+            if (c->stream() == stream)
+                c->switchTo(next);
+    });
+}
+
 LiveStream::Clip LiveStream::clip(int stream) const
 {
     QMutexLocker lock(&m_mutex);
     QString file;
     Clip c;
-    if (m_options.h265) {
+    if (m_clipChoice.contains(stream)) {
+        const ClipChoice &choice = m_clipChoice[stream];
+        file = choice.file;
+        c.width = choice.width;
+        c.height = choice.height;
+    } else if (m_options.h265) {
         file = QStringLiteral("h265-360p25.h265");
         c.width = 640;
         c.height = 360;

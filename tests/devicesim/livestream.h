@@ -70,6 +70,18 @@ public:
     Faults faults() const;
     int connections() const { return m_connections.load(); }
 
+    // Controls of a running device, for tests.
+    // Closes the open connections of the main (0) or sub (1) stream.
+    void closeConnections(int stream);
+    // Holds every stream's data back until resumed; nothing is lost, the
+    // frames then follow at their own pace again.
+    void setStalled(bool stalled);
+    bool isStalled() const { return m_stalled.load(); }
+    // From now on the stream carries that clip: open connections get a new
+    // stream information and continue with its pictures, new ones start
+    // with it.
+    void switchClip(int stream, const QString &file, int width, int height);
+
     // What a stream announces, for the program's banner.
     QString describe() const;
 
@@ -93,6 +105,14 @@ private:
     mutable QMap<int, QVector<QByteArray>> m_audioCache;
     QList<LiveConnection *> m_live;   // device thread only
     std::atomic<int> m_connections{0};
+    std::atomic<bool> m_stalled{false};
+    struct ClipChoice
+    {
+        QString file;
+        int width = 0;
+        int height = 0;
+    };
+    QMap<int, ClipChoice> m_clipChoice;   // per stream; guarded by m_mutex
 };
 
 } // namespace devicesim
