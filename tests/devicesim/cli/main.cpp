@@ -7,7 +7,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <mutex>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,12 +32,40 @@ void usage(FILE *to)
 {
     std::fprintf(to,
                  "usage: devicesim --http PORT [--address 127.0.0.X] [--user U] [--password W]\n"
+                 "                 [--device ADDRESS:PORT,USER,PASSWORD[,COLOUR]]...\n"
                  "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
                  "                 [--clips DIR] [--alarm-every MS:TOPIC] [--udp ADDRESS:PORT] [--netns-ok]\n"
                  "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
                  "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
                  "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
-                 "  a later --fault wins over an earlier one that matches the same request\n");
+                 "  a later --fault wins over an earlier one that matches the same request\n"
+                 "  each --device is one more device on its own loopback address (--http may then be left out);\n"
+                 "  faults, subjects, clips and alarms apply to every device, discovery answers for the first\n");
+}
+
+// One device of the program: its address, port and credentials.
+struct DeviceOption
+{
+    QString address;
+    int port = 0;
+    QString user;
+    QString password;
+    QString colour;
+};
+
+bool parseDevice(const QString &text, DeviceOption *out)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    const int colon = parts.value(0).lastIndexOf(QLatin1Char(':'));
+    if (parts.size() < 3 || parts.size() > 4 || colon <= 0)
+        return false;
+    bool ok = false;
+    out->address = parts[0].left(colon);
+    out->port = parts[0].mid(colon + 1).toInt(&ok);
+    out->user = parts[1];
+    out->password = parts[2];
+    out->colour = parts.value(3);
+    return ok && out->port >= 0 && out->port <= 65535 && !out->user.isEmpty() && !out->password.isEmpty();
 }
 
 struct FaultOption
@@ -94,6 +124,7 @@ int main(int argc, char **argv)
     QString alarmTopic;
     QString udp;
     bool netnsOk = false;
+    QList<DeviceOption> devices;
 
     for (int i = 0; i < args.size(); ++i) {
         const QString opt = args[i];
@@ -135,6 +166,14 @@ int main(int argc, char **argv)
                 std::fprintf(stderr, "devicesim: --alarm-every wants MS:TOPIC, got %s\n", qPrintable(value));
                 return 2;
             }
+        } else if (opt == QLatin1String("--device")) {
+            DeviceOption d;
+            if (!parseDevice(value, &d)) {
+                std::fprintf(stderr, "devicesim: --device wants ADDRESS:PORT,USER,PASSWORD[,COLOUR], got %s\n",
+                             qPrintable(value));
+                return 2;
+            }
+            devices.append(d);
         } else if (opt == QLatin1String("--udp")) {
             udp = value;
         } else if (opt == QLatin1String("--subjects")) {
@@ -159,14 +198,18 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (port < 0) {
+    if (port >= 0)
+        devices.prepend(DeviceOption{address, port, user, password, QString()});
+    if (devices.isEmpty()) {
         usage(stderr);
         return 2;
     }
-    const QHostAddress host(address);
-    if (host.isNull() || !devicesim::Device::isLoopback(host)) {
-        std::fprintf(stderr, "devicesim: %s is not a loopback address (127.0.0.0/8)\n", qPrintable(address));
-        return 2;
+    for (const DeviceOption &d : devices) {
+        const QHostAddress host(d.address);
+        if (host.isNull() || !devicesim::Device::isLoopback(host)) {
+            std::fprintf(stderr, "devicesim: %s is not a loopback address (127.0.0.0/8)\n", qPrintable(d.address));
+            return 2;
+        }
     }
 
     // Before anything is printed: whoever reads "listening on" may stop us at once.
@@ -178,31 +221,44 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
-    devicesim::Device device;
-    device.setCredentials(user, password);
+    std::vector<std::unique_ptr<devicesim::Device>> running;
+    std::vector<devicesim::Protocols> protocolSets;
     QString error;
-    if (!device.loadSubjects(subjects, &error)) {
-        std::fprintf(stderr, "devicesim: %s\n", qPrintable(error));
-        return 1;
+    for (const DeviceOption &d : devices) {
+        auto device = std::make_unique<devicesim::Device>();
+        device->setCredentials(d.user, d.password);
+        if (!device->loadSubjects(subjects, &error)) {
+            std::fprintf(stderr, "devicesim: %s\n", qPrintable(error));
+            return 1;
+        }
+        for (const FaultOption &f : faults)
+            device->addFault(f.match, f.fault, f.times);
+        // With several devices each line says which one saw the request.
+        const QByteArray prefix = devices.size() > 1 ? d.address.toUtf8() + ": " : QByteArray();
+        device->setRequestObserver(
+            [prefix](const devicesim::LoggedRequest &r) { printLine(prefix + describe(r)); });
+        const devicesim::Protocols protocols = devicesim::installProtocols(*device, clips);
+        protocols.talk->setEndObserver(
+            [prefix](const devicesim::TalkSink::Record &r) { printLine(prefix + devicesim::describeTalk(r)); });
+        if (alarmEvery > 0)
+            protocols.alarm->setEvery(alarmEvery, alarmTopic);
+        if (!device->start(QHostAddress(d.address), quint16(d.port), &error)) {
+            std::fprintf(stderr, "devicesim: cannot listen on %s:%d: %s\n", qPrintable(d.address), d.port,
+                         qPrintable(error));
+            return 1;
+        }
+        QString line = QStringLiteral("listening on %1:%2: cgi, stream (%3), alarm, talk")
+                           .arg(d.address)
+                           .arg(device->port())
+                           .arg(protocols.live->describe());
+        if (!d.colour.isEmpty())
+            line += QStringLiteral(", colour %1").arg(d.colour);
+        printLine(line.toUtf8());
+        running.push_back(std::move(device));
+        protocolSets.push_back(protocols);
     }
-    for (const FaultOption &f : faults)
-        device.addFault(f.match, f.fault, f.times);
-    device.setRequestObserver([](const devicesim::LoggedRequest &r) { printLine(describe(r)); });
-    const devicesim::Protocols protocols = devicesim::installProtocols(device, clips);
-    protocols.talk->setEndObserver(
-        [](const devicesim::TalkSink::Record &r) { printLine(devicesim::describeTalk(r)); });
-    if (alarmEvery > 0)
-        protocols.alarm->setEvery(alarmEvery, alarmTopic);
-    if (!device.start(host, quint16(port), &error)) {
-        std::fprintf(stderr, "devicesim: cannot listen on %s:%d: %s\n", qPrintable(address), port,
-                     qPrintable(error));
-        return 1;
-    }
-    printLine(QStringLiteral("listening on %1:%2: cgi, stream (%3), alarm, talk")
-                  .arg(address)
-                  .arg(device.port())
-                  .arg(protocols.live->describe())
-                  .toUtf8());
+    devicesim::Device &device = *running.front();
+    address = devices.front().address;
     devicesim::DiscoveryResponder discovery;
     if (!udp.isEmpty()) {
         const int colon = udp.lastIndexOf(QLatin1Char(':'));
@@ -235,6 +291,7 @@ int main(int argc, char **argv)
 
     const int rc = app.exec();
     discovery.stop();
-    device.stop();
+    for (auto &d : running)
+        d->stop();
     return rc;
 }
