@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -414,6 +415,30 @@ private slots:
         QTRY_COMPARE(clockPosts(*good), 3);
         QTRY_COMPARE(clockPosts(*refusing), 1);
         server.shutdown();
+    }
+
+    void failedProbesDoNotHoldUpTheService()
+    {
+        // 64 devices that refuse the connection: their results come back
+        // together and are handled without a pause each.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress("127.0.0.34"), 0));
+        const QString closedPort = QString::number(probe.serverPort());
+        probe.close();
+        qcStreamServer server;
+        for (int i = 0; i < 64; ++i)
+            server.addDevice(QString("127.0.1.%1").arg(i + 1), closedPort, "d", "admin", "1234", kVarar, i);
+        QSignalSpy status(&server, &qcStreamServer::sigDeviceStatus);
+        for (int i = 0; i < 19; ++i)
+            server.tick();
+        QCOMPARE(status.count(), 64);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 64, 100);
+        QElapsedTimer timer;
+        timer.start();
+        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 128, 5000);
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        for (int i = 0; i < 64; ++i)
+            QCOMPARE(statusesOf(status, QString("127.0.1.%1").arg(i + 1)), QList<int>({0, 3}));
     }
 
     void shutdownEndsEverythingPromptly()
