@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <time.h>
@@ -25,6 +27,7 @@ namespace {
 std::atomic<PresentHook> g_hook{nullptr};
 std::atomic<int> g_pitch{0};
 std::atomic<bool> g_forcePut{false};
+std::atomic<bool> g_fused{true};
 
 std::mutex g_registryMutex;
 std::multimap<HWND, WindowTarget *> g_registry;
@@ -52,6 +55,59 @@ bool Scaler::run(const uint8_t *const src[4], const int srcStride[4], int srcW, 
     if (!m_ctx)
         return false;
     return sws_scale(m_ctx, src, srcStride, 0, srcH, dst, dstStride) > 0;
+}
+
+namespace {
+// Fills rows [top, bottom) and columns [left, right) of an image.
+void fillRect(uint8_t *image, int stride, int bytesPerPixel, int left, int top, int right, int bottom,
+              const uint8_t *pixel)
+{
+    for (int y = top; y < bottom; ++y) {
+        uint8_t *row = image + size_t(y) * stride + size_t(left) * bytesPerPixel;
+        for (int x = left; x < right; ++x, row += bytesPerPixel)
+            std::memcpy(row, pixel, size_t(bytesPerPixel));
+    }
+}
+} // namespace
+
+bool composeFused(Scaler &scaler, const FusedPicture &p, uint8_t *image, int stride, int width, int height,
+                  int pixelFormat)
+{
+    if (p.backWidth < 1 || p.backHeight < 1 || width < 1 || height < 1)
+        return false;
+    // The back-buffer rectangle where the window shows it.
+    const double sx = double(width) / p.backWidth;
+    const double sy = double(height) / p.backHeight;
+    const int left = std::clamp(int(std::lround(p.dest.left * sx)), 0, width);
+    const int right = std::clamp(int(std::lround(p.dest.right * sx)), left, width);
+    const int top = std::clamp(int(std::lround(p.dest.top * sy)), 0, height);
+    const int bottom = std::clamp(int(std::lround(p.dest.bottom * sy)), top, height);
+
+    uint8_t pixel[4];
+    int bpp = 4;
+    const int r = (p.clearColour >> 16) & 0xFF, g = (p.clearColour >> 8) & 0xFF, b = p.clearColour & 0xFF;
+    if (pixelFormat == AV_PIX_FMT_RGB565LE) {
+        const uint16_t v = uint16_t(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+        std::memcpy(pixel, &v, 2);
+        bpp = 2;
+    } else {
+        pixel[0] = uint8_t(b);
+        pixel[1] = uint8_t(g);
+        pixel[2] = uint8_t(r);
+        pixel[3] = 0xFF;
+    }
+    fillRect(image, stride, bpp, 0, 0, width, top, pixel);
+    fillRect(image, stride, bpp, 0, bottom, width, height, pixel);
+    fillRect(image, stride, bpp, 0, top, left, bottom, pixel);
+    fillRect(image, stride, bpp, right, top, width, bottom, pixel);
+    if (right <= left || bottom <= top)
+        return true;
+    uint8_t *dst[4] = {image + size_t(top) * stride + size_t(left) * bpp, nullptr, nullptr, nullptr};
+    const int dstStride[4] = {stride, 0, 0, 0};
+    const uint8_t *src[4] = {p.planes[0], p.planes[1], p.planes[2], nullptr};
+    const int srcStride[4] = {p.strides[0], p.strides[1], p.strides[2], 0};
+    return scaler.run(src, srcStride, p.width, p.height, AV_PIX_FMT_YUV420P, dst, dstStride, right - left,
+                      bottom - top, pixelFormat, p.linear);
 }
 
 void registerTarget(HWND window, WindowTarget *target)
@@ -83,6 +139,16 @@ bool forceXPutImage()
     if (g_forcePut.load())
         return true;
     return qgetenv("ARDO_D3D9_XPUTIMAGE") == "1";
+}
+
+bool fusedPresentAllowed()
+{
+    return g_fused.load() && qgetenv("ARDO_D3D9_FULLCHAIN") != "1";
+}
+
+void setFusedPresent(bool allowed)
+{
+    g_fused.store(allowed);
 }
 
 int yv12PitchOverride()
@@ -183,9 +249,21 @@ public:
     QImage &rgb() { return m_rgb; }
     bool busy() const { return m_locked.load() || m_dc; }
 
+    // Work the device deferred on this surface; done before anyone looks.
+    void setFlush(std::function<void()> flush) { m_flush = std::move(flush); }
+    void flush()
+    {
+        if (m_flush) {
+            auto f = std::move(m_flush);
+            m_flush = nullptr;
+            f();
+        }
+    }
+
 private:
     ~Surface() override { delete m_dc; }
 
+    std::function<void()> m_flush;
     int m_width, m_height;
     D3DFORMAT m_format;
     int m_pitch = 0;
@@ -236,8 +314,11 @@ public:
 
     HRESULT Clear(DWORD, const void *, DWORD flags, D3DCOLOR colour, float, DWORD) override
     {
-        if (flags & D3DCLEAR_TARGET)
-            m_backBuffer->rgb().fill(QColor::fromRgb(colour | 0xFF000000u));
+        flushPending();
+        if (flags & D3DCLEAR_TARGET) {
+            m_clearColour = colour | 0xFF000000u;
+            m_backBuffer->rgb().fill(QColor::fromRgb(m_clearColour));
+        }
         return D3D_OK;
     }
 
@@ -246,6 +327,14 @@ public:
 
     HRESULT Present(const RECT *, const RECT *, HWND, const void *) override
     {
+        if (m_pending.yuv && m_pending.scale) {
+            // Nobody looked at the intermediate surfaces since the picture
+            // was handed over: one pass from the picture into the window.
+            const FusedPicture picture = fusedPicture();
+            dropPending();
+            return m_target->presentFused(picture) ? D3D_OK : D3DERR_DEVICELOST;
+        }
+        flushPending();
         return m_target->present(m_backBuffer->rgb()) ? D3D_OK : D3DERR_DEVICELOST;
     }
 
@@ -254,9 +343,103 @@ private:
     // in any order.
     ~Device() override
     {
+        dropPending();
         unregisterTarget(m_window, m_target.get());
         m_backBuffer->Release();
     }
+
+    HRESULT stretchNow(Surface *src, const RECT *sourceRect, Surface *dst, const RECT *destRect,
+                       D3DTEXTUREFILTERTYPE filter);
+
+    // The colour conversion and the scaling into the back buffer are kept
+    // back until Present or until someone looks at a surface involved, so
+    // that a frame without overlay can go to the window in one pass.
+    struct Pending
+    {
+        Surface *yuv = nullptr;  // converted into rgb, not done yet
+        Surface *rgb = nullptr;
+        D3DTEXTUREFILTERTYPE convertFilter = D3DTEXF_POINT;
+        bool scale = false;      // rgb[source] into back buffer[dest], not done yet
+        RECT source{0, 0, 0, 0};
+        RECT dest{0, 0, 0, 0};
+        D3DTEXTUREFILTERTYPE scaleFilter = D3DTEXF_LINEAR;
+    };
+
+    void deferConversion(Surface *yuv, Surface *rgb, D3DTEXTUREFILTERTYPE filter)
+    {
+        flushPending();
+        yuv->AddRef();
+        rgb->AddRef();
+        m_pending.yuv = yuv;
+        m_pending.rgb = rgb;
+        m_pending.convertFilter = filter;
+        auto flush = [this] { flushPending(); };
+        yuv->setFlush(flush);
+        rgb->setFlush(flush);
+        m_backBuffer->setFlush(flush);
+    }
+
+    void flushPending()
+    {
+        if (!m_pending.yuv)
+            return;
+        const Pending p = m_pending;
+        // Detach first: the stretches below look at the same surfaces.
+        m_pending.yuv->setFlush(nullptr);
+        m_pending.rgb->setFlush(nullptr);
+        m_backBuffer->setFlush(nullptr);
+        m_pending = Pending();
+        stretchNow(p.yuv, nullptr, p.rgb, nullptr, p.convertFilter);
+        if (p.scale)
+            stretchNow(p.rgb, &p.source, m_backBuffer, &p.dest, p.scaleFilter);
+        p.yuv->Release();
+        p.rgb->Release();
+    }
+
+    void dropPending()
+    {
+        if (!m_pending.yuv)
+            return;
+        m_pending.yuv->setFlush(nullptr);
+        m_pending.rgb->setFlush(nullptr);
+        m_backBuffer->setFlush(nullptr);
+        m_pending.yuv->Release();
+        m_pending.rgb->Release();
+        m_pending = Pending();
+    }
+
+    FusedPicture fusedPicture() const
+    {
+        const Surface *yuv = m_pending.yuv;
+        // The conversion covered the whole surfaces at the same size, so the
+        // RGB source rectangle is a rectangle of the picture; chroma starts
+        // on even lines and columns.
+        RECT s = m_pending.source;
+        s.left &= ~1;
+        s.top &= ~1;
+        const int pitch = yuv->pitch();
+        const int cpitch = pitch / 2;
+        const uint8_t *y = yuv->yv12();
+        const uint8_t *v = y + size_t(pitch) * size_t(yuv->height());
+        const uint8_t *u = v + size_t(cpitch) * size_t((yuv->height() + 1) / 2);
+        FusedPicture f;
+        f.planes[0] = y + size_t(s.top) * pitch + s.left;
+        f.planes[1] = u + size_t(s.top / 2) * cpitch + s.left / 2;
+        f.planes[2] = v + size_t(s.top / 2) * cpitch + s.left / 2;
+        f.strides[0] = pitch;
+        f.strides[1] = f.strides[2] = cpitch;
+        f.width = s.right - s.left;
+        f.height = s.bottom - s.top;
+        f.dest = m_pending.dest;
+        f.backWidth = m_backBuffer->width();
+        f.backHeight = m_backBuffer->height();
+        f.clearColour = m_clearColour;
+        f.linear = m_pending.scaleFilter == D3DTEXF_LINEAR;
+        return f;
+    }
+
+    Pending m_pending;
+    D3DCOLOR m_clearColour = 0xFF000000u;
 
     HWND m_window;
     std::unique_ptr<WindowTarget> m_target;
@@ -283,6 +466,7 @@ Surface::Surface(int width, int height, D3DFORMAT format)
 
 HRESULT Surface::LockRect(D3DLOCKED_RECT *locked, const RECT *rect, DWORD flags)
 {
+    flush();
     if (!locked || rect)
         return D3DERR_INVALIDCALL;  // whole-surface locks only
     if (m_dc || m_locked.exchange(true))
@@ -299,6 +483,7 @@ HRESULT Surface::UnlockRect()
 
 HRESULT Surface::GetDC(HDC *dc)
 {
+    flush();
     if (!dc || m_format == D3DFMT_YV12 || m_dc || m_locked.load())
         return D3DERR_INVALIDCALL;
     m_dc = new GdiDC(&m_rgb);
@@ -334,6 +519,32 @@ HRESULT Device::StretchRect(IDirect3DSurface9 *source, const RECT *sourceRect, I
 {
     auto *src = static_cast<Surface *>(source);
     auto *dst = static_cast<Surface *>(dest);
+    if (!src || !dst)
+        return D3DERR_INVALIDCALL;
+    if (fusedPresentAllowed()) {
+        if (src->format() == D3DFMT_YV12 && dst != m_backBuffer && dst->format() != D3DFMT_YV12 && !sourceRect &&
+            !destRect && src->width() == dst->width() && src->height() == dst->height() && !src->busy() &&
+            !dst->busy()) {
+            deferConversion(src, dst, filter);
+            return D3D_OK;
+        }
+        RECT s, d;
+        if (m_pending.yuv && !m_pending.scale && src == m_pending.rgb && dst == m_backBuffer &&
+            clipTo(sourceRect, src->width(), src->height(), &s) && clipTo(destRect, dst->width(), dst->height(), &d)) {
+            m_pending.scale = true;
+            m_pending.source = s;
+            m_pending.dest = d;
+            m_pending.scaleFilter = filter;
+            return D3D_OK;
+        }
+    }
+    flushPending();
+    return stretchNow(src, sourceRect, dst, destRect, filter);
+}
+
+HRESULT Device::stretchNow(Surface *src, const RECT *sourceRect, Surface *dst, const RECT *destRect,
+                           D3DTEXTUREFILTERTYPE filter)
+{
     if (!src || !dst || dst->format() == D3DFMT_YV12 || src->busy() || dst->busy())
         return D3DERR_INVALIDCALL;
     RECT s, d;

@@ -27,6 +27,26 @@ private:
     SwsContext *m_ctx = nullptr;
 };
 
+// A picture presented without the intermediate surfaces: the source part of
+// a planar 4:2:0 picture goes straight into the window, in the place its
+// back-buffer rectangle maps to, with the clear colour around it.
+struct FusedPicture
+{
+    const uint8_t *planes[3];
+    int strides[3];
+    int width;  // of the source part
+    int height;
+    RECT dest;  // in back-buffer coordinates
+    int backWidth;
+    int backHeight;
+    D3DCOLOR clearColour;
+    bool linear;
+};
+
+// Composes a fused picture into an image of the client size.
+bool composeFused(Scaler &scaler, const FusedPicture &picture, uint8_t *image, int stride, int width, int height,
+                  int pixelFormat);
+
 // Where a device's presented pictures go: one native window.
 class WindowTarget
 {
@@ -36,6 +56,7 @@ public:
     virtual bool clientSize(int *width, int *height) = 0;
     // Scales the back buffer (RGB32, picture size) onto the whole client area.
     virtual bool present(const QImage &backBuffer) = 0;
+    virtual bool presentFused(const FusedPicture &picture) = 0;
     virtual bool sharedMemory() const { return false; }
 };
 
@@ -56,6 +77,7 @@ bool x11ClientSize(HWND window, int *width, int *height);
 
 void callPresentHook(HWND window, const PresentedImage &image);
 bool forceXPutImage();
+bool fusedPresentAllowed();
 int yv12PitchOverride();
 
 } // namespace platform::d3d9

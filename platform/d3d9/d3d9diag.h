@@ -37,6 +37,11 @@ void setYV12PitchForTests(int pitch);
 // environment variable ARDO_D3D9_XPUTIMAGE=1 does the same).
 void setForceXPutImage(bool force);
 
+// Without an overlay the layer may present a picture in one scaling pass
+// instead of the chain through its surfaces; false forces the full chain
+// (the environment variable ARDO_D3D9_FULLCHAIN=1 does the same).
+void setFusedPresent(bool allowed);
+
 // Whether the newest X11 device on this window presents through MIT-SHM.
 bool usesSharedMemory(HWND window);
 

@@ -103,18 +103,34 @@ public:
 
     bool present(const QImage &backBuffer) override
     {
+        return draw([&](QImage &image) {
+            const uint8_t *src[4] = {backBuffer.constBits(), nullptr, nullptr, nullptr};
+            const int srcStride[4] = {int(backBuffer.bytesPerLine()), 0, 0, 0};
+            uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+            const int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+            return m_scaler.run(src, srcStride, backBuffer.width(), backBuffer.height(), AV_PIX_FMT_BGRA, dst,
+                                dstStride, image.width(), image.height(), AV_PIX_FMT_BGRA, true);
+        });
+    }
+
+    bool presentFused(const FusedPicture &picture) override
+    {
+        return draw([&](QImage &image) {
+            return composeFused(m_scaler, picture, image.bits(), int(image.bytesPerLine()), image.width(),
+                                image.height(), AV_PIX_FMT_BGRA);
+        });
+    }
+
+private:
+    // Fills a new image of the client size and leaves it with the widget.
+    template <typename Fill>
+    bool draw(Fill fill)
+    {
         int w = 0, h = 0;
         if (!clientSize(&w, &h) || w < 1 || h < 1)
             return false;
         QImage image(w, h, QImage::Format_RGB32);
-        if (image.isNull())
-            return false;
-        const uint8_t *src[4] = {backBuffer.constBits(), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {int(backBuffer.bytesPerLine()), 0, 0, 0};
-        uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-        const int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-        if (!m_scaler.run(src, srcStride, backBuffer.width(), backBuffer.height(), AV_PIX_FMT_BGRA, dst, dstStride, w,
-                          h, AV_PIX_FMT_BGRA, true))
+        if (image.isNull() || !fill(image))
             return false;
         {
             std::lock_guard<std::mutex> lock(m_state->mutex);
@@ -127,7 +143,6 @@ public:
         return true;
     }
 
-private:
     HWND m_window;
     std::shared_ptr<SharedState> m_state;
     PaintFilter *m_filter;

@@ -140,17 +140,36 @@ public:
 
     bool present(const QImage &backBuffer) override
     {
+        return draw([&](uint8_t *image, int stride, int w, int h) {
+            const uint8_t *src[4] = {backBuffer.constBits(), nullptr, nullptr, nullptr};
+            const int srcStride[4] = {int(backBuffer.bytesPerLine()), 0, 0, 0};
+            uint8_t *dst[4] = {image, nullptr, nullptr, nullptr};
+            const int dstStride[4] = {stride, 0, 0, 0};
+            return m_scaler.run(src, srcStride, backBuffer.width(), backBuffer.height(), AV_PIX_FMT_BGRA, dst,
+                                dstStride, w, h, m_format, true);
+        });
+    }
+
+    bool presentFused(const FusedPicture &picture) override
+    {
+        return draw([&](uint8_t *image, int stride, int w, int h) {
+            return composeFused(m_scaler, picture, image, stride, w, h, m_format);
+        });
+    }
+
+    bool sharedMemory() const override { return m_shmAttached; }
+
+private:
+    // Fills the window image of the client size and puts it on screen.
+    template <typename Fill>
+    bool draw(Fill fill)
+    {
         int w = 0, h = 0;
         if (!clientSize(&w, &h) || w < 1 || h < 1)
             return false;
         if (!ensureImage(w, h))
             return false;
-        const uint8_t *src[4] = {backBuffer.constBits(), nullptr, nullptr, nullptr};
-        const int srcStride[4] = {int(backBuffer.bytesPerLine()), 0, 0, 0};
-        uint8_t *dst[4] = {reinterpret_cast<uint8_t *>(m_image->data), nullptr, nullptr, nullptr};
-        const int dstStride[4] = {m_image->bytes_per_line, 0, 0, 0};
-        if (!m_scaler.run(src, srcStride, backBuffer.width(), backBuffer.height(), AV_PIX_FMT_BGRA, dst, dstStride, w,
-                          h, m_format, true))
+        if (!fill(reinterpret_cast<uint8_t *>(m_image->data), m_image->bytes_per_line, w, h))
             return false;
         const unsigned long before = errorCount(m_dpy);
         if (m_shmAttached)
@@ -168,9 +187,6 @@ public:
         return true;
     }
 
-    bool sharedMemory() const override { return m_shmAttached; }
-
-private:
     bool ensureImage(int w, int h)
     {
         if (m_image && m_imageW == w && m_imageH == h)
