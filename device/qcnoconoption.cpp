@@ -155,7 +155,10 @@ QList<QUdpSocket *> qcNoconOption::openSockets()
     if (!m_locals.isEmpty()) {
         for (const auto &l : qAsConst(m_locals)) {
             auto *s = new QUdpSocket;
-            if (s->bind(l.first, l.second, flags))
+            // An ephemeral port is never shared: with address reuse the
+            // system may hand out a port another socket already holds.
+            const auto f = l.second == 0 ? QAbstractSocket::DefaultForPlatform : flags;
+            if (s->bind(l.first, l.second, f))
                 sockets.append(s);
             else
                 delete s;

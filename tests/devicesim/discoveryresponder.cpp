@@ -77,7 +77,11 @@ bool DiscoveryResponder::start(const QList<QHostAddress> &addresses, quint16 por
             quint16 p = port;
             for (const QHostAddress &a : addresses) {
                 auto *s = new QUdpSocket(m_context);
-                if (!s->bind(a, p, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+                // Shared only at a fixed port: an ephemeral port shared by
+                // address reuse could be handed to another socket too.
+                const auto mode = port == 0 ? QAbstractSocket::DefaultForPlatform
+                                            : QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
+                if (!s->bind(a, p, mode)) {
                     why = s->errorString();
                     delete s;
                     ok = false;
