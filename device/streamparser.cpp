@@ -4,6 +4,16 @@
 
 #include <cstring>
 
+namespace {
+
+// Sender times are whatever the network carries: the re-timing sums wrap
+// instead of overflowing (a wrapped value fails the day checks like any
+// other far-off time).
+int64_t add(int64_t a, int64_t b) { return int64_t(uint64_t(a) + uint64_t(b)); }
+int64_t sub(int64_t a, int64_t b) { return int64_t(uint64_t(a) - uint64_t(b)); }
+
+} // namespace
+
 StreamFrameParser::StreamFrameParser(StreamDataCallback callback, void *user, Clock clock)
     : m_callback(callback), m_user(user), m_clock(clock ? std::move(clock) : Clock(&platform::localMsecsOfDay))
 {
@@ -79,12 +89,12 @@ void StreamFrameParser::handleVideo(const FrameHead_t &head, const unsigned char
         rebase(t, now);
         m_videoPending = false;
     }
-    if (m_videoOutput - now > kJumpMs || now - m_videoOutput > kJumpMs) {
+    if (sub(m_videoOutput, now) > kJumpMs || sub(now, m_videoOutput) > kJumpMs) {
         m_videoOutput = now;
         rebase(t, now);
         m_audioCounter = 0;
     }
-    m_videoOutput = t - m_videoBase + m_localBase;
+    m_videoOutput = add(sub(t, m_videoBase), m_localBase);
     if (m_videoOutput >= kDayMs) {
         m_videoOutput = 0;
         rebase(t, now);
@@ -114,7 +124,7 @@ void StreamFrameParser::handleAudio(const FrameHead_t &head, const unsigned char
     const int64_t t = int64_t(head.timestamp);
     if (m_sampleRate <= 16000 || m_audioCodec == AudioAac) {
         takeAudioBase();
-        m_audioOutput = m_localBase - m_audioBase + t;
+        m_audioOutput = add(sub(m_localBase, m_audioBase), t);
         if (m_audioOutput < kDayMs) {
             if (m_audioCounter > 10)
                 m_callback(payload, head.length, KindAudio, -1, m_audioOutput, m_user);
@@ -142,7 +152,7 @@ void StreamFrameParser::handleAudio(const FrameHead_t &head, const unsigned char
     if (m_accumulatorFill < kAccumulateThreshold)
         return;
     takeAudioBase();
-    m_audioOutput = m_localBase - m_audioBase + m_accumulatedTime;
+    m_audioOutput = add(sub(m_localBase, m_audioBase), m_accumulatedTime);
     if (m_audioOutput < kDayMs) {
         if (m_audioCounter > 6)
             m_callback(m_accumulator.get(), m_accumulatorFill, KindAudio, -1, m_audioOutput, m_user);

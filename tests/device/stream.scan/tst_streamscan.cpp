@@ -236,6 +236,19 @@ private slots:
         QCOMPARE(audio[0].data, frames::pattern(371, 11));
     }
 
+    void extremeSenderTimes()
+    {
+        // Found by the fuzzer: sums of hostile timestamps must not overflow.
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 48000, 4), 0));
+        for (uint64_t t : {uint64_t(0), ~uint64_t(0), uint64_t(1) << 63, (uint64_t(1) << 63) - 1, uint64_t(5)}) {
+            f.feed(frames::frame(2, "v", t));
+            for (int i = 0; i < 3; ++i)
+                f.feed(frames::frame(3, frames::pattern(480, i), t + uint64_t(i)));
+        }
+        QCOMPARE(f.rec.ofKind(109).size(), 5);
+    }
+
     void noCallbackHandlesNothing()
     {
         StreamFrameParser parser(nullptr, nullptr, [] { return int64_t(0); });
