@@ -12,6 +12,7 @@
 #include "h265d_test.h"
 #include "paramsets.h"
 #include "slicehdr.h"
+#include "slicedata.h"
 
 #define H265D_POOL_BLOCKS 512
 #define H265D_POOL_ALIGN 64
@@ -129,6 +130,12 @@ typedef struct H265D_DEC_OBJ {
     H265D_TRACE_FXN traceFxn;
     void *traceCtx;
     uint32_t traceUnitIndex;
+    /* slice data */
+    int32_t bParseOnly;
+    H265D_SIDE_BUFFERS side;
+    H265D_SLICE_CTX *sliceCtx;
+    int32_t ctusDecoded;
+    const uint8_t *sliceDataStart;
 } H265D_DEC_OBJ;
 
 #define H265D_LOG(dec, level, ...) (dec)->LogFxn((dec)->uiChannelID, (level), __VA_ARGS__)

@@ -180,6 +180,9 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
     /* Tests and tools may take processor features away, never add them. */
     initDspFunctionTableMasked(&dec->dsp, &dec->cpuFlags, dec->iCpuMask == -1 ? 0xFFFFFFFFu : (uint32_t)dec->iCpuMask);
     dec->bHeadersOnly = t ? t->bHeadersOnly : 0;
+    dec->bParseOnly = t ? t->bParseOnly : 0;
+    dec->sliceDataSupported = 1;
+
     dec->uiChannelID = ch;
     dec->poolAlign = H265D_POOL_ALIGN;
     dec->w64 = ((uint32_t)p->iMaxWidth + 63) & ~63u;
@@ -203,6 +206,7 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
     allocStores(dec);
     allocPictureBuffer(dec);
     dec->streamBuf = (uint8_t *)poolAlloc(&dec->pool, dec->streamSize, H265D_POOL_ALIGN);
+    allocSideBuffers(dec);
     if (!dec->pool.ok) {
         p->LogFxn(ch, H265D_LOG_ERROR, "H265D_Create : malloc failed!\n");
         poolFreeAll(dec);

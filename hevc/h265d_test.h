@@ -15,7 +15,10 @@ typedef struct H265D_TEST_OPTIONS {
     /* No slice data: a picture counts as decoded when the first slice
      * segment of the next picture, or the end of the stream, completes it. */
     int32_t bHeadersOnly;
-    int32_t aiReserved[6];
+    /* Parse slice data without reconstructing; a slice whose data does not
+     * end exactly with its end_of_slice_segment_flag fails. */
+    int32_t bParseOnly;
+    int32_t aiReserved[5];
 } H265D_TEST_OPTIONS;
 
 /* One counter per way a picture can be decoded. */

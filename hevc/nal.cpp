@@ -190,6 +190,9 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
             dec->dpb.pic[dec->dpb.curPic].codedBytes += dec->vclBytes;
             dec->vclBytes = 0;
         }
+        if (r == 0 && !dec->bHeadersOnly && dec->dpb.curPic >= 0 && dec->dpb.pic[dec->dpb.curPic].flags != 0 &&
+            dec->dpb.pic[dec->dpb.curPic].state != 1)
+            r = decodeSliceData(dec, dec->br.data, dec->br.data + dec->br.length);
         /* Slice data decoding joins here; pictures with slot flags 0 (skipped
          * leading pictures) are parsed but not decoded. */
         break;

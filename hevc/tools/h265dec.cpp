@@ -55,6 +55,7 @@ struct Options {
     bool ts = false;
     std::string yuv;
     bool headersOnly = false;
+    bool parseOnly = false;
     bool trace = false;
     bool paths = false;
     bool time = false;
@@ -68,7 +69,7 @@ int usage(const char *msg)
     fprintf(stderr,
             "usage: h265dec [--threads 0|1] [--order decode|display] [--chunk au|N|rand:SEED] [--maxref N]\n"
             "               [--maxsize WxH] [--cpumask portable|sse2|sse41|avx|detect] [--ts] [--yuv FILE]\n"
-            "               [--headers-only] [--trace-headers] [--paths] [--time] [--quiet] FILE\n");
+            "               [--headers-only] [--parse-only] [--trace-headers] [--paths] [--time] [--quiet] FILE\n");
     return 2;
 }
 
@@ -122,6 +123,8 @@ bool parseArgs(int argc, char **argv, Options &o, const char **err)
         } else if (a == "--yuv") {
             if (!value(o.yuv))
                 return *err = "--yuv needs a file", false;
+        } else if (a == "--parse-only") {
+            o.parseOnly = true;
         } else if (a == "--headers-only") {
             o.headersOnly = true;
         } else if (a == "--trace-headers") {
@@ -238,6 +241,10 @@ struct Printer {
 
     void picture(const H265D_OUTARGS &out)
     {
+        if (o.parseOnly) {
+            count++;
+            return;
+        }
         const uint64_t n = o.ts ? out.uiTimeStamp : count;
         const uint32_t w = out.uiDecWidth, h = out.uiDecHeight;
         if (o.headersOnly) {
@@ -309,6 +316,7 @@ int main(int argc, char **argv)
     H265D_TEST_OPTIONS t = {};
     t.iCpuMask = o.cpuMask;
     t.bHeadersOnly = (o.headersOnly || o.trace) ? 1 : 0;
+    t.bParseOnly = o.parseOnly ? 1 : 0;
     void *h = nullptr;
     int32_t r = H265D_CreateForTest(&h, &p, &t);
     if (r != 0) {

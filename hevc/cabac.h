@@ -1,0 +1,174 @@
+/* The arithmetic decoder of the slice data and its context variables. */
+#ifndef H265D_CABAC_H
+#define H265D_CABAC_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "bitreader.h"
+
+#define H265D_CTX_COUNT 192
+#define H265D_CTX_USED 183
+
+/* Context table layout. */
+enum {
+    CTX_SAO_MERGE = 0,
+    CTX_SAO_TYPE = 1,
+    CTX_SPLIT_CU = 2,
+    CTX_TRANSQUANT_BYPASS = 5,
+    CTX_CU_SKIP = 6,
+    CTX_CU_QP_DELTA = 9,
+    CTX_PRED_MODE = 12,
+    CTX_PART_MODE = 13,
+    CTX_PREV_INTRA_LUMA = 17,
+    CTX_INTRA_CHROMA = 18,
+    CTX_MERGE_FLAG = 20,
+    CTX_MERGE_IDX = 21,
+    CTX_INTER_PRED_IDC = 22,
+    CTX_REF_IDX = 27,
+    CTX_MVD_GREATER0 = 31,
+    CTX_MVD_GREATER1 = 34,
+    CTX_MVP_FLAG = 35,
+    CTX_RQT_ROOT_CBF = 36,
+    CTX_SPLIT_TRANSFORM = 37,
+    CTX_CBF_LUMA = 40,
+    CTX_CBF_CHROMA = 42,
+    CTX_TRANSFORM_SKIP = 46,
+    CTX_LAST_X_PREFIX = 48,
+    CTX_LAST_Y_PREFIX = 66,
+    CTX_CODED_SUB_BLOCK = 84,
+    CTX_SIG_COEFF = 88,
+    CTX_GREATER1 = 130,
+    CTX_GREATER2 = 154
+};
+
+typedef struct H265D_CABAC {
+    uint32_t low;   /* ivlOffset scaled by 2^17, 16 look-ahead bits below */
+    uint32_t range; /* ivlCurrRange, 256..510 after renormalisation */
+    const uint8_t *start;
+    const uint8_t *cur;
+    const uint8_t *end;
+    /* Bytes "fetched" past end: served as zeros, counted so that positions
+     * computed from the engine stay exact. */
+    uint32_t over;
+    int32_t firstQgInSlice;
+    int32_t qpY;
+    int32_t cuQpDeltaVal;
+    int32_t isCuQpDeltaCoded;
+    int32_t lumaIntraMode;
+    uint8_t ctxState[H265D_CTX_COUNT];
+} H265D_CABAC;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+extern uint8_t h265dRangeTabLps[4 * 128];
+extern uint8_t h265dTransition[256];
+extern uint8_t h265dRenorm[512];
+/* initValue per initType and context index. */
+extern const uint8_t h265dCtxInitValues[3][H265D_CTX_USED];
+
+/* Starts the engine at the byte after the slice header (reads the
+ * alignment bits from br). end: first byte after the slice data. */
+void cabacInitDecoder(H265D_BITREADER *br, H265D_CABAC *c, const uint8_t *payload, const uint8_t *end);
+/* Starts the engine at p (nothing read from a bit reader). */
+void cabacStartAt(H265D_CABAC *c, const uint8_t *p, const uint8_t *end);
+/* initType 0 for I, 1/2 for P/B (swapped by cabac_init_flag); qp is SliceQpY. */
+void cabacInitContextsFor(int initType, int sliceQpY, uint8_t *ctxState);
+int cabacInitType(uint32_t sliceType, uint32_t cabacInitFlag);
+/* Byte offset from start of the byte after the last terminate bin of 1. */
+size_t cabacNextBytePos(const H265D_CABAC *c);
+/* Restarts skip bytes after the terminated data; null (engine unchanged)
+ * when fewer than skip bytes remain. */
+const uint8_t *cabacReinitAtByte(H265D_CABAC *c, size_t skip);
+
+static inline uint32_t cabacByte(const H265D_CABAC *c, int k)
+{
+    return c->end - c->cur > k ? c->cur[k] : 0;
+}
+
+static inline void cabacAdvance2(H265D_CABAC *c)
+{
+    const ptrdiff_t left = c->end - c->cur;
+    if (left >= 2) {
+        c->cur += 2;
+    } else {
+        c->cur += left;
+        c->over += (uint32_t)(2 - left);
+    }
+}
+
+static inline void cabacRefill(H265D_CABAC *c)
+{
+    c->low += (cabacByte(c, 0) << 9) + (cabacByte(c, 1) << 1) - 0xFFFF;
+    cabacAdvance2(c);
+}
+
+static inline int cabacDecodeDecision(H265D_CABAC *c, uint8_t *state)
+{
+    uint32_t s = *state;
+    const uint32_t rLps = h265dRangeTabLps[(c->range & 0xC0) * 2 + s];
+    c->range -= rLps;
+    const uint32_t scaled = c->range << 17;
+    int bin;
+    if (c->low < scaled) {
+        bin = (int)(s & 1);
+        *state = h265dTransition[128 + s];
+    } else {
+        c->low -= scaled;
+        c->range = rLps;
+        bin = (int)((s & 1) ^ 1);
+        *state = h265dTransition[127 - s];
+    }
+    const uint32_t shift = h265dRenorm[c->range];
+    c->range <<= shift;
+    c->low <<= shift;
+    if (!(c->low & 0xFFFF)) {
+        const int i = __builtin_ctz(c->low) - 16;
+        const uint32_t x = (cabacByte(c, 0) << 9) + (cabacByte(c, 1) << 1) - 0xFFFF;
+        c->low += x << i;
+        cabacAdvance2(c);
+    }
+    return bin;
+}
+
+static inline int cabacDecodeBypass(H265D_CABAC *c)
+{
+    c->low <<= 1;
+    if (!(c->low & 0xFFFF))
+        cabacRefill(c);
+    const uint32_t scaled = c->range << 17;
+    if (c->low < scaled)
+        return 0;
+    c->low -= scaled;
+    return 1;
+}
+
+static inline uint32_t cabacDecodeBypassBits(H265D_CABAC *c, int n)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < n; i++)
+        v = (v << 1) | (uint32_t)cabacDecodeBypass(c);
+    return v;
+}
+
+static inline int cabacDecodeTerminate(H265D_CABAC *c)
+{
+    c->range -= 2;
+    if (c->low >= c->range << 17)
+        return 1;
+    if (c->range < 256) {
+        c->range <<= 1;
+        c->low <<= 1;
+        if (!(c->low & 0xFFFF))
+            cabacRefill(c);
+    }
+    return 0;
+}
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

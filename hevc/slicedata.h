@@ -1,0 +1,142 @@
+/* Slice data: the decoding context, the CTU parse record, the picture side
+ * maps and the routines that parse and reconstruct coding tree units. */
+#ifndef H265D_SLICEDATA_H
+#define H265D_SLICEDATA_H
+
+#include <stdint.h>
+
+#include "cabac.h"
+#include "dsp/h265d_dsp.h"
+
+struct H265D_DEC_OBJ;
+
+#define H265D_MAX_CU_PER_CTU 64
+#define H265D_MAX_TU_PER_CTU 256
+#define H265D_MAX_PU_PER_CTU 256
+
+typedef struct H265D_SAO_PARAMS {
+    uint8_t SaoTypeIdx[3];
+    uint8_t SaoEoClass[3];
+    uint8_t sao_band_position[3];
+    int8_t SaoOffsetVal[3][5];
+} H265D_SAO_PARAMS;
+
+typedef struct H265D_PU {
+    uint8_t merge_flag;
+    uint8_t merge_idx;
+    uint8_t inter_pred_idc;
+    uint8_t ref_idx_l0;
+    uint8_t ref_idx_l1;
+    uint8_t mvp_l0_flag;
+    uint8_t mvp_l1_flag;
+    int16_t mvd[2][2]; /* [list][horizontal, vertical] */
+    int32_t x, y, w, h;
+} H265D_PU;
+
+typedef struct H265D_CU {
+    int32_t x, y;
+    uint8_t log2CbSize;
+    uint8_t cu_transquant_bypass_flag;
+    int32_t CuPredMode; /* 1 intra, 0 inter */
+    int32_t PartMode;
+    int32_t IntraPredModeY[4];
+    int32_t IntraPredModeC;
+    uint8_t pcm_flag;
+    uint8_t cu_skip_flag;
+    int8_t qp[3]; /* Qp'Y, Qp'Cb, Qp'Cr */
+    int32_t numTu;
+    int32_t numPu;
+} H265D_CU;
+
+typedef struct H265D_TU {
+    int32_t x, y;
+    int32_t coeffCount[3];
+    int32_t columnBound[3];
+    uint8_t log2TrafoSize;
+    uint8_t cbf_cb, cbf_cr, cbf_luma;
+    uint8_t transform_skip_flag[3];
+} H265D_TU;
+
+typedef struct H265D_CTU_RECORD {
+    int32_t x, y;           /* luma samples */
+    int32_t ctbX, ctbY;
+    int32_t ctbAddrRs, ctbAddrTs;
+    int32_t ctbSize, ctbLog2;
+    uint8_t availAbove, availLeft, availAboveLeft, availAboveRight;
+    int32_t rightLimit, bottomLimit;
+    int32_t end_of_slice_segment_flag;
+    int32_t numCu, numTu, numPu;
+    alignas(16) int16_t coeffY[4096];
+    alignas(16) int16_t coeffCb[1024];
+    alignas(16) int16_t coeffCr[1024];
+    H265D_CU cu[H265D_MAX_CU_PER_CTU];
+    H265D_TU tu[H265D_MAX_TU_PER_CTU];
+    H265D_PU pu[H265D_MAX_PU_PER_CTU];
+} H265D_CTU_RECORD;
+
+/* One per thread that parses: engine, WPP store and CTU record. */
+typedef struct H265D_SLICE_CTX {
+    H265D_CABAC cabac;
+    uint8_t wppStore[H265D_CTX_COUNT];
+    H265D_CTU_RECORD ctu;
+    int32_t initType;
+    int32_t qgPrevQp; /* qPY_PREV of the current quantisation group */
+} H265D_SLICE_CTX;
+
+/* Picture side maps (sizes for the create limits). */
+typedef struct H265D_SIDE_BUFFERS {
+    uint8_t *ctDepth;       /* per minimum CB */
+    uint8_t *skipFlag;      /* per minimum CB */
+    int8_t *qpY;            /* per minimum CB */
+    uint8_t *intraMode;     /* per 4x4: 255 not intra */
+    uint8_t *codedLuma;     /* per 4x4 */
+    uint8_t *filterBypass;  /* per 8x8: 2 PCM + 1 transquant bypass */
+    int32_t *minTbAddrZs;   /* per minimum TB */
+    int32_t *sliceAddr;     /* per CTB: the slice's address (SliceAddrRs) */
+    H265D_SAO_PARAMS *sao;  /* per CTB */
+    int8_t *deblockOffsets; /* per CTB: beta, tc (twice the _div2 values) */
+    uint8_t *lineStore[3];  /* two rows per plane: unfiltered bottom rows, by CTB row parity */
+    int32_t lineStride[3];
+    void *mvRecords;        /* per 4x4 motion records (inter prediction) */
+    uint8_t *bs;            /* per 4x4: vertical and horizontal edge strengths */
+    void *colRecords;       /* per 16x16 */
+    uint8_t *saoWork;       /* bordered copy for SAO */
+    uint32_t *rowCounters;  /* per CTB row: 4x4 records used */
+    int32_t mapW4;          /* widths of the maps */
+    int32_t mapWMinCb;
+    int32_t mapWMinTb;
+    int32_t mapW8;
+} H265D_SIDE_BUFFERS;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+void allocSideBuffers(struct H265D_DEC_OBJ *dec);
+/* Decodes the slice data of the slice segment in dec->sh from the payload. */
+int32_t decodeSliceData(struct H265D_DEC_OBJ *dec, const uint8_t *payload, const uint8_t *end);
+
+/* Parsing and reconstruction of one CTU (exposed for the tests). */
+int32_t parseCodingTreeUnit(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx);
+void reconstructCtu(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx);
+void updateCtuNeighbours(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
+void cabacStartCtu(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
+void cabacSaveWppContexts(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
+
+/* Residual coding of one transform block into coeffs (nT x nT, zeroed here). */
+int32_t parseResidualCoding(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *tu, int log2TrafoSize,
+                            int cuTransquantBypass, int cIdx, int16_t *coeffs, int scanIdx);
+int32_t deriveChromaQpFor(int qpY, int offset);
+
+void reconstructIntraCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,
+                        int chromaOffset);
+void intraNeighbourAvailability(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, int x, int y, int nT,
+                                int flags[5]);
+void predictIntraBlock(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, const int flags[5], int log2Size,
+                       int cIdx, int mode, int x, int y, uint8_t *dst, int stride);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
