@@ -370,10 +370,6 @@ int Parser::parseTransformUnit(H265D_CU *cu, H265D_TU *tu, int xBase, int yBase,
     (void)trafoDepth;
     const int log2 = tu->log2TrafoSize;
     const int cbfChroma = tu->cbf_cb || tu->cbf_cr;
-    const int chromaHere = log2 > 2 || blkIdx == 3;
-    if (!tu->cbf_luma && !(cbfChroma && chromaHere) && !(cbfChroma && log2 == 2)) {
-        return 0;
-    }
     if (tu->cbf_luma || cbfChroma) {
         if (pps->cu_qp_delta_enabled_flag && !c->isCuQpDeltaCoded) {
             int v = 0;
@@ -727,7 +723,10 @@ int Parser::parseCodingQuadtree(int x0, int y0, int log2CbSize, int cqtDepth)
         c->isCuQpDeltaCoded = 0;
         c->cuQpDeltaVal = 0;
         if (c->firstQgInSlice) {
+            /* Nested quadtree levels latch again before any coding unit:
+             * they must find the slice QP too. */
             qgPrevQp = sh->SliceQpY;
+            c->qpY = sh->SliceQpY;
             c->firstQgInSlice = 0;
         } else {
             qgPrevQp = c->qpY;
