@@ -83,12 +83,13 @@ extern "C" void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ct
     const int onCtbRow = y > 0 && ((y << sh) & (ctu->ctbSize - 1)) == 0;
     const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];
     const uint8_t *plane = pic->origin[cIdx];
+    const ptrdiff_t planeStride = cIdx ? pic->uvStride : pic->yStride;
     const uint8_t *aboveRow;
     if (onCtbRow) {
         const int prevRow = (((y << sh) >> ctu->ctbLog2) - 1) & 1;
         aboveRow = sb->lineStore[cIdx] + prevRow * sb->lineStride[cIdx] + 64;
     } else {
-        aboveRow = plane + (ptrdiff_t)(y - 1) * stride;
+        aboveRow = plane + (ptrdiff_t)(y - 1) * planeStride;
     }
     (void)ctbSize;
     const int w4 = sb->mapW4;
@@ -105,7 +106,7 @@ extern "C" void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ct
         const int k = 2 * N - 1 - i;
         avail[k] = (uint8_t)a;
         if (a) {
-            ref[k] = plane[(ptrdiff_t)ys * stride + x - 1];
+            ref[k] = plane[(ptrdiff_t)ys * planeStride + x - 1];
             any = 1;
         }
     }

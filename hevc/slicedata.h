@@ -127,6 +127,9 @@ void cabacSaveWppContexts(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32
 int32_t parseResidualCoding(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *tu, int log2TrafoSize,
                             int cuTransquantBypass, int cIdx, int16_t *coeffs, int scanIdx);
 int32_t deriveChromaQpFor(int qpY, int offset);
+/* mvd_coding into pu->mvd[list]; cu_qp_delta_abs (at most 26). */
+int32_t decodeMvdCoding(struct H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU *pu, int list);
+int32_t decodeCuQpDeltaAbs(struct H265D_DEC_OBJ *dec, H265D_CABAC *c, int *value);
 
 void reconstructIntraCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,
                         int chromaOffset);

@@ -253,37 +253,7 @@ int Parser::decodePcmSample(H265D_CU *cu, int log2CbSize)
 
 int Parser::parseMvd(H265D_PU *pu, int list)
 {
-    int g0[2], g1[2] = { 0, 0 };
-    g0[0] = decision(CTX_MVD_GREATER0);
-    g0[1] = decision(CTX_MVD_GREATER0);
-    for (int k = 0; k < 2; k++)
-        if (g0[k])
-            g1[k] = decision(CTX_MVD_GREATER1);
-    for (int k = 0; k < 2; k++) {
-        int64_t v = 0;
-        if (g0[k]) {
-            int64_t abs = 1;
-            if (g1[k]) {
-                int prefix = 1; /* EG1 */
-                int64_t base = 0;
-                while (bypass()) {
-                    base += (int64_t)1 << prefix;
-                    prefix++;
-                    if (prefix > 15)
-                        return error("H265D_Decode : the value of stMvd is %d,it should be in the range of "
-                                     "-32768~32767!\n",
-                                     (int)(base + 2));
-                }
-                abs = base + cabacDecodeBypassBits(c, prefix) + 2;
-            }
-            v = bypass() ? -abs : abs;
-            if (v < -32768 || v > 32767)
-                return error("H265D_Decode : the value of stMvd is %d,it should be in the range of -32768~32767!\n",
-                             (int)v);
-        }
-        pu->mvd[list][k] = (int16_t)v;
-    }
-    return 0;
+    return decodeMvdCoding(dec, c, pu, list);
 }
 
 int Parser::parsePredictionUnit(H265D_CU *cu, int x0, int y0, int w, int h, int partIdx, int ctDepth)
@@ -373,24 +343,9 @@ int Parser::parseTransformUnit(H265D_CU *cu, H265D_TU *tu, int xBase, int yBase,
     if (tu->cbf_luma || cbfChroma) {
         if (pps->cu_qp_delta_enabled_flag && !c->isCuQpDeltaCoded) {
             int v = 0;
-            while (v < 5 && decision(v == 0 ? CTX_CU_QP_DELTA : CTX_CU_QP_DELTA + 1))
-                v++;
-            if (v == 5) {
-                int k = 0;
-                int64_t suffix = 0;
-                while (bypass()) {
-                    suffix += (int64_t)1 << k;
-                    k++;
-                    if (k > 5)
-                        return error("H265D_Decode : the value of cu_qp_delta is %d, it should be in the range of "
-                                     "0~26!\n",
-                                     (int)(suffix + 5));
-                }
-                suffix += cabacDecodeBypassBits(c, k);
-                v += (int)suffix;
-            }
-            if (v > 26)
-                return error("H265D_Decode : the value of cu_qp_delta is %d, it should be in the range of 0~26!\n", v);
+            int r = decodeCuQpDeltaAbs(dec, c, &v);
+            if (r)
+                return r;
             if (v && bypass())
                 v = -v;
             c->isCuQpDeltaCoded = 1;
@@ -748,6 +703,80 @@ int Parser::parseCodingQuadtree(int x0, int y0, int log2CbSize, int cqtDepth)
 }
 
 } // namespace
+
+extern "C" int32_t decodeMvdCoding(H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU *pu, int list)
+{
+    uint8_t *st = c->ctxState;
+    int g0[2], g1[2] = { 0, 0 };
+    g0[0] = cabacDecodeDecision(c, &st[CTX_MVD_GREATER0]);
+    g0[1] = cabacDecodeDecision(c, &st[CTX_MVD_GREATER0]);
+    for (int k = 0; k < 2; k++)
+        if (g0[k])
+            g1[k] = cabacDecodeDecision(c, &st[CTX_MVD_GREATER1]);
+    for (int k = 0; k < 2; k++) {
+        int64_t v = 0;
+        if (g0[k]) {
+            int64_t abs = 1;
+            if (g1[k]) {
+                int prefix = 1; /* EG1 */
+                int64_t base = 0;
+                while (cabacDecodeBypass(c)) {
+                    base += (int64_t)1 << prefix;
+                    prefix++;
+                    /* a longer prefix cannot give a value within 16 bits */
+                    if (prefix > 15) {
+                        H265D_LOG(dec, H265D_LOG_ERROR,
+                                  "H265D_Decode : the value of stMvd is %d,it should be in the range of -32768~32767!\n",
+                                  (int)(base + 2));
+                        return H265D_ERR_SLICE_DATA;
+                    }
+                }
+                abs = base + cabacDecodeBypassBits(c, prefix) + 2;
+            }
+            v = cabacDecodeBypass(c) ? -abs : abs;
+            if (v < -32768 || v > 32767) {
+                H265D_LOG(dec, H265D_LOG_ERROR,
+                          "H265D_Decode : the value of stMvd is %d,it should be in the range of -32768~32767!\n", (int)v);
+                return H265D_ERR_SLICE_DATA;
+            }
+        }
+        pu->mvd[list][k] = (int16_t)v;
+    }
+    return 0;
+}
+
+
+extern "C" int32_t decodeCuQpDeltaAbs(H265D_DEC_OBJ *dec, H265D_CABAC *c, int *value)
+{
+    uint8_t *st = c->ctxState;
+    int v = 0;
+    while (v < 5 && cabacDecodeDecision(c, &st[v == 0 ? CTX_CU_QP_DELTA : CTX_CU_QP_DELTA + 1]))
+        v++;
+    if (v == 5) {
+        int k = 0;
+        int64_t suffix = 0;
+        while (cabacDecodeBypass(c)) {
+            suffix += (int64_t)1 << k;
+            k++;
+            /* beyond this the value exceeds 26 whatever the suffix bits say */
+            if (k > 5) {
+                H265D_LOG(dec, H265D_LOG_ERROR,
+                          "H265D_Decode : the value of cu_qp_delta is %d, it should be in the range of 0~26!\n",
+                          (int)(suffix + 5));
+                return H265D_ERR_SLICE_DATA;
+            }
+        }
+        suffix += cabacDecodeBypassBits(c, k);
+        v += (int)suffix;
+    }
+    if (v > 26) {
+        H265D_LOG(dec, H265D_LOG_ERROR,
+                  "H265D_Decode : the value of cu_qp_delta is %d, it should be in the range of 0~26!\n", v);
+        return H265D_ERR_SLICE_DATA;
+    }
+    *value = v;
+    return 0;
+}
 
 extern "C" int32_t deriveChromaQpFor(int qpY, int offset)
 {
