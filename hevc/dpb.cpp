@@ -7,7 +7,7 @@
 #include "decoder.h"
 
 /* Bytes of the collocated motion store per 16x16 block of a picture. */
-#define H265D_COL_MV_BYTES 16
+#define H265D_COL_MV_BYTES 24
 
 size_t pictureBlockSize(uint32_t w64, uint32_t h64)
 {

@@ -162,29 +162,48 @@ extern "C" void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ct
     }
 }
 
+/* The residual of one transform block added to the prediction at dst; a
+ * luma block marks its area in the coded-luma map. */
+extern "C" void addTuResidual(H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2,
+                              int16_t *coeffs, uint8_t *dst, int stride)
+{
+    H265D_RESIDUAL_CTX rctx;
+    rctx.pDsp = &dec->dsp;
+    rctx.pFactors = (const H265D_DEQUANT_FACTORS *)dec->pps->dequant;
+    rctx.iTransquantBypassEnabled = (int32_t)dec->pps->transquant_bypass_enabled_flag;
+    rctx.iTransformSkipEnabled = (int32_t)dec->pps->transform_skip_enabled_flag;
+    rctx.iScalingListEnabled = (int32_t)dec->sps->scaling_list_enabled_flag;
+    const int intra = cu->CuPredMode == 1;
+    H265D_TU_DESC d;
+    d.iTransquantBypass = cu->cu_transquant_bypass_flag;
+    d.ucTransformSkip = tu->transform_skip_flag[cIdx];
+    d.iPredMode = intra ? 1 : 0;
+    d.iCompIdx = cIdx == 0 ? 0 : cIdx + 1;
+    d.iQp = cu->qp[cIdx];
+    d.iLog2Size = log2;
+    d.iMatrixId = cIdx + (intra ? 0 : 3);
+    d.iCoeffCount = tu->coeffCount[cIdx];
+    d.iColumnCount = tu->columnBound[cIdx];
+    if (cIdx == 0) {
+        const int w4 = dec->side.mapW4, n4 = (1 << log2) >> 2;
+        for (int j = 0; j < n4; j++)
+            memset(&dec->side.codedLuma[((tu->y >> 2) + j) * w4 + (tu->x >> 2)], 1, (size_t)n4);
+    }
+    reconstructResidual(&rctx, &d, stride, coeffs, dst);
+}
+
 namespace {
 
 struct IntraRecon {
     H265D_DEC_OBJ *dec;
     H265D_CTU_RECORD *ctu;
     const H265D_CU *cu;
-    H265D_RESIDUAL_CTX rctx;
     uint8_t *plane[3];
     int stride[3];
 
     void residual(const H265D_TU *tu, int cIdx, int log2, int16_t *coeffs, uint8_t *dst)
     {
-        H265D_TU_DESC d;
-        d.iTransquantBypass = cu->cu_transquant_bypass_flag;
-        d.ucTransformSkip = tu->transform_skip_flag[cIdx];
-        d.iPredMode = 1;
-        d.iCompIdx = cIdx == 0 ? 0 : cIdx + 1;
-        d.iQp = cu->qp[cIdx];
-        d.iLog2Size = log2;
-        d.iMatrixId = cIdx;
-        d.iCoeffCount = tu->coeffCount[cIdx];
-        d.iColumnCount = tu->columnBound[cIdx];
-        reconstructResidual(&rctx, &d, stride[cIdx], coeffs, dst);
+        addTuResidual(dec, cu, tu, cIdx, log2, coeffs, dst, stride[cIdx]);
     }
 
     void chroma(const H265D_TU *tu, const int flags[5], int xL, int yL, int log2, int chromaOffset)
@@ -206,9 +225,6 @@ struct IntraRecon {
         uint8_t *dst = plane[0] + (ptrdiff_t)tu->y * stride[0] + tu->x;
         predictIntraBlock(dec, ctu, flags, log2, 0, mode, tu->x, tu->y, dst, stride[0]);
         if (tu->cbf_luma) {
-            const int w4 = dec->side.mapW4, n4 = n >> 2;
-            for (int j = 0; j < n4; j++)
-                memset(&dec->side.codedLuma[((tu->y >> 2) + j) * w4 + (tu->x >> 2)], 1, (size_t)n4);
             residual(tu, 0, log2, ctu->coeffY + lumaOffset, dst);
         }
     }
@@ -225,11 +241,6 @@ extern "C" void reconstructIntraCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
     r.dec = dec;
     r.ctu = ctu;
     r.cu = cu;
-    r.rctx.pDsp = &dec->dsp;
-    r.rctx.pFactors = (const H265D_DEQUANT_FACTORS *)dec->pps->dequant;
-    r.rctx.iTransquantBypassEnabled = (int32_t)dec->pps->transquant_bypass_enabled_flag;
-    r.rctx.iTransformSkipEnabled = (int32_t)dec->pps->transform_skip_enabled_flag;
-    r.rctx.iScalingListEnabled = (int32_t)dec->sps->scaling_list_enabled_flag;
     for (int c = 0; c < 3; c++) {
         r.plane[c] = pic->origin[c];
         r.stride[c] = c ? (int)pic->uvStride : (int)pic->yStride;
@@ -254,6 +265,7 @@ extern "C" void reconstructIntraCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
         if (cu->PartMode == 3)
             part = (tu->x >= cu->x + half ? 1 : 0) + (tu->y >= cu->y + half ? 2 : 0);
         int flags[5];
+        markBlockEdges(dec, tu->x, tu->y, n, n, 1, 2);
         r.luma(tu, cu->IntraPredModeY[part], lumaOffset, flags);
         lumaOffset += n * n;
         if (tu->log2TrafoSize > 2) {

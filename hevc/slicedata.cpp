@@ -7,7 +7,6 @@
 
 #define H265D_MV_RECORD_BYTES 16
 #define H265D_COL_RECORD_BYTES 16
-#define H265D_SAO_PAD 2
 
 void allocSideBuffers(H265D_DEC_OBJ *dec)
 {
@@ -27,6 +26,8 @@ void allocSideBuffers(H265D_DEC_OBJ *dec)
     sb->intraMode = (uint8_t *)poolAlloc(pool, n4, H265D_POOL_ALIGN);
     sb->codedLuma = (uint8_t *)poolAlloc(pool, n4, H265D_POOL_ALIGN);
     sb->filterBypass = (uint8_t *)poolAlloc(pool, n8, H265D_POOL_ALIGN);
+    sb->edgeFlags = (uint8_t *)poolAlloc(pool, n4, H265D_POOL_ALIGN);
+    sb->ctbFlags = (uint8_t *)poolAlloc(pool, ctbs, H265D_POOL_ALIGN);
     sb->minTbAddrZs = (int32_t *)poolAlloc(pool, n4 * sizeof(int32_t), H265D_POOL_ALIGN);
     sb->sliceAddr = (int32_t *)poolAlloc(pool, ctbs * sizeof(int32_t), H265D_POOL_ALIGN);
     sb->sao = (H265D_SAO_PARAMS *)poolAlloc(pool, ctbs * sizeof(H265D_SAO_PARAMS), H265D_POOL_ALIGN);
@@ -42,9 +43,32 @@ void allocSideBuffers(H265D_DEC_OBJ *dec)
         sb->lineStride[c] = (int32_t)(pw + 2 * 64);
         sb->lineStore[c] = (uint8_t *)poolAlloc(pool, (size_t)sb->lineStride[c] * 2, H265D_POOL_ALIGN);
     }
-    sb->saoWork = (uint8_t *)poolAlloc(pool, (w + 2 * H265D_SAO_PAD) * (h + 2 * H265D_SAO_PAD) * 3 / 2,
-                                       H265D_POOL_ALIGN);
+    sb->saoWork = (uint8_t *)poolAlloc(pool, w * h * 3 / 2, H265D_POOL_ALIGN);
     dec->sliceCtx = (H265D_SLICE_CTX *)poolAlloc(pool, sizeof(H265D_SLICE_CTX), H265D_POOL_ALIGN);
+}
+
+extern "C" void markBlockEdges(H265D_DEC_OBJ *dec, int x, int y, int w, int h, int leftBit, int topBit)
+{
+    H265D_SIDE_BUFFERS *sb = &dec->side;
+    const int x1 = x + w < dec->geo.PicWidthInSamplesY ? x + w : dec->geo.PicWidthInSamplesY;
+    const int y1 = y + h < dec->geo.PicHeightInSamplesY ? y + h : dec->geo.PicHeightInSamplesY;
+    for (int yy = y; yy < y1; yy += 4)
+        sb->edgeFlags[(yy >> 2) * sb->mapW4 + (x >> 2)] |= (uint8_t)leftBit;
+    for (int xx = x; xx < x1; xx += 4)
+        sb->edgeFlags[(y >> 2) * sb->mapW4 + (xx >> 2)] |= (uint8_t)topBit;
+}
+
+/* Replicates the picture's edge samples into its margins for motion
+ * compensation: luma 128 columns and 80 rows, chroma 64 and 40. */
+extern "C" void padPictureBorders(H265D_DEC_OBJ *dec)
+{
+    H265D_PICTURE *p = &dec->dpb.pic[dec->dpb.curPic];
+    const H265D_EXTEND_BORDER_FN extend = dec->dsp.slot[H265D_SLOT_EXTEND_BORDER].extendBorder;
+    for (int c = 0; c < 3; c++) {
+        const int sh = c ? 1 : 0;
+        extend(0, p->origin[c], dec->geo.PicWidthInSamplesY >> sh, dec->geo.PicHeightInSamplesY >> sh,
+               c ? (int)p->uvStride : (int)p->yStride, 128 >> sh, 80 >> sh);
+    }
 }
 
 /* z-scan order address of every minimum transform block (6.5.2). */
@@ -191,11 +215,14 @@ static void storeLineRows(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu)
 extern "C" void reconstructCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
 {
     H265D_CTU_RECORD *ctu = &ctx->ctu;
-    int tuIndex = 0, lumaOffset = 0, chromaOffset = 0;
+    int tuIndex = 0, puIndex = 0, lumaOffset = 0, chromaOffset = 0;
     for (int i = 0; i < ctu->numCu; i++) {
         const H265D_CU *cu = &ctu->cu[i];
         if (cu->CuPredMode == 1)
             reconstructIntraCu(dec, ctu, i, tuIndex, lumaOffset, chromaOffset);
+        else
+            reconstructInterCu(dec, ctu, i, tuIndex, puIndex, lumaOffset, chromaOffset);
+        puIndex += cu->numPu;
         if (cu->pcm_flag) {
             const int n = 1 << cu->log2CbSize;
             lumaOffset += n * n;
@@ -212,6 +239,7 @@ extern "C" void reconstructCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
         }
         tuIndex += cu->numTu;
     }
+    storeMotionField(dec, ctu);
     storeLineRows(dec, ctu);
 }
 
@@ -223,6 +251,7 @@ static void clearPictureMaps(H265D_DEC_OBJ *dec)
     memset(sb->intraMode, 255, n4);
     memset(sb->codedLuma, 0, n4);
     memset(sb->filterBypass, 0, n8);
+    memset(sb->edgeFlags, 0, n4);
     memset(sb->rowCounters, 0, (dec->h64 / 16) * sizeof(uint32_t));
     const size_t ctbs = (size_t)(dec->w64 / 16) * (dec->h64 / 16);
     for (size_t i = 0; i < ctbs; i++)
@@ -332,6 +361,10 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
     if (ts < g->PicSizeInCtbsY)
         return 0;
     memset(dec->side.rowCounters, 0, (dec->h64 / 16) * sizeof(uint32_t));
+    if (!dec->bParseOnly) {
+        filterPicture(dec);
+        padPictureBorders(dec);
+    }
     completeCurrentPicture(dec);
     return 0;
 }

@@ -14,6 +14,9 @@ struct H265D_DEC_OBJ;
 #define H265D_MAX_TU_PER_CTU 256
 #define H265D_MAX_PU_PER_CTU 256
 
+#define H265D_CTB_DEBLOCK_OFF 1u
+#define H265D_CTB_ACROSS_SLICES 2u
+
 typedef struct H265D_SAO_PARAMS {
     uint8_t SaoTypeIdx[3];
     uint8_t SaoEoClass[3];
@@ -57,6 +60,22 @@ typedef struct H265D_TU {
     uint8_t transform_skip_flag[3];
 } H265D_TU;
 
+/* Motion of one 4x4 unit of the current picture. */
+typedef struct H265D_MV_FIELD {
+    int16_t mv[2][2];
+    uint8_t predFlag[2];
+    uint8_t refSlot[2];
+    int8_t refIdx[2];
+} H265D_MV_FIELD;
+
+/* Motion kept per 16x16 block of a decoded picture for temporal prediction. */
+typedef struct H265D_COL_MV {
+    int16_t mv[2][2];
+    uint8_t predFlag[2];
+    uint8_t longTerm[2];
+    int32_t refPoc[2];
+} H265D_COL_MV;
+
 typedef struct H265D_CTU_RECORD {
     int32_t x, y;           /* luma samples */
     int32_t ctbX, ctbY;
@@ -91,6 +110,8 @@ typedef struct H265D_SIDE_BUFFERS {
     uint8_t *intraMode;     /* per 4x4: 255 not intra */
     uint8_t *codedLuma;     /* per 4x4 */
     uint8_t *filterBypass;  /* per 8x8: 2 PCM + 1 transquant bypass */
+    uint8_t *edgeFlags;     /* per 4x4: transform (1 left, 2 top) and prediction (4, 8) block edges */
+    uint8_t *ctbFlags;      /* per CTB: H265D_CTB_* of its slice */
     int32_t *minTbAddrZs;   /* per minimum TB */
     int32_t *sliceAddr;     /* per CTB: the slice's address (SliceAddrRs) */
     H265D_SAO_PARAMS *sao;  /* per CTB */
@@ -131,6 +152,16 @@ int32_t deriveChromaQpFor(int qpY, int offset);
 int32_t decodeMvdCoding(struct H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU *pu, int list);
 int32_t decodeCuQpDeltaAbs(struct H265D_DEC_OBJ *dec, H265D_CABAC *c, int *value);
 
+void reconstructInterCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int firstPu,
+                        int lumaOffset, int chromaOffset);
+void storeMotionField(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu);
+void addTuResidual(struct H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2,
+                   int16_t *coeffs, uint8_t *dst, int stride);
+void padPictureBorders(struct H265D_DEC_OBJ *dec);
+/* Deblocking, then sample adaptive offset, over the finished picture. */
+void filterPicture(struct H265D_DEC_OBJ *dec);
+/* Marks the left and top edges of a block in the edge map (bits: left, top). */
+void markBlockEdges(struct H265D_DEC_OBJ *dec, int x, int y, int w, int h, int leftBit, int topBit);
 void reconstructIntraCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,
                         int chromaOffset);
 void intraNeighbourAvailability(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, int x, int y, int nT,

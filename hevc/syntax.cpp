@@ -1029,6 +1029,9 @@ extern "C" int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
     int8_t *db = &dec->side.deblockOffsets[2 * ctu->ctbAddrRs];
     db[0] = (int8_t)dec->sh.slice_beta_offset;
     db[1] = (int8_t)dec->sh.slice_tc_offset;
+    dec->side.ctbFlags[ctu->ctbAddrRs] =
+        (uint8_t)((dec->sh.slice_deblocking_filter_disabled_flag ? H265D_CTB_DEBLOCK_OFF : 0) |
+                  (dec->sh.slice_loop_filter_across_slices_enabled_flag ? H265D_CTB_ACROSS_SLICES : 0));
     r = p.parseCodingQuadtree(ctu->x, ctu->y, ctu->ctbLog2, 0);
     ctx->qgPrevQp = p.qgPrevQp;
     if (r)

@@ -45,6 +45,7 @@ void fillTransformKernels(H265D_DSP_TABLE *table);    // slots 2..15
 void fillIntraKernels(H265D_DSP_TABLE *table);        // slots 16..54
 void fillInterKernels(H265D_DSP_TABLE *table);        // slots 55..118
 void fillCopyKernels(H265D_DSP_TABLE *table);         // slots 128, 129
+void fillLoopFilterKernels(H265D_DSP_TABLE *table);   // slots 0, 1, 119..127, 130
 
 // Vector families; each writes its slots unconditionally (the caller checks
 // the feature word). Absent on processors that are not x86.

@@ -24,12 +24,11 @@ extern "C" void initDspFunctionTableMasked(H265D_DSP_TABLE *table, uint32_t *cpu
 {
     using namespace h265d::dsp;
     *cpuFlags = 0;
-    // The loop-filter slots (119..127, 0, 1) and the border extension (130)
-    // are filled by their owners.
     fillTransformKernels(table);
     fillIntraKernels(table);
     fillInterKernels(table);
     fillCopyKernels(table);
+    fillLoopFilterKernels(table);
     if (mask == 0)
         return;
     *cpuFlags = detectCpuFeatures() & mask;

@@ -93,10 +93,9 @@ void TestKernels::initTestCase()
 
 void TestKernels::slotLayout()
 {
-    // Slots left to the loop filters and the border extension stay empty;
-    // everything else is filled.
+    // Slots left to the loop filters stay empty; everything else is filled.
     for (int s = 0; s < H265D_DSP_SLOT_COUNT; ++s) {
-        const bool ownedElsewhere = s <= 1 || (s >= 119 && s <= 127) || s == 130;
+        const bool ownedElsewhere = s <= 1 || (s >= 119 && s <= 127);
         QVERIFY2((dsp.slot[s].raw == nullptr) == ownedElsewhere, qPrintable(QString("slot %1").arg(s)));
     }
     // The size formulas reach the documented ranges.
