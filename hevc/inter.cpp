@@ -90,10 +90,15 @@ struct InterCtx {
     bool pbAvailable(int xPb, int yPb, int nPbW, int nPbH, int partIdx, int xN, int yN) const
     {
         const int xCb = cu->x, yCb = cu->y, nCbS = 1 << cu->log2CbSize;
-        if ((nPbW << 1) == nCbS && (nPbH << 1) == nCbS && partIdx == 1 && yCb + nPbH <= yN && xCb + nPbW > xN)
+        /* Inside the coding block, earlier partitions are decoded whatever
+         * their z-order; only the second NxN partition's lower-left is not. */
+        const bool sameCb = xN >= xCb && yN >= yCb && xN < xCb + nCbS && yN < yCb + nCbS;
+        if (sameCb) {
+            if ((nPbW << 1) == nCbS && (nPbH << 1) == nCbS && partIdx == 1 && yCb + nPbH <= yN && xCb + nPbW > xN)
+                return false;
+        } else if (!zAvailable(xPb, yPb, xN, yN)) {
             return false;
-        if (!zAvailable(xPb, yPb, xN, yN))
-            return false;
+        }
         return dec->side.intraMode[(yN >> 2) * dec->side.mapW4 + (xN >> 2)] == 255;
     }
 

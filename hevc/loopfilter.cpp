@@ -163,6 +163,7 @@ struct Deblocker {
 
     void run()
     {
+
         /* bS of every 4-sample segment first: horizontal filtering changes no
          * decision inputs, but keeping them apart follows the standard's order. */
         const int h4 = (h + 3) / 4;
@@ -298,6 +299,9 @@ struct SaoFilter {
         for (int y = y0; y < y1; y++)
             for (int x = x0; x < x1; x++) {
                 const int xa = x + kDx[cls][0], ya = y + kDy[cls][0], xb = x + kDx[cls][1], yb = y + kDy[cls][1];
+                /* neighbours outside the picture leave the sample as it is */
+                if (xa < 0 || ya < 0 || xb < 0 || yb < 0 || xa >= pw || xb >= pw || ya >= ph || yb >= ph)
+                    continue;
                 const int xl = x << sh, yl = y << sh;
                 if (!usable(xl, yl, xa << sh, ya << sh) || !usable(xl, yl, xb << sh, yb << sh) || keep(xl, yl))
                     continue;

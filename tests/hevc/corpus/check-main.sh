@@ -1,0 +1,14 @@
+#!/bin/sh
+# One main-profile corpus stream against FFmpeg in display order, fed as
+# whole access units and in random chunks; a stream without reordering also
+# in decode order.
+# usage: check-main.sh H265DEC STREAM_DIR NAME [order]
+set -eu
+export H265DEC=$1
+file=$2/$3.hevc
+here=$(dirname "$0")
+"$here/compare-ffmpeg.sh" "$file" --chunk au
+"$here/compare-ffmpeg.sh" "$file" --chunk rand:1
+if [ "${4:-}" = order ]; then
+  "$here/compare-ffmpeg.sh" "$file" --order decode --chunk au
+fi
