@@ -39,7 +39,7 @@ bool sameMotion(const Cand &a, const Cand &b)
     return true;
 }
 
-Mv scaleMv(Mv mv, int td, int tb)
+Mv scaleMvPair(Mv mv, int td, int tb)
 {
     td = clip3(-128, 127, td);
     tb = clip3(-128, 127, tb);
@@ -152,7 +152,7 @@ bool InterCtx::colMv(const H265D_COL_MV *col, int colPoc, int refIdx, int X, Mv 
     if (lt || colPocDiff == currPocDiff)
         *out = mvCol;
     else
-        *out = scaleMv(mvCol, colPocDiff, currPocDiff);
+        *out = scaleMvPair(mvCol, colPocDiff, currPocDiff);
     return true;
 }
 
@@ -349,7 +349,7 @@ Mv InterCtx::amvp(int xPb, int yPb, int nPbW, int nPbH, int partIdx, int X, int 
             if (c.pred[l] && refLt(l, c.refIdx[l]) == targetLt) {
                 *mv = c.mv[l];
                 if (!targetLt && !refLt(l, c.refIdx[l]))
-                    *mv = scaleMv(*mv, curPoc - refPoc(l, c.refIdx[l]), curPoc - targetPoc);
+                    *mv = scaleMvPair(*mv, curPoc - refPoc(l, c.refIdx[l]), curPoc - targetPoc);
                 return true;
             }
         }
@@ -423,7 +423,7 @@ struct McCtx {
 };
 
 /* Keeps every kernel read inside the replicated borders. */
-Mv clipMvForMc(Mv mv, int x, int y, int picW, int picH)
+Mv clipMvPair(Mv mv, int x, int y, int picW, int picH)
 {
     return Mv{ clip3((-71 - x) * 4, (picW - x) * 4 + 28, mv.x), clip3((-71 - y) * 4, (picH - y) * 4 + 28, mv.y) };
 }
@@ -446,7 +446,7 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
     const uint8_t *ref[2][3];
     for (int i = 0; i < nl; i++) {
         const int l = lists[i];
-        mv[i] = clipMvForMc(m.mv[l], xPb, yPb, picW, picH);
+        mv[i] = clipMvPair(m.mv[l], xPb, yPb, picW, picH);
         const H265D_PICTURE *rp = &dec->dpb.pic[sh->refList[l].slot[m.refIdx[l]]];
         for (int c = 0; c < 3; c++)
             ref[i][c] = rp->origin[c];
@@ -540,6 +540,20 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
 }
 
 } // namespace
+
+extern "C" void scaleMv(int mvx, int mvy, int td, int tb, int16_t out[2])
+{
+    const Mv r = scaleMvPair(Mv{ mvx, mvy }, td, tb);
+    out[0] = (int16_t)r.x;
+    out[1] = (int16_t)r.y;
+}
+
+extern "C" void clipMvForMc(int mvx, int mvy, int x, int y, int picW, int picH, int16_t out[2])
+{
+    const Mv r = clipMvPair(Mv{ mvx, mvy }, x, y, picW, picH);
+    out[0] = (int16_t)r.x;
+    out[1] = (int16_t)r.y;
+}
 
 extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int firstPu,
                                    int lumaOffset, int chromaOffset)

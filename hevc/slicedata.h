@@ -154,6 +154,10 @@ int32_t decodeCuQpDeltaAbs(struct H265D_DEC_OBJ *dec, H265D_CABAC *c, int *value
 
 void reconstructInterCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int firstPu,
                         int lumaOffset, int chromaOffset);
+/* The temporal/spatial MV scaling (distances clipped to -128..127, td 0 as 1). */
+void scaleMv(int mvx, int mvy, int td, int tb, int16_t out[2]);
+/* An MV limited so that the block's reads stay within the picture's borders. */
+void clipMvForMc(int mvx, int mvy, int x, int y, int picW, int picH, int16_t out[2]);
 void storeMotionField(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu);
 void addTuResidual(struct H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2,
                    int16_t *coeffs, uint8_t *dst, int stride);

@@ -14,7 +14,9 @@ root=$(cd "$(dirname "$0")/../../.." && pwd)
 dec=${H265DEC:-$root/build/hevc/tools/h265dec}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-if ! ffmpeg -v error -threads 1 -i "$file" -f framemd5 -pix_fmt yuv420p "$tmp/ref" 2>"$tmp/ffmpeg.err"; then
+# FFmpeg's own output format (full-range streams stay full range), every
+# picture once.
+if ! ffmpeg -nostdin -v error -threads 1 -i "$file" -fps_mode passthrough -f framemd5 "$tmp/ref" 2>"$tmp/ffmpeg.err"; then
   cat "$tmp/ffmpeg.err" >&2
   echo "ffmpeg could not decode $file" >&2
   exit 2
