@@ -285,6 +285,193 @@ def wait_gif():
                    transparency=0, disposal=2, optimize=False)
 
 
+# --- live page ---------------------------------------------------------------
+
+def g_play(d, cx, cy, c, r=5.0):
+    d.polygon([(s(cx - r * 0.7), s(cy - r)), (s(cx - r * 0.7), s(cy + r)), (s(cx + r), s(cy))], fill=c)
+
+
+def g_stop(d, cx, cy, c):
+    d.rectangle(box(cx - 4.5, cy - 4.5, cx + 4.5, cy + 4.5), fill=c)
+
+
+def g_previous(d, cx, cy, c):
+    d.polygon([(s(cx + 4), s(cy - 5)), (s(cx + 4), s(cy + 5)), (s(cx - 3), s(cy))], fill=c)
+    d.rectangle(box(cx - 5, cy - 5, cx - 3.5, cy + 5), fill=c)
+
+
+def g_next(d, cx, cy, c):
+    d.polygon([(s(cx - 4), s(cy - 5)), (s(cx - 4), s(cy + 5)), (s(cx + 3), s(cy))], fill=c)
+    d.rectangle(box(cx + 3.5, cy - 5, cx + 5, cy + 5), fill=c)
+
+
+def g_snapshot(d, cx, cy, c):
+    d.rounded_rectangle(box(cx - 6, cy - 3.5, cx + 6, cy + 5), radius=s(1.5), outline=c, width=s(1.4))
+    d.rectangle(box(cx - 2.5, cy - 5.5, cx + 2.5, cy - 3.5), fill=c)
+    d.ellipse(box(cx - 2.5, cy - 1.5, cx + 2.5, cy + 3.5), outline=c, width=s(1.3))
+
+
+def g_record(d, cx, cy, c):
+    d.ellipse(box(cx - 5.5, cy - 5.5, cx + 5.5, cy + 5.5), outline=c, width=s(1.4))
+    d.ellipse(box(cx - 3, cy - 3, cx + 3, cy + 3), fill=c)
+
+
+def g_speaker(d, cx, cy, c, on):
+    d.polygon([(s(cx - 6), s(cy - 2)), (s(cx - 3), s(cy - 2)), (s(cx + 1), s(cy - 6)),
+               (s(cx + 1), s(cy + 6)), (s(cx - 3), s(cy + 2)), (s(cx - 6), s(cy + 2))], fill=c)
+    if on:
+        d.arc(box(cx - 2, cy - 4, cx + 5, cy + 4), -60, 60, fill=c, width=s(1.3))
+    else:
+        d.line([s(cx + 3), s(cy - 3), s(cx + 7), s(cy + 3)], fill=c, width=s(1.3))
+        d.line([s(cx + 3), s(cy + 3), s(cx + 7), s(cy - 3)], fill=c, width=s(1.3))
+
+
+def g_mic(d, cx, cy, c, on):
+    d.rounded_rectangle(box(cx - 2.5, cy - 7, cx + 2.5, cy + 2), radius=s(2.5), fill=c)
+    d.arc(box(cx - 5, cy - 4, cx + 5, cy + 4.5), 0, 180, fill=c, width=s(1.2))
+    d.line([s(cx), s(cy + 4.5), s(cx), s(cy + 7)], fill=c, width=s(1.2))
+    if not on:
+        d.line([s(cx - 6), s(cy - 7), s(cx + 6), s(cy + 7)], fill=c, width=s(1.4))
+
+
+def g_split(d, cx, cy, c):
+    for dx in (-5, 1):
+        for dy in (-5, 1):
+            d.rectangle(box(cx + dx, cy + dy, cx + dx + 4, cy + dy + 4), fill=c)
+
+
+def g_fullscreen(d, cx, cy, c):
+    r, k = 6, 3
+    for sx in (-1, 1):
+        for sy in (-1, 1):
+            x, y = cx + sx * r, cy + sy * r
+            d.line([s(x), s(y), s(x - sx * k), s(y)], fill=c, width=s(1.4))
+            d.line([s(x), s(y), s(x), s(y - sy * k)], fill=c, width=s(1.4))
+
+
+def g_bell(d, cx, cy, c):
+    d.pieslice(box(cx - 6, cy - 7, cx + 6, cy + 5), 180, 360, fill=c)
+    d.rectangle(box(cx - 6, cy - 1, cx + 6, cy + 4), fill=c)
+    d.ellipse(box(cx - 1.8, cy + 4, cx + 1.8, cy + 7.5), fill=c)
+
+
+def square_strip(rel, glyph, size, cells=STRIP_CELLS):
+    img, d = canvas(size * len(cells), size)
+    for i, (fg, bg) in enumerate(cells):
+        x0 = i * size
+        if bg[3]:
+            d.rounded_rectangle(box(x0, 0, x0 + size, size), radius=s(3), fill=bg)
+        glyph(d, x0 + size / 2, size / 2, fg)
+    save(finish(img, size * len(cells), size), rel)
+
+
+def add_icon():
+    img, d = canvas(16, 16)
+    c = (0x3c, 0xc8, 0x50, 255)
+    d.rectangle(box(7, 2, 9, 14), fill=c)
+    d.rectangle(box(2, 7, 14, 9), fill=c)
+    save(finish(img, 16, 16), "add.png")
+
+
+def device_glyph(d, cx, cy, c, scale=1.0):
+    k = scale
+    d.rounded_rectangle(box(cx - 14 * k, cy - 8 * k, cx + 8 * k, cy + 8 * k), radius=s(3 * k), fill=c)
+    d.polygon([(s(cx + 8 * k), s(cy - 3 * k)), (s(cx + 15 * k), s(cy - 8 * k)),
+               (s(cx + 15 * k), s(cy + 8 * k)), (s(cx + 8 * k), s(cy + 3 * k))], fill=c)
+    d.ellipse(box(cx - 9 * k, cy - 5 * k, cx + 1 * k, cy + 5 * k), fill=(32, 32, 32, 255))
+
+
+def status_sprite():
+    # Offline, connecting, logged in, playing, and the plain device picture.
+    colours = [(0x80, 0x80, 0x80, 255), (0xf5, 0xb0, 0x1a, 255), (0x3c, 0xc8, 0x50, 255),
+               (0x1a, 0xbb, 0xfb, 255), (0xdd, 0xdd, 0xdd, 255)]
+    img, d = canvas(240, 48)
+    for i, c in enumerate(colours):
+        device_glyph(d, i * 48 + 24, 24, c)
+        if i < 4:
+            d.ellipse(box(i * 48 + 34, 32, i * 48 + 44, 42), fill=c)
+    save(finish(img, 240, 48), "status.png")
+
+
+def devlist_sprite():
+    enabled = (0xdd, 0xdd, 0xdd, 255)
+    glyphs = [
+        lambda d, cx, cy, c: d.arc(box(cx - 6, cy - 6, cx + 6, cy + 6), 40, 340, fill=c, width=s(1.8)),
+        g_play,
+        lambda d, cx, cy, c: d.ellipse(box(cx - 6, cy - 7, cx + 6, cy + 7), outline=c, width=s(1.6)),
+        lambda d, cx, cy, c: (d.ellipse(box(cx - 6, cy - 6, cx + 6, cy + 6), outline=c, width=s(2.2)),
+                              d.ellipse(box(cx - 2, cy - 2, cx + 2, cy + 2), fill=c)),
+        lambda d, cx, cy, c: (d.line([s(cx - 6), s(cy + 6), s(cx + 5), s(cy - 5)], fill=c, width=s(2.5)),
+                              d.line([s(cx - 6), s(cy + 6), s(cx - 3), s(cy + 6)], fill=c, width=s(1.5))),
+        lambda d, cx, cy, c: (d.line([s(cx - 5), s(cy - 5), s(cx + 5), s(cy + 5)], fill=c, width=s(2)),
+                              d.line([s(cx - 5), s(cy + 5), s(cx + 5), s(cy - 5)], fill=c, width=s(2))),
+    ]
+    img, d = canvas(156, 52)
+    for row, c in enumerate((enabled, DISABLED)):
+        for i, glyph in enumerate(glyphs):
+            glyph(d, i * 26 + 13, row * 26 + 13, c)
+    save(finish(img, 156, 52), "devlistcntl.png")
+
+
+def small_icon(rel, glyph, size=16, colour=WHITE):
+    img, d = canvas(size, size)
+    glyph(d, size / 2, size / 2, colour)
+    save(finish(img, size, size), rel)
+
+
+def split_icon(count):
+    size = 28
+    img, d = canvas(size, size)
+    c = (0xdd, 0xdd, 0xdd, 255)
+    d.rectangle(box(1, 1, size - 1, size - 1), outline=c, width=s(1))
+    if count == 6:
+        t = (size - 2) / 3
+        d.line([s(1 + 2 * t), s(1), s(1 + 2 * t), s(size - 1)], fill=c, width=s(1))
+        d.line([s(1), s(1 + 2 * t), s(size - 1), s(1 + 2 * t)], fill=c, width=s(1))
+        d.line([s(1 + 2 * t), s(1 + t), s(size - 1), s(1 + t)], fill=c, width=s(1))
+        d.line([s(1 + t), s(1 + 2 * t), s(1 + t), s(size - 1)], fill=c, width=s(1))
+    else:
+        n = int(round(math.sqrt(count)))
+        for k in range(1, n):
+            p = 1 + k * (size - 2) / n
+            d.line([s(p), s(1), s(p), s(size - 1)], fill=c, width=s(1))
+            d.line([s(1), s(p), s(size - 1), s(p)], fill=c, width=s(1))
+    save(finish(img, size, size), "split/split%d.png" % count)
+
+
+def g_zoom(d, cx, cy, c):
+    d.ellipse(box(cx - 5, cy - 5, cx + 2, cy + 2), outline=c, width=s(1.4))
+    d.line([s(cx + 1.5), s(cy + 1.5), s(cx + 6), s(cy + 6)], fill=c, width=s(1.8))
+
+
+def live_page_images():
+    add_icon()
+    square_strip("playctrl/play.png", lambda d, cx, cy, c: g_play(d, cx + 1, cy, c, r=7), 34)
+    square_strip("playctrl/stop.png", g_stop, 20)
+    square_strip("playctrl/previous.png", g_previous, 20)
+    square_strip("playctrl/next.png", g_next, 20)
+    square_strip("playctrl/snapshot.png", g_snapshot, 20)
+    square_strip("playctrl/record.png", g_record, 20)
+    square_strip("playctrl/speakeron.png", lambda d, cx, cy, c: g_speaker(d, cx, cy, c, True), 20)
+    square_strip("playctrl/speakeroff.png", lambda d, cx, cy, c: g_speaker(d, cx, cy, c, False), 20)
+    square_strip("playctrl/micon.png", lambda d, cx, cy, c: g_mic(d, cx, cy, c, True), 20)
+    square_strip("playctrl/micoff.png", lambda d, cx, cy, c: g_mic(d, cx, cy, c, False), 20)
+    square_strip("playctrl/split.png", g_split, 20)
+    square_strip("playctrl/fullscreen.png", g_fullscreen, 20)
+    # Idle, (unused), alarm: the blink alternates cells 0 and 2.
+    square_strip("playctrl/alarm.png", g_bell, 24,
+                 cells=[(NORMAL, CLEAR), (WHITE, HOVER_BG), ((0xe8, 0x30, 0x30, 255), CLEAR)])
+    status_sprite()
+    devlist_sprite()
+    small_icon("viewbar/zoom.png", g_zoom)
+    small_icon("viewbar/snapshot.png", g_snapshot)
+    small_icon("viewbar/record.png", g_record)
+    small_icon("viewbar/stop.png", g_stop)
+    small_icon("viewbar/play.png", g_play)
+    for count in (1, 4, 6, 9, 16, 36, 64):
+        split_icon(count)
+
+
 def main():
     strip("buttonclose.png", g_close)
     strip("buttonmax.png", g_max)
@@ -313,6 +500,7 @@ def main():
     signal_strip()
     edit_icon()
     delete_icon()
+    live_page_images()
     return 0
 
 

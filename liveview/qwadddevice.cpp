@@ -1,0 +1,147 @@
+#include "liveview/qwadddevice.h"
+
+#include "app/database.h"
+#include "liveview/livetext.h"
+#include "liveview/qwdeviceform.h"
+
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#if __has_include("device/qcnoconoption.h")
+#include "device/qcnoconoption.h"
+#define ARDO_HAVE_LAN_SEARCH 1
+#endif
+
+using namespace livetext;
+
+qwAddDevice::qwAddDevice(QWidget* parent, const QString& title, int flag)
+    : BaseWindow(parent, 0, 640, 560)
+{
+    setObjectName(QStringLiteral("qwAddDevice"));
+    setTitleText(title.isEmpty() ? liveText(kPreviewPage, kNoSection, "adddevice") : title, TitleLeft);
+
+    auto* body = new QWidget(this);
+    body->setGeometry(getClientRect());
+    auto* layout = new QVBoxLayout(body);
+    layout->setContentsMargins(16, 8, 16, 12);
+
+    m_form = new qwDeviceForm(body);
+    if (g_database) {
+        m_form->userEdit()->setText(g_database->getDefaultUser());
+        m_form->passwordEdit()->setText(g_database->getDefaultPassword());
+    }
+    layout->addWidget(m_form);
+
+    m_add = new QPushButton(liveText(kPreviewPage, kNoSection, "adddevice"), body);
+    m_add->setObjectName(QStringLiteral("pushButton_Add"));
+    auto* addRow = new QHBoxLayout;
+    addRow->addStretch();
+    addRow->addWidget(m_add);
+    layout->addLayout(addRow);
+
+    m_table = new QTableWidget(0, 5, body);
+    m_table->setObjectName(QStringLiteral("tableWidget_Found"));
+    m_table->setHorizontalHeaderLabels({liveText(kPreviewPage, kDeviceAdd, "devicename"),
+                                        liveText(kPreviewPage, kDeviceAdd, "devipaddr"),
+                                        liveText(kPreviewPage, kDeviceAdd, "devport"),
+                                        liveText(kPreviewPage, kDeviceAdd, "devmodel"),
+                                        liveText(kPreviewPage, kDeviceAdd, "devmacaddr")});
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    layout->addWidget(m_table, 1);
+
+    m_search = new QPushButton(liveText(kPreviewPage, kDeviceAdd, "searchopt"), body);
+    m_search->setObjectName(QStringLiteral("pushButton_Search"));
+    m_addAll = new QPushButton(liveText(kPreviewPage, kDeviceAdd, "addall"), body);
+    m_addAll->setObjectName(QStringLiteral("pushButton_AddAll"));
+    auto* searchRow = new QHBoxLayout;
+    searchRow->addWidget(m_search);
+    searchRow->addStretch();
+    searchRow->addWidget(m_addAll);
+    layout->addLayout(searchRow);
+
+    connect(m_add, &QPushButton::clicked, this, &qwAddDevice::onAdd);
+    connect(m_search, &QPushButton::clicked, this, &qwAddDevice::onSearch);
+    connect(m_addAll, &QPushButton::clicked, this, &qwAddDevice::onAddAll);
+#ifndef ARDO_HAVE_LAN_SEARCH
+    m_search->setEnabled(false);
+#endif
+}
+
+qwAddDevice::~qwAddDevice()
+{
+    stopSearch();
+}
+
+void qwAddDevice::onAdd()
+{
+    if (!m_form->validate(this))
+        return;
+    emit sigOptionResult(m_form->deviceName(), m_form->address(), m_form->deviceType(), m_form->port(),
+                         m_form->userName(), m_form->password(), 0);
+}
+
+void qwAddDevice::onAddAll()
+{
+    // Found devices are always reached by address; the login is the form's.
+    const QList<Found> found = m_found;
+    for (const Found& d : found)
+        emit sigOptionResult(d.name, d.address, QStringLiteral("VARAR"), d.port, m_form->userName(),
+                             m_form->password(), 1);
+}
+
+void qwAddDevice::addFound(const Found& device)
+{
+    for (const Found& d : qAsConst(m_found)) {
+        if (d.address == device.address)
+            return;
+    }
+    m_found.append(device);
+    const int row = m_table->rowCount();
+    m_table->insertRow(row);
+    const QString cells[5] = {device.name, device.address, device.port, device.model, device.mac};
+    for (int c = 0; c < 5; ++c)
+        m_table->setItem(row, c, new QTableWidgetItem(cells[c]));
+}
+
+bool qwAddDevice::isSearching() const
+{
+    return m_searcher != nullptr;
+}
+
+void qwAddDevice::onSearch()
+{
+#ifdef ARDO_HAVE_LAN_SEARCH
+    stopSearch();
+    m_found.clear();
+    m_table->setRowCount(0);
+    auto* search = new qcNoconOption(nullptr);
+    m_searcher = search;
+    connect(search, &qcNoconOption::sigHasDevices, this, [this](DeviceInfo_t info) {
+        Found d;
+        d.name = info.name();
+        d.address = info.address();
+        d.port = QString::number(info.port());
+        addFound(d);
+    });
+    search->startSearch();
+    QTimer::singleShot(kSearchMs, this, [this] { stopSearch(); });
+#endif
+}
+
+void qwAddDevice::stopSearch()
+{
+#ifdef ARDO_HAVE_LAN_SEARCH
+    if (auto* search = static_cast<qcNoconOption*>(m_searcher)) {
+        m_searcher = nullptr;
+        search->stopOption();
+        search->wait();
+        delete search;
+    }
+#endif
+}

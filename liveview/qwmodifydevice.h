@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/basewindow.h"
+
+class QPushButton;
+class qwDeviceForm;
+
+// Dialog that changes a listed device's name and connection data. The
+// device's database key travels through unchanged.
+class qwModifyDevice : public BaseWindow
+{
+    Q_OBJECT
+public:
+    qwModifyDevice(QWidget* parent, const QString& title);
+
+    void setSelectedDevice(const QString& devname, const QString& address, int connecttype, const QString& port,
+                           const QString& username, const QString& password, qint64 indexid);
+    qwDeviceForm* form() const { return m_form; }
+    QPushButton* confirmButton() const { return m_confirm; }
+    qint64 indexId() const { return m_indexid; }
+
+signals:
+    void sigModifyResult(QString devname, QString devip, int addtype, QString port, QString username,
+                         QString password, qlonglong indexnum);
+
+public slots:
+    void onConfirm();
+
+private:
+    qwDeviceForm* m_form = nullptr;
+    QPushButton* m_confirm = nullptr;
+    qint64 m_indexid = 0;
+};

@@ -1,0 +1,33 @@
+#include "liveview/qwselectmultmode.h"
+
+#include <QGridLayout>
+#include <QIcon>
+#include <QToolButton>
+
+const int qwSelectMultMode::kCounts[7] = {1, 4, 6, 9, 16, 36, 64};
+
+qwSelectMultMode::qwSelectMultMode(QWidget* parent)
+    : QWidget(parent, Qt::Popup)
+{
+    setAttribute(Qt::WA_StyledBackground, true);
+    setStyleSheet(QStringLiteral("qwSelectMultMode{background:#2c2c2c;border:1px solid #4a4a4a;}"
+                                 "QToolButton{border:1px solid transparent;background:transparent;}"
+                                 "QToolButton:hover{border:1px solid #1baafb;}"));
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+    for (int i = 0; i < 7; ++i) {
+        auto* button = new QToolButton(this);
+        const int count = kCounts[i];
+        button->setObjectName(QStringLiteral("split_%1").arg(count));
+        button->setIcon(QIcon(QStringLiteral(":/images/srcimages/split/split%1.png").arg(count)));
+        button->setIconSize(QSize(28, 28));
+        button->setToolTip(QString::number(count));
+        connect(button, &QToolButton::clicked, this, [this, i] {
+            emit sigViewChange(kFirstCode + i);
+            close();
+        });
+        m_choices[i] = button;
+        layout->addWidget(button, i / 4, i % 4);
+    }
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QWidget>
+
+class QLineEdit;
+
+// IPv4 address editor: four octet fields with a dot between them. A '.' or a
+// full octet moves on to the next field; text() is "a.b.c.d" once every field
+// holds a value, "" before.
+class QIPAddressEdit : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit QIPAddressEdit(QWidget* parent = nullptr);
+
+    QString text() const;
+    // Takes "a.b.c.d" with every part 0..255; anything else clears the fields.
+    void setText(const QString& text);
+    QLineEdit* field(int i) const { return m_fields[i]; }
+
+signals:
+    void textChanged(const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void onFieldEdited(int i);
+    QLineEdit* m_fields[4] = {};
+};

@@ -1,0 +1,181 @@
+#include "app/qclabelex.h"
+#include "liveview/livetext.h"
+#include "liveview/qwcameraitem.h"
+#include "liveview/qwcstmvideoview.h"
+#include "liveview/qwpresetitem.h"
+#include "tests/support/livepage.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+int g_drags = 0;
+QByteArray g_dragData;
+void countDrag(qwCameraItem*, QMimeData* data, const QPixmap& picture)
+{
+    ++g_drags;
+    g_dragData = data->data(QLatin1String(qwCstmVideoview::kDragFormat));
+    QCOMPARE(picture.size(), QSize(48, 48));
+    delete data;
+}
+
+QString stateText(const char* key)
+{
+    return liveText(34, 48, "devstatus") + ": " + liveText(34, 48, key);
+}
+
+void press(QLabel* label)
+{
+    QTest::mousePress(label, Qt::LeftButton);
+}
+
+} // namespace
+
+class RowsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void statusStates()
+    {
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        qwCameraItem item(nullptr, "camA", 0, true);
+        QCOMPARE(item.getStatus(), 0);
+        QCOMPARE(item.stateLabel()->text(), liveText(34, 48, "isoffline"));
+        const QImage offlineIcon = item.iconLabel()->pixmap()->toImage();
+
+        item.setStatus(2);
+        QCOMPARE(item.stateLabel()->text(), stateText("islogined"));
+        const QImage loggedIcon = item.iconLabel()->pixmap()->toImage();
+        QVERIFY(loggedIcon != offlineIcon);
+        for (int bad : {5, -1}) {
+            item.setStatus(bad);
+            QCOMPARE(item.getStatus(), 2);
+            QCOMPARE(item.stateLabel()->text(), stateText("islogined"));
+            QCOMPARE(item.iconLabel()->pixmap()->toImage(), loggedIcon);
+        }
+        item.setStatus(4);
+        QCOMPARE(item.getStatus(), 4);
+        QCOMPARE(item.stateLabel()->text(), stateText("isloginerr"));
+        QCOMPARE(item.iconLabel()->pixmap()->toImage(), offlineIcon);
+
+        item.setDeviceLabel("Gate");
+        QCOMPARE(item.stateLabel()->text(), QStringLiteral("Gate"));
+    }
+
+    void optionsAndClicks()
+    {
+        qwCameraItem item(nullptr, "camA", 0, true);
+        QSignalSpy clicks(&item, &qwCameraItem::sigOptionBtnClick);
+        const QImage settingsNormal = item.optionButton(4)->pixmap()->toImage();
+
+        item.disableOptions(0x1f);
+        for (int mask : {1, 2, 4, 8, 0x10})
+            QVERIFY(!item.isOptionEnabled(mask));
+        QVERIFY(item.optionButton(4)->pixmap()->toImage() != settingsNormal);
+        QVERIFY(item.isOptionEnabled(0));
+        for (int mask : {4, 8, 0x10})
+            press(item.optionButton(mask));
+        QCOMPARE(clicks.count(), 0);
+        press(item.optionButton(0));
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(clicks.takeFirst(), (QVariantList{0, 0}));
+
+        item.enableOptions(0x18);
+        QVERIFY(item.isOptionEnabled(8) && item.isOptionEnabled(0x10));
+        QVERIFY(!item.isOptionEnabled(4) && !item.isOptionEnabled(1) && !item.isOptionEnabled(2));
+        item.enableOptions(4);
+        QCOMPARE(item.optionButton(4)->pixmap()->toImage(), settingsNormal);
+
+        item.setIndex(3);
+        press(item.optionButton(0x10));
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(clicks.takeFirst(), (QVariantList{3, 0x10}));
+
+        // Play and face stay hidden whatever is enabled.
+        QVERIFY(item.optionButton(1)->isHidden());
+        QVERIFY(item.optionButton(2)->isHidden());
+        QVERIFY(!item.optionButton(4)->isHidden());
+    }
+
+    void dragging()
+    {
+        qwCameraItem::setDragRunner(countDrag);
+        qwCameraItem item(nullptr, "camA", 0, true);
+        item.resize(240, 86);
+        g_drags = 0;
+
+        QMouseEvent rightMove(QEvent::MouseMove, QPointF(10, 10), Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+        QApplication::sendEvent(&item, &rightMove);
+        QCOMPARE(g_drags, 0);
+
+        item.setDragEnabled(false);
+        QMouseEvent leftMove(QEvent::MouseMove, QPointF(12, 12), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&item, &leftMove);
+        QCOMPARE(g_drags, 0);
+
+        item.setDragEnabled(true);
+        QApplication::sendEvent(&item, &leftMove);
+        QCOMPARE(g_drags, 1);
+        QCOMPARE(g_dragData, QByteArray("0x117101"));
+        qwCameraItem::setDragRunner(nullptr);
+
+        std::unique_ptr<QMimeData> data(qwCameraItem::createDragData());
+        QVERIFY(data->hasFormat("application/x-qabstractitemmodeldatalist"));
+        QCOMPARE(data->data("application/x-qabstractitemmodeldatalist"), QByteArray("0x117101"));
+    }
+
+    void hiddenOptionLine()
+    {
+        qwCameraItem item(nullptr, "camA", 0, false);
+        QVERIFY(item.infoLabel()->parentWidget()->isHidden());
+    }
+
+    void presetRenaming()
+    {
+        qwPresetItem item(nullptr, 5, "A", "set");
+        item.resize(300, 30);
+        item.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&item));
+        QSignalSpy renames(&item, &qwPresetItem::sigNameChange);
+        QSignalSpy clicks(&item, &qwPresetItem::sigClicked);
+
+        // An empty name restores the former one.
+        QTest::mouseDClick(&item, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QVERIFY(item.isEditing());
+        QVERIFY(item.nameLabel()->isHidden());
+        item.nameEdit()->clear();
+        item.onEditfinished();
+        QCOMPARE(renames.count(), 0);
+        QCOMPARE(item.nameEdit()->text(), QStringLiteral("A"));
+        QVERIFY(!item.isEditing());
+        QVERIFY(!item.nameLabel()->isHidden());
+
+        // The same name emits nothing.
+        QTest::mouseDClick(&item, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        item.onEditfinished();
+        QCOMPARE(renames.count(), 0);
+
+        // "A" to "B" once, though hiding the editor finishes editing again.
+        QTest::mouseDClick(&item, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        item.nameEdit()->setText("B");
+        item.onEditfinished();
+        QCOMPARE(renames.count(), 1);
+        QCOMPARE(renames.at(0), (QVariantList{5, QStringLiteral("B")}));
+        QCOMPARE(item.nameLabel()->text(), QStringLiteral("B"));
+
+        QTest::mouseClick(&item, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        QVERIFY(clicks.count() >= 1);
+        QCOMPARE(clicks.last().at(0).toInt(), 5);
+    }
+};
+
+QTEST_MAIN(RowsTest)
+#include "tst_rows.moc"

@@ -1,0 +1,327 @@
+#include "app/qwtipsdlgex.h"
+#include "devsettings/qwdevicesettings.h"
+#include "liveview/qwadddevice.h"
+#include "liveview/qwalarmeventmanane.h"
+#include "liveview/qwcstmvideoview.h"
+#include "liveview/qwdeviceform.h"
+#include "liveview/qwfacedetection.h"
+#include "liveview/qwmodifydevice.h"
+#include "liveview/qwselectmultmode.h"
+#include "liveview/qwvideoshowtoolbar.h"
+#include "platform/widgets/qipaddressedit.h"
+#include "tests/support/livepage.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+// Counts the presses and releases that reach a widget.
+class MouseCounter : public QWidget
+{
+public:
+    int presses = 0;
+    int releases = 0;
+    QPoint lastPos;
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override
+    {
+        ++presses;
+        lastPos = e->pos();
+    }
+    void mouseReleaseEvent(QMouseEvent* e) override
+    {
+        ++releases;
+        lastPos = e->pos();
+    }
+};
+
+bool dropOn(QWidget* target, const QString& format)
+{
+    QMimeData data;
+    data.setData(format, "0x117101");
+    QDragEnterEvent enter(QPoint(5, 5), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(5, 5), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+QStringList tipKeys(QWidget* parent)
+{
+    QStringList keys;
+    for (auto* tip : parent->findChildren<qwTipsdlgEx*>()) {
+        keys << tip->objectName();
+        delete tip;
+    }
+    return keys;
+}
+
+void fillForm(qwDeviceForm* form, const QString& name, const QString& ip, const QString& port)
+{
+    form->nameEdit()->setText(name);
+    form->addressEdit()->setText(ip);
+    form->portEdit()->setText(port);
+}
+
+} // namespace
+
+class WidgetsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void videoViewDropAndMouse()
+    {
+        MouseCounter parent;
+        parent.resize(400, 300);
+        qwCstmVideoview view(&parent, 7, 1);
+        view.setGeometry(100, 50, 100, 100);
+        QSignalSpy drops(&view, &qwCstmVideoview::sigDropPlay);
+        QSignalSpy clicks(&view, &qwCstmVideoview::sigClick);
+        QSignalSpy dbclicks(&view, &qwCstmVideoview::sigDBClick);
+
+        QVERIFY(!dropOn(&view, "text/plain"));
+        QCOMPARE(drops.count(), 0);
+        QVERIFY(dropOn(&view, "application/x-qabstractitemmodeldatalist"));
+        QCOMPARE(drops.count(), 1);
+        QCOMPARE(drops.at(0).at(0).toInt(), 7);
+
+        QTest::mousePress(&view, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
+        QCOMPARE(parent.presses, 1);
+        QCOMPARE(parent.lastPos, QPoint(110, 70));
+        QVERIFY(view.isDragging());
+        QCOMPARE(clicks.count(), 0);
+        QTest::mouseRelease(&view, Qt::LeftButton, Qt::NoModifier, QPoint(10, 20));
+        QCOMPARE(parent.releases, 1);
+        QVERIFY(!view.isDragging());
+        QCOMPARE(clicks.count(), 1);
+        QCOMPARE(clicks.at(0).at(0).toInt(), 7);
+
+        view.setIndex(9);
+        QTest::mouseDClick(&view, Qt::LeftButton);
+        QCOMPARE(dbclicks.last().at(0).toInt(), 9);
+        view.updateCursor();
+        QCOMPARE(clicks.last().at(0).toInt(), 9);
+    }
+
+    void toolbar()
+    {
+        QWidget parent;
+        qwVideoshowToolbar bar(&parent, 3);
+        QSignalSpy spy(&bar, &qwVideoshowToolbar::sigToolbarButtonClick);
+        auto click = [&](int id) { bar.button(id)->click(); };
+        click(1);
+        click(1);
+        click(4);
+        click(4);
+        click(2);
+        click(8);
+        bar.setIndex(5);
+        click(16);
+        const QList<QVariantList> expected = {{3, 1, 0}, {3, 1, 1}, {3, 4, 0}, {3, 4, 1},
+                                              {3, 2, 0}, {3, 8, 0}, {5, 16, 0}};
+        QCOMPARE(spy.count(), expected.size());
+        for (int i = 0; i < expected.size(); ++i)
+            QCOMPARE(spy.at(i), expected.at(i));
+
+        bar.setButtonState(1, true);
+        QVERIFY(bar.isZoomActive());
+        click(1);
+        QCOMPARE(spy.last().at(2).toInt(), 1); // switching off
+        bar.setButtonState(4, true);
+        QVERIFY(bar.isRecordActive() && !bar.isZoomActive());
+        bar.setButtonState(16, true);
+        QVERIFY(!bar.button(16)->isHidden() && bar.button(8)->isHidden());
+        bar.setButtonState(8, true);
+        QVERIFY(bar.button(16)->isHidden() && !bar.button(8)->isHidden());
+        bar.setButtonState(0x1f, false);
+        QVERIFY(!bar.isRecordActive() && !bar.isZoomActive());
+
+        bar.resize(135, 21);
+        bar.showRecording(true);
+        QVERIFY(bar.recordingLabel()->isHidden());
+        bar.resize(136, 21);
+        bar.showRecording(true);
+        QVERIFY(!bar.recordingLabel()->isHidden());
+        bar.showRecording(false);
+        QVERIFY(bar.recordingLabel()->isHidden());
+    }
+
+    void splitPopup()
+    {
+        for (int i = 0; i < 7; ++i) {
+            QWidget parent;
+            auto* popup = new qwSelectMultMode(&parent);
+            popup->show();
+            QSignalSpy spy(popup, &qwSelectMultMode::sigViewChange);
+            popup->choice(i)->click();
+            QCOMPARE(spy.count(), 1);
+            QCOMPARE(spy.at(0).at(0).toInt(), 54 + i);
+            QVERIFY(!popup->isVisible());
+        }
+    }
+
+    void addDialogResults()
+    {
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        QWidget parent;
+        qwAddDevice dialog(&parent, QString(), 0);
+        QSignalSpy spy(&dialog, &qwAddDevice::sigOptionResult);
+        QCOMPARE(dialog.form()->userEdit()->text(), QStringLiteral("admin"));
+        QCOMPARE(dialog.form()->passwordEdit()->text(), QStringLiteral("1234"));
+        QVERIFY(dialog.form()->byIdentifierButton()->isHidden());
+
+        fillForm(dialog.form(), "camA", "127.0.0.2", "18080");
+        dialog.addButton()->click();
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0), (QVariantList{"camA", "127.0.0.2", "VARAR", "18080", "admin", "1234", 0}));
+
+        // Add-all sends every found device once, by address, with the form's login.
+        dialog.addFound({"d1", "127.0.0.3", "80", "M1", "00:11"});
+        dialog.addFound({"d1", "127.0.0.3", "80", "M1", "00:11"});
+        dialog.addFound({"d2", "127.0.0.4", "81", "M2", "00:22"});
+        QCOMPARE(dialog.foundTable()->rowCount(), 2);
+        spy.clear();
+        dialog.addAllButton()->click();
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(spy.at(0), (QVariantList{"d1", "127.0.0.3", "VARAR", "80", "admin", "1234", 1}));
+        QCOMPARE(spy.at(1).at(1).toString(), QStringLiteral("127.0.0.4"));
+    }
+
+    void addDialogBadInput()
+    {
+        QWidget parent;
+        qwAddDevice dialog(&parent, QStringLiteral("Add"), 0);
+        QSignalSpy spy(&dialog, &qwAddDevice::sigOptionResult);
+        const struct
+        {
+            const char* ip;
+            const char* port;
+            const char* tip;
+        } cases[] = {{"", "80", "tip_wrongiporid"},
+                     {"127.0.0.2", "", "tip_needport"},
+                     {"127.0.0.2", "0", "tip_portrange"},
+                     {"127.0.0.2", "65536", "tip_portrange"},
+                     {"127.0.0.2", "8o", "tip_portrange"}};
+        for (const auto& c : cases) {
+            fillForm(dialog.form(), "x", c.ip, c.port);
+            dialog.addButton()->click();
+            QCOMPARE(tipKeys(&dialog), QStringList{QString::fromLatin1(c.tip)});
+        }
+        QCOMPARE(spy.count(), 0);
+        // An identifier where an address is expected is refused too.
+        QVERIFY(!qwDeviceForm::isIpv4("ABCD-123456-XYZ"));
+        QVERIFY(qwDeviceForm::isIdentifier("ABCD-123456-XYZ"));
+        QVERIFY(!qwDeviceForm::isIdentifier("1.2.3.4"));
+    }
+
+    void ipAddressEdit()
+    {
+        QIPAddressEdit edit;
+        edit.show();
+        QApplication::setActiveWindow(&edit);
+        QVERIFY(QTest::qWaitForWindowActive(&edit));
+        QSignalSpy changes(&edit, &QIPAddressEdit::textChanged);
+        edit.field(0)->setFocus();
+        QTest::keyClicks(edit.field(0), "256");
+        QCOMPARE(edit.field(0)->text(), QStringLiteral("25"));
+        QCOMPARE(edit.text(), QString());
+        edit.field(0)->clear();
+        QTest::keyClicks(edit.field(0), "192");
+        // A full octet moves on; a dot moves on after a short one.
+        QCOMPARE(QApplication::focusWidget(), edit.field(1));
+        QTest::keyClicks(edit.field(1), "16.");
+        QCOMPARE(QApplication::focusWidget(), edit.field(2));
+        QTest::keyClicks(edit.field(2), "1.");
+        QCOMPARE(QApplication::focusWidget(), edit.field(3));
+        QTest::keyClicks(edit.field(3), "7");
+        QCOMPARE(edit.text(), QStringLiteral("192.16.1.7"));
+        QVERIFY(changes.count() > 0);
+        QCOMPARE(changes.last().at(0).toString(), QStringLiteral("192.16.1.7"));
+
+        edit.setText("10.0.0.254");
+        QCOMPARE(edit.text(), QStringLiteral("10.0.0.254"));
+        edit.setText("10.0.0.256");
+        QCOMPARE(edit.text(), QString());
+        edit.setText("1.2.3");
+        QCOMPARE(edit.text(), QString());
+    }
+
+    void modifyKeepsIndex()
+    {
+        QWidget parent;
+        qwModifyDevice dialog(&parent, "Modify");
+        QSignalSpy spy(&dialog, &qwModifyDevice::sigModifyResult);
+        dialog.setSelectedDevice("camA", "127.0.0.2", 0, "18080", "admin", "1234", 42);
+        QCOMPARE(dialog.form()->addressEdit()->text(), QStringLiteral("127.0.0.2"));
+        dialog.form()->passwordEdit()->setText("4321");
+        dialog.confirmButton()->click();
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0), (QVariantList{"camA", "127.0.0.2", 0, "18080", "admin", "4321", qlonglong(42)}));
+    }
+
+    void alarmWindow()
+    {
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        QWidget parent;
+        QPointer<qwAlarmEventManane> window = new qwAlarmEventManane(&parent);
+        QSignalSpy cleared(window.data(), &qwAlarmEventManane::sigClearAlarmHistory);
+        const QDateTime t(QDate(2026, 1, 2), QTime(3, 4, 5));
+        window->addAlarmRecord("127.0.0.2", "camA", 65, 1, QString(), t);
+        window->OnNewAlarmTriggered("127.0.0.3", "camB", 99, 2, QString(), t);
+        QCOMPARE(window->table()->rowCount(), 2);
+        QCOMPARE(window->table()->item(0, 0)->text(), QStringLiteral("camA"));
+        QCOMPARE(window->table()->item(0, 2)->text(), QStringLiteral("Motion detection"));
+        QCOMPARE(window->table()->item(1, 2)->text(), QStringLiteral("Unknown alarm"));
+        QCOMPARE(window->table()->item(1, 4)->text(), QStringLiteral("2026-01-02 03:04:05"));
+        window->clearButton()->click();
+        QCOMPARE(cleared.count(), 1);
+        QCOMPARE(window->table()->rowCount(), 0);
+        window->show();
+        window->close();
+        QTRY_VERIFY(window.isNull());
+    }
+
+    void faceWindow()
+    {
+        QPointer<qwFaceDetection> face = new qwFaceDetection(nullptr);
+        QCOMPARE(face->windowTitle(), QStringLiteral("Face detection"));
+        face->show();
+        face->close();
+        QTRY_VERIFY(face.isNull());
+    }
+
+    void settingsStub()
+    {
+        QWidget parent;
+        qwDeviceSettings settings(&parent);
+        settings.setDeviceInfo("127.0.0.2", "18080", "admin", "1234");
+        QVERIFY(settings.deviceLabel()->text().contains("127.0.0.2"));
+        QVERIFY(settings.deviceLabel()->text().contains("18080"));
+        QSignalSpy spy(&settings, &qwDeviceSettings::sigBaseInfoChange);
+        settings.OnBaseinfoChange("root", "pw2");
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0), (QVariantList{"127.0.0.2", "18080", "root", "pw2"}));
+        QCOMPARE(settings.address(), QStringLiteral("127.0.0.2"));
+        QCOMPARE(settings.password(), QStringLiteral("pw2"));
+    }
+};
+
+QTEST_MAIN(WidgetsTest)
+#include "tst_widgets.moc"
