@@ -1,20 +1,1400 @@
 #include "liveview/qwliveview.h"
 
+#include "app/currentuser.h"
+#include "app/database.h"
+#include "app/loghelper.h"
 #include "app/pagelog.h"
+#include "app/qwtipsdlg.h"
+#include "app/qwtipsdlgex.h"
+#include "app/statusbutton.h"
+#include "devsettings/qwdevicesettings.h"
+#include "liveview/livetext.h"
+#include "liveview/liveviewui.h"
+#include "liveview/qwadddevice.h"
+#include "liveview/qwcameraitem.h"
+#include "liveview/qwcstmvideoview.h"
+#include "liveview/qwfacedetection.h"
+#include "liveview/qwmodifydevice.h"
+#include "liveview/qwselectmultmode.h"
+#include "liveview/qwvideoshowtoolbar.h"
+#include "media/cliveplayer.h"
+#include "media/qcstreamserver.h"
+#include "media/qcstreamutil.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QThread>
+#include <QTimerEvent>
+#include <QToolBox>
+
+#if __has_include("media/qccamerautil.h")
+#include "media/qccamerautil.h"
+#define ARDO_HAVE_CAMERA_GLUE 1
+#endif
+
+#include <algorithm>
+#include <cstring>
+
+using namespace livetext;
+
+namespace {
+
+const char kToolboxStyle[] =
+    "QToolBox:tab{padding-left:24px;background:#444444;border-radius:1px;color:white;font-size:14px;"
+    "font-weight:500;}QToolBox:tab:selected,QToolBox:tab:hover{background:#4e6a79;}"
+    "QToolBox QToolBoxButton{min-height:28px;}QToolBox:handle{background:red;}";
+const char kDevListStyle[] = "QListView::item{background:black;color:white;margin-bottom:2px;}"
+                             "QListView::item:selected{background:#2f4f4f;}QListView::item:hover{}"
+                             "QListView{background:#2c2c2c;}";
+const char kPlayButtonStyle[] =
+    "QPushButton{background:#464646;border-radius:17px;border:1px solid #4a4a4a;}"
+    "QPushButton:hover{background:#4a4a4a;border-radius:17px;border:1px solid #6a6a6a;}";
+const char kAlarmButtonStyle[] = "QPushButton{background:#181818;border-width:0px;border-radius:5px;}";
+const char kVolumeStyle[] =
+    "QSlider::groove:horizontal{height:3px;border:1px solid #4A708B;border-radius:1px;background:#C0C0C0;}"
+    "QSlider::sub-page:horizontal{background:qlineargradient(spread:pad,x1:0,y1:0,x2:1,y2:0,"
+    "stop:0 #5DCCFF,stop:1 #1874CD);border:1px solid #4A708B;border-radius:4px;}"
+    "QSlider::add-page:horizontal{background:#575757;border-radius:1px;}"
+    "QSlider::handle:horizontal{width:6px;height:12px;border-radius:3px;background:#aaaaaa;"
+    "margin:-4px -2px;border:1px solid #2a2a2a;}"
+    "QSlider::handle:horizontal:hover{background:#1baafb;}";
+
+const int kSplitCounts[7] = {1, 4, 6, 9, 16, 36, 64};
+
+bool isSupportedCount(int count)
+{
+    return std::find(std::begin(kSplitCounts), std::end(kSplitCounts), count) != std::end(kSplitCounts);
+}
+
+// An address that splits into four dotted parts is reached over HTTP;
+// anything else is a P2P identifier.
+bool isDottedAddress(const QString& address)
+{
+    return address.split(QLatin1Char('.')).size() == 4;
+}
+
+int clampValue(const char* name, int value, int lo, int hi)
+{
+    const int clamped = std::max(lo, std::min(hi, value));
+    if (clamped != value)
+        qDebug() << "----Local config" << name << value << "out of range, using" << clamped << "----";
+    return clamped;
+}
+
+} // namespace
 
 qwLiveView::qwLiveView(QWidget* parent)
     : QWidget(parent)
+    , ui(new Ui_qwLiveView)
+    , m_database(g_database)
 {
-    setAttribute(Qt::WA_StyledBackground, true);
-    setStyleSheet(QStringLiteral("qwLiveView{background:#2c2c2c;}"));
+    std::memset(m_xmlBody, 0, sizeof(m_xmlBody));
+    ui->setupUi(this);
+    ui->toolBox_Optlist->setStyleSheet(QLatin1String(kToolboxStyle));
+    ui->widget_Videoview->setStyleSheet(QStringLiteral("QWidget#widget_Videoview{background:#2c2c2c}"));
+    auto* grid = new QGridLayout(ui->widget_Videoview);
+    grid->setContentsMargins(2, 2, 4, 1);
+    grid->setSpacing(0);
+
+    const int stored = m_database ? m_database->getViewCount() : 0;
+
+    m_viewNormalStyle =
+        QStringLiteral("QWidget{background:#dddddd;border-width:1px;border-color: #2c2c2c;border-style: solid;}");
+    m_viewSelectedStyle =
+        QStringLiteral("QWidget{background:#dddddd;border-width:1px;border-color: #63b8ff;border-style: solid;}");
+
+    initToolboxAndButtonbar();
+    layoutViews(isSupportedCount(stored) ? stored : 4, false, 0);
+    loadLocalConfig();
+    createStreamServer();
+    loadDeviceList();
+    m_startTimerId = startTimer(kStartTimerMs, Qt::CoarseTimer);
+    CLivePlayer::initFfmpeg();
 }
+
+qwLiveView::~qwLiveView()
+{
+    qDebug() << "-------------list camera count:" << m_viewRecords.size() << "-------------------";
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        stopCamera(record);
+        delete record;
+    }
+    m_viewRecords.clear();
+    qDeleteAll(m_devices);
+    m_devices.clear();
+    m_database = nullptr;
+
+    // The service ends its units (streams, recorders, talk) on its own
+    // thread, and only then may that thread stop.
+    if (m_streamServer && m_streamThread && m_streamThread->isRunning()) {
+        QElapsedTimer timer;
+        timer.start();
+        QMetaObject::invokeMethod(m_streamServer, "shutdown", Qt::BlockingQueuedConnection);
+        m_streamThread->quit();
+        m_streamThread->wait();
+        if (timer.elapsed() > kShutdownWarnMs)
+            qDebug() << "----Stream service took" << timer.elapsed() << "ms to stop----";
+    }
+    delete m_streamServer;
+    m_streamServer = nullptr;
+    delete m_streamThread;
+    m_streamThread = nullptr;
+    delete ui;
+    ui = nullptr;
+}
+
+// ---------------------------------------------------------------- layout
+
+void qwLiveView::initToolboxAndButtonbar()
+{
+    QToolBox* box = ui->toolBox_Optlist;
+    for (int i : {1, 0}) {
+        QWidget* placeholder = box->widget(i);
+        box->removeItem(i);
+        placeholder->close();
+        delete placeholder;
+    }
+    ui->page = ui->page_2 = nullptr;
+
+    auto text = [](const char* key) { return liveText(kPreviewPage, kNoSection, key); };
+
+    auto* listParent = new QWidget;
+    listParent->setObjectName(QStringLiteral("widget_ListParent"));
+    listParent->setStyleSheet(QStringLiteral("QWidget#widget_ListParent{background:transparent;}"));
+    auto* listLayout = new QGridLayout(listParent);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(0);
+    m_devList = new QListWidget(listParent);
+    m_devList->setObjectName(QStringLiteral("listWidget_Devices"));
+    m_devList->setStyleSheet(QLatin1String(kDevListStyle));
+    connect(m_devList, &QListWidget::doubleClicked, this, &qwLiveView::onDevlistDBClick);
+    listLayout->addWidget(m_devList, 0, 0);
+    auto* add = new QPushButton(QIcon(QStringLiteral(":/images/srcimages/add.png")), text("adddevice"), listParent);
+    add->setObjectName(QStringLiteral("pushButton_AddDevice"));
+    add->setMinimumHeight(22);
+    connect(add, &QPushButton::clicked, this, &qwLiveView::onAddDevManual);
+    listLayout->addWidget(add, 1, 0);
+    box->insertItem(0, listParent, QIcon(), text("devicelist"));
+
+    auto* ptzPage = new QWidget;
+    ptzPage->setObjectName(QStringLiteral("widget_PtzPage"));
+    box->insertItem(1, ptzPage, text("ptzcontrol"));
+    auto* imagePage = new QWidget;
+    imagePage->setObjectName(QStringLiteral("widget_ImagePage"));
+    box->insertItem(2, imagePage, text("basesettings"));
+    connect(box, &QToolBox::currentChanged, this, &qwLiveView::onToolboxChanged);
+
+    auto* left = new QWidget(ui->widget_Videocontrol);
+    left->setMaximumWidth(380);
+    auto* right = new QWidget(ui->widget_Videocontrol);
+    right->setMaximumWidth(386);
+    auto* bar = new QHBoxLayout(ui->widget_Videocontrol);
+    bar->setContentsMargins(2, 6, 1, 6);
+    bar->addWidget(left);
+    bar->addStretch();
+    bar->addWidget(right);
+
+    auto make = [this](QWidget* parent, const char* name, const char* image, int cells, int size,
+                       const QString& tip) {
+        auto* button = new StatusButton(parent, cells, QStringLiteral(":/images/srcimages/playctrl/%1").arg(image),
+                                        tip);
+        button->setObjectName(QLatin1String(name));
+        button->setFixedSize(size, size);
+        return button;
+    };
+    m_btnPlay = make(left, "m_btnPlay", "play.png", 4, 34, text("playctrl"));
+    m_btnPlay->setStatus(false, 0);
+    m_btnPlay->setStyleSheet(QLatin1String(kPlayButtonStyle));
+    m_btnStop = make(left, "m_btnStop", "stop.png", 4, 20, text("stopall"));
+    m_btnPrevPage = make(left, "m_btnPrevPage", "previous.png", 4, 20, text("prevpage"));
+    m_btnNextPage = make(left, "m_btnNextPage", "next.png", 4, 20, text("nextpage"));
+    m_btnSnapshot = make(left, "m_btnSnapshot", "snapshot.png", 4, 20,
+                         liveText(kCommonPage, kAlarmActions, "snapshot"));
+    m_btnRecord = make(left, "m_btnRecord", "record.png", 4, 20, text("record"));
+    m_btnAlarm = make(left, "m_btnAlarm", "alarm.png", 3, 24, text("alarmevent"));
+    m_btnAlarm->setStyleSheet(QLatin1String(kAlarmButtonStyle));
+    m_btnSpeakerOn = make(right, "m_btnSpeakerOn", "speakeron.png", 4, 20, text("speakeron"));
+    m_btnSpeakerOff = make(right, "m_btnSpeakerOff", "speakeroff.png", 4, 20, text("speakeroff"));
+    m_btnMicOn = make(right, "m_btnMicOn", "micon.png", 4, 20, text("intercomon"));
+    m_btnMicOff = make(right, "m_btnMicOff", "micoff.png", 4, 20, text("intercomoff"));
+    m_btnSplit = make(right, "m_btnSplit", "split.png", 4, 20, text("splitview"));
+    m_btnFullscreen = make(right, "m_btnFullscreen", "fullscreen.png", 4, 20, text("fullscreen"));
+    for (StatusButton* b : {m_btnSnapshot, m_btnSpeakerOn, m_btnMicOn})
+        b->hide();
+    connect(m_btnPrevPage, &QPushButton::clicked, this, &qwLiveView::onBtnPreviousPageClick);
+    connect(m_btnNextPage, &QPushButton::clicked, this, &qwLiveView::onBtnNextPageClick);
+    connect(m_btnSplit, &QPushButton::clicked, this, &qwLiveView::onBtnPlayviewClick);
+    connect(m_btnFullscreen, &QPushButton::clicked, this, &qwLiveView::onBtnFullscreenClick);
+
+    m_volumeSlider = new QSlider(Qt::Horizontal, right);
+    m_volumeSlider->setObjectName(QStringLiteral("m_volumeSlider"));
+    m_volumeSlider->setRange(0, 100);
+    m_volumeSlider->setFixedSize(120, 22);
+    m_volumeSlider->setStyleSheet(QLatin1String(kVolumeStyle));
+
+    auto* leftLayout = new QHBoxLayout(left);
+    leftLayout->setContentsMargins(14, 0, 0, 0);
+    leftLayout->setSpacing(16);
+    for (StatusButton* b : {m_btnPlay, m_btnStop, m_btnPrevPage, m_btnNextPage, m_btnSnapshot, m_btnRecord, m_btnAlarm})
+        leftLayout->addWidget(b);
+    leftLayout->addStretch();
+
+    auto* rightLayout = new QHBoxLayout(right);
+    rightLayout->setContentsMargins(0, 0, 14, 0);
+    rightLayout->setSpacing(14);
+    rightLayout->addStretch();
+    rightLayout->addWidget(m_btnMicOn);
+    rightLayout->addWidget(m_btnMicOff);
+    auto* sound = new QHBoxLayout;
+    sound->setContentsMargins(0, 0, 0, 0);
+    sound->setSpacing(2);
+    sound->addWidget(m_btnSpeakerOn);
+    sound->addWidget(m_btnSpeakerOff);
+    sound->addWidget(m_volumeSlider);
+    rightLayout->addLayout(sound);
+    rightLayout->addWidget(m_btnSplit);
+    rightLayout->addWidget(m_btnFullscreen);
+
+    ui->widget_Videoview->installEventFilter(this);
+    installEventFilter(this);
+}
+
+StatusButton* qwLiveView::barButton(const char* name) const
+{
+    return findChild<StatusButton*>(QLatin1String(name));
+}
+
+int qwLiveView::addCameraItem(const QString& name, const QString& info, int status)
+{
+    if (!m_devList)
+        return -1;
+    auto* item = new qwCameraItem(m_devList, name, m_devCount, true);
+    item->setObjectName(name);
+    item->setInfoText(info);
+    item->setStatus(status);
+    if (status == 0 || status == 1)
+        item->disableOptions(7);
+    connect(item, &qwCameraItem::sigOptionBtnClick, this, &qwLiveView::onDevlistButtonClick);
+    auto* row = new QListWidgetItem;
+    row->setSizeHint(QSize(0, 86));
+    m_devList->insertItem(m_devList->count(), row);
+    m_devList->setItemWidget(row, item);
+    m_devList->setCurrentItem(row);
+    ++m_devCount;
+    return m_devList->currentRow();
+}
+
+void qwLiveView::setCameraItemState(int row, int status, int enableMask)
+{
+    qwCameraItem* item = cameraItem(row);
+    if (!item)
+        return;
+    item->setStatus(status);
+    item->disableOptions(15);
+    item->enableOptions(enableMask);
+}
+
+qwCameraItem* qwLiveView::cameraItem(int row) const
+{
+    if (!m_devList || row < 0 || row >= m_devList->count())
+        return nullptr;
+    return qobject_cast<qwCameraItem*>(m_devList->itemWidget(m_devList->item(row)));
+}
+
+// ---------------------------------------------------------------- grid
+
+QWidget* qwLiveView::videoArea() const
+{
+    return ui->widget_Videoview;
+}
+
+qwCstmVideoview* qwLiveView::view(int index) const
+{
+    return index >= 0 && index < kMaxViews ? m_views[index] : nullptr;
+}
+
+qwVideoshowToolbar* qwLiveView::viewToolbar(int index) const
+{
+    qwCstmVideoview* v = view(index);
+    if (!v || !v->layout() || v->layout()->count() < 1)
+        return nullptr;
+    return qobject_cast<qwVideoshowToolbar*>(v->layout()->itemAt(0)->widget());
+}
+
+_st_view_item* qwLiveView::viewRecord(int view) const
+{
+    for (_st_view_item* record : m_viewRecords) {
+        if (record->view == view)
+            return record;
+    }
+    return nullptr;
+}
+
+QList<int> qwLiveView::shownViews() const
+{
+    QList<int> shown;
+    auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+    for (int i = 0; grid && i < grid->count(); ++i) {
+        if (auto* v = qobject_cast<qwCstmVideoview*>(grid->itemAt(i)->widget()))
+            shown << v->index();
+    }
+    return shown;
+}
+
+void qwLiveView::ensureViews(int n)
+{
+    for (int i = 0; i < std::min(n, int(kMaxViews)); ++i) {
+        if (m_views[i])
+            continue;
+        auto* v = new qwCstmVideoview(ui->widget_Videoview, i, 1);
+        v->setStyleSheet(m_viewNormalStyle);
+        connect(v, &qwCstmVideoview::sigClick, this, &qwLiveView::onPlayviewClick);
+        connect(v, &qwCstmVideoview::sigDBClick, this, &qwLiveView::onPlayviewDBClick);
+        connect(v, &qwCstmVideoview::sigDropPlay, this, &qwLiveView::onListItemDrop);
+        m_views[i] = v;
+    }
+}
+
+void qwLiveView::placeViews(int count, int first)
+{
+    auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+    auto put = [&](int k, int row, int col, int rows = 1, int cols = 1) {
+        QWidget* v = m_views[first + k];
+        grid->addWidget(v, row, col, rows, cols);
+        v->show();
+    };
+    switch (count) {
+    case 1:
+        grid->addWidget(m_views[first]);
+        m_views[first]->show();
+        break;
+    case 6:
+        put(0, 0, 0, 2, 2);
+        put(1, 0, 2);
+        put(2, 1, 2);
+        put(3, 2, 0);
+        put(4, 2, 1);
+        put(5, 2, 2);
+        break;
+    default: {
+        int side = 2;
+        while (side * side < count)
+            ++side;
+        for (int k = 0; k < count; ++k)
+            put(k, k / side, k % side);
+        break;
+    }
+    }
+}
+
+bool qwLiveView::layoutViews(int count, bool force, int first)
+{
+    auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+    if (grid->count() == count && !force)
+        return true;
+    if (first == 0)
+        m_page = 0;
+    if (!isSupportedCount(count) || first < 0 || first + count > kMaxViews) {
+        m_singleView = false;
+        return false;
+    }
+    ensureViews(first + count);
+    while (grid->count() > 0) {
+        QLayoutItem* item = grid->takeAt(grid->count() - 1);
+        if (item->widget())
+            item->widget()->hide();
+        delete item;
+    }
+    // Stretch factors of a former bigger grid would keep empty rows alive.
+    for (int i = 0; i < 8; ++i) {
+        grid->setRowStretch(i, 0);
+        grid->setColumnStretch(i, 0);
+    }
+    placeViews(count, first);
+    m_viewsPerPage = count;
+    m_singleView = count == 1;
+    // The page shown is the one the grid starts at, whatever moved the selection.
+    m_page = first / count;
+    return true;
+}
+
+void qwLiveView::onBtnPlayviewChange(int mask)
+{
+    if (mask >= 54 && mask <= 60) {
+        const int count = kSplitCounts[mask - 54];
+        layoutViews(count, false, 0);
+        if (m_database)
+            m_database->setViewCount(count);
+    }
+    onPlayviewClick(0);
+    chooseViewStreams();
+}
+
+void qwLiveView::onBtnPlayviewClick()
+{
+    if (!m_splitPopup) {
+        m_splitPopup = new qwSelectMultMode(this);
+        connect(m_splitPopup, &qwSelectMultMode::sigViewChange, this, &qwLiveView::onBtnPlayviewChange);
+    }
+    m_splitPopup->resize(160, 84);
+    m_splitPopup->move(m_btnSplit->parentWidget()->mapToGlobal(m_btnSplit->pos() - QPoint(26, 86)));
+    m_splitPopup->show();
+}
+
+void qwLiveView::onBtnNextPageClick()
+{
+    const int c = m_viewsPerPage;
+    if (c <= 0)
+        return;
+    const int p = m_selectedView / c;
+    if ((p + 2) * c <= kMaxViews) {
+        ensureViews((p + 2) * c);
+        layoutViews(c, true, (p + 1) * c);
+        onPlayviewClick((p + 1) * c);
+    }
+    chooseViewStreams();
+}
+
+void qwLiveView::onBtnPreviousPageClick()
+{
+    const int c = m_viewsPerPage;
+    if (c <= 0)
+        return;
+    const int p = m_selectedView / c;
+    if ((p - 1) * c >= 0) {
+        layoutViews(c, true, (p - 1) * c);
+        onPlayviewClick((p - 1) * c);
+    }
+    chooseViewStreams();
+}
+
+void qwLiveView::onPlayviewClick(int index)
+{
+    m_selectedView = index;
+    m_pressedView = index;
+    if (!view(index))
+        return;
+    for (int i = 0; i < kMaxViews && m_views[i]; ++i) {
+        m_views[i]->setStyleSheet(i == index ? m_viewSelectedStyle : m_viewNormalStyle);
+        if (i != index)
+            continue;
+        const int volume = m_viewVolume[index];
+        const bool blocked = m_volumeSlider->blockSignals(true);
+        m_volumeSlider->setValue(volume);
+        m_volumeSlider->blockSignals(blocked);
+        m_btnSpeakerOn->setVisible(volume > 0);
+        m_btnSpeakerOff->setVisible(volume <= 0);
+        for (_st_view_item* record : qAsConst(m_viewRecords)) {
+            if (record->view == index && record->camera)
+                setCameraAudio(record, volume);
+        }
+    }
+    m_curAddress = m_curPort = m_curPassword = m_curUser = QLatin1String("");
+    m_viewHasDevice = false;
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (record->view == index && record->camera) {
+            m_viewHasDevice = true;
+            m_curAddress = record->device->address;
+            m_curPort = record->device->port;
+            m_curPassword = record->device->password;
+            m_curUser = record->device->username;
+            m_devList->setCurrentRow(record->row);
+        } else if (record->camera) {
+            setCameraAudio(record, 0);
+        }
+        stopIntercom(record->device ? record->device->address : QString());
+    }
+    m_btnMicOn->hide();
+    m_btnMicOff->show();
+}
+
+void qwLiveView::onPlayviewDBClick(int index)
+{
+    if (!view(index))
+        return;
+    if (!m_singleView) {
+        auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+        while (grid->count() > 0) {
+            QLayoutItem* item = grid->takeAt(grid->count() - 1);
+            if (item->widget())
+                item->widget()->hide();
+            delete item;
+        }
+        grid->addWidget(m_views[index]);
+        m_views[index]->show();
+        m_maximizedView = index;
+        m_singleView = true;
+    } else {
+        const int c = m_viewsPerPage;
+        layoutViews(c, false, (index / c) * c);
+        m_maximizedView = -1;
+        m_singleView = false;
+    }
+    chooseViewStreams();
+}
+
+void qwLiveView::onBtnFullscreenClick()
+{
+    QWidget* area = ui->widget_Videoview;
+    if (!m_fullScreen) {
+        area->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        area->showFullScreen();
+        m_fullScreen = true;
+    } else {
+        area->setWindowFlags(Qt::SubWindow);
+        area->showNormal();
+        m_fullScreen = false;
+    }
+}
+
+void qwLiveView::onToolboxChanged(int index)
+{
+    Q_UNUSED(index)
+}
+
+QWidget* qwLiveView::prepareViewSurface(int index)
+{
+    qwCstmVideoview* v = view(index);
+    if (!v)
+        return nullptr;
+    if (!v->layout()) {
+        auto* video = new QWidget;
+        auto* bar = new qwVideoshowToolbar(v, index);
+        bar->setMaximumHeight(21);
+        bar->setStyleSheet(QStringLiteral("QWidget{background:#4e4e4e;border:0px;}"));
+        auto* layout = new QVBoxLayout(v);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        layout->addWidget(bar);
+        layout->addWidget(video);
+        return video;
+    }
+    QLayout* layout = v->layout();
+    if (QLayoutItem* item = layout->takeAt(1)) {
+        if (QWidget* old = item->widget()) {
+            old->close();
+            delete old;
+        }
+        delete item;
+    }
+    auto* video = new QWidget(v);
+    layout->addWidget(video);
+    return video;
+}
+
+void qwLiveView::closeViewWidgets(int index)
+{
+    qwCstmVideoview* v = view(index);
+    if (!v || !v->layout())
+        return;
+    QLayout* layout = v->layout();
+    if (qwVideoshowToolbar* bar = viewToolbar(index))
+        bar->setButtonState(qwVideoshowToolbar::Play, false);
+    while (layout->count() > 0) {
+        QLayoutItem* item = layout->takeAt(0);
+        if (QWidget* w = item->widget()) {
+            w->close();
+            delete w;
+        }
+        delete item;
+    }
+    delete layout;
+}
+
+void qwLiveView::openStream(int row)
+{
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (record->row == row)
+            return;
+    }
+    const int s = m_selectedView;
+    if (viewRecord(s)) {
+        if (s + 1 < kMaxViews && m_views[s + 1]) {
+            m_views[s + 1]->updateCursor();
+            if (m_selectedView != s)
+                openStream(row);
+        }
+        return;
+    }
+    qwCameraItem* item = cameraItem(row);
+    if (!item || item->getStatus() != qwCameraItem::LoggedIn || row >= m_devices.size())
+        return;
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    auto* record = new _st_view_item;
+    record->device = m_devices[row];
+    record->view = s;
+    record->row = row;
+    auto* camera = new qcCameraUtil(nullptr);
+    record->camera = camera;
+    camera->setSnapshotFormat(m_localConfig.snapshotformat == 0 ? 146 : 145);
+    camera->setSnapshotQuality(m_localConfig.snapshotquality);
+    const QString address = record->device->address;
+    qcFrameBuffer* sub = m_streamServer ? m_streamServer->getSubFrameBuffer(address) : nullptr;
+    qcFrameBuffer* main = m_streamServer ? m_streamServer->getMainFrameBuffer(address) : nullptr;
+    if (!camera->setMainSubBuffers(main, sub)) {
+        qDebug() << "----Failed to get streamer----";
+        delete camera;
+        delete record;
+        return;
+    }
+    if (!startCameraStream(row, camera, prepareViewSurface(s))) {
+        // The glue touches the video widget when it goes, so it goes first.
+        delete camera;
+        delete record;
+        closeViewWidgets(s);
+        return;
+    }
+    m_viewRecords.append(record);
+    m_curAddress = record->device->address;
+    m_curPort = record->device->port;
+    m_curPassword = record->device->password;
+    m_curUser = record->device->username;
+    m_viewHasDevice = true;
+#else
+    qDebug() << "----Failed to get streamer----";
+#endif
+}
+
+namespace {
+#ifdef ARDO_HAVE_CAMERA_GLUE
+bool readStreamInfo(qcStreamServer* server, const QString& address, int stream, MediaInfo_t* info)
+{
+    qcStreamServer::VideoInfo video{};
+    qcStreamServer::AudioInfo audio{};
+    quint8 decoder = 0;
+    if (!server || !server->getStreamInfo(address, stream, &video, &audio, &decoder) || video.codec == 0)
+        return false;
+    // Each stream keeps the decoder choice its own description reported.
+    info->decoder = decoder;
+    info->videoCodec = video.codec;
+    info->width = video.width;
+    info->height = video.height;
+    info->frameRate = video.frameRate;
+    info->audioCodec = audio.codec;
+    info->audioRate = audio.sampleRate;
+    info->channels = audio.channels;
+    return true;
+}
+#endif
+} // namespace
+
+bool qwLiveView::startCameraStream(int row, qcCameraUtil* camera, QWidget* video)
+{
+    if (row < 0 || row >= m_devices.size() || !camera)
+        return false;
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    const QString address = m_devices[row]->address;
+    MediaInfo_t main{};
+    MediaInfo_t sub{};
+    if (!readStreamInfo(m_streamServer, address, 0, &main) || !readStreamInfo(m_streamServer, address, 1, &sub))
+        return false;
+    camera->setVideoWidget(video);
+    camera->setStreamInfo(main, sub);
+    int stream = 0;
+    if (m_localConfig.autostream == 1) {
+        const bool large = m_singleView || m_viewsPerPage == 4 ||
+                           (m_viewsPerPage == 6 && m_selectedView == m_page * 6);
+        stream = large ? 0 : 1;
+    }
+    return camera->startStream(stream);
+#else
+    Q_UNUSED(video)
+    return false;
+#endif
+}
+
+void qwLiveView::closeView(int index)
+{
+    stopIntercom(QString());
+    if (index < 0 || m_viewRecords.isEmpty())
+        return;
+    if (_st_view_item* record = viewRecord(index)) {
+        // A recording started from the view's bar would be stopped here; no
+        // bar action starts one yet.
+        record->recording = false;
+        stopCamera(record);
+        closeViewWidgets(index);
+        m_viewRecords.removeOne(record);
+        delete record;
+    }
+    if (index < kMaxViews)
+        m_viewVolume[index] = 0;
+    m_volumeSlider->setValue(0);
+}
+
+// ---------------------------------------------------------------- stream control
 
 void qwLiveView::pauseAllViews()
 {
     qCDebug(lcPages) << "pauseAllViews";
+    for (_st_view_item* record : qAsConst(m_viewRecords))
+        pauseCamera(record, true);
 }
 
 void qwLiveView::resumeAllViews()
 {
     qCDebug(lcPages) << "resumeAllViews";
+    for (_st_view_item* record : qAsConst(m_viewRecords))
+        pauseCamera(record, false);
+}
+
+void qwLiveView::chooseViewStreams()
+{
+    if (m_localConfig.autostream != 1)
+        return;
+    const int c = m_viewsPerPage;
+    const int p = m_page;
+    auto wantsMain = [&](int v) {
+        if (m_singleView && m_maximizedView >= 0)
+            return v == m_maximizedView;
+        switch (c) {
+        case 1: return v == p;
+        case 4: return v >= 4 * p && v <= 4 * p + 3;
+        case 6: return v == 6 * p;
+        default: return false;
+        }
+    };
+    if (m_singleView && m_maximizedView >= kMaxViews)
+        return;
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (!record->camera)
+            continue;
+        const int target = wantsMain(record->view) ? 0 : 1;
+        if (cameraStream(record) == target)
+            continue;
+        switchCameraStream(record, target);
+        if (target == 1)
+            setCameraAudio(record, 0);
+        if (qwVideoshowToolbar* bar = viewToolbar(record->view))
+            bar->setButtonState(qwVideoshowToolbar::Zoom, false);
+    }
+}
+
+void qwLiveView::swapViews(int a, int b)
+{
+    const int c = m_viewsPerPage;
+    const int first = m_page * c;
+    // Both views must be cells of the grid that is shown.
+    if (a == b || c <= 0 || a < first || a >= first + c || b < first || b >= first + c || !m_views[a] ||
+        !m_views[b])
+        return;
+    std::swap(m_viewVolume[a], m_viewVolume[b]);
+    if (!ui->widget_Videoview->layout())
+        return;
+    std::swap(m_views[a], m_views[b]);
+    m_views[a]->setIndex(a);
+    m_views[b]->setIndex(b);
+    m_views[a]->setObjectName(QStringLiteral("videoview_%1").arg(a));
+    m_views[b]->setObjectName(QStringLiteral("videoview_%1").arg(b));
+    if (qwVideoshowToolbar* bar = viewToolbar(a))
+        bar->setIndex(a);
+    if (qwVideoshowToolbar* bar = viewToolbar(b))
+        bar->setIndex(b);
+    layoutViews(c, true, (a / c) * c);
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (record->view == a)
+            record->view = b;
+        else if (record->view == b)
+            record->view = a;
+    }
+    chooseViewStreams();
+}
+
+int qwLiveView::viewIndexAtCursor()
+{
+    QWidget* area = ui->widget_Videoview;
+    const QPoint pos = area->mapFromGlobal(QCursor::pos());
+    if (pos.x() < 0 || pos.y() < 0 || pos.x() > area->width() || pos.y() > area->height())
+        return -1;
+    auto* grid = area->layout();
+    for (int k = 0; grid && k < grid->count() && k < m_viewsPerPage; ++k) {
+        QWidget* w = grid->itemAt(k)->widget();
+        if (w && w->isVisible() && w->geometry().contains(pos))
+            return static_cast<qwCstmVideoview*>(w)->index();
+    }
+    return -1;
+}
+
+bool qwLiveView::eventFilter(QObject* watched, QEvent* event)
+{
+    QWidget* area = ui ? ui->widget_Videoview : nullptr;
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched == area && key->key() == Qt::Key_Escape && m_fullScreen) {
+            area->setWindowFlags(Qt::SubWindow);
+            area->showNormal();
+            m_fullScreen = false;
+        }
+        return false;
+    }
+    if (area && watched == area) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            m_viewDragging = true;
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            if (m_viewDragging && !m_singleView) {
+                const int target = viewIndexAtCursor();
+                if (target >= 0 && m_pressedView >= 0 && target != m_pressedView)
+                    swapViews(m_pressedView, target);
+            }
+            m_viewDragging = false;
+        }
+        return false;
+    }
+    if (watched == this && event->type() == QEvent::Paint)
+        return true;
+    return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- camera glue
+
+void qwLiveView::stopCamera(_st_view_item* record)
+{
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    if (record->camera) {
+        record->camera->stopStream();
+        record->camera->closeAudio();
+        delete record->camera;
+    }
+#endif
+    record->camera = nullptr;
+}
+
+void qwLiveView::setCameraAudio(_st_view_item* record, int volume)
+{
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    if (!record->camera)
+        return;
+    if (volume > 0) {
+        record->camera->openAudio();
+        record->camera->setVolume(volume);
+    } else {
+        record->camera->closeAudio();
+    }
+#else
+    Q_UNUSED(record)
+    Q_UNUSED(volume)
+#endif
+}
+
+int qwLiveView::cameraStream(_st_view_item* record) const
+{
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    return record->camera ? record->camera->getStreamType() : -1;
+#else
+    Q_UNUSED(record)
+    return -1;
+#endif
+}
+
+void qwLiveView::switchCameraStream(_st_view_item* record, int stream)
+{
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    if (record->camera)
+        record->camera->switchStream(stream);
+#else
+    Q_UNUSED(record)
+    Q_UNUSED(stream)
+#endif
+}
+
+void qwLiveView::setCameraPlayState(_st_view_item* record, int state)
+{
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    if (record->camera)
+        record->camera->onPlayState(state);
+#else
+    Q_UNUSED(record)
+    Q_UNUSED(state)
+#endif
+}
+
+void qwLiveView::refreshCamera(_st_view_item* record)
+{
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    if (!record->camera || !record->device)
+        return;
+    MediaInfo_t main{};
+    MediaInfo_t sub{};
+    if (!readStreamInfo(m_streamServer, record->device->address, 0, &main) ||
+        !readStreamInfo(m_streamServer, record->device->address, 1, &sub))
+        return;
+    record->camera->setStreamInfo(main, sub);
+    record->camera->refresh();
+#else
+    Q_UNUSED(record)
+#endif
+}
+
+void qwLiveView::pauseCamera(_st_view_item* record, bool paused)
+{
+#ifdef ARDO_HAVE_CAMERA_GLUE
+    if (record->camera)
+        record->camera->setPaused(paused);
+#else
+    Q_UNUSED(record)
+    Q_UNUSED(paused)
+#endif
+}
+
+void qwLiveView::stopIntercom(const QString& address)
+{
+    if (m_streamServer)
+        m_streamServer->stopIntercom(address);
+}
+
+// ---------------------------------------------------------------- stream service
+
+_st_local_config qwLiveView::clampedConfig(const _st_local_config& config)
+{
+    _st_local_config c = config;
+    c.recordduration = clampValue("recordduration", c.recordduration, 60, 600);
+    c.prevrecord = clampValue("prevrecord", c.prevrecord, 0, 3);
+    c.postrecord = clampValue("postrecord", c.postrecord, 0, 3);
+    c.recordstream = clampValue("recordstream", c.recordstream, 0, 1);
+    c.reservedsize = clampValue("reservedsize", c.reservedsize, 0, 50);
+    c.keepdays = clampValue("keepdays", c.keepdays, 0, 365);
+    c.capturecount = clampValue("capturecount", c.capturecount, 1, 10);
+    c.captureinterval = clampValue("captureinterval", c.captureinterval, 1, 30);
+    return c;
+}
+
+void qwLiveView::createStreamServer()
+{
+    m_streamServer = new qcStreamServer;
+    m_streamThread = new QThread(this);
+    m_streamThread->setObjectName(QStringLiteral("StreamService"));
+    m_streamServer->moveToThread(m_streamThread);
+    connect(m_streamServer, &qcStreamServer::sigDeviceStatus, this, &qwLiveView::onDeviceStatus);
+    connect(m_streamServer, &qcStreamServer::sigDeviceMetainfoChange, this, &qwLiveView::onDeviceMataChange);
+    // A single value out of range would make the service refuse the whole
+    // configuration and leave it without record and capture roots.
+    const _st_local_config c = clampedConfig(m_localConfig);
+    if (!m_streamServer->setLocalConfig(c.recordpath, c.snapshotpath, c.recordduration, c.prevrecord, c.postrecord,
+                                        c.recordstream, c.reservedsize, c.keepdays, c.capturecount,
+                                        c.captureinterval))
+        qDebug() << "----Stream service refused the local config----";
+    m_streamThread->start(QThread::InheritPriority);
+}
+
+void qwLiveView::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == m_startTimerId) {
+        if (!m_streamServer) {
+            killTimer(m_startTimerId);
+            m_startTimerId = -1;
+        }
+        return;
+    }
+    QWidget::timerEvent(event);
+}
+
+// ---------------------------------------------------------------- devices
+
+bool qwLiveView::loadLocalConfig()
+{
+    if (!m_database)
+        return false;
+    qcDatabase* db = m_database;
+    _st_local_config& c = m_localConfig;
+    c.snapshotpath = db->getSnapshotPath();
+    c.recordpath = db->getRecordPath();
+    c.defuser = db->getDefaultUser();
+    c.defpwd = db->getDefaultPassword();
+    c.autoadd = db->getAutoAdd() ? 1 : 0;
+    c.showmode = db->getShowMode();
+    c.autostream = db->getAutoStream() ? 1 : 0;
+    c.autoplay = db->getAutoPlay() ? 1 : 0;
+    c.recordduration = db->getRecordDuration();
+    c.snapshotquality = db->getSnapshotQuality();
+    c.snapshotformat = db->getSnapshotFormat();
+    c.prevrecord = db->getPrevRecord();
+    c.postrecord = db->getPostRecord();
+    c.recordstream = db->getRecordStream();
+    c.capturecount = db->getCaptureCount();
+    c.captureinterval = db->getCaptureInterval();
+    c.reservedsize = db->getReservedSize();
+    c.keepdays = db->getKeepDays();
+    return true;
+}
+
+void qwLiveView::loadDeviceList()
+{
+    if (!m_database)
+        return;
+    for (int i = 0;; ++i) {
+        auto* device = new _st_device_item;
+        if (!m_database->getDevice(*device, i)) {
+            delete device;
+            break;
+        }
+        addCameraItem(device->devname, device->address, 0);
+        m_devices.append(device);
+        if (m_streamServer)
+            m_streamServer->addDevice(device->address, device->port, device->devname, device->username,
+                                      device->password, device->devtype, device->indexid);
+    }
+}
+
+bool qwLiveView::hasRight(quint32 bit)
+{
+    if (g_curUserRights & bit)
+        return true;
+    showFailureTip("permdenied");
+    return false;
+}
+
+void qwLiveView::showFailureTip(const char* key)
+{
+    auto* tip = new qwTipsdlgEx(this, qwTipsdlgEx::Failure);
+    tip->setObjectName(QStringLiteral("tip_") + QLatin1String(key));
+    tip->setTipText(liveText(kTipsPage, kNoSection, key));
+    tip->show();
+}
+
+void qwLiveView::showDeviceExists()
+{
+    auto* dlg = new qwTipsDlg(this, liveText(kTipsPage, kNoSection, "remindtype"), 1);
+    dlg->setObjectName(QStringLiteral("tip_devexist"));
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->setTipText(liveText(kTipsPage, kNoSection, "devexist"));
+    dlg->show();
+}
+
+void qwLiveView::writeLog(const char* decl, const QString& name, const QString& address, bool succeeded)
+{
+    if (!g_logHelper)
+        return;
+    // A refused operation is logged as abnormal so that the attempt stays visible.
+    _st_log_item item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")), g_curUserName,
+                      QLatin1String(decl), name, address, QString(), succeeded ? 1 : 3);
+    g_logHelper->addLog(item);
+}
+
+int qwLiveView::rowOfIndexId(qint64 indexid) const
+{
+    for (int i = 0; i < m_devices.size(); ++i) {
+        if (m_devices[i]->indexid == indexid)
+            return i;
+    }
+    return -1;
+}
+
+int qwLiveView::rowOfAddress(const QString& address) const
+{
+    for (int i = 0; i < m_devices.size(); ++i) {
+        if (m_devices[i]->address == address)
+            return i;
+    }
+    return -1;
+}
+
+void qwLiveView::onAddDevManual()
+{
+    if (!hasRight(0x100))
+        return;
+    auto* dialog = new qwAddDevice(this, QString(), 0);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &qwAddDevice::sigOptionResult, this, &qwLiveView::onCameraOptionResult);
+    m_addMode = 1;
+    dialog->show();
+}
+
+void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString addtype, QString port,
+                                      QString username, QString password, int mode)
+{
+    if (m_addMode != 1)
+        return;
+    if (rowOfAddress(devip) >= 0) {
+        if (mode == 0)
+            showDeviceExists();
+        return;
+    }
+    auto* device = new _st_device_item;
+    device->devname = devname;
+    device->address = devip;
+    device->port = port;
+    device->username = username;
+    device->password = password;
+    device->devtype = addtype;
+    device->connecttype = 0;
+    device->indexid = 0;
+    const qint64 indexid = m_database ? m_database->addDevice(*device) : -1;
+    if (indexid >= 1) {
+        device->indexid = indexid;
+        m_devices.append(device);
+        addCameraItem(devname, devip, 1);
+        if (m_streamServer)
+            m_streamServer->addDevice(device->address, device->port, device->devname, device->username,
+                                      device->password, device->devtype, device->indexid);
+    } else {
+        delete device;
+    }
+    writeLog("add device", devname, devip, indexid >= 1);
+}
+
+void qwLiveView::modifyDevice(int row)
+{
+    if (row < 0 || row >= m_devices.size() || !m_devices[row])
+        return;
+    m_modifyRow = row;
+    const _st_device_item* d = m_devices[row];
+    auto* dialog = new qwModifyDevice(this, liveText(kPreviewPage, kNoSection, "modifydevice"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setSelectedDevice(d->devname, d->address, d->connecttype, d->port, d->username, d->password,
+                              d->indexid);
+    connect(dialog, &qwModifyDevice::sigModifyResult, this, &qwLiveView::onCameraModifyResult);
+    dialog->show();
+}
+
+void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtype, QString port,
+                                      QString username, QString password, qlonglong devindex)
+{
+    const int same = rowOfAddress(devip);
+    if (same >= 0 && m_devices[same]->indexid != devindex) {
+        showDeviceExists();
+        return;
+    }
+    // The dialog carries the device's key: rows may have moved since it opened.
+    const int row = rowOfIndexId(devindex);
+    if (row < 0)
+        return;
+    _st_device_item* device = m_devices[row];
+    _st_device_item changed = *device;
+    changed.connecttype = addtype;
+    changed.devname = devname;
+    changed.password = password;
+    changed.port = port;
+    changed.username = username;
+    changed.address = devip;
+    if (!m_database || !m_database->updateDevice(changed)) {
+        showFailureTip("databaseerr");
+        return;
+    }
+    *device = changed;
+    if (qwCameraItem* item = cameraItem(row)) {
+        item->setName(devname);
+        item->setStatus(qwCameraItem::Connecting);
+        item->setInfoText(devip);
+    }
+    if (m_streamServer)
+        m_streamServer->modifyDevice(device->indexid, device->address, device->port, device->devname,
+                                     device->username, device->password);
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (record->row != row || !view(record->view))
+            continue;
+        if (qwVideoshowToolbar* bar = viewToolbar(record->view)) {
+            bar->showRecording(false);
+            bar->setButtonState(0x1f, false);
+        }
+    }
+    writeLog("modify device", devname, devip, true);
+}
+
+void qwLiveView::openDeviceSettings(int row)
+{
+    if (row < 0 || row >= m_devices.size())
+        return;
+    const _st_device_item* d = m_devices[row];
+    auto* window = new qwDeviceSettings(this);
+    window->setDeviceInfo(d->address, d->port, d->username, d->password);
+    // The window stays bound to its device, wherever the row moves.
+    window->setProperty("deviceIndex", d->indexid);
+    connect(window, &qwDeviceSettings::sigBaseInfoChange, this, &qwLiveView::onCameraBaseinfoChange);
+    window->show();
+}
+
+void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString username, QString password)
+{
+    QObject* window = sender();
+    if (!window || !window->property("deviceIndex").isValid())
+        return;
+    const int row = rowOfIndexId(window->property("deviceIndex").toLongLong());
+    qDebug() << "--------Current list row is:" << row << "--------";
+    if (row < 0)
+        return;
+    _st_device_item* device = m_devices[row];
+    const QString previous = device->address;
+    _st_device_item changed = *device;
+    changed.address = ipaddr;
+    changed.port = port;
+    changed.username = username;
+    changed.password = password;
+    if (!m_database || !m_database->updateDevice(changed)) {
+        showFailureTip("databaseerr");
+        return;
+    }
+    const QList<_st_view_item*> records = m_viewRecords;
+    for (_st_view_item* record : records) {
+        if (record->row == row && record->camera) {
+            onPlayviewClick(record->view);
+            closeView(record->view);
+        }
+    }
+    *device = changed;
+    if (qwCameraItem* item = cameraItem(row)) {
+        item->setStatus(qwCameraItem::Connecting);
+        item->setInfoText(ipaddr);
+    }
+    if (m_streamServer) {
+        m_streamServer->removeDevice(previous);
+        m_streamServer->addDevice(device->address, device->port, device->devname, device->username,
+                                  device->password, device->devtype, device->indexid);
+    }
+    writeLog("modify device", device->devname, ipaddr, true);
+}
+
+void qwLiveView::removeDevice(int row)
+{
+    if (row < 0 || row >= m_devices.size() || !m_devices[row])
+        return;
+    const QString address = m_devices[row]->address;
+    const QString name = m_devices[row]->devname;
+    const bool deleted = m_database && m_database->deleteDevice(address);
+    if (deleted) {
+        QListWidgetItem* item = m_devList->item(row);
+        QWidget* widget = m_devList->itemWidget(item);
+        m_devList->removeItemWidget(item);
+        delete widget;
+        delete m_devList->takeItem(row);
+        closeDeviceViews(row);
+        qDebug() << "---------------Remove Device IP:" + address + "----------------";
+        if (m_streamServer)
+            m_streamServer->removeDevice(address);
+        --m_devCount;
+    }
+    writeLog("delete device", name, address, deleted);
+}
+
+void qwLiveView::closeDeviceViews(int row)
+{
+    for (int i = 0; i < m_devList->count(); ++i) {
+        if (qwCameraItem* item = cameraItem(i))
+            item->setIndex(i);
+    }
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (record->row != row || !record->camera)
+            continue;
+        record->device = nullptr;
+        stopCamera(record);
+        closeViewWidgets(record->view);
+        m_viewRecords.removeOne(record);
+        delete record;
+        break;
+    }
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (record->row > row)
+            --record->row;
+    }
+    if (row >= 0 && row < m_devices.size())
+        delete m_devices.takeAt(row);
+    qDebug() << "------------Delete device------------";
+}
+
+void qwLiveView::onDevlistButtonClick(int index, int type)
+{
+    m_devList->setCurrentRow(index);
+    switch (type) {
+    case qwCameraItem::Refresh:
+        if (qwCameraItem* item = cameraItem(index)) {
+            item->setStatus(qwCameraItem::Connecting);
+            item->disableOptions(1 | 2 | 4 | 8);
+        }
+        break;
+    case qwCameraItem::Play:
+        openStream(index);
+        break;
+    case qwCameraItem::Face: {
+        auto* face = new qwFaceDetection(this);
+        face->show();
+        break;
+    }
+    case qwCameraItem::Settings:
+        if (!hasRight(0x20))
+            return;
+        m_optionRow = index;
+        openDeviceSettings(index);
+        break;
+    case qwCameraItem::Modify:
+        if (!hasRight(0x100))
+            return;
+        m_optionRow = index;
+        modifyDevice(index);
+        break;
+    case qwCameraItem::Delete:
+        if (!hasRight(0x100))
+            return;
+        removeDevice(index);
+        break;
+    default:
+        break;
+    }
+}
+
+void qwLiveView::onDevlistDBClick(QModelIndex index)
+{
+    openStream(index.row());
+}
+
+void qwLiveView::onListItemDrop(int viewid)
+{
+    onPlayviewClick(viewid);
+    openStream(m_devList->currentRow());
+}
+
+// ---------------------------------------------------------------- status
+
+void qwLiveView::onDeviceStatus(QString ipaddr, int status)
+{
+    const int p = rowOfAddress(ipaddr);
+    if (p < 0 || status < 0 || status > 3)
+        return;
+    if (qwCameraItem* item = cameraItem(p)) {
+        const int disable = 1 | 2 | 4 | 8;
+        switch (status) {
+        case 0:
+            if (item->getStatus() != qwCameraItem::LoggedIn) {
+                item->setStatus(qwCameraItem::Connecting);
+                item->disableOptions(disable);
+                item->enableOptions(8 | 0x10);
+            }
+            break;
+        case 1:
+            item->setStatus(qwCameraItem::LoggedIn);
+            item->disableOptions(disable);
+            item->enableOptions(isDottedAddress(ipaddr) ? 0x1f : 0x19);
+            break;
+        case 2:
+            item->setStatus(qwCameraItem::LoginError);
+            item->disableOptions(disable);
+            item->enableOptions(8 | 0x10);
+            break;
+        case 3:
+            item->setStatus(qwCameraItem::Offline);
+            item->disableOptions(disable);
+            item->enableOptions(8 | 0x10);
+            break;
+        }
+    }
+    if (status == 0)
+        return;
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (record->device && record->camera && record->device->address == ipaddr)
+            setCameraPlayState(record, status == 1 ? 5 : 6);
+    }
+}
+
+void qwLiveView::onDeviceMataChange(QString ipaddr, int stream)
+{
+    Q_UNUSED(stream)
+    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        if (record->camera && record->device && record->device->address == ipaddr) {
+            refreshCamera(record);
+            return;
+        }
+    }
 }

@@ -1,0 +1,41 @@
+#pragma once
+
+// Loopback devices for the live page's suites: each answers the reachability
+// probe on its own loopback address, with the login admin/1234.
+
+#include "app/database.h"
+#include "tests/devicesim/device.h"
+
+#include <QHostAddress>
+#include <QString>
+#include <memory>
+#include <vector>
+
+namespace livedevices {
+
+const QByteArray kSystime =
+    "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>";
+
+inline std::unique_ptr<devicesim::Device> start(const QString& address, const QString& password = "1234")
+{
+    auto device = std::make_unique<devicesim::Device>();
+    device->setCredentials("admin", password);
+    device->setSubject("systime", kSystime);
+    if (!device->start(QHostAddress(address), 0))
+        return nullptr;
+    return device;
+}
+
+inline _st_device_item record(const QString& name, const devicesim::Device& device)
+{
+    _st_device_item d;
+    d.devname = name;
+    d.address = device.address().toString();
+    d.port = QString::number(device.port());
+    d.username = "admin";
+    d.password = "1234";
+    d.devtype = "VARAR";
+    return d;
+}
+
+} // namespace livedevices

@@ -1,0 +1,360 @@
+#include "app/currentuser.h"
+#include "app/database.h"
+#include "app/qwtipsdlg.h"
+#include "app/qwtipsdlgex.h"
+#include "devsettings/qwdevicesettings.h"
+#include "liveview/qwadddevice.h"
+#include "liveview/qwcameraitem.h"
+#include "liveview/qwdeviceform.h"
+#include "liveview/qwliveview.h"
+#include "liveview/qwmodifydevice.h"
+#include "media/qcstreamserver.h"
+#include "media/qcstreamutil.h"
+#include "platform/widgets/qipaddressedit.h"
+#include "tests/devicesim/discoveryresponder.h"
+#include "tests/support/livepage.h"
+#include "livedevices.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+
+using livedevices::record;
+
+namespace {
+
+QStringList popupKeys(QWidget* page)
+{
+    QStringList keys;
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+        if ((qobject_cast<qwTipsDlg*>(w) || qobject_cast<qwTipsdlgEx*>(w)) && w->objectName().startsWith("tip_"))
+            keys << w->objectName();
+    }
+    QList<QPointer<QWidget>> popups;
+    for (QWidget* w : page->findChildren<QWidget*>()) {
+        if (qobject_cast<qwTipsDlg*>(w) || qobject_cast<qwTipsdlgEx*>(w))
+            popups << w;
+    }
+    for (const QPointer<QWidget>& w : popups)
+        delete w.data();
+    return keys;
+}
+
+QStringList rowNames(qwLiveView& page)
+{
+    QStringList names;
+    for (int i = 0; i < page.deviceList()->count(); ++i)
+        names << page.cameraItem(i)->nameLabel()->text();
+    return names;
+}
+
+} // namespace
+
+class DevicesTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::LivePageFixture> m_fixture;
+    std::vector<std::unique_ptr<devicesim::Device>> m_devices;
+
+    // Stores one record per device and returns them.
+    void storeDevices(int count)
+    {
+        const char* names[] = {"camA", "camB", "camC", "camD", "camE"};
+        for (int i = 0; i < count; ++i) {
+            m_devices.push_back(livedevices::start(QString("127.0.0.%1").arg(2 + i)));
+            QVERIFY(m_devices.back());
+            QVERIFY(g_database->addDevice(record(names[i], *m_devices.back())) >= 1);
+        }
+    }
+
+    QString logRows()
+    {
+        m_fixture->flushLog();
+        return testsupport::RunFolder::query(m_fixture->logFile(),
+                                             "SELECT logdecl, logtype, reldevname, reldevaddr, curuser FROM "
+                                             "systemlogs ORDER BY rowid");
+    }
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void init()
+    {
+        m_fixture = std::make_unique<testsupport::LivePageFixture>();
+        QVERIFY(m_fixture->isValid());
+    }
+
+    void cleanup()
+    {
+        m_devices.clear();
+        m_fixture.reset();
+    }
+
+    void loadAndLogin()
+    {
+        storeDevices(3);
+        qwLiveView page;
+        QCOMPARE(page.deviceCount(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const QString ip = QString("127.0.0.%1").arg(2 + i);
+            QVERIFY(page.streamServer()->unitFor(ip));
+            QCOMPARE(page.streamServer()->unitFor(ip)->contextId(), 102 + i);
+        }
+        for (int i = 0; i < 3; ++i) {
+            QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(i)->getStatus(), 2, 8000);
+            for (int mask : {4, 8, 0x10})
+                QVERIFY(page.cameraItem(i)->isOptionEnabled(mask));
+        }
+    }
+
+    void addThroughDialog()
+    {
+        m_devices.push_back(livedevices::start("127.0.0.2"));
+        qwLiveView page;
+        page.onAddDevManual();
+        auto* dialog = page.findChild<qwAddDevice*>();
+        QVERIFY(dialog);
+        dialog->form()->nameEdit()->setText("camA");
+        dialog->form()->addressEdit()->setText("127.0.0.2");
+        dialog->form()->portEdit()->setText(QString::number(m_devices[0]->port()));
+        dialog->addButton()->click();
+        QCOMPARE(page.deviceCount(), 1);
+        QCOMPARE(page.cameraItem(0)->getStatus(), 1);
+        QVERIFY(page.devices().at(0)->indexid >= 1);
+        QCOMPARE(m_fixture->query("SELECT devname, address, devtype FROM devices"),
+                 QStringLiteral("camA|127.0.0.2|VARAR"));
+        QVERIFY(page.streamServer()->unitFor("127.0.0.2"));
+        QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 2, 8000);
+        QVERIFY(logRows().startsWith("add device|1|camA|127.0.0.2|admin"));
+
+        // The same address again: a tip for the single add, silence for add-all.
+        dialog->addButton()->click();
+        QCOMPARE(popupKeys(&page), QStringList{"tip_devexist"});
+        emit dialog->sigOptionResult("other", "127.0.0.2", "VARAR", "80", "u", "p", 1);
+        QCOMPARE(popupKeys(&page), QStringList());
+        QCOMPARE(page.deviceCount(), 1);
+        QCOMPARE(m_fixture->query("SELECT count(*) FROM devices"), QStringLiteral("1"));
+    }
+
+    void addAllFromSearch()
+    {
+        devicesim::DiscoveryResponder responder;
+        QVERIFY(responder.start({QHostAddress("127.0.0.1")}));
+        devicesim::DiscoveryResponder::Record found;
+        found.name = "lanCam";
+        found.address = "127.0.0.7";
+        found.port = 8081;
+        responder.setRecord(found);
+        devicesim::DiscoveryResponder::Faults twice;
+        twice.replies = 2;
+        responder.setFaults(twice);
+        qputenv("ARDO_DISCOVERY_TARGET", QByteArray("127.0.0.1:") + QByteArray::number(responder.port()));
+
+        qwLiveView page;
+        page.onAddDevManual();
+        auto* dialog = page.findChild<qwAddDevice*>();
+        QSignalSpy results(dialog, &qwAddDevice::sigOptionResult);
+        dialog->searchButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->foundTable()->rowCount(), 1, 5000);
+        QCOMPARE(dialog->foundTable()->item(0, 0)->text(), QStringLiteral("lanCam"));
+        dialog->addAllButton()->click();
+        QCOMPARE(results.count(), 1);
+        QCOMPARE(results.at(0), (QVariantList{"lanCam", "127.0.0.7", "VARAR", "8081", "admin", "1234", 1}));
+        QCOMPARE(page.deviceCount(), 1);
+        QCOMPARE(page.cameraItem(0)->infoLabel()->text(), QStringLiteral("127.0.0.7"));
+        qputenv("ARDO_DISCOVERY_TARGET", "127.0.0.1:9");
+    }
+
+    // A refused insert lists nothing and is logged as abnormal.
+    void refusedAdd()
+    {
+        QVERIFY(m_fixture->exec("CREATE TRIGGER refuse BEFORE INSERT ON devices BEGIN SELECT RAISE(ABORT, 'no'); END"));
+        qwLiveView page;
+        page.onAddDevManual();
+        page.onCameraOptionResult("camA", "127.0.0.2", "VARAR", "80", "admin", "1234", 0);
+        QCOMPARE(page.deviceCount(), 0);
+        QCOMPARE(page.deviceList()->count(), 0);
+        QVERIFY(!page.streamServer()->unitFor("127.0.0.2"));
+        const QString log = logRows();
+        QVERIFY2(log.startsWith("add device|3|camA|127.0.0.2"), qPrintable(log));
+        QVERIFY(!log.contains("add device|1"));
+    }
+
+    void modifyDialog()
+    {
+        storeDevices(3);
+        qwLiveView page;
+        // A's address taken by B: refused, both unchanged.
+        page.onDevlistButtonClick(0, 8);
+        auto* dialog = page.findChild<qwModifyDevice*>();
+        QVERIFY(dialog);
+        const qint64 a = page.devices().at(0)->indexid;
+        QCOMPARE(dialog->indexId(), a);
+        page.onCameraModifyResult("camA", "127.0.0.3", 0, "80", "admin", "1234", a);
+        QCOMPARE(popupKeys(&page), QStringList{"tip_devexist"});
+        QCOMPARE(page.devices().at(0)->address, QStringLiteral("127.0.0.2"));
+        QCOMPARE(page.devices().at(1)->address, QStringLiteral("127.0.0.3"));
+        delete dialog;
+
+        // The dialog stays bound to its device when rows move under it.
+        page.onDevlistButtonClick(2, 8);
+        dialog = page.findChild<qwModifyDevice*>();
+        page.onDevlistButtonClick(0, 0x10);
+        QCOMPARE(rowNames(page), (QStringList{"camB", "camC"}));
+        dialog->form()->nameEdit()->setText("camC2");
+        dialog->confirmButton()->click();
+        QCOMPARE(rowNames(page), (QStringList{"camB", "camC2"}));
+        QCOMPARE(page.devices().at(0)->devname, QStringLiteral("camB"));
+        QCOMPARE(page.devices().at(1)->devname, QStringLiteral("camC2"));
+        QCOMPARE(m_fixture->query("SELECT devname FROM devices ORDER BY address"),
+                 QStringLiteral("camB\ncamC2"));
+        QVERIFY(logRows().contains("modify device|1|camC2|127.0.0.4"));
+
+        // A result for a device that is gone changes nothing.
+        page.onCameraModifyResult("ghost", "127.0.0.9", 0, "80", "admin", "1234", a);
+        QCOMPARE(rowNames(page), (QStringList{"camB", "camC2"}));
+    }
+
+    // A refused update changes nothing and says so.
+    void refusedUpdate()
+    {
+        storeDevices(1);
+        qwLiveView page;
+        QVERIFY(m_fixture->exec("CREATE TRIGGER refuse BEFORE UPDATE ON devices BEGIN SELECT RAISE(ABORT, 'no'); END"));
+        const qint64 a = page.devices().at(0)->indexid;
+        qcStreamUtil* unit = page.streamServer()->unitFor("127.0.0.2");
+        page.onCameraModifyResult("camX", "127.0.0.8", 0, "81", "root", "pw", a);
+        QCOMPARE(popupKeys(&page), QStringList{"tip_databaseerr"});
+        QCOMPARE(page.devices().at(0)->devname, QStringLiteral("camA"));
+        QCOMPARE(page.devices().at(0)->address, QStringLiteral("127.0.0.2"));
+        QCOMPARE(page.cameraItem(0)->nameLabel()->text(), QStringLiteral("camA"));
+        QCOMPARE(page.cameraItem(0)->infoLabel()->text(), QStringLiteral("127.0.0.2"));
+        QCOMPARE(page.streamServer()->unitFor("127.0.0.2"), unit);
+        QVERIFY(!page.streamServer()->unitFor("127.0.0.8"));
+
+        page.onDevlistButtonClick(0, 4);
+        auto* settings = page.findChild<qwDeviceSettings*>();
+        settings->OnBaseinfoChange("root", "pw");
+        QCOMPARE(popupKeys(&page), QStringList{"tip_databaseerr"});
+        QCOMPARE(page.devices().at(0)->password, QStringLiteral("1234"));
+        QCOMPARE(page.streamServer()->unitFor("127.0.0.2"), unit);
+        QVERIFY(!logRows().contains("modify device"));
+    }
+
+    void settingsWindow()
+    {
+        storeDevices(2);
+        qwLiveView page;
+        QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 2, 8000);
+        page.onDevlistButtonClick(0, 4);
+        auto* settings = page.findChild<qwDeviceSettings*>();
+        QVERIFY(settings);
+        QCOMPARE(settings->address(), QStringLiteral("127.0.0.2"));
+        m_devices[0]->setCredentials("admin", "4321");
+        settings->OnBaseinfoChange("admin", "4321");
+        QCOMPARE(page.devices().at(0)->password, QStringLiteral("4321"));
+        QCOMPARE(page.devices().at(1)->password, QStringLiteral("1234"));
+        QCOMPARE(page.streamServer()->unitFor("127.0.0.2")->password(), QStringLiteral("4321"));
+        QCOMPARE(m_fixture->query("SELECT password FROM devices WHERE address='127.0.0.2'"),
+                 QStringLiteral("4321"));
+        QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 2, 8000);
+        QVERIFY(logRows().contains("modify device|1|camA|127.0.0.2"));
+
+        // A window whose device is gone changes nothing.
+        page.onDevlistButtonClick(1, 4);
+        auto windows = page.findChildren<qwDeviceSettings*>();
+        QCOMPARE(windows.size(), 2);
+        qwDeviceSettings* forB = windows.at(0) == settings ? windows.at(1) : windows.at(0);
+        page.onDevlistButtonClick(1, 0x10);
+        QCOMPARE(page.deviceCount(), 1);
+        forB->OnBaseinfoChange("x", "y");
+        QCOMPARE(page.deviceCount(), 1);
+        QCOMPARE(page.devices().at(0)->username, QStringLiteral("admin"));
+        QVERIFY(!page.streamServer()->unitFor("127.0.0.3"));
+    }
+
+    void removal()
+    {
+        storeDevices(3);
+        qwLiveView page;
+        page.onDevlistButtonClick(1, 0x10);
+        QCOMPARE(rowNames(page), (QStringList{"camA", "camC"}));
+        QCOMPARE(page.deviceCount(), 2);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(page.cameraItem(i)->index(), i);
+        QVERIFY(!page.streamServer()->unitFor("127.0.0.3"));
+        QCOMPARE(m_fixture->query("SELECT count(*) FROM devices"), QStringLiteral("2"));
+        page.onDevlistButtonClick(1, 0x10);
+        page.onDevlistButtonClick(0, 0x10);
+        QCOMPARE(page.deviceCount(), 0);
+        QCOMPARE(page.deviceList()->count(), 0);
+        QVERIFY(page.devices().isEmpty());
+        const QString log = logRows();
+        QCOMPARE(log.count("delete device|1|"), 3);
+
+        // Out of range: nothing.
+        page.removeDevice(0);
+        page.modifyDevice(5);
+        QVERIFY(!page.findChild<qwModifyDevice*>());
+    }
+
+    // A refused deletion keeps the device and is logged as abnormal.
+    void refusedRemoval()
+    {
+        storeDevices(1);
+        qwLiveView page;
+        QVERIFY(m_fixture->exec("CREATE TRIGGER refuse BEFORE DELETE ON devices BEGIN SELECT RAISE(ABORT, 'no'); END"));
+        page.onDevlistButtonClick(0, 0x10);
+        QCOMPARE(page.deviceCount(), 1);
+        QVERIFY(page.streamServer()->unitFor("127.0.0.2"));
+        const QString log = logRows();
+        QVERIFY2(log.contains("delete device|3|camA"), qPrintable(log));
+        QVERIFY(!log.contains("delete device|1"));
+    }
+
+    void rights()
+    {
+        storeDevices(1);
+        g_curUserRights = 0x20;
+        qwLiveView page;
+        page.onDevlistButtonClick(0, 4);
+        QVERIFY(page.findChild<qwDeviceSettings*>());
+        page.onDevlistButtonClick(0, 8);
+        QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
+        QVERIFY(!page.findChild<qwModifyDevice*>());
+        page.onDevlistButtonClick(0, 0x10);
+        QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
+        QCOMPARE(page.deviceCount(), 1);
+        g_curUserRights = 0;
+        page.onDevlistButtonClick(0, 4);
+        QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
+        QCOMPARE(page.findChildren<qwDeviceSettings*>().size(), 1);
+    }
+
+    void refreshAndOpenWithoutLogin()
+    {
+        storeDevices(1);
+        m_devices[0]->stop();
+        qwLiveView page;
+        page.onDevlistButtonClick(0, 0);
+        QCOMPARE(page.cameraItem(0)->getStatus(), 1);
+        QVERIFY(!page.cameraItem(0)->isOptionEnabled(4));
+        // Not logged in: nothing opens.
+        page.openStream(0);
+        page.onListItemDrop(2);
+        QCOMPARE(page.selectedView(), 2);
+        QVERIFY(page.viewRecords().isEmpty());
+        QVERIFY(!page.viewToolbar(2));
+        QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 0, 8000);
+        QVERIFY(page.cameraItem(0)->isOptionEnabled(8));
+    }
+};
+
+QTEST_MAIN(DevicesTest)
+#include "tst_devices.moc"

@@ -1,0 +1,317 @@
+#include "app/database.h"
+#include "liveview/qwcstmvideoview.h"
+#include "liveview/qwliveview.h"
+#include "liveview/qwselectmultmode.h"
+#include "tests/support/livepage.h"
+
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+QList<int> range(int first, int count)
+{
+    QList<int> r;
+    for (int i = 0; i < count; ++i)
+        r << first + i;
+    return r;
+}
+
+int codeFor(int count)
+{
+    const int counts[] = {1, 4, 6, 9, 16, 36, 64};
+    for (int i = 0; i < 7; ++i)
+        if (counts[i] == count)
+            return 54 + i;
+    return -1;
+}
+
+QRect cellOf(qwLiveView& page, QWidget* w)
+{
+    auto* grid = static_cast<QGridLayout*>(page.videoArea()->layout());
+    const int i = grid->indexOf(w);
+    if (i < 0)
+        return QRect();
+    int r, c, rs, cs;
+    grid->getItemPosition(i, &r, &c, &rs, &cs);
+    return QRect(c, r, cs, rs);
+}
+
+void mouse(QWidget* w, QEvent::Type type)
+{
+    QMouseEvent e(type, QPointF(5, 5), Qt::LeftButton, type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+} // namespace
+
+class GridTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<testsupport::LivePageFixture> m_fixture;
+    std::unique_ptr<qwLiveView> m_page;
+
+    qwLiveView& page() { return *m_page; }
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void init()
+    {
+        m_fixture = std::make_unique<testsupport::LivePageFixture>();
+        QVERIFY(m_fixture->isValid());
+        m_page = std::make_unique<qwLiveView>();
+        m_page->resize(1080, 666);
+        m_page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    }
+
+    void cleanup()
+    {
+        m_page.reset();
+        m_fixture.reset();
+    }
+
+    void cells()
+    {
+        const struct
+        {
+            int count;
+            int side;
+        } grids[] = {{4, 2}, {9, 3}, {16, 4}, {36, 6}, {64, 8}};
+        for (const auto& g : grids) {
+            page().onBtnPlayviewChange(codeFor(g.count));
+            QCOMPARE(page().shownViews(), range(0, g.count));
+            for (int k = 0; k < g.count; ++k)
+                QCOMPARE(cellOf(page(), page().view(k)), QRect(k % g.side, k / g.side, 1, 1));
+        }
+        page().onBtnPlayviewChange(codeFor(6));
+        QCOMPARE(cellOf(page(), page().view(0)), QRect(0, 0, 2, 2));
+        const QRect six[] = {QRect(2, 0, 1, 1), QRect(2, 1, 1, 1), QRect(0, 2, 1, 1), QRect(1, 2, 1, 1),
+                             QRect(2, 2, 1, 1)};
+        for (int k = 1; k < 6; ++k)
+            QCOMPARE(cellOf(page(), page().view(k)), six[k - 1]);
+        page().onBtnPlayviewChange(codeFor(1));
+        QCOMPARE(page().shownViews(), QList<int>{0});
+        QVERIFY(page().isSingleView());
+        QVERIFY(!page().layoutViews(5, true, 0));
+        QVERIFY(!page().isSingleView());
+    }
+
+    void paging_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("1") << 1 << 64;
+        QTest::newRow("4") << 4 << 16;
+        QTest::newRow("6") << 6 << 10;
+        QTest::newRow("9") << 9 << 7;
+        QTest::newRow("16") << 16 << 4;
+        QTest::newRow("36") << 36 << 1;
+        QTest::newRow("64") << 64 << 1;
+    }
+
+    void paging()
+    {
+        QFETCH(int, count);
+        QFETCH(int, pages);
+        page().onBtnPlayviewChange(codeFor(count));
+        for (int p = 1; p < pages + 2; ++p) {
+            page().onBtnNextPageClick();
+            const int shown = std::min(p, pages - 1);
+            QCOMPARE(page().page(), shown);
+            QCOMPARE(page().shownViews(), range(shown * count, count));
+            QCOMPARE(page().selectedView(), shown * count);
+        }
+        for (int p = pages - 2; p >= -1; --p) {
+            page().onBtnPreviousPageClick();
+            const int shown = std::max(p, 0);
+            QCOMPARE(page().page(), shown);
+            QCOMPARE(page().shownViews(), range(shown * count, count));
+        }
+        if (count == 9) {
+            for (int i = 0; i < 10; ++i)
+                page().onBtnNextPageClick();
+            QCOMPARE(page().shownViews(), range(54, 9));
+            QVERIFY(!page().shownViews().contains(63));
+        }
+    }
+
+    void selection()
+    {
+        page().onPlayviewClick(2);
+        QCOMPARE(page().selectedView(), 2);
+        QCOMPARE(page().pressedView(), 2);
+        const QString selected = page().view(2)->styleSheet();
+        QVERIFY(selected.contains("#63b8ff"));
+        for (int i : {0, 1, 3})
+            QVERIFY(page().view(i)->styleSheet().contains("#2c2c2c"));
+        // A click on the view itself selects it (the cursor stays on it, so
+        // the release swaps nothing).
+        QCursor::setPos(page().view(3)->mapToGlobal(QPoint(10, 10)));
+        QTest::mouseClick(page().view(3), Qt::LeftButton);
+        QCOMPARE(page().selectedView(), 3);
+        QVERIFY(page().view(3)->styleSheet().contains("#63b8ff"));
+        QVERIFY(page().view(2)->styleSheet().contains("#2c2c2c"));
+    }
+
+    void splitChange()
+    {
+        page().onBtnPlayviewClick();
+        QVERIFY(page().splitPopup() && page().splitPopup()->isVisible());
+        page().splitPopup()->choice(3)->click();
+        QCOMPARE(page().viewsPerPage(), 9);
+        QCOMPARE(g_database->getViewCount(), 9);
+        page().onBtnNextPageClick();
+        page().onPlayviewClick(11);
+        // The same count again keeps grid and page and only selects view 0.
+        page().onBtnPlayviewChange(codeFor(9));
+        QCOMPARE(page().page(), 1);
+        QCOMPARE(page().shownViews(), range(9, 9));
+        QCOMPARE(page().selectedView(), 0);
+        QCOMPARE(g_database->getViewCount(), 9);
+    }
+
+    void enlargeAndRestore()
+    {
+        page().onBtnPlayviewChange(codeFor(6));
+        QTest::mouseDClick(page().view(4), Qt::LeftButton);
+        QVERIFY(page().isSingleView());
+        QCOMPARE(page().maximizedView(), 4);
+        QCOMPARE(page().shownViews(), QList<int>{4});
+        page().onPlayviewDBClick(4);
+        QVERIFY(!page().isSingleView());
+        QCOMPARE(page().maximizedView(), -1);
+        QCOMPARE(page().shownViews(), range(0, 6));
+        QCOMPARE(cellOf(page(), page().view(0)), QRect(0, 0, 2, 2));
+
+        // On the second page the restored grid is that page's.
+        page().onBtnNextPageClick();
+        page().onPlayviewDBClick(8);
+        page().onPlayviewDBClick(8);
+        QCOMPARE(page().shownViews(), range(6, 6));
+        QCOMPARE(page().page(), 1);
+
+        // In the one-view grid a double click only clears the flags.
+        page().onBtnPlayviewChange(codeFor(1));
+        page().onPlayviewDBClick(0);
+        QVERIFY(!page().isSingleView());
+        QCOMPARE(page().shownViews(), QList<int>{0});
+    }
+
+    void fullScreen()
+    {
+        QWidget* area = page().videoArea();
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(area, &escape);
+        QVERIFY(!page().isFullScreen());
+        QVERIFY(!area->isWindow());
+
+        page().onBtnFullscreenClick();
+        QVERIFY(page().isFullScreen());
+        QCOMPARE(int(area->windowFlags() & (Qt::Window | Qt::FramelessWindowHint)), 0x801);
+        QVERIFY(area->isWindow());
+        QApplication::sendEvent(area, &escape);
+        QVERIFY(!page().isFullScreen());
+        QCOMPARE(area->windowFlags() & Qt::WindowType_Mask, Qt::SubWindow);
+        QVERIFY(!area->isWindow());
+        QCOMPARE(area->parentWidget()->objectName(), QStringLiteral("widget_Multivideo"));
+
+        page().onBtnFullscreenClick();
+        page().onBtnFullscreenClick();
+        QVERIFY(!page().isFullScreen());
+        QVERIFY(!area->isWindow());
+    }
+
+    void cursorAndSwap()
+    {
+        QWidget* area = page().videoArea();
+        QCursor::setPos(area->mapToGlobal(QPoint(-20, -20)));
+        QCOMPARE(page().viewIndexAtCursor(), -1);
+        QCursor::setPos(page().view(2)->mapToGlobal(QPoint(10, 10)));
+        QCOMPARE(page().viewIndexAtCursor(), 2);
+
+        qwCstmVideoview* zero = page().view(0);
+        qwCstmVideoview* two = page().view(2);
+        // Press and release over the same view swap nothing.
+        QCursor::setPos(zero->mapToGlobal(QPoint(10, 10)));
+        mouse(zero, QEvent::MouseButtonPress);
+        mouse(zero, QEvent::MouseButtonRelease);
+        QCOMPARE(page().view(0), zero);
+
+        // A release outside the area ends the drag without a swap.
+        mouse(zero, QEvent::MouseButtonPress);
+        QCursor::setPos(area->mapToGlobal(QPoint(-20, -20)));
+        mouse(zero, QEvent::MouseButtonRelease);
+        QCOMPARE(page().view(0), zero);
+        QCursor::setPos(two->mapToGlobal(QPoint(10, 10)));
+        mouse(area, QEvent::MouseButtonRelease);
+        QCOMPARE(page().view(0), zero);
+
+        // Press on view 0, release over view 2: they change places.
+        QCursor::setPos(zero->mapToGlobal(QPoint(10, 10)));
+        mouse(zero, QEvent::MouseButtonPress);
+        QCursor::setPos(two->mapToGlobal(QPoint(10, 10)));
+        mouse(zero, QEvent::MouseButtonRelease);
+        QCOMPARE(page().view(0), two);
+        QCOMPARE(page().view(2), zero);
+        QCOMPARE(two->index(), 0);
+        QCOMPARE(zero->index(), 2);
+        QCOMPARE(cellOf(page(), two), QRect(0, 0, 1, 1));
+        QCOMPARE(cellOf(page(), zero), QRect(0, 1, 1, 1));
+
+        // With one view filling the grid nothing swaps.
+        page().onPlayviewDBClick(0);
+        QCursor::setPos(page().view(0)->mapToGlobal(QPoint(10, 10)));
+        mouse(page().view(1), QEvent::MouseButtonPress);
+        mouse(page().view(1), QEvent::MouseButtonRelease);
+        QCOMPARE(page().view(0), two);
+    }
+
+    // The page shown and the selection stay in agreement, whatever moved the
+    // selection: the example of a selection that ran onto a hidden page.
+    void pageFollowsLayout()
+    {
+        page().onBtnPlayviewChange(codeFor(16));
+        page().onBtnPlayviewChange(codeFor(4));
+        // Opening devices one after another moves the selection view by view.
+        for (int v = 1; v <= 5; ++v)
+            page().view(v)->updateCursor();
+        QCOMPARE(page().selectedView(), 5);
+        QCOMPARE(page().shownViews(), range(0, 4));
+        page().onBtnNextPageClick();
+        QCOMPARE(page().shownViews(), range(8, 4));
+        QCOMPARE(page().page(), 2);
+        QCOMPARE(page().selectedView(), 8);
+        // Views of another page are never swapped.
+        qwCstmVideoview* eight = page().view(8);
+        qwCstmVideoview* one = page().view(1);
+        page().swapViews(1, 8);
+        page().swapViews(8, 1);
+        page().swapViews(8, 12);
+        QCOMPARE(page().view(8), eight);
+        QCOMPARE(page().view(1), one);
+        QCOMPARE(page().shownViews(), range(8, 4));
+        page().swapViews(8, 9);
+        QCOMPARE(page().view(9), eight);
+        QCOMPARE(page().shownViews(), range(8, 4));
+    }
+
+    void pauseWithoutViews()
+    {
+        page().pauseAllViews();
+        page().resumeAllViews();
+        page().chooseViewStreams();
+        QVERIFY(page().viewRecords().isEmpty());
+        page().closeView(0);
+        page().closeView(-1);
+        QVERIFY(!page().viewToolbar(0));
+    }
+};
+
+QTEST_MAIN(GridTest)
+#include "tst_grid.moc"

@@ -1,0 +1,206 @@
+#include "app/currentuser.h"
+#include "app/database.h"
+#include "app/qwtipsdlgex.h"
+#include "app/statusbutton.h"
+#include "liveview/livetext.h"
+#include "liveview/qwadddevice.h"
+#include "liveview/qwcameraitem.h"
+#include "liveview/qwliveview.h"
+#include "media/qcstreamserver.h"
+#include "tests/support/livepage.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSlider>
+#include <QThread>
+#include <QToolBox>
+#include <QtTest>
+
+namespace {
+
+QStringList threadIds()
+{
+    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+void addStoredDevice(const QString& name, const QString& address)
+{
+    _st_device_item d;
+    d.devname = name;
+    d.address = address;
+    d.port = "1";
+    d.username = "admin";
+    d.password = "1234";
+    d.devtype = "VARAR";
+    QVERIFY(g_database->addDevice(d) >= 1);
+}
+
+} // namespace
+
+class PageTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void storedViewCount_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("views");
+        QTest::newRow("5") << "5" << 4;
+        QTest::newRow("36") << "36" << 36;
+        QTest::newRow("1") << "1" << 1;
+        QTest::newRow("null") << "NULL" << 4;
+    }
+
+    void storedViewCount()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, views);
+        testsupport::LivePageFixture fixture({"UPDATE systeminfo SET viewcount=" + stored});
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        QCOMPARE(page.viewsPerPage(), views);
+        QCOMPARE(page.shownViews().size(), views);
+        QCOMPARE(page.isSingleView(), views == 1);
+    }
+
+    void construction()
+    {
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        addStoredDevice("camA", "127.0.0.2");
+        addStoredDevice("camB", "127.0.0.3");
+        qwLiveView page;
+        QCOMPARE(page.deviceCount(), 2);
+        QCOMPARE(page.deviceList()->count(), 2);
+        QCOMPARE(page.devices().at(1)->address, QStringLiteral("127.0.0.3"));
+        for (int row = 0; row < 2; ++row) {
+            QCOMPARE(page.cameraItem(row)->getStatus(), 0);
+            QCOMPARE(page.cameraItem(row)->index(), row);
+        }
+        QVERIFY(page.streamThread()->isRunning());
+        QVERIFY(page.streamThread() != QThread::currentThread());
+        QCOMPARE(page.streamServer()->thread(), page.streamThread());
+        QVERIFY(QDir(fixture.path() + "/records/RecordFile").exists());
+        QVERIFY(QDir(fixture.path() + "/snapshots/CaptureFile").exists());
+        QCOMPARE(page.localConfig().autostream, 1);
+        QCOMPARE(page.localConfig().defpwd, QStringLiteral("1234"));
+        QVERIFY(page.startTimerId() > 0);
+        QCOMPARE(page.pressedView(), -1);
+    }
+
+    void buttonBarAndToolbox()
+    {
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        page.resize(1080, 666);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        for (const char* shown : {"m_btnPlay", "m_btnStop", "m_btnPrevPage", "m_btnNextPage", "m_btnRecord",
+                                  "m_btnAlarm", "m_btnMicOff", "m_btnSpeakerOff", "m_btnSplit", "m_btnFullscreen"})
+            QVERIFY2(page.barButton(shown) && page.barButton(shown)->isVisible(), shown);
+        for (const char* hidden : {"m_btnSnapshot", "m_btnSpeakerOn", "m_btnMicOn"})
+            QVERIFY2(page.barButton(hidden) && !page.barButton(hidden)->isVisible(), hidden);
+        QVERIFY(page.volumeSlider()->isVisible());
+        QCOMPARE(page.volumeSlider()->maximum(), 100);
+        QCOMPARE(page.barButton("m_btnAlarm")->cellCount(), 3);
+        QCOMPARE(page.barButton("m_btnPlay")->size(), QSize(34, 34));
+        QCOMPARE(page.barButton("m_btnSnapshot")->toolTip(), liveText(33, 51, "snapshot"));
+        QVERIFY(page.barButton("m_btnSnapshot")->toolTip() != QStringLiteral("snapshot"));
+
+        auto* box = page.findChild<QToolBox*>("toolBox_Optlist");
+        QCOMPARE(box->count(), 3);
+        QCOMPARE(box->itemText(0), liveText(34, 48, "devicelist"));
+        QCOMPARE(box->itemText(1), liveText(34, 48, "ptzcontrol"));
+        QCOMPARE(box->itemText(2), liveText(34, 48, "basesettings"));
+        for (int i = 0; i < box->count(); ++i)
+            QVERIFY(!box->itemText(i).startsWith("Page "));
+        QVERIFY(!page.findChild<QWidget*>("page"));
+        QVERIFY(!page.findChild<QWidget*>("page_2"));
+    }
+
+    void deviceRows()
+    {
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(page.addCameraItem(QString("d%1").arg(i), "10.0.0.1", 2), i);
+        QCOMPARE(page.addCameraItem("d3", "127.0.0.9", 0), 3);
+        QCOMPARE(page.deviceList()->currentRow(), 3);
+        QCOMPARE(page.cameraItem(3)->index(), 3);
+        QCOMPARE(page.cameraItem(3)->infoLabel()->text(), QStringLiteral("127.0.0.9"));
+        for (int mask : {1, 2, 4})
+            QVERIFY(!page.cameraItem(3)->isOptionEnabled(mask));
+        QVERIFY(page.cameraItem(3)->isOptionEnabled(8));
+        QVERIFY(page.cameraItem(0)->isOptionEnabled(4));
+        QCOMPARE(page.addCameraItem("d4", "127.0.0.9", 1), 4);
+        QVERIFY(!page.cameraItem(4)->isOptionEnabled(4));
+
+        page.setCameraItemState(5, 4, 0x10);
+        page.setCameraItemState(1, 4, 0x10);
+        QCOMPARE(page.cameraItem(1)->getStatus(), 4);
+        QVERIFY(!page.cameraItem(1)->isOptionEnabled(8));
+        QVERIFY(page.cameraItem(1)->isOptionEnabled(0x10));
+    }
+
+    void addButtonRights()
+    {
+        testsupport::LivePageFixture fixture({}, 0x20);
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        auto* add = page.findChild<QPushButton*>("pushButton_AddDevice");
+        add->click();
+        QVERIFY(page.findChild<qwTipsdlgEx*>("tip_permdenied"));
+        QVERIFY(!page.findChild<qwAddDevice*>());
+        g_curUserRights = 0x100;
+        add->click();
+        QVERIFY(page.findChild<qwAddDevice*>());
+    }
+
+    // A value out of the service's range is clamped instead of costing the
+    // whole configuration.
+    void configClamped()
+    {
+        testsupport::LivePageFixture fixture(
+            {"UPDATE recordcapture SET captureinterval=45, capturecount=-1, recordduration=NULL"});
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        QCOMPARE(page.localConfig().captureinterval, 45);
+        const _st_local_config used = qwLiveView::clampedConfig(page.localConfig());
+        QCOMPARE(used.captureinterval, 30);
+        QCOMPARE(used.capturecount, 1);
+        QCOMPARE(used.recordduration, 60);
+        QCOMPARE(page.streamServer()->recordDuration(), 60);
+        QVERIFY(QDir(fixture.path() + "/records/RecordFile").exists());
+        QVERIFY(QDir(fixture.path() + "/snapshots/CaptureFile").exists());
+        QVERIFY(!page.streamServer()->recordRoot().isEmpty());
+    }
+
+    // The destructor ends the stream service before its thread, and waits.
+    void destructionEndsThreads()
+    {
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        addStoredDevice("camA", "127.0.0.2");
+        addStoredDevice("camB", "127.0.0.3");
+        addStoredDevice("camC", "127.0.0.4");
+        const QStringList before = threadIds();
+        auto* page = new qwLiveView;
+        QTRY_VERIFY(threadIds().size() > before.size());
+        QTest::qWait(700); // a couple of service ticks
+        QElapsedTimer timer;
+        timer.start();
+        delete page;
+        QVERIFY(timer.elapsed() < 10000);
+        QTRY_COMPARE(threadIds(), before);
+    }
+};
+
+QTEST_MAIN(PageTest)
+#include "tst_page.moc"
