@@ -1,6 +1,7 @@
 #include "liveview/qwadddevice.h"
 
 #include "app/database.h"
+#include "device/qcnoconoption.h"
 #include "liveview/livetext.h"
 #include "liveview/qwdeviceform.h"
 
@@ -12,10 +13,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#if __has_include("device/qcnoconoption.h")
-#include "device/qcnoconoption.h"
-#define ARDO_HAVE_LAN_SEARCH 1
-#endif
 
 using namespace livetext;
 
@@ -68,9 +65,6 @@ qwAddDevice::qwAddDevice(QWidget* parent, const QString& title, int flag)
     connect(m_add, &QPushButton::clicked, this, &qwAddDevice::onAdd);
     connect(m_search, &QPushButton::clicked, this, &qwAddDevice::onSearch);
     connect(m_addAll, &QPushButton::clicked, this, &qwAddDevice::onAddAll);
-#ifndef ARDO_HAVE_LAN_SEARCH
-    m_search->setEnabled(false);
-#endif
 }
 
 qwAddDevice::~qwAddDevice()
@@ -116,7 +110,6 @@ bool qwAddDevice::isSearching() const
 
 void qwAddDevice::onSearch()
 {
-#ifdef ARDO_HAVE_LAN_SEARCH
     stopSearch();
     m_found.clear();
     m_table->setRowCount(0);
@@ -131,17 +124,14 @@ void qwAddDevice::onSearch()
     });
     search->startSearch();
     QTimer::singleShot(kSearchMs, this, [this] { stopSearch(); });
-#endif
 }
 
 void qwAddDevice::stopSearch()
 {
-#ifdef ARDO_HAVE_LAN_SEARCH
-    if (auto* search = static_cast<qcNoconOption*>(m_searcher)) {
+    if (qcNoconOption* search = m_searcher) {
         m_searcher = nullptr;
         search->stopOption();
         search->wait();
         delete search;
     }
-#endif
 }

@@ -6,6 +6,7 @@
 
 class QPushButton;
 class QTableWidget;
+class qcNoconOption;
 class qwDeviceForm;
 
 // Dialog that adds one device from its form, or every device its LAN search
@@ -57,5 +58,5 @@ private:
     QPushButton* m_addAll = nullptr;
     QTableWidget* m_table = nullptr;
     QList<Found> m_found;
-    QObject* m_searcher = nullptr;
+    qcNoconOption* m_searcher = nullptr;
 };

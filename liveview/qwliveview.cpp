@@ -32,9 +32,8 @@
 #include <QTimerEvent>
 #include <QToolBox>
 
-#if __has_include("media/qccamerautil.h")
+#ifdef ARDO_HAVE_CAMERA_GLUE
 #include "media/qccamerautil.h"
-#define ARDO_HAVE_CAMERA_GLUE 1
 #endif
 
 #include <algorithm>
@@ -201,29 +200,28 @@ void qwLiveView::initToolboxAndButtonbar()
 
     auto make = [this](QWidget* parent, const char* name, const char* image, int cells, int size,
                        const QString& tip) {
-        auto* button = new StatusButton(parent, cells, QStringLiteral(":/images/srcimages/playctrl/%1").arg(image),
-                                        tip);
+        auto* button = new StatusButton(parent, cells, QLatin1String(image), tip);
         button->setObjectName(QLatin1String(name));
         button->setFixedSize(size, size);
         return button;
     };
-    m_btnPlay = make(left, "m_btnPlay", "play.png", 4, 34, text("playctrl"));
+    m_btnPlay = make(left, "m_btnPlay", ":/images/srcimages/playctrl/play.png", 4, 34, text("playctrl"));
     m_btnPlay->setStatus(false, 0);
     m_btnPlay->setStyleSheet(QLatin1String(kPlayButtonStyle));
-    m_btnStop = make(left, "m_btnStop", "stop.png", 4, 20, text("stopall"));
-    m_btnPrevPage = make(left, "m_btnPrevPage", "previous.png", 4, 20, text("prevpage"));
-    m_btnNextPage = make(left, "m_btnNextPage", "next.png", 4, 20, text("nextpage"));
-    m_btnSnapshot = make(left, "m_btnSnapshot", "snapshot.png", 4, 20,
+    m_btnStop = make(left, "m_btnStop", ":/images/srcimages/playctrl/stop.png", 4, 20, text("stopall"));
+    m_btnPrevPage = make(left, "m_btnPrevPage", ":/images/srcimages/playctrl/previous.png", 4, 20, text("prevpage"));
+    m_btnNextPage = make(left, "m_btnNextPage", ":/images/srcimages/playctrl/next.png", 4, 20, text("nextpage"));
+    m_btnSnapshot = make(left, "m_btnSnapshot", ":/images/srcimages/playctrl/snapshot.png", 4, 20,
                          liveText(kCommonPage, kAlarmActions, "snapshot"));
-    m_btnRecord = make(left, "m_btnRecord", "record.png", 4, 20, text("record"));
-    m_btnAlarm = make(left, "m_btnAlarm", "alarm.png", 3, 24, text("alarmevent"));
+    m_btnRecord = make(left, "m_btnRecord", ":/images/srcimages/playctrl/record.png", 4, 20, text("record"));
+    m_btnAlarm = make(left, "m_btnAlarm", ":/images/srcimages/playctrl/alarm.png", 3, 24, text("alarmevent"));
     m_btnAlarm->setStyleSheet(QLatin1String(kAlarmButtonStyle));
-    m_btnSpeakerOn = make(right, "m_btnSpeakerOn", "speakeron.png", 4, 20, text("speakeron"));
-    m_btnSpeakerOff = make(right, "m_btnSpeakerOff", "speakeroff.png", 4, 20, text("speakeroff"));
-    m_btnMicOn = make(right, "m_btnMicOn", "micon.png", 4, 20, text("intercomon"));
-    m_btnMicOff = make(right, "m_btnMicOff", "micoff.png", 4, 20, text("intercomoff"));
-    m_btnSplit = make(right, "m_btnSplit", "split.png", 4, 20, text("splitview"));
-    m_btnFullscreen = make(right, "m_btnFullscreen", "fullscreen.png", 4, 20, text("fullscreen"));
+    m_btnSpeakerOn = make(right, "m_btnSpeakerOn", ":/images/srcimages/playctrl/speakeron.png", 4, 20, text("speakeron"));
+    m_btnSpeakerOff = make(right, "m_btnSpeakerOff", ":/images/srcimages/playctrl/speakeroff.png", 4, 20, text("speakeroff"));
+    m_btnMicOn = make(right, "m_btnMicOn", ":/images/srcimages/playctrl/micon.png", 4, 20, text("intercomon"));
+    m_btnMicOff = make(right, "m_btnMicOff", ":/images/srcimages/playctrl/micoff.png", 4, 20, text("intercomoff"));
+    m_btnSplit = make(right, "m_btnSplit", ":/images/srcimages/playctrl/split.png", 4, 20, text("splitview"));
+    m_btnFullscreen = make(right, "m_btnFullscreen", ":/images/srcimages/playctrl/fullscreen.png", 4, 20, text("fullscreen"));
     for (StatusButton* b : {m_btnSnapshot, m_btnSpeakerOn, m_btnMicOn})
         b->hide();
     connect(m_btnPrevPage, &QPushButton::clicked, this, &qwLiveView::onBtnPreviousPageClick);

@@ -6,6 +6,14 @@
 
 const int qwSelectMultMode::kCounts[7] = {1, 4, 6, 9, 16, 36, 64};
 
+namespace {
+const char* const kIcons[7] = {
+    ":/images/srcimages/split/split1.png",  ":/images/srcimages/split/split4.png",
+    ":/images/srcimages/split/split6.png",  ":/images/srcimages/split/split9.png",
+    ":/images/srcimages/split/split16.png", ":/images/srcimages/split/split36.png",
+    ":/images/srcimages/split/split64.png"};
+} // namespace
+
 qwSelectMultMode::qwSelectMultMode(QWidget* parent)
     : QWidget(parent, Qt::Popup)
 {
@@ -20,7 +28,7 @@ qwSelectMultMode::qwSelectMultMode(QWidget* parent)
         auto* button = new QToolButton(this);
         const int count = kCounts[i];
         button->setObjectName(QStringLiteral("split_%1").arg(count));
-        button->setIcon(QIcon(QStringLiteral(":/images/srcimages/split/split%1.png").arg(count)));
+        button->setIcon(QIcon(QLatin1String(kIcons[i])));
         button->setIconSize(QSize(28, 28));
         button->setToolTip(QString::number(count));
         connect(button, &QToolButton::clicked, this, [this, i] {

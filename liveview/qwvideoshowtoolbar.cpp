@@ -30,11 +30,15 @@ qwVideoshowToolbar::qwVideoshowToolbar(QWidget* parent, int index)
     layout->addStretch();
 
     using namespace livetext;
-    m_zoom = makeButton(Zoom, QStringLiteral("zoom"), QStringLiteral("Zoom"));
-    m_snapshot = makeButton(Snapshot, QStringLiteral("snapshot"), liveText(kCommonPage, kAlarmActions, "snapshot"));
-    m_record = makeButton(Record, QStringLiteral("record"), liveText(kPreviewPage, kNoSection, "record"));
-    m_stop = makeButton(Stop, QStringLiteral("stop"), liveText(kPreviewPage, kNoSection, "stopall"));
-    m_play = makeButton(Play, QStringLiteral("play"), liveText(kPreviewPage, kNoSection, "playctrl"));
+    m_zoom = makeButton(Zoom, QStringLiteral(":/images/srcimages/viewbar/zoom.png"), QStringLiteral("Zoom"));
+    m_snapshot = makeButton(Snapshot, QStringLiteral(":/images/srcimages/viewbar/snapshot.png"),
+                            liveText(kCommonPage, kAlarmActions, "snapshot"));
+    m_record = makeButton(Record, QStringLiteral(":/images/srcimages/viewbar/record.png"),
+                          liveText(kPreviewPage, kNoSection, "record"));
+    m_stop = makeButton(Stop, QStringLiteral(":/images/srcimages/viewbar/stop.png"),
+                        liveText(kPreviewPage, kNoSection, "stopall"));
+    m_play = makeButton(Play, QStringLiteral(":/images/srcimages/viewbar/play.png"),
+                        liveText(kPreviewPage, kNoSection, "playctrl"));
     for (QToolButton* b : {m_zoom, m_snapshot, m_record, m_stop, m_play})
         layout->addWidget(b);
     // A view that gets a bar shows its device, so stop is the button offered.
@@ -44,8 +48,8 @@ qwVideoshowToolbar::qwVideoshowToolbar(QWidget* parent, int index)
 QToolButton* qwVideoshowToolbar::makeButton(int id, const QString& icon, const QString& tip)
 {
     auto* button = new QToolButton(this);
-    button->setObjectName(QStringLiteral("toolbar_") + icon);
-    button->setIcon(QIcon(QStringLiteral(":/images/srcimages/viewbar/%1.png").arg(icon)));
+    button->setObjectName(QStringLiteral("toolbar_%1").arg(id));
+    button->setIcon(QIcon(icon));
     button->setIconSize(QSize(16, 16));
     button->setFixedSize(20, 20);
     button->setToolTip(tip);

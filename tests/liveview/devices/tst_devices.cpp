@@ -161,6 +161,7 @@ private slots:
         auto* dialog = page.findChild<qwAddDevice*>();
         QSignalSpy results(dialog, &qwAddDevice::sigOptionResult);
         dialog->searchButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!responder.received().isEmpty(), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(dialog->foundTable()->rowCount(), 1, 5000);
         QCOMPARE(dialog->foundTable()->item(0, 0)->text(), QStringLiteral("lanCam"));
         dialog->addAllButton()->click();
