@@ -654,7 +654,7 @@ void qwLiveView::openStream(int row)
     m_curUser = record->device->username;
     m_viewHasDevice = true;
 #else
-    qDebug() << "----Failed to get streamer----";
+    qDebug() << "----No camera glue in this build: the view stays empty----";
 #endif
 }
 
