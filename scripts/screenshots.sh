@@ -42,12 +42,22 @@ window() { # name -> window id, waiting up to 30 s
   done
   return 1
 }
+painted() { # id -> waits up to 20 s until the window shows more than black
+  for _ in $(seq 100); do
+    mean=$(import -window "$1" -colorspace Gray -format '%[fx:mean]' info: 2>/dev/null || echo 0)
+    awk -v m="$mean" 'BEGIN { exit !(m > 0.02) }' && return 0
+    sleep 0.2
+  done
+  return 1
+}
 geometry() { # id -> "x y w h"
   eval "$(xdotool getwindowgeometry --shell "$1")"
   echo "$X $Y $WIDTH $HEIGHT"
 }
 
 login=$(window Login) || { echo "the login dialog did not appear" >&2; cat "$out/client.log" >&2; exit 1; }
+# On a busy machine the window is mapped well before its first paint.
+painted "$login" || { echo "the login dialog was never painted" >&2; exit 1; }
 sleep 0.5
 import -window root "$out/login.png"
 geometry "$login" > "$out/login.geometry"
@@ -59,6 +69,7 @@ xdotool type --delay 30 admin
 xdotool key Return
 
 main=$(window "ARDO Client") || { echo "the main window did not appear" >&2; cat "$out/client.log" >&2; exit 1; }
+painted "$main" || { echo "the main window was never painted" >&2; exit 1; }
 sleep 1.5 # the clock has ticked
 import -window root "$out/mainwindow.png"
 read -r x y w h < <(geometry "$main")
