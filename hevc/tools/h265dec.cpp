@@ -35,8 +35,12 @@ void quietLog(uint32_t, int32_t, const char *, ...)
 {
 }
 
+/* Every allocation is counted: decoding must not allocate after Create. */
+unsigned long g_allocations = 0;
+
 void *mallocFxn(uint32_t, size_t n)
 {
+    g_allocations++;
     return malloc(n);
 }
 
@@ -252,6 +256,8 @@ struct Printer {
                    (unsigned long long)out.uiTimeStamp, out.eFrameType, w, h, out.uiYStride, out.uiUVStride,
                    out.uiErrorFlag, out.uiUserDataLen, out.uiCodedBytes);
         } else {
+            if (out.uiErrorFlag)
+                fprintf(stderr, "W: picture %u carries the error flag\n", count);
             Md5 md5;
             for (int c = 0; c < 3; c++) {
                 const uint32_t pw = c ? w / 2 : w, ph = c ? h / 2 : h;
@@ -323,6 +329,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "h265dec: H265D_Create failed: 0x%08X\n", (unsigned)r);
         return 2;
     }
+    const unsigned long allocatedAtCreate = g_allocations;
     TraceState trace;
     if (o.trace) {
         H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)h;
@@ -397,6 +404,10 @@ int main(int argc, char **argv)
                 secs > 0 ? printer.count / secs : 0.0);
     if (printer.yuv)
         fclose(printer.yuv);
+    if (g_allocations != allocatedAtCreate) {
+        fprintf(stderr, "h265dec: allocation during decode\n");
+        failed = true;
+    }
     H265D_Delete(h);
     return failed ? 1 : 0;
 }

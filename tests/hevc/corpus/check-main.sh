@@ -12,3 +12,8 @@ here=$(dirname "$0")
 if [ "${4:-}" = order ]; then
   "$here/compare-ffmpeg.sh" "$file" --order decode --chunk au
 fi
+# No picture of a corpus stream carries the error flag.
+if "$H265DEC" --quiet "$file" 2>&1 >/dev/null | grep -q "carries the error flag"; then
+  echo "a picture of $3 carries the error flag"
+  exit 1
+fi
