@@ -235,7 +235,7 @@ private slots:
         verifyUnits(c.rec, units);
         QTRY_COMPARE(c.trans, 1);
         QCOMPARE(c.statuses, QVector<int>{130});
-        QVERIFY(!c.progress.isEmpty());
+        QTRY_VERIFY(!c.progress.isEmpty());
         QCOMPARE(c.progress.first(), 45296);
     }
 
