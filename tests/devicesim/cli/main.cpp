@@ -34,7 +34,7 @@ void usage(FILE *to)
                  "usage: devicesim --http PORT [--address 127.0.0.X] [--user U] [--password W]\n"
                  "                 [--device ADDRESS:PORT,USER,PASSWORD[,COLOUR]]...\n"
                  "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
-                 "                 [--clips DIR] [--alarm-every MS:TOPIC] [--udp ADDRESS:PORT] [--netns-ok]\n"
+                 "                 [--clips DIR] [--alarm-every MS:TOPIC] [--udp ADDRESS:PORT] [--netns-ok] [--max-rate]\n"
                  "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
                  "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
                  "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
@@ -124,6 +124,7 @@ int main(int argc, char **argv)
     QString alarmTopic;
     QString udp;
     bool netnsOk = false;
+    bool maxRate = false;
     QList<DeviceOption> devices;
 
     for (int i = 0; i < args.size(); ++i) {
@@ -134,6 +135,10 @@ int main(int argc, char **argv)
         }
         if (opt == QLatin1String("--netns-ok")) {
             netnsOk = true;
+            continue;
+        }
+        if (opt == QLatin1String("--max-rate")) {
+            maxRate = true;
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -242,6 +247,11 @@ int main(int argc, char **argv)
             [prefix](const devicesim::TalkSink::Record &r) { printLine(prefix + devicesim::describeTalk(r)); });
         if (alarmEvery > 0)
             protocols.alarm->setEvery(alarmEvery, alarmTopic);
+        if (maxRate) {
+            devicesim::LiveStream::Options o = protocols.live->options();
+            o.pacing = devicesim::LiveStream::Pacing::MaxRate;
+            protocols.live->setOptions(o);
+        }
         if (!device->start(QHostAddress(d.address), quint16(d.port), &error)) {
             std::fprintf(stderr, "devicesim: cannot listen on %s:%d: %s\n", qPrintable(d.address), d.port,
                          qPrintable(error));
