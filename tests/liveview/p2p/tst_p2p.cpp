@@ -1,0 +1,99 @@
+// The live page with a device reached by P2P identifier: the loopback P2P
+// device stands behind the in-process identifier registry.
+
+#include "app/database.h"
+#include "device/qccommonstream.h"
+#include "device/qcdevicefromtutk.h"
+#include "devicesim/p2pdevice.h"
+#include "liveview/qwadddevice.h"
+#include "liveview/qwcameraitem.h"
+#include "liveview/qwdeviceform.h"
+#include "liveview/qwliveview.h"
+#include "media/qcstreamserver.h"
+#include "media/qcframebuffer.h"
+#include "media/qcstreamutil.h"
+#include "platform/p2p/P2pApi.h"
+#include "tests/support/livepage.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+const QString kUid = QStringLiteral("ARDOSIM0000000000001");
+
+int enabledMask(qwCameraItem* item)
+{
+    int mask = 0;
+    for (int bit : {1, 2, 4, 8, 0x10})
+        if (item->isOptionEnabled(bit))
+            mask |= bit;
+    return mask;
+}
+
+} // namespace
+
+class P2pPageTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void addWatchAndRemove()
+    {
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        TutkTimings timings;
+        timings.retryMs = 200;
+        qcDeviceFromTutk::setDefaultTimings(timings);
+        devicesim::P2pMedia media;
+        media.mainUnits = devicesim::p2pLoadClip(
+            qEnvironmentVariable("ARDO_CLIPS_DIR") + QStringLiteral("/h264-360p25.h264"), false);
+        QVERIFY2(!media.mainUnits.isEmpty(), "clips missing (ARDO_CLIPS_DIR)");
+        devicesim::P2pDevice sim;
+        sim.addIdentity(kUid, QStringLiteral("admin"), QStringLiteral("1234"), media);
+        QVERIFY(sim.start());
+        p2p::Registry::add(kUid.toStdString(), sim.port());
+
+        qwLiveView page;
+        page.onAddDevManual();
+        auto* dialog = page.findChild<qwAddDevice*>();
+        QVERIFY(dialog);
+        QSignalSpy results(dialog, &qwAddDevice::sigOptionResult);
+        QVERIFY(dialog->form()->byIdentifierButton()->isEnabled());
+        dialog->form()->byIdentifierButton()->click();
+        dialog->form()->nameEdit()->setText(QStringLiteral("camP"));
+        dialog->form()->identifierEdit()->setText(kUid);
+        dialog->addButton()->click();
+        QCOMPARE(results.count(), 1);
+        QCOMPARE(results.at(0).at(1).toString(), kUid);
+        QCOMPARE(results.at(0).at(2).toString(), QString::fromLatin1(kP2pProtocolName));
+        QCOMPARE(page.deviceCount(), 1);
+        QCOMPARE(fixture.query("SELECT devname, address, devtype FROM devices"),
+                 QStringLiteral("camP|%1|TUTK").arg(kUid));
+
+        // The stream service runs the real front end; the next poll logs the row in.
+        qcStreamUtil* unit = page.streamServer()->unitFor(kUid);
+        QVERIFY(unit);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<qcCommonStream*>(unit->p2pStream()), 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 2, 15000);
+        QCOMPARE(enabledMask(page.cameraItem(0)), 0x19);
+        QTRY_VERIFY_WITH_TIMEOUT(unit->getMainFrameBuffer() && unit->getMainFrameBuffer()->frameCount() > 0,
+                                 8000);
+        QCOMPARE(p2p::stats().sessions, 1);
+
+        // Removing the device ends its session.
+        page.removeDevice(0);
+        QCOMPARE(page.deviceCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(p2p::stats().sessions, 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.sessionsClosed(), sim.sessionsOpened(), 3000);
+        p2p::Registry::clear();
+    }
+};
+
+QTEST_MAIN(P2pPageTest)
+#include "tst_p2p.moc"
