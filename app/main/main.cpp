@@ -9,6 +9,7 @@
 #include "app/shell/cmsclient.h"
 #include "app/shell/qwlogin.h"
 #include "platform/crashhandler.h"
+#include "platform/d3d9/d3d9diag.h"
 
 #include <QDebug>
 #include <QDir>
@@ -42,6 +43,9 @@ QString instanceName()
 
 int main(int argc, char** argv)
 {
+    // Before anything talks to the X server: every view's player draws
+    // through its own connection from its own thread.
+    platform::d3d9::initWindowSystemThreads();
     platform::installCrashHandler("Korvista.dmp");
     // Writing to a socket whose peer has gone must fail, not end the process.
     signal(SIGPIPE, SIG_IGN);

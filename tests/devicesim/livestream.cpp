@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
+#include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtEndian>
@@ -409,6 +410,10 @@ LiveStream::Clip LiveStream::clip(int stream) const
         file = choice.file;
         c.width = choice.width;
         c.height = choice.height;
+    } else if (!m_options.h265 && knownColour(m_options.colour)) {
+        file = QStringLiteral("colour-%1-%2.h264").arg(m_options.colour, stream == 0 ? "main" : "sub");
+        c.width = stream == 0 ? 1280 : 640;
+        c.height = stream == 0 ? 720 : 360;
     } else if (m_options.h265) {
         file = QStringLiteral("h265-360p25.h265");
         c.width = 640;
@@ -433,6 +438,13 @@ LiveStream::Clip LiveStream::clip(int stream) const
     }
     c.units = it.value();
     return c;
+}
+
+bool LiveStream::knownColour(const QString &colour)
+{
+    static const QStringList colours{QStringLiteral("red"), QStringLiteral("green"), QStringLiteral("blue"),
+                                     QStringLiteral("yellow")};
+    return colours.contains(colour);
 }
 
 QVector<QByteArray> LiveStream::audioFrames() const
@@ -476,6 +488,8 @@ QString LiveStream::describe() const
     }
     if (o.h265)
         return QStringLiteral("main %1 640x360, sub %1 640x360, %2").arg(codec, audio);
+    if (knownColour(o.colour))
+        return QStringLiteral("main %1 1280x720, sub %1 640x360, %2").arg(codec, audio);
     return QStringLiteral("main %1 1920x1080, sub %1 640x360, %2").arg(codec, audio);
 }
 

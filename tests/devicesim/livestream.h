@@ -34,6 +34,9 @@ public:
         Pacing pacing = Pacing::RealRate;
         int otherType = 2;          // frame type of pictures that are not key pictures (2 or 0)
         qint64 startTs = -1;        // first timestamp; -1: the epoch milliseconds at connect
+        // red, green, blue or yellow: a solid picture of that colour with a
+        // moving white bar (main 1280x720, sub 640x360) instead of the test pattern
+        QString colour;
     };
 
     struct Faults
@@ -93,6 +96,7 @@ public:
     };
     // Units of the main (0) or sub (1) clip; empty when the clip is missing.
     Clip clip(int stream) const;
+    static bool knownColour(const QString &colour);
     QVector<QByteArray> audioFrames() const;
 
 private:

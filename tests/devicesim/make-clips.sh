@@ -4,7 +4,7 @@
 set -euo pipefail
 out=${1:?usage: make-clips.sh OUTDIR}
 mkdir -p "$out"
-stamp="$out/.complete-v1"
+stamp="$out/.complete-v2"
 [ -f "$stamp" ] && exit 0
 
 V="-hide_banner -loglevel error -y -f lavfi"
@@ -30,10 +30,21 @@ mk tone-s16le-48k.raw -i sine=frequency=1000:sample_rate=48000 -t 4 -f s16le &
 mk tone-s16le-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -f s16le &
 mk tone-aac-48k.adts -i sine=frequency=1000:sample_rate=48000 -t 4 -c:a aac -f adts &
 mk tone-g726-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a g726 -b:a 32k -f g726 &
+# One solid colour per device with a white bar moving across, so that
+# consecutive pictures differ while a colour check stays robust (drawbox's
+# t is its thickness, not the time, so the bar is an overlay).
+for c in red green blue yellow; do
+  mk colour-$c-sub.h264 -i "color=c=$c:s=640x360:r=25[bg];color=c=white:s=40x360:r=25[bar];[bg][bar]overlay=x='mod(t*160,600)':y=0:shortest=1" \
+     -t 4 -c:v libx264 -preset veryfast -g 25 -bf 0 -x264-params scenecut=0 -f h264 &
+  mk colour-$c-main.h264 -i "color=c=$c:s=1280x720:r=25[bg];color=c=white:s=80x720:r=25[bar];[bg][bar]overlay=x='mod(t*320,1200)':y=0:shortest=1" \
+     -t 4 -c:v libx264 -preset veryfast -g 25 -bf 0 -x264-params scenecut=0 -f h264 &
+done
 wait
+colours=""
+for c in red green blue yellow; do colours="$colours colour-$c-sub.h264 colour-$c-main.h264"; done
 for f in h264-360p25.h264 h264-360p-baseline.h264 h264-360p-main.h264 h264-240p25.h264 h264-1080p25.h264 \
          h264-avci50.h264 h265-360p25.h265 h265-360p-tl.h265 h265-odd.h265 tone-mulaw-8k.raw tone-alaw-8k.raw \
-         tone-s16le-48k.raw tone-s16le-8k.raw tone-aac-48k.adts tone-g726-8k.raw; do
+         tone-s16le-48k.raw tone-s16le-8k.raw tone-aac-48k.adts tone-g726-8k.raw $colours; do
   [ -s "$out/$f" ] || { echo "make-clips: $f was not made" >&2; exit 1; }
 done
 touch "$stamp"

@@ -243,6 +243,16 @@ int main(int argc, char **argv)
         device->setRequestObserver(
             [prefix](const devicesim::LoggedRequest &r) { printLine(prefix + describe(r)); });
         const devicesim::Protocols protocols = devicesim::installProtocols(*device, clips);
+        if (!d.colour.isEmpty()) {
+            if (!devicesim::LiveStream::knownColour(d.colour)) {
+                std::fprintf(stderr, "devicesim: unknown colour %s (red, green, blue or yellow)\n",
+                             qPrintable(d.colour));
+                return 2;
+            }
+            devicesim::LiveStream::Options o = protocols.live->options();
+            o.colour = d.colour;
+            protocols.live->setOptions(o);
+        }
         protocols.talk->setEndObserver(
             [prefix](const devicesim::TalkSink::Record &r) { printLine(prefix + devicesim::describeTalk(r)); });
         if (alarmEvery > 0)
