@@ -4,7 +4,7 @@
 set -euo pipefail
 out=${1:?usage: make-clips.sh OUTDIR}
 mkdir -p "$out"
-stamp="$out/.complete-v2"
+stamp="$out/.complete-v3"
 [ -f "$stamp" ] && exit 0
 
 V="-hide_banner -loglevel error -y -f lavfi"
@@ -29,6 +29,8 @@ mk tone-alaw-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a pcm_alaw -
 mk tone-s16le-48k.raw -i sine=frequency=1000:sample_rate=48000 -t 4 -f s16le &
 mk tone-s16le-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -f s16le &
 mk tone-aac-48k.adts -i sine=frequency=1000:sample_rate=48000 -t 4 -c:a aac -f adts &
+mk tone-mp2-44k.mp2 -i sine=frequency=1000:sample_rate=44100 -t 2 -ac 1 -c:a mp2 -b:a 64k -f mp2 &
+mk h264-444.h264 -i testsrc2=s=640x360:r=25 -t 1 -pix_fmt yuv444p -c:v libx264 -profile:v high444 -g 25 -bf 0 -f h264 &
 mk tone-g726-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a g726 -b:a 32k -f g726 &
 # One solid colour per device with a white bar moving across, so that
 # consecutive pictures differ while a colour check stays robust (drawbox's
@@ -44,7 +46,8 @@ colours=""
 for c in red green blue yellow; do colours="$colours colour-$c-sub.h264 colour-$c-main.h264"; done
 for f in h264-360p25.h264 h264-360p-baseline.h264 h264-360p-main.h264 h264-240p25.h264 h264-1080p25.h264 \
          h264-avci50.h264 h265-360p25.h265 h265-360p-tl.h265 h265-odd.h265 tone-mulaw-8k.raw tone-alaw-8k.raw \
-         tone-s16le-48k.raw tone-s16le-8k.raw tone-aac-48k.adts tone-g726-8k.raw $colours; do
+         tone-s16le-48k.raw tone-s16le-8k.raw tone-aac-48k.adts tone-g726-8k.raw \
+         tone-mp2-44k.mp2 h264-444.h264 $colours; do
   [ -s "$out/$f" ] || { echo "make-clips: $f was not made" >&2; exit 1; }
 done
 touch "$stamp"

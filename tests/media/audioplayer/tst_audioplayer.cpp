@@ -61,6 +61,40 @@ double frequencyOf(const QVector<int16_t> &s, int rate)
     return crossings > 1 ? double(crossings - 1) * rate / double(last - first) : 0.0;
 }
 
+// Whole frames of an ADTS (AAC) or MPEG-1 layer II stream, one per record as
+// a device sends them.
+QVector<QByteArray> audioFrames(const QByteArray &stream, bool adts)
+{
+    static const int kMp2Kbps[16] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
+    static const int kMp2Rates[4] = {44100, 48000, 32000, 0};
+    QVector<QByteArray> frames;
+    const auto *p = reinterpret_cast<const uint8_t *>(stream.constData());
+    int at = 0;
+    while (at + 7 <= stream.size() && p[at] == 0xFF && (p[at + 1] & 0xF0) == 0xF0) {
+        int length = 0;
+        if (adts) {
+            length = ((p[at + 3] & 0x03) << 11) | (p[at + 4] << 3) | (p[at + 5] >> 5);
+        } else {
+            const int kbps = kMp2Kbps[p[at + 2] >> 4];
+            const int rate = kMp2Rates[(p[at + 2] >> 2) & 3];
+            if (!kbps || !rate)
+                break;
+            length = 144000 * kbps / rate + ((p[at + 2] >> 1) & 1);
+        }
+        if (length < 7 || at + length > stream.size())
+            break;
+        frames.append(stream.mid(at, length));
+        at += length;
+    }
+    return frames;
+}
+
+QByteArray clipFile(const char *name)
+{
+    QFile f(qEnvironmentVariable("ARDO_CLIPS_DIR") + QLatin1Char('/') + QLatin1String(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // An output with scripted free space and period size that records writes.
 struct FakeOutput
 {
@@ -211,6 +245,38 @@ private slots:
             const double hz = frequencyOf(all.mid(100), 8000);
             QVERIFY2(qAbs(hz - 500) < 25, qPrintable(QString("%1 Hz at %2").arg(hz).arg(rate)));
         }
+    }
+
+    void compressedClipsDecodeToTheirTone_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("codec");
+        QTest::addColumn<int>("rate");
+        QTest::newRow("AAC 48 kHz") << "tone-aac-48k.adts" << 2 << 48000;
+        QTest::newRow("MP2 44.1 kHz") << "tone-mp2-44k.mp2" << 3 << 44100;
+    }
+    void compressedClipsDecodeToTheirTone()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, codec);
+        QFETCH(int, rate);
+        const QByteArray stream = clipFile(qPrintable(file));
+        if (stream.isEmpty())
+            QSKIP("the test clips were not made (ARDO_CLIPS_DIR)");
+        const QVector<QByteArray> frames = audioFrames(stream, codec == 2);
+        QVERIFY(frames.size() > 20);
+        qcAudioDecodeStage stage;
+        QVERIFY(stage.open(codec, rate));
+        QVector<int16_t> all;
+        QByteArray pcm;
+        for (const QByteArray &f : frames)
+            if (stage.decode(reinterpret_cast<const uint8_t *>(f.constData()), f.size(), 100, &pcm))
+                all += samples(pcm);
+        // Every second of sound gives 8000 samples, at the tone's pitch.
+        const double seconds = codec == 2 ? frames.size() * 1024.0 / rate : frames.size() * 1152.0 / rate;
+        QVERIFY2(qAbs(all.size() - seconds * 8000) < 8000 * 0.05, qPrintable(QString::number(all.size())));
+        const double hz = frequencyOf(all.mid(2000), 8000);
+        QVERIFY2(qAbs(hz - 1000) < 50, qPrintable(QString("%1 Hz").arg(hz)));
     }
 
     void openRefusals()

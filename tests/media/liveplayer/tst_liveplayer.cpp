@@ -316,6 +316,40 @@ private slots:
         QCOMPARE(spy.count(), 3);
     }
 
+    void failedConversionKeepsThePathQueued()
+    {
+        const QVector<clips::Unit> full = clip("h264-444.h264", false);
+        if (full.isEmpty())
+            QSKIP("the 4:4:4 clip was not made");
+        QTemporaryDir dir;
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        View view(320, 180, 640, 360);
+        CLivePlayer &p = view.player;
+        QSignalSpy spy(&p, &CLivePlayer::sigSnapshot);
+        const QString path = dir.filePath("kept.jpg");
+        QVERIFY(p.requestSnapshot(path));
+        p.setFrameSource(&fb);
+        p.setVideoInfo(640, 360, 28, false);
+        p.start();
+        // 4:4:4 pictures decode but neither draw nor convert.
+        {
+            Feeder feeder(&fb, full);
+            feeder.start(20);
+            QTRY_VERIFY_WITH_TIMEOUT(feeder.pushed >= 40 && p.decodeNanos() > 0, 10000);
+            QTest::qWait(300);
+        }
+        QCOMPARE(spy.count(), 0);
+        QCOMPARE(p.picturesDrawn(), int64_t(0));
+        QVERIFY(QFile::exists(path));
+        // The next picture that converts takes the same path.
+        Feeder feeder(&fb, clip("h264-360p25.h264", false));
+        feeder.start(20);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 10000);
+        QCOMPARE(spy.at(0).at(0).toString(), path);
+        QCOMPARE(QImage(path).size(), QSize(640, 360));
+    }
+
     void audioOutputs()
     {
         FakeSinkFactoryHolder holder;
