@@ -1,0 +1,420 @@
+// The live road end to end: N loopback devices, the stream service, one
+// camera glue per view in native windows laid out like the live grid, and
+// what it costs per view. Run under an X server:
+//
+//   xvfb-run -a -s "-screen 0 1920x1080x24" build-release/bench/bench_live_pipeline --views 1,4,16,64 --stream sub
+//
+// Options: --views LIST, --stream sub|main, --warmup S (5), --measure S (20),
+// --runs N (3), --path fused|full|both (both), --clips DIR (made with
+// make-clips.sh into a temporary folder when not given).
+#include "devicesim/device.h"
+#include "devicesim/protocols.h"
+#include "media/cliveplayer.h"
+#include "media/qccamerautil.h"
+#include "media/qcstreamserver.h"
+#include "platform/d3d9/d3d9diag.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unistd.h>
+
+namespace {
+
+std::mutex g_lock;
+std::map<HWND, int> g_presents;
+
+void onPresent(HWND window, const platform::d3d9::PresentedImage &, int64_t)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    ++g_presents[window];
+}
+
+int presents(HWND w)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_presents[w];
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// utime + stime of a /proc stat file, in seconds.
+double cpuSeconds(const QString &statPath)
+{
+    QFile f(statPath);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray line = f.readAll();
+    const int close = line.lastIndexOf(')');
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    // Fields after the name start at state (3); utime is 14, stime 15.
+    if (fields.size() < 13)
+        return 0;
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+QString threadName(const QString &task)
+{
+    QFile f(QStringLiteral("/proc/self/task/%1/comm").arg(task));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
+}
+
+struct CpuSample
+{
+    double players = 0;
+    double process = 0;
+    double xserver = 0;
+};
+
+qint64 xServerPid()
+{
+    QString display = qEnvironmentVariable("DISPLAY");
+    const int colon = display.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return -1;
+    display = display.mid(colon + 1).section(QLatin1Char('.'), 0, 0);
+    QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(display));
+    return lock.open(QIODevice::ReadOnly) ? lock.readAll().trimmed().toLongLong() : -1;
+}
+
+CpuSample sampleCpu(qint64 xpid)
+{
+    CpuSample s;
+    for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (threadName(task).startsWith(QLatin1String("player-")))
+            s.players += cpuSeconds(QStringLiteral("/proc/self/task/%1/stat").arg(task));
+    s.process = cpuSeconds(QStringLiteral("/proc/self/stat"));
+    if (xpid > 0)
+        s.xserver = cpuSeconds(QStringLiteral("/proc/%1/stat").arg(xpid));
+    return s;
+}
+
+double rssMiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    f.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return 0;
+}
+
+// Bare libavcodec on the clip, one thread, no drawing: ms per frame.
+double referenceDecodeMs(const QByteArray &clip, int *width, int *height)
+{
+    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    AVCodecContext *ctx = avcodec_alloc_context3(codec);
+    ctx->thread_count = 1;
+    avcodec_open2(ctx, codec, nullptr);
+    AVCodecParserContext *parser = av_parser_init(AV_CODEC_ID_H264);
+    AVPacket *pkt = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    int frames = 0;
+    QElapsedTimer t;
+    t.start();
+    for (int pass = 0; pass < 3; ++pass) {
+        const uint8_t *data = reinterpret_cast<const uint8_t *>(clip.constData());
+        int left = clip.size();
+        while (left > 0) {
+            const int used = av_parser_parse2(parser, ctx, &pkt->data, &pkt->size, data, left, AV_NOPTS_VALUE,
+                                              AV_NOPTS_VALUE, 0);
+            data += used;
+            left -= used;
+            if (pkt->size && avcodec_send_packet(ctx, pkt) == 0)
+                while (avcodec_receive_frame(ctx, frame) == 0) {
+                    ++frames;
+                    *width = frame->width;
+                    *height = frame->height;
+                }
+        }
+    }
+    const double ms = frames ? t.nsecsElapsed() / 1e6 / frames : 0;
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    av_parser_close(parser);
+    avcodec_free_context(&ctx);
+    return ms;
+}
+
+// One sws_scale pass YUV420P -> BGR0 from the picture size to the view size.
+double referenceScaleMs(int pw, int ph, int vw, int vh)
+{
+    std::vector<uint8_t> src(size_t(av_image_get_buffer_size(AV_PIX_FMT_YUV420P, pw, ph, 1)), 100);
+    std::vector<uint8_t> dst(size_t(vw) * vh * 4);
+    uint8_t *sp[4];
+    int sl[4];
+    av_image_fill_arrays(sp, sl, src.data(), AV_PIX_FMT_YUV420P, pw, ph, 1);
+    uint8_t *dp[4] = {dst.data(), nullptr, nullptr, nullptr};
+    int dl[4] = {vw * 4, 0, 0, 0};
+    SwsContext *sws = sws_getContext(pw, ph, AV_PIX_FMT_YUV420P, vw, vh, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
+                                     nullptr, nullptr);
+    const int n = 100;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < n; ++i)
+        sws_scale(sws, sp, sl, 0, ph, dp, dl);
+    const double ms = t.nsecsElapsed() / 1e6 / n;
+    sws_freeContext(sws);
+    return ms;
+}
+
+void waitMs(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+struct RunResult
+{
+    double fpsMedian = 0, fpsMin = 0, lostPercent = 0;
+    double cpuPerView = 0, decodeMs = 0, drawMs = 0, restCpu = 0, xCpu = 0, rss = 0;
+    bool ok = false;
+};
+
+RunResult runOnce(int n, int stream, const QString &clips, int warmupS, int measureS, bool fused)
+{
+    RunResult r;
+    platform::d3d9::setFusedPresent(fused);
+    std::vector<std::unique_ptr<devicesim::Device>> devices;
+    std::vector<devicesim::Protocols> protocols;
+    for (int i = 0; i < n; ++i) {
+        auto d = std::make_unique<devicesim::Device>();
+        d->setCredentials(QStringLiteral("admin"), QStringLiteral("1234"));
+        protocols.push_back(devicesim::installProtocols(*d, clips));
+        if (!d->start(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i)), 0)) {
+            std::fprintf(stderr, "cannot start device %d\n", i);
+            return r;
+        }
+        devices.push_back(std::move(d));
+    }
+    QThread serviceThread;
+    auto *server = new qcStreamServer;
+    server->moveToThread(&serviceThread);
+    serviceThread.start();
+    for (int i = 0; i < n; ++i)
+        server->addDevice(QStringLiteral("127.0.0.%1").arg(2 + i), QString::number(devices[i]->port()),
+                          QStringLiteral("cam %1").arg(i), QStringLiteral("admin"), QStringLiteral("1234"),
+                          QStringLiteral("VARAR"), i + 1);
+
+    const int cols = int(std::ceil(std::sqrt(double(n))));
+    const int vw = 1920 / cols, vh = 1080 / cols;
+    QWidget top;
+    top.setWindowFlags(Qt::FramelessWindowHint);
+    top.setGeometry(0, 0, 1920, 1080);
+    std::vector<QWidget *> views;
+    for (int i = 0; i < n; ++i) {
+        auto *w = new QWidget(&top);
+        w->setGeometry((i % cols) * vw, (i / cols) * vh, vw, vh);
+        views.push_back(w);
+    }
+    top.show();
+    waitMs(300);
+
+    std::vector<std::unique_ptr<qcCameraUtil>> glues(n);
+    QElapsedTimer started;
+    started.start();
+    int running = 0;
+    while (running < n && started.elapsed() < 30000) {
+        for (int i = 0; i < n; ++i) {
+            if (glues[i])
+                continue;
+            const QString ip = QStringLiteral("127.0.0.%1").arg(2 + i);
+            qcStreamServer::VideoInfo mv{}, sv{};
+            qcStreamServer::AudioInfo ma{}, sa{};
+            quint8 md = 0, sd = 0;
+            if (!server->getMainFrameBuffer(ip) || !server->getSubFrameBuffer(ip) ||
+                !server->getStreamInfo(ip, 0, &mv, &ma, &md) || !server->getStreamInfo(ip, 1, &sv, &sa, &sd) ||
+                !mv.codec || !sv.codec)
+                continue;
+            glues[i] = std::make_unique<qcCameraUtil>();
+            qcCameraUtil &g = *glues[i];
+            g.setPlayerName(QStringLiteral("player-%1").arg(i));
+            g.setMainSubBuffers(server->getMainFrameBuffer(ip), server->getSubFrameBuffer(ip));
+            g.setVideoWidget(views[i]);
+            g.setStreamInfo(MediaInfo_t{md, mv.codec, mv.width, mv.height, mv.frameRate, ma.codec, ma.sampleRate,
+                                        ma.channels},
+                            MediaInfo_t{sd, sv.codec, sv.width, sv.height, sv.frameRate, sa.codec, sa.sampleRate,
+                                        sa.channels});
+            if (g.startStream(stream))
+                ++running;
+        }
+        waitMs(50);
+    }
+    if (running == n) {
+        waitMs(warmupS * 1000);
+        const qint64 xpid = xServerPid();
+        std::vector<int> before(n);
+        int64_t decodeNs = 0, drawNs = 0, drawn = 0;
+        for (int i = 0; i < n; ++i) {
+            before[i] = presents(HWND(glues[i]->renderSurface()->winId()));
+            decodeNs -= glues[i]->player()->decodeNanos();
+            drawNs -= glues[i]->player()->drawNanos();
+            drawn -= glues[i]->player()->picturesDrawn();
+        }
+        const CpuSample c0 = sampleCpu(xpid);
+        QElapsedTimer t;
+        t.start();
+        waitMs(measureS * 1000);
+        const double seconds = t.nsecsElapsed() / 1e9;
+        const CpuSample c1 = sampleCpu(xpid);
+        std::vector<double> fps;
+        for (int i = 0; i < n; ++i) {
+            fps.push_back((presents(HWND(glues[i]->renderSurface()->winId())) - before[i]) / seconds);
+            decodeNs += glues[i]->player()->decodeNanos();
+            drawNs += glues[i]->player()->drawNanos();
+            drawn += glues[i]->player()->picturesDrawn();
+        }
+        r.fpsMedian = median(fps);
+        r.fpsMin = *std::min_element(fps.begin(), fps.end());
+        double sum = 0;
+        for (double f : fps)
+            sum += f;
+        r.lostPercent = std::max(0.0, 100.0 * (1.0 - sum / (25.0 * n)));
+        r.cpuPerView = (c1.players - c0.players) / seconds / n * 100.0;
+        r.restCpu = ((c1.process - c0.process) - (c1.players - c0.players)) / seconds * 100.0;
+        r.xCpu = (c1.xserver - c0.xserver) / seconds * 100.0;
+        r.decodeMs = drawn ? decodeNs / 1e6 / drawn : 0;
+        // Without the 2 ms yield each presented picture takes by design.
+        r.drawMs = drawn ? drawNs / 1e6 / drawn - 2.0 : 0;
+        r.rss = rssMiB();
+        r.ok = true;
+    } else {
+        std::fprintf(stderr, "only %d of %d views started\n", running, n);
+    }
+    for (auto &g : glues)
+        if (g)
+            g->stopStream();
+    glues.clear();
+    QMetaObject::invokeMethod(server, "shutdown", Qt::BlockingQueuedConnection);
+    serviceThread.quit();
+    serviceThread.wait();
+    delete server;
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    platform::d3d9::initWindowSystemThreads();
+    QApplication app(argc, argv);
+    QList<int> counts{1, 4, 16, 64};
+    QString streamName = QStringLiteral("sub");
+    QString clips = qEnvironmentVariable("ARDO_CLIPS_DIR");
+    QString path = QStringLiteral("both");
+    int warmup = 5, measure = 20, runs = 3;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        const QString &k = args[i];
+        const QString &v = args[i + 1];
+        if (k == QLatin1String("--views")) {
+            counts.clear();
+            for (const QString &p : v.split(QLatin1Char(',')))
+                counts << qBound(1, p.toInt(), 64);
+        } else if (k == QLatin1String("--stream")) {
+            streamName = v;
+        } else if (k == QLatin1String("--clips")) {
+            clips = v;
+        } else if (k == QLatin1String("--warmup")) {
+            warmup = v.toInt();
+        } else if (k == QLatin1String("--measure")) {
+            measure = qMax(1, v.toInt());
+        } else if (k == QLatin1String("--runs")) {
+            runs = qMax(1, v.toInt());
+        } else if (k == QLatin1String("--path")) {
+            path = v;
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", qPrintable(k));
+            return 2;
+        }
+    }
+    const int stream = streamName == QLatin1String("main") ? 0 : 1;
+    QTemporaryDir made;
+    if (clips.isEmpty()) {
+        clips = made.path();
+        if (QProcess::execute(QStringLiteral(ARDO_MAKE_CLIPS), {clips}) != 0) {
+            std::fprintf(stderr, "make-clips.sh failed\n");
+            return 1;
+        }
+    }
+    platform::d3d9::setPresentHook(onPresent);
+
+    QFile clipFile(clips + (stream == 0 ? "/h264-1080p25.h264" : "/h264-360p25.h264"));
+    clipFile.open(QIODevice::ReadOnly);
+    int pw = 0, ph = 0;
+    const double refDecode = referenceDecodeMs(clipFile.readAll(), &pw, &ph);
+    std::printf("live pipeline, %s stream %dx%d, %ld cores, %s, warm-up %d s, measured %d s, median of %d\n",
+                qPrintable(streamName), pw, ph, sysconf(_SC_NPROCESSORS_ONLN),
+                qPrintable(QGuiApplication::platformName()), warmup, measure, runs);
+    std::printf("reference: bare libavcodec decode (one thread) %.3f ms/frame\n", refDecode);
+    std::printf("%4s %-5s %9s %9s %7s %9s %9s %8s %10s %11s %8s %7s %9s\n", "N", "path", "fps med", "fps min",
+                "lost%", "cpu/view%", "decode ms", "draw ms", "sws ref ms", "rest cpu%", "X cpu%", "RSS MB",
+                "64 proj");
+    std::vector<bool> paths;
+    if (path != QLatin1String("full"))
+        paths.push_back(true);
+    if (path != QLatin1String("fused"))
+        paths.push_back(false);
+    for (int n : counts) {
+        const int cols = int(std::ceil(std::sqrt(double(n))));
+        const double refScale = referenceScaleMs(pw, ph, 1920 / cols, 1080 / cols);
+        for (bool fused : paths) {
+            std::vector<RunResult> results;
+            for (int i = 0; i < runs; ++i) {
+                RunResult r = runOnce(n, stream, clips, warmup, measure, fused);
+                if (r.ok)
+                    results.push_back(r);
+            }
+            if (results.empty()) {
+                std::printf("%4d %-5s failed\n", n, fused ? "fused" : "full");
+                continue;
+            }
+            auto med = [&](double RunResult::*m) {
+                std::vector<double> v;
+                for (const RunResult &r : results)
+                    v.push_back(r.*m);
+                return median(v);
+            };
+            const double cpuView = med(&RunResult::cpuPerView);
+            // Cores needed for 64 views: players scaled by view count, plus
+            // the rest of the process and the X server scaled the same way.
+            const double projection =
+                64.0 * (cpuView + (med(&RunResult::restCpu) + med(&RunResult::xCpu)) / n) / 100.0;
+            std::printf("%4d %-5s %9.1f %9.1f %7.2f %9.1f %9.3f %8.3f %10.3f %11.1f %8.1f %7.0f %8.2fc\n", n,
+                        fused ? "fused" : "full", med(&RunResult::fpsMedian), med(&RunResult::fpsMin),
+                        med(&RunResult::lostPercent), cpuView, med(&RunResult::decodeMs), med(&RunResult::drawMs),
+                        refScale, med(&RunResult::restCpu), med(&RunResult::xCpu), med(&RunResult::rss),
+                        projection);
+            std::fflush(stdout);
+        }
+    }
+    std::printf("send-to-present latency: not measured (the loopback device keeps no send-time log yet)\n");
+    platform::d3d9::setPresentHook(nullptr);
+    return 0;
+}
