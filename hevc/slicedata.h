@@ -17,12 +17,6 @@ struct H265D_DEC_OBJ;
 #define H265D_CTB_DEBLOCK_OFF 1u
 #define H265D_CTB_ACROSS_SLICES 2u
 
-typedef struct H265D_SAO_PARAMS {
-    uint8_t SaoTypeIdx[3];
-    uint8_t SaoEoClass[3];
-    uint8_t sao_band_position[3];
-    int8_t SaoOffsetVal[3][5];
-} H265D_SAO_PARAMS;
 
 typedef struct H265D_PU {
     uint8_t merge_flag;
@@ -60,13 +54,6 @@ typedef struct H265D_TU {
     uint8_t transform_skip_flag[3];
 } H265D_TU;
 
-/* Motion of one 4x4 unit of the current picture. */
-typedef struct H265D_MV_FIELD {
-    int16_t mv[2][2];
-    uint8_t predFlag[2];
-    uint8_t refSlot[2];
-    int8_t refIdx[2];
-} H265D_MV_FIELD;
 
 /* Motion kept per 16x16 block of a decoded picture for temporal prediction. */
 typedef struct H265D_COL_MV {

@@ -24,11 +24,13 @@ extern "C" void initDspFunctionTableMasked(H265D_DSP_TABLE *table, uint32_t *cpu
 {
     using namespace h265d::dsp;
     *cpuFlags = 0;
+    fillDeblockKernels(table);
+    fillSaoKernels(table);
     fillTransformKernels(table);
     fillIntraKernels(table);
     fillInterKernels(table);
     fillCopyKernels(table);
-    fillLoopFilterKernels(table);
+    fillPadKernels(table);
     if (mask == 0)
         return;
     *cpuFlags = detectCpuFeatures() & mask;

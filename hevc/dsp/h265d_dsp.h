@@ -83,7 +83,58 @@ extern "C" {
 /* Luma two-dimensional first predictions are stored less this value. */
 #define H265D_TMP_OFFSET 8192
 
+/*
+ * Sample adaptive offset parameters of one CTB. SaoTypeIdx: 0 off, 1 band,
+ * 2 edge; the SAO driver marks a component done with 3 (band) or 4 (edge).
+ * SaoEoClass: 0 horizontal, 1 vertical, 2 135 degrees, 3 45 degrees.
+ * SaoOffsetVal[c][0] is always 0.
+ */
+typedef struct H265D_SAO_PARAMS {
+    uint8_t SaoTypeIdx[3];
+    uint8_t SaoEoClass[3];
+    uint8_t sao_band_position[3];
+    int8_t SaoOffsetVal[3][5];
+} H265D_SAO_PARAMS;
+
+/* Motion of one prediction unit; refSlot are decoded picture buffer slots. */
+typedef struct H265D_MV_FIELD {
+    int16_t mvL0[2];
+    int16_t mvL1[2];
+    uint8_t predFlagL0;
+    uint8_t predFlagL1;
+    uint8_t refSlotL0;
+    uint8_t refSlotL1;
+    int8_t refIdxL0;
+    int8_t refIdxL1; /* -1 when list 1 is not used */
+} H265D_MV_FIELD;
+
+/* Neighbours an SAO edge-offset block may read across (slot 1's `avail`). */
+#define H265D_SAO_AVAIL_LEFT 0x1u
+#define H265D_SAO_AVAIL_RIGHT 0x2u
+#define H265D_SAO_AVAIL_ABOVE 0x4u
+#define H265D_SAO_AVAIL_BELOW 0x8u
+
 /* ---- Kernel signatures (argument orders are fixed). ---- */
+/* Band offset in place on a w x h block of component cIdx. */
+typedef void (*H265D_SAO_BAND_FN)(uint8_t *dst, int stride, const H265D_SAO_PARAMS *sao, int w, int h, int cIdx);
+/*
+ * Edge offset: reads the deblocked samples in src (with one sample around the
+ * block) and writes dst, both with one stride. A sample whose neighbour lies
+ * across a side missing from avail is left as it is in dst.
+ */
+typedef void (*H265D_SAO_EDGE_FN)(uint8_t *dst, const uint8_t *src, int stride, const H265D_SAO_PARAMS *sao,
+                                  unsigned avail, int w, int h, int cIdx);
+/*
+ * Deblocking of one 8-sample edge piece as two 4-line halves; pix is the
+ * first sample of the Q side. noP/noQ (nonzero) keep that side's samples;
+ * the kernels of the first slot of each pair may ignore them.
+ */
+typedef void (*H265D_DEBLOCK_LUMA_FN)(uint8_t *pix, int stride, const int32_t *beta, const int32_t *tc,
+                                      const uint8_t *noP, const uint8_t *noQ);
+typedef void (*H265D_DEBLOCK_CHROMA_FN)(uint8_t *pix, int stride, const int32_t *tc, const uint8_t *noP,
+                                        const uint8_t *noQ);
+/* Nonzero when the two units' motion makes their edge's strength 1. */
+typedef int (*H265D_BS_MOTION_FN)(const H265D_MV_FIELD *p, const H265D_MV_FIELD *q);
 typedef void (*H265D_DEQUANT_SCALED_FN)(int count, const uint16_t *factors, int qP6, int16_t *coeffs);
 typedef void (*H265D_DEQUANT_FLAT_FN)(int count, int scale, int16_t *coeffs);
 /* Inverse transforms (and transform skip) adding the residual to the prediction at dst. */
@@ -135,6 +186,11 @@ typedef void (*H265D_EXTEND_BORDER_FN)(int threadType, uint8_t *plane, int w, in
  */
 typedef union H265D_DSP_ENTRY {
     void (*raw)(void);
+    H265D_SAO_BAND_FN saoBand;
+    H265D_SAO_EDGE_FN saoEdge;
+    H265D_DEBLOCK_LUMA_FN deblockLuma;
+    H265D_DEBLOCK_CHROMA_FN deblockChroma;
+    H265D_BS_MOTION_FN bsMotion;
     H265D_DEQUANT_SCALED_FN dequantScaled;
     H265D_DEQUANT_FLAT_FN dequantFlat;
     H265D_TRANSFORM_ADD_FN transformAdd;
@@ -210,14 +266,26 @@ uint32_t detectCpuFeaturesWith(const H265D_CPU_PROBE *probe);
  * Fills the table with the portable kernels, in slot-family order. With
  * detect nonzero *cpuFlags becomes the processor's feature word and the
  * vector kernels it allows replace portable ones; otherwise *cpuFlags is 0.
- * Slots whose kernels belong to the loop filters and the border extension
- * (0, 1, 119-127, 130) are left for their owners.
  */
 void initDspFunctionTable(H265D_DSP_TABLE *table, uint32_t *cpuFlags, int detect);
 /* As initDspFunctionTable with detection, keeping only the features in mask. */
 void initDspFunctionTableMasked(H265D_DSP_TABLE *table, uint32_t *cpuFlags, uint32_t mask);
 /* Replaces the slots the feature word allows by vector kernels. */
 void installSimdKernels(H265D_DSP_TABLE *table, uint32_t cpuFlags);
+
+/* ---- Loop-filter tables, padded so that no lookup needs a clip. ---- */
+
+/* beta' for Q = -12..63: index Q + 12. */
+extern const int32_t h265dBetaTable[76];
+/* tC' for luma, Q = -12..66: index Q + 12. */
+extern const int32_t h265dTcTableLuma[79];
+/* tC' for Q = 0..53 (chroma clips its index itself). */
+extern const int32_t h265dTcTable[54];
+/* QpC for qPi = -12..63: index qPi + 12. */
+extern const int8_t h265dChromaQpTable[76];
+
+/* Border extension of one plane (the portable kernel of slot 130). */
+void padPlane(int threadType, uint8_t *plane, int w, int h, int stride, int padX, int padY);
 
 /* ---- Residual of one transform block. ---- */
 
