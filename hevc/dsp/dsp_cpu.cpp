@@ -227,14 +227,17 @@ extern "C" uint32_t detectCpuFeatures(void)
 extern "C" void installSimdKernels(H265D_DSP_TABLE *table, uint32_t cpuFlags)
 {
 #ifdef H265D_X86_CPU
-    // In the order of the families: transforms, intra, inter, copies. The
-    // loop-filter and border families come with their portable kernels.
+    // In the order of the families: deblocking, SAO, transforms, intra,
+    // inter, copies, border extension.
+    installDeblockSimd(table, cpuFlags);
+    installSaoSimd(table, cpuFlags);
     if (cpuFlags & H265D_CPU_SSE41) {
         installTransformSse41(table);
         installIntraSse41(table);
         installInterSse41(table);
     }
     installCopySimd(table, cpuFlags);
+    installPadSimd(table, cpuFlags);
 #else
     (void)table;
     (void)cpuFlags;

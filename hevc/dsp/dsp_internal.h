@@ -54,6 +54,9 @@ void fillPadKernels(H265D_DSP_TABLE *table);          // slot 130
 void installTransformSse41(H265D_DSP_TABLE *table); // slots 6..15
 void installIntraSse41(H265D_DSP_TABLE *table);     // slots 16..23, 27..50
 void installInterSse41(H265D_DSP_TABLE *table);     // slots 55..118
+void installDeblockSimd(H265D_DSP_TABLE *table, uint32_t cpuFlags); // slots 119, 120, 123, 124
+void installSaoSimd(H265D_DSP_TABLE *table, uint32_t cpuFlags);     // slots 0, 1
 void installCopySimd(H265D_DSP_TABLE *table, uint32_t cpuFlags); // slots 128, 129
+void installPadSimd(H265D_DSP_TABLE *table, uint32_t cpuFlags);  // slot 130
 
 } // namespace h265d::dsp

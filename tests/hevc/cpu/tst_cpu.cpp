@@ -139,7 +139,7 @@ void TestCpu::sse2Only()
     const uint32_t f = detectCpuFeaturesWith(&kFake);
     QVERIFY(f & H265D_CPU_SSE2);
     QVERIFY(!(f & H265D_CPU_SSE41));
-    QCOMPARE(replacedUnder(f), rangeSet({{128, 129}}));
+    QCOMPARE(replacedUnder(f), rangeSet({{123, 124}, {128, 130}}));
 }
 
 void TestCpu::sse41()
@@ -148,7 +148,7 @@ void TestCpu::sse41()
     const uint32_t f = detectCpuFeaturesWith(&kFake);
     QCOMPARE(f & (H265D_CPU_SSE2 | H265D_CPU_SSE41 | H265D_CPU_AVX), H265D_CPU_SSE2 | H265D_CPU_SSE41);
     QVERIFY(f & H265D_CPU_SSE2_FAST); // hint of SSSE3
-    QCOMPARE(replacedUnder(f), rangeSet({{6, 23}, {27, 50}, {55, 118}, {128, 129}}));
+    QCOMPARE(replacedUnder(f), rangeSet({{0, 1}, {6, 23}, {27, 50}, {55, 120}, {123, 124}, {128, 130}}));
 }
 
 void TestCpu::avxNeedsOperatingSystem()
@@ -165,14 +165,17 @@ void TestCpu::avxNeedsOperatingSystem()
     QCOMPARE(with & (H265D_CPU_AVX | H265D_CPU_AVX2 | H265D_CPU_FMA3),
              H265D_CPU_AVX | H265D_CPU_AVX2 | H265D_CPU_FMA3);
     // The AVX word puts its own aligned copy in slot 128; the SSE2 ones stay otherwise.
-    H265D_DSP_TABLE a{}, b{};
+    H265D_DSP_TABLE a{}, b{}, portable{};
     uint32_t unused = 0;
+    initDspFunctionTable(&portable, &unused, 0);
     initDspFunctionTable(&a, &unused, 0);
     initDspFunctionTable(&b, &unused, 0);
     installSimdKernels(&a, without);
     installSimdKernels(&b, with);
     QVERIFY(a.slot[128].raw != b.slot[128].raw);
     QVERIFY(a.slot[129].raw == b.slot[129].raw);
+    QVERIFY(a.slot[130].raw != b.slot[130].raw);
+    QVERIFY(a.slot[130].raw != portable.slot[130].raw);
 }
 
 void TestCpu::slotsNeverReplaced()

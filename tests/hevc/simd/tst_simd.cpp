@@ -80,6 +80,9 @@ private slots:
     void chromaPrediction();
     void weightedPrediction();
     void rowCopies();
+    void saoKernels();
+    void deblockingKernels();
+    void borderExtension();
 };
 
 void TestSimd::initTestCase()
@@ -92,30 +95,33 @@ void TestSimd::initTestCase()
 
 void TestSimd::replacedSlots()
 {
-    // SSE2 alone changes only the copies (and later the chroma deblocking
-    // and the border extension); SSE4.1 the transform and inter families.
+    // SSE2 alone changes only the copies, the chroma deblocking and the
+    // border extension; SSE4.1 also SAO, luma deblocking, the transform,
+    // intra and inter families.
     H265D_DSP_TABLE t;
     if (!tableFor(kSse2, t))
         QSKIP("no SSE2");
     for (int s = 0; s < H265D_DSP_SLOT_COUNT; ++s) {
-        const bool replaced = s == 128 || s == 129;
+        const bool replaced = s == 123 || s == 124 || (s >= 128 && s <= 130);
         QVERIFY2((t.slot[s].raw != portable.slot[s].raw) == replaced, qPrintable(QString("slot %1").arg(s)));
     }
     if (!tableFor(kSse41, t))
         QSKIP("no SSE4.1");
     for (int s = 0; s < H265D_DSP_SLOT_COUNT; ++s) {
-        const bool replaced = (s >= 6 && s <= 23) || (s >= 27 && s <= 50) || (s >= 55 && s <= 118) || s == 128 ||
-                              s == 129;
+        const bool replaced = s <= 1 || (s >= 6 && s <= 23) || (s >= 27 && s <= 50) || (s >= 55 && s <= 120) ||
+                              s == 123 || s == 124 || (s >= 128 && s <= 130);
         QVERIFY2((t.slot[s].raw != portable.slot[s].raw) == replaced, qPrintable(QString("slot %1").arg(s)));
     }
-    // Scaled dequantisation, the small DC kernels and the PCM copies always stay portable.
-    for (int s : {2, 3, 4, 5, 24, 25, 26, 51, 52, 53, 54})
+    // Scaled dequantisation, the small DC kernels, the PCM copies, the
+    // flagged deblocking and the motion test always stay portable.
+    for (int s : {2, 3, 4, 5, 24, 25, 26, 51, 52, 53, 54, 121, 122, 125, 126, 127})
         QVERIFY(t.slot[s].raw == portable.slot[s].raw);
     H265D_DSP_TABLE avx;
     if (!tableFor(kAvx, avx))
         QSKIP("no AVX");
     QVERIFY(avx.slot[128].raw != t.slot[128].raw);
     QVERIFY(avx.slot[129].raw == t.slot[129].raw);
+    QVERIFY(avx.slot[130].raw != t.slot[130].raw);
 }
 
 void TestSimd::dequantisation()
@@ -410,6 +416,114 @@ void TestSimd::rowCopies()
                                                      .arg(level).arg(slot).arg(start).arg(width).arg(x).arg(y)));
                         }
                 }
+    }
+}
+
+void TestSimd::saoKernels()
+{
+    H265D_DSP_TABLE t;
+    if (!tableFor(kSse41, t))
+        QSKIP("no SSE4.1");
+    const uint64_t seed = 909;
+    Rng rng(seed);
+    for (int round = 0; round < 8000; ++round) {
+        const int cIdx = rng.range(0, 2);
+        H265D_SAO_PARAMS p{};
+        p.SaoTypeIdx[cIdx] = uint8_t(rng.range(1, 2));
+        p.SaoEoClass[cIdx] = uint8_t(round % 4);
+        p.sao_band_position[cIdx] = uint8_t(round % 32);
+        for (int k = 1; k <= 4; ++k)
+            p.SaoOffsetVal[cIdx][k] = int8_t(rng.range(0, 3) == 0 ? (rng.range(0, 1) ? 7 : -7) : rng.range(-7, 7));
+        const unsigned avail = unsigned(round / 4 % 16);
+        const int w = kWidths[rng.range(0, 9)] - rng.range(0, 1), h = rng.range(1, 64);
+        const Plane src(rng, round % 2);
+        Out a, b;
+        for (int y = -1; y <= h; ++y)
+            for (int x = -1; x <= w; ++x)
+                a.at()[y * Out::kStride + x] = b.at()[y * Out::kStride + x] = src.at()[y * Plane::kStride + x];
+        std::vector<uint8_t> work(size_t(Out::kStride) * 70);
+        std::copy(a.pix.begin(), a.pix.end(), work.begin());
+        const uint8_t *wsrc = work.data() + (a.at() - a.pix.data());
+        if (p.SaoTypeIdx[cIdx] == 1) {
+            portable.slot[H265D_SLOT_SAO_BAND].saoBand(a.at(), Out::kStride, &p, w, h, cIdx);
+            t.slot[H265D_SLOT_SAO_BAND].saoBand(b.at(), Out::kStride, &p, w, h, cIdx);
+        } else {
+            portable.slot[H265D_SLOT_SAO_EDGE].saoEdge(a.at(), wsrc, Out::kStride, &p, avail, w, h, cIdx);
+            t.slot[H265D_SLOT_SAO_EDGE].saoEdge(b.at(), wsrc, Out::kStride, &p, avail, w, h, cIdx);
+        }
+        if (a.pix != b.pix)
+            QFAIL(qPrintable(QString("seed %1 round %2").arg(seed).arg(round)));
+    }
+}
+
+void TestSimd::deblockingKernels()
+{
+    // Chroma kernels come with SSE2, luma kernels with SSE4.1.
+    for (uint32_t level : {kSse2, kSse41}) {
+    H265D_DSP_TABLE t;
+    if (!tableFor(level, t))
+        continue;
+    const bool luma = level == kSse41;
+    const uint64_t seed = 1010 + level;
+    Rng rng(seed);
+    for (int round = 0; round < 30000; ++round) {
+        const bool vertical = round & 1, chroma = (round & 2) || !luma;
+        // A step across the edge over smooth or noisy sides, so that every
+        // decision is taken.
+        Out a;
+        const int base = rng.range(0, 255), step = rng.range(-60, 60), slope = rng.range(-4, 4);
+        const int noise = rng.range(0, 3) == 0 ? 255 : rng.range(0, 5);
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                const int across = vertical ? x : y;
+                const int v = base + slope * across + (across >= 8 ? step : 0) + rng.range(-noise, noise);
+                a.at()[y * Out::kStride + x] = uint8_t(std::min(255, std::max(0, v)));
+            }
+        Out b = a;
+        uint8_t *ea = a.at() + (vertical ? 4 * Out::kStride + 8 : 8 * Out::kStride + 4);
+        uint8_t *eb = b.at() + (vertical ? 4 * Out::kStride + 8 : 8 * Out::kStride + 4);
+        const uint8_t none[2] = {0, 0};
+        if (chroma) {
+            const int32_t tc[2] = {h265dTcTable[rng.range(0, 53)], h265dTcTable[rng.range(0, 53)]};
+            const int slot = vertical ? H265D_SLOT_DEBLOCK_CHROMA_V : H265D_SLOT_DEBLOCK_CHROMA_H;
+            portable.slot[slot].deblockChroma(ea, Out::kStride, tc, none, none);
+            t.slot[slot].deblockChroma(eb, Out::kStride, tc, none, none);
+        } else {
+            const int32_t beta[2] = {h265dBetaTable[rng.range(0, 75)], h265dBetaTable[rng.range(0, 75)]};
+            const int32_t tc[2] = {h265dTcTableLuma[rng.range(0, 78)], h265dTcTableLuma[rng.range(0, 78)]};
+            const int slot = vertical ? H265D_SLOT_DEBLOCK_LUMA_V : H265D_SLOT_DEBLOCK_LUMA_H;
+            portable.slot[slot].deblockLuma(ea, Out::kStride, beta, tc, none, none);
+            t.slot[slot].deblockLuma(eb, Out::kStride, beta, tc, none, none);
+        }
+        if (a.pix != b.pix)
+            QFAIL(qPrintable(QString("seed %1 round %2").arg(seed).arg(round)));
+    }
+    }
+}
+
+void TestSimd::borderExtension()
+{
+    const uint64_t seed = 1111;
+    Rng rng(seed);
+    for (uint32_t level : {kSse2, kAvx}) {
+        H265D_DSP_TABLE t;
+        if (!tableFor(level, t))
+            continue;
+        for (int round = 0; round < 60; ++round) {
+            const int w = rng.range(1, 80), h = rng.range(1, 20);
+            const int padX = rng.range(0, 1) ? 128 : 64, padY = padX == 128 ? 80 : 40;
+            const int threadType = round % 2;
+            const int stride = w + 2 * padX + 7;
+            std::vector<uint8_t> a(size_t(stride) * (h + 2 * padY + 2));
+            for (auto &v : a)
+                v = uint8_t(rng.next());
+            std::vector<uint8_t> b = a;
+            const size_t origin = size_t(padY + 1) * stride + padX;
+            portable.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(threadType, a.data() + origin, w, h, stride, padX, padY);
+            t.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(threadType, b.data() + origin, w, h, stride, padX, padY);
+            if (a != b)
+                QFAIL(qPrintable(QString("seed %1 level %2 round %3").arg(seed).arg(level).arg(round)));
+        }
     }
 }
 
