@@ -159,30 +159,29 @@ bool farApart(const int16_t *a, const int16_t *b)
 // names them.
 int bsMotion(const H265D_MV_FIELD *p, const H265D_MV_FIELD *q)
 {
-    const int countP = p->predFlagL0 + p->predFlagL1, countQ = q->predFlagL0 + q->predFlagL1;
+    const int countP = p->predFlag[0] + p->predFlag[1], countQ = q->predFlag[0] + q->predFlag[1];
     if (countP != countQ)
         return 1;
-    if (countP == 1) {
-        const int refP = p->predFlagL0 ? p->refSlotL0 : p->refSlotL1;
-        const int refQ = q->predFlagL0 ? q->refSlotL0 : q->refSlotL1;
-        if (refP != refQ)
-            return 1;
-        return farApart(p->predFlagL0 ? p->mvL0 : p->mvL1, q->predFlagL0 ? q->mvL0 : q->mvL1) ? 1 : 0;
-    }
     if (countP == 0)
         return 0;
-    const int p0 = p->refSlotL0, p1 = p->refSlotL1, q0 = q->refSlotL0, q1 = q->refSlotL1;
+    if (countP == 1) {
+        const int lp = p->predFlag[0] ? 0 : 1, lq = q->predFlag[0] ? 0 : 1;
+        if (p->refSlot[lp] != q->refSlot[lq])
+            return 1;
+        return farApart(p->mv[lp], q->mv[lq]) ? 1 : 0;
+    }
+    const int p0 = p->refSlot[0], p1 = p->refSlot[1], q0 = q->refSlot[0], q1 = q->refSlot[1];
     if (!((p0 == q0 && p1 == q1) || (p0 == q1 && p1 == q0)))
         return 1;
     if (p0 != p1) {
         // Pair the vectors by the picture they point into.
         if (p0 == q0)
-            return farApart(p->mvL0, q->mvL0) || farApart(p->mvL1, q->mvL1);
-        return farApart(p->mvL0, q->mvL1) || farApart(p->mvL1, q->mvL0);
+            return farApart(p->mv[0], q->mv[0]) || farApart(p->mv[1], q->mv[1]);
+        return farApart(p->mv[0], q->mv[1]) || farApart(p->mv[1], q->mv[0]);
     }
     // Both into one picture: strong only when neither pairing matches.
-    return (farApart(p->mvL0, q->mvL0) || farApart(p->mvL1, q->mvL1)) &&
-           (farApart(p->mvL0, q->mvL1) || farApart(p->mvL1, q->mvL0));
+    return (farApart(p->mv[0], q->mv[0]) || farApart(p->mv[1], q->mv[1])) &&
+           (farApart(p->mv[0], q->mv[1]) || farApart(p->mv[1], q->mv[0]));
 }
 
 } // namespace

@@ -96,16 +96,13 @@ typedef struct H265D_SAO_PARAMS {
     int8_t SaoOffsetVal[3][5];
 } H265D_SAO_PARAMS;
 
-/* Motion of one prediction unit; refSlot are decoded picture buffer slots. */
+/* Motion of one 4x4 unit, per list: vector (x, y), prediction flag, decoded
+ * picture buffer slot of the reference and its index (-1 for an unused list). */
 typedef struct H265D_MV_FIELD {
-    int16_t mvL0[2];
-    int16_t mvL1[2];
-    uint8_t predFlagL0;
-    uint8_t predFlagL1;
-    uint8_t refSlotL0;
-    uint8_t refSlotL1;
-    int8_t refIdxL0;
-    int8_t refIdxL1; /* -1 when list 1 is not used */
+    int16_t mv[2][2];
+    uint8_t predFlag[2];
+    uint8_t refSlot[2];
+    int8_t refIdx[2];
 } H265D_MV_FIELD;
 
 /* Neighbours an SAO edge-offset block may read across (slot 1's `avail`). */

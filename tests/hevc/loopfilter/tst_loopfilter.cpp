@@ -141,8 +141,8 @@ struct Motion {
 
 Motion motionOf(const H265D_MV_FIELD &f)
 {
-    Motion m{{f.predFlagL0 ? f.refSlotL0 : -1, f.predFlagL1 ? f.refSlotL1 : -1},
-             {{f.mvL0[0], f.mvL0[1]}, {f.mvL1[0], f.mvL1[1]}}};
+    Motion m{{f.predFlag[0] ? f.refSlot[0] : -1, f.predFlag[1] ? f.refSlot[1] : -1},
+             {{f.mv[0][0], f.mv[0][1]}, {f.mv[1][0], f.mv[1][1]}}};
     return m;
 }
 
@@ -187,16 +187,14 @@ int refBsMotion(const H265D_MV_FIELD &fp, const H265D_MV_FIELD &fq)
 H265D_MV_FIELD mvField(int slot0, int x0, int y0, int slot1 = -1, int x1 = 0, int y1 = 0)
 {
     H265D_MV_FIELD f{};
-    f.predFlagL0 = slot0 >= 0;
-    f.refSlotL0 = uint8_t(slot0 >= 0 ? slot0 : 0);
-    f.refIdxL0 = int8_t(slot0 >= 0 ? 0 : -1);
-    f.mvL0[0] = int16_t(x0);
-    f.mvL0[1] = int16_t(y0);
-    f.predFlagL1 = slot1 >= 0;
-    f.refSlotL1 = uint8_t(slot1 >= 0 ? slot1 : 0);
-    f.refIdxL1 = int8_t(slot1 >= 0 ? 0 : -1);
-    f.mvL1[0] = int16_t(x1);
-    f.mvL1[1] = int16_t(y1);
+    const int refs[2] = {slot0, slot1}, mvs[2][2] = {{x0, y0}, {x1, y1}};
+    for (int l = 0; l < 2; ++l) {
+        f.predFlag[l] = refs[l] >= 0;
+        f.refSlot[l] = uint8_t(refs[l] >= 0 ? refs[l] : 0);
+        f.refIdx[l] = int8_t(refs[l] >= 0 ? 0 : -1);
+        f.mv[l][0] = int16_t(mvs[l][0]);
+        f.mv[l][1] = int16_t(mvs[l][1]);
+    }
     return f;
 }
 
