@@ -4,6 +4,7 @@
 
 #include "decoder.h"
 #include "slicedata.h"
+#include "loopfilter.h"
 
 #define H265D_MV_RECORD_BYTES 16
 #define H265D_COL_RECORD_BYTES 16
@@ -43,7 +44,7 @@ void allocSideBuffers(H265D_DEC_OBJ *dec)
         sb->lineStride[c] = (int32_t)(pw + 2 * 64);
         sb->lineStore[c] = (uint8_t *)poolAlloc(pool, (size_t)sb->lineStride[c] * 2, H265D_POOL_ALIGN);
     }
-    sb->saoWork = (uint8_t *)poolAlloc(pool, w * h * 3 / 2, H265D_POOL_ALIGN);
+    sb->saoWork = (uint8_t *)poolAlloc(pool, saoWorkSize(dec->w64, dec->h64), H265D_POOL_ALIGN);
     dec->sliceCtx = (H265D_SLICE_CTX *)poolAlloc(pool, sizeof(H265D_SLICE_CTX), H265D_POOL_ALIGN);
 }
 
@@ -331,8 +332,10 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
             return r;
         cabacSaveWppContexts(dec, ctx, ts);
         ts++;
-        if (!dec->bParseOnly)
+        if (!dec->bParseOnly) {
             reconstructCtu(dec, ctx);
+            filterCtu(dec, ctx);
+        }
         if (ctx->ctu.end_of_slice_segment_flag) {
             endOfSlice = 1;
             break;
@@ -361,10 +364,8 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
     if (ts < g->PicSizeInCtbsY)
         return 0;
     memset(dec->side.rowCounters, 0, (dec->h64 / 16) * sizeof(uint32_t));
-    if (!dec->bParseOnly) {
-        filterPicture(dec);
+    if (!dec->bParseOnly)
         padPictureBorders(dec);
-    }
     completeCurrentPicture(dec);
     return 0;
 }

@@ -108,7 +108,7 @@ typedef struct H265D_SIDE_BUFFERS {
     void *mvRecords;        /* per 4x4 motion records (inter prediction) */
     uint8_t *bs;            /* per 4x4: vertical and horizontal edge strengths */
     void *colRecords;       /* per 16x16 */
-    uint8_t *saoWork;       /* bordered copy for SAO */
+    uint8_t *saoWork;       /* SAO work planes (loopfilter.h) */
     uint32_t *rowCounters;  /* per CTB row: 4x4 records used */
     int32_t mapW4;          /* widths of the maps */
     int32_t mapWMinCb;
@@ -149,8 +149,6 @@ void storeMotionField(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu);
 void addTuResidual(struct H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2,
                    int16_t *coeffs, uint8_t *dst, int stride);
 void padPictureBorders(struct H265D_DEC_OBJ *dec);
-/* Deblocking, then sample adaptive offset, over the finished picture. */
-void filterPicture(struct H265D_DEC_OBJ *dec);
 /* Marks the left and top edges of a block in the edge map (bits: left, top). */
 void markBlockEdges(struct H265D_DEC_OBJ *dec, int x, int y, int w, int h, int leftBit, int topBit);
 void reconstructIntraCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,

@@ -1,0 +1,206 @@
+// Boundary strengths and deblocking of one CTU.
+#include "decoder.h"
+#include "loopfilter.h"
+#include "slicedata.h"
+
+#include <string.h>
+
+namespace {
+
+// Edge bits of the edge map: transform edge left/top, prediction edge left/top.
+constexpr uint8_t kTransformLeft = 1, kTransformTop = 2, kPredictionLeft = 4, kPredictionTop = 8;
+
+const H265D_MV_FIELD *motionAt(const H265D_DEC_OBJ *dec, int x, int y)
+{
+    const H265D_MV_FIELD *records = static_cast<const H265D_MV_FIELD *>(dec->side.mvRecords);
+    return &records[(y >> 2) * dec->side.mapW4 + (x >> 2)];
+}
+
+// Whether the edge between the CTB holding (x, y) and the one holding
+// (xn, yn) may be filtered by the CTB at (x, y).
+bool acrossAllowed(const H265D_DEC_OBJ *dec, int x, int y, int xn, int yn)
+{
+    const int log2 = (int)dec->sps->CtbLog2SizeY, w = dec->geo.PicWidthInCtbsY;
+    const int rs = (y >> log2) * w + (x >> log2), rsN = (yn >> log2) * w + (xn >> log2);
+    if (rs == rsN)
+        return true;
+    const H265D_SIDE_BUFFERS *sb = &dec->side;
+    if (sb->sliceAddr[rs] != sb->sliceAddr[rsN] && !(sb->ctbFlags[rs] & H265D_CTB_ACROSS_SLICES))
+        return false;
+    const H265D_PPS *pps = dec->pps;
+    if (pps->tiles_enabled_flag && !pps->loop_filter_across_tiles_enabled_flag &&
+        pps->tileId[pps->ctbAddrRsToTs[rs]] != pps->tileId[pps->ctbAddrRsToTs[rsN]])
+        return false;
+    return true;
+}
+
+int strength(const H265D_DEC_OBJ *dec, int xq, int yq, int xp, int yp, bool transformEdge)
+{
+    const H265D_SIDE_BUFFERS *sb = &dec->side;
+    const int q = (yq >> 2) * sb->mapW4 + (xq >> 2), p = (yp >> 2) * sb->mapW4 + (xp >> 2);
+    if (sb->intraMode[q] != 255 || sb->intraMode[p] != 255)
+        return 2;
+    if (transformEdge && (sb->codedLuma[q] || sb->codedLuma[p]))
+        return 1;
+    return dec->dsp.slot[H265D_SLOT_BS_MOTION].bsMotion(motionAt(dec, xp, yp), motionAt(dec, xq, yq)) ? 1 : 0;
+}
+
+} // namespace
+
+extern "C" void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, uint8_t *bsVer,
+                                        uint8_t *bsHor)
+{
+    const H265D_PIC_GEOMETRY *g = &dec->geo;
+    const int w4 = dec->side.mapW4;
+    const int xEnd = ctu->x + ctu->ctbSize < g->PicWidthInSamplesY ? ctu->x + ctu->ctbSize : g->PicWidthInSamplesY;
+    const int yEnd = ctu->y + ctu->ctbSize < g->PicHeightInSamplesY ? ctu->y + ctu->ctbSize : g->PicHeightInSamplesY;
+    for (int y = ctu->y; y < yEnd; y += 4) {
+        memset(bsVer + (y >> 2) * w4 + (ctu->x >> 2), 0, (size_t)((xEnd - ctu->x) >> 2));
+        memset(bsHor + (y >> 2) * w4 + (ctu->x >> 2), 0, (size_t)((xEnd - ctu->x) >> 2));
+    }
+    if (dec->side.ctbFlags[ctu->ctbAddrRs] & H265D_CTB_DEBLOCK_OFF)
+        return;
+    // Reconstruction marked the transform and prediction units' edges; a
+    // coding unit's sides are both (PCM units mark nothing themselves).
+    for (int i = 0; i < ctu->numCu; ++i) {
+        const H265D_CU *cu = &ctu->cu[i];
+        const int n = 1 << cu->log2CbSize;
+        markBlockEdges(dec, cu->x, cu->y, n, n, kTransformLeft | kPredictionLeft, kTransformTop | kPredictionTop);
+    }
+    const uint8_t *edges = dec->side.edgeFlags;
+    for (int y = ctu->y; y < yEnd; y += 4)
+        for (int x = ctu->x; x < xEnd; x += 4) {
+            const uint8_t e = edges[(y >> 2) * w4 + (x >> 2)];
+            if ((e & (kTransformLeft | kPredictionLeft)) && (x & 7) == 0 && x > 0 &&
+                (x != ctu->x || acrossAllowed(dec, x, y, x - 1, y)))
+                bsVer[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x - 1, y, (e & kTransformLeft) != 0);
+            if ((e & (kTransformTop | kPredictionTop)) && (y & 7) == 0 && y > 0 &&
+                (y != ctu->y || acrossAllowed(dec, x, y, x, y - 1)))
+                bsHor[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x, y - 1, (e & kTransformTop) != 0);
+        }
+}
+
+namespace {
+
+struct CtuDeblocker {
+    H265D_DEC_OBJ *dec;
+    const uint8_t *bsVer, *bsHor;
+    uint8_t *plane[3];
+    int stride[3];
+    bool flagged; // PCM without loop filter or lossless units may occur
+
+    int qpAt(int x, int y) const
+    {
+        const int log2 = (int)dec->sps->MinCbLog2SizeY;
+        return dec->side.qpY[(y >> log2) * dec->side.mapWMinCb + (x >> log2)];
+    }
+    // The per-CTB offsets (twice the slice's _div2 values) of the CTB holding (x, y).
+    const int8_t *offsetsAt(int x, int y) const
+    {
+        const int log2 = (int)dec->sps->CtbLog2SizeY;
+        return &dec->side.deblockOffsets[2 * ((y >> log2) * dec->geo.PicWidthInCtbsY + (x >> log2))];
+    }
+    // Samples of a lossless unit, or of a PCM unit with the loop filter off, stay as they are.
+    uint8_t keeps(int x, int y) const
+    {
+        const uint8_t b = dec->side.filterBypass[(y >> 3) * dec->side.mapW8 + (x >> 3)];
+        return (uint8_t)((b & 1) || ((b & 2) && dec->sps->pcm_loop_filter_disabled_flag));
+    }
+    int bs(bool vertical, int x, int y) const
+    {
+        const uint8_t *m = vertical ? bsVer : bsHor;
+        const int idx = (y >> 2) * dec->side.mapW4 + (x >> 2);
+        return m[idx];
+    }
+
+    // One 8-sample piece of a luma edge whose Q side starts at (x, y).
+    void luma(bool vertical, int x, int y)
+    {
+        const int bs0 = bs(vertical, x, y);
+        const int bs1 = vertical ? bs(true, x, y + 4) : bs(false, x + 4, y);
+        if (bs0 == 0 && bs1 == 0)
+            return;
+        const int xp = vertical ? x - 1 : x, yp = vertical ? y : y - 1;
+        const int qpL = (qpAt(x, y) + qpAt(xp, yp) + 1) >> 1;
+        const int8_t *off = offsetsAt(x, y);
+        const int betaOff = off[0] & ~1, tcOff = off[1] & ~1;
+        const int32_t beta[2] = {h265dBetaTable[qpL + betaOff + 12], h265dBetaTable[qpL + betaOff + 12]};
+        const int32_t tc[2] = {bs0 ? h265dTcTableLuma[qpL + 2 * (bs0 - 1) + tcOff + 12] : 0,
+                               bs1 ? h265dTcTableLuma[qpL + 2 * (bs1 - 1) + tcOff + 12] : 0};
+        uint8_t *pix = plane[0] + (ptrdiff_t)y * stride[0] + x;
+        const int slot = vertical ? H265D_SLOT_DEBLOCK_LUMA_V : H265D_SLOT_DEBLOCK_LUMA_H;
+        if (flagged) {
+            const uint8_t noP[2] = {keeps(xp, yp), keeps(xp, yp)}, noQ[2] = {keeps(x, y), keeps(x, y)};
+            dec->dsp.slot[slot + 2].deblockLuma(pix, stride[0], beta, tc, noP, noQ);
+        } else {
+            static const uint8_t kNone[2] = {0, 0};
+            dec->dsp.slot[slot].deblockLuma(pix, stride[0], beta, tc, kNone, kNone);
+        }
+    }
+
+    // One 8-sample piece of a chroma edge (16 luma samples) whose Q side
+    // starts at luma (x, y); a half past the picture's end is left alone.
+    void chroma(bool vertical, int x, int y, int halves)
+    {
+        int32_t tc[2][2] = {{0, 0}, {0, 0}};
+        uint8_t noP[2] = {0, 0}, noQ[2] = {0, 0};
+        bool any = false;
+        for (int k = 0; k < halves; ++k) {
+            const int xq = vertical ? x : x + 8 * k, yq = vertical ? y + 8 * k : y;
+            if (bs(vertical, xq, yq) != 2)
+                continue;
+            const int xp = vertical ? xq - 1 : xq, yp = vertical ? yq : yq - 1;
+            const int qpi = (qpAt(xq, yq) + qpAt(xp, yp) + 1) >> 1;
+            const int tcOff = offsetsAt(xq, yq)[1];
+            const int offsets[2] = {dec->pps->pps_cb_qp_offset, dec->pps->pps_cr_qp_offset};
+            for (int c = 0; c < 2; ++c) {
+                const int q = h265dChromaQpTable[qpi + offsets[c] + 12] + 2 + tcOff;
+                tc[c][k] = q <= 0 ? 0 : h265dTcTable[q >= 53 ? 53 : q];
+            }
+            noP[k] = keeps(xp, yp);
+            noQ[k] = keeps(xq, yq);
+            any = true;
+        }
+        if (!any)
+            return;
+        const int slot = (vertical ? H265D_SLOT_DEBLOCK_CHROMA_V : H265D_SLOT_DEBLOCK_CHROMA_H) + (flagged ? 2 : 0);
+        for (int c = 1; c <= 2; ++c)
+            dec->dsp.slot[slot].deblockChroma(plane[c] + (ptrdiff_t)(y >> 1) * stride[c] + (x >> 1), stride[c],
+                                              tc[c - 1], noP, noQ);
+    }
+};
+
+} // namespace
+
+extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVer, const uint8_t *bsHor)
+{
+    const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];
+    CtuDeblocker d{dec, bsVer, bsHor, {pic->origin[0], pic->origin[1], pic->origin[2]},
+                {(int)pic->yStride, (int)pic->uvStride, (int)pic->uvStride},
+                (dec->sps->pcm_enabled_flag && dec->sps->pcm_loop_filter_disabled_flag) ||
+                    dec->pps->transquant_bypass_enabled_flag};
+    const int picW = dec->geo.PicWidthInSamplesY, picH = dec->geo.PicHeightInSamplesY;
+    const int size = 1 << dec->sps->CtbLog2SizeY;
+    const int xEnd = x + size < picW ? x + size : picW, yEnd = y + size < picH ? y + size : picH;
+    // Vertical edges of the CTU, the picture's first column excepted.
+    for (int ex = x ? x : 8; ex < xEnd; ex += 8)
+        for (int ey = y; ey < yEnd; ey += 8)
+            d.luma(true, ex, ey);
+    for (int ex = x ? x : 16; ex < xEnd; ex += 16)
+        for (int ey = y; ey < yEnd; ey += 16)
+            d.chroma(true, ex, ey, ey + 8 < yEnd ? 2 : 1);
+    // Horizontal edges lag 8 columns behind: the next CTU's vertical edge
+    // still changes the last columns, except at the row's end.
+    const int hStart = x ? x - 8 : 0, hEnd = xEnd == picW ? picW : xEnd - 8;
+    for (int ey = y ? y : 8; ey < yEnd; ey += 8)
+        for (int ex = hStart; ex < hEnd; ex += 8)
+            d.luma(false, ex, ey);
+    // Chroma lags a whole chroma piece (16 luma columns). With 16 x 16 CTBs
+    // that leaves the sample below-right of the CTB offset next unfiltered
+    // when the offset reads it; FFmpeg's decoder, which the stream corpus
+    // is checked against, reads it so too.
+    const int cStart = x ? x - 16 : 0, cEnd = xEnd == picW ? picW : xEnd - 16;
+    for (int ey = y ? y : 16; ey < yEnd; ey += 16)
+        for (int ex = cStart; ex < cEnd; ex += 16)
+            d.chroma(false, ex, ey, ex + 8 < cEnd ? 2 : 1);
+}

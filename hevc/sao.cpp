@@ -1,0 +1,156 @@
+// Sample adaptive offset of one CTB, in place, one CTB behind deblocking.
+//
+// The edge offset of a CTB reads its neighbours' deblocked samples. A
+// neighbour offset earlier has lost them in the picture, so every CTB's
+// deblocked samples are copied into the work planes before it is offset;
+// the kernel reads the block and its one-sample ring from there.
+#include "decoder.h"
+#include "loopfilter.h"
+#include "slicedata.h"
+
+#include <string.h>
+
+namespace {
+
+struct SaoCtb {
+    H265D_DEC_OBJ *dec;
+    int log2;  // CtbLog2SizeY
+    int wCtb, hCtb;
+    int rs;    // this CTB
+    int picW, picH;
+
+    // The CTB at CTB coordinates (cx, cy), or -1 outside the picture.
+    int ctbAt(int cx, int cy) const
+    {
+        if (cx < 0 || cy < 0 || cx >= wCtb || cy >= hCtb)
+            return -1;
+        return cy * wCtb + cx;
+    }
+
+    // Whether this CTB's offset may use samples of CTB n (standard rules
+    // for slices and tiles; n earlier in decoding order is governed by this
+    // CTB's slice flag, n later by its own).
+    bool mayRead(int n) const
+    {
+        if (n < 0)
+            return false;
+        if (n == rs)
+            return true;
+        const H265D_SIDE_BUFFERS *sb = &dec->side;
+        const H265D_PPS *pps = dec->pps;
+        const uint8_t *flags = sb->ctbFlags;
+        if (sb->sliceAddr[n] < 0) // not decoded
+            return false;
+        if (sb->sliceAddr[n] != sb->sliceAddr[rs]) {
+            const bool earlier = pps->ctbAddrRsToTs[n] < pps->ctbAddrRsToTs[rs];
+            if (!(flags[earlier ? rs : n] & H265D_CTB_ACROSS_SLICES))
+                return false;
+        }
+        if (pps->tiles_enabled_flag && !pps->loop_filter_across_tiles_enabled_flag &&
+            pps->tileId[pps->ctbAddrRsToTs[n]] != pps->tileId[pps->ctbAddrRsToTs[rs]])
+            return false;
+        return true;
+    }
+};
+
+// Copies samples (x, y) .. (x + n - 1, y) or downwards of one plane from the
+// picture into the work plane, except those of CTBs already offset, whose
+// deblocked samples are there already.
+void refreshRun(const SaoCtb &s, const uint8_t *pic, uint8_t *work, int stride, int shift, int x, int y, int n,
+                bool down)
+{
+    for (int k = 0; k < n; ++k) {
+        const int xs = down ? x : x + k, ys = down ? y + k : y;
+        const int n2 = s.ctbAt((xs << shift) >> s.log2, (ys << shift) >> s.log2);
+        if (n2 < 0 || (s.dec->side.ctbFlags[n2] & H265D_CTB_SAO_DONE))
+            continue;
+        const ptrdiff_t at = (ptrdiff_t)ys * stride + xs;
+        work[at] = pic[at];
+    }
+}
+
+void copyBlock(const uint8_t *src, uint8_t *dst, int stride, int w, int h)
+{
+    for (int y = 0; y < h; ++y)
+        memcpy(dst + (ptrdiff_t)y * stride, src + (ptrdiff_t)y * stride, (size_t)w);
+}
+
+} // namespace
+
+extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
+{
+    if (!dec->sps->sample_adaptive_offset_enabled_flag)
+        return;
+    const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];
+    SaoCtb s{dec, (int)dec->sps->CtbLog2SizeY, dec->geo.PicWidthInCtbsY, dec->geo.PicHeightInCtbsY, 0,
+             dec->geo.PicWidthInSamplesY, dec->geo.PicHeightInSamplesY};
+    const int cx = x >> s.log2, cy = y >> s.log2;
+    s.rs = cy * s.wCtb + cx;
+    const H265D_SAO_PARAMS *sao = &dec->side.sao[s.rs];
+    const bool keepSome = (dec->sps->pcm_enabled_flag && dec->sps->pcm_loop_filter_disabled_flag) ||
+                          dec->pps->transquant_bypass_enabled_flag;
+    const bool left = s.mayRead(s.ctbAt(cx - 1, cy)), right = s.mayRead(s.ctbAt(cx + 1, cy));
+    const bool above = s.mayRead(s.ctbAt(cx, cy - 1)), below = s.mayRead(s.ctbAt(cx, cy + 1));
+    const unsigned avail = (left ? H265D_SAO_AVAIL_LEFT : 0u) | (right ? H265D_SAO_AVAIL_RIGHT : 0u) |
+                           (above ? H265D_SAO_AVAIL_ABOVE : 0u) | (below ? H265D_SAO_AVAIL_BELOW : 0u);
+    for (int c = 0; c < 3; ++c) {
+        const int shift = c ? 1 : 0;
+        const int stride = c ? (int)pic->uvStride : (int)pic->yStride;
+        uint8_t *plane = pic->origin[c];
+        uint8_t *work = saoWorkPlane(dec, c);
+        const int size = (1 << s.log2) >> shift;
+        const int bx = x >> shift, by = y >> shift;
+        const int pw = s.picW >> shift, ph = s.picH >> shift;
+        const int bw = bx + size < pw ? size : pw - bx, bh = by + size < ph ? size : ph - by;
+        const ptrdiff_t at = (ptrdiff_t)by * stride + bx;
+        copyBlock(plane + at, work + at, stride, bw, bh);
+        const int type = sao->SaoTypeIdx[c];
+        if (type == 1) {
+            dec->dsp.slot[H265D_SLOT_SAO_BAND].saoBand(plane + at, stride, sao, bw, bh, c);
+        } else if (type == 2) {
+            // The ring the kernel reads, where it lies in the picture.
+            const int x0 = bx > 0 ? bx - 1 : bx, x1 = bx + bw < pw ? bx + bw + 1 : bx + bw;
+            if (by > 0)
+                refreshRun(s, plane, work, stride, shift, x0, by - 1, x1 - x0, false);
+            if (by + bh < ph)
+                refreshRun(s, plane, work, stride, shift, x0, by + bh, x1 - x0, false);
+            if (bx > 0)
+                refreshRun(s, plane, work, stride, shift, bx - 1, by, bh, true);
+            if (bx + bw < pw)
+                refreshRun(s, plane, work, stride, shift, bx + bw, by, bh, true);
+            dec->dsp.slot[H265D_SLOT_SAO_EDGE].saoEdge(plane + at, work + at, stride, sao, avail, bw, bh, c);
+            // Corner samples whose diagonal neighbour lies in a CTB that may
+            // not be read although both sides may.
+            const int cls = sao->SaoEoClass[c];
+            auto restore = [&](int px, int py) { plane[at + (ptrdiff_t)py * stride + px] = work[at + (ptrdiff_t)py * stride + px]; };
+            if (cls == 2) {
+                if (left && above && !s.mayRead(s.ctbAt(cx - 1, cy - 1)))
+                    restore(0, 0);
+                if (right && below && !s.mayRead(s.ctbAt(cx + 1, cy + 1)))
+                    restore(bw - 1, bh - 1);
+            } else if (cls == 3) {
+                if (right && above && !s.mayRead(s.ctbAt(cx + 1, cy - 1)))
+                    restore(bw - 1, 0);
+                if (left && below && !s.mayRead(s.ctbAt(cx - 1, cy + 1)))
+                    restore(0, bh - 1);
+            }
+        }
+        if (keepSome && type != 0) {
+            // Lossless units and PCM units without the loop filter keep their
+            // samples. For chroma only the units in the CTB's luma area of the
+            // chroma block's size are looked at (its top-left quarter), as
+            // FFmpeg's decoder does: the stream corpus is checked against it.
+            const H265D_SIDE_BUFFERS *sb = &dec->side;
+            const int unit = 4 >> shift;
+            for (int ly = y; ly < y + bh; ly += 4)
+                for (int lx = x; lx < x + bw; lx += 4) {
+                    const uint8_t b = sb->filterBypass[(ly >> 3) * sb->mapW8 + (lx >> 3)];
+                    if (!((b & 1) || ((b & 2) && dec->sps->pcm_loop_filter_disabled_flag)))
+                        continue;
+                    const ptrdiff_t o = (ptrdiff_t)(by + ((ly - y) >> shift)) * stride + bx + ((lx - x) >> shift);
+                    copyBlock(work + o, plane + o, stride, unit, unit);
+                }
+        }
+    }
+    dec->side.ctbFlags[s.rs] |= H265D_CTB_SAO_DONE;
+}
