@@ -1,13 +1,19 @@
 // Loop-filter kernels (deblocking edges, the boundary-strength motion test,
 // sample adaptive offset) and the border extension, against the decoding
 // standard's equations written out sample by sample.
+#include "hevc/decoder.h"
 #include "hevc/dsp/h265d_dsp.h"
+#include "hevc/loopfilter.h"
+#include "hevc/slicedata.h"
+
+#include "../common/h265_streams.h"
 
 #include "../common/test_rng.h"
 
 #include <QtTest>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <vector>
 
@@ -260,6 +266,90 @@ H265D_SAO_PARAMS randomSao(Rng &rng, int cIdx, int type)
 
 } // namespace
 
+// ---- The drivers on the state a decoded intra stream leaves behind, with
+// planted samples, maps and records.
+namespace {
+
+h265test::Bytes corpusStream(const char *name)
+{
+    QFile f(QString("%1/%2.hevc").arg(QString(qgetenv("HEVC_CORPUS_DIR")), name));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray all = f.readAll();
+    return h265test::Bytes(all.begin(), all.end());
+}
+
+// i_base: 352 x 288 with 64 x 64 CTBs, so 6 x 5 CTBs, the last column and
+// row 32 samples wide.
+struct Planted {
+    h265test::Decoder d{h265test::initParam(352, 288, 4), false};
+    H265D_DEC_OBJ *dec = nullptr;
+    H265D_PICTURE *pic = nullptr;
+    uint8_t *bsVer = nullptr, *bsHor = nullptr;
+
+    bool load()
+    {
+        const h265test::Bytes s = corpusStream("i_base");
+        if (s.empty())
+            return false;
+        d.feed(s);
+        d.finish();
+        dec = d.obj();
+        pic = &dec->dpb.pic[dec->dpb.curPic];
+        const size_t units = size_t(dec->side.mapW4) * (dec->h64 / 4);
+        bsVer = dec->side.bs;
+        bsHor = dec->side.bs + units;
+        // One slice, filters across everything, QP 40, no offsets, no SAO.
+        const int ctbs = dec->geo.PicSizeInCtbsY;
+        for (int i = 0; i < ctbs; ++i) {
+            dec->side.sliceAddr[i] = 0;
+            dec->side.ctbFlags[i] = H265D_CTB_ACROSS_SLICES;
+            dec->side.deblockOffsets[2 * i] = dec->side.deblockOffsets[2 * i + 1] = 0;
+            memset(&dec->side.sao[i], 0, sizeof(H265D_SAO_PARAMS));
+        }
+        setQp(40);
+        memset(dec->side.filterBypass, 0, size_t(dec->side.mapW8) * (dec->h64 / 8));
+        memset(dec->side.bs, 0, 2 * units);
+        memset(dec->side.edgeFlags, 0, units);
+        dec->sps->sample_adaptive_offset_enabled_flag = 1;
+        return true;
+    }
+    void setQp(int qp) { memset(dec->side.qpY, qp, size_t(dec->side.mapWMinCb) * (dec->h64 / 8)); }
+    int width() const { return dec->geo.PicWidthInSamplesY; }
+    int height() const { return dec->geo.PicHeightInSamplesY; }
+    uint8_t &luma(int x, int y) { return pic->origin[0][ptrdiff_t(y) * pic->yStride + x]; }
+    uint8_t &chroma(int c, int x, int y) { return pic->origin[c][ptrdiff_t(y) * pic->uvStride + x]; }
+    // Fills the luma plane and its margins from f(x, y).
+    template <typename F>
+    void fillLuma(F f)
+    {
+        for (int y = -8; y < height() + 8; ++y)
+            for (int x = -8; x < width() + 8; ++x)
+                luma(x, y) = uint8_t(f(x, y));
+    }
+    void deblockAll()
+    {
+        for (int y = 0; y < height(); y += 64)
+            for (int x = 0; x < width(); x += 64)
+                deblockCtu(dec, x, y, bsVer, bsHor);
+    }
+    H265D_SAO_PARAMS &sao(int ctb) { return dec->side.sao[ctb]; }
+};
+
+H265D_SAO_PARAMS edgeParams(int cls)
+{
+    H265D_SAO_PARAMS p{};
+    for (int c = 0; c < 3; ++c) {
+        p.SaoTypeIdx[c] = 2;
+        p.SaoEoClass[c] = uint8_t(cls);
+        const int8_t offs[5] = {0, 5, 2, -2, -5};
+        std::copy(offs, offs + 5, p.SaoOffsetVal[c]);
+    }
+    return p;
+}
+
+} // namespace
+
 class TestLoopFilter : public QObject {
     Q_OBJECT
 
@@ -278,6 +368,14 @@ private slots:
     void saoMatchesStandard();
     void saoPictureEdges();
     void borderExtension();
+    void firstRowAndColumnNeverFiltered();
+    void lastCtuOfRowReachesRightEdge();
+    void boundaryStrengthsOfACtu();
+    void lumaStrengthsFromMotion();
+    void pcmSideKeptByDeblocking();
+    void saoAcrossSlicesAndBypass();
+    void edgeOffsetReadsDeblockedNeighbours();
+    void pictureBorders();
 };
 
 void TestLoopFilter::initTestCase()
@@ -607,5 +705,311 @@ void TestLoopFilter::borderExtension()
         }
 }
 
-QTEST_APPLESS_MAIN(TestLoopFilter)
+void TestLoopFilter::firstRowAndColumnNeverFiltered()
+{
+    Planted p;
+    if (!p.load())
+        QSKIP("no corpus");
+    // Flat inside, a step into the margins: only an edge at x = 0 or y = 0
+    // could change a sample.
+    p.fillLuma([&](int x, int y) { return x < 0 || y < 0 || x >= p.width() || y >= p.height() ? 180 : 100; });
+    memset(p.bsVer, 2, size_t(p.dec->side.mapW4) * (p.dec->h64 / 4));
+    memset(p.bsHor, 2, size_t(p.dec->side.mapW4) * (p.dec->h64 / 4));
+    p.setQp(51);
+    p.deblockAll();
+    for (int y = -4; y < p.height(); ++y)
+        for (int x = -4; x < p.width(); ++x)
+            if (p.luma(x, y) != (x < 0 || y < 0 ? 180 : 100))
+                QFAIL(qPrintable(QString("sample (%1, %2) changed").arg(x).arg(y)));
+}
+
+void TestLoopFilter::lastCtuOfRowReachesRightEdge()
+{
+    Planted p;
+    if (!p.load())
+        QSKIP("no corpus");
+    p.fillLuma([](int, int y) { return y < 8 ? 90 : 110; });
+    memset(p.bsHor, 2, size_t(p.dec->side.mapW4) * (p.dec->h64 / 4));
+    for (int x = 0; x < 320; x += 64)
+        deblockCtu(p.dec, x, 0, p.bsVer, p.bsHor);
+    // The horizontal edges of the last 8 columns wait for the next CTU.
+    QVERIFY(p.luma(300, 8) != 110 && p.luma(300, 7) != 90);
+    QCOMPARE(int(p.luma(312, 8)), 110);
+    QCOMPARE(int(p.luma(312, 7)), 90);
+    deblockCtu(p.dec, 320, 0, p.bsVer, p.bsHor);
+    for (int x = 312; x < p.width(); ++x) {
+        QCOMPARE(p.luma(x, 8), p.luma(0, 8));
+        QCOMPARE(p.luma(x, 7), p.luma(0, 7));
+    }
+    QVERIFY(p.luma(0, 8) != 110);
+    // Nothing past the picture's right edge.
+    QCOMPARE(int(p.luma(p.width(), 8)), 110);
+    QCOMPARE(int(p.luma(p.width(), 7)), 90);
+}
+
+void TestLoopFilter::boundaryStrengthsOfACtu()
+{
+    Planted p;
+    if (!p.load())
+        QSKIP("no corpus");
+    H265D_DEC_OBJ *dec = p.dec;
+    // CTB (64, 0): one intra 64 x 64 unit split into four 32 x 32 transform
+    // units; its left neighbour inter with coded luma in one 4 x 4 unit.
+    auto *ctu = new H265D_CTU_RECORD;
+    memset(ctu, 0, offsetof(H265D_CTU_RECORD, coeffY));
+    ctu->x = 64;
+    ctu->ctbSize = 64;
+    ctu->ctbLog2 = 6;
+    ctu->ctbX = 1;
+    ctu->ctbAddrRs = 1;
+    ctu->numCu = 1;
+    ctu->cu[0].x = 64;
+    ctu->cu[0].log2CbSize = 6;
+    ctu->cu[0].CuPredMode = 1;
+    ctu->numTu = 4;
+    for (int i = 0; i < 4; ++i) {
+        ctu->tu[i].x = 64 + 32 * (i & 1);
+        ctu->tu[i].y = 32 * (i >> 1);
+        ctu->tu[i].log2TrafoSize = 5;
+    }
+    for (int i = 0; i < 4; ++i) // as reconstruction marks them
+        markBlockEdges(dec, ctu->tu[i].x, ctu->tu[i].y, 32, 32, 1, 2);
+    const int w4 = dec->side.mapW4;
+    for (int y = 0; y < 64; y += 4)
+        for (int x = 0; x < 128; x += 4)
+            dec->side.intraMode[(y >> 2) * w4 + (x >> 2)] = x >= 64 ? 1 : 255;
+    const size_t units = size_t(w4) * (dec->h64 / 4);
+    memset(p.bsVer, 7, units);
+    memset(p.bsHor, 7, units);
+    computeBoundaryStrength(dec, ctu, p.bsVer, p.bsHor);
+    for (int y = 0; y < 64; y += 4)
+        for (int x = 64; x < 128; x += 4) {
+            const int v = p.bsVer[(y >> 2) * w4 + (x >> 2)], h = p.bsHor[(y >> 2) * w4 + (x >> 2)];
+            QCOMPARE(v, (x == 64 || x == 96) ? 2 : 0);
+            QCOMPARE(h, (y == 32) ? 2 : 0); // the picture's first row is no edge
+        }
+    // The CTU's left neighbour keeps its strengths.
+    QCOMPARE(int(p.bsVer[60 >> 2]), 7);
+    // A slice with deblocking disabled: no strengths at all.
+    dec->side.ctbFlags[1] |= H265D_CTB_DEBLOCK_OFF;
+    computeBoundaryStrength(dec, ctu, p.bsVer, p.bsHor);
+    for (int y = 0; y < 64; y += 4)
+        for (int x = 64; x < 128; x += 4)
+            QVERIFY(p.bsVer[(y >> 2) * w4 + (x >> 2)] == 0 && p.bsHor[(y >> 2) * w4 + (x >> 2)] == 0);
+    // ... while its sample adaptive offset still runs.
+    p.fillLuma([](int, int) { return 100; });
+    p.sao(1).SaoTypeIdx[0] = 1;
+    p.sao(1).sao_band_position[0] = 100 >> 3;
+    p.sao(1).SaoOffsetVal[0][1] = 3;
+    applySaoCtu(dec, 64, 0);
+    QCOMPARE(int(p.luma(64, 0)), 103);
+    QCOMPARE(int(p.luma(127, 63)), 103);
+    QCOMPARE(int(p.luma(63, 0)), 100);
+    QCOMPARE(int(p.luma(128, 0)), 100);
+    // Across a slice boundary that forbids it, nothing is computed for the left edge.
+    dec->side.ctbFlags[1] = 0;
+    dec->side.sliceAddr[1] = 1;
+    computeBoundaryStrength(dec, ctu, p.bsVer, p.bsHor);
+    QCOMPARE(int(p.bsVer[64 >> 2]), 0);
+    QCOMPARE(int(p.bsVer[96 >> 2]), 2);
+    delete ctu;
+}
+
+void TestLoopFilter::lumaStrengthsFromMotion()
+{
+    Planted p;
+    if (!p.load())
+        QSKIP("no corpus");
+    // Two inter 4 x 4 units either side of x = 8 without coded luma: the
+    // motion test decides.
+    H265D_DEC_OBJ *dec = p.dec;
+    const int w4 = dec->side.mapW4;
+    auto *ctu = new H265D_CTU_RECORD;
+    memset(ctu, 0, offsetof(H265D_CTU_RECORD, coeffY));
+    ctu->ctbSize = 64;
+    ctu->ctbLog2 = 6;
+    ctu->numPu = 2;
+    ctu->pu[0].w = 8;
+    ctu->pu[0].h = 64;
+    ctu->pu[1].x = 8;
+    ctu->pu[1].w = 56;
+    ctu->pu[1].h = 64;
+    for (int i = 0; i < 2; ++i)
+        markBlockEdges(dec, ctu->pu[i].x, ctu->pu[i].y, ctu->pu[i].w, ctu->pu[i].h, 4, 8);
+    memset(dec->side.intraMode, 255, size_t(w4) * (dec->h64 / 4));
+    memset(dec->side.codedLuma, 0, size_t(w4) * (dec->h64 / 4));
+    auto *mv = static_cast<H265D_MV_FIELD *>(dec->side.mvRecords);
+    for (int dx : {3, 4}) {
+        for (int y = 0; y < 64; y += 4)
+            for (int x = 0; x < 64; x += 4) {
+                H265D_MV_FIELD &f = mv[(y >> 2) * w4 + (x >> 2)];
+                f = H265D_MV_FIELD{};
+                f.predFlag[0] = 1;
+                f.refSlot[0] = 2;
+                f.refIdx[1] = -1;
+                f.mv[0][0] = int16_t(x >= 8 ? 10 + dx : 10);
+            }
+        computeBoundaryStrength(dec, ctu, p.bsVer, p.bsHor);
+        QCOMPARE(int(p.bsVer[8 >> 2]), dx >= 4 ? 1 : 0);
+        QCOMPARE(int(p.bsVer[16 >> 2]), 0); // inside one prediction unit
+    }
+    // Coded luma on a transform edge makes it 1 whatever the motion.
+    ctu->numTu = 1;
+    ctu->tu[0].x = 8;
+    ctu->tu[0].log2TrafoSize = 3;
+    markBlockEdges(dec, 8, 0, 8, 8, 1, 2);
+    for (int y = 0; y < 64; y += 4)
+        for (int x = 0; x < 64; x += 4)
+            mv[(y >> 2) * w4 + (x >> 2)].mv[0][0] = 10;
+    dec->side.codedLuma[8 >> 2] = 1;
+    computeBoundaryStrength(dec, ctu, p.bsVer, p.bsHor);
+    QCOMPARE(int(p.bsVer[8 >> 2]), 1);
+    QCOMPARE(int(p.bsVer[w4 * 2 + (8 >> 2)]), 0); // the unit below has none
+    delete ctu;
+}
+
+void TestLoopFilter::pcmSideKeptByDeblocking()
+{
+    Planted p;
+    if (!p.load())
+        QSKIP("no corpus");
+    // A PCM unit with the loop filter off right of x = 64: its samples stay,
+    // the left side is filtered as usual.
+    p.fillLuma([](int x, int) { return x < 64 ? 60 : 70; });
+    const int w4 = p.dec->side.mapW4;
+    for (int y = 0; y < 8; y += 4)
+        p.bsVer[(y >> 2) * w4 + (64 >> 2)] = 2;
+    p.dec->sps->pcm_enabled_flag = 1;
+    p.dec->sps->pcm_loop_filter_disabled_flag = 1;
+    p.dec->side.filterBypass[64 >> 3] = 2;
+    deblockCtu(p.dec, 64, 0, p.bsVer, p.bsHor);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 64; x < 68; ++x)
+            QCOMPARE(int(p.luma(x, y)), 70);
+        QVERIFY(p.luma(63, y) > 60);
+    }
+    // Without the PCM mark both sides move.
+    p.fillLuma([](int x, int) { return x < 64 ? 60 : 70; });
+    p.dec->side.filterBypass[64 >> 3] = 0;
+    deblockCtu(p.dec, 64, 0, p.bsVer, p.bsHor);
+    QVERIFY(p.luma(64, 0) < 70 && p.luma(63, 0) > 60);
+}
+
+void TestLoopFilter::saoAcrossSlicesAndBypass()
+{
+    Planted p;
+    if (!p.load())
+        QSKIP("no corpus");
+    H265D_DEC_OBJ *dec = p.dec;
+    Rng rng(17);
+    std::vector<uint8_t> orig;
+    p.fillLuma([&](int, int) { return int(rng.range(0, 1) ? 140 : 120); });
+    const H265D_PICTURE *pic = p.pic;
+    orig.assign(pic->origin[0] - 8 * pic->yStride - 8, pic->origin[0] + 300 * pic->yStride);
+    // CTB 1 starts a slice that does not filter across its boundaries.
+    dec->side.sliceAddr[1] = 1;
+    dec->side.ctbFlags[1] = 0;
+    p.sao(0) = edgeParams(0);
+    p.sao(1) = edgeParams(0);
+    applySaoCtu(dec, 0, 0);
+    applySaoCtu(dec, 64, 0);
+    auto before = [&](int x, int y) { return orig[size_t(y + 8) * pic->yStride + x + 8]; };
+    int changed63 = 0, changed65 = 0;
+    for (int y = 0; y < 64; ++y) {
+        QCOMPARE(p.luma(64, y), before(64, y));
+        QCOMPARE(p.luma(63, y), before(63, y)); // the earlier CTB follows the later one's flag
+        QCOMPARE(p.luma(0, y), before(0, y));   // picture edge
+        changed63 += p.luma(62, y) != before(62, y);
+        changed65 += p.luma(65, y) != before(65, y);
+    }
+    QVERIFY(changed63 > 0 && changed65 > 0);
+
+    // Lossless units keep their samples after the offset.
+    p.fillLuma([](int, int) { return 100; });
+    dec->pps->transquant_bypass_enabled_flag = 1;
+    dec->side.filterBypass[1 * dec->side.mapW8 + 1] = 1; // luma (8..15, 8..15), chroma (4..7, 4..7)
+    dec->side.filterBypass[6 * dec->side.mapW8 + 6] = 1; // luma (48..55, 48..55), chroma (24..27, 24..27)
+    for (int c = 1; c <= 2; ++c)
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                p.chroma(c, x, y) = 100;
+    H265D_SAO_PARAMS band{};
+    for (int c = 0; c < 3; ++c) {
+        band.SaoTypeIdx[c] = 1;
+        band.sao_band_position[c] = 100 >> 3;
+        band.SaoOffsetVal[c][1] = -4;
+    }
+    p.sao(0) = band;
+    dec->side.ctbFlags[0] &= ~H265D_CTB_SAO_DONE;
+    applySaoCtu(dec, 0, 0);
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 24; ++x) {
+            const bool kept = x >= 8 && x < 16 && y >= 8 && y < 16;
+            QCOMPARE(int(p.luma(x, y)), kept ? 100 : 96);
+            if (x < 12 && y < 12) {
+                const bool keptC = x >= 4 && x < 8 && y >= 4 && y < 8;
+                QCOMPARE(int(p.chroma(1, x, y)), keptC ? 100 : 96);
+                QCOMPARE(int(p.chroma(2, x, y)), keptC ? 100 : 96);
+            }
+        }
+    // A lossless unit outside the CTB's top-left quarter keeps its luma, but
+    // its chroma is offset, as FFmpeg's decoder does.
+    QCOMPARE(int(p.luma(50, 50)), 100);
+    QCOMPARE(int(p.luma(47, 50)), 96);
+    QCOMPARE(int(p.chroma(1, 25, 25)), 96);
+}
+
+void TestLoopFilter::edgeOffsetReadsDeblockedNeighbours()
+{
+    Planted p;
+    if (!p.load())
+        QSKIP("no corpus");
+    // CTB 0 gets a band offset that lifts every sample; CTB 1's horizontal
+    // edge offset must still compare its first column with CTB 0's samples
+    // from before that offset.
+    p.fillLuma([](int x, int) { return x == 63 ? 100 : (x == 64 ? 101 : 104); });
+    H265D_SAO_PARAMS band{};
+    band.SaoTypeIdx[0] = 1;
+    band.sao_band_position[0] = 96 >> 3;
+    band.SaoOffsetVal[0][1] = 7; // 100 -> 107, 101 -> 108, 104 -> 111
+    p.sao(0) = band;
+    H265D_SAO_PARAMS edge{};
+    edge.SaoTypeIdx[0] = 2;
+    edge.SaoEoClass[0] = 0;
+    const int8_t offs[5] = {0, 6, 3, -3, -6};
+    std::copy(offs, offs + 5, edge.SaoOffsetVal[0]);
+    p.sao(1) = edge;
+    applySaoCtu(p.dec, 0, 0);
+    QCOMPARE(int(p.luma(63, 5)), 107);
+    applySaoCtu(p.dec, 64, 0);
+    // 101 between the deblocked 100 and 104 is neither a peak nor a valley
+    // (edgeIdx 0); against the offset 107 it would be a local minimum.
+    for (int y = 0; y < 64; ++y)
+        QCOMPARE(int(p.luma(64, y)), 101);
+    QCOMPARE(int(p.luma(65, 3)), 104 - 3);
+}
+
+void TestLoopFilter::pictureBorders()
+{
+    Planted p;
+    if (!p.load())
+        QSKIP("no corpus");
+    Rng rng(18);
+    p.fillLuma([&](int, int) { return int(rng.next() & 255); });
+    padPictureBorders(p.dec);
+    const int w = p.width(), h = p.height();
+    for (int y : {-80, -1, 0, h / 2, h - 1, h, h + 79})
+        for (int x : {-128, -1, 0, w / 3, w - 1, w, w + 127}) {
+            const int sx = std::min(w - 1, std::max(0, x)), sy = std::min(h - 1, std::max(0, y));
+            QCOMPARE(p.luma(x, y), p.luma(sx, sy));
+        }
+    for (int c = 1; c <= 2; ++c)
+        for (int y : {-40, -1, h / 2 - 1, h / 2 + 39})
+            for (int x : {-64, -1, w / 2 - 1, w / 2 + 63}) {
+                const int sx = std::min(w / 2 - 1, std::max(0, x)), sy = std::min(h / 2 - 1, std::max(0, y));
+                QCOMPARE(p.chroma(c, x, y), p.chroma(c, sx, sy));
+            }
+}
+
+QTEST_GUILESS_MAIN(TestLoopFilter)
 #include "tst_loopfilter.moc"
