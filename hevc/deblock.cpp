@@ -47,37 +47,45 @@ int strength(const H265D_DEC_OBJ *dec, int xq, int yq, int xp, int yp, bool tran
 
 } // namespace
 
-extern "C" void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, uint8_t *bsVer,
-                                        uint8_t *bsHor)
+extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint8_t *bsVer, uint8_t *bsHor)
 {
     const H265D_PIC_GEOMETRY *g = &dec->geo;
     const int w4 = dec->side.mapW4;
-    const int xEnd = ctu->x + ctu->ctbSize < g->PicWidthInSamplesY ? ctu->x + ctu->ctbSize : g->PicWidthInSamplesY;
-    const int yEnd = ctu->y + ctu->ctbSize < g->PicHeightInSamplesY ? ctu->y + ctu->ctbSize : g->PicHeightInSamplesY;
-    for (int y = ctu->y; y < yEnd; y += 4) {
-        memset(bsVer + (y >> 2) * w4 + (ctu->x >> 2), 0, (size_t)((xEnd - ctu->x) >> 2));
-        memset(bsHor + (y >> 2) * w4 + (ctu->x >> 2), 0, (size_t)((xEnd - ctu->x) >> 2));
+    const int size = 1 << dec->sps->CtbLog2SizeY;
+    const int x0 = ctbX * size, y0 = ctbY * size;
+    const int xEnd = x0 + size < g->PicWidthInSamplesY ? x0 + size : g->PicWidthInSamplesY;
+    const int yEnd = y0 + size < g->PicHeightInSamplesY ? y0 + size : g->PicHeightInSamplesY;
+    for (int y = y0; y < yEnd; y += 4) {
+        memset(bsVer + (y >> 2) * w4 + (x0 >> 2), 0, (size_t)((xEnd - x0) >> 2));
+        memset(bsHor + (y >> 2) * w4 + (x0 >> 2), 0, (size_t)((xEnd - x0) >> 2));
     }
-    if (dec->side.ctbFlags[ctu->ctbAddrRs] & H265D_CTB_DEBLOCK_OFF)
+    if (dec->side.ctbFlags[ctbY * g->PicWidthInCtbsY + ctbX] & H265D_CTB_DEBLOCK_OFF)
         return;
-    // Reconstruction marked the transform and prediction units' edges; a
-    // coding unit's sides are both (PCM units mark nothing themselves).
-    for (int i = 0; i < ctu->numCu; ++i) {
-        const H265D_CU *cu = &ctu->cu[i];
-        const int n = 1 << cu->log2CbSize;
-        markBlockEdges(dec, cu->x, cu->y, n, n, kTransformLeft | kPredictionLeft, kTransformTop | kPredictionTop);
-    }
     const uint8_t *edges = dec->side.edgeFlags;
-    for (int y = ctu->y; y < yEnd; y += 4)
-        for (int x = ctu->x; x < xEnd; x += 4) {
+    for (int y = y0; y < yEnd; y += 4)
+        for (int x = x0; x < xEnd; x += 4) {
             const uint8_t e = edges[(y >> 2) * w4 + (x >> 2)];
             if ((e & (kTransformLeft | kPredictionLeft)) && (x & 7) == 0 && x > 0 &&
-                (x != ctu->x || acrossAllowed(dec, x, y, x - 1, y)))
+                (x != x0 || acrossAllowed(dec, x, y, x - 1, y)))
                 bsVer[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x - 1, y, (e & kTransformLeft) != 0);
             if ((e & (kTransformTop | kPredictionTop)) && (y & 7) == 0 && y > 0 &&
-                (y != ctu->y || acrossAllowed(dec, x, y, x, y - 1)))
+                (y != y0 || acrossAllowed(dec, x, y, x, y - 1)))
                 bsHor[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x, y - 1, (e & kTransformTop) != 0);
         }
+}
+
+extern "C" void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, uint8_t *bsVer,
+                                        uint8_t *bsHor)
+{
+    // Reconstruction marked the transform and prediction units' edges; a
+    // coding unit's sides are both (PCM units mark nothing themselves).
+    if (!(dec->side.ctbFlags[ctu->ctbAddrRs] & H265D_CTB_DEBLOCK_OFF))
+        for (int i = 0; i < ctu->numCu; ++i) {
+            const H265D_CU *cu = &ctu->cu[i];
+            const int n = 1 << cu->log2CbSize;
+            markBlockEdges(dec, cu->x, cu->y, n, n, kTransformLeft | kPredictionLeft, kTransformTop | kPredictionTop);
+        }
+    computeCtbStrengths(dec, ctu->x >> ctu->ctbLog2, ctu->y >> ctu->ctbLog2, bsVer, bsHor);
 }
 
 namespace {

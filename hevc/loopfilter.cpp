@@ -43,15 +43,11 @@ extern "C" uint8_t *saoWorkPlane(H265D_DEC_OBJ *dec, int c)
     return base + pic->uvStride + 64;
 }
 
-extern "C" void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
+namespace {
+
+// Offsets the CTBs whose neighbourhood the CTU at (x, y) has deblocked for good.
+void saoBehind(H265D_DEC_OBJ *dec, int x, int y, int s)
 {
-    const H265D_CTU_RECORD *ctu = &ctx->ctu;
-    const size_t units = (size_t)dec->side.mapW4 * (dec->h64 / 4);
-    uint8_t *bsVer = dec->side.bs, *bsHor = dec->side.bs + units;
-    computeBoundaryStrength(dec, ctu, bsVer, bsHor);
-    deblockCtu(dec, ctu->x, ctu->y, bsVer, bsHor);
-    // Offset the CTBs whose neighbourhood is now deblocked for good.
-    const int s = ctu->ctbSize, x = ctu->x, y = ctu->y;
     const bool rowEnd = x + s >= dec->geo.PicWidthInSamplesY, lastRow = y + s >= dec->geo.PicHeightInSamplesY;
     if (x > 0 && y > 0)
         applySaoCtu(dec, x - s, y - s);
@@ -61,4 +57,31 @@ extern "C" void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
         applySaoCtu(dec, x - s, y);
     if (rowEnd && lastRow)
         applySaoCtu(dec, x, y);
+}
+
+} // namespace
+
+extern "C" void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
+{
+    const H265D_CTU_RECORD *ctu = &ctx->ctu;
+    const size_t units = (size_t)dec->side.mapW4 * (dec->h64 / 4);
+    uint8_t *bsVer = dec->side.bs, *bsHor = dec->side.bs + units;
+    computeBoundaryStrength(dec, ctu, bsVer, bsHor);
+    deblockCtu(dec, ctu->x, ctu->y, bsVer, bsHor);
+    saoBehind(dec, ctu->x, ctu->y, ctu->ctbSize);
+}
+
+extern "C" void filterPicture(H265D_DEC_OBJ *dec)
+{
+    const size_t units = (size_t)dec->side.mapW4 * (dec->h64 / 4);
+    uint8_t *bsVer = dec->side.bs, *bsHor = dec->side.bs + units;
+    const int s = 1 << dec->sps->CtbLog2SizeY;
+    for (int i = 0; i < dec->geo.PicSizeInCtbsY; ++i)
+        dec->side.ctbFlags[i] &= (uint8_t)~H265D_CTB_SAO_DONE;
+    for (int cy = 0; cy < dec->geo.PicHeightInCtbsY; ++cy)
+        for (int cx = 0; cx < dec->geo.PicWidthInCtbsY; ++cx) {
+            computeCtbStrengths(dec, cx, cy, bsVer, bsHor);
+            deblockCtu(dec, cx * s, cy * s, bsVer, bsHor);
+            saoBehind(dec, cx * s, cy * s, s);
+        }
 }

@@ -31,11 +31,16 @@ void filterCtu(struct H265D_DEC_OBJ *dec, struct H265D_SLICE_CTX *ctx);
  * with deblocking disabled). */
 void computeBoundaryStrength(struct H265D_DEC_OBJ *dec, const struct H265D_CTU_RECORD *ctu, uint8_t *bsVer,
                              uint8_t *bsHor);
+/* The same from the edge map alone, for the CTB at CTB coordinates (ctbX, ctbY). */
+void computeCtbStrengths(struct H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint8_t *bsVer, uint8_t *bsHor);
 /* Vertical, then horizontal edges of the CTU at (x, y), as far as the CTUs
  * decoded so far allow. */
 void deblockCtu(struct H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVer, const uint8_t *bsHor);
 /* Sample adaptive offset of the CTB at (x, y), whose neighbours are deblocked. */
 void applySaoCtu(struct H265D_DEC_OBJ *dec, int x, int y);
+/* Both filters over a whole reconstructed picture from its maps, CTB by CTB
+ * in the order decoding runs them. */
+void filterPicture(struct H265D_DEC_OBJ *dec);
 
 #ifdef __cplusplus
 }

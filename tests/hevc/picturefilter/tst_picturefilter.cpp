@@ -2,6 +2,7 @@
 
 #include "../common/h265_streams.h"
 #include "hevc/decoder.h"
+#include "hevc/loopfilter.h"
 #include "hevc/slicedata.h"
 
 namespace {
@@ -25,6 +26,8 @@ struct Prepared {
         const size_t n4 = (size_t)sb->mapW4 * (dec()->h64 / 4);
         memset(sb->edgeFlags, 0, n4);
         memset(sb->filterBypass, 0, (size_t)sb->mapW8 * (dec()->h64 / 8));
+        /* lossless units can only be marked where the PPS allows them */
+        dec()->pps->transquant_bypass_enabled_flag = 1;
         memset(sb->qpY, 30, (size_t)sb->mapWMinCb * (dec()->h64 / 8));
         memset(sb->intraMode, 1, n4);
         memset(sb->ctbFlags, H265D_CTB_ACROSS_SLICES, (size_t)dec()->geo.PicSizeInCtbsY);
