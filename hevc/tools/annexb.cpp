@@ -1,5 +1,7 @@
 #include "annexb.h"
 
+#include <stdio.h>
+
 #include "../decoder.h"
 
 std::vector<NalSpan> scanNalUnits(const uint8_t *data, size_t len)
@@ -77,4 +79,18 @@ uint64_t vclBytes(const std::vector<NalSpan> &units)
         if (u.type >= 0 && u.type < 32 && !isSkippedNalType(u.type))
             n += u.end - u.start;
     return n;
+}
+
+bool readFile(const std::string &path, std::vector<uint8_t> &out)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.insert(out.end(), buf, buf + n);
+    const bool ok = !ferror(f);
+    fclose(f);
+    return ok;
 }

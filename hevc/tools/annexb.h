@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
 #include <vector>
 
 struct NalSpan {
@@ -20,5 +21,7 @@ std::vector<NalSpan> scanNalUnits(const uint8_t *data, size_t len);
 std::vector<size_t> accessUnitStarts(const std::vector<NalSpan> &units);
 /* VCL bytes with their start codes, as the decoder counts them. */
 uint64_t vclBytes(const std::vector<NalSpan> &units);
+/* The whole file; false when it cannot be read. */
+bool readFile(const std::string &path, std::vector<uint8_t> &out);
 
 #endif

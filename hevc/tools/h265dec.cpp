@@ -152,19 +152,6 @@ bool parseArgs(int argc, char **argv, Options &o, const char **err)
     return true;
 }
 
-bool readFile(const std::string &path, std::vector<uint8_t> &out)
-{
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out.insert(out.end(), buf, buf + n);
-    fclose(f);
-    return true;
-}
-
 /* The picture size of the first SPS that the library's own parser accepts. */
 bool firstSpsSize(const std::vector<uint8_t> &data, const std::vector<NalSpan> &units, int *w, int *h)
 {
