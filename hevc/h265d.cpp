@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "decoder.h"
+#include "thread.h"
 
 void *alignedAlloc(H265D_MALLOC_FXN mallocFxn, uint32_t ch, size_t size, size_t alignment)
 {
@@ -170,6 +171,10 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
     if (p->eThreadType != 0 && p->eThreadType != 1) {
         p->LogFxn(ch, H265D_LOG_ERROR, "H265D_Create : pstInitParam->eThreadType should be 0 or 1 !\n");
         return H265D_ERR_THREADTYPE;
+    }
+    if (p->eThreadType == 1 && threadLibrarySetUp() != 0) {
+        p->LogFxn(ch, H265D_LOG_ERROR, "H265D_Create : thread library init failed!\n");
+        return H265D_ERR_THREAD;
     }
     H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)alignedAlloc(p->MallocFxn, ch, sizeof(H265D_DEC_OBJ), 16);
     if (!dec) {
