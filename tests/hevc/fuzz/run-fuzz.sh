@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs the libFuzzer binary of the fuzz build; exits 77 (skipped) when that
+# build is absent, as after a plain build of build/ alone.
+#   run-fuzz.sh BINARY replay DIR
+#   run-fuzz.sh BINARY fuzz SEEDS WORKDIR SECONDS
+set -euo pipefail
+bin=$1 mode=$2
+if [ ! -x "$bin" ]; then
+  echo "fuzz build absent ($bin): skipped; ./scripts/run-tests.sh makes it"
+  exit 77
+fi
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+case $mode in
+  replay)
+    # Every kept input once; libFuzzer runs the files given and exits.
+    mapfile -t inputs < <(find "$3" -type f ! -name '.*' | sort)
+    exec "$bin" -timeout=20 "${inputs[@]}"
+    ;;
+  fuzz)
+    seeds=$3 work=$4 secs=$5
+    rm -rf "$work"
+    mkdir -p "$work/corpus" "$work/artifacts"
+    # New inputs go to the work folder; the seeds stay as the corpus script made them.
+    "$bin" -max_total_time="$secs" -timeout=10 -rss_limit_mb=2048 -max_len=65536 -print_final_stats=1 \
+      -artifact_prefix="$work/artifacts/" "$work/corpus" "$seeds"
+    ;;
+  *)
+    echo "run-fuzz.sh: unknown mode $mode" >&2
+    exit 2
+    ;;
+esac

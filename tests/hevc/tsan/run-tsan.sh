@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs a binary of the ThreadSanitizer build; any report fails the run.
+# Exits 77 (skipped) when that build is absent, as after a plain build of build/.
+#   run-tsan.sh BINARY [ARGS...]
+set -uo pipefail
+bin=$1
+shift
+if [ ! -x "$bin" ]; then
+  echo "ThreadSanitizer build absent ($bin): skipped; ./scripts/run-tests.sh makes it"
+  exit 77
+fi
+export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1"
+export QT_QPA_PLATFORM=offscreen
+# Sanitizer options of the ASan build mean nothing here.
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+"$bin" "$@" >/dev/null
+rc=$?
+if [ $rc -eq 66 ]; then
+  echo "ThreadSanitizer report from $bin $*"
+fi
+exit $rc
