@@ -3,9 +3,9 @@
  * stream, fed in seeded chunks the way a careful caller feeds it and then
  * drained with end-of-stream calls. Nothing is kept between runs.
  *
- * A decoder that stops making progress (errors without taking bytes, or an
- * end-of-stream drain that never ends) is a hang for every real caller, so
- * it aborts here and counts as a finding. */
+ * A decoder that stops making progress (errors without taking bytes or
+ * working off buffered units, or an end-of-stream drain that never ends) is
+ * a hang for every real caller, so it aborts here and counts as a finding. */
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -28,8 +28,14 @@ void fuzzLog(uint32_t, int32_t, const char *, ...)
 {
 }
 
-/* Calls in a row without progress before the run counts as a hang. */
-const int kStallLimit = 64;
+/* Calls in a row that neither take bytes nor return a picture before the
+ * run counts as a hang. Such a call may still work off one buffered unit
+ * (each at least four bytes with its start code), so the bound grows with
+ * the input. */
+size_t stallLimit(size_t size)
+{
+    return 64 + size / 4;
+}
 
 void stalled()
 {
@@ -70,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (len > size - pos)
             len = size - pos;
         size_t used = 0;
-        int stall = 0;
+        size_t stall = 0;
         while (used < len) {
             H265D_INARGS in = {};
             H265D_OUTARGS out = {};
@@ -86,13 +92,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 break;
             const bool progress = out.uiBytesUsed > 0 || (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE);
             stall = progress ? 0 : stall + 1;
-            if (stall > kStallLimit)
+            if (stall > stallLimit(size))
                 stalled();
         }
         pos += len;
     }
-    int stall = 0;
-    for (int calls = 0;; calls++) {
+    size_t stall = 0;
+    for (size_t calls = 0;; calls++) {
         H265D_INARGS in = {};
         H265D_OUTARGS out = {};
         in.eDecodeMode = IH265D_DECODE_END;
@@ -100,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_END)
             break;
         stall = r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE ? 0 : stall + 1;
-        if (stall > kStallLimit || calls > 100000)
+        if (stall > stallLimit(size) || calls > 2 * stallLimit(size))
             stalled();
     }
     if (H265D_Delete(h) != H265D_OK)
