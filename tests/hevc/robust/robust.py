@@ -176,14 +176,19 @@ elif CASE.startswith("concat"):
     for flag in (None, "--eos", "--eob"):
         dst = work("cat.hevc")
         nal("concat", *([flag] if flag else []), SRC, os.path.join(CORPUS, second + ".hevc"), dst)
-        ff = ffmpeg_md5(dst)
+        # The second stream starts with an IDR picture: every picture of the
+        # first leaves before it, whatever the POCs, with or without an end
+        # unit. FFmpeg's own output for the joined file scales a second
+        # picture size to the first, so each stream's reference serves.
+        ref2 = md5_lines(open(os.path.join(CORPUS, second + ".md5")).read().splitlines())
         rc, lines, err = decode(dst, True)
         what = "%s then %s %s" % (STREAM, second, flag or "joined")
         check(rc == 0, what + ": no error (%s)" % err.strip()[-300:])
-        check(len(lines) == len(ff), what + ": %d pictures as FFmpeg (got %d)" % (len(ff), len(lines)))
+        check(len(lines) == len(REF) + len(ref2),
+              what + ": %d pictures (got %d)" % (len(REF) + len(ref2), len(lines)))
         if RECONSTRUCTS:
             _, lines, _ = decode(dst, False)
-            check(md5_lines(lines) == md5_lines(ff), what + ": MD5 lines equal FFmpeg's")
+            check(md5_lines(lines) == REF + ref2, what + ": MD5 lines equal FFmpeg's for the two streams")
 elif CASE == "sei240":
     for n in (10, 2048, 2049):
         dst = insert(SRC, work("sei.hevc"), AUS[1], "--type", 39, "--sei240", n)
@@ -201,17 +206,22 @@ elif CASE.startswith("mutate-"):
     # Damage that leaves the parameter sets alone must heal at the next IRAP
     # picture after the damaged access unit (streams without leading pictures).
     heals = STREAM in ("m_closed", "m_camera", "i_base")
-    _, dec_lines, _ = decode(SRC, True, order="decode")
-    base_dec = [header_key(l) for l in dec_lines]
+    _, dec_lines, _ = decode(SRC, not RECONSTRUCTS, order="decode")
+    base_dec = md5_lines(dec_lines) if RECONSTRUCTS else [header_key(l) for l in dec_lines]
     irap_aus = [k for k, s in enumerate(AUS) if any(t in range(16, 22) and first
                                                     for i, t, first in US if i >= s and i < (AUS + [1 << 30])[k + 1])]
     kinds = ("truncate", "flip", "drop", "dup")
     kind = CASE.split("-")[1]
     tails = 0
-    for seed in range(kinds.index(kind), 200, 4):
+    # The threaded instance takes the same serial path for these pictures
+    # until its row jobs decode slices, so it gets a quarter of the seeds.
+    count = 200 if THREADS == "0" else 48
+    for seed in range(kinds.index(kind), count, 4):
         dst = work("mut.hevc")
         p = nal("mutate", "--seed", seed, "--kind", kind, SRC, dst)
-        rc, lines, err = decode(dst, True, order="decode", chunk="rand:%d" % seed, timeout=20)
+        # Once pictures are reconstructed, one decode checks both the result
+        # and the pictures.
+        rc, lines, err = decode(dst, not RECONSTRUCTS, order="decode", chunk="rand:%d" % seed, timeout=20)
         what = "mutation seed %d (%s)" % (seed, p.stderr.strip())
         if not check(rc in (0, 1), what + ": ends with a result, rc %s: %s" % (rc, err.strip()[-500:])):
             continue
@@ -226,14 +236,10 @@ elif CASE.startswith("mutate-"):
         if not later:
             continue
         n = len(AUS) - later[0]
-        got = [header_key(l) for l in lines]
+        got = md5_lines(lines) if RECONSTRUCTS else [header_key(l) for l in lines]
         check(got[-n:] == base_dec[-n:], what + ": the last %d pictures equal the undamaged stream's" % n)
         tails += 1
-        if RECONSTRUCTS:
-            _, l2, _ = decode(dst, False, order="decode", chunk="rand:%d" % seed, timeout=20)
-            _, l0, _ = decode(SRC, False, order="decode")
-            check(md5_lines(l2)[-n:] == md5_lines(l0)[-n:], what + ": tail MD5 lines equal")
-    print("50 mutations, %d tails compared" % tails)
+    print("%d mutations, %d tails compared" % (count // 4, tails))
 else:
     sys.exit("unknown case " + CASE)
 
