@@ -215,7 +215,7 @@ elif CASE.startswith("mutate-"):
     tails = 0
     # The threaded instance takes the same serial path for these pictures
     # until its row jobs decode slices, so it gets a quarter of the seeds.
-    count = 200 if THREADS == "0" else 48
+    count = 100 if THREADS == "0" else 24
     for seed in range(kinds.index(kind), count, 4):
         dst = work("mut.hevc")
         p = nal("mutate", "--seed", seed, "--kind", kind, SRC, dst)
