@@ -1,0 +1,377 @@
+/* hevc_bench: our H.265 decoder against FFmpeg's on the same streams, in one run.
+ *
+ * The streams are made once with ffmpeg (lavfi source) piped into x265 and
+ * kept in streams/ next to the program. For each stream we time our decoder on
+ * one thread and with workers (eThreadType 1), and ffmpeg with one thread and
+ * with its default threading; best of three each. Then the memory one 1080p
+ * instance costs, the way the program's wrapper creates it.
+ *
+ * Options: --runs N (default 3), --only 1080p|2160p. */
+#include "hevc/h265d.h"
+#include "hevc/tools/annexb.h"
+
+#include <malloc.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+/* Live bytes of C++ allocations, to see what the decoder's workers take
+ * outside the caller's MallocFxn. */
+static std::atomic<long long> g_heapLive{ 0 };
+
+void *operator new(size_t n)
+{
+    void *p = malloc(n ? n : 1);
+    if (!p)
+        throw std::bad_alloc();
+    g_heapLive += (long long)malloc_usable_size(p);
+    return p;
+}
+void operator delete(void *p) noexcept
+{
+    if (p) {
+        g_heapLive -= (long long)malloc_usable_size(p);
+        free(p);
+    }
+}
+void operator delete(void *p, size_t) noexcept
+{
+    operator delete(p);
+}
+
+namespace {
+
+std::atomic<long long> g_mallocFxnLive{ 0 };
+
+void *benchMalloc(uint32_t, size_t size)
+{
+    void *p = malloc(size);
+    if (p)
+        g_mallocFxnLive += (long long)malloc_usable_size(p);
+    return p;
+}
+
+void benchFree(uint32_t, void *p)
+{
+    if (p) {
+        g_mallocFxnLive -= (long long)malloc_usable_size(p);
+        free(p);
+    }
+}
+
+void quietLog(uint32_t, int32_t, const char *, ...) {}
+
+struct Stream {
+    const char *name;
+    int w, h, frames;
+    bool camera;
+    int bitrate;
+    std::string path;
+};
+
+bool exists(const std::string &p)
+{
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && st.st_size > 0;
+}
+
+bool makeStream(const Stream &s)
+{
+    const std::string tmp = s.path + ".part";
+    char cmd[1024];
+    const std::string x265opts =
+        s.camera ? "--preset fast --bframes 0 --ref 1" : "--preset medium";
+    snprintf(cmd, sizeof cmd,
+             "ffmpeg -v error -f lavfi -i 'testsrc2=size=%dx%d:rate=25,noise=alls=6:allf=t' -frames:v %d "
+             "-pix_fmt yuv420p -f yuv4mpegpipe - | x265 --log-level error --no-progress --y4m --input - %s --bitrate %d "
+             "--output '%s'",
+             s.w, s.h, s.frames, x265opts.c_str(), s.bitrate, tmp.c_str());
+    fprintf(stderr, "making %s ...\n", s.path.c_str());
+    if (system(cmd) != 0 || !exists(tmp))
+        return false;
+    return rename(tmp.c_str(), s.path.c_str()) == 0;
+}
+
+bool readFile(const std::string &path, std::vector<uint8_t> &out)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    fseek(f, 0, SEEK_END);
+    out.resize((size_t)ftell(f));
+    fseek(f, 0, SEEK_SET);
+    const bool ok = fread(out.data(), 1, out.size(), f) == out.size();
+    fclose(f);
+    return ok;
+}
+
+struct Decoded {
+    double secs = 0;
+    unsigned pictures = 0;
+    uint32_t checksum = 0;
+    bool failed = false;
+};
+
+void *createDecoder(int w, int h, int maxRef, int threadType)
+{
+    H265D_INIT_PARAM p = {};
+    p.iMaxWidth = w;
+    p.iMaxHeight = h;
+    p.iMaxRefNum = maxRef;
+    p.eThreadType = threadType;
+    p.eOutputOrder = IH265D_DISPLAY_ORDER;
+    p.MallocFxn = benchMalloc;
+    p.FreeFxn = benchFree;
+    p.LogFxn = quietLog;
+    void *dec = nullptr;
+    if (H265D_Create(&dec, &p) != H265D_OK)
+        return nullptr;
+    return dec;
+}
+
+/* One row in the middle of the picture: touching it keeps the work honest
+ * without costing enough to matter. */
+uint32_t rowSum(const H265D_OUTARGS &out)
+{
+    const uint8_t *row = out.pucOutYUV[0] + (size_t)out.uiYStride * (out.uiDecHeight / 2);
+    uint32_t s = 0;
+    for (uint32_t x = 0; x < out.uiDecWidth; x += 8)
+        s = s * 31 + row[x];
+    return s;
+}
+
+/* Feeds whole access units, then drains; returns false on a decoder error. */
+bool feed(void *dec, const uint8_t *p, size_t len, Decoded &d, bool drain)
+{
+    size_t pos = 0;
+    for (;;) {
+        H265D_INARGS in = {};
+        H265D_OUTARGS out = {};
+        in.pStream = p + pos;
+        in.uiStreamLen = (uint32_t)(len - pos);
+        in.eDecodeMode = drain ? IH265D_DECODE_END : IH265D_DECODE_NORMAL;
+        const int32_t r = H265D_Decode(dec, &in, &out);
+        pos += out.uiBytesUsed;
+        if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE) {
+            d.pictures++;
+            d.checksum ^= rowSum(out);
+            continue;
+        }
+        if (drain && r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_END)
+            return true;
+        if (!drain && r == H265D_NEED_MORE_DATA)
+            return true;
+        d.failed = true;
+        return false;
+    }
+}
+
+Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &aus, const Stream &s,
+                   int threadType)
+{
+    Decoded d;
+    void *dec = createDecoder(s.w, s.h, s.camera ? 2 : 6, threadType);
+    if (!dec) {
+        d.failed = true;
+        return d;
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < aus.size() && !d.failed; i++) {
+        const size_t end = i + 1 < aus.size() ? aus[i + 1] : data.size();
+        feed(dec, data.data() + aus[i], end - aus[i], d, false);
+    }
+    if (!d.failed)
+        feed(dec, nullptr, 0, d, true);
+    d.secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    H265D_Delete(dec);
+    return d;
+}
+
+double runFfmpeg(const std::string &path, bool oneThread)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (oneThread)
+            execlp("ffmpeg", "ffmpeg", "-v", "error", "-threads", "1", "-i", path.c_str(), "-an", "-f", "null",
+                   "-", (char *)nullptr);
+        else
+            execlp("ffmpeg", "ffmpeg", "-v", "error", "-i", path.c_str(), "-an", "-f", "null", "-",
+                   (char *)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+long residentBytes()
+{
+    FILE *f = fopen("/proc/self/statm", "r");
+    long pages = 0, rss = 0;
+    if (f) {
+        if (fscanf(f, "%ld %ld", &pages, &rss) != 2)
+            rss = 0;
+        fclose(f);
+    }
+    return rss * sysconf(_SC_PAGESIZE);
+}
+
+std::string cpuModel()
+{
+    FILE *f = fopen("/proc/cpuinfo", "r");
+    std::string model = "unknown";
+    if (!f)
+        return model;
+    char line[512];
+    while (fgets(line, sizeof line, f)) {
+        if (strncmp(line, "model name", 10) == 0) {
+            const char *c = strchr(line, ':');
+            if (c) {
+                model = c + 2;
+                while (!model.empty() && (model.back() == '\n' || model.back() == ' '))
+                    model.pop_back();
+            }
+            break;
+        }
+    }
+    fclose(f);
+    return model;
+}
+
+double ratio(double a, double b)
+{
+    return (a > 0 && b > 0) ? a / b : 0;
+}
+
+void memoryLine(const Stream &s, const std::vector<uint8_t> &data, const std::vector<size_t> &aus)
+{
+    const long rss0 = residentBytes();
+    const long long heap0 = g_heapLive.load();
+    void *dec = createDecoder(1920, 1080, 2, 1);
+    if (!dec) {
+        printf("memory per 1080p instance: H265D_Create failed\n");
+        return;
+    }
+    const long long mallocFxn = g_mallocFxnLive.load();
+    const long rssCreate = residentBytes() - rss0;
+    Decoded d;
+    for (size_t i = 0; i < aus.size() && d.pictures == 0 && !d.failed; i++) {
+        const size_t end = i + 1 < aus.size() ? aus[i + 1] : data.size();
+        feed(dec, data.data() + aus[i], end - aus[i], d, false);
+    }
+    const long rssPicture = residentBytes() - rss0;
+    const long long workerHeap = g_heapLive.load() - heap0;
+    const double mb = 1024.0 * 1024.0;
+    printf("memory per 1080p instance: %.1f MB MallocFxn + %.1f MB worker heap "
+           "(resident +%.1f MB after Create, +%.1f MB after the first picture; %s)\n",
+           mallocFxn / mb, workerHeap / mb, rssCreate / mb, rssPicture / mb, s.name);
+    H265D_Delete(dec);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int runs = 3;
+    std::string only;
+    for (int i = 1; i < argc; i++) {
+        if (!strcmp(argv[i], "--runs") && i + 1 < argc) {
+            runs = std::max(1, atoi(argv[++i]));
+        } else if (!strcmp(argv[i], "--only") && i + 1 < argc) {
+            only = argv[++i];
+        } else {
+            fprintf(stderr, "usage: hevc_bench [--runs N] [--only 1080p|2160p]\n");
+            return 2;
+        }
+    }
+
+    std::string dir = "streams";
+    {
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n > 0) {
+            self[n] = 0;
+            std::string p(self);
+            dir = p.substr(0, p.rfind('/')) + "/streams";
+        }
+    }
+    mkdir(dir.c_str(), 0755);
+
+    std::vector<Stream> streams = {
+        { "1080p camera", 1920, 1080, 250, true, 4000, {} },
+        { "1080p default", 1920, 1080, 250, false, 4000, {} },
+        { "2160p camera", 3840, 2160, 125, true, 12000, {} },
+        { "2160p default", 3840, 2160, 125, false, 12000, {} },
+    };
+    for (Stream &s : streams) {
+        std::string file = s.name;
+        std::replace(file.begin(), file.end(), ' ', '_');
+        s.path = dir + "/" + file + ".hevc";
+        if (!exists(s.path) && !makeStream(s)) {
+            fprintf(stderr, "hevc_bench: cannot make %s (needs ffmpeg and x265)\n", s.path.c_str());
+            return 1;
+        }
+    }
+
+    printf("stream          frames  ours-1t  ours-4w    ff-t1  ff-auto  1t/ff-t1  4w/1t  4w/ff-auto\n");
+    fflush(stdout);
+    for (const Stream &s : streams) {
+        if (!only.empty() && strncmp(s.name, only.c_str(), only.size()) != 0)
+            continue;
+        std::vector<uint8_t> data;
+        if (!readFile(s.path, data)) {
+            fprintf(stderr, "hevc_bench: cannot read %s\n", s.path.c_str());
+            return 1;
+        }
+        const std::vector<size_t> aus = accessUnitStarts(scanNalUnits(data.data(), data.size()));
+        double fps[4] = { 0, 0, 0, 0 };
+        unsigned pictures = 0;
+        bool failed = false;
+        for (int t = 0; t < 2; t++) {
+            double best = 0;
+            for (int r = 0; r < runs; r++) {
+                const Decoded d = decodeOurs(data, aus, s, t);
+                if (d.failed || d.secs <= 0) {
+                    failed = true;
+                    break;
+                }
+                pictures = d.pictures;
+                best = best == 0 ? d.secs : std::min(best, d.secs);
+            }
+            fps[t] = best > 0 ? pictures / best : 0;
+        }
+        for (int t = 0; t < 2; t++) {
+            double best = 0;
+            for (int r = 0; r < runs; r++) {
+                const double secs = runFfmpeg(s.path, t == 0);
+                if (secs > 0)
+                    best = best == 0 ? secs : std::min(best, secs);
+            }
+            fps[2 + t] = best > 0 ? s.frames / best : 0;
+        }
+        printf("%-15s %6d  %7.1f  %7.1f  %7.1f  %7.1f  %8.2f  %5.2f  %10.2f%s\n", s.name, s.frames, fps[0], fps[1],
+               fps[2], fps[3], ratio(fps[0], fps[2]), ratio(fps[1], fps[0]), ratio(fps[1], fps[3]),
+               failed ? "  (our decoder reported an error)" : "");
+        fflush(stdout);
+    }
+
+    std::vector<uint8_t> data;
+    if (readFile(streams[0].path, data))
+        memoryLine(streams[0], data, accessUnitStarts(scanNalUnits(data.data(), data.size())));
+    printf("processor: %s, %u cores; compiler: %s\n", cpuModel().c_str(), std::thread::hardware_concurrency(),
+           __VERSION__);
+    return 0;
+}
