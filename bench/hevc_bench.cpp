@@ -103,19 +103,6 @@ bool makeStream(const Stream &s)
     return rename(tmp.c_str(), s.path.c_str()) == 0;
 }
 
-bool readFile(const std::string &path, std::vector<uint8_t> &out)
-{
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    fseek(f, 0, SEEK_END);
-    out.resize((size_t)ftell(f));
-    fseek(f, 0, SEEK_SET);
-    const bool ok = fread(out.data(), 1, out.size(), f) == out.size();
-    fclose(f);
-    return ok;
-}
-
 struct Decoded {
     double secs = 0;
     unsigned pictures = 0;
