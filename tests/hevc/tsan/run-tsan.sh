@@ -9,7 +9,7 @@ if [ ! -x "$bin" ]; then
   echo "ThreadSanitizer build absent ($bin): skipped; ./scripts/run-tests.sh makes it"
   exit 77
 fi
-export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$(dirname "$0")/tsan.supp"
+export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1"
 export QT_QPA_PLATFORM=offscreen
 # Sanitizer options of the ASan build mean nothing here.
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
