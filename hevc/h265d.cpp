@@ -4,7 +4,6 @@
 
 #include "decoder.h"
 #include "thread.h"
-#include "workers.h"
 
 void *alignedAlloc(H265D_MALLOC_FXN mallocFxn, uint32_t ch, size_t size, size_t alignment)
 {
@@ -218,12 +217,6 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
         poolFreeAll(dec);
         alignedFree(p->FreeFxn, ch, dec);
         return H265D_ERR_MALLOC;
-    }
-    if (dec->eThreadType == 1 && createWorkerState(&dec->workers, dec->h64) != 0) {
-        p->LogFxn(ch, H265D_LOG_ERROR, "H265D_Create : worker threads could not be started!\n");
-        poolFreeAll(dec);
-        alignedFree(p->FreeFxn, ch, dec);
-        return H265D_ERR_THREAD;
     }
     dec->streamFill = 0;
     dec->vclBytes = 0;
@@ -483,9 +476,6 @@ extern "C" int32_t H265D_Delete(void *hDecoder)
     dec->magic = 0;
     H265D_FREE_FXN freeFxn = dec->FreeFxn;
     const uint32_t ch = dec->uiChannelID;
-    if (dec->eThreadTypeCreated == 1)
-        stopWorkers(dec->workers);
-    dec->workers = nullptr;
     poolFreeAll(dec);
     alignedFree(freeFxn, ch, dec);
     return H265D_OK;
