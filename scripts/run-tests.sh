@@ -7,7 +7,8 @@ cd "$root"
 
 "$root/scripts/install-deps.sh"
 
-jobs=$(nproc)
+# ARDO_JOBS lowers the parallelism on a shared machine.
+jobs=${ARDO_JOBS:-$(nproc)}
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
 export CCACHE_BASEDIR="$root"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARDO_SANITIZE=ON
