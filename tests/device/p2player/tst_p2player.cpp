@@ -124,7 +124,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         QCOMPARE(IOTC_Connect_ByUID_Parallel("NOSUCHDEVICE00000001", sid), p2p::kErrUnknownIdentifier);
-        QVERIFY(t.elapsed() < 100);
+        QVERIFY(t.elapsed() < 1000);
 
         // Only the file names the identifier now; a non-loopback line is passed over.
         p2p::Registry::clear();
@@ -324,7 +324,7 @@ private slots:
         t.start();
         QCOMPARE(IOTC_Session_Close(sid), 0);
         waiter.join();
-        QVERIFY(t.elapsed() < 100);
+        QVERIFY(t.elapsed() < 1000);
         QCOMPARE(result.load(), p2p::kErrClosedHere);
 
         restartDevice();
@@ -340,7 +340,7 @@ private slots:
         t.restart();
         QCOMPARE(IOTC_Session_Close(sid2), 0);
         reader.join();
-        QVERIFY(t.elapsed() < 100);
+        QVERIFY(t.elapsed() < 1000);
         QCOMPARE(result.load(), p2p::kErrClosedHere);
     }
 
