@@ -3,57 +3,10 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "cgitest.h"
+#include "tests/support/loopback.h"
 
 using devicesim::Fault;
-
-namespace {
-
-// A loopback listener that never accepts, its backlog filled, so that a
-// further connect never completes.
-class FullListener
-{
-public:
-    FullListener()
-    {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-        ::listen(m_listen, 0);
-        socklen_t len = sizeof sa;
-        ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&sa), &len);
-        m_port = ntohs(sa.sin_port);
-        for (int i = 0; i < 4; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            ::fcntl(fd, F_SETFL, O_NONBLOCK);
-            ::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
-            m_fillers.append(fd);
-        }
-        QThread::msleep(100);
-    }
-    ~FullListener()
-    {
-        for (int fd : m_fillers)
-            ::close(fd);
-        ::close(m_listen);
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    int m_listen = -1;
-    quint16 m_port = 0;
-    QList<int> m_fillers;
-};
-
-} // namespace
 
 class TestCgiAbort : public DeviceTest
 {
@@ -145,7 +98,9 @@ private slots:
 
     void connectThatNeverCompletes()
     {
-        FullListener listener;
+        // A listener that never accepts, its queue full: the connect never completes.
+        testsupport::LoopbackListener listener(0);
+        listener.fillBacklog(4);
         CGIUtil util(4);
         Recorder rec(&util);
         QVERIFY(util.setGetRequest(QStringLiteral("http://127.0.0.1:%1/action/get?subject=sample").arg(listener.port()),

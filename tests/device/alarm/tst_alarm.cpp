@@ -2,13 +2,14 @@
 
 #include <memory>
 
-#include "../common/scriptserver.h"
+#include "tests/support/scriptserver.h"
 #include "device/httprequest.h"
 #include "device/qcalarmserver.h"
 #include "devicesim/alarmendpoint.h"
 #include "devicesim/device.h"
 
 using devicesim::AlarmEndpoint;
+using testsupport::ScriptServer;
 
 namespace {
 

@@ -5,11 +5,12 @@
 
 #include "../common/clips.h"
 #include "../common/frames.h"
-#include "../common/scriptserver.h"
+#include "tests/support/scriptserver.h"
 #include "device/httprequest.h"
 #include "device/playstream.h"
 
 using frames::Recorder;
+using testsupport::ScriptServer;
 using S = ScriptServer;
 
 namespace {
@@ -276,22 +277,10 @@ private slots:
 
     void stopWhileConnectingToFullListener()
     {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
-        QCOMPARE(::listen(fd, 0), 0);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len);
+        testsupport::LoopbackListener full(0);
         // Fill the accept queue so that the next connect hangs.
-        int queued[2];
-        for (int &q : queued) {
-            q = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            ::connect(q, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        }
-        QTest::qWait(100);
-        Client c(ntohs(a.sin_port));
+        full.fillBacklog(2);
+        Client c(full.port());
         QTest::qWait(500);
         QVERIFY(c.stream->isRunning());
         QElapsedTimer t;
@@ -299,9 +288,6 @@ private slots:
         QVERIFY(c.stream->stop());
         QVERIFY(t.elapsed() < 1500);
         QVERIFY(c.stream->isFinished());
-        for (int q : queued)
-            ::close(q);
-        ::close(fd);
         QTest::qWait(20);
         QVERIFY(c.statuses.isEmpty());
     }

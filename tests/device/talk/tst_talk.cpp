@@ -9,7 +9,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-#include "../common/scriptserver.h"
+#include "tests/support/scriptserver.h"
 #include "device/g711.h"
 #include "device/qcaudiocapture.h"
 #include "device/qcdeviceintercom.h"
@@ -18,6 +18,7 @@ extern "C" {
 #include "devicesim/talksink.h"
 
 using devicesim::TalkSink;
+using testsupport::ScriptServer;
 
 namespace {
 

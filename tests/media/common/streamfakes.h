@@ -7,13 +7,12 @@
 #include "device/framehead.h"
 #include "device/qcp2pstreaminterface.h"
 #include "media/qcrecorderinterface.h"
+#include "tests/support/loopback.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -234,31 +233,16 @@ public:
         bool closedHere = false;
     };
 
-    LivePeer()
-    {
-        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        ::listen(m_listen, 16);
-        socklen_t len = sizeof a;
-        getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len);
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { serve(); });
-    }
+    LivePeer() : m_thread([this] { serve(); }) {}
     ~LivePeer()
     {
         m_stop = true;
         m_thread.join();
-        ::close(m_listen);
         for (auto &c : m_conns)
             if (c.fd >= 0)
                 ::close(c.fd);
     }
-    QString port() const { return QString::number(m_port); }
+    QString port() const { return QString::number(m_listener.port()); }
     // Requests of that stream are read but never answered.
     void setSilent(int stream) { m_silent = stream; }
 
@@ -307,7 +291,7 @@ private:
     void serve()
     {
         while (!m_stop) {
-            std::vector<pollfd> fds{{m_listen, POLLIN, 0}};
+            std::vector<pollfd> fds{{m_listener.fd(), POLLIN, 0}};
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
                 for (auto &c : m_conns)
@@ -317,7 +301,7 @@ private:
             if (::poll(fds.data(), fds.size(), 20) <= 0)
                 continue;
             if (fds[0].revents & POLLIN) {
-                const int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+                const int fd = ::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
                 if (fd >= 0) {
                     std::lock_guard<std::mutex> lock(m_mutex);
                     Connection c;
@@ -364,8 +348,7 @@ private:
         }
     }
 
-    int m_listen = -1;
-    quint16 m_port = 0;
+    testsupport::LoopbackListener m_listener;
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_silent{-1};
     std::mutex m_mutex;
