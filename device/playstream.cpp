@@ -119,7 +119,10 @@ void PlayStream::run()
 
     int emptyWaits = 0;
     while (m_running) {
-        w = socket.waitReadable(m_timing.receiveMs);
+        // One wake-up per arrival: the receive call itself does the waiting.
+        ssize_t n = 0;
+        w = socket.recvWait(buffer.get() + fill, size_t(StreamFrameParser::kBufferSize - fill), m_timing.receiveMs,
+                            &n);
         if (w == platform::TcpClient::StoppedWait)
             break;
         if (w != platform::TcpClient::Ready) {
@@ -131,7 +134,6 @@ void PlayStream::run()
             break;
         }
         emptyWaits = 0;
-        const ssize_t n = socket.recv(buffer.get() + fill, size_t(StreamFrameParser::kBufferSize - fill));
         if (n <= 0) {
             setStatus(StatusLost);
             break;

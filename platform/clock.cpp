@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <thread>
 
@@ -24,6 +25,45 @@ void FakeClock::advance(qint64 ms)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_now = m_now.addMSecs(ms);
+}
+
+namespace {
+// The local zone's offset from UTC in seconds (low half) and the UTC minute
+// it was looked up in (high half), in one word so that readers on any
+// thread see a matching pair.
+std::atomic<uint64_t> g_zoneOffset{~uint64_t(0)};
+
+int64_t floorDiv(int64_t a, int64_t b)
+{
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+} // namespace
+
+// Local time from the C library (what QTime::currentTime() does) makes it
+// check the zone file on disk each time: a stat call, under a process-wide
+// lock, for every frame of every stream. Zones change their offset on whole
+// minutes, so looking the offset up again once a minute gives the same
+// result.
+int SystemClock::msecsOfDay() const
+{
+    const int64_t utc = QDateTime::currentMSecsSinceEpoch();
+    const int64_t minute = floorDiv(utc, 60000);
+    uint64_t packed = g_zoneOffset.load(std::memory_order_relaxed);
+    int32_t offset;
+    if (uint32_t(packed >> 32) == uint32_t(minute)) {
+        offset = int32_t(uint32_t(packed));
+    } else {
+        tzset();
+        const time_t seconds = time_t(floorDiv(utc, 1000));
+        tm local{};
+        if (!localtime_r(&seconds, &local))
+            return QTime::currentTime().msecsSinceStartOfDay();
+        offset = int32_t(local.tm_gmtoff);
+        g_zoneOffset.store((uint64_t(uint32_t(minute)) << 32) | uint32_t(offset), std::memory_order_relaxed);
+    }
+    const int64_t day = 86400000;
+    const int64_t ms = (utc + int64_t(offset) * 1000) % day;
+    return int(ms < 0 ? ms + day : ms);
 }
 
 void SystemSleeper::sleep(int ms)

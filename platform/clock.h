@@ -27,8 +27,9 @@ class SystemClock : public Clock
 {
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
-    // Cheaper than building a QDateTime: the stream client asks once per frame.
-    int msecsOfDay() const override { return QTime::currentTime().msecsSinceStartOfDay(); }
+    // The stream client asks once per frame: this adds the zone's offset,
+    // looked up once a minute, to the UTC clock (see clock.cpp).
+    int msecsOfDay() const override;
 };
 
 // A clock that only moves when told to. Safe to read from any thread.

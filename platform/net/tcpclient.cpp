@@ -12,6 +12,27 @@
 
 namespace platform {
 
+namespace {
+// The end of a wait on the monotonic clock.
+class Deadline
+{
+public:
+    explicit Deadline(int timeoutMs)
+        : m_end(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs))
+    {
+    }
+    // Milliseconds left, 0 once it has passed.
+    long long left() const
+    {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(m_end - std::chrono::steady_clock::now());
+        return ms.count() < 0 ? 0 : ms.count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point m_end;
+};
+} // namespace
+
 TcpClient::~TcpClient()
 {
     close();
@@ -23,6 +44,8 @@ void TcpClient::close()
         ::close(m_fd);
         m_fd = -1;
     }
+    m_blocking = false;
+    m_receiveSliceMs = 0;
 }
 
 TcpClient::ConnectResult TcpClient::connect(const char *ipv4Text, int port, int timeoutMs, StopPredicate stop)
@@ -68,14 +91,11 @@ int TcpClient::waitFor(bool readable, int timeoutMs)
 {
     if (m_fd < 0)
         return Error;
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const Deadline deadline(timeoutMs);
     for (;;) {
         if (stopRequested())
             return StoppedWait;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left < 0)
-            left = 0;
+        const long long left = deadline.left();
         pollfd p{m_fd, static_cast<short>(readable ? POLLIN : POLLOUT), 0};
         int rc = ::poll(&p, 1, static_cast<int>(left < kSliceMs ? left : kSliceMs));
         if (rc < 0) {
@@ -99,7 +119,7 @@ ssize_t TcpClient::send(const void *data, size_t length)
         return -1;
     ssize_t rc;
     do {
-        rc = ::send(m_fd, data, length, MSG_NOSIGNAL);
+        rc = ::send(m_fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
     } while (rc < 0 && errno == EINTR);
     return rc;
 }
@@ -110,9 +130,47 @@ ssize_t TcpClient::recv(void *data, size_t length)
         return -1;
     ssize_t rc;
     do {
-        rc = ::recv(m_fd, data, length, 0);
+        rc = ::recv(m_fd, data, length, MSG_DONTWAIT);
     } while (rc < 0 && errno == EINTR);
     return rc;
+}
+
+int TcpClient::recvWait(void *data, size_t length, int timeoutMs, ssize_t *received)
+{
+    if (m_fd < 0 || !received)
+        return Error;
+    if (!m_blocking) {
+        const int flags = ::fcntl(m_fd, F_GETFL);
+        if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK) < 0)
+            return Error;
+        m_blocking = true;
+    }
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        if (stopRequested())
+            return StoppedWait;
+        const long long left = deadline.left();
+        if (left == 0) {
+            // What is there already still counts, as a poll with no wait would.
+            const ssize_t n = recv(data, length);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return Timeout;
+            *received = n;
+            return Ready;
+        }
+        const int slice = static_cast<int>(left < kSliceMs ? left : kSliceMs);
+        if (slice != m_receiveSliceMs) {
+            timeval tv{slice / 1000, (slice % 1000) * 1000};
+            if (::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
+                return Error;
+            m_receiveSliceMs = slice;
+        }
+        const ssize_t n = ::recv(m_fd, data, length, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        *received = n;
+        return Ready;
+    }
 }
 
 } // namespace platform

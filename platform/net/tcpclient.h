@@ -28,8 +28,14 @@ public:
     int waitReadable(int timeoutMs) { return waitFor(true, timeoutMs); }
     int waitWritable(int timeoutMs) { return waitFor(false, timeoutMs); }
 
+    // Neither blocks: they move what the socket can take or has now.
     ssize_t send(const void *data, size_t length);
     ssize_t recv(void *data, size_t length);
+    // Waits up to timeoutMs for data and reads what has arrived, sleeping in
+    // the receive call itself: one system call per wake-up instead of a poll
+    // and a read. Ready with *received > 0 (bytes), 0 (the peer closed) or
+    // < 0 (error); else Timeout, StoppedWait or Error.
+    int recvWait(void *data, size_t length, int timeoutMs, ssize_t *received);
     void close();
 
     bool isOpen() const { return m_fd >= 0; }
@@ -44,6 +50,8 @@ private:
     bool stopRequested() const { return m_stop && m_stop(); }
 
     int m_fd = -1;
+    bool m_blocking = false;  // recvWait switched the socket to blocking reads
+    int m_receiveSliceMs = 0; // the receive time-out set on the socket
     StopPredicate m_stop;
 };
 

@@ -1,0 +1,123 @@
+#include <QtTest>
+
+#include <atomic>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/net/tcpclient.h"
+#include "tests/support/loopback.h"
+
+using platform::TcpClient;
+
+namespace {
+
+// A client connected to a loopback listener, and the accepted server side.
+struct Pair
+{
+    testsupport::LoopbackListener listener;
+    TcpClient client;
+    int server = -1;
+    std::atomic<bool> stop{false};
+
+    Pair()
+    {
+        if (client.connect("127.0.0.1", listener.port(), 5000, [this] { return stop.load(); })
+            == TcpClient::Connected)
+            server = ::accept(listener.fd(), nullptr, nullptr);
+    }
+    ~Pair()
+    {
+        if (server >= 0)
+            ::close(server);
+    }
+};
+
+} // namespace
+
+class TestTcpClient : public QObject
+{
+    Q_OBJECT
+private slots:
+    void recvWaitDeliversThenSeesTheClose()
+    {
+        Pair p;
+        QVERIFY(p.server >= 0);
+        std::thread writer([&] {
+            QThread::msleep(150);
+            ::send(p.server, "frame", 5, MSG_NOSIGNAL);
+        });
+        char buf[64];
+        ssize_t n = -7;
+        QCOMPARE(p.client.recvWait(buf, sizeof buf, 10000, &n), int(TcpClient::Ready));
+        writer.join();
+        QCOMPARE(QByteArray(buf, int(n)), QByteArray("frame"));
+        ::close(p.server);
+        p.server = -1;
+        n = -7;
+        QCOMPARE(p.client.recvWait(buf, sizeof buf, 10000, &n), int(TcpClient::Ready));
+        QCOMPARE(n, ssize_t(0));
+    }
+
+    void recvWaitTimesOutAndKeepsWhatCameLate()
+    {
+        Pair p;
+        QVERIFY(p.server >= 0);
+        char buf[64];
+        ssize_t n = -7;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(p.client.recvWait(buf, sizeof buf, 250, &n), int(TcpClient::Timeout));
+        QVERIFY2(t.elapsed() >= 240, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(n, ssize_t(-7));
+        // Bytes already there are taken even without any time left to wait.
+        ::send(p.server, "late", 4, MSG_NOSIGNAL);
+        QElapsedTimer wait;
+        wait.start();
+        int w;
+        do
+            w = p.client.recvWait(buf, sizeof buf, 0, &n);
+        while (w == TcpClient::Timeout && wait.elapsed() < 10000);
+        QCOMPARE(w, int(TcpClient::Ready));
+        QCOMPARE(QByteArray(buf, int(n)), QByteArray("late"));
+    }
+
+    void stopEndsALongWait()
+    {
+        Pair p;
+        QVERIFY(p.server >= 0);
+        std::thread stopper([&] {
+            QThread::msleep(200);
+            p.stop = true;
+        });
+        char buf[64];
+        ssize_t n = -7;
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(p.client.recvWait(buf, sizeof buf, 60000, &n), int(TcpClient::StoppedWait));
+        stopper.join();
+        // Slices of 100 ms: far below the minute asked for, even on a busy machine.
+        QVERIFY2(t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void plainSendAndRecvStayNonBlockingAfterAWait()
+    {
+        Pair p;
+        QVERIFY(p.server >= 0);
+        char buf[64];
+        ssize_t n = -7;
+        QCOMPARE(p.client.recvWait(buf, sizeof buf, 50, &n), int(TcpClient::Timeout));
+        // Nobody reads the server side: a blocking send would hang here.
+        std::vector<char> chunk(1 << 20, 'x');
+        ssize_t last = 0;
+        for (int i = 0; i < 256 && last >= 0; ++i)
+            last = p.client.send(chunk.data(), chunk.size());
+        QCOMPARE(last, ssize_t(-1));
+        QVERIFY(errno == EAGAIN || errno == EWOULDBLOCK);
+        QCOMPARE(p.client.recv(buf, sizeof buf), ssize_t(-1));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTcpClient)
+#include "tst_tcpclient.moc"
