@@ -65,7 +65,7 @@ ToneAudioInput::ToneAudioInput(double frequency, double amplitude) : m_frequency
 
 int ToneAudioInput::open(const QAudioFormat &format)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_rate = format.sampleRate() > 0 ? format.sampleRate() : 8000;
     m_open = true;
     m_suspended = false;
@@ -76,19 +76,19 @@ int ToneAudioInput::open(const QAudioFormat &format)
 
 void ToneAudioInput::stop()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_open = false;
 }
 
 void ToneAudioInput::suspend()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_suspended = true;
 }
 
 void ToneAudioInput::resume()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_suspended) {
         // Time spent suspended makes no samples.
         m_suspended = false;
@@ -100,13 +100,13 @@ void ToneAudioInput::setVolume(qreal) {}
 
 void ToneAudioInput::append(const QByteArray &bytes)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_scripted += bytes;
 }
 
 QByteArray ToneAudioInput::take()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_open || m_suspended)
         return QByteArray();
     if (m_frequency <= 0) {

@@ -3,9 +3,9 @@
 #include <QAudioFormat>
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QPointer>
 #include <memory>
+#include <mutex>
 
 class QAudioInput;
 class QIODevice;
@@ -71,6 +71,6 @@ private:
     bool m_suspended = false;
     QElapsedTimer m_clock;
     qint64 m_samplesMade = 0;
-    QMutex m_mutex;
+    std::mutex m_mutex;
     QByteArray m_scripted;
 };

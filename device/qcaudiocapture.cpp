@@ -42,7 +42,7 @@ bool qcAudioCapture::startCapture()
     }
     m_backend->setVolume(0.8);
     {
-        QMutexLocker lock(&m_fifoMutex);
+        std::lock_guard<std::mutex> lock(m_fifoMutex);
         m_fifo.clear();
     }
     if (!m_timer) {
@@ -91,7 +91,7 @@ void qcAudioCapture::pump()
     const QByteArray bytes = m_backend->take();
     if (bytes.isEmpty())
         return;
-    QMutexLocker lock(&m_fifoMutex);
+    std::lock_guard<std::mutex> lock(m_fifoMutex);
     m_fifo += bytes;
     // One second at most: the oldest bytes give way.
     if (m_fifo.size() > kFifoBytes)
@@ -100,7 +100,7 @@ void qcAudioCapture::pump()
 
 int qcAudioCapture::bytesReady()
 {
-    QMutexLocker lock(&m_fifoMutex);
+    std::lock_guard<std::mutex> lock(m_fifoMutex);
     return m_fifo.size();
 }
 
@@ -113,7 +113,7 @@ int qcAudioCapture::readEncoded(unsigned char *out, int samples)
         return 0;
     QByteArray block;
     {
-        QMutexLocker lock(&m_fifoMutex);
+        std::lock_guard<std::mutex> lock(m_fifoMutex);
         const int ready = m_fifo.size();
         if (ready < needed)
             return 0;
@@ -135,7 +135,7 @@ int qcAudioCapture::readRaw(char *out, int bytes)
 {
     if (!out || bytes <= 0)
         return 0;
-    QMutexLocker lock(&m_fifoMutex);
+    std::lock_guard<std::mutex> lock(m_fifoMutex);
     if (m_fifo.size() < bytes)
         return 0;
     memcpy(out, m_fifo.constData(), size_t(bytes));

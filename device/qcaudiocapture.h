@@ -4,10 +4,10 @@
 
 #include <QAudio>
 #include <QByteArray>
-#include <QMutex>
 #include <QObject>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class QTimer;
 
@@ -54,6 +54,8 @@ private:
     QTimer *m_timer = nullptr;
     std::atomic<bool> m_capturing{false};
     std::atomic<int> m_error{0};
-    QMutex m_fifoMutex;
+    // A standard mutex rather than QMutex: its hand-offs between the capture
+    // and reader threads are then visible to ThreadSanitizer.
+    std::mutex m_fifoMutex;
     QByteArray m_fifo;
 };

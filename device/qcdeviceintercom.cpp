@@ -15,6 +15,12 @@ qcDeviceIntercom::~qcDeviceIntercom()
 {
     m_stop.requestStop();
     wait();
+    joined();
+}
+
+void qcDeviceIntercom::joined() const
+{
+    m_runsEnded.load(std::memory_order_acquire);
 }
 
 void qcDeviceIntercom::setParams(const QString &ip, const QString &port, const QString &user,
@@ -31,7 +37,9 @@ void qcDeviceIntercom::setParams(const QString &ip, const QString &port, const Q
 bool qcDeviceIntercom::stopIntercom()
 {
     m_stop.requestStop();
-    return wait();
+    const bool ended = wait();
+    joined();
+    return ended;
 }
 
 QByteArray qcDeviceIntercom::openingFrame()
@@ -71,6 +79,12 @@ bool sendAll(platform::TcpClient &socket, const QByteArray &bytes, int timeoutMs
 } // namespace
 
 void qcDeviceIntercom::run()
+{
+    talk();
+    m_runsEnded.fetch_add(1, std::memory_order_release);
+}
+
+void qcDeviceIntercom::talk()
 {
     if (m_ip.isEmpty() || m_port.isEmpty() || m_user.isEmpty() || m_password.isEmpty())
         return;

@@ -45,7 +45,14 @@ protected:
     void run() override;
 
 private:
+    void talk();
+    void joined() const;
+
     platform::StopToken m_stop;
+    // Counts ended runs. QThread::wait() already orders what run() did
+    // before the owner goes on, but inside Qt, where ThreadSanitizer cannot
+    // see it; this release and acquire pair states the same order.
+    std::atomic<int> m_runsEnded{0};
     std::atomic<bool> m_talkStarted{false};
     qcAudioCapture *m_source = nullptr;
     QString m_ip, m_port, m_user, m_password;

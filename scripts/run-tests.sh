@@ -14,10 +14,10 @@ export CCACHE_BASEDIR="$root"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARDO_SANITIZE=ON
 cmake --build build -j "$jobs"
 
-# The decoder's ThreadSanitizer and libFuzzer builds: only their hevc targets
-# are built; build/'s hevc.tsan.* and hevc.fuzz.* entries run those binaries.
+# The ThreadSanitizer and libFuzzer builds: only the targets that build/'s
+# hevc.tsan.*, device.tsan.* and hevc.fuzz.* entries run are built.
 cmake -S . -B build-tsan -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEVC_TSAN=ON >/dev/null
-cmake --build build-tsan -j "$jobs" --target h265dec tst_hevc_threads
+cmake --build build-tsan -j "$jobs" --target h265dec tst_hevc_threads tst_device_talk
 cmake -S . -B build-fuzz -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DHEVC_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j "$jobs" --target h265d_fuzz

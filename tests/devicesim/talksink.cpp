@@ -47,7 +47,7 @@ void TalkSink::handle(Exchange &exchange)
     m_sockets.append(socket);
     m_pending = rest;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         ++m_record.connections;
     }
     QByteArray answer;
@@ -78,7 +78,7 @@ void TalkSink::handle(Exchange &exchange)
         std::function<void(const Record &)> observer;
         Record copy;
         {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_record.peerClosed = true;
             observer = m_endObserver;
             copy = m_record;
@@ -97,7 +97,7 @@ void TalkSink::onData(QTcpSocket *socket)
     const QByteArray bytes = socket->readAll();
     m_pending += bytes;
     bool close = false;
-    QMutexLocker lock(&m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
     m_record.bytesAfterAnswer += bytes.size();
     if (m_record.opening.size() < 44) {
         const int take = qMin(44 - int(m_record.opening.size()), int(m_pending.size()));
@@ -150,7 +150,7 @@ void TalkSink::setAnswer(Answer answer)
 
 void TalkSink::setEndObserver(const std::function<void(const Record &)> &observer)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_endObserver = observer;
 }
 
@@ -161,13 +161,19 @@ void TalkSink::setCloseAfter(int frames)
 
 TalkSink::Record TalkSink::record() const
 {
-    QMutexLocker lock(&m_mutex);
-    return m_record;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Record r = m_record;
+    // Copies of their own: a shared buffer would be reallocated in place by
+    // the device thread once the caller lets go of it, after a reference
+    // count check that ThreadSanitizer cannot follow.
+    r.opening = QByteArray(m_record.opening.constData(), m_record.opening.size());
+    r.audio = QByteArray(m_record.audio.constData(), m_record.audio.size());
+    return r;
 }
 
 void TalkSink::reset()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_record = Record();
 }
 

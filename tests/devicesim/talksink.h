@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QVector>
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 
 #include "device.h"
 
@@ -60,7 +60,7 @@ private:
     QByteArray m_pending;                    // device thread only
     std::atomic<int> m_answer{int(Answer::Ok)};
     std::atomic<int> m_closeAfter{0};
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     Record m_record;
     std::function<void(const Record &)> m_endObserver;
 };

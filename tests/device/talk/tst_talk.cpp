@@ -83,26 +83,17 @@ IntercomTiming quick()
     return t;
 }
 
-// A capture object with a tone source, living on a thread with an event loop.
+// A capture object with a tone source on the test's own thread, as the
+// program keeps it on its main thread: its 20 ms pump runs while the test
+// waits in the event loop, and the talk thread reads what it gathered.
 struct ToneCapture
 {
-    QThread thread;
-    qcAudioCapture *capture = nullptr;
+    std::unique_ptr<qcAudioCapture> capture;
     explicit ToneCapture(double frequency)
+        : capture(new qcAudioCapture(nullptr, std::make_unique<ToneAudioInput>(frequency, 8000)))
     {
-        capture = new qcAudioCapture(nullptr, std::make_unique<ToneAudioInput>(frequency, 8000));
-        capture->moveToThread(&thread);
-        thread.start();
-        bool ok = false;
-        QMetaObject::invokeMethod(capture, [&] { ok = capture->startCapture(); }, Qt::BlockingQueuedConnection);
-        if (!ok)
+        if (!capture->startCapture())
             qWarning("tone capture did not start");
-    }
-    ~ToneCapture()
-    {
-        QMetaObject::invokeMethod(capture, [c = capture] { delete c; }, Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
     }
 };
 
@@ -256,7 +247,7 @@ private slots:
         Sink sink;
         ToneCapture tone(1000);
         qcDeviceIntercom talk;
-        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", tone.capture);
+        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", tone.capture.get());
         QElapsedTimer t;
         t.start();
         talk.start();
@@ -313,7 +304,7 @@ private slots:
         ToneCapture tone(1000);
         qcDeviceIntercom talk;
         talk.setTiming(quick());
-        talk.setParams("127.0.0.1", sink.port(), "admin", password, tone.capture);
+        talk.setParams("127.0.0.1", sink.port(), "admin", password, tone.capture.get());
         talk.start();
         QVERIFY(talk.wait(3000));
         QVERIFY(!talk.talkStarted());
@@ -346,7 +337,7 @@ private slots:
         ToneCapture tone(1000);
         qcDeviceIntercom talk;
         talk.setTiming(quick());
-        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", tone.capture);
+        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", tone.capture.get());
         talk.start();
         QTRY_VERIFY(sink.talk->record().peerClosed);
         QTest::qWait(500);

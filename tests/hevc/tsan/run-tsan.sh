@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a binary of the ThreadSanitizer build; any report fails the run.
 # Exits 77 (skipped) when that build is absent, as after a plain build of build/.
-#   run-tsan.sh BINARY [ARGS...]
+#   [TSAN_EXTRA_OPTIONS=...] run-tsan.sh BINARY [ARGS...]
 set -uo pipefail
 bin=$1
 shift
@@ -12,7 +12,9 @@ fi
 # Qt is not built with ThreadSanitizer: what its own threads do (QtTest's
 # watchdog, say) is ordered by joins the tool cannot see, so only accesses
 # from instrumented code count.
-export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:ignore_noninstrumented_modules=1"
+# A suite may add options (a suppression file, say) in TSAN_EXTRA_OPTIONS;
+# later ones win.
+export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:ignore_noninstrumented_modules=1${TSAN_EXTRA_OPTIONS:+:$TSAN_EXTRA_OPTIONS}"
 export QT_QPA_PLATFORM=offscreen
 # Sanitizer options of the ASan build mean nothing here.
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
