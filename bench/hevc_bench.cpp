@@ -4,10 +4,12 @@
  * kept in streams/ next to the program. For each stream we time our decoder on
  * one thread and with workers (eThreadType 1), and ffmpeg with one thread and
  * with its default threading; best of three each. Then the memory one 1080p
- * instance costs, the way the program's wrapper creates it.
+ * instance costs, the way the program's wrapper creates it, and where one
+ * thread's time goes, stage by stage (one more run with the stage clock on).
  *
  * Options: --runs N (default 3), --only 1080p|2160p. */
 #include "hevc/h265d.h"
+#include "hevc/h265d_test.h"
 #include "hevc/tools/annexb.h"
 
 #include <malloc.h>
@@ -108,9 +110,10 @@ struct Decoded {
     unsigned pictures = 0;
     uint32_t checksum = 0;
     bool failed = false;
+    H265D_STAGE_TIMES stages = {};
 };
 
-void *createDecoder(int w, int h, int maxRef, int threadType)
+void *createDecoder(int w, int h, int maxRef, int threadType, bool stageTimes = false)
 {
     H265D_INIT_PARAM p = {};
     p.iMaxWidth = w;
@@ -121,8 +124,11 @@ void *createDecoder(int w, int h, int maxRef, int threadType)
     p.MallocFxn = benchMalloc;
     p.FreeFxn = benchFree;
     p.LogFxn = quietLog;
+    H265D_TEST_OPTIONS t = {};
+    t.iCpuMask = -1;
+    t.bStageTimes = stageTimes ? 1 : 0;
     void *dec = nullptr;
-    if (H265D_Create(&dec, &p) != H265D_OK)
+    if (H265D_CreateForTest(&dec, &p, &t) != H265D_OK)
         return nullptr;
     return dec;
 }
@@ -165,10 +171,10 @@ bool feed(void *dec, const uint8_t *p, size_t len, Decoded &d, bool drain)
 }
 
 Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &aus, const Stream &s,
-                   int threadType)
+                   int threadType, bool stageTimes = false)
 {
     Decoded d;
-    void *dec = createDecoder(s.w, s.h, s.camera ? 2 : 6, threadType);
+    void *dec = createDecoder(s.w, s.h, s.camera ? 2 : 6, threadType, stageTimes);
     if (!dec) {
         d.failed = true;
         return d;
@@ -181,6 +187,8 @@ Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &
     if (!d.failed)
         feed(dec, nullptr, 0, d, true);
     d.secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (stageTimes && H265D_GetStageTimes(dec, &d.stages) != H265D_OK)
+        d.failed = true;
     H265D_Delete(dec);
     return d;
 }
@@ -236,6 +244,26 @@ std::string cpuModel()
     }
     fclose(f);
     return model;
+}
+
+const char *const kStageNames[H265D_STAGE_COUNT] = { "parse", "inter", "intra", "residual", "deblock", "sao",
+                                                      "border" };
+
+/* One row of the breakdown: each stage's share of the timed loop, the rest
+ * (headers, reference lists, output, the clock's own cost) last. */
+std::string stageRow(const Stream &s, const Decoded &d)
+{
+    char buf[256];
+    int n = snprintf(buf, sizeof buf, "%-15s %6.2f s", s.name, d.secs);
+    double covered = 0;
+    for (int i = 0; i < H265D_STAGE_COUNT; i++) {
+        const double share = d.secs > 0 ? 100.0 * d.stages.adSeconds[i] / d.secs : 0;
+        covered += share;
+        n += snprintf(buf + n, sizeof buf - n, "  %*.1f%%", (int)std::max<size_t>(strlen(kStageNames[i]), 5) - 1,
+                      share);
+    }
+    snprintf(buf + n, sizeof buf - n, "  %4.1f%%", std::max(0.0, 100.0 - covered));
+    return buf;
 }
 
 double ratio(double a, double b)
@@ -315,6 +343,7 @@ int main(int argc, char **argv)
 
     printf("stream          frames  ours-1t  ours-4w    ff-t1  ff-auto  1t/ff-t1  4w/1t  4w/ff-auto\n");
     fflush(stdout);
+    std::vector<std::string> stageRows;
     for (const Stream &s : streams) {
         if (!only.empty() && strncmp(s.name, only.c_str(), only.size()) != 0)
             continue;
@@ -353,6 +382,19 @@ int main(int argc, char **argv)
                fps[2], fps[3], ratio(fps[0], fps[2]), ratio(fps[1], fps[0]), ratio(fps[1], fps[3]),
                failed ? "  (our decoder reported an error)" : "");
         fflush(stdout);
+        const Decoded staged = decodeOurs(data, aus, s, 0, true);
+        if (!staged.failed)
+            stageRows.push_back(stageRow(s, staged));
+    }
+
+    if (!stageRows.empty()) {
+        printf("\nours on one thread, by stage (stage clock on, one run):\nstream          time   ");
+        for (const char *name : kStageNames)
+            printf("  %5s", name);
+        printf("  other\n");
+        for (const std::string &row : stageRows)
+            printf("%s\n", row.c_str());
+        printf("(parse is the serial CABAC share that bounds what workers can gain)\n\n");
     }
 
     std::vector<uint8_t> data;

@@ -132,6 +132,10 @@ typedef struct H265D_DEC_OBJ {
     uint32_t traceUnitIndex;
     /* slice data */
     int32_t bParseOnly;
+    uint64_t *stageTicks;             /* H265D_STAGE_COUNT sums, or null */
+    uint64_t stageStore[H265D_STAGE_COUNT];
+    uint64_t stageStartTicks;
+    int64_t stageStartNanos;
     H265D_SIDE_BUFFERS side;
     H265D_SLICE_CTX *sliceCtx;
     int32_t ctusDecoded;

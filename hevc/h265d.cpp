@@ -1,9 +1,18 @@
 /* The three calls, instance memory and the stream buffer. */
 #include <stdarg.h>
 #include <string.h>
+#include <time.h>
 
 #include "decoder.h"
+#include "stageclock.h"
 #include "thread.h"
+
+static int64_t steadyNanos()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
 
 void *alignedAlloc(H265D_MALLOC_FXN mallocFxn, uint32_t ch, size_t size, size_t alignment)
 {
@@ -186,6 +195,11 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
     initDspFunctionTableMasked(&dec->dsp, &dec->cpuFlags, dec->iCpuMask == -1 ? 0xFFFFFFFFu : (uint32_t)dec->iCpuMask);
     dec->bHeadersOnly = t ? t->bHeadersOnly : 0;
     dec->bParseOnly = t ? t->bParseOnly : 0;
+    if (t && t->bStageTimes && p->eThreadType == 0) {
+        dec->stageTicks = dec->stageStore;
+        dec->stageStartTicks = H265D_STAGE_TICKS();
+        dec->stageStartNanos = steadyNanos();
+    }
     dec->sliceDataSupported = 1;
 
     dec->uiChannelID = ch;
@@ -250,6 +264,22 @@ extern "C" int32_t H265D_GetPathCounts(void *h, H265D_PATH_COUNTS *out)
     if (dec->magic != H265D_HANDLE_MAGIC)
         return H265D_ERR_HANDLE;
     *out = dec->pathCounts;
+    return H265D_OK;
+}
+
+extern "C" int32_t H265D_GetStageTimes(void *h, H265D_STAGE_TIMES *out)
+{
+    H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)h;
+    if (!dec || !out)
+        return H265D_ERR_NULL;
+    if (dec->magic != H265D_HANDLE_MAGIC || !dec->stageTicks)
+        return H265D_ERR_HANDLE;
+    /* The tick counter's rate, from the clock over the instance's life. */
+    const uint64_t ticks = H265D_STAGE_TICKS() - dec->stageStartTicks;
+    const int64_t nanos = steadyNanos() - dec->stageStartNanos;
+    const double secondsPerTick = ticks > 0 && nanos > 0 ? (double)nanos * 1e-9 / (double)ticks : 0.0;
+    for (int i = 0; i < H265D_STAGE_COUNT; i++)
+        out->adSeconds[i] = (double)dec->stageTicks[i] * secondsPerTick;
     return H265D_OK;
 }
 

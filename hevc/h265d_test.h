@@ -18,7 +18,11 @@ typedef struct H265D_TEST_OPTIONS {
     /* Parse slice data without reconstructing; a slice whose data does not
      * end exactly with its end_of_slice_segment_flag fails. */
     int32_t bParseOnly;
-    int32_t aiReserved[5];
+    /* Count the time of each decoding stage (H265D_GetStageTimes); taken
+     * only by an instance that decodes on the caller's thread
+     * (eThreadType 0). */
+    int32_t bStageTimes;
+    int32_t aiReserved[4];
 } H265D_TEST_OPTIONS;
 
 /* One counter per way a picture can be decoded. */
@@ -31,8 +35,28 @@ typedef struct H265D_PATH_COUNTS {
     uint32_t uiFallbacks;     /* permanent switches to serial decoding */
 } H265D_PATH_COUNTS;
 
+/* Where the time of the decoding calls went. Stages do not nest; what none
+ * of them covers (NAL and header parsing, reference lists, output) is the
+ * rest of the caller's own measure. */
+enum {
+    H265D_STAGE_PARSE,    /* CABAC: the CTU syntax and the residual levels */
+    H265D_STAGE_INTER,    /* motion compensation and weighted prediction */
+    H265D_STAGE_INTRA,    /* intra sample prediction with its references */
+    H265D_STAGE_RESIDUAL, /* dequantisation, inverse transform and add */
+    H265D_STAGE_DEBLOCK,  /* boundary strengths and the edge filters */
+    H265D_STAGE_SAO,
+    H265D_STAGE_BORDER,   /* the margins of each reference picture */
+    H265D_STAGE_COUNT
+};
+
+typedef struct H265D_STAGE_TIMES {
+    double adSeconds[H265D_STAGE_COUNT];
+} H265D_STAGE_TIMES;
+
 int32_t H265D_CreateForTest(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TEST_OPTIONS *t);
 int32_t H265D_GetPathCounts(void *h, H265D_PATH_COUNTS *out);
+/* H265D_ERR_HANDLE when the instance does not count stage times. */
+int32_t H265D_GetStageTimes(void *h, H265D_STAGE_TIMES *out);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,7 @@
 
 #include "decoder.h"
 #include "slicedata.h"
+#include "stageclock.h"
 
 enum { AV_BELOW_LEFT, AV_LEFT, AV_ABOVE_LEFT, AV_ABOVE, AV_ABOVE_RIGHT };
 
@@ -63,6 +64,7 @@ extern "C" void intraNeighbourAvailability(H265D_DEC_OBJ *dec, const H265D_CTU_R
 extern "C" void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, const int flags[5], int log2Size,
                                   int cIdx, int mode, int x, int y, uint8_t *dst, int stride)
 {
+    StageClock clock(dec, H265D_STAGE_INTRA);
     const int N = 1 << log2Size;
     const int sh = cIdx ? 1 : 0;
     const int picW = dec->geo.PicWidthInSamplesY >> sh, picH = dec->geo.PicHeightInSamplesY >> sh;
@@ -167,6 +169,7 @@ extern "C" void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ct
 extern "C" void addTuResidual(H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2,
                               int16_t *coeffs, uint8_t *dst, int stride)
 {
+    StageClock clock(dec, H265D_STAGE_RESIDUAL);
     H265D_RESIDUAL_CTX rctx;
     rctx.pDsp = &dec->dsp;
     rctx.pFactors = (const H265D_DEQUANT_FACTORS *)dec->pps->dequant;

@@ -2,6 +2,7 @@
 #include "decoder.h"
 #include "loopfilter.h"
 #include "slicedata.h"
+#include "stageclock.h"
 
 namespace {
 
@@ -66,8 +67,12 @@ extern "C" void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
     const H265D_CTU_RECORD *ctu = &ctx->ctu;
     const size_t units = (size_t)dec->side.mapW4 * (dec->h64 / 4);
     uint8_t *bsVer = dec->side.bs, *bsHor = dec->side.bs + units;
-    computeBoundaryStrength(dec, ctu, bsVer, bsHor);
-    deblockCtu(dec, ctu->x, ctu->y, bsVer, bsHor);
+    {
+        StageClock clock(dec, H265D_STAGE_DEBLOCK);
+        computeBoundaryStrength(dec, ctu, bsVer, bsHor);
+        deblockCtu(dec, ctu->x, ctu->y, bsVer, bsHor);
+    }
+    StageClock clock(dec, H265D_STAGE_SAO);
     saoBehind(dec, ctu->x, ctu->y, ctu->ctbSize);
 }
 

@@ -5,6 +5,7 @@
 #include "decoder.h"
 #include "slicedata.h"
 #include "loopfilter.h"
+#include "stageclock.h"
 
 #define H265D_MV_RECORD_BYTES 16
 #define H265D_COL_RECORD_BYTES 16
@@ -63,6 +64,7 @@ extern "C" void markBlockEdges(H265D_DEC_OBJ *dec, int x, int y, int w, int h, i
  * compensation: luma 128 columns and 80 rows, chroma 64 and 40. */
 extern "C" void padPictureBorders(H265D_DEC_OBJ *dec)
 {
+    StageClock clock(dec, H265D_STAGE_BORDER);
     H265D_PICTURE *p = &dec->dpb.pic[dec->dpb.curPic];
     const H265D_EXTEND_BORDER_FN extend = dec->dsp.slot[H265D_SLOT_EXTEND_BORDER].extendBorder;
     for (int c = 0; c < 3; c++) {

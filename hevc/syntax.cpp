@@ -5,6 +5,7 @@
 
 #include "decoder.h"
 #include "slicedata.h"
+#include "stageclock.h"
 
 namespace {
 
@@ -1008,6 +1009,7 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
 
 extern "C" int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
 {
+    StageClock clock(dec, H265D_STAGE_PARSE);
     Parser p;
     p.dec = dec;
     p.ctx = ctx;
