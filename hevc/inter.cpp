@@ -489,18 +489,23 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
                 e.chromaBiFirst(out, 64, src[i], stride, bw, bh, k == 1 ? xf[i] : yf[i]);
             return 0;
         };
-        if (weighted) {
-            const H265D_PRED_WEIGHT *pw = &sh->pwt;
+        const H265D_PRED_WEIGHT *pw = &sh->pwt;
+        const int denom = c == 0 ? (int)pw->luma_log2_weight_denom : (int)pw->ChromaLog2WeightDenom;
+        int wt[2] = { 0, 0 }, of[2] = { 0, 0 };
+        bool explicitWeights = false;
+        for (int i = 0; weighted && i < nl; i++) {
+            const int l = lists[i], r = m.refIdx[l];
+            wt[i] = c == 0 ? pw->LumaWeight[l][r] : pw->ChromaWeight[l][r][c - 1];
+            of[i] = c == 0 ? pw->luma_offset[l][r] : pw->ChromaOffset[l][r][c - 1];
+            explicitWeights = explicitWeights || wt[i] != 1 << denom || of[i] != 0;
+        }
+        /* A weight of 1 << denom with no offset rounds exactly like the
+         * default prediction ((p * 2^d + 2^(d+5)) >> (d+6) == (p + 32) >> 6,
+         * and the same for the pair), which needs no 16-bit pass for one list. */
+        if (explicitWeights) {
             int flag[2];
             for (int i = 0; i < nl; i++)
                 flag[i] = first(i, tmp[i]);
-            const int denom = c == 0 ? (int)pw->luma_log2_weight_denom : (int)pw->ChromaLog2WeightDenom;
-            int wt[2], of[2];
-            for (int i = 0; i < nl; i++) {
-                const int l = lists[i], r = m.refIdx[l];
-                wt[i] = c == 0 ? pw->LumaWeight[l][r] : pw->ChromaWeight[l][r][c - 1];
-                of[i] = c == 0 ? pw->luma_offset[l][r] : pw->ChromaOffset[l][r][c - 1];
-            }
             if (nl == 1)
                 dsp->slot[c == 0 ? H265D_SLOT_WP_UNI_LUMA : H265D_SLOT_WP_UNI_CHROMA].weightedUni(
                     denom, wt[0], of[0], dst, stride, tmp[0], 64, bw, bh, flag[0]);
