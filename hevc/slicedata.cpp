@@ -83,17 +83,25 @@ static void deriveMinTbAddrZs(H265D_DEC_OBJ *dec)
     const int log2Tb = (int)sps->Log2MinTrafoSize, log2Ctb = (int)sps->CtbLog2SizeY;
     const int wTb = dec->geo.widthInMinTb, hTb = dec->geo.heightInMinTb;
     const int shift = log2Ctb - log2Tb;
-    for (int y = 0; y < hTb; y++)
-        for (int x = 0; x < wTb; x++) {
-            const int tbX = (x << log2Tb) >> log2Ctb, tbY = (y << log2Tb) >> log2Ctb;
-            const int rs = dec->geo.PicWidthInCtbsY * tbY + tbX;
-            int v = pps->ctbAddrRsToTs[rs] << (shift * 2);
-            for (int i = 0; i < shift; i++) {
-                const int m = 1 << i;
-                v += (m & x ? m * m : 0) + (m & y ? 2 * m * m : 0);
+    /* Interleaved bits of the position inside the CTB, for x and for y
+     * apart: a CTB spans at most 16 minimum blocks each way. */
+    int zx[16], zy[16];
+    const int n = 1 << shift, mask = n - 1;
+    for (int k = 0; k < n; k++) {
+        zx[k] = zy[k] = 0;
+        for (int i = 0; i < shift; i++)
+            if (k & (1 << i)) {
+                zx[k] += 1 << (2 * i);
+                zy[k] += 2 << (2 * i);
             }
-            sb->minTbAddrZs[y * sb->mapWMinTb + x] = v;
-        }
+    }
+    for (int y = 0; y < hTb; y++) {
+        const int *rsToTs = pps->ctbAddrRsToTs + dec->geo.PicWidthInCtbsY * (y >> shift);
+        int32_t *row = sb->minTbAddrZs + (size_t)y * sb->mapWMinTb;
+        const int yPart = zy[y & mask];
+        for (int x = 0; x < wTb; x++)
+            row[x] = (rsToTs[x >> shift] << (shift * 2)) + yPart + zx[x & mask];
+    }
 }
 
 static int ctbAvailable(const H265D_DEC_OBJ *dec, int ctbX, int ctbY, int ts)
