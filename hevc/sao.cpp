@@ -53,19 +53,31 @@ struct SaoCtb {
     }
 };
 
-// Copies samples (x, y) .. (x + n - 1, y) or downwards of one plane from the
-// picture into the work plane, except those of CTBs already offset, whose
-// deblocked samples are there already.
-void refreshRun(const SaoCtb &s, const uint8_t *pic, uint8_t *work, int stride, int shift, int x, int y, int n,
+// Copies samples (x, y) .. (x + n - 1, y) or downwards of plane c from the
+// picture into the work plane, except those of CTBs already offset in that
+// plane, whose deblocked samples are there already.
+void refreshRun(const SaoCtb &s, const uint8_t *pic, uint8_t *work, int stride, int c, int x, int y, int n,
                 bool down)
 {
-    for (int k = 0; k < n; ++k) {
+    const int shift = c ? 1 : 0;
+    const int ctbLog2 = s.log2 - shift; // CTB size in this plane's samples
+    // A run crosses at most three CTBs: take each stretch of one CTB at once.
+    for (int k = 0; k < n;) {
         const int xs = down ? x : x + k, ys = down ? y + k : y;
-        const int n2 = s.ctbAt((xs << shift) >> s.log2, (ys << shift) >> s.log2);
-        if (n2 < 0 || (s.dec->side.ctbFlags[n2] & H265D_CTB_SAO_DONE))
+        const int cx = xs >> ctbLog2, cy = ys >> ctbLog2;
+        const int next = down ? (((cy + 1) << ctbLog2) - y) : (((cx + 1) << ctbLog2) - x);
+        const int len = (next < n ? next : n) - k;
+        const int n2 = s.ctbAt(cx, cy);
+        k += len;
+        if (n2 < 0 || ((s.dec->side.ctbFlags[n2] & H265D_CTB_SAO_DONE) && s.dec->side.sao[n2].SaoTypeIdx[c] != 0))
             continue;
         const ptrdiff_t at = (ptrdiff_t)ys * stride + xs;
-        work[at] = pic[at];
+        if (!down) {
+            memcpy(work + at, pic + at, (size_t)len);
+            continue;
+        }
+        for (int j = 0; j < len; ++j)
+            work[at + (ptrdiff_t)j * stride] = pic[at + (ptrdiff_t)j * stride];
     }
 }
 
@@ -73,6 +85,17 @@ void copyBlock(const uint8_t *src, uint8_t *dst, int stride, int w, int h)
 {
     for (int y = 0; y < h; ++y)
         memcpy(dst + (ptrdiff_t)y * stride, src + (ptrdiff_t)y * stride, (size_t)w);
+}
+
+// The block's outer ring only: all that the neighbours' edge offsets read.
+void copyRing(const uint8_t *src, uint8_t *dst, int stride, int w, int h)
+{
+    memcpy(dst, src, (size_t)w);
+    memcpy(dst + (ptrdiff_t)(h - 1) * stride, src + (ptrdiff_t)(h - 1) * stride, (size_t)w);
+    for (int y = 1; y < h - 1; ++y) {
+        dst[(ptrdiff_t)y * stride] = src[(ptrdiff_t)y * stride];
+        dst[(ptrdiff_t)y * stride + w - 1] = src[(ptrdiff_t)y * stride + w - 1];
+    }
 }
 
 } // namespace
@@ -103,21 +126,31 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
         const int pw = s.picW >> shift, ph = s.picH >> shift;
         const int bw = bx + size < pw ? size : pw - bx, bh = by + size < ph ? size : ph - by;
         const ptrdiff_t at = (ptrdiff_t)by * stride + bx;
-        copyBlock(plane + at, work + at, stride, bw, bh);
         const int type = sao->SaoTypeIdx[c];
+        // A block without offset keeps its deblocked samples in the picture,
+        // where its neighbours' rings read them.
+        if (type == 0)
+            continue;
+        // A band offset reads nothing around it: its own samples are kept
+        // only where a neighbour's ring may read them, unless some units
+        // must get theirs back below.
+        if (type == 1 && !keepSome)
+            copyRing(plane + at, work + at, stride, bw, bh);
+        else
+            copyBlock(plane + at, work + at, stride, bw, bh);
         if (type == 1) {
             dec->dsp.slot[H265D_SLOT_SAO_BAND].saoBand(plane + at, stride, sao, bw, bh, c);
         } else if (type == 2) {
             // The ring the kernel reads, where it lies in the picture.
             const int x0 = bx > 0 ? bx - 1 : bx, x1 = bx + bw < pw ? bx + bw + 1 : bx + bw;
             if (by > 0)
-                refreshRun(s, plane, work, stride, shift, x0, by - 1, x1 - x0, false);
+                refreshRun(s, plane, work, stride, c, x0, by - 1, x1 - x0, false);
             if (by + bh < ph)
-                refreshRun(s, plane, work, stride, shift, x0, by + bh, x1 - x0, false);
+                refreshRun(s, plane, work, stride, c, x0, by + bh, x1 - x0, false);
             if (bx > 0)
-                refreshRun(s, plane, work, stride, shift, bx - 1, by, bh, true);
+                refreshRun(s, plane, work, stride, c, bx - 1, by, bh, true);
             if (bx + bw < pw)
-                refreshRun(s, plane, work, stride, shift, bx + bw, by, bh, true);
+                refreshRun(s, plane, work, stride, c, bx + bw, by, bh, true);
             dec->dsp.slot[H265D_SLOT_SAO_EDGE].saoEdge(plane + at, work + at, stride, sao, avail, bw, bh, c);
             // Corner samples whose diagonal neighbour lies in a CTB that may
             // not be read although both sides may.
@@ -135,7 +168,7 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
                     restore(0, bh - 1);
             }
         }
-        if (keepSome && type != 0) {
+        if (keepSome) {
             // Lossless units and PCM units without the loop filter keep their
             // samples. For chroma only the units in the CTB's luma area of the
             // chroma block's size are looked at (its top-left quarter), as
