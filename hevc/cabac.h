@@ -83,74 +83,136 @@ size_t cabacNextBytePos(const H265D_CABAC *c);
  * when fewer than skip bytes remain. */
 const uint8_t *cabacReinitAtByte(H265D_CABAC *c, size_t skip);
 
-static inline uint32_t cabacByte(const H265D_CABAC *c, int k)
-{
-    return c->end - c->cur > k ? c->cur[k] : 0;
+#ifdef __cplusplus
 }
 
-static inline void cabacAdvance2(H265D_CABAC *c)
+/* The engine's steps over any state with the fields low, range, cur, end and
+ * over: the instance's own, or a copy in a hot loop's registers (see
+ * H265D_CABAC_LOCAL), which the byte stores of the context states cannot
+ * force back to memory. */
+template <class E>
+inline uint32_t cabacByteT(const E &e, int k)
 {
-    const ptrdiff_t left = c->end - c->cur;
+    return e.end - e.cur > k ? e.cur[k] : 0;
+}
+
+template <class E>
+inline void cabacAdvance2T(E &e)
+{
+    const ptrdiff_t left = e.end - e.cur;
     if (left >= 2) {
-        c->cur += 2;
+        e.cur += 2;
     } else {
-        c->cur += left;
-        c->over += (uint32_t)(2 - left);
+        e.cur += left;
+        e.over += (uint32_t)(2 - left);
     }
+}
+
+template <class E>
+inline void cabacRefillT(E &e)
+{
+    e.low += (cabacByteT(e, 0) << 9) + (cabacByteT(e, 1) << 1) - 0xFFFF;
+    cabacAdvance2T(e);
+}
+
+template <class E>
+inline int cabacDecodeDecisionT(E &e, uint8_t *state)
+{
+    uint32_t s = *state;
+    const uint32_t rLps = h265dRangeTabLps[(e.range & 0xC0) * 2 + s];
+    uint32_t range = e.range - rLps, low = e.low;
+    const uint32_t scaled = range << 17;
+    int bin;
+    if (low < scaled) {
+        bin = (int)(s & 1);
+        s = h265dTransition[128 + s];
+    } else {
+        low -= scaled;
+        range = rLps;
+        bin = (int)((s & 1) ^ 1);
+        s = h265dTransition[127 - s];
+    }
+    const uint32_t shift = h265dRenorm[range];
+    e.range = range << shift;
+    low <<= shift;
+    if (!(low & 0xFFFF)) {
+        const int i = __builtin_ctz(low) - 16;
+        const uint32_t x = (cabacByteT(e, 0) << 9) + (cabacByteT(e, 1) << 1) - 0xFFFF;
+        low += x << i;
+        cabacAdvance2T(e);
+    }
+    e.low = low;
+    *state = (uint8_t)s;
+    return bin;
+}
+
+template <class E>
+inline int cabacDecodeBypassT(E &e)
+{
+    e.low <<= 1;
+    if (!(e.low & 0xFFFF))
+        cabacRefillT(e);
+    const uint32_t scaled = e.range << 17;
+    if (e.low < scaled)
+        return 0;
+    e.low -= scaled;
+    return 1;
+}
+
+template <class E>
+inline uint32_t cabacDecodeBypassBitsT(E &e, int n)
+{
+    uint32_t v = 0;
+    for (int i = 0; i < n; i++)
+        v = (v << 1) | (uint32_t)cabacDecodeBypassT(e);
+    return v;
+}
+
+/* A copy of the engine for one hot function, written back when it goes out
+ * of scope; the instance's engine must not be used meanwhile. */
+struct H265D_CABAC_LOCAL {
+    H265D_CABAC *owner;
+    uint32_t low, range;
+    const uint8_t *cur, *end;
+    uint32_t over;
+    explicit H265D_CABAC_LOCAL(H265D_CABAC *c)
+        : owner(c), low(c->low), range(c->range), cur(c->cur), end(c->end), over(c->over)
+    {
+    }
+    ~H265D_CABAC_LOCAL()
+    {
+        owner->low = low;
+        owner->range = range;
+        owner->cur = cur;
+        owner->over = over;
+    }
+    H265D_CABAC_LOCAL(const H265D_CABAC_LOCAL &) = delete;
+    H265D_CABAC_LOCAL &operator=(const H265D_CABAC_LOCAL &) = delete;
+};
+
+static inline uint32_t cabacByte(const H265D_CABAC *c, int k)
+{
+    return cabacByteT(*c, k);
 }
 
 static inline void cabacRefill(H265D_CABAC *c)
 {
-    c->low += (cabacByte(c, 0) << 9) + (cabacByte(c, 1) << 1) - 0xFFFF;
-    cabacAdvance2(c);
+    cabacRefillT(*c);
 }
 
 static inline int cabacDecodeDecision(H265D_CABAC *c, uint8_t *state)
 {
-    uint32_t s = *state;
-    const uint32_t rLps = h265dRangeTabLps[(c->range & 0xC0) * 2 + s];
-    c->range -= rLps;
-    const uint32_t scaled = c->range << 17;
-    int bin;
-    if (c->low < scaled) {
-        bin = (int)(s & 1);
-        *state = h265dTransition[128 + s];
-    } else {
-        c->low -= scaled;
-        c->range = rLps;
-        bin = (int)((s & 1) ^ 1);
-        *state = h265dTransition[127 - s];
-    }
-    const uint32_t shift = h265dRenorm[c->range];
-    c->range <<= shift;
-    c->low <<= shift;
-    if (!(c->low & 0xFFFF)) {
-        const int i = __builtin_ctz(c->low) - 16;
-        const uint32_t x = (cabacByte(c, 0) << 9) + (cabacByte(c, 1) << 1) - 0xFFFF;
-        c->low += x << i;
-        cabacAdvance2(c);
-    }
-    return bin;
+    return cabacDecodeDecisionT(*c, state);
 }
 
 static inline int cabacDecodeBypass(H265D_CABAC *c)
 {
-    c->low <<= 1;
-    if (!(c->low & 0xFFFF))
-        cabacRefill(c);
-    const uint32_t scaled = c->range << 17;
-    if (c->low < scaled)
-        return 0;
-    c->low -= scaled;
-    return 1;
+    return cabacDecodeBypassT(*c);
 }
 
 static inline uint32_t cabacDecodeBypassBits(H265D_CABAC *c, int n)
 {
-    uint32_t v = 0;
-    for (int i = 0; i < n; i++)
-        v = (v << 1) | (uint32_t)cabacDecodeBypass(c);
-    return v;
+    return cabacDecodeBypassBitsT(*c, n);
 }
 
 static inline int cabacDecodeTerminate(H265D_CABAC *c)
@@ -165,9 +227,6 @@ static inline int cabacDecodeTerminate(H265D_CABAC *c)
             cabacRefill(c);
     }
     return 0;
-}
-
-#ifdef __cplusplus
 }
 #endif
 

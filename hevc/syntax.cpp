@@ -13,9 +13,16 @@ struct ScanPos {
     uint8_t x, y;
 };
 
-/* [log2 size 0..3][scanIdx][pos]: diagonal, horizontal, vertical. */
+/* [log2 size 0..3][scanIdx][pos]: diagonal, horizontal, vertical; and
+ * back from the raster position (y * size + x) to the scan position. */
 struct ScanTables {
     ScanPos order[4][3][64];
+    uint8_t posOf[4][3][64];
+    /* Significance context of each scan position of a 4x4 sub-block before
+     * the per-block offsets: [scanIdx][coded neighbours (right + 2 * below)]
+     * for the larger blocks, and [scanIdx] for the 4x4 transform block. */
+    uint8_t sigBase[3][4][16];
+    uint8_t sig4x4[3][16];
     ScanTables()
     {
         for (int l = 0; l < 4; l++) {
@@ -40,12 +47,23 @@ struct ScanTables {
                 order[l][2][k].x = (uint8_t)(k / n);
                 order[l][2][k].y = (uint8_t)(k % n);
             }
+            for (int s = 0; s < 3; s++)
+                for (int k = 0; k < n * n; k++)
+                    posOf[l][s][order[l][s][k].y * n + order[l][s][k].x] = (uint8_t)k;
         }
+        static const uint8_t map4x4[16] = { 0, 1, 4, 5, 2, 3, 4, 5, 6, 6, 8, 8, 7, 7, 8, 8 };
+        for (int s = 0; s < 3; s++)
+            for (int k = 0; k < 16; k++) {
+                const int xP = order[2][s][k].x, yP = order[2][s][k].y;
+                sig4x4[s][k] = map4x4[(yP << 2) + xP];
+                sigBase[s][0][k] = (uint8_t)((xP + yP == 0) ? 2 : (xP + yP < 3) ? 1 : 0);
+                sigBase[s][1][k] = (uint8_t)(yP == 0 ? 2 : (yP == 1 ? 1 : 0));
+                sigBase[s][2][k] = (uint8_t)(xP == 0 ? 2 : (xP == 1 ? 1 : 0));
+                sigBase[s][3][k] = 2;
+            }
     }
 };
 const ScanTables kScan;
-
-const uint8_t kCtxIdxMap4x4[16] = { 0, 1, 4, 5, 2, 3, 4, 5, 6, 6, 8, 8, 7, 7, 8, 8 };
 
 const uint8_t kChromaQpTable[14] = { 29, 30, 31, 32, 33, 33, 34, 34, 35, 35, 36, 36, 37, 37 };
 
@@ -795,12 +813,13 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
 {
     H265D_CABAC *c = &ctx->cabac;
     uint8_t *st = c->ctxState;
+    H265D_CABAC_LOCAL e(c);
     const H265D_PPS *pps = dec->pps;
     const int n = 1 << log2TrafoSize;
     memset(coeffs, 0, sizeof(int16_t) * (size_t)n * n);
     int tskip = 0;
     if (pps->transform_skip_enabled_flag && !cuTransquantBypass && log2TrafoSize == 2)
-        tskip = cabacDecodeDecision(c, &st[CTX_TRANSFORM_SKIP + (cIdx ? 1 : 0)]);
+        tskip = cabacDecodeDecisionT(e, &st[CTX_TRANSFORM_SKIP + (cIdx ? 1 : 0)]);
     tu->transform_skip_flag[cIdx] = (uint8_t)tskip;
 
     /* last significant position */
@@ -814,18 +833,18 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
     }
     const int cMax = (log2TrafoSize << 1) - 1;
     int px = 0, py = 0;
-    while (px < cMax && cabacDecodeDecision(c, &st[CTX_LAST_X_PREFIX + ctxOffset + (px >> ctxShift)]))
+    while (px < cMax && cabacDecodeDecisionT(e, &st[CTX_LAST_X_PREFIX + ctxOffset + (px >> ctxShift)]))
         px++;
-    while (py < cMax && cabacDecodeDecision(c, &st[CTX_LAST_Y_PREFIX + ctxOffset + (py >> ctxShift)]))
+    while (py < cMax && cabacDecodeDecisionT(e, &st[CTX_LAST_Y_PREFIX + ctxOffset + (py >> ctxShift)]))
         py++;
     int lastX = px, lastY = py;
     if (px > 3) {
         const int len = (px >> 1) - 1;
-        lastX = (1 << len) * (2 + (px & 1)) + (int)cabacDecodeBypassBits(c, len);
+        lastX = (1 << len) * (2 + (px & 1)) + (int)cabacDecodeBypassBitsT(e, len);
     }
     if (py > 3) {
         const int len = (py >> 1) - 1;
-        lastY = (1 << len) * (2 + (py & 1)) + (int)cabacDecodeBypassBits(c, len);
+        lastY = (1 << len) * (2 + (py & 1)) + (int)cabacDecodeBypassBitsT(e, len);
     }
     if (scanIdx == 2) {
         int t = lastX;
@@ -837,19 +856,8 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
     const int sbW = 1 << log2Sb;
     const ScanPos *sbScan = kScan.order[log2Sb][scanIdx];
     const ScanPos *posScan = kScan.order[2][scanIdx];
-    int lastSubBlock = (1 << (2 * log2Sb)) - 1;
-    int lastScanPos = 16;
-    do {
-        if (lastScanPos == 0) {
-            lastScanPos = 16;
-            lastSubBlock--;
-        }
-        lastScanPos--;
-        const int xS = sbScan[lastSubBlock].x, yS = sbScan[lastSubBlock].y;
-        const int xC = (xS << 2) + posScan[lastScanPos].x, yC = (yS << 2) + posScan[lastScanPos].y;
-        if (xC == lastX && yC == lastY)
-            break;
-    } while (lastSubBlock > 0 || lastScanPos > 0);
+    const int lastSubBlock = kScan.posOf[log2Sb][scanIdx][((lastY >> 2) << log2Sb) + (lastX >> 2)];
+    const int lastScanPos = kScan.posOf[2][scanIdx][((lastY & 3) << 2) + (lastX & 3)];
 
     uint8_t codedSb[8][8];
     memset(codedSb, 0, sizeof codedSb);
@@ -866,7 +874,7 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
                 ctxCsbf += codedSb[xS + 1][yS];
             if (yS < sbW - 1)
                 ctxCsbf += codedSb[xS][yS + 1];
-            csbf = cabacDecodeDecision(c, &st[CTX_CODED_SUB_BLOCK + (cIdx ? 2 : 0) + (ctxCsbf ? 1 : 0)]);
+            csbf = cabacDecodeDecisionT(e, &st[CTX_CODED_SUB_BLOCK + (cIdx ? 2 : 0) + (ctxCsbf ? 1 : 0)]);
             infer = 1;
         } else {
             csbf = 1;
@@ -883,41 +891,35 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
                 prevCsbf += codedSb[xS + 1][yS];
             if (yS < sbW - 1)
                 prevCsbf += codedSb[xS][yS + 1] << 1;
-            for (int nn = startN; nn >= 0; nn--) {
-                const int xP = posScan[nn].x, yP = posScan[nn].y;
-                const int xC = (xS << 2) + xP, yC = (yS << 2) + yP;
-                int sig;
-                if (nn > 0 || !infer) {
-                    int sigCtx;
-                    if (log2TrafoSize == 2) {
-                        sigCtx = kCtxIdxMap4x4[(yC << 2) + xC];
-                    } else if (xC + yC == 0) {
-                        sigCtx = 0;
-                    } else {
-                        if (prevCsbf == 0)
-                            sigCtx = (xP + yP == 0) ? 2 : (xP + yP < 3) ? 1 : 0;
-                        else if (prevCsbf == 1)
-                            sigCtx = yP == 0 ? 2 : (yP == 1 ? 1 : 0);
-                        else if (prevCsbf == 2)
-                            sigCtx = xP == 0 ? 2 : (xP == 1 ? 1 : 0);
-                        else
-                            sigCtx = 2;
-                        if (cIdx == 0) {
-                            if (xS > 0 || yS > 0)
-                                sigCtx += 3;
-                            sigCtx += log2TrafoSize == 3 ? (scanIdx == 0 ? 9 : 15) : 21;
-                        } else {
-                            sigCtx += log2TrafoSize == 3 ? 9 : 12;
-                        }
-                    }
-                    sig = cabacDecodeDecision(c, &st[CTX_SIG_COEFF + (cIdx ? 27 : 0) + sigCtx]);
-                    if (sig)
-                        infer = 0;
-                } else {
-                    sig = 1; /* inferred DC of a coded sub-block */
+            /* The contexts of this sub-block's positions: one table and one
+             * offset for all of them, except the transform block's DC. */
+            uint8_t *sigSt = st + CTX_SIG_COEFF + (cIdx ? 27 : 0);
+            const uint8_t *sigCtx;
+            if (log2TrafoSize == 2) {
+                sigCtx = kScan.sig4x4[scanIdx];
+            } else {
+                sigCtx = kScan.sigBase[scanIdx][prevCsbf];
+                if (cIdx == 0)
+                    sigSt += ((xS > 0 || yS > 0) ? 3 : 0) + (log2TrafoSize == 3 ? (scanIdx == 0 ? 9 : 15) : 21);
+                else
+                    sigSt += log2TrafoSize == 3 ? 9 : 12;
+            }
+            /* The DC of the whole block (i == 0, position 0) has context 0
+             * of its own; the loop leaves position 0 to the code below. */
+            for (int nn = startN; nn > 0; nn--)
+                if (cabacDecodeDecisionT(e, &sigSt[sigCtx[nn]])) {
+                    sigPos[nSig++] = nn;
+                    infer = 0;
+                }
+            if (startN >= 0) {
+                int sig = 1; /* inferred DC of a coded sub-block */
+                if (!infer) {
+                    uint8_t *dcSt = (log2TrafoSize > 2 && i == 0) ? st + CTX_SIG_COEFF + (cIdx ? 27 : 0)
+                                                                   : &sigSt[sigCtx[0]];
+                    sig = cabacDecodeDecisionT(e, dcSt);
                 }
                 if (sig)
-                    sigPos[nSig++] = nn;
+                    sigPos[nSig++] = 0;
             }
         }
         if (nSig == 0)
@@ -932,7 +934,7 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
         const int numG1 = nSig < 8 ? nSig : 8;
         for (int k = 0; k < numG1; k++) {
             const int inc = ctxSet * 4 + greater1Ctx + (cIdx ? 16 : 0);
-            g1[k] = cabacDecodeDecision(c, &st[CTX_GREATER1 + inc]);
+            g1[k] = cabacDecodeDecisionT(e, &st[CTX_GREATER1 + inc]);
             if (g1[k]) {
                 greater1Ctx = 0;
                 if (firstG1 < 0)
@@ -942,10 +944,10 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
             }
         }
         if (firstG1 >= 0)
-            g2 = cabacDecodeDecision(c, &st[CTX_GREATER2 + ctxSet + (cIdx ? 4 : 0)]);
+            g2 = cabacDecodeDecisionT(e, &st[CTX_GREATER2 + ctxSet + (cIdx ? 4 : 0)]);
         const int signHidden = signHidingAllowed && (sigPos[0] - sigPos[nSig - 1] > 3);
         const int nSigns = signHidden ? nSig - 1 : nSig;
-        const uint32_t signs0 = cabacDecodeBypassBits(c, nSigns);
+        const uint32_t signs0 = cabacDecodeBypassBitsT(e, nSigns);
         uint32_t signs = nSigns ? signs0 << (32 - nSigns) : 0;
         int rice = 0;
         int sumAbs = 0;
@@ -955,11 +957,11 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
             const int threshold = k < 8 ? (k == firstG1 ? 3 : 2) : 1;
             if (base == threshold) {
                 int prefix = 0;
-                while (prefix < 32 && cabacDecodeBypass(c))
+                while (prefix < 32 && cabacDecodeBypassT(e))
                     prefix++;
                 int64_t rem;
                 if (prefix < 3) {
-                    rem = ((int64_t)prefix << rice) + cabacDecodeBypassBits(c, rice);
+                    rem = ((int64_t)prefix << rice) + cabacDecodeBypassBitsT(e, rice);
                 } else {
                     const int len = prefix - 3 + rice;
                     if (prefix - 3 > 16 || len > 31) {
@@ -969,7 +971,7 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
                                   32768);
                         return H265D_ERR_SLICE_DATA;
                     }
-                    rem = ((((int64_t)1 << (prefix - 3)) + 2) << rice) + cabacDecodeBypassBits(c, len);
+                    rem = ((((int64_t)1 << (prefix - 3)) + 2) << rice) + cabacDecodeBypassBitsT(e, len);
                 }
                 level = base + rem;
                 if (level > 3 * (1 << rice))
