@@ -105,6 +105,7 @@ H265D_SSE41 void predict(uint8_t *dst, int dstStride, int16_t *tmpOut, int tmpSt
                                 _mm_sub_epi16(filterH<Taps>(s + x, fx), off));
     }
     const __m128i add = _mm_set1_epi32(added);
+    const __m128i offsetWords = _mm_set1_epi16(static_cast<int16_t>(added - 64));
     for (int y = 0; y < h; ++y) {
         const uint8_t *s = src + y * srcStride;
         for (int x = 0; x < w; x += 8) {
@@ -130,9 +131,18 @@ H265D_SSE41 void predict(uint8_t *dst, int dstStride, int16_t *tmpOut, int tmpSt
                     const __m128i r = _mm_mulhrs_epi16(v16, _mm_set1_epi16(512)); // (v + 32) >> 6
                     storeBytes(dst + y * dstStride + x, _mm_packus_epi16(r, r), n);
                     continue;
+                } else {
+                    // Both predictions and the first one's offsets in 16 bits:
+                    // each fits, and the adds saturate only upwards with
+                    // nothing negative left to add, where the clip gives 255
+                    // anyway. Then (s + 64) >> 7 as a rounding multiply.
+                    const __m128i t =
+                        _mm_loadu_si128(reinterpret_cast<const __m128i *>(tmpIn + y * H265D_TMP_STRIDE + x));
+                    const __m128i sum = _mm_adds_epi16(_mm_adds_epi16(t, v16), offsetWords);
+                    const __m128i r = _mm_mulhrs_epi16(sum, _mm_set1_epi16(256));
+                    storeBytes(dst + y * dstStride + x, _mm_packus_epi16(r, r), n);
+                    continue;
                 }
-                lo = _mm_cvtepi16_epi32(v16);
-                hi = _mm_cvtepi16_epi32(_mm_srli_si128(v16, 8));
             }
             if constexpr (O == kFirst) {
                 storeWords(tmpOut + y * tmpStride + x, _mm_packs_epi32(lo, hi), n);
