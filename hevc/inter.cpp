@@ -603,9 +603,14 @@ extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
             f.refIdx[l] = (int8_t)(m.pred[l] ? m.refIdx[l] : -1);
             f.refSlot[l] = (uint8_t)(m.pred[l] ? dec->sh.refList[l].slot[m.refIdx[l]] : 0);
         }
-        for (int y = pu->y; y < pu->y + pu->h; y += 4)
-            for (int x = pu->x; x < pu->x + pu->w; x += 4)
-                *ic.at(x, y) = f;
+        {
+            // Plain locals: the record stores cannot make the bounds reload.
+            H265D_MV_FIELD *row = ic.at(pu->x, pu->y);
+            const int cols = pu->w >> 2, rows = pu->h >> 2, w4 = ic.w4;
+            for (int y = 0; y < rows; y++, row += w4)
+                for (int x = 0; x < cols; x++)
+                    row[x] = f;
+        }
         markBlockEdges(dec, pu->x, pu->y, pu->w, pu->h, 4, 8);
         predictPu(dec, &dec->sh, m, pu->x, pu->y, pu->w, pu->h, tmp);
     }
