@@ -62,9 +62,24 @@ extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint
     if (dec->side.ctbFlags[ctbY * g->PicWidthInCtbsY + ctbX] & H265D_CTB_DEBLOCK_OFF)
         return;
     const uint8_t *edges = dec->side.edgeFlags;
-    for (int y = y0; y < yEnd; y += 4)
+    for (int y = y0; y < yEnd; y += 4) {
+        const uint8_t *row = edges + (y >> 2) * w4;
+        // Rows off the 8-sample grid have vertical edges only.
+        const uint8_t wanted = (y & 7) == 0 ? (uint8_t)0x0F : (uint8_t)(kTransformLeft | kPredictionLeft);
+        const uint64_t wantedWord = 0x0101010101010101ull * wanted;
         for (int x = x0; x < xEnd; x += 4) {
-            const uint8_t e = edges[(y >> 2) * w4 + (x >> 2)];
+            // Inside large blocks eight units at a time have no edge.
+            if (((x - x0) & 31) == 0 && x + 32 <= xEnd) {
+                uint64_t word;
+                memcpy(&word, row + (x >> 2), 8);
+                if (!(word & wantedWord)) {
+                    x += 28;
+                    continue;
+                }
+            }
+            const uint8_t e = row[x >> 2];
+            if (!(e & wanted))
+                continue;
             if ((e & (kTransformLeft | kPredictionLeft)) && (x & 7) == 0 && x > 0 &&
                 (x != x0 || acrossAllowed(dec, x, y, x - 1, y)))
                 bsVer[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x - 1, y, (e & kTransformLeft) != 0);
@@ -72,6 +87,7 @@ extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint
                 (y != y0 || acrossAllowed(dec, x, y, x, y - 1)))
                 bsHor[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x, y - 1, (e & kTransformTop) != 0);
         }
+    }
 }
 
 extern "C" void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, uint8_t *bsVer,
@@ -190,19 +206,26 @@ extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVe
     const int picW = dec->geo.PicWidthInSamplesY, picH = dec->geo.PicHeightInSamplesY;
     const int size = 1 << dec->sps->CtbLog2SizeY;
     const int xEnd = x + size < picW ? x + size : picW, yEnd = y + size < picH ? y + size : picH;
+    // Most pieces have no edge to filter: their strengths are looked at
+    // here, before any call.
+    const int w4 = dec->side.mapW4;
+    auto at = [w4](const uint8_t *m, int px, int py) { return m[(py >> 2) * w4 + (px >> 2)]; };
     // Vertical edges of the CTU, the picture's first column excepted.
     for (int ex = x ? x : 8; ex < xEnd; ex += 8)
         for (int ey = y; ey < yEnd; ey += 8)
-            d.luma(true, ex, ey);
+            if (at(bsVer, ex, ey) | at(bsVer, ex, ey + 4))
+                d.luma(true, ex, ey);
     for (int ex = x ? x : 16; ex < xEnd; ex += 16)
         for (int ey = y; ey < yEnd; ey += 16)
-            d.chroma(true, ex, ey, ey + 8 < yEnd ? 2 : 1);
+            if (at(bsVer, ex, ey) == 2 || (ey + 8 < yEnd && at(bsVer, ex, ey + 8) == 2))
+                d.chroma(true, ex, ey, ey + 8 < yEnd ? 2 : 1);
     // Horizontal edges lag 8 columns behind: the next CTU's vertical edge
     // still changes the last columns, except at the row's end.
     const int hStart = x ? x - 8 : 0, hEnd = xEnd == picW ? picW : xEnd - 8;
     for (int ey = y ? y : 8; ey < yEnd; ey += 8)
         for (int ex = hStart; ex < hEnd; ex += 8)
-            d.luma(false, ex, ey);
+            if (at(bsHor, ex, ey) | at(bsHor, ex + 4, ey))
+                d.luma(false, ex, ey);
     // Chroma lags a whole chroma piece (16 luma columns). With 16 x 16 CTBs
     // that leaves the sample below-right of the CTB offset next unfiltered
     // when the offset reads it; FFmpeg's decoder, which the stream corpus
@@ -210,5 +233,6 @@ extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVe
     const int cStart = x ? x - 16 : 0, cEnd = xEnd == picW ? picW : xEnd - 16;
     for (int ey = y ? y : 16; ey < yEnd; ey += 16)
         for (int ex = cStart; ex < cEnd; ex += 16)
-            d.chroma(false, ex, ey, ex + 8 < cEnd ? 2 : 1);
+            if (at(bsHor, ex, ey) == 2 || (ex + 8 < cEnd && at(bsHor, ex + 8, ey) == 2))
+                d.chroma(false, ex, ey, ex + 8 < cEnd ? 2 : 1);
 }
