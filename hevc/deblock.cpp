@@ -55,10 +55,8 @@ extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint
     const int x0 = ctbX * size, y0 = ctbY * size;
     const int xEnd = x0 + size < g->PicWidthInSamplesY ? x0 + size : g->PicWidthInSamplesY;
     const int yEnd = y0 + size < g->PicHeightInSamplesY ? y0 + size : g->PicHeightInSamplesY;
-    for (int y = y0; y < yEnd; y += 4) {
-        memset(bsVer + (y >> 2) * w4 + (x0 >> 2), 0, (size_t)((xEnd - x0) >> 2));
-        memset(bsHor + (y >> 2) * w4 + (x0 >> 2), 0, (size_t)((xEnd - x0) >> 2));
-    }
+    fillMapRows(bsVer + (y0 >> 2) * w4 + (x0 >> 2), w4, (xEnd - x0) >> 2, (yEnd - y0 + 3) >> 2, 0);
+    fillMapRows(bsHor + (y0 >> 2) * w4 + (x0 >> 2), w4, (xEnd - x0) >> 2, (yEnd - y0 + 3) >> 2, 0);
     if (dec->side.ctbFlags[ctbY * g->PicWidthInCtbsY + ctbX] & H265D_CTB_DEBLOCK_OFF)
         return;
     const uint8_t *edges = dec->side.edgeFlags;

@@ -4,6 +4,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "bitreader.h"
 #include "dpb.h"
@@ -141,6 +142,23 @@ typedef struct H265D_DEC_OBJ {
     int32_t ctusDecoded;
     const uint8_t *sliceDataStart;
 } H265D_DEC_OBJ;
+
+/* Sets n bytes of each of rows rows (stride apart) to v. The side maps are
+ * filled for every unit in squares of 1..16 bytes: fixed sizes become plain
+ * stores where a memset of variable length would be a call each row. */
+static inline void fillMapRows(uint8_t *p, ptrdiff_t stride, int n, int rows, uint8_t v)
+{
+    for (int j = 0; j < rows; j++, p += stride) {
+        switch (n) {
+        case 1: p[0] = v; break;
+        case 2: memset(p, v, 2); break;
+        case 4: memset(p, v, 4); break;
+        case 8: memset(p, v, 8); break;
+        case 16: memset(p, v, 16); break;
+        default: memset(p, v, (size_t)n); break;
+        }
+    }
+}
 
 #define H265D_LOG(dec, level, ...) (dec)->LogFxn((dec)->uiChannelID, (level), __VA_ARGS__)
 #define H265D_LOG_ERROR 0

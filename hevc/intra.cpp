@@ -189,8 +189,7 @@ extern "C" void addTuResidual(H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265
     d.iColumnCount = tu->columnBound[cIdx];
     if (cIdx == 0) {
         const int w4 = dec->side.mapW4, n4 = (1 << log2) >> 2;
-        for (int j = 0; j < n4; j++)
-            memset(&dec->side.codedLuma[((tu->y >> 2) + j) * w4 + (tu->x >> 2)], 1, (size_t)n4);
+        fillMapRows(&dec->side.codedLuma[(tu->y >> 2) * w4 + (tu->x >> 2)], w4, n4, n4, 1);
     }
     reconstructResidual(&rctx, &d, stride, coeffs, dst);
 }

@@ -238,8 +238,7 @@ int Parser::deriveIntraLumaMode(int x0, int y0, int nPbS, int mpmIdx, int remMod
                 mode++;
     }
     const int n4 = nPbS >> 2;
-    for (int j = 0; j < n4; j++)
-        memset(&sb->intraMode[((y0 >> 2) + j) * w4 + (x0 >> 2)], mode, (size_t)n4);
+    fillMapRows(&sb->intraMode[(y0 >> 2) * w4 + (x0 >> 2)], w4, n4, n4, (uint8_t)mode);
     c->lumaIntraMode = mode;
     return mode;
 }
@@ -498,11 +497,8 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
     }
     const int nMin = nCbS >> sps->MinCbLog2SizeY;
     const int picWMin = sb->mapWMinCb;
-    for (int j = 0; j < nMin; j++) {
-        const int idx = minCbIndex(x0, y0) + j * picWMin;
-        memset(&sb->skipFlag[idx], cu->cu_skip_flag, (size_t)nMin);
-        memset(&sb->ctDepth[idx], ctDepth, (size_t)nMin);
-    }
+    fillMapRows(&sb->skipFlag[minCbIndex(x0, y0)], picWMin, nMin, nMin, cu->cu_skip_flag);
+    fillMapRows(&sb->ctDepth[minCbIndex(x0, y0)], picWMin, nMin, nMin, (uint8_t)ctDepth);
     const int w4 = sb->mapW4;
     const int n4 = nCbS >> 2;
     uint32_t *stats = dec->dpb.curPic >= 0 ? dec->dpb.pic[dec->dpb.curPic].cuStats : nullptr;
@@ -511,8 +507,7 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
     if (cu->cu_skip_flag) {
         cu->CuPredMode = 0;
         cu->PartMode = PART_2Nx2N;
-        for (int j = 0; j < n4; j++)
-            memset(&sb->intraMode[((y0 >> 2) + j) * w4 + (x0 >> 2)], 255, (size_t)n4);
+        fillMapRows(&sb->intraMode[(y0 >> 2) * w4 + (x0 >> 2)], w4, n4, n4, 255);
         r = parsePredictionUnit(cu, x0, y0, nCbS, nCbS, 0, ctDepth);
         if (r)
             return r;
@@ -555,8 +550,7 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
                 pcm = cabacDecodeTerminate(c);
             cu->pcm_flag = (uint8_t)pcm;
             if (pcm) {
-                for (int j = 0; j < n4; j++)
-                    memset(&sb->intraMode[((y0 >> 2) + j) * w4 + (x0 >> 2)], 1, (size_t)n4);
+                fillMapRows(&sb->intraMode[(y0 >> 2) * w4 + (x0 >> 2)], w4, n4, n4, 1);
                 cu->IntraPredModeY[0] = 1;
                 r = decodePcmSample(cu, log2CbSize);
                 if (r)
@@ -605,8 +599,7 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
                 }
             }
         } else {
-            for (int j = 0; j < n4; j++)
-                memset(&sb->intraMode[((y0 >> 2) + j) * w4 + (x0 >> 2)], 255, (size_t)n4);
+            fillMapRows(&sb->intraMode[(y0 >> 2) * w4 + (x0 >> 2)], w4, n4, n4, 255);
             const int h = nCbS / 2, q = nCbS / 4;
             switch (partMode) {
             case PART_2Nx2N: r = parsePredictionUnit(cu, x0, y0, nCbS, nCbS, 0, ctDepth); break;
@@ -664,8 +657,7 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
     }
     if (pps->cu_qp_delta_enabled_flag && !c->isCuQpDeltaCoded)
         setQpY(x0, y0, 0);
-    for (int j = 0; j < nMin; j++)
-        memset(&sb->qpY[minCbIndex(x0, y0) + j * picWMin], c->qpY, (size_t)nMin);
+    fillMapRows((uint8_t *)&sb->qpY[minCbIndex(x0, y0)], picWMin, nMin, nMin, (uint8_t)c->qpY);
     cu->qp[0] = (int8_t)c->qpY;
     cu->qp[1] = (int8_t)deriveChromaQpFor(c->qpY, pps->pps_cb_qp_offset + sh->slice_cb_qp_offset);
     cu->qp[2] = (int8_t)deriveChromaQpFor(c->qpY, pps->pps_cr_qp_offset + sh->slice_cr_qp_offset);
