@@ -31,6 +31,8 @@ void allocSideBuffers(H265D_DEC_OBJ *dec)
     sb->edgeFlags = (uint8_t *)poolAlloc(pool, n4, H265D_POOL_ALIGN);
     sb->ctbFlags = (uint8_t *)poolAlloc(pool, ctbs, H265D_POOL_ALIGN);
     sb->minTbAddrZs = (int32_t *)poolAlloc(pool, n4 * sizeof(int32_t), H265D_POOL_ALIGN);
+    sb->minTbZsTsOrder = (int32_t *)poolAlloc(pool, ctbs * sizeof(int32_t), H265D_POOL_ALIGN);
+    sb->minTbZsSpsGeneration = 0;
     sb->sliceAddr = (int32_t *)poolAlloc(pool, ctbs * sizeof(int32_t), H265D_POOL_ALIGN);
     sb->sao = (H265D_SAO_PARAMS *)poolAlloc(pool, ctbs * sizeof(H265D_SAO_PARAMS), H265D_POOL_ALIGN);
     sb->deblockOffsets = (int8_t *)poolAlloc(pool, ctbs * 2, H265D_POOL_ALIGN);
@@ -83,6 +85,12 @@ static void deriveMinTbAddrZs(H265D_DEC_OBJ *dec)
     const int log2Tb = (int)sps->Log2MinTrafoSize, log2Ctb = (int)sps->CtbLog2SizeY;
     const int wTb = dec->geo.widthInMinTb, hTb = dec->geo.heightInMinTb;
     const int shift = log2Ctb - log2Tb;
+    /* The same parameter sets as the last picture's: nothing to derive. */
+    const size_t orderBytes = (size_t)dec->geo.PicSizeInCtbsY * sizeof(int32_t);
+    if (sb->minTbZsSpsGeneration == sps->generation && memcmp(sb->minTbZsTsOrder, pps->ctbAddrRsToTs, orderBytes) == 0)
+        return;
+    sb->minTbZsSpsGeneration = sps->generation;
+    memcpy(sb->minTbZsTsOrder, pps->ctbAddrRsToTs, orderBytes);
     /* Interleaved bits of the position inside the CTB, for x and for y
      * apart: a CTB spans at most 16 minimum blocks each way. */
     int zx[16], zy[16];

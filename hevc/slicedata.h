@@ -100,6 +100,10 @@ typedef struct H265D_SIDE_BUFFERS {
     uint8_t *edgeFlags;     /* per 4x4: transform (1 left, 2 top) and prediction (4, 8) block edges */
     uint8_t *ctbFlags;      /* per CTB: H265D_CTB_* of its slice */
     int32_t *minTbAddrZs;   /* per minimum TB */
+    /* What minTbAddrZs was derived from: the SPS parse and the PPS's CTB
+     * order (a PPS parsed anew may keep its slot and change its tiles). */
+    uint32_t minTbZsSpsGeneration; /* 0: not derived */
+    int32_t *minTbZsTsOrder;       /* per CTB */
     int32_t *sliceAddr;     /* per CTB: the slice's address (SliceAddrRs) */
     H265D_SAO_PARAMS *sao;  /* per CTB */
     int8_t *deblockOffsets; /* per CTB: beta, tc (twice the _div2 values) */
