@@ -611,7 +611,10 @@ extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
                 for (int x = 0; x < cols; x++)
                     row[x] = f;
         }
-        markBlockEdges(dec, pu->x, pu->y, pu->w, pu->h, 4, 8);
+        /* A unit as large as its coding block has the block's edges, which
+         * are marked below as transform edges: those count for both. */
+        if (pu->w != 1 << cu->log2CbSize || pu->h != 1 << cu->log2CbSize)
+            markBlockEdges(dec, pu->x, pu->y, pu->w, pu->h, 4, 8);
         predictPu(dec, &dec->sh, m, pu->x, pu->y, pu->w, pu->h, tmp);
     }
     const int nCbS = 1 << cu->log2CbSize;
@@ -623,7 +626,8 @@ extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
     for (int t = 0; t < cu->numTu; t++) {
         const H265D_TU *tu = &ctu->tu[firstTu + t];
         const int n = 1 << tu->log2TrafoSize;
-        markBlockEdges(dec, tu->x, tu->y, n, n, 1, 2);
+        if (n != nCbS)
+            markBlockEdges(dec, tu->x, tu->y, n, n, 1, 2);
         if (tu->cbf_luma)
             addTuResidual(dec, cu, tu, 0, tu->log2TrafoSize, ctu->coeffY + lumaOffset,
                           pic->origin[0] + (ptrdiff_t)tu->y * pic->yStride + tu->x, (int)pic->yStride);
