@@ -350,11 +350,26 @@ void qwLiveView::ensureViews(int n)
         if (m_views[i])
             continue;
         auto* v = new qwCstmVideoview(ui->widget_Videoview, i, 1);
+        // A view that shows a device has a bar and a picture inside; its size
+        // must still come from the grid alone, or it pushes its empty
+        // neighbours out of their cells.
+        v->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
         v->setStyleSheet(m_viewNormalStyle);
         connect(v, &qwCstmVideoview::sigClick, this, &qwLiveView::onPlayviewClick);
         connect(v, &qwCstmVideoview::sigDBClick, this, &qwLiveView::onPlayviewDBClick);
         connect(v, &qwCstmVideoview::sigDropPlay, this, &qwLiveView::onListItemDrop);
         m_views[i] = v;
+    }
+}
+
+void qwLiveView::setGridStretch(int side)
+{
+    auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+    // Every cell of the grid gets the same share of the area; stretch
+    // factors of a former bigger grid would keep empty rows alive.
+    for (int i = 0; i < 8; ++i) {
+        grid->setRowStretch(i, i < side ? 1 : 0);
+        grid->setColumnStretch(i, i < side ? 1 : 0);
     }
 }
 
@@ -368,7 +383,7 @@ void qwLiveView::placeViews(int count, int first)
     };
     switch (count) {
     case 1:
-        grid->addWidget(m_views[first]);
+        grid->addWidget(m_views[first], 0, 0);
         m_views[first]->show();
         break;
     case 6:
@@ -408,12 +423,11 @@ bool qwLiveView::layoutViews(int count, bool force, int first)
             item->widget()->hide();
         delete item;
     }
-    // Stretch factors of a former bigger grid would keep empty rows alive.
-    for (int i = 0; i < 8; ++i) {
-        grid->setRowStretch(i, 0);
-        grid->setColumnStretch(i, 0);
-    }
     placeViews(count, first);
+    int side = count == 6 ? 3 : 1;
+    while (side * side < count)
+        ++side;
+    setGridStretch(side);
     m_viewsPerPage = count;
     m_singleView = count == 1;
     // The page shown is the one the grid starts at, whatever moved the selection.
@@ -523,7 +537,8 @@ void qwLiveView::onPlayviewDBClick(int index)
                 item->widget()->hide();
             delete item;
         }
-        grid->addWidget(m_views[index]);
+        grid->addWidget(m_views[index], 0, 0);
+        setGridStretch(1);
         m_views[index]->show();
         m_maximizedView = index;
         m_singleView = true;

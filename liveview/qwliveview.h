@@ -166,6 +166,7 @@ private:
     void initToolboxAndButtonbar();
     void createStreamServer();
     void placeViews(int count, int first);
+    void setGridStretch(int side);
     int rowOfIndexId(qint64 indexid) const;
     int rowOfAddress(const QString& address) const;
     void writeLog(const char* decl, const QString& name, const QString& address, bool succeeded);

@@ -102,6 +102,33 @@ private slots:
         QVERIFY(!page().isSingleView());
     }
 
+    // A view that holds a bar and a picture keeps the size of its cell; its
+    // empty neighbours keep theirs.
+    void cellsShareTheArea()
+    {
+        page().onBtnPlayviewChange(codeFor(9));
+        QVERIFY(page().prepareViewSurface(0));
+        QVERIFY(page().prepareViewSurface(4));
+        page().onBtnPlayviewChange(codeFor(4));
+        auto same = [](QWidget* a, QWidget* b) {
+            return qAbs(a->width() - b->width()) <= 2 && qAbs(a->height() - b->height()) <= 2;
+        };
+        const QSize area = page().videoArea()->size();
+        QTRY_VERIFY2(page().view(1)->width() * 2 >= area.width() - 8 && same(page().view(0), page().view(1)),
+                     qPrintable(QStringLiteral("%1 of %2").arg(page().view(1)->width()).arg(area.width())));
+        QVERIFY(same(page().view(3), page().view(1)));
+        page().onBtnPlayviewChange(codeFor(6));
+        QTRY_VERIFY(same(page().view(1), page().view(4)) &&
+                    qAbs(page().view(0)->width() - 2 * page().view(1)->width()) <= 8);
+        page().onBtnPlayviewChange(codeFor(9));
+        QTRY_VERIFY(same(page().view(4), page().view(8)) && page().view(4)->width() * 3 >= area.width() - 12);
+        // Enlarged after the 9-grid, the view fills the area.
+        page().onPlayviewDBClick(4);
+        QTRY_VERIFY(page().view(4)->width() >= area.width() - 8 && page().view(4)->height() >= area.height() - 8);
+        page().onPlayviewDBClick(4);
+        QTRY_VERIFY(same(page().view(4), page().view(0)) && page().view(4)->width() * 3 <= area.width());
+    }
+
     void paging_data()
     {
         QTest::addColumn<int>("count");
