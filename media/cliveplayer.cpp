@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QImage>
 
+#include <algorithm>
 #include <cstring>
 
 extern "C" {
@@ -36,6 +37,14 @@ constexpr qint64 kStopWarnMs = 5000;
 bool isPlanar420(const AVFrame *f)
 {
     return f->format == AV_PIX_FMT_YUV420P || f->format == AV_PIX_FMT_YUVJ420P;
+}
+
+// A picture the decoder cropped from the coded size the stream announced
+// (less than one macroblock in each direction), as P2P devices announce it.
+bool isCropOf(const AVFrame *f, int width, int height)
+{
+    return f->width > 0 && f->height > 0 && f->width <= width && f->height <= height && width - f->width < 16 &&
+           height - f->height < 16;
 }
 
 // The input queue grows with the picture width.
@@ -270,6 +279,7 @@ void CLivePlayer::closeDecoder()
     m_current = nullptr;
     av_frame_free(&m_picture);
     av_frame_free(&m_received);
+    av_frame_free(&m_padded);
     av_packet_free(&m_packet);
     QMutexLocker lock(&m_queueMutex);
     if (m_queue) {
@@ -391,6 +401,12 @@ void CLivePlayer::renderFrame(const AVFrame *picture)
     // crop) would be read out of bounds.
     const int width = m_width;
     const int height = m_height;
+    if (isPlanar420(picture) && (picture->width != width || picture->height != height) &&
+        isCropOf(picture, width, height)) {
+        picture = padToSize(picture, width, height);
+        if (!picture)
+            return;
+    }
     if (picture->width != width || picture->height != height || !isPlanar420(picture)) {
         if (picture->width != m_skippedWidth || picture->height != m_skippedHeight) {
             m_skippedWidth = picture->width;
@@ -408,6 +424,38 @@ void CLivePlayer::renderFrame(const AVFrame *picture)
             ++m_drawn;
         m_drawNs += t.nsecsElapsed();
     }
+}
+
+const AVFrame *CLivePlayer::padToSize(const AVFrame *picture, int width, int height)
+{
+    if (!m_padded || m_padded->width != width || m_padded->height != height || m_padded->format != picture->format) {
+        av_frame_free(&m_padded);
+        m_padded = av_frame_alloc();
+        if (!m_padded)
+            return nullptr;
+        m_padded->width = width;
+        m_padded->height = height;
+        m_padded->format = picture->format;
+        if (av_frame_get_buffer(m_padded, 32) < 0) {
+            av_frame_free(&m_padded);
+            return nullptr;
+        }
+    }
+    // The last row and column repeat into the rows and columns the crop removed.
+    for (int plane = 0; plane < 3; ++plane) {
+        const int shift = plane == 0 ? 0 : 1;
+        const int srcW = (picture->width + shift) >> shift;
+        const int srcH = (picture->height + shift) >> shift;
+        const int dstW = (width + shift) >> shift;
+        const int dstH = (height + shift) >> shift;
+        for (int y = 0; y < dstH; ++y) {
+            const uint8_t *src = picture->data[plane] + std::min(y, srcH - 1) * picture->linesize[plane];
+            uint8_t *dst = m_padded->data[plane] + y * m_padded->linesize[plane];
+            std::memcpy(dst, src, size_t(srcW));
+            std::memset(dst + srcW, src[srcW - 1], size_t(dstW - srcW));
+        }
+    }
+    return m_padded;
 }
 
 void CLivePlayer::pictureStep()

@@ -64,6 +64,10 @@ public:
     int inputQueueCapacity() const { return m_queueCapacity.load(); }
     bool decoderOpen() const { return m_decoderOpen.load(); }
     bool hasAudioOutput() const { return m_audioExists.load(); }
+    bool isPaused() const { return m_paused.load(); }
+    // The picture size the owner last described.
+    int videoWidth() const { return m_width.load(); }
+    int videoHeight() const { return m_height.load(); }
     int audioOutputCodec() const { return m_audioOutCodec.load(); }
     // For machines without sound and for tests; set before start().
     void setAudioSinkFactory(std::function<std::unique_ptr<class qcAudioSink>(const class QAudioFormat &)> factory)
@@ -87,6 +91,7 @@ private:
     int decodeVideo(int length);
     bool readFromSource(uint32_t *length, uint32_t *type);
     void renderFrame(const AVFrame *picture);
+    const AVFrame *padToSize(const AVFrame *picture, int width, int height);
     void pictureStep();
     void audioStep();
     void stopAudioOutput();
@@ -119,6 +124,7 @@ private:
     AVPacket *m_packet = nullptr;
     AVFrame *m_picture = nullptr;   // newest decoded picture
     AVFrame *m_received = nullptr;
+    AVFrame *m_padded = nullptr;    // a cropped picture grown back to the announced size
     const AVFrame *m_current = nullptr;
     qcVideoDecoder *m_wrapper = nullptr;  // the own H.265 decoder, when built
     std::vector<uint8_t> m_readBuffer;

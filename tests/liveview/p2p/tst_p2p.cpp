@@ -11,17 +11,32 @@
 #include "liveview/qwliveview.h"
 #include "media/qcstreamserver.h"
 #include "media/qcframebuffer.h"
+#include "media/cliveplayer.h"
+#include "media/qccamerautil.h"
 #include "media/qcstreamutil.h"
+#include "platform/d3d9/d3d9diag.h"
 #include "platform/p2p/P2pApi.h"
 #include "tests/support/livepage.h"
 
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <atomic>
+
 namespace {
+
+std::atomic<HWND> g_watched{0};
+std::atomic<int> g_presents{0};
+
+void onPresent(HWND window, const platform::d3d9::PresentedImage&, int64_t)
+{
+    if (window == g_watched.load())
+        ++g_presents;
+}
 
 const QString kUid = QStringLiteral("ARDOSIM0000000000001");
 
@@ -41,7 +56,12 @@ class P2pPageTest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { Q_INIT_RESOURCE(resources); }
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        platform::d3d9::setPresentHook(onPresent);
+    }
+    void cleanupTestCase() { platform::d3d9::setPresentHook(nullptr); }
 
     void addWatchAndRemove()
     {
@@ -60,6 +80,9 @@ private slots:
         p2p::Registry::add(kUid.toStdString(), sim.port());
 
         qwLiveView page;
+        page.resize(1200, 690);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
         page.onAddDevManual();
         auto* dialog = page.findChild<qwAddDevice*>();
         QVERIFY(dialog);
@@ -86,9 +109,25 @@ private slots:
                                  8000);
         QCOMPARE(p2p::stats().sessions, 1);
 
+        // A double click on the row plays the device in view 0.
+        dialog->close();
+        QListWidget* list = page.deviceList();
+        // An item view takes a double click only after the press and release
+        // of the first click.
+        const QPoint centre = list->visualItemRect(list->item(0)).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        _st_view_item* record = page.viewRecord(0);
+        QVERIFY(record);
+        QCOMPARE(record->row, 0);
+        QVERIFY(record->camera && record->camera->renderSurface());
+        g_watched = HWND(record->camera->renderSurface()->winId());
+        QTRY_VERIFY_WITH_TIMEOUT(g_presents.load() >= 10, 15000);
+
         // Removing the device ends its session.
         page.removeDevice(0);
         QCOMPARE(page.deviceCount(), 0);
+        QVERIFY(!page.viewRecord(0));
         QTRY_COMPARE_WITH_TIMEOUT(p2p::stats().sessions, 0, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(sim.sessionsClosed(), sim.sessionsOpened(), 3000);
         p2p::Registry::clear();

@@ -391,6 +391,33 @@ private slots:
         QVERIFY(view.player.decoderOpen());
     }
 
+    // P2P devices announce the coded size (640x368) of a stream the decoder
+    // crops to 640x360: drawn, with the last row repeated below.
+    void codedSizeAnnouncementIsDrawn()
+    {
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(921600));
+        View view(640, 368, 640, 368);
+        view.player.setFrameSource(&fb);
+        view.player.setVideoInfo(640, 368, 28, false);
+        view.player.start();
+        Feeder feeder(&fb, clip("h264-360p25.h264", false));
+        feeder.start(20);
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) >= 5, 10000);
+        {
+            std::lock_guard<std::mutex> lock(g_presented.mutex);
+            QCOMPARE(g_presented.size[view.window], QSize(640, 368));
+        }
+        // A difference of a macroblock or more is no crop: nothing is drawn.
+        View other(640, 384, 640, 384);
+        other.player.setFrameSource(&fb);
+        other.player.setVideoInfo(640, 376, 28, false);
+        other.player.start();
+        QTest::qWait(800);
+        QCOMPARE(presentedOn(other.window), 0);
+        QVERIFY(other.player.decoderOpen());
+    }
+
     void stopIsPromptWhileOthersRead()
     {
         qcFrameBuffer fb;
