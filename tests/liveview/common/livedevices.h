@@ -5,6 +5,7 @@
 
 #include "app/database.h"
 #include "tests/devicesim/device.h"
+#include "tests/devicesim/protocols.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -24,6 +25,29 @@ inline std::unique_ptr<devicesim::Device> start(const QString& address, const QS
     if (!device->start(QHostAddress(address), 0))
         return nullptr;
     return device;
+}
+
+// A device that also streams: a solid picture of the colour with a moving
+// white bar on both streams, from the clips of ARDO_CLIPS_DIR.
+struct StreamingDevice
+{
+    std::unique_ptr<devicesim::Device> device;
+    devicesim::Protocols protocols;
+};
+
+inline StreamingDevice startStreaming(const QString& address, const QString& colour)
+{
+    StreamingDevice sim;
+    sim.device = std::make_unique<devicesim::Device>();
+    sim.device->setCredentials("admin", "1234");
+    sim.device->setSubject("systime", kSystime);
+    sim.protocols = devicesim::installProtocols(*sim.device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
+    devicesim::LiveStream::Options o = sim.protocols.live->options();
+    o.colour = colour;
+    sim.protocols.live->setOptions(o);
+    if (!sim.device->start(QHostAddress(address), 0))
+        sim.device.reset();
+    return sim;
 }
 
 inline _st_device_item record(const QString& name, const devicesim::Device& device)

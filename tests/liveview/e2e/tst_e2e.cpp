@@ -1,6 +1,8 @@
 // The operator's story on the real main window under X: add devices through
-// the dialog, watch them log in, change the grid, lose and regain a login,
-// change a password, remove a device and close the window.
+// the dialog, watch them log in and play, change the grid, swap views, leave
+// the page and come back, lose and regain a login, change a stream's format
+// and a password, remove a device and close the window. Pictures are read
+// back from the X server; presents are counted per render surface.
 
 #include "app/basewindow.h"
 #include "app/currentuser.h"
@@ -9,26 +11,44 @@
 #include "app/statusbutton.h"
 #include "liveview/qwadddevice.h"
 #include "liveview/qwcameraitem.h"
+#include "liveview/qwcstmvideoview.h"
 #include "liveview/qwdeviceform.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwmodifydevice.h"
 #include "liveview/qwselectmultmode.h"
+#include "liveview/qwvideoshowtoolbar.h"
+#include "media/cliveplayer.h"
+#include "media/qccamerautil.h"
 #include "media/qcstreamserver.h"
+#include "platform/d3d9/d3d9diag.h"
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/support/livepage.h"
 #include "livedevices.h"
+#include "viewdrop.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QtTest>
 
+// X11 last: its macros clash with Qt names.
+#include "tests/support/xpixels.h"
+
 namespace {
+
+const char* const kNames[] = {"camA", "camB", "camC"};
+const char* const kColourNames[] = {"red", "green", "blue"};
+// FFmpeg's colour names: green is half intensity.
+const QColor kColours[] = {QColor(255, 0, 0), QColor(0, 128, 0), QColor(0, 0, 255)};
+const QString kAddresses[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4"};
 
 QStringList threadIds()
 {
@@ -54,23 +74,189 @@ int enabledMask(qwCameraItem* item)
     return mask;
 }
 
+bool near(const QColor& a, const QColor& b)
+{
+    return testsupport::nearColour(a, b, 30);
+}
+
+void mouse(QWidget* w, QEvent::Type type)
+{
+    const QPoint pos(w->width() / 2, w->height() / 2);
+    QMouseEvent e(type, pos, w->mapToGlobal(pos), Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
 } // namespace
 
 class EndToEndTest : public QObject
 {
     Q_OBJECT
 
+    Display* m_display = nullptr;
+    QPointer<qwLiveView> m_page;
+
+    // What the X server shows in a widget's area, read from the root window
+    // so that every native child window of the views is included.
+    QImage grab(QWidget* w)
+    {
+        return testsupport::grabX(m_display, DefaultRootWindow(m_display),
+                                  QRect(w->mapToGlobal(QPoint(0, 0)), w->size()));
+    }
+
+    QWidget* videoWidget(int view)
+    {
+        qwCstmVideoview* v = m_page->view(view);
+        if (!v || !v->layout() || v->layout()->count() < 2)
+            return nullptr;
+        return v->layout()->itemAt(1)->widget();
+    }
+
+    // The share of a view's picture area that shows the colour (0..1), from
+    // a grid of samples; the moving bar and any border cover the rest.
+    double shareOf(int view, const QColor& colour)
+    {
+        QWidget* video = videoWidget(view);
+        if (!video || !video->isVisible())
+            return 0;
+        const QImage img = grab(video);
+        if (img.isNull())
+            return 0;
+        int hits = 0;
+        int all = 0;
+        for (int j = 1; j < 16; ++j)
+            for (int i = 1; i < 16; ++i) {
+                ++all;
+                hits += near(img.pixelColor(img.width() * i / 16, img.height() * j / 16), colour);
+            }
+        return double(hits) / all;
+    }
+
+    bool shows(int view, int colourIndex) { return shareOf(view, kColours[colourIndex]) > 0.5; }
+
+    // Mostly black with some white: the "No Video" panel.
+    bool showsNoVideo(int view)
+    {
+        QWidget* video = videoWidget(view);
+        if (!video)
+            return false;
+        return testsupport::blackWithText(grab(video), 8);
+    }
+
+    qcCameraUtil* glueOf(int view)
+    {
+        _st_view_item* record = m_page->viewRecord(view);
+        return record ? record->camera : nullptr;
+    }
+
+    // Presents on the view's current render surface.
+    int presents(int view)
+    {
+        qcCameraUtil* glue = glueOf(view);
+        if (!glue || !glue->renderSurface())
+            return 0;
+        return testsupport::PresentCounter::on(HWND(glue->renderSurface()->winId()));
+    }
+
+    int allPresents()
+    {
+        int n = 0;
+        for (_st_view_item* record : m_page->viewRecords())
+            n += presents(record->view);
+        return n;
+    }
+
+    // The view draws new pictures: its surface presents some more.
+    bool advances(int view, int timeoutMs = 20000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        const HWND surface = glueOf(view) && glueOf(view)->renderSurface()
+                                 ? HWND(glueOf(view)->renderSurface()->winId())
+                                 : 0;
+        const int before = presents(view);
+        while (timer.elapsed() < timeoutMs) {
+            QTest::qWait(50);
+            qcCameraUtil* glue = glueOf(view);
+            if (!glue || !glue->renderSurface())
+                continue;
+            const HWND now = HWND(glue->renderSurface()->winId());
+            if (testsupport::PresentCounter::on(now) >= (now == surface ? before : 0) + 5)
+                return true;
+        }
+        return false;
+    }
+
+    bool eachViewAdvances()
+    {
+        for (_st_view_item* record : m_page->viewRecords())
+            if (!advances(record->view)) {
+                qWarning() << "view" << record->view << "drew nothing new";
+                return false;
+            }
+        return true;
+    }
+
+    // Waits until no view presents for a whole second (all paused).
+    bool allStandStill(int timeoutMs = 15000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            const int before = allPresents();
+            QTest::qWait(1000);
+            if (allPresents() == before)
+                return true;
+        }
+        return false;
+    }
+
+    int viewOf(int row)
+    {
+        for (_st_view_item* record : m_page->viewRecords())
+            if (record->row == row)
+                return record->view;
+        return -1;
+    }
+
+    void doubleClickRow(int row)
+    {
+        QListWidget* list = m_page->deviceList();
+        const QPoint centre = list->visualItemRect(list->item(row)).center();
+        // An item view takes a double click only after the press and release
+        // of the first click.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
+    }
+
 private slots:
-    void initTestCase() { Q_INIT_RESOURCE(resources); }
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X server");
+        QVERIFY2(QFile::exists(qEnvironmentVariable("ARDO_CLIPS_DIR") + "/colour-red-main.h264"),
+                 "the clips fixture has not run");
+        m_display = XOpenDisplay(nullptr);
+        QVERIFY(m_display);
+        testsupport::PresentCounter::install();
+    }
+
+    void cleanupTestCase()
+    {
+        testsupport::PresentCounter::uninstall();
+        if (m_display)
+            XCloseDisplay(m_display);
+    }
 
     void operatorStory()
     {
         testsupport::LivePageFixture fixture;
         QVERIFY(fixture.isValid());
-        std::vector<std::unique_ptr<devicesim::Device>> sims;
-        for (const char* ip : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
-            sims.push_back(livedevices::start(ip));
-            QVERIFY(sims.back());
+        std::vector<livedevices::StreamingDevice> sims;
+        for (int i = 0; i < 3; ++i) {
+            sims.push_back(livedevices::startStreaming(kAddresses[i], kColourNames[i]));
+            QVERIFY(sims.back().device);
         }
         auto* w = new cmsclient(nullptr, "admin");
         w->show();
@@ -78,88 +264,202 @@ private slots:
         // Taken before any device is listed: the page's threads then are its
         // stream service's alone.
         const QStringList threadsBefore = threadIds();
-        QPointer<qwLiveView> page = w->liveView();
-        QCOMPARE(w->pages()->currentWidget(), page.data());
+        m_page = w->liveView();
+        qwLiveView* page = m_page;
+        QCOMPARE(w->pages()->currentWidget(), page);
 
-        // 1. Add three devices through the dialog.
-        auto* add = page->findChild<QPushButton*>("pushButton_AddDevice");
-        QTest::mouseClick(add, Qt::LeftButton);
+        // 1. camA through the dialog: connecting, stored, logged, both
+        // streams asked for, then logged in.
+        QTest::mouseClick(page->findChild<QPushButton*>("pushButton_AddDevice"), Qt::LeftButton);
         auto* dialog = page->findChild<qwAddDevice*>();
         QVERIFY(dialog);
-        const char* names[] = {"camA", "camB", "camC"};
-        for (int i = 0; i < 3; ++i) {
-            dialog->form()->nameEdit()->setText(names[i]);
-            dialog->form()->addressEdit()->setText(sims[i]->address().toString());
-            dialog->form()->portEdit()->setText(QString::number(sims[i]->port()));
+        auto addThroughDialog = [&](int i) {
+            dialog->form()->nameEdit()->setText(kNames[i]);
+            dialog->form()->addressEdit()->setText(kAddresses[i]);
+            dialog->form()->portEdit()->setText(QString::number(sims[i].device->port()));
             QTest::mouseClick(dialog->addButton(), Qt::LeftButton);
-            QCOMPARE(page->deviceCount(), i + 1);
-            QCOMPARE(page->cameraItem(i)->getStatus(), 1);
-        }
-        QCOMPARE(fixture.query("SELECT count(*) FROM devices WHERE indexid >= 1"), QStringLiteral("3"));
-        for (int i = 0; i < 3; ++i) {
-            QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(i)->getStatus(), 2, 8000);
-            QCOMPARE(enabledMask(page->cameraItem(i)), 0x1f);
-        }
-        dialog->close();
+        };
+        addThroughDialog(0);
+        // Out of the way of the views, whose pictures are read from the screen.
+        dialog->hide();
+        QCOMPARE(page->deviceCount(), 1);
+        QCOMPARE(page->cameraItem(0)->getStatus(), 1);
+        QCOMPARE(fixture.query("SELECT count(*) FROM devices WHERE devname='camA' AND indexid >= 1"),
+                 QStringLiteral("1"));
+        QTRY_VERIFY_WITH_TIMEOUT(sims[0].protocols.live->connections() >= 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(0)->getStatus(), 2, 10000);
+        QCOMPARE(enabledMask(page->cameraItem(0)), 0x1f);
 
-        // 2. Nine views, then page forward and back.
+        // 2. A double click on the row plays camA in view 0, on the main
+        // stream of the 4-grid.
+        doubleClickRow(0);
+        QTRY_VERIFY_WITH_TIMEOUT(glueOf(0), 5000);
+        QVERIFY(m_page->viewToolbar(0));
+        QCOMPARE(glueOf(0)->getStreamType(), 0);
+        QTRY_VERIFY2_WITH_TIMEOUT(shows(0, 0), qPrintable(QStringLiteral("red share %1").arg(shareOf(0, kColours[0]))),
+                                  20000);
+
+        // 3. camB dropped on view 1, camC double-clicked: it lands in the
+        // next free view, 2.
+        dialog->show();
+        addThroughDialog(1);
+        addThroughDialog(2);
+        dialog->close();
+        QCOMPARE(page->deviceCount(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(1)->getStatus(), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(2)->getStatus(), 2, 10000);
+        page->deviceList()->setCurrentRow(1);
+        QVERIFY(livedevices::dropOn(page->view(1)));
+        QCOMPARE(viewOf(1), 1);
+        QCOMPARE(page->selectedView(), 1);
+        doubleClickRow(2);
+        QCOMPARE(viewOf(2), 2);
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY2_WITH_TIMEOUT(shows(i, i), qPrintable(QStringLiteral("view %1: %2 share %3")
+                                                                  .arg(i)
+                                                                  .arg(kColourNames[i])
+                                                                  .arg(shareOf(i, kColours[i]))),
+                                      20000);
+
+        // 4. Nine views: all play their sub streams and go on drawing.
         QTest::mouseClick(page->barButton("m_btnSplit"), Qt::LeftButton);
         QVERIFY(page->splitPopup()->isVisible());
         QTest::mouseClick(page->splitPopup()->choice(3), Qt::LeftButton);
         QCOMPARE(page->viewsPerPage(), 9);
         QCOMPARE(g_database->getViewCount(), 9);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(glueOf(i)->getStreamType(), 1);
+        QVERIFY(eachViewAdvances());
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(shows(i, i), 20000);
+
+        // 5. Enlarged, view 1 plays the main stream; restored, the sub stream.
+        QTest::mouseDClick(page->view(1), Qt::LeftButton);
+        QVERIFY(page->isSingleView());
+        QCOMPARE(glueOf(1)->getStreamType(), 0);
+        QVERIFY(advances(1));
+        QTest::mouseDClick(page->view(1), Qt::LeftButton);
+        QVERIFY(!page->isSingleView());
+        QCOMPARE(glueOf(1)->getStreamType(), 1);
+
+        // 6. Next page and back.
         QTest::mouseClick(page->barButton("m_btnNextPage"), Qt::LeftButton);
         QCOMPARE(page->page(), 1);
         QCOMPARE(page->shownViews().first(), 9);
         QTest::mouseClick(page->barButton("m_btnPrevPage"), Qt::LeftButton);
         QCOMPARE(page->page(), 0);
+        QCOMPARE(page->shownViews().first(), 0);
 
-        // 3. Full screen and back.
+        // 7. Pressed on view 0 and released over view 2: camA and camC
+        // change places, pictures and records alike.
+        QCursor::setPos(page->view(0)->mapToGlobal(page->view(0)->rect().center()));
+        mouse(page->view(0), QEvent::MouseButtonPress);
+        QCursor::setPos(page->view(2)->mapToGlobal(page->view(2)->rect().center()));
+        QTRY_COMPARE(page->viewIndexAtCursor(), 2);
+        mouse(page->view(0), QEvent::MouseButtonRelease);
+        QCOMPARE(viewOf(0), 2);
+        QCOMPARE(viewOf(2), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(shows(0, 2) && shows(2, 0), 20000);
+        QVERIFY(shows(1, 1));
+
+        // 8. Full screen and back: the pictures go on.
         QTest::mouseClick(page->barButton("m_btnFullscreen"), Qt::LeftButton);
         QVERIFY(page->isFullScreen());
-        QVERIFY(page->videoArea()->isWindow());
+        QCOMPARE(page->videoArea()->windowFlags() & 0xfff, Qt::WindowFlags(0x801));
+        QVERIFY(eachViewAdvances());
         QTest::keyClick(page->videoArea(), Qt::Key_Escape);
         QVERIFY(!page->isFullScreen());
         QVERIFY(!page->videoArea()->isWindow());
+        QVERIFY(eachViewAdvances());
+        for (int i = 0; i < 3; ++i)
+            QTRY_VERIFY_WITH_TIMEOUT(shows(viewOf(i), i), 20000);
 
-        // 4. Another page of the main window and back.
+        // 9. The playback page pauses every player; back on the live page
+        // they draw again.
         QTest::mouseClick(w->menuButton(1), Qt::LeftButton);
         QCOMPARE(w->pages()->currentIndex(), 1);
+        for (_st_view_item* record : page->viewRecords())
+            QVERIFY(record->camera->player()->isPaused());
+        QVERIFY(allStandStill());
         QTest::mouseClick(w->menuButton(0), Qt::LeftButton);
         QCOMPARE(w->pages()->currentIndex(), 0);
+        for (_st_view_item* record : page->viewRecords())
+            QVERIFY(!record->camera->player()->isPaused());
+        QVERIFY(eachViewAdvances());
 
-        // 5. camC refuses the login, then accepts it again.
-        sims[2]->setCredentials("admin", "changed");
-        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(2)->getStatus(), 4, 9000);
-        sims[2]->setCredentials("admin", "1234");
-        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(2)->getStatus(), 2, 9000);
+        // 10. camC refuses the login: "No Video" in its view. Accepted
+        // again, its picture returns.
+        sims[2].device->setCredentials("admin", "changed");
+        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(2)->getStatus(), 4, 12000);
+        QVERIFY(glueOf(viewOf(2))->noVideoWidget()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(showsNoVideo(viewOf(2)), 10000);
+        QVERIFY(shows(viewOf(1), 1));
+        sims[2].device->setCredentials("admin", "1234");
+        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(2)->getStatus(), 2, 12000);
+        QVERIFY(!glueOf(viewOf(2))->noVideoWidget()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(shows(viewOf(2), 2), 20000);
 
-        // 6. camA's password changed through the modify dialog.
-        sims[0]->setCredentials("admin", "4321");
+        // 11. camA's sub stream changes to 320x240: its view's glue is told
+        // the new size and the new pictures (the test pattern) show.
+        const int viewA = viewOf(0);
+        QCOMPARE(glueOf(viewA)->getStreamType(), 1);
+        sims[0].protocols.live->switchClip(1, "h264-240p25.h264", 320, 240);
+        QTRY_COMPARE_WITH_TIMEOUT(glueOf(viewA)->player()->videoWidth(), 320, 15000);
+        QCOMPARE(glueOf(viewA)->player()->videoHeight(), 240);
+        QVERIFY(advances(viewA));
+        QTRY_VERIFY_WITH_TIMEOUT(shareOf(viewA, kColours[0]) < 0.2, 20000);
+
+        // 12. camA's password changed through the modify dialog, after the
+        // device expects it: new stream requests with the new login.
+        sims[0].device->setCredentials("admin", "4321");
         page->onDevlistButtonClick(0, 8);
         auto* modify = page->findChild<qwModifyDevice*>();
         QVERIFY(modify);
+        const int requestsBefore = sims[0].device->requests().size();
         modify->form()->passwordEdit()->setText("4321");
         QTest::mouseClick(modify->confirmButton(), Qt::LeftButton);
         QCOMPARE(fixture.query("SELECT password FROM devices WHERE devname='camA'"), QStringLiteral("4321"));
-        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(0)->getStatus(), 2, 9000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QList<devicesim::LoggedRequest> requests = sims[0].device->requests();
+                for (int k = requestsBefore; k < requests.size(); ++k)
+                    if (requests[k].query.contains("subject=liveplay") && requests[k].password == "4321" &&
+                        requests[k].authorized)
+                        return true;
+                return false;
+            }(),
+            10000);
+        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(0)->getStatus(), 2, 12000);
 
-        // 7. camB removed.
+        // 13. camB removed: row, view, stored rows and every connection gone.
+        const int viewB = viewOf(1);
+        QVERIFY(viewB >= 0);
         page->onDevlistButtonClick(1, 0x10);
         QCOMPARE(page->deviceCount(), 2);
+        QVERIFY(!page->viewRecord(viewB));
+        QVERIFY(!page->viewToolbar(viewB));
+        QCOMPARE(page->viewRecords().size(), 2);
+        // camC is row 1 now, still in its view.
+        QCOMPARE(viewOf(1), 0);
         QCOMPARE(fixture.query("SELECT count(*) FROM devices WHERE address='127.0.0.3'"), QStringLiteral("0"));
         QCOMPARE(fixture.query("SELECT count(*) FROM schedules WHERE ipaddr='127.0.0.3'"), QStringLiteral("0"));
         QVERIFY(!page->streamServer()->unitFor("127.0.0.3"));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            sims[1].device->openConnections([](const devicesim::LoggedRequest&) { return true; }), 0, 5000);
 
-        // 8. Sixty-four views.
+        // 14. Sixty-four views: camA and camC play their sub streams in small
+        // views.
         page->onBtnPlayviewChange(60);
         QCOMPARE(page->shownViews().size(), 64);
+        for (_st_view_item* record : page->viewRecords())
+            QCOMPARE(record->camera->getStreamType(), 1);
+        QVERIFY(eachViewAdvances());
 
-        // 9. Closing the window ends the page and every thread it started.
+        // 15. Closing the window ends the page and every thread it started.
         QElapsedTimer timer;
         timer.start();
         QTest::mouseClick(w->closeButton(), Qt::LeftButton);
-        QTRY_VERIFY(page.isNull());
+        QTRY_VERIFY(m_page.isNull());
         QVERIFY(timer.elapsed() < 10000);
         delete w;
         fixture.flushLog();
@@ -172,5 +472,12 @@ private slots:
     }
 };
 
-QTEST_MAIN(EndToEndTest)
+int main(int argc, char** argv)
+{
+    // The players draw into the views' windows from their own threads.
+    platform::d3d9::initWindowSystemThreads();
+    QApplication app(argc, argv);
+    EndToEndTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_e2e.moc"

@@ -10,6 +10,7 @@
 #include "liveview/qwvideoshowtoolbar.h"
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/support/livepage.h"
+#include "viewdrop.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -45,18 +46,7 @@ protected:
     }
 };
 
-bool dropOn(QWidget* target, const QString& format)
-{
-    QMimeData data;
-    data.setData(format, "0x117101");
-    QDragEnterEvent enter(QPoint(5, 5), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent drop(QPointF(5, 5), Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(target, &drop);
-    return drop.isAccepted();
-}
+using livedevices::dropOn;
 
 QStringList tipKeys(QWidget* parent)
 {

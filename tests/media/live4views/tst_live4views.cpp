@@ -17,13 +17,11 @@
 #include <QWidget>
 #include <QtTest>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+// X11 last: its macros clash with Qt names.
+#include "tests/support/xpixels.h"
 
 #include <array>
-#include <map>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -39,43 +37,9 @@ const Colour kColours[] = {{"red", QColor(255, 0, 0)},
                            {"yellow", QColor(255, 255, 0)}};
 const QStringList kAddresses = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"};
 
-std::mutex g_presentLock;
-std::map<HWND, int> g_presents;
+using testsupport::PresentCounter;
 
-void onPresent(HWND window, const platform::d3d9::PresentedImage &, int64_t)
-{
-    std::lock_guard<std::mutex> lock(g_presentLock);
-    ++g_presents[window];
-}
-
-int presentsOn(HWND window)
-{
-    std::lock_guard<std::mutex> lock(g_presentLock);
-    return g_presents[window];
-}
-
-bool near(const QColor &a, const QColor &b, int tolerance)
-{
-    return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
-           qAbs(a.blue() - b.blue()) <= tolerance;
-}
-
-// Mostly black, with some white: the "No Video" panel.
-bool blackWithText(const QImage &img)
-{
-    int black = 0;
-    int white = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const QColor c = img.pixelColor(x, y);
-            if (c.red() < 20 && c.green() < 20 && c.blue() < 20)
-                ++black;
-            if (c.red() > 200 && c.green() > 200 && c.blue() > 200)
-                ++white;
-        }
-    const int all = img.width() * img.height();
-    return all > 0 && black > all * 9 / 10 && white > 20;
-}
+bool near(const QColor &a, const QColor &b, int tolerance) { return testsupport::nearColour(a, b, tolerance); }
 
 } // namespace
 
@@ -97,21 +61,7 @@ class TestLive4Views : public QObject
     std::array<std::unique_ptr<qcCameraUtil>, 4> m_glues;
 
     // What the X server shows in a widget's area.
-    QImage grab(QWidget *w)
-    {
-        XImage *image = XGetImage(m_display, Window(w->winId()), 0, 0, unsigned(w->width()), unsigned(w->height()),
-                                  AllPlanes, ZPixmap);
-        if (!image)
-            return QImage();
-        QImage out(w->width(), w->height(), QImage::Format_RGB32);
-        for (int y = 0; y < out.height(); ++y)
-            for (int x = 0; x < out.width(); ++x) {
-                const unsigned long p = XGetPixel(image, x, y);
-                out.setPixel(x, y, qRgb(int((p >> 16) & 0xFF), int((p >> 8) & 0xFF), int(p & 0xFF)));
-            }
-        XDestroyImage(image);
-        return out;
-    }
+    QImage grab(QWidget *w) { return testsupport::grabX(m_display, Window(w->winId()), w->rect()); }
     QImage grabView(int i) { return grab(m_videos[i]); }
 
     bool mediaInfo(const QString &ip, int stream, MediaInfo_t *out)
@@ -135,7 +85,7 @@ private slots:
                  "the clips fixture has not run");
         m_display = XOpenDisplay(nullptr);
         QVERIFY(m_display);
-        platform::d3d9::setPresentHook(onPresent);
+        PresentCounter::install();
 
         for (int i = 0; i < 4; ++i) {
             Sim sim;
@@ -239,8 +189,8 @@ private slots:
         m_glues[1]->setStreamInfo(mainInfo, subInfo);
         m_glues[1]->refresh();
         const HWND window = HWND(m_glues[1]->renderSurface()->winId());
-        const int before = presentsOn(window);
-        QTRY_VERIFY_WITH_TIMEOUT(presentsOn(window) >= before + 10, 30000);
+        const int before = PresentCounter::on(window);
+        QTRY_VERIFY_WITH_TIMEOUT(PresentCounter::on(window) >= before + 10, 30000);
         // The new pictures are the test pattern, not the old colour.
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
@@ -255,7 +205,7 @@ private slots:
         if (!m_glues[2])
             QSKIP("the views did not start");
         m_glues[2]->onPlayState(6);
-        QTRY_VERIFY_WITH_TIMEOUT(blackWithText(grabView(2)), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::blackWithText(grabView(2)), 30000);
         // The neighbours keep playing.
         const QImage img = grabView(3);
         QVERIFY(!img.isNull());
@@ -276,7 +226,7 @@ private slots:
             m_server = nullptr;
         }
         m_sims.clear();
-        platform::d3d9::setPresentHook(nullptr);
+        PresentCounter::uninstall();
         if (m_display)
             XCloseDisplay(m_display);
     }
