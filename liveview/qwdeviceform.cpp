@@ -58,7 +58,7 @@ qwDeviceForm::qwDeviceForm(QWidget* parent)
     form->addRow(liveText(kCommonPage, kNoSection, "password"), m_password);
 
     connect(m_byAddress, &QRadioButton::toggled, this, [this] { onConnectChanged(); });
-    setIdentifierOffered(false);
+    onConnectChanged();
 }
 
 void qwDeviceForm::onConnectChanged()
@@ -66,13 +66,6 @@ void qwDeviceForm::onConnectChanged()
     const bool byAddress = m_byAddress->isChecked();
     m_address->setVisible(byAddress);
     m_identifier->setVisible(!byAddress);
-}
-
-void qwDeviceForm::setIdentifierOffered(bool offered)
-{
-    m_byIdentifier->setVisible(offered);
-    if (!offered)
-        m_byAddress->setChecked(true);
 }
 
 QString qwDeviceForm::deviceName() const { return m_name->text().trimmed(); }
@@ -97,7 +90,6 @@ void qwDeviceForm::setValues(const QString& name, const QString& address, int co
     // address is: a dotted address goes to the address editor.
     const bool byAddress = isIpv4(address) || (connectType == ByAddress && !isIdentifier(address));
     if (!byAddress) {
-        m_byIdentifier->setVisible(true);
         m_byIdentifier->setChecked(true);
         m_identifier->setText(address);
     } else {

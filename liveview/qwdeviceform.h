@@ -30,8 +30,6 @@ public:
 
     void setValues(const QString& name, const QString& address, int connectType, const QString& port,
                    const QString& user, const QString& password);
-    // Offers the identifier choice (off until P2P devices can be added).
-    void setIdentifierOffered(bool offered);
 
     // The key of the tip for the first bad value (page 38), empty when all are good.
     QString checkInput() const;

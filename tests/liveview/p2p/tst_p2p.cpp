@@ -16,6 +16,7 @@
 #include "media/qcstreamutil.h"
 #include "platform/d3d9/d3d9diag.h"
 #include "platform/p2p/P2pApi.h"
+#include "platform/widgets/qipaddressedit.h"
 #include "tests/support/livepage.h"
 
 #include <QLineEdit>
@@ -87,8 +88,11 @@ private slots:
         auto* dialog = page.findChild<qwAddDevice*>();
         QVERIFY(dialog);
         QSignalSpy results(dialog, &qwAddDevice::sigOptionResult);
-        QVERIFY(dialog->form()->byIdentifierButton()->isEnabled());
+        QVERIFY(dialog->form()->byIdentifierButton()->isVisible());
+        QVERIFY(!dialog->form()->identifierEdit()->isVisible());
         dialog->form()->byIdentifierButton()->click();
+        QVERIFY(dialog->form()->identifierEdit()->isVisible());
+        QVERIFY(!dialog->form()->addressEdit()->isVisible());
         dialog->form()->nameEdit()->setText(QStringLiteral("camP"));
         dialog->form()->identifierEdit()->setText(kUid);
         dialog->addButton()->click();

@@ -174,7 +174,10 @@ private slots:
         QSignalSpy spy(&dialog, &qwAddDevice::sigOptionResult);
         QCOMPARE(dialog.form()->userEdit()->text(), QStringLiteral("admin"));
         QCOMPARE(dialog.form()->passwordEdit()->text(), QStringLiteral("1234"));
-        QVERIFY(dialog.form()->byIdentifierButton()->isHidden());
+        // Both ways of reaching a device are offered; the address is chosen.
+        QVERIFY(!dialog.form()->byIdentifierButton()->isHidden());
+        QVERIFY(!dialog.form()->identifierEdit()->isVisibleTo(dialog.form()));
+        QVERIFY(dialog.form()->addressEdit()->isVisibleTo(dialog.form()));
 
         fillForm(dialog.form(), "camA", "127.0.0.2", "18080");
         dialog.addButton()->click();
