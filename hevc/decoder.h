@@ -123,6 +123,7 @@ typedef struct H265D_DEC_OBJ {
     H265D_LOG_FXN LogFxn;
     H265D_POOL pool;
     H265D_DSP_TABLE dsp;              /* pixel kernels, filled once at create */
+    struct H265D_WORKERS *workers;    /* eThreadType 1: the worker pool and contexts */
     /* test and tool hooks */
     int32_t bHeadersOnly;
     int32_t sliceDataSupported;       /* 0 until the slice data decoder joins */

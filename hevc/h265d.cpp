@@ -6,6 +6,7 @@
 #include "decoder.h"
 #include "stageclock.h"
 #include "thread.h"
+#include "workers.h"
 
 static int64_t steadyNanos()
 {
@@ -231,6 +232,12 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
         poolFreeAll(dec);
         alignedFree(p->FreeFxn, ch, dec);
         return H265D_ERR_MALLOC;
+    }
+    if (dec->eThreadType == 1 && createWorkerState(&dec->workers, dec->h64) != 0) {
+        p->LogFxn(ch, H265D_LOG_ERROR, "H265D_Create : worker threads could not be started!\n");
+        poolFreeAll(dec);
+        alignedFree(p->FreeFxn, ch, dec);
+        return H265D_ERR_THREAD;
     }
     dec->streamFill = 0;
     dec->vclBytes = 0;
@@ -506,6 +513,9 @@ extern "C" int32_t H265D_Delete(void *hDecoder)
     dec->magic = 0;
     H265D_FREE_FXN freeFxn = dec->FreeFxn;
     const uint32_t ch = dec->uiChannelID;
+    if (dec->eThreadTypeCreated == 1)
+        stopWorkers(dec->workers);
+    dec->workers = nullptr;
     poolFreeAll(dec);
     alignedFree(freeFxn, ch, dec);
     return H265D_OK;

@@ -24,7 +24,9 @@ std::condition_variable &condOf(H265D_COND *c)
 std::once_flag g_once;
 int g_initResult = 0;
 std::atomic<int> g_initCount{0};
-std::atomic<int> g_failCreates{0};
+std::mutex g_failMutex;
+int g_failCreates = 0;
+int g_failAfter = 0;
 
 } // namespace
 
@@ -34,10 +36,15 @@ int threadCreate(H265D_THREAD *t, const void *, ThreadStartFxn start, void *arg)
     t->arg = arg;
     t->result = nullptr;
     t->running = 0;
-    int left = g_failCreates.load();
-    while (left > 0)
-        if (g_failCreates.compare_exchange_weak(left, left - 1))
+    {
+        std::lock_guard<std::mutex> hold(g_failMutex);
+        if (g_failAfter > 0) {
+            g_failAfter--;
+        } else if (g_failCreates > 0) {
+            g_failCreates--;
             return 1;
+        }
+    }
     try {
         new (t->storage) std::thread([t] { t->result = t->start(t->arg); });
     } catch (const std::system_error &) {
@@ -134,7 +141,9 @@ int threadLibraryInitCount(void)
     return g_initCount.load();
 }
 
-void threadFailNextCreates(int n)
+void threadFailNextCreates(int count, int after)
 {
-    g_failCreates.store(n);
+    std::lock_guard<std::mutex> hold(g_failMutex);
+    g_failCreates = count;
+    g_failAfter = after;
 }

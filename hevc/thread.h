@@ -53,9 +53,10 @@ void threadLibraryExit(void);
  * returns only after that first run has finished. Returns its result. */
 int threadLibrarySetUp(void);
 
-/* Test hooks: how often threadLibraryInit ran, and making the next n
- * threadCreate calls fail as if the system had refused the thread. */
+/* Test hooks: how often threadLibraryInit ran, and making threadCreate
+ * fail as if the system had refused the thread: after the next `after`
+ * calls succeed, `count` calls fail. */
 int threadLibraryInitCount(void);
-void threadFailNextCreates(int n);
+void threadFailNextCreates(int count, int after = 0);
 
 #endif

@@ -18,7 +18,7 @@ cmake --build build -j "$jobs"
 # hevc.tsan.* and hevc.fuzz.* entries run are built. ARDO_TSAN_DEVICE=1 adds
 # the two-way audio group (device.tsan.talk): some 80 more files to compile,
 # about two minutes on two cores, so it is a check run on request.
-tsan_targets="h265dec tst_hevc_threads"
+tsan_targets="h265dec tst_hevc_threads tst_hevc_jobs"
 if [ "${ARDO_TSAN_DEVICE:-0}" = 1 ]; then
   tsan_targets="$tsan_targets tst_device_talk"
 fi

@@ -1,0 +1,288 @@
+#include <QtTest>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "../common/h265_streams.h"
+#include "hevc/thread.h"
+#include "hevc/workers.h"
+
+using namespace h265test;
+
+namespace {
+
+/* A picture of CTUs whose "parse" and "reconstruction" only record when
+ * they ran, so that the wavefront's ordering rules can be checked. */
+struct FakePicture {
+    int rows = 0, cols = 0, firstCol = 0, lastCol = 0;
+    std::vector<std::atomic<int>> parsed;        /* per row: CTUs parsed */
+    std::vector<std::atomic<int>> reconstructed; /* per row: CTUs done */
+    std::vector<std::atomic<int>> timesDone;     /* per CTU */
+    std::atomic<int> orderFaults{0};
+    int failRow = -1;      /* parse fails in this row */
+    int earlyEndRow = -1;  /* end of slice after the second CTU of this row */
+    int reconFailRow = -1;
+    std::atomic<int> jobsInRow0{0};
+
+    FakePicture(int r, int c) : rows(r), cols(c), firstCol(0), lastCol(c - 1), parsed(r), reconstructed(r), timesDone(r * c) {}
+    void reset()
+    {
+        for (auto &p : parsed)
+            p = 0;
+        for (auto &p : reconstructed)
+            p = 0;
+        for (auto &p : timesDone)
+            p = 0;
+        orderFaults = 0;
+    }
+    int width() const { return lastCol - firstCol + 1; }
+};
+
+int32_t fakeParse(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
+{
+    FakePicture *pic = static_cast<FakePicture *>(ctx->ops->user);
+    const int r = ctx->row;
+    /* A row parses only after the whole row above has been parsed. */
+    if (r > 0 && col == pic->firstCol && pic->parsed[r - 1].load() != pic->width() && ctx->firstRow == 0)
+        pic->orderFaults++;
+    if (r == pic->failRow && col == pic->firstCol + 1)
+        return H265D_ERR_SLICE_DATA;
+    pic->parsed[r]++;
+    *endOfSlice = r == pic->earlyEndRow && col == pic->firstCol + 1;
+    return 0;
+}
+
+int32_t fakeReconstruct(H265D_WORKER_CTX *ctx, int32_t col)
+{
+    FakePicture *pic = static_cast<FakePicture *>(ctx->ops->user);
+    const int r = ctx->row;
+    if (!ctx->firstRow) {
+        /* Row above: CTU col + 2 done, or the whole row. */
+        const int above = pic->reconstructed[r - 1].load();
+        if (above < std::min(col - pic->firstCol + 3, pic->width()))
+            pic->orderFaults++;
+    }
+    /* Reconstruction is the slow part, as in a real decoder, so that each
+     * row catches up with the row above and the waits matter. */
+    for (int i = 0; i < 4; i++)
+        std::this_thread::yield();
+    if (r == pic->reconFailRow && col == pic->firstCol + 2)
+        return H265D_ERR_SLICE_DATA;
+    pic->timesDone[r * pic->cols + col]++;
+    pic->reconstructed[r]++;
+    return 0;
+}
+
+const H265D_ROW_OPS kOps = { fakeParse, fakeReconstruct, nullptr };
+
+struct Pool {
+    H265D_WORKERS *ws = nullptr;
+    H265D_ROW_OPS ops = kOps;
+    explicit Pool(uint32_t h64 = 1088) { createWorkerState(&ws, h64); }
+    ~Pool() { stopWorkers(ws); }
+    int32_t run(FakePicture &pic)
+    {
+        pic.reset();
+        ops.user = &pic;
+        return submitRowJobs(ws, &ops, pic.rows, 0, pic.cols - 1, pic.cols);
+    }
+};
+
+/* Counts the instance's blocks from MallocFxn. */
+std::set<void *> g_live;
+void *countingMalloc(uint32_t, size_t n)
+{
+    void *p = malloc(n);
+    g_live.insert(p);
+    return p;
+}
+void countingFree(uint32_t, void *p)
+{
+    g_live.erase(p);
+    free(p);
+}
+
+} // namespace
+
+class TestJobs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyCtuOnceInWavefrontOrder()
+    {
+        Pool pool;
+        QVERIFY(pool.ws);
+        for (auto size : { std::make_pair(16, 22), std::make_pair(5, 6), std::make_pair(4, 4), std::make_pair(68, 30) }) {
+            FakePicture pic(size.first, size.second);
+            for (int round = 0; round < 20; round++) {
+                QCOMPARE(pool.run(pic), 0);
+                QCOMPARE(pic.orderFaults.load(), 0);
+                for (int i = 0; i < pic.rows * pic.cols; i++)
+                    QCOMPARE(pic.timesDone[i].load(), 1);
+                for (int r = 0; r < pic.rows; r++)
+                    QCOMPARE(pool.ws->rowProgress[r], pic.cols + H265D_ROW_FINISHED);
+            }
+        }
+    }
+
+    void singleRowAndNarrowPictures()
+    {
+        Pool pool;
+        FakePicture one(1, 8), narrow(9, 1), two(2, 3);
+        QCOMPARE(pool.run(one), 0);
+        QCOMPARE(one.reconstructed[0].load(), 8);
+        QCOMPARE(pool.run(narrow), 0);
+        QCOMPARE(narrow.orderFaults.load(), 0);
+        QCOMPARE(pool.run(two), 0);
+        QCOMPARE(two.reconstructed[1].load(), 3);
+    }
+
+    void tileRowsCoverOnlyTheirColumns()
+    {
+        Pool pool;
+        FakePicture pic(10, 12);
+        pic.reset();
+        pool.ops.user = &pic;
+        pic.firstCol = 4;
+        pic.lastCol = 8;
+        QCOMPARE(submitTileRowJobs(pool.ws, &pool.ops, 2, 7, 4, 8), 0);
+        QCOMPARE(pic.orderFaults.load(), 0);
+        for (int r = 0; r < 10; r++)
+            for (int c = 0; c < 12; c++)
+                QCOMPARE(pic.timesDone[r * 12 + c].load(), (r >= 2 && r < 7 && c >= 4 && c <= 8) ? 1 : 0);
+        /* Rows beyond the instance's limit are refused, not written. */
+        QCOMPARE(submitTileRowJobs(pool.ws, &pool.ops, 0, pool.ws->rowCount, 0, 3), H265D_ERR_SLICE_DATA);
+    }
+
+    void parseErrorEndsThePictureWithoutBlockedWorkers()
+    {
+        Pool pool;
+        for (int rows : { 16, 5 }) {
+            FakePicture pic(rows, 22);
+            pic.failRow = 3;
+            QCOMPARE(pool.run(pic), H265D_ERR_SLICE_DATA);
+            QCOMPARE(pic.timesDone[3 * 22 + 5].load(), 0);
+            for (int r = 4; r < rows; r++)
+                QCOMPARE(pic.reconstructed[r].load(), 0); /* rows below never reconstruct */
+            /* The next picture decodes in full. */
+            pic.failRow = -1;
+            QCOMPARE(pool.run(pic), 0);
+            QCOMPARE(pic.reconstructed[rows - 1].load(), 22);
+        }
+    }
+
+    void reconstructionErrorIsReported()
+    {
+        Pool pool;
+        FakePicture pic(12, 10);
+        pic.reconFailRow = 6;
+        QCOMPARE(pool.run(pic), H265D_ERR_SLICE_DATA);
+        pic.reconFailRow = -1;
+        QCOMPARE(pool.run(pic), 0);
+    }
+
+    void earlyEndOfSliceAsksForTheSerialPath()
+    {
+        Pool pool;
+        FakePicture pic(16, 22);
+        pic.earlyEndRow = 3;
+        QCOMPARE(pool.run(pic), H265D_JOBS_EARLY_END);
+        pic.earlyEndRow = 0; /* in the first row too */
+        QCOMPARE(pool.run(pic), H265D_JOBS_EARLY_END);
+        /* An error elsewhere in the same picture outranks the early end. */
+        pic.earlyEndRow = 1;
+        pic.failRow = 0;
+        QCOMPARE(pool.run(pic), H265D_ERR_SLICE_DATA);
+        pic.earlyEndRow = pic.failRow = -1;
+        QCOMPARE(pool.run(pic), 0);
+    }
+
+    void manySmallPictures()
+    {
+        Pool pool;
+        FakePicture pic(2, 8);
+        for (int i = 0; i < 5000; i++)
+            QCOMPARE(pool.run(pic), 0);
+    }
+
+    void createAndDeleteCycles()
+    {
+        for (int i = 0; i < 200; i++) {
+            H265D_WORKERS *ws = nullptr;
+            QCOMPARE(createWorkerState(&ws, 64), 0);
+            QCOMPARE(ws->threadCount, 4);
+            QVERIFY(ws->bytes >= sizeof(H265D_WORKERS) + 4 * sizeof(H265D_WORKER_CTX));
+            stopWorkers(ws);
+        }
+        stopWorkers(nullptr);
+    }
+
+    void threadedInstanceStartsAndStopsItsWorkers()
+    {
+        H265D_INIT_PARAM p = initParam(352, 288);
+        p.eThreadType = 1;
+        p.MallocFxn = countingMalloc;
+        p.FreeFxn = countingFree;
+        for (int i = 0; i < 50; i++) {
+            void *h = nullptr;
+            QCOMPARE(H265D_Create(&h, &p), H265D_OK);
+            H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)h;
+            QVERIFY(dec->workers);
+            QCOMPARE(dec->workers->threadCount, 4);
+            QCOMPARE(dec->workers->rowCount, 320 / 16 + 1);
+            QCOMPARE(H265D_Delete(h), H265D_OK);
+            QVERIFY(g_live.empty());
+        }
+        p.eThreadType = 0;
+        void *h = nullptr;
+        QCOMPARE(H265D_Create(&h, &p), H265D_OK);
+        QVERIFY(!((H265D_DEC_OBJ *)h)->workers);
+        QCOMPARE(H265D_Delete(h), H265D_OK);
+    }
+
+    void threadStartFailureFailsCreateAndFreesAll()
+    {
+        H265D_INIT_PARAM p = initParam(352, 288);
+        p.eThreadType = 1;
+        p.MallocFxn = countingMalloc;
+        p.FreeFxn = countingFree;
+        for (int started = 0; started < 4; started++) {
+            /* Some workers run already when the next one cannot start. */
+            void *h = nullptr;
+            threadFailNextCreates(1, started);
+            QCOMPARE(H265D_Create(&h, &p), H265D_ERR_THREAD);
+            QVERIFY(!h);
+            QVERIFY(g_live.empty());
+        }
+        threadFailNextCreates(0);
+        void *h = nullptr;
+        QCOMPARE(H265D_Create(&h, &p), H265D_OK);
+        QCOMPARE(H265D_Delete(h), H265D_OK);
+    }
+
+    void twoPoolsAtOnce()
+    {
+        std::atomic<int> ok{0};
+        std::vector<std::thread> ts;
+        for (int t = 0; t < 2; t++)
+            ts.emplace_back([&ok, t] {
+                Pool pool;
+                FakePicture pic(10 + t, 15);
+                bool good = true;
+                for (int i = 0; i < 100; i++)
+                    good = good && pool.run(pic) == 0 && pic.orderFaults.load() == 0 &&
+                           pic.reconstructed[9 + t].load() == 15;
+                if (good)
+                    ok++;
+            });
+        for (std::thread &t : ts)
+            t.join();
+        QCOMPARE(ok.load(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJobs)
+#include "tst_jobs.moc"
