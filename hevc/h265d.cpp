@@ -234,7 +234,7 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
         return H265D_ERR_MALLOC;
     }
     if (dec->eThreadType == 1 && createWorkerState(&dec->workers, dec->h64) != 0) {
-        p->LogFxn(ch, H265D_LOG_ERROR, "H265D_Create : worker threads could not be started!\n");
+        /* No message here: the result code says it. */
         poolFreeAll(dec);
         alignedFree(p->FreeFxn, ch, dec);
         return H265D_ERR_THREAD;
