@@ -67,6 +67,17 @@ typedef struct H265D_PIC_GEOMETRY {
     int32_t heightInMinTb;
 } H265D_PIC_GEOMETRY;
 
+/* eThreadType 1: a slice segment kept until its picture is complete. Its
+ * header is parsed on arrival (the picture is set up then); the slice data
+ * waits in the gather buffer. */
+#define H265D_MAX_GATHERED 510
+typedef struct H265D_GATHERED_SLICE {
+    H265D_SLICE_HEADER sh;
+    uint32_t lastIndependentAddress;
+    size_t offset; /* payload in the gather buffer */
+    size_t length;
+} H265D_GATHERED_SLICE;
+
 typedef struct H265D_DEC_OBJ {
     uint32_t uiChannelID;
     uint32_t cpuFlags;
@@ -142,6 +153,23 @@ typedef struct H265D_DEC_OBJ {
     H265D_SLICE_CTX *sliceCtx;
     int32_t ctusDecoded;
     const uint8_t *sliceDataStart;
+    /* gathering (eThreadType 1 at create) */
+    H265D_GATHERED_SLICE *gathered;   /* H265D_MAX_GATHERED */
+    int32_t gatherCount;
+    int32_t gatherDropped;            /* the picture in hand was dropped: skip its slices */
+    int32_t psInPicture;              /* a parameter set arrived inside the gathered picture */
+    uint8_t *gatherBuf;
+    size_t gatherSize;
+    size_t gatherFill;
+    int32_t keepUnit;                 /* the error came from the gathered picture: keep the unit in hand */
+    int32_t threadCount;              /* rows dealt at once; lowered for good */
+    int32_t pictureVia;               /* path of the picture being decoded (counters) */
+    struct H265D_ROW_STATE *rowStates[4];
+    /* fault injection (tests) */
+    int32_t iFaultRow;
+    int32_t iFaultKind;
+    int64_t faultPicture;             /* the picture the fault hit, -1 before */
+    int64_t picturesStarted;
 } H265D_DEC_OBJ;
 
 /* Sets n bytes of each of rows rows (stride apart) to v. The side maps are
@@ -186,5 +214,18 @@ int isSkippedNalType(int32_t type);
 /* Makes the active PPS's tile maps and dequantisation tables current for
  * the active SPS; runs at picture start after the size check. */
 void activatePpsTables(H265D_DEC_OBJ *dec);
+
+void raiseErrorFlags(H265D_DEC_OBJ *dec);
+
+/* Gathering of a threaded instance (picture.cpp). */
+int32_t allocGatherState(H265D_DEC_OBJ *dec);
+void freeGatherState(H265D_DEC_OBJ *dec);
+/* Keeps the slice segment whose header is in dec->sh; 0 or the error of a
+ * dropped picture. */
+int32_t gatherSlice(H265D_DEC_OBJ *dec, const uint8_t *payload, size_t length);
+/* Decodes the gathered picture, if any, and empties the list. */
+int32_t decodePicture(H265D_DEC_OBJ *dec);
+/* Whether the fault option hits the CTB row now being parsed. */
+int faultHits(H265D_DEC_OBJ *dec, int32_t row, int32_t kind);
 
 #endif

@@ -401,7 +401,9 @@ void completeCurrentPicture(H265D_DEC_OBJ *dec)
     H265D_PICTURE *p = &dpb->pic[dpb->curPic];
     if (p->state != 1 && p->flags != 0) {
         p->state = 1;
-        dec->pathCounts.uiSerial++;
+        uint32_t *counters[] = {&dec->pathCounts.uiSerial, &dec->pathCounts.uiGatheredSerial,
+                                &dec->pathCounts.uiRowJobs};
+        (*counters[dec->pictureVia])++;
     }
 }
 

@@ -233,11 +233,22 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
         alignedFree(p->FreeFxn, ch, dec);
         return H265D_ERR_MALLOC;
     }
-    if (dec->eThreadType == 1 && createWorkerState(&dec->workers, dec->h64) != 0) {
+    dec->iFaultRow = t ? t->iFaultRow : -1;
+    dec->iFaultKind = t ? t->iFaultKind : 0;
+    dec->faultPicture = -1;
+    if (dec->eThreadType == 1) {
         /* No message here: the result code says it. */
-        poolFreeAll(dec);
-        alignedFree(p->FreeFxn, ch, dec);
-        return H265D_ERR_THREAD;
+        if (createWorkerState(&dec->workers, dec->h64) != 0) {
+            poolFreeAll(dec);
+            alignedFree(p->FreeFxn, ch, dec);
+            return H265D_ERR_THREAD;
+        }
+        if (!dec->bHeadersOnly && !dec->bParseOnly && allocGatherState(dec) != 0) {
+            stopWorkers(dec->workers);
+            poolFreeAll(dec);
+            alignedFree(p->FreeFxn, ch, dec);
+            return H265D_ERR_THREAD;
+        }
     }
     dec->streamFill = 0;
     dec->vclBytes = 0;
@@ -423,7 +434,13 @@ static int32_t decodeBuffered(H265D_DEC_OBJ *dec, H265D_OUTARGS *out, int eos, i
             r = decodeNalUnit(dec, dec->streamBuf + unitStart, unitEnd - unitStart, curPrefix);
         }
         if (r != 0) {
-            bufferConsume(dec, nPrefix ? (size_t)nOff : dec->streamFill);
+            /* An error of the gathered picture leaves the unit in hand to
+             * open the next picture. */
+            if (dec->keepUnit)
+                bufferConsume(dec, cur);
+            else
+                bufferConsume(dec, nPrefix ? (size_t)nOff : dec->streamFill);
+            dec->keepUnit = 0;
             return r;
         }
         cur = (size_t)nOff;
@@ -469,6 +486,11 @@ extern "C" int32_t H265D_Decode(void *hDecoder, const H265D_INARGS *pstInArgs, H
             if (got)
                 return H265D_OK;
         }
+        if (dec->gatherCount > 0) {
+            const int32_t r = decodePicture(dec);
+            if (r != 0)
+                return r;
+        }
         if (dec->bHeadersOnly || !dec->sliceDataSupported) {
             if (dec->firstSliceAccepted)
                 completeCurrentPicture(dec);
@@ -513,8 +535,10 @@ extern "C" int32_t H265D_Delete(void *hDecoder)
     dec->magic = 0;
     H265D_FREE_FXN freeFxn = dec->FreeFxn;
     const uint32_t ch = dec->uiChannelID;
-    if (dec->eThreadTypeCreated == 1)
+    if (dec->eThreadTypeCreated == 1) {
         stopWorkers(dec->workers);
+        freeGatherState(dec);
+    }
     dec->workers = nullptr;
     poolFreeAll(dec);
     alignedFree(freeFxn, ch, dec);

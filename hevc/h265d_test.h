@@ -22,7 +22,13 @@ typedef struct H265D_TEST_OPTIONS {
      * only by an instance that decodes on the caller's thread
      * (eThreadType 0). */
     int32_t bStageTimes;
-    int32_t aiReserved[4];
+    /* Fault injection for the abort paths, once per instance, on the first
+     * picture that reaches CTB row iFaultRow (-1 off). Kind 1: the parse of
+     * that row fails with H265D_ERR_SLICE_DATA; kind 2: that row reports
+     * end_of_slice_segment_flag after its second CTU. */
+    int32_t iFaultRow;
+    int32_t iFaultKind;
+    int32_t aiReserved[2];
 } H265D_TEST_OPTIONS;
 
 /* One counter per way a picture can be decoded. */

@@ -90,7 +90,7 @@ static void quietLog(uint32_t, int32_t, const char *, ...)
 {
 }
 
-static void raiseErrorFlags(H265D_DEC_OBJ *dec)
+void raiseErrorFlags(H265D_DEC_OBJ *dec)
 {
     if (!dec->errorFlag[1]) {
         dec->errorFlag[0] = 1;
@@ -153,6 +153,20 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
         parseNalHeader(unit, &hdr, dec->uiChannelID, dec->LogFxn);
         return 0;
     }
+    /* A threaded instance decodes its gathered picture before anything that
+     * could change what that picture's slices refer to, and before the next
+     * picture starts. An error there belongs to that picture: the unit in
+     * hand is kept for the next call. */
+    const int gathering = dec->gathered != nullptr;
+    if (gathering && dec->gatherCount > 0 && (!vcl || (unit[2] & 0x80))) {
+        if (type >= 32 && type <= 34)
+            dec->psInPicture = 1;
+        const int32_t r = decodePicture(dec);
+        if (r) {
+            dec->keepUnit = 1;
+            return r;
+        }
+    }
     if (vcl && (unit[2] & 0x80)) {
         if (!dec->firstSliceToggle) {
             dec->firstSliceToggle = 1;
@@ -182,8 +196,16 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
     switch (type) {
     case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9:
     case 16: case 17: case 18: case 19: case 20: case 21:
-        if (unit[2] & 0x80)
+        if (unit[2] & 0x80) {
             dec->firstSliceNal = dec->nal;
+            dec->gatherDropped = 0;
+            dec->psInPicture = 0;
+        } else if (gathering && dec->psInPicture && dec->eThreadType == 1) {
+            /* A slice after a parameter set inside one picture: the
+             * picture's units can no longer be decoded as one list. */
+            dec->eThreadType = 0;
+            dec->pathCounts.uiFallbacks++;
+        }
         r = parseSliceHeaderSingle(dec, &dec->br, &dec->sh);
         /* Later slice segments count towards the picture they belong to. */
         if (r == 0 && !dec->sh.first_slice_segment_in_pic_flag && dec->dpb.curPic >= 0) {
@@ -191,8 +213,12 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
             dec->vclBytes = 0;
         }
         if (r == 0 && !dec->bHeadersOnly && dec->dpb.curPic >= 0 && dec->dpb.pic[dec->dpb.curPic].flags != 0 &&
-            dec->dpb.pic[dec->dpb.curPic].state != 1)
-            r = decodeSliceData(dec, dec->br.data, dec->br.data + dec->br.length);
+            dec->dpb.pic[dec->dpb.curPic].state != 1) {
+            if (gathering)
+                r = gatherSlice(dec, dec->br.data, (size_t)dec->br.length);
+            else
+                r = decodeSliceData(dec, dec->br.data, dec->br.data + dec->br.length);
+        }
         /* Slice data decoding joins here; pictures with slot flags 0 (skipped
          * leading pictures) are parsed but not decoded. */
         break;

@@ -306,26 +306,21 @@ static int32_t checkSliceEnd(H265D_DEC_OBJ *dec, const H265D_CABAC *c)
     return H265D_ERR_SLICE_DATA;
 }
 
-extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, const uint8_t *end)
+extern "C" void startPictureData(H265D_DEC_OBJ *dec)
 {
-    H265D_SLICE_CTX *ctx = dec->sliceCtx;
+    dec->ctusDecoded = 0;
+    dec->picturesStarted++;
+    clearPictureMaps(dec);
+    deriveMinTbAddrZs(dec);
+    arrangeDequantFactors(dec);
+    if (!dec->pps->cu_qp_delta_enabled_flag)
+        memset(dec->side.qpY, dec->sh.SliceQpY, (size_t)dec->side.mapWMinCb * (dec->h64 / 8));
+}
+
+extern "C" void startSliceEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const uint8_t *payload,
+                                 const uint8_t *end)
+{
     const H265D_SLICE_HEADER *sh = &dec->sh;
-    const H265D_PPS *pps = dec->pps;
-    const H265D_PIC_GEOMETRY *g = &dec->geo;
-    if (sh->first_slice_segment_in_pic_flag) {
-        dec->ctusDecoded = 0;
-        clearPictureMaps(dec);
-        deriveMinTbAddrZs(dec);
-        arrangeDequantFactors(dec);
-        if (!pps->cu_qp_delta_enabled_flag)
-            memset(dec->side.qpY, sh->SliceQpY, (size_t)dec->side.mapWMinCb * (dec->h64 / 8));
-    }
-    const int tsStart = pps->ctbAddrRsToTs[sh->slice_segment_address];
-    if (tsStart != dec->ctusDecoded) {
-        H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : the Curcent iCtbAddrTs is %d,the last decode LcuCnt is %d!\n",
-                  tsStart, dec->ctusDecoded);
-        return H265D_ERR_SLICE_DATA;
-    }
     ctx->initType = cabacInitType(sh->slice_type, sh->cabac_init_flag);
     const uint8_t *data = payload + sh->sliceDataByte;
     if (data > end)
@@ -334,6 +329,42 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
     cabacStartAt(&ctx->cabac, data, end);
     if (!sh->dependent_slice_segment_flag)
         ctx->qgPrevQp = sh->SliceQpY;
+}
+
+extern "C" int32_t parseCtuAt(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
+{
+    const int W = dec->geo.PicWidthInCtbsY;
+    const int rs = dec->pps->ctbAddrTsToRs[ts];
+    updateCtuNeighbours(dec, ctx, ts);
+    if (rs % W == 0 && faultHits(dec, rs / W, 1)) {
+        H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : the CTB row %d could not be parsed!\n", rs / W);
+        return H265D_ERR_SLICE_DATA;
+    }
+    cabacStartCtu(dec, ctx, ts);
+    int32_t r = parseCodingTreeUnit(dec, ctx);
+    if (r)
+        return r;
+    cabacSaveWppContexts(dec, ctx, ts);
+    if (rs % W == 1 && faultHits(dec, rs / W, 2))
+        ctx->ctu.end_of_slice_segment_flag = 1;
+    return 0;
+}
+
+extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, const uint8_t *end)
+{
+    H265D_SLICE_CTX *ctx = dec->sliceCtx;
+    const H265D_SLICE_HEADER *sh = &dec->sh;
+    const H265D_PPS *pps = dec->pps;
+    const H265D_PIC_GEOMETRY *g = &dec->geo;
+    if (sh->first_slice_segment_in_pic_flag)
+        startPictureData(dec);
+    const int tsStart = pps->ctbAddrRsToTs[sh->slice_segment_address];
+    if (tsStart != dec->ctusDecoded) {
+        H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : the Curcent iCtbAddrTs is %d,the last decode LcuCnt is %d!\n",
+                  tsStart, dec->ctusDecoded);
+        return H265D_ERR_SLICE_DATA;
+    }
+    startSliceEngine(dec, ctx, payload, end);
     int ts = tsStart;
     int endOfSlice = 0;
     while (ts < g->PicSizeInCtbsY) {
@@ -343,12 +374,9 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
                       rs, g->PicSizeInCtbsY - 1);
             return H265D_ERR_SLICE_DATA;
         }
-        updateCtuNeighbours(dec, ctx, ts);
-        cabacStartCtu(dec, ctx, ts);
-        int32_t r = parseCodingTreeUnit(dec, ctx);
+        int32_t r = parseCtuAt(dec, ctx, ts);
         if (r)
             return r;
-        cabacSaveWppContexts(dec, ctx, ts);
         ts++;
         if (!dec->bParseOnly) {
             reconstructCtu(dec, ctx);
@@ -381,9 +409,14 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
     dec->ctusDecoded = ts;
     if (ts < g->PicSizeInCtbsY)
         return 0;
+    finishPictureData(dec);
+    return 0;
+}
+
+extern "C" void finishPictureData(H265D_DEC_OBJ *dec)
+{
     memset(dec->side.rowCounters, 0, (dec->h64 / 16) * sizeof(uint32_t));
     if (!dec->bParseOnly)
         padPictureBorders(dec);
     completeCurrentPicture(dec);
-    return 0;
 }

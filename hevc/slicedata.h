@@ -128,6 +128,14 @@ void allocSideBuffers(struct H265D_DEC_OBJ *dec);
 /* Decodes the slice data of the slice segment in dec->sh from the payload. */
 int32_t decodeSliceData(struct H265D_DEC_OBJ *dec, const uint8_t *payload, const uint8_t *end);
 
+/* The parts of decodeSliceData that the picture decode driver shares:
+ * map clearing at picture start, the engine at a slice's data, one CTU's
+ * parse (with its neighbours and WPP states) and the picture's finish. */
+void startPictureData(struct H265D_DEC_OBJ *dec);
+void startSliceEngine(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const uint8_t *payload, const uint8_t *end);
+int32_t parseCtuAt(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
+void finishPictureData(struct H265D_DEC_OBJ *dec);
+
 /* Parsing and reconstruction of one CTU (exposed for the tests). */
 int32_t parseCodingTreeUnit(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx);
 void reconstructCtu(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx);

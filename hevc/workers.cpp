@@ -160,8 +160,9 @@ int32_t rowJob(H265D_WORKER_CTX *ctx)
             end.fail();
             return r;
         }
-        if (endOfSlice && c != ctx->lastCol) {
-            /* One slice per picture was expected: the serial path decodes it. */
+        if (endOfSlice) {
+            /* The slice segment ends before the rows dealt out do: the
+             * serial path decodes the picture. */
             end.fail();
             return H265D_JOBS_EARLY_END;
         }
@@ -208,8 +209,9 @@ int32_t dealRows(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, 
         if (r != 0 && (result == 0 || result == H265D_JOBS_EARLY_END))
             result = r;
     };
+    const int32_t lanes = ws->lanes;
     for (int32_t row = firstRow; row < endRow && !ws->pictureAbort.load(); row++) {
-        const int32_t k = (ws->lastCtx + 1) % H265D_WORKER_COUNT;
+        const int32_t k = (ws->lastCtx + 1) % lanes;
         H265D_WORKER_CTX *ctx = ws->ctx[k];
         if (ctx->inFlight)
             collect(ctx);
@@ -230,7 +232,7 @@ int32_t dealRows(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, 
         ws->rowCtx[row] = ctx;
         postJob(ws, rowJob, ctx);
         ctx->inFlight = 1;
-        H265D_WORKER_CTX *next = ws->ctx[(k + 1) % H265D_WORKER_COUNT];
+        H265D_WORKER_CTX *next = ws->ctx[(k + 1) % lanes];
         if (next->inFlight)
             collect(next);
     }
@@ -331,6 +333,7 @@ int32_t createWorkerState(H265D_WORKERS **out, uint32_t h64)
     for (int32_t i = 0; i < H265D_QUEUE_CAPACITY; i++)
         queuePush(&ws->freeJobs, &ws->records[i]);
     ws->lastCtx = H265D_WORKER_COUNT - 1;
+    ws->lanes = H265D_WORKER_COUNT;
     bool ok = ws->rowProgress && ws->rowGo && ws->rowCtx;
     for (int32_t i = 0; ok && i < H265D_WORKER_COUNT; i++) {
         H265D_WORKER_CTX *ctx = static_cast<H265D_WORKER_CTX *>(workerAlloc(ws, sizeof(H265D_WORKER_CTX)));
@@ -390,6 +393,16 @@ int32_t submitRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t rows,
                       int32_t picWidthInCtbs)
 {
     return dealRows(ws, ops, 0, rows, firstCol, lastCol, firstCol == 0 && lastCol == picWidthInCtbs - 1);
+}
+
+void setWorkerLanes(H265D_WORKERS *ws, int32_t lanes)
+{
+    if (lanes < 1)
+        lanes = 1;
+    if (lanes > H265D_WORKER_COUNT)
+        lanes = H265D_WORKER_COUNT;
+    ws->lanes = lanes;
+    ws->lastCtx = lanes - 1;
 }
 
 int32_t submitTileRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, int32_t endRow,

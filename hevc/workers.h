@@ -88,6 +88,7 @@ struct H265D_WORKERS {
     H265D_JOB_QUEUE finished;    /* searched by argument */
     H265D_WORKER_CTX *ctx[H265D_WORKER_COUNT];
     int32_t lastCtx;             /* round-robin */
+    int32_t lanes;               /* contexts in use (fewer when pictures have fewer rows) */
     std::atomic<int32_t> pictureAbort;
     /* Per CTB row, written by the row's job under its context's locks:
      * progress (+ H265D_ROW_FINISHED when done), the go flag, and which
@@ -125,6 +126,8 @@ int32_t waitRowAbove(H265D_WORKER_CTX *ctx, int32_t col);
  * waits for all of them. 0, the first job error, or H265D_JOBS_EARLY_END. */
 int32_t submitRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t rows, int32_t firstCol, int32_t lastCol,
                       int32_t picWidthInCtbs);
+/* Deals rows over the first `lanes` contexts only (1..4). */
+void setWorkerLanes(H265D_WORKERS *ws, int32_t lanes);
 /* One tile: its CTB rows [firstRow, endRow) over the tile's columns, waited
  * for before returning, so that tiles never run side by side. */
 int32_t submitTileRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, int32_t endRow,

@@ -63,6 +63,7 @@ struct Options {
     bool trace = false;
     bool paths = false;
     bool time = false;
+    int faultRow = -1, faultKind = 0;
     std::string input;
 };
 
@@ -73,7 +74,8 @@ int usage(const char *msg)
     fprintf(stderr,
             "usage: h265dec [--threads 0|1] [--order decode|display] [--chunk au|N|rand:SEED] [--maxref N]\n"
             "               [--maxsize WxH] [--cpumask portable|sse2|sse41|avx|detect] [--ts] [--yuv FILE]\n"
-            "               [--headers-only] [--parse-only] [--trace-headers] [--paths] [--time] [--quiet] FILE\n");
+            "               [--headers-only] [--parse-only] [--trace-headers] [--paths] [--time] [--quiet]\n"
+            "               [--fault-row N --fault-kind 1|2] FILE\n");
     return 2;
 }
 
@@ -106,6 +108,10 @@ bool parseArgs(int argc, char **argv, Options &o, const char **err)
             if (!value(v))
                 return *err = "--maxref needs a value", false;
             o.maxRef = atoi(v.c_str());
+        } else if (a == "--fault-row" || a == "--fault-kind") {
+            if (!value(v))
+                return *err = "--fault-row and --fault-kind need a value", false;
+            (a == "--fault-row" ? o.faultRow : o.faultKind) = atoi(v.c_str());
         } else if (a == "--maxsize") {
             if (!value(v) || sscanf(v.c_str(), "%dx%d", &o.maxW, &o.maxH) != 2)
                 return *err = "--maxsize takes WxH", false;
@@ -310,6 +316,8 @@ int main(int argc, char **argv)
     t.iCpuMask = o.cpuMask;
     t.bHeadersOnly = (o.headersOnly || o.trace) ? 1 : 0;
     t.bParseOnly = o.parseOnly ? 1 : 0;
+    t.iFaultRow = o.faultRow;
+    t.iFaultKind = o.faultKind;
     void *h = nullptr;
     int32_t r = H265D_CreateForTest(&h, &p, &t);
     if (r != 0) {
@@ -383,7 +391,7 @@ int main(int argc, char **argv)
     if (o.paths) {
         H265D_PATH_COUNTS pc = {};
         H265D_GetPathCounts(h, &pc);
-        fprintf(stderr, "paths serial %u gathered %u rows %u slices %u tiles %u fallbacks %u\n", pc.uiSerial,
+        fprintf(stderr, "paths: serial %u gathered-serial %u row %u slice %u tile %u fallbacks %u\n", pc.uiSerial,
                 pc.uiGatheredSerial, pc.uiRowJobs, pc.uiSliceJobs, pc.uiTileJobs, pc.uiFallbacks);
     }
     if (o.time)

@@ -1,0 +1,259 @@
+// Gathered pictures of a threaded instance and the picture decode driver.
+//
+// Slice headers are parsed as their units arrive (the picture is set up
+// then, in stream order); the slice data waits in the gather buffer until
+// the next picture starts, a unit arrives that could change what the
+// slices refer to, or the stream ends. Then the picture is decoded as a
+// whole: CTU rows as worker jobs when it is one slice segment, serially
+// over the gathered list otherwise.
+#include <stdlib.h>
+#include <string.h>
+
+#include "decoder.h"
+#include "loopfilter.h"
+#include "slicedata.h"
+#include "workers.h"
+
+// Per worker context: the decoding state of each CTU of the row in hand
+// (engine, WPP store and CTU record), so that a row can be parsed whole
+// before it is reconstructed.
+struct H265D_ROW_STATE {
+    H265D_SLICE_CTX *ctus;
+    int32_t capacity;
+};
+
+namespace {
+
+enum PictureVia { kViaSerial = 0, kViaGatheredSerial = 1, kViaRows = 2 };
+
+struct RowPicture {
+    H265D_DEC_OBJ *dec;
+    int32_t width;  // CTBs per row
+    int32_t size;   // CTBs in the picture
+};
+
+H265D_ROW_STATE *rowState(H265D_DEC_OBJ *dec, const H265D_WORKER_CTX *ctx)
+{
+    return dec->rowStates[ctx->index];
+}
+
+// The entropy decoding state a CTU continues from: everything of a slice
+// context but the CTU record.
+void carryEngine(H265D_SLICE_CTX *to, const H265D_SLICE_CTX *from)
+{
+    to->cabac = from->cabac;
+    memcpy(to->wppStore, from->wppStore, sizeof to->wppStore);
+    to->initType = from->initType;
+    to->qgPrevQp = from->qgPrevQp;
+}
+
+int32_t parseRowCtu(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
+{
+    const RowPicture *pic = static_cast<const RowPicture *>(ctx->ops->user);
+    H265D_DEC_OBJ *dec = pic->dec;
+    H265D_SLICE_CTX *cur = &rowState(dec, ctx)->ctus[col];
+    // The row's first CTU takes over where the row above stopped parsing
+    // (its go flag is set, it never touches that state again); row 0
+    // starts from the slice's engine.
+    const H265D_SLICE_CTX *prev;
+    if (col > 0)
+        prev = &rowState(dec, ctx)->ctus[col - 1];
+    else if (ctx->row == 0)
+        prev = dec->sliceCtx;
+    else
+        prev = &rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus[pic->width - 1];
+    carryEngine(cur, prev);
+    const int32_t ts = ctx->row * pic->width + col;
+    const int32_t r = parseCtuAt(dec, cur, ts);
+    if (r)
+        return r;
+    // The slice segment must run to the picture's last CTU and end there.
+    const int last = ts == pic->size - 1;
+    *endOfSlice = (cur->ctu.end_of_slice_segment_flag != 0) != last;
+    return 0;
+}
+
+int32_t reconstructRowCtu(H265D_WORKER_CTX *ctx, int32_t col)
+{
+    const RowPicture *pic = static_cast<const RowPicture *>(ctx->ops->user);
+    H265D_SLICE_CTX *cur = &rowState(pic->dec, ctx)->ctus[col];
+    reconstructCtu(pic->dec, cur);
+    filterCtu(pic->dec, cur);
+    return 0;
+}
+
+// Room for one row's CTU states in each context in use.
+bool reserveRowStates(H265D_DEC_OBJ *dec, int32_t width)
+{
+    for (int i = 0; i < H265D_WORKER_COUNT; i++) {
+        H265D_ROW_STATE *st = dec->rowStates[i];
+        if (st->capacity >= width)
+            continue;
+        free(st->ctus);
+        st->capacity = 0;
+        st->ctus = static_cast<H265D_SLICE_CTX *>(workerAlloc(dec->workers, sizeof(H265D_SLICE_CTX) * (size_t)width));
+        if (!st->ctus)
+            return false;
+        st->capacity = width;
+    }
+    return true;
+}
+
+int32_t decodeSerially(H265D_DEC_OBJ *dec, int32_t via)
+{
+    dec->pictureVia = via;
+    int32_t r = 0;
+    for (int32_t i = 0; i < dec->gatherCount && r == 0; i++) {
+        const H265D_GATHERED_SLICE *g = &dec->gathered[i];
+        dec->sh = g->sh;
+        dec->lastIndependentAddress = g->lastIndependentAddress;
+        const uint8_t *payload = dec->gatherBuf + g->offset;
+        r = decodeSliceData(dec, payload, payload + g->length);
+    }
+    dec->pictureVia = kViaSerial;
+    return r;
+}
+
+// 0, a job's error, or H265D_JOBS_EARLY_END (the slice segment does not
+// cover the picture as one).
+int32_t decodeRows(H265D_DEC_OBJ *dec)
+{
+    const H265D_GATHERED_SLICE *g = &dec->gathered[0];
+    dec->sh = g->sh;
+    dec->lastIndependentAddress = g->lastIndependentAddress;
+    const uint8_t *payload = dec->gatherBuf + g->offset;
+    RowPicture pic{dec, dec->geo.PicWidthInCtbsY, dec->geo.PicSizeInCtbsY};
+    startPictureData(dec);
+    startSliceEngine(dec, dec->sliceCtx, payload, payload + g->length);
+    H265D_ROW_OPS ops{parseRowCtu, reconstructRowCtu, &pic};
+    dec->pictureVia = kViaRows;
+    const int32_t r = submitRowJobs(dec->workers, &ops, dec->geo.PicHeightInCtbsY, 0, pic.width - 1, pic.width);
+    if (r == 0) {
+        dec->ctusDecoded = pic.size;
+        finishPictureData(dec);
+    }
+    dec->pictureVia = kViaSerial;
+    return r;
+}
+
+void clearGather(H265D_DEC_OBJ *dec)
+{
+    dec->gatherCount = 0;
+    dec->gatherFill = 0;
+}
+
+} // namespace
+
+int32_t allocGatherState(H265D_DEC_OBJ *dec)
+{
+    H265D_WORKERS *ws = dec->workers;
+    dec->gathered = static_cast<H265D_GATHERED_SLICE *>(
+        workerAlloc(ws, sizeof(H265D_GATHERED_SLICE) * H265D_MAX_GATHERED));
+    dec->gatherSize = dec->streamSize;
+    dec->gatherBuf = static_cast<uint8_t *>(workerAlloc(ws, dec->gatherSize));
+    bool ok = dec->gathered && dec->gatherBuf;
+    for (int i = 0; ok && i < H265D_WORKER_COUNT; i++) {
+        dec->rowStates[i] = static_cast<H265D_ROW_STATE *>(workerAlloc(ws, sizeof(H265D_ROW_STATE)));
+        ok = dec->rowStates[i] != nullptr;
+    }
+    dec->threadCount = H265D_WORKER_COUNT;
+    if (!ok) {
+        freeGatherState(dec);
+        return -1;
+    }
+    return 0;
+}
+
+void freeGatherState(H265D_DEC_OBJ *dec)
+{
+    for (int i = 0; i < H265D_WORKER_COUNT; i++) {
+        if (dec->rowStates[i])
+            free(dec->rowStates[i]->ctus);
+        free(dec->rowStates[i]);
+        dec->rowStates[i] = nullptr;
+    }
+    free(dec->gathered);
+    free(dec->gatherBuf);
+    dec->gathered = nullptr;
+    dec->gatherBuf = nullptr;
+    dec->gatherCount = 0;
+}
+
+int32_t gatherSlice(H265D_DEC_OBJ *dec, const uint8_t *payload, size_t length)
+{
+    if (dec->gatherDropped)
+        return 0;
+    int32_t err = 0;
+    if (dec->gatherCount >= H265D_MAX_GATHERED) {
+        H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : the picture has more than %d units!\n", H265D_MAX_GATHERED);
+        err = -1;
+    } else if (length > dec->gatherSize - dec->gatherFill) {
+        H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : the picture's units need more than %d bytes!\n",
+                  (int)dec->gatherSize);
+        err = H265D_ERR_NULL;
+    }
+    if (err) {
+        // Drop the picture and go on: its later slices are passed over and
+        // the next picture gathers afresh.
+        clearGather(dec);
+        dec->gatherDropped = 1;
+        if (dec->dpb.curPic >= 0)
+            dec->dpb.pic[dec->dpb.curPic].errorFlag[0] = 1;
+        dec->picErrorFlag = 1;
+        return err;
+    }
+    H265D_GATHERED_SLICE *g = &dec->gathered[dec->gatherCount++];
+    g->sh = dec->sh;
+    g->lastIndependentAddress = dec->lastIndependentAddress;
+    g->offset = dec->gatherFill;
+    g->length = length;
+    memcpy(dec->gatherBuf + dec->gatherFill, payload, length);
+    dec->gatherFill += length;
+    return 0;
+}
+
+int faultHits(H265D_DEC_OBJ *dec, int32_t row, int32_t kind)
+{
+    if (dec->iFaultKind != kind || dec->iFaultRow != row || row < 0)
+        return 0;
+    if (dec->faultPicture < 0)
+        dec->faultPicture = dec->picturesStarted;
+    return dec->faultPicture == dec->picturesStarted;
+}
+
+int32_t decodePicture(H265D_DEC_OBJ *dec)
+{
+    if (dec->gatherCount == 0)
+        return 0;
+    const H265D_PPS *pps = dec->pps;
+    if (dec->eThreadType == 1) {
+        // Fallbacks for good: pictures too narrow for the wavefront, and
+        // several slice segments with tiles.
+        if (dec->geo.PicWidthInCtbsY <= 3 || (dec->gatherCount > 1 && pps->tiles_enabled_flag)) {
+            dec->eThreadType = 0;
+            dec->pathCounts.uiFallbacks++;
+        } else if (dec->geo.PicHeightInCtbsY < dec->threadCount) {
+            dec->threadCount = dec->geo.PicHeightInCtbsY;
+            setWorkerLanes(dec->workers, dec->threadCount);
+        }
+    }
+    const H265D_GATHERED_SLICE *first = &dec->gathered[0];
+    const bool oneSegment = dec->gatherCount == 1 && first->sh.first_slice_segment_in_pic_flag &&
+                            !first->sh.dependent_slice_segment_flag && !pps->tiles_enabled_flag;
+    int32_t r;
+    if (dec->eThreadType == 1 && oneSegment && reserveRowStates(dec, dec->geo.PicWidthInCtbsY)) {
+        r = decodeRows(dec);
+        if (r == H265D_JOBS_EARLY_END) {
+            // The same picture again on the serial path, so that both thread
+            // types give the same pictures and codes (the fault options too).
+            dec->picturesStarted--;
+            r = decodeSerially(dec, kViaGatheredSerial);
+        }
+    } else {
+        r = decodeSerially(dec, kViaGatheredSerial);
+    }
+    clearGather(dec);
+    if (r)
+        raiseErrorFlags(dec);
+    return r;
+}
