@@ -1,0 +1,46 @@
+#!/bin/sh
+# One corpus stream through a threaded instance: whole access units and
+# random chunks (and decode order for a stream without reordering) must give
+# FFmpeg's pictures, and the path counters must show the way the pictures
+# were decoded.
+# usage: check-threads.sh H265DEC STREAM_DIR NAME [order]
+set -u
+dec=$1
+file=$2/$3.hevc
+name=$3
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+if ! ffmpeg -nostdin -v error -threads 1 -i "$file" -fps_mode passthrough -f framemd5 "$tmp/ref" 2>"$tmp/ffmpeg.err"; then
+  cat "$tmp/ffmpeg.err" >&2
+  exit 2
+fi
+grep -v '^#' "$tmp/ref" | awk -F', *' '{print $6}' >"$tmp/ref.md5"
+run() {
+  "$dec" --quiet --threads 1 "$@" "$file" 2>"$tmp/err" | awk -F', *' '{print $6}' >"$tmp/out.md5"
+  if ! cmp -s "$tmp/ref.md5" "$tmp/out.md5"; then
+    echo "$name with --threads 1 $*: pictures differ from FFmpeg's"
+    diff "$tmp/ref.md5" "$tmp/out.md5" | head -5
+    cat "$tmp/err"
+    exit 1
+  fi
+}
+run --chunk au
+run --chunk rand:1
+if [ "${4:-}" = order ]; then
+  run --chunk au --order decode
+fi
+paths=$("$dec" --quiet --threads 1 --paths "$file" 2>&1 >/dev/null | grep '^paths:')
+echo "$name: $paths"
+count() { echo "$paths" | sed -n "s/.* $1 \([0-9]*\).*/\1/p"; }
+fail() {
+  echo "$name: $1 ($paths)"
+  exit 1
+}
+case $name in
+  m_default | m_nowpp | m_256 | m_1080 | m_weighted | m_wide | m_wide1)
+    [ "$(count row)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count fallbacks)" -eq 0 ] ||
+      fail "single-slice pictures must all go to row jobs" ;;
+  m_3ctb | i_narrow | i_narrow_nowpp | m_narrow)
+    [ "$(count fallbacks)" -eq 1 ] && [ "$(count row)" -eq 0 ] || fail "three CTBs wide or less: one fallback for good" ;;
+esac
+[ "$(count serial)" -eq 0 ] || fail "a threaded instance never decodes ungathered"
