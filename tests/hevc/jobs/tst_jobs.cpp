@@ -1,11 +1,13 @@
 #include <QtTest>
 
 #include <atomic>
+#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
 
 #include "../common/h265_streams.h"
+#include "hevc/decoder.h"
 #include "hevc/thread.h"
 #include "hevc/workers.h"
 
@@ -102,6 +104,97 @@ void countingFree(uint32_t, void *p)
 {
     g_live.erase(p);
     free(p);
+}
+
+/* Instances on several threads at once: the shared capture log is not for them. */
+void quietLog(uint32_t, int32_t, const char *, ...) {}
+
+Bytes corpusStream(const char *name)
+{
+    QFile f(QString("%1/%2.hevc").arg(QString(qgetenv("HEVC_CORPUS_DIR")), name));
+    if (!f.open(QIODevice::ReadOnly))
+        return Bytes();
+    const QByteArray all = f.readAll();
+    return Bytes(all.begin(), all.end());
+}
+
+/* One instance decoding a whole stream: a hash of every picture's samples
+ * and every error code, in order. */
+struct Decoded {
+    std::vector<uint64_t> pictures;
+    std::vector<int32_t> errors;
+    H265D_PATH_COUNTS paths = {};
+    int32_t threadCount = 0;
+};
+
+uint64_t pictureHash(const H265D_OUTARGS &out)
+{
+    uint64_t h = 1469598103934665603ull;
+    for (int c = 0; c < 3; c++) {
+        const uint32_t w = c ? out.uiDecWidth / 2 : out.uiDecWidth, rows = c ? out.uiDecHeight / 2 : out.uiDecHeight;
+        const uint32_t stride = c ? out.uiUVStride : out.uiYStride;
+        for (uint32_t y = 0; y < rows; y++)
+            for (uint32_t x = 0; x < w; x++)
+                h = (h ^ out.pucOutYUV[c][(size_t)y * stride + x]) * 1099511628211ull;
+    }
+    return h;
+}
+
+/* Feeds `stream` `times` times over, in chunks of `chunk` bytes, the way a
+ * careful caller does; `prepare` sees the instance before every call. */
+template <typename Prepare>
+Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Prepare prepare)
+{
+    Decoded d;
+    H265D_INIT_PARAM p = initParam(512, 288);
+    p.eThreadType = threads;
+    p.eOutputOrder = IH265D_DECODE_ORDER;
+    p.LogFxn = quietLog;
+    void *h = nullptr;
+    if (H265D_Create(&h, &p) != H265D_OK)
+        return d;
+    auto take = [&](int32_t r, const H265D_OUTARGS &out) {
+        if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE)
+            d.pictures.push_back(pictureHash(out));
+        else if (r != H265D_OK && r != H265D_NEED_MORE_DATA)
+            d.errors.push_back(r);
+    };
+    for (int t = 0; t < times; t++)
+        for (size_t pos = 0; pos < stream.size();) {
+            const size_t n = std::min(chunk, stream.size() - pos);
+            size_t used = 0;
+            for (int guard = 0; guard < 100000; guard++) {
+                prepare((H265D_DEC_OBJ *)h);
+                H265D_INARGS in = {};
+                H265D_OUTARGS out = {};
+                in.pStream = stream.data() + pos + used;
+                in.uiStreamLen = (uint32_t)(n - used);
+                const int32_t r = H265D_Decode(h, &in, &out);
+                used += out.uiBytesUsed;
+                take(r, out);
+                if (r == H265D_NEED_MORE_DATA)
+                    break;
+            }
+            pos += n;
+        }
+    for (int guard = 0; guard < 1000; guard++) {
+        H265D_INARGS in = {};
+        H265D_OUTARGS out = {};
+        in.eDecodeMode = IH265D_DECODE_END;
+        const int32_t r = H265D_Decode(h, &in, &out);
+        take(r, out);
+        if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_END)
+            break;
+    }
+    H265D_GetPathCounts(h, &d.paths);
+    d.threadCount = ((H265D_DEC_OBJ *)h)->threadCount;
+    H265D_Delete(h);
+    return d;
+}
+
+Decoded decode(const Bytes &stream, int threads, int times = 1, size_t chunk = 4096)
+{
+    return decodeWith(stream, threads, times, chunk, [](H265D_DEC_OBJ *) {});
 }
 
 } // namespace
@@ -261,6 +354,85 @@ private slots:
         void *h = nullptr;
         QCOMPARE(H265D_Create(&h, &p), H265D_OK);
         QCOMPARE(H265D_Delete(h), H265D_OK);
+    }
+
+    void fewerRowsThanWorkersLowerTheCountForGood()
+    {
+        const Bytes two = corpusStream("m_wide"), one = corpusStream("m_wide1");
+        if (two.empty() || one.empty())
+            QSKIP("corpus streams missing");
+        for (const Bytes *s : { &two, &one }) {
+            const Decoded serial = decode(*s, 0), threaded = decode(*s, 1);
+            QCOMPARE(threaded.pictures, serial.pictures);
+            QCOMPARE(threaded.pictures.size(), (size_t)8);
+            QVERIFY(threaded.errors.empty());
+            QCOMPARE(threaded.paths.uiRowJobs, 8u);
+            QCOMPARE(threaded.threadCount, s == &two ? 2 : 1);
+            QCOMPARE(threaded.paths.uiFallbacks, 0u);
+        }
+    }
+
+    void twoInstancesOnTwoThreads()
+    {
+        const Bytes a = corpusStream("m_camera"), b = corpusStream("m_default");
+        if (a.empty() || b.empty())
+            QSKIP("corpus streams missing");
+        const Decoded wantA = decode(a, 0), wantB = decode(b, 0);
+        Decoded gotA, gotB;
+        std::thread ta([&] { gotA = decode(a, 1, 1, 1000); });
+        std::thread tb([&] { gotB = decode(b, 1, 1, 777); });
+        ta.join();
+        tb.join();
+        QCOMPARE(gotA.pictures, wantA.pictures);
+        QCOMPARE(gotB.pictures, wantB.pictures);
+        QVERIFY(gotA.paths.uiRowJobs > 0 && gotB.paths.uiRowJobs > 0);
+    }
+
+    void soakOfTenThousandPictures()
+    {
+        const Bytes one = corpusStream("m_wide1");
+        if (one.empty())
+            QSKIP("corpus stream missing");
+        /* ThreadSanitizer runs many times slower: a tenth of the rounds. */
+        const int rounds = qEnvironmentVariableIsSet("TSAN_OPTIONS") ? 125 : 1250;
+        const Decoded d = decode(one, 1, rounds, 65536);
+        QCOMPARE(d.pictures.size(), (size_t)rounds * 8);
+        QVERIFY(d.errors.empty());
+        QCOMPARE(d.paths.uiRowJobs, (uint32_t)rounds * 8);
+        /* Every round gives the same eight pictures. */
+        for (size_t i = 8; i < d.pictures.size(); i++)
+            QCOMPARE(d.pictures[i], d.pictures[i % 8]);
+    }
+
+    void overfullGatherDropsOnlyThatPicture()
+    {
+        /* A picture whose slice segments do not fit the gather buffer, or
+         * that has one segment too many, fails once; the instance is not
+         * stuck and the all-intra pictures after it decode as the serial
+         * decoder does. */
+        const Bytes s = corpusStream("i_slices");
+        if (s.empty())
+            QSKIP("corpus stream missing");
+        const Decoded want = decode(s, 0);
+        QCOMPARE(want.pictures.size(), (size_t)4);
+        const std::pair<int32_t, std::function<void(H265D_DEC_OBJ *)>> cases[] = {
+            { H265D_ERR_NULL, [](H265D_DEC_OBJ *dec) { dec->gatherFill = dec->gatherSize - 16; } },
+            { -1, [](H265D_DEC_OBJ *dec) { dec->gatherCount = H265D_MAX_GATHERED; } },
+        };
+        for (const auto &c : cases) {
+            bool done = false;
+            /* Small chunks, so that the first picture's first slice segment
+             * is gathered alone before the state is filled up. */
+            const Decoded got = decodeWith(s, 1, 1, 64, [&](H265D_DEC_OBJ *dec) {
+                if (!done && dec->gatherCount == 1) {
+                    c.second(dec);
+                    done = true;
+                }
+            });
+            QVERIFY(done);
+            QCOMPARE(got.errors, std::vector<int32_t>{ c.first });
+            QCOMPARE(got.pictures, std::vector<uint64_t>(want.pictures.begin() + 1, want.pictures.end()));
+        }
     }
 
     void twoPoolsAtOnce()
