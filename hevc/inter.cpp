@@ -570,7 +570,7 @@ extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
     ic.dec = dec;
     ic.ctu = ctu;
     ic.cu = cu;
-    ic.sh = &dec->sh;
+    ic.sh = ctu->sh ? ctu->sh : &dec->sh;
     ic.field = (H265D_MV_FIELD *)dec->side.mvRecords;
     ic.w4 = dec->side.mapW4;
     ic.curPoc = dec->dpb.pic[dec->dpb.curPic].poc;
@@ -601,7 +601,7 @@ extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
             f.mv[l][1] = (int16_t)(m.pred[l] ? m.mv[l].y : 0);
             f.predFlag[l] = (uint8_t)m.pred[l];
             f.refIdx[l] = (int8_t)(m.pred[l] ? m.refIdx[l] : -1);
-            f.refSlot[l] = (uint8_t)(m.pred[l] ? dec->sh.refList[l].slot[m.refIdx[l]] : 0);
+            f.refSlot[l] = (uint8_t)(m.pred[l] ? ic.sh->refList[l].slot[m.refIdx[l]] : 0);
         }
         {
             // Plain locals: the record stores cannot make the bounds reload.
@@ -615,7 +615,7 @@ extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
          * are marked below as transform edges: those count for both. */
         if (pu->w != 1 << cu->log2CbSize || pu->h != 1 << cu->log2CbSize)
             markBlockEdges(dec, pu->x, pu->y, pu->w, pu->h, 4, 8);
-        predictPu(dec, &dec->sh, m, pu->x, pu->y, pu->w, pu->h, tmp);
+        predictPu(dec, ic.sh, m, pu->x, pu->y, pu->w, pu->h, tmp);
     }
     const int nCbS = 1 << cu->log2CbSize;
     /* the coding block's edges are transform edges even without a residual */
@@ -661,6 +661,7 @@ extern "C" void storeMotionField(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu
     if (!col)
         return;
     const H265D_MV_FIELD *field = (const H265D_MV_FIELD *)dec->side.mvRecords;
+    const H265D_SLICE_HEADER *sh = ctu->sh ? ctu->sh : &dec->sh;
     const int w16 = (int)(dec->w64 / 16);
     const int xEnd = ctu->x + ctu->ctbSize < dec->geo.PicWidthInSamplesY ? ctu->x + ctu->ctbSize
                                                                            : dec->geo.PicWidthInSamplesY;
@@ -677,8 +678,8 @@ extern "C" void storeMotionField(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu
                 c->predFlag[l] = 1;
                 c->mv[l][0] = f->mv[l][0];
                 c->mv[l][1] = f->mv[l][1];
-                c->refPoc[l] = dec->sh.refList[l].poc[f->refIdx[l]];
-                c->longTerm[l] = dec->sh.refList[l].longTerm[f->refIdx[l]];
+                c->refPoc[l] = sh->refList[l].poc[f->refIdx[l]];
+                c->longTerm[l] = sh->refList[l].longTerm[f->refIdx[l]];
             }
         }
 }

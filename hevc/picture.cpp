@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <memory>
+
 #include "decoder.h"
 #include "loopfilter.h"
 #include "slicedata.h"
@@ -16,20 +18,27 @@
 
 // Per worker context: the decoding state of each CTU of the row in hand
 // (engine, WPP store and CTU record), so that a row can be parsed whole
-// before it is reconstructed.
+// before it is reconstructed, and the context's coding unit counters.
 struct H265D_ROW_STATE {
     H265D_SLICE_CTX *ctus;
     int32_t capacity;
+    uint32_t cuStats[H265D_CU_STATS];
 };
 
 namespace {
 
-enum PictureVia { kViaSerial = 0, kViaGatheredSerial = 1, kViaRows = 2 };
+enum PictureVia { kViaSerial = 0, kViaGatheredSerial = 1, kViaRows = 2, kViaSliceRows = 3 };
+constexpr int32_t kNotForRows = -2;
 
 struct RowPicture {
     H265D_DEC_OBJ *dec;
-    int32_t width;  // CTBs per row
-    int32_t size;   // CTBs in the picture
+    int32_t width; // CTBs per row
+    int32_t size;  // CTBs in the picture
+    // Per CTB row: the gathered slice segment its first CTU belongs to,
+    // whether it starts there, and the slice's end (raster address).
+    int32_t *rowSlice;
+    uint8_t *rowStarts;
+    int32_t *sliceEnd;
 };
 
 H265D_ROW_STATE *rowState(H265D_DEC_OBJ *dec, const H265D_WORKER_CTX *ctx)
@@ -45,30 +54,46 @@ void carryEngine(H265D_SLICE_CTX *to, const H265D_SLICE_CTX *from)
     memcpy(to->wppStore, from->wppStore, sizeof to->wppStore);
     to->initType = from->initType;
     to->qgPrevQp = from->qgPrevQp;
+    to->sh = from->sh;
+    to->sliceAddrRs = from->sliceAddrRs;
+}
+
+// A fresh engine at the start of gathered slice segment i's data.
+void startEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t i)
+{
+    const H265D_GATHERED_SLICE *g = &dec->gathered[i];
+    const uint8_t *payload = dec->gatherBuf + g->offset, *end = payload + g->length;
+    const uint8_t *data = payload + g->sh.sliceDataByte;
+    ctx->sh = &g->sh;
+    ctx->sliceAddrRs = g->lastIndependentAddress;
+    ctx->initType = cabacInitType(g->sh.slice_type, g->sh.cabac_init_flag);
+    cabacStartAt(&ctx->cabac, data < end ? data : end, end);
+    ctx->qgPrevQp = g->sh.SliceQpY;
 }
 
 int32_t parseRowCtu(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
 {
     const RowPicture *pic = static_cast<const RowPicture *>(ctx->ops->user);
     H265D_DEC_OBJ *dec = pic->dec;
-    H265D_SLICE_CTX *cur = &rowState(dec, ctx)->ctus[col];
-    // The row's first CTU takes over where the row above stopped parsing
-    // (its go flag is set, it never touches that state again); row 0
-    // starts from the slice's engine.
-    const H265D_SLICE_CTX *prev;
+    H265D_ROW_STATE *st = rowState(dec, ctx);
+    H265D_SLICE_CTX *cur = &st->ctus[col];
+    // A row whose first CTU starts a slice segment starts its own engine;
+    // any other takes over where the row above stopped parsing (its go flag
+    // is set, it never touches that state again).
     if (col > 0)
-        prev = &rowState(dec, ctx)->ctus[col - 1];
-    else if (ctx->row == 0)
-        prev = dec->sliceCtx;
+        carryEngine(cur, &st->ctus[col - 1]);
+    else if (pic->rowStarts[ctx->row])
+        startEngine(dec, cur, pic->rowSlice[ctx->row]);
     else
-        prev = &rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus[pic->width - 1];
-    carryEngine(cur, prev);
+        carryEngine(cur, &rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus[pic->width - 1]);
+    cur->cuStats = st->cuStats;
     const int32_t ts = ctx->row * pic->width + col;
     const int32_t r = parseCtuAt(dec, cur, ts);
     if (r)
         return r;
-    // The slice segment must run to the picture's last CTU and end there.
-    const int last = ts == pic->size - 1;
+    // Each slice segment must end exactly where the next one (or the
+    // picture) starts; anything else goes to the serial path.
+    const int last = ts == pic->sliceEnd[pic->rowSlice[ctx->row]] - 1;
     *endOfSlice = (cur->ctu.end_of_slice_segment_flag != 0) != last;
     return 0;
 }
@@ -82,7 +107,7 @@ int32_t reconstructRowCtu(H265D_WORKER_CTX *ctx, int32_t col)
     return 0;
 }
 
-// Room for one row's CTU states in each context in use.
+// Room for one row's CTU states in each context.
 bool reserveRowStates(H265D_DEC_OBJ *dec, int32_t width)
 {
     for (int i = 0; i < H265D_WORKER_COUNT; i++) {
@@ -114,20 +139,55 @@ int32_t decodeSerially(H265D_DEC_OBJ *dec, int32_t via)
     return r;
 }
 
-// 0, a job's error, or H265D_JOBS_EARLY_END (the slice segment does not
-// cover the picture as one).
+// Which rows start which slice segment; false when a segment is not one
+// the row jobs take (dependent, or starting inside a CTB row).
+bool mapRowsToSlices(H265D_DEC_OBJ *dec, RowPicture *pic)
+{
+    const int32_t rows = dec->geo.PicHeightInCtbsY;
+    for (int32_t i = 0; i < dec->gatherCount; i++) {
+        const H265D_SLICE_HEADER *sh = &dec->gathered[i].sh;
+        const int32_t a = (int32_t)sh->slice_segment_address;
+        const int32_t next = i + 1 < dec->gatherCount ? (int32_t)dec->gathered[i + 1].sh.slice_segment_address : pic->size;
+        if (sh->dependent_slice_segment_flag || a % pic->width != 0 || next <= a || (i == 0) != (a == 0))
+            return false;
+        pic->sliceEnd[i] = next;
+        for (int32_t r = a / pic->width; r < next / pic->width + (next % pic->width != 0) && r < rows; r++) {
+            pic->rowSlice[r] = i;
+            pic->rowStarts[r] = r == a / pic->width;
+        }
+    }
+    return true;
+}
+
+// The picture's slice segments as CTU-row jobs. 0, a job's error, or
+// H265D_JOBS_EARLY_END (the segments do not cover the picture as their
+// addresses say); kNotForRows when the picture is not one for row jobs.
 int32_t decodeRows(H265D_DEC_OBJ *dec)
 {
-    const H265D_GATHERED_SLICE *g = &dec->gathered[0];
-    dec->sh = g->sh;
-    dec->lastIndependentAddress = g->lastIndependentAddress;
-    const uint8_t *payload = dec->gatherBuf + g->offset;
-    RowPicture pic{dec, dec->geo.PicWidthInCtbsY, dec->geo.PicSizeInCtbsY};
+    const int32_t rows = dec->geo.PicHeightInCtbsY;
+    std::unique_ptr<int32_t[]> rowSlice(new int32_t[(size_t)rows]);
+    std::unique_ptr<uint8_t[]> rowStarts(new uint8_t[(size_t)rows]());
+    std::unique_ptr<int32_t[]> sliceEnd(new int32_t[(size_t)dec->gatherCount]);
+    RowPicture pic{dec, dec->geo.PicWidthInCtbsY, dec->geo.PicSizeInCtbsY, rowSlice.get(), rowStarts.get(),
+                   sliceEnd.get()};
+    if (!mapRowsToSlices(dec, &pic))
+        return kNotForRows;
+    const H265D_GATHERED_SLICE *last = &dec->gathered[dec->gatherCount - 1];
+    dec->sh = dec->gathered[0].sh;
     startPictureData(dec);
-    startSliceEngine(dec, dec->sliceCtx, payload, payload + g->length);
-    H265D_ROW_OPS ops{parseRowCtu, reconstructRowCtu, &pic};
-    dec->pictureVia = kViaRows;
-    const int32_t r = submitRowJobs(dec->workers, &ops, dec->geo.PicHeightInCtbsY, 0, pic.width - 1, pic.width);
+    H265D_ROW_OPS ops{parseRowCtu, reconstructRowCtu, &pic, pic.rowStarts};
+    const bool slices = dec->gatherCount > 1;
+    dec->pictureVia = slices ? kViaSliceRows : kViaRows;
+    const int32_t r = slices ? submitSliceRowJobs(dec->workers, &ops, rows, pic.width)
+                             : submitRowJobs(dec->workers, &ops, rows, 0, pic.width - 1, pic.width);
+    dec->sh = last->sh;
+    dec->lastIndependentAddress = last->lastIndependentAddress;
+    uint32_t *stats = dec->dpb.curPic >= 0 ? dec->dpb.pic[dec->dpb.curPic].cuStats : nullptr;
+    for (int i = 0; i < H265D_WORKER_COUNT; i++) {
+        for (int k = 0; stats && k < H265D_CU_STATS; k++)
+            stats[k] += dec->rowStates[i]->cuStats[k];
+        memset(dec->rowStates[i]->cuStats, 0, sizeof dec->rowStates[i]->cuStats);
+    }
     if (r == 0) {
         dec->ctusDecoded = pic.size;
         finishPictureData(dec);
@@ -237,21 +297,20 @@ int32_t decodePicture(H265D_DEC_OBJ *dec)
             setWorkerLanes(dec->workers, dec->threadCount);
         }
     }
-    const H265D_GATHERED_SLICE *first = &dec->gathered[0];
-    const bool oneSegment = dec->gatherCount == 1 && first->sh.first_slice_segment_in_pic_flag &&
-                            !first->sh.dependent_slice_segment_flag && !pps->tiles_enabled_flag;
-    int32_t r;
-    if (dec->eThreadType == 1 && oneSegment && reserveRowStates(dec, dec->geo.PicWidthInCtbsY)) {
+    int32_t r = kNotForRows;
+    if (dec->eThreadType == 1 && !pps->tiles_enabled_flag && reserveRowStates(dec, dec->geo.PicWidthInCtbsY)) {
         r = decodeRows(dec);
         if (r == H265D_JOBS_EARLY_END) {
             // The same picture again on the serial path, so that both thread
             // types give the same pictures and codes (the fault options too).
             dec->picturesStarted--;
-            r = decodeSerially(dec, kViaGatheredSerial);
+            if (dec->dpb.curPic >= 0 && dec->dpb.pic[dec->dpb.curPic].cuStats)
+                memset(dec->dpb.pic[dec->dpb.curPic].cuStats, 0, H265D_CU_STATS * sizeof(uint32_t));
+            r = kNotForRows;
         }
-    } else {
-        r = decodeSerially(dec, kViaGatheredSerial);
     }
+    if (r == kNotForRows)
+        r = decodeSerially(dec, kViaGatheredSerial);
     clearGather(dec);
     if (r)
         raiseErrorFlags(dec);

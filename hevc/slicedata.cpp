@@ -112,7 +112,17 @@ static void deriveMinTbAddrZs(H265D_DEC_OBJ *dec)
     }
 }
 
-static int ctbAvailable(const H265D_DEC_OBJ *dec, int ctbX, int ctbY, int ts)
+const H265D_SLICE_HEADER *ctxSliceHeader(const H265D_DEC_OBJ *dec, const H265D_SLICE_CTX *ctx)
+{
+    return ctx->sh ? ctx->sh : &dec->sh;
+}
+
+uint32_t ctxSliceAddress(const H265D_DEC_OBJ *dec, const H265D_SLICE_CTX *ctx)
+{
+    return ctx->sh ? ctx->sliceAddrRs : dec->lastIndependentAddress;
+}
+
+static int ctbAvailable(const H265D_DEC_OBJ *dec, uint32_t sliceAddr, int ctbX, int ctbY, int ts)
 {
     const H265D_PIC_GEOMETRY *g = &dec->geo;
     if (ctbX < 0 || ctbY < 0 || ctbX >= g->PicWidthInCtbsY || ctbY >= g->PicHeightInCtbsY)
@@ -121,7 +131,10 @@ static int ctbAvailable(const H265D_DEC_OBJ *dec, int ctbX, int ctbY, int ts)
     const int nts = dec->pps->ctbAddrRsToTs[rs];
     if (nts >= ts)
         return 0;
-    return dec->side.sliceAddr[rs] == (int32_t)dec->lastIndependentAddress &&
+    /* Rows of independent slices parse side by side: the map entry of a
+     * CTB in the row above may be written meanwhile (it then belongs to
+     * another slice either way). */
+    return __atomic_load_n(&dec->side.sliceAddr[rs], __ATOMIC_RELAXED) == (int32_t)sliceAddr &&
            dec->pps->tileId[nts] == dec->pps->tileId[ts];
 }
 
@@ -139,11 +152,13 @@ extern "C" void updateCtuNeighbours(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, in
     ctu->ctbSize = 1 << log2;
     ctu->x = ctu->ctbX << log2;
     ctu->y = ctu->ctbY << log2;
-    dec->side.sliceAddr[rs] = (int32_t)dec->lastIndependentAddress;
-    ctu->availLeft = (uint8_t)ctbAvailable(dec, ctu->ctbX - 1, ctu->ctbY, ts);
-    ctu->availAbove = (uint8_t)ctbAvailable(dec, ctu->ctbX, ctu->ctbY - 1, ts);
-    ctu->availAboveLeft = (uint8_t)ctbAvailable(dec, ctu->ctbX - 1, ctu->ctbY - 1, ts);
-    ctu->availAboveRight = (uint8_t)ctbAvailable(dec, ctu->ctbX + 1, ctu->ctbY - 1, ts);
+    const uint32_t sa = ctxSliceAddress(dec, ctx);
+    ctu->sh = ctxSliceHeader(dec, ctx);
+    __atomic_store_n(&dec->side.sliceAddr[rs], (int32_t)sa, __ATOMIC_RELAXED);
+    ctu->availLeft = (uint8_t)ctbAvailable(dec, sa, ctu->ctbX - 1, ctu->ctbY, ts);
+    ctu->availAbove = (uint8_t)ctbAvailable(dec, sa, ctu->ctbX, ctu->ctbY - 1, ts);
+    ctu->availAboveLeft = (uint8_t)ctbAvailable(dec, sa, ctu->ctbX - 1, ctu->ctbY - 1, ts);
+    ctu->availAboveRight = (uint8_t)ctbAvailable(dec, sa, ctu->ctbX + 1, ctu->ctbY - 1, ts);
     const H265D_PPS *pps = dec->pps;
     int right = g->PicWidthInSamplesY;
     if (pps->tiles_enabled_flag) {
@@ -165,7 +180,7 @@ static int firstCtbOfTile(const H265D_DEC_OBJ *dec, int ts)
 
 extern "C" void cabacStartCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
 {
-    const H265D_SLICE_HEADER *sh = &dec->sh;
+    const H265D_SLICE_HEADER *sh = ctxSliceHeader(dec, ctx);
     const H265D_PPS *pps = dec->pps;
     const int W = dec->geo.PicWidthInCtbsY;
     const int rs = pps->ctbAddrTsToRs[ts];
@@ -174,7 +189,7 @@ extern "C" void cabacStartCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t 
     H265D_CABAC *c = &ctx->cabac;
     /* With wavefronts a row takes over the states stored after the second
      * CTB of the row above, when that CTB belongs to the same slice and tile. */
-    const int syncAvailable = rowStart && ctbAvailable(dec, 1, rs / W - 1, ts);
+    const int syncAvailable = rowStart && ctbAvailable(dec, ctxSliceAddress(dec, ctx), 1, rs / W - 1, ts);
     if (sliceStart) {
         if (!sh->dependent_slice_segment_flag) {
             cabacInitContextsFor(ctx->initType, sh->SliceQpY, c->ctxState);

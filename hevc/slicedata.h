@@ -9,6 +9,7 @@
 #include "dsp/h265d_dsp.h"
 
 struct H265D_DEC_OBJ;
+struct H265D_SLICE_HEADER;
 
 #define H265D_MAX_CU_PER_CTU 64
 #define H265D_MAX_TU_PER_CTU 256
@@ -72,6 +73,7 @@ typedef struct H265D_CTU_RECORD {
     int32_t rightLimit, bottomLimit;
     int32_t end_of_slice_segment_flag;
     int32_t numCu, numTu, numPu;
+    const struct H265D_SLICE_HEADER *sh; /* the CTU's slice segment (reference lists) */
     alignas(16) int16_t coeffY[4096];
     alignas(16) int16_t coeffCb[1024];
     alignas(16) int16_t coeffCr[1024];
@@ -87,7 +89,17 @@ typedef struct H265D_SLICE_CTX {
     H265D_CTU_RECORD ctu;
     int32_t initType;
     int32_t qgPrevQp; /* qPY_PREV of the current quantisation group */
+    /* The slice segment parsed, and its SliceAddrRs; null: the instance's
+     * current header and address (one slice at a time). */
+    const struct H265D_SLICE_HEADER *sh;
+    uint32_t sliceAddrRs;
+    /* Coding unit counters of this context; null: the picture's own. */
+    uint32_t *cuStats;
 } H265D_SLICE_CTX;
+
+/* The header and address a context parses with. */
+const struct H265D_SLICE_HEADER *ctxSliceHeader(const struct H265D_DEC_OBJ *dec, const H265D_SLICE_CTX *ctx);
+uint32_t ctxSliceAddress(const struct H265D_DEC_OBJ *dec, const H265D_SLICE_CTX *ctx);
 
 /* Picture side maps (sizes for the create limits). */
 typedef struct H265D_SIDE_BUFFERS {

@@ -501,7 +501,7 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
     fillMapRows(&sb->ctDepth[minCbIndex(x0, y0)], picWMin, nMin, nMin, (uint8_t)ctDepth);
     const int w4 = sb->mapW4;
     const int n4 = nCbS >> 2;
-    uint32_t *stats = dec->dpb.curPic >= 0 ? dec->dpb.pic[dec->dpb.curPic].cuStats : nullptr;
+    uint32_t *stats = ctx->cuStats ? ctx->cuStats : dec->dpb.curPic >= 0 ? dec->dpb.pic[dec->dpb.curPic].cuStats : nullptr;
     const int sizeIdx = log2CbSize - 3; /* 8..64 -> 0..3 */
     int r = 0;
     if (cu->cu_skip_flag) {
@@ -1011,7 +1011,7 @@ extern "C" int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
     p.ctu = &ctx->ctu;
     p.sps = dec->sps;
     p.pps = dec->pps;
-    p.sh = &dec->sh;
+    p.sh = ctxSliceHeader(dec, ctx);
     p.sb = &dec->side;
     p.log2MinCuQpDeltaSize = (int)(dec->sps->CtbLog2SizeY - dec->pps->diff_cu_qp_delta_depth);
     p.qgPrevQp = ctx->qgPrevQp;
@@ -1023,11 +1023,11 @@ extern "C" int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
     if (r)
         return r;
     int8_t *db = &dec->side.deblockOffsets[2 * ctu->ctbAddrRs];
-    db[0] = (int8_t)dec->sh.slice_beta_offset;
-    db[1] = (int8_t)dec->sh.slice_tc_offset;
+    db[0] = (int8_t)p.sh->slice_beta_offset;
+    db[1] = (int8_t)p.sh->slice_tc_offset;
     dec->side.ctbFlags[ctu->ctbAddrRs] =
-        (uint8_t)((dec->sh.slice_deblocking_filter_disabled_flag ? H265D_CTB_DEBLOCK_OFF : 0) |
-                  (dec->sh.slice_loop_filter_across_slices_enabled_flag ? H265D_CTB_ACROSS_SLICES : 0));
+        (uint8_t)((p.sh->slice_deblocking_filter_disabled_flag ? H265D_CTB_DEBLOCK_OFF : 0) |
+                  (p.sh->slice_loop_filter_across_slices_enabled_flag ? H265D_CTB_ACROSS_SLICES : 0));
     r = p.parseCodingQuadtree(ctu->x, ctu->y, ctu->ctbLog2, 0);
     ctx->qgPrevQp = p.qgPrevQp;
     if (r)

@@ -147,11 +147,12 @@ int32_t rowJob(H265D_WORKER_CTX *ctx)
 {
     JobEnd end(ctx);
     H265D_WORKERS *ws = ctx->ws;
-    if (ws->pictureAbort.load() || (!ctx->firstRow && waitGo(ctx) != 0)) {
+    const H265D_ROW_OPS *ops = ctx->ops;
+    const bool parseAtOnce = ctx->firstRow || (ops->independentRows && ops->independentRows[ctx->row]);
+    if (ws->pictureAbort.load() || (!parseAtOnce && waitGo(ctx) != 0)) {
         end.fail();
         return 0; /* the row that failed reports the error */
     }
-    const H265D_ROW_OPS *ops = ctx->ops;
     for (int32_t c = ctx->firstCol; c <= ctx->lastCol; c++) {
         ctx->col = c;
         int32_t endOfSlice = 0;
@@ -393,6 +394,11 @@ int32_t submitRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t rows,
                       int32_t picWidthInCtbs)
 {
     return dealRows(ws, ops, 0, rows, firstCol, lastCol, firstCol == 0 && lastCol == picWidthInCtbs - 1);
+}
+
+int32_t submitSliceRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t rows, int32_t picWidthInCtbs)
+{
+    return dealRows(ws, ops, 0, rows, 0, picWidthInCtbs - 1, 1);
 }
 
 void setWorkerLanes(H265D_WORKERS *ws, int32_t lanes)

@@ -49,6 +49,9 @@ struct H265D_ROW_OPS {
     int32_t (*parseCtu)(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice);
     int32_t (*reconstructCtu)(H265D_WORKER_CTX *ctx, int32_t col);
     void *user;
+    /* Per CTB row: 1 when the row's first CTU starts an independent slice
+     * segment, so that it parses at once; null: only the first row does. */
+    const uint8_t *independentRows;
 };
 
 struct H265D_WORKER_CTX {
@@ -128,6 +131,10 @@ int32_t submitRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t rows,
                       int32_t picWidthInCtbs);
 /* Deals rows over the first `lanes` contexts only (1..4). */
 void setWorkerLanes(H265D_WORKERS *ws, int32_t lanes);
+/* Slice-row jobs: rows [0, rows) over the whole width; a row that starts an
+ * independent slice segment (ops->independentRows) parses without waiting
+ * for the row above, every row reconstructs behind the row above. */
+int32_t submitSliceRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t rows, int32_t picWidthInCtbs);
 /* One tile: its CTB rows [firstRow, endRow) over the tile's columns, waited
  * for before returning, so that tiles never run side by side. */
 int32_t submitTileRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, int32_t endRow,

@@ -40,6 +40,9 @@ case $name in
   m_default | m_nowpp | m_256 | m_1080 | m_weighted | m_wide | m_wide1)
     [ "$(count row)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count fallbacks)" -eq 0 ] ||
       fail "single-slice pictures must all go to row jobs" ;;
+  m_slices | m_slices_p | i_slices)
+    [ "$(count slice)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count row)" -eq 0 ] ||
+      fail "pictures of several slices, each starting a CTB row, must all go to slice-row jobs" ;;
   m_3ctb | i_narrow | i_narrow_nowpp | m_narrow)
     [ "$(count fallbacks)" -eq 1 ] && [ "$(count row)" -eq 0 ] || fail "three CTBs wide or less: one fallback for good" ;;
 esac

@@ -122,6 +122,7 @@ Bytes corpusStream(const char *name)
  * and every error code, in order. */
 struct Decoded {
     std::vector<uint64_t> pictures;
+    std::vector<std::vector<uint32_t>> cuStats;
     std::vector<int32_t> errors;
     H265D_PATH_COUNTS paths = {};
     int32_t threadCount = 0;
@@ -154,8 +155,10 @@ Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Pr
     if (H265D_Create(&h, &p) != H265D_OK)
         return d;
     auto take = [&](int32_t r, const H265D_OUTARGS &out) {
-        if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE)
+        if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE) {
             d.pictures.push_back(pictureHash(out));
+            d.cuStats.emplace_back(out.auiCuStats, out.auiCuStats + 18);
+        }
         else if (r != H265D_OK && r != H265D_NEED_MORE_DATA)
             d.errors.push_back(r);
     };
@@ -369,6 +372,24 @@ private slots:
             QCOMPARE(threaded.paths.uiRowJobs, 8u);
             QCOMPARE(threaded.threadCount, s == &two ? 2 : 1);
             QCOMPARE(threaded.paths.uiFallbacks, 0u);
+        }
+    }
+
+    void slicesParseSideBySideAndCountAsOne()
+    {
+        /* Each slice starts a CTB row; the slices that span two rows hand
+         * their entropy state down. Same pictures and coding unit counts as
+         * the serial decoder, whose counters the contexts' own add up to. */
+        for (const char *name : { "m_slices", "i_slices", "m_slices_p" }) {
+            const Bytes s = corpusStream(name);
+            if (s.empty())
+                QSKIP("corpus stream missing");
+            const Decoded serial = decode(s, 0), threaded = decode(s, 1, 1, 333);
+            QCOMPARE(threaded.pictures, serial.pictures);
+            QCOMPARE(threaded.cuStats, serial.cuStats);
+            QVERIFY(threaded.errors.empty());
+            QCOMPARE(threaded.paths.uiSliceJobs, (uint32_t)serial.pictures.size());
+            QCOMPARE(threaded.paths.uiGatheredSerial + threaded.paths.uiRowJobs, 0u);
         }
     }
 
