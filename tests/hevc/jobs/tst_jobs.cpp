@@ -322,7 +322,7 @@ private slots:
         p.eThreadType = 1;
         p.MallocFxn = countingMalloc;
         p.FreeFxn = countingFree;
-        for (int i = 0; i < 50; i++) {
+        for (int i = 0; i < 200; i++) {
             void *h = nullptr;
             QCOMPARE(H265D_Create(&h, &p), H265D_OK);
             H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)h;
