@@ -201,6 +201,9 @@ void poolFreeAll(H265D_DEC_OBJ *dec);
 /* Stream buffer size for the create limits (rounded to 64). */
 size_t streamBufferSize(uint32_t w64, uint32_t h64);
 
+/* sizeof(H265D_DEC_OBJ) as the library was built. */
+size_t decoderObjectSize(void);
+
 int32_t derivePictureGeometry(H265D_DEC_OBJ *dec, H265D_PIC_GEOMETRY *geo);
 
 /* NAL units */

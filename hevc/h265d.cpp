@@ -30,6 +30,11 @@ void *alignedAlloc(H265D_MALLOC_FXN mallocFxn, uint32_t ch, size_t size, size_t 
     return p;
 }
 
+size_t decoderObjectSize(void)
+{
+    return sizeof(H265D_DEC_OBJ);
+}
+
 void alignedFree(H265D_FREE_FXN freeFxn, uint32_t ch, void *p)
 {
     if (!p)

@@ -602,7 +602,17 @@ struct Decoder {
         if (h)
             H265D_Delete(h);
     }
-    H265D_DEC_OBJ *obj() const { return (H265D_DEC_OBJ *)h; }
+    H265D_DEC_OBJ *obj() const
+    {
+        /* Tests that reach into the instance must see the library's layout:
+         * a suite compiled against another decoder.h than the library (a
+         * header edited while a build ran) would write beside the fields. */
+        if (decoderObjectSize() != sizeof(H265D_DEC_OBJ)) {
+            fprintf(stderr, "test and decoder library were built from different decoder.h: rebuild both\n");
+            abort();
+        }
+        return (H265D_DEC_OBJ *)h;
+    }
 
     /* Feeds one chunk the way a careful caller does. */
     void feed(const Bytes &b, uint64_t ts = 0)
