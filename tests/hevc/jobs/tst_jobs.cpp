@@ -393,6 +393,46 @@ private slots:
         }
     }
 
+    void parameterSetInsideAPictureSwitchesThreadingOff()
+    {
+        /* A copy of the PPS between two slice segments of the second
+         * picture: that picture and all later ones take the serial path, for
+         * good, and decode as the serial decoder does. */
+        const Bytes s = corpusStream("m_slices");
+        if (s.empty())
+            QSKIP("corpus stream missing");
+        std::vector<size_t> starts; /* offsets of the 00 00 01 start codes */
+        for (size_t i = 0; i + 3 < s.size(); i++)
+            if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1)
+                starts.push_back(i);
+        auto typeAt = [&](size_t k) { return (s[starts[k] + 3] >> 1) & 0x3F; };
+        auto firstSlice = [&](size_t k) { return typeAt(k) < 32 && (s[starts[k] + 5] & 0x80); };
+        size_t pps = SIZE_MAX, at = SIZE_MAX;
+        int pictures = 0;
+        for (size_t k = 0; k < starts.size() && at == SIZE_MAX; k++) {
+            if (typeAt(k) == 34 && pps == SIZE_MAX)
+                pps = k;
+            if (firstSlice(k))
+                pictures++;
+            else if (typeAt(k) < 32 && pictures == 2)
+                at = k; /* the second slice segment of the second picture */
+        }
+        QVERIFY(pps != SIZE_MAX && at != SIZE_MAX);
+        Bytes unit(s.begin() + (long)starts[pps], s.begin() + (long)starts[pps + 1]);
+        while (!unit.empty() && unit.back() == 0)
+            unit.pop_back(); /* the next start code's leading zero */
+        Bytes spliced(s.begin(), s.begin() + (long)starts[at]);
+        spliced.insert(spliced.end(), unit.begin(), unit.end());
+        spliced.insert(spliced.end(), s.begin() + (long)starts[at], s.end());
+        const Decoded serial = decode(spliced, 0), threaded = decode(spliced, 1);
+        QCOMPARE(threaded.pictures, serial.pictures);
+        QCOMPARE(threaded.pictures.size(), (size_t)24);
+        QVERIFY(threaded.errors.empty());
+        QCOMPARE(threaded.paths.uiFallbacks, 1u);
+        QCOMPARE(threaded.paths.uiSliceJobs, 1u); /* the first picture only */
+        QCOMPARE(threaded.paths.uiGatheredSerial, 23u);
+    }
+
     void twoInstancesOnTwoThreads()
     {
         const Bytes a = corpusStream("m_camera"), b = corpusStream("m_default");
