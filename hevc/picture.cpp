@@ -115,6 +115,7 @@ bool reserveRowStates(H265D_DEC_OBJ *dec, int32_t width)
         if (st->capacity >= width)
             continue;
         free(st->ctus);
+        dec->workers->bytes -= sizeof(H265D_SLICE_CTX) * (size_t)st->capacity;
         st->capacity = 0;
         st->ctus = static_cast<H265D_SLICE_CTX *>(workerAlloc(dec->workers, sizeof(H265D_SLICE_CTX) * (size_t)width));
         if (!st->ctus)

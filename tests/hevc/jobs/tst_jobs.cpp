@@ -339,6 +339,48 @@ private slots:
         QCOMPARE(H265D_Delete(h), H265D_OK);
     }
 
+    void deleteWithAGatheredPictureAndGrowingRows()
+    {
+        /* A picture still gathered when the instance is deleted is freed
+         * with it; the row states grow with the picture width and the
+         * instance's worker bytes follow them. */
+        const Bytes narrow = corpusStream("m_256"), wide = corpusStream("m_wide");
+        if (narrow.empty() || wide.empty())
+            QSKIP("corpus streams missing");
+        H265D_INIT_PARAM p = initParam(512, 288);
+        p.eThreadType = 1;
+        p.MallocFxn = countingMalloc;
+        p.FreeFxn = countingFree;
+        void *h = nullptr;
+        QCOMPARE(H265D_Create(&h, &p), H265D_OK);
+        H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)h;
+        const size_t atCreate = dec->workers->bytes;
+        std::vector<size_t> held;
+        for (const Bytes *s : { &wide, &narrow }) {
+            /* Until two more pictures went through the rows, stopping
+             * inside a picture. */
+            const uint32_t before = dec->pathCounts.uiRowJobs;
+            for (size_t pos = 0; pos < s->size() && (dec->pathCounts.uiRowJobs < before + 2 || !dec->gatherCount);) {
+                H265D_INARGS in = {};
+                H265D_OUTARGS out = {};
+                in.pStream = s->data() + pos;
+                in.uiStreamLen = (uint32_t)std::min<size_t>(200, s->size() - pos);
+                const int32_t r = H265D_Decode(h, &in, &out);
+                QVERIFY(r == H265D_OK || r == H265D_NEED_MORE_DATA);
+                pos += out.uiBytesUsed;
+            }
+            QVERIFY(dec->pathCounts.uiRowJobs >= before + 2);
+            held.push_back(dec->workers->bytes - atCreate);
+        }
+        QVERIFY(dec->gatherCount > 0);
+        /* 4 contexts x the widest row's CTU states (8 CTBs of 64, then 16
+         * of 16), counted once. */
+        QCOMPARE(held[0], 4 * 8 * sizeof(H265D_SLICE_CTX));
+        QCOMPARE(held[1], 4 * 16 * sizeof(H265D_SLICE_CTX));
+        QCOMPARE(H265D_Delete(h), H265D_OK);
+        QVERIFY(g_live.empty());
+    }
+
     void threadStartFailureFailsCreateAndFreesAll()
     {
         H265D_INIT_PARAM p = initParam(352, 288);
