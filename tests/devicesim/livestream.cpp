@@ -138,8 +138,10 @@ private:
         }
         qToLittleEndian<quint16>(rate, p.data() + 12);
         qToLittleEndian<quint32>(codec, p.data() + 16);
-        if (m_faults.shortInfo)
-            return frameHeader(10, 12, m_seq++, 0) + p.left(12) + frameHeader(10, 20, m_seq++, 0) + p;
+        if (m_faults.shortInfo) {
+            const QByteArray cut = frameHeader(10, 12, m_seq++, 0) + p.left(12);
+            return cut + frameHeader(10, 20, m_seq++, 0) + p;
+        }
         return frameHeader(10, 20, m_seq++, 0) + p;
     }
 
