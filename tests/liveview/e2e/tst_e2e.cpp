@@ -24,7 +24,6 @@
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/support/livepage.h"
 #include "livedevices.h"
-#include "viewdrop.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,6 +32,7 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
@@ -308,9 +308,28 @@ private slots:
         QCOMPARE(page->deviceCount(), 3);
         QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(1)->getStatus(), 2, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(2)->getStatus(), 2, 10000);
-        page->deviceList()->setCurrentRow(1);
-        QVERIFY(livedevices::dropOn(page->view(1)));
-        QCOMPARE(viewOf(1), 1);
+        // A real drag: the X server's pointer, driven from outside as a hand
+        // would, takes camB's row onto view 1 while QDrag runs its own loop.
+        // The press itself makes camB the current row the drop opens.
+        page->deviceList()->setCurrentRow(0);
+        QListWidget* list = page->deviceList();
+        const QRect rowB = list->visualItemRect(list->item(1));
+        const QPoint from = list->viewport()->mapToGlobal(QPoint(rowB.left() + 60, rowB.center().y()));
+        const QPoint to = page->view(1)->mapToGlobal(page->view(1)->rect().center());
+        QString script = QStringLiteral("xdotool mousemove --sync %1 %2 mousedown 1").arg(from.x()).arg(from.y());
+        for (int step = 1; step <= 8; ++step)
+            script += QStringLiteral(" && sleep 0.1 && xdotool mousemove --sync %1 %2")
+                          .arg(from.x() + (to.x() - from.x()) * step / 8)
+                          .arg(from.y() + (to.y() - from.y()) * step / 8);
+        script += QStringLiteral(" && sleep 0.2 && xdotool mousemove --sync %1 %2 && sleep 0.2 && xdotool mouseup 1")
+                      .arg(to.x() + 3)
+                      .arg(to.y() + 3);
+        QProcess hand;
+        hand.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+        QVERIFY(hand.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(viewOf(1), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(hand.state(), QProcess::NotRunning, 20000);
+        QCOMPARE(hand.exitCode(), 0);
         QCOMPARE(page->selectedView(), 1);
         doubleClickRow(2);
         QCOMPARE(viewOf(2), 2);
