@@ -213,6 +213,9 @@ int32_t parseNalHeader(const uint8_t *p, H265D_NAL_HEADER *hdr, uint32_t ch, H26
 int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t prefixLen);
 /* Types that no mode decodes (delimiters, filler, reserved, unspecified). */
 int isSkippedNalType(int32_t type);
+/* The unit's first three bytes show a base-layer slice segment that opens a
+ * picture: decodeNalUnit answers it with 2 when a picture is under way. */
+int nalOpensPicture(const uint8_t *unit, size_t len);
 
 /* Makes the active PPS's tile maps and dequantisation tables current for
  * the active SPS; runs at picture start after the size check. */

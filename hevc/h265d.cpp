@@ -414,8 +414,28 @@ static int32_t decodeBuffered(H265D_DEC_OBJ *dec, H265D_OUTARGS *out, int eos, i
             nOff = (int64_t)unitEnd;
             nPrefix = 0;
         } else {
-            /* Incomplete unit: keep it at the front; a full buffer that holds
-             * only it can never complete it. */
+            /* Incomplete unit. When its first bytes show a slice segment that
+             * opens a picture, the picture before it is complete already: it
+             * leaves now, not once the rest of this unit has arrived, so that
+             * a caller feeding one access unit per call gets each picture
+             * from the next call. The unit is presented again, whole, later. */
+            if (!dec->firstSliceToggle && nalOpensPicture(dec->streamBuf + unitStart, dec->streamFill - unitStart)) {
+                dec->picTimeStamp = stampAt(dec, cur);
+                const int32_t r = decodeNalUnit(dec, dec->streamBuf + unitStart, dec->streamFill - unitStart, curPrefix);
+                if (r == 2 && outputPicture(dec, flushing, out) == 0) {
+                    bufferConsume(dec, cur);
+                    *gotPicture = 1;
+                    return 0;
+                }
+                if (r != 2 && r != 0) {
+                    /* The gathered picture failed; this unit opens the next. */
+                    bufferConsume(dec, cur);
+                    dec->keepUnit = 0;
+                    return r;
+                }
+            }
+            /* Keep it at the front; a full buffer that holds only it can
+             * never complete it. */
             bufferConsume(dec, cur);
             if (dec->streamFill == dec->streamSize)
                 bufferConsume(dec, dec->streamFill - 3);

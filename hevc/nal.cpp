@@ -90,6 +90,16 @@ static void quietLog(uint32_t, int32_t, const char *, ...)
 {
 }
 
+int nalOpensPicture(const uint8_t *unit, size_t len)
+{
+    if (len < 3)
+        return 0;
+    const int32_t type = (unit[0] >> 1) & 0x3F;
+    const int layer = ((unit[0] & 1) << 5) | (unit[1] >> 3);
+    const int temporalIdPlus1 = unit[1] & 7;
+    return type < 32 && !isSkippedNalType(type) && layer == 0 && temporalIdPlus1 != 0 && (unit[2] & 0x80);
+}
+
 void raiseErrorFlags(H265D_DEC_OBJ *dec)
 {
     if (!dec->errorFlag[1]) {

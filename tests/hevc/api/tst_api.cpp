@@ -285,6 +285,38 @@ private slots:
         QCOMPARE(e.pictures.size(), (size_t)4);
     }
 
+    /* Fed one access unit per call, a picture leaves with the next unit's
+     * call: the first three bytes of a slice segment that opens a picture
+     * end the one before, without waiting for the rest of that unit. */
+    void pictureLeavesWhenTheNextBegins()
+    {
+        for (int threads = 0; threads < 2; threads++) {
+            H265D_INIT_PARAM p = initParam(64, 64, 4, IH265D_DECODE_ORDER);
+            p.eThreadType = threads;
+            Decoder d(p);
+            d.feed(cat({ headers(), slice(idr()) }), 0);
+            QCOMPARE(d.pictures.size(), (size_t)0);
+            const Bytes second = slice(trailP(1));
+            /* start code and the two header bytes: not yet */
+            d.feed(Bytes(second.begin(), second.begin() + 6), 1);
+            QCOMPARE(d.pictures.size(), (size_t)0);
+            d.feed(Bytes(second.begin() + 6, second.begin() + 7), 1);
+            QCOMPARE(d.pictures.size(), (size_t)1);
+            QCOMPARE(d.pictures[0].uiTimeStamp, (uint64_t)0);
+            d.feed(Bytes(second.begin() + 7, second.end()), 1);
+            d.feed(slice(trailP(2)), 2);
+            QCOMPARE(d.pictures.size(), (size_t)2);
+            QCOMPARE(d.pictures[1].uiTimeStamp, (uint64_t)1);
+            /* a unit that opens no picture ends none */
+            d.feed(kAud, 3);
+            QCOMPARE(d.pictures.size(), (size_t)2);
+            d.finish();
+            QVERIFY(d.errors.empty());
+            QCOMPARE(d.pictures.size(), (size_t)3);
+            QCOMPARE(d.pictures[2].uiTimeStamp, (uint64_t)2);
+        }
+    }
+
     /* A full buffer without a start code keeps its last three bytes, so a
      * start code across the boundary is still found. */
     void fullBufferKeepsItsTail()

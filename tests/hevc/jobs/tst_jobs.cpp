@@ -364,7 +364,12 @@ private slots:
                 H265D_INARGS in = {};
                 H265D_OUTARGS out = {};
                 in.pStream = s->data() + pos;
-                in.uiStreamLen = (uint32_t)std::min<size_t>(200, s->size() - pos);
+                /* A picture leaves as soon as three bytes of the next one's
+                 * first slice are in, so it stays gathered at the end of a
+                 * call only when the call ends just after a start code:
+                 * byte by byte once enough rows went through. */
+                const size_t chunk = dec->pathCounts.uiRowJobs < before + 2 ? 200 : 1;
+                in.uiStreamLen = (uint32_t)std::min<size_t>(chunk, s->size() - pos);
                 const int32_t r = H265D_Decode(h, &in, &out);
                 QVERIFY(r == H265D_OK || r == H265D_NEED_MORE_DATA);
                 pos += out.uiBytesUsed;
