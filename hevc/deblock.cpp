@@ -225,9 +225,13 @@ extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVe
             if (at(bsHor, ex, ey) | at(bsHor, ex + 4, ey))
                 d.luma(false, ex, ey);
     // Chroma lags a whole chroma piece (16 luma columns). With 16 x 16 CTBs
-    // that leaves the sample below-right of the CTB offset next unfiltered
-    // when the offset reads it; FFmpeg's decoder, which the stream corpus
-    // is checked against, reads it so too.
+    // the sample offset next, in the CTB above-left, then reads its
+    // bottom-right diagonal neighbour before this horizontal edge has
+    // filtered it. The standard reads that neighbour deblocked (x265's own
+    // reconstruction and libde265 do); FFmpeg's hevc decoder (5.1) reads it
+    // unfiltered, and the stream corpus is checked against FFmpeg, so the
+    // lag stays. It shows only with 16 x 16 CTBs, the 135-degree edge class
+    // and an intra edge (bS 2) at that corner.
     const int cStart = x ? x - 16 : 0, cEnd = xEnd == picW ? picW : xEnd - 16;
     for (int ey = y ? y : 16; ey < yEnd; ey += 16)
         for (int ex = cStart; ex < cEnd; ex += 16)

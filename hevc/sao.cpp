@@ -171,8 +171,11 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
         if (keepSome) {
             // Lossless units and PCM units without the loop filter keep their
             // samples. For chroma only the units in the CTB's luma area of the
-            // chroma block's size are looked at (its top-left quarter), as
-            // FFmpeg's decoder does: the stream corpus is checked against it.
+            // chroma block's size (its top-left quarter) are looked at. The
+            // standard keeps the chroma of every such unit (x265's own
+            // reconstruction and libde265 do); FFmpeg's hevc decoder (5.1)
+            // offsets the chroma of those in the other three quarters, and
+            // the stream corpus is checked against FFmpeg.
             const H265D_SIDE_BUFFERS *sb = &dec->side;
             const int unit = 4 >> shift;
             for (int ly = y; ly < y + bh; ly += 4)
