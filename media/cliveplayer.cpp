@@ -235,6 +235,7 @@ bool CLivePlayer::openDecoder()
 #ifdef HAVE_H265D
         m_wrapper = new qcVideoDecoder;
         m_wrapper->open(width, height);  // one that did not open gives no pictures
+        m_ownDecoderInUse = true;
 #endif
     }
 

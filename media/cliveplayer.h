@@ -63,6 +63,8 @@ public:
     // Test reach: the input queue's capacity once the decoder opened (0 without).
     int inputQueueCapacity() const { return m_queueCapacity.load(); }
     bool decoderOpen() const { return m_decoderOpen.load(); }
+    // Test reach: H.265 goes through the program's own decoder, not FFmpeg.
+    bool ownDecoderInUse() const { return m_ownDecoderInUse.load(); }
     bool hasAudioOutput() const { return m_audioExists.load(); }
     bool isPaused() const { return m_paused.load(); }
     // The picture size the owner last described.
@@ -115,6 +117,7 @@ private:
     std::atomic<int> m_audioRate{0};
     std::atomic<int> m_volume{0};
     std::atomic<bool> m_decoderOpen{false};
+    std::atomic<bool> m_ownDecoderInUse{false};
     std::atomic<bool> m_audioExists{false};
     std::atomic<qcFrameBuffer *> m_source{nullptr};
     std::atomic<int> m_queueCapacity{0};

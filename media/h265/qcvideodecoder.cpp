@@ -2,9 +2,10 @@
 
 #include "hevc/h265d.h"
 
+#include <atomic>
 #include <cstdlib>
-#include <initializer_list>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 extern "C" {
@@ -18,14 +19,38 @@ constexpr int kMaxRecreations = 3;
 constexpr int kMaxCallsPerChunk = 16;
 constexpr int kMargin = 1024;
 
+std::atomic<int> g_allocationsLeft{-1};
+std::atomic<int> g_allocationsHeld{0};
+
+bool mayAllocate()
+{
+    int left = g_allocationsLeft.load();
+    while (left > 0 && !g_allocationsLeft.compare_exchange_weak(left, left - 1)) {
+    }
+    return left != 0;
+}
+
 void *allocate(uint32_t, size_t size)
 {
-    return std::malloc(size);
+    void *p = mayAllocate() ? std::malloc(size) : nullptr;
+    if (p)
+        ++g_allocationsHeld;
+    return p;
 }
 
 void release(uint32_t, void *p)
 {
+    if (p)
+        --g_allocationsHeld;
     std::free(p);
+}
+
+uint8_t *newPlane(size_t bytes)
+{
+    uint8_t *p = mayAllocate() ? new (std::nothrow) uint8_t[bytes] : nullptr;
+    if (p)
+        ++g_allocationsHeld;
+    return p;
 }
 
 void silent(uint32_t, int32_t, const char *, ...) {}
@@ -44,6 +69,16 @@ int nextRefCount(int current)
 qcVideoDecoder::~qcVideoDecoder()
 {
     close();
+}
+
+void qcVideoDecoder::failAllocationsAfter(int count)
+{
+    g_allocationsLeft = count < 0 ? -1 : count;
+}
+
+int qcVideoDecoder::allocationsHeld()
+{
+    return g_allocationsHeld.load();
 }
 
 bool qcVideoDecoder::create(int refNum)
@@ -86,14 +121,17 @@ bool qcVideoDecoder::open(int width, int height)
     if (!create(kInitialRefs))
         return false;
     m_recreations = 0;
-    // Everything made so far goes again when any allocation fails.
-    m_picture = av_frame_alloc();
+    // Everything made so far, the decoder instance too, goes again when any
+    // allocation fails: the player then has no decoder, not half of one.
+    m_picture = mayAllocate() ? av_frame_alloc() : nullptr;
+    if (m_picture)
+        ++g_allocationsHeld;
     const size_t luma = size_t(width + kMargin) * size_t(height + kMargin);
     m_planeBytes[0] = luma;
     m_planeBytes[1] = m_planeBytes[2] = luma / 4;
     bool ok = m_picture != nullptr;
     for (int i = 0; ok && i < 3; ++i) {
-        m_planes[i] = new (std::nothrow) uint8_t[m_planeBytes[i]];
+        m_planes[i] = newPlane(m_planeBytes[i]);
         ok = m_planes[i] != nullptr;
     }
     if (!ok) {
@@ -114,8 +152,11 @@ void qcVideoDecoder::close()
         for (int i = 0; i < 3; ++i)
             m_picture->data[i] = nullptr;
         av_frame_free(&m_picture);
+        --g_allocationsHeld;
     }
     for (int i = 0; i < 3; ++i) {
+        if (m_planes[i])
+            --g_allocationsHeld;
         delete[] m_planes[i];
         m_planes[i] = nullptr;
         m_planeBytes[i] = 0;
@@ -154,8 +195,11 @@ int qcVideoDecoder::decode(const uint8_t *data, int length, int *gotPicture)
     uint32_t left = uint32_t(length);
     bool got = false;
     // The decoder may take less than the whole chunk (its stream buffer was
-    // full); the rest goes in again while calls make progress.
-    for (int call = 0; call < kMaxCallsPerChunk && left > 0; ++call) {
+    // full): the rest goes in again while calls make progress. One call
+    // returns at most one picture, and a chunk may complete several: calls
+    // go on, with nothing more when the chunk is used up, until none comes
+    // out, so that the newest is reported and none is left behind.
+    for (int call = 0; call < kMaxCallsPerChunk; ++call) {
         H265D_INARGS in;
         std::memset(&in, 0, sizeof in);
         in.pStream = rest;
@@ -178,18 +222,17 @@ int qcVideoDecoder::decode(const uint8_t *data, int length, int *gotPicture)
             }
             break;
         }
-        bool progress = out.uiBytesUsed > 0;
-        if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE) {
-            // The planes live only until the next call.
+        const bool picture = r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE;
+        // The planes live only until the next call.
+        if (picture)
             got = copyPicture(&out) || got;
-            progress = true;
-        }
         if (r != H265D_OK && r != H265D_NEED_MORE_DATA)
             break;
-        if (out.uiBytesUsed >= left || !progress)
+        const uint32_t used = out.uiBytesUsed < left ? out.uiBytesUsed : left;
+        rest += used;
+        left -= used;
+        if (!picture && (left == 0 || used == 0))
             break;
-        rest += out.uiBytesUsed;
-        left -= out.uiBytesUsed;
     }
     if (!got)
         return 0;

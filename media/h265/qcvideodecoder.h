@@ -28,6 +28,13 @@ public:
     bool isOpen() const { return m_opened; }
     int referenceCount() const { return m_refNum; }
 
+    // Test reach, process-wide: every allocation the wrapper makes (the
+    // decoder instance's through its callbacks, the frame, the planes) fails
+    // once `count` more have succeeded (-1: none fails); and how many of them
+    // are held now.
+    static void failAllocationsAfter(int count);
+    static int allocationsHeld();
+
 private:
     bool create(int refNum);
     void destroyHandle();

@@ -4,7 +4,7 @@
 set -euo pipefail
 out=${1:?usage: make-clips.sh OUTDIR}
 mkdir -p "$out"
-stamp="$out/.complete-v3"
+stamp="$out/.complete-v4"
 [ -f "$stamp" ] && exit 0
 
 V="-hide_banner -loglevel error -y -f lavfi"
@@ -24,6 +24,11 @@ mk h265-360p25.h265 -i testsrc2=s=640x360:r=25 -t 4 -c:v libx265 \
 mk h265-360p-tl.h265 -i testsrc2=s=640x360:r=25 -frames:v 10 -c:v libx265 \
    -x265-params temporal-layers=1:log-level=error -f hevc &
 mk h265-odd.h265 -i testsrc2=s=630x350:r=25 -frames:v 2 -c:v libx265 -x265-params log-level=error -f hevc &
+# As a camera sends it (one reference picture), and one that needs four.
+mk h265-360p-ref1.h265 -i testsrc2=s=640x360:r=25 -t 2 -c:v libx265 \
+   -x265-params keyint=25:min-keyint=25:scenecut=0:bframes=0:ref=1:log-level=error -f hevc &
+mk h265-240p-ref4.h265 -i testsrc2=s=320x240:r=25 -frames:v 60 -c:v libx265 \
+   -x265-params keyint=20:min-keyint=20:scenecut=0:bframes=0:ref=4:log-level=error -f hevc &
 mk tone-mulaw-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a pcm_mulaw -f mulaw &
 mk tone-alaw-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a pcm_alaw -f alaw &
 mk tone-s16le-48k.raw -i sine=frequency=1000:sample_rate=48000 -t 4 -f s16le &
@@ -45,7 +50,8 @@ wait
 colours=""
 for c in red green blue yellow; do colours="$colours colour-$c-sub.h264 colour-$c-main.h264"; done
 for f in h264-360p25.h264 h264-360p-baseline.h264 h264-360p-main.h264 h264-240p25.h264 h264-1080p25.h264 \
-         h264-avci50.h264 h265-360p25.h265 h265-360p-tl.h265 h265-odd.h265 tone-mulaw-8k.raw tone-alaw-8k.raw \
+         h264-avci50.h264 h265-360p25.h265 h265-360p-tl.h265 h265-odd.h265 h265-360p-ref1.h265 \
+         h265-240p-ref4.h265 tone-mulaw-8k.raw tone-alaw-8k.raw \
          tone-s16le-48k.raw tone-s16le-8k.raw tone-aac-48k.adts tone-g726-8k.raw \
          tone-mp2-44k.mp2 h264-444.h264 $colours; do
   [ -s "$out/$f" ] || { echo "make-clips: $f was not made" >&2; exit 1; }
