@@ -7,6 +7,11 @@
 // Options: --views LIST, --stream sub|main, --warmup S (5), --measure S (20),
 // --runs N (3), --path fused|full|both (both), --clips DIR (made with
 // make-clips.sh into a temporary folder when not given).
+//
+// The devices send a busy pattern at a camera's bit rate with the frame
+// number drawn into its top rows; the present hook reads it back, so the
+// latency from the device's send to the picture on screen is measured per
+// frame on CLOCK_MONOTONIC.
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
 #include "media/cliveplayer.h"
@@ -32,28 +37,109 @@ extern "C" {
 #include <QWidget>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <cstring>
 #include <mutex>
 #include <unistd.h>
 
 namespace {
 
+constexpr int kMaxViews = 64;
+constexpr int kClipFrames = 4096;  // above the bench clips' length
+
+// Send times by device, stream and clip frame, written by the devices'
+// threads and read by the players' present hooks.
+struct SendTimes
+{
+    std::array<std::atomic<int64_t>, kClipFrames> at[2];
+};
+SendTimes g_sent[kMaxViews];
+
 std::mutex g_lock;
 std::map<HWND, int> g_presents;
+std::map<HWND, int> g_viewOf;    // window -> view (= device) index
+std::vector<double> g_latencyMs; // while measuring
+std::atomic<bool> g_measuring{false};
+std::atomic<int> g_stream{1};
 
-void onPresent(HWND window, const platform::d3d9::PresentedImage &, int64_t)
+// The frame number drawn in the picture's top 16 rows, read from the
+// presented window image where the picture sits in its display rectangle
+// (aspect kept, centred); -1 when it cannot be read.
+int frameNumberOf(const platform::d3d9::PresentedImage &image, int pictureW, int pictureH)
 {
+    if (image.width <= 0 || image.height <= 0 || pictureW <= 0 || pictureH <= 0)
+        return -1;
+    const double scale = std::min(double(image.width) / pictureW, double(image.height) / pictureH);
+    const double dw = pictureW * scale, dh = pictureH * scale;
+    const double x0 = (image.width - dw) / 2, y0 = (image.height - dh) / 2;
+    const int y = int(y0 + 8 * scale);
+    if (y < 0 || y >= image.height)
+        return -1;
+    int n = 0;
+    for (int k = 0; k < 16; ++k) {
+        const int x = int(x0 + (k + 0.5) * dw / 16);
+        if (x < 0 || x >= image.width)
+            return -1;
+        int level;
+        if (image.format == platform::d3d9::PresentedFormat::Bgrx32) {
+            const uint8_t *p = image.pixels + size_t(y) * image.stride + size_t(x) * 4;
+            level = (p[0] + p[1] + p[2]) / 3;
+        } else {
+            uint16_t v;
+            std::memcpy(&v, image.pixels + size_t(y) * image.stride + size_t(x) * 2, 2);
+            level = (((v >> 11) & 31) * 8 + ((v >> 5) & 63) * 4 + (v & 31) * 8) / 3;
+        }
+        if (level > 160)
+            n |= 1 << k;
+        else if (level > 96)
+            return -1;  // neither black nor white: not a strip
+    }
+    return n;
+}
+
+int g_pictureW = 0, g_pictureH = 0;
+
+void onPresent(HWND window, const platform::d3d9::PresentedImage &image, int64_t ns)
+{
+    int view = -1;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        ++g_presents[window];
+        auto it = g_viewOf.find(window);
+        if (it != g_viewOf.end())
+            view = it->second;
+    }
+    if (view < 0 || !g_measuring.load())
+        return;
+    const int frame = frameNumberOf(image, g_pictureW, g_pictureH);
+    if (frame < 0 || frame >= kClipFrames)
+        return;
+    const int64_t sent = g_sent[view].at[g_stream.load()][frame].load();
+    // A send time older than a few seconds belongs to an earlier loop of the
+    // clip: the frame number was misread.
+    if (sent <= 0 || ns < sent || ns - sent > 3000000000LL)
+        return;
     std::lock_guard<std::mutex> lock(g_lock);
-    ++g_presents[window];
+    g_latencyMs.push_back((ns - sent) / 1e6);
 }
 
 int presents(HWND w)
 {
     std::lock_guard<std::mutex> lock(g_lock);
     return g_presents[w];
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
 double median(std::vector<double> v)
@@ -197,6 +283,8 @@ struct RunResult
 {
     double fpsMedian = 0, fpsMin = 0, lostPercent = 0;
     double cpuPerView = 0, decodeMs = 0, drawMs = 0, restCpu = 0, xCpu = 0, rss = 0;
+    double latencyP50 = 0, latencyP99 = 0;
+    double latencySamples = 0;
     bool ok = false;
 };
 
@@ -210,10 +298,22 @@ RunResult runOnce(int n, int stream, const QString &clips, int warmupS, int meas
         auto d = std::make_unique<devicesim::Device>();
         d->setCredentials(QStringLiteral("admin"), QStringLiteral("1234"));
         protocols.push_back(devicesim::installProtocols(*d, clips));
+        devicesim::LiveStream &live = *protocols.back().live;
+        for (auto &stream : g_sent[i].at)
+            for (auto &t : stream)
+                t = 0;
+        devicesim::LiveStream::Options options = live.options();
+        options.sendLog = [i](int s, int frame, qint64 ns) {
+            if (frame >= 0 && frame < kClipFrames)
+                g_sent[i].at[s ? 1 : 0][frame] = ns;
+        };
+        live.setOptions(options);
         if (!d->start(QHostAddress(QStringLiteral("127.0.0.%1").arg(2 + i)), 0)) {
             std::fprintf(stderr, "cannot start device %d\n", i);
             return r;
         }
+        live.switchClip(0, QStringLiteral("bench-main.h264"), 1920, 1080);
+        live.switchClip(1, QStringLiteral("bench-sub.h264"), 640, 360);
         devices.push_back(std::move(d));
     }
     QThread serviceThread;
@@ -270,6 +370,13 @@ RunResult runOnce(int n, int stream, const QString &clips, int warmupS, int meas
         waitMs(50);
     }
     if (running == n) {
+        {
+            std::lock_guard<std::mutex> lock(g_lock);
+            g_viewOf.clear();
+            g_latencyMs.clear();
+            for (int i = 0; i < n; ++i)
+                g_viewOf[HWND(glues[i]->renderSurface()->winId())] = i;
+        }
         waitMs(warmupS * 1000);
         const qint64 xpid = xServerPid();
         std::vector<int> before(n);
@@ -283,9 +390,18 @@ RunResult runOnce(int n, int stream, const QString &clips, int warmupS, int meas
         const CpuSample c0 = sampleCpu(xpid);
         QElapsedTimer t;
         t.start();
+        g_measuring = true;
         waitMs(measureS * 1000);
+        g_measuring = false;
         const double seconds = t.nsecsElapsed() / 1e9;
         const CpuSample c1 = sampleCpu(xpid);
+        {
+            std::lock_guard<std::mutex> lock(g_lock);
+            r.latencyP50 = percentile(g_latencyMs, 0.5);
+            r.latencyP99 = percentile(g_latencyMs, 0.99);
+            r.latencySamples = double(g_latencyMs.size());
+            g_viewOf.clear();
+        }
         std::vector<double> fps;
         for (int i = 0; i < n; ++i) {
             fps.push_back((presents(HWND(glues[i]->renderSurface()->winId())) - before[i]) / seconds);
@@ -359,26 +475,28 @@ int main(int argc, char **argv)
     }
     const int stream = streamName == QLatin1String("main") ? 0 : 1;
     QTemporaryDir made;
-    if (clips.isEmpty()) {
+    if (clips.isEmpty())
         clips = made.path();
-        if (QProcess::execute(QStringLiteral(ARDO_MAKE_CLIPS), {clips}) != 0) {
-            std::fprintf(stderr, "make-clips.sh failed\n");
-            return 1;
-        }
+    if (QProcess::execute(QStringLiteral(ARDO_MAKE_CLIPS), {clips, QStringLiteral("bench")}) != 0) {
+        std::fprintf(stderr, "make-clips.sh failed\n");
+        return 1;
     }
     platform::d3d9::setPresentHook(onPresent);
+    g_stream = stream;
 
-    QFile clipFile(clips + (stream == 0 ? "/h264-1080p25.h264" : "/h264-360p25.h264"));
+    QFile clipFile(clips + (stream == 0 ? "/bench-main.h264" : "/bench-sub.h264"));
     clipFile.open(QIODevice::ReadOnly);
     int pw = 0, ph = 0;
     const double refDecode = referenceDecodeMs(clipFile.readAll(), &pw, &ph);
+    g_pictureW = pw;
+    g_pictureH = ph;
     std::printf("live pipeline, %s stream %dx%d, %ld cores, %s, warm-up %d s, measured %d s, median of %d\n",
                 qPrintable(streamName), pw, ph, sysconf(_SC_NPROCESSORS_ONLN),
                 qPrintable(QGuiApplication::platformName()), warmup, measure, runs);
     std::printf("reference: bare libavcodec decode (one thread) %.3f ms/frame\n", refDecode);
-    std::printf("%4s %-5s %9s %9s %7s %9s %9s %8s %10s %11s %8s %7s %9s\n", "N", "path", "fps med", "fps min",
-                "lost%", "cpu/view%", "decode ms", "draw ms", "sws ref ms", "rest cpu%", "X cpu%", "RSS MB",
-                "64 proj");
+    std::printf("%4s %-5s %9s %9s %7s %9s %9s %8s %10s %11s %8s %7s %9s %8s %8s %7s\n", "N", "path", "fps med",
+                "fps min", "lost%", "cpu/view%", "decode ms", "draw ms", "sws ref ms", "rest cpu%", "X cpu%",
+                "RSS MB", "64 proj", "lat p50", "lat p99", "lat n");
     std::vector<bool> paths;
     if (path != QLatin1String("full"))
         paths.push_back(true);
@@ -409,15 +527,17 @@ int main(int argc, char **argv)
             // the rest of the process and the X server scaled the same way.
             const double projection =
                 64.0 * (cpuView + (med(&RunResult::restCpu) + med(&RunResult::xCpu)) / n) / 100.0;
-            std::printf("%4d %-5s %9.1f %9.1f %7.2f %9.1f %9.3f %8.3f %10.3f %11.1f %8.1f %7.0f %8.2fc\n", n,
-                        fused ? "fused" : "full", med(&RunResult::fpsMedian), med(&RunResult::fpsMin),
+            std::printf("%4d %-5s %9.1f %9.1f %7.2f %9.1f %9.3f %8.3f %10.3f %11.1f %8.1f %7.0f %8.2fc %6.1fms "
+                        "%6.1fms %7.0f\n",
+                        n, fused ? "fused" : "full", med(&RunResult::fpsMedian), med(&RunResult::fpsMin),
                         med(&RunResult::lostPercent), cpuView, med(&RunResult::decodeMs), med(&RunResult::drawMs),
-                        refScale, med(&RunResult::restCpu), med(&RunResult::xCpu), med(&RunResult::rss),
-                        projection);
+                        refScale, med(&RunResult::restCpu), med(&RunResult::xCpu), med(&RunResult::rss), projection,
+                        med(&RunResult::latencyP50), med(&RunResult::latencyP99), med(&RunResult::latencySamples));
             std::fflush(stdout);
         }
     }
-    std::printf("send-to-present latency: not measured (the loopback device keeps no send-time log yet)\n");
+    std::printf("latency: device send to present, read from the frame number in the picture; the devices, the "
+                "stream service and the X server share this machine's cores\n");
     platform::d3d9::setPresentHook(nullptr);
     return 0;
 }

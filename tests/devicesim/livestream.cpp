@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <time.h>
+
 #include "exchange.h"
 
 namespace devicesim {
@@ -75,6 +77,7 @@ public:
             for (int i = 0; i < 3; ++i)
                 first += nextFrameBytes();
             m_socket->write(answer + first);
+            m_sentFrames.clear();  // the send log is for paced frames
         } else {
             m_socket->write(answer);
             m_socket->flush();
@@ -188,7 +191,9 @@ private:
             ++m_audioCount;
             return out;
         }
-        const AccessUnit &u = m_units[int((m_videoCount - m_unitBase) % m_units.size())];
+        const int index = int((m_videoCount - m_unitBase) % m_units.size());
+        const AccessUnit &u = m_units[index];
+        m_sentFrames.append(index);
         if (m_faults.garbage)
             out += QByteArray("\x23\x07\x15\x21 junk \x23\x07"); // almost a header
         if (m_faults.corruptHeaders) {
@@ -236,6 +241,13 @@ private:
         for (int k = 0; k < qMax(1, m_faults.framesPerWrite); ++k)
             out += nextFrameBytes();
         emitBytes(out);
+        if (m_options.sendLog) {
+            timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            for (int index : qAsConst(m_sentFrames))
+                m_options.sendLog(m_stream, index, qint64(now.tv_sec) * 1000000000 + now.tv_nsec);
+        }
+        m_sentFrames.clear();
         const qint64 frames = m_videoCount;
         if (m_faults.closeAfterFrames > 0 && frames >= m_faults.closeAfterFrames) {
             // A clean close: what is queued still goes out first.
@@ -321,6 +333,7 @@ private:
     qint64 m_stallUntil = 0;
     const int m_stream;
     qint64 m_unitBase = 0;     // the video count at the last clip switch
+    QVector<int> m_sentFrames; // clip indexes of the video frames of the write under way
     qint64 m_held = 0;         // time held back by the owner's stall so far
     qint64 m_heldSince = -1;
     QElapsedTimer m_clock;

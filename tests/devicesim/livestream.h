@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 
 #include "clipsplitter.h"
 #include "device.h"
@@ -37,6 +38,10 @@ public:
         // red, green, blue or yellow: a solid picture of that colour with a
         // moving white bar (main 1280x720, sub 640x360) instead of the test pattern
         QString colour;
+        // Called on the device thread as each video frame is handed to its
+        // connection: the stream (0 main, 1 sub), the frame's index in its
+        // clip and the CLOCK_MONOTONIC time in nanoseconds.
+        std::function<void(int stream, int clipFrame, qint64 monotonicNs)> sendLog;
     };
 
     struct Faults

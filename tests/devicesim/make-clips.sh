@@ -1,15 +1,42 @@
 #!/usr/bin/env bash
 # Makes the short test clips (H.264, H.265 and audio) with Debian's ffmpeg.
-# Usage: make-clips.sh OUTDIR. Nothing is redone when the set is complete.
+# Usage: make-clips.sh OUTDIR [bench]. Nothing is redone when the set is
+# complete. With "bench" the live-pipeline benchmark's clips are made too.
 set -euo pipefail
-out=${1:?usage: make-clips.sh OUTDIR}
+out=${1:?usage: make-clips.sh OUTDIR [bench]}
 mkdir -p "$out"
-stamp="$out/.complete-v4"
-[ -f "$stamp" ] && exit 0
 
 V="-hide_banner -loglevel error -y -f lavfi"
 x264_360="-i testsrc2=s=640x360:r=25 -c:v libx264 -g 25 -x264-params scenecut=0 -f h264"
 mk() { local file=$1; shift; ffmpeg $V "$@" "$out/$file.tmp" && mv "$out/$file.tmp" "$out/$file"; }
+
+# The benchmark's clips: a busy pattern at a camera's bit rate (sub 640x360
+# at 512 kbit/s, main 1920x1080 at 4 Mbit/s, 25 fps, a key picture every
+# second, 10 s) with the frame number in the top 16 rows as 16 blocks, black
+# for 0 and white for 1, lowest bit at the left.
+strip() {
+  local w=$1
+  local f="drawbox=x=0:y=0:w=$w:h=16:color=black:t=fill" k
+  for k in $(seq 0 15); do
+    f="$f,drawbox=x=$((k * w / 16)):y=0:w=$((w / 16)):h=16:color=white:t=fill:enable='bitand(n,$((1 << k)))'"
+  done
+  echo "$f"
+}
+if [ "${2:-}" = bench ] && [ ! -f "$out/.bench-v1" ]; then
+  busy="-c:v libx264 -preset veryfast -g 25 -bf 0 -x264-params scenecut=0 -t 10 -f h264"
+  mk bench-sub.h264 -i "testsrc2=s=640x360:r=25,noise=alls=12:allf=t+u,$(strip 640)" \
+     -b:v 512k -maxrate 512k -bufsize 512k $busy &
+  mk bench-main.h264 -i "testsrc2=s=1920x1080:r=25,noise=alls=12:allf=t+u,$(strip 1920)" \
+     -b:v 4M -maxrate 4M -bufsize 4M $busy &
+  wait
+  for f in bench-sub.h264 bench-main.h264; do
+    [ -s "$out/$f" ] || { echo "make-clips: $f was not made" >&2; exit 1; }
+  done
+  touch "$out/.bench-v1"
+fi
+
+stamp="$out/.complete-v4"
+[ -f "$stamp" ] && exit 0
 
 mk h264-360p25.h264 $x264_360 -t 4 -profile:v high -bf 0 &
 mk h264-360p-baseline.h264 $x264_360 -t 1 -profile:v baseline -bf 0 &
