@@ -706,6 +706,23 @@ inline SliceParams trailB(int poc, std::vector<int> neg, std::vector<int> pos)
     return s;
 }
 
+/* The corpus stream NAME.hevc from $HEVC_CORPUS_DIR; empty when missing. */
+inline Bytes corpusStream(const char *name)
+{
+    const char *dir = getenv("HEVC_CORPUS_DIR");
+    const std::string path = std::string(dir ? dir : "") + "/" + name + ".hevc";
+    Bytes all;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return all;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        all.insert(all.end(), buf, buf + n);
+    fclose(f);
+    return all;
+}
+
 } // namespace h265test
 
 #endif

@@ -7,17 +7,9 @@
 #include "hevc/slicedata.h"
 
 using h265test::Bytes;
+using h265test::corpusStream;
 
 namespace {
-
-Bytes corpusStream(const char *name)
-{
-    QFile f(QString("%1/%2.hevc").arg(QString(qgetenv("HEVC_CORPUS_DIR")), name));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = f.readAll();
-    return Bytes(all.begin(), all.end());
-}
 
 /* A decoder left in the state of the last picture of a corpus stream, so
  * that reconstruction routines can be called on its picture and maps. */

@@ -270,15 +270,6 @@ H265D_SAO_PARAMS randomSao(Rng &rng, int cIdx, int type)
 // planted samples, maps and records.
 namespace {
 
-h265test::Bytes corpusStream(const char *name)
-{
-    QFile f(QString("%1/%2.hevc").arg(QString(qgetenv("HEVC_CORPUS_DIR")), name));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = f.readAll();
-    return h265test::Bytes(all.begin(), all.end());
-}
-
 // i_base: 352 x 288 with 64 x 64 CTBs, so 6 x 5 CTBs, the last column and
 // row 32 samples wide.
 struct Planted {
@@ -289,7 +280,7 @@ struct Planted {
 
     bool load()
     {
-        const h265test::Bytes s = corpusStream("i_base");
+        const h265test::Bytes s = h265test::corpusStream("i_base");
         if (s.empty())
             return false;
         d.feed(s);

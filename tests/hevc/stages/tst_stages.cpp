@@ -3,22 +3,12 @@
 // pictures as they are, and refuse instances it cannot count safely.
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QtTest>
 
 #include "../common/h265_streams.h"
 #include "hevc/decoder.h"
 
 namespace {
-
-h265test::Bytes corpusStream(const char *name)
-{
-    QFile f(QString("%1/%2.hevc").arg(QString(qgetenv("HEVC_CORPUS_DIR")), name));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray all = f.readAll();
-    return h265test::Bytes(all.begin(), all.end());
-}
 
 struct Instance {
     void *h = nullptr;
@@ -87,7 +77,7 @@ private slots:
     void everyStageOfARealStreamIsCounted()
     {
         // m_default: intra and inter pictures, B prediction, deblocking and SAO.
-        const h265test::Bytes s = corpusStream("m_default");
+        const h265test::Bytes s = h265test::corpusStream("m_default");
         QVERIFY2(!s.empty(), "the corpus stream m_default is missing");
         Instance plain(0, false), timed(0, true);
         QVERIFY(plain.h && timed.h);
