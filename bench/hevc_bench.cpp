@@ -388,7 +388,7 @@ int main(int argc, char **argv)
     }
 
     if (!stageRows.empty()) {
-        printf("\nours on one thread, by stage (stage clock on, one run):\nstream          time   ");
+        printf("\nours on one thread, by stage (stage clock on, one run):\nstream          time    ");
         for (const char *name : kStageNames)
             printf("  %5s", name);
         printf("  other\n");

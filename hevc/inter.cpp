@@ -456,6 +456,20 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
     /* Both lists on the same picture with the same motion: one prediction. */
     if (nl == 2 && !weighted && ref[0][0] == ref[1][0] && mv[0] == mv[1])
         nl = 1;
+    /* Ask for every reference row the unit reads before the first kernel
+     * waits on one: the rows come from pictures long out of the caches. */
+    for (int i = 0; i < nl; i++)
+        for (int c = 0; c < 3; c++) {
+            const int sh_ = c ? 1 : 0, stride = c ? (int)cur->uvStride : (int)cur->yStride;
+            const int mvShift = c ? 3 : 2, before = c ? 1 : 3, taps = c ? 4 : 8;
+            const uint8_t *row = ref[i][c] + (ptrdiff_t)((yPb >> sh_) + (mv[i].y >> mvShift) - before) * stride +
+                                 (xPb >> sh_) + (mv[i].x >> mvShift) - before;
+            const int rows = (h >> sh_) + taps - 1, bytes = (w >> sh_) + taps - 1;
+            for (int r = 0; r < rows; r++, row += stride) {
+                __builtin_prefetch(row);
+                __builtin_prefetch(row + bytes - 1);
+            }
+        }
     for (int c = 0; c < 3; c++) {
         const int sh_ = c ? 1 : 0;
         const int stride = c ? (int)cur->uvStride : (int)cur->yStride;
