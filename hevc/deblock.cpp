@@ -62,9 +62,11 @@ extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint
     const uint8_t *edges = dec->side.edgeFlags;
     for (int y = y0; y < yEnd; y += 4) {
         const uint8_t *row = edges + (y >> 2) * w4;
-        // Rows off the 8-sample grid have vertical edges only.
-        const uint8_t wanted = (y & 7) == 0 ? (uint8_t)0x0F : (uint8_t)(kTransformLeft | kPredictionLeft);
-        const uint64_t wantedWord = 0x0101010101010101ull * wanted;
+        // Edges lie on the 8-sample grid: vertical ones in the even units of
+        // a row, horizontal ones only in the rows on the grid.
+        const uint8_t left = kTransformLeft | kPredictionLeft;
+        const uint8_t top = (y & 7) == 0 ? (uint8_t)(kTransformTop | kPredictionTop) : (uint8_t)0;
+        const uint64_t wantedWord = 0x0001000100010001ull * left | 0x0101010101010101ull * top;
         for (int x = x0; x < xEnd; x += 4) {
             // Inside large blocks eight units at a time have no edge.
             if (((x - x0) & 31) == 0 && x + 32 <= xEnd) {
@@ -76,7 +78,7 @@ extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint
                 }
             }
             const uint8_t e = row[x >> 2];
-            if (!(e & wanted))
+            if (!(e & (((x & 7) == 0 ? left : 0) | top)))
                 continue;
             if ((e & (kTransformLeft | kPredictionLeft)) && (x & 7) == 0 && x > 0 &&
                 (x != x0 || acrossAllowed(dec, x, y, x - 1, y)))
