@@ -109,15 +109,6 @@ void countingFree(uint32_t, void *p)
 /* Instances on several threads at once: the shared capture log is not for them. */
 void quietLog(uint32_t, int32_t, const char *, ...) {}
 
-Bytes corpusStream(const char *name)
-{
-    QFile f(QString("%1/%2.hevc").arg(QString(qgetenv("HEVC_CORPUS_DIR")), name));
-    if (!f.open(QIODevice::ReadOnly))
-        return Bytes();
-    const QByteArray all = f.readAll();
-    return Bytes(all.begin(), all.end());
-}
-
 /* One instance decoding a whole stream: a hash of every picture's samples
  * and every error code, in order. */
 struct Decoded {
