@@ -226,15 +226,11 @@ extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVe
         for (int ex = hStart; ex < hEnd; ex += 8)
             if (at(bsHor, ex, ey) | at(bsHor, ex + 4, ey))
                 d.luma(false, ex, ey);
-    // Chroma lags a whole chroma piece (16 luma columns). With 16 x 16 CTBs
-    // the sample offset next, in the CTB above-left, then reads its
-    // bottom-right diagonal neighbour before this horizontal edge has
-    // filtered it. The standard reads that neighbour deblocked (x265's own
-    // reconstruction and libde265 do); FFmpeg's hevc decoder (5.1) reads it
-    // unfiltered, and the stream corpus is checked against FFmpeg, so the
-    // lag stays. It shows only with 16 x 16 CTBs, the 135-degree edge class
-    // and an intra edge (bS 2) at that corner.
-    const int cStart = x ? x - 16 : 0, cEnd = xEnd == picW ? picW : xEnd - 16;
+    // Chroma lags 8 columns too: the next CTU's vertical chroma edge changes
+    // only its last two columns. A shorter lag than a whole chroma piece lets
+    // the SAO of the CTB above-left (16 x 16 CTBs, 135-degree class) read its
+    // bottom-right diagonal neighbour deblocked.
+    const int cStart = x ? x - 8 : 0, cEnd = xEnd == picW ? picW : xEnd - 8;
     for (int ey = y ? y : 16; ey < yEnd; ey += 16)
         for (int ex = cStart; ex < cEnd; ex += 16)
             if (at(bsHor, ex, ey) == 2 || (ex + 8 < cEnd && at(bsHor, ex + 8, ey) == 2))

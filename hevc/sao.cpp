@@ -170,16 +170,12 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
         }
         if (keepSome) {
             // Lossless units and PCM units without the loop filter keep their
-            // samples. For chroma only the units in the CTB's luma area of the
-            // chroma block's size (its top-left quarter) are looked at. The
-            // standard keeps the chroma of every such unit (x265's own
-            // reconstruction and libde265 do); FFmpeg's hevc decoder (5.1)
-            // offsets the chroma of those in the other three quarters, and
-            // the stream corpus is checked against FFmpeg.
+            // samples, chroma included: the units are looked up over the
+            // CTB's whole luma area.
             const H265D_SIDE_BUFFERS *sb = &dec->side;
             const int unit = 4 >> shift;
-            for (int ly = y; ly < y + bh; ly += 4)
-                for (int lx = x; lx < x + bw; lx += 4) {
+            for (int ly = y; ly < y + (bh << shift); ly += 4)
+                for (int lx = x; lx < x + (bw << shift); lx += 4) {
                     const uint8_t b = sb->filterBypass[(ly >> 3) * sb->mapW8 + (lx >> 3)];
                     if (!((b & 1) || ((b & 2) && dec->sps->pcm_loop_filter_disabled_flag)))
                         continue;

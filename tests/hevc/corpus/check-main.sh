@@ -8,6 +8,10 @@ set -eu
 export H265DEC=$1
 file=$2/$3.hevc
 here=$(dirname "$0")
+# A stream tagged recon is checked against x265's own reconstruction.
+if [ -f "$2/$3.recon.md5" ]; then
+  export HEVC_REF_MD5="$2/$3.recon.md5"
+fi
 for threads in 0 1; do
   printf 'threads %s chunk au: ' "$threads"
   "$here/compare-ffmpeg.sh" "$file" --cpumask detect --threads "$threads" --chunk au

@@ -7,6 +7,10 @@ set -eu
 export H265DEC=$1
 file=$2/$3.hevc
 here=$(dirname "$0")
+# A stream tagged recon is checked against x265's own reconstruction.
+if [ -f "$2/$3.recon.md5" ]; then
+  export HEVC_REF_MD5="$2/$3.recon.md5"
+fi
 masks="portable sse2 sse41"
 if grep -qw avx /proc/cpuinfo; then
   masks="$masks avx"

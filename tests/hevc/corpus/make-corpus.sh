@@ -2,7 +2,9 @@
 # Makes the decoder's test streams with ffmpeg and x265, and FFmpeg's
 # reference files for each: NAME.hevc, NAME.md5 (framemd5), NAME.trace
 # (header trace) and NAME.order (display order as access-unit indexes and
-# picture types). A stream whose files were made from the same manifest line
+# picture types). A stream tagged recon also gets NAME.recon.md5: the MD5 of
+# each picture x265 itself reconstructed, in display order, the reference its
+# checks use instead of FFmpeg's. A stream whose files were made from the same manifest line
 # is kept.
 #   make-corpus.sh OUTDIR [NAME...]
 set -euo pipefail
@@ -37,6 +39,10 @@ make_one() {
     F) filter="$base,fade=in:0:8,fade=out:12:8" ;;
     *) echo "make-corpus: $name: unknown input $src" >&2; return 1 ;;
   esac
+  local recon=()
+  case " $tags " in
+    *" recon "*) recon=(--recon "$out/$name.recon.yuv") ;;
+  esac
   # x265 3.5 now and then crashes or hangs on start: try again.
   local try ok=0
   for try in 1 2 3; do
@@ -44,7 +50,7 @@ make_one() {
     if timeout 120 ffmpeg -nostdin -v error -f lavfi -i "$filter" -frames:v "$frames" -pix_fmt "$fmt" \
          -f yuv4mpegpipe - 2>/dev/null |
        timeout 120 x265 --input - --y4m --frame-threads 1 --no-progress --log-level error $opts \
-         -o "$out/$name.hevc" 2>/dev/null; then
+         "${recon[@]}" -o "$out/$name.hevc" 2>/dev/null; then
       ok=1
       break
     fi
@@ -53,6 +59,20 @@ make_one() {
     echo "make-corpus: $name: x265 failed" >&2
     rm -f "$out/$name.hevc"
     return 1
+  fi
+  if [ ${#recon[@]} -gt 0 ]; then
+    # x265 writes each picture at its place in display order.
+    python3 - "$out/$name.recon.yuv" "${size%x*}" "${size#*x}" > "$out/$name.recon.md5" <<'PY' || return 1
+import hashlib, sys
+path, w, h = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+data = open(path, 'rb').read()
+size = w * h * 3 // 2
+if not data or len(data) % size:
+    sys.exit('%s: %d bytes, not whole %dx%d pictures' % (path, len(data), w, h))
+for i in range(0, len(data), size):
+    print(hashlib.md5(data[i:i + size]).hexdigest())
+PY
+    rm -f "$out/$name.recon.yuv"
   fi
   timeout 120 ffmpeg -nostdin -v error -threads 1 -i "$out/$name.hevc" -fps_mode passthrough \
     -f framemd5 - > "$out/$name.md5" || true
