@@ -227,9 +227,9 @@ extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVe
             if (at(bsHor, ex, ey) | at(bsHor, ex + 4, ey))
                 d.luma(false, ex, ey);
     // Chroma lags 8 columns too: the next CTU's vertical chroma edge changes
-    // only its last two columns. A shorter lag than a whole chroma piece lets
-    // the SAO of the CTB above-left (16 x 16 CTBs, 135-degree class) read its
-    // bottom-right diagonal neighbour deblocked.
+    // only this CTU's last chroma column. A longer lag would let the SAO of
+    // the CTB above-left (16 x 16 CTBs, 135-degree class) read its
+    // bottom-right diagonal neighbour before this edge has filtered it.
     const int cStart = x ? x - 8 : 0, cEnd = xEnd == picW ? picW : xEnd - 8;
     for (int ey = y ? y : 16; ey < yEnd; ey += 16)
         for (int ex = cStart; ex < cEnd; ex += 16)

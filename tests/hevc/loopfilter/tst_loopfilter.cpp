@@ -943,11 +943,16 @@ void TestLoopFilter::saoAcrossSlicesAndBypass()
                 QCOMPARE(int(p.chroma(2, x, y)), keptC ? 100 : 96);
             }
         }
-    // A lossless unit outside the CTB's top-left quarter keeps its luma, but
-    // its chroma is offset, as FFmpeg's decoder does.
+    // A lossless unit outside the CTB's top-left quarter keeps its chroma
+    // too; the chroma next to it is offset.
     QCOMPARE(int(p.luma(50, 50)), 100);
     QCOMPARE(int(p.luma(47, 50)), 96);
-    QCOMPARE(int(p.chroma(1, 25, 25)), 96);
+    for (int c = 1; c <= 2; ++c) {
+        QCOMPARE(int(p.chroma(c, 24, 24)), 100);
+        QCOMPARE(int(p.chroma(c, 27, 27)), 100);
+        QCOMPARE(int(p.chroma(c, 23, 25)), 96);
+        QCOMPARE(int(p.chroma(c, 28, 25)), 96);
+    }
 }
 
 void TestLoopFilter::edgeOffsetReadsDeblockedNeighbours()
