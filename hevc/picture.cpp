@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "decoder.h"
@@ -39,6 +41,11 @@ struct RowPicture {
     int32_t *rowSlice;
     uint8_t *rowStarts;
     int32_t *sliceEnd;
+    // Per CTB row that continues a slice segment: where its data starts by
+    // the segment's entry points (null when rows wait for the whole row
+    // above), and whether a row above ended its data elsewhere.
+    const uint8_t **rowEntry;
+    mutable std::atomic<int32_t> entryMismatch;
 };
 
 H265D_ROW_STATE *rowState(H265D_DEC_OBJ *dec, const H265D_WORKER_CTX *ctx)
@@ -80,12 +87,22 @@ int32_t parseRowCtu(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
     // A row whose first CTU starts a slice segment starts its own engine;
     // any other takes over where the row above stopped parsing (its go flag
     // is set, it never touches that state again).
-    if (col > 0)
+    // With entry points a row starts as soon as the row above has parsed
+    // its second CTU: it takes the states stored there, and its data from
+    // its entry point (an engine whose next byte is the entry point; the
+    // row start in parseCtuAt begins decoding there).
+    if (col > 0) {
         carryEngine(cur, &st->ctus[col - 1]);
-    else if (pic->rowStarts[ctx->row])
+    } else if (pic->rowStarts[ctx->row]) {
         startEngine(dec, cur, pic->rowSlice[ctx->row]);
-    else
+    } else if (pic->rowEntry[ctx->row]) {
+        carryEngine(cur, &rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus[1]);
+        cur->cabac.start = cur->cabac.cur = pic->rowEntry[ctx->row];
+        cur->cabac.low = 0;
+        cur->cabac.over = 0;
+    } else {
         carryEngine(cur, &rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus[pic->width - 1]);
+    }
     cur->cuStats = st->cuStats;
     const int32_t ts = ctx->row * pic->width + col;
     const int32_t r = parseCtuAt(dec, cur, ts);
@@ -95,6 +112,15 @@ int32_t parseRowCtu(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
     // picture) starts; anything else goes to the serial path.
     const int last = ts == pic->sliceEnd[pic->rowSlice[ctx->row]] - 1;
     *endOfSlice = (cur->ctu.end_of_slice_segment_flag != 0) != last;
+    // The row below started from its entry point; a row whose data ends
+    // elsewhere means the entry points lie, and the serial path (which
+    // follows the data) decodes the picture.
+    const int32_t below = ctx->row + 1;
+    if (col == pic->width - 1 && !*endOfSlice && below < dec->geo.PicHeightInCtbsY && pic->rowEntry[below] &&
+        cur->cabac.start + cabacNextBytePos(&cur->cabac) != pic->rowEntry[below]) {
+        pic->entryMismatch.store(1);
+        *endOfSlice = 1;
+    }
     return 0;
 }
 
@@ -160,6 +186,55 @@ bool mapRowsToSlices(H265D_DEC_OBJ *dec, RowPicture *pic)
     return true;
 }
 
+// Where each row that continues a slice segment starts, from the
+// segment's entry points; false when they do not give one start per row.
+// The offsets count the escaped bytes of the unit, so the emulation
+// prevention bytes taken out of the payload are counted back in.
+bool mapRowEntries(H265D_DEC_OBJ *dec, RowPicture *pic)
+{
+    if (!dec->pps->entropy_coding_sync_enabled_flag)
+        return false;
+    const int32_t rows = dec->geo.PicHeightInCtbsY;
+    for (int32_t i = 0; i < dec->gatherCount; i++) {
+        const H265D_GATHERED_SLICE *g = &dec->gathered[i];
+        const int32_t first = (int32_t)g->sh.slice_segment_address / pic->width;
+        const int32_t endRow = std::min(rows, (pic->sliceEnd[i] + pic->width - 1) / pic->width);
+        const uint32_t n = g->sh.num_entry_point_offsets;
+        if (n != g->sh.entryPointsKept || (int32_t)n != endRow - first - 1)
+            return false;
+        if (n == 0)
+            continue;
+        // Byte w of the payload is byte w + epb of the unit.
+        const uint8_t *payload = dec->gatherBuf + g->offset;
+        size_t epb = 0, target = 0;
+        uint32_t k = 0;
+        int zeros = 0;
+        bool inData = false;
+        for (size_t w = 0; w < g->length && k < n; w++) {
+            const uint8_t b = payload[w];
+            if (zeros >= 2 && b <= 3) {
+                epb++;
+                zeros = 0;
+            }
+            const size_t at = w + epb;
+            if (!inData && w == g->sh.sliceDataByte) {
+                inData = true;
+                target = at + g->sh.entryPoints[0];
+            } else if (inData && at >= target) {
+                if (at != target)
+                    return false;
+                pic->rowEntry[first + (int32_t)++k] = payload + w;
+                if (k < n)
+                    target += g->sh.entryPoints[k];
+            }
+            zeros = b == 0 ? zeros + 1 : 0;
+        }
+        if (k != n)
+            return false;
+    }
+    return true;
+}
+
 // The picture's slice segments as CTU-row jobs. 0, a job's error, or
 // H265D_JOBS_EARLY_END (the segments do not cover the picture as their
 // addresses say); kNotForRows when the picture is not one for row jobs.
@@ -169,18 +244,25 @@ int32_t decodeRows(H265D_DEC_OBJ *dec)
     std::unique_ptr<int32_t[]> rowSlice(new int32_t[(size_t)rows]);
     std::unique_ptr<uint8_t[]> rowStarts(new uint8_t[(size_t)rows]());
     std::unique_ptr<int32_t[]> sliceEnd(new int32_t[(size_t)dec->gatherCount]);
+    std::unique_ptr<const uint8_t *[]> rowEntry(new const uint8_t *[(size_t)rows]());
     RowPicture pic{dec, dec->geo.PicWidthInCtbsY, dec->geo.PicSizeInCtbsY, rowSlice.get(), rowStarts.get(),
-                   sliceEnd.get()};
+                   sliceEnd.get(), rowEntry.get(), {}};
+    pic.entryMismatch.store(0);
     if (!mapRowsToSlices(dec, &pic))
         return kNotForRows;
+    const bool wavefront = mapRowEntries(dec, &pic);
+    if (!wavefront)
+        std::fill(rowEntry.get(), rowEntry.get() + rows, nullptr);
     const H265D_GATHERED_SLICE *last = &dec->gathered[dec->gatherCount - 1];
     dec->sh = dec->gathered[0].sh;
     startPictureData(dec);
-    H265D_ROW_OPS ops{parseRowCtu, reconstructRowCtu, &pic, pic.rowStarts};
+    H265D_ROW_OPS ops{parseRowCtu, reconstructRowCtu, &pic, pic.rowStarts, wavefront ? 1 : 0};
     const bool slices = dec->gatherCount > 1;
     dec->pictureVia = slices ? kViaSliceRows : kViaRows;
-    const int32_t r = slices ? submitSliceRowJobs(dec->workers, &ops, rows, pic.width)
-                             : submitRowJobs(dec->workers, &ops, rows, 0, pic.width - 1, pic.width);
+    int32_t r = slices ? submitSliceRowJobs(dec->workers, &ops, rows, pic.width)
+                       : submitRowJobs(dec->workers, &ops, rows, 0, pic.width - 1, pic.width);
+    if (pic.entryMismatch.load())
+        r = H265D_JOBS_EARLY_END;
     dec->sh = last->sh;
     dec->lastIndependentAddress = last->lastIndependentAddress;
     uint32_t *stats = dec->dpb.curPic >= 0 ? dec->dpb.pic[dec->dpb.curPic].cuStats : nullptr;

@@ -531,6 +531,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
 
     /* 15 */
     sh->num_entry_point_offsets = 0;
+    sh->entryPointsKept = 0;
     if (pps->tiles_enabled_flag || pps->entropy_coding_sync_enabled_flag) {
         sh->num_entry_point_offsets = readUeT(br, "num_entry_point_offsets");
         if (pps->tiles_enabled_flag &&
@@ -562,7 +563,11 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                     v = (v << left) | readBits(br, left);
                 traceValue(br, v, "entry_point_offset_minus1[%u]", i);
                 sh->entry_point_offset = v + 1u;
+                if (i < H265D_KEPT_ENTRY_POINTS)
+                    sh->entryPoints[i] = v + 1u;
             }
+            if (sh->num_entry_point_offsets <= H265D_KEPT_ENTRY_POINTS)
+                sh->entryPointsKept = sh->num_entry_point_offsets;
         }
     }
     /* 16 */

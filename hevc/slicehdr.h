@@ -21,6 +21,9 @@ typedef struct H265D_PRED_WEIGHT {
     int16_t ChromaOffset[2][H265D_MAX_REF_LIST][2];
 } H265D_PRED_WEIGHT;
 
+/* Enough for a row per entry point of 2160p pictures of 64-sample CTBs. */
+#define H265D_KEPT_ENTRY_POINTS 34
+
 typedef struct H265D_SLICE_HEADER {
     uint32_t first_slice_segment_in_pic_flag;
     uint32_t no_output_of_prior_pics_flag;
@@ -72,6 +75,10 @@ typedef struct H265D_SLICE_HEADER {
     uint32_t num_entry_point_offsets;
     uint32_t offset_len;
     uint32_t entry_point_offset;       /* the last one only */
+    /* All offsets (minus1 + 1) when there are at most
+     * H265D_KEPT_ENTRY_POINTS of them; entryPointsKept 0 otherwise. */
+    uint32_t entryPointsKept;
+    uint32_t entryPoints[H265D_KEPT_ENTRY_POINTS];
     uint32_t slice_segment_header_extension_length;
     int32_t SliceQpY;
     int32_t NumPicTotalCurr;

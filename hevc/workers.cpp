@@ -149,18 +149,24 @@ int32_t rowJob(H265D_WORKER_CTX *ctx)
     H265D_WORKERS *ws = ctx->ws;
     const H265D_ROW_OPS *ops = ctx->ops;
     const bool parseAtOnce = ctx->firstRow || (ops->independentRows && ops->independentRows[ctx->row]);
-    if (ws->pictureAbort.load() || (!parseAtOnce && waitGo(ctx) != 0)) {
+    if (ws->pictureAbort.load()) {
         end.fail();
         return 0; /* the row that failed reports the error */
     }
     for (int32_t c = ctx->firstCol; c <= ctx->lastCol; c++) {
         ctx->col = c;
+        if (!parseAtOnce && (c == ctx->firstCol || ops->wavefrontParse) && waitGo(ctx, c) != 0) {
+            end.fail();
+            return 0;
+        }
         int32_t endOfSlice = 0;
         const int32_t r = ops->parseCtu(ctx, c, &endOfSlice);
         if (r != 0) {
             end.fail();
             return r;
         }
+        if (ops->wavefrontParse)
+            publishParsed(ctx, c - ctx->firstCol + 1);
         if (endOfSlice) {
             /* The slice segment ends before the rows dealt out do: the
              * serial path decodes the picture. */
@@ -269,17 +275,28 @@ void signalGo(H265D_WORKER_CTX *ctx)
 {
     lockEnter(&ctx->goLock);
     ctx->go = 1;
-    ctx->ws->rowGo[ctx->row] = 1;
+    ctx->ws->rowGo[ctx->row] = H265D_ROW_FINISHED;
     condBroadcast(&ctx->goCond);
     lockLeave(&ctx->goLock);
 }
 
-int32_t waitGo(H265D_WORKER_CTX *ctx)
+void publishParsed(H265D_WORKER_CTX *ctx, int32_t parsed)
+{
+    lockEnter(&ctx->goLock);
+    ctx->ws->rowGo[ctx->row] = parsed;
+    condBroadcast(&ctx->goCond);
+    lockLeave(&ctx->goLock);
+}
+
+int32_t waitGo(H265D_WORKER_CTX *ctx, int32_t col)
 {
     H265D_WORKERS *ws = ctx->ws;
     H265D_WORKER_CTX *above = rowAbove(ctx);
+    /* The row above's CTU col + 1 holds the neighbours and, at col 0, the
+     * entropy state this row starts from. */
+    const int32_t target = ctx->ops->wavefrontParse ? col - ctx->firstCol + 2 : H265D_ROW_FINISHED;
     lockEnter(&above->goLock);
-    while (!ws->rowGo[ctx->row - 1] && !ws->pictureAbort.load())
+    while (ws->rowGo[ctx->row - 1] < target && !ws->pictureAbort.load())
         condWait(&above->goCond, &above->goLock);
     lockLeave(&above->goLock);
     return ws->pictureAbort.load() ? -1 : 0;

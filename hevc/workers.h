@@ -3,8 +3,10 @@
  * row synchronisation that lets CTU rows run as a wavefront.
  *
  * Ordering: a row parses after the row above has parsed its last CTU (the
- * go flag); CTU (r, c) is reconstructed and filtered after row r - 1 has
- * finished CTU c + 2 or the whole row. Every job ends through one guard that
+ * go flag) or, when the rows' entropy states start where the stream says
+ * (wavefrontParse), CTU (r, c) parses once row r - 1 has parsed CTU c + 1;
+ * CTU (r, c) is reconstructed and filtered after row r - 1 has finished
+ * CTU c + 2 or the whole row. Every job ends through one guard that
  * publishes its final progress and go flag (and, on failure, the abort
  * flags), so no waiter is left asleep whatever path a job takes. */
 #ifndef H265D_WORKERS_H
@@ -52,6 +54,10 @@ struct H265D_ROW_OPS {
     /* Per CTB row: 1 when the row's first CTU starts an independent slice
      * segment, so that it parses at once; null: only the first row does. */
     const uint8_t *independentRows;
+    /* 1: a row takes its entropy state from the row above's second CTU and
+     * its data from its own entry point, so it need not wait for the row
+     * above to finish parsing. */
+    int32_t wavefrontParse;
 };
 
 struct H265D_WORKER_CTX {
@@ -94,7 +100,8 @@ struct H265D_WORKERS {
     int32_t lanes;               /* contexts in use (fewer when pictures have fewer rows) */
     std::atomic<int32_t> pictureAbort;
     /* Per CTB row, written by the row's job under its context's locks:
-     * progress (+ H265D_ROW_FINISHED when done), the go flag, and which
+     * progress (+ H265D_ROW_FINISHED when done), CTUs parsed (the go flag:
+     * H265D_ROW_FINISHED once the row has parsed them all), and which
      * context holds the row. Rows stay readable after a context moves on. */
     int32_t rowCount;            /* (H64 / 16) + 1 */
     int32_t *rowProgress;
@@ -117,9 +124,12 @@ int32_t postJob(H265D_WORKERS *ws, H265D_JOB_FXN fn, H265D_WORKER_CTX *arg);
 int32_t waitJob(H265D_WORKERS *ws, H265D_WORKER_CTX *arg);
 
 void signalGo(H265D_WORKER_CTX *ctx);
-/* Returns 0 once the row above has parsed all of it, -1 when the picture
+/* The row in hand has parsed `parsed` CTUs. */
+void publishParsed(H265D_WORKER_CTX *ctx, int32_t parsed);
+/* Returns 0 once the row above may be followed in parsing CTU col (all of
+ * it parsed, or CTU col + 1 with ops->wavefrontParse), -1 when the picture
  * was aborted meanwhile. */
-int32_t waitGo(H265D_WORKER_CTX *ctx);
+int32_t waitGo(H265D_WORKER_CTX *ctx, int32_t col);
 void publishProgress(H265D_WORKER_CTX *ctx, int32_t done, int32_t finished);
 /* Returns 0 once the row above has finished CTU col + 2 (or the row), -1
  * when the picture was aborted meanwhile. */

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <set>
@@ -26,6 +27,7 @@ struct FakePicture {
     int failRow = -1;      /* parse fails in this row */
     int earlyEndRow = -1;  /* end of slice after the second CTU of this row */
     int reconFailRow = -1;
+    bool holdRow0 = false; /* row 0 waits in CTU 2 until row 1 has parsed a CTU */
     std::atomic<int> jobsInRow0{0};
 
     FakePicture(int r, int c) : rows(r), cols(c), firstCol(0), lastCol(c - 1), parsed(r), reconstructed(r), timesDone(r * c) {}
@@ -46,9 +48,19 @@ int32_t fakeParse(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
 {
     FakePicture *pic = static_cast<FakePicture *>(ctx->ops->user);
     const int r = ctx->row;
-    /* A row parses only after the whole row above has been parsed. */
-    if (r > 0 && col == pic->firstCol && pic->parsed[r - 1].load() != pic->width() && ctx->firstRow == 0)
+    /* A row parses CTU col after the row above has parsed CTU col + 1 when
+     * rows start at their entry points, else after the whole row above. */
+    const int need = ctx->ops->wavefrontParse ? std::min(col - pic->firstCol + 2, pic->width()) : pic->width();
+    if (r > 0 && ctx->firstRow == 0 && pic->parsed[r - 1].load() < need)
         pic->orderFaults++;
+    if (pic->holdRow0 && r == 0 && col == pic->firstCol + 2) {
+        QElapsedTimer t;
+        t.start();
+        while (pic->parsed[1].load() == 0 && !t.hasExpired(20000))
+            std::this_thread::yield();
+        if (pic->parsed[1].load() == 0)
+            pic->orderFaults++;
+    }
     if (r == pic->failRow && col == pic->firstCol + 1)
         return H265D_ERR_SLICE_DATA;
     pic->parsed[r]++;
@@ -213,6 +225,31 @@ private slots:
                     QCOMPARE(pool.ws->rowProgress[r], pic.cols + H265D_ROW_FINISHED);
             }
         }
+    }
+
+    void wavefrontParseStartsAfterTheSecondCtuAbove()
+    {
+        Pool pool;
+        pool.ops.wavefrontParse = 1;
+        for (int rows : {2, 5, 17}) {
+            FakePicture pic(rows, 9);
+            pic.holdRow0 = true;
+            QCOMPARE(pool.run(pic), 0);
+            QCOMPARE(pic.orderFaults.load(), 0);
+            for (int i = 0; i < rows * 9; i++)
+                QCOMPARE(pic.timesDone[i].load(), 1);
+        }
+        /* Failures and early ends still end the picture with nobody left waiting. */
+        FakePicture fail(12, 10);
+        fail.failRow = 4;
+        QCOMPARE(pool.run(fail), H265D_ERR_SLICE_DATA);
+        QCOMPARE(fail.reconstructed[11].load(), 0);
+        FakePicture early(12, 10);
+        early.earlyEndRow = 6;
+        QCOMPARE(pool.run(early), H265D_JOBS_EARLY_END);
+        FakePicture again(12, 10);
+        QCOMPARE(pool.run(again), 0);
+        QCOMPARE(again.orderFaults.load(), 0);
     }
 
     void singleRowAndNarrowPictures()
