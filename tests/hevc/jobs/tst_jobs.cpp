@@ -89,7 +89,7 @@ int32_t fakeReconstruct(H265D_WORKER_CTX *ctx, int32_t col)
     return 0;
 }
 
-const H265D_ROW_OPS kOps = { fakeParse, fakeReconstruct, nullptr };
+const H265D_ROW_OPS kOps = { fakeParse, fakeReconstruct, nullptr, nullptr, 0 };
 
 struct Pool {
     H265D_WORKERS *ws = nullptr;
