@@ -7,6 +7,7 @@
 #include "devicesim/p2pdevice.h"
 #include "liveview/qwadddevice.h"
 #include "liveview/qwcameraitem.h"
+#include "cameraitems.h"
 #include "liveview/qwdeviceform.h"
 #include "liveview/qwliveview.h"
 #include "media/qcstreamserver.h"
@@ -41,14 +42,7 @@ void onPresent(HWND window, const platform::d3d9::PresentedImage&, int64_t)
 
 const QString kUid = QStringLiteral("ARDOSIM0000000000001");
 
-int enabledMask(qwCameraItem* item)
-{
-    int mask = 0;
-    for (int bit : {1, 2, 4, 8, 0x10})
-        if (item->isOptionEnabled(bit))
-            mask |= bit;
-    return mask;
-}
+using cameraitems::enabledMask;
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "app/database.h"
 #include "liveview/qwcameraitem.h"
+#include "cameraitems.h"
 #include "liveview/qwliveview.h"
 #include "tests/support/livepage.h"
 #include "livedevices.h"
@@ -8,14 +9,7 @@
 
 namespace {
 
-int enabledMask(qwCameraItem* item)
-{
-    int mask = 0;
-    for (int bit : {1, 2, 4, 8, 0x10})
-        if (item->isOptionEnabled(bit))
-            mask |= bit;
-    return mask;
-}
+using cameraitems::enabledMask;
 
 } // namespace
 
