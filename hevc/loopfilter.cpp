@@ -72,8 +72,21 @@ extern "C" void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
         computeBoundaryStrength(dec, ctu, bsVer, bsHor);
         deblockCtu(dec, ctu->x, ctu->y, bsVer, bsHor);
     }
-    StageClock clock(dec, H265D_STAGE_SAO);
-    saoBehind(dec, ctu->x, ctu->y, ctu->ctbSize);
+    {
+        StageClock clock(dec, H265D_STAGE_SAO);
+        saoBehind(dec, ctu->x, ctu->y, ctu->ctbSize);
+    }
+    // With workers, a CTB row's side margins are filled inside the jobs once
+    // its samples are final: at the end of each row the row two above, which
+    // no filter of this row or the next reaches any more, and at the
+    // picture's last CTU the row above. The last row is left to the
+    // picture's finish.
+    if (dec->eThreadType == 1 && ctu->x + ctu->ctbSize >= dec->geo.PicWidthInSamplesY) {
+        if (ctu->ctbY >= 2)
+            extendRowBorders(dec, 1, ctu->ctbY - 2);
+        if (ctu->ctbY >= 1 && ctu->y + ctu->ctbSize >= dec->geo.PicHeightInSamplesY)
+            extendRowBorders(dec, 1, ctu->ctbY - 1);
+    }
 }
 
 extern "C" void filterPicture(H265D_DEC_OBJ *dec)

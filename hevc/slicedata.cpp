@@ -62,16 +62,51 @@ extern "C" void markBlockEdges(H265D_DEC_OBJ *dec, int x, int y, int w, int h, i
         sb->edgeFlags[(y >> 2) * sb->mapW4 + (xx >> 2)] |= (uint8_t)topBit;
 }
 
+/* The side margins of rows [firstRow, firstRow + rows) of one plane. */
+static void fillRowMargins(H265D_EXTEND_BORDER_FN extend, int rows, uint8_t *plane, int pitch, int firstRow,
+                           int width, int margin)
+{
+    extend(0, plane + (ptrdiff_t)firstRow * pitch, width, rows, pitch, margin, 0);
+}
+
+/* With workers each CTB row's side margins are filled as soon as the row is
+ * final, inside the jobs, rather than for the whole picture afterwards on
+ * the caller's thread. (Threaded instances keep no stage times, so this
+ * has no stage clock of its own.) */
+extern "C" void extendRowBorders(H265D_DEC_OBJ *dec, int rowCount, int firstRow)
+{
+    const H265D_PICTURE *p = &dec->dpb.pic[dec->dpb.curPic];
+    const int log2 = (int)dec->sps->CtbLog2SizeY;
+    const int y0 = firstRow << log2;
+    int y1 = (firstRow + rowCount) << log2;
+    if (y1 > dec->geo.PicHeightInSamplesY)
+        y1 = dec->geo.PicHeightInSamplesY;
+    if (y1 <= y0)
+        return;
+    const H265D_EXTEND_BORDER_FN extend = dec->dsp.slot[H265D_SLOT_EXTEND_BORDER].extendBorder;
+    for (int c = 0; c < 3; c++) {
+        const int sh = c ? 1 : 0;
+        fillRowMargins(extend, (y1 >> sh) - (y0 >> sh), p->origin[c], c ? (int)p->uvStride : (int)p->yStride,
+                       y0 >> sh, dec->geo.PicWidthInSamplesY >> sh, 128 >> sh);
+    }
+}
+
 /* Replicates the picture's edge samples into its margins for motion
- * compensation: luma 128 columns and 80 rows, chroma 64 and 40. */
+ * compensation: luma 128 columns and 80 rows, chroma 64 and 40. With
+ * threading in force the filters have already filled the side margins of
+ * every CTB row but the last; a picture decoded after the fallback to the
+ * caller's thread gets them all here. */
 extern "C" void padPictureBorders(H265D_DEC_OBJ *dec)
 {
     StageClock clock(dec, H265D_STAGE_BORDER);
     H265D_PICTURE *p = &dec->dpb.pic[dec->dpb.curPic];
+    const int threaded = dec->eThreadType == 1;
+    if (threaded)
+        extendRowBorders(dec, 1, dec->geo.PicHeightInCtbsY - 1);
     const H265D_EXTEND_BORDER_FN extend = dec->dsp.slot[H265D_SLOT_EXTEND_BORDER].extendBorder;
     for (int c = 0; c < 3; c++) {
         const int sh = c ? 1 : 0;
-        extend(0, p->origin[c], dec->geo.PicWidthInSamplesY >> sh, dec->geo.PicHeightInSamplesY >> sh,
+        extend(threaded, p->origin[c], dec->geo.PicWidthInSamplesY >> sh, dec->geo.PicHeightInSamplesY >> sh,
                c ? (int)p->uvStride : (int)p->yStride, 128 >> sh, 80 >> sh);
     }
 }

@@ -173,6 +173,8 @@ void storeMotionField(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu);
 void addTuResidual(struct H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2,
                    int16_t *coeffs, uint8_t *dst, int stride);
 void padPictureBorders(struct H265D_DEC_OBJ *dec);
+/* Side margins of CTB rows [firstRow, firstRow + rowCount), luma and chroma. */
+void extendRowBorders(struct H265D_DEC_OBJ *dec, int rowCount, int firstRow);
 /* Marks the left and top edges of a block in the edge map (bits: left, top). */
 void markBlockEdges(struct H265D_DEC_OBJ *dec, int x, int y, int w, int h, int leftBit, int topBit);
 void reconstructIntraCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,

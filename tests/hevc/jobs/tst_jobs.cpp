@@ -131,15 +131,20 @@ struct Decoded {
     int32_t threadCount = 0;
 };
 
-uint64_t pictureHash(const H265D_OUTARGS &out)
+/* The picture's samples; with `margins` also the borders that motion
+ * compensation reads (128 luma columns left and right, 80 rows above and
+ * below; half that in chroma), for streams without cropping. */
+uint64_t pictureHash(const H265D_OUTARGS &out, bool margins = false)
 {
     uint64_t h = 1469598103934665603ull;
     for (int c = 0; c < 3; c++) {
-        const uint32_t w = c ? out.uiDecWidth / 2 : out.uiDecWidth, rows = c ? out.uiDecHeight / 2 : out.uiDecHeight;
-        const uint32_t stride = c ? out.uiUVStride : out.uiYStride;
-        for (uint32_t y = 0; y < rows; y++)
-            for (uint32_t x = 0; x < w; x++)
-                h = (h ^ out.pucOutYUV[c][(size_t)y * stride + x]) * 1099511628211ull;
+        const int sh = c ? 1 : 0;
+        const int w = (int)out.uiDecWidth >> sh, rows = (int)out.uiDecHeight >> sh;
+        const int mx = margins ? 128 >> sh : 0, my = margins ? 80 >> sh : 0;
+        const ptrdiff_t stride = c ? out.uiUVStride : out.uiYStride;
+        for (int y = -my; y < rows + my; y++)
+            for (int x = -mx; x < w + mx; x++)
+                h = (h ^ out.pucOutYUV[c][y * stride + x]) * 1099511628211ull;
     }
     return h;
 }
@@ -147,7 +152,7 @@ uint64_t pictureHash(const H265D_OUTARGS &out)
 /* Feeds `stream` `times` times over, in chunks of `chunk` bytes, the way a
  * careful caller does; `prepare` sees the instance before every call. */
 template <typename Prepare>
-Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Prepare prepare)
+Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Prepare prepare, bool margins = false)
 {
     Decoded d;
     H265D_INIT_PARAM p = initParam(512, 288);
@@ -159,7 +164,7 @@ Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Pr
         return d;
     auto take = [&](int32_t r, const H265D_OUTARGS &out) {
         if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE) {
-            d.pictures.push_back(pictureHash(out));
+            d.pictures.push_back(pictureHash(out, margins));
             d.cuStats.emplace_back(out.auiCuStats, out.auiCuStats + 18);
         }
         else if (r != H265D_OK && r != H265D_NEED_MORE_DATA)
@@ -198,9 +203,9 @@ Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Pr
     return d;
 }
 
-Decoded decode(const Bytes &stream, int threads, int times = 1, size_t chunk = 4096)
+Decoded decode(const Bytes &stream, int threads, int times = 1, size_t chunk = 4096, bool margins = false)
 {
-    return decodeWith(stream, threads, times, chunk, [](H265D_DEC_OBJ *) {});
+    return decodeWith(stream, threads, times, chunk, [](H265D_DEC_OBJ *) {}, margins);
 }
 
 } // namespace
@@ -499,13 +504,31 @@ private slots:
         Bytes spliced(s.begin(), s.begin() + (long)starts[at]);
         spliced.insert(spliced.end(), unit.begin(), unit.end());
         spliced.insert(spliced.end(), s.begin() + (long)starts[at], s.end());
-        const Decoded serial = decode(spliced, 0), threaded = decode(spliced, 1);
+        /* Margins too: after the fallback no job fills the rows' sides. */
+        const Decoded serial = decode(spliced, 0, 1, 4096, true), threaded = decode(spliced, 1, 1, 4096, true);
         QCOMPARE(threaded.pictures, serial.pictures);
         QCOMPARE(threaded.pictures.size(), (size_t)24);
         QVERIFY(threaded.errors.empty());
         QCOMPARE(threaded.paths.uiFallbacks, 1u);
         QCOMPARE(threaded.paths.uiSliceJobs, 1u); /* the first picture only */
         QCOMPARE(threaded.paths.uiGatheredSerial, 23u);
+    }
+
+    void marginsAsTheSerialDecoderFillsThem()
+    {
+        /* The jobs fill each CTB row's side margins, the finish the last
+         * row's and those above and below: row jobs, slice-row jobs, 16x16
+         * CTBs, and a picture of one CTB row (nothing done in the jobs). */
+        for (const char *name : { "m_default", "m_slices", "m_ctu16", "m_wide1" }) {
+            const Bytes s = corpusStream(name);
+            if (s.empty())
+                QSKIP("corpus stream missing");
+            const Decoded serial = decode(s, 0, 1, 4096, true), threaded = decode(s, 1, 1, 4096, true);
+            QVERIFY(!serial.pictures.empty());
+            QCOMPARE(threaded.pictures, serial.pictures);
+            QVERIFY(threaded.errors.empty());
+            QCOMPARE(threaded.paths.uiRowJobs + threaded.paths.uiSliceJobs, (uint32_t)serial.pictures.size());
+        }
     }
 
     void twoInstancesOnTwoThreads()
