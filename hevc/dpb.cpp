@@ -402,7 +402,8 @@ void completeCurrentPicture(H265D_DEC_OBJ *dec)
     if (p->state != 1 && p->flags != 0) {
         p->state = 1;
         uint32_t *counters[] = {&dec->pathCounts.uiSerial, &dec->pathCounts.uiGatheredSerial,
-                                &dec->pathCounts.uiRowJobs, &dec->pathCounts.uiSliceJobs};
+                                &dec->pathCounts.uiRowJobs, &dec->pathCounts.uiSliceJobs,
+                                &dec->pathCounts.uiTileJobs};
         (*counters[dec->pictureVia])++;
     }
 }

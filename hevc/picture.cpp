@@ -4,8 +4,8 @@
 // then, in stream order); the slice data waits in the gather buffer until
 // the next picture starts, a unit arrives that could change what the
 // slices refer to, or the stream ends. Then the picture is decoded as a
-// whole: CTU rows as worker jobs when it is one slice segment, serially
-// over the gathered list otherwise.
+// whole: CTU rows as worker jobs (tile by tile with tiles), serially over
+// the gathered list when its slice segments do not fit row jobs.
 #include <stdlib.h>
 #include <string.h>
 
@@ -29,7 +29,7 @@ struct H265D_ROW_STATE {
 
 namespace {
 
-enum PictureVia { kViaSerial = 0, kViaGatheredSerial = 1, kViaRows = 2, kViaSliceRows = 3 };
+enum PictureVia { kViaSerial = 0, kViaGatheredSerial = 1, kViaRows = 2, kViaSliceRows = 3, kViaTiles = 4 };
 constexpr int32_t kNotForRows = -2;
 
 struct RowPicture {
@@ -37,15 +37,21 @@ struct RowPicture {
     int32_t width; // CTBs per row
     int32_t size;  // CTBs in the picture
     // Per CTB row: the gathered slice segment its first CTU belongs to,
-    // whether it starts there, and the slice's end (raster address).
+    // whether it starts there, whether that start is an independent slice
+    // segment (the row parses at once), and the segment's end (tile-scan
+    // address).
     int32_t *rowSlice;
     uint8_t *rowStarts;
+    uint8_t *independentRows;
     int32_t *sliceEnd;
     // Per CTB row that continues a slice segment: where its data starts by
     // the segment's entry points (null when rows wait for the whole row
     // above), and whether a row above ended its data elsewhere.
     const uint8_t **rowEntry;
     mutable std::atomic<int32_t> entryMismatch;
+    // With tiles: the engine where the previous tile's data ended, written
+    // between tiles on the caller's thread.
+    H265D_SLICE_CTX *tileCarry;
 };
 
 H265D_ROW_STATE *rowState(H265D_DEC_OBJ *dec, const H265D_WORKER_CTX *ctx)
@@ -65,8 +71,9 @@ void carryEngine(H265D_SLICE_CTX *to, const H265D_SLICE_CTX *from)
     to->sliceAddrRs = from->sliceAddrRs;
 }
 
-// A fresh engine at the start of gathered slice segment i's data.
-void startEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t i)
+// The arithmetic decoder at the start of gathered slice segment i's data;
+// the context variables stay as they are.
+void startSegmentData(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t i)
 {
     const H265D_GATHERED_SLICE *g = &dec->gathered[i];
     const uint8_t *payload = dec->gatherBuf + g->offset, *end = payload + g->length;
@@ -75,7 +82,13 @@ void startEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t i)
     ctx->sliceAddrRs = g->lastIndependentAddress;
     ctx->initType = cabacInitType(g->sh.slice_type, g->sh.cabac_init_flag);
     cabacStartAt(&ctx->cabac, data < end ? data : end, end);
-    ctx->qgPrevQp = g->sh.SliceQpY;
+}
+
+// A fresh engine at the start of gathered slice segment i's data.
+void startEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t i)
+{
+    startSegmentData(dec, ctx, i);
+    ctx->qgPrevQp = dec->gathered[i].sh.SliceQpY;
 }
 
 int32_t parseRowCtu(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
@@ -84,39 +97,51 @@ int32_t parseRowCtu(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
     H265D_DEC_OBJ *dec = pic->dec;
     H265D_ROW_STATE *st = rowState(dec, ctx);
     H265D_SLICE_CTX *cur = &st->ctus[col];
-    // A row whose first CTU starts a slice segment starts its own engine;
-    // any other takes over where the row above stopped parsing (its go flag
-    // is set, it never touches that state again).
-    // With entry points a row starts as soon as the row above has parsed
-    // its second CTU: it takes the states stored there, and its data from
-    // its entry point (an engine whose next byte is the entry point; the
-    // row start in parseCtuAt begins decoding there).
-    if (col > 0) {
+    // The row above (of the same tile) has set its go flag, or with entry
+    // points parsed its second CTU; it never touches those states again.
+    const H265D_SLICE_CTX *above =
+        ctx->firstRow ? nullptr : rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus;
+    const int32_t segment = pic->rowSlice[ctx->row];
+    if (col > ctx->firstCol) {
         carryEngine(cur, &st->ctus[col - 1]);
+    } else if (ctx->firstRow && pic->tileCarry && (ctx->row > 0 || col > 0)) {
+        // A later tile's data follows the previous tile's; the tile start in
+        // parseCtuAt sets up fresh contexts at the next byte.
+        carryEngine(cur, pic->tileCarry);
+    } else if (pic->independentRows[ctx->row]) {
+        startEngine(dec, cur, segment);
     } else if (pic->rowStarts[ctx->row]) {
-        startEngine(dec, cur, pic->rowSlice[ctx->row]);
+        // A dependent slice segment: the contexts where the previous segment
+        // (the row above) ended, or with wavefronts those stored after its
+        // second CTU; a new arithmetic decoder on its own unit.
+        carryEngine(cur, &above[ctx->ops->wavefrontParse ? 1 : ctx->lastCol]);
+        startSegmentData(dec, cur, segment);
     } else if (pic->rowEntry[ctx->row]) {
-        carryEngine(cur, &rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus[1]);
+        // With entry points a row takes the states stored after the second
+        // CTU above, and its data from its entry point (an engine whose next
+        // byte is the entry point; the row start in parseCtuAt begins
+        // decoding there).
+        carryEngine(cur, &above[1]);
         cur->cabac.start = cur->cabac.cur = pic->rowEntry[ctx->row];
         cur->cabac.low = 0;
         cur->cabac.over = 0;
     } else {
-        carryEngine(cur, &rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus[pic->width - 1]);
+        carryEngine(cur, &above[ctx->lastCol]);
     }
     cur->cuStats = st->cuStats;
-    const int32_t ts = ctx->row * pic->width + col;
+    const int32_t ts = dec->pps->ctbAddrRsToTs[ctx->row * pic->width + col];
     const int32_t r = parseCtuAt(dec, cur, ts);
     if (r)
         return r;
     // Each slice segment must end exactly where the next one (or the
     // picture) starts; anything else goes to the serial path.
-    const int last = ts == pic->sliceEnd[pic->rowSlice[ctx->row]] - 1;
+    const int last = ts == pic->sliceEnd[segment] - 1;
     *endOfSlice = (cur->ctu.end_of_slice_segment_flag != 0) != last;
     // The row below started from its entry point; a row whose data ends
     // elsewhere means the entry points lie, and the serial path (which
     // follows the data) decodes the picture.
     const int32_t below = ctx->row + 1;
-    if (col == pic->width - 1 && !*endOfSlice && below < dec->geo.PicHeightInCtbsY && pic->rowEntry[below] &&
+    if (col == ctx->lastCol && !*endOfSlice && below < dec->geo.PicHeightInCtbsY && pic->rowEntry[below] &&
         cur->cabac.start + cabacNextBytePos(&cur->cabac) != pic->rowEntry[below]) {
         pic->entryMismatch.store(1);
         *endOfSlice = 1;
@@ -166,8 +191,8 @@ int32_t decodeSerially(H265D_DEC_OBJ *dec, int32_t via)
     return r;
 }
 
-// Which rows start which slice segment; false when a segment is not one
-// the row jobs take (dependent, or starting inside a CTB row).
+// Which rows start which slice segment; false when a segment starts inside
+// a CTB row (the serial path takes such a picture).
 bool mapRowsToSlices(H265D_DEC_OBJ *dec, RowPicture *pic)
 {
     const int32_t rows = dec->geo.PicHeightInCtbsY;
@@ -175,12 +200,13 @@ bool mapRowsToSlices(H265D_DEC_OBJ *dec, RowPicture *pic)
         const H265D_SLICE_HEADER *sh = &dec->gathered[i].sh;
         const int32_t a = (int32_t)sh->slice_segment_address;
         const int32_t next = i + 1 < dec->gatherCount ? (int32_t)dec->gathered[i + 1].sh.slice_segment_address : pic->size;
-        if (sh->dependent_slice_segment_flag || a % pic->width != 0 || next <= a || (i == 0) != (a == 0))
+        if (a % pic->width != 0 || next <= a || (i == 0) != (a == 0))
             return false;
         pic->sliceEnd[i] = next;
         for (int32_t r = a / pic->width; r < next / pic->width + (next % pic->width != 0) && r < rows; r++) {
             pic->rowSlice[r] = i;
             pic->rowStarts[r] = r == a / pic->width;
+            pic->independentRows[r] = pic->rowStarts[r] && !sh->dependent_slice_segment_flag;
         }
     }
     return true;
@@ -235,32 +261,61 @@ bool mapRowEntries(H265D_DEC_OBJ *dec, RowPicture *pic)
     return true;
 }
 
-// The picture's slice segments as CTU-row jobs. 0, a job's error, or
-// H265D_JOBS_EARLY_END (the segments do not cover the picture as their
-// addresses say); kNotForRows when the picture is not one for row jobs.
+// The tiles of a one-segment picture, one after the other in tile-scan
+// order, each as row jobs over its columns.
+int32_t submitTiles(H265D_DEC_OBJ *dec, RowPicture *pic, const H265D_ROW_OPS *ops)
+{
+    const H265D_PPS *pps = dec->pps;
+    int32_t r = 0;
+    for (uint32_t tr = 0; tr < pps->num_tile_rows && r == 0; tr++)
+        for (uint32_t tc = 0; tc < pps->num_tile_columns && r == 0; tc++) {
+            const int32_t lastRow = pps->rowBd[tr + 1] - 1, lastCol = pps->colBd[tc + 1] - 1;
+            r = submitTileRowJobs(dec->workers, ops, pps->rowBd[tr], lastRow + 1, pps->colBd[tc], lastCol);
+            if (r == 0)
+                carryEngine(pic->tileCarry, &rowState(dec, dec->workers->rowCtx[lastRow])->ctus[lastCol]);
+        }
+    return r;
+}
+
+// The picture's slice segments as CTU-row jobs (tile by tile with tiles).
+// 0, a job's error, or H265D_JOBS_EARLY_END (the segments do not cover the
+// picture as their addresses say); kNotForRows when the picture is not one
+// for row jobs.
 int32_t decodeRows(H265D_DEC_OBJ *dec)
 {
     const int32_t rows = dec->geo.PicHeightInCtbsY;
-    std::unique_ptr<int32_t[]> rowSlice(new int32_t[(size_t)rows]);
+    const bool tiles = dec->pps->tiles_enabled_flag != 0;
+    std::unique_ptr<int32_t[]> rowSlice(new int32_t[(size_t)rows]());
     std::unique_ptr<uint8_t[]> rowStarts(new uint8_t[(size_t)rows]());
+    std::unique_ptr<uint8_t[]> independentRows(new uint8_t[(size_t)rows]());
     std::unique_ptr<int32_t[]> sliceEnd(new int32_t[(size_t)dec->gatherCount]);
     std::unique_ptr<const uint8_t *[]> rowEntry(new const uint8_t *[(size_t)rows]());
+    std::unique_ptr<H265D_SLICE_CTX> tileCarry(tiles ? new H265D_SLICE_CTX() : nullptr);
     RowPicture pic{dec, dec->geo.PicWidthInCtbsY, dec->geo.PicSizeInCtbsY, rowSlice.get(), rowStarts.get(),
-                   sliceEnd.get(), rowEntry.get(), {}};
+                   independentRows.get(), sliceEnd.get(), rowEntry.get(), {}, tileCarry.get()};
     pic.entryMismatch.store(0);
-    if (!mapRowsToSlices(dec, &pic))
+    if (tiles) {
+        // One slice segment (several with tiles take the serial path for
+        // good); rows of a tile hand their engine down, tiles follow on.
+        if (dec->gatherCount != 1 || dec->gathered[0].sh.slice_segment_address != 0)
+            return kNotForRows;
+        rowStarts[0] = independentRows[0] = 1;
+        sliceEnd[0] = pic.size;
+    } else if (!mapRowsToSlices(dec, &pic)) {
         return kNotForRows;
-    const bool wavefront = mapRowEntries(dec, &pic);
+    }
+    const bool wavefront = !tiles && mapRowEntries(dec, &pic);
     if (!wavefront)
         std::fill(rowEntry.get(), rowEntry.get() + rows, nullptr);
     const H265D_GATHERED_SLICE *last = &dec->gathered[dec->gatherCount - 1];
     dec->sh = dec->gathered[0].sh;
     startPictureData(dec);
-    H265D_ROW_OPS ops{parseRowCtu, reconstructRowCtu, &pic, pic.rowStarts, wavefront ? 1 : 0};
+    H265D_ROW_OPS ops{parseRowCtu, reconstructRowCtu, &pic, pic.independentRows, wavefront ? 1 : 0};
     const bool slices = dec->gatherCount > 1;
-    dec->pictureVia = slices ? kViaSliceRows : kViaRows;
-    int32_t r = slices ? submitSliceRowJobs(dec->workers, &ops, rows, pic.width)
-                       : submitRowJobs(dec->workers, &ops, rows, 0, pic.width - 1, pic.width);
+    dec->pictureVia = tiles ? kViaTiles : slices ? kViaSliceRows : kViaRows;
+    int32_t r = tiles    ? submitTiles(dec, &pic, &ops)
+                : slices ? submitSliceRowJobs(dec->workers, &ops, rows, pic.width)
+                         : submitRowJobs(dec->workers, &ops, rows, 0, pic.width - 1, pic.width);
     if (pic.entryMismatch.load())
         r = H265D_JOBS_EARLY_END;
     dec->sh = last->sh;
@@ -381,7 +436,7 @@ int32_t decodePicture(H265D_DEC_OBJ *dec)
         }
     }
     int32_t r = kNotForRows;
-    if (dec->eThreadType == 1 && !pps->tiles_enabled_flag && reserveRowStates(dec, dec->geo.PicWidthInCtbsY)) {
+    if (dec->eThreadType == 1 && reserveRowStates(dec, dec->geo.PicWidthInCtbsY)) {
         r = decodeRows(dec);
         if (r == H265D_JOBS_EARLY_END) {
             // The same picture again on the serial path, so that both thread

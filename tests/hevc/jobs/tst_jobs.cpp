@@ -33,13 +33,18 @@ struct FakePicture {
     FakePicture(int r, int c) : rows(r), cols(c), firstCol(0), lastCol(c - 1), parsed(r), reconstructed(r), timesDone(r * c) {}
     void reset()
     {
+        resetRows();
+        for (auto &p : timesDone)
+            p = 0;
+        orderFaults = 0;
+    }
+    /* The per-row counts the ordering checks read, before each tile. */
+    void resetRows()
+    {
         for (auto &p : parsed)
             p = 0;
         for (auto &p : reconstructed)
             p = 0;
-        for (auto &p : timesDone)
-            p = 0;
-        orderFaults = 0;
     }
     int width() const { return lastCol - firstCol + 1; }
 };
@@ -51,7 +56,10 @@ int32_t fakeParse(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
     /* A row parses CTU col after the row above has parsed CTU col + 1 when
      * rows start at their entry points, else after the whole row above. */
     const int need = ctx->ops->wavefrontParse ? std::min(col - pic->firstCol + 2, pic->width()) : pic->width();
-    if (r > 0 && ctx->firstRow == 0 && pic->parsed[r - 1].load() < need)
+    const bool atOnce = ctx->firstRow || (ctx->ops->independentRows && ctx->ops->independentRows[r]);
+    if (!atOnce && pic->parsed[r - 1].load() < need)
+        pic->orderFaults++;
+    if (col < pic->firstCol || col > pic->lastCol)
         pic->orderFaults++;
     if (pic->holdRow0 && r == 0 && col == pic->firstCol + 2) {
         QElapsedTimer t;
@@ -82,6 +90,8 @@ int32_t fakeReconstruct(H265D_WORKER_CTX *ctx, int32_t col)
      * row catches up with the row above and the waits matter. */
     for (int i = 0; i < 4; i++)
         std::this_thread::yield();
+    if (col < pic->firstCol || col > pic->lastCol)
+        pic->orderFaults++;
     if (r == pic->reconFailRow && col == pic->firstCol + 2)
         return H265D_ERR_SLICE_DATA;
     pic->timesDone[r * pic->cols + col]++;
@@ -284,6 +294,75 @@ private slots:
                 QCOMPARE(pic.timesDone[r * 12 + c].load(), (r >= 2 && r < 7 && c >= 4 && c <= 8) ? 1 : 0);
         /* Rows beyond the instance's limit are refused, not written. */
         QCOMPARE(submitTileRowJobs(pool.ws, &pool.ops, 0, pool.ws->rowCount, 0, 3), H265D_ERR_SLICE_DATA);
+    }
+
+    void tilesOneAfterTheOtherInTileScanOrder()
+    {
+        /* Three tile columns of uneven width and two tile rows: each call
+         * covers its tile once, in wavefront order within the tile, and
+         * leaves the later tiles untouched. */
+        Pool pool;
+        const int colBd[] = { 0, 3, 9, 13 }, rowBd[] = { 0, 2, 11 };
+        FakePicture pic(11, 13);
+        pic.reset();
+        pool.ops.user = &pic;
+        std::vector<int> done(11 * 13, 0);
+        for (int tr = 0; tr < 2; tr++)
+            for (int tc = 0; tc < 3; tc++) {
+                pic.firstCol = colBd[tc];
+                pic.lastCol = colBd[tc + 1] - 1;
+                pic.resetRows();
+                QCOMPARE(submitTileRowJobs(pool.ws, &pool.ops, rowBd[tr], rowBd[tr + 1], pic.firstCol, pic.lastCol), 0);
+                QCOMPARE(pic.orderFaults.load(), 0);
+                for (int r = rowBd[tr]; r < rowBd[tr + 1]; r++)
+                    for (int c = pic.firstCol; c <= pic.lastCol; c++)
+                        done[r * 13 + c] = 1;
+                for (int i = 0; i < 11 * 13; i++)
+                    QCOMPARE(pic.timesDone[i].load(), done[i]);
+                for (int r = rowBd[tr]; r < rowBd[tr + 1]; r++)
+                    QCOMPARE(pool.ws->rowProgress[r], pic.width() + H265D_ROW_FINISHED);
+            }
+        /* A tile that fails or ends its slice early reports it, and the next
+         * tile (or picture) starts from clean state. */
+        pic.reset();
+        pic.firstCol = 3;
+        pic.lastCol = 8;
+        pic.failRow = 5;
+        QCOMPARE(submitTileRowJobs(pool.ws, &pool.ops, 2, 11, 3, 8), H265D_ERR_SLICE_DATA);
+        QCOMPARE(pic.reconstructed[10].load(), 0);
+        pic.failRow = -1;
+        pic.earlyEndRow = 2; /* the tile's first row */
+        pic.resetRows();
+        QCOMPARE(submitTileRowJobs(pool.ws, &pool.ops, 2, 11, 3, 8), H265D_JOBS_EARLY_END);
+        pic.earlyEndRow = -1;
+        pic.reset();
+        QCOMPARE(submitTileRowJobs(pool.ws, &pool.ops, 2, 11, 3, 8), 0);
+        QCOMPARE(pic.orderFaults.load(), 0);
+        QCOMPARE(pic.reconstructed[10].load(), 6);
+    }
+
+    void rowsStartingSlicesParseAtOnceAndReconstructBehind()
+    {
+        /* Every third row starts an independent slice: it parses without
+         * waiting for the row above (row 0 holds its parse until row 1 has
+         * parsed), yet reconstructs behind it, as loop filtering across
+         * slices needs; the other rows wait for the go flag. */
+        Pool pool;
+        std::vector<uint8_t> starts(12, 0);
+        for (int r = 0; r < 12; r += 3)
+            starts[(size_t)r] = 1;
+        starts[1] = 1;
+        pool.ops.independentRows = starts.data();
+        for (int round = 0; round < 10; round++) {
+            FakePicture pic(12, 10);
+            pic.holdRow0 = true;
+            pool.ops.user = &pic;
+            pic.reset();
+            QCOMPARE(submitSliceRowJobs(pool.ws, &pool.ops, 12, 10), 0);
+            QCOMPARE(pic.orderFaults.load(), 0);
+            for (int i = 0; i < 12 * 10; i++)
+                QCOMPARE(pic.timesDone[i].load(), 1);
+        }
     }
 
     void parseErrorEndsThePictureWithoutBlockedWorkers()
