@@ -152,20 +152,34 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
             if (bx + bw < pw)
                 refreshRun(s, plane, work, stride, c, bx + bw, by, bh, true);
             dec->dsp.slot[H265D_SLOT_SAO_EDGE].saoEdge(plane + at, work + at, stride, sao, avail, bw, bh, c);
-            // Corner samples whose diagonal neighbour lies in a CTB that may
-            // not be read although both sides may.
+            // A diagonal class reads a corner sample's outer neighbour from
+            // the CTB across that corner alone: the kernel went by the two
+            // sides, so the corner is redone where the corner CTB says
+            // otherwise (kept while it may not be read, offset when it may
+            // although a side may not).
             const int cls = sao->SaoEoClass[c];
-            auto restore = [&](int px, int py) { plane[at + (ptrdiff_t)py * stride + px] = work[at + (ptrdiff_t)py * stride + px]; };
+            auto corner = [&](int px, int py, int dx, int dy, bool sides) {
+                const bool diagonal = s.mayRead(s.ctbAt(cx + dx, cy + dy));
+                if (diagonal == sides)
+                    return;
+                const ptrdiff_t o = at + (ptrdiff_t)py * stride + px;
+                if (!diagonal) {
+                    plane[o] = work[o];
+                    return;
+                }
+                const ptrdiff_t d = (ptrdiff_t)dy * stride + dx;
+                const int v = work[o];
+                const int idx = 2 + (v > work[o + d]) - (v < work[o + d]) + (v > work[o - d]) - (v < work[o - d]);
+                static const uint8_t kRemap[5] = {1, 2, 0, 3, 4};
+                const int r = v + sao->SaoOffsetVal[c][kRemap[idx]];
+                plane[o] = (uint8_t)(r < 0 ? 0 : (r > 255 ? 255 : r));
+            };
             if (cls == 2) {
-                if (left && above && !s.mayRead(s.ctbAt(cx - 1, cy - 1)))
-                    restore(0, 0);
-                if (right && below && !s.mayRead(s.ctbAt(cx + 1, cy + 1)))
-                    restore(bw - 1, bh - 1);
+                corner(0, 0, -1, -1, left && above);
+                corner(bw - 1, bh - 1, 1, 1, right && below);
             } else if (cls == 3) {
-                if (right && above && !s.mayRead(s.ctbAt(cx + 1, cy - 1)))
-                    restore(bw - 1, 0);
-                if (left && below && !s.mayRead(s.ctbAt(cx - 1, cy + 1)))
-                    restore(0, bh - 1);
+                corner(bw - 1, 0, 1, -1, right && above);
+                corner(0, bh - 1, -1, 1, left && below);
             }
         }
         if (keepSome) {

@@ -230,6 +230,11 @@ extern "C" void cabacStartCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t 
             cabacInitContextsFor(ctx->initType, sh->SliceQpY, c->ctxState);
             c->firstQgInSlice = 1;
             c->qpY = sh->SliceQpY;
+        } else if (firstCtbOfTile(dec, ts)) {
+            /* A dependent segment that opens a tile starts afresh like the
+             * tile: its slice's states end with the tile before. */
+            cabacInitContextsFor(ctx->initType, sh->SliceQpY, c->ctxState);
+            c->firstQgInSlice = 1;
         } else if (rowStart) {
             if (syncAvailable)
                 memcpy(c->ctxState, ctx->wppStore, H265D_CTX_COUNT);

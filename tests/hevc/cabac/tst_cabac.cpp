@@ -7,131 +7,30 @@
 #include "hevc/cabac.h"
 #include "hevc/decoder.h"
 #include "hevc/slicedata.h"
+#include "hevc/tools/h265gen_cabac.h"
 
 using h265test::Bytes;
 
 namespace {
 
-/* The arithmetic encoder of the Recommendation (EncodeDecision, EncodeBypass,
- * EncodeTerminate, EncodeFlush with PutBit and bitsOutstanding), working on
- * the plain 9-bit ivlLow/ivlCurrRange form. Context states are kept as
- * pStateIdx and valMps. */
+/* The stream writer's arithmetic encoder (its own tables, not the
+ * decoder's), writing into bytes of its own. */
 class CabacEncoder
 {
 public:
-    struct Ctx {
-        int pStateIdx = 0;
-        int valMps = 0;
-    };
-
-    void decision(Ctx &ctx, int bin)
-    {
-        const int q = (range_ >> 6) & 3;
-        const uint32_t rLps = h265dRangeTabLps[q * 128 + 2 * ctx.pStateIdx];
-        range_ -= rLps;
-        if (bin != ctx.valMps) {
-            low_ += range_;
-            range_ = rLps;
-            if (ctx.pStateIdx == 0)
-                ctx.valMps = 1 - ctx.valMps;
-            ctx.pStateIdx = transLps(ctx.pStateIdx);
-        } else {
-            ctx.pStateIdx = ctx.pStateIdx < 62 ? ctx.pStateIdx + 1 : 62;
-        }
-        renorm();
-    }
-    void bypass(int bin)
-    {
-        low_ <<= 1;
-        if (bin)
-            low_ += range_;
-        if (low_ >= 1024) {
-            putBit(1);
-            low_ -= 1024;
-        } else if (low_ < 512) {
-            putBit(0);
-        } else {
-            low_ -= 512;
-            outstanding_++;
-        }
-    }
-    void bypassBits(uint32_t v, int n)
-    {
-        for (int i = n - 1; i >= 0; i--)
-            bypass((v >> i) & 1);
-    }
-    void terminate(int bin)
-    {
-        range_ -= 2;
-        if (bin) {
-            low_ += range_;
-            range_ = 2;
-            renorm();
-            putBit((low_ >> 9) & 1);
-            writeBit((low_ >> 8) & 1);
-            writeBit(1); /* the stop bit */
-            while (bits_ % 8)
-                writeBit(0);
-        } else {
-            renorm();
-        }
-    }
+    using Ctx = h265gen::Ctx;
+    CabacEncoder() : enc_(bits_) {}
+    void decision(Ctx &ctx, int bin) { enc_.decision(ctx, bin); }
+    void bypass(int bin) { enc_.bypass(bin); }
+    void bypassBits(uint32_t v, int n) { enc_.bypassBits(v, n); }
+    void terminate(int bin) { enc_.terminate(bin); }
     /* A new arithmetic codeword from the next byte on (tile or row start). */
-    void restart()
-    {
-        low_ = 0;
-        range_ = 510;
-        first_ = true;
-        outstanding_ = 0;
-    }
-    const Bytes &bytes() const { return out_; }
+    void restart() { enc_.start(); }
+    const Bytes &bytes() const { return bits_.bytes(); }
 
 private:
-    static int transLps(int s)
-    {
-        /* The LPS path of the engine's own table, read through its state byte. */
-        return h265dTransition[127 - 2 * s] >> 1;
-    }
-    void renorm()
-    {
-        while (range_ < 256) {
-            if (low_ < 256) {
-                putBit(0);
-            } else if (low_ >= 512) {
-                low_ -= 512;
-                putBit(1);
-            } else {
-                low_ -= 256;
-                outstanding_++;
-            }
-            range_ <<= 1;
-            low_ <<= 1;
-        }
-    }
-    void putBit(int b)
-    {
-        if (first_)
-            first_ = false;
-        else
-            writeBit(b);
-        while (outstanding_ > 0) {
-            writeBit(1 - b);
-            outstanding_--;
-        }
-    }
-    void writeBit(int b)
-    {
-        if (bits_ % 8 == 0)
-            out_.push_back(0);
-        if (b)
-            out_.back() |= (uint8_t)(0x80 >> (bits_ % 8));
-        bits_++;
-    }
-    uint32_t low_ = 0, range_ = 510;
-    bool first_ = true;
-    int outstanding_ = 0;
-    Bytes out_;
-    size_t bits_ = 0;
+    h265gen::BitWriter bits_;
+    h265gen::CabacEncoder enc_;
 };
 
 /* Encoder-side contexts initialised like the decoder's. */
@@ -142,8 +41,8 @@ struct EncContexts {
         uint8_t st[H265D_CTX_COUNT];
         cabacInitContextsFor(initType, qp, st);
         for (int i = 0; i < H265D_CTX_COUNT; i++) {
-            ctx[i].pStateIdx = st[i] >> 1;
-            ctx[i].valMps = st[i] & 1;
+            ctx[i].pStateIdx = (uint8_t)(st[i] >> 1);
+            ctx[i].valMps = (uint8_t)(st[i] & 1);
         }
     }
 };
@@ -247,7 +146,7 @@ void TestCabac::roundTripOfRandomBins()
         /* the data ends with the byte that holds the stop bit */
         QCOMPARE(cabacNextBytePos(c), e.bytes().size());
         for (int i = 0; i < 12; i++)
-            QCOMPARE(c->ctxState[i] >> 1, ec.ctx[i].pStateIdx);
+            QCOMPARE(c->ctxState[i] >> 1, (int)ec.ctx[i].pStateIdx);
     }
 }
 

@@ -47,6 +47,11 @@ case $name in
   m_default | m_nowpp | m_256 | m_1080 | m_weighted | m_wide | m_wide1)
     [ "$(count row)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count fallbacks)" -eq 0 ] ||
       fail "single-slice pictures must all go to row jobs" ;;
+  # Row jobs of a wavefront picture start at its entry points: one that
+  # missed would send the picture back to the serial path.
+  g_wpp | g_p_wpp | g_pcm_lf | g_p_merge | g_p_64)
+    [ "$(count row)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count fallbacks)" -eq 0 ] ||
+      fail "single-slice pictures must all go to row jobs" ;;
   m_slices | m_slices_p | i_slices)
     [ "$(count slice)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count row)" -eq 0 ] ||
       fail "pictures of several slices, each starting a CTB row, must all go to slice-row jobs" ;;

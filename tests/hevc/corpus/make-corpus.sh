@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Makes the decoder's test streams with ffmpeg and x265, and FFmpeg's
-# reference files for each: NAME.hevc, NAME.md5 (framemd5), NAME.trace
+# Makes the decoder's test streams with ffmpeg and x265 (or, for the shapes
+# x265 cannot make, with our own stream writer h265gen, named by $H265GEN),
+# and FFmpeg's reference files for each: NAME.hevc, NAME.md5 (framemd5), NAME.trace
 # (header trace) and NAME.order (display order as access-unit indexes and
 # picture types). A stream tagged recon also gets NAME.recon.md5: the MD5 of
 # each picture x265 itself reconstructed, in display order, the reference its
@@ -21,14 +22,35 @@ make_one() {
   IFS='|' read -r name input frames opts tags _ <<< "$line"
   name=$(echo $name); frames=$(echo $frames); tags=$(echo $tags)
   opts=${opts//@CORPUS@/$here}
+  read -r src size fmt <<< "$input"
   local hash
-  hash=$(printf '%s' "$line" | sha1sum | cut -c1-40)
+  # A written stream changes with the writer too.
+  hash=$( { printf '%s' "$line"; if [ "$src" = G ]; then cat "${H265GEN:?H265GEN names h265gen}"; fi; } |
+    sha1sum | cut -c1-40)
   if [ -f "$out/$name.hash" ] && [ "$(cat "$out/$name.hash")" = "$hash" ] &&
      [ -s "$out/$name.hevc" ] && [ -f "$out/$name.order" ]; then
     return 0
   fi
   rm -f "$out/$name".*
-  read -r src size fmt <<< "$input"
+  if [ "$src" = G ]; then
+    # "G PRESET [WxH]": h265gen writes the stream; the options are its own.
+    # shellcheck disable=SC2086
+    if ! "$H265GEN" --preset "$size" ${fmt:+--size $fmt} --frames "$frames" $opts "$out/$name.hevc"; then
+      echo "make-corpus: $name: h265gen failed" >&2
+      rm -f "$out/$name.hevc"
+      return 1
+    fi
+  else
+    make_encoded "$name" "$src" "$size" "$fmt" "$frames" "$opts" "$tags" || return 1
+  fi
+  references "$name"
+  echo "$hash" > "$out/$name.hash"
+}
+
+# Encodes a lavfi source with x265 (and keeps x265's reconstruction for a
+# stream tagged recon).
+make_encoded() {
+  local name=$1 src=$2 size=$3 fmt=$4 frames=$5 opts=$6 tags=$7
   fmt=${fmt:-yuv420p}
   local base="testsrc2=size=$size:rate=25" filter
   case $src in
@@ -74,6 +96,11 @@ for i in range(0, len(data), size):
 PY
     rm -f "$out/$name.recon.yuv"
   fi
+}
+
+# FFmpeg's reference files of one stream.
+references() {
+  local name=$1
   timeout 120 ffmpeg -nostdin -v error -threads 1 -i "$out/$name.hevc" -fps_mode passthrough \
     -f framemd5 - > "$out/$name.md5" || true
   timeout 120 ffmpeg -nostdin -v trace -i "$out/$name.hevc" -c copy -bsf:v trace_headers -f null - 2>&1 |
@@ -84,10 +111,9 @@ PY
     "$out/$name.hevc" > "$out/$name.frames" || true
   python3 "$here/order.py" "$out/$name.packets" "$out/$name.frames" > "$out/$name.order"
   rm -f "$out/$name.packets" "$out/$name.frames"
-  echo "$hash" > "$out/$name.hash"
 }
-export -f make_one
-export out here
+export -f make_one make_encoded references
+export out here H265GEN
 
 if [ $# -gt 0 ]; then
   pattern=$(printf '%s|' "$@"); pattern="^(${pattern%|})[[:space:]]*\\|"
