@@ -68,6 +68,8 @@ struct Preset {
     bool amp = false;
     bool residual = true;
     bool deblock = true;
+    bool bSlices = false;  /* inter pictures of B slices now and then */
+    bool longTerm = false; /* the IDR picture stays as a long-term reference */
 };
 
 /* --set NAME=VALUE: one preset field changed, to narrow down a difference. */
@@ -95,6 +97,7 @@ bool setField(Preset &p, const std::string &kv)
         { "tileCols", nullptr, &p.tileCols }, { "tileRows", nullptr, &p.tileRows },
         { "depPercent", nullptr, &p.depPercent }, { "pcmPercent", nullptr, &p.pcmPercent },
         { "numRefs", nullptr, &p.numRefs },   { "seg", nullptr, (int *)&p.seg },
+        { "bSlices", &p.bSlices, nullptr },   { "longTerm", &p.longTerm, nullptr },
     };
     for (const F &f : fields) {
         if (k != f.name)
@@ -213,6 +216,18 @@ std::vector<Preset> presets()
     p.inter = true, p.frames = 4;
     v.push_back(p);
     p = Preset();
+    p.name = "b_lowdelay";
+    p.what = "B pictures predicting from earlier ones only, bi-prediction, list modification of both lists";
+    p.inter = true, p.bSlices = true, p.numRefs = 3, p.frames = 6, p.listMod = true, p.amp = true;
+    p.pcm = true, p.pcmPercent = 10;
+    v.push_back(p);
+    p = Preset();
+    p.name = "p_longterm";
+    p.what = "P and B pictures keeping the IDR picture as a long-term reference, over tiles";
+    p.inter = true, p.bSlices = true, p.longTerm = true, p.numRefs = 3, p.frames = 7;
+    p.tiles = true, p.tileCols = 2, p.tileRows = 2, p.seg = SEG_TILES, p.depSlices = true, p.depPercent = 40;
+    v.push_back(p);
+    p = Preset();
     p.name = "plain";
     p.what = "one slice, no tiles: the base the other shapes are told apart from";
     v.push_back(p);
@@ -236,6 +251,7 @@ struct SliceParams {
     int qp = 26;
     bool saoLuma = false, saoChroma = false;
     bool cabacInitFlag = false;
+    bool mvdL1Zero = false;
     int maxMergeCand = 5;
     bool lfAcross = false;
     bool deblockOverride = false, deblockDisabled = false;
@@ -264,6 +280,7 @@ struct StreamParams {
     int parMrgLevel = 2;
     bool tmvp = true;
     bool strongIntra = true;
+    int ltSps = 0; /* num_long_term_ref_pics_sps */
     std::vector<int> colW, rowH; /* in CTBs */
     std::vector<int> rsToTs, tsToRs, tileIdTs, colOfCtb;
 };
@@ -310,6 +327,7 @@ public:
         s_.diffCuQpDeltaDepth = rng_.range(0, p.ctbLog2 - 3);
         s_.parMrgLevel = p.inter ? rng_.range(2, p.ctbLog2) : 2;
         s_.strongIntra = rng_.chance(50);
+        s_.ltSps = rng_.range(0, 1);
         tileGeometry();
         minCbW_ = (w + 7) / 8;
         minCbH_ = (h + 7) / 8;
@@ -413,7 +431,15 @@ private:
             b.bit(p_.pcmLfDisabled);
         }
         b.ue(0);   /* num_short_term_ref_pic_sets */
-        b.bit(0);  /* long_term_ref_pics_present_flag */
+        b.bit(p_.longTerm);
+        if (p_.longTerm) {
+            /* POC 0, the IDR picture, also listed in the SPS */
+            b.ue(s_.ltSps);
+            for (int i = 0; i < s_.ltSps; i++) {
+                b.bits(0, 8);
+                b.bit(1);
+            }
+        }
         b.bit(s_.tmvp);
         b.bit(s_.strongIntra);
         b.bit(0);  /* vui */
@@ -648,22 +674,36 @@ private:
     {
         const bool idr = f == 0;
         poc_ = f;
-        numRefs_ = p_.inter ? std::min(f, p_.numRefs) : 0;
+        /* The short-term references are the pictures just before; with a
+         * long-term one (POC 0) they leave it a place in the DPB. */
+        useLt_ = p_.longTerm && f > 0;
+        numSt_ = p_.inter ? std::min(f, p_.numRefs) : 0;
+        if (useLt_)
+            numSt_ = std::min(f - 1, p_.numRefs - 1);
+        numRefs_ = numSt_ + (useLt_ ? 1 : 0); /* NumPicTotalCurr */
+        ltFromSps_ = useLt_ && s_.ltSps > 0 && rng_.chance(50);
+        ltMsbPresent_ = useLt_ && rng_.chance(30);
         /* P pictures now and then carry an I slice; intra-only pictures
          * appear among them too. */
         picInter_ = numRefs_ > 0 && !rng_.chance(15);
         /* Always on: a picture without it would bar later ones from the
          * motion of the pictures before it. */
         picTmvp_ = s_.tmvp;
-        numRefIdx_ = numRefs_ > 0 ? rng_.range(1, numRefs_ + 1) : 0;
-        colRefIdx_ = numRefIdx_ > 0 ? rng_.range(0, numRefIdx_ - 1) : 0;
-        listModFlag_ = p_.listMod && numRefs_ > 1 && rng_.chance(70);
+        picB_ = p_.bSlices && rng_.chance(60);
+        for (int l = 0; l < 2; l++) {
+            numRefIdx_[l] = numRefs_ > 0 ? rng_.range(1, std::min(15, numRefs_ + 1)) : 0;
+            listModFlag_[l] = p_.listMod && numRefs_ > 1 && rng_.chance(70);
+            listEntries_[l].clear();
+            for (int i = 0; i < numRefIdx_[l]; i++)
+                listEntries_[l].push_back(rng_.range(0, numRefs_ - 1));
+        }
+        /* one collocated picture for all slices: a P picture's slices take
+         * it from list 0 */
+        colFromL0_ = !picB_ || rng_.chance(50);
+        colRefIdx_ = numRefIdx_[colFromL0_ ? 0 : 1] > 0 ? rng_.range(0, numRefIdx_[colFromL0_ ? 0 : 1] - 1) : 0;
         picBetaDiv2_ = rng_.range(-6, 6);
         picTcDiv2_ = rng_.range(-6, 6);
         picLfAcross_ = rng_.chance(60);
-        listEntries_.clear();
-        for (int i = 0; i < numRefIdx_; i++)
-            listEntries_.push_back(rng_.range(0, numRefs_ - 1));
 
         ctbSliceAddr_.assign(s_.nCtb, -1);
         ctDepth_.assign(minCbW_ * minCbH_, 0);
@@ -684,12 +724,12 @@ private:
             char one[96];
             snprintf(one, sizeof one, "  segment ts %d..%d rs %d tile %d%s%s\n", seg.start, seg.end - 1,
                      s_.tsToRs[seg.start], s_.tileIdTs[seg.start], seg.dependent ? " dependent" : "",
-                     sl.type == SLICE_P ? " P" : " I");
+                     sl.type == SLICE_P ? " P" : sl.type == SLICE_B ? " B" : " I");
             segLines += one;
         }
         char line[160];
         snprintf(line, sizeof line, "picture %d: %d segments (%d dependent)%s\n", f, count, dependents,
-                 picInter_ ? " inter" : "");
+                 picInter_ ? (picB_ ? " B" : " P") : "");
         summary_ += line + segLines;
     }
 
@@ -697,7 +737,8 @@ private:
     {
         SliceParams sl;
         sl.sliceAddrRs = s_.tsToRs[seg.start];
-        sl.type = picInter_ && !rng_.chance(10) ? SLICE_P : SLICE_I;
+        sl.type = picInter_ && !rng_.chance(10) ? (picB_ ? SLICE_B : SLICE_P) : SLICE_I;
+        sl.mvdL1Zero = rng_.chance(30);
         sl.qpDelta = rng_.range(-4, 4);
         sl.qp = s_.initQp + sl.qpDelta;
         sl.saoLuma = p_.sao && rng_.chance(85);
@@ -748,12 +789,26 @@ private:
             if (!idr) {
                 b.bits(poc_ & 255, 8);
                 b.bit(0); /* short_term_ref_pic_set_sps_flag */
-                /* st_ref_pic_set(0): the previous numRefs_ pictures */
-                b.ue(numRefs_);
+                /* st_ref_pic_set(0): the previous numSt_ pictures */
+                b.ue(numSt_);
                 b.ue(0);
-                for (int i = 0; i < numRefs_; i++) {
+                for (int i = 0; i < numSt_; i++) {
                     b.ue(0);
                     b.bit(1);
+                }
+                if (p_.longTerm) {
+                    if (s_.ltSps > 0)
+                        b.ue(ltFromSps_ ? 1 : 0); /* num_long_term_sps */
+                    b.ue(useLt_ && !ltFromSps_ ? 1 : 0);
+                    if (useLt_) {
+                        if (!ltFromSps_) {
+                            b.bits(0, 8); /* poc_lsb_lt */
+                            b.bit(1);
+                        }
+                        b.bit(ltMsbPresent_);
+                        if (ltMsbPresent_)
+                            b.ue(0); /* delta_poc_msb_cycle_lt: both in the first POC cycle */
+                    }
                 }
                 if (s_.tmvp)
                     b.bit(picTmvp_);
@@ -762,22 +817,31 @@ private:
                 b.bit(sl.saoLuma);
                 b.bit(sl.saoChroma);
             }
-            if (sl.type == SLICE_P) {
+            if (sl.type != SLICE_I) {
+                const int lists = sl.type == SLICE_B ? 2 : 1;
                 b.bit(1); /* num_ref_idx_active_override_flag */
-                b.ue(numRefIdx_ - 1);
+                for (int l = 0; l < lists; l++)
+                    b.ue(numRefIdx_[l] - 1);
                 if (p_.listMod && numRefs_ > 1) {
-                    b.bit(listModFlag_);
-                    if (listModFlag_) {
-                        int bits = 0;
-                        while ((1 << bits) < numRefs_)
-                            bits++;
-                        for (int i = 0; i < numRefIdx_; i++)
-                            b.bits(listEntries_[i], bits);
+                    int bits = 0;
+                    while ((1 << bits) < numRefs_)
+                        bits++;
+                    for (int l = 0; l < lists; l++) {
+                        b.bit(listModFlag_[l]);
+                        if (listModFlag_[l])
+                            for (int i = 0; i < numRefIdx_[l]; i++)
+                                b.bits(listEntries_[l][i], bits);
                     }
                 }
+                if (sl.type == SLICE_B)
+                    b.bit(sl.mvdL1Zero);
                 b.bit(sl.cabacInitFlag);
-                if (picTmvp_ && numRefIdx_ > 1)
-                    b.ue(colRefIdx_);
+                if (picTmvp_) {
+                    if (sl.type == SLICE_B)
+                        b.bit(colFromL0_);
+                    if (numRefIdx_[colFromL0_ ? 0 : 1] > 1)
+                        b.ue(colRefIdx_);
+                }
                 b.ue(5 - sl.maxMergeCand);
             }
             b.se(sl.qpDelta);
@@ -898,11 +962,11 @@ private:
             if (p_.wpp && x == 1)
                 wppStore_ = ctx_;
             const bool last = ts == seg.end - 1;
-            enc_->terminate(last);
+            enc_->terminateBin(last);
             if (last) {
                 dsStore_ = ctx_;
             } else if (firstInTile(ts + 1) || (p_.wpp && s_.tsToRs[ts + 1] % s_.wCtb == 0)) {
-                enc_->terminate(1); /* end_of_subset_one_bit and byte_alignment() */
+                enc_->terminateBin(1); /* end_of_subset_one_bit and byte_alignment() */
             }
         }
         subs.push_back(bw->bytes());
@@ -1019,7 +1083,7 @@ private:
 
     void codingUnit(int x0, int y0, int log2, int depth)
     {
-        const bool pSlice = sl_->type == SLICE_P;
+        const bool pSlice = sl_->type != SLICE_I;
         enum { K_SKIP, K_INTER, K_INTRA, K_PCM } kind = K_INTRA;
         const bool pcmOk = p_.pcm && log2 >= s_.pcmMinLog2 && log2 <= s_.pcmMaxLog2;
         const int r = rng_.range(0, 99);
@@ -1044,7 +1108,7 @@ private:
             enc_->decision(ctx_[C_PRED_MODE], kind != K_INTER);
         markCu(x0, y0, log2, depth, false);
         if (kind == K_INTER) {
-            interCu(x0, y0, log2);
+            interCu(x0, y0, log2, depth);
             return;
         }
         bool nxn = false;
@@ -1053,7 +1117,7 @@ private:
             enc_->decision(ctx_[C_PART_MODE], !nxn);
         }
         if (p_.pcm && !nxn && log2 >= s_.pcmMinLog2 && log2 <= s_.pcmMaxLog2) {
-            enc_->terminate(kind == K_PCM);
+            enc_->terminateBin(kind == K_PCM);
             if (kind == K_PCM) {
                 pcmSamples(log2);
                 enc_->start();
@@ -1135,8 +1199,26 @@ private:
         enc_->bypassBits(v, k);
     }
 
-    void interCu(int x0, int y0, int log2)
+    void refIdx(int list)
     {
+        if (numRefIdx_[list] <= 1)
+            return;
+        const int ref = rng_.range(0, numRefIdx_[list] - 1);
+        const int cMax = numRefIdx_[list] - 1;
+        for (int k = 0; k < cMax; k++) {
+            const int bin = k < ref;
+            if (k < 2)
+                enc_->decision(ctx_[C_REF_IDX + k], bin);
+            else
+                enc_->bypass(bin);
+            if (!bin)
+                break;
+        }
+    }
+
+    void interCu(int x0, int y0, int log2, int depth)
+    {
+        const int n = 1 << log2;
         std::vector<PartMode> modes = { PART_2Nx2N, PART_2NxN, PART_Nx2N };
         if (p_.amp && log2 > 3)
             modes.insert(modes.end(), { PART_2NxnU, PART_2NxnD, PART_nLx2N, PART_nRx2N });
@@ -1154,6 +1236,12 @@ private:
             }
         }
         const int pus = part == PART_2Nx2N ? 1 : 2;
+        /* width + height of each PU: 12 only for the 8x4 and 4x8 ones */
+        int sum[2] = { 2 * n, 2 * n };
+        if (part == PART_2NxN || part == PART_Nx2N)
+            sum[0] = sum[1] = n + n / 2;
+        else if (part != PART_2Nx2N)
+            sum[0] = n + n / 4, sum[1] = n + 3 * n / 4;
         bool merge2Nx2N = false;
         for (int i = 0; i < pus; i++) {
             /* A merged 2Nx2N CU would carry a residual: that is a skipped CU
@@ -1166,21 +1254,27 @@ private:
                     truncatedRice(C_MERGE_IDX, rng_.range(0, sl_->maxMergeCand - 1), sl_->maxMergeCand - 1);
                 continue;
             }
-            if (numRefIdx_ > 1) {
-                const int ref = rng_.range(0, numRefIdx_ - 1);
-                const int cMax = numRefIdx_ - 1;
-                for (int k = 0; k < cMax; k++) {
-                    const int bin = k < ref;
-                    if (k < 2)
-                        enc_->decision(ctx_[C_REF_IDX + k], bin);
-                    else
-                        enc_->bypass(bin);
-                    if (!bin)
-                        break;
-                }
+            enum { PRED_L0, PRED_L1, PRED_BI } dir = PRED_L0;
+            if (sl_->type == SLICE_B) {
+                /* inter_pred_idc: bi-prediction first (not for 8x4 and 4x8),
+                 * in the context of the CU's depth; then L0 or L1 */
+                dir = (sum[i] != 12 && rng_.chance(40)) ? PRED_BI : (rng_.chance(50) ? PRED_L1 : PRED_L0);
+                if (sum[i] != 12)
+                    enc_->decision(ctx_[C_INTER_PRED + depth], dir == PRED_BI);
+                if (dir != PRED_BI)
+                    enc_->decision(ctx_[C_INTER_PRED + 4], dir == PRED_L1);
             }
-            mvd();
-            enc_->decision(ctx_[C_MVP_FLAG], rng_.chance(50));
+            if (dir != PRED_L1) {
+                refIdx(0);
+                mvd();
+                enc_->decision(ctx_[C_MVP_FLAG], rng_.chance(50));
+            }
+            if (dir != PRED_L0) {
+                refIdx(1);
+                if (!(sl_->mvdL1Zero && dir == PRED_BI))
+                    mvd();
+                enc_->decision(ctx_[C_MVP_FLAG], rng_.chance(50));
+            }
         }
         bool rootCbf = true;
         if (!merge2Nx2N) {
@@ -1278,10 +1372,11 @@ private:
     int minCbW_, minCbH_;
     std::string summary_;
     /* picture */
-    int poc_ = 0, numRefs_ = 0, numRefIdx_ = 0, colRefIdx_ = 0;
-    bool picInter_ = false, picTmvp_ = false, listModFlag_ = false, picLfAcross_ = false;
+    int poc_ = 0, numRefs_ = 0, numSt_ = 0, numRefIdx_[2] = { 0, 0 }, colRefIdx_ = 0;
+    bool useLt_ = false, ltFromSps_ = false, ltMsbPresent_ = false, picB_ = false, colFromL0_ = true;
+    bool picInter_ = false, picTmvp_ = false, listModFlag_[2] = { false, false }, picLfAcross_ = false;
     int picBetaDiv2_ = 0, picTcDiv2_ = 0;
-    std::vector<int> listEntries_;
+    std::vector<int> listEntries_[2];
     std::vector<int> ctbSliceAddr_;
     std::vector<uint8_t> ctDepth_, skip_;
     /* slice data */

@@ -160,7 +160,7 @@ public:
     }
     /* A terminating bin; 1 ends the codeword (EncodeFlush, whose last bit
      * is the stop or alignment one) and pads with zeros to the byte. */
-    void terminate(int bin)
+    void terminateBin(int bin)
     {
         range_ -= 2;
         if (bin) {

@@ -23,7 +23,7 @@ public:
     void decision(Ctx &ctx, int bin) { enc_.decision(ctx, bin); }
     void bypass(int bin) { enc_.bypass(bin); }
     void bypassBits(uint32_t v, int n) { enc_.bypassBits(v, n); }
-    void terminate(int bin) { enc_.terminate(bin); }
+    void terminate(int bin) { enc_.terminateBin(bin); }
     /* A new arithmetic codeword from the next byte on (tile or row start). */
     void restart() { enc_.start(); }
     const Bytes &bytes() const { return bits_.bytes(); }

@@ -120,10 +120,10 @@ void TestGen::binsRoundTripThroughTheDecoderEngine()
                 enc.bypassBits((uint32_t)op.value, op.n);
             } else if (op.kind < 19 || rng() % 8) {
                 op.kind = 17;
-                enc.terminate(0);
+                enc.terminateBin(0);
             } else {
                 /* a codeword ends; raw bytes (zeros among them) follow */
-                enc.terminate(1);
+                enc.terminateBin(1);
                 op.value = 1;
                 op.rawAt = bw.bytes().size();
                 std::vector<uint8_t> raw(rng() % 40);
@@ -137,7 +137,7 @@ void TestGen::binsRoundTripThroughTheDecoderEngine()
             }
             ops.push_back(op);
         }
-        enc.terminate(1);
+        enc.terminateBin(1);
         const std::vector<uint8_t> data = bw.bytes();
         H265D_CABAC c{};
         cabacStartAt(&c, data.data(), data.data() + data.size());
