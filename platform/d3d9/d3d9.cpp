@@ -50,8 +50,16 @@ bool Scaler::run(const uint8_t *const src[4], const int srcStride[4], int srcW, 
 {
     if (srcW < 1 || srcH < 1 || dstW < 1 || dstH < 1)
         return false;
-    m_ctx = sws_getCachedContext(m_ctx, srcW, srcH, AVPixelFormat(srcFormat), dstW, dstH, AVPixelFormat(dstFormat),
-                                 linear ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
+    // The key is kept here: sws_getCachedContext compares against the
+    // formats the context ended up with, which for BGR0 output differ from
+    // the ones asked for, and it would build a new context on every call.
+    const Key key{srcW, srcH, srcFormat, dstW, dstH, dstFormat, linear};
+    if (!m_ctx || !(key == m_key)) {
+        sws_freeContext(m_ctx);
+        m_ctx = sws_getContext(srcW, srcH, AVPixelFormat(srcFormat), dstW, dstH, AVPixelFormat(dstFormat),
+                               linear ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
+        m_key = key;
+    }
     if (!m_ctx)
         return false;
     return sws_scale(m_ctx, src, srcStride, 0, srcH, dst, dstStride) > 0;
@@ -143,7 +151,10 @@ bool forceXPutImage()
 
 bool fusedPresentAllowed()
 {
-    return g_fused.load() && qgetenv("ARDO_D3D9_FULLCHAIN") != "1";
+    // Asked twice per picture by every player thread; the environment is
+    // read once, not under Qt's environment lock each time.
+    static const bool fullChainForced = qgetenv("ARDO_D3D9_FULLCHAIN") == "1";
+    return g_fused.load() && !fullChainForced;
 }
 
 void setFusedPresent(bool allowed)
@@ -185,6 +196,14 @@ bool usesSharedMemory(HWND window)
     for (auto it = range.first; it != range.second; ++it)
         shm = it->second->sharedMemory();
     return shm;
+}
+
+void waitUntilShown(HWND window)
+{
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    auto range = g_registry.equal_range(window);
+    for (auto it = range.first; it != range.second; ++it)
+        it->second->waitUntilShown();
 }
 
 namespace {
@@ -574,6 +593,14 @@ HRESULT Device::stretchNow(Surface *src, const RECT *sourceRect, Surface *dst, c
                    : D3DERR_INVALIDCALL;
     }
     const QImage &in = src->rgb();
+    if (s.right - s.left == d.right - d.left && s.bottom - s.top == d.bottom - d.top) {
+        // Nothing to scale (the whole picture in a window of its aspect).
+        const size_t rowBytes = size_t(s.right - s.left) * 4;
+        for (LONG row = 0; row < s.bottom - s.top; ++row)
+            std::memcpy(dstPlanes[0] + size_t(row) * out.bytesPerLine(),
+                        in.constBits() + size_t(s.top + row) * in.bytesPerLine() + size_t(s.left) * 4, rowBytes);
+        return D3D_OK;
+    }
     const uint8_t *planes[4] = {in.constBits() + size_t(s.top) * in.bytesPerLine() + size_t(s.left) * 4, nullptr,
                                 nullptr, nullptr};
     const int strides[4] = {int(in.bytesPerLine()), 0, 0, 0};

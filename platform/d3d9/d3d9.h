@@ -110,8 +110,9 @@ public:
     virtual HRESULT Clear(DWORD count, const void *rects, DWORD flags, D3DCOLOR colour, float z, DWORD stencil) = 0;
     virtual HRESULT BeginScene() = 0;
     virtual HRESULT EndScene() = 0;
-    // Stretches the back buffer onto the window's whole client area; the
-    // picture is on screen when it returns.
+    // Stretches the back buffer onto the window's whole client area. The
+    // picture is handed to the window system when it returns and shows as
+    // soon as that has taken it (waitUntilShown in d3d9diag.h waits for it).
     virtual HRESULT Present(const RECT *sourceRect, const RECT *destRect, HWND overrideWindow,
                             const void *dirtyRegion) = 0;
     virtual UINT AddRef() = 0;

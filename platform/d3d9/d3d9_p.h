@@ -24,7 +24,18 @@ public:
              uint8_t *const dst[4], const int dstStride[4], int dstW, int dstH, int dstFormat, bool linear);
 
 private:
+    struct Key
+    {
+        int srcW, srcH, srcFormat, dstW, dstH, dstFormat;
+        bool linear;
+        bool operator==(const Key &o) const
+        {
+            return srcW == o.srcW && srcH == o.srcH && srcFormat == o.srcFormat && dstW == o.dstW && dstH == o.dstH &&
+                   dstFormat == o.dstFormat && linear == o.linear;
+        }
+    };
     SwsContext *m_ctx = nullptr;
+    Key m_key{};
 };
 
 // A picture presented without the intermediate surfaces: the source part of
@@ -58,6 +69,8 @@ public:
     virtual bool present(const QImage &backBuffer) = 0;
     virtual bool presentFused(const FusedPicture &picture) = 0;
     virtual bool sharedMemory() const { return false; }
+    // Returns when the window system has taken every picture presented.
+    virtual void waitUntilShown() {}
 };
 
 // Back ends. Both run on the thread that creates the device (the GUI

@@ -42,6 +42,11 @@ void setForceXPutImage(bool force);
 // (the environment variable ARDO_D3D9_FULLCHAIN=1 does the same).
 void setFusedPresent(bool allowed);
 
+// Present sends the picture and returns; this waits until the window system
+// has taken every picture presented to the window so far, for a test that
+// reads the window back.
+void waitUntilShown(HWND window);
+
 // Whether the newest X11 device on this window presents through MIT-SHM.
 bool usesSharedMemory(HWND window);
 

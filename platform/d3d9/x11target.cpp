@@ -4,6 +4,7 @@
 #include "platform/d3d9/d3d9_p.h"
 
 #include <QDebug>
+#include <QPainter>
 
 // Xlib after Qt: it defines macros (Status, Bool, None) that Qt headers use.
 #include <X11/Xlib.h>
@@ -106,7 +107,7 @@ class X11Target : public WindowTarget
 public:
     ~X11Target() override
     {
-        destroyImage();
+        destroyImages();
         if (m_gc)
             XFreeGC(m_dpy, m_gc);
         closeDisplay(m_dpy);
@@ -118,11 +119,17 @@ public:
         m_dpy = openDisplay();
         if (!m_dpy)
             return false;
+        // The window's size and end come as events on this connection, so a
+        // present needs no round trip to learn them.
+        if (!checked(m_dpy, [&] { return XSelectInput(m_dpy, m_window, StructureNotifyMask) != 0; }))
+            return false;
         XWindowAttributes attrs;
         if (!checked(m_dpy, [&] { return XGetWindowAttributes(m_dpy, m_window, &attrs) != 0; }))
             return false;
         m_visual = attrs.visual;
         m_depth = attrs.depth;
+        m_windowW = attrs.width;
+        m_windowH = attrs.height;
         if (m_depth == 24 || m_depth == 32)
             m_format = AV_PIX_FMT_BGR0;
         else if (m_depth == 16)
@@ -132,6 +139,9 @@ public:
         if (!checked(m_dpy, [&] { return (m_gc = XCreateGC(m_dpy, m_window, 0, nullptr)) != nullptr; }))
             return false;
         m_useShm = !forceXPutImage() && XShmQueryExtension(m_dpy);
+        if (m_useShm)
+            m_shmCompletion = XShmGetEventBase(m_dpy) + ShmCompletion;
+        m_errorsSeen = errorCount(m_dpy);
         return true;
     }
 
@@ -141,12 +151,17 @@ public:
     bool present(const QImage &backBuffer) override
     {
         return draw([&](uint8_t *image, int stride, int w, int h) {
-            const uint8_t *src[4] = {backBuffer.constBits(), nullptr, nullptr, nullptr};
-            const int srcStride[4] = {int(backBuffer.bytesPerLine()), 0, 0, 0};
-            uint8_t *dst[4] = {image, nullptr, nullptr, nullptr};
-            const int dstStride[4] = {stride, 0, 0, 0};
-            return m_scaler.run(src, srcStride, backBuffer.width(), backBuffer.height(), AV_PIX_FMT_BGRA, dst,
-                                dstStride, w, h, m_format, true);
+            // Qt's bilinear stretch: swscale would take the RGB pixels
+            // through YUV and back, several times slower.
+            QImage window(image, w, h, stride,
+                          m_format == AV_PIX_FMT_RGB565LE ? QImage::Format_RGB16 : QImage::Format_RGB32);
+            QPainter painter(&window);
+            if (!painter.isActive())
+                return false;
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(QRect(0, 0, w, h), backBuffer);
+            return true;
         });
     }
 
@@ -157,104 +172,191 @@ public:
         });
     }
 
-    bool sharedMemory() const override { return m_shmAttached; }
+    bool sharedMemory() const override { return m_useShm && m_images[0].attached; }
+
+    void waitUntilShown() override { XSync(m_dpy, False); }
 
 private:
-    // Fills the window image of the client size and puts it on screen.
+    // A window image; with MIT-SHM the server reads it after the request
+    // was sent, so it is not written again until the server is done.
+    struct Image
+    {
+        XImage *image = nullptr;
+        XShmSegmentInfo shm{};
+        bool attached = false;
+        bool inFlight = false;
+        unsigned long serial = 0;  // of the put that reads it
+    };
+
+    // Fills a window image of the client size and sends it. The server
+    // shows it after this returns: waiting for it here would cost a round
+    // trip per picture, which with many views is spent queueing behind the
+    // other views' requests.
     template <typename Fill>
     bool draw(Fill fill)
     {
-        int w = 0, h = 0;
-        if (!clientSize(&w, &h) || w < 1 || h < 1)
+        pumpEvents();
+        if (m_destroyed || errorCount(m_dpy) != m_errorsSeen) {
+            m_errorsSeen = errorCount(m_dpy);
             return false;
-        if (!ensureImage(w, h))
+        }
+        const int w = m_windowW, h = m_windowH;
+        if (w < 1 || h < 1)
             return false;
-        if (!fill(reinterpret_cast<uint8_t *>(m_image->data), m_image->bytes_per_line, w, h))
+        if (!ensureImages(w, h))
             return false;
-        const unsigned long before = errorCount(m_dpy);
-        if (m_shmAttached)
-            XShmPutImage(m_dpy, m_window, m_gc, m_image, 0, 0, 0, 0, unsigned(w), unsigned(h), False);
-        else
-            XPutImage(m_dpy, m_window, m_gc, m_image, 0, 0, 0, 0, unsigned(w), unsigned(h));
-        // On screen when this returns, and the image may be reused.
-        XSync(m_dpy, False);
-        if (errorCount(m_dpy) != before)
+        Image *target = freeImage();
+        if (!target)
             return false;
+        XImage *image = target->image;
+        if (!fill(reinterpret_cast<uint8_t *>(image->data), image->bytes_per_line, w, h))
+            return false;
+        if (target->attached) {
+            target->serial = NextRequest(m_dpy);
+            target->inFlight = true;
+            // The completion event says when the segment may be written again.
+            XShmPutImage(m_dpy, m_window, m_gc, image, 0, 0, 0, 0, unsigned(w), unsigned(h), True);
+        } else {
+            // Xlib copies the pixels into the request: the image is free again.
+            XPutImage(m_dpy, m_window, m_gc, image, 0, 0, 0, 0, unsigned(w), unsigned(h));
+        }
+        XFlush(m_dpy);
+        m_last = target;
         callPresentHook(HWND(m_window),
-                        PresentedImage{reinterpret_cast<const uint8_t *>(m_image->data), w, h, m_image->bytes_per_line,
+                        PresentedImage{reinterpret_cast<const uint8_t *>(image->data), w, h, image->bytes_per_line,
                                        m_format == AV_PIX_FMT_RGB565LE ? PresentedFormat::Rgb565
                                                                        : PresentedFormat::Bgrx32});
         return true;
     }
 
-    bool ensureImage(int w, int h)
+    // Takes what the server sent without waiting for more: size changes,
+    // the window's end, finished puts.
+    void pumpEvents()
     {
-        if (m_image && m_imageW == w && m_imageH == h)
-            return true;
-        destroyImage();
-        if (m_useShm && createShmImage(w, h))
-            return true;
-        m_useShm = false;
-        m_image = XCreateImage(m_dpy, m_visual, unsigned(m_depth), ZPixmap, 0, nullptr, unsigned(w), unsigned(h), 32, 0);
-        if (!m_image)
-            return false;
-        m_image->data = static_cast<char *>(calloc(size_t(m_image->bytes_per_line), size_t(h)));
-        if (!m_image->data) {
-            XDestroyImage(m_image);
-            m_image = nullptr;
-            return false;
+        while (XEventsQueued(m_dpy, QueuedAfterReading) > 0) {
+            XEvent event;
+            XNextEvent(m_dpy, &event);
+            if (event.type == ConfigureNotify && event.xconfigure.window == m_window) {
+                m_windowW = event.xconfigure.width;
+                m_windowH = event.xconfigure.height;
+            } else if (event.type == DestroyNotify && event.xdestroywindow.window == m_window) {
+                m_destroyed = true;
+            } else if (m_shmCompletion && event.type == m_shmCompletion) {
+                const auto &done = reinterpret_cast<const XShmCompletionEvent &>(event);
+                for (Image &i : m_images)
+                    if (i.attached && i.shm.shmseg == done.shmseg)
+                        i.inFlight = false;
+            }
         }
-        m_imageW = w;
-        m_imageH = h;
-        return true;
     }
 
-    bool createShmImage(int w, int h)
+    bool finished(const Image &i) const
     {
-        m_image = XShmCreateImage(m_dpy, m_visual, unsigned(m_depth), ZPixmap, nullptr, &m_shm, unsigned(w), unsigned(h));
-        if (!m_image)
-            return false;
-        m_shm.shmid = shmget(IPC_PRIVATE, size_t(m_image->bytes_per_line) * size_t(h), IPC_CREAT | 0600);
-        if (m_shm.shmid < 0) {
-            XDestroyImage(m_image);
-            m_image = nullptr;
-            return false;
-        }
-        m_shm.shmaddr = m_image->data = static_cast<char *>(shmat(m_shm.shmid, nullptr, 0));
-        m_shm.readOnly = False;
-        const bool attached = m_shm.shmaddr != reinterpret_cast<char *>(-1) &&
-                              checked(m_dpy, [&] { return XShmAttach(m_dpy, &m_shm) != 0; });
-        // Marked for removal at once: no segment outlives a crash.
-        shmctl(m_shm.shmid, IPC_RMID, nullptr);
-        if (!attached) {
+        // A put the server refused (the window is gone) sends no completion,
+        // but anything the server answered after it means it was handled.
+        return !i.inFlight || long(LastKnownRequestProcessed(m_dpy) - i.serial) >= 0;
+    }
+
+    // An image the server no longer reads, preferring the one not shown
+    // last; waits only when the server still reads both.
+    Image *freeImage()
+    {
+        if (!m_images[1].image)
+            return &m_images[0];
+        Image *other = m_last == &m_images[0] ? &m_images[1] : &m_images[0];
+        if (finished(*other))
+            return other;
+        if (m_last && finished(*m_last))
+            return m_last;
+        XSync(m_dpy, False);
+        pumpEvents();
+        return other;
+    }
+
+    bool ensureImages(int w, int h)
+    {
+        if (m_images[0].image && m_imageW == w && m_imageH == h)
+            return true;
+        destroyImages();
+        if (m_useShm) {
+            if (createShmImage(m_images[0], w, h) && createShmImage(m_images[1], w, h)) {
+                m_imageW = w;
+                m_imageH = h;
+                return true;
+            }
+            destroyImages();
             // A remote display, or the extension refused: plain XPutImage.
-            if (m_shm.shmaddr != reinterpret_cast<char *>(-1))
-                shmdt(m_shm.shmaddr);
-            m_image->data = nullptr;
-            XDestroyImage(m_image);
-            m_image = nullptr;
             qDebug() << "X11 shared memory unavailable; presenting with XPutImage";
+            m_useShm = false;
+        }
+        XImage *image =
+            XCreateImage(m_dpy, m_visual, unsigned(m_depth), ZPixmap, 0, nullptr, unsigned(w), unsigned(h), 32, 0);
+        if (!image)
+            return false;
+        image->data = static_cast<char *>(calloc(size_t(image->bytes_per_line), size_t(h)));
+        if (!image->data) {
+            XDestroyImage(image);
             return false;
         }
-        m_shmAttached = true;
+        m_images[0].image = image;
         m_imageW = w;
         m_imageH = h;
         return true;
     }
 
-    void destroyImage()
+    bool createShmImage(Image &i, int w, int h)
     {
-        if (!m_image)
-            return;
-        if (m_shmAttached) {
-            XShmDetach(m_dpy, &m_shm);
-            XSync(m_dpy, False);
-            shmdt(m_shm.shmaddr);
-            m_image->data = nullptr;
-            m_shmAttached = false;
+        i.image = XShmCreateImage(m_dpy, m_visual, unsigned(m_depth), ZPixmap, nullptr, &i.shm, unsigned(w), unsigned(h));
+        if (!i.image)
+            return false;
+        i.shm.shmid = shmget(IPC_PRIVATE, size_t(i.image->bytes_per_line) * size_t(h), IPC_CREAT | 0600);
+        if (i.shm.shmid < 0) {
+            XDestroyImage(i.image);
+            i.image = nullptr;
+            return false;
         }
-        XDestroyImage(m_image);
-        m_image = nullptr;
+        i.shm.shmaddr = i.image->data = static_cast<char *>(shmat(i.shm.shmid, nullptr, 0));
+        i.shm.readOnly = False;
+        const bool mapped = i.shm.shmaddr != reinterpret_cast<char *>(-1);
+        const bool attached = mapped && checked(m_dpy, [&] { return XShmAttach(m_dpy, &i.shm) != 0; });
+        // Marked for removal at once: no segment outlives a crash.
+        shmctl(i.shm.shmid, IPC_RMID, nullptr);
+        if (!attached) {
+            if (mapped)
+                shmdt(i.shm.shmaddr);
+            i.image->data = nullptr;
+            XDestroyImage(i.image);
+            i.image = nullptr;
+            return false;
+        }
+        i.attached = true;
+        return true;
+    }
+
+    void destroyImages()
+    {
+        bool detached = false;
+        for (Image &i : m_images)
+            if (i.attached) {
+                XShmDetach(m_dpy, &i.shm);
+                detached = true;
+            }
+        // The server may still read a segment; it lets go before the memory
+        // goes.
+        if (detached)
+            XSync(m_dpy, False);
+        for (Image &i : m_images) {
+            if (!i.image)
+                continue;
+            if (i.attached) {
+                shmdt(i.shm.shmaddr);
+                i.image->data = nullptr;
+            }
+            XDestroyImage(i.image);
+            i = Image();
+        }
+        m_last = nullptr;
+        m_imageW = m_imageH = 0;
     }
 
     Display *m_dpy = nullptr;
@@ -264,9 +366,15 @@ private:
     int m_format = AV_PIX_FMT_BGR0;
     GC m_gc = nullptr;
     bool m_useShm = false;
-    bool m_shmAttached = false;
-    XShmSegmentInfo m_shm{};
-    XImage *m_image = nullptr;
+    int m_shmCompletion = 0;
+    int m_windowW = 0;
+    int m_windowH = 0;
+    bool m_destroyed = false;
+    unsigned long m_errorsSeen = 0;
+    // Two images with MIT-SHM, so a picture can be written while the server
+    // still reads the one before; one with XPutImage.
+    Image m_images[2];
+    Image *m_last = nullptr;
     int m_imageW = 0;
     int m_imageH = 0;
     Scaler m_scaler;
