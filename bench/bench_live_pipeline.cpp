@@ -45,12 +45,14 @@ extern "C" {
 #include <memory>
 #include <cstring>
 #include <mutex>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kMaxViews = 64;
 constexpr int kClipFrames = 4096;  // above the bench clips' length
+constexpr int kFrameGapMs = 40;    // the clips' 25 frames per second
 
 // Send times by device, stream and clip frame, written by the devices'
 // threads and read by the players' present hooks.
@@ -211,45 +213,114 @@ double rssMiB()
     return 0;
 }
 
-// Bare libavcodec on the clip, one thread, no drawing: ms per frame.
-double referenceDecodeMs(const QByteArray &clip, int *width, int *height)
+double threadCpuMs()
 {
-    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-    AVCodecContext *ctx = avcodec_alloc_context3(codec);
-    ctx->thread_count = 1;
-    avcodec_open2(ctx, codec, nullptr);
-    AVCodecParserContext *parser = av_parser_init(AV_CODEC_ID_H264);
-    AVPacket *pkt = av_packet_alloc();
-    AVFrame *frame = av_frame_alloc();
-    int frames = 0;
-    QElapsedTimer t;
-    t.start();
-    for (int pass = 0; pass < 3; ++pass) {
-        const uint8_t *data = reinterpret_cast<const uint8_t *>(clip.constData());
-        int left = clip.size();
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Bare libavcodec on an H.264 elementary stream, one thread, no drawing.
+struct BareDecoder
+{
+    BareDecoder()
+    {
+        const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+        ctx = avcodec_alloc_context3(codec);
+        ctx->thread_count = 1;
+        avcodec_open2(ctx, codec, nullptr);
+        parser = av_parser_init(AV_CODEC_ID_H264);
+        pkt = av_packet_alloc();
+        frame = av_frame_alloc();
+    }
+    ~BareDecoder()
+    {
+        av_frame_free(&frame);
+        av_packet_free(&pkt);
+        av_parser_close(parser);
+        avcodec_free_context(&ctx);
+    }
+    // Cuts the next packet off the stream into pkt; false at its end.
+    bool nextPacket(const uint8_t *&data, int &left)
+    {
         while (left > 0) {
             const int used = av_parser_parse2(parser, ctx, &pkt->data, &pkt->size, data, left, AV_NOPTS_VALUE,
                                               AV_NOPTS_VALUE, 0);
             data += used;
             left -= used;
-            if (pkt->size && avcodec_send_packet(ctx, pkt) == 0)
-                while (avcodec_receive_frame(ctx, frame) == 0) {
-                    ++frames;
-                    *width = frame->width;
-                    *height = frame->height;
-                }
+            if (pkt->size)
+                return true;
         }
+        return false;
+    }
+    // Decodes pkt; the number of pictures that came out.
+    int decode()
+    {
+        int frames = 0;
+        if (avcodec_send_packet(ctx, pkt) == 0)
+            while (avcodec_receive_frame(ctx, frame) == 0) {
+                ++frames;
+                width = frame->width;
+                height = frame->height;
+            }
+        return frames;
+    }
+    int width = 0, height = 0;  // of the last picture
+    AVCodecContext *ctx;
+    AVCodecParserContext *parser;
+    AVPacket *pkt;
+    AVFrame *frame;
+};
+
+// The clip decoded three times back to back: ms per frame (wall time; its
+// processor time in *cpuMs).
+double referenceDecodeMs(const QByteArray &clip, int *width, int *height, double *cpuMs)
+{
+    BareDecoder d;
+    int frames = 0;
+    QElapsedTimer t;
+    const double cpu0 = threadCpuMs();
+    t.start();
+    for (int pass = 0; pass < 3; ++pass) {
+        const uint8_t *data = reinterpret_cast<const uint8_t *>(clip.constData());
+        int left = clip.size();
+        while (d.nextPacket(data, left))
+            frames += d.decode();
     }
     const double ms = frames ? t.nsecsElapsed() / 1e6 / frames : 0;
-    av_frame_free(&frame);
-    av_packet_free(&pkt);
-    av_parser_close(parser);
-    avcodec_free_context(&ctx);
+    *cpuMs = frames ? (threadCpuMs() - cpu0) / frames : 0;
+    *width = d.width;
+    *height = d.height;
     return ms;
 }
 
-// One sws_scale pass YUV420P -> BGR0 from the picture size to the view size.
-double referenceScaleMs(int pw, int ph, int vw, int vh)
+// The same, but paced as a live stream paces the player: a wait of gapMs
+// before each packet, and only the decoding timed. Shows what a decoder
+// that sleeps between pictures costs by itself (its state has left the
+// caches by the next picture).
+void referencePacedDecode(const QByteArray &clip, int gapMs, int maxFrames, double *wallMs, double *cpuMs)
+{
+    BareDecoder d;
+    int frames = 0;
+    double wall = 0, cpu = 0;
+    const uint8_t *data = reinterpret_cast<const uint8_t *>(clip.constData());
+    int left = clip.size();
+    while (frames < maxFrames && d.nextPacket(data, left)) {
+        usleep(useconds_t(gapMs) * 1000);
+        QElapsedTimer t;
+        const double c0 = threadCpuMs();
+        t.start();
+        frames += d.decode();
+        wall += t.nsecsElapsed() / 1e6;
+        cpu += threadCpuMs() - c0;
+    }
+    *wallMs = frames ? wall / frames : 0;
+    *cpuMs = frames ? cpu / frames : 0;
+}
+
+// One sws_scale pass YUV420P -> BGR0 from the picture size to the view size:
+// ms per frame back to back, and in *pacedMs with gapMs between passes.
+double referenceScaleMs(int pw, int ph, int vw, int vh, int gapMs, double *pacedMs)
 {
     std::vector<uint8_t> src(size_t(av_image_get_buffer_size(AV_PIX_FMT_YUV420P, pw, ph, 1)), 100);
     std::vector<uint8_t> dst(size_t(vw) * vh * 4);
@@ -266,6 +337,15 @@ double referenceScaleMs(int pw, int ph, int vw, int vh)
     for (int i = 0; i < n; ++i)
         sws_scale(sws, sp, sl, 0, ph, dp, dl);
     const double ms = t.nsecsElapsed() / 1e6 / n;
+    const int paced = 25;
+    qint64 ns = 0;
+    for (int i = 0; i < paced; ++i) {
+        usleep(useconds_t(gapMs) * 1000);
+        t.start();
+        sws_scale(sws, sp, sl, 0, ph, dp, dl);
+        ns += t.nsecsElapsed();
+    }
+    *pacedMs = ns / 1e6 / paced;
     sws_freeContext(sws);
     return ms;
 }
@@ -283,6 +363,7 @@ struct RunResult
 {
     double fpsMedian = 0, fpsMin = 0, lostPercent = 0;
     double cpuPerView = 0, decodeMs = 0, drawMs = 0, restCpu = 0, xCpu = 0, rss = 0;
+    double decodeCpuMs = 0, drawCpuMs = 0, yieldMs = 0;
     double latencyP50 = 0, latencyP99 = 0;
     double latencySamples = 0;
     bool ok = false;
@@ -380,13 +461,22 @@ RunResult runOnce(int n, int stream, const QString &clips, int warmupS, int meas
         waitMs(warmupS * 1000);
         const qint64 xpid = xServerPid();
         std::vector<int> before(n);
-        int64_t decodeNs = 0, drawNs = 0, drawn = 0;
-        for (int i = 0; i < n; ++i) {
+        int64_t decodeNs = 0, decodeCpuNs = 0, decoded = 0, drawNs = 0, drawCpuNs = 0, yieldNs = 0, drawn = 0;
+        auto addCounters = [&](int sign) {
+            for (int i = 0; i < n; ++i) {
+                const CLivePlayer *p = glues[i]->player();
+                decodeNs += sign * p->decodeNanos();
+                decodeCpuNs += sign * p->decodeCpuNanos();
+                decoded += sign * p->picturesDecoded();
+                drawNs += sign * p->drawNanos();
+                drawCpuNs += sign * p->drawCpuNanos();
+                yieldNs += sign * p->drawYieldNanos();
+                drawn += sign * p->picturesDrawn();
+            }
+        };
+        for (int i = 0; i < n; ++i)
             before[i] = presents(HWND(glues[i]->renderSurface()->winId()));
-            decodeNs -= glues[i]->player()->decodeNanos();
-            drawNs -= glues[i]->player()->drawNanos();
-            drawn -= glues[i]->player()->picturesDrawn();
-        }
+        addCounters(-1);
         const CpuSample c0 = sampleCpu(xpid);
         QElapsedTimer t;
         t.start();
@@ -403,12 +493,9 @@ RunResult runOnce(int n, int stream, const QString &clips, int warmupS, int meas
             g_viewOf.clear();
         }
         std::vector<double> fps;
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < n; ++i)
             fps.push_back((presents(HWND(glues[i]->renderSurface()->winId())) - before[i]) / seconds);
-            decodeNs += glues[i]->player()->decodeNanos();
-            drawNs += glues[i]->player()->drawNanos();
-            drawn += glues[i]->player()->picturesDrawn();
-        }
+        addCounters(1);
         r.fpsMedian = median(fps);
         r.fpsMin = *std::min_element(fps.begin(), fps.end());
         double sum = 0;
@@ -418,9 +505,13 @@ RunResult runOnce(int n, int stream, const QString &clips, int warmupS, int meas
         r.cpuPerView = (c1.players - c0.players) / seconds / n * 100.0;
         r.restCpu = ((c1.process - c0.process) - (c1.players - c0.players)) / seconds * 100.0;
         r.xCpu = (c1.xserver - c0.xserver) / seconds * 100.0;
-        r.decodeMs = drawn ? decodeNs / 1e6 / drawn : 0;
-        // Without the 2 ms yield each presented picture takes by design.
-        r.drawMs = drawn ? drawNs / 1e6 / drawn - 2.0 : 0;
+        r.decodeMs = decoded ? decodeNs / 1e6 / decoded : 0;
+        r.decodeCpuMs = decoded ? decodeCpuNs / 1e6 / decoded : 0;
+        // Without the yield (2 ms asleep by design) each presented picture
+        // takes, as long as it really slept.
+        r.yieldMs = drawn ? yieldNs / 1e6 / drawn : 0;
+        r.drawMs = drawn ? (drawNs - yieldNs) / 1e6 / drawn : 0;
+        r.drawCpuMs = drawn ? drawCpuNs / 1e6 / drawn : 0;
         r.rss = rssMiB();
         r.ok = true;
     } else {
@@ -487,16 +578,24 @@ int main(int argc, char **argv)
     QFile clipFile(clips + (stream == 0 ? "/bench-main.h264" : "/bench-sub.h264"));
     clipFile.open(QIODevice::ReadOnly);
     int pw = 0, ph = 0;
-    const double refDecode = referenceDecodeMs(clipFile.readAll(), &pw, &ph);
+    double refDecodeCpu = 0;
+    const double refDecode = referenceDecodeMs(clipFile.readAll(), &pw, &ph, &refDecodeCpu);
     g_pictureW = pw;
     g_pictureH = ph;
     std::printf("live pipeline, %s stream %dx%d, %ld cores, %s, warm-up %d s, measured %d s, median of %d\n",
                 qPrintable(streamName), pw, ph, sysconf(_SC_NPROCESSORS_ONLN),
                 qPrintable(QGuiApplication::platformName()), warmup, measure, runs);
-    std::printf("reference: bare libavcodec decode (one thread) %.3f ms/frame\n", refDecode);
-    std::printf("%4s %-5s %9s %9s %7s %9s %9s %8s %10s %11s %8s %7s %9s %8s %8s %7s\n", "N", "path", "fps med",
-                "fps min", "lost%", "cpu/view%", "decode ms", "draw ms", "sws ref ms", "rest cpu%", "X cpu%",
-                "RSS MB", "64 proj", "lat p50", "lat p99", "lat n");
+    clipFile.seek(0);
+    double pacedDecode = 0, pacedDecodeCpu = 0;
+    referencePacedDecode(clipFile.readAll(), kFrameGapMs, 100, &pacedDecode, &pacedDecodeCpu);
+    std::printf("reference: bare libavcodec decode (one thread) %.3f ms/frame (cpu %.3f); paced with %d ms "
+                "before each packet like the stream: %.3f ms/frame (cpu %.3f)\n",
+                refDecode, refDecodeCpu, kFrameGapMs, pacedDecode, pacedDecodeCpu);
+    std::printf("decode ms and draw ms: wall time of the player's calls per picture (draw without the yield, "
+                "whose wall time is its own column); cpu: the thread's processor time in those calls\n");
+    std::printf("%4s %-5s %9s %9s %7s %9s %9s %9s %8s %8s %8s %10s %10s %11s %8s %7s %9s %8s %8s %7s\n", "N", "path",
+                "fps med", "fps min", "lost%", "cpu/view%", "decode ms", "dec cpu", "draw ms", "draw cpu", "yield ms",
+                "sws ref ms", "sws paced", "rest cpu%", "X cpu%", "RSS MB", "64 proj", "lat p50", "lat p99", "lat n");
     std::vector<bool> paths;
     if (path != QLatin1String("full"))
         paths.push_back(true);
@@ -504,7 +603,8 @@ int main(int argc, char **argv)
         paths.push_back(false);
     for (int n : counts) {
         const int cols = int(std::ceil(std::sqrt(double(n))));
-        const double refScale = referenceScaleMs(pw, ph, 1920 / cols, 1080 / cols);
+        double pacedScale = 0;
+        const double refScale = referenceScaleMs(pw, ph, 1920 / cols, 1080 / cols, kFrameGapMs, &pacedScale);
         for (bool fused : paths) {
             std::vector<RunResult> results;
             for (int i = 0; i < runs; ++i) {
@@ -527,11 +627,11 @@ int main(int argc, char **argv)
             // the rest of the process and the X server scaled the same way.
             const double projection =
                 64.0 * (cpuView + (med(&RunResult::restCpu) + med(&RunResult::xCpu)) / n) / 100.0;
-            std::printf("%4d %-5s %9.1f %9.1f %7.2f %9.1f %9.3f %8.3f %10.3f %11.1f %8.1f %7.0f %8.2fc %6.1fms "
-                        "%6.1fms %7.0f\n",
+            std::printf("%4d %-5s %9.1f %9.1f %7.2f %9.1f %9.3f %9.3f %8.3f %8.3f %8.3f %10.3f %10.3f %11.1f %8.1f %7.0f "
+                        "%8.2fc %6.1fms %6.1fms %7.0f\n",
                         n, fused ? "fused" : "full", med(&RunResult::fpsMedian), med(&RunResult::fpsMin),
-                        med(&RunResult::lostPercent), cpuView, med(&RunResult::decodeMs), med(&RunResult::drawMs),
-                        refScale, med(&RunResult::restCpu), med(&RunResult::xCpu), med(&RunResult::rss), projection,
+                        med(&RunResult::lostPercent), cpuView, med(&RunResult::decodeMs), med(&RunResult::decodeCpuMs),
+                        med(&RunResult::drawMs), med(&RunResult::drawCpuMs), med(&RunResult::yieldMs), refScale, pacedScale, med(&RunResult::restCpu), med(&RunResult::xCpu), med(&RunResult::rss), projection,
                         med(&RunResult::latencyP50), med(&RunResult::latencyP99), med(&RunResult::latencySamples));
             std::fflush(stdout);
         }

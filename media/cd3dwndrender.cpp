@@ -3,6 +3,8 @@
 #include "device/qcringbuffer.h"
 #include "platform/winmm/winmm.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <cstring>
 
@@ -304,9 +306,12 @@ int CD3DWndRender::present()
     m_device->EndScene();
     if (!overlay) {
         // Leaves the processor to other threads between back-to-back frames.
+        QElapsedTimer slept;
+        slept.start();
         timeBeginPeriod(1);
         Sleep(2);
         timeEndPeriod(1);
+        m_yieldNs += slept.nsecsElapsed();
     }
     return SUCCEEDED(m_device->Present(nullptr, nullptr, 0, nullptr)) ? 1 : 0;
 }

@@ -10,9 +10,9 @@
 
 class qcRingBuffer;
 
-// Draws decoded pictures into one native window, synchronously on the
-// thread that hands them over (the player thread): the picture is on screen
-// when drawFrame returns. Keeps the picture's aspect, can show a zoomed part
+// Draws decoded pictures into one native window, on the thread that hands
+// them over (the player thread): when drawFrame returns the picture has gone
+// to the window system, which shows it without the GUI thread. Keeps the picture's aspect, can show a zoomed part
 // of it, lets the owner draw an overlay onto the picture, and clears the
 // window to black while the layout settles.
 class CD3DWndRender
@@ -48,6 +48,9 @@ public:
     int clearQueue();
     // After stop returns, no draw runs and none starts.
     void stop();
+    // Diagnostics for benchmarks: cumulative wall time of the yields between
+    // pictures, which drawFrame spends asleep.
+    int64_t yieldNanos() const { return m_yieldNs.load(); }
 
     // Recomputes the layout from the window's client area; 0 when it failed
     // (the previous rectangles stay).
@@ -86,6 +89,7 @@ private:
     void *m_user = nullptr;
     int m_settleCount = 0;
     std::atomic<bool> m_stop{false};
+    std::atomic<int64_t> m_yieldNs{0};
     std::mutex m_lock;
     // Held for a whole draw; stop() takes it so the owner may destroy the
     // renderer as soon as stop() returns.

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <time.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -33,6 +34,14 @@ constexpr int kIdleMs = 50;
 constexpr int kAudioTypeFrame = 4;
 constexpr int kWideH265 = 2000;
 constexpr qint64 kStopWarnMs = 5000;
+
+// Processor time of the calling thread, for the diagnostic counters.
+int64_t threadCpuNanos()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
 
 bool isPlanar420(const AVFrame *f)
 {
@@ -351,9 +360,13 @@ int CLivePlayer::decodeOne()
         return 2;
     }
     QElapsedTimer t;
+    const int64_t cpu = threadCpuNanos();
     t.start();
     const int r = decodeVideo(int(length));
     m_decodeNs += t.nsecsElapsed();
+    m_decodeCpuNs += threadCpuNanos() - cpu;
+    if (r == 1)
+        ++m_decoded;
     return r;
 }
 
@@ -420,10 +433,14 @@ void CLivePlayer::renderFrame(const AVFrame *picture)
     QMutexLocker lock(&m_renderMutex);
     if (m_wndRender && !m_stop) {
         QElapsedTimer t;
+        const int64_t cpu = threadCpuNanos();
+        const int64_t yielded = m_wndRender->yieldNanos();
         t.start();
         if (m_wndRender->drawFrame(picture->data, picture->linesize))
             ++m_drawn;
         m_drawNs += t.nsecsElapsed();
+        m_drawCpuNs += threadCpuNanos() - cpu;
+        m_yieldNs += m_wndRender->yieldNanos() - yielded;
     }
 }
 

@@ -56,9 +56,16 @@ public:
     void setVolume(int volume);
     bool stopLiveplay();
 
-    // Diagnostics for benchmarks: cumulative time spent decoding and drawing.
+    // Diagnostics for benchmarks: cumulative wall time spent decoding and
+    // drawing, the processor time of the same calls (without the time the
+    // thread waited for a processor), the part of the draw time spent in the
+    // renderer's yield, and the pictures decoded and drawn.
     int64_t decodeNanos() const { return m_decodeNs.load(); }
+    int64_t decodeCpuNanos() const { return m_decodeCpuNs.load(); }
     int64_t drawNanos() const { return m_drawNs.load(); }
+    int64_t drawCpuNanos() const { return m_drawCpuNs.load(); }
+    int64_t drawYieldNanos() const { return m_yieldNs.load(); }
+    int64_t picturesDecoded() const { return m_decoded.load(); }
     int64_t picturesDrawn() const { return m_drawn.load(); }
     // Test reach: the input queue's capacity once the decoder opened (0 without).
     int inputQueueCapacity() const { return m_queueCapacity.load(); }
@@ -150,6 +157,10 @@ private:
     std::function<std::unique_ptr<qcAudioSink>(const QAudioFormat &)> m_audioSinkFactory;
     platform::StopToken m_stopToken;
     std::atomic<int64_t> m_decodeNs{0};
+    std::atomic<int64_t> m_decodeCpuNs{0};
     std::atomic<int64_t> m_drawNs{0};
+    std::atomic<int64_t> m_drawCpuNs{0};
+    std::atomic<int64_t> m_yieldNs{0};
+    std::atomic<int64_t> m_decoded{0};
     std::atomic<int64_t> m_drawn{0};
 };
