@@ -29,6 +29,17 @@ struct H265D_ROW_STATE {
 
 namespace {
 
+// The entropy decoding state a CTU continues from: everything of a slice
+// context but the CTU record.
+struct EngineState {
+    H265D_CABAC cabac;
+    uint8_t wppStore[H265D_CTX_COUNT];
+    int32_t initType;
+    int32_t qgPrevQp;
+    const H265D_SLICE_HEADER *sh;
+    uint32_t sliceAddrRs;
+};
+
 enum PictureVia { kViaSerial = 0, kViaGatheredSerial = 1, kViaRows = 2, kViaSliceRows = 3, kViaTiles = 4 };
 constexpr int32_t kNotForRows = -2;
 
@@ -49,9 +60,16 @@ struct RowPicture {
     // above), and whether a row above ended its data elsewhere.
     const uint8_t **rowEntry;
     mutable std::atomic<int32_t> entryMismatch;
+    // Per CTB row, written by the row's job before its go flag (or parse
+    // progress) lets the row below read them: the engine after the row's
+    // second CTU and after its last. They live here, not in the contexts:
+    // the row above's context may already decode a row further down (one
+    // that starts a slice parses at once) when the row below starts.
+    EngineState *afterSecond;
+    EngineState *atEnd;
     // With tiles: the engine where the previous tile's data ended, written
     // between tiles on the caller's thread.
-    H265D_SLICE_CTX *tileCarry;
+    EngineState *tileCarry;
 };
 
 H265D_ROW_STATE *rowState(H265D_DEC_OBJ *dec, const H265D_WORKER_CTX *ctx)
@@ -59,9 +77,10 @@ H265D_ROW_STATE *rowState(H265D_DEC_OBJ *dec, const H265D_WORKER_CTX *ctx)
     return dec->rowStates[ctx->index];
 }
 
-// The entropy decoding state a CTU continues from: everything of a slice
-// context but the CTU record.
-void carryEngine(H265D_SLICE_CTX *to, const H265D_SLICE_CTX *from)
+// Hands the entropy decoding state on between slice contexts and the
+// rows' stores.
+template <typename To, typename From>
+void carryEngine(To *to, const From *from)
 {
     to->cabac = from->cabac;
     memcpy(to->wppStore, from->wppStore, sizeof to->wppStore);
@@ -98,9 +117,8 @@ int32_t parseRowCtu(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
     H265D_ROW_STATE *st = rowState(dec, ctx);
     H265D_SLICE_CTX *cur = &st->ctus[col];
     // The row above (of the same tile) has set its go flag, or with entry
-    // points parsed its second CTU; it never touches those states again.
-    const H265D_SLICE_CTX *above =
-        ctx->firstRow ? nullptr : rowState(dec, ctx->ws->rowCtx[ctx->row - 1])->ctus;
+    // points parsed its second CTU, and left its states for this row.
+    const int32_t above = ctx->row - 1;
     const int32_t segment = pic->rowSlice[ctx->row];
     if (col > ctx->firstCol) {
         carryEngine(cur, &st->ctus[col - 1]);
@@ -114,25 +132,29 @@ int32_t parseRowCtu(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice)
         // A dependent slice segment: the contexts where the previous segment
         // (the row above) ended, or with wavefronts those stored after its
         // second CTU; a new arithmetic decoder on its own unit.
-        carryEngine(cur, &above[ctx->ops->wavefrontParse ? 1 : ctx->lastCol]);
+        carryEngine(cur, ctx->ops->wavefrontParse ? &pic->afterSecond[above] : &pic->atEnd[above]);
         startSegmentData(dec, cur, segment);
     } else if (pic->rowEntry[ctx->row]) {
         // With entry points a row takes the states stored after the second
         // CTU above, and its data from its entry point (an engine whose next
         // byte is the entry point; the row start in parseCtuAt begins
         // decoding there).
-        carryEngine(cur, &above[1]);
+        carryEngine(cur, &pic->afterSecond[above]);
         cur->cabac.start = cur->cabac.cur = pic->rowEntry[ctx->row];
         cur->cabac.low = 0;
         cur->cabac.over = 0;
     } else {
-        carryEngine(cur, &above[ctx->lastCol]);
+        carryEngine(cur, &pic->atEnd[above]);
     }
     cur->cuStats = st->cuStats;
     const int32_t ts = dec->pps->ctbAddrRsToTs[ctx->row * pic->width + col];
     const int32_t r = parseCtuAt(dec, cur, ts);
     if (r)
         return r;
+    if (col == ctx->firstCol + 1)
+        carryEngine(&pic->afterSecond[ctx->row], cur);
+    if (col == ctx->lastCol)
+        carryEngine(&pic->atEnd[ctx->row], cur);
     // Each slice segment must end exactly where the next one (or the
     // picture) starts; anything else goes to the serial path.
     const int last = ts == pic->sliceEnd[segment] - 1;
@@ -272,7 +294,7 @@ int32_t submitTiles(H265D_DEC_OBJ *dec, RowPicture *pic, const H265D_ROW_OPS *op
             const int32_t lastRow = pps->rowBd[tr + 1] - 1, lastCol = pps->colBd[tc + 1] - 1;
             r = submitTileRowJobs(dec->workers, ops, pps->rowBd[tr], lastRow + 1, pps->colBd[tc], lastCol);
             if (r == 0)
-                carryEngine(pic->tileCarry, &rowState(dec, dec->workers->rowCtx[lastRow])->ctus[lastCol]);
+                carryEngine(pic->tileCarry, &pic->atEnd[lastRow]);
         }
     return r;
 }
@@ -290,9 +312,11 @@ int32_t decodeRows(H265D_DEC_OBJ *dec)
     std::unique_ptr<uint8_t[]> independentRows(new uint8_t[(size_t)rows]());
     std::unique_ptr<int32_t[]> sliceEnd(new int32_t[(size_t)dec->gatherCount]);
     std::unique_ptr<const uint8_t *[]> rowEntry(new const uint8_t *[(size_t)rows]());
-    std::unique_ptr<H265D_SLICE_CTX> tileCarry(tiles ? new H265D_SLICE_CTX() : nullptr);
+    std::unique_ptr<EngineState[]> afterSecond(new EngineState[(size_t)rows]), atEnd(new EngineState[(size_t)rows]);
+    EngineState tileCarry{};
     RowPicture pic{dec, dec->geo.PicWidthInCtbsY, dec->geo.PicSizeInCtbsY, rowSlice.get(), rowStarts.get(),
-                   independentRows.get(), sliceEnd.get(), rowEntry.get(), {}, tileCarry.get()};
+                   independentRows.get(), sliceEnd.get(), rowEntry.get(), {}, afterSecond.get(), atEnd.get(),
+                   tiles ? &tileCarry : nullptr};
     pic.entryMismatch.store(0);
     if (tiles) {
         // One slice segment (several with tiles take the serial path for
