@@ -42,7 +42,7 @@ private:
     uint64_t s_;
 };
 
-enum SegMode { SEG_ONE, SEG_RANDOM, SEG_WPP_ROWS, SEG_TILES, SEG_ROWS };
+enum SegMode { SEG_ONE, SEG_RANDOM, SEG_WPP_ROWS, SEG_TILES, SEG_ROWS, SEG_ROW_STARTS };
 
 struct Preset {
     const char *name;
@@ -226,6 +226,25 @@ std::vector<Preset> presets()
     p.what = "P and B pictures keeping the IDR picture as a long-term reference, over tiles";
     p.inter = true, p.bSlices = true, p.longTerm = true, p.numRefs = 3, p.frames = 7;
     p.tiles = true, p.tileCols = 2, p.tileRows = 2, p.seg = SEG_TILES, p.depSlices = true, p.depPercent = 40;
+    v.push_back(p);
+    p = Preset();
+    p.name = "rows_dep";
+    p.what = "segments of whole CTB rows, most of them dependent, loop filters across slices";
+    p.seg = SEG_ROW_STARTS, p.depSlices = true, p.depPercent = 60, p.lfAcrossSlices = true, p.qpDelta = true;
+    v.push_back(p);
+    p.name = "rows_dep_wpp";
+    p.what = "wavefronts with segments of whole CTB rows, most of them dependent";
+    p.wpp = true;
+    v.push_back(p);
+    p = Preset();
+    p.name = "p_rows_dep";
+    p.what = "P pictures with segments of whole CTB rows, most of them dependent";
+    p.inter = true, p.frames = 5, p.seg = SEG_ROW_STARTS, p.depSlices = true, p.depPercent = 60;
+    v.push_back(p);
+    p = Preset();
+    p.name = "p_tiles";
+    p.what = "P pictures over 3x3 tiles of seeded sizes, one slice";
+    p.inter = true, p.frames = 5, p.tiles = true, p.tileCols = 3, p.tileRows = 3, p.uniform = false;
     v.push_back(p);
     p = Preset();
     p.name = "plain";
@@ -592,6 +611,11 @@ private:
             }
             break;
         }
+        case SEG_ROW_STARTS:
+            /* every segment starts a CTB row and runs over one to three */
+            for (int row = 0; row < s_.hCtb; row += rng_.range(1, 3))
+                add(row * s_.wCtb, rng_.chance(p_.depPercent));
+            break;
         case SEG_WPP_ROWS: {
             /* With wavefronts a segment (and a slice) that starts inside a row
              * ends in it; one that starts a row may run over several. */

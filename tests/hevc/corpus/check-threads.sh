@@ -55,6 +55,20 @@ case $name in
   m_slices | m_slices_p | i_slices)
     [ "$(count slice)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count row)" -eq 0 ] ||
       fail "pictures of several slices, each starting a CTB row, must all go to slice-row jobs" ;;
+  # Each slice segment starts a CTB row, dependent ones too.
+  g_rows_dep | g_rows_dep_wpp | g_p_rows_dep)
+    [ "$(count slice)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count row)" -eq 0 ] ||
+      fail "pictures of segments that each start a CTB row must all go to slice-row jobs" ;;
+  g_tiles_uniform | g_tiles_explicit | g_tiles_nolf | g_tiles_64 | g_pcm_nolf | g_p_tiles)
+    [ "$(count tile)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count fallbacks)" -eq 0 ] ||
+      fail "pictures of one slice segment over tiles must all go to tile jobs" ;;
+  g_tiles_slices | g_p_merge_tiles | g_p_longterm)
+    [ "$(count fallbacks)" -eq 1 ] && [ "$(count tile)" -eq 0 ] || fail "several segments with tiles: one fallback for good" ;;
+  # A segment starting inside a CTB row sends its picture to the serial
+  # path, and only that picture.
+  g_slices_midrow | g_dep_slices)
+    [ "$(count gathered-serial)" -gt 0 ] && [ "$(count fallbacks)" -eq 0 ] ||
+      fail "segments inside CTB rows: the serial path picture by picture, no fallback" ;;
   m_3ctb | i_narrow | i_narrow_nowpp | m_narrow)
     [ "$(count fallbacks)" -eq 1 ] && [ "$(count row)" -eq 0 ] || fail "three CTBs wide or less: one fallback for good" ;;
 esac

@@ -538,18 +538,70 @@ private slots:
     {
         /* Each slice starts a CTB row; the slices that span two rows hand
          * their entropy state down. Same pictures and coding unit counts as
-         * the serial decoder, whose counters the contexts' own add up to. */
-        for (const char *name : { "m_slices", "i_slices", "m_slices_p" }) {
+         * the serial decoder, whose counters the contexts' own add up to.
+         * The written streams cut their slices into segments at row starts,
+         * most of them dependent, with and without wavefronts and loop
+         * filtering across slices. */
+        for (const char *name : { "m_slices", "i_slices", "m_slices_p", "g_rows_dep", "g_rows_dep_wpp", "g_p_rows_dep" }) {
             const Bytes s = corpusStream(name);
             if (s.empty())
                 QSKIP("corpus stream missing");
             const Decoded serial = decode(s, 0), threaded = decode(s, 1, 1, 333);
-            QCOMPARE(threaded.pictures, serial.pictures);
+            QVERIFY2(threaded.pictures == serial.pictures, name);
             QCOMPARE(threaded.cuStats, serial.cuStats);
             QVERIFY(threaded.errors.empty());
             QCOMPARE(threaded.paths.uiSliceJobs, (uint32_t)serial.pictures.size());
             QCOMPARE(threaded.paths.uiGatheredSerial + threaded.paths.uiRowJobs, 0u);
         }
+    }
+
+    void tilesDecodeTileByTile()
+    {
+        /* One slice segment over tiles of every spacing, with and without
+         * loop filtering across their edges, intra and inter: the same
+         * pictures, margins included, and coding unit counts as the serial
+         * decoder, every picture counted as tile jobs. */
+        for (const char *name : { "g_tiles_uniform", "g_tiles_explicit", "g_tiles_nolf", "g_tiles_64", "g_pcm_nolf",
+                                  "g_p_tiles" }) {
+            const Bytes s = corpusStream(name);
+            if (s.empty())
+                QSKIP("corpus stream missing");
+            const auto none = [](H265D_DEC_OBJ *) {};
+            const Decoded serial = decodeWith(s, 0, 1, 4096, none, true);
+            const Decoded threaded = decodeWith(s, 1, 1, 333, none, true);
+            QVERIFY2(threaded.pictures == serial.pictures, name);
+            QCOMPARE(threaded.cuStats, serial.cuStats);
+            QVERIFY(threaded.errors.empty() && !threaded.pictures.empty());
+            QCOMPARE(threaded.paths.uiTileJobs, (uint32_t)serial.pictures.size());
+            QCOMPARE(threaded.paths.uiGatheredSerial + threaded.paths.uiRowJobs + threaded.paths.uiSliceJobs +
+                         threaded.paths.uiFallbacks, 0u);
+        }
+        /* Several slice segments with tiles: the serial path, for good. */
+        const Bytes s = corpusStream("g_tiles_slices");
+        if (s.empty())
+            QSKIP("corpus stream missing");
+        const Decoded serial = decode(s, 0), threaded = decode(s, 1);
+        QCOMPARE(threaded.pictures, serial.pictures);
+        QCOMPARE(threaded.paths.uiFallbacks, 1u);
+        QCOMPARE(threaded.paths.uiTileJobs, 0u);
+    }
+
+    void segmentInsideARowSendsOnlyItsPictureToTheSerialPath()
+    {
+        /* A segment starting inside a CTB row sends that picture, and only
+         * that one, to the serial path: the pictures of whole-row segments
+         * after it take slice-row jobs again. */
+        const Bytes midrow = corpusStream("g_slices_midrow"), rows = corpusStream("g_rows_dep");
+        if (midrow.empty() || rows.empty())
+            QSKIP("corpus stream missing");
+        Bytes s = midrow;
+        s.insert(s.end(), rows.begin(), rows.end());
+        const Decoded serial = decode(s, 0), threaded = decode(s, 1);
+        QCOMPARE(threaded.pictures, serial.pictures);
+        QCOMPARE(threaded.pictures.size(), (size_t)6);
+        QCOMPARE(threaded.paths.uiGatheredSerial, 3u);
+        QCOMPARE(threaded.paths.uiSliceJobs, 3u);
+        QCOMPARE(threaded.paths.uiFallbacks, 0u);
     }
 
     void parameterSetInsideAPictureSwitchesThreadingOff()
