@@ -3,12 +3,17 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <thread>
+
 #include "h265d.h"
 
-void *workerAlloc(H265D_WORKERS *ws, size_t size)
+void *workerAlloc(H265D_WORKERS *ws, size_t size, size_t align)
 {
     void *p = nullptr;
-    if (posix_memalign(&p, 16, size ? size : 1) != 0)
+    if (posix_memalign(&p, align, size ? size : 1) != 0)
         return nullptr;
     memset(p, 0, size);
     if (ws)
@@ -18,10 +23,42 @@ void *workerAlloc(H265D_WORKERS *ws, size_t size)
 
 namespace {
 
+/* Most waits for another worker are shorter than waking a sleeping thread
+ * takes (tens of microseconds on a virtual machine, more than a CTU), and
+ * every wake-up costs the waker a system call too. So a waiter polls for a
+ * short while before it sleeps. */
+constexpr auto kPollTime = std::chrono::microseconds(50);
+
+inline void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+/* True once ready() holds, false when the poll time ran out first. */
+template <typename Ready>
+bool pollFor(Ready ready)
+{
+    const auto until = std::chrono::steady_clock::now() + kPollTime;
+    for (;;) {
+        for (int i = 0; i < 32; i++) {
+            if (ready())
+                return true;
+            cpuRelax();
+        }
+        if (std::chrono::steady_clock::now() >= until)
+            return ready();
+    }
+}
+
 int queueInit(H265D_JOB_QUEUE *q)
 {
     memset(q->items, 0, sizeof q->items);
-    q->count = 0;
+    new (&q->count) std::atomic<int32_t>(0);
+    new (&q->pushes) std::atomic<uint32_t>(0);
     lockInit(&q->lock);
     condInit(&q->changed);
     return 0;
@@ -36,10 +73,13 @@ void queueDestroy(H265D_JOB_QUEUE *q)
 void queuePush(H265D_JOB_QUEUE *q, H265D_JOB *job)
 {
     lockEnter(&q->lock);
-    while (q->count >= H265D_QUEUE_CAPACITY)
+    while (q->count.load(std::memory_order_relaxed) >= H265D_QUEUE_CAPACITY)
         condWait(&q->changed, &q->lock);
-    q->items[q->count++] = job;
-    q->items[q->count] = nullptr;
+    const int32_t n = q->count.load(std::memory_order_relaxed);
+    q->items[n] = job;
+    q->items[n + 1] = nullptr;
+    q->count.store(n + 1);
+    q->pushes.fetch_add(1);
     condBroadcast(&q->changed);
     lockLeave(&q->lock);
 }
@@ -48,26 +88,31 @@ void queuePush(H265D_JOB_QUEUE *q, H265D_JOB *job)
 H265D_JOB *queuePopBack(H265D_JOB_QUEUE *q)
 {
     lockEnter(&q->lock);
-    while (q->count == 0)
+    while (q->count.load(std::memory_order_relaxed) == 0)
         condWait(&q->changed, &q->lock);
-    H265D_JOB *job = q->items[--q->count];
-    q->items[q->count] = nullptr;
+    const int32_t n = q->count.load(std::memory_order_relaxed) - 1;
+    H265D_JOB *job = q->items[n];
+    q->items[n] = nullptr;
+    q->count.store(n);
     condBroadcast(&q->changed);
     lockLeave(&q->lock);
     return job;
 }
 
-/* Pending jobs in order; null once the pool stops. */
+/* Pending jobs in order; null once the pool stops. The next row of a
+ * picture usually comes within the poll time. */
 H265D_JOB *queuePopFront(H265D_JOB_QUEUE *q, const std::atomic<int32_t> &stop)
 {
+    pollFor([&] { return q->count.load(std::memory_order_acquire) > 0 || stop.load(); });
     lockEnter(&q->lock);
-    while (q->count == 0 && !stop.load())
+    while (q->count.load(std::memory_order_relaxed) == 0 && !stop.load())
         condWait(&q->changed, &q->lock);
     H265D_JOB *job = nullptr;
-    if (q->count > 0) {
+    const int32_t n = q->count.load(std::memory_order_relaxed);
+    if (n > 0) {
         job = q->items[0];
-        memmove(q->items, q->items + 1, sizeof(q->items[0]) * (size_t)q->count);
-        q->count--;
+        memmove(q->items, q->items + 1, sizeof(q->items[0]) * (size_t)n);
+        q->count.store(n - 1);
         condBroadcast(&q->changed);
     }
     lockLeave(&q->lock);
@@ -76,19 +121,29 @@ H265D_JOB *queuePopFront(H265D_JOB_QUEUE *q, const std::atomic<int32_t> &stop)
 
 H265D_JOB *queueTake(H265D_JOB_QUEUE *q, H265D_WORKER_CTX *arg)
 {
+    bool polled = false;
     lockEnter(&q->lock);
     for (;;) {
-        for (int32_t i = 0; i < q->count; i++) {
+        const int32_t n = q->count.load(std::memory_order_relaxed);
+        for (int32_t i = 0; i < n; i++) {
             if (q->items[i]->arg != arg)
                 continue;
             H265D_JOB *job = q->items[i];
-            memmove(q->items + i, q->items + i + 1, sizeof(q->items[0]) * (size_t)(q->count - i));
-            q->count--;
+            memmove(q->items + i, q->items + i + 1, sizeof(q->items[0]) * (size_t)(n - i));
+            q->count.store(n - 1);
             condBroadcast(&q->changed);
             lockLeave(&q->lock);
             return job;
         }
-        condWait(&q->changed, &q->lock);
+        if (polled) {
+            condWait(&q->changed, &q->lock);
+            continue;
+        }
+        /* Not there yet: poll for the next job to finish before sleeping. */
+        const uint32_t seen = q->pushes.load(std::memory_order_relaxed);
+        lockLeave(&q->lock);
+        polled = !pollFor([&] { return q->pushes.load(std::memory_order_acquire) != seen; });
+        lockEnter(&q->lock);
     }
 }
 
@@ -206,8 +261,13 @@ int32_t dealRows(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, 
     ws->pictureAbort.store(0);
     for (int32_t i = 0; i < H265D_WORKER_COUNT; i++)
         ws->ctx[i]->abort = 0;
-    memset(ws->rowProgress, 0, sizeof(int32_t) * (size_t)ws->rowCount);
-    memset(ws->rowGo, 0, sizeof(int32_t) * (size_t)ws->rowCount);
+    for (int32_t i = 0; i < ws->rowCount; i++) {
+        H265D_ROW_SYNC *s = &ws->rowSync[i];
+        s->progress.store(0, std::memory_order_relaxed);
+        s->parsed.store(0, std::memory_order_relaxed);
+        s->progressWanted.store(0, std::memory_order_relaxed);
+        s->parsedWanted.store(0, std::memory_order_relaxed);
+    }
     int32_t result = 0;
     auto collect = [&](H265D_WORKER_CTX *c) {
         const int32_t r = waitJob(ws, c);
@@ -230,12 +290,9 @@ int32_t dealRows(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, 
         ctx->lastRow = row == endRow - 1;
         ctx->wholeRow = wholeRow;
         ctx->ops = ops;
-        lockEnter(&ctx->goLock);
+        /* The job sees these through the queue's lock. */
         ctx->go = 0;
-        lockLeave(&ctx->goLock);
-        lockEnter(&ctx->progressLock);
         ctx->progress = -1;
-        lockLeave(&ctx->progressLock);
         ws->rowCtx[row] = ctx;
         postJob(ws, rowJob, ctx);
         ctx->inFlight = 1;
@@ -271,64 +328,89 @@ int32_t waitJob(H265D_WORKERS *ws, H265D_WORKER_CTX *arg)
     return r;
 }
 
+namespace {
+
+/* Sets a row's word and wakes the row below when it sleeps on a target
+ * now reached. The word is stored before `wanted` is read, and a waiter
+ * stores `wanted` before it reads the word (both sequentially consistent),
+ * so one of the two always sees the other: no wake-up is lost. */
+void publishRow(std::atomic<int32_t> &word, std::atomic<int32_t> &wanted, int32_t value, H265D_LOCK *lock,
+                H265D_COND *cond)
+{
+    word.store(value);
+    const int32_t want = wanted.load();
+    if (want != 0 && value >= want) {
+        lockEnter(lock);
+        condBroadcast(cond);
+        lockLeave(lock);
+    }
+}
+
+/* Waits until ready() holds, polling first, then asleep on the row above's
+ * condition with `target` left in `wanted`. */
+template <typename Ready>
+void waitRow(std::atomic<int32_t> &wanted, int32_t target, H265D_LOCK *lock, H265D_COND *cond, Ready ready)
+{
+    if (pollFor(ready))
+        return;
+    lockEnter(lock);
+    wanted.store(target);
+    while (!ready())
+        condWait(cond, lock);
+    wanted.store(0);
+    lockLeave(lock);
+}
+
+} // namespace
+
 void signalGo(H265D_WORKER_CTX *ctx)
 {
-    lockEnter(&ctx->goLock);
     ctx->go = 1;
-    ctx->ws->rowGo[ctx->row] = H265D_ROW_FINISHED;
-    condBroadcast(&ctx->goCond);
-    lockLeave(&ctx->goLock);
+    H265D_ROW_SYNC *s = &ctx->ws->rowSync[ctx->row];
+    publishRow(s->parsed, s->parsedWanted, H265D_ROW_FINISHED, &ctx->goLock, &ctx->goCond);
 }
 
 void publishParsed(H265D_WORKER_CTX *ctx, int32_t parsed)
 {
-    lockEnter(&ctx->goLock);
-    ctx->ws->rowGo[ctx->row] = parsed;
-    condBroadcast(&ctx->goCond);
-    lockLeave(&ctx->goLock);
+    H265D_ROW_SYNC *s = &ctx->ws->rowSync[ctx->row];
+    publishRow(s->parsed, s->parsedWanted, parsed, &ctx->goLock, &ctx->goCond);
 }
 
 int32_t waitGo(H265D_WORKER_CTX *ctx, int32_t col)
 {
     H265D_WORKERS *ws = ctx->ws;
     H265D_WORKER_CTX *above = rowAbove(ctx);
+    H265D_ROW_SYNC *s = &ws->rowSync[ctx->row - 1];
     /* The row above's CTU col + 1 holds the neighbours and, at col 0, the
-     * entropy state this row starts from. */
+     * entropy state this row starts from. An aborted picture ends the wait
+     * too, whoever aborted it (the row above then sets its go flag soon). */
     const int32_t target = ctx->ops->wavefrontParse ? col - ctx->firstCol + 2 : H265D_ROW_FINISHED;
-    lockEnter(&above->goLock);
-    while (ws->rowGo[ctx->row - 1] < target && !ws->pictureAbort.load())
-        condWait(&above->goCond, &above->goLock);
-    lockLeave(&above->goLock);
+    waitRow(s->parsedWanted, target, &above->goLock, &above->goCond,
+            [&] { return s->parsed.load() >= target || ws->pictureAbort.load(); });
     return ws->pictureAbort.load() ? -1 : 0;
 }
 
 void publishProgress(H265D_WORKER_CTX *ctx, int32_t done, int32_t finished)
 {
-    lockEnter(&ctx->progressLock);
     ctx->progress = done + (finished ? H265D_ROW_FINISHED : 0);
-    ctx->ws->rowProgress[ctx->row] = ctx->progress;
-    condBroadcast(&ctx->progressCond);
-    lockLeave(&ctx->progressLock);
+    H265D_ROW_SYNC *s = &ctx->ws->rowSync[ctx->row];
+    publishRow(s->progress, s->progressWanted, ctx->progress, &ctx->progressLock, &ctx->progressCond);
 }
 
 int32_t waitRowAbove(H265D_WORKER_CTX *ctx, int32_t col)
 {
     H265D_WORKERS *ws = ctx->ws;
     H265D_WORKER_CTX *above = rowAbove(ctx);
+    H265D_ROW_SYNC *s = &ws->rowSync[ctx->row - 1];
     /* CTU col + 2 of the row above is finished once that row's count of
      * finished CTUs passes it; the whole row always counts. */
-    const int32_t target = col - ctx->firstCol + 3;
-    lockEnter(&above->progressLock);
-    for (;;) {
-        const int32_t p = ws->rowProgress[ctx->row - 1];
-        if (p >= H265D_ROW_FINISHED || p >= target)
-            break;
-        condWait(&above->progressCond, &above->progressLock);
-    }
-    const int32_t p = ws->rowProgress[ctx->row - 1];
-    lockLeave(&above->progressLock);
+    const int32_t target = std::min(col - ctx->firstCol + 3, (int32_t)H265D_ROW_FINISHED);
+    waitRow(s->progressWanted, target, &above->progressLock, &above->progressCond, [&] {
+        const int32_t p = s->progress.load();
+        return p >= H265D_ROW_FINISHED || p >= target;
+    });
     /* A row above that ended without finishing its CTUs aborted. */
-    return p >= H265D_ROW_FINISHED && ws->pictureAbort.load() ? -1 : 0;
+    return s->progress.load() >= H265D_ROW_FINISHED && ws->pictureAbort.load() ? -1 : 0;
 }
 
 int32_t createWorkerState(H265D_WORKERS **out, uint32_t h64)
@@ -341,8 +423,10 @@ int32_t createWorkerState(H265D_WORKERS **out, uint32_t h64)
     new (&ws->pictureAbort) std::atomic<int32_t>(0);
     ws->bytes = sizeof(H265D_WORKERS);
     ws->rowCount = (int32_t)(h64 / 16) + 1;
-    ws->rowProgress = static_cast<int32_t *>(workerAlloc(ws, sizeof(int32_t) * (size_t)ws->rowCount));
-    ws->rowGo = static_cast<int32_t *>(workerAlloc(ws, sizeof(int32_t) * (size_t)ws->rowCount));
+    ws->rowSync = static_cast<H265D_ROW_SYNC *>(
+        workerAlloc(ws, sizeof(H265D_ROW_SYNC) * (size_t)ws->rowCount, alignof(H265D_ROW_SYNC)));
+    for (int32_t i = 0; ws->rowSync && i < ws->rowCount; i++)
+        new (&ws->rowSync[i]) H265D_ROW_SYNC();
     ws->rowCtx = static_cast<H265D_WORKER_CTX **>(workerAlloc(ws, sizeof(void *) * (size_t)ws->rowCount));
     queueInit(&ws->freeJobs);
     queueInit(&ws->pending);
@@ -352,7 +436,7 @@ int32_t createWorkerState(H265D_WORKERS **out, uint32_t h64)
         queuePush(&ws->freeJobs, &ws->records[i]);
     ws->lastCtx = H265D_WORKER_COUNT - 1;
     ws->lanes = H265D_WORKER_COUNT;
-    bool ok = ws->rowProgress && ws->rowGo && ws->rowCtx;
+    bool ok = ws->rowSync && ws->rowCtx;
     for (int32_t i = 0; ok && i < H265D_WORKER_COUNT; i++) {
         H265D_WORKER_CTX *ctx = static_cast<H265D_WORKER_CTX *>(workerAlloc(ws, sizeof(H265D_WORKER_CTX)));
         if (!ctx) {
@@ -402,8 +486,7 @@ void stopWorkers(H265D_WORKERS *ws)
         queueDestroy(&ws->freeJobs);
     }
     free(ws->rowCtx);
-    free(ws->rowGo);
-    free(ws->rowProgress);
+    free(ws->rowSync);
     free(ws);
 }
 

@@ -40,9 +40,24 @@ struct H265D_JOB {
 
 struct H265D_JOB_QUEUE {
     H265D_JOB *items[H265D_QUEUE_CAPACITY + 1]; /* null-terminated */
-    int32_t count;
+    /* Changed under the lock; read without it by waiters that poll
+     * before they sleep. */
+    std::atomic<int32_t> count;
+    std::atomic<uint32_t> pushes;
     H265D_LOCK lock;
     H265D_COND changed; /* something was added or taken */
+};
+
+/* One CTB row's progress, on a cache line of its own: the row's worker
+ * writes it at every CTU while the row below polls it, and the workers of
+ * neighbouring rows must not take each other's lines away. A waiter that
+ * goes to sleep leaves what it waits for, so that the row wakes it only
+ * once that is reached. */
+struct alignas(64) H265D_ROW_SYNC {
+    std::atomic<int32_t> progress;       /* CTUs finished, + H265D_ROW_FINISHED when done */
+    std::atomic<int32_t> parsed;         /* CTUs parsed; H265D_ROW_FINISHED is the go flag */
+    std::atomic<int32_t> progressWanted; /* a sleeping waiter's target, 0 for none */
+    std::atomic<int32_t> parsedWanted;
 };
 
 /* What a row job does with its CTUs; supplied by the CTU drivers. The parse
@@ -99,20 +114,19 @@ struct H265D_WORKERS {
     int32_t lastCtx;             /* round-robin */
     int32_t lanes;               /* contexts in use (fewer when pictures have fewer rows) */
     std::atomic<int32_t> pictureAbort;
-    /* Per CTB row, written by the row's job under its context's locks:
-     * progress (+ H265D_ROW_FINISHED when done), CTUs parsed (the go flag:
-     * H265D_ROW_FINISHED once the row has parsed them all), and which
-     * context holds the row. Rows stay readable after a context moves on. */
+    /* Per CTB row, written by the row's job: its progress and go flag, and
+     * which context holds the row (whose locks a waiter sleeps on). Rows
+     * stay readable after a context moves on. */
     int32_t rowCount;            /* (H64 / 16) + 1 */
-    int32_t *rowProgress;
-    int32_t *rowGo;
+    H265D_ROW_SYNC *rowSync;
     H265D_WORKER_CTX **rowCtx;
     size_t bytes;                /* heap bytes held, for the benchmark */
     int32_t locksReady;
 };
 
-/* Zero-filled, 16-byte aligned memory from the runtime heap, counted in ws. */
-void *workerAlloc(H265D_WORKERS *ws, size_t size);
+/* Zero-filled, 16-byte (or `align`) aligned memory from the runtime heap,
+ * counted in ws. */
+void *workerAlloc(H265D_WORKERS *ws, size_t size, size_t align = 16);
 
 /* Sets up the pool, its four threads and four contexts for pictures of up
  * to h64 luma rows. 0, or -1 with everything freed and *out null. */

@@ -237,7 +237,7 @@ private slots:
                 for (int i = 0; i < pic.rows * pic.cols; i++)
                     QCOMPARE(pic.timesDone[i].load(), 1);
                 for (int r = 0; r < pic.rows; r++)
-                    QCOMPARE(pool.ws->rowProgress[r], pic.cols + H265D_ROW_FINISHED);
+                    QCOMPARE(pool.ws->rowSync[r].progress.load(), pic.cols + H265D_ROW_FINISHED);
             }
         }
     }
@@ -320,7 +320,7 @@ private slots:
                 for (int i = 0; i < 11 * 13; i++)
                     QCOMPARE(pic.timesDone[i].load(), done[i]);
                 for (int r = rowBd[tr]; r < rowBd[tr + 1]; r++)
-                    QCOMPARE(pool.ws->rowProgress[r], pic.width() + H265D_ROW_FINISHED);
+                    QCOMPARE(pool.ws->rowSync[r].progress.load(), pic.width() + H265D_ROW_FINISHED);
             }
         /* A tile that fails or ends its slice early reports it, and the next
          * tile (or picture) starts from clean state. */
