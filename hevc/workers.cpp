@@ -252,7 +252,29 @@ int32_t rowJob(H265D_WORKER_CTX *ctx)
     return 0;
 }
 
-/* Deals rows [firstRow, endRow) round-robin and waits for every job. */
+/* Runs the rows dealt to a context one after the other, so that its
+ * worker goes on with its next row at once rather than through the
+ * caller's thread. Every row ends through its guard, aborted or not, so
+ * nobody waits for a row that never ran. */
+int32_t dealtRowsJob(H265D_WORKER_CTX *ctx)
+{
+    int32_t result = 0;
+    for (int32_t row = ctx->dealtRow; row < ctx->dealtEnd; row += ctx->dealtStep) {
+        ctx->row = row;
+        ctx->firstRow = row == ctx->dealtFirst;
+        ctx->lastRow = row + 1 == ctx->dealtEnd;
+        ctx->go = 0;
+        ctx->progress = -1;
+        const int32_t r = rowJob(ctx);
+        /* An error outranks an early end; the first error is kept. */
+        if (r != 0 && (result == 0 || result == H265D_JOBS_EARLY_END))
+            result = r;
+    }
+    return result;
+}
+
+/* Deals rows [firstRow, endRow) round-robin over the contexts in use, one
+ * job per context, and waits for every job. */
 int32_t dealRows(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, int32_t endRow, int32_t firstCol,
                  int32_t lastCol, int32_t wholeRow)
 {
@@ -276,30 +298,26 @@ int32_t dealRows(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, 
         if (r != 0 && (result == 0 || result == H265D_JOBS_EARLY_END))
             result = r;
     };
-    const int32_t lanes = ws->lanes;
-    for (int32_t row = firstRow; row < endRow && !ws->pictureAbort.load(); row++) {
-        const int32_t k = (ws->lastCtx + 1) % lanes;
-        H265D_WORKER_CTX *ctx = ws->ctx[k];
-        if (ctx->inFlight)
-            collect(ctx);
-        ws->lastCtx = k;
-        ctx->row = row;
+    const int32_t lanes = std::min(ws->lanes, endRow - firstRow);
+    /* Every row's context is known before any job starts: rows wait on the
+     * context of the row above. */
+    for (int32_t row = firstRow; row < endRow; row++)
+        ws->rowCtx[row] = ws->ctx[(ws->lastCtx + 1 + (row - firstRow)) % ws->lanes];
+    for (int32_t i = 0; i < lanes; i++) {
+        H265D_WORKER_CTX *ctx = ws->rowCtx[firstRow + i];
+        ctx->dealtRow = firstRow + i;
+        ctx->dealtStep = lanes;
+        ctx->dealtEnd = endRow;
+        ctx->dealtFirst = firstRow;
         ctx->firstCol = firstCol;
         ctx->lastCol = lastCol;
-        ctx->firstRow = row == firstRow;
-        ctx->lastRow = row == endRow - 1;
         ctx->wholeRow = wholeRow;
         ctx->ops = ops;
         /* The job sees these through the queue's lock. */
-        ctx->go = 0;
-        ctx->progress = -1;
-        ws->rowCtx[row] = ctx;
-        postJob(ws, rowJob, ctx);
+        postJob(ws, dealtRowsJob, ctx);
         ctx->inFlight = 1;
-        H265D_WORKER_CTX *next = ws->ctx[(k + 1) % lanes];
-        if (next->inFlight)
-            collect(next);
     }
+    ws->lastCtx = ws->rowCtx[endRow - 1]->index;
     for (int32_t i = 0; i < H265D_WORKER_COUNT; i++)
         if (ws->ctx[i]->inFlight)
             collect(ws->ctx[i]);

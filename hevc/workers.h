@@ -90,6 +90,12 @@ struct H265D_WORKER_CTX {
     int32_t go;
     int32_t abort;
     int32_t inFlight;     /* posted and not yet waited for (caller's thread only) */
+    /* the rows dealt to this context: dealtRow, + dealtStep, ... below
+     * dealtEnd, of a picture (or tile) whose rows start at dealtFirst */
+    int32_t dealtRow;
+    int32_t dealtStep;
+    int32_t dealtEnd;
+    int32_t dealtFirst;
     const H265D_ROW_OPS *ops;
     /* go and progress of this context's rows; waiters of the row below
      * sleep on these */
@@ -149,8 +155,9 @@ void publishProgress(H265D_WORKER_CTX *ctx, int32_t done, int32_t finished);
  * when the picture was aborted meanwhile. */
 int32_t waitRowAbove(H265D_WORKER_CTX *ctx, int32_t col);
 
-/* Deals CTB rows [0, rows) over columns [firstCol, lastCol] as row jobs and
- * waits for all of them. 0, the first job error, or H265D_JOBS_EARLY_END. */
+/* Deals CTB rows [0, rows) over columns [firstCol, lastCol] round-robin to
+ * the contexts (one job per context runs its rows in turn) and waits for
+ * all of them. 0, the first job error, or H265D_JOBS_EARLY_END. */
 int32_t submitRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t rows, int32_t firstCol, int32_t lastCol,
                       int32_t picWidthInCtbs);
 /* Deals rows over the first `lanes` contexts only (1..4). */
