@@ -8,8 +8,10 @@
  * thread's time goes, stage by stage (one more run with the stage clock on).
  *
  * Options: --runs N (default 3), --only 1080p|2160p. */
+#include "hevc/decoder.h"
 #include "hevc/h265d.h"
 #include "hevc/h265d_test.h"
+#include "hevc/workers.h"
 #include "hevc/tools/annexb.h"
 
 #include <malloc.h>
@@ -288,7 +290,10 @@ void memoryLine(const Stream &s, const std::vector<uint8_t> &data, const std::ve
         feed(dec, data.data() + aus[i], end - aus[i], d, false);
     }
     const long rssPicture = residentBytes() - rss0;
-    const long long workerHeap = g_heapLive.load() - heap0;
+    /* The workers' memory comes from posix_memalign, which the counting
+     * operator new does not see: the instance counts it itself. */
+    const H265D_WORKERS *workers = static_cast<const H265D_DEC_OBJ *>(dec)->workers;
+    const long long workerHeap = g_heapLive.load() - heap0 + (workers ? (long long)workers->bytes : 0);
     const double mb = 1024.0 * 1024.0;
     printf("memory per 1080p instance: %.1f MB MallocFxn + %.1f MB worker heap "
            "(resident +%.1f MB after Create, +%.1f MB after the first picture; %s)\n",
