@@ -69,6 +69,7 @@ struct Preset {
     bool residual = true;
     bool deblock = true;
     bool bSlices = false;  /* inter pictures of B slices now and then */
+    bool cip = false;       /* constrained_intra_pred_flag */
     bool longTerm = false; /* the IDR picture stays as a long-term reference */
 };
 
@@ -98,6 +99,7 @@ bool setField(Preset &p, const std::string &kv)
         { "depPercent", nullptr, &p.depPercent }, { "pcmPercent", nullptr, &p.pcmPercent },
         { "numRefs", nullptr, &p.numRefs },   { "seg", nullptr, (int *)&p.seg },
         { "bSlices", &p.bSlices, nullptr },   { "longTerm", &p.longTerm, nullptr },
+        { "cip", &p.cip, nullptr },
     };
     for (const F &f : fields) {
         if (k != f.name)
@@ -245,6 +247,18 @@ std::vector<Preset> presets()
     p.name = "p_tiles";
     p.what = "P pictures over 3x3 tiles of seeded sizes, one slice";
     p.inter = true, p.frames = 5, p.tiles = true, p.tileCols = 3, p.tileRows = 3, p.uniform = false;
+    v.push_back(p);
+    p = Preset();
+    p.name = "p_cip";
+    p.what = "P pictures with constrained intra prediction: intra CUs among inter ones";
+    p.inter = true, p.frames = 5, p.cip = true, p.pcm = true, p.pcmPercent = 20;
+    v.push_back(p);
+    p = Preset();
+    p.name = "p_rows_lf";
+    p.what = "P pictures of slices of whole CTB rows filtered across slices, deblocking offsets slice by slice";
+    p.inter = true, p.frames = 5, p.seg = SEG_ROW_STARTS, p.depSlices = true, p.depPercent = 50;
+    p.lfAcrossSlices = true, p.sliceLfFlagRandom = true, p.deblockOverride = true, p.pcm = true, p.pcmPercent = 10;
+    p.qpDelta = true;
     v.push_back(p);
     p = Preset();
     p.name = "plain";
@@ -480,7 +494,7 @@ private:
         b.ue(0);
         b.ue(0);
         b.se(s_.initQp - 26);
-        b.bit(0);       /* constrained_intra_pred_flag */
+        b.bit(p_.cip);
         b.bit(0);       /* transform_skip_enabled_flag */
         b.bit(p_.qpDelta);
         if (p_.qpDelta)
@@ -777,17 +791,25 @@ private:
          * it: the offsets change per picture only and the first slice of a
          * picture keeps deblocking on. */
         if (p_.deblockOverride) {
+            /* Slices of whole CTB rows have no such piece: their offsets
+             * change slice by slice. */
+            const bool rows = p_.seg == SEG_ROW_STARTS;
             sl.deblockOverride = true;
-            sl.deblockDisabled = seg.start > 0 && rng_.chance(30);
-            sl.betaDiv2 = picBetaDiv2_;
-            sl.tcDiv2 = picTcDiv2_;
+            sl.deblockDisabled = (seg.start > 0 || rows) && rng_.chance(30);
+            sl.betaDiv2 = rows ? rng_.range(-6, 6) : picBetaDiv2_;
+            sl.tcDiv2 = rows ? rng_.range(-6, 6) : picTcDiv2_;
         }
         /* With SAO the flag is the same for all slices of a picture: FFmpeg
          * (5.1) offsets a CTB's samples next to a later slice by the CTB's
          * own flag where the later slice's one governs. */
         sl.lfAcross = p_.lfAcrossSlices && (!p_.sliceLfFlagRandom || rng_.chance(60));
-        if (p_.sao && p_.sliceLfFlagRandom)
+        if (p_.sao && p_.sliceLfFlagRandom) {
             sl.lfAcross = p_.lfAcrossSlices && picLfAcross_;
+            /* The flag is written, not inferred from the PPS's. */
+            const bool deblockOff = sl.deblockOverride ? sl.deblockDisabled : !p_.deblock;
+            if (!sl.saoLuma && !sl.saoChroma && deblockOff)
+                sl.saoLuma = true;
+        }
         return sl;
     }
 

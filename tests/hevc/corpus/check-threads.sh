@@ -56,7 +56,7 @@ case $name in
     [ "$(count slice)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count row)" -eq 0 ] ||
       fail "pictures of several slices, each starting a CTB row, must all go to slice-row jobs" ;;
   # Each slice segment starts a CTB row, dependent ones too.
-  g_rows_dep | g_rows_dep_wpp | g_p_rows_dep)
+  g_rows_dep | g_rows_dep_wpp | g_p_rows_dep | g_p_rows_lf)
     [ "$(count slice)" -gt 0 ] && [ "$(count gathered-serial)" -eq 0 ] && [ "$(count row)" -eq 0 ] ||
       fail "pictures of segments that each start a CTB row must all go to slice-row jobs" ;;
   g_tiles_uniform | g_tiles_explicit | g_tiles_nolf | g_tiles_64 | g_pcm_nolf | g_p_tiles)
