@@ -165,6 +165,7 @@ typedef struct H265D_DEC_OBJ {
     int32_t threadCount;              /* rows dealt at once; lowered for good */
     int32_t pictureVia;               /* path of the picture being decoded (counters) */
     struct H265D_ROW_STATE *rowStates[4];
+    uint8_t *saoBorders;              /* lines saved for SAO inside jobs */
     /* fault injection (tests) */
     int32_t iFaultRow;
     int32_t iFaultKind;

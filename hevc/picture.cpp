@@ -25,6 +25,7 @@ struct H265D_ROW_STATE {
     H265D_SLICE_CTX *ctus;
     int32_t capacity;
     uint32_t cuStats[H265D_CU_STATS];
+    H265D_SAO_JOB sao; // the context's block copy and the shared saved lines
 };
 
 namespace {
@@ -176,7 +177,7 @@ int32_t reconstructRowCtu(H265D_WORKER_CTX *ctx, int32_t col)
     const RowPicture *pic = static_cast<const RowPicture *>(ctx->ops->user);
     H265D_SLICE_CTX *cur = &rowState(pic->dec, ctx)->ctus[col];
     reconstructCtu(pic->dec, cur);
-    filterCtu(pic->dec, cur);
+    filterCtu(pic->dec, cur, &rowState(pic->dec, ctx)->sao);
     return 0;
 }
 
@@ -378,6 +379,14 @@ int32_t allocGatherState(H265D_DEC_OBJ *dec)
         dec->rowStates[i] = static_cast<H265D_ROW_STATE *>(workerAlloc(ws, sizeof(H265D_ROW_STATE)));
         ok = dec->rowStates[i] != nullptr;
     }
+    dec->saoBorders = ok ? static_cast<uint8_t *>(workerAlloc(ws, saoBordersSize(dec->w64, dec->h64))) : nullptr;
+    ok = ok && dec->saoBorders;
+    for (int i = 0; ok && i < H265D_WORKER_COUNT; i++) {
+        H265D_SAO_JOB *job = &dec->rowStates[i]->sao;
+        job->block = static_cast<uint8_t *>(workerAlloc(ws, saoBlockSize(dec->w64)));
+        job->borders = dec->saoBorders;
+        ok = job->block != nullptr;
+    }
     dec->threadCount = H265D_WORKER_COUNT;
     if (!ok) {
         freeGatherState(dec);
@@ -389,11 +398,15 @@ int32_t allocGatherState(H265D_DEC_OBJ *dec)
 void freeGatherState(H265D_DEC_OBJ *dec)
 {
     for (int i = 0; i < H265D_WORKER_COUNT; i++) {
-        if (dec->rowStates[i])
+        if (dec->rowStates[i]) {
             free(dec->rowStates[i]->ctus);
+            free(dec->rowStates[i]->sao.block);
+        }
         free(dec->rowStates[i]);
         dec->rowStates[i] = nullptr;
     }
+    free(dec->saoBorders);
+    dec->saoBorders = nullptr;
     free(dec->gathered);
     free(dec->gatherBuf);
     dec->gathered = nullptr;

@@ -1,14 +1,19 @@
 // Sample adaptive offset of one CTB, in place, one CTB behind deblocking.
 //
 // The edge offset of a CTB reads its neighbours' deblocked samples. A
-// neighbour offset earlier has lost them in the picture, so every CTB's
-// deblocked samples are copied into the work planes before it is offset;
-// the kernel reads the block and its one-sample ring from there.
+// neighbour offset earlier has lost them in the picture. On the serial path
+// every CTB's deblocked samples are copied into the work planes before it
+// is offset, and the kernel reads the block and its one-sample ring from
+// there. Inside worker jobs each context builds the block and its ring in a
+// copy of its own, taking the samples of neighbours already offset from the
+// lines saved before they were.
 #include "decoder.h"
 #include "loopfilter.h"
 #include "slicedata.h"
 
 #include <string.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -53,11 +58,13 @@ struct SaoCtb {
     }
 };
 
-// Copies samples (x, y) .. (x + n - 1, y) or downwards of plane c from the
-// picture into the work plane, except those of CTBs already offset in that
-// plane, whose deblocked samples are there already.
-void refreshRun(const SaoCtb &s, const uint8_t *pic, uint8_t *work, int stride, int c, int x, int y, int n,
-                bool down)
+// Copies the ring samples (x, y) .. (x + n - 1, y) or downwards of plane c
+// into the block copy wk, whose first sample is picture sample (bx, by).
+// Samples of CTBs already offset in that plane are the deblocked ones: on
+// the serial path (job null) they are in the work plane already; in a job
+// they come from the lines the CTB saved before it was offset.
+void refreshRun(const SaoCtb &s, const uint8_t *pic, uint8_t *wk, int bx, int by, int stride, int c, int x, int y,
+                int n, bool down, const H265D_SAO_JOB *job)
 {
     const int shift = c ? 1 : 0;
     const int ctbLog2 = s.log2 - shift; // CTB size in this plane's samples
@@ -69,15 +76,31 @@ void refreshRun(const SaoCtb &s, const uint8_t *pic, uint8_t *work, int stride, 
         const int len = (next < n ? next : n) - k;
         const int n2 = s.ctbAt(cx, cy);
         k += len;
-        if (n2 < 0 || ((s.dec->side.ctbFlags[n2] & H265D_CTB_SAO_DONE) && s.dec->side.sao[n2].SaoTypeIdx[c] != 0))
+        if (n2 < 0)
             continue;
-        const ptrdiff_t at = (ptrdiff_t)ys * stride + xs;
+        const uint8_t *src = pic + (ptrdiff_t)ys * stride + xs;
+        ptrdiff_t step = down ? stride : 1;
+        if ((s.dec->side.ctbFlags[n2] & H265D_CTB_SAO_DONE) && s.dec->side.sao[n2].SaoTypeIdx[c] != 0) {
+            if (!job)
+                continue;
+            // Within the wavefront and tile order only CTBs above, the one
+            // to the left and the corner of the one below left are offset
+            // before this one: their bottom line or right column.
+            const int bottom = std::min((cy + 1) << ctbLog2, (s.picH >> shift)) - 1;
+            if (!down && ys == bottom) {
+                src = saoSavedLine(s.dec, job, c, cy) + xs;
+            } else {
+                src = saoSavedColumn(s.dec, job, c, cx, cy) + (ys - (cy << ctbLog2));
+                step = 1;
+            }
+        }
+        uint8_t *dst = wk + (ptrdiff_t)(ys - by) * stride + (xs - bx);
         if (!down) {
-            memcpy(work + at, pic + at, (size_t)len);
+            memcpy(dst, src, (size_t)len);
             continue;
         }
         for (int j = 0; j < len; ++j)
-            work[at + (ptrdiff_t)j * stride] = pic[at + (ptrdiff_t)j * stride];
+            dst[(ptrdiff_t)j * stride] = src[j * step];
     }
 }
 
@@ -98,9 +121,8 @@ void copyRing(const uint8_t *src, uint8_t *dst, int stride, int w, int h)
     }
 }
 
-} // namespace
-
-extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
+// job null: the serial path through the work picture.
+void offsetCtb(H265D_DEC_OBJ *dec, int x, int y, const H265D_SAO_JOB *job)
 {
     if (!dec->sps->sample_adaptive_offset_enabled_flag)
         return;
@@ -116,11 +138,12 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
     const bool above = s.mayRead(s.ctbAt(cx, cy - 1)), below = s.mayRead(s.ctbAt(cx, cy + 1));
     const unsigned avail = (left ? H265D_SAO_AVAIL_LEFT : 0u) | (right ? H265D_SAO_AVAIL_RIGHT : 0u) |
                            (above ? H265D_SAO_AVAIL_ABOVE : 0u) | (below ? H265D_SAO_AVAIL_BELOW : 0u);
+    if (job)
+        saveFilterBorders(dec, job, x, y);
     for (int c = 0; c < 3; ++c) {
         const int shift = c ? 1 : 0;
         const int stride = c ? (int)pic->uvStride : (int)pic->yStride;
         uint8_t *plane = pic->origin[c];
-        uint8_t *work = saoWorkPlane(dec, c);
         const int size = (1 << s.log2) >> shift;
         const int bx = x >> shift, by = y >> shift;
         const int pw = s.picW >> shift, ph = s.picH >> shift;
@@ -131,27 +154,30 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
         // where its neighbours' rings read them.
         if (type == 0)
             continue;
+        // The block's deblocked copy, at picture sample (bx, by).
+        uint8_t *wk = job ? saoBlockPlane(dec, job, c) + bx : saoWorkPlane(dec, c) + at;
         // A band offset reads nothing around it: its own samples are kept
-        // only where a neighbour's ring may read them, unless some units
-        // must get theirs back below.
-        if (type == 1 && !keepSome)
-            copyRing(plane + at, work + at, stride, bw, bh);
-        else
-            copyBlock(plane + at, work + at, stride, bw, bh);
+        // only where a neighbour's ring may read them (on the serial path;
+        // a job's copy is its own), unless some units must get theirs back
+        // below.
+        if (type == 2 || keepSome)
+            copyBlock(plane + at, wk, stride, bw, bh);
+        else if (!job)
+            copyRing(plane + at, wk, stride, bw, bh);
         if (type == 1) {
             dec->dsp.slot[H265D_SLOT_SAO_BAND].saoBand(plane + at, stride, sao, bw, bh, c);
         } else if (type == 2) {
             // The ring the kernel reads, where it lies in the picture.
             const int x0 = bx > 0 ? bx - 1 : bx, x1 = bx + bw < pw ? bx + bw + 1 : bx + bw;
             if (by > 0)
-                refreshRun(s, plane, work, stride, c, x0, by - 1, x1 - x0, false);
+                refreshRun(s, plane, wk, bx, by, stride, c, x0, by - 1, x1 - x0, false, job);
             if (by + bh < ph)
-                refreshRun(s, plane, work, stride, c, x0, by + bh, x1 - x0, false);
+                refreshRun(s, plane, wk, bx, by, stride, c, x0, by + bh, x1 - x0, false, job);
             if (bx > 0)
-                refreshRun(s, plane, work, stride, c, bx - 1, by, bh, true);
+                refreshRun(s, plane, wk, bx, by, stride, c, bx - 1, by, bh, true, job);
             if (bx + bw < pw)
-                refreshRun(s, plane, work, stride, c, bx + bw, by, bh, true);
-            dec->dsp.slot[H265D_SLOT_SAO_EDGE].saoEdge(plane + at, work + at, stride, sao, avail, bw, bh, c);
+                refreshRun(s, plane, wk, bx, by, stride, c, bx + bw, by, bh, true, job);
+            dec->dsp.slot[H265D_SLOT_SAO_EDGE].saoEdge(plane + at, wk, stride, sao, avail, bw, bh, c);
             // A diagonal class reads a corner sample's outer neighbour from
             // the CTB across that corner alone: the kernel went by the two
             // sides, so the corner is redone where the corner CTB says
@@ -162,17 +188,17 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
                 const bool diagonal = s.mayRead(s.ctbAt(cx + dx, cy + dy));
                 if (diagonal == sides)
                     return;
-                const ptrdiff_t o = at + (ptrdiff_t)py * stride + px;
+                const ptrdiff_t o = (ptrdiff_t)py * stride + px;
                 if (!diagonal) {
-                    plane[o] = work[o];
+                    plane[at + o] = wk[o];
                     return;
                 }
                 const ptrdiff_t d = (ptrdiff_t)dy * stride + dx;
-                const int v = work[o];
-                const int idx = 2 + (v > work[o + d]) - (v < work[o + d]) + (v > work[o - d]) - (v < work[o - d]);
+                const int v = wk[o];
+                const int idx = 2 + (v > wk[o + d]) - (v < wk[o + d]) + (v > wk[o - d]) - (v < wk[o - d]);
                 static const uint8_t kRemap[5] = {1, 2, 0, 3, 4};
                 const int r = v + sao->SaoOffsetVal[c][kRemap[idx]];
-                plane[o] = (uint8_t)(r < 0 ? 0 : (r > 255 ? 255 : r));
+                plane[at + o] = (uint8_t)(r < 0 ? 0 : (r > 255 ? 255 : r));
             };
             if (cls == 2) {
                 corner(0, 0, -1, -1, left && above);
@@ -193,10 +219,22 @@ extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
                     const uint8_t b = sb->filterBypass[(ly >> 3) * sb->mapW8 + (lx >> 3)];
                     if (!((b & 1) || ((b & 2) && dec->sps->pcm_loop_filter_disabled_flag)))
                         continue;
-                    const ptrdiff_t o = (ptrdiff_t)(by + ((ly - y) >> shift)) * stride + bx + ((lx - x) >> shift);
-                    copyBlock(work + o, plane + o, stride, unit, unit);
+                    const ptrdiff_t o = (ptrdiff_t)((ly - y) >> shift) * stride + ((lx - x) >> shift);
+                    copyBlock(wk + o, plane + at + o, stride, unit, unit);
                 }
         }
     }
     dec->side.ctbFlags[s.rs] |= H265D_CTB_SAO_DONE;
+}
+
+} // namespace
+
+extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
+{
+    offsetCtb(dec, x, y, nullptr);
+}
+
+extern "C" void applySaoCtuInJob(H265D_DEC_OBJ *dec, int x, int y, const H265D_SAO_JOB *job)
+{
+    offsetCtb(dec, x, y, job);
 }

@@ -435,7 +435,7 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
         ts++;
         if (!dec->bParseOnly) {
             reconstructCtu(dec, ctx);
-            filterCtu(dec, ctx);
+            filterCtu(dec, ctx, nullptr);
         }
         if (ctx->ctu.end_of_slice_segment_flag) {
             endOfSlice = 1;
