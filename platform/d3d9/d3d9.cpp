@@ -59,6 +59,7 @@ bool Scaler::run(const uint8_t *const src[4], const int srcStride[4], int srcW, 
         m_ctx = sws_getContext(srcW, srcH, AVPixelFormat(srcFormat), dstW, dstH, AVPixelFormat(dstFormat),
                                linear ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
         m_key = key;
+        ++m_built;
     }
     if (!m_ctx)
         return false;

@@ -22,6 +22,8 @@ public:
     // Planes and strides as swscale takes them; false when swscale refuses.
     bool run(const uint8_t *const src[4], const int srcStride[4], int srcW, int srcH, int srcFormat,
              uint8_t *const dst[4], const int dstStride[4], int dstW, int dstH, int dstFormat, bool linear);
+    // Test reach: how many swscale contexts this scaler has built.
+    int contextsBuilt() const { return m_built; }
 
 private:
     struct Key
@@ -36,6 +38,7 @@ private:
     };
     SwsContext *m_ctx = nullptr;
     Key m_key{};
+    int m_built = 0;
 };
 
 // A picture presented without the intermediate surfaces: the source part of

@@ -257,17 +257,18 @@ private:
         return !i.inFlight || long(LastKnownRequestProcessed(m_dpy) - i.serial) >= 0;
     }
 
-    // An image the server no longer reads, preferring the one not shown
-    // last; waits only when the server still reads both.
+    // An image the server no longer reads: the one sent last when the
+    // server is done with it (its lines are still in the caches), else the
+    // other; waits only when the server still reads both.
     Image *freeImage()
     {
-        if (!m_images[1].image)
+        if (!m_images[1].image || !m_last)
             return &m_images[0];
+        if (finished(*m_last))
+            return m_last;
         Image *other = m_last == &m_images[0] ? &m_images[1] : &m_images[0];
         if (finished(*other))
             return other;
-        if (m_last && finished(*m_last))
-            return m_last;
         XSync(m_dpy, False);
         pumpEvents();
         return other;

@@ -3,9 +3,15 @@
 #include <QWidget>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/d3d9/d3d9.h"
+#include "platform/d3d9/d3d9_p.h"
 #include "platform/gdi/gdi.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
 
 // The layer on a non-X platform (offscreen here): the drawing thread leaves
 // its image with the widget, which paints it.
@@ -132,6 +138,31 @@ private slots:
         device->Release();
         d3d->Release();
         QVERIFY(!IsWindow(window));
+    }
+
+    // Every picture of a view goes through the same scaler: it builds its
+    // swscale context once per geometry and format, not per picture (for
+    // BGR0 output swscale's own cache would rebuild it on every call).
+    void scalerKeepsItsContext()
+    {
+        platform::d3d9::Scaler scaler;
+        std::vector<uint8_t> y(64 * 32, 235), u(32 * 16, 128), v(32 * 16, 128);
+        const uint8_t *src[4] = {y.data(), u.data(), v.data(), nullptr};
+        const int srcStride[4] = {64, 32, 32, 0};
+        std::vector<uint8_t> out(32 * 16 * 4, 0);
+        uint8_t *dst[4] = {out.data(), nullptr, nullptr, nullptr};
+        const int dstStride[4] = {32 * 4, 0, 0, 0};
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(scaler.run(src, srcStride, 64, 32, AV_PIX_FMT_YUV420P, dst, dstStride, 32, 16, AV_PIX_FMT_BGR0,
+                               true));
+        QCOMPARE(scaler.contextsBuilt(), 1);
+        QVERIFY(out[0] > 245 && out[1] > 245 && out[2] > 245);  // video white
+        QVERIFY(scaler.run(src, srcStride, 64, 32, AV_PIX_FMT_YUV420P, dst, dstStride, 16, 16, AV_PIX_FMT_BGR0, true));
+        QCOMPARE(scaler.contextsBuilt(), 2);
+        QVERIFY(scaler.run(src, srcStride, 64, 32, AV_PIX_FMT_YUV420P, dst, dstStride, 16, 16, AV_PIX_FMT_BGR0, false));
+        QCOMPARE(scaler.contextsBuilt(), 3);
+        QVERIFY(!scaler.run(src, srcStride, 0, 32, AV_PIX_FMT_YUV420P, dst, dstStride, 16, 16, AV_PIX_FMT_BGR0, false));
+        QCOMPARE(scaler.contextsBuilt(), 3);
     }
 };
 
