@@ -16,9 +16,7 @@ const int kButtonH = 25;
 const int kButtonY = 2;
 } // namespace
 
-BaseWindow::BaseWindow(QWidget* parent, int flags, int width, int height)
-    : QWidget(parent)
-    , m_flags(flags)
+BaseWindow::BaseWindow(QWidget *parent, int flags, int width, int height) : QWidget(parent), m_flags(flags)
 {
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
     setAutoFillBackground(true);
@@ -67,7 +65,7 @@ BaseWindow::~BaseWindow()
     delete m_titleIcon;
 }
 
-bool BaseWindow::setTitleIcon(const QString& path)
+bool BaseWindow::setTitleIcon(const QString &path)
 {
     delete m_titleIcon;
     m_titleIcon = new QPixmap(path);
@@ -79,7 +77,7 @@ bool BaseWindow::setTitleIcon(const QString& path)
     return true;
 }
 
-bool BaseWindow::setTitleText(const QString& text, int mode)
+bool BaseWindow::setTitleText(const QString &text, int mode)
 {
     if (mode == TitleLeft || mode == TitleCentered) {
         m_titleMode = mode;
@@ -93,7 +91,7 @@ bool BaseWindow::setTitleText(const QString& text, int mode)
     return true;
 }
 
-bool BaseWindow::setTitleMiddleWidget(QWidget* widget)
+bool BaseWindow::setTitleMiddleWidget(QWidget *widget)
 {
     if (!widget)
         return false;
@@ -102,7 +100,7 @@ bool BaseWindow::setTitleMiddleWidget(QWidget* widget)
     return true;
 }
 
-bool BaseWindow::setTitleRightWidget(QWidget* widget)
+bool BaseWindow::setTitleRightWidget(QWidget *widget)
 {
     if (!widget)
         return false;
@@ -111,8 +109,8 @@ bool BaseWindow::setTitleRightWidget(QWidget* widget)
     return true;
 }
 
-bool BaseWindow::setCustomButtons(const QString& image1, const QString& tip1, const QString& image2,
-                                  const QString& tip2)
+bool BaseWindow::setCustomButtons(const QString &image1, const QString &tip1, const QString &image2,
+                                  const QString &tip2)
 {
     if (m_btnCustom || m_btnCustom1)
         return false;
@@ -202,12 +200,12 @@ void BaseWindow::onCustom1()
     emit sigCustom1Btnclick();
 }
 
-bool BaseWindow::inGripCorner(const QPoint& pos) const
+bool BaseWindow::inGripCorner(const QPoint &pos) const
 {
     return pos.x() >= width() - 6 && pos.y() >= height() - 6 && (m_flags & ResizeGrip) && !m_maximized;
 }
 
-void BaseWindow::mousePressEvent(QMouseEvent* event)
+void BaseWindow::mousePressEvent(QMouseEvent *event)
 {
     const bool leftOnly = event->buttons() == Qt::LeftButton;
     if (leftOnly && m_titleRect.contains(event->pos())) {
@@ -217,13 +215,13 @@ void BaseWindow::mousePressEvent(QMouseEvent* event)
     m_resizing = leftOnly && inGripCorner(event->pos());
 }
 
-void BaseWindow::mouseReleaseEvent(QMouseEvent*)
+void BaseWindow::mouseReleaseEvent(QMouseEvent *)
 {
     m_dragging = false;
     m_resizing = false;
 }
 
-void BaseWindow::mouseDoubleClickEvent(QMouseEvent* event)
+void BaseWindow::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->buttons() != Qt::LeftButton)
         return;
@@ -236,7 +234,7 @@ void BaseWindow::mouseDoubleClickEvent(QMouseEvent* event)
     event->accept();
 }
 
-void BaseWindow::mouseMoveEvent(QMouseEvent* event)
+void BaseWindow::mouseMoveEvent(QMouseEvent *event)
 {
     if (m_dragging && event->buttons() != Qt::NoButton) {
         if (!m_maximized)
@@ -258,7 +256,7 @@ void BaseWindow::mouseMoveEvent(QMouseEvent* event)
     }
 }
 
-void BaseWindow::paintEvent(QPaintEvent*)
+void BaseWindow::paintEvent(QPaintEvent *)
 {
     const int w = width();
     const int h = height();
@@ -313,7 +311,7 @@ void BaseWindow::layoutTitleBar()
         m_rightWidget->setGeometry(m_rightSlot);
 }
 
-void BaseWindow::resizeEvent(QResizeEvent* event)
+void BaseWindow::resizeEvent(QResizeEvent *event)
 {
     const QSize size = event->size();
     if (size.width() < m_minWidth || size.height() < m_minHeight) {
@@ -323,7 +321,7 @@ void BaseWindow::resizeEvent(QResizeEvent* event)
     emit sigResWindow();
 }
 
-void BaseWindow::closeEvent(QCloseEvent* event)
+void BaseWindow::closeEvent(QCloseEvent *event)
 {
     emit sigCloseWindw();
     // Every close (window manager, Alt+F4, close() from code) is asked once;

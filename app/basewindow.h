@@ -23,15 +23,15 @@ public:
 
     static const int kTitleHeight = 38;
 
-    BaseWindow(QWidget* parent, int flags, int width, int height);
+    BaseWindow(QWidget *parent, int flags, int width, int height);
     ~BaseWindow() override;
 
     QRect getClientRect() const { return m_clientRect; }
-    bool setTitleIcon(const QString& path);
-    bool setTitleText(const QString& text, int mode);
-    bool setTitleMiddleWidget(QWidget* widget);
-    bool setTitleRightWidget(QWidget* widget);
-    bool setCustomButtons(const QString& image1, const QString& tip1, const QString& image2, const QString& tip2);
+    bool setTitleIcon(const QString &path);
+    bool setTitleText(const QString &text, int mode);
+    bool setTitleMiddleWidget(QWidget *widget);
+    bool setTitleRightWidget(QWidget *widget);
+    bool setCustomButtons(const QString &image1, const QString &tip1, const QString &image2, const QString &tip2);
     void showCustomButton(int which);
 
     // Asked before the window closes; false keeps it open.
@@ -42,13 +42,13 @@ public:
 
     // For the window's own tests and for subclasses that place things
     // relative to the title bar.
-    StatusButton* closeButton() const { return m_btnClose; }
-    StatusButton* maxButton() const { return m_btnMax; }
-    StatusButton* minButton() const { return m_btnMin; }
-    StatusButton* restoreButton() const { return m_btnRestore; }
-    StatusButton* customButton(int which) const { return which == CustomSecond ? m_btnCustom1 : m_btnCustom; }
-    QLabel* titleLabel() const { return m_titleLabel; }
-    QLabel* iconLabel() const { return m_iconLabel; }
+    StatusButton *closeButton() const { return m_btnClose; }
+    StatusButton *maxButton() const { return m_btnMax; }
+    StatusButton *minButton() const { return m_btnMin; }
+    StatusButton *restoreButton() const { return m_btnRestore; }
+    StatusButton *customButton(int which) const { return which == CustomSecond ? m_btnCustom1 : m_btnCustom; }
+    QLabel *titleLabel() const { return m_titleLabel; }
+    QLabel *iconLabel() const { return m_iconLabel; }
 
 signals:
     void sigMaxWindow();
@@ -67,16 +67,16 @@ public slots:
     void onCustom1();
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
-    bool inGripCorner(const QPoint& pos) const;
+    bool inGripCorner(const QPoint &pos) const;
     void layoutTitleBar();
 
     bool m_dragging = false;
@@ -88,22 +88,22 @@ private:
     QRectF m_gripRect;
     QRect m_middleSlot;
     QRect m_rightSlot;
-    QLabel* m_iconLabel = nullptr;
-    QLabel* m_titleLabel = nullptr;
-    StatusButton* m_btnMin = nullptr;
-    StatusButton* m_btnMax = nullptr;
-    StatusButton* m_btnClose = nullptr;
-    StatusButton* m_btnRestore = nullptr;
-    StatusButton* m_btnCustom = nullptr;
-    StatusButton* m_btnCustom1 = nullptr;
-    QPixmap* m_titleIcon = nullptr;
+    QLabel *m_iconLabel = nullptr;
+    QLabel *m_titleLabel = nullptr;
+    StatusButton *m_btnMin = nullptr;
+    StatusButton *m_btnMax = nullptr;
+    StatusButton *m_btnClose = nullptr;
+    StatusButton *m_btnRestore = nullptr;
+    StatusButton *m_btnCustom = nullptr;
+    StatusButton *m_btnCustom1 = nullptr;
+    QPixmap *m_titleIcon = nullptr;
     bool m_maximized = false;
     bool m_resizing = false;
     int m_flags = 0;
     int m_minWidth = 320;
     int m_minHeight = 190;
-    QWidget* m_middleWidget = nullptr;
-    QWidget* m_rightWidget = nullptr;
+    QWidget *m_middleWidget = nullptr;
+    QWidget *m_rightWidget = nullptr;
     bool m_hasCustom = false;
     bool m_hasIcon = false;
     int m_titleMode = TitleLeft;

@@ -30,15 +30,23 @@ bool initLibraries()
 int mapStatus(int status)
 {
     switch (status) {
-    case 200: return CGIUtil::ResultOk;
+    case 200:
+        return CGIUtil::ResultOk;
     case 401:
-    case 403: return CGIUtil::ResultUnauthorized;
-    case 400: return CGIUtil::ResultBadRequest;
-    case 415: return CGIUtil::ResultBadMediaType;
-    case 416: return CGIUtil::ResultBadRange;
-    case 500: return CGIUtil::ResultServerError;
-    case 409: return CGIUtil::ResultConflict;
-    default: return CGIUtil::ResultOther;
+    case 403:
+        return CGIUtil::ResultUnauthorized;
+    case 400:
+        return CGIUtil::ResultBadRequest;
+    case 415:
+        return CGIUtil::ResultBadMediaType;
+    case 416:
+        return CGIUtil::ResultBadRange;
+    case 500:
+        return CGIUtil::ResultServerError;
+    case 409:
+        return CGIUtil::ResultConflict;
+    default:
+        return CGIUtil::ResultOther;
     }
 }
 
@@ -54,8 +62,7 @@ int statusOf(QByteArray line)
 
 bool isConnectError(CURLcode code)
 {
-    return code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST
-           || code == CURLE_COULDNT_RESOLVE_PROXY;
+    return code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY;
 }
 
 // Whether the '>' at pos closes a start tag (not an end tag, an empty-element
@@ -95,8 +102,7 @@ TiXmlElement *nthChild(TiXmlElement *parent, const QByteArray &name, int nth)
 
 } // namespace
 
-CGIUtil::CGIUtil(int id, QObject *parent)
-    : QThread(parent), m_doc(new TiXmlDocument), m_id(id < 0 ? 0 : id)
+CGIUtil::CGIUtil(int id, QObject *parent) : QThread(parent), m_doc(new TiXmlDocument), m_id(id < 0 ? 0 : id)
 {
     if (!initLibraries())
         return;
@@ -187,8 +193,8 @@ bool CGIUtil::prepare(const QString &url, const QString &user, const QString &pa
     return true;
 }
 
-bool CGIUtil::setGetRequest(const QString &url, const QString &user, const QString &password,
-                            RawDataCallback callback, void *context, int timeoutSec)
+bool CGIUtil::setGetRequest(const QString &url, const QString &user, const QString &password, RawDataCallback callback,
+                            void *context, int timeoutSec)
 {
     if (!prepare(url, user, password))
         return false;
@@ -203,9 +209,8 @@ bool CGIUtil::setGetRequest(const QString &url, const QString &user, const QStri
     return true;
 }
 
-bool CGIUtil::setPostRequest(const QString &url, const QString &user, const QString &password,
-                             const QString &body, RawDataCallback callback, void *context, int connectSec,
-                             int totalSec)
+bool CGIUtil::setPostRequest(const QString &url, const QString &user, const QString &password, const QString &body,
+                             RawDataCallback callback, void *context, int connectSec, int totalSec)
 {
     if (body.isEmpty() || !prepare(url, user, password))
         return false;
@@ -233,8 +238,7 @@ bool CGIUtil::setPostRequest(const QString &url, const QString &user, const QStr
     return true;
 }
 
-bool CGIUtil::setPostRequestEx(const QString &url, const QString &user, const QString &password,
-                               const char *body)
+bool CGIUtil::setPostRequestEx(const QString &url, const QString &user, const QString &password, const char *body)
 {
     if (!body || !*body || !prepare(url, user, password))
         return false;
@@ -261,8 +265,8 @@ bool CGIUtil::setUploadRequest(const QString &url, const QString &user, const QS
     curl_mime_name(part, "sendfile");
     // Also names the part's file; the content type is libcurl's choice.
     curl_mime_filedata(part, filePath.toLocal8Bit().constData());
-    for (const char *line : {"Expect:", "User-Agent: curl/7.51.0", "Connection: Keep-Alive",
-                             "Cache-Control: no-cache", "Accept-Encoding: gzip,deflate"})
+    for (const char *line : {"Expect:", "User-Agent: curl/7.51.0", "Connection: Keep-Alive", "Cache-Control: no-cache",
+                             "Accept-Encoding: gzip,deflate"})
         m_headers = curl_slist_append(m_headers, line);
     curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headers);
     curl_easy_setopt(m_easy, CURLOPT_MIMEPOST, m_mime);
@@ -285,7 +289,7 @@ void CGIUtil::run()
 {
     if (m_mode == Mode::None || m_abort)
         return;
-    resetReply();  // a second start() sends the request again from scratch
+    resetReply(); // a second start() sends the request again from scratch
     if (curl_multi_add_handle(m_multi, m_easy) != CURLM_OK) {
         emit sigHeaderCompleted(m_id, ResultNoConnection);
         return;
@@ -320,7 +324,7 @@ void CGIUtil::run()
     // Removing an unfinished transfer closes its connection.
     curl_multi_remove_handle(m_multi, m_easy);
     if (m_abort)
-        return;  // the owner asked for the end; it expects no report
+        return; // the owner asked for the end; it expects no report
     if (loopFailed || !done) {
         emit sigHeaderCompleted(m_id, ResultNoConnection);
         return;
@@ -343,7 +347,7 @@ size_t CGIUtil::onHeaderData(char *data, size_t size, size_t count, void *p)
     auto *self = static_cast<CGIUtil *>(p);
     const size_t n = size * count;
     if (self->m_abort)
-        return 0;  // ends the transfer; nothing is reported after abort()
+        return 0; // ends the transfer; nothing is reported after abort()
     self->m_headerBytes += qint64(n);
     const QByteArray line(data, int(n));
     if (self->m_atResponseStart) {
@@ -426,8 +430,8 @@ QString CGIUtil::condenseMarkup(const QString &body)
         while (end < n && s[end].isSpace())
             ++end;
         const bool betweenTags = i > 0 && s[i - 1] == QLatin1Char('>') && end < n && s[end] == QLatin1Char('<');
-        const bool wholeValue = betweenTags && closesStartTag(s, i - 1) && end + 1 < n
-                                && s[end + 1] == QLatin1Char('/');
+        const bool wholeValue =
+            betweenTags && closesStartTag(s, i - 1) && end + 1 < n && s[end + 1] == QLatin1Char('/');
         if (betweenTags && !wholeValue)
             out += QLatin1Char(' ');
         else

@@ -28,16 +28,16 @@ public:
 
     // Result codes of sigHeaderCompleted.
     enum Result {
-        ResultOk = 0,             // 200
-        ResultUnauthorized = 1,   // 401, 403
-        ResultBadRequest = 7,     // 400
-        ResultBadMediaType = 8,   // 415
-        ResultBadRange = 9,       // 416
-        ResultNoConnection = 10,  // cannot connect (or a failing transfer loop)
-        ResultServerError = 11,   // 500
-        ResultConflict = 12,      // 409
-        ResultTimeout = 13,       // time-out, or no progress on a transfer without one
-        ResultOther = 255         // any other status, or a failure without a status
+        ResultOk = 0,            // 200
+        ResultUnauthorized = 1,  // 401, 403
+        ResultBadRequest = 7,    // 400
+        ResultBadMediaType = 8,  // 415
+        ResultBadRange = 9,      // 416
+        ResultNoConnection = 10, // cannot connect (or a failing transfer loop)
+        ResultServerError = 11,  // 500
+        ResultConflict = 12,     // 409
+        ResultTimeout = 13,      // time-out, or no progress on a transfer without one
+        ResultOther = 255        // any other status, or a failure without a status
     };
 
     // A reply body is kept while it stays below this many bytes.
@@ -61,22 +61,19 @@ public:
     // Each setter refuses (false, nothing set) a URL not beginning with
     // "http://", an empty user or password, and the empty body or path of its
     // own. The callback and its context are kept only when both are given.
-    bool setGetRequest(const QString &url, const QString &user, const QString &password,
-                       RawDataCallback callback, void *context, int timeoutSec);
+    bool setGetRequest(const QString &url, const QString &user, const QString &password, RawDataCallback callback,
+                       void *context, int timeoutSec);
     // The body is sent as UTF-8 behind an XML declaration, its markup
     // white space condensed (see condenseMarkup()); callback and context also
     // switch on download progress.
-    bool setPostRequest(const QString &url, const QString &user, const QString &password,
-                        const QString &body, RawDataCallback callback, void *context,
-                        int connectSec, int totalSec);
+    bool setPostRequest(const QString &url, const QString &user, const QString &password, const QString &body,
+                        RawDataCallback callback, void *context, int connectSec, int totalSec);
     // The body's bytes go unchanged behind the XML declaration; the reply
     // body is not kept and only sigHeaderCompleted reports.
-    bool setPostRequestEx(const QString &url, const QString &user, const QString &password,
-                          const char *body);
+    bool setPostRequestEx(const QString &url, const QString &user, const QString &password, const char *body);
     // The file as the multipart part "sendfile", with upload progress; only
     // sigHeaderCompleted and sigProcessProgress report.
-    bool setUploadRequest(const QString &url, const QString &user, const QString &password,
-                          const QString &filePath);
+    bool setUploadRequest(const QString &url, const QString &user, const QString &password, const QString &filePath);
 
     // Ends a running transfer soon (well within 200 ms) from any thread;
     // nothing is emitted afterwards.
@@ -135,8 +132,7 @@ private:
     static size_t onDiscardedBody(char *data, size_t size, size_t count, void *self);
     static int onTransferProgress(void *self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                                   curl_off_t ulnow);
-    static int onUploadProgress(void *self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
-                                curl_off_t ulnow);
+    static int onUploadProgress(void *self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
     void progress(curl_off_t total, curl_off_t now);
 
     std::unique_ptr<TiXmlDocument> m_doc;
@@ -155,11 +151,11 @@ private:
     bool m_progressWanted = false;
     RawDataCallback m_callback = nullptr;
     void *m_context = nullptr;
-    QByteArray m_postBody;       // must live until the transfer ends
+    QByteArray m_postBody; // must live until the transfer ends
     curl_mime *m_mime = nullptr;
     curl_slist *m_headers = nullptr;
     std::atomic<bool> m_abort{false};
     bool m_bodyReceived = false;
-    bool m_atResponseStart = true;  // the next header line is a status line
-    bool m_statusMapped = false;    // the final status has been reported
+    bool m_atResponseStart = true; // the next header line is a status line
+    bool m_statusMapped = false;   // the final status has been reported
 };

@@ -23,7 +23,7 @@ const QStringList kDeviceIntColumns = {"connecttype", "indexid"};
 const QStringList kUserTextColumns = {"username", "password", "usergroup", "userdecl"};
 const QStringList kUserIntColumns = {"usertype"};
 const QStringList kScheduleTextColumns = {"devname", "ipaddr", "skdsun", "skdmon", "skdtue",
-                                          "skdwed", "skdthu", "skdfri", "skdsat"};
+                                          "skdwed",  "skdthu", "skdfri", "skdsat"};
 
 bool run(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
 {
@@ -44,8 +44,8 @@ bool runUpdate(const QSqlDatabase &db, const QString &sql, const QVariantList &v
 
 // "update <table> set <column> = ? where <condition>"; the column must have
 // been checked against its table's list.
-bool updateColumn(const QSqlDatabase &db, const QString &table, const QString &column,
-                  const QVariant &value, const QString &condition, QVariantList keys)
+bool updateColumn(const QSqlDatabase &db, const QString &table, const QString &column, const QVariant &value,
+                  const QString &condition, QVariantList keys)
 {
     keys.prepend(value);
     return runUpdate(db, QStringLiteral("update %1 set %2 = ? where %3").arg(table, column, condition), keys);
@@ -62,8 +62,8 @@ QString scheduleKey(const QString &ipaddr)
     return ipaddr.isEmpty() ? QStringLiteral("null") : ipaddr;
 }
 
-bool updateScheduleRow(const QSqlDatabase &db, const QString &ipaddr, int applytype, int skdtype,
-                       const QString &column, const QString &value)
+bool updateScheduleRow(const QSqlDatabase &db, const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                       const QString &value)
 {
     return updateColumn(db, QStringLiteral("schedules"), column, value,
                         QStringLiteral("ipaddr=? and applytype=? and skdtype=?"),
@@ -99,13 +99,10 @@ std::atomic<quint64> g_storeSerial{0};
 
 } // namespace
 
-qcDatabase::qcDatabase()
-    : m_ownerThread(QThread::currentThread())
-    , m_serial(++g_storeSerial)
+qcDatabase::qcDatabase() : m_ownerThread(QThread::currentThread()), m_serial(++g_storeSerial)
 {
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnectionName);
-    opened = sqlitefile::openExisting(m_db, kFileName,
-                                      {"devices", "users", "schedules", "systeminfo", "recordcapture"},
+    opened = sqlitefile::openExisting(m_db, kFileName, {"devices", "users", "schedules", "systeminfo", "recordcapture"},
                                       false, &m_openError);
 }
 
@@ -194,7 +191,8 @@ void qcDatabase::loadDevices()
     if (!m_devices.isEmpty() || !opened)
         return;
     QSqlQuery q(connection());
-    if (!run(q, QStringLiteral("select devname,username,password,connecttype,port,address,indexid,devtype from devices")))
+    if (!run(q,
+             QStringLiteral("select devname,username,password,connecttype,port,address,indexid,devtype from devices")))
         return;
     while (q.next()) {
         _st_device_item d;
@@ -260,11 +258,12 @@ qint64 qcDatabase::addDevice(const _st_device_item &item)
     const bool ok = inTransaction([&](const QSqlDatabase &db) {
         QSqlQuery q(db);
         return run(q,
-                   QStringLiteral("insert into devices(devname,username,password,address,port,connecttype,indexid,devtype) "
-                                  "values(?,?,?,?,?,?,?,?)"),
-                   {item.devname, item.username, item.password, item.address, item.port, item.connecttype,
-                    counter, item.devtype})
-            && runUpdate(db, QStringLiteral("update systeminfo set curdevindex=? where indexid=0"), {counter + 1});
+                   QStringLiteral(
+                       "insert into devices(devname,username,password,address,port,connecttype,indexid,devtype) "
+                       "values(?,?,?,?,?,?,?,?)"),
+                   {item.devname, item.username, item.password, item.address, item.port, item.connecttype, counter,
+                    item.devtype}) &&
+               runUpdate(db, QStringLiteral("update systeminfo set curdevindex=? where indexid=0"), {counter + 1});
     });
     if (!ok)
         return -3;
@@ -280,8 +279,8 @@ bool qcDatabase::deleteDevice(const QString &address)
         return false;
     QMutexLocker lock(&m_mutex);
     const bool ok = inTransaction([&](const QSqlDatabase &db) {
-        return runDelete(db, QStringLiteral("delete from devices where address = ?"), address) >= 0
-            && runDelete(db, QStringLiteral("delete from schedules where ipaddr = ?"), address) >= 0;
+        return runDelete(db, QStringLiteral("delete from devices where address = ?"), address) >= 0 &&
+               runDelete(db, QStringLiteral("delete from schedules where ipaddr = ?"), address) >= 0;
     });
     if (!ok)
         return false;
@@ -304,13 +303,13 @@ bool qcDatabase::updateDevice(const _st_device_item &item)
     const bool ok = inTransaction([&](const QSqlDatabase &db) {
         const QString table = QStringLiteral("devices");
         const QString key = QStringLiteral("indexid = ?");
-        return updateColumn(db, table, "devname", item.devname, key, {item.indexid})
-            && updateColumn(db, table, "username", item.username, key, {item.indexid})
-            && updateColumn(db, table, "password", item.password, key, {item.indexid})
-            && updateColumn(db, table, "connecttype", item.connecttype, key, {item.indexid})
-            && updateColumn(db, table, "port", item.port, key, {item.indexid})
-            && updateColumn(db, table, "address", item.address, key, {item.indexid})
-            && updateColumn(db, table, "devtype", item.devtype, key, {item.indexid});
+        return updateColumn(db, table, "devname", item.devname, key, {item.indexid}) &&
+               updateColumn(db, table, "username", item.username, key, {item.indexid}) &&
+               updateColumn(db, table, "password", item.password, key, {item.indexid}) &&
+               updateColumn(db, table, "connecttype", item.connecttype, key, {item.indexid}) &&
+               updateColumn(db, table, "port", item.port, key, {item.indexid}) &&
+               updateColumn(db, table, "address", item.address, key, {item.indexid}) &&
+               updateColumn(db, table, "devtype", item.devtype, key, {item.indexid});
     });
     if (!ok)
         return false;
@@ -442,10 +441,10 @@ bool qcDatabase::updateUser(const _st_user_item &item)
     const bool ok = inTransaction([&](const QSqlDatabase &db) {
         const QString table = QStringLiteral("users");
         const QString key = QStringLiteral("username=?");
-        return updateColumn(db, table, "usertype", item.usertype, key, {item.username})
-            && updateColumn(db, table, "password", item.password, key, {item.username})
-            && updateColumn(db, table, "usergroup", item.usergroup, key, {item.username})
-            && updateColumn(db, table, "userdecl", item.userdecl, key, {item.username});
+        return updateColumn(db, table, "usertype", item.usertype, key, {item.username}) &&
+               updateColumn(db, table, "password", item.password, key, {item.username}) &&
+               updateColumn(db, table, "usergroup", item.usergroup, key, {item.username}) &&
+               updateColumn(db, table, "userdecl", item.userdecl, key, {item.username});
     });
     if (!ok)
         return false;
@@ -593,8 +592,8 @@ bool qcDatabase::updateSchedule(const _st_schedule_item &item)
     return true;
 }
 
-bool qcDatabase::updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype,
-                                      const QString &column, const QString &value)
+bool qcDatabase::updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                                      const QString &value)
 {
     if (!kScheduleTextColumns.contains(column))
         return false;
@@ -605,8 +604,8 @@ bool qcDatabase::updateScheduleColumn(const QString &ipaddr, int applytype, int 
     return true;
 }
 
-bool qcDatabase::updateScheduleText(const QString &ipaddr, int applytype, int skdtype,
-                                    const QString &column, const QString &value)
+bool qcDatabase::updateScheduleText(const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                                    const QString &value)
 {
     if (!kScheduleTextColumns.contains(column))
         return false;

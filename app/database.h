@@ -73,10 +73,10 @@ public:
     bool addSchedule(const _st_schedule_item &item);
     bool deleteScheduleType(int skdtype);
     bool updateSchedule(const _st_schedule_item &item);
-    bool updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype,
-                              const QString &column, const QString &value);
-    bool updateScheduleText(const QString &ipaddr, int applytype, int skdtype,
-                            const QString &column, const QString &value);
+    bool updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                              const QString &value);
+    bool updateScheduleText(const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                            const QString &value);
 
     // Settings readers: 0 value read, 1 statement failed or column unknown,
     // 2 no row or empty value, 3 database closed. `out` is written only on 0.
@@ -89,14 +89,14 @@ public:
     bool updateSysInfoInt(const QString &column, int value);
     bool updateRecordCaptureInt(const QString &column, int value);
 
-#define QC_DECLARE_TEXT_RO(t, c, g) QString g();
-#define QC_DECLARE_TEXT(t, c, g, s) QC_DECLARE_TEXT_RO(t, c, g) bool s(const QString &value);
-#define QC_DECLARE_NUMBER_RO(t, c, g, f) int g();
+#define QC_DECLARE_TEXT_RO(t, c, g)              QString g();
+#define QC_DECLARE_TEXT(t, c, g, s)              QC_DECLARE_TEXT_RO(t, c, g) bool s(const QString &value);
+#define QC_DECLARE_NUMBER_RO(t, c, g, f)         int g();
 #define QC_DECLARE_NUMBER(t, c, g, f, s, lo, hi) QC_DECLARE_NUMBER_RO(t, c, g, f) bool s(int value);
-#define QC_DECLARE_FLAG_RO(t, c, g) bool g();
-#define QC_DECLARE_FLAG(t, c, g, s) QC_DECLARE_FLAG_RO(t, c, g) bool s(bool value);
-    QC_SETTINGS_TABLE(QC_DECLARE_TEXT, QC_DECLARE_TEXT_RO, QC_DECLARE_NUMBER, QC_DECLARE_NUMBER_RO,
-                      QC_DECLARE_FLAG, QC_DECLARE_FLAG_RO)
+#define QC_DECLARE_FLAG_RO(t, c, g)              bool g();
+#define QC_DECLARE_FLAG(t, c, g, s)              QC_DECLARE_FLAG_RO(t, c, g) bool s(bool value);
+    QC_SETTINGS_TABLE(QC_DECLARE_TEXT, QC_DECLARE_TEXT_RO, QC_DECLARE_NUMBER, QC_DECLARE_NUMBER_RO, QC_DECLARE_FLAG,
+                      QC_DECLARE_FLAG_RO)
 #undef QC_DECLARE_TEXT_RO
 #undef QC_DECLARE_TEXT
 #undef QC_DECLARE_NUMBER_RO
@@ -117,7 +117,8 @@ private:
     bool scheduleListed(const QString &ipaddr) const;
     // Runs `work` in one transaction on this thread's connection; rolls back
     // and returns false when it fails.
-    template <typename Work> bool inTransaction(Work work);
+    template <typename Work>
+    bool inTransaction(Work work);
     int readSetting(const char *table, const QString &column, bool number, QString &out);
     bool writeSetting(const char *table, const QString &column, bool number, const QVariant &value);
 

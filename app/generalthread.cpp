@@ -1,9 +1,6 @@
 #include "app/generalthread.h"
 
-GeneralThread::GeneralThread()
-    : QThread(nullptr)
-{
-}
+GeneralThread::GeneralThread() : QThread(nullptr) {}
 
 GeneralThread::~GeneralThread()
 {

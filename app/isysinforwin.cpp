@@ -13,10 +13,8 @@ constexpr int kPauseMs = 1000;
 } // namespace
 
 ISysinforWin::ISysinforWin(TimesReader reader)
-    : QThread(nullptr)
-    , m_reader(reader ? std::move(reader) : TimesReader(platform::readSystemTimes))
-{
-}
+    : QThread(nullptr), m_reader(reader ? std::move(reader) : TimesReader(platform::readSystemTimes))
+{}
 
 ISysinforWin::~ISysinforWin()
 {

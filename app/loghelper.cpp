@@ -13,8 +13,8 @@ qcLogHelper *g_logHelper = nullptr;
 namespace {
 
 const QStringList kLogTables = {"systemlogs"};
-const QString kSelectLogs = QStringLiteral(
-    "select logdate,curuser,logtype,logdecl,reldevname,reldevaddr,lognote from systemlogs");
+const QString kSelectLogs =
+    QStringLiteral("select logdate,curuser,logtype,logdecl,reldevname,reldevaddr,lognote from systemlogs");
 
 QString logTime(const QDateTime &t)
 {
@@ -23,10 +23,7 @@ QString logTime(const QDateTime &t)
 
 } // namespace
 
-qcLogHelper::qcLogHelper(QObject *parent)
-    : QThread(parent)
-    , m_from(QDateTime::currentDateTime())
-    , m_to(m_from)
+qcLogHelper::qcLogHelper(QObject *parent) : QThread(parent), m_from(QDateTime::currentDateTime()), m_to(m_from)
 {
     registerLogItemMetaType();
 }
@@ -150,12 +147,13 @@ bool qcLogHelper::insertLog(const _st_log_item &item)
     if (!opened)
         return false;
     QSqlQuery q(m_db);
-    if (!q.prepare(QStringLiteral("insert into systemlogs(logdate,curuser,logtype,logdecl,reldevname,reldevaddr,lognote) "
-                                  "values(?,?,?,?,?,?,?)")))
+    if (!q.prepare(
+            QStringLiteral("insert into systemlogs(logdate,curuser,logtype,logdecl,reldevname,reldevaddr,lognote) "
+                           "values(?,?,?,?,?,?,?)")))
         return false;
-    for (const QVariant &v : {QVariant(item.logdate), QVariant(item.curuser), QVariant(item.logtype),
-                              QVariant(item.logdecl), QVariant(item.reldevname), QVariant(item.reldevaddr),
-                              QVariant(item.lognote)})
+    for (const QVariant &v :
+         {QVariant(item.logdate), QVariant(item.curuser), QVariant(item.logtype), QVariant(item.logdecl),
+          QVariant(item.reldevname), QVariant(item.reldevaddr), QVariant(item.lognote)})
         q.addBindValue(v);
     return q.exec();
 }

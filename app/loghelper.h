@@ -25,8 +25,8 @@ class qcLogHelper : public QThread
 public:
     static const char *const kFileName;       // "cmsclient.logx"
     static const char *const kConnectionName; // "systemlog"
-    static constexpr int kMaxRows = 80000;        // more than this after a batch cuts the table
-    static constexpr int kKeptRows = 6000;        // to about this many
+    static constexpr int kMaxRows = 80000;    // more than this after a batch cuts the table
+    static constexpr int kKeptRows = 6000;    // to about this many
 
     explicit qcLogHelper(QObject *parent = nullptr);
     ~qcLogHelper() override;

@@ -1,12 +1,9 @@
 #include "app/nofocusrectstyle.h"
 
-NoFocusRectstyle::NoFocusRectstyle(QStyle* base)
-    : QProxyStyle(base)
-{
-}
+NoFocusRectstyle::NoFocusRectstyle(QStyle *base) : QProxyStyle(base) {}
 
-void NoFocusRectstyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
-                                     const QWidget* widget) const
+void NoFocusRectstyle::drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                                     const QWidget *widget) const
 {
     if (element == PE_FrameFocusRect)
         return;

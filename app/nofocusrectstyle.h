@@ -7,8 +7,8 @@ class NoFocusRectstyle : public QProxyStyle
 {
     Q_OBJECT
 public:
-    explicit NoFocusRectstyle(QStyle* base = nullptr);
+    explicit NoFocusRectstyle(QStyle *base = nullptr);
 
-    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
-                       const QWidget* widget = nullptr) const override;
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget = nullptr) const override;
 };

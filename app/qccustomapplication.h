@@ -7,13 +7,13 @@ class qcCustomApplication : public QApplication
 {
     Q_OBJECT
 public:
-    qcCustomApplication(int& argc, char** argv);
+    qcCustomApplication(int &argc, char **argv);
 
-    bool notify(QObject* receiver, QEvent* event) override;
+    bool notify(QObject *receiver, QEvent *event) override;
 
 signals:
     void sigShowLockDialog();
 };
 
 // Set by start-up; deleted after the event loop, before the database.
-extern qcCustomApplication* g_app;
+extern qcCustomApplication *g_app;

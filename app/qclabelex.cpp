@@ -2,12 +2,9 @@
 
 #include <QMouseEvent>
 
-qcLabelEx::qcLabelEx(QWidget* parent)
-    : QLabel(parent)
-{
-}
+qcLabelEx::qcLabelEx(QWidget *parent) : QLabel(parent) {}
 
-void qcLabelEx::mousePressEvent(QMouseEvent* event)
+void qcLabelEx::mousePressEvent(QMouseEvent *event)
 {
     event->accept();
     emit sigClick();

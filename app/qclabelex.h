@@ -7,11 +7,11 @@ class qcLabelEx : public QLabel
 {
     Q_OBJECT
 public:
-    explicit qcLabelEx(QWidget* parent = nullptr);
+    explicit qcLabelEx(QWidget *parent = nullptr);
 
 signals:
     void sigClick();
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 };

@@ -19,19 +19,17 @@ struct Section
     const char *name;
 };
 
-const char *const kPages[] = {"commonpage", "previewpage", "playbackpage",
+const char *const kPages[] = {"commonpage",        "previewpage",         "playbackpage",
                               "localsettingspage", "remoteconfigurepage", "tipsinfos"};
 constexpr int kFirstPage = 33;
 constexpr int kLastPage = 38;
 
 const Section kSections[] = {
-    {33, 49, "weekdays"},     {33, 50, "monthitems"},   {33, 51, "alarmactions"},
-    {34, 65, "alarmlist"},    {34, 66, "deviceadd"},    {34, 67, "alarmtypes"},
-    {35, 81, "recordclip"},   {36, 97, "userauthoritys"},
-    {37, 113, "generalpage"}, {37, 114, "maintainpage"}, {37, 115, "tcpippage"},
-    {37, 116, "advnetpage"},  {37, 117, "wifipage"},     {37, 118, "videopage"},
-    {37, 119, "audiopage"},   {37, 120, "imagepage"},    {37, 121, "osdpage"},
-    {37, 122, "motionpage"},  {37, 123, "storagepage"},  {37, 124, "schedulepage"},
+    {33, 49, "weekdays"},     {33, 50, "monthitems"},    {33, 51, "alarmactions"}, {34, 65, "alarmlist"},
+    {34, 66, "deviceadd"},    {34, 67, "alarmtypes"},    {35, 81, "recordclip"},   {36, 97, "userauthoritys"},
+    {37, 113, "generalpage"}, {37, 114, "maintainpage"}, {37, 115, "tcpippage"},   {37, 116, "advnetpage"},
+    {37, 117, "wifipage"},    {37, 118, "videopage"},    {37, 119, "audiopage"},   {37, 120, "imagepage"},
+    {37, 121, "osdpage"},     {37, 122, "motionpage"},   {37, 123, "storagepage"}, {37, 124, "schedulepage"},
     {37, 125, "userspage"},
 };
 

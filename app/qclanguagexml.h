@@ -9,7 +9,7 @@
 class qcLanguageXml
 {
 public:
-    static const char *const kFileName; // "./languages/korvistalang.xml"
+    static const char *const kFileName;    // "./languages/korvistalang.xml"
     static constexpr int kDirectKeys = 48; // section id of keys standing under the page
 
     qcLanguageXml() = default;

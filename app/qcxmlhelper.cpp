@@ -63,8 +63,7 @@ void qcXmlHelper::keepWhiteSpace()
     std::call_once(once, [] { TiXmlBase::SetCondenseWhiteSpace(false); });
 }
 
-qcXmlHelper::qcXmlHelper(const char *text)
-    : m_doc(new TiXmlDocument)
+qcXmlHelper::qcXmlHelper(const char *text) : m_doc(new TiXmlDocument)
 {
     keepWhiteSpace();
     // A parse error leaves whatever was built; lookups then simply fail.

@@ -12,12 +12,11 @@ public:
     static const int kCellWidth = 60;
     static const int kCellHeight = 48;
 
-    explicit qwCustomDelegate(QObject* parent = nullptr);
+    explicit qwCustomDelegate(QObject *parent = nullptr);
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
-                          const QModelIndex& index) const override;
-    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override;
 
     // The strip cell of a level; levels outside the strip give cell 0.
     QPixmap levelPicture(int level) const;

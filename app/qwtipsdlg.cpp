@@ -13,8 +13,7 @@ QRect corners(int x0, int y0, int x1, int y1)
 }
 } // namespace
 
-qwTipsDlg::qwTipsDlg(QWidget* parent, const QString& title, int mode)
-    : BaseWindow(parent, 0, 0, 0)
+qwTipsDlg::qwTipsDlg(QWidget *parent, const QString &title, int mode) : BaseWindow(parent, 0, 0, 0)
 {
     setObjectName(QStringLiteral("qwTipsDlg"));
     resize(474, 238);
@@ -65,7 +64,7 @@ qwTipsDlg::qwTipsDlg(QWidget* parent, const QString& title, int mode)
     }
 }
 
-void qwTipsDlg::setTipText(const QString& text)
+void qwTipsDlg::setTipText(const QString &text)
 {
     m_text->setText(text);
 }

@@ -11,9 +11,9 @@ class qwTipsDlg : public BaseWindow
 {
     Q_OBJECT
 public:
-    qwTipsDlg(QWidget* parent, const QString& title, int mode);
+    qwTipsDlg(QWidget *parent, const QString &title, int mode);
 
-    void setTipText(const QString& text);
+    void setTipText(const QString &text);
 
 signals:
     void sigTipsresult(int retcode);
@@ -24,9 +24,9 @@ private slots:
     void on_pushButton_Close_clicked();
 
 private:
-    QLabel* m_icon = nullptr;
-    QLabel* m_text = nullptr;
-    QPushButton* m_ok = nullptr;
-    QPushButton* m_cancel = nullptr;
-    QPushButton* m_close = nullptr;
+    QLabel *m_icon = nullptr;
+    QLabel *m_text = nullptr;
+    QPushButton *m_ok = nullptr;
+    QPushButton *m_cancel = nullptr;
+    QPushButton *m_close = nullptr;
 };

@@ -10,16 +10,14 @@
 #include <QScreen>
 
 namespace {
-qwTipsdlgEx::RevealFunction& revealFunction()
+qwTipsdlgEx::RevealFunction &revealFunction()
 {
-    static qwTipsdlgEx::RevealFunction fn = [](const QString& path) { return platform::revealInFileManager(path); };
+    static qwTipsdlgEx::RevealFunction fn = [](const QString &path) { return platform::revealInFileManager(path); };
     return fn;
 }
 } // namespace
 
-qwTipsdlgEx::qwTipsdlgEx(QWidget* parent, int kind)
-    : BaseWindow(parent, 0, 256, 156)
-    , m_kind(kind)
+qwTipsdlgEx::qwTipsdlgEx(QWidget *parent, int kind) : BaseWindow(parent, 0, 256, 156), m_kind(kind)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -28,7 +26,7 @@ qwTipsdlgEx::qwTipsdlgEx(QWidget* parent, int kind)
     setTitleIcon(QStringLiteral(":/images/srcimages/message.png"));
 
     m_label = new qcLabelEx(this);
-    const char* sheet = styles::kTipSuccess;
+    const char *sheet = styles::kTipSuccess;
     if (kind == Failure)
         sheet = styles::kTipFailure;
     else if (kind == FilePath)
@@ -52,11 +50,11 @@ qwTipsdlgEx::~qwTipsdlgEx()
 
 void qwTipsdlgEx::setRevealFunction(RevealFunction fn)
 {
-    revealFunction() = fn ? std::move(fn)
-                          : RevealFunction([](const QString& path) { return platform::revealInFileManager(path); });
+    revealFunction() =
+        fn ? std::move(fn) : RevealFunction([](const QString &path) { return platform::revealInFileManager(path); });
 }
 
-void qwTipsdlgEx::setTipText(const QString& text)
+void qwTipsdlgEx::setTipText(const QString &text)
 {
     m_label->setText(text);
 }
@@ -70,7 +68,7 @@ void qwTipsdlgEx::onHiperlinkClick()
 
 QRect qwTipsdlgEx::availableArea() const
 {
-    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QScreen *screen = QGuiApplication::primaryScreen();
     return screen ? screen->availableGeometry() : QRect(0, 0, 1280, 1024);
 }
 
@@ -86,9 +84,9 @@ QPoint qwTipsdlgEx::hiddenPos() const
     return a.topLeft() + QPoint(a.width() - width(), a.height());
 }
 
-void qwTipsdlgEx::slide(const QPoint& from, const QPoint& to, bool thenClose)
+void qwTipsdlgEx::slide(const QPoint &from, const QPoint &to, bool thenClose)
 {
-    auto* anim = new QPropertyAnimation(this, "pos", this);
+    auto *anim = new QPropertyAnimation(this, "pos", this);
     anim->setDuration(kSlideMs);
     anim->setStartValue(from);
     anim->setEndValue(to);
@@ -97,21 +95,21 @@ void qwTipsdlgEx::slide(const QPoint& from, const QPoint& to, bool thenClose)
     anim->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
-void qwTipsdlgEx::showEvent(QShowEvent* event)
+void qwTipsdlgEx::showEvent(QShowEvent *event)
 {
     BaseWindow::showEvent(event);
     move(hiddenPos());
     slide(hiddenPos(), shownPos(), false);
 }
 
-void qwTipsdlgEx::hideEvent(QHideEvent* event)
+void qwTipsdlgEx::hideEvent(QHideEvent *event)
 {
     BaseWindow::hideEvent(event);
     if (!m_closing)
         slide(shownPos(), hiddenPos(), false);
 }
 
-void qwTipsdlgEx::closeEvent(QCloseEvent* event)
+void qwTipsdlgEx::closeEvent(QCloseEvent *event)
 {
     if (!m_closing) {
         event->ignore();
@@ -130,7 +128,7 @@ void qwTipsdlgEx::onAnimationFinished()
     close();
 }
 
-void qwTipsdlgEx::timerEvent(QTimerEvent* event)
+void qwTipsdlgEx::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_timerId) {
         killTimer(m_timerId);
@@ -139,7 +137,7 @@ void qwTipsdlgEx::timerEvent(QTimerEvent* event)
     }
 }
 
-void qwTipsdlgEx::resizeEvent(QResizeEvent* event)
+void qwTipsdlgEx::resizeEvent(QResizeEvent *event)
 {
     BaseWindow::resizeEvent(event);
     const QRect client = getClientRect();

@@ -17,16 +17,16 @@ public:
     static const int kSlideMs = 560;
     static const int kLifetimeMs = 5000;
 
-    qwTipsdlgEx(QWidget* parent, int kind);
+    qwTipsdlgEx(QWidget *parent, int kind);
     ~qwTipsdlgEx() override;
 
-    void setTipText(const QString& text);
-    qcLabelEx* messageLabel() const { return m_label; }
+    void setTipText(const QString &text);
+    qcLabelEx *messageLabel() const { return m_label; }
     int kind() const { return m_kind; }
 
     // How a kind-3 tip reveals its file; replaceable so that tests can see
     // the path without a desktop.
-    using RevealFunction = std::function<bool(const QString&)>;
+    using RevealFunction = std::function<bool(const QString &)>;
     static void setRevealFunction(RevealFunction fn);
 
 public slots:
@@ -37,14 +37,14 @@ protected:
     // The area the tip slides into; the primary screen's work area.
     virtual QRect availableArea() const;
 
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void slide(const QPoint& from, const QPoint& to, bool thenClose);
+    void slide(const QPoint &from, const QPoint &to, bool thenClose);
     QPoint shownPos() const;
     QPoint hiddenPos() const;
 
@@ -52,5 +52,5 @@ private:
     bool m_slidingOut = false;
     int m_kind = Success;
     int m_timerId = -1;
-    qcLabelEx* m_label = nullptr;
+    qcLabelEx *m_label = nullptr;
 };

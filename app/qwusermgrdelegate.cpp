@@ -9,10 +9,8 @@
 #include <QPushButton>
 #include <QStyleOptionButton>
 
-qwUsermgrDelegate::qwUsermgrDelegate(QObject* parent)
-    : QStyledItemDelegate(parent)
-    , m_modify(new QPushButton())
-    , m_delete(new QPushButton())
+qwUsermgrDelegate::qwUsermgrDelegate(QObject *parent)
+    : QStyledItemDelegate(parent), m_modify(new QPushButton()), m_delete(new QPushButton())
 {
     m_modify->setStyleSheet(QString::fromLatin1(styles::kDelegateModify));
     m_delete->setStyleSheet(QString::fromLatin1(styles::kDelegateDelete));
@@ -28,13 +26,13 @@ qwUsermgrDelegate::~qwUsermgrDelegate()
     delete m_delete;
 }
 
-QRect qwUsermgrDelegate::buttonRect(const QRect& cell)
+QRect qwUsermgrDelegate::buttonRect(const QRect &cell)
 {
     const QPoint topLeft(cell.left() - 10 + cell.width() / 2, cell.top() - 10 + cell.height() / 2);
     return QRect(topLeft, topLeft + QPoint(21, 21));
 }
 
-void qwUsermgrDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+void qwUsermgrDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
     QStyleOptionViewItem cell(option);
     cell.state &= ~QStyle::State_HasFocus;
@@ -43,7 +41,7 @@ void qwUsermgrDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     const int column = index.column();
     if (column != kModifyColumn && column != kDeleteColumn)
         return;
-    QPushButton* button = column == kModifyColumn ? m_modify : m_delete;
+    QPushButton *button = column == kModifyColumn ? m_modify : m_delete;
     QStyleOptionButton opt;
     opt.initFrom(button);
     opt.state = QStyle::State_Enabled;
@@ -57,8 +55,8 @@ void qwUsermgrDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     button->style()->drawControl(QStyle::CE_PushButton, &opt, painter, button);
 }
 
-bool qwUsermgrDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                                    const QModelIndex& index)
+bool qwUsermgrDelegate::editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                                    const QModelIndex &index)
 {
     Q_UNUSED(model)
     const int column = index.column();
@@ -69,7 +67,7 @@ bool qwUsermgrDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, co
         type != QEvent::MouseButtonDblClick)
         return false;
 
-    auto* mouse = static_cast<QMouseEvent*>(event);
+    auto *mouse = static_cast<QMouseEvent *>(event);
     m_pressState = -1;
     m_mousePos = mouse->pos();
     QApplication::restoreOverrideCursor();
@@ -79,11 +77,11 @@ bool qwUsermgrDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, co
 
     switch (type) {
     case QEvent::MouseButtonPress:
-        if (auto* view = qobject_cast<QAbstractItemView*>(parent()))
+        if (auto *view = qobject_cast<QAbstractItemView *>(parent()))
             view->setCurrentIndex(index);
         else if (option.widget)
-            if (auto* owner = qobject_cast<const QAbstractItemView*>(option.widget))
-                const_cast<QAbstractItemView*>(owner)->setCurrentIndex(index);
+            if (auto *owner = qobject_cast<const QAbstractItemView *>(option.widget))
+                const_cast<QAbstractItemView *>(owner)->setCurrentIndex(index);
         m_pressState = 1;
         break;
     case QEvent::MouseButtonRelease:

@@ -14,15 +14,15 @@ public:
     static const int kModifyColumn = 4;
     static const int kDeleteColumn = 5;
 
-    explicit qwUsermgrDelegate(QObject* parent = nullptr);
+    explicit qwUsermgrDelegate(QObject *parent = nullptr);
     ~qwUsermgrDelegate() override;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                     const QModelIndex& index) override;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
+                     const QModelIndex &index) override;
 
     // The 22 x 22 button of a cell, centred.
-    static QRect buttonRect(const QRect& cell);
+    static QRect buttonRect(const QRect &cell);
 
     int pressState() const { return m_pressState; }
 
@@ -31,7 +31,7 @@ signals:
 
 private:
     QPoint m_mousePos;
-    QPushButton* m_modify = nullptr;
-    QPushButton* m_delete = nullptr;
+    QPushButton *m_modify = nullptr;
+    QPushButton *m_delete = nullptr;
     int m_pressState = -1;
 };

@@ -5,8 +5,7 @@
 #include <QMovie>
 #include <QTimerEvent>
 
-qwWaittingDlg::qwWaittingDlg(QWidget* parent)
-    : QWidget(parent)
+qwWaittingDlg::qwWaittingDlg(QWidget *parent) : QWidget(parent)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setAutoFillBackground(true);
@@ -15,7 +14,7 @@ qwWaittingDlg::qwWaittingDlg(QWidget* parent)
     setWindowModality(Qt::WindowModal);
     resize(260, 260);
 
-    auto* layout = new QGridLayout(this);
+    auto *layout = new QGridLayout(this);
     m_label = new QLabel(this);
     m_label->setFixedSize(47, 47);
     m_movie = new QMovie(QStringLiteral(":/images/srcimages/wait.gif"), QByteArray(), this);
@@ -38,7 +37,7 @@ void qwWaittingDlg::OnClose()
     close();
 }
 
-void qwWaittingDlg::timerEvent(QTimerEvent* event)
+void qwWaittingDlg::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() != m_timerId)
         return;

@@ -13,17 +13,17 @@ class qwWaittingDlg : public QWidget
 public:
     static const int kLifetimeMs = 300;
 
-    explicit qwWaittingDlg(QWidget* parent);
+    explicit qwWaittingDlg(QWidget *parent);
     ~qwWaittingDlg() override;
 
 public slots:
     void OnClose();
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
+    void timerEvent(QTimerEvent *event) override;
 
 private:
     int m_timerId = -1;
-    QLabel* m_label = nullptr;
-    QMovie* m_movie = nullptr;
+    QLabel *m_label = nullptr;
+    QMovie *m_movie = nullptr;
 };

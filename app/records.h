@@ -10,18 +10,17 @@
 // One row of `systemlogs`.
 struct _st_log_item
 {
-    QString logdate;    // local time, "yyyy-MM-ddThh:mm:ss"
+    QString logdate; // local time, "yyyy-MM-ddThh:mm:ss"
     QString curuser;
     QString logdecl;
     QString reldevname;
     QString reldevaddr;
     QString lognote;
-    int logtype = 0;    // 1 operation, 2 device alarm, 3 abnormal event
+    int logtype = 0; // 1 operation, 2 device alarm, 3 abnormal event
 
     _st_log_item() = default;
-    _st_log_item(const QString &logdate, const QString &curuser, const QString &logdecl,
-                 const QString &reldevname, const QString &reldevaddr, const QString &lognote,
-                 int logtype);
+    _st_log_item(const QString &logdate, const QString &curuser, const QString &logdecl, const QString &reldevname,
+                 const QString &reldevaddr, const QString &lognote, int logtype);
 };
 Q_DECLARE_METATYPE(_st_log_item)
 
@@ -35,7 +34,7 @@ struct _st_device_item
     QString devname;
     QString username;
     QString password;
-    QString address;    // key of deletion and of the duplicate check
+    QString address; // key of deletion and of the duplicate check
     QString port;
     QString devtype;
     int connecttype = 0;
@@ -48,11 +47,11 @@ struct _st_device_item
 // One row of `users`.
 struct _st_user_item
 {
-    QString username;   // unique; key of the row
+    QString username; // unique; key of the row
     QString password;
     QString usergroup;
     QString userdecl;
-    int usertype = 0;   // rights bit mask
+    int usertype = 0; // rights bit mask
 
     bool operator==(const _st_user_item &other) const;
     bool operator!=(const _st_user_item &other) const { return !(*this == other); }
@@ -87,6 +86,6 @@ struct _st_alarm_item
 
     _st_alarm_item() = default;
     // Arguments come in the order of the alarm signals, not the field order.
-    _st_alarm_item(const QString &ipaddr, const QString &devname, const QString &file,
-                   int type, int action, const QDateTime &time);
+    _st_alarm_item(const QString &ipaddr, const QString &devname, const QString &file, int type, int action,
+                   const QDateTime &time);
 };

@@ -4,17 +4,14 @@
 #include <QLocalSocket>
 #include <QTextStream>
 
-Server::Server(QObject* parent)
-    : QObject(parent)
-{
-}
+Server::Server(QObject *parent) : QObject(parent) {}
 
 Server::~Server()
 {
     delete m_server;
 }
 
-bool Server::isServerRunning(const QString& name)
+bool Server::isServerRunning(const QString &name)
 {
     QLocalSocket socket;
     socket.connectToServer(name, QIODevice::ReadWrite);
@@ -26,7 +23,7 @@ bool Server::isServerRunning(const QString& name)
     return connected;
 }
 
-bool Server::listen(const QString& name)
+bool Server::listen(const QString &name)
 {
     if (isServerRunning(name))
         return false;
@@ -43,7 +40,7 @@ void Server::newConnection()
 {
     if (!m_server)
         return;
-    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+    while (QLocalSocket *socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::readyRead, this, &Server::readyRead);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     }
@@ -51,7 +48,7 @@ void Server::newConnection()
 
 void Server::readyRead()
 {
-    auto* socket = qobject_cast<QLocalSocket*>(sender());
+    auto *socket = qobject_cast<QLocalSocket *>(sender());
     if (!socket)
         return;
     QTextStream stream(socket);

@@ -11,20 +11,20 @@ class Server : public QObject
 {
     Q_OBJECT
 public:
-    explicit Server(QObject* parent = nullptr);
+    explicit Server(QObject *parent = nullptr);
     ~Server() override;
 
     // False when another instance already serves name.
-    bool listen(const QString& name);
-    static bool isServerRunning(const QString& name);
+    bool listen(const QString &name);
+    static bool isServerRunning(const QString &name);
 
 signals:
-    void newMessage(const QString& msg);
+    void newMessage(const QString &msg);
 
 public slots:
     void newConnection();
     void readyRead();
 
 private:
-    QLocalServer* m_server = nullptr;
+    QLocalServer *m_server = nullptr;
 };

@@ -17,15 +17,14 @@ struct SettingColumn
     bool number;
 };
 
-#define QC_COLUMN_TEXT_RO(t, c, g) {k##t, #c, false},
-#define QC_COLUMN_TEXT(t, c, g, s) QC_COLUMN_TEXT_RO(t, c, g)
-#define QC_COLUMN_NUMBER_RO(t, c, g, f) {k##t, #c, true},
+#define QC_COLUMN_TEXT_RO(t, c, g)              {k##t, #c, false},
+#define QC_COLUMN_TEXT(t, c, g, s)              QC_COLUMN_TEXT_RO(t, c, g)
+#define QC_COLUMN_NUMBER_RO(t, c, g, f)         {k##t, #c, true},
 #define QC_COLUMN_NUMBER(t, c, g, f, s, lo, hi) QC_COLUMN_NUMBER_RO(t, c, g, f)
-#define QC_COLUMN_FLAG_RO(t, c, g) {k##t, #c, true},
-#define QC_COLUMN_FLAG(t, c, g, s) QC_COLUMN_FLAG_RO(t, c, g)
-const SettingColumn kSettingColumns[] = {
-    QC_SETTINGS_TABLE(QC_COLUMN_TEXT, QC_COLUMN_TEXT_RO, QC_COLUMN_NUMBER, QC_COLUMN_NUMBER_RO,
-                      QC_COLUMN_FLAG, QC_COLUMN_FLAG_RO)};
+#define QC_COLUMN_FLAG_RO(t, c, g)              {k##t, #c, true},
+#define QC_COLUMN_FLAG(t, c, g, s)              QC_COLUMN_FLAG_RO(t, c, g)
+const SettingColumn kSettingColumns[] = {QC_SETTINGS_TABLE(QC_COLUMN_TEXT, QC_COLUMN_TEXT_RO, QC_COLUMN_NUMBER,
+                                                           QC_COLUMN_NUMBER_RO, QC_COLUMN_FLAG, QC_COLUMN_FLAG_RO)};
 
 // Column names reach the statement text, so only the table's own settings
 // columns of the requested kind are accepted.
@@ -110,38 +109,44 @@ bool qcDatabase::updateRecordCaptureInt(const QString &column, int value)
     return writeSetting(kRecordCapture, column, true, value);
 }
 
-#define QC_DEFINE_TEXT_RO(t, c, g)                                                                 \
-    QString qcDatabase::g()                                                                        \
-    {                                                                                              \
-        QString value;                                                                             \
-        return query##t##Text(QStringLiteral(#c), value) == 0 ? value : QString();                 \
+#define QC_DEFINE_TEXT_RO(t, c, g)                                                                                     \
+    QString qcDatabase::g()                                                                                            \
+    {                                                                                                                  \
+        QString value;                                                                                                 \
+        return query##t##Text(QStringLiteral(#c), value) == 0 ? value : QString();                                     \
     }
-#define QC_DEFINE_TEXT(t, c, g, s)                                                                 \
-    QC_DEFINE_TEXT_RO(t, c, g)                                                                     \
-    bool qcDatabase::s(const QString &value) { return update##t##Text(QStringLiteral(#c), value); }
-#define QC_DEFINE_NUMBER_RO(t, c, g, f)                                                            \
-    int qcDatabase::g()                                                                            \
-    {                                                                                              \
-        int value = 0;                                                                             \
-        return query##t##Int(QStringLiteral(#c), value) == 0 ? value : (f);                        \
+#define QC_DEFINE_TEXT(t, c, g, s)                                                                                     \
+    QC_DEFINE_TEXT_RO(t, c, g)                                                                                         \
+    bool qcDatabase::s(const QString &value)                                                                           \
+    {                                                                                                                  \
+        return update##t##Text(QStringLiteral(#c), value);                                                             \
     }
-#define QC_DEFINE_NUMBER(t, c, g, f, s, lo, hi)                                                    \
-    QC_DEFINE_NUMBER_RO(t, c, g, f)                                                                \
-    bool qcDatabase::s(int value)                                                                  \
-    {                                                                                              \
-        if (value < (lo) || value > (hi))                                                          \
-            return false;                                                                          \
-        return update##t##Int(QStringLiteral(#c), value);                                          \
+#define QC_DEFINE_NUMBER_RO(t, c, g, f)                                                                                \
+    int qcDatabase::g()                                                                                                \
+    {                                                                                                                  \
+        int value = 0;                                                                                                 \
+        return query##t##Int(QStringLiteral(#c), value) == 0 ? value : (f);                                            \
     }
-#define QC_DEFINE_FLAG_RO(t, c, g)                                                                 \
-    bool qcDatabase::g()                                                                           \
-    {                                                                                              \
-        int value = 0;                                                                             \
-        return query##t##Int(QStringLiteral(#c), value) == 0 && value == 1;                       \
+#define QC_DEFINE_NUMBER(t, c, g, f, s, lo, hi)                                                                        \
+    QC_DEFINE_NUMBER_RO(t, c, g, f)                                                                                    \
+    bool qcDatabase::s(int value)                                                                                      \
+    {                                                                                                                  \
+        if (value < (lo) || value > (hi))                                                                              \
+            return false;                                                                                              \
+        return update##t##Int(QStringLiteral(#c), value);                                                              \
     }
-#define QC_DEFINE_FLAG(t, c, g, s)                                                                 \
-    QC_DEFINE_FLAG_RO(t, c, g)                                                                     \
-    bool qcDatabase::s(bool value) { return update##t##Int(QStringLiteral(#c), value ? 1 : 0); }
+#define QC_DEFINE_FLAG_RO(t, c, g)                                                                                     \
+    bool qcDatabase::g()                                                                                               \
+    {                                                                                                                  \
+        int value = 0;                                                                                                 \
+        return query##t##Int(QStringLiteral(#c), value) == 0 && value == 1;                                            \
+    }
+#define QC_DEFINE_FLAG(t, c, g, s)                                                                                     \
+    QC_DEFINE_FLAG_RO(t, c, g)                                                                                         \
+    bool qcDatabase::s(bool value)                                                                                     \
+    {                                                                                                                  \
+        return update##t##Int(QStringLiteral(#c), value ? 1 : 0);                                                      \
+    }
 
-QC_SETTINGS_TABLE(QC_DEFINE_TEXT, QC_DEFINE_TEXT_RO, QC_DEFINE_NUMBER, QC_DEFINE_NUMBER_RO,
-                  QC_DEFINE_FLAG, QC_DEFINE_FLAG_RO)
+QC_SETTINGS_TABLE(QC_DEFINE_TEXT, QC_DEFINE_TEXT_RO, QC_DEFINE_NUMBER, QC_DEFINE_NUMBER_RO, QC_DEFINE_FLAG,
+                  QC_DEFINE_FLAG_RO)

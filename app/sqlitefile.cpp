@@ -15,8 +15,7 @@ static bool fail(QSqlDatabase &db, QString *reason, const QString &text)
     return false;
 }
 
-bool openExisting(QSqlDatabase &db, const QString &file, const QStringList &tables,
-                  bool readOnly, QString *reason)
+bool openExisting(QSqlDatabase &db, const QString &file, const QStringList &tables, bool readOnly, QString *reason)
 {
     // The driver would create a missing file and report success; an empty
     // database then fails every statement without a word. The URI mode keeps

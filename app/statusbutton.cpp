@@ -5,7 +5,7 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
-StatusButton::StatusButton(QWidget* parent, int cellCount, const QString& imagePath, const QString& toolTip)
+StatusButton::StatusButton(QWidget *parent, int cellCount, const QString &imagePath, const QString &toolTip)
     : QPushButton(parent)
 {
     // Other counts are never passed; fall back to the four-cell layout
@@ -16,10 +16,9 @@ StatusButton::StatusButton(QWidget* parent, int cellCount, const QString& imageP
     setFlat(true);
 }
 
-StatusButton::StatusButton(QWidget* parent, const QString& toolTip, const QImage& normal, const QImage& hover,
-                           const QImage* pressed, const QImage* disabled, int mask)
-    : QPushButton(parent)
-    , m_mask(mask)
+StatusButton::StatusButton(QWidget *parent, const QString &toolTip, const QImage &normal, const QImage &hover,
+                           const QImage *pressed, const QImage *disabled, int mask)
+    : QPushButton(parent), m_mask(mask)
 {
     m_normal = new QImage(normal);
     m_hover = new QImage(hover);
@@ -64,7 +63,7 @@ void StatusButton::setDrawMode(int mode)
     update();
 }
 
-void StatusButton::enterEvent(QEvent* event)
+void StatusButton::enterEvent(QEvent *event)
 {
     if (m_state != Disabled && !m_locked) {
         m_state = Hover;
@@ -74,7 +73,7 @@ void StatusButton::enterEvent(QEvent* event)
     }
 }
 
-void StatusButton::leaveEvent(QEvent* event)
+void StatusButton::leaveEvent(QEvent *event)
 {
     if (m_state != Disabled && !m_locked) {
         m_state = Normal;
@@ -84,7 +83,7 @@ void StatusButton::leaveEvent(QEvent* event)
     }
 }
 
-void StatusButton::mousePressEvent(QMouseEvent* event)
+void StatusButton::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton && m_state != Disabled) {
         m_state = Pressed;
@@ -95,7 +94,7 @@ void StatusButton::mousePressEvent(QMouseEvent* event)
     QPushButton::mousePressEvent(event);
 }
 
-void StatusButton::mouseReleaseEvent(QMouseEvent* event)
+void StatusButton::mouseReleaseEvent(QMouseEvent *event)
 {
     if (m_state != Disabled && event->button() == Qt::LeftButton) {
         m_state = Hover;
@@ -112,16 +111,23 @@ QImage StatusButton::currentPicture() const
 {
     int cell = -1;
     switch (m_state) {
-    case Normal: cell = 0; break;
-    case Hover: cell = 1; break;
-    case Pressed: cell = m_cellCount >= 3 ? 2 : 1; break;
+    case Normal:
+        cell = 0;
+        break;
+    case Hover:
+        cell = 1;
+        break;
+    case Pressed:
+        cell = m_cellCount >= 3 ? 2 : 1;
+        break;
     case Disabled:
         if (m_cellCount == 4)
             cell = 3;
         else if (m_cellCount == 2)
             cell = 1;
         break;
-    default: break;
+    default:
+        break;
     }
     if (cell < 0)
         return QImage();
@@ -135,15 +141,19 @@ QImage StatusButton::currentPicture() const
     if (!m_normal || !m_hover || m_normal->isNull() || m_hover->isNull())
         return QImage();
     switch (cell) {
-    case 0: return *m_normal;
-    case 1: return *m_hover;
-    case 2: return m_pressed ? *m_pressed : QImage();
-    case 3: return m_disabled ? *m_disabled : QImage();
+    case 0:
+        return *m_normal;
+    case 1:
+        return *m_hover;
+    case 2:
+        return m_pressed ? *m_pressed : QImage();
+    case 3:
+        return m_disabled ? *m_disabled : QImage();
     }
     return QImage();
 }
 
-void StatusButton::paintEvent(QPaintEvent* event)
+void StatusButton::paintEvent(QPaintEvent *event)
 {
     if (!m_imageOnly)
         QPushButton::paintEvent(event);

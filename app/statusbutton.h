@@ -12,9 +12,9 @@ class StatusButton : public QPushButton
 public:
     enum State { Normal = 0, Hover = 1, Pressed = 2, Disabled = 3 };
 
-    StatusButton(QWidget* parent, int cellCount, const QString& imagePath, const QString& toolTip);
-    StatusButton(QWidget* parent, const QString& toolTip, const QImage& normal, const QImage& hover,
-                 const QImage* pressed, const QImage* disabled, int mask);
+    StatusButton(QWidget *parent, int cellCount, const QString &imagePath, const QString &toolTip);
+    StatusButton(QWidget *parent, const QString &toolTip, const QImage &normal, const QImage &hover,
+                 const QImage *pressed, const QImage *disabled, int mask);
     ~StatusButton() override;
 
     void setStatus(bool locked, int state);
@@ -32,22 +32,22 @@ signals:
     void sigLeftbuttonUp(int mask);
 
 protected:
-    void enterEvent(QEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     // The picture for the current state; null when nothing is to be drawn.
     QImage currentPicture() const;
 
-    QImage* m_strip = nullptr;
+    QImage *m_strip = nullptr;
     int m_cellCount = 4;
-    QImage* m_normal = nullptr;
-    QImage* m_hover = nullptr;
-    QImage* m_pressed = nullptr;
-    QImage* m_disabled = nullptr;
+    QImage *m_normal = nullptr;
+    QImage *m_hover = nullptr;
+    QImage *m_pressed = nullptr;
+    QImage *m_disabled = nullptr;
     int m_mask = -1;
     bool m_locked = false;
     bool m_imageOnly = true;

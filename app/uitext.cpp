@@ -2,7 +2,7 @@
 
 #include "app/qclanguagexml.h"
 
-QString uiText(const char* key, int page, int section)
+QString uiText(const char *key, int page, int section)
 {
     if (!g_langXml)
         return QString();

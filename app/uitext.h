@@ -5,4 +5,4 @@
 // A text of the user interface from the language table; empty when the
 // table is not loaded or the key is missing. Section 48 means the key stands
 // directly under the page.
-QString uiText(const char* key, int page = 33, int section = 48);
+QString uiText(const char *key, int page = 33, int section = 48);

@@ -54,9 +54,9 @@ double memcpyBandwidth(size_t block, size_t totalBytes)
 
 struct Result
 {
-    double framesPerSec = 0;   // pushed by the writer
-    double readsPerSec = 0;    // delivered to all readers together
-    double gbps = 0;           // payload bytes in and out
+    double framesPerSec = 0; // pushed by the writer
+    double readsPerSec = 0;  // delivered to all readers together
+    double gbps = 0;         // payload bytes in and out
     double p50us = 0, p99us = 0;
     size_t bytes = 0;
 };
@@ -149,8 +149,8 @@ int main(int argc, char **argv)
     }
     std::printf("frame buffer bench: %u hardware threads, median of %d runs of %d ms\n\n",
                 std::thread::hardware_concurrency(), runs, ms);
-    std::printf("%-10s %-8s %-3s %12s %10s %12s %8s %8s %7s %9s %9s\n", "capacity", "payload", "rd",
-                "push fr/s", "ns/frame", "reads/s", "GB/s", "memcpy", "ratio", "push p50", "push p99");
+    std::printf("%-10s %-8s %-3s %12s %10s %12s %8s %8s %7s %9s %9s\n", "capacity", "payload", "rd", "push fr/s",
+                "ns/frame", "reads/s", "GB/s", "memcpy", "ratio", "push p50", "push p99");
     const uint32_t capacities[] = {921600, 8294400, 1u << 20};
     const uint32_t payloads[] = {2048, 20480, 204800};
     for (uint32_t cap : capacities) {
@@ -166,8 +166,8 @@ int main(int argc, char **argv)
                     mc.push_back(memcpyBandwidth(pl, std::min<size_t>(m.bytes, size_t(2) << 30)));
                 const double ref = median(mc);
                 std::printf("%-10u %-8u %-3d %12.0f %10.0f %12.0f %8.2f %8.2f %7.2f %7.1fus %7.1fus\n", cap, pl, rd,
-                            m.framesPerSec, 1e9 / m.framesPerSec, m.readsPerSec, m.gbps, ref, m.gbps / ref,
-                            m.p50us, m.p99us);
+                            m.framesPerSec, 1e9 / m.framesPerSec, m.readsPerSec, m.gbps, ref, m.gbps / ref, m.p50us,
+                            m.p99us);
             }
         }
     }

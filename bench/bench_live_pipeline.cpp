@@ -51,8 +51,8 @@ extern "C" {
 namespace {
 
 constexpr int kMaxViews = 64;
-constexpr int kClipFrames = 4096;  // above the bench clips' length
-constexpr int kFrameGapMs = 40;    // the clips' 25 frames per second
+constexpr int kClipFrames = 4096; // above the bench clips' length
+constexpr int kFrameGapMs = 40;   // the clips' 25 frames per second
 
 // Send times by device, stream and clip frame, written by the devices'
 // threads and read by the players' present hooks.
@@ -99,7 +99,7 @@ int frameNumberOf(const platform::d3d9::PresentedImage &image, int pictureW, int
         if (level > 160)
             n |= 1 << k;
         else if (level > 96)
-            return -1;  // neither black nor white: not a strip
+            return -1; // neither black nor white: not a strip
     }
     return n;
 }
@@ -244,8 +244,8 @@ struct BareDecoder
     bool nextPacket(const uint8_t *&data, int &left)
     {
         while (left > 0) {
-            const int used = av_parser_parse2(parser, ctx, &pkt->data, &pkt->size, data, left, AV_NOPTS_VALUE,
-                                              AV_NOPTS_VALUE, 0);
+            const int used =
+                av_parser_parse2(parser, ctx, &pkt->data, &pkt->size, data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             data += used;
             left -= used;
             if (pkt->size)
@@ -265,7 +265,7 @@ struct BareDecoder
             }
         return frames;
     }
-    int width = 0, height = 0;  // of the last picture
+    int width = 0, height = 0; // of the last picture
     AVCodecContext *ctx;
     AVCodecParserContext *parser;
     AVPacket *pkt;
@@ -329,8 +329,8 @@ double referenceScaleMs(int pw, int ph, int vw, int vh, int gapMs, double *paced
     av_image_fill_arrays(sp, sl, src.data(), AV_PIX_FMT_YUV420P, pw, ph, 1);
     uint8_t *dp[4] = {dst.data(), nullptr, nullptr, nullptr};
     int dl[4] = {vw * 4, 0, 0, 0};
-    SwsContext *sws = sws_getContext(pw, ph, AV_PIX_FMT_YUV420P, vw, vh, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr,
-                                     nullptr, nullptr);
+    SwsContext *sws =
+        sws_getContext(pw, ph, AV_PIX_FMT_YUV420P, vw, vh, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
     const int n = 100;
     QElapsedTimer t;
     t.start();
@@ -441,10 +441,9 @@ RunResult runOnce(int n, int stream, const QString &clips, int warmupS, int meas
             g.setPlayerName(QStringLiteral("player-%1").arg(i));
             g.setMainSubBuffers(server->getMainFrameBuffer(ip), server->getSubFrameBuffer(ip));
             g.setVideoWidget(views[i]);
-            g.setStreamInfo(MediaInfo_t{md, mv.codec, mv.width, mv.height, mv.frameRate, ma.codec, ma.sampleRate,
-                                        ma.channels},
-                            MediaInfo_t{sd, sv.codec, sv.width, sv.height, sv.frameRate, sa.codec, sa.sampleRate,
-                                        sa.channels});
+            g.setStreamInfo(
+                MediaInfo_t{md, mv.codec, mv.width, mv.height, mv.frameRate, ma.codec, ma.sampleRate, ma.channels},
+                MediaInfo_t{sd, sv.codec, sv.width, sv.height, sv.frameRate, sa.codec, sa.sampleRate, sa.channels});
             if (g.startStream(stream))
                 ++running;
         }
@@ -625,14 +624,15 @@ int main(int argc, char **argv)
             const double cpuView = med(&RunResult::cpuPerView);
             // Cores needed for 64 views: players scaled by view count, plus
             // the rest of the process and the X server scaled the same way.
-            const double projection =
-                64.0 * (cpuView + (med(&RunResult::restCpu) + med(&RunResult::xCpu)) / n) / 100.0;
-            std::printf("%4d %-5s %9.1f %9.1f %7.2f %9.1f %9.3f %9.3f %8.3f %8.3f %8.3f %10.3f %10.3f %11.1f %8.1f %7.0f "
-                        "%8.2fc %6.1fms %6.1fms %7.0f\n",
-                        n, fused ? "fused" : "full", med(&RunResult::fpsMedian), med(&RunResult::fpsMin),
-                        med(&RunResult::lostPercent), cpuView, med(&RunResult::decodeMs), med(&RunResult::decodeCpuMs),
-                        med(&RunResult::drawMs), med(&RunResult::drawCpuMs), med(&RunResult::yieldMs), refScale, pacedScale, med(&RunResult::restCpu), med(&RunResult::xCpu), med(&RunResult::rss), projection,
-                        med(&RunResult::latencyP50), med(&RunResult::latencyP99), med(&RunResult::latencySamples));
+            const double projection = 64.0 * (cpuView + (med(&RunResult::restCpu) + med(&RunResult::xCpu)) / n) / 100.0;
+            std::printf(
+                "%4d %-5s %9.1f %9.1f %7.2f %9.1f %9.3f %9.3f %8.3f %8.3f %8.3f %10.3f %10.3f %11.1f %8.1f %7.0f "
+                "%8.2fc %6.1fms %6.1fms %7.0f\n",
+                n, fused ? "fused" : "full", med(&RunResult::fpsMedian), med(&RunResult::fpsMin),
+                med(&RunResult::lostPercent), cpuView, med(&RunResult::decodeMs), med(&RunResult::decodeCpuMs),
+                med(&RunResult::drawMs), med(&RunResult::drawCpuMs), med(&RunResult::yieldMs), refScale, pacedScale,
+                med(&RunResult::restCpu), med(&RunResult::xCpu), med(&RunResult::rss), projection,
+                med(&RunResult::latencyP50), med(&RunResult::latencyP99), med(&RunResult::latencySamples));
             std::fflush(stdout);
         }
     }

@@ -100,11 +100,27 @@ int main(int argc, char **argv)
         return 1;
     if (wanted("throughput") || wanted("main1")) {
         QFile::remove(dir.filePath("h264-1080p25.h264"));
-        if (QProcess::execute("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                         "testsrc2=s=1920x1080:r=25", "-t", "10", "-c:v", "libx264", "-preset",
-                                         "veryfast", "-g", "25", "-bf", "0", "-f", "h264",
-                                         dir.filePath("h264-1080p25.h264")})
-            != 0)
+        if (QProcess::execute("ffmpeg", {"-hide_banner",
+                                         "-loglevel",
+                                         "error",
+                                         "-y",
+                                         "-f",
+                                         "lavfi",
+                                         "-i",
+                                         "testsrc2=s=1920x1080:r=25",
+                                         "-t",
+                                         "10",
+                                         "-c:v",
+                                         "libx264",
+                                         "-preset",
+                                         "veryfast",
+                                         "-g",
+                                         "25",
+                                         "-bf",
+                                         "0",
+                                         "-f",
+                                         "h264",
+                                         dir.filePath("h264-1080p25.h264")}) != 0)
             return 1;
     }
     std::fflush(stdout);
@@ -163,8 +179,8 @@ int main(int argc, char **argv)
         Counter c;
         std::vector<std::unique_ptr<PlayStream>> streams;
         for (int i = 0; i < count; ++i) {
-            streams.emplace_back(new PlayStream("127.0.0.1", QString::number(dev.port), "admin", "1234", &onFrame,
-                                                &c, PlayStream::kModeLive));
+            streams.emplace_back(new PlayStream("127.0.0.1", QString::number(dev.port), "admin", "1234", &onFrame, &c,
+                                                PlayStream::kModeLive));
             streams.back()->prepareLiveRequest(type);
             streams.back()->start();
         }
@@ -182,8 +198,7 @@ int main(int argc, char **argv)
     };
     if (wanted("sub64")) {
         const double sub64 = realRate(64, PlayStream::kSubStream);
-        std::printf("real rate: 64 sub streams %.4f of one core, %.5f per stream (target < 0.05)\n", sub64,
-                    sub64 / 64);
+        std::printf("real rate: 64 sub streams %.4f of one core, %.5f per stream (target < 0.05)\n", sub64, sub64 / 64);
         std::fflush(stdout);
     }
     if (wanted("main1")) {

@@ -45,7 +45,11 @@ int main(int argc, char **argv)
 {
     platform::d3d9::initWindowSystemThreads();
     QApplication app(argc, argv);
-    struct Case { const char *name; int pw, ph, ww, wh; };
+    struct Case
+    {
+        const char *name;
+        int pw, ph, ww, wh;
+    };
     const Case cases[] = {
         {"sub 640x360 in a 8x8 grid view (240x135)", 640, 360, 240, 135},
         {"sub 640x360 in a 2x2 grid view (960x540)", 640, 360, 960, 540},

@@ -32,7 +32,7 @@
 
 /* Live bytes of C++ allocations, to see what the decoder's workers take
  * outside the caller's MallocFxn. */
-static std::atomic<long long> g_heapLive{ 0 };
+static std::atomic<long long> g_heapLive{0};
 
 void *operator new(size_t n)
 {
@@ -56,7 +56,7 @@ void operator delete(void *p, size_t) noexcept
 
 namespace {
 
-std::atomic<long long> g_mallocFxnLive{ 0 };
+std::atomic<long long> g_mallocFxnLive{0};
 
 void *benchMalloc(uint32_t, size_t size)
 {
@@ -76,7 +76,8 @@ void benchFree(uint32_t, void *p)
 
 void quietLog(uint32_t, int32_t, const char *, ...) {}
 
-struct Stream {
+struct Stream
+{
     const char *name;
     int w, h, frames;
     bool camera;
@@ -94,20 +95,21 @@ bool makeStream(const Stream &s)
 {
     const std::string tmp = s.path + ".part";
     char cmd[1024];
-    const std::string x265opts =
-        s.camera ? "--preset fast --bframes 0 --ref 1" : "--preset medium";
-    snprintf(cmd, sizeof cmd,
-             "ffmpeg -v error -f lavfi -i 'testsrc2=size=%dx%d:rate=25,noise=alls=6:allf=t' -frames:v %d "
-             "-pix_fmt yuv420p -f yuv4mpegpipe - | x265 --log-level error --no-progress --y4m --input - %s --bitrate %d "
-             "--output '%s'",
-             s.w, s.h, s.frames, x265opts.c_str(), s.bitrate, tmp.c_str());
+    const std::string x265opts = s.camera ? "--preset fast --bframes 0 --ref 1" : "--preset medium";
+    snprintf(
+        cmd, sizeof cmd,
+        "ffmpeg -v error -f lavfi -i 'testsrc2=size=%dx%d:rate=25,noise=alls=6:allf=t' -frames:v %d "
+        "-pix_fmt yuv420p -f yuv4mpegpipe - | x265 --log-level error --no-progress --y4m --input - %s --bitrate %d "
+        "--output '%s'",
+        s.w, s.h, s.frames, x265opts.c_str(), s.bitrate, tmp.c_str());
     fprintf(stderr, "making %s ...\n", s.path.c_str());
     if (system(cmd) != 0 || !exists(tmp))
         return false;
     return rename(tmp.c_str(), s.path.c_str()) == 0;
 }
 
-struct Decoded {
+struct Decoded
+{
     double secs = 0;
     unsigned pictures = 0;
     uint32_t checksum = 0;
@@ -172,8 +174,8 @@ bool feed(void *dec, const uint8_t *p, size_t len, Decoded &d, bool drain)
     }
 }
 
-Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &aus, const Stream &s,
-                   int threadType, bool stageTimes = false)
+Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &aus, const Stream &s, int threadType,
+                   bool stageTimes = false)
 {
     Decoded d;
     void *dec = createDecoder(s.w, s.h, s.camera ? 2 : 6, threadType, stageTimes);
@@ -201,11 +203,10 @@ double runFfmpeg(const std::string &path, bool oneThread)
     const pid_t pid = fork();
     if (pid == 0) {
         if (oneThread)
-            execlp("ffmpeg", "ffmpeg", "-v", "error", "-threads", "1", "-i", path.c_str(), "-an", "-f", "null",
-                   "-", (char *)nullptr);
-        else
-            execlp("ffmpeg", "ffmpeg", "-v", "error", "-i", path.c_str(), "-an", "-f", "null", "-",
+            execlp("ffmpeg", "ffmpeg", "-v", "error", "-threads", "1", "-i", path.c_str(), "-an", "-f", "null", "-",
                    (char *)nullptr);
+        else
+            execlp("ffmpeg", "ffmpeg", "-v", "error", "-i", path.c_str(), "-an", "-f", "null", "-", (char *)nullptr);
         _exit(127);
     }
     int status = 0;
@@ -248,8 +249,7 @@ std::string cpuModel()
     return model;
 }
 
-const char *const kStageNames[H265D_STAGE_COUNT] = { "parse", "inter", "intra", "residual", "deblock", "sao",
-                                                      "border" };
+const char *const kStageNames[H265D_STAGE_COUNT] = {"parse", "inter", "intra", "residual", "deblock", "sao", "border"};
 
 /* One row of the breakdown: each stage's share of the timed loop, the rest
  * (headers, reference lists, output, the clock's own cost) last. */
@@ -261,8 +261,8 @@ std::string stageRow(const Stream &s, const Decoded &d)
     for (int i = 0; i < H265D_STAGE_COUNT; i++) {
         const double share = d.secs > 0 ? 100.0 * d.stages.adSeconds[i] / d.secs : 0;
         covered += share;
-        n += snprintf(buf + n, sizeof buf - n, "  %*.1f%%", (int)std::max<size_t>(strlen(kStageNames[i]), 5) - 1,
-                      share);
+        n +=
+            snprintf(buf + n, sizeof buf - n, "  %*.1f%%", (int)std::max<size_t>(strlen(kStageNames[i]), 5) - 1, share);
     }
     snprintf(buf + n, sizeof buf - n, "  %4.1f%%", std::max(0.0, 100.0 - covered));
     return buf;
@@ -331,10 +331,10 @@ int main(int argc, char **argv)
     mkdir(dir.c_str(), 0755);
 
     std::vector<Stream> streams = {
-        { "1080p camera", 1920, 1080, 250, true, 4000, {} },
-        { "1080p default", 1920, 1080, 250, false, 4000, {} },
-        { "2160p camera", 3840, 2160, 125, true, 12000, {} },
-        { "2160p default", 3840, 2160, 125, false, 12000, {} },
+        {"1080p camera", 1920, 1080, 250, true, 4000, {}},
+        {"1080p default", 1920, 1080, 250, false, 4000, {}},
+        {"2160p camera", 3840, 2160, 125, true, 12000, {}},
+        {"2160p default", 3840, 2160, 125, false, 12000, {}},
     };
     for (Stream &s : streams) {
         std::string file = s.name;
@@ -358,7 +358,7 @@ int main(int argc, char **argv)
             return 1;
         }
         const std::vector<size_t> aus = accessUnitStarts(scanNalUnits(data.data(), data.size()));
-        double fps[4] = { 0, 0, 0, 0 };
+        double fps[4] = {0, 0, 0, 0};
         unsigned pictures = 0;
         bool failed = false;
         for (int t = 0; t < 2; t++) {

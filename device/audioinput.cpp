@@ -59,9 +59,7 @@ QByteArray QtAudioInput::take()
     return m_device ? m_device->readAll() : QByteArray();
 }
 
-ToneAudioInput::ToneAudioInput(double frequency, double amplitude) : m_frequency(frequency), m_amplitude(amplitude)
-{
-}
+ToneAudioInput::ToneAudioInput(double frequency, double amplitude) : m_frequency(frequency), m_amplitude(amplitude) {}
 
 int ToneAudioInput::open(const QAudioFormat &format)
 {

@@ -12,11 +12,11 @@ constexpr const char kP2pProtocolName[] = "TUTK";
 // What a P2P device knows about its stream; eight signed 32-bit values.
 struct P2pMediaInfo
 {
-    int32_t videoCodec = 0;   // 17 H.264, 18 H.265, 16 other
+    int32_t videoCodec = 0; // 17 H.264, 18 H.265, 16 other
     int32_t width = 0;
     int32_t height = 0;
-    int32_t frameRate = 0;    // 6..59, else -1
-    int32_t audioCodec = 0;   // 19..24; 16 none or unsupported; 0 before the first audio frame
+    int32_t frameRate = 0;  // 6..59, else -1
+    int32_t audioCodec = 0; // 19..24; 16 none or unsupported; 0 before the first audio frame
     int32_t sampleRate = 0;
     int32_t bitsPerSample = 0;
     int32_t channels = 0;

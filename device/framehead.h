@@ -33,17 +33,21 @@ static_assert(sizeof(FrameHead_t) == 24, "frame header is 24 bytes on the wire")
 
 struct StreamInfo_t
 {
-    uint32_t flags;       // bit 1 audio present; bits 4-7 decoder choice
+    uint32_t flags; // bit 1 audio present; bits 4-7 decoder choice
     uint16_t width;
     uint16_t height;
-    uint32_t video;       // bits 0-3 codec (0 H.264); bits 4-9 frames per second
+    uint32_t video; // bits 0-3 codec (0 H.264); bits 4-9 frames per second
     uint16_t sampleRate;
     uint16_t reserved;
-    uint32_t audio;       // bits 0-3 codec; bits 8-9 talk; bits 10-11 channels
+    uint32_t audio; // bits 0-3 codec; bits 8-9 talk; bits 10-11 channels
 
     bool hasAudio() const { return flags & 0x2; }
     // Values above 1 are reserved and mean the default decoder.
-    int decoderChoice() const { int v = (flags >> 4) & 0xF; return v > 1 ? 0 : v; }
+    int decoderChoice() const
+    {
+        int v = (flags >> 4) & 0xF;
+        return v > 1 ? 0 : v;
+    }
     int videoCodec() const { return video & 0xF; }
     int framesPerSecond() const { return (video >> 4) & 0x3F; }
     int audioCodec() const { return audio & 0xF; }
@@ -53,18 +57,39 @@ static_assert(sizeof(StreamInfo_t) == 20, "stream information is 20 bytes on the
 
 // The frame callback: data, length, kind, subkind, timestamp (ms of the
 // local day), the user pointer given at registration.
-typedef void (*StreamDataCallback)(const unsigned char *data, int length, int kind, int subkind,
-                                   qint64 timestamp, void *user);
+typedef void (*StreamDataCallback)(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp,
+                                   void *user);
 
 namespace wire {
 
-inline uint16_t u16(const unsigned char *p) { return qFromLittleEndian<quint16>(p); }
-inline uint32_t u32(const unsigned char *p) { return qFromLittleEndian<quint32>(p); }
-inline int32_t i32(const unsigned char *p) { return qFromLittleEndian<qint32>(p); }
-inline uint64_t u64(const unsigned char *p) { return qFromLittleEndian<quint64>(p); }
-inline void put16(unsigned char *p, uint16_t v) { qToLittleEndian<quint16>(v, p); }
-inline void put32(unsigned char *p, uint32_t v) { qToLittleEndian<quint32>(v, p); }
-inline void put64(unsigned char *p, uint64_t v) { qToLittleEndian<quint64>(v, p); }
+inline uint16_t u16(const unsigned char *p)
+{
+    return qFromLittleEndian<quint16>(p);
+}
+inline uint32_t u32(const unsigned char *p)
+{
+    return qFromLittleEndian<quint32>(p);
+}
+inline int32_t i32(const unsigned char *p)
+{
+    return qFromLittleEndian<qint32>(p);
+}
+inline uint64_t u64(const unsigned char *p)
+{
+    return qFromLittleEndian<quint64>(p);
+}
+inline void put16(unsigned char *p, uint16_t v)
+{
+    qToLittleEndian<quint16>(v, p);
+}
+inline void put32(unsigned char *p, uint32_t v)
+{
+    qToLittleEndian<quint32>(v, p);
+}
+inline void put64(unsigned char *p, uint64_t v)
+{
+    qToLittleEndian<quint64>(v, p);
+}
 
 inline FrameHead_t readFrameHead(const unsigned char *p)
 {

@@ -12,21 +12,21 @@ QByteArray basicCredentials(const QString &user, const QString &password)
 
 QByteArray liveStream(int stream, const QString &user, const QString &password)
 {
-    return QByteArray("GET /action/stream?subject=liveplay&stream=") + QByteArray::number(stream)
-        + " HTTP/1.0\r\nAuthorization: Basic " + basicCredentials(user, password)
-        + "\r\nConnection: Keep-Alive \r\nContent-length: -497391300\r\n\r\n";
+    return QByteArray("GET /action/stream?subject=liveplay&stream=") + QByteArray::number(stream) +
+           " HTTP/1.0\r\nAuthorization: Basic " + basicCredentials(user, password) +
+           "\r\nConnection: Keep-Alive \r\nContent-length: -497391300\r\n\r\n";
 }
 
 QByteArray alarmNotify(const QString &user, const QString &password)
 {
-    return QByteArray("POST /action/alarm?subject=notify HTTP/1.0\r\nAuthorization: Basic ")
-        + basicCredentials(user, password) + "\r\nConnection: Keep-Alive \r\nContent-length: 0\r\n\r\n";
+    return QByteArray("POST /action/alarm?subject=notify HTTP/1.0\r\nAuthorization: Basic ") +
+           basicCredentials(user, password) + "\r\nConnection: Keep-Alive \r\nContent-length: 0\r\n\r\n";
 }
 
 QByteArray audioTalk(const QString &user, const QString &password)
 {
-    return QByteArray("POST /action/stream?subject=audiotalk HTTP/1.0 \r\nAuthorization: Basic ")
-        + basicCredentials(user, password) + "\r\nConnection: Keep-Alive \r\nContent-Length: 0\r\n\r\n";
+    return QByteArray("POST /action/stream?subject=audiotalk HTTP/1.0 \r\nAuthorization: Basic ") +
+           basicCredentials(user, password) + "\r\nConnection: Keep-Alive \r\nContent-Length: 0\r\n\r\n";
 }
 
 bool hasHttpOk(const char *data, qsizetype length)

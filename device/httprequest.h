@@ -18,7 +18,10 @@ QByteArray audioTalk(const QString &user, const QString &password);
 
 // Whether "HTTP/1.0 200" occurs in the first length bytes (binary-safe).
 bool hasHttpOk(const char *data, qsizetype length);
-inline bool hasHttpOk(const QByteArray &a) { return hasHttpOk(a.constData(), a.size()); }
+inline bool hasHttpOk(const QByteArray &a)
+{
+    return hasHttpOk(a.constData(), a.size());
+}
 
 // Offset just behind the blank line that ends an answer's header, or -1.
 qsizetype headerEnd(const QByteArray &a);

@@ -10,8 +10,7 @@ PlayStream::PlayStream(const QString &ip, const QString &port, const QString &us
                        StreamDataCallback callback, void *userPointer, int mode)
     : m_ip(ip), m_port(port), m_user(user), m_password(password), m_mode(mode), m_callback(callback),
       m_userPointer(userPointer)
-{
-}
+{}
 
 PlayStream::~PlayStream()
 {
@@ -49,8 +48,8 @@ void PlayStream::run()
     auto stopped = [this] { return !m_running.load(); };
 
     const auto connected = socket.connect(address.constData(), portOk ? port : -1, m_timing.connectMs, stopped);
-    if (connected == platform::TcpClient::BadAddress || connected == platform::TcpClient::SocketFailed
-        || connected == platform::TcpClient::Stopped)
+    if (connected == platform::TcpClient::BadAddress || connected == platform::TcpClient::SocketFailed ||
+        connected == platform::TcpClient::Stopped)
         return;
     if (connected != platform::TcpClient::Connected) {
         setStatus(StatusFailed);
@@ -64,8 +63,8 @@ void PlayStream::run()
         if (w == platform::TcpClient::StoppedWait)
             return;
         const ssize_t n = w == platform::TcpClient::Ready
-            ? socket.send(m_request.constData() + sent, size_t(m_request.size() - sent))
-            : -1;
+                              ? socket.send(m_request.constData() + sent, size_t(m_request.size() - sent))
+                              : -1;
         if (n < 0) {
             setStatus(StatusFailed);
             return;
@@ -121,8 +120,7 @@ void PlayStream::run()
     while (m_running) {
         // One wake-up per arrival: the receive call itself does the waiting.
         ssize_t n = 0;
-        w = socket.recvWait(buffer.get() + fill, size_t(StreamFrameParser::kBufferSize - fill), m_timing.receiveMs,
-                            &n);
+        w = socket.recvWait(buffer.get() + fill, size_t(StreamFrameParser::kBufferSize - fill), m_timing.receiveMs, &n);
         if (w == platform::TcpClient::StoppedWait)
             break;
         if (w != platform::TcpClient::Ready) {

@@ -22,7 +22,7 @@ public:
         int sendMs = 3000;
         int answerMs = 4000;
         int receiveMs = 1000;
-        int emptyWaitsAllowed = 6;  // the next empty wait loses the connection
+        int emptyWaitsAllowed = 6; // the next empty wait loses the connection
     };
 
     static constexpr int kModeLive = 3;

@@ -43,8 +43,8 @@ qcAlarmServer::~qcAlarmServer()
 
 int qcAlarmServer::topicCode(const QString &topic)
 {
-    static const char *const kTopics[] = {"MOTION",       "PIR",         "IO",             "CROSSLINE", "INSTRUSION",
-                                          "HUMANDECTION", "FACEDECTION", "OBJECTLEFTLOST", "LOITERING"};
+    static const char *const kTopics[] = {
+        "MOTION", "PIR", "IO", "CROSSLINE", "INSTRUSION", "HUMANDECTION", "FACEDECTION", "OBJECTLEFTLOST", "LOITERING"};
     for (int i = 0; i < 9; ++i) {
         if (topic == QLatin1String(kTopics[i]))
             return 65 + i;
@@ -149,7 +149,8 @@ void qcAlarmServer::finishAttempt(Attempt *a, bool answered, const QByteArray &a
                 continue;
             d->pending = false;
             // A device changed or removed meanwhile keeps none of this result.
-            if (ok && d->ip == a->device.ip && d->port == a->device.port && d->user == a->device.user && d->password == a->device.password) {
+            if (ok && d->ip == a->device.ip && d->port == a->device.port && d->user == a->device.user &&
+                d->password == a->device.password) {
                 d->connected = true;
                 auto *c = new AlarmConnection;
                 c->socket = a->socket;
@@ -271,8 +272,8 @@ QList<int> qcAlarmServer::parseAlarms(const QList<QByteArray> &documents)
     for (const QByteArray &doc : documents) {
         qcXmlHelper xml(doc.constData());
         QString status, topic;
-        if (xml.getString(QStringLiteral("status"), &status) && status == QLatin1String("1")
-            && xml.getString(QStringLiteral("topic"), &topic))
+        if (xml.getString(QStringLiteral("status"), &status) && status == QLatin1String("1") &&
+            xml.getString(QStringLiteral("topic"), &topic))
             codes.append(topicCode(topic));
     }
     return codes;
@@ -306,8 +307,7 @@ void qcAlarmServer::onReadyRead()
         emit sigAlarmStatus(a.first, a.second);
 }
 
-void qcAlarmServer::OnModifyDevice(QString ipaddr, QString port, QString username, QString password,
-                                   qlonglong devindex)
+void qcAlarmServer::OnModifyDevice(QString ipaddr, QString port, QString username, QString password, qlonglong devindex)
 {
     QMutexLocker lock(&m_deviceMutex);
     {

@@ -17,7 +17,7 @@ struct AlarmDevice
     QString user;
     QString password;
     bool connected = false;
-    bool pending = false;    // a connection attempt is under way
+    bool pending = false; // a connection attempt is under way
     qint64 index = -1;
 };
 
@@ -51,8 +51,7 @@ public:
     explicit qcAlarmServer(QObject *parent = nullptr, const Timing &timing = Timing());
     ~qcAlarmServer() override;
 
-    bool addDevice(const QString &ip, const QString &port, const QString &user, const QString &password,
-                   qint64 index);
+    bool addDevice(const QString &ip, const QString &port, const QString &user, const QString &password, qint64 index);
 
     // Topic text to alarm code (64 for anything not listed).
     static int topicCode(const QString &topic);

@@ -8,8 +8,7 @@
 
 qcAudioCapture::qcAudioCapture(QObject *parent, std::unique_ptr<AudioInputBackend> backend)
     : QObject(parent), m_backend(backend ? std::move(backend) : std::make_unique<QtAudioInput>())
-{
-}
+{}
 
 qcAudioCapture::~qcAudioCapture()
 {

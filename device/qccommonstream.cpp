@@ -3,7 +3,6 @@
 #include "device/qcdevicefromtutk.h"
 #include "platform/clock.h"
 
-
 namespace {
 
 std::mutex g_factoryMutex;
@@ -16,20 +15,34 @@ constexpr qint64 kDriftMs = 5000;
 int deviceCommandOf(int controlId)
 {
     switch (controlId) {
-    case 16: return 26;
-    case 10: return 27;
-    case 11: return 28;
-    case 12: return 29;
-    case 13: return 30;
-    case 14: return 31;
-    case 15: return 32;
-    case 32: return 33;
-    case 33: return 38;
-    case 34: return 37;
-    case 35: return 39;
-    case 36: return 40;
-    case 39: return 35;
-    default: return -1;
+    case 16:
+        return 26;
+    case 10:
+        return 27;
+    case 11:
+        return 28;
+    case 12:
+        return 29;
+    case 13:
+        return 30;
+    case 14:
+        return 31;
+    case 15:
+        return 32;
+    case 32:
+        return 33;
+    case 33:
+        return 38;
+    case 34:
+        return 37;
+    case 35:
+        return 39;
+    case 36:
+        return 40;
+    case 39:
+        return 35;
+    default:
+        return -1;
     }
 }
 
@@ -38,23 +51,29 @@ int deviceCommandOf(int controlId)
 int audioNumberOf(int deviceCodec)
 {
     switch (deviceCodec) {
-    case 20: return 0;
-    case 19: return 1;
-    case 21: return 2;
-    case 22: return 3;
-    case 23: return 4;
-    case 24: return 5;
-    default: return 15;
+    case 20:
+        return 0;
+    case 19:
+        return 1;
+    case 21:
+        return 2;
+    case 22:
+        return 3;
+    case 23:
+        return 4;
+    case 24:
+        return 5;
+    default:
+        return 15;
     }
 }
 
 } // namespace
 
-qcCommonStream::qcCommonStream(const QString &id, const QString &port, const QString &user,
-                               const QString &password, const QString &protocol)
+qcCommonStream::qcCommonStream(const QString &id, const QString &port, const QString &user, const QString &password,
+                               const QString &protocol)
     : qcP2PStreamInterface(nullptr), m_id(id), m_port(port), m_user(user), m_password(password), m_protocol(protocol)
-{
-}
+{}
 
 qcCommonStream::~qcCommonStream()
 {

@@ -13,7 +13,9 @@
 #include <map>
 
 class qcAudioCapture;
-namespace platform { class Clock; }
+namespace platform {
+class Clock;
+}
 
 // The stream of a device reached by P2P identifier, in the form every other
 // stream client has: stream information, audio and video frames on the

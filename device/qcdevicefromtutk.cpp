@@ -42,13 +42,20 @@ int videoCodecOf(int id)
 int audioCodecOf(int id)
 {
     switch (id) {
-    case p2p::kCodecAac: return 21;
-    case p2p::kCodecMuLaw: return 20;
-    case p2p::kCodecALaw: return 19;
-    case p2p::kCodecPcm: return 23;
-    case p2p::kCodecMp2: return 22;
-    case p2p::kCodecG726: return 24;
-    default: return 16;
+    case p2p::kCodecAac:
+        return 21;
+    case p2p::kCodecMuLaw:
+        return 20;
+    case p2p::kCodecALaw:
+        return 19;
+    case p2p::kCodecPcm:
+        return 23;
+    case p2p::kCodecMp2:
+        return 22;
+    case p2p::kCodecG726:
+        return 24;
+    default:
+        return 16;
     }
 }
 
@@ -62,23 +69,40 @@ int sampleRateOf(int index)
 int ptzCodeOf(int command)
 {
     switch (command) {
-    case 16: return 0;
-    case 26: return 1;
-    case 27: return 2;
-    case 28: return 3;
-    case 29: return 6;
-    case 30: return 4;
-    case 31: return 7;
-    case 32: return 5;
-    case 33: return 8;
-    case 34: return 9;
-    case 35: return 35;
-    case 36: return 27;
-    case 37: return 24;
-    case 38: return 23;
-    case 39: return 26;
-    case 40: return 25;
-    default: return -1;
+    case 16:
+        return 0;
+    case 26:
+        return 1;
+    case 27:
+        return 2;
+    case 28:
+        return 3;
+    case 29:
+        return 6;
+    case 30:
+        return 4;
+    case 31:
+        return 7;
+    case 32:
+        return 5;
+    case 33:
+        return 8;
+    case 34:
+        return 9;
+    case 35:
+        return 35;
+    case 36:
+        return 27;
+    case 37:
+        return 24;
+    case 38:
+        return 23;
+    case 39:
+        return 26;
+    case 40:
+        return 25;
+    default:
+        return -1;
     }
 }
 
@@ -471,8 +495,8 @@ bool qcDeviceFromTutk::startStream()
         return false;
     const QByteArray start = twoWords(0, 0);
     m_channel = int(qFromLittleEndian<quint32>(start.constData()));
-    if (sendIoCtrl(kIoStreamStart, QByteArray(2, '\0')) < 0 || sendIoCtrl(kIoVideoStart, start) < 0
-        || sendIoCtrl(kIoAudioStart, start) < 0) {
+    if (sendIoCtrl(kIoStreamStart, QByteArray(2, '\0')) < 0 || sendIoCtrl(kIoVideoStart, start) < 0 ||
+        sendIoCtrl(kIoAudioStart, start) < 0) {
         report(P2pSendFailed);
         return false;
     }
@@ -586,8 +610,8 @@ void qcDeviceFromTutk::runVideo()
         int actual = 0, expected = 0, infoSize = 0;
         unsigned number = 0;
         std::memset(info, 0, sizeof info);
-        const int n = avRecvFrameData2(index, reinterpret_cast<char *>(buffer), kVideoBufferBytes, &actual,
-                                       &expected, reinterpret_cast<char *>(info), sizeof info, &infoSize, &number);
+        const int n = avRecvFrameData2(index, reinterpret_cast<char *>(buffer), kVideoBufferBytes, &actual, &expected,
+                                       reinterpret_cast<char *>(info), sizeof info, &infoSize, &number);
         if (n == p2p::kErrNoData) {
             m_stop.sleepFor(m_timings.videoIdleMs);
             if (++noData > m_timings.videoIdleLimit) {
@@ -641,10 +665,10 @@ void qcDeviceFromTutk::runVideo()
             bool changed;
             {
                 std::lock_guard<std::mutex> lock(m_mediaMutex);
-                changed = (fi.codec == p2p::kCodecH264 && m_media.videoCodec != 17)
-                          || (fi.codec == p2p::kCodecH265 && m_media.videoCodec != 18)
-                          || (size && (lastWidth != m_media.width || lastHeight != m_media.height))
-                          || rate != m_media.frameRate;
+                changed = (fi.codec == p2p::kCodecH264 && m_media.videoCodec != 17) ||
+                          (fi.codec == p2p::kCodecH265 && m_media.videoCodec != 18) ||
+                          (size && (lastWidth != m_media.width || lastHeight != m_media.height)) ||
+                          rate != m_media.frameRate;
                 if (changed) {
                     m_media.videoCodec = codec;
                     // An SPS that cannot be read keeps the stored size.
@@ -732,8 +756,8 @@ void qcDeviceFromTutk::runAudio()
             bool changed;
             {
                 std::lock_guard<std::mutex> lock(m_mediaMutex);
-                changed = codec != m_media.audioCodec || rate != m_media.sampleRate
-                          || bits != m_media.bitsPerSample || channels != m_media.channels;
+                changed = codec != m_media.audioCodec || rate != m_media.sampleRate || bits != m_media.bitsPerSample ||
+                          channels != m_media.channels;
             }
             if (changed)
                 report(P2pFormatChanged);
@@ -841,8 +865,7 @@ void qcDeviceFromTutk::runTalk()
                         continue;
                     }
                     if (avSendAudioData(sendIndex, buffer.constData(), 640, reinterpret_cast<char *>(talkInfo),
-                                        sizeof talkInfo)
-                        != 0)
+                                        sizeof talkInfo) != 0)
                         break;
                 }
                 avServStop(sendIndex);

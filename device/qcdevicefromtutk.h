@@ -14,23 +14,22 @@
 #include <memory>
 #include <vector>
 
-
 class qcAudioCapture;
 
 // Every wait and pause of the P2P device, in milliseconds unless named.
 struct TutkTimings
 {
-    int retryMs = 5000;           // between failed connection attempts
-    int devicePauseMs = 200;      // device thread idle pass
-    int videoIdleMs = 100;        // sleep after "no frame yet"
-    int videoIdleLimit = 60;      // that many in a row: status 8 (about 6 s)
+    int retryMs = 5000;      // between failed connection attempts
+    int devicePauseMs = 200; // device thread idle pass
+    int videoIdleMs = 100;   // sleep after "no frame yet"
+    int videoIdleLimit = 60; // that many in a row: status 8 (about 6 s)
     int audioIdleMs = 10;
-    int audioIdleLimit = 400;     // that many in a row: the audio worker ends (about 4 s)
+    int audioIdleLimit = 400; // that many in a row: the audio worker ends (about 4 s)
     int ioctrlPauseMs = 100;
-    int talkRetryMs = 200;        // talk start message failed, or no microphone yet
-    int talkReadMs = 30;          // microphone had no full block
-    int talkPassMs = 1000;        // between talk sessions
-    int infoReplyMs = 2000;       // the device information reply
+    int talkRetryMs = 200;  // talk start message failed, or no microphone yet
+    int talkReadMs = 30;    // microphone had no full block
+    int talkPassMs = 1000;  // between talk sessions
+    int infoReplyMs = 2000; // the device information reply
     int clientStartMs = 3000;
     int servStartSec = 10;
 };
@@ -42,7 +41,7 @@ struct TutkIoCtrlRecord
     quint8 command = 0;
     quint16 value = 0;
     quint8 parameter = 0;
-    QByteArray text;              // local 8-bit encoding, exactly 128 bytes, zero-filled
+    QByteArray text; // local 8-bit encoding, exactly 128 bytes, zero-filled
 };
 
 // The camera reached by P2P identifier: a device thread that connects and
@@ -128,7 +127,7 @@ private:
     std::atomic<int> m_stream{8};
     platform::StopToken m_stop;
     std::atomic<int> m_avIndex{-1};
-    std::atomic<int> m_clientIndex{-1};   // the channel to stop before a reconnect
+    std::atomic<int> m_clientIndex{-1}; // the channel to stop before a reconnect
 
     mutable std::mutex m_paramMutex;
     QString m_account, m_password, m_uid;

@@ -23,8 +23,8 @@ void qcDeviceIntercom::joined() const
     m_runsEnded.load(std::memory_order_acquire);
 }
 
-void qcDeviceIntercom::setParams(const QString &ip, const QString &port, const QString &user,
-                                 const QString &password, qcAudioCapture *source)
+void qcDeviceIntercom::setParams(const QString &ip, const QString &port, const QString &user, const QString &password,
+                                 qcAudioCapture *source)
 {
     m_ip = ip;
     m_port = port;
@@ -92,8 +92,8 @@ void qcDeviceIntercom::talk()
     auto stopped = [this] { return m_stop.stopRequested(); };
     bool portOk = false;
     const int port = m_port.toInt(&portOk);
-    if (socket.connect(m_ip.toLatin1().constData(), portOk ? port : -1, m_timing.connectMs, stopped)
-        != platform::TcpClient::Connected)
+    if (socket.connect(m_ip.toLatin1().constData(), portOk ? port : -1, m_timing.connectMs, stopped) !=
+        platform::TcpClient::Connected)
         return;
     if (!sendAll(socket, httprequest::audioTalk(m_user, m_password), m_timing.sendMs))
         return;

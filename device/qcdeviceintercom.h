@@ -14,9 +14,9 @@ struct IntercomTiming
 {
     int connectMs = 3000;
     int sendMs = 3000;
-    int answerMs = 3000;      // for the first bytes, and the quiet time that ends the answer
+    int answerMs = 3000; // for the first bytes, and the quiet time that ends the answer
     int answerMaxBytes = 2000;
-    int pauseMs = 100;        // between the answer and the opening frame
+    int pauseMs = 100; // between the answer and the opening frame
 };
 
 // Sends the PC's microphone to a device's loudspeaker: one "audiotalk"

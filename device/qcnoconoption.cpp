@@ -15,8 +15,8 @@ bool parseEndpoint(const QString &text, QPair<QHostAddress, quint16> *out)
     QHostAddress host;
     bool ok = false;
     const int port = text.mid(colon + 1).toInt(&ok);
-    if (!host.setAddress(text.left(colon)) || host.protocol() != QAbstractSocket::IPv4Protocol || !ok || port < 0
-        || port > 65535)
+    if (!host.setAddress(text.left(colon)) || host.protocol() != QAbstractSocket::IPv4Protocol || !ok || port < 0 ||
+        port > 65535)
         return false;
     // Only loopback addresses may stand in for the network.
     if ((host.toIPv4Address() >> 24) != 127)
@@ -131,8 +131,8 @@ QByteArray qcNoconOption::getRequest(const QString &mac)
     return d;
 }
 
-QByteArray qcNoconOption::setRequest(const QString &ip, const QString &mac, const QString &mask,
-                                     const QString &gateway, const QString &user, const QString &password, int mode)
+QByteArray qcNoconOption::setRequest(const QString &ip, const QString &mac, const QString &mask, const QString &gateway,
+                                     const QString &user, const QString &password, int mode)
 {
     QByteArray d = header(discovery::kSet, discovery::kSetSize);
     auto *p = reinterpret_cast<uchar *>(d.data());
@@ -167,8 +167,8 @@ QList<QUdpSocket *> qcNoconOption::openSockets()
     }
     for (const QNetworkInterface &iface : QNetworkInterface::allInterfaces()) {
         const auto f = iface.flags();
-        if (!(f & QNetworkInterface::IsUp) || !(f & QNetworkInterface::IsRunning)
-            || !(f & QNetworkInterface::CanBroadcast) || (f & QNetworkInterface::IsLoopBack))
+        if (!(f & QNetworkInterface::IsUp) || !(f & QNetworkInterface::IsRunning) ||
+            !(f & QNetworkInterface::CanBroadcast) || (f & QNetworkInterface::IsLoopBack))
             continue;
         for (const QNetworkAddressEntry &e : iface.addressEntries()) {
             if (e.ip().protocol() != QAbstractSocket::IPv4Protocol)
@@ -208,8 +208,8 @@ void qcNoconOption::run()
             s->writeDatagram(d, m_target.first, m_target.second);
         } else if (mode == ModeSet) {
             for (const SetRequest &r : qAsConst(m_requests))
-                s->writeDatagram(setRequest(r.ip, r.mac, r.mask, r.gateway, r.user, r.password, r.mode),
-                                 m_target.first, m_target.second);
+                s->writeDatagram(setRequest(r.ip, r.mac, r.mask, r.gateway, r.user, r.password, r.mode), m_target.first,
+                                 m_target.second);
         }
     }
 

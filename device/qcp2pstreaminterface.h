@@ -46,9 +46,9 @@ signals:
 
 // Makes the front end for one device: the protocol is the device's type text.
 // Returns null for a protocol no front end serves; the caller then retries later.
-using qcP2PStreamFactory = std::function<qcP2PStreamInterface *(
-    const QString &address, const QString &port, const QString &user, const QString &password,
-    const QString &protocol)>;
+using qcP2PStreamFactory =
+    std::function<qcP2PStreamInterface *(const QString &address, const QString &port, const QString &user,
+                                         const QString &password, const QString &protocol)>;
 
 qcP2PStreamInterface *createP2PStream(const QString &address, const QString &port, const QString &user,
                                       const QString &password, const QString &protocol);

@@ -46,7 +46,11 @@ private:
     bool findMarkerLocked();
     void readWrapped(int pos, unsigned char *out, int n) const;
     void writeWrapped(int pos, const unsigned char *in, int n);
-    int advance(int pos, int n) const { pos += n; return pos >= m_capacity ? pos - m_capacity : pos; }
+    int advance(int pos, int n) const
+    {
+        pos += n;
+        return pos >= m_capacity ? pos - m_capacity : pos;
+    }
 
     QMutex m_mutex;
     std::unique_ptr<unsigned char[]> m_store;

@@ -137,7 +137,7 @@ bool ParseH264Sps(const uchar *sps, int length, int *width, int *height)
         for (uint64_t i = 0; i < cycle && !r.failed(); ++i)
             r.se();
     }
-    r.ue(); // max_num_ref_frames
+    r.ue();  // max_num_ref_frames
     r.bit(); // gaps_in_frame_num_allowed_flag
     const uint64_t wMbs = r.ue();
     const uint64_t hMaps = r.ue();

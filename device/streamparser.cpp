@@ -9,15 +9,20 @@ namespace {
 // Sender times are whatever the network carries: the re-timing sums wrap
 // instead of overflowing (a wrapped value fails the day checks like any
 // other far-off time).
-int64_t add(int64_t a, int64_t b) { return int64_t(uint64_t(a) + uint64_t(b)); }
-int64_t sub(int64_t a, int64_t b) { return int64_t(uint64_t(a) - uint64_t(b)); }
+int64_t add(int64_t a, int64_t b)
+{
+    return int64_t(uint64_t(a) + uint64_t(b));
+}
+int64_t sub(int64_t a, int64_t b)
+{
+    return int64_t(uint64_t(a) - uint64_t(b));
+}
 
 } // namespace
 
 StreamFrameParser::StreamFrameParser(StreamDataCallback callback, void *user, Clock clock)
     : m_callback(callback), m_user(user), m_clock(clock ? std::move(clock) : Clock(&platform::localMsecsOfDay))
-{
-}
+{}
 
 int StreamFrameParser::scan(const unsigned char *buf, int fill)
 {

@@ -3,22 +3,21 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-qwDeviceSettings::qwDeviceSettings(QWidget* parent)
-    : BaseWindow(parent, 0, 560, 360)
+qwDeviceSettings::qwDeviceSettings(QWidget *parent) : BaseWindow(parent, 0, 560, 360)
 {
     setObjectName(QStringLiteral("qwDeviceSettings"));
     setAttribute(Qt::WA_DeleteOnClose);
-    auto* body = new QWidget(this);
+    auto *body = new QWidget(this);
     body->setGeometry(getClientRect());
-    auto* layout = new QVBoxLayout(body);
+    auto *layout = new QVBoxLayout(body);
     m_label = new QLabel(body);
     m_label->setObjectName(QStringLiteral("label_Device"));
     m_label->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_label);
 }
 
-void qwDeviceSettings::setDeviceInfo(const QString& ip, const QString& port, const QString& user,
-                                     const QString& password)
+void qwDeviceSettings::setDeviceInfo(const QString &ip, const QString &port, const QString &user,
+                                     const QString &password)
 {
     m_ip = ip;
     m_port = port;

@@ -10,14 +10,14 @@ class qwDeviceSettings : public BaseWindow
 {
     Q_OBJECT
 public:
-    explicit qwDeviceSettings(QWidget* parent);
+    explicit qwDeviceSettings(QWidget *parent);
 
-    void setDeviceInfo(const QString& ip, const QString& port, const QString& user, const QString& password);
+    void setDeviceInfo(const QString &ip, const QString &port, const QString &user, const QString &password);
     QString address() const { return m_ip; }
     QString port() const { return m_port; }
     QString userName() const { return m_user; }
     QString password() const { return m_password; }
-    QLabel* deviceLabel() const { return m_label; }
+    QLabel *deviceLabel() const { return m_label; }
 
 signals:
     void sigBaseInfoChange(QString devip, QString httpport, QString username, QString password);
@@ -31,5 +31,5 @@ private:
     QString m_port;
     QString m_user;
     QString m_password;
-    QLabel* m_label = nullptr;
+    QLabel *m_label = nullptr;
 };

@@ -11,15 +11,16 @@
 
 typedef void (*H265D_TRACE_FXN)(void *pCtx, const char *pszName, int64_t value);
 
-typedef struct H265D_BITREADER {
+typedef struct H265D_BITREADER
+{
     const uint8_t *data;
-    int32_t length;      /* payload bytes */
-    int32_t bytePos;     /* next byte not yet loaded into the cache */
-    uint64_t cache;      /* next bits, left-aligned */
+    int32_t length;  /* payload bytes */
+    int32_t bytePos; /* next byte not yet loaded into the cache */
+    uint64_t cache;  /* next bits, left-aligned */
     int32_t cacheBits;
     uint32_t bitsRead;
     int32_t capacity;
-    int32_t overrun;     /* a read went past the payload or a code was malformed */
+    int32_t overrun; /* a read went past the payload or a code was malformed */
     /* Syntax trace for tools; null in normal decoding. */
     H265D_TRACE_FXN traceFxn;
     void *traceCtx;

@@ -8,7 +8,7 @@
 #include "bitreader.h"
 
 #define H265D_CTX_COUNT 192
-#define H265D_CTX_USED 183
+#define H265D_CTX_USED  183
 
 /* Context table layout. */
 enum {
@@ -42,7 +42,8 @@ enum {
     CTX_GREATER2 = 154
 };
 
-typedef struct H265D_CABAC {
+typedef struct H265D_CABAC
+{
     uint32_t low;   /* ivlOffset scaled by 2^17, 16 look-ahead bits below */
     uint32_t range; /* ivlCurrRange, 256..510 after renormalisation */
     const uint8_t *start;
@@ -170,15 +171,15 @@ inline uint32_t cabacDecodeBypassBitsT(E &e, int n)
 
 /* A copy of the engine for one hot function, written back when it goes out
  * of scope; the instance's engine must not be used meanwhile. */
-struct H265D_CABAC_LOCAL {
+struct H265D_CABAC_LOCAL
+{
     H265D_CABAC *owner;
     uint32_t low, range;
     const uint8_t *cur, *end;
     uint32_t over;
     explicit H265D_CABAC_LOCAL(H265D_CABAC *c)
         : owner(c), low(c->low), range(c->range), cur(c->cur), end(c->end), over(c->over)
-    {
-    }
+    {}
     ~H265D_CABAC_LOCAL()
     {
         owner->low = low;

@@ -90,8 +90,7 @@ extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint
     }
 }
 
-extern "C" void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, uint8_t *bsVer,
-                                        uint8_t *bsHor)
+extern "C" void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, uint8_t *bsVer, uint8_t *bsHor)
 {
     // Reconstruction marked the transform and prediction units' edges; a
     // coding unit's sides are both (PCM units mark nothing themselves).
@@ -106,7 +105,8 @@ extern "C" void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECO
 
 namespace {
 
-struct CtuDeblocker {
+struct CtuDeblocker
+{
     H265D_DEC_OBJ *dec;
     const uint8_t *bsVer, *bsHor;
     uint8_t *plane[3];
@@ -199,10 +199,13 @@ struct CtuDeblocker {
 extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVer, const uint8_t *bsHor)
 {
     const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];
-    CtuDeblocker d{dec, bsVer, bsHor, {pic->origin[0], pic->origin[1], pic->origin[2]},
-                {(int)pic->yStride, (int)pic->uvStride, (int)pic->uvStride},
-                (dec->sps->pcm_enabled_flag && dec->sps->pcm_loop_filter_disabled_flag) ||
-                    dec->pps->transquant_bypass_enabled_flag};
+    CtuDeblocker d{dec,
+                   bsVer,
+                   bsHor,
+                   {pic->origin[0], pic->origin[1], pic->origin[2]},
+                   {(int)pic->yStride, (int)pic->uvStride, (int)pic->uvStride},
+                   (dec->sps->pcm_enabled_flag && dec->sps->pcm_loop_filter_disabled_flag) ||
+                       dec->pps->transquant_bypass_enabled_flag};
     const int picW = dec->geo.PicWidthInSamplesY, picH = dec->geo.PicHeightInSamplesY;
     const int size = 1 << dec->sps->CtbLog2SizeY;
     const int xEnd = x + size < picW ? x + size : picW, yEnd = y + size < picH ? y + size : picH;

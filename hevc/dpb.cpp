@@ -66,9 +66,8 @@ void updatePrevTid0(H265D_DEC_OBJ *dec, int32_t nalUnitType)
     if (dpb->prevTemporalId == 0 && !subLayerNonRefOrLeading) {
         dpb->prevTid0Poc = dpb->prevPoc;
         dpb->prevPocCount = 0;
-        const H265D_RPS_LIST *lists[5] = { &dpb->prevRefInfo.stCurrBefore, &dpb->prevRefInfo.stCurrAfter,
-                                           &dpb->prevRefInfo.stFoll, &dpb->prevRefInfo.ltCurr,
-                                           &dpb->prevRefInfo.ltFoll };
+        const H265D_RPS_LIST *lists[5] = {&dpb->prevRefInfo.stCurrBefore, &dpb->prevRefInfo.stCurrAfter,
+                                          &dpb->prevRefInfo.stFoll, &dpb->prevRefInfo.ltCurr, &dpb->prevRefInfo.ltFoll};
         for (int l = 0; l < 5; l++)
             for (int i = 0; i < lists[l]->num && dpb->prevPocCount < H265D_PREV_POC_LIST; i++)
                 dpb->prevPocs[dpb->prevPocCount++] = lists[l]->poc[i];
@@ -233,8 +232,8 @@ int32_t checkNumPocTotalCurr(H265D_DEC_OBJ *dec, const H265D_REF_INFO *ri, int32
 static int32_t buildList(H265D_DEC_OBJ *dec, H265D_SLICE_HEADER *sh, int l)
 {
     const H265D_REF_INFO *ri = &sh->refInfo;
-    const H265D_RPS_LIST *order[3] = { l == 0 ? &ri->stCurrBefore : &ri->stCurrAfter,
-                                       l == 0 ? &ri->stCurrAfter : &ri->stCurrBefore, &ri->ltCurr };
+    const H265D_RPS_LIST *order[3] = {l == 0 ? &ri->stCurrBefore : &ri->stCurrAfter,
+                                      l == 0 ? &ri->stCurrAfter : &ri->stCurrBefore, &ri->ltCurr};
     const uint32_t active = l == 0 ? sh->num_ref_idx_l0_active : sh->num_ref_idx_l1_active;
     const uint32_t numTemp = active > (uint32_t)sh->NumPicTotalCurr ? active : (uint32_t)sh->NumPicTotalCurr;
     int32_t tPoc[H265D_MAX_REF_LIST];
@@ -263,7 +262,8 @@ static int32_t buildList(H265D_DEC_OBJ *dec, H265D_SLICE_HEADER *sh, int l)
         const H265D_PICTURE *p = &dec->dpb.pic[tSlot[k]];
         if (tPoc[k] == dec->dpb.curPoc || p->state != 1) {
             H265D_LOG(dec, H265D_LOG_ERROR,
-                      "H265D_Decode : the reference picture of RefPicList%d[%d] is not a decoded picture!\n", l, (int)i);
+                      "H265D_Decode : the reference picture of RefPicList%d[%d] is not a decoded picture!\n", l,
+                      (int)i);
             return H265D_ERR_SLICE_HEADER;
         }
     }
@@ -283,7 +283,7 @@ int32_t buildRefPicLists(H265D_DEC_OBJ *dec, H265D_SLICE_HEADER *sh)
 
 static int inRps(const H265D_REF_INFO *ri, int slot)
 {
-    const H265D_RPS_LIST *lists[5] = { &ri->stCurrBefore, &ri->stCurrAfter, &ri->stFoll, &ri->ltCurr, &ri->ltFoll };
+    const H265D_RPS_LIST *lists[5] = {&ri->stCurrBefore, &ri->stCurrAfter, &ri->stFoll, &ri->ltCurr, &ri->ltFoll};
     for (int l = 0; l < 5; l++)
         for (int i = 0; i < lists[l]->num; i++)
             if (lists[l]->slot[i] == slot)
@@ -357,7 +357,8 @@ int32_t setupPicture(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, int32_t n
         p->origin[0] = p->base[0] + (size_t)80 * p->yStride + 128;
         p->origin[1] = p->base[1] + (size_t)40 * p->uvStride + 64;
         p->origin[2] = p->base[2] + (size_t)40 * p->uvStride + 64;
-        p->display[0] = p->origin[0] + (size_t)2 * sps->conf_win_top_offset * p->yStride + 2 * sps->conf_win_left_offset;
+        p->display[0] =
+            p->origin[0] + (size_t)2 * sps->conf_win_top_offset * p->yStride + 2 * sps->conf_win_left_offset;
         p->display[1] = p->origin[1] + (size_t)sps->conf_win_top_offset * p->uvStride + sps->conf_win_left_offset;
         p->display[2] = p->origin[2] + (size_t)sps->conf_win_top_offset * p->uvStride + sps->conf_win_left_offset;
     }
@@ -402,8 +403,7 @@ void completeCurrentPicture(H265D_DEC_OBJ *dec)
     if (p->state != 1 && p->flags != 0) {
         p->state = 1;
         uint32_t *counters[] = {&dec->pathCounts.uiSerial, &dec->pathCounts.uiGatheredSerial,
-                                &dec->pathCounts.uiRowJobs, &dec->pathCounts.uiSliceJobs,
-                                &dec->pathCounts.uiTileJobs};
+                                &dec->pathCounts.uiRowJobs, &dec->pathCounts.uiSliceJobs, &dec->pathCounts.uiTileJobs};
         (*counters[dec->pictureVia])++;
     }
 }

@@ -83,7 +83,8 @@ int32_t derivePictureGeometry(H265D_DEC_OBJ *dec, H265D_PIC_GEOMETRY *geo)
 {
     const H265D_SPS *sps = dec->sps;
     if (sps->pic_width_in_luma_samples > dec->w64) {
-        H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : PicWidthInSamplesY is %d, should be less than or equal to %d!\n",
+        H265D_LOG(dec, H265D_LOG_ERROR,
+                  "H265D_Decode : PicWidthInSamplesY is %d, should be less than or equal to %d!\n",
                   (int)sps->pic_width_in_luma_samples, (int)dec->w64);
         return H265D_ERR_WIDTH;
     }
@@ -421,7 +422,8 @@ static int32_t decodeBuffered(H265D_DEC_OBJ *dec, H265D_OUTARGS *out, int eos, i
              * from the next call. The unit is presented again, whole, later. */
             if (!dec->firstSliceToggle && nalOpensPicture(dec->streamBuf + unitStart, dec->streamFill - unitStart)) {
                 dec->picTimeStamp = stampAt(dec, cur);
-                const int32_t r = decodeNalUnit(dec, dec->streamBuf + unitStart, dec->streamFill - unitStart, curPrefix);
+                const int32_t r =
+                    decodeNalUnit(dec, dec->streamBuf + unitStart, dec->streamFill - unitStart, curPrefix);
                 if (r == 2 && outputPicture(dec, flushing, out) == 0) {
                     bufferConsume(dec, cur);
                     *gotPicture = 1;
@@ -520,8 +522,7 @@ extern "C" int32_t H265D_Decode(void *hDecoder, const H265D_INARGS *pstInArgs, H
             if (dec->firstSliceAccepted)
                 completeCurrentPicture(dec);
         }
-        pstOutArgs->eDecodeStatus =
-            outputPicture(dec, 1, pstOutArgs) == 0 ? IH265D_STATUS_PICTURE : IH265D_STATUS_END;
+        pstOutArgs->eDecodeStatus = outputPicture(dec, 1, pstOutArgs) == 0 ? IH265D_STATUS_PICTURE : IH265D_STATUS_END;
         return H265D_OK;
     }
 

@@ -8,7 +8,8 @@
 extern "C" {
 #endif
 
-typedef struct H265D_TEST_OPTIONS {
+typedef struct H265D_TEST_OPTIONS
+{
     /* -1: detect the processor as usual; otherwise the detected feature word
      * is ANDed with this mask, so a mask can only take features away. */
     int32_t iCpuMask;
@@ -32,13 +33,14 @@ typedef struct H265D_TEST_OPTIONS {
 } H265D_TEST_OPTIONS;
 
 /* One counter per way a picture can be decoded. */
-typedef struct H265D_PATH_COUNTS {
-    uint32_t uiSerial;        /* on the caller's thread */
+typedef struct H265D_PATH_COUNTS
+{
+    uint32_t uiSerial;         /* on the caller's thread */
     uint32_t uiGatheredSerial; /* gathered for the workers, decoded serially */
     uint32_t uiRowJobs;
     uint32_t uiSliceJobs;
     uint32_t uiTileJobs;
-    uint32_t uiFallbacks;     /* permanent switches to serial decoding */
+    uint32_t uiFallbacks; /* permanent switches to serial decoding */
 } H265D_PATH_COUNTS;
 
 /* Where the time of the decoding calls went. Stages do not nest; what none
@@ -51,11 +53,12 @@ enum {
     H265D_STAGE_RESIDUAL, /* dequantisation, inverse transform and add */
     H265D_STAGE_DEBLOCK,  /* boundary strengths and the edge filters */
     H265D_STAGE_SAO,
-    H265D_STAGE_BORDER,   /* the margins of each reference picture */
+    H265D_STAGE_BORDER, /* the margins of each reference picture */
     H265D_STAGE_COUNT
 };
 
-typedef struct H265D_STAGE_TIMES {
+typedef struct H265D_STAGE_TIMES
+{
     double adSeconds[H265D_STAGE_COUNT];
 } H265D_STAGE_TIMES;
 

@@ -18,12 +18,14 @@ inline int clip3(int lo, int hi, int v)
     return v < lo ? lo : (v > hi ? hi : v);
 }
 
-struct Mv {
+struct Mv
+{
     int x, y;
     bool operator==(const Mv &o) const { return x == o.x && y == o.y; }
 };
 
-struct Cand {
+struct Cand
+{
     Mv mv[2];
     int refIdx[2];
     int pred[2];
@@ -52,10 +54,11 @@ Mv scaleMvPair(Mv mv, int td, int tb)
         const int p = f * v;
         return clip3(-32768, 32767, (p < 0 ? -1 : 1) * ((abs(p) + 127) >> 8));
     };
-    return Mv{ one(mv.x), one(mv.y) };
+    return Mv{one(mv.x), one(mv.y)};
 }
 
-struct InterCtx {
+struct InterCtx
+{
     H265D_DEC_OBJ *dec;
     H265D_CTU_RECORD *ctu;
     const H265D_CU *cu;
@@ -108,7 +111,7 @@ struct InterCtx {
         const H265D_MV_FIELD *f = at(x, y);
         Cand c;
         for (int l = 0; l < 2; l++) {
-            c.mv[l] = Mv{ f->mv[l][0], f->mv[l][1] };
+            c.mv[l] = Mv{f->mv[l][0], f->mv[l][1]};
             c.refIdx[l] = f->refIdx[l];
             c.pred[l] = f->predFlag[l];
         }
@@ -144,7 +147,7 @@ bool InterCtx::colMv(const H265D_COL_MV *col, int colPoc, int refIdx, int X, Mv 
                 }
         listCol = noBackward ? X : (int)sh->collocated_from_l0_flag;
     }
-    const Mv mvCol{ col->mv[listCol][0], col->mv[listCol][1] };
+    const Mv mvCol{col->mv[listCol][0], col->mv[listCol][1]};
     const int lt = refLt(X, refIdx);
     if (lt != col->longTerm[listCol])
         return false;
@@ -197,9 +200,7 @@ Cand InterCtx::mergeCandidate(int xPb, int yPb, int nPbW, int nPbH, int partIdx,
     auto sameMer = [&](int xN, int yN) {
         return (xPb >> log2Pml) == (xN >> log2Pml) && (yPb >> log2Pml) == (yN >> log2Pml);
     };
-    auto avail = [&](int xN, int yN) {
-        return !sameMer(xN, yN) && pbAvailable(xPb, yPb, nPbW, nPbH, partIdx, xN, yN);
-    };
+    auto avail = [&](int xN, int yN) { return !sameMer(xN, yN) && pbAvailable(xPb, yPb, nPbW, nPbH, partIdx, xN, yN); };
     const int xA1 = xPb - 1, yA1 = yPb + nPbH - 1;
     bool aA1 = avail(xA1, yA1);
     if (partIdx == 1 && (pm == PART_Nx2N || pm == PART_nLx2N || pm == PART_nRx2N))
@@ -272,8 +273,8 @@ Cand InterCtx::mergeCandidate(int xPb, int yPb, int nPbW, int nPbH, int partIdx,
             goto done;
         /* combined bi-predictive */
         if (sh->slice_type == 0 && n > 1 && n < maxCand) {
-            static const int l0Idx[12] = { 0, 1, 0, 2, 1, 2, 0, 3, 1, 3, 2, 3 };
-            static const int l1Idx[12] = { 1, 0, 2, 0, 2, 1, 3, 0, 3, 1, 3, 2 };
+            static const int l0Idx[12] = {0, 1, 0, 2, 1, 2, 0, 3, 1, 3, 2, 3};
+            static const int l1Idx[12] = {1, 0, 2, 0, 2, 1, 3, 0, 3, 1, 3, 2};
             const int numOrig = n;
             for (int comb = 0; comb < numOrig * (numOrig - 1) && n < maxCand; comb++) {
                 const Cand &a = list_[l0Idx[comb]], &b = list_[l1Idx[comb]];
@@ -346,7 +347,7 @@ Mv InterCtx::amvp(int xPb, int yPb, int nPbW, int nPbH, int partIdx, int X, int 
         return false;
     };
     auto scaled = [&](const Cand &c, Mv *mv) {
-        for (int l : { X, Y }) {
+        for (int l : {X, Y}) {
             if (c.pred[l] && refLt(l, c.refIdx[l]) == targetLt) {
                 *mv = c.mv[l];
                 if (!targetLt && !refLt(l, c.refIdx[l]))
@@ -356,7 +357,7 @@ Mv InterCtx::amvp(int xPb, int yPb, int nPbW, int nPbH, int partIdx, int X, int 
         }
         return false;
     };
-    const int xA[2] = { xPb - 1, xPb - 1 }, yA[2] = { yPb + nPbH, yPb + nPbH - 1 };
+    const int xA[2] = {xPb - 1, xPb - 1}, yA[2] = {yPb + nPbH, yPb + nPbH - 1};
     bool availA[2];
     Cand cA[2];
     for (int k = 0; k < 2; k++) {
@@ -366,14 +367,14 @@ Mv InterCtx::amvp(int xPb, int yPb, int nPbW, int nPbH, int partIdx, int X, int 
     }
     const bool isScaled = availA[0] || availA[1];
     bool haveA = false;
-    Mv mvA{ 0, 0 };
+    Mv mvA{0, 0};
     for (int k = 0; k < 2 && !haveA; k++)
         if (availA[k])
             haveA = direct(cA[k], &mvA);
     for (int k = 0; k < 2 && !haveA; k++)
         if (availA[k])
             haveA = scaled(cA[k], &mvA);
-    const int xB[3] = { xPb + nPbW, xPb + nPbW - 1, xPb - 1 }, yB[3] = { yPb - 1, yPb - 1, yPb - 1 };
+    const int xB[3] = {xPb + nPbW, xPb + nPbW - 1, xPb - 1}, yB[3] = {yPb - 1, yPb - 1, yPb - 1};
     bool availB[3];
     Cand cB[3];
     for (int k = 0; k < 3; k++) {
@@ -382,7 +383,7 @@ Mv InterCtx::amvp(int xPb, int yPb, int nPbW, int nPbH, int partIdx, int X, int 
             cB[k] = candAt(xB[k], yB[k]);
     }
     bool haveB = false;
-    Mv mvB{ 0, 0 };
+    Mv mvB{0, 0};
     for (int k = 0; k < 3 && !haveB; k++)
         if (availB[k])
             haveB = direct(cB[k], &mvB);
@@ -408,7 +409,7 @@ Mv InterCtx::amvp(int xPb, int yPb, int nPbW, int nPbH, int partIdx, int X, int 
             cand[n++] = t;
     }
     while (n < 2)
-        cand[n++] = Mv{ 0, 0 };
+        cand[n++] = Mv{0, 0};
     return cand[mvpFlag];
 }
 
@@ -418,7 +419,8 @@ inline int wrap16(int v)
     return u >= 32768 ? u - 65536 : u;
 }
 
-struct McCtx {
+struct McCtx
+{
     H265D_DEC_OBJ *dec;
     alignas(16) int16_t tmp[3][2][64 * 64];
 };
@@ -426,7 +428,7 @@ struct McCtx {
 /* Keeps every kernel read inside the replicated borders. */
 Mv clipMvPair(Mv mv, int x, int y, int picW, int picH)
 {
-    return Mv{ clip3((-71 - x) * 4, (picW - x) * 4 + 28, mv.x), clip3((-71 - y) * 4, (picH - y) * 4 + 28, mv.y) };
+    return Mv{clip3((-71 - x) * 4, (picW - x) * 4 + 28, mv.x), clip3((-71 - y) * 4, (picH - y) * 4 + 28, mv.y)};
 }
 
 void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, int xPb, int yPb, int w, int h,
@@ -505,7 +507,7 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
         };
         const H265D_PRED_WEIGHT *pw = &sh->pwt;
         const int denom = c == 0 ? (int)pw->luma_log2_weight_denom : (int)pw->ChromaLog2WeightDenom;
-        int wt[2] = { 0, 0 }, of[2] = { 0, 0 };
+        int wt[2] = {0, 0}, of[2] = {0, 0};
         bool explicitWeights = false;
         for (int i = 0; weighted && i < nl; i++) {
             const int l = lists[i], r = m.refIdx[l];
@@ -546,7 +548,7 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
         const int flag0 = first(0, tmp[0]);
         if (c == 0) {
             dsp->slot[H265D_SLOT_LUMA_BI_SECOND + xf[1] * 4 + yf[1]].lumaBiSecond(dst, stride, src[1], stride, tmp[0],
-                                                                                 bw, bh, flag0);
+                                                                                  bw, bh, flag0);
         } else {
             const int k = (xf[1] ? 1 : 0) + (yf[1] ? 2 : 0);
             const H265D_DSP_ENTRY &e = dsp->slot[H265D_SLOT_CHROMA_BI_SECOND + k];
@@ -564,14 +566,14 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
 
 extern "C" void scaleMv(int mvx, int mvy, int td, int tb, int16_t out[2])
 {
-    const Mv r = scaleMvPair(Mv{ mvx, mvy }, td, tb);
+    const Mv r = scaleMvPair(Mv{mvx, mvy}, td, tb);
     out[0] = (int16_t)r.x;
     out[1] = (int16_t)r.y;
 }
 
 extern "C" void clipMvForMc(int mvx, int mvy, int x, int y, int picW, int picH, int16_t out[2])
 {
-    const Mv r = clipMvPair(Mv{ mvx, mvy }, x, y, picW, picH);
+    const Mv r = clipMvPair(Mv{mvx, mvy}, x, y, picW, picH);
     out[0] = (int16_t)r.x;
     out[1] = (int16_t)r.y;
 }
@@ -605,7 +607,7 @@ extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
                 const Mv mvp = ic.amvp(pu->x, pu->y, pu->w, pu->h, p, l, r, l == 0 ? pu->mvp_l0_flag : pu->mvp_l1_flag);
                 m.pred[l] = 1;
                 m.refIdx[l] = r;
-                m.mv[l] = Mv{ wrap16(mvp.x + pu->mvd[l][0]), wrap16(mvp.y + pu->mvd[l][1]) };
+                m.mv[l] = Mv{wrap16(mvp.x + pu->mvd[l][0]), wrap16(mvp.y + pu->mvd[l][1])};
             }
         }
         H265D_MV_FIELD f;
@@ -677,8 +679,8 @@ extern "C" void storeMotionField(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu
     const H265D_MV_FIELD *field = (const H265D_MV_FIELD *)dec->side.mvRecords;
     const H265D_SLICE_HEADER *sh = ctu->sh ? ctu->sh : &dec->sh;
     const int w16 = (int)(dec->w64 / 16);
-    const int xEnd = ctu->x + ctu->ctbSize < dec->geo.PicWidthInSamplesY ? ctu->x + ctu->ctbSize
-                                                                           : dec->geo.PicWidthInSamplesY;
+    const int xEnd =
+        ctu->x + ctu->ctbSize < dec->geo.PicWidthInSamplesY ? ctu->x + ctu->ctbSize : dec->geo.PicWidthInSamplesY;
     for (int y = ctu->y; y < ctu->bottomLimit; y += 16)
         for (int x = ctu->x; x < xEnd; x += 16) {
             H265D_COL_MV *c = &col[(y >> 4) * w16 + (x >> 4)];

@@ -153,14 +153,30 @@ extern "C" void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ct
         dsp->slot[H265D_SLOT_INTRA_SMOOTH + log2Size].intraSmooth((int)dec->sps->strong_intra_smoothing_enabled_flag,
                                                                   mode, left, top);
     switch (mode) {
-    case 0: dsp->slot[H265D_SLOT_INTRA_PLANAR + log2Size].intraPlanar(top, left, stride, dst); break;
-    case 1: dsp->slot[H265D_SLOT_INTRA_DC + log2Size].intra(cIdx, top, left, stride, dst); break;
-    case 2: dsp->slot[H265D_SLOT_INTRA_DIAG_DOWN + log2Size].intra(cIdx, top, left, stride, dst); break;
-    case 10: dsp->slot[H265D_SLOT_INTRA_HORIZONTAL + log2Size].intra(cIdx, top, left, stride, dst); break;
-    case 18: dsp->slot[H265D_SLOT_INTRA_DIAG_MID + log2Size].intra(cIdx, top, left, stride, dst); break;
-    case 26: dsp->slot[H265D_SLOT_INTRA_VERTICAL + log2Size].intra(cIdx, top, left, stride, dst); break;
-    case 34: dsp->slot[H265D_SLOT_INTRA_DIAG_UP + log2Size].intra(cIdx, top, left, stride, dst); break;
-    default: dsp->slot[H265D_SLOT_INTRA_ANGULAR + log2Size].intraAngular(cIdx, mode, top, left, stride, dst); break;
+    case 0:
+        dsp->slot[H265D_SLOT_INTRA_PLANAR + log2Size].intraPlanar(top, left, stride, dst);
+        break;
+    case 1:
+        dsp->slot[H265D_SLOT_INTRA_DC + log2Size].intra(cIdx, top, left, stride, dst);
+        break;
+    case 2:
+        dsp->slot[H265D_SLOT_INTRA_DIAG_DOWN + log2Size].intra(cIdx, top, left, stride, dst);
+        break;
+    case 10:
+        dsp->slot[H265D_SLOT_INTRA_HORIZONTAL + log2Size].intra(cIdx, top, left, stride, dst);
+        break;
+    case 18:
+        dsp->slot[H265D_SLOT_INTRA_DIAG_MID + log2Size].intra(cIdx, top, left, stride, dst);
+        break;
+    case 26:
+        dsp->slot[H265D_SLOT_INTRA_VERTICAL + log2Size].intra(cIdx, top, left, stride, dst);
+        break;
+    case 34:
+        dsp->slot[H265D_SLOT_INTRA_DIAG_UP + log2Size].intra(cIdx, top, left, stride, dst);
+        break;
+    default:
+        dsp->slot[H265D_SLOT_INTRA_ANGULAR + log2Size].intraAngular(cIdx, mode, top, left, stride, dst);
+        break;
     }
 }
 
@@ -196,7 +212,8 @@ extern "C" void addTuResidual(H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265
 
 namespace {
 
-struct IntraRecon {
+struct IntraRecon
+{
     H265D_DEC_OBJ *dec;
     H265D_CTU_RECORD *ctu;
     const H265D_CU *cu;
@@ -234,8 +251,8 @@ struct IntraRecon {
 
 } // namespace
 
-extern "C" void reconstructIntraCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu,
-                                   int lumaOffset, int chromaOffset)
+extern "C" void reconstructIntraCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,
+                                   int chromaOffset)
 {
     const H265D_CU *cu = &ctu->cu[cuIndex];
     const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];

@@ -90,8 +90,8 @@ extern "C" uint8_t *saoSavedLine(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, i
 
 extern "C" uint8_t *saoSavedColumn(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int c, int ctbCol, int ctbRow)
 {
-    return job->borders + savedRows(dec->h64) * (size_t)dec->w64 * 2 + ((size_t)ctbRow * 2 + (ctbCol & 1)) * kColumnBytes +
-           (c ? 64 + (c - 1) * 32 : 0);
+    return job->borders + savedRows(dec->h64) * (size_t)dec->w64 * 2 +
+           ((size_t)ctbRow * 2 + (ctbCol & 1)) * kColumnBytes + (c ? 64 + (c - 1) * 32 : 0);
 }
 
 extern "C" void saveFilterBorders(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int x, int y)

@@ -30,7 +30,8 @@ uint8_t *saoWorkPlane(struct H265D_DEC_OBJ *dec, int c);
  * and a CTB's deblocked bottom line and right column are saved, before it
  * is offset, into per-CTB-row stores shared by the jobs, where the CTBs
  * offset after it read them. */
-typedef struct H265D_SAO_JOB {
+typedef struct H265D_SAO_JOB
+{
     uint8_t *block;   /* this context's block copy, saoBlockSize() bytes */
     uint8_t *borders; /* the picture's saved lines, saoBordersSize() bytes */
 } H265D_SAO_JOB;

@@ -58,8 +58,8 @@ int32_t parseNalHeader(const uint8_t *p, H265D_NAL_HEADER *hdr, uint32_t ch, H26
         log(ch, H265D_LOG_WARNING, "H265D_Decode : The value of nuh_layer_id is %d, should be equal to 0!\n",
             hdr->nuh_layer_id);
     if (hdr->TemporalId < 0) {
-        log(ch, H265D_LOG_ERROR,
-            "H265D_Decode : The value of nuh_temporal_id is %d, should be in the range of 0~6!\n", hdr->TemporalId);
+        log(ch, H265D_LOG_ERROR, "H265D_Decode : The value of nuh_temporal_id is %d, should be in the range of 0~6!\n",
+            hdr->TemporalId);
         return H265D_ERR_NAL;
     }
     const int32_t t = hdr->nal_unit_type;
@@ -86,9 +86,7 @@ int isSkippedNalType(int32_t t)
     return (t >= 10 && t <= 15) || (t >= 22 && t <= 31) || t == 35 || t == 38 || t >= 41;
 }
 
-static void quietLog(uint32_t, int32_t, const char *, ...)
-{
-}
+static void quietLog(uint32_t, int32_t, const char *, ...) {}
 
 int nalOpensPicture(const uint8_t *unit, size_t len)
 {
@@ -204,8 +202,22 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
 
     int32_t r = 0;
     switch (type) {
-    case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 7: case 8: case 9:
-    case 16: case 17: case 18: case 19: case 20: case 21:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+    case 7:
+    case 8:
+    case 9:
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+    case 21:
         if (unit[2] & 0x80) {
             dec->firstSliceNal = dec->nal;
             dec->gatherDropped = 0;

@@ -20,8 +20,8 @@ static int truncated(H265D_BITREADER *br, const char *what, uint32_t ch, H265D_L
 
 /* ---- profile_tier_level ---- */
 
-int32_t parsePtl(H265D_PTL *ptl, H265D_BITREADER *br, int profilePresent, uint32_t maxSubLayersMinus1,
-                 uint32_t ch, H265D_LOG_FXN log)
+int32_t parsePtl(H265D_PTL *ptl, H265D_BITREADER *br, int profilePresent, uint32_t maxSubLayersMinus1, uint32_t ch,
+                 H265D_LOG_FXN log)
 {
     memset(ptl, 0, sizeof *ptl);
     if (profilePresent) {
@@ -96,8 +96,9 @@ static int32_t parseSubLayerHrd(H265D_BITREADER *br, uint32_t cpbCnt, int subPic
             return -1;
         }
         if (i > 0 && rate <= prevRate) {
-            log(ch, strict ? H265D_LOG_ERROR : H265D_LOG_WARNING, "H265D_Decode : The value of bit_rate_value_minus1[i] is less than "
-                                   "bit_rate_value_minus1[i-1]!\n");
+            log(ch, strict ? H265D_LOG_ERROR : H265D_LOG_WARNING,
+                "H265D_Decode : The value of bit_rate_value_minus1[i] is less than "
+                "bit_rate_value_minus1[i-1]!\n");
             bad = 1;
         }
         if (size == H265D_UE_ERROR) {
@@ -105,8 +106,9 @@ static int32_t parseSubLayerHrd(H265D_BITREADER *br, uint32_t cpbCnt, int subPic
             return -1;
         }
         if (i > 0 && size > prevSize) {
-            log(ch, strict ? H265D_LOG_ERROR : H265D_LOG_WARNING, "H265D_Decode : The value of cpb_size_value_minus1[i] is greater than "
-                                   "cpb_size_value_minus1[i-1]!\n");
+            log(ch, strict ? H265D_LOG_ERROR : H265D_LOG_WARNING,
+                "H265D_Decode : The value of cpb_size_value_minus1[i] is greater than "
+                "cpb_size_value_minus1[i-1]!\n");
             bad = 1;
         }
         prevRate = rate;
@@ -119,8 +121,9 @@ static int32_t parseSubLayerHrd(H265D_BITREADER *br, uint32_t cpbCnt, int subPic
                 return -1;
             }
             if (i > 0 && sizeDu > prevSizeDu) {
-                log(ch, strict ? H265D_LOG_ERROR : H265D_LOG_WARNING, "H265D_Decode : The value of cpb_size_du_value_minus1[i] is greater than "
-                                       "cpb_size_du_value_minus1[i-1]!\n");
+                log(ch, strict ? H265D_LOG_ERROR : H265D_LOG_WARNING,
+                    "H265D_Decode : The value of cpb_size_du_value_minus1[i] is greater than "
+                    "cpb_size_du_value_minus1[i-1]!\n");
                 bad = 1;
             }
             if (rateDu == H265D_UE_ERROR) {
@@ -128,8 +131,9 @@ static int32_t parseSubLayerHrd(H265D_BITREADER *br, uint32_t cpbCnt, int subPic
                 return -1;
             }
             if (i > 0 && rateDu <= prevRateDu) {
-                log(ch, strict ? H265D_LOG_ERROR : H265D_LOG_WARNING, "H265D_Decode : The value of bit_rate_du_value_minus1[i] is not bigger "
-                                       "than bit_rate_du_value_minus1[i-1]!\n");
+                log(ch, strict ? H265D_LOG_ERROR : H265D_LOG_WARNING,
+                    "H265D_Decode : The value of bit_rate_du_value_minus1[i] is not bigger "
+                    "than bit_rate_du_value_minus1[i-1]!\n");
                 bad = 1;
             }
             prevSizeDu = sizeDu;
@@ -155,8 +159,7 @@ static int32_t parseHrdMode(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPr
                     (uint8_t)readBitsT(br, 5, "du_cpb_removal_delay_increment_length_minus1");
                 hrd->sub_pic_cpb_params_in_pic_timing_sei_flag =
                     (uint8_t)readBitT(br, "sub_pic_cpb_params_in_pic_timing_sei_flag");
-                hrd->dpb_output_delay_du_length_minus1 =
-                    (uint8_t)readBitsT(br, 5, "dpb_output_delay_du_length_minus1");
+                hrd->dpb_output_delay_du_length_minus1 = (uint8_t)readBitsT(br, 5, "dpb_output_delay_du_length_minus1");
             }
             hrd->bit_rate_scale = (uint8_t)readBitsT(br, 4, "bit_rate_scale");
             hrd->cpb_size_scale = (uint8_t)readBitsT(br, 4, "cpb_size_scale");
@@ -178,7 +181,8 @@ static int32_t parseHrdMode(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPr
             uint32_t d = readUeT(br, "elemental_duration_in_tc_minus1[%u]", i);
             if (d > 2047) {
                 log(ch, (strict || d == H265D_UE_ERROR) ? H265D_LOG_ERROR : H265D_LOG_WARNING,
-                    "H265D_Decode : The value of elemental_duration_in_tc_minus1[%d] is %d, should be less than 2048!\n",
+                    "H265D_Decode : The value of elemental_duration_in_tc_minus1[%d] is %d, should be less than "
+                    "2048!\n",
                     (int)i, (int)d);
                 if (strict || d == H265D_UE_ERROR)
                     return -1;
@@ -205,8 +209,8 @@ static int32_t parseHrdMode(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPr
     return 0;
 }
 
-int32_t parseHrd(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPresent, uint32_t maxSubLayersMinus1,
-                 uint32_t ch, H265D_LOG_FXN log)
+int32_t parseHrd(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPresent, uint32_t maxSubLayersMinus1, uint32_t ch,
+                 H265D_LOG_FXN log)
 {
     return parseHrdMode(hrd, br, commonInfPresent, maxSubLayersMinus1, 1, ch, log);
 }
@@ -250,7 +254,8 @@ int32_t parseVps(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG
             return H265D_ERR_VPS;
         }
         if (reorder > dpb - 1) {
-            LOGE("H265D_Decode : The value of vps_num_reorder_pics[%d] is bigger than  vps_max_dec_pic_buffering[%d]-1!\n",
+            LOGE("H265D_Decode : The value of vps_num_reorder_pics[%d] is bigger than  "
+                 "vps_max_dec_pic_buffering[%d]-1!\n",
                  (int)i, (int)i);
             return H265D_ERR_VPS;
         }
@@ -296,7 +301,8 @@ int32_t parseVps(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG
         if (vps->vps_poc_proportional_to_timing_flag) {
             vps->vps_num_ticks_poc_diff_one_minus1 = readUeT(br, "vps_num_ticks_poc_diff_one_minus1");
             if (vps->vps_num_ticks_poc_diff_one_minus1 == H265D_UE_ERROR) {
-                LOGE("H265D_Decode : The value of vps_num_ticks_poc_diff_one_minus1 is out of the range of 0~2^32-1!\n");
+                LOGE(
+                    "H265D_Decode : The value of vps_num_ticks_poc_diff_one_minus1 is out of the range of 0~2^32-1!\n");
                 return H265D_ERR_VPS;
             }
         }
@@ -336,14 +342,14 @@ int32_t parseVps(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG
 
 /* ---- scaling lists ---- */
 
-static const uint8_t kDefaultIntra8x8[64] = {
-    16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 17, 16, 17, 16, 17, 18, 17, 18, 18, 17, 18, 21,
-    19, 20, 21, 20, 19, 21, 24, 22, 22, 24, 24, 22, 22, 24, 25, 25, 27, 30, 27, 25, 25, 29,
-    31, 35, 35, 31, 29, 36, 41, 44, 41, 36, 47, 54, 54, 47, 65, 70, 65, 88, 88, 115 };
-static const uint8_t kDefaultInter8x8[64] = {
-    16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 17, 17, 17, 17, 17, 18, 18, 18, 18, 18, 18, 20,
-    20, 20, 20, 20, 20, 20, 24, 24, 24, 24, 24, 24, 24, 24, 25, 25, 25, 25, 25, 25, 25, 28,
-    28, 28, 28, 28, 28, 33, 33, 33, 33, 33, 41, 41, 41, 41, 54, 54, 54, 71, 71, 91 };
+static const uint8_t kDefaultIntra8x8[64] = {16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 17, 16, 17, 16, 17, 18,
+                                             17, 18, 18, 17, 18, 21, 19, 20, 21, 20, 19, 21, 24, 22, 22, 24,
+                                             24, 22, 22, 24, 25, 25, 27, 30, 27, 25, 25, 29, 31, 35, 35, 31,
+                                             29, 36, 41, 44, 41, 36, 47, 54, 54, 47, 65, 70, 65, 88, 88, 115};
+static const uint8_t kDefaultInter8x8[64] = {16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 17, 17, 17, 17, 17, 18,
+                                             18, 18, 18, 18, 18, 20, 20, 20, 20, 20, 20, 20, 24, 24, 24, 24,
+                                             24, 24, 24, 24, 25, 25, 25, 25, 25, 25, 25, 28, 28, 28, 28, 28,
+                                             28, 33, 33, 33, 33, 33, 41, 41, 41, 41, 54, 54, 54, 71, 71, 91};
 
 static void defaultList(uint8_t *dst, int sizeId, int matrixId)
 {
@@ -406,7 +412,8 @@ int32_t parseScalingList(H265D_SCALING_LIST *sl, H265D_BITREADER *br, uint32_t c
                 for (int i = 0; i < coefNum; i++) {
                     int32_t d = readSeT(br, "scaling_list_delta_coeff[%d][%d][%d]", sizeId, matrixId, i);
                     if (d < -128 || d > 127) {
-                        LOGE("H265D_Decode : the value of scaling_list_delta_coef should be in the range of -128~127 !\n");
+                        LOGE("H265D_Decode : the value of scaling_list_delta_coef should be in the range of -128~127 "
+                             "!\n");
                         return -1;
                     }
                     nextCoef = (nextCoef + d + 256) % 256;
@@ -448,7 +455,7 @@ static void diagScan(int blk, uint16_t *pos)
 
 void deriveScalingFactors(H265D_PPS *pps, const H265D_SPS *sps)
 {
-    static const uint16_t levelScale[6] = { 40, 45, 51, 57, 64, 72 };
+    static const uint16_t levelScale[6] = {40, 45, 51, 57, 64, 72};
     uint16_t scan4[16], scan8[64];
     diagScan(4, scan4);
     diagScan(8, scan8);
@@ -785,7 +792,8 @@ int32_t parseVui(H265D_DEC_OBJ *dec, H265D_SPS *sps, const H265D_VPS *vps, H265D
         if (v->vui_poc_proportional_to_timing_flag) {
             v->vui_num_ticks_poc_diff_one_minus1 = readUeT(br, "vui_num_ticks_poc_diff_one_minus1");
             if (v->vui_num_ticks_poc_diff_one_minus1 == H265D_UE_ERROR)
-                LOGW("H265D_Decode : The value of vui_num_ticks_poc_diff_one_minus1 is out of the range of 0~2^32-2!\n");
+                LOGW(
+                    "H265D_Decode : The value of vui_num_ticks_poc_diff_one_minus1 is out of the range of 0~2^32-2!\n");
             else if (vps && vps->vps_poc_proportional_to_timing_flag &&
                      v->vui_num_ticks_poc_diff_one_minus1 != vps->vps_num_ticks_poc_diff_one_minus1)
                 LOGW("H265D_Decode : The value of vui_num_ticks_poc_diff_one_minus1 is not equal to "
@@ -805,8 +813,9 @@ int32_t parseVui(H265D_DEC_OBJ *dec, H265D_SPS *sps, const H265D_VPS *vps, H265D
         v->restricted_ref_pic_lists_flag = readBitT(br, "restricted_ref_pic_lists_flag");
         v->min_spatial_segmentation_idc = readUeT(br, "min_spatial_segmentation_idc");
         if (v->min_spatial_segmentation_idc > 4095)
-            LOGW("H265D_Decode : the value of min_spatial_segmentation_idc is %d,it should be in the range of 0~4095!\n",
-                 (int)v->min_spatial_segmentation_idc);
+            LOGW(
+                "H265D_Decode : the value of min_spatial_segmentation_idc is %d,it should be in the range of 0~4095!\n",
+                (int)v->min_spatial_segmentation_idc);
         v->max_bytes_per_pic_denom = readUeT(br, "max_bytes_per_pic_denom");
         if (v->max_bytes_per_pic_denom > 16)
             LOGW("H265D_Decode : the value of max_bytes_per_pic_denom is %d,it should be less than 17!\n",
@@ -1002,7 +1011,8 @@ static int32_t parseSpsBody(H265D_DEC_OBJ *dec, H265D_SPS *sps, H265D_BITREADER 
         return -1;
     }
     if (minTb >= minCbLog2) {
-        LOGE("H265D_Decode : the value of log2_min_transform_block_size should less than log2_min_coding_block_size!\n");
+        LOGE(
+            "H265D_Decode : the value of log2_min_transform_block_size should less than log2_min_coding_block_size!\n");
         return -1;
     }
     if (sps->log2_diff_max_min_luma_transform_block_size > 3 ||
@@ -1041,8 +1051,7 @@ static int32_t parseSpsBody(H265D_DEC_OBJ *dec, H265D_SPS *sps, H265D_BITREADER 
         sps->pcm_sample_bit_depth_luma = readBitsT(br, 4, "pcm_sample_bit_depth_luma_minus1") + 1u;
         sps->pcm_sample_bit_depth_chroma = readBitsT(br, 4, "pcm_sample_bit_depth_chroma_minus1") + 1u;
         sps->log2_min_pcm_luma_coding_block_size = readUeT(br, "log2_min_pcm_luma_coding_block_size_minus3") + 3u;
-        sps->log2_diff_max_min_pcm_luma_coding_block_size =
-            readUeT(br, "log2_diff_max_min_pcm_luma_coding_block_size");
+        sps->log2_diff_max_min_pcm_luma_coding_block_size = readUeT(br, "log2_diff_max_min_pcm_luma_coding_block_size");
         sps->pcm_loop_filter_disabled_flag = readBitT(br, "pcm_loop_filter_disabled_flag");
         if (sps->pcm_sample_bit_depth_luma > sps->bit_depth_luma) {
             LOGE("H265D_Decode : the value of pcm_bit_depth_luma is error !\n");
@@ -1053,7 +1062,8 @@ static int32_t parseSpsBody(H265D_DEC_OBJ *dec, H265D_SPS *sps, H265D_BITREADER 
             return -1;
         }
         const uint32_t largest = ctbLog2 < 5 ? ctbLog2 : 5;
-        if (sps->log2_min_pcm_luma_coding_block_size < minCbLog2 || sps->log2_min_pcm_luma_coding_block_size > largest) {
+        if (sps->log2_min_pcm_luma_coding_block_size < minCbLog2 ||
+            sps->log2_min_pcm_luma_coding_block_size > largest) {
             LOGE("H265D_Decode : the value of log2_min_pcm_coding_block_size is error !\n");
             return -1;
         }
@@ -1314,8 +1324,9 @@ static int32_t parsePpsBody(H265D_DEC_OBJ *dec, H265D_PPS *pps, H265D_BITREADER 
     }
     pps->slice_segment_header_extension_present_flag = readBitT(br, "slice_segment_header_extension_present_flag");
     if (pps->slice_segment_header_extension_present_flag)
-        LOGW("H265D_Decode : The value of slice_segment_header_extension_present_flag is %d, it should be equal to 0!\n",
-             1);
+        LOGW(
+            "H265D_Decode : The value of slice_segment_header_extension_present_flag is %d, it should be equal to 0!\n",
+            1);
     pps->pps_extension_present_flag = readBitT(br, "pps_extension_present_flag");
     /* Extension data is skipped to the end of the payload. */
     if (truncated(br, "picture parameter set", ch, log))

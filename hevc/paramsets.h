@@ -7,20 +7,21 @@
 #include "bitreader.h"
 #include "h265d.h"
 
-#define H265D_MAX_VPS 16
-#define H265D_MAX_SPS 16
-#define H265D_MAX_PPS 64
-#define H265D_MAX_SUB_LAYERS 7
-#define H265D_MAX_ST_RPS 64       /* candidates in an SPS */
-#define H265D_MAX_RPS_ENTRIES 32  /* delta POCs per direction of one set */
-#define H265D_MAX_LT_SPS 32
-#define H265D_MAX_TILE_COLS 512   /* 8192 / 16 */
-#define H265D_MAX_TILE_ROWS 512
-#define H265D_USER_DATA_SIZE 2048
+#define H265D_MAX_VPS         16
+#define H265D_MAX_SPS         16
+#define H265D_MAX_PPS         64
+#define H265D_MAX_SUB_LAYERS  7
+#define H265D_MAX_ST_RPS      64 /* candidates in an SPS */
+#define H265D_MAX_RPS_ENTRIES 32 /* delta POCs per direction of one set */
+#define H265D_MAX_LT_SPS      32
+#define H265D_MAX_TILE_COLS   512 /* 8192 / 16 */
+#define H265D_MAX_TILE_ROWS   512
+#define H265D_USER_DATA_SIZE  2048
 
 struct H265D_DEC_OBJ;
 
-typedef struct H265D_PTL {
+typedef struct H265D_PTL
+{
     uint8_t general_profile_space;
     uint8_t general_tier_flag;
     uint8_t general_profile_idc;
@@ -38,7 +39,8 @@ typedef struct H265D_PTL {
 
 /* hrd_parameters(): the scalars that later stages may want; the per-CPB bit
  * rates are only validated. */
-typedef struct H265D_HRD {
+typedef struct H265D_HRD
+{
     uint8_t nal_hrd_parameters_present_flag;
     uint8_t vcl_hrd_parameters_present_flag;
     uint8_t sub_pic_hrd_params_present_flag;
@@ -59,7 +61,8 @@ typedef struct H265D_HRD {
     uint8_t cpb_cnt_minus1[H265D_MAX_SUB_LAYERS];
 } H265D_HRD;
 
-typedef struct H265D_VPS {
+typedef struct H265D_VPS
+{
     int32_t valid;
     uint32_t vps_video_parameter_set_id;
     uint32_t vps_base_layer_internal_flag;
@@ -75,17 +78,18 @@ typedef struct H265D_VPS {
     uint32_t vps_max_layer_id;
     uint32_t vps_num_layer_sets_minus1;
     uint32_t vps_timing_info_present_flag;
-    uint32_t vps_num_units_in_tick;   /* 1001 unless the VPS carries timing */
-    uint32_t vps_time_scale;          /* 60000 unless the VPS carries timing */
+    uint32_t vps_num_units_in_tick; /* 1001 unless the VPS carries timing */
+    uint32_t vps_time_scale;        /* 60000 unless the VPS carries timing */
     uint32_t vps_poc_proportional_to_timing_flag;
     uint32_t vps_num_ticks_poc_diff_one_minus1;
     uint32_t vps_num_hrd_parameters;
-    H265D_HRD hrd;                    /* the first hrd_parameters() only */
+    H265D_HRD hrd; /* the first hrd_parameters() only */
     uint32_t vps_extension_flag;
 } H265D_VPS;
 
 /* One short-term reference picture set, in derived form (7.4.8). */
-typedef struct H265D_ST_RPS {
+typedef struct H265D_ST_RPS
+{
     int32_t valid;
     int32_t num_negative_pics;
     int32_t num_positive_pics;
@@ -96,12 +100,14 @@ typedef struct H265D_ST_RPS {
 } H265D_ST_RPS;
 
 /* Lists by sizeId (4x4 .. 32x32) and matrixId; 32x32 uses matrixId 0 and 3. */
-typedef struct H265D_SCALING_LIST {
+typedef struct H265D_SCALING_LIST
+{
     uint8_t list[4][6][64];
     uint8_t dc[4][6];
 } H265D_SCALING_LIST;
 
-typedef struct H265D_VUI {
+typedef struct H265D_VUI
+{
     uint32_t aspect_ratio_info_present_flag;
     uint32_t aspect_ratio_idc;
     uint32_t sar_width;
@@ -144,9 +150,10 @@ typedef struct H265D_VUI {
     uint32_t log2_max_mv_length_vertical;
 } H265D_VUI;
 
-typedef struct H265D_SPS {
+typedef struct H265D_SPS
+{
     int32_t valid;
-    uint32_t generation;       /* changes with every successful parse */
+    uint32_t generation; /* changes with every successful parse */
     uint32_t sps_video_parameter_set_id;
     uint32_t sps_max_sub_layers_minus1;
     uint32_t sps_temporal_id_nesting_flag;
@@ -212,7 +219,8 @@ typedef struct H265D_SPS {
     uint32_t MaxPicOrderCntLsb;
 } H265D_SPS;
 
-typedef struct H265D_PPS {
+typedef struct H265D_PPS
+{
     int32_t valid;
     uint32_t pps_pic_parameter_set_id;
     uint32_t pps_seq_parameter_set_id;
@@ -246,7 +254,7 @@ typedef struct H265D_PPS {
     uint32_t deblocking_filter_control_present_flag;
     uint32_t deblocking_filter_override_enabled_flag;
     uint32_t pps_deblocking_filter_disabled_flag;
-    int32_t pps_beta_offset;   /* twice the _div2 value */
+    int32_t pps_beta_offset; /* twice the _div2 value */
     int32_t pps_tc_offset;
     uint32_t pps_scaling_list_data_present_flag;
     H265D_SCALING_LIST scaling_list;
@@ -257,25 +265,26 @@ typedef struct H265D_PPS {
 
     /* Tables made from an SPS that fits the create limits. */
     uint32_t tablesSpsGeneration; /* 0: not made */
-    int32_t *colBd;          /* H265D_MAX_TILE_COLS + 1 entries */
-    int32_t *rowBd;          /* H265D_MAX_TILE_ROWS + 1 entries */
-    int32_t *ctbAddrRsToTs;  /* one per CTB of 16 over W64 x H64 */
+    int32_t *colBd;               /* H265D_MAX_TILE_COLS + 1 entries */
+    int32_t *rowBd;               /* H265D_MAX_TILE_ROWS + 1 entries */
+    int32_t *ctbAddrRsToTs;       /* one per CTB of 16 over W64 x H64 */
     int32_t *ctbAddrTsToRs;
     int32_t *tileId;
-    uint16_t *dequant;       /* see dequantTable() */
+    uint16_t *dequant; /* see dequantTable() */
 } H265D_PPS;
 
 /* Offset of the ScalingFactor x levelScale table of one transform size,
  * matrixId (0..5; 32x32 only 0 and 3 are meaningful) and qP % 6. */
 static inline uint16_t *dequantTable(const H265D_PPS *pps, int sizeId, int matrixId, int qpRem)
 {
-    static const int base[4] = { 0, 16 * 36, 16 * 36 + 64 * 36, 16 * 36 + 64 * 36 + 256 * 36 };
+    static const int base[4] = {0, 16 * 36, 16 * 36 + 64 * 36, 16 * 36 + 64 * 36 + 256 * 36};
     const int n = 16 << (2 * sizeId);
     return pps->dequant + base[sizeId] + (matrixId * 6 + qpRem) * n;
 }
 #define H265D_DEQUANT_ENTRIES (16 * 36 + 64 * 36 + 256 * 36 + 1024 * 36)
 
-typedef struct H265D_USER_DATA {
+typedef struct H265D_USER_DATA
+{
     uint8_t data[H265D_USER_DATA_SIZE];
     int32_t length;
 } H265D_USER_DATA;
@@ -285,17 +294,17 @@ int32_t parseSps(struct H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H2
 int32_t parsePps(struct H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FXN log);
 void parseSei(struct H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FXN log);
 
-int32_t parsePtl(H265D_PTL *ptl, H265D_BITREADER *br, int profilePresent, uint32_t maxSubLayersMinus1,
-                 uint32_t ch, H265D_LOG_FXN log);
-int32_t parseHrd(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPresent, uint32_t maxSubLayersMinus1,
-                 uint32_t ch, H265D_LOG_FXN log);
+int32_t parsePtl(H265D_PTL *ptl, H265D_BITREADER *br, int profilePresent, uint32_t maxSubLayersMinus1, uint32_t ch,
+                 H265D_LOG_FXN log);
+int32_t parseHrd(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPresent, uint32_t maxSubLayersMinus1, uint32_t ch,
+                 H265D_LOG_FXN log);
 int32_t parseScalingList(H265D_SCALING_LIST *sl, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FXN log);
 /* st_ref_pic_set(idx): idx == num (the slice's own set) allows prediction
  * from any SPS candidate. sets[] holds the SPS candidates. */
 int32_t parseShortTermRps(const H265D_SPS *sps, H265D_BITREADER *br, uint32_t idx, uint32_t num,
                           const H265D_ST_RPS *sets, H265D_ST_RPS *out, uint32_t ch, H265D_LOG_FXN log);
-int32_t parseVui(struct H265D_DEC_OBJ *dec, H265D_SPS *sps, const H265D_VPS *vps, H265D_BITREADER *br,
-                 uint32_t ch, H265D_LOG_FXN log);
+int32_t parseVui(struct H265D_DEC_OBJ *dec, H265D_SPS *sps, const H265D_VPS *vps, H265D_BITREADER *br, uint32_t ch,
+                 H265D_LOG_FXN log);
 void setDefaultScalingLists(H265D_SCALING_LIST *sl);
 void setFlatScalingLists(H265D_SCALING_LIST *sl);
 void deriveScalingFactors(H265D_PPS *pps, const H265D_SPS *sps);

@@ -21,7 +21,8 @@
 // Per worker context: the decoding state of each CTU of the row in hand
 // (engine, WPP store and CTU record), so that a row can be parsed whole
 // before it is reconstructed, and the context's coding unit counters.
-struct H265D_ROW_STATE {
+struct H265D_ROW_STATE
+{
     H265D_SLICE_CTX *ctus;
     int32_t capacity;
     uint32_t cuStats[H265D_CU_STATS];
@@ -32,7 +33,8 @@ namespace {
 
 // The entropy decoding state a CTU continues from: everything of a slice
 // context but the CTU record.
-struct EngineState {
+struct EngineState
+{
     H265D_CABAC cabac;
     uint8_t wppStore[H265D_CTX_COUNT];
     int32_t initType;
@@ -44,7 +46,8 @@ struct EngineState {
 enum PictureVia { kViaSerial = 0, kViaGatheredSerial = 1, kViaRows = 2, kViaSliceRows = 3, kViaTiles = 4 };
 constexpr int32_t kNotForRows = -2;
 
-struct RowPicture {
+struct RowPicture
+{
     H265D_DEC_OBJ *dec;
     int32_t width; // CTBs per row
     int32_t size;  // CTBs in the picture
@@ -222,7 +225,8 @@ bool mapRowsToSlices(H265D_DEC_OBJ *dec, RowPicture *pic)
     for (int32_t i = 0; i < dec->gatherCount; i++) {
         const H265D_SLICE_HEADER *sh = &dec->gathered[i].sh;
         const int32_t a = (int32_t)sh->slice_segment_address;
-        const int32_t next = i + 1 < dec->gatherCount ? (int32_t)dec->gathered[i + 1].sh.slice_segment_address : pic->size;
+        const int32_t next =
+            i + 1 < dec->gatherCount ? (int32_t)dec->gathered[i + 1].sh.slice_segment_address : pic->size;
         if (a % pic->width != 0 || next <= a || (i == 0) != (a == 0))
             return false;
         pic->sliceEnd[i] = next;
@@ -315,8 +319,17 @@ int32_t decodeRows(H265D_DEC_OBJ *dec)
     std::unique_ptr<const uint8_t *[]> rowEntry(new const uint8_t *[(size_t)rows]());
     std::unique_ptr<EngineState[]> afterSecond(new EngineState[(size_t)rows]), atEnd(new EngineState[(size_t)rows]);
     EngineState tileCarry{};
-    RowPicture pic{dec, dec->geo.PicWidthInCtbsY, dec->geo.PicSizeInCtbsY, rowSlice.get(), rowStarts.get(),
-                   independentRows.get(), sliceEnd.get(), rowEntry.get(), {}, afterSecond.get(), atEnd.get(),
+    RowPicture pic{dec,
+                   dec->geo.PicWidthInCtbsY,
+                   dec->geo.PicSizeInCtbsY,
+                   rowSlice.get(),
+                   rowStarts.get(),
+                   independentRows.get(),
+                   sliceEnd.get(),
+                   rowEntry.get(),
+                   {},
+                   afterSecond.get(),
+                   atEnd.get(),
                    tiles ? &tileCarry : nullptr};
     pic.entryMismatch.store(0);
     if (tiles) {
@@ -370,8 +383,8 @@ void clearGather(H265D_DEC_OBJ *dec)
 int32_t allocGatherState(H265D_DEC_OBJ *dec)
 {
     H265D_WORKERS *ws = dec->workers;
-    dec->gathered = static_cast<H265D_GATHERED_SLICE *>(
-        workerAlloc(ws, sizeof(H265D_GATHERED_SLICE) * H265D_MAX_GATHERED));
+    dec->gathered =
+        static_cast<H265D_GATHERED_SLICE *>(workerAlloc(ws, sizeof(H265D_GATHERED_SLICE) * H265D_MAX_GATHERED));
     dec->gatherSize = dec->streamSize;
     dec->gatherBuf = static_cast<uint8_t *>(workerAlloc(ws, dec->gatherSize));
     bool ok = dec->gathered && dec->gatherBuf;

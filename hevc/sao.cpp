@@ -17,11 +17,12 @@
 
 namespace {
 
-struct SaoCtb {
+struct SaoCtb
+{
     H265D_DEC_OBJ *dec;
-    int log2;  // CtbLog2SizeY
+    int log2; // CtbLog2SizeY
     int wCtb, hCtb;
-    int rs;    // this CTB
+    int rs; // this CTB
     int picW, picH;
 
     // The CTB at CTB coordinates (cx, cy), or -1 outside the picture.
@@ -127,8 +128,8 @@ void offsetCtb(H265D_DEC_OBJ *dec, int x, int y, const H265D_SAO_JOB *job)
     if (!dec->sps->sample_adaptive_offset_enabled_flag)
         return;
     const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];
-    SaoCtb s{dec, (int)dec->sps->CtbLog2SizeY, dec->geo.PicWidthInCtbsY, dec->geo.PicHeightInCtbsY, 0,
-             dec->geo.PicWidthInSamplesY, dec->geo.PicHeightInSamplesY};
+    SaoCtb s{dec, (int)dec->sps->CtbLog2SizeY, dec->geo.PicWidthInCtbsY,    dec->geo.PicHeightInCtbsY,
+             0,   dec->geo.PicWidthInSamplesY, dec->geo.PicHeightInSamplesY};
     const int cx = x >> s.log2, cy = y >> s.log2;
     s.rs = cy * s.wCtb + cx;
     const H265D_SAO_PARAMS *sao = &dec->side.sao[s.rs];

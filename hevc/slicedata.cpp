@@ -7,7 +7,7 @@
 #include "loopfilter.h"
 #include "stageclock.h"
 
-#define H265D_MV_RECORD_BYTES 16
+#define H265D_MV_RECORD_BYTES  16
 #define H265D_COL_RECORD_BYTES 16
 
 void allocSideBuffers(H265D_DEC_OBJ *dec)
@@ -63,8 +63,8 @@ extern "C" void markBlockEdges(H265D_DEC_OBJ *dec, int x, int y, int w, int h, i
 }
 
 /* The side margins of rows [firstRow, firstRow + rows) of one plane. */
-static void fillRowMargins(H265D_EXTEND_BORDER_FN extend, int rows, uint8_t *plane, int pitch, int firstRow,
-                           int width, int margin)
+static void fillRowMargins(H265D_EXTEND_BORDER_FN extend, int rows, uint8_t *plane, int pitch, int firstRow, int width,
+                           int margin)
 {
     extend(0, plane + (ptrdiff_t)firstRow * pitch, width, rows, pitch, margin, 0);
 }
@@ -86,8 +86,8 @@ extern "C" void extendRowBorders(H265D_DEC_OBJ *dec, int rowCount, int firstRow)
     const H265D_EXTEND_BORDER_FN extend = dec->dsp.slot[H265D_SLOT_EXTEND_BORDER].extendBorder;
     for (int c = 0; c < 3; c++) {
         const int sh = c ? 1 : 0;
-        fillRowMargins(extend, (y1 >> sh) - (y0 >> sh), p->origin[c], c ? (int)p->uvStride : (int)p->yStride,
-                       y0 >> sh, dec->geo.PicWidthInSamplesY >> sh, 128 >> sh);
+        fillRowMargins(extend, (y1 >> sh) - (y0 >> sh), p->origin[c], c ? (int)p->uvStride : (int)p->yStride, y0 >> sh,
+                       dec->geo.PicWidthInSamplesY >> sh, 128 >> sh);
     }
 }
 
@@ -355,9 +355,8 @@ static int32_t checkSliceEnd(H265D_DEC_OBJ *dec, const H265D_CABAC *c)
     if (ok)
         return 0;
     const size_t abs = (size_t)(c->start - dec->sliceDataStart) + pos;
-    H265D_LOG(dec, H265D_LOG_ERROR,
-              "H265D_Decode : the slice data ends at byte %d, but its payload runs to byte %d!\n", (int)abs,
-              (int)((size_t)(c->end - dec->sliceDataStart)));
+    H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : the slice data ends at byte %d, but its payload runs to byte %d!\n",
+              (int)abs, (int)((size_t)(c->end - dec->sliceDataStart)));
     return H265D_ERR_SLICE_DATA;
 }
 
@@ -372,8 +371,7 @@ extern "C" void startPictureData(H265D_DEC_OBJ *dec)
         memset(dec->side.qpY, dec->sh.SliceQpY, (size_t)dec->side.mapWMinCb * (dec->h64 / 8));
 }
 
-extern "C" void startSliceEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const uint8_t *payload,
-                                 const uint8_t *end)
+extern "C" void startSliceEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const uint8_t *payload, const uint8_t *end)
 {
     const H265D_SLICE_HEADER *sh = &dec->sh;
     ctx->initType = cabacInitType(sh->slice_type, sh->cabac_init_flag);
@@ -447,8 +445,8 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
         for (int i = 0; i < H265D_MAX_SPS; i++)
             valid += dec->spsStore[i].valid != 0;
         if (valid > 1) {
-            H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : the iCtbAddrTs is %d,it should not be bigger than %d!\n", ts,
-                      g->PicSizeInCtbsY - 1);
+            H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : the iCtbAddrTs is %d,it should not be bigger than %d!\n",
+                      ts, g->PicSizeInCtbsY - 1);
             return H265D_ERR_SLICE_DATA;
         }
         H265D_LOG(dec, H265D_LOG_WARNING, "H265D_Decode : the iCtbAddrTs is %d,it should not be bigger than %d!\n", ts,

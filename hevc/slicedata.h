@@ -15,11 +15,11 @@ struct H265D_SLICE_HEADER;
 #define H265D_MAX_TU_PER_CTU 256
 #define H265D_MAX_PU_PER_CTU 256
 
-#define H265D_CTB_DEBLOCK_OFF 1u
+#define H265D_CTB_DEBLOCK_OFF   1u
 #define H265D_CTB_ACROSS_SLICES 2u
 
-
-typedef struct H265D_PU {
+typedef struct H265D_PU
+{
     uint8_t merge_flag;
     uint8_t merge_idx;
     uint8_t inter_pred_idc;
@@ -31,7 +31,8 @@ typedef struct H265D_PU {
     int32_t x, y, w, h;
 } H265D_PU;
 
-typedef struct H265D_CU {
+typedef struct H265D_CU
+{
     int32_t x, y;
     uint8_t log2CbSize;
     uint8_t cu_transquant_bypass_flag;
@@ -46,7 +47,8 @@ typedef struct H265D_CU {
     int32_t numPu;
 } H265D_CU;
 
-typedef struct H265D_TU {
+typedef struct H265D_TU
+{
     int32_t x, y;
     int32_t coeffCount[3];
     int32_t columnBound[3];
@@ -55,17 +57,18 @@ typedef struct H265D_TU {
     uint8_t transform_skip_flag[3];
 } H265D_TU;
 
-
 /* Motion kept per 16x16 block of a decoded picture for temporal prediction. */
-typedef struct H265D_COL_MV {
+typedef struct H265D_COL_MV
+{
     int16_t mv[2][2];
     uint8_t predFlag[2];
     uint8_t longTerm[2];
     int32_t refPoc[2];
 } H265D_COL_MV;
 
-typedef struct H265D_CTU_RECORD {
-    int32_t x, y;           /* luma samples */
+typedef struct H265D_CTU_RECORD
+{
+    int32_t x, y; /* luma samples */
     int32_t ctbX, ctbY;
     int32_t ctbAddrRs, ctbAddrTs;
     int32_t ctbSize, ctbLog2;
@@ -83,7 +86,8 @@ typedef struct H265D_CTU_RECORD {
 } H265D_CTU_RECORD;
 
 /* One per thread that parses: engine, WPP store and CTU record. */
-typedef struct H265D_SLICE_CTX {
+typedef struct H265D_SLICE_CTX
+{
     H265D_CABAC cabac;
     uint8_t wppStore[H265D_CTX_COUNT];
     H265D_CTU_RECORD ctu;
@@ -102,31 +106,32 @@ const struct H265D_SLICE_HEADER *ctxSliceHeader(const struct H265D_DEC_OBJ *dec,
 uint32_t ctxSliceAddress(const struct H265D_DEC_OBJ *dec, const H265D_SLICE_CTX *ctx);
 
 /* Picture side maps (sizes for the create limits). */
-typedef struct H265D_SIDE_BUFFERS {
-    uint8_t *ctDepth;       /* per minimum CB */
-    uint8_t *skipFlag;      /* per minimum CB */
-    int8_t *qpY;            /* per minimum CB */
-    uint8_t *intraMode;     /* per 4x4: 255 not intra */
-    uint8_t *codedLuma;     /* per 4x4 */
-    uint8_t *filterBypass;  /* per 8x8: 2 PCM + 1 transquant bypass */
-    uint8_t *edgeFlags;     /* per 4x4: transform (1 left, 2 top) and prediction (4, 8) block edges */
-    uint8_t *ctbFlags;      /* per CTB: H265D_CTB_* of its slice */
-    int32_t *minTbAddrZs;   /* per minimum TB */
+typedef struct H265D_SIDE_BUFFERS
+{
+    uint8_t *ctDepth;      /* per minimum CB */
+    uint8_t *skipFlag;     /* per minimum CB */
+    int8_t *qpY;           /* per minimum CB */
+    uint8_t *intraMode;    /* per 4x4: 255 not intra */
+    uint8_t *codedLuma;    /* per 4x4 */
+    uint8_t *filterBypass; /* per 8x8: 2 PCM + 1 transquant bypass */
+    uint8_t *edgeFlags;    /* per 4x4: transform (1 left, 2 top) and prediction (4, 8) block edges */
+    uint8_t *ctbFlags;     /* per CTB: H265D_CTB_* of its slice */
+    int32_t *minTbAddrZs;  /* per minimum TB */
     /* What minTbAddrZs was derived from: the SPS parse and the PPS's CTB
      * order (a PPS parsed anew may keep its slot and change its tiles). */
     uint32_t minTbZsSpsGeneration; /* 0: not derived */
     int32_t *minTbZsTsOrder;       /* per CTB */
-    int32_t *sliceAddr;     /* per CTB: the slice's address (SliceAddrRs) */
-    H265D_SAO_PARAMS *sao;  /* per CTB */
-    int8_t *deblockOffsets; /* per CTB: beta, tc (twice the _div2 values) */
-    uint8_t *lineStore[3];  /* two rows per plane: unfiltered bottom rows, by CTB row parity */
+    int32_t *sliceAddr;            /* per CTB: the slice's address (SliceAddrRs) */
+    H265D_SAO_PARAMS *sao;         /* per CTB */
+    int8_t *deblockOffsets;        /* per CTB: beta, tc (twice the _div2 values) */
+    uint8_t *lineStore[3];         /* two rows per plane: unfiltered bottom rows, by CTB row parity */
     int32_t lineStride[3];
-    void *mvRecords;        /* per 4x4 motion records (inter prediction) */
-    uint8_t *bs;            /* per 4x4: vertical and horizontal edge strengths */
-    void *colRecords;       /* per 16x16 */
-    uint8_t *saoWork;       /* SAO work planes (loopfilter.h) */
-    uint32_t *rowCounters;  /* per CTB row: 4x4 records used */
-    int32_t mapW4;          /* widths of the maps */
+    void *mvRecords;       /* per 4x4 motion records (inter prediction) */
+    uint8_t *bs;           /* per 4x4: vertical and horizontal edge strengths */
+    void *colRecords;      /* per 16x16 */
+    uint8_t *saoWork;      /* SAO work planes (loopfilter.h) */
+    uint32_t *rowCounters; /* per CTB row: 4x4 records used */
+    int32_t mapW4;         /* widths of the maps */
     int32_t mapWMinCb;
     int32_t mapWMinTb;
     int32_t mapW8;

@@ -140,7 +140,8 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
         dec->firstSliceAccepted = 0;
         dec->picErrorFlag = 0;
     } else if (dec->firstSliceAccepted && temporalId != dec->firstSliceTemporalId) {
-        LOGE("H265D_Decode : the value of nuh_temporal_id is %d, it is not equal to firstSliceSegment nuh_temporal_id!\n",
+        LOGE("H265D_Decode : the value of nuh_temporal_id is %d, it is not equal to firstSliceSegment "
+             "nuh_temporal_id!\n",
              temporalId);
         return H265D_ERR_SLICE_HEADER;
     }
@@ -190,8 +191,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
         sh->dependent_slice_segment_flag = 0;
         if (pps->dependent_slice_segments_enabled_flag)
             sh->dependent_slice_segment_flag = readBitT(br, "dependent_slice_segment_flag");
-        sh->slice_segment_address =
-            readBitsT(br, (int)ceilLog2(sps->PicSizeInCtbsY), "slice_segment_address");
+        sh->slice_segment_address = readBitsT(br, (int)ceilLog2(sps->PicSizeInCtbsY), "slice_segment_address");
         if (sh->slice_segment_address >= sps->PicSizeInCtbsY) {
             LOGE("H265D_Decode : the value of slice_segment_address is %d, it should be less than PicSizeInCtbsY,whose "
                  "value is %d !\n",
@@ -296,8 +296,8 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                 sh->curRps = &sh->st_rps;
             } else {
                 if (sps->num_short_term_ref_pic_sets > 1)
-                    sh->short_term_ref_pic_set_idx = readBitsT(br, (int)ceilLog2(sps->num_short_term_ref_pic_sets),
-                                                               "short_term_ref_pic_set_idx");
+                    sh->short_term_ref_pic_set_idx =
+                        readBitsT(br, (int)ceilLog2(sps->num_short_term_ref_pic_sets), "short_term_ref_pic_set_idx");
                 if (sh->short_term_ref_pic_set_idx >= sps->num_short_term_ref_pic_sets) {
                     LOGE("H265D_Decode : the value of short_term_ref_pic_set_idx is %d, it should be less than "
                          "num_short_term_ref_pic_sets!\n",
@@ -337,8 +337,8 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                     if (i < sh->num_long_term_sps) {
                         sh->lt_idx_sps[i] = 0;
                         if (sps->num_long_term_ref_pics_sps > 1)
-                            sh->lt_idx_sps[i] = readBitsT(br, (int)ceilLog2(sps->num_long_term_ref_pics_sps),
-                                                          "lt_idx_sps[%u]", i);
+                            sh->lt_idx_sps[i] =
+                                readBitsT(br, (int)ceilLog2(sps->num_long_term_ref_pics_sps), "lt_idx_sps[%u]", i);
                         if (sh->lt_idx_sps[i] > sps->num_long_term_ref_pics_sps - 1) {
                             LOGE("H265D_Decode : the value of lt_idx_sps is %d, it should be in the range of "
                                  "0~num_long_term_ref_pics_sps-1!\n",
@@ -384,8 +384,9 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
             if (sh->num_ref_idx_active_override_flag) {
                 sh->num_ref_idx_l0_active = readUeT(br, "num_ref_idx_l0_active_minus1") + 1u;
                 if (sh->num_ref_idx_l0_active < 1 || sh->num_ref_idx_l0_active > 15) {
-                    LOGE("H265D_Decode : the value of num_ref_idx_l0_active is %d, it should be in the range of 1~15!\n",
-                         (int)sh->num_ref_idx_l0_active);
+                    LOGE(
+                        "H265D_Decode : the value of num_ref_idx_l0_active is %d, it should be in the range of 1~15!\n",
+                        (int)sh->num_ref_idx_l0_active);
                     return H265D_ERR_SLICE_HEADER;
                 }
                 if (sh->slice_type == 0) {
@@ -441,17 +442,19 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
             if (sh->slice_temporal_mvp_enabled_flag) {
                 if (sh->slice_type == 0)
                     sh->collocated_from_l0_flag = readBitT(br, "collocated_from_l0_flag");
-                const uint32_t active = sh->collocated_from_l0_flag ? sh->num_ref_idx_l0_active
-                                                                    : sh->num_ref_idx_l1_active;
+                const uint32_t active =
+                    sh->collocated_from_l0_flag ? sh->num_ref_idx_l0_active : sh->num_ref_idx_l1_active;
                 if (active > 1) {
                     sh->collocated_ref_idx = readUeT(br, "collocated_ref_idx");
                     if (sh->collocated_ref_idx > 14) {
-                        LOGE("H265D_Decode : the value of collocated_ref_idx is %d, it should be in the range of 0~14!\n",
+                        LOGE("H265D_Decode : the value of collocated_ref_idx is %d, it should be in the range of "
+                             "0~14!\n",
                              (int)sh->collocated_ref_idx);
                         return H265D_ERR_SLICE_HEADER;
                     }
                     if (sh->collocated_ref_idx >= active) {
-                        LOGE("H265D_Decode : the value of collocated_ref_idx is %d, it should be less than the number of "
+                        LOGE("H265D_Decode : the value of collocated_ref_idx is %d, it should be less than the number "
+                             "of "
                              "active reference pictures %d!\n",
                              (int)sh->collocated_ref_idx, (int)active);
                         return H265D_ERR_SLICE_HEADER;
@@ -534,8 +537,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
     sh->entryPointsKept = 0;
     if (pps->tiles_enabled_flag || pps->entropy_coding_sync_enabled_flag) {
         sh->num_entry_point_offsets = readUeT(br, "num_entry_point_offsets");
-        if (pps->tiles_enabled_flag &&
-            sh->num_entry_point_offsets > pps->num_tile_columns * pps->num_tile_rows - 1) {
+        if (pps->tiles_enabled_flag && sh->num_entry_point_offsets > pps->num_tile_columns * pps->num_tile_rows - 1) {
             LOGE("H265D_Decode : the value of num_entry_point_offsets is error,it is bigger than "
                  "pstCurPPS->num_tile_columns * pstCurPPS->num_tile_rows-1\n");
             return H265D_ERR_SLICE_HEADER;
@@ -575,9 +577,10 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
     if (pps->slice_segment_header_extension_present_flag) {
         sh->slice_segment_header_extension_length = readUeT(br, "slice_segment_header_extension_length");
         if (sh->slice_segment_header_extension_length > 256) {
-            LOGE("H265D_Decode : the value of slice_segment_header_extension_length is %d, it should be in the range of "
-                 "0~256!\n",
-                 (int)sh->slice_segment_header_extension_length);
+            LOGE(
+                "H265D_Decode : the value of slice_segment_header_extension_length is %d, it should be in the range of "
+                "0~256!\n",
+                (int)sh->slice_segment_header_extension_length);
             return H265D_ERR_SLICE_HEADER;
         }
         for (uint32_t i = 0; i < sh->slice_segment_header_extension_length; i++)

@@ -10,7 +10,8 @@
 
 #define H265D_MAX_LT_SLICE 34
 
-typedef struct H265D_PRED_WEIGHT {
+typedef struct H265D_PRED_WEIGHT
+{
     uint32_t luma_log2_weight_denom;
     uint32_t ChromaLog2WeightDenom;
     uint8_t luma_weight_flag[2][H265D_MAX_REF_LIST];
@@ -24,20 +25,21 @@ typedef struct H265D_PRED_WEIGHT {
 /* Enough for a row per entry point of 2160p pictures of 64-sample CTBs. */
 #define H265D_KEPT_ENTRY_POINTS 34
 
-typedef struct H265D_SLICE_HEADER {
+typedef struct H265D_SLICE_HEADER
+{
     uint32_t first_slice_segment_in_pic_flag;
     uint32_t no_output_of_prior_pics_flag;
     uint32_t slice_pic_parameter_set_id;
     uint32_t dependent_slice_segment_flag;
     uint32_t slice_segment_address;
-    uint32_t slice_type;               /* 0 B, 1 P, 2 I */
+    uint32_t slice_type; /* 0 B, 1 P, 2 I */
     uint32_t pic_output_flag;
     uint32_t colour_plane_id;
     uint32_t slice_pic_order_cnt_lsb;
     uint32_t short_term_ref_pic_set_sps_flag;
     uint32_t short_term_ref_pic_set_idx;
-    H265D_ST_RPS st_rps;               /* the slice's own set */
-    const H265D_ST_RPS *curRps;        /* the set in force (own or SPS) */
+    H265D_ST_RPS st_rps;        /* the slice's own set */
+    const H265D_ST_RPS *curRps; /* the set in force (own or SPS) */
     uint32_t num_long_term_sps;
     uint32_t num_long_term_pics;
     uint32_t lt_idx_sps[H265D_MAX_LT_SLICE];
@@ -69,12 +71,12 @@ typedef struct H265D_SLICE_HEADER {
     int32_t slice_cr_qp_offset;
     uint32_t deblocking_filter_override_flag;
     uint32_t slice_deblocking_filter_disabled_flag;
-    int32_t slice_beta_offset;         /* twice the _div2 value */
+    int32_t slice_beta_offset; /* twice the _div2 value */
     int32_t slice_tc_offset;
     uint32_t slice_loop_filter_across_slices_enabled_flag;
     uint32_t num_entry_point_offsets;
     uint32_t offset_len;
-    uint32_t entry_point_offset;       /* the last one only */
+    uint32_t entry_point_offset; /* the last one only */
     /* All offsets (minus1 + 1) when there are at most
      * H265D_KEPT_ENTRY_POINTS of them; entryPointsKept 0 otherwise. */
     uint32_t entryPointsKept;
@@ -84,7 +86,7 @@ typedef struct H265D_SLICE_HEADER {
     int32_t NumPicTotalCurr;
     H265D_REF_INFO refInfo;
     H265D_REF_LIST refList[2];
-    uint32_t sliceDataByte;            /* first byte of slice data in the payload */
+    uint32_t sliceDataByte; /* first byte of slice data in the payload */
 } H265D_SLICE_HEADER;
 
 enum {

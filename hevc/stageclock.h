@@ -24,12 +24,12 @@ static inline uint64_t h265dStageNanos(void)
 
 #ifdef __cplusplus
 /* Adds the time of its scope to one stage when the instance counts them. */
-class StageClock {
+class StageClock
+{
 public:
     StageClock(const H265D_DEC_OBJ *dec, int stage)
         : sum_(dec->stageTicks ? &dec->stageTicks[stage] : nullptr), start_(sum_ ? H265D_STAGE_TICKS() : 0)
-    {
-    }
+    {}
     ~StageClock()
     {
         if (sum_)

@@ -9,13 +9,15 @@
 
 namespace {
 
-struct ScanPos {
+struct ScanPos
+{
     uint8_t x, y;
 };
 
 /* [log2 size 0..3][scanIdx][pos]: diagonal, horizontal, vertical; and
  * back from the raster position (y * size + x) to the scan position. */
-struct ScanTables {
+struct ScanTables
+{
     ScanPos order[4][3][64];
     uint8_t posOf[4][3][64];
     /* Significance context of each scan position of a 4x4 sub-block before
@@ -51,7 +53,7 @@ struct ScanTables {
                 for (int k = 0; k < n * n; k++)
                     posOf[l][s][order[l][s][k].y * n + order[l][s][k].x] = (uint8_t)k;
         }
-        static const uint8_t map4x4[16] = { 0, 1, 4, 5, 2, 3, 4, 5, 6, 6, 8, 8, 7, 7, 8, 8 };
+        static const uint8_t map4x4[16] = {0, 1, 4, 5, 2, 3, 4, 5, 6, 6, 8, 8, 7, 7, 8, 8};
         for (int s = 0; s < 3; s++)
             for (int k = 0; k < 16; k++) {
                 const int xP = order[2][s][k].x, yP = order[2][s][k].y;
@@ -65,11 +67,12 @@ struct ScanTables {
 };
 const ScanTables kScan;
 
-const uint8_t kChromaQpTable[14] = { 29, 30, 31, 32, 33, 33, 34, 34, 35, 35, 36, 36, 37, 37 };
+const uint8_t kChromaQpTable[14] = {29, 30, 31, 32, 33, 33, 34, 34, 35, 35, 36, 36, 37, 37};
 
 enum { PART_2Nx2N, PART_2NxN, PART_Nx2N, PART_NxN, PART_2NxnU, PART_2NxnD, PART_nLx2N, PART_nRx2N };
 
-struct Parser {
+struct Parser
+{
     H265D_DEC_OBJ *dec;
     H265D_SLICE_CTX *ctx;
     H265D_CABAC *c;
@@ -229,9 +232,21 @@ int Parser::deriveIntraLumaMode(int x0, int y0, int nPbS, int mpmIdx, int remMod
     if (prevFlag) {
         mode = cand[mpmIdx];
     } else {
-        if (cand[0] > cand[1]) { int t = cand[0]; cand[0] = cand[1]; cand[1] = t; }
-        if (cand[0] > cand[2]) { int t = cand[0]; cand[0] = cand[2]; cand[2] = t; }
-        if (cand[1] > cand[2]) { int t = cand[1]; cand[1] = cand[2]; cand[2] = t; }
+        if (cand[0] > cand[1]) {
+            int t = cand[0];
+            cand[0] = cand[1];
+            cand[1] = t;
+        }
+        if (cand[0] > cand[2]) {
+            int t = cand[0];
+            cand[0] = cand[2];
+            cand[2] = t;
+        }
+        if (cand[1] > cand[2]) {
+            int t = cand[1];
+            cand[1] = cand[2];
+            cand[2] = t;
+        }
         mode = remMode;
         for (int i = 0; i < 3; i++)
             if (mode >= cand[i])
@@ -441,14 +456,14 @@ int Parser::parseTransformTree(H265D_CU *cu, int x0, int y0, int xBase, int yBas
         int r = parseTransformTree(cu, x0, y0, x0, y0, log2TrafoSize - 1, trafoDepth + 1, 0, maxTrafoDepth, intraSplit,
                                    cbfCb, cbfCr);
         if (!r)
-            r = parseTransformTree(cu, x1, y0, x0, y0, log2TrafoSize - 1, trafoDepth + 1, 1, maxTrafoDepth,
-                                   intraSplit, cbfCb, cbfCr);
+            r = parseTransformTree(cu, x1, y0, x0, y0, log2TrafoSize - 1, trafoDepth + 1, 1, maxTrafoDepth, intraSplit,
+                                   cbfCb, cbfCr);
         if (!r)
-            r = parseTransformTree(cu, x0, y1, x0, y0, log2TrafoSize - 1, trafoDepth + 1, 2, maxTrafoDepth,
-                                   intraSplit, cbfCb, cbfCr);
+            r = parseTransformTree(cu, x0, y1, x0, y0, log2TrafoSize - 1, trafoDepth + 1, 2, maxTrafoDepth, intraSplit,
+                                   cbfCb, cbfCr);
         if (!r)
-            r = parseTransformTree(cu, x1, y1, x0, y0, log2TrafoSize - 1, trafoDepth + 1, 3, maxTrafoDepth,
-                                   intraSplit, cbfCb, cbfCr);
+            r = parseTransformTree(cu, x1, y1, x0, y0, log2TrafoSize - 1, trafoDepth + 1, 3, maxTrafoDepth, intraSplit,
+                                   cbfCb, cbfCr);
         return r;
     }
     int cbfLuma = 1;
@@ -501,7 +516,9 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
     fillMapRows(&sb->ctDepth[minCbIndex(x0, y0)], picWMin, nMin, nMin, (uint8_t)ctDepth);
     const int w4 = sb->mapW4;
     const int n4 = nCbS >> 2;
-    uint32_t *stats = ctx->cuStats ? ctx->cuStats : dec->dpb.curPic >= 0 ? dec->dpb.pic[dec->dpb.curPic].cuStats : nullptr;
+    uint32_t *stats = ctx->cuStats           ? ctx->cuStats
+                      : dec->dpb.curPic >= 0 ? dec->dpb.pic[dec->dpb.curPic].cuStats
+                                             : nullptr;
     const int sizeIdx = log2CbSize - 3; /* 8..64 -> 0..3 */
     int r = 0;
     if (cu->cu_skip_flag) {
@@ -562,7 +579,7 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
             } else {
                 const int nParts = partMode == PART_NxN ? 4 : 1;
                 const int pbOffset = partMode == PART_NxN ? nCbS / 2 : nCbS;
-                int prevFlag[4], mpmIdx[4] = { 0, 0, 0, 0 }, rem[4] = { 0, 0, 0, 0 };
+                int prevFlag[4], mpmIdx[4] = {0, 0, 0, 0}, rem[4] = {0, 0, 0, 0};
                 for (int i = 0; i < nParts; i++)
                     prevFlag[i] = decision(CTX_PREV_INTRA_LUMA);
                 for (int i = 0; i < nParts; i++) {
@@ -586,7 +603,7 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
                                  "0~4!\n",
                                  chromaIdx);
                 const int luma = cu->IntraPredModeY[0];
-                static const int kChromaModes[4] = { 0, 26, 10, 1 };
+                static const int kChromaModes[4] = {0, 26, 10, 1};
                 int modeC = luma;
                 if (chromaIdx < 4)
                     modeC = kChromaModes[chromaIdx] == luma ? 34 : kChromaModes[chromaIdx];
@@ -602,36 +619,47 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
             fillMapRows(&sb->intraMode[(y0 >> 2) * w4 + (x0 >> 2)], w4, n4, n4, 255);
             const int h = nCbS / 2, q = nCbS / 4;
             switch (partMode) {
-            case PART_2Nx2N: r = parsePredictionUnit(cu, x0, y0, nCbS, nCbS, 0, ctDepth); break;
+            case PART_2Nx2N:
+                r = parsePredictionUnit(cu, x0, y0, nCbS, nCbS, 0, ctDepth);
+                break;
             case PART_2NxN:
                 r = parsePredictionUnit(cu, x0, y0, nCbS, h, 0, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0, y0 + h, nCbS, h, 1, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0, y0 + h, nCbS, h, 1, ctDepth);
                 break;
             case PART_Nx2N:
                 r = parsePredictionUnit(cu, x0, y0, h, nCbS, 0, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0 + h, y0, h, nCbS, 1, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0 + h, y0, h, nCbS, 1, ctDepth);
                 break;
             case PART_2NxnU:
                 r = parsePredictionUnit(cu, x0, y0, nCbS, q, 0, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0, y0 + q, nCbS, nCbS * 3 / 4, 1, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0, y0 + q, nCbS, nCbS * 3 / 4, 1, ctDepth);
                 break;
             case PART_2NxnD:
                 r = parsePredictionUnit(cu, x0, y0, nCbS, nCbS * 3 / 4, 0, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0, y0 + nCbS * 3 / 4, nCbS, q, 1, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0, y0 + nCbS * 3 / 4, nCbS, q, 1, ctDepth);
                 break;
             case PART_nLx2N:
                 r = parsePredictionUnit(cu, x0, y0, q, nCbS, 0, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0 + q, y0, nCbS * 3 / 4, nCbS, 1, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0 + q, y0, nCbS * 3 / 4, nCbS, 1, ctDepth);
                 break;
             case PART_nRx2N:
                 r = parsePredictionUnit(cu, x0, y0, nCbS * 3 / 4, nCbS, 0, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0 + nCbS * 3 / 4, y0, q, nCbS, 1, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0 + nCbS * 3 / 4, y0, q, nCbS, 1, ctDepth);
                 break;
             default: /* NxN */
                 r = parsePredictionUnit(cu, x0, y0, h, h, 0, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0 + h, y0, h, h, 1, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0, y0 + h, h, h, 2, ctDepth);
-                if (!r) r = parsePredictionUnit(cu, x0 + h, y0 + h, h, h, 3, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0 + h, y0, h, h, 1, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0, y0 + h, h, h, 2, ctDepth);
+                if (!r)
+                    r = parsePredictionUnit(cu, x0 + h, y0 + h, h, h, 3, ctDepth);
                 break;
             }
             if (r)
@@ -645,9 +673,8 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
                 rqtRootCbf = decision(CTX_RQT_ROOT_CBF);
             if (rqtRootCbf) {
                 const int intraSplit = cu->CuPredMode == 1 && partMode == PART_NxN;
-                const int maxDepth = cu->CuPredMode == 1
-                                         ? (int)sps->max_transform_hierarchy_depth_intra + intraSplit
-                                         : (int)sps->max_transform_hierarchy_depth_inter;
+                const int maxDepth = cu->CuPredMode == 1 ? (int)sps->max_transform_hierarchy_depth_intra + intraSplit
+                                                         : (int)sps->max_transform_hierarchy_depth_inter;
                 c->lumaIntraMode = cu->IntraPredModeY[0];
                 r = parseTransformTree(cu, x0, y0, x0, y0, log2CbSize, 0, 0, maxDepth, intraSplit, 0, 0);
                 if (r)
@@ -718,7 +745,7 @@ int Parser::parseCodingQuadtree(int x0, int y0, int log2CbSize, int cqtDepth)
 extern "C" int32_t decodeMvdCoding(H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU *pu, int list)
 {
     uint8_t *st = c->ctxState;
-    int g0[2], g1[2] = { 0, 0 };
+    int g0[2], g1[2] = {0, 0};
     g0[0] = cabacDecodeDecision(c, &st[CTX_MVD_GREATER0]);
     g0[1] = cabacDecodeDecision(c, &st[CTX_MVD_GREATER0]);
     for (int k = 0; k < 2; k++)
@@ -736,9 +763,10 @@ extern "C" int32_t decodeMvdCoding(H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU 
                     prefix++;
                     /* a longer prefix cannot give a value within 16 bits */
                     if (prefix > 15) {
-                        H265D_LOG(dec, H265D_LOG_ERROR,
-                                  "H265D_Decode : the value of stMvd is %d,it should be in the range of -32768~32767!\n",
-                                  (int)(base + 2));
+                        H265D_LOG(
+                            dec, H265D_LOG_ERROR,
+                            "H265D_Decode : the value of stMvd is %d,it should be in the range of -32768~32767!\n",
+                            (int)(base + 2));
                         return H265D_ERR_SLICE_DATA;
                     }
                 }
@@ -747,7 +775,8 @@ extern "C" int32_t decodeMvdCoding(H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU 
             v = cabacDecodeBypass(c) ? -abs : abs;
             if (v < -32768 || v > 32767) {
                 H265D_LOG(dec, H265D_LOG_ERROR,
-                          "H265D_Decode : the value of stMvd is %d,it should be in the range of -32768~32767!\n", (int)v);
+                          "H265D_Decode : the value of stMvd is %d,it should be in the range of -32768~32767!\n",
+                          (int)v);
                 return H265D_ERR_SLICE_DATA;
             }
         }
@@ -755,7 +784,6 @@ extern "C" int32_t decodeMvdCoding(H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU 
     }
     return 0;
 }
-
 
 extern "C" int32_t decodeCuQpDeltaAbs(H265D_DEC_OBJ *dec, H265D_CABAC *c, int *value)
 {
@@ -906,8 +934,8 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
             if (startN >= 0) {
                 int sig = 1; /* inferred DC of a coded sub-block */
                 if (!infer) {
-                    uint8_t *dcSt = (log2TrafoSize > 2 && i == 0) ? st + CTX_SIG_COEFF + (cIdx ? 27 : 0)
-                                                                   : &sigSt[sigCtx[0]];
+                    uint8_t *dcSt =
+                        (log2TrafoSize > 2 && i == 0) ? st + CTX_SIG_COEFF + (cIdx ? 27 : 0) : &sigSt[sigCtx[0]];
                     sig = cabacDecodeDecisionT(e, dcSt);
                 }
                 if (sig)
@@ -921,7 +949,7 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
         if (i != lastSubBlock && greater1Ctx == 0)
             ctxSet++;
         greater1Ctx = 1;
-        int g1[16] = { 0 }, g2 = 0;
+        int g1[16] = {0}, g2 = 0;
         int firstG1 = -1;
         const int numG1 = nSig < 8 ? nSig : 8;
         for (int k = 0; k < numG1; k++) {

@@ -126,9 +126,7 @@ int threadLibraryInit(void)
     return 0;
 }
 
-void threadLibraryExit(void)
-{
-}
+void threadLibraryExit(void) {}
 
 int threadLibrarySetUp(void)
 {

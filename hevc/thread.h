@@ -15,7 +15,8 @@
 
 typedef void *(*ThreadStartFxn)(void *arg);
 
-struct H265D_THREAD {
+struct H265D_THREAD
+{
     alignas(std::thread) unsigned char storage[sizeof(std::thread)];
     ThreadStartFxn start;
     void *arg;
@@ -23,11 +24,13 @@ struct H265D_THREAD {
     int running;  /* started and not joined yet */
 };
 
-struct H265D_LOCK {
+struct H265D_LOCK
+{
     alignas(std::mutex) unsigned char storage[sizeof(std::mutex)];
 };
 
-struct H265D_COND {
+struct H265D_COND
+{
     alignas(std::condition_variable) unsigned char storage[sizeof(std::condition_variable)];
 };
 

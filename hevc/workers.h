@@ -19,7 +19,7 @@
 
 #include "thread.h"
 
-#define H265D_WORKER_COUNT 4
+#define H265D_WORKER_COUNT   4
 #define H265D_QUEUE_CAPACITY 4
 /* Added to a row's progress once the whole row is finished. */
 #define H265D_ROW_FINISHED 10000
@@ -32,13 +32,15 @@ struct H265D_WORKER_CTX;
 
 typedef int32_t (*H265D_JOB_FXN)(H265D_WORKER_CTX *ctx);
 
-struct H265D_JOB {
+struct H265D_JOB
+{
     H265D_JOB_FXN fn;
     H265D_WORKER_CTX *arg;
     int32_t result;
 };
 
-struct H265D_JOB_QUEUE {
+struct H265D_JOB_QUEUE
+{
     H265D_JOB *items[H265D_QUEUE_CAPACITY + 1]; /* null-terminated */
     /* Changed under the lock; read without it by waiters that poll
      * before they sleep. */
@@ -53,7 +55,8 @@ struct H265D_JOB_QUEUE {
  * neighbouring rows must not take each other's lines away. A waiter that
  * goes to sleep leaves what it waits for, so that the row wakes it only
  * once that is reached. */
-struct alignas(64) H265D_ROW_SYNC {
+struct alignas(64) H265D_ROW_SYNC
+{
     std::atomic<int32_t> progress;       /* CTUs finished, + H265D_ROW_FINISHED when done */
     std::atomic<int32_t> parsed;         /* CTUs parsed; H265D_ROW_FINISHED is the go flag */
     std::atomic<int32_t> progressWanted; /* a sleeping waiter's target, 0 for none */
@@ -62,7 +65,8 @@ struct alignas(64) H265D_ROW_SYNC {
 
 /* What a row job does with its CTUs; supplied by the CTU drivers. The parse
  * reports end_of_slice_segment_flag through endOfSlice. */
-struct H265D_ROW_OPS {
+struct H265D_ROW_OPS
+{
     int32_t (*parseCtu)(H265D_WORKER_CTX *ctx, int32_t col, int32_t *endOfSlice);
     int32_t (*reconstructCtu)(H265D_WORKER_CTX *ctx, int32_t col);
     void *user;
@@ -75,21 +79,22 @@ struct H265D_ROW_OPS {
     int32_t wavefrontParse;
 };
 
-struct H265D_WORKER_CTX {
+struct H265D_WORKER_CTX
+{
     H265D_WORKERS *ws;
     int32_t index;
     /* the job in hand */
-    int32_t row;          /* CTB row of the picture */
-    int32_t firstCol;     /* columns [firstCol, lastCol] */
+    int32_t row;      /* CTB row of the picture */
+    int32_t firstCol; /* columns [firstCol, lastCol] */
     int32_t lastCol;
-    int32_t firstRow;     /* no row above to wait for */
+    int32_t firstRow; /* no row above to wait for */
     int32_t lastRow;
-    int32_t wholeRow;     /* the job covers the full picture width */
-    int32_t col;          /* CTU in hand */
-    int32_t progress;     /* CTUs finished, -1 before the job starts */
+    int32_t wholeRow; /* the job covers the full picture width */
+    int32_t col;      /* CTU in hand */
+    int32_t progress; /* CTUs finished, -1 before the job starts */
     int32_t go;
     int32_t abort;
-    int32_t inFlight;     /* posted and not yet waited for (caller's thread only) */
+    int32_t inFlight; /* posted and not yet waited for (caller's thread only) */
     /* the rows dealt to this context: dealtRow, + dealtStep, ... below
      * dealtEnd, of a picture (or tile) whose rows start at dealtFirst */
     int32_t dealtRow;
@@ -103,30 +108,31 @@ struct H265D_WORKER_CTX {
     H265D_COND goCond;
     H265D_LOCK progressLock;
     H265D_COND progressCond;
-    void *user;           /* the CTU drivers' per-context decoding state */
+    void *user; /* the CTU drivers' per-context decoding state */
 };
 
-struct H265D_WORKERS {
+struct H265D_WORKERS
+{
     std::atomic<int32_t> stop;
     int32_t threadCount;
     H265D_THREAD threads[H265D_WORKER_COUNT];
     void (*init)(void *arg);
     void *initArg;
     H265D_JOB records[H265D_QUEUE_CAPACITY];
-    H265D_JOB_QUEUE freeJobs;    /* a stack */
-    H265D_JOB_QUEUE pending;     /* taken from the front */
-    H265D_JOB_QUEUE finished;    /* searched by argument */
+    H265D_JOB_QUEUE freeJobs; /* a stack */
+    H265D_JOB_QUEUE pending;  /* taken from the front */
+    H265D_JOB_QUEUE finished; /* searched by argument */
     H265D_WORKER_CTX *ctx[H265D_WORKER_COUNT];
-    int32_t lastCtx;             /* round-robin */
-    int32_t lanes;               /* contexts in use (fewer when pictures have fewer rows) */
+    int32_t lastCtx; /* round-robin */
+    int32_t lanes;   /* contexts in use (fewer when pictures have fewer rows) */
     std::atomic<int32_t> pictureAbort;
     /* Per CTB row, written by the row's job: its progress and go flag, and
      * which context holds the row (whose locks a waiter sleeps on). Rows
      * stay readable after a context moves on. */
-    int32_t rowCount;            /* (H64 / 16) + 1 */
+    int32_t rowCount; /* (H64 / 16) + 1 */
     H265D_ROW_SYNC *rowSync;
     H265D_WORKER_CTX **rowCtx;
-    size_t bytes;                /* heap bytes held, for the benchmark */
+    size_t bytes; /* heap bytes held, for the benchmark */
     int32_t locksReady;
 };
 

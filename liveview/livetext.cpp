@@ -2,7 +2,7 @@
 
 #include "app/qclanguagexml.h"
 
-QString liveText(int page, int section, const char* key)
+QString liveText(int page, int section, const char *key)
 {
     const QString k = QString::fromLatin1(key);
     if (!g_langXml)

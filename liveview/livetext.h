@@ -4,7 +4,7 @@
 
 // Texts of the live page and its windows come from the language table; the
 // key itself stands in when no table is loaded.
-QString liveText(int page, int section, const char* key);
+QString liveText(int page, int section, const char *key);
 
 namespace livetext {
 constexpr int kCommonPage = 33;

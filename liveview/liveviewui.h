@@ -13,20 +13,20 @@
 class Ui_qwLiveView
 {
 public:
-    QGridLayout* gridLayout = nullptr;
-    QWidget* widget_Parent = nullptr;
-    QHBoxLayout* horizontalLayout = nullptr;
-    QWidget* widget_Multivideo = nullptr;
-    QVBoxLayout* verticalLayout = nullptr;
-    QWidget* widget_Videoview = nullptr;
-    QWidget* widget_Videocontrol = nullptr;
-    QWidget* widget_Optlist = nullptr;
-    QGridLayout* gridLayout_2 = nullptr;
-    QToolBox* toolBox_Optlist = nullptr;
-    QWidget* page = nullptr;
-    QWidget* page_2 = nullptr;
+    QGridLayout *gridLayout = nullptr;
+    QWidget *widget_Parent = nullptr;
+    QHBoxLayout *horizontalLayout = nullptr;
+    QWidget *widget_Multivideo = nullptr;
+    QVBoxLayout *verticalLayout = nullptr;
+    QWidget *widget_Videoview = nullptr;
+    QWidget *widget_Videocontrol = nullptr;
+    QWidget *widget_Optlist = nullptr;
+    QGridLayout *gridLayout_2 = nullptr;
+    QToolBox *toolBox_Optlist = nullptr;
+    QWidget *page = nullptr;
+    QWidget *page_2 = nullptr;
 
-    void setupUi(QWidget* form)
+    void setupUi(QWidget *form)
     {
         if (form->objectName().isEmpty())
             form->setObjectName(QStringLiteral("qwLiveView"));
@@ -83,7 +83,7 @@ public:
         QMetaObject::connectSlotsByName(form);
     }
 
-    void retranslateUi(QWidget* form)
+    void retranslateUi(QWidget *form)
     {
         form->setWindowTitle(QStringLiteral("Form"));
         toolBox_Optlist->setItemText(toolBox_Optlist->indexOf(page), QStringLiteral("Page 1"));

@@ -13,18 +13,16 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-
 using namespace livetext;
 
-qwAddDevice::qwAddDevice(QWidget* parent, const QString& title, int flag)
-    : BaseWindow(parent, 0, 640, 560)
+qwAddDevice::qwAddDevice(QWidget *parent, const QString &title, int flag) : BaseWindow(parent, 0, 640, 560)
 {
     setObjectName(QStringLiteral("qwAddDevice"));
     setTitleText(title.isEmpty() ? liveText(kPreviewPage, kNoSection, "adddevice") : title, TitleLeft);
 
-    auto* body = new QWidget(this);
+    auto *body = new QWidget(this);
     body->setGeometry(getClientRect());
-    auto* layout = new QVBoxLayout(body);
+    auto *layout = new QVBoxLayout(body);
     layout->setContentsMargins(16, 8, 16, 12);
 
     m_form = new qwDeviceForm(body);
@@ -36,18 +34,17 @@ qwAddDevice::qwAddDevice(QWidget* parent, const QString& title, int flag)
 
     m_add = new QPushButton(liveText(kPreviewPage, kNoSection, "adddevice"), body);
     m_add->setObjectName(QStringLiteral("pushButton_Add"));
-    auto* addRow = new QHBoxLayout;
+    auto *addRow = new QHBoxLayout;
     addRow->addStretch();
     addRow->addWidget(m_add);
     layout->addLayout(addRow);
 
     m_table = new QTableWidget(0, 5, body);
     m_table->setObjectName(QStringLiteral("tableWidget_Found"));
-    m_table->setHorizontalHeaderLabels({liveText(kPreviewPage, kDeviceAdd, "devicename"),
-                                        liveText(kPreviewPage, kDeviceAdd, "devipaddr"),
-                                        liveText(kPreviewPage, kDeviceAdd, "devport"),
-                                        liveText(kPreviewPage, kDeviceAdd, "devmodel"),
-                                        liveText(kPreviewPage, kDeviceAdd, "devmacaddr")});
+    m_table->setHorizontalHeaderLabels(
+        {liveText(kPreviewPage, kDeviceAdd, "devicename"), liveText(kPreviewPage, kDeviceAdd, "devipaddr"),
+         liveText(kPreviewPage, kDeviceAdd, "devport"), liveText(kPreviewPage, kDeviceAdd, "devmodel"),
+         liveText(kPreviewPage, kDeviceAdd, "devmacaddr")});
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     layout->addWidget(m_table, 1);
@@ -56,7 +53,7 @@ qwAddDevice::qwAddDevice(QWidget* parent, const QString& title, int flag)
     m_search->setObjectName(QStringLiteral("pushButton_Search"));
     m_addAll = new QPushButton(liveText(kPreviewPage, kDeviceAdd, "addall"), body);
     m_addAll->setObjectName(QStringLiteral("pushButton_AddAll"));
-    auto* searchRow = new QHBoxLayout;
+    auto *searchRow = new QHBoxLayout;
     searchRow->addWidget(m_search);
     searchRow->addStretch();
     searchRow->addWidget(m_addAll);
@@ -84,14 +81,14 @@ void qwAddDevice::onAddAll()
 {
     // Found devices are always reached by address; the login is the form's.
     const QList<Found> found = m_found;
-    for (const Found& d : found)
-        emit sigOptionResult(d.name, d.address, QStringLiteral("VARAR"), d.port, m_form->userName(),
-                             m_form->password(), 1);
+    for (const Found &d : found)
+        emit sigOptionResult(d.name, d.address, QStringLiteral("VARAR"), d.port, m_form->userName(), m_form->password(),
+                             1);
 }
 
-void qwAddDevice::addFound(const Found& device)
+void qwAddDevice::addFound(const Found &device)
 {
-    for (const Found& d : qAsConst(m_found)) {
+    for (const Found &d : qAsConst(m_found)) {
         if (d.address == device.address)
             return;
     }
@@ -113,7 +110,7 @@ void qwAddDevice::onSearch()
     stopSearch();
     m_found.clear();
     m_table->setRowCount(0);
-    auto* search = new qcNoconOption(nullptr);
+    auto *search = new qcNoconOption(nullptr);
     m_searcher = search;
     connect(search, &qcNoconOption::sigHasDevices, this, [this](DeviceInfo_t info) {
         Found d;
@@ -128,7 +125,7 @@ void qwAddDevice::onSearch()
 
 void qwAddDevice::stopSearch()
 {
-    if (qcNoconOption* search = m_searcher) {
+    if (qcNoconOption *search = m_searcher) {
         m_searcher = nullptr;
         search->stopOption();
         search->wait();

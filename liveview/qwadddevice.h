@@ -25,38 +25,38 @@ public:
         QString mac;
     };
 
-    qwAddDevice(QWidget* parent, const QString& title, int flag);
+    qwAddDevice(QWidget *parent, const QString &title, int flag);
     ~qwAddDevice() override;
 
-    qwDeviceForm* form() const { return m_form; }
-    QPushButton* addButton() const { return m_add; }
-    QPushButton* searchButton() const { return m_search; }
-    QPushButton* addAllButton() const { return m_addAll; }
-    QTableWidget* foundTable() const { return m_table; }
-    const QList<Found>& found() const { return m_found; }
+    qwDeviceForm *form() const { return m_form; }
+    QPushButton *addButton() const { return m_add; }
+    QPushButton *searchButton() const { return m_search; }
+    QPushButton *addAllButton() const { return m_addAll; }
+    QTableWidget *foundTable() const { return m_table; }
+    const QList<Found> &found() const { return m_found; }
     // The search ends by itself after this long.
     static const int kSearchMs = 3000;
     bool isSearching() const;
 
 signals:
-    void sigOptionResult(QString devname, QString devip, QString type, QString port, QString username,
-                         QString password, int mode);
+    void sigOptionResult(QString devname, QString devip, QString type, QString port, QString username, QString password,
+                         int mode);
 
 public slots:
     void onAdd();
     void onSearch();
     void onAddAll();
     // One device reported by the search (duplicates are listed once).
-    void addFound(const Found& device);
+    void addFound(const Found &device);
 
 private:
     void stopSearch();
 
-    qwDeviceForm* m_form = nullptr;
-    QPushButton* m_add = nullptr;
-    QPushButton* m_search = nullptr;
-    QPushButton* m_addAll = nullptr;
-    QTableWidget* m_table = nullptr;
+    qwDeviceForm *m_form = nullptr;
+    QPushButton *m_add = nullptr;
+    QPushButton *m_search = nullptr;
+    QPushButton *m_addAll = nullptr;
+    QTableWidget *m_table = nullptr;
     QList<Found> m_found;
-    qcNoconOption* m_searcher = nullptr;
+    qcNoconOption *m_searcher = nullptr;
 };

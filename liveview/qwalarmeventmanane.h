@@ -13,12 +13,12 @@ class qwAlarmEventManane : public BaseWindow
 {
     Q_OBJECT
 public:
-    explicit qwAlarmEventManane(QWidget* parent);
+    explicit qwAlarmEventManane(QWidget *parent);
 
-    void addAlarmRecord(const QString& ip, const QString& devname, int type, int action, const QString& file,
-                        const QDateTime& time);
-    QTableWidget* table() const { return m_table; }
-    QPushButton* clearButton() const { return m_clear; }
+    void addAlarmRecord(const QString &ip, const QString &devname, int type, int action, const QString &file,
+                        const QDateTime &time);
+    QTableWidget *table() const { return m_table; }
+    QPushButton *clearButton() const { return m_clear; }
     static QString typeName(int type);
 
 signals:
@@ -29,6 +29,6 @@ public slots:
     void onClear();
 
 private:
-    QTableWidget* m_table = nullptr;
-    QPushButton* m_clear = nullptr;
+    QTableWidget *m_table = nullptr;
+    QPushButton *m_clear = nullptr;
 };

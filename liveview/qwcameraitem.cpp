@@ -24,26 +24,32 @@ const int kDevicePictureX = 192;
 struct StateLook
 {
     int iconX;
-    const char* key;
+    const char *key;
 };
-const StateLook kStates[] = {{0, "isoffline"}, {48, "isconnecting"}, {96, "islogined"}, {144, "isplaying"},
-                             {0, "isloginerr"}};
+const StateLook kStates[] = {
+    {0, "isoffline"}, {48, "isconnecting"}, {96, "islogined"}, {144, "isplaying"}, {0, "isloginerr"}};
 
 int spriteX(int mask)
 {
     switch (mask) {
-    case qwCameraItem::Play: return 26;
-    case qwCameraItem::Face: return 52;
-    case qwCameraItem::Settings: return 78;
-    case qwCameraItem::Modify: return 104;
-    case qwCameraItem::Delete: return 130;
-    default: return 0;
+    case qwCameraItem::Play:
+        return 26;
+    case qwCameraItem::Face:
+        return 52;
+    case qwCameraItem::Settings:
+        return 78;
+    case qwCameraItem::Modify:
+        return 104;
+    case qwCameraItem::Delete:
+        return 130;
+    default:
+        return 0;
     }
 }
 
-void runDrag(qwCameraItem* source, QMimeData* data, const QPixmap& picture)
+void runDrag(qwCameraItem *source, QMimeData *data, const QPixmap &picture)
 {
-    auto* drag = new QDrag(source);
+    auto *drag = new QDrag(source);
     drag->setMimeData(data);
     drag->setPixmap(picture);
     drag->setHotSpot(QPoint(24, 24));
@@ -59,32 +65,31 @@ void qwCameraItem::setDragRunner(DragRunner runner)
     g_dragRunner = runner ? runner : runDrag;
 }
 
-qwCameraItem::qwCameraItem(QWidget* parent, const QString& name, int index, bool showOptions)
-    : QWidget(parent)
-    , m_index(index)
+qwCameraItem::qwCameraItem(QWidget *parent, const QString &name, int index, bool showOptions)
+    : QWidget(parent), m_index(index)
 {
     m_statusSprite = new QPixmap(QStringLiteral(":/images/srcimages/status.png"));
     m_optionSprite = new QPixmap(QStringLiteral(":/images/srcimages/devlistcntl.png"));
     setStyleSheet(QStringLiteral("QLabel{color:white;}"));
 
-    auto* main = new QVBoxLayout(this);
+    auto *main = new QVBoxLayout(this);
     main->setContentsMargins(0, 2, 0, 3);
     main->setSpacing(0);
-    auto* line1 = new QWidget(this);
-    auto* line2 = new QWidget(this);
+    auto *line1 = new QWidget(this);
+    auto *line2 = new QWidget(this);
     line2->setMaximumHeight(30);
     main->addWidget(line1);
     main->addWidget(line2);
 
-    auto* l1 = new QHBoxLayout(line1);
+    auto *l1 = new QHBoxLayout(line1);
     l1->setContentsMargins(0, 0, 0, 0);
     l1->setSpacing(0);
     m_icon = new QLabel(line1);
     m_icon->setMaximumSize(38, 38);
     m_icon->setScaledContents(true);
     l1->addWidget(m_icon);
-    auto* texts = new QWidget(line1);
-    auto* tl = new QVBoxLayout(texts);
+    auto *texts = new QWidget(line1);
+    auto *tl = new QVBoxLayout(texts);
     m_name = new QLabel(texts);
     m_name->setMinimumHeight(18);
     m_state = new QLabel(texts);
@@ -94,7 +99,7 @@ qwCameraItem::qwCameraItem(QWidget* parent, const QString& name, int index, bool
     tl->addStretch();
     l1->addWidget(texts);
 
-    auto* l2 = new QHBoxLayout(line2);
+    auto *l2 = new QHBoxLayout(line2);
     l2->setContentsMargins(5, 0, 0, 0);
     l2->setSpacing(4);
     m_info = new QLabel(line2);
@@ -106,7 +111,7 @@ qwCameraItem::qwCameraItem(QWidget* parent, const QString& name, int index, bool
     m_settings = makeButton(line2, Settings, 78, liveText(kPreviewPage, kNoSection, "devsettings"));
     m_modify = makeButton(line2, Modify, 104, liveText(kPreviewPage, kNoSection, "modifydevice"));
     m_delete = makeButton(line2, Delete, 130, liveText(kPreviewPage, kNoSection, "deletedevice"));
-    for (qcLabelEx* b : {m_refresh, m_face, m_settings, m_modify, m_delete})
+    for (qcLabelEx *b : {m_refresh, m_face, m_settings, m_modify, m_delete})
         l2->addWidget(b);
     m_play = makeButton(line2, Play, 26, liveText(kPreviewPage, kNoSection, "playctrl"));
     m_play->hide();
@@ -130,9 +135,9 @@ QPixmap qwCameraItem::statusCell(int x) const
     return m_statusSprite->copy(x, 0, kCell, kCell);
 }
 
-qcLabelEx* qwCameraItem::makeButton(QWidget* parent, int mask, int x, const QString& tip)
+qcLabelEx *qwCameraItem::makeButton(QWidget *parent, int mask, int x, const QString &tip)
 {
-    auto* button = new qcLabelEx(parent);
+    auto *button = new qcLabelEx(parent);
     button->setObjectName(QStringLiteral("option_%1").arg(mask));
     button->setScaledContents(true);
     button->setMaximumSize(20, 20);
@@ -149,21 +154,28 @@ qcLabelEx* qwCameraItem::makeButton(QWidget* parent, int mask, int x, const QStr
     return button;
 }
 
-void qwCameraItem::setButtonLook(qcLabelEx* button, int x, bool enabled)
+void qwCameraItem::setButtonLook(qcLabelEx *button, int x, bool enabled)
 {
     button->setPixmap(m_optionSprite->copy(x, enabled ? 0 : kOptionCell, kOptionCell, kOptionCell));
 }
 
-qcLabelEx* qwCameraItem::optionButton(int mask) const
+qcLabelEx *qwCameraItem::optionButton(int mask) const
 {
     switch (mask) {
-    case Refresh: return m_refresh;
-    case Play: return m_play;
-    case Face: return m_face;
-    case Settings: return m_settings;
-    case Modify: return m_modify;
-    case Delete: return m_delete;
-    default: return nullptr;
+    case Refresh:
+        return m_refresh;
+    case Play:
+        return m_play;
+    case Face:
+        return m_face;
+    case Settings:
+        return m_settings;
+    case Modify:
+        return m_modify;
+    case Delete:
+        return m_delete;
+    default:
+        return nullptr;
     }
 }
 
@@ -177,18 +189,18 @@ void qwCameraItem::setStatus(int state)
                      liveText(kPreviewPage, kNoSection, kStates[state].key));
 }
 
-void qwCameraItem::setName(const QString& name)
+void qwCameraItem::setName(const QString &name)
 {
     m_name->setText(name);
 }
 
-void qwCameraItem::setInfoText(const QString& text)
+void qwCameraItem::setInfoText(const QString &text)
 {
     if (m_info)
         m_info->setText(text);
 }
 
-void qwCameraItem::setDeviceLabel(const QString& text)
+void qwCameraItem::setDeviceLabel(const QString &text)
 {
     m_icon->setPixmap(statusCell(kDevicePictureX));
     m_state->setText(text);
@@ -219,19 +231,19 @@ bool qwCameraItem::isOptionEnabled(int mask) const
     return mask == Refresh || (m_enabled & mask) == mask;
 }
 
-QMimeData* qwCameraItem::createDragData()
+QMimeData *qwCameraItem::createDragData()
 {
-    auto* data = new QMimeData;
+    auto *data = new QMimeData;
     data->setData(QLatin1String(qwCstmVideoview::kDragFormat), QByteArrayLiteral("0x117101"));
     return data;
 }
 
-void qwCameraItem::OnDragResult(QObject* target)
+void qwCameraItem::OnDragResult(QObject *target)
 {
     Q_UNUSED(target)
 }
 
-void qwCameraItem::mouseMoveEvent(QMouseEvent* event)
+void qwCameraItem::mouseMoveEvent(QMouseEvent *event)
 {
     if (event->buttons() != Qt::LeftButton || !m_dragEnabled)
         return;

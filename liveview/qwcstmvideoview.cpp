@@ -8,12 +8,9 @@
 #include <QPainter>
 #include <QStyleOption>
 
-const char* const qwCstmVideoview::kDragFormat = "application/x-qabstractitemmodeldatalist";
+const char *const qwCstmVideoview::kDragFormat = "application/x-qabstractitemmodeldatalist";
 
-qwCstmVideoview::qwCstmVideoview(QWidget* parent, int index, int flag)
-    : QWidget(parent)
-    , m_index(index)
-    , m_flag(flag)
+qwCstmVideoview::qwCstmVideoview(QWidget *parent, int index, int flag) : QWidget(parent), m_index(index), m_flag(flag)
 {
     setAcceptDrops(true);
     setAttribute(Qt::WA_StyledBackground, true);
@@ -26,18 +23,18 @@ void qwCstmVideoview::updateCursor()
     emit sigClick(m_index);
 }
 
-void qwCstmVideoview::forwardToParent(QMouseEvent* event)
+void qwCstmVideoview::forwardToParent(QMouseEvent *event)
 {
-    QWidget* parent = parentWidget();
+    QWidget *parent = parentWidget();
     if (!parent)
         return;
     // A copy, so that the view itself still gets the event it reports from.
-    QMouseEvent copy(event->type(), mapToParent(event->pos()), event->windowPos(), event->screenPos(),
-                     event->button(), event->buttons(), event->modifiers());
+    QMouseEvent copy(event->type(), mapToParent(event->pos()), event->windowPos(), event->screenPos(), event->button(),
+                     event->buttons(), event->modifiers());
     QApplication::sendEvent(parent, &copy);
 }
 
-void qwCstmVideoview::mousePressEvent(QMouseEvent* event)
+void qwCstmVideoview::mousePressEvent(QMouseEvent *event)
 {
     m_dragging = true;
     setCursor(Qt::SizeAllCursor);
@@ -45,7 +42,7 @@ void qwCstmVideoview::mousePressEvent(QMouseEvent* event)
     event->accept();
 }
 
-void qwCstmVideoview::mouseReleaseEvent(QMouseEvent* event)
+void qwCstmVideoview::mouseReleaseEvent(QMouseEvent *event)
 {
     m_dragging = false;
     unsetCursor();
@@ -54,13 +51,13 @@ void qwCstmVideoview::mouseReleaseEvent(QMouseEvent* event)
     event->accept();
 }
 
-void qwCstmVideoview::mouseDoubleClickEvent(QMouseEvent* event)
+void qwCstmVideoview::mouseDoubleClickEvent(QMouseEvent *event)
 {
     emit sigDBClick(m_index);
     event->accept();
 }
 
-void qwCstmVideoview::dragEnterEvent(QDragEnterEvent* event)
+void qwCstmVideoview::dragEnterEvent(QDragEnterEvent *event)
 {
     if (event->mimeData() && event->mimeData()->hasFormat(QLatin1String(kDragFormat)))
         event->acceptProposedAction();
@@ -68,7 +65,7 @@ void qwCstmVideoview::dragEnterEvent(QDragEnterEvent* event)
         event->ignore();
 }
 
-void qwCstmVideoview::dragMoveEvent(QDragMoveEvent* event)
+void qwCstmVideoview::dragMoveEvent(QDragMoveEvent *event)
 {
     if (event->mimeData() && event->mimeData()->hasFormat(QLatin1String(kDragFormat)))
         event->acceptProposedAction();
@@ -76,7 +73,7 @@ void qwCstmVideoview::dragMoveEvent(QDragMoveEvent* event)
         event->ignore();
 }
 
-void qwCstmVideoview::dropEvent(QDropEvent* event)
+void qwCstmVideoview::dropEvent(QDropEvent *event)
 {
     if (!event->mimeData() || !event->mimeData()->hasFormat(QLatin1String(kDragFormat))) {
         event->ignore();
@@ -86,12 +83,12 @@ void qwCstmVideoview::dropEvent(QDropEvent* event)
     emit sigDropPlay(m_index);
 }
 
-void qwCstmVideoview::resizeEvent(QResizeEvent* event)
+void qwCstmVideoview::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
 }
 
-void qwCstmVideoview::paintEvent(QPaintEvent*)
+void qwCstmVideoview::paintEvent(QPaintEvent *)
 {
     // Lets the page's style sheet (border and background) show on a plain widget.
     QStyleOption opt;

@@ -10,9 +10,9 @@ class qwCstmVideoview : public QWidget
 {
     Q_OBJECT
 public:
-    static const char* const kDragFormat; // "application/x-qabstractitemmodeldatalist"
+    static const char *const kDragFormat; // "application/x-qabstractitemmodeldatalist"
 
-    qwCstmVideoview(QWidget* parent, int index, int flag);
+    qwCstmVideoview(QWidget *parent, int index, int flag);
 
     void setIndex(int index) { m_index = index; }
     int index() const { return m_index; }
@@ -27,17 +27,17 @@ signals:
     void sigResize(int index);
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void dragEnterEvent(QDragEnterEvent* event) override;
-    void dragMoveEvent(QDragMoveEvent* event) override;
-    void dropEvent(QDropEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
-    void forwardToParent(QMouseEvent* event);
+    void forwardToParent(QMouseEvent *event);
     int m_index;
     int m_flag;
     bool m_dragging = false;

@@ -15,17 +15,16 @@
 
 using namespace livetext;
 
-qwDeviceForm::qwDeviceForm(QWidget* parent)
-    : QWidget(parent)
+qwDeviceForm::qwDeviceForm(QWidget *parent) : QWidget(parent)
 {
-    auto* form = new QFormLayout(this);
+    auto *form = new QFormLayout(this);
     form->setContentsMargins(0, 0, 0, 0);
     m_name = new QLineEdit(this);
     m_name->setObjectName(QStringLiteral("lineEdit_Name"));
     form->addRow(liveText(kPreviewPage, kDeviceAdd, "devicename"), m_name);
 
-    auto* choice = new QWidget(this);
-    auto* choiceLayout = new QHBoxLayout(choice);
+    auto *choice = new QWidget(this);
+    auto *choiceLayout = new QHBoxLayout(choice);
     choiceLayout->setContentsMargins(0, 0, 0, 0);
     m_byAddress = new QRadioButton(liveText(kPreviewPage, kDeviceAdd, "devfromip"), choice);
     m_byIdentifier = new QRadioButton(liveText(kPreviewPage, kDeviceAdd, "devfromp2p"), choice);
@@ -35,8 +34,8 @@ qwDeviceForm::qwDeviceForm(QWidget* parent)
     choiceLayout->addStretch();
     form->addRow(liveText(kPreviewPage, kDeviceAdd, "addtype"), choice);
 
-    auto* where = new QWidget(this);
-    auto* whereLayout = new QHBoxLayout(where);
+    auto *where = new QWidget(this);
+    auto *whereLayout = new QHBoxLayout(where);
     whereLayout->setContentsMargins(0, 0, 0, 0);
     m_address = new QIPAddressEdit(where);
     m_identifier = new QLineEdit(where);
@@ -68,22 +67,37 @@ void qwDeviceForm::onConnectChanged()
     m_identifier->setVisible(!byAddress);
 }
 
-QString qwDeviceForm::deviceName() const { return m_name->text().trimmed(); }
+QString qwDeviceForm::deviceName() const
+{
+    return m_name->text().trimmed();
+}
 QString qwDeviceForm::address() const
 {
     return connectType() == ByAddress ? m_address->text() : m_identifier->text().trimmed();
 }
-QString qwDeviceForm::port() const { return m_port->text().trimmed(); }
-QString qwDeviceForm::userName() const { return m_user->text(); }
-QString qwDeviceForm::password() const { return m_password->text(); }
-int qwDeviceForm::connectType() const { return m_byAddress->isChecked() ? ByAddress : ByIdentifier; }
+QString qwDeviceForm::port() const
+{
+    return m_port->text().trimmed();
+}
+QString qwDeviceForm::userName() const
+{
+    return m_user->text();
+}
+QString qwDeviceForm::password() const
+{
+    return m_password->text();
+}
+int qwDeviceForm::connectType() const
+{
+    return m_byAddress->isChecked() ? ByAddress : ByIdentifier;
+}
 QString qwDeviceForm::deviceType() const
 {
     return connectType() == ByAddress ? QStringLiteral("VARAR") : QString::fromLatin1(kP2pProtocolName);
 }
 
-void qwDeviceForm::setValues(const QString& name, const QString& address, int connectType, const QString& port,
-                             const QString& user, const QString& password)
+void qwDeviceForm::setValues(const QString &name, const QString &address, int connectType, const QString &port,
+                             const QString &user, const QString &password)
 {
     m_name->setText(name);
     // The stored connection type is kept, but the form follows what the
@@ -101,12 +115,12 @@ void qwDeviceForm::setValues(const QString& name, const QString& address, int co
     m_password->setText(password);
 }
 
-bool qwDeviceForm::isIpv4(const QString& text)
+bool qwDeviceForm::isIpv4(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
     if (parts.size() != 4)
         return false;
-    for (const QString& p : parts) {
+    for (const QString &p : parts) {
         bool ok = false;
         const int v = p.toInt(&ok);
         if (!ok || p.isEmpty() || p.size() > 3 || v < 0 || v > 255)
@@ -115,7 +129,7 @@ bool qwDeviceForm::isIpv4(const QString& text)
     return true;
 }
 
-bool qwDeviceForm::isIdentifier(const QString& text)
+bool qwDeviceForm::isIdentifier(const QString &text)
 {
     // P2P identifiers are letters, digits and dashes without dots.
     static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9-]{6,64}$"));
@@ -137,12 +151,12 @@ QString qwDeviceForm::checkInput() const
     return QString();
 }
 
-bool qwDeviceForm::validate(QWidget* tipParent) const
+bool qwDeviceForm::validate(QWidget *tipParent) const
 {
     const QString key = checkInput();
     if (key.isEmpty())
         return true;
-    auto* tip = new qwTipsdlgEx(tipParent, qwTipsdlgEx::Failure);
+    auto *tip = new qwTipsdlgEx(tipParent, qwTipsdlgEx::Failure);
     tip->setObjectName(QStringLiteral("tip_") + key);
     tip->setTipText(liveText(kTipsPage, kNoSection, key.toLatin1().constData()));
     tip->show();

@@ -16,7 +16,7 @@ class qwDeviceForm : public QWidget
 public:
     enum Connect { ByAddress = 0, ByIdentifier = 1 };
 
-    explicit qwDeviceForm(QWidget* parent);
+    explicit qwDeviceForm(QWidget *parent);
 
     QString deviceName() const;
     // The address text or the identifier, by the chosen connection.
@@ -28,35 +28,35 @@ public:
     // "VARAR" for an address, the P2P protocol name for an identifier.
     QString deviceType() const;
 
-    void setValues(const QString& name, const QString& address, int connectType, const QString& port,
-                   const QString& user, const QString& password);
+    void setValues(const QString &name, const QString &address, int connectType, const QString &port,
+                   const QString &user, const QString &password);
 
     // The key of the tip for the first bad value (page 38), empty when all are good.
     QString checkInput() const;
     // Shows that tip in red; false when there was a bad value.
-    bool validate(QWidget* tipParent) const;
+    bool validate(QWidget *tipParent) const;
 
-    QLineEdit* nameEdit() const { return m_name; }
-    QIPAddressEdit* addressEdit() const { return m_address; }
-    QLineEdit* identifierEdit() const { return m_identifier; }
-    QLineEdit* portEdit() const { return m_port; }
-    QLineEdit* userEdit() const { return m_user; }
-    QLineEdit* passwordEdit() const { return m_password; }
-    QRadioButton* byAddressButton() const { return m_byAddress; }
-    QRadioButton* byIdentifierButton() const { return m_byIdentifier; }
+    QLineEdit *nameEdit() const { return m_name; }
+    QIPAddressEdit *addressEdit() const { return m_address; }
+    QLineEdit *identifierEdit() const { return m_identifier; }
+    QLineEdit *portEdit() const { return m_port; }
+    QLineEdit *userEdit() const { return m_user; }
+    QLineEdit *passwordEdit() const { return m_password; }
+    QRadioButton *byAddressButton() const { return m_byAddress; }
+    QRadioButton *byIdentifierButton() const { return m_byIdentifier; }
 
-    static bool isIpv4(const QString& text);
-    static bool isIdentifier(const QString& text);
+    static bool isIpv4(const QString &text);
+    static bool isIdentifier(const QString &text);
 
 private:
     void onConnectChanged();
 
-    QLineEdit* m_name = nullptr;
-    QRadioButton* m_byAddress = nullptr;
-    QRadioButton* m_byIdentifier = nullptr;
-    QIPAddressEdit* m_address = nullptr;
-    QLineEdit* m_identifier = nullptr;
-    QLineEdit* m_port = nullptr;
-    QLineEdit* m_user = nullptr;
-    QLineEdit* m_password = nullptr;
+    QLineEdit *m_name = nullptr;
+    QRadioButton *m_byAddress = nullptr;
+    QRadioButton *m_byIdentifier = nullptr;
+    QIPAddressEdit *m_address = nullptr;
+    QLineEdit *m_identifier = nullptr;
+    QLineEdit *m_port = nullptr;
+    QLineEdit *m_user = nullptr;
+    QLineEdit *m_password = nullptr;
 };

@@ -8,9 +8,9 @@ class qwFaceDetection : public QWidget
 {
     Q_OBJECT
 public:
-    explicit qwFaceDetection(QWidget* parent);
-    QWidget* gallery() const { return m_gallery; }
+    explicit qwFaceDetection(QWidget *parent);
+    QWidget *gallery() const { return m_gallery; }
 
 private:
-    QWidget* m_gallery = nullptr;
+    QWidget *m_gallery = nullptr;
 };

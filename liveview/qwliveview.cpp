@@ -50,9 +50,8 @@ const char kToolboxStyle[] =
 const char kDevListStyle[] = "QListView::item{background:black;color:white;margin-bottom:2px;}"
                              "QListView::item:selected{background:#2f4f4f;}QListView::item:hover{}"
                              "QListView{background:#2c2c2c;}";
-const char kPlayButtonStyle[] =
-    "QPushButton{background:#464646;border-radius:17px;border:1px solid #4a4a4a;}"
-    "QPushButton:hover{background:#4a4a4a;border-radius:17px;border:1px solid #6a6a6a;}";
+const char kPlayButtonStyle[] = "QPushButton{background:#464646;border-radius:17px;border:1px solid #4a4a4a;}"
+                                "QPushButton:hover{background:#4a4a4a;border-radius:17px;border:1px solid #6a6a6a;}";
 const char kAlarmButtonStyle[] = "QPushButton{background:#181818;border-width:0px;border-radius:5px;}";
 const char kVolumeStyle[] =
     "QSlider::groove:horizontal{height:3px;border:1px solid #4A708B;border-radius:1px;background:#C0C0C0;}"
@@ -72,12 +71,12 @@ bool isSupportedCount(int count)
 
 // An address that splits into four dotted parts is reached over HTTP;
 // anything else is a P2P identifier.
-bool isDottedAddress(const QString& address)
+bool isDottedAddress(const QString &address)
 {
     return address.split(QLatin1Char('.')).size() == 4;
 }
 
-int clampValue(const char* name, int value, int lo, int hi)
+int clampValue(const char *name, int value, int lo, int hi)
 {
     const int clamped = std::max(lo, std::min(hi, value));
     if (clamped != value)
@@ -87,16 +86,13 @@ int clampValue(const char* name, int value, int lo, int hi)
 
 } // namespace
 
-qwLiveView::qwLiveView(QWidget* parent)
-    : QWidget(parent)
-    , ui(new Ui_qwLiveView)
-    , m_database(g_database)
+qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView), m_database(g_database)
 {
     std::memset(m_xmlBody, 0, sizeof(m_xmlBody));
     ui->setupUi(this);
     ui->toolBox_Optlist->setStyleSheet(QLatin1String(kToolboxStyle));
     ui->widget_Videoview->setStyleSheet(QStringLiteral("QWidget#widget_Videoview{background:#2c2c2c}"));
-    auto* grid = new QGridLayout(ui->widget_Videoview);
+    auto *grid = new QGridLayout(ui->widget_Videoview);
     grid->setContentsMargins(2, 2, 4, 1);
     grid->setSpacing(0);
 
@@ -119,7 +115,7 @@ qwLiveView::qwLiveView(QWidget* parent)
 qwLiveView::~qwLiveView()
 {
     qDebug() << "-------------list camera count:" << m_viewRecords.size() << "-------------------";
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         stopCamera(record);
         delete record;
     }
@@ -151,21 +147,21 @@ qwLiveView::~qwLiveView()
 
 void qwLiveView::initToolboxAndButtonbar()
 {
-    QToolBox* box = ui->toolBox_Optlist;
+    QToolBox *box = ui->toolBox_Optlist;
     for (int i : {1, 0}) {
-        QWidget* placeholder = box->widget(i);
+        QWidget *placeholder = box->widget(i);
         box->removeItem(i);
         placeholder->close();
         delete placeholder;
     }
     ui->page = ui->page_2 = nullptr;
 
-    auto text = [](const char* key) { return liveText(kPreviewPage, kNoSection, key); };
+    auto text = [](const char *key) { return liveText(kPreviewPage, kNoSection, key); };
 
-    auto* listParent = new QWidget;
+    auto *listParent = new QWidget;
     listParent->setObjectName(QStringLiteral("widget_ListParent"));
     listParent->setStyleSheet(QStringLiteral("QWidget#widget_ListParent{background:transparent;}"));
-    auto* listLayout = new QGridLayout(listParent);
+    auto *listLayout = new QGridLayout(listParent);
     listLayout->setContentsMargins(0, 0, 0, 0);
     listLayout->setSpacing(0);
     m_devList = new QListWidget(listParent);
@@ -173,34 +169,33 @@ void qwLiveView::initToolboxAndButtonbar()
     m_devList->setStyleSheet(QLatin1String(kDevListStyle));
     connect(m_devList, &QListWidget::doubleClicked, this, &qwLiveView::onDevlistDBClick);
     listLayout->addWidget(m_devList, 0, 0);
-    auto* add = new QPushButton(QIcon(QStringLiteral(":/images/srcimages/add.png")), text("adddevice"), listParent);
+    auto *add = new QPushButton(QIcon(QStringLiteral(":/images/srcimages/add.png")), text("adddevice"), listParent);
     add->setObjectName(QStringLiteral("pushButton_AddDevice"));
     add->setMinimumHeight(22);
     connect(add, &QPushButton::clicked, this, &qwLiveView::onAddDevManual);
     listLayout->addWidget(add, 1, 0);
     box->insertItem(0, listParent, QIcon(), text("devicelist"));
 
-    auto* ptzPage = new QWidget;
+    auto *ptzPage = new QWidget;
     ptzPage->setObjectName(QStringLiteral("widget_PtzPage"));
     box->insertItem(1, ptzPage, text("ptzcontrol"));
-    auto* imagePage = new QWidget;
+    auto *imagePage = new QWidget;
     imagePage->setObjectName(QStringLiteral("widget_ImagePage"));
     box->insertItem(2, imagePage, text("basesettings"));
     connect(box, &QToolBox::currentChanged, this, &qwLiveView::onToolboxChanged);
 
-    auto* left = new QWidget(ui->widget_Videocontrol);
+    auto *left = new QWidget(ui->widget_Videocontrol);
     left->setMaximumWidth(380);
-    auto* right = new QWidget(ui->widget_Videocontrol);
+    auto *right = new QWidget(ui->widget_Videocontrol);
     right->setMaximumWidth(386);
-    auto* bar = new QHBoxLayout(ui->widget_Videocontrol);
+    auto *bar = new QHBoxLayout(ui->widget_Videocontrol);
     bar->setContentsMargins(2, 6, 1, 6);
     bar->addWidget(left);
     bar->addStretch();
     bar->addWidget(right);
 
-    auto make = [this](QWidget* parent, const char* name, const char* image, int cells, int size,
-                       const QString& tip) {
-        auto* button = new StatusButton(parent, cells, QLatin1String(image), tip);
+    auto make = [this](QWidget *parent, const char *name, const char *image, int cells, int size, const QString &tip) {
+        auto *button = new StatusButton(parent, cells, QLatin1String(image), tip);
         button->setObjectName(QLatin1String(name));
         button->setFixedSize(size, size);
         return button;
@@ -216,13 +211,16 @@ void qwLiveView::initToolboxAndButtonbar()
     m_btnRecord = make(left, "m_btnRecord", ":/images/srcimages/playctrl/record.png", 4, 20, text("record"));
     m_btnAlarm = make(left, "m_btnAlarm", ":/images/srcimages/playctrl/alarm.png", 3, 24, text("alarmevent"));
     m_btnAlarm->setStyleSheet(QLatin1String(kAlarmButtonStyle));
-    m_btnSpeakerOn = make(right, "m_btnSpeakerOn", ":/images/srcimages/playctrl/speakeron.png", 4, 20, text("speakeron"));
-    m_btnSpeakerOff = make(right, "m_btnSpeakerOff", ":/images/srcimages/playctrl/speakeroff.png", 4, 20, text("speakeroff"));
+    m_btnSpeakerOn =
+        make(right, "m_btnSpeakerOn", ":/images/srcimages/playctrl/speakeron.png", 4, 20, text("speakeron"));
+    m_btnSpeakerOff =
+        make(right, "m_btnSpeakerOff", ":/images/srcimages/playctrl/speakeroff.png", 4, 20, text("speakeroff"));
     m_btnMicOn = make(right, "m_btnMicOn", ":/images/srcimages/playctrl/micon.png", 4, 20, text("intercomon"));
     m_btnMicOff = make(right, "m_btnMicOff", ":/images/srcimages/playctrl/micoff.png", 4, 20, text("intercomoff"));
     m_btnSplit = make(right, "m_btnSplit", ":/images/srcimages/playctrl/split.png", 4, 20, text("splitview"));
-    m_btnFullscreen = make(right, "m_btnFullscreen", ":/images/srcimages/playctrl/fullscreen.png", 4, 20, text("fullscreen"));
-    for (StatusButton* b : {m_btnSnapshot, m_btnSpeakerOn, m_btnMicOn})
+    m_btnFullscreen =
+        make(right, "m_btnFullscreen", ":/images/srcimages/playctrl/fullscreen.png", 4, 20, text("fullscreen"));
+    for (StatusButton *b : {m_btnSnapshot, m_btnSpeakerOn, m_btnMicOn})
         b->hide();
     connect(m_btnPrevPage, &QPushButton::clicked, this, &qwLiveView::onBtnPreviousPageClick);
     connect(m_btnNextPage, &QPushButton::clicked, this, &qwLiveView::onBtnNextPageClick);
@@ -235,20 +233,20 @@ void qwLiveView::initToolboxAndButtonbar()
     m_volumeSlider->setFixedSize(120, 22);
     m_volumeSlider->setStyleSheet(QLatin1String(kVolumeStyle));
 
-    auto* leftLayout = new QHBoxLayout(left);
+    auto *leftLayout = new QHBoxLayout(left);
     leftLayout->setContentsMargins(14, 0, 0, 0);
     leftLayout->setSpacing(16);
-    for (StatusButton* b : {m_btnPlay, m_btnStop, m_btnPrevPage, m_btnNextPage, m_btnSnapshot, m_btnRecord, m_btnAlarm})
+    for (StatusButton *b : {m_btnPlay, m_btnStop, m_btnPrevPage, m_btnNextPage, m_btnSnapshot, m_btnRecord, m_btnAlarm})
         leftLayout->addWidget(b);
     leftLayout->addStretch();
 
-    auto* rightLayout = new QHBoxLayout(right);
+    auto *rightLayout = new QHBoxLayout(right);
     rightLayout->setContentsMargins(0, 0, 14, 0);
     rightLayout->setSpacing(14);
     rightLayout->addStretch();
     rightLayout->addWidget(m_btnMicOn);
     rightLayout->addWidget(m_btnMicOff);
-    auto* sound = new QHBoxLayout;
+    auto *sound = new QHBoxLayout;
     sound->setContentsMargins(0, 0, 0, 0);
     sound->setSpacing(2);
     sound->addWidget(m_btnSpeakerOn);
@@ -262,23 +260,23 @@ void qwLiveView::initToolboxAndButtonbar()
     installEventFilter(this);
 }
 
-StatusButton* qwLiveView::barButton(const char* name) const
+StatusButton *qwLiveView::barButton(const char *name) const
 {
-    return findChild<StatusButton*>(QLatin1String(name));
+    return findChild<StatusButton *>(QLatin1String(name));
 }
 
-int qwLiveView::addCameraItem(const QString& name, const QString& info, int status)
+int qwLiveView::addCameraItem(const QString &name, const QString &info, int status)
 {
     if (!m_devList)
         return -1;
-    auto* item = new qwCameraItem(m_devList, name, m_devCount, true);
+    auto *item = new qwCameraItem(m_devList, name, m_devCount, true);
     item->setObjectName(name);
     item->setInfoText(info);
     item->setStatus(status);
     if (status == 0 || status == 1)
         item->disableOptions(7);
     connect(item, &qwCameraItem::sigOptionBtnClick, this, &qwLiveView::onDevlistButtonClick);
-    auto* row = new QListWidgetItem;
+    auto *row = new QListWidgetItem;
     row->setSizeHint(QSize(0, 86));
     m_devList->insertItem(m_devList->count(), row);
     m_devList->setItemWidget(row, item);
@@ -289,7 +287,7 @@ int qwLiveView::addCameraItem(const QString& name, const QString& info, int stat
 
 void qwLiveView::setCameraItemState(int row, int status, int enableMask)
 {
-    qwCameraItem* item = cameraItem(row);
+    qwCameraItem *item = cameraItem(row);
     if (!item)
         return;
     item->setStatus(status);
@@ -297,36 +295,36 @@ void qwLiveView::setCameraItemState(int row, int status, int enableMask)
     item->enableOptions(enableMask);
 }
 
-qwCameraItem* qwLiveView::cameraItem(int row) const
+qwCameraItem *qwLiveView::cameraItem(int row) const
 {
     if (!m_devList || row < 0 || row >= m_devList->count())
         return nullptr;
-    return qobject_cast<qwCameraItem*>(m_devList->itemWidget(m_devList->item(row)));
+    return qobject_cast<qwCameraItem *>(m_devList->itemWidget(m_devList->item(row)));
 }
 
 // ---------------------------------------------------------------- grid
 
-QWidget* qwLiveView::videoArea() const
+QWidget *qwLiveView::videoArea() const
 {
     return ui->widget_Videoview;
 }
 
-qwCstmVideoview* qwLiveView::view(int index) const
+qwCstmVideoview *qwLiveView::view(int index) const
 {
     return index >= 0 && index < kMaxViews ? m_views[index] : nullptr;
 }
 
-qwVideoshowToolbar* qwLiveView::viewToolbar(int index) const
+qwVideoshowToolbar *qwLiveView::viewToolbar(int index) const
 {
-    qwCstmVideoview* v = view(index);
+    qwCstmVideoview *v = view(index);
     if (!v || !v->layout() || v->layout()->count() < 1)
         return nullptr;
-    return qobject_cast<qwVideoshowToolbar*>(v->layout()->itemAt(0)->widget());
+    return qobject_cast<qwVideoshowToolbar *>(v->layout()->itemAt(0)->widget());
 }
 
-_st_view_item* qwLiveView::viewRecord(int view) const
+_st_view_item *qwLiveView::viewRecord(int view) const
 {
-    for (_st_view_item* record : m_viewRecords) {
+    for (_st_view_item *record : m_viewRecords) {
         if (record->view == view)
             return record;
     }
@@ -336,9 +334,9 @@ _st_view_item* qwLiveView::viewRecord(int view) const
 QList<int> qwLiveView::shownViews() const
 {
     QList<int> shown;
-    auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+    auto *grid = static_cast<QGridLayout *>(ui->widget_Videoview->layout());
     for (int i = 0; grid && i < grid->count(); ++i) {
-        if (auto* v = qobject_cast<qwCstmVideoview*>(grid->itemAt(i)->widget()))
+        if (auto *v = qobject_cast<qwCstmVideoview *>(grid->itemAt(i)->widget()))
             shown << v->index();
     }
     return shown;
@@ -349,7 +347,7 @@ void qwLiveView::ensureViews(int n)
     for (int i = 0; i < std::min(n, int(kMaxViews)); ++i) {
         if (m_views[i])
             continue;
-        auto* v = new qwCstmVideoview(ui->widget_Videoview, i, 1);
+        auto *v = new qwCstmVideoview(ui->widget_Videoview, i, 1);
         // A view that shows a device has a bar and a picture inside; its size
         // must still come from the grid alone, or it pushes its empty
         // neighbours out of their cells.
@@ -364,7 +362,7 @@ void qwLiveView::ensureViews(int n)
 
 void qwLiveView::setGridStretch(int side)
 {
-    auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+    auto *grid = static_cast<QGridLayout *>(ui->widget_Videoview->layout());
     // Every cell of the grid gets the same share of the area; stretch
     // factors of a former bigger grid would keep empty rows alive.
     for (int i = 0; i < 8; ++i) {
@@ -375,9 +373,9 @@ void qwLiveView::setGridStretch(int side)
 
 void qwLiveView::placeViews(int count, int first)
 {
-    auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+    auto *grid = static_cast<QGridLayout *>(ui->widget_Videoview->layout());
     auto put = [&](int k, int row, int col, int rows = 1, int cols = 1) {
-        QWidget* v = m_views[first + k];
+        QWidget *v = m_views[first + k];
         grid->addWidget(v, row, col, rows, cols);
         v->show();
     };
@@ -407,7 +405,7 @@ void qwLiveView::placeViews(int count, int first)
 
 bool qwLiveView::layoutViews(int count, bool force, int first)
 {
-    auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+    auto *grid = static_cast<QGridLayout *>(ui->widget_Videoview->layout());
     if (grid->count() == count && !force)
         return true;
     if (first == 0)
@@ -418,7 +416,7 @@ bool qwLiveView::layoutViews(int count, bool force, int first)
     }
     ensureViews(first + count);
     while (grid->count() > 0) {
-        QLayoutItem* item = grid->takeAt(grid->count() - 1);
+        QLayoutItem *item = grid->takeAt(grid->count() - 1);
         if (item->widget())
             item->widget()->hide();
         delete item;
@@ -501,14 +499,14 @@ void qwLiveView::onPlayviewClick(int index)
         m_volumeSlider->blockSignals(blocked);
         m_btnSpeakerOn->setVisible(volume > 0);
         m_btnSpeakerOff->setVisible(volume <= 0);
-        for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        for (_st_view_item *record : qAsConst(m_viewRecords)) {
             if (record->view == index && record->camera)
                 setCameraAudio(record, volume);
         }
     }
     m_curAddress = m_curPort = m_curPassword = m_curUser = QLatin1String("");
     m_viewHasDevice = false;
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->view == index && record->camera) {
             m_viewHasDevice = true;
             m_curAddress = record->device->address;
@@ -530,9 +528,9 @@ void qwLiveView::onPlayviewDBClick(int index)
     if (!view(index))
         return;
     if (!m_singleView) {
-        auto* grid = static_cast<QGridLayout*>(ui->widget_Videoview->layout());
+        auto *grid = static_cast<QGridLayout *>(ui->widget_Videoview->layout());
         while (grid->count() > 0) {
-            QLayoutItem* item = grid->takeAt(grid->count() - 1);
+            QLayoutItem *item = grid->takeAt(grid->count() - 1);
             if (item->widget())
                 item->widget()->hide();
             delete item;
@@ -553,7 +551,7 @@ void qwLiveView::onPlayviewDBClick(int index)
 
 void qwLiveView::onBtnFullscreenClick()
 {
-    QWidget* area = ui->widget_Videoview;
+    QWidget *area = ui->widget_Videoview;
     if (!m_fullScreen) {
         area->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
         area->showFullScreen();
@@ -570,47 +568,47 @@ void qwLiveView::onToolboxChanged(int index)
     Q_UNUSED(index)
 }
 
-QWidget* qwLiveView::prepareViewSurface(int index)
+QWidget *qwLiveView::prepareViewSurface(int index)
 {
-    qwCstmVideoview* v = view(index);
+    qwCstmVideoview *v = view(index);
     if (!v)
         return nullptr;
     if (!v->layout()) {
-        auto* video = new QWidget;
-        auto* bar = new qwVideoshowToolbar(v, index);
+        auto *video = new QWidget;
+        auto *bar = new qwVideoshowToolbar(v, index);
         bar->setMaximumHeight(21);
         bar->setStyleSheet(QStringLiteral("QWidget{background:#4e4e4e;border:0px;}"));
-        auto* layout = new QVBoxLayout(v);
+        auto *layout = new QVBoxLayout(v);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(0);
         layout->addWidget(bar);
         layout->addWidget(video);
         return video;
     }
-    QLayout* layout = v->layout();
-    if (QLayoutItem* item = layout->takeAt(1)) {
-        if (QWidget* old = item->widget()) {
+    QLayout *layout = v->layout();
+    if (QLayoutItem *item = layout->takeAt(1)) {
+        if (QWidget *old = item->widget()) {
             old->close();
             delete old;
         }
         delete item;
     }
-    auto* video = new QWidget(v);
+    auto *video = new QWidget(v);
     layout->addWidget(video);
     return video;
 }
 
 void qwLiveView::closeViewWidgets(int index)
 {
-    qwCstmVideoview* v = view(index);
+    qwCstmVideoview *v = view(index);
     if (!v || !v->layout())
         return;
-    QLayout* layout = v->layout();
-    if (qwVideoshowToolbar* bar = viewToolbar(index))
+    QLayout *layout = v->layout();
+    if (qwVideoshowToolbar *bar = viewToolbar(index))
         bar->setButtonState(qwVideoshowToolbar::Play, false);
     while (layout->count() > 0) {
-        QLayoutItem* item = layout->takeAt(0);
-        if (QWidget* w = item->widget()) {
+        QLayoutItem *item = layout->takeAt(0);
+        if (QWidget *w = item->widget()) {
             w->close();
             delete w;
         }
@@ -621,7 +619,7 @@ void qwLiveView::closeViewWidgets(int index)
 
 void qwLiveView::openStream(int row)
 {
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->row == row)
             return;
     }
@@ -634,21 +632,21 @@ void qwLiveView::openStream(int row)
         }
         return;
     }
-    qwCameraItem* item = cameraItem(row);
+    qwCameraItem *item = cameraItem(row);
     if (!item || item->getStatus() != qwCameraItem::LoggedIn || row >= m_devices.size())
         return;
 #ifdef ARDO_HAVE_CAMERA_GLUE
-    auto* record = new _st_view_item;
+    auto *record = new _st_view_item;
     record->device = m_devices[row];
     record->view = s;
     record->row = row;
-    auto* camera = new qcCameraUtil(nullptr);
+    auto *camera = new qcCameraUtil(nullptr);
     record->camera = camera;
     camera->setSnapshotFormat(m_localConfig.snapshotformat == 0 ? 146 : 145);
     camera->setSnapshotQuality(m_localConfig.snapshotquality);
     const QString address = record->device->address;
-    qcFrameBuffer* sub = m_streamServer ? m_streamServer->getSubFrameBuffer(address) : nullptr;
-    qcFrameBuffer* main = m_streamServer ? m_streamServer->getMainFrameBuffer(address) : nullptr;
+    qcFrameBuffer *sub = m_streamServer ? m_streamServer->getSubFrameBuffer(address) : nullptr;
+    qcFrameBuffer *main = m_streamServer ? m_streamServer->getMainFrameBuffer(address) : nullptr;
     if (!camera->setMainSubBuffers(main, sub)) {
         qDebug() << "----Failed to get streamer----";
         delete camera;
@@ -675,7 +673,7 @@ void qwLiveView::openStream(int row)
 
 namespace {
 #ifdef ARDO_HAVE_CAMERA_GLUE
-bool readStreamInfo(qcStreamServer* server, const QString& address, int stream, MediaInfo_t* info)
+bool readStreamInfo(qcStreamServer *server, const QString &address, int stream, MediaInfo_t *info)
 {
     qcStreamServer::VideoInfo video{};
     qcStreamServer::AudioInfo audio{};
@@ -696,7 +694,7 @@ bool readStreamInfo(qcStreamServer* server, const QString& address, int stream, 
 #endif
 } // namespace
 
-bool qwLiveView::startCameraStream(int row, qcCameraUtil* camera, QWidget* video)
+bool qwLiveView::startCameraStream(int row, qcCameraUtil *camera, QWidget *video)
 {
     if (row < 0 || row >= m_devices.size() || !camera)
         return false;
@@ -710,8 +708,7 @@ bool qwLiveView::startCameraStream(int row, qcCameraUtil* camera, QWidget* video
     camera->setStreamInfo(main, sub);
     int stream = 0;
     if (m_localConfig.autostream == 1) {
-        const bool large = m_singleView || m_viewsPerPage == 4 ||
-                           (m_viewsPerPage == 6 && m_selectedView == m_page * 6);
+        const bool large = m_singleView || m_viewsPerPage == 4 || (m_viewsPerPage == 6 && m_selectedView == m_page * 6);
         stream = large ? 0 : 1;
     }
     return camera->startStream(stream);
@@ -726,7 +723,7 @@ void qwLiveView::closeView(int index)
     stopIntercom(QString());
     if (index < 0 || m_viewRecords.isEmpty())
         return;
-    if (_st_view_item* record = viewRecord(index)) {
+    if (_st_view_item *record = viewRecord(index)) {
         // A recording started from the view's bar would be stopped here; no
         // bar action starts one yet.
         record->recording = false;
@@ -745,14 +742,14 @@ void qwLiveView::closeView(int index)
 void qwLiveView::pauseAllViews()
 {
     qCDebug(lcPages) << "pauseAllViews";
-    for (_st_view_item* record : qAsConst(m_viewRecords))
+    for (_st_view_item *record : qAsConst(m_viewRecords))
         pauseCamera(record, true);
 }
 
 void qwLiveView::resumeAllViews()
 {
     qCDebug(lcPages) << "resumeAllViews";
-    for (_st_view_item* record : qAsConst(m_viewRecords))
+    for (_st_view_item *record : qAsConst(m_viewRecords))
         pauseCamera(record, false);
 }
 
@@ -766,15 +763,19 @@ void qwLiveView::chooseViewStreams()
         if (m_singleView && m_maximizedView >= 0)
             return v == m_maximizedView;
         switch (c) {
-        case 1: return v == p;
-        case 4: return v >= 4 * p && v <= 4 * p + 3;
-        case 6: return v == 6 * p;
-        default: return false;
+        case 1:
+            return v == p;
+        case 4:
+            return v >= 4 * p && v <= 4 * p + 3;
+        case 6:
+            return v == 6 * p;
+        default:
+            return false;
         }
     };
     if (m_singleView && m_maximizedView >= kMaxViews)
         return;
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (!record->camera)
             continue;
         const int target = wantsMain(record->view) ? 0 : 1;
@@ -783,7 +784,7 @@ void qwLiveView::chooseViewStreams()
         switchCameraStream(record, target);
         if (target == 1)
             setCameraAudio(record, 0);
-        if (qwVideoshowToolbar* bar = viewToolbar(record->view))
+        if (qwVideoshowToolbar *bar = viewToolbar(record->view))
             bar->setButtonState(qwVideoshowToolbar::Zoom, false);
     }
 }
@@ -793,8 +794,7 @@ void qwLiveView::swapViews(int a, int b)
     const int c = m_viewsPerPage;
     const int first = m_page * c;
     // Both views must be cells of the grid that is shown.
-    if (a == b || c <= 0 || a < first || a >= first + c || b < first || b >= first + c || !m_views[a] ||
-        !m_views[b])
+    if (a == b || c <= 0 || a < first || a >= first + c || b < first || b >= first + c || !m_views[a] || !m_views[b])
         return;
     std::swap(m_viewVolume[a], m_viewVolume[b]);
     if (!ui->widget_Videoview->layout())
@@ -804,12 +804,12 @@ void qwLiveView::swapViews(int a, int b)
     m_views[b]->setIndex(b);
     m_views[a]->setObjectName(QStringLiteral("videoview_%1").arg(a));
     m_views[b]->setObjectName(QStringLiteral("videoview_%1").arg(b));
-    if (qwVideoshowToolbar* bar = viewToolbar(a))
+    if (qwVideoshowToolbar *bar = viewToolbar(a))
         bar->setIndex(a);
-    if (qwVideoshowToolbar* bar = viewToolbar(b))
+    if (qwVideoshowToolbar *bar = viewToolbar(b))
         bar->setIndex(b);
     layoutViews(c, true, (a / c) * c);
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->view == a)
             record->view = b;
         else if (record->view == b)
@@ -820,24 +820,24 @@ void qwLiveView::swapViews(int a, int b)
 
 int qwLiveView::viewIndexAtCursor()
 {
-    QWidget* area = ui->widget_Videoview;
+    QWidget *area = ui->widget_Videoview;
     const QPoint pos = area->mapFromGlobal(QCursor::pos());
     if (pos.x() < 0 || pos.y() < 0 || pos.x() > area->width() || pos.y() > area->height())
         return -1;
-    auto* grid = area->layout();
+    auto *grid = area->layout();
     for (int k = 0; grid && k < grid->count() && k < m_viewsPerPage; ++k) {
-        QWidget* w = grid->itemAt(k)->widget();
+        QWidget *w = grid->itemAt(k)->widget();
         if (w && w->isVisible() && w->geometry().contains(pos))
-            return static_cast<qwCstmVideoview*>(w)->index();
+            return static_cast<qwCstmVideoview *>(w)->index();
     }
     return -1;
 }
 
-bool qwLiveView::eventFilter(QObject* watched, QEvent* event)
+bool qwLiveView::eventFilter(QObject *watched, QEvent *event)
 {
-    QWidget* area = ui ? ui->widget_Videoview : nullptr;
+    QWidget *area = ui ? ui->widget_Videoview : nullptr;
     if (event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
+        auto *key = static_cast<QKeyEvent *>(event);
         if (watched == area && key->key() == Qt::Key_Escape && m_fullScreen) {
             area->setWindowFlags(Qt::SubWindow);
             area->showNormal();
@@ -865,7 +865,7 @@ bool qwLiveView::eventFilter(QObject* watched, QEvent* event)
 
 // ---------------------------------------------------------------- camera glue
 
-void qwLiveView::stopCamera(_st_view_item* record)
+void qwLiveView::stopCamera(_st_view_item *record)
 {
 #ifdef ARDO_HAVE_CAMERA_GLUE
     if (record->camera) {
@@ -877,7 +877,7 @@ void qwLiveView::stopCamera(_st_view_item* record)
     record->camera = nullptr;
 }
 
-void qwLiveView::setCameraAudio(_st_view_item* record, int volume)
+void qwLiveView::setCameraAudio(_st_view_item *record, int volume)
 {
 #ifdef ARDO_HAVE_CAMERA_GLUE
     if (!record->camera)
@@ -894,7 +894,7 @@ void qwLiveView::setCameraAudio(_st_view_item* record, int volume)
 #endif
 }
 
-int qwLiveView::cameraStream(_st_view_item* record) const
+int qwLiveView::cameraStream(_st_view_item *record) const
 {
 #ifdef ARDO_HAVE_CAMERA_GLUE
     return record->camera ? record->camera->getStreamType() : -1;
@@ -904,7 +904,7 @@ int qwLiveView::cameraStream(_st_view_item* record) const
 #endif
 }
 
-void qwLiveView::switchCameraStream(_st_view_item* record, int stream)
+void qwLiveView::switchCameraStream(_st_view_item *record, int stream)
 {
 #ifdef ARDO_HAVE_CAMERA_GLUE
     if (record->camera)
@@ -915,7 +915,7 @@ void qwLiveView::switchCameraStream(_st_view_item* record, int stream)
 #endif
 }
 
-void qwLiveView::setCameraPlayState(_st_view_item* record, int state)
+void qwLiveView::setCameraPlayState(_st_view_item *record, int state)
 {
 #ifdef ARDO_HAVE_CAMERA_GLUE
     if (record->camera)
@@ -926,7 +926,7 @@ void qwLiveView::setCameraPlayState(_st_view_item* record, int state)
 #endif
 }
 
-void qwLiveView::refreshCamera(_st_view_item* record)
+void qwLiveView::refreshCamera(_st_view_item *record)
 {
 #ifdef ARDO_HAVE_CAMERA_GLUE
     if (!record->camera || !record->device)
@@ -943,7 +943,7 @@ void qwLiveView::refreshCamera(_st_view_item* record)
 #endif
 }
 
-void qwLiveView::pauseCamera(_st_view_item* record, bool paused)
+void qwLiveView::pauseCamera(_st_view_item *record, bool paused)
 {
 #ifdef ARDO_HAVE_CAMERA_GLUE
     if (record->camera)
@@ -954,7 +954,7 @@ void qwLiveView::pauseCamera(_st_view_item* record, bool paused)
 #endif
 }
 
-void qwLiveView::stopIntercom(const QString& address)
+void qwLiveView::stopIntercom(const QString &address)
 {
     if (m_streamServer)
         m_streamServer->stopIntercom(address);
@@ -962,7 +962,7 @@ void qwLiveView::stopIntercom(const QString& address)
 
 // ---------------------------------------------------------------- stream service
 
-_st_local_config qwLiveView::clampedConfig(const _st_local_config& config)
+_st_local_config qwLiveView::clampedConfig(const _st_local_config &config)
 {
     _st_local_config c = config;
     c.recordduration = clampValue("recordduration", c.recordduration, 60, 600);
@@ -988,13 +988,12 @@ void qwLiveView::createStreamServer()
     // configuration and leave it without record and capture roots.
     const _st_local_config c = clampedConfig(m_localConfig);
     if (!m_streamServer->setLocalConfig(c.recordpath, c.snapshotpath, c.recordduration, c.prevrecord, c.postrecord,
-                                        c.recordstream, c.reservedsize, c.keepdays, c.capturecount,
-                                        c.captureinterval))
+                                        c.recordstream, c.reservedsize, c.keepdays, c.capturecount, c.captureinterval))
         qDebug() << "----Stream service refused the local config----";
     m_streamThread->start(QThread::InheritPriority);
 }
 
-void qwLiveView::timerEvent(QTimerEvent* event)
+void qwLiveView::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_startTimerId) {
         if (!m_streamServer) {
@@ -1012,8 +1011,8 @@ bool qwLiveView::loadLocalConfig()
 {
     if (!m_database)
         return false;
-    qcDatabase* db = m_database;
-    _st_local_config& c = m_localConfig;
+    qcDatabase *db = m_database;
+    _st_local_config &c = m_localConfig;
     c.snapshotpath = db->getSnapshotPath();
     c.recordpath = db->getRecordPath();
     c.defuser = db->getDefaultUser();
@@ -1040,7 +1039,7 @@ void qwLiveView::loadDeviceList()
     if (!m_database)
         return;
     for (int i = 0;; ++i) {
-        auto* device = new _st_device_item;
+        auto *device = new _st_device_item;
         if (!m_database->getDevice(*device, i)) {
             delete device;
             break;
@@ -1061,9 +1060,9 @@ bool qwLiveView::hasRight(quint32 bit)
     return false;
 }
 
-void qwLiveView::showFailureTip(const char* key)
+void qwLiveView::showFailureTip(const char *key)
 {
-    auto* tip = new qwTipsdlgEx(this, qwTipsdlgEx::Failure);
+    auto *tip = new qwTipsdlgEx(this, qwTipsdlgEx::Failure);
     tip->setObjectName(QStringLiteral("tip_") + QLatin1String(key));
     tip->setTipText(liveText(kTipsPage, kNoSection, key));
     tip->show();
@@ -1071,14 +1070,14 @@ void qwLiveView::showFailureTip(const char* key)
 
 void qwLiveView::showDeviceExists()
 {
-    auto* dlg = new qwTipsDlg(this, liveText(kTipsPage, kNoSection, "remindtype"), 1);
+    auto *dlg = new qwTipsDlg(this, liveText(kTipsPage, kNoSection, "remindtype"), 1);
     dlg->setObjectName(QStringLiteral("tip_devexist"));
     dlg->setAttribute(Qt::WA_DeleteOnClose);
     dlg->setTipText(liveText(kTipsPage, kNoSection, "devexist"));
     dlg->show();
 }
 
-void qwLiveView::writeLog(const char* decl, const QString& name, const QString& address, bool succeeded)
+void qwLiveView::writeLog(const char *decl, const QString &name, const QString &address, bool succeeded)
 {
     if (!g_logHelper)
         return;
@@ -1097,7 +1096,7 @@ int qwLiveView::rowOfIndexId(qint64 indexid) const
     return -1;
 }
 
-int qwLiveView::rowOfAddress(const QString& address) const
+int qwLiveView::rowOfAddress(const QString &address) const
 {
     for (int i = 0; i < m_devices.size(); ++i) {
         if (m_devices[i]->address == address)
@@ -1110,15 +1109,15 @@ void qwLiveView::onAddDevManual()
 {
     if (!hasRight(0x100))
         return;
-    auto* dialog = new qwAddDevice(this, QString(), 0);
+    auto *dialog = new qwAddDevice(this, QString(), 0);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &qwAddDevice::sigOptionResult, this, &qwLiveView::onCameraOptionResult);
     m_addMode = 1;
     dialog->show();
 }
 
-void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString addtype, QString port,
-                                      QString username, QString password, int mode)
+void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString addtype, QString port, QString username,
+                                      QString password, int mode)
 {
     if (m_addMode != 1)
         return;
@@ -1127,7 +1126,7 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
             showDeviceExists();
         return;
     }
-    auto* device = new _st_device_item;
+    auto *device = new _st_device_item;
     device->devname = devname;
     device->address = devip;
     device->port = port;
@@ -1155,17 +1154,16 @@ void qwLiveView::modifyDevice(int row)
     if (row < 0 || row >= m_devices.size() || !m_devices[row])
         return;
     m_modifyRow = row;
-    const _st_device_item* d = m_devices[row];
-    auto* dialog = new qwModifyDevice(this, liveText(kPreviewPage, kNoSection, "modifydevice"));
+    const _st_device_item *d = m_devices[row];
+    auto *dialog = new qwModifyDevice(this, liveText(kPreviewPage, kNoSection, "modifydevice"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setSelectedDevice(d->devname, d->address, d->connecttype, d->port, d->username, d->password,
-                              d->indexid);
+    dialog->setSelectedDevice(d->devname, d->address, d->connecttype, d->port, d->username, d->password, d->indexid);
     connect(dialog, &qwModifyDevice::sigModifyResult, this, &qwLiveView::onCameraModifyResult);
     dialog->show();
 }
 
-void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtype, QString port,
-                                      QString username, QString password, qlonglong devindex)
+void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtype, QString port, QString username,
+                                      QString password, qlonglong devindex)
 {
     const int same = rowOfAddress(devip);
     if (same >= 0 && m_devices[same]->indexid != devindex) {
@@ -1176,7 +1174,7 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     const int row = rowOfIndexId(devindex);
     if (row < 0)
         return;
-    _st_device_item* device = m_devices[row];
+    _st_device_item *device = m_devices[row];
     _st_device_item changed = *device;
     changed.connecttype = addtype;
     changed.devname = devname;
@@ -1189,18 +1187,18 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
         return;
     }
     *device = changed;
-    if (qwCameraItem* item = cameraItem(row)) {
+    if (qwCameraItem *item = cameraItem(row)) {
         item->setName(devname);
         item->setStatus(qwCameraItem::Connecting);
         item->setInfoText(devip);
     }
     if (m_streamServer)
-        m_streamServer->modifyDevice(device->indexid, device->address, device->port, device->devname,
-                                     device->username, device->password);
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+        m_streamServer->modifyDevice(device->indexid, device->address, device->port, device->devname, device->username,
+                                     device->password);
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->row != row || !view(record->view))
             continue;
-        if (qwVideoshowToolbar* bar = viewToolbar(record->view)) {
+        if (qwVideoshowToolbar *bar = viewToolbar(record->view)) {
             bar->showRecording(false);
             bar->setButtonState(0x1f, false);
         }
@@ -1212,8 +1210,8 @@ void qwLiveView::openDeviceSettings(int row)
 {
     if (row < 0 || row >= m_devices.size())
         return;
-    const _st_device_item* d = m_devices[row];
-    auto* window = new qwDeviceSettings(this);
+    const _st_device_item *d = m_devices[row];
+    auto *window = new qwDeviceSettings(this);
     window->setDeviceInfo(d->address, d->port, d->username, d->password);
     // The window stays bound to its device, wherever the row moves.
     window->setProperty("deviceIndex", d->indexid);
@@ -1223,14 +1221,14 @@ void qwLiveView::openDeviceSettings(int row)
 
 void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString username, QString password)
 {
-    QObject* window = sender();
+    QObject *window = sender();
     if (!window || !window->property("deviceIndex").isValid())
         return;
     const int row = rowOfIndexId(window->property("deviceIndex").toLongLong());
     qDebug() << "--------Current list row is:" << row << "--------";
     if (row < 0)
         return;
-    _st_device_item* device = m_devices[row];
+    _st_device_item *device = m_devices[row];
     const QString previous = device->address;
     _st_device_item changed = *device;
     changed.address = ipaddr;
@@ -1241,22 +1239,22 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
         showFailureTip("databaseerr");
         return;
     }
-    const QList<_st_view_item*> records = m_viewRecords;
-    for (_st_view_item* record : records) {
+    const QList<_st_view_item *> records = m_viewRecords;
+    for (_st_view_item *record : records) {
         if (record->row == row && record->camera) {
             onPlayviewClick(record->view);
             closeView(record->view);
         }
     }
     *device = changed;
-    if (qwCameraItem* item = cameraItem(row)) {
+    if (qwCameraItem *item = cameraItem(row)) {
         item->setStatus(qwCameraItem::Connecting);
         item->setInfoText(ipaddr);
     }
     if (m_streamServer) {
         m_streamServer->removeDevice(previous);
-        m_streamServer->addDevice(device->address, device->port, device->devname, device->username,
-                                  device->password, device->devtype, device->indexid);
+        m_streamServer->addDevice(device->address, device->port, device->devname, device->username, device->password,
+                                  device->devtype, device->indexid);
     }
     writeLog("modify device", device->devname, ipaddr, true);
 }
@@ -1269,8 +1267,8 @@ void qwLiveView::removeDevice(int row)
     const QString name = m_devices[row]->devname;
     const bool deleted = m_database && m_database->deleteDevice(address);
     if (deleted) {
-        QListWidgetItem* item = m_devList->item(row);
-        QWidget* widget = m_devList->itemWidget(item);
+        QListWidgetItem *item = m_devList->item(row);
+        QWidget *widget = m_devList->itemWidget(item);
         m_devList->removeItemWidget(item);
         delete widget;
         delete m_devList->takeItem(row);
@@ -1286,10 +1284,10 @@ void qwLiveView::removeDevice(int row)
 void qwLiveView::closeDeviceViews(int row)
 {
     for (int i = 0; i < m_devList->count(); ++i) {
-        if (qwCameraItem* item = cameraItem(i))
+        if (qwCameraItem *item = cameraItem(i))
             item->setIndex(i);
     }
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->row != row || !record->camera)
             continue;
         record->device = nullptr;
@@ -1299,7 +1297,7 @@ void qwLiveView::closeDeviceViews(int row)
         delete record;
         break;
     }
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->row > row)
             --record->row;
     }
@@ -1313,7 +1311,7 @@ void qwLiveView::onDevlistButtonClick(int index, int type)
     m_devList->setCurrentRow(index);
     switch (type) {
     case qwCameraItem::Refresh:
-        if (qwCameraItem* item = cameraItem(index)) {
+        if (qwCameraItem *item = cameraItem(index)) {
             item->setStatus(qwCameraItem::Connecting);
             item->disableOptions(1 | 2 | 4 | 8);
         }
@@ -1322,7 +1320,7 @@ void qwLiveView::onDevlistButtonClick(int index, int type)
         openStream(index);
         break;
     case qwCameraItem::Face: {
-        auto* face = new qwFaceDetection(this);
+        auto *face = new qwFaceDetection(this);
         face->show();
         break;
     }
@@ -1366,7 +1364,7 @@ void qwLiveView::onDeviceStatus(QString ipaddr, int status)
     const int p = rowOfAddress(ipaddr);
     if (p < 0 || status < 0 || status > 3)
         return;
-    if (qwCameraItem* item = cameraItem(p)) {
+    if (qwCameraItem *item = cameraItem(p)) {
         const int disable = 1 | 2 | 4 | 8;
         switch (status) {
         case 0:
@@ -1395,7 +1393,7 @@ void qwLiveView::onDeviceStatus(QString ipaddr, int status)
     }
     if (status == 0)
         return;
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->device && record->camera && record->device->address == ipaddr)
             setCameraPlayState(record, status == 1 ? 5 : 6);
     }
@@ -1404,7 +1402,7 @@ void qwLiveView::onDeviceStatus(QString ipaddr, int status)
 void qwLiveView::onDeviceMataChange(QString ipaddr, int stream)
 {
     Q_UNUSED(stream)
-    for (_st_view_item* record : qAsConst(m_viewRecords)) {
+    for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->camera && record->device && record->device->address == ipaddr) {
             refreshCamera(record);
             return;

@@ -28,8 +28,8 @@ class qwVideoshowToolbar;
 // of the page's device list, not owned), the view index and the list row.
 struct _st_view_item
 {
-    qcCameraUtil* camera = nullptr;
-    _st_device_item* device = nullptr;
+    qcCameraUtil *camera = nullptr;
+    _st_device_item *device = nullptr;
     int view = -1;
     int row = -1;
     bool recording = false;
@@ -71,20 +71,20 @@ public:
     // How long the destructor waits for the stream service before it says so.
     static const int kShutdownWarnMs = 10000;
 
-    explicit qwLiveView(QWidget* parent = nullptr);
+    explicit qwLiveView(QWidget *parent = nullptr);
     ~qwLiveView() override;
 
     // Device rows.
-    int addCameraItem(const QString& name, const QString& info, int status);
+    int addCameraItem(const QString &name, const QString &info, int status);
     void setCameraItemState(int row, int status, int enableMask);
 
     // Grid.
     void ensureViews(int n);
     bool layoutViews(int count, bool force, int first);
-    QWidget* prepareViewSurface(int view);
+    QWidget *prepareViewSurface(int view);
     void closeViewWidgets(int view);
     void openStream(int row);
-    bool startCameraStream(int row, qcCameraUtil* camera, QWidget* video);
+    bool startCameraStream(int row, qcCameraUtil *camera, QWidget *video);
     void closeView(int view);
 
     // Stream control, used by the main window and the grid.
@@ -103,15 +103,15 @@ public:
     void closeDeviceViews(int row);
 
     // State, for the main window and the tests.
-    QListWidget* deviceList() const { return m_devList; }
-    qwCameraItem* cameraItem(int row) const;
+    QListWidget *deviceList() const { return m_devList; }
+    qwCameraItem *cameraItem(int row) const;
     int deviceCount() const { return m_devCount; }
-    const QList<_st_device_item*>& devices() const { return m_devices; }
-    const QList<_st_view_item*>& viewRecords() const { return m_viewRecords; }
-    _st_view_item* viewRecord(int view) const;
-    qwCstmVideoview* view(int index) const;
-    qwVideoshowToolbar* viewToolbar(int index) const;
-    QWidget* videoArea() const;
+    const QList<_st_device_item *> &devices() const { return m_devices; }
+    const QList<_st_view_item *> &viewRecords() const { return m_viewRecords; }
+    _st_view_item *viewRecord(int view) const;
+    qwCstmVideoview *view(int index) const;
+    qwVideoshowToolbar *viewToolbar(int index) const;
+    QWidget *videoArea() const;
     int viewsPerPage() const { return m_viewsPerPage; }
     int selectedView() const { return m_selectedView; }
     int page() const { return m_page; }
@@ -121,18 +121,18 @@ public:
     bool isFullScreen() const { return m_fullScreen; }
     // Views of the shown grid, in cell order.
     QList<int> shownViews() const;
-    const _st_local_config& localConfig() const { return m_localConfig; }
-    qcStreamServer* streamServer() const { return m_streamServer; }
-    QThread* streamThread() const { return m_streamThread; }
-    StatusButton* barButton(const char* name) const;
-    QSlider* volumeSlider() const { return m_volumeSlider; }
-    qwSelectMultMode* splitPopup() const { return m_splitPopup; }
+    const _st_local_config &localConfig() const { return m_localConfig; }
+    qcStreamServer *streamServer() const { return m_streamServer; }
+    QThread *streamThread() const { return m_streamThread; }
+    StatusButton *barButton(const char *name) const;
+    QSlider *volumeSlider() const { return m_volumeSlider; }
+    qwSelectMultMode *splitPopup() const { return m_splitPopup; }
     int viewVolume(int view) const { return view >= 0 && view < kMaxViews ? m_viewVolume[view] : 0; }
     int startTimerId() const { return m_startTimerId; }
 
     // Clamps the recording options into the ranges the stream service
     // accepts; names each value it changed in the debug output.
-    static _st_local_config clampedConfig(const _st_local_config& config);
+    static _st_local_config clampedConfig(const _st_local_config &config);
 
 signals:
     void sigDeviceTriggerAlarm(QString ipaddr, QString devname, int type, int action, QString file, QDateTime time);
@@ -159,8 +159,8 @@ public slots:
     void onDeviceMataChange(QString ipaddr, int stream);
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
 
 private:
     void initToolboxAndButtonbar();
@@ -168,81 +168,81 @@ private:
     void placeViews(int count, int first);
     void setGridStretch(int side);
     int rowOfIndexId(qint64 indexid) const;
-    int rowOfAddress(const QString& address) const;
-    void writeLog(const char* decl, const QString& name, const QString& address, bool succeeded);
-    void showFailureTip(const char* key);
+    int rowOfAddress(const QString &address) const;
+    void writeLog(const char *decl, const QString &name, const QString &address, bool succeeded);
+    void showFailureTip(const char *key);
     void showDeviceExists();
     bool hasRight(quint32 bit);
     // Camera glue operations; the glue is optional at build time.
-    void stopCamera(_st_view_item* record);
-    void setCameraAudio(_st_view_item* record, int volume);
-    int cameraStream(_st_view_item* record) const;
-    void switchCameraStream(_st_view_item* record, int stream);
-    void setCameraPlayState(_st_view_item* record, int state);
-    void refreshCamera(_st_view_item* record);
-    void pauseCamera(_st_view_item* record, bool paused);
-    void stopIntercom(const QString& address);
+    void stopCamera(_st_view_item *record);
+    void setCameraAudio(_st_view_item *record, int volume);
+    int cameraStream(_st_view_item *record) const;
+    void switchCameraStream(_st_view_item *record, int stream);
+    void setCameraPlayState(_st_view_item *record, int state);
+    void refreshCamera(_st_view_item *record);
+    void pauseCamera(_st_view_item *record, bool paused);
+    void stopIntercom(const QString &address);
 
-    QListWidget* m_devList = nullptr;
-    QListWidget* m_presetList = nullptr;
+    QListWidget *m_devList = nullptr;
+    QListWidget *m_presetList = nullptr;
     int m_devCount = 0;
-    Ui_qwLiveView* ui = nullptr;
-    StatusButton* m_btnPlay = nullptr;
-    StatusButton* m_btnStop = nullptr;
-    StatusButton* m_btnPrevPage = nullptr;
-    StatusButton* m_btnNextPage = nullptr;
-    StatusButton* m_btnSnapshot = nullptr;
-    StatusButton* m_btnRecord = nullptr;
-    StatusButton* m_btnSplit = nullptr;
-    StatusButton* m_btnFullscreen = nullptr;
-    StatusButton* m_btnAlarm = nullptr;
-    StatusButton* m_btnSpeakerOff = nullptr;
-    StatusButton* m_btnSpeakerOn = nullptr;
-    StatusButton* m_btnMicOff = nullptr;
-    StatusButton* m_btnMicOn = nullptr;
-    qwSelectMultMode* m_splitPopup = nullptr;
-    qwCstmVideoview* m_views[kMaxViews] = {};
+    Ui_qwLiveView *ui = nullptr;
+    StatusButton *m_btnPlay = nullptr;
+    StatusButton *m_btnStop = nullptr;
+    StatusButton *m_btnPrevPage = nullptr;
+    StatusButton *m_btnNextPage = nullptr;
+    StatusButton *m_btnSnapshot = nullptr;
+    StatusButton *m_btnRecord = nullptr;
+    StatusButton *m_btnSplit = nullptr;
+    StatusButton *m_btnFullscreen = nullptr;
+    StatusButton *m_btnAlarm = nullptr;
+    StatusButton *m_btnSpeakerOff = nullptr;
+    StatusButton *m_btnSpeakerOn = nullptr;
+    StatusButton *m_btnMicOff = nullptr;
+    StatusButton *m_btnMicOn = nullptr;
+    qwSelectMultMode *m_splitPopup = nullptr;
+    qwCstmVideoview *m_views[kMaxViews] = {};
     int m_viewsPerPage = 0;
     int m_selectedView = 0;
     bool m_singleView = false;
     bool m_fullScreen = false;
     int m_page = 0;
     int m_maximizedView = -1;
-    QSlider* m_volumeSlider = nullptr;
-    QSlider* m_ptzSpeedSlider = nullptr;
-    QLabel* m_ptzSpeedLabel = nullptr;
+    QSlider *m_volumeSlider = nullptr;
+    QSlider *m_ptzSpeedSlider = nullptr;
+    QLabel *m_ptzSpeedLabel = nullptr;
     int m_addMode = 0;
     int m_modifyRow = 0;
     bool m_alarmBlinking = false;
     int m_alarmBlinkTicks = 0;
     int m_alarmBlinkTimerId = -1;
-    qcDatabase* m_database = nullptr;
+    qcDatabase *m_database = nullptr;
     _st_local_config m_localConfig;
     QString m_viewNormalStyle;
     QString m_viewSelectedStyle;
-    QList<_st_device_item*> m_devices;
-    CGIUtil* m_cgiPtz = nullptr;
-    CGIUtil* m_cgiGetPtz = nullptr;
-    CGIUtil* m_cgiGetImage = nullptr;
-    CGIUtil* m_cgiSetImage = nullptr;
+    QList<_st_device_item *> m_devices;
+    CGIUtil *m_cgiPtz = nullptr;
+    CGIUtil *m_cgiGetPtz = nullptr;
+    CGIUtil *m_cgiGetImage = nullptr;
+    CGIUtil *m_cgiSetImage = nullptr;
     QString m_curUser;
     QString m_curPassword;
     QString m_curAddress;
     QString m_curPort;
     int m_presetOp = 0;
-    QList<_st_view_item*> m_viewRecords;
+    QList<_st_view_item *> m_viewRecords;
     int m_viewVolume[kMaxViews] = {};
     bool m_recordAll = false;
-    QLabel* m_lblSaturation = nullptr;
-    QLabel* m_lblBrightness = nullptr;
-    QLabel* m_lblSharpness = nullptr;
-    QLabel* m_lblContrast = nullptr;
-    QLabel* m_lblMirror = nullptr;
-    QSlider* m_sldSaturation = nullptr;
-    QSlider* m_sldBrightness = nullptr;
-    QSlider* m_sldSharpness = nullptr;
-    QSlider* m_sldContrast = nullptr;
-    QComboBox* m_cmbMirror = nullptr;
+    QLabel *m_lblSaturation = nullptr;
+    QLabel *m_lblBrightness = nullptr;
+    QLabel *m_lblSharpness = nullptr;
+    QLabel *m_lblContrast = nullptr;
+    QLabel *m_lblMirror = nullptr;
+    QSlider *m_sldSaturation = nullptr;
+    QSlider *m_sldBrightness = nullptr;
+    QSlider *m_sldSharpness = nullptr;
+    QSlider *m_sldContrast = nullptr;
+    QComboBox *m_cmbMirror = nullptr;
     int m_optionRow = 0;
     bool m_ptzAllowed = false;
     bool m_viewHasDevice = false;
@@ -257,8 +257,8 @@ private:
     int m_pressedView = -1;
     int m_recordStarted = 0;
     char m_xmlBody[2048];
-    qcStreamServer* m_streamServer = nullptr;
+    qcStreamServer *m_streamServer = nullptr;
     int m_startTimerId = -1;
-    QThread* m_streamThread = nullptr;
+    QThread *m_streamThread = nullptr;
     QList<_st_alarm_item> m_alarms;
 };

@@ -9,28 +9,27 @@
 
 using namespace livetext;
 
-qwModifyDevice::qwModifyDevice(QWidget* parent, const QString& title)
-    : BaseWindow(parent, 0, 460, 340)
+qwModifyDevice::qwModifyDevice(QWidget *parent, const QString &title) : BaseWindow(parent, 0, 460, 340)
 {
     setObjectName(QStringLiteral("qwModifyDevice"));
     setTitleText(title, TitleLeft);
-    auto* body = new QWidget(this);
+    auto *body = new QWidget(this);
     body->setGeometry(getClientRect());
-    auto* layout = new QVBoxLayout(body);
+    auto *layout = new QVBoxLayout(body);
     layout->setContentsMargins(16, 8, 16, 12);
     m_form = new qwDeviceForm(body);
     layout->addWidget(m_form);
     m_confirm = new QPushButton(QStringLiteral("OK"), body);
     m_confirm->setObjectName(QStringLiteral("pushButton_OK"));
-    auto* row = new QHBoxLayout;
+    auto *row = new QHBoxLayout;
     row->addStretch();
     row->addWidget(m_confirm);
     layout->addLayout(row);
     connect(m_confirm, &QPushButton::clicked, this, &qwModifyDevice::onConfirm);
 }
 
-void qwModifyDevice::setSelectedDevice(const QString& devname, const QString& address, int connecttype,
-                                       const QString& port, const QString& username, const QString& password,
+void qwModifyDevice::setSelectedDevice(const QString &devname, const QString &address, int connecttype,
+                                       const QString &port, const QString &username, const QString &password,
                                        qint64 indexid)
 {
     m_indexid = indexid;

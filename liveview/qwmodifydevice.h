@@ -11,23 +11,23 @@ class qwModifyDevice : public BaseWindow
 {
     Q_OBJECT
 public:
-    qwModifyDevice(QWidget* parent, const QString& title);
+    qwModifyDevice(QWidget *parent, const QString &title);
 
-    void setSelectedDevice(const QString& devname, const QString& address, int connecttype, const QString& port,
-                           const QString& username, const QString& password, qint64 indexid);
-    qwDeviceForm* form() const { return m_form; }
-    QPushButton* confirmButton() const { return m_confirm; }
+    void setSelectedDevice(const QString &devname, const QString &address, int connecttype, const QString &port,
+                           const QString &username, const QString &password, qint64 indexid);
+    qwDeviceForm *form() const { return m_form; }
+    QPushButton *confirmButton() const { return m_confirm; }
     qint64 indexId() const { return m_indexid; }
 
 signals:
-    void sigModifyResult(QString devname, QString devip, int addtype, QString port, QString username,
-                         QString password, qlonglong indexnum);
+    void sigModifyResult(QString devname, QString devip, int addtype, QString port, QString username, QString password,
+                         qlonglong indexnum);
 
 public slots:
     void onConfirm();
 
 private:
-    qwDeviceForm* m_form = nullptr;
-    QPushButton* m_confirm = nullptr;
+    qwDeviceForm *m_form = nullptr;
+    QPushButton *m_confirm = nullptr;
     qint64 m_indexid = 0;
 };

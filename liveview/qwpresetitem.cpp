@@ -6,26 +6,25 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 
-qwPresetItem::qwPresetItem(QWidget* parent, int index, const QString& name, const QString& state)
-    : QWidget(parent)
-    , m_index(index)
+qwPresetItem::qwPresetItem(QWidget *parent, int index, const QString &name, const QString &state)
+    : QWidget(parent), m_index(index)
 {
     setContentsMargins(4, 0, 2, 0);
     setStyleSheet(QStringLiteral("QLabel{color:white;}"));
-    auto* layout = new QHBoxLayout(this);
+    auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(6);
     const Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter;
-    auto* number = new QLabel(QString::number(index), this);
+    auto *number = new QLabel(QString::number(index), this);
     number->setAlignment(align);
     number->setFixedSize(32, 22);
-    auto* nameLabel = new QLabel(name, this);
+    auto *nameLabel = new QLabel(name, this);
     nameLabel->setAlignment(align);
     nameLabel->setMaximumHeight(22);
-    auto* edit = new QLineEdit(name, this);
+    auto *edit = new QLineEdit(name, this);
     edit->setMaximumHeight(22);
     edit->hide();
-    auto* stateLabel = new QLabel(state, this);
+    auto *stateLabel = new QLabel(state, this);
     stateLabel->setAlignment(align);
     stateLabel->setFixedSize(72, 22);
     layout->addWidget(number);
@@ -39,27 +38,36 @@ qwPresetItem::~qwPresetItem()
 {
     // A focused editor finishes editing while the row is torn down; the row
     // must not hear of it any more.
-    if (QLineEdit* edit = nameEdit())
+    if (QLineEdit *edit = nameEdit())
         disconnect(edit, nullptr, this, nullptr);
 }
 
-QWidget* qwPresetItem::cell(int i) const
+QWidget *qwPresetItem::cell(int i) const
 {
-    QLayoutItem* item = layout()->itemAt(i);
+    QLayoutItem *item = layout()->itemAt(i);
     return item ? item->widget() : nullptr;
 }
 
-QLabel* qwPresetItem::nameLabel() const { return static_cast<QLabel*>(cell(1)); }
-QLineEdit* qwPresetItem::nameEdit() const { return static_cast<QLineEdit*>(cell(2)); }
-QLabel* qwPresetItem::stateLabel() const { return static_cast<QLabel*>(cell(3)); }
+QLabel *qwPresetItem::nameLabel() const
+{
+    return static_cast<QLabel *>(cell(1));
+}
+QLineEdit *qwPresetItem::nameEdit() const
+{
+    return static_cast<QLineEdit *>(cell(2));
+}
+QLabel *qwPresetItem::stateLabel() const
+{
+    return static_cast<QLabel *>(cell(3));
+}
 
-void qwPresetItem::setName(const QString& name)
+void qwPresetItem::setName(const QString &name)
 {
     nameLabel()->setText(name);
     nameEdit()->setText(name);
 }
 
-void qwPresetItem::setStateText(const QString& text)
+void qwPresetItem::setStateText(const QString &text)
 {
     stateLabel()->setText(text);
 }
@@ -78,7 +86,7 @@ void qwPresetItem::endRename()
     nameEdit()->hide();
 }
 
-void qwPresetItem::mouseDoubleClickEvent(QMouseEvent* event)
+void qwPresetItem::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
         qDebug() << "Preset list Double Click:" << m_index;
@@ -96,7 +104,7 @@ void qwPresetItem::mouseDoubleClickEvent(QMouseEvent* event)
     QWidget::mouseDoubleClickEvent(event);
 }
 
-void qwPresetItem::mouseReleaseEvent(QMouseEvent* event)
+void qwPresetItem::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
         qDebug() << "Preset list Click:" << m_index;

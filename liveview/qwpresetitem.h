@@ -11,18 +11,18 @@ class qwPresetItem : public QWidget
 {
     Q_OBJECT
 public:
-    qwPresetItem(QWidget* parent, int index, const QString& name, const QString& state);
+    qwPresetItem(QWidget *parent, int index, const QString &name, const QString &state);
     ~qwPresetItem() override;
 
-    void setName(const QString& name);
-    void setStateText(const QString& text);
+    void setName(const QString &name);
+    void setStateText(const QString &text);
     void beginRename();
     void endRename();
     bool isEditing() const { return m_editing; }
     QString savedName() const { return m_savedName; }
-    QLabel* nameLabel() const;
-    QLineEdit* nameEdit() const;
-    QLabel* stateLabel() const;
+    QLabel *nameLabel() const;
+    QLineEdit *nameEdit() const;
+    QLabel *stateLabel() const;
 
 signals:
     void sigClicked(int index);
@@ -32,11 +32,11 @@ public slots:
     void onEditfinished();
 
 protected:
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    QWidget* cell(int i) const;
+    QWidget *cell(int i) const;
     int m_index;
     QString m_savedName;
     bool m_editing = false;

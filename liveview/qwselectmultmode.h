@@ -13,12 +13,12 @@ public:
     static const int kFirstCode = 54;
     static const int kCounts[7];
 
-    explicit qwSelectMultMode(QWidget* parent);
-    QToolButton* choice(int i) const { return m_choices[i]; }
+    explicit qwSelectMultMode(QWidget *parent);
+    QToolButton *choice(int i) const { return m_choices[i]; }
 
 signals:
     void sigViewChange(int flag);
 
 private:
-    QToolButton* m_choices[7] = {};
+    QToolButton *m_choices[7] = {};
 };

@@ -14,12 +14,10 @@ const char kActiveLook[] = "QToolButton{border:0px;background:#1874cd;}"
                            "QToolButton:hover{background:#1baafb;}";
 } // namespace
 
-qwVideoshowToolbar::qwVideoshowToolbar(QWidget* parent, int index)
-    : QWidget(parent)
-    , m_index(index)
+qwVideoshowToolbar::qwVideoshowToolbar(QWidget *parent, int index) : QWidget(parent), m_index(index)
 {
     setAttribute(Qt::WA_StyledBackground, true);
-    auto* layout = new QHBoxLayout(this);
+    auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 0, 4, 0);
     layout->setSpacing(2);
 
@@ -39,15 +37,15 @@ qwVideoshowToolbar::qwVideoshowToolbar(QWidget* parent, int index)
                         liveText(kPreviewPage, kNoSection, "stopall"));
     m_play = makeButton(Play, QStringLiteral(":/images/srcimages/viewbar/play.png"),
                         liveText(kPreviewPage, kNoSection, "playctrl"));
-    for (QToolButton* b : {m_zoom, m_snapshot, m_record, m_stop, m_play})
+    for (QToolButton *b : {m_zoom, m_snapshot, m_record, m_stop, m_play})
         layout->addWidget(b);
     // A view that gets a bar shows its device, so stop is the button offered.
     m_play->hide();
 }
 
-QToolButton* qwVideoshowToolbar::makeButton(int id, const QString& icon, const QString& tip)
+QToolButton *qwVideoshowToolbar::makeButton(int id, const QString &icon, const QString &tip)
 {
-    auto* button = new QToolButton(this);
+    auto *button = new QToolButton(this);
     button->setObjectName(QStringLiteral("toolbar_%1").arg(id));
     button->setIcon(QIcon(icon));
     button->setIconSize(QSize(16, 16));
@@ -58,19 +56,25 @@ QToolButton* qwVideoshowToolbar::makeButton(int id, const QString& icon, const Q
     return button;
 }
 
-QToolButton* qwVideoshowToolbar::button(int id) const
+QToolButton *qwVideoshowToolbar::button(int id) const
 {
     switch (id) {
-    case Zoom: return m_zoom;
-    case Snapshot: return m_snapshot;
-    case Record: return m_record;
-    case Stop: return m_stop;
-    case Play: return m_play;
-    default: return nullptr;
+    case Zoom:
+        return m_zoom;
+    case Snapshot:
+        return m_snapshot;
+    case Record:
+        return m_record;
+    case Stop:
+        return m_stop;
+    case Play:
+        return m_play;
+    default:
+        return nullptr;
     }
 }
 
-void qwVideoshowToolbar::applyLook(QToolButton* button, bool active)
+void qwVideoshowToolbar::applyLook(QToolButton *button, bool active)
 {
     button->setStyleSheet(QLatin1String(active ? kActiveLook : kNormalLook));
 }

@@ -10,8 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-qwLocalSetting::qwLocalSetting(QWidget* parent)
-    : QWidget(parent)
+qwLocalSetting::qwLocalSetting(QWidget *parent) : QWidget(parent)
 {
     m_users = new QTableWidget(0, 2, this);
     m_users->setObjectName(QStringLiteral("tableWidget_Users"));
@@ -24,17 +23,17 @@ qwLocalSetting::qwLocalSetting(QWidget* parent)
     const QString labelSheet = QStringLiteral("QLabel{color:white;}");
     m_recordPath = new QLabel(this);
     m_snapshotPath = new QLabel(this);
-    auto* recordTitle = new QLabel(uiText("recordpath", 36), this);
-    auto* snapshotTitle = new QLabel(uiText("snapshotpath", 36), this);
-    for (QLabel* l : {m_recordPath, m_snapshotPath, recordTitle, snapshotTitle})
+    auto *recordTitle = new QLabel(uiText("recordpath", 36), this);
+    auto *snapshotTitle = new QLabel(uiText("snapshotpath", 36), this);
+    for (QLabel *l : {m_recordPath, m_snapshotPath, recordTitle, snapshotTitle})
         l->setStyleSheet(labelSheet);
     m_recordPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_snapshotPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    auto* folders = new QFormLayout;
+    auto *folders = new QFormLayout;
     folders->addRow(recordTitle, m_recordPath);
     folders->addRow(snapshotTitle, m_snapshotPath);
-    auto* layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(m_users);
     layout->addLayout(folders);

@@ -72,8 +72,7 @@ int CD3DWndRender::init(int width, int height, int)
     D3DCAPS9 caps{};
     if (FAILED(m_d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps)))
         return 1;
-    const DWORD behaviour =
-        (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) ? kHardwareBehaviour : kSoftwareBehaviour;
+    const DWORD behaviour = (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) ? kHardwareBehaviour : kSoftwareBehaviour;
 
     D3DPRESENT_PARAMETERS params{};
     params.BackBufferWidth = UINT(width);

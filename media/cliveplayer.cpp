@@ -243,7 +243,7 @@ bool CLivePlayer::openDecoder()
     } else {
 #ifdef HAVE_H265D
         m_wrapper = new qcVideoDecoder;
-        m_wrapper->open(width, height);  // one that did not open gives no pictures
+        m_wrapper->open(width, height); // one that did not open gives no pictures
         m_ownDecoderInUse = true;
 #endif
     }
@@ -505,7 +505,8 @@ bool CLivePlayer::snapshotFromFrame(const AVFrame *picture, int width, int heigh
                                            AV_PIX_FMT_RGB24, SWS_X, nullptr, nullptr, nullptr);
     uint8_t *dstData[4] = {};
     int dstLines[4] = {};
-    const bool converted = sws && av_image_fill_arrays(dstData, dstLines, rgb, AV_PIX_FMT_RGB24, width, height, 1) >= 0 &&
+    const bool converted = sws &&
+                           av_image_fill_arrays(dstData, dstLines, rgb, AV_PIX_FMT_RGB24, width, height, 1) >= 0 &&
                            sws_scale(sws, picture->data, picture->linesize, 0, height, dstData, dstLines) == height;
     sws_freeContext(sws);
     if (!converted) {

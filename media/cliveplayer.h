@@ -132,11 +132,11 @@ private:
     // Player thread only.
     AVCodecContext *m_ctx = nullptr;
     AVPacket *m_packet = nullptr;
-    AVFrame *m_picture = nullptr;   // newest decoded picture
+    AVFrame *m_picture = nullptr; // newest decoded picture
     AVFrame *m_received = nullptr;
-    AVFrame *m_padded = nullptr;    // a cropped picture grown back to the announced size
+    AVFrame *m_padded = nullptr; // a cropped picture grown back to the announced size
     const AVFrame *m_current = nullptr;
-    qcVideoDecoder *m_wrapper = nullptr;  // the own H.265 decoder, when built
+    qcVideoDecoder *m_wrapper = nullptr; // the own H.265 decoder, when built
     std::vector<uint8_t> m_readBuffer;
     int64_t m_lastSequence = -1;
     int m_misses = 0;
@@ -147,7 +147,7 @@ private:
     int m_audioOutRate = 0;
     int m_audioOutChannels = 0;
 
-    QMutex m_queueMutex;  // the input queue's pop and push
+    QMutex m_queueMutex; // the input queue's pop and push
     std::unique_ptr<qcRingBuffer> m_queue;
     QMutex m_renderMutex; // the renderer pointer, for one draw at a time
     CD3DWndRender *m_wndRender = nullptr;

@@ -25,12 +25,9 @@ struct AudioEntry
 };
 
 constexpr AudioEntry kAudio[] = {
-    {kAudioMulaw, 0x10006, AV_CODEC_ID_PCM_MULAW},
-    {kAudioAlaw, 0x10007, AV_CODEC_ID_PCM_ALAW},
-    {kAudioAac, 0x15002, AV_CODEC_ID_AAC},
-    {kAudioMp2, 0x15000, AV_CODEC_ID_MP2},
-    {kAudioPcm, 0x10005, AV_CODEC_ID_NONE},
-    {kAudioG726, 0x1100B, AV_CODEC_ID_ADPCM_G726},
+    {kAudioMulaw, 0x10006, AV_CODEC_ID_PCM_MULAW}, {kAudioAlaw, 0x10007, AV_CODEC_ID_PCM_ALAW},
+    {kAudioAac, 0x15002, AV_CODEC_ID_AAC},         {kAudioMp2, 0x15000, AV_CODEC_ID_MP2},
+    {kAudioPcm, 0x10005, AV_CODEC_ID_NONE},        {kAudioG726, 0x1100B, AV_CODEC_ID_ADPCM_G726},
 };
 
 } // namespace

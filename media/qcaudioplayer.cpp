@@ -30,8 +30,8 @@ SwrContext *makeResampler(const AVChannelLayout *inLayout, AVSampleFormat inForm
 {
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     SwrContext *swr = nullptr;
-    if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, qcAudioDecodeStage::kOutputRate, const_cast<AVChannelLayout *>(inLayout), inFormat,
-                            inRate, 0, nullptr) < 0)
+    if (swr_alloc_set_opts2(&swr, &mono, AV_SAMPLE_FMT_S16, qcAudioDecodeStage::kOutputRate,
+                            const_cast<AVChannelLayout *>(inLayout), inFormat, inRate, 0, nullptr) < 0)
         return nullptr;
     if (swr_init(swr) < 0) {
         swr_free(&swr);
@@ -44,8 +44,8 @@ SwrContext *makeResampler(const AVChannelLayout *inLayout, AVSampleFormat inForm
 // give back (its delay included), so no record can overrun the buffer.
 bool resample(SwrContext *swr, int inRate, const uint8_t *const *in, int n, QByteArray *pcm)
 {
-    const int64_t capacity = av_rescale_rnd(swr_get_delay(swr, inRate) + n, qcAudioDecodeStage::kOutputRate, inRate,
-                                            AV_ROUND_UP) + 16;
+    const int64_t capacity =
+        av_rescale_rnd(swr_get_delay(swr, inRate) + n, qcAudioDecodeStage::kOutputRate, inRate, AV_ROUND_UP) + 16;
     if (capacity <= 0 || capacity > 8 * 1024 * 1024)
         return false;
     const int offset = pcm->size();
@@ -255,10 +255,8 @@ qcAudioPlayer::SinkFactory qcAudioPlayer::qtSinkFactory()
     };
 }
 
-qcAudioPlayer::qcAudioPlayer(QObject *parent)
-    : QThread(parent), m_input(kInputBytes, 0), m_sinkFactory(qtSinkFactory())
-{
-}
+qcAudioPlayer::qcAudioPlayer(QObject *parent) : QThread(parent), m_input(kInputBytes, 0), m_sinkFactory(qtSinkFactory())
+{}
 
 qcAudioPlayer::~qcAudioPlayer()
 {
@@ -359,7 +357,7 @@ void qcAudioPlayer::run()
 
     std::unique_ptr<qcAudioSink> sink = m_sinkFactory ? m_sinkFactory(format) : nullptr;
     if (!sink)
-        return;  // no device: pushed data stays queued
+        return; // no device: pushed data stays queued
     if (!sink->start(kOutputBufferBytes)) {
         sink->stop();
         return;

@@ -48,8 +48,8 @@ private:
     AVCodecContext *m_ctx = nullptr;
     AVPacket *m_packet = nullptr;
     AVFrame *m_frame = nullptr;
-    SwrContext *m_swr = nullptr;     // decoded frames
-    SwrContext *m_rawSwr = nullptr;  // raw PCM
+    SwrContext *m_swr = nullptr;    // decoded frames
+    SwrContext *m_rawSwr = nullptr; // raw PCM
     int m_swrFormat = -1;
     int m_swrRate = 0;
     int m_swrChannels = 0;

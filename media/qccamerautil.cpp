@@ -386,9 +386,15 @@ bool qcCameraUtil::pictureRect(QRect &out) const
     const double h = r.bottom() - r.top() + 1;
     double ratio;
     switch (m_fitMode) {
-    case 1: ratio = 4.0 / 3.0; break;
-    case 2: ratio = 16.0 / 9.0; break;
-    case 4: ratio = w / h; break;
+    case 1:
+        ratio = 4.0 / 3.0;
+        break;
+    case 2:
+        ratio = 16.0 / 9.0;
+        break;
+    case 4:
+        ratio = w / h;
+        break;
     default: {
         const MediaInfo_t &info = currentInfo();
         ratio = info.height > 0 ? double(info.width) / info.height : w / h;
@@ -600,7 +606,7 @@ void qcCameraUtil::onPlayState(int state)
     if (state == kStateVideo && m_renderSurface->isHidden()) {
         m_renderSurface->show();
         m_noVideoWidget->hide();
-    m_renderSurface->show();
+        m_renderSurface->show();
     } else if (state == kStateNoVideo && m_noVideoWidget->isHidden()) {
         m_renderSurface->hide();
         m_noVideoWidget->show();

@@ -127,7 +127,7 @@ private:
     int m_streamWidth = 0;
     int m_streamHeight = 0;
 
-    HWND m_boundWindow = 0;  // the window the current renderer draws into
+    HWND m_boundWindow = 0; // the window the current renderer draws into
     const platform::Clock *m_clock = nullptr;
     QString m_playerName;
 };

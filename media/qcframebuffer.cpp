@@ -8,7 +8,7 @@
 
 namespace {
 constexpr uint32_t kKeyFrame = 1;
-constexpr int kMaxStats = 100;  // more than this many deltas: the oldest half goes
+constexpr int kMaxStats = 100; // more than this many deltas: the oldest half goes
 constexpr int kStatsTrim = 50;
 constexpr int64_t kNearWindowMs = 500;
 constexpr int64_t kRenumberSlack = 5;
@@ -183,8 +183,8 @@ int64_t qcFrameBuffer::findSequence(uint64_t seq, _st_frame_header *h)
     return -1;
 }
 
-void qcFrameBuffer::take(size_t idx, const _st_frame_header &h, void *dst, uint32_t *length,
-                         uint32_t *type, uint64_t *timestamp, int64_t *sequence, bool consume)
+void qcFrameBuffer::take(size_t idx, const _st_frame_header &h, void *dst, uint32_t *length, uint32_t *type,
+                         uint64_t *timestamp, int64_t *sequence, bool consume)
 {
     readBytes(wrap(uint64_t(m_index[idx]) + kHeaderSize), dst, h.length);
     *length = h.length;
@@ -199,9 +199,8 @@ void qcFrameBuffer::take(size_t idx, const _st_frame_header &h, void *dst, uint3
     }
 }
 
-bool qcFrameBuffer::readFrame(void *dst, int32_t dstSize, uint32_t *length, uint32_t *type,
-                              uint64_t *timestamp, int64_t *sequence, int32_t framesBack,
-                              bool consume, int32_t nearTime)
+bool qcFrameBuffer::readFrame(void *dst, int32_t dstSize, uint32_t *length, uint32_t *type, uint64_t *timestamp,
+                              int64_t *sequence, int32_t framesBack, bool consume, int32_t nearTime)
 {
     Q_UNUSED(framesBack);
     if (!dst || !length || !type || !timestamp || !sequence || dstSize < 1)

@@ -10,10 +10,10 @@
 // and 20..23 are never written and are ignored on reading.
 struct _st_frame_header
 {
-    uint32_t type;      // 1 key video, 2 and 3 other video, 4 audio
+    uint32_t type; // 1 key video, 2 and 3 other video, 4 audio
     uint32_t reserved0;
-    uint64_t sequence;  // 1 after construction and after clear, +1 per push
-    uint32_t length;    // payload bytes, 1 .. 0x9FFFFF
+    uint64_t sequence; // 1 after construction and after clear, +1 per push
+    uint32_t length;   // payload bytes, 1 .. 0x9FFFFF
     uint32_t reserved1;
     uint64_t timestamp; // milliseconds, as the writer gave it
 };
@@ -30,8 +30,8 @@ class qcFrameBuffer
 {
 public:
     static constexpr uint32_t kHeaderSize = 32;
-    static constexpr uint32_t kMaxStorage = 0x7800000;   // storage must stay below this
-    static constexpr uint32_t kMaxPayload = 0xA00000;    // payloads must stay below this
+    static constexpr uint32_t kMaxStorage = 0x7800000; // storage must stay below this
+    static constexpr uint32_t kMaxPayload = 0xA00000;  // payloads must stay below this
 
     qcFrameBuffer();
     ~qcFrameBuffer();
@@ -52,9 +52,8 @@ public:
     // sequence: in the caller's position (last sequence taken, negative for
     // none); out the taken frame's. nearTime in ms, negative for none.
     // framesBack is accepted for the callers' sake and has no effect.
-    bool readFrame(void *dst, int32_t dstSize, uint32_t *length, uint32_t *type,
-                   uint64_t *timestamp, int64_t *sequence, int32_t framesBack,
-                   bool consume, int32_t nearTime);
+    bool readFrame(void *dst, int32_t dstSize, uint32_t *length, uint32_t *type, uint64_t *timestamp, int64_t *sequence,
+                   int32_t framesBack, bool consume, int32_t nearTime);
 
     // After a failed positioned read: true when the reader's next frame is
     // gone (evicted) or too large for its buffer, so waiting cannot help and
@@ -75,8 +74,8 @@ private:
     // Index of the record with this sequence, or -1; relies on contiguous
     // numbering and checks the header it lands on.
     int64_t findSequence(uint64_t seq, _st_frame_header *h);
-    void take(size_t idx, const _st_frame_header &h, void *dst, uint32_t *length, uint32_t *type,
-              uint64_t *timestamp, int64_t *sequence, bool consume);
+    void take(size_t idx, const _st_frame_header &h, void *dst, uint32_t *length, uint32_t *type, uint64_t *timestamp,
+              int64_t *sequence, bool consume);
 
     mutable QMutex m_mutex;
     std::unique_ptr<uint8_t[]> m_storage;

@@ -92,10 +92,8 @@ int qcStreamServer::addDevice(const QString &ip, const QString &port, const QStr
         return -1;
     auto *unit = new qcStreamUtil;
     unit->setParams(ip, port, name, user, password, m_nextContextId, index, type);
-    connect(unit, &qcStreamUtil::sigMetaChange, this, &qcStreamServer::onDeviceMetaInfoChange,
-            Qt::QueuedConnection);
-    connect(unit, &qcStreamUtil::sigRecordCompleted, this, &qcStreamServer::sigRecordResult,
-            Qt::DirectConnection);
+    connect(unit, &qcStreamUtil::sigMetaChange, this, &qcStreamServer::onDeviceMetaInfoChange, Qt::QueuedConnection);
+    connect(unit, &qcStreamUtil::sigRecordCompleted, this, &qcStreamServer::sigRecordResult, Qt::DirectConnection);
     m_units.append(unit);
     return m_nextContextId++;
 }
@@ -156,8 +154,7 @@ bool qcStreamServer::modifyDevice(qint64 index, const QString &ip, const QString
     return true;
 }
 
-bool qcStreamServer::getStreamInfo(const QString &ip, int stream, VideoInfo *video, AudioInfo *audio,
-                                   quint8 *decoder)
+bool qcStreamServer::getStreamInfo(const QString &ip, int stream, VideoInfo *video, AudioInfo *audio, quint8 *decoder)
 {
     if (!video || !audio)
         return false;
@@ -214,19 +211,19 @@ void qcStreamServer::onDeviceMetaInfoChange(int ctxid, int stream)
 }
 
 bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &snapshotPath, int recordDuration,
-                                    int prevRecord, int postRecord, int recordStream, int reservedSize,
-                                    int keepDays, int captureCount, int captureInterval)
+                                    int prevRecord, int postRecord, int recordStream, int reservedSize, int keepDays,
+                                    int captureCount, int captureInterval)
 {
-    if (!inRange(recordDuration, 60, 600) || !inRange(prevRecord, 0, 3) || !inRange(postRecord, 0, 3)
-        || !inRange(recordStream, 0, 1) || !inRange(reservedSize, 0, 50) || !inRange(keepDays, 0, 365)
-        || !inRange(captureCount, 1, 10) || !inRange(captureInterval, 1, 30))
+    if (!inRange(recordDuration, 60, 600) || !inRange(prevRecord, 0, 3) || !inRange(postRecord, 0, 3) ||
+        !inRange(recordStream, 0, 1) || !inRange(reservedSize, 0, 50) || !inRange(keepDays, 0, 365) ||
+        !inRange(captureCount, 1, 10) || !inRange(captureInterval, 1, 30))
         return false;
     const QString recordDir = recordPath + "/RecordFile";
     const QString captureDir = snapshotPath + "/CaptureFile";
     const bool made = QDir().mkpath(recordDir) && QDir().mkpath(captureDir);
     if (!made)
-        qWarning() << "recording and snapshot folders cannot be made under" << recordPath << "and"
-                   << snapshotPath << "; nothing will be recorded";
+        qWarning() << "recording and snapshot folders cannot be made under" << recordPath << "and" << snapshotPath
+                   << "; nothing will be recorded";
     QMutexLocker lock(&m_mutex);
     m_recordDuration = recordDuration;
     m_prevRecord = prevRecord;
@@ -353,8 +350,8 @@ void qcStreamServer::sendClockLocked(qcStreamUtil *unit)
         auto *request = new CGIUtil(unit->contextId());
         const QString now = platform::localNow().toString("yyyy-MM-ddThh:mm:ss");
         if (request->setPostRequest(QString(kClockUrl).arg(unit->address(), unit->port()), unit->userName(),
-                                    unit->password(), QString(kClockBody).arg(now), nullptr, nullptr,
-                                    kClockConnectSec, kClockTotalSec)) {
+                                    unit->password(), QString(kClockBody).arg(now), nullptr, nullptr, kClockConnectSec,
+                                    kClockTotalSec)) {
             m_requests[size_t(slot)] = request;
             request->start(QThread::InheritPriority);
         } else {
@@ -493,10 +490,13 @@ void qcStreamServer::shutdown()
             capture->stopCapture();
             delete capture;
         } else {
-            QMetaObject::invokeMethod(capture, [capture] {
-                capture->stopCapture();
-                delete capture;
-            }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                capture,
+                [capture] {
+                    capture->stopCapture();
+                    delete capture;
+                },
+                Qt::QueuedConnection);
         }
     }
 }

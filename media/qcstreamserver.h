@@ -55,16 +55,16 @@ public:
     int addDevice(const QString &ip, const QString &port, const QString &name, const QString &user,
                   const QString &password, const QString &type, qint64 index);
     bool removeDevice(const QString &ip);
-    bool modifyDevice(qint64 index, const QString &ip, const QString &port, const QString &name,
-                      const QString &user, const QString &password);
+    bool modifyDevice(qint64 index, const QString &ip, const QString &port, const QString &name, const QString &user,
+                      const QString &password);
     bool getStreamInfo(const QString &ip, int stream, VideoInfo *video, AudioInfo *audio, quint8 *decoder);
     qcFrameBuffer *getMainFrameBuffer(const QString &ip);
     qcFrameBuffer *getSubFrameBuffer(const QString &ip);
     bool isRecording();
 
-    bool setLocalConfig(const QString &recordPath, const QString &snapshotPath, int recordDuration,
-                        int prevRecord, int postRecord, int recordStream, int reservedSize, int keepDays,
-                        int captureCount, int captureInterval);
+    bool setLocalConfig(const QString &recordPath, const QString &snapshotPath, int recordDuration, int prevRecord,
+                        int postRecord, int recordStream, int reservedSize, int keepDays, int captureCount,
+                        int captureInterval);
     bool startIntercom(const QString &ip);
     bool stopIntercom(const QString &ip);
 
@@ -96,8 +96,7 @@ signals:
     void sigScheduleRecord(QString ipaddr);
     void sigAlarmArrival(QString ipaddr, QString devname, int type, int action, QDateTime datetime);
     void sigAlarmRemoveDevice(QString ipaddr);
-    void sigAlarmModifyDevice(QString ipaddr, QString port, QString username, QString password,
-                              qlonglong devindex);
+    void sigAlarmModifyDevice(QString ipaddr, QString port, QString username, QString password, qlonglong devindex);
 
 public slots:
     void onCgicompleted(int ctxid, int error);

@@ -74,9 +74,8 @@ qcStreamUtil::~qcStreamUtil()
     delete m_subBuffer;
 }
 
-void qcStreamUtil::setParams(const QString &address, const QString &port, const QString &name,
-                             const QString &user, const QString &password, int contextId, qint64 deviceIndex,
-                             const QString &type)
+void qcStreamUtil::setParams(const QString &address, const QString &port, const QString &name, const QString &user,
+                             const QString &password, int contextId, qint64 deviceIndex, const QString &type)
 {
     m_address = address;
     m_port = port;
@@ -168,7 +167,7 @@ bool qcStreamUtil::startHttpClients()
         if (!client) {
             client = makeClient(stream);
             if (!client->prepareLiveRequest(stream == Main ? PlayStream::kMainStream : PlayStream::kSubStream))
-                return false;   // replaced by the next start, since it never ran
+                return false; // replaced by the next start, since it never ran
             client->start(QThread::NormalPriority);
         }
     }
@@ -196,9 +195,9 @@ bool qcStreamUtil::startP2P()
             streamStatus(Sub, status);
         });
     }
-    if (m_p2p->addDataCallback(&qcStreamUtil::onMainFrame, this)
-        && m_p2p->addDataCallback(&qcStreamUtil::onSubFrame, this) && m_p2p->openDevice(kP2PDeviceKind)
-        && m_p2p->setCallbacks()) {
+    if (m_p2p->addDataCallback(&qcStreamUtil::onMainFrame, this) &&
+        m_p2p->addDataCallback(&qcStreamUtil::onSubFrame, this) && m_p2p->openDevice(kP2PDeviceKind) &&
+        m_p2p->setCallbacks()) {
         m_started = true;
         return true;
     }
@@ -312,7 +311,7 @@ void qcStreamUtil::onFrame(Stream stream, const unsigned char *data, int length,
         return;
     qcFrameBuffer *buffer = stream == Main ? m_mainBuffer : m_subBuffer;
     if (buffer)
-        buffer->pushFrame(data, length, type, static_cast<uint64_t>(timestamp));   // refusals are dropped
+        buffer->pushFrame(data, length, type, static_cast<uint64_t>(timestamp)); // refusals are dropped
 }
 
 void qcStreamUtil::onStreamInfo(Stream stream, const unsigned char *data, int length)
@@ -333,8 +332,7 @@ void qcStreamUtil::onStreamInfo(Stream stream, const unsigned char *data, int le
         mi.decoder = info.decoderChoice();
         changed = mi.width != info.width || mi.height != info.height || mi.videoCodec != videoCodec;
         if (!changed && info.hasAudio())
-            changed = mi.audioCodec != info.audioCodec() || mi.audioRate != info.sampleRate
-                || mi.channels != channels;
+            changed = mi.audioCodec != info.audioCodec() || mi.audioRate != info.sampleRate || mi.channels != channels;
         mi.audioCodec = info.audioCodec();
         mi.audioRate = info.sampleRate;
         mi.channels = channels;
@@ -384,8 +382,8 @@ qint64 qcStreamUtil::resumeSequence()
     return m_resumeSequence;
 }
 
-bool qcStreamUtil::startRecord(const QString &fileName, int kind, int stream, int lengthSec, int preSec,
-                               int postSec, bool report)
+bool qcStreamUtil::startRecord(const QString &fileName, int kind, int stream, int lengthSec, int preSec, int postSec,
+                               bool report)
 {
     if (!m_started)
         return false;
@@ -393,7 +391,7 @@ bool qcStreamUtil::startRecord(const QString &fileName, int kind, int stream, in
     if (m_recorder) {
         if (m_recorder->isRunning())
             return false;
-        delete m_recorder;   // ended by itself; its end has been reported already
+        delete m_recorder; // ended by itself; its end has been reported already
         m_recorder = nullptr;
     }
     qcRecorderInterface *recorder = createRecorder();
@@ -421,9 +419,10 @@ bool qcStreamUtil::startRecord(const QString &fileName, int kind, int stream, in
     // Both run on the recorder's thread while it is alive, so they may read
     // the recorder itself; the report then travels to the unit's thread.
     const QString address = m_address;
-    connect(recorder, &qcRecorderInterface::sigCompleted, this,
-            [this, recorder, address](const QString &file) { OnRecordCompleted(recorder, address, file); },
-            Qt::DirectConnection);
+    connect(
+        recorder, &qcRecorderInterface::sigCompleted, this,
+        [this, recorder, address](const QString &file) { OnRecordCompleted(recorder, address, file); },
+        Qt::DirectConnection);
     connect(recorder, &qcRecorderInterface::sigInterruptSeq, this, &qcStreamUtil::OnRecordInterrupt,
             Qt::DirectConnection);
     m_recorder = recorder;
@@ -443,8 +442,7 @@ void qcStreamUtil::OnRecordCompleted(qcRecorderInterface *recorder, const QStrin
         return;
     const int kind = recorder->recordKind();
     QMetaObject::invokeMethod(
-        this, [this, address, file, kind] { emit sigRecordCompleted(address, file, kind); },
-        Qt::QueuedConnection);
+        this, [this, address, file, kind] { emit sigRecordCompleted(address, file, kind); }, Qt::QueuedConnection);
 }
 
 void qcStreamUtil::OnRecordInterrupt(qlonglong llseq)

@@ -21,14 +21,14 @@ class qcRecorderInterface;
 // stream information.
 struct MediaInfo_t
 {
-    int32_t decoder;     // 1: decode H.265 with FFmpeg instead of our own decoder
-    int32_t videoCodec;  // 28 H.264, 174 H.265
+    int32_t decoder;    // 1: decode H.265 with FFmpeg instead of our own decoder
+    int32_t videoCodec; // 28 H.264, 174 H.265
     int32_t width;
     int32_t height;
-    int32_t frameRate;   // 0..63 as sent
-    int32_t audioCodec;  // 0 mu-law, 1 A-law, 2 AAC, 3 MP2, 4 unsigned 8-bit PCM, 5 G.726
+    int32_t frameRate;  // 0..63 as sent
+    int32_t audioCodec; // 0 mu-law, 1 A-law, 2 AAC, 3 MP2, 4 unsigned 8-bit PCM, 5 G.726
     int32_t audioRate;
-    int32_t channels;    // 1 or 2; codes 2 and 3 stay as sent
+    int32_t channels; // 1 or 2; codes 2 and 3 stay as sent
 };
 
 // The P2P front ends of started P2P devices, for the live page's pan-tilt-zoom.
@@ -89,10 +89,8 @@ public:
     void shutdown();
 
     // The stream clients call these on their own threads.
-    static void onMainFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp,
-                            void *user);
-    static void onSubFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp,
-                           void *user);
+    static void onMainFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp, void *user);
+    static void onSubFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp, void *user);
 
     // For tests and diagnostics: the current clients.
     PlayStream *mainClient() const { return m_mainClient; }

@@ -116,10 +116,7 @@ class FunctionClock : public Clock
 {
 public:
     explicit FunctionClock(std::function<int64_t()> source) : m_source(std::move(source)) {}
-    QDateTime now() const override
-    {
-        return QDateTime(QDate::currentDate(), QTime(0, 0)).addMSecs(m_source());
-    }
+    QDateTime now() const override { return QDateTime(QDate::currentDate(), QTime(0, 0)).addMSecs(m_source()); }
     int msecsOfDay() const override { return int(m_source()); }
 
 private:

@@ -84,9 +84,18 @@ Sleeper &sleeper();
 void setSleeper(Sleeper *sleeper);
 
 // Shorthands through the installed clock.
-inline QDateTime localNow() { return clock().now(); }
-inline int msecsOfDay() { return clock().msecsOfDay(); }
-inline int64_t localMsecsOfDay() { return clock().msecsOfDay(); }
+inline QDateTime localNow()
+{
+    return clock().now();
+}
+inline int msecsOfDay()
+{
+    return clock().msecsOfDay();
+}
+inline int64_t localMsecsOfDay()
+{
+    return clock().msecsOfDay();
+}
 
 // For tests that only care about the time of day (stream re-timing):
 // installs a clock whose milliseconds of the day come from `source` (today's

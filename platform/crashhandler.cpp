@@ -16,28 +16,34 @@ namespace platform {
 namespace {
 
 // Fixed once at install time: getcwd() and allocation are not allowed in the handler.
-char* g_dumpPath = nullptr;
+char *g_dumpPath = nullptr;
 // The alternate stack of the installing thread; lives as long as the process.
-void* g_altStack = nullptr;
+void *g_altStack = nullptr;
 
 const int kAltStackSize = 64 * 1024;
 const int kMaxFrames = 128;
 
 const int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
-const char* signalName(int sig)
+const char *signalName(int sig)
 {
     switch (sig) {
-    case SIGSEGV: return "SIGSEGV";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGILL: return "SIGILL";
-    case SIGABRT: return "SIGABRT";
-    default: return "?";
+    case SIGSEGV:
+        return "SIGSEGV";
+    case SIGBUS:
+        return "SIGBUS";
+    case SIGFPE:
+        return "SIGFPE";
+    case SIGILL:
+        return "SIGILL";
+    case SIGABRT:
+        return "SIGABRT";
+    default:
+        return "?";
     }
 }
 
-void writeAll(int fd, const char* data, size_t len)
+void writeAll(int fd, const char *data, size_t len)
 {
     while (len > 0) {
         ssize_t n = write(fd, data, len);
@@ -48,7 +54,7 @@ void writeAll(int fd, const char* data, size_t len)
     }
 }
 
-void writeStr(int fd, const char* s)
+void writeStr(int fd, const char *s)
 {
     writeAll(fd, s, strlen(s));
 }
@@ -83,7 +89,7 @@ void writeHex(int fd, uintptr_t v)
     writeNumber(fd, uint64_t(v), false, 16);
 }
 
-void writeReport(int fd, int sig, siginfo_t* info)
+void writeReport(int fd, int sig, siginfo_t *info)
 {
     writeStr(fd, "signal ");
     writeDec(fd, sig);
@@ -101,7 +107,7 @@ void writeReport(int fd, int sig, siginfo_t* info)
     writeDec(fd, (long long)time(nullptr));
     writeStr(fd, "\nbacktrace:\n");
 
-    void* frames[kMaxFrames];
+    void *frames[kMaxFrames];
     const int count = backtrace(frames, kMaxFrames);
     backtrace_symbols_fd(frames, count, fd);
 
@@ -116,7 +122,7 @@ void writeReport(int fd, int sig, siginfo_t* info)
     }
 }
 
-void crashHandler(int sig, siginfo_t* info, void*)
+void crashHandler(int sig, siginfo_t *info, void *)
 {
     // SA_RESETHAND has restored the default action: a fault in here ends the
     // process instead of looping back into this handler.
@@ -134,7 +140,7 @@ void crashHandler(int sig, siginfo_t* info, void*)
 
 } // namespace
 
-bool installCrashHandler(const char* fileName)
+bool installCrashHandler(const char *fileName)
 {
     if (!fileName || !*fileName)
         return false;
@@ -152,14 +158,14 @@ bool installCrashHandler(const char* fileName)
             path += '/';
     }
     path += fileName;
-    char* copy = strdup(path.c_str());
+    char *copy = strdup(path.c_str());
     if (!copy)
         return false;
     free(g_dumpPath);
     g_dumpPath = copy;
 
     // The first backtrace() loads libgcc; doing that inside a handler could allocate.
-    void* warm[2];
+    void *warm[2];
     backtrace(warm, 2);
 
     if (!g_altStack) {

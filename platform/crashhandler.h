@@ -8,6 +8,6 @@ namespace platform {
 // by the same signal. Call once, early, on the main thread; the alternate
 // signal stack is set up for the calling thread only.
 // Returns false when the handler could not be installed.
-bool installCrashHandler(const char* fileName);
+bool installCrashHandler(const char *fileName);
 
 } // namespace platform

@@ -8,8 +8,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-qwPlayback::qwPlayback(QWidget* parent)
-    : QWidget(parent)
+qwPlayback::qwPlayback(QWidget *parent) : QWidget(parent)
 {
     m_devices = new QTableWidget(0, 2, this);
     m_devices->setObjectName(QStringLiteral("tableWidget_Devices"));
@@ -19,7 +18,7 @@ qwPlayback::qwPlayback(QWidget* parent)
     m_devices->verticalHeader()->hide();
     m_devices->horizontalHeader()->setStretchLastSection(true);
     m_devices->setColumnWidth(0, 240);
-    auto* layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(m_devices);
 }

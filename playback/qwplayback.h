@@ -10,17 +10,17 @@ class qwPlayback : public QWidget
 {
     Q_OBJECT
 public:
-    explicit qwPlayback(QWidget* parent = nullptr);
+    explicit qwPlayback(QWidget *parent = nullptr);
 
     // Fills the device list again from the database unless a playback runs.
     void refreshPage();
     void pausePlayback();
     void resumePlayback();
 
-    QTableWidget* deviceList() const { return m_devices; }
+    QTableWidget *deviceList() const { return m_devices; }
 
 private:
-    QTableWidget* m_devices = nullptr;
+    QTableWidget *m_devices = nullptr;
     // Set while a playback runs; nothing on this page starts one.
     bool m_playing = false;
 };

@@ -26,7 +26,7 @@ const char kInstanceName[] = "qzprys-400";
 
 // The boxes carry fixed English texts: the language table is not there yet.
 // The text also goes to stderr so that a run without a person sees it.
-void warn(const QString& text)
+void warn(const QString &text)
 {
     qWarning().noquote() << "Warning:" << text;
     QMessageBox::warning(nullptr, QStringLiteral("Warning"), text, QMessageBox::Ok, QMessageBox::NoButton);
@@ -41,7 +41,7 @@ QString instanceName()
 
 } // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     // Before anything talks to the X server: every view's player draws
     // through its own connection from its own thread.
@@ -61,7 +61,7 @@ int main(int argc, char** argv)
     qDebug() << "font families" << families;
 
     // Owned by the application object so that it goes with it.
-    auto* translator = new QTranslator(g_app);
+    auto *translator = new QTranslator(g_app);
     if (translator->load(QStringLiteral("qt_en.qm"), QStringLiteral("translations/")))
         QCoreApplication::installTranslator(translator);
     else
@@ -110,7 +110,7 @@ int main(int argc, char** argv)
     }
     g_logHelper->start(QThread::LowPriority);
 
-    auto* login = new qwLogin;
+    auto *login = new qwLogin;
     login->show();
 
     const int code = QApplication::exec();

@@ -37,13 +37,12 @@ int cpuBand(int percent)
 
 QPixmap cpuPixmap(int band)
 {
-    static const char* const images[] = {":/images/srcimages/cpu.png", ":/images/srcimages/cpu1.png",
+    static const char *const images[] = {":/images/srcimages/cpu.png", ":/images/srcimages/cpu1.png",
                                          ":/images/srcimages/cpu2.png"};
-    return QPixmap(QString::fromLatin1(images[band]))
-        .scaled(24, 24, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return QPixmap(QString::fromLatin1(images[band])).scaled(24, 24, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-const platform::Clock& systemClock()
+const platform::Clock &systemClock()
 {
     static const platform::SystemClock clock;
     return clock;
@@ -51,10 +50,8 @@ const platform::Clock& systemClock()
 
 } // namespace
 
-cmsclient::cmsclient(QWidget* parent, const QString& userName)
-    : BaseWindow(parent, ShowMinMax | AllowMaximize, 1200, 728)
-    , m_userName(userName)
-    , m_timeSource(&systemClock())
+cmsclient::cmsclient(QWidget *parent, const QString &userName)
+    : BaseWindow(parent, ShowMinMax | AllowMaximize, 1200, 728), m_userName(userName), m_timeSource(&systemClock())
 {
     buildForm();
     setTitleText(QString::fromLatin1(kTitle), TitleLeft);
@@ -97,9 +94,9 @@ void cmsclient::buildForm()
     m_grid->setContentsMargins(0, 0, 0, 0);
     m_stack = new QStackedWidget(m_parent);
     m_stack->setObjectName(QStringLiteral("stackedWidget_Container"));
-    auto* page = new QWidget;
+    auto *page = new QWidget;
     page->setObjectName(QStringLiteral("page"));
-    auto* page2 = new QWidget;
+    auto *page2 = new QWidget;
     page2->setObjectName(QStringLiteral("page_2"));
     m_stack->addWidget(page);
     m_stack->addWidget(page2);
@@ -107,18 +104,22 @@ void cmsclient::buildForm()
     resize(864, 624);
 }
 
-void cmsclient::setClock(const platform::Clock* clock)
+void cmsclient::setClock(const platform::Clock *clock)
 {
     m_timeSource = clock ? clock : &systemClock();
 }
 
-QPushButton* cmsclient::menuButton(int index) const
+QPushButton *cmsclient::menuButton(int index) const
 {
     switch (index) {
-    case 0: return m_btnLive;
-    case 1: return m_btnPlayback;
-    case 2: return m_btnLocal;
-    default: return nullptr;
+    case 0:
+        return m_btnLive;
+    case 1:
+        return m_btnPlayback;
+    case 2:
+        return m_btnLocal;
+    default:
+        return nullptr;
     }
 }
 
@@ -127,7 +128,7 @@ void cmsclient::createMenu()
     if (m_menu)
         return;
     m_menu = new QWidget(this);
-    auto* layout = new QHBoxLayout(m_menu);
+    auto *layout = new QHBoxLayout(m_menu);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(1);
 
@@ -155,7 +156,7 @@ void cmsclient::createMenu()
 
 void cmsclient::createStatus()
 {
-    auto* status = new QWidget(this);
+    auto *status = new QWidget(this);
     m_clock = new QLabel(status);
     m_cpu = new QLabel(status);
     const QString lockText = uiText("lockclient");
@@ -169,7 +170,7 @@ void cmsclient::createStatus()
     m_cpu->setFixedSize(24, 24);
     m_cpu->setPixmap(cpuPixmap(0));
 
-    auto* layout = new QHBoxLayout(status);
+    auto *layout = new QHBoxLayout(status);
     layout->setSpacing(8);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addStretch();
@@ -195,8 +196,8 @@ void cmsclient::createPages()
     m_localSetting->setObjectName(QStringLiteral("widget_Localset"));
     m_localSetting->show();
 
-    for (const char* name : {"page_2", "page"}) {
-        if (QWidget* placeholder = m_stack->findChild<QWidget*>(QLatin1String(name))) {
+    for (const char *name : {"page_2", "page"}) {
+        if (QWidget *placeholder = m_stack->findChild<QWidget *>(QLatin1String(name))) {
             m_stack->removeWidget(placeholder);
             delete placeholder;
         }
@@ -257,7 +258,7 @@ void cmsclient::showTime()
                          .arg(t.second(), 2, 10, QLatin1Char('0')));
 }
 
-void cmsclient::timerEvent(QTimerEvent* event)
+void cmsclient::timerEvent(QTimerEvent *event)
 {
     Q_UNUSED(event)
     showTime();
@@ -279,7 +280,7 @@ void cmsclient::onCPULoad(int npercent)
     m_lastCpu = npercent;
 }
 
-bool cmsclient::eventFilter(QObject* watched, QEvent* event)
+bool cmsclient::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_cpu) {
         if (event->type() == QEvent::Enter) {
@@ -294,7 +295,7 @@ bool cmsclient::eventFilter(QObject* watched, QEvent* event)
     return false;
 }
 
-void cmsclient::resizeEvent(QResizeEvent* event)
+void cmsclient::resizeEvent(QResizeEvent *event)
 {
     BaseWindow::resizeEvent(event);
     if (m_parent) {
@@ -306,7 +307,7 @@ void cmsclient::resizeEvent(QResizeEvent* event)
 
 void cmsclient::onLockClient()
 {
-    auto* lock = new qwUnlockClient(this, m_userName);
+    auto *lock = new qwUnlockClient(this, m_userName);
     connect(lock, &qwUnlockClient::sigUnlock, this, &cmsclient::onUnlockClien);
     m_lockScreen = lock;
     // Over the middle of the window it locks; nothing else places it when

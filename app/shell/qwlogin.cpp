@@ -23,8 +23,7 @@ namespace {
 const char kAutoPasswordFill[] = "731905";
 }
 
-qwLogin::qwLogin(QWidget* parent)
-    : BaseWindow(parent, 0, 416, 248)
+qwLogin::qwLogin(QWidget *parent) : BaseWindow(parent, 0, 416, 248)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setWindowModality(Qt::WindowModal);
@@ -35,7 +34,7 @@ qwLogin::qwLogin(QWidget* parent)
     setWindowTitle(title);
 
     resize(416, 248);
-    auto* content = new QWidget(this);
+    auto *content = new QWidget(this);
     content->setGeometry(getClientRect());
     setStyleSheet(QString::fromLatin1(styles::kLogin));
     buildForm(content);
@@ -50,7 +49,7 @@ qwLogin::~qwLogin()
         killTimer(m_autoLoginTimer);
 }
 
-void qwLogin::buildForm(QWidget* content)
+void qwLogin::buildForm(QWidget *content)
 {
     content->setContentsMargins(48, 26, 48, 4);
     m_btnLogin = new QPushButton(uiText("loginopt"), content);
@@ -66,8 +65,8 @@ void qwLogin::buildForm(QWidget* content)
     m_message = new QLabel(content);
     m_message->setFixedHeight(22);
 
-    auto* userIcon = new QLabel(content);
-    auto* passwordIcon = new QLabel(content);
+    auto *userIcon = new QLabel(content);
+    auto *passwordIcon = new QLabel(content);
     userIcon->setFixedSize(26, 26);
     passwordIcon->setFixedSize(26, 26);
     userIcon->setPixmap(QPixmap(QStringLiteral(":/images/srcimages/general/user.png"))
@@ -79,31 +78,31 @@ void qwLogin::buildForm(QWidget* content)
     m_password->setPlaceholderText(uiText("password"));
     m_password->setEchoMode(QLineEdit::Password);
     const QRegExp allowed(QStringLiteral("^[0-9a-zA-Z]{0,16}$"), Qt::CaseSensitive);
-    for (QLineEdit* edit : {m_user, m_password}) {
+    for (QLineEdit *edit : {m_user, m_password}) {
         edit->setMaxLength(16);
         edit->setValidator(new QRegExpValidator(allowed, edit));
     }
     m_message->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     m_message->setStyleSheet(QString::fromLatin1(styles::kLoginMessage));
 
-    auto* layout = new QVBoxLayout(content);
+    auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    auto* nameRow = new QHBoxLayout;
+    auto *nameRow = new QHBoxLayout;
     nameRow->setContentsMargins(0, 0, 28, 0);
     nameRow->setSpacing(6);
     nameRow->addWidget(userIcon);
     nameRow->addWidget(m_user);
-    auto* passwordRow = new QHBoxLayout;
+    auto *passwordRow = new QHBoxLayout;
     passwordRow->setContentsMargins(0, 0, 28, 0);
     passwordRow->setSpacing(6);
     passwordRow->addWidget(passwordIcon);
     passwordRow->addWidget(m_password);
-    auto* checkRow = new QHBoxLayout;
+    auto *checkRow = new QHBoxLayout;
     checkRow->setContentsMargins(36, 0, 0, 0);
     checkRow->addWidget(m_autoLogin);
     checkRow->addStretch();
-    auto* buttonRow = new QHBoxLayout;
+    auto *buttonRow = new QHBoxLayout;
     buttonRow->setContentsMargins(0, 0, 0, 0);
     buttonRow->setSpacing(6);
     buttonRow->addStretch();
@@ -129,7 +128,7 @@ void qwLogin::buildForm(QWidget* content)
     connect(m_btnLogin, &QPushButton::clicked, this, &qwLogin::OnBtnLoginClicked);
 }
 
-void qwLogin::showMessage(const char* key)
+void qwLogin::showMessage(const char *key)
 {
     m_message->setText(uiText(key, 38));
     // The message stays until five seconds after the latest one.
@@ -138,12 +137,12 @@ void qwLogin::showMessage(const char* key)
     m_messageTimer = startTimer(kMessageMs, Qt::CoarseTimer);
 }
 
-void qwLogin::log(const QString& user, const char* text)
+void qwLogin::log(const QString &user, const char *text)
 {
     if (!g_logHelper)
         return;
-    g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
-                                     user, QString::fromLatin1(text), QString(), QString(), QString(), 1));
+    g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")), user,
+                                     QString::fromLatin1(text), QString(), QString(), QString(), 1));
 }
 
 void qwLogin::openMainWindow()
@@ -199,17 +198,17 @@ void qwLogin::OnBtnCancelClicked()
     close();
 }
 
-bool qwLogin::eventFilter(QObject* watched, QEvent* event)
+bool qwLogin::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == this && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Enter || key == Qt::Key_Return)
             OnBtnLoginClicked();
     }
     return BaseWindow::eventFilter(watched, event);
 }
 
-void qwLogin::showEvent(QShowEvent* event)
+void qwLogin::showEvent(QShowEvent *event)
 {
     BaseWindow::showEvent(event);
     if (!g_database || !g_database->getAutoLogin())
@@ -221,9 +220,9 @@ void qwLogin::showEvent(QShowEvent* event)
     m_user->setText(m_userName);
     m_password->setText(QString::fromLatin1(kAutoPasswordFill));
     m_autoLogin->setChecked(true);
-    for (QWidget* w : {static_cast<QWidget*>(m_user), static_cast<QWidget*>(m_password),
-                       static_cast<QWidget*>(m_autoLogin), static_cast<QWidget*>(m_btnLogin),
-                       static_cast<QWidget*>(m_btnCancel)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(m_user), static_cast<QWidget *>(m_password), static_cast<QWidget *>(m_autoLogin),
+          static_cast<QWidget *>(m_btnLogin), static_cast<QWidget *>(m_btnCancel)})
         w->setEnabled(false);
     if (m_autoLoginTimer != -1)
         killTimer(m_autoLoginTimer);
@@ -233,7 +232,7 @@ void qwLogin::showEvent(QShowEvent* event)
         g_curUserRights = quint32(row.usertype);
 }
 
-void qwLogin::timerEvent(QTimerEvent* event)
+void qwLogin::timerEvent(QTimerEvent *event)
 {
     const int id = event->timerId();
     if (id == m_messageTimer) {

@@ -20,40 +20,40 @@ public:
     static const int kMessageMs = 5000;
     static const int kAutoLoginMs = 100;
 
-    explicit qwLogin(QWidget* parent = nullptr);
+    explicit qwLogin(QWidget *parent = nullptr);
     ~qwLogin() override;
 
     // The main window this dialog opened, if any; start-up deletes it at the end.
-    cmsclient* mainWindow() const { return m_mainWindow; }
+    cmsclient *mainWindow() const { return m_mainWindow; }
 
-    QLineEdit* userEdit() const { return m_user; }
-    QLineEdit* passwordEdit() const { return m_password; }
-    QCheckBox* autoLoginBox() const { return m_autoLogin; }
-    QLabel* messageLabel() const { return m_message; }
-    QPushButton* loginButton() const { return m_btnLogin; }
-    QPushButton* cancelButton() const { return m_btnCancel; }
+    QLineEdit *userEdit() const { return m_user; }
+    QLineEdit *passwordEdit() const { return m_password; }
+    QCheckBox *autoLoginBox() const { return m_autoLogin; }
+    QLabel *messageLabel() const { return m_message; }
+    QPushButton *loginButton() const { return m_btnLogin; }
+    QPushButton *cancelButton() const { return m_btnCancel; }
 
 public slots:
     void OnBtnLoginClicked();
     void OnBtnCancelClicked();
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
 
 private:
-    void buildForm(QWidget* content);
-    void showMessage(const char* key);
-    void log(const QString& user, const char* text);
+    void buildForm(QWidget *content);
+    void showMessage(const char *key);
+    void log(const QString &user, const char *text);
     void openMainWindow();
 
-    QPushButton* m_btnLogin = nullptr;
-    QPushButton* m_btnCancel = nullptr;
-    QLineEdit* m_user = nullptr;
-    QLineEdit* m_password = nullptr;
-    QCheckBox* m_autoLogin = nullptr;
-    QLabel* m_message = nullptr;
+    QPushButton *m_btnLogin = nullptr;
+    QPushButton *m_btnCancel = nullptr;
+    QLineEdit *m_user = nullptr;
+    QLineEdit *m_password = nullptr;
+    QCheckBox *m_autoLogin = nullptr;
+    QLabel *m_message = nullptr;
     int m_messageTimer = -1;
     int m_autoLoginTimer = -1;
     QString m_userName;

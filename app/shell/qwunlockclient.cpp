@@ -10,9 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-qwUnlockClient::qwUnlockClient(QWidget* parent, const QString& userName)
-    : BaseWindow(parent, 0, 278, 168)
-    , m_userName(userName)
+qwUnlockClient::qwUnlockClient(QWidget *parent, const QString &userName)
+    : BaseWindow(parent, 0, 278, 168), m_userName(userName)
 {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_DeleteOnClose);
@@ -23,11 +22,11 @@ qwUnlockClient::qwUnlockClient(QWidget* parent, const QString& userName)
     setObjectName(QStringLiteral("widget_LockClient"));
 
     m_content = new QWidget(this);
-    auto* nameTitle = new QLabel(uiText("username"), m_content);
+    auto *nameTitle = new QLabel(uiText("username"), m_content);
     nameTitle->setFixedSize(88, 24);
-    auto* name = new QLabel(userName, m_content);
+    auto *name = new QLabel(userName, m_content);
     name->setFixedSize(128, 24);
-    auto* passwordTitle = new QLabel(uiText("password"), m_content);
+    auto *passwordTitle = new QLabel(uiText("password"), m_content);
     passwordTitle->setFixedSize(88, 24);
     m_password = new QLineEdit(m_content);
     m_password->setFixedSize(128, 22);
@@ -36,10 +35,10 @@ qwUnlockClient::qwUnlockClient(QWidget* parent, const QString& userName)
     m_unlock->setFixedSize(102, 32);
 
     m_content->setContentsMargins(12, 12, 16, 4);
-    auto* outer = new QVBoxLayout(m_content);
+    auto *outer = new QVBoxLayout(m_content);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    auto* grid = new QGridLayout;
+    auto *grid = new QGridLayout;
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(2);
     grid->setVerticalSpacing(12);
@@ -81,17 +80,17 @@ void qwUnlockClient::onConfirm()
     }
 }
 
-bool qwUnlockClient::eventFilter(QObject* watched, QEvent* event)
+bool qwUnlockClient::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == this && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Enter || key == Qt::Key_Return)
             onConfirm();
     }
     return BaseWindow::eventFilter(watched, event);
 }
 
-void qwUnlockClient::resizeEvent(QResizeEvent* event)
+void qwUnlockClient::resizeEvent(QResizeEvent *event)
 {
     BaseWindow::resizeEvent(event);
     m_content->setGeometry(getClientRect());

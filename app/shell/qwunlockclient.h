@@ -11,11 +11,11 @@ class qwUnlockClient : public BaseWindow
 {
     Q_OBJECT
 public:
-    qwUnlockClient(QWidget* parent, const QString& userName);
+    qwUnlockClient(QWidget *parent, const QString &userName);
 
     bool beforeClose() override;
-    QLineEdit* passwordEdit() const { return m_password; }
-    QPushButton* unlockButton() const { return m_unlock; }
+    QLineEdit *passwordEdit() const { return m_password; }
+    QPushButton *unlockButton() const { return m_unlock; }
 
 signals:
     void sigUnlock();
@@ -24,13 +24,13 @@ public slots:
     void onConfirm();
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
-    QWidget* m_content = nullptr;
+    QWidget *m_content = nullptr;
     bool m_unlocked = false;
     QString m_userName;
-    QLineEdit* m_password = nullptr;
-    QPushButton* m_unlock = nullptr;
+    QLineEdit *m_password = nullptr;
+    QPushButton *m_unlock = nullptr;
 };

@@ -16,7 +16,8 @@ H265D_SSE2 bool copyRows8(const uint8_t *src, uint8_t *dst, int width, int rows,
         const uint8_t *s = src + static_cast<ptrdiff_t>(y) * stride;
         uint8_t *d = dst + static_cast<ptrdiff_t>(y) * stride;
         for (int x = 0; x < width; x += 8)
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(d + x), _mm_loadl_epi64(reinterpret_cast<const __m128i *>(s + x)));
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(d + x),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i *>(s + x)));
     }
     return true;
 }
@@ -54,7 +55,8 @@ H265D_AVX void copyRowsAlignedAvx(const uint8_t *src, uint8_t *dst, int width, i
         const uint8_t *s = src + static_cast<ptrdiff_t>(y) * stride;
         uint8_t *d = dst + static_cast<ptrdiff_t>(y) * stride;
         for (int x = 0; x < width; x += 32)
-            _mm256_store_si256(reinterpret_cast<__m256i *>(d + x), _mm256_load_si256(reinterpret_cast<const __m256i *>(s + x)));
+            _mm256_store_si256(reinterpret_cast<__m256i *>(d + x),
+                               _mm256_load_si256(reinterpret_cast<const __m256i *>(s + x)));
     }
 }
 

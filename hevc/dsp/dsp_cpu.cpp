@@ -41,7 +41,8 @@ void nativeXgetbvQuery(uint32_t reg, uint32_t *eax, uint32_t *edx)
 const H265D_CPU_PROBE kNativeProbe = {nativeCpuidSupported, nativeCpuidQuery, nativeXgetbvQuery};
 #endif
 
-struct Regs {
+struct Regs
+{
     uint32_t a = 0, b = 0, c = 0, d = 0;
 };
 
@@ -52,7 +53,10 @@ Regs query(const H265D_CPU_PROBE *p, uint32_t leaf)
     return r;
 }
 
-bool bit(uint32_t v, int n) { return (v >> n) & 1u; }
+bool bit(uint32_t v, int n)
+{
+    return (v >> n) & 1u;
+}
 
 int cacheLineFromDescriptor(uint32_t byte)
 {

@@ -64,8 +64,8 @@ inline int verticalOverPass(const int16_t *pass, int x, int y, const int8_t *tap
 // horizontal pass less offset2d, so they come out less offset2d too; only a
 // 32-bit `out` can take the luma ones without that offset.
 template <int Taps, typename Out>
-void predictBlock(Out *out, int outStride, const uint8_t *src, int srcStride, int w, int h, int xFrac,
-                  int yFrac, int offset2d)
+void predictBlock(Out *out, int outStride, const uint8_t *src, int srcStride, int w, int h, int xFrac, int yFrac,
+                  int offset2d)
 {
     const int8_t *xTaps = Taps == 8 ? kLumaTaps[xFrac] : kChromaTaps[xFrac];
     const int8_t *yTaps = Taps == 8 ? kLumaTaps[yFrac] : kChromaTaps[yFrac];
@@ -77,8 +77,8 @@ void predictBlock(Out *out, int outStride, const uint8_t *src, int srcStride, in
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const uint8_t *s = src + y * srcStride + x;
-                out[y * outStride + x] = static_cast<Out>(Taps == 8 ? lumaFilter(s, srcStride, yTaps)
-                                                                    : chromaFilter(s, srcStride, yTaps));
+                out[y * outStride + x] =
+                    static_cast<Out>(Taps == 8 ? lumaFilter(s, srcStride, yTaps) : chromaFilter(s, srcStride, yTaps));
             }
     } else if (yFrac == 0) {
         for (int y = 0; y < h; ++y)
@@ -160,8 +160,7 @@ void chromaUniPredV(uint8_t *dst, int dstStride, const uint8_t *src, int srcStri
     uniPred<4>(dst, dstStride, src, srcStride, w, h, 0, frac);
 }
 
-void chromaUniPredHv(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w, int h, int xFrac,
-                     int yFrac)
+void chromaUniPredHv(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w, int h, int xFrac, int yFrac)
 {
     uniPred<4>(dst, dstStride, src, srcStride, w, h, xFrac, yFrac);
 }
@@ -176,8 +175,7 @@ void chromaBiFirstV(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStri
     predictBlock<4>(tmp, tmpStride, src, srcStride, w, h, 0, frac, 0);
 }
 
-void chromaBiFirstHv(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStride, int w, int h, int xFrac,
-                     int yFrac)
+void chromaBiFirstHv(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStride, int w, int h, int xFrac, int yFrac)
 {
     predictBlock<4>(tmp, tmpStride, src, srcStride, w, h, xFrac, yFrac, 0);
 }
@@ -188,20 +186,20 @@ void chromaBiSecondCopy(uint8_t *dst, int dstStride, const uint8_t *src, int src
     biSecond<4>(dst, dstStride, src, srcStride, tmp, w, h, 0, 0, 0, 64);
 }
 
-void chromaBiSecondH(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, const int16_t *tmp, int w,
-                     int h, int frac)
+void chromaBiSecondH(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, const int16_t *tmp, int w, int h,
+                     int frac)
 {
     biSecond<4>(dst, dstStride, src, srcStride, tmp, w, h, frac, 0, 0, 64);
 }
 
-void chromaBiSecondV(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, const int16_t *tmp, int w,
-                     int h, int frac)
+void chromaBiSecondV(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, const int16_t *tmp, int w, int h,
+                     int frac)
 {
     biSecond<4>(dst, dstStride, src, srcStride, tmp, w, h, 0, frac, 0, 64);
 }
 
-void chromaBiSecondHv(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, const int16_t *tmp, int w,
-                      int h, int xFrac, int yFrac)
+void chromaBiSecondHv(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, const int16_t *tmp, int w, int h,
+                      int xFrac, int yFrac)
 {
     biSecond<4>(dst, dstStride, src, srcStride, tmp, w, h, xFrac, yFrac, 0, 64);
 }
@@ -220,8 +218,8 @@ void weightedPredBi(int log2Denom, int w0, int w1, int o0, int o1, uint8_t *dst,
                     const int16_t *src1, int srcStride, int w, int h, int offsetFlag0, int offsetFlag1)
 {
     const int log2Wd = log2Denom + 6;
-    const int added = (o0 + o1 + 1) * (1 << log2Wd) + (offsetFlag0 ? w0 * kTmpOffset : 0) +
-                      (offsetFlag1 ? w1 * kTmpOffset : 0);
+    const int added =
+        (o0 + o1 + 1) * (1 << log2Wd) + (offsetFlag0 ? w0 * kTmpOffset : 0) + (offsetFlag1 ? w1 * kTmpOffset : 0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const int i = y * srcStride + x;

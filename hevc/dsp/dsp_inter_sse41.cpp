@@ -16,7 +16,8 @@ enum Kind { kCopy, kHorizontal, kVertical, kBoth };
 enum Output { kUni, kFirst, kSecond };
 
 template <int Taps>
-struct FilterTaps {
+struct FilterTaps
+{
     __m128i bytePairs[Taps / 2]; // for the multiply-add of samples
     __m128i wordPairs[Taps / 2]; // for the multiply-add of 16-bit intermediates
 };
@@ -46,9 +47,9 @@ H265D_SSE41 inline __m128i filterH(const uint8_t *s, const FilterTaps<Taps> &f)
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s - before));
     __m128i sum = _mm_setzero_si128();
     for (int p = 0; p < Taps / 2; ++p) {
-        const __m128i mask = _mm_setr_epi8(2 * p, 2 * p + 1, 2 * p + 1, 2 * p + 2, 2 * p + 2, 2 * p + 3, 2 * p + 3,
-                                           2 * p + 4, 2 * p + 4, 2 * p + 5, 2 * p + 5, 2 * p + 6, 2 * p + 6,
-                                           2 * p + 7, 2 * p + 7, 2 * p + 8);
+        const __m128i mask =
+            _mm_setr_epi8(2 * p, 2 * p + 1, 2 * p + 1, 2 * p + 2, 2 * p + 2, 2 * p + 3, 2 * p + 3, 2 * p + 4, 2 * p + 4,
+                          2 * p + 5, 2 * p + 5, 2 * p + 6, 2 * p + 6, 2 * p + 7, 2 * p + 7, 2 * p + 8);
         sum = _mm_add_epi16(sum, _mm_maddubs_epi16(_mm_shuffle_epi8(v, mask), f.bytePairs[p]));
     }
     return sum;
@@ -88,8 +89,7 @@ H265D_SSE41 inline void filterPass(const int16_t *p, const FilterTaps<Taps> &f, 
 // samples as 32-bit lanes, then the output stage of the family.
 template <int Taps, Kind K, Output O>
 H265D_SSE41 void predict(uint8_t *dst, int dstStride, int16_t *tmpOut, int tmpStride, const int16_t *tmpIn,
-                         const uint8_t *src, int srcStride, int w, int h, int xFrac, int yFrac, int offset2d,
-                         int added)
+                         const uint8_t *src, int srcStride, int w, int h, int xFrac, int yFrac, int offset2d, int added)
 {
     FilterTaps<Taps> fx, fy;
     makeTaps<Taps>(fx, xFrac);
@@ -154,8 +154,7 @@ H265D_SSE41 void predict(uint8_t *dst, int dstStride, int16_t *tmpOut, int tmpSt
             } else {
                 const __m128i t = _mm_loadu_si128(reinterpret_cast<const __m128i *>(tmpIn + y * H265D_TMP_STRIDE + x));
                 lo = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(lo, _mm_cvtepi16_epi32(t)), add), 7);
-                hi = _mm_srai_epi32(
-                    _mm_add_epi32(_mm_add_epi32(hi, _mm_cvtepi16_epi32(_mm_srli_si128(t, 8))), add), 7);
+                hi = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(hi, _mm_cvtepi16_epi32(_mm_srli_si128(t, 8))), add), 7);
             }
             const __m128i words = _mm_packs_epi32(lo, hi);
             storeBytes(dst + y * dstStride + x, _mm_packus_epi16(words, words), n);
@@ -217,15 +216,14 @@ H265D_SSE41 void chromaUniSse(uint8_t *dst, int dstStride, const uint8_t *src, i
                         K == kVertical ? frac : 0, 0, 0);
 }
 
-H265D_SSE41 void chromaUniHvSse(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w, int h,
-                                int xFrac, int yFrac)
+H265D_SSE41 void chromaUniHvSse(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w, int h, int xFrac,
+                                int yFrac)
 {
     predict<4, kBoth, kUni>(dst, dstStride, nullptr, 0, nullptr, src, srcStride, w, h, xFrac, yFrac, 0, 0);
 }
 
 template <Kind K>
-H265D_SSE41 void chromaFirstSse(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStride, int w, int h,
-                                int frac)
+H265D_SSE41 void chromaFirstSse(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStride, int w, int h, int frac)
 {
     predict<4, K, kFirst>(nullptr, 0, tmp, tmpStride, nullptr, src, srcStride, w, h, K == kHorizontal ? frac : 0,
                           K == kVertical ? frac : 0, 0, 0);
@@ -237,8 +235,8 @@ H265D_SSE41 void chromaFirstHvSse(int16_t *tmp, int tmpStride, const uint8_t *sr
     predict<4, kBoth, kFirst>(nullptr, 0, tmp, tmpStride, nullptr, src, srcStride, w, h, xFrac, yFrac, 0, 0);
 }
 
-H265D_SSE41 void chromaSecondCopySse(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride,
-                                     const int16_t *tmp, int w, int h)
+H265D_SSE41 void chromaSecondCopySse(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, const int16_t *tmp,
+                                     int w, int h)
 {
     predict<4, kCopy, kSecond>(dst, dstStride, nullptr, 0, tmp, src, srcStride, w, h, 0, 0, 0, 64);
 }
@@ -251,14 +249,14 @@ H265D_SSE41 void chromaSecondSse(uint8_t *dst, int dstStride, const uint8_t *src
                            K == kVertical ? frac : 0, 0, 64);
 }
 
-H265D_SSE41 void chromaSecondHvSse(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride,
-                                   const int16_t *tmp, int w, int h, int xFrac, int yFrac)
+H265D_SSE41 void chromaSecondHvSse(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, const int16_t *tmp,
+                                   int w, int h, int xFrac, int yFrac)
 {
     predict<4, kBoth, kSecond>(dst, dstStride, nullptr, 0, tmp, src, srcStride, w, h, xFrac, yFrac, 0, 64);
 }
 
-H265D_SSE41 void weightedUniSse(int log2Denom, int weight, int offset, uint8_t *dst, int dstStride,
-                                const int16_t *src, int srcStride, int w, int h, int offsetFlag)
+H265D_SSE41 void weightedUniSse(int log2Denom, int weight, int offset, uint8_t *dst, int dstStride, const int16_t *src,
+                                int srcStride, int w, int h, int offsetFlag)
 {
     const int log2Wd = log2Denom + 6;
     const __m128i wt = _mm_set1_epi32(weight);
@@ -279,8 +277,8 @@ H265D_SSE41 void weightedUniSse(int log2Denom, int weight, int offset, uint8_t *
 }
 
 H265D_SSE41 void weightedBiSse(int log2Denom, int w0, int w1, int o0, int o1, uint8_t *dst, int dstStride,
-                               const int16_t *src0, const int16_t *src1, int srcStride, int w, int h,
-                               int offsetFlag0, int offsetFlag1)
+                               const int16_t *src0, const int16_t *src1, int srcStride, int w, int h, int offsetFlag0,
+                               int offsetFlag1)
 {
     const int log2Wd = log2Denom + 6;
     // (p0, p1) pairs against (w0, w1): one 32-bit multiply-add per sample.
@@ -293,10 +291,10 @@ H265D_SSE41 void weightedBiSse(int log2Denom, int w0, int w1, int o0, int o1, ui
             const int n = w - x < 8 ? w - x : 8;
             const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src0 + y * srcStride + x));
             const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(src1 + y * srcStride + x));
-            const __m128i lo = _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights), add),
-                                             shift);
-            const __m128i hi = _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights), add),
-                                             shift);
+            const __m128i lo =
+                _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights), add), shift);
+            const __m128i hi =
+                _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights), add), shift);
             const __m128i words = _mm_packs_epi32(lo, hi);
             storeBytes(dst + y * dstStride + x, _mm_packus_epi16(words, words), n);
         }

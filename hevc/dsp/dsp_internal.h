@@ -41,22 +41,22 @@ inline int16_t saturate16(int64_t v)
 // The portable row copy (slots 128, 129), also the vector copies' fall-back.
 void copyRows(const uint8_t *src, uint8_t *dst, int width, int rows, int stride);
 
-void fillDeblockKernels(H265D_DSP_TABLE *table);      // slots 119..127
-void fillSaoKernels(H265D_DSP_TABLE *table);          // slots 0, 1
-void fillTransformKernels(H265D_DSP_TABLE *table);    // slots 2..15
-void fillIntraKernels(H265D_DSP_TABLE *table);        // slots 16..54
-void fillInterKernels(H265D_DSP_TABLE *table);        // slots 55..118
-void fillCopyKernels(H265D_DSP_TABLE *table);         // slots 128, 129
-void fillPadKernels(H265D_DSP_TABLE *table);          // slot 130
+void fillDeblockKernels(H265D_DSP_TABLE *table);   // slots 119..127
+void fillSaoKernels(H265D_DSP_TABLE *table);       // slots 0, 1
+void fillTransformKernels(H265D_DSP_TABLE *table); // slots 2..15
+void fillIntraKernels(H265D_DSP_TABLE *table);     // slots 16..54
+void fillInterKernels(H265D_DSP_TABLE *table);     // slots 55..118
+void fillCopyKernels(H265D_DSP_TABLE *table);      // slots 128, 129
+void fillPadKernels(H265D_DSP_TABLE *table);       // slot 130
 
 // Vector families; each writes its slots unconditionally (the caller checks
 // the feature word). Absent on processors that are not x86.
-void installTransformSse41(H265D_DSP_TABLE *table); // slots 6..15
-void installIntraSse41(H265D_DSP_TABLE *table);     // slots 16..23, 27..50
-void installInterSse41(H265D_DSP_TABLE *table);     // slots 55..118
+void installTransformSse41(H265D_DSP_TABLE *table);                 // slots 6..15
+void installIntraSse41(H265D_DSP_TABLE *table);                     // slots 16..23, 27..50
+void installInterSse41(H265D_DSP_TABLE *table);                     // slots 55..118
 void installDeblockSimd(H265D_DSP_TABLE *table, uint32_t cpuFlags); // slots 119, 120, 123, 124
 void installSaoSimd(H265D_DSP_TABLE *table, uint32_t cpuFlags);     // slots 0, 1
-void installCopySimd(H265D_DSP_TABLE *table, uint32_t cpuFlags); // slots 128, 129
-void installPadSimd(H265D_DSP_TABLE *table, uint32_t cpuFlags);  // slot 130
+void installCopySimd(H265D_DSP_TABLE *table, uint32_t cpuFlags);    // slots 128, 129
+void installPadSimd(H265D_DSP_TABLE *table, uint32_t cpuFlags);     // slot 130
 
 } // namespace h265d::dsp

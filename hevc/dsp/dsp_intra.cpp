@@ -17,9 +17,9 @@ void intraPlanar(const uint8_t *top, const uint8_t *left, int stride, uint8_t *d
     const int bottomLeft = left[N];
     for (int y = 0; y < N; ++y)
         for (int x = 0; x < N; ++x)
-            dst[y * stride + x] = static_cast<uint8_t>(((N - 1 - x) * left[y] + (x + 1) * topRight +
-                                                        (N - 1 - y) * top[x] + (y + 1) * bottomLeft + N) >>
-                                                       (Log2N + 1));
+            dst[y * stride + x] = static_cast<uint8_t>(
+                ((N - 1 - x) * left[y] + (x + 1) * topRight + (N - 1 - y) * top[x] + (y + 1) * bottomLeft + N) >>
+                (Log2N + 1));
 }
 
 template <int Log2N>

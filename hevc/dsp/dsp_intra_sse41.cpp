@@ -51,9 +51,9 @@ H265D_SSE41 void planarSse(const uint8_t *top, const uint8_t *left, int stride, 
     const __m128i shift = _mm_cvtsi32_si128(Log2N + 1);
     for (int x0 = 0; x0 < N; x0 += G) {
         const __m128i xs = _mm_add_epi16(_mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7), _mm_set1_epi16(int16_t(x0)));
-        const __m128i wLeft = _mm_sub_epi16(_mm_set1_epi16(N - 1), xs);          // N - 1 - x
-        const __m128i wRight = _mm_add_epi16(xs, _mm_set1_epi16(1));              // x + 1
-        const __m128i above = _mm_cvtepu8_epi16(loadBytes(top + x0, G));          // top[x]
+        const __m128i wLeft = _mm_sub_epi16(_mm_set1_epi16(N - 1), xs);  // N - 1 - x
+        const __m128i wRight = _mm_add_epi16(xs, _mm_set1_epi16(1));     // x + 1
+        const __m128i above = _mm_cvtepu8_epi16(loadBytes(top + x0, G)); // top[x]
         // The parts that do not depend on y: (x + 1) * top[N] + top[x] * (N - 1) + N.
         __m128i base = _mm_add_epi16(_mm_mullo_epi16(wRight, topRight), round);
         base = _mm_add_epi16(base, _mm_mullo_epi16(above, _mm_set1_epi16(N - 1)));
@@ -210,7 +210,8 @@ H265D_SSE41 inline void filterRun(const uint8_t *a, int n, uint8_t *out)
         const __m128i l = _mm_cvtepu8_epi16(loadBytes(a + k - 1, 8));
         const __m128i m = _mm_cvtepu8_epi16(loadBytes(a + k, 8));
         const __m128i r = _mm_cvtepu8_epi16(loadBytes(a + k + 1, 8));
-        const __m128i v = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(l, r), _mm_add_epi16(_mm_slli_epi16(m, 1), two)), 2);
+        const __m128i v =
+            _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(l, r), _mm_add_epi16(_mm_slli_epi16(m, 1), two)), 2);
         storeBytes(out + k - 1, _mm_packus_epi16(v, v), 8);
     }
     for (; k < n; ++k)
@@ -239,8 +240,10 @@ H265D_SSE41 void smoothSse(int strongEnabled, int mode, uint8_t *left, uint8_t *
                 const __m128i wc = _mm_sub_epi16(_mm_set1_epi16(63), is);
                 const __m128i wl = _mm_add_epi16(is, _mm_set1_epi16(1));
                 const __m128i base = _mm_add_epi16(_mm_mullo_epi16(wc, c), _mm_set1_epi16(32));
-                const __m128i l = _mm_srli_epi16(_mm_add_epi16(base, _mm_mullo_epi16(wl, _mm_set1_epi16(int16_t(lastLeft)))), 6);
-                const __m128i t = _mm_srli_epi16(_mm_add_epi16(base, _mm_mullo_epi16(wl, _mm_set1_epi16(int16_t(lastTop)))), 6);
+                const __m128i l =
+                    _mm_srli_epi16(_mm_add_epi16(base, _mm_mullo_epi16(wl, _mm_set1_epi16(int16_t(lastLeft)))), 6);
+                const __m128i t =
+                    _mm_srli_epi16(_mm_add_epi16(base, _mm_mullo_epi16(wl, _mm_set1_epi16(int16_t(lastTop)))), 6);
                 const int n = 2 * N - 1 - i < 8 ? 2 * N - 1 - i : 8;
                 storeBytes(left + i, _mm_packus_epi16(l, l), n);
                 storeBytes(top + i, _mm_packus_epi16(t, t), n);

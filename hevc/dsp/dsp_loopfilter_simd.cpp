@@ -53,8 +53,8 @@ H265D_SSE41 inline __m128i greater(__m128i a, __m128i b)
     return _mm_andnot_si128(_mm_cmpeq_epi8(_mm_subs_epu8(a, b), _mm_setzero_si128()), _mm_set1_epi8(1));
 }
 
-H265D_SSE41 void saoEdgeSse41(uint8_t *dst, const uint8_t *src, int stride, const H265D_SAO_PARAMS *sao,
-                              unsigned avail, int w, int h, int cIdx)
+H265D_SSE41 void saoEdgeSse41(uint8_t *dst, const uint8_t *src, int stride, const H265D_SAO_PARAMS *sao, unsigned avail,
+                              int w, int h, int cIdx)
 {
     static constexpr uint8_t kRemap[5] = {1, 2, 0, 3, 4};
     const int cls = sao->SaoEoClass[cIdx];
@@ -157,7 +157,8 @@ H265D_SSE2 inline __m128i absDiff(__m128i a, __m128i b)
 
 // Decisions of one 4-line half from its lines 0 and 3: 0 no filter, 1
 // normal, 2 strong; dEp, dEq for the normal filter.
-struct HalfDecision {
+struct HalfDecision
+{
     int mode = 0;
     bool dEp = false, dEq = false;
 };
@@ -213,28 +214,35 @@ H265D_SSE41 void lumaFilter(__m128i r[8], const int32_t *beta, const int32_t *tc
     const __m128i four = _mm_set1_epi16(4), twoC = _mm_set1_epi16(2);
     // Strong filter, before its clip to 2 tc around each sample.
     const __m128i tc2 = _mm_add_epi16(tcv, tcv);
-    const __m128i sp0 = _mm_srai_epi16(
-        _mm_add_epi16(_mm_add_epi16(p2, _mm_slli_epi16(_mm_add_epi16(p1, _mm_add_epi16(p0, q0)), 1)), _mm_add_epi16(q1, four)), 3);
-    const __m128i sp1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(p2, p1), _mm_add_epi16(_mm_add_epi16(p0, q0), twoC)), 2);
-    const __m128i sp2 = _mm_srai_epi16(
-        _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p3, 1), _mm_add_epi16(_mm_add_epi16(p2, p2), p2)),
-                      _mm_add_epi16(_mm_add_epi16(p1, p0), _mm_add_epi16(q0, four))),
-        3);
-    const __m128i sq0 = _mm_srai_epi16(
-        _mm_add_epi16(_mm_add_epi16(q2, _mm_slli_epi16(_mm_add_epi16(q1, _mm_add_epi16(q0, p0)), 1)), _mm_add_epi16(p1, four)), 3);
-    const __m128i sq1 = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(q2, q1), _mm_add_epi16(_mm_add_epi16(q0, p0), twoC)), 2);
-    const __m128i sq2 = _mm_srai_epi16(
-        _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q3, 1), _mm_add_epi16(_mm_add_epi16(q2, q2), q2)),
-                      _mm_add_epi16(_mm_add_epi16(q1, q0), _mm_add_epi16(p0, four))),
-        3);
+    const __m128i sp0 =
+        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(p2, _mm_slli_epi16(_mm_add_epi16(p1, _mm_add_epi16(p0, q0)), 1)),
+                                     _mm_add_epi16(q1, four)),
+                       3);
+    const __m128i sp1 =
+        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(p2, p1), _mm_add_epi16(_mm_add_epi16(p0, q0), twoC)), 2);
+    const __m128i sp2 =
+        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p3, 1), _mm_add_epi16(_mm_add_epi16(p2, p2), p2)),
+                                     _mm_add_epi16(_mm_add_epi16(p1, p0), _mm_add_epi16(q0, four))),
+                       3);
+    const __m128i sq0 =
+        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(q2, _mm_slli_epi16(_mm_add_epi16(q1, _mm_add_epi16(q0, p0)), 1)),
+                                     _mm_add_epi16(p1, four)),
+                       3);
+    const __m128i sq1 =
+        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(q2, q1), _mm_add_epi16(_mm_add_epi16(q0, p0), twoC)), 2);
+    const __m128i sq2 =
+        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q3, 1), _mm_add_epi16(_mm_add_epi16(q2, q2), q2)),
+                                     _mm_add_epi16(_mm_add_epi16(q1, q0), _mm_add_epi16(p0, four))),
+                       3);
     // Normal filter.
-    __m128i delta = _mm_srai_epi16(
-        _mm_add_epi16(_mm_sub_epi16(_mm_mullo_epi16(_mm_sub_epi16(q0, p0), _mm_set1_epi16(9)),
-                                    _mm_mullo_epi16(_mm_sub_epi16(q1, p1), _mm_set1_epi16(3))),
-                      _mm_set1_epi16(8)),
-        4);
+    __m128i delta =
+        _mm_srai_epi16(_mm_add_epi16(_mm_sub_epi16(_mm_mullo_epi16(_mm_sub_epi16(q0, p0), _mm_set1_epi16(9)),
+                                                   _mm_mullo_epi16(_mm_sub_epi16(q1, p1), _mm_set1_epi16(3))),
+                                     _mm_set1_epi16(8)),
+                       4);
     const __m128i absDelta = _mm_abs_epi16(delta);
-    const __m128i apply = _mm_and_si128(normalMask, _mm_cmplt_epi16(absDelta, _mm_mullo_epi16(tcv, _mm_set1_epi16(10))));
+    const __m128i apply =
+        _mm_and_si128(normalMask, _mm_cmplt_epi16(absDelta, _mm_mullo_epi16(tcv, _mm_set1_epi16(10))));
     delta = _mm_min_epi16(_mm_max_epi16(delta, _mm_sub_epi16(_mm_setzero_si128(), tcv)), tcv);
     const __m128i zero = _mm_setzero_si128(), maxv = _mm_set1_epi16(255);
     const __m128i np0 = _mm_min_epi16(_mm_max_epi16(_mm_add_epi16(p0, delta), zero), maxv);
@@ -286,9 +294,10 @@ H265D_SSE41 void deblockLumaHSse41(uint8_t *pix, int stride, const int32_t *beta
 H265D_SSE2 void chromaFilter(__m128i &p1, __m128i &p0, __m128i &q0, __m128i &q1, const int32_t *tc)
 {
     const __m128i tcv = halves(tc[0], tc[1]);
-    __m128i delta = _mm_srai_epi16(
-        _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1)), _mm_set1_epi16(4)),
-        3);
+    __m128i delta =
+        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1)),
+                                     _mm_set1_epi16(4)),
+                       3);
     delta = _mm_min_epi16(_mm_max_epi16(delta, _mm_sub_epi16(_mm_setzero_si128(), tcv)), tcv);
     const __m128i zero = _mm_setzero_si128(), maxv = _mm_set1_epi16(255);
     p0 = _mm_min_epi16(_mm_max_epi16(_mm_add_epi16(p0, delta), zero), maxv);
@@ -323,8 +332,8 @@ H265D_SSE2 void deblockChromaHSse2(uint8_t *pix, int stride, const int32_t *tc, 
         return;
     const __m128i zero = _mm_setzero_si128();
     auto row = [&](int i) {
-        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(pix + static_cast<ptrdiff_t>(i) * stride)),
-                                 zero);
+        return _mm_unpacklo_epi8(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(pix + static_cast<ptrdiff_t>(i) * stride)), zero);
     };
     __m128i p1 = row(-2), p0 = row(-1), q0 = row(0), q1 = row(1);
     chromaFilter(p1, p0, q0, q1, tc);

@@ -11,9 +11,9 @@
 
 #include <cstring>
 
-#define H265D_SSE2 __attribute__((target("sse2")))
+#define H265D_SSE2  __attribute__((target("sse2")))
 #define H265D_SSE41 __attribute__((target("sse2,ssse3,sse4.1")))
-#define H265D_AVX __attribute__((target("sse2,ssse3,sse4.1,avx")))
+#define H265D_AVX   __attribute__((target("sse2,ssse3,sse4.1,avx")))
 
 namespace h265d::dsp {
 

@@ -83,8 +83,7 @@ void idctAdd(int stride, int16_t *coeffs, uint8_t *dst, int columns)
     int cols = N;
     if (N >= 16 && columns > 0 && columns < N)
         cols = columns;
-    inverseTransformAdd<N>(stride, coeffs, dst, cols,
-                           [](int k) { return kTransformMatrix[k << (5 - Log2N)].data(); });
+    inverseTransformAdd<N>(stride, coeffs, dst, cols, [](int k) { return kTransformMatrix[k << (5 - Log2N)].data(); });
 }
 
 void idst4x4Add(int stride, int16_t *coeffs, uint8_t *dst, int)
@@ -146,10 +145,18 @@ void dequantiseBlock(const H265D_TU_DESC *desc, const H265D_RESIDUAL_CTX *ctx, i
     const int m = desc->iMatrixId;
     const uint16_t *factors = nullptr;
     switch (log2) {
-    case 2: factors = f->f4[m][qPm]; break;
-    case 3: factors = f->f8[m][qPm]; break;
-    case 4: factors = f->f16[m][qPm]; break;
-    default: factors = f->f32[m >= 3 ? 1 : 0][qPm]; break; // 32x32 keeps only the intra and inter luma lists
+    case 2:
+        factors = f->f4[m][qPm];
+        break;
+    case 3:
+        factors = f->f8[m][qPm];
+        break;
+    case 4:
+        factors = f->f16[m][qPm];
+        break;
+    default:
+        factors = f->f32[m >= 3 ? 1 : 0][qPm];
+        break; // 32x32 keeps only the intra and inter luma lists
     }
     dsp->slot[H265D_SLOT_DEQUANT_SCALED + log2].dequantScaled(desc->iCoeffCount, factors, qP6, coeffs);
 }

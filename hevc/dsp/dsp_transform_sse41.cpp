@@ -14,11 +14,15 @@ namespace {
 // pairs[k / 2][i]: the basis values of frequencies k and k + 1 at sample i as
 // one 32-bit word (low half k), the operand layout of the multiply-add.
 template <int N>
-struct PairTable {
+struct PairTable
+{
     alignas(16) int32_t pairs[N / 2][N];
 };
 
-inline int32_t pairOf(int a, int b) { return (a & 0xFFFF) | static_cast<int32_t>(static_cast<uint32_t>(b) << 16); }
+inline int32_t pairOf(int a, int b)
+{
+    return (a & 0xFFFF) | static_cast<int32_t>(static_cast<uint32_t>(b) << 16);
+}
 
 template <int N>
 const PairTable<N> &dctPairs()
@@ -133,7 +137,8 @@ H265D_SSE41 inline void transformAdd(int stride, const int16_t *coeffs, uint8_t 
 
 // oddPairs<N>().pairs[p][n]: frequencies 4p + 1 and 4p + 3 of the N-point basis at sample n < N / 2.
 template <int N>
-struct OddTable {
+struct OddTable
+{
     int32_t pairs[N / 4][N / 2];
 };
 
@@ -144,8 +149,8 @@ const OddTable<N> &oddPairs()
         OddTable<N> t{};
         for (int p = 0; p < N / 4; ++p)
             for (int n = 0; n < N / 2; ++n)
-                t.pairs[p][n] = pairOf(kTransformMatrix[(4 * p + 1) * (32 / N)][n],
-                                       kTransformMatrix[(4 * p + 3) * (32 / N)][n]);
+                t.pairs[p][n] =
+                    pairOf(kTransformMatrix[(4 * p + 1) * (32 / N)][n], kTransformMatrix[(4 * p + 3) * (32 / N)][n]);
         return t;
     }();
     return table;
@@ -324,8 +329,8 @@ H265D_SSE41 void dequantFlatSse(int count, int scale, int16_t *coeffs)
     for (; i + 8 <= count; i += 8) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(coeffs + i));
         const __m128i lo = _mm_srai_epi32(_mm_add_epi32(_mm_mullo_epi32(_mm_cvtepi16_epi32(c), s), round), kShift);
-        const __m128i hi = _mm_srai_epi32(
-            _mm_add_epi32(_mm_mullo_epi32(_mm_cvtepi16_epi32(_mm_srli_si128(c, 8)), s), round), kShift);
+        const __m128i hi =
+            _mm_srai_epi32(_mm_add_epi32(_mm_mullo_epi32(_mm_cvtepi16_epi32(_mm_srli_si128(c, 8)), s), round), kShift);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(coeffs + i), _mm_packs_epi32(lo, hi));
     }
     for (; i < count; ++i)

@@ -22,51 +22,51 @@ extern "C" {
 /* ---- Slots. A base plus log2 N (N = 4..32) or plus xFrac * 4 + yFrac. ---- */
 #define H265D_DSP_SLOT_COUNT 131
 
-#define H265D_SLOT_SAO_BAND 0
-#define H265D_SLOT_SAO_EDGE 1
-#define H265D_SLOT_DEQUANT_SCALED 0     /* + log2 N: 2..5 */
-#define H265D_SLOT_DEQUANT_FLAT 4       /* + log2 N: 6..9 */
-#define H265D_SLOT_IDST4 10
-#define H265D_SLOT_IDCT 9               /* + log2 N: 11..14 */
-#define H265D_SLOT_TRANSFORM_SKIP 15
-#define H265D_SLOT_INTRA_PLANAR 14      /* + log2 N: 16..19 */
-#define H265D_SLOT_INTRA_ANGULAR 18     /* + log2 N: 20..23 */
-#define H265D_SLOT_INTRA_DC 22          /* + log2 N: 24..27 */
-#define H265D_SLOT_INTRA_VERTICAL 26    /* mode 26, + log2 N: 28..31 */
-#define H265D_SLOT_INTRA_HORIZONTAL 30  /* mode 10, + log2 N: 32..35 */
-#define H265D_SLOT_INTRA_DIAG_UP 34     /* mode 34, + log2 N: 36..39 */
-#define H265D_SLOT_INTRA_DIAG_DOWN 38   /* mode 2,  + log2 N: 40..43 */
-#define H265D_SLOT_INTRA_DIAG_MID 42    /* mode 18, + log2 N: 44..47 */
-#define H265D_SLOT_INTRA_SMOOTH 45      /* + log2 N (8..32): 48..50 */
-#define H265D_SLOT_PCM_COPY 49          /* + log2 N: 51..54 */
-#define H265D_SLOT_LUMA_UNI 55          /* + xFrac * 4 + yFrac: 55..70 */
-#define H265D_SLOT_CHROMA_UNI 71        /* copy, H, V, HV: 71..74 */
-#define H265D_SLOT_LUMA_BI_FIRST 75     /* + xFrac * 4 + yFrac: 75..90 */
-#define H265D_SLOT_LUMA_BI_SECOND 91    /* + xFrac * 4 + yFrac: 91..106 */
-#define H265D_SLOT_CHROMA_BI_FIRST 107  /* copy, H, V, HV: 107..110 */
-#define H265D_SLOT_CHROMA_BI_SECOND 111 /* copy, H, V, HV: 111..114 */
-#define H265D_SLOT_WP_UNI_LUMA 115
-#define H265D_SLOT_WP_BI_LUMA 116
-#define H265D_SLOT_WP_UNI_CHROMA 117
-#define H265D_SLOT_WP_BI_CHROMA 118
-#define H265D_SLOT_DEBLOCK_LUMA_V 119
-#define H265D_SLOT_DEBLOCK_LUMA_H 120
-#define H265D_SLOT_DEBLOCK_LUMA_V_FLAGGED 121
-#define H265D_SLOT_DEBLOCK_LUMA_H_FLAGGED 122
-#define H265D_SLOT_DEBLOCK_CHROMA_V 123
-#define H265D_SLOT_DEBLOCK_CHROMA_H 124
+#define H265D_SLOT_SAO_BAND                 0
+#define H265D_SLOT_SAO_EDGE                 1
+#define H265D_SLOT_DEQUANT_SCALED           0 /* + log2 N: 2..5 */
+#define H265D_SLOT_DEQUANT_FLAT             4 /* + log2 N: 6..9 */
+#define H265D_SLOT_IDST4                    10
+#define H265D_SLOT_IDCT                     9 /* + log2 N: 11..14 */
+#define H265D_SLOT_TRANSFORM_SKIP           15
+#define H265D_SLOT_INTRA_PLANAR             14  /* + log2 N: 16..19 */
+#define H265D_SLOT_INTRA_ANGULAR            18  /* + log2 N: 20..23 */
+#define H265D_SLOT_INTRA_DC                 22  /* + log2 N: 24..27 */
+#define H265D_SLOT_INTRA_VERTICAL           26  /* mode 26, + log2 N: 28..31 */
+#define H265D_SLOT_INTRA_HORIZONTAL         30  /* mode 10, + log2 N: 32..35 */
+#define H265D_SLOT_INTRA_DIAG_UP            34  /* mode 34, + log2 N: 36..39 */
+#define H265D_SLOT_INTRA_DIAG_DOWN          38  /* mode 2,  + log2 N: 40..43 */
+#define H265D_SLOT_INTRA_DIAG_MID           42  /* mode 18, + log2 N: 44..47 */
+#define H265D_SLOT_INTRA_SMOOTH             45  /* + log2 N (8..32): 48..50 */
+#define H265D_SLOT_PCM_COPY                 49  /* + log2 N: 51..54 */
+#define H265D_SLOT_LUMA_UNI                 55  /* + xFrac * 4 + yFrac: 55..70 */
+#define H265D_SLOT_CHROMA_UNI               71  /* copy, H, V, HV: 71..74 */
+#define H265D_SLOT_LUMA_BI_FIRST            75  /* + xFrac * 4 + yFrac: 75..90 */
+#define H265D_SLOT_LUMA_BI_SECOND           91  /* + xFrac * 4 + yFrac: 91..106 */
+#define H265D_SLOT_CHROMA_BI_FIRST          107 /* copy, H, V, HV: 107..110 */
+#define H265D_SLOT_CHROMA_BI_SECOND         111 /* copy, H, V, HV: 111..114 */
+#define H265D_SLOT_WP_UNI_LUMA              115
+#define H265D_SLOT_WP_BI_LUMA               116
+#define H265D_SLOT_WP_UNI_CHROMA            117
+#define H265D_SLOT_WP_BI_CHROMA             118
+#define H265D_SLOT_DEBLOCK_LUMA_V           119
+#define H265D_SLOT_DEBLOCK_LUMA_H           120
+#define H265D_SLOT_DEBLOCK_LUMA_V_FLAGGED   121
+#define H265D_SLOT_DEBLOCK_LUMA_H_FLAGGED   122
+#define H265D_SLOT_DEBLOCK_CHROMA_V         123
+#define H265D_SLOT_DEBLOCK_CHROMA_H         124
 #define H265D_SLOT_DEBLOCK_CHROMA_V_FLAGGED 125
 #define H265D_SLOT_DEBLOCK_CHROMA_H_FLAGGED 126
-#define H265D_SLOT_BS_MOTION 127
-#define H265D_SLOT_COPY_ROWS_ALIGNED 128
-#define H265D_SLOT_COPY_ROWS 129
-#define H265D_SLOT_EXTEND_BORDER 130
+#define H265D_SLOT_BS_MOTION                127
+#define H265D_SLOT_COPY_ROWS_ALIGNED        128
+#define H265D_SLOT_COPY_ROWS                129
+#define H265D_SLOT_EXTEND_BORDER            130
 
 /* Chroma slots of one family: offset from the family's base. */
 #define H265D_CHROMA_COPY 0
-#define H265D_CHROMA_H 1
-#define H265D_CHROMA_V 2
-#define H265D_CHROMA_HV 3
+#define H265D_CHROMA_H    1
+#define H265D_CHROMA_V    2
+#define H265D_CHROMA_HV   3
 
 /*
  * Intra reference arrays: `top` and `left` point at sample 0 of their row or
@@ -76,7 +76,7 @@ extern "C" {
  * the kernels must have at least these guards around the 2N + 1 samples.
  */
 #define H265D_INTRA_REF_FRONT_GUARD 33 /* bytes before the corner */
-#define H265D_INTRA_REF_BACK_GUARD 16  /* bytes after sample 2N - 1 */
+#define H265D_INTRA_REF_BACK_GUARD  16 /* bytes after sample 2N - 1 */
 
 /* Intermediate prediction rows (`tmp`) are always 64 samples apart. */
 #define H265D_TMP_STRIDE 64
@@ -89,7 +89,8 @@ extern "C" {
  * SaoEoClass: 0 horizontal, 1 vertical, 2 135 degrees, 3 45 degrees.
  * SaoOffsetVal[c][0] is always 0.
  */
-typedef struct H265D_SAO_PARAMS {
+typedef struct H265D_SAO_PARAMS
+{
     uint8_t SaoTypeIdx[3];
     uint8_t SaoEoClass[3];
     uint8_t sao_band_position[3];
@@ -98,7 +99,8 @@ typedef struct H265D_SAO_PARAMS {
 
 /* Motion of one 4x4 unit, per list: vector (x, y), prediction flag, decoded
  * picture buffer slot of the reference and its index (-1 for an unused list). */
-typedef struct H265D_MV_FIELD {
+typedef struct H265D_MV_FIELD
+{
     int16_t mv[2][2];
     uint8_t predFlag[2];
     uint8_t refSlot[2];
@@ -106,7 +108,7 @@ typedef struct H265D_MV_FIELD {
 } H265D_MV_FIELD;
 
 /* Neighbours an SAO edge-offset block may read across (slot 1's `avail`). */
-#define H265D_SAO_AVAIL_LEFT 0x1u
+#define H265D_SAO_AVAIL_LEFT  0x1u
 #define H265D_SAO_AVAIL_RIGHT 0x2u
 #define H265D_SAO_AVAIL_ABOVE 0x4u
 #define H265D_SAO_AVAIL_BELOW 0x8u
@@ -139,21 +141,20 @@ typedef void (*H265D_TRANSFORM_ADD_FN)(int stride, int16_t *coeffs, uint8_t *dst
 typedef void (*H265D_INTRA_PLANAR_FN)(const uint8_t *top, const uint8_t *left, int stride, uint8_t *dst);
 /* DC, vertical, horizontal and the modes 34, 2 and 18. */
 typedef void (*H265D_INTRA_FN)(int cIdx, uint8_t *top, uint8_t *left, int stride, uint8_t *dst);
-typedef void (*H265D_INTRA_ANGULAR_FN)(int cIdx, int mode, uint8_t *top, uint8_t *left, int stride,
-                                       uint8_t *dst);
+typedef void (*H265D_INTRA_ANGULAR_FN)(int cIdx, int mode, uint8_t *top, uint8_t *left, int stride, uint8_t *dst);
 /* Reference smoothing in place; the kernel decides from the mode whether to filter. */
 typedef void (*H265D_INTRA_SMOOTH_FN)(int strongEnabled, int mode, uint8_t *left, uint8_t *top);
 /* Copy of N x N PCM samples held in the low byte of 16-bit values, N per row. */
 typedef void (*H265D_PCM_COPY_FN)(int stride, const int16_t *samples, uint8_t *dst);
 
 typedef void (*H265D_UNI_PRED_FN)(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w, int h);
-typedef void (*H265D_CHROMA_UNI_PRED_FN)(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w,
-                                         int h, int frac);
+typedef void (*H265D_CHROMA_UNI_PRED_FN)(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w, int h,
+                                         int frac);
 typedef void (*H265D_CHROMA_UNI_PRED_HV_FN)(uint8_t *dst, int dstStride, const uint8_t *src, int srcStride, int w,
                                             int h, int xFrac, int yFrac);
 typedef void (*H265D_BI_FIRST_FN)(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStride, int w, int h);
-typedef void (*H265D_CHROMA_BI_FIRST_FN)(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStride, int w,
-                                         int h, int frac);
+typedef void (*H265D_CHROMA_BI_FIRST_FN)(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStride, int w, int h,
+                                         int frac);
 typedef void (*H265D_CHROMA_BI_FIRST_HV_FN)(int16_t *tmp, int tmpStride, const uint8_t *src, int srcStride, int w,
                                             int h, int xFrac, int yFrac);
 /* firstOffset: 1 when the first prediction came from a luma two-dimensional first kernel. */
@@ -174,8 +175,7 @@ typedef void (*H265D_WEIGHTED_BI_FN)(int log2Denom, int w0, int w1, int o0, int 
 /* Source and destination rows share one stride. */
 typedef void (*H265D_COPY_ROWS_FN)(const uint8_t *src, uint8_t *dst, int width, int rows, int stride);
 /* Replicates the plane's edge samples into its margins; nothing when threadType is 1. */
-typedef void (*H265D_EXTEND_BORDER_FN)(int threadType, uint8_t *plane, int w, int h, int stride, int padX,
-                                       int padY);
+typedef void (*H265D_EXTEND_BORDER_FN)(int threadType, uint8_t *plane, int w, int h, int stride, int padX, int padY);
 
 /*
  * One table entry. Each slot is written and read through the member of its
@@ -212,40 +212,42 @@ typedef union H265D_DSP_ENTRY {
     H265D_EXTEND_BORDER_FN extendBorder;
 } H265D_DSP_ENTRY;
 
-typedef struct H265D_DSP_TABLE {
+typedef struct H265D_DSP_TABLE
+{
     H265D_DSP_ENTRY slot[H265D_DSP_SLOT_COUNT];
 } H265D_DSP_TABLE;
 
 /* ---- Processor features. Only SSE2, SSE41 and AVX select kernels. ---- */
-#define H265D_CPU_CMOV 0x1u
-#define H265D_CPU_MMX 0x2u
-#define H265D_CPU_MMX2 0x4u
-#define H265D_CPU_SSE 0x8u
-#define H265D_CPU_SSE2 0x10u
-#define H265D_CPU_SSE3 0x20u
-#define H265D_CPU_SSSE3 0x40u
-#define H265D_CPU_SSE41 0x80u
-#define H265D_CPU_SSE42 0x100u
-#define H265D_CPU_LZCNT 0x200u
-#define H265D_CPU_AVX 0x400u
-#define H265D_CPU_XOP 0x800u
-#define H265D_CPU_FMA4 0x1000u
-#define H265D_CPU_AVX2 0x2000u
-#define H265D_CPU_FMA3 0x4000u
-#define H265D_CPU_BMI1 0x8000u
-#define H265D_CPU_BMI2 0x10000u
-#define H265D_CPU_CACHE32 0x20000u
-#define H265D_CPU_CACHE64 0x40000u
-#define H265D_CPU_SSE2_SLOW 0x80000u
-#define H265D_CPU_SSE2_FAST 0x100000u
+#define H265D_CPU_CMOV         0x1u
+#define H265D_CPU_MMX          0x2u
+#define H265D_CPU_MMX2         0x4u
+#define H265D_CPU_SSE          0x8u
+#define H265D_CPU_SSE2         0x10u
+#define H265D_CPU_SSE3         0x20u
+#define H265D_CPU_SSSE3        0x40u
+#define H265D_CPU_SSE41        0x80u
+#define H265D_CPU_SSE42        0x100u
+#define H265D_CPU_LZCNT        0x200u
+#define H265D_CPU_AVX          0x400u
+#define H265D_CPU_XOP          0x800u
+#define H265D_CPU_FMA4         0x1000u
+#define H265D_CPU_AVX2         0x2000u
+#define H265D_CPU_FMA3         0x4000u
+#define H265D_CPU_BMI1         0x8000u
+#define H265D_CPU_BMI2         0x10000u
+#define H265D_CPU_CACHE32      0x20000u
+#define H265D_CPU_CACHE64      0x40000u
+#define H265D_CPU_SSE2_SLOW    0x80000u
+#define H265D_CPU_SSE2_FAST    0x100000u
 #define H265D_CPU_SHUFFLE_SLOW 0x200000u
-#define H265D_CPU_SLOW_ATOM 0x800000u
-#define H265D_CPU_ATOM 0x1000000u
-#define H265D_CPU_PSHUFB_SLOW 0x2000000u
+#define H265D_CPU_SLOW_ATOM    0x800000u
+#define H265D_CPU_ATOM         0x1000000u
+#define H265D_CPU_PSHUFB_SLOW  0x2000000u
 #define H265D_CPU_PALIGNR_SLOW 0x4000000u
 
 /* The three processor queries detection is built on; tests pass made-up ones. */
-typedef struct H265D_CPU_PROBE {
+typedef struct H265D_CPU_PROBE
+{
     /* Nonzero when the identification instruction exists. */
     int (*cpuidSupported)(void);
     /* Identification leaf with sub-leaf 0. */
@@ -287,7 +289,8 @@ void padPlane(int threadType, uint8_t *plane, int w, int h, int stride, int padX
 /* ---- Residual of one transform block. ---- */
 
 /* Filled by the caller for each transform block, fields in this order. */
-typedef struct H265D_TU_DESC {
+typedef struct H265D_TU_DESC
+{
     int32_t iTransquantBypass; /* cu_transquant_bypass_flag */
     uint8_t ucTransformSkip;   /* transform_skip_flag of the component */
     int32_t iPredMode;         /* 1 for intra */
@@ -304,7 +307,8 @@ typedef struct H265D_TU_DESC {
  * per coefficient position (raster order), indexed [matrixId][qP % 6][position].
  * 32x32 blocks have two matrices (intra, inter).
  */
-typedef struct H265D_DEQUANT_FACTORS {
+typedef struct H265D_DEQUANT_FACTORS
+{
     uint16_t f4[6][6][16];
     uint16_t f8[6][6][64];
     uint16_t f16[6][6][256];
@@ -312,7 +316,8 @@ typedef struct H265D_DEQUANT_FACTORS {
 } H265D_DEQUANT_FACTORS;
 
 /* What the residual path reads of the decoder: its table and the active parameter sets' switches. */
-typedef struct H265D_RESIDUAL_CTX {
+typedef struct H265D_RESIDUAL_CTX
+{
     const H265D_DSP_TABLE *pDsp;
     const H265D_DEQUANT_FACTORS *pFactors; /* read only with iScalingListEnabled */
     int32_t iTransquantBypassEnabled;

@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
-struct NalSpan {
-    size_t start;     /* first byte of the start code */
-    size_t payload;   /* first byte of the NAL unit header */
-    size_t end;       /* next start code or end of data */
+struct NalSpan
+{
+    size_t start;   /* first byte of the start code */
+    size_t payload; /* first byte of the NAL unit header */
+    size_t end;     /* next start code or end of data */
     int type;
-    int firstSlice;   /* VCL unit with first_slice_segment_in_pic_flag 1 */
+    int firstSlice; /* VCL unit with first_slice_segment_in_pic_flag 1 */
 };
 
 std::vector<NalSpan> scanNalUnits(const uint8_t *data, size_t len);

@@ -31,9 +31,7 @@ void logToStderr(uint32_t, int32_t level, const char *fmt, ...)
     va_end(ap);
 }
 
-void quietLog(uint32_t, int32_t, const char *, ...)
-{
-}
+void quietLog(uint32_t, int32_t, const char *, ...) {}
 
 /* Every allocation is counted: decoding must not allocate after Create. */
 unsigned long g_allocations = 0;
@@ -49,7 +47,8 @@ void freeFxn(uint32_t, void *p)
     free(p);
 }
 
-struct Options {
+struct Options
+{
     int threads = 0;
     int order = IH265D_DISPLAY_ORDER;
     std::string chunk = "au";
@@ -71,11 +70,10 @@ int usage(const char *msg)
 {
     if (msg)
         fprintf(stderr, "h265dec: %s\n", msg);
-    fprintf(stderr,
-            "usage: h265dec [--threads 0|1] [--order decode|display] [--chunk au|N|rand:SEED] [--maxref N]\n"
-            "               [--maxsize WxH] [--cpumask portable|sse2|sse41|avx|detect] [--ts] [--yuv FILE]\n"
-            "               [--headers-only] [--parse-only] [--trace-headers] [--paths] [--time] [--quiet]\n"
-            "               [--fault-row N --fault-kind 1|2] FILE\n");
+    fprintf(stderr, "usage: h265dec [--threads 0|1] [--order decode|display] [--chunk au|N|rand:SEED] [--maxref N]\n"
+                    "               [--maxsize WxH] [--cpumask portable|sse2|sse41|avx|detect] [--ts] [--yuv FILE]\n"
+                    "               [--headers-only] [--parse-only] [--trace-headers] [--paths] [--time] [--quiet]\n"
+                    "               [--fault-row N --fault-kind 1|2] FILE\n");
     return 2;
 }
 
@@ -199,7 +197,8 @@ bool firstSpsSize(const std::vector<uint8_t> &data, const std::vector<NalSpan> &
     return found;
 }
 
-struct Chunk {
+struct Chunk
+{
     size_t start, len;
     uint64_t ts;
 };
@@ -211,7 +210,7 @@ std::vector<Chunk> makeChunks(const Options &o, size_t size, const std::vector<N
         std::vector<size_t> starts = accessUnitStarts(units);
         for (size_t k = 0; k < starts.size(); k++) {
             const size_t end = k + 1 < starts.size() ? starts[k + 1] : size;
-            chunks.push_back({ starts[k], end - starts[k], o.ts ? (uint64_t)k : 0 });
+            chunks.push_back({starts[k], end - starts[k], o.ts ? (uint64_t)k : 0});
         }
     } else if (o.chunk.rfind("rand:", 0) == 0) {
         std::mt19937 gen((uint32_t)strtoul(o.chunk.c_str() + 5, nullptr, 10));
@@ -220,18 +219,19 @@ std::vector<Chunk> makeChunks(const Options &o, size_t size, const std::vector<N
             size_t n = dist(gen);
             if (n > size - pos)
                 n = size - pos;
-            chunks.push_back({ pos, n, 0 });
+            chunks.push_back({pos, n, 0});
             pos += n;
         }
     } else {
         const size_t step = (size_t)atol(o.chunk.c_str());
         for (size_t pos = 0; pos < size; pos += step)
-            chunks.push_back({ pos, step < size - pos ? step : size - pos, 0 });
+            chunks.push_back({pos, step < size - pos ? step : size - pos, 0});
     }
     return chunks;
 }
 
-struct Printer {
+struct Printer
+{
     const Options &o;
     FILE *yuv = nullptr;
     unsigned count = 0;
@@ -268,7 +268,8 @@ struct Printer {
     }
 };
 
-struct TraceState {
+struct TraceState
+{
     unsigned units = 0;
 };
 
@@ -332,7 +333,7 @@ int main(int argc, char **argv)
         dec->traceCtx = &trace;
     }
 
-    Printer printer{ o };
+    Printer printer{o};
     if (!o.yuv.empty()) {
         printer.yuv = fopen(o.yuv.c_str(), "wb");
         if (!printer.yuv) {

@@ -44,7 +44,8 @@ private:
 
 enum SegMode { SEG_ONE, SEG_RANDOM, SEG_WPP_ROWS, SEG_TILES, SEG_ROWS, SEG_ROW_STARTS };
 
-struct Preset {
+struct Preset
+{
     const char *name;
     const char *what;
     int ctbLog2 = 5;
@@ -69,7 +70,7 @@ struct Preset {
     bool residual = true;
     bool deblock = true;
     bool bSlices = false;  /* inter pictures of B slices now and then */
-    bool cip = false;       /* constrained_intra_pred_flag */
+    bool cip = false;      /* constrained_intra_pred_flag */
     bool longTerm = false; /* the IDR picture stays as a long-term reference */
 };
 
@@ -81,25 +82,39 @@ bool setField(Preset &p, const std::string &kv)
         return false;
     const std::string k = kv.substr(0, eq);
     const int v = atoi(kv.c_str() + eq + 1);
-    struct F {
+    struct F
+    {
         const char *name;
         bool *b;
         int *i;
     } fields[] = {
-        { "tiles", &p.tiles, nullptr },       { "uniform", &p.uniform, nullptr },
-        { "lfAcrossTiles", &p.lfAcrossTiles, nullptr }, { "wpp", &p.wpp, nullptr },
-        { "depSlices", &p.depSlices, nullptr }, { "lfAcrossSlices", &p.lfAcrossSlices, nullptr },
-        { "sliceLfFlagRandom", &p.sliceLfFlagRandom, nullptr }, { "deblockOverride", &p.deblockOverride, nullptr },
-        { "sao", &p.sao, nullptr },           { "pcm", &p.pcm, nullptr },
-        { "pcmLfDisabled", &p.pcmLfDisabled, nullptr }, { "inter", &p.inter, nullptr },
-        { "qpDelta", &p.qpDelta, nullptr },   { "listMod", &p.listMod, nullptr },
-        { "amp", &p.amp, nullptr },           { "residual", &p.residual, nullptr },
-        { "deblock", &p.deblock, nullptr },   { "ctbLog2", nullptr, &p.ctbLog2 },
-        { "tileCols", nullptr, &p.tileCols }, { "tileRows", nullptr, &p.tileRows },
-        { "depPercent", nullptr, &p.depPercent }, { "pcmPercent", nullptr, &p.pcmPercent },
-        { "numRefs", nullptr, &p.numRefs },   { "seg", nullptr, (int *)&p.seg },
-        { "bSlices", &p.bSlices, nullptr },   { "longTerm", &p.longTerm, nullptr },
-        { "cip", &p.cip, nullptr },
+        {"tiles", &p.tiles, nullptr},
+        {"uniform", &p.uniform, nullptr},
+        {"lfAcrossTiles", &p.lfAcrossTiles, nullptr},
+        {"wpp", &p.wpp, nullptr},
+        {"depSlices", &p.depSlices, nullptr},
+        {"lfAcrossSlices", &p.lfAcrossSlices, nullptr},
+        {"sliceLfFlagRandom", &p.sliceLfFlagRandom, nullptr},
+        {"deblockOverride", &p.deblockOverride, nullptr},
+        {"sao", &p.sao, nullptr},
+        {"pcm", &p.pcm, nullptr},
+        {"pcmLfDisabled", &p.pcmLfDisabled, nullptr},
+        {"inter", &p.inter, nullptr},
+        {"qpDelta", &p.qpDelta, nullptr},
+        {"listMod", &p.listMod, nullptr},
+        {"amp", &p.amp, nullptr},
+        {"residual", &p.residual, nullptr},
+        {"deblock", &p.deblock, nullptr},
+        {"ctbLog2", nullptr, &p.ctbLog2},
+        {"tileCols", nullptr, &p.tileCols},
+        {"tileRows", nullptr, &p.tileRows},
+        {"depPercent", nullptr, &p.depPercent},
+        {"pcmPercent", nullptr, &p.pcmPercent},
+        {"numRefs", nullptr, &p.numRefs},
+        {"seg", nullptr, (int *)&p.seg},
+        {"bSlices", &p.bSlices, nullptr},
+        {"longTerm", &p.longTerm, nullptr},
+        {"cip", &p.cip, nullptr},
     };
     for (const F &f : fields) {
         if (k != f.name)
@@ -270,14 +285,16 @@ std::vector<Preset> presets()
 enum { SLICE_B = 0, SLICE_P = 1, SLICE_I = 2 };
 enum PartMode { PART_2Nx2N, PART_2NxN, PART_Nx2N, PART_NxN, PART_2NxnU, PART_2NxnD, PART_nLx2N, PART_nRx2N };
 
-struct Segment {
+struct Segment
+{
     int start; /* CtbAddrInTs */
     int end;
     bool dependent;
 };
 
 /* What every segment of one slice shares. */
-struct SliceParams {
+struct SliceParams
+{
     int type = SLICE_I;
     int sliceAddrRs = 0;
     int qpDelta = 0;
@@ -301,7 +318,8 @@ struct SliceParams {
 };
 
 /* Stream-wide choices that land in the parameter sets. */
-struct StreamParams {
+struct StreamParams
+{
     int w, h, ctbLog2, ctb, wCtb, hCtb, nCtb;
     int maxTbLog2 = 5;
     int maxTrDepthIntra = 1, maxTrDepthInter = 1;
@@ -313,7 +331,7 @@ struct StreamParams {
     int parMrgLevel = 2;
     bool tmvp = true;
     bool strongIntra = true;
-    int ltSps = 0; /* num_long_term_ref_pics_sps */
+    int ltSps = 0;               /* num_long_term_ref_pics_sps */
     std::vector<int> colW, rowH; /* in CTBs */
     std::vector<int> rsToTs, tsToRs, tileIdTs, colOfCtb;
 };
@@ -434,25 +452,25 @@ private:
         b.bits(0, 3);
         b.bit(1);
         profileTierLevel(b);
-        b.ue(0);   /* sps_seq_parameter_set_id */
-        b.ue(1);   /* 4:2:0 */
+        b.ue(0); /* sps_seq_parameter_set_id */
+        b.ue(1); /* 4:2:0 */
         b.ue(s_.w);
         b.ue(s_.h);
-        b.bit(0);  /* conformance_window_flag */
+        b.bit(0); /* conformance_window_flag */
         b.ue(0);
         b.ue(0);
-        b.ue(4);   /* log2_max_pic_order_cnt_lsb_minus4 */
+        b.ue(4); /* log2_max_pic_order_cnt_lsb_minus4 */
         b.bit(1);
         b.ue(dpbSize() - 1);
         b.ue(0);
         b.ue(0);
-        b.ue(0);   /* MinCb 8 */
+        b.ue(0); /* MinCb 8 */
         b.ue(s_.ctbLog2 - 3);
-        b.ue(0);   /* MinTb 4 */
+        b.ue(0); /* MinTb 4 */
         b.ue(s_.maxTbLog2 - 2);
         b.ue(s_.maxTrDepthInter);
         b.ue(s_.maxTrDepthIntra);
-        b.bit(0);  /* scaling_list_enabled_flag */
+        b.bit(0); /* scaling_list_enabled_flag */
         b.bit(p_.amp);
         b.bit(p_.sao);
         b.bit(p_.pcm);
@@ -463,7 +481,7 @@ private:
             b.ue(s_.pcmMaxLog2 - s_.pcmMinLog2);
             b.bit(p_.pcmLfDisabled);
         }
-        b.ue(0);   /* num_short_term_ref_pic_sets */
+        b.ue(0); /* num_short_term_ref_pic_sets */
         b.bit(p_.longTerm);
         if (p_.longTerm) {
             /* POC 0, the IDR picture, also listed in the SPS */
@@ -475,7 +493,7 @@ private:
         }
         b.bit(s_.tmvp);
         b.bit(s_.strongIntra);
-        b.bit(0);  /* vui */
+        b.bit(0); /* vui */
         b.bit(0);
         b.trailing();
         return b.bytes();
@@ -487,24 +505,24 @@ private:
         b.ue(0);
         b.ue(0);
         b.bit(p_.depSlices);
-        b.bit(0);       /* output_flag_present_flag */
+        b.bit(0); /* output_flag_present_flag */
         b.bits(0, 3);
-        b.bit(0);       /* sign_data_hiding_enabled_flag */
-        b.bit(1);       /* cabac_init_present_flag */
+        b.bit(0); /* sign_data_hiding_enabled_flag */
+        b.bit(1); /* cabac_init_present_flag */
         b.ue(0);
         b.ue(0);
         b.se(s_.initQp - 26);
         b.bit(p_.cip);
-        b.bit(0);       /* transform_skip_enabled_flag */
+        b.bit(0); /* transform_skip_enabled_flag */
         b.bit(p_.qpDelta);
         if (p_.qpDelta)
             b.ue(s_.diffCuQpDeltaDepth);
         b.se(s_.cbQpOffset);
         b.se(s_.crQpOffset);
-        b.bit(1);       /* pps_slice_chroma_qp_offsets_present_flag */
+        b.bit(1); /* pps_slice_chroma_qp_offsets_present_flag */
         b.bit(0);
         b.bit(0);
-        b.bit(0);       /* transquant_bypass_enabled_flag */
+        b.bit(0); /* transquant_bypass_enabled_flag */
         b.bit(p_.tiles);
         b.bit(p_.wpp);
         if (p_.tiles) {
@@ -520,14 +538,14 @@ private:
             b.bit(p_.lfAcrossTiles);
         }
         b.bit(p_.lfAcrossSlices);
-        b.bit(1);       /* deblocking_filter_control_present_flag */
-        b.bit(1);       /* deblocking_filter_override_enabled_flag */
+        b.bit(1);           /* deblocking_filter_control_present_flag */
+        b.bit(1);           /* deblocking_filter_override_enabled_flag */
         b.bit(!p_.deblock); /* pps_deblocking_filter_disabled_flag */
         if (p_.deblock) {
             b.se(s_.betaDiv2);
             b.se(s_.tcDiv2);
         }
-        b.bit(0);       /* pps_scaling_list_data_present_flag */
+        b.bit(0); /* pps_scaling_list_data_present_flag */
         b.bit(p_.listMod);
         b.ue(s_.parMrgLevel - 2);
         b.bit(0);
@@ -762,7 +780,9 @@ private:
             char one[96];
             snprintf(one, sizeof one, "  segment ts %d..%d rs %d tile %d%s%s\n", seg.start, seg.end - 1,
                      s_.tsToRs[seg.start], s_.tileIdTs[seg.start], seg.dependent ? " dependent" : "",
-                     sl.type == SLICE_P ? " P" : sl.type == SLICE_B ? " B" : " I");
+                     sl.type == SLICE_P   ? " P"
+                     : sl.type == SLICE_B ? " B"
+                                          : " I");
             segLines += one;
         }
         char line[160];
@@ -1265,9 +1285,9 @@ private:
     void interCu(int x0, int y0, int log2, int depth)
     {
         const int n = 1 << log2;
-        std::vector<PartMode> modes = { PART_2Nx2N, PART_2NxN, PART_Nx2N };
+        std::vector<PartMode> modes = {PART_2Nx2N, PART_2NxN, PART_Nx2N};
         if (p_.amp && log2 > 3)
-            modes.insert(modes.end(), { PART_2NxnU, PART_2NxnD, PART_nLx2N, PART_nRx2N });
+            modes.insert(modes.end(), {PART_2NxnU, PART_2NxnD, PART_nLx2N, PART_nRx2N});
         const PartMode part = modes[rng_.range(0, (int)modes.size() - 1)];
         /* part_mode: bins 0 and 1 in contexts 0 and 1; the AMP bin in context 3, then bypass */
         enc_->decision(ctx_[C_PART_MODE], part == PART_2Nx2N);
@@ -1283,7 +1303,7 @@ private:
         }
         const int pus = part == PART_2Nx2N ? 1 : 2;
         /* width + height of each PU: 12 only for the 8x4 and 4x8 ones */
-        int sum[2] = { 2 * n, 2 * n };
+        int sum[2] = {2 * n, 2 * n};
         if (part == PART_2NxN || part == PART_Nx2N)
             sum[0] = sum[1] = n + n / 2;
         else if (part != PART_2Nx2N)
@@ -1418,9 +1438,9 @@ private:
     int minCbW_, minCbH_;
     std::string summary_;
     /* picture */
-    int poc_ = 0, numRefs_ = 0, numSt_ = 0, numRefIdx_[2] = { 0, 0 }, colRefIdx_ = 0;
+    int poc_ = 0, numRefs_ = 0, numSt_ = 0, numRefIdx_[2] = {0, 0}, colRefIdx_ = 0;
     bool useLt_ = false, ltFromSps_ = false, ltMsbPresent_ = false, picB_ = false, colFromL0_ = true;
-    bool picInter_ = false, picTmvp_ = false, listModFlag_[2] = { false, false }, picLfAcross_ = false;
+    bool picInter_ = false, picTmvp_ = false, listModFlag_[2] = {false, false}, picLfAcross_ = false;
     int picBetaDiv2_ = 0, picTcDiv2_ = 0;
     std::vector<int> listEntries_[2];
     std::vector<int> ctbSliceAddr_;

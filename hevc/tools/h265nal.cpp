@@ -16,11 +16,12 @@
 
 namespace {
 
-struct Unit {
+struct Unit
+{
     std::vector<uint8_t> bytes; /* NAL unit header and escaped payload */
-    int startCode = 4;           /* 3 or 4 bytes */
-    size_t offset = 0;           /* of the start code in the input */
-    size_t trailingZeros = 0;    /* zero bytes between this unit and the next start code */
+    int startCode = 4;          /* 3 or 4 bytes */
+    size_t offset = 0;          /* of the start code in the input */
+    size_t trailingZeros = 0;   /* zero bytes between this unit and the next start code */
 };
 
 typedef std::vector<Unit> Stream;
@@ -141,7 +142,8 @@ std::vector<uint8_t> unescape(const std::vector<uint8_t> &ebsp)
 
 /* Unsigned uniform draws straight from the engine, so a seed gives the same
  * bytes with every standard library. */
-struct Rng {
+struct Rng
+{
     std::mt19937 engine;
     explicit Rng(uint32_t seed) : engine(seed) {}
     uint32_t below(uint32_t n) { return n ? (uint32_t)(engine() % n) : 0; }
@@ -164,7 +166,8 @@ void appendSeiNumber(std::vector<uint8_t> &out, size_t v)
     out.push_back((uint8_t)v);
 }
 
-struct InsertSpec {
+struct InsertSpec
+{
     int type = -1, layer = 0, tid = 0, count = 1;
     long size = 8, sei240 = -1;
     uint32_t seed = 1;
@@ -172,8 +175,7 @@ struct InsertSpec {
 
 bool insertableType(int t)
 {
-    return (t >= 10 && t <= 15) || (t >= 22 && t <= 31) || (t >= 35 && t <= 38) || t == 39 ||
-           (t >= 41 && t <= 63);
+    return (t >= 10 && t <= 15) || (t >= 22 && t <= 31) || (t >= 35 && t <= 38) || t == 39 || (t >= 41 && t <= 63);
 }
 
 Unit makeUnit(const InsertSpec &sp, Rng &rng)
@@ -214,7 +216,8 @@ Unit makeUnit(const InsertSpec &sp, Rng &rng)
 }
 
 /* Reads "--name value" options into a map; the rest are positional. */
-struct Args {
+struct Args
+{
     std::map<std::string, std::string> opt;
     std::vector<std::string> pos;
     bool ok = true;
@@ -260,17 +263,16 @@ struct Args {
 
 int usage()
 {
-    fprintf(stderr,
-            "usage: h265nal list IN\n"
-            "       h265nal insert --at K --type T [--layer L] [--tid N] [--size N] [--seed S] [--count N]\n"
-            "                      [--sei240 N] IN OUT\n"
-            "       h265nal retype --from A --to B [--first] IN OUT\n"
-            "       h265nal cut --from K IN OUT\n"
-            "       h265nal concat [--eos|--eob] A B OUT\n"
-            "       h265nal layers IN OUT\n"
-            "       h265nal startcodes 3|4 IN OUT\n"
-            "       h265nal zeros N IN OUT\n"
-            "       h265nal mutate --seed S --kind truncate|flip|drop|dup [--unit K] IN OUT\n");
+    fprintf(stderr, "usage: h265nal list IN\n"
+                    "       h265nal insert --at K --type T [--layer L] [--tid N] [--size N] [--seed S] [--count N]\n"
+                    "                      [--sei240 N] IN OUT\n"
+                    "       h265nal retype --from A --to B [--first] IN OUT\n"
+                    "       h265nal cut --from K IN OUT\n"
+                    "       h265nal concat [--eos|--eob] A B OUT\n"
+                    "       h265nal layers IN OUT\n"
+                    "       h265nal startcodes 3|4 IN OUT\n"
+                    "       h265nal zeros N IN OUT\n"
+                    "       h265nal mutate --seed S --kind truncate|flip|drop|dup [--unit K] IN OUT\n");
     return 2;
 }
 

@@ -115,8 +115,8 @@ bool composeFused(Scaler &scaler, const FusedPicture &p, uint8_t *image, int str
     const int dstStride[4] = {stride, 0, 0, 0};
     const uint8_t *src[4] = {p.planes[0], p.planes[1], p.planes[2], nullptr};
     const int srcStride[4] = {p.strides[0], p.strides[1], p.strides[2], 0};
-    return scaler.run(src, srcStride, p.width, p.height, AV_PIX_FMT_YUV420P, dst, dstStride, right - left,
-                      bottom - top, pixelFormat, p.linear);
+    return scaler.run(src, srcStride, p.width, p.height, AV_PIX_FMT_YUV420P, dst, dstStride, right - left, bottom - top,
+                      pixelFormat, p.linear);
 }
 
 void registerTarget(HWND window, WindowTarget *target)
@@ -304,8 +304,8 @@ public:
         m_backBuffer = new Surface(bbWidth, bbHeight, D3DFMT_R5G6B5);
     }
 
-    HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL,
-                                        IDirect3DSurface9 **surface, void *) override
+    HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL, IDirect3DSurface9 **surface,
+                                        void *) override
     {
         if (!surface || width < 1 || height < 1 || width > 16384 || height > 16384)
             return D3DERR_INVALIDCALL;
@@ -376,10 +376,10 @@ private:
     // that a frame without overlay can go to the window in one pass.
     struct Pending
     {
-        Surface *yuv = nullptr;  // converted into rgb, not done yet
+        Surface *yuv = nullptr; // converted into rgb, not done yet
         Surface *rgb = nullptr;
         D3DTEXTUREFILTERTYPE convertFilter = D3DTEXF_POINT;
-        bool scale = false;      // rgb[source] into back buffer[dest], not done yet
+        bool scale = false; // rgb[source] into back buffer[dest], not done yet
         RECT source{0, 0, 0, 0};
         RECT dest{0, 0, 0, 0};
         D3DTEXTUREFILTERTYPE scaleFilter = D3DTEXF_LINEAR;
@@ -463,13 +463,12 @@ private:
 
     HWND m_window;
     std::unique_ptr<WindowTarget> m_target;
-    Surface *m_backBuffer;  // the device's own reference
+    Surface *m_backBuffer; // the device's own reference
     Scaler m_convert;
     Scaler m_scale;
 };
 
-Surface::Surface(int width, int height, D3DFORMAT format)
-    : m_width(width), m_height(height), m_format(format)
+Surface::Surface(int width, int height, D3DFORMAT format) : m_width(width), m_height(height), m_format(format)
 {
     if (format == D3DFMT_YV12) {
         const int pitchWanted = yv12PitchOverride();
@@ -488,7 +487,7 @@ HRESULT Surface::LockRect(D3DLOCKED_RECT *locked, const RECT *rect, DWORD flags)
 {
     flush();
     if (!locked || rect)
-        return D3DERR_INVALIDCALL;  // whole-surface locks only
+        return D3DERR_INVALIDCALL; // whole-surface locks only
     if (m_dc || m_locked.exchange(true))
         return (flags & D3DLOCK_DONOTWAIT) ? D3DERR_WASSTILLDRAWING : D3DERR_INVALIDCALL;
     locked->Pitch = m_pitch;
@@ -628,8 +627,8 @@ public:
         if (!device || !params || adapter != D3DADAPTER_DEFAULT || type != D3DDEVTYPE_HAL)
             return D3DERR_INVALIDCALL;
         const HWND window = params->hDeviceWindow ? params->hDeviceWindow : focusWindow;
-        if (!window || params->BackBufferWidth < 1 || params->BackBufferHeight < 1 ||
-            params->BackBufferWidth > 16384 || params->BackBufferHeight > 16384)
+        if (!window || params->BackBufferWidth < 1 || params->BackBufferHeight < 1 || params->BackBufferWidth > 16384 ||
+            params->BackBufferHeight > 16384)
             return D3DERR_INVALIDCALL;
         std::unique_ptr<WindowTarget> target = useX11() ? createX11Target(window) : createQtTarget(window);
         if (!target)

@@ -20,8 +20,14 @@ constexpr HRESULT D3DERR_WASSTILLDRAWING = HRESULT(0x8876021C);
 constexpr HRESULT D3DERR_DEVICELOST = HRESULT(0x88760868);
 constexpr HRESULT E_OUTOFMEMORY = HRESULT(0x8007000E);
 
-inline bool FAILED(HRESULT hr) { return hr < 0; }
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+inline bool FAILED(HRESULT hr)
+{
+    return hr < 0;
+}
+inline bool SUCCEEDED(HRESULT hr)
+{
+    return hr >= 0;
+}
 
 enum D3DDEVTYPE { D3DDEVTYPE_HAL = 1 };
 
@@ -51,7 +57,7 @@ constexpr DWORD D3DDEVCAPS_HWTRANSFORMANDLIGHT = 0x10000;
 constexpr DWORD D3DPRESENTFLAG_VIDEO = 0x10;
 constexpr UINT D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000u;
 
-typedef uint32_t D3DCOLOR;  // 0xAARRGGBB
+typedef uint32_t D3DCOLOR; // 0xAARRGGBB
 
 struct D3DCAPS9
 {

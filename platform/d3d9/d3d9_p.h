@@ -48,9 +48,9 @@ struct FusedPicture
 {
     const uint8_t *planes[3];
     int strides[3];
-    int width;  // of the source part
+    int width; // of the source part
     int height;
-    RECT dest;  // in back-buffer coordinates
+    RECT dest; // in back-buffer coordinates
     int backWidth;
     int backHeight;
     D3DCOLOR clearColour;

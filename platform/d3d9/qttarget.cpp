@@ -137,9 +137,10 @@ private:
             m_state->latest = image;
         }
         PaintFilter *filter = m_filter;
-        QMetaObject::invokeMethod(filter, [filter] { filter->requestUpdate(); }, Qt::QueuedConnection);
-        callPresentHook(m_window, PresentedImage{image.constBits(), w, h, int(image.bytesPerLine()),
-                                                 PresentedFormat::Bgrx32});
+        QMetaObject::invokeMethod(
+            filter, [filter] { filter->requestUpdate(); }, Qt::QueuedConnection);
+        callPresentHook(m_window,
+                        PresentedImage{image.constBits(), w, h, int(image.bytesPerLine()), PresentedFormat::Bgrx32});
         return true;
     }
 

@@ -185,7 +185,7 @@ private:
         XShmSegmentInfo shm{};
         bool attached = false;
         bool inFlight = false;
-        unsigned long serial = 0;  // of the put that reads it
+        unsigned long serial = 0; // of the put that reads it
     };
 
     // Fills a window image of the client size and sends it. The server
@@ -222,10 +222,10 @@ private:
         }
         XFlush(m_dpy);
         m_last = target;
-        callPresentHook(HWND(m_window),
-                        PresentedImage{reinterpret_cast<const uint8_t *>(image->data), w, h, image->bytes_per_line,
-                                       m_format == AV_PIX_FMT_RGB565LE ? PresentedFormat::Rgb565
-                                                                       : PresentedFormat::Bgrx32});
+        callPresentHook(
+            HWND(m_window),
+            PresentedImage{reinterpret_cast<const uint8_t *>(image->data), w, h, image->bytes_per_line,
+                           m_format == AV_PIX_FMT_RGB565LE ? PresentedFormat::Rgb565 : PresentedFormat::Bgrx32});
         return true;
     }
 
@@ -307,7 +307,8 @@ private:
 
     bool createShmImage(Image &i, int w, int h)
     {
-        i.image = XShmCreateImage(m_dpy, m_visual, unsigned(m_depth), ZPixmap, nullptr, &i.shm, unsigned(w), unsigned(h));
+        i.image =
+            XShmCreateImage(m_dpy, m_visual, unsigned(m_depth), ZPixmap, nullptr, &i.shm, unsigned(w), unsigned(h));
         if (!i.image)
             return false;
         i.shm.shmid = shmget(IPC_PRIVATE, size_t(i.image->bytes_per_line) * size_t(h), IPC_CREAT | 0600);

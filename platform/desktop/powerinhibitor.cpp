@@ -14,7 +14,7 @@ namespace {
 const char kApplication[] = "ARDO Client";
 const int kTimeoutMs = 1000;
 
-QDBusMessage callOn(QDBusConnection bus, const QDBusMessage& msg)
+QDBusMessage callOn(QDBusConnection bus, const QDBusMessage &msg)
 {
     if (!bus.isConnected())
         return QDBusMessage::createError(QStringLiteral("org.freedesktop.DBus.Error.NoServer"),
@@ -29,7 +29,7 @@ PowerInhibitor::~PowerInhibitor()
     release();
 }
 
-bool PowerInhibitor::acquire(const QString& reason)
+bool PowerInhibitor::acquire(const QString &reason)
 {
     if (isHeld())
         return true;

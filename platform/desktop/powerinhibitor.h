@@ -12,12 +12,12 @@ class PowerInhibitor
 public:
     PowerInhibitor() = default;
     ~PowerInhibitor();
-    PowerInhibitor(const PowerInhibitor&) = delete;
-    PowerInhibitor& operator=(const PowerInhibitor&) = delete;
+    PowerInhibitor(const PowerInhibitor &) = delete;
+    PowerInhibitor &operator=(const PowerInhibitor &) = delete;
 
     // True when at least one of the two services took the inhibition.
     // A second call while held changes nothing.
-    bool acquire(const QString& reason);
+    bool acquire(const QString &reason);
     void release();
 
     bool isHeld() const { return m_haveCookie || m_sleepFd >= 0; }

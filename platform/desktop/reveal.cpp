@@ -9,7 +9,7 @@
 
 namespace platform {
 
-bool revealInFileManager(const QString& path)
+bool revealInFileManager(const QString &path)
 {
     if (path.isEmpty())
         return false;

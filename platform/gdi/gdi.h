@@ -6,13 +6,13 @@
 
 #include <cstdint>
 
-typedef uintptr_t HWND;  // a native window id (WId; an X11 Window on xcb)
+typedef uintptr_t HWND; // a native window id (WId; an X11 Window on xcb)
 typedef int32_t LONG;
 typedef uint32_t DWORD;
 typedef unsigned int UINT;
 typedef int BOOL;
 typedef int32_t HRESULT;
-typedef uint32_t COLORREF;  // 0x00BBGGRR
+typedef uint32_t COLORREF; // 0x00BBGGRR
 
 #ifndef TRUE
 #define TRUE 1
@@ -46,7 +46,7 @@ public:
     GdiPen(int width, COLORREF colour, bool stock = false) : width(width), colour(colour), stock(stock) {}
     int width;
     COLORREF colour;
-    bool stock;  // never deleted
+    bool stock; // never deleted
 };
 class GdiRegion : public GdiObject
 {
@@ -57,7 +57,7 @@ class GdiDC;
 typedef GdiObject *HGDIOBJ;
 typedef GdiPen *HPEN;
 typedef GdiRegion *HRGN;
-typedef GdiDC *HDC;  // drawing on a picture surface (IDirect3DSurface9::GetDC)
+typedef GdiDC *HDC; // drawing on a picture surface (IDirect3DSurface9::GetDC)
 
 constexpr int PS_SOLID = 0;
 

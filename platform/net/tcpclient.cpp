@@ -19,8 +19,7 @@ class Deadline
 public:
     explicit Deadline(int timeoutMs)
         : m_end(std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs))
-    {
-    }
+    {}
     // Milliseconds left, 0 once it has passed.
     long long left() const
     {

@@ -15,12 +15,12 @@ namespace p2p {
 
 // Results the P2P device tells apart.
 constexpr int kOk = 0;
-constexpr int kErrNoData = -20012;        // no frame queued yet
-constexpr int kErrFrameLost = -20013;     // a frame was lost before this one; nothing delivered
-constexpr int kErrFrameTooBig = -20014;   // the frame did not fit the buffer and was dropped
-constexpr int kErrSessionLost = -20015;   // the peer closed the connection, or the transport failed
-constexpr int kErrChannelEnded = -20016;  // the peer ended this AV channel
-constexpr int kErrClosedHere = -14;       // closed by this process
+constexpr int kErrNoData = -20012;       // no frame queued yet
+constexpr int kErrFrameLost = -20013;    // a frame was lost before this one; nothing delivered
+constexpr int kErrFrameTooBig = -20014;  // the frame did not fit the buffer and was dropped
+constexpr int kErrSessionLost = -20015;  // the peer closed the connection, or the transport failed
+constexpr int kErrChannelEnded = -20016; // the peer ended this AV channel
+constexpr int kErrClosedHere = -14;      // closed by this process
 
 // Results of our own; the device treats them as "any other negative".
 constexpr int kErrNotInitialised = -30001;
@@ -69,7 +69,7 @@ struct FrameInfo
 struct P2pSessionInfo
 {
     std::string uid;
-    std::string endpoint;  // "127.0.0.1:PORT"
+    std::string endpoint; // "127.0.0.1:PORT"
 };
 
 // Judges the account and password the device presents when it opens a talk
@@ -82,9 +82,9 @@ struct Stats
     bool initialised = false;
     int initialiseCount = 0;
     int deinitialiseCount = 0;
-    int sessions = 0;      // session slots taken
-    int channels = 0;      // client channels started and not stopped
-    int talkChannels = 0;  // talk channels accepted and not stopped
+    int sessions = 0;     // session slots taken
+    int channels = 0;     // client channels started and not stopped
+    int talkChannels = 0; // talk channels accepted and not stopped
 };
 Stats stats();
 
@@ -114,17 +114,16 @@ int IOTC_Session_Check(int sessionId, p2p::P2pSessionInfo *info);
 int IOTC_Session_Get_Free_Channel(int sessionId);
 int IOTC_Session_Close(int sessionId);
 
-int avClientStart(int sessionId, const char *account, const char *password, int timeoutMs,
-                  uint32_t *serviceType, int channel);
+int avClientStart(int sessionId, const char *account, const char *password, int timeoutMs, uint32_t *serviceType,
+                  int channel);
 int avClientStop(int avIndex);
 int avRecvIOCtrl(int avIndex, unsigned int *type, char *buffer, int bufferSize, int timeoutMs);
 int avSendIOCtrl(int avIndex, unsigned int type, const char *payload, int size);
-int avRecvFrameData2(int avIndex, char *buffer, int bufferSize, int *actualSize, int *expectedSize,
-                     char *frameInfo, int frameInfoSize, int *frameInfoActual, unsigned int *frameNumber);
+int avRecvFrameData2(int avIndex, char *buffer, int bufferSize, int *actualSize, int *expectedSize, char *frameInfo,
+                     int frameInfoSize, int *frameInfoActual, unsigned int *frameNumber);
 int avRecvAudioData(int avIndex, char *buffer, int bufferSize, char *frameInfo, int frameInfoSize,
                     unsigned int *frameNumber);
 
-int avServStart3(int sessionId, p2p::P2pAuthFn auth, int timeoutSec, uint32_t serviceType, int channel,
-                 int *resend);
+int avServStart3(int sessionId, p2p::P2pAuthFn auth, int timeoutSec, uint32_t serviceType, int channel, int *resend);
 int avServStop(int avIndex);
 int avSendAudioData(int avIndex, const char *data, int size, const char *frameInfo, int frameInfoSize);

@@ -70,7 +70,7 @@ struct Channel
     Role role = None;
     bool stoppedHere = false;
     bool endedRemote = false;
-    int authState = 0;  // 0 waiting, 1 accepted, 2 refused
+    int authState = 0; // 0 waiting, 1 accepted, 2 refused
     uint32_t serviceType = 0;
     std::deque<Message> video;
     size_t videoBytes = 0;
@@ -80,7 +80,7 @@ struct Channel
     unsigned audioNumber = 0;
     std::deque<Message> ioctrl;
     bool talkOpenPending = false;
-    bool talkRefused = false;  // the device ended the channel instead of opening it
+    bool talkRefused = false; // the device ended the channel instead of opening it
     std::string talkAccount, talkPassword;
 
     void resetTraffic()
@@ -101,16 +101,16 @@ struct Session
     std::mutex m;
     std::condition_variable cv;
     std::mutex writeMutex;
-    platform::TcpClient tcp;  // its socket lives as long as the session object
+    platform::TcpClient tcp; // its socket lives as long as the session object
     bool connecting = false;
-    int fd = -1;              // published under m once connected
+    int fd = -1; // published under m once connected
     std::atomic<bool> closedHere{false};
     std::atomic<bool> lost{false};
-    int welcome = 0;  // 1 served, 2 unknown identifier
+    int welcome = 0; // 1 served, 2 unknown identifier
     std::string uid, endpoint;
     Channel ch[kChannelsPerSession];
     std::thread reader;
-    bool closing = false;  // the reader is being joined
+    bool closing = false; // the reader is being joined
 };
 
 struct Layer
@@ -441,8 +441,8 @@ int channelState(const Session &s, const Channel &c, Channel::Role role)
 }
 
 // Delivers the front of a frame queue into the caller's buffer.
-int takeFrame(std::deque<Message> &queue, size_t *queueBytes, char *buffer, int bufferSize, char *info,
-              int infoSize, int *actual)
+int takeFrame(std::deque<Message> &queue, size_t *queueBytes, char *buffer, int bufferSize, char *info, int infoSize,
+              int *actual)
 {
     Message msg = std::move(queue.front());
     queue.pop_front();
@@ -623,8 +623,7 @@ int IOTC_Connect_ByUID_Parallel(const char *uid, int sessionId)
     if (const int r = sendMessage(*s, wire::Hello, 0, 0, uid, std::strlen(uid)))
         return r;
     std::unique_lock<std::mutex> lock(s->m);
-    waitSession(*s, lock, Clock::now() + std::chrono::milliseconds(kWelcomeTimeoutMs),
-                [&] { return s->welcome != 0; });
+    waitSession(*s, lock, Clock::now() + std::chrono::milliseconds(kWelcomeTimeoutMs), [&] { return s->welcome != 0; });
     if (s->welcome == 1)
         return kOk;
     if (s->welcome == 2)
@@ -791,8 +790,8 @@ int avRecvIOCtrl(int avIndex, unsigned int *type, char *buffer, int bufferSize, 
             return kErrSessionLost;
         if (c.endedRemote)
             return kErrChannelEnded;
-        if (!waitSession(*s, lock, deadline, [&] { return !c.ioctrl.empty() || c.stoppedHere || c.endedRemote; })
-            && !s->closedHere && !s->lost)
+        if (!waitSession(*s, lock, deadline, [&] { return !c.ioctrl.empty() || c.stoppedHere || c.endedRemote; }) &&
+            !s->closedHere && !s->lost)
             return kErrTimeout;
     }
 }

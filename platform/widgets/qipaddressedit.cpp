@@ -12,7 +12,7 @@ class OctetValidator : public QValidator
 {
 public:
     using QValidator::QValidator;
-    State validate(QString& input, int&) const override
+    State validate(QString &input, int &) const override
     {
         if (input.isEmpty())
             return Intermediate;
@@ -27,14 +27,13 @@ public:
 };
 } // namespace
 
-QIPAddressEdit::QIPAddressEdit(QWidget* parent)
-    : QWidget(parent)
+QIPAddressEdit::QIPAddressEdit(QWidget *parent) : QWidget(parent)
 {
-    auto* layout = new QHBoxLayout(this);
+    auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     for (int i = 0; i < 4; ++i) {
-        auto* edit = new QLineEdit(this);
+        auto *edit = new QLineEdit(this);
         edit->setObjectName(QStringLiteral("octet%1").arg(i));
         edit->setMaxLength(3);
         edit->setAlignment(Qt::AlignCenter);
@@ -52,7 +51,7 @@ QIPAddressEdit::QIPAddressEdit(QWidget* parent)
 QString QIPAddressEdit::text() const
 {
     QStringList parts;
-    for (QLineEdit* edit : m_fields) {
+    for (QLineEdit *edit : m_fields) {
         if (edit->text().isEmpty())
             return QString();
         parts << QString::number(edit->text().toInt());
@@ -60,7 +59,7 @@ QString QIPAddressEdit::text() const
     return parts.join(QLatin1Char('.'));
 }
 
-void QIPAddressEdit::setText(const QString& text)
+void QIPAddressEdit::setText(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
     bool valid = parts.size() == 4;
@@ -82,10 +81,10 @@ void QIPAddressEdit::onFieldEdited(int i)
     }
 }
 
-bool QIPAddressEdit::eventFilter(QObject* watched, QEvent* event)
+bool QIPAddressEdit::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
+        auto *key = static_cast<QKeyEvent *>(event);
         for (int i = 0; i < 4; ++i) {
             if (watched != m_fields[i])
                 continue;

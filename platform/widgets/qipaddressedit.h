@@ -11,20 +11,20 @@ class QIPAddressEdit : public QWidget
 {
     Q_OBJECT
 public:
-    explicit QIPAddressEdit(QWidget* parent = nullptr);
+    explicit QIPAddressEdit(QWidget *parent = nullptr);
 
     QString text() const;
     // Takes "a.b.c.d" with every part 0..255; anything else clears the fields.
-    void setText(const QString& text);
-    QLineEdit* field(int i) const { return m_fields[i]; }
+    void setText(const QString &text);
+    QLineEdit *field(int i) const { return m_fields[i]; }
 
 signals:
-    void textChanged(const QString& text);
+    void textChanged(const QString &text);
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void onFieldEdited(int i);
-    QLineEdit* m_fields[4] = {};
+    QLineEdit *m_fields[4] = {};
 };

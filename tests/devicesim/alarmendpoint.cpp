@@ -8,8 +8,8 @@ namespace devicesim {
 
 QByteArray AlarmEndpoint::message(const QString &status, const QString &topic)
 {
-    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><response><status>" + status.toUtf8() + "</status><topic>"
-           + topic.toUtf8() + "</topic></response>";
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?><response><status>" + status.toUtf8() + "</status><topic>" +
+           topic.toUtf8() + "</topic></response>";
 }
 
 void AlarmEndpoint::handle(Exchange &exchange)

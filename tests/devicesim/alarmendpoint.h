@@ -45,8 +45,8 @@ private:
     void writeAll(const QByteArray &bytes);
 
     Device &m_device;
-    QList<QPointer<QTcpSocket>> m_sockets;   // device thread only
-    Answer m_answer = Answer::Ok;             // device thread only
+    QList<QPointer<QTcpSocket>> m_sockets; // device thread only
+    Answer m_answer = Answer::Ok;          // device thread only
     QByteArray m_firstPush;
     QTimer *m_timer = nullptr;
     QString m_everyTopic;

@@ -46,8 +46,8 @@ void CgiHandler::set(Exchange &ex)
     const QString key = ex.request().subjectKey();
     QString error;
     XmlNode request;
-    if (key.isEmpty() || !XmlNode::parse(ex.request().body, &request, &error)
-        || request.name != QLatin1String("request")) {
+    if (key.isEmpty() || !XmlNode::parse(ex.request().body, &request, &error) ||
+        request.name != QLatin1String("request")) {
         ex.respond(400);
         return;
     }

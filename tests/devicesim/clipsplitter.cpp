@@ -6,8 +6,8 @@ namespace {
 
 struct NalPos
 {
-    int start;   // first byte of the start code
-    int header;  // first byte of the NAL header
+    int start;  // first byte of the start code
+    int header; // first byte of the NAL header
 };
 
 QVector<NalPos> findNals(const QByteArray &a)

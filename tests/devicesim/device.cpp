@@ -96,10 +96,10 @@ struct Device::Private
     // with it); the same goes for the thread's own start and end.
     mutable std::mutex handoff;
     mutable std::condition_variable threadChanged;
-    mutable std::deque<std::function<void()>> tasks;  // under handoff
-    int threadStage = 0;  // under handoff: 1 running (event loop set up), 2 finished
+    mutable std::deque<std::function<void()>> tasks; // under handoff
+    int threadStage = 0;                             // under handoff: 1 running (event loop set up), 2 finished
     int wake[2] = {-1, -1};
-    QSocketNotifier *wakeNotifier = nullptr;  // device thread; not a child of the core, which stop() clears
+    QSocketNotifier *wakeNotifier = nullptr; // device thread; not a child of the core, which stop() clears
 
     // On the device thread: runs what has been handed over.
     void runTasks()
@@ -134,7 +134,7 @@ struct Device::Private
     {
         QString match;
         Fault fault;
-        int remaining;  // -1: always
+        int remaining; // -1: always
     };
     QList<Rule> faults;
 

@@ -21,24 +21,24 @@ class Exchange;
 // One request as the device saw it.
 struct LoggedRequest
 {
-    int index = 0;               // position in the log
+    int index = 0; // position in the log
     QByteArray method;
     QByteArray path;
     QByteArray query;
-    QString key;                 // subject key, empty without a subject
+    QString key; // subject key, empty without a subject
     HeaderList headers;
     bool credentialsSent = false;
-    QString user;                // decoded from Basic authorization
+    QString user; // decoded from Basic authorization
     QString password;
-    bool authorized = false;     // the credentials matched
+    bool authorized = false; // the credentials matched
     QByteArray body;
     QDateTime arrival;
-    QHostAddress localAddress;   // which of the device's addresses it came to
-    quint16 peerPort = 0;        // the client's end of the connection
-    int status = 0;              // status sent; 0 while none was sent (or never)
-    QString fault;               // the fault applied, if any
-    bool answered = false;       // the answer (or the fault's bytes) was decided
-    bool peerClosed = false;     // the client closed before the device finished
+    QHostAddress localAddress; // which of the device's addresses it came to
+    quint16 peerPort = 0;      // the client's end of the connection
+    int status = 0;            // status sent; 0 while none was sent (or never)
+    QString fault;             // the fault applied, if any
+    bool answered = false;     // the answer (or the fault's bytes) was decided
+    bool peerClosed = false;   // the client closed before the device finished
 
     QByteArray header(const QByteArray &name) const;
 };

@@ -53,7 +53,8 @@ DiscoveryResponder::DiscoveryResponder()
 DiscoveryResponder::~DiscoveryResponder()
 {
     stop();
-    QMetaObject::invokeMethod(m_context, [c = m_context] { delete c; }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [c = m_context] { delete c; }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
 }
@@ -237,8 +238,8 @@ void DiscoveryResponder::answer(QUdpSocket *socket, const Received &request)
             std::memset(reply.data() + from, 0x5A, size_t(reply.size() - from));
         }
     } else if (command == 0xC389) {
-        const bool match = readText(q, 244, 24) == rec.mac && readText(q, 160, 64) == rec.user
-                           && readText(q, 224, 20) == rec.password;
+        const bool match =
+            readText(q, 244, 24) == rec.mac && readText(q, 160, 64) == rec.user && readText(q, 224, 20) == rec.password;
         reply = QByteArray(28, '\0');
         put32(reply, 0, kMagic);
         QByteArray status = faults.setStatus.isEmpty() ? QByteArray(match ? "200" : "401") : faults.setStatus;

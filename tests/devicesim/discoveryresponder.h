@@ -25,10 +25,10 @@ public:
         QString name = QStringLiteral("devicesim");
         QString address = QStringLiteral("127.0.0.1");
         quint32 port = 18080;
-        quint32 firmware = 302001234;   // 3.2.1234
-        quint8 byte9 = 0;               // bit 7: bits 0-6 are a fourth version part
+        quint32 firmware = 302001234; // 3.2.1234
+        quint8 byte9 = 0;             // bit 7: bits 0-6 are a fourth version part
         QString mac = QStringLiteral("00:11:22:33:44:55");
-        quint32 mode = 1;               // 1 static, other DHCP
+        quint32 mode = 1; // 1 static, other DHCP
         QString ip = QStringLiteral("127.0.0.1");
         QString mask = QStringLiteral("255.0.0.0");
         QString gateway = QStringLiteral("127.0.0.1");
@@ -38,12 +38,12 @@ public:
 
     struct Faults
     {
-        int replies = 1;             // replies per request
-        int truncateTo = -1;         // cut every reply to this many bytes
-        int padTo = -1;              // get replies of this many bytes, filler after the gateway
-        bool noMagic = false;        // replies without the magic
-        bool unterminated = false;   // 156-byte name and 144-byte address without a NUL
-        QByteArray setStatus;        // replaces "200"/"401" when not empty
+        int replies = 1;               // replies per request
+        int truncateTo = -1;           // cut every reply to this many bytes
+        int padTo = -1;                // get replies of this many bytes, filler after the gateway
+        bool noMagic = false;          // replies without the magic
+        bool unterminated = false;     // 156-byte name and 144-byte address without a NUL
+        QByteArray setStatus;          // replaces "200"/"401" when not empty
         bool broadcastReplies = false; // reply to 255.255.255.255 (netnsOk only)
         bool fromEveryAddress = false; // answer through each bound address
     };
@@ -53,7 +53,7 @@ public:
         QByteArray datagram;
         QHostAddress from;
         quint16 fromPort;
-        QHostAddress to;             // the responder address it arrived on
+        QHostAddress to; // the responder address it arrived on
     };
 
     DiscoveryResponder();
@@ -61,8 +61,7 @@ public:
 
     // Binds each address at port (0: the first bind picks one, the others
     // share it). Non-loopback addresses only with netnsOk.
-    bool start(const QList<QHostAddress> &addresses, quint16 port = 0, bool netnsOk = false,
-               QString *error = nullptr);
+    bool start(const QList<QHostAddress> &addresses, quint16 port = 0, bool netnsOk = false, QString *error = nullptr);
     void stop();
     quint16 port() const;
 

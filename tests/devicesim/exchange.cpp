@@ -24,7 +24,7 @@ void Exchange::onReadyRead()
         return;
     const QByteArray bytes = m_socket->readAll();
     if (m_phase != Reading)
-        return;  // one request per connection; anything after it is ignored
+        return; // one request per connection; anything after it is ignored
     if (bytes.isEmpty())
         return;
     const auto state = m_reader.feed(bytes);
@@ -63,9 +63,8 @@ void Exchange::dispatch()
     entry.peerPort = m_socket->peerPort();
     QString pair;
     entry.credentialsSent = req.hasHeader("Authorization") && decodeBasic(req.header("Authorization"), &pair);
-    m_credentials = entry.credentialsSent
-                        ? m_device->checkCredentials(pair, &entry.user, &entry.password)
-                        : Device::Credentials::Missing;
+    m_credentials = entry.credentialsSent ? m_device->checkCredentials(pair, &entry.user, &entry.password)
+                                          : Device::Credentials::Missing;
     entry.authorized = m_credentials == Device::Credentials::Accepted;
     m_logIndex = m_device->logArrival(entry);
 
@@ -131,8 +130,7 @@ void Exchange::applyReplacingFault()
     }
 }
 
-void Exchange::respond(int status, const QByteArray &body, const QByteArray &contentType,
-                       const HeaderList &extra)
+void Exchange::respond(int status, const QByteArray &body, const QByteArray &contentType, const HeaderList &extra)
 {
     if (m_phase != Handling && m_phase != Reading)
         return;
@@ -152,8 +150,7 @@ void Exchange::respond(int status, const QByteArray &body, const QByteArray &con
     }
     case Fault::Interim100:
         m_device->logAnswer(m_logIndex, status, what);
-        send("HTTP/1.1 100 Continue\r\n\r\n" + formatResponse(status, body, contentType, extra, "HTTP/1.1"),
-             status);
+        send("HTTP/1.1 100 Continue\r\n\r\n" + formatResponse(status, body, contentType, extra, "HTTP/1.1"), status);
         break;
     case Fault::Delay: {
         m_phase = Idle;

@@ -57,7 +57,7 @@ private:
     Device::Credentials m_credentials = Device::Credentials::Missing;
     bool m_hasFault = false;
     Fault m_fault;
-    QByteArray m_pending;   // trickled bytes not yet written
+    QByteArray m_pending; // trickled bytes not yet written
     QTimer *m_timer = nullptr;
 };
 

@@ -20,13 +20,34 @@ static Fault ofKind(Fault::Kind kind)
     return f;
 }
 
-Fault Fault::malformedStatus() { return ofKind(MalformedStatus); }
-Fault Fault::stall() { return ofKind(Stall); }
-Fault Fault::drop() { return ofKind(Drop); }
-Fault Fault::reset() { return ofKind(Reset); }
-Fault Fault::garbage() { return ofKind(Garbage); }
-Fault Fault::interim100() { return ofKind(Interim100); }
-Fault Fault::silent() { return ofKind(Silent); }
+Fault Fault::malformedStatus()
+{
+    return ofKind(MalformedStatus);
+}
+Fault Fault::stall()
+{
+    return ofKind(Stall);
+}
+Fault Fault::drop()
+{
+    return ofKind(Drop);
+}
+Fault Fault::reset()
+{
+    return ofKind(Reset);
+}
+Fault Fault::garbage()
+{
+    return ofKind(Garbage);
+}
+Fault Fault::interim100()
+{
+    return ofKind(Interim100);
+}
+Fault Fault::silent()
+{
+    return ofKind(Silent);
+}
 
 Fault Fault::delay(int ms)
 {
@@ -53,7 +74,12 @@ Fault Fault::largeBody(qint64 bytes)
 bool Fault::replacesAnswer() const
 {
     switch (kind) {
-    case Status: case LargeBody: case Drop: case Reset: case Garbage: case Silent:
+    case Status:
+    case LargeBody:
+    case Drop:
+    case Reset:
+    case Garbage:
+    case Silent:
         return true;
     default:
         return false;
@@ -63,17 +89,28 @@ bool Fault::replacesAnswer() const
 QString Fault::describe() const
 {
     switch (kind) {
-    case Status: return QStringLiteral("status %1").arg(code);
-    case MalformedStatus: return QStringLiteral("malformed status line");
-    case Delay: return QStringLiteral("delay %1 ms").arg(delayMs);
-    case Stall: return QStringLiteral("stall");
-    case Trickle: return QStringLiteral("trickle %1 bytes every %2 ms").arg(chunkBytes).arg(everyMs);
-    case LargeBody: return QStringLiteral("large body %1").arg(size);
-    case Drop: return QStringLiteral("drop");
-    case Reset: return QStringLiteral("reset");
-    case Garbage: return QStringLiteral("garbage");
-    case Interim100: return QStringLiteral("interim 100");
-    case Silent: return QStringLiteral("silent");
+    case Status:
+        return QStringLiteral("status %1").arg(code);
+    case MalformedStatus:
+        return QStringLiteral("malformed status line");
+    case Delay:
+        return QStringLiteral("delay %1 ms").arg(delayMs);
+    case Stall:
+        return QStringLiteral("stall");
+    case Trickle:
+        return QStringLiteral("trickle %1 bytes every %2 ms").arg(chunkBytes).arg(everyMs);
+    case LargeBody:
+        return QStringLiteral("large body %1").arg(size);
+    case Drop:
+        return QStringLiteral("drop");
+    case Reset:
+        return QStringLiteral("reset");
+    case Garbage:
+        return QStringLiteral("garbage");
+    case Interim100:
+        return QStringLiteral("interim 100");
+    case Silent:
+        return QStringLiteral("silent");
     }
     return {};
 }

@@ -15,12 +15,12 @@ struct Fault
     enum Kind { Status, MalformedStatus, Delay, Stall, Trickle, LargeBody, Drop, Reset, Garbage, Interim100, Silent };
 
     Kind kind = Status;
-    int code = 500;          // Status
-    QByteArray body;         // Status: the body sent with it
-    int delayMs = 0;         // Delay
-    int chunkBytes = 0;      // Trickle
-    int everyMs = 0;         // Trickle
-    qint64 size = 0;         // LargeBody
+    int code = 500;     // Status
+    QByteArray body;    // Status: the body sent with it
+    int delayMs = 0;    // Delay
+    int chunkBytes = 0; // Trickle
+    int everyMs = 0;    // Trickle
+    qint64 size = 0;    // LargeBody
 
     static Fault status(int code, const QByteArray &body = {});
     static Fault malformedStatus();

@@ -248,29 +248,47 @@ QByteArray RequestReader::takeRest()
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 409: return "Conflict";
-    case 413: return "Payload Too Large";
-    case 415: return "Unsupported Media Type";
-    case 416: return "Range Not Satisfiable";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 409:
+        return "Conflict";
+    case 413:
+        return "Payload Too Large";
+    case 415:
+        return "Unsupported Media Type";
+    case 416:
+        return "Range Not Satisfiable";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
-QByteArray formatResponse(int status, const QByteArray &body, const QByteArray &contentType,
-                          const HeaderList &extra, const QByteArray &version)
+QByteArray formatResponse(int status, const QByteArray &body, const QByteArray &contentType, const HeaderList &extra,
+                          const QByteArray &version)
 {
     QByteArray out = version + ' ' + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     out += "Content-Type: " + contentType + "\r\n";
@@ -288,8 +306,8 @@ bool decodeBasic(const QByteArray &authorization, QString *userColonPassword)
     const QByteArray value = authorization.trimmed();
     if (!value.startsWith("Basic ") && !value.startsWith("basic "))
         return false;
-    const auto decoded = QByteArray::fromBase64Encoding(value.mid(6).trimmed(),
-                                                        QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded =
+        QByteArray::fromBase64Encoding(value.mid(6).trimmed(), QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return false;
     *userColonPassword = QString::fromLatin1(*decoded);

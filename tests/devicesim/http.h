@@ -16,12 +16,12 @@ QByteArray findHeader(const HeaderList &headers, const QByteArray &name);
 struct Request
 {
     QByteArray method;
-    QByteArray target;   // path and query as sent
+    QByteArray target; // path and query as sent
     QByteArray path;
-    QByteArray query;    // without the '?'
+    QByteArray query; // without the '?'
     QByteArray version;
-    HeaderList headers;  // in arrival order, names as sent
-    QByteArray body;     // decoded (chunked bodies joined)
+    HeaderList headers; // in arrival order, names as sent
+    QByteArray body;    // decoded (chunked bodies joined)
     bool chunked = false;
 
     // First header of that name (case-insensitive), or an empty array.
@@ -79,10 +79,8 @@ QByteArray reasonPhrase(int status);
 
 // A complete answer: status line, Content-Type, Content-Length,
 // "Connection: close", the extra headers, a blank line and the body.
-QByteArray formatResponse(int status, const QByteArray &body,
-                          const QByteArray &contentType = "text/xml",
-                          const HeaderList &extra = {},
-                          const QByteArray &version = "HTTP/1.0");
+QByteArray formatResponse(int status, const QByteArray &body, const QByteArray &contentType = "text/xml",
+                          const HeaderList &extra = {}, const QByteArray &version = "HTTP/1.0");
 
 // Decodes "Basic <base64>" into the Latin-1 text "user:password"; false when
 // the header is not Basic or the base64 is broken.

@@ -77,7 +77,7 @@ public:
             for (int i = 0; i < 3; ++i)
                 first += nextFrameBytes();
             m_socket->write(answer + first);
-            m_sentFrames.clear();  // the send log is for paced frames
+            m_sentFrames.clear(); // the send log is for paced frames
         } else {
             m_socket->write(answer);
             m_socket->flush();
@@ -134,10 +134,20 @@ private:
         quint16 rate = 0;
         quint32 codec = 0;
         switch (m_options.audio) {
-        case LiveStream::Audio::MuLaw8k: rate = 8000; codec = 0; break;
-        case LiveStream::Audio::Pcm48k: rate = 48000; codec = 4; break;
-        case LiveStream::Audio::Aac48k: rate = 48000; codec = 2; break;
-        case LiveStream::Audio::None: break;
+        case LiveStream::Audio::MuLaw8k:
+            rate = 8000;
+            codec = 0;
+            break;
+        case LiveStream::Audio::Pcm48k:
+            rate = 48000;
+            codec = 4;
+            break;
+        case LiveStream::Audio::Aac48k:
+            rate = 48000;
+            codec = 2;
+            break;
+        case LiveStream::Audio::None:
+            break;
         }
         qToLittleEndian<quint16>(rate, p.data() + 12);
         qToLittleEndian<quint32>(codec, p.data() + 16);
@@ -151,10 +161,14 @@ private:
     double audioStepMs() const
     {
         switch (m_options.audio) {
-        case LiveStream::Audio::MuLaw8k: return 40.0;
-        case LiveStream::Audio::Pcm48k: return 5.0;
-        case LiveStream::Audio::Aac48k: return 1024.0 / 48.0;
-        case LiveStream::Audio::None: break;
+        case LiveStream::Audio::MuLaw8k:
+            return 40.0;
+        case LiveStream::Audio::Pcm48k:
+            return 5.0;
+        case LiveStream::Audio::Aac48k:
+            return 1024.0 / 48.0;
+        case LiveStream::Audio::None:
+            break;
         }
         return 0;
     }
@@ -184,8 +198,8 @@ private:
             ++m_audioCount;
             return out;
         }
-        const bool audioNext = !m_audio.isEmpty() && m_videoCount > 0
-                               && 12 + double(m_audioCount) * audioStepMs() < double(m_videoCount * 40);
+        const bool audioNext = !m_audio.isEmpty() && m_videoCount > 0 &&
+                               12 + double(m_audioCount) * audioStepMs() < double(m_videoCount * 40);
         if (audioNext) {
             out += frame(3, m_audio[int(m_audioCount % m_audio.size())], quint64(audioTime(m_audioCount)));
             ++m_audioCount;
@@ -474,7 +488,8 @@ QVector<QByteArray> LiveStream::audioFrames() const
     switch (m_options.audio) {
     case Audio::MuLaw8k:
     case Audio::Pcm48k: {
-        const QByteArray raw = readFile(dir + (m_options.audio == Audio::MuLaw8k ? "tone-mulaw-8k.raw" : "tone-s16le-48k.raw"));
+        const QByteArray raw =
+            readFile(dir + (m_options.audio == Audio::MuLaw8k ? "tone-mulaw-8k.raw" : "tone-s16le-48k.raw"));
         const int size = m_options.audio == Audio::MuLaw8k ? 320 : 480;
         for (int i = 0; i + size <= raw.size(); i += size)
             frames.append(raw.mid(i, size));
@@ -496,10 +511,18 @@ QString LiveStream::describe() const
     const QString codec = o.h265 ? QStringLiteral("h265") : QStringLiteral("h264");
     QString audio;
     switch (o.audio) {
-    case Audio::MuLaw8k: audio = QStringLiteral("audio mu-law 8000"); break;
-    case Audio::Pcm48k: audio = QStringLiteral("audio pcm 48000"); break;
-    case Audio::Aac48k: audio = QStringLiteral("audio aac 48000"); break;
-    case Audio::None: audio = QStringLiteral("no audio"); break;
+    case Audio::MuLaw8k:
+        audio = QStringLiteral("audio mu-law 8000");
+        break;
+    case Audio::Pcm48k:
+        audio = QStringLiteral("audio pcm 48000");
+        break;
+    case Audio::Aac48k:
+        audio = QStringLiteral("audio aac 48000");
+        break;
+    case Audio::None:
+        audio = QStringLiteral("no audio");
+        break;
     }
     if (o.h265)
         return QStringLiteral("main %1 640x360, sub %1 640x360, %2").arg(codec, audio);

@@ -33,8 +33,8 @@ public:
         int decoderChoice = 0;
         Audio audio = Audio::MuLaw8k;
         Pacing pacing = Pacing::RealRate;
-        int otherType = 2;          // frame type of pictures that are not key pictures (2 or 0)
-        qint64 startTs = -1;        // first timestamp; -1: the epoch milliseconds at connect
+        int otherType = 2;   // frame type of pictures that are not key pictures (2 or 0)
+        qint64 startTs = -1; // first timestamp; -1: the epoch milliseconds at connect
         // red, green, blue or yellow: a solid picture of that colour with a
         // moving white bar (main 1280x720, sub 640x360) instead of the test pattern
         QString colour;
@@ -48,18 +48,18 @@ public:
     {
         bool http11 = false;
         bool noAnswer = false;
-        bool answerWithFrames = false;  // the answer and the first frames in one write
-        int writeChunk = 0;             // bytes per write (1: byte-wise); 0 whole frames
-        int chunkBytesLimit = 4096;     // only the first bytes are chunked, to keep runs short
+        bool answerWithFrames = false; // the answer and the first frames in one write
+        int writeChunk = 0;            // bytes per write (1: byte-wise); 0 whole frames
+        int chunkBytesLimit = 4096;    // only the first bytes are chunked, to keep runs short
         int framesPerWrite = 1;
-        bool garbage = false;           // junk between frames
-        bool corruptHeaders = false;    // headers of length 0, -1, 0x7FFFFFFF, 4,194,281 between frames
-        bool shortFrame = false;        // one header announcing 5,000 bytes more than it carries
-        bool shortInfo = false;         // a stream-information frame of 12 bytes
-        int jumpAfterFrames = 0;        // the sender's clock jumps 6 s after that many video frames
-        bool dayCross = false;          // sender times start 2 s before 86,400,000
-        bool audioFirst = false;        // a few audio frames before the first picture
-        bool hugeFrame = false;         // one 5 MiB frame after the first picture
+        bool garbage = false;        // junk between frames
+        bool corruptHeaders = false; // headers of length 0, -1, 0x7FFFFFFF, 4,194,281 between frames
+        bool shortFrame = false;     // one header announcing 5,000 bytes more than it carries
+        bool shortInfo = false;      // a stream-information frame of 12 bytes
+        int jumpAfterFrames = 0;     // the sender's clock jumps 6 s after that many video frames
+        bool dayCross = false;       // sender times start 2 s before 86,400,000
+        bool audioFirst = false;     // a few audio frames before the first picture
+        bool hugeFrame = false;      // one 5 MiB frame after the first picture
         int stallAfterFrames = 0;
         int stallMs = 0;
         int closeAfterFrames = 0;
@@ -112,7 +112,7 @@ private:
     Faults m_faults;
     mutable QMap<QString, QVector<AccessUnit>> m_clipCache;
     mutable QMap<int, QVector<QByteArray>> m_audioCache;
-    QList<LiveConnection *> m_live;   // device thread only
+    QList<LiveConnection *> m_live; // device thread only
     std::atomic<int> m_connections{0};
     std::atomic<bool> m_stalled{false};
     struct ClipChoice
@@ -121,7 +121,7 @@ private:
         int width = 0;
         int height = 0;
     };
-    QMap<int, ClipChoice> m_clipChoice;   // per stream; guarded by m_mutex
+    QMap<int, ClipChoice> m_clipChoice; // per stream; guarded by m_mutex
 };
 
 } // namespace devicesim

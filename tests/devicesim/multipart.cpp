@@ -17,8 +17,7 @@ static QByteArray parameter(const QByteArray &header, const QByteArray &name)
     return {};
 }
 
-bool parseMultipart(const QByteArray &contentType, const QByteArray &body, QList<FormPart> *parts,
-                    QString *error)
+bool parseMultipart(const QByteArray &contentType, const QByteArray &body, QList<FormPart> *parts, QString *error)
 {
     if (!contentType.trimmed().toLower().startsWith("multipart/form-data")) {
         *error = QStringLiteral("not multipart/form-data");

@@ -20,7 +20,6 @@ struct FormPart
 
 // Splits a multipart/form-data body by the boundary of its Content-Type
 // header; false when the header has no boundary or the body is not framed by it.
-bool parseMultipart(const QByteArray &contentType, const QByteArray &body, QList<FormPart> *parts,
-                    QString *error);
+bool parseMultipart(const QByteArray &contentType, const QByteArray &body, QList<FormPart> *parts, QString *error);
 
 } // namespace devicesim

@@ -17,10 +17,9 @@ namespace {
 
 void usage(FILE *to)
 {
-    std::fprintf(to,
-                 "usage: devicesim --p2p UID [--p2p UID]... [--user U] [--password W] [--address 127.0.0.X]\n"
-                 "                 [--p2p-port PORT] [--clips DIR] [--p2p-registry FILE]\n"
-                 "                 [--codec h264|h265] [--audio mulaw|alaw|pcm|g726|aac|none]\n");
+    std::fprintf(to, "usage: devicesim --p2p UID [--p2p UID]... [--user U] [--password W] [--address 127.0.0.X]\n"
+                     "                 [--p2p-port PORT] [--clips DIR] [--p2p-registry FILE]\n"
+                     "                 [--codec h264|h265] [--audio mulaw|alaw|pcm|g726|aac|none]\n");
 }
 
 std::mutex g_print;
@@ -149,8 +148,8 @@ bool runP2pProgram(const QStringList &args, int *rc)
         return true;
     }
     for (const QString &uid : uids)
-        printLine(QStringLiteral("p2p %1 on %2:%3").arg(uid, address).arg(device.port()).toUtf8() + " (video "
-                  + (h265 ? "h265 " : "h264 ") + sizeFromName(clip) + " 25fps, audio " + audioText + ')');
+        printLine(QStringLiteral("p2p %1 on %2:%3").arg(uid, address).arg(device.port()).toUtf8() + " (video " +
+                  (h265 ? "h265 " : "h264 ") + sizeFromName(clip) + " 25fps, audio " + audioText + ')');
     int sig = 0;
     sigwait(&set, &sig);
     device.stop();

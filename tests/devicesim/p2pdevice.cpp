@@ -28,11 +28,28 @@ using std::chrono::milliseconds;
 constexpr quint32 kMagic = 0x50325031;
 constexpr quint32 kMaxPayload = 4u << 20;
 enum Kind {
-    kHello = 1, kWelcome, kUnknown, kAuth, kAuthOk, kAuthFail, kIoCtrl, kVideo, kAudio,
-    kTalkOpen, kTalkAccept, kTalkRefuse, kTalkAudio, kCloseChannel, kFrameLost
+    kHello = 1,
+    kWelcome,
+    kUnknown,
+    kAuth,
+    kAuthOk,
+    kAuthFail,
+    kIoCtrl,
+    kVideo,
+    kAudio,
+    kTalkOpen,
+    kTalkAccept,
+    kTalkRefuse,
+    kTalkAudio,
+    kCloseChannel,
+    kFrameLost
 };
 
-void le16(char *p, quint16 v) { p[0] = char(v & 0xFF); p[1] = char(v >> 8); }
+void le16(char *p, quint16 v)
+{
+    p[0] = char(v & 0xFF);
+    p[1] = char(v >> 8);
+}
 void le32(char *p, quint32 v)
 {
     for (int i = 0; i < 4; ++i)
@@ -182,7 +199,10 @@ bool hasSps(const QByteArray &unit, bool h265)
 
 QVector<P2pUnit> p2pSplitUnits(const QByteArray &a, bool h265)
 {
-    struct Nal { int begin, end; };
+    struct Nal
+    {
+        int begin, end;
+    };
     QVector<Nal> nals;
     const auto *p = reinterpret_cast<const unsigned char *>(a.constData());
     const int n = a.size();
@@ -202,8 +222,8 @@ QVector<P2pUnit> p2pSplitUnits(const QByteArray &a, bool h265)
     QVector<P2pUnit> units;
     P2pUnit cur;
     bool slices = false;
-    QByteArray paramSets;  // the latest VPS/SPS/PPS, for key units that lack them
-    QByteArray lead;       // parameter sets and SEI ahead of the next picture
+    QByteArray paramSets; // the latest VPS/SPS/PPS, for key units that lack them
+    QByteArray lead;      // parameter sets and SEI ahead of the next picture
     bool leadHasSps = false;
     auto flush = [&] {
         if (!slices)
@@ -400,8 +420,8 @@ void P2pDevice::Private::serve(int fd, int session)
             return true;
         }
         const P2pUnit *unit = &(*st.units)[st.cursor % st.units->size()];
-        if (f.switchAfterFrames >= 0 && !st.switched && st.framesSent >= f.switchAfterFrames && unit->key
-            && !f.switchUnits.isEmpty()) {
+        if (f.switchAfterFrames >= 0 && !st.switched && st.framesSent >= f.switchAfterFrames && unit->key &&
+            !f.switchUnits.isEmpty()) {
             st.switched = true;
             st.units = &st.id.faults.switchUnits;
             if (f.switchCodec)
@@ -535,8 +555,8 @@ void P2pDevice::Private::serve(int fd, int session)
             {
                 std::lock_guard<std::mutex> lock(m);
                 const Identity &now = ids[st.uid];
-                ok = parts.size() >= 2 && QString::fromLatin1(parts[0]) == now.account
-                     && QString::fromLatin1(parts[1]) == now.password;
+                ok = parts.size() >= 2 && QString::fromLatin1(parts[0]) == now.account &&
+                     QString::fromLatin1(parts[1]) == now.password;
             }
             if (!ok)
                 return sendMsg(fd, kAuthFail, channel);
@@ -573,8 +593,8 @@ void P2pDevice::Private::serve(int fd, int session)
                 return true;
             case 0x320: {
                 const int q = payload.size() >= 5 ? uchar(payload[4]) : 2;
-                const auto *want = (q == 3 && !st.id.media.subUnits.isEmpty()) ? &st.id.media.subUnits
-                                                                                : &st.id.media.mainUnits;
+                const auto *want =
+                    (q == 3 && !st.id.media.subUnits.isEmpty()) ? &st.id.media.subUnits : &st.id.media.mainUnits;
                 if (want != st.units && !st.switched) {
                     st.units = want;
                     st.cursor = 0;
@@ -601,13 +621,12 @@ void P2pDevice::Private::serve(int fd, int session)
             case 0x351: {
                 QByteArray text = "talk channel " + QByteArray::number(st.talkChannel) + ": 0x350, ";
                 if (st.talkFrames) {
-                    const double secs =
-                        std::chrono::duration<double>(st.talkLast - st.talkFirst).count();
+                    const double secs = std::chrono::duration<double>(st.talkLast - st.talkFirst).count();
                     const int rate = secs > 0 ? int(std::lround((st.talkFrames - 1) / secs)) : 0;
-                    text += QByteArray::number(st.talkSize) + "-byte frames codec "
-                            + QByteArray::number(rd16(st.talkInfo.constData())) + " flags "
-                            + QByteArray::number(uchar(st.talkInfo[2])) + " at " + QByteArray::number(rate)
-                            + "/s, " + QByteArray::number(toneFrequency(st.talkPcm)) + " Hz, ";
+                    text += QByteArray::number(st.talkSize) + "-byte frames codec " +
+                            QByteArray::number(rd16(st.talkInfo.constData())) + " flags " +
+                            QByteArray::number(uchar(st.talkInfo[2])) + " at " + QByteArray::number(rate) + "/s, " +
+                            QByteArray::number(toneFrequency(st.talkPcm)) + " Hz, ";
                 } else {
                     text += "no frames, ";
                 }
@@ -651,8 +670,7 @@ void P2pDevice::Private::serve(int fd, int session)
             due = st.nextVideo;
         if (st.audioOn && st.nextAudio < due)
             due = st.nextAudio;
-        const int wait = int(std::max<long long>(
-            0, std::chrono::duration_cast<milliseconds>(due - now).count()));
+        const int wait = int(std::max<long long>(0, std::chrono::duration_cast<milliseconds>(due - now).count()));
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, wait) > 0) {
             char head[32];
@@ -692,8 +710,8 @@ P2pDevice::~P2pDevice()
     stop();
 }
 
-void P2pDevice::addIdentity(const QString &uid, const QString &account, const QString &password,
-                            const P2pMedia &media, const P2pFaults &faults)
+void P2pDevice::addIdentity(const QString &uid, const QString &account, const QString &password, const P2pMedia &media,
+                            const P2pFaults &faults)
 {
     Identity id{account, password, media, faults, {}};
     if (media.audio == P2pMedia::Aac)
@@ -773,8 +791,14 @@ void P2pDevice::stop()
     d->listenFd = -1;
 }
 
-int P2pDevice::port() const { return d->port; }
-QString P2pDevice::address() const { return d->address; }
+int P2pDevice::port() const
+{
+    return d->port;
+}
+QString P2pDevice::address() const
+{
+    return d->address;
+}
 
 bool P2pDevice::writeRegistry(const QString &path, QString *error) const
 {
@@ -806,8 +830,14 @@ bool P2pDevice::writeRegistry(const QString &path, QString *error) const
     return true;
 }
 
-void P2pDevice::dropSessions() { ++d->dropGen; }
-void P2pDevice::endChannels() { ++d->endGen; }
+void P2pDevice::dropSessions()
+{
+    ++d->dropGen;
+}
+void P2pDevice::endChannels()
+{
+    ++d->endGen;
+}
 
 int P2pDevice::sessionsOpened() const
 {
@@ -821,7 +851,10 @@ int P2pDevice::sessionsClosed() const
     return d->closed;
 }
 
-int P2pDevice::videoFramesSent() const { return d->videoSent; }
+int P2pDevice::videoFramesSent() const
+{
+    return d->videoSent;
+}
 
 QList<P2pEvent> P2pDevice::events() const
 {

@@ -15,7 +15,7 @@ namespace devicesim {
 
 struct P2pUnit
 {
-    QByteArray bytes;  // one access unit, 4-byte start codes
+    QByteArray bytes; // one access unit, 4-byte start codes
     bool key = false;
 };
 
@@ -27,13 +27,13 @@ struct P2pMedia
 {
     enum Audio { NoAudio, MuLaw, ALaw, Pcm, G726, Aac };
 
-    int videoCodec = 78;            // 78 H.264, 80 H.265
-    QVector<P2pUnit> mainUnits;     // quality 2
-    QVector<P2pUnit> subUnits;      // quality 3; empty: the main units
+    int videoCodec = 78;        // 78 H.264, 80 H.265
+    QVector<P2pUnit> mainUnits; // quality 2
+    QVector<P2pUnit> subUnits;  // quality 3; empty: the main units
     Audio audio = MuLaw;
-    QByteArray g726;                // 32 kbit/s G.726 (4 bits a sample) for G726
-    QByteArray adts;                // ADTS stream for Aac
-    int audioRateIndex = -1;        // -1: the codec's own (0, AAC 3)
+    QByteArray g726;         // 32 kbit/s G.726 (4 bits a sample) for G726
+    QByteArray adts;         // ADTS stream for Aac
+    int audioRateIndex = -1; // -1: the codec's own (0, AAC 3)
 };
 
 struct P2pFaults
@@ -44,31 +44,31 @@ struct P2pFaults
     int endChannelAfterFrames = -1; // end channel 0 after N video frames
     int stallAfterFrames = -1;      // then send no video for stallMs
     int stallMs = 0;
-    bool stallAudio = false;        // audio pauses with the video
-    int frameLostBefore = -1;       // FRAME_LOST ahead of video frame N
-    int hugeFrameAt = -1;           // video frame N is a non-key unit of hugeFrameSize bytes
+    bool stallAudio = false;  // audio pauses with the video
+    int frameLostBefore = -1; // FRAME_LOST ahead of video frame N
+    int hugeFrameAt = -1;     // video frame N is a non-key unit of hugeFrameSize bytes
     int hugeFrameSize = 0;
-    int zeroSpsAtKey = -1;          // the Nth key frame (0 = first) carries a zeroed SPS
-    int switchAfterFrames = -1;     // at the next key frame after N frames switch to switchUnits
+    int zeroSpsAtKey = -1;      // the Nth key frame (0 = first) carries a zeroed SPS
+    int switchAfterFrames = -1; // at the next key frame after N frames switch to switchUnits
     QVector<P2pUnit> switchUnits;
     int switchCodec = 0;            // 0 keeps the codec
     bool audioChange = false;       // the audio flags change after the first audio frame
     bool unknownIdentifier = false; // answer UNKNOWN to HELLO
     bool neverAnswerAuth = false;
-    bool neverAnswerInfo = false;   // no reply to 0x3000000E
+    bool neverAnswerInfo = false; // no reply to 0x3000000E
     bool neverOpenTalk = false;
-    bool refuseTalk = false;        // answer 0x350 by ending the talk channel
+    bool refuseTalk = false; // answer 0x350 by ending the talk channel
     bool endChannelAfterAuth = false;
 };
 
 struct P2pEvent
 {
     int session = 0;
-    int kind = 0;                   // wire kind
+    int kind = 0; // wire kind
     int channel = 0;
     quint32 ioType = 0;
     QByteArray payload;
-    QByteArray info;                // 16 bytes for talk audio
+    QByteArray info; // 16 bytes for talk audio
 };
 
 class P2pDevice
@@ -79,8 +79,8 @@ public:
     P2pDevice(const P2pDevice &) = delete;
     P2pDevice &operator=(const P2pDevice &) = delete;
 
-    void addIdentity(const QString &uid, const QString &account, const QString &password,
-                     const P2pMedia &media = {}, const P2pFaults &faults = {});
+    void addIdentity(const QString &uid, const QString &account, const QString &password, const P2pMedia &media = {},
+                     const P2pFaults &faults = {});
     void setPassword(const QString &uid, const QString &password);
     void setFaults(const QString &uid, const P2pFaults &faults);
 
@@ -101,7 +101,7 @@ public:
     int sessionsClosed() const;
     int videoFramesSent() const;
     QList<P2pEvent> events() const;
-    QList<quint32> ioTypes(int session = -1) const;  // IO-control types received, in order
+    QList<quint32> ioTypes(int session = -1) const; // IO-control types received, in order
     QList<QByteArray> ioPayloads(quint32 type) const;
     QList<P2pEvent> talkFrames() const;
     // The dominant frequency of the talk audio received so far (16-bit PCM).

@@ -20,8 +20,8 @@ Protocols installProtocols(Device &device, const QString &clipsDir)
 
 QByteArray describeTalk(const TalkSink::Record &r)
 {
-    static const QByteArray kOpening = QByteArray::fromHex(
-        "230715200A00000014000000000000000000000000000000020000000000000000000000401F000000010000");
+    static const QByteArray kOpening =
+        QByteArray::fromHex("230715200A00000014000000000000000000000000000000020000000000000000000000401F000000010000");
     QByteArray line = "talk: opening frame ";
     line += r.opening == kOpening ? "ok" : (r.opening.isEmpty() ? "missing" : "wrong");
     line += ", " + QByteArray::number(r.frames) + " frames";

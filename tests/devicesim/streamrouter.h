@@ -13,8 +13,7 @@ class StreamRouter : public Handler
 public:
     StreamRouter(std::shared_ptr<Handler> live, std::shared_ptr<Handler> talk)
         : m_live(std::move(live)), m_talk(std::move(talk))
-    {
-    }
+    {}
     void handle(Exchange &exchange) override;
     void shutdown() override;
 

@@ -106,8 +106,8 @@ void TalkSink::onData(QTcpSocket *socket)
     }
     while (m_pending.size() >= 344) {
         const auto *p = reinterpret_cast<const uchar *>(m_pending.constData());
-        const bool good = qFromLittleEndian<quint32>(p) == 0x20150723 && p[4] == 3
-                          && qFromLittleEndian<qint32>(p + 8) == 320 && qFromLittleEndian<quint64>(p + 16) == 0;
+        const bool good = qFromLittleEndian<quint32>(p) == 0x20150723 && p[4] == 3 &&
+                          qFromLittleEndian<qint32>(p + 8) == 320 && qFromLittleEndian<quint64>(p + 16) == 0;
         const uint32_t seq = qFromLittleEndian<quint32>(p + 12);
         if (!good)
             ++m_record.badFrames;

@@ -23,9 +23,9 @@ public:
     struct Record
     {
         int connections = 0;
-        QByteArray opening;          // the first 44 bytes after the answer
-        int frames = 0;              // whole 344-byte frames
-        int badFrames = 0;           // frames whose header was not type 3, length 320, timestamp 0
+        QByteArray opening; // the first 44 bytes after the answer
+        int frames = 0;     // whole 344-byte frames
+        int badFrames = 0;  // frames whose header was not type 3, length 320, timestamp 0
         uint32_t firstSequence = 0;
         uint32_t lastSequence = 0;
         bool continuous = true;      // sequence numbers grew by one each
@@ -56,8 +56,8 @@ private:
     void onData(QTcpSocket *socket);
 
     Device &m_device;
-    QList<QPointer<QTcpSocket>> m_sockets;  // device thread only
-    QByteArray m_pending;                    // device thread only
+    QList<QPointer<QTcpSocket>> m_sockets; // device thread only
+    QByteArray m_pending;                  // device thread only
     std::atomic<int> m_answer{int(Answer::Ok)};
     std::atomic<int> m_closeAfter{0};
     mutable std::mutex m_mutex;

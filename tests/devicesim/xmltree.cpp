@@ -78,8 +78,8 @@ static void printNode(const XmlNode &n, int depth, QString *out)
     const QString indent(depth * 4, QLatin1Char(' '));
     *out += indent + QLatin1Char('<') + n.name;
     for (const auto &a : n.attributes)
-        *out += QLatin1Char(' ') + a.qualifiedName().toString() + QLatin1String("=\"")
-                + escaped(a.value().toString(), true) + QLatin1Char('"');
+        *out += QLatin1Char(' ') + a.qualifiedName().toString() + QLatin1String("=\"") +
+                escaped(a.value().toString(), true) + QLatin1Char('"');
     *out += QLatin1Char('>');
     if (n.isLeaf()) {
         *out += escaped(n.text, false);
@@ -106,7 +106,7 @@ void mergeInto(XmlNode *target, const XmlNode &request)
         target->text = request.text;
         return;
     }
-    QHash<QString, int> seen;  // occurrences of each name so far in the request
+    QHash<QString, int> seen; // occurrences of each name so far in the request
     for (const XmlNode &child : request.children) {
         const int nth = seen[child.name]++;
         int count = 0;

@@ -13,7 +13,7 @@ struct XmlNode
 {
     QString name;
     QXmlStreamAttributes attributes;
-    QString text;               // leaves only
+    QString text; // leaves only
     QList<XmlNode> children;
 
     bool isLeaf() const { return children.isEmpty(); }

@@ -12,8 +12,8 @@ class AppGlobals
 public:
     explicit AppGlobals(bool withLog = true);
     ~AppGlobals();
-    AppGlobals(const AppGlobals&) = delete;
-    AppGlobals& operator=(const AppGlobals&) = delete;
+    AppGlobals(const AppGlobals &) = delete;
+    AppGlobals &operator=(const AppGlobals &) = delete;
 
     bool isValid() const { return m_valid; }
     // Stops the log thread, which writes everything queued first.

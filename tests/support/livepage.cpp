@@ -4,7 +4,7 @@
 
 namespace testsupport {
 
-LivePageFixture::LivePageFixture(const QStringList& extraSql, quint32 rights)
+LivePageFixture::LivePageFixture(const QStringList &extraSql, quint32 rights)
 {
     if (!m_folder.isValid())
         return;
@@ -17,7 +17,7 @@ LivePageFixture::LivePageFixture(const QStringList& extraSql, quint32 rights)
                        "prevrecord=0, postrecord=0, recordstream=0, capturecount=1, captureinterval=1"),
     };
     sql += extraSql;
-    for (const QString& statement : sql) {
+    for (const QString &statement : sql) {
         if (!RunFolder::exec(db, statement))
             return;
     }

@@ -16,7 +16,7 @@ namespace testsupport {
 class LivePageFixture
 {
 public:
-    explicit LivePageFixture(const QStringList& extraSql = {}, quint32 rights = 511);
+    explicit LivePageFixture(const QStringList &extraSql = {}, quint32 rights = 511);
     ~LivePageFixture();
 
     bool isValid() const { return m_valid; }
@@ -24,8 +24,8 @@ public:
     QString databaseFile() const { return m_folder.filePath(QStringLiteral("quendalix.xdt")); }
     QString logFile() const { return m_folder.filePath(QStringLiteral("cmsclient.logx")); }
     // Runs SQL on the open database's file through a private connection.
-    bool exec(const QString& sql) const { return RunFolder::exec(databaseFile(), sql); }
-    QString query(const QString& sql) const { return RunFolder::query(databaseFile(), sql); }
+    bool exec(const QString &sql) const { return RunFolder::exec(databaseFile(), sql); }
+    QString query(const QString &sql) const { return RunFolder::query(databaseFile(), sql); }
     void flushLog() { m_globals->flushLog(); }
 
 private:

@@ -23,8 +23,7 @@ static bool copyTree(const QString &from, const QString &to)
     return true;
 }
 
-RunFolder::RunFolder()
-    : m_previous(QDir::currentPath())
+RunFolder::RunFolder() : m_previous(QDir::currentPath())
 {
     if (!m_dir.isValid())
         return;

@@ -36,12 +36,12 @@ private:
         std::mutex mutex;
         std::map<HWND, int> counts;
     };
-    static State& state()
+    static State &state()
     {
         static State s;
         return s;
     }
-    static void onPresent(HWND window, const platform::d3d9::PresentedImage&, int64_t)
+    static void onPresent(HWND window, const platform::d3d9::PresentedImage &, int64_t)
     {
         std::lock_guard<std::mutex> lock(state().mutex);
         ++state().counts[window];
@@ -50,7 +50,7 @@ private:
 
 // The pixels of a rectangle of a window (in its own coordinates), clipped
 // to the window; null when nothing of it is inside.
-inline QImage grabX(Display* display, Window window, const QRect& rect)
+inline QImage grabX(Display *display, Window window, const QRect &rect)
 {
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, window, &attributes))
@@ -58,7 +58,7 @@ inline QImage grabX(Display* display, Window window, const QRect& rect)
     const QRect area = rect.intersected(QRect(0, 0, attributes.width, attributes.height));
     if (area.isEmpty())
         return QImage();
-    XImage* image = XGetImage(display, window, area.x(), area.y(), unsigned(area.width()), unsigned(area.height()),
+    XImage *image = XGetImage(display, window, area.x(), area.y(), unsigned(area.width()), unsigned(area.height()),
                               AllPlanes, ZPixmap);
     if (!image)
         return QImage();
@@ -72,7 +72,7 @@ inline QImage grabX(Display* display, Window window, const QRect& rect)
     return out;
 }
 
-inline bool nearColour(const QColor& a, const QColor& b, int tolerance)
+inline bool nearColour(const QColor &a, const QColor &b, int tolerance)
 {
     return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance &&
            qAbs(a.blue() - b.blue()) <= tolerance;
@@ -80,7 +80,7 @@ inline bool nearColour(const QColor& a, const QColor& b, int tolerance)
 
 // Mostly black (at least the share given, in tenths), with some white: the
 // "No Video" panel.
-inline bool blackWithText(const QImage& img, int blackTenths = 9)
+inline bool blackWithText(const QImage &img, int blackTenths = 9)
 {
     int black = 0;
     int white = 0;

@@ -10,10 +10,7 @@ namespace {
 class Window : public BaseWindow
 {
 public:
-    Window(int flags, int w, int h)
-        : BaseWindow(nullptr, flags, w, h)
-    {
-    }
+    Window(int flags, int w, int h) : BaseWindow(nullptr, flags, w, h) {}
     bool beforeClose() override
     {
         ++asked;
@@ -23,19 +20,19 @@ public:
     int asked = 0;
 };
 
-void sendMove(QWidget* w, const QPoint& local, const QPoint& global, Qt::MouseButtons buttons)
+void sendMove(QWidget *w, const QPoint &local, const QPoint &global, Qt::MouseButtons buttons)
 {
     QMouseEvent ev(QEvent::MouseMove, local, global, Qt::NoButton, buttons, Qt::NoModifier);
     QApplication::sendEvent(w, &ev);
 }
 
-void sendPress(QWidget* w, const QPoint& local, const QPoint& global)
+void sendPress(QWidget *w, const QPoint &local, const QPoint &global)
 {
     QMouseEvent ev(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w, &ev);
 }
 
-void showAndWait(QWidget& w)
+void showAndWait(QWidget &w)
 {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -62,8 +59,8 @@ private slots:
         const int h = 400;
         Window w(3, width, h);
         w.resize(width, h);
-        auto* middle = new QWidget(&w);
-        auto* right = new QWidget(&w);
+        auto *middle = new QWidget(&w);
+        auto *right = new QWidget(&w);
         QVERIFY(w.setTitleMiddleWidget(middle));
         QVERIFY(w.setTitleRightWidget(right));
         QVERIFY(w.setCustomButtons(":/images/srcimages/unlock.png", "a", ":/images/srcimages/lock.png", "b"));
@@ -263,7 +260,7 @@ private slots:
         QVERIFY(!w.setTitleMiddleWidget(nullptr));
         QVERIFY(!w.setTitleRightWidget(nullptr));
         QVERIFY(w.setCustomButtons(":/images/srcimages/unlock.png", "a", ":/images/srcimages/lock.png", "b"));
-        StatusButton* first = w.customButton(BaseWindow::CustomFirst);
+        StatusButton *first = w.customButton(BaseWindow::CustomFirst);
         QVERIFY(!w.setCustomButtons(":/images/srcimages/lock.png", "c", ":/images/srcimages/lock.png", "d"));
         QCOMPARE(w.customButton(BaseWindow::CustomFirst), first);
         QCOMPARE(first->toolTip(), QStringLiteral("a"));

@@ -10,18 +10,27 @@ Recorder::Recorder(CGIUtil *util) : m_id(util->id())
     connect(util, &CGIUtil::sigHeaderCompleted, this, count, Qt::DirectConnection);
     connect(util, &CGIUtil::sigDataCompleted, this, count, Qt::DirectConnection);
     connect(util, &CGIUtil::sigProcessProgress, this, count, Qt::DirectConnection);
-    connect(util, &CGIUtil::sigHeaderCompleted, this, [this](int id, int code) {
-        wrongId |= id != m_id;
-        events << QStringLiteral("h:%1").arg(code);
-    }, Qt::QueuedConnection);
-    connect(util, &CGIUtil::sigDataCompleted, this, [this](int id) {
-        wrongId |= id != m_id;
-        events << QStringLiteral("d");
-    }, Qt::QueuedConnection);
-    connect(util, &CGIUtil::sigProcessProgress, this, [this](int id, int now, int total) {
-        wrongId |= id != m_id || total != 100;
-        percents << now;
-    }, Qt::QueuedConnection);
+    connect(
+        util, &CGIUtil::sigHeaderCompleted, this,
+        [this](int id, int code) {
+            wrongId |= id != m_id;
+            events << QStringLiteral("h:%1").arg(code);
+        },
+        Qt::QueuedConnection);
+    connect(
+        util, &CGIUtil::sigDataCompleted, this,
+        [this](int id) {
+            wrongId |= id != m_id;
+            events << QStringLiteral("d");
+        },
+        Qt::QueuedConnection);
+    connect(
+        util, &CGIUtil::sigProcessProgress, this,
+        [this](int id, int now, int total) {
+            wrongId |= id != m_id || total != 100;
+            percents << now;
+        },
+        Qt::QueuedConnection);
 }
 
 bool runToEnd(CGIUtil &util, int timeoutMs)

@@ -37,9 +37,8 @@ class TestCgiAbort : public DeviceTest
 
     bool deviceSawClose()
     {
-        return m_dev->waitFor([](const QList<devicesim::LoggedRequest> &l) {
-            return !l.isEmpty() && l.last().peerClosed;
-        }, 2000);
+        return m_dev->waitFor(
+            [](const QList<devicesim::LoggedRequest> &l) { return !l.isEmpty() && l.last().peerClosed; }, 2000);
     }
 
 private slots:
@@ -51,7 +50,6 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QByteArray(256 * 1024, 'f'));
     }
-
 
     void silentGet()
     {
@@ -71,8 +69,8 @@ private slots:
         m_dev->addFault(QStringLiteral("*"), Fault::silent());
         CGIUtil util(2);
         Recorder rec(&util);
-        QVERIFY(util.setPostRequest(urlOf(*m_dev, "/action/set?subject=sample"), "admin", "1234", "<request/>",
-                                    nullptr, nullptr, 30, 30));
+        QVERIFY(util.setPostRequest(urlOf(*m_dev, "/action/set?subject=sample"), "admin", "1234", "<request/>", nullptr,
+                                    nullptr, 30, 30));
         util.start();
         QVERIFY(m_dev->waitForRequests(1, 5000));
         QVERIFY(abortPromptly(util, rec));
@@ -87,12 +85,11 @@ private slots:
         Recorder rec(&util);
         QVERIFY(util.setUploadRequest(urlOf(*m_dev, "/action/upload?file=fw"), "admin", "1234", m_file));
         util.start();
-        QVERIFY(m_dev->waitFor([](const QList<devicesim::LoggedRequest> &l) {
-            return !l.isEmpty() && l[0].answered;
-        }, 5000));
-        QTest::qWait(250);  // a few bytes of the answer have trickled in
+        QVERIFY(m_dev->waitFor([](const QList<devicesim::LoggedRequest> &l) { return !l.isEmpty() && l[0].answered; },
+                               5000));
+        QTest::qWait(250); // a few bytes of the answer have trickled in
         QVERIFY(abortPromptly(util, rec));
-        QCOMPARE(rec.events, QStringList({"h:0"}));  // the status line came before the abort
+        QCOMPARE(rec.events, QStringList({"h:0"})); // the status line came before the abort
         QVERIFY(deviceSawClose());
     }
 
@@ -137,7 +134,8 @@ private slots:
             const auto cb = [](int, const char *, int, void *) {};
             switch (i % 4) {
             case 0:
-                QVERIFY(util->setGetRequest(urlOf(*m_dev, "/action/get?subject=sample"), "admin", "1234", cb, &dummy, 5));
+                QVERIFY(
+                    util->setGetRequest(urlOf(*m_dev, "/action/get?subject=sample"), "admin", "1234", cb, &dummy, 5));
                 break;
             case 1:
                 QVERIFY(util->setPostRequest(urlOf(*m_dev, "/action/set?subject=sample"), "admin", "1234",

@@ -6,14 +6,13 @@ using devicesim::Fault;
 
 namespace {
 
-const QByteArray Doc =
-    "<response>"
-    "<p><c>parent</c><s1><k>1</k></s1><s2><k>2</k><j>5</j></s2></p>"
-    "<j>9</j>"
-    "<list><dns>a</dns><other>x</other><dns>b</dns><empty></empty><blank/></list>"
-    "<ch><item><id>4</id></item><item><val>7</val></item><item><val>8</val></item></ch>"
-    "<title>Kamera é 東京</title>"
-    "</response>";
+const QByteArray Doc = "<response>"
+                       "<p><c>parent</c><s1><k>1</k></s1><s2><k>2</k><j>5</j></s2></p>"
+                       "<j>9</j>"
+                       "<list><dns>a</dns><other>x</other><dns>b</dns><empty></empty><blank/></list>"
+                       "<ch><item><id>4</id></item><item><val>7</val></item><item><val>8</val></item></ch>"
+                       "<title>Kamera é 東京</title>"
+                       "</response>";
 
 } // namespace
 
@@ -43,7 +42,7 @@ private slots:
         QVERIFY(!u.getSectionText(&s));
         int v = -1;
         QVERIFY(!u.getSectionInt("k", &v, 0));
-        QVERIFY(u.getXmlInt("j", &v));  // any successful search makes a start
+        QVERIFY(u.getXmlInt("j", &v)); // any successful search makes a start
         QCOMPARE(v, 5);
         QVERIFY(u.enterSection("list", false));
     }
@@ -53,7 +52,7 @@ private slots:
         CGIUtil &u = fetch(Doc);
         int v = 0;
         QVERIFY(u.enterSection("s1", true));
-        QVERIFY(u.enterSection("j", false));  // below a following sibling of s1
+        QVERIFY(u.enterSection("j", false)); // below a following sibling of s1
         QVERIFY(u.getSectionInt("k", &v, 0) == false);
         QString s;
         QVERIFY(u.getSectionText(&s));
@@ -61,7 +60,7 @@ private slots:
         QVERIFY(!u.enterSection("c", false));  // inside the parent: never
         QVERIFY(!u.enterSection("s1", false)); // a preceding sibling: never
         QVERIFY(u.getSectionText(&s));
-        QCOMPARE(s, QStringLiteral("5"));      // a miss keeps the cursor
+        QCOMPARE(s, QStringLiteral("5")); // a miss keeps the cursor
         QVERIFY(u.enterSection("p", true));
         QVERIFY(u.nextSection());
         QVERIFY(u.getSectionText(&s));
@@ -102,8 +101,8 @@ private slots:
     {
         CGIUtil &u = fetch(Doc);
         QString s;
-        QVERIFY(u.getXmlString("list", &s) == false);  // an element of elements has no text
-        QVERIFY(u.getSectionString("dns", &s, 1));      // but it is the last found
+        QVERIFY(u.getXmlString("list", &s) == false); // an element of elements has no text
+        QVERIFY(u.getSectionString("dns", &s, 1));    // but it is the last found
         QCOMPARE(s, QStringLiteral("b"));
     }
 
@@ -113,15 +112,15 @@ private slots:
         const QByteArray d128 = QByteArray(127, '0') + '8';
         const QByteArray s255(255, 's');
         const QByteArray s256(256, 's');
-        CGIUtil &u = fetch("<response><a>" + d127 + "</a><b>" + d128 + "</b><c>" + s255 + "</c><d>" + s256
-                           + "</d><g><x><n>" + d128 + "</n></x><y><n>" + d127 + "</n></y></g></response>");
+        CGIUtil &u = fetch("<response><a>" + d127 + "</a><b>" + d128 + "</b><c>" + s255 + "</c><d>" + s256 +
+                           "</d><g><x><n>" + d128 + "</n></x><y><n>" + d127 + "</n></y></g></response>");
         int v = 0;
         QString s;
         QVERIFY(u.getXmlInt("a", &v));
         QCOMPARE(v, 7);
         v = -1;
         QVERIFY(!u.getXmlInt("b", &v));
-        QCOMPARE(v, -1);  // a failure leaves the output alone
+        QCOMPARE(v, -1); // a failure leaves the output alone
         QVERIFY(u.getXmlString("c", &s));
         QCOMPARE(s.size(), 255);
         QVERIFY(!u.getXmlString("d", &s));
@@ -131,10 +130,10 @@ private slots:
         QVERIFY(u.getSectionInt("a", &v, 0));
         QVERIFY(!u.getSectionInt("b", &v, 0));
         QVERIFY(u.getSectionString("a", &s, 0));
-        QVERIFY(!u.getSectionString("c", &s, 0));  // 127 bytes is the section limit
+        QVERIFY(!u.getSectionString("c", &s, 0)); // 127 bytes is the section limit
         QVERIFY(u.enterSection("g", true));
         v = 0;
-        QVERIFY(u.getSectionChildInt("n", &v));    // the first that fits
+        QVERIFY(u.getSectionChildInt("n", &v)); // the first that fits
         QCOMPARE(v, 7);
     }
 
@@ -163,7 +162,7 @@ private slots:
         QVERIFY(!u.getSectionString(QString(), &s, 0));
         QVERIFY(!u.getSectionChildInt(QString(), &v));
 
-        m_dev->addFault(QStringLiteral("*"), Fault::status(200));  // 200 without a body
+        m_dev->addFault(QStringLiteral("*"), Fault::status(200)); // 200 without a body
         CGIUtil &e = fetch(Doc);
         QCOMPARE(e.replyLength(), qint64(0));
         QVERIFY(!e.getXmlInt("j", &v));

@@ -8,7 +8,6 @@ class TestCgiCodes : public DeviceTest
 {
     Q_OBJECT
 
-
     QStringList get(const QString &url, const QString &password = QStringLiteral("1234"), int timeoutSec = 2)
     {
         CGIUtil util(7);
@@ -27,9 +26,8 @@ private slots:
     {
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("code");
-        const QList<QPair<int, int>> table = {{200, 0},  {401, 1},  {403, 1},  {400, 7},
-                                              {415, 8},  {416, 9},  {500, 11}, {409, 12},
-                                              {404, 255}, {302, 255}, {599, 255}};
+        const QList<QPair<int, int>> table = {{200, 0},  {401, 1},  {403, 1},   {400, 7},   {415, 8},  {416, 9},
+                                              {500, 11}, {409, 12}, {404, 255}, {302, 255}, {599, 255}};
         for (const auto &row : table)
             QTest::addRow("%d", row.first) << row.first << row.second;
     }
@@ -52,7 +50,7 @@ private slots:
 
     void wrongPassword()
     {
-        QCOMPARE(get(sample(), QStringLiteral("nope")), QStringList({"h:1"}));  // its 401 has no body
+        QCOMPARE(get(sample(), QStringLiteral("nope")), QStringList({"h:1"})); // its 401 has no body
         const auto log = m_dev->requests();
         QCOMPARE(log.size(), 1);
         QCOMPARE(log[0].user, QStringLiteral("admin"));
@@ -128,8 +126,8 @@ private slots:
             QVERIFY(util.setGetRequest(base + "/action/get?subject=sample", "admin", "1234", nullptr, nullptr, 2));
             break;
         case 1:
-            QVERIFY(util.setPostRequest(base + "/action/set?subject=sample", "admin", "1234", "<request/>",
-                                        nullptr, nullptr, 2, 2));
+            QVERIFY(util.setPostRequest(base + "/action/set?subject=sample", "admin", "1234", "<request/>", nullptr,
+                                        nullptr, 2, 2));
             break;
         case 2:
             QVERIFY(util.setPostRequestEx(base + "/action/set?subject=sample", "admin", "1234", "<request/>"));
@@ -142,10 +140,7 @@ private slots:
         QCOMPARE(rec.events, QStringList({closed ? "h:10" : "h:255"}));
     }
 
-    void malformedUrlHost()
-    {
-        QCOMPARE(get(QStringLiteral("http://[zz/action/get")), QStringList({"h:255"}));
-    }
+    void malformedUrlHost() { QCOMPARE(get(QStringLiteral("http://[zz/action/get")), QStringList({"h:255"})); }
 
     void settersRefuseBadArguments()
     {

@@ -50,7 +50,6 @@ class TestCgiPost : public DeviceTest
 {
     Q_OBJECT
 
-
     QString setUrl(const QString &key = QStringLiteral("sample")) const
     {
         return urlOf(*m_dev, QStringLiteral("/action/set?subject=") + key);
@@ -99,14 +98,22 @@ private slots:
     {
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::newRow("attribute kept") << "<a k=\"x  y\">  <b/>  </a>" << "<a k=\"x  y\"> <b/> </a>";
-        QTest::newRow("empty tag then end") << "<a><b/>\t\t</a>" << "<a><b/> </a>";
-        QTest::newRow("text inner blanks") << "<a>x \n y</a>" << "<a>x \n y</a>";
-        QTest::newRow("text edge blanks") << "<a> x </a>" << "<a> x </a>";
-        QTest::newRow("whole value") << "<a>\t \n</a>" << "<a>\t \n</a>";
-        QTest::newRow("after end tag") << "<r><a>1</a>   <b>2</b></r>" << "<r><a>1</a> <b>2</b></r>";
-        QTest::newRow("trimmed") << "  \n<r/>\r\n " << "<r/>";
-        QTest::newRow("comment") << "<r><!-- c -->  </r>" << "<r><!-- c --> </r>";
+        QTest::newRow("attribute kept") << "<a k=\"x  y\">  <b/>  </a>"
+                                        << "<a k=\"x  y\"> <b/> </a>";
+        QTest::newRow("empty tag then end") << "<a><b/>\t\t</a>"
+                                            << "<a><b/> </a>";
+        QTest::newRow("text inner blanks") << "<a>x \n y</a>"
+                                           << "<a>x \n y</a>";
+        QTest::newRow("text edge blanks") << "<a> x </a>"
+                                          << "<a> x </a>";
+        QTest::newRow("whole value") << "<a>\t \n</a>"
+                                     << "<a>\t \n</a>";
+        QTest::newRow("after end tag") << "<r><a>1</a>   <b>2</b></r>"
+                                       << "<r><a>1</a> <b>2</b></r>";
+        QTest::newRow("trimmed") << "  \n<r/>\r\n "
+                                 << "<r/>";
+        QTest::newRow("comment") << "<r><!-- c -->  </r>"
+                                 << "<r><!-- c --> </r>";
     }
 
     void condenseMarkupCases()
@@ -127,8 +134,8 @@ private slots:
 
     void largeBodyArrivesWhole()
     {
-        const QString big = QStringLiteral("<request><note>") + QString(100 * 1024, QLatin1Char('x'))
-                            + QStringLiteral("</note></request>");
+        const QString big = QStringLiteral("<request><note>") + QString(100 * 1024, QLatin1Char('x')) +
+                            QStringLiteral("</note></request>");
         QByteArray got;
         QCOMPARE(post(big, &got), QStringList({"h:0", "d"}));
         QCOMPARE(got, Declaration + big.toUtf8());

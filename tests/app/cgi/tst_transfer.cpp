@@ -35,7 +35,6 @@ class TestCgiTransfer : public DeviceTest
 {
     Q_OBJECT
 
-
 private slots:
     void getSampleAndReadIt()
     {
@@ -53,7 +52,7 @@ private slots:
         QVERIFY(util.getXmlInt("count", &n));
         QCOMPARE(n, 42);
         QVERIFY(util.getXmlString("text", &s));
-        QCOMPARE(s, QStringLiteral("A  B"));  // blanks kept by the parser
+        QCOMPARE(s, QStringLiteral("A  B")); // blanks kept by the parser
         QVERIFY(util.getXmlString("title", &s));
         QCOMPARE(s, QStringLiteral("Kamera é 東京"));
         QVERIFY(util.enterSection("adapter", true));

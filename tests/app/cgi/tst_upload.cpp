@@ -31,14 +31,13 @@ private slots:
         f.write(m_bytes);
     }
 
-
     void fileArrivesAsOnePartWithTheHeaders()
     {
         CGIUtil util(21);
         Recorder rec(&util);
         QVERIFY(util.setUploadRequest(uploadUrl(), "admin", "1234", m_file));
         QVERIFY(runToEnd(util));
-        QCOMPARE(rec.events, QStringList({"h:0"}));  // no data signal for uploads
+        QCOMPARE(rec.events, QStringList({"h:0"})); // no data signal for uploads
         QVERIFY(!rec.wrongId);
 
         devicesim::FormPart part;
@@ -98,9 +97,8 @@ private slots:
         QVERIFY(util.setUploadRequest(uploadUrl(), "admin", "1234", m_file));
         QVERIFY(runToEnd(util, 20000));
         QCOMPARE(rec.events, QStringList({"h:13"}));
-        QVERIFY(m_dev->waitFor([](const QList<devicesim::LoggedRequest> &l) {
-            return !l.isEmpty() && l[0].peerClosed;
-        }, 2000));
+        QVERIFY(m_dev->waitFor([](const QList<devicesim::LoggedRequest> &l) { return !l.isEmpty() && l[0].peerClosed; },
+                               2000));
     }
 };
 

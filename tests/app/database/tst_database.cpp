@@ -368,8 +368,8 @@ private slots:
         QStringList workerConnections;
         QThread *worker = QThread::create([&] {
             while (!stop) {
-                if (m_db->getPictureExpiry() != 30 || m_db->getRecordExpiry() != 30
-                    || m_db->getRecordPath() != "." || m_db->getSnapshotPath() != ".")
+                if (m_db->getPictureExpiry() != 30 || m_db->getRecordExpiry() != 30 || m_db->getRecordPath() != "." ||
+                    m_db->getSnapshotPath() != ".")
                     ++wrong;
                 if (++reads == 1)
                     workerConnections = QSqlDatabase::connectionNames();

@@ -11,7 +11,7 @@
 
 namespace {
 
-QImage paintCell(QStyledItemDelegate& d, const QModelIndex& index, const QRect& rect)
+QImage paintCell(QStyledItemDelegate &d, const QModelIndex &index, const QRect &rect)
 {
     QImage img(rect.size() + QSize(rect.x(), rect.y()), QImage::Format_ARGB32);
     img.fill(Qt::transparent);
@@ -24,7 +24,7 @@ QImage paintCell(QStyledItemDelegate& d, const QModelIndex& index, const QRect& 
     return img;
 }
 
-bool same(const QImage& a, const QImage& b, QPoint offset)
+bool same(const QImage &a, const QImage &b, QPoint offset)
 {
     const QImage bb = b.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < bb.height(); ++y)
@@ -52,7 +52,8 @@ private slots:
         qwCustomDelegate d;
         const QImage strip(":/images/srcimages/devsettings/signal.png");
         QCOMPARE(strip.size(), QSize(360, 48));
-        const QImage level3 = strip.copy(180, 0, 60, 48).scaled(24, 22, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage level3 =
+            strip.copy(180, 0, 60, 48).scaled(24, 22, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         const QImage level0 = strip.copy(0, 0, 60, 48).scaled(24, 22, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         QVERIFY(level3 != level0);
 
@@ -77,8 +78,8 @@ private slots:
         model.setData(model.index(0, 4), 5, Qt::EditRole);
         qwCustomDelegate d;
         QWidget parent;
-        QWidget* editor = d.createEditor(&parent, QStyleOptionViewItem(), model.index(0, 4));
-        auto* label = qobject_cast<QLabel*>(editor);
+        QWidget *editor = d.createEditor(&parent, QStyleOptionViewItem(), model.index(0, 4));
+        auto *label = qobject_cast<QLabel *>(editor);
         QVERIFY(label);
         QCOMPARE(label->pixmap()->size(), QSize(60, 48));
         d.setEditorData(editor, model.index(0, 4));

@@ -21,22 +21,18 @@ namespace {
 class PlacedTip : public qwTipsdlgEx
 {
 public:
-    PlacedTip(int kind, QList<QPoint>* positions)
-        : qwTipsdlgEx(nullptr, kind)
-        , m_positions(positions)
-    {
-    }
+    PlacedTip(int kind, QList<QPoint> *positions) : qwTipsdlgEx(nullptr, kind), m_positions(positions) {}
 
 protected:
     QRect availableArea() const override { return QRect(100, 50, 800, 600); }
-    void moveEvent(QMoveEvent* event) override
+    void moveEvent(QMoveEvent *event) override
     {
         m_positions->append(event->pos());
         qwTipsdlgEx::moveEvent(event);
     }
 
 private:
-    QList<QPoint>* m_positions;
+    QList<QPoint> *m_positions;
 };
 
 } // namespace
@@ -92,13 +88,13 @@ private slots:
     void pathTipRevealsItsFile()
     {
         QStringList revealed;
-        qwTipsdlgEx::setRevealFunction([&revealed](const QString& path) {
+        qwTipsdlgEx::setRevealFunction([&revealed](const QString &path) {
             revealed << path;
             return true;
         });
         const QString path = QStringLiteral("/tmp/my clips/a'b;$(rm -rf x)/Bild ä.jpg");
         for (int kind : {1, 2, 3}) {
-            auto* tip = new qwTipsdlgEx(nullptr, kind);
+            auto *tip = new qwTipsdlgEx(nullptr, kind);
             tip->setTipText(path);
             QTest::mouseClick(tip->messageLabel(), Qt::LeftButton);
             delete tip;
@@ -114,10 +110,10 @@ private slots:
             QSignalSpy result(dlg.data(), &qwTipsDlg::sigTipsresult);
             dlg->setTipText("Delete?");
             dlg->show();
-            auto* close = dlg->findChild<QPushButton*>("pushButton_Close");
+            auto *close = dlg->findChild<QPushButton *>("pushButton_Close");
             QVERIFY(close && close->isVisible());
-            QVERIFY(!dlg->findChild<QPushButton*>("pushButton_OK")->isVisible());
-            QCOMPARE(dlg->findChild<QLabel*>("label_Tips")->text(), QStringLiteral("Delete?"));
+            QVERIFY(!dlg->findChild<QPushButton *>("pushButton_OK")->isVisible());
+            QCOMPARE(dlg->findChild<QLabel *>("label_Tips")->text(), QStringLiteral("Delete?"));
             QCOMPARE(dlg->size(), QSize(474, 238));
             QCOMPARE(dlg->windowModality(), Qt::WindowModal);
             QTest::mouseClick(close, Qt::LeftButton);
@@ -132,12 +128,12 @@ private slots:
             QTRY_VERIFY(dlg.isNull());
             QCOMPARE(result.count(), 0);
         }
-        for (const char* name : {"pushButton_OK", "pushButton_Cancel"}) {
+        for (const char *name : {"pushButton_OK", "pushButton_Cancel"}) {
             QPointer<qwTipsDlg> dlg = new qwTipsDlg(nullptr, "Question", 2);
             QSignalSpy result(dlg.data(), &qwTipsDlg::sigTipsresult);
             dlg->show();
-            QVERIFY(!dlg->findChild<QPushButton*>("pushButton_Close")->isVisible());
-            auto* button = dlg->findChild<QPushButton*>(name);
+            QVERIFY(!dlg->findChild<QPushButton *>("pushButton_Close")->isVisible());
+            auto *button = dlg->findChild<QPushButton *>(name);
             QVERIFY(button->isVisible());
             QTest::mouseClick(button, Qt::LeftButton);
             QTRY_VERIFY(dlg.isNull());
@@ -169,14 +165,14 @@ private slots:
 
     void noFocusRectangle()
     {
-        QStyle* fusion = QStyleFactory::create("Fusion");
+        QStyle *fusion = QStyleFactory::create("Fusion");
         QVERIFY(fusion);
         QStyleOptionFocusRect opt;
         opt.rect = QRect(2, 2, 28, 28);
         opt.palette = QPalette(Qt::black);
         opt.state = QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
 
-        auto paint = [&](const QStyle* style, QStyle::PrimitiveElement element) {
+        auto paint = [&](const QStyle *style, QStyle::PrimitiveElement element) {
             QImage img(32, 32, QImage::Format_ARGB32);
             img.fill(Qt::white);
             QPainter p(&img);

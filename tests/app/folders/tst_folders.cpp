@@ -68,12 +68,18 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("parent");
-        QTest::newRow("file") << "C:/records/a.xml" << "C:/records";
-        QTest::newRow("absolute") << "/a/b" << "/a";
-        QTest::newRow("trailing separator") << "C:/records/" << "C:/records";
-        QTest::newRow("no separator") << "a.xml" << "";
-        QTest::newRow("backslashes only") << "C:\\records\\a.xml" << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("file") << "C:/records/a.xml"
+                              << "C:/records";
+        QTest::newRow("absolute") << "/a/b"
+                                  << "/a";
+        QTest::newRow("trailing separator") << "C:/records/"
+                                            << "C:/records";
+        QTest::newRow("no separator") << "a.xml"
+                                      << "";
+        QTest::newRow("backslashes only") << "C:\\records\\a.xml"
+                                          << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
 
     void parentDir()

@@ -39,18 +39,35 @@ private slots:
     void everyPathHasItsSize()
     {
         const QMap<QString, QSize> sizes{
-            {"cms.png", {30, 30}},           {"buttonclose.png", {172, 25}},   {"buttonmax.png", {172, 25}},
-            {"buttonhide.png", {172, 25}},    {"buttonrestore.png", {172, 25}}, {"unlock.png", {172, 25}},
-            {"lock.png", {172, 25}},          {"cpu.png", {24, 24}},            {"cpu1.png", {24, 24}},
-            {"cpu2.png", {24, 24}},           {"lockicon.png", {30, 30}},       {"message.png", {30, 30}},
-            {"tips.png", {30, 30}},           {"warning.png", {41, 31}},        {"wait.gif", {47, 47}},
-            {"general/user.png", {26, 26}},   {"general/password.png", {26, 26}},
-            {"frameui/check.png", {14, 14}},  {"frameui/check1.png", {14, 14}},
-            {"frameui/radio.png", {14, 14}},  {"frameui/radio1.png", {14, 14}},
-            {"handle-up.png", {16, 16}},      {"handle-down.png", {16, 16}},    {"handle-left.png", {16, 16}},
-            {"handle-right.png", {16, 16}},   {"dropdown.png", {12, 12}},
+            {"cms.png", {30, 30}},
+            {"buttonclose.png", {172, 25}},
+            {"buttonmax.png", {172, 25}},
+            {"buttonhide.png", {172, 25}},
+            {"buttonrestore.png", {172, 25}},
+            {"unlock.png", {172, 25}},
+            {"lock.png", {172, 25}},
+            {"cpu.png", {24, 24}},
+            {"cpu1.png", {24, 24}},
+            {"cpu2.png", {24, 24}},
+            {"lockicon.png", {30, 30}},
+            {"message.png", {30, 30}},
+            {"tips.png", {30, 30}},
+            {"warning.png", {41, 31}},
+            {"wait.gif", {47, 47}},
+            {"general/user.png", {26, 26}},
+            {"general/password.png", {26, 26}},
+            {"frameui/check.png", {14, 14}},
+            {"frameui/check1.png", {14, 14}},
+            {"frameui/radio.png", {14, 14}},
+            {"frameui/radio1.png", {14, 14}},
+            {"handle-up.png", {16, 16}},
+            {"handle-down.png", {16, 16}},
+            {"handle-left.png", {16, 16}},
+            {"handle-right.png", {16, 16}},
+            {"dropdown.png", {12, 12}},
             {"devsettings/signal.png", {360, 48}},
-            {"local/edit.png", {20, 20}},     {"local/delete.png", {20, 20}},
+            {"local/edit.png", {20, 20}},
+            {"local/delete.png", {20, 20}},
         };
         const QStringList paths = qrcPaths();
         QCOMPARE(QSet<QString>(paths.begin(), paths.end()).size(), paths.size());
@@ -67,7 +84,7 @@ private slots:
 
     void stripCellsDiffer()
     {
-        for (const char* name : {"buttonclose", "buttonmax", "buttonhide", "buttonrestore", "unlock", "lock"}) {
+        for (const char *name : {"buttonclose", "buttonmax", "buttonhide", "buttonrestore", "unlock", "lock"}) {
             const QImage strip(QString(":/images/srcimages/%1.png").arg(name));
             QList<QImage> cells;
             for (int i = 0; i < 4; ++i)
@@ -107,8 +124,8 @@ private slots:
         // String literals and style-sheet urls, quoted or not.
         QRegularExpression literal("(?:\"|url\\(')?:(/(?:images|Others)/[^\"')]+)");
         int found = 0;
-        for (const char* folder : {"platform", "app", "liveview", "playback", "localsettings", "devsettings",
-                                   "media", "device"}) {
+        for (const char *folder :
+             {"platform", "app", "liveview", "playback", "localsettings", "devsettings", "media", "device"}) {
             QDirIterator it(kSource + "/" + folder, {"*.cpp", "*.h"}, QDir::Files, QDirIterator::Subdirectories);
             while (it.hasNext()) {
                 QFile f(it.next());

@@ -127,8 +127,9 @@ private slots:
     void sectionRules()
     {
         qcLanguageXml lang;
-        QVERIFY(loadDocument(lang, "<l><previewpage><direct>d</direct><deviceadd><inner>i</inner></deviceadd></previewpage>"
-                                   "<tipsinfos><tip>t</tip><alarmlist><x>y</x></alarmlist></tipsinfos></l>"));
+        QVERIFY(loadDocument(lang,
+                             "<l><previewpage><direct>d</direct><deviceadd><inner>i</inner></deviceadd></previewpage>"
+                             "<tipsinfos><tip>t</tip><alarmlist><x>y</x></alarmlist></tipsinfos></l>"));
         // A listed section that is missing gives "" even though the page holds the key.
         QCOMPARE(lang.getLangText(34, 65, "direct"), QString());
         // Direct lookups see keys inside the page's sections as well.
@@ -147,8 +148,8 @@ private slots:
         qcLanguageXml lang;
         const QByteArray fits(1023, 'a');
         const QByteArray tooLong(1024, 'b');
-        QVERIFY(loadDocument(lang, "<l><tipsinfos><fits>" + fits + "</fits><long>" + tooLong
-                                       + "</long><mixed><b>x</b>after</mixed><empty></empty></tipsinfos></l>"));
+        QVERIFY(loadDocument(lang, "<l><tipsinfos><fits>" + fits + "</fits><long>" + tooLong +
+                                       "</long><mixed><b>x</b>after</mixed><empty></empty></tipsinfos></l>"));
         QCOMPARE(lang.getLangText(38, 48, "fits"), QString::fromLatin1(fits));
         QCOMPARE(lang.getLangText(38, 48, "long"), QString());
         QCOMPARE(lang.getLangText(38, 48, "mixed"), QString());
@@ -193,7 +194,8 @@ private slots:
         QTest::newRow("section on the tips page") << QByteArray("38\t49\tk\tX\n") << QByteArray("not a section");
         QTest::newRow("unknown page") << QByteArray("39\t48\tk\tX\n") << QByteArray("unknown page");
         QTest::newRow("empty text") << QByteArray("33\t48\tk\t\n") << QByteArray("empty text");
-        QTest::newRow("text too long") << QByteArray("33\t48\tk\t" + QByteArray(1024, 'x') + "\n") << QByteArray("longer");
+        QTest::newRow("text too long") << QByteArray("33\t48\tk\t" + QByteArray(1024, 'x') + "\n")
+                                       << QByteArray("longer");
         QTest::newRow("missing column") << QByteArray("33\t48\tk\n") << QByteArray("tabs");
         QTest::newRow("bad key") << QByteArray("33\t48\tNot A Key\tX\n") << QByteArray("lowercase");
         QTest::newRow("not utf-8") << QByteArray("33\t48\tk\t\xe9t\xe9\n") << QByteArray("cannot read");

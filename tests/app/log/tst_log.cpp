@@ -59,12 +59,13 @@ class TestLog : public QObject
     {
         QList<_st_log_item> found;
         QMutex lock;
-        const QMetaObject::Connection c = connect(m_log.get(), &qcLogHelper::sigHaslogitem, this,
-                                                  [&](_st_log_item item) {
-                                                      QMutexLocker l(&lock);
-                                                      found.append(item);
-                                                  },
-                                                  Qt::DirectConnection);
+        const QMetaObject::Connection c = connect(
+            m_log.get(), &qcLogHelper::sigHaslogitem, this,
+            [&](_st_log_item item) {
+                QMutexLocker l(&lock);
+                found.append(item);
+            },
+            Qt::DirectConnection);
         const QDateTime never = at("1999-01-01 00:00");
         auto accepted = [&](int k, const QDateTime &f, const QDateTime &t) {
             QElapsedTimer clock;
@@ -143,8 +144,7 @@ private slots:
                  (QStringList{"2026-03-01T00:00:00", "2026-03-02T10:00:00"}));
         // The same instant twice means that whole day, not a range from it.
         QCOMPARE(dates(search(0, at("2026-03-02 10:00"), at("2026-03-02 10:00"))), stored.mid(3, 3));
-        QCOMPARE(dates(search(3, at("2026-03-02 10:00"), at("2026-03-02 10:00"))),
-                 QStringList{"2026-03-02T23:59:59"});
+        QCOMPARE(dates(search(3, at("2026-03-02 10:00"), at("2026-03-02 10:00"))), QStringList{"2026-03-02T23:59:59"});
         // From after to: everything, the kind ignored.
         QCOMPARE(dates(search(2, at("2026-03-05 00:00"), at("2026-03-01 00:00"))), stored);
     }
@@ -274,10 +274,13 @@ private slots:
         std::atomic<int> delivered{0};
         // A slow receiver on the log thread: delivering everything would take
         // far longer than the stop may.
-        connect(m_log.get(), &qcLogHelper::sigHaslogitem, this, [&](_st_log_item) {
-            ++delivered;
-            QThread::msleep(1);
-        }, Qt::DirectConnection);
+        connect(
+            m_log.get(), &qcLogHelper::sigHaslogitem, this,
+            [&](_st_log_item) {
+                ++delivered;
+                QThread::msleep(1);
+            },
+            Qt::DirectConnection);
         QVERIFY(m_log->requestQuery(0, at("2030-01-01 00:00"), at("2020-01-01 00:00")));
         QTRY_VERIFY(delivered > 10);
         QElapsedTimer t;

@@ -24,7 +24,8 @@ class TestLogin : public QObject
     QStringList logRows()
     {
         m_globals->flushLog();
-        return testsupport::RunFolder::query("cmsclient.logx", "select logdecl||'|'||curuser||'|'||logtype from systemlogs")
+        return testsupport::RunFolder::query("cmsclient.logx",
+                                             "select logdecl||'|'||curuser||'|'||logtype from systemlogs")
             .split('\n', Qt::SkipEmptyParts);
     }
 
@@ -34,14 +35,14 @@ class TestLogin : public QObject
         QVERIFY(m_globals->isValid());
     }
 
-    static void attempt(qwLogin& login, const QString& name, const QString& password)
+    static void attempt(qwLogin &login, const QString &name, const QString &password)
     {
         login.userEdit()->setText(name);
         login.passwordEdit()->setText(password);
         QTest::mouseClick(login.loginButton(), Qt::LeftButton);
     }
 
-    static void closeMainWindow(qwLogin& login)
+    static void closeMainWindow(qwLogin &login)
     {
         if (login.mainWindow()) {
             login.mainWindow()->close();
@@ -129,7 +130,8 @@ private slots:
             QCOMPARE(g_curUserRights, 511u);
             closeMainWindow(login);
         }
-        QCOMPARE(testsupport::RunFolder::query("quendalix.xdt", "select autologin||'|'||ifnull(autoname,'') from systeminfo"),
+        QCOMPARE(testsupport::RunFolder::query("quendalix.xdt",
+                                               "select autologin||'|'||ifnull(autoname,'') from systeminfo"),
                  QStringLiteral("0|"));
         {
             qwLogin login;
@@ -200,9 +202,9 @@ private slots:
         QCOMPARE(login.passwordEdit()->text(), QStringLiteral("731905"));
         QCOMPARE(login.userEdit()->text(), name);
         QVERIFY(login.autoLoginBox()->isChecked());
-        for (QWidget* w : {static_cast<QWidget*>(login.userEdit()), static_cast<QWidget*>(login.passwordEdit()),
-                           static_cast<QWidget*>(login.autoLoginBox()), static_cast<QWidget*>(login.loginButton()),
-                           static_cast<QWidget*>(login.cancelButton())})
+        for (QWidget *w : {static_cast<QWidget *>(login.userEdit()), static_cast<QWidget *>(login.passwordEdit()),
+                           static_cast<QWidget *>(login.autoLoginBox()), static_cast<QWidget *>(login.loginButton()),
+                           static_cast<QWidget *>(login.cancelButton())})
             QVERIFY(!w->isEnabled());
         QCOMPARE(g_curUserRights, rights);
         QCOMPARE(g_curUserName, name);

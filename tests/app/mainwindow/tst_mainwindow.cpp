@@ -29,7 +29,7 @@ namespace {
 QStringList g_pageCalls;
 QtMessageHandler g_previousHandler = nullptr;
 
-void recordPageCalls(QtMsgType type, const QMessageLogContext& context, const QString& msg)
+void recordPageCalls(QtMsgType type, const QMessageLogContext &context, const QString &msg)
 {
     if (context.category && QByteArray(context.category) == "ardo.pages") {
         g_pageCalls << msg;
@@ -55,7 +55,7 @@ class TestMainWindow : public QObject
             .split('\n', Qt::SkipEmptyParts);
     }
 
-    static void showAndWait(QWidget& w)
+    static void showAndWait(QWidget &w)
     {
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(w.size(), QSize(1200, 728));
         QCOMPARE(w.pages()->currentIndex(), 0);
         QCOMPARE(w.pages()->count(), 3);
-        QCOMPARE(w.pages()->currentWidget(), static_cast<QWidget*>(w.liveView()));
+        QCOMPARE(w.pages()->currentWidget(), static_cast<QWidget *>(w.liveView()));
         QCOMPARE(w.liveView()->objectName(), QStringLiteral("widget_Liveview"));
         QCOMPARE(w.pages()->widget(1)->objectName(), QStringLiteral("widget_Playback"));
         QCOMPARE(w.pages()->widget(2)->objectName(), QStringLiteral("widget_Localset"));
@@ -158,7 +158,7 @@ private slots:
         cmsclient w(nullptr, "admin");
         // Only the values of this test reach the indicator.
         QObject::disconnect(w.sampler(), nullptr, &w, nullptr);
-        QLabel* cpu = w.cpuLabel();
+        QLabel *cpu = w.cpuLabel();
         qint64 key = cpu->pixmap()->cacheKey();
         QList<int> changedAt;
         for (int value : {30, 61, 70, 80, 81, 60}) {
@@ -259,8 +259,8 @@ private slots:
         QVERIFY(sampler && sampler->isRunning());
         QElapsedTimer clock;
         qint64 finishedAt = -1;
-        connect(sampler.data(), &QThread::finished, this, [&]() { finishedAt = clock.elapsed(); },
-                Qt::DirectConnection);
+        connect(
+            sampler.data(), &QThread::finished, this, [&]() { finishedAt = clock.elapsed(); }, Qt::DirectConnection);
         QPointer<QWidget> pages[] = {w.liveView(), w.playback(), w.localSetting()};
         QSignalSpy closing(&w, &BaseWindow::sigCloseWindw);
 
@@ -276,7 +276,7 @@ private slots:
         QVERIFY2(finishedAt < 500, qPrintable(QString::number(finishedAt)));
         QVERIFY(sampler.isNull());
         QVERIFY(!w.sampler());
-        for (auto& page : pages)
+        for (auto &page : pages)
             QVERIFY(page.isNull());
         QCOMPARE(closing.count(), titleBar ? 2 : 1);
 

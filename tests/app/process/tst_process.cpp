@@ -13,7 +13,7 @@
 
 namespace {
 
-QString xdotool(const QStringList& args)
+QString xdotool(const QStringList &args)
 {
     QProcess p;
     p.start(QStringLiteral("xdotool"), args);
@@ -22,7 +22,7 @@ QString xdotool(const QStringList& args)
 }
 
 // The first visible window with exactly this title, waiting up to timeoutMs.
-QString waitForWindow(const QString& title, QProcess* owner, int timeoutMs = 30000)
+QString waitForWindow(const QString &title, QProcess *owner, int timeoutMs = 30000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -37,21 +37,26 @@ QString waitForWindow(const QString& title, QProcess* owner, int timeoutMs = 300
     return QString();
 }
 
-struct Geometry {
+struct Geometry
+{
     int x = 0, y = 0, w = 0, h = 0;
 };
 
-Geometry geometryOf(const QString& id)
+Geometry geometryOf(const QString &id)
 {
     Geometry g;
-    for (const QString& line : xdotool({"getwindowgeometry", "--shell", id}).split('\n')) {
+    for (const QString &line : xdotool({"getwindowgeometry", "--shell", id}).split('\n')) {
         const QStringList kv = line.split('=');
         if (kv.size() != 2)
             continue;
-        if (kv[0] == "X") g.x = kv[1].toInt();
-        if (kv[0] == "Y") g.y = kv[1].toInt();
-        if (kv[0] == "WIDTH") g.w = kv[1].toInt();
-        if (kv[0] == "HEIGHT") g.h = kv[1].toInt();
+        if (kv[0] == "X")
+            g.x = kv[1].toInt();
+        if (kv[0] == "Y")
+            g.y = kv[1].toInt();
+        if (kv[0] == "WIDTH")
+            g.w = kv[1].toInt();
+        if (kv[0] == "HEIGHT")
+            g.h = kv[1].toInt();
     }
     return g;
 }
@@ -66,11 +71,11 @@ class TestProcess : public QObject
 
     std::unique_ptr<testsupport::RunFolder> m_folder;
     QString m_instanceKey;
-    QList<QProcess*> m_clients;
+    QList<QProcess *> m_clients;
 
-    QProcess* startClient()
+    QProcess *startClient()
     {
-        auto* p = new QProcess(this);
+        auto *p = new QProcess(this);
         p->setWorkingDirectory(m_folder->path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "xcb");
@@ -82,27 +87,26 @@ class TestProcess : public QObject
         return p;
     }
 
-    static bool finish(QProcess* p, int ms = 20000)
+    static bool finish(QProcess *p, int ms = 20000)
     {
         return p->state() == QProcess::NotRunning || p->waitForFinished(ms);
     }
 
     // Reads the box's text from stderr, then dismisses it with the keyboard.
-    static void dismissWarning(QProcess* p)
+    static void dismissWarning(QProcess *p)
     {
         const QString box = waitForWindow("Warning", p);
         if (box.isEmpty()) {
             QFile dump(QDir(p->workingDirectory()).filePath("Korvista.dmp"));
             dump.open(QIODevice::ReadOnly);
-            QFAIL(qPrintable("no warning box; stderr:\n" + p->readAllStandardError() + "\ndump:\n" +
-                             dump.read(4000)));
+            QFAIL(qPrintable("no warning box; stderr:\n" + p->readAllStandardError() + "\ndump:\n" + dump.read(4000)));
         }
         xdotool({"windowfocus", "--sync", box});
         xdotool({"key", "--clearmodifiers", "Return"});
         QVERIFY(finish(p));
     }
 
-    static void typeLogin(const QString& login, const QString& user, const QString& password)
+    static void typeLogin(const QString &login, const QString &user, const QString &password)
     {
         xdotool({"windowfocus", "--sync", login});
         xdotool({"type", "--delay", "30", user});
@@ -111,14 +115,14 @@ class TestProcess : public QObject
         xdotool({"key", "Return"});
     }
 
-    static void clickCloseButton(const QString& window)
+    static void clickCloseButton(const QString &window)
     {
         const Geometry g = geometryOf(window);
         xdotool({"mousemove", "--sync", QString::number(g.x + g.w - 24), QString::number(g.y + 14)});
         xdotool({"click", "1"});
     }
 
-    void checkClean(QProcess* p)
+    void checkClean(QProcess *p)
     {
         const QByteArray err = p->readAllStandardError();
         QVERIFY2(!err.contains("Sanitizer") && !err.contains("runtime error"), err.constData());
@@ -143,7 +147,7 @@ private slots:
 
     void cleanup()
     {
-        for (QProcess* p : m_clients) {
+        for (QProcess *p : m_clients) {
             if (p->state() != QProcess::NotRunning) {
                 p->kill();
                 p->waitForFinished(5000);
@@ -170,22 +174,22 @@ private slots:
     {
         QFETCH(QStringList, removed);
         QFETCH(QString, message);
-        for (const QString& f : removed)
+        for (const QString &f : removed)
             QVERIFY(QFile::remove(m_folder->filePath(f)));
-        QProcess* p = startClient();
+        QProcess *p = startClient();
         dismissWarning(p);
         QCOMPARE(p->exitStatus(), QProcess::NormalExit);
         QCOMPARE(p->exitCode(), 1);
         const QByteArray err = p->readAllStandardError();
         QVERIFY2(err.contains(message.toUtf8()), err.constData());
-        for (const QString& f : removed)
+        for (const QString &f : removed)
             QVERIFY2(!QFile::exists(m_folder->filePath(f)), qPrintable(f + " was created"));
         QVERIFY(!err.contains("Sanitizer"));
     }
 
     void loginAndClose()
     {
-        QProcess* p = startClient();
+        QProcess *p = startClient();
         const QString login = waitForWindow("Login", p);
         QVERIFY2(!login.isEmpty(), p->readAllStandardError().constData());
         typeLogin(login, "admin", "admin");
@@ -198,15 +202,14 @@ private slots:
         QCOMPARE(p->exitStatus(), QProcess::NormalExit);
         QCOMPARE(p->exitCode(), 0);
         checkClean(p);
-        const QString rows =
-            testsupport::RunFolder::query(m_folder->filePath("cmsclient.logx"),
-                                          "select logdecl from systemlogs order by rowid");
+        const QString rows = testsupport::RunFolder::query(m_folder->filePath("cmsclient.logx"),
+                                                           "select logdecl from systemlogs order by rowid");
         QCOMPARE(rows.split('\n'), (QStringList{"login successful", "exit cmslient"}));
     }
 
     void cancelEnds()
     {
-        QProcess* p = startClient();
+        QProcess *p = startClient();
         const QString login = waitForWindow("Login", p);
         QVERIFY2(!login.isEmpty(), p->readAllStandardError().constData());
         xdotool({"windowfocus", "--sync", login});
@@ -221,9 +224,9 @@ private slots:
 
     void secondInstanceRefused()
     {
-        QProcess* first = startClient();
+        QProcess *first = startClient();
         QVERIFY2(!waitForWindow("Login", first).isEmpty(), first->readAllStandardError().constData());
-        QProcess* second = startClient();
+        QProcess *second = startClient();
         dismissWarning(second);
         QCOMPARE(second->exitCode(), 1);
         QVERIFY(second->readAllStandardError().contains("An instance is already running!!"));
@@ -234,12 +237,12 @@ private slots:
 
     void startAfterKill()
     {
-        QProcess* first = startClient();
+        QProcess *first = startClient();
         QVERIFY2(!waitForWindow("Login", first).isEmpty(), first->readAllStandardError().constData());
         first->kill();
         QVERIFY(first->waitForFinished(5000));
 
-        QProcess* next = startClient();
+        QProcess *next = startClient();
         const QString login = waitForWindow("Login", next);
         QVERIFY2(!login.isEmpty(), next->readAllStandardError().constData());
 
@@ -263,7 +266,7 @@ private slots:
 
     void faultLeavesReport()
     {
-        QProcess* p = startClient();
+        QProcess *p = startClient();
         QVERIFY2(!waitForWindow("Login", p).isEmpty(), p->readAllStandardError().constData());
         ::kill(pid_t(p->processId()), SIGSEGV);
         QVERIFY(finish(p, 10000));

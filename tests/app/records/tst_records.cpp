@@ -67,13 +67,15 @@ private slots:
         QList<_st_log_item> received;
         QThread *receiverThread = QThread::currentThread();
         bool onMainThread = false;
-        connect(&emitter, &LogEmitter::sigItem, this, [&](_st_log_item item) {
-            onMainThread = QThread::currentThread() == receiverThread;
-            received.append(item);
-        }, Qt::QueuedConnection);
+        connect(
+            &emitter, &LogEmitter::sigItem, this,
+            [&](_st_log_item item) {
+                onMainThread = QThread::currentThread() == receiverThread;
+                received.append(item);
+            },
+            Qt::QueuedConnection);
 
-        const _st_log_item sent("2026-03-02T08:00:00", "admin", "device alarm", "gate", "10.0.0.9",
-                                "motion 'left'", 2);
+        const _st_log_item sent("2026-03-02T08:00:00", "admin", "device alarm", "gate", "10.0.0.9", "motion 'left'", 2);
         QThread *worker = QThread::create([&] { emitter.send(sent); });
         worker->start();
         QVERIFY(worker->wait(5000));

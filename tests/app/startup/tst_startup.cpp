@@ -70,7 +70,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "--listen") {

@@ -7,7 +7,7 @@ namespace {
 
 const char kStrip[] = ":/images/srcimages/buttonclose.png";
 
-QImage render(QWidget& w)
+QImage render(QWidget &w)
 {
     QImage img(w.size(), QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
@@ -16,7 +16,7 @@ QImage render(QWidget& w)
 }
 
 // True when img at offset shows picture (premultiplication may round by one).
-bool showsPicture(const QImage& img, const QImage& picture, QPoint offset = QPoint())
+bool showsPicture(const QImage &img, const QImage &picture, QPoint offset = QPoint())
 {
     const QImage pic = picture.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < pic.height(); ++y) {
@@ -28,15 +28,15 @@ bool showsPicture(const QImage& img, const QImage& picture, QPoint offset = QPoi
             const QRgb b = pic.pixel(x, y);
             if (qAbs(qAlpha(a) - qAlpha(b)) > 2)
                 return false;
-            if (qAlpha(b) > 16 && (qAbs(qRed(a) - qRed(b)) > 3 || qAbs(qGreen(a) - qGreen(b)) > 3 ||
-                                   qAbs(qBlue(a) - qBlue(b)) > 3))
+            if (qAlpha(b) > 16 &&
+                (qAbs(qRed(a) - qRed(b)) > 3 || qAbs(qGreen(a) - qGreen(b)) > 3 || qAbs(qBlue(a) - qBlue(b)) > 3))
                 return false;
         }
     }
     return true;
 }
 
-bool isBlank(const QImage& img)
+bool isBlank(const QImage &img)
 {
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x)

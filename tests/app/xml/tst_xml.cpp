@@ -37,7 +37,6 @@ private slots:
         QVERIFY(!x.getText("missing", &v));
     }
 
-
     void getTextSearchesNestedContainersFirst()
     {
         // The outer key element holds a section; the nested key wins over
@@ -62,7 +61,8 @@ private slots:
 
     void toTextDropsDeclarationAndIndents()
     {
-        qcXmlHelper x("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- c --><response><a>1</a><b><c>2</c></b></response>");
+        qcXmlHelper x(
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!-- c --><response><a>1</a><b><c>2</c></b></response>");
         const QByteArray expected = "<response>\n    <a>1</a>\n    <b>\n        <c>2</c>\n    </b>\n</response>\n";
         QCOMPARE(x.toText(), expected);
 
@@ -213,7 +213,6 @@ private slots:
         QVERIFY(y.enterElement("r", true));
         QVERIFY(!y.getText("k", &v));
     }
-
 };
 
 QTEST_APPLESS_MAIN(TestXml)

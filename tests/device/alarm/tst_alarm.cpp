@@ -46,15 +46,17 @@ struct Server
         t.sweepMs = sweepMs;
         server = new qcAlarmServer(nullptr, t);
         server->moveToThread(&thread);
-        QObject::connect(server, &qcAlarmServer::sigAlarmStatus, &context,
-                         [this](const QString &ip, int code) { alarms.append({ip, code}); });
+        QObject::connect(server, &qcAlarmServer::sigAlarmStatus, &context, [this](const QString &ip, int code) {
+            alarms.append({ip, code});
+        });
         QObject::connect(server, &qcAlarmServer::sigConnectFailed, &context,
                          [this](const QString &ip) { failed.append(ip); });
         thread.start();
     }
     ~Server()
     {
-        QMetaObject::invokeMethod(server, [s = server] { delete s; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            server, [s = server] { delete s; }, Qt::BlockingQueuedConnection);
         thread.quit();
         thread.wait();
     }
@@ -77,8 +79,9 @@ class TestAlarm : public QObject
 private slots:
     void topicTable()
     {
-        const char *topics[] = {"MOTION", "PIR", "IO", "CROSSLINE", "INSTRUSION", "HUMANDECTION", "FACEDECTION",
-                                "OBJECTLEFTLOST", "LOITERING"};
+        const char *topics[] = {"MOTION",     "PIR",          "IO",          "CROSSLINE",
+                                "INSTRUSION", "HUMANDECTION", "FACEDECTION", "OBJECTLEFTLOST",
+                                "LOITERING"};
         for (int i = 0; i < 9; ++i)
             QCOMPARE(qcAlarmServer::topicCode(topics[i]), 65 + i);
         QCOMPARE(qcAlarmServer::topicCode("Motion"), 64);
@@ -144,9 +147,9 @@ private slots:
             QVERIFY(s.server->addDevice("127.0.0.1", QString::number(raw.port()), "admin", password, 1));
             QTRY_COMPARE(s.connections(), 1);
         }
-        QCOMPARE(raw.request(), "POST /action/alarm?subject=notify HTTP/1.0\r\nAuthorization: Basic "
-                                    + QByteArray("admin:" + QByteArray(600, 'w')).toBase64()
-                                    + "\r\nConnection: Keep-Alive \r\nContent-length: 0\r\n\r\n");
+        QCOMPARE(raw.request(), "POST /action/alarm?subject=notify HTTP/1.0\r\nAuthorization: Basic " +
+                                    QByteArray("admin:" + QByteArray(600, 'w')).toBase64() +
+                                    "\r\nConnection: Keep-Alive \r\nContent-length: 0\r\n\r\n");
 
         SimAlarm dev("127.0.0.1", password);
         Server s;

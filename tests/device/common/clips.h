@@ -44,8 +44,14 @@ inline QVector<Nal> nals(const QByteArray &a)
     return out;
 }
 
-inline int h264Type(const QByteArray &a, const Nal &n) { return uchar(a[n.payload]) & 0x1F; }
-inline int h265Type(const QByteArray &a, const Nal &n) { return (uchar(a[n.payload]) >> 1) & 0x3F; }
+inline int h264Type(const QByteArray &a, const Nal &n)
+{
+    return uchar(a[n.payload]) & 0x1F;
+}
+inline int h265Type(const QByteArray &a, const Nal &n)
+{
+    return (uchar(a[n.payload]) >> 1) & 0x3F;
+}
 
 // Access units of an Annex-B clip: a unit begins at a parameter set, access
 // unit delimiter or prefix SEI that follows a picture's slices, or at a slice

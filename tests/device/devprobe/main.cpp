@@ -30,14 +30,13 @@ void line(const QString &text)
 
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: devprobe stream IP PORT USER PASSWORD [main|sub]\n"
-                 "       devprobe p2p [--raw] [--ptz ID] [--talk-tone HZ] [--seconds N] UID USER PASSWORD\n"
-                 "       devprobe alarm IP PORT USER PASSWORD\n"
-                 "       devprobe talk IP PORT USER PASSWORD [--tone HZ | --mic] [--seconds N]\n"
-                 "       devprobe discover [--seconds N]\n"
-                 "       devprobe getnet MAC [--seconds N]\n"
-                 "       devprobe setnet MAC IP MASK GATEWAY static|dhcp USER PASSWORD [--seconds N]\n");
+    std::fprintf(stderr, "usage: devprobe stream IP PORT USER PASSWORD [main|sub]\n"
+                         "       devprobe p2p [--raw] [--ptz ID] [--talk-tone HZ] [--seconds N] UID USER PASSWORD\n"
+                         "       devprobe alarm IP PORT USER PASSWORD\n"
+                         "       devprobe talk IP PORT USER PASSWORD [--tone HZ | --mic] [--seconds N]\n"
+                         "       devprobe discover [--seconds N]\n"
+                         "       devprobe getnet MAC [--seconds N]\n"
+                         "       devprobe setnet MAC IP MASK GATEWAY static|dhcp USER PASSWORD [--seconds N]\n");
     return 2;
 }
 
@@ -116,7 +115,8 @@ int main(int argc, char **argv)
         thread.start();
         server->addDevice(args[1], args[2], args[3], args[4], 1);
         const int rc = app.exec();
-        QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            server, [server] { delete server; }, Qt::BlockingQueuedConnection);
         thread.quit();
         thread.wait();
         return rc;
@@ -141,7 +141,8 @@ int main(int argc, char **argv)
 
     std::unique_ptr<qcNoconOption> option(new qcNoconOption);
     QObject::connect(option.get(), &qcNoconOption::sigHasDevices, &app, [](DeviceInfo_t d) {
-        line(QStringLiteral("device \"%1\" %2:%3 firmware %4").arg(d.name(), d.address()).arg(d.port()).arg(version(d)));
+        line(
+            QStringLiteral("device \"%1\" %2:%3 firmware %4").arg(d.name(), d.address()).arg(d.port()).arg(version(d)));
     });
     QObject::connect(option.get(), &qcNoconOption::sigNetinfo, &app, [](NetIPCfg_t c) {
         line(QStringLiteral("net %1 %2 %3 %4 %5")

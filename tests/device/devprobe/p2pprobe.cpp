@@ -107,8 +107,8 @@ int devprobeP2p(QCoreApplication &app, const QStringList &args)
         return rc;
     }
 
-    auto stream = std::make_unique<qcCommonStream>(uid, QString(), user, password,
-                                                   QString::fromLatin1(kP2pProtocolName));
+    auto stream =
+        std::make_unique<qcCommonStream>(uid, QString(), user, password, QString::fromLatin1(kP2pProtocolName));
     int dummy = 0;
     stream->addDataCallback(onData, &dummy);
     std::unique_ptr<qcAudioCapture> capture;

@@ -9,7 +9,10 @@ using devicesim::DiscoveryResponder;
 
 namespace {
 
-quint32 u32(const QByteArray &d, int offset) { return qFromLittleEndian<quint32>(d.constData() + offset); }
+quint32 u32(const QByteArray &d, int offset)
+{
+    return qFromLittleEndian<quint32>(d.constData() + offset);
+}
 QByteArray text(const QByteArray &d, int offset, int span)
 {
     QByteArray f = d.mid(offset, span);
@@ -33,8 +36,9 @@ struct Run
                          [this](DeviceInfo_t i) { devices.append(i); });
         QObject::connect(option.get(), &qcNoconOption::sigNetinfo, &context,
                          [this](NetIPCfg_t c) { configs.append(c); });
-        QObject::connect(option.get(), &qcNoconOption::sigSetresult, &context,
-                         [this](int code, int cur, int total) { results.append({code, cur, total}); });
+        QObject::connect(option.get(), &qcNoconOption::sigSetresult, &context, [this](int code, int cur, int total) {
+            results.append({code, cur, total});
+        });
     }
     bool safe() const { return (option->target().first.toIPv4Address() >> 24) == 127; }
     ~Run() { option->stopOption(); }
@@ -193,8 +197,8 @@ private slots:
     void setRequestLayout()
     {
         QFETCH(int, mode);
-        const QByteArray d = qcNoconOption::setRequest("127.0.0.9", "00:11:22:33:44:55", "255.255.255.0",
-                                                       "127.0.0.1", QString(100, 'u'), "pw", mode);
+        const QByteArray d = qcNoconOption::setRequest("127.0.0.9", "00:11:22:33:44:55", "255.255.255.0", "127.0.0.1",
+                                                       QString(100, 'u'), "pw", mode);
         QCOMPARE(d.size(), 872);
         QCOMPARE(d.left(8), QByteArray::fromHex("F0DEBCFA89C36803"));
         QCOMPARE(d.mid(160, 64), QByteArray(63, 'u') + QByteArray(1, '\0'));
@@ -207,13 +211,13 @@ private slots:
         QCOMPARE(text(d, 440, 16), QByteArray("127.0.0.1"));
         // Everything else is zero.
         QByteArray rest = d;
-        for (auto span : {QPair<int, int>{0, 8}, {160, 64}, {224, 20}, {244, 24}, {268, 8}, {276, 16}, {292, 16},
-                          {440, 16}})
+        for (auto span :
+             {QPair<int, int>{0, 8}, {160, 64}, {224, 20}, {244, 24}, {268, 8}, {276, 16}, {292, 16}, {440, 16}})
             rest.replace(span.first, span.second, QByteArray(span.second, '\0'));
         QCOMPARE(rest, QByteArray(872, '\0'));
         // Over-long values are cut inside their fields, always terminated.
-        const QByteArray cut = qcNoconOption::setRequest(QString(40, '1'), QString(40, 'm'), "", "", "u",
-                                                         QString(40, 'p'), 0);
+        const QByteArray cut =
+            qcNoconOption::setRequest(QString(40, '1'), QString(40, 'm'), "", "", "u", QString(40, 'p'), 0);
         QCOMPARE(cut.mid(224, 20), QByteArray(19, 'p') + QByteArray(1, '\0'));
         QCOMPARE(cut.mid(244, 24), QByteArray(23, 'm') + QByteArray(1, '\0'));
         QCOMPARE(cut.mid(276, 16), QByteArray(15, '1') + QByteArray(1, '\0'));
@@ -222,8 +226,7 @@ private slots:
     void setThenGet()
     {
         Run run(responder->port());
-        run.option->addSetRequest("127.0.0.9", "00:11:22:33:44:55", "255.255.255.0", "127.0.0.1", "admin", "1234",
-                                  0);
+        run.option->addSetRequest("127.0.0.9", "00:11:22:33:44:55", "255.255.255.0", "127.0.0.1", "admin", "1234", 0);
         run.option->startSetIp();
         QTRY_COMPARE(run.results, (QVector<QVector<int>>{{31, 1, 1}}));
         Run get(responder->port());

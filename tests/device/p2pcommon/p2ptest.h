@@ -27,9 +27,18 @@ inline QString clipPath(const QString &name)
     return qEnvironmentVariable("ARDO_CLIPS_DIR") + QLatin1Char('/') + name;
 }
 
-inline QVector<devicesim::P2pUnit> h264Clip() { return devicesim::p2pLoadClip(clipPath("h264-360p25.h264"), false); }
-inline QVector<devicesim::P2pUnit> h265Clip() { return devicesim::p2pLoadClip(clipPath("h265-360p25.h265"), true); }
-inline QVector<devicesim::P2pUnit> h264Small() { return devicesim::p2pLoadClip(clipPath("h264-240p25.h264"), false); }
+inline QVector<devicesim::P2pUnit> h264Clip()
+{
+    return devicesim::p2pLoadClip(clipPath("h264-360p25.h264"), false);
+}
+inline QVector<devicesim::P2pUnit> h265Clip()
+{
+    return devicesim::p2pLoadClip(clipPath("h265-360p25.h265"), true);
+}
+inline QVector<devicesim::P2pUnit> h264Small()
+{
+    return devicesim::p2pLoadClip(clipPath("h264-240p25.h264"), false);
+}
 
 inline QByteArray readClip(const QString &name)
 {
@@ -70,7 +79,7 @@ inline bool waitUntil(const std::function<bool()> &pred, int timeoutMs)
 struct VideoFrame
 {
     int type;
-    QByteArray data;  // as given: frame plus 16 bytes
+    QByteArray data; // as given: frame plus 16 bytes
     quint64 ts;
 };
 
@@ -91,8 +100,9 @@ struct Recorder
     {
         auto *r = static_cast<Recorder *>(user);
         std::lock_guard<std::mutex> lock(r->mutex);
-        r->video.append({type, r->keepVideoData ? QByteArray(reinterpret_cast<const char *>(data), length)
-                                                : QByteArray(reinterpret_cast<const char *>(data + length - 16), 16),
+        r->video.append({type,
+                         r->keepVideoData ? QByteArray(reinterpret_cast<const char *>(data), length)
+                                          : QByteArray(reinterpret_cast<const char *>(data + length - 16), 16),
                          ts});
         return 0;
     }
@@ -119,10 +129,26 @@ struct Recorder
         d->setStatusCallback(&Recorder::onStatus, this);
     }
 
-    QList<int> statusList() const { std::lock_guard<std::mutex> l(mutex); return statuses; }
-    int videoCount() const { std::lock_guard<std::mutex> l(mutex); return video.size(); }
-    int audioCount() const { std::lock_guard<std::mutex> l(mutex); return audio.size(); }
-    QList<VideoFrame> frames() const { std::lock_guard<std::mutex> l(mutex); return video; }
+    QList<int> statusList() const
+    {
+        std::lock_guard<std::mutex> l(mutex);
+        return statuses;
+    }
+    int videoCount() const
+    {
+        std::lock_guard<std::mutex> l(mutex);
+        return video.size();
+    }
+    int audioCount() const
+    {
+        std::lock_guard<std::mutex> l(mutex);
+        return audio.size();
+    }
+    QList<VideoFrame> frames() const
+    {
+        std::lock_guard<std::mutex> l(mutex);
+        return video;
+    }
     int count(int status) const { return statusList().count(status); }
     void clear()
     {

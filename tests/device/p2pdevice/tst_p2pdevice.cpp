@@ -113,13 +113,15 @@ private slots:
         failures = 0;
         worst = 0;
         qcDeviceFromTutk d;
-        d.setStatusCallback([](int status, int, void *) {
-            if (status == 6) {
-                ++failures;
-                worst = std::max(worst.load(), p2p::stats().sessions);
-            }
-            return 0;
-        }, this);
+        d.setStatusCallback(
+            [](int status, int, void *) {
+                if (status == 6) {
+                    ++failures;
+                    worst = std::max(worst.load(), p2p::stats().sessions);
+                }
+                return 0;
+            },
+            this);
         d.setConnectParams(QStringLiteral("NOSUCHDEVICE00000001"), QString(), QStringLiteral("admin"),
                            QStringLiteral("1234"));
         d.connectDevice();
@@ -315,7 +317,7 @@ private slots:
     void videoStall()
     {
         TutkTimings t = shortTimings();
-        t.videoIdleLimit = 10;  // about 1 s instead of 6
+        t.videoIdleLimit = 10; // about 1 s instead of 6
         qcDeviceFromTutk::setDefaultTimings(t);
         P2pFaults f;
         f.stallAfterFrames = 30;
@@ -333,7 +335,7 @@ private slots:
     void sessionLoss()
     {
         P2pFaults f;
-        f.startOffset = 7;  // every start is mid-GOP
+        f.startOffset = 7; // every start is mid-GOP
         startSim(h264Media(), f);
         auto d = makeDevice();
         const auto units = m_sim->units(kUid);
@@ -381,12 +383,14 @@ private slots:
         f.hugeFrameSize = qcDeviceFromTutk::kVideoBufferBytes;
         startSim(h264Media(), f);
         d = makeDevice();
-        QVERIFY(waitUntil([&] {
-            for (const VideoFrame &v : m_rec.frames())
-                if (v.data.size() == qcDeviceFromTutk::kVideoBufferBytes + 16)
-                    return true;
-            return false;
-        }, 5000));
+        QVERIFY(waitUntil(
+            [&] {
+                for (const VideoFrame &v : m_rec.frames())
+                    if (v.data.size() == qcDeviceFromTutk::kVideoBufferBytes + 16)
+                        return true;
+                return false;
+            },
+            5000));
     }
 
     void ptz()
@@ -394,9 +398,9 @@ private slots:
         startSim(h264Media());
         auto d = makeDevice(false);
         QVERIFY(waitUntil([&] { return d->isConnected(); }, 5000));
-        const QList<QPair<int, int>> table = {{26, 1}, {27, 2}, {28, 3}, {29, 6}, {30, 4}, {31, 7}, {32, 5},
-                                              {33, 8}, {34, 9}, {35, 35}, {36, 27}, {37, 24}, {38, 23},
-                                              {39, 26}, {40, 25}, {16, 0}};
+        const QList<QPair<int, int>> table = {{26, 1},  {27, 2},  {28, 3},  {29, 6},  {30, 4},  {31, 7},
+                                              {32, 5},  {33, 8},  {34, 9},  {35, 35}, {36, 27}, {37, 24},
+                                              {38, 23}, {39, 26}, {40, 25}, {16, 0}};
         d->ptzControl(17, 5);
         for (const auto &e : table)
             QVERIFY(d->ptzControl(e.first, 99));
@@ -430,12 +434,14 @@ private slots:
 
         // Without a source the channel opens and stays silent.
         d->startTalk();
-        QVERIFY(waitUntil([&] {
-            for (const P2pEvent &e : m_sim->events())
-                if (e.kind == kTalkAccept)
-                    return true;
-            return false;
-        }, 3000));
+        QVERIFY(waitUntil(
+            [&] {
+                for (const P2pEvent &e : m_sim->events())
+                    if (e.kind == kTalkAccept)
+                        return true;
+                return false;
+            },
+            3000));
         QTest::qWait(300);
         QCOMPARE(m_sim->talkFrames().size(), 0);
 
@@ -520,7 +526,9 @@ private slots:
         for (const P2pEvent &e : m_sim->events())
             if (e.kind == kAuth)
                 lastAuth = e.payload;
-        QCOMPARE(lastAuth, QByteArray("admin\0" "5678\0", 11));
+        QCOMPARE(lastAuth, QByteArray("admin\0"
+                                      "5678\0",
+                                      11));
     }
 
     void disconnectIsPrompt_data()

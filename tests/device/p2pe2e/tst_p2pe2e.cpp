@@ -89,9 +89,8 @@ class TestP2pE2e : public QObject
 
     std::unique_ptr<qcCommonStream> open(QSignalSpy **spy = nullptr)
     {
-        std::unique_ptr<qcCommonStream> s(new qcCommonStream(kUid, QString(), QStringLiteral("admin"),
-                                                             QStringLiteral("1234"),
-                                                             QString::fromLatin1(kP2pProtocolName)));
+        std::unique_ptr<qcCommonStream> s(new qcCommonStream(
+            kUid, QString(), QStringLiteral("admin"), QStringLiteral("1234"), QString::fromLatin1(kP2pProtocolName)));
         s->addDataCallback(&Sink::on, &m_sink);
         if (spy)
             *spy = new QSignalSpy(s.get(), &qcCommonStream::sigConnectStatus);

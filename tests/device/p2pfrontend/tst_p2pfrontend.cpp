@@ -40,28 +40,70 @@ struct FakeDevice : CameraDevice
         return true;
     }
     bool connectDevice() override { return connectResult; }
-    bool openStream(int stream, int) override { streamsOpened.append(stream); return true; }
+    bool openStream(int stream, int) override
+    {
+        streamsOpened.append(stream);
+        return true;
+    }
     bool switchStream(int) override { return true; }
-    bool closeStream() override { ++closes; return true; }
-    bool setVideoCallback(P2pVideoCallback fn, void *u) override { video = fn; user = u; return true; }
-    bool setAudioCallback(P2pAudioCallback fn, void *) override { audio = fn; return true; }
-    bool setStatusCallback(P2pStatusCallback fn, void *) override { status = fn; return true; }
+    bool closeStream() override
+    {
+        ++closes;
+        return true;
+    }
+    bool setVideoCallback(P2pVideoCallback fn, void *u) override
+    {
+        video = fn;
+        user = u;
+        return true;
+    }
+    bool setAudioCallback(P2pAudioCallback fn, void *) override
+    {
+        audio = fn;
+        return true;
+    }
+    bool setStatusCallback(P2pStatusCallback fn, void *) override
+    {
+        status = fn;
+        return true;
+    }
     ~FakeDevice() override { g_lastDevice = trail.join(' '); }
-    bool cancelOpen() override { ++cancels; trail << "cancel"; return true; }
-    void disconnectDevice() override { ++disconnects; trail << "disconnect"; }
+    bool cancelOpen() override
+    {
+        ++cancels;
+        trail << "cancel";
+        return true;
+    }
+    void disconnectDevice() override
+    {
+        ++disconnects;
+        trail << "disconnect";
+    }
     bool isConnected() override { return true; }
-    bool ptzControl(int command, int) override { ptz.append(command); return true; }
+    bool ptzControl(int command, int) override
+    {
+        ptz.append(command);
+        return true;
+    }
     bool ptzControlText(int, int, const QString &) override { return true; }
     bool setOption(int, int, const QString &) override { return true; }
     QString protocolName() override { return protocol; }
-    bool startTalk() override { ++talkStarts; return true; }
-    bool stopTalk() override { ++talkStops; return true; }
+    bool startTalk() override
+    {
+        ++talkStarts;
+        return true;
+    }
+    bool stopTalk() override
+    {
+        ++talkStops;
+        return true;
+    }
     bool writeTalkData(const uchar *, int) override { return false; }
 
     void frame(bool key, quint64 ts, const QByteArray &bytes = QByteArray(40, 'v'))
     {
-        video(key ? kP2pKeyFrame : kP2pOtherFrame, reinterpret_cast<const uchar *>(bytes.constData()),
-              bytes.size(), ts, user);
+        video(key ? kP2pKeyFrame : kP2pOtherFrame, reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(), ts,
+              user);
     }
     void sound(quint64 ts) { audio(reinterpret_cast<const uchar *>("aaaa"), 4, ts, user); }
 };
@@ -79,7 +121,8 @@ QList<Delivery> g_log;
 
 void sinkA(const unsigned char *data, int length, int kind, int subkind, qint64 ts, void *user)
 {
-    g_log.append({*static_cast<int *>(user), kind, subkind, ts, QByteArray(reinterpret_cast<const char *>(data), length)});
+    g_log.append(
+        {*static_cast<int *>(user), kind, subkind, ts, QByteArray(reinterpret_cast<const char *>(data), length)});
 }
 
 void sinkB(const unsigned char *data, int length, int kind, int subkind, qint64 ts, void *user)

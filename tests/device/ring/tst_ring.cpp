@@ -97,7 +97,7 @@ private slots:
         for (int i = 0; i < 10; ++i)
             QVERIFY(push(rb, payload(84, i))); // 100 bytes each
         QCOMPARE(rb.freeSpace(), 100);
-        QVERIFY(push(rb, payload(250, 10)));     // needs 266: drops two
+        QVERIFY(push(rb, payload(250, 10))); // needs 266: drops two
         QCOMPARE(rb.count(), 9);
         QCOMPARE(rb.freeSpace(), 100 + 200 - 266);
         QCOMPARE(pop(rb), payload(84, 2));
@@ -130,7 +130,7 @@ private slots:
 
         qcRingBuffer small;
         QVERIFY(small.allocate(2000, true));
-        QVERIFY(!push(small, payload(1985, 0)));  // 16 + 1985 > 2000, even with overwrite
+        QVERIFY(!push(small, payload(1985, 0))); // 16 + 1985 > 2000, even with overwrite
         QVERIFY(push(small, payload(1984, 0)));
     }
 

@@ -188,9 +188,15 @@ QByteArray h265Sps(const H265Fields &f)
     return w.finish(2);
 }
 
-uint32_t sizeOf(int w, int h) { return (uint32_t(w) << 16) + uint32_t(h); }
+uint32_t sizeOf(int w, int h)
+{
+    return (uint32_t(w) << 16) + uint32_t(h);
+}
 
-QByteArray withStart(const QByteArray &nal) { return QByteArray("\0\0\0\1", 4) + nal; }
+QByteArray withStart(const QByteArray &nal)
+{
+    return QByteArray("\0\0\0\1", 4) + nal;
+}
 
 uint32_t parse(const QByteArray &frame, int codec)
 {
@@ -270,8 +276,8 @@ private slots:
         // The SPS as the last unit of a frame runs to the frame's end.
         const QByteArray sps = spsNal(clip, h265);
         QVERIFY(!sps.isEmpty());
-        const QByteArray tail = QByteArray("\0\0\0\1", 4) + clip.mid(0, 0) + QByteArray("\x06\x05\x01\x80", 4)
-                                + withStart(sps);
+        const QByteArray tail =
+            QByteArray("\0\0\0\1", 4) + clip.mid(0, 0) + QByteArray("\x06\x05\x01\x80", 4) + withStart(sps);
         QCOMPARE(parse(tail, codec), sizeOf(width, height));
 
         // The wrong codec finds no SPS or reads nothing sensible; never crashes.
@@ -289,8 +295,8 @@ private slots:
     void everyTruncation()
     {
         const char *files[] = {"h264-360p25.h264", "h264-360p-baseline.h264", "h264-360p-main.h264",
-                               "h264-240p25.h264", "h264-1080p25.h264", "h264-avci50.h264",
-                               "h265-360p25.h265", "h265-360p-tl.h265", "h265-odd.h265"};
+                               "h264-240p25.h264", "h264-1080p25.h264",       "h264-avci50.h264",
+                               "h265-360p25.h265", "h265-360p-tl.h265",       "h265-odd.h265"};
         QElapsedTimer t;
         t.start();
         for (const char *file : files) {
@@ -380,9 +386,9 @@ private slots:
     {
         H264Fields f;
         const QByteArray sps = h264Sps(f);
-        QCOMPARE(parse(sps, kCodecH264), 0u);                                // no start code
-        QCOMPARE(parse(QByteArray("\0\0\1", 3) + sps, kCodecH264), 0u);       // 3-byte only
-        QCOMPARE(parse(withStart(sps.left(8)), kCodecH264), 0u);             // under 9 bytes
+        QCOMPARE(parse(sps, kCodecH264), 0u);                           // no start code
+        QCOMPARE(parse(QByteArray("\0\0\1", 3) + sps, kCodecH264), 0u); // 3-byte only
+        QCOMPARE(parse(withStart(sps.left(8)), kCodecH264), 0u);        // under 9 bytes
         QVERIFY(parse(withStart(sps) + withStart("\x68\xce\x38\x80"), kCodecH264) != 0);
         const QByteArray h265 = h265Sps(H265Fields());
         QCOMPARE(parse(withStart(h265.left(19)), kCodecH265), 0u);

@@ -33,12 +33,14 @@ struct Client
         stream.reset(new PlayStream(ip, QString::number(port), "admin", password, &Recorder::callback, &rec,
                                     PlayStream::kModeLive));
         stream->setTiming(timing);
-        QObject::connect(stream.get(), &PlayStream::sigConnectStatus, &context,
-                         [this](int s) { statuses.append(s); }, Qt::QueuedConnection);
-        QObject::connect(stream.get(), &PlayStream::sigProgress, &context,
-                         [this](int s) { progress.append(s); }, Qt::QueuedConnection);
-        QObject::connect(stream.get(), &PlayStream::sigTransComplete, &context, [this] { ++trans; },
-                         Qt::QueuedConnection);
+        QObject::connect(
+            stream.get(), &PlayStream::sigConnectStatus, &context, [this](int s) { statuses.append(s); },
+            Qt::QueuedConnection);
+        QObject::connect(
+            stream.get(), &PlayStream::sigProgress, &context, [this](int s) { progress.append(s); },
+            Qt::QueuedConnection);
+        QObject::connect(
+            stream.get(), &PlayStream::sigTransComplete, &context, [this] { ++trans; }, Qt::QueuedConnection);
         if (stream->prepareLiveRequest(type))
             stream->start();
     }
@@ -73,10 +75,7 @@ class TestStream : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(!clips::dir().isEmpty(), "ARDO_CLIPS_DIR is not set");
-    }
+    void initTestCase() { QVERIFY2(!clips::dir().isEmpty(), "ARDO_CLIPS_DIR is not set"); }
 
     void requestBytesAndLatin1Credentials()
     {
@@ -86,9 +85,9 @@ private slots:
             QTRY_COMPARE(c.statuses, QVector<int>{130});
             c.stream->stop();
         }
-        const QByteArray expected = "GET /action/stream?subject=liveplay&stream=0 HTTP/1.0\r\nAuthorization: Basic "
-                                    + QByteArray("admin:pa\xE9ss").toBase64()
-                                    + "\r\nConnection: Keep-Alive \r\nContent-length: -497391300\r\n\r\n";
+        const QByteArray expected = "GET /action/stream?subject=liveplay&stream=0 HTTP/1.0\r\nAuthorization: Basic " +
+                                    QByteArray("admin:pa\xE9ss").toBase64() +
+                                    "\r\nConnection: Keep-Alive \r\nContent-length: -497391300\r\n\r\n";
         QCOMPARE(server.request(), expected);
         QCOMPARE(httprequest::basicCredentials("admin", "1234"), QByteArray("YWRtaW46MTIzNA=="));
     }
@@ -209,8 +208,7 @@ private slots:
             script = {S::write(kOk), S::write(bytes)};
         } else if (mode == 1) {
             // Answer and first frames in one write, then byte-wise for a while.
-            script = {S::write(kOk + bytes.left(1000)), S::write(bytes.mid(1000, 3000), 1),
-                      S::write(bytes.mid(4000))};
+            script = {S::write(kOk + bytes.left(1000)), S::write(bytes.mid(1000, 3000), 1), S::write(bytes.mid(4000))};
         } else if (mode == 2) {
             script = {S::write(kOk + bytes, 4093)};
         } else {

@@ -40,8 +40,8 @@ private slots:
         env.insert("HOME", m_dir.path());
         m_daemon.setProcessEnvironment(env);
         m_daemon.setProcessChannelMode(QProcess::MergedChannels);
-        m_daemon.start(pulse, {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-F",
-                               config.fileName()});
+        m_daemon.start(pulse,
+                       {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-F", config.fileName()});
         if (!m_daemon.waitForStarted(5000))
             QSKIP("pulseaudio does not start");
         QElapsedTimer t;

@@ -3,7 +3,6 @@
 #include <memory>
 #include <thread>
 
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>

@@ -30,17 +30,17 @@ void onSignal(int)
 
 void usage(FILE *to)
 {
-    std::fprintf(to,
-                 "usage: devicesim --http PORT [--address 127.0.0.X] [--user U] [--password W]\n"
-                 "                 [--device ADDRESS:PORT,USER,PASSWORD[,COLOUR]]...\n"
-                 "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
-                 "                 [--clips DIR] [--alarm-every MS:TOPIC] [--udp ADDRESS:PORT] [--netns-ok] [--max-rate]\n"
-                 "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
-                 "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
-                 "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
-                 "  a later --fault wins over an earlier one that matches the same request\n"
-                 "  each --device is one more device on its own loopback address (--http may then be left out);\n"
-                 "  faults, subjects, clips and alarms apply to every device, discovery answers for the first\n");
+    std::fprintf(
+        to, "usage: devicesim --http PORT [--address 127.0.0.X] [--user U] [--password W]\n"
+            "                 [--device ADDRESS:PORT,USER,PASSWORD[,COLOUR]]...\n"
+            "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
+            "                 [--clips DIR] [--alarm-every MS:TOPIC] [--udp ADDRESS:PORT] [--netns-ok] [--max-rate]\n"
+            "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
+            "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
+            "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
+            "  a later --fault wins over an earlier one that matches the same request\n"
+            "  each --device is one more device on its own loopback address (--http may then be left out);\n"
+            "  faults, subjects, clips and alarms apply to every device, discovery answers for the first\n");
 }
 
 // One device of the program: its address, port and credentials.
@@ -184,7 +184,7 @@ int main(int argc, char **argv)
         } else if (opt == QLatin1String("--subjects")) {
             subjects = value;
         } else if (opt == QLatin1String("--fault")) {
-            const int eq = value.lastIndexOf(QLatin1Char('='));  // a subject key may hold "="
+            const int eq = value.lastIndexOf(QLatin1Char('=')); // a subject key may hold "="
             FaultOption f;
             QString error;
             if (eq <= 0) {
@@ -240,8 +240,7 @@ int main(int argc, char **argv)
             device->addFault(f.match, f.fault, f.times);
         // With several devices each line says which one saw the request.
         const QByteArray prefix = devices.size() > 1 ? d.address.toUtf8() + ": " : QByteArray();
-        device->setRequestObserver(
-            [prefix](const devicesim::LoggedRequest &r) { printLine(prefix + describe(r)); });
+        device->setRequestObserver([prefix](const devicesim::LoggedRequest &r) { printLine(prefix + describe(r)); });
         const devicesim::Protocols protocols = devicesim::installProtocols(*device, clips);
         if (!d.colour.isEmpty()) {
             if (!devicesim::LiveStream::knownColour(d.colour)) {
@@ -289,8 +288,8 @@ int main(int argc, char **argv)
         rec.address = address;
         rec.port = device.port();
         discovery.setRecord(rec);
-        if (colon <= 0 || !ok || udpPort < 0 || udpPort > 65535
-            || !discovery.start({udpHost}, quint16(udpPort), netnsOk, &error)) {
+        if (colon <= 0 || !ok || udpPort < 0 || udpPort > 65535 ||
+            !discovery.start({udpHost}, quint16(udpPort), netnsOk, &error)) {
             std::fprintf(stderr, "devicesim: cannot answer discovery on %s: %s\n", qPrintable(udp), qPrintable(error));
             return 1;
         }
@@ -300,7 +299,11 @@ int main(int argc, char **argv)
             discovery.setFaults(f);
         }
         discovery.setObserver([](const devicesim::DiscoveryResponder::Received &r) {
-            printLine(QStringLiteral("discovery: %1 bytes from %2:%3").arg(r.datagram.size()).arg(r.from.toString()).arg(r.fromPort).toUtf8());
+            printLine(QStringLiteral("discovery: %1 bytes from %2:%3")
+                          .arg(r.datagram.size())
+                          .arg(r.from.toString())
+                          .arg(r.fromPort)
+                          .toUtf8());
         });
         printLine(QStringLiteral("discovery udp %1:%2 name \"%3\" mac %4")
                       .arg(udpHost.toString())

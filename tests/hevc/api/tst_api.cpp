@@ -10,7 +10,8 @@ using namespace h265test;
 namespace {
 
 /* Allocator that counts blocks and can fail the k-th request. */
-struct Counting {
+struct Counting
+{
     static int calls;
     static int failAt; /* 0: never */
     static std::set<void *> live;
@@ -38,7 +39,7 @@ int Counting::calls = 0;
 int Counting::failAt = 0;
 std::set<void *> Counting::live;
 
-const Bytes kAud = nal(35, { 0x50 });
+const Bytes kAud = nal(35, {0x50});
 
 } // namespace
 
@@ -55,30 +56,39 @@ private slots:
         QCOMPARE(H265D_Create(nullptr, &p), H265D_ERR_NULL);
         QCOMPARE(H265D_Create(&h, nullptr), H265D_ERR_NULL);
 
-        struct Case {
+        struct Case
+        {
             std::function<void(H265D_INIT_PARAM &)> change;
             int32_t code;
             const char *message;
         } cases[] = {
-            { [](H265D_INIT_PARAM &q) { q.MallocFxn = nullptr; }, H265D_ERR_MALLOCFXN,
-              "H265D_Create : pstInitParam->MallocFxn is NULL !\n" },
-            { [](H265D_INIT_PARAM &q) { q.FreeFxn = nullptr; }, H265D_ERR_FREEFXN,
-              "H265D_Create : pstInitParam->FreeFxn is NULL !\n" },
-            { [](H265D_INIT_PARAM &q) { q.iMaxWidth = 7; }, H265D_ERR_WIDTH,
-              "H265D_Create : pstInitParam->iMaxWidth should be in the range of 8 ~ 8192 !\n" },
-            { [](H265D_INIT_PARAM &q) { q.iMaxWidth = 8193; }, H265D_ERR_WIDTH,
-              "H265D_Create : pstInitParam->iMaxWidth should be in the range of 8 ~ 8192 !\n" },
-            { [](H265D_INIT_PARAM &q) { q.iMaxHeight = 8193; }, H265D_ERR_HEIGHT,
-              "H265D_Create : pstInitParam->iMaxHeight should be in the range of 8 ~ 8192 !\n" },
-            { [](H265D_INIT_PARAM &q) { q.iMaxRefNum = -1; }, H265D_ERR_REFNUM,
-              "H265D_Create : pstInitParam->iMaxRefNum should be in the range of 0 ~ 15 !\n" },
-            { [](H265D_INIT_PARAM &q) { q.iMaxRefNum = 16; }, H265D_ERR_REFNUM,
-              "H265D_Create : pstInitParam->iMaxRefNum should be in the range of 0 ~ 15 !\n" },
-            { [](H265D_INIT_PARAM &q) { q.eThreadType = 2; }, H265D_ERR_THREADTYPE, "eThreadType" },
+            {[](H265D_INIT_PARAM &q) { q.MallocFxn = nullptr; }, H265D_ERR_MALLOCFXN,
+             "H265D_Create : pstInitParam->MallocFxn is NULL !\n"},
+            {[](H265D_INIT_PARAM &q) { q.FreeFxn = nullptr; }, H265D_ERR_FREEFXN,
+             "H265D_Create : pstInitParam->FreeFxn is NULL !\n"},
+            {[](H265D_INIT_PARAM &q) { q.iMaxWidth = 7; }, H265D_ERR_WIDTH,
+             "H265D_Create : pstInitParam->iMaxWidth should be in the range of 8 ~ 8192 !\n"},
+            {[](H265D_INIT_PARAM &q) { q.iMaxWidth = 8193; }, H265D_ERR_WIDTH,
+             "H265D_Create : pstInitParam->iMaxWidth should be in the range of 8 ~ 8192 !\n"},
+            {[](H265D_INIT_PARAM &q) { q.iMaxHeight = 8193; }, H265D_ERR_HEIGHT,
+             "H265D_Create : pstInitParam->iMaxHeight should be in the range of 8 ~ 8192 !\n"},
+            {[](H265D_INIT_PARAM &q) { q.iMaxRefNum = -1; }, H265D_ERR_REFNUM,
+             "H265D_Create : pstInitParam->iMaxRefNum should be in the range of 0 ~ 15 !\n"},
+            {[](H265D_INIT_PARAM &q) { q.iMaxRefNum = 16; }, H265D_ERR_REFNUM,
+             "H265D_Create : pstInitParam->iMaxRefNum should be in the range of 0 ~ 15 !\n"},
+            {[](H265D_INIT_PARAM &q) { q.eThreadType = 2; }, H265D_ERR_THREADTYPE, "eThreadType"},
             /* the order: the first failing check wins */
-            { [](H265D_INIT_PARAM &q) { q.iMaxWidth = 7; q.iMaxRefNum = 99; q.eThreadType = 5; }, H265D_ERR_WIDTH,
-              "iMaxWidth" },
-            { [](H265D_INIT_PARAM &q) { q.FreeFxn = nullptr; q.iMaxWidth = 7; }, H265D_ERR_FREEFXN, "FreeFxn" },
+            {[](H265D_INIT_PARAM &q) {
+                 q.iMaxWidth = 7;
+                 q.iMaxRefNum = 99;
+                 q.eThreadType = 5;
+             },
+             H265D_ERR_WIDTH, "iMaxWidth"},
+            {[](H265D_INIT_PARAM &q) {
+                 q.FreeFxn = nullptr;
+                 q.iMaxWidth = 7;
+             },
+             H265D_ERR_FREEFXN, "FreeFxn"},
         };
         for (Case &c : cases) {
             H265D_INIT_PARAM q = initParam();
@@ -96,7 +106,7 @@ private slots:
         QCOMPARE(H265D_Create(&h, &q), H265D_ERR_LOGFXN);
 
         /* the edges of the ranges are accepted */
-        const int sizes[][2] = { { 8, 8 }, { 8192, 8 }, { 8, 8192 } };
+        const int sizes[][2] = {{8, 8}, {8192, 8}, {8, 8192}};
         for (auto &s : sizes) {
             H265D_INIT_PARAM ok = initParam(s[0], s[1], 0);
             QCOMPARE(H265D_Create(&h, &ok), H265D_OK);
@@ -108,15 +118,16 @@ private slots:
     {
         H265D_INIT_PARAM p = initParam(64, 64, 4, 7);
         Decoder d(p);
-        QVERIFY(logged("H265D_Create : pstInitParam->eOutputOrder is invalid, default to be IH265D_DISPLAY_ORDER!\n", 1));
+        QVERIFY(
+            logged("H265D_Create : pstInitParam->eOutputOrder is invalid, default to be IH265D_DISPLAY_ORDER!\n", 1));
         QCOMPARE(d.obj()->eOutputOrder, 7);
         SpsParams s;
         s.numReorder = 2;
         VpsParams v;
         v.numReorder = 2;
-        d.feed(cat({ headers(s, PpsParams(), v), slice(idr()), kAud }), 0);
-        d.feed(cat({ slice(trailP(2, { -2 })), kAud }), 1);
-        d.feed(cat({ slice(trailB(1, { -1 }, { 1 })), kAud }), 2);
+        d.feed(cat({headers(s, PpsParams(), v), slice(idr()), kAud}), 0);
+        d.feed(cat({slice(trailP(2, {-2})), kAud}), 1);
+        d.feed(cat({slice(trailB(1, {-1}, {1})), kAud}), 2);
         QCOMPARE(d.pictures.size(), (size_t)0); /* decode order would have returned two */
         d.finish();
         QCOMPARE(d.pictures.size(), (size_t)3);
@@ -157,8 +168,8 @@ private slots:
         const int afterCreate = Counting::calls;
         SpsParams wide;
         wide.width = 128;
-        d.feed(cat({ headers(), slice(idr()), slice(trailP(1)), nal(33, spsRbsp(wide)), slice(idr()),
-                     nal(39, { 240, 2, 1, 2, 0x80 }), slice(trailP(1)) }));
+        d.feed(cat({headers(), slice(idr()), slice(trailP(1)), nal(33, spsRbsp(wide)), slice(idr()),
+                    nal(39, {240, 2, 1, 2, 0x80}), slice(trailP(1))}));
         d.finish();
         QCOMPARE(d.pictures.size(), (size_t)4);
         QCOMPARE(Counting::calls, afterCreate);
@@ -245,7 +256,7 @@ private slots:
     void chunkAndEndOfStream()
     {
         Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        const Bytes stream = cat({ headers(), slice(idr()), slice(trailP(1)), slice(trailP(2)), kAud });
+        const Bytes stream = cat({headers(), slice(idr()), slice(trailP(1)), slice(trailP(2)), kAud});
         H265D_INARGS in = {};
         H265D_OUTARGS out = {};
         in.pStream = stream.data();
@@ -278,8 +289,8 @@ private slots:
         VpsParams v;
         v.numReorder = 3;
         Decoder e;
-        e.feed(cat({ headers(s, PpsParams(), v), slice(idr()), slice(trailP(3, { -3 })),
-                     slice(trailB(1, { -1 }, { 2 })), slice(trailB(2, { -1, -2 }, { 1 })) }));
+        e.feed(cat({headers(s, PpsParams(), v), slice(idr()), slice(trailP(3, {-3})), slice(trailB(1, {-1}, {2})),
+                    slice(trailB(2, {-1, -2}, {1}))}));
         QCOMPARE(e.pictures.size(), (size_t)0);
         e.finish();
         QCOMPARE(e.pictures.size(), (size_t)4);
@@ -294,7 +305,7 @@ private slots:
             H265D_INIT_PARAM p = initParam(64, 64, 4, IH265D_DECODE_ORDER);
             p.eThreadType = threads;
             Decoder d(p);
-            d.feed(cat({ headers(), slice(idr()) }), 0);
+            d.feed(cat({headers(), slice(idr())}), 0);
             QCOMPARE(d.pictures.size(), (size_t)0);
             const Bytes second = slice(trailP(1));
             /* start code and the two header bytes: not yet */
@@ -328,7 +339,7 @@ private slots:
         junk[size - 1] = 0;
         d.feed(junk);
         QCOMPARE(d.obj()->streamFill, (size_t)3);
-        Bytes stream = cat({ headers(), slice(idr()), slice(trailP(1)), kAud });
+        Bytes stream = cat({headers(), slice(idr()), slice(trailP(1)), kAud});
         d.feed(Bytes(stream.begin() + 3, stream.end())); /* "00 00" came with the junk; the rest of "00 00 01" here */
         d.finish();
         QVERIFY(d.errors.empty());
@@ -343,15 +354,18 @@ private slots:
         s.numReorder = 2;
         VpsParams v;
         v.numReorder = 2;
-        const Bytes sei = nal(39, { 5, 1, 0x33, 0x80 });
+        const Bytes sei = nal(39, {5, 1, 0x33, 0x80});
         /* POCs in decode order 0 4 2 1 3 8 6 5 7 */
-        const std::vector<Bytes> aus = {
-            cat({ headers(s, PpsParams(), v), sei, slice(idr()) }), cat({ sei, slice(trailP(4, { -4 })) }),
-            cat({ sei, slice(trailB(2, { -2 }, { 2 })) }), cat({ sei, slice(trailB(1, { -1 }, { 1, 3 })) }),
-            cat({ sei, slice(trailB(3, { -1, -3 }, { 1 })) }), cat({ sei, slice(trailP(8, { -4 })) }),
-            cat({ sei, slice(trailB(6, { -2 }, { 2 })) }), cat({ sei, slice(trailB(5, { -1 }, { 1, 3 })) }),
-            cat({ sei, slice(trailB(7, { -1, -3 }, { 1 })) }) };
-        const int poc[] = { 0, 4, 2, 1, 3, 8, 6, 5, 7 };
+        const std::vector<Bytes> aus = {cat({headers(s, PpsParams(), v), sei, slice(idr())}),
+                                        cat({sei, slice(trailP(4, {-4}))}),
+                                        cat({sei, slice(trailB(2, {-2}, {2}))}),
+                                        cat({sei, slice(trailB(1, {-1}, {1, 3}))}),
+                                        cat({sei, slice(trailB(3, {-1, -3}, {1}))}),
+                                        cat({sei, slice(trailP(8, {-4}))}),
+                                        cat({sei, slice(trailB(6, {-2}, {2}))}),
+                                        cat({sei, slice(trailB(5, {-1}, {1, 3}))}),
+                                        cat({sei, slice(trailB(7, {-1, -3}, {1}))})};
+        const int poc[] = {0, 4, 2, 1, 3, 8, 6, 5, 7};
         for (int order = 0; order < 2; order++)
             for (int threads = 0; threads < 2; threads++) {
                 H265D_INIT_PARAM p = initParam(64, 64, 4, order);
@@ -381,7 +395,7 @@ private slots:
         s.height = 128;
         s.numReorder = 2;
         s.numShortTermRps = 2;
-        s.shortTermRps = [](BitWriter &w, int i) { writeStRps(w, i, { -1 - i }, {}); };
+        s.shortTermRps = [](BitWriter &w, int i) { writeStRps(w, i, {-1 - i}, {}); };
         s.vui = [](BitWriter &w) {
             w.flag(false);
             w.flag(false);
@@ -430,15 +444,15 @@ private slots:
             };
         };
         pw.predWeight = weights(1);
-        SliceParams b = trailB(3, { -2, -3 }, {});
+        SliceParams b = trailB(3, {-2, -3}, {});
         b.entryPoints = true;
         b.numStRpsInSps = 2;
         b.sliceType = 1;
         b.predWeight = weights(2);
         b.override = true;
         b.numRefL0 = 2;
-        const Bytes base = cat({ headers(s, p, v), nal(39, { 240, 4, 1, 2, 3, 4, 0x80 }), slice(first), slice(pw),
-                                 nal(39, { 5, 2, 9, 9, 0x80 }), slice(b), kAud });
+        const Bytes base = cat({headers(s, p, v), nal(39, {240, 4, 1, 2, 3, 4, 0x80}), slice(first), slice(pw),
+                                nal(39, {5, 2, 9, 9, 0x80}), slice(b), kAud});
         Decoder clean(initParam(128, 128, 2));
         clean.feed(base);
         clean.finish();
@@ -489,7 +503,7 @@ private slots:
     void pathCounters()
     {
         Decoder d;
-        d.feed(cat({ headers(), slice(idr()), slice(trailP(1)) }));
+        d.feed(cat({headers(), slice(idr()), slice(trailP(1))}));
         d.finish();
         H265D_PATH_COUNTS pc = {};
         QCOMPARE(H265D_GetPathCounts(d.h, &pc), H265D_OK);

@@ -43,7 +43,7 @@ private slots:
     void writerAndReaderAgreeOnLargeValues()
     {
         BitWriter w;
-        const uint64_t values[] = { 0, 1, 2, 254, 255, 65535, 1u << 20, 0xFFFFFFFEull };
+        const uint64_t values[] = {0, 1, 2, 254, 255, 65535, 1u << 20, 0xFFFFFFFEull};
         for (uint64_t v : values)
             w.ue(v);
         w.se(-32768);
@@ -60,14 +60,14 @@ private slots:
 
     void payloadEndingInsidePrefixIsAnError()
     {
-        Bytes b = { 0x00, 0x00 };
+        Bytes b = {0x00, 0x00};
         H265D_BITREADER br = reader(b);
         QCOMPARE(readUe(&br), H265D_UE_ERROR);
         QVERIFY(br.overrun);
         H265D_BITREADER br2 = reader(b);
         QCOMPARE(readSe(&br2), H265D_SE_ERROR);
         /* prefix complete, suffix cut short */
-        Bytes c = { 0x00, 0x01 }; /* 15 zeros, the 1, then nothing */
+        Bytes c = {0x00, 0x01}; /* 15 zeros, the 1, then nothing */
         H265D_BITREADER br3 = reader(c);
         QCOMPARE(readUe(&br3), H265D_UE_ERROR);
         /* an error value fails every unsigned "at most" check */
@@ -100,7 +100,7 @@ private slots:
 
     void fixedFieldsUpTo32Bits()
     {
-        Bytes b = { 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78, 0x9A };
+        Bytes b = {0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78, 0x9A};
         H265D_BITREADER br = reader(b);
         QCOMPARE(readBits(&br, 4), 0xDu);
         QCOMPARE(readBits(&br, 32), 0xEADBEEF1u);
@@ -117,18 +117,18 @@ private slots:
 
     void moreRbspDataFindsTheStopBit()
     {
-        Bytes a = { 0x5A, 0x80 };
+        Bytes a = {0x5A, 0x80};
         H265D_BITREADER br = reader(a);
         readBits(&br, 8);
         QCOMPARE(moreRbspData(&br), 0u);
-        Bytes c = { 0x5A, 0xC0 };
+        Bytes c = {0x5A, 0xC0};
         H265D_BITREADER br2 = reader(c);
         readBits(&br2, 8);
         QCOMPARE(moreRbspData(&br2), 1u);
         readBit(&br2);
         QCOMPARE(moreRbspData(&br2), 0u);
         /* stop bit in the middle of the last byte */
-        Bytes d = { 0x08 };
+        Bytes d = {0x08};
         H265D_BITREADER br3 = reader(d);
         readBits(&br3, 4);
         QCOMPARE(moreRbspData(&br3), 0u);
@@ -139,10 +139,10 @@ private slots:
     void trailingZeroBytesAreStripped()
     {
         Decoder dec;
-        Bytes sei = nal(39, { 0x05, 0x03, 0x11, 0x22, 0x33, 0x80 });
+        Bytes sei = nal(39, {0x05, 0x03, 0x11, 0x22, 0x33, 0x80});
         sei.push_back(0);
         sei.push_back(0);
-        dec.feed(cat({ headers(), sei, slice(idr()) }));
+        dec.feed(cat({headers(), sei, slice(idr())}));
         dec.finish();
         QCOMPARE(dec.pictures.size(), (size_t)1);
         QCOMPARE(dec.pictures[0].uiUserDataLen, 3u);

@@ -34,7 +34,8 @@ private:
 };
 
 /* Encoder-side contexts initialised like the decoder's. */
-struct EncContexts {
+struct EncContexts
+{
     CabacEncoder::Ctx ctx[H265D_CTX_COUNT];
     explicit EncContexts(int initType = 0, int qp = 26)
     {
@@ -59,8 +60,9 @@ void encodeEgk(CabacEncoder &e, uint32_t v, int k)
     e.bypassBits(v, k);
 }
 
-struct Harness {
-    h265test::Decoder d{ h265test::initParam() };
+struct Harness
+{
+    h265test::Decoder d{h265test::initParam()};
     H265D_SLICE_CTX *ctx = new H265D_SLICE_CTX();
     Bytes data;
     ~Harness() { delete ctx; }
@@ -101,12 +103,13 @@ void TestCabac::roundTripOfRandomBins()
     for (int round = 0; round < 20; round++) {
         EncContexts ec(round % 3, (round * 7) % 52);
         CabacEncoder e;
-        struct Op {
+        struct Op
+        {
             int kind, ctx, value, n;
         };
         std::vector<Op> ops;
         for (int i = 0; i < 3000; i++) {
-            Op op{ (int)(rng() % 10), (int)(rng() % 12), 0, 0 };
+            Op op{(int)(rng() % 10), (int)(rng() % 12), 0, 0};
             if (op.kind < 6) {
                 /* skewed bins so that states run towards both ends */
                 const int bias = op.ctx < 6 ? 90 : 30;
@@ -140,7 +143,8 @@ void TestCabac::roundTripOfRandomBins()
             else
                 got = cabacDecodeTerminate(c);
             if (got != op.value)
-                QFAIL(qPrintable(QString("round %1 op %2 kind %3: %4 != %5").arg(round).arg(i).arg(op.kind).arg(got).arg(op.value)));
+                QFAIL(qPrintable(
+                    QString("round %1 op %2 kind %3: %4 != %5").arg(round).arg(i).arg(op.kind).arg(got).arg(op.value)));
         }
         QCOMPARE(cabacDecodeTerminate(c), 1);
         /* the data ends with the byte that holds the stop bit */
@@ -186,7 +190,7 @@ void TestCabac::restartAtTheNextByte()
 void TestCabac::contextInitialisation()
 {
     for (int initType = 0; initType < 3; initType++) {
-        for (int qp : { -5, 0, 26, 51, 60 }) {
+        for (int qp : {-5, 0, 26, 51, 60}) {
             uint8_t st[H265D_CTX_COUNT];
             cabacInitContextsFor(initType, qp, st);
             const int q = qp < 0 ? 0 : (qp > 51 ? 51 : qp);
@@ -282,7 +286,7 @@ void TestCabac::residualLevelLimits()
 void TestCabac::residualPrefixTooLong()
 {
     /* Prefixes that cannot give a legal level are refused before any shift. */
-    for (int prefix : { 20, 32 }) {
+    for (int prefix : {20, 32}) {
         Harness h;
         H265D_TU tu = {};
         int16_t coeffs[16];
@@ -295,15 +299,16 @@ void TestCabac::residualPrefixTooLong()
 
 void TestCabac::mvdLimits()
 {
-    struct Case {
+    struct Case
+    {
         int x, y;
         bool ok;
     };
-    for (const Case &k : { Case{ -32768, 32767, true }, Case{ 32768, 0, false }, Case{ 0, -32769, false },
-                           Case{ 1, -1, true }, Case{ 0, 5, true }, Case{ 200000, 0, false } }) {
+    for (const Case &k : {Case{-32768, 32767, true}, Case{32768, 0, false}, Case{0, -32769, false}, Case{1, -1, true},
+                          Case{0, 5, true}, Case{200000, 0, false}}) {
         EncContexts ec(1);
         CabacEncoder e;
-        const int v[2] = { k.x, k.y };
+        const int v[2] = {k.x, k.y};
         for (int i = 0; i < 2; i++)
             e.decision(ec.ctx[CTX_MVD_GREATER0], v[i] != 0);
         for (int i = 0; i < 2; i++)
@@ -335,7 +340,7 @@ void TestCabac::mvdLimits()
 
 void TestCabac::cuQpDeltaLimits()
 {
-    for (int value : { 0, 4, 5, 26, 27, 1000 }) {
+    for (int value : {0, 4, 5, 26, 27, 1000}) {
         EncContexts ec;
         CabacEncoder e;
         for (int i = 0; i < 5 && i <= value; i++)
@@ -423,7 +428,7 @@ void TestCabac::damagedSliceDataStaysInside()
     const QByteArray dir = qgetenv("HEVC_CORPUS_DIR");
     if (dir.isEmpty())
         QSKIP("no corpus");
-    for (const char *name : { "i_base", "m_default" }) {
+    for (const char *name : {"i_base", "m_default"}) {
         QFile f(QString("%1/%2.hevc").arg(QString(dir), name));
         if (!f.open(QIODevice::ReadOnly))
             QSKIP("corpus stream missing");

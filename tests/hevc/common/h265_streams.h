@@ -79,7 +79,7 @@ inline Bytes nal(int type, const Bytes &rbsp, int tid = 0, int layer = 0, bool f
     Bytes out;
     if (fourByteStart)
         out.push_back(0);
-    out.insert(out.end(), { 0, 0, 1 });
+    out.insert(out.end(), {0, 0, 1});
     out.push_back((uint8_t)((type << 1) | (layer >> 5)));
     out.push_back((uint8_t)(((layer & 31) << 3) | (tid + 1)));
     int zeros = 0;
@@ -149,7 +149,8 @@ inline void writeHrd(BitWriter &w, bool common, int maxSubLayersMinus1, int cpbC
     }
 }
 
-struct VpsParams {
+struct VpsParams
+{
     int id = 0;
     int maxSubLayersMinus1 = 0;
     int maxDecPicBufferingMinus1 = 4;
@@ -197,14 +198,15 @@ inline Bytes vpsRbsp(const VpsParams &p = VpsParams())
     return w.data();
 }
 
-struct SpsParams {
+struct SpsParams
+{
     int vpsId = 0;
     int id = 0;
     int profileIdc = 1;
     int chromaFormatIdc = 1;
     int width = 64;
     int height = 64;
-    int confWin[4] = { 0, 0, 0, 0 }; /* left, right, top, bottom; all 0: no window */
+    int confWin[4] = {0, 0, 0, 0}; /* left, right, top, bottom; all 0: no window */
     int bitDepthLuma = 8;
     int bitDepthChroma = 8;
     int log2MaxPocLsb = 8;
@@ -316,7 +318,8 @@ inline Bytes spsRbsp(const SpsParams &p = SpsParams())
     return w.data();
 }
 
-struct PpsParams {
+struct PpsParams
+{
     int id = 0;
     int spsId = 0;
     bool dependentSlices = false;
@@ -400,8 +403,9 @@ inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
     return w.data();
 }
 
-struct SliceParams {
-    int nalType = 19;    /* IDR_W_RADL */
+struct SliceParams
+{
+    int nalType = 19; /* IDR_W_RADL */
     int tid = 0;
     bool first = true;
     bool noOutputOfPriorPics = false;
@@ -419,9 +423,9 @@ struct SliceParams {
     int numStRpsInSps = 0;
     std::vector<int> neg, pos;
     std::vector<bool> usedNeg, usedPos;
-    bool tmvp = true;          /* SPS enables temporal MVP */
+    bool tmvp = true; /* SPS enables temporal MVP */
     bool sliceTmvp = false;
-    bool sao = true;           /* SPS enables SAO */
+    bool sao = true; /* SPS enables SAO */
     bool override = false;
     int numRefL0 = 1;
     int numRefL1 = 1;
@@ -438,7 +442,7 @@ struct SliceParams {
     int numEntryPoints = 0;
     int offsetLenMinus1 = 0;
     std::vector<uint64_t> offsetsMinus1;
-    bool ltPresent = false;   /* SPS has long_term_ref_pics_present_flag */
+    bool ltPresent = false; /* SPS has long_term_ref_pics_present_flag */
     int numLtSpsInSps = 0;
     int numLtSps = 0;
     std::vector<std::pair<int, bool>> ltPics; /* poc_lsb_lt, used */
@@ -523,13 +527,14 @@ inline Bytes sliceRbsp(const SliceParams &p)
     }
     w.flag(true);
     w.byteAlign();
-    w.bytes({ 0xA5, 0x80 }); /* stand-in slice data */
+    w.bytes({0xA5, 0x80}); /* stand-in slice data */
     return w.data();
 }
 
 /* ---- decoder harness ---- */
 
-struct LogLine {
+struct LogLine
+{
     int level;
     std::string text;
 };
@@ -547,7 +552,7 @@ inline void captureLog(uint32_t, int32_t level, const char *fmt, ...)
     va_start(ap, fmt);
     vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
-    logs().push_back({ level, buf });
+    logs().push_back({level, buf});
 }
 
 inline bool logged(const std::string &fragment, int level = -1)
@@ -582,7 +587,8 @@ inline H265D_INIT_PARAM initParam(int w = 64, int h = 64, int refs = 4, int orde
     return p;
 }
 
-struct Decoder {
+struct Decoder
+{
     void *h = nullptr;
     std::vector<int32_t> errors;
     std::vector<H265D_OUTARGS> pictures;
@@ -670,7 +676,7 @@ struct Decoder {
 inline Bytes headers(const SpsParams &sps = SpsParams(), const PpsParams &pps = PpsParams(),
                      const VpsParams &vps = VpsParams())
 {
-    return cat({ nal(32, vpsRbsp(vps)), nal(33, spsRbsp(sps)), nal(34, ppsRbsp(pps)) });
+    return cat({nal(32, vpsRbsp(vps)), nal(33, spsRbsp(sps)), nal(34, ppsRbsp(pps))});
 }
 
 /* A slice unit for a picture of the default stream. */
@@ -685,7 +691,7 @@ inline SliceParams idr()
 }
 
 /* A trailing P picture referring to the pictures at the given POC deltas. */
-inline SliceParams trailP(int poc, std::vector<int> neg = { -1 })
+inline SliceParams trailP(int poc, std::vector<int> neg = {-1})
 {
     SliceParams s;
     s.nalType = 1;

@@ -6,7 +6,8 @@
 
 namespace testrng {
 
-struct Rng {
+struct Rng
+{
     uint64_t s;
     explicit Rng(uint64_t seed) : s(seed * 0x9E3779B97F4A7C15ull + 1) {}
     uint32_t next()

@@ -9,12 +9,14 @@
 
 namespace {
 
-struct Regs {
+struct Regs
+{
     uint32_t a = 0, b = 0, c = 0, d = 0;
 };
 
 // The processor the probe functions answer for.
-struct FakeCpu {
+struct FakeCpu
+{
     bool hasCpuid = true;
     std::map<uint32_t, Regs> leaves;
     uint32_t xcr0 = 0;
@@ -22,7 +24,10 @@ struct FakeCpu {
 };
 FakeCpu g_cpu;
 
-int fakeSupported() { return g_cpu.hasCpuid ? 1 : 0; }
+int fakeSupported()
+{
+    return g_cpu.hasCpuid ? 1 : 0;
+}
 
 void fakeQuery(uint32_t leaf, uint32_t *a, uint32_t *b, uint32_t *c, uint32_t *d)
 {
@@ -103,7 +108,8 @@ QSet<int> rangeSet(std::initializer_list<std::pair<int, int>> ranges)
 
 } // namespace
 
-class TestCpu : public QObject {
+class TestCpu : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -162,8 +168,7 @@ void TestCpu::avxNeedsOperatingSystem()
     QVERIFY(without & H265D_CPU_BMI2);
     g_cpu.xcr0 = 0x7;
     const uint32_t with = detectCpuFeaturesWith(&kFake);
-    QCOMPARE(with & (H265D_CPU_AVX | H265D_CPU_AVX2 | H265D_CPU_FMA3),
-             H265D_CPU_AVX | H265D_CPU_AVX2 | H265D_CPU_FMA3);
+    QCOMPARE(with & (H265D_CPU_AVX | H265D_CPU_AVX2 | H265D_CPU_FMA3), H265D_CPU_AVX | H265D_CPU_AVX2 | H265D_CPU_FMA3);
     // The AVX word puts its own aligned copy in slot 128; the SSE2 ones stay otherwise.
     H265D_DSP_TABLE a{}, b{}, portable{};
     uint32_t unused = 0;

@@ -4,7 +4,7 @@
 
 using namespace h265test;
 
-static const Bytes kAud = nal(35, { 0x50 });
+static const Bytes kAud = nal(35, {0x50});
 
 class TestDpb : public QObject
 {
@@ -31,7 +31,7 @@ private:
     static void feedAus(Decoder &d, const std::vector<Bytes> &aus)
     {
         for (size_t k = 0; k < aus.size(); k++)
-            d.feed(cat({ aus[k], kAud }), k);
+            d.feed(cat({aus[k], kAud}), k);
     }
     static std::vector<uint64_t> stamps(const Decoder &d)
     {
@@ -43,7 +43,7 @@ private:
     /* A decoder whose parameter sets are parsed and active. */
     static void activate(Decoder &d, const SpsParams &s)
     {
-        d.feed(cat({ headers(s), kAud }));
+        d.feed(cat({headers(s), kAud}));
         H265D_DEC_OBJ *dec = d.obj();
         dec->vps = &dec->vpsStore[0];
         dec->sps = &dec->spsStore[0];
@@ -79,15 +79,16 @@ private slots:
 
     void prevTid0PicRules()
     {
-        struct {
+        struct
+        {
             int prevType, prevTid;
             int want;
         } cases[] = {
-            { 1, 0, 33 },  /* TRAIL_R, TemporalId 0: becomes prevTid0Pic (POC 30) */
-            { 0, 0, 17 },  /* TRAIL_N: sub-layer non-reference, the earlier one stays (14) */
-            { 1, 1, 17 },  /* TemporalId 1 */
-            { 7, 0, 17 },  /* RADL_R */
-            { 9, 0, 17 },  /* RASL_R */
+            {1, 0, 33}, /* TRAIL_R, TemporalId 0: becomes prevTid0Pic (POC 30) */
+            {0, 0, 17}, /* TRAIL_N: sub-layer non-reference, the earlier one stays (14) */
+            {1, 1, 17}, /* TemporalId 1 */
+            {7, 0, 17}, /* RADL_R */
+            {9, 0, 17}, /* RASL_R */
         };
         for (auto &c : cases) {
             Decoder d;
@@ -117,8 +118,8 @@ private slots:
     void referenceSetsFindTheirSlots()
     {
         Decoder d;
-        d.feed(cat({ headers(sps(0), PpsParams(), vps(0)), slice(idr()), slice(trailP(1)),
-                     slice(trailP(2, { -1, -2 })), kAud }));
+        d.feed(cat(
+            {headers(sps(0), PpsParams(), vps(0)), slice(idr()), slice(trailP(1)), slice(trailP(2, {-1, -2})), kAud}));
         QVERIFY(d.errors.empty());
         const H265D_DPB *dpb = &d.obj()->dpb;
         const H265D_PICTURE *cur = &dpb->pic[dpb->curPic];
@@ -136,7 +137,7 @@ private slots:
     void tooManyReferences()
     {
         Decoder d(initParam(64, 64, 1));
-        d.feed(cat({ headers(), slice(idr()), slice(trailP(1)), slice(trailP(2, { -1, -2 })), kAud }));
+        d.feed(cat({headers(), slice(idr()), slice(trailP(1)), slice(trailP(2, {-1, -2})), kAud}));
         QVERIFY(d.hasError(H265D_ERR_REFNUM));
         QVERIFY(logged("The value of RefPic is 2, should be less than or equal to 1!", 0));
     }
@@ -144,7 +145,7 @@ private slots:
     void listsRejectTheCurrentOrAnUndecodedPicture()
     {
         Decoder d;
-        d.feed(cat({ headers(), slice(idr()), slice(trailP(1)), kAud }));
+        d.feed(cat({headers(), slice(idr()), slice(trailP(1)), kAud}));
         H265D_DEC_OBJ *dec = d.obj();
         H265D_SLICE_HEADER sh = {};
         sh.slice_type = 1;
@@ -174,7 +175,7 @@ private slots:
     void missingReferenceStandsInWithSlotZero()
     {
         Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        d.feed(cat({ headers(), slice(idr()), slice(trailP(1)), slice(trailP(2, { -5 })), kAud }));
+        d.feed(cat({headers(), slice(idr()), slice(trailP(1)), slice(trailP(2, {-5})), kAud}));
         d.finish();
         QVERIFY(d.errors.empty());
         QVERIFY(logged("some of the refrence frames is not exist!", 1));
@@ -186,29 +187,29 @@ private slots:
     void decodeOrderReturnsOnCompletion()
     {
         Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        d.feed(cat({ headers(sps(2), PpsParams(), vps(2)), slice(idr()), kAud }), 0);
+        d.feed(cat({headers(sps(2), PpsParams(), vps(2)), slice(idr()), kAud}), 0);
         QCOMPARE(d.pictures.size(), (size_t)0);
-        d.feed(cat({ slice(trailB(4, { -4 }, {})), kAud }), 1);
+        d.feed(cat({slice(trailB(4, {-4}, {})), kAud}), 1);
         QCOMPARE(d.pictures.size(), (size_t)1);
-        d.feed(cat({ slice(trailB(2, { -2 }, { 2 })), kAud }), 2);
+        d.feed(cat({slice(trailB(2, {-2}, {2})), kAud}), 2);
         QCOMPARE(d.pictures.size(), (size_t)2);
         d.finish();
-        QCOMPARE(stamps(d), (std::vector<uint64_t>{ 0, 1, 2 }));
+        QCOMPARE(stamps(d), (std::vector<uint64_t>{0, 1, 2}));
     }
 
     void displayOrderWaitsForReorderPictures()
     {
         Decoder d;
-        const std::vector<Bytes> aus = { cat({ headers(sps(2), PpsParams(), vps(2)), slice(idr()) }),
-                                         slice(trailP(4, { -4 })), slice(trailB(2, { -2 }, { 2 })),
-                                         slice(trailB(1, { -1 }, { 1, 3 })), slice(trailB(3, { -1, -3 }, { 1 })) };
-        feedAus(d, { aus[0], aus[1], aus[2] });
+        const std::vector<Bytes> aus = {cat({headers(sps(2), PpsParams(), vps(2)), slice(idr())}),
+                                        slice(trailP(4, {-4})), slice(trailB(2, {-2}, {2})),
+                                        slice(trailB(1, {-1}, {1, 3})), slice(trailB(3, {-1, -3}, {1}))};
+        feedAus(d, {aus[0], aus[1], aus[2]});
         QCOMPARE(d.pictures.size(), (size_t)0); /* two complete pictures wait */
-        d.feed(cat({ aus[3], kAud }), 3);
+        d.feed(cat({aus[3], kAud}), 3);
         QCOMPARE(d.pictures.size(), (size_t)1); /* three wait: the first leaves */
-        d.feed(cat({ aus[4], kAud }), 4);
+        d.feed(cat({aus[4], kAud}), 4);
         d.finish();
-        QCOMPARE(stamps(d), (std::vector<uint64_t>{ 0, 3, 2, 4, 1 }));
+        QCOMPARE(stamps(d), (std::vector<uint64_t>{0, 3, 2, 4, 1}));
         QCOMPARE(d.pictures[1].eFrameType, 2);
         QCOMPARE(d.pictures[4].eFrameType, 1);
     }
@@ -217,11 +218,11 @@ private slots:
     {
         Decoder d;
         SliceParams idr2 = idr();
-        feedAus(d, { cat({ headers(sps(2), PpsParams(), vps(2)), slice(idr()) }), slice(trailP(8, { -8 })),
-                     slice(trailP(9, { -1 })), slice(idr2), slice(trailP(1, { -1 })) });
+        feedAus(d, {cat({headers(sps(2), PpsParams(), vps(2)), slice(idr())}), slice(trailP(8, {-8})),
+                    slice(trailP(9, {-1})), slice(idr2), slice(trailP(1, {-1}))});
         d.finish();
         QVERIFY(d.errors.empty());
-        QCOMPARE(stamps(d), (std::vector<uint64_t>{ 0, 1, 2, 3, 4 }));
+        QCOMPARE(stamps(d), (std::vector<uint64_t>{0, 1, 2, 3, 4}));
     }
 
     void craAfterEndOfSequenceDropsWaitingPictures()
@@ -231,13 +232,13 @@ private slots:
         cra.nalType = 21;
         cra.pocLsb = 8;
         cra.sliceType = 2;
-        SliceParams rasl = trailB(6, { -1 }, { 2 });
+        SliceParams rasl = trailB(6, {-1}, {2});
         rasl.nalType = 8;
-        feedAus(d, { cat({ headers(sps(2), PpsParams(), vps(2)), slice(idr()) }), slice(trailP(1)), slice(trailP(2)),
-                     cat({ nal(36, {}), slice(cra) }), slice(rasl), slice(trailP(9, { -1 })) });
+        feedAus(d, {cat({headers(sps(2), PpsParams(), vps(2)), slice(idr())}), slice(trailP(1)), slice(trailP(2)),
+                    cat({nal(36, {}), slice(cra)}), slice(rasl), slice(trailP(9, {-1}))});
         d.finish();
         QVERIFY(d.errors.empty());
-        QCOMPARE(stamps(d), (std::vector<uint64_t>{ 0, 3, 5 }));
+        QCOMPARE(stamps(d), (std::vector<uint64_t>{0, 3, 5}));
         QVERIFY(!logged("refrence frames"));
     }
 
@@ -245,11 +246,11 @@ private slots:
     {
         /* three slots, reordering allows four waiting pictures */
         Decoder d(initParam(64, 64, 1));
-        feedAus(d, { cat({ headers(sps(4), PpsParams(), vps(4)), slice(idr()) }), slice(trailP(1)),
-                     slice(trailP(2)), slice(trailP(3)) });
+        feedAus(d, {cat({headers(sps(4), PpsParams(), vps(4)), slice(idr())}), slice(trailP(1)), slice(trailP(2)),
+                    slice(trailP(3))});
         d.finish();
         QVERIFY(d.errors.empty());
-        QCOMPARE(stamps(d), (std::vector<uint64_t>{ 1, 2, 3 }));
+        QCOMPARE(stamps(d), (std::vector<uint64_t>{1, 2, 3}));
     }
 
     /* Pictures of the old size still waiting after a size change keep the
@@ -259,8 +260,8 @@ private slots:
         SpsParams big = sps(2);
         big.width = 128;
         Decoder d(initParam(128, 64));
-        feedAus(d, { cat({ headers(sps(2), PpsParams(), vps(2)), slice(idr()) }), slice(trailP(1)),
-                     cat({ nal(33, spsRbsp(big)), nal(34, ppsRbsp()), slice(idr()) }), slice(trailP(1)) });
+        feedAus(d, {cat({headers(sps(2), PpsParams(), vps(2)), slice(idr())}), slice(trailP(1)),
+                    cat({nal(33, spsRbsp(big)), nal(34, ppsRbsp()), slice(idr())}), slice(trailP(1))});
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(d.pictures.size(), (size_t)4);

@@ -24,9 +24,7 @@ void fuzzFree(uint32_t, void *p)
     free(p);
 }
 
-void fuzzLog(uint32_t, int32_t, const char *, ...)
-{
-}
+void fuzzLog(uint32_t, int32_t, const char *, ...) {}
 
 /* Calls in a row that neither take bytes nor return a picture before the
  * run counts as a hang. Such a call may still work off one buffered unit

@@ -12,24 +12,37 @@ namespace {
 
 /* The writer's contexts next to the decoder's: (writer index, decoder index,
  * count, used in I slices). */
-struct CtxPair {
+struct CtxPair
+{
     int gen, dec, count;
     bool intra;
 };
 const CtxPair kPairs[] = {
-    { C_SAO_MERGE, CTX_SAO_MERGE, 1, true },      { C_SAO_TYPE, CTX_SAO_TYPE, 1, true },
-    { C_SPLIT_CU, CTX_SPLIT_CU, 3, true },         { C_CU_SKIP, CTX_CU_SKIP, 3, false },
-    { C_PRED_MODE, CTX_PRED_MODE, 1, false },      { C_PART_MODE, CTX_PART_MODE, 1, true },
-    { C_PART_MODE + 1, CTX_PART_MODE + 1, 3, false }, { C_PREV_INTRA, CTX_PREV_INTRA_LUMA, 1, true },
-    { C_CHROMA_MODE, CTX_INTRA_CHROMA, 1, true },  { C_MERGE_FLAG, CTX_MERGE_FLAG, 1, false },
-    { C_MERGE_IDX, CTX_MERGE_IDX, 1, false },      { C_INTER_PRED, CTX_INTER_PRED_IDC, 5, false },
-    { C_REF_IDX, CTX_REF_IDX, 2, false },          { C_MVD_G0, CTX_MVD_GREATER0, 1, false },
-    { C_MVD_G1, CTX_MVD_GREATER1, 1, false },      { C_MVP_FLAG, CTX_MVP_FLAG, 1, false },
-    { C_RQT_ROOT_CBF, CTX_RQT_ROOT_CBF, 1, false }, { C_SPLIT_TF, CTX_SPLIT_TRANSFORM, 3, true },
-    { C_CBF_LUMA, CTX_CBF_LUMA, 2, true },         { C_CBF_CHROMA, CTX_CBF_CHROMA, 4, true },
-    { C_CU_QP_DELTA, CTX_CU_QP_DELTA, 2, true },   { C_LAST_X, CTX_LAST_X_PREFIX, 18, true },
-    { C_LAST_Y, CTX_LAST_Y_PREFIX, 18, true },     { C_GT1, CTX_GREATER1, 24, true },
-    { C_GT2, CTX_GREATER2, 6, true },
+    {C_SAO_MERGE, CTX_SAO_MERGE, 1, true},
+    {C_SAO_TYPE, CTX_SAO_TYPE, 1, true},
+    {C_SPLIT_CU, CTX_SPLIT_CU, 3, true},
+    {C_CU_SKIP, CTX_CU_SKIP, 3, false},
+    {C_PRED_MODE, CTX_PRED_MODE, 1, false},
+    {C_PART_MODE, CTX_PART_MODE, 1, true},
+    {C_PART_MODE + 1, CTX_PART_MODE + 1, 3, false},
+    {C_PREV_INTRA, CTX_PREV_INTRA_LUMA, 1, true},
+    {C_CHROMA_MODE, CTX_INTRA_CHROMA, 1, true},
+    {C_MERGE_FLAG, CTX_MERGE_FLAG, 1, false},
+    {C_MERGE_IDX, CTX_MERGE_IDX, 1, false},
+    {C_INTER_PRED, CTX_INTER_PRED_IDC, 5, false},
+    {C_REF_IDX, CTX_REF_IDX, 2, false},
+    {C_MVD_G0, CTX_MVD_GREATER0, 1, false},
+    {C_MVD_G1, CTX_MVD_GREATER1, 1, false},
+    {C_MVP_FLAG, CTX_MVP_FLAG, 1, false},
+    {C_RQT_ROOT_CBF, CTX_RQT_ROOT_CBF, 1, false},
+    {C_SPLIT_TF, CTX_SPLIT_TRANSFORM, 3, true},
+    {C_CBF_LUMA, CTX_CBF_LUMA, 2, true},
+    {C_CBF_CHROMA, CTX_CBF_CHROMA, 4, true},
+    {C_CU_QP_DELTA, CTX_CU_QP_DELTA, 2, true},
+    {C_LAST_X, CTX_LAST_X_PREFIX, 18, true},
+    {C_LAST_Y, CTX_LAST_Y_PREFIX, 18, true},
+    {C_GT1, CTX_GREATER1, 24, true},
+    {C_GT2, CTX_GREATER2, 6, true},
 };
 
 uint8_t decoderState(const Ctx &c)
@@ -99,14 +112,15 @@ void TestGen::binsRoundTripThroughTheDecoderEngine()
         gen.init(initType, qp);
         BitWriter bw;
         CabacEncoder enc(bw);
-        struct Op {
+        struct Op
+        {
             int kind, ctx, value, n;
             size_t rawAt;
         };
         std::vector<Op> ops;
         std::vector<std::vector<uint8_t>> raws;
         for (int i = 0; i < 4000; i++) {
-            Op op{ (int)(rng() % 20), (int)(rng() % C_COUNT), 0, 0, 0 };
+            Op op{(int)(rng() % 20), (int)(rng() % C_COUNT), 0, 0, 0};
             if (op.kind < 12) {
                 const int bias = op.ctx % 2 ? 92 : 25;
                 op.value = (int)(rng() % 100) < bias ? 1 : 0;
@@ -158,7 +172,8 @@ void TestGen::binsRoundTripThroughTheDecoderEngine()
             else
                 got = cabacDecodeTerminate(&c);
             if (got != op.value)
-                QFAIL(qPrintable(QString("round %1 op %2 kind %3: %4 != %5").arg(round).arg(i).arg(op.kind).arg(got).arg(op.value)));
+                QFAIL(qPrintable(
+                    QString("round %1 op %2 kind %3: %4 != %5").arg(round).arg(i).arg(op.kind).arg(got).arg(op.value)));
             if (op.kind == 19) {
                 const size_t at = (size_t)(c.start - data.data()) + cabacNextBytePos(&c);
                 QCOMPARE(at, op.rawAt);
@@ -180,11 +195,11 @@ void TestGen::streamsFollowTheSeed()
     QVERIFY(dir.isValid());
     int rc = 0;
     const QString a = dir.filePath("a.hevc"), b = dir.filePath("b.hevc"), c = dir.filePath("c.hevc");
-    runTool({ "--preset", "tiles_slices", "--seed", "5", a }, &rc);
+    runTool({"--preset", "tiles_slices", "--seed", "5", a}, &rc);
     QCOMPARE(rc, 0);
-    runTool({ "--preset", "tiles_slices", "--seed", "5", b }, &rc);
+    runTool({"--preset", "tiles_slices", "--seed", "5", b}, &rc);
     QCOMPARE(rc, 0);
-    runTool({ "--preset", "tiles_slices", "--seed", "6", c }, &rc);
+    runTool({"--preset", "tiles_slices", "--seed", "6", c}, &rc);
     QCOMPARE(rc, 0);
     QFile fa(a), fb(b), fc(c);
     QVERIFY(fa.open(QIODevice::ReadOnly) && fb.open(QIODevice::ReadOnly) && fc.open(QIODevice::ReadOnly));
@@ -195,21 +210,21 @@ void TestGen::streamsFollowTheSeed()
     /* every preset writes a stream the decoder parses to the end of each
      * slice segment */
     QProcess lister;
-    lister.start(qEnvironmentVariable("H265GEN"), { "--list" });
+    lister.start(qEnvironmentVariable("H265GEN"), {"--list"});
     QVERIFY(lister.waitForFinished(10000));
     const QStringList lines = QString::fromUtf8(lister.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     QVERIFY(lines.size() >= 15);
     for (const QString &line : lines) {
         const QString preset = line.section(' ', 0, 0);
         const QString out = dir.filePath(preset + ".hevc");
-        runTool({ "--preset", preset, "--frames", "2", out }, &rc);
+        runTool({"--preset", preset, "--frames", "2", out}, &rc);
         QVERIFY2(rc == 0, qPrintable(preset));
         QProcess dec;
-        dec.start(qEnvironmentVariable("H265DEC"), { "--parse-only", "--quiet", out });
+        dec.start(qEnvironmentVariable("H265DEC"), {"--parse-only", "--quiet", out});
         QVERIFY(dec.waitForFinished(60000));
         QVERIFY2(dec.exitCode() == 0, qPrintable(preset + ": " + dec.readAllStandardError()));
         QProcess full;
-        full.start(qEnvironmentVariable("H265DEC"), { "--quiet", out });
+        full.start(qEnvironmentVariable("H265DEC"), {"--quiet", out});
         QVERIFY(full.waitForFinished(60000));
         QCOMPARE(full.exitCode(), 0);
         QVERIFY2(full.readAllStandardOutput().count('\n') == 2, qPrintable(preset));
@@ -221,14 +236,14 @@ void TestGen::refusesWhatItCannotWrite()
     QTemporaryDir dir;
     int rc = 0;
     const QString out = dir.filePath("x.hevc");
-    QVERIFY(runTool({ "--preset", "nosuch", out }, &rc).contains("no preset nosuch"));
+    QVERIFY(runTool({"--preset", "nosuch", out}, &rc).contains("no preset nosuch"));
     QCOMPARE(rc, 2);
-    runTool({ "--preset", "plain", "--size", "250x192", out }, &rc);
+    runTool({"--preset", "plain", "--size", "250x192", out}, &rc);
     QCOMPARE(rc, 2);
     /* 4x3 tiles need 4x3 CTBs */
-    QVERIFY(runTool({ "--preset", "tiles_explicit", "--size", "96x96", out }, &rc).contains("needs at least 4x3"));
+    QVERIFY(runTool({"--preset", "tiles_explicit", "--size", "96x96", out}, &rc).contains("needs at least 4x3"));
     QCOMPARE(rc, 2);
-    QVERIFY(runTool({ "--preset", "plain", "--set", "bogus=1", out }, &rc).contains("cannot set bogus=1"));
+    QVERIFY(runTool({"--preset", "plain", "--set", "bogus=1", out}, &rc).contains("cannot set bogus=1"));
     QCOMPARE(rc, 2);
     QVERIFY(!QFile::exists(out));
 }

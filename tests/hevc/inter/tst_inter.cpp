@@ -36,9 +36,9 @@ class TestInter : public QObject
 private slots:
     void scaleMvAtTheClipEnds()
     {
-        const int mvs[][2] = { { 0, 0 }, { 1, -1 }, { 32767, -32768 }, { -300, 77 }, { 4095, -4096 } };
-        for (int td : { -300, -128, -1, 0, 1, 2, 63, 127, 128, 500 })
-            for (int tb : { -300, -128, -7, 0, 5, 127, 200 })
+        const int mvs[][2] = {{0, 0}, {1, -1}, {32767, -32768}, {-300, 77}, {4095, -4096}};
+        for (int td : {-300, -128, -1, 0, 1, 2, 63, 127, 128, 500})
+            for (int tb : {-300, -128, -7, 0, 5, 127, 200})
                 for (const auto &mv : mvs) {
                     int rx, ry;
                     referenceScale(mv[0], mv[1], td, tb, &rx, &ry);
@@ -54,10 +54,10 @@ private slots:
         /* Any MV ends up with the block's first reference sample no further
          * than 71 samples outside the picture, and MVs already inside stay. */
         const int picW = 352, picH = 288;
-        for (int x : { 0, 8, 344 })
-            for (int y : { 0, 64, 280 })
-                for (int mvx : { -40000, -300, 0, 5, 300, 40000 })
-                    for (int mvy : { -40000, -17, 0, 40000 }) {
+        for (int x : {0, 8, 344})
+            for (int y : {0, 64, 280})
+                for (int mvx : {-40000, -300, 0, 5, 300, 40000})
+                    for (int mvy : {-40000, -17, 0, 40000}) {
                         int16_t out[2];
                         clipMvForMc(mvx, mvy, x, y, picW, picH, out);
                         const int rx = x + (out[0] >> 2), ry = y + (out[1] >> 2);

@@ -13,7 +13,8 @@ namespace {
 
 /* A decoder left in the state of the last picture of a corpus stream, so
  * that reconstruction routines can be called on its picture and maps. */
-struct Decoded {
+struct Decoded
+{
     h265test::Decoder d;
     explicit Decoded(const char *name, int w = 352, int h = 288) : d(h265test::initParam(w, h, 4), false)
     {
@@ -77,7 +78,7 @@ void TestIntra::constrainedPredictionWithoutIntraNeighbours()
     for (int f : flags)
         QCOMPARE(f, 0);
     uint8_t out[8 * 8];
-    for (int mode : { 0, 1, 10, 18, 26, 7 }) {
+    for (int mode : {0, 1, 10, 18, 26, 7}) {
         memset(out, 0, sizeof out);
         predictIntraBlock(dec, ctu, flags, 3, 0, mode, 72, 72, out, 8);
         for (uint8_t v : out)
@@ -178,9 +179,9 @@ void TestIntra::pcmLeavesTheCodedLumaMapAlone()
 
 void TestIntra::cuStatsCoverThePicture()
 {
-    static const int kArea[18] = { 16,  64,   256, 1024, 4096, 0,    64,   256,  1024,
-                                   4096, 64,  256,  1024, 4096, 64,   256,  1024, 4096 };
-    for (const char *name : { "i_base", "i_ctu16", "i_tu4", "i_crop", "i_crop66", "i_cu32" }) {
+    static const int kArea[18] = {16,   64, 256, 1024, 4096, 0,  64,  256,  1024,
+                                  4096, 64, 256, 1024, 4096, 64, 256, 1024, 4096};
+    for (const char *name : {"i_base", "i_ctu16", "i_tu4", "i_crop", "i_crop66", "i_cu32"}) {
         Decoded s(name);
         QVERIFY2(!s.d.pictures.empty(), name);
         const int area = (int)(s.dec()->sps->pic_width_in_luma_samples * s.dec()->sps->pic_height_in_luma_samples);

@@ -19,19 +19,22 @@ namespace {
 
 /* A picture of CTUs whose "parse" and "reconstruction" only record when
  * they ran, so that the wavefront's ordering rules can be checked. */
-struct FakePicture {
+struct FakePicture
+{
     int rows = 0, cols = 0, firstCol = 0, lastCol = 0;
     std::vector<std::atomic<int>> parsed;        /* per row: CTUs parsed */
     std::vector<std::atomic<int>> reconstructed; /* per row: CTUs done */
     std::vector<std::atomic<int>> timesDone;     /* per CTU */
     std::atomic<int> orderFaults{0};
-    int failRow = -1;      /* parse fails in this row */
-    int earlyEndRow = -1;  /* end of slice after the second CTU of this row */
+    int failRow = -1;     /* parse fails in this row */
+    int earlyEndRow = -1; /* end of slice after the second CTU of this row */
     int reconFailRow = -1;
     bool holdRow0 = false; /* row 0 waits in CTU 2 until row 1 has parsed a CTU */
     std::atomic<int> jobsInRow0{0};
 
-    FakePicture(int r, int c) : rows(r), cols(c), firstCol(0), lastCol(c - 1), parsed(r), reconstructed(r), timesDone(r * c) {}
+    FakePicture(int r, int c)
+        : rows(r), cols(c), firstCol(0), lastCol(c - 1), parsed(r), reconstructed(r), timesDone(r * c)
+    {}
     void reset()
     {
         resetRows();
@@ -100,9 +103,10 @@ int32_t fakeReconstruct(H265D_WORKER_CTX *ctx, int32_t col)
     return 0;
 }
 
-const H265D_ROW_OPS kOps = { fakeParse, fakeReconstruct, nullptr, nullptr, 0 };
+const H265D_ROW_OPS kOps = {fakeParse, fakeReconstruct, nullptr, nullptr, 0};
 
-struct Pool {
+struct Pool
+{
     H265D_WORKERS *ws = nullptr;
     H265D_ROW_OPS ops = kOps;
     explicit Pool(uint32_t h64 = 1088) { createWorkerState(&ws, h64); }
@@ -134,7 +138,8 @@ void quietLog(uint32_t, int32_t, const char *, ...) {}
 
 /* One instance decoding a whole stream: a hash of every picture's samples
  * and every error code, in order. */
-struct Decoded {
+struct Decoded
+{
     std::vector<uint64_t> pictures;
     std::vector<std::vector<uint32_t>> cuStats;
     std::vector<int32_t> errors;
@@ -177,8 +182,7 @@ Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Pr
         if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE) {
             d.pictures.push_back(pictureHash(out, margins));
             d.cuStats.emplace_back(out.auiCuStats, out.auiCuStats + 18);
-        }
-        else if (r != H265D_OK && r != H265D_NEED_MORE_DATA)
+        } else if (r != H265D_OK && r != H265D_NEED_MORE_DATA)
             d.errors.push_back(r);
     };
     for (int t = 0; t < times; t++)
@@ -216,7 +220,8 @@ Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Pr
 
 Decoded decode(const Bytes &stream, int threads, int times = 1, size_t chunk = 4096, bool margins = false)
 {
-    return decodeWith(stream, threads, times, chunk, [](H265D_DEC_OBJ *) {}, margins);
+    return decodeWith(
+        stream, threads, times, chunk, [](H265D_DEC_OBJ *) {}, margins);
 }
 
 } // namespace
@@ -230,7 +235,7 @@ private slots:
     {
         Pool pool;
         QVERIFY(pool.ws);
-        for (auto size : { std::make_pair(16, 22), std::make_pair(5, 6), std::make_pair(4, 4), std::make_pair(68, 30) }) {
+        for (auto size : {std::make_pair(16, 22), std::make_pair(5, 6), std::make_pair(4, 4), std::make_pair(68, 30)}) {
             FakePicture pic(size.first, size.second);
             for (int round = 0; round < 20; round++) {
                 QCOMPARE(pool.run(pic), 0);
@@ -303,7 +308,7 @@ private slots:
          * covers its tile once, in wavefront order within the tile, and
          * leaves the later tiles untouched. */
         Pool pool;
-        const int colBd[] = { 0, 3, 9, 13 }, rowBd[] = { 0, 2, 11 };
+        const int colBd[] = {0, 3, 9, 13}, rowBd[] = {0, 2, 11};
         FakePicture pic(11, 13);
         pic.reset();
         pool.ops.user = &pic;
@@ -369,7 +374,7 @@ private slots:
     void parseErrorEndsThePictureWithoutBlockedWorkers()
     {
         Pool pool;
-        for (int rows : { 16, 5 }) {
+        for (int rows : {16, 5}) {
             FakePicture pic(rows, 22);
             pic.failRow = 3;
             QCOMPARE(pool.run(pic), H265D_ERR_SLICE_DATA);
@@ -469,7 +474,7 @@ private slots:
         H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)h;
         const size_t atCreate = dec->workers->bytes;
         std::vector<size_t> held;
-        for (const Bytes *s : { &wide, &narrow }) {
+        for (const Bytes *s : {&wide, &narrow}) {
             /* Until two more pictures went through the rows, stopping
              * inside a picture. */
             const uint32_t before = dec->pathCounts.uiRowJobs;
@@ -524,7 +529,7 @@ private slots:
         const Bytes two = corpusStream("m_wide"), one = corpusStream("m_wide1");
         if (two.empty() || one.empty())
             QSKIP("corpus streams missing");
-        for (const Bytes *s : { &two, &one }) {
+        for (const Bytes *s : {&two, &one}) {
             const Decoded serial = decode(*s, 0), threaded = decode(*s, 1);
             QCOMPARE(threaded.pictures, serial.pictures);
             QCOMPARE(threaded.pictures.size(), (size_t)8);
@@ -543,7 +548,8 @@ private slots:
          * The written streams cut their slices into segments at row starts,
          * most of them dependent, with and without wavefronts and loop
          * filtering across slices. */
-        for (const char *name : { "m_slices", "i_slices", "m_slices_p", "g_rows_dep", "g_rows_dep_wpp", "g_p_rows_dep" }) {
+        for (const char *name :
+             {"m_slices", "i_slices", "m_slices_p", "g_rows_dep", "g_rows_dep_wpp", "g_p_rows_dep"}) {
             const Bytes s = corpusStream(name);
             if (s.empty())
                 QSKIP("corpus stream missing");
@@ -562,8 +568,8 @@ private slots:
          * loop filtering across their edges, intra and inter: the same
          * pictures, margins included, and coding unit counts as the serial
          * decoder, every picture counted as tile jobs. */
-        for (const char *name : { "g_tiles_uniform", "g_tiles_explicit", "g_tiles_nolf", "g_tiles_64", "g_pcm_nolf",
-                                  "g_p_tiles" }) {
+        for (const char *name :
+             {"g_tiles_uniform", "g_tiles_explicit", "g_tiles_nolf", "g_tiles_64", "g_pcm_nolf", "g_p_tiles"}) {
             const Bytes s = corpusStream(name);
             if (s.empty())
                 QSKIP("corpus stream missing");
@@ -575,7 +581,8 @@ private slots:
             QVERIFY(threaded.errors.empty() && !threaded.pictures.empty());
             QCOMPARE(threaded.paths.uiTileJobs, (uint32_t)serial.pictures.size());
             QCOMPARE(threaded.paths.uiGatheredSerial + threaded.paths.uiRowJobs + threaded.paths.uiSliceJobs +
-                         threaded.paths.uiFallbacks, 0u);
+                         threaded.paths.uiFallbacks,
+                     0u);
         }
         /* Several slice segments with tiles: the serial path, for good. */
         const Bytes s = corpusStream("g_tiles_slices");
@@ -651,7 +658,7 @@ private slots:
         /* The jobs fill each CTB row's side margins, the finish the last
          * row's and those above and below: row jobs, slice-row jobs, 16x16
          * CTBs, and a picture of one CTB row (nothing done in the jobs). */
-        for (const char *name : { "m_default", "m_slices", "m_ctu16", "m_wide1" }) {
+        for (const char *name : {"m_default", "m_slices", "m_ctu16", "m_wide1"}) {
             const Bytes s = corpusStream(name);
             if (s.empty())
                 QSKIP("corpus stream missing");
@@ -671,7 +678,7 @@ private slots:
          * row jobs and tile jobs (edges with and without filtering across,
          * 16x16 CTBs, PCM units without the filter) give the serial
          * decoder's pictures. */
-        for (const char *name : { "m_default", "m_ctu16", "g_tiles_uniform", "g_tiles_nolf", "g_pcm_nolf" }) {
+        for (const char *name : {"m_default", "m_ctu16", "g_tiles_uniform", "g_tiles_nolf", "g_pcm_nolf"}) {
             const Bytes s = corpusStream(name);
             if (s.empty())
                 QSKIP("corpus stream missing");
@@ -741,8 +748,8 @@ private slots:
         const Decoded want = decode(s, 0);
         QCOMPARE(want.pictures.size(), (size_t)4);
         const std::pair<int32_t, std::function<void(H265D_DEC_OBJ *)>> cases[] = {
-            { H265D_ERR_NULL, [](H265D_DEC_OBJ *dec) { dec->gatherFill = dec->gatherSize - 16; } },
-            { -1, [](H265D_DEC_OBJ *dec) { dec->gatherCount = H265D_MAX_GATHERED; } },
+            {H265D_ERR_NULL, [](H265D_DEC_OBJ *dec) { dec->gatherFill = dec->gatherSize - 16; }},
+            {-1, [](H265D_DEC_OBJ *dec) { dec->gatherCount = H265D_MAX_GATHERED; }},
         };
         for (const auto &c : cases) {
             bool done = false;
@@ -755,7 +762,7 @@ private slots:
                 }
             });
             QVERIFY(done);
-            QCOMPARE(got.errors, std::vector<int32_t>{ c.first });
+            QCOMPARE(got.errors, std::vector<int32_t>{c.first});
             QCOMPARE(got.pictures, std::vector<uint64_t>(want.pictures.begin() + 1, want.pictures.end()));
         }
     }

@@ -13,10 +13,9 @@ const int kMatrix4[4][4] = {
 };
 
 const int kMatrix8[8][8] = {
-    {64, 64, 64, 64, 64, 64, 64, 64},         {89, 75, 50, 18, -18, -50, -75, -89},
-    {83, 36, -36, -83, -83, -36, 36, 83},     {75, -18, -89, -50, 50, 89, 18, -75},
-    {64, -64, -64, 64, 64, -64, -64, 64},     {50, -89, 18, 75, -75, -18, 89, -50},
-    {36, -83, 83, -36, -36, 83, -83, 36},     {18, -50, 75, -89, 89, -75, 50, -18},
+    {64, 64, 64, 64, 64, 64, 64, 64},     {89, 75, 50, 18, -18, -50, -75, -89}, {83, 36, -36, -83, -83, -36, 36, 83},
+    {75, -18, -89, -50, 50, 89, 18, -75}, {64, -64, -64, 64, 64, -64, -64, 64}, {50, -89, 18, 75, -75, -18, 89, -50},
+    {36, -83, 83, -36, -36, 83, -83, 36}, {18, -50, 75, -89, 89, -75, 50, -18},
 };
 
 const int kDst4[4][4] = {
@@ -38,26 +37,31 @@ const int kChromaFilter[8][4] = {
     {-4, 36, 36, -4}, {-4, 28, 46, -6}, {-2, 16, 54, -4}, {-2, 10, 58, -2},
 };
 
-const int kIntraPredAngle[35] = {0,   0,   32, 26, 21, 17, 13, 9,  5,  2,  0,  -2,
-                                 -5,  -9,  -13, -17, -21, -26, -32, -26, -21, -17, -13, -9,
-                                 -5,  -2,  0,  2,  5,  9,  13, 17, 21, 26, 32};
+const int kIntraPredAngle[35] = {0,   0,   32,  26,  21,  17, 13, 9,  5, 2, 0, -2, -5, -9, -13, -17, -21, -26,
+                                 -32, -26, -21, -17, -13, -9, -5, -2, 0, 2, 5, 9,  13, 17, 21,  26,  32};
 
-const int kInvAngle[35] = {0,    0,    0,    0,    0,    0,    0,     0,     0,    0,    0,    -4096,
-                           -1638, -910, -630, -482, -390, -315, -256,  -315,  -390, -482, -630, -910,
-                           -1638, -4096, 0,   0,    0,    0,    0,     0,     0,    0,    0};
+const int kInvAngle[35] = {0,     0,     0,    0,    0,    0,    0,    0,    0,    0,    0,    -4096,
+                           -1638, -910,  -630, -482, -390, -315, -256, -315, -390, -482, -630, -910,
+                           -1638, -4096, 0,    0,    0,    0,    0,    0,    0,    0,    0};
 
 const int kLevelScale[6] = {40, 45, 51, 57, 64, 72};
 
-int clip255(int64_t v) { return v < 0 ? 0 : (v > 255 ? 255 : int(v)); }
+int clip255(int64_t v)
+{
+    return v < 0 ? 0 : (v > 255 ? 255 : int(v));
+}
 
-int16_t clip16(int64_t v) { return int16_t(v < -32768 ? -32768 : (v > 32767 ? 32767 : v)); }
+int16_t clip16(int64_t v)
+{
+    return int16_t(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+}
 
 int16_t scaleCoefficient(int level, int m, int qP, int log2N)
 {
     const int bdShift = 8 + log2N - 5;
-    const int64_t v = (int64_t(level) * m * kLevelScale[qP % 6] * (int64_t(1) << (qP / 6)) +
-                       (int64_t(1) << (bdShift - 1))) >>
-                      bdShift;
+    const int64_t v =
+        (int64_t(level) * m * kLevelScale[qP % 6] * (int64_t(1) << (qP / 6)) + (int64_t(1) << (bdShift - 1))) >>
+        bdShift;
     return clip16(v);
 }
 
@@ -194,8 +198,7 @@ IntraRefs filterReferences(const IntraRefs &r, int mode, bool strongEnabled)
     return f;
 }
 
-void interpolate(int taps, const uint8_t *src, int srcStride, int w, int h, int xFrac, int yFrac,
-                 std::vector<int> &out)
+void interpolate(int taps, const uint8_t *src, int srcStride, int w, int h, int xFrac, int yFrac, std::vector<int> &out)
 {
     const int shift1 = 0, shift2 = 6, shift3 = 6;
     const int before = taps == 8 ? 3 : 1;

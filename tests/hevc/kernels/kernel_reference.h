@@ -28,7 +28,8 @@ void inverseTransformAdd(int n, const int16_t *coeffs, uint8_t *pred, const int 
 
 // Intra references as the standard indexes them: p(x, -1) for x = -1..2N-1
 // and p(-1, y) for y = -1..2N-1.
-struct IntraRefs {
+struct IntraRefs
+{
     int n = 0;
     std::vector<int> top;  // top[x + 1] = p(x, -1)
     std::vector<int> left; // left[y + 1] = p(-1, y)

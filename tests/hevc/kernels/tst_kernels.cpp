@@ -31,7 +31,8 @@ std::vector<int> dctBasis(int n);
 
 } // namespace
 
-class TestKernels : public QObject {
+class TestKernels : public QObject
+{
     Q_OBJECT
 
 private:
@@ -203,8 +204,8 @@ void TestKernels::transformMatrix()
     }
 }
 
-bool TestKernels::checkTransform(int slot, int n, const std::vector<int16_t> &coeffs, int columns,
-                                 const int *basis, const char *what)
+bool TestKernels::checkTransform(int slot, int n, const std::vector<int16_t> &coeffs, int columns, const int *basis,
+                                 const char *what)
 {
     const int stride = n + 7;
     Rng rng(uint64_t(slot) * 131 + uint64_t(coeffs[0] & 0xFFFF));
@@ -224,7 +225,7 @@ bool TestKernels::checkTransform(int slot, int n, const std::vector<int16_t> &co
     dsp.slot[slot].transformAdd(stride, work.data(), pic.data() + stride, columns);
     for (size_t i = 0; i < pic.size(); ++i)
         if (pic[i] != expectedPic[i]) {
-            qWarning("%s: slot %d N %d sample (%d, %d): got %d want %d", what, slot, n, int(i % stride) ,
+            qWarning("%s: slot %d N %d sample (%d, %d): got %d want %d", what, slot, n, int(i % stride),
                      int(i / stride) - 1, pic[i], expectedPic[i]);
             return false;
         }
@@ -242,12 +243,12 @@ void TestKernels::dequantFlat()
                 v = int16_t(rng.range(0, 3) == 0 ? (rng.range(0, 1) ? 32767 : -32768) : rng.range(-300, 300));
             const int count = rng.range(1, n * n);
             std::vector<int16_t> got = c;
-            dsp.slot[H265D_SLOT_DEQUANT_FLAT + l].dequantFlat(count, ref::kLevelScale[qP % 6] << (qP / 6),
-                                                              got.data());
+            dsp.slot[H265D_SLOT_DEQUANT_FLAT + l].dequantFlat(count, ref::kLevelScale[qP % 6] << (qP / 6), got.data());
             for (int i = 0; i < n * n; ++i) {
                 const int16_t want = i < count ? ref::scaleCoefficient(c[i], 16, qP, l) : c[i];
                 if (got[i] != want)
-                    QFAIL(qPrintable(QString("N %1 qP %2 index %3: %4 want %5").arg(n).arg(qP).arg(i).arg(got[i]).arg(want)));
+                    QFAIL(qPrintable(
+                        QString("N %1 qP %2 index %3: %4 want %5").arg(n).arg(qP).arg(i).arg(got[i]).arg(want)));
             }
         }
     }
@@ -278,7 +279,8 @@ void TestKernels::dequantScaled()
             for (int i = 0; i < n * n; ++i) {
                 const int16_t want = i < count ? ref::scaleCoefficient(c[i], m[i], qP, l) : c[i];
                 if (got[i] != want)
-                    QFAIL(qPrintable(QString("N %1 qP %2 index %3: %4 want %5").arg(n).arg(qP).arg(i).arg(got[i]).arg(want)));
+                    QFAIL(qPrintable(
+                        QString("N %1 qP %2 index %3: %4 want %5").arg(n).arg(qP).arg(i).arg(got[i]).arg(want)));
             }
         }
     }
@@ -489,7 +491,8 @@ void TestKernels::residualPath()
         for (int k = 0; k < 4; ++k)
             for (int i = 0; i < 4; ++i)
                 dstBasis[k * 4 + i] = ref::kDst4[k][i];
-        struct Case {
+        struct Case
+        {
             int predMode, comp;
             bool dst;
         } cases[] = {{1, 0, true}, {1, 2, false}, {1, 3, false}, {0, 0, false}};
@@ -529,7 +532,8 @@ namespace {
 
 // Reference arrays laid out as the decoder lays them: guard bytes in front
 // of the corner and behind sample 2N - 1, filled with canaries.
-struct KernelRefs {
+struct KernelRefs
+{
     static constexpr int kFront = H265D_INTRA_REF_FRONT_GUARD + 8;
     static constexpr int kBack = H265D_INTRA_REF_BACK_GUARD + 8;
     int n;
@@ -574,19 +578,35 @@ ref::IntraRefs randomRefs(int n, Rng &rng, int style)
 }
 
 // The kernel for a mode, through the slot formulas.
-void predictThroughTable(const H265D_DSP_TABLE &dsp, int mode, int cIdx, int n, uint8_t *top, uint8_t *left,
-                         int stride, uint8_t *dst)
+void predictThroughTable(const H265D_DSP_TABLE &dsp, int mode, int cIdx, int n, uint8_t *top, uint8_t *left, int stride,
+                         uint8_t *dst)
 {
     const int l = log2Of(n);
     switch (mode) {
-    case 0: dsp.slot[H265D_SLOT_INTRA_PLANAR + l].intraPlanar(top, left, stride, dst); break;
-    case 1: dsp.slot[H265D_SLOT_INTRA_DC + l].intra(cIdx, top, left, stride, dst); break;
-    case 2: dsp.slot[H265D_SLOT_INTRA_DIAG_DOWN + l].intra(cIdx, top, left, stride, dst); break;
-    case 10: dsp.slot[H265D_SLOT_INTRA_HORIZONTAL + l].intra(cIdx, top, left, stride, dst); break;
-    case 18: dsp.slot[H265D_SLOT_INTRA_DIAG_MID + l].intra(cIdx, top, left, stride, dst); break;
-    case 26: dsp.slot[H265D_SLOT_INTRA_VERTICAL + l].intra(cIdx, top, left, stride, dst); break;
-    case 34: dsp.slot[H265D_SLOT_INTRA_DIAG_UP + l].intra(cIdx, top, left, stride, dst); break;
-    default: dsp.slot[H265D_SLOT_INTRA_ANGULAR + l].intraAngular(cIdx, mode, top, left, stride, dst); break;
+    case 0:
+        dsp.slot[H265D_SLOT_INTRA_PLANAR + l].intraPlanar(top, left, stride, dst);
+        break;
+    case 1:
+        dsp.slot[H265D_SLOT_INTRA_DC + l].intra(cIdx, top, left, stride, dst);
+        break;
+    case 2:
+        dsp.slot[H265D_SLOT_INTRA_DIAG_DOWN + l].intra(cIdx, top, left, stride, dst);
+        break;
+    case 10:
+        dsp.slot[H265D_SLOT_INTRA_HORIZONTAL + l].intra(cIdx, top, left, stride, dst);
+        break;
+    case 18:
+        dsp.slot[H265D_SLOT_INTRA_DIAG_MID + l].intra(cIdx, top, left, stride, dst);
+        break;
+    case 26:
+        dsp.slot[H265D_SLOT_INTRA_VERTICAL + l].intra(cIdx, top, left, stride, dst);
+        break;
+    case 34:
+        dsp.slot[H265D_SLOT_INTRA_DIAG_UP + l].intra(cIdx, top, left, stride, dst);
+        break;
+    default:
+        dsp.slot[H265D_SLOT_INTRA_ANGULAR + l].intraAngular(cIdx, mode, top, left, stride, dst);
+        break;
     }
 }
 
@@ -619,8 +639,14 @@ void TestKernels::intraPrediction()
                             const int expect = inside ? want[y * n + x] : before[i];
                             if (pic[i] != expect)
                                 QFAIL(qPrintable(QString("N %1 mode %2 cIdx %3 style %4 (%5,%6): %7 want %8")
-                                                     .arg(n).arg(mode).arg(cIdx).arg(style).arg(x).arg(y)
-                                                     .arg(pic[i]).arg(expect)));
+                                                     .arg(n)
+                                                     .arg(mode)
+                                                     .arg(cIdx)
+                                                     .arg(style)
+                                                     .arg(x)
+                                                     .arg(y)
+                                                     .arg(pic[i])
+                                                     .arg(expect)));
                         }
                 }
 }
@@ -694,7 +720,11 @@ void TestKernels::referenceSmoothing()
                     for (int i = -1; i < 2 * n; ++i) {
                         if (k.top()[i] != want.p(i, -1) || k.left()[i] != want.p(-1, i))
                             QFAIL(qPrintable(QString("N %1 mode %2 strong %3 style %4 index %5")
-                                                 .arg(n).arg(mode).arg(strong).arg(style).arg(i)));
+                                                 .arg(n)
+                                                 .arg(mode)
+                                                 .arg(strong)
+                                                 .arg(style)
+                                                 .arg(i)));
                     }
                     // Nothing outside the 2N + 1 samples moves.
                     for (int i = 0; i < KernelRefs::kFront; ++i)
@@ -738,7 +768,8 @@ namespace {
 // A reference plane with room for the filters' reach around a block of up to
 // 64 x 64 at its centre; content alternates between noise and 0/255 patterns
 // that drive the filters to both clips.
-struct Plane {
+struct Plane
+{
     static constexpr int kStride = 96;
     static constexpr int kOrigin = 12 * kStride + 12;
     std::vector<uint8_t> pix;
@@ -762,7 +793,8 @@ const int kWidths[] = {2, 4, 6, 8, 12, 16, 24, 32, 48, 64};
 // Destination with canaries around the block: two rows above and below, four
 // samples to the left and sixteen to the right (where grouped writes of wide
 // kernels would land).
-struct Dest {
+struct Dest
+{
     static constexpr int kStride = 96;
     std::vector<uint8_t> pix = std::vector<uint8_t>(kStride * 68, 0xA5);
     uint8_t *at() { return pix.data() + 2 * kStride + 4; }
@@ -801,7 +833,7 @@ void TestKernels::lumaUniPrediction()
                         want[i] = ref::clip255((pred[i] + 32) >> 6);
                     Dest d;
                     dsp.slot[H265D_SLOT_LUMA_UNI + xf * 4 + yf].uniPred(d.at(), Dest::kStride, p.at(), Plane::kStride,
-                                                                       w, h);
+                                                                        w, h);
                     QString why;
                     if (!d.check(want, w, h, why))
                         QFAIL(qPrintable(QString("frac %1,%2 %3x%4 %5").arg(xf).arg(yf).arg(w).arg(h).arg(why)));
@@ -836,8 +868,7 @@ void TestKernels::chromaUniPrediction()
                 else if (xf == 0)
                     e[H265D_CHROMA_V].chromaUniPred(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, yf);
                 else
-                    e[H265D_CHROMA_HV].chromaUniPredHv(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, xf,
-                                                       yf);
+                    e[H265D_CHROMA_HV].chromaUniPredHv(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, xf, yf);
                 QString why;
                 if (!d.check(want, w, h, why))
                     QFAIL(qPrintable(QString("frac %1,%2 %3x%4 %5").arg(xf).arg(yf).arg(w).arg(h).arg(why)));
@@ -867,7 +898,7 @@ void TestKernels::lumaBiPrediction()
                 const int first2d = (f0 / 4 != 0 && f0 % 4 != 0) ? 1 : 0;
                 Dest d;
                 dsp.slot[H265D_SLOT_LUMA_BI_SECOND + f1].lumaBiSecond(d.at(), Dest::kStride, src1, Plane::kStride, tmp,
-                                                                     w, h, first2d);
+                                                                      w, h, first2d);
                 QString why;
                 if (!d.check(want, w, h, why))
                     QFAIL(qPrintable(QString("fracs %1/%2 %3x%4 %5").arg(f0).arg(f1).arg(w).arg(h).arg(why)));
@@ -962,14 +993,15 @@ void TestKernels::weightedPrediction()
         std::vector<int> uni(w * h), bi(w * h);
         for (int i = 0; i < w * h; ++i) {
             uni[i] = ref::clip255(((int64_t(a[i]) * w0 + (1 << (log2Wd - 1))) >> log2Wd) + o0);
-            bi[i] = ref::clip255((int64_t(a[i]) * w0 + int64_t(b[i]) * w1 + (int64_t(o0) + o1 + 1) * (int64_t(1) << log2Wd)) >>
-                                 (log2Wd + 1));
+            bi[i] = ref::clip255(
+                (int64_t(a[i]) * w0 + int64_t(b[i]) * w1 + (int64_t(o0) + o1 + 1) * (int64_t(1) << log2Wd)) >>
+                (log2Wd + 1));
         }
         Dest du, db;
-        dsp.slot[luma ? H265D_SLOT_WP_UNI_LUMA : H265D_SLOT_WP_UNI_CHROMA]
-            .weightedUni(denom, w0, o0, du.at(), Dest::kStride, t0, 64, w, h, b0);
-        dsp.slot[luma ? H265D_SLOT_WP_BI_LUMA : H265D_SLOT_WP_BI_CHROMA]
-            .weightedBi(denom, w0, w1, o0, o1, db.at(), Dest::kStride, t0, t1, 64, w, h, b0, b1);
+        dsp.slot[luma ? H265D_SLOT_WP_UNI_LUMA : H265D_SLOT_WP_UNI_CHROMA].weightedUni(denom, w0, o0, du.at(),
+                                                                                       Dest::kStride, t0, 64, w, h, b0);
+        dsp.slot[luma ? H265D_SLOT_WP_BI_LUMA : H265D_SLOT_WP_BI_CHROMA].weightedBi(
+            denom, w0, w1, o0, o1, db.at(), Dest::kStride, t0, t1, 64, w, h, b0, b1);
         QString why;
         if (!du.check(uni, w, h, why))
             QFAIL(qPrintable(QString("uni round %1 %2").arg(round).arg(why)));

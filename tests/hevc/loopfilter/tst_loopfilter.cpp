@@ -28,7 +28,8 @@ int clip3(int lo, int hi, int v)
 
 // ---- Deblocking as the standard states it, on one line of 8 samples
 // p3 p2 p1 p0 | q0 q1 q2 q3 per line k of a 4-line segment.
-struct Segment {
+struct Segment
+{
     int p[4][4]; // p[i][k]
     int q[4][4];
 };
@@ -95,7 +96,8 @@ void refChromaSegment(Segment &s, int tc, bool noP, bool noQ)
 
 // A 16 x 16 area with the edge in its middle (vertical edge at column 8 or
 // horizontal edge at row 8); the kernel gets the sample at (8, 4) or (4, 8).
-struct EdgeArea {
+struct EdgeArea
+{
     static constexpr int kStride = 16;
     uint8_t pix[16 * 16];
     Segment get(bool vertical, int half) const
@@ -140,8 +142,9 @@ void fillEdgeArea(Rng &rng, EdgeArea &a, bool vertical)
 }
 
 // ---- Motion comparison of clause 8.7.2.4 for two prediction units.
-struct Motion {
-    int refs[2];   // pictures, -1 for an unused list
+struct Motion
+{
+    int refs[2]; // pictures, -1 for an unused list
     int mv[2][2];
 };
 
@@ -205,7 +208,8 @@ H265D_MV_FIELD mvField(int slot0, int x0, int y0, int slot1 = -1, int x1 = 0, in
 }
 
 // ---- Sample adaptive offset of clause 8.7.3 on a block of a larger area.
-struct SaoArea {
+struct SaoArea
+{
     static constexpr int kStride = 80;
     static constexpr int kOrigin = 2 * kStride + 8;
     std::vector<uint8_t> pix = std::vector<uint8_t>(kStride * 72);
@@ -272,7 +276,8 @@ namespace {
 
 // i_base: 352 x 288 with 64 x 64 CTBs, so 6 x 5 CTBs, the last column and
 // row 32 samples wide.
-struct Planted {
+struct Planted
+{
     h265test::Decoder d{h265test::initParam(352, 288, 4), false};
     H265D_DEC_OBJ *dec = nullptr;
     H265D_PICTURE *pic = nullptr;
@@ -341,7 +346,8 @@ H265D_SAO_PARAMS edgeParams(int cls)
 
 } // namespace
 
-class TestLoopFilter : public QObject {
+class TestLoopFilter : public QObject
+{
     Q_OBJECT
 
     H265D_DSP_TABLE dsp{};
@@ -490,8 +496,9 @@ void TestLoopFilter::flaggedSideKeepsSamples()
             EdgeArea both = a;
             const int32_t beta[2] = {64, 64}, tc[2] = {8, 8};
             const uint8_t none[2] = {0, 0}, keep[2] = {1, 1};
-            const int base = chroma ? (vertical ? H265D_SLOT_DEBLOCK_CHROMA_V_FLAGGED : H265D_SLOT_DEBLOCK_CHROMA_H_FLAGGED)
-                                    : (vertical ? H265D_SLOT_DEBLOCK_LUMA_V_FLAGGED : H265D_SLOT_DEBLOCK_LUMA_H_FLAGGED);
+            const int base =
+                chroma ? (vertical ? H265D_SLOT_DEBLOCK_CHROMA_V_FLAGGED : H265D_SLOT_DEBLOCK_CHROMA_H_FLAGGED)
+                       : (vertical ? H265D_SLOT_DEBLOCK_LUMA_V_FLAGGED : H265D_SLOT_DEBLOCK_LUMA_H_FLAGGED);
             if (chroma) {
                 dsp.slot[base].deblockChroma(a.edge(vertical), 16, tc, keep, none);
                 dsp.slot[base].deblockChroma(both.edge(vertical), 16, tc, none, none);
@@ -663,7 +670,8 @@ void TestLoopFilter::saoPictureEdges()
 void TestLoopFilter::borderExtension()
 {
     // Odd sizes; the three planes' margins as the decoder lays them out.
-    struct Case {
+    struct Case
+    {
         int w, h, padX, padY;
     } cases[] = {{33, 17, 128, 80}, {17, 9, 64, 40}, {1, 1, 64, 40}};
     Rng rng(15);
@@ -687,7 +695,8 @@ void TestLoopFilter::borderExtension()
                 for (int x = -c.padX; x < c.w + c.padX; ++x) {
                     const int sy = clip3(0, c.h - 1, y), sx = clip3(0, c.w - 1, x);
                     if (plane[y * stride + x] != inner[sy * c.w + sx])
-                        QFAIL(qPrintable(QString("%1x%2 type %3 at (%4, %5)").arg(c.w).arg(c.h).arg(threadType).arg(x).arg(y)));
+                        QFAIL(qPrintable(
+                            QString("%1x%2 type %3 at (%4, %5)").arg(c.w).arg(c.h).arg(threadType).arg(x).arg(y)));
                 }
             // Nothing beyond the margins.
             for (int y = 0; y < c.h + 2 * c.padY; ++y)

@@ -32,22 +32,22 @@ private slots:
     {
         int64_t off;
         int32_t prefix;
-        const uint8_t four[] = { 0xAA, 0, 0, 0, 1, 0x40 };
+        const uint8_t four[] = {0xAA, 0, 0, 0, 1, 0x40};
         QVERIFY(findStartCode(four, sizeof four, &off, &prefix));
         QCOMPARE(off, (int64_t)1);
         QCOMPARE(prefix, 4);
-        const uint8_t three[] = { 0xAA, 0xBB, 0, 0, 1, 0x40 };
+        const uint8_t three[] = {0xAA, 0xBB, 0, 0, 1, 0x40};
         QVERIFY(findStartCode(three, sizeof three, &off, &prefix));
         QCOMPARE(off, (int64_t)2);
         QCOMPARE(prefix, 3);
-        const uint8_t exact[] = { 0, 0, 1 };
+        const uint8_t exact[] = {0, 0, 1};
         QVERIFY(findStartCode(exact, 3, &off, &prefix));
         QCOMPARE(off, (int64_t)0);
         QCOMPARE(prefix, 3);
         QVERIFY(!findStartCode(exact, 2, &off, &prefix));
         QCOMPARE(off, (int64_t)-1);
         QCOMPARE(prefix, 0);
-        const uint8_t none[] = { 0, 0, 2, 0, 0, 0, 0 };
+        const uint8_t none[] = {0, 0, 2, 0, 0, 0, 0};
         QVERIFY(!findStartCode(none, sizeof none, &off, &prefix));
     }
 
@@ -55,7 +55,7 @@ private slots:
      * gives the same pictures. */
     void startCodeSplitOverChunks()
     {
-        const Bytes stream = cat({ headers(), slice(idr()), slice(trailP(1)), slice(trailP(2)) });
+        const Bytes stream = cat({headers(), slice(idr()), slice(trailP(1)), slice(trailP(2))});
         Decoder whole;
         whole.feed(stream);
         whole.finish();
@@ -74,18 +74,18 @@ private slots:
 
     void emulationPrevention()
     {
-        uint8_t a[] = { 0x40, 0x01, 0x11, 0x00, 0x00, 0x03, 0x00, 0x22 };
+        uint8_t a[] = {0x40, 0x01, 0x11, 0x00, 0x00, 0x03, 0x00, 0x22};
         QCOMPARE(removeEmulationPrevention(a, sizeof a, a + 2), (size_t)5);
-        const uint8_t wantA[] = { 0x11, 0x00, 0x00, 0x00, 0x22 };
+        const uint8_t wantA[] = {0x11, 0x00, 0x00, 0x00, 0x22};
         QVERIFY(memcmp(a + 2, wantA, 5) == 0);
         /* 03 as the very last byte of the unit, in an exactly sized block so
          * that AddressSanitizer catches any read past it. */
-        std::unique_ptr<uint8_t[]> b(new uint8_t[6]{ 0x40, 0x01, 0x11, 0x00, 0x00, 0x03 });
+        std::unique_ptr<uint8_t[]> b(new uint8_t[6]{0x40, 0x01, 0x11, 0x00, 0x00, 0x03});
         QCOMPARE(removeEmulationPrevention(b.get(), 6, b.get() + 2), (size_t)3);
         QCOMPARE(b[2], (uint8_t)0x11);
         QCOMPARE(b[4], (uint8_t)0x00);
         /* 00 00 03 03: only the first 03 goes */
-        uint8_t c[] = { 0x40, 0x01, 0x00, 0x00, 0x03, 0x03 };
+        uint8_t c[] = {0x40, 0x01, 0x00, 0x00, 0x03, 0x03};
         QCOMPARE(removeEmulationPrevention(c, sizeof c, c + 2), (size_t)3);
         QCOMPARE(c[4], (uint8_t)0x03);
     }
@@ -94,22 +94,22 @@ private slots:
     {
         H265D_NAL_HEADER h;
         logs().clear();
-        const uint8_t zeroTid[] = { 0x02, 0x00 };
+        const uint8_t zeroTid[] = {0x02, 0x00};
         QCOMPARE(parseNalHeader(zeroTid, &h, 0, captureLog), H265D_ERR_NAL);
         QVERIFY(logged("The value of nuh_temporal_id is -1, should be in the range of 0~6!", 0));
 
         logs().clear();
-        const uint8_t irapTid1[] = { 19 << 1, 0x02 };
+        const uint8_t irapTid1[] = {19 << 1, 0x02};
         QCOMPARE(parseNalHeader(irapTid1, &h, 0, captureLog), 0);
         QVERIFY(logged("in the range of BLA_W_LP~RSV_IRAP_VCL23", 1));
 
         logs().clear();
-        const uint8_t tsaTid0[] = { 3 << 1, 0x01 };
+        const uint8_t tsaTid0[] = {3 << 1, 0x01};
         QCOMPARE(parseNalHeader(tsaTid0, &h, 0, captureLog), 0);
         QVERIFY(logged("TSA_R~STSA_N", 1));
 
         logs().clear();
-        const uint8_t layer5[] = { 33 << 1, (5 << 3) | 1 };
+        const uint8_t layer5[] = {33 << 1, (5 << 3) | 1};
         QCOMPARE(parseNalHeader(layer5, &h, 0, captureLog), 0);
         QCOMPARE(h.nuh_layer_id, 5);
         QVERIFY(logged("The value of nuh_layer_id is 5, should be equal to 0!", 1));
@@ -121,7 +121,7 @@ private slots:
         SpsParams big;
         big.width = 128;
         Decoder d(initParam(128, 64));
-        d.feed(cat({ headers(), nal(33, spsRbsp(big), 0, 5), slice(idr()) }));
+        d.feed(cat({headers(), nal(33, spsRbsp(big), 0, 5), slice(idr())}));
         d.finish();
         QVERIFY(logged("The value of nuh_layer_id is 5", 1));
         QVERIFY(d.errors.empty());
@@ -133,18 +133,18 @@ private slots:
     {
         Decoder d;
         H265D_DEC_OBJ *dec = d.obj();
-        std::unique_ptr<uint8_t[]> one(new uint8_t[1]{ 0x40 });
+        std::unique_ptr<uint8_t[]> one(new uint8_t[1]{0x40});
         QCOMPARE(decodeNalUnit(dec, one.get(), 1, 4), H265D_ERR_NAL);
         QCOMPARE(dec->errorFlag[0], 1);
         dec->errorFlag[0] = dec->errorFlag[1] = 0;
-        std::unique_ptr<uint8_t[]> vcl(new uint8_t[2]{ 1 << 1, 0x01 });
+        std::unique_ptr<uint8_t[]> vcl(new uint8_t[2]{1 << 1, 0x01});
         QCOMPARE(decodeNalUnit(dec, vcl.get(), 2, 4), H265D_ERR_NAL);
         QCOMPARE(dec->errorFlag[0], 1);
         QCOMPARE(dec->vclBytes, 0u);
 
         /* in a stream: the next picture carries the error flag */
         Decoder s;
-        s.feed(cat({ headers(), slice(idr()), Bytes{ 0, 0, 1, 2 }, slice(trailP(1)) }));
+        s.feed(cat({headers(), slice(idr()), Bytes{0, 0, 1, 2}, slice(trailP(1))}));
         s.finish();
         QVERIFY(s.hasError(H265D_ERR_NAL));
         QCOMPARE(s.pictures.size(), (size_t)2);
@@ -157,10 +157,10 @@ private slots:
     void unsupportedTypesAreSkipped()
     {
         Decoder d;
-        Bytes aud = nal(35, { 0x50 });
-        Bytes fd = nal(38, { 0xFF, 0xFF, 0x80 });
-        d.feed(cat({ aud, headers(), slice(idr()), aud, fd, nal(41, { 0x80 }), nal(50, { 0x80 }),
-                     nal(22, { 0x80, 0x80 }), slice(trailP(1)), aud, nal(63, { 0x80 }), slice(trailP(2)) }));
+        Bytes aud = nal(35, {0x50});
+        Bytes fd = nal(38, {0xFF, 0xFF, 0x80});
+        d.feed(cat({aud, headers(), slice(idr()), aud, fd, nal(41, {0x80}), nal(50, {0x80}), nal(22, {0x80, 0x80}),
+                    slice(trailP(1)), aud, nal(63, {0x80}), slice(trailP(2))}));
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(d.pictures.size(), (size_t)3);
@@ -199,9 +199,9 @@ private slots:
 
     void codedBytesMatchTheByteStream()
     {
-        const Bytes stream = cat({ nal(35, { 0x50 }), headers(wideSps()), slice(idr()), slice(secondSlice(idr())),
-                                   nal(35, { 0x50 }), slice(trailP(1)), slice(secondSlice(trailP(1))),
-                                   nal(40, { 0x05, 0x01, 0x00, 0x80 }), slice(trailP(2)) });
+        const Bytes stream =
+            cat({nal(35, {0x50}), headers(wideSps()), slice(idr()), slice(secondSlice(idr())), nal(35, {0x50}),
+                 slice(trailP(1)), slice(secondSlice(trailP(1))), nal(40, {0x05, 0x01, 0x00, 0x80}), slice(trailP(2))});
         Decoder d(initParam(128, 64, 4, IH265D_DECODE_ORDER));
         d.feed(stream);
         d.finish();

@@ -47,8 +47,8 @@ private slots:
 
     void pocLsbLength()
     {
-        const int values[] = { 3, 4, 16, 17 };
-        const int32_t want[] = { H265D_ERR_SPS, 0, 0, H265D_ERR_SPS };
+        const int values[] = {3, 4, 16, 17};
+        const int32_t want[] = {H265D_ERR_SPS, 0, 0, H265D_ERR_SPS};
         for (int i = 0; i < 4; i++) {
             Decoder d;
             parse(d, nal(32, vpsRbsp()));
@@ -62,10 +62,11 @@ private slots:
     /* CTBs of 8 and 128 do not fit the coding-tree records. */
     void ctbSizeLimits()
     {
-        struct {
+        struct
+        {
             int minCb, diff;
             int32_t want;
-        } cases[] = { { 3, 0, H265D_ERR_SPS }, { 4, 3, H265D_ERR_SPS }, { 4, 0, 0 }, { 3, 3, 0 } };
+        } cases[] = {{3, 0, H265D_ERR_SPS}, {4, 3, H265D_ERR_SPS}, {4, 0, 0}, {3, 3, 0}};
         for (auto &c : cases) {
             Decoder d;
             parse(d, nal(32, vpsRbsp()));
@@ -121,13 +122,13 @@ private slots:
         p.tileRows = 2;
         QCOMPARE(parse(d, nal(34, ppsRbsp(p))), 0);
         const H265D_PPS *pps = &d.obj()->ppsStore[0];
-        const int colBd[] = { 0, 1, 3, 5 }, rowBd[] = { 0, 1, 3 };
+        const int colBd[] = {0, 1, 3, 5}, rowBd[] = {0, 1, 3};
         for (int i = 0; i < 4; i++)
             QCOMPARE(pps->colBd[i], colBd[i]);
         for (int i = 0; i < 3; i++)
             QCOMPARE(pps->rowBd[i], rowBd[i]);
-        const int rsToTs[] = { 0, 1, 2, 3, 4, 5, 7, 8, 11, 12, 6, 9, 10, 13, 14 };
-        const int tileId[] = { 0, 1, 1, 2, 2, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5 };
+        const int rsToTs[] = {0, 1, 2, 3, 4, 5, 7, 8, 11, 12, 6, 9, 10, 13, 14};
+        const int tileId[] = {0, 1, 1, 2, 2, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
         for (int rs = 0; rs < 15; rs++) {
             QCOMPARE(pps->ctbAddrRsToTs[rs], rsToTs[rs]);
             QCOMPARE(pps->ctbAddrTsToRs[rsToTs[rs]], rs);
@@ -139,8 +140,8 @@ private slots:
         PpsParams e = p;
         e.id = 1;
         e.uniform = false;
-        e.colWidthsMinus1 = { 1, 0 };
-        e.rowHeightsMinus1 = { 1 };
+        e.colWidthsMinus1 = {1, 0};
+        e.rowHeightsMinus1 = {1};
         QCOMPARE(parse(d, nal(34, ppsRbsp(e))), 0);
         const H265D_PPS *pe = &d.obj()->ppsStore[1];
         QCOMPARE(pe->colBd[1], 2);
@@ -159,7 +160,7 @@ private slots:
         p.tiles = true;
         p.tileCols = 3;
         p.uniform = false;
-        p.colWidthsMinus1 = { 0x80000000u, 0x7FFFFFFFu };
+        p.colWidthsMinus1 = {0x80000000u, 0x7FFFFFFFu};
         p.rowHeightsMinus1 = {};
         QCOMPARE(parse(d, nal(34, ppsRbsp(p))), H265D_ERR_PPS);
         QVERIFY(logged("column_width[2] of tile is", 0));
@@ -180,8 +181,8 @@ private slots:
         PpsParams p;
         p.tiles = true;
         p.tileCols = 2;
-        const Bytes aud = nal(35, { 0x50 });
-        d.feed(cat({ headers(big, p), slice(idr()), aud }));
+        const Bytes aud = nal(35, {0x50});
+        d.feed(cat({headers(big, p), slice(idr()), aud}));
         QVERIFY(d.hasError(H265D_ERR_WIDTH));
         QVERIFY(logged("PicWidthInSamplesY is 256, should be less than or equal to 64!", 0));
         QCOMPARE(d.obj()->ppsStore[0].tablesSpsGeneration, 0u);
@@ -190,7 +191,7 @@ private slots:
         small.width = 64;
         small.height = 64;
         d.errors.clear();
-        d.feed(cat({ nal(33, spsRbsp(small)), slice(idr()), aud }));
+        d.feed(cat({nal(33, spsRbsp(small)), slice(idr()), aud}));
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(d.pictures.size(), (size_t)1);
@@ -210,7 +211,7 @@ private slots:
         QCOMPARE(parse(d, nal(33, spsRbsp(s))), 0);
         QCOMPARE(parse(d, nal(34, ppsRbsp())), 0);
         const H265D_PPS *pps = &d.obj()->ppsStore[0];
-        static const int ls[6] = { 40, 45, 51, 57, 64, 72 };
+        static const int ls[6] = {40, 45, 51, 57, 64, 72};
         for (int q = 0; q < 6; q++) {
             QCOMPARE((int)dequantTable(pps, 0, 0, q)[5], 16 * ls[q]);
             QCOMPARE((int)dequantTable(pps, 1, 0, q)[63], 115 * ls[q]); /* last of the diagonal scan */
@@ -274,12 +275,12 @@ private slots:
             s.numShortTermRps = 2;
             s.shortTermRps = [](BitWriter &w, int i) {
                 if (i == 0) {
-                    writeStRps(w, 0, { -1, -2 }, {});
+                    writeStRps(w, 0, {-1, -2}, {});
                     return;
                 }
-                w.flag(true);  /* inter_ref_pic_set_prediction_flag */
-                w.flag(true);  /* delta_rps_sign: deltaRps = -1 */
-                w.ue(0);       /* abs_delta_rps_minus1 */
+                w.flag(true); /* inter_ref_pic_set_prediction_flag */
+                w.flag(true); /* delta_rps_sign: deltaRps = -1 */
+                w.ue(0);      /* abs_delta_rps_minus1 */
                 for (int j = 0; j <= 2; j++)
                     w.flag(true);
             };
@@ -309,7 +310,7 @@ private slots:
         v.timing = true;
         v.numHrd = 3;
         Decoder d;
-        d.feed(cat({ headers(SpsParams(), PpsParams(), v), slice(idr()) }));
+        d.feed(cat({headers(SpsParams(), PpsParams(), v), slice(idr())}));
         d.finish();
         QVERIFY(d.errors.empty());
         QVERIFY(logged("The value of vps_num_hrd_parameters is 3, it should not be bigger than 1!", 1));
@@ -321,7 +322,7 @@ private slots:
     void vpsWithoutTiming()
     {
         Decoder d;
-        d.feed(cat({ headers(), slice(idr()) }));
+        d.feed(cat({headers(), slice(idr())}));
         d.finish();
         QCOMPARE(d.pictures.size(), (size_t)1);
         QCOMPARE(d.pictures[0].uiNumUnitsInTick, 1001u);
@@ -344,9 +345,9 @@ private slots:
             w.flag(true);
             w.u(1, 8);
             w.u(1, 8);
-            w.u(0, 8);   /* matrix_coeffs 0 needs 4:4:4 */
+            w.u(0, 8); /* matrix_coeffs 0 needs 4:4:4 */
             w.flag(true);
-            w.ue(6);     /* chroma_sample_loc_type_top_field above 5 */
+            w.ue(6); /* chroma_sample_loc_type_top_field above 5 */
             w.ue(0);
             w.flag(false);
             w.flag(true); /* field_seq_flag */
@@ -356,7 +357,7 @@ private slots:
             w.flag(false);
         };
         Decoder d;
-        d.feed(cat({ headers(s), slice(idr()) }));
+        d.feed(cat({headers(s), slice(idr())}));
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(d.pictures.size(), (size_t)1);
@@ -371,13 +372,13 @@ private slots:
 
     void userDataSei()
     {
-        Bytes payload = { 240, 10 };
+        Bytes payload = {240, 10};
         for (int i = 0; i < 10; i++)
             payload.push_back((uint8_t)(0x41 + i));
         payload.push_back(0x80);
         Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        d.feed(cat({ headers(), nal(39, payload), slice(idr()), slice(trailP(1)),
-                     nal(39, { 5, 7, 1, 2, 3, 4, 5, 6, 7, 0x80 }), slice(trailP(2)) }));
+        d.feed(cat({headers(), nal(39, payload), slice(idr()), slice(trailP(1)),
+                    nal(39, {5, 7, 1, 2, 3, 4, 5, 6, 7, 0x80}), slice(trailP(2))}));
         d.finish();
         QCOMPARE(d.pictures.size(), (size_t)3);
         QCOMPARE(d.pictures[0].uiUserDataLen, 10u);
@@ -393,16 +394,16 @@ private slots:
      * the payload is cut to what is there. */
     void oversizedAndTruncatedSei()
     {
-        Bytes big = { 240 };
+        Bytes big = {240};
         for (int i = 0; i < 11; i++)
             big.push_back(0xFF);
         big.push_back(3000 - 11 * 255);
         for (int i = 0; i < 3000; i++)
             big.push_back(0x5A);
         big.push_back(0x80);
-        Bytes cut = { 240, 100, 1, 2, 3, 4, 0x80 };
+        Bytes cut = {240, 100, 1, 2, 3, 4, 0x80};
         Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        d.feed(cat({ headers(), nal(39, big), slice(idr()), nal(39, cut), slice(trailP(1)) }));
+        d.feed(cat({headers(), nal(39, big), slice(idr()), nal(39, cut), slice(trailP(1))}));
         d.finish();
         QVERIFY(d.errors.empty());
         QVERIFY(logged("Lens of user data is bigger than MAX user data lens!", 1));

@@ -10,8 +10,9 @@ namespace {
 /* A decoder left with the state of i_base's last picture (352x288, one
  * slice, 64x64 CTBs); the tests then prepare maps and samples by hand and
  * run the picture filters again. */
-struct Prepared {
-    h265test::Decoder d{ h265test::initParam(352, 288, 4), false };
+struct Prepared
+{
+    h265test::Decoder d{h265test::initParam(352, 288, 4), false};
     bool ok = false;
     Prepared()
     {
@@ -121,13 +122,13 @@ private slots:
         H265D_SAO_PARAMS *p = &dec->side.sao[0];
         p->SaoTypeIdx[0] = 1;
         p->sao_band_position[0] = 30;
-        const int8_t offs[5] = { 0, 1, 2, 3, 4 };
+        const int8_t offs[5] = {0, 1, 2, 3, 4};
         memcpy(p->SaoOffsetVal[0], offs, 5);
-        const int values[6] = { 240, 248, 0, 8, 16, 239 }; /* bands 30, 31, 0, 1, 2, 29 */
+        const int values[6] = {240, 248, 0, 8, 16, 239}; /* bands 30, 31, 0, 1, 2, 29 */
         for (int i = 0; i < 6; i++)
             s.row(0, 0)[i * 4] = (uint8_t)values[i];
         filterPicture(dec);
-        const int expect[6] = { 241, 250, 3, 12, 16, 239 };
+        const int expect[6] = {241, 250, 3, 12, 16, 239};
         for (int i = 0; i < 6; i++)
             QCOMPARE((int)s.row(0, 0)[i * 4], expect[i]);
         /* a lossless sample keeps its value under SAO */
@@ -147,7 +148,7 @@ private slots:
         H265D_SAO_PARAMS *p = &dec->side.sao[0];
         p->SaoTypeIdx[0] = 2;
         p->SaoEoClass[0] = 0;
-        const int8_t offs[5] = { 0, 5, 3, -3, -5 };
+        const int8_t offs[5] = {0, 5, 3, -3, -5};
         memcpy(p->SaoOffsetVal[0], offs, 5);
         s.row(0, 10)[0] = 50; /* a local minimum, but on the picture edge */
         s.row(0, 10)[5] = 50; /* a local minimum inside */

@@ -23,7 +23,8 @@ const int kWidths[] = {2, 4, 6, 8, 12, 16, 24, 32, 48, 64};
 
 // Reference pictures with the filters' reach (and the vector kernels'
 // over-read) around a block of up to 64 x 64.
-struct Plane {
+struct Plane
+{
     static constexpr int kStride = 112;
     static constexpr int kOrigin = 12 * kStride + 12;
     std::vector<uint8_t> pix = std::vector<uint8_t>(kStride * 96);
@@ -38,21 +39,24 @@ struct Plane {
 };
 
 // Output picture with canaries around the block.
-struct Out {
+struct Out
+{
     static constexpr int kStride = 96;
     std::vector<uint8_t> pix = std::vector<uint8_t>(kStride * 70, 0x5C);
     uint8_t *at() { return pix.data() + 3 * kStride + 8; }
 };
 
 // A 64 x 64 intermediate with canaries in the unused part of each row.
-struct Tmp {
+struct Tmp
+{
     std::vector<int16_t> v = std::vector<int16_t>(64 * 66, int16_t(0x7A5C));
     int16_t *at() { return v.data() + 64; }
 };
 
 } // namespace
 
-class TestSimd : public QObject {
+class TestSimd : public QObject
+{
     Q_OBJECT
 
     H265D_DSP_TABLE portable{};
@@ -157,7 +161,8 @@ void TestSimd::transforms()
         QSKIP("no SSE4.1");
     const uint64_t seed = 202;
     Rng rng(seed);
-    struct Slot {
+    struct Slot
+    {
         int slot, n;
     } cases[] = {{10, 4}, {11, 4}, {12, 8}, {13, 16}, {14, 32}, {15, 4}};
     for (const Slot &s : cases)
@@ -188,7 +193,8 @@ void TestSimd::transforms()
 namespace {
 
 // Reference arrays with the decoder's guards, as one buffer per side.
-struct Refs {
+struct Refs
+{
     static constexpr int kFront = H265D_INTRA_REF_FRONT_GUARD;
     std::vector<uint8_t> top = std::vector<uint8_t>(kFront + 65 + H265D_INTRA_REF_BACK_GUARD);
     std::vector<uint8_t> left = std::vector<uint8_t>(kFront + 65 + H265D_INTRA_REF_BACK_GUARD);
@@ -221,14 +227,30 @@ void predict(const H265D_DSP_TABLE &d, int mode, int cIdx, int l, Refs &r, uint8
 {
     const int stride = Out::kStride;
     switch (mode) {
-    case 0: d.slot[H265D_SLOT_INTRA_PLANAR + l].intraPlanar(r.t(), r.l(), stride, dst); break;
-    case 1: d.slot[H265D_SLOT_INTRA_DC + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
-    case 2: d.slot[H265D_SLOT_INTRA_DIAG_DOWN + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
-    case 10: d.slot[H265D_SLOT_INTRA_HORIZONTAL + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
-    case 18: d.slot[H265D_SLOT_INTRA_DIAG_MID + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
-    case 26: d.slot[H265D_SLOT_INTRA_VERTICAL + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
-    case 34: d.slot[H265D_SLOT_INTRA_DIAG_UP + l].intra(cIdx, r.t(), r.l(), stride, dst); break;
-    default: d.slot[H265D_SLOT_INTRA_ANGULAR + l].intraAngular(cIdx, mode, r.t(), r.l(), stride, dst); break;
+    case 0:
+        d.slot[H265D_SLOT_INTRA_PLANAR + l].intraPlanar(r.t(), r.l(), stride, dst);
+        break;
+    case 1:
+        d.slot[H265D_SLOT_INTRA_DC + l].intra(cIdx, r.t(), r.l(), stride, dst);
+        break;
+    case 2:
+        d.slot[H265D_SLOT_INTRA_DIAG_DOWN + l].intra(cIdx, r.t(), r.l(), stride, dst);
+        break;
+    case 10:
+        d.slot[H265D_SLOT_INTRA_HORIZONTAL + l].intra(cIdx, r.t(), r.l(), stride, dst);
+        break;
+    case 18:
+        d.slot[H265D_SLOT_INTRA_DIAG_MID + l].intra(cIdx, r.t(), r.l(), stride, dst);
+        break;
+    case 26:
+        d.slot[H265D_SLOT_INTRA_VERTICAL + l].intra(cIdx, r.t(), r.l(), stride, dst);
+        break;
+    case 34:
+        d.slot[H265D_SLOT_INTRA_DIAG_UP + l].intra(cIdx, r.t(), r.l(), stride, dst);
+        break;
+    default:
+        d.slot[H265D_SLOT_INTRA_ANGULAR + l].intraAngular(cIdx, mode, r.t(), r.l(), stride, dst);
+        break;
     }
 }
 
@@ -252,7 +274,11 @@ void TestSimd::intraPrediction()
                     // Same block, same projected references, nothing else touched.
                     if (pa.pix != pb.pix || a.top != b.top || a.left != b.left)
                         QFAIL(qPrintable(QString("seed %1 N %2 mode %3 cIdx %4 round %5")
-                                             .arg(seed).arg(1 << l).arg(mode).arg(cIdx).arg(round)));
+                                             .arg(seed)
+                                             .arg(1 << l)
+                                             .arg(mode)
+                                             .arg(cIdx)
+                                             .arg(round)));
                 }
 }
 
@@ -272,7 +298,11 @@ void TestSimd::referenceSmoothing()
                     t.slot[H265D_SLOT_INTRA_SMOOTH + l].intraSmooth(strong, mode, b.l(), b.t());
                     if (a.top != b.top || a.left != b.left)
                         QFAIL(qPrintable(QString("seed %1 N %2 mode %3 strong %4 round %5")
-                                             .arg(seed).arg(1 << l).arg(mode).arg(strong).arg(round)));
+                                             .arg(seed)
+                                             .arg(1 << l)
+                                             .arg(mode)
+                                             .arg(strong)
+                                             .arg(round)));
                 }
 }
 
@@ -307,8 +337,13 @@ void TestSimd::lumaPrediction()
                 t.slot[91 + f].lumaBiSecond(sb.at(), Out::kStride, p.at(), Plane::kStride, first.at(), w, h, flag);
                 if (a.pix != b.pix || ta.v != tb.v || sa.pix != sb.pix)
                     QFAIL(qPrintable(QString("seed %1 frac %2 %3x%4: uni %5 first %6 second %7")
-                                         .arg(seed).arg(f).arg(w).arg(h)
-                                         .arg(a.pix == b.pix).arg(ta.v == tb.v).arg(sa.pix == sb.pix)));
+                                         .arg(seed)
+                                         .arg(f)
+                                         .arg(w)
+                                         .arg(h)
+                                         .arg(a.pix == b.pix)
+                                         .arg(ta.v == tb.v)
+                                         .arg(sa.pix == sb.pix)));
             }
 }
 
@@ -413,7 +448,12 @@ void TestSimd::rowCopies()
                             const uint8_t want = (x >= start && x < start + width) ? src[i] : 0xC3;
                             if (dst[i] != want)
                                 QFAIL(qPrintable(QString("level %1 slot %2 start %3 width %4 (%5,%6)")
-                                                     .arg(level).arg(slot).arg(start).arg(width).arg(x).arg(y)));
+                                                     .arg(level)
+                                                     .arg(slot)
+                                                     .arg(start)
+                                                     .arg(width)
+                                                     .arg(x)
+                                                     .arg(y)));
                         }
                 }
     }
@@ -460,44 +500,44 @@ void TestSimd::deblockingKernels()
 {
     // Chroma kernels come with SSE2, luma kernels with SSE4.1.
     for (uint32_t level : {kSse2, kSse41}) {
-    H265D_DSP_TABLE t;
-    if (!tableFor(level, t))
-        continue;
-    const bool luma = level == kSse41;
-    const uint64_t seed = 1010 + level;
-    Rng rng(seed);
-    for (int round = 0; round < 30000; ++round) {
-        const bool vertical = round & 1, chroma = (round & 2) || !luma;
-        // A step across the edge over smooth or noisy sides, so that every
-        // decision is taken.
-        Out a;
-        const int base = rng.range(0, 255), step = rng.range(-60, 60), slope = rng.range(-4, 4);
-        const int noise = rng.range(0, 3) == 0 ? 255 : rng.range(0, 5);
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) {
-                const int across = vertical ? x : y;
-                const int v = base + slope * across + (across >= 8 ? step : 0) + rng.range(-noise, noise);
-                a.at()[y * Out::kStride + x] = uint8_t(std::min(255, std::max(0, v)));
+        H265D_DSP_TABLE t;
+        if (!tableFor(level, t))
+            continue;
+        const bool luma = level == kSse41;
+        const uint64_t seed = 1010 + level;
+        Rng rng(seed);
+        for (int round = 0; round < 30000; ++round) {
+            const bool vertical = round & 1, chroma = (round & 2) || !luma;
+            // A step across the edge over smooth or noisy sides, so that every
+            // decision is taken.
+            Out a;
+            const int base = rng.range(0, 255), step = rng.range(-60, 60), slope = rng.range(-4, 4);
+            const int noise = rng.range(0, 3) == 0 ? 255 : rng.range(0, 5);
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 16; ++x) {
+                    const int across = vertical ? x : y;
+                    const int v = base + slope * across + (across >= 8 ? step : 0) + rng.range(-noise, noise);
+                    a.at()[y * Out::kStride + x] = uint8_t(std::min(255, std::max(0, v)));
+                }
+            Out b = a;
+            uint8_t *ea = a.at() + (vertical ? 4 * Out::kStride + 8 : 8 * Out::kStride + 4);
+            uint8_t *eb = b.at() + (vertical ? 4 * Out::kStride + 8 : 8 * Out::kStride + 4);
+            const uint8_t none[2] = {0, 0};
+            if (chroma) {
+                const int32_t tc[2] = {h265dTcTable[rng.range(0, 53)], h265dTcTable[rng.range(0, 53)]};
+                const int slot = vertical ? H265D_SLOT_DEBLOCK_CHROMA_V : H265D_SLOT_DEBLOCK_CHROMA_H;
+                portable.slot[slot].deblockChroma(ea, Out::kStride, tc, none, none);
+                t.slot[slot].deblockChroma(eb, Out::kStride, tc, none, none);
+            } else {
+                const int32_t beta[2] = {h265dBetaTable[rng.range(0, 75)], h265dBetaTable[rng.range(0, 75)]};
+                const int32_t tc[2] = {h265dTcTableLuma[rng.range(0, 78)], h265dTcTableLuma[rng.range(0, 78)]};
+                const int slot = vertical ? H265D_SLOT_DEBLOCK_LUMA_V : H265D_SLOT_DEBLOCK_LUMA_H;
+                portable.slot[slot].deblockLuma(ea, Out::kStride, beta, tc, none, none);
+                t.slot[slot].deblockLuma(eb, Out::kStride, beta, tc, none, none);
             }
-        Out b = a;
-        uint8_t *ea = a.at() + (vertical ? 4 * Out::kStride + 8 : 8 * Out::kStride + 4);
-        uint8_t *eb = b.at() + (vertical ? 4 * Out::kStride + 8 : 8 * Out::kStride + 4);
-        const uint8_t none[2] = {0, 0};
-        if (chroma) {
-            const int32_t tc[2] = {h265dTcTable[rng.range(0, 53)], h265dTcTable[rng.range(0, 53)]};
-            const int slot = vertical ? H265D_SLOT_DEBLOCK_CHROMA_V : H265D_SLOT_DEBLOCK_CHROMA_H;
-            portable.slot[slot].deblockChroma(ea, Out::kStride, tc, none, none);
-            t.slot[slot].deblockChroma(eb, Out::kStride, tc, none, none);
-        } else {
-            const int32_t beta[2] = {h265dBetaTable[rng.range(0, 75)], h265dBetaTable[rng.range(0, 75)]};
-            const int32_t tc[2] = {h265dTcTableLuma[rng.range(0, 78)], h265dTcTableLuma[rng.range(0, 78)]};
-            const int slot = vertical ? H265D_SLOT_DEBLOCK_LUMA_V : H265D_SLOT_DEBLOCK_LUMA_H;
-            portable.slot[slot].deblockLuma(ea, Out::kStride, beta, tc, none, none);
-            t.slot[slot].deblockLuma(eb, Out::kStride, beta, tc, none, none);
+            if (a.pix != b.pix)
+                QFAIL(qPrintable(QString("seed %1 round %2").arg(seed).arg(round)));
         }
-        if (a.pix != b.pix)
-            QFAIL(qPrintable(QString("seed %1 round %2").arg(seed).arg(round)));
-    }
     }
 }
 
@@ -519,7 +559,8 @@ void TestSimd::borderExtension()
                 v = uint8_t(rng.next());
             std::vector<uint8_t> b = a;
             const size_t origin = size_t(padY + 1) * stride + padX;
-            portable.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(threadType, a.data() + origin, w, h, stride, padX, padY);
+            portable.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(threadType, a.data() + origin, w, h, stride, padX,
+                                                                 padY);
             t.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(threadType, b.data() + origin, w, h, stride, padX, padY);
             if (a != b)
                 QFAIL(qPrintable(QString("seed %1 level %2 round %3").arg(seed).arg(level).arg(round)));

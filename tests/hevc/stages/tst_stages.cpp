@@ -10,7 +10,8 @@
 
 namespace {
 
-struct Instance {
+struct Instance
+{
     void *h = nullptr;
     Instance(int threadType, bool stageTimes)
     {
@@ -37,7 +38,8 @@ QByteArray decodeAll(void *h, const h265test::Bytes &s, int *pictures)
     auto take = [&](const H265D_OUTARGS &out) {
         ++*pictures;
         for (int c = 0; c < 3; c++) {
-            const uint32_t w = c ? out.uiDecWidth / 2 : out.uiDecWidth, rows = c ? out.uiDecHeight / 2 : out.uiDecHeight;
+            const uint32_t w = c ? out.uiDecWidth / 2 : out.uiDecWidth,
+                           rows = c ? out.uiDecHeight / 2 : out.uiDecHeight;
             const uint32_t stride = c ? out.uiUVStride : out.uiYStride;
             for (uint32_t y = 0; y < rows; y++)
                 hash.addData(reinterpret_cast<const char *>(out.pucOutYUV[c] + (size_t)y * stride), (int)w);
@@ -100,7 +102,8 @@ private slots:
         }
         // Stages do not nest, so together they fit in the decode's own time
         // (with room for the tick rate's estimate).
-        QVERIFY2(sum <= wallSeconds * 1.05 + 0.001, qPrintable(QString("%1 s of stages in %2 s").arg(sum).arg(wallSeconds)));
+        QVERIFY2(sum <= wallSeconds * 1.05 + 0.001,
+                 qPrintable(QString("%1 s of stages in %2 s").arg(sum).arg(wallSeconds)));
 
         // Later reads go on summing, never back.
         H265D_STAGE_TIMES again = {};

@@ -13,7 +13,8 @@ using namespace h265test;
 namespace {
 
 /* Records live in zeroed heap memory, as inside a decoder instance. */
-template <typename T> T *zeroed(size_t n = 1)
+template <typename T>
+T *zeroed(size_t n = 1)
 {
     return static_cast<T *>(calloc(n, sizeof(T)));
 }
@@ -23,15 +24,17 @@ void *returnArgPlusOne(void *arg)
     return static_cast<char *>(arg) + 1;
 }
 
-struct Turns {
+struct Turns
+{
     H265D_LOCK lock;
     H265D_COND cond;
-    long turn;      /* whose turn: turn % threads */
+    long turn; /* whose turn: turn % threads */
     long rounds;
     int threads;
 };
 
-struct TurnArg {
+struct TurnArg
+{
     Turns *t;
     int id;
 };
@@ -180,7 +183,7 @@ private slots:
         H265D_THREAD *th = zeroed<H265D_THREAD>(4);
         TurnArg args[4];
         for (int i = 0; i < 4; i++) {
-            args[i] = { t, i };
+            args[i] = {t, i};
             QCOMPARE(threadCreate(&th[i], nullptr, takeTurns, &args[i]), 0);
         }
         for (int i = 0; i < 4; i++)

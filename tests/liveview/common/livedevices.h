@@ -17,7 +17,7 @@ namespace livedevices {
 const QByteArray kSystime =
     "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>";
 
-inline std::unique_ptr<devicesim::Device> start(const QString& address, const QString& password = "1234")
+inline std::unique_ptr<devicesim::Device> start(const QString &address, const QString &password = "1234")
 {
     auto device = std::make_unique<devicesim::Device>();
     device->setCredentials("admin", password);
@@ -35,7 +35,7 @@ struct StreamingDevice
     devicesim::Protocols protocols;
 };
 
-inline StreamingDevice startStreaming(const QString& address, const QString& colour)
+inline StreamingDevice startStreaming(const QString &address, const QString &colour)
 {
     StreamingDevice sim;
     sim.device = std::make_unique<devicesim::Device>();
@@ -50,7 +50,7 @@ inline StreamingDevice startStreaming(const QString& address, const QString& col
     return sim;
 }
 
-inline _st_device_item record(const QString& name, const devicesim::Device& device)
+inline _st_device_item record(const QString &name, const devicesim::Device &device)
 {
     _st_device_item d;
     d.devname = name;

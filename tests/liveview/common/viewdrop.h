@@ -12,7 +12,7 @@ namespace livedevices {
 const QString kRowFormat = QStringLiteral("application/x-qabstractitemmodeldatalist");
 
 // True when the target took both the enter and the drop.
-inline bool dropOn(QWidget* target, const QString& format = kRowFormat)
+inline bool dropOn(QWidget *target, const QString &format = kRowFormat)
 {
     QMimeData data;
     data.setData(format, "0x117101");

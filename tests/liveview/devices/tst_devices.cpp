@@ -28,24 +28,24 @@ using livedevices::record;
 
 namespace {
 
-QStringList popupKeys(QWidget* page)
+QStringList popupKeys(QWidget *page)
 {
     QStringList keys;
-    for (QWidget* w : page->findChildren<QWidget*>()) {
-        if ((qobject_cast<qwTipsDlg*>(w) || qobject_cast<qwTipsdlgEx*>(w)) && w->objectName().startsWith("tip_"))
+    for (QWidget *w : page->findChildren<QWidget *>()) {
+        if ((qobject_cast<qwTipsDlg *>(w) || qobject_cast<qwTipsdlgEx *>(w)) && w->objectName().startsWith("tip_"))
             keys << w->objectName();
     }
     QList<QPointer<QWidget>> popups;
-    for (QWidget* w : page->findChildren<QWidget*>()) {
-        if (qobject_cast<qwTipsDlg*>(w) || qobject_cast<qwTipsdlgEx*>(w))
+    for (QWidget *w : page->findChildren<QWidget *>()) {
+        if (qobject_cast<qwTipsDlg *>(w) || qobject_cast<qwTipsdlgEx *>(w))
             popups << w;
     }
-    for (const QPointer<QWidget>& w : popups)
+    for (const QPointer<QWidget> &w : popups)
         delete w.data();
     return keys;
 }
 
-QStringList rowNames(qwLiveView& page)
+QStringList rowNames(qwLiveView &page)
 {
     QStringList names;
     for (int i = 0; i < page.deviceList()->count(); ++i)
@@ -65,7 +65,7 @@ class DevicesTest : public QObject
     // Stores one record per device and returns them.
     void storeDevices(int count)
     {
-        const char* names[] = {"camA", "camB", "camC", "camD", "camE"};
+        const char *names[] = {"camA", "camB", "camC", "camD", "camE"};
         for (int i = 0; i < count; ++i) {
             m_devices.push_back(livedevices::start(QString("127.0.0.%1").arg(2 + i)));
             QVERIFY(m_devices.back());
@@ -118,7 +118,7 @@ private slots:
         m_devices.push_back(livedevices::start("127.0.0.2"));
         qwLiveView page;
         page.onAddDevManual();
-        auto* dialog = page.findChild<qwAddDevice*>();
+        auto *dialog = page.findChild<qwAddDevice *>();
         QVERIFY(dialog);
         dialog->form()->nameEdit()->setText("camA");
         dialog->form()->addressEdit()->setText("127.0.0.2");
@@ -158,7 +158,7 @@ private slots:
 
         qwLiveView page;
         page.onAddDevManual();
-        auto* dialog = page.findChild<qwAddDevice*>();
+        auto *dialog = page.findChild<qwAddDevice *>();
         QSignalSpy results(dialog, &qwAddDevice::sigOptionResult);
         dialog->searchButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!responder.received().isEmpty(), 3000);
@@ -193,7 +193,7 @@ private slots:
         qwLiveView page;
         // A's address taken by B: refused, both unchanged.
         page.onDevlistButtonClick(0, 8);
-        auto* dialog = page.findChild<qwModifyDevice*>();
+        auto *dialog = page.findChild<qwModifyDevice *>();
         QVERIFY(dialog);
         const qint64 a = page.devices().at(0)->indexid;
         QCOMPARE(dialog->indexId(), a);
@@ -205,7 +205,7 @@ private slots:
 
         // The dialog stays bound to its device when rows move under it.
         page.onDevlistButtonClick(2, 8);
-        dialog = page.findChild<qwModifyDevice*>();
+        dialog = page.findChild<qwModifyDevice *>();
         page.onDevlistButtonClick(0, 0x10);
         QCOMPARE(rowNames(page), (QStringList{"camB", "camC"}));
         dialog->form()->nameEdit()->setText("camC2");
@@ -213,8 +213,7 @@ private slots:
         QCOMPARE(rowNames(page), (QStringList{"camB", "camC2"}));
         QCOMPARE(page.devices().at(0)->devname, QStringLiteral("camB"));
         QCOMPARE(page.devices().at(1)->devname, QStringLiteral("camC2"));
-        QCOMPARE(m_fixture->query("SELECT devname FROM devices ORDER BY address"),
-                 QStringLiteral("camB\ncamC2"));
+        QCOMPARE(m_fixture->query("SELECT devname FROM devices ORDER BY address"), QStringLiteral("camB\ncamC2"));
         QVERIFY(logRows().contains("modify device|1|camC2|127.0.0.4"));
 
         // A result for a device that is gone changes nothing.
@@ -229,7 +228,7 @@ private slots:
         qwLiveView page;
         QVERIFY(m_fixture->exec("CREATE TRIGGER refuse BEFORE UPDATE ON devices BEGIN SELECT RAISE(ABORT, 'no'); END"));
         const qint64 a = page.devices().at(0)->indexid;
-        qcStreamUtil* unit = page.streamServer()->unitFor("127.0.0.2");
+        qcStreamUtil *unit = page.streamServer()->unitFor("127.0.0.2");
         page.onCameraModifyResult("camX", "127.0.0.8", 0, "81", "root", "pw", a);
         QCOMPARE(popupKeys(&page), QStringList{"tip_databaseerr"});
         QCOMPARE(page.devices().at(0)->devname, QStringLiteral("camA"));
@@ -240,7 +239,7 @@ private slots:
         QVERIFY(!page.streamServer()->unitFor("127.0.0.8"));
 
         page.onDevlistButtonClick(0, 4);
-        auto* settings = page.findChild<qwDeviceSettings*>();
+        auto *settings = page.findChild<qwDeviceSettings *>();
         settings->OnBaseinfoChange("root", "pw");
         QCOMPARE(popupKeys(&page), QStringList{"tip_databaseerr"});
         QCOMPARE(page.devices().at(0)->password, QStringLiteral("1234"));
@@ -254,7 +253,7 @@ private slots:
         qwLiveView page;
         QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 2, 8000);
         page.onDevlistButtonClick(0, 4);
-        auto* settings = page.findChild<qwDeviceSettings*>();
+        auto *settings = page.findChild<qwDeviceSettings *>();
         QVERIFY(settings);
         QCOMPARE(settings->address(), QStringLiteral("127.0.0.2"));
         m_devices[0]->setCredentials("admin", "4321");
@@ -262,16 +261,15 @@ private slots:
         QCOMPARE(page.devices().at(0)->password, QStringLiteral("4321"));
         QCOMPARE(page.devices().at(1)->password, QStringLiteral("1234"));
         QCOMPARE(page.streamServer()->unitFor("127.0.0.2")->password(), QStringLiteral("4321"));
-        QCOMPARE(m_fixture->query("SELECT password FROM devices WHERE address='127.0.0.2'"),
-                 QStringLiteral("4321"));
+        QCOMPARE(m_fixture->query("SELECT password FROM devices WHERE address='127.0.0.2'"), QStringLiteral("4321"));
         QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 2, 8000);
         QVERIFY(logRows().contains("modify device|1|camA|127.0.0.2"));
 
         // A window whose device is gone changes nothing.
         page.onDevlistButtonClick(1, 4);
-        auto windows = page.findChildren<qwDeviceSettings*>();
+        auto windows = page.findChildren<qwDeviceSettings *>();
         QCOMPARE(windows.size(), 2);
-        qwDeviceSettings* forB = windows.at(0) == settings ? windows.at(1) : windows.at(0);
+        qwDeviceSettings *forB = windows.at(0) == settings ? windows.at(1) : windows.at(0);
         page.onDevlistButtonClick(1, 0x10);
         QCOMPARE(page.deviceCount(), 1);
         forB->OnBaseinfoChange("x", "y");
@@ -302,7 +300,7 @@ private slots:
         // Out of range: nothing.
         page.removeDevice(0);
         page.modifyDevice(5);
-        QVERIFY(!page.findChild<qwModifyDevice*>());
+        QVERIFY(!page.findChild<qwModifyDevice *>());
     }
 
     // A refused deletion keeps the device and is logged as abnormal.
@@ -325,17 +323,17 @@ private slots:
         g_curUserRights = 0x20;
         qwLiveView page;
         page.onDevlistButtonClick(0, 4);
-        QVERIFY(page.findChild<qwDeviceSettings*>());
+        QVERIFY(page.findChild<qwDeviceSettings *>());
         page.onDevlistButtonClick(0, 8);
         QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
-        QVERIFY(!page.findChild<qwModifyDevice*>());
+        QVERIFY(!page.findChild<qwModifyDevice *>());
         page.onDevlistButtonClick(0, 0x10);
         QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
         QCOMPARE(page.deviceCount(), 1);
         g_curUserRights = 0;
         page.onDevlistButtonClick(0, 4);
         QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
-        QCOMPARE(page.findChildren<qwDeviceSettings*>().size(), 1);
+        QCOMPARE(page.findChildren<qwDeviceSettings *>().size(), 1);
     }
 
     void refreshAndOpenWithoutLogin()

@@ -44,8 +44,8 @@
 
 namespace {
 
-const char* const kNames[] = {"camA", "camB", "camC"};
-const char* const kColourNames[] = {"red", "green", "blue"};
+const char *const kNames[] = {"camA", "camB", "camC"};
+const char *const kColourNames[] = {"red", "green", "blue"};
 // FFmpeg's colour names: green is half intensity.
 const QColor kColours[] = {QColor(255, 0, 0), QColor(0, 128, 0), QColor(0, 0, 255)};
 const QString kAddresses[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4"};
@@ -56,16 +56,16 @@ QStringList threadIds()
 }
 
 // Threads running now that did not run before.
-QStringList leftOver(const QStringList& before)
+QStringList leftOver(const QStringList &before)
 {
     QStringList left;
-    for (const QString& id : threadIds())
+    for (const QString &id : threadIds())
         if (!before.contains(id))
             left << id;
     return left;
 }
 
-int enabledMask(qwCameraItem* item)
+int enabledMask(qwCameraItem *item)
 {
     int mask = 0;
     for (int bit : {1, 2, 4, 8, 0x10})
@@ -74,12 +74,12 @@ int enabledMask(qwCameraItem* item)
     return mask;
 }
 
-bool near(const QColor& a, const QColor& b)
+bool near(const QColor &a, const QColor &b)
 {
     return testsupport::nearColour(a, b, 30);
 }
 
-void mouse(QWidget* w, QEvent::Type type)
+void mouse(QWidget *w, QEvent::Type type)
 {
     const QPoint pos(w->width() / 2, w->height() / 2);
     QMouseEvent e(type, pos, w->mapToGlobal(pos), Qt::LeftButton,
@@ -93,20 +93,20 @@ class EndToEndTest : public QObject
 {
     Q_OBJECT
 
-    Display* m_display = nullptr;
+    Display *m_display = nullptr;
     QPointer<qwLiveView> m_page;
 
     // What the X server shows in a widget's area, read from the root window
     // so that every native child window of the views is included.
-    QImage grab(QWidget* w)
+    QImage grab(QWidget *w)
     {
         return testsupport::grabX(m_display, DefaultRootWindow(m_display),
                                   QRect(w->mapToGlobal(QPoint(0, 0)), w->size()));
     }
 
-    QWidget* videoWidget(int view)
+    QWidget *videoWidget(int view)
     {
-        qwCstmVideoview* v = m_page->view(view);
+        qwCstmVideoview *v = m_page->view(view);
         if (!v || !v->layout() || v->layout()->count() < 2)
             return nullptr;
         return v->layout()->itemAt(1)->widget();
@@ -114,9 +114,9 @@ class EndToEndTest : public QObject
 
     // The share of a view's picture area that shows the colour (0..1), from
     // a grid of samples; the moving bar and any border cover the rest.
-    double shareOf(int view, const QColor& colour)
+    double shareOf(int view, const QColor &colour)
     {
-        QWidget* video = videoWidget(view);
+        QWidget *video = videoWidget(view);
         if (!video || !video->isVisible())
             return 0;
         const QImage img = grab(video);
@@ -137,22 +137,22 @@ class EndToEndTest : public QObject
     // Mostly black with some white: the "No Video" panel.
     bool showsNoVideo(int view)
     {
-        QWidget* video = videoWidget(view);
+        QWidget *video = videoWidget(view);
         if (!video)
             return false;
         return testsupport::blackWithText(grab(video), 8);
     }
 
-    qcCameraUtil* glueOf(int view)
+    qcCameraUtil *glueOf(int view)
     {
-        _st_view_item* record = m_page->viewRecord(view);
+        _st_view_item *record = m_page->viewRecord(view);
         return record ? record->camera : nullptr;
     }
 
     // Presents on the view's current render surface.
     int presents(int view)
     {
-        qcCameraUtil* glue = glueOf(view);
+        qcCameraUtil *glue = glueOf(view);
         if (!glue || !glue->renderSurface())
             return 0;
         return testsupport::PresentCounter::on(HWND(glue->renderSurface()->winId()));
@@ -161,7 +161,7 @@ class EndToEndTest : public QObject
     int allPresents()
     {
         int n = 0;
-        for (_st_view_item* record : m_page->viewRecords())
+        for (_st_view_item *record : m_page->viewRecords())
             n += presents(record->view);
         return n;
     }
@@ -171,13 +171,12 @@ class EndToEndTest : public QObject
     {
         QElapsedTimer timer;
         timer.start();
-        const HWND surface = glueOf(view) && glueOf(view)->renderSurface()
-                                 ? HWND(glueOf(view)->renderSurface()->winId())
-                                 : 0;
+        const HWND surface =
+            glueOf(view) && glueOf(view)->renderSurface() ? HWND(glueOf(view)->renderSurface()->winId()) : 0;
         const int before = presents(view);
         while (timer.elapsed() < timeoutMs) {
             QTest::qWait(50);
-            qcCameraUtil* glue = glueOf(view);
+            qcCameraUtil *glue = glueOf(view);
             if (!glue || !glue->renderSurface())
                 continue;
             const HWND now = HWND(glue->renderSurface()->winId());
@@ -189,7 +188,7 @@ class EndToEndTest : public QObject
 
     bool eachViewAdvances()
     {
-        for (_st_view_item* record : m_page->viewRecords())
+        for (_st_view_item *record : m_page->viewRecords())
             if (!advances(record->view)) {
                 qWarning() << "view" << record->view << "drew nothing new";
                 return false;
@@ -213,7 +212,7 @@ class EndToEndTest : public QObject
 
     int viewOf(int row)
     {
-        for (_st_view_item* record : m_page->viewRecords())
+        for (_st_view_item *record : m_page->viewRecords())
             if (record->row == row)
                 return record->view;
         return -1;
@@ -221,7 +220,7 @@ class EndToEndTest : public QObject
 
     void doubleClickRow(int row)
     {
-        QListWidget* list = m_page->deviceList();
+        QListWidget *list = m_page->deviceList();
         const QPoint centre = list->visualItemRect(list->item(row)).center();
         // An item view takes a double click only after the press and release
         // of the first click.
@@ -258,20 +257,20 @@ private slots:
             sims.push_back(livedevices::startStreaming(kAddresses[i], kColourNames[i]));
             QVERIFY(sims.back().device);
         }
-        auto* w = new cmsclient(nullptr, "admin");
+        auto *w = new cmsclient(nullptr, "admin");
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         // Taken before any device is listed: the page's threads then are its
         // stream service's alone.
         const QStringList threadsBefore = threadIds();
         m_page = w->liveView();
-        qwLiveView* page = m_page;
+        qwLiveView *page = m_page;
         QCOMPARE(w->pages()->currentWidget(), page);
 
         // 1. camA through the dialog: connecting, stored, logged, both
         // streams asked for, then logged in.
-        QTest::mouseClick(page->findChild<QPushButton*>("pushButton_AddDevice"), Qt::LeftButton);
-        auto* dialog = page->findChild<qwAddDevice*>();
+        QTest::mouseClick(page->findChild<QPushButton *>("pushButton_AddDevice"), Qt::LeftButton);
+        auto *dialog = page->findChild<qwAddDevice *>();
         QVERIFY(dialog);
         auto addThroughDialog = [&](int i) {
             dialog->form()->nameEdit()->setText(kNames[i]);
@@ -312,7 +311,7 @@ private slots:
         // would, takes camB's row onto view 1 while QDrag runs its own loop.
         // The press itself makes camB the current row the drop opens.
         page->deviceList()->setCurrentRow(0);
-        QListWidget* list = page->deviceList();
+        QListWidget *list = page->deviceList();
         const QRect rowB = list->visualItemRect(list->item(1));
         const QPoint from = list->viewport()->mapToGlobal(QPoint(rowB.left() + 60, rowB.center().y()));
         const QPoint to = page->view(1)->mapToGlobal(page->view(1)->rect().center());
@@ -334,11 +333,11 @@ private slots:
         doubleClickRow(2);
         QCOMPARE(viewOf(2), 2);
         for (int i = 0; i < 3; ++i)
-            QTRY_VERIFY2_WITH_TIMEOUT(shows(i, i), qPrintable(QStringLiteral("view %1: %2 share %3")
-                                                                  .arg(i)
-                                                                  .arg(kColourNames[i])
-                                                                  .arg(shareOf(i, kColours[i]))),
-                                      20000);
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                shows(i, i),
+                qPrintable(
+                    QStringLiteral("view %1: %2 share %3").arg(i).arg(kColourNames[i]).arg(shareOf(i, kColours[i]))),
+                20000);
 
         // 4. Nine views: all play their sub streams and go on drawing.
         QTest::mouseClick(page->barButton("m_btnSplit"), Qt::LeftButton);
@@ -397,12 +396,12 @@ private slots:
         // they draw again.
         QTest::mouseClick(w->menuButton(1), Qt::LeftButton);
         QCOMPARE(w->pages()->currentIndex(), 1);
-        for (_st_view_item* record : page->viewRecords())
+        for (_st_view_item *record : page->viewRecords())
             QVERIFY(record->camera->player()->isPaused());
         QVERIFY(allStandStill());
         QTest::mouseClick(w->menuButton(0), Qt::LeftButton);
         QCOMPARE(w->pages()->currentIndex(), 0);
-        for (_st_view_item* record : page->viewRecords())
+        for (_st_view_item *record : page->viewRecords())
             QVERIFY(!record->camera->player()->isPaused());
         QVERIFY(eachViewAdvances());
 
@@ -432,7 +431,7 @@ private slots:
         // device expects it: new stream requests with the new login.
         sims[0].device->setCredentials("admin", "4321");
         page->onDevlistButtonClick(0, 8);
-        auto* modify = page->findChild<qwModifyDevice*>();
+        auto *modify = page->findChild<qwModifyDevice *>();
         QVERIFY(modify);
         const int requestsBefore = sims[0].device->requests().size();
         modify->form()->passwordEdit()->setText("4321");
@@ -464,13 +463,13 @@ private slots:
         QCOMPARE(fixture.query("SELECT count(*) FROM schedules WHERE ipaddr='127.0.0.3'"), QStringLiteral("0"));
         QVERIFY(!page->streamServer()->unitFor("127.0.0.3"));
         QTRY_COMPARE_WITH_TIMEOUT(
-            sims[1].device->openConnections([](const devicesim::LoggedRequest&) { return true; }), 0, 5000);
+            sims[1].device->openConnections([](const devicesim::LoggedRequest &) { return true; }), 0, 5000);
 
         // 14. Sixty-four views: camA and camC play their sub streams in small
         // views.
         page->onBtnPlayviewChange(60);
         QCOMPARE(page->shownViews().size(), 64);
-        for (_st_view_item* record : page->viewRecords())
+        for (_st_view_item *record : page->viewRecords())
             QCOMPARE(record->camera->getStreamType(), 1);
         QVERIFY(eachViewAdvances());
 
@@ -482,8 +481,8 @@ private slots:
         QVERIFY(timer.elapsed() < 10000);
         delete w;
         fixture.flushLog();
-        const QString log = testsupport::RunFolder::query(fixture.logFile(),
-                                                          "SELECT logdecl||'|'||logtype FROM systemlogs");
+        const QString log =
+            testsupport::RunFolder::query(fixture.logFile(), "SELECT logdecl||'|'||logtype FROM systemlogs");
         QCOMPARE(log.count("add device|1"), 3);
         QVERIFY(log.contains("modify device|1"));
         QVERIFY(log.contains("delete device|1"));
@@ -491,7 +490,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     // The players draw into the views' windows from their own threads.
     platform::d3d9::initWindowSystemThreads();

@@ -28,9 +28,9 @@ int codeFor(int count)
     return -1;
 }
 
-QRect cellOf(qwLiveView& page, QWidget* w)
+QRect cellOf(qwLiveView &page, QWidget *w)
 {
-    auto* grid = static_cast<QGridLayout*>(page.videoArea()->layout());
+    auto *grid = static_cast<QGridLayout *>(page.videoArea()->layout());
     const int i = grid->indexOf(w);
     if (i < 0)
         return QRect();
@@ -39,7 +39,7 @@ QRect cellOf(qwLiveView& page, QWidget* w)
     return QRect(c, r, cs, rs);
 }
 
-void mouse(QWidget* w, QEvent::Type type)
+void mouse(QWidget *w, QEvent::Type type)
 {
     QMouseEvent e(type, QPointF(5, 5), Qt::LeftButton, type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
                   Qt::NoModifier);
@@ -55,7 +55,7 @@ class GridTest : public QObject
     std::unique_ptr<testsupport::LivePageFixture> m_fixture;
     std::unique_ptr<qwLiveView> m_page;
 
-    qwLiveView& page() { return *m_page; }
+    qwLiveView &page() { return *m_page; }
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
@@ -83,7 +83,7 @@ private slots:
             int count;
             int side;
         } grids[] = {{4, 2}, {9, 3}, {16, 4}, {36, 6}, {64, 8}};
-        for (const auto& g : grids) {
+        for (const auto &g : grids) {
             page().onBtnPlayviewChange(codeFor(g.count));
             QCOMPARE(page().shownViews(), range(0, g.count));
             for (int k = 0; k < g.count; ++k)
@@ -110,7 +110,7 @@ private slots:
         QVERIFY(page().prepareViewSurface(0));
         QVERIFY(page().prepareViewSurface(4));
         page().onBtnPlayviewChange(codeFor(4));
-        auto same = [](QWidget* a, QWidget* b) {
+        auto same = [](QWidget *a, QWidget *b) {
             return qAbs(a->width() - b->width()) <= 2 && qAbs(a->height() - b->height()) <= 2;
         };
         const QSize area = page().videoArea()->size();
@@ -232,7 +232,7 @@ private slots:
 
     void fullScreen()
     {
-        QWidget* area = page().videoArea();
+        QWidget *area = page().videoArea();
         QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QApplication::sendEvent(area, &escape);
         QVERIFY(!page().isFullScreen());
@@ -256,14 +256,14 @@ private slots:
 
     void cursorAndSwap()
     {
-        QWidget* area = page().videoArea();
+        QWidget *area = page().videoArea();
         QCursor::setPos(area->mapToGlobal(QPoint(-20, -20)));
         QCOMPARE(page().viewIndexAtCursor(), -1);
         QCursor::setPos(page().view(2)->mapToGlobal(QPoint(10, 10)));
         QCOMPARE(page().viewIndexAtCursor(), 2);
 
-        qwCstmVideoview* zero = page().view(0);
-        qwCstmVideoview* two = page().view(2);
+        qwCstmVideoview *zero = page().view(0);
+        qwCstmVideoview *two = page().view(2);
         // Press and release over the same view swap nothing.
         QCursor::setPos(zero->mapToGlobal(QPoint(10, 10)));
         mouse(zero, QEvent::MouseButtonPress);
@@ -315,8 +315,8 @@ private slots:
         QCOMPARE(page().page(), 2);
         QCOMPARE(page().selectedView(), 8);
         // Views of another page are never swapped.
-        qwCstmVideoview* eight = page().view(8);
-        qwCstmVideoview* one = page().view(1);
+        qwCstmVideoview *eight = page().view(8);
+        qwCstmVideoview *one = page().view(1);
         page().swapViews(1, 8);
         page().swapViews(8, 1);
         page().swapViews(8, 12);

@@ -34,7 +34,7 @@ namespace {
 std::atomic<HWND> g_watched{0};
 std::atomic<int> g_presents{0};
 
-void onPresent(HWND window, const platform::d3d9::PresentedImage&, int64_t)
+void onPresent(HWND window, const platform::d3d9::PresentedImage &, int64_t)
 {
     if (window == g_watched.load())
         ++g_presents;
@@ -66,8 +66,8 @@ private slots:
         timings.retryMs = 200;
         qcDeviceFromTutk::setDefaultTimings(timings);
         devicesim::P2pMedia media;
-        media.mainUnits = devicesim::p2pLoadClip(
-            qEnvironmentVariable("ARDO_CLIPS_DIR") + QStringLiteral("/h264-360p25.h264"), false);
+        media.mainUnits =
+            devicesim::p2pLoadClip(qEnvironmentVariable("ARDO_CLIPS_DIR") + QStringLiteral("/h264-360p25.h264"), false);
         QVERIFY2(!media.mainUnits.isEmpty(), "clips missing (ARDO_CLIPS_DIR)");
         devicesim::P2pDevice sim;
         sim.addIdentity(kUid, QStringLiteral("admin"), QStringLiteral("1234"), media);
@@ -79,7 +79,7 @@ private slots:
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         page.onAddDevManual();
-        auto* dialog = page.findChild<qwAddDevice*>();
+        auto *dialog = page.findChild<qwAddDevice *>();
         QVERIFY(dialog);
         QSignalSpy results(dialog, &qwAddDevice::sigOptionResult);
         QVERIFY(dialog->form()->byIdentifierButton()->isVisible());
@@ -98,24 +98,23 @@ private slots:
                  QStringLiteral("camP|%1|TUTK").arg(kUid));
 
         // The stream service runs the real front end; the next poll logs the row in.
-        qcStreamUtil* unit = page.streamServer()->unitFor(kUid);
+        qcStreamUtil *unit = page.streamServer()->unitFor(kUid);
         QVERIFY(unit);
-        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<qcCommonStream*>(unit->p2pStream()), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<qcCommonStream *>(unit->p2pStream()), 8000);
         QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 2, 15000);
         QCOMPARE(enabledMask(page.cameraItem(0)), 0x19);
-        QTRY_VERIFY_WITH_TIMEOUT(unit->getMainFrameBuffer() && unit->getMainFrameBuffer()->frameCount() > 0,
-                                 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(unit->getMainFrameBuffer() && unit->getMainFrameBuffer()->frameCount() > 0, 8000);
         QCOMPARE(p2p::stats().sessions, 1);
 
         // A double click on the row plays the device in view 0.
         dialog->close();
-        QListWidget* list = page.deviceList();
+        QListWidget *list = page.deviceList();
         // An item view takes a double click only after the press and release
         // of the first click.
         const QPoint centre = list->visualItemRect(list->item(0)).center();
         QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, centre);
-        _st_view_item* record = page.viewRecord(0);
+        _st_view_item *record = page.viewRecord(0);
         QVERIFY(record);
         QCOMPARE(record->row, 0);
         QVERIFY(record->camera && record->camera->renderSurface());

@@ -25,7 +25,7 @@ QStringList threadIds()
     return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
 }
 
-void addStoredDevice(const QString& name, const QString& address)
+void addStoredDevice(const QString &name, const QString &address)
 {
     _st_device_item d;
     d.devname = name;
@@ -101,10 +101,10 @@ private slots:
         page.resize(1080, 666);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
-        for (const char* shown : {"m_btnPlay", "m_btnStop", "m_btnPrevPage", "m_btnNextPage", "m_btnRecord",
+        for (const char *shown : {"m_btnPlay", "m_btnStop", "m_btnPrevPage", "m_btnNextPage", "m_btnRecord",
                                   "m_btnAlarm", "m_btnMicOff", "m_btnSpeakerOff", "m_btnSplit", "m_btnFullscreen"})
             QVERIFY2(page.barButton(shown) && page.barButton(shown)->isVisible(), shown);
-        for (const char* hidden : {"m_btnSnapshot", "m_btnSpeakerOn", "m_btnMicOn"})
+        for (const char *hidden : {"m_btnSnapshot", "m_btnSpeakerOn", "m_btnMicOn"})
             QVERIFY2(page.barButton(hidden) && !page.barButton(hidden)->isVisible(), hidden);
         QVERIFY(page.volumeSlider()->isVisible());
         QCOMPARE(page.volumeSlider()->maximum(), 100);
@@ -113,15 +113,15 @@ private slots:
         QCOMPARE(page.barButton("m_btnSnapshot")->toolTip(), liveText(33, 51, "snapshot"));
         QVERIFY(page.barButton("m_btnSnapshot")->toolTip() != QStringLiteral("snapshot"));
 
-        auto* box = page.findChild<QToolBox*>("toolBox_Optlist");
+        auto *box = page.findChild<QToolBox *>("toolBox_Optlist");
         QCOMPARE(box->count(), 3);
         QCOMPARE(box->itemText(0), liveText(34, 48, "devicelist"));
         QCOMPARE(box->itemText(1), liveText(34, 48, "ptzcontrol"));
         QCOMPARE(box->itemText(2), liveText(34, 48, "basesettings"));
         for (int i = 0; i < box->count(); ++i)
             QVERIFY(!box->itemText(i).startsWith("Page "));
-        QVERIFY(!page.findChild<QWidget*>("page"));
-        QVERIFY(!page.findChild<QWidget*>("page_2"));
+        QVERIFY(!page.findChild<QWidget *>("page"));
+        QVERIFY(!page.findChild<QWidget *>("page_2"));
     }
 
     void deviceRows()
@@ -154,13 +154,13 @@ private slots:
         testsupport::LivePageFixture fixture({}, 0x20);
         QVERIFY(fixture.isValid());
         qwLiveView page;
-        auto* add = page.findChild<QPushButton*>("pushButton_AddDevice");
+        auto *add = page.findChild<QPushButton *>("pushButton_AddDevice");
         add->click();
-        QVERIFY(page.findChild<qwTipsdlgEx*>("tip_permdenied"));
-        QVERIFY(!page.findChild<qwAddDevice*>());
+        QVERIFY(page.findChild<qwTipsdlgEx *>("tip_permdenied"));
+        QVERIFY(!page.findChild<qwAddDevice *>());
         g_curUserRights = 0x100;
         add->click();
-        QVERIFY(page.findChild<qwAddDevice*>());
+        QVERIFY(page.findChild<qwAddDevice *>());
     }
 
     // A value out of the service's range is clamped instead of costing the
@@ -191,7 +191,7 @@ private slots:
         addStoredDevice("camB", "127.0.0.3");
         addStoredDevice("camC", "127.0.0.4");
         const QStringList before = threadIds();
-        auto* page = new qwLiveView;
+        auto *page = new qwLiveView;
         QTRY_VERIFY(threadIds().size() > before.size());
         QTest::qWait(700); // a couple of service ticks
         QElapsedTimer timer;

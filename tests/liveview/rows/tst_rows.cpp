@@ -15,7 +15,7 @@ namespace {
 
 int g_drags = 0;
 QByteArray g_dragData;
-void countDrag(qwCameraItem*, QMimeData* data, const QPixmap& picture)
+void countDrag(qwCameraItem *, QMimeData *data, const QPixmap &picture)
 {
     ++g_drags;
     g_dragData = data->data(QLatin1String(qwCstmVideoview::kDragFormat));
@@ -23,12 +23,12 @@ void countDrag(qwCameraItem*, QMimeData* data, const QPixmap& picture)
     delete data;
 }
 
-QString stateText(const char* key)
+QString stateText(const char *key)
 {
     return liveText(34, 48, "devstatus") + ": " + liveText(34, 48, key);
 }
 
-void press(QLabel* label)
+void press(QLabel *label)
 {
     QTest::mousePress(label, Qt::LeftButton);
 }

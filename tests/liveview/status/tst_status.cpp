@@ -36,8 +36,8 @@ private slots:
         byId.devtype = "LOOPP2P";
         QVERIFY(g_database->addDevice(byId) >= 1);
         qwLiveView page;
-        qwCameraItem* a = page.cameraItem(0);
-        qwCameraItem* p = page.cameraItem(1);
+        qwCameraItem *a = page.cameraItem(0);
+        qwCameraItem *p = page.cameraItem(1);
 
         page.onDeviceStatus("127.0.0.2", 0);
         QCOMPARE(a->getStatus(), 1);

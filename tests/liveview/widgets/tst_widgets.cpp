@@ -34,12 +34,12 @@ public:
     QPoint lastPos;
 
 protected:
-    void mousePressEvent(QMouseEvent* e) override
+    void mousePressEvent(QMouseEvent *e) override
     {
         ++presses;
         lastPos = e->pos();
     }
-    void mouseReleaseEvent(QMouseEvent* e) override
+    void mouseReleaseEvent(QMouseEvent *e) override
     {
         ++releases;
         lastPos = e->pos();
@@ -48,17 +48,17 @@ protected:
 
 using livedevices::dropOn;
 
-QStringList tipKeys(QWidget* parent)
+QStringList tipKeys(QWidget *parent)
 {
     QStringList keys;
-    for (auto* tip : parent->findChildren<qwTipsdlgEx*>()) {
+    for (auto *tip : parent->findChildren<qwTipsdlgEx *>()) {
         keys << tip->objectName();
         delete tip;
     }
     return keys;
 }
 
-void fillForm(qwDeviceForm* form, const QString& name, const QString& ip, const QString& port)
+void fillForm(qwDeviceForm *form, const QString &name, const QString &ip, const QString &port)
 {
     form->nameEdit()->setText(name);
     form->addressEdit()->setText(ip);
@@ -155,7 +155,7 @@ private slots:
     {
         for (int i = 0; i < 7; ++i) {
             QWidget parent;
-            auto* popup = new qwSelectMultMode(&parent);
+            auto *popup = new qwSelectMultMode(&parent);
             popup->show();
             QSignalSpy spy(popup, &qwSelectMultMode::sigViewChange);
             popup->choice(i)->click();
@@ -203,15 +203,15 @@ private slots:
         QSignalSpy spy(&dialog, &qwAddDevice::sigOptionResult);
         const struct
         {
-            const char* ip;
-            const char* port;
-            const char* tip;
+            const char *ip;
+            const char *port;
+            const char *tip;
         } cases[] = {{"", "80", "tip_wrongiporid"},
                      {"127.0.0.2", "", "tip_needport"},
                      {"127.0.0.2", "0", "tip_portrange"},
                      {"127.0.0.2", "65536", "tip_portrange"},
                      {"127.0.0.2", "8o", "tip_portrange"}};
-        for (const auto& c : cases) {
+        for (const auto &c : cases) {
             fillForm(dialog.form(), "x", c.ip, c.port);
             dialog.addButton()->click();
             QCOMPARE(tipKeys(&dialog), QStringList{QString::fromLatin1(c.tip)});

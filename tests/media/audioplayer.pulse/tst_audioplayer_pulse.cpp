@@ -177,9 +177,10 @@ private slots:
         QVERIFY(seen.active);
         QVERIFY(seen.period > 0);
         QVERIFY(seen.writes > 10);
-        QCOMPARE(seen.partialWrites, 0);  // whole periods are always taken
+        QCOMPARE(seen.partialWrites, 0); // whole periods are always taken
         const double got = frequencyOf(captured, 8000);
-        QVERIFY2(std::abs(got - hz) <= hz * 0.05, qPrintable(QString("%1 Hz in %2 bytes").arg(got).arg(captured.size())));
+        QVERIFY2(std::abs(got - hz) <= hz * 0.05,
+                 qPrintable(QString("%1 Hz in %2 bytes").arg(got).arg(captured.size())));
     }
 };
 

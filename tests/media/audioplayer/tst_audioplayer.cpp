@@ -229,7 +229,7 @@ private slots:
         qcAudioDecodeStage same;
         QVERIFY(same.open(4, 8000));
         QVERIFY(same.decode(reinterpret_cast<const uint8_t *>(in.constData()), in.size(), 50, &pcm));
-        QCOMPARE(pcm, in);  // 8 kHz passes unchanged
+        QCOMPARE(pcm, in); // 8 kHz passes unchanged
 
         // 16 kHz and 4 kHz play at the right speed: same tone, 8 kHz samples.
         for (int rate : {16000, 4000, 44100}) {
@@ -282,13 +282,13 @@ private slots:
     void openRefusals()
     {
         qcAudioDecodeStage stage;
-        QVERIFY(!stage.open(6, 8000));   // no such codec
-        QVERIFY(!stage.open(0, 0));      // rate from the network: checked
+        QVERIFY(!stage.open(6, 8000)); // no such codec
+        QVERIFY(!stage.open(0, 0));    // rate from the network: checked
         QVERIFY(!stage.open(4, 1000000));
         QByteArray pcm;
         const uint8_t b[4] = {1, 2, 3, 4};
         QVERIFY(!stage.decode(b, 4, 100, &pcm));
-        QVERIFY(stage.open(2, 16000));   // AAC and MP2 and G.726 decoders exist
+        QVERIFY(stage.open(2, 16000)); // AAC and MP2 and G.726 decoders exist
         QVERIFY(stage.open(3, 44100));
         QVERIFY(stage.open(5, 8000));
     }
@@ -315,18 +315,18 @@ private slots:
         Player p(&out);
         QCOMPARE(p.player.pendingCount(), -1);
         const uint8_t rec[160] = {};
-        QVERIFY(!p.player.pushData(rec, 160));  // not started
-        p.player.setVolume(50);                 // no output yet: ignored
+        QVERIFY(!p.player.pushData(rec, 160)); // not started
+        p.player.setVolume(50);                // no output yet: ignored
         QCOMPARE(p.player.volume(), 0);
         QVERIFY(p.player.startPlay(16000, 2, 16, 2));
         QVERIFY(!p.player.startPlay(8000, 1, 16, 0));
         QCOMPARE(p.player.sampleRate(), 16000);
         QCOMPARE(p.player.codec(), 2);
         p.player.start();
-        QTRY_COMPARE(out.volume, 0.0);  // output made and muted at start
+        QTRY_COMPARE(out.volume, 0.0); // output made and muted at start
         {
             std::lock_guard<std::mutex> l(out.mutex);
-            QCOMPARE(out.format.sampleRate(), 8000);  // AAC at 16 kHz plays at 8 kHz
+            QCOMPARE(out.format.sampleRate(), 8000); // AAC at 16 kHz plays at 8 kHz
             QCOMPARE(out.format.channelCount(), 1);
             QCOMPARE(out.format.sampleSize(), 16);
         }
@@ -341,10 +341,10 @@ private slots:
     void writesWholePeriodsWhenSpaceAllows()
     {
         FakeOutput out;
-        out.free = 1000;  // below 2,048: nothing is decoded
+        out.free = 1000; // below 2,048: nothing is decoded
         Player p(&out);
         QVERIFY(p.startAudible(8000, 4));
-        const QByteArray rec = tone(8000, 400, 1500);  // 3,000 bytes
+        const QByteArray rec = tone(8000, 400, 1500); // 3,000 bytes
         for (int i = 0; i < 3; ++i)
             QVERIFY(p.player.pushData(reinterpret_cast<const uint8_t *>(rec.constData()), rec.size()));
         QTest::qWait(500);
@@ -352,10 +352,10 @@ private slots:
         QCOMPARE(writtenBytes(out), 0);
         {
             std::lock_guard<std::mutex> l(out.mutex);
-            out.free = 2500;  // room for two periods of 1,024
+            out.free = 2500; // room for two periods of 1,024
         }
         QTRY_COMPARE(p.player.pendingCount(), 0);
-        QTRY_COMPARE(writtenBytes(out), 3 * 2048);  // the rest of each record is dropped
+        QTRY_COMPARE(writtenBytes(out), 3 * 2048); // the rest of each record is dropped
         const QVector<int16_t> got = samples(out.written);
         QCOMPARE(got.mid(0, 1024), samples(rec).mid(0, 1024));
     }
@@ -380,7 +380,7 @@ private slots:
         player.setSinkFactory([](const QAudioFormat &) { return std::unique_ptr<qcAudioSink>(); });
         QVERIFY(player.startPlay(8000, 1, 16, 0));
         player.start();
-        QVERIFY(player.wait(2000));  // ends after its set-up
+        QVERIFY(player.wait(2000)); // ends after its set-up
         const QByteArray rec(320, char(0x7f));
         int pushed = 0;
         while (player.pushData(reinterpret_cast<const uint8_t *>(rec.constData()), rec.size()))
@@ -395,7 +395,7 @@ private slots:
         auto *p = new Player(&out);
         QVERIFY(p->player.startPlay(8000, 1, 16, 0));
         p->player.start();
-        QTest::qWait(50);  // inside the set-up pause
+        QTest::qWait(50); // inside the set-up pause
         QElapsedTimer t;
         t.start();
         delete p;

@@ -71,17 +71,17 @@ private slots:
             QVERIFY(!glue.setMainSubBuffers(&device.mainBuffer, nullptr));
             glue.setVideoWidget(&w);
             glue.setStreamInfo(device.info, device.info);
-            QVERIFY(!glue.startStream(0));  // no buffers
+            QVERIFY(!glue.startStream(0)); // no buffers
             QVERIFY(glue.setMainSubBuffers(&device.mainBuffer, &device.subBuffer));
             MediaInfo_t noFormat = device.info;
             noFormat.videoCodec = 0;
             glue.setStreamInfo(device.info, noFormat);
-            QVERIFY(!glue.startStream(0));  // the sub stream never reported its format
-            QVERIFY(!w.layout());           // nothing built
+            QVERIFY(!glue.startStream(0)); // the sub stream never reported its format
+            QVERIFY(!w.layout());          // nothing built
         }
         GlueView view(device);
         QVERIFY(!view.glue.startStream(2));
-        QVERIFY(!view.glue.switchStream(1));  // nothing plays yet
+        QVERIFY(!view.glue.switchStream(1)); // nothing plays yet
         QCOMPARE(view.glue.getStreamType(), -1);
         QVERIFY(view.glue.startStream(0));
         QCOMPARE(view.glue.getStreamType(), 0);
@@ -161,7 +161,7 @@ private slots:
         platform::FakeClock clock(QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9, 123)));
         GlueView view(device);
         view.glue.setClock(&clock);
-        QVERIFY(!view.glue.snapshot(root.path(), QStringLiteral("192.168.1.10")));  // no player
+        QVERIFY(!view.glue.snapshot(root.path(), QStringLiteral("192.168.1.10"))); // no player
         view.glue.setSnapshotFormat(145);
         QVERIFY(view.glue.startStream(1));
         QSignalSpy spy(&view.glue, &qcCameraUtil::sigSnapshot);
@@ -169,7 +169,8 @@ private slots:
         // The same moment names the same file, which exists by now.
         QVERIFY(!view.glue.snapshot(root.path(), QStringLiteral("192.168.1.10")));
         QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 10000);
-        const QString path = root.path() + "/20240307/192.168.1.10/PICV1_MANUAL_192-168-1-10_2024-03-07-14-05-09-0123.bmp";
+        const QString path =
+            root.path() + "/20240307/192.168.1.10/PICV1_MANUAL_192-168-1-10_2024-03-07-14-05-09-0123.bmp";
         QCOMPARE(spy.at(0).at(0).toString(), QString());
         QCOMPARE(spy.at(0).at(1).toString(), path);
         QCOMPARE(spy.at(0).at(2).toInt(), 28);
@@ -181,7 +182,7 @@ private slots:
     {
         FakeDevice device;
         device.start();
-        GlueView view(device);  // 640x360 in 400x400: picture at (0, 87)-(400, 312)
+        GlueView view(device); // 640x360 in 400x400: picture at (0, 87)-(400, 312)
         QVERIFY(view.glue.startStream(1));
         CD3DWndRender *render = view.glue.render();
         QTRY_VERIFY_WITH_TIMEOUT(sameRect(render->getSourceRect(), RECT{0, 87, 400, 312}), 10000);
@@ -190,13 +191,17 @@ private slots:
 
         view.glue.setZoomEnabled(true);
         mouse(w, QEvent::MouseButtonPress, QPoint(200, 200));
-        const struct { QPoint to; QRect expected; } drags[] = {
+        const struct
+        {
+            QPoint to;
+            QRect expected;
+        } drags[] = {
             {{300, 250}, QRect(QPoint(200, 200), QPoint(300, 250))},
             {{300, 150}, QRect(QPoint(200, 150), QPoint(300, 200))},
             {{100, 150}, QRect(QPoint(100, 150), QPoint(200, 200))},
             {{100, 250}, QRect(QPoint(100, 200), QPoint(200, 250))},
-            {{200, 120}, QRect(QPoint(100, 200), QPoint(200, 250))},  // shared x keeps the last
-            {{150, 200}, QRect(QPoint(100, 200), QPoint(200, 250))},  // shared y keeps the last
+            {{200, 120}, QRect(QPoint(100, 200), QPoint(200, 250))}, // shared x keeps the last
+            {{150, 200}, QRect(QPoint(100, 200), QPoint(200, 250))}, // shared y keeps the last
         };
         for (const auto &d : drags) {
             mouse(w, QEvent::MouseMove, d.to);
@@ -263,7 +268,7 @@ private slots:
         QVERIFY(glue.pictureRect(area));
         QCOMPARE(area, QRect(QPoint(0, 87), QPoint(399, 312)));
         RECT out;
-        QVERIFY(!glue.mapZoomToPicture(out));  // nothing dragged
+        QVERIFY(!glue.mapZoomToPicture(out)); // nothing dragged
     }
 
     void soundFollowsTheView()
@@ -271,7 +276,7 @@ private slots:
         FakeDevice device;
         device.start();
         GlueView view(device);
-        QVERIFY(!view.glue.openAudio());  // no player
+        QVERIFY(!view.glue.openAudio()); // no player
         QVERIFY(view.glue.startStream(1));
         QVERIFY(view.glue.openAudio());
         view.glue.setVolume(50);
@@ -295,7 +300,7 @@ private slots:
     {
         FakeDevice device;
         GlueView view(device);
-        view.glue.onPlayState(6);  // nothing built yet: no effect, no crash
+        view.glue.onPlayState(6); // nothing built yet: no effect, no crash
         QVERIFY(view.glue.startStream(1));
         QWidget *surface = view.glue.renderSurface();
         QWidget *panel = view.glue.noVideoWidget();
@@ -329,7 +334,7 @@ private slots:
             QVERIFY(first.startStream(1));
             first.stopStream();
         }
-        QCOMPARE(w.layout()->count(), 1);  // the panel stays
+        QCOMPARE(w.layout()->count(), 1); // the panel stays
         qcCameraUtil second;
         second.setMainSubBuffers(&device.mainBuffer, &device.subBuffer);
         second.setVideoWidget(&w);

@@ -77,7 +77,7 @@ private slots:
         device.start();
         QWidget first;
         first.resize(320, 240);
-        QWidget second;  // outlives the glue, as the live page's widgets do
+        QWidget second; // outlives the glue, as the live page's widgets do
         auto *video = new QWidget(&first);
         video->resize(320, 240);
         first.show();

@@ -42,7 +42,7 @@ private slots:
             QCOMPARE(videoToAv(n), AV_CODEC_ID_NONE);
         QCOMPARE(videoFromAv(AV_CODEC_ID_NONE), 0);
         QCOMPARE(videoFromAv(AV_CODEC_ID_VP9), 0);
-        QVERIFY(int(AV_CODEC_ID_H264) != 28);  // the reason the mapping exists
+        QVERIFY(int(AV_CODEC_ID_H264) != 28); // the reason the mapping exists
     }
 
     void audioNumbers_data()
@@ -66,7 +66,7 @@ private slots:
         QCOMPARE(audioFromLegacyId(legacy), number);
         const AVCodecID id = audioToAv(number);
         if (name.isEmpty()) {
-            QCOMPARE(id, AV_CODEC_ID_NONE);  // played raw, no decoder
+            QCOMPARE(id, AV_CODEC_ID_NONE); // played raw, no decoder
         } else {
             QCOMPARE(QString::fromLatin1(avcodec_get_name(id)), name);
             QVERIFY(avcodec_find_decoder(id));
@@ -79,7 +79,7 @@ private slots:
             QCOMPARE(audioToAv(n), AV_CODEC_ID_NONE);
         QCOMPARE(legacyIdFromAudio(6), 0);
         QCOMPARE(audioFromLegacyId(0), -1);
-        QCOMPARE(audioFromLegacyId(0x10008), -1);  // pcm_s16le-family neighbour, not ours
+        QCOMPARE(audioFromLegacyId(0x10008), -1); // pcm_s16le-family neighbour, not ours
     }
 };
 

@@ -75,7 +75,11 @@ public:
         lastPassword = password;
     }
     void closeStream() override { ++closed; }
-    bool cancelOpen() override { ++cancelled; return true; }
+    bool cancelOpen() override
+    {
+        ++cancelled;
+        return true;
+    }
     bool isConnected() override { return connected; }
     QString getDeviceId() override { return address; }
     bool startTalk(qcAudioCapture *) override
@@ -83,7 +87,11 @@ public:
         ++talkStarts;
         return talkResult;
     }
-    bool stopTalk() override { ++talkStops; return true; }
+    bool stopTalk() override
+    {
+        ++talkStops;
+        return true;
+    }
     bool ptzControl(int) override { return true; }
     bool stopPtz() override { return true; }
 
@@ -107,13 +115,13 @@ struct P2PFactoryScope
     std::function<void(FakeP2PStream *)> configure;
     P2PFactoryScope()
     {
-        setP2PStreamFactory([this](const QString &a, const QString &, const QString &, const QString &,
-                                   const QString &protocol) {
-            last = new FakeP2PStream(a, protocol);
-            if (configure)
-                configure(last);
-            return last;
-        });
+        setP2PStreamFactory(
+            [this](const QString &a, const QString &, const QString &, const QString &, const QString &protocol) {
+                last = new FakeP2PStream(a, protocol);
+                if (configure)
+                    configure(last);
+                return last;
+            });
     }
     ~P2PFactoryScope() { setP2PStreamFactory({}); }
 };
@@ -124,8 +132,7 @@ class CountingTone : public ToneAudioInput
 public:
     explicit CountingTone(std::atomic<int> *suspends, std::atomic<int> *resumes)
         : m_suspends(suspends), m_resumes(resumes)
-    {
-    }
+    {}
     void suspend() override
     {
         ++*m_suspends;
@@ -228,7 +235,7 @@ public:
     {
         int fd = -1;
         QByteArray request;
-        int stream = -1;     // 0 main, 1 sub, -2 not a stream request
+        int stream = -1; // 0 main, 1 sub, -2 not a stream request
         bool closedByPeer = false;
         bool closedHere = false;
     };

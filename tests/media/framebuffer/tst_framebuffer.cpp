@@ -48,14 +48,12 @@ struct Read
     std::vector<uint8_t> data;
 };
 
-Read read(qcFrameBuffer &fb, int64_t position, int32_t dstSize = 1 << 20, bool consume = false,
-          int32_t nearTime = -1)
+Read read(qcFrameBuffer &fb, int64_t position, int32_t dstSize = 1 << 20, bool consume = false, int32_t nearTime = -1)
 {
     Read r;
     r.data.assign(size_t(std::max(dstSize, 1)), 0);
     r.sequence = position;
-    r.ok = fb.readFrame(r.data.data(), dstSize, &r.length, &r.type, &r.timestamp, &r.sequence, -1,
-                        consume, nearTime);
+    r.ok = fb.readFrame(r.data.data(), dstSize, &r.length, &r.type, &r.timestamp, &r.sequence, -1, consume, nearTime);
     if (r.ok)
         r.data.resize(r.length);
     return r;
@@ -75,7 +73,7 @@ private slots:
         QVERIFY(!fb.allocate(0x7800000));
         QCOMPARE(fb.capacity(), 0u);
         QVERIFY(fb.allocate(4096));
-        QVERIFY(!fb.allocate(4096));  // storage exists already
+        QVERIFY(!fb.allocate(4096)); // storage exists already
         QVERIFY(push(fb, 100, 1, 1, 1));
         // A format change gets the same cap as a first allocation and keeps
         // everything when refused.
@@ -85,13 +83,13 @@ private slots:
         QVERIFY(fb.reallocate(0x77FFFFF));
         QCOMPARE(fb.capacity(), 0x77FFFFFu);
         QCOMPARE(fb.freeBytes(), 0x77FFFFFu);
-        QVERIFY(!read(fb, -1).ok);  // frames dropped with the old storage
+        QVERIFY(!read(fb, -1).ok); // frames dropped with the old storage
     }
 
     void refusalsChangeNothing()
     {
         qcFrameBuffer none;
-        QVERIFY(!push(none, 10, 1, 1, 1));  // no storage yet
+        QVERIFY(!push(none, 10, 1, 1, 1)); // no storage yet
 
         qcFrameBuffer fb;
         QVERIFY(fb.allocate(0xB00000));
@@ -107,10 +105,10 @@ private slots:
         qcFrameBuffer small;
         QVERIFY(small.allocate(5000));
         QVERIFY(push(small, 300, 1, 1, 1));
-        QVERIFY(!push(small, 5000 - 31, 1, 2, 2));  // header + payload > capacity
+        QVERIFY(!push(small, 5000 - 31, 1, 2, 2)); // header + payload > capacity
         QCOMPARE(small.freeBytes(), 5000u - kHdr - 300);
         QCOMPARE(read(small, -1).length, 300u);
-        QVERIFY(push(small, 5000 - 32, 1, 3, 3));  // exactly the capacity
+        QVERIFY(push(small, 5000 - 32, 1, 3, 3)); // exactly the capacity
         QCOMPARE(small.freeBytes(), 0u);
         QCOMPARE(read(small, -1).data, payload(5000 - 32, 3));
     }
@@ -146,10 +144,10 @@ private slots:
         qcFrameBuffer fb;
         QVERIFY(fb.allocate(1000));
         QVERIFY(push(fb, 500 - kHdr, 1, 1, 1));
-        QVERIFY(push(fb, 500 - kHdr, 1, 2, 2));  // ends exactly at 1000
+        QVERIFY(push(fb, 500 - kHdr, 1, 2, 2)); // ends exactly at 1000
         QCOMPARE(fb.freeBytes(), 0u);
         g_joints = 0;
-        QVERIFY(push(fb, 500 - kHdr, 1, 3, 3));  // evicts the first, lands at 0
+        QVERIFY(push(fb, 500 - kHdr, 1, 3, 3)); // evicts the first, lands at 0
         Read r = read(fb, 1);
         QCOMPARE(r.sequence, 2);
         QCOMPARE(r.data, payload(500 - kHdr, 2));
@@ -166,7 +164,7 @@ private slots:
         for (uint32_t capacity : {4096u, 65536u, 300007u}) {
             qcFrameBuffer fb;
             QVERIFY(fb.allocate(capacity));
-            std::deque<std::pair<int64_t, uint32_t>> model;  // sequence, length
+            std::deque<std::pair<int64_t, uint32_t>> model; // sequence, length
             uint64_t used = 0;
             int64_t seq = 0;
             std::uniform_int_distribution<uint32_t> len(1, std::min(capacity - kHdr, 20000u));
@@ -208,19 +206,19 @@ private slots:
     {
         qcFrameBuffer fb;
         QVERIFY(fb.allocate(100000));
-        QVERIFY(!read(fb, -1).ok);  // empty
+        QVERIFY(!read(fb, -1).ok); // empty
         QVERIFY(!read(fb, 0).ok);
 
         QVERIFY(push(fb, 50, 2, 10, 1));
         QVERIFY(push(fb, 60, 3, 20, 2));
-        QVERIFY(!read(fb, -1).ok);  // no key frame stored
+        QVERIFY(!read(fb, -1).ok); // no key frame stored
         QVERIFY(push(fb, 70, 1, 30, 3));
         QVERIFY(push(fb, 80, 2, 40, 4));
         QVERIFY(push(fb, 90, 1, 50, 5));
         QVERIFY(push(fb, 100, 4, 60, 6));
 
         Read r = read(fb, -1);
-        QCOMPARE(r.sequence, 5);  // the newest key frame
+        QCOMPARE(r.sequence, 5); // the newest key frame
         QCOMPARE(r.type, 1u);
         QCOMPARE(r.length, 90u);
         QCOMPARE(r.timestamp, 50u);
@@ -232,7 +230,7 @@ private slots:
             QCOMPARE(r.sequence, p + 1);
         }
         QCOMPARE(read(fb, 5).type, 4u);
-        QVERIFY(!read(fb, 6).ok);  // waiting for 7
+        QVERIFY(!read(fb, 6).ok); // waiting for 7
         QVERIFY(!fb.positionLost(6, 1 << 20));
 
         // A frame exactly the reader's size is delivered in every step.
@@ -240,7 +238,7 @@ private slots:
         QVERIFY(!read(fb, 3, 79).ok);
         QVERIFY(fb.positionLost(3, 79));
         QCOMPARE(read(fb, -1, 90).sequence, 5);
-        QVERIFY(!read(fb, -1, 89).ok);  // the newest key frame does not fit
+        QVERIFY(!read(fb, -1, 89).ok); // the newest key frame does not fit
 
         // A failed read leaves the position alone.
         Read miss = read(fb, 6);
@@ -310,9 +308,9 @@ private slots:
         QVERIFY(!read(fb, 5).ok);
         QVERIFY(fb.positionLost(5, 1 << 20));
         QVERIFY(fb.positionLost(19, 1 << 20));
-        QVERIFY(!fb.positionLost(20, 1 << 20));  // 21 is still there
-        QVERIFY(!fb.positionLost(30, 1 << 20));  // at the newest: waiting
-        QVERIFY(!fb.positionLost(40, 1 << 20));  // beyond: the read moves it
+        QVERIFY(!fb.positionLost(20, 1 << 20)); // 21 is still there
+        QVERIFY(!fb.positionLost(30, 1 << 20)); // at the newest: waiting
+        QVERIFY(!fb.positionLost(40, 1 << 20)); // beyond: the read moves it
         QVERIFY(!fb.positionLost(-1, 1 << 20));
         // After the reset, the reader resumes at the newest key frame.
         QCOMPARE(read(fb, -1).sequence, 21);
@@ -326,11 +324,11 @@ private slots:
             QCOMPARE(fb.frameRate(), 0.0f);
             QVERIFY(push(fb, 10, 1, 1000, 0));
             QVERIFY(push(fb, 10, 2, 1040, 0));
-            QCOMPARE(fb.frameRate(), 0.0f);  // one delta only
-            QVERIFY(push(fb, 10, 4, 1045, 0));  // audio counts for nothing
+            QCOMPARE(fb.frameRate(), 0.0f);    // one delta only
+            QVERIFY(push(fb, 10, 4, 1045, 0)); // audio counts for nothing
             QVERIFY(push(fb, 10, 2, 1080, 0));
             QCOMPARE(fb.frameRate(), 25.0f);
-            fb.setFrameRate(30);  // the writer's hint wins
+            fb.setFrameRate(30); // the writer's hint wins
             QCOMPARE(fb.frameRate(), 30.0f);
         }
         {
@@ -363,8 +361,8 @@ private slots:
             for (int i = 0; i < 5; ++i)
                 QVERIFY(push(fb, 10, i == 0 ? 1 : 2, 7000, 0));
             QCOMPARE(fb.frameRate(), 0.0f);
-            QVERIFY(push(fb, 10, 2, 7000 + 4 * 5, 0));  // now the average is 4 ms
-            QCOMPARE(fb.frameRate(), 120.0f);            // 250 clamped
+            QVERIFY(push(fb, 10, 2, 7000 + 4 * 5, 0)); // now the average is 4 ms
+            QCOMPARE(fb.frameRate(), 120.0f);          // 250 clamped
         }
     }
 
@@ -375,7 +373,7 @@ private slots:
         QVERIFY(fb.allocate(capacity));
         std::mt19937 rng(7);
         std::uniform_int_distribution<uint32_t> len(1, 3000);
-        std::deque<uint32_t> stored;  // lengths, oldest first
+        std::deque<uint32_t> stored; // lengths, oldest first
         uint64_t used = 0;
         uint64_t ts = 0;
         for (int take = 0; take < 1000; ++take) {
@@ -475,7 +473,7 @@ private slots:
             r.join();
         QCOMPARE(failures.load(), 0);
         QVERIFY(delivered > pushed / 2);
-        QVERIFY(resets > 0);  // the slow readers were overtaken and recovered
+        QVERIFY(resets > 0); // the slow readers were overtaken and recovered
         qDebug() << "pushed" << pushed << "delivered" << delivered.load() << "resets" << resets.load();
     }
 };

@@ -94,7 +94,7 @@ private slots:
         int got = 7;
         QCOMPARE(dec.decode(bytes, 8, &got), 0);
         QCOMPARE(got, 7);
-        QVERIFY(!dec.open(9000, 100));  // beyond the decoder's limits
+        QVERIFY(!dec.open(9000, 100)); // beyond the decoder's limits
         QCOMPARE(dec.decode(bytes, 8, &got), 0);
         QCOMPARE(got, 7);
         QVERIFY(!dec.open(0, 0));
@@ -153,10 +153,9 @@ private slots:
         int got = 1;
         const auto &first = units[0].bytes;
         QCOMPARE(dec.decode(reinterpret_cast<const uint8_t *>(first.constData()), first.size(), &got), 0);
-        QCOMPARE(got, 0);  // complete only when the next picture begins
+        QCOMPARE(got, 0); // complete only when the next picture begins
         const auto &second = units[1].bytes;
-        QCOMPARE(dec.decode(reinterpret_cast<const uint8_t *>(second.constData()), second.size(), &got),
-                 second.size());
+        QCOMPARE(dec.decode(reinterpret_cast<const uint8_t *>(second.constData()), second.size(), &got), second.size());
         QCOMPARE(got, 1);
         QCOMPARE(pictureMd5(dec.picture()), reference.value(0));
         dec.close();

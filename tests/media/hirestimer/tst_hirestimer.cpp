@@ -12,7 +12,11 @@ struct FakeCounter
     int frequencyReads = 0;
     qcHighResTimer::Counter counter()
     {
-        return {[this] { ++frequencyReads; return int64_t(10000000); }, [this] { return now; }};
+        return {[this] {
+                    ++frequencyReads;
+                    return int64_t(10000000);
+                },
+                [this] { return now; }};
     }
 };
 } // namespace
@@ -28,17 +32,17 @@ private slots:
         timer.start();
         QCOMPARE(fake.frequencyReads, 1);
         fake.now += 25000;
-        QCOMPARE(timer.lap(), 2.5);  // lap right after start measures from the start
+        QCOMPARE(timer.lap(), 2.5); // lap right after start measures from the start
         fake.now += 10000;
         QCOMPARE(timer.elapsed(), 3.5);
-        QCOMPARE(timer.elapsed(), 3.5);  // elapsed does not move the lap...
+        QCOMPARE(timer.elapsed(), 3.5); // elapsed does not move the lap...
         fake.now += 5000;
         QCOMPARE(timer.lap(), 1.5);
-        QCOMPARE(timer.elapsed(), 4.0);  // ...and lap does not move the start
+        QCOMPARE(timer.elapsed(), 4.0); // ...and lap does not move the start
         QCOMPARE(timer.lastResult(), 4.0);
         fake.now += 1;
         QCOMPARE(timer.lap(), 0.0001);
-        timer.start();  // a restart measures afresh
+        timer.start(); // a restart measures afresh
         fake.now += 20000;
         QCOMPARE(timer.elapsed(), 2.0);
     }

@@ -39,7 +39,10 @@ const QStringList kAddresses = {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.
 
 using testsupport::PresentCounter;
 
-bool near(const QColor &a, const QColor &b, int tolerance) { return testsupport::nearColour(a, b, tolerance); }
+bool near(const QColor &a, const QColor &b, int tolerance)
+{
+    return testsupport::nearColour(a, b, tolerance);
+}
 
 } // namespace
 
@@ -71,8 +74,8 @@ class TestLive4Views : public QObject
         quint8 decoder = 0;
         if (!m_server->getStreamInfo(ip, stream, &video, &audio, &decoder) || video.codec == 0)
             return false;
-        *out = MediaInfo_t{decoder, video.codec, video.width, video.height, video.frameRate,
-                           audio.codec, audio.sampleRate, audio.channels};
+        *out = MediaInfo_t{decoder,         video.codec, video.width,      video.height,
+                           video.frameRate, audio.codec, audio.sampleRate, audio.channels};
         return true;
     }
 
@@ -168,7 +171,8 @@ private slots:
                 for (int x = 0; x < a.width(); ++x)
                     changed += !near(a.pixelColor(x, y), b.pixelColor(x, y), 40);
             }
-            QVERIFY2(changed >= 10, qPrintable(QStringLiteral("%1: %2 pixels changed").arg(kColours[i].name).arg(changed)));
+            QVERIFY2(changed >= 10,
+                     qPrintable(QStringLiteral("%1: %2 pixels changed").arg(kColours[i].name).arg(changed)));
         }
 
         const QString png = QCoreApplication::applicationDirPath() + "/live-4views.png";

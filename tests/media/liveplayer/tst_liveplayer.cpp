@@ -213,7 +213,7 @@ private slots:
             CLivePlayer player;
             player.start();
             const uint8_t one = 0;
-            QVERIFY(!player.inputData(&one, 1));  // decoder not open yet
+            QVERIFY(!player.inputData(&one, 1)); // decoder not open yet
             player.setVideoInfo(widths[i], 64, 28, false);
             QTRY_VERIFY(player.decoderOpen());
             QCOMPARE(player.inputQueueCapacity(), bytes[i]);
@@ -306,7 +306,7 @@ private slots:
         const QString a = dir.filePath("a.jpg"), b = dir.filePath("b.jpg");
         QVERIFY(p.requestSnapshot(a));
         QVERIFY(p.requestSnapshot(b));
-        QVERIFY(!p.requestSnapshot(a));                 // exists already
+        QVERIFY(!p.requestSnapshot(a)); // exists already
         QVERIFY(!p.requestSnapshot(dir.filePath("no/such/dir/c.jpg")));
         p.setFrameSource(&fb);
         p.setVideoInfo(640, 360, 28, false);
@@ -327,7 +327,7 @@ private slots:
         p.setSnapshotFormat(145);
         QVERIFY(p.requestSnapshot(broken));
         QFile::remove(broken);
-        QVERIFY(QDir(dir.path()).mkdir("broken.bmp"));  // cannot be written as a file
+        QVERIFY(QDir(dir.path()).mkdir("broken.bmp")); // cannot be written as a file
         const QString d = dir.filePath("d.bmp");
         QVERIFY(p.requestSnapshot(d));
         QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 10000);
@@ -378,7 +378,7 @@ private slots:
         CLivePlayer player;
         player.setAudioSinkFactory(holder.factory());
         player.start();
-        player.startAudio(6, 0, 8000);  // no such codec: request abandoned
+        player.startAudio(6, 0, 8000); // no such codec: request abandoned
         QTest::qWait(150);
         QVERIFY(!player.hasAudioOutput());
 
@@ -387,7 +387,7 @@ private slots:
         QCOMPARE(player.audioOutputCodec(), 0);
         player.stopAudio();
         QTest::qWait(100);
-        QVERIFY(player.hasAudioOutput());  // stopping only stops feeding it
+        QVERIFY(player.hasAudioOutput()); // stopping only stops feeding it
         // Started again with another codec: a new output for it, not noise
         // through the old one.
         player.startAudio(1, 0, 8000);
@@ -404,7 +404,7 @@ private slots:
         QVERIFY(fb.allocate(921600));
         View view(320, 240, 320, 240);
         view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(320, 240, 28, false);  // the stream is 640x360
+        view.player.setVideoInfo(320, 240, 28, false); // the stream is 640x360
         view.player.start();
         Feeder feeder(&fb, clip("h264-360p25.h264", false));
         feeder.start(10);
@@ -452,7 +452,7 @@ private slots:
             v->player.start();
         }
         Feeder feeder(&fb, clip("h264-360p25.h264", false));
-        feeder.start(0);  // full speed
+        feeder.start(0); // full speed
         QTRY_VERIFY_WITH_TIMEOUT(presentedOn(a->window) > 3 && presentedOn(b.window) > 3, 10000);
         QElapsedTimer t;
         t.start();
@@ -484,7 +484,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 2, 5000);
         view.player.setWndRender(&second);
         const int firstCount = presentedOn(view.window);
-        view.render.stop();  // safe: no longer in use
+        view.render.stop(); // safe: no longer in use
         QTRY_VERIFY_WITH_TIMEOUT(presentedOn(HWND(other.winId())) > 2, 5000);
         QCOMPARE(presentedOn(view.window), firstCount);
         view.player.stopLiveplay();
@@ -503,7 +503,7 @@ private slots:
             gopBytes += u.bytes.size() + 32;
         }
         qcFrameBuffer fb;
-        QVERIFY(fb.allocate(uint32_t(gopBytes * 3 / 4)));  // holds about one and a half
+        QVERIFY(fb.allocate(uint32_t(gopBytes * 3 / 4))); // holds about one and a half
         View view(320, 180, 640, 360);
         view.player.setFrameSource(&fb);
         view.player.setVideoInfo(640, 360, 28, false);
@@ -514,7 +514,7 @@ private slots:
             QTest::qWait(40);
         }
         QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 2, 5000);
-        QTest::qWait(200);  // the player has caught up and waits for frame 11
+        QTest::qWait(200); // the player has caught up and waits for frame 11
         const int before = presentedOn(view.window);
         // A burst that evicts the player's next frame.
         for (int i = 10; i < 60; ++i)
@@ -523,7 +523,7 @@ private slots:
         while (presentedOn(view.window) == before && monotonicNs() - burstEnd < 3000000000LL)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         const qint64 ms = (monotonicNs() - burstEnd) / 1000000;
-        QVERIFY2(ms < 100, qPrintable(QString::number(ms)));  // not after 301 misses (6 s)
+        QVERIFY2(ms < 100, qPrintable(QString::number(ms))); // not after 301 misses (6 s)
         QTest::qWait(500);
         // It went to the newest key frame, not through the evicted frames.
         QVERIFY(presentedOn(view.window) - before < 40);

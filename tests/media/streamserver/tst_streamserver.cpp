@@ -24,8 +24,8 @@ namespace {
 
 const QString kP2P = QStringLiteral("LOOPP2P");
 const QString kVarar = QStringLiteral("VARAR");
-const QString kSystime = QStringLiteral(
-    "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>");
+const QString kSystime =
+    QStringLiteral("<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>");
 
 // (address, status) pairs of sigDeviceStatus for one address.
 QList<int> statusesOf(const QSignalSpy &spy, const QString &ip)
@@ -133,9 +133,9 @@ private slots:
         QCOMPARE(server.getMainFrameBuffer("P2P-X"), nullptr);
 
         qcStreamUtil *unit = server.unitFor("P2P-A");
-        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(streamInfo(640, 360, 5, 30, true, 1, 16000, 1)
-                                                                     .constData()),
-                                 kStreamInfoSize, KindStreamInfo, 0, 0, unit);
+        qcStreamUtil::onSubFrame(
+            reinterpret_cast<const uchar *>(streamInfo(640, 360, 5, 30, true, 1, 16000, 1).constData()),
+            kStreamInfoSize, KindStreamInfo, 0, 0, unit);
         qcStreamServer::VideoInfo video{};
         qcStreamServer::AudioInfo audio{};
         quint8 decoder = 9;
@@ -225,8 +225,8 @@ private slots:
         QFETCH(QList<int>, values);
         QTemporaryDir dir;
         qcStreamServer server;
-        QVERIFY(!server.setLocalConfig(dir.path() + "/r", dir.path() + "/s", values[0], values[1], values[2],
-                                       values[3], values[4], values[5], values[6], values[7]));
+        QVERIFY(!server.setLocalConfig(dir.path() + "/r", dir.path() + "/s", values[0], values[1], values[2], values[3],
+                                       values[4], values[5], values[6], values[7]));
         QCOMPARE(server.recordDuration(), 0);
         QCOMPARE(server.recordRoot(), QString());
         QVERIFY(!QFile::exists(dir.path() + "/r"));
@@ -258,8 +258,8 @@ private slots:
         server.tick();
         qcStreamUtil *unit = server.unitFor("P2P-A");
         const QByteArray first = streamInfo(640, 360), second = streamInfo(1280, 720);
-        qcStreamUtil::onMainFrame(reinterpret_cast<const uchar *>(first.constData()), first.size(),
-                                  KindStreamInfo, 0, 0, unit);
+        qcStreamUtil::onMainFrame(reinterpret_cast<const uchar *>(first.constData()), first.size(), KindStreamInfo, 0,
+                                  0, unit);
         QVERIFY(unit->startRecord("file", 28, 1, 1800, 0, 0, true));
         QSignalSpy results(&server, &qcStreamServer::sigRecordResult);
         QSignalSpy changes(&server, &qcStreamServer::sigDeviceMetainfoChange);
@@ -267,10 +267,10 @@ private slots:
         auto probe = connect(&server, &qcStreamServer::sigDeviceMetainfoChange, this,
                              [&] { stoppedFirst = !unit->isRecording() && ScriptedRecorder::alive == 0; });
         // The sub stream is recorded, so only the service's own check stops it.
-        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(first.constData()), first.size(),
-                                 KindStreamInfo, 0, 0, unit);
-        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(second.constData()), second.size(),
-                                 KindStreamInfo, 0, 0, unit);
+        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(first.constData()), first.size(), KindStreamInfo, 0, 0,
+                                 unit);
+        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(second.constData()), second.size(), KindStreamInfo, 0,
+                                 0, unit);
         QTRY_COMPARE(changes.count(), 1);
         QCOMPARE(changes.at(0).at(0).toString(), QString("P2P-A"));
         QCOMPARE(changes.at(0).at(1).toInt(), 1);
@@ -331,8 +331,7 @@ private slots:
             devices[i] = std::make_unique<devicesim::Device>();
             devices[i]->setCredentials("admin", "1234");
             sinks[i] = std::make_shared<devicesim::TalkSink>(*devices[i]);
-            devices[i]->registerHandler("/action/stream",
-                                        std::make_shared<devicesim::StreamRouter>(nullptr, sinks[i]));
+            devices[i]->registerHandler("/action/stream", std::make_shared<devicesim::StreamRouter>(nullptr, sinks[i]));
             QVERIFY(devices[i]->start(QHostAddress(QString(addresses[i])), 0));
             server.addDevice(addresses[i], QString::number(devices[i]->port()), "t", "admin", "1234", kVarar, i);
         }
@@ -366,7 +365,7 @@ private slots:
         auto good = startDevice("127.0.0.21");
         auto refusing = startDevice("127.0.0.22", "other");
         QVERIFY(good && refusing);
-        const QString closedPort = QString::number(good->port());   // nothing listens on .23
+        const QString closedPort = QString::number(good->port()); // nothing listens on .23
         qcStreamServer server;
         server.addDevice("127.0.0.21", QString::number(good->port()), "g", "admin", "1234", kVarar, 1);
         server.addDevice("127.0.0.22", QString::number(refusing->port()), "r", "admin", "1234", kVarar, 2);
@@ -452,8 +451,7 @@ private slots:
         {
             ServiceThread service;
             service.server->addDevice("127.0.0.1", peer.port(), "s", "admin", "pw", kVarar, 1);
-            service.server->addDevice("127.0.0.24", QString::number(hanging->port()), "h", "admin", "1234",
-                                      kVarar, 2);
+            service.server->addDevice("127.0.0.24", QString::number(hanging->port()), "h", "admin", "1234", kVarar, 2);
             service.tick(19);
             QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(0) == 1 && peer.openFor(1) == 1; }, 5000));
             QVERIFY(hanging->waitFor(
@@ -503,7 +501,7 @@ private slots:
         const qint64 addMs = timer.elapsed();
         const bool stillRemoving = removing;
         remover.join();
-        QVERIFY(stillRemoving);   // the recorder was still winding up
+        QVERIFY(stillRemoving); // the recorder was still winding up
         QCOMPARE(ctx, 104);
         QVERIFY2(addMs < 100, qPrintable(QString::number(addMs)));
         QCOMPARE(ScriptedRecorder::alive.load(), 0);

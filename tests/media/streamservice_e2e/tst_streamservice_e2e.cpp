@@ -147,16 +147,18 @@ private slots:
         QVERIFY(startDevices());
         m_threadsBefore = threadCount();
         m_server = new qcStreamServer;
-        connect(m_server, &qcStreamServer::sigDeviceStatus, this, [this](const QString &ip, int result) {
-            QMutexLocker lock(&m_status.mutex);
-            m_status.byAddress[ip] << result;
-        }, Qt::DirectConnection);
+        connect(
+            m_server, &qcStreamServer::sigDeviceStatus, this,
+            [this](const QString &ip, int result) {
+                QMutexLocker lock(&m_status.mutex);
+                m_status.byAddress[ip] << result;
+            },
+            Qt::DirectConnection);
         m_server->moveToThread(&m_thread);
         m_thread.start();
         int index = 1;
         for (const QString &ip : kAll)
-            QVERIFY(m_server->addDevice(ip, QString::number(m_port), "cam " + ip, "admin", "1234", kType, index++)
-                    > 0);
+            QVERIFY(m_server->addDevice(ip, QString::number(m_port), "cam " + ip, "admin", "1234", kType, index++) > 0);
     }
 
     void devicesReachTheirStatus()

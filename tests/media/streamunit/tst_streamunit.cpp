@@ -79,7 +79,7 @@ private slots:
         for (int i = 0; i < 5; ++i)
             feed(unit.get(), 0, QByteArray(100, 'v'), KindVideo, i == 0 ? 1 : 0, 1000 + 40 * i);
         feed(unit.get(), 0, streamInfo(1280, 720, 0, 25), KindStreamInfo);
-        QCOMPARE(unit->getMainFrameBuffer()->frameCount(), 3);   // five stored records
+        QCOMPARE(unit->getMainFrameBuffer()->frameCount(), 3); // five stored records
         QCOMPARE(unit->getMainFrameBuffer()->capacity(), 3686400u);
         QCOMPARE(meta.count(), 0);
     }
@@ -194,9 +194,9 @@ private slots:
         feed(unit.get(), 0, QByteArray(50, 'k'), KindVideo, 1);
         feed(unit.get(), 0, QByteArray(50, 'p'), KindVideo, 0);
         feed(unit.get(), 0, QByteArray(50, 'b'), KindVideo, 2);
-        feed(unit.get(), 0, QByteArray(50, 'x'), KindVideo, 5);   // dropped
+        feed(unit.get(), 0, QByteArray(50, 'x'), KindVideo, 5); // dropped
         feed(unit.get(), 0, QByteArray(50, 'a'), KindAudio, 7);
-        feed(unit.get(), 0, QByteArray(50, 'o'), 107);             // ignored
+        feed(unit.get(), 0, QByteArray(50, 'o'), 107); // ignored
         qcStreamUtil::onMainFrame(reinterpret_cast<const unsigned char *>("zz"), 2, KindVideo, 1, 0, nullptr);
         QCOMPARE(typeAt(buffer, 1), 1u);
         QCOMPARE(typeAt(buffer, 2), 2u);
@@ -216,7 +216,7 @@ private slots:
             QCOMPARE(p2p->openedKind, 3);
             QCOMPARE(int(p2p->callbacks.size()), 2);
             QCOMPARE(g_p2pStreams[0].load(), static_cast<qcP2PStreamInterface *>(p2p));
-            QVERIFY(!unit->start());   // already started
+            QVERIFY(!unit->start()); // already started
         }
         QCOMPARE(g_p2pStreams[0].load(), nullptr);
         QCOMPARE(FakeP2PStream::alive.load(), 0);
@@ -290,7 +290,7 @@ private slots:
         QVERIFY(unit->isStarted());
         factory.last->connected = true;
         QVERIFY(unit->isOnline());
-        unit->setOnline(false);   // ignored for P2P devices
+        unit->setOnline(false); // ignored for P2P devices
         QVERIFY(unit->isOnline());
     }
 
@@ -417,8 +417,8 @@ private slots:
         qcStreamUtil unit;
         unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "pw", 102, 1, kByAddress);
         QVERIFY(unit.start());
-        QTRY_VERIFY(unit.mainClient()->getStatus() == StatusConnected
-                    && unit.subClient()->getStatus() == StatusConnected);
+        QTRY_VERIFY(unit.mainClient()->getStatus() == StatusConnected &&
+                    unit.subClient()->getStatus() == StatusConnected);
         peer.closeStream(1);
         QTRY_VERIFY(!unit.isStarted());
 
@@ -441,7 +441,7 @@ private slots:
     void aClientStillConnectingIsNotRedialled()
     {
         LivePeer peer;
-        peer.setSilent(0);   // the main stream's answer never comes
+        peer.setSilent(0); // the main stream's answer never comes
         qcStreamUtil unit;
         unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "pw", 102, 1, kByAddress);
         QVERIFY(unit.start());
@@ -475,12 +475,14 @@ private slots:
         QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 0);
         QCOMPARE(unit.getSubFrameBuffer()->frameCount(), 0);
         const QByteArray fresh = "Authorization: Basic " + QByteArray("admin:new").toBase64();
-        QVERIFY(LivePeer::waitUntil([&] {
-            int n = 0;
-            for (const auto &c : peer.connections())
-                n += c.request.contains(fresh) && !c.closedByPeer;
-            return n == 2;
-        }, 5000));
+        QVERIFY(LivePeer::waitUntil(
+            [&] {
+                int n = 0;
+                for (const auto &c : peer.connections())
+                    n += c.request.contains(fresh) && !c.closedByPeer;
+                return n == 2;
+            },
+            5000));
         QCOMPARE(peer.openFor(0) + peer.openFor(1), 2);
     }
 
@@ -490,8 +492,8 @@ private slots:
         qcStreamUtil unit;
         unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "old", 102, 1, kByAddress);
         QVERIFY(unit.start());
-        QTRY_VERIFY(unit.mainClient()->getStatus() == StatusConnected
-                    && unit.subClient()->getStatus() == StatusConnected);
+        QTRY_VERIFY(unit.mainClient()->getStatus() == StatusConnected &&
+                    unit.subClient()->getStatus() == StatusConnected);
         peer.closeStream(0);
         QTRY_VERIFY(!unit.isStarted());
         unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "new", 102, 1, kByAddress);
@@ -500,12 +502,14 @@ private slots:
         QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(1) == 0; }, 5000));
         QVERIFY(unit.start());
         const QByteArray fresh = "Authorization: Basic " + QByteArray("admin:new").toBase64();
-        QVERIFY(LivePeer::waitUntil([&] {
-            int n = 0;
-            for (const auto &c : peer.connections())
-                n += c.request.contains(fresh);
-            return n == 2;
-        }, 5000));
+        QVERIFY(LivePeer::waitUntil(
+            [&] {
+                int n = 0;
+                for (const auto &c : peer.connections())
+                    n += c.request.contains(fresh);
+                return n == 2;
+            },
+            5000));
     }
 
     void talkReplacesTheSenderOfTheDevice()
@@ -572,8 +576,8 @@ private slots:
             QCOMPARE(unit->p2pStream()->getDeviceId(), kUid);
 
             // One stream fills both buffers, sized by its stream information.
-            QTRY_VERIFY_WITH_TIMEOUT(unit->getMainFrameBuffer()->frameCount() > 5
-                                         && unit->getSubFrameBuffer()->frameCount() > 5, 8000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                unit->getMainFrameBuffer()->frameCount() > 5 && unit->getSubFrameBuffer()->frameCount() > 5, 8000);
             for (const MediaInfo_t &mi : {unit->getMainMediaInfo(), unit->getSubMediaInfo()})
                 QCOMPARE((QList<int>{mi.videoCodec, mi.width, mi.height, mi.audioCodec, mi.audioRate}),
                          (QList<int>{28, 640, 368, 0, 8000}));

@@ -195,7 +195,7 @@ private slots:
         QVERIFY2(sameRect(r.getSourceRect(), 0, 50, 400, 350), qPrintable(str(r.getSourceRect())));
         r.setDisplayMode(4);
         QCOMPARE(r.render(), 0);
-        QVERIFY(sameRect(r.getSourceRect(), 0, 50, 400, 350));  // unchanged
+        QVERIFY(sameRect(r.getSourceRect(), 0, 50, 400, 350)); // unchanged
 
         NativeView wide(1000, 500);
         CD3DWndRender w;
@@ -242,7 +242,7 @@ private slots:
         NativeView first(400, 400);
         NativeView second(200, 100);
         CD3DWndRender none;
-        QCOMPARE(none.init(320, 240), 1);  // no window
+        QCOMPARE(none.init(320, 240), 1); // no window
         QCOMPARE(none.clearQueue(), 0);
         Picture pic(320, 240, kRed, kBlue);
         QCOMPARE(none.drawFrame(pic.planes, pic.lines), 0);
@@ -252,7 +252,7 @@ private slots:
         r.setWindow(second.window);
         QCOMPARE(r.init(320, 240), 0);
         QCOMPARE(r.render(), 1);
-        QVERIFY(sameRect(r.getSourceRect(), 0, 50, 400, 350));  // the first window's layout
+        QVERIFY(sameRect(r.getSourceRect(), 0, 50, 400, 350)); // the first window's layout
         QCOMPARE(r.clearQueue(), 1);
         QCOMPARE(r.setDrawCallback(nullptr, &r), 0);
         QCOMPARE(r.setDrawCallback(drawOutline, nullptr), 0);
@@ -260,7 +260,7 @@ private slots:
         const int before = g_presented;
         QCOMPARE(r.drawFrame(pic.planes, pic.lines), 1);
         QCOMPARE(g_presented - before, 1);
-        QCOMPARE(g_presentedWidth.load(), 400);  // stretched onto the client area
+        QCOMPARE(g_presentedWidth.load(), 400); // stretched onto the client area
         r.stop();
         QCOMPARE(r.drawFrame(pic.planes, pic.lines), 0);
         QCOMPARE(g_presented - before, 1);
@@ -314,7 +314,7 @@ private slots:
         QVERIFY2(near(right, 0, 0, 255, 12), qPrintable(str(right)));
         QVERIFY2(near(pixelAt(view.window, 200, 10), 0, 0, 0, 0), qPrintable(str(pixelAt(view.window, 200, 10))));
         QVERIFY(near(pixelAt(view.window, 200, 390), 0, 0, 0, 0));
-        QVERIFY(near(pixelAt(view.window, 200, 45), 0, 0, 0, 0));  // the edge itself is blended by the stretch
+        QVERIFY(near(pixelAt(view.window, 200, 45), 0, 0, 0, 0)); // the edge itself is blended by the stretch
         QVERIFY(!near(pixelAt(view.window, 200, 55), 0, 0, 0, 0));
     }
 
@@ -412,7 +412,7 @@ private slots:
         QCOMPARE(r.setDrawCallback(drawOutline, &outline), 1);
         Picture grey(320, 240, kGrey, kGrey);
         QCOMPARE(r.drawFrame(grey.planes, grey.lines), 1);
-        QCOMPARE(outline.calls.load(), 0);  // overlay switched off
+        QCOMPARE(outline.calls.load(), 0); // overlay switched off
         r.setDrawEnabled(true);
         QCOMPARE(r.drawFrame(grey.planes, grey.lines), 1);
         QCOMPARE(outline.calls.load(), 1);
@@ -464,14 +464,14 @@ private slots:
             while (!stop) {
                 r.drawFrame(pic.planes, pic.lines);
                 ++draws;
-                r.markDirty();  // every draw asks the window again
+                r.markDirty(); // every draw asks the window again
             }
         });
         QTRY_VERIFY_WITH_TIMEOUT(draws > 5, 5000);
         delete view;
         QTest::qWait(100);
         const int after = draws;
-        QTRY_VERIFY_WITH_TIMEOUT(draws > after + 5, 5000);  // draws go on and return
+        QTRY_VERIFY_WITH_TIMEOUT(draws > after + 5, 5000); // draws go on and return
         stop = true;
         player.join();
         QCOMPARE(r.render(), 0);

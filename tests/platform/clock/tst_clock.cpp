@@ -33,7 +33,7 @@ private slots:
         QElapsedTimer wall;
         wall.start();
         QCOMPARE(stampAfterRetries(3, 20000), QStringLiteral("2024-03-07T14:06:09"));
-        QVERIFY(wall.elapsed() < 1000);  // no real sleeping
+        QVERIFY(wall.elapsed() < 1000); // no real sleeping
         QCOMPARE(sleeper.calls(), 3);
         QCOMPARE(sleeper.total(), qint64(60000));
         QCOMPARE(platform::msecsOfDay(), ((14 * 60 + 6) * 60 + 9) * 1000 + 123);
@@ -78,7 +78,7 @@ private slots:
             const int again = clock.msecsOfDay();
             const int after = QTime::currentTime().msecsSinceStartOfDay();
             if (after < before)
-                continue;  // local midnight passed meanwhile
+                continue; // local midnight passed meanwhile
             QVERIFY2(ours >= before && again >= ours && again <= after,
                      qPrintable(QString("%1 %2 %3 %4").arg(before).arg(ours).arg(again).arg(after)));
             return;

@@ -13,7 +13,7 @@ extern "C" {
 
 __attribute__((noinline)) void faulterNullWrite()
 {
-    volatile int* p = nullptr;
+    volatile int *p = nullptr;
     *p = 42;
 }
 
@@ -50,13 +50,13 @@ __attribute__((noinline)) void faulterWorker()
 }
 }
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     if (argc < 2)
         return 2;
     if (!platform::installCrashHandler("Korvista.dmp"))
         return 3;
-    const char* mode = argv[1];
+    const char *mode = argv[1];
     if (!strcmp(mode, "segv"))
         faulterNullWrite();
     else if (!strcmp(mode, "thread")) {

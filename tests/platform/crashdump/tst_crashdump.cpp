@@ -10,14 +10,15 @@ class TestCrashDump : public QObject
 {
     Q_OBJECT
 
-    struct Run {
+    struct Run
+    {
         bool finished = false;
         bool crashed = false;
         int signal = 0;
         QByteArray out;
     };
 
-    Run run(const QString& dir, const QString& mode)
+    Run run(const QString &dir, const QString &mode)
     {
         QProcess p;
         p.setWorkingDirectory(dir);
@@ -37,7 +38,7 @@ class TestCrashDump : public QObject
         return r;
     }
 
-    static QByteArray dump(const QString& dir)
+    static QByteArray dump(const QString &dir)
     {
         QFile f(QDir(dir).filePath("Korvista.dmp"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -50,11 +51,15 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<QByteArray>("function");
-        QTest::newRow("null write") << "segv" << int(SIGSEGV) << QByteArray("SIGSEGV") << QByteArray("faulterNullWrite");
-        QTest::newRow("worker thread") << "thread" << int(SIGSEGV) << QByteArray("SIGSEGV") << QByteArray("faulterWorker");
+        QTest::newRow("null write") << "segv" << int(SIGSEGV) << QByteArray("SIGSEGV")
+                                    << QByteArray("faulterNullWrite");
+        QTest::newRow("worker thread") << "thread" << int(SIGSEGV) << QByteArray("SIGSEGV")
+                                       << QByteArray("faulterWorker");
         QTest::newRow("abort") << "abort" << int(SIGABRT) << QByteArray("SIGABRT") << QByteArray("faulterAbort");
-        QTest::newRow("uncaught exception") << "throw" << int(SIGABRT) << QByteArray("SIGABRT") << QByteArray("faulterThrow");
-        QTest::newRow("division by zero") << "fpe" << int(SIGFPE) << QByteArray("SIGFPE") << QByteArray("faulterDivide");
+        QTest::newRow("uncaught exception")
+            << "throw" << int(SIGABRT) << QByteArray("SIGABRT") << QByteArray("faulterThrow");
+        QTest::newRow("division by zero")
+            << "fpe" << int(SIGFPE) << QByteArray("SIGFPE") << QByteArray("faulterDivide");
     }
 
     void faults()

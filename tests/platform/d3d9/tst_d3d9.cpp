@@ -54,7 +54,8 @@ private slots:
         auto *bytes = static_cast<uint8_t *>(locked.pBits);
         std::memset(bytes, 145, size_t(locked.Pitch) * 32);
         std::memset(bytes + size_t(locked.Pitch) * 32, 34, size_t(locked.Pitch / 2) * 16);
-        std::memset(bytes + size_t(locked.Pitch) * 32 + size_t(locked.Pitch / 2) * 16, 54, size_t(locked.Pitch / 2) * 16);
+        std::memset(bytes + size_t(locked.Pitch) * 32 + size_t(locked.Pitch / 2) * 16, 54,
+                    size_t(locked.Pitch / 2) * 16);
         QVERIFY(SUCCEEDED(yv12->UnlockRect()));
         QVERIFY(FAILED(yv12->UnlockRect()));
 
@@ -87,11 +88,12 @@ private slots:
         QVERIFY(LineTo(dc, 63, 5));
         SelectObject(dc, old);
         QVERIFY(DeleteObject(pen));
-        QVERIFY(DeleteObject(old));  // the stock pen survives being deleted
+        QVERIFY(DeleteObject(old)); // the stock pen survives being deleted
         QVERIFY(SUCCEEDED(rgb->ReleaseDC(dc)));
         QVERIFY(SUCCEEDED(rgb->LockRect(&locked, nullptr, D3DLOCK_DONOTWAIT)));
-        const uint32_t pixel = reinterpret_cast<const uint32_t *>(static_cast<uint8_t *>(locked.pBits) + 5 * locked.Pitch)[10];
-        QCOMPARE(pixel & 0xFFFFFFu, 0xFF0000u);  // red, as 0x00BBGGRR asked
+        const uint32_t pixel =
+            reinterpret_cast<const uint32_t *>(static_cast<uint8_t *>(locked.pBits) + 5 * locked.Pitch)[10];
+        QCOMPARE(pixel & 0xFFFFFFu, 0xFF0000u); // red, as 0x00BBGGRR asked
         rgb->UnlockRect();
 
         back->Release();
@@ -113,7 +115,7 @@ private slots:
         QVERIFY(!RectInRegion(region, &outside));
         QVERIFY(!RectInRegion(nullptr, &inside));
         QVERIFY(DeleteObject(region));
-        QVERIFY(!CreatePen(5, 1, 0));  // solid pens only
+        QVERIFY(!CreatePen(5, 1, 0)); // solid pens only
     }
 
     void goneWidgetIsNoWindow()
@@ -153,10 +155,10 @@ private slots:
         uint8_t *dst[4] = {out.data(), nullptr, nullptr, nullptr};
         const int dstStride[4] = {32 * 4, 0, 0, 0};
         for (int i = 0; i < 3; ++i)
-            QVERIFY(scaler.run(src, srcStride, 64, 32, AV_PIX_FMT_YUV420P, dst, dstStride, 32, 16, AV_PIX_FMT_BGR0,
-                               true));
+            QVERIFY(
+                scaler.run(src, srcStride, 64, 32, AV_PIX_FMT_YUV420P, dst, dstStride, 32, 16, AV_PIX_FMT_BGR0, true));
         QCOMPARE(scaler.contextsBuilt(), 1);
-        QVERIFY(out[0] > 245 && out[1] > 245 && out[2] > 245);  // video white
+        QVERIFY(out[0] > 245 && out[1] > 245 && out[2] > 245); // video white
         QVERIFY(scaler.run(src, srcStride, 64, 32, AV_PIX_FMT_YUV420P, dst, dstStride, 16, 16, AV_PIX_FMT_BGR0, true));
         QCOMPARE(scaler.contextsBuilt(), 2);
         QVERIFY(scaler.run(src, srcStride, 64, 32, AV_PIX_FMT_YUV420P, dst, dstStride, 16, 16, AV_PIX_FMT_BGR0, false));

@@ -12,18 +12,18 @@ namespace {
 const char kBusName[] = "ardo-fakes";
 }
 
-FakeLog& fakeLog()
+FakeLog &fakeLog()
 {
     static FakeLog log;
     return log;
 }
 
-QList<QStringList> FakeLog::take(const QString& method)
+QList<QStringList> FakeLog::take(const QString &method)
 {
     QMutexLocker lock(&mutex);
     QList<QStringList> out;
     QList<QStringList> rest;
-    for (const QStringList& c : calls) {
+    for (const QStringList &c : calls) {
         if (c.first() == method)
             out << c.mid(1);
         else
@@ -33,13 +33,13 @@ QList<QStringList> FakeLog::take(const QString& method)
     return out;
 }
 
-static void record(const QStringList& call)
+static void record(const QStringList &call)
 {
     QMutexLocker lock(&fakeLog().mutex);
     fakeLog().calls << call;
 }
 
-uint FakeScreenSaver::Inhibit(const QString& application, const QString& reason)
+uint FakeScreenSaver::Inhibit(const QString &application, const QString &reason)
 {
     record({"ScreenSaver.Inhibit", application, reason});
     return 77;
@@ -50,8 +50,8 @@ void FakeScreenSaver::UnInhibit(uint cookie)
     record({"ScreenSaver.UnInhibit", QString::number(cookie)});
 }
 
-QDBusUnixFileDescriptor FakeLogin::Inhibit(const QString& what, const QString& who, const QString& why,
-                                           const QString& mode)
+QDBusUnixFileDescriptor FakeLogin::Inhibit(const QString &what, const QString &who, const QString &why,
+                                           const QString &mode)
 {
     record({"login1.Inhibit", what, who, why, mode});
     int fds[2];
@@ -67,7 +67,7 @@ QDBusUnixFileDescriptor FakeLogin::Inhibit(const QString& what, const QString& w
     return out;
 }
 
-void FakeFileManager::ShowItems(const QStringList& uris, const QString& startupId)
+void FakeFileManager::ShowItems(const QStringList &uris, const QString &startupId)
 {
     record(QStringList{"FileManager1.ShowItems", startupId} + uris);
 }
@@ -85,7 +85,6 @@ FakeBus::~FakeBus()
     m_thread.quit();
     m_thread.wait();
     delete m_host; // its thread has ended
-
 }
 
 bool FakeBus::up()
@@ -95,18 +94,17 @@ bool FakeBus::up()
         m_host,
         [&ok, this]() {
             QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kBusName);
-            auto* saver = new FakeScreenSaver;
-            auto* login = new FakeLogin;
-            auto* files = new FakeFileManager;
-            for (QObject* o : {static_cast<QObject*>(saver), static_cast<QObject*>(login),
-                               static_cast<QObject*>(files)})
+            auto *saver = new FakeScreenSaver;
+            auto *login = new FakeLogin;
+            auto *files = new FakeFileManager;
+            for (QObject *o :
+                 {static_cast<QObject *>(saver), static_cast<QObject *>(login), static_cast<QObject *>(files)})
                 o->setParent(m_host);
             ok = bus.isConnected() &&
                  bus.registerObject("/org/freedesktop/ScreenSaver", saver, QDBusConnection::ExportAllSlots) &&
                  bus.registerObject("/org/freedesktop/login1", login, QDBusConnection::ExportAllSlots) &&
                  bus.registerObject("/org/freedesktop/FileManager1", files, QDBusConnection::ExportAllSlots) &&
-                 bus.registerService("org.freedesktop.ScreenSaver") &&
-                 bus.registerService("org.freedesktop.login1") &&
+                 bus.registerService("org.freedesktop.ScreenSaver") && bus.registerService("org.freedesktop.login1") &&
                  bus.registerService("org.freedesktop.FileManager1");
         },
         Qt::BlockingQueuedConnection);
@@ -135,18 +133,16 @@ void FakeBus::down()
         Qt::BlockingQueuedConnection);
 }
 
-
-
-int runOnPrivateBus(int argc, char** argv)
+int runOnPrivateBus(int argc, char **argv)
 {
     if (qgetenv("ARDO_PRIVATE_BUS") == "1") {
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", qgetenv("DBUS_SESSION_BUS_ADDRESS"));
         return -1;
     }
     setenv("ARDO_PRIVATE_BUS", "1", 1);
-    std::vector<char*> args;
-    args.push_back(const_cast<char*>("dbus-run-session"));
-    args.push_back(const_cast<char*>("--"));
+    std::vector<char *> args;
+    args.push_back(const_cast<char *>("dbus-run-session"));
+    args.push_back(const_cast<char *>("--"));
     for (int i = 0; i < argc; ++i)
         args.push_back(argv[i]);
     args.push_back(nullptr);

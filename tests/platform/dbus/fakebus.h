@@ -13,7 +13,7 @@ class FakeScreenSaver : public QObject
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
 public slots:
-    uint Inhibit(const QString& application, const QString& reason);
+    uint Inhibit(const QString &application, const QString &reason);
     void UnInhibit(uint cookie);
 };
 
@@ -22,8 +22,7 @@ class FakeLogin : public QObject
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
 public slots:
-    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
-                                    const QString& mode);
+    QDBusUnixFileDescriptor Inhibit(const QString &what, const QString &who, const QString &why, const QString &mode);
 };
 
 class FakeFileManager : public QObject
@@ -31,18 +30,19 @@ class FakeFileManager : public QObject
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
 public slots:
-    void ShowItems(const QStringList& uris, const QString& startupId);
+    void ShowItems(const QStringList &uris, const QString &startupId);
 };
 
-struct FakeLog {
+struct FakeLog
+{
     QMutex mutex;
     QList<QStringList> calls; // method name first, then the arguments as text
     int inhibitReadFd = -1;   // our end of the descriptor handed out by login1
 
     // Removes and returns the calls of one method.
-    QList<QStringList> take(const QString& method);
+    QList<QStringList> take(const QString &method);
 };
-FakeLog& fakeLog();
+FakeLog &fakeLog();
 
 class FakeBus : public QObject
 {
@@ -55,12 +55,11 @@ public:
     bool up();
     void down();
 
-
 private:
     QThread m_thread;
-    QObject* m_host = nullptr;
+    QObject *m_host = nullptr;
 };
 
 // Runs the calling test program again under dbus-run-session unless it
 // already runs there; returns -1 in the child, else the child's exit code.
-int runOnPrivateBus(int argc, char** argv);
+int runOnPrivateBus(int argc, char **argv);

@@ -58,7 +58,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     const int code = runOnPrivateBus(argc, argv);
     if (code >= 0)

@@ -17,7 +17,7 @@ class UrlCatcher : public QObject
 public:
     QList<QUrl> urls;
 public slots:
-    void open(const QUrl& url) { urls << url; }
+    void open(const QUrl &url) { urls << url; }
 };
 
 class TestReveal : public QObject
@@ -66,7 +66,7 @@ private slots:
     }
 };
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     const int code = runOnPrivateBus(argc, argv);
     if (code >= 0)

@@ -23,8 +23,7 @@ struct Pair
 
     Pair()
     {
-        if (client.connect("127.0.0.1", listener.port(), 5000, [this] { return stop.load(); })
-            == TcpClient::Connected)
+        if (client.connect("127.0.0.1", listener.port(), 5000, [this] { return stop.load(); }) == TcpClient::Connected)
             server = ::accept(listener.fd(), nullptr, nullptr);
     }
     ~Pair()

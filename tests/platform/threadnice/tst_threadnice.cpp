@@ -89,13 +89,15 @@ private slots:
     {
         // New threads inherit the creator's value; 0 below stands for it.
         const int base = niceOf(tid());
-        struct Case { QThread::Priority p; bool ok; int nice; };
+        struct Case
+        {
+            QThread::Priority p;
+            bool ok;
+            int nice;
+        };
         const Case cases[] = {
-            {QThread::IdlePriority, true, 19},
-            {QThread::LowestPriority, true, 10},
-            {QThread::LowPriority, true, 10},
-            {QThread::NormalPriority, true, 0},
-            {QThread::InheritPriority, true, 0},
+            {QThread::IdlePriority, true, 19},  {QThread::LowestPriority, true, 10}, {QThread::LowPriority, true, 10},
+            {QThread::NormalPriority, true, 0}, {QThread::InheritPriority, true, 0},
         };
         for (const Case &c : cases) {
             bool ok = false;

@@ -15,8 +15,8 @@ namespace {
 
 QByteArray liveRequest(int stream, const QByteArray &userColonPassword)
 {
-    return "GET /action/stream?subject=liveplay&stream=" + QByteArray::number(stream)
-        + " HTTP/1.0\r\nAuthorization: Basic " + userColonPassword.toBase64() + "\r\n\r\n";
+    return "GET /action/stream?subject=liveplay&stream=" + QByteArray::number(stream) +
+           " HTTP/1.0\r\nAuthorization: Basic " + userColonPassword.toBase64() + "\r\n\r\n";
 }
 
 // Reads a live connection and keeps what came, frame by frame.
@@ -24,7 +24,7 @@ struct LiveReader
 {
     QTcpSocket socket;
     QByteArray pending;
-    QList<QPair<int, QByteArray>> frames;   // type, payload
+    QList<QPair<int, QByteArray>> frames; // type, payload
     bool answered = false;
 
     bool open(const Device &device, int stream)
@@ -89,8 +89,7 @@ private slots:
             s.connectToHost(QHostAddress(QString(address)), port);
             if (!s.waitForConnected(3000))
                 return QByteArray();
-            s.write("GET /action/get?subject=sample HTTP/1.0\r\nAuthorization: Basic " + pair.toBase64()
-                    + "\r\n\r\n");
+            s.write("GET /action/get?subject=sample HTTP/1.0\r\nAuthorization: Basic " + pair.toBase64() + "\r\n\r\n");
             QByteArray reply;
             while (s.waitForReadyRead(3000))
                 reply += s.readAll();
@@ -143,8 +142,8 @@ private slots:
             sub.pump();
             for (int i = 1; i < sub.frames.size(); ++i)
                 if (sub.frames[i].first == 10)
-                    return qFromLittleEndian<quint16>(sub.frames[i].second.constData() + 4) == 320
-                        && qFromLittleEndian<quint16>(sub.frames[i].second.constData() + 6) == 240;
+                    return qFromLittleEndian<quint16>(sub.frames[i].second.constData() + 4) == 320 &&
+                           qFromLittleEndian<quint16>(sub.frames[i].second.constData() + 6) == 240;
             return false;
         };
         QTRY_VERIFY(switched());

@@ -23,8 +23,8 @@ QByteArray get(const QByteArray &target, const QByteArray &auth = basic("admin",
 
 QByteArray post(const QByteArray &target, const QByteArray &body, const QByteArray &auth = basic("admin", "1234"))
 {
-    return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + auth
-           + "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    return "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + auth +
+           "\r\nContent-Type: text/xml\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
 QByteArray bodyOf(const QByteArray &reply)
@@ -79,8 +79,8 @@ private slots:
     void chunkedBodyIsDecoded()
     {
         const QByteArray body = "<request><name>Chunky</name></request>";
-        QByteArray req = "POST /action/set?subject=sample HTTP/1.1\r\nAuthorization: " + basic("admin", "1234")
-                         + "\r\nTransfer-Encoding: chunked\r\n\r\n";
+        QByteArray req = "POST /action/set?subject=sample HTTP/1.1\r\nAuthorization: " + basic("admin", "1234") +
+                         "\r\nTransfer-Encoding: chunked\r\n\r\n";
         req += "5;ext=1\r\n" + body.left(5) + "\r\n";
         req += QByteArray::number(body.size() - 5, 16) + "\r\n" + body.mid(5) + "\r\n0\r\n\r\n";
         const RawReply r = rawExchange(port(), req, 3000, true);
@@ -147,8 +147,8 @@ private slots:
         QStringList texts;
         for (const XmlNode &n : adapter.children)
             texts << n.name + QLatin1Char('=') + n.text;
-        QCOMPARE(texts, QStringList({"mode=static", "ip=192.0.2.10", "dns=9.9.9.9", "dns=8.8.8.8",
-                                     "dns=7.7.7.7", "gw=g"}));
+        QCOMPARE(texts,
+                 QStringList({"mode=static", "ip=192.0.2.10", "dns=9.9.9.9", "dns=8.8.8.8", "dns=7.7.7.7", "gw=g"}));
         QCOMPARE(doc.children.last().name, QStringLiteral("note"));
         QCOMPARE(doc.children.last().text, QStringLiteral("  "));
 
@@ -181,10 +181,11 @@ private slots:
         static const char raw[] = "GIF89a\x00\x01\r\n--not-the-boundary\r\n";
         const QByteArray file(raw, sizeof raw - 1);
         const QByteArray form = "--XyZ\r\nContent-Disposition: form-data; name=\"sendfile\"; filename=\"logo.gif\"\r\n"
-                                "Content-Type: image/gif\r\n\r\n" + file + "\r\n--XyZ--\r\n";
-        QByteArray req = "POST /action/upload?file=logo HTTP/1.1\r\nAuthorization: " + basic("admin", "1234")
-                         + "\r\nContent-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: "
-                         + QByteArray::number(form.size()) + "\r\n\r\n" + form;
+                                "Content-Type: image/gif\r\n\r\n" +
+                                file + "\r\n--XyZ--\r\n";
+        QByteArray req = "POST /action/upload?file=logo HTTP/1.1\r\nAuthorization: " + basic("admin", "1234") +
+                         "\r\nContent-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: " +
+                         QByteArray::number(form.size()) + "\r\n\r\n" + form;
         QVERIFY(rawExchange(port(), req).bytes.startsWith("HTTP/1.0 200"));
         FormPart part;
         QVERIFY(m_dev->upload(QStringLiteral("sendfile"), &part));
@@ -207,14 +208,13 @@ private slots:
         QCOMPARE(rawExchange(port(), req).bytes,
                  QByteArray("HTTP/1.0 409 Conflict\r\nContent-Type: text/xml\r\nContent-Length: 4\r\n"
                             "Connection: close\r\n\r\n<x/>"));
-        QCOMPARE(rawExchange(port(), req).bytes, normal);  // the fault was for one request
+        QCOMPARE(rawExchange(port(), req).bytes, normal); // the fault was for one request
 
         m_dev->addFault(QStringLiteral("sample"), Fault::malformedStatus(), 1);
         QCOMPARE(rawExchange(port(), req).bytes, "HTTP/1.1  200 OK\r\n" + normal.mid(17));
 
         m_dev->addFault(QStringLiteral("*"), Fault::interim100(), 1);
-        QCOMPARE(rawExchange(port(), req).bytes,
-                 "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n" + normal.mid(17));
+        QCOMPARE(rawExchange(port(), req).bytes, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\n" + normal.mid(17));
 
         m_dev->addFault(QStringLiteral("/action/get"), Fault::delay(400), 1);
         const RawReply delayed = rawExchange(port(), req);
@@ -258,7 +258,7 @@ private slots:
         QCOMPARE(silent.bytes, QByteArray());
         QVERIFY(m_dev->waitFor([](const QList<LoggedRequest> &l) { return l.last().peerClosed; }, 2000));
 
-        QCOMPARE(rawExchange(port(), req).bytes, normal);  // every fault above was for one request
+        QCOMPARE(rawExchange(port(), req).bytes, normal); // every fault above was for one request
     }
 
     void faultsMatchByPathActionAndKey()
@@ -318,7 +318,7 @@ private slots:
         QVERIFY(error.contains(QLatin1String("loopback")));
         QVERIFY(!other.start(QHostAddress(QStringLiteral("::1"))));
         QVERIFY(!other.start(QHostAddress::Any));
-        QVERIFY(other.start(QHostAddress(QStringLiteral("127.0.0.2")), port()));  // same port, other address
+        QVERIFY(other.start(QHostAddress(QStringLiteral("127.0.0.2")), port())); // same port, other address
         QCOMPARE(other.port(), port());
         other.setSubject(QStringLiteral("sample"), "<response><who>two</who></response>");
         const RawReply r = rawExchange(port(), get("/action/get?subject=sample"), 3000, false, "127.0.0.2");
@@ -335,8 +335,8 @@ private slots:
         QVERIFY(refused.readAllStandardError().contains("not a loopback address"));
 
         QProcess cli;
-        cli.start(QStringLiteral(DEVICESIM_CLI), {"--http", "0", "--user", "admin", "--password", "1234",
-                                                  "--fault", "set:sample=500/1"});
+        cli.start(QStringLiteral(DEVICESIM_CLI),
+                  {"--http", "0", "--user", "admin", "--password", "1234", "--fault", "set:sample=500/1"});
         QVERIFY(cli.waitForReadyRead(10000));
         const QByteArray first = cli.readLine().trimmed();
         QVERIFY2(first.startsWith("listening on 127.0.0.1:"), first);
@@ -344,15 +344,18 @@ private slots:
         const QByteArray afterHost = first.mid(int(qstrlen("listening on 127.0.0.1:")));
         const quint16 cliPort = quint16(afterHost.left(afterHost.indexOf(':')).toUInt());
         QVERIFY(rawExchange(cliPort, get("/action/get?subject=sample")).bytes.startsWith("HTTP/1.0 200"));
-        QVERIFY(rawExchange(cliPort, get("/action/get?subject=sample", basic("admin", "x"))).bytes.startsWith("HTTP/1.0 401"));
-        QVERIFY(rawExchange(cliPort, post("/action/set?subject=sample", "<request/>")).bytes.startsWith("HTTP/1.0 500"));
+        QVERIFY(rawExchange(cliPort, get("/action/get?subject=sample", basic("admin", "x")))
+                    .bytes.startsWith("HTTP/1.0 401"));
+        QVERIFY(
+            rawExchange(cliPort, post("/action/set?subject=sample", "<request/>")).bytes.startsWith("HTTP/1.0 500"));
         QByteArray lines;
         QTRY_VERIFY_WITH_TIMEOUT((lines += cli.readAllStandardOutput()).count('\n') >= 3, 5000);
         const QList<QByteArray> l = lines.trimmed().split('\n');
         QCOMPARE(l[0], QByteArray("GET /action/get?subject=sample user \"admin\" accepted status 200"));
         QCOMPARE(l[1], QByteArray("GET /action/get?subject=sample user \"admin\" refused status 401"));
-        QCOMPARE(l[2], QByteArray("POST /action/set?subject=sample user \"admin\" accepted status 500 (fault: status 500)"));
-        cli.terminate();  // SIGTERM ends it cleanly
+        QCOMPARE(l[2],
+                 QByteArray("POST /action/set?subject=sample user \"admin\" accepted status 500 (fault: status 500)"));
+        cli.terminate(); // SIGTERM ends it cleanly
         QVERIFY(cli.waitForFinished(10000));
         QVERIFY2(cli.exitStatus() == QProcess::NormalExit, cli.readAllStandardError().constData());
         QCOMPARE(cli.exitCode(), 0);

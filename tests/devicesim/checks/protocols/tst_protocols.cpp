@@ -11,12 +11,15 @@ using namespace devicesim;
 
 namespace {
 
-QString clipsDir() { return qEnvironmentVariable("ARDO_CLIPS_DIR"); }
+QString clipsDir()
+{
+    return qEnvironmentVariable("ARDO_CLIPS_DIR");
+}
 
 QByteArray request(const QByteArray &line, const QString &password = "1234")
 {
-    return line + "\r\nAuthorization: Basic " + QByteArray("admin:" + password.toLatin1()).toBase64()
-           + "\r\nConnection: Keep-Alive \r\nContent-length: -497391300\r\n\r\n";
+    return line + "\r\nAuthorization: Basic " + QByteArray("admin:" + password.toLatin1()).toBase64() +
+           "\r\nConnection: Keep-Alive \r\nContent-length: -497391300\r\n\r\n";
 }
 
 // Connects, sends the request and collects what arrives for ms.
@@ -68,8 +71,8 @@ QVector<Frame> parseFrames(const QByteArray &bytes, int *garbage = nullptr)
         }
         if (p + 24 + len > bytes.size())
             break;
-        out.append({uchar(bytes[p + 4]), len, qFromLittleEndian<quint64>(bytes.constData() + p + 16),
-                    bytes.mid(p + 24, len)});
+        out.append(
+            {uchar(bytes[p + 4]), len, qFromLittleEndian<quint64>(bytes.constData() + p + 16), bytes.mid(p + 24, len)});
         p += 24 + len;
     }
     if (garbage)
@@ -143,8 +146,8 @@ private slots:
 
     void liveStreamLayout()
     {
-        const QByteArray got = exchange(device->port(), request("GET /action/stream?subject=liveplay&stream=1 HTTP/1.0"),
-                                        1500);
+        const QByteArray got =
+            exchange(device->port(), request("GET /action/stream?subject=liveplay&stream=1 HTTP/1.0"), 1500);
         QVERIFY(got.startsWith("HTTP/1.0 200 OK\r\n\r\n"));
         const auto frames = parseFrames(got);
         QVERIFY(frames.size() > 20);
@@ -189,8 +192,8 @@ private slots:
         f = LiveStream::Faults();
         f.noAnswer = true;
         protocols.live->setFaults(f);
-        QVERIFY(exchange(device->port(), request("GET /action/stream?subject=liveplay&stream=1 HTTP/1.0"), 300)
-                    .isEmpty());
+        QVERIFY(
+            exchange(device->port(), request("GET /action/stream?subject=liveplay&stream=1 HTTP/1.0"), 300).isEmpty());
 
         f = LiveStream::Faults();
         f.corruptHeaders = true;

@@ -1,1 +1,4 @@
-void stopWorker(QThread &worker) { worker . terminate (); }
+void stopWorker(QThread &worker)
+{
+    worker.terminate();
+}

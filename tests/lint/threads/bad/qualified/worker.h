@@ -1,1 +1,4 @@
-struct Worker : QThread { void halt() { QThread::terminate(); } };
+struct Worker : QThread
+{
+    void halt() { QThread::terminate(); }
+};
