@@ -181,8 +181,7 @@ static int32_t parseHrdMode(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPr
             uint32_t d = readUeT(br, "elemental_duration_in_tc_minus1[%u]", i);
             if (d > 2047) {
                 log(ch, (strict || d == H265D_UE_ERROR) ? H265D_LOG_ERROR : H265D_LOG_WARNING,
-                    "H265D_Decode : The value of elemental_duration_in_tc_minus1[%d] is %d, should be less than "
-                    "2048!\n",
+                    "H265D_Decode : The value of elemental_duration_in_tc_minus1[%d] is %d, should be less than 2048!\n",
                     (int)i, (int)d);
                 if (strict || d == H265D_UE_ERROR)
                     return -1;
@@ -254,9 +253,9 @@ int32_t parseVps(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG
             return H265D_ERR_VPS;
         }
         if (reorder > dpb - 1) {
-            LOGE("H265D_Decode : The value of vps_num_reorder_pics[%d] is bigger than  "
-                 "vps_max_dec_pic_buffering[%d]-1!\n",
-                 (int)i, (int)i);
+            LOGE(
+                "H265D_Decode : The value of vps_num_reorder_pics[%d] is bigger than  vps_max_dec_pic_buffering[%d]-1!\n",
+                (int)i, (int)i);
             return H265D_ERR_VPS;
         }
         if (latency == 0xFFFFFFFFu) {
@@ -412,8 +411,8 @@ int32_t parseScalingList(H265D_SCALING_LIST *sl, H265D_BITREADER *br, uint32_t c
                 for (int i = 0; i < coefNum; i++) {
                     int32_t d = readSeT(br, "scaling_list_delta_coeff[%d][%d][%d]", sizeId, matrixId, i);
                     if (d < -128 || d > 127) {
-                        LOGE("H265D_Decode : the value of scaling_list_delta_coef should be in the range of -128~127 "
-                             "!\n");
+                        LOGE(
+                            "H265D_Decode : the value of scaling_list_delta_coef should be in the range of -128~127 !\n");
                         return -1;
                     }
                     nextCoef = (nextCoef + d + 256) % 256;

@@ -140,9 +140,9 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
         dec->firstSliceAccepted = 0;
         dec->picErrorFlag = 0;
     } else if (dec->firstSliceAccepted && temporalId != dec->firstSliceTemporalId) {
-        LOGE("H265D_Decode : the value of nuh_temporal_id is %d, it is not equal to firstSliceSegment "
-             "nuh_temporal_id!\n",
-             temporalId);
+        LOGE(
+            "H265D_Decode : the value of nuh_temporal_id is %d, it is not equal to firstSliceSegment nuh_temporal_id!\n",
+            temporalId);
         return H265D_ERR_SLICE_HEADER;
     }
     /* 2 */
@@ -447,16 +447,16 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                 if (active > 1) {
                     sh->collocated_ref_idx = readUeT(br, "collocated_ref_idx");
                     if (sh->collocated_ref_idx > 14) {
-                        LOGE("H265D_Decode : the value of collocated_ref_idx is %d, it should be in the range of "
-                             "0~14!\n",
-                             (int)sh->collocated_ref_idx);
+                        LOGE(
+                            "H265D_Decode : the value of collocated_ref_idx is %d, it should be in the range of 0~14!\n",
+                            (int)sh->collocated_ref_idx);
                         return H265D_ERR_SLICE_HEADER;
                     }
                     if (sh->collocated_ref_idx >= active) {
-                        LOGE("H265D_Decode : the value of collocated_ref_idx is %d, it should be less than the number "
-                             "of "
-                             "active reference pictures %d!\n",
-                             (int)sh->collocated_ref_idx, (int)active);
+                        LOGE(
+                            "H265D_Decode : the value of collocated_ref_idx is %d, it should be less than the number of "
+                            "active reference pictures %d!\n",
+                            (int)sh->collocated_ref_idx, (int)active);
                         return H265D_ERR_SLICE_HEADER;
                     }
                 }
