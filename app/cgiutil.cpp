@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "app/qcxmlhelper.h"
+#include "app/xmlbuffer.h"
 
 namespace {
 
@@ -443,6 +444,14 @@ QString CGIUtil::condenseMarkup(const QString &body)
 
 // Reply accessors.
 
+void CGIUtil::setReplyBody(const QByteArray &body)
+{
+    resetReply();
+    m_body = body.left(kReplyBufferBytes - 1);
+    m_bodyLength = body.size();
+    m_bodyReceived = true;
+}
+
 bool CGIUtil::parseReply()
 {
     if (m_parsed)
@@ -450,7 +459,7 @@ bool CGIUtil::parseReply()
     m_lastFound = nullptr;
     m_cursor = nullptr;
     m_doc->Clear();
-    m_doc->Parse(m_body.constData(), nullptr, TIXML_ENCODING_UNKNOWN);
+    xmlbuffer::parse(m_doc.get(), m_body, TIXML_ENCODING_UNKNOWN);
     m_parsed = !m_doc->Error();
     return m_parsed;
 }

@@ -80,6 +80,9 @@ public:
     void abort();
 
     // Reply accessors, for after the thread has finished.
+    // A body that came some other way (a saved reply, a fuzz input) takes
+    // the place of the received one.
+    void setReplyBody(const QByteArray &body);
     bool parseReply();
     bool getXmlInt(const QString &name, int *value);
     bool getXmlString(const QString &name, QString *value);

@@ -59,7 +59,7 @@ QString qcLanguageXml::getLangText(int pageId, int sectionId, const QString &key
 {
     if (pageId < kFirstPage || pageId > kLastPage || m_data.isEmpty() || key.isEmpty())
         return QString();
-    qcXmlHelper xml(m_data.constData());
+    qcXmlHelper xml(m_data);
     if (!xml.enterElement(QString::fromLatin1(kPages[pageId - kFirstPage]), true))
         return QString();
     // Every section is searched from the root, but the week days only from

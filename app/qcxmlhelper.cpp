@@ -1,5 +1,7 @@
 #include "app/qcxmlhelper.h"
 
+#include "app/xmlbuffer.h"
+
 #include <tinyxml.h>
 
 #include <cstring>
@@ -63,12 +65,16 @@ void qcXmlHelper::keepWhiteSpace()
     std::call_once(once, [] { TiXmlBase::SetCondenseWhiteSpace(false); });
 }
 
-qcXmlHelper::qcXmlHelper(const char *text) : m_doc(new TiXmlDocument)
+qcXmlHelper::qcXmlHelper(const char *text) : qcXmlHelper(text, text ? int(std::strlen(text)) : 0) {}
+
+qcXmlHelper::qcXmlHelper(const QByteArray &bytes) : qcXmlHelper(bytes.constData(), bytes.size()) {}
+
+qcXmlHelper::qcXmlHelper(const char *data, int size) : m_doc(new TiXmlDocument)
 {
     keepWhiteSpace();
     // A parse error leaves whatever was built; lookups then simply fail.
-    if (text)
-        m_doc->Parse(text);
+    if (size > 0)
+        xmlbuffer::parse(m_doc.get(), data, size, TIXML_DEFAULT_ENCODING);
 }
 
 qcXmlHelper::~qcXmlHelper() = default;

@@ -20,6 +20,8 @@ public:
     static constexpr int kMaxTextBytes = 1023;
 
     explicit qcXmlHelper(const char *text);
+    explicit qcXmlHelper(const QByteArray &bytes);
+    qcXmlHelper(const char *data, int size);
     ~qcXmlHelper();
 
     qcXmlHelper(const qcXmlHelper &) = delete;

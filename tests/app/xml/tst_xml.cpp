@@ -1,6 +1,8 @@
 #include <QtTest>
 
 #include "app/qcxmlhelper.h"
+#include "app/xmlbuffer.h"
+#include "tests/support/guardedbytes.h"
 
 class TestXml : public QObject
 {
@@ -212,6 +214,47 @@ private slots:
         qcXmlHelper y(QByteArray("<r><k>" + QString(512, QChar(0xe9)).toUtf8() + "</k></r>").constData());
         QVERIFY(y.enterElement("r", true));
         QVERIFY(!y.getText("k", &v));
+    }
+
+    // Every text is parsed from a copy that ends right before an
+    // inaccessible page: a read past the padding kills the test.
+    void paddedTextStopsTheParser_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("encoding");
+        const QByteArray declaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+        const QList<QByteArray> cuts = {"\xC3", "\xE2", "\xE2\x82", "\xF4", "\xF4\x8F", "\xF4\x8F\xBF", "\xEF\xBB"};
+        const QList<QPair<const char *, QByteArray>> places = {{"text", declaration + "<a>"},
+                                                               {"name", "<a><b"},
+                                                               {"attribute", "<a b='"},
+                                                               {"comment", "<a><!-- "},
+                                                               {"first byte", ""}};
+        const QList<QPair<const char *, int>> encodings = {{"utf-8", TIXML_ENCODING_UTF8},
+                                                           {"unknown", TIXML_ENCODING_UNKNOWN}};
+        for (const auto &e : encodings) {
+            QTest::addRow("reply of 45 bytes, %s", e.first) << declaration + "<a>\xF4" << e.second;
+            for (const auto &p : places) {
+                for (const QByteArray &cut : cuts)
+                    QTest::addRow("%s ends in %s, %s", p.first, cut.toHex(' ').constData(), e.first)
+                        << p.second + cut << e.second;
+            }
+        }
+    }
+
+    void paddedTextStopsTheParser()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, encoding);
+        const QByteArray padded = xmlbuffer::padded(text.constData(), text.size());
+        QCOMPARE(padded.size(), text.size() + xmlbuffer::kPadding);
+        QVERIFY(padded.startsWith(text));
+        QCOMPARE(padded.mid(text.size()), QByteArray(xmlbuffer::kPadding, '\0'));
+
+        testsupport::GuardedBytes guarded(padded.constData(), size_t(padded.size()));
+        QVERIFY(guarded.data());
+        TiXmlDocument doc;
+        xmlbuffer::parsePadded(&doc, guarded.data(), TiXmlEncoding(encoding));
+        QVERIFY(doc.Error());
     }
 };
 
