@@ -1,12 +1,15 @@
 #include "device/qcalarmserver.h"
 
-#include "app/qcxmlhelper.h"
 #include "device/httprequest.h"
 
 #include <QDebug>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QTimerEvent>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 // A connection attempt driven by the socket's signals, so that a silent
 // device never holds up the sweep, addDevice or the alarms of other devices.
@@ -41,15 +44,16 @@ qcAlarmServer::~qcAlarmServer()
     qDeleteAll(m_devices);
 }
 
-int qcAlarmServer::topicCode(const QString &topic)
+bool qcAlarmServer::setKeepAlive(QAbstractSocket *socket, const Timing &timing)
 {
-    static const char *const kTopics[] = {
-        "MOTION", "PIR", "IO", "CROSSLINE", "INSTRUSION", "HUMANDECTION", "FACEDECTION", "OBJECTLEFTLOST", "LOITERING"};
-    for (int i = 0; i < 9; ++i) {
-        if (topic == QLatin1String(kTopics[i]))
-            return 65 + i;
-    }
-    return 64;
+    const int fd = int(socket->socketDescriptor());
+    if (fd < 0)
+        return false;
+    const int on = 1;
+    return setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+           setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &timing.keepAliveIdleS, sizeof(int)) == 0 &&
+           setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &timing.keepAliveIntervalS, sizeof(int)) == 0 &&
+           setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &timing.keepAliveCount, sizeof(int)) == 0;
 }
 
 bool qcAlarmServer::addDevice(const QString &ip, const QString &port, const QString &user, const QString &password,
@@ -142,6 +146,7 @@ void qcAlarmServer::finishAttempt(Attempt *a, bool answered, const QByteArray &a
     const bool ok = answered && httprequest::hasHttpOk(answer);
 
     bool kept = false;
+    QList<int> early;
     {
         QMutexLocker lock(&m_deviceMutex);
         for (AlarmDevice *d : qAsConst(m_devices)) {
@@ -158,7 +163,7 @@ void qcAlarmServer::finishAttempt(Attempt *a, bool answered, const QByteArray &a
                 c->index = d->index;
                 const qsizetype body = httprequest::headerEnd(answer);
                 if (body > 0)
-                    c->buffer = answer.mid(body);
+                    early = c->parser.feed(answer.constData() + body, int(answer.size() - body));
                 QMutexLocker connectionLock(&m_connectionMutex);
                 m_connections.append(c);
                 kept = true;
@@ -175,7 +180,13 @@ void qcAlarmServer::finishAttempt(Attempt *a, bool answered, const QByteArray &a
         return;
     }
     QTcpSocket *socket = a->socket;
+    const QString ip = a->device.ip;
     delete a;
+    // The device may vanish without a close; only keep-alive probes tell.
+    if (!setKeepAlive(socket, m_timing))
+        qDebug() << "alarm channel: no keep-alive on the connection to" << ip;
+    for (int code : qAsConst(early))
+        emit sigAlarmStatus(ip, code);
     connect(socket, &QTcpSocket::readyRead, this, &qcAlarmServer::onReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
         qDebug() << "----Alarm Server Disconnected!!----";
@@ -213,72 +224,6 @@ void qcAlarmServer::onConnectionLost(QTcpSocket *socket)
     }
 }
 
-QList<QByteArray> qcAlarmServer::takeDocuments(QByteArray &buffer)
-{
-    // Element depth decides where a document ends: a start tag opens, an end
-    // tag closes, an empty-element tag does neither. Declarations, comments
-    // and processing instructions before the root are dropped with it.
-    QList<QByteArray> out;
-    const int n = buffer.size();
-    int consumed = 0;
-    int docStart = -1;
-    int depth = 0;
-    int i = 0;
-    for (;;) {
-        const int lt = buffer.indexOf('<', i);
-        if (lt < 0) {
-            if (docStart < 0)
-                consumed = n;
-            break;
-        }
-        int end;
-        if (buffer.mid(lt, 4) == "<!--") {
-            end = buffer.indexOf("-->", lt + 4);
-            if (end < 0)
-                break;
-            i = end + 3;
-        } else {
-            end = buffer.indexOf('>', lt + 1);
-            if (end < 0)
-                break;
-            i = end + 1;
-            const char next = lt + 1 < n ? buffer[lt + 1] : 0;
-            if (next == '/') {
-                --depth;
-            } else if (next != '?' && next != '!') {
-                if (depth == 0)
-                    docStart = lt;
-                if (buffer[end - 1] != '/')
-                    ++depth;
-            }
-        }
-        if (docStart >= 0 && depth <= 0) {
-            out.append(buffer.mid(docStart, i - docStart));
-            docStart = -1;
-        }
-        if (docStart < 0) {
-            depth = 0;
-            consumed = i;
-        }
-    }
-    buffer.remove(0, consumed);
-    return out;
-}
-
-QList<int> qcAlarmServer::parseAlarms(const QList<QByteArray> &documents)
-{
-    QList<int> codes;
-    qcXmlHelper::keepWhiteSpace();
-    for (const QByteArray &doc : documents) {
-        qcXmlHelper xml(doc.constData());
-        QString status, topic;
-        if (xml.getString(QStringLiteral("status"), &status) && status == QLatin1String("1") &&
-            xml.getString(QStringLiteral("topic"), &topic))
-            codes.append(topicCode(topic));
-    }
-    return codes;
-}
-
 void qcAlarmServer::onReadyRead()
 {
     QList<QPair<QString, int>> alarms;
@@ -288,18 +233,15 @@ void qcAlarmServer::onReadyRead()
             if (!c->socket->isOpen() || !c->socket->isReadable())
                 continue;
             for (;;) {
-                const QByteArray bytes = c->socket->read(kBufferSize - c->buffer.size());
-                c->buffer += bytes;
-                for (int code : parseAlarms(takeDocuments(c->buffer)))
-                    alarms.append({c->ip, code});
-                if (c->buffer.size() >= kBufferSize) {
-                    qDebug() << "alarm channel: no complete message in" << c->buffer.size() << "bytes from" << c->ip
-                             << "- dropped";
-                    c->buffer.clear();
-                    continue;
-                }
+                const QByteArray bytes = c->socket->read(kBufferSize);
                 if (bytes.isEmpty())
                     break;
+                const int dropped = c->parser.dropped();
+                for (int code : c->parser.feed(bytes))
+                    alarms.append({c->ip, code});
+                if (c->parser.dropped() != dropped)
+                    qDebug() << "alarm channel: no complete message in" << kBufferSize << "bytes from" << c->ip
+                             << "- dropped";
             }
         }
     }

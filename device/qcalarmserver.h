@@ -6,6 +6,9 @@
 #include <QObject>
 #include <QString>
 
+#include "device/alarmparser.h"
+
+class QAbstractSocket;
 class QTcpSocket;
 class QTimer;
 
@@ -27,7 +30,7 @@ struct AlarmConnection
     QTcpSocket *socket = nullptr;
     QString ip;
     qint64 index = -1;
-    QByteArray buffer;
+    AlarmParser parser;
 };
 
 // Time limits of the alarm channel; tests shorten them.
@@ -36,6 +39,11 @@ struct AlarmTiming
     int sweepMs = 6000;
     int connectMs = 5000;
     int answerMs = 6000;
+    // TCP keep-alive on an open connection: a device gone without a close
+    // is taken for disconnected after idle + count * interval seconds.
+    int keepAliveIdleS = 10;
+    int keepAliveIntervalS = 5;
+    int keepAliveCount = 3;
 };
 
 // Keeps one long-lived connection to every device reached by address and
@@ -46,18 +54,15 @@ class qcAlarmServer : public QObject
     Q_OBJECT
 public:
     using Timing = AlarmTiming;
-    static constexpr int kBufferSize = 10240;
+    static constexpr int kBufferSize = AlarmParser::kCapacity;
 
     explicit qcAlarmServer(QObject *parent = nullptr, const Timing &timing = Timing());
     ~qcAlarmServer() override;
 
     bool addDevice(const QString &ip, const QString &port, const QString &user, const QString &password, qint64 index);
 
-    // Topic text to alarm code (64 for anything not listed).
-    static int topicCode(const QString &topic);
-    // Cuts the complete XML documents off the front of buffer; bytes before
-    // the first '<' are dropped. Exposed for tests.
-    static QList<QByteArray> takeDocuments(QByteArray &buffer);
+    // Switches TCP keep-alive on with the timing's probe times.
+    static bool setKeepAlive(QAbstractSocket *socket, const Timing &timing);
 
     int connectionCount();
 
@@ -80,7 +85,6 @@ private:
     void finishAttempt(Attempt *attempt, bool answered, const QByteArray &answer);
     void onConnectionLost(QTcpSocket *socket);
     void dropConnectionLocked(int i);
-    static QList<int> parseAlarms(const QList<QByteArray> &documents);
 
     QList<AlarmConnection *> m_connections;
     QList<AlarmDevice *> m_devices;

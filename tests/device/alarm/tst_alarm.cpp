@@ -1,14 +1,26 @@
+#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "tests/support/netnspair.h"
 #include "tests/support/scriptserver.h"
+#include "device/alarmparser.h"
 #include "device/httprequest.h"
 #include "device/qcalarmserver.h"
 #include "devicesim/alarmendpoint.h"
 #include "devicesim/device.h"
 
 using devicesim::AlarmEndpoint;
+using testsupport::NetnsPair;
 using testsupport::ScriptServer;
 
 namespace {
@@ -40,10 +52,15 @@ struct Server
     QVector<QPair<QString, int>> alarms;
     QStringList failed;
 
-    explicit Server(int sweepMs = 300)
+    explicit Server(int sweepMs = 300) : Server(timing(sweepMs)) {}
+    static qcAlarmServer::Timing timing(int sweepMs)
     {
         qcAlarmServer::Timing t;
         t.sweepMs = sweepMs;
+        return t;
+    }
+    explicit Server(const qcAlarmServer::Timing &t)
+    {
         server = new qcAlarmServer(nullptr, t);
         server->moveToThread(&thread);
         QObject::connect(server, &qcAlarmServer::sigAlarmStatus, &context, [this](const QString &ip, int code) {
@@ -61,6 +78,78 @@ struct Server
         thread.wait();
     }
     int connections() { return server->connectionCount(); }
+};
+
+// A device inside the second namespace of a pair that answers the alarm
+// request with one MOTION message and then holds every connection open
+// without a word, so only the link decides whether it is still there.
+struct VanishingDevice
+{
+    const NetnsPair &net;
+    int listener = -1;
+    quint16 port = 0;
+    std::atomic<int> accepted{0};
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    explicit VanishingDevice(const NetnsPair &n) : net(n)
+    {
+        std::atomic<bool> ready{false};
+        thread = std::thread([this, &ready] {
+            if (net.enter(1))
+                listen();
+            ready = true;
+            if (listener >= 0)
+                serve();
+        });
+        while (!ready)
+            QThread::msleep(5);
+    }
+    ~VanishingDevice()
+    {
+        stop = true;
+        thread.join();
+        if (listener >= 0)
+            ::close(listener);
+    }
+    void listen()
+    {
+        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        inet_pton(AF_INET, NetnsPair::address(1).toLatin1().constData(), &a.sin_addr);
+        socklen_t len = sizeof a;
+        if (::bind(listener, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(listener, 4) != 0 ||
+            getsockname(listener, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+            ::close(listener);
+            listener = -1;
+            return;
+        }
+        port = ntohs(a.sin_port);
+    }
+    void serve()
+    {
+        QVector<int> held;
+        while (!stop) {
+            pollfd p{listener, POLLIN, 0};
+            if (::poll(&p, 1, 20) != 1)
+                continue;
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            held.append(fd);
+            // The request fits one read on a fresh connection; it is not looked at.
+            char request[1024];
+            pollfd r{fd, POLLIN, 0};
+            if (::poll(&r, 1, 2000) == 1 && ::read(fd, request, sizeof request) > 0) {
+                const QByteArray answer = "HTTP/1.0 200 OK\r\n\r\n" + AlarmEndpoint::message("1", "MOTION");
+                if (::send(fd, answer.constData(), size_t(answer.size()), MSG_NOSIGNAL) == answer.size())
+                    ++accepted;
+            }
+        }
+        for (int fd : held)
+            ::close(fd);
+    }
 };
 
 QVector<int> codes(const QVector<QPair<QString, int>> &alarms)
@@ -83,24 +172,93 @@ private slots:
                                 "INSTRUSION", "HUMANDECTION", "FACEDECTION", "OBJECTLEFTLOST",
                                 "LOITERING"};
         for (int i = 0; i < 9; ++i)
-            QCOMPARE(qcAlarmServer::topicCode(topics[i]), 65 + i);
-        QCOMPARE(qcAlarmServer::topicCode("Motion"), 64);
-        QCOMPARE(qcAlarmServer::topicCode("INTRUSION"), 64);
-        QCOMPARE(qcAlarmServer::topicCode(""), 64);
+            QCOMPARE(AlarmParser::topicCode(topics[i]), 65 + i);
+        QCOMPARE(AlarmParser::topicCode("Motion"), 64);
+        QCOMPARE(AlarmParser::topicCode("INTRUSION"), 64);
+        QCOMPARE(AlarmParser::topicCode(""), 64);
     }
 
-    void documentCutting()
+    void messageCutting_data()
     {
-        QByteArray b = "junk<?xml version=\"1.0\"?><!-- c <x> --><a><b/><c>1</c></a>  <d>2</d><e><f";
-        const auto docs = qcAlarmServer::takeDocuments(b);
-        QCOMPARE(docs, (QList<QByteArray>{"<a><b/><c>1</c></a>", "<d>2</d>"}));
-        QCOMPARE(b, QByteArray("<e><f"));
-        b += "/></e>";
-        QCOMPARE(qcAlarmServer::takeDocuments(b), QList<QByteArray>{"<e><f/></e>"});
-        QVERIFY(b.isEmpty());
-        QByteArray noTag = "plain text";
-        QVERIFY(qcAlarmServer::takeDocuments(noTag).isEmpty());
-        QVERIFY(noTag.isEmpty());
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QByteArrayList>("messages");
+        QTest::addColumn<QByteArray>("rest");
+        const QByteArray pir = AlarmEndpoint::message("1", "PIR");
+        const QByteArrayList pirRoot = {pir.mid(pir.indexOf("<response>"))};
+        QTest::newRow("declarations, comments, junk")
+            << QByteArray("junk<?xml version=\"1.0\"?><!-- c <x> --><a><b/><c>1</c></a>  <d>2</d><e><f")
+            << QByteArrayList{"<a><b/><c>1</c></a>", "<d>2</d>"} << QByteArray("<e><f");
+        QTest::newRow("unclosed element, then a declaration")
+            << AlarmEndpoint::message("1", "MOTION").chopped(12) + pir << pirRoot << QByteArray();
+        QTest::newRow("broken start tag") << "<response><sta" + pir << pirRoot << QByteArray();
+        QTest::newRow("broken attribute value") << "<response a=\"x" + pir << pirRoot << QByteArray();
+        QTest::newRow("broken declaration") << "<?xml vers" + pir << pirRoot << QByteArray();
+        QTest::newRow("root name again, no declarations")
+            << QByteArray("<r><status>1</status><topic>IO<r><status>1</status></r>")
+            << QByteArrayList{"<r><status>1</status></r>"} << QByteArray();
+        QTest::newRow("markup in comment and CDATA")
+            << QByteArray("<r><!-- <r> --><![CDATA[</r><r>]]></r>")
+            << QByteArrayList{"<r><!-- <r> --><![CDATA[</r><r>]]></r>"} << QByteArray();
+        QTest::newRow("empty roots, stray end tag")
+            << QByteArray("</x>text<r/><s a='1'/>") << QByteArrayList{"<r/>", "<s a='1'/>"} << QByteArray();
+    }
+
+    // Whole and one byte per read cut the same messages.
+    void messageCutting()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QByteArrayList, messages);
+        QFETCH(QByteArray, rest);
+        AlarmParser whole;
+        QCOMPARE(whole.takeMessages(input), messages);
+        QCOMPARE(whole.pending(), rest);
+        AlarmParser trickled;
+        QByteArrayList got;
+        for (char c : input)
+            got += trickled.takeMessages(&c, 1);
+        QCOMPARE(got, messages);
+        QCOMPARE(trickled.pending(), rest);
+    }
+
+    void tricklingCostsWhatWholeCosts_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QByteArray messages;
+        while (messages.size() < 10240)
+            messages += AlarmEndpoint::message("1", "MOTION");
+        QTest::newRow("complete messages") << messages.left(10240);
+        QTest::newRow("one that never closes") << "<response><status>1</status><topic>" + QByteArray(10240 - 35, 'x');
+    }
+
+    void tricklingCostsWhatWholeCosts()
+    {
+        QFETCH(QByteArray, input);
+        AlarmParser whole;
+        const QList<int> wholeCodes = whole.feed(input);
+        AlarmParser trickled;
+        QList<int> trickledCodes;
+        for (char c : input)
+            trickledCodes += trickled.feed(&c, 1);
+        QCOMPARE(trickledCodes, wholeCodes);
+        QCOMPARE(trickled.dropped(), whole.dropped());
+        qInfo("parse steps for %d bytes: whole %lld, one byte per read %lld", int(input.size()), whole.steps(),
+              trickled.steps());
+        QVERIFY(trickled.steps() < 10 * whole.steps());
+    }
+
+    void brokenMessageCostsOnlyItself()
+    {
+        SimAlarm dev;
+        Server s;
+        QVERIFY(s.server->addDevice("127.0.0.1", dev.port(), "admin", "1234", 1));
+        QTRY_COMPARE(s.connections(), 1);
+        dev.alarm->push(AlarmEndpoint::message("1", "PIR").chopped(12));
+        QByteArray burst;
+        for (int i = 0; i < 171; ++i)
+            burst += AlarmEndpoint::message("1", "MOTION");
+        dev.alarm->push(burst);
+        QTRY_COMPARE(s.alarms.size(), 171);
+        QCOMPARE(codes(s.alarms), QVector<int>(171, 65));
     }
 
     void messagesEndToEnd()
@@ -269,6 +427,61 @@ private slots:
         for (const auto &a : s.alarms)
             fromGood += a.first == QLatin1String("127.0.0.1");
         QCOMPARE(fromGood, 2);
+    }
+
+    void keepAliveOptions()
+    {
+        const qcAlarmServer::Timing defaults;
+        QCOMPARE(defaults.keepAliveIdleS, 10);
+        QCOMPARE(defaults.keepAliveIntervalS, 5);
+        QCOMPARE(defaults.keepAliveCount, 3);
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        QTcpSocket socket;
+        QVERIFY(!qcAlarmServer::setKeepAlive(&socket, defaults));
+        socket.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QVERIFY(socket.waitForConnected(5000));
+        QVERIFY(qcAlarmServer::setKeepAlive(&socket, defaults));
+        const int fd = int(socket.socketDescriptor());
+        auto option = [fd](int level, int name) {
+            int value = -1;
+            socklen_t len = sizeof value;
+            return getsockopt(fd, level, name, &value, &len) == 0 ? value : -1;
+        };
+        QCOMPARE(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+        QCOMPARE(option(IPPROTO_TCP, TCP_KEEPIDLE), 10);
+        QCOMPARE(option(IPPROTO_TCP, TCP_KEEPINTVL), 5);
+        QCOMPARE(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
+    }
+
+    // The device's end of the link goes down: nothing is closed, only the
+    // probes find out, and the sweep connects again once the link is back.
+    void vanishedDeviceIsNoticed()
+    {
+        NetnsPair net("alarm");
+        if (!net.ok())
+            QSKIP(qPrintable(net.error()));
+        VanishingDevice dev(net);
+        QVERIFY(dev.port);
+        qcAlarmServer::Timing t = Server::timing(300);
+        t.keepAliveIdleS = 1;
+        t.keepAliveIntervalS = 1;
+        t.keepAliveCount = 2;
+        t.connectMs = 1000;
+        Server s(t);
+        bool entered = false;
+        QMetaObject::invokeMethod(
+            s.server, [&] { entered = net.enter(0); }, Qt::BlockingQueuedConnection);
+        QVERIFY(entered);
+        QVERIFY(s.server->addDevice(NetnsPair::address(1), QString::number(dev.port), "admin", "1234", 1));
+        QTRY_COMPARE(s.connections(), 1);
+        QTRY_COMPARE(codes(s.alarms), QVector<int>{65});
+        QVERIFY(net.setLinkUp(false));
+        QTRY_COMPARE_WITH_TIMEOUT(s.connections(), 0, 20000);
+        QVERIFY(net.setLinkUp(true));
+        QTRY_COMPARE_WITH_TIMEOUT(dev.accepted.load(), 2, 20000);
+        QTRY_COMPARE(codes(s.alarms), (QVector<int>{65, 65}));
+        QCOMPARE(s.connections(), 1);
     }
 
     void realSweepPeriod()
