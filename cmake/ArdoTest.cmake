@@ -58,3 +58,22 @@ function(ardo_add_command_test name)
     endif()
   endforeach()
 endfunction()
+
+# ardo_add_fuzz_target(<target> <ctest name> SOURCE file REGRESSIONS dir [LIBS ...])
+#
+# A libFuzzer target in the fuzz build (-DHEVC_FUZZ=ON, build-fuzz/), run by
+# hand; in every other build a replay of the kept inputs in REGRESSIONS, run
+# by ctest, which fails when any of them crashes or trips a sanitizer.
+function(ardo_add_fuzz_target target name)
+  cmake_parse_arguments(F "" "SOURCE;REGRESSIONS" "LIBS" ${ARGN})
+  if(HEVC_FUZZ)
+    add_executable(${target} ${F_SOURCE})
+    target_link_libraries(${target} PRIVATE ${F_LIBS})
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+    return()
+  endif()
+  add_executable(${target}_replay ${F_SOURCE} ${CMAKE_SOURCE_DIR}/tests/hevc/fuzz/replay_main.cpp)
+  target_link_libraries(${target}_replay PRIVATE ${F_LIBS})
+  ardo_add_command_test(${name} COMMAND ${target}_replay ${F_REGRESSIONS})
+endfunction()

@@ -26,7 +26,12 @@ cmake -S . -B build-tsan -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDebInfo -DH
 cmake --build build-tsan -j "$jobs" --target $tsan_targets
 cmake -S . -B build-fuzz -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DHEVC_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j "$jobs" --target h265d_fuzz
+# The parsers of device input have fuzz targets too; they are built so that
+# they keep compiling; each is fuzzed on request (new inputs go to the first
+# folder, the kept ones are read only), e.g.
+#   mkdir -p /tmp/alarm-corpus && build-fuzz/tests/device/alarm/alarm_fuzz -max_total_time=300 \
+#     /tmp/alarm-corpus tests/device/alarm/fuzz-regressions
+cmake --build build-fuzz -j "$jobs" --target h265d_fuzz alarm_fuzz xmlhelper_fuzz cgireply_fuzz
 
 if [ -x "$root/scripts/pre-test.sh" ]; then
   "$root/scripts/pre-test.sh"
