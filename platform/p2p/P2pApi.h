@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -82,9 +83,10 @@ struct Stats
     bool initialised = false;
     int initialiseCount = 0;
     int deinitialiseCount = 0;
-    int sessions = 0;     // session slots taken
-    int channels = 0;     // client channels started and not stopped
-    int talkChannels = 0; // talk channels accepted and not stopped
+    int sessions = 0;       // session slots taken
+    int channels = 0;       // client channels started and not stopped
+    int talkChannels = 0;   // talk channels accepted and not stopped
+    size_t queuedBytes = 0; // received payload waiting in every channel's queues
 };
 Stats stats();
 

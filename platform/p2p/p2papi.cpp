@@ -51,7 +51,10 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSliceMs = 50;
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kWelcomeTimeoutMs = 3000;
-constexpr size_t kVideoQueueBytes = 8u * 1024 * 1024;
+// Every queue is held to a message count and to a byte limit: a device may
+// send messages of up to the wire's largest payload, far faster than a reader
+// takes them.
+constexpr size_t kQueueBytes = 8u * 1024 * 1024;
 constexpr size_t kVideoQueueFrames = 100;
 constexpr size_t kAudioQueueFrames = 256;
 constexpr size_t kIoCtrlQueue = 64;
@@ -63,6 +66,48 @@ struct Message
     uint32_t type = 0;
 };
 
+class MessageQueue
+{
+public:
+    explicit MessageQueue(size_t maxCount) : m_maxCount(maxCount) {}
+
+    bool empty() const { return m_items.empty(); }
+    size_t bytes() const { return m_bytes; }
+
+    // Appends msg; the oldest give way to keep both limits. True when any did.
+    bool push(Message msg)
+    {
+        m_bytes += msg.payload.size();
+        m_items.push_back(std::move(msg));
+        bool dropped = false;
+        while (m_items.size() > m_maxCount || m_bytes > kQueueBytes) {
+            m_bytes -= m_items.front().payload.size();
+            m_items.pop_front();
+            dropped = true;
+        }
+        return dropped;
+    }
+
+    Message take()
+    {
+        Message msg = std::move(m_items.front());
+        m_items.pop_front();
+        m_bytes -= msg.payload.size();
+        return msg;
+    }
+
+    void clear()
+    {
+        m_items.clear();
+        m_bytes = 0;
+    }
+
+private:
+    std::deque<Message> m_items;
+    size_t m_bytes = 0;
+    const size_t m_maxCount;
+};
+
 struct Channel
 {
     enum Role { None, Client, Talk };
@@ -72,25 +117,28 @@ struct Channel
     bool endedRemote = false;
     int authState = 0; // 0 waiting, 1 accepted, 2 refused
     uint32_t serviceType = 0;
-    std::deque<Message> video;
-    size_t videoBytes = 0;
+    MessageQueue video{kVideoQueueFrames};
     bool videoLost = false;
     unsigned videoNumber = 0;
-    std::deque<Message> audio;
+    MessageQueue audio{kAudioQueueFrames};
     unsigned audioNumber = 0;
-    std::deque<Message> ioctrl;
+    MessageQueue ioctrl{kIoCtrlQueue};
     bool talkOpenPending = false;
     bool talkRefused = false; // the device ended the channel instead of opening it
     std::string talkAccount, talkPassword;
 
+    // Traffic is kept only for a channel this side started and has not stopped.
+    bool open() const { return reserved && !stoppedHere; }
+
     void resetTraffic()
     {
         video.clear();
-        videoBytes = 0;
         videoLost = false;
         audio.clear();
         ioctrl.clear();
     }
+
+    size_t queuedBytes() const { return video.bytes() + audio.bytes() + ioctrl.bytes(); }
 };
 
 struct Session
@@ -318,31 +366,24 @@ void dispatch(Session &s, const wire::Header &h, std::string payload)
         c.authState = 2;
         break;
     case wire::IoCtrl:
+        if (!c.open())
+            break;
         msg.payload = std::move(payload);
-        c.ioctrl.push_back(std::move(msg));
-        if (c.ioctrl.size() > kIoCtrlQueue)
-            c.ioctrl.pop_front();
+        c.ioctrl.push(std::move(msg));
         break;
     case wire::Video:
-        if (payload.empty())
+        if (payload.empty() || !c.open())
             break;
-        c.videoBytes += payload.size();
         msg.payload = std::move(payload);
-        c.video.push_back(std::move(msg));
-        // The oldest frames give way; the reader learns of the gap once.
-        while (c.video.size() > kVideoQueueFrames || c.videoBytes > kVideoQueueBytes) {
-            c.videoBytes -= c.video.front().payload.size();
-            c.video.pop_front();
+        // The reader learns of the gap once.
+        if (c.video.push(std::move(msg)))
             c.videoLost = true;
-        }
         break;
     case wire::Audio:
-        if (payload.empty())
+        if (payload.empty() || !c.open())
             break;
         msg.payload = std::move(payload);
-        c.audio.push_back(std::move(msg));
-        if (c.audio.size() > kAudioQueueFrames)
-            c.audio.pop_front();
+        c.audio.push(std::move(msg));
         break;
     case wire::TalkOpen: {
         const size_t zero = payload.find('\0');
@@ -441,13 +482,9 @@ int channelState(const Session &s, const Channel &c, Channel::Role role)
 }
 
 // Delivers the front of a frame queue into the caller's buffer.
-int takeFrame(std::deque<Message> &queue, size_t *queueBytes, char *buffer, int bufferSize, char *info, int infoSize,
-              int *actual)
+int takeFrame(MessageQueue &queue, char *buffer, int bufferSize, char *info, int infoSize, int *actual)
 {
-    Message msg = std::move(queue.front());
-    queue.pop_front();
-    if (queueBytes)
-        *queueBytes -= msg.payload.size();
+    const Message msg = queue.take();
     const int length = int(msg.payload.size());
     if (actual)
         *actual = length;
@@ -517,6 +554,7 @@ Stats stats()
     for (const auto &s : all) {
         std::lock_guard<std::mutex> lock(s->m);
         for (const Channel &c : s->ch) {
+            st.queuedBytes += c.queuedBytes();
             if (c.stoppedHere)
                 continue;
             if (c.role == Channel::Client)
@@ -777,8 +815,7 @@ int avRecvIOCtrl(int avIndex, unsigned int *type, char *buffer, int bufferSize, 
         if (s->closedHere || c.stoppedHere || c.role == Channel::None)
             return kErrClosedHere;
         if (!c.ioctrl.empty()) {
-            Message msg = std::move(c.ioctrl.front());
-            c.ioctrl.pop_front();
+            const Message msg = c.ioctrl.take();
             if (type)
                 *type = msg.type;
             if (int(msg.payload.size()) > bufferSize)
@@ -840,7 +877,7 @@ int avRecvFrameData2(int avIndex, char *buffer, int bufferSize, int *actualSize,
         return c.endedRemote ? kErrChannelEnded : kErrNoData;
     }
     int actual = 0;
-    const int r = takeFrame(c.video, &c.videoBytes, buffer, bufferSize, frameInfo, frameInfoSize, &actual);
+    const int r = takeFrame(c.video, buffer, bufferSize, frameInfo, frameInfoSize, &actual);
     if (actualSize)
         *actualSize = actual;
     if (expectedSize)
@@ -874,7 +911,7 @@ int avRecvAudioData(int avIndex, char *buffer, int bufferSize, char *frameInfo, 
     if (frameNumber)
         *frameNumber = c.audioNumber;
     ++c.audioNumber;
-    return takeFrame(c.audio, nullptr, buffer, bufferSize, frameInfo, frameInfoSize, nullptr);
+    return takeFrame(c.audio, buffer, bufferSize, frameInfo, frameInfoSize, nullptr);
 }
 
 int avServStart3(int sessionId, P2pAuthFn auth, int timeoutSec, uint32_t, int channel, int *resend)
