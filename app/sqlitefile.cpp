@@ -1,9 +1,12 @@
 #include "app/sqlitefile.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <sys/stat.h>
 
 namespace sqlitefile {
 
@@ -15,6 +18,16 @@ static bool fail(QSqlDatabase &db, QString *reason, const QString &text)
     return false;
 }
 
+// The databases hold the device passwords: a file that others may read, as
+// older installations and copies made them, is closed to them before use.
+static void makePrivate(const QString &file)
+{
+    const QByteArray path = QFile::encodeName(file);
+    struct stat st;
+    if (::stat(path.constData(), &st) == 0 && (st.st_mode & (S_IRWXG | S_IRWXO)))
+        ::chmod(path.constData(), st.st_mode & S_IRWXU);
+}
+
 bool openExisting(QSqlDatabase &db, const QString &file, const QStringList &tables, bool readOnly, QString *reason)
 {
     // The driver would create a missing file and report success; an empty
@@ -22,6 +35,7 @@ bool openExisting(QSqlDatabase &db, const QString &file, const QStringList &tabl
     // SQLite from creating anything, and the checks below give the reason.
     if (!QFileInfo(file).isFile())
         return fail(db, reason, QStringLiteral("%1: missing").arg(file));
+    makePrivate(file);
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=2000"));
     db.setDatabaseName(QStringLiteral("file:%1?mode=%2").arg(file, readOnly ? "ro" : "rw"));
     if (!db.open())

@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
@@ -127,8 +128,11 @@ void crashHandler(int sig, siginfo_t *info, void *)
     // SA_RESETHAND has restored the default action: a fault in here ends the
     // process instead of looping back into this handler.
     if (g_dumpPath) {
-        const int fd = open(g_dumpPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // The report shows the process's memory map and stack: for the owner
+        // only, and never through a link someone else placed at the path.
+        const int fd = open(g_dumpPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) {
+            fchmod(fd, 0600);
             writeReport(fd, sig, info);
             close(fd);
         }

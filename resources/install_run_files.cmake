@@ -11,4 +11,8 @@ foreach(rel IN LISTS seeds)
   elseif(NOT EXISTS ${dst})
     file(COPY_FILE ${SEED_DIR}/${rel} ${dst})
   endif()
+  # The databases hold the device passwords: for their owner only.
+  if(rel MATCHES "\\.(xdt|logx)$")
+    file(CHMOD ${dst} PERMISSIONS OWNER_READ OWNER_WRITE)
+  endif()
 endforeach()

@@ -1,17 +1,26 @@
 #include <QtTest>
 
+#include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 
 #include <atomic>
 #include <memory>
+#include <sys/stat.h>
 
 #include "app/database.h"
+#include "app/loghelper.h"
 #include "tests/support/runfolder.h"
 
 using testsupport::RunFolder;
 
 static const QString kDb = QStringLiteral("quendalix.xdt");
+
+static unsigned accessBits(const QString &file)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(file).constData(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
 
 static QString sql(const QString &query)
 {
@@ -340,6 +349,22 @@ private slots:
         QVERIFY(!m_db->findUser(u, "admin"));
         QCOMPARE(m_db->getAutoLogin(), false);
         QVERIFY(!QFile::exists(kDb));
+    }
+
+    // Both databases hold the device passwords: the build makes them for the
+    // owner only, and start-up closes a copy that others may read.
+    void databasesArePrivate()
+    {
+        const QString log = QString::fromLatin1(qcLogHelper::kFileName);
+        QCOMPARE(accessBits(QDir(RunFolder::seedDir()).filePath(kDb)), 0600u);
+        QCOMPARE(accessBits(QDir(RunFolder::seedDir()).filePath(log)), 0600u);
+        QCOMPARE(accessBits(kDb), 0644u);
+        QCOMPARE(accessBits(log), 0644u);
+        open();
+        QString reason;
+        QVERIFY2(qcLogHelper::checkDatabaseFile(&reason), qPrintable(reason));
+        QCOMPARE(accessBits(kDb), 0600u);
+        QCOMPARE(accessBits(log), 0600u);
     }
 
     void fileWithoutTableIsRefused()

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 
 class TestCrashDump : public QObject
 {
@@ -84,6 +85,9 @@ private slots:
 
         const QByteArray text = dump(dir.path());
         QVERIFY(!text.contains("XXXX"));
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath("Korvista.dmp")).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
         const QList<QByteArray> lines = text.split('\n');
         QVERIFY(lines.size() > 5);
         QVERIFY2(lines[0].startsWith("signal " + QByteArray::number(signal) + " (" + name + ") code "),
@@ -112,15 +116,41 @@ private slots:
         }
     }
 
+    // Neither a directory nor a link at the dump's path is written through.
+    void dumpCannotBeWritten_data()
+    {
+        QTest::addColumn<bool>("link");
+        QTest::newRow("directory") << false;
+        QTest::newRow("symbolic link") << true;
+    }
+
     void dumpCannotBeWritten()
     {
+        QFETCH(bool, link);
         QTemporaryDir dir;
-        QVERIFY(QDir(dir.path()).mkdir("Korvista.dmp"));
+        const QString path = dir.filePath("Korvista.dmp");
+        const QString target = dir.filePath("target");
+        if (link) {
+            QFile t(target);
+            QVERIFY(t.open(QIODevice::WriteOnly));
+            t.write("kept");
+            t.close();
+            QVERIFY(QFile::link(target, path));
+        } else {
+            QVERIFY(QDir(dir.path()).mkdir("Korvista.dmp"));
+        }
         const Run r = run(dir.path(), "segv");
         QVERIFY2(r.finished, "the process hung");
         QVERIFY(r.crashed);
         QCOMPARE(r.signal, int(SIGSEGV));
-        QVERIFY(QFileInfo(dir.filePath("Korvista.dmp")).isDir());
+        if (link) {
+            QVERIFY(QFileInfo(path).isSymLink());
+            QFile t(target);
+            QVERIFY(t.open(QIODevice::ReadOnly));
+            QCOMPARE(t.readAll(), QByteArray("kept"));
+        } else {
+            QVERIFY(QFileInfo(path).isDir());
+        }
     }
 };
 
