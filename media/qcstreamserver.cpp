@@ -176,14 +176,14 @@ qcFrameBuffer *qcStreamServer::getMainFrameBuffer(const QString &ip)
 {
     QMutexLocker lock(&m_mutex);
     qcStreamUtil *unit = findLocked(ip);
-    return unit && unit->isStarted() ? unit->getMainFrameBuffer() : nullptr;
+    return unit ? unit->viewerFrameBuffer(0) : nullptr;
 }
 
 qcFrameBuffer *qcStreamServer::getSubFrameBuffer(const QString &ip)
 {
     QMutexLocker lock(&m_mutex);
     qcStreamUtil *unit = findLocked(ip);
-    return unit && unit->isStarted() ? unit->getSubFrameBuffer() : nullptr;
+    return unit ? unit->viewerFrameBuffer(1) : nullptr;
 }
 
 bool qcStreamServer::isRecording()

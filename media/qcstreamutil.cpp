@@ -117,6 +117,18 @@ MediaInfo_t qcStreamUtil::getSubMediaInfo() const
     return m_subInfo;
 }
 
+qcFrameBuffer *qcStreamUtil::viewerFrameBuffer(int stream) const
+{
+    if (stream != Main && stream != Sub)
+        return nullptr;
+    qcFrameBuffer *buffer = stream == Main ? m_mainBuffer : m_subBuffer;
+    if (m_started)
+        return buffer;
+    // Each client's status is its own: the unit's flag drops when either fails.
+    const PlayStream *client = stream == Main ? m_mainClient : m_subClient;
+    return client && client->getStatus() == StatusConnected ? buffer : nullptr;
+}
+
 bool qcStreamUtil::createBuffers()
 {
     if (m_mainBuffer || m_subBuffer)

@@ -63,6 +63,11 @@ public:
     MediaInfo_t getSubMediaInfo() const;
     qcFrameBuffer *getMainFrameBuffer() const { return m_mainBuffer; }
     qcFrameBuffer *getSubFrameBuffer() const { return m_subBuffer; }
+    // The buffer of stream 0 (main) or 1 (sub) for a viewer: while the unit
+    // is started, or while that stream's own client is connected, so that a
+    // sub stream the device refuses does not hide a main stream that plays.
+    // Null otherwise.
+    qcFrameBuffer *viewerFrameBuffer(int stream) const;
 
     QString address() const { return m_address; }
     QString port() const { return m_port; }

@@ -3,6 +3,7 @@
 #include "device/playstream.h"
 #include "device/qcaudiocapture.h"
 #include "devicesim/device.h"
+#include "devicesim/protocols.h"
 #include "devicesim/streamrouter.h"
 #include "devicesim/talksink.h"
 #include "../../device/p2pcommon/p2ptest.h"
@@ -540,6 +541,33 @@ private slots:
         QTRY_VERIFY(sink->record().peerClosed);
         QCOMPARE(sink->record().connections, 0);
         microphone.stopCapture();
+    }
+
+    // The device refuses the sub stream on every try, as some firmwares
+    // limit sub-stream clients: the unit's started flag keeps dropping, yet
+    // a viewer gets the main stream's buffer while its own client is connected.
+    void refusedSubStreamLeavesTheMainStreamViewable()
+    {
+        devicesim::Device device;
+        device.setCredentials("admin", "1234");
+        const auto protocols = devicesim::installProtocols(device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
+        device.addFault("liveplay&stream=1", devicesim::Fault::status(503));
+        QVERIFY(device.start(QHostAddress("127.0.0.1"), 0));
+        qcStreamUtil unit;
+        unit.setParams("127.0.0.1", QString::number(device.port()), "cam", "admin", "1234", 102, 1, kByAddress);
+        QVERIFY(unit.start());
+        QTRY_VERIFY_WITH_TIMEOUT(unit.getMainFrameBuffer()->frameCount() > 5, 8000);
+        // As the service's ticks do: each start dials the sub stream again.
+        for (int tick = 0; tick < 3; ++tick) {
+            QTRY_VERIFY(!unit.isStarted());
+            QCOMPARE(unit.viewerFrameBuffer(0), unit.getMainFrameBuffer());
+            QCOMPARE(unit.viewerFrameBuffer(1), nullptr);
+            QVERIFY(unit.start());
+        }
+        QVERIFY(unit.getMainFrameBuffer()->frameCount() > 5);
+        QTRY_VERIFY(!unit.isStarted());
+        protocols.live->closeConnections(0);
+        QTRY_COMPARE(unit.viewerFrameBuffer(0), nullptr);
     }
 
     void unreachableDeviceIsRedialledOnlyAfterFailing()
