@@ -4,10 +4,12 @@
 #include "device/httprequest.h"
 #include "device/qcaudiocapture.h"
 #include "device/qcringbuffer.h"
+#include "platform/net/framesender.h"
 #include "platform/net/tcpclient.h"
 
 #include <QDebug>
 #include <memory>
+#include <sys/socket.h>
 
 qcDeviceIntercom::qcDeviceIntercom(QObject *parent) : QThread(parent) {}
 
@@ -81,6 +83,8 @@ bool sendAll(platform::TcpClient &socket, const QByteArray &bytes, int timeoutMs
 void qcDeviceIntercom::run()
 {
     talk();
+    // Whatever ended the talk but the stop is its failure.
+    m_failed = !m_stop.stopRequested();
     m_runsEnded.fetch_add(1, std::memory_order_release);
 }
 
@@ -95,6 +99,8 @@ void qcDeviceIntercom::talk()
     if (socket.connect(m_ip.toLatin1().constData(), portOk ? port : -1, m_timing.connectMs, stopped) !=
         platform::TcpClient::Connected)
         return;
+    if (m_timing.sendBufferBytes > 0)
+        ::setsockopt(socket.fd(), SOL_SOCKET, SO_SNDBUF, &m_timing.sendBufferBytes, sizeof m_timing.sendBufferBytes);
     if (!sendAll(socket, httprequest::audioTalk(m_user, m_password), m_timing.sendMs))
         return;
 
@@ -128,23 +134,27 @@ void qcDeviceIntercom::talk()
     qDebug() << "----Start Intercom----";
 
     uint32_t sequence = 1;
-    bool peerGone = false;
+    platform::FrameSender sender(socket);
+    bool broken = false;
     QByteArray frame(kFrameHeadSize + 1024, '\0');
     auto *p = reinterpret_cast<unsigned char *>(frame.data());
+    // A socket that cannot take a frame costs that frame only; the next
+    // sequence number goes to the next frame sent, so the device sees a
+    // pause, not a gap.
     auto sendBlock = [&](int length) {
-        if (peerGone)
-            return;
         FrameHead_t head{};
         head.magic = kFrameMagic;
         head.type = FrameAudio;
         head.length = length;
-        head.sequence = sequence++;
+        head.sequence = sequence;
         wire::writeFrameHead(p, head);
-        // Write errors are not fatal: the owner decides when talk ends.
-        if (socket.send(p, size_t(kFrameHeadSize + length)) < 0)
-            peerGone = true;
+        const auto result = sender.send(p, size_t(kFrameHeadSize + length));
+        if (result == platform::FrameSender::Sent)
+            ++sequence;
+        m_droppedFrames = sender.dropped();
+        broken = result == platform::FrameSender::Failed;
     };
-    while (!m_stop.stopRequested()) {
+    while (!broken && !m_stop.stopRequested()) {
         if (m_source) {
             const int n = m_source->readEncoded(p + kFrameHeadSize, kBlockSamples);
             if (n == kBlockSamples)
@@ -162,5 +172,7 @@ void qcDeviceIntercom::talk()
         }
     }
     m_source = nullptr;
+    if (broken)
+        qDebug() << "talk connection to" << m_ip << "broke";
     qDebug() << "----Audio Intercom Stoped----";
 }

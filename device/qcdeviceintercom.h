@@ -16,7 +16,8 @@ struct IntercomTiming
     int sendMs = 3000;
     int answerMs = 3000; // for the first bytes, and the quiet time that ends the answer
     int answerMaxBytes = 2000;
-    int pauseMs = 100; // between the answer and the opening frame
+    int pauseMs = 100;       // between the answer and the opening frame
+    int sendBufferBytes = 0; // the socket's send buffer; 0 leaves the system's
 };
 
 // Sends the PC's microphone to a device's loudspeaker: one "audiotalk"
@@ -37,6 +38,11 @@ public:
     // Returns once the thread has ended.
     bool stopIntercom();
     bool talkStarted() const { return m_talkStarted.load(); }
+    // The talk ended by itself: the device could not be reached, refused the
+    // talk, or the connection broke while streaming. A stop is no failure.
+    bool talkFailed() const { return m_failed.load(); }
+    // Frames the socket had no room for; each was left out whole.
+    int droppedFrames() const { return m_droppedFrames.load(); }
 
     // The opening frame: stream information for 8 kHz µ-law, one channel.
     static QByteArray openingFrame();
@@ -54,6 +60,8 @@ private:
     // see it; this release and acquire pair states the same order.
     std::atomic<int> m_runsEnded{0};
     std::atomic<bool> m_talkStarted{false};
+    std::atomic<bool> m_failed{false};
+    std::atomic<int> m_droppedFrames{0};
     qcAudioCapture *m_source = nullptr;
     QString m_ip, m_port, m_user, m_password;
     IntercomTiming m_timing;

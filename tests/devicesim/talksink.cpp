@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include <sys/socket.h>
+
 #include "exchange.h"
 
 namespace devicesim {
@@ -94,6 +96,8 @@ void TalkSink::handle(Exchange &exchange)
 
 void TalkSink::onData(QTcpSocket *socket)
 {
+    if (!m_reading)
+        return;
     const QByteArray bytes = socket->readAll();
     m_pending += bytes;
     bool close = false;
@@ -157,6 +161,25 @@ void TalkSink::setEndObserver(const std::function<void(const Record &)> &observe
 void TalkSink::setCloseAfter(int frames)
 {
     m_closeAfter = frames;
+}
+
+void TalkSink::setReading(bool reading)
+{
+    m_device.runOnDeviceThread([this, reading] {
+        m_reading = reading;
+        for (const auto &s : qAsConst(m_sockets)) {
+            if (!s)
+                continue;
+            if (!reading) {
+                const int bytes = 2048;
+                ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+            }
+            // A bounded buffer stops Qt reading from the socket for us.
+            s->setReadBufferSize(reading ? 0 : 1);
+            if (reading)
+                onData(s);
+        }
+    });
 }
 
 TalkSink::Record TalkSink::record() const

@@ -41,6 +41,10 @@ public:
     void setAnswer(Answer answer);
     // Closes the connection after that many frames (0: never).
     void setCloseAfter(int frames);
+    // Stops taking bytes off the talk connections, with a small receive
+    // buffer so that the client soon finds its socket full; true takes
+    // them again, the held ones first.
+    void setReading(bool reading);
     Record record() const;
     void reset();
     // Called on the device thread when a talk connection ends.
@@ -58,6 +62,7 @@ private:
     Device &m_device;
     QList<QPointer<QTcpSocket>> m_sockets; // device thread only
     QByteArray m_pending;                  // device thread only
+    bool m_reading = true;                 // device thread only
     std::atomic<int> m_answer{int(Answer::Ok)};
     std::atomic<int> m_closeAfter{0};
     mutable std::mutex m_mutex;
