@@ -6,9 +6,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/net/framesender.h"
 #include "platform/net/tcpclient.h"
 #include "tests/support/loopback.h"
 
+using platform::FrameSender;
 using platform::TcpClient;
 
 namespace {
@@ -115,6 +117,63 @@ private slots:
         QCOMPARE(last, ssize_t(-1));
         QVERIFY(errno == EAGAIN || errno == EWOULDBLOCK);
         QCOMPARE(p.client.recv(buf, sizeof buf), ssize_t(-1));
+    }
+
+    // A peer that stops reading, reads again, then closes: it gets only
+    // whole frames in their order, sending goes on once it reads, and its
+    // close is a failure.
+    void frameSenderKeepsFramesWhole()
+    {
+        Pair p;
+        QVERIFY(p.server >= 0);
+        const int small = 4096;
+        QCOMPARE(::setsockopt(p.client.fd(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+        constexpr int kFrame = 1000;
+        QByteArray expected;
+        int next = 0;
+        FrameSender sender(p.client);
+        auto sendNext = [&] {
+            QByteArray f(kFrame, char(next % 251));
+            qToLittleEndian<qint32>(next++, f.data());
+            const FrameSender::Result r = sender.send(f.constData(), size_t(f.size()));
+            if (r == FrameSender::Sent)
+                expected += f;
+            return r;
+        };
+        while (sender.dropped() < 5 && next < 100000)
+            QVERIFY(sendNext() != FrameSender::Failed);
+        QVERIFY(sender.dropped() >= 5);
+
+        QByteArray received;
+        const int sentBefore = expected.size() / kFrame;
+        char buf[65536];
+        for (int round = 0; round < 5000 && expected.size() / kFrame < sentBefore + 50; ++round) {
+            ssize_t n;
+            while ((n = ::recv(p.server, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+                received.append(buf, int(n));
+            QVERIFY(sendNext() != FrameSender::Failed);
+            QThread::usleep(200);
+        }
+        QVERIFY(expected.size() / kFrame >= sentBefore + 50);
+        // Every frame but the last sent is whole on the wire; the rest of the
+        // last may still wait in the sender.
+        for (int round = 0; round < 1000 && received.size() < expected.size() - kFrame; ++round) {
+            ssize_t n;
+            while ((n = ::recv(p.server, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+                received.append(buf, int(n));
+            QThread::msleep(2);
+        }
+        QVERIFY(received.size() >= expected.size() - kFrame);
+        QVERIFY(received == expected.left(received.size()));
+
+        ::close(p.server);
+        p.server = -1;
+        FrameSender::Result r = FrameSender::Sent;
+        for (int i = 0; i < 500 && r != FrameSender::Failed; ++i) {
+            r = sendNext();
+            QThread::msleep(2);
+        }
+        QCOMPARE(int(r), int(FrameSender::Failed));
     }
 };
 
