@@ -564,7 +564,17 @@ void P2pDevice::Private::serve(int fd, int session)
             le32(service.data(), 0x0C);
             if (!sendMsg(fd, kAuthOk, channel, 0, service))
                 return false;
-            return !st.id.faults.endChannelAfterAuth || sendMsg(fd, kCloseChannel, 0);
+            const P2pFaults &f = st.id.faults;
+            for (int round = 0; round < f.floodRounds; ++round) {
+                const QByteArray bytes(f.floodSize, char(round));
+                for (const auto &[kind, ch] :
+                     {std::pair{kAudio, 0}, {kIoCtrl, 0}, {kAudio, 7}, {kIoCtrl, 7}, {kVideo, 7}})
+                    if (!sendMsg(fd, kind, ch, quint32(round), bytes))
+                        return false;
+            }
+            if (f.floodRounds > 0)
+                return false;
+            return !f.endChannelAfterAuth || sendMsg(fd, kCloseChannel, 0);
         }
         case kIoCtrl: {
             line(ioLine(ioType, payload));

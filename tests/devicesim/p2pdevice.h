@@ -59,6 +59,11 @@ struct P2pFaults
     bool neverOpenTalk = false;
     bool refuseTalk = false; // answer 0x350 by ending the talk channel
     bool endChannelAfterAuth = false;
+    // After the sign-in, floodRounds rounds of audio and IO-control messages
+    // of floodSize bytes on channel 0 and on channel 7 (never opened), and
+    // video on channel 7, each filled with its round number; then it closes.
+    int floodRounds = 0;
+    int floodSize = 0;
 };
 
 struct P2pEvent

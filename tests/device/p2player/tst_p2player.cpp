@@ -9,11 +9,6 @@
 
 #include "devicesim/p2pdevice.h"
 #include "platform/p2p/P2pApi.h"
-#include "platform/p2p/p2pwire.h"
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace devicesim;
 
@@ -70,81 +65,6 @@ int recvFrame(int av, QByteArray *buf, QByteArray *info, int bufSize = 1 << 20, 
     }
     return p2p::kErrNoData;
 }
-
-// A peer that answers the greeting and the sign-in, then floods the client
-// with `count` messages of `size` bytes of every kind it names, and closes.
-class FloodPeer
-{
-public:
-    struct Flood
-    {
-        uint16_t kind;
-        uint16_t channel;
-    };
-
-    FloodPeer(QVector<Flood> floods, int count, int size) : m_floods(floods), m_count(count), m_size(size)
-    {
-        m_listen = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        if (::bind(m_listen, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(m_listen, 1) != 0 ||
-            ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&a), &len) != 0)
-            return;
-        m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~FloodPeer()
-    {
-        ::shutdown(m_listen, SHUT_RDWR);
-        if (m_thread.joinable())
-            m_thread.join();
-        ::close(m_listen);
-    }
-    int port() const { return m_port; }
-
-private:
-    static bool send(int fd, uint16_t kind, uint16_t channel, const QByteArray &payload, uint32_t ioType = 0)
-    {
-        p2p::wire::Header h;
-        h.kind = kind;
-        h.channel = channel;
-        h.ioType = ioType;
-        h.length = uint32_t(payload.size());
-        QByteArray out(p2p::wire::kHeaderSize, '\0');
-        p2p::wire::encode(h, reinterpret_cast<unsigned char *>(out.data()));
-        out += payload;
-        return ::send(fd, out.constData(), size_t(out.size()), MSG_NOSIGNAL) == out.size();
-    }
-    static bool skipMessage(int fd)
-    {
-        unsigned char head[p2p::wire::kHeaderSize];
-        if (::recv(fd, head, sizeof head, MSG_WAITALL) != sizeof head)
-            return false;
-        QByteArray payload(int(p2p::wire::decode(head).length), '\0');
-        return payload.isEmpty() || ::recv(fd, payload.data(), size_t(payload.size()), MSG_WAITALL) == payload.size();
-    }
-    void run()
-    {
-        const int fd = ::accept(m_listen, nullptr, nullptr);
-        if (fd < 0)
-            return;
-        if (skipMessage(fd) && send(fd, p2p::wire::Welcome, 0, {}) && skipMessage(fd) &&
-            send(fd, p2p::wire::AuthOk, 0, QByteArray(4, '\0'))) {
-            for (int i = 0; i < m_count; ++i)
-                for (const Flood &f : m_floods)
-                    send(fd, f.kind, f.channel, QByteArray(m_size, char(i)), uint32_t(i));
-        }
-        ::close(fd);
-    }
-
-    const QVector<Flood> m_floods;
-    const int m_count, m_size;
-    int m_listen = -1;
-    int m_port = 0;
-    std::thread m_thread;
-};
 
 } // namespace
 
@@ -487,37 +407,32 @@ private slots:
         QCOMPARE(IOTC_Session_Close(sid2), 0);
     }
 
-    // Audio and IO-control messages of a megabyte each, also for channels this
-    // side never opened: the client keeps at most the byte limit of each of
-    // its own queues, and the newest messages.
+    // Audio and IO-control messages of a megabyte each, also for a channel
+    // this side never opened: the client keeps at most the byte limit of each
+    // of its own queues, and the newest messages.
     void floodIsBounded()
     {
         constexpr int kMiB = 1024 * 1024;
-        constexpr int kCount = 24;
-        FloodPeer peer({{p2p::wire::Audio, 0},
-                        {p2p::wire::IoCtrl, 0},
-                        {p2p::wire::Audio, 7},
-                        {p2p::wire::IoCtrl, 7},
-                        {p2p::wire::Video, 7}},
-                       kCount, kMiB);
-        QVERIFY(peer.port() > 0);
-        p2p::Registry::add(kUid, peer.port());
+        P2pFaults flood;
+        flood.floodRounds = 24;
+        flood.floodSize = kMiB;
+        restartDevice(flood);
         int sid = -1;
         const int av = open(&sid);
         QVERIFY(av >= 0);
-        // The peer closes once all is sent; the loss is seen after the last message.
+        // The device closes once all is sent; the loss is seen after the last message.
         QVERIFY(QTest::qWaitFor([&] { return IOTC_Session_Check(sid, nullptr) == p2p::kErrSessionLost; }, 30000));
         const size_t held = p2p::stats().queuedBytes;
-        qInfo("held %zu bytes of %d MiB sent", held, kCount * 5);
+        qInfo("held %zu bytes of %d MiB sent", held, flood.floodRounds * 5);
         QVERIFY(held <= 2 * 8 * size_t(kMiB));
 
         QByteArray buf(kMiB, '\0');
         char info[16];
         QCOMPARE(avRecvAudioData(av, buf.data(), kMiB, info, 16, nullptr), kMiB);
-        QCOMPARE(int(buf.at(0)), kCount - 8);
+        QCOMPARE(int(buf.at(0)), flood.floodRounds - 8);
         unsigned type = 0;
         QCOMPARE(avRecvIOCtrl(av, &type, buf.data(), kMiB, 0), kMiB);
-        QCOMPARE(type, unsigned(kCount - 8));
+        QCOMPARE(type, unsigned(flood.floodRounds - 8));
         QCOMPARE(IOTC_Session_Close(sid), 0);
     }
 
