@@ -23,6 +23,7 @@
 #include "platform/d3d9/d3d9diag.h"
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/support/livepage.h"
+#include "cameraitems.h"
 #include "livedevices.h"
 
 #include <QDir>
@@ -65,14 +66,7 @@ QStringList leftOver(const QStringList &before)
     return left;
 }
 
-int enabledMask(qwCameraItem *item)
-{
-    int mask = 0;
-    for (int bit : {1, 2, 4, 8, 0x10})
-        if (item->isOptionEnabled(bit))
-            mask |= bit;
-    return mask;
-}
+using cameraitems::enabledMask;
 
 bool near(const QColor &a, const QColor &b)
 {

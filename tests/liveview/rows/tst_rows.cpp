@@ -1,7 +1,10 @@
+#include "app/database.h"
 #include "app/qclabelex.h"
+#include "cameraitems.h"
 #include "liveview/livetext.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwcstmvideoview.h"
+#include "liveview/qwliveview.h"
 #include "liveview/qwpresetitem.h"
 #include "tests/support/livepage.h"
 
@@ -12,6 +15,8 @@
 #include <QtTest>
 
 namespace {
+
+using cameraitems::enabledMask;
 
 int g_drags = 0;
 QByteArray g_dragData;
@@ -68,6 +73,57 @@ private slots:
 
         item.setDeviceLabel("Gate");
         QCOMPARE(item.stateLabel()->text(), QStringLiteral("Gate"));
+    }
+
+    // What the page makes of the stream service's status codes for a row: the
+    // codes go to the row whose address is given; the checks read the row
+    // named in the last column (camA by address, camP by identifier).
+    void pageSetsRowStatus_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QList<int>>("codes");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("mask");
+        const QString a = QStringLiteral("127.0.0.2");
+        QTest::newRow("checking") << a << QList<int>{0} << 0 << 1 << 0x18;
+        QTest::newRow("logged in") << a << QList<int>{0, 1} << 0 << 2 << 0x1f;
+        QTest::newRow("logged in while checked again") << a << QList<int>{1, 0} << 0 << 2 << 0x1f;
+        QTest::newRow("login refused") << a << QList<int>{1, 2} << 0 << 4 << 0x18;
+        QTest::newRow("unreachable") << a << QList<int>{1, 3} << 0 << 0 << 0x18;
+        QTest::newRow("unknown code") << a << QList<int>{1, 7} << 0 << 2 << 0x1f;
+        QTest::newRow("by identifier") << "ABCD-123456-XYZ" << QList<int>{1} << 1 << 2 << 0x19;
+        QTest::newRow("unknown address") << "127.0.0.99" << QList<int>{0, 1} << 0 << 0 << 0x18;
+    }
+
+    void pageSetsRowStatus()
+    {
+        QFETCH(QString, address);
+        QFETCH(QList<int>, codes);
+        QFETCH(int, row);
+        QFETCH(int, status);
+        QFETCH(int, mask);
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        _st_device_item byAddress;
+        byAddress.devname = "camA";
+        byAddress.address = "127.0.0.2";
+        byAddress.port = "1";
+        byAddress.devtype = "VARAR";
+        QVERIFY(g_database->addDevice(byAddress) >= 1);
+        _st_device_item byId = byAddress;
+        byId.devname = "camP";
+        byId.address = "ABCD-123456-XYZ";
+        byId.devtype = "LOOPP2P";
+        QVERIFY(g_database->addDevice(byId) >= 1);
+        qwLiveView page;
+        page.onDeviceStatus("127.0.0.2", 3);
+        page.onDeviceStatus("ABCD-123456-XYZ", 3);
+        for (int code : codes)
+            page.onDeviceStatus(address, code);
+        page.onDeviceMataChange(address, 0);
+        QCOMPARE(page.cameraItem(row)->getStatus(), status);
+        QCOMPARE(enabledMask(page.cameraItem(row)), mask);
     }
 
     void optionsAndClicks()
