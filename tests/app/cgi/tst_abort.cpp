@@ -51,26 +51,25 @@ private slots:
         f.write(QByteArray(256 * 1024, 'f'));
     }
 
-    void silentGet()
+    void silentDevice_data()
     {
+        QTest::addColumn<bool>("post");
+        QTest::newRow("get") << false;
+        QTest::newRow("post") << true;
+    }
+
+    void silentDevice()
+    {
+        QFETCH(bool, post);
         m_dev->addFault(QStringLiteral("*"), Fault::silent());
         CGIUtil util(1);
         Recorder rec(&util);
-        QVERIFY(util.setGetRequest(urlOf(*m_dev, "/action/get?subject=sample"), "admin", "1234", nullptr, nullptr, 30));
-        util.start();
-        QVERIFY(m_dev->waitForRequests(1, 5000));
-        QVERIFY(abortPromptly(util, rec));
-        QVERIFY(rec.events.isEmpty());
-        QVERIFY(deviceSawClose());
-    }
-
-    void silentPost()
-    {
-        m_dev->addFault(QStringLiteral("*"), Fault::silent());
-        CGIUtil util(2);
-        Recorder rec(&util);
-        QVERIFY(util.setPostRequest(urlOf(*m_dev, "/action/set?subject=sample"), "admin", "1234", "<request/>", nullptr,
-                                    nullptr, 30, 30));
+        if (post)
+            QVERIFY(util.setPostRequest(urlOf(*m_dev, "/action/set?subject=sample"), "admin", "1234", "<request/>",
+                                        nullptr, nullptr, 30, 30));
+        else
+            QVERIFY(
+                util.setGetRequest(urlOf(*m_dev, "/action/get?subject=sample"), "admin", "1234", nullptr, nullptr, 30));
         util.start();
         QVERIFY(m_dev->waitForRequests(1, 5000));
         QVERIFY(abortPromptly(util, rec));

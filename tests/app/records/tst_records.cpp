@@ -54,12 +54,6 @@ private slots:
         QVERIFY(u != v);
     }
 
-    void defaultRecordsHoldNoRights()
-    {
-        QCOMPARE(_st_device_item().connecttype, 0);
-        QCOMPARE(_st_user_item().usertype, 0);
-    }
-
     void logItemCrossesThreadsWhole()
     {
         registerLogItemMetaType();
