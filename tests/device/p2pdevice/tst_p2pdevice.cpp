@@ -254,6 +254,17 @@ private slots:
         QVERIFY(waitVideo(1, 6000));
         QVERIFY(d->getMediaInfo(8, &mi));
         QCOMPARE((QList<int>{mi.videoCodec, mi.width, mi.height}), (QList<int>{18, 640, 360}));
+        d.reset();
+        m_rec.clear();
+
+        P2pMedia g726 = h264Media(P2pMedia::G726);
+        g726.g726 = readClip("tone-g726-8k.raw");
+        QVERIFY(g726.g726.size() > 1600);
+        startSim(g726);
+        d = makeDevice();
+        QVERIFY(waitVideo(1));
+        QVERIFY(d->getMediaInfo(8, &mi));
+        QCOMPARE(mi.audioCodec, 24);
     }
 
     void formatChanges()

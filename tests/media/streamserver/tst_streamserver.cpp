@@ -254,6 +254,7 @@ private slots:
         P2PFactoryScope factory;
         RecorderFactoryScope recorders;
         qcStreamServer server;
+        server.addDevice("P2P-0", "0", "o", "u", "p", kP2P, 2); // passed over by the change
         server.addDevice("P2P-A", "0", "a", "u", "p", kP2P, 1);
         server.tick();
         qcStreamUtil *unit = server.unitFor("P2P-A");
