@@ -196,28 +196,38 @@ private slots:
         QCOMPARE(spy.at(1).at(1).toString(), QStringLiteral("127.0.0.4"));
     }
 
+    void addDialogBadInput_data()
+    {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("tip");
+        const auto row = [](const char *name, const char *ip, const char *port, const char *tip) {
+            QTest::newRow(name) << QString(ip) << QString(port) << QString(tip);
+        };
+        row("no address", "", "80", "tip_wrongiporid");
+        row("no port", "127.0.0.2", "", "tip_needport");
+        row("port 0", "127.0.0.2", "0", "tip_portrange");
+        row("port 65536", "127.0.0.2", "65536", "tip_portrange");
+        row("port not a number", "127.0.0.2", "8o", "tip_portrange");
+    }
+
     void addDialogBadInput()
     {
+        QFETCH(QString, ip);
+        QFETCH(QString, port);
+        QFETCH(QString, tip);
         QWidget parent;
         qwAddDevice dialog(&parent, QStringLiteral("Add"), 0);
         QSignalSpy spy(&dialog, &qwAddDevice::sigOptionResult);
-        const struct
-        {
-            const char *ip;
-            const char *port;
-            const char *tip;
-        } cases[] = {{"", "80", "tip_wrongiporid"},
-                     {"127.0.0.2", "", "tip_needport"},
-                     {"127.0.0.2", "0", "tip_portrange"},
-                     {"127.0.0.2", "65536", "tip_portrange"},
-                     {"127.0.0.2", "8o", "tip_portrange"}};
-        for (const auto &c : cases) {
-            fillForm(dialog.form(), "x", c.ip, c.port);
-            dialog.addButton()->click();
-            QCOMPARE(tipKeys(&dialog), QStringList{QString::fromLatin1(c.tip)});
-        }
+        fillForm(dialog.form(), "x", ip, port);
+        dialog.addButton()->click();
+        QCOMPARE(tipKeys(&dialog), QStringList{tip});
         QCOMPARE(spy.count(), 0);
-        // An identifier where an address is expected is refused too.
+    }
+
+    // An identifier where an address is expected is refused too.
+    void identifierIsNoAddress()
+    {
         QVERIFY(!qwDeviceForm::isIpv4("ABCD-123456-XYZ"));
         QVERIFY(qwDeviceForm::isIdentifier("ABCD-123456-XYZ"));
         QVERIFY(!qwDeviceForm::isIdentifier("1.2.3.4"));

@@ -191,41 +191,57 @@ private slots:
 #endif
     }
 
+    void unknownCodecsNeverOpen_data()
+    {
+        QTest::addColumn<int>("codec");
+        QTest::newRow("none") << 0;
+        QTest::newRow("FFmpeg's own H.264 number") << 27;
+        QTest::newRow("FFmpeg's own H.265 number") << 173;
+        QTest::newRow("MPEG-4") << 13;
+    }
+
     void unknownCodecsNeverOpen()
     {
-        for (int codec : {0, 27, 173, 13}) {
-            CLivePlayer player;
-            player.start();
-            player.setVideoInfo(640, 360, codec, true);
-            QTest::qWait(150);
-            QVERIFY(!player.decoderOpen());
-            QVERIFY(!player.inputData(reinterpret_cast<const uint8_t *>("x"), 1));
-            player.stopLiveplay();
-            player.wait();
-        }
+        QFETCH(int, codec);
+        CLivePlayer player;
+        player.start();
+        player.setVideoInfo(640, 360, codec, true);
+        QTest::qWait(150);
+        QVERIFY(!player.decoderOpen());
+        QVERIFY(!player.inputData(reinterpret_cast<const uint8_t *>("x"), 1));
+        player.stopLiveplay();
+        player.wait();
+    }
+
+    void inputQueueBySize_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("bytes");
+        QTest::newRow("1919") << 1919 << 3145728;
+        QTest::newRow("1920") << 1920 << 5242880;
+        QTest::newRow("2030") << 2030 << 10485760;
+        QTest::newRow("3600") << 3600 << 16777216;
     }
 
     void inputQueueBySize()
     {
-        const int widths[] = {1919, 1920, 2030, 3600};
-        const int bytes[] = {3145728, 5242880, 10485760, 16777216};
-        for (int i = 0; i < 4; ++i) {
-            CLivePlayer player;
-            player.start();
-            const uint8_t one = 0;
-            QVERIFY(!player.inputData(&one, 1)); // decoder not open yet
-            player.setVideoInfo(widths[i], 64, 28, false);
-            QTRY_VERIFY(player.decoderOpen());
-            QCOMPARE(player.inputQueueCapacity(), bytes[i]);
-            QVERIFY(!player.inputData(&one, 0));
-            QVERIFY(!player.inputData(nullptr, 1));
-            std::vector<uint8_t> huge(8388608);
-            QVERIFY(!player.inputData(huge.data(), 8388608));
-            QVERIFY(player.inputData(huge.data(), 1000));
-            player.stopLiveplay();
-            QVERIFY(!player.inputData(huge.data(), 1000));
-            player.wait();
-        }
+        QFETCH(int, width);
+        QFETCH(int, bytes);
+        CLivePlayer player;
+        player.start();
+        const uint8_t one = 0;
+        QVERIFY(!player.inputData(&one, 1)); // decoder not open yet
+        player.setVideoInfo(width, 64, 28, false);
+        QTRY_VERIFY(player.decoderOpen());
+        QCOMPARE(player.inputQueueCapacity(), bytes);
+        QVERIFY(!player.inputData(&one, 0));
+        QVERIFY(!player.inputData(nullptr, 1));
+        std::vector<uint8_t> huge(8388608);
+        QVERIFY(!player.inputData(huge.data(), 8388608));
+        QVERIFY(player.inputData(huge.data(), 1000));
+        player.stopLiveplay();
+        QVERIFY(!player.inputData(huge.data(), 1000));
+        player.wait();
     }
 
     void secondFrameSourceIgnored()
