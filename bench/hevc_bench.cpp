@@ -30,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+using namespace h265d;
+
 /* Live bytes of C++ allocations, to see what the decoder's workers take
  * outside the caller's MallocFxn. */
 static std::atomic<long long> g_heapLive{0};

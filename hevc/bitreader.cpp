@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+namespace h265d {
+
 void bitReaderInit(H265D_BITREADER *br, const uint8_t *data, int32_t length, int32_t capacity)
 {
     br->data = data;
@@ -173,3 +175,5 @@ int32_t readSeT(H265D_BITREADER *br, const char *fmt, ...)
         TRACE_READ(br, v, fmt);
     return v;
 }
+
+} // namespace h265d

@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+namespace h265d {
+
 /* Returned by readUe for a code that runs past the payload or has more than
  * 31 leading zeros; never a valid value, so unsigned range checks reject it. */
 #define H265D_UE_ERROR 0xFFFFFFFFu
@@ -44,5 +46,7 @@ uint32_t readBitT(H265D_BITREADER *br, const char *fmt, ...) __attribute__((form
 uint32_t readUeT(H265D_BITREADER *br, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 int32_t readSeT(H265D_BITREADER *br, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 void traceValue(H265D_BITREADER *br, int64_t value, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
+
+} // namespace h265d
 
 #endif

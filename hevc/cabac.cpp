@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+namespace h265d {
+
 /* rangeTabLps[pStateIdx][qRangeIdx]. */
 static const uint8_t kRangeLps[64][4] = {
     {128, 176, 208, 240}, {128, 167, 197, 227}, {128, 158, 187, 216}, {123, 150, 178, 205}, {116, 142, 169, 195},
@@ -164,3 +166,5 @@ const uint8_t *cabacReinitAtByte(H265D_CABAC *c, size_t skip)
     cabacStartAt(c, p + skip, c->end);
     return p;
 }
+
+} // namespace h265d

@@ -7,6 +7,8 @@
 
 #include "bitreader.h"
 
+namespace h265d {
+
 #define H265D_CTX_COUNT 192
 #define H265D_CTX_USED  183
 
@@ -60,10 +62,6 @@ typedef struct H265D_CABAC
     uint8_t ctxState[H265D_CTX_COUNT];
 } H265D_CABAC;
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 extern uint8_t h265dRangeTabLps[4 * 128];
 extern uint8_t h265dTransition[256];
 extern uint8_t h265dRenorm[512];
@@ -83,9 +81,6 @@ size_t cabacNextBytePos(const H265D_CABAC *c);
 /* Restarts skip bytes after the terminated data; null (engine unchanged)
  * when fewer than skip bytes remain. */
 const uint8_t *cabacReinitAtByte(H265D_CABAC *c, size_t skip);
-
-#ifdef __cplusplus
-}
 
 /* The engine's steps over any state with the fields low, range, cur, end and
  * over: the instance's own, or a copy in a hot loop's registers (see
@@ -229,6 +224,7 @@ static inline int cabacDecodeTerminate(H265D_CABAC *c)
     }
     return 0;
 }
-#endif
+
+} // namespace h265d
 
 #endif

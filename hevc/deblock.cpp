@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+namespace h265d {
+
 namespace {
 
 // Edge bits of the edge map: transform edge left/top, prediction edge left/top.
@@ -47,7 +49,7 @@ int strength(const H265D_DEC_OBJ *dec, int xq, int yq, int xp, int yp, bool tran
 
 } // namespace
 
-extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint8_t *bsVer, uint8_t *bsHor)
+void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint8_t *bsVer, uint8_t *bsHor)
 {
     const H265D_PIC_GEOMETRY *g = &dec->geo;
     const int w4 = dec->side.mapW4;
@@ -90,7 +92,7 @@ extern "C" void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint
     }
 }
 
-extern "C" void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, uint8_t *bsVer, uint8_t *bsHor)
+void computeBoundaryStrength(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, uint8_t *bsVer, uint8_t *bsHor)
 {
     // Reconstruction marked the transform and prediction units' edges; a
     // coding unit's sides are both (PCM units mark nothing themselves).
@@ -196,7 +198,7 @@ struct CtuDeblocker
 
 } // namespace
 
-extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVer, const uint8_t *bsHor)
+void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVer, const uint8_t *bsHor)
 {
     const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];
     CtuDeblocker d{dec,
@@ -239,3 +241,5 @@ extern "C" void deblockCtu(H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVe
             if (at(bsHor, ex, ey) == 2 || (ex + 8 < cEnd && at(bsHor, ex + 8, ey) == 2))
                 d.chroma(false, ex, ey, ex + 8 < cEnd ? 2 : 1);
 }
+
+} // namespace h265d

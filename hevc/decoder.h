@@ -15,6 +15,8 @@
 #include "slicehdr.h"
 #include "slicedata.h"
 
+namespace h265d {
+
 #define H265D_POOL_BLOCKS    512
 #define H265D_POOL_ALIGN     64
 #define H265D_MIN_SIZE       8
@@ -252,5 +254,7 @@ int32_t gatherSlice(H265D_DEC_OBJ *dec, const uint8_t *payload, size_t length);
 int32_t decodePicture(H265D_DEC_OBJ *dec);
 /* Whether the fault option hits the CTB row now being parsed. */
 int faultHits(H265D_DEC_OBJ *dec, int32_t row, int32_t kind);
+
+} // namespace h265d
 
 #endif

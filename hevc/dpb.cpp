@@ -6,6 +6,8 @@
 
 #include "decoder.h"
 
+namespace h265d {
+
 /* Bytes of the collocated motion store per 16x16 block of a picture. */
 #define H265D_COL_MV_BYTES 24
 
@@ -458,3 +460,5 @@ int32_t outputPicture(H265D_DEC_OBJ *dec, int32_t flush, H265D_OUTARGS *out)
     out->eDecodeStatus = IH265D_STATUS_PICTURE;
     return 0;
 }
+
+} // namespace h265d

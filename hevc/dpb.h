@@ -7,6 +7,8 @@
 
 #include "h265d.h"
 
+namespace h265d {
+
 #define H265D_MAX_DPB       17 /* iMaxRefNum 15 + 2 */
 #define H265D_RPS_LIST_SIZE 34
 #define H265D_MAX_REF_LIST  16
@@ -112,5 +114,7 @@ int32_t findRefByPoc(struct H265D_DEC_OBJ *dec, int32_t poc, int32_t withoutMsb)
 int32_t outputPicture(struct H265D_DEC_OBJ *dec, int32_t flush, H265D_OUTARGS *out);
 /* Headers-only decoding: the picture under decode counts as complete. */
 void completeCurrentPicture(struct H265D_DEC_OBJ *dec);
+
+} // namespace h265d
 
 #endif

@@ -8,6 +8,8 @@
 #include "thread.h"
 #include "workers.h"
 
+namespace h265d {
+
 static int64_t steadyNanos()
 {
     struct timespec ts;
@@ -570,3 +572,5 @@ extern "C" int32_t H265D_Delete(void *hDecoder)
     alignedFree(freeFxn, ch, dec);
     return H265D_OK;
 }
+
+} // namespace h265d

@@ -9,6 +9,8 @@
 #include "slicedata.h"
 #include "stageclock.h"
 
+namespace h265d {
+
 namespace {
 
 enum { PART_2Nx2N, PART_2NxN, PART_Nx2N, PART_NxN, PART_2NxnU, PART_2NxnD, PART_nLx2N, PART_nRx2N };
@@ -564,22 +566,22 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
 
 } // namespace
 
-extern "C" void scaleMv(int mvx, int mvy, int td, int tb, int16_t out[2])
+void scaleMv(int mvx, int mvy, int td, int tb, int16_t out[2])
 {
     const Mv r = scaleMvPair(Mv{mvx, mvy}, td, tb);
     out[0] = (int16_t)r.x;
     out[1] = (int16_t)r.y;
 }
 
-extern "C" void clipMvForMc(int mvx, int mvy, int x, int y, int picW, int picH, int16_t out[2])
+void clipMvForMc(int mvx, int mvy, int x, int y, int picW, int picH, int16_t out[2])
 {
     const Mv r = clipMvPair(Mv{mvx, mvy}, x, y, picW, picH);
     out[0] = (int16_t)r.x;
     out[1] = (int16_t)r.y;
 }
 
-extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int firstPu,
-                                   int lumaOffset, int chromaOffset)
+void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int firstPu,
+                        int lumaOffset, int chromaOffset)
 {
     const H265D_CU *cu = &ctu->cu[cuIndex];
     InterCtx ic;
@@ -670,7 +672,7 @@ extern "C" void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
     }
 }
 
-extern "C" void storeMotionField(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu)
+void storeMotionField(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu)
 {
     H265D_PICTURE *cur = &dec->dpb.pic[dec->dpb.curPic];
     H265D_COL_MV *col = (H265D_COL_MV *)cur->mvStore;
@@ -699,3 +701,5 @@ extern "C" void storeMotionField(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu
             }
         }
 }
+
+} // namespace h265d

@@ -6,10 +6,11 @@
 #include "slicedata.h"
 #include "stageclock.h"
 
+namespace h265d {
+
 enum { AV_BELOW_LEFT, AV_LEFT, AV_ABOVE_LEFT, AV_ABOVE, AV_ABOVE_RIGHT };
 
-extern "C" void intraNeighbourAvailability(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, int x, int y, int nT,
-                                           int flags[5])
+void intraNeighbourAvailability(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, int x, int y, int nT, int flags[5])
 {
     const H265D_SIDE_BUFFERS *sb = &dec->side;
     const int S = ctu->ctbSize;
@@ -61,8 +62,8 @@ extern "C" void intraNeighbourAvailability(H265D_DEC_OBJ *dec, const H265D_CTU_R
         flags[AV_ABOVE_RIGHT] = anyIntra(x + nT, y - 4, nT, 4);
 }
 
-extern "C" void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, const int flags[5], int log2Size,
-                                  int cIdx, int mode, int x, int y, uint8_t *dst, int stride)
+void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, const int flags[5], int log2Size, int cIdx,
+                       int mode, int x, int y, uint8_t *dst, int stride)
 {
     StageClock clock(dec, H265D_STAGE_INTRA);
     const int N = 1 << log2Size;
@@ -182,8 +183,8 @@ extern "C" void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ct
 
 /* The residual of one transform block added to the prediction at dst; a
  * luma block marks its area in the coded-luma map. */
-extern "C" void addTuResidual(H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2,
-                              int16_t *coeffs, uint8_t *dst, int stride)
+void addTuResidual(H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2, int16_t *coeffs,
+                   uint8_t *dst, int stride)
 {
     StageClock clock(dec, H265D_STAGE_RESIDUAL);
     H265D_RESIDUAL_CTX rctx;
@@ -251,8 +252,8 @@ struct IntraRecon
 
 } // namespace
 
-extern "C" void reconstructIntraCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,
-                                   int chromaOffset)
+void reconstructIntraCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,
+                        int chromaOffset)
 {
     const H265D_CU *cu = &ctu->cu[cuIndex];
     const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];
@@ -299,3 +300,5 @@ extern "C" void reconstructIntraCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, in
         }
     }
 }
+
+} // namespace h265d

@@ -6,6 +6,8 @@
 
 #include <string.h>
 
+namespace h265d {
+
 namespace {
 
 // Largest luma stride of a picture within the create limits, and the rows
@@ -27,7 +29,7 @@ size_t chromaWorkBytes(uint32_t w64, uint32_t h64)
 
 } // namespace
 
-extern "C" size_t saoWorkSize(uint32_t w64, uint32_t h64)
+size_t saoWorkSize(uint32_t w64, uint32_t h64)
 {
     return lumaWorkBytes(w64, h64) + 2 * chromaWorkBytes(w64, h64);
 }
@@ -61,40 +63,40 @@ size_t savedRows(uint32_t h64)
 
 } // namespace
 
-extern "C" uint8_t *saoWorkPlane(H265D_DEC_OBJ *dec, int c)
+uint8_t *saoWorkPlane(H265D_DEC_OBJ *dec, int c)
 {
     return workPlaneIn(dec, dec->side.saoWork, dec->h64, c);
 }
 
-extern "C" size_t saoBlockSize(uint32_t w64)
+size_t saoBlockSize(uint32_t w64)
 {
     // A work picture one largest CTB high: its margin rows hold the ring.
     return saoWorkSize(w64, 64);
 }
 
-extern "C" uint8_t *saoBlockPlane(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int c)
+uint8_t *saoBlockPlane(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int c)
 {
     return workPlaneIn(dec, job->block, 64, c);
 }
 
-extern "C" size_t saoBordersSize(uint32_t w64, uint32_t h64)
+size_t saoBordersSize(uint32_t w64, uint32_t h64)
 {
     return savedRows(h64) * ((size_t)w64 * 2 + 2 * kColumnBytes);
 }
 
-extern "C" uint8_t *saoSavedLine(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int c, int ctbRow)
+uint8_t *saoSavedLine(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int c, int ctbRow)
 {
     const size_t w = dec->w64;
     return job->borders + (size_t)ctbRow * w * 2 + (c ? w + (size_t)(c - 1) * (w / 2) : 0);
 }
 
-extern "C" uint8_t *saoSavedColumn(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int c, int ctbCol, int ctbRow)
+uint8_t *saoSavedColumn(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int c, int ctbCol, int ctbRow)
 {
     return job->borders + savedRows(dec->h64) * (size_t)dec->w64 * 2 +
            ((size_t)ctbRow * 2 + (ctbCol & 1)) * kColumnBytes + (c ? 64 + (c - 1) * 32 : 0);
 }
 
-extern "C" void saveFilterBorders(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int x, int y)
+void saveFilterBorders(H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int x, int y)
 {
     const H265D_PICTURE *pic = &dec->dpb.pic[dec->dpb.curPic];
     const int log2 = dec->sps->CtbLog2SizeY;
@@ -121,7 +123,7 @@ void saoBehind(H265D_DEC_OBJ *dec, int x, int y, int s, const H265D_SAO_JOB *job
         if (job)
             applySaoCtuInJob(dec, ax, ay, job);
         else
-            ::applySaoCtu(dec, ax, ay);
+            h265d::applySaoCtu(dec, ax, ay);
     };
     const bool rowEnd = x + s >= dec->geo.PicWidthInSamplesY, lastRow = y + s >= dec->geo.PicHeightInSamplesY;
     if (x > 0 && y > 0)
@@ -136,7 +138,7 @@ void saoBehind(H265D_DEC_OBJ *dec, int x, int y, int s, const H265D_SAO_JOB *job
 
 } // namespace
 
-extern "C" void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const H265D_SAO_JOB *job)
+void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const H265D_SAO_JOB *job)
 {
     const H265D_CTU_RECORD *ctu = &ctx->ctu;
     const size_t units = (size_t)dec->side.mapW4 * (dec->h64 / 4);
@@ -163,7 +165,7 @@ extern "C" void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const H265D_
     }
 }
 
-extern "C" void filterPicture(H265D_DEC_OBJ *dec)
+void filterPicture(H265D_DEC_OBJ *dec)
 {
     const size_t units = (size_t)dec->side.mapW4 * (dec->h64 / 4);
     uint8_t *bsVer = dec->side.bs, *bsHor = dec->side.bs + units;
@@ -177,3 +179,5 @@ extern "C" void filterPicture(H265D_DEC_OBJ *dec)
             saoBehind(dec, cx * s, cy * s, s, nullptr);
         }
 }
+
+} // namespace h265d

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+namespace h265d {
+
 struct H265D_DEC_OBJ;
 struct H265D_SLICE_CTX;
 struct H265D_CTU_RECORD;
@@ -13,10 +15,6 @@ struct H265D_CTU_RECORD;
 /* Per-CTB bit next to the slice's H265D_CTB_* bits: offset applied, its
  * deblocked samples are in the work planes. */
 #define H265D_CTB_SAO_DONE 4u
-
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 /* Bytes of the SAO work planes for the create limits. */
 size_t saoWorkSize(uint32_t w64, uint32_t h64);
@@ -73,8 +71,6 @@ void applySaoCtuInJob(struct H265D_DEC_OBJ *dec, int x, int y, const H265D_SAO_J
  * in the order decoding runs them. */
 void filterPicture(struct H265D_DEC_OBJ *dec);
 
-#ifdef __cplusplus
-}
-#endif
+} // namespace h265d
 
 #endif

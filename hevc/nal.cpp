@@ -3,6 +3,8 @@
 
 #include "decoder.h"
 
+namespace h265d {
+
 const uint8_t *findStartCode(const uint8_t *buf, size_t len, int64_t *offset, int32_t *prefixLen)
 {
     *offset = -1;
@@ -269,3 +271,5 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
         raiseErrorFlags(dec);
     return r;
 }
+
+} // namespace h265d

@@ -6,6 +6,8 @@
 
 #include "decoder.h"
 
+namespace h265d {
+
 #define LOGE(...) log(ch, H265D_LOG_ERROR, __VA_ARGS__)
 #define LOGW(...) log(ch, H265D_LOG_WARNING, __VA_ARGS__)
 
@@ -1404,3 +1406,5 @@ void parseSei(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FX
             skipBits(br, 1);
     } while (moreRbspData(br));
 }
+
+} // namespace h265d

@@ -7,6 +7,8 @@
 #include "bitreader.h"
 #include "h265d.h"
 
+namespace h265d {
+
 #define H265D_MAX_VPS         16
 #define H265D_MAX_SPS         16
 #define H265D_MAX_PPS         64
@@ -312,5 +314,7 @@ void deriveTileMaps(H265D_PPS *pps, const H265D_SPS *sps);
 /* Makes the PPS's tables for this SPS unless they are current already;
  * the caller has checked that the SPS fits the create limits. */
 void derivePpsTables(H265D_PPS *pps, const H265D_SPS *sps);
+
+} // namespace h265d
 
 #endif

@@ -18,6 +18,8 @@
 #include "slicedata.h"
 #include "workers.h"
 
+namespace h265d {
+
 // Per worker context: the decoding state of each CTU of the row in hand
 // (engine, WPP store and CTU record), so that a row can be parsed whole
 // before it is reconstructed, and the context's coding unit counters.
@@ -504,3 +506,5 @@ int32_t decodePicture(H265D_DEC_OBJ *dec)
         raiseErrorFlags(dec);
     return r;
 }
+
+} // namespace h265d

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 
+namespace h265d {
+
 namespace {
 
 struct SaoCtb
@@ -230,12 +232,14 @@ void offsetCtb(H265D_DEC_OBJ *dec, int x, int y, const H265D_SAO_JOB *job)
 
 } // namespace
 
-extern "C" void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
+void applySaoCtu(H265D_DEC_OBJ *dec, int x, int y)
 {
     offsetCtb(dec, x, y, nullptr);
 }
 
-extern "C" void applySaoCtuInJob(H265D_DEC_OBJ *dec, int x, int y, const H265D_SAO_JOB *job)
+void applySaoCtuInJob(H265D_DEC_OBJ *dec, int x, int y, const H265D_SAO_JOB *job)
 {
     offsetCtb(dec, x, y, job);
 }
+
+} // namespace h265d

@@ -7,6 +7,8 @@
 #include "loopfilter.h"
 #include "stageclock.h"
 
+namespace h265d {
+
 #define H265D_MV_RECORD_BYTES  16
 #define H265D_COL_RECORD_BYTES 16
 
@@ -51,7 +53,7 @@ void allocSideBuffers(H265D_DEC_OBJ *dec)
     dec->sliceCtx = (H265D_SLICE_CTX *)poolAlloc(pool, sizeof(H265D_SLICE_CTX), H265D_POOL_ALIGN);
 }
 
-extern "C" void markBlockEdges(H265D_DEC_OBJ *dec, int x, int y, int w, int h, int leftBit, int topBit)
+void markBlockEdges(H265D_DEC_OBJ *dec, int x, int y, int w, int h, int leftBit, int topBit)
 {
     H265D_SIDE_BUFFERS *sb = &dec->side;
     const int x1 = x + w < dec->geo.PicWidthInSamplesY ? x + w : dec->geo.PicWidthInSamplesY;
@@ -73,7 +75,7 @@ static void fillRowMargins(H265D_EXTEND_BORDER_FN extend, int rows, uint8_t *pla
  * final, inside the jobs, rather than for the whole picture afterwards on
  * the caller's thread. (Threaded instances keep no stage times, so this
  * has no stage clock of its own.) */
-extern "C" void extendRowBorders(H265D_DEC_OBJ *dec, int rowCount, int firstRow)
+void extendRowBorders(H265D_DEC_OBJ *dec, int rowCount, int firstRow)
 {
     const H265D_PICTURE *p = &dec->dpb.pic[dec->dpb.curPic];
     const int log2 = (int)dec->sps->CtbLog2SizeY;
@@ -96,7 +98,7 @@ extern "C" void extendRowBorders(H265D_DEC_OBJ *dec, int rowCount, int firstRow)
  * threading in force the filters have already filled the side margins of
  * every CTB row but the last; a picture decoded after the fallback to the
  * caller's thread gets them all here. */
-extern "C" void padPictureBorders(H265D_DEC_OBJ *dec)
+void padPictureBorders(H265D_DEC_OBJ *dec)
 {
     StageClock clock(dec, H265D_STAGE_BORDER);
     H265D_PICTURE *p = &dec->dpb.pic[dec->dpb.curPic];
@@ -173,7 +175,7 @@ static int ctbAvailable(const H265D_DEC_OBJ *dec, uint32_t sliceAddr, int ctbX, 
            dec->pps->tileId[nts] == dec->pps->tileId[ts];
 }
 
-extern "C" void updateCtuNeighbours(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
+void updateCtuNeighbours(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
 {
     H265D_CTU_RECORD *ctu = &ctx->ctu;
     const H265D_PIC_GEOMETRY *g = &dec->geo;
@@ -213,7 +215,7 @@ static int firstCtbOfTile(const H265D_DEC_OBJ *dec, int ts)
     return dec->pps->tiles_enabled_flag && ts > 0 && dec->pps->tileId[ts] != dec->pps->tileId[ts - 1];
 }
 
-extern "C" void cabacStartCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
+void cabacStartCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
 {
     const H265D_SLICE_HEADER *sh = ctxSliceHeader(dec, ctx);
     const H265D_PPS *pps = dec->pps;
@@ -258,7 +260,7 @@ extern "C" void cabacStartCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t 
     }
 }
 
-extern "C" void cabacSaveWppContexts(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
+void cabacSaveWppContexts(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
 {
     const int W = dec->geo.PicWidthInCtbsY;
     const int rs = dec->pps->ctbAddrTsToRs[ts];
@@ -286,7 +288,7 @@ static void storeLineRows(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu)
     }
 }
 
-extern "C" void reconstructCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
+void reconstructCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
 {
     H265D_CTU_RECORD *ctu = &ctx->ctu;
     int tuIndex = 0, puIndex = 0, lumaOffset = 0, chromaOffset = 0;
@@ -360,7 +362,7 @@ static int32_t checkSliceEnd(H265D_DEC_OBJ *dec, const H265D_CABAC *c)
     return H265D_ERR_SLICE_DATA;
 }
 
-extern "C" void startPictureData(H265D_DEC_OBJ *dec)
+void startPictureData(H265D_DEC_OBJ *dec)
 {
     dec->ctusDecoded = 0;
     dec->picturesStarted++;
@@ -371,7 +373,7 @@ extern "C" void startPictureData(H265D_DEC_OBJ *dec)
         memset(dec->side.qpY, dec->sh.SliceQpY, (size_t)dec->side.mapWMinCb * (dec->h64 / 8));
 }
 
-extern "C" void startSliceEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const uint8_t *payload, const uint8_t *end)
+void startSliceEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const uint8_t *payload, const uint8_t *end)
 {
     const H265D_SLICE_HEADER *sh = &dec->sh;
     ctx->initType = cabacInitType(sh->slice_type, sh->cabac_init_flag);
@@ -384,7 +386,7 @@ extern "C" void startSliceEngine(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const
         ctx->qgPrevQp = sh->SliceQpY;
 }
 
-extern "C" int32_t parseCtuAt(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
+int32_t parseCtuAt(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ts)
 {
     const int W = dec->geo.PicWidthInCtbsY;
     const int rs = dec->pps->ctbAddrTsToRs[ts];
@@ -403,7 +405,7 @@ extern "C" int32_t parseCtuAt(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t 
     return 0;
 }
 
-extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, const uint8_t *end)
+int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, const uint8_t *end)
 {
     H265D_SLICE_CTX *ctx = dec->sliceCtx;
     const H265D_SLICE_HEADER *sh = &dec->sh;
@@ -466,10 +468,12 @@ extern "C" int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, c
     return 0;
 }
 
-extern "C" void finishPictureData(H265D_DEC_OBJ *dec)
+void finishPictureData(H265D_DEC_OBJ *dec)
 {
     memset(dec->side.rowCounters, 0, (dec->h64 / 16) * sizeof(uint32_t));
     if (!dec->bParseOnly)
         padPictureBorders(dec);
     completeCurrentPicture(dec);
 }
+
+} // namespace h265d

@@ -8,6 +8,8 @@
 #include "cabac.h"
 #include "dsp/h265d_dsp.h"
 
+namespace h265d {
+
 struct H265D_DEC_OBJ;
 struct H265D_SLICE_HEADER;
 
@@ -137,10 +139,6 @@ typedef struct H265D_SIDE_BUFFERS
     int32_t mapW8;
 } H265D_SIDE_BUFFERS;
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
 void allocSideBuffers(struct H265D_DEC_OBJ *dec);
 /* Decodes the slice data of the slice segment in dec->sh from the payload. */
 int32_t decodeSliceData(struct H265D_DEC_OBJ *dec, const uint8_t *payload, const uint8_t *end);
@@ -189,8 +187,6 @@ void intraNeighbourAvailability(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECOR
 void predictIntraBlock(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, const int flags[5], int log2Size,
                        int cIdx, int mode, int x, int y, uint8_t *dst, int stride);
 
-#ifdef __cplusplus
-}
-#endif
+} // namespace h265d
 
 #endif

@@ -5,6 +5,8 @@
 
 #include "decoder.h"
 
+namespace h265d {
+
 #define LOGE(...) H265D_LOG(dec, H265D_LOG_ERROR, __VA_ARGS__)
 #define LOGW(...) H265D_LOG(dec, H265D_LOG_WARNING, __VA_ARGS__)
 
@@ -606,3 +608,5 @@ int32_t parseSliceHeaderSingle(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SL
 {
     return parseSliceHeaderMode(dec, br, sh, dec->nal.nal_unit_type, dec->nal.TemporalId, H265D_SH_SINGLE);
 }
+
+} // namespace h265d

@@ -8,6 +8,8 @@
 #include "dpb.h"
 #include "paramsets.h"
 
+namespace h265d {
+
 #define H265D_MAX_LT_SLICE 34
 
 typedef struct H265D_PRED_WEIGHT
@@ -103,5 +105,7 @@ int32_t parseSliceHeaderSingle(struct H265D_DEC_OBJ *dec, H265D_BITREADER *br, H
 int32_t parsePredWeightTable(struct H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLICE_HEADER *sh, uint32_t ch,
                              H265D_LOG_FXN log);
 uint32_t ceilLog2(uint32_t n);
+
+} // namespace h265d
 
 #endif

@@ -22,7 +22,7 @@ static inline uint64_t h265dStageNanos(void)
 #define H265D_STAGE_TICKS() h265dStageNanos()
 #endif
 
-#ifdef __cplusplus
+namespace h265d {
 /* Adds the time of its scope to one stage when the instance counts them. */
 class StageClock
 {
@@ -42,6 +42,7 @@ private:
     uint64_t *sum_;
     uint64_t start_;
 };
-#endif
+
+} // namespace h265d
 
 #endif

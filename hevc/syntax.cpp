@@ -7,6 +7,8 @@
 #include "slicedata.h"
 #include "stageclock.h"
 
+namespace h265d {
+
 namespace {
 
 struct ScanPos
@@ -742,7 +744,7 @@ int Parser::parseCodingQuadtree(int x0, int y0, int log2CbSize, int cqtDepth)
 
 } // namespace
 
-extern "C" int32_t decodeMvdCoding(H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU *pu, int list)
+int32_t decodeMvdCoding(H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU *pu, int list)
 {
     uint8_t *st = c->ctxState;
     int g0[2], g1[2] = {0, 0};
@@ -785,7 +787,7 @@ extern "C" int32_t decodeMvdCoding(H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU 
     return 0;
 }
 
-extern "C" int32_t decodeCuQpDeltaAbs(H265D_DEC_OBJ *dec, H265D_CABAC *c, int *value)
+int32_t decodeCuQpDeltaAbs(H265D_DEC_OBJ *dec, H265D_CABAC *c, int *value)
 {
     uint8_t *st = c->ctxState;
     int v = 0;
@@ -817,7 +819,7 @@ extern "C" int32_t decodeCuQpDeltaAbs(H265D_DEC_OBJ *dec, H265D_CABAC *c, int *v
     return 0;
 }
 
-extern "C" int32_t deriveChromaQpFor(int qpY, int offset)
+int32_t deriveChromaQpFor(int qpY, int offset)
 {
     int qpi = qpY + offset;
     qpi = qpi < 0 ? 0 : (qpi > 57 ? 57 : qpi);
@@ -828,8 +830,8 @@ extern "C" int32_t deriveChromaQpFor(int qpY, int offset)
     return kChromaQpTable[qpi - 30];
 }
 
-extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *tu, int log2TrafoSize,
-                                       int cuTransquantBypass, int cIdx, int16_t *coeffs, int scanIdx)
+int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *tu, int log2TrafoSize,
+                            int cuTransquantBypass, int cIdx, int16_t *coeffs, int scanIdx)
 {
     H265D_CABAC *c = &ctx->cabac;
     uint8_t *st = c->ctxState;
@@ -1029,7 +1031,7 @@ extern "C" int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx,
     return 0;
 }
 
-extern "C" int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
+int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
 {
     StageClock clock(dec, H265D_STAGE_PARSE);
     Parser p;
@@ -1077,3 +1079,5 @@ extern "C" int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
         cabacDecodeTerminate(&ctx->cabac);
     return 0;
 }
+
+} // namespace h265d

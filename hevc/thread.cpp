@@ -4,6 +4,8 @@
 #include <new>
 #include <system_error>
 
+namespace h265d {
+
 namespace {
 
 std::thread &threadOf(H265D_THREAD *t)
@@ -145,3 +147,5 @@ void threadFailNextCreates(int count, int after)
     g_failCreates = count;
     g_failAfter = after;
 }
+
+} // namespace h265d

@@ -13,6 +13,8 @@
 #include <mutex>
 #include <thread>
 
+namespace h265d {
+
 typedef void *(*ThreadStartFxn)(void *arg);
 
 struct H265D_THREAD
@@ -61,5 +63,7 @@ int threadLibrarySetUp(void);
  * calls succeed, `count` calls fail. */
 int threadLibraryInitCount(void);
 void threadFailNextCreates(int count, int after = 0);
+
+} // namespace h265d
 
 #endif

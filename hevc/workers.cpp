@@ -10,6 +10,8 @@
 
 #include "h265d.h"
 
+namespace h265d {
+
 void *workerAlloc(H265D_WORKERS *ws, size_t size, size_t align)
 {
     void *p = nullptr;
@@ -534,3 +536,5 @@ int32_t submitTileRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t f
 {
     return dealRows(ws, ops, firstRow, endRow, firstCol, lastCol, 0);
 }
+
+} // namespace h265d

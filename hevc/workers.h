@@ -19,6 +19,8 @@
 
 #include "thread.h"
 
+namespace h265d {
+
 #define H265D_WORKER_COUNT   4
 #define H265D_QUEUE_CAPACITY 4
 /* Added to a row's progress once the whole row is finished. */
@@ -176,5 +178,7 @@ int32_t submitSliceRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t 
  * for before returning, so that tiles never run side by side. */
 int32_t submitTileRowJobs(H265D_WORKERS *ws, const H265D_ROW_OPS *ops, int32_t firstRow, int32_t endRow,
                           int32_t firstCol, int32_t lastCol);
+
+} // namespace h265d
 
 #endif

@@ -4,7 +4,9 @@
 
 #include <cstring>
 
-extern "C" void padPlane(int threadType, uint8_t *plane, int w, int h, int stride, int padX, int padY)
+namespace h265d {
+
+void padPlane(int threadType, uint8_t *plane, int w, int h, int stride, int padX, int padY)
 {
     // With threads the row bands' side margins are already done by the rows' workers.
     if (threadType != 1) {
@@ -23,11 +25,13 @@ extern "C" void padPlane(int threadType, uint8_t *plane, int w, int h, int strid
     }
 }
 
-namespace h265d::dsp {
+namespace dsp {
 
 void fillPadKernels(H265D_DSP_TABLE *t)
 {
     t->slot[H265D_SLOT_EXTEND_BORDER].extendBorder = padPlane;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
+
+} // namespace h265d

@@ -2,9 +2,11 @@
 // a multiple of them, else 8-byte moves, else the library copy.
 #include "hevc/dsp/dsp_simd.h"
 
+namespace h265d {
+
 #ifdef H265D_HAVE_X86
 
-namespace h265d::dsp {
+namespace dsp {
 
 namespace {
 
@@ -72,6 +74,8 @@ void installCopySimd(H265D_DSP_TABLE *t, uint32_t cpuFlags)
         t->slot[H265D_SLOT_COPY_ROWS_ALIGNED].copyRows = copyRowsAlignedAvx;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
 
 #endif
+
+} // namespace h265d

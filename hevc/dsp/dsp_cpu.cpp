@@ -5,10 +5,12 @@
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
+
+namespace h265d {
 #define H265D_X86_CPU 1
 #endif
 
-namespace h265d::dsp {
+namespace dsp {
 
 namespace {
 
@@ -74,11 +76,11 @@ int cacheLineFromDescriptor(uint32_t byte)
 
 } // namespace
 
-} // namespace h265d::dsp
+} // namespace dsp
 
 using namespace h265d::dsp;
 
-extern "C" uint32_t detectCpuFeaturesWith(const H265D_CPU_PROBE *p)
+uint32_t detectCpuFeaturesWith(const H265D_CPU_PROBE *p)
 {
     if (!p->cpuidSupported())
         return 0;
@@ -219,7 +221,7 @@ extern "C" uint32_t detectCpuFeaturesWith(const H265D_CPU_PROBE *p)
     return f;
 }
 
-extern "C" uint32_t detectCpuFeatures(void)
+uint32_t detectCpuFeatures(void)
 {
 #ifdef H265D_X86_CPU
     return detectCpuFeaturesWith(&kNativeProbe);
@@ -228,7 +230,7 @@ extern "C" uint32_t detectCpuFeatures(void)
 #endif
 }
 
-extern "C" void installSimdKernels(H265D_DSP_TABLE *table, uint32_t cpuFlags)
+void installSimdKernels(H265D_DSP_TABLE *table, uint32_t cpuFlags)
 {
 #ifdef H265D_X86_CPU
     // In the order of the families: deblocking, SAO, transforms, intra,
@@ -247,3 +249,5 @@ extern "C" void installSimdKernels(H265D_DSP_TABLE *table, uint32_t cpuFlags)
     (void)cpuFlags;
 #endif
 }
+
+} // namespace h265d

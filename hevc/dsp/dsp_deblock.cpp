@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-extern "C" {
+namespace h265d {
 
 // Twelve entries in front cover negative offsets, the repeated last value
 // covers Q above the standard's range; both equal the clipped lookup.
@@ -36,9 +36,7 @@ const int8_t h265dChromaQpTable[76] = {
     38,  39,  40,  41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, // 44..63
 };
 
-} // extern "C"
-
-namespace h265d::dsp {
+namespace dsp {
 
 namespace {
 
@@ -200,4 +198,6 @@ void fillDeblockKernels(H265D_DSP_TABLE *t)
     t->slot[H265D_SLOT_BS_MOTION].bsMotion = bsMotion;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
+
+} // namespace h265d

@@ -8,7 +8,9 @@
 
 #include <cstring>
 
-namespace h265d::dsp {
+namespace h265d {
+
+namespace dsp {
 
 namespace {
 
@@ -266,4 +268,6 @@ void fillInterKernels(H265D_DSP_TABLE *t)
     t->slot[H265D_SLOT_WP_BI_CHROMA].weightedBi = weightedPredBi;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
+
+} // namespace h265d

@@ -6,9 +6,11 @@
 // inside the reference picture's border.
 #include "hevc/dsp/dsp_simd.h"
 
+namespace h265d {
+
 #ifdef H265D_HAVE_X86
 
-namespace h265d::dsp {
+namespace dsp {
 
 namespace {
 
@@ -339,6 +341,8 @@ void installInterSse41(H265D_DSP_TABLE *t)
     t->slot[H265D_SLOT_WP_BI_CHROMA].weightedBi = weightedBiSse;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
 
 #endif
+
+} // namespace h265d

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace h265d::dsp {
+namespace h265d {
+
+namespace dsp {
 
 namespace {
 
@@ -206,4 +208,6 @@ void fillIntraKernels(H265D_DSP_TABLE *t)
     fillSize<5>(t);
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
+
+} // namespace h265d

@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+namespace h265d {
+
 #ifdef H265D_HAVE_X86
 
-namespace h265d::dsp {
+namespace dsp {
 
 namespace {
 
@@ -286,6 +288,8 @@ void installIntraSse41(H265D_DSP_TABLE *t)
     t->slot[H265D_SLOT_INTRA_DC + 5].intra = dc32Sse; // the smaller DC kernels stay portable
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
 
 #endif
+
+} // namespace h265d

@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 
-namespace h265d::dsp {
+namespace h265d {
+
+namespace dsp {
 
 namespace {
 
@@ -417,6 +419,8 @@ void installPadSimd(H265D_DSP_TABLE *t, uint32_t cpuFlags)
         t->slot[H265D_SLOT_EXTEND_BORDER].extendBorder = padPlaneAvx;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
 
 #endif
+
+} // namespace h265d

@@ -1,7 +1,9 @@
 // Sample adaptive offset kernels (band and edge offset of one block).
 #include "hevc/dsp/dsp_internal.h"
 
-namespace h265d::dsp {
+namespace h265d {
+
+namespace dsp {
 
 namespace {
 
@@ -62,4 +64,6 @@ void fillSaoKernels(H265D_DSP_TABLE *t)
     t->slot[H265D_SLOT_SAO_EDGE].saoEdge = saoEdge;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
+
+} // namespace h265d

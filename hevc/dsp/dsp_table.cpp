@@ -3,7 +3,9 @@
 
 #include <cstring>
 
-namespace h265d::dsp {
+namespace h265d {
+
+namespace dsp {
 
 void copyRows(const uint8_t *src, uint8_t *dst, int width, int rows, int stride)
 {
@@ -18,9 +20,9 @@ void fillCopyKernels(H265D_DSP_TABLE *t)
     t->slot[H265D_SLOT_COPY_ROWS].copyRows = copyRows;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
 
-extern "C" void initDspFunctionTableMasked(H265D_DSP_TABLE *table, uint32_t *cpuFlags, uint32_t mask)
+void initDspFunctionTableMasked(H265D_DSP_TABLE *table, uint32_t *cpuFlags, uint32_t mask)
 {
     using namespace h265d::dsp;
     *cpuFlags = 0;
@@ -37,7 +39,9 @@ extern "C" void initDspFunctionTableMasked(H265D_DSP_TABLE *table, uint32_t *cpu
     installSimdKernels(table, *cpuFlags);
 }
 
-extern "C" void initDspFunctionTable(H265D_DSP_TABLE *table, uint32_t *cpuFlags, int detect)
+void initDspFunctionTable(H265D_DSP_TABLE *table, uint32_t *cpuFlags, int detect)
 {
     initDspFunctionTableMasked(table, cpuFlags, detect ? 0xFFFFFFFFu : 0u);
 }
+
+} // namespace h265d

@@ -1,6 +1,8 @@
 #include "hevc/dsp/dsp_internal.h"
 
-namespace h265d::dsp {
+namespace h265d {
+
+namespace dsp {
 
 namespace {
 
@@ -72,4 +74,6 @@ const int16_t kIntraInvAngle[35] = {
 
 const uint8_t kLevelScale[6] = {40, 45, 51, 57, 64, 72};
 
-} // namespace h265d::dsp
+} // namespace dsp
+
+} // namespace h265d

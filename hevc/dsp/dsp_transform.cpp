@@ -1,7 +1,9 @@
 // Dequantisation, inverse transforms and the residual path of one transform block.
 #include "hevc/dsp/dsp_internal.h"
 
-namespace h265d::dsp {
+namespace h265d {
+
+namespace dsp {
 
 namespace {
 
@@ -118,11 +120,9 @@ void fillTransformKernels(H265D_DSP_TABLE *t)
     t->slot[H265D_SLOT_TRANSFORM_SKIP].transformAdd = transformSkipAdd;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
 
-using namespace h265d::dsp;
-
-extern "C" {
+using namespace dsp;
 
 void addResidualBypass(int rows, int width, uint8_t *dst, int stride, const int16_t *coeffs)
 {
@@ -182,4 +182,4 @@ void reconstructResidual(const H265D_RESIDUAL_CTX *ctx, const H265D_TU_DESC *des
     dsp->slot[slot].transformAdd(stride, coeffs, dst, desc->iColumnCount);
 }
 
-} // extern "C"
+} // namespace h265d

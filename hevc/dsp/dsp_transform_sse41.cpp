@@ -5,9 +5,11 @@
 // unsigned pack.
 #include "hevc/dsp/dsp_simd.h"
 
+namespace h265d {
+
 #ifdef H265D_HAVE_X86
 
-namespace h265d::dsp {
+namespace dsp {
 
 namespace {
 
@@ -353,6 +355,8 @@ void installTransformSse41(H265D_DSP_TABLE *t)
     t->slot[H265D_SLOT_TRANSFORM_SKIP].transformAdd = transformSkipAddSse;
 }
 
-} // namespace h265d::dsp
+} // namespace dsp
 
 #endif
+
+} // namespace h265d

@@ -7,7 +7,7 @@
  * part of this interface and never changes. Kernels check nothing and clip
  * every output sample to 0..255.
  *
- * The header is plain C so that any part of the decoder can include it.
+ * Like every internal header of the decoder it lives in namespace h265d.
  */
 #ifndef H265D_DSP_H
 #define H265D_DSP_H
@@ -15,9 +15,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
+namespace h265d {
 
 /* ---- Slots. A base plus log2 N (N = 4..32) or plus xFrac * 4 + yFrac. ---- */
 #define H265D_DSP_SLOT_COUNT 131
@@ -333,8 +331,6 @@ void dequantiseBlock(const H265D_TU_DESC *desc, const H265D_RESIDUAL_CTX *ctx, i
 /* Adds raw residuals (rows x width, `width` values per row) with clipping. */
 void addResidualBypass(int rows, int width, uint8_t *dst, int stride, const int16_t *coeffs);
 
-#ifdef __cplusplus
-}
-#endif
+} // namespace h265d
 
 #endif

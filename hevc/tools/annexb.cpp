@@ -4,6 +4,8 @@
 
 #include "../decoder.h"
 
+using namespace h265d;
+
 std::vector<NalSpan> scanNalUnits(const uint8_t *data, size_t len)
 {
     std::vector<NalSpan> out;

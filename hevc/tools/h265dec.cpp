@@ -16,6 +16,8 @@
 #include "annexb.h"
 #include "md5.h"
 
+using namespace h265d;
+
 namespace {
 
 bool g_quiet = false;

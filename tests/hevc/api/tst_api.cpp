@@ -5,6 +5,8 @@
 
 #include "../common/h265_streams.h"
 
+using namespace h265d;
+
 using namespace h265test;
 
 namespace {

@@ -3,6 +3,8 @@
 #include "../common/h265_streams.h"
 #include "hevc/bitreader.h"
 
+using namespace h265d;
+
 using namespace h265test;
 
 class TestBitReader : public QObject

@@ -9,6 +9,8 @@
 #include "hevc/slicedata.h"
 #include "hevc/tools/h265gen_cabac.h"
 
+using namespace h265d;
+
 using h265test::Bytes;
 
 namespace {

@@ -17,6 +17,8 @@
 #include "hevc/h265d.h"
 #include "hevc/h265d_test.h"
 
+using namespace h265d;
+
 namespace h265test {
 
 using Bytes = std::vector<uint8_t>;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <map>
 
+using namespace h265d;
+
 namespace {
 
 struct Regs

@@ -6,6 +6,8 @@
 #include "hevc/cabac.h"
 #include "hevc/tools/h265gen_cabac.h"
 
+using namespace h265d;
+
 using namespace h265gen;
 
 namespace {

@@ -6,6 +6,8 @@
 #include "hevc/decoder.h"
 #include "hevc/slicedata.h"
 
+using namespace h265d;
+
 namespace {
 
 /* The scaling of clause 8.5.3.2.8 written out. */

@@ -6,6 +6,8 @@
 #include "hevc/decoder.h"
 #include "hevc/slicedata.h"
 
+using namespace h265d;
+
 using h265test::Bytes;
 using h265test::corpusStream;
 

@@ -13,6 +13,8 @@
 #include "hevc/thread.h"
 #include "hevc/workers.h"
 
+using namespace h265d;
+
 using namespace h265test;
 
 namespace {

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace h265d;
+
 namespace {
 
 using testrng::Rng;

@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <vector>
 
+using namespace h265d;
+
 namespace {
 
 using testrng::Rng;

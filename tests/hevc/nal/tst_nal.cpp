@@ -5,6 +5,8 @@
 #include "../common/h265_streams.h"
 #include "hevc/tools/annexb.h"
 
+using namespace h265d;
+
 using namespace h265test;
 
 class TestNal : public QObject

@@ -2,6 +2,8 @@
 
 #include "../common/h265_streams.h"
 
+using namespace h265d;
+
 using namespace h265test;
 
 class TestParamSets : public QObject

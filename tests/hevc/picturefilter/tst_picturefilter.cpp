@@ -5,6 +5,8 @@
 #include "hevc/loopfilter.h"
 #include "hevc/slicedata.h"
 
+using namespace h265d;
+
 namespace {
 
 /* A decoder left with the state of i_base's last picture (352x288, one

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace h265d;
+
 namespace {
 
 using testrng::Rng;

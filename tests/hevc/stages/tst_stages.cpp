@@ -8,6 +8,8 @@
 #include "../common/h265_streams.h"
 #include "hevc/decoder.h"
 
+using namespace h265d;
+
 namespace {
 
 struct Instance

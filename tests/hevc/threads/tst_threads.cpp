@@ -8,6 +8,8 @@
 #include "../common/h265_streams.h"
 #include "hevc/thread.h"
 
+using namespace h265d;
+
 using namespace h265test;
 
 namespace {
