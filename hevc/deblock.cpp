@@ -2,6 +2,7 @@
 #include "decoder.h"
 #include "loopfilter.h"
 #include "slicedata.h"
+#include "deblock.h"
 
 #include <string.h>
 

@@ -10,7 +10,7 @@
 #include "dpb.h"
 #include "dsp/h265d_dsp.h"
 #include "h265d.h"
-#include "h265d_test.h"
+#include "nal.h"
 #include "paramsets.h"
 #include "slicehdr.h"
 #include "slicedata.h"
@@ -42,14 +42,6 @@ typedef struct H265D_STAMP_SEG
     size_t start;
     uint64_t stamp;
 } H265D_STAMP_SEG;
-
-typedef struct H265D_NAL_HEADER
-{
-    int32_t forbidden_zero_bit;
-    int32_t nal_unit_type;
-    int32_t nuh_layer_id;
-    int32_t TemporalId;
-} H265D_NAL_HEADER;
 
 typedef struct H265D_PIC_GEOMETRY
 {
@@ -85,6 +77,22 @@ typedef struct H265D_GATHERED_SLICE
     size_t length;
 } H265D_GATHERED_SLICE;
 
+/* How each picture was decoded, one counter per path (H265D_GetPathCounts). */
+struct PathCounts
+{
+    uint32_t uiSerial;         /* on the caller's thread */
+    uint32_t uiGatheredSerial; /* gathered for the workers, decoded serially */
+    uint32_t uiRowJobs;
+    uint32_t uiSliceJobs;
+    uint32_t uiTileJobs;
+    uint32_t uiFallbacks; /* permanent switches to serial decoding */
+};
+
+/* Decoding stages whose time an instance can count (H265D_GetStageTimes
+ * names them in the same order). */
+enum Stage { StageParse, StageInter, StageIntra, StageResidual, StageDeblock, StageSao, StageBorder, StageCount };
+
+/* The decoder instance behind the handle of the three calls. */
 typedef struct H265D_DEC_OBJ
 {
     uint32_t uiChannelID;
@@ -147,14 +155,14 @@ typedef struct H265D_DEC_OBJ
     int32_t bHeadersOnly;
     int32_t sliceDataSupported; /* 0 until the slice data decoder joins */
     int32_t iCpuMask;
-    H265D_PATH_COUNTS pathCounts;
+    PathCounts pathCounts;
     H265D_TRACE_FXN traceFxn;
     void *traceCtx;
     uint32_t traceUnitIndex;
     /* slice data */
     int32_t bParseOnly;
-    uint64_t *stageTicks; /* H265D_STAGE_COUNT sums, or null */
-    uint64_t stageStore[H265D_STAGE_COUNT];
+    uint64_t *stageTicks; /* StageCount sums, or null */
+    uint64_t stageStore[StageCount];
     uint64_t stageStartTicks;
     int64_t stageStartNanos;
     H265D_SIDE_BUFFERS side;
@@ -227,33 +235,9 @@ size_t decoderObjectSize(void);
 
 int32_t derivePictureGeometry(H265D_DEC_OBJ *dec, H265D_PIC_GEOMETRY *geo);
 
-/* NAL units */
-const uint8_t *findStartCode(const uint8_t *buf, size_t len, int64_t *offset, int32_t *prefixLen);
-size_t removeEmulationPrevention(uint8_t *unit, size_t len, uint8_t *dst);
-int32_t parseNalHeader(const uint8_t *p, H265D_NAL_HEADER *hdr, uint32_t ch, H265D_LOG_FXN log);
-int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t prefixLen);
-/* Types that no mode decodes (delimiters, filler, reserved, unspecified). */
-int isSkippedNalType(int32_t type);
-/* The unit's first three bytes show a base-layer slice segment that opens a
- * picture: decodeNalUnit answers it with 2 when a picture is under way. */
-int nalOpensPicture(const uint8_t *unit, size_t len);
-
 /* Makes the active PPS's tile maps and dequantisation tables current for
  * the active SPS; runs at picture start after the size check. */
 void activatePpsTables(H265D_DEC_OBJ *dec);
-
-void raiseErrorFlags(H265D_DEC_OBJ *dec);
-
-/* Gathering of a threaded instance (picture.cpp). */
-int32_t allocGatherState(H265D_DEC_OBJ *dec);
-void freeGatherState(H265D_DEC_OBJ *dec);
-/* Keeps the slice segment whose header is in dec->sh; 0 or the error of a
- * dropped picture. */
-int32_t gatherSlice(H265D_DEC_OBJ *dec, const uint8_t *payload, size_t length);
-/* Decodes the gathered picture, if any, and empties the list. */
-int32_t decodePicture(H265D_DEC_OBJ *dec);
-/* Whether the fault option hits the CTB row now being parsed. */
-int faultHits(H265D_DEC_OBJ *dec, int32_t row, int32_t kind);
 
 } // namespace h265d
 

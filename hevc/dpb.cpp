@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "decoder.h"
+#include "nal.h"
 
 namespace h265d {
 
@@ -41,22 +42,17 @@ void allocPictureBuffer(H265D_DEC_OBJ *dec)
     }
 }
 
-static int isIrap(int32_t t)
-{
-    return t >= 16 && t <= 23;
-}
-
 /* NoRaslOutputFlag of an IRAP picture (or of any picture after an end of
  * sequence). */
 static int32_t noRaslFor(const H265D_DEC_OBJ *dec, int32_t nalUnitType)
 {
-    return (dec->endOfSequence || (nalUnitType >= 16 && nalUnitType <= 20)) ? 1 : 0;
+    return (dec->endOfSequence || isBla(nalUnitType) || isIdr(nalUnitType)) ? 1 : 0;
 }
 
 void updatePrevTid0(H265D_DEC_OBJ *dec, int32_t nalUnitType)
 {
     H265D_DPB *dpb = &dec->dpb;
-    if (nalUnitType == 19 || nalUnitType == 20 || !dpb->havePrevPic) {
+    if (isIdr(nalUnitType) || !dpb->havePrevPic) {
         dpb->prevTid0Poc = 0;
         dpb->prevPocCount = 0;
         dpb->havePrevPic = 1;
@@ -64,7 +60,7 @@ void updatePrevTid0(H265D_DEC_OBJ *dec, int32_t nalUnitType)
         return;
     }
     const int32_t t = dpb->prevNalUnitType;
-    const int subLayerNonRefOrLeading = t == 0 || (t >= 6 && t <= 14);
+    const int subLayerNonRefOrLeading = t == NAL_TRAIL_N || (t >= NAL_RADL_N && t <= NAL_RSV_VCL_N14);
     if (dpb->prevTemporalId == 0 && !subLayerNonRefOrLeading) {
         dpb->prevTid0Poc = dpb->prevPoc;
         dpb->prevPocCount = 0;
@@ -218,7 +214,7 @@ int32_t checkNumPocTotalCurr(H265D_DEC_OBJ *dec, const H265D_REF_INFO *ri, int32
 {
     const int32_t n = ri->stCurrBefore.num + ri->stCurrAfter.num + ri->ltCurr.num;
     *pNum = n;
-    if (nalUnitType >= 16 && nalUnitType <= 21 && n >= 1)
+    if (nalUnitType >= NAL_BLA_W_LP && nalUnitType <= NAL_CRA_NUT && n >= 1)
         H265D_LOG(dec, H265D_LOG_WARNING,
                   "H265D_Decode : The NALU Type is %d, the variable NumPocTotalCurr should be equal to 0!\n",
                   nalUnitType);
@@ -303,7 +299,7 @@ int32_t setupPicture(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, int32_t n
         dec->endOfSequence = 0;
         if (isIrap(nalUnitType) && dec->noRaslOutputFlag) {
             dec->cvsCounter++;
-            const int drop = sh->no_output_of_prior_pics_flag || nalUnitType == 21;
+            const int drop = sh->no_output_of_prior_pics_flag || nalUnitType == NAL_CRA_NUT;
             for (int i = 0; i < dpb->numSlots; i++) {
                 if (drop)
                     dpb->pic[i].flags = 0;
@@ -314,7 +310,7 @@ int32_t setupPicture(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, int32_t n
     }
 
     uint32_t flags;
-    if ((nalUnitType == 8 || nalUnitType == 9) && dec->noRaslOutputFlag)
+    if (isRasl(nalUnitType) && dec->noRaslOutputFlag)
         flags = 0;
     else if (sh->pic_output_flag && temporalId <= dec->highestTid)
         flags = H265D_PIC_OUTPUT | H265D_PIC_REFERENCE;

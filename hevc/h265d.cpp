@@ -4,6 +4,10 @@
 #include <time.h>
 
 #include "decoder.h"
+#include "h265d_test.h"
+#include "nal.h"
+#include "picture.h"
+#include "slicedata.h"
 #include "stageclock.h"
 #include "thread.h"
 #include "workers.h"
@@ -289,7 +293,8 @@ extern "C" int32_t H265D_GetPathCounts(void *h, H265D_PATH_COUNTS *out)
         return H265D_ERR_NULL;
     if (dec->magic != H265D_HANDLE_MAGIC)
         return H265D_ERR_HANDLE;
-    *out = dec->pathCounts;
+    const PathCounts &c = dec->pathCounts;
+    *out = H265D_PATH_COUNTS{c.uiSerial, c.uiGatheredSerial, c.uiRowJobs, c.uiSliceJobs, c.uiTileJobs, c.uiFallbacks};
     return H265D_OK;
 }
 
@@ -304,7 +309,8 @@ extern "C" int32_t H265D_GetStageTimes(void *h, H265D_STAGE_TIMES *out)
     const uint64_t ticks = H265D_STAGE_TICKS() - dec->stageStartTicks;
     const int64_t nanos = steadyNanos() - dec->stageStartNanos;
     const double secondsPerTick = ticks > 0 && nanos > 0 ? (double)nanos * 1e-9 / (double)ticks : 0.0;
-    for (int i = 0; i < H265D_STAGE_COUNT; i++)
+    static_assert(StageCount == H265D_STAGE_COUNT, "one stage list");
+    for (int i = 0; i < StageCount; i++)
         out->adSeconds[i] = (double)dec->stageTicks[i] * secondsPerTick;
     return H265D_OK;
 }

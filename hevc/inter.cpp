@@ -8,6 +8,8 @@
 #include "decoder.h"
 #include "slicedata.h"
 #include "stageclock.h"
+#include "inter.h"
+#include "intra.h"
 
 namespace h265d {
 
@@ -436,7 +438,7 @@ Mv clipMvPair(Mv mv, int x, int y, int picW, int picH)
 void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, int xPb, int yPb, int w, int h,
                int16_t (*tmp)[64 * 64])
 {
-    StageClock clock(dec, H265D_STAGE_INTER);
+    StageClock clock(dec, StageInter);
     const H265D_DSP_TABLE *dsp = &dec->dsp;
     H265D_PICTURE *cur = &dec->dpb.pic[dec->dpb.curPic];
     const int picW = dec->geo.PicWidthInSamplesY, picH = dec->geo.PicHeightInSamplesY;

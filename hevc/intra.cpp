@@ -5,6 +5,7 @@
 #include "decoder.h"
 #include "slicedata.h"
 #include "stageclock.h"
+#include "intra.h"
 
 namespace h265d {
 
@@ -65,7 +66,7 @@ void intraNeighbourAvailability(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu,
 void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, const int flags[5], int log2Size, int cIdx,
                        int mode, int x, int y, uint8_t *dst, int stride)
 {
-    StageClock clock(dec, H265D_STAGE_INTRA);
+    StageClock clock(dec, StageIntra);
     const int N = 1 << log2Size;
     const int sh = cIdx ? 1 : 0;
     const int picW = dec->geo.PicWidthInSamplesY >> sh, picH = dec->geo.PicHeightInSamplesY >> sh;
@@ -186,7 +187,7 @@ void predictIntraBlock(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, const in
 void addTuResidual(H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2, int16_t *coeffs,
                    uint8_t *dst, int stride)
 {
-    StageClock clock(dec, H265D_STAGE_RESIDUAL);
+    StageClock clock(dec, StageResidual);
     H265D_RESIDUAL_CTX rctx;
     rctx.pDsp = &dec->dsp;
     rctx.pFactors = (const H265D_DEQUANT_FACTORS *)dec->pps->dequant;

@@ -3,6 +3,8 @@
 #include "loopfilter.h"
 #include "slicedata.h"
 #include "stageclock.h"
+#include "deblock.h"
+#include "sao.h"
 
 #include <string.h>
 
@@ -144,12 +146,12 @@ void filterCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const H265D_SAO_JOB *jo
     const size_t units = (size_t)dec->side.mapW4 * (dec->h64 / 4);
     uint8_t *bsVer = dec->side.bs, *bsHor = dec->side.bs + units;
     {
-        StageClock clock(dec, H265D_STAGE_DEBLOCK);
+        StageClock clock(dec, StageDeblock);
         computeBoundaryStrength(dec, ctu, bsVer, bsHor);
         deblockCtu(dec, ctu->x, ctu->y, bsVer, bsHor);
     }
     {
-        StageClock clock(dec, H265D_STAGE_SAO);
+        StageClock clock(dec, StageSao);
         saoBehind(dec, ctu->x, ctu->y, ctu->ctbSize, job);
     }
     // With workers, a CTB row's side margins are filled inside the jobs once

@@ -54,19 +54,6 @@ uint8_t *saoBlockPlane(struct H265D_DEC_OBJ *dec, const H265D_SAO_JOB *job, int 
  * the CTBs whose neighbourhood it completes; job is null on the serial
  * path, which offsets through the work picture. */
 void filterCtu(struct H265D_DEC_OBJ *dec, struct H265D_SLICE_CTX *ctx, const H265D_SAO_JOB *job);
-/* Strengths of the CTU's edges into the picture's bS maps (none for a slice
- * with deblocking disabled). */
-void computeBoundaryStrength(struct H265D_DEC_OBJ *dec, const struct H265D_CTU_RECORD *ctu, uint8_t *bsVer,
-                             uint8_t *bsHor);
-/* The same from the edge map alone, for the CTB at CTB coordinates (ctbX, ctbY). */
-void computeCtbStrengths(struct H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint8_t *bsVer, uint8_t *bsHor);
-/* Vertical, then horizontal edges of the CTU at (x, y), as far as the CTUs
- * decoded so far allow. */
-void deblockCtu(struct H265D_DEC_OBJ *dec, int x, int y, const uint8_t *bsVer, const uint8_t *bsHor);
-/* Sample adaptive offset of the CTB at (x, y), whose neighbours are deblocked. */
-void applySaoCtu(struct H265D_DEC_OBJ *dec, int x, int y);
-/* The same inside a worker job. */
-void applySaoCtuInJob(struct H265D_DEC_OBJ *dec, int x, int y, const H265D_SAO_JOB *job);
 /* Both filters over a whole reconstructed picture from its maps, CTB by CTB
  * in the order decoding runs them. */
 void filterPicture(struct H265D_DEC_OBJ *dec);

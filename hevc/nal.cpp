@@ -1,7 +1,13 @@
 /* Annex B start codes, NAL unit headers and the single-threaded dispatch. */
 #include <string.h>
 
+#include "nal.h"
+
 #include "decoder.h"
+#include "paramsets.h"
+#include "picture.h"
+#include "slicedata.h"
+#include "slicehdr.h"
 
 namespace h265d {
 
@@ -65,17 +71,17 @@ int32_t parseNalHeader(const uint8_t *p, H265D_NAL_HEADER *hdr, uint32_t ch, H26
         return H265D_ERR_NAL;
     }
     const int32_t t = hdr->nal_unit_type;
-    if (hdr->TemporalId != 0 && t >= 16 && t <= 23)
+    if (hdr->TemporalId != 0 && isIrap(t))
         log(ch, H265D_LOG_WARNING,
             "H265D_Decode : The value of nuh_temporal_id is %d, it should be equal to 0 when nal_unit_type is in the "
             "range of BLA_W_LP~RSV_IRAP_VCL23!\n",
             hdr->TemporalId);
-    if (hdr->TemporalId == 0 && (t == 3 || t == 4))
+    if (hdr->TemporalId == 0 && (t == NAL_TSA_R || t == NAL_STSA_N))
         log(ch, H265D_LOG_WARNING,
             "H265D_Decode : The value of nuh_temporal_id is %d, it should not be equal to 0 when nal_unit_type is in "
             "the range of TSA_R~STSA_N!\n",
             0);
-    if (hdr->TemporalId != 0 && (t == 32 || t == 33 || t == 36 || t == 37))
+    if (hdr->TemporalId != 0 && (t == NAL_VPS_NUT || t == NAL_SPS_NUT || t == NAL_EOS_NUT || t == NAL_EOB_NUT))
         log(ch, H265D_LOG_WARNING,
             "H265D_Decode : The value of nuh_temporal_id is %d, it should be equal to 0 when nal_unit_type is "
             "VPS_NUT, SPS_NUT, EOS_NUT or EOB_NUT!\n",
@@ -85,7 +91,8 @@ int32_t parseNalHeader(const uint8_t *p, H265D_NAL_HEADER *hdr, uint32_t ch, H26
 
 int isSkippedNalType(int32_t t)
 {
-    return (t >= 10 && t <= 15) || (t >= 22 && t <= 31) || t == 35 || t == 38 || t >= 41;
+    return (t >= NAL_RSV_VCL_N10 && t <= NAL_RSV_VCL_R15) || (t >= NAL_RSV_IRAP_VCL22 && t <= NAL_RSV_VCL31) ||
+           t == NAL_AUD_NUT || t == NAL_FD_NUT || t > NAL_SUFFIX_SEI_NUT;
 }
 
 static void quietLog(uint32_t, int32_t, const char *, ...) {}
@@ -97,7 +104,7 @@ int nalOpensPicture(const uint8_t *unit, size_t len)
     const int32_t type = (unit[0] >> 1) & 0x3F;
     const int layer = ((unit[0] & 1) << 5) | (unit[1] >> 3);
     const int temporalIdPlus1 = unit[1] & 7;
-    return type < 32 && !isSkippedNalType(type) && layer == 0 && temporalIdPlus1 != 0 && (unit[2] & 0x80);
+    return isVcl(type) && !isSkippedNalType(type) && layer == 0 && temporalIdPlus1 != 0 && (unit[2] & 0x80);
 }
 
 void raiseErrorFlags(H265D_DEC_OBJ *dec)
@@ -148,7 +155,7 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
         raiseErrorFlags(dec);
         return H265D_ERR_NAL;
     }
-    const int vcl = type < 32;
+    const int vcl = isVcl(type);
     if (vcl && len < 3) {
         traceUnit(dec, unit, len);
         H265D_LOG(dec, H265D_LOG_ERROR, "H265D_Decode : The length of NAL unit is %d, too short for a slice!\n",
@@ -169,7 +176,7 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
      * hand is kept for the next call. */
     const int gathering = dec->gathered != nullptr;
     if (gathering && dec->gatherCount > 0 && (!vcl || (unit[2] & 0x80))) {
-        if (type >= 32 && type <= 34)
+        if (isParameterSet(type))
             dec->psInPicture = 1;
         const int32_t r = decodePicture(dec);
         if (r) {
@@ -204,22 +211,22 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
 
     int32_t r = 0;
     switch (type) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 8:
-    case 9:
-    case 16:
-    case 17:
-    case 18:
-    case 19:
-    case 20:
-    case 21:
+    case NAL_TRAIL_N:
+    case NAL_TRAIL_R:
+    case NAL_TSA_N:
+    case NAL_TSA_R:
+    case NAL_STSA_N:
+    case NAL_STSA_R:
+    case NAL_RADL_N:
+    case NAL_RADL_R:
+    case NAL_RASL_N:
+    case NAL_RASL_R:
+    case NAL_BLA_W_LP:
+    case NAL_BLA_W_RADL:
+    case NAL_BLA_N_LP:
+    case NAL_IDR_W_RADL:
+    case NAL_IDR_N_LP:
+    case NAL_CRA_NUT:
         if (unit[2] & 0x80) {
             dec->firstSliceNal = dec->nal;
             dec->gatherDropped = 0;
@@ -246,21 +253,21 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
         /* Slice data decoding joins here; pictures with slot flags 0 (skipped
          * leading pictures) are parsed but not decoded. */
         break;
-    case 32:
+    case NAL_VPS_NUT:
         r = parseVps(dec, &dec->br, dec->uiChannelID, dec->LogFxn);
         break;
-    case 33:
+    case NAL_SPS_NUT:
         r = parseSps(dec, &dec->br, dec->uiChannelID, dec->LogFxn);
         break;
-    case 34:
+    case NAL_PPS_NUT:
         r = parsePps(dec, &dec->br, dec->uiChannelID, dec->LogFxn);
         break;
-    case 36:
-    case 37:
+    case NAL_EOS_NUT:
+    case NAL_EOB_NUT:
         dec->endOfSequence = 1;
         break;
-    case 39:
-    case 40:
+    case NAL_PREFIX_SEI_NUT:
+    case NAL_SUFFIX_SEI_NUT:
         parseSei(dec, &dec->br, dec->uiChannelID, dec->LogFxn);
         break;
     default:

@@ -17,6 +17,8 @@
 #include "loopfilter.h"
 #include "slicedata.h"
 #include "workers.h"
+#include "nal.h"
+#include "picture.h"
 
 namespace h265d {
 

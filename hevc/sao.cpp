@@ -10,6 +10,7 @@
 #include "decoder.h"
 #include "loopfilter.h"
 #include "slicedata.h"
+#include "sao.h"
 
 #include <string.h>
 

@@ -6,6 +6,10 @@
 #include "slicedata.h"
 #include "loopfilter.h"
 #include "stageclock.h"
+#include "inter.h"
+#include "intra.h"
+#include "picture.h"
+#include "syntax.h"
 
 namespace h265d {
 
@@ -100,7 +104,7 @@ void extendRowBorders(H265D_DEC_OBJ *dec, int rowCount, int firstRow)
  * caller's thread gets them all here. */
 void padPictureBorders(H265D_DEC_OBJ *dec)
 {
-    StageClock clock(dec, H265D_STAGE_BORDER);
+    StageClock clock(dec, StageBorder);
     H265D_PICTURE *p = &dec->dpb.pic[dec->dpb.curPic];
     const int threaded = dec->eThreadType == 1;
     if (threaded)

@@ -151,41 +151,16 @@ void startSliceEngine(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const uin
 int32_t parseCtuAt(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
 void finishPictureData(struct H265D_DEC_OBJ *dec);
 
-/* Parsing and reconstruction of one CTU (exposed for the tests). */
-int32_t parseCodingTreeUnit(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx);
 void reconstructCtu(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx);
 void updateCtuNeighbours(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
 void cabacStartCtu(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
 void cabacSaveWppContexts(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
 
-/* Residual coding of one transform block into coeffs (nT x nT, zeroed here). */
-int32_t parseResidualCoding(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *tu, int log2TrafoSize,
-                            int cuTransquantBypass, int cIdx, int16_t *coeffs, int scanIdx);
-int32_t deriveChromaQpFor(int qpY, int offset);
-/* mvd_coding into pu->mvd[list]; cu_qp_delta_abs (at most 26). */
-int32_t decodeMvdCoding(struct H265D_DEC_OBJ *dec, H265D_CABAC *c, H265D_PU *pu, int list);
-int32_t decodeCuQpDeltaAbs(struct H265D_DEC_OBJ *dec, H265D_CABAC *c, int *value);
-
-void reconstructInterCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int firstPu,
-                        int lumaOffset, int chromaOffset);
-/* The temporal/spatial MV scaling (distances clipped to -128..127, td 0 as 1). */
-void scaleMv(int mvx, int mvy, int td, int tb, int16_t out[2]);
-/* An MV limited so that the block's reads stay within the picture's borders. */
-void clipMvForMc(int mvx, int mvy, int x, int y, int picW, int picH, int16_t out[2]);
-void storeMotionField(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu);
-void addTuResidual(struct H265D_DEC_OBJ *dec, const H265D_CU *cu, const H265D_TU *tu, int cIdx, int log2,
-                   int16_t *coeffs, uint8_t *dst, int stride);
 void padPictureBorders(struct H265D_DEC_OBJ *dec);
 /* Side margins of CTB rows [firstRow, firstRow + rowCount), luma and chroma. */
 void extendRowBorders(struct H265D_DEC_OBJ *dec, int rowCount, int firstRow);
 /* Marks the left and top edges of a block in the edge map (bits: left, top). */
 void markBlockEdges(struct H265D_DEC_OBJ *dec, int x, int y, int w, int h, int leftBit, int topBit);
-void reconstructIntraCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int lumaOffset,
-                        int chromaOffset);
-void intraNeighbourAvailability(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, int x, int y, int nT,
-                                int flags[5]);
-void predictIntraBlock(struct H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu, const int flags[5], int log2Size,
-                       int cIdx, int mode, int x, int y, uint8_t *dst, int stride);
 
 } // namespace h265d
 

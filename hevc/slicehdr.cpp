@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "decoder.h"
+#include "nal.h"
 
 namespace h265d {
 
@@ -132,7 +133,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                              int32_t temporalId, int mode)
 {
     (void)mode; /* every form applies every check */
-    const int irap = nalUnitType >= 16 && nalUnitType <= 23;
+    const int irap = isIrap(nalUnitType);
     H265D_DPB *dpb = &dec->dpb;
 
     /* 1 */
@@ -271,7 +272,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
             }
         }
         /* 8 */
-        const int idr = nalUnitType == 19 || nalUnitType == 20;
+        const int idr = isIdr(nalUnitType);
         if (!first && !dec->firstSliceAccepted) {
             LOGE("H265D_Decode : the first slice segment in pic is not valid, can't get the poc!\n");
             return H265D_ERR_SLICE_HEADER;
@@ -433,7 +434,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
             r = buildRefPicLists(dec, sh);
             if (r)
                 return r;
-            if (dpb->missingRef && !((nalUnitType == 8 || nalUnitType == 9) && dec->noRaslOutputFlag)) {
+            if (dpb->missingRef && !(isRasl(nalUnitType) && dec->noRaslOutputFlag)) {
                 LOGW("H265D_Decode : some of the refrence frames is not exist!\n");
                 dec->picErrorFlag = 1;
             }

@@ -6,6 +6,7 @@
 #include "decoder.h"
 #include "slicedata.h"
 #include "stageclock.h"
+#include "syntax.h"
 
 namespace h265d {
 
@@ -1033,7 +1034,7 @@ int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *
 
 int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
 {
-    StageClock clock(dec, H265D_STAGE_PARSE);
+    StageClock clock(dec, StageParse);
     Parser p;
     p.dec = dec;
     p.ctx = ctx;

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "../decoder.h"
+#include "../nal.h"
 
 using namespace h265d;
 
@@ -24,7 +25,7 @@ std::vector<NalSpan> scanNalUnits(const uint8_t *data, size_t len)
         const uint8_t *next = findStartCode(data + n.payload, len - n.payload, &noff, &nprefix);
         n.end = next ? n.payload + (size_t)noff : len;
         n.type = n.end > n.payload ? (data[n.payload] >> 1) & 0x3F : -1;
-        n.firstSlice = n.type >= 0 && n.type < 32 && n.end > n.payload + 2 && (data[n.payload + 2] & 0x80);
+        n.firstSlice = isVcl(n.type) && n.end > n.payload + 2 && (data[n.payload + 2] & 0x80);
         if (n.end > n.payload)
             out.push_back(n);
         if (!next)
@@ -37,7 +38,8 @@ std::vector<NalSpan> scanNalUnits(const uint8_t *data, size_t len)
 
 static int startsAu(int t)
 {
-    return t == 32 || t == 33 || t == 34 || t == 39 || (t >= 41 && t <= 44) || (t >= 48 && t <= 55);
+    /* 7.4.2.4.4: these, the reserved 41..44 and the unspecified 48..55 open an access unit. */
+    return isParameterSet(t) || t == NAL_PREFIX_SEI_NUT || (t >= 41 && t <= 44) || (t >= 48 && t <= 55);
 }
 
 std::vector<size_t> accessUnitStarts(const std::vector<NalSpan> &units)
@@ -49,7 +51,7 @@ std::vector<size_t> accessUnitStarts(const std::vector<NalSpan> &units)
     bool first = true;
     for (size_t i = 0; i < units.size(); i++) {
         const NalSpan &u = units[i];
-        if (u.type == 35) {
+        if (u.type == NAL_AUD_NUT) {
             if (!first)
                 starts.push_back(u.start);
             first = false;
@@ -57,7 +59,7 @@ std::vector<size_t> accessUnitStarts(const std::vector<NalSpan> &units)
             pending = -1;
             continue;
         }
-        if (u.type >= 0 && u.type < 32) {
+        if (isVcl(u.type)) {
             if (u.firstSlice && !audSeen) {
                 const size_t at = pending >= 0 ? units[(size_t)pending].start : u.start;
                 if (!first)
@@ -78,7 +80,7 @@ uint64_t vclBytes(const std::vector<NalSpan> &units)
 {
     uint64_t n = 0;
     for (const NalSpan &u : units)
-        if (u.type >= 0 && u.type < 32 && !isSkippedNalType(u.type))
+        if (isVcl(u.type) && !isSkippedNalType(u.type))
             n += u.end - u.start;
     return n;
 }

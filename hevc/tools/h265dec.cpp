@@ -15,6 +15,7 @@
 #include "../h265d_test.h"
 #include "annexb.h"
 #include "md5.h"
+#include "../nal.h"
 
 using namespace h265d;
 
@@ -174,7 +175,7 @@ bool firstSpsSize(const std::vector<uint8_t> &data, const std::vector<NalSpan> &
     H265D_DEC_OBJ *dec = (H265D_DEC_OBJ *)h265;
     bool found = false;
     for (const NalSpan &u : units) {
-        if (u.type != 32 && u.type != 33)
+        if (u.type != NAL_VPS_NUT && u.type != NAL_SPS_NUT)
             continue;
         std::vector<uint8_t> unit(data.begin() + (long)u.payload, data.begin() + (long)u.end);
         while (unit.size() > 2 && unit.back() == 0)
@@ -182,7 +183,7 @@ bool firstSpsSize(const std::vector<uint8_t> &data, const std::vector<NalSpan> &
         const size_t n = removeEmulationPrevention(unit.data(), unit.size(), unit.data() + 2);
         H265D_BITREADER br = {};
         bitReaderInit(&br, unit.data() + 2, (int32_t)n, (int32_t)n + 4);
-        if (u.type == 32) {
+        if (u.type == NAL_VPS_NUT) {
             parseVps(dec, &br, 0, quietLog);
         } else if (parseSps(dec, &br, 0, quietLog) == 0) {
             for (int i = 0; i < H265D_MAX_SPS; i++)

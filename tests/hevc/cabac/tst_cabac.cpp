@@ -8,6 +8,7 @@
 #include "hevc/decoder.h"
 #include "hevc/slicedata.h"
 #include "hevc/tools/h265gen_cabac.h"
+#include "hevc/syntax.h"
 
 using namespace h265d;
 

@@ -5,6 +5,7 @@
 
 #include "hevc/decoder.h"
 #include "hevc/slicedata.h"
+#include "hevc/inter.h"
 
 using namespace h265d;
 

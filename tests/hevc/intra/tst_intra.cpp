@@ -5,6 +5,7 @@
 #include "../common/h265_streams.h"
 #include "hevc/decoder.h"
 #include "hevc/slicedata.h"
+#include "hevc/intra.h"
 
 using namespace h265d;
 

@@ -9,6 +9,8 @@
 #include "../common/h265_streams.h"
 
 #include "../common/test_rng.h"
+#include "hevc/deblock.h"
+#include "hevc/sao.h"
 
 #include <QtTest>
 

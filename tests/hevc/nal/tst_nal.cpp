@@ -4,6 +4,7 @@
 
 #include "../common/h265_streams.h"
 #include "hevc/tools/annexb.h"
+#include "hevc/nal.h"
 
 using namespace h265d;
 

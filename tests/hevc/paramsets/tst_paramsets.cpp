@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "../common/h265_streams.h"
+#include "hevc/nal.h"
 
 using namespace h265d;
 
