@@ -6,7 +6,7 @@
 namespace h265d {
 
 /* rangeTabLps[pStateIdx][qRangeIdx]. */
-static const uint8_t kRangeLps[64][4] = {
+static constexpr uint8_t kRangeLps[64][4] = {
     {128, 176, 208, 240}, {128, 167, 197, 227}, {128, 158, 187, 216}, {123, 150, 178, 205}, {116, 142, 169, 195},
     {111, 135, 160, 185}, {105, 128, 152, 175}, {100, 122, 144, 166}, {95, 116, 137, 158},  {90, 110, 130, 150},
     {85, 104, 123, 142},  {81, 99, 117, 135},   {77, 94, 111, 128},   {73, 89, 105, 122},   {69, 85, 100, 116},
@@ -22,40 +22,36 @@ static const uint8_t kRangeLps[64][4] = {
     {6, 8, 9, 11},        {6, 7, 9, 10},        {6, 7, 8, 9},         {2, 2, 2, 2},
 };
 
-static const uint8_t kTransIdxLps[64] = {
+static constexpr uint8_t kTransIdxLps[64] = {
     0,  0,  1,  2,  2,  4,  4,  5,  6,  7,  8,  9,  9,  11, 11, 12, 13, 13, 15, 15, 16, 16,
     18, 18, 19, 19, 21, 21, 22, 22, 23, 24, 24, 25, 26, 26, 27, 27, 28, 29, 29, 30, 30, 30,
     31, 32, 32, 33, 33, 33, 34, 34, 35, 35, 35, 36, 36, 36, 37, 37, 37, 38, 38, 63,
 };
 
-uint8_t h265dRangeTabLps[4 * 128];
-uint8_t h265dTransition[256];
-uint8_t h265dRenorm[512];
-
-/* The engine's tables are laid out for its scaled representation: LPS
- * ranges twice per state (the state byte carries valMps), transitions
- * addressed by the state (MPS) or its complement (LPS). */
-static int makeTables()
+static constexpr CabacEngineTables makeEngineTables()
 {
+    CabacEngineTables t = {};
     for (int q = 0; q < 4; q++)
         for (int s = 0; s < 128; s++)
-            h265dRangeTabLps[q * 128 + s] = kRangeLps[s >> 1][q];
+            t.rangeLps[q * 128 + s] = kRangeLps[s >> 1][q];
     for (int s = 0; s < 128; s++) {
         const int p = s >> 1, m = s & 1;
         const int mpsNext = p < 62 ? p + 1 : p;
-        h265dTransition[128 + s] = (uint8_t)(mpsNext * 2 + m);
-        h265dTransition[127 - s] = (uint8_t)(kTransIdxLps[p] * 2 + (p == 0 ? 1 - m : m));
+        t.transition[128 + s] = (uint8_t)(mpsNext * 2 + m);
+        t.transition[127 - s] = (uint8_t)(kTransIdxLps[p] * 2 + (p == 0 ? 1 - m : m));
     }
-    h265dRenorm[0] = 9;
+    t.renorm[0] = 9;
     for (int v = 1; v < 512; v++) {
         int n = 0;
         while ((v << n) < 256)
             n++;
-        h265dRenorm[v] = (uint8_t)n;
+        t.renorm[v] = (uint8_t)n;
     }
-    return 1;
+    return t;
 }
-static const int kTablesMade = makeTables();
+/* Made at compile time: no static initialiser runs, nothing is mutable. */
+static constexpr CabacEngineTables kEngineTables = makeEngineTables();
+const CabacEngineTables cabacTables = kEngineTables;
 
 /* initValue per initType (rows) in the context table's layout; 160..182 are never read. */
 const uint8_t h265dCtxInitValues[3][H265D_CTX_USED] = {

@@ -62,9 +62,17 @@ typedef struct H265D_CABAC
     uint8_t ctxState[H265D_CTX_COUNT];
 } H265D_CABAC;
 
-extern uint8_t h265dRangeTabLps[4 * 128];
-extern uint8_t h265dTransition[256];
-extern uint8_t h265dRenorm[512];
+/* The engine's tables, laid out for its scaled representation: LPS ranges
+ * twice per state (the state byte carries valMps), transitions addressed by
+ * the state (MPS) or its complement (LPS), and the renormalisation shift of
+ * each range. Constant: computed by the compiler. */
+struct CabacEngineTables
+{
+    uint8_t rangeLps[4 * 128];
+    uint8_t transition[256];
+    uint8_t renorm[512];
+};
+extern const CabacEngineTables cabacTables;
 /* initValue per initType and context index. */
 extern const uint8_t h265dCtxInitValues[3][H265D_CTX_USED];
 
@@ -115,20 +123,20 @@ template <class E>
 inline int cabacDecodeDecisionT(E &e, uint8_t *state)
 {
     uint32_t s = *state;
-    const uint32_t rLps = h265dRangeTabLps[(e.range & 0xC0) * 2 + s];
+    const uint32_t rLps = cabacTables.rangeLps[(e.range & 0xC0) * 2 + s];
     uint32_t range = e.range - rLps, low = e.low;
     const uint32_t scaled = range << 17;
     int bin;
     if (low < scaled) {
         bin = (int)(s & 1);
-        s = h265dTransition[128 + s];
+        s = cabacTables.transition[128 + s];
     } else {
         low -= scaled;
         range = rLps;
         bin = (int)((s & 1) ^ 1);
-        s = h265dTransition[127 - s];
+        s = cabacTables.transition[127 - s];
     }
-    const uint32_t shift = h265dRenorm[range];
+    const uint32_t shift = cabacTables.renorm[range];
     e.range = range << shift;
     low <<= shift;
     if (!(low & 0xFFFF)) {

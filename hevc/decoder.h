@@ -167,6 +167,7 @@ typedef struct H265D_DEC_OBJ
     int64_t stageStartNanos;
     H265D_SIDE_BUFFERS side;
     H265D_SLICE_CTX *sliceCtx;
+    struct McScratch *mcScratch; /* [0] the caller's thread, [1 + k] worker context k */
     int32_t ctusDecoded;
     const uint8_t *sliceDataStart;
     /* gathering (eThreadType 1 at create) */

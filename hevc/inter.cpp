@@ -583,7 +583,7 @@ void clipMvForMc(int mvx, int mvy, int x, int y, int picW, int picH, int16_t out
 }
 
 void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int firstPu,
-                        int lumaOffset, int chromaOffset)
+                        int lumaOffset, int chromaOffset, McScratch *mc)
 {
     const H265D_CU *cu = &ctu->cu[cuIndex];
     InterCtx ic;
@@ -594,7 +594,6 @@ void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, 
     ic.field = (H265D_MV_FIELD *)dec->side.mvRecords;
     ic.w4 = dec->side.mapW4;
     ic.curPoc = dec->dpb.pic[dec->dpb.curPic].poc;
-    static thread_local int16_t tmp[2][64 * 64] __attribute__((aligned(16)));
     for (int p = 0; p < cu->numPu; p++) {
         const H265D_PU *pu = &ctu->pu[firstPu + p];
         Cand m;
@@ -635,7 +634,7 @@ void reconstructInterCu(H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, 
          * are marked below as transform edges: those count for both. */
         if (pu->w != 1 << cu->log2CbSize || pu->h != 1 << cu->log2CbSize)
             markBlockEdges(dec, pu->x, pu->y, pu->w, pu->h, 4, 8);
-        predictPu(dec, ic.sh, m, pu->x, pu->y, pu->w, pu->h, tmp);
+        predictPu(dec, ic.sh, m, pu->x, pu->y, pu->w, pu->h, mc->tmp);
     }
     const int nCbS = 1 << cu->log2CbSize;
     /* the coding block's edges are transform edges even without a residual */

@@ -10,8 +10,16 @@ namespace h265d {
 
 struct H265D_DEC_OBJ;
 
+/* Intermediate rows of motion compensation (both lists of one prediction
+ * block). Each thread that reconstructs has its own: the serial path one,
+ * each worker context one (H265D_DEC_OBJ::mcScratch). */
+struct McScratch
+{
+    alignas(16) int16_t tmp[2][64 * 64];
+};
+
 void reconstructInterCu(struct H265D_DEC_OBJ *dec, H265D_CTU_RECORD *ctu, int cuIndex, int firstTu, int firstPu,
-                        int lumaOffset, int chromaOffset);
+                        int lumaOffset, int chromaOffset, McScratch *mc);
 
 /* The temporal/spatial MV scaling (distances clipped to -128..127, td 0 as 1). */
 void scaleMv(int mvx, int mvy, int td, int tb, int16_t out[2]);

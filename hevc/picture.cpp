@@ -18,6 +18,7 @@
 #include "slicedata.h"
 #include "workers.h"
 #include "nal.h"
+#include "inter.h"
 #include "picture.h"
 
 namespace h265d {
@@ -183,7 +184,7 @@ int32_t reconstructRowCtu(H265D_WORKER_CTX *ctx, int32_t col)
 {
     const RowPicture *pic = static_cast<const RowPicture *>(ctx->ops->user);
     H265D_SLICE_CTX *cur = &rowState(pic->dec, ctx)->ctus[col];
-    reconstructCtu(pic->dec, cur);
+    reconstructCtu(pic->dec, cur, &pic->dec->mcScratch[1 + ctx->index]);
     filterCtu(pic->dec, cur, &rowState(pic->dec, ctx)->sao);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "intra.h"
 #include "picture.h"
 #include "syntax.h"
+#include "workers.h"
 
 namespace h265d {
 
@@ -55,6 +56,9 @@ void allocSideBuffers(H265D_DEC_OBJ *dec)
     }
     sb->saoWork = (uint8_t *)poolAlloc(pool, saoWorkSize(dec->w64, dec->h64), H265D_POOL_ALIGN);
     dec->sliceCtx = (H265D_SLICE_CTX *)poolAlloc(pool, sizeof(H265D_SLICE_CTX), H265D_POOL_ALIGN);
+    /* One for the caller's thread, one per worker context. */
+    const size_t scratches = 1 + (dec->eThreadTypeCreated == 1 ? H265D_WORKER_COUNT : 0);
+    dec->mcScratch = (McScratch *)poolAlloc(pool, sizeof(McScratch) * scratches, H265D_POOL_ALIGN);
 }
 
 void markBlockEdges(H265D_DEC_OBJ *dec, int x, int y, int w, int h, int leftBit, int topBit)
@@ -292,7 +296,7 @@ static void storeLineRows(H265D_DEC_OBJ *dec, const H265D_CTU_RECORD *ctu)
     }
 }
 
-void reconstructCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
+void reconstructCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, McScratch *mc)
 {
     H265D_CTU_RECORD *ctu = &ctx->ctu;
     int tuIndex = 0, puIndex = 0, lumaOffset = 0, chromaOffset = 0;
@@ -301,7 +305,7 @@ void reconstructCtu(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
         if (cu->CuPredMode == 1)
             reconstructIntraCu(dec, ctu, i, tuIndex, lumaOffset, chromaOffset);
         else
-            reconstructInterCu(dec, ctu, i, tuIndex, puIndex, lumaOffset, chromaOffset);
+            reconstructInterCu(dec, ctu, i, tuIndex, puIndex, lumaOffset, chromaOffset, mc);
         puIndex += cu->numPu;
         if (cu->pcm_flag) {
             const int n = 1 << cu->log2CbSize;
@@ -438,7 +442,7 @@ int32_t decodeSliceData(H265D_DEC_OBJ *dec, const uint8_t *payload, const uint8_
             return r;
         ts++;
         if (!dec->bParseOnly) {
-            reconstructCtu(dec, ctx);
+            reconstructCtu(dec, ctx, &dec->mcScratch[0]);
             filterCtu(dec, ctx, nullptr);
         }
         if (ctx->ctu.end_of_slice_segment_flag) {

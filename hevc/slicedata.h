@@ -151,7 +151,9 @@ void startSliceEngine(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, const uin
 int32_t parseCtuAt(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
 void finishPictureData(struct H265D_DEC_OBJ *dec);
 
-void reconstructCtu(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx);
+struct McScratch;
+/* mc: the calling thread's motion compensation scratch. */
+void reconstructCtu(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, McScratch *mc);
 void updateCtuNeighbours(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
 void cabacStartCtu(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
 void cabacSaveWppContexts(struct H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, int32_t ctbAddrTs);
