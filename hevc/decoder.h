@@ -153,7 +153,6 @@ typedef struct H265D_DEC_OBJ
     struct H265D_WORKERS *workers; /* eThreadType 1: the worker pool and contexts */
     /* test and tool hooks */
     int32_t bHeadersOnly;
-    int32_t sliceDataSupported; /* 0 until the slice data decoder joins */
     int32_t iCpuMask;
     PathCounts pathCounts;
     H265D_TRACE_FXN traceFxn;

@@ -213,7 +213,6 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
         dec->stageStartTicks = H265D_STAGE_TICKS();
         dec->stageStartNanos = steadyNanos();
     }
-    dec->sliceDataSupported = 1;
 
     dec->uiChannelID = ch;
     dec->poolAlign = H265D_POOL_ALIGN;
@@ -526,7 +525,7 @@ extern "C" int32_t H265D_Decode(void *hDecoder, const H265D_INARGS *pstInArgs, H
             if (r != 0)
                 return r;
         }
-        if (dec->bHeadersOnly || !dec->sliceDataSupported) {
+        if (dec->bHeadersOnly) {
             if (dec->firstSliceAccepted)
                 completeCurrentPicture(dec);
         }

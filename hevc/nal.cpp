@@ -189,7 +189,7 @@ int32_t decodeNalUnit(H265D_DEC_OBJ *dec, uint8_t *unit, size_t len, int32_t pre
             dec->firstSliceToggle = 1;
             /* Without slice data the picture is complete once its last
              * slice segment header has been handled. */
-            if (dec->bHeadersOnly || !dec->sliceDataSupported) {
+            if (dec->bHeadersOnly) {
                 if (dec->firstSliceAccepted)
                     completeCurrentPicture(dec);
             }

@@ -1,13 +1,12 @@
 #!/usr/bin/env bash
-# Runs the libFuzzer binary of the fuzz build; exits 77 (skipped) when that
-# build is absent, as after a plain build of build/ alone.
+# Runs the libFuzzer binary of the fuzz build (-DHEVC_FUZZ=ON, build-fuzz/).
 #   run-fuzz.sh BINARY replay DIR
 #   run-fuzz.sh BINARY fuzz SEEDS WORKDIR SECONDS
 set -euo pipefail
 bin=$1 mode=$2
 if [ ! -x "$bin" ]; then
-  echo "fuzz build absent ($bin): skipped; ./scripts/run-tests.sh makes it"
-  exit 77
+  echo "run-fuzz.sh: no fuzz binary at $bin; build target h265d_fuzz in a build configured with -DHEVC_FUZZ=ON" >&2
+  exit 1
 fi
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
