@@ -267,7 +267,8 @@ static int32_t create(void **phHandle, const H265D_INIT_PARAM *p, const H265D_TE
     dec->endOfSequence = 1;
     dec->noRaslOutputFlag = 1;
     dec->cvsCounter = 0;
-    /* Until the worker threads join, type 1 decodes on the caller's thread. */
+    /* No picture under way: the first slice segment to come opens one
+     * without completing another. */
     dec->firstSliceToggle = 1;
     dec->userData->length = 0;
     dec->magic = H265D_HANDLE_MAGIC;

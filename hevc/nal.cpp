@@ -53,6 +53,7 @@ size_t removeEmulationPrevention(uint8_t *unit, size_t len, uint8_t *dst)
     return w;
 }
 
+/* nal_unit_header(), 7.3.1.2. */
 int32_t parseNalHeader(const uint8_t *p, H265D_NAL_HEADER *hdr, uint32_t ch, H265D_LOG_FXN log)
 {
     const uint32_t v = ((uint32_t)p[0] << 8) | p[1];

@@ -22,6 +22,7 @@ static int truncated(H265D_BITREADER *br, const char *what, uint32_t ch, H265D_L
 
 /* ---- profile_tier_level ---- */
 
+/* profile_tier_level(), 7.3.3. */
 int32_t parsePtl(H265D_PTL *ptl, H265D_BITREADER *br, int profilePresent, uint32_t maxSubLayersMinus1, uint32_t ch,
                  H265D_LOG_FXN log)
 {
@@ -84,7 +85,8 @@ int32_t parsePtl(H265D_PTL *ptl, H265D_BITREADER *br, int profilePresent, uint32
 
 /* strict: the VPS's checks fail the set; behind the VUI only limits that
  * bound a loop fail, the value checks only warn (no decoding value depends
- * on them). */
+ * on them).
+ * sub_layer_hrd_parameters(), E.2.3. */
 static int32_t parseSubLayerHrd(H265D_BITREADER *br, uint32_t cpbCnt, int subPic, int strict, uint32_t ch,
                                 H265D_LOG_FXN log)
 {
@@ -146,6 +148,7 @@ static int32_t parseSubLayerHrd(H265D_BITREADER *br, uint32_t cpbCnt, int subPic
     return (bad && strict) ? -1 : 0;
 }
 
+/* hrd_parameters(), E.2.2. */
 static int32_t parseHrdMode(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPresent, uint32_t maxSubLayersMinus1,
                             int strict, uint32_t ch, H265D_LOG_FXN log)
 {
@@ -218,6 +221,7 @@ int32_t parseHrd(H265D_HRD *hrd, H265D_BITREADER *br, int commonInfPresent, uint
 
 /* ---- VPS ---- */
 
+/* video_parameter_set_rbsp(), 7.3.2.1. */
 int32_t parseVps(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FXN log)
 {
     uint32_t id = readBitsT(br, 4, "vps_video_parameter_set_id");
@@ -375,6 +379,7 @@ void setFlatScalingLists(H265D_SCALING_LIST *sl)
     memset(sl->dc, 16, sizeof sl->dc);
 }
 
+/* scaling_list_data(), 7.3.4. */
 int32_t parseScalingList(H265D_SCALING_LIST *sl, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FXN log)
 {
     for (int sizeId = 0; sizeId < 4; sizeId++) {
@@ -574,6 +579,7 @@ void derivePpsTables(H265D_PPS *pps, const H265D_SPS *sps)
 
 /* ---- short-term reference picture sets ---- */
 
+/* st_ref_pic_set(), 7.3.7. */
 int32_t parseShortTermRps(const H265D_SPS *sps, H265D_BITREADER *br, uint32_t idx, uint32_t num,
                           const H265D_ST_RPS *sets, H265D_ST_RPS *out, uint32_t ch, H265D_LOG_FXN log)
 {
@@ -709,6 +715,7 @@ int32_t parseShortTermRps(const H265D_SPS *sps, H265D_BITREADER *br, uint32_t id
 
 /* ---- VUI ---- */
 
+/* vui_parameters(), E.2.1. */
 int32_t parseVui(H265D_DEC_OBJ *dec, H265D_SPS *sps, const H265D_VPS *vps, H265D_BITREADER *br, uint32_t ch,
                  H265D_LOG_FXN log)
 {
@@ -839,6 +846,7 @@ int32_t parseVui(H265D_DEC_OBJ *dec, H265D_SPS *sps, const H265D_VPS *vps, H265D
 
 /* ---- SPS ---- */
 
+/* seq_parameter_set_rbsp(), 7.3.2.2. */
 static int32_t parseSpsBody(H265D_DEC_OBJ *dec, H265D_SPS *sps, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FXN log)
 {
     sps->sps_video_parameter_set_id = readBitsT(br, 4, "sps_video_parameter_set_id");
@@ -1147,6 +1155,7 @@ int32_t parseSps(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG
 
 /* ---- PPS ---- */
 
+/* pic_parameter_set_rbsp(), 7.3.2.3. */
 static int32_t parsePpsBody(H265D_DEC_OBJ *dec, H265D_PPS *pps, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FXN log)
 {
     pps->pps_seq_parameter_set_id = readUeT(br, "pps_seq_parameter_set_id");
@@ -1370,6 +1379,7 @@ int32_t parsePps(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG
 
 /* ---- SEI ---- */
 
+/* sei_rbsp(), 7.3.2.4, and sei_message(), 7.3.5. */
 void parseSei(H265D_DEC_OBJ *dec, H265D_BITREADER *br, uint32_t ch, H265D_LOG_FXN log)
 {
     H265D_USER_DATA *ud = dec->userData;

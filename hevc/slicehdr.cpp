@@ -18,6 +18,7 @@ uint32_t ceilLog2(uint32_t n)
     return 32u - (uint32_t)__builtin_clz(n - 1);
 }
 
+/* pred_weight_table(), 7.3.6.3. */
 int32_t parsePredWeightTable(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLICE_HEADER *sh, uint32_t ch,
                              H265D_LOG_FXN log)
 {
@@ -129,6 +130,7 @@ static int32_t startPicture(H265D_DEC_OBJ *dec)
     return 0;
 }
 
+/* slice_segment_header(), 7.3.6.1. */
 int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLICE_HEADER *sh, int32_t nalUnitType,
                              int32_t temporalId, int mode)
 {
@@ -136,7 +138,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
     const int irap = isIrap(nalUnitType);
     H265D_DPB *dpb = &dec->dpb;
 
-    /* 1 */
+    /* first_slice_segment_in_pic_flag */
     sh->first_slice_segment_in_pic_flag = readBitT(br, "first_slice_segment_in_pic_flag");
     const int first = (int)sh->first_slice_segment_in_pic_flag;
     if (first) {
@@ -148,7 +150,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
             temporalId);
         return H265D_ERR_SLICE_HEADER;
     }
-    /* 2 */
+    /* no_output_of_prior_pics_flag */
     if (irap)
         sh->no_output_of_prior_pics_flag = readBitT(br, "no_output_of_prior_pics_flag");
     else
@@ -159,7 +161,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
              (int)sh->slice_pic_parameter_set_id);
         return H265D_ERR_SLICE_HEADER;
     }
-    /* 3 */
+    /* slice_pic_parameter_set_id and the sets it activates */
     H265D_PPS *pps = &dec->ppsStore[sh->slice_pic_parameter_set_id];
     if (!pps->valid) {
         LOGE("H265D_Decode : The ID of PPS that current SliceHeader refered is %d, which is not exist!\n",
@@ -189,7 +191,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
         if (r)
             return r;
     }
-    /* 4 */
+    /* dependent_slice_segment_flag, slice_segment_address */
     if (!first) {
         sh->dependent_slice_segment_flag = 0;
         if (pps->dependent_slice_segments_enabled_flag)
@@ -205,7 +207,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
         sh->dependent_slice_segment_flag = 0;
         sh->slice_segment_address = 0;
     }
-    /* 5 */
+    /* an independent segment: its address and the checks of its picture */
     if (!sh->dependent_slice_segment_flag) {
         dec->lastIndependentAddress = sh->slice_segment_address;
         dec->independentSliceAccepted = 0;
@@ -215,7 +217,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
     }
 
     if (!sh->dependent_slice_segment_flag) {
-        /* 6 */
+        /* slice_reserved_flag[], slice_type */
         const int32_t tidIdx = temporalId > (int32_t)sps->sps_max_sub_layers_minus1
                                    ? (int32_t)sps->sps_max_sub_layers_minus1
                                    : (temporalId < 0 ? 0 : temporalId);
@@ -260,7 +262,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
             LOGE("H265D_Decode : the value of slice_type is %d, it should be equal to 2!\n", (int)sh->slice_type);
             return H265D_ERR_SLICE_HEADER;
         }
-        /* 7 */
+        /* pic_output_flag, colour_plane_id */
         if (pps->output_flag_present_flag)
             sh->pic_output_flag = readBitT(br, "pic_output_flag");
         if (sps->separate_colour_plane_flag) {
@@ -271,7 +273,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                 return H265D_ERR_SLICE_HEADER;
             }
         }
-        /* 8 */
+        /* slice_pic_order_cnt_lsb and the picture order count */
         const int idr = isIdr(nalUnitType);
         if (!first && !dec->firstSliceAccepted) {
             LOGE("H265D_Decode : the first slice segment in pic is not valid, can't get the poc!\n");
@@ -284,7 +286,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
             sh->slice_pic_order_cnt_lsb =
                 readBitsT(br, (int)sps->log2_max_pic_order_cnt_lsb, "slice_pic_order_cnt_lsb");
             decodePoc(dec, sh, nalUnitType, temporalId);
-            /* 9 */
+            /* short_term_ref_pic_set_sps_flag, st_ref_pic_set(num_short_term_ref_pic_sets) or its index */
             sh->short_term_ref_pic_set_sps_flag = readBitT(br, "short_term_ref_pic_set_sps_flag");
             if (sps->num_short_term_ref_pic_sets == 0 && sh->short_term_ref_pic_set_sps_flag) {
                 LOGE("H265D_Decode : the value of colour_plane_id is %d, it should be equal to 0 when "
@@ -309,7 +311,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                 }
                 sh->curRps = &sps->st_rps[sh->short_term_ref_pic_set_idx];
             }
-            /* 10 */
+            /* long-term pictures (num_long_term_sps ... delta_poc_msb_cycle_lt), slice_temporal_mvp_enabled_flag */
             if (sps->long_term_ref_pics_present_flag) {
                 const uint32_t maxDecMinus1 = sps->sps_max_dec_pic_buffering[sps->sps_max_sub_layers_minus1] - 1;
                 if (sps->num_long_term_ref_pics_sps > 0) {
@@ -368,12 +370,12 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                 sh->slice_temporal_mvp_enabled_flag = readBitT(br, "slice_temporal_mvp_enabled_flag");
         }
         deriveRps(dec, sh, &sh->refInfo);
-        /* 11 */
+        /* slice_sao_luma_flag, slice_sao_chroma_flag */
         if (sps->sample_adaptive_offset_enabled_flag) {
             sh->slice_sao_luma_flag = readBitT(br, "slice_sao_luma_flag");
             sh->slice_sao_chroma_flag = readBitT(br, "slice_sao_chroma_flag");
         }
-        /* 12 */
+        /* num_ref_idx_active_override_flag, ref_pic_lists_modification(), mvd_l1_zero_flag, cabac_init_flag, collocated_from_l0_flag, collocated_ref_idx, pred_weight_table(), five_minus_max_num_merge_cand */
         if (sh->slice_type != 2) {
             int32_t r = checkNumPocTotalCurr(dec, &sh->refInfo, nalUnitType, &sh->NumPicTotalCurr);
             if (r)
@@ -475,7 +477,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
             }
             sh->MaxNumMergeCand = 5 - five;
         }
-        /* 13 */
+        /* slice_qp_delta, slice_cb/cr_qp_offset, deblocking_filter_override_flag and the filter controls, slice_loop_filter_across_slices_enabled_flag */
         sh->slice_qp_delta = readSeT(br, "slice_qp_delta");
         const int64_t qp = 26 + (int64_t)pps->init_qp_minus26 + sh->slice_qp_delta;
         if (sh->slice_qp_delta == H265D_SE_ERROR || qp < 0 || qp > 51) {
@@ -525,7 +527,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
         sh->SliceQpY = (int32_t)qp;
     }
 
-    /* 14 */
+    /* the picture the first segment opens (8.1.3) */
     if (first) {
         setupPicture(dec, sh, nalUnitType, temporalId);
         if (dec->picErrorFlag)
@@ -535,7 +537,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
     }
     dec->independentSliceAccepted = 1;
 
-    /* 15 */
+    /* num_entry_point_offsets, offset_len_minus1, entry_point_offset_minus1[] */
     sh->num_entry_point_offsets = 0;
     sh->entryPointsKept = 0;
     if (pps->tiles_enabled_flag || pps->entropy_coding_sync_enabled_flag) {
@@ -575,7 +577,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
                 sh->entryPointsKept = sh->num_entry_point_offsets;
         }
     }
-    /* 16 */
+    /* slice_segment_header_extension_length and its bytes, byte_alignment() */
     sh->slice_segment_header_extension_length = 0;
     if (pps->slice_segment_header_extension_present_flag) {
         sh->slice_segment_header_extension_length = readUeT(br, "slice_segment_header_extension_length");
@@ -595,7 +597,7 @@ int32_t parseSliceHeaderMode(H265D_DEC_OBJ *dec, H265D_BITREADER *br, H265D_SLIC
         readBit(br);
     sh->sliceDataByte = br->bitsRead / 8;
 
-    /* 17 */
+    /* the header accepted */
     if (first) {
         dec->firstSliceAccepted = 1;
         dec->firstSliceTemporalId = temporalId;

@@ -127,6 +127,7 @@ struct Parser
     }
 };
 
+/* sao(), 7.3.8.3. */
 int Parser::parseSao()
 {
     const int rs = ctu->ctbAddrRs;
@@ -287,11 +288,13 @@ int Parser::decodePcmSample(H265D_CU *cu, int log2CbSize)
     return 0;
 }
 
+/* mvd_coding(), 7.3.8.9. */
 int Parser::parseMvd(H265D_PU *pu, int list)
 {
     return decodeMvdCoding(dec, c, pu, list);
 }
 
+/* prediction_unit(), 7.3.8.6. */
 int Parser::parsePredictionUnit(H265D_CU *cu, int x0, int y0, int w, int h, int partIdx, int ctDepth)
 {
     (void)partIdx;
@@ -371,6 +374,7 @@ int Parser::parsePredictionUnit(H265D_CU *cu, int x0, int y0, int w, int h, int 
     return 0;
 }
 
+/* transform_unit(), 7.3.8.10. */
 int Parser::parseTransformUnit(H265D_CU *cu, H265D_TU *tu, int xBase, int yBase, int trafoDepth, int blkIdx)
 {
     (void)trafoDepth;
@@ -431,6 +435,7 @@ int Parser::parseTransformUnit(H265D_CU *cu, H265D_TU *tu, int xBase, int yBase,
     return 0;
 }
 
+/* transform_tree(), 7.3.8.8. */
 int Parser::parseTransformTree(H265D_CU *cu, int x0, int y0, int xBase, int yBase, int log2TrafoSize, int trafoDepth,
                                int blkIdx, int maxTrafoDepth, int intraSplit, int parentCbfCb, int parentCbfCr)
 {
@@ -491,6 +496,7 @@ int Parser::parseTransformTree(H265D_CU *cu, int x0, int y0, int xBase, int yBas
     return parseTransformUnit(cu, tu, xBase, yBase, trafoDepth, blkIdx);
 }
 
+/* coding_unit(), 7.3.8.5. */
 int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
 {
     if (ctu->numCu >= H265D_MAX_CU_PER_CTU)
@@ -700,6 +706,7 @@ int Parser::parseCodingUnit(int x0, int y0, int log2CbSize, int ctDepth)
     return 0;
 }
 
+/* coding_quadtree(), 7.3.8.4. */
 int Parser::parseCodingQuadtree(int x0, int y0, int log2CbSize, int cqtDepth)
 {
     const int nCbS = 1 << log2CbSize;
@@ -831,6 +838,7 @@ int32_t deriveChromaQpFor(int qpY, int offset)
     return kChromaQpTable[qpi - 30];
 }
 
+/* residual_coding(), 7.3.8.11. */
 int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *tu, int log2TrafoSize,
                             int cuTransquantBypass, int cIdx, int16_t *coeffs, int scanIdx)
 {
@@ -1032,6 +1040,7 @@ int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *
     return 0;
 }
 
+/* coding_tree_unit(), 7.3.8.2. */
 int32_t parseCodingTreeUnit(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx)
 {
     StageClock clock(dec, StageParse);
