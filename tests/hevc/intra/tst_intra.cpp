@@ -32,8 +32,7 @@ struct Decoded
     /* A CTU record for the CTB at (x, y) with every neighbour available. */
     H265D_CTU_RECORD ctuAt(int x, int y)
     {
-        H265D_CTU_RECORD c;
-        memset(&c, 0, offsetof(H265D_CTU_RECORD, coeffY));
+        H265D_CTU_RECORD c{};
         const int log2 = (int)dec()->sps->CtbLog2SizeY;
         c.ctbLog2 = log2;
         c.ctbSize = 1 << log2;

@@ -759,8 +759,7 @@ void TestLoopFilter::boundaryStrengthsOfACtu()
     H265D_DEC_OBJ *dec = p.dec;
     // CTB (64, 0): one intra 64 x 64 unit split into four 32 x 32 transform
     // units; its left neighbour inter with coded luma in one 4 x 4 unit.
-    auto *ctu = new H265D_CTU_RECORD;
-    memset(ctu, 0, offsetof(H265D_CTU_RECORD, coeffY));
+    auto *ctu = new H265D_CTU_RECORD{};
     ctu->x = 64;
     ctu->ctbSize = 64;
     ctu->ctbLog2 = 6;
@@ -828,8 +827,7 @@ void TestLoopFilter::lumaStrengthsFromMotion()
     // motion test decides.
     H265D_DEC_OBJ *dec = p.dec;
     const int w4 = dec->side.mapW4;
-    auto *ctu = new H265D_CTU_RECORD;
-    memset(ctu, 0, offsetof(H265D_CTU_RECORD, coeffY));
+    auto *ctu = new H265D_CTU_RECORD{};
     ctu->ctbSize = 64;
     ctu->ctbLog2 = 6;
     ctu->numPu = 2;
