@@ -209,50 +209,6 @@ private slots:
         QVERIFY(Counting::live.empty());
     }
 
-    void poolRefusesA513thBlock()
-    {
-        H265D_POOL pool = {};
-        pool.ok = 1;
-        pool.MallocFxn = Counting::alloc;
-        pool.FreeFxn = Counting::release;
-        Counting::reset();
-        for (int i = 0; i < H265D_POOL_BLOCKS; i++)
-            QVERIFY(poolAlloc(&pool, 8, 64) != nullptr);
-        QCOMPARE(pool.ok, 1);
-        QVERIFY(poolAlloc(&pool, 8, 64) == nullptr);
-        QCOMPARE(pool.ok, 0);
-        QCOMPARE(pool.count, H265D_POOL_BLOCKS);
-        QCOMPARE(Counting::calls, H265D_POOL_BLOCKS);
-        for (int i = 0; i < pool.count; i++)
-            pool.FreeFxn(0, pool.blocks[i]);
-        QVERIFY(Counting::live.empty());
-    }
-
-    void alignedBlocks()
-    {
-        Counting::reset();
-        for (int i = 0; i < 32; i++) {
-            uint8_t *p = (uint8_t *)alignedAlloc(Counting::alloc, 0, (size_t)i + 1, 16);
-            QVERIFY(p);
-            QCOMPARE((uintptr_t)p % 16, (uintptr_t)0);
-            QVERIFY(p[-1] >= 1 && p[-1] <= 16);
-            alignedFree(Counting::release, 0, p);
-        }
-        alignedFree(Counting::release, 0, nullptr);
-        QVERIFY(Counting::live.empty());
-    }
-
-    void streamBufferSizes()
-    {
-        QCOMPARE(streamBufferSize(1920, 1088), (size_t)3133440);
-        QCOMPARE(streamBufferSize(1920, 1152), (size_t)6635520);
-        QCOMPARE(streamBufferSize(64, 64), (size_t)3133440);
-        Decoder d(initParam(1920, 1080, 0));
-        QCOMPARE(d.obj()->streamSize, (size_t)3133440);
-        QCOMPARE(d.obj()->w64, 1920u);
-        QCOMPARE(d.obj()->h64, 1088u);
-    }
-
     /* A picture returned mid-chunk leaves the rest buffered; empty calls
      * decode it; the end of the stream drains one picture per call. */
     void chunkAndEndOfStream()
@@ -500,18 +456,6 @@ private slots:
         QCOMPARE(H265D_CreateForTest(&h, &p, &t), H265D_OK);
         QCOMPARE(((H265D_DEC_OBJ *)h)->cpuFlags, detectCpuFeatures() & ~H265D_CPU_AVX);
         H265D_Delete(h);
-    }
-
-    void pathCounters()
-    {
-        Decoder d;
-        d.feed(cat({headers(), slice(idr()), slice(trailP(1))}));
-        d.finish();
-        H265D_PATH_COUNTS pc = {};
-        QCOMPARE(H265D_GetPathCounts(d.h, &pc), H265D_OK);
-        QCOMPARE(pc.uiSerial, 2u);
-        QCOMPARE(pc.uiRowJobs + pc.uiSliceJobs + pc.uiTileJobs + pc.uiGatheredSerial + pc.uiFallbacks, 0u);
-        QCOMPARE(H265D_GetPathCounts(nullptr, &pc), H265D_ERR_NULL);
     }
 };
 

@@ -119,7 +119,6 @@ private slots:
     void sse2Only();
     void sse41();
     void avxNeedsOperatingSystem();
-    void slotsNeverReplaced();
     void forcedMaskOnlyRemoves();
     void intelModelRules();
     void amdRules();
@@ -183,13 +182,6 @@ void TestCpu::avxNeedsOperatingSystem()
     QVERIFY(a.slot[129].raw == b.slot[129].raw);
     QVERIFY(a.slot[130].raw != b.slot[130].raw);
     QVERIFY(a.slot[130].raw != portable.slot[130].raw);
-}
-
-void TestCpu::slotsNeverReplaced()
-{
-    const QSet<int> never = rangeSet({{2, 5}, {24, 26}, {51, 54}, {121, 122}, {125, 127}});
-    for (uint32_t flags : {0u, H265D_CPU_SSE2, H265D_CPU_SSE2 | H265D_CPU_SSE41, 0xFFFFFFFFu})
-        QVERIFY(!replacedUnder(flags).intersects(never));
 }
 
 void TestCpu::forcedMaskOnlyRemoves()

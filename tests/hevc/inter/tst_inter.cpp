@@ -70,34 +70,6 @@ private slots:
                             QCOMPARE((int)out[0], mvx);
                     }
     }
-
-    void borderExtensionReplicatesEdges()
-    {
-        H265D_DSP_TABLE dsp;
-        memset(&dsp, 0, sizeof dsp);
-        uint32_t flags = 0;
-        initDspFunctionTable(&dsp, &flags, 0);
-        QVERIFY(dsp.slot[H265D_SLOT_EXTEND_BORDER].raw != nullptr);
-        const int w = 24, h = 10, padX = 16, padY = 8, stride = w + 2 * padX;
-        std::vector<uint8_t> buf((size_t)stride * (h + 2 * padY) + 32, 0xEE);
-        uint8_t *plane = buf.data() + padY * stride + padX;
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++)
-                plane[y * stride + x] = (uint8_t)(y * 16 + x);
-        dsp.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(0, plane, w, h, stride, padX, padY);
-        for (int y = -padY; y < h + padY; y++)
-            for (int x = -padX; x < w + padX; x++) {
-                const int cx = x < 0 ? 0 : (x >= w ? w - 1 : x), cy = y < 0 ? 0 : (y >= h ? h - 1 : y);
-                QCOMPARE((int)plane[y * stride + x], cy * 16 + cx);
-            }
-        /* nothing beyond the margins */
-        QCOMPARE((int)buf[buf.size() - 1], 0xEE);
-        /* the threaded decoder extends rows itself: type 1 leaves the margins */
-        std::vector<uint8_t> copy = buf;
-        plane[0] = 1;
-        dsp.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(1, plane, w, h, stride, padX, padY);
-        QCOMPARE((int)plane[-1], (int)copy[padY * stride + padX - 1]);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestInter)

@@ -47,7 +47,6 @@ private:
 
 private slots:
     void initTestCase();
-    void slotLayout();
     void transformMatrix();
     void dequantFlat();
     void dequantScaled();
@@ -92,51 +91,6 @@ void TestKernels::initTestCase()
     uint32_t flags = 0xFFFFFFFFu;
     initDspFunctionTable(&dsp, &flags, 0); // the portable kernels
     QCOMPARE(flags, 0u);
-}
-
-void TestKernels::slotLayout()
-{
-    // Every slot is filled; the flagged deblocking slots hold the kernels of their plain partners.
-    for (int s = 0; s < H265D_DSP_SLOT_COUNT; ++s)
-        QVERIFY2(dsp.slot[s].raw != nullptr, qPrintable(QString("slot %1").arg(s)));
-    for (int s = 119; s <= 120; ++s)
-        QVERIFY(dsp.slot[s].raw == dsp.slot[s + 2].raw);
-    for (int s = 123; s <= 124; ++s)
-        QVERIFY(dsp.slot[s].raw == dsp.slot[s + 2].raw);
-    // The size formulas reach the documented ranges.
-    for (int l = 2; l <= 5; ++l) {
-        QCOMPARE(H265D_SLOT_DEQUANT_SCALED + l, l);
-        QCOMPARE(H265D_SLOT_DEQUANT_FLAT + l, 4 + l);
-        QCOMPARE(H265D_SLOT_IDCT + l, 9 + l);
-        QCOMPARE(H265D_SLOT_INTRA_PLANAR + l, 14 + l);
-        QCOMPARE(H265D_SLOT_INTRA_ANGULAR + l, 18 + l);
-        QCOMPARE(H265D_SLOT_INTRA_DC + l, 22 + l);
-        QCOMPARE(H265D_SLOT_INTRA_VERTICAL + l, 26 + l);
-        QCOMPARE(H265D_SLOT_INTRA_HORIZONTAL + l, 30 + l);
-        QCOMPARE(H265D_SLOT_INTRA_DIAG_UP + l, 34 + l);
-        QCOMPARE(H265D_SLOT_INTRA_DIAG_DOWN + l, 38 + l);
-        QCOMPARE(H265D_SLOT_INTRA_DIAG_MID + l, 42 + l);
-        QCOMPARE(H265D_SLOT_PCM_COPY + l, 49 + l);
-        if (l >= 3)
-            QCOMPARE(H265D_SLOT_INTRA_SMOOTH + l, 45 + l);
-    }
-    QCOMPARE(H265D_SLOT_LUMA_UNI + 3 * 4 + 3, 70);
-    QCOMPARE(H265D_SLOT_LUMA_BI_FIRST + 3 * 4 + 3, 90);
-    QCOMPARE(H265D_SLOT_LUMA_BI_SECOND + 3 * 4 + 3, 106);
-    QCOMPARE(H265D_SLOT_CHROMA_BI_SECOND + H265D_CHROMA_HV, 114);
-    // Shared kernels: the copies and the luma/chroma weighted pairs.
-    QVERIFY(dsp.slot[55].uniPred == dsp.slot[71].uniPred);
-    QVERIFY(dsp.slot[75].biFirst == dsp.slot[107].biFirst);
-    QVERIFY(dsp.slot[115].weightedUni == dsp.slot[117].weightedUni);
-    QVERIFY(dsp.slot[116].weightedBi == dsp.slot[118].weightedBi);
-    // One kernel per fraction and per size.
-    for (int a = 55; a <= 106; ++a)
-        for (int b = a + 1; b <= 106; ++b)
-            if (!(a == 55 && b == 71))
-                QVERIFY2(dsp.slot[a].raw != dsp.slot[b].raw, qPrintable(QString("slots %1 %2").arg(a).arg(b)));
-    for (int a = 2; a <= 54; ++a)
-        for (int b = a + 1; b <= 54; ++b)
-            QVERIFY2(dsp.slot[a].raw != dsp.slot[b].raw, qPrintable(QString("slots %1 %2").arg(a).arg(b)));
 }
 
 void TestKernels::transformMatrix()

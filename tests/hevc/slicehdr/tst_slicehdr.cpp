@@ -294,17 +294,6 @@ private slots:
         run(f, cat({headers(), slice(idr())}));
         QVERIFY(f.errors.empty());
     }
-
-    void ceilLog2Values()
-    {
-        QCOMPARE(ceilLog2(1), 0u);
-        QCOMPARE(ceilLog2(2), 1u);
-        QCOMPARE(ceilLog2(3), 2u);
-        QCOMPARE(ceilLog2(4), 2u);
-        QCOMPARE(ceilLog2(5), 3u);
-        QCOMPARE(ceilLog2(510), 9u);
-        QCOMPARE(ceilLog2(65536), 16u);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSliceHeader)
