@@ -59,7 +59,9 @@ private slots:
     void intraReferenceGuards();
     void referenceSmoothing();
     void pcmAndRowCopies();
+    void lumaUniPrediction_data();
     void lumaUniPrediction();
+    void chromaUniPrediction_data();
     void chromaUniPrediction();
     void lumaBiPrediction();
     void chromaBiPrediction();
@@ -774,30 +776,51 @@ struct Dest
 
 } // namespace
 
+// Rows of the fractions (xFrac, yFrac) below n.
+static void fractionRows(int n)
+{
+    QTest::addColumn<int>("xf");
+    QTest::addColumn<int>("yf");
+    for (int xf = 0; xf < n; ++xf)
+        for (int yf = 0; yf < n; ++yf)
+            QTest::addRow("frac %d,%d", xf, yf) << xf << yf;
+}
+
+void TestKernels::lumaUniPrediction_data()
+{
+    fractionRows(4);
+}
+
 void TestKernels::lumaUniPrediction()
 {
+    QFETCH(int, xf);
+    QFETCH(int, yf);
     Rng rng(9);
     const Plane planes[3] = {Plane(rng, 0), Plane(rng, 1), Plane(rng, 2)};
-    for (int xf = 0; xf < 4; ++xf)
-        for (int yf = 0; yf < 4; ++yf)
-            for (int w : kWidths)
-                for (int h = 2; h <= 64; ++h) {
-                    const Plane &p = planes[(w + h) % 3];
-                    std::vector<int> pred, want(w * h);
-                    ref::interpolate(8, p.at(), Plane::kStride, w, h, xf, yf, pred);
-                    for (int i = 0; i < w * h; ++i)
-                        want[i] = ref::clip255((pred[i] + 32) >> 6);
-                    Dest d;
-                    dsp.slot[H265D_SLOT_LUMA_UNI + xf * 4 + yf].uniPred(d.at(), Dest::kStride, p.at(), Plane::kStride,
-                                                                        w, h);
-                    QString why;
-                    if (!d.check(want, w, h, why))
-                        QFAIL(qPrintable(QString("frac %1,%2 %3x%4 %5").arg(xf).arg(yf).arg(w).arg(h).arg(why)));
-                }
+    for (int w : kWidths)
+        for (int h = 2; h <= 64; ++h) {
+            const Plane &p = planes[(w + h) % 3];
+            std::vector<int> pred, want(w * h);
+            ref::interpolate(8, p.at(), Plane::kStride, w, h, xf, yf, pred);
+            for (int i = 0; i < w * h; ++i)
+                want[i] = ref::clip255((pred[i] + 32) >> 6);
+            Dest d;
+            dsp.slot[H265D_SLOT_LUMA_UNI + xf * 4 + yf].uniPred(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h);
+            QString why;
+            if (!d.check(want, w, h, why))
+                QFAIL(qPrintable(QString("%1x%2 %3").arg(w).arg(h).arg(why)));
+        }
+}
+
+void TestKernels::chromaUniPrediction_data()
+{
+    fractionRows(8);
 }
 
 void TestKernels::chromaUniPrediction()
 {
+    QFETCH(int, xf);
+    QFETCH(int, yf);
     Rng rng(10);
     const Plane planes[3] = {Plane(rng, 0), Plane(rng, 1), Plane(rng, 2)};
     // Chroma blocks of 4:2:0 pictures are at most 32 x 32: every shape up to
@@ -807,28 +830,26 @@ void TestKernels::chromaUniPrediction()
         for (int h = 2; h <= 64; ++h)
             if ((w <= 32 && h <= 32) || h == 2 || h == 17 || h == 64)
                 shapes.emplace_back(w, h);
-    for (int xf = 0; xf < 8; ++xf)
-        for (int yf = 0; yf < 8; ++yf)
-            for (const auto &[w, h] : shapes) {
-                const Plane &p = planes[(w + h) % 3];
-                std::vector<int> pred, want(w * h);
-                ref::interpolate(4, p.at(), Plane::kStride, w, h, xf, yf, pred);
-                for (int i = 0; i < w * h; ++i)
-                    want[i] = ref::clip255((pred[i] + 32) >> 6);
-                Dest d;
-                const H265D_DSP_ENTRY *e = &dsp.slot[H265D_SLOT_CHROMA_UNI];
-                if (xf == 0 && yf == 0)
-                    e[H265D_CHROMA_COPY].uniPred(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h);
-                else if (yf == 0)
-                    e[H265D_CHROMA_H].chromaUniPred(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, xf);
-                else if (xf == 0)
-                    e[H265D_CHROMA_V].chromaUniPred(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, yf);
-                else
-                    e[H265D_CHROMA_HV].chromaUniPredHv(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, xf, yf);
-                QString why;
-                if (!d.check(want, w, h, why))
-                    QFAIL(qPrintable(QString("frac %1,%2 %3x%4 %5").arg(xf).arg(yf).arg(w).arg(h).arg(why)));
-            }
+    for (const auto &[w, h] : shapes) {
+        const Plane &p = planes[(w + h) % 3];
+        std::vector<int> pred, want(w * h);
+        ref::interpolate(4, p.at(), Plane::kStride, w, h, xf, yf, pred);
+        for (int i = 0; i < w * h; ++i)
+            want[i] = ref::clip255((pred[i] + 32) >> 6);
+        Dest d;
+        const H265D_DSP_ENTRY *e = &dsp.slot[H265D_SLOT_CHROMA_UNI];
+        if (xf == 0 && yf == 0)
+            e[H265D_CHROMA_COPY].uniPred(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h);
+        else if (yf == 0)
+            e[H265D_CHROMA_H].chromaUniPred(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, xf);
+        else if (xf == 0)
+            e[H265D_CHROMA_V].chromaUniPred(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, yf);
+        else
+            e[H265D_CHROMA_HV].chromaUniPredHv(d.at(), Dest::kStride, p.at(), Plane::kStride, w, h, xf, yf);
+        QString why;
+        if (!d.check(want, w, h, why))
+            QFAIL(qPrintable(QString("%1x%2 %3").arg(w).arg(h).arg(why)));
+    }
 }
 
 void TestKernels::lumaBiPrediction()
