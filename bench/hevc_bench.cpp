@@ -342,7 +342,9 @@ int main(int argc, char **argv)
         std::string file = s.name;
         std::replace(file.begin(), file.end(), ' ', '_');
         s.path = dir + "/" + file + ".hevc";
-        if (!exists(s.path) && !makeStream(s)) {
+        // Only the streams this run decodes: a 1080p run needs no 2160p encode.
+        const bool selected = only.empty() || strncmp(s.name, only.c_str(), only.size()) == 0;
+        if (selected && !exists(s.path) && !makeStream(s)) {
             fprintf(stderr, "hevc_bench: cannot make %s (needs ffmpeg and x265)\n", s.path.c_str());
             return 1;
         }
