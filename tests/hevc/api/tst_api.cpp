@@ -41,7 +41,7 @@ int Counting::calls = 0;
 int Counting::failAt = 0;
 std::set<void *> Counting::live;
 
-const Bytes kAud = nal(35, {0x50});
+const Bytes kAud = nal(NAL_AUD_NUT, {0x50});
 
 } // namespace
 
@@ -170,8 +170,8 @@ private slots:
         const int afterCreate = Counting::calls;
         SpsParams wide;
         wide.width = 128;
-        d.feed(cat({headers(), slice(idr()), slice(trailP(1)), nal(33, spsRbsp(wide)), slice(idr()),
-                    nal(39, {240, 2, 1, 2, 0x80}), slice(trailP(1))}));
+        d.feed(cat({headers(), slice(idr()), slice(trailP(1)), nal(NAL_SPS_NUT, spsRbsp(wide)), slice(idr()),
+                    nal(NAL_PREFIX_SEI_NUT, {240, 2, 1, 2, 0x80}), slice(trailP(1))}));
         d.finish();
         QCOMPARE(d.pictures.size(), (size_t)4);
         QCOMPARE(Counting::calls, afterCreate);
@@ -312,7 +312,7 @@ private slots:
         s.numReorder = 2;
         VpsParams v;
         v.numReorder = 2;
-        const Bytes sei = nal(39, {5, 1, 0x33, 0x80});
+        const Bytes sei = nal(NAL_PREFIX_SEI_NUT, {5, 1, 0x33, 0x80});
         /* POCs in decode order 0 4 2 1 3 8 6 5 7 */
         const std::vector<Bytes> aus = {cat({headers(s, PpsParams(), v), sei, slice(idr())}),
                                         cat({sei, slice(trailP(4, {-4}))}),
@@ -409,8 +409,8 @@ private slots:
         b.predWeight = weights(2);
         b.override = true;
         b.numRefL0 = 2;
-        const Bytes base = cat({headers(s, p, v), nal(39, {240, 4, 1, 2, 3, 4, 0x80}), slice(first), slice(pw),
-                                nal(39, {5, 2, 9, 9, 0x80}), slice(b), kAud});
+        const Bytes base = cat({headers(s, p, v), nal(NAL_PREFIX_SEI_NUT, {240, 4, 1, 2, 3, 4, 0x80}), slice(first),
+                                slice(pw), nal(NAL_PREFIX_SEI_NUT, {5, 2, 9, 9, 0x80}), slice(b), kAud});
         Decoder clean(initParam(128, 128, 2));
         clean.feed(base);
         clean.finish();

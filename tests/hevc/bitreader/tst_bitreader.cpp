@@ -141,7 +141,7 @@ private slots:
     void trailingZeroBytesAreStripped()
     {
         Decoder dec;
-        Bytes sei = nal(39, {0x05, 0x03, 0x11, 0x22, 0x33, 0x80});
+        Bytes sei = nal(NAL_PREFIX_SEI_NUT, {0x05, 0x03, 0x11, 0x22, 0x33, 0x80});
         sei.push_back(0);
         sei.push_back(0);
         dec.feed(cat({headers(), sei, slice(idr())}));

@@ -407,7 +407,7 @@ inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
 
 struct SliceParams
 {
-    int nalType = 19; /* IDR_W_RADL */
+    int nalType = NAL_IDR_W_RADL;
     int tid = 0;
     bool first = true;
     bool noOutputOfPriorPics = false;
@@ -453,8 +453,8 @@ struct SliceParams
 inline Bytes sliceRbsp(const SliceParams &p)
 {
     BitWriter w;
-    const bool irap = p.nalType >= 16 && p.nalType <= 23;
-    const bool idr = p.nalType == 19 || p.nalType == 20;
+    const bool irap = isIrap(p.nalType);
+    const bool idr = isIdr(p.nalType);
     w.flag(p.first);
     if (irap)
         w.flag(p.noOutputOfPriorPics);
@@ -678,7 +678,7 @@ struct Decoder
 inline Bytes headers(const SpsParams &sps = SpsParams(), const PpsParams &pps = PpsParams(),
                      const VpsParams &vps = VpsParams())
 {
-    return cat({nal(32, vpsRbsp(vps)), nal(33, spsRbsp(sps)), nal(34, ppsRbsp(pps))});
+    return cat({nal(NAL_VPS_NUT, vpsRbsp(vps)), nal(NAL_SPS_NUT, spsRbsp(sps)), nal(NAL_PPS_NUT, ppsRbsp(pps))});
 }
 
 /* A slice unit for a picture of the default stream. */
@@ -696,7 +696,7 @@ inline SliceParams idr()
 inline SliceParams trailP(int poc, std::vector<int> neg = {-1})
 {
     SliceParams s;
-    s.nalType = 1;
+    s.nalType = NAL_TRAIL_R;
     s.sliceType = 1;
     s.pocLsb = poc & 255;
     s.neg = neg;
@@ -706,7 +706,7 @@ inline SliceParams trailP(int poc, std::vector<int> neg = {-1})
 inline SliceParams trailB(int poc, std::vector<int> neg, std::vector<int> pos)
 {
     SliceParams s;
-    s.nalType = 1;
+    s.nalType = NAL_TRAIL_R;
     s.sliceType = 0;
     s.pocLsb = poc & 255;
     s.neg = neg;

@@ -6,7 +6,7 @@ using namespace h265d;
 
 using namespace h265test;
 
-static const Bytes kAud = nal(35, {0x50});
+static const Bytes kAud = nal(NAL_AUD_NUT, {0x50});
 
 class TestDpb : public QObject
 {
@@ -231,13 +231,13 @@ private slots:
     {
         Decoder d;
         SliceParams cra;
-        cra.nalType = 21;
+        cra.nalType = NAL_CRA_NUT;
         cra.pocLsb = 8;
         cra.sliceType = 2;
         SliceParams rasl = trailB(6, {-1}, {2});
-        rasl.nalType = 8;
+        rasl.nalType = NAL_RASL_N;
         feedAus(d, {cat({headers(sps(2), PpsParams(), vps(2)), slice(idr())}), slice(trailP(1)), slice(trailP(2)),
-                    cat({nal(36, {}), slice(cra)}), slice(rasl), slice(trailP(9, {-1}))});
+                    cat({nal(NAL_EOS_NUT, {}), slice(cra)}), slice(rasl), slice(trailP(9, {-1}))});
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(stamps(d), (std::vector<uint64_t>{0, 3, 5}));
@@ -262,8 +262,9 @@ private slots:
         SpsParams big = sps(2);
         big.width = 128;
         Decoder d(initParam(128, 64));
-        feedAus(d, {cat({headers(sps(2), PpsParams(), vps(2)), slice(idr())}), slice(trailP(1)),
-                    cat({nal(33, spsRbsp(big)), nal(34, ppsRbsp()), slice(idr())}), slice(trailP(1))});
+        feedAus(d,
+                {cat({headers(sps(2), PpsParams(), vps(2)), slice(idr())}), slice(trailP(1)),
+                 cat({nal(NAL_SPS_NUT, spsRbsp(big)), nal(NAL_PPS_NUT, ppsRbsp()), slice(idr())}), slice(trailP(1))});
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(d.pictures.size(), (size_t)4);

@@ -124,7 +124,7 @@ private slots:
         SpsParams big;
         big.width = 128;
         Decoder d(initParam(128, 64));
-        d.feed(cat({headers(), nal(33, spsRbsp(big), 0, 5), slice(idr())}));
+        d.feed(cat({headers(), nal(NAL_SPS_NUT, spsRbsp(big), 0, 5), slice(idr())}));
         d.finish();
         QVERIFY(logged("The value of nuh_layer_id is 5", 1));
         QVERIFY(d.errors.empty());
@@ -160,10 +160,10 @@ private slots:
     void unsupportedTypesAreSkipped()
     {
         Decoder d;
-        Bytes aud = nal(35, {0x50});
-        Bytes fd = nal(38, {0xFF, 0xFF, 0x80});
-        d.feed(cat({aud, headers(), slice(idr()), aud, fd, nal(41, {0x80}), nal(50, {0x80}), nal(22, {0x80, 0x80}),
-                    slice(trailP(1)), aud, nal(63, {0x80}), slice(trailP(2))}));
+        Bytes aud = nal(NAL_AUD_NUT, {0x50});
+        Bytes fd = nal(NAL_FD_NUT, {0xFF, 0xFF, 0x80});
+        d.feed(cat({aud, headers(), slice(idr()), aud, fd, nal(41, {0x80}), nal(50, {0x80}),
+                    nal(NAL_RSV_IRAP_VCL22, {0x80, 0x80}), slice(trailP(1)), aud, nal(63, {0x80}), slice(trailP(2))}));
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(d.pictures.size(), (size_t)3);
@@ -202,9 +202,9 @@ private slots:
 
     void codedBytesMatchTheByteStream()
     {
-        const Bytes stream =
-            cat({nal(35, {0x50}), headers(wideSps()), slice(idr()), slice(secondSlice(idr())), nal(35, {0x50}),
-                 slice(trailP(1)), slice(secondSlice(trailP(1))), nal(40, {0x05, 0x01, 0x00, 0x80}), slice(trailP(2))});
+        const Bytes stream = cat({nal(NAL_AUD_NUT, {0x50}), headers(wideSps()), slice(idr()), slice(secondSlice(idr())),
+                                  nal(NAL_AUD_NUT, {0x50}), slice(trailP(1)), slice(secondSlice(trailP(1))),
+                                  nal(NAL_SUFFIX_SEI_NUT, {0x05, 0x01, 0x00, 0x80}), slice(trailP(2))});
         Decoder d(initParam(128, 64, 4, IH265D_DECODE_ORDER));
         d.feed(stream);
         d.finish();

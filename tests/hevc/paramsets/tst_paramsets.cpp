@@ -30,21 +30,21 @@ private slots:
     void otherProfilesAreRefused()
     {
         Decoder d;
-        QCOMPARE(parse(d, nal(32, vpsRbsp())), 0);
-        QCOMPARE(parse(d, nal(33, spsRbsp())), 0);
+        QCOMPARE(parse(d, nal(NAL_VPS_NUT, vpsRbsp())), 0);
+        QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp())), 0);
         QCOMPARE(d.obj()->spsStore[0].valid, 1);
         SpsParams main10;
         main10.bitDepthLuma = 10;
         main10.bitDepthChroma = 10;
-        QCOMPARE(parse(d, nal(33, spsRbsp(main10))), H265D_ERR_SPS);
+        QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp(main10))), H265D_ERR_SPS);
         QVERIFY(logged("The value of bit_depth_luma is 10, should be equal to 8!", 0));
         QCOMPARE(d.obj()->spsStore[0].valid, 0);
-        QCOMPARE(parse(d, nal(34, ppsRbsp())), H265D_ERR_PPS);
+        QCOMPARE(parse(d, nal(NAL_PPS_NUT, ppsRbsp())), H265D_ERR_PPS);
         QVERIFY(logged("The ID of SPS that current PPS refered is 0, which is not exist!", 0));
 
         SpsParams s422;
         s422.chromaFormatIdc = 2;
-        QCOMPARE(parse(d, nal(33, spsRbsp(s422))), H265D_ERR_SPS);
+        QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp(s422))), H265D_ERR_SPS);
         QVERIFY(logged("The value of chroma_format_idc is 2, should be equal to 1!", 0));
     }
 
@@ -54,10 +54,10 @@ private slots:
         const int32_t want[] = {H265D_ERR_SPS, 0, 0, H265D_ERR_SPS};
         for (int i = 0; i < 4; i++) {
             Decoder d;
-            parse(d, nal(32, vpsRbsp()));
+            parse(d, nal(NAL_VPS_NUT, vpsRbsp()));
             SpsParams s;
             s.log2MaxPocLsb = values[i];
-            QCOMPARE(parse(d, nal(33, spsRbsp(s))), want[i]);
+            QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp(s))), want[i]);
         }
         QVERIFY(logged("log2_max_pic_order_cnt_lsb is 17, should be less than 17!", 0));
     }
@@ -72,14 +72,14 @@ private slots:
         } cases[] = {{3, 0, H265D_ERR_SPS}, {4, 3, H265D_ERR_SPS}, {4, 0, 0}, {3, 3, 0}};
         for (auto &c : cases) {
             Decoder d;
-            parse(d, nal(32, vpsRbsp()));
+            parse(d, nal(NAL_VPS_NUT, vpsRbsp()));
             SpsParams s;
             s.log2MinCb = c.minCb;
             s.log2DiffMaxMinCb = c.diff;
             s.log2DiffMaxMinTb = c.minCb + c.diff > 5 ? 3 : c.minCb + c.diff - 2;
             if (c.minCb + c.diff == 3)
                 s.log2DiffMaxMinTb = 1;
-            QCOMPARE(parse(d, nal(33, spsRbsp(s))), c.want);
+            QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp(s))), c.want);
             if (c.minCb + c.diff == 7)
                 QVERIFY(logged("The value of CtbLog2SizeY is 7, should be in the range of 4~6!", 0));
             if (c.minCb + c.diff == 3)
@@ -90,40 +90,40 @@ private slots:
     void tileChecks()
     {
         Decoder d(initParam(320, 192));
-        parse(d, nal(32, vpsRbsp()));
-        QCOMPARE(parse(d, nal(33, spsRbsp(ctb64(320, 192)))), 0);
+        parse(d, nal(NAL_VPS_NUT, vpsRbsp()));
+        QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp(ctb64(320, 192)))), 0);
         PpsParams both;
         both.tiles = true;
         both.wpp = true;
         both.tileCols = 2;
-        QCOMPARE(parse(d, nal(34, ppsRbsp(both))), H265D_ERR_PPS);
+        QCOMPARE(parse(d, nal(NAL_PPS_NUT, ppsRbsp(both))), H265D_ERR_PPS);
         QVERIFY(logged("tile and wpp can not be both open!", 0));
 
         logs().clear();
         PpsParams two;
         two.tiles = true;
         two.tileCols = 2;
-        QCOMPARE(parse(d, nal(34, ppsRbsp(two))), 0);
+        QCOMPARE(parse(d, nal(NAL_PPS_NUT, ppsRbsp(two))), 0);
         QVERIFY(logged("column_width[0] of tile is 128, it should be bigger than 256!", 1));
         QVERIFY(logged("column_width[1] of tile is 192, it should be bigger than 256!", 1));
 
         PpsParams many;
         many.tiles = true;
         many.tileCols = 6;
-        QCOMPARE(parse(d, nal(34, ppsRbsp(many))), H265D_ERR_PPS);
+        QCOMPARE(parse(d, nal(NAL_PPS_NUT, ppsRbsp(many))), H265D_ERR_PPS);
         QVERIFY(logged("the value of num_tile_columns is 6,it should not be bigger than iPicWidthInCtbsY!", 0));
     }
 
     void tileScanConversion()
     {
         Decoder d(initParam(320, 192));
-        parse(d, nal(32, vpsRbsp()));
-        parse(d, nal(33, spsRbsp(ctb64(320, 192))));
+        parse(d, nal(NAL_VPS_NUT, vpsRbsp()));
+        parse(d, nal(NAL_SPS_NUT, spsRbsp(ctb64(320, 192))));
         PpsParams p;
         p.tiles = true;
         p.tileCols = 3;
         p.tileRows = 2;
-        QCOMPARE(parse(d, nal(34, ppsRbsp(p))), 0);
+        QCOMPARE(parse(d, nal(NAL_PPS_NUT, ppsRbsp(p))), 0);
         const H265D_PPS *pps = &d.obj()->ppsStore[0];
         const int colBd[] = {0, 1, 3, 5}, rowBd[] = {0, 1, 3};
         for (int i = 0; i < 4; i++)
@@ -145,7 +145,7 @@ private slots:
         e.uniform = false;
         e.colWidthsMinus1 = {1, 0};
         e.rowHeightsMinus1 = {1};
-        QCOMPARE(parse(d, nal(34, ppsRbsp(e))), 0);
+        QCOMPARE(parse(d, nal(NAL_PPS_NUT, ppsRbsp(e))), 0);
         const H265D_PPS *pe = &d.obj()->ppsStore[1];
         QCOMPARE(pe->colBd[1], 2);
         QCOMPARE(pe->colBd[2], 3);
@@ -157,15 +157,15 @@ private slots:
     void tileSumsCannotOverflow()
     {
         Decoder d(initParam(320, 192));
-        parse(d, nal(32, vpsRbsp()));
-        parse(d, nal(33, spsRbsp(ctb64(320, 192))));
+        parse(d, nal(NAL_VPS_NUT, vpsRbsp()));
+        parse(d, nal(NAL_SPS_NUT, spsRbsp(ctb64(320, 192))));
         PpsParams p;
         p.tiles = true;
         p.tileCols = 3;
         p.uniform = false;
         p.colWidthsMinus1 = {0x80000000u, 0x7FFFFFFFu};
         p.rowHeightsMinus1 = {};
-        QCOMPARE(parse(d, nal(34, ppsRbsp(p))), H265D_ERR_PPS);
+        QCOMPARE(parse(d, nal(NAL_PPS_NUT, ppsRbsp(p))), H265D_ERR_PPS);
         QVERIFY(logged("column_width[2] of tile is", 0));
         QCOMPARE(d.obj()->ppsStore[0].valid, 0);
     }
@@ -184,7 +184,7 @@ private slots:
         PpsParams p;
         p.tiles = true;
         p.tileCols = 2;
-        const Bytes aud = nal(35, {0x50});
+        const Bytes aud = nal(NAL_AUD_NUT, {0x50});
         d.feed(cat({headers(big, p), slice(idr()), aud}));
         QVERIFY(d.hasError(H265D_ERR_WIDTH));
         QVERIFY(logged("PicWidthInSamplesY is 256, should be less than or equal to 64!", 0));
@@ -194,7 +194,7 @@ private slots:
         small.width = 64;
         small.height = 64;
         d.errors.clear();
-        d.feed(cat({nal(33, spsRbsp(small)), slice(idr()), aud}));
+        d.feed(cat({nal(NAL_SPS_NUT, spsRbsp(small)), slice(idr()), aud}));
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(d.pictures.size(), (size_t)1);
@@ -208,11 +208,11 @@ private slots:
     void scalingFactors()
     {
         Decoder d;
-        parse(d, nal(32, vpsRbsp()));
+        parse(d, nal(NAL_VPS_NUT, vpsRbsp()));
         SpsParams s;
         s.scalingList = true;
-        QCOMPARE(parse(d, nal(33, spsRbsp(s))), 0);
-        QCOMPARE(parse(d, nal(34, ppsRbsp())), 0);
+        QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp(s))), 0);
+        QCOMPARE(parse(d, nal(NAL_PPS_NUT, ppsRbsp())), 0);
         const H265D_PPS *pps = &d.obj()->ppsStore[0];
         static const int ls[6] = {40, 45, 51, 57, 64, 72};
         for (int q = 0; q < 6; q++) {
@@ -233,7 +233,7 @@ private slots:
 
         /* explicit lists: predicted copies and a DC of its own */
         Decoder e;
-        parse(e, nal(32, vpsRbsp()));
+        parse(e, nal(NAL_VPS_NUT, vpsRbsp()));
         SpsParams x;
         x.scalingList = true;
         x.scalingListData = [](BitWriter &w) {
@@ -257,8 +257,8 @@ private slots:
                     }
                 }
         };
-        QCOMPARE(parse(e, nal(33, spsRbsp(x))), 0);
-        QCOMPARE(parse(e, nal(34, ppsRbsp())), 0);
+        QCOMPARE(parse(e, nal(NAL_SPS_NUT, spsRbsp(x))), 0);
+        QCOMPARE(parse(e, nal(NAL_PPS_NUT, ppsRbsp())), 0);
         const H265D_SPS *sps = &e.obj()->spsStore[0];
         QCOMPARE(memcmp(sps->scaling_list.list[1][1], sps->scaling_list.list[1][0], 64), 0);
         QCOMPARE((int)sps->scaling_list.dc[2][1], 20);
@@ -292,8 +292,8 @@ private slots:
         VpsParams v;
         v.maxDecPicBufferingMinus1 = 4;
         Decoder d;
-        parse(d, nal(32, vpsRbsp(v)));
-        QCOMPARE(parse(d, nal(33, spsRbsp(sps(4)))), 0);
+        parse(d, nal(NAL_VPS_NUT, vpsRbsp(v)));
+        QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp(sps(4)))), 0);
         const H265D_ST_RPS *r = &d.obj()->spsStore[0].st_rps[1];
         QCOMPARE(r->num_negative_pics, 3);
         QCOMPARE(r->num_positive_pics, 0);
@@ -302,7 +302,7 @@ private slots:
         QCOMPARE(r->delta_poc_s0[2], -3);
 
         /* the derived set needs more pictures than the SPS allows */
-        QCOMPARE(parse(d, nal(33, spsRbsp(sps(2)))), H265D_ERR_SPS);
+        QCOMPARE(parse(d, nal(NAL_SPS_NUT, spsRbsp(sps(2)))), H265D_ERR_SPS);
         QVERIFY(logged("the value of num_negative_pics is 3,it should be less than sps_max_dec_pic_buffering !", 0));
     }
 
@@ -380,8 +380,8 @@ private slots:
             payload.push_back((uint8_t)(0x41 + i));
         payload.push_back(0x80);
         Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        d.feed(cat({headers(), nal(39, payload), slice(idr()), slice(trailP(1)),
-                    nal(39, {5, 7, 1, 2, 3, 4, 5, 6, 7, 0x80}), slice(trailP(2))}));
+        d.feed(cat({headers(), nal(NAL_PREFIX_SEI_NUT, payload), slice(idr()), slice(trailP(1)),
+                    nal(NAL_PREFIX_SEI_NUT, {5, 7, 1, 2, 3, 4, 5, 6, 7, 0x80}), slice(trailP(2))}));
         d.finish();
         QCOMPARE(d.pictures.size(), (size_t)3);
         QCOMPARE(d.pictures[0].uiUserDataLen, 10u);
@@ -406,7 +406,8 @@ private slots:
         big.push_back(0x80);
         Bytes cut = {240, 100, 1, 2, 3, 4, 0x80};
         Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        d.feed(cat({headers(), nal(39, big), slice(idr()), nal(39, cut), slice(trailP(1))}));
+        d.feed(cat(
+            {headers(), nal(NAL_PREFIX_SEI_NUT, big), slice(idr()), nal(NAL_PREFIX_SEI_NUT, cut), slice(trailP(1))}));
         d.finish();
         QVERIFY(d.errors.empty());
         QVERIFY(logged("Lens of user data is bigger than MAX user data lens!", 1));

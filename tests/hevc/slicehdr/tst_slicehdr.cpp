@@ -6,7 +6,7 @@ using namespace h265d;
 
 using namespace h265test;
 
-static const Bytes kAud = nal(35, {0x50});
+static const Bytes kAud = nal(NAL_AUD_NUT, {0x50});
 
 class TestSliceHeader : public QObject
 {
