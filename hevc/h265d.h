@@ -152,10 +152,10 @@ int32_t H265D_Create(void **phDecoder, const H265D_INIT_PARAM *pstInitParam);
  *
  * The picture: pucOutYUV[0..2] are the Y, U and V planes (4:2:0,
  * uiDecWidth x uiDecHeight luma samples, strides uiYStride and uiUVStride)
- * inside the instance's own memory, as is
- * pucUserData. They are valid until the next H265D_Decode or H265D_Delete on
- * this instance and must not be written or freed by the caller: copy or
- * display the picture before calling again. uiErrorFlag is set when the
+ * inside the instance's own memory, as is pucUserData. They are valid until
+ * the next H265D_Decode or H265D_Delete on this instance and must not be
+ * written or freed by the caller: copy or display the picture before calling
+ * again. uiErrorFlag is set when the
  * picture or one it refers to was damaged (concealed, not exact).
  *
  * Errors (eDecodeStatus IH265D_STATUS_FAILED). The instance stays usable;
@@ -175,8 +175,7 @@ int32_t H265D_Decode(void *hDecoder, const H265D_INARGS *pstInArgs, H265D_OUTARG
 /* Stops the instance's workers, gives all its memory back through FreeFxn
  * and invalidates the handle (and every picture pointer it returned).
  * Returns H265D_OK, or H265D_ERR_NULL / H265D_ERR_HANDLE for a null handle or
- * one that is not a live instance (deleting twice is caught while the
- * memory has not been reused, but is not allowed). */
+ * one that is not a live instance. The handle must not be used afterwards. */
 int32_t H265D_Delete(void *hDecoder);
 
 #ifdef __cplusplus
