@@ -62,13 +62,6 @@ const char kVolumeStyle[] =
     "margin:-4px -2px;border:1px solid #2a2a2a;}"
     "QSlider::handle:horizontal:hover{background:#1baafb;}";
 
-const int kSplitCounts[7] = {1, 4, 6, 9, 16, 36, 64};
-
-bool isSupportedCount(int count)
-{
-    return std::find(std::begin(kSplitCounts), std::end(kSplitCounts), count) != std::end(kSplitCounts);
-}
-
 // An address that splits into four dotted parts is reached over HTTP;
 // anything else is a P2P identifier.
 bool isDottedAddress(const QString &address)
@@ -104,7 +97,7 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
         QStringLiteral("QWidget{background:#dddddd;border-width:1px;border-color: #63b8ff;border-style: solid;}");
 
     initToolboxAndButtonbar();
-    layoutViews(isSupportedCount(stored) ? stored : 4, false, 0);
+    layoutViews(livegrid::isSupportedCount(stored) ? stored : livegrid::kDefaultCount, false, 0);
     loadLocalConfig();
     createStreamServer();
     loadDeviceList();
@@ -374,32 +367,11 @@ void qwLiveView::setGridStretch(int side)
 void qwLiveView::placeViews(int count, int first)
 {
     auto *grid = static_cast<QGridLayout *>(ui->widget_Videoview->layout());
-    auto put = [&](int k, int row, int col, int rows = 1, int cols = 1) {
+    for (int k = 0; k < count; ++k) {
+        const QRect c = livegrid::cell(count, k);
         QWidget *v = m_views[first + k];
-        grid->addWidget(v, row, col, rows, cols);
+        grid->addWidget(v, c.y(), c.x(), c.height(), c.width());
         v->show();
-    };
-    switch (count) {
-    case 1:
-        grid->addWidget(m_views[first], 0, 0);
-        m_views[first]->show();
-        break;
-    case 6:
-        put(0, 0, 0, 2, 2);
-        put(1, 0, 2);
-        put(2, 1, 2);
-        put(3, 2, 0);
-        put(4, 2, 1);
-        put(5, 2, 2);
-        break;
-    default: {
-        int side = 2;
-        while (side * side < count)
-            ++side;
-        for (int k = 0; k < count; ++k)
-            put(k, k / side, k % side);
-        break;
-    }
     }
 }
 
@@ -410,7 +382,7 @@ bool qwLiveView::layoutViews(int count, bool force, int first)
         return true;
     if (first == 0)
         m_page = 0;
-    if (!isSupportedCount(count) || first < 0 || first + count > kMaxViews) {
+    if (!livegrid::isSupportedCount(count) || first < 0 || first + count > kMaxViews) {
         m_singleView = false;
         return false;
     }
@@ -422,10 +394,7 @@ bool qwLiveView::layoutViews(int count, bool force, int first)
         delete item;
     }
     placeViews(count, first);
-    int side = count == 6 ? 3 : 1;
-    while (side * side < count)
-        ++side;
-    setGridStretch(side);
+    setGridStretch(livegrid::gridSide(count));
     m_viewsPerPage = count;
     m_singleView = count == 1;
     // The page shown is the one the grid starts at, whatever moved the selection.
@@ -435,8 +404,7 @@ bool qwLiveView::layoutViews(int count, bool force, int first)
 
 void qwLiveView::onBtnPlayviewChange(int mask)
 {
-    if (mask >= 54 && mask <= 60) {
-        const int count = kSplitCounts[mask - 54];
+    if (const int count = livegrid::countOfSplitCode(mask)) {
         layoutViews(count, false, 0);
         if (m_database)
             m_database->setViewCount(count);
@@ -461,11 +429,11 @@ void qwLiveView::onBtnNextPageClick()
     const int c = m_viewsPerPage;
     if (c <= 0)
         return;
-    const int p = m_selectedView / c;
-    if ((p + 2) * c <= kMaxViews) {
-        ensureViews((p + 2) * c);
-        layoutViews(c, true, (p + 1) * c);
-        onPlayviewClick((p + 1) * c);
+    const int first = livegrid::nextPageFirst(c, m_selectedView);
+    if (first >= 0) {
+        ensureViews(first + c);
+        layoutViews(c, true, first);
+        onPlayviewClick(first);
     }
     chooseViewStreams();
 }
@@ -475,10 +443,10 @@ void qwLiveView::onBtnPreviousPageClick()
     const int c = m_viewsPerPage;
     if (c <= 0)
         return;
-    const int p = m_selectedView / c;
-    if ((p - 1) * c >= 0) {
-        layoutViews(c, true, (p - 1) * c);
-        onPlayviewClick((p - 1) * c);
+    const int first = livegrid::previousPageFirst(c, m_selectedView);
+    if (first >= 0) {
+        layoutViews(c, true, first);
+        onPlayviewClick(first);
     }
     chooseViewStreams();
 }
@@ -757,28 +725,13 @@ void qwLiveView::chooseViewStreams()
 {
     if (m_localConfig.autostream != 1)
         return;
-    const int c = m_viewsPerPage;
-    const int p = m_page;
-    auto wantsMain = [&](int v) {
-        if (m_singleView && m_maximizedView >= 0)
-            return v == m_maximizedView;
-        switch (c) {
-        case 1:
-            return v == p;
-        case 4:
-            return v >= 4 * p && v <= 4 * p + 3;
-        case 6:
-            return v == 6 * p;
-        default:
-            return false;
-        }
-    };
     if (m_singleView && m_maximizedView >= kMaxViews)
         return;
+    const int maximized = m_singleView ? m_maximizedView : -1;
     for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (!record->camera)
             continue;
-        const int target = wantsMain(record->view) ? 0 : 1;
+        const int target = livegrid::wantsMainStream(m_viewsPerPage, m_page, maximized, record->view) ? 0 : 1;
         if (cameraStream(record) == target)
             continue;
         switchCameraStream(record, target);
@@ -1107,7 +1060,7 @@ int qwLiveView::rowOfAddress(const QString &address) const
 
 void qwLiveView::onAddDevManual()
 {
-    if (!hasRight(0x100))
+    if (!hasRight(liverights::DeviceManagement))
         return;
     auto *dialog = new qwAddDevice(this, QString(), 0);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -1325,19 +1278,19 @@ void qwLiveView::onDevlistButtonClick(int index, int type)
         break;
     }
     case qwCameraItem::Settings:
-        if (!hasRight(0x20))
+        if (!hasRight(liverights::DeviceConfiguration))
             return;
         m_optionRow = index;
         openDeviceSettings(index);
         break;
     case qwCameraItem::Modify:
-        if (!hasRight(0x100))
+        if (!hasRight(liverights::DeviceManagement))
             return;
         m_optionRow = index;
         modifyDevice(index);
         break;
     case qwCameraItem::Delete:
-        if (!hasRight(0x100))
+        if (!hasRight(liverights::DeviceManagement))
             return;
         removeDevice(index);
         break;

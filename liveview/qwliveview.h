@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/records.h"
+#include "liveview/livegrid.h"
 
 #include <QDateTime>
 #include <QList>
@@ -66,7 +67,7 @@ class qwLiveView : public QWidget
 {
     Q_OBJECT
 public:
-    static const int kMaxViews = 64;
+    static const int kMaxViews = livegrid::kMaxViews;
     static const int kStartTimerMs = 400;
     // How long the destructor waits for the stream service before it says so.
     static const int kShutdownWarnMs = 10000;

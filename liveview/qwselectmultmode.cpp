@@ -4,13 +4,12 @@
 #include <QIcon>
 #include <QToolButton>
 
-const int qwSelectMultMode::kCounts[7] = {1, 4, 6, 9, 16, 36, 64};
-
 namespace {
-const char *const kIcons[7] = {":/images/srcimages/split/split1.png",  ":/images/srcimages/split/split4.png",
-                               ":/images/srcimages/split/split6.png",  ":/images/srcimages/split/split9.png",
-                               ":/images/srcimages/split/split16.png", ":/images/srcimages/split/split36.png",
-                               ":/images/srcimages/split/split64.png"};
+const char *const kIcons[livegrid::kSplitChoices] = {
+    ":/images/srcimages/split/split1.png",  ":/images/srcimages/split/split4.png",
+    ":/images/srcimages/split/split6.png",  ":/images/srcimages/split/split9.png",
+    ":/images/srcimages/split/split16.png", ":/images/srcimages/split/split36.png",
+    ":/images/srcimages/split/split64.png"};
 } // namespace
 
 qwSelectMultMode::qwSelectMultMode(QWidget *parent) : QWidget(parent, Qt::Popup)
@@ -22,15 +21,15 @@ qwSelectMultMode::qwSelectMultMode(QWidget *parent) : QWidget(parent, Qt::Popup)
     auto *layout = new QGridLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(4);
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < livegrid::kSplitChoices; ++i) {
         auto *button = new QToolButton(this);
-        const int count = kCounts[i];
+        const int count = livegrid::kSplitCounts[i];
         button->setObjectName(QStringLiteral("split_%1").arg(count));
         button->setIcon(QIcon(QLatin1String(kIcons[i])));
         button->setIconSize(QSize(28, 28));
         button->setToolTip(QString::number(count));
-        connect(button, &QToolButton::clicked, this, [this, i] {
-            emit sigViewChange(kFirstCode + i);
+        connect(button, &QToolButton::clicked, this, [this, count] {
+            emit sigViewChange(livegrid::splitCode(count));
             close();
         });
         m_choices[i] = button;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "liveview/livegrid.h"
+
 #include <QWidget>
 
 class QToolButton;
@@ -10,9 +12,6 @@ class qwSelectMultMode : public QWidget
 {
     Q_OBJECT
 public:
-    static const int kFirstCode = 54;
-    static const int kCounts[7];
-
     explicit qwSelectMultMode(QWidget *parent);
     QToolButton *choice(int i) const { return m_choices[i]; }
 
@@ -20,5 +19,5 @@ signals:
     void sigViewChange(int flag);
 
 private:
-    QToolButton *m_choices[7] = {};
+    QToolButton *m_choices[livegrid::kSplitChoices] = {};
 };
