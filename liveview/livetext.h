@@ -6,7 +6,11 @@
 // key itself stands in when no table is loaded.
 QString liveText(int page, int section, const char *key);
 
+// A popup keeps the object name its style sheet selects it by; the key of
+// its text rides along as the property kTipKey, so that it can be told apart.
 namespace livetext {
+constexpr char kTipKey[] = "tipKey";
+
 constexpr int kCommonPage = 33;
 constexpr int kPreviewPage = 34;
 constexpr int kTipsPage = 38;

@@ -157,7 +157,7 @@ bool qwDeviceForm::validate(QWidget *tipParent) const
     if (key.isEmpty())
         return true;
     auto *tip = new qwTipsdlgEx(tipParent, qwTipsdlgEx::Failure);
-    tip->setObjectName(QStringLiteral("tip_") + key);
+    tip->setProperty(kTipKey, key);
     tip->setTipText(liveText(kTipsPage, kNoSection, key.toLatin1().constData()));
     tip->show();
     return false;

@@ -1016,7 +1016,7 @@ bool qwLiveView::hasRight(quint32 bit)
 void qwLiveView::showFailureTip(const char *key)
 {
     auto *tip = new qwTipsdlgEx(this, qwTipsdlgEx::Failure);
-    tip->setObjectName(QStringLiteral("tip_") + QLatin1String(key));
+    tip->setProperty(kTipKey, QLatin1String(key));
     tip->setTipText(liveText(kTipsPage, kNoSection, key));
     tip->show();
 }
@@ -1024,7 +1024,7 @@ void qwLiveView::showFailureTip(const char *key)
 void qwLiveView::showDeviceExists()
 {
     auto *dlg = new qwTipsDlg(this, liveText(kTipsPage, kNoSection, "remindtype"), 1);
-    dlg->setObjectName(QStringLiteral("tip_devexist"));
+    dlg->setProperty(kTipKey, QStringLiteral("devexist"));
     dlg->setAttribute(Qt::WA_DeleteOnClose);
     dlg->setTipText(liveText(kTipsPage, kNoSection, "devexist"));
     dlg->show();

@@ -3,6 +3,7 @@
 #include "app/qwtipsdlg.h"
 #include "app/qwtipsdlgex.h"
 #include "devsettings/qwdevicesettings.h"
+#include "liveview/livetext.h"
 #include "liveview/qwadddevice.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwdeviceform.h"
@@ -32,8 +33,9 @@ QStringList popupKeys(QWidget *page)
 {
     QStringList keys;
     for (QWidget *w : page->findChildren<QWidget *>()) {
-        if ((qobject_cast<qwTipsDlg *>(w) || qobject_cast<qwTipsdlgEx *>(w)) && w->objectName().startsWith("tip_"))
-            keys << w->objectName();
+        const QString key = w->property(livetext::kTipKey).toString();
+        if ((qobject_cast<qwTipsDlg *>(w) || qobject_cast<qwTipsdlgEx *>(w)) && !key.isEmpty())
+            keys << "tip_" + key;
     }
     QList<QPointer<QWidget>> popups;
     for (QWidget *w : page->findChildren<QWidget *>()) {

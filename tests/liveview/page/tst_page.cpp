@@ -1,6 +1,9 @@
 #include "app/currentuser.h"
 #include "app/database.h"
+#include "app/qclabelex.h"
+#include "app/qwtipsdlg.h"
 #include "app/qwtipsdlgex.h"
+#include "app/stylesheets.h"
 #include "app/statusbutton.h"
 #include "liveview/livetext.h"
 #include "liveview/qwadddevice.h"
@@ -10,6 +13,8 @@
 #include "tests/support/livepage.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSlider>
@@ -29,6 +34,11 @@ void addStoredDevice(const QString &name, const QString &address)
     d.password = "1234";
     d.devtype = "VARAR";
     QVERIFY(g_database->addDevice(d) >= 1);
+}
+
+int colourDistance(QRgb a, QRgb b)
+{
+    return qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b));
 }
 
 } // namespace
@@ -148,11 +158,52 @@ private slots:
         qwLiveView page;
         auto *add = page.findChild<QPushButton *>("pushButton_AddDevice");
         add->click();
-        QVERIFY(page.findChild<qwTipsdlgEx *>("tip_permdenied"));
+        auto *tip = page.findChild<qwTipsdlgEx *>();
+        QVERIFY(tip && tip->property(livetext::kTipKey) == "permdenied");
         QVERIFY(!page.findChild<qwAddDevice *>());
         g_curUserRights = 0x100;
         add->click();
         QVERIFY(page.findChild<qwAddDevice *>());
+    }
+
+    void tipsAreReadable_data()
+    {
+        QTest::addColumn<bool>("message");
+        QTest::addColumn<QColor>("background");
+        QTest::newRow("device exists") << true << QColor("#454545");
+        QTest::newRow("permission denied") << false << QColor("#313131");
+    }
+
+    // The page's popups paint the dark background of their style sheet, and
+    // their text stands out from it.
+    void tipsAreReadable()
+    {
+        QFETCH(bool, message);
+        QFETCH(QColor, background);
+        testsupport::LivePageFixture fixture({}, message ? 511 : 0);
+        QVERIFY(fixture.isValid());
+        QWidget main;
+        main.setStyleSheet(QString::fromLatin1(styles::kMainWindow));
+        qwLiveView *page = new qwLiveView(&main);
+        main.show();
+        page->onAddDevManual();
+        if (message) {
+            page->onCameraOptionResult("camA", "127.0.0.9", "VARAR", "80", "admin", "1234", 0);
+            page->onCameraOptionResult("camA", "127.0.0.9", "VARAR", "80", "admin", "1234", 0);
+        }
+        BaseWindow *tip = message ? static_cast<BaseWindow *>(page->findChild<qwTipsDlg *>())
+                                  : static_cast<BaseWindow *>(page->findChild<qwTipsdlgEx *>());
+        QVERIFY(tip);
+        const QImage image = tip->grab().toImage();
+        // Inside the client area, clear of icon, text and buttons.
+        QCOMPARE(QColor(image.pixel(message ? QPoint(20, 60) : QPoint(240, 60))), background);
+        auto *text = message ? tip->findChild<QLabel *>("label_Tips") : static_cast<qwTipsdlgEx *>(tip)->messageLabel();
+        const QRect r = text->geometry();
+        int textPixels = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                textPixels += colourDistance(image.pixel(x, y), background.rgb()) > 120;
+        QVERIFY2(textPixels > 20, qPrintable(QString::number(textPixels)));
     }
 
     // A value out of the service's range is clamped instead of costing the

@@ -1,5 +1,6 @@
 #include "app/qwtipsdlgex.h"
 #include "devsettings/qwdevicesettings.h"
+#include "liveview/livetext.h"
 #include "liveview/qwadddevice.h"
 #include "liveview/qwalarmeventmanane.h"
 #include "liveview/qwcstmvideoview.h"
@@ -52,7 +53,7 @@ QStringList tipKeys(QWidget *parent)
 {
     QStringList keys;
     for (auto *tip : parent->findChildren<qwTipsdlgEx *>()) {
-        keys << tip->objectName();
+        keys << "tip_" + tip->property(livetext::kTipKey).toString();
         delete tip;
     }
     return keys;
