@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QResizeEvent>
 
 namespace {
@@ -198,6 +199,38 @@ void BaseWindow::onCustom1()
         m_btnCustom->show();
     }
     emit sigCustom1Btnclick();
+}
+
+void BaseWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    fitButtonsToText();
+    // A dialog opens over the middle of the window it belongs to, unless
+    // its owner placed it on purpose.
+    QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (isWindow() && owner && !testAttribute(Qt::WA_Moved)) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(owner->frameGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void BaseWindow::fitButtonsToText()
+{
+    // The program's style sheets give buttons no padding, so a layout may
+    // squeeze a button down to its bare text.
+    const auto buttons = findChildren<QPushButton *>();
+    for (QPushButton *button : buttons) {
+        if (button->text().isEmpty())
+            continue;
+        button->ensurePolished();
+        const int wanted = button->fontMetrics().horizontalAdvance(button->text()) + 2 * kButtonTextMargin;
+        if (button->minimumWidth() < wanted && button->maximumWidth() >= wanted)
+            button->setMinimumWidth(wanted);
+    }
 }
 
 bool BaseWindow::inGripCorner(const QPoint &pos) const

@@ -22,6 +22,8 @@ public:
     enum CustomButton { CustomFirst = 161, CustomSecond = 162 };
 
     static const int kTitleHeight = 38;
+    // Room beside a button's text that no layout takes away.
+    static const int kButtonTextMargin = 12;
 
     BaseWindow(QWidget *parent, int flags, int width, int height);
     ~BaseWindow() override;
@@ -73,11 +75,13 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
     bool inGripCorner(const QPoint &pos) const;
     void layoutTitleBar();
+    void fitButtonsToText();
 
     bool m_dragging = false;
     QPoint m_dragOffset;
@@ -110,4 +114,5 @@ private:
     // Set by onClose() after beforeClose() agreed, so that the close it
     // triggers is not asked a second time.
     bool m_closeApproved = false;
+    bool m_shownOnce = false;
 };

@@ -6,6 +6,7 @@
 qwDeviceSettings::qwDeviceSettings(QWidget *parent) : BaseWindow(parent, 0, 560, 360)
 {
     setObjectName(QStringLiteral("qwDeviceSettings"));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_DeleteOnClose);
     auto *body = new QWidget(this);
     body->setGeometry(getClientRect());

@@ -18,6 +18,7 @@ using namespace livetext;
 qwAddDevice::qwAddDevice(QWidget *parent, const QString &title, int flag) : BaseWindow(parent, 0, 640, 560)
 {
     setObjectName(QStringLiteral("qwAddDevice"));
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setTitleText(title.isEmpty() ? liveText(kPreviewPage, kNoSection, "adddevice") : title, TitleLeft);
 
     auto *body = new QWidget(this);

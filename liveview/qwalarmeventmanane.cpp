@@ -13,6 +13,7 @@ using namespace livetext;
 qwAlarmEventManane::qwAlarmEventManane(QWidget *parent) : BaseWindow(parent, 0, 720, 480)
 {
     setObjectName(QStringLiteral("qwAlarmEventManane"));
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_DeleteOnClose);
     setTitleText(liveText(kPreviewPage, kNoSection, "alarmevent"), TitleLeft);
     auto *body = new QWidget(this);

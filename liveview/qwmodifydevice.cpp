@@ -12,6 +12,7 @@ using namespace livetext;
 qwModifyDevice::qwModifyDevice(QWidget *parent, const QString &title) : BaseWindow(parent, 0, 460, 340)
 {
     setObjectName(QStringLiteral("qwModifyDevice"));
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setTitleText(title, TitleLeft);
     auto *body = new QWidget(this);
     body->setGeometry(getClientRect());

@@ -1,4 +1,5 @@
 #include "app/qwtipsdlgex.h"
+#include "app/stylesheets.h"
 #include "devsettings/qwdevicesettings.h"
 #include "liveview/livetext.h"
 #include "liveview/qwadddevice.h"
@@ -64,6 +65,31 @@ void fillForm(qwDeviceForm *form, const QString &name, const QString &ip, const 
     form->nameEdit()->setText(name);
     form->addressEdit()->setText(ip);
     form->portEdit()->setText(port);
+}
+
+// The dialogs of the live page, opened over a main window that carries the
+// program's style sheet, as the page opens them.
+BaseWindow *openDialog(const QString &kind, QWidget *main)
+{
+    BaseWindow *dialog = nullptr;
+    if (kind == "add")
+        dialog = new qwAddDevice(main, QString(), 0);
+    else if (kind == "modify")
+        dialog = new qwModifyDevice(main, "Modify");
+    else if (kind == "settings")
+        dialog = new qwDeviceSettings(main);
+    else
+        dialog = new qwAlarmEventManane(main);
+    dialog->show();
+    QCoreApplication::sendPostedEvents();
+    return dialog;
+}
+
+void sendMouse(QWidget *w, QEvent::Type type, const QPoint &global)
+{
+    QMouseEvent e(type, w->mapFromGlobal(global), global, Qt::LeftButton,
+                  type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
 }
 
 } // namespace
@@ -163,6 +189,58 @@ private slots:
             QCOMPARE(spy.count(), 1);
             QCOMPARE(spy.at(0).at(0).toInt(), 54 + i);
             QVERIFY(!popup->isVisible());
+        }
+    }
+
+    void dialogs_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"add", "modify", "settings", "alarms"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+
+    // Each dialog is a window of its own, opens over the middle of the main
+    // window and moves as a window when its title bar is dragged.
+    void dialogs()
+    {
+        QFETCH(QString, kind);
+        testsupport::LivePageFixture fixture;
+        QWidget main;
+        main.setStyleSheet(QString::fromLatin1(styles::kMainWindow));
+        main.setGeometry(60, 40, 1100, 760);
+        main.show();
+        BaseWindow *dialog = openDialog(kind, &main);
+        QVERIFY(dialog->isWindow());
+        const QPoint offset = dialog->frameGeometry().center() - main.frameGeometry().center();
+        QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+
+        const QPoint from = dialog->mapToGlobal(QPoint(120, 12));
+        const QPoint start = dialog->pos();
+        sendMouse(dialog, QEvent::MouseButtonPress, from);
+        sendMouse(dialog, QEvent::MouseMove, from + QPoint(70, -30));
+        sendMouse(dialog, QEvent::MouseButtonRelease, from + QPoint(70, -30));
+        QVERIFY(dialog->isWindow());
+        QCOMPARE(dialog->pos(), start + QPoint(70, -30));
+    }
+
+    void buttonsFitTheirTexts_data() { dialogs_data(); }
+
+    // No layout squeezes a button below its text and some room beside it.
+    void buttonsFitTheirTexts()
+    {
+        QFETCH(QString, kind);
+        testsupport::LivePageFixture fixture;
+        QWidget main;
+        main.setStyleSheet(QString::fromLatin1(styles::kMainWindow));
+        main.show();
+        BaseWindow *dialog = openDialog(kind, &main);
+        for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+            if (button->text().isEmpty() || !button->isVisibleTo(dialog))
+                continue;
+            const int text = button->fontMetrics().horizontalAdvance(button->text());
+            QVERIFY2(
+                button->width() >= text + 16,
+                qPrintable(QStringLiteral("\"%1\": %2 for %3").arg(button->text()).arg(button->width()).arg(text)));
         }
     }
 
