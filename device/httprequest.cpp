@@ -38,6 +38,15 @@ bool hasHttpOk(const char *data, qsizetype length)
     return std::search(data, data + length, kOk, kOk + n) != data + length;
 }
 
+bool isUnauthorized(const char *data, qsizetype length)
+{
+    // "HTTP/1.x 401", whichever minor version the device answers with.
+    static const char kHttp[] = "HTTP/1.";
+    const qsizetype n = sizeof kHttp - 1;
+    return data && length >= n + 5 && std::memcmp(data, kHttp, size_t(n)) == 0 &&
+           std::memcmp(data + n + 1, " 401", 4) == 0;
+}
+
 qsizetype headerEnd(const QByteArray &a)
 {
     int i = a.indexOf("\r\n\r\n");

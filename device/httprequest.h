@@ -23,6 +23,9 @@ inline bool hasHttpOk(const QByteArray &a)
     return hasHttpOk(a.constData(), a.size());
 }
 
+// Whether the answer's status line says 401: the device refused the login.
+bool isUnauthorized(const char *data, qsizetype length);
+
 // Offset just behind the blank line that ends an answer's header, or -1.
 qsizetype headerEnd(const QByteArray &a);
 

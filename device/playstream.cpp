@@ -92,6 +92,7 @@ void PlayStream::run()
         }
     }
     if (fill < 1 || !httprequest::hasHttpOk(reinterpret_cast<const char *>(buffer.get()), fill)) {
+        m_loginRefused = httprequest::isUnauthorized(reinterpret_cast<const char *>(buffer.get()), fill);
         setStatus(StatusFailed);
         return;
     }

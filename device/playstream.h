@@ -35,6 +35,8 @@ public:
 
     bool prepareLiveRequest(int streamType);
     int getStatus() const { return m_status.load(); }
+    // The device answered the request with 401; set before the failure status.
+    bool loginRefused() const { return m_loginRefused.load(); }
     // Always true; returns once the thread has ended.
     bool stop();
 
@@ -61,6 +63,7 @@ private:
     StreamDataCallback m_callback;
     void *m_userPointer;
     std::atomic<int> m_status{StatusIdle};
+    std::atomic<bool> m_loginRefused{false};
     Timing m_timing;
     StreamFrameParser::Clock m_clock;
 };

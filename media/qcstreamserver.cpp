@@ -74,7 +74,7 @@ void qcStreamServer::tick()
     QMutexLocker lock(&m_mutex);
     // A unit that cannot start is simply tried again on the next tick.
     for (qcStreamUtil *unit : qAsConst(m_units))
-        if (!unit->isStarted())
+        if (unit->needsStart())
             unit->start();
 }
 
@@ -376,6 +376,8 @@ void qcStreamServer::onCgicompleted(int ctxid, int error)
             if (!unit->isOnline())
                 sendClockLocked(unit);
             unit->setOnline(true);
+            // The device takes this login again: its streams may be asked for.
+            unit->clearLoginRefused();
         } else {
             unit->setOnline(false);
         }

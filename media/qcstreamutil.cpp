@@ -85,6 +85,7 @@ void qcStreamUtil::setParams(const QString &address, const QString &port, const 
     m_contextId = contextId;
     m_deviceIndex = deviceIndex;
     m_type = type;
+    m_loginRefused = false;
 }
 
 bool qcStreamUtil::isByAddress() const
@@ -139,9 +140,25 @@ bool qcStreamUtil::createBuffers()
     return true;
 }
 
+bool qcStreamUtil::hasEndedClient() const
+{
+    if (!isByAddress())
+        return false;
+    return !m_mainClient || !m_subClient || replaceable(m_mainClient) || replaceable(m_subClient);
+}
+
+bool qcStreamUtil::needsStart() const
+{
+    // The started flag alone is not enough: a client's failure is handled on
+    // the unit's own thread and may land while a start on the service thread
+    // is still running, which then marks the unit started again; and a
+    // client that cannot even open its socket ends without any status.
+    return !m_loginRefused && (!m_started || hasEndedClient());
+}
+
 bool qcStreamUtil::start()
 {
-    if (m_started)
+    if (m_started && !hasEndedClient())
         return false;
     if (!createBuffers())
         return false;
@@ -170,6 +187,13 @@ bool qcStreamUtil::startHttpClients()
     m_started = false;
     for (Stream stream : {Main, Sub}) {
         PlayStream *&client = stream == Main ? m_mainClient : m_subClient;
+        if (client && replaceable(client) && client->loginRefused()) {
+            // Nothing more is asked until the login changes or the device
+            // accepts it again; then both streams start afresh.
+            m_loginRefused = true;
+            dropClients();
+            return false;
+        }
         if (client && replaceable(client)) {
             ++m_clientGeneration[stream];
             stopClient(client);

@@ -56,6 +56,16 @@ public:
     bool start();
     bool restart();
     bool isStarted() const { return m_started.load(); }
+    // Whether the next tick should start the unit: it is not started, or
+    // one of its stream clients has ended, however its status arrived; but
+    // not while the device refuses the login. Call with the clients stable
+    // (on the thread that replaces them).
+    bool needsStart() const;
+    // A stream was refused with 401: asking again with the same login only
+    // adds failed logins, which may lock the account on the device. Cleared
+    // by a new login (setParams) and by the device's next accepted probe.
+    bool isLoginRefused() const { return m_loginRefused.load(); }
+    void clearLoginRefused() { m_loginRefused = false; }
     bool isOnline();
     void setOnline(bool online);
 
@@ -122,6 +132,7 @@ private:
     void streamStatus(Stream stream, int status);
     bool createBuffers();
     bool startHttpClients();
+    bool hasEndedClient() const;
     PlayStream *makeClient(Stream stream);
     bool startP2P();
     void releaseP2P();
@@ -165,6 +176,7 @@ private:
 
     int m_contextId = 0;
     std::atomic<bool> m_started{false};
+    std::atomic<bool> m_loginRefused{false};
     std::atomic<bool> m_online{false};
     std::atomic<bool> m_talking{false};
     qint64 m_deviceIndex = 0;

@@ -1,0 +1,147 @@
+// A device that restarts at any moment of its streams (while the clients
+// connect, while they read the answer, in the middle of a frame, during a
+// probe) is streamed from again within one probe cycle.
+
+#include "devicesim/device.h"
+#include "devicesim/protocols.h"
+#include "media/qcframebuffer.h"
+#include "media/qcstreamserver.h"
+#include "media/qcstreamutil.h"
+#include "platform/clock.h"
+
+#include <QRandomGenerator>
+#include <QThread>
+#include <QtTest>
+
+namespace {
+
+const QString kAddress = QStringLiteral("127.0.0.51");
+const QByteArray kSystime =
+    "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>";
+const int kRestarts = qEnvironmentVariableIsSet("ARDO_RESTARTS") ? qEnvironmentVariableIntValue("ARDO_RESTARTS") : 50;
+// One probe cycle and the tick that follows it, with room for a slow build.
+constexpr int kProbeCycleMs = 21 * qcStreamServer::kTickMs;
+constexpr int kRecoveryMs = kProbeCycleMs + 3000;
+
+int requestsOf(const devicesim::Device &device, const QByteArray &what)
+{
+    int n = 0;
+    for (const auto &r : device.requests())
+        n += r.query.contains(what);
+    return n;
+}
+
+} // namespace
+
+class TestStreamRestart : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<devicesim::Device> m_device;
+    devicesim::Protocols m_protocols;
+    quint16 m_port = 0;
+    QThread m_thread;
+    qcStreamServer *m_server = nullptr;
+    QByteArray m_frame = QByteArray(8 << 20, '\0');
+
+    bool startDevice() { return m_device->start(QHostAddress(kAddress), m_port); }
+
+    // The newest key picture of the buffer arrived at or after `sinceMs`
+    // (local time of day, the clock the stream clients time frames by).
+    bool picturesSince(qcFrameBuffer *buffer, qint64 sinceMs)
+    {
+        uint32_t length = 0, type = 0;
+        uint64_t timestamp = 0;
+        int64_t sequence = -1;
+        return buffer &&
+               buffer->readFrame(m_frame.data(), m_frame.size(), &length, &type, &timestamp, &sequence, -1, false,
+                                 -1) &&
+               type == 1 && qint64(timestamp) >= sinceMs;
+    }
+
+    bool bothStreamsSince(qint64 sinceMs)
+    {
+        qcStreamUtil *unit = m_server->unitFor(kAddress);
+        return unit && picturesSince(unit->getMainFrameBuffer(), sinceMs) &&
+               picturesSince(unit->getSubFrameBuffer(), sinceMs);
+    }
+
+    // Waits (processing events, as the page does) until the device logged one
+    // more request containing `what`, or the bound ran out.
+    bool waitForRequest(const QByteArray &what, int boundMs)
+    {
+        const int before = requestsOf(*m_device, what);
+        QDeadlineTimer deadline(boundMs);
+        while (requestsOf(*m_device, what) == before && !deadline.hasExpired())
+            QTest::qWait(1);
+        return requestsOf(*m_device, what) > before;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(qEnvironmentVariable("ARDO_CLIPS_DIR") + "/h264-1080p25.h264"),
+                 "the clips fixture has not run");
+        m_device = std::make_unique<devicesim::Device>();
+        m_device->setCredentials("admin", "1234");
+        m_device->setSubject("systime", kSystime);
+        m_protocols = devicesim::installProtocols(*m_device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
+        QVERIFY(startDevice());
+        m_port = m_device->port();
+        m_server = new qcStreamServer;
+        m_server->moveToThread(&m_thread);
+        m_thread.start();
+        // Added from this thread, as the live page adds its devices from its own.
+        QVERIFY(m_server->addDevice(kAddress, QString::number(m_port), "cam", "admin", "1234", "VARAR", 1) > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsSince(0), kRecoveryMs);
+    }
+
+    void restartsAtRandomMoments()
+    {
+        const quint32 seed = qEnvironmentVariableIsSet("ARDO_TEST_SEED")
+                                 ? quint32(qEnvironmentVariableIntValue("ARDO_TEST_SEED"))
+                                 : QRandomGenerator::global()->generate();
+        qInfo() << "seed" << seed << "(ARDO_TEST_SEED repeats a run)";
+        QRandomGenerator random(seed);
+        for (int i = 0; i < kRestarts; ++i) {
+            const int kind = i % 5;
+            switch (kind) {
+            case 0: // while pictures flow: between frames or in the middle of one
+                QTest::qWait(random.bounded(800));
+                break;
+            case 2: // a client of the last start has sent its request and reads the answer
+                waitForRequest("subject=liveplay", kRecoveryMs);
+                QTest::qWait(random.bounded(3));
+                break;
+            case 4: // during a probe, when one comes soon enough
+                waitForRequest("subject=systime", random.bounded(kProbeCycleMs));
+                break;
+            default: // 1 at once; 3 right after the last start, while the clients connect
+                break;
+            }
+            m_device->stop();
+            QTest::qWait(random.bounded(600));
+            const qint64 back = platform::localMsecsOfDay();
+            QVERIFY(startDevice());
+            if (kind == 1 || kind == 2) // the next restart follows before pictures do
+                continue;
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                bothStreamsSince(back),
+                qPrintable(QStringLiteral("no pictures after restart %1 (seed %2)").arg(i + 1).arg(seed)), kRecoveryMs);
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_server) {
+            QMetaObject::invokeMethod(m_server, "shutdown", Qt::BlockingQueuedConnection);
+            m_thread.quit();
+            m_thread.wait();
+            delete m_server;
+        }
+        m_device.reset();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStreamRestart)
+#include "tst_streamrestart.moc"
