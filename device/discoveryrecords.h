@@ -40,6 +40,10 @@ struct DeviceInfo_t
     QString name() const { return discovery::fieldText(bytes + 144, 156); }
     QString address() const { return discovery::fieldText(bytes + 300, 144); }
     uint32_t port() const;
+    // Model and MAC texts in two of the bytes the search otherwise passes on:
+    // the model at 16, the MAC (as wide as the network record's) at 448.
+    QString model() const { return discovery::fieldText(bytes + 16, 64); }
+    QString mac() const { return discovery::fieldText(bytes + 448, 24); }
 };
 static_assert(sizeof(DeviceInfo_t) == 472, "search reply record");
 

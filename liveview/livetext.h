@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QWidget;
+
 // Texts of the live page and its windows come from the language table; the
 // key itself stands in when no table is loaded.
 QString liveText(int page, int section, const char *key);
@@ -19,4 +21,10 @@ constexpr int kAlarmActions = 51;
 constexpr int kAlarmList = 65;
 constexpr int kDeviceAdd = 66;
 constexpr int kAlarmTypes = 67;
+
+// The two popups the live page speaks through, each with the text of its
+// key on the tips page: a red tip that slides away by itself, and a
+// reminder ("remindtype") with a Close button.
+void showFailureTip(QWidget *parent, const char *key);
+void showReminder(QWidget *parent, const char *key);
 } // namespace livetext

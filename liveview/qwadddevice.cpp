@@ -63,6 +63,7 @@ qwAddDevice::qwAddDevice(QWidget *parent, const QString &title, int flag) : Base
     connect(m_add, &QPushButton::clicked, this, &qwAddDevice::onAdd);
     connect(m_search, &QPushButton::clicked, this, &qwAddDevice::onSearch);
     connect(m_addAll, &QPushButton::clicked, this, &qwAddDevice::onAddAll);
+    connect(m_table, &QTableWidget::cellClicked, this, [this](int row) { onFoundClicked(row); });
 }
 
 qwAddDevice::~qwAddDevice()
@@ -82,9 +83,27 @@ void qwAddDevice::onAddAll()
 {
     // Found devices are always reached by address; the login is the form's.
     const QList<Found> found = m_found;
-    for (const Found &d : found)
+    bool skipped = false;
+    for (const Found &d : found) {
+        if (m_isListed && m_isListed(d.address)) {
+            skipped = true;
+            continue;
+        }
         emit sigOptionResult(d.name, d.address, QStringLiteral("VARAR"), d.port, m_form->userName(), m_form->password(),
                              1);
+    }
+    if (skipped) {
+        // One reminder for the whole list, however many were there already.
+        showReminder(this, "devexist");
+    }
+}
+
+void qwAddDevice::onFoundClicked(int row)
+{
+    if (row < 0 || row >= m_found.size())
+        return;
+    const Found &d = m_found.at(row);
+    m_form->setValues(d.name, d.address, qwDeviceForm::ByAddress, d.port, m_form->userName(), m_form->password());
 }
 
 void qwAddDevice::addFound(const Found &device)
@@ -118,6 +137,8 @@ void qwAddDevice::onSearch()
         d.name = info.name();
         d.address = info.address();
         d.port = QString::number(info.port());
+        d.model = info.model();
+        d.mac = info.mac();
         addFound(d);
     });
     search->startSearch();

@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <functional>
+
 class QPushButton;
 class QTableWidget;
 class qcNoconOption;
@@ -37,6 +39,8 @@ public:
     // The search ends by itself after this long.
     static const int kSearchMs = 3000;
     bool isSearching() const;
+    // Tells which addresses the device list holds already; add-all skips them.
+    void setListedCheck(std::function<bool(const QString &address)> isListed) { m_isListed = std::move(isListed); }
 
 signals:
     void sigOptionResult(QString devname, QString devip, QString type, QString port, QString username, QString password,
@@ -48,6 +52,8 @@ public slots:
     void onAddAll();
     // One device reported by the search (duplicates are listed once).
     void addFound(const Found &device);
+    // A found device fills the form; the login stays as typed.
+    void onFoundClicked(int row);
 
 private:
     void stopSearch();
@@ -59,4 +65,5 @@ private:
     QTableWidget *m_table = nullptr;
     QList<Found> m_found;
     qcNoconOption *m_searcher = nullptr;
+    std::function<bool(const QString &)> m_isListed;
 };

@@ -1,6 +1,5 @@
 #include "liveview/qwdeviceform.h"
 
-#include "app/qwtipsdlgex.h"
 #include "device/cameradevice.h"
 #include "liveview/livetext.h"
 #include "platform/widgets/qipaddressedit.h"
@@ -156,9 +155,6 @@ bool qwDeviceForm::validate(QWidget *tipParent) const
     const QString key = checkInput();
     if (key.isEmpty())
         return true;
-    auto *tip = new qwTipsdlgEx(tipParent, qwTipsdlgEx::Failure);
-    tip->setProperty(kTipKey, key);
-    tip->setTipText(liveText(kTipsPage, kNoSection, key.toLatin1().constData()));
-    tip->show();
+    showFailureTip(tipParent, key.toLatin1().constData());
     return false;
 }

@@ -4,8 +4,6 @@
 #include "app/database.h"
 #include "app/loghelper.h"
 #include "app/pagelog.h"
-#include "app/qwtipsdlg.h"
-#include "app/qwtipsdlgex.h"
 #include "app/statusbutton.h"
 #include "devsettings/qwdevicesettings.h"
 #include "liveview/livetext.h"
@@ -1015,19 +1013,12 @@ bool qwLiveView::hasRight(quint32 bit)
 
 void qwLiveView::showFailureTip(const char *key)
 {
-    auto *tip = new qwTipsdlgEx(this, qwTipsdlgEx::Failure);
-    tip->setProperty(kTipKey, QLatin1String(key));
-    tip->setTipText(liveText(kTipsPage, kNoSection, key));
-    tip->show();
+    livetext::showFailureTip(this, key);
 }
 
 void qwLiveView::showDeviceExists()
 {
-    auto *dlg = new qwTipsDlg(this, liveText(kTipsPage, kNoSection, "remindtype"), 1);
-    dlg->setProperty(kTipKey, QStringLiteral("devexist"));
-    dlg->setAttribute(Qt::WA_DeleteOnClose);
-    dlg->setTipText(liveText(kTipsPage, kNoSection, "devexist"));
-    dlg->show();
+    showReminder(this, "devexist");
 }
 
 void qwLiveView::writeLog(const char *decl, const QString &name, const QString &address, bool succeeded)
@@ -1065,6 +1056,7 @@ void qwLiveView::onAddDevManual()
     auto *dialog = new qwAddDevice(this, QString(), 0);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &qwAddDevice::sigOptionResult, this, &qwLiveView::onCameraOptionResult);
+    dialog->setListedCheck([this](const QString &address) { return rowOfAddress(address) >= 0; });
     m_addMode = 1;
     dialog->show();
 }

@@ -171,6 +171,8 @@ QByteArray DiscoveryResponder::searchReply(const Record &r, bool unterminated)
         putText(d, 152, 156, r.name);
         putText(d, 308, 144, r.address);
     }
+    putText(d, 24, 64, r.model);
+    putText(d, 456, 24, r.mac);
     put32(d, 452, r.port);
     return d;
 }

@@ -28,6 +28,7 @@ public:
         quint32 firmware = 302001234; // 3.2.1234
         quint8 byte9 = 0;             // bit 7: bits 0-6 are a fourth version part
         QString mac = QStringLiteral("00:11:22:33:44:55");
+        QString model = QStringLiteral("IPC-SIM");
         quint32 mode = 1; // 1 static, other DHCP
         QString ip = QStringLiteral("127.0.0.1");
         QString mask = QStringLiteral("255.0.0.0");

@@ -18,6 +18,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QTableWidget>
 #include <QSignalSpy>
 #include <QListWidget>
 #include <QPointer>
@@ -152,6 +153,8 @@ private slots:
         found.name = "lanCam";
         found.address = "127.0.0.7";
         found.port = 8081;
+        found.model = "IPC-4M";
+        found.mac = "00:12:34:56:78:9A";
         responder.setRecord(found);
         devicesim::DiscoveryResponder::Faults twice;
         twice.replies = 2;
@@ -165,12 +168,31 @@ private slots:
         dialog->searchButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!responder.received().isEmpty(), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(dialog->foundTable()->rowCount(), 1, 5000);
-        QCOMPARE(dialog->foundTable()->item(0, 0)->text(), QStringLiteral("lanCam"));
+        QStringList cells;
+        for (int c = 0; c < dialog->foundTable()->columnCount(); ++c)
+            cells << dialog->foundTable()->item(0, c)->text();
+        QCOMPARE(cells, (QStringList{"lanCam", "127.0.0.7", "8081", "IPC-4M", "00:12:34:56:78:9A"}));
+
+        // A click on a found device fills the form; the login stays as typed.
+        dialog->form()->userEdit()->setText("operator");
+        const QTableWidget *table = dialog->foundTable();
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(0, 3)).center());
+        QCOMPARE(dialog->form()->nameEdit()->text(), QStringLiteral("lanCam"));
+        QCOMPARE(dialog->form()->address(), QStringLiteral("127.0.0.7"));
+        QCOMPARE(dialog->form()->port(), QStringLiteral("8081"));
+        QCOMPARE(dialog->form()->userName(), QStringLiteral("operator"));
+        QCOMPARE(dialog->form()->password(), QStringLiteral("1234"));
+
         dialog->addAllButton()->click();
         QCOMPARE(results.count(), 1);
-        QCOMPARE(results.at(0), (QVariantList{"lanCam", "127.0.0.7", "VARAR", "8081", "admin", "1234", 1}));
+        QCOMPARE(results.at(0), (QVariantList{"lanCam", "127.0.0.7", "VARAR", "8081", "operator", "1234", 1}));
         QCOMPARE(page.deviceCount(), 1);
         QCOMPARE(page.cameraItem(0)->infoLabel()->text(), QStringLiteral("127.0.0.7"));
+        QCOMPARE(popupKeys(&page), QStringList());
+        // Listed already: skipped, and said once.
+        dialog->addAllButton()->click();
+        QCOMPARE(results.count(), 1);
+        QCOMPARE(popupKeys(&page), QStringList{"tip_devexist"});
         qputenv("ARDO_DISCOVERY_TARGET", "127.0.0.1:9");
     }
 
