@@ -545,7 +545,9 @@ QWidget *qwLiveView::prepareViewSurface(int index)
         bar->setMaximumHeight(21);
         bar->setStyleSheet(QStringLiteral("QWidget{background:#4e4e4e;border:0px;}"));
         auto *layout = new QVBoxLayout(v);
-        layout->setContentsMargins(0, 0, 0, 0);
+        // The bar and the picture sit inside the view's 1-pixel frame, which
+        // thus shows the selection around a playing view too.
+        layout->setContentsMargins(1, 1, 1, 1);
         layout->setSpacing(0);
         layout->addWidget(bar);
         layout->addWidget(video);
