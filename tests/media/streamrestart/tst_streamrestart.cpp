@@ -10,6 +10,25 @@
 #include "platform/clock.h"
 
 #include <QRandomGenerator>
+
+#include <atomic>
+#include <cerrno>
+#include <dlfcn.h>
+
+// While set, no socket can be made in this process (as when it has run out
+// of file descriptors).
+static std::atomic<bool> g_noSockets{false};
+
+extern "C" int socket(int domain, int type, int protocol)
+{
+    using Socket = int (*)(int, int, int);
+    static const auto real = reinterpret_cast<Socket>(dlsym(RTLD_NEXT, "socket"));
+    if (g_noSockets.load()) {
+        errno = EMFILE;
+        return -1;
+    }
+    return real(domain, type, protocol);
+}
 #include <QThread>
 #include <QtTest>
 
@@ -129,6 +148,20 @@ private slots:
                 bothStreamsSince(back),
                 qPrintable(QStringLiteral("no pictures after restart %1 (seed %2)").arg(i + 1).arg(seed)), kRecoveryMs);
         }
+    }
+
+    // While the process has no file descriptor to spare, the clients the
+    // tick makes end at once, without a status. Once sockets can be made
+    // again the tick must still replace them.
+    void clientsThatEndedQuietlyAreReplaced()
+    {
+        g_noSockets = true;
+        m_device->stop();
+        QTest::qWait(4 * qcStreamServer::kTickMs);
+        g_noSockets = false;
+        const qint64 back = platform::localMsecsOfDay();
+        QVERIFY(startDevice());
+        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsSince(back), kRecoveryMs);
     }
 
     void cleanupTestCase()
