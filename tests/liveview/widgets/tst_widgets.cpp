@@ -200,7 +200,8 @@ private slots:
     }
 
     // Each dialog is a window of its own, opens over the middle of the main
-    // window and moves as a window when its title bar is dragged.
+    // window, moves as a window when its title bar is dragged, and has room
+    // for its buttons' texts.
     void dialogs()
     {
         QFETCH(QString, kind);
@@ -221,19 +222,8 @@ private slots:
         sendMouse(dialog, QEvent::MouseButtonRelease, from + QPoint(70, -30));
         QVERIFY(dialog->isWindow());
         QCOMPARE(dialog->pos(), start + QPoint(70, -30));
-    }
 
-    void buttonsFitTheirTexts_data() { dialogs_data(); }
-
-    // No layout squeezes a button below its text and some room beside it.
-    void buttonsFitTheirTexts()
-    {
-        QFETCH(QString, kind);
-        testsupport::LivePageFixture fixture;
-        QWidget main;
-        main.setStyleSheet(QString::fromLatin1(styles::kMainWindow));
-        main.show();
-        BaseWindow *dialog = openDialog(kind, &main);
+        // No layout squeezes a button below its text and some room beside it.
         for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
             if (button->text().isEmpty() || !button->isVisibleTo(dialog))
                 continue;

@@ -10,6 +10,8 @@
 #include "platform/clock.h"
 
 #include <QRandomGenerator>
+#include <QThread>
+#include <QtTest>
 
 #include <atomic>
 #include <cerrno>
@@ -29,15 +31,13 @@ extern "C" int socket(int domain, int type, int protocol)
     }
     return real(domain, type, protocol);
 }
-#include <QThread>
-#include <QtTest>
 
 namespace {
 
 const QString kAddress = QStringLiteral("127.0.0.51");
 const QByteArray kSystime =
     "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>";
-const int kRestarts = qEnvironmentVariableIsSet("ARDO_RESTARTS") ? qEnvironmentVariableIntValue("ARDO_RESTARTS") : 50;
+constexpr int kRestarts = 50;
 // One probe cycle and the tick that follows it, with room for a slow build.
 constexpr int kProbeCycleMs = 21 * qcStreamServer::kTickMs;
 constexpr int kRecoveryMs = kProbeCycleMs + 3000;
