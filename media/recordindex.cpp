@@ -1,0 +1,399 @@
+#include "media/recordindex.h"
+
+#include "media/recordnames.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace recordindex {
+
+namespace {
+
+std::mutex g_registryMutex;
+std::map<QString, std::unique_ptr<QMutex>> g_locks;
+std::mutex g_hookMutex;
+std::function<void()> g_lowSpaceHook;
+
+QByteArray readHead(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return f.read(kMaxIndexBytes);
+}
+
+bool isBackupName(const QString &name)
+{
+    return name == QLatin1String("BackupDir") || name == QLatin1String("BackupFile");
+}
+
+} // namespace
+
+QString kfindexPath(const QString &folder)
+{
+    return folder + QStringLiteral("/kfindex");
+}
+
+QString reclistPath(const QString &folder)
+{
+    return folder + QStringLiteral("/reclist");
+}
+
+QString folderOf(const QString &filePath)
+{
+    const int slash = filePath.lastIndexOf('/');
+    return slash < 0 ? QString() : filePath.left(slash);
+}
+
+QMutex *folderLock(const QString &folder)
+{
+    const QString key = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    auto &slot = g_locks[key];
+    if (!slot)
+        slot = std::make_unique<QMutex>();
+    return slot.get();
+}
+
+QList<KfRecord> readKfindex(const QString &folder, bool *torn)
+{
+    const QByteArray bytes = readHead(kfindexPath(folder));
+    QList<KfRecord> out;
+    if (torn)
+        *torn = false;
+    for (int i = 0; i + 4 <= bytes.size();) {
+        if (recbytes::get32(bytes.constData() + i) != _st_kfindex_item::kMarker) {
+            ++i;
+            continue;
+        }
+        if (i + _st_kfindex_item::kSize > bytes.size()) {
+            if (torn)
+                *torn = true;
+            break;
+        }
+        KfRecord r;
+        r.position = i;
+        _st_kfindex_item::fromBytes(bytes.constData() + i, &r.item);
+        out.append(r);
+        i += _st_kfindex_item::kSize;
+    }
+    return out;
+}
+
+QList<ListRecord> readReclist(const QString &folder, bool *torn)
+{
+    const QByteArray bytes = readHead(reclistPath(folder));
+    QList<ListRecord> out;
+    int i = 0;
+    for (; i + _st_reclist_item::kSize <= bytes.size(); i += _st_reclist_item::kSize) {
+        ListRecord r;
+        r.position = i;
+        if (_st_reclist_item::fromBytes(bytes.constData() + i, &r.item))
+            out.append(r);
+    }
+    if (torn)
+        *torn = i != bytes.size();
+    return out;
+}
+
+bool appendBytes(int fd, const QByteArray &bytes, int *error)
+{
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return false;
+    return recordio::writeAllAt(fd, st.st_size, bytes.constData(), size_t(bytes.size()), nullptr, 0, error);
+}
+
+bool appendToFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return false;
+    return appendBytes(f.handle(), bytes);
+}
+
+uint32_t listEnd(qint64 start, qint64 end)
+{
+    return end > start ? uint32_t(end) : _st_reclist_item::kWholeDay;
+}
+
+bool lists(const _st_reclist_item &item, const QString &fileName)
+{
+    if (!item.name.isEmpty())
+        return item.name == fileName;
+    if (recordnames::nameField(fileName).count('\0') != recordnames::kNameFieldSize)
+        return false;
+    const recordnames::NameParts p = recordnames::parseName(fileName);
+    return p.finished && item.kindFlags == recordnames::reclistKindFlags(p.kind) &&
+           (item.end == uint32_t(p.end) || item.end == listEnd(p.start, p.end));
+}
+
+bool listedIn(const QList<ListRecord> &records, const QString &fileName)
+{
+    for (const ListRecord &r : records)
+        if (lists(r.item, fileName))
+            return true;
+    return false;
+}
+
+Summary summarise(const RecordScan &scan)
+{
+    Summary s;
+    qint64 lastIndexed = 0;
+    for (const RecordScanEntry &e : scan.records) {
+        ++s.frames;
+        s.payloadBytes += e.length;
+        if (e.type == 0) {
+            ++s.audioFrames;
+            continue;
+        }
+        s.lastVideo = qint64(e.timestamp);
+        if (e.type != 1)
+            continue;
+        ++s.keyFrames;
+        const bool first = s.firstKey < 0;
+        if (first)
+            s.firstKey = qint64(e.timestamp);
+        if (indexesKeyFrame(first, qint64(e.timestamp), lastIndexed)) {
+            _st_kfindex_item item;
+            item.timestamp = e.timestamp;
+            item.offset = uint64_t(e.offset);
+            s.indexed.append(item);
+            lastIndexed = qint64(e.timestamp);
+        }
+    }
+    return s;
+}
+
+bool recoverAfterJump(const QString &folder, qint64 restart, const QString &justEnded)
+{
+    FolderLocker lock(folder);
+    QFile kf(kfindexPath(folder));
+    QFile rl(reclistPath(folder));
+    if (!kf.open(QIODevice::ReadWrite | QIODevice::Unbuffered) ||
+        !rl.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+        return false;
+    const QByteArray kbytes = kf.read(kMaxIndexBytes);
+    const QByteArray rbytes = rl.read(kMaxIndexBytes);
+
+    qint64 kcut = -1;
+    for (int i = 0; i + _st_kfindex_item::kSize <= kbytes.size(); i += _st_kfindex_item::kSize) {
+        if (qint64(recbytes::get64(kbytes.constData() + i + 8)) >= restart) {
+            kcut = i;
+            break;
+        }
+    }
+    QList<_st_reclist_item> dropped;
+    qint64 rcut = -1;
+    for (int i = 0; i + _st_reclist_item::kSize <= rbytes.size(); i += _st_reclist_item::kSize) {
+        _st_reclist_item item;
+        const bool whole = _st_reclist_item::fromBytes(rbytes.constData() + i, &item);
+        if (rcut < 0 && whole && qint64(item.end) >= restart)
+            rcut = i;
+        if (rcut >= 0 && whole)
+            dropped.append(item);
+    }
+
+    // The recording that just ended keeps its place when it began before the
+    // restart time: everything recorded next starts after it.
+    _st_reclist_item keep;
+    bool keeping = false;
+    if (!dropped.isEmpty() && lists(dropped.last(), justEnded) && qint64(dropped.last().start) < restart) {
+        keep = dropped.takeLast();
+        keeping = true;
+    }
+    QByteArray keepIndex;
+    if (keeping && keep.kfindexOffset != _st_reclist_item::kNoIndex)
+        keepIndex = kbytes.mid(int(keep.kfindexOffset), int(keep.kfindexCount) * _st_kfindex_item::kSize);
+
+    if (kcut >= 0) {
+        if (!kf.resize(kcut))
+            return false;
+        qDebug().noquote() << "------Recocery Frame Index TS:" << restart << "------";
+    }
+    if (rcut >= 0) {
+        if (!rl.resize(rcut))
+            return false;
+        qDebug().noquote() << "------Recocery File Index TS:" << restart << "------";
+    }
+    for (const _st_reclist_item &d : dropped)
+        qDebug().noquote() << "recording dropped from the list after the time went back:"
+                           << (d.name.isEmpty() ? QStringLiteral("(long name)") : d.name);
+    if (keeping && rcut >= 0) {
+        if (!keepIndex.isEmpty()) {
+            keep.kfindexOffset = uint32_t(kf.size());
+            keep.kfindexCount = uint64_t(keepIndex.size() / _st_kfindex_item::kSize);
+            if (!appendBytes(kf.handle(), keepIndex))
+                keep.kfindexOffset = _st_reclist_item::kNoIndex;
+        }
+        return appendBytes(rl.handle(), keep.toBytes());
+    }
+    return true;
+}
+
+bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames)
+{
+    FolderLocker lock(folder);
+    bool torn = false;
+    const QList<ListRecord> records = readReclist(folder, &torn);
+    QByteArray kept;
+    bool removed = false;
+    for (const ListRecord &r : records) {
+        bool drop = false;
+        for (const QString &name : fileNames)
+            drop = drop || lists(r.item, name);
+        removed = removed || drop;
+        if (!drop)
+            kept += r.item.toBytes();
+    }
+    if (!removed)
+        return true;
+    const QString tmp = reclistPath(folder) + QStringLiteral(".tmp");
+    QFile::remove(tmp);
+    {
+        QFile out(tmp);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+            !recordio::writeAllAt(out.handle(), 0, kept.constData(), size_t(kept.size()), nullptr, 0)) {
+            out.remove();
+            return false;
+        }
+    }
+    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(reclistPath(folder)).constData()) != 0) {
+        QFile::remove(tmp);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Gives a file a crash left behind its index records, and its final name
+// when it has none yet. False when the file was left as it is.
+bool repairFile(const QString &folder, const QString &fileName, bool rename)
+{
+    const QString path = folder + '/' + fileName;
+    RecordScan scan;
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadWrite))
+            return false;
+        scan = recordio::scan(f);
+        if (!scan.readable || scan.badRecord) {
+            qDebug().noquote() << "record file left as it is, it does not read:" << path;
+            return false;
+        }
+        if (scan.tornTail && !f.resize(scan.wholeEnd))
+            return false;
+    }
+    const Summary s = summarise(scan);
+    if (s.lastVideo < 0) {
+        qDebug().noquote() << "record file without a whole video frame deleted:" << path;
+        return QFile::remove(path);
+    }
+    _st_reclist_item item;
+    item.kfindexOffset = _st_reclist_item::kNoIndex;
+    {
+        QFile kf(kfindexPath(folder));
+        if (kf.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            item.kfindexOffset = uint32_t(kf.size());
+            for (const _st_kfindex_item &k : s.indexed)
+                item.kfindexCount += appendBytes(kf.handle(), k.toBytes()) ? 1 : 0;
+        }
+    }
+    QString name = fileName;
+    if (rename) {
+        const QString finalPath = recordnames::finalName(path, s.lastVideo);
+        if (!QFile::rename(path, finalPath))
+            return false;
+        name = QFileInfo(finalPath).fileName();
+    }
+    item.start = uint32_t(qMax<qint64>(s.firstKey, 0));
+    item.end = listEnd(item.start, s.lastVideo);
+    item.name = name;
+    item.kindFlags = recordnames::reclistKindFlags(recordnames::parseName(name).kind);
+    item.hasAudio = (scan.header.flags & 2) ? 1 : 0;
+    item.frameRate = scan.header.frameRate;
+    item.payloadBytes = s.payloadBytes;
+    const bool ok = appendToFile(reclistPath(folder), item.toBytes());
+    qDebug().noquote() << "recording repaired after an unclean end:" << folder + '/' + name;
+    return ok;
+}
+
+} // namespace
+
+int repairFolder(const QString &folder)
+{
+    FolderLocker lock(folder);
+    QDir dir(folder);
+    QFile::remove(reclistPath(folder) + QStringLiteral(".tmp"));
+    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.zmf")}, QDir::Files, QDir::Time);
+    if (files.isEmpty())
+        return 0;
+    const QList<ListRecord> records = readReclist(folder);
+    const QString newest = files.first().fileName();
+    int repaired = 0;
+    QList<QPair<int, QString>> unfinished;
+    for (const QFileInfo &fi : files) {
+        const QString name = fi.fileName();
+        const recordnames::NameParts p = recordnames::parseName(name);
+        if (p.initial && fi.size() == 0) {
+            repaired += QFile::remove(fi.filePath()) ? 1 : 0;
+        } else if (p.unfinished && !listedIn(records, name)) {
+            unfinished.append({p.start, name});
+        } else if (p.finished && name == newest && !listedIn(records, name)) {
+            // Only the newest: older unlisted files were dropped from the list
+            // on purpose when the time went back.
+            repaired += repairFile(folder, name, false) ? 1 : 0;
+        }
+    }
+    std::sort(unfinished.begin(), unfinished.end());
+    for (const auto &u : unfinished)
+        repaired += repairFile(folder, u.second, true) ? 1 : 0;
+    return repaired;
+}
+
+void setLowSpaceHook(std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_lowSpaceHook = std::move(hook);
+}
+
+void reportLowSpace()
+{
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hookMutex);
+        hook = g_lowSpaceHook;
+    }
+    if (hook)
+        hook();
+}
+
+int repairTree(const QString &root)
+{
+    if (root.isEmpty() || !QFileInfo(root).isDir())
+        return 0;
+    int repaired = 0;
+    QStringList pending{root};
+    while (!pending.isEmpty()) {
+        const QString folder = pending.takeFirst();
+        repaired += repairFolder(folder);
+        for (const QString &sub : QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
+            if (!isBackupName(sub))
+                pending.append(folder + '/' + sub);
+    }
+    return repaired;
+}
+
+} // namespace recordindex

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "media/qcrecordfile.h"
+
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <functional>
+
+// The two index files of a record folder: "kfindex" (one record per indexed
+// key frame) and "reclist" (one record per finished recording), and every
+// rule that reads, appends, cuts or rewrites them.
+namespace recordindex {
+
+constexpr qint64 kMaxIndexBytes = 0xA00000;
+// A key frame is indexed when it is a recording's first, or more than this
+// long after the last indexed one.
+constexpr qint64 kIndexSpacingMs = 800;
+inline bool indexesKeyFrame(bool first, qint64 t, qint64 lastIndexed)
+{
+    return first || t - lastIndexed > kIndexSpacingMs;
+}
+
+QString kfindexPath(const QString &folder);
+QString reclistPath(const QString &folder);
+QString folderOf(const QString &filePath);
+
+// Every append, cut and rewrite of a folder's index files holds its lock; the
+// recorders, the disk guard and the start-up repair share one registry.
+QMutex *folderLock(const QString &folder);
+class FolderLocker
+{
+public:
+    explicit FolderLocker(const QString &folder) : m_locker(folderLock(folder)) {}
+
+private:
+    QMutexLocker m_locker;
+};
+
+struct KfRecord
+{
+    qint64 position = 0; // byte offset of the record in kfindex
+    _st_kfindex_item item;
+};
+struct ListRecord
+{
+    qint64 position = 0; // byte offset of the record in reclist
+    _st_reclist_item item;
+};
+
+// Records found by their markers; bytes that are not a record are skipped one
+// at a time. *torn is set when the file ends inside a record (a marker with
+// fewer bytes than a record after it).
+QList<KfRecord> readKfindex(const QString &folder, bool *torn = nullptr);
+// reclist holds whole records back to back; *torn is set for a tail shorter
+// than a record.
+QList<ListRecord> readReclist(const QString &folder, bool *torn = nullptr);
+
+// Appends bytes to the end of an index file opened for writing; a short
+// write is cut back. Caller holds the folder lock.
+bool appendBytes(int fd, const QByteArray &bytes, int *error = nullptr);
+bool appendToFile(const QString &path, const QByteArray &bytes);
+
+// Whether a reclist record names a file: by name, or, for a name too long
+// for the field, by end time and kind.
+bool lists(const _st_reclist_item &item, const QString &fileName);
+bool listedIn(const QList<ListRecord> &records, const QString &fileName);
+
+// The record a finished recording gets, from a scan of its file.
+struct Summary
+{
+    qint64 firstKey = -1;  // first key frame's timestamp
+    qint64 lastVideo = -1; // last video frame's timestamp
+    quint64 payloadBytes = 0;
+    int frames = 0;
+    int keyFrames = 0;
+    int audioFrames = 0;
+    QList<_st_kfindex_item> indexed; // the key frames the recorder's rule indexes
+};
+Summary summarise(const RecordScan &scan);
+// end is the given end time, or the whole day when it is not after start.
+uint32_t listEnd(qint64 start, qint64 end);
+
+// After the stream's time went back to `restart`: cuts both index files at
+// the first record at or after it. When the just-ended recording (given by
+// its final name) began before the restart time, its key-frame records and
+// its list record are appended again after the cut, so it stays listed.
+bool recoverAfterJump(const QString &folder, qint64 restart, const QString &justEnded);
+
+// The deleted record files' records leave reclist (a temporary file, then a
+// rename). kfindex stays: the remaining records address it by offset.
+bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames);
+
+// The start-up repair of every folder under root (except the backup trees):
+// finalises and lists recordings a crash left unfinished. Returns the number
+// of files repaired.
+int repairTree(const QString &root);
+int repairFolder(const QString &folder);
+
+// A recorder whose disk ran full asks the disk guard to look at once; the
+// stream service points this at its guard.
+void setLowSpaceHook(std::function<void()> hook);
+void reportLowSpace();
+
+} // namespace recordindex
