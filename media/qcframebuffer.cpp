@@ -202,7 +202,6 @@ void qcFrameBuffer::take(size_t idx, const _st_frame_header &h, void *dst, uint3
 bool qcFrameBuffer::readFrame(void *dst, int32_t dstSize, uint32_t *length, uint32_t *type, uint64_t *timestamp,
                               int64_t *sequence, int32_t framesBack, bool consume, int32_t nearTime)
 {
-    Q_UNUSED(framesBack);
     if (!dst || !length || !type || !timestamp || !sequence || dstSize < 1)
         return false;
     QMutexLocker lock(&m_mutex);
@@ -248,6 +247,33 @@ bool qcFrameBuffer::readFrame(void *dst, int32_t dstSize, uint32_t *length, uint
             take(size_t(cand), ch, dst, length, type, timestamp, sequence, consume);
             return true;
         }
+    }
+
+    if (position < 0 && nearTime < 0 && framesBack > 0) {
+        const int64_t records = int64_t(m_index.size()) - 1;
+        const int64_t target = records - 1 - int64_t(framesBack);
+        int64_t cand = -1;
+        _st_frame_header ch;
+        for (int64_t i = 0; i < records; ++i) {
+            if (!readHeader(m_index[size_t(i)], &h)) {
+                m_index.erase(m_index.begin() + i);
+                return false;
+            }
+            if (h.type != kKeyFrame || h.length > limit)
+                continue;
+            // The oldest key frame when none lies that far back.
+            if (cand < 0 || i <= target) {
+                cand = i;
+                ch = h;
+            }
+            if (i >= target && cand >= 0)
+                break;
+        }
+        if (cand >= 0) {
+            take(size_t(cand), ch, dst, length, type, timestamp, sequence, consume);
+            return true;
+        }
+        return false;
     }
 
     // The newest key frame that fits.

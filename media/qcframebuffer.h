@@ -51,7 +51,11 @@ public:
 
     // sequence: in the caller's position (last sequence taken, negative for
     // none); out the taken frame's. nearTime in ms, negative for none.
-    // framesBack is accepted for the callers' sake and has no effect.
+    // framesBack (a reader without position and without near time, 1 or
+    // more): start at the newest key frame at or before the record that many
+    // back from the newest, or at the oldest key frame when fewer are stored;
+    // that is how a recording gets its pre-record seconds. -1 or 0: the newest
+    // key frame.
     bool readFrame(void *dst, int32_t dstSize, uint32_t *length, uint32_t *type, uint64_t *timestamp, int64_t *sequence,
                    int32_t framesBack, bool consume, int32_t nearTime);
 

@@ -1,5 +1,7 @@
 #include "media/qcrecorderinterface.h"
 
+#include "media/qcvideomuxer.h"
+
 #include <mutex>
 
 namespace {
@@ -16,7 +18,7 @@ qcRecorderInterface *createRecorder()
         std::lock_guard<std::mutex> lock(g_factoryMutex);
         factory = g_factory;
     }
-    return factory ? factory() : nullptr;
+    return factory ? factory() : new qcVideoMuxer;
 }
 
 void setRecorderFactory(qcRecorderFactory factory)

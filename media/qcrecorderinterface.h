@@ -49,7 +49,7 @@ private:
 
 using qcRecorderFactory = std::function<qcRecorderInterface *()>;
 
-// The recorder for a new recording, or null when the program has none.
+// The recorder for a new recording: the installed factory's, else a qcVideoMuxer.
 qcRecorderInterface *createRecorder();
 // An empty factory restores the default.
 void setRecorderFactory(qcRecorderFactory factory);

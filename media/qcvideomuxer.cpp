@@ -1,0 +1,344 @@
+#include "media/qcvideomuxer.h"
+
+#include "media/codecids.h"
+#include "media/qcframebuffer.h"
+#include "media/qcrecordfile.h"
+#include "media/recordindex.h"
+#include "media/recordnames.h"
+#include "platform/clock.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr uint64_t kLastTwoSeconds = 86398000;
+constexpr qint64 kJumpMs = 5000;
+constexpr qint64 kMaxSequenceStep = 2000;
+// The stream client wraps its timestamps at its own midnight, up to a few
+// seconds before the computer's date changes: that step back is a new day,
+// not a clock set back.
+constexpr qint64 kLateInDay = 86390000;
+constexpr qint64 kEarlyInDay = 10000;
+constexpr int kRecoveryRetryMs = 300;
+
+bool isVideo(uint32_t type)
+{
+    return type >= 1 && type <= 3;
+}
+
+} // namespace
+
+qcVideoMuxer::qcVideoMuxer() : m_work(new char[kWorkBufferSize]) {}
+
+qcVideoMuxer::~qcVideoMuxer()
+{
+    stop();
+    wait();
+}
+
+bool qcVideoMuxer::setRecordParams(const QString &fileName, int kind, int stream, int lengthSec, int preSec,
+                                   int postSec, qint64 readSequence)
+{
+    if (fileName.size() < kMinNameLength || kind < recordnames::kKindTiming || kind > recordnames::kKindOther ||
+        (stream != 0 && stream != 1) || lengthSec < 60 || lengthSec > 1800 || preSec < 0 || preSec > 3 || postSec < 0 ||
+        postSec > 3)
+        return false;
+    {
+        QMutexLocker lock(&m_nameMutex);
+        m_fileName = fileName;
+    }
+    m_kind = kind;
+    m_stream = stream;
+    m_length = lengthSec;
+    m_pre = preSec;
+    m_post = postSec;
+    m_readSequence = readSequence;
+    updateReady();
+    return true;
+}
+
+void qcVideoMuxer::setStreamInfo(int audioCodec, int audioRate, int channels, int videoCodec, int width, int height,
+                                 int frameRate, bool hasAudio, int decoderChoice)
+{
+    m_audioCodec = audioCodec;
+    m_audioRate = audioRate;
+    m_channels = channels;
+    m_videoCodec = videoCodec;
+    m_width = width;
+    m_height = height;
+    m_frameRate = frameRate;
+    m_hasAudio = hasAudio;
+    m_decoder = decoderChoice;
+}
+
+bool qcVideoMuxer::setFrameBuffer(qcFrameBuffer *buffer)
+{
+    if (!buffer)
+        return false;
+    m_buffer = buffer;
+    updateReady();
+    return true;
+}
+
+void qcVideoMuxer::updateReady()
+{
+    QMutexLocker lock(&m_nameMutex);
+    m_ready = m_buffer && m_fileName.size() >= kMinNameLength;
+}
+
+void qcVideoMuxer::stop()
+{
+    m_stop.requestStop();
+}
+
+QString qcVideoMuxer::fileName() const
+{
+    QMutexLocker lock(&m_nameMutex);
+    return m_fileName;
+}
+
+QDate qcVideoMuxer::currentDate()
+{
+    const int now = platform::msecsOfDay();
+    if (m_lastDateCheck < 0 || now >= m_lastDateCheck + 1000 || now < m_lastDateCheck) {
+        m_lastDateCheck = now;
+        m_date = platform::clock().now().date();
+    }
+    return m_date;
+}
+
+bool qcVideoMuxer::readFirst(Frame *frame, int frameRate)
+{
+    int64_t seq = m_readSequence;
+    const int framesBack = m_pre * frameRate;
+    auto read = [&](int64_t *position, int back) {
+        return m_buffer->readFrame(m_work.get(), kWorkBufferSize, &frame->length, &frame->type, &frame->timestamp,
+                                   position, back, false, -1);
+    };
+    bool ok = read(&seq, framesBack);
+    // The resume point of an interrupted recording may be long gone when the
+    // next one starts (an alarm an hour later): start fresh instead.
+    if (!ok && m_readSequence >= 0 && m_buffer->positionLost(m_readSequence, kWorkBufferSize)) {
+        seq = -1;
+        ok = read(&seq, framesBack);
+    }
+    while (ok && frame->timestamp > kLastTwoSeconds)
+        ok = read(&seq, -1);
+    frame->sequence = seq;
+    return ok;
+}
+
+bool qcVideoMuxer::readNext(Frame *frame, bool *endNow)
+{
+    int empty = 0;
+    for (;;) {
+        Frame next;
+        int64_t seq = frame->sequence;
+        if (m_buffer->readFrame(m_work.get(), kWorkBufferSize, &next.length, &next.type, &next.timestamp, &seq, -1,
+                                false, -1)) {
+            if (seq == frame->sequence)
+                continue;
+            if (seq < frame->sequence || seq - frame->sequence > kMaxSequenceStep || m_stop.stopRequested())
+                return false;
+            next.sequence = seq;
+            *frame = next;
+            return true;
+        }
+        // The frame after ours was evicted: the recording has a hole there,
+        // so this file ends.
+        if (m_buffer->positionLost(frame->sequence, kWorkBufferSize))
+            return false;
+        if (!m_stop.sleepFor(m_timing.emptyReadPauseMs))
+            return false;
+        if (++empty >= kMaxEmptyReads) {
+            *endNow = true;
+            return false;
+        }
+    }
+}
+
+void qcVideoMuxer::run()
+{
+    if (!m_ready)
+        return;
+    auto file = std::make_unique<qcRecordFile>(qcRecordFile::kWriter);
+    if (!file->create(m_fileName))
+        return;
+
+    const int legacyAudio = m_hasAudio ? media::codecids::legacyIdFromAudio(m_audioCodec) : 0;
+    const bool hasAudio = legacyAudio != 0;
+
+    int fps = int(m_buffer->frameRate());
+    QElapsedTimer waited;
+    waited.start();
+    while (fps < 1) {
+        if (m_stop.stopRequested() || waited.elapsed() >= m_timing.frameRateGiveUpMs) {
+            file->remove();
+            return;
+        }
+        m_stop.sleepFor(m_timing.frameRatePollMs);
+        fps = int(m_buffer->frameRate());
+    }
+    if ((hasAudio && !file->setAudioParams(legacyAudio, m_audioRate, m_channels)) ||
+        !file->setVideoParams(m_videoCodec, m_width, m_height, m_stream, m_kind, fps, m_decoder)) {
+        file->remove();
+        return;
+    }
+    Frame frame;
+    if (!readFirst(&frame, fps)) {
+        file->remove();
+        return;
+    }
+    qDebug().noquote() << "Start Record TS:" << platform::localNow().toString("hh:mm:ss")
+                       << "  Target TS:" << frame.timestamp << "   Sequence Number:" << frame.sequence;
+    const QString started = recordnames::startName(m_fileName, qint64(frame.timestamp));
+    if (!file->renameTo(started)) {
+        file->remove();
+        return;
+    }
+    {
+        QMutexLocker lock(&m_nameMutex);
+        m_fileName = started;
+    }
+
+    const QString folder = recordindex::folderOf(started);
+    QFile kfindex;
+    _st_reclist_item item;
+    item.hasAudio = hasAudio ? 1 : 0;
+    item.frameRate = uint8_t(m_frameRate);
+    item.kindFlags = recordnames::reclistKindFlags(m_kind);
+    if (!folder.isEmpty()) {
+        recordindex::FolderLocker lock(folder);
+        kfindex.setFileName(recordindex::kfindexPath(folder));
+        if (kfindex.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+            item.kfindexOffset = uint32_t(kfindex.size());
+    }
+    m_lastDateCheck = -1;
+    const QDate startDate = currentDate();
+
+    const qint64 firstTs = qint64(frame.timestamp);
+    const qint64 limit = qint64(m_length + m_pre + m_post) * 1000;
+    qint64 T = 0;
+    qint64 lastWritten = 0;
+    qint64 lastIndexed = 0;
+    bool wroteVideo = false;
+    bool firstKey = true;
+    bool first = true;
+    bool recover = false;
+    qint64 restart = 0;
+    for (;;) {
+        if (m_stop.stopRequested())
+            break;
+        if (currentDate() != startDate) {
+            emit sigDateChange();
+            break;
+        }
+        const bool video = isVideo(frame.type);
+        if (video)
+            T = qint64(frame.timestamp);
+        if (video && wroteVideo && lastWritten > T) {
+            if (lastWritten >= kLateInDay && T < kEarlyInDay) {
+                emit sigDateChange();
+                break;
+            }
+            restart = T;
+            recover = true;
+            emit sigInterruptSeq(frame.sequence);
+            break;
+        }
+        if (video && wroteVideo && !first && qAbs(T - lastWritten) > kJumpMs) {
+            emit sigInterruptSeq(frame.sequence);
+            break;
+        }
+        bool ok = true;
+        bool written = false;
+        if (frame.type == 4) {
+            ok = written = file->writeAudioFrame(m_work.get(), int(frame.length), frame.timestamp);
+        } else if (video) {
+            static const int kCodes[] = {0, qcRecordFile::kCodeKey, qcRecordFile::kCodeType2, qcRecordFile::kCodeType3};
+            const qint64 offset = file->writeOffset();
+            ok = written = file->writeVideoFrame(m_work.get(), int(frame.length), kCodes[frame.type], uint64_t(T));
+            // Indexed only once it is in the file whole, so the index never
+            // points at a frame that is not there.
+            if (ok && frame.type == 1 && recordindex::indexesKeyFrame(firstKey, T, lastIndexed)) {
+                if (kfindex.isOpen()) {
+                    _st_kfindex_item k;
+                    k.timestamp = uint64_t(T);
+                    k.offset = uint64_t(offset);
+                    recordindex::FolderLocker lock(folder);
+                    if (recordindex::appendBytes(kfindex.handle(), k.toBytes()))
+                        ++item.kfindexCount;
+                }
+                lastIndexed = T;
+                if (firstKey)
+                    item.start = uint32_t(T);
+                firstKey = false;
+            }
+        }
+        if (!ok) {
+            if (file->lastWriteError() == ENOSPC)
+                recordindex::reportLowSpace();
+            break;
+        }
+        if (written)
+            item.payloadBytes += frame.length;
+        if (written && video) {
+            lastWritten = T;
+            wroteVideo = true;
+        }
+        if (first && m_afterFirst)
+            m_afterFirst(file.get());
+        first = false;
+        if (wroteVideo && T - firstTs > limit)
+            break;
+        bool emptied = false;
+        if (!readNext(&frame, &emptied))
+            break;
+    }
+    file->flush();
+    file.reset();
+
+    // The end is always the last video frame that is in the file.
+    if (!wroteVideo || lastWritten == 0) {
+        // Nothing to play back: leave no file and no index record behind.
+        QFile::remove(started);
+        if (kfindex.isOpen() && item.kfindexCount) {
+            recordindex::FolderLocker lock(folder);
+            if (kfindex.size() == qint64(item.kfindexOffset + item.kfindexCount * _st_kfindex_item::kSize))
+                kfindex.resize(item.kfindexOffset);
+        }
+        kfindex.close();
+        emit sigCompleted(QString());
+        return;
+    }
+    const QString finalPath = recordnames::finalName(started, lastWritten);
+    const bool renamed = QFile::rename(started, finalPath);
+    const QString path = renamed ? finalPath : started;
+    {
+        QMutexLocker lock(&m_nameMutex);
+        m_fileName = path;
+    }
+    item.end = recordindex::listEnd(item.start, lastWritten);
+    item.name = QFileInfo(path).fileName();
+    if (!kfindex.isOpen())
+        item.kfindexOffset = _st_reclist_item::kNoIndex;
+    qDebug().noquote() << "========End ts:" << lastWritten << "=========";
+    if (!folder.isEmpty()) {
+        recordindex::FolderLocker lock(folder);
+        // Opened only now: the disk guard replaces reclist when it rewrites it.
+        if (!recordindex::appendToFile(recordindex::reclistPath(folder), item.toBytes()))
+            recordindex::reportLowSpace();
+    }
+    kfindex.close();
+    if (recover && !folder.isEmpty() && !recordindex::recoverAfterJump(folder, restart, item.name)) {
+        m_stop.sleepFor(kRecoveryRetryMs);
+        recordindex::recoverAfterJump(folder, restart, item.name);
+    }
+    emit sigCompleted(renamed ? finalPath : started);
+}

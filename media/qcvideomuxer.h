@@ -1,0 +1,98 @@
+#pragma once
+
+#include "media/qcrecorderinterface.h"
+#include "platform/stoptoken.h"
+
+#include <QDate>
+#include <QMutex>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class qcRecordFile;
+
+// Pauses of the recorder; tests shorten them before start().
+struct RecorderTiming
+{
+    int emptyReadPauseMs = 100;
+    int frameRatePollMs = 20;
+    int frameRateGiveUpMs = 10000;
+};
+
+// Writes one recording: reads one stream's frame buffer, writes the frames
+// into one record file, indexes its key frames in the folder's kfindex, lists
+// it in reclist when it ends, names it after its first and last frame, and
+// ends. The stream unit chains recorders for longer recordings.
+class qcVideoMuxer : public qcRecorderInterface
+{
+    Q_OBJECT
+public:
+    static constexpr int kWorkBufferSize = 0xA00000;
+    static constexpr int kMinNameLength = 42;
+    static constexpr int kMaxEmptyReads = 72;
+
+    qcVideoMuxer();
+    ~qcVideoMuxer() override;
+
+    bool setRecordParams(const QString &fileName, int kind, int stream, int lengthSec, int preSec, int postSec,
+                         qint64 readSequence) override;
+    void setStreamInfo(int audioCodec, int audioRate, int channels, int videoCodec, int width, int height,
+                       int frameRate, bool hasAudio, int decoderChoice) override;
+    bool setFrameBuffer(qcFrameBuffer *buffer) override;
+    void stop() override;
+
+    void setTiming(const RecorderTiming &timing) { m_timing = timing; }
+    bool isReady() const { return m_ready.load(); }
+    // The path as it is now (initial, start or final name).
+    QString fileName() const;
+    // Test seam: called with the open record file right after the first frame.
+    void setAfterFirstFrame(std::function<void(qcRecordFile *)> hook) { m_afterFirst = std::move(hook); }
+
+signals:
+    void sigDateChange();
+
+protected:
+    void run() override;
+
+private:
+    struct Frame
+    {
+        uint32_t length = 0;
+        uint32_t type = 0;
+        uint64_t timestamp = 0;
+        int64_t sequence = -1;
+    };
+    bool readFirst(Frame *frame, int frameRate);
+    bool readNext(Frame *frame, bool *endNow);
+    QDate currentDate();
+    void updateReady();
+
+    qcFrameBuffer *m_buffer = nullptr;
+    std::atomic<bool> m_ready{false};
+    platform::StopToken m_stop;
+    QString m_fileName;
+    int m_kind = 0;
+    int m_stream = 0;
+    int m_length = 0;
+    int m_pre = 0;
+    int m_post = 0;
+    qint64 m_readSequence = -1;
+    int m_audioCodec = -1;
+    int m_audioRate = 0;
+    int m_channels = 0;
+    int m_videoCodec = 0;
+    int m_width = 0;
+    int m_height = 0;
+    int m_frameRate = 0;
+    bool m_hasAudio = false;
+    int m_decoder = 0;
+    RecorderTiming m_timing;
+    std::unique_ptr<char[]> m_work;
+    // The computer's date is read again only when the time of day moved on a
+    // second or went back: a full read takes a process-wide lock.
+    int m_lastDateCheck = -1;
+    QDate m_date;
+    std::function<void(qcRecordFile *)> m_afterFirst;
+    mutable QMutex m_nameMutex;
+};

@@ -1,0 +1,453 @@
+#include "media/qcframebuffer.h"
+#include "media/qcrecordfile.h"
+#include "media/qcvideomuxer.h"
+#include "media/recordindex.h"
+#include "media/recordnames.h"
+#include "platform/clock.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 kDay = 86400000;
+
+// One device's stream as the stream client fills it: 25 frames/s, a key frame
+// every second, a mu-law frame after every video frame.
+struct Stream
+{
+    qcFrameBuffer buffer;
+    qint64 ts = 1000000;
+    int frame = 0;
+    explicit Stream(uint32_t size = 4 << 20)
+    {
+        buffer.allocate(size);
+        buffer.setFrameRate(25);
+    }
+    void push(int frames, int videoBytes = 300, qint64 step = 40)
+    {
+        for (int i = 0; i < frames; ++i, ++frame, ts += step) {
+            QByteArray v(videoBytes, char(frame));
+            buffer.pushFrame(v.constData(), v.size(), frame % 25 == 0 ? 1 : 2, uint64_t(ts));
+            buffer.pushFrame("audio-audio", 11, 4, uint64_t(ts + 5));
+        }
+    }
+    void jump(qint64 ms) { ts += ms; }
+};
+
+struct Recording
+{
+    QStringList files; // finished names in the folder
+    QList<recordindex::ListRecord> list;
+    QList<recordindex::KfRecord> index;
+};
+
+class RecorderTest
+{
+public:
+    QTemporaryDir dir;
+    QString folder = dir.filePath("20240101/10.1.2.3");
+    RecorderTest() { QDir().mkpath(folder); }
+    QString initial(int kind = 28) const { return folder + '/' + recordnames::initialName("10.1.2.3", kind); }
+
+    std::unique_ptr<qcVideoMuxer> make(Stream &s, qint64 resume = 0, int pre = 0, int pauseMs = 1)
+    {
+        auto m = std::make_unique<qcVideoMuxer>();
+        RecorderTiming timing;
+        timing.emptyReadPauseMs = pauseMs;
+        timing.frameRatePollMs = 1;
+        timing.frameRateGiveUpMs = 100;
+        m->setTiming(timing);
+        if (!m->setRecordParams(initial(), 28, 0, 60, pre, 0, resume))
+            return nullptr;
+        m->setStreamInfo(0, 8000, 1, 28, 640, 360, 25, true, 0);
+        m->setFrameBuffer(&s.buffer);
+        return m;
+    }
+    Recording read() const
+    {
+        Recording r;
+        r.files = QDir(folder).entryList({"*.zmf"}, QDir::Files, QDir::Name);
+        r.list = recordindex::readReclist(folder);
+        r.index = recordindex::readKfindex(folder);
+        return r;
+    }
+    // The recording's file read back through its own index range.
+    static RecordScan scanOf(const QString &path) { return recordio::scan(path); }
+};
+
+bool finish(qcVideoMuxer *m, int ms = 20000)
+{
+    return m->wait(ms);
+}
+
+qint64 lastVideo(const RecordScan &s)
+{
+    return recordindex::summarise(s).lastVideo;
+}
+
+} // namespace
+
+class TestRecorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { platform::setClock(nullptr); }
+
+    void lengthLimitNamesAndIndexes()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(25 * 66);
+        auto m = t.make(s, 0, 3);
+        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+        m->start();
+        QVERIFY(finish(m.get()));
+        QCOMPARE(done.size(), 1);
+        // The first frame past 60 + 3 s is in the file and ends it.
+        const qint64 end = 1000000 + 63040;
+        const QString name = "RECV1_MANUAL_10-1-2-3_00-16-40-000_" + recordnames::formatTimeOfDay(end) + ".zmf";
+        QCOMPARE(done.at(0).at(0).toString(), t.folder + '/' + name);
+        const Recording r = t.read();
+        QCOMPARE(r.files, QStringList{name});
+        QCOMPARE(r.list.size(), 1);
+        const _st_reclist_item &item = r.list.at(0).item;
+        QCOMPARE(item.name, name);
+        QCOMPARE(qint64(item.start), 1000000);
+        QCOMPARE(qint64(item.end), end);
+        QCOMPARE(item.kfindexOffset, 0u);
+        QCOMPARE(item.kfindexCount, uint64_t(64));
+        QCOMPARE(item.hasAudio, 1);
+        QCOMPARE(item.frameRate, 25);
+        const RecordScan scan = RecorderTest::scanOf(t.folder + '/' + name);
+        QCOMPARE(scan.header.kindFlag, 4);
+        QCOMPARE(lastVideo(scan), end);
+        QCOMPARE(item.payloadBytes, recordindex::summarise(scan).payloadBytes);
+        QCOMPARE(r.index.size(), 64);
+        QCOMPARE(qint64(r.index.at(1).item.timestamp), 1001000);
+    }
+
+    void emptyReadsAndSingleFrame()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(1);
+        auto m = t.make(s, -1);
+        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+        m->start();
+        QVERIFY(finish(m.get()));
+        QCOMPARE(done.size(), 1);
+        const Recording r = t.read();
+        QCOMPARE(r.files, QStringList{"RECV1_MANUAL_10-1-2-3_00-16-40-000_00-16-40-000.zmf"});
+        // A last video frame no later than the first key frame lists the whole day.
+        QCOMPARE(qint64(r.list.at(0).item.end), kDay);
+    }
+
+    void forwardJumpResumesAfterTheJumpingFrame()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(50);
+        s.jump(6000);
+        s.push(30);
+        auto m = t.make(s, 0);
+        QSignalSpy interrupted(m.get(), &qcVideoMuxer::sigInterruptSeq);
+        m->start();
+        QVERIFY(finish(m.get()));
+        QCOMPARE(interrupted.size(), 1);
+        const qint64 seq = interrupted.at(0).at(0).toLongLong();
+        QVERIFY(lastVideo(RecorderTest::scanOf(t.folder + '/' + t.read().files.at(0))) == 1000000 + 49 * 40);
+
+        auto next = t.make(s, seq);
+        QSignalSpy done(next.get(), &qcVideoMuxer::sigCompleted);
+        next->start();
+        QVERIFY(finish(next.get()));
+        const RecordScan scan = RecorderTest::scanOf(done.at(0).at(0).toString());
+        // The audio frame pushed right after the jumping frame comes first.
+        QCOMPARE(qint64(scan.records.at(0).timestamp), 1000000 + 50 * 40 + 6000 + 5);
+        QCOMPARE(t.read().list.size(), 2);
+    }
+
+    void backwardJumpKeepsTheJustEndedRecording()
+    {
+        RecorderTest t;
+        Stream s;
+        // An earlier recording, and one listed wrongly late that a recovery drops.
+        _st_reclist_item before, after;
+        before.start = 500000;
+        before.end = 600000;
+        before.name = "RECV1_TIMING_10-1-2-3_00-08-20-000_00-10-00-000.zmf";
+        after.start = 990000;
+        after.end = 1500000;
+        after.name = "RECV1_TIMING_10-1-2-3_00-16-30-000_00-25-00-000.zmf";
+        QVERIFY(recordindex::appendToFile(recordindex::reclistPath(t.folder), before.toBytes() + after.toBytes()));
+        s.push(100);
+        s.jump(-3000 - 40);
+        s.push(20);
+        auto m = t.make(s, 0);
+        QSignalSpy interrupted(m.get(), &qcVideoMuxer::sigInterruptSeq);
+        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+        m->start();
+        QVERIFY(finish(m.get()));
+        QCOMPARE(interrupted.size(), 1);
+        const Recording r = t.read();
+        QCOMPARE(r.list.size(), 2);
+        QCOMPARE(r.list.at(0).item.name, before.name);
+        const _st_reclist_item &kept = r.list.at(1).item;
+        QCOMPARE(t.folder + '/' + kept.name, done.at(0).at(0).toString());
+        // Its key-frame records were put back after the cut and still lead into its file.
+        qcRecordFile reader(qcRecordFile::kReader);
+        QVERIFY(reader.setIndexRange(kept.kfindexOffset, uint32_t(kept.kfindexCount)));
+        QVERIFY(reader.open(t.folder + '/' + kept.name));
+        QVERIFY(reader.keyFramesFromIndex());
+        QCOMPARE(reader.keyFrames().size(), 4);
+        QCOMPARE(reader.keyFrames().first(), 1000000);
+        for (const auto &k : r.index)
+            QVERIFY(k.item.timestamp < 1000000 + 96 * 40 || k.position >= qint64(kept.kfindexOffset));
+    }
+
+    void midnightWrapIsADateChange()
+    {
+        RecorderTest t;
+        _st_reclist_item morning;
+        morning.start = 1000;
+        morning.end = 5000;
+        morning.name = "RECV1_TIMING_10-1-2-3_00-00-01-000_00-00-05-000.zmf";
+        QVERIFY(recordindex::appendToFile(recordindex::reclistPath(t.folder), morning.toBytes()));
+        Stream s;
+        s.ts = kDay - 10000;
+        s.push(250);
+        s.ts = 200;
+        s.push(10);
+        auto m = t.make(s, 0);
+        QSignalSpy date(m.get(), &qcVideoMuxer::sigDateChange);
+        QSignalSpy interrupted(m.get(), &qcVideoMuxer::sigInterruptSeq);
+        m->start();
+        QVERIFY(finish(m.get()));
+        QCOMPARE(date.size(), 1);
+        QCOMPARE(interrupted.size(), 0);
+        const Recording r = t.read();
+        QCOMPARE(r.list.size(), 2);
+        QCOMPARE(r.list.at(0).item.name, morning.name);
+        QCOMPARE(qint64(r.list.at(1).item.end), kDay - 40);
+    }
+
+    void computerDateChange()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(12, 0)));
+        platform::setClock(&clock);
+        RecorderTest t;
+        Stream s;
+        s.push(10);
+        auto m = t.make(s, 0, 0, 5);
+        QSignalSpy date(m.get(), &qcVideoMuxer::sigDateChange);
+        m->start();
+        QTRY_VERIFY(QFileInfo(t.folder).exists() && !t.read().files.isEmpty());
+        clock.advance(kDay + 2000);
+        s.push(5);
+        QVERIFY(finish(m.get()));
+        QCOMPARE(date.size(), 1);
+        QCOMPARE(t.read().list.size(), 1);
+    }
+
+    void startInTheLastTwoSecondsOfTheDay()
+    {
+        for (bool newDay : {false, true}) {
+            RecorderTest t;
+            Stream s;
+            s.ts = kDay - 1500;
+            s.push(36);
+            if (newDay) {
+                s.ts = 40;
+                s.frame = 1; // no key frame yet in the new day
+                s.push(10);
+            }
+            auto m = t.make(s, -1);
+            QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+            m->start();
+            QVERIFY(finish(m.get()));
+            QCOMPARE(done.size(), newDay ? 1 : 0);
+            const Recording r = t.read();
+            QCOMPARE(r.files.size(), newDay ? 1 : 0);
+            if (newDay)
+                QVERIFY(r.files.at(0).contains("_00-00-00-040_00-00-00-400"));
+        }
+    }
+
+    void frameRateOfOneAndNone()
+    {
+        RecorderTest t;
+        Stream s;
+        s.buffer.setFrameRate(0);
+        // No frames at all: no rate, the start gives up, nothing stays.
+        auto none = t.make(s, -1);
+        QSignalSpy noneDone(none.get(), &qcVideoMuxer::sigCompleted);
+        none->start();
+        QVERIFY(finish(none.get()));
+        QCOMPARE(noneDone.size(), 0);
+        QVERIFY(t.read().files.isEmpty());
+
+        s.push(5, 300, 1000);
+        QCOMPARE(int(s.buffer.frameRate()), 1);
+        auto one = t.make(s, 0);
+        QSignalSpy done(one.get(), &qcVideoMuxer::sigCompleted);
+        one->start();
+        QVERIFY(finish(one.get()));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(RecorderTest::scanOf(done.at(0).at(0).toString()).header.frameRate, 1);
+    }
+
+    // A disk that refuses bytes: a child process under a file size limit.
+    void failedWritesLeaveNoTrace_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("files");
+        QTest::newRow("first frame") << 2000 << 0;
+        QTest::newRow("second key frame") << 6500 << 1;
+    }
+    void failedWritesLeaveNoTrace()
+    {
+        QFETCH(int, limit);
+        QFETCH(int, files);
+        RecorderTest t;
+        const pid_t child = fork();
+        if (child == 0) {
+            rlimit lim{rlim_t(limit), rlim_t(limit)};
+            ::setrlimit(RLIMIT_FSIZE, &lim);
+            ::signal(SIGXFSZ, SIG_IGN);
+            Stream s;
+            s.push(1, 3000); // key
+            s.push(24, 20);  // small frames
+            s.push(1, 3000); // key that does not fit
+            auto m = t.make(s, 0);
+            QString reported = "none";
+            QObject::connect(m.get(), &qcVideoMuxer::sigCompleted, [&](const QString &f) { reported = f; });
+            m->start();
+            m->wait();
+            _exit(reported == "none" ? 5 : reported.isEmpty() ? 0 : 1);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFEXITED(status));
+        QCOMPARE(WEXITSTATUS(status), files);
+        const Recording r = t.read();
+        QCOMPARE(r.files.size(), files);
+        QCOMPARE(r.list.size(), files);
+        QCOMPARE(r.index.size(), files);
+        if (files) {
+            const RecordScan scan = RecorderTest::scanOf(t.folder + '/' + r.files.at(0));
+            QCOMPARE(r.list.at(0).item.payloadBytes, recordindex::summarise(scan).payloadBytes);
+            QCOMPARE(qint64(r.list.at(0).item.end), lastVideo(scan));
+            QVERIFY(!scan.tornTail);
+        }
+    }
+
+    void stopsAndSequenceStepsEndAtTheLastWrittenFrame()
+    {
+        {
+            RecorderTest t;
+            Stream s;
+            s.push(30);
+            auto m = t.make(s, 0);
+            qcVideoMuxer *raw = m.get();
+            m->setAfterFirstFrame([raw](qcRecordFile *) { raw->stop(); });
+            QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+            m->start();
+            QVERIFY(finish(m.get()));
+            const QString file = done.at(0).at(0).toString();
+            QVERIFY(file.endsWith("_00-16-40-000_00-16-40-000.zmf"));
+            QCOMPARE(lastVideo(RecorderTest::scanOf(file)), 1000000);
+        }
+        RecorderTest t;
+        Stream s;
+        s.push(30);
+        auto m = t.make(s, 0, 0, 20);
+        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+        m->start();
+        QTRY_VERIFY(!t.read().files.isEmpty() && QFileInfo(t.folder + '/' + t.read().files.at(0)).size() > 30 * 300);
+        QTest::qWait(50);
+        s.buffer.clear(); // numbering starts again: the sequence goes back
+        s.push(30);
+        QVERIFY(finish(m.get()));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(lastVideo(RecorderTest::scanOf(done.at(0).at(0).toString())), 1000000 + 29 * 40);
+        QVERIFY(done.at(0).at(0).toString().endsWith(recordnames::formatTimeOfDay(1000000 + 29 * 40) + ".zmf"));
+    }
+
+    void lostPositions()
+    {
+        RecorderTest t;
+        Stream s(64 << 10);
+        s.push(400);
+        // The resume point is long evicted: the recording starts at the newest key frame.
+        auto m = t.make(s, 3, 0, 200);
+        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+        m->start();
+        QTRY_VERIFY(!t.read().files.isEmpty());
+        QVERIFY(t.read().files.at(0).contains(recordnames::formatTimeOfDay(1000000 + 375 * 40)));
+        QTest::qWait(100);
+        // Its next frame is evicted while it waits: the file ends at once.
+        s.push(400);
+        QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
+        QCOMPARE(lastVideo(RecorderTest::scanOf(done.at(0).at(0).toString())), 1000000 + 399 * 40);
+    }
+
+    void preRecordSeconds()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(25 * 10 + 10);
+        auto m = t.make(s, -1, 3);
+        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+        m->start();
+        QVERIFY(finish(m.get()));
+        // 75 records back from the newest is video frame 222 (audio frames are
+        // records too): the key frame at or before it is the one of second 8.
+        const RecordScan scan = RecorderTest::scanOf(done.at(0).at(0).toString());
+        QCOMPARE(qint64(scan.records.at(0).timestamp), 1000000 + 8 * 1000);
+    }
+
+    void nameLengthThreshold()
+    {
+        Stream s;
+        qcVideoMuxer m;
+        QVERIFY(!m.setRecordParams(QString(41, 'x'), 28, 0, 60, 0, 0, -1));
+        QVERIFY(!m.setRecordParams(QString(60, 'x'), 30, 0, 60, 0, 0, -1));
+        QVERIFY(!m.setRecordParams(QString(60, 'x'), 28, 0, 59, 0, 0, -1));
+        QVERIFY(!m.setRecordParams(QString(60, 'x'), 28, 0, 60, 4, 0, -1));
+        QVERIFY(m.setRecordParams(QString(42, 'x'), 28, 0, 60, 0, 0, -1));
+        QVERIFY(!m.isReady());
+        QVERIFY(!m.setFrameBuffer(nullptr));
+        QVERIFY(m.setFrameBuffer(&s.buffer));
+        QVERIFY(m.isReady());
+    }
+
+    void stopWakesALongPause()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(5);
+        auto m = t.make(s, 0, 0, 60000);
+        m->start();
+        QTRY_VERIFY(!t.read().files.isEmpty());
+        QTest::qWait(50);
+        QElapsedTimer timer;
+        timer.start();
+        m->stop();
+        QVERIFY(m->wait(10000));
+        QVERIFY(timer.elapsed() < 10000);
+        QCOMPARE(t.read().list.size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecorder)
+#include "tst_recorder.moc"
