@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -134,6 +135,28 @@ private slots:
         QCOMPARE(item.payloadBytes, recordindex::summarise(scan).payloadBytes);
         QCOMPARE(r.index.size(), 64);
         QCOMPARE(qint64(r.index.at(1).item.timestamp), 1001000);
+
+        // The tool agrees, and calls a payload count that does not match out.
+        QProcess dump;
+        dump.start(ZMFDUMP, {"--index", t.folder});
+        QVERIFY(dump.waitForFinished(20000));
+        QVERIFY(dump.readAllStandardOutput().trimmed().endsWith("\nconsistent"));
+        QCOMPARE(dump.exitCode(), 0);
+        dump.start(ZMFDUMP, {"--extract", t.folder + '/' + name, t.dir.filePath("out.h264")});
+        QVERIFY(dump.waitForFinished(20000));
+        QCOMPARE(dump.exitCode(), 0);
+        QCOMPARE(QFileInfo(t.dir.filePath("out.h264")).size(), qint64(25 * 63 + 2) * 300);
+        QFile list(recordindex::reclistPath(t.folder));
+        QVERIFY(list.open(QIODevice::ReadWrite));
+        list.seek(104);
+        list.write("\x01", 1);
+        list.close();
+        dump.start(ZMFDUMP, {"--index", t.folder});
+        QVERIFY(dump.waitForFinished(20000));
+        QCOMPARE(dump.exitCode(), 1);
+        dump.start(ZMFDUMP, {"--index", t.dir.filePath("missing")});
+        QVERIFY(dump.waitForFinished(20000));
+        QCOMPARE(dump.exitCode(), 2);
     }
 
     void emptyReadsAndSingleFrame()

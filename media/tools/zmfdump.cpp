@@ -1,0 +1,263 @@
+// zmfdump: what a record file and a record folder hold, and whether the
+// folder's indexes agree with its files.
+//
+//   zmfdump FILE.zmf                          header, one line per frame, summary
+//   zmfdump --index FOLDER                    index records and their check
+//   zmfdump --extract FILE.zmf OUT [--audio AUDIO.out]
+//                                             the video (and audio) payloads
+
+#include "media/qcrecordfile.h"
+#include "media/recordindex.h"
+#include "media/recordnames.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int kExitBad = 2;
+
+QString clockText(qint64 ms)
+{
+    const qint64 s = ms / 1000;
+    return QString("%1:%2:%3.%4")
+        .arg(s / 3600, 2, 10, QChar('0'))
+        .arg(s / 60 % 60, 2, 10, QChar('0'))
+        .arg(s % 60, 2, 10, QChar('0'))
+        .arg(ms % 1000, 3, 10, QChar('0'));
+}
+
+void out(const QString &line)
+{
+    std::fputs(qPrintable(line + '\n'), stdout);
+}
+
+const char *typeName(int type)
+{
+    static const char *const kNames[] = {"audio", "key", "video2", "video3"};
+    return type >= 0 && type <= 3 ? kNames[type] : "?";
+}
+
+int usage()
+{
+    std::fputs("usage: zmfdump FILE.zmf | --index FOLDER | --extract FILE.zmf OUT [--audio AUDIO.out]\n", stderr);
+    return kExitBad;
+}
+
+int dumpFile(const QString &path)
+{
+    const RecordScan scan = recordio::scan(path);
+    if (!scan.readable) {
+        out(path + ": not a record file");
+        return kExitBad;
+    }
+    const _st_recfile_header &h = scan.header;
+    out(QString("file %1, %2 bytes").arg(path).arg(scan.fileSize));
+    out(QString("kind flag %1 (kind %2), stream %3, flags %4")
+            .arg(h.kindFlag)
+            .arg(recordnames::kindFromHeaderByte(h.kindFlag))
+            .arg(h.stream)
+            .arg(h.flags));
+    out(QString("video codec %1, %2x%3, %4 fps, decoder %5")
+            .arg(h.videoCodec)
+            .arg(h.width)
+            .arg(h.height)
+            .arg(h.frameRate)
+            .arg(h.decoder));
+    if (h.flags & 2)
+        out(QString("audio codec %1, %2 Hz, %3 channels").arg(h.audioCodec).arg(h.sampleRate).arg(h.channels));
+    else
+        out("no audio");
+    for (const RecordScanEntry &e : scan.records)
+        out(QString("%1 %2 code %3 length %4 ts %5")
+                .arg(e.offset, 12)
+                .arg(typeName(e.type), -6)
+                .arg(e.type)
+                .arg(e.length, 8)
+                .arg(clockText(qint64(e.timestamp))));
+    const recordindex::Summary s = recordindex::summarise(scan);
+    out(QString("frames %1, key frames %2, audio frames %3").arg(s.frames).arg(s.keyFrames).arg(s.audioFrames));
+    out(QString("first key frame %1, last video %2, payload bytes %3")
+            .arg(s.firstKey < 0 ? QStringLiteral("-") : clockText(s.firstKey))
+            .arg(s.lastVideo < 0 ? QStringLiteral("-") : clockText(s.lastVideo))
+            .arg(s.payloadBytes));
+    if (scan.tornTail)
+        out(QString("torn tail after offset %1").arg(scan.wholeEnd));
+    if (scan.badRecord)
+        out(QString("unreadable record at offset %1").arg(scan.wholeEnd));
+    return 0;
+}
+
+// Checks one reclist record against its file; returns the problems found.
+QStringList checkRecord(const QString &folder, const _st_reclist_item &item, const QString &fileName,
+                        const QByteArray &kfindex)
+{
+    QStringList problems;
+    if (fileName.isEmpty())
+        return {"no file in the folder matches it"};
+    const RecordScan scan = recordio::scan(folder + '/' + fileName);
+    if (!scan.readable)
+        return {"its file does not read"};
+    const recordindex::Summary s = recordindex::summarise(scan);
+    if (item.kfindexOffset != _st_reclist_item::kNoIndex) {
+        const qint64 end = qint64(item.kfindexOffset) + qint64(item.kfindexCount) * _st_kfindex_item::kSize;
+        if (end > kfindex.size()) {
+            problems << "its kfindex range runs past the end of kfindex";
+        } else {
+            for (qint64 at = item.kfindexOffset; at < end; at += _st_kfindex_item::kSize) {
+                _st_kfindex_item k;
+                bool found = false;
+                if (_st_kfindex_item::fromBytes(kfindex.constData() + at, &k))
+                    for (const RecordScanEntry &e : scan.records)
+                        found = found || (qint64(k.offset) == e.offset && e.type == 1 && e.timestamp == k.timestamp);
+                if (!found) {
+                    problems << QString("kfindex record at %1 does not lead to a key frame of the file").arg(at);
+                    break;
+                }
+            }
+        }
+    } else if (item.kfindexCount) {
+        problems << "key-frame records counted without a kfindex range";
+    }
+    const uint32_t start = uint32_t(qMax<qint64>(s.firstKey, 0));
+    if (item.start != start)
+        problems << QString("start %1, the file's first key frame %2").arg(item.start).arg(start);
+    if (item.end != recordindex::listEnd(start, s.lastVideo))
+        problems << QString("end %1, the file's last video frame %2").arg(item.end).arg(s.lastVideo);
+    if (item.payloadBytes != s.payloadBytes)
+        problems << QString("payload bytes %1, the file holds %2").arg(item.payloadBytes).arg(s.payloadBytes);
+    return problems;
+}
+
+int dumpIndex(const QString &folder)
+{
+    QDir dir(folder);
+    if (!dir.exists() || !dir.isReadable()) {
+        out(folder + ": cannot read the folder");
+        return kExitBad;
+    }
+    QByteArray kfindex;
+    {
+        QFile f(recordindex::kfindexPath(folder));
+        if (f.open(QIODevice::ReadOnly))
+            kfindex = f.read(recordindex::kMaxIndexBytes);
+    }
+    bool kfTorn = false, listTorn = false;
+    const QList<recordindex::KfRecord> keys = recordindex::readKfindex(folder, &kfTorn);
+    const QList<recordindex::ListRecord> list = recordindex::readReclist(folder, &listTorn);
+    const QStringList files = dir.entryList({"*.zmf"}, QDir::Files, QDir::Name);
+
+    out(QString("kfindex: %1 records").arg(keys.size()));
+    for (const recordindex::KfRecord &k : keys)
+        out(QString("  @%1 ts %2 offset %3")
+                .arg(k.position)
+                .arg(clockText(qint64(k.item.timestamp)))
+                .arg(k.item.offset));
+    out(QString("reclist: %1 records").arg(list.size()));
+    int bad = 0;
+    QStringList listedFiles;
+    QVector<bool> covered(keys.size(), false);
+    for (const recordindex::ListRecord &r : list) {
+        const _st_reclist_item &it = r.item;
+        QString file;
+        for (const QString &f : files)
+            if (recordindex::lists(it, f))
+                file = f;
+        listedFiles << file;
+        out(QString("  @%1 %2 - %3 kind %4 audio %5 fps %6 kfindex %7+%8 payload %9 %10")
+                .arg(r.position)
+                .arg(clockText(it.start), clockText(it.end))
+                .arg(it.kindFlags, 8, 16, QChar('0'))
+                .arg(it.hasAudio)
+                .arg(it.frameRate)
+                .arg(it.kfindexOffset)
+                .arg(it.kfindexCount)
+                .arg(it.payloadBytes)
+                .arg(it.name.isEmpty() ? "(long name) " + file : it.name));
+        const QStringList problems = checkRecord(folder, it, file, kfindex);
+        for (const QString &p : problems)
+            out("    PROBLEM: " + p);
+        bad += problems.isEmpty() ? 0 : 1;
+        for (int i = 0; i < keys.size(); ++i)
+            if (it.kfindexOffset != _st_reclist_item::kNoIndex && keys[i].position >= qint64(it.kfindexOffset) &&
+                keys[i].position < qint64(it.kfindexOffset) + qint64(it.kfindexCount) * _st_kfindex_item::kSize)
+                covered[i] = true;
+    }
+    for (const QString &f : files)
+        if (!listedFiles.contains(f))
+            out("not listed (being written, or repaired at the next start): " + f);
+    int loose = 0;
+    for (bool c : covered)
+        loose += c ? 0 : 1;
+    if (loose)
+        out(QString("kfindex records no range covers (a recording being written, or a crashed one's): %1").arg(loose));
+    if (kfTorn)
+        out("PROBLEM: kfindex ends in a torn record");
+    if (listTorn)
+        out("PROBLEM: reclist ends in a torn record");
+    const bool ok = bad == 0 && !kfTorn && !listTorn;
+    out(ok ? "consistent" : "inconsistent");
+    return ok ? 0 : 1;
+}
+
+int extract(const QString &path, const QString &videoOut, const QString &audioOut)
+{
+    qcRecordFile reader(qcRecordFile::kReader);
+    if (!reader.open(path)) {
+        out(path + ": not a record file");
+        return kExitBad;
+    }
+    QFile video(videoOut);
+    QFile audio(audioOut);
+    if (!video.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        (!audioOut.isEmpty() && !audio.open(QIODevice::WriteOnly | QIODevice::Truncate))) {
+        out("cannot write the output");
+        return kExitBad;
+    }
+    std::unique_ptr<char[]> buffer(new char[_st_recframe_header::kMaxLength]);
+    int code = 0, length = 0;
+    uint64_t ts = 0;
+    bool keySeen = false;
+    int frames = 0;
+    while (reader.readFrame(buffer.get(), int(_st_recframe_header::kMaxLength), &code, &ts, &length)) {
+        keySeen = keySeen || code == qcRecordFile::kCodeKey;
+        if (!keySeen)
+            continue;
+        if (code == qcRecordFile::kCodeAudio) {
+            if (audio.isOpen())
+                audio.write(buffer.get(), length);
+        } else {
+            video.write(buffer.get(), length);
+            ++frames;
+        }
+    }
+    out(QString("%1 video frames written").arg(frames));
+    return keySeen ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.size() == 1 && !args[0].startsWith("--"))
+        return dumpFile(args[0]);
+    if (args.size() == 2 && args[0] == "--index")
+        return dumpIndex(QDir::cleanPath(args[1]));
+    if ((args.size() == 3 || args.size() == 5) && args[0] == "--extract") {
+        QString audio;
+        if (args.size() == 5) {
+            if (args[3] != "--audio")
+                return usage();
+            audio = args[4];
+        }
+        return extract(args[1], args[2], audio);
+    }
+    return usage();
+}
