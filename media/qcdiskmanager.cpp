@@ -1,0 +1,309 @@
+#include "media/qcdiskmanager.h"
+
+#include "media/recordindex.h"
+#include "media/recordnames.h"
+#include "platform/clock.h"
+#include "platform/threadnice.h"
+
+#include <QDir>
+#include <QRegularExpression>
+
+#include <sys/statvfs.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <tuple>
+
+namespace {
+
+constexpr qint64 kGiB = qint64(1) << 30;
+constexpr qint64 kHeadroomGiB = 2;
+
+std::mutex g_freeSpaceMutex;
+qcDiskManager::FreeSpaceFunction g_freeSpace;
+
+std::optional<qint64> systemFreeSpace(const QString &root)
+{
+    struct statvfs st;
+    if (::statvfs(QFile::encodeName(root).constData(), &st) != 0)
+        return std::nullopt;
+    return qint64(st.f_bavail) * qint64(st.f_frsize);
+}
+
+bool isDayName(const QString &name)
+{
+    static const QRegularExpression day(QStringLiteral("^[0-9]{8}$"));
+    return day.match(name).hasMatch();
+}
+
+// The date of the nearest folder above the file named like a day; creation
+// times cannot be trusted on Linux, and copies reset them.
+QDate folderDate(const QFileInfo &file)
+{
+    QDir dir = file.dir();
+    for (int depth = 0; depth < 16; ++depth) {
+        if (isDayName(dir.dirName()))
+            return QDate::fromString(dir.dirName(), QStringLiteral("yyyyMMdd"));
+        if (!dir.cdUp())
+            break;
+    }
+    return QDate();
+}
+
+// rename(2) inside one file system; a copy only across file systems.
+bool movePath(const QString &from, const QString &to)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    if (errno != EXDEV || QFileInfo(from).isDir())
+        return false;
+    if (!QFile::copy(from, to) || QFileInfo(to).size() != QFileInfo(from).size()) {
+        QFile::remove(to);
+        return false;
+    }
+    return QFile::remove(from);
+}
+
+// Moves a folder into a backup folder, merging with one of the same name.
+void moveFolderInto(const QString &folder, const QString &target)
+{
+    if (!QFileInfo::exists(target)) {
+        if (QDir().mkpath(QFileInfo(target).path()) && movePath(folder, target))
+            return;
+    }
+    QDir().mkpath(target);
+    const QDir dir(folder);
+    for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        const QString dest = target + '/' + fi.fileName();
+        if (fi.isDir())
+            moveFolderInto(fi.filePath(), dest);
+        else if (!QFileInfo::exists(dest))
+            movePath(fi.filePath(), dest);
+    }
+    dir.rmdir(folder);
+}
+
+bool holdsRecordFiles(const QString &folder)
+{
+    return !QDir(folder).entryList({QStringLiteral("*.zmf")}, QDir::Files).isEmpty();
+}
+
+void dropIndexesOfEmptyFolder(const QString &folder)
+{
+    recordindex::FolderLocker lock(folder);
+    if (holdsRecordFiles(folder))
+        return;
+    QFile::remove(recordindex::kfindexPath(folder));
+    QFile::remove(recordindex::reclistPath(folder));
+}
+
+} // namespace
+
+qcDiskManager::qcDiskManager(QObject *parent) : QThread(parent), m_previous(platform::localNow()) {}
+
+qcDiskManager::~qcDiskManager()
+{
+    stop();
+    wait();
+}
+
+void qcDiskManager::stop()
+{
+    m_stop.requestStop();
+}
+
+bool qcDiskManager::setRecordRoot(const QString &root)
+{
+    QMutexLocker lock(&m_rootMutex);
+    if (!m_root.isEmpty())
+        return false;
+    m_root = root;
+    return true;
+}
+
+QString qcDiskManager::recordRoot()
+{
+    QMutexLocker lock(&m_rootMutex);
+    return m_root;
+}
+
+bool qcDiskManager::setMinFreeSpace(qint64 gib)
+{
+    if (gib < m_minGiB)
+        return false;
+    m_minGiB = gib;
+    if (gib >= 40)
+        m_limit = 200;
+    else if (gib >= 20)
+        m_limit = 125;
+    else if (gib >= 10)
+        m_limit = 80;
+    else if (gib >= 5)
+        m_limit = 40;
+    return true;
+}
+
+void qcDiskManager::setFreeSpaceFunction(FreeSpaceFunction function)
+{
+    std::lock_guard<std::mutex> lock(g_freeSpaceMutex);
+    g_freeSpace = std::move(function);
+}
+
+std::optional<qint64> qcDiskManager::freeSpace(const QString &root)
+{
+    FreeSpaceFunction function;
+    {
+        std::lock_guard<std::mutex> lock(g_freeSpaceMutex);
+        function = g_freeSpace;
+    }
+    return function ? function(root) : systemFreeSpace(root);
+}
+
+int qcDiskManager::parseTimeOfDay(const QString &text)
+{
+    return recordnames::parseTimeOfDay(text);
+}
+
+void qcDiskManager::run()
+{
+    platform::applyThreadPriority(QThread::LowPriority);
+    while (!m_stop.stopRequested()) {
+        if (!recordRoot().isEmpty()) {
+            if (m_checkNow.exchange(false) || m_counter > m_limit) {
+                m_counter = 0;
+                checkFreeSpace();
+            }
+            const QDateTime now = platform::localNow();
+            if (m_firstPass || now.date() < m_previous.date() || m_previous.time() > now.time())
+                dailyPass();
+            m_firstPass = false;
+            m_previous = now;
+        }
+        if (!m_stop.sleepFor(kCycleMs))
+            break;
+        ++m_counter;
+    }
+}
+
+void qcDiskManager::collect(const QString &folder, QFileInfoList *out)
+{
+    const QDir dir(folder);
+    for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        if (fi.isDir()) {
+            if (fi.fileName() != QLatin1String("Backup"))
+                collect(fi.filePath(), out);
+        } else if (recordnames::isValidRecordName(fi.fileName())) {
+            out->append(fi);
+        }
+    }
+}
+
+void qcDiskManager::checkFreeSpace()
+{
+    const QString root = recordRoot();
+    if (root.isEmpty())
+        return;
+    ++m_checks;
+    const std::optional<qint64> bytes = freeSpace(root);
+    // No measurement is not zero: nothing is deleted on a guess.
+    if (!bytes)
+        return;
+    const double freeGiB = double(*bytes >> 20) / 1024.0;
+    const qint64 minimum = m_minGiB;
+    if (freeGiB >= double(minimum))
+        return;
+    QFileInfoList candidates;
+    collect(root, &candidates);
+    if (candidates.isEmpty())
+        return;
+    auto key = [](const QFileInfo &fi) {
+        return std::make_tuple(folderDate(fi), recordnames::parseName(fi.fileName()).start, fi.lastModified());
+    };
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](const QFileInfo &a, const QFileInfo &b) { return key(a) < key(b); });
+    qint64 freed = 0;
+    QMap<QString, QStringList> deleted;
+    for (const QFileInfo &fi : candidates) {
+        const qint64 size = fi.size();
+        // Only the file: its neighbours stay listed, and a running
+        // recorder's index files stay where it writes them.
+        if (QFile::remove(fi.filePath())) {
+            freed += size;
+            deleted[fi.path()].append(fi.fileName());
+        }
+        if (freeGiB + double(freed / kGiB) >= double(minimum + kHeadroomGiB))
+            break;
+    }
+    for (auto it = deleted.cbegin(); it != deleted.cend(); ++it) {
+        recordindex::rewriteReclistWithout(it.key(), it.value());
+        dropIndexesOfEmptyFolder(it.key());
+    }
+    removeEmptyFolders(root);
+}
+
+bool qcDiskManager::removeEmptyFolders(const QString &folder)
+{
+    const QDir dir(folder);
+    bool content = false;
+    for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        if (fi.isDir())
+            content = !removeEmptyFolders(fi.filePath()) || content;
+        else if (fi.fileName() != QLatin1String("kfindex") && fi.fileName() != QLatin1String("reclist"))
+            content = true;
+    }
+    if (content || folder == recordRoot())
+        return !content;
+    dropIndexesOfEmptyFolder(folder);
+    return QDir().rmdir(folder);
+}
+
+void qcDiskManager::moveTodaysLateFiles(const QString &folder, const QDate &today, int nowMsecs)
+{
+    const QDir dir(folder);
+    const QString todayName = today.toString(QStringLiteral("yyyyMMdd"));
+    static const QRegularExpression dayLike(QStringLiteral("^2[0-9]{7}$"));
+    QStringList late;
+    for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        const QString name = fi.fileName();
+        if (fi.isDir()) {
+            if (dayLike.match(name).hasMatch() ? name == todayName : name != QLatin1String("BackupFile"))
+                moveTodaysLateFiles(fi.filePath(), today, nowMsecs);
+            continue;
+        }
+        if (recordnames::isValidRecordName(name) && recordnames::parseName(name).end > nowMsecs)
+            late.append(name);
+    }
+    if (late.isEmpty())
+        return;
+    const QString backup = folder + QStringLiteral("/BackupFile");
+    QDir().mkpath(backup);
+    QStringList moved;
+    for (const QString &name : late)
+        if (movePath(folder + '/' + name, backup + '/' + name))
+            moved.append(name);
+    // The list never names a file that is not in its folder.
+    recordindex::rewriteReclistWithout(folder, moved);
+}
+
+void qcDiskManager::dailyPass()
+{
+    const QString root = recordRoot();
+    if (root.isEmpty())
+        return;
+    const QDateTime now = platform::localNow();
+    const QDate today = now.date();
+    const QDir dir(root);
+    for (const QFileInfo &fi : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        const QString name = fi.fileName();
+        if (name == QLatin1String("BackupFile") || name.size() < 8 || !isDayName(name.left(8)))
+            continue;
+        const QDate date(name.left(4).toInt(), name.mid(4, 2).toInt(), name.mid(6, 2).toInt());
+        // Moved whole, index files and all, by a rename: an archive made
+        // "future" by a clock set back is never copied.
+        if (date.isValid() && date > today)
+            moveFolderInto(fi.filePath(), root + QStringLiteral("/BackupDir/") + name);
+    }
+    moveTodaysLateFiles(root, today, now.time().msecsSinceStartOfDay());
+}

@@ -1,0 +1,185 @@
+#include "media/qcdiskmanager.h"
+#include "media/qcrecordfile.h"
+#include "media/recordindex.h"
+#include "platform/clock.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+
+namespace {
+
+constexpr qint64 kGiB = qint64(1) << 30;
+
+struct Tree
+{
+    QTemporaryDir dir;
+    QString root = dir.filePath("RecordFile");
+    Tree() { QDir().mkpath(root); }
+    QString folder(const QString &rel) const
+    {
+        QDir().mkpath(root + '/' + rel);
+        return root + '/' + rel;
+    }
+    // A recording of `size` bytes (sparse), listed in its folder's reclist.
+    QString file(const QString &rel, const QString &name, qint64 size = 1000, int ageSecs = 0, bool listed = true)
+    {
+        const QString f = folder(rel);
+        QFile file(f + '/' + name);
+        file.open(QIODevice::WriteOnly);
+        file.resize(size);
+        file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSecs), QFileDevice::FileModificationTime);
+        file.close();
+        if (listed) {
+            _st_reclist_item item;
+            item.name = name;
+            recordindex::appendToFile(recordindex::reclistPath(f), item.toBytes());
+        }
+        recordindex::appendToFile(recordindex::kfindexPath(f), _st_kfindex_item().toBytes());
+        return f + '/' + name;
+    }
+    QStringList listed(const QString &rel) const
+    {
+        QStringList names;
+        for (const auto &r : recordindex::readReclist(root + '/' + rel))
+            names << r.item.name;
+        return names;
+    }
+};
+
+QString rec(const QString &start, const QString &end)
+{
+    return QString("RECV1_TIMING_10-0-0-5_%1_%2.zmf").arg(start, end);
+}
+
+struct FreeSpaceScope
+{
+    std::atomic<int> calls{0};
+    explicit FreeSpaceScope(std::optional<qint64> bytes)
+    {
+        qcDiskManager::setFreeSpaceFunction([this, bytes](const QString &) {
+            ++calls;
+            return bytes;
+        });
+    }
+    ~FreeSpaceScope() { qcDiskManager::setFreeSpaceFunction({}); }
+};
+
+} // namespace
+
+class TestDiskGuard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { platform::setClock(nullptr); }
+
+    void minimumAndRoot()
+    {
+        qcDiskManager guard;
+        QVERIFY(!guard.setMinFreeSpace(3));
+        QCOMPARE(guard.minFreeSpace(), 5);
+        QVERIFY(guard.setMinFreeSpace(5));
+        QCOMPARE(guard.cycleLimit(), 40);
+        QVERIFY(guard.setMinFreeSpace(20));
+        QCOMPARE(guard.cycleLimit(), 125);
+        QVERIFY(guard.setRecordRoot("/a"));
+        QVERIFY(!guard.setRecordRoot("/b"));
+        QCOMPARE(qcDiskManager::parseTimeOfDay("08-03-20-123"), 29000123);
+        QVERIFY(qcDiskManager::freeSpace(QDir::tempPath()).value_or(-1) > 0);
+        QVERIFY(!qcDiskManager::freeSpace("/no/such/folder"));
+    }
+
+    void oldestGoFirstAndNeighboursStayListed()
+    {
+        Tree t;
+        // Modification times run against the names' order: the names decide.
+        const QString dayOld = "20231231/10.0.0.5";
+        const QString day = "20240101/10.0.0.5";
+        t.file(dayOld, rec("23-00-00-000", "23-00-00-000"), kGiB, 0); // start = end: deletable
+        t.file(day, rec("09-00-00-000", "09-10-00-000"), kGiB, 10);
+        t.file(day, rec("08-00-00-000", "08-10-00-000"), kGiB, 5);
+        t.file(day, rec("10-00-00-000", "10-10-00-000"), kGiB, 1000);
+        t.file(day, rec("11-00-00-000", "11-10-00-000"), kGiB, 2000);
+        t.file(day, "RECV1_TIMING_10-0-0-5_12-00-00-000_.zmf", kGiB, 3000, false);
+        const QByteArray kfindex = [&] {
+            QFile f(recordindex::kfindexPath(t.root + '/' + day));
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        FreeSpaceScope space(kGiB * 9 / 2);
+        {
+            FreeSpaceScope none(std::nullopt);
+            qcDiskManager guard;
+            guard.setRecordRoot(t.root);
+            guard.checkFreeSpace();
+            QCOMPARE(QDir(t.root + '/' + day).entryList({"*.zmf"}).size(), 5);
+        }
+        FreeSpaceScope again(kGiB * 9 / 2);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        guard.checkFreeSpace();
+        // 4.5 free + 3 whole GiB freed reaches 5 + 2.
+        QCOMPARE(QDir(t.root + '/' + day).entryList({"*.zmf"}, QDir::Files, QDir::Name),
+                 (QStringList{rec("10-00-00-000", "10-10-00-000"), rec("11-00-00-000", "11-10-00-000"),
+                              "RECV1_TIMING_10-0-0-5_12-00-00-000_.zmf"}));
+        QCOMPARE(t.listed(day),
+                 (QStringList{rec("10-00-00-000", "10-10-00-000"), rec("11-00-00-000", "11-10-00-000")}));
+        QFile f(recordindex::kfindexPath(t.root + '/' + day));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), kfindex);
+        // The old day held nothing else: pruned up to the root.
+        QVERIFY(!QFileInfo::exists(t.root + "/20231231"));
+        QVERIFY(QFileInfo::exists(t.root));
+    }
+
+    void lastRecordingTakesTheIndexesAlong()
+    {
+        Tree t;
+        t.file("20240101/a", rec("08-00-00-000", "08-10-00-000"), kGiB);
+        t.file("20240101/b", rec("08-00-00-000", "08-10-00-000"), kGiB * 3);
+        t.file("20240101/b", "keep.txt");
+        FreeSpaceScope space(kGiB * 4);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        guard.checkFreeSpace();
+        QVERIFY(!QFileInfo::exists(t.root + "/20240101/a"));
+        QVERIFY(QFileInfo::exists(t.root + "/20240101/b/keep.txt"));
+        QVERIFY(!QFileInfo::exists(recordindex::reclistPath(t.root + "/20240101/b")));
+    }
+
+    void dailyPassMovesTheFuture()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(12, 0)));
+        platform::setClock(&clock);
+        Tree t;
+        t.file("20991231/10.0.0.5", rec("08-00-00-000", "08-10-00-000"));
+        const QString today = "20240102/10.0.0.5";
+        t.file(today, rec("11-00-00-000", "11-59-00-000"));
+        t.file(today, rec("11-59-00-000", "12-30-00-000"));
+        FreeSpaceScope space(kGiB * 100);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        guard.start();
+        QTRY_VERIFY(QFileInfo::exists(t.root + "/BackupDir/20991231/10.0.0.5/reclist"));
+        QTRY_VERIFY(QFileInfo::exists(t.root + '/' + today + "/BackupFile/" + rec("11-59-00-000", "12-30-00-000")));
+        QVERIFY(!QFileInfo::exists(t.root + "/20991231"));
+        QVERIFY(QFileInfo::exists(t.root + "/BackupDir/20991231/10.0.0.5/" + rec("08-00-00-000", "08-10-00-000")));
+        QCOMPARE(t.listed(today), QStringList{rec("11-00-00-000", "11-59-00-000")});
+        QCOMPARE(t.listed("BackupDir/20991231/10.0.0.5"), QStringList{rec("08-00-00-000", "08-10-00-000")});
+        QCOMPARE(space.calls.load(), 1);
+
+        // A recorder out of room asks for a check before the next interval.
+        recordindex::setLowSpaceHook([&guard] { guard.requestCheck(); });
+        recordindex::reportLowSpace();
+        QTRY_COMPARE_WITH_TIMEOUT(space.calls.load(), 2, 6000);
+        recordindex::setLowSpaceHook({});
+        guard.stop();
+        QVERIFY(guard.wait(5000));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDiskGuard)
+#include "tst_diskguard.moc"
