@@ -101,6 +101,7 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
     loadDeviceList();
     m_startTimerId = startTimer(kStartTimerMs, Qt::CoarseTimer);
     CLivePlayer::initFfmpeg();
+    loadSchedules();
 }
 
 qwLiveView::~qwLiveView()
@@ -959,6 +960,50 @@ void qwLiveView::timerEvent(QTimerEvent *event)
 }
 
 // ---------------------------------------------------------------- devices
+
+bool qwLiveView::addScheduleItem(const QString &segment, int scheduleType, int applyTo, int enabled,
+                                 const QString &address, int day)
+{
+    const QStringList typed = segment.split(':');
+    if (typed.size() != 2 || (typed[0] != QLatin1String("0") && typed[0] != QLatin1String("1")))
+        return false;
+    const QStringList range = typed[1].split('-');
+    if (range.size() != 2)
+        return false;
+    // A part that is no number counts as 0; the service checks the order.
+    const int start = range[0].toInt();
+    const int end = range[1].toInt();
+    if (start == end || !m_streamServer)
+        return false;
+    const int type = typed[0].toInt();
+    if (scheduleType == 0)
+        return m_streamServer->addRecordSchedule(day, applyTo, type, start, end, enabled, address);
+    if (scheduleType == 1)
+        return m_streamServer->addSecondSchedule(day, applyTo, type, start, end, enabled, address);
+    return false;
+}
+
+bool qwLiveView::loadSchedules()
+{
+    if (!m_database || !m_streamServer)
+        return false;
+    const bool recording = m_database->getRecordScheduleEnable();
+    const bool capture = m_database->getCaptureScheduleEnable();
+    _st_schedule_item item;
+    for (int i = 0; m_database->getSchedule(item, i); ++i) {
+        if ((item.skdtype != 0 && item.skdtype != 1) || (item.skdtype == 0 && !recording) ||
+            (item.skdtype == 1 && !capture))
+            continue;
+        // The database keeps an all-devices row's address as "null".
+        const QString address = item.ipaddr == QLatin1String("null") ? QString() : item.ipaddr;
+        const QString days[] = {item.skdmon, item.skdtue, item.skdwed, item.skdthu,
+                                item.skdfri, item.skdsat, item.skdsun};
+        for (int day = 1; day <= 7; ++day)
+            for (const QString &segment : days[day - 1].split(';'))
+                addScheduleItem(segment, item.skdtype, item.applytype, item.enable, address, day);
+    }
+    return true;
+}
 
 bool qwLiveView::loadLocalConfig()
 {

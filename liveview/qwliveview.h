@@ -98,6 +98,11 @@ public:
     // Device management.
     void loadDeviceList();
     bool loadLocalConfig();
+    // Hands the stored recording and capture schedules to the stream service.
+    bool loadSchedules();
+    // One "T:S-E" segment of a schedule day; true when the service took it.
+    bool addScheduleItem(const QString &segment, int scheduleType, int applyTo, int enabled, const QString &address,
+                         int day);
     void modifyDevice(int row);
     void openDeviceSettings(int row);
     void removeDevice(int row);

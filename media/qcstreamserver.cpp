@@ -2,11 +2,16 @@
 
 #include "app/cgiutil.h"
 #include "device/qcaudiocapture.h"
+#include "media/qcdiskmanager.h"
 #include "media/qcstreamutil.h"
+#include "media/recordindex.h"
+#include "media/recordnames.h"
 #include "platform/clock.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QRegularExpression>
+#include <QThread>
 #include <QTimerEvent>
 
 namespace {
@@ -16,6 +21,16 @@ const char kClockUrl[] = "http://%1:%2/action/set?subject=systime";
 const char kClockBody[] = "<request><systime><mode>0</mode><datetime>%1</datetime><dst><active>0</active></dst>"
                           "</systime></request>";
 constexpr int kPollAfterTicks = 20;
+constexpr int kScheduleLimit = 86400;
+constexpr int kCaptureEndLimit = 76400;
+constexpr int kManualLength = 1800;
+constexpr int kFirstAlarm = 64;
+constexpr int kLastAlarm = 73;
+
+bool inWindow(const qcStreamServer::ScheduleEntry &e, int today, int minute)
+{
+    return e.enabled == 1 && e.day == today && e.start <= minute && minute < e.end;
+}
 
 bool inRange(int value, int low, int high)
 {
@@ -66,6 +81,8 @@ void qcStreamServer::tick()
     }
     if (poll)
         pollDevices();
+    repairRecordings();
+    checkSchedules();
     {
         QMutexLocker lock(&m_mutex);
         ++m_pollCounter;
@@ -78,10 +95,286 @@ void qcStreamServer::tick()
             unit->start();
 }
 
+void qcStreamServer::repairRecordings()
+{
+    if (m_repaired)
+        return;
+    const QString root = recordRoot();
+    if (root.isEmpty())
+        return;
+    // Before the disk guard exists, so it never walks a folder being repaired.
+    recordindex::repairTree(root);
+    m_repaired = true;
+}
+
 void qcStreamServer::createOwnedServices()
 {
-    // The alarm channel server, the disk guard and the snapshot scheduler are
-    // created here, in that order, once they exist in the program.
+    if (!m_alarmServer) {
+        auto *server = new qcAlarmServer(nullptr, m_alarmTiming);
+        auto *thread = new QThread(this);
+        thread->setObjectName(QStringLiteral("AlarmChannel"));
+        server->moveToThread(thread);
+        connect(server, &qcAlarmServer::sigAlarmStatus, this, &qcStreamServer::onAlarmStatus, Qt::QueuedConnection);
+        connect(this, &qcStreamServer::sigAlarmRemoveDevice, server, &qcAlarmServer::OnRemoveDevice);
+        connect(this, &qcStreamServer::sigAlarmModifyDevice, server, &qcAlarmServer::OnModifyDevice);
+        thread->start(QThread::InheritPriority);
+        QMutexLocker lock(&m_mutex);
+        m_alarmServer = server;
+        m_alarmThread = thread;
+    }
+    if (!m_diskGuard) {
+        auto *guard = new qcDiskManager;
+        QString root;
+        int reserved;
+        {
+            QMutexLocker lock(&m_mutex);
+            root = m_recordRoot;
+            reserved = m_reservedSize;
+        }
+        guard->setMinFreeSpace(reserved);
+        if (!root.isEmpty())
+            guard->setRecordRoot(root);
+        recordindex::setLowSpaceHook([guard] { guard->requestCheck(); });
+        guard->start(QThread::LowPriority);
+        QMutexLocker lock(&m_mutex);
+        m_diskGuard = guard;
+    }
+}
+
+qcAlarmServer *qcStreamServer::alarmServer()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_alarmServer;
+}
+
+qcDiskManager *qcStreamServer::diskGuard()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_diskGuard;
+}
+
+void qcStreamServer::setAlarmTiming(const AlarmTiming &timing)
+{
+    m_alarmTiming = timing;
+}
+
+QString qcStreamServer::recordPathLocked(const QString &address, int kind)
+{
+    const QString name = recordnames::initialName(address, kind);
+    if (m_recordRoot.isEmpty() || name.isEmpty())
+        return QString();
+    const QString folder =
+        m_recordRoot + '/' + platform::localNow().date().toString(QStringLiteral("yyyyMMdd")) + '/' + address;
+    if (!QDir().mkpath(folder))
+        return QString();
+    return folder + '/' + name;
+}
+
+QString qcStreamServer::buildRecordPath(const QString &address, int kind)
+{
+    QMutexLocker lock(&m_mutex);
+    return recordPathLocked(address, kind);
+}
+
+bool qcStreamServer::startRecord(const QString &ip, int pre)
+{
+    // The folders are repaired first; a recording must not race the repair.
+    if (!m_repaired)
+        return false;
+    QMutexLocker lock(&m_mutex);
+    qcStreamUtil *unit = findLocked(ip);
+    if (!unit)
+        return false;
+    if (!unit->isRecording()) {
+        const QString path = recordPathLocked(ip, recordnames::kKindManual);
+        if (path.isEmpty())
+            return false;
+        unit->startRecord(path, recordnames::kKindManual, 0, kManualLength, pre, 0, true);
+    }
+    return unit->isRecording();
+}
+
+bool qcStreamServer::stopRecord(const QString &ip)
+{
+    qcStreamUtil *unit;
+    {
+        QMutexLocker lock(&m_mutex);
+        unit = findLocked(ip);
+    }
+    // The wait for the recorder holds up nobody's device list.
+    if (unit)
+        unit->stopRecord(true);
+    return unit != nullptr;
+}
+
+bool qcStreamServer::addSchedule(QList<ScheduleEntry> *list, int endLimit, int day, int applyTo, int segmentType,
+                                 int start, int end, int enabled, const QString &devices)
+{
+    // An all-devices row keeps an empty device text; only a row for listed
+    // devices needs one.
+    if ((applyTo != 0 && applyTo != 1) || (segmentType != 0 && segmentType != 1) || start > kScheduleLimit ||
+        end > endLimit || end <= start || (applyTo == 1 && devices.isEmpty()))
+        return false;
+    ScheduleEntry e;
+    e.applyTo = applyTo;
+    e.start = start;
+    e.end = end;
+    e.segmentType = segmentType;
+    e.enabled = enabled;
+    if (!devices.isEmpty())
+        e.devices = devices.split(';');
+    e.day = day;
+    QMutexLocker lock(&m_mutex);
+    list->append(e);
+    return true;
+}
+
+bool qcStreamServer::addRecordSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
+                                       const QString &devices)
+{
+    return addSchedule(&m_recordSchedules, kScheduleLimit, day, applyTo, segmentType, start, end, enabled, devices);
+}
+
+bool qcStreamServer::addSecondSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
+                                       const QString &devices)
+{
+    return addSchedule(&m_captureSchedules, kCaptureEndLimit, day, applyTo, segmentType, start, end, enabled, devices);
+}
+
+QList<qcStreamServer::ScheduleEntry> qcStreamServer::recordSchedules()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_recordSchedules;
+}
+
+QList<qcStreamServer::ScheduleEntry> qcStreamServer::captureSchedules()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_captureSchedules;
+}
+
+void qcStreamServer::checkSchedules()
+{
+    QList<ScheduleEntry> entries;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_recordSchedules.isEmpty() && m_captureSchedules.isEmpty())
+            return;
+        entries = m_recordSchedules;
+    }
+    const QDateTime now = platform::localNow();
+    const int today = now.date().dayOfWeek();
+    const int minute = now.time().hour() * 60 + now.time().minute();
+    QStringList handled;
+    for (const ScheduleEntry &e : qAsConst(entries)) {
+        if (!inWindow(e, today, minute) || e.applyTo != 1 || e.segmentType != 0)
+            continue;
+        for (const QString &device : e.devices) {
+            if (device.isEmpty())
+                continue;
+            handled << device;
+            startScheduledRecord(device);
+            emit sigScheduleRecord(device);
+        }
+    }
+    for (const ScheduleEntry &e : qAsConst(entries)) {
+        if (!inWindow(e, today, minute) || e.applyTo != 0 || e.segmentType != 0)
+            continue;
+        QStringList addresses;
+        {
+            QMutexLocker lock(&m_mutex);
+            for (qcStreamUtil *unit : qAsConst(m_units))
+                addresses << unit->address();
+        }
+        for (const QString &address : qAsConst(addresses)) {
+            if (handled.contains(address))
+                continue;
+            startScheduledRecord(address);
+            emit sigScheduleRecord(address);
+        }
+    }
+}
+
+void qcStreamServer::startScheduledRecord(const QString &address)
+{
+    QMutexLocker lock(&m_mutex);
+    qcStreamUtil *unit = findLocked(address);
+    // While its recorder runs the unit refuses anyway; no need for a path.
+    if (!unit || !unit->isOnline() || unit->isRecording())
+        return;
+    const QString path = recordPathLocked(address, recordnames::kKindTiming);
+    if (!path.isEmpty())
+        unit->startRecord(path, recordnames::kKindTiming, m_recordStream, m_recordDuration, m_prevRecord, m_postRecord,
+                          true);
+}
+
+bool qcStreamServer::startAlarmRecordLocked(const QString &address, QString *name)
+{
+    qcStreamUtil *unit = findLocked(address);
+    if (!unit || !unit->isOnline())
+        return false;
+    // A running recording is neither extended nor restarted, yet the alarm
+    // counts as recorded.
+    if (!unit->isRecording()) {
+        const QString path = recordPathLocked(address, recordnames::kKindAlarm);
+        if (!path.isEmpty())
+            unit->startRecord(path, recordnames::kKindAlarm, m_recordStream, m_recordDuration, m_prevRecord,
+                              m_postRecord, true);
+    }
+    if (name->isEmpty())
+        *name = unit->deviceName();
+    return true;
+}
+
+void qcStreamServer::onAlarmStatus(QString ipaddr, int status)
+{
+    qDebug().noquote() << "Alarm Arived and code is:" << QString::number(status, 16);
+    static const QRegularExpression ipv4(QStringLiteral(
+        "^(((25[0-5])|(2[0-4]\\d)|(1\\d\\d|[1-9]\\d)|(\\d))\\.){3}(((25[0-5])|(2[0-4]\\d)|(1\\d\\d|[1-9]\\d)|(\\d)))"));
+    if (ipaddr.isEmpty() || !ipv4.match(ipaddr).hasMatch() || status < kFirstAlarm || status > kLastAlarm)
+        return;
+    const QDateTime now = platform::localNow();
+    const int today = now.date().dayOfWeek();
+    const int minute = now.time().hour() * 60 + now.time().minute();
+    QList<ScheduleEntry> entries;
+    {
+        QMutexLocker lock(&m_mutex);
+        entries = m_recordSchedules;
+    }
+    bool recorded = false;
+    bool named = false;
+    QString name;
+    for (const ScheduleEntry &e : qAsConst(entries)) {
+        if (e.enabled != 1 || !e.devices.contains(ipaddr))
+            continue;
+        named = true;
+        if (!inWindow(e, today, minute) || e.segmentType != 1)
+            continue;
+        QMutexLocker lock(&m_mutex);
+        if (startAlarmRecordLocked(ipaddr, &name)) {
+            recorded = true;
+            emit sigScheduleRecord(ipaddr);
+        }
+    }
+    if (!named) {
+        for (const ScheduleEntry &e : qAsConst(entries)) {
+            if (!inWindow(e, today, minute) || e.applyTo != 0 || e.segmentType != 1)
+                continue;
+            QMutexLocker lock(&m_mutex);
+            const bool hadName = !name.isEmpty();
+            if (startAlarmRecordLocked(ipaddr, &name)) {
+                recorded = true;
+                if (!hadName)
+                    emit sigScheduleRecord(ipaddr);
+            }
+        }
+    }
+    if (name.isEmpty()) {
+        QMutexLocker lock(&m_mutex);
+        if (qcStreamUtil *unit = findLocked(ipaddr))
+            name = unit->deviceName();
+    }
+    emit sigAlarmArrival(ipaddr, name, status, recorded ? 2 : 0, now);
 }
 
 int qcStreamServer::addDevice(const QString &ip, const QString &port, const QString &name, const QString &user,
@@ -391,10 +684,10 @@ void qcStreamServer::onCgicompleted(int ctxid, int error)
     }
     if (!unit)
         return;
+    // A plain method, safe from any thread: an invocation by name would find
+    // no such slot and the device would never get its alarm channel.
     if (m_alarmServer)
-        QMetaObject::invokeMethod(m_alarmServer, "addDevice", Qt::QueuedConnection, Q_ARG(QString, address),
-                                  Q_ARG(QString, unit->port()), Q_ARG(QString, unit->userName()),
-                                  Q_ARG(QString, unit->password()), Q_ARG(qint64, unit->deviceIndex()));
+        m_alarmServer->addDevice(address, unit->port(), unit->userName(), unit->password(), unit->deviceIndex());
     emit sigDeviceStatus(address, 1);
 }
 
@@ -474,6 +767,27 @@ void qcStreamServer::shutdown()
         killTimer(m_clockTimer);
     m_tickTimer = m_clockTimer = 0;
 
+    qcAlarmServer *alarm;
+    QThread *alarmThread;
+    qcDiskManager *guard;
+    {
+        QMutexLocker lock(&m_mutex);
+        alarm = m_alarmServer;
+        alarmThread = m_alarmThread;
+        guard = m_diskGuard;
+        m_alarmServer = nullptr;
+        m_alarmThread = nullptr;
+        m_diskGuard = nullptr;
+    }
+    if (alarm) {
+        // Deleted on its own thread, where its sockets and timers live.
+        QMetaObject::invokeMethod(
+            alarm, [alarm] { delete alarm; }, Qt::BlockingQueuedConnection);
+        alarmThread->quit();
+        alarmThread->wait();
+        delete alarmThread;
+    }
+
     QList<qcStreamUtil *> units;
     QList<CGIUtil *> requests;
     qcAudioCapture *capture;
@@ -486,6 +800,13 @@ void qcStreamServer::shutdown()
     }
     deleteUnits(units);
     stopRequests(requests);
+    if (guard) {
+        // After the units: their recorders' last appends are done.
+        recordindex::setLowSpaceHook({});
+        guard->stop();
+        guard->wait();
+        delete guard;
+    }
     if (capture) {
         // The microphone belongs to the thread that first asked for talk.
         if (capture->thread() == QThread::currentThread()) {

@@ -5,6 +5,9 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
+
+#include "device/qcalarmserver.h"
 
 #include <array>
 #include <atomic>
@@ -12,8 +15,10 @@
 
 class CGIUtil;
 class qcAudioCapture;
+class qcDiskManager;
 class qcFrameBuffer;
 class qcStreamUtil;
+class QThread;
 
 // The one stream service of the program. It lives on a thread of its own and
 // keeps both live streams of every listed device open in frame buffers,
@@ -49,6 +54,18 @@ public:
         int channels;
     };
 
+    // One segment of a recording or capture schedule on one day of the week.
+    struct ScheduleEntry
+    {
+        int applyTo = 0;     // 0 every device, 1 the listed ones
+        int start = 0;       // minutes of the day
+        int end = 0;         // exclusive
+        int segmentType = 0; // 0 continuous, 1 on alarm
+        int enabled = 0;
+        QStringList devices;
+        int day = 0; // 1 Monday .. 7 Sunday
+    };
+
     qcStreamServer();
     ~qcStreamServer() override;
 
@@ -65,6 +82,25 @@ public:
     bool setLocalConfig(const QString &recordPath, const QString &snapshotPath, int recordDuration, int prevRecord,
                         int postRecord, int recordStream, int reservedSize, int keepDays, int captureCount,
                         int captureInterval);
+    // The new recording's path under the record root and today's day folder
+    // (created); empty without a root or for a kind that is not recorded.
+    QString buildRecordPath(const QString &address, int kind);
+    // Manual recording: true when a recorder runs for the device afterwards.
+    bool startRecord(const QString &ip, int pre);
+    bool stopRecord(const QString &ip);
+    bool addRecordSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
+                           const QString &devices);
+    bool addSecondSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
+                           const QString &devices);
+    QList<ScheduleEntry> recordSchedules();
+    QList<ScheduleEntry> captureSchedules();
+    // Before the first tick: the alarm channel's time limits.
+    void setAlarmTiming(const AlarmTiming &timing);
+    qcAlarmServer *alarmServer();
+    qcDiskManager *diskGuard();
+    // Whether the start-up repair of the record folders has run.
+    bool recordingsRepaired() const { return m_repaired.load(); }
+
     bool startIntercom(const QString &ip);
     bool stopIntercom(const QString &ip);
 
@@ -101,6 +137,7 @@ signals:
 public slots:
     void onCgicompleted(int ctxid, int error);
     void onDeviceMetaInfoChange(int ctxid, int stream);
+    void onAlarmStatus(QString ipaddr, int status);
 
 protected:
     void timerEvent(QTimerEvent *event) override;
@@ -109,6 +146,14 @@ private:
     qcStreamUtil *findLocked(const QString &ip) const;
     // The owned services of the first tick; none exist yet.
     void createOwnedServices();
+    void repairRecordings();
+    void checkSchedules();
+    void startScheduledRecord(const QString &address);
+    QString recordPathLocked(const QString &address, int kind);
+    bool addSchedule(QList<ScheduleEntry> *list, int endLimit, int day, int applyTo, int segmentType, int start,
+                     int end, int enabled, const QString &devices);
+    // Starts an alarm recording of an online unit; true when one was asked.
+    bool startAlarmRecordLocked(const QString &address, QString *name);
     void pollDevices();
     // Takes every request out of its slot; the caller stops them with
     // stopRequests() once the device-list mutex is released.
@@ -139,7 +184,12 @@ private:
     QString m_captureRoot;
     qcAudioCapture *m_capture = nullptr;
     MicrophoneFactory m_microphoneFactory;
-    // The alarm channel server exists once the alarm linkage is built.
-    QObject *m_alarmServer = nullptr;
+    QList<ScheduleEntry> m_recordSchedules;
+    QList<ScheduleEntry> m_captureSchedules;
+    qcAlarmServer *m_alarmServer = nullptr;
+    QThread *m_alarmThread = nullptr;
+    AlarmTiming m_alarmTiming;
+    qcDiskManager *m_diskGuard = nullptr;
+    std::atomic<bool> m_repaired{false};
     std::atomic<bool> m_shutDown{false};
 };

@@ -1,0 +1,131 @@
+#include "app/database.h"
+#include "liveview/qwliveview.h"
+#include "media/qcstreamserver.h"
+#include "tests/support/diskroom.h"
+#include "tests/support/livepage.h"
+#include "livedevices.h"
+
+#include <QDir>
+#include <QtTest>
+
+namespace {
+
+QString row(int applyTo, const QString &address, const QString &days, int type, int enable = 1)
+{
+    QStringList all;
+    for (int i = 0; i < 7; ++i)
+        all << "'" + days + "'";
+    return QString("INSERT INTO schedules (applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,skdsat,"
+                   "skdtype,enable) VALUES (%1,'cam','%2',%3,%4,%5)")
+        .arg(applyTo)
+        .arg(address, all.join(','))
+        .arg(type)
+        .arg(enable);
+}
+
+} // namespace
+
+class SchedulesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        testsupport::assumePlentyOfRoom();
+    }
+
+    void segments_data()
+    {
+        QTest::addColumn<QString>("segment");
+        QTest::addColumn<int>("scheduleType");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::newRow("alarm window") << "1:480-1080" << 0 << true << 480 << 1080;
+        QTest::newRow("capture") << "1:480-1080" << 1 << true << 480 << 1080;
+        QTest::newRow("no number") << "0:abc-100" << 0 << true << 0 << 100;
+        QTest::newRow("type 2") << "2:0-100" << 0 << false << 0 << 0;
+        QTest::newRow("no hyphen") << "0:100" << 0 << false << 0 << 0;
+        QTest::newRow("three parts") << "0:1-2-3" << 0 << false << 0 << 0;
+        QTest::newRow("empty") << "" << 0 << false << 0 << 0;
+        QTest::newRow("start = end") << "0:500-500" << 0 << false << 0 << 0;
+        QTest::newRow("end before start") << "0:700-500" << 0 << false << 0 << 0;
+        QTest::newRow("schedule type 2") << "0:0-100" << 2 << false << 0 << 0;
+    }
+    void segments()
+    {
+        QFETCH(QString, segment);
+        QFETCH(int, scheduleType);
+        QFETCH(bool, accepted);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        QCOMPARE(page.addScheduleItem(segment, scheduleType, 1, 1, "1.2.3.4", 3), accepted);
+        const auto list =
+            scheduleType == 1 ? page.streamServer()->captureSchedules() : page.streamServer()->recordSchedules();
+        QCOMPARE(list.size(), accepted ? 1 : 0);
+        if (accepted) {
+            QCOMPARE(list.at(0).segmentType, 1 - (segment.startsWith('0') ? 1 : 0));
+            QCOMPARE(list.at(0).start, start);
+            QCOMPARE(list.at(0).end, end);
+            QCOMPARE(list.at(0).day, 3);
+            QCOMPARE(list.at(0).devices, QStringList{"1.2.3.4"});
+        }
+    }
+
+    void storedRows_data()
+    {
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<bool>("capture");
+        QTest::newRow("both") << true << true;
+        QTest::newRow("recording only") << true << false;
+        QTest::newRow("capture only") << false << true;
+    }
+    void storedRows()
+    {
+        QFETCH(bool, recording);
+        QFETCH(bool, capture);
+        testsupport::LivePageFixture fixture(
+            {QString("UPDATE recordcapture SET recordskdenable=%1, captureskdenable=%2").arg(recording).arg(capture),
+             row(1, "10.0.0.5", "0:0-600;1:600-1440", 0), row(0, "null", "1:0-600;;0:700-800", 0),
+             row(0, "null", "1:0-1440", 1), row(0, "null", "0:0-1440", 2)});
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        const auto records = page.streamServer()->recordSchedules();
+        const auto captures = page.streamServer()->captureSchedules();
+        QCOMPARE(records.size(), recording ? 28 : 0);
+        QCOMPARE(captures.size(), capture ? 7 : 0);
+        if (recording) {
+            QCOMPARE(records.at(0).day, 1);
+            QCOMPARE(records.at(13).day, 7);
+            // The all-devices row stored as "null" applies to every device.
+            QCOMPARE(records.at(14).applyTo, 0);
+            QVERIFY(records.at(14).devices.isEmpty());
+        }
+    }
+
+    void timingRecordingAfterLogin()
+    {
+        testsupport::LivePageFixture fixture(
+            {"UPDATE recordcapture SET recordskdenable=1, recordduration=60", row(1, "127.0.0.13", "0:0-1440", 0)});
+        QVERIFY(fixture.isValid());
+        auto sim = livedevices::startStreaming("127.0.0.13", "red");
+        QVERIFY(sim.device);
+        QVERIFY(g_database->addDevice(livedevices::record("camA", *sim.device)) >= 1);
+        qwLiveView page;
+        QCOMPARE(page.deviceCount(), 1);
+        const QString root = page.streamServer()->recordRoot();
+        QVERIFY(!root.isEmpty());
+        const QString folder = root + '/' + QDate::currentDate().toString("yyyyMMdd") + "/127.0.0.13";
+        auto timingFiles = [&] { return QDir(folder).entryList({"RECV1_TIMING_127-0-0-13_*.zmf"}, QDir::Files); };
+        QTRY_VERIFY_WITH_TIMEOUT(!timingFiles().isEmpty(), 20000);
+        QVERIFY(timingFiles().at(0).contains(QRegularExpression("_\\d\\d-\\d\\d-\\d\\d-\\d\\d\\d_")));
+    }
+};
+
+QTEST_MAIN(SchedulesTest)
+#include "tst_schedules.moc"

@@ -1,0 +1,311 @@
+#include "streamfakes.h"
+
+#include "media/qcdiskmanager.h"
+#include "media/qcrecordfile.h"
+#include "media/qcstreamserver.h"
+#include "media/qcstreamutil.h"
+#include "media/recordindex.h"
+#include "platform/clock.h"
+#include "tests/support/diskroom.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace streamfakes;
+
+namespace {
+
+const QString kP2P = QStringLiteral("LOOPP2P");
+// A Monday.
+const QDateTime kMonday8(QDate(2024, 1, 1), QTime(8, 0));
+
+struct Service
+{
+    QTemporaryDir dir;
+    P2PFactoryScope p2p;
+    RecorderFactoryScope recorders;
+    qcStreamServer server;
+    explicit Service(bool root = true)
+    {
+        // Units whose address names them offline never connect.
+        p2p.configure = [](FakeP2PStream *s) { s->connected = !s->address.contains("99"); };
+        if (root)
+            server.setLocalConfig(dir.path(), dir.path(), 60, 1, 2, 1, 5, 30, 1, 1);
+    }
+    void add(const QStringList &addresses)
+    {
+        int i = 1;
+        for (const QString &a : addresses)
+            server.addDevice(a, "0", "cam" + a, "u", "p", kP2P, i++);
+    }
+    QStringList recording(int kind) const
+    {
+        QStringList out;
+        for (ScriptedRecorder *r : recorders.made)
+            if (r->kind == kind)
+                out << r->fileName.section('/', -2, -2);
+        return out;
+    }
+};
+
+QStringList threadNames()
+{
+    QStringList names;
+    for (const QString &t : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile f("/proc/self/task/" + t + "/comm");
+        if (f.open(QIODevice::ReadOnly))
+            names << QString::fromLatin1(f.readAll()).trimmed();
+    }
+    return names;
+}
+
+// A recording as a crash leaves it: frames at 40 ms, a key frame every 10.
+void writeFrames(const QString &path, int frames, qint64 start)
+{
+    qcRecordFile w(qcRecordFile::kWriter);
+    QVERIFY(w.create(path));
+    QVERIFY(w.setVideoParams(28, 640, 360, 0, 26, 25, 0));
+    for (int i = 0; i < frames; ++i)
+        QVERIFY(w.writeVideoFrame("frame", 5, i % 10 ? qcRecordFile::kCodeType2 : qcRecordFile::kCodeKey,
+                                  uint64_t(start + 40 * i)));
+}
+
+void append(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::Append));
+    f.write(bytes);
+}
+
+} // namespace
+
+class TestRecording : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { testsupport::assumePlentyOfRoom(); }
+    void cleanup() { platform::setClock(nullptr); }
+
+    void recordPaths()
+    {
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        const QString root = s.dir.path() + "/RecordFile/20240101/";
+        QCOMPARE(s.server.buildRecordPath("10.0.0.5", 27), root + "10.0.0.5/RECV1_ALARM_10-0-0-5_.zmf");
+        QCOMPARE(s.server.buildRecordPath("ABCD1234EFGH5678", 26),
+                 root + "ABCD1234EFGH5678/RECV1_TIMING_ABCD1234EFGH5678_.zmf");
+        QCOMPARE(s.server.buildRecordPath("10.0.0.5", 28), root + "10.0.0.5/RECV1_MANUAL_10-0-0-5_.zmf");
+        QVERIFY(QFileInfo(root + "ABCD1234EFGH5678").isDir());
+        QCOMPARE(s.server.buildRecordPath("10.0.0.5", 29), QString());
+        Service none(false);
+        QCOMPARE(none.server.buildRecordPath("10.0.0.5", 28), QString());
+    }
+
+    void scheduleValidation_data()
+    {
+        QTest::addColumn<bool>("capture");
+        QTest::addColumn<int>("applyTo");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("devices");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("listed") << false << 1 << 0 << 480 << 1020 << "1.2.3.4;1.2.3.5" << true;
+        QTest::newRow("listed, no devices") << false << 1 << 0 << 480 << 1020 << "" << false;
+        QTest::newRow("all devices, no text") << false << 0 << 0 << 0 << 1440 << "" << true;
+        QTest::newRow("end = start") << false << 0 << 0 << 500 << 500 << "" << false;
+        QTest::newRow("end < start") << false << 0 << 1 << 700 << 500 << "" << false;
+        QTest::newRow("type 2") << false << 0 << 2 << 0 << 100 << "" << false;
+        QTest::newRow("applies 2") << false << 2 << 0 << 0 << 100 << "a" << false;
+        QTest::newRow("end 86400") << false << 0 << 0 << 0 << 86400 << "" << true;
+        QTest::newRow("capture all") << true << 0 << 1 << 0 << 1440 << "" << true;
+        QTest::newRow("capture listed") << true << 1 << 1 << 0 << 1440 << "1.2.3.4" << true;
+        QTest::newRow("capture end 80000") << true << 0 << 1 << 0 << 80000 << "" << false;
+        QTest::newRow("capture listed, no devices") << true << 1 << 1 << 0 << 100 << "" << false;
+    }
+    void scheduleValidation()
+    {
+        QFETCH(bool, capture);
+        QFETCH(int, applyTo);
+        QFETCH(int, type);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(QString, devices);
+        QFETCH(bool, accepted);
+        Service s(false);
+        const bool result = capture ? s.server.addSecondSchedule(1, applyTo, type, start, end, 1, devices)
+                                    : s.server.addRecordSchedule(1, applyTo, type, start, end, 1, devices);
+        QCOMPARE(result, accepted);
+        const auto list = capture ? s.server.captureSchedules() : s.server.recordSchedules();
+        QCOMPARE(list.size(), accepted ? 1 : 0);
+        // An empty text is an empty device list, never a list of one empty text.
+        if (accepted)
+            QCOMPARE(list.at(0).devices, devices.isEmpty() ? QStringList() : devices.split(';'));
+    }
+
+    void scheduleCheckStartsTimingRecordings()
+    {
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"10.0.0.5", "10.0.0.6", "10.0.0.7", "10.0.0.99"});
+        QVERIFY(s.server.addRecordSchedule(1, 1, 0, 480, 1020, 1, "10.0.0.5;10.0.0.6"));
+        QVERIFY(s.server.addRecordSchedule(1, 0, 0, 480, 1020, 1, ""));
+        QVERIFY(s.server.addRecordSchedule(2, 0, 0, 0, 1440, 1, "")); // Tuesday
+        QVERIFY(s.server.addRecordSchedule(1, 0, 0, 0, 1440, 0, "")); // disabled
+        QSignalSpy asked(&s.server, &qcStreamServer::sigScheduleRecord);
+        s.server.tick(); // repairs, creates the services, starts the units
+        QVERIFY(s.recorders.made.isEmpty());
+        s.server.tick();
+        QCOMPARE(s.recording(26), (QStringList{"10.0.0.5", "10.0.0.6", "10.0.0.7"}));
+        ScriptedRecorder *r = s.recorders.made.at(0);
+        QCOMPARE(r->stream, 1);
+        QCOMPARE(r->length, 60);
+        QVERIFY(r->fileName.endsWith("/RecordFile/20240101/10.0.0.5/RECV1_TIMING_10-0-0-5_.zmf"));
+        // Asked on every tick, for every matching device, started or not.
+        const int perTick = asked.size() / 2;
+        QCOMPARE(perTick, 4); // the offline device is asked for too
+        s.server.tick();
+        QCOMPARE(s.recorders.made.size(), 3);
+        QCOMPARE(asked.size(), 3 * perTick);
+        clock.set(kMonday8.addSecs(-60));
+        asked.clear();
+        s.server.tick();
+        QCOMPARE(asked.size(), 0);
+    }
+
+    void alarmLinkage()
+    {
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"10.0.0.5", "10.0.0.6", "10.0.0.7"});
+        QVERIFY(s.server.addRecordSchedule(1, 1, 1, 480, 600, 1, "10.0.0.5"));
+        QVERIFY(s.server.addRecordSchedule(1, 1, 1, 900, 1000, 1, "10.0.0.6"));
+        QVERIFY(s.server.addRecordSchedule(1, 0, 1, 0, 1440, 1, ""));
+        QVERIFY(s.server.addRecordSchedule(1, 1, 0, 0, 1440, 1, "10.0.0.7"));
+        QVERIFY(s.server.addRecordSchedule(1, 1, 1, 0, 1440, 1, "10.0.0.7"));
+        s.server.tick();
+        s.server.tick();
+        QCOMPARE(s.recording(26), QStringList{"10.0.0.7"});
+        QSignalSpy arrivals(&s.server, &qcStreamServer::sigAlarmArrival);
+        auto actionOf = [&](int i) { return arrivals.at(i).at(3).toInt(); };
+        // Named, inside its window: recorded.
+        s.server.onAlarmStatus("10.0.0.5", 0x44);
+        QCOMPARE(s.recording(27), QStringList{"10.0.0.5"});
+        QCOMPARE(actionOf(0), 2);
+        QCOMPARE(arrivals.at(0).at(1).toString(), QString("cam10.0.0.5"));
+        // Named but outside: nothing, and the general entry is not tried.
+        s.server.onAlarmStatus("10.0.0.6", 0x44);
+        QCOMPARE(actionOf(1), 0);
+        QCOMPARE(arrivals.at(1).at(1).toString(), QString("cam10.0.0.6"));
+        // Its timing recording runs: refused, yet counted as recorded.
+        s.server.onAlarmStatus("10.0.0.7", 64);
+        QCOMPARE(actionOf(2), 2);
+        QCOMPARE(s.recording(27), QStringList{"10.0.0.5"});
+        // Ignored: other topics and addresses that are not IPv4.
+        s.server.onAlarmStatus("10.0.0.5", 63);
+        s.server.onAlarmStatus("10.0.0.5", 74);
+        s.server.onAlarmStatus("P2P-A", 0x44);
+        s.server.onAlarmStatus("", 0x44);
+        QCOMPARE(arrivals.size(), 3);
+    }
+
+    void manualStartTellsTheTruth()
+    {
+        Service s;
+        s.add({"10.0.0.5"});
+        QVERIFY(!s.server.startRecord("10.0.0.5", 0)); // not repaired, not started
+        QVERIFY(!s.server.recordingsRepaired());
+        s.server.tick();
+        QVERIFY(s.server.recordingsRepaired());
+        QVERIFY(!s.server.startRecord("10.0.0.6", 0));
+        QVERIFY(s.server.startRecord("10.0.0.5", 2));
+        QCOMPARE(s.recorders.made.at(0)->kind, 28);
+        QCOMPARE(s.recorders.made.at(0)->length, 1800);
+        QVERIFY(s.server.startRecord("10.0.0.5", 2)); // already running
+        QCOMPARE(s.recorders.made.size(), 1);
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+        QVERIFY(!s.server.stopRecord("10.0.0.6"));
+        s.recorders.configure = [](ScriptedRecorder *r) { r->refuse = true; };
+        QVERIFY(!s.server.startRecord("10.0.0.5", 0));
+        Service noRoot(false);
+        noRoot.add({"10.0.0.5"});
+        noRoot.server.tick();
+        QVERIFY(!noRoot.server.startRecord("10.0.0.5", 0));
+    }
+
+    void startUpRepair()
+    {
+        Service s;
+        const QString folder = s.dir.path() + "/RecordFile/20240101/10.0.0.5";
+        QVERIFY(QDir().mkpath(folder));
+        const QString prefix = folder + "/RECV1_TIMING_10-0-0-5_";
+        QFile(prefix + ".zmf").open(QIODevice::WriteOnly); // never got a frame
+        writeFrames(prefix + "08-00-00-000_.zmf", 30, 28800000);
+        append(prefix + "08-00-00-000_.zmf", QByteArray::fromHex("10111501ff00000000"));
+        writeFrames(prefix + "07-00-00-000_07-00-01-000.zmf", 26, 25200000); // older, unlisted: left
+        writeFrames(prefix + "07-30-00-000_.zmf", 5, 27000000);
+        QFile bad(prefix + "07-30-00-000_.zmf");
+        QVERIFY(bad.open(QIODevice::ReadWrite));
+        bad.seek(64 + 29 + 2);
+        bad.write("\xff");
+        bad.close();
+        QFile random(prefix + "06-00-00-000_.zmf");
+        QVERIFY(random.open(QIODevice::WriteOnly));
+        random.write(QByteArray(500, '\x5a'));
+        random.close();
+        QTest::qWait(20);
+        writeFrames(prefix + "09-00-00-000_09-00-01-000.zmf", 26, 32400000); // newest, unlisted
+        append(recordindex::reclistPath(folder) + ".tmp", "half");
+        const QStringList untouched = {"RECV1_TIMING_10-0-0-5_06-00-00-000_.zmf",
+                                       "RECV1_TIMING_10-0-0-5_07-00-00-000_07-00-01-000.zmf",
+                                       "RECV1_TIMING_10-0-0-5_07-30-00-000_.zmf"};
+
+        s.server.tick();
+        QVERIFY(s.server.recordingsRepaired());
+        const QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
+        const QStringList expected =
+            untouched + QStringList{"RECV1_TIMING_10-0-0-5_08-00-00-000_08-00-01-160.zmf",
+                                    "RECV1_TIMING_10-0-0-5_09-00-00-000_09-00-01-000.zmf", "kfindex", "reclist"};
+        QCOMPARE(files, expected);
+        const auto list = recordindex::readReclist(folder);
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(list.at(0).item.kfindexCount, uint64_t(1)); // key frames 400 ms apart
+        QCOMPARE(list.at(0).item.frameRate, 25);
+        QCOMPARE(QFileInfo(folder + '/' + files.at(3)).size(), 64 + 30 * 29);
+        QProcess dump;
+        dump.start(ZMFDUMP, {"--index", folder});
+        QVERIFY(dump.waitForFinished(20000));
+        QCOMPARE(dump.exitCode(), 0);
+    }
+
+    void ownedServicesLiveAndEndWithTheService()
+    {
+        const auto before = threadNames();
+        QVERIFY(!before.contains("AlarmChannel"));
+        auto s = std::make_unique<Service>();
+        s->server.tick();
+        qcAlarmServer *alarm = s->server.alarmServer();
+        qcDiskManager *guard = s->server.diskGuard();
+        QVERIFY(alarm && guard);
+        QCOMPARE(guard->recordRoot(), s->dir.path() + "/RecordFile");
+        QCOMPARE(guard->minFreeSpace(), 5);
+        s->server.tick();
+        QCOMPARE(s->server.alarmServer(), alarm);
+        QCOMPARE(s->server.diskGuard(), guard);
+        QTRY_VERIFY(threadNames().contains("AlarmChannel") && threadNames().contains("qcDiskManager"));
+        s->server.shutdown();
+        QVERIFY(!threadNames().contains("AlarmChannel"));
+        QVERIFY(!threadNames().contains("qcDiskManager"));
+        QCOMPARE(s->server.alarmServer(), nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecording)
+#include "tst_recording.moc"
