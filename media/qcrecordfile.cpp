@@ -143,6 +143,8 @@ bool writeAllAt(int fd, qint64 at, const void *head, size_t headSize, const void
 {
     iovec iov[2] = {{const_cast<void *>(head), headSize}, {const_cast<void *>(body), bodySize}};
     int count = bodySize ? 2 : 1;
+    if (headSize + bodySize == 0)
+        count = 0;
     iovec *cur = iov;
     qint64 pos = at;
     while (count > 0) {

@@ -331,8 +331,9 @@ void qcVideoMuxer::run()
     qDebug().noquote() << "========End ts:" << lastWritten << "=========";
     if (!folder.isEmpty()) {
         recordindex::FolderLocker lock(folder);
-        // Opened only now: the disk guard replaces reclist when it rewrites it.
-        if (!recordindex::appendToFile(recordindex::reclistPath(folder), item.toBytes()))
+        // Opened only now: the disk guard replaces reclist when it rewrites
+        // it. A file it moved away meanwhile is not listed here.
+        if (QFileInfo::exists(path) && !recordindex::appendToFile(recordindex::reclistPath(folder), item.toBytes()))
             recordindex::reportLowSpace();
     }
     kfindex.close();

@@ -209,7 +209,9 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
     // restart time: everything recorded next starts after it.
     _st_reclist_item keep;
     bool keeping = false;
-    if (!dropped.isEmpty() && lists(dropped.last(), justEnded) && qint64(dropped.last().start) < restart) {
+    // Not when the disk guard moved its file away meanwhile.
+    if (!dropped.isEmpty() && lists(dropped.last(), justEnded) && qint64(dropped.last().start) < restart &&
+        QFileInfo::exists(folder + '/' + justEnded)) {
         keep = dropped.takeLast();
         keeping = true;
     }

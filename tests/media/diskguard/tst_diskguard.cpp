@@ -159,6 +159,7 @@ private slots:
         const QString today = "20240102/10.0.0.5";
         t.file(today, rec("11-00-00-000", "11-59-00-000"));
         t.file(today, rec("11-59-00-000", "12-30-00-000"));
+        t.file("20240102/10.0.0.6", rec("11-59-00-000", "12-30-00-000"));
         FreeSpaceScope space(kGiB * 100);
         qcDiskManager guard;
         guard.setRecordRoot(t.root);
@@ -169,6 +170,8 @@ private slots:
         QVERIFY(QFileInfo::exists(t.root + "/BackupDir/20991231/10.0.0.5/" + rec("08-00-00-000", "08-10-00-000")));
         QCOMPARE(t.listed(today), QStringList{rec("11-00-00-000", "11-59-00-000")});
         QCOMPARE(t.listed("BackupDir/20991231/10.0.0.5"), QStringList{rec("08-00-00-000", "08-10-00-000")});
+        // The only listed recording moved: the list is empty, not stale.
+        QCOMPARE(t.listed("20240102/10.0.0.6"), QStringList());
         QCOMPARE(space.calls.load(), 1);
 
         // A recorder out of room asks for a check before the next interval.
