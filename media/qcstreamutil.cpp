@@ -382,8 +382,12 @@ void qcStreamUtil::onStreamInfo(Stream stream, const unsigned char *data, int le
     if (stream == Main && changed) {
         // The recorder's file holds one format; it ends by itself once told.
         QMutexLocker lock(&m_recordLock);
-        if (m_recorder && m_recorder->isRunning())
+        if (m_recorder && m_recorder->isRunning()) {
+            // Unreported, like the service's own stop on a format change: the
+            // recorder may finish before that stop arrives.
+            m_recorder->setReportWanted(false);
             m_recorder->stop();
+        }
     }
 
     qcFrameBuffer *buffer = stream == Main ? m_mainBuffer : m_subBuffer;
