@@ -175,12 +175,15 @@ private:
 
     qint64 videoTime(qint64 v) const
     {
-        qint64 t = m_base + v * 40;
+        qint64 t = m_base + v * 40 + m_owner.timestampJump();
         if (m_faults.jumpAfterFrames > 0 && v >= m_faults.jumpAfterFrames)
             t += 6000;
         return t;
     }
-    qint64 audioTime(qint64 a) const { return m_base + 12 + qint64(double(a) * audioStepMs()); }
+    qint64 audioTime(qint64 a) const
+    {
+        return m_base + 12 + qint64(double(a) * audioStepMs()) + m_owner.timestampJump();
+    }
     // Offset of the next frame from the stream's start, on the sender's clock.
     qint64 nextDue() const
     {

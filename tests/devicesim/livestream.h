@@ -90,6 +90,11 @@ public:
     // with it.
     void switchClip(int stream, const QString &file, int width, int height);
 
+    // Moves the timestamps sent from the next frame on by ms, as a camera
+    // does when its clock is set.
+    void jumpTimestamps(qint64 ms) { m_jump += ms; }
+    qint64 timestampJump() const { return m_jump.load(); }
+
     // What a stream announces, for the program's banner.
     QString describe() const;
 
@@ -115,6 +120,7 @@ private:
     QList<LiveConnection *> m_live; // device thread only
     std::atomic<int> m_connections{0};
     std::atomic<bool> m_stalled{false};
+    std::atomic<qint64> m_jump{0};
     struct ClipChoice
     {
         QString file;

@@ -1,0 +1,120 @@
+#pragma once
+
+// What the recording suites against loopback devices share: devices that
+// stream the colour clips, the stream service on its own thread, and the
+// read-back of what it recorded.
+
+#include "devicesim/device.h"
+#include "devicesim/protocols.h"
+#include "media/qcrecordfile.h"
+#include "media/qcstreamserver.h"
+#include "media/qcstreamutil.h"
+#include "media/recordindex.h"
+#include "media/recordnames.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QProcess>
+#include <QThread>
+
+#include <memory>
+
+namespace recordinge2e {
+
+const QByteArray kSystime =
+    "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>";
+
+struct Device
+{
+    std::unique_ptr<devicesim::Device> device;
+    devicesim::Protocols protocols;
+    QString address;
+    QString port() const { return QString::number(device->port()); }
+};
+
+inline std::unique_ptr<Device> startDevice(const QString &address, const QString &colour, bool h265 = false)
+{
+    auto d = std::make_unique<Device>();
+    d->address = address;
+    d->device = std::make_unique<devicesim::Device>();
+    d->device->setCredentials("admin", "1234");
+    d->device->setSubject("systime", kSystime);
+    d->protocols = devicesim::installProtocols(*d->device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
+    devicesim::LiveStream::Options o = d->protocols.live->options();
+    o.colour = colour;
+    o.h265 = h265;
+    d->protocols.live->setOptions(o);
+    if (!d->device->start(QHostAddress(address), 0))
+        return nullptr;
+    return d;
+}
+
+// The service on a thread of its own, as the live page runs it.
+struct ServiceThread
+{
+    QThread thread;
+    qcStreamServer *server = new qcStreamServer;
+    explicit ServiceThread(const QString &path, int length = 60)
+    {
+        AlarmTiming timing;
+        timing.sweepMs = 300;
+        server->setAlarmTiming(timing);
+        server->setLocalConfig(path, path, length, 0, 0, 0, 5, 30, 1, 1);
+        server->moveToThread(&thread);
+        thread.start();
+    }
+    ~ServiceThread()
+    {
+        QMetaObject::invokeMethod(server, "shutdown", Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+        delete server;
+    }
+    void add(const Device &d, int index)
+    {
+        server->addDevice(d.address, d.port(), "cam" + d.address, "admin", "1234", "VARAR", index);
+    }
+};
+
+inline QStringList finished(const QString &folder)
+{
+    QStringList out;
+    for (const QString &f : QDir(folder).entryList({"*.zmf"}, QDir::Files, QDir::Name))
+        if (recordnames::isValidRecordName(f))
+            out << f;
+    return out;
+}
+
+inline QStringList unfinished(const QString &folder)
+{
+    QStringList out;
+    for (const QString &f : QDir(folder).entryList({"*.zmf"}, QDir::Files, QDir::Name))
+        if (recordnames::isUnfinishedRecordName(f))
+            out << f;
+    return out;
+}
+
+// Runs a tool; its exit code, and its standard output in *out.
+inline int run(const QString &program, const QStringList &args, QByteArray *out = nullptr)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(30000))
+        return -1;
+    if (out)
+        *out = p.readAllStandardOutput();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+inline QByteArray ffprobe(const QString &file)
+{
+    QByteArray out;
+    run("ffprobe",
+        {"-v", "error", "-count_frames", "-show_entries", "stream=codec_name,width,height,nb_read_frames", "-of",
+         "csv=p=0", file},
+        &out);
+    return out.trimmed();
+}
+
+} // namespace recordinge2e
