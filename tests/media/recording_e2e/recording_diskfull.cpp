@@ -1,0 +1,116 @@
+// The recording side of diskfull.sh: ROOT (a small file system of its own)
+// and the zmfdump program. Fills the file system, records a loopback device
+// on a timing schedule until the disk is full, checks what is left, makes
+// room and sees the next recording start. Exit 0 when everything held.
+
+#include "common.h"
+
+#include "media/qcdiskmanager.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <sys/statvfs.h>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+
+using namespace recordinge2e;
+
+namespace {
+
+std::atomic<int> g_checks{0};
+int g_failures = 0;
+
+void check(bool ok, const QString &what)
+{
+    std::printf("%s: %s\n", ok ? "ok" : "FAILED", qPrintable(what));
+    std::fflush(stdout);
+    g_failures += ok ? 0 : 1;
+}
+
+// Spins the event loop until the condition holds or the time is up.
+bool waitFor(const std::function<bool()> &condition, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!condition()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+qint64 freeBytes(const QString &path)
+{
+    struct statvfs st;
+    return ::statvfs(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.f_bavail) * qint64(st.f_frsize) : -1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 3)
+        return 2;
+    const QString root = args[1];
+    const QString zmfdump = args[2];
+    // The guard's checks are counted; it is told there is room, so the
+    // recording it would otherwise free stays for the checks below.
+    qcDiskManager::setFreeSpaceFunction([](const QString &) {
+        ++g_checks;
+        return std::optional<qint64>(qint64(1) << 40);
+    });
+    auto device = startDevice("127.0.0.12", "red");
+    if (!device)
+        return 2;
+
+    ServiceThread service(root);
+    service.server->addRecordSchedule(QDate::currentDate().dayOfWeek(), 1, 0, 0, 1440, 1, device->address);
+    service.add(*device, 1);
+    const QString folder = service.server->buildRecordPath(device->address, 26).section('/', 0, -2);
+    check(waitFor([&] { return !unfinished(folder).isEmpty(); }, 20000), "a timing recording runs");
+    waitFor([] { return g_checks > 0; }, 5000);
+
+    // Leave about 200 KB.
+    QFile filler(root + "/filler");
+    filler.open(QIODevice::WriteOnly);
+    const QByteArray block(16 << 10, 'f');
+    while (freeBytes(root) > 200 << 10 && filler.write(block) == block.size())
+        filler.flush();
+    filler.close();
+    const int checksBefore = g_checks;
+    check(waitFor([&] { return !finished(folder).isEmpty(); }, 60000), "the recording ended on the full disk");
+    check(waitFor([&] { return g_checks > checksBefore; }, 4000), "the disk guard was asked to check at once");
+    const QString file = folder + '/' + finished(folder).first();
+    const RecordScan scan = recordio::scan(file);
+    check(scan.readable && !scan.tornTail && !scan.badRecord && scan.wholeEnd == scan.fileSize,
+          "the file ends at its last whole frame: " + QFileInfo(file).fileName());
+    check(recordnames::parseName(QFileInfo(file).fileName()).end == int(recordindex::summarise(scan).lastVideo),
+          "its name ends with its last video frame");
+    bool kfTorn = true, listTorn = true;
+    recordindex::readKfindex(folder, &kfTorn);
+    recordindex::readReclist(folder, &listTorn);
+    check(!kfTorn && !listTorn, "no torn index record");
+    QByteArray out;
+    check(run(zmfdump, {"--index", folder}, &out) == 0 && out.trimmed().endsWith("consistent"),
+          "zmfdump --index says consistent");
+
+    QFile::remove(root + "/filler");
+    const QStringList done = finished(folder);
+    check(waitFor(
+              [&] {
+                  for (const QString &f : unfinished(folder))
+                      if (QFileInfo(folder + '/' + f).size() > 20000)
+                          return true;
+                  return false;
+              },
+              20000),
+          "with room again the next scheduled recording runs");
+    return g_failures ? 1 : 0;
+}
