@@ -11,7 +11,8 @@ cd "$root"
 jobs=${ARDO_JOBS:-$(nproc)}
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
 export CCACHE_BASEDIR="$root"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARDO_SANITIZE=ON -DARDO_TSAN_DEVICE="${ARDO_TSAN_DEVICE:-0}"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug -DARDO_SANITIZE=ON -DARDO_TSAN_DEVICE="${ARDO_TSAN_DEVICE:-0}" \
+  -DARDO_TSAN_MEDIA="${ARDO_TSAN_MEDIA:-0}"
 cmake --build build -j "$jobs"
 
 # The ThreadSanitizer and libFuzzer builds: only the targets that build/'s
@@ -21,6 +22,10 @@ cmake --build build -j "$jobs"
 tsan_targets="h265dec tst_hevc_threads tst_hevc_jobs"
 if [ "${ARDO_TSAN_DEVICE:-0}" = 1 ]; then
   tsan_targets="$tsan_targets tst_device_talk"
+fi
+# ARDO_TSAN_MEDIA=1 adds the recorder and disk guard suites (media.tsan.recording).
+if [ "${ARDO_TSAN_MEDIA:-0}" = 1 ]; then
+  tsan_targets="$tsan_targets tst_media_recorder tst_media_diskguard"
 fi
 cmake -S . -B build-tsan -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEVC_TSAN=ON >/dev/null
 cmake --build build-tsan -j "$jobs" --target $tsan_targets

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <thread>
 
 namespace {
 
@@ -148,6 +149,37 @@ private slots:
         QVERIFY(!QFileInfo::exists(t.root + "/20240101/a"));
         QVERIFY(QFileInfo::exists(t.root + "/20240101/b/keep.txt"));
         QVERIFY(!QFileInfo::exists(recordindex::reclistPath(t.root + "/20240101/b")));
+    }
+
+    // Recorders append their last records while the guard rewrites the list.
+    void rewritesAgainstAppends()
+    {
+        Tree t;
+        const QString folder = t.folder("20240101/10.0.0.5");
+        auto record = [](const QString &name) {
+            _st_reclist_item item;
+            item.name = name;
+            return item.toBytes();
+        };
+        std::thread recorder([&] {
+            for (int i = 0; i < 200; ++i) {
+                recordindex::FolderLocker lock(folder);
+                recordindex::appendToFile(recordindex::reclistPath(folder), record(QString("r%1.zmf").arg(i)));
+            }
+        });
+        for (int i = 0; i < 100; ++i) {
+            {
+                recordindex::FolderLocker lock(folder);
+                recordindex::appendToFile(recordindex::reclistPath(folder), record("gone.zmf"));
+            }
+            QVERIFY(recordindex::rewriteReclistWithout(folder, {"gone.zmf"}));
+        }
+        recorder.join();
+        bool torn = true;
+        const auto list = recordindex::readReclist(folder, &torn);
+        QVERIFY(!torn);
+        QCOMPARE(list.size(), 200);
+        QCOMPARE(list.last().item.name, QString("r199.zmf"));
     }
 
     void dailyPassMovesTheFuture()
