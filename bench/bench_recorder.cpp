@@ -2,7 +2,7 @@
 // same records, the CPU the recorders take at a real frame rate, and the
 // start-up repair over a large record tree.
 //
-//   bench_recorder [--dir DIR] [--runs N] [--seconds S] [--skip-repair]
+//   bench_recorder [--dir DIR] [--runs N] [--seconds S] [--skip-repair | --repair-only]
 //
 // DIR must lie on the disk the client records to (tmpfs measures memory);
 // the default is ./bench_recorder.tmp. Medians of N runs (default 5), the
@@ -368,7 +368,7 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     QString dir = QDir::currentPath() + "/bench_recorder.tmp";
     int runs = 5, seconds = 30;
-    bool repair = true;
+    bool repair = true, onlyRepair = false;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--dir" && i + 1 < args.size())
             dir = args[++i];
@@ -378,6 +378,8 @@ int main(int argc, char **argv)
             seconds = args[++i].toInt();
         else if (args[i] == "--skip-repair")
             repair = false;
+        else if (args[i] == "--repair-only")
+            onlyRepair = true;
     }
     qSetMessagePattern("%{if-warning}%{message}%{endif}");
     std::printf("bench_recorder in %s, %d runs; load average at start: %s\n", qPrintable(dir), runs,
@@ -387,6 +389,11 @@ int main(int argc, char **argv)
                     return f.readAll().trimmed();
                 }()
                     .constData());
+    if (onlyRepair) {
+        repairTree(dir);
+        QDir(dir).removeRecursively();
+        return 0;
+    }
     std::printf("\nWrite throughput of 100 MB of frame records (MB/s, medians)\n");
     std::printf("  %-16s %9s %9s %9s %12s %12s\n", "frames", "recorder", "dd", "plain", "rec/dd", "rec/plain");
     for (const Shape &s : {kMain, kSub}) {

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QSet>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -339,25 +340,35 @@ int repairFolder(const QString &folder)
     FolderLocker lock(folder);
     QDir dir(folder);
     QFile::remove(reclistPath(folder) + QStringLiteral(".tmp"));
-    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.zmf")}, QDir::Files, QDir::Time);
+    // Names only: a folder of finished, listed recordings needs no stat.
+    const QStringList files = dir.entryList({QStringLiteral("*.zmf")}, QDir::Files);
     if (files.isEmpty())
         return 0;
     const QList<ListRecord> records = readReclist(folder);
-    const QString newest = files.first().fileName();
+    QSet<QString> listedNames;
+    for (const ListRecord &r : records)
+        listedNames.insert(r.item.name);
+    auto listed = [&](const QString &name) { return listedNames.contains(name) || listedIn(records, name); };
     int repaired = 0;
     QList<QPair<int, QString>> unfinished;
-    for (const QFileInfo &fi : files) {
-        const QString name = fi.fileName();
+    QStringList unlistedFinished;
+    for (const QString &name : files) {
         const recordnames::NameParts p = recordnames::parseName(name);
-        if (p.initial && fi.size() == 0) {
-            repaired += QFile::remove(fi.filePath()) ? 1 : 0;
-        } else if (p.unfinished && !listedIn(records, name)) {
+        if (p.initial) {
+            if (QFileInfo(folder + '/' + name).size() == 0)
+                repaired += QFile::remove(folder + '/' + name) ? 1 : 0;
+        } else if (p.unfinished && !listed(name)) {
             unfinished.append({p.start, name});
-        } else if (p.finished && name == newest && !listedIn(records, name)) {
-            // Only the newest: older unlisted files were dropped from the list
-            // on purpose when the time went back.
-            repaired += repairFile(folder, name, false) ? 1 : 0;
+        } else if (p.finished && !listed(name)) {
+            unlistedFinished.append(name);
         }
+    }
+    if (!unlistedFinished.isEmpty()) {
+        // Only the newest: older unlisted files were dropped from the list
+        // on purpose when the time went back.
+        const QString newest = dir.entryList({QStringLiteral("*.zmf")}, QDir::Files, QDir::Time).value(0);
+        if (unlistedFinished.contains(newest))
+            repaired += repairFile(folder, newest, false) ? 1 : 0;
     }
     std::sort(unfinished.begin(), unfinished.end());
     for (const auto &u : unfinished)

@@ -1,6 +1,5 @@
 #include "media/recordnames.h"
 
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace recordnames {
@@ -125,8 +124,9 @@ NameParts parseName(const QString &fileName)
     if (dot.size() != 2 || dot[1] != QLatin1String("zmf"))
         return out;
     const QStringList parts = dot[0].split('_');
-    static const QRegularExpression recv(QStringLiteral("^RECV\\d+"));
-    if (parts.size() < 4 || parts.size() > 5 || !recv.match(parts[0]).hasMatch())
+    // "RECV" and at least one digit at the start.
+    if (parts.size() < 4 || parts.size() > 5 || !parts[0].startsWith(QLatin1String("RECV")) || parts[0].size() < 5 ||
+        !parts[0].at(4).isDigit())
         return out;
     if (parts[1] == QLatin1String("TIMING"))
         out.kind = kKindTiming;
