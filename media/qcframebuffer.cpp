@@ -23,13 +23,13 @@ qcFrameBuffer::qcFrameBuffer() = default;
 
 qcFrameBuffer::~qcFrameBuffer()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_storage.reset();
 }
 
 bool qcFrameBuffer::allocate(uint32_t size)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_storage || size >= kMaxStorage)
         return false;
     m_storage.reset(new (std::nothrow) uint8_t[size ? size : 1]);
@@ -48,7 +48,7 @@ bool qcFrameBuffer::reallocate(uint32_t size)
     std::unique_ptr<uint8_t[]> fresh(new (std::nothrow) uint8_t[size ? size : 1]);
     if (!fresh)
         return false;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     clearLocked();
     m_storage = std::move(fresh);
     m_capacity = m_free = size;
@@ -57,19 +57,19 @@ bool qcFrameBuffer::reallocate(uint32_t size)
 
 uint32_t qcFrameBuffer::capacity() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_capacity;
 }
 
 uint32_t qcFrameBuffer::freeBytes() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_free;
 }
 
 void qcFrameBuffer::setFrameRate(int fps)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_frameRate = fps;
 }
 
@@ -116,7 +116,7 @@ bool qcFrameBuffer::pushFrame(const void *data, int32_t length, uint32_t type, u
     if (!data || length < 1 || static_cast<uint32_t>(length) >= kMaxPayload)
         return false;
     const uint32_t need = kHeaderSize + static_cast<uint32_t>(length);
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_storage || need > m_capacity)
         return false;
     if (m_index.empty())
@@ -204,7 +204,7 @@ bool qcFrameBuffer::readFrame(void *dst, int32_t dstSize, uint32_t *length, uint
 {
     if (!dst || !length || !type || !timestamp || !sequence || dstSize < 1)
         return false;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_index.size() < 2)
         return false;
     const uint32_t limit = uint32_t(dstSize);
@@ -297,7 +297,7 @@ bool qcFrameBuffer::readFrame(void *dst, int32_t dstSize, uint32_t *length, uint
 
 bool qcFrameBuffer::positionLost(int64_t sequence, int32_t dstSize)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (sequence < 0 || m_index.size() < 2)
         return false;
     const int64_t records = int64_t(m_index.size()) - 1;
@@ -314,7 +314,7 @@ bool qcFrameBuffer::positionLost(int64_t sequence, int32_t dstSize)
 
 float qcFrameBuffer::frameRate()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_frameRate > 0)
         return float(m_frameRate);
     if (m_deltas.size() < 2)
@@ -332,7 +332,7 @@ float qcFrameBuffer::frameRate()
 
 int qcFrameBuffer::frameCount()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_index.empty() ? 0 : int(m_index.size()) - 3;
 }
 
@@ -347,6 +347,6 @@ void qcFrameBuffer::clearLocked()
 
 void qcFrameBuffer::clear()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     clearLocked();
 }

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QMutex>
-
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 
 // A stored frame's header as it lies in the ring, little-endian. Bytes 4..7
 // and 20..23 are never written and are ignored on reading.
@@ -81,7 +80,8 @@ private:
     void take(size_t idx, const _st_frame_header &h, void *dst, uint32_t *length, uint32_t *type, uint64_t *timestamp,
               int64_t *sequence, bool consume);
 
-    mutable QMutex m_mutex;
+    // A standard mutex: ThreadSanitizer sees its order, not that of QMutex.
+    mutable std::mutex m_mutex;
     std::unique_ptr<uint8_t[]> m_storage;
     uint8_t m_joint[64];
     // Ring offsets of the stored records, oldest first, then the write position.

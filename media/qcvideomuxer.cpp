@@ -40,6 +40,9 @@ qcVideoMuxer::~qcVideoMuxer()
 {
     stop();
     wait();
+    // The run held this until it returned: a join that ThreadSanitizer sees,
+    // as it does not see QThread::wait, before the work buffer goes.
+    std::lock_guard<std::mutex> joined(m_runMutex);
 }
 
 bool qcVideoMuxer::setRecordParams(const QString &fileName, int kind, int stream, int lengthSec, int preSec,
@@ -50,7 +53,7 @@ bool qcVideoMuxer::setRecordParams(const QString &fileName, int kind, int stream
         postSec > 3)
         return false;
     {
-        QMutexLocker lock(&m_nameMutex);
+        std::lock_guard<std::mutex> lock(m_nameMutex);
         m_fileName = fileName;
     }
     m_kind = kind;
@@ -88,7 +91,7 @@ bool qcVideoMuxer::setFrameBuffer(qcFrameBuffer *buffer)
 
 void qcVideoMuxer::updateReady()
 {
-    QMutexLocker lock(&m_nameMutex);
+    std::lock_guard<std::mutex> lock(m_nameMutex);
     m_ready = m_buffer && m_fileName.size() >= kMinNameLength;
 }
 
@@ -99,7 +102,7 @@ void qcVideoMuxer::stop()
 
 QString qcVideoMuxer::fileName() const
 {
-    QMutexLocker lock(&m_nameMutex);
+    std::lock_guard<std::mutex> lock(m_nameMutex);
     return m_fileName;
 }
 
@@ -165,6 +168,7 @@ bool qcVideoMuxer::readNext(Frame *frame, bool *endNow)
 
 void qcVideoMuxer::run()
 {
+    std::lock_guard<std::mutex> running(m_runMutex);
     if (!m_ready)
         return;
     auto file = std::make_unique<qcRecordFile>(qcRecordFile::kWriter);
@@ -203,7 +207,7 @@ void qcVideoMuxer::run()
         return;
     }
     {
-        QMutexLocker lock(&m_nameMutex);
+        std::lock_guard<std::mutex> lock(m_nameMutex);
         m_fileName = started;
     }
 
@@ -321,7 +325,7 @@ void qcVideoMuxer::run()
     const bool renamed = QFile::rename(started, finalPath);
     const QString path = renamed ? finalPath : started;
     {
-        QMutexLocker lock(&m_nameMutex);
+        std::lock_guard<std::mutex> lock(m_nameMutex);
         m_fileName = path;
     }
     item.end = recordindex::listEnd(item.start, lastWritten);

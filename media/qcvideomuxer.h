@@ -4,11 +4,11 @@
 #include "platform/stoptoken.h"
 
 #include <QDate>
-#include <QMutex>
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class qcRecordFile;
 
@@ -94,5 +94,6 @@ private:
     int m_lastDateCheck = -1;
     QDate m_date;
     std::function<void(qcRecordFile *)> m_afterFirst;
-    mutable QMutex m_nameMutex;
+    mutable std::mutex m_nameMutex;
+    std::mutex m_runMutex;
 };

@@ -22,7 +22,7 @@ namespace recordindex {
 namespace {
 
 std::mutex g_registryMutex;
-std::map<QString, std::unique_ptr<QMutex>> g_locks;
+std::map<QString, std::unique_ptr<std::mutex>> g_locks;
 std::mutex g_hookMutex;
 std::function<void()> g_lowSpaceHook;
 
@@ -57,14 +57,14 @@ QString folderOf(const QString &filePath)
     return slash < 0 ? QString() : filePath.left(slash);
 }
 
-QMutex *folderLock(const QString &folder)
+std::mutex &folderLock(const QString &folder)
 {
     const QString key = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     std::lock_guard<std::mutex> lock(g_registryMutex);
     auto &slot = g_locks[key];
     if (!slot)
-        slot = std::make_unique<QMutex>();
-    return slot.get();
+        slot = std::make_unique<std::mutex>();
+    return *slot;
 }
 
 QList<KfRecord> readKfindex(const QString &folder, bool *torn)

@@ -3,10 +3,10 @@
 #include "media/qcrecordfile.h"
 
 #include <QList>
-#include <QMutex>
 #include <QString>
 
 #include <functional>
+#include <mutex>
 
 // The two index files of a record folder: "kfindex" (one record per indexed
 // key frame) and "reclist" (one record per finished recording), and every
@@ -28,14 +28,14 @@ QString folderOf(const QString &filePath);
 
 // Every append, cut and rewrite of a folder's index files holds its lock; the
 // recorders, the disk guard and the start-up repair share one registry.
-QMutex *folderLock(const QString &folder);
+std::mutex &folderLock(const QString &folder);
 class FolderLocker
 {
 public:
     explicit FolderLocker(const QString &folder) : m_locker(folderLock(folder)) {}
 
 private:
-    QMutexLocker m_locker;
+    std::lock_guard<std::mutex> m_locker;
 };
 
 struct KfRecord
