@@ -177,14 +177,6 @@ bool writeAllAt(int fd, qint64 at, const void *head, size_t headSize, const void
     return true;
 }
 
-bool writeAllAt(int fd, qint64 at, const QVector<QByteArray> &pieces, int *error)
-{
-    QByteArray all;
-    for (const QByteArray &p : pieces)
-        all += p;
-    return writeAllAt(fd, at, all.constData(), size_t(all.size()), nullptr, 0, error);
-}
-
 RecordScan scan(QFile &file, bool checkPayloadRoom)
 {
     RecordScan out;

@@ -221,14 +221,13 @@ struct RecordScan
 };
 
 namespace recordio {
-// Writes every byte of the pieces at offset `at` (repeating for short
+// Writes every byte of head and body at offset `at` (repeating for short
 // counts). On failure the file is cut back to `at`, errno is kept in *error
 // and the result is false, so no torn record stays behind.
-bool writeAllAt(int fd, qint64 at, const QVector<QByteArray> &pieces, int *error = nullptr);
 bool writeAllAt(int fd, qint64 at, const void *head, size_t headSize, const void *body, size_t bodySize,
                 int *error = nullptr);
-// The records of an open file from offset 64 on; headers only, payloads are
-// not read unless `payloads` is given (then every payload is appended to it).
+// The whole records of a file from offset 64 on, read header by header;
+// checkPayloadRoom: a record whose payload the file cuts short is a torn tail.
 RecordScan scan(QFile &file, bool checkPayloadRoom = true);
 RecordScan scan(const QString &path);
 } // namespace recordio
