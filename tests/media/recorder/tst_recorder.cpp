@@ -142,6 +142,11 @@ private slots:
         QVERIFY(dump.waitForFinished(20000));
         QVERIFY(dump.readAllStandardOutput().trimmed().endsWith("\nconsistent"));
         QCOMPARE(dump.exitCode(), 0);
+        dump.start(ZMFDUMP, {t.folder + '/' + name});
+        QVERIFY(dump.waitForFinished(20000));
+        const QByteArray summary = dump.readAllStandardOutput();
+        QVERIFY(summary.contains("frames 3153, key frames 64, audio frames 1576"));
+        QVERIFY(summary.contains("first key frame 00:16:40.000, last video 00:17:43.040"));
         dump.start(ZMFDUMP, {"--extract", t.folder + '/' + name, t.dir.filePath("out.h264")});
         QVERIFY(dump.waitForFinished(20000));
         QCOMPARE(dump.exitCode(), 0);
