@@ -1,7 +1,8 @@
 #pragma once
 
 // Loopback devices for the live page's suites: each answers the reachability
-// probe on its own loopback address, with the login admin/1234.
+// probe on its own loopback address, with the login admin/1234 and the
+// stored subjects the device ships.
 
 #include "app/database.h"
 #include "tests/devicesim/device.h"
@@ -21,6 +22,7 @@ inline std::unique_ptr<devicesim::Device> start(const QString &address, const QS
 {
     auto device = std::make_unique<devicesim::Device>();
     device->setCredentials("admin", password);
+    device->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR));
     device->setSubject("systime", kSystime);
     if (!device->start(QHostAddress(address), 0))
         return nullptr;
@@ -40,6 +42,7 @@ inline StreamingDevice startStreaming(const QString &address, const QString &col
     StreamingDevice sim;
     sim.device = std::make_unique<devicesim::Device>();
     sim.device->setCredentials("admin", "1234");
+    sim.device->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR));
     sim.device->setSubject("systime", kSystime);
     sim.protocols = devicesim::installProtocols(*sim.device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
     devicesim::LiveStream::Options o = sim.protocols.live->options();

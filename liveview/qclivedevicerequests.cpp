@@ -1,0 +1,241 @@
+#include "liveview/qclivedevicerequests.h"
+
+#include "app/cgiutil.h"
+
+#include <memory>
+
+qcLiveDeviceRequests::qcLiveDeviceRequests(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<qcLiveDeviceRequests::Ticket>();
+}
+
+qcLiveDeviceRequests::~qcLiveDeviceRequests()
+{
+    // A PTZ command and an image setting get their grace, the information
+    // requests would only be thrown away.
+    blockSignals(true);
+    retire(PtzId, kReplaceWaitMs);
+    retire(GetPtzId, 0);
+    retire(GetImageId, 0);
+    retire(SetImageId, kReplaceWaitMs);
+}
+
+bool qcLiveDeviceRequests::isAddressDevice(const QString &address)
+{
+    return address.split(QLatin1Char('.')).size() == 4;
+}
+
+void qcLiveDeviceRequests::setDevice(const QString &address, const QString &port, const QString &user,
+                                     const QString &password)
+{
+    m_address = address;
+    m_port = port;
+    m_user = user;
+    m_password = password;
+    ++m_selection;
+    emit deviceChanged();
+}
+
+bool qcLiveDeviceRequests::haveConnection() const
+{
+    return isAddressDevice() && !m_port.isEmpty() && !m_user.isEmpty() && !m_password.isEmpty();
+}
+
+QString qcLiveDeviceRequests::url(const char *pathAndQuery) const
+{
+    return QStringLiteral("http://%1:%2%3").arg(m_address, m_port, QLatin1String(pathAndQuery));
+}
+
+qcLiveDeviceRequests::Slot &qcLiveDeviceRequests::slot(int id)
+{
+    switch (id) {
+    case PtzId:
+        return m_cgiPtz;
+    case GetPtzId:
+        return m_cgiGetPtz;
+    case GetImageId:
+        return m_cgiGetImage;
+    default:
+        return m_cgiSetImage;
+    }
+}
+
+const qcLiveDeviceRequests::Slot &qcLiveDeviceRequests::slot(int id) const
+{
+    return const_cast<qcLiveDeviceRequests *>(this)->slot(id);
+}
+
+CGIUtil *qcLiveDeviceRequests::request(int id) const
+{
+    return slot(id).request;
+}
+
+void qcLiveDeviceRequests::retire(int id, int graceMs)
+{
+    Slot &s = slot(id);
+    if (!s.request)
+        return;
+    if (s.request->isRunning() && (graceMs <= 0 || !s.request->wait(graceMs))) {
+        s.request->abort();
+        s.request->wait();
+        emit requestAborted(id);
+        // Nobody knows what the device made of an aborted preset change: the
+        // row goes back to what the device last reported.
+        if (id == PtzId && (s.ticket.op == OpSet || s.ticket.op == OpClear))
+            onCgiHeaderCmpt(s.ticket, id, CGIUtil::ResultTimeout);
+    }
+    delete s.request;
+    s = Slot();
+}
+
+CGIUtil *qcLiveDeviceRequests::renew(int id, const Ticket &ticket)
+{
+    Slot &s = slot(id);
+    s.request = new CGIUtil(id);
+    s.ticket = ticket;
+    s.ticket.generation = ++m_generation;
+    s.ticket.selection = m_selection;
+    return s.request;
+}
+
+void qcLiveDeviceRequests::watch(int id, bool headerToo)
+{
+    Slot &s = slot(id);
+    const Ticket ticket = s.ticket;
+    if (headerToo) {
+        // A transfer that times out after its status line reports twice; the
+        // first report decides.
+        auto reported = std::make_shared<bool>(false);
+        connect(s.request, &CGIUtil::sigHeaderCompleted, this, [this, ticket, reported](int id, int code) {
+            if (!*reported) {
+                *reported = true;
+                onCgiHeaderCmpt(ticket, id, code);
+            }
+        });
+    }
+    if (id == GetPtzId || id == GetImageId) {
+        connect(s.request, &CGIUtil::sigHeaderCompleted, this, [this, ticket](int id, int code) {
+            // A failure reported after the status line (a time-out) spoils it.
+            Slot &current = slot(id);
+            if (current.ticket.generation == ticket.generation && (current.code < 0 || code != CGIUtil::ResultOk))
+                current.code = code;
+        });
+        connect(s.request, &QThread::finished, this, [this, ticket, id] { onCgidatacmpt(ticket, id); });
+    }
+}
+
+void qcLiveDeviceRequests::onCgiHeaderCmpt(const Ticket &ticket, int id, int code)
+{
+    if (ticket.selection != m_selection)
+        return;
+    if (id == PtzId)
+        emit ptzResult(ticket, code);
+    else if (id == SetImageId)
+        emit imageSetResult(ticket, code);
+}
+
+void qcLiveDeviceRequests::onCgidatacmpt(const Ticket &ticket, int id)
+{
+    Slot &s = slot(id);
+    if (s.ticket.generation != ticket.generation || ticket.selection != m_selection || !s.request)
+        return;
+    CGIUtil *reply = s.request;
+    reply->wait();
+    const QByteArray body = reply->replyBody();
+    if (s.code != CGIUtil::ResultOk || body.isEmpty() || reply->replyLength() != body.size())
+        return;
+    if (id == GetPtzId)
+        emit ptzInfoReady(reply);
+    else
+        emit imageInfoReady(body, reply);
+}
+
+bool qcLiveDeviceRequests::startPtz(const char *path, const QString &body, const Ticket &ticket)
+{
+    if (!haveConnection())
+        return false;
+    retire(PtzId, kReplaceWaitMs);
+    CGIUtil *r = renew(PtzId, ticket);
+    if (!r->setPostRequest(url(path), m_user, m_password, body, nullptr, nullptr, kPtzConnectSec, kPtzTotalSec))
+        return false;
+    watch(PtzId, ticket.op == OpSpeed || ticket.op == OpClear);
+    r->start();
+    return true;
+}
+
+bool qcLiveDeviceRequests::postPtzControl(const QString &body, int op, int row)
+{
+    Ticket t;
+    t.op = op;
+    t.row = row;
+    return startPtz("/action/ptz?subject=ctrl", body, t);
+}
+
+bool qcLiveDeviceRequests::postPtzSpeed(const QString &body, int speed)
+{
+    Ticket t;
+    t.op = OpSpeed;
+    t.value = speed;
+    return startPtz("/action/set?subject=ptz", body, t);
+}
+
+bool qcLiveDeviceRequests::postPresetSet(int row, const QByteArray &body)
+{
+    if (!haveConnection())
+        return false;
+    retire(PtzId, kReplaceWaitMs);
+    Ticket t;
+    t.op = OpSet;
+    t.row = row;
+    CGIUtil *r = renew(PtzId, t);
+    if (!r->setPostRequestEx(url("/action/ptz?subject=ctrl"), m_user, m_password, body.constData()))
+        return false;
+    watch(PtzId, true);
+    r->start();
+    return true;
+}
+
+bool qcLiveDeviceRequests::startInfo(int id, const char *path)
+{
+    if (!haveConnection())
+        return false;
+    // Its answer would be superseded by the new one anyway.
+    retire(id, 0);
+    CGIUtil *r = renew(id, Ticket());
+    if (!r->setGetRequest(url(path), m_user, m_password, nullptr, nullptr, kInfoTimeoutSec))
+        return false;
+    watch(id, false);
+    r->start();
+    return true;
+}
+
+bool qcLiveDeviceRequests::requestPtzInfo()
+{
+    return startInfo(GetPtzId, "/action/get?subject=ptz");
+}
+
+bool qcLiveDeviceRequests::requestImageInfo()
+{
+    return startInfo(GetImageId, "/action/get?subject=videoimage");
+}
+
+bool qcLiveDeviceRequests::imageSettingsRunning() const
+{
+    return m_cgiSetImage.request && m_cgiSetImage.request->isRunning();
+}
+
+bool qcLiveDeviceRequests::postImageSettings(const QByteArray &body, bool force)
+{
+    if (!haveConnection())
+        return false;
+    if (imageSettingsRunning() && !force)
+        return false;
+    retire(SetImageId, kReplaceWaitMs);
+    CGIUtil *r = renew(SetImageId, Ticket());
+    if (!r->setPostRequest(url("/action/set?subject=videoimage"), m_user, m_password, QString::fromUtf8(body), nullptr,
+                           nullptr, kSetImageConnectSec, kSetImageTotalSec))
+        return false;
+    watch(SetImageId, true);
+    r->start();
+    return true;
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class CGIUtil;
+
+// The live page's HTTP requests to the device of the selected view: PTZ
+// control and presets (id 7), PTZ information (9), image information (10)
+// and image settings (11). Each id has one request object at a time, run on
+// its own thread. A request object that has to make way is aborted, never
+// terminated, and never started again. Completions come back on the GUI
+// thread carrying the ticket they were started with, so that an answer
+// meant for another device, or for a superseded request, is recognised.
+class qcLiveDeviceRequests : public QObject
+{
+    Q_OBJECT
+public:
+    enum Id { PtzId = 7, GetPtzId = 9, GetImageId = 10, SetImageId = 11 };
+    // What an id 7 request does; only speed, set and clear are watched.
+    enum PtzOp { OpMove, OpSpeed, OpCall, OpSet, OpClear };
+
+    // How long a PTZ command or a forced image setting waits for the request
+    // before it (a move should reach the device before its stop).
+    static constexpr int kReplaceWaitMs = 1000;
+    static constexpr int kPtzConnectSec = 3;
+    static constexpr int kPtzTotalSec = 5;
+    static constexpr int kInfoTimeoutSec = 10;
+    static constexpr int kSetImageConnectSec = 3;
+    static constexpr int kSetImageTotalSec = 5;
+
+    struct Ticket
+    {
+        quint64 generation = 0; // per request object, never reused
+        quint64 selection = 0;  // the device hand-over it was started under
+        int op = OpMove;
+        int row = -1;  // preset row of a set or clear
+        int value = 0; // speed of a speed request
+    };
+
+    explicit qcLiveDeviceRequests(QObject *parent = nullptr);
+    ~qcLiveDeviceRequests() override;
+
+    // Makes the device of the selected view the one every later request goes
+    // to; an empty address means the view shows no device.
+    void setDevice(const QString &address, const QString &port, const QString &user, const QString &password);
+    QString address() const { return m_address; }
+    quint64 selection() const { return m_selection; }
+
+    // Four dotted parts (no range check): reached over HTTP. Any other
+    // non-empty text is a P2P identifier.
+    static bool isAddressDevice(const QString &address);
+    bool isAddressDevice() const { return isAddressDevice(m_address); }
+    bool isP2PDevice() const { return !m_address.isEmpty() && !isAddressDevice(); }
+
+    // Id 7: body to /action/ptz?subject=ctrl.
+    bool postPtzControl(const QString &body, int op = OpMove, int row = -1);
+    // Id 7: the preset set, its body as UTF-8 bytes as they stand.
+    bool postPresetSet(int row, const QByteArray &body);
+    // Id 7: body to /action/set?subject=ptz.
+    bool postPtzSpeed(const QString &body, int speed);
+    bool requestPtzInfo();
+    bool requestImageInfo();
+    // Id 11: while the previous settings request runs, an unforced call sends
+    // nothing; a forced one waits kReplaceWaitMs and then aborts it.
+    bool postImageSettings(const QByteArray &body, bool force);
+    bool imageSettingsRunning() const;
+
+    // The current object of an id, for tests.
+    CGIUtil *request(int id) const;
+
+signals:
+    // Another device was handed over: whatever was read from the previous
+    // one no longer applies.
+    void deviceChanged();
+    // A watched id 7 request ended (code 0 accepted) for the current device.
+    void ptzResult(const qcLiveDeviceRequests::Ticket &ticket, int code);
+    // A usable reply (HTTP 200, body kept whole) for the current device; the
+    // request has finished, so its accessors may be read during the call.
+    void ptzInfoReady(CGIUtil *reply);
+    void imageInfoReady(const QByteArray &body, CGIUtil *reply);
+    void imageSetResult(const qcLiveDeviceRequests::Ticket &ticket, int code);
+    // A running request of that id was aborted to make way.
+    void requestAborted(int id);
+
+private:
+    struct Slot
+    {
+        CGIUtil *request = nullptr;
+        Ticket ticket;
+        int code = -1; // header result of the running request
+    };
+
+    bool haveConnection() const;
+    QString url(const char *pathAndQuery) const;
+    Slot &slot(int id);
+    bool startInfo(int id, const char *path);
+    bool startPtz(const char *path, const QString &body, const Ticket &ticket);
+    const Slot &slot(int id) const;
+    // Ends the slot's request: after graceMs, aborted. Deletes it.
+    void retire(int id, int graceMs);
+    // Replaces the slot's object by a new one and returns it.
+    CGIUtil *renew(int id, const Ticket &ticket);
+    void watch(int id, bool headerToo);
+    void onCgiHeaderCmpt(const Ticket &ticket, int id, int code);
+    void onCgidatacmpt(const Ticket &ticket, int id);
+
+    QString m_address;
+    QString m_port;
+    QString m_user;
+    QString m_password;
+    quint64 m_selection = 0;
+    quint64 m_generation = 0;
+    Slot m_cgiPtz;
+    Slot m_cgiGetPtz;
+    Slot m_cgiGetImage;
+    Slot m_cgiSetImage;
+};
+
+Q_DECLARE_METATYPE(qcLiveDeviceRequests::Ticket)
