@@ -22,10 +22,9 @@ void CgiHandler::handle(Exchange &ex)
         ex.respond(200, Ok);
     } else if (req.path == "/action/export" && isGet)
         ex.respond(200, ex.device().blob(), "application/octet-stream");
-    else if (req.path == "/action/ptz" && isPost) {
-        ex.device().recordPtz(req.body);
-        ex.respond(200, Ok);
-    } else if (req.path == "/action/upload" && isPost)
+    else if (req.path == "/action/ptz" && isPost)
+        ptz(ex);
+    else if (req.path == "/action/upload" && isPost)
         upload(ex);
     else
         ex.respond(404);
@@ -61,6 +60,76 @@ void CgiHandler::set(Exchange &ex)
     mergeInto(&stored, request);
     ex.device().setSubject(key, stored.print());
     ex.respond(200, ex.device().setReply(key));
+}
+
+// The named child, added when missing.
+static XmlNode *childOf(XmlNode *parent, const QString &name)
+{
+    for (XmlNode &c : parent->children) {
+        if (c.name == name)
+            return &c;
+    }
+    XmlNode added;
+    added.name = name;
+    parent->children.append(added);
+    return &parent->children.last();
+}
+
+static const XmlNode *findChild(const XmlNode &parent, const QString &name)
+{
+    for (const XmlNode &c : parent.children) {
+        if (c.name == name)
+            return &c;
+    }
+    return nullptr;
+}
+
+// Preset set (4098) and clear (4099) change the stored "ptz" subject, so
+// that the next information request reads them back.
+static void applyPreset(Device &device, const XmlNode &request)
+{
+    const XmlNode *cmd = findChild(request, QStringLiteral("ptzcmd"));
+    const XmlNode *code = cmd ? findChild(*cmd, QStringLiteral("cmd")) : nullptr;
+    const XmlNode *preset = cmd ? findChild(*cmd, QStringLiteral("preset")) : nullptr;
+    const XmlNode *index = preset ? findChild(*preset, QStringLiteral("index")) : nullptr;
+    if (!code || !index || (code->text != QLatin1String("4098") && code->text != QLatin1String("4099")))
+        return;
+    const int n = index->text.toInt();
+    if (n < 1 || n > 128)
+        return;
+    XmlNode stored;
+    QString error;
+    const QString key = QStringLiteral("ptz");
+    if (!device.hasSubject(key) || !XmlNode::parse(device.subject(key), &stored, &error))
+        stored = XmlNode{QStringLiteral("response"), {}, {}, {}};
+    XmlNode *list = childOf(childOf(&stored, key), QStringLiteral("preset"));
+    list->text.clear();
+    int names = 0;
+    for (const XmlNode &c : qAsConst(list->children))
+        names += c.name == QLatin1String("pname");
+    for (; names < n; ++names)
+        list->children.append(XmlNode{QStringLiteral("pname"), {}, {}, {}});
+    const XmlNode *name = findChild(*preset, QStringLiteral("name"));
+    int seen = 0;
+    for (XmlNode &c : list->children) {
+        if (c.name == QLatin1String("pname") && ++seen == n)
+            c.text = code->text == QLatin1String("4098") && name ? name->text : QString();
+    }
+    device.setSubject(key, stored.print());
+}
+
+void CgiHandler::ptz(Exchange &ex)
+{
+    const QByteArray &body = ex.request().body;
+    ex.device().recordPtz(body);
+    XmlNode request;
+    QString error;
+    if (!XmlNode::parse(body, &request, &error) || request.name != QLatin1String("request")) {
+        ex.respond(400);
+        return;
+    }
+    applyPreset(ex.device(), request);
+    ex.respond(200, Ok);
 }
 
 void CgiHandler::upload(Exchange &ex)

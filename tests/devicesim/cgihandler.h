@@ -14,6 +14,7 @@ public:
 private:
     static void get(Exchange &ex);
     static void set(Exchange &ex);
+    static void ptz(Exchange &ex);
     static void upload(Exchange &ex);
 };
 

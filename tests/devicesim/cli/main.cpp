@@ -35,12 +35,14 @@ void usage(FILE *to)
             "                 [--device ADDRESS:PORT,USER,PASSWORD[,COLOUR]]...\n"
             "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
             "                 [--clips DIR] [--alarm-every MS:TOPIC] [--udp ADDRESS:PORT] [--netns-ok] [--max-rate]\n"
+            "                 [--bodies]\n"
             "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
             "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
             "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
             "  a later --fault wins over an earlier one that matches the same request\n"
             "  each --device is one more device on its own loopback address (--http may then be left out);\n"
-            "  faults, subjects, clips and alarms apply to every device, discovery answers for the first\n");
+            "  faults, subjects, clips and alarms apply to every device, discovery answers for the first\n"
+            "  --bodies prints the body of every POST to /action/ptz and /action/set under its request line\n");
 }
 
 // One device of the program: its address, port and credentials.
@@ -103,6 +105,20 @@ QByteArray describe(const devicesim::LoggedRequest &r)
     return line;
 }
 
+// The body of a PTZ command or a setting, on one line under its request.
+bool bodyShown(const devicesim::LoggedRequest &r)
+{
+    return r.method == "POST" && (r.path == "/action/ptz" || r.path == "/action/set");
+}
+
+QByteArray oneLine(QByteArray body)
+{
+    body.replace("\r\n", " ");
+    body.replace('\n', ' ');
+    body.replace('\r', ' ');
+    return "  " + body;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -125,6 +141,7 @@ int main(int argc, char **argv)
     QString udp;
     bool netnsOk = false;
     bool maxRate = false;
+    bool bodies = false;
     QList<DeviceOption> devices;
 
     for (int i = 0; i < args.size(); ++i) {
@@ -135,6 +152,10 @@ int main(int argc, char **argv)
         }
         if (opt == QLatin1String("--netns-ok")) {
             netnsOk = true;
+            continue;
+        }
+        if (opt == QLatin1String("--bodies")) {
+            bodies = true;
             continue;
         }
         if (opt == QLatin1String("--max-rate")) {
@@ -240,7 +261,11 @@ int main(int argc, char **argv)
             device->addFault(f.match, f.fault, f.times);
         // With several devices each line says which one saw the request.
         const QByteArray prefix = devices.size() > 1 ? d.address.toUtf8() + ": " : QByteArray();
-        device->setRequestObserver([prefix](const devicesim::LoggedRequest &r) { printLine(prefix + describe(r)); });
+        device->setRequestObserver([prefix, bodies](const devicesim::LoggedRequest &r) {
+            printLine(prefix + describe(r));
+            if (bodies && bodyShown(r))
+                printLine(prefix + oneLine(r.body));
+        });
         const devicesim::Protocols protocols = devicesim::installProtocols(*device, clips);
         if (!d.colour.isEmpty()) {
             if (!devicesim::LiveStream::knownColour(d.colour)) {

@@ -196,6 +196,28 @@ private slots:
         QVERIFY(rawExchange(port(), req).bytes.startsWith("HTTP/1.0 400"));
     }
 
+    void presetCommandsChangeStoredPtz()
+    {
+        auto ptz = [this](const QByteArray &cmd) {
+            return rawExchange(port(),
+                               post("/action/ptz?subject=ctrl", "<request><ptzcmd>" + cmd + "</ptzcmd></request>"))
+                .bytes;
+        };
+        QVERIFY(ptz("<cmd>4098</cmd><preset><index>5</index><name>a&lt;b</name></preset>").startsWith("HTTP/1.0 200"));
+        QVERIFY(ptz("<cmd>4099</cmd><preset><index>1</index></preset>").startsWith("HTTP/1.0 200"));
+        QVERIFY(ptz("<cmd>4098</cmd><preset><index>129</index><name>x</name></preset>").startsWith("HTTP/1.0 200"));
+        const QByteArray stored = m_dev->subject(QStringLiteral("ptz"));
+        QVERIFY2(stored.contains("<pname></pname>\n            <pname></pname>\n            <pname>Door</pname>\n"
+                                 "            <pname></pname>\n            <pname>a&lt;b</pname>\n        </preset>"),
+                 stored.constData());
+        QVERIFY(stored.contains("<speed>2</speed>"));
+
+        for (const QByteArray &body : {QByteArray("<request><ptzcmd>"), QByteArray("<response/>")})
+            QVERIFY(rawExchange(port(), post("/action/ptz?subject=ctrl", body)).bytes.startsWith("HTTP/1.0 400"));
+        QCOMPARE(m_dev->ptzCommands().size(), 5);
+        QCOMPARE(m_dev->subject(QStringLiteral("ptz")), stored);
+    }
+
     void faultsSendExactlyTheirBytes()
     {
         const QByteArray req = get("/action/get?subject=sample");
@@ -336,7 +358,7 @@ private slots:
 
         QProcess cli;
         cli.start(QStringLiteral(DEVICESIM_CLI),
-                  {"--http", "0", "--user", "admin", "--password", "1234", "--fault", "set:sample=500/1"});
+                  {"--http", "0", "--user", "admin", "--password", "1234", "--fault", "set:sample=500/1", "--bodies"});
         QVERIFY(cli.waitForReadyRead(10000));
         const QByteArray first = cli.readLine().trimmed();
         QVERIFY2(first.startsWith("listening on 127.0.0.1:"), first);
@@ -349,12 +371,13 @@ private slots:
         QVERIFY(
             rawExchange(cliPort, post("/action/set?subject=sample", "<request/>")).bytes.startsWith("HTTP/1.0 500"));
         QByteArray lines;
-        QTRY_VERIFY_WITH_TIMEOUT((lines += cli.readAllStandardOutput()).count('\n') >= 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT((lines += cli.readAllStandardOutput()).count('\n') >= 4, 5000);
         const QList<QByteArray> l = lines.trimmed().split('\n');
         QCOMPARE(l[0], QByteArray("GET /action/get?subject=sample user \"admin\" accepted status 200"));
         QCOMPARE(l[1], QByteArray("GET /action/get?subject=sample user \"admin\" refused status 401"));
         QCOMPARE(l[2],
                  QByteArray("POST /action/set?subject=sample user \"admin\" accepted status 500 (fault: status 500)"));
+        QCOMPARE(l[3], QByteArray("  <request/>"));
         cli.terminate(); // SIGTERM ends it cleanly
         QVERIFY(cli.waitForFinished(10000));
         QVERIFY2(cli.exitStatus() == QProcess::NormalExit, cli.readAllStandardError().constData());
