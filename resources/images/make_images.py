@@ -472,6 +472,105 @@ def live_page_images():
         split_icon(count)
 
 
+# --- PTZ and image panels -------------------------------------------------
+# Each PTZ sheet has a twin ending in 1 (the hover look); a button takes the
+# same cell of both.
+
+def g_arrow(d, cx, cy, c, angle):
+    """A filled arrow head pointing at angle (degrees, 0 = right, 90 = down)."""
+    a = math.radians(angle)
+    def at(r, da):
+        return (s(cx + r * math.cos(a + da)), s(cy + r * math.sin(a + da)))
+    d.polygon([at(8, 0), at(7, 2.4), at(3, math.pi), at(7, -2.4)], fill=c)
+
+
+def g_sign(d, cx, cy, c, plus, r=3.5):
+    d.line([s(cx - r), s(cy), s(cx + r), s(cy)], fill=c, width=s(1.6))
+    if plus:
+        d.line([s(cx), s(cy - r), s(cx), s(cy + r)], fill=c, width=s(1.6))
+
+
+def g_focus(d, cx, cy, c):
+    d.ellipse(box(cx - 6, cy - 6, cx + 6, cy + 6), outline=c, width=s(1.3))
+    d.ellipse(box(cx - 2, cy - 2, cx + 2, cy + 2), fill=c)
+
+
+def g_iris(d, cx, cy, c):
+    d.ellipse(box(cx - 6, cy - 6, cx + 6, cy + 6), outline=c, width=s(1.3))
+    for k in range(6):
+        a = math.radians(60 * k)
+        d.line([s(cx + 6 * math.cos(a)), s(cy + 6 * math.sin(a)),
+                s(cx + 2.5 * math.cos(a + 1.6)), s(cy + 2.5 * math.sin(a + 1.6))], fill=c, width=s(1.1))
+
+
+def ptz_sheets():
+    from PIL import ImageFont
+    font = ImageFont.load_default()
+    angles = [225, 270, 315, 180, None, 0, 135, 90, 45]
+    for suffix, colour in (("", NORMAL), ("1", WHITE)):
+        img, d = canvas(90, 90)
+        for i, angle in enumerate(angles):
+            if angle is not None:
+                g_arrow(d, 30 * (i % 3) + 15, 30 * (i // 3) + 15, colour, angle)
+        img = finish(img, 90, 90)
+        t = ImageDraw.Draw(img)
+        w, h = t.textbbox((0, 0), "auto", font=font)[2:]
+        t.text((45 - w / 2, 45 - h / 2), "auto", fill=colour, font=font)
+        save(img, "ptz/ptzallbtns%s.png" % suffix)
+
+        img, d = canvas(60, 90)
+        for row, glyph in enumerate((g_zoom, g_focus, g_iris)):
+            for col in range(2):
+                cx, cy = 30 * col + 13, 30 * row + 15
+                glyph(d, cx, cy, colour)
+                g_sign(d, cx + 11, cy + 9, colour, col == 1, r=2.5)
+        save(finish(img, 60, 90), "ptz/ptzbtnextend%s.png" % suffix)
+
+        img, d = canvas(48, 16)
+        d.polygon([(s(4), s(3)), (s(13), s(8)), (s(4), s(13))], fill=colour)  # call
+        d.ellipse(box(19, 3, 29, 13), outline=colour, width=s(1.4))  # set
+        d.ellipse(box(22.5, 6.5, 25.5, 9.5), fill=colour)
+        g_close(d, 40, 8, colour)  # delete
+        save(finish(img, 48, 16), "ptz/presetctrl%s.png" % suffix)
+
+
+def speed_icon():
+    img, d = canvas(22, 22)
+    d.arc(box(3, 4, 19, 20), 180, 360, fill=WHITE, width=s(1.6))
+    d.line([s(11), s(12), s(16), s(7)], fill=WHITE, width=s(1.6))
+    d.ellipse(box(9.5, 10.5, 12.5, 13.5), fill=WHITE)
+    save(finish(img, 22, 22), "ptz/speed.png")
+
+
+def image_icons():
+    size = 26
+    c = WHITE
+    def sat(d):
+        d.polygon([(s(13), s(4)), (s(19), s(14)), (s(7), s(14))], fill=c)
+        d.ellipse(box(7, 9, 19, 21), fill=c)
+    def bright(d):
+        d.ellipse(box(9, 9, 17, 17), fill=c)
+        for k in range(8):
+            a = math.radians(45 * k)
+            d.line([s(13 + 6 * math.cos(a)), s(13 + 6 * math.sin(a)),
+                    s(13 + 9 * math.cos(a)), s(13 + 9 * math.sin(a))], fill=c, width=s(1.4))
+    def sharp(d):
+        d.polygon([(s(13), s(4)), (s(21), s(21)), (s(5), s(21))], outline=c, width=s(1.4))
+        d.line([s(13), s(8), s(13), s(21)], fill=c, width=s(1.2))
+    def contrast(d):
+        d.ellipse(box(5, 5, 21, 21), outline=c, width=s(1.4))
+        d.pieslice(box(5, 5, 21, 21), 90, 270, fill=c)
+    def mirror(d):
+        d.polygon([(s(11), s(6)), (s(11), s(20)), (s(4), s(20))], fill=c)
+        d.polygon([(s(15), s(6)), (s(15), s(20)), (s(22), s(20))], outline=c, width=s(1.2))
+        d.line([s(13), s(3), s(13), s(23)], fill=c, width=s(1))
+    for name, draw in (("saturation", sat), ("brightness", bright), ("sharpness", sharp),
+                       ("contrast", contrast), ("mirror", mirror)):
+        img, d = canvas(size, size)
+        draw(d)
+        save(finish(img, size, size), "videoimage/%s.png" % name)
+
+
 def main():
     strip("buttonclose.png", g_close)
     strip("buttonmax.png", g_max)
@@ -501,6 +600,9 @@ def main():
     edit_icon()
     delete_icon()
     live_page_images()
+    ptz_sheets()
+    speed_icon()
+    image_icons()
     return 0
 
 

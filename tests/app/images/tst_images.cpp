@@ -68,6 +68,18 @@ private slots:
             {"devsettings/signal.png", {360, 48}},
             {"local/edit.png", {20, 20}},
             {"local/delete.png", {20, 20}},
+            {"ptz/ptzallbtns.png", {90, 90}},
+            {"ptz/ptzallbtns1.png", {90, 90}},
+            {"ptz/ptzbtnextend.png", {60, 90}},
+            {"ptz/ptzbtnextend1.png", {60, 90}},
+            {"ptz/presetctrl.png", {48, 16}},
+            {"ptz/presetctrl1.png", {48, 16}},
+            {"ptz/speed.png", {22, 22}},
+            {"videoimage/saturation.png", {26, 26}},
+            {"videoimage/brightness.png", {26, 26}},
+            {"videoimage/sharpness.png", {26, 26}},
+            {"videoimage/contrast.png", {26, 26}},
+            {"videoimage/mirror.png", {26, 26}},
         };
         const QStringList paths = qrcPaths();
         QCOMPARE(QSet<QString>(paths.begin(), paths.end()).size(), paths.size());
