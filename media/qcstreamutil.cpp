@@ -14,6 +14,27 @@
 std::atomic<qcP2PStreamInterface *> g_p2pStreams[kP2PStreamSlots];
 
 namespace {
+// Held while a slot is cleared for deletion and while the live page uses
+// what it found there.
+QMutex g_p2pTableLock;
+} // namespace
+
+bool withP2PStream(const QString &id, const std::function<void(qcP2PStreamInterface *)> &fn)
+{
+    if (id.isEmpty())
+        return false;
+    QMutexLocker lock(&g_p2pTableLock);
+    for (auto &slot : g_p2pStreams) {
+        qcP2PStreamInterface *stream = slot.load();
+        if (stream && stream->getDeviceId() == id) {
+            fn(stream);
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
 
 const char kByAddressType[] = "VARAR";
 constexpr int kP2PDeviceKind = 3;
@@ -246,10 +267,14 @@ void qcStreamUtil::releaseP2P()
     if (!m_p2p)
         return;
     ++m_p2pGeneration;
-    // Nobody may find the object in the table once it is gone.
-    for (auto &slot : g_p2pStreams) {
-        qcP2PStreamInterface *mine = m_p2p;
-        slot.compare_exchange_strong(mine, nullptr);
+    // Nobody may find the object in the table once it is gone, nor still be
+    // using what they found there.
+    {
+        QMutexLocker lock(&g_p2pTableLock);
+        for (auto &slot : g_p2pStreams) {
+            qcP2PStreamInterface *mine = m_p2p;
+            slot.compare_exchange_strong(mine, nullptr);
+        }
     }
     m_p2p->cancelOpen();
     delete m_p2p;

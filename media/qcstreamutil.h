@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 class PlayStream;
 class qcAudioCapture;
@@ -35,6 +36,11 @@ struct MediaInfo_t
 // Written by the service thread and the units' owner thread, read by the GUI.
 constexpr int kP2PStreamSlots = 64;
 extern std::atomic<qcP2PStreamInterface *> g_p2pStreams[kP2PStreamSlots];
+
+// Runs fn on the first front end in the table whose device id is id, under
+// the table's lock, so that the front end cannot be deleted meanwhile; fn
+// must only queue work. False when no slot holds that device.
+bool withP2PStream(const QString &id, const std::function<void(qcP2PStreamInterface *)> &fn);
 
 // Everything the program keeps open for one listed device: its main and sub
 // stream, the frame buffer each fills, the description of each, the recorder

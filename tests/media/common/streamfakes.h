@@ -92,8 +92,16 @@ public:
         ++talkStops;
         return true;
     }
-    bool ptzControl(int) override { return true; }
-    bool stopPtz() override { return true; }
+    bool ptzControl(int controlId) override
+    {
+        ptzIds.push_back(controlId);
+        return true;
+    }
+    bool stopPtz() override
+    {
+        ++ptzStops;
+        return true;
+    }
 
     void deliver(int which, const QByteArray &data, int kind, int subkind, qint64 ts)
     {
@@ -104,7 +112,8 @@ public:
 
     QString address, protocol, lastPassword;
     std::vector<std::pair<StreamDataCallback, void *>> callbacks;
-    int openedKind = 0, closed = 0, cancelled = 0, talkStarts = 0, talkStops = 0;
+    std::vector<int> ptzIds;
+    int openedKind = 0, closed = 0, cancelled = 0, talkStarts = 0, talkStops = 0, ptzStops = 0;
     bool openResult = true, callbacksResult = true, connected = false, talkResult = true;
 };
 

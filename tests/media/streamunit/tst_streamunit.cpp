@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <thread>
+
 using namespace streamfakes;
 
 namespace {
@@ -205,6 +207,31 @@ private slots:
         QCOMPARE(typeAt(buffer, 4), 4u);
         QCOMPARE(typeAt(buffer, 5), 0u);
         QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 0);
+    }
+
+    // The live page looks a P2P device up while the service thread keeps
+    // making and dropping its front end (one that cannot open).
+    void tableWalkWhileFrontEndsComeAndGo()
+    {
+        P2PFactoryScope factory;
+        factory.configure = [](FakeP2PStream *s) { s->openResult = false; };
+        std::atomic<bool> done{false};
+        std::atomic<int> found{0};
+        std::thread walker([&] {
+            while (!done)
+                found += withP2PStream("P2PID0001", [](qcP2PStreamInterface *s) { s->ptzControl(16); });
+        });
+        qcStreamUtil unit;
+        unit.setParams("P2PID0001", "0", "cam", "admin", "pw", 102, 7, kP2PType);
+        bool started = false;
+        for (int i = 0; i < 10000; ++i)
+            started |= unit.start();
+        done = true;
+        walker.join();
+        QVERIFY(!started);
+        QCOMPARE(FakeP2PStream::alive.load(), 0);
+        QVERIFY(!withP2PStream("P2PID0001", [](qcP2PStreamInterface *) {}));
+        QVERIFY(!withP2PStream("", [](qcP2PStreamInterface *) {}));
     }
 
     void p2pObjectIsRegisteredAndReleased()
