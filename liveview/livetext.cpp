@@ -1,5 +1,6 @@
 #include "liveview/livetext.h"
 
+#include "app/currentuser.h"
 #include "app/qclanguagexml.h"
 #include "app/qwtipsdlg.h"
 #include "app/qwtipsdlgex.h"
@@ -23,6 +24,14 @@ void showFailureTip(QWidget *parent, const char *key)
     tip->setProperty(kTipKey, QString::fromLatin1(key));
     tip->setTipText(liveText(kTipsPage, kNoSection, key));
     tip->show();
+}
+
+bool hasRight(QWidget *parent, quint32 bit)
+{
+    if (g_curUserRights & bit)
+        return true;
+    showFailureTip(parent, "permdenied");
+    return false;
 }
 
 void showReminder(QWidget *parent, const char *key)

@@ -1052,10 +1052,7 @@ void qwLiveView::loadDeviceList()
 
 bool qwLiveView::hasRight(quint32 bit)
 {
-    if (g_curUserRights & bit)
-        return true;
-    showFailureTip("permdenied");
-    return false;
+    return livetext::hasRight(this, bit);
 }
 
 void qwLiveView::showFailureTip(const char *key)

@@ -86,6 +86,15 @@ void qwPresetItem::endRename()
     nameEdit()->hide();
 }
 
+void qwPresetItem::cancelRename()
+{
+    const bool blocked = nameEdit()->blockSignals(true);
+    endRename();
+    nameEdit()->setText(nameLabel()->text());
+    nameEdit()->blockSignals(blocked);
+    m_editing = false;
+}
+
 void qwPresetItem::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {

@@ -18,6 +18,8 @@ public:
     void setStateText(const QString &text);
     void beginRename();
     void endRename();
+    // Closes the editor without a rename: its text goes back to the row's name.
+    void cancelRename();
     bool isEditing() const { return m_editing; }
     QString savedName() const { return m_savedName; }
     QLabel *nameLabel() const;

@@ -14,6 +14,7 @@
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/devicesim/discoveryresponder.h"
 #include "tests/support/livepage.h"
+#include "tests/support/popups.h"
 #include "livedevices.h"
 
 #include <QLabel>
@@ -27,26 +28,9 @@
 #include <QtTest>
 
 using livedevices::record;
+using testsupport::popupKeys;
 
 namespace {
-
-QStringList popupKeys(QWidget *page)
-{
-    QStringList keys;
-    for (QWidget *w : page->findChildren<QWidget *>()) {
-        const QString key = w->property(livetext::kTipKey).toString();
-        if ((qobject_cast<qwTipsDlg *>(w) || qobject_cast<qwTipsdlgEx *>(w)) && !key.isEmpty())
-            keys << "tip_" + key;
-    }
-    QList<QPointer<QWidget>> popups;
-    for (QWidget *w : page->findChildren<QWidget *>()) {
-        if (qobject_cast<qwTipsDlg *>(w) || qobject_cast<qwTipsdlgEx *>(w))
-            popups << w;
-    }
-    for (const QPointer<QWidget> &w : popups)
-        delete w.data();
-    return keys;
-}
 
 QStringList rowNames(qwLiveView &page)
 {

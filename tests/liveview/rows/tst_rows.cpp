@@ -227,6 +227,16 @@ private slots:
         QCOMPARE(renames.at(0), (QVariantList{5, QStringLiteral("B")}));
         QCOMPARE(item.nameLabel()->text(), QStringLiteral("B"));
 
+        // A cancelled rename closes the editor, keeps the name and emits nothing.
+        QTest::mouseDClick(&item, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+        item.nameEdit()->setText("C");
+        item.cancelRename();
+        QVERIFY(item.nameEdit()->isHidden());
+        QVERIFY(!item.isEditing());
+        QCOMPARE(item.nameEdit()->text(), QStringLiteral("B"));
+        QCOMPARE(item.nameLabel()->text(), QStringLiteral("B"));
+        QCOMPARE(renames.count(), 1);
+
         QTest::mouseClick(&item, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
         QVERIFY(clicks.count() >= 1);
         QCOMPARE(clicks.last().at(0).toInt(), 5);

@@ -1,0 +1,503 @@
+// The PTZ panel against the loopback device: what each button sends, the
+// speed slider, the preset rows, and the P2P route.
+
+#include "app/cgiutil.h"
+#include "app/currentuser.h"
+#include "app/statusbutton.h"
+#include "liveview/livetext.h"
+#include "liveview/qclivedevicerequests.h"
+#include "liveview/qwptzpanel.h"
+#include "liveview/qwpresetitem.h"
+#include "media/qcstreamutil.h"
+#include "tests/devicesim/faults.h"
+#include "tests/support/livepage.h"
+#include "tests/support/popups.h"
+#include "livedevices.h"
+#include "streamfakes.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSlider>
+#include <QtTest>
+
+using devicesim::Fault;
+using testsupport::popupKeys;
+
+namespace {
+
+const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+
+QString text(const char *key)
+{
+    return liveText(livetext::kPreviewPage, livetext::kNoSection, key);
+}
+
+QString move(int cmd, int h, int v)
+{
+    return QString("<request><ptzcmd><cmd>%1</cmd><move><hori>%2</hori><vert>%3</vert></move></ptzcmd></request>")
+        .arg(cmd)
+        .arg(h)
+        .arg(v);
+}
+
+const QString kLensStop = "<request><ptzcmd><protocol>0</protocol><cmd>0</cmd><addr>1</addr></ptzcmd></request>";
+
+QString lens(int cmd, const char *what, int v)
+{
+    return QString("<request><ptzcmd><cmd>%1</cmd><addr>1</addr><%2>%3</%2></ptzcmd></request>")
+        .arg(cmd)
+        .arg(what)
+        .arg(v);
+}
+
+} // namespace
+
+class tst_Ptz : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<testsupport::LivePageFixture> m_fixture;
+    std::unique_ptr<devicesim::Device> m_dev;
+    QByteArray m_ptzSubject;
+    std::unique_ptr<qcLiveDeviceRequests> m_req;
+    std::unique_ptr<qwPtzPanel> m_panel;
+
+    StatusButton *button(int mask) const
+    {
+        return m_panel->findChild<StatusButton *>(QString(mask >= 21 ? "presetButton_%1" : "ptzButton_%1").arg(mask));
+    }
+    // Bodies the device received since the last clear, without the declaration.
+    QStringList received(const QByteArray &path = "/action/ptz") const
+    {
+        QStringList out;
+        for (const auto &r : m_dev->requests()) {
+            if (r.path == path)
+                out << QString::fromUtf8(r.body.mid(int(qstrlen(kDeclaration))));
+        }
+        return out;
+    }
+    // Hands the device over and reads its PTZ information, as a view selection does.
+    void select(const QString &address = {})
+    {
+        m_req->setDevice(address.isNull() ? m_dev->address().toString() : address, QString::number(m_dev->port()),
+                         "admin", "1234");
+        m_panel->resetPresetRows();
+        m_panel->requestPtzInfo();
+    }
+    void selectAndRead()
+    {
+        select();
+        QTRY_VERIFY(m_req->request(qcLiveDeviceRequests::GetPtzId) &&
+                    !m_req->request(qcLiveDeviceRequests::GetPtzId)->isRunning());
+        QCoreApplication::processEvents();
+        m_dev->clearLog();
+    }
+    void rename(int row, const QString &name)
+    {
+        qwPresetItem *item = m_panel->presetRow(row);
+        m_panel->presetList()->setCurrentRow(row);
+        QTest::mouseDClick(item, Qt::LeftButton);
+        item->nameEdit()->setText(name);
+        item->onEditfinished();
+    }
+    void drag(QSlider *slider, const QList<int> &values)
+    {
+        slider->setSliderDown(true);
+        for (int v : values)
+            slider->setValue(v);
+        slider->setSliderDown(false);
+    }
+    bool nothingSent() const { return !m_dev->waitForRequests(1, 300); }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        m_fixture.reset(new testsupport::LivePageFixture);
+        QVERIFY(m_fixture->isValid());
+        m_dev = livedevices::start("127.0.0.2");
+        QVERIFY(m_dev);
+        m_ptzSubject = m_dev->subject("ptz");
+        // One panel for the suite: 128 preset rows take their time to build.
+        m_req.reset(new qcLiveDeviceRequests);
+        m_panel.reset(new qwPtzPanel(m_req.get()));
+        m_panel->show();
+    }
+    void cleanupTestCase()
+    {
+        m_panel.reset();
+        m_req.reset();
+    }
+    void init()
+    {
+        g_curUserRights = 511;
+        m_dev->clearFaults();
+        m_dev->setSubject("ptz", m_ptzSubject);
+        m_panel->presetList()->setCurrentRow(-1);
+        selectAndRead();
+    }
+    void cleanup()
+    {
+        for (auto &slot : g_p2pStreams)
+            slot = nullptr;
+        popupKeys(m_panel.get());
+    }
+
+    void construction_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("tip");
+        for (int m = 6; m <= 14; ++m)
+            QTest::addRow("pad %d", m) << m << (m - 6) / 3 << (m - 6) % 3 << QString();
+        const char *const tips[] = {"zoomsub", "zoomadd", "focussub", "focusadd", "irissub", "irisadd"};
+        for (int i = 0; i < 6; ++i)
+            QTest::addRow("%s", tips[i]) << 15 + i << i / 2 << i % 2 << text(tips[i]);
+        const char *const presets[] = {"callpreset", "setpreset", "deletepreset"};
+        for (int i = 0; i < 3; ++i)
+            QTest::addRow("%s", presets[i]) << 21 + i << 0 << i << text(presets[i]);
+    }
+    void construction()
+    {
+        QFETCH(int, mask);
+        QFETCH(int, row);
+        QFETCH(int, column);
+        QFETCH(QString, tip);
+        StatusButton *b = button(mask);
+        QVERIFY(b);
+        QCOMPARE(b->mask(), mask);
+        QCOMPARE(b->toolTip(), tip);
+        if (auto *grid = qobject_cast<QGridLayout *>(b->parentWidget()->layout())) {
+            int r = -1, c = -1, rs = 0, cs = 0;
+            grid->getItemPosition(grid->indexOf(b), &r, &c, &rs, &cs);
+            QCOMPARE(QPoint(c, r), QPoint(column, row));
+            QCOMPARE(b->size(), QSize(42, 42));
+        } else {
+            QCOMPARE(b->parentWidget()->layout()->indexOf(b), column);
+        }
+    }
+
+    void rowsAndSlider()
+    {
+        qwPtzPanel fresh(m_req.get());
+        QCOMPARE(fresh.speedSlider()->minimum(), 1);
+        QCOMPARE(fresh.speedSlider()->maximum(), 6);
+        QCOMPARE(fresh.speedLabel()->text(), QString("1"));
+        QVERIFY(fresh.findChild<QWidget *>("widget_PTZ"));
+        QCOMPARE(fresh.presetList()->count(), 128);
+        for (int r : {0, 127}) {
+            QCOMPARE(fresh.presetRow(r)->nameLabel()->text(), text("presetname") + QString::number(r + 1));
+            QCOMPARE(fresh.presetRow(r)->stateLabel()->text(), text("isunset"));
+            QCOMPARE(fresh.presetList()->item(r)->sizeHint(), QSize(0, 32));
+        }
+    }
+
+    void bodies_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QString>("release");
+        const int moves[9][3] = {{3, 0, 0}, {2, 0, 0}, {3, 1, 0}, {1, 0, 0}, {0, 0, 0},
+                                 {1, 1, 0}, {3, 0, 1}, {2, 0, 1}, {3, 1, 1}};
+        for (int m = 6; m <= 14; ++m) {
+            const auto &v = moves[m - 6];
+            if (m == 10)
+                QTest::addRow("centre press") << m << QString() << QString();
+            else
+                QTest::addRow("pad %d", m) << m << move(v[0], v[1], v[2]) << move(0, 0, 0);
+        }
+        QTest::addRow("zoom out") << 15 << lens(8, "zoom", 0) << kLensStop;
+        QTest::addRow("zoom in") << 16 << lens(8, "zoom", 1) << kLensStop;
+        QTest::addRow("focussub") << 17 << lens(4, "focus", 1) << kLensStop;
+        QTest::addRow("focusadd") << 18 << lens(4, "focus", 0) << kLensStop;
+        QTest::addRow("iris -") << 19 << QString() << QString();
+        QTest::addRow("iris +") << 20 << QString() << QString();
+    }
+    void bodies()
+    {
+        QFETCH(int, mask);
+        QFETCH(QString, press);
+        QFETCH(QString, release);
+        QTest::mousePress(button(mask), Qt::LeftButton);
+        if (mask != 10) // its release is a click
+            QTest::mouseRelease(button(mask), Qt::LeftButton);
+        if (press.isEmpty()) {
+            QVERIFY(nothingSent());
+            return;
+        }
+        QVERIFY(m_dev->waitForRequests(2, 5000));
+        QCOMPARE(received(), (QStringList{press, release}));
+    }
+
+    void centreClick()
+    {
+        QTest::mouseClick(button(10), Qt::LeftButton);
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        QCOMPARE(
+            received(),
+            QStringList("<request><ptzcmd><protocol>0</protocol><cmd>20000001</cmd><addr>1</addr></ptzcmd></request>"));
+    }
+
+    void withoutRight()
+    {
+        g_curUserRights = 0x100;
+        QTest::mousePress(button(7), Qt::LeftButton);
+        QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_permdenied"));
+        QTest::mouseRelease(button(7), Qt::LeftButton);
+        QTest::mouseClick(button(10), Qt::LeftButton);
+        QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_permdenied"));
+        m_panel->presetList()->setCurrentRow(0);
+        for (int mask : {21, 22, 23}) {
+            QTest::mouseClick(button(mask), Qt::LeftButton);
+            QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_permdenied"));
+        }
+        m_panel->onPresetListDBClick(m_panel->presetList()->model()->index(0, 0));
+        QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_permdenied"));
+        rename(0, "Yard");
+        QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_permdenied"));
+        QCOMPARE(m_panel->presetRow(0)->nameLabel()->text(), QString("Gate"));
+        QVERIFY(nothingSent());
+    }
+
+    void speedDrag()
+    {
+        QSlider *slider = m_panel->speedSlider();
+        QCOMPARE(slider->value(), 3);
+        QCOMPARE(m_panel->speedLabel()->text(), QString("3"));
+        drag(slider, {1});
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        m_dev->clearLog();
+        drag(slider, {2, 3, 4, 5, 6});
+        QVERIFY(m_dev->waitForRequests(5, 10000));
+        const QStringList sent = received("/action/set");
+        QCOMPARE(sent.size(), 5);
+        for (int i = 0; i < 5; ++i) {
+            QVERIFY2(sent[i].contains(QString("<speed>%1</speed><addr>1</addr><serial><baudrate>9600</baudrate>"
+                                              "<databit>8</databit><stopbit>1</stopbit><parity>0</parity>"
+                                              "<flowctrl>0</flowctrl>")
+                                          .arg(i + 1)),
+                     qPrintable(sent[i]));
+        }
+    }
+
+    void speedReplyIsShownNotSent()
+    {
+        m_dev->setSubject("ptz", QByteArray(m_ptzSubject).replace("<speed>2</speed>", "<speed>9</speed>"));
+        selectAndRead();
+        QCOMPARE(m_panel->speedLabel()->text(), QString("10"));
+        QCOMPARE(m_panel->speedSlider()->value(), 6);
+        QVERIFY(nothingSent());
+    }
+
+    // Another device's serial settings, or none, are never sent.
+    void speedNeedsThisDevicesSerialSettings()
+    {
+        m_dev->addFault("get:ptz", Fault::stall());
+        select();
+        m_panel->speedSlider()->setValue(5);
+        QCOMPARE(m_panel->speedSlider()->value(), 3);
+        m_dev->clearFaults();
+        m_dev->setSubject("ptz", QByteArray(m_ptzSubject).replace("<baudrate>9600</baudrate>", ""));
+        selectAndRead();
+        m_panel->speedSlider()->setValue(5);
+        QCOMPARE(m_panel->speedSlider()->value(), 3);
+        QVERIFY(nothingSent());
+        QCOMPARE(popupKeys(m_panel.get()), QStringList());
+    }
+
+    void refusedSpeedGoesBack()
+    {
+        m_dev->addFault("set:ptz", Fault::status(401));
+        QSlider *slider = m_panel->speedSlider();
+        slider->setSliderDown(true);
+        slider->setValue(5);
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
+        QCoreApplication::processEvents();
+        QCOMPARE(slider->value(), 5); // not while the operator holds it
+        slider->setSliderDown(false);
+        QCOMPARE(slider->value(), 3);
+        QCOMPARE(m_panel->speedLabel()->text(), QString("3"));
+        QVERIFY(!m_dev->waitForRequests(2, 300));
+        QCOMPARE(popupKeys(m_panel.get()), QStringList());
+
+        m_dev->clearFaults();
+        slider->setValue(4);
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
+        QCoreApplication::processEvents();
+        QCOMPARE(slider->value(), 4);
+    }
+
+    void presetRowsFromReply_data()
+    {
+        QTest::addColumn<QByteArray>("preset");
+        QTest::addColumn<QStringList>("names");
+        QTest::newRow("three") << QByteArray("<preset><pname>A</pname><pname></pname><pname>B</pname></preset>")
+                               << QStringList{"A", "", "B", "x"};
+        QByteArray many("<preset>");
+        for (int i = 0; i < 150; ++i)
+            many += "<pname>n" + QByteArray::number(i) + "</pname>";
+        QTest::newRow("150") << many + "</preset>" << QStringList{"n0", "n1", "n2", "n3"};
+        QTest::newRow("no preset") << QByteArray() << QStringList{"x", "x", "x", "x"};
+    }
+    void presetRowsFromReply()
+    {
+        QFETCH(QByteArray, preset);
+        QFETCH(QStringList, names);
+        for (int r = 0; r < 4; ++r)
+            m_panel->setPresetRow(r, "x", "x");
+        const QByteArray doc = "<response><ptz><speed>2</speed>" + preset + "</ptz></response>";
+        m_dev->setSubject("ptz", doc);
+        m_req->requestPtzInfo();
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::GetPtzId)->isRunning());
+        QCoreApplication::processEvents();
+        for (int r = 0; r < 4; ++r) {
+            const QString want = names[r].isEmpty() ? text("presetname") + QString::number(r + 1) : names[r];
+            QCOMPARE(m_panel->presetRow(r)->nameLabel()->text(), want);
+        }
+        QCOMPARE(m_panel->presetRow(1)->stateLabel()->text(),
+                 names[1] == "x" ? QString("x") : text(names[1].isEmpty() ? "isunset" : "issetted"));
+    }
+
+    void callPreset()
+    {
+        QTest::mouseClick(button(21), Qt::LeftButton);
+        QVERIFY(nothingSent());
+        m_panel->presetList()->setCurrentRow(0);
+        QTest::mouseClick(button(21), Qt::LeftButton);
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        QCOMPARE(received(), QStringList("<request><ptzcmd><cmd>4097</cmd><preset><index>1</index></preset></ptzcmd>"
+                                         "</request>"));
+    }
+
+    void setReadBackAndClear()
+    {
+        const QString name = "a<b&c \"x\" 'y'";
+        m_panel->presetList()->setCurrentRow(1);
+        QTest::mouseClick(button(22), Qt::LeftButton);
+        m_panel->presetRow(1)->nameEdit()->setText(name);
+        m_panel->presetRow(1)->onEditfinished();
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        QTRY_COMPARE(m_panel->presetRow(1)->stateLabel()->text(), text("issetted"));
+        selectAndRead();
+        QCOMPARE(m_panel->presetRow(1)->nameLabel()->text(), name);
+
+        QTest::mouseClick(button(23), Qt::LeftButton);
+        QTRY_COMPARE(m_panel->presetRow(1)->stateLabel()->text(), text("isunset"));
+        QCOMPARE(m_panel->presetRow(1)->nameLabel()->text(), text("presetname") + "2");
+        QVERIFY(received()[0].contains("<cmd>4099</cmd><preset><index>2</index>"));
+    }
+
+    void renameToSameOrEmptySendsNothing()
+    {
+        rename(0, "Gate");
+        rename(0, "");
+        QVERIFY(nothingSent());
+        QCOMPARE(m_panel->presetRow(0)->nameLabel()->text(), QString("Gate"));
+    }
+
+    // An editor left open is closed, not committed, by a reset or a reply.
+    void openRenameIsCancelled_data()
+    {
+        QTest::addColumn<bool>("bySetButton");
+        QTest::addColumn<bool>("byReply");
+        QTest::newRow("double click, reset") << false << false;
+        QTest::newRow("set button, reset") << true << false;
+        QTest::newRow("double click, reply") << false << true;
+    }
+    void openRenameIsCancelled()
+    {
+        QFETCH(bool, bySetButton);
+        QFETCH(bool, byReply);
+        QLineEdit outside(m_panel.get());
+        m_panel->activateWindow();
+        qwPresetItem *item = m_panel->presetRow(4);
+        m_panel->presetList()->setCurrentRow(4);
+        if (bySetButton)
+            QTest::mouseClick(button(22), Qt::LeftButton);
+        else
+            QTest::mouseDClick(item, Qt::LeftButton);
+        item->nameEdit()->setText("typed");
+        if (byReply) {
+            m_dev->setSubject("ptz", "<response><ptz><speed>2</speed><preset><pname/><pname/><pname/><pname/>"
+                                     "<pname>Five</pname></preset></ptz></response>");
+            selectAndRead();
+        } else {
+            m_panel->resetPresetRows();
+        }
+        outside.setFocus();
+        QVERIFY(item->nameEdit()->isHidden());
+        QVERIFY(nothingSent());
+    }
+
+    // The row travels with the request: a refusal restores the name the
+    // device holds on that row, whatever is selected meanwhile.
+    void refusedRenameRestoresItsOwnRow()
+    {
+        m_dev->addFault("ptz:ctrl", Fault::status(401));
+        rename(0, "Yard");
+        m_panel->presetList()->setCurrentRow(6);
+        m_panel->onPresetListClick(m_panel->presetList()->model()->index(6, 0));
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        QTRY_COMPARE(m_panel->presetRow(0)->nameLabel()->text(), QString("Gate"));
+        QCOMPARE(m_panel->presetRow(0)->stateLabel()->text(), text("issetted"));
+        QCOMPARE(m_panel->presetRow(6)->nameLabel()->text(), text("presetname") + "7");
+        QCOMPARE(popupKeys(m_panel.get()), QStringList());
+    }
+
+    void p2pControlIds_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<int>("id");
+        const int ids[13] = {13, 16, 14, 11, 39, 12, 15, 10, 32, 33, 34, 35, 36};
+        for (int m = 6; m <= 18; ++m)
+            QTest::addRow("mask %d", m) << m << ids[m - 6];
+    }
+    void p2pControlIds()
+    {
+        QFETCH(int, mask);
+        QFETCH(int, id);
+        streamfakes::FakeP2PStream fake("P2PID0001", "LOOPP2P");
+        g_p2pStreams[3] = &fake;
+        select("P2PID0001");
+        m_panel->onPtzbuttonPress(mask);
+        m_panel->onPtzbuttonRelease(mask);
+        QCOMPARE(fake.ptzIds, std::vector<int>{id});
+        QCOMPARE(fake.ptzStops, mask == 10 ? 0 : 1);
+        if (mask == 10) {
+            QTest::mouseClick(button(10), Qt::LeftButton);
+            QCOMPARE(fake.ptzIds, (std::vector<int>{id, 39}));
+        }
+    }
+
+    void p2pRefusals()
+    {
+        streamfakes::FakeP2PStream fake("P2PID0001", "LOOPP2P");
+        g_p2pStreams[0] = &fake;
+        select("P2PID0009");
+        m_panel->onPtzbuttonPress(7);
+        select("");
+        m_panel->onPtzbuttonPress(7);
+        QVERIFY(fake.ptzIds.empty());
+
+        select("P2PID0001");
+        m_panel->presetList()->setCurrentRow(0);
+        for (int mask : {21, 23}) {
+            QTest::mouseClick(button(mask), Qt::LeftButton);
+            QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_p2pdevnotsupport"));
+        }
+        rename(0, "Yard");
+        QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_p2pdevnotsupport"));
+        QCOMPARE(m_panel->presetRow(0)->nameLabel()->text(), text("presetname") + "1");
+        const int speed = m_panel->speedSlider()->value();
+        m_panel->speedSlider()->setValue(speed == 6 ? 1 : 6);
+        QCOMPARE(m_panel->speedSlider()->value(), speed);
+        QCOMPARE(popupKeys(m_panel.get()), QStringList());
+        QVERIFY(nothingSent());
+    }
+};
+
+QTEST_MAIN(tst_Ptz)
+#include "tst_ptz.moc"

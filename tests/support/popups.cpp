@@ -1,0 +1,29 @@
+#include "tests/support/popups.h"
+
+#include "app/qwtipsdlg.h"
+#include "app/qwtipsdlgex.h"
+#include "liveview/livetext.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace testsupport {
+
+QStringList popupKeys(QWidget *parent)
+{
+    QStringList keys;
+    QList<QPointer<QWidget>> popups;
+    for (QWidget *w : parent->findChildren<QWidget *>()) {
+        if (!qobject_cast<qwTipsDlg *>(w) && !qobject_cast<qwTipsdlgEx *>(w))
+            continue;
+        const QString key = w->property(livetext::kTipKey).toString();
+        if (!key.isEmpty())
+            keys << "tip_" + key;
+        popups << w;
+    }
+    for (const QPointer<QWidget> &w : popups)
+        delete w.data();
+    return keys;
+}
+
+} // namespace testsupport

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QStringList>
+
+class QWidget;
+
+namespace testsupport {
+
+// "tip_" and the text key of each tip dialog shown over parent; every
+// tip and message dialog over it is closed afterwards, so that each check
+// sees only what came after the previous one.
+QStringList popupKeys(QWidget *parent);
+
+} // namespace testsupport
