@@ -2,7 +2,23 @@
 
 #include "app/cgiutil.h"
 
+#include <tinyxml.h>
+
 #include <memory>
+
+#include "app/xmlbuffer.h"
+
+namespace {
+
+// A document cut short still leaves TinyXML a tree of what came before.
+bool wellFormed(const QByteArray &body)
+{
+    TiXmlDocument doc;
+    xmlbuffer::parse(&doc, body, TIXML_ENCODING_UTF8);
+    return !doc.Error() && doc.RootElement();
+}
+
+} // namespace
 
 qcLiveDeviceRequests::qcLiveDeviceRequests(QObject *parent) : QObject(parent)
 {
@@ -142,7 +158,7 @@ void qcLiveDeviceRequests::onCgidatacmpt(const Ticket &ticket, int id)
     CGIUtil *reply = s.request;
     reply->wait();
     const QByteArray body = reply->replyBody();
-    if (s.code != CGIUtil::ResultOk || body.isEmpty() || reply->replyLength() != body.size())
+    if (s.code != CGIUtil::ResultOk || body.isEmpty() || reply->replyLength() != body.size() || !wellFormed(body))
         return;
     if (id == GetPtzId)
         emit ptzInfoReady(reply);

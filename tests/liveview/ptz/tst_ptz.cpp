@@ -13,6 +13,7 @@
 #include "tests/support/livepage.h"
 #include "tests/support/popups.h"
 #include "livedevices.h"
+#include "panelsupport.h"
 #include "streamfakes.h"
 
 #include <QGridLayout>
@@ -26,8 +27,6 @@ using devicesim::Fault;
 using testsupport::popupKeys;
 
 namespace {
-
-const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
 
 QString text(const char *key)
 {
@@ -71,10 +70,8 @@ class tst_Ptz : public QObject
     QStringList received(const QByteArray &path = "/action/ptz") const
     {
         QStringList out;
-        for (const auto &r : m_dev->requests()) {
-            if (r.path == path)
-                out << QString::fromUtf8(r.body.mid(int(qstrlen(kDeclaration))));
-        }
+        for (const QByteArray &body : panelsupport::posted(*m_dev, path))
+            out << QString::fromUtf8(body);
         return out;
     }
     // Hands the device over and reads its PTZ information, as a view selection does.
@@ -101,14 +98,7 @@ class tst_Ptz : public QObject
         item->nameEdit()->setText(name);
         item->onEditfinished();
     }
-    void drag(QSlider *slider, const QList<int> &values)
-    {
-        slider->setSliderDown(true);
-        for (int v : values)
-            slider->setValue(v);
-        slider->setSliderDown(false);
-    }
-    bool nothingSent() const { return !m_dev->waitForRequests(1, 300); }
+    bool nothingSent() const { return panelsupport::nothingArrives(*m_dev); }
 
 private slots:
     void initTestCase()
@@ -266,10 +256,10 @@ private slots:
         QSlider *slider = m_panel->speedSlider();
         QCOMPARE(slider->value(), 3);
         QCOMPARE(m_panel->speedLabel()->text(), QString("3"));
-        drag(slider, {1});
+        panelsupport::drag(slider, {1});
         QVERIFY(m_dev->waitForRequests(1, 5000));
         m_dev->clearLog();
-        drag(slider, {2, 3, 4, 5, 6});
+        panelsupport::drag(slider, {2, 3, 4, 5, 6});
         QVERIFY(m_dev->waitForRequests(5, 10000));
         const QStringList sent = received("/action/set");
         QCOMPARE(sent.size(), 5);

@@ -1,0 +1,238 @@
+#include "liveview/qwimagepanel.h"
+
+#include "app/cgiutil.h"
+#include "app/qcxmlhelper.h"
+#include "liveview/livetext.h"
+#include "liveview/qwptzpanel.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QSlider>
+#include <QVBoxLayout>
+
+using namespace livetext;
+
+namespace {
+
+const char *const kElements[] = {"saturation", "brightness", "sharpness", "contrast", "mirror"};
+
+} // namespace
+
+qwImagePanel::qwImagePanel(qcLiveDeviceRequests *requests, QWidget *parent) : QWidget(parent), m_requests(requests)
+{
+    initImagePanel();
+    m_before = m_device = shownValues();
+    connect(m_requests, &qcLiveDeviceRequests::deviceChanged, this, &qwImagePanel::onDeviceChanged);
+    connect(m_requests, &qcLiveDeviceRequests::imageInfoReady, this, &qwImagePanel::onImageInfo);
+    connect(m_requests, &qcLiveDeviceRequests::imageSetResult, this,
+            [this](const qcLiveDeviceRequests::Ticket &, int code) { onSetResult(code); });
+}
+
+void qwImagePanel::initImagePanel()
+{
+    setObjectName(QStringLiteral("widget_Sase_Setting"));
+    setStyleSheet(QStringLiteral("QWidget#widget_Sase_Setting{background:#2c2c2c;}"));
+    auto *frame = new QWidget(this);
+    frame->setObjectName(QStringLiteral("widget_Image"));
+    frame->setStyleSheet(QStringLiteral("QWidget#widget_Image{border:1px solid #828790}"));
+    frame->setFixedHeight(172);
+    frame->setContentsMargins(6, 12, 6, 2);
+    auto *page = new QVBoxLayout(this);
+    page->addWidget(frame);
+    page->addStretch();
+    auto *grid = new QGridLayout(frame);
+
+    const char *const tips[ValueCount] = {"saturation", "brightness", "sharpness", "contrast", "mirroring"};
+    for (int i = 0; i < ValueCount; ++i) {
+        auto *icon = new QLabel(frame);
+        icon->setMaximumSize(26, 26);
+        icon->setStyleSheet(QStringLiteral("QLabel{background: #1d1d1d}"));
+        icon->setToolTip(liveText(kPreviewPage, kNoSection, tips[i]));
+        icon->setPixmap(QPixmap(QStringLiteral(":/images/srcimages/videoimage/%1.png")
+                                    .arg(QLatin1String(i == Mirror ? "mirror" : kElements[i]))));
+        auto *label = new QLabel(i == Mirror ? QString() : QStringLiteral("0"), frame);
+        label->setFixedWidth(28);
+        label->setAlignment(Qt::AlignCenter);
+        grid->addWidget(icon, i, 0);
+        grid->addWidget(label, i, 2);
+        if (i == Mirror) {
+            m_lblMirror = label;
+            break;
+        }
+        label->setStyleSheet(QStringLiteral("QLabel{font-size:14px;font-weight:400;color:white;}"));
+        auto *slider = new QSlider(Qt::Horizontal, frame);
+        slider->setObjectName(QStringLiteral("slider_%1").arg(QLatin1String(kElements[i])));
+        slider->setRange(0, 100);
+        slider->setFixedWidth(176);
+        slider->setStyleSheet(qwPtzPanel::sliderStyle());
+        grid->addWidget(slider, i, 1);
+        m_sliders[i] = slider;
+        m_labels[i] = label;
+    }
+    m_cmbMirror = new QComboBox(frame);
+    m_cmbMirror->setObjectName(QStringLiteral("combo_mirror"));
+    m_cmbMirror->setFixedWidth(176);
+    grid->addWidget(m_cmbMirror, Mirror, 1);
+    {
+        const QSignalBlocker blocker(m_cmbMirror);
+        m_cmbMirror->addItem(liveText(kCommonPage, kNoSection, "sinone"));
+        for (const char *key : {"isvertical", "ishorizontal", "isverandhor"})
+            m_cmbMirror->addItem(liveText(kPreviewPage, kNoSection, key));
+    }
+
+    connect(m_sliders[Saturation], &QSlider::valueChanged, this, &qwImagePanel::onSaturationValueChange);
+    connect(m_sliders[Brightness], &QSlider::valueChanged, this, &qwImagePanel::onBrightnessValueChange);
+    connect(m_sliders[Sharpness], &QSlider::valueChanged, this, &qwImagePanel::onSharpnessValueChange);
+    connect(m_sliders[Contrast], &QSlider::valueChanged, this, &qwImagePanel::onContrastValueChange);
+    connect(m_sliders[Saturation], &QSlider::sliderReleased, this, &qwImagePanel::onSaturationRelease);
+    connect(m_sliders[Brightness], &QSlider::sliderReleased, this, &qwImagePanel::onBrightnessRelease);
+    connect(m_sliders[Sharpness], &QSlider::sliderReleased, this, &qwImagePanel::onSharpnessRelease);
+    connect(m_sliders[Contrast], &QSlider::sliderReleased, this, &qwImagePanel::onContrastRelease);
+    connect(m_cmbMirror, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &qwImagePanel::onMirrorIndexChange);
+}
+
+// ---------------------------------------------------------------- changes
+
+void qwImagePanel::valueChanged(int slider, int value)
+{
+    m_labels[slider]->setText(QString::number(value));
+    sendImageSettings(false);
+}
+
+void qwImagePanel::onSaturationValueChange(int value)
+{
+    valueChanged(Saturation, value);
+}
+void qwImagePanel::onBrightnessValueChange(int value)
+{
+    valueChanged(Brightness, value);
+}
+void qwImagePanel::onSharpnessValueChange(int value)
+{
+    valueChanged(Sharpness, value);
+}
+void qwImagePanel::onContrastValueChange(int value)
+{
+    valueChanged(Contrast, value);
+}
+void qwImagePanel::onSaturationRelease()
+{
+    sendImageSettings(true);
+}
+void qwImagePanel::onBrightnessRelease()
+{
+    sendImageSettings(true);
+}
+void qwImagePanel::onSharpnessRelease()
+{
+    sendImageSettings(true);
+}
+void qwImagePanel::onContrastRelease()
+{
+    sendImageSettings(true);
+}
+void qwImagePanel::onMirrorIndexChange(int)
+{
+    sendImageSettings(true);
+}
+
+qwImagePanel::Values qwImagePanel::shownValues() const
+{
+    Values v;
+    for (int i = 0; i < Mirror; ++i) {
+        v.value[i] = m_sliders[i]->value();
+        v.label[i] = m_labels[i]->text();
+    }
+    v.value[Mirror] = m_cmbMirror->currentIndex();
+    return v;
+}
+
+void qwImagePanel::sendImageSettings(bool force)
+{
+    if (!force && m_requests->imageSettingsRunning())
+        return; // the release sends the final values
+    const Values now = shownValues();
+    // Only this device's own document is ever sent back to it.
+    qcXmlHelper xml(m_xmlBody);
+    for (int i = 0; i < ValueCount; ++i)
+        xml.setText(QLatin1String(kElements[i]), QString::number(now.value[i]));
+    const QByteArray printed = m_xmlBody.isEmpty() ? QByteArray() : xml.toText();
+    if (printed.isEmpty() || printed.size() > kMaxDocumentBytes || !m_requests->isAddressDevice() ||
+        !m_requests->postImageSettings(printed, force)) {
+        revert(m_before);
+        return;
+    }
+    m_xmlBody = printed;
+    m_sent = m_before = now;
+}
+
+void qwImagePanel::onSetResult(int code)
+{
+    if (code == CGIUtil::ResultOk)
+        m_device = m_sent;
+    else
+        revert(m_device);
+}
+
+void qwImagePanel::revert(const Values &values)
+{
+    // A held slider is left to its release, which sends (or goes back) anew.
+    for (QSlider *s : m_sliders) {
+        if (s->isSliderDown())
+            return;
+    }
+    showValues(values);
+}
+
+void qwImagePanel::showValues(const Values &values)
+{
+    for (int i = 0; i < Mirror; ++i) {
+        const QSignalBlocker blocker(m_sliders[i]);
+        m_sliders[i]->setValue(values.value[i]);
+        m_labels[i]->setText(values.label[i]);
+    }
+    {
+        const QSignalBlocker blocker(m_cmbMirror);
+        m_cmbMirror->setCurrentIndex(values.value[Mirror]);
+    }
+    m_before = shownValues();
+}
+
+// ---------------------------------------------------------------- information
+
+void qwImagePanel::requestImageInfo()
+{
+    m_requests->requestImageInfo();
+}
+
+void qwImagePanel::onDeviceChanged()
+{
+    m_xmlBody.clear();
+}
+
+void qwImagePanel::onImageInfo(const QByteArray &body)
+{
+    qcXmlHelper xml(body);
+    QString texts[ValueCount];
+    for (int i = 0; i < ValueCount; ++i) {
+        if (!xml.getString(QLatin1String(kElements[i]), &texts[i]))
+            return;
+    }
+    xml.renameElement(QStringLiteral("response"), "request");
+    const QByteArray printed = xml.toText();
+    if (printed.size() <= kMaxDocumentBytes)
+        m_xmlBody = printed;
+
+    Values v = shownValues();
+    for (int i = 0; i < ValueCount; ++i) {
+        const int value = texts[i].toInt();
+        if (value < 0 || value > (i == Mirror ? 3 : 100))
+            continue;
+        v.value[i] = value;
+        if (i != Mirror)
+            v.label[i] = texts[i];
+    }
+    m_device = v;
+    revert(v);
+}

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "liveview/qclivedevicerequests.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+class CGIUtil;
+class QComboBox;
+class QLabel;
+class QSlider;
+
+// The image page of the live page's tool box: saturation, brightness,
+// sharpness, contrast and mirror of the selected view's address device. It
+// reads the device's image document and writes it back whole with the
+// panel's five values changed, so the device's other image settings stay.
+class qwImagePanel : public QWidget
+{
+    Q_OBJECT
+public:
+    // The longest printed image document the panel keeps and sends.
+    static constexpr int kMaxDocumentBytes = 2047;
+
+    explicit qwImagePanel(qcLiveDeviceRequests *requests, QWidget *parent = nullptr);
+
+    QSlider *slider(int i) const { return m_sliders[i]; }
+    QLabel *valueLabel(int i) const { return m_labels[i]; }
+    QComboBox *mirrorBox() const { return m_cmbMirror; }
+    QByteArray cachedDocument() const { return m_xmlBody; }
+
+    void requestImageInfo();
+    void sendImageSettings(bool force);
+
+public slots:
+    void onSaturationValueChange(int value);
+    void onBrightnessValueChange(int value);
+    void onSharpnessValueChange(int value);
+    void onContrastValueChange(int value);
+    void onSaturationRelease();
+    void onBrightnessRelease();
+    void onSharpnessRelease();
+    void onContrastRelease();
+    void onMirrorIndexChange(int index);
+
+private:
+    // Slider order; the mirror comes last in the value arrays.
+    enum { Saturation, Brightness, Sharpness, Contrast, Mirror, ValueCount };
+    struct Values
+    {
+        int value[ValueCount] = {0, 0, 0, 0, 0};
+        QString label[Mirror] = {"0", "0", "0", "0"};
+    };
+
+    void initImagePanel();
+    void valueChanged(int slider, int value);
+    Values shownValues() const;
+    // Puts the controls back without a request.
+    void revert(const Values &values);
+    void showValues(const Values &values);
+    void onDeviceChanged();
+    void onImageInfo(const QByteArray &body);
+    void onSetResult(int code);
+
+    qcLiveDeviceRequests *m_requests;
+    QSlider *m_sliders[Mirror] = {};
+    QLabel *m_labels[Mirror] = {};
+    QComboBox *m_cmbMirror = nullptr;
+    QLabel *m_lblMirror = nullptr;
+    // This device's image document, the reply's "response" renamed
+    // "request"; empty until its usable reply.
+    QByteArray m_xmlBody;
+    Values m_device; // last reported or accepted by the device
+    Values m_before; // shown before the operator's change
+    Values m_sent;   // carried by the running settings request
+};

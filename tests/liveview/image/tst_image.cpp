@@ -1,0 +1,282 @@
+// The image panel against the loopback device: reading the image document,
+// writing it back whole, and what the panel does with bad or refused
+// answers.
+
+#include "app/cgiutil.h"
+#include "liveview/livetext.h"
+#include "liveview/qclivedevicerequests.h"
+#include "liveview/qwimagepanel.h"
+#include "tests/devicesim/faults.h"
+#include "tests/devicesim/xmltree.h"
+#include "tests/support/livepage.h"
+#include "tests/support/popups.h"
+#include "livedevices.h"
+#include "panelsupport.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QSlider>
+#include <QtTest>
+
+using devicesim::Fault;
+
+namespace {
+
+enum { Saturation, Brightness, Sharpness, Contrast };
+
+} // namespace
+
+class tst_Image : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<testsupport::LivePageFixture> m_fixture;
+    std::unique_ptr<devicesim::Device> m_dev;
+    QByteArray m_subject;
+    std::unique_ptr<qcLiveDeviceRequests> m_req;
+    std::unique_ptr<qwImagePanel> m_panel;
+
+    CGIUtil *request(int id) const { return m_req->request(id); }
+    void waitIdle(int id)
+    {
+        QTRY_VERIFY(request(id) && !request(id)->isRunning());
+        QCoreApplication::processEvents();
+    }
+    void selectAndRead()
+    {
+        m_req->setDevice(m_dev->address().toString(), QString::number(m_dev->port()), "admin", "1234");
+        m_panel->requestImageInfo();
+        waitIdle(qcLiveDeviceRequests::GetImageId);
+        m_dev->clearLog();
+    }
+    QList<QByteArray> sets() const { return panelsupport::posted(*m_dev, "/action/set"); }
+    QString valueText(int i) const { return m_panel->valueLabel(i)->text(); }
+    bool nothingSent() const { return panelsupport::nothingArrives(*m_dev); }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        m_fixture.reset(new testsupport::LivePageFixture);
+        QVERIFY(m_fixture->isValid());
+        m_dev = livedevices::start("127.0.0.2");
+        QVERIFY(m_dev);
+        m_subject = m_dev->subject("videoimage");
+    }
+    void init()
+    {
+        m_dev->clearFaults();
+        m_dev->setSubject("videoimage", m_subject);
+        m_req.reset(new qcLiveDeviceRequests);
+        m_panel.reset(new qwImagePanel(m_req.get()));
+        selectAndRead();
+    }
+    void cleanup()
+    {
+        QCOMPARE(testsupport::popupKeys(m_panel.get()), QStringList());
+        m_panel.reset();
+        m_req.reset();
+    }
+
+    void construction()
+    {
+        qwImagePanel fresh(m_req.get());
+        QCOMPARE(fresh.objectName(), QString("widget_Sase_Setting"));
+        QCOMPARE(fresh.findChild<QWidget *>("widget_Image")->height(), 172);
+        for (const char *name : {"slider_saturation", "slider_brightness", "slider_sharpness", "slider_contrast"}) {
+            auto *s = fresh.findChild<QSlider *>(name);
+            QVERIFY2(s, name);
+            QCOMPARE(s->width(), 176);
+        }
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(fresh.valueLabel(i)->text(), QString("0"));
+            QCOMPARE(fresh.valueLabel(i)->width(), 28);
+        }
+        QComboBox *mirror = fresh.findChild<QComboBox *>("combo_mirror");
+        QCOMPARE(mirror->count(), 4);
+        QCOMPARE(mirror->itemText(0), liveText(livetext::kCommonPage, livetext::kNoSection, "sinone"));
+        QCOMPARE(mirror->itemText(3), liveText(livetext::kPreviewPage, livetext::kNoSection, "isverandhor"));
+    }
+
+    void replies_data()
+    {
+        QTest::addColumn<QString>("replace");
+        QTest::addColumn<QString>("with");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QStringList>("labels");
+        QTest::addColumn<int>("mirror");
+        QTest::newRow("in range") << "<brightness>50</brightness>"
+                                  << "<brightness>30</brightness>"
+                                  << "" << QStringList{"50", "30", "50", "50"} << 0;
+        QTest::newRow("brightness 150") << "<brightness>50</brightness>"
+                                        << "<brightness>150</brightness>"
+                                        << "" << QStringList{"50", "0", "50", "50"} << 0;
+        QTest::newRow("mirror 4") << "<mirror>0</mirror>"
+                                  << "<mirror>4</mirror>"
+                                  << "" << QStringList{"50", "50", "50", "50"} << 1;
+        QTest::newRow("050") << "<saturation>50</saturation>"
+                             << "<saturation>050</saturation>"
+                             << "" << QStringList{"050", "50", "50", "50"} << 0;
+        QTest::newRow("missing") << "<contrast>50</contrast>"
+                                 << ""
+                                 << "" << QStringList{"0", "0", "0", "0"} << 1;
+        QTest::newRow("500") << ""
+                             << ""
+                             << "get:videoimage" << QStringList{"0", "0", "0", "0"} << 1;
+        QTest::newRow("truncated") << "</response>"
+                                   << ""
+                                   << "" << QStringList{"0", "0", "0", "0"} << 1;
+        QTest::newRow("no XML") << "<?xml"
+                                << "text <?xml"
+                                << "" << QStringList{"0", "0", "0", "0"} << 1;
+    }
+    void replies()
+    {
+        QFETCH(QString, replace);
+        QFETCH(QString, with);
+        QFETCH(QString, fault);
+        QFETCH(QStringList, labels);
+        QFETCH(int, mirror);
+        // Known values first, so that "unchanged" can be told apart.
+        for (int i = 0; i < 4; ++i) {
+            QSignalBlocker b(m_panel->slider(i));
+            m_panel->slider(i)->setValue(0);
+            m_panel->valueLabel(i)->setText("0");
+        }
+        {
+            QSignalBlocker b(m_panel->mirrorBox());
+            m_panel->mirrorBox()->setCurrentIndex(1);
+        }
+        if (!fault.isEmpty())
+            m_dev->addFault(fault, Fault::status(500, m_subject));
+        m_dev->setSubject("videoimage", QString::fromUtf8(m_subject).replace(replace, with).toUtf8());
+        selectAndRead();
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(valueText(i), labels[i]);
+            QCOMPARE(m_panel->slider(i)->value(), labels[i].toInt());
+        }
+        QCOMPARE(m_panel->mirrorBox()->currentIndex(), mirror);
+        QVERIFY(nothingSent());
+    }
+
+    // Read-modify-write: only the changed value differs, and the device
+    // reads it back.
+    void saturationMoveKeepsTheDocument()
+    {
+        m_panel->slider(Saturation)->setValue(61);
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        const QByteArray body = sets().value(0);
+        QByteArray expected =
+            "<request>" + CGIUtil::condenseMarkup(QString::fromUtf8(devicesim::stripDeclaration(m_subject)))
+                              .toUtf8()
+                              .mid(int(qstrlen("<response>")));
+        expected.replace("<saturation>50</saturation>", "<saturation>61</saturation>");
+        expected.replace("</response>", "</request>");
+        QCOMPARE(body, expected);
+        QCOMPARE(sets().size(), 1);
+        selectAndRead();
+        QCOMPARE(m_panel->slider(Saturation)->value(), 61);
+        QVERIFY(m_dev->subject("videoimage").contains("<tsection>21600-64800</tsection>"));
+    }
+
+    void mirrorSendsSliderValues()
+    {
+        QSignalBlocker b(m_panel->slider(Contrast));
+        m_panel->slider(Contrast)->setValue(12);
+        b.unblock();
+        m_panel->mirrorBox()->setCurrentIndex(3);
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        QVERIFY(sets()[0].contains("<contrast>12</contrast>"));
+        QVERIFY(sets()[0].contains("<mirror>3</mirror>"));
+    }
+
+    // During a drag a change made while a settings request runs is dropped;
+    // the release sends the final values.
+    void dragWhileSlow_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("delay") << "delay:800";
+        QTest::newRow("stall") << "stall";
+    }
+    void dragWhileSlow()
+    {
+        QFETCH(QString, fault);
+        Fault f;
+        int times = 0;
+        QString error;
+        QVERIFY(Fault::parse(fault, &f, &times, &error));
+        m_dev->addFault("set:videoimage", f);
+        QSignalSpy aborted(m_req.get(), &qcLiveDeviceRequests::requestAborted);
+        panelsupport::drag(m_panel->slider(Brightness), {10, 20, 30});
+        QVERIFY(m_dev->waitForRequests(2, 5000));
+        QCOMPARE(sets().size(), 2);
+        QVERIFY(sets()[0].contains("<brightness>10</brightness>"));
+        QVERIFY(sets()[1].contains("<brightness>30</brightness>"));
+        QCOMPARE(aborted.count(), fault == "stall" ? 1 : 0);
+    }
+
+    void documentBound()
+    {
+        // A reply that prints longer than the bound is not kept, so nothing is sent.
+        QByteArray big = m_subject;
+        big.replace("<freq>0</freq>", "<freq>0</freq><pad>" + QByteArray(2100, 'x') + "</pad>");
+        m_dev->setSubject("videoimage", big);
+        selectAndRead();
+        QVERIFY(m_panel->cachedDocument().isEmpty());
+        m_panel->slider(Saturation)->setValue(70);
+        QCOMPARE(m_panel->slider(Saturation)->value(), 50);
+        QVERIFY(nothingSent());
+
+        // One that fits, but would not with "100" for "0": the send is left out.
+        QByteArray tight = m_subject;
+        tight.replace("<saturation>50</saturation>", "<saturation>0</saturation>");
+        tight.replace("<freq>0</freq>", "<freq>0</freq><pad>x</pad>");
+        m_dev->setSubject("videoimage", tight);
+        selectAndRead();
+        const int room = qwImagePanel::kMaxDocumentBytes - 1 - m_panel->cachedDocument().size();
+        tight.replace("<pad>x</pad>", "<pad>" + QByteArray(1 + room, 'x') + "</pad>");
+        m_dev->setSubject("videoimage", tight);
+        selectAndRead();
+        const QByteArray cached = m_panel->cachedDocument();
+        QCOMPARE(cached.size(), qwImagePanel::kMaxDocumentBytes - 1);
+        m_panel->slider(Saturation)->setValue(100);
+        QCOMPARE(m_panel->slider(Saturation)->value(), 0);
+        QCOMPARE(m_panel->cachedDocument(), cached);
+        QVERIFY(nothingSent());
+    }
+
+    // The document is taken from the whole reply, never from a chunk, and
+    // never from an error reply.
+    void cacheFromWholeUsableReply()
+    {
+        m_dev->addFault("get:videoimage", Fault::trickle(7, 1));
+        selectAndRead();
+        QVERIFY(m_panel->cachedDocument().startsWith("<request>"));
+        QVERIFY(m_panel->cachedDocument().contains("<bgain>50</bgain>"));
+
+        m_dev->addFault("get:videoimage", Fault::status(500, m_subject));
+        selectAndRead();
+        QVERIFY(m_panel->cachedDocument().isEmpty());
+        panelsupport::drag(m_panel->slider(Sharpness), {20});
+        QCOMPARE(m_panel->slider(Sharpness)->value(), 50);
+        QVERIFY(nothingSent());
+    }
+
+    void refusedChangeGoesBack()
+    {
+        m_dev->addFault("set:videoimage", Fault::status(401));
+        m_panel->slider(Contrast)->setValue(80);
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        waitIdle(qcLiveDeviceRequests::SetImageId);
+        QCOMPARE(m_panel->slider(Contrast)->value(), 50);
+        QCOMPARE(valueText(Contrast), QString("50"));
+        QVERIFY(!m_dev->waitForRequests(2, 300));
+
+        m_dev->clearFaults();
+        m_panel->slider(Contrast)->setValue(81);
+        waitIdle(qcLiveDeviceRequests::SetImageId);
+        QCOMPARE(m_panel->slider(Contrast)->value(), 81);
+    }
+};
+
+QTEST_MAIN(tst_Image)
+#include "tst_image.moc"
