@@ -29,6 +29,14 @@ qwImagePanel::qwImagePanel(qcLiveDeviceRequests *requests, QWidget *parent) : QW
             [this](const qcLiveDeviceRequests::Ticket &, int code) { onSetResult(code); });
 }
 
+qwImagePanel::~qwImagePanel()
+{
+    // Controls torn down after this may still report (an editor losing
+    // its focus); the panel is no longer there to hear it.
+    for (QObject *child : findChildren<QObject *>())
+        child->disconnect(this);
+}
+
 void qwImagePanel::initImagePanel()
 {
     setObjectName(QStringLiteral("widget_Sase_Setting"));

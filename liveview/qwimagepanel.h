@@ -23,6 +23,7 @@ public:
     static constexpr int kMaxDocumentBytes = 2047;
 
     explicit qwImagePanel(qcLiveDeviceRequests *requests, QWidget *parent = nullptr);
+    ~qwImagePanel() override;
 
     QSlider *slider(int i) const { return m_sliders[i]; }
     QLabel *valueLabel(int i) const { return m_labels[i]; }

@@ -7,6 +7,9 @@
 #include "app/statusbutton.h"
 #include "devsettings/qwdevicesettings.h"
 #include "liveview/livetext.h"
+#include "liveview/qclivedevicerequests.h"
+#include "liveview/qwimagepanel.h"
+#include "liveview/qwptzpanel.h"
 #include "liveview/liveviewui.h"
 #include "liveview/qwadddevice.h"
 #include "liveview/qwcameraitem.h"
@@ -35,7 +38,6 @@
 #endif
 
 #include <algorithm>
-#include <cstring>
 
 using namespace livetext;
 
@@ -60,13 +62,6 @@ const char kVolumeStyle[] =
     "margin:-4px -2px;border:1px solid #2a2a2a;}"
     "QSlider::handle:horizontal:hover{background:#1baafb;}";
 
-// An address that splits into four dotted parts is reached over HTTP;
-// anything else is a P2P identifier.
-bool isDottedAddress(const QString &address)
-{
-    return address.split(QLatin1Char('.')).size() == 4;
-}
-
 int clampValue(const char *name, int value, int lo, int hi)
 {
     const int clamped = std::max(lo, std::min(hi, value));
@@ -79,7 +74,6 @@ int clampValue(const char *name, int value, int lo, int hi)
 
 qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView), m_database(g_database)
 {
-    std::memset(m_xmlBody, 0, sizeof(m_xmlBody));
     ui->setupUi(this);
     ui->toolBox_Optlist->setStyleSheet(QLatin1String(kToolboxStyle));
     ui->widget_Videoview->setStyleSheet(QStringLiteral("QWidget#widget_Videoview{background:#2c2c2c}"));
@@ -106,6 +100,11 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
 
 qwLiveView::~qwLiveView()
 {
+    // The panels use the requests until they are gone themselves.
+    delete m_deviceRequests;
+    delete m_ptzPanel;
+    delete m_imagePanel;
+    m_deviceRequests = nullptr;
     qDebug() << "-------------list camera count:" << m_viewRecords.size() << "-------------------";
     for (_st_view_item *record : qAsConst(m_viewRecords)) {
         stopCamera(record);
@@ -168,12 +167,11 @@ void qwLiveView::initToolboxAndButtonbar()
     listLayout->addWidget(add, 1, 0);
     box->insertItem(0, listParent, QIcon(), text("devicelist"));
 
-    auto *ptzPage = new QWidget;
-    ptzPage->setObjectName(QStringLiteral("widget_PtzPage"));
-    box->insertItem(1, ptzPage, text("ptzcontrol"));
-    auto *imagePage = new QWidget;
-    imagePage->setObjectName(QStringLiteral("widget_ImagePage"));
-    box->insertItem(2, imagePage, text("basesettings"));
+    m_deviceRequests = new qcLiveDeviceRequests;
+    m_ptzPanel = new qwPtzPanel(m_deviceRequests);
+    box->insertItem(1, m_ptzPanel, text("ptzcontrol"));
+    m_imagePanel = new qwImagePanel(m_deviceRequests);
+    box->insertItem(2, m_imagePanel, text("basesettings"));
     connect(box, &QToolBox::currentChanged, this, &qwLiveView::onToolboxChanged);
 
     auto *left = new QWidget(ui->widget_Videocontrol);
@@ -472,6 +470,7 @@ void qwLiveView::onPlayviewClick(int index)
         }
     }
     m_curAddress = m_curPort = m_curPassword = m_curUser = QLatin1String("");
+    m_ptzPanel->resetPresetRows();
     m_viewHasDevice = false;
     for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->view == index && record->camera) {
@@ -486,6 +485,7 @@ void qwLiveView::onPlayviewClick(int index)
         }
         stopIntercom(record->device ? record->device->address : QString());
     }
+    readPanelSettings();
     m_btnMicOn->hide();
     m_btnMicOff->show();
 }
@@ -634,6 +634,7 @@ void qwLiveView::openStream(int row)
     m_curPort = record->device->port;
     m_curPassword = record->device->password;
     m_curUser = record->device->username;
+    readPanelSettings();
     m_viewHasDevice = true;
 #else
     qDebug() << "----No camera glue in this build: the view stays empty----";
@@ -1050,6 +1051,19 @@ void qwLiveView::loadDeviceList()
     }
 }
 
+void qwLiveView::readPanelSettings()
+{
+    m_deviceRequests->setDevice(m_curAddress, m_curPort, m_curUser, m_curPassword);
+    m_ptzPanel->requestPtzInfo();
+    m_imagePanel->requestImageInfo();
+}
+
+void qwLiveView::showEvent(QShowEvent *event)
+{
+    m_ptzPanel->speedSlider()->setEnabled(g_curUserRights & qwPtzPanel::kPtzRight);
+    QWidget::showEvent(event);
+}
+
 bool qwLiveView::hasRight(quint32 bit)
 {
     return livetext::hasRight(this, bit);
@@ -1366,7 +1380,7 @@ void qwLiveView::onDeviceStatus(QString ipaddr, int status)
         case 1:
             item->setStatus(qwCameraItem::LoggedIn);
             item->disableOptions(disable);
-            item->enableOptions(isDottedAddress(ipaddr) ? 0x1f : 0x19);
+            item->enableOptions(qcLiveDeviceRequests::isAddressDevice(ipaddr) ? 0x1f : 0x19);
             break;
         case 2:
             item->setStatus(qwCameraItem::LoginError);

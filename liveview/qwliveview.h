@@ -9,19 +9,20 @@
 #include <QString>
 #include <QWidget>
 
-class CGIUtil;
-class QComboBox;
 class QLabel;
 class QListWidget;
 class QSlider;
 class QThread;
 class StatusButton;
 class Ui_qwLiveView;
+class qcLiveDeviceRequests;
 class qcCameraUtil;
 class qcDatabase;
 class qcStreamServer;
 class qwCameraItem;
 class qwCstmVideoview;
+class qwImagePanel;
+class qwPtzPanel;
 class qwSelectMultMode;
 class qwVideoshowToolbar;
 
@@ -135,6 +136,9 @@ public:
     qwSelectMultMode *splitPopup() const { return m_splitPopup; }
     int viewVolume(int view) const { return view >= 0 && view < kMaxViews ? m_viewVolume[view] : 0; }
     int startTimerId() const { return m_startTimerId; }
+    qwPtzPanel *ptzPanel() const { return m_ptzPanel; }
+    qwImagePanel *imagePanel() const { return m_imagePanel; }
+    qcLiveDeviceRequests *deviceRequests() const { return m_deviceRequests; }
 
     // Clamps the recording options into the ranges the stream service
     // accepts; names each value it changed in the debug output.
@@ -166,10 +170,13 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
 
 private:
     void initToolboxAndButtonbar();
+    // Hands the current device to the panels and reads its PTZ and image settings.
+    void readPanelSettings();
     void createStreamServer();
     void placeViews(int count, int first);
     void setGridStretch(int side);
@@ -189,8 +196,11 @@ private:
     void pauseCamera(_st_view_item *record, bool paused);
     void stopIntercom(const QString &address);
 
+    // Deleted first on destruction: its request threads call back into the panels.
+    qcLiveDeviceRequests *m_deviceRequests = nullptr;
+    qwPtzPanel *m_ptzPanel = nullptr;
+    qwImagePanel *m_imagePanel = nullptr;
     QListWidget *m_devList = nullptr;
-    QListWidget *m_presetList = nullptr;
     int m_devCount = 0;
     Ui_qwLiveView *ui = nullptr;
     StatusButton *m_btnPlay = nullptr;
@@ -215,8 +225,6 @@ private:
     int m_page = 0;
     int m_maximizedView = -1;
     QSlider *m_volumeSlider = nullptr;
-    QSlider *m_ptzSpeedSlider = nullptr;
-    QLabel *m_ptzSpeedLabel = nullptr;
     int m_addMode = 0;
     int m_modifyRow = 0;
     bool m_alarmBlinking = false;
@@ -227,42 +235,18 @@ private:
     QString m_viewNormalStyle;
     QString m_viewSelectedStyle;
     QList<_st_device_item *> m_devices;
-    CGIUtil *m_cgiPtz = nullptr;
-    CGIUtil *m_cgiGetPtz = nullptr;
-    CGIUtil *m_cgiGetImage = nullptr;
-    CGIUtil *m_cgiSetImage = nullptr;
     QString m_curUser;
     QString m_curPassword;
     QString m_curAddress;
     QString m_curPort;
-    int m_presetOp = 0;
     QList<_st_view_item *> m_viewRecords;
     int m_viewVolume[kMaxViews] = {};
     bool m_recordAll = false;
-    QLabel *m_lblSaturation = nullptr;
-    QLabel *m_lblBrightness = nullptr;
-    QLabel *m_lblSharpness = nullptr;
-    QLabel *m_lblContrast = nullptr;
-    QLabel *m_lblMirror = nullptr;
-    QSlider *m_sldSaturation = nullptr;
-    QSlider *m_sldBrightness = nullptr;
-    QSlider *m_sldSharpness = nullptr;
-    QSlider *m_sldContrast = nullptr;
-    QComboBox *m_cmbMirror = nullptr;
     int m_optionRow = 0;
-    bool m_ptzAllowed = false;
     bool m_viewHasDevice = false;
-    int m_ptzAddr = 0;
-    int m_ptzBaudrate = 0;
-    int m_ptzDatabit = 0;
-    int m_ptzStopbit = 0;
-    int m_ptzParity = 0;
-    int m_ptzFlowctrl = 0;
-    int m_selectedPreset = -1;
     bool m_viewDragging = false;
     int m_pressedView = -1;
     int m_recordStarted = 0;
-    char m_xmlBody[2048];
     qcStreamServer *m_streamServer = nullptr;
     int m_startTimerId = -1;
     QThread *m_streamThread = nullptr;

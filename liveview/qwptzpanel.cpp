@@ -87,6 +87,14 @@ qwPtzPanel::qwPtzPanel(qcLiveDeviceRequests *requests, QWidget *parent)
     connect(m_requests, &qcLiveDeviceRequests::ptzResult, this, &qwPtzPanel::onPtzResult);
 }
 
+qwPtzPanel::~qwPtzPanel()
+{
+    // Controls torn down after this may still report (an editor losing
+    // its focus); the panel is no longer there to hear it.
+    for (QObject *child : findChildren<QObject *>())
+        child->disconnect(this);
+}
+
 StatusButton *qwPtzPanel::makeButton(QWidget *parent, const QImage &normal, const QImage &hover, const QRect &cell,
                                      int mask, const QString &tip, const char *style, bool pressAndRelease)
 {

@@ -26,6 +26,7 @@ public:
     static constexpr quint32 kPtzRight = 0x1;
 
     explicit qwPtzPanel(qcLiveDeviceRequests *requests, QWidget *parent = nullptr);
+    ~qwPtzPanel() override;
 
     QListWidget *presetList() const { return m_presetList; }
     QSlider *speedSlider() const { return m_ptzSpeedSlider; }
