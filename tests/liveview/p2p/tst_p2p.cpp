@@ -10,6 +10,8 @@
 #include "cameraitems.h"
 #include "liveview/qwdeviceform.h"
 #include "liveview/qwliveview.h"
+#include "liveview/qwptzpanel.h"
+#include "app/statusbutton.h"
 #include "media/qcstreamserver.h"
 #include "media/qcframebuffer.h"
 #include "media/cliveplayer.h"
@@ -120,6 +122,20 @@ private slots:
         QVERIFY(record->camera && record->camera->renderSurface());
         g_watched = HWND(record->camera->renderSurface()->winId());
         QTRY_VERIFY_WITH_TIMEOUT(g_presents.load() >= 10, 15000);
+
+        // PTZ through the P2P front end: up, its stop, the centre command and
+        // zoom in reach the device as IO-controls, byte 0 the wire code.
+        qwPtzPanel *ptz = page.ptzPanel();
+        auto *up = ptz->findChild<StatusButton *>("ptzButton_7");
+        QTest::mousePress(up, Qt::LeftButton);
+        QTest::mouseRelease(up, Qt::LeftButton);
+        QTest::mouseClick(ptz->findChild<StatusButton *>("ptzButton_10"), Qt::LeftButton);
+        QTest::mousePress(ptz->findChild<StatusButton *>("ptzButton_16"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.ioPayloads(0x1001).size(), 4, 5000);
+        QByteArray codes;
+        for (const QByteArray &payload : sim.ioPayloads(0x1001))
+            codes += payload.left(1);
+        QCOMPARE(codes, QByteArray("\x01\x00\x23\x18", 4));
 
         // Removing the device ends its session.
         page.removeDevice(0);

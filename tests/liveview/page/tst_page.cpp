@@ -9,6 +9,7 @@
 #include "liveview/qwadddevice.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwliveview.h"
+#include "liveview/qwptzpanel.h"
 #include "media/qcstreamserver.h"
 #include "tests/support/livepage.h"
 
@@ -124,6 +125,20 @@ private slots:
             QVERIFY(!box->itemText(i).startsWith("Page "));
         QVERIFY(!page.findChild<QWidget *>("page"));
         QVERIFY(!page.findChild<QWidget *>("page_2"));
+        QCOMPARE(box->widget(1)->objectName(), QString("widget_PtzPage"));
+        QVERIFY(box->widget(1)->findChild<QWidget *>("widget_PTZ"));
+        QCOMPARE(box->widget(2)->objectName(), QString("widget_Sase_Setting"));
+        QVERIFY(box->widget(2)->findChild<QWidget *>("widget_Image"));
+
+        // The speed slider follows the PTZ right each time the page is shown.
+        QSlider *speed = page.ptzPanel()->speedSlider();
+        QVERIFY(speed->isEnabled());
+        for (quint32 rights : {0x100u, 0x1u}) {
+            g_curUserRights = rights;
+            page.hide();
+            page.show();
+            QCOMPARE(speed->isEnabled(), bool(rights & 0x1));
+        }
     }
 
     void deviceRows()
