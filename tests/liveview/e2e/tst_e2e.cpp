@@ -13,8 +13,11 @@
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwdeviceform.h"
+#include "liveview/qwimagepanel.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwmodifydevice.h"
+#include "liveview/qwpresetitem.h"
+#include "liveview/qwptzpanel.h"
 #include "liveview/qwselectmultmode.h"
 #include "liveview/qwvideoshowtoolbar.h"
 #include "media/cliveplayer.h"
@@ -25,6 +28,7 @@
 #include "tests/support/livepage.h"
 #include "cameraitems.h"
 #include "livedevices.h"
+#include "panelsupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -36,7 +40,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QSlider>
 #include <QStackedWidget>
+#include <QToolBox>
 #include <QToolButton>
 #include <QtTest>
 
@@ -291,6 +297,43 @@ private slots:
         QCOMPARE(glueOf(0)->getStreamType(), 0);
         QTRY_VERIFY2_WITH_TIMEOUT(shows(0, 0), qPrintable(QStringLiteral("red share %1").arg(shareOf(0, kColours[0]))),
                                   20000);
+
+        // 2a. PTZ on camA: "up" held and released moves and stops it; preset
+        // 2 renamed with the set button and read back after selecting view 1
+        // and view 0 again; brightness released at 70 and read back.
+        auto *box = page->findChild<QToolBox *>("toolBox_Optlist");
+        box->setCurrentIndex(1);
+        qwPtzPanel *ptz = page->ptzPanel();
+        sims[0].device->clearLog();
+        auto *up = ptz->findChild<StatusButton *>("ptzButton_7");
+        QTest::mousePress(up, Qt::LeftButton);
+        QTest::qWait(300); // the operator's hold
+        QTest::mouseRelease(up, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(panelsupport::posted(*sims[0].device, "/action/ptz").size(), 2, 5000);
+        const QList<QByteArray> moves = panelsupport::posted(*sims[0].device, "/action/ptz");
+        QVERIFY(moves[0].contains("<cmd>2</cmd><move><hori>0</hori><vert>0</vert></move>"));
+        QVERIFY(moves[1].contains("<cmd>0</cmd><move><hori>0</hori><vert>0</vert></move>"));
+        // As the views' clicks do; a press on a view would also start the
+        // view swap, which follows the X pointer.
+        auto selectAgain = [&] {
+            page->onPlayviewClick(1);
+            page->onPlayviewClick(0);
+        };
+        ptz->presetList()->setCurrentRow(1);
+        QTest::mouseClick(ptz->findChild<StatusButton *>("presetButton_22"), Qt::LeftButton);
+        QTest::keyClicks(ptz->presetRow(1)->nameEdit(), "Yard");
+        QTest::keyClick(ptz->presetRow(1)->nameEdit(), Qt::Key_Return);
+        QTRY_VERIFY_WITH_TIMEOUT(sims[0].device->subject("ptz").contains("<pname>Yard</pname>"), 5000);
+        selectAgain();
+        QTRY_COMPARE_WITH_TIMEOUT(ptz->presetRow(1)->nameLabel()->text(), QString("Yard"), 5000);
+        box->setCurrentIndex(2);
+        panelsupport::drag(page->imagePanel()->slider(1), {70});
+        QTRY_VERIFY_WITH_TIMEOUT(sims[0].device->subject("videoimage").contains("<brightness>70</brightness>"), 5000);
+        selectAgain();
+        QTRY_COMPARE_WITH_TIMEOUT(page->imagePanel()->slider(1)->value(), 70, 5000);
+        // Back to the device list, laid out again before rows are dragged from it.
+        box->setCurrentIndex(0);
+        QTRY_VERIFY(page->deviceList()->isVisible() && !page->ptzPanel()->isVisible());
 
         // 3. camB dropped on view 1, camC double-clicked: it lands in the
         // next free view, 2.
