@@ -10,20 +10,21 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <mutex>
 
 std::atomic<qcP2PStreamInterface *> g_p2pStreams[kP2PStreamSlots];
 
 namespace {
 // Held while a slot is cleared for deletion and while the live page uses
 // what it found there.
-QMutex g_p2pTableLock;
+std::mutex g_p2pTableLock;
 } // namespace
 
 bool withP2PStream(const QString &id, const std::function<void(qcP2PStreamInterface *)> &fn)
 {
     if (id.isEmpty())
         return false;
-    QMutexLocker lock(&g_p2pTableLock);
+    std::lock_guard<std::mutex> lock(g_p2pTableLock);
     for (auto &slot : g_p2pStreams) {
         qcP2PStreamInterface *stream = slot.load();
         if (stream && stream->getDeviceId() == id) {
@@ -270,7 +271,7 @@ void qcStreamUtil::releaseP2P()
     // Nobody may find the object in the table once it is gone, nor still be
     // using what they found there.
     {
-        QMutexLocker lock(&g_p2pTableLock);
+        std::lock_guard<std::mutex> lock(g_p2pTableLock);
         for (auto &slot : g_p2pStreams) {
             qcP2PStreamInterface *mine = m_p2p;
             slot.compare_exchange_strong(mine, nullptr);
