@@ -116,6 +116,9 @@ private slots:
         QTest::newRow("050") << "<saturation>50</saturation>"
                              << "<saturation>050</saturation>"
                              << "" << QStringList{"050", "50", "50", "50"} << 0;
+        QTest::newRow("no number") << "<sharpness>50</sharpness>"
+                                   << "<sharpness>soft</sharpness>"
+                                   << "" << QStringList{"50", "50", "soft", "50"} << 0;
         QTest::newRow("missing") << "<contrast>50</contrast>"
                                  << ""
                                  << "" << QStringList{"0", "0", "0", "0"} << 1;
@@ -152,7 +155,7 @@ private slots:
         selectAndRead();
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(valueText(i), labels[i]);
-            QCOMPARE(m_panel->slider(i)->value(), labels[i].toInt());
+            QCOMPARE(m_panel->slider(i)->value(), labels[i].toInt()); // text that is no number counts as 0
         }
         QCOMPARE(m_panel->mirrorBox()->currentIndex(), mirror);
         QVERIFY(nothingSent());
@@ -258,6 +261,17 @@ private slots:
         QVERIFY(m_panel->cachedDocument().isEmpty());
         panelsupport::drag(m_panel->slider(Sharpness), {20});
         QCOMPARE(m_panel->slider(Sharpness)->value(), 50);
+        QVERIFY(nothingSent());
+    }
+
+    void p2pDeviceTakesNoSettings()
+    {
+        m_req->setDevice("ARDOSIM0000000000001", "0", "admin", "1234");
+        m_panel->slider(Saturation)->setValue(20);
+        m_panel->mirrorBox()->setCurrentIndex(2);
+        QCOMPARE(m_panel->slider(Saturation)->value(), 50);
+        QCOMPARE(valueText(Saturation), QString("50"));
+        QCOMPARE(m_panel->mirrorBox()->currentIndex(), 0);
         QVERIFY(nothingSent());
     }
 

@@ -322,24 +322,25 @@ private slots:
 
     void presetRowsFromReply_data()
     {
-        QTest::addColumn<QByteArray>("preset");
+        QTest::addColumn<QByteArray>("ptz");
         QTest::addColumn<QStringList>("names");
-        QTest::newRow("three") << QByteArray("<preset><pname>A</pname><pname></pname><pname>B</pname></preset>")
+        const QByteArray speed = "<speed>2</speed>";
+        QTest::newRow("three") << speed + "<preset><pname>A</pname><pname></pname><pname>B</pname></preset>"
                                << QStringList{"A", "", "B", "x"};
         QByteArray many("<preset>");
         for (int i = 0; i < 150; ++i)
             many += "<pname>n" + QByteArray::number(i) + "</pname>";
-        QTest::newRow("150") << many + "</preset>" << QStringList{"n0", "n1", "n2", "n3"};
-        QTest::newRow("no preset") << QByteArray() << QStringList{"x", "x", "x", "x"};
+        QTest::newRow("150") << speed + many + "</preset>" << QStringList{"n0", "n1", "n2", "n3"};
+        QTest::newRow("no preset") << speed << QStringList{"x", "x", "x", "x"};
+        QTest::newRow("no speed") << QByteArray("<preset><pname>A</pname></preset>") << QStringList{"x", "x", "x", "x"};
     }
     void presetRowsFromReply()
     {
-        QFETCH(QByteArray, preset);
+        QFETCH(QByteArray, ptz);
         QFETCH(QStringList, names);
         for (int r = 0; r < 4; ++r)
             m_panel->setPresetRow(r, "x", "x");
-        const QByteArray doc = "<response><ptz><speed>2</speed>" + preset + "</ptz></response>";
-        m_dev->setSubject("ptz", doc);
+        m_dev->setSubject("ptz", "<response><ptz>" + ptz + "</ptz></response>");
         m_req->requestPtzInfo();
         QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::GetPtzId)->isRunning());
         QCoreApplication::processEvents();
