@@ -35,20 +35,16 @@ QString text(const char *key)
 
 QString move(int cmd, int h, int v)
 {
-    return QString("<request><ptzcmd><cmd>%1</cmd><move><hori>%2</hori><vert>%3</vert></move></ptzcmd></request>")
-        .arg(cmd)
-        .arg(h)
-        .arg(v);
+    return QString::asprintf(
+        "<request><ptzcmd><cmd>%d</cmd><move><hori>%d</hori><vert>%d</vert></move></ptzcmd></request>", cmd, h, v);
 }
 
 const QString kLensStop = "<request><ptzcmd><protocol>0</protocol><cmd>0</cmd><addr>1</addr></ptzcmd></request>";
 
 QString lens(int cmd, const char *what, int v)
 {
-    return QString("<request><ptzcmd><cmd>%1</cmd><addr>1</addr><%2>%3</%2></ptzcmd></request>")
-        .arg(cmd)
-        .arg(what)
-        .arg(v);
+    return QString::asprintf("<request><ptzcmd><cmd>%d</cmd><addr>1</addr><%s>%d</%s></ptzcmd></request>", cmd, what, v,
+                             what);
 }
 
 } // namespace
