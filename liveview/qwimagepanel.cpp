@@ -16,6 +16,10 @@ using namespace livetext;
 namespace {
 
 const char *const kElements[] = {"saturation", "brightness", "sharpness", "contrast", "mirror"};
+const char *const kIcons[] = {":/images/srcimages/videoimage/saturation.png",
+                              ":/images/srcimages/videoimage/brightness.png",
+                              ":/images/srcimages/videoimage/sharpness.png",
+                              ":/images/srcimages/videoimage/contrast.png", ":/images/srcimages/videoimage/mirror.png"};
 
 } // namespace
 
@@ -57,8 +61,7 @@ void qwImagePanel::initImagePanel()
         icon->setMaximumSize(26, 26);
         icon->setStyleSheet(QStringLiteral("QLabel{background: #1d1d1d}"));
         icon->setToolTip(liveText(kPreviewPage, kNoSection, tips[i]));
-        icon->setPixmap(QPixmap(QStringLiteral(":/images/srcimages/videoimage/%1.png")
-                                    .arg(QLatin1String(i == Mirror ? "mirror" : kElements[i]))));
+        icon->setPixmap(QPixmap(QLatin1String(kIcons[i])));
         auto *label = new QLabel(i == Mirror ? QString() : QStringLiteral("0"), frame);
         label->setFixedWidth(28);
         label->setAlignment(Qt::AlignCenter);
