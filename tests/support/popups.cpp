@@ -5,6 +5,7 @@
 #include "liveview/livetext.h"
 
 #include <QPointer>
+#include <QVariant>
 #include <QWidget>
 
 namespace testsupport {

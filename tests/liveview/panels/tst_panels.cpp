@@ -44,12 +44,13 @@ QStringList gets(const devicesim::Device &device)
     return keys;
 }
 
-// Anything but the reachability probe.
+// The panels' reads, settings and PTZ controls; the reachability probe, the
+// streams and the alarm channel go on beside them.
 int panelRequestsIn(const QList<devicesim::LoggedRequest> &log)
 {
     int n = 0;
     for (const auto &r : log)
-        n += r.key != "systime" && r.path.startsWith("/action/");
+        n += r.key != "systime" && (r.path == "/action/get" || r.path == "/action/set" || r.path == "/action/ptz");
     return n;
 }
 
