@@ -60,4 +60,10 @@ bool waitFd(int fd, short events, int ms, const std::atomic<bool> &stop)
     return false;
 }
 
+quint16 closedPort()
+{
+    LoopbackListener listener;
+    return listener.port();
+}
+
 } // namespace testsupport

@@ -29,6 +29,10 @@ private:
     QVector<int> m_fillers;
 };
 
+// A port of 127.0.0.1 that was bound and released again, so that a connect
+// to it is refused at once.
+quint16 closedPort();
+
 // Waits in 20 ms slices until fd has one of the poll events, ms pass or
 // stop is set; true only when the descriptor is ready.
 bool waitFd(int fd, short events, int ms, const std::atomic<bool> &stop);

@@ -1,7 +1,6 @@
 #include "cgitest.h"
 
 #include <QCoreApplication>
-#include <QTcpServer>
 #include <QtTest>
 
 Recorder::Recorder(CGIUtil *util) : m_id(util->id())
@@ -54,15 +53,6 @@ std::unique_ptr<devicesim::Device> startDevice()
 QString urlOf(const devicesim::Device &device, const QString &pathAndQuery)
 {
     return device.baseUrl() + pathAndQuery;
-}
-
-quint16 closedPort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
 }
 
 QString DeviceTest::url(const QString &pathAndQuery) const

@@ -8,6 +8,9 @@
 
 #include "app/cgiutil.h"
 #include "devicesim/device.h"
+#include "tests/support/loopback.h"
+
+using testsupport::closedPort;
 
 // Records what a request thread reports, in order, on the test's thread:
 // "h:CODE" for sigHeaderCompleted, "d" for sigDataCompleted, "p:PCT" for
@@ -54,4 +57,3 @@ std::unique_ptr<devicesim::Device> startDevice();
 QString urlOf(const devicesim::Device &device, const QString &pathAndQuery);
 
 // A loopback port that was bound and released, so nothing listens on it.
-quint16 closedPort();
