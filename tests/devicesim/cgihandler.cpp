@@ -1,6 +1,7 @@
 #include "cgihandler.h"
 
 #include "exchange.h"
+#include "settingsets.h"
 #include "xmltree.h"
 
 namespace devicesim {
@@ -42,11 +43,13 @@ void CgiHandler::get(Exchange &ex)
 
 void CgiHandler::set(Exchange &ex)
 {
+    if (handleSettingsSet(ex))
+        return;
     const QString key = ex.request().subjectKey();
     QString error;
     XmlNode request;
     if (key.isEmpty() || !XmlNode::parse(ex.request().body, &request, &error) ||
-        request.name != QLatin1String("request")) {
+        (request.name != QLatin1String("request") && !acceptsOwnRoot(ex.device(), key, request.name))) {
         ex.respond(400);
         return;
     }

@@ -170,6 +170,86 @@ private slots:
         QCOMPARE(m_dev->subject(QStringLiteral("sample")), before);
     }
 
+    // The schedules take their own document back; other subjects still want <request>.
+    void setAcceptsScheduleOwnRoot()
+    {
+        for (const char *key : {"schetask&type=1", "alarm&type=2"}) {
+            const QByteArray root = QByteArray(key).left(QByteArray(key).indexOf('&'));
+            const QByteArray body = "<" + root + " ver=\"2.0\"><active>1</active></" + root + ">";
+            const QByteArray target = "/action/set?subject=" + QByteArray(key);
+            QVERIFY(rawExchange(port(), post(target, body)).bytes.startsWith("HTTP/1.0 200"));
+            XmlNode doc;
+            QString error;
+            QVERIFY(XmlNode::parse(m_dev->subject(QString::fromLatin1(key)), &doc, &error));
+            QCOMPARE(doc.name, QString::fromLatin1(root));
+            QCOMPARE(doc.children.at(0).text, QStringLiteral("1"));
+            QCOMPARE(doc.children.at(1).children.size(), 7); // the week stays
+        }
+        QVERIFY(rawExchange(port(), post("/action/set?subject=sample", "<response><count>1</count></response>"))
+                    .bytes.startsWith("HTTP/1.0 400"));
+    }
+
+    void accounts_data()
+    {
+        QTest::addColumn<QByteArray>("action");
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("names");
+        const QStringList all{"admin", "operator1", "viewer1"};
+        QTest::newRow("del") << QByteArray("del") << QByteArray("<name>viewer1</name>") << 200
+                             << QStringList{"admin", "operator1"};
+        QTest::newRow("del unknown") << QByteArray("del") << QByteArray("<name>nobody</name>") << 500 << all;
+        QTest::newRow("del login") << QByteArray("del") << QByteArray("<name>admin</name>") << 500 << all;
+        QTest::newRow("add") << QByteArray("add")
+                             << QByteArray("<name>guest1</name><password>pw</password><group>2</group>") << 200
+                             << all + QStringList{"guest1"};
+        QTest::newRow("add existing") << QByteArray("add") << QByteArray("<name>operator1</name><password>x</password>")
+                                      << 409 << all;
+        QTest::newRow("modify unknown") << QByteArray("modify") << QByteArray("<name>nobody</name><group>1</group>")
+                                        << 500 << all;
+    }
+
+    void accounts()
+    {
+        QFETCH(QByteArray, action);
+        QFETCH(QByteArray, user);
+        QFETCH(int, status);
+        QFETCH(QStringList, names);
+        const QByteArray body = "<request><user ver=\"2.0\">" + user + "</user></request>";
+        const RawReply r = rawExchange(port(), post("/action/set?subject=user&do=" + action, body));
+        QVERIFY2(r.bytes.startsWith("HTTP/1.0 " + QByteArray::number(status)), r.bytes.constData());
+        XmlNode doc;
+        QString error;
+        QVERIFY(XmlNode::parse(m_dev->subject(QStringLiteral("user")), &doc, &error));
+        QStringList got;
+        for (const XmlNode &u : doc.children)
+            got << u.children.at(0).text;
+        QCOMPARE(got, names);
+        QVERIFY(!m_dev->subject(QStringLiteral("user")).contains("<password>"));
+        QVERIFY(!m_dev->hasSubject(QStringLiteral("user&do=") + QString::fromLatin1(action)));
+    }
+
+    // Modifying the login account's password changes what the device accepts.
+    void modifyLoginPassword()
+    {
+        const QByteArray body = "<request><user ver=\"2.0\"><name>admin</name><password>pw2</password><group>0</group>"
+                                "<permit><config>1</config><operation>2</operation></permit></user></request>";
+        QVERIFY(rawExchange(port(), post("/action/set?subject=user&do=modify", body)).bytes.startsWith("HTTP/1.0 200"));
+        QCOMPARE(m_dev->password(), QStringLiteral("pw2"));
+        QVERIFY(m_dev->subject(QStringLiteral("user")).contains("<config>1</config>"));
+        QVERIFY(rawExchange(port(), get("/action/get?subject=user")).bytes.startsWith("HTTP/1.0 401"));
+        QVERIFY(rawExchange(port(), get("/action/get?subject=user", basic("admin", "pw2")))
+                    .bytes.startsWith("HTTP/1.0 200"));
+    }
+
+    void formatFreesTheDisk()
+    {
+        const QByteArray body = "<request><diskfmt><disk>0</disk><fmt>0</fmt></diskfmt></request>";
+        QVERIFY(rawExchange(port(), post("/action/set?subject=diskfmt", body)).bytes.startsWith("HTTP/1.0 200"));
+        const QByteArray disk = m_dev->subject(QStringLiteral("diskinfo&id=0"));
+        QVERIFY2(disk.contains("<free>1073741824000</free>"), disk.constData());
+    }
+
     void importExportPtzAndUpload()
     {
         const QByteArray blob("\x00\x01config\xff", 9);
