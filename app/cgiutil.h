@@ -57,6 +57,9 @@ public:
     CGIUtil &operator=(const CGIUtil &) = delete;
 
     int id() const { return m_id; }
+    // True once a GET was prepared (until another setter prepares something
+    // else), so that an owner can tell reads from sets when it stops them.
+    bool isGetRequest() const { return m_mode == Mode::Get; }
 
     // Each setter refuses (false, nothing set) a URL not beginning with
     // "http://", an empty user or password, and the empty body or path of its

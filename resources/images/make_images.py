@@ -444,6 +444,12 @@ def g_zoom(d, cx, cy, c):
     d.line([s(cx + 1.5), s(cy + 1.5), s(cx + 6), s(cy + 6)], fill=c, width=s(1.8))
 
 
+def g_return(d, cx, cy, c):
+    d.line([s(cx - 7), s(cy), s(cx + 7), s(cy)], fill=c, width=s(2))
+    d.line([s(cx - 7), s(cy), s(cx - 1), s(cy - 6)], fill=c, width=s(2))
+    d.line([s(cx - 7), s(cy), s(cx - 1), s(cy + 6)], fill=c, width=s(2))
+
+
 def live_page_images():
     add_icon()
     square_strip("playctrl/play.png", lambda d, cx, cy, c: g_play(d, cx + 1, cy, c, r=7), 34)
@@ -597,6 +603,7 @@ def main():
         handle("handle-%s.png" % direction, direction)
     dropdown()
     signal_strip()
+    square_strip("devsettings/return.png", g_return, 28)
     edit_icon()
     delete_icon()
     live_page_images()

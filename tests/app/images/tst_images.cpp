@@ -66,6 +66,7 @@ private slots:
             {"handle-right.png", {16, 16}},
             {"dropdown.png", {12, 12}},
             {"devsettings/signal.png", {360, 48}},
+            {"devsettings/return.png", {112, 28}},
             {"local/edit.png", {20, 20}},
             {"local/delete.png", {20, 20}},
             {"ptz/ptzallbtns.png", {90, 90}},

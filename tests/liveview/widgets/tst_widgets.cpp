@@ -378,21 +378,6 @@ private slots:
         face->close();
         QTRY_VERIFY(face.isNull());
     }
-
-    void settingsStub()
-    {
-        QWidget parent;
-        qwDeviceSettings settings(&parent);
-        settings.setDeviceInfo("127.0.0.2", "18080", "admin", "1234");
-        QVERIFY(settings.deviceLabel()->text().contains("127.0.0.2"));
-        QVERIFY(settings.deviceLabel()->text().contains("18080"));
-        QSignalSpy spy(&settings, &qwDeviceSettings::sigBaseInfoChange);
-        settings.OnBaseinfoChange("root", "pw2");
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0), (QVariantList{"127.0.0.2", "18080", "root", "pw2"}));
-        QCOMPARE(settings.address(), QStringLiteral("127.0.0.2"));
-        QCOMPARE(settings.password(), QStringLiteral("pw2"));
-    }
 };
 
 QTEST_MAIN(WidgetsTest)

@@ -1,0 +1,169 @@
+#include "devsettings/devsetframe.h"
+
+#include "app/basewindow.h"
+#include "app/qclanguagexml.h"
+#include "app/qwtipsdlgex.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QWidget>
+
+namespace devset {
+
+QString text(int page, int section, const char *key)
+{
+    return g_langXml ? g_langXml->getLangText(page, section, QLatin1String(key)) : QString();
+}
+
+QString caption(int page, int section, const char *key)
+{
+    return text(page, section, key) + QLatin1Char(':');
+}
+
+void stopRequest(CGIUtil *&r, int waitMs)
+{
+    if (!r)
+        return;
+    if (r->isRunning() && !r->wait(waitMs)) {
+        r->abort();
+        r->wait();
+    }
+    r->disconnect();
+    r->deleteLater();
+    r = nullptr;
+}
+
+void releaseRequest(CGIUtil *&r, int waitMs)
+{
+    if (!r)
+        return;
+    if (r->isRunning() && (r->isGetRequest() || !r->wait(waitMs))) {
+        r->abort();
+        r->wait();
+    }
+    delete r;
+    r = nullptr;
+}
+
+QString devsetUrl(const char *literal, const QString &devip, const QString &httpport)
+{
+    return QString::fromLatin1(literal).arg(devip, httpport);
+}
+
+qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key)
+{
+    auto *tip = new qwTipsdlgEx(parent, kind);
+    tip->setObjectName(QStringLiteral("tip_") + key);
+    tip->setTipText(g_langXml ? g_langXml->getLangText(kTipsPage, kAnySection, key) : QString());
+    tip->show();
+    return tip;
+}
+
+QString xmlEscape(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        switch (c.unicode()) {
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        case '"':
+            out += QLatin1String("&quot;");
+            break;
+        case '\'':
+            out += QLatin1String("&apos;");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString fillXml(const QString &literal, const QStringList &values)
+{
+    QString out;
+    out.reserve(literal.size() + 64);
+    for (int i = 0; i < literal.size(); ++i) {
+        const QChar c = literal.at(i);
+        if (c == QLatin1Char('%') && i + 1 < literal.size()) {
+            const int n = literal.at(i + 1).digitValue();
+            if (n >= 1 && n <= values.size() && n <= 9) {
+                out += values.at(n - 1);
+                ++i;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+QWidget *prepareDialog(BaseWindow *dialog, const QString &title)
+{
+    dialog->setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setTitleIcon(QStringLiteral(":/images/srcimages/cms.png"));
+    dialog->setTitleText(title, BaseWindow::TitleLeft);
+    auto *content = new QWidget(dialog);
+    content->setGeometry(dialog->getClientRect());
+    centreOnFirstShow(dialog);
+    return content;
+}
+
+QList<QPushButton *> addButtonRow(QBoxLayout *layout, QWidget *parent, std::initializer_list<ButtonSpec> buttons,
+                                  bool centred)
+{
+    QList<QPushButton *> made;
+    auto *row = new QHBoxLayout;
+    row->setSpacing(centred ? 38 : 10);
+    row->addStretch();
+    for (const ButtonSpec &spec : buttons) {
+        auto *button = new QPushButton(text(kCommonPage, kAnySection, spec.key), parent);
+        button->setObjectName(QStringLiteral("pushButton_") + QLatin1String(spec.name));
+        if (qstrcmp(spec.key, "cancelopt") == 0)
+            QObject::connect(button, &QPushButton::clicked, parent->window(), &QWidget::close);
+        row->addWidget(button);
+        made << button;
+    }
+    if (centred)
+        row->addStretch();
+    layout->addLayout(row);
+    return made;
+}
+
+namespace {
+class FirstShowCentring : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            auto *window = static_cast<QWidget *>(watched);
+            if (QWidget *parent = window->parentWidget()) {
+                const QRect area = parent->window()->frameGeometry();
+                window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
+            }
+            deleteLater();
+        }
+        return false;
+    }
+};
+} // namespace
+
+void centreOnFirstShow(QWidget *window)
+{
+    window->installEventFilter(new FirstShowCentring(window));
+}
+
+} // namespace devset
