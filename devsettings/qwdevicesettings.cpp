@@ -3,6 +3,7 @@
 #include "app/cgiutil.h"
 #include "app/statusbutton.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/qwdevsetstorage.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -123,19 +124,31 @@ void qwDeviceSettings::buildGuide(QWidget *guide)
 bool qwDeviceSettings::canCreate(int id)
 {
     switch (id) {
+    case DEVSET_STORAGE:
+        return true;
     default:
         return false;
     }
 }
 
+template <class P>
+qwDeviceSettings::Page qwDeviceSettings::makePage()
+{
+    auto *page = new P(m_pageArea);
+    connect(this, &qwDeviceSettings::sigInitParameters, page, &P::OnInitParameters);
+    return {page, [page](const QString &ip, const QString &port, const QString &user, const QString &pwd) {
+                page->setDeviceInfo(ip, port, user, pwd);
+            }};
+}
+
 qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
 {
-    Page page;
     switch (id) {
+    case DEVSET_STORAGE:
+        return makePage<qwDevsetStorage>();
     default:
-        break;
+        return {};
     }
-    return page;
 }
 
 void qwDeviceSettings::setDeviceInfo(const QString &ip, const QString &port, const QString &user,
@@ -189,6 +202,8 @@ void qwDeviceSettings::onGuideSelect(int mask)
     m_return->raise();
 
     const QRect area = getClientRect();
+    for (auto *running : m_pageArea->findChildren<QPropertyAnimation *>(QString(), Qt::FindDirectChildrenOnly))
+        running->stop();
     if (g_slideMs > 0) {
         auto *slide = new QPropertyAnimation(m_pageArea, "pos", m_pageArea);
         slide->setDuration(g_slideMs);

@@ -63,6 +63,8 @@ private:
 
     void buildGuide(QWidget *guide);
     Page createPage(int id);
+    template <class P>
+    Page makePage();
 
     QString m_ip;
     QString m_port;

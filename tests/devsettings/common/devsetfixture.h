@@ -1,0 +1,102 @@
+#pragma once
+
+// What every settings window suite needs: a run folder with the language
+// table and a loopback device with the shipped documents, whose login the
+// pages are given.
+
+#include "app/qclanguagexml.h"
+#include "app/qwtipsdlgex.h"
+#include "tests/devicesim/device.h"
+#include "tests/support/appglobals.h"
+#include "tests/support/runfolder.h"
+#include "tests/support/tipkeys.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QtTest>
+
+#include <memory>
+
+namespace devsetfixture {
+
+using devicesim::Fault;
+using devicesim::LoggedRequest;
+using testsupport::tipKeys;
+
+class Fixture
+{
+public:
+    Fixture() : m_globals(false)
+    {
+        m_device = std::make_unique<devicesim::Device>();
+        m_device->setCredentials("admin", "1234");
+        m_ok = m_folder.isValid() && m_globals.isValid() &&
+               m_device->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR)) && m_device->start();
+    }
+    ~Fixture()
+    {
+        // Replaced requests go by deleteLater.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    bool isValid() const { return m_ok; }
+    devicesim::Device &device() { return *m_device; }
+    QString port() const { return QString::number(m_device->port()); }
+    const testsupport::RunFolder &folder() const { return m_folder; }
+
+    template <class P>
+    void login(P &page, const QString &user = "admin", const QString &password = "1234")
+    {
+        page.setDeviceInfo("127.0.0.1", port(), user, password);
+    }
+
+    // Requests of that method ("GET", "POST") and subject key so far.
+    QList<LoggedRequest> requests(const QByteArray &method, const QString &key) const
+    {
+        QList<LoggedRequest> found;
+        for (const LoggedRequest &r : m_device->requests()) {
+            if (r.method == method && r.key == key)
+                found << r;
+        }
+        return found;
+    }
+    int count(const QByteArray &method, const QString &key) const { return requests(method, key).size(); }
+    // Waits until that many requests of the kind have been answered.
+    bool waitAnswered(const QByteArray &method, const QString &key, int n, int ms = 5000) const
+    {
+        return m_device->waitFor(
+            [&](const QList<LoggedRequest> &log) {
+                int done = 0;
+                for (const LoggedRequest &r : log)
+                    done += r.method == method && r.key == key && r.answered;
+                return done >= n;
+            },
+            ms);
+    }
+
+private:
+    testsupport::RunFolder m_folder;
+    testsupport::AppGlobals m_globals;
+    std::unique_ptr<devicesim::Device> m_device;
+    bool m_ok = false;
+};
+
+inline QString langText(int page, int section, const char *key)
+{
+    return g_langXml->getLangText(page, section, QLatin1String(key));
+}
+
+// Whether a tip is shown below widget (read them with tipKeys, which also
+// deletes them, so never inside QTRY_*).
+inline bool tipShown(QWidget *widget)
+{
+    return !widget->findChildren<qwTipsdlgEx *>().isEmpty();
+}
+
+template <class T>
+T *child(QWidget *parent, const char *name)
+{
+    return parent->findChild<T *>(QLatin1String(name));
+}
+
+} // namespace devsetfixture

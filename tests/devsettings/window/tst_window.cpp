@@ -1,0 +1,183 @@
+#include "devsetfixture.h"
+#include "devsettings/qwactionsdialog.h"
+#include "devsettings/qwdevicesettings.h"
+#include "devsettings/qwdevsetstorage.h"
+#include "devsettings/qwscheduledialog.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+
+using namespace devsetfixture;
+
+namespace {
+
+const QList<int> kBuilt{122};
+
+struct GuideKey
+{
+    int id;
+    const char *key;
+};
+const GuideKey kGuide[] = {{112, "itemgeneral"}, {113, "itemmaintain"}, {114, "itemtcpip"},   {115, "itemadvance"},
+                           {116, "itemwifi"},    {117, "itemvideo"},    {118, "itemaudio"},   {119, "itemimage"},
+                           {120, "itemosd"},     {121, "itemmotion"},   {122, "itemstorage"}, {123, "itemschedule"},
+                           {124, "itemusers"}};
+
+} // namespace
+
+class WindowTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Fixture> m_fx;
+    QWidget *m_parent = nullptr;
+    QPointer<qwDeviceSettings> m_window;
+
+    void open(const QString &password = "1234")
+    {
+        m_window = new qwDeviceSettings(m_parent);
+        m_window->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", password);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        qwDeviceSettings::setSlideDuration(0);
+    }
+    void init()
+    {
+        m_fx = std::make_unique<Fixture>();
+        QVERIFY(m_fx->isValid());
+        m_parent = new QWidget;
+    }
+    void cleanup()
+    {
+        delete m_parent;
+        m_fx.reset();
+    }
+
+    void guide()
+    {
+        open();
+        QVERIFY(m_window->windowFlags() & Qt::Window);
+        QVERIFY(m_window->windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(m_window->testAttribute(Qt::WA_DeleteOnClose));
+        QCOMPARE(m_window->titleLabel()->text(), "127.0.0.1:" + m_fx->port());
+        for (const GuideKey &g : kGuide) {
+            auto *button = child<QPushButton>(m_window, qPrintable(QStringLiteral("pushButton_Guide%1").arg(g.id)));
+            QVERIFY(button);
+            QCOMPARE(button->text(), langText(37, 48, g.key));
+            QCOMPARE(button->isEnabled(), kBuilt.contains(g.id));
+        }
+        QVERIFY(child<QWidget>(m_window, "widget_PageArea")->isHidden());
+    }
+
+    void selection()
+    {
+        open();
+        QVERIFY(m_fx->waitAnswered("GET", "devability", 1));
+        QSignalSpy init(m_window.data(), &qwDeviceSettings::sigInitParameters);
+        child<QPushButton>(m_window, "pushButton_Guide122")->click();
+        auto *page = m_window->findChild<qwDevsetStorage *>();
+        QVERIFY(page);
+        QVERIFY(m_window->pageArea()->isAncestorOf(page));
+        QCOMPARE(init.count(), 1);
+        QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 1));
+        const LoggedRequest read = m_fx->requests("GET", "diskinfo&id=0").at(0);
+        QCOMPARE(read.user + ":" + read.password, QStringLiteral("admin:1234"));
+
+        // Shown: ignored; after return the same page is used again.
+        m_window->onGuideSelect(122);
+        QCOMPARE(init.count(), 1);
+        child<QPushButton>(m_window, "pushButton_Return")->click();
+        QVERIFY(m_window->pageArea()->isHidden());
+        for (int id : {111, 125, 112})
+            m_window->onGuideSelect(id);
+        QCOMPARE(init.count(), 1);
+        m_window->onGuideSelect(122);
+        QCOMPARE(m_window->findChildren<qwDevsetStorage *>().size(), 1);
+        QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 2));
+        QCOMPARE(m_fx->count("GET", "devability"), 1);
+    }
+
+    void ability_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<int>("style");
+        QTest::newRow("imgstyle 1") << QByteArray("<response><imgstyle>1</imgstyle></response>") << 1;
+        QTest::newRow("shipped") << QByteArray() << 0;
+        QTest::newRow("missing") << QByteArray("<response><adapter>2</adapter></response>") << -1;
+        QTest::newRow("404") << QByteArray("404") << -1;
+    }
+
+    void ability()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(int, style);
+        if (document == "404")
+            m_fx->device().addFault("get:devability", Fault::status(404));
+        else if (!document.isEmpty())
+            m_fx->device().setSubject("devability", document);
+        m_window = new qwDeviceSettings(m_parent);
+        m_window->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", ""); // no login yet: not read
+        m_window->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
+        m_window->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
+        QVERIFY(m_fx->waitAnswered("GET", "devability", 1));
+        QTRY_COMPARE(m_window->imageStyle(), style);
+        QCOMPARE(m_fx->count("GET", "devability"), 1);
+        QCOMPARE(m_fx->requests("GET", "devability").at(0).password, QStringLiteral("1234"));
+    }
+
+    void loginChange()
+    {
+        open();
+        QSignalSpy spy(m_window.data(), &qwDeviceSettings::sigBaseInfoChange);
+        m_window->OnBaseinfoChange("admin", "pw2");
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0), (QVariantList{"127.0.0.1", m_fx->port(), "admin", "pw2"}));
+        QCOMPARE(m_window->address(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(m_window->password(), QStringLiteral("pw2"));
+        m_window->onGuideSelect(122);
+        QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 1));
+        QCOMPARE(m_fx->requests("GET", "diskinfo&id=0").at(0).password, QStringLiteral("pw2"));
+    }
+
+    void slide()
+    {
+        qwDeviceSettings::setSlideDuration(400);
+        open();
+        m_window->show();
+        m_window->onGuideSelect(122);
+        const QPoint place = m_window->getClientRect().topLeft();
+        QVERIFY(m_window->pageArea()->pos() != place);
+        QTRY_COMPARE_WITH_TIMEOUT(m_window->pageArea()->pos(), place, 1000);
+        qwDeviceSettings::setSlideDuration(0);
+        m_window->pageArea()->hide();
+        m_window->onGuideSelect(122);
+        QCOMPARE(m_window->pageArea()->pos(), place);
+    }
+
+    void placeholders()
+    {
+        open();
+        auto *actions = new qwActionsDialog(m_window);
+        actions->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
+        QCOMPARE(actions->windowModality(), Qt::WindowModal);
+        QCOMPARE(actions->titleLabel()->text(), langText(37, 122, "actiontitle"));
+        QCOMPARE(actions->login(), (QStringList{"127.0.0.1", m_fx->port(), "admin", "1234"}));
+        auto *alarm = new qwScheduleDialog(m_window, SCHEDULE_ALARM);
+        QCOMPARE(alarm->windowModality(), Qt::WindowModal);
+        QCOMPARE(alarm->titleLabel()->text(), langText(37, 122, "scheduletitle"));
+        QCOMPARE(alarm->subject(), QStringLiteral("alarm&type=2"));
+        QVERIFY(!alarm->isReady());
+        alarm->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
+        QVERIFY(alarm->isReady());
+        auto *record = new qwScheduleDialog(m_window, SCHEDULE_RECORD);
+        QCOMPARE(record->titleLabel()->text(), langText(37, 124, "schedule"));
+        QVERIFY(actions->testAttribute(Qt::WA_DeleteOnClose) && alarm->testAttribute(Qt::WA_DeleteOnClose));
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "tst_window.moc"
