@@ -4,6 +4,7 @@
 #include "app/statusbutton.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevsetstorage.h"
+#include "devsettings/qwdevsetusers.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -125,6 +126,7 @@ bool qwDeviceSettings::canCreate(int id)
 {
     switch (id) {
     case DEVSET_STORAGE:
+    case DEVSET_USERS:
         return true;
     default:
         return false;
@@ -146,6 +148,12 @@ qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
     switch (id) {
     case DEVSET_STORAGE:
         return makePage<qwDevsetStorage>();
+    case DEVSET_USERS: {
+        Page page = makePage<qwDevsetUsers>();
+        connect(static_cast<qwDevsetUsers *>(page.widget), &qwDevsetUsers::sigUserinfoChange, this,
+                &qwDeviceSettings::OnBaseinfoChange);
+        return page;
+    }
     default:
         return {};
     }

@@ -12,6 +12,7 @@
 #include "tests/support/tipkeys.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QtTest>
 
@@ -61,17 +62,21 @@ public:
         return found;
     }
     int count(const QByteArray &method, const QString &key) const { return requests(method, key).size(); }
-    // Waits until that many requests of the kind have been answered.
+    // Waits, handling events meanwhile, until that many requests of the
+    // kind have been answered.
     bool waitAnswered(const QByteArray &method, const QString &key, int n, int ms = 5000) const
     {
-        return m_device->waitFor(
-            [&](const QList<LoggedRequest> &log) {
-                int done = 0;
-                for (const LoggedRequest &r : log)
-                    done += r.method == method && r.key == key && r.answered;
-                return done >= n;
-            },
-            ms);
+        QDeadlineTimer deadline(ms);
+        for (;;) {
+            int done = 0;
+            for (const LoggedRequest &r : m_device->requests())
+                done += r.method == method && r.key == key && r.answered;
+            if (done >= n)
+                return true;
+            if (deadline.hasExpired())
+                return false;
+            QTest::qWait(10);
+        }
     }
 
 private:

@@ -2,16 +2,20 @@
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwdevicesettings.h"
 #include "devsettings/qwdevsetstorage.h"
+#include "devsettings/qwdevsetusers.h"
 #include "devsettings/qwscheduledialog.h"
+#include "devsettings/qwuserinformations.h"
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 
 using namespace devsetfixture;
 
 namespace {
 
-const QList<int> kBuilt{122};
+const QList<int> kBuilt{122, 124};
 
 struct GuideKey
 {
@@ -99,6 +103,47 @@ private slots:
         QCOMPARE(m_window->findChildren<qwDevsetStorage *>().size(), 1);
         QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 2));
         QCOMPARE(m_fx->count("GET", "devability"), 1);
+    }
+
+    // Every page hears every selection; only the selected one reads.
+    void secondPage()
+    {
+        open();
+        m_window->onGuideSelect(122);
+        QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 1));
+        m_window->pageArea()->hide();
+        QSignalSpy init(m_window.data(), &qwDeviceSettings::sigInitParameters);
+        m_window->onGuideSelect(124);
+        QCOMPARE(init.count(), 1);
+        QVERIFY(m_fx->waitAnswered("GET", "user", 1));
+        QTest::qWait(200);
+        QCOMPARE(m_fx->count("GET", "diskinfo&id=0"), 1);
+        QCOMPARE(m_fx->count("GET", "user"), 1);
+    }
+
+    // A new password of the window's own account, set on the users page,
+    // reaches the window, its owner and the next page selected.
+    void passwordThroughUsersPage()
+    {
+        open();
+        QSignalSpy spy(m_window.data(), &qwDeviceSettings::sigBaseInfoChange);
+        m_window->onGuideSelect(124);
+        auto *users = m_window->findChild<qwDevsetUsers *>();
+        auto *table = users->findChild<QTableView *>("tableView_Users");
+        QTRY_COMPARE(table->model()->rowCount(), 3);
+        table->setCurrentIndex(table->model()->index(0, 0));
+        users->OnBtnModifyClicked();
+        auto *dialog = users->findChild<qwUserInformations *>();
+        dialog->findChild<QLineEdit *>("lineEdit_Password")->setText("pw2");
+        dialog->findChild<QLineEdit *>("lineEdit_Confirm")->setText("pw2");
+        dialog->findChild<QPushButton *>("pushButton_Save")->click();
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0), (QVariantList{"127.0.0.1", m_fx->port(), "admin", "pw2"}));
+        QCOMPARE(m_fx->device().password(), QStringLiteral("pw2"));
+        m_window->pageArea()->hide();
+        m_window->onGuideSelect(122);
+        QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 1));
+        QCOMPARE(m_fx->requests("GET", "diskinfo&id=0").at(0).status, 200);
     }
 
     void ability_data()
