@@ -6,6 +6,8 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <QPushButton>
 #include <QWidget>
 
@@ -118,6 +120,22 @@ QWidget *prepareDialog(BaseWindow *dialog, const QString &title)
     content->setGeometry(dialog->getClientRect());
     centreOnFirstShow(dialog);
     return content;
+}
+
+QVBoxLayout *preparePage(QWidget *page, const QString &objectName, const QString &title)
+{
+    page->setObjectName(objectName);
+    page->setAttribute(Qt::WA_StyledBackground);
+    page->setStyleSheet(QStringLiteral("QWidget#%1{background:#323232;}").arg(objectName));
+    auto *column = new QVBoxLayout(page);
+    if (!title.isNull()) {
+        auto *bar = new QLabel(title, page);
+        bar->setStyleSheet(QStringLiteral("QLabel{background:#454545;color:white;}"));
+        bar->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        bar->setFixedHeight(38);
+        column->addWidget(bar);
+    }
+    return column;
 }
 
 QList<QPushButton *> addButtonRow(QBoxLayout *layout, QWidget *parent, std::initializer_list<ButtonSpec> buttons,

@@ -10,6 +10,7 @@
 class BaseWindow;
 class QBoxLayout;
 class QPushButton;
+class QVBoxLayout;
 class QWidget;
 class qwTipsdlgEx;
 
@@ -104,6 +105,10 @@ QString fillXml(const QString &literal, const QStringList &values);
 // dialog that deletes itself when closed, with the program's icon and the
 // title on the left. Returns the content widget that fills the client area.
 QWidget *prepareDialog(BaseWindow *dialog, const QString &title);
+
+// The page's dark background under its object name and the column that
+// holds its contents; with a title, the page's title bar first.
+QVBoxLayout *preparePage(QWidget *page, const QString &objectName, const QString &title = QString());
 
 // A row of buttons with captions of page 33 and the object names
 // "pushButton_<name>", right-aligned or centred, added to layout. A

@@ -3,6 +3,7 @@
 #include "app/cgiutil.h"
 #include "app/statusbutton.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/qwdevsetschedule.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
 
@@ -126,6 +127,7 @@ bool qwDeviceSettings::canCreate(int id)
 {
     switch (id) {
     case DEVSET_STORAGE:
+    case DEVSET_SCHEDULE:
     case DEVSET_USERS:
         return true;
     default:
@@ -148,6 +150,8 @@ qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
     switch (id) {
     case DEVSET_STORAGE:
         return makePage<qwDevsetStorage>();
+    case DEVSET_SCHEDULE:
+        return makePage<qwDevsetSchedule>();
     case DEVSET_USERS: {
         Page page = makePage<qwDevsetUsers>();
         connect(static_cast<qwDevsetUsers *>(page.widget), &qwDevsetUsers::sigUserinfoChange, this,

@@ -54,15 +54,7 @@ QWidget *legendRow(const char *colourStyle, QLabel *text, QWidget *parent)
 
 qwDevsetStorage::qwDevsetStorage(QWidget *parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("widget_Storage"));
-    setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(QStringLiteral("QWidget#widget_Storage{background:#323232}"));
-    auto *column = new QVBoxLayout(this);
-
-    auto *title = styledLabel(pageText("storagetitle"), "QLabel{background:#454545;color:white;}", this);
-    title->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    title->setFixedHeight(38);
-    column->addWidget(title);
+    QVBoxLayout *column = devset::preparePage(this, QStringLiteral("widget_Storage"), pageText("storagetitle"));
 
     auto *grid = new QGridLayout;
     m_status = styledLabel(QString(), kValueStyle, this);

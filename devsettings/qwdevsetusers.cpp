@@ -22,14 +22,8 @@ constexpr int kRowHeight = 26;
 
 qwDevsetUsers::qwDevsetUsers(QWidget *parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("widget_Users"));
-    setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(QStringLiteral("QWidget#widget_Users{background:#323232;}"));
-    auto *column = new QVBoxLayout(this);
-    auto *title = new QLabel(devset::text(devset::kRemotePage, kSection, "usermgrtitle"), this);
-    title->setStyleSheet(QStringLiteral("QLabel{background:#454545;color:white;}"));
-    title->setFixedHeight(38);
-    column->addWidget(title);
+    QVBoxLayout *column = devset::preparePage(this, QStringLiteral("widget_Users"),
+                                              devset::text(devset::kRemotePage, kSection, "usermgrtitle"));
 
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("tableView_Users"));

@@ -17,12 +17,13 @@ cmake --build build -j "$jobs"
 
 # The ThreadSanitizer and libFuzzer builds: only the targets that build/'s
 # hevc.tsan.* and hevc.fuzz.* entries run are built. ARDO_TSAN_DEVICE=1 adds
-# the two-way audio group (device.tsan.talk) and the live page's requests
-# with the P2P table walk (liveview.tsan.requests): more files to compile,
-# a few minutes on two cores, so it is a check run on request.
+# the two-way audio group (device.tsan.talk), the live page's requests with
+# the P2P table walk (liveview.tsan.requests) and the settings schedule page
+# (devsettings.tsan.schedule): more files to compile, a few minutes on two
+# cores, so it is a check run on request.
 tsan_targets="h265dec tst_hevc_threads tst_hevc_jobs"
 if [ "${ARDO_TSAN_DEVICE:-0}" = 1 ]; then
-  tsan_targets="$tsan_targets tst_device_talk tst_liveview_requests tst_media_streamunit"
+  tsan_targets="$tsan_targets tst_device_talk tst_liveview_requests tst_media_streamunit tst_devsettings_schedule"
 fi
 # ARDO_TSAN_MEDIA=1 adds the recorder and disk guard suites (media.tsan.recording).
 if [ "${ARDO_TSAN_MEDIA:-0}" = 1 ]; then

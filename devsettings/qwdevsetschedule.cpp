@@ -1,0 +1,535 @@
+#include "devsettings/qwdevsetschedule.h"
+
+#include "app/cgiutil.h"
+#include "app/qcxmlhelper.h"
+#include "app/qwtipsdlgex.h"
+#include "devsettings/devsetframe.h"
+#include "devsettings/qwscheduledialog.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimerEvent>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kRecordId = 161;
+constexpr int kSnapId = 163;
+constexpr int kSection = DEVSET_SCHEDULE + 1;
+constexpr int kWaitMs = 5000;
+constexpr int kReadTimeoutSec = 6;
+constexpr int kGuardMs = 6000;
+const char *const kLabelStyle = "QLabel,QRadioButton,QCheckBox{color:#c2c2c2;}";
+const char *const kHintStyle = "QLabel{color:#868686;}";
+const char *const kRecordBody = "<request><record><stream>%1</stream><packsec>%2</packsec><presec>%3</presec>"
+                                "<recycle>%4</recycle><path>%5</path></record></request>";
+const char *const kSnapBody = "<request><snap><framerate>%1</framerate><quality>%2</quality><interval>%3</interval>"
+                              "<stream>%4</stream><path>%5</path></snap></request>";
+const int kPackSeconds[] = {180, 300, 600};
+
+QString common(const char *key)
+{
+    return devset::text(devset::kCommonPage, devset::kAnySection, key);
+}
+
+QComboBox *combo(QWidget *parent, const QString &name, const QStringList &items)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QStringLiteral("comboBox_") + name);
+    box->addItems(items);
+    return box;
+}
+
+// A group with a title bar and rows of a caption and a field.
+class Group
+{
+public:
+    Group(QWidget *parent, const char *titleKey) : m_box(new QWidget(parent)), m_grid(new QGridLayout)
+    {
+        auto *column = new QVBoxLayout(m_box);
+        column->setContentsMargins(0, 0, 0, 0);
+        auto *title = new QLabel(devset::text(devset::kRemotePage, kSection, titleKey), m_box);
+        title->setStyleSheet(QStringLiteral("QLabel{background:#454545;color:white;}"));
+        title->setFixedHeight(30);
+        column->addWidget(title);
+        m_grid->setContentsMargins(20, 10, 20, 10);
+        column->addLayout(m_grid);
+        column->addStretch();
+    }
+    QWidget *box() const { return m_box; }
+    void row(const QString &caption, QWidget *field, QWidget *extra = nullptr)
+    {
+        auto *label = new QLabel(caption + QLatin1Char(':'), m_box);
+        label->setStyleSheet(QLatin1String(kLabelStyle));
+        const int r = m_grid->rowCount();
+        m_grid->addWidget(label, r, 0);
+        m_grid->addWidget(field, r, 1);
+        if (extra)
+            m_grid->addWidget(extra, r, 2);
+    }
+    QPushButton *scheduleButton(const QString &name)
+    {
+        auto *button = new QPushButton(common("setupopt"), m_box);
+        button->setObjectName(QStringLiteral("pushButton_") + name + QStringLiteral("Schedule"));
+        row(devset::text(devset::kRemotePage, kSection, "schedule"), button);
+        return button;
+    }
+
+private:
+    QWidget *m_box;
+    QGridLayout *m_grid;
+};
+
+QStringList numbered(int from, int to, const QString &unit = QString())
+{
+    QStringList items;
+    for (int i = from; i <= to; ++i)
+        items << QString::number(i) + unit;
+    return items;
+}
+
+void enableAll(const QList<QWidget *> &widgets, bool enabled)
+{
+    for (QWidget *w : widgets)
+        w->setEnabled(enabled);
+}
+
+} // namespace
+
+qwDevsetSchedule::qwDevsetSchedule(QWidget *parent) : QWidget(parent)
+{
+    QVBoxLayout *column = devset::preparePage(this, QStringLiteral("widget_Schedule"));
+    auto *groups = new QGridLayout;
+    groups->addWidget(buildRecordGroup(), 0, 0, 2, 1);
+    groups->addWidget(buildSnapshotGroup(), 0, 1);
+    groups->addWidget(buildFtpGroup(), 1, 1);
+    column->addLayout(groups);
+    const QList<QPushButton *> buttons = devset::addButtonRow(
+        column, this, {{"restoreopt", "Restore"}, {"refreshpara", "Refresh"}, {"saveopt", "Save"}}, false);
+    m_restore = buttons.at(0);
+    m_refresh = buttons.at(1);
+    m_save = buttons.at(2);
+    connect(m_restore, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnRestoreClick);
+    connect(m_refresh, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnRefreshClick);
+    connect(m_save, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnSaveClick);
+    for (Task &task : m_tasks)
+        enableAll(task.fields, false);
+}
+
+QWidget *qwDevsetSchedule::buildRecordGroup()
+{
+    Group g(this, "recordtitle");
+    Task &task = m_tasks[0];
+    const QString seconds = QLatin1Char(' ') + common("seconds");
+    task.enable = combo(g.box(), QStringLiteral("RecordEnable"), {common("sno"), common("syes")});
+    m_preRecord = combo(g.box(), QStringLiteral("PreRecord"), numbered(0, 3, seconds));
+    m_recordStream = combo(g.box(), QStringLiteral("RecordStream"), {common("mainstream"), common("substream")});
+    m_recordPath = combo(g.box(), QStringLiteral("RecordPath"),
+                         {devset::text(devset::kRemotePage, kSection, "sdcard"), QStringLiteral("NFS")});
+    m_overwrite = combo(g.box(), QStringLiteral("Overwrite"), {common("disables"), common("enables")});
+    const QString minutes = QLatin1Char(' ') + common("minutes");
+    m_packSize = combo(g.box(), QStringLiteral("PackSize"), {"3" + minutes, "5" + minutes, "10" + minutes});
+    g.row(common("enables"), task.enable);
+    g.row(devset::text(devset::kRemotePage, kSection, "prerecord"), m_preRecord);
+    g.row(devset::text(devset::kRemotePage, kSection, "tagstream"), m_recordStream);
+    g.row(devset::text(devset::kRemotePage, kSection, "destination"), m_recordPath);
+    g.row(devset::text(devset::kRemotePage, kSection, "overwrite"), m_overwrite);
+    g.row(devset::text(devset::kRemotePage, kSection, "packagesize"), m_packSize);
+    QPushButton *schedule = g.scheduleButton(QStringLiteral("Record"));
+    task.fields = {m_preRecord, m_recordStream, m_recordPath, m_overwrite, m_packSize, schedule};
+    connect(task.enable, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &qwDevsetSchedule::OnRecordEnableIndexChanged);
+    connect(schedule, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnRecordScheduleClick);
+    return g.box();
+}
+
+QWidget *qwDevsetSchedule::buildSnapshotGroup()
+{
+    Group g(this, "snapshottitle");
+    Task &task = m_tasks[1];
+    task.enable = combo(g.box(), QStringLiteral("SnapEnable"), {common("sno"), common("syes")});
+    m_quality = combo(g.box(), QStringLiteral("Quality"), numbered(1, 7));
+    m_frameRate = combo(g.box(), QStringLiteral("FrameRate"), numbered(1, 5));
+    m_interval = new QLineEdit(g.box());
+    m_interval->setObjectName(QStringLiteral("lineEdit_Interval"));
+    m_interval->setValidator(new QIntValidator(1, 600, m_interval));
+    m_snapStream = combo(g.box(), QStringLiteral("SnapStream"), {common("mainstream"), common("substream")});
+    m_snapPath = combo(g.box(), QStringLiteral("SnapPath"),
+                       {devset::text(devset::kRemotePage, kSection, "sdcard"), QStringLiteral("NFS")});
+    auto *emptyHint = new QLabel(g.box());
+    emptyHint->setStyleSheet(QLatin1String(kHintStyle));
+    auto *range = new QLabel(common("seconds") + QStringLiteral("(1~600)"), g.box());
+    range->setStyleSheet(QLatin1String(kHintStyle));
+    g.row(common("enables"), task.enable);
+    g.row(devset::text(devset::kRemotePage, kSection, "picquality"), m_quality);
+    g.row(devset::text(devset::kRemotePage, kSection, "picframerate"), m_frameRate, emptyHint);
+    g.row(devset::text(devset::kRemotePage, kSection, "picinterval"), m_interval, range);
+    g.row(devset::text(devset::kRemotePage, kSection, "tagstream"), m_snapStream);
+    g.row(devset::text(devset::kRemotePage, kSection, "destination"), m_snapPath);
+    QPushButton *schedule = g.scheduleButton(QStringLiteral("Snap"));
+    task.fields = {m_snapPath, m_frameRate, m_quality, m_snapStream, m_interval, schedule};
+    connect(task.enable, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &qwDevsetSchedule::OnSnapshotEnableIndexChanged);
+    connect(schedule, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnSnapshotScheduleClick);
+    return g.box();
+}
+
+QWidget *qwDevsetSchedule::buildFtpGroup()
+{
+    Group g(this, "fpttitle");
+    Task &task = m_tasks[2];
+    task.enable = combo(g.box(), QStringLiteral("FtpEnable"), {common("sno"), common("syes")});
+    g.row(common("enables"), task.enable);
+    QPushButton *schedule = g.scheduleButton(QStringLiteral("Ftp"));
+    task.fields = {schedule};
+    connect(task.enable, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &qwDevsetSchedule::OnFtpuploadEnableIndexChanged);
+    connect(schedule, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnFtpuploadScheduleClick);
+    return g.box();
+}
+
+qwDevsetSchedule::~qwDevsetSchedule()
+{
+    for (int i : {2, 0, 1})
+        devset::releaseRequest(m_tasks[i].request, kWaitMs);
+    devset::releaseRequest(recordRequest, kWaitMs);
+    devset::releaseRequest(snapRequest, kWaitMs);
+    if (saveTimerId != -1)
+        killTimer(saveTimerId);
+}
+
+void qwDevsetSchedule::setDeviceInfo(const QString &ip, const QString &port, const QString &user, const QString &pwd)
+{
+    devip = ip;
+    httpport = port;
+    username = user;
+    password = pwd;
+}
+
+QString qwDevsetSchedule::url(const char *literal) const
+{
+    return devset::devsetUrl(literal, devip, httpport);
+}
+
+void qwDevsetSchedule::stopAllRequests()
+{
+    for (int i : {2, 0, 1})
+        devset::stopRequest(m_tasks[i].request, kWaitMs);
+    devset::stopRequest(recordRequest, kWaitMs);
+    devset::stopRequest(snapRequest, kWaitMs);
+}
+
+void qwDevsetSchedule::OnInitParameters(int pageid)
+{
+    if (pageid != DEVSET_SCHEDULE)
+        return;
+    stopAllRequests();
+    const auto read = &qwDevsetSchedule::OnCGIDataCompleted;
+    for (Task &task : m_tasks) {
+        devset::startGet(task.request, kWaitMs, task.readId,
+                         url("http://%1:%2/action/get?subject=schetask&type=") + QString::number(task.type), username,
+                         password, kReadTimeoutSec, this, read);
+    }
+    devset::startGet(recordRequest, kWaitMs, kRecordId, url("http://%1:%2/action/get?subject=record"), username,
+                     password, kReadTimeoutSec, this, read);
+    devset::startGet(snapRequest, kWaitMs, kSnapId, url("http://%1:%2/action/get?subject=snap"), username, password,
+                     kReadTimeoutSec, this, read);
+}
+
+void qwDevsetSchedule::OnBtnRefreshClick()
+{
+    OnInitParameters(DEVSET_SCHEDULE);
+}
+
+qwDevsetSchedule::Task *qwDevsetSchedule::taskOf(int id)
+{
+    for (Task &task : m_tasks) {
+        if (task.readId == id || task.saveId == id)
+            return &task;
+    }
+    return nullptr;
+}
+
+void qwDevsetSchedule::OnCGIDataCompleted(int nID)
+{
+    if (nID == kRecordId && recordRequest && sender() == recordRequest)
+        parseRecord();
+    else if (nID == kSnapId && snapRequest && sender() == snapRequest)
+        parseSnap();
+    Task *task = taskOf(nID);
+    if (!task || !task->request || sender() != task->request)
+        return;
+    if (nID == task->readId)
+        parseTaskActive(nID);
+    else
+        checkTaskActive(nID);
+}
+
+void qwDevsetSchedule::parseTaskActive(int nID)
+{
+    Task *task = taskOf(nID);
+    int active = 0;
+    if (!task->request->getXmlInt(QStringLiteral("active"), &active))
+        return;
+    task->enable->setCurrentIndex(active == 0 ? 0 : 1);
+    enableAll(task->fields, active != 0);
+}
+
+void qwDevsetSchedule::parseRecord()
+{
+    CGIUtil *r = recordRequest;
+    int v = 0;
+    const auto pick = [](int value, int count) { return value >= 0 && value < count ? value : 0; };
+    if (r->getXmlInt(QStringLiteral("stream"), &v))
+        m_recordStream->setCurrentIndex(pick(v, 2));
+    if (r->getXmlInt(QStringLiteral("presec"), &v))
+        m_preRecord->setCurrentIndex(pick(v, 4));
+    if (r->getXmlInt(QStringLiteral("packsec"), &v))
+        m_packSize->setCurrentIndex(v == 300 ? 1 : v == 600 ? 2 : 0);
+    if (r->getXmlInt(QStringLiteral("recycle"), &v))
+        m_overwrite->setCurrentIndex(pick(v, 2));
+    if (r->getXmlInt(QStringLiteral("path"), &v))
+        m_recordPath->setCurrentIndex(pick(v, 2));
+}
+
+void qwDevsetSchedule::parseSnap()
+{
+    CGIUtil *r = snapRequest;
+    int v = 0;
+    if (r->getXmlInt(QStringLiteral("framerate"), &v))
+        m_frameRate->setCurrentIndex(v >= 1 && v <= 5 ? v - 1 : 4);
+    if (r->getXmlInt(QStringLiteral("quality"), &v))
+        m_quality->setCurrentIndex(v >= 1 && v <= 7 ? v - 1 : 6);
+    if (r->getXmlInt(QStringLiteral("interval"), &v))
+        m_interval->setText(v >= 1 && v <= 600 ? QString::number(v) : QStringLiteral("5"));
+    if (r->getXmlInt(QStringLiteral("stream"), &v))
+        m_snapStream->setCurrentIndex(v == 0 || v == 1 ? v : 0);
+    if (r->getXmlInt(QStringLiteral("path"), &v))
+        m_snapPath->setCurrentIndex(v == 0 || v == 1 ? v : 0);
+}
+
+void qwDevsetSchedule::OnRecordEnableIndexChanged(int index)
+{
+    enableAll(m_tasks[0].fields, index != 0);
+}
+
+void qwDevsetSchedule::OnSnapshotEnableIndexChanged(int index)
+{
+    enableAll(m_tasks[1].fields, index != 0);
+}
+
+void qwDevsetSchedule::OnFtpuploadEnableIndexChanged(int index)
+{
+    enableAll(m_tasks[2].fields, index != 0);
+}
+
+void qwDevsetSchedule::OnBtnSaveClick()
+{
+    // A guard timer of an earlier save would otherwise fire for the page's life.
+    if (saveTimerId != -1)
+        killTimer(saveTimerId);
+    saveTimerId = startTimer(kGuardMs, Qt::CoarseTimer);
+    m_save->setEnabled(false);
+    recordSetOk = false;
+    snapSetOk = false;
+    if (!saveRecord() || !saveSnap()) {
+        m_save->setEnabled(true);
+        return;
+    }
+    readTasksForSave();
+}
+
+bool qwDevsetSchedule::saveRecord()
+{
+    const QString body = devset::fillXml(
+        QLatin1String(kRecordBody),
+        {QString::number(m_recordStream->currentIndex()), QString::number(kPackSeconds[m_packSize->currentIndex()]),
+         QString::number(m_preRecord->currentIndex()), QString::number(m_overwrite->currentIndex()),
+         QString::number(m_recordPath->currentIndex())});
+    return devset::startPost(recordRequest, kWaitMs, kRecordId, url("http://%1:%2/action/set?subject=record"), username,
+                             password, body, 3, 5, this, &qwDevsetSchedule::OnCGIHeadCompleted);
+}
+
+bool qwDevsetSchedule::saveSnap()
+{
+    const int interval = m_interval->text().toInt();
+    if (interval <= 0) {
+        devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("invsnapinterval"));
+        return false;
+    }
+    const QString body =
+        devset::fillXml(QLatin1String(kSnapBody),
+                        {QString::number(m_frameRate->currentIndex() + 1),
+                         QString::number(m_quality->currentIndex() + 1), QString::number(interval),
+                         QString::number(m_snapStream->currentIndex()), QString::number(m_snapPath->currentIndex())});
+    return devset::startPost(snapRequest, kWaitMs, kSnapId, url("http://%1:%2/action/set?subject=snap"), username,
+                             password, body, 3, 5, this, &qwDevsetSchedule::OnCGIHeadCompleted);
+}
+
+void qwDevsetSchedule::readTasksForSave()
+{
+    for (int i : {2, 0, 1})
+        devset::stopRequest(m_tasks[i].request, kWaitMs);
+    for (Task &task : m_tasks) {
+        QMutexLocker lock(&task.mutex);
+        task.capture.clear();
+        task.overflow = false;
+        task.received = false;
+        task.ok = false;
+    }
+    for (Task &task : m_tasks) {
+        devset::startGet(task.request, kWaitMs, task.saveId,
+                         url("http://%1:%2/action/get?subject=schetask&type=") + QString::number(task.type), username,
+                         password, kReadTimeoutSec, this, &qwDevsetSchedule::OnCGIDataCompleted, &onTaskRawData, this);
+    }
+}
+
+void qwDevsetSchedule::onTaskRawData(int id, const char *data, int length, void *context)
+{
+    auto *page = static_cast<qwDevsetSchedule *>(context);
+    Task *task = page ? page->taskOf(id) : nullptr;
+    if (!task || id != task->saveId || length < 0)
+        return;
+    QMutexLocker lock(&task->mutex);
+    if (task->overflow)
+        return;
+    // A capture the request thread could not keep whole is no document to
+    // send back.
+    if (task->capture.size() + qint64(length) > CGIUtil::kReplyBufferBytes - 1) {
+        task->capture.clear();
+        task->overflow = true;
+        task->received = false;
+        return;
+    }
+    task->capture.append(data, length);
+    task->received = true;
+}
+
+void qwDevsetSchedule::checkTaskActive(int nID)
+{
+    Task *task = taskOf(nID);
+    if (!task->received)
+        return;
+    const int enabled = task->enable->currentIndex();
+    int active = -1;
+    if (task->request->getXmlInt(QStringLiteral("active"), &active)) {
+        if ((enabled > 0 && active > 0) || (enabled == 0 && active == 0))
+            task->ok = true;
+        else
+            saveTaskActive(task->type);
+    }
+    checkSuccess();
+}
+
+void qwDevsetSchedule::saveTaskActive(int type)
+{
+    Task *task = nullptr;
+    for (Task &t : m_tasks) {
+        if (t.type == type)
+            task = &t;
+    }
+    if (!task || !task->received)
+        return;
+    devset::stopRequest(task->request, kWaitMs);
+    QByteArray capture;
+    {
+        QMutexLocker lock(&task->mutex);
+        capture = task->capture;
+    }
+    qcXmlHelper doc(capture);
+    if (!doc.setText(QStringLiteral("active"), QString::number(task->enable->currentIndex())))
+        return;
+    devset::startPost(task->request, kWaitMs, task->saveId,
+                      url("http://%1:%2/action/set?subject=schetask&type=") + QString::number(type), username, password,
+                      QString::fromUtf8(doc.toText()), 3, 5, this, &qwDevsetSchedule::OnCGIHeadCompleted);
+}
+
+void qwDevsetSchedule::OnCGIHeadCompleted(int nID, int code)
+{
+    bool *flag = nullptr;
+    CGIUtil *request = nullptr;
+    if (nID == kRecordId) {
+        flag = &recordSetOk;
+        request = recordRequest;
+    } else if (nID == kSnapId) {
+        flag = &snapSetOk;
+        request = snapRequest;
+    } else if (Task *task = taskOf(nID)) {
+        flag = &task->ok;
+        request = task->request;
+    }
+    if (!flag || !request || sender() != request)
+        return;
+    if (code != CGIUtil::ResultOk) {
+        m_save->setEnabled(true);
+        devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("setfailed"));
+        return;
+    }
+    *flag = true;
+    checkSuccess();
+}
+
+void qwDevsetSchedule::checkSuccess()
+{
+    if (!recordSetOk || !snapSetOk)
+        return;
+    for (const Task &task : m_tasks) {
+        if (!task.ok)
+            return;
+    }
+    m_save->setEnabled(true);
+    devset::showTip(this, qwTipsdlgEx::Success, QStringLiteral("setsuccess"));
+}
+
+void qwDevsetSchedule::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != saveTimerId)
+        return;
+    m_save->setEnabled(true);
+    killTimer(saveTimerId);
+    saveTimerId = -1;
+}
+
+void qwDevsetSchedule::OnBtnRestoreClick()
+{
+    for (Task &task : m_tasks)
+        task.enable->setCurrentIndex(0);
+    m_preRecord->setCurrentIndex(0);
+    m_recordStream->setCurrentIndex(0);
+    m_recordPath->setCurrentIndex(0);
+    m_overwrite->setCurrentIndex(0);
+    m_packSize->setCurrentIndex(1);
+    m_quality->setCurrentIndex(3);
+    m_frameRate->setCurrentIndex(0);
+    m_interval->setText(QStringLiteral("1"));
+    m_snapStream->setCurrentIndex(0);
+    m_snapPath->setCurrentIndex(0);
+    for (Task &task : m_tasks)
+        enableAll(task.fields, false);
+}
+
+void qwDevsetSchedule::openSchedule(int kind)
+{
+    auto *dialog = new qwScheduleDialog(this, kind);
+    dialog->setDeviceInfo(devip, httpport, username, password);
+    dialog->show();
+}
+
+void qwDevsetSchedule::OnBtnRecordScheduleClick()
+{
+    openSchedule(SCHEDULE_RECORD);
+}
+
+void qwDevsetSchedule::OnBtnSnapshotScheduleClick()
+{
+    openSchedule(SCHEDULE_SNAPSHOT);
+}
+
+void qwDevsetSchedule::OnBtnFtpuploadScheduleClick()
+{
+    openSchedule(SCHEDULE_FTPUPLOAD);
+}
