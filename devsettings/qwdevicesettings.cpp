@@ -6,6 +6,7 @@
 #include "devsettings/qwdevsetschedule.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
+#include "devsettings/qwdevsetwifi.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -126,6 +127,7 @@ void qwDeviceSettings::buildGuide(QWidget *guide)
 bool qwDeviceSettings::canCreate(int id)
 {
     switch (id) {
+    case DEVSET_WIFI:
     case DEVSET_STORAGE:
     case DEVSET_SCHEDULE:
     case DEVSET_USERS:
@@ -148,6 +150,8 @@ qwDeviceSettings::Page qwDeviceSettings::makePage()
 qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
 {
     switch (id) {
+    case DEVSET_WIFI:
+        return makePage<qwDevsetWifi>();
     case DEVSET_STORAGE:
         return makePage<qwDevsetStorage>();
     case DEVSET_SCHEDULE:

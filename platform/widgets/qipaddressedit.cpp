@@ -42,7 +42,10 @@ QIPAddressEdit::QIPAddressEdit(QWidget *parent) : QWidget(parent)
         m_fields[i] = edit;
         layout->addWidget(edit);
         connect(edit, &QLineEdit::textEdited, this, [this, i] { onFieldEdited(i); });
-        connect(edit, &QLineEdit::textChanged, this, [this] { emit textChanged(text()); });
+        connect(edit, &QLineEdit::textChanged, this, [this] {
+            emit textChanged(text());
+            emit IPValueChanged(GetValue());
+        });
         if (i < 3)
             layout->addWidget(new QLabel(QStringLiteral("."), this));
     }
@@ -57,6 +60,17 @@ QString QIPAddressEdit::text() const
         parts << QString::number(edit->text().toInt());
     }
     return parts.join(QLatin1Char('.'));
+}
+
+QString QIPAddressEdit::GetValue() const
+{
+    QStringList parts;
+    bool any = false;
+    for (QLineEdit *edit : m_fields) {
+        parts << edit->text();
+        any = any || !edit->text().isEmpty();
+    }
+    return any ? parts.join(QLatin1Char('.')) : QString();
 }
 
 void QIPAddressEdit::setText(const QString &text)

@@ -18,8 +18,16 @@ public:
     void setText(const QString &text);
     QLineEdit *field(int i) const { return m_fields[i]; }
 
+    // The names the settings dialogs use. SetValue is setText; GetValue is
+    // the four fields exactly as typed, joined by '.' ("010.1.1.1",
+    // "192.168.."), or "" when all four are empty.
+    void SetValue(const QString &text) { setText(text); }
+    QString GetValue() const;
+
 signals:
     void textChanged(const QString &text);
+    // GetValue() after every change of a field, SetValue's included.
+    void IPValueChanged(const QString &value);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
