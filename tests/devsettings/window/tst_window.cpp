@@ -6,6 +6,7 @@
 #include "devsettings/qwscheduledialog.h"
 #include "devsettings/qwuserinformations.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -201,6 +202,21 @@ private slots:
         m_window->pageArea()->hide();
         m_window->onGuideSelect(122);
         QCOMPARE(m_window->pageArea()->pos(), place);
+    }
+
+    // Closing while the Wi-Fi page's reads hang abandons them at once.
+    void closeWhileReading()
+    {
+        m_fx->device().addFault("*", Fault::silent());
+        open();
+        m_window->show();
+        m_window->onGuideSelect(116);
+        QVERIFY(m_fx->device().waitForRequests(2, 5000)); // the window's and the page's ability reads
+        QElapsedTimer clock;
+        clock.start();
+        m_window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(m_window.isNull(), 1500);
+        qInfo("closing with the Wi-Fi reads running: %lld ms", clock.elapsed());
     }
 
     void placeholders()
