@@ -126,29 +126,25 @@ private slots:
     {
         QTest::addColumn<QByteArray>("size");
         QTest::addColumn<QByteArray>("free");
-        QTest::addColumn<QString>("used");
-        QTest::addColumn<QString>("left");
+        QTest::addColumn<QStringList>("legends"); // used, free
         QTest::addColumn<int>("angle");
-        QTest::newRow("size 0") << QByteArray("0") << gib(5) << "0GB(0%)"
-                                << "0GB(0%)" << 0;
-        QTest::newRow("no size") << QByteArray() << gib(5) << "0GB(0%)"
-                                 << "0GB(0%)" << 0;
-        QTest::newRow("free above size") << gib(1000) << gib(1500) << "0.000GB(0%)"
-                                         << "1000.000GB(100%)" << 0;
-        QTest::newRow("free 0") << gib(1000) << QByteArray("0") << "1000.000GB(100%)"
-                                << "0.000GB(0%)" << 360;
+        QTest::newRow("size 0") << QByteArray("0") << gib(5) << QStringList{"0GB(0%)", "0GB(0%)"} << 0;
+        QTest::newRow("no size") << QByteArray() << gib(5) << QStringList{"0GB(0%)", "0GB(0%)"} << 0;
+        QTest::newRow("free above size") << gib(1000) << gib(1500) << QStringList{"0.000GB(0%)", "1000.000GB(100%)"}
+                                         << 0;
+        QTest::newRow("free 0") << gib(1000) << QByteArray("0") << QStringList{"1000.000GB(100%)", "0.000GB(0%)"}
+                                << 360;
     }
 
     void usage()
     {
         QFETCH(QByteArray, size);
         QFETCH(QByteArray, free);
-        QFETCH(QString, used);
-        QFETCH(QString, left);
+        QFETCH(QStringList, legends);
         QFETCH(int, angle);
         load(disk(3, size, free));
-        QTRY_COMPARE(label("label_Used")->text(), used + storageText("spused"));
-        QCOMPARE(label("label_Free")->text(), left + storageText("spunused"));
+        QTRY_COMPARE(label("label_Used")->text(), legends[0] + storageText("spused"));
+        QCOMPARE(label("label_Free")->text(), legends[1] + storageText("spunused"));
         QCOMPARE(m_page->pieAngle(), angle);
         const QColor whole = angle == 360 ? QColor(205, 102, 29) : QColor(80, 137, 203);
         for (int x : {20, 80})

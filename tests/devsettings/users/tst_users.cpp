@@ -230,39 +230,23 @@ private slots:
 
     void addRefused_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("pwd");
-        QTest::addColumn<QString>("confirm");
+        QTest::addColumn<QStringList>("input"); // name, password, confirmation
         QTest::addColumn<QString>("tip");
-        QTest::newRow("exists") << "viewer1"
-                                << "p"
-                                << "p"
-                                << "tip_usernameexist";
-        QTest::newRow("mismatch") << "new"
-                                  << "p"
-                                  << "q"
-                                  << "tip_notmatch";
-        QTest::newRow("no password") << "new"
-                                     << ""
-                                     << ""
-                                     << "tip_neednameorpwd";
-        QTest::newRow("no name") << ""
-                                 << "p"
-                                 << "p"
-                                 << "tip_neednameorpwd";
+        QTest::newRow("exists") << QStringList{"viewer1", "p", "p"} << "tip_usernameexist";
+        QTest::newRow("mismatch") << QStringList{"new", "p", "q"} << "tip_notmatch";
+        QTest::newRow("no password") << QStringList{"new", "", ""} << "tip_neednameorpwd";
+        QTest::newRow("no name") << QStringList{"", "p", "p"} << "tip_neednameorpwd";
     }
 
     void addRefused()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, pwd);
-        QFETCH(QString, confirm);
+        QFETCH(QStringList, input);
         QFETCH(QString, tip);
         load(3);
         m_page->OnBtnAddUserClicked();
         qwUserInformations *d = dialog();
         QCOMPARE(d->titleLabel()->text(), langText(37, 125, "adduser"));
-        fill(d, name, pwd, confirm);
+        fill(d, input[0], input[1], input[2]);
         QTRY_VERIFY(tipShown(d));
         QCOMPARE(tipKeys(d), QStringList{tip});
         QVERIFY(dialog());
