@@ -55,7 +55,8 @@ public:
     QList<LoggedRequest> requests(const QByteArray &method, const QString &key) const
     {
         QList<LoggedRequest> found;
-        for (const LoggedRequest &r : m_device->requests()) {
+        const QList<LoggedRequest> log = m_device->requests();
+        for (const LoggedRequest &r : log) {
             if (r.method == method && r.key == key)
                 found << r;
         }
@@ -69,7 +70,8 @@ public:
         QDeadlineTimer deadline(ms);
         for (;;) {
             int done = 0;
-            for (const LoggedRequest &r : m_device->requests())
+            const QList<LoggedRequest> log = m_device->requests();
+            for (const LoggedRequest &r : log)
                 done += r.method == method && r.key == key && r.answered;
             if (done >= n)
                 return true;
