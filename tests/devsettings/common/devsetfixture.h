@@ -88,6 +88,20 @@ private:
     bool m_ok = false;
 };
 
+// Counts the queued calls a widget receives: every reply and result of its
+// requests arrives as one, so a test can wait until they have been handled.
+class Deliveries : public QObject
+{
+public:
+    explicit Deliveries(QObject *watched) { watched->installEventFilter(this); }
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count += event->type() == QEvent::MetaCall;
+        return false;
+    }
+};
+
 inline QString langText(int page, int section, const char *key)
 {
     return g_langXml->getLangText(page, section, QLatin1String(key));

@@ -58,14 +58,9 @@ class WifiTest : public QObject
     // on the list and the current network.
     void load(bool scans = true)
     {
+        Deliveries replies(m_page.get());
         m_page->OnInitParameters(116);
-        QVERIFY(m_fx->waitAnswered("GET", "netstat&adapter=1", 1));
-        QVERIFY(m_fx->waitAnswered("GET", "network&adapter=1", 1));
-        if (scans) {
-            QVERIFY(m_fx->waitAnswered("GET", "wifiscan", 1));
-            QVERIFY(m_fx->waitAnswered("GET", "wifi", 1));
-        }
-        QTest::qWait(100);
+        QTRY_COMPARE(replies.count, scans ? 5 : 3);
     }
     QByteArray save()
     {
