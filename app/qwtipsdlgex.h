@@ -6,6 +6,10 @@
 
 class qcLabelEx;
 
+// The property that names the text key of a tip or reminder, so that the
+// object name stays what the style sheets select the dialog by.
+constexpr char kTipKeyProperty[] = "tipKey";
+
 // Popup tip: slides into the bottom-right corner of the work area, closes
 // itself after five seconds and deletes itself. Kind 1 success, 2 failure,
 // 3 a file path that reveals the file when clicked.

@@ -4,6 +4,7 @@
 #include "app/qclanguagexml.h"
 #include "app/qwtipsdlgex.h"
 
+#include <QVariant>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,7 +57,7 @@ QString devsetUrl(const char *literal, const QString &devip, const QString &http
 qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key)
 {
     auto *tip = new qwTipsdlgEx(parent, kind);
-    tip->setObjectName(QStringLiteral("tip_") + key);
+    tip->setProperty(kTipKeyProperty, key);
     tip->setTipText(g_langXml ? g_langXml->getLangText(kTipsPage, kAnySection, key) : QString());
     tip->show();
     return tip;

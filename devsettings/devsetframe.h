@@ -92,7 +92,7 @@ bool startPost(CGIUtil *&r, int waitMs, int id, const QString &url, const QStrin
     return true;
 }
 
-// A tip of page 38 with the object name "tip_" + key; it deletes itself.
+// A tip of page 38 whose text key rides in kTipKeyProperty; it deletes itself.
 qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key);
 
 // & < > " ' as entities; everything else keeps its characters.

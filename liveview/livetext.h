@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/qwtipsdlgex.h"
+
 #include <QString>
 
 class QWidget;
@@ -11,7 +13,7 @@ QString liveText(int page, int section, const char *key);
 // A popup keeps the object name its style sheet selects it by; the key of
 // its text rides along as the property kTipKey, so that it can be told apart.
 namespace livetext {
-constexpr char kTipKey[] = "tipKey";
+constexpr const char *kTipKey = kTipKeyProperty;
 
 constexpr int kCommonPage = 33;
 constexpr int kPreviewPage = 34;

@@ -2,7 +2,6 @@
 
 #include "app/qwtipsdlg.h"
 #include "app/qwtipsdlgex.h"
-#include "liveview/livetext.h"
 
 #include <QPointer>
 #include <QVariant>
@@ -17,7 +16,7 @@ QStringList popupKeys(QWidget *parent)
     for (QWidget *w : parent->findChildren<QWidget *>()) {
         if (!qobject_cast<qwTipsDlg *>(w) && !qobject_cast<qwTipsdlgEx *>(w))
             continue;
-        const QString key = w->property(livetext::kTipKey).toString();
+        const QString key = w->property(kTipKeyProperty).toString();
         if (!key.isEmpty())
             keys << "tip_" + key;
         popups << w;

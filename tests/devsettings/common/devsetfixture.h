@@ -9,7 +9,7 @@
 #include "tests/devicesim/device.h"
 #include "tests/support/appglobals.h"
 #include "tests/support/runfolder.h"
-#include "tests/support/tipkeys.h"
+#include "tests/support/popups.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -22,7 +22,7 @@ namespace devsetfixture {
 
 using devicesim::Fault;
 using devicesim::LoggedRequest;
-using testsupport::tipKeys;
+using testsupport::popupKeys;
 
 class Fixture
 {
@@ -107,7 +107,7 @@ inline QString langText(int page, int section, const char *key)
     return g_langXml->getLangText(page, section, QLatin1String(key));
 }
 
-// Whether a tip is shown below widget (read them with tipKeys, which also
+// Whether a tip is shown below widget (read them with popupKeys, which also
 // deletes them, so never inside QTRY_*).
 inline bool tipShown(QWidget *widget)
 {

@@ -112,7 +112,7 @@ private slots:
         }
         QTest::qWait(200);
         QCOMPARE(m_fx->device().requests().size(), 1);
-        QVERIFY(tipKeys(&storage).isEmpty());
+        QVERIFY(popupKeys(&storage).isEmpty());
     }
 
     // No connection: a read changes nothing and says nothing, a set says so.
@@ -125,7 +125,7 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(storage.findChild<QLabel *>("label_Used")->text(), before);
         QVERIFY(storage.findChild<QLabel *>("label_DiskStatus")->text().isEmpty());
-        QVERIFY(tipKeys(&storage).isEmpty());
+        QVERIFY(popupKeys(&storage).isEmpty());
 
         qwDevsetUsers users(nullptr);
         users.show();
@@ -137,7 +137,7 @@ private slots:
         users.setDeviceInfo("127.0.0.1", QString::number(testsupport::closedPort()), "admin", "1234");
         users.OnBtnDeleteClicked();
         QTRY_VERIFY(tipShown(&users));
-        QCOMPARE(tipKeys(&users), QStringList{"tip_delusererr"});
+        QCOMPARE(popupKeys(&users), QStringList{"tip_delusererr"});
     }
 
     // The page ends on the reply of the last selection, however late the
@@ -181,7 +181,7 @@ private slots:
         QCOMPARE(m_fx->requests("POST", "user&do=del").at(0).status, 500);
         QTRY_VERIFY(tipShown(&users));
         QTest::qWait(300);
-        QCOMPARE(tipKeys(&users), QStringList{"tip_delusersecc"});
+        QCOMPARE(popupKeys(&users), QStringList{"tip_delusersecc"});
     }
 
     void formatAfterInterim()
@@ -193,7 +193,7 @@ private slots:
         m_fx->device().addFault("set:diskfmt", Fault::interim100(), 1);
         storage.OnBtnFormatClicked();
         QTRY_VERIFY(tipShown(&storage));
-        QCOMPARE(tipKeys(&storage), QStringList{"tip_fmtsecc"});
+        QCOMPARE(popupKeys(&storage), QStringList{"tip_fmtsecc"});
     }
 
     void languageWithoutPage()

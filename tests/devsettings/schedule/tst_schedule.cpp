@@ -82,7 +82,7 @@ class ScheduleTest : public QObject
         button("pushButton_Save")->click();
         [&] { QTRY_VERIFY(tipShown(m_page.get())); }();
         QTest::qWait(100);
-        return tipKeys(m_page.get());
+        return popupKeys(m_page.get());
     }
 
 private slots:
@@ -221,7 +221,7 @@ private slots:
         QVERIFY(m_fx->waitAnswered("POST", "snap", 1));
         QTest::qWait(300);
         QCOMPARE(m_fx->count("POST", "schetask&type=2"), 0);
-        QVERIFY(tipKeys(m_page.get()).isEmpty());
+        QVERIFY(popupKeys(m_page.get()).isEmpty());
         QVERIFY(!button("pushButton_Save")->isEnabled());
     }
 
@@ -251,7 +251,7 @@ private slots:
         QCOMPARE(save(), QStringList{"tip_setfailed"});
         QVERIFY(m_fx->waitAnswered("GET", "schetask&type=2", 2));
         QTest::qWait(300);
-        QVERIFY(tipKeys(m_page.get()).isEmpty());
+        QVERIFY(popupKeys(m_page.get()).isEmpty());
     }
 
     // Save-time reads unanswered: no tip; the guard timer enables Save about
@@ -272,7 +272,7 @@ private slots:
         QVERIFY2(clock.elapsed() > 5000, qPrintable(QString::number(clock.elapsed())));
         QTest::qWait(int(qMax<qint64>(0, 7000 - clock.elapsed())));
         QCOMPARE(timers.count, 1);
-        QVERIFY(tipKeys(m_page.get()).isEmpty());
+        QVERIFY(popupKeys(m_page.get()).isEmpty());
     }
 
     // Refresh during a save: its late results show nothing.
@@ -294,7 +294,7 @@ private slots:
         m_page->OnBtnRefreshClick();
         QVERIFY(m_fx->waitAnswered("GET", "snap", 2));
         QTest::qWait(300);
-        QVERIFY(tipKeys(m_page.get()).isEmpty());
+        QVERIFY(popupKeys(m_page.get()).isEmpty());
     }
 
     void scheduleDialogs()
@@ -329,11 +329,11 @@ private slots:
         mode->setCurrentIndex(1);
         save->click();
         QTRY_VERIFY(tipShown(dialog));
-        QCOMPARE(tipKeys(dialog), QStringList{"tip_setscheduleerr"});
+        QCOMPARE(popupKeys(dialog), QStringList{"tip_setscheduleerr"});
         QVERIFY(save->isEnabled());
         save->click();
         QTRY_VERIFY(!m_page->findChild<qwScheduleDialog *>());
-        QCOMPARE(tipKeys(m_page.get()), QStringList{"tip_setschedulesuc"});
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setschedulesuc"});
         QCOMPARE(m_fx->device().subject("schetask&type=1"), withActive(stored, "1"));
     }
 };

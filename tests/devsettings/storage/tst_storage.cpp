@@ -176,14 +176,14 @@ private slots:
                  QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
                             "<request><diskfmt><disk>0</disk><fmt>0</fmt></diskfmt></request>"));
         QTRY_VERIFY(tipShown(m_page.get()));
-        QCOMPARE(tipKeys(m_page.get()), QStringList{"tip_fmtsecc"});
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_fmtsecc"});
         QTRY_COMPARE(label("label_Used")->text(), "0.000GB(0%)" + storageText("spused"));
         QCOMPARE(m_fx->count("GET", "diskinfo&id=0"), 2);
 
         m_fx->device().addFault("set:diskfmt", Fault::status(500), 1);
         m_page->OnBtnFormatClicked();
         QTRY_VERIFY(tipShown(m_page.get()));
-        QCOMPARE(tipKeys(m_page.get()), QStringList{"tip_fmterr"});
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_fmterr"});
         QCOMPARE(m_fx->count("GET", "diskinfo&id=0"), 2);
     }
 };

@@ -145,7 +145,7 @@ private slots:
         clickRow(1);
         button("pushButton_Delete")->click();
         QTRY_VERIFY(tipShown(m_page.get()));
-        QCOMPARE(tipKeys(m_page.get()), QStringList{tip});
+        QCOMPARE(popupKeys(m_page.get()), QStringList{tip});
         QCOMPARE(m_fx->count("POST", "user&do=del"), 1);
         QCOMPARE(m_fx->requests("POST", "user&do=del").at(0).body,
                  QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?>"
@@ -181,7 +181,7 @@ private slots:
         clickRow(1);
         button("pushButton_Delete")->click();
         QTRY_VERIFY(tipShown(m_page.get()));
-        QCOMPARE(tipKeys(m_page.get()), QStringList{"tip_delusersecc"});
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_delusersecc"});
         QVERIFY(m_fx->requests("POST", "user&do=del").at(0).body.contains("<name>a&amp;b&lt;c</name>"));
         QTRY_COMPARE(column(1), QStringList{"admin"});
     }
@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(reread.password, QStringLiteral("pw2"));
         QCOMPARE(reread.status, 200);
         QTRY_VERIFY(tipShown(m_page.get()));
-        QCOMPARE(tipKeys(m_page.get()), QStringList{"tip_mdifyusersucc"});
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_mdifyusersucc"});
 
         // Another account, or a new one: nothing to hand on.
         QTRY_VERIFY(!dialog());
@@ -248,7 +248,7 @@ private slots:
         QCOMPARE(d->titleLabel()->text(), langText(37, 125, "adduser"));
         fill(d, input[0], input[1], input[2]);
         QTRY_VERIFY(tipShown(d));
-        QCOMPARE(tipKeys(d), QStringList{tip});
+        QCOMPARE(popupKeys(d), QStringList{tip});
         QVERIFY(dialog());
         QCOMPARE(m_fx->count("POST", "user&do=add"), tip == "tip_usernameexist" ? 1 : 0);
     }

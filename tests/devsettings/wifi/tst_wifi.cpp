@@ -206,7 +206,7 @@ private slots:
         const int reads = m_fx->device().requests().size();
         QCOMPARE(save(), saveBody(1, 0, kShipped));
         QTRY_VERIFY(tipShown(m_page.get()));
-        QCOMPARE(tipKeys(m_page.get()), QStringList{tip});
+        QCOMPARE(popupKeys(m_page.get()), QStringList{tip});
         QCOMPARE(m_fx->device().requests().size(), reads + 1);
     }
 

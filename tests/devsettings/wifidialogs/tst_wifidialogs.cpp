@@ -183,7 +183,7 @@ private slots:
             return;
         }
         QTRY_VERIFY(tipShown(d));
-        QCOMPARE(tipKeys(d), QStringList{"tip_connectfailed"});
+        QCOMPARE(popupKeys(d), QStringList{"tip_connectfailed"});
         QVERIFY(connectButton->isEnabled());
     }
 
@@ -277,7 +277,7 @@ private slots:
             return;
         }
         QTRY_VERIFY(tipShown(d));
-        QCOMPARE(tipKeys(d), QStringList{"tip_setfailed"});
+        QCOMPARE(popupKeys(d), QStringList{"tip_setfailed"});
         QVERIFY(save(d)->isEnabled());
         QCOMPARE(result.count(), 0);
     }

@@ -122,9 +122,9 @@ private slots:
 
         // The same address again: a tip for the single add, silence for add-all.
         dialog->addButton()->click();
-        QCOMPARE(tipKeys(&page), QStringList{"tip_devexist"});
+        QCOMPARE(popupKeys(&page), QStringList{"tip_devexist"});
         emit dialog->sigOptionResult("other", "127.0.0.2", "VARAR", "80", "u", "p", 1);
-        QCOMPARE(tipKeys(&page), QStringList());
+        QCOMPARE(popupKeys(&page), QStringList());
         QCOMPARE(page.deviceCount(), 1);
         QCOMPARE(m_fixture->query("SELECT count(*) FROM devices"), QStringLiteral("1"));
     }
@@ -206,7 +206,7 @@ private slots:
         const qint64 a = page.devices().at(0)->indexid;
         QCOMPARE(dialog->indexId(), a);
         page.onCameraModifyResult("camA", "127.0.0.3", 0, "80", "admin", "1234", a);
-        QCOMPARE(tipKeys(&page), QStringList{"tip_devexist"});
+        QCOMPARE(popupKeys(&page), QStringList{"tip_devexist"});
         QCOMPARE(page.devices().at(0)->address, QStringLiteral("127.0.0.2"));
         QCOMPARE(page.devices().at(1)->address, QStringLiteral("127.0.0.3"));
         delete dialog;
@@ -238,7 +238,7 @@ private slots:
         const qint64 a = page.devices().at(0)->indexid;
         qcStreamUtil *unit = page.streamServer()->unitFor("127.0.0.2");
         page.onCameraModifyResult("camX", "127.0.0.8", 0, "81", "root", "pw", a);
-        QCOMPARE(tipKeys(&page), QStringList{"tip_databaseerr"});
+        QCOMPARE(popupKeys(&page), QStringList{"tip_databaseerr"});
         QCOMPARE(page.devices().at(0)->devname, QStringLiteral("camA"));
         QCOMPARE(page.devices().at(0)->address, QStringLiteral("127.0.0.2"));
         QCOMPARE(page.cameraItem(0)->nameLabel()->text(), QStringLiteral("camA"));
@@ -249,7 +249,7 @@ private slots:
         page.onDevlistButtonClick(0, 4);
         auto *settings = page.findChild<qwDeviceSettings *>();
         settings->OnBaseinfoChange("root", "pw");
-        QCOMPARE(tipKeys(&page), QStringList{"tip_databaseerr"});
+        QCOMPARE(popupKeys(&page), QStringList{"tip_databaseerr"});
         QCOMPARE(page.devices().at(0)->password, QStringLiteral("1234"));
         QCOMPARE(page.streamServer()->unitFor("127.0.0.2"), unit);
         QVERIFY(!logRows().contains("modify device"));
@@ -333,14 +333,14 @@ private slots:
         page.onDevlistButtonClick(0, 4);
         QVERIFY(page.findChild<qwDeviceSettings *>());
         page.onDevlistButtonClick(0, 8);
-        QCOMPARE(tipKeys(&page), QStringList{"tip_permdenied"});
+        QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
         QVERIFY(!page.findChild<qwModifyDevice *>());
         page.onDevlistButtonClick(0, 0x10);
-        QCOMPARE(tipKeys(&page), QStringList{"tip_permdenied"});
+        QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
         QCOMPARE(page.deviceCount(), 1);
         g_curUserRights = 0;
         page.onDevlistButtonClick(0, 4);
-        QCOMPARE(tipKeys(&page), QStringList{"tip_permdenied"});
+        QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
         QCOMPARE(page.findChildren<qwDeviceSettings *>().size(), 1);
     }
 

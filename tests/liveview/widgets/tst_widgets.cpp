@@ -3,6 +3,7 @@
 #include "devsettings/qwdevicesettings.h"
 #include "liveview/livetext.h"
 #include "liveview/qwadddevice.h"
+#include "tests/support/popups.h"
 #include "liveview/qwalarmeventmanane.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwdeviceform.h"
@@ -49,16 +50,7 @@ protected:
 };
 
 using livedevices::dropOn;
-
-QStringList tipKeys(QWidget *parent)
-{
-    QStringList keys;
-    for (auto *tip : parent->findChildren<qwTipsdlgEx *>()) {
-        keys << "tip_" + tip->property(livetext::kTipKey).toString();
-        delete tip;
-    }
-    return keys;
-}
+using testsupport::popupKeys;
 
 void fillForm(qwDeviceForm *form, const QString &name, const QString &ip, const QString &port)
 {
@@ -290,7 +282,7 @@ private slots:
         QSignalSpy spy(&dialog, &qwAddDevice::sigOptionResult);
         fillForm(dialog.form(), "x", ip, port);
         dialog.addButton()->click();
-        QCOMPARE(tipKeys(&dialog), QStringList{tip});
+        QCOMPARE(popupKeys(&dialog), QStringList{tip});
         QCOMPARE(spy.count(), 0);
     }
 
