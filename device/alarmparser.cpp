@@ -1,6 +1,6 @@
 #include "device/alarmparser.h"
 
-#include "app/qcxmlhelper.h"
+#include "app/core/qcxmlhelper.h"
 
 #include <cstring>
 

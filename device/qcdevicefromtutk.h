@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/generalthread.h"
+#include "app/core/generalthread.h"
 #include "device/cameradevice.h"
 #include "platform/stoptoken.h"
 

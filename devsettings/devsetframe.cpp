@@ -1,8 +1,8 @@
 #include "devsettings/devsetframe.h"
 
-#include "app/basewindow.h"
-#include "app/qclanguagexml.h"
-#include "app/qwtipsdlgex.h"
+#include "app/widgets/basewindow.h"
+#include "app/core/qclanguagexml.h"
+#include "app/widgets/qwtipsdlgex.h"
 
 #include <QVariant>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/cgiutil.h"
+#include "app/core/cgiutil.h"
 
 #include <QString>
 #include <QStringList>

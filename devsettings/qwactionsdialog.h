@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/basewindow.h"
+#include "app/widgets/basewindow.h"
 
 // The motion alarm's actions. So far it only names them; it keeps the login
 // for the editor that will change them.

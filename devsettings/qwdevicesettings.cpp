@@ -1,7 +1,7 @@
 #include "devsettings/qwdevicesettings.h"
 
-#include "app/cgiutil.h"
-#include "app/statusbutton.h"
+#include "app/core/cgiutil.h"
+#include "app/widgets/statusbutton.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevsetschedule.h"
 #include "devsettings/qwdevsetstorage.h"

@@ -1,8 +1,8 @@
 #include "devsettings/qwdevsetschedule.h"
 
-#include "app/cgiutil.h"
-#include "app/qcxmlhelper.h"
-#include "app/qwtipsdlgex.h"
+#include "app/core/cgiutil.h"
+#include "app/core/qcxmlhelper.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwscheduledialog.h"
 

@@ -1,8 +1,8 @@
 #include "devsettings/qwdevsetstorage.h"
 
-#include "app/cgiutil.h"
-#include "app/qwtipsdlgex.h"
-#include "app/qwwaittingdlg.h"
+#include "app/core/cgiutil.h"
+#include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/qwwaittingdlg.h"
 #include "devsettings/devsetframe.h"
 
 #include <QEvent>

@@ -1,8 +1,8 @@
 #include "devsettings/qwdevsetwifi.h"
 
-#include "app/cgiutil.h"
-#include "app/qwcustomdelegate.h"
-#include "app/qwtipsdlgex.h"
+#include "app/core/cgiutil.h"
+#include "app/widgets/qwcustomdelegate.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwconnecttowifi.h"
 #include "devsettings/qwmodifiwificon.h"

@@ -1,9 +1,9 @@
 #include "liveview/livetext.h"
 
-#include "app/currentuser.h"
-#include "app/qclanguagexml.h"
-#include "app/qwtipsdlg.h"
-#include "app/qwtipsdlgex.h"
+#include "app/core/currentuser.h"
+#include "app/core/qclanguagexml.h"
+#include "app/widgets/qwtipsdlg.h"
+#include "app/widgets/qwtipsdlgex.h"
 
 #include <QVariant>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/qwtipsdlgex.h"
+#include "app/widgets/qwtipsdlgex.h"
 
 #include <QString>
 

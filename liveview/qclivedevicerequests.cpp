@@ -1,12 +1,12 @@
 #include "liveview/qclivedevicerequests.h"
 
-#include "app/cgiutil.h"
+#include "app/core/cgiutil.h"
 
 #include <tinyxml.h>
 
 #include <memory>
 
-#include "app/xmlbuffer.h"
+#include "app/core/xmlbuffer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "liveview/qwadddevice.h"
 
-#include "app/database.h"
+#include "app/core/database.h"
 #include "device/qcnoconoption.h"
 #include "liveview/livetext.h"
 #include "liveview/qwdeviceform.h"

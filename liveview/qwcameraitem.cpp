@@ -1,6 +1,6 @@
 #include "liveview/qwcameraitem.h"
 
-#include "app/qclabelex.h"
+#include "app/widgets/qclabelex.h"
 #include "liveview/livetext.h"
 #include "liveview/qwcstmvideoview.h"
 

@@ -1,7 +1,7 @@
 #include "liveview/qwimagepanel.h"
 
-#include "app/cgiutil.h"
-#include "app/qcxmlhelper.h"
+#include "app/core/cgiutil.h"
+#include "app/core/qcxmlhelper.h"
 #include "liveview/livetext.h"
 #include "liveview/qwptzpanel.h"
 

@@ -1,11 +1,10 @@
 #include "liveview/qwliveview.h"
 
-#include "app/currentuser.h"
-#include "app/database.h"
-#include "app/loghelper.h"
-#include "app/pagelog.h"
-#include "app/statusbutton.h"
-#include "devsettings/qwdevicesettings.h"
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
+#include "app/core/loghelper.h"
+#include "app/core/pagelog.h"
+#include "app/widgets/statusbutton.h"
 #include "liveview/livetext.h"
 #include "liveview/qclivedevicerequests.h"
 #include "liveview/qwimagepanel.h"
@@ -19,6 +18,7 @@
 #include "liveview/qwselectmultmode.h"
 #include "liveview/qwvideoshowtoolbar.h"
 #include "media/cliveplayer.h"
+#include "media/qccamerautil.h"
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
 
@@ -32,10 +32,6 @@
 #include <QThread>
 #include <QTimerEvent>
 #include <QToolBox>
-
-#ifdef ARDO_HAVE_CAMERA_GLUE
-#include "media/qccamerautil.h"
-#endif
 
 #include <algorithm>
 
@@ -604,7 +600,6 @@ void qwLiveView::openStream(int row)
     qwCameraItem *item = cameraItem(row);
     if (!item || item->getStatus() != qwCameraItem::LoggedIn || row >= m_devices.size())
         return;
-#ifdef ARDO_HAVE_CAMERA_GLUE
     auto *record = new _st_view_item;
     record->device = m_devices[row];
     record->view = s;
@@ -636,13 +631,9 @@ void qwLiveView::openStream(int row)
     m_curUser = record->device->username;
     readPanelSettings();
     m_viewHasDevice = true;
-#else
-    qDebug() << "----No camera glue in this build: the view stays empty----";
-#endif
 }
 
 namespace {
-#ifdef ARDO_HAVE_CAMERA_GLUE
 bool readStreamInfo(qcStreamServer *server, const QString &address, int stream, MediaInfo_t *info)
 {
     qcStreamServer::VideoInfo video{};
@@ -661,14 +652,12 @@ bool readStreamInfo(qcStreamServer *server, const QString &address, int stream, 
     info->channels = audio.channels;
     return true;
 }
-#endif
 } // namespace
 
 bool qwLiveView::startCameraStream(int row, qcCameraUtil *camera, QWidget *video)
 {
     if (row < 0 || row >= m_devices.size() || !camera)
         return false;
-#ifdef ARDO_HAVE_CAMERA_GLUE
     const QString address = m_devices[row]->address;
     MediaInfo_t main{};
     MediaInfo_t sub{};
@@ -682,10 +671,6 @@ bool qwLiveView::startCameraStream(int row, qcCameraUtil *camera, QWidget *video
         stream = large ? 0 : 1;
     }
     return camera->startStream(stream);
-#else
-    Q_UNUSED(video)
-    return false;
-#endif
 }
 
 void qwLiveView::closeView(int index)
@@ -822,19 +807,16 @@ bool qwLiveView::eventFilter(QObject *watched, QEvent *event)
 
 void qwLiveView::stopCamera(_st_view_item *record)
 {
-#ifdef ARDO_HAVE_CAMERA_GLUE
     if (record->camera) {
         record->camera->stopStream();
         record->camera->closeAudio();
         delete record->camera;
     }
-#endif
     record->camera = nullptr;
 }
 
 void qwLiveView::setCameraAudio(_st_view_item *record, int volume)
 {
-#ifdef ARDO_HAVE_CAMERA_GLUE
     if (!record->camera)
         return;
     if (volume > 0) {
@@ -843,47 +825,27 @@ void qwLiveView::setCameraAudio(_st_view_item *record, int volume)
     } else {
         record->camera->closeAudio();
     }
-#else
-    Q_UNUSED(record)
-    Q_UNUSED(volume)
-#endif
 }
 
 int qwLiveView::cameraStream(_st_view_item *record) const
 {
-#ifdef ARDO_HAVE_CAMERA_GLUE
     return record->camera ? record->camera->getStreamType() : -1;
-#else
-    Q_UNUSED(record)
-    return -1;
-#endif
 }
 
 void qwLiveView::switchCameraStream(_st_view_item *record, int stream)
 {
-#ifdef ARDO_HAVE_CAMERA_GLUE
     if (record->camera)
         record->camera->switchStream(stream);
-#else
-    Q_UNUSED(record)
-    Q_UNUSED(stream)
-#endif
 }
 
 void qwLiveView::setCameraPlayState(_st_view_item *record, int state)
 {
-#ifdef ARDO_HAVE_CAMERA_GLUE
     if (record->camera)
         record->camera->onPlayState(state);
-#else
-    Q_UNUSED(record)
-    Q_UNUSED(state)
-#endif
 }
 
 void qwLiveView::refreshCamera(_st_view_item *record)
 {
-#ifdef ARDO_HAVE_CAMERA_GLUE
     if (!record->camera || !record->device)
         return;
     MediaInfo_t main{};
@@ -893,20 +855,12 @@ void qwLiveView::refreshCamera(_st_view_item *record)
         return;
     record->camera->setStreamInfo(main, sub);
     record->camera->refresh();
-#else
-    Q_UNUSED(record)
-#endif
 }
 
 void qwLiveView::pauseCamera(_st_view_item *record, bool paused)
 {
-#ifdef ARDO_HAVE_CAMERA_GLUE
     if (record->camera)
         record->camera->setPaused(paused);
-#else
-    Q_UNUSED(record)
-    Q_UNUSED(paused)
-#endif
 }
 
 void qwLiveView::stopIntercom(const QString &address)
@@ -1209,16 +1163,25 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     writeLog("modify device", devname, devip, true);
 }
 
+namespace {
+qwLiveView::DeviceSettingsOpener s_deviceSettingsOpener = nullptr;
+} // namespace
+
+void qwLiveView::setDeviceSettingsOpener(DeviceSettingsOpener opener)
+{
+    s_deviceSettingsOpener = opener;
+}
+
 void qwLiveView::openDeviceSettings(int row)
 {
-    if (row < 0 || row >= m_devices.size())
+    if (row < 0 || row >= m_devices.size() || !s_deviceSettingsOpener)
         return;
     const _st_device_item *d = m_devices[row];
-    auto *window = new qwDeviceSettings(this);
-    window->setDeviceInfo(d->address, d->port, d->username, d->password);
+    QWidget *window = s_deviceSettingsOpener(this, *d);
+    if (!window)
+        return;
     // The window stays bound to its device, wherever the row moves.
     window->setProperty("deviceIndex", d->indexid);
-    connect(window, &qwDeviceSettings::sigBaseInfoChange, this, &qwLiveView::onCameraBaseinfoChange);
     window->show();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/records.h"
+#include "app/core/records.h"
 #include "liveview/livegrid.h"
 
 #include <QDateTime>
@@ -139,6 +139,13 @@ public:
     qwPtzPanel *ptzPanel() const { return m_ptzPanel; }
     qwImagePanel *imagePanel() const { return m_imagePanel; }
     qcLiveDeviceRequests *deviceRequests() const { return m_deviceRequests; }
+
+    // Makes the remote settings window of one device as a child of the page,
+    // filled in and connected to onCameraBaseinfoChange. That window belongs
+    // to a layer above the live page, so the program hands the page this
+    // function at start; until then the settings action opens nothing.
+    using DeviceSettingsOpener = QWidget *(*)(qwLiveView *page, const _st_device_item &device);
+    static void setDeviceSettingsOpener(DeviceSettingsOpener opener);
 
     // Clamps the recording options into the ranges the stream service
     // accepts; names each value it changed in the debug output.

@@ -1,9 +1,9 @@
 #include "liveview/qwptzpanel.h"
 
-#include "app/cgiutil.h"
-#include "app/qcxmlhelper.h"
-#include "app/statusbutton.h"
-#include "app/xmlbuffer.h"
+#include "app/core/cgiutil.h"
+#include "app/core/qcxmlhelper.h"
+#include "app/widgets/statusbutton.h"
+#include "app/core/xmlbuffer.h"
 #include "device/qcp2pstreaminterface.h"
 #include "liveview/livetext.h"
 #include "liveview/qwpresetitem.h"

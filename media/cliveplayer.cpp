@@ -5,9 +5,7 @@
 #include "media/codecids.h"
 #include "media/qcaudioplayer.h"
 #include "media/qcframebuffer.h"
-#ifdef HAVE_H265D
 #include "media/h265/qcvideodecoder.h"
-#endif
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -202,12 +200,6 @@ bool CLivePlayer::openDecoder()
     if (codec != media::codecids::kVideoH264 && codec != media::codecids::kVideoHevc)
         return false;
     bool useFfmpeg = codec == media::codecids::kVideoH264 || m_ffmpegForH265;
-#ifndef HAVE_H265D
-    if (!useFfmpeg) {
-        qDebug() << "H.265 decoded with FFmpeg: the program's own decoder is not built in";
-        useFfmpeg = true;
-    }
-#endif
     if (useFfmpeg) {
         const AVCodec *decoder = avcodec_find_decoder(media::codecids::videoToAv(codec));
         if (!decoder)
@@ -241,11 +233,9 @@ bool CLivePlayer::openDecoder()
             return false;
         }
     } else {
-#ifdef HAVE_H265D
         m_wrapper = new qcVideoDecoder;
         m_wrapper->open(width, height); // one that did not open gives no pictures
         m_ownDecoderInUse = true;
-#endif
     }
 
     if (!m_source.load()) {
@@ -282,10 +272,8 @@ void CLivePlayer::closeDecoder()
     m_audioRequested = false;
     stopAudioOutput();
     avcodec_free_context(&m_ctx);
-#ifdef HAVE_H265D
     delete m_wrapper;
     m_wrapper = nullptr;
-#endif
     m_current = nullptr;
     av_frame_free(&m_picture);
     av_frame_free(&m_received);
@@ -394,7 +382,6 @@ int CLivePlayer::decodeVideo(int length)
             m_current = m_picture;
         return got ? 1 : 0;
     }
-#ifdef HAVE_H265D
     if (m_wrapper) {
         int got = 0;
         if (m_wrapper->decode(m_readBuffer.data(), length, &got) > 0 && got) {
@@ -402,7 +389,6 @@ int CLivePlayer::decodeVideo(int length)
             return 1;
         }
     }
-#endif
     return 0;
 }
 

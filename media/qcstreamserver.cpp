@@ -1,6 +1,6 @@
 #include "media/qcstreamserver.h"
 
-#include "app/cgiutil.h"
+#include "app/core/cgiutil.h"
 #include "device/qcaudiocapture.h"
 #include "media/qcdiskmanager.h"
 #include "media/qcstreamutil.h"

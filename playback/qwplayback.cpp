@@ -1,8 +1,8 @@
 #include "playback/qwplayback.h"
 
-#include "app/database.h"
-#include "app/pagelog.h"
-#include "app/uitext.h"
+#include "app/core/database.h"
+#include "app/core/pagelog.h"
+#include "app/core/uitext.h"
 
 #include <QHeaderView>
 #include <QTableWidget>

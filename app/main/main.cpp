@@ -1,13 +1,14 @@
 // The client program: brings the process up, refuses to run twice or
 // without its files, shows the login and runs the event loop.
-#include "app/database.h"
-#include "app/loghelper.h"
-#include "app/nofocusrectstyle.h"
-#include "app/qccustomapplication.h"
-#include "app/qclanguagexml.h"
-#include "app/server.h"
+#include "app/core/database.h"
+#include "app/core/loghelper.h"
+#include "app/core/qclanguagexml.h"
+#include "app/core/server.h"
 #include "app/shell/cmsclient.h"
+#include "app/shell/pagelinks.h"
 #include "app/shell/qwlogin.h"
+#include "app/widgets/nofocusrectstyle.h"
+#include "app/widgets/qccustomapplication.h"
 #include "platform/crashhandler.h"
 #include "platform/d3d9/d3d9diag.h"
 
@@ -110,6 +111,7 @@ int main(int argc, char **argv)
     }
     g_logHelper->start(QThread::LowPriority);
 
+    shell::linkPages();
     auto *login = new qwLogin;
     login->show();
 

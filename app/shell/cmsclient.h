@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/basewindow.h"
 #include "app/shell/qwunlockclient.h"
+#include "app/widgets/basewindow.h"
 #include "platform/desktop/powerinhibitor.h"
 
 #include <QPointer>

@@ -1,12 +1,12 @@
 #include "app/shell/qwlogin.h"
 
-#include "app/currentuser.h"
-#include "app/database.h"
-#include "app/loghelper.h"
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
+#include "app/core/loghelper.h"
+#include "app/core/uitext.h"
 #include "app/shell/cmsclient.h"
 #include "app/shell/qwunlockclient.h"
-#include "app/stylesheets.h"
-#include "app/uitext.h"
+#include "app/widgets/stylesheets.h"
 
 #include <QCheckBox>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/basewindow.h"
+#include "app/widgets/basewindow.h"
 
 #include <QPointer>
 

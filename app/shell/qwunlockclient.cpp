@@ -1,7 +1,7 @@
 #include "app/shell/qwunlockclient.h"
 
-#include "app/database.h"
-#include "app/uitext.h"
+#include "app/core/database.h"
+#include "app/core/uitext.h"
 
 #include <QGridLayout>
 #include <QKeyEvent>

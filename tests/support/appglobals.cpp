@@ -1,9 +1,9 @@
 #include "tests/support/appglobals.h"
 
-#include "app/currentuser.h"
-#include "app/database.h"
-#include "app/loghelper.h"
-#include "app/qclanguagexml.h"
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
+#include "app/core/loghelper.h"
+#include "app/core/qclanguagexml.h"
 
 namespace testsupport {
 

@@ -1,6 +1,6 @@
 #include "tests/support/livepage.h"
 
-#include "app/currentuser.h"
+#include "app/core/currentuser.h"
 
 namespace testsupport {
 

@@ -1,7 +1,7 @@
 #include "tests/support/popups.h"
 
-#include "app/qwtipsdlg.h"
-#include "app/qwtipsdlgex.h"
+#include "app/widgets/qwtipsdlg.h"
+#include "app/widgets/qwtipsdlgex.h"
 
 #include <QPointer>
 #include <QVariant>

@@ -1,5 +1,5 @@
-#include "app/basewindow.h"
-#include "app/statusbutton.h"
+#include "app/widgets/basewindow.h"
+#include "app/widgets/statusbutton.h"
 
 #include <QLabel>
 #include <QSignalSpy>

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/cgiutil.h"
+#include "app/core/cgiutil.h"
 #include "devicesim/device.h"
 #include "tests/support/loopback.h"
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <sys/stat.h>
 
-#include "app/database.h"
-#include "app/loghelper.h"
+#include "app/core/database.h"
+#include "app/core/loghelper.h"
 #include "tests/support/runfolder.h"
 
 using testsupport::RunFolder;

@@ -1,5 +1,5 @@
-#include "app/qwcustomdelegate.h"
-#include "app/qwusermgrdelegate.h"
+#include "app/widgets/qwcustomdelegate.h"
+#include "app/widgets/qwusermgrdelegate.h"
 
 #include <QLabel>
 #include <QMouseEvent>

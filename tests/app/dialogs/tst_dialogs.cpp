@@ -1,9 +1,9 @@
-#include "app/nofocusrectstyle.h"
-#include "app/qclabelex.h"
-#include "app/qwtipsdlg.h"
-#include "app/qwtipsdlgex.h"
-#include "app/qwwaittingdlg.h"
-#include "app/statusbutton.h"
+#include "app/widgets/nofocusrectstyle.h"
+#include "app/widgets/qclabelex.h"
+#include "app/widgets/qwtipsdlg.h"
+#include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/qwwaittingdlg.h"
+#include "app/widgets/statusbutton.h"
 
 #include <QElapsedTimer>
 #include <QPainter>

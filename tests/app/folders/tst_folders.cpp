@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/pathsetting.h"
+#include "app/core/pathsetting.h"
 #include "tests/support/runfolder.h"
 
 class TestFolders : public QObject

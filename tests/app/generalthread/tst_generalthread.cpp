@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/generalthread.h"
+#include "app/core/generalthread.h"
 
 #include <atomic>
 

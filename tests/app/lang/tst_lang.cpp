@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/qclanguagexml.h"
+#include "app/core/qclanguagexml.h"
 #include "tests/support/runfolder.h"
 
 namespace {

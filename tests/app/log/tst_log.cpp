@@ -6,7 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "app/loghelper.h"
+#include "app/core/loghelper.h"
 #include "tests/support/runfolder.h"
 
 using testsupport::RunFolder;

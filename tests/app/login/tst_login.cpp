@@ -1,5 +1,5 @@
-#include "app/currentuser.h"
-#include "app/database.h"
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
 #include "app/shell/cmsclient.h"
 #include "app/shell/qwlogin.h"
 #include "tests/support/appglobals.h"

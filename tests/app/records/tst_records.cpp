@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/records.h"
+#include "app/core/records.h"
 
 // Emits one log record from whatever thread calls send().
 class LogEmitter : public QObject

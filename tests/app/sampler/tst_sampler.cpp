@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "app/isysinforwin.h"
+#include "app/core/isysinforwin.h"
 
 #include <atomic>
 #include <mutex>

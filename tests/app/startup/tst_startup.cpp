@@ -1,4 +1,4 @@
-#include "app/server.h"
+#include "app/core/server.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "app/statusbutton.h"
+#include "app/widgets/statusbutton.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/qcxmlhelper.h"
-#include "app/xmlbuffer.h"
+#include "app/core/qcxmlhelper.h"
+#include "app/core/xmlbuffer.h"
 #include "tests/support/guardedbytes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

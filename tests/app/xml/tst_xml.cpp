@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "app/qcxmlhelper.h"
-#include "app/xmlbuffer.h"
+#include "app/core/qcxmlhelper.h"
+#include "app/core/xmlbuffer.h"
 #include "tests/support/guardedbytes.h"
 
 class TestXml : public QObject

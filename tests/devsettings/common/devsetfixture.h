@@ -4,8 +4,8 @@
 // table and a loopback device with the shipped documents, whose login the
 // pages are given.
 
-#include "app/qclanguagexml.h"
-#include "app/qwtipsdlgex.h"
+#include "app/core/qclanguagexml.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "tests/devicesim/device.h"
 #include "tests/support/appglobals.h"
 #include "tests/support/runfolder.h"

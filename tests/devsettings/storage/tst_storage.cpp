@@ -1,4 +1,4 @@
-#include "app/qwwaittingdlg.h"
+#include "app/widgets/qwwaittingdlg.h"
 #include "devsetfixture.h"
 #include "devsettings/qwdevsetstorage.h"
 

@@ -4,7 +4,7 @@
 // probe on its own loopback address, with the login admin/1234 and the
 // stored subjects the device ships.
 
-#include "app/database.h"
+#include "app/core/database.h"
 #include "tests/devicesim/device.h"
 #include "tests/devicesim/protocols.h"
 

@@ -1,7 +1,8 @@
-#include "app/currentuser.h"
-#include "app/database.h"
-#include "app/qwtipsdlg.h"
-#include "app/qwtipsdlgex.h"
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
+#include "app/shell/pagelinks.h"
+#include "app/widgets/qwtipsdlg.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/qwdevicesettings.h"
 #include "liveview/livetext.h"
 #include "liveview/qwadddevice.h"
@@ -69,7 +70,11 @@ class DevicesTest : public QObject
     }
 
 private slots:
-    void initTestCase() { Q_INIT_RESOURCE(resources); }
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        shell::linkPages();
+    }
 
     void init()
     {

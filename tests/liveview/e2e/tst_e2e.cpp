@@ -4,11 +4,11 @@
 // and a password, remove a device and close the window. Pictures are read
 // back from the X server; presents are counted per render surface.
 
-#include "app/basewindow.h"
-#include "app/currentuser.h"
-#include "app/database.h"
+#include "app/widgets/basewindow.h"
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
 #include "app/shell/cmsclient.h"
-#include "app/statusbutton.h"
+#include "app/widgets/statusbutton.h"
 #include "liveview/qwadddevice.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwcstmvideoview.h"

@@ -1,4 +1,4 @@
-#include "app/database.h"
+#include "app/core/database.h"
 #include "liveview/livegrid.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwliveview.h"

@@ -2,7 +2,7 @@
 // writing it back whole, and what the panel does with bad or refused
 // answers.
 
-#include "app/cgiutil.h"
+#include "app/core/cgiutil.h"
 #include "liveview/livetext.h"
 #include "liveview/qclivedevicerequests.h"
 #include "liveview/qwimagepanel.h"

@@ -1,7 +1,7 @@
 // The live page with a device reached by P2P identifier: the loopback P2P
 // device stands behind the in-process identifier registry.
 
-#include "app/database.h"
+#include "app/core/database.h"
 #include "device/qccommonstream.h"
 #include "device/qcdevicefromtutk.h"
 #include "devicesim/p2pdevice.h"
@@ -11,7 +11,7 @@
 #include "liveview/qwdeviceform.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwptzpanel.h"
-#include "app/statusbutton.h"
+#include "app/widgets/statusbutton.h"
 #include "media/qcstreamserver.h"
 #include "media/qcframebuffer.h"
 #include "media/cliveplayer.h"

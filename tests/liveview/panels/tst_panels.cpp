@@ -1,9 +1,9 @@
 // The live page's PTZ and image panels with two playing devices: which
 // device each request reaches when views are selected, opened and left.
 
-#include "app/cgiutil.h"
-#include "app/database.h"
-#include "app/statusbutton.h"
+#include "app/core/cgiutil.h"
+#include "app/core/database.h"
+#include "app/widgets/statusbutton.h"
 #include "liveview/qclivedevicerequests.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwimagepanel.h"

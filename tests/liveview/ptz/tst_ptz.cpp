@@ -1,9 +1,9 @@
 // The PTZ panel against the loopback device: what each button sends, the
 // speed slider, the preset rows, and the P2P route.
 
-#include "app/cgiutil.h"
-#include "app/currentuser.h"
-#include "app/statusbutton.h"
+#include "app/core/cgiutil.h"
+#include "app/core/currentuser.h"
+#include "app/widgets/statusbutton.h"
 #include "liveview/livetext.h"
 #include "liveview/qclivedevicerequests.h"
 #include "liveview/qwptzpanel.h"

@@ -2,7 +2,7 @@
 // requests go out, how a request that has to make way ends, and which
 // completions still count.
 
-#include "app/cgiutil.h"
+#include "app/core/cgiutil.h"
 #include "liveview/qclivedevicerequests.h"
 #include "livedevices.h"
 #include "tests/devicesim/faults.h"

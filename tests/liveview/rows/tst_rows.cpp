@@ -1,5 +1,5 @@
-#include "app/database.h"
-#include "app/qclabelex.h"
+#include "app/core/database.h"
+#include "app/widgets/qclabelex.h"
 #include "cameraitems.h"
 #include "liveview/livetext.h"
 #include "liveview/qwcameraitem.h"

@@ -1,4 +1,4 @@
-#include "app/database.h"
+#include "app/core/database.h"
 #include "liveview/qwliveview.h"
 #include "media/qcstreamserver.h"
 #include "tests/support/diskroom.h"

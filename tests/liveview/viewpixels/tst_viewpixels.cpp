@@ -1,7 +1,7 @@
 // What the X server shows of playing views: the selected view's frame, and
 // every view's picture after full screen, enlarge and Escape.
 
-#include "app/database.h"
+#include "app/core/database.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwliveview.h"

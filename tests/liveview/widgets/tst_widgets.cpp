@@ -1,5 +1,5 @@
-#include "app/qwtipsdlgex.h"
-#include "app/stylesheets.h"
+#include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/stylesheets.h"
 #include "devsettings/qwdevicesettings.h"
 #include "liveview/livetext.h"
 #include "liveview/qwadddevice.h"

@@ -1,0 +1,614 @@
+#include "app/core/database.h"
+
+#include <QHash>
+#include <QSqlQuery>
+#include <QThreadStorage>
+#include <QVariant>
+
+#include <atomic>
+
+#include "app/core/sqlitefile.h"
+
+const char *const qcDatabase::kFileName = "quendalix.xdt";
+const char *const qcDatabase::kConnectionName = "systeminfo";
+
+qcDatabase *g_database = nullptr;
+
+namespace {
+
+// Column names are never taken from callers as they stand: only these (per
+// table and kind) reach a statement, every value is bound.
+const QStringList kDeviceTextColumns = {"devname", "username", "password", "address", "port", "devtype"};
+const QStringList kDeviceIntColumns = {"connecttype", "indexid"};
+const QStringList kUserTextColumns = {"username", "password", "usergroup", "userdecl"};
+const QStringList kUserIntColumns = {"usertype"};
+const QStringList kScheduleTextColumns = {"devname", "ipaddr", "skdsun", "skdmon", "skdtue",
+                                          "skdwed",  "skdthu", "skdfri", "skdsat"};
+
+bool run(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
+{
+    if (!q.prepare(sql))
+        return false;
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    return q.exec();
+}
+
+// An update that changes no row did not do what was asked (SQLite counts
+// matched rows, so writing the value a row already holds still counts).
+bool runUpdate(const QSqlDatabase &db, const QString &sql, const QVariantList &values)
+{
+    QSqlQuery q(db);
+    return run(q, sql, values) && q.numRowsAffected() > 0;
+}
+
+// "update <table> set <column> = ? where <condition>"; the column must have
+// been checked against its table's list.
+bool updateColumn(const QSqlDatabase &db, const QString &table, const QString &column, const QVariant &value,
+                  const QString &condition, QVariantList keys)
+{
+    keys.prepend(value);
+    return runUpdate(db, QStringLiteral("update %1 set %2 = ? where %3").arg(table, column, condition), keys);
+}
+
+int runDelete(const QSqlDatabase &db, const QString &sql, const QVariant &key)
+{
+    QSqlQuery q(db);
+    return run(q, sql, {key}) ? q.numRowsAffected() : -1;
+}
+
+QString scheduleKey(const QString &ipaddr)
+{
+    return ipaddr.isEmpty() ? QStringLiteral("null") : ipaddr;
+}
+
+bool updateScheduleRow(const QSqlDatabase &db, const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                       const QString &value)
+{
+    return updateColumn(db, QStringLiteral("schedules"), column, value,
+                        QStringLiteral("ipaddr=? and applytype=? and skdtype=?"),
+                        {scheduleKey(ipaddr), applytype, skdtype});
+}
+
+// Connections of threads other than the one that created the store, one per
+// store and thread, closed and removed when their thread ends.
+struct ThreadConnections
+{
+    QHash<quint64, QSqlDatabase> byStore;
+
+    ~ThreadConnections()
+    {
+        QStringList names;
+        for (QSqlDatabase &db : byStore) {
+            names << db.connectionName();
+            db.close();
+        }
+        byStore.clear();
+        for (const QString &name : names)
+            QSqlDatabase::removeDatabase(name);
+    }
+};
+
+QThreadStorage<ThreadConnections *> &threadConnections()
+{
+    static QThreadStorage<ThreadConnections *> storage;
+    return storage;
+}
+
+std::atomic<quint64> g_storeSerial{0};
+
+} // namespace
+
+qcDatabase::qcDatabase() : m_ownerThread(QThread::currentThread()), m_serial(++g_storeSerial)
+{
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnectionName);
+    opened = sqlitefile::openExisting(m_db, kFileName, {"devices", "users", "schedules", "systeminfo", "recordcapture"},
+                                      false, &m_openError);
+}
+
+qcDatabase::~qcDatabase()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_devices.clear();
+        m_users.clear();
+        m_schedules.clear();
+    }
+    if (m_db.isOpen())
+        m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(kConnectionName);
+}
+
+QSqlDatabase qcDatabase::connection()
+{
+    if (QThread::currentThread() == m_ownerThread)
+        return m_db;
+    if (!opened)
+        return QSqlDatabase();
+    QThreadStorage<ThreadConnections *> &storage = threadConnections();
+    if (!storage.hasLocalData())
+        storage.setLocalData(new ThreadConnections);
+    ThreadConnections *mine = storage.localData();
+    auto it = mine->byStore.find(m_serial);
+    if (it == mine->byStore.end()) {
+        const QString name = QStringLiteral("%1-%2-%3")
+                                 .arg(QLatin1String(kConnectionName))
+                                 .arg(m_serial)
+                                 .arg(quintptr(QThread::currentThreadId()));
+        // The name-taking form is the one that is safe off the creating thread.
+        QSqlDatabase db = QSqlDatabase::cloneDatabase(QLatin1String(kConnectionName), name);
+        db.open();
+        it = mine->byStore.insert(m_serial, db);
+    }
+    return it.value();
+}
+
+template <typename Work>
+bool qcDatabase::inTransaction(Work work)
+{
+    QSqlDatabase db = connection();
+    if (!db.transaction())
+        return false;
+    if (work(db) && db.commit())
+        return true;
+    db.rollback();
+    return false;
+}
+
+// ---- device counter -------------------------------------------------------
+
+qint64 qcDatabase::readCounter()
+{
+    QSqlQuery q(connection());
+    if (!run(q, QStringLiteral("select curdevindex from systeminfo where indexid=0")) || !q.next())
+        return -1;
+    const qint64 value = q.value(0).toLongLong();
+    return value > 0 ? value : -3;
+}
+
+bool qcDatabase::writeCounter(qint64 value)
+{
+    return runUpdate(connection(), QStringLiteral("update systeminfo set curdevindex=? where indexid=0"), {value});
+}
+
+qint64 qcDatabase::getCurDevIndex()
+{
+    QMutexLocker lock(&m_mutex);
+    return readCounter();
+}
+
+bool qcDatabase::setCurDevIndex(qint64 value)
+{
+    QMutexLocker lock(&m_mutex);
+    return writeCounter(value);
+}
+
+// ---- devices --------------------------------------------------------------
+
+void qcDatabase::loadDevices()
+{
+    if (!m_devices.isEmpty() || !opened)
+        return;
+    QSqlQuery q(connection());
+    if (!run(q,
+             QStringLiteral("select devname,username,password,connecttype,port,address,indexid,devtype from devices")))
+        return;
+    while (q.next()) {
+        _st_device_item d;
+        d.devname = q.value(0).toString();
+        d.username = q.value(1).toString();
+        d.password = q.value(2).toString();
+        d.connecttype = q.value(3).toInt();
+        d.port = q.value(4).toString();
+        d.address = q.value(5).toString();
+        d.indexid = q.value(6).toLongLong();
+        d.devtype = q.value(7).toString();
+        m_devices.append(d);
+    }
+}
+
+bool qcDatabase::deviceListed(const QString &address) const
+{
+    for (const _st_device_item &d : m_devices) {
+        if (d.address == address)
+            return true;
+    }
+    return false;
+}
+
+int qcDatabase::getDeviceCount()
+{
+    QMutexLocker lock(&m_mutex);
+    loadDevices();
+    return m_devices.size();
+}
+
+bool qcDatabase::getDevice(_st_device_item &out, int index)
+{
+    QMutexLocker lock(&m_mutex);
+    loadDevices();
+    if (index < 0 || index >= m_devices.size())
+        return false;
+    out = m_devices.at(index);
+    return true;
+}
+
+bool qcDatabase::isNewDevice(const QString &devname, const QString &address)
+{
+    Q_UNUSED(devname) // a device is known by its address alone
+    QMutexLocker lock(&m_mutex);
+    loadDevices();
+    return !deviceListed(address);
+}
+
+qint64 qcDatabase::addDevice(const _st_device_item &item)
+{
+    QMutexLocker lock(&m_mutex);
+    const qint64 counter = readCounter();
+    if (counter < 0)
+        return -1;
+    if (!opened)
+        return -2;
+    loadDevices();
+    if (deviceListed(item.address))
+        return -2;
+    // The row and the advanced counter stand or fall together, so a failed
+    // counter write can never hand the same indexid to the next device.
+    const bool ok = inTransaction([&](const QSqlDatabase &db) {
+        QSqlQuery q(db);
+        return run(q,
+                   QStringLiteral(
+                       "insert into devices(devname,username,password,address,port,connecttype,indexid,devtype) "
+                       "values(?,?,?,?,?,?,?,?)"),
+                   {item.devname, item.username, item.password, item.address, item.port, item.connecttype, counter,
+                    item.devtype}) &&
+               runUpdate(db, QStringLiteral("update systeminfo set curdevindex=? where indexid=0"), {counter + 1});
+    });
+    if (!ok)
+        return -3;
+    _st_device_item added = item;
+    added.indexid = counter;
+    m_devices.append(added);
+    return counter;
+}
+
+bool qcDatabase::deleteDevice(const QString &address)
+{
+    if (!opened)
+        return false;
+    QMutexLocker lock(&m_mutex);
+    const bool ok = inTransaction([&](const QSqlDatabase &db) {
+        return runDelete(db, QStringLiteral("delete from devices where address = ?"), address) >= 0 &&
+               runDelete(db, QStringLiteral("delete from schedules where ipaddr = ?"), address) >= 0;
+    });
+    if (!ok)
+        return false;
+    for (int i = 0; i < m_devices.size(); ++i) {
+        if (m_devices.at(i).address == address) {
+            m_devices.removeAt(i);
+            break;
+        }
+    }
+    m_schedules.clear();
+    loadSchedules();
+    return true;
+}
+
+bool qcDatabase::updateDevice(const _st_device_item &item)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!opened)
+        return false;
+    const bool ok = inTransaction([&](const QSqlDatabase &db) {
+        const QString table = QStringLiteral("devices");
+        const QString key = QStringLiteral("indexid = ?");
+        return updateColumn(db, table, "devname", item.devname, key, {item.indexid}) &&
+               updateColumn(db, table, "username", item.username, key, {item.indexid}) &&
+               updateColumn(db, table, "password", item.password, key, {item.indexid}) &&
+               updateColumn(db, table, "connecttype", item.connecttype, key, {item.indexid}) &&
+               updateColumn(db, table, "port", item.port, key, {item.indexid}) &&
+               updateColumn(db, table, "address", item.address, key, {item.indexid}) &&
+               updateColumn(db, table, "devtype", item.devtype, key, {item.indexid});
+    });
+    if (!ok)
+        return false;
+    m_devices.clear();
+    return true;
+}
+
+bool qcDatabase::updateDeviceText(const QString &column, const QString &value, qint64 indexid)
+{
+    if (!kDeviceTextColumns.contains(column))
+        return false;
+    QMutexLocker lock(&m_mutex);
+    return opened && updateColumn(connection(), "devices", column, value, "indexid = ?", {indexid});
+}
+
+bool qcDatabase::updateDeviceInt(const QString &column, int value, qint64 indexid)
+{
+    if (!kDeviceIntColumns.contains(column))
+        return false;
+    QMutexLocker lock(&m_mutex);
+    return opened && updateColumn(connection(), "devices", column, value, "indexid = ?", {indexid});
+}
+
+// ---- users ----------------------------------------------------------------
+
+void qcDatabase::loadUsers()
+{
+    if (!m_users.isEmpty() || !opened)
+        return;
+    QSqlQuery q(connection());
+    if (!run(q, QStringLiteral("select username,password,usertype,usergroup,userdecl from users")))
+        return;
+    while (q.next()) {
+        _st_user_item u;
+        u.username = q.value(0).toString();
+        u.password = q.value(1).toString();
+        u.usertype = q.value(2).toInt();
+        u.usergroup = q.value(3).toString();
+        u.userdecl = q.value(4).toString();
+        m_users.append(u);
+    }
+}
+
+bool qcDatabase::userListed(const QString &username) const
+{
+    for (const _st_user_item &u : m_users) {
+        if (u.username == username)
+            return true;
+    }
+    return false;
+}
+
+int qcDatabase::getUserCount()
+{
+    QMutexLocker lock(&m_mutex);
+    loadUsers();
+    return m_users.size();
+}
+
+bool qcDatabase::getUser(_st_user_item &out, int index)
+{
+    QMutexLocker lock(&m_mutex);
+    loadUsers();
+    if (index < 0 || index >= m_users.size())
+        return false;
+    out = m_users.at(index);
+    return true;
+}
+
+bool qcDatabase::findUser(_st_user_item &out, const QString &username)
+{
+    QMutexLocker lock(&m_mutex);
+    loadUsers();
+    for (const _st_user_item &u : m_users) {
+        if (u.username == username) {
+            out.username = u.username;
+            out.password = u.password;
+            out.usertype = u.usertype;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool qcDatabase::isNewUser(const QString &username)
+{
+    QMutexLocker lock(&m_mutex);
+    loadUsers();
+    return !userListed(username);
+}
+
+int qcDatabase::addUser(const _st_user_item &item)
+{
+    if (!opened)
+        return 3;
+    QMutexLocker lock(&m_mutex);
+    loadUsers();
+    if (userListed(item.username))
+        return 1;
+    QSqlQuery q(connection());
+    if (!run(q, QStringLiteral("insert into users(username,password,usertype,usergroup,userdecl) values(?,?,?,?,?)"),
+             {item.username, item.password, item.usertype, item.usergroup, item.userdecl}))
+        return 2;
+    m_users.append(item);
+    return 0;
+}
+
+bool qcDatabase::deleteUser(const QString &username)
+{
+    if (!opened)
+        return false;
+    QMutexLocker lock(&m_mutex);
+    if (runDelete(connection(), QStringLiteral("delete from users where username = ?"), username) <= 0)
+        return false;
+    for (int i = 0; i < m_users.size(); ++i) {
+        if (m_users.at(i).username == username) {
+            m_users.removeAt(i);
+            break;
+        }
+    }
+    return true;
+}
+
+bool qcDatabase::updateUser(const _st_user_item &item)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!opened)
+        return false;
+    const bool ok = inTransaction([&](const QSqlDatabase &db) {
+        const QString table = QStringLiteral("users");
+        const QString key = QStringLiteral("username=?");
+        return updateColumn(db, table, "usertype", item.usertype, key, {item.username}) &&
+               updateColumn(db, table, "password", item.password, key, {item.username}) &&
+               updateColumn(db, table, "usergroup", item.usergroup, key, {item.username}) &&
+               updateColumn(db, table, "userdecl", item.userdecl, key, {item.username});
+    });
+    if (!ok)
+        return false;
+    m_users.clear();
+    return true;
+}
+
+bool qcDatabase::updateUserText(const QString &column, const QString &value, const QString &username)
+{
+    if (!kUserTextColumns.contains(column))
+        return false;
+    QMutexLocker lock(&m_mutex);
+    return opened && updateColumn(connection(), "users", column, value, "username=?", {username});
+}
+
+bool qcDatabase::updateUserInt(const QString &column, int value, const QString &username)
+{
+    if (!kUserIntColumns.contains(column))
+        return false;
+    QMutexLocker lock(&m_mutex);
+    return opened && updateColumn(connection(), "users", column, value, "username=?", {username});
+}
+
+// ---- schedules ------------------------------------------------------------
+
+void qcDatabase::loadSchedules()
+{
+    if (!m_schedules.isEmpty() || !opened)
+        return;
+    QSqlQuery q(connection());
+    if (!run(q, QStringLiteral("select applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,skdsat,"
+                               "skdtype,enable from schedules")))
+        return;
+    while (q.next()) {
+        _st_schedule_item s;
+        s.applytype = q.value(0).toInt();
+        s.devname = q.value(1).toString();
+        s.ipaddr = q.value(2).toString();
+        s.skdsun = q.value(3).toString();
+        s.skdmon = q.value(4).toString();
+        s.skdtue = q.value(5).toString();
+        s.skdwed = q.value(6).toString();
+        s.skdthu = q.value(7).toString();
+        s.skdfri = q.value(8).toString();
+        s.skdsat = q.value(9).toString();
+        s.skdtype = q.value(10).toInt();
+        s.enable = q.value(11).toInt();
+        m_schedules.append(s);
+    }
+}
+
+bool qcDatabase::scheduleListed(const QString &ipaddr) const
+{
+    const QString key = scheduleKey(ipaddr);
+    for (const _st_schedule_item &s : m_schedules) {
+        if (s.ipaddr == key)
+            return true;
+    }
+    return false;
+}
+
+int qcDatabase::getScheduleCount()
+{
+    QMutexLocker lock(&m_mutex);
+    loadSchedules();
+    return m_schedules.size();
+}
+
+bool qcDatabase::getSchedule(_st_schedule_item &out, int index)
+{
+    QMutexLocker lock(&m_mutex);
+    loadSchedules();
+    if (index < 0 || index >= m_schedules.size())
+        return false;
+    out = m_schedules.at(index);
+    return true;
+}
+
+void qcDatabase::reloadSchedules()
+{
+    QMutexLocker lock(&m_mutex);
+    if (!opened)
+        return;
+    m_schedules.clear();
+    loadSchedules();
+}
+
+bool qcDatabase::isNewSchedule(const QString &ipaddr)
+{
+    QMutexLocker lock(&m_mutex);
+    loadSchedules();
+    return !scheduleListed(ipaddr);
+}
+
+bool qcDatabase::addSchedule(const _st_schedule_item &item)
+{
+    if (!opened)
+        return false;
+    QMutexLocker lock(&m_mutex);
+    loadSchedules();
+    if (scheduleListed(item.ipaddr))
+        return false;
+    _st_schedule_item stored = item;
+    stored.ipaddr = scheduleKey(item.ipaddr);
+    QSqlQuery q(connection());
+    if (!run(q,
+             QStringLiteral("insert into schedules(applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,"
+                            "skdsat,skdtype,enable) values(?,?,?,?,?,?,?,?,?,?,?,?)"),
+             {stored.applytype, stored.devname, stored.ipaddr, stored.skdsun, stored.skdmon, stored.skdtue,
+              stored.skdwed, stored.skdthu, stored.skdfri, stored.skdsat, stored.skdtype, stored.enable}))
+        return false;
+    m_schedules.append(stored);
+    return true;
+}
+
+bool qcDatabase::deleteScheduleType(int skdtype)
+{
+    if (!opened)
+        return false;
+    QMutexLocker lock(&m_mutex);
+    if (runDelete(connection(), QStringLiteral("delete from schedules where skdtype=?"), skdtype) <= 0)
+        return false;
+    m_schedules.clear();
+    return true;
+}
+
+bool qcDatabase::updateSchedule(const _st_schedule_item &item)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!opened)
+        return false;
+    const bool ok = inTransaction([&](const QSqlDatabase &db) {
+        const QString days[7][2] = {{"skdsun", item.skdsun}, {"skdmon", item.skdmon}, {"skdtue", item.skdtue},
+                                    {"skdwed", item.skdwed}, {"skdthu", item.skdthu}, {"skdfri", item.skdfri},
+                                    {"skdsat", item.skdsat}};
+        for (const auto &day : days) {
+            if (!updateScheduleRow(db, item.ipaddr, item.applytype, item.skdtype, day[0], day[1]))
+                return false;
+        }
+        return true;
+    });
+    if (!ok)
+        return false;
+    m_schedules.clear();
+    return true;
+}
+
+bool qcDatabase::updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                                      const QString &value)
+{
+    if (!kScheduleTextColumns.contains(column))
+        return false;
+    QMutexLocker lock(&m_mutex);
+    if (!opened || !updateScheduleRow(connection(), ipaddr, applytype, skdtype, column, value))
+        return false;
+    m_schedules.clear();
+    return true;
+}
+
+bool qcDatabase::updateScheduleText(const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                                    const QString &value)
+{
+    if (!kScheduleTextColumns.contains(column))
+        return false;
+    QMutexLocker lock(&m_mutex);
+    return opened && updateScheduleRow(connection(), ipaddr, applytype, skdtype, column, value);
+}

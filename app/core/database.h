@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QSqlDatabase>
+#include <QString>
+#include <QThread>
+
+#include "app/core/records.h"
+#include "app/core/settingstable.h"
+
+// The local store: devices, users, schedules and the client's settings, in
+// the ready-made SQLite file "quendalix.xdt" of the working directory. The
+// program never creates the file or a table; a file that is missing, not a
+// database or short of a table leaves the object closed (`isOpened()` false,
+// `openError()` tells why) and every operation reports its failure result.
+//
+// The object is created on the GUI thread, which uses the connection
+// "systeminfo". Any other thread that calls in gets a connection of its own to
+// the same file, removed when that thread ends: Qt forbids sharing one
+// connection between threads. One mutex serialises every statement and every
+// cache change; it is not recursive, so public operations never call each
+// other while holding it.
+class qcDatabase
+{
+public:
+    static const char *const kFileName;       // "quendalix.xdt"
+    static const char *const kConnectionName; // "systeminfo"
+
+    qcDatabase();
+    ~qcDatabase();
+    qcDatabase(const qcDatabase &) = delete;
+    qcDatabase &operator=(const qcDatabase &) = delete;
+
+    bool isOpened() const { return opened; }
+    // Why the open failed, naming the file; empty when it succeeded.
+    QString openError() const { return m_openError; }
+
+    // Device counter: -1 when unreadable, -3 when 0, negative or NULL.
+    qint64 getCurDevIndex();
+    bool setCurDevIndex(qint64 value);
+
+    // Devices
+    int getDeviceCount();
+    bool getDevice(_st_device_item &out, int index);
+    bool isNewDevice(const QString &devname, const QString &address);
+    // The new row's indexid; -1 no usable counter, -2 closed or address
+    // already listed, -3 the insert or the counter update failed (nothing kept).
+    qint64 addDevice(const _st_device_item &item);
+    bool deleteDevice(const QString &address);
+    bool updateDevice(const _st_device_item &item);
+    bool updateDeviceText(const QString &column, const QString &value, qint64 indexid);
+    bool updateDeviceInt(const QString &column, int value, qint64 indexid);
+
+    // Users
+    int getUserCount();
+    bool getUser(_st_user_item &out, int index);
+    // Copies username, password and usertype only; the name matches exactly.
+    bool findUser(_st_user_item &out, const QString &username);
+    bool isNewUser(const QString &username);
+    // 0 added, 1 name taken, 2 insert failed, 3 closed.
+    int addUser(const _st_user_item &item);
+    bool deleteUser(const QString &username);
+    bool updateUser(const _st_user_item &item);
+    bool updateUserText(const QString &column, const QString &value, const QString &username);
+    bool updateUserInt(const QString &column, int value, const QString &username);
+
+    // Schedules. An empty ipaddr is stored and matched as the text "null".
+    int getScheduleCount();
+    bool getSchedule(_st_schedule_item &out, int index);
+    void reloadSchedules();
+    bool isNewSchedule(const QString &ipaddr);
+    bool addSchedule(const _st_schedule_item &item);
+    bool deleteScheduleType(int skdtype);
+    bool updateSchedule(const _st_schedule_item &item);
+    bool updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                              const QString &value);
+    bool updateScheduleText(const QString &ipaddr, int applytype, int skdtype, const QString &column,
+                            const QString &value);
+
+    // Settings readers: 0 value read, 1 statement failed or column unknown,
+    // 2 no row or empty value, 3 database closed. `out` is written only on 0.
+    int querySysInfoText(const QString &column, QString &out);
+    int querySysInfoInt(const QString &column, int &out);
+    int queryRecordCaptureInt(const QString &column, int &out);
+    // Settings writers: false when closed, the column is unknown, the
+    // statement fails or there is no row to change.
+    bool updateSysInfoText(const QString &column, const QString &value);
+    bool updateSysInfoInt(const QString &column, int value);
+    bool updateRecordCaptureInt(const QString &column, int value);
+
+#define QC_DECLARE_TEXT_RO(t, c, g)              QString g();
+#define QC_DECLARE_TEXT(t, c, g, s)              QC_DECLARE_TEXT_RO(t, c, g) bool s(const QString &value);
+#define QC_DECLARE_NUMBER_RO(t, c, g, f)         int g();
+#define QC_DECLARE_NUMBER(t, c, g, f, s, lo, hi) QC_DECLARE_NUMBER_RO(t, c, g, f) bool s(int value);
+#define QC_DECLARE_FLAG_RO(t, c, g)              bool g();
+#define QC_DECLARE_FLAG(t, c, g, s)              QC_DECLARE_FLAG_RO(t, c, g) bool s(bool value);
+    QC_SETTINGS_TABLE(QC_DECLARE_TEXT, QC_DECLARE_TEXT_RO, QC_DECLARE_NUMBER, QC_DECLARE_NUMBER_RO, QC_DECLARE_FLAG,
+                      QC_DECLARE_FLAG_RO)
+#undef QC_DECLARE_TEXT_RO
+#undef QC_DECLARE_TEXT
+#undef QC_DECLARE_NUMBER_RO
+#undef QC_DECLARE_NUMBER
+#undef QC_DECLARE_FLAG_RO
+#undef QC_DECLARE_FLAG
+
+private:
+    // Everything below expects the mutex to be held by the caller.
+    QSqlDatabase connection();
+    qint64 readCounter();
+    bool writeCounter(qint64 value);
+    void loadDevices();
+    void loadUsers();
+    void loadSchedules();
+    bool deviceListed(const QString &address) const;
+    bool userListed(const QString &username) const;
+    bool scheduleListed(const QString &ipaddr) const;
+    // Runs `work` in one transaction on this thread's connection; rolls back
+    // and returns false when it fails.
+    template <typename Work>
+    bool inTransaction(Work work);
+    int readSetting(const char *table, const QString &column, bool number, QString &out);
+    bool writeSetting(const char *table, const QString &column, bool number, const QVariant &value);
+
+    QSqlDatabase m_db;
+    bool opened = false;
+    QString m_openError;
+    QMutex m_mutex;
+    QList<_st_device_item> m_devices;
+    QList<_st_user_item> m_users;
+    QList<_st_schedule_item> m_schedules;
+    QThread *m_ownerThread = nullptr;
+    quint64 m_serial = 0;
+};
+
+// The one store of the running program, set by start-up.
+extern qcDatabase *g_database;

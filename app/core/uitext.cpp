@@ -1,0 +1,10 @@
+#include "app/core/uitext.h"
+
+#include "app/core/qclanguagexml.h"
+
+QString uiText(const char *key, int page, int section)
+{
+    if (!g_langXml)
+        return QString();
+    return g_langXml->getLangText(page, section, QString::fromLatin1(key));
+}

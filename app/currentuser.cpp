@@ -1,4 +1,0 @@
-#include "app/currentuser.h"
-
-QString g_curUserName;
-quint32 g_curUserRights = 0;

@@ -1,3 +1,0 @@
-#include "app/pagelog.h"
-
-Q_LOGGING_CATEGORY(lcPages, "ardo.pages")

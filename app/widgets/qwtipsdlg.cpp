@@ -1,0 +1,87 @@
+#include "app/widgets/qwtipsdlg.h"
+
+#include "app/widgets/stylesheets.h"
+
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace {
+QRect corners(int x0, int y0, int x1, int y1)
+{
+    return QRect(QPoint(x0, y0), QPoint(x1, y1));
+}
+} // namespace
+
+qwTipsDlg::qwTipsDlg(QWidget *parent, const QString &title, int mode) : BaseWindow(parent, 0, 0, 0)
+{
+    setObjectName(QStringLiteral("qwTipsDlg"));
+    resize(474, 238);
+    setMinimumSize(474, 238);
+
+    m_icon = new QLabel(this);
+    m_icon->setObjectName(QStringLiteral("label"));
+    m_icon->setGeometry(corners(40, 80, 80, 110));
+    m_icon->setPixmap(QPixmap(QStringLiteral(":/images/srcimages/warning.png")));
+
+    m_text = new QLabel(this);
+    m_text->setObjectName(QStringLiteral("label_Tips"));
+    m_text->setGeometry(corners(110, 80, 410, 160));
+    m_text->setTextFormat(Qt::AutoText);
+    m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_text->setWordWrap(true);
+    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |
+                                    Qt::LinksAccessibleByKeyboard);
+
+    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok->setObjectName(QStringLiteral("pushButton_OK"));
+    m_ok->setGeometry(corners(90, 190, 210, 220));
+    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close->setObjectName(QStringLiteral("pushButton_Close"));
+    m_close->setGeometry(corners(170, 190, 290, 220));
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("pushButton_Cancel"));
+    m_cancel->setGeometry(corners(250, 190, 370, 220));
+    QMetaObject::connectSlotsByName(this);
+
+    setTitleIcon(QStringLiteral(":/images/srcimages/tips.png"));
+    setTitleText(title, TitleLeft);
+    setWindowTitle(title);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowModality(Qt::WindowModal);
+    setStyleSheet(QString::fromLatin1(styles::kMessageDialog));
+    m_text->setStyleSheet(QString::fromLatin1(styles::kMessageText));
+
+    if (mode == 1) {
+        m_close->show();
+        m_ok->hide();
+        m_cancel->hide();
+    } else {
+        m_close->hide();
+        m_ok->show();
+        m_cancel->show();
+    }
+}
+
+void qwTipsDlg::setTipText(const QString &text)
+{
+    m_text->setText(text);
+}
+
+void qwTipsDlg::on_pushButton_OK_clicked()
+{
+    emit sigTipsresult(1);
+    close();
+}
+
+void qwTipsDlg::on_pushButton_Cancel_clicked()
+{
+    emit sigTipsresult(2);
+    close();
+}
+
+void qwTipsDlg::on_pushButton_Close_clicked()
+{
+    close();
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/widgets/basewindow.h"
+
+class QLabel;
+class QPushButton;
+
+// Window-modal message dialog with a warning icon and either a Close button
+// (mode 1) or OK and Cancel, reporting the choice by sigTipsresult.
+class qwTipsDlg : public BaseWindow
+{
+    Q_OBJECT
+public:
+    qwTipsDlg(QWidget *parent, const QString &title, int mode);
+
+    void setTipText(const QString &text);
+
+signals:
+    void sigTipsresult(int retcode);
+
+private slots:
+    void on_pushButton_OK_clicked();
+    void on_pushButton_Cancel_clicked();
+    void on_pushButton_Close_clicked();
+
+private:
+    QLabel *m_icon = nullptr;
+    QLabel *m_text = nullptr;
+    QPushButton *m_ok = nullptr;
+    QPushButton *m_cancel = nullptr;
+    QPushButton *m_close = nullptr;
+};

@@ -1,2 +1,0 @@
-find_package(Qt5 COMPONENTS Widgets REQUIRED)
-target_link_libraries(${name} PRIVATE media Qt5::Widgets)
