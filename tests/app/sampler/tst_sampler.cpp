@@ -5,6 +5,8 @@
 #include <atomic>
 #include <mutex>
 
+Q_DECLARE_METATYPE(ISysinforWin::Times)
+
 namespace {
 
 using Times = ISysinforWin::Times;
@@ -152,8 +154,6 @@ private slots:
         // The destructor stops and waits.
     }
 };
-
-Q_DECLARE_METATYPE(ISysinforWin::Times)
 
 QTEST_GUILESS_MAIN(TestSampler)
 #include "tst_sampler.moc"

@@ -452,11 +452,12 @@ private slots:
 
         // The main client loses its connection too, but its status is still
         // queued when the next start replaces it.
-        PlayStream *oldMain = unit.mainClient();
+        QPointer<PlayStream> oldMain = unit.mainClient();
         peer.closeStream(0);
         QVERIFY(oldMain->wait(5000));
         QVERIFY(unit.start());
-        QVERIFY(unit.mainClient() != oldMain);
+        QVERIFY(oldMain.isNull()); // replaced; its address may be reused
+        QVERIFY(unit.mainClient());
         feed(&unit, 0, streamInfo(640, 360), KindStreamInfo);
         for (int i = 0; i < 3; ++i)
             feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
