@@ -46,8 +46,9 @@ bool qcDeviceIntercom::stopIntercom()
 
 QByteArray qcDeviceIntercom::openingFrame()
 {
-    QByteArray frame(kOpeningFrameSize, '\0');
-    auto *p = reinterpret_cast<unsigned char *>(frame.data());
+    // Written into a buffer of known size: through QByteArray::data() the
+    // compiler cannot rule out the shared empty array and warns on every store.
+    unsigned char p[kOpeningFrameSize] = {};
     FrameHead_t head{};
     head.magic = kFrameMagic;
     head.type = FrameStreamInfo;
@@ -58,7 +59,7 @@ QByteArray qcDeviceIntercom::openingFrame()
     info.sampleRate = 8000;
     info.audio = AudioMuLaw | (1u << 8);
     wire::writeStreamInfo(p + kFrameHeadSize, info);
-    return frame;
+    return QByteArray(reinterpret_cast<const char *>(p), kOpeningFrameSize);
 }
 
 namespace {

@@ -895,7 +895,8 @@ static int32_t parseSpsBody(H265D_DEC_OBJ *dec, H265D_SPS *sps, H265D_BITREADER 
     const uint32_t bdc = readUeT(br, "bit_depth_chroma_minus8");
     sps->log2_max_pic_order_cnt_lsb = readUeT(br, "log2_max_pic_order_cnt_lsb_minus4") + 4u;
     sps->sps_sub_layer_ordering_info_present_flag = readBitT(br, "sps_sub_layer_ordering_info_present_flag");
-    const uint32_t maxSub = sps->sps_max_sub_layers_minus1;
+    // Range-checked when read; bounded again here so that the array indexes below are visibly in range.
+    const uint32_t maxSub = sps->sps_max_sub_layers_minus1 < H265D_MAX_SUB_LAYERS ? sps->sps_max_sub_layers_minus1 : 0;
     for (uint32_t i = sps->sps_sub_layer_ordering_info_present_flag ? 0 : maxSub; i <= maxSub; i++) {
         sps->sps_max_dec_pic_buffering[i] = readUeT(br, "sps_max_dec_pic_buffering_minus1[%u]", i) + 1u;
         sps->sps_max_num_reorder_pics[i] = readUeT(br, "sps_max_num_reorder_pics[%u]", i);
