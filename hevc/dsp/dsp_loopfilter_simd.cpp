@@ -151,12 +151,6 @@ H265D_SSE2 inline __m128i halves(int a, int b)
     return _mm_set_epi16(short(b), short(b), short(b), short(b), short(a), short(a), short(a), short(a));
 }
 
-H265D_SSE2 inline __m128i absDiff(__m128i a, __m128i b)
-{
-    const __m128i d = _mm_sub_epi16(a, b);
-    return _mm_max_epi16(d, _mm_sub_epi16(_mm_setzero_si128(), d));
-}
-
 // Decisions of one 4-line half from its lines 0 and 3: 0 no filter, 1
 // normal, 2 strong; dEp, dEq for the normal filter.
 struct HalfDecision

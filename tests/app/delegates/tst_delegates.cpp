@@ -81,13 +81,13 @@ private slots:
         QWidget *editor = d.createEditor(&parent, QStyleOptionViewItem(), model.index(0, 4));
         auto *label = qobject_cast<QLabel *>(editor);
         QVERIFY(label);
-        QCOMPARE(label->pixmap()->size(), QSize(60, 48));
+        QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(60, 48));
         d.setEditorData(editor, model.index(0, 4));
         const QImage strip(":/images/srcimages/devsettings/signal.png");
-        QVERIFY(same(label->pixmap()->toImage().convertToFormat(QImage::Format_ARGB32), strip.copy(300, 0, 60, 48),
-                     QPoint()));
-        QVERIFY(!same(label->pixmap()->toImage().convertToFormat(QImage::Format_ARGB32), strip.copy(0, 0, 60, 48),
-                      QPoint()));
+        QVERIFY(same(label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32),
+                     strip.copy(300, 0, 60, 48), QPoint()));
+        QVERIFY(!same(label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32),
+                      strip.copy(0, 0, 60, 48), QPoint()));
     }
 
     void userButtons()

@@ -54,22 +54,22 @@ private slots:
         qwCameraItem item(nullptr, "camA", 0, true);
         QCOMPARE(item.getStatus(), 0);
         QCOMPARE(item.stateLabel()->text(), liveText(34, 48, "isoffline"));
-        const QImage offlineIcon = item.iconLabel()->pixmap()->toImage();
+        const QImage offlineIcon = item.iconLabel()->pixmap(Qt::ReturnByValue).toImage();
 
         item.setStatus(2);
         QCOMPARE(item.stateLabel()->text(), stateText("islogined"));
-        const QImage loggedIcon = item.iconLabel()->pixmap()->toImage();
+        const QImage loggedIcon = item.iconLabel()->pixmap(Qt::ReturnByValue).toImage();
         QVERIFY(loggedIcon != offlineIcon);
         for (int bad : {5, -1}) {
             item.setStatus(bad);
             QCOMPARE(item.getStatus(), 2);
             QCOMPARE(item.stateLabel()->text(), stateText("islogined"));
-            QCOMPARE(item.iconLabel()->pixmap()->toImage(), loggedIcon);
+            QCOMPARE(item.iconLabel()->pixmap(Qt::ReturnByValue).toImage(), loggedIcon);
         }
         item.setStatus(4);
         QCOMPARE(item.getStatus(), 4);
         QCOMPARE(item.stateLabel()->text(), stateText("isloginerr"));
-        QCOMPARE(item.iconLabel()->pixmap()->toImage(), offlineIcon);
+        QCOMPARE(item.iconLabel()->pixmap(Qt::ReturnByValue).toImage(), offlineIcon);
 
         item.setDeviceLabel("Gate");
         QCOMPARE(item.stateLabel()->text(), QStringLiteral("Gate"));
@@ -130,12 +130,12 @@ private slots:
     {
         qwCameraItem item(nullptr, "camA", 0, true);
         QSignalSpy clicks(&item, &qwCameraItem::sigOptionBtnClick);
-        const QImage settingsNormal = item.optionButton(4)->pixmap()->toImage();
+        const QImage settingsNormal = item.optionButton(4)->pixmap(Qt::ReturnByValue).toImage();
 
         item.disableOptions(0x1f);
         for (int mask : {1, 2, 4, 8, 0x10})
             QVERIFY(!item.isOptionEnabled(mask));
-        QVERIFY(item.optionButton(4)->pixmap()->toImage() != settingsNormal);
+        QVERIFY(item.optionButton(4)->pixmap(Qt::ReturnByValue).toImage() != settingsNormal);
         QVERIFY(item.isOptionEnabled(0));
         for (int mask : {4, 8, 0x10})
             press(item.optionButton(mask));
@@ -148,7 +148,7 @@ private slots:
         QVERIFY(item.isOptionEnabled(8) && item.isOptionEnabled(0x10));
         QVERIFY(!item.isOptionEnabled(4) && !item.isOptionEnabled(1) && !item.isOptionEnabled(2));
         item.enableOptions(4);
-        QCOMPARE(item.optionButton(4)->pixmap()->toImage(), settingsNormal);
+        QCOMPARE(item.optionButton(4)->pixmap(Qt::ReturnByValue).toImage(), settingsNormal);
 
         item.setIndex(3);
         press(item.optionButton(0x10));

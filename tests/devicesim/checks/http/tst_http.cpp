@@ -163,8 +163,8 @@ private slots:
     void setRefusesWhatIsNotARequest()
     {
         const QByteArray before = m_dev->subject(QStringLiteral("sample"));
-        for (const QByteArray body : {QByteArray("<request><a></request>"), QByteArray("<response><a/></response>"),
-                                      QByteArray("plain text")}) {
+        for (const QByteArray &body : {QByteArray("<request><a></request>"), QByteArray("<response><a/></response>"),
+                                       QByteArray("plain text")}) {
             QVERIFY(rawExchange(port(), post("/action/set?subject=sample", body)).bytes.startsWith("HTTP/1.0 400"));
         }
         QCOMPARE(m_dev->subject(QStringLiteral("sample")), before);
