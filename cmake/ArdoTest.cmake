@@ -1,11 +1,17 @@
 # ardo_add_test(<ctest name> SOURCES ... [LIBS ...] [ENV VAR=value ...]
-#               [RESOURCE_LOCK name ...] [TIMEOUT seconds] [LABELS ...] [XCB])
+#               [RESOURCE_LOCK name ...] [TIMEOUT seconds] [LABELS ...]
+#               [XCB] [OWN_DISPLAY])
 #
 # Every test of the project goes through here so that the sanitizer and Qt
 # environment is the same everywhere. The executable is named after the test
 # with dots turned into underscores (app.database -> tst_app_database).
 # XCB marks a suite that needs a real X server (run-tests.sh runs ctest under
 # Xvfb); every other suite runs on the offscreen platform.
+# OWN_DISPLAY gives a suite a display of its own: an Xvfb started for it
+# alone. Every suite that reads pixels back from the X server (XGetImage, a
+# screenshot) or types into the focused window needs one: on the shared
+# display another suite's window can cover its own or take the focus.
+# OWN_DISPLAY implies XCB.
 set(ARDO_TEST_ENV
   "ASAN_OPTIONS=abort_on_error=1:detect_leaks=1"
   "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
@@ -16,14 +22,32 @@ set(ARDO_TEST_ENV
   "ARDO_DISCOVERY_LOCAL=127.0.0.1:0"
 )
 
+# xvfb-run sets DISPLAY and XAUTHORITY for the command, so the display of an
+# outer xvfb-run (the one ctest runs under) is never seen; -a picks a free
+# server number and tries the next one when two suites start at once.
+find_program(ARDO_XVFB_RUN xvfb-run)
+set(ARDO_OWN_DISPLAY_ARGS -a -s "-screen 0 1280x1024x24 -noreset")
+
+function(_ardo_own_display_command out)
+  if(NOT ARDO_XVFB_RUN)
+    message(FATAL_ERROR "xvfb-run is needed for the suites with a display of their own (scripts/install-deps.sh)")
+  endif()
+  set(${out} ${ARDO_XVFB_RUN} ${ARDO_OWN_DISPLAY_ARGS} ${ARGN} PARENT_SCOPE)
+endfunction()
+
 function(ardo_add_test name)
-  cmake_parse_arguments(T "XCB" "TIMEOUT" "SOURCES;LIBS;ENV;RESOURCE_LOCK;LABELS" ${ARGN})
+  cmake_parse_arguments(T "XCB;OWN_DISPLAY" "TIMEOUT" "SOURCES;LIBS;ENV;RESOURCE_LOCK;LABELS" ${ARGN})
   string(REPLACE "." "_" exe "tst_${name}")
   add_executable(${exe} ${T_SOURCES})
   target_link_libraries(${exe} PRIVATE ${T_LIBS})
-  add_test(NAME ${name} COMMAND ${exe})
+  if(T_OWN_DISPLAY)
+    _ardo_own_display_command(command $<TARGET_FILE:${exe}>)
+    add_test(NAME ${name} COMMAND ${command})
+  else()
+    add_test(NAME ${name} COMMAND ${exe})
+  endif()
   set(env ${ARDO_TEST_ENV} ${T_ENV})
-  if(T_XCB)
+  if(T_XCB OR T_OWN_DISPLAY)
     list(APPEND env "QT_QPA_PLATFORM=xcb")
   else()
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
@@ -40,9 +64,14 @@ function(ardo_add_test name)
   endif()
 endfunction()
 
-# A test that runs a plain command (a script, a tool) with the same environment.
+# A test that runs a plain command (a script, a tool) with the same environment;
+# OWN_DISPLAY as above.
 function(ardo_add_command_test name)
-  cmake_parse_arguments(T "" "TIMEOUT;WORKING_DIRECTORY" "COMMAND;ENV;RESOURCE_LOCK;FIXTURES_REQUIRED;FIXTURES_SETUP" ${ARGN})
+  cmake_parse_arguments(T "OWN_DISPLAY" "TIMEOUT;WORKING_DIRECTORY"
+                        "COMMAND;ENV;RESOURCE_LOCK;FIXTURES_REQUIRED;FIXTURES_SETUP;LABELS" ${ARGN})
+  if(T_OWN_DISPLAY)
+    _ardo_own_display_command(T_COMMAND ${T_COMMAND})
+  endif()
   if(T_WORKING_DIRECTORY)
     add_test(NAME ${name} COMMAND ${T_COMMAND} WORKING_DIRECTORY ${T_WORKING_DIRECTORY})
   else()
@@ -52,7 +81,7 @@ function(ardo_add_command_test name)
     set(T_TIMEOUT 120)
   endif()
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "${ARDO_TEST_ENV};QT_QPA_PLATFORM=offscreen;${T_ENV}" TIMEOUT ${T_TIMEOUT})
-  foreach(prop RESOURCE_LOCK FIXTURES_REQUIRED FIXTURES_SETUP)
+  foreach(prop RESOURCE_LOCK FIXTURES_REQUIRED FIXTURES_SETUP LABELS)
     if(T_${prop})
       set_tests_properties(${name} PROPERTIES ${prop} "${T_${prop}}")
     endif()
