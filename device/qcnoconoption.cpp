@@ -25,15 +25,22 @@ bool parseEndpoint(const QString &text, QPair<QHostAddress, quint16> *out)
     return true;
 }
 
-QByteArray header(uint16_t command, int length)
+// Requests are written into arrays of their own size and copied out: through
+// QByteArray::data() the compiler cannot rule out the shared empty array and
+// reports every store as an overflow.
+template <int N>
+struct Request
 {
-    QByteArray d(length, '\0');
-    auto *p = reinterpret_cast<uchar *>(d.data());
-    qToLittleEndian<quint32>(discovery::kMagic, p);
-    qToLittleEndian<quint16>(command, p + 4);
-    qToLittleEndian<quint16>(quint16(length), p + 6);
-    return d;
-}
+    explicit Request(uint16_t command)
+    {
+        qToLittleEndian<quint32>(discovery::kMagic, bytes);
+        qToLittleEndian<quint16>(command, bytes + 4);
+        qToLittleEndian<quint16>(quint16(N), bytes + 6);
+    }
+    QByteArray toByteArray() const { return QByteArray(reinterpret_cast<const char *>(bytes), N); }
+
+    uchar bytes[N] = {};
+};
 
 } // namespace
 
@@ -121,21 +128,21 @@ bool qcNoconOption::stopOption()
 
 QByteArray qcNoconOption::searchRequest()
 {
-    return header(discovery::kSearch, discovery::kHeaderSize);
+    return Request<discovery::kHeaderSize>(discovery::kSearch).toByteArray();
 }
 
 QByteArray qcNoconOption::getRequest(const QString &mac)
 {
-    QByteArray d = header(discovery::kGet, discovery::kGetSize);
-    discovery::putFieldText(reinterpret_cast<uchar *>(d.data()) + 8, 24, mac);
-    return d;
+    Request<discovery::kGetSize> r(discovery::kGet);
+    discovery::putFieldText(r.bytes + 8, 24, mac);
+    return r.toByteArray();
 }
 
 QByteArray qcNoconOption::setRequest(const QString &ip, const QString &mac, const QString &mask, const QString &gateway,
                                      const QString &user, const QString &password, int mode)
 {
-    QByteArray d = header(discovery::kSet, discovery::kSetSize);
-    auto *p = reinterpret_cast<uchar *>(d.data());
+    Request<discovery::kSetSize> r(discovery::kSet);
+    uchar *p = r.bytes;
     discovery::putFieldText(p + 160, 64, user);
     discovery::putFieldText(p + 224, 20, password);
     uchar *cfg = p + 244;
@@ -145,7 +152,7 @@ QByteArray qcNoconOption::setRequest(const QString &ip, const QString &mac, cons
     discovery::putFieldText(cfg + 32, 16, ip);
     discovery::putFieldText(cfg + 48, 16, mask);
     discovery::putFieldText(cfg + 196, 16, gateway);
-    return d;
+    return r.toByteArray();
 }
 
 QList<QUdpSocket *> qcNoconOption::openSockets()
