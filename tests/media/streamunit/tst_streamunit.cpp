@@ -605,10 +605,11 @@ private slots:
         unit.setParams("127.0.0.1", "1", "cam", "admin", "pw", 102, 1, kByAddress);
         QVERIFY(unit.start());
         QTRY_VERIFY(!unit.isStarted());
-        PlayStream *main = unit.mainClient();
+        QPointer<PlayStream> main = unit.mainClient();
         QVERIFY(main->wait(5000));
         QVERIFY(unit.start());
-        QVERIFY(unit.mainClient() != main);
+        QVERIFY(main.isNull());
+        QVERIFY(unit.mainClient());
     }
 
     // The P2P path over the real front end, device and layer against the
