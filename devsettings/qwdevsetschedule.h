@@ -46,6 +46,9 @@ private:
     // One schedule task of the device: type 1 recording, 0 snapshots, 2 FTP.
     struct Task
     {
+        Task(int type, int readId, int saveId, const char *name)
+            : type(type), readId(readId), saveId(saveId), name(name)
+        {}
         int type;
         int readId;
         int saveId;

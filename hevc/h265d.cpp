@@ -309,7 +309,7 @@ extern "C" int32_t H265D_GetStageTimes(void *h, H265D_STAGE_TIMES *out)
     const uint64_t ticks = H265D_STAGE_TICKS() - dec->stageStartTicks;
     const int64_t nanos = steadyNanos() - dec->stageStartNanos;
     const double secondsPerTick = ticks > 0 && nanos > 0 ? (double)nanos * 1e-9 / (double)ticks : 0.0;
-    static_assert(StageCount == H265D_STAGE_COUNT, "one stage list");
+    static_assert(int(StageCount) == int(H265D_STAGE_COUNT), "one stage list");
     for (int i = 0; i < StageCount; i++)
         out->adSeconds[i] = (double)dec->stageTicks[i] * secondsPerTick;
     return H265D_OK;

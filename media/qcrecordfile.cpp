@@ -31,10 +31,12 @@ constexpr VideoCode kVideoCodes[] = {
 
 } // namespace
 
+// Each record is built in an array of its own size: through a QByteArray's
+// data() GCC's optimiser loses the block's size and reports every write as an
+// overflow.
 QByteArray _st_recfile_header::toBytes() const
 {
-    QByteArray b(kSize, '\0');
-    char *p = b.data();
+    char p[kSize] = {};
     put32(p, magic);
     p[5] = char(kindFlag);
     p[6] = char(stream);
@@ -47,7 +49,7 @@ QByteArray _st_recfile_header::toBytes() const
     put32(p + 36, channels);
     p[40] = char(frameRate);
     p[41] = char(decoder);
-    return b;
+    return QByteArray(p, kSize);
 }
 
 bool _st_recfile_header::fromBytes(const char *p, _st_recfile_header *out)
@@ -86,11 +88,11 @@ _st_recframe_header _st_recframe_header::fromBytes(const char *p)
 
 QByteArray _st_kfindex_item::toBytes() const
 {
-    QByteArray b(kSize, '\0');
-    put32(b.data(), kMarker);
-    put64(b.data() + 8, timestamp);
-    put64(b.data() + 16, offset);
-    return b;
+    char p[kSize] = {};
+    put32(p, kMarker);
+    put64(p + 8, timestamp);
+    put64(p + 16, offset);
+    return QByteArray(p, kSize);
 }
 
 bool _st_kfindex_item::fromBytes(const char *p, _st_kfindex_item *out)
@@ -104,8 +106,7 @@ bool _st_kfindex_item::fromBytes(const char *p, _st_kfindex_item *out)
 
 QByteArray _st_reclist_item::toBytes() const
 {
-    QByteArray b(kSize, '\0');
-    char *p = b.data();
+    char p[kSize] = {};
     put32(p, kMarker);
     put32(p + 4, start);
     put32(p + 8, end);
@@ -118,7 +119,7 @@ QByteArray _st_reclist_item::toBytes() const
     p[89] = char(frameRate);
     put64(p + 96, kfindexCount);
     put64(p + 104, payloadBytes);
-    return b;
+    return QByteArray(p, kSize);
 }
 
 bool _st_reclist_item::fromBytes(const char *p, _st_reclist_item *out)
