@@ -17,6 +17,9 @@ cd "$root"
 jobs=${ARDO_JOBS:-$(nproc)}
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/ccache}
 export CCACHE_BASEDIR="$root"
+# A clone in another folder (CI) hits the same cache: paths are relative to
+# the root, and the build folder's own path stays out of the hash.
+export CCACHE_NOHASHDIR=1
 
 timings=()
 summary() {
