@@ -15,6 +15,8 @@ Protocols installProtocols(Device &device, const QString &clipsDir)
     p.alarm = std::make_shared<AlarmEndpoint>(device);
     device.registerHandler("/action/stream", std::make_shared<StreamRouter>(p.live, p.talk));
     device.registerHandler("/action/alarm", p.alarm);
+    p.snap = std::make_shared<SnapEndpoint>(p.live, clipsDir);
+    device.registerHandler("/action/snap", p.snap);
     return p;
 }
 

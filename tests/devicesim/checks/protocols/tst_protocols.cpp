@@ -258,6 +258,78 @@ private slots:
         QCOMPARE(TalkSink::decodeMuLaw(0x00), int16_t(-32124));
     }
 
+    // The request exactly as the client's snapshot worker sends it.
+    static QByteArray snapRequest(const QByteArray &password)
+    {
+        return "GET /action/snap?cam=0 HTTP/1.1\r\nAuthorization: Basic " + ("admin:" + password).toBase64() +
+               "\r\nConnection: Keep-Alive \r\nUser-Agent: PRYS/1.0.0\r\nAccpet: text/html, "
+               "application/xhtml+xml,*/*\r\nAccept-Encoding: gzip,deflate\r\nContent-length: 0\r\n\r\n";
+    }
+
+    void snapshotEndpoint_data()
+    {
+        QTest::addColumn<QString>("colour");
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("http11");
+        QTest::addColumn<QByteArray>("expectHead");
+        QTest::addColumn<QString>("expectFile"); // empty: no picture in the answer
+        QTest::newRow("colour") << "red" << QByteArray("1234") << "" << false
+                                << QByteArray("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: ")
+                                << "snap-red.jpg";
+        QTest::newRow("no colour") << "" << QByteArray("1234") << "" << false << QByteArray("HTTP/1.0 200 OK")
+                                   << "snap-test.jpg";
+        QTest::newRow("http/1.1") << "green" << QByteArray("1234") << "" << true << QByteArray("HTTP/1.1 200 OK")
+                                  << "snap-green.jpg";
+        QTest::newRow("wrong password") << "red" << QByteArray("bad") << "" << false << QByteArray("HTTP/1.0 401")
+                                        << "";
+        QTest::newRow("fault 503") << "red" << QByteArray("1234") << "503" << false << QByteArray("HTTP/1.0 503") << "";
+        QTest::newRow("fault drop") << "red" << QByteArray("1234") << "drop" << false << QByteArray() << "";
+    }
+    void snapshotEndpoint()
+    {
+        QFETCH(QString, colour);
+        QFETCH(QByteArray, password);
+        QFETCH(QString, fault);
+        QFETCH(bool, http11);
+        QFETCH(QByteArray, expectHead);
+        QFETCH(QString, expectFile);
+        LiveStream::Options o = protocols.live->options();
+        o.colour = colour;
+        protocols.live->setOptions(o);
+        protocols.snap->setHttp11(http11);
+        if (!fault.isEmpty()) {
+            Fault f;
+            int times = 0;
+            QString error;
+            QVERIFY2(Fault::parse(fault, &f, &times, &error), qPrintable(error));
+            device->addFault("/action/snap", f);
+        }
+        const QByteArray got = exchange(device->port(), snapRequest(password), 3000, 1 << 30);
+        QVERIFY2(got.startsWith(expectHead), got.left(80).constData());
+        if (expectFile.isEmpty()) {
+            QVERIFY(!got.contains("\xFF\xD8"));
+        } else {
+            QFile f(clipsDir() + "/" + expectFile);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray jpeg = f.readAll();
+            QVERIFY(got.contains("Connection: close\r\n\r\n"));
+            QVERIFY(got.contains("Content-Length: " + QByteArray::number(jpeg.size()) + "\r\n"));
+            QVERIFY(got.endsWith("\r\n\r\n" + jpeg));
+        }
+        QCOMPARE(device->requests().size(), 1);
+        QCOMPARE(device->requests().first().path, QByteArray("/action/snap"));
+    }
+
+    void snapshotOverride()
+    {
+        protocols.snap->setSnapshot(QByteArray(1023, 'x'));
+        QVERIFY(
+            exchange(device->port(), snapRequest("1234"), 3000, 1 << 30).endsWith("\r\n\r\n" + QByteArray(1023, 'x')));
+        protocols.snap->setSnapshot({});
+        QVERIFY(protocols.snap->picture().startsWith("\xFF\xD8"));
+    }
+
     void discoveryLayoutAndLoopbackOnly()
     {
         DiscoveryResponder responder;
