@@ -1,5 +1,7 @@
 #include "media/qccamerautil.h"
 
+#include "media/recordnames.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
@@ -297,12 +299,7 @@ QString qcCameraUtil::snapshotPath(const QString &captureRoot, const QString &ip
 {
     const QDate d = now.date();
     const QTime t = now.time();
-    const QString folder = captureRoot + QLatin1Char('/') +
-                           QStringLiteral("%1%2%3")
-                               .arg(d.year(), 4, 10, QLatin1Char('0'))
-                               .arg(d.month(), 2, 10, QLatin1Char('0'))
-                               .arg(d.day(), 2, 10, QLatin1Char('0')) +
-                           QLatin1Char('/') + ip;
+    const QString folder = captureRoot + QLatin1Char('/') + recordnames::dayFolder(d) + QLatin1Char('/') + ip;
 
     QString extension;
     if (format == CLivePlayer::kSnapshotJpg)

@@ -163,8 +163,7 @@ QString qcStreamServer::recordPathLocked(const QString &address, int kind)
     const QString name = recordnames::initialName(address, kind);
     if (m_recordRoot.isEmpty() || name.isEmpty())
         return QString();
-    const QString folder =
-        m_recordRoot + '/' + platform::localNow().date().toString(QStringLiteral("yyyyMMdd")) + '/' + address;
+    const QString folder = m_recordRoot + '/' + recordnames::dayFolder(platform::localNow().date()) + '/' + address;
     if (!QDir().mkpath(folder))
         return QString();
     return folder + '/' + name;

@@ -93,6 +93,14 @@ quint32 reclistKindFlags(int kind)
     }
 }
 
+QString dayFolder(const QDate &date)
+{
+    return QStringLiteral("%1%2%3")
+        .arg(date.year(), 4, 10, QLatin1Char('0'))
+        .arg(date.month(), 2, 10, QLatin1Char('0'))
+        .arg(date.day(), 2, 10, QLatin1Char('0'));
+}
+
 QString initialName(const QString &address, int kind)
 {
     const QString part = kindNamePart(kind);

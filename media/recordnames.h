@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 
 // The names of record files. A recording is born with an initial name
@@ -22,6 +23,9 @@ constexpr int kNameFieldSize = 64;
 int parseTimeOfDay(const QString &text);
 // 29,000,123 -> "08-03-20-123".
 QString formatTimeOfDay(qint64 msecs);
+
+// The day folder of recordings and pictures: yyyyMMdd.
+QString dayFolder(const QDate &date);
 
 // The initial file name for a device address and a kind (26, 27, 28); empty
 // for any other kind. An address of four dot-separated parts is written with
