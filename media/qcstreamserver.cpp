@@ -139,6 +139,23 @@ void qcStreamServer::createOwnedServices()
         QMutexLocker lock(&m_mutex);
         m_diskGuard = guard;
     }
+    if (!m_captureServer) {
+        auto *server = new qcCaptureServer;
+        server->setCapturePath(captureRoot());
+        auto *thread = new QThread(this);
+        thread->setObjectName(QStringLiteral("CaptureScheduler"));
+        server->moveToThread(thread);
+        thread->start(QThread::InheritPriority);
+        QMutexLocker lock(&m_mutex);
+        m_captureServer = server;
+        m_captureThread = thread;
+    }
+}
+
+qcCaptureServer *qcStreamServer::captureServer()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_captureServer;
 }
 
 qcAlarmServer *qcStreamServer::alarmServer()
@@ -255,15 +272,18 @@ QList<qcStreamServer::ScheduleEntry> qcStreamServer::captureSchedules()
 void qcStreamServer::checkSchedules()
 {
     QList<ScheduleEntry> entries;
+    QList<ScheduleEntry> captures;
     {
         QMutexLocker lock(&m_mutex);
         if (m_recordSchedules.isEmpty() && m_captureSchedules.isEmpty())
             return;
         entries = m_recordSchedules;
+        captures = m_captureSchedules;
     }
     const QDateTime now = platform::localNow();
     const int today = now.date().dayOfWeek();
     const int minute = now.time().hour() * 60 + now.time().minute();
+    addTimedCaptures(captures, today, minute);
     QStringList handled;
     for (const ScheduleEntry &e : qAsConst(entries)) {
         if (!inWindow(e, today, minute) || e.applyTo != 1 || e.segmentType != 0)
@@ -335,45 +355,112 @@ void qcStreamServer::onAlarmStatus(QString ipaddr, int status)
     const QDateTime now = platform::localNow();
     const int today = now.date().dayOfWeek();
     const int minute = now.time().hour() * 60 + now.time().minute();
-    QList<ScheduleEntry> entries;
+    QList<ScheduleEntry> records;
+    QList<ScheduleEntry> captures;
     {
         QMutexLocker lock(&m_mutex);
-        entries = m_recordSchedules;
+        records = m_recordSchedules;
+        captures = m_captureSchedules;
     }
-    bool recorded = false;
-    bool named = false;
     QString name;
-    for (const ScheduleEntry &e : qAsConst(entries)) {
-        if (e.enabled != 1 || !e.devices.contains(ipaddr))
-            continue;
-        named = true;
-        if (!inWindow(e, today, minute) || e.segmentType != 1)
-            continue;
-        QMutexLocker lock(&m_mutex);
-        if (startAlarmRecordLocked(ipaddr, &name)) {
-            recorded = true;
+    const bool recorded = runAlarmPasses(records, ipaddr, today, minute, false, [&](bool general) {
+        const bool hadName = !name.isEmpty();
+        if (!startAlarmRecordLocked(ipaddr, &name))
+            return false;
+        if (!general || !hadName)
             emit sigScheduleRecord(ipaddr);
-        }
-    }
-    if (!named) {
-        for (const ScheduleEntry &e : qAsConst(entries)) {
-            if (!inWindow(e, today, minute) || e.applyTo != 0 || e.segmentType != 1)
-                continue;
-            QMutexLocker lock(&m_mutex);
-            const bool hadName = !name.isEmpty();
-            if (startAlarmRecordLocked(ipaddr, &name)) {
-                recorded = true;
-                if (!hadName)
-                    emit sigScheduleRecord(ipaddr);
-            }
-        }
-    }
+        return true;
+    });
+    const bool snapped = runAlarmPasses(captures, ipaddr, today, minute, true,
+                                        [&](bool) { return addAlarmCaptureLocked(ipaddr, &name); });
     if (name.isEmpty()) {
         QMutexLocker lock(&m_mutex);
         if (qcStreamUtil *unit = findLocked(ipaddr))
             name = unit->deviceName();
     }
-    emit sigAlarmArrival(ipaddr, name, status, recorded ? 2 : 0, now);
+    // One alarm that records and snaps is listed twice, once per action.
+    if (recorded)
+        emit sigAlarmArrival(ipaddr, name, status, 2, now);
+    if (snapped || !recorded)
+        emit sigAlarmArrival(ipaddr, name, status, snapped ? 1 : 0, now);
+}
+
+bool qcStreamServer::runAlarmPasses(const QList<ScheduleEntry> &entries, const QString &address, int today, int minute,
+                                    bool capture, const std::function<bool(bool general)> &act)
+{
+    bool done = false;
+    bool named = false;
+    for (const ScheduleEntry &e : entries) {
+        if (e.enabled != 1 || !e.devices.contains(address))
+            continue;
+        named = true;
+        if (!inWindow(e, today, minute) || e.segmentType != 1)
+            continue;
+        QMutexLocker lock(&m_mutex);
+        done |= act(false);
+    }
+    // Entries for all devices count only for a device no entry names.
+    if (named)
+        return done;
+    for (const ScheduleEntry &e : entries) {
+        if (!inWindow(e, today, minute) || e.applyTo != 0 || e.segmentType != 1 || (capture && !e.devices.isEmpty()))
+            continue;
+        QMutexLocker lock(&m_mutex);
+        done |= act(true);
+    }
+    return done;
+}
+
+CaptureTask_t qcStreamServer::captureTaskOf(const qcStreamUtil *unit)
+{
+    CaptureTask_t task;
+    task.ip = unit->address();
+    task.port = unit->port();
+    task.user = unit->userName();
+    task.password = unit->password();
+    return task;
+}
+
+bool qcStreamServer::addAlarmCaptureLocked(const QString &address, QString *name)
+{
+    // Without a capture root the scheduler would never take the task: the
+    // alarm must not be listed as snapped.
+    if (!m_captureServer || m_captureRoot.isEmpty())
+        return false;
+    bool handed = false;
+    for (qcStreamUtil *unit : qAsConst(m_units)) {
+        if (unit->address() != address)
+            continue;
+        CaptureTask_t task = captureTaskOf(unit);
+        task.remaining = m_captureCount;
+        task.interval = m_captureInterval;
+        if (m_captureServer->addCaptureTask(task) && m_captureCount > 0)
+            handed = true;
+        if (name->isEmpty())
+            *name = unit->deviceName();
+    }
+    return handed;
+}
+
+void qcStreamServer::addTimedCaptures(const QList<ScheduleEntry> &entries, int today, int minute)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_captureServer || m_captureRoot.isEmpty())
+        return;
+    for (const ScheduleEntry &e : entries) {
+        if (!inWindow(e, today, minute) || e.segmentType != 0)
+            continue;
+        for (qcStreamUtil *unit : qAsConst(m_units)) {
+            if ((e.applyTo == 1 && !e.devices.contains(unit->address())) || !unit->isOnline())
+                continue;
+            CaptureTask_t task = captureTaskOf(unit);
+            task.start = e.start * 60;
+            task.end = qMin(e.end * 60, qcCaptureServer::kLastEnd);
+            task.interval = m_captureInterval;
+            // The scheduler refuses the same window again while it runs it.
+            m_captureServer->addCaptureTask(task);
+        }
+    }
 }
 
 int qcStreamServer::addDevice(const QString &ip, const QString &port, const QString &name, const QString &user,
@@ -755,6 +842,18 @@ bool qcStreamServer::stopIntercom(const QString &ip)
     return false;
 }
 
+void qcStreamServer::endOnThread(QObject *object, QThread *thread)
+{
+    if (!object)
+        return;
+    // Deleted on its own thread, where its sockets and timers live.
+    QMetaObject::invokeMethod(
+        object, [object] { delete object; }, Qt::BlockingQueuedConnection);
+    thread->quit();
+    thread->wait();
+    delete thread;
+}
+
 void qcStreamServer::shutdown()
 {
     if (m_shutDown)
@@ -769,23 +868,24 @@ void qcStreamServer::shutdown()
     qcAlarmServer *alarm;
     QThread *alarmThread;
     qcDiskManager *guard;
+    qcCaptureServer *captures;
+    QThread *captureThread;
     {
         QMutexLocker lock(&m_mutex);
         alarm = m_alarmServer;
         alarmThread = m_alarmThread;
         guard = m_diskGuard;
+        captures = m_captureServer;
+        captureThread = m_captureThread;
         m_alarmServer = nullptr;
         m_alarmThread = nullptr;
         m_diskGuard = nullptr;
+        m_captureServer = nullptr;
+        m_captureThread = nullptr;
     }
-    if (alarm) {
-        // Deleted on its own thread, where its sockets and timers live.
-        QMetaObject::invokeMethod(
-            alarm, [alarm] { delete alarm; }, Qt::BlockingQueuedConnection);
-        alarmThread->quit();
-        alarmThread->wait();
-        delete alarmThread;
-    }
+    // The scheduler's destructor stops its worker and waits for it.
+    endOnThread(alarm, alarmThread);
+    endOnThread(captures, captureThread);
 
     QList<qcStreamUtil *> units;
     QList<CGIUtil *> requests;

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include "device/qcalarmserver.h"
+#include "media/qccaptureserver.h"
 
 #include <array>
 #include <atomic>
@@ -15,6 +16,7 @@
 
 class CGIUtil;
 class qcAudioCapture;
+class qcCaptureServer;
 class qcDiskManager;
 class qcFrameBuffer;
 class qcStreamUtil;
@@ -98,6 +100,7 @@ public:
     void setAlarmTiming(const AlarmTiming &timing);
     qcAlarmServer *alarmServer();
     qcDiskManager *diskGuard();
+    qcCaptureServer *captureServer();
     // Whether the start-up repair of the record folders has run.
     bool recordingsRepaired() const { return m_repaired.load(); }
 
@@ -152,6 +155,17 @@ private:
     QString recordPathLocked(const QString &address, int kind);
     bool addSchedule(QList<ScheduleEntry> *list, int endLimit, int day, int applyTo, int segmentType, int start,
                      int end, int enabled, const QString &devices);
+    // The named pass over the entries and, when no enabled entry names the
+    // address, the pass for all devices; act runs under the device-list mutex
+    // for each entry that applies. True when any act did.
+    bool runAlarmPasses(const QList<ScheduleEntry> &entries, const QString &address, int today, int minute,
+                        bool capture, const std::function<bool(bool general)> &act);
+    // Hands an alarm capture task for every unit with that address to the
+    // scheduler; true when one was taken.
+    bool addAlarmCaptureLocked(const QString &address, QString *name);
+    static CaptureTask_t captureTaskOf(const qcStreamUtil *unit);
+    // Timed capture tasks for the capture entries of segment type 0 in their window.
+    void addTimedCaptures(const QList<ScheduleEntry> &entries, int today, int minute);
     // Starts an alarm recording of an online unit; true when one was asked.
     bool startAlarmRecordLocked(const QString &address, QString *name);
     void pollDevices();
@@ -162,6 +176,8 @@ private:
     bool sendProbeLocked(qcStreamUtil *unit);
     void sendClockLocked(qcStreamUtil *unit);
     int freeSlotLocked() const;
+    // Deletes an owned service on its thread, then ends the thread.
+    static void endOnThread(QObject *object, QThread *thread);
     static void deleteUnits(const QList<qcStreamUtil *> &units);
 
     QList<qcStreamUtil *> m_units;
@@ -190,6 +206,8 @@ private:
     QThread *m_alarmThread = nullptr;
     AlarmTiming m_alarmTiming;
     qcDiskManager *m_diskGuard = nullptr;
+    qcCaptureServer *m_captureServer = nullptr;
+    QThread *m_captureThread = nullptr;
     std::atomic<bool> m_repaired{false};
     std::atomic<bool> m_shutDown{false};
 };

@@ -1,5 +1,7 @@
 #include "streamfakes.h"
 
+#include "devicesim/protocols.h"
+#include "media/qccaptureserver.h"
 #include "media/qcdiskmanager.h"
 #include "media/qcrecordfile.h"
 #include "media/qcstreamserver.h"
@@ -28,12 +30,12 @@ struct Service
     P2PFactoryScope p2p;
     RecorderFactoryScope recorders;
     qcStreamServer server;
-    explicit Service(bool root = true)
+    explicit Service(bool root = true, int captureCount = 1)
     {
         // Units whose address names them offline never connect.
         p2p.configure = [](FakeP2PStream *s) { s->connected = !s->address.contains("99"); };
         if (root)
-            server.setLocalConfig(dir.path(), dir.path(), 60, 1, 2, 1, 5, 30, 1, 1);
+            server.setLocalConfig(dir.path(), dir.path(), 60, 1, 2, 1, 5, 30, captureCount, 1);
     }
     void add(const QStringList &addresses)
     {
@@ -50,6 +52,36 @@ struct Service
         return out;
     }
 };
+
+// The loopback device whose own snapshots the capture worker fetches.
+struct SnapDevice
+{
+    devicesim::Device device;
+    devicesim::Protocols protocols;
+    SnapDevice()
+    {
+        protocols = devicesim::installProtocols(device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
+        device.setCredentials("u", "p");
+    }
+    bool start() { return device.start(); }
+    int snaps() const
+    {
+        int n = 0;
+        for (const auto &r : device.requests())
+            n += r.path == "/action/snap";
+        return n;
+    }
+};
+
+QStringList pictures(const QString &root, const QString &pattern)
+{
+    QStringList out;
+    QDirIterator it(root, {pattern}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << it.next();
+    out.sort();
+    return out;
+}
 
 QStringList threadNames()
 {
@@ -216,6 +248,91 @@ private slots:
         QCOMPARE(arrivals.size(), 3);
     }
 
+    void alarmSnapshots_data()
+    {
+        QTest::addColumn<bool>("root");
+        QTest::addColumn<QString>("captureDevices"); // the capture entry's device text; "-" no entry
+        QTest::addColumn<bool>("recordEntry");
+        QTest::addColumn<QList<int>>("actions");
+        QTest::addColumn<int>("files");
+        QTest::newRow("records and snaps") << true << "" << true << QList<int>{2, 1} << 3;
+        QTest::newRow("named capture entry") << true << "127.0.0.1" << false << QList<int>{1} << 3;
+        QTest::newRow("no capture entry") << true << "-" << true << QList<int>{2} << 0;
+        QTest::newRow("no capture root") << false << "" << true << QList<int>{2} << 0;
+    }
+    void alarmSnapshots()
+    {
+        QFETCH(bool, root);
+        QFETCH(QString, captureDevices);
+        QFETCH(bool, recordEntry);
+        QFETCH(QList<int>, actions);
+        QFETCH(int, files);
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        SnapDevice cam;
+        QVERIFY(cam.start());
+        Service s(root, 3);
+        s.server.addDevice("127.0.0.1", QString::number(cam.device.port()), "camA", "u", "p", kP2P, 1);
+        if (recordEntry)
+            QVERIFY(s.server.addRecordSchedule(1, 0, 1, 0, 1440, 1, ""));
+        if (captureDevices != "-")
+            QVERIFY(s.server.addSecondSchedule(1, captureDevices.isEmpty() ? 0 : 1, 1, 0, 1440, 1, captureDevices));
+        s.server.tick();
+        s.server.tick();
+        QSignalSpy arrivals(&s.server, &qcStreamServer::sigAlarmArrival);
+        s.server.onAlarmStatus("127.0.0.1", 65);
+        QList<int> got;
+        for (const auto &a : arrivals) {
+            got << a.at(3).toInt();
+            QCOMPARE(a.at(1).toString(), QString("camA"));
+        }
+        QCOMPARE(got, actions);
+        const QString capture = s.dir.path() + "/CaptureFile";
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(capture, "PICV1_ALARM_127-0-0-1_*.jpg").size(), files, 10000);
+        QCOMPARE(cam.snaps(), files);
+    }
+
+    // Capture entries of segment type 0 fetch a picture every interval
+    // inside their window, none outside; shutdown ends a busy worker.
+    void timedCaptures()
+    {
+        platform::FakeClock clock(kMonday8.addSecs(-60));
+        platform::setClock(&clock);
+        SnapDevice cam;
+        QVERIFY(cam.start());
+        Service s;
+        s.server.addDevice("127.0.0.1", QString::number(cam.device.port()), "camA", "u", "p", kP2P, 1);
+        QVERIFY(s.server.addSecondSchedule(1, 0, 0, 480, 482, 1, ""));
+        s.server.tick();
+        s.server.tick();
+        qcCaptureServer *captures = s.server.captureServer();
+        QVERIFY(captures);
+        QCOMPARE(captures->capturePath(), s.dir.path() + "/CaptureFile");
+        QVERIFY(captures->tasks().isEmpty());
+        clock.set(kMonday8);
+        s.server.tick();
+        s.server.tick();
+        QCOMPARE(captures->tasks().size(), 1);
+        QCOMPARE(captures->tasks().first().end, 482 * 60);
+        QTRY_VERIFY_WITH_TIMEOUT(pictures(s.dir.path(), "PICV1_TIMING_*.jpg").size() >= 2, 10000);
+        clock.set(kMonday8.addSecs(180));
+        QTRY_VERIFY_WITH_TIMEOUT(captures->tasks().isEmpty(), 5000);
+        const int taken = cam.snaps();
+        s.server.tick();
+        QCOMPARE(captures->tasks().size(), 0);
+
+        // Back inside the window with a device that stalls mid-picture.
+        cam.device.addFault("/action/snap", devicesim::Fault::stall());
+        clock.set(kMonday8);
+        s.server.tick();
+        QTRY_VERIFY_WITH_TIMEOUT(cam.snaps() > taken, 5000);
+        QVERIFY(threadNames().contains("CaptureSchedule") || threadNames().contains("CaptureScheduler"));
+        s.server.shutdown();
+        QCOMPARE(s.server.captureServer(), nullptr);
+        QTRY_VERIFY_WITH_TIMEOUT(!threadNames().contains("qcRemoteCapture"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!threadNames().join(' ').contains("CaptureSchedul"), 2000);
+    }
+
     void manualStartTellsTheTruth()
     {
         Service s;
@@ -308,5 +425,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestRecording)
+QTEST_MAIN(TestRecording)
 #include "tst_recording.moc"
