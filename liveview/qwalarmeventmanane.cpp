@@ -52,11 +52,12 @@ void qwAlarmEventManane::addAlarmRecord(const QString &ip, const QString &devnam
                                         const QString &file, const QDateTime &time)
 {
     Q_UNUSED(file)
-    static const char *const actions[] = {"-", "snapshot", "record"};
+    static const char *const actions[] = {"snapshot", "record"};
     const int row = m_table->rowCount();
     m_table->insertRow(row);
-    const QString action_text =
-        action >= 0 && action <= 2 ? QString::fromLatin1(actions[action]) : QString::number(action);
+    const QString action_text = action == 0                  ? QStringLiteral("-")
+                                : action == 1 || action == 2 ? liveText(kCommonPage, kAlarmActions, actions[action - 1])
+                                                             : QString::number(action);
     const QString cells[5] = {devname, ip, typeName(type), action_text,
                               time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))};
     for (int c = 0; c < 5; ++c)

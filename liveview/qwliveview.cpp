@@ -6,6 +6,8 @@
 #include "app/core/pagelog.h"
 #include "app/widgets/statusbutton.h"
 #include "liveview/livetext.h"
+#include "liveview/qcliveactions.h"
+#include "liveview/qclivealarms.h"
 #include "liveview/qclivedevicerequests.h"
 #include "liveview/qwimagepanel.h"
 #include "liveview/qwptzpanel.h"
@@ -84,7 +86,9 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
     m_viewSelectedStyle =
         QStringLiteral("QWidget{background:#dddddd;border-width:1px;border-color: #63b8ff;border-style: solid;}");
 
+    m_liveActions = new qcLiveActions(this);
     initToolboxAndButtonbar();
+    m_liveAlarms = new qcLiveAlarms(m_btnAlarm, this);
     layoutViews(livegrid::isSupportedCount(stored) ? stored : livegrid::kDefaultCount, false, 0);
     loadLocalConfig();
     createStreamServer();
@@ -212,12 +216,22 @@ void qwLiveView::initToolboxAndButtonbar()
     connect(m_btnNextPage, &QPushButton::clicked, this, &qwLiveView::onBtnNextPageClick);
     connect(m_btnSplit, &QPushButton::clicked, this, &qwLiveView::onBtnPlayviewClick);
     connect(m_btnFullscreen, &QPushButton::clicked, this, &qwLiveView::onBtnFullscreenClick);
+    connect(m_btnPlay, &QPushButton::clicked, this, &qwLiveView::onBtnPlayClick);
+    connect(m_btnStop, &QPushButton::clicked, this, &qwLiveView::onBtnStopClick);
+    connect(m_btnSnapshot, &QPushButton::clicked, this, &qwLiveView::onBtnSnapshotClick);
+    connect(m_btnRecord, &QPushButton::clicked, this, &qwLiveView::onBtnRecordClick);
+    connect(m_btnAlarm, &QPushButton::clicked, this, &qwLiveView::onBtnAlarmClick);
+    for (StatusButton *b : {m_btnSpeakerOn, m_btnSpeakerOff})
+        connect(b, &QPushButton::clicked, this, &qwLiveView::onBtnSpeakerClick);
+    for (StatusButton *b : {m_btnMicOn, m_btnMicOff})
+        connect(b, &QPushButton::clicked, this, &qwLiveView::onBtnMicrophoneClick);
 
     m_volumeSlider = new QSlider(Qt::Horizontal, right);
     m_volumeSlider->setObjectName(QStringLiteral("m_volumeSlider"));
     m_volumeSlider->setRange(0, 100);
     m_volumeSlider->setFixedSize(120, 22);
     m_volumeSlider->setStyleSheet(QLatin1String(kVolumeStyle));
+    connect(m_volumeSlider, &QSlider::valueChanged, this, &qwLiveView::onSliderVolumeValue);
 
     auto *leftLayout = new QHBoxLayout(left);
     leftLayout->setContentsMargins(14, 0, 0, 0);
@@ -539,6 +553,7 @@ QWidget *qwLiveView::prepareViewSurface(int index)
     if (!v->layout()) {
         auto *video = new QWidget;
         auto *bar = new qwVideoshowToolbar(v, index);
+        connect(bar, &qwVideoshowToolbar::sigToolbarButtonClick, this, &qwLiveView::onPlayviewToolbarButtonClick);
         bar->setMaximumHeight(21);
         bar->setStyleSheet(QStringLiteral("QWidget{background:#4e4e4e;border:0px;}"));
         auto *layout = new QVBoxLayout(v);
@@ -617,7 +632,10 @@ void qwLiveView::openStream(int row)
         delete record;
         return;
     }
+    connect(camera, &qcCameraUtil::sigSnapshot, this, &qwLiveView::onRecordSnapshot);
+    connect(camera, &qcCameraUtil::sigZoomResult, this, &qwLiveView::onPlayviewZoomResult);
     if (!startCameraStream(row, camera, prepareViewSurface(s))) {
+        disconnect(camera, &qcCameraUtil::sigSnapshot, this, &qwLiveView::onRecordSnapshot);
         // The glue touches the video widget when it goes, so it goes first.
         delete camera;
         delete record;
@@ -679,9 +697,7 @@ void qwLiveView::closeView(int index)
     if (index < 0 || m_viewRecords.isEmpty())
         return;
     if (_st_view_item *record = viewRecord(index)) {
-        // A recording started from the view's bar would be stopped here; no
-        // bar action starts one yet.
-        record->recording = false;
+        m_liveActions->stopViewRecording(record);
         stopCamera(record);
         closeViewWidgets(index);
         m_viewRecords.removeOne(record);
@@ -893,6 +909,9 @@ void qwLiveView::createStreamServer()
     m_streamServer->moveToThread(m_streamThread);
     connect(m_streamServer, &qcStreamServer::sigDeviceStatus, this, &qwLiveView::onDeviceStatus);
     connect(m_streamServer, &qcStreamServer::sigDeviceMetainfoChange, this, &qwLiveView::onDeviceMataChange);
+    connect(m_streamServer, &qcStreamServer::sigRecordResult, this, &qwLiveView::onRecordSnapshot);
+    connect(m_streamServer, &qcStreamServer::sigScheduleRecord, this, &qwLiveView::onScheduleRecord);
+    connect(m_streamServer, &qcStreamServer::sigAlarmArrival, this, &qwLiveView::onDeviceAlarmArrival);
     // A single value out of range would make the service refuse the whole
     // configuration and leave it without record and capture roots.
     const _st_local_config c = clampedConfig(m_localConfig);
@@ -1374,4 +1393,82 @@ void qwLiveView::onDeviceMataChange(QString ipaddr, int stream)
             return;
         }
     }
+}
+
+// ---------------------------------------------------------------- view actions and alarms
+
+void qwLiveView::onPlayviewToolbarButtonClick(int index, int btnid, int status)
+{
+    m_liveActions->toolbarButton(index, btnid, status);
+}
+
+void qwLiveView::onPlayviewZoomResult(bool)
+{
+    m_liveActions->zoomResult(sender());
+}
+
+void qwLiveView::onBtnPlayClick()
+{
+    m_liveActions->playAll();
+}
+
+void qwLiveView::onBtnStopClick()
+{
+    m_liveActions->stopAll();
+}
+
+void qwLiveView::onBtnSnapshotClick()
+{
+    m_liveActions->snapshotAll();
+}
+
+void qwLiveView::onBtnRecordClick()
+{
+    m_liveActions->recordAll();
+}
+
+void qwLiveView::onBtnSpeakerClick()
+{
+    m_liveActions->speaker(sender());
+}
+
+void qwLiveView::onSliderVolumeValue(int value)
+{
+    m_liveActions->volume(value);
+}
+
+void qwLiveView::onBtnMicrophoneClick()
+{
+    m_liveActions->microphone(sender());
+}
+
+void qwLiveView::onBtnAlarmClick()
+{
+    m_liveActions->openAlarmWindow();
+}
+
+void qwLiveView::onRecordSnapshot(QString ipaddr, QString filepath, int type)
+{
+    m_liveActions->recordSnapshot(sender(), ipaddr, filepath, type);
+}
+
+void qwLiveView::onScheduleRecord(QString ipaddr)
+{
+    m_liveActions->scheduleRecord(ipaddr);
+}
+
+void qwLiveView::onDeviceAlarmArrival(QString ipaddr, QString devname, int type, int action, QDateTime time)
+{
+    m_liveAlarms->arrive(_st_alarm_item(ipaddr, devname, QString(), type, action, time));
+    emit sigDeviceTriggerAlarm(ipaddr, devname, type, action, QString(), time);
+}
+
+void qwLiveView::onClearAlarmList()
+{
+    m_liveAlarms->clear();
+}
+
+void qwLiveView::blinkAlarmButton()
+{
+    m_liveAlarms->blinkStep();
 }

@@ -15,6 +15,8 @@ class QSlider;
 class QThread;
 class StatusButton;
 class Ui_qwLiveView;
+class qcLiveActions;
+class qcLiveAlarms;
 class qcLiveDeviceRequests;
 class qcCameraUtil;
 class qcDatabase;
@@ -139,6 +141,11 @@ public:
     qwPtzPanel *ptzPanel() const { return m_ptzPanel; }
     qwImagePanel *imagePanel() const { return m_imagePanel; }
     qcLiveDeviceRequests *deviceRequests() const { return m_deviceRequests; }
+    qcLiveAlarms *liveAlarms() const { return m_liveAlarms; }
+    qcLiveActions *liveActions() const { return m_liveActions; }
+    bool isRecordingAll() const { return m_recordAll; }
+    // One step of the alarm button's blink.
+    void blinkAlarmButton();
 
     // Makes the remote settings window of one device as a child of the page,
     // filled in and connected to onCameraBaseinfoChange. That window belongs
@@ -174,6 +181,20 @@ public slots:
     void onCameraBaseinfoChange(QString ipaddr, QString port, QString username, QString password);
     void onDeviceStatus(QString ipaddr, int status);
     void onDeviceMataChange(QString ipaddr, int stream);
+    void onDeviceAlarmArrival(QString ipaddr, QString devname, int type, int action, QDateTime time);
+    void onClearAlarmList();
+    void onPlayviewToolbarButtonClick(int index, int btnid, int status);
+    void onPlayviewZoomResult(bool bret);
+    void onBtnPlayClick();
+    void onBtnStopClick();
+    void onBtnSnapshotClick();
+    void onBtnRecordClick();
+    void onBtnSpeakerClick();
+    void onSliderVolumeValue(int value);
+    void onBtnMicrophoneClick();
+    void onBtnAlarmClick();
+    void onRecordSnapshot(QString ipaddr, QString filepath, int type);
+    void onScheduleRecord(QString ipaddr);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -181,6 +202,7 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    friend class qcLiveActions;
     void initToolboxAndButtonbar();
     // Hands the current device to the panels and reads its PTZ and image settings.
     void readPanelSettings();
@@ -234,9 +256,6 @@ private:
     QSlider *m_volumeSlider = nullptr;
     int m_addMode = 0;
     int m_modifyRow = 0;
-    bool m_alarmBlinking = false;
-    int m_alarmBlinkTicks = 0;
-    int m_alarmBlinkTimerId = -1;
     qcDatabase *m_database = nullptr;
     _st_local_config m_localConfig;
     QString m_viewNormalStyle;
@@ -257,5 +276,7 @@ private:
     qcStreamServer *m_streamServer = nullptr;
     int m_startTimerId = -1;
     QThread *m_streamThread = nullptr;
-    QList<_st_alarm_item> m_alarms;
+    // The alarm list and the blink of the alarm button.
+    qcLiveAlarms *m_liveAlarms = nullptr;
+    qcLiveActions *m_liveActions = nullptr;
 };

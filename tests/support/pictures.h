@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QColor>
+#include <QDirIterator>
 #include <QImage>
+#include <QStringList>
 
 namespace testsupport {
 
@@ -21,6 +23,17 @@ inline double shareNear(const QImage &image, const QColor &colour, int tolerance
                     qAbs(qBlue(line[x]) - colour.blue()) <= tolerance;
     }
     return double(near) / (qint64(rgb.width()) * rgb.height());
+}
+
+// The files under root, in every folder below it, whose names match pattern; sorted.
+inline QStringList filesUnder(const QString &root, const QString &pattern)
+{
+    QStringList out;
+    QDirIterator it(root, {pattern}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << it.next();
+    out.sort();
+    return out;
 }
 
 } // namespace testsupport

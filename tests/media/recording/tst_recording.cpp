@@ -9,6 +9,7 @@
 #include "media/recordindex.h"
 #include "platform/clock.h"
 #include "tests/support/diskroom.h"
+#include "tests/support/pictures.h"
 
 #include <QDir>
 #include <QProcess>
@@ -72,16 +73,6 @@ struct SnapDevice
         return n;
     }
 };
-
-QStringList pictures(const QString &root, const QString &pattern)
-{
-    QStringList out;
-    QDirIterator it(root, {pattern}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << it.next();
-    out.sort();
-    return out;
-}
 
 QStringList threadNames()
 {
@@ -288,7 +279,7 @@ private slots:
         }
         QCOMPARE(got, actions);
         const QString capture = s.dir.path() + "/CaptureFile";
-        QTRY_COMPARE_WITH_TIMEOUT(pictures(capture, "PICV1_ALARM_127-0-0-1_*.jpg").size(), files, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::filesUnder(capture, "PICV1_ALARM_127-0-0-1_*.jpg").size(), files, 10000);
         QCOMPARE(cam.snaps(), files);
     }
 
@@ -314,7 +305,7 @@ private slots:
         s.server.tick();
         QCOMPARE(captures->tasks().size(), 1);
         QCOMPARE(captures->tasks().first().end, 482 * 60);
-        QTRY_VERIFY_WITH_TIMEOUT(pictures(s.dir.path(), "PICV1_TIMING_*.jpg").size() >= 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::filesUnder(s.dir.path(), "PICV1_TIMING_*.jpg").size() >= 2, 10000);
         clock.set(kMonday8.addSecs(180));
         QTRY_VERIFY_WITH_TIMEOUT(captures->tasks().isEmpty(), 5000);
         const int taken = cam.snaps();

@@ -38,16 +38,6 @@ QByteArray reply(const QByteArray &status, const QByteArray &body, bool withLeng
     return r + "Connection: close\r\n\r\n" + body;
 }
 
-QStringList filesUnder(const QString &root)
-{
-    QStringList out;
-    QDirIterator it(root, {"*.jpg"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        out << it.next();
-    out.sort();
-    return out;
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
@@ -244,7 +234,7 @@ private slots:
         QVERIFY(worker.addRequest("127.0.0.1", QString::number(server.port()), "admin", "1234", 226));
         QTRY_COMPARE(worker.handledRequests(), 1);
         QCOMPARE(server.request(), qcRemoteCapture::buildRequest("admin", "1234"));
-        const QStringList files = filesUnder(root.path());
+        const QStringList files = testsupport::filesUnder(root.path(), "*.jpg");
         QCOMPARE(files.size(), stored.isEmpty() ? 0 : 1);
         if (!stored.isEmpty())
             QCOMPARE(readFile(files.first()), stored);
@@ -261,7 +251,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "Connect Camera failed;");
         QVERIFY(worker.addRequest("127.0.0.1", QString::number(listener.port()), "admin", "1234", 225));
         QTRY_COMPARE(worker.handledRequests(), 1);
-        QVERIFY(filesUnder(root.path()).isEmpty());
+        QVERIFY(testsupport::filesUnder(root.path(), "*.jpg").isEmpty());
     }
 
     // The device's own picture, and a worker that must end during a stalled
@@ -296,8 +286,8 @@ private slots:
         QPointer<qcRemoteCapture> worker = server->worker();
         QVERIFY(worker);
         if (end.isEmpty()) {
-            QTRY_COMPARE(filesUnder(root.path()).size(), 1);
-            const QString file = filesUnder(root.path()).first();
+            QTRY_COMPARE(testsupport::filesUnder(root.path(), "*.jpg").size(), 1);
+            const QString file = testsupport::filesUnder(root.path(), "*.jpg").first();
             QVERIFY(file.contains("/CaptureFile/" + QDate::currentDate().toString("yyyyMMdd") +
                                   "/127.0.0.1/PICV1_ALARM_127-0-0-1_"));
             const QImage picture(file);
@@ -314,7 +304,7 @@ private slots:
             }
             delete server;
             QVERIFY(t.elapsed() < 3000);
-            QVERIFY(filesUnder(root.path()).isEmpty());
+            QVERIFY(testsupport::filesUnder(root.path(), "*.jpg").isEmpty());
         }
         QVERIFY(!worker);
         device.stop();

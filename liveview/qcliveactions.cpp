@@ -1,0 +1,271 @@
+#include "liveview/qcliveactions.h"
+
+#include "app/qwtipsdlgex.h"
+#include "app/statusbutton.h"
+#include "liveview/livegrid.h"
+#include "liveview/livetext.h"
+#include "liveview/qclivealarms.h"
+#include "liveview/qwalarmeventmanane.h"
+#include "liveview/qwcstmvideoview.h"
+#include "liveview/qwliveview.h"
+#include "liveview/qwvideoshowtoolbar.h"
+#include "media/qccamerautil.h"
+#include "media/qcstreamserver.h"
+
+#include <QLayout>
+#include <QSlider>
+
+namespace {
+constexpr int kManual = 28;
+} // namespace
+
+qcLiveActions::qcLiveActions(qwLiveView *page) : QObject(page), m_page(page) {}
+
+QString qcLiveActions::captureRoot() const
+{
+    return m_page->m_localConfig.snapshotpath + QStringLiteral("/CaptureFile");
+}
+
+_st_view_item *qcLiveActions::recordOfView(int index) const
+{
+    return m_page->viewRecord(index);
+}
+
+_st_view_item *qcLiveActions::recordOfAddress(const QString &ipaddr) const
+{
+    for (_st_view_item *record : qAsConst(m_page->m_viewRecords))
+        if (record->device && record->device->address == ipaddr)
+            return record;
+    return nullptr;
+}
+
+void qcLiveActions::setRecordButtonIdle()
+{
+    m_page->m_btnRecord->setStatus(false, 0);
+}
+
+void qcLiveActions::toolbarButton(int index, int btnid, int status)
+{
+    qwCstmVideoview *v = m_page->view(index);
+    QLayout *layout = v ? v->layout() : nullptr;
+    QWidget *video = layout && layout->count() > 1 ? layout->itemAt(1)->widget() : nullptr;
+    m_page->onPlayviewClick(index);
+    if (!video)
+        return;
+    _st_view_item *record = recordOfView(index);
+    qwVideoshowToolbar *bar = m_page->viewToolbar(index);
+    qcStreamServer *server = m_page->m_streamServer;
+    switch (btnid) {
+    case qwVideoshowToolbar::Zoom:
+        for (_st_view_item *r : qAsConst(m_page->m_viewRecords))
+            if (r->view == index && r->camera)
+                r->camera->setZoomEnabled(status == 0);
+        break;
+    case qwVideoshowToolbar::Snapshot:
+        if (!m_page->hasRight(liverights::Snapshot))
+            return;
+        if (record && record->camera && record->device)
+            record->camera->snapshot(captureRoot(), record->device->address);
+        break;
+    case qwVideoshowToolbar::Record:
+        if (!m_page->hasRight(liverights::ManualRecording)) {
+            // The bar switched its look already; a denied start must not show.
+            if (bar && status == 0)
+                bar->setButtonState(qwVideoshowToolbar::Record, false);
+            return;
+        }
+        if (record && record->device && server) {
+            if (status == 0) {
+                // A refused start must not show a recording that does not exist.
+                record->recording = server->startRecord(record->device->address, m_page->m_localConfig.prevrecord);
+                if (!record->recording && bar)
+                    bar->setButtonState(qwVideoshowToolbar::Record, false);
+            } else {
+                server->stopRecord(record->device->address);
+                record->recording = false;
+            }
+        }
+        if (!server || !server->isRecording())
+            setRecordButtonIdle();
+        break;
+    case qwVideoshowToolbar::Stop:
+        m_page->closeView(index);
+        break;
+    default:
+        break;
+    }
+}
+
+void qcLiveActions::zoomResult(QObject *camera)
+{
+    for (_st_view_item *record : qAsConst(m_page->m_viewRecords))
+        if (record->camera && record->camera == camera)
+            if (qwVideoshowToolbar *bar = m_page->viewToolbar(record->view))
+                bar->setButtonState(qwVideoshowToolbar::Zoom, false);
+}
+
+void qcLiveActions::playAll()
+{
+    m_page->onPlayviewClick(m_page->m_page * m_page->m_viewsPerPage);
+    for (int row = 0; row < m_page->m_devCount; ++row)
+        m_page->openStream(row);
+}
+
+void qcLiveActions::stopAll()
+{
+    if (m_page->m_recordAll)
+        recordAll();
+    const QList<_st_view_item *> records = m_page->m_viewRecords;
+    for (_st_view_item *record : records) {
+        if (record->recording && record->device && m_page->m_streamServer)
+            m_page->m_streamServer->stopRecord(record->device->address);
+        record->recording = false;
+        m_page->closeView(record->view);
+    }
+}
+
+void qcLiveActions::snapshotAll()
+{
+    if (!m_page->hasRight(liverights::Snapshot))
+        return;
+    for (_st_view_item *record : qAsConst(m_page->m_viewRecords))
+        if (record->camera && record->device)
+            record->camera->snapshot(captureRoot(), record->device->address);
+}
+
+void qcLiveActions::recordAll()
+{
+    if (!m_page->hasRight(liverights::ManualRecording))
+        return;
+    qcStreamServer *server = m_page->m_streamServer;
+    m_page->m_recordStarted = 0;
+    const bool starting = !m_page->m_recordAll;
+    for (_st_view_item *record : qAsConst(m_page->m_viewRecords)) {
+        if (!record->device || !server)
+            continue;
+        qwVideoshowToolbar *bar = m_page->viewToolbar(record->view);
+        if (starting) {
+            // Only starts that took count: a refused one shows nothing.
+            if (!server->startRecord(record->device->address, 0))
+                continue;
+            ++m_page->m_recordStarted;
+            if (bar)
+                bar->setButtonState(qwVideoshowToolbar::Record, true);
+        } else {
+            server->stopRecord(record->device->address);
+            if (bar)
+                bar->setButtonState(qwVideoshowToolbar::Record, false);
+        }
+    }
+    if (starting ? m_page->m_recordStarted > 0 : !m_page->m_viewRecords.isEmpty()) {
+        m_page->m_recordAll = starting;
+        m_page->m_btnRecord->setStatus(starting, starting ? 1 : 0);
+    }
+}
+
+void qcLiveActions::showSound(bool on)
+{
+    m_page->m_btnSpeakerOn->setVisible(on);
+    m_page->m_btnSpeakerOff->setVisible(!on);
+}
+
+void qcLiveActions::showTalk(bool on)
+{
+    m_page->m_btnMicOn->setVisible(on);
+    m_page->m_btnMicOff->setVisible(!on);
+}
+
+void qcLiveActions::speaker(QObject *button)
+{
+    const int index = m_page->m_selectedView;
+    _st_view_item *record = recordOfView(index);
+    const bool switchOn = button == m_page->m_btnSpeakerOff;
+    showSound(switchOn);
+    const bool blocked = m_page->m_volumeSlider->blockSignals(true);
+    if (switchOn) {
+        const int volume = m_page->viewVolume(index);
+        if (record)
+            m_page->setCameraAudio(record, volume);
+        m_page->m_volumeSlider->setValue(volume);
+    } else {
+        if (record)
+            m_page->setCameraAudio(record, 0);
+        m_page->m_volumeSlider->setValue(0);
+        if (index >= 0 && index < livegrid::kMaxViews)
+            m_page->m_viewVolume[index] = 0;
+    }
+    m_page->m_volumeSlider->blockSignals(blocked);
+}
+
+void qcLiveActions::volume(int value)
+{
+    const int index = m_page->m_selectedView;
+    _st_view_item *record = recordOfView(index);
+    if (index < 0 || index >= livegrid::kMaxViews || !record)
+        return;
+    m_page->setCameraAudio(record, value);
+    showSound(value > 0);
+    m_page->m_viewVolume[index] = value;
+}
+
+void qcLiveActions::microphone(QObject *button)
+{
+    const bool switchOn = button == m_page->m_btnMicOff;
+    showTalk(switchOn);
+    _st_view_item *record = recordOfView(m_page->m_selectedView);
+    if (!record || !record->device || !m_page->m_streamServer)
+        return;
+    // A failed start is not shown: the device stays silent.
+    if (switchOn)
+        m_page->m_streamServer->startIntercom(record->device->address);
+    else
+        m_page->m_streamServer->stopIntercom(record->device->address);
+}
+
+void qcLiveActions::openAlarmWindow()
+{
+    auto *window = new qwAlarmEventManane(m_page);
+    for (const _st_alarm_item &a : m_page->m_liveAlarms->alarms())
+        window->addAlarmRecord(a.ipaddr, a.devname, a.type, a.action, a.file, a.time);
+    connect(window, &qwAlarmEventManane::sigClearAlarmHistory, m_page, &qwLiveView::onClearAlarmList);
+    connect(m_page, &qwLiveView::sigDeviceTriggerAlarm, window, &qwAlarmEventManane::OnNewAlarmTriggered);
+    window->show();
+}
+
+void qcLiveActions::recordSnapshot(QObject *sender, const QString &ipaddr, const QString &filepath, int type)
+{
+    qcStreamServer *server = m_page->m_streamServer;
+    if (sender && sender == server && m_page->m_recordAll && !server->isRecording()) {
+        setRecordButtonIdle();
+        m_page->m_recordAll = false;
+    }
+    if (_st_view_item *record = recordOfAddress(ipaddr)) {
+        if (qwVideoshowToolbar *bar = m_page->viewToolbar(record->view)) {
+            bar->showRecording(false);
+            bar->setButtonState(qwVideoshowToolbar::Record, false);
+        }
+        // The button is off, so is the flag: closing the view later must not
+        // stop whatever recording of the device runs then.
+        record->recording = false;
+    }
+    // The recorder names no file when nothing was recorded.
+    if (type != kManual || filepath.isEmpty())
+        return;
+    auto *tip = new qwTipsdlgEx(m_page, qwTipsdlgEx::FilePath);
+    tip->setTipText(filepath);
+    tip->show();
+}
+
+void qcLiveActions::scheduleRecord(const QString &ipaddr)
+{
+    if (_st_view_item *record = recordOfAddress(ipaddr))
+        if (qwVideoshowToolbar *bar = m_page->viewToolbar(record->view))
+            bar->showRecording(true);
+}
+
+void qcLiveActions::stopViewRecording(_st_view_item *record)
+{
+    if (record->recording && record->device && m_page->m_streamServer)
+        m_page->m_streamServer->stopRecord(record->device->address);
+    record->recording = false;
+}

@@ -1,0 +1,285 @@
+#include "app/currentuser.h"
+#include "app/database.h"
+#include "app/qclabelex.h"
+#include "app/qwtipsdlgex.h"
+#include "app/statusbutton.h"
+#include "device/qcaudiocapture.h"
+#include "liveview/livegrid.h"
+#include "liveview/qwcameraitem.h"
+#include "liveview/qwliveview.h"
+#include "liveview/qwvideoshowtoolbar.h"
+#include "media/qccamerautil.h"
+#include "media/qcrecordfile.h"
+#include "media/qcstreamserver.h"
+#include "tests/support/livepage.h"
+#include "tests/support/pictures.h"
+#include "tests/support/popups.h"
+#include "livedevices.h"
+#include "streamfakes.h"
+
+#include <QDirIterator>
+#include <QSlider>
+#include <QToolButton>
+#include <QtTest>
+
+namespace {
+
+// The link tips shown over the page, taken away as they are read.
+QStringList linkTips(QWidget *page)
+{
+    QStringList paths;
+    for (qwTipsdlgEx *tip : page->findChildren<qwTipsdlgEx *>()) {
+        if (tip->kind() != qwTipsdlgEx::FilePath)
+            continue;
+        paths << tip->messageLabel()->text();
+        delete tip;
+    }
+    return paths;
+}
+
+} // namespace
+
+class ActionsTest : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<testsupport::LivePageFixture> m_fixture;
+    livedevices::StreamingDevice m_a, m_b;
+    std::unique_ptr<qwLiveView> m_page;
+    QStringList m_revealed;
+
+    qwVideoshowToolbar *bar(int view) { return m_page->viewToolbar(view); }
+    void click(int view, int id) { bar(view)->button(id)->click(); }
+    QString records() { return m_page->localConfig().recordpath + "/RecordFile"; }
+    QString captures() { return m_page->localConfig().snapshotpath + "/CaptureFile"; }
+    bool opened(int view) { return m_page->viewRecord(view) && m_page->viewRecord(view)->camera; }
+    // Both devices in views 0 and 1 (a device's picture needs its first frames).
+    bool openBoth()
+    {
+        for (int row = 0; row < 2; ++row) {
+            if (opened(row))
+                continue;
+            m_page->onPlayviewClick(row);
+            m_page->openStream(row);
+        }
+        return opened(0) && opened(1);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        m_fixture.reset(new testsupport::LivePageFixture);
+        QVERIFY(m_fixture->isValid());
+        m_a = livedevices::startStreaming("127.0.0.20", "red");
+        m_b = livedevices::startStreaming("127.0.0.21", "green");
+        QVERIFY(m_a.device && m_b.device);
+        QVERIFY(g_database->addDevice(livedevices::record("camA", *m_a.device)) >= 1);
+        QVERIFY(g_database->addDevice(livedevices::record("camB", *m_b.device)) >= 1);
+        qwTipsdlgEx::setRevealFunction([this](const QString &path) {
+            m_revealed << path;
+            return true;
+        });
+        m_page.reset(new qwLiveView);
+        m_page->resize(1280, 800);
+        m_page->show();
+        QTRY_VERIFY_WITH_TIMEOUT(m_page->cameraItem(0)->getStatus() == 2 && m_page->cameraItem(1)->getStatus() == 2,
+                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(openBoth(), 10000);
+    }
+    void cleanupTestCase()
+    {
+        m_page.reset();
+        qwTipsdlgEx::setRevealFunction({});
+        m_a.device.reset();
+        m_b.device.reset();
+        m_fixture.reset();
+    }
+    void init()
+    {
+        g_curUserRights = 511;
+        QTRY_VERIFY_WITH_TIMEOUT(openBoth(), 10000);
+        testsupport::popupKeys(m_page.get());
+        linkTips(m_page.get());
+    }
+
+    void deniedRights_data()
+    {
+        QTest::addColumn<quint32>("missing");
+        QTest::addColumn<int>("button"); // a tool-bar button, or 0 for the bar's record button
+        QTest::newRow("tool-bar record") << quint32(liverights::ManualRecording) << int(qwVideoshowToolbar::Record);
+        QTest::newRow("bar record") << quint32(liverights::ManualRecording) << 0;
+        QTest::newRow("snapshot") << quint32(liverights::Snapshot) << int(qwVideoshowToolbar::Snapshot);
+    }
+    void deniedRights()
+    {
+        QFETCH(quint32, missing);
+        QFETCH(int, button);
+        g_curUserRights = 511 & ~missing;
+        m_page->onPlayviewClick(0);
+        if (button)
+            click(1, button);
+        else
+            m_page->barButton("m_btnRecord")->click();
+        // A tool-bar click selects its view first.
+        QCOMPARE(m_page->selectedView(), button ? 1 : 0);
+        QCOMPARE(testsupport::popupKeys(m_page.get()), QStringList{"tip_permdenied"});
+        QVERIFY(!bar(1)->isRecordActive());
+        QVERIFY(!m_page->isRecordingAll());
+        QVERIFY(!m_page->streamServer()->isRecording());
+        QVERIFY(testsupport::filesUnder(captures(), "*.jpg").isEmpty());
+    }
+
+    void toolbarRecordGivesFileAndTip()
+    {
+        click(0, qwVideoshowToolbar::Record);
+        QVERIFY(m_page->viewRecord(0)->recording);
+        QVERIFY(bar(0)->isRecordActive());
+        QTest::qWait(3000); // three seconds of pictures
+        click(0, qwVideoshowToolbar::Record);
+        QVERIFY(!m_page->viewRecord(0)->recording);
+        QStringList tips;
+        QTRY_VERIFY_WITH_TIMEOUT(!(tips << linkTips(m_page.get())).isEmpty(), 10000);
+        const QString file = tips.first();
+        QVERIFY2(file.startsWith(records() + "/" + QDate::currentDate().toString("yyyyMMdd") +
+                                 "/127.0.0.20/RECV1_MANUAL_127-0-0-20_"),
+                 qPrintable(file));
+        qcRecordFile reader(qcRecordFile::kReader);
+        QVERIFY(reader.open(file));
+        QByteArray frame(4 << 20, '\0');
+        int code = 0, length = 0;
+        uint64_t ts = 0;
+        QVERIFY(reader.readFrame(frame.data(), frame.size(), &code, &ts, &length));
+        // The tip reveals that very file.
+        auto *tip = new qwTipsdlgEx(m_page.get(), qwTipsdlgEx::FilePath);
+        tip->setTipText(file);
+        m_revealed.clear();
+        tip->onHiperlinkClick();
+        QCOMPARE(m_revealed, QStringList{file});
+        delete tip;
+        QCOMPARE(m_page->barButton("m_btnRecord")->isLocked(), false);
+    }
+
+    // A start the service refuses shows no recording (tool bar nor bar).
+    void refusedStartSetsTheButtonsBack()
+    {
+        streamfakes::RecorderFactoryScope recorders;
+        recorders.configure = [](streamfakes::ScriptedRecorder *r) { r->refuse = true; };
+        click(0, qwVideoshowToolbar::Record);
+        QVERIFY(!m_page->viewRecord(0)->recording);
+        QVERIFY(!bar(0)->isRecordActive());
+        m_page->barButton("m_btnRecord")->click();
+        QVERIFY(!m_page->isRecordingAll());
+        QVERIFY(!m_page->barButton("m_btnRecord")->isLocked());
+    }
+
+    // A manual recording that ends by itself clears its flag, so closing the
+    // view later leaves the device's next recording alone.
+    void finishedManualRecordingClearsItsFlag()
+    {
+        streamfakes::RecorderFactoryScope recorders;
+        click(1, qwVideoshowToolbar::Record);
+        QVERIFY(m_page->viewRecord(1)->recording);
+        // Its length is over.
+        QTRY_VERIFY(!recorders.made.isEmpty());
+        recorders.made.last()->stopFlag = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!bar(1)->isRecordActive(), 5000);
+        QVERIFY(!m_page->viewRecord(1)->recording);
+        QTRY_VERIFY(!m_page->streamServer()->isRecording());
+        // A timing recording of the device runs now; closing the view keeps it.
+        QVERIFY(m_page->streamServer()
+                    ->unitFor("127.0.0.21")
+                    ->startRecord(m_page->streamServer()->buildRecordPath("127.0.0.21", 26), 26, 1, 60, 0, 0, true));
+        m_page->closeView(1);
+        QVERIFY(m_page->streamServer()->isRecording());
+        QVERIFY(!recorders.made.last()->stopFlag);
+        m_page->streamServer()->stopRecord("127.0.0.21");
+        QTRY_VERIFY(!m_page->streamServer()->isRecording());
+    }
+
+    void recordAllAndStopAll()
+    {
+        m_page->barButton("m_btnRecord")->click();
+        QVERIFY(m_page->isRecordingAll());
+        QCOMPARE(m_page->barButton("m_btnRecord")->status(), 1);
+        QVERIFY(bar(0)->isRecordActive() && bar(1)->isRecordActive());
+        QTest::qWait(1500);
+        m_page->barButton("m_btnRecord")->click();
+        QVERIFY(!m_page->isRecordingAll());
+        QVERIFY(!m_page->barButton("m_btnRecord")->isLocked());
+        QStringList tips;
+        QTRY_VERIFY_WITH_TIMEOUT((tips << linkTips(m_page.get())).size() == 2, 10000);
+        m_page->barButton("m_btnStop")->click();
+        QVERIFY(m_page->viewRecords().isEmpty());
+        // With no view the record button changes nothing.
+        m_page->barButton("m_btnRecord")->click();
+        QVERIFY(!m_page->isRecordingAll());
+        // Play all fills the views from the page's first.
+        m_page->onPlayviewClick(1);
+        QTRY_VERIFY_WITH_TIMEOUT((m_page->barButton("m_btnPlay")->click(), opened(0) && opened(1)), 10000);
+        QCOMPARE(m_page->viewRecord(0)->device->address, QString("127.0.0.20"));
+    }
+
+    void snapshots()
+    {
+        click(0, qwVideoshowToolbar::Snapshot);
+        QStringList tips;
+        QTRY_VERIFY_WITH_TIMEOUT(!(tips << linkTips(m_page.get())).isEmpty(), 5000);
+        QVERIFY(tips.first().contains("/127.0.0.20/PICV1_MANUAL_127-0-0-20_"));
+        const QImage picture(tips.first());
+        QCOMPARE(picture.size(), QSize(1280, 720));
+        QVERIFY(testsupport::shareNear(picture, Qt::red) > 0.8);
+        m_page->onBtnSnapshotClick();
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::filesUnder(captures(), "PICV1_MANUAL_*").size(), 3, 5000);
+        QCOMPARE(testsupport::filesUnder(captures() + "/" + QDate::currentDate().toString("yyyyMMdd") + "/127.0.0.21",
+                                         "*.jpg")
+                     .size(),
+                 1);
+    }
+
+    void zoom()
+    {
+        qcCameraUtil *camera = m_page->viewRecord(0)->camera;
+        click(0, qwVideoshowToolbar::Zoom);
+        QVERIFY(camera->zoomSelecting());
+        QVERIFY(bar(0)->isZoomActive());
+        emit camera->sigZoomResult(false);
+        QVERIFY(!bar(0)->isZoomActive());
+        click(0, qwVideoshowToolbar::Zoom);
+        click(0, qwVideoshowToolbar::Zoom);
+        QVERIFY(!camera->zoomSelecting());
+    }
+
+    void soundAndTalk()
+    {
+        m_page->onPlayviewClick(0);
+        QSlider *slider = m_page->volumeSlider();
+        slider->setValue(30);
+        QCOMPARE(m_page->viewVolume(0), 30);
+        QVERIFY(m_page->barButton("m_btnSpeakerOn")->isVisibleTo(m_page.get()));
+        // Off then on with the button alone stays silent.
+        m_page->barButton("m_btnSpeakerOn")->click();
+        m_page->barButton("m_btnSpeakerOff")->click();
+        QCOMPARE(m_page->viewVolume(0), 0);
+        QCOMPARE(slider->value(), 0);
+        QVERIFY(m_page->barButton("m_btnSpeakerOn")->isVisibleTo(m_page.get()));
+
+        m_page->streamServer()->setMicrophoneFactory(
+            [] { return new qcAudioCapture(nullptr, std::make_unique<ToneAudioInput>()); });
+        m_page->barButton("m_btnMicOff")->click();
+        QVERIFY(m_page->barButton("m_btnMicOn")->isVisibleTo(m_page.get()));
+        QTRY_VERIFY_WITH_TIMEOUT(m_a.protocols.talk->record().frames > 0, 5000);
+        m_page->onPlayviewClick(1);
+        QTRY_VERIFY_WITH_TIMEOUT(m_a.protocols.talk->record().peerClosed, 5000);
+        QVERIFY(m_page->barButton("m_btnMicOff")->isVisibleTo(m_page.get()));
+    }
+
+    void scheduledRecordingShows()
+    {
+        QVERIFY(bar(1)->width() >= qwVideoshowToolbar::kRecordingMinWidth);
+        emit m_page->streamServer()->sigScheduleRecord("127.0.0.21");
+        QTRY_VERIFY(bar(1)->recordingLabel()->isVisibleTo(m_page.get()));
+    }
+};
+
+QTEST_MAIN(ActionsTest)
+#include "tst_actions.moc"
