@@ -1,7 +1,7 @@
 #include "liveview/qcliveactions.h"
 
-#include "app/qwtipsdlgex.h"
-#include "app/statusbutton.h"
+#include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/statusbutton.h"
 #include "liveview/livegrid.h"
 #include "liveview/livetext.h"
 #include "liveview/qclivealarms.h"

@@ -1,8 +1,8 @@
 #include "liveview/qclivealarms.h"
 
-#include "app/currentuser.h"
-#include "app/loghelper.h"
-#include "app/statusbutton.h"
+#include "app/core/currentuser.h"
+#include "app/core/loghelper.h"
+#include "app/widgets/statusbutton.h"
 
 #include <QTimerEvent>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/records.h"
+#include "app/core/records.h"
 
 #include <QList>
 #include <QObject>
