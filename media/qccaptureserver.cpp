@@ -16,7 +16,7 @@ qcCaptureServer::qcCaptureServer(QObject *parent) : QObject(parent)
 qcCaptureServer::~qcCaptureServer()
 {
     stopWorker();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     qDeleteAll(m_tasks);
     m_tasks.clear();
 }
@@ -26,7 +26,7 @@ bool qcCaptureServer::addCaptureTask(const CaptureTask_t &task)
     if (!qcRemoteCapture::isIpv4(task.ip) || task.start > task.end || task.port.isEmpty() || task.user.isEmpty() ||
         task.password.isEmpty())
         return false;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     for (const CaptureTask_t *t : qAsConst(m_tasks))
         if (t->sameAs(task))
             return false;
@@ -42,20 +42,20 @@ bool qcCaptureServer::setCapturePath(const QString &path)
     stopWorker();
     if (!path.isEmpty() && !QDir(path).exists())
         QDir().mkpath(path);
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_root = path;
     return true;
 }
 
 QString qcCaptureServer::capturePath()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_root;
 }
 
 QList<CaptureTask_t> qcCaptureServer::tasks()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     QList<CaptureTask_t> out;
     for (const CaptureTask_t *t : qAsConst(m_tasks))
         out.append(*t);
@@ -66,7 +66,7 @@ void qcCaptureServer::stopWorker()
 {
     qcRemoteCapture *worker = nullptr;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         std::swap(worker, m_worker);
     }
     // Its destructor stops it and waits: never delete a running thread.
@@ -81,7 +81,7 @@ void qcCaptureServer::timerEvent(QTimerEvent *event)
 
 void qcCaptureServer::tick()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_root.isEmpty())
         return;
     if (!m_worker && !m_sink) {

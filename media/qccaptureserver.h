@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 
 #include <functional>
+#include <mutex>
 
 class qcRemoteCapture;
 
@@ -70,7 +70,8 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
-    QMutex m_mutex;
+    // A standard mutex, so that the thread checker sees the hand-over.
+    std::mutex m_mutex;
     QList<CaptureTask_t *> m_tasks;
     int m_timer = 0;
     qcRemoteCapture *m_worker = nullptr;

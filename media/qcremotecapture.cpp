@@ -43,7 +43,7 @@ qcRemoteCapture::~qcRemoteCapture()
     // checks bound this wait to one slice.
     stop();
     wait();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     qDeleteAll(m_requests);
     m_requests.clear();
 }
@@ -68,7 +68,7 @@ bool qcRemoteCapture::addRequest(const QString &ip, const QString &port, const Q
     if (!isIpv4(ip) || !isPort(port) || user.isEmpty() || password.isEmpty() ||
         (type != kTimedCapture && type != kAlarmCapture))
         return false;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     if (m_requests.size() >= kMaxRequests) {
         qDebug() << "capture queue full, request dropped for" << ip;
         return false;
@@ -85,7 +85,7 @@ bool qcRemoteCapture::addRequest(const QString &ip, const QString &port, const Q
 
 int qcRemoteCapture::pendingRequests()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests.size();
 }
 
@@ -97,7 +97,7 @@ void qcRemoteCapture::setTimeouts(int connectMs, int replyMs)
 
 CaptureRequest_t *qcRemoteCapture::takeRequest()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_requests.isEmpty() ? nullptr : m_requests.takeFirst();
 }
 

@@ -3,11 +3,11 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 
 class QTcpSocket;
 
@@ -82,7 +82,8 @@ private:
     QByteArray readReply(QTcpSocket *socket);
     void noteBuffer(int bytes);
 
-    QMutex m_mutex;
+    // A standard mutex, so that the thread checker sees the hand-over.
+    std::mutex m_mutex;
     QList<CaptureRequest_t *> m_requests;
     QString m_root;
     std::atomic<bool> m_stop{false};

@@ -293,6 +293,8 @@ private slots:
             const QImage picture(file);
             QCOMPARE(picture.size(), QSize(1280, 720));
             QVERIFY(testsupport::shareNear(picture, Qt::red) > 0.8);
+            qInfo("receive buffer at most %d bytes for a reply with a %lld-byte picture", worker->peakBufferBytes(),
+                  QFileInfo(file).size());
             delete server;
         } else {
             QTRY_COMPARE(device.requests().size(), 1);
