@@ -1,5 +1,5 @@
-#include "app/database.h"
-#include "app/statusbutton.h"
+#include "app/core/database.h"
+#include "app/widgets/statusbutton.h"
 #include "liveview/livetext.h"
 #include "liveview/qclivealarms.h"
 #include "liveview/qwcameraitem.h"
