@@ -8,8 +8,12 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/shell/cmsclient.h"
+#include "app/widgets/qclabelex.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/statusbutton.h"
+#include "device/qcaudiocapture.h"
 #include "liveview/qwadddevice.h"
+#include "liveview/qwalarmeventmanane.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwdeviceform.h"
@@ -26,6 +30,7 @@
 #include "platform/d3d9/d3d9diag.h"
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/support/livepage.h"
+#include "tests/support/pictures.h"
 #include "cameraitems.h"
 #include "livedevices.h"
 #include "panelsupport.h"
@@ -42,6 +47,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QTableWidget>
 #include <QToolBox>
 #include <QToolButton>
 #include <QtTest>
@@ -218,6 +224,18 @@ class EndToEndTest : public QObject
         return -1;
     }
 
+    // The path of a link tip over the page, which is closed; empty without one.
+    QString takeLinkTip()
+    {
+        for (qwTipsdlgEx *tip : m_page->findChildren<qwTipsdlgEx *>())
+            if (tip->kind() == qwTipsdlgEx::FilePath) {
+                const QString path = tip->messageLabel()->text();
+                delete tip;
+                return path;
+            }
+        return QString();
+    }
+
     void doubleClickRow(int row)
     {
         QListWidget *list = m_page->deviceList();
@@ -250,7 +268,12 @@ private slots:
 
     void operatorStory()
     {
-        testsupport::LivePageFixture fixture;
+        // camA's alarms fetch two of its own pictures.
+        testsupport::LivePageFixture fixture(
+            {"UPDATE recordcapture SET captureskdenable=1, capturecount=2",
+             "INSERT INTO schedules (applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,skdsat,"
+             "skdtype,enable) VALUES (1,'camA','127.0.0.2','1:0-1440','1:0-1440','1:0-1440','1:0-1440','1:0-1440',"
+             "'1:0-1440','1:0-1440',1,1)"});
         QVERIFY(fixture.isValid());
         std::vector<livedevices::StreamingDevice> sims;
         for (int i = 0; i < 3; ++i) {
@@ -298,7 +321,42 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(shows(0, 0), qPrintable(QStringLiteral("red share %1").arg(shareOf(0, kColours[0]))),
                                   20000);
 
-        // 2a. PTZ on camA: "up" held and released moves and stops it; preset
+        // 2a. camA's tool bar: a recording and a snapshot by mouse, each
+        // announced by the link tip; talk from the bar's microphone; a pushed
+        // alarm blinks the button, is listed, and fetches camA's pictures.
+        QTest::mouseClick(page->viewToolbar(0)->button(qwVideoshowToolbar::Record), Qt::LeftButton);
+        QVERIFY(page->viewRecord(0)->recording);
+        QTest::qWait(2000); // two seconds of pictures
+        QTest::mouseClick(page->viewToolbar(0)->button(qwVideoshowToolbar::Record), Qt::LeftButton);
+        QString recorded;
+        QTRY_VERIFY_WITH_TIMEOUT(!(recorded += takeLinkTip()).isEmpty(), 10000);
+        QVERIFY(recorded.contains("/127.0.0.2/RECV1_MANUAL_127-0-0-2_"));
+        QTest::mouseClick(page->viewToolbar(0)->button(qwVideoshowToolbar::Snapshot), Qt::LeftButton);
+        QString snapped;
+        QTRY_VERIFY_WITH_TIMEOUT(!(snapped += takeLinkTip()).isEmpty(), 10000);
+        const QImage snap(snapped);
+        QCOMPARE(snap.size(), QSize(1280, 720));
+        QVERIFY(testsupport::shareNear(snap, kColours[0]) > 0.8);
+        page->streamServer()->setMicrophoneFactory(
+            [] { return new qcAudioCapture(nullptr, std::make_unique<ToneAudioInput>()); });
+        QTest::mouseClick(page->barButton("m_btnMicOff"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(sims[0].protocols.talk->record().frames > 0, 5000);
+        QTest::mouseClick(page->barButton("m_btnMicOn"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(sims[0].protocols.talk->record().peerClosed, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sims[0].protocols.alarm->openConnections(), 1, 15000);
+        sims[0].protocols.alarm->push(devicesim::AlarmEndpoint::message("1", "MOTION"));
+        QTRY_COMPARE_WITH_TIMEOUT(page->barButton("m_btnAlarm")->status(), 2, 5000);
+        QTest::mouseClick(page->barButton("m_btnAlarm"), Qt::LeftButton);
+        auto *alarmWindow = page->findChild<qwAlarmEventManane *>();
+        QVERIFY(alarmWindow);
+        QCOMPARE(alarmWindow->table()->rowCount(), 1);
+        QCOMPARE(alarmWindow->table()->item(0, 1)->text(), QString("127.0.0.2"));
+        alarmWindow->close();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            testsupport::filesUnder(page->streamServer()->captureRoot(), "PICV1_ALARM_127-0-0-2_*.jpg").size(), 2,
+            10000);
+
+        // 2b. PTZ on camA: "up" held and released moves and stops it; preset
         // 2 renamed with the set button and read back after selecting view 1
         // and view 0 again; brightness released at 70 and read back.
         auto *box = page->findChild<QToolBox *>("toolBox_Optlist");
