@@ -623,10 +623,7 @@ void qwLiveView::openStream(int row)
     record->camera = camera;
     camera->setSnapshotFormat(m_localConfig.snapshotformat == 0 ? 146 : 145);
     camera->setSnapshotQuality(m_localConfig.snapshotquality);
-    const QString address = record->device->address;
-    qcFrameBuffer *sub = m_streamServer ? m_streamServer->getSubFrameBuffer(address) : nullptr;
-    qcFrameBuffer *main = m_streamServer ? m_streamServer->getMainFrameBuffer(address) : nullptr;
-    if (!camera->setMainSubBuffers(main, sub)) {
+    if (!m_streamServer || !m_streamServer->getMainFrameBuffer(record->device->address)) {
         qDebug() << "----Failed to get streamer----";
         delete camera;
         delete record;
@@ -670,19 +667,45 @@ bool readStreamInfo(qcStreamServer *server, const QString &address, int stream, 
     info->channels = audio.channels;
     return true;
 }
+
+// What a view plays from. A device whose sub stream is refused (a firmware
+// that limits sub-stream clients, say) still plays: its main stream stands in
+// for the sub one, buffer and description together, so that no player reads
+// one stream at the other's size.
+struct ViewStreams
+{
+    qcFrameBuffer *mainBuffer = nullptr;
+    qcFrameBuffer *subBuffer = nullptr;
+    MediaInfo_t mainInfo{};
+    MediaInfo_t subInfo{};
+};
+
+bool readViewStreams(qcStreamServer *server, const QString &address, ViewStreams *streams)
+{
+    if (!server)
+        return false;
+    streams->mainBuffer = server->getMainFrameBuffer(address);
+    streams->subBuffer = server->getSubFrameBuffer(address);
+    if (!streams->mainBuffer || !readStreamInfo(server, address, 0, &streams->mainInfo))
+        return false;
+    if (!streams->subBuffer || !readStreamInfo(server, address, 1, &streams->subInfo)) {
+        streams->subBuffer = streams->mainBuffer;
+        streams->subInfo = streams->mainInfo;
+    }
+    return true;
+}
 } // namespace
 
 bool qwLiveView::startCameraStream(int row, qcCameraUtil *camera, QWidget *video)
 {
     if (row < 0 || row >= m_devices.size() || !camera)
         return false;
-    const QString address = m_devices[row]->address;
-    MediaInfo_t main{};
-    MediaInfo_t sub{};
-    if (!readStreamInfo(m_streamServer, address, 0, &main) || !readStreamInfo(m_streamServer, address, 1, &sub))
+    ViewStreams streams;
+    if (!readViewStreams(m_streamServer, m_devices[row]->address, &streams) ||
+        !camera->setMainSubBuffers(streams.mainBuffer, streams.subBuffer))
         return false;
     camera->setVideoWidget(video);
-    camera->setStreamInfo(main, sub);
+    camera->setStreamInfo(streams.mainInfo, streams.subInfo);
     int stream = 0;
     if (m_localConfig.autostream == 1) {
         const bool large = m_singleView || m_viewsPerPage == 4 || (m_viewsPerPage == 6 && m_selectedView == m_page * 6);
@@ -864,12 +887,12 @@ void qwLiveView::refreshCamera(_st_view_item *record)
 {
     if (!record->camera || !record->device)
         return;
-    MediaInfo_t main{};
-    MediaInfo_t sub{};
-    if (!readStreamInfo(m_streamServer, record->device->address, 0, &main) ||
-        !readStreamInfo(m_streamServer, record->device->address, 1, &sub))
+    // The sub stream may have come back, or gone, since the view opened.
+    ViewStreams streams;
+    if (!readViewStreams(m_streamServer, record->device->address, &streams) ||
+        !record->camera->setMainSubBuffers(streams.mainBuffer, streams.subBuffer))
         return;
-    record->camera->setStreamInfo(main, sub);
+    record->camera->setStreamInfo(streams.mainInfo, streams.subInfo);
     record->camera->refresh();
 }
 

@@ -1,11 +1,15 @@
-// What the X server shows of playing views: the selected view's frame, and
-// every view's picture after full screen, enlarge and Escape.
+// What the X server shows of playing views: the selected view's frame,
+// every view's picture after full screen, enlarge and Escape, and the picture
+// of a device that refuses its sub stream.
 
 #include "app/core/database.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwliveview.h"
+#include "media/qccamerautil.h"
+#include "media/cliveplayer.h"
 #include "platform/d3d9/d3d9diag.h"
+#include "tests/devicesim/faults.h"
 #include "tests/support/livepage.h"
 #include "livedevices.h"
 
@@ -17,9 +21,11 @@
 
 namespace {
 
-const QString kAddresses[] = {"127.0.0.61", "127.0.0.62"};
-const char *const kColourNames[] = {"red", "blue"};
-const QColor kColours[] = {QColor(255, 0, 0), QColor(0, 0, 255)};
+// The third device refuses its sub stream; it is opened by its own case.
+const QString kAddresses[] = {"127.0.0.61", "127.0.0.62", "127.0.0.63"};
+const char *const kColourNames[] = {"red", "blue", "green"};
+// FFmpeg's colour names: green is half intensity.
+const QColor kColours[] = {QColor(255, 0, 0), QColor(0, 0, 255), QColor(0, 128, 0)};
 const QColor kSelected("#63b8ff");
 const QColor kNormal("#2c2c2c");
 
@@ -75,9 +81,11 @@ private slots:
         QVERIFY(m_display);
         m_fixture = std::make_unique<testsupport::LivePageFixture>();
         QVERIFY(m_fixture->isValid());
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 3; ++i) {
             m_sims.push_back(livedevices::startStreaming(kAddresses[i], kColourNames[i]));
             QVERIFY(m_sims.back().device);
+            if (i == 2)
+                m_sims.back().device->addFault("liveplay&stream=1", devicesim::Fault::status(503));
             QVERIFY(g_database->addDevice(livedevices::record(kColourNames[i], *m_sims.back().device)) >= 1);
         }
         m_page = std::make_unique<qwLiveView>();
@@ -136,6 +144,25 @@ private slots:
                 QTRY_VERIFY2_WITH_TIMEOUT(shows(v, kColours[v]),
                                           qPrintable(QStringLiteral("round %1, view %2").arg(round).arg(v)), 10000);
         }
+    }
+
+    // The main stream stands in for the refused sub stream, whichever of the
+    // two the view plays.
+    void refusedSubStreamPlaysTheMainStream()
+    {
+        const int row = 2;
+        QTRY_COMPARE_WITH_TIMEOUT(m_page->cameraItem(row)->getStatus(), 2, 15000);
+        m_page->onPlayviewClick(row);
+        QTRY_VERIFY_WITH_TIMEOUT((m_page->openStream(row), m_page->viewRecord(row)), 10000);
+        qcCameraUtil *glue = m_page->viewRecord(row)->camera;
+        for (int stream : {1, 0}) {
+            glue->switchStream(stream);
+            QTRY_VERIFY_WITH_TIMEOUT(glue->player()->picturesDrawn() > 5, 10000);
+            QTRY_VERIFY2_WITH_TIMEOUT(shows(row, kColours[row]), qPrintable(QStringLiteral("stream %1").arg(stream)),
+                                      10000);
+        }
+        m_page->closeView(row);
+        QVERIFY(!m_page->viewRecord(row));
     }
 };
 
