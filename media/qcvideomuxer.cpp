@@ -171,6 +171,10 @@ void qcVideoMuxer::run()
     std::lock_guard<std::mutex> running(m_runMutex);
     if (!m_ready)
         return;
+    // The recording belongs to the day its file is made on: a day that turns
+    // while the first frames are awaited already ends it.
+    m_lastDateCheck = -1;
+    const QDate startDate = currentDate();
     auto file = std::make_unique<qcRecordFile>(qcRecordFile::kWriter);
     if (!file->create(m_fileName))
         return;
@@ -223,8 +227,6 @@ void qcVideoMuxer::run()
         if (kfindex.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             item.kfindexOffset = uint32_t(kfindex.size());
     }
-    m_lastDateCheck = -1;
-    const QDate startDate = currentDate();
 
     const qint64 firstTs = qint64(frame.timestamp);
     const qint64 limit = qint64(m_length + m_pre + m_post) * 1000;

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include <cstring>
+#include <array>
 #include <vector>
 
 using namespace h265d;
@@ -469,7 +470,9 @@ void TestSimd::rowCopies()
     NEED_LEVEL(level, t);
     VECTORISED(t, slot);
     const int stride = 320, rows = 4;
-    std::vector<uint8_t> src(stride * rows);
+    // The aligned copy reads whole 32-byte vectors: the source must be aligned
+    // like the picture rows it is used on, whatever the allocator gives.
+    alignas(32) std::array<uint8_t, stride * rows> src;
     for (int i = 0; i < stride * rows; ++i)
         src[i] = uint8_t(i * 29 + 3);
     // The aligned copy is only used on aligned rows.

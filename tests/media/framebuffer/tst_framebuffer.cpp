@@ -472,7 +472,9 @@ private slots:
         for (auto &r : readers)
             r.join();
         QCOMPARE(failures.load(), 0);
-        QVERIFY(delivered > pushed / 2);
+        // How many frames the readers get depends on the processor time they
+        // are given; that they get any, and every one intact, does not.
+        QVERIFY(delivered > 0);
         QVERIFY(resets > 0); // the slow readers were overtaken and recovered
         qDebug() << "pushed" << pushed << "delivered" << delivered.load() << "resets" << resets.load();
     }
