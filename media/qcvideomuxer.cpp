@@ -217,6 +217,9 @@ void qcVideoMuxer::run()
 
     const QString folder = recordindex::folderOf(started);
     QFile kfindex;
+    // This recording's key-frame records, to check them against kfindex
+    // when the recording is listed.
+    QByteArray keys;
     _st_reclist_item item;
     item.hasAudio = hasAudio ? 1 : 0;
     item.frameRate = uint8_t(m_frameRate);
@@ -277,9 +280,12 @@ void qcVideoMuxer::run()
                     _st_kfindex_item k;
                     k.timestamp = uint64_t(T);
                     k.offset = uint64_t(offset);
+                    const QByteArray bytes = k.toBytes();
                     recordindex::FolderLocker lock(folder);
-                    if (recordindex::appendBytes(kfindex.handle(), k.toBytes()))
+                    if (recordindex::appendBytes(kfindex.handle(), bytes)) {
                         ++item.kfindexCount;
+                        keys += bytes;
+                    }
                 }
                 lastIndexed = T;
                 if (firstKey)
@@ -335,13 +341,10 @@ void qcVideoMuxer::run()
     if (!kfindex.isOpen())
         item.kfindexOffset = _st_reclist_item::kNoIndex;
     qDebug().noquote() << "========End ts:" << lastWritten << "=========";
-    if (!folder.isEmpty()) {
-        recordindex::FolderLocker lock(folder);
-        // Opened only now: the disk guard replaces reclist when it rewrites
-        // it. A file it moved away meanwhile is not listed here.
-        if (QFileInfo::exists(path) && !recordindex::appendToFile(recordindex::reclistPath(folder), item.toBytes()))
-            recordindex::reportLowSpace();
-    }
+    // reclist is opened only now: the disk guard replaces it when it rewrites
+    // it. A file it moved away meanwhile is not listed.
+    if (!folder.isEmpty() && !recordindex::listRecording(folder, path, item, keys))
+        recordindex::reportLowSpace();
     kfindex.close();
     if (recover && !folder.isEmpty() && !recordindex::recoverAfterJump(folder, restart, item.name)) {
         m_stop.sleepFor(kRecoveryRetryMs);

@@ -177,6 +177,43 @@ Summary summarise(const RecordScan &scan)
     return s;
 }
 
+namespace {
+
+// Points the record at `keys` in kfindex: where they already lie, or appended
+// at its end. Caller holds the folder lock.
+void placeKeyRecords(QFile &kf, _st_reclist_item *item, const QByteArray &keys)
+{
+    const qint64 size = kf.size();
+    const qint64 at = item->kfindexOffset;
+    item->kfindexCount = uint64_t(keys.size() / _st_kfindex_item::kSize);
+    if (at + keys.size() <= size && kf.seek(at) && kf.read(keys.size()) == keys)
+        return;
+    item->kfindexOffset = uint32_t(size);
+    if (!keys.isEmpty() && !appendBytes(kf.handle(), keys)) {
+        item->kfindexOffset = _st_reclist_item::kNoIndex;
+        item->kfindexCount = 0;
+    }
+}
+
+} // namespace
+
+bool listRecording(const QString &folder, const QString &path, _st_reclist_item item, const QByteArray &keys)
+{
+    FolderLocker lock(folder);
+    if (!QFileInfo::exists(path))
+        return true;
+    if (item.kfindexOffset != _st_reclist_item::kNoIndex) {
+        QFile kf(kfindexPath(folder));
+        if (kf.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+            placeKeyRecords(kf, &item, keys);
+        } else {
+            item.kfindexOffset = _st_reclist_item::kNoIndex;
+            item.kfindexCount = 0;
+        }
+    }
+    return appendToFile(reclistPath(folder), item.toBytes());
+}
+
 bool recoverAfterJump(const QString &folder, qint64 restart, const QString &justEnded)
 {
     FolderLocker lock(folder);
@@ -207,18 +244,25 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
     }
 
     // The recording that just ended keeps its place when it began before the
-    // restart time: everything recorded next starts after it.
+    // restart time: everything recorded next starts after it. Its list start
+    // is 0 when it indexed no key frame; its name tells when it began.
     _st_reclist_item keep;
     bool keeping = false;
-    // Not when the disk guard moved its file away meanwhile.
-    if (!dropped.isEmpty() && lists(dropped.last(), justEnded) && qint64(dropped.last().start) < restart &&
-        QFileInfo::exists(folder + '/' + justEnded)) {
-        keep = dropped.takeLast();
-        keeping = true;
+    if (!dropped.isEmpty() && lists(dropped.last(), justEnded)) {
+        const int named = recordnames::parseName(justEnded).start;
+        const qint64 began = named >= 0 ? named : qint64(dropped.last().start);
+        // Not when the disk guard moved its file away meanwhile.
+        if (began < restart && QFileInfo::exists(folder + '/' + justEnded)) {
+            keep = dropped.takeLast();
+            keeping = true;
+        }
     }
     QByteArray keepIndex;
-    if (keeping && keep.kfindexOffset != _st_reclist_item::kNoIndex)
+    if (keeping && keep.kfindexOffset != _st_reclist_item::kNoIndex) {
         keepIndex = kbytes.mid(int(keep.kfindexOffset), int(keep.kfindexCount) * _st_kfindex_item::kSize);
+        if (keepIndex.size() != int(keep.kfindexCount) * _st_kfindex_item::kSize)
+            keepIndex.clear();
+    }
 
     if (kcut >= 0) {
         if (!kf.resize(kcut))
@@ -234,12 +278,8 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
         qDebug().noquote() << "recording dropped from the list after the time went back:"
                            << (d.name.isEmpty() ? QStringLiteral("(long name)") : d.name);
     if (keeping && rcut >= 0) {
-        if (!keepIndex.isEmpty()) {
-            keep.kfindexOffset = uint32_t(kf.size());
-            keep.kfindexCount = uint64_t(keepIndex.size() / _st_kfindex_item::kSize);
-            if (!appendBytes(kf.handle(), keepIndex))
-                keep.kfindexOffset = _st_reclist_item::kNoIndex;
-        }
+        if (keep.kfindexOffset != _st_reclist_item::kNoIndex)
+            placeKeyRecords(kf, &keep, keepIndex);
         return appendBytes(rl.handle(), keep.toBytes());
     }
     return true;

@@ -82,10 +82,19 @@ Summary summarise(const RecordScan &scan);
 // end is the given end time, or the whole day when it is not after start.
 uint32_t listEnd(qint64 start, qint64 end);
 
+// Lists a finished recording (its file at `path`) in the folder's reclist,
+// unless the file left the folder meanwhile. `keys` are the key-frame records
+// the recorder appended from item.kfindexOffset on; when kfindex no longer
+// holds them there (another recorder's recovery cut it, or another recorder's
+// records came in between), they are appended again in one piece and the
+// record points at them. False when the list record could not be written.
+bool listRecording(const QString &folder, const QString &path, _st_reclist_item item, const QByteArray &keys);
+
 // After the stream's time went back to `restart`: cuts both index files at
 // the first record at or after it. When the just-ended recording (given by
-// its final name) began before the restart time, its key-frame records and
-// its list record are appended again after the cut, so it stays listed.
+// its final name) began before the restart time, its list record is appended
+// again after the cut, and its key-frame records too when the cut took them,
+// so it stays listed.
 bool recoverAfterJump(const QString &folder, qint64 restart, const QString &justEnded);
 
 // The deleted record files' records leave reclist (a temporary file, then a

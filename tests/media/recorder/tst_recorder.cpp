@@ -1,3 +1,4 @@
+#include "media/qcdiskmanager.h"
 #include "media/qcframebuffer.h"
 #include "media/qcrecordfile.h"
 #include "media/qcvideomuxer.h"
@@ -81,9 +82,41 @@ public:
         r.index = recordindex::readKfindex(folder);
         return r;
     }
+    // The key frames a player finds through a list record's kfindex range;
+    // none when the range does not lead into its file.
+    QMap<qint64, qint64> keyFramesThrough(const _st_reclist_item &item) const
+    {
+        qcRecordFile reader(qcRecordFile::kReader);
+        if (!reader.setIndexRange(item.kfindexOffset, uint32_t(item.kfindexCount)) ||
+            !reader.open(folder + '/' + item.name) || !reader.keyFramesFromIndex())
+            return {};
+        return reader.keyFrames();
+    }
     // The recording's file read back through its own index range.
     static RecordScan scanOf(const QString &path) { return recordio::scan(path); }
 };
+
+// The folder's two indexes agree with its files, as the record-file tool sees it.
+bool consistent(const QString &folder)
+{
+    QProcess dump;
+    dump.start(ZMFDUMP, {"--index", folder});
+    if (!dump.waitForFinished(20000))
+        return false;
+    if (dump.exitCode() != 0)
+        qInfo().noquote() << dump.readAllStandardOutput();
+    return dump.exitCode() == 0;
+}
+
+// The recording being written, once its file holds the frame stamped `last`.
+QString writtenUpTo(const QString &folder, qint64 last)
+{
+    for (const QString &n : QDir(folder).entryList({"*.zmf"}, QDir::Files))
+        if (recordnames::isUnfinishedRecordName(n) &&
+            recordindex::summarise(recordio::scan(folder + '/' + n)).lastVideo == last)
+            return n;
+    return QString();
+}
 
 bool finish(qcVideoMuxer *m, int ms = 20000)
 {
@@ -233,14 +266,104 @@ private slots:
         const _st_reclist_item &kept = r.list.at(1).item;
         QCOMPARE(t.folder + '/' + kept.name, done.at(0).at(0).toString());
         // Its key-frame records were put back after the cut and still lead into its file.
-        qcRecordFile reader(qcRecordFile::kReader);
-        QVERIFY(reader.setIndexRange(kept.kfindexOffset, uint32_t(kept.kfindexCount)));
-        QVERIFY(reader.open(t.folder + '/' + kept.name));
-        QVERIFY(reader.keyFramesFromIndex());
-        QCOMPARE(reader.keyFrames().size(), 4);
-        QCOMPARE(reader.keyFrames().first(), 1000000);
+        const QMap<qint64, qint64> keys = t.keyFramesThrough(kept);
+        QCOMPARE(keys.size(), 4);
+        QCOMPARE(keys.first(), 1000000);
         for (const auto &k : r.index)
             QVERIFY(k.item.timestamp < 1000000 + 96 * 40 || k.position >= qint64(kept.kfindexOffset));
+    }
+
+    // The computer's clock goes back 120 s while a recording runs that resumed
+    // after a forward jump: the disk guard moves the recordings that now end
+    // in the future and rewrites the list, and the stream's time goes back.
+    // Whichever comes first, the folder's indexes stay in step.
+    void clockSetBackWithTheGuard_data()
+    {
+        QTest::addColumn<bool>("keyFrame"); // the running recording indexed one
+        QTest::addColumn<bool>("guardFirst");
+        QTest::newRow("no key frame, guard first") << false << true;
+        QTest::newRow("no key frame, recorder first") << false << false;
+        QTest::newRow("key frame, guard first") << true << true;
+    }
+    void clockSetBackWithTheGuard()
+    {
+        QFETCH(bool, keyFrame);
+        QFETCH(bool, guardFirst);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(10, 0, 30)));
+        platform::setClock(&clock);
+        RecorderTest t;
+        qcDiskManager guard;
+        guard.setRecordRoot(t.dir.path());
+        Stream s;
+        s.ts = 36000000;
+        s.push(100);
+        s.jump(6000);
+        s.push(keyFrame ? 30 : 10); // the next key frame is the 25th after the jump
+        auto before = t.make(s, 0);
+        QSignalSpy interrupted(before.get(), &qcVideoMuxer::sigInterruptSeq);
+        before->start();
+        QVERIFY(finish(before.get()));
+        QCOMPARE(interrupted.size(), 1);
+        auto m = t.make(s, interrupted.at(0).at(0).toLongLong(), 0, 100);
+        m->start();
+        QTRY_VERIFY(!writtenUpTo(t.folder, s.ts - 40).isEmpty());
+
+        clock.set(QDateTime(QDate(2024, 1, 1), QTime(9, 58, 30)));
+        if (guardFirst) {
+            guard.dailyPass();
+            QCOMPARE(t.read().list.size(), 0);
+        }
+        s.ts = 35910000;
+        s.push(30);
+        QVERIFY(finish(m.get()));
+        QVERIFY(consistent(t.folder));
+        if (!guardFirst)
+            guard.dailyPass();
+        QVERIFY(consistent(t.folder));
+        // Both recordings lie after the new time: neither stays listed.
+        const Recording r = t.read();
+        QCOMPARE(r.list.size(), 0);
+        QCOMPARE(r.index.size(), 0);
+    }
+
+    // Another recorder of the same folder changes kfindex under a running one:
+    // its recovery cuts the file, or its records come in between.
+    void indexChangedUnderARunningRecorder_data()
+    {
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("cut") << true;
+        QTest::newRow("records in between") << false;
+    }
+    void indexChangedUnderARunningRecorder()
+    {
+        QFETCH(bool, cut);
+        RecorderTest t;
+        Stream s;
+        s.push(60);
+        auto m = t.make(s, 0, 0, 100);
+        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
+        m->start();
+        QTRY_VERIFY(!writtenUpTo(t.folder, s.ts - 40).isEmpty());
+        QCOMPARE(t.read().index.size(), 3);
+        if (cut) {
+            QVERIFY(recordindex::recoverAfterJump(t.folder, 1001000, "RECV1_MANUAL_10-1-2-3_00-16-41-000_.zmf"));
+            QCOMPARE(t.read().index.size(), 1);
+        } else {
+            _st_kfindex_item other;
+            other.timestamp = 1002000;
+            other.offset = 64;
+            recordindex::FolderLocker lock(t.folder);
+            QVERIFY(recordindex::appendToFile(recordindex::kfindexPath(t.folder), other.toBytes()));
+        }
+        s.push(60);
+        QTRY_VERIFY(!writtenUpTo(t.folder, s.ts - 40).isEmpty());
+        m->stop();
+        QVERIFY(finish(m.get()));
+        QVERIFY(consistent(t.folder));
+        // Its own five key frames, read back through its range.
+        const _st_reclist_item item = t.read().list.last().item;
+        QCOMPARE(t.folder + '/' + item.name, done.at(0).at(0).toString());
+        QCOMPARE(t.keyFramesThrough(item).size(), 5);
     }
 
     void midnightWrapIsADateChange()
