@@ -258,11 +258,11 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
         }
     }
     QByteArray keepIndex;
-    if (keeping && keep.kfindexOffset != _st_reclist_item::kNoIndex) {
-        keepIndex = kbytes.mid(int(keep.kfindexOffset), int(keep.kfindexCount) * _st_kfindex_item::kSize);
-        if (keepIndex.size() != int(keep.kfindexCount) * _st_kfindex_item::kSize)
-            keepIndex.clear();
-    }
+    // Only a range that lies within kfindex carries its key frames.
+    const qint64 keepBytes = qint64(keep.kfindexCount) * _st_kfindex_item::kSize;
+    if (keeping && keep.kfindexOffset != _st_reclist_item::kNoIndex &&
+        qint64(keep.kfindexOffset) + keepBytes <= kbytes.size())
+        keepIndex = kbytes.mid(int(keep.kfindexOffset), int(keepBytes));
 
     if (kcut >= 0) {
         if (!kf.resize(kcut))
