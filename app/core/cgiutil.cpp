@@ -526,6 +526,18 @@ bool CGIUtil::nextSection()
     return true;
 }
 
+bool CGIUtil::enterChildSection(const QString &name)
+{
+    if (name.isEmpty() || !haveBody() || !m_cursor)
+        return false;
+    TiXmlElement *e = m_cursor->FirstChildElement(name.toUtf8().constData());
+    if (!e)
+        return false;
+    m_lastFound = e;
+    m_cursor = e;
+    return true;
+}
+
 TiXmlElement *CGIUtil::sectionParent() const
 {
     return m_cursor ? m_cursor : m_lastFound;

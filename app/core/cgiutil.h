@@ -91,6 +91,10 @@ public:
     bool getXmlString(const QString &name, QString *value);
     bool enterSection(const QString &name, bool fromRoot);
     bool nextSection();
+    // Moves the cursor to the first child element of that name of the cursor
+    // element; unlike enterSection it never leaves that element. False, the
+    // cursor unchanged, when there is none.
+    bool enterChildSection(const QString &name);
     bool getSectionInt(const QString &name, int *value, int nth);
     bool getSectionString(const QString &name, QString *value, int nth);
     bool getSectionChildInt(const QString &name, int *value);

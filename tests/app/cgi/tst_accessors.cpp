@@ -70,6 +70,24 @@ private slots:
         QCOMPARE(s, QStringLiteral("a"));
     }
 
+    void childSectionStaysInsideItsElement()
+    {
+        CGIUtil &u = fetch(Doc);
+        QVERIFY(!u.enterChildSection("p")); // no cursor yet
+        QVERIFY(u.enterSection("s1", true));
+        QVERIFY(!u.enterChildSection("j")); // only a following sibling's child has one
+        QString s;
+        QVERIFY(u.enterChildSection("k"));
+        QVERIFY(u.getSectionText(&s));
+        QCOMPARE(s, QStringLiteral("1"));
+        QVERIFY(u.enterSection("p", true));
+        QVERIFY(!u.enterChildSection("k")); // a grandchild is not a child
+        QVERIFY(u.enterChildSection("s2"));
+        int v = 0;
+        QVERIFY(u.getSectionInt("j", &v, 0));
+        QCOMPARE(v, 5);
+    }
+
     void sectionChildrenByNameAndIndex()
     {
         CGIUtil &u = fetch(Doc);
