@@ -6,6 +6,7 @@
 #include "devsettings/qwdevsetschedule.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
+#include "devsettings/qwdevsetvideo.h"
 #include "devsettings/qwdevsetwifi.h"
 
 #include <QGridLayout>
@@ -128,6 +129,7 @@ bool qwDeviceSettings::canCreate(int id)
 {
     switch (id) {
     case DEVSET_WIFI:
+    case DEVSET_VIDEO:
     case DEVSET_STORAGE:
     case DEVSET_SCHEDULE:
     case DEVSET_USERS:
@@ -152,6 +154,8 @@ qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
     switch (id) {
     case DEVSET_WIFI:
         return makePage<qwDevsetWifi>();
+    case DEVSET_VIDEO:
+        return makePage<qwDevsetVideo>();
     case DEVSET_STORAGE:
         return makePage<qwDevsetStorage>();
     case DEVSET_SCHEDULE:

@@ -1,0 +1,324 @@
+#include "devsetfixture.h"
+#include "devsettings/qwdevsetvideo.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace devsetfixture;
+
+namespace {
+
+const QByteArray kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+const QString kEnc0 = "videoenc&stream=0";
+const QString kEnc1 = "videoenc&stream=1";
+const QString kAbility0 = "videoencability&stream=0";
+const QString kAbility1 = "videoencability&stream=1";
+
+QByteArray enc(const QByteArray &codec, const QByteArray &resolution, const QByteArray &quality,
+               const QByteArray &active = "1")
+{
+    return "<response><videoenc><active>" + active + "</active><codec>" + codec + "</codec><resolution>" + resolution +
+           "</resolution><framerate>25</framerate><rc>0</rc><keygop>50</keygop><bitrate>4096</bitrate><quality>" +
+           quality + "</quality><profile>2</profile></videoenc></response>";
+}
+
+QByteArray option(const QByteArray &resolution)
+{
+    return "<option><resolution>" + resolution +
+           "</resolution><bitrate>1024-8192</bitrate><framerate>1-25</framerate><quality>0-5</quality>"
+           "<keygop>1-100</keygop></option>";
+}
+
+QByteArray ability(const QByteArray &codecs)
+{
+    return "<response><videoencability>" + codecs + "</videoencability></response>";
+}
+
+QByteArray body0(const QByteArray &values)
+{
+    return kDeclaration + "<request><videoenc ver=\"2.0\"><active>1</active>" + values + "</videoenc></request>";
+}
+
+} // namespace
+
+class VideoTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Fixture> m_fx;
+    std::unique_ptr<qwDevsetVideo> m_page;
+
+    template <class T = QComboBox>
+    T *w(const char *name)
+    {
+        return child<T>(m_page.get(), name);
+    }
+    QStringList texts(const char *name)
+    {
+        QStringList out;
+        for (int i = 0; i < w(name)->count(); ++i)
+            out << w(name)->itemText(i);
+        return out;
+    }
+
+    // Selects the page and waits until both ability replies were handled.
+    void load()
+    {
+        const int before = m_fx->count("GET", kAbility1);
+        Deliveries deliveries(m_page.get());
+        m_page->OnInitParameters(117);
+        QVERIFY(m_fx->waitAnswered("GET", kAbility0, before + 1));
+        QVERIFY(m_fx->waitAnswered("GET", kAbility1, before + 1));
+        QTRY_VERIFY(deliveries.count >= 4);
+    }
+    // Saves, and waits for the sets that should come and their results.
+    void save(int posts0, int posts1)
+    {
+        Deliveries deliveries(m_page.get());
+        w<QPushButton>("pushButton_Save")->click();
+        QVERIFY(m_fx->waitAnswered("POST", kEnc0, posts0));
+        QVERIFY(m_fx->waitAnswered("POST", kEnc1, posts1));
+        QTRY_VERIFY(deliveries.count >= (posts0 > 0) + (posts1 > 0));
+    }
+    QByteArray lastBody(const QString &key) { return m_fx->requests("POST", key).last().body; }
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+    void init()
+    {
+        m_fx = std::make_unique<Fixture>();
+        QVERIFY(m_fx->isValid());
+        m_page = std::make_unique<qwDevsetVideo>(nullptr);
+        m_fx->login(*m_page);
+    }
+    void cleanup()
+    {
+        m_page.reset();
+        m_fx.reset();
+    }
+
+    // The current values first, the abilities once after both, per load.
+    void loadOrder()
+    {
+        m_fx->device().addFault("get:" + kEnc1, Fault::delay(300), 1);
+        load();
+        const QList<LoggedRequest> log = m_fx->device().requests();
+        QStringList keys;
+        for (const LoggedRequest &r : log)
+            keys << r.key;
+        QCOMPARE(keys.mid(keys.size() - 4, 2), (QStringList{kEnc0, kEnc1}));
+        QCOMPARE(QSet<QString>(keys.end() - 2, keys.end()), (QSet<QString>{kAbility0, kAbility1}));
+        load();
+        QCOMPARE(m_fx->count("GET", kAbility0), 2);
+
+        QCOMPARE(texts("comboBox_Codec0"), (QStringList{"H264", "H265"}));
+        QCOMPARE(w("comboBox_Resolution0")->currentText(), "1920x1080");
+        QCOMPARE(w("comboBox_Quality0")->currentText(), langText(37, 118, "better"));
+        QCOMPARE(w("comboBox_Quality1")->currentText(), langText(37, 118, "good"));
+        QCOMPARE(w("comboBox_Framerate0")->count(), 25);
+        QCOMPARE(w("comboBox_Keyframe0")->currentText(), "50");
+        QCOMPARE(w<QLineEdit>("lineEdit_Bitrate0")->text(), "4096");
+        QCOMPARE(w<QLabel>("label_BitrateRange0")->text(), "[1024-8192] kbps");
+        QCOMPARE(w<QLabel>("label_BitrateRange1")->text(), "[128-1024] kbps");
+        QCOMPARE(w("comboBox_SubEnable")->currentIndex(), 1);
+    }
+
+    // Only the codecs the device names, each sent as its own number.
+    void codecList_data()
+    {
+        QTest::addColumn<QByteArray>("codecs");
+        QTest::addColumn<QByteArray>("codec");
+        QTest::addColumn<QStringList>("list");
+        QTest::addColumn<QString>("shown");
+        const QByteArray h264 = "<h264>" + option("1920x1080") + "</h264>";
+        const QByteArray h265 = "<h265>" + option("1920x1080") + "</h265>";
+        const QStringList both{"H264", "H265"};
+        QTest::newRow("both, 0") << h264 + h265 << QByteArray("0") << both << "H264";
+        QTest::newRow("both, 1") << h264 + h265 << QByteArray("1") << both << "H265";
+        QTest::newRow("h264, 0") << h264 << QByteArray("0") << QStringList{"H264"} << "H264";
+        QTest::newRow("h264, 1") << h264 << QByteArray("1") << QStringList{"H264"} << "";
+        QTest::newRow("h265, 0") << h265 << QByteArray("0") << QStringList{"H265"} << "";
+        QTest::newRow("h265, 1") << h265 << QByteArray("1") << QStringList{"H265"} << "H265";
+        QTest::newRow("neither, 0") << QByteArray() << QByteArray("0") << QStringList{"H264"} << "H264";
+        QTest::newRow("neither, 1") << QByteArray() << QByteArray("1") << QStringList{"H264"} << "";
+    }
+    void codecList()
+    {
+        QFETCH(QByteArray, codecs);
+        QFETCH(QByteArray, codec);
+        QFETCH(QStringList, list);
+        QFETCH(QString, shown);
+        m_fx->device().setSubject(kEnc0, enc(codec, "1920x1080", "4"));
+        m_fx->device().setSubject(kAbility0, ability(codecs));
+        load();
+        QCOMPARE(texts("comboBox_Codec0"), list);
+        for (int i = 0; i < list.size(); ++i)
+            QCOMPARE(w("comboBox_Codec0")->itemData(i).toInt(), list.at(i) == "H265" ? 1 : 0);
+        QCOMPARE(w("comboBox_Codec0")->currentText(), shown);
+        save(1, 1);
+        QVERIFY(lastBody(kEnc0).contains("<codec>" + codec + "</codec>"));
+    }
+
+    // A list without a current item keeps the value read.
+    void listWithoutCurrentItem()
+    {
+        m_fx->device().setSubject(kEnc0, enc("0", "1920x1080", "0"));
+        load();
+        QCOMPARE(w("comboBox_Quality0")->currentIndex(), -1);
+        save(1, 1);
+        QVERIFY(lastBody(kEnc0).contains("<quality>0</quality>"));
+
+        m_fx->device().setSubject(kEnc0, enc("0", "800x600", "4"));
+        load();
+        QCOMPARE(w("comboBox_Resolution0")->currentText(), "1920x1080");
+        QCOMPARE(w("comboBox_Framerate0")->count(), 0);
+        save(2, 2);
+        QCOMPARE(lastBody(kEnc0), body0("<codec>0</codec><resolution>1920x1080</resolution><framerate>25</framerate>"
+                                        "<rc>0</rc><keygop>50</keygop><bitrate>4096</bitrate><quality>4</quality>"
+                                        "<profile>2</profile>"));
+    }
+
+    // An h264 without options does not take those of the h265 after it.
+    void optionsStayInTheirCodec()
+    {
+        m_fx->device().setSubject(kAbility0, ability("<h264></h264><h265>" + option("1920x1080") + "</h265>"));
+        load();
+        QCOMPARE(w("comboBox_Resolution0")->count(), 0);
+        QCOMPARE(w("comboBox_Framerate0")->count(), 0);
+    }
+
+    void bitrateBounds_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QString>("bitrate");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("minimum") << true << "1024" << true;
+        QTest::newRow("maximum") << true << "8192" << true;
+        QTest::newRow("below") << true << "1023" << false;
+        QTest::newRow("above") << true << "9000" << false;
+        QTest::newRow("no range, 0") << false << "0" << true;
+        QTest::newRow("no range, empty") << false << "" << true;
+        QTest::newRow("no range, 1") << false << "1" << false;
+    }
+    void bitrateBounds()
+    {
+        QFETCH(bool, read);
+        QFETCH(QString, bitrate);
+        QFETCH(bool, sent);
+        if (read)
+            load();
+        w<QLineEdit>("lineEdit_Bitrate0")->setValidator(nullptr);
+        w<QLineEdit>("lineEdit_Bitrate0")->setText(bitrate);
+        w<QLineEdit>("lineEdit_Bitrate1")->setText(read ? "512" : "0");
+        w<QPushButton>("pushButton_Save")->click();
+        if (sent) {
+            QVERIFY(m_fx->waitAnswered("POST", kEnc1, 1));
+            QTRY_VERIFY(tipShown(m_page.get()));
+            QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setsuccess"});
+        } else {
+            QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_invbitrate"});
+            QCOMPARE(m_fx->count("POST", kEnc0), 0);
+        }
+    }
+
+    void saveChain_data()
+    {
+        QTest::addColumn<int>("status0");
+        QTest::addColumn<int>("status1");
+        QTest::addColumn<int>("posts1");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("200/200") << 200 << 200 << 1 << "tip_setsuccess";
+        QTest::newRow("500 first") << 500 << 200 << 0 << "tip_setfailed";
+        QTest::newRow("200/500") << 200 << 500 << 1 << "tip_setfailed";
+    }
+    void saveChain()
+    {
+        QFETCH(int, status0);
+        QFETCH(int, status1);
+        QFETCH(int, posts1);
+        QFETCH(QString, tip);
+        load();
+        if (status0 != 200)
+            m_fx->device().addFault("set:" + kEnc0, Fault::status(status0));
+        if (status1 != 200)
+            m_fx->device().addFault("set:" + kEnc1, Fault::status(status1));
+        save(1, posts1);
+        QTRY_VERIFY(tipShown(m_page.get()));
+        QCOMPARE(popupKeys(m_page.get()), QStringList{tip});
+        QCOMPARE(m_fx->count("POST", kEnc1), posts1);
+        if (posts1)
+            QCOMPARE(lastBody(kEnc1), kDeclaration +
+                                          "<request><videoenc ver=\"2.0\"><active>1</active><codec>0</codec>"
+                                          "<resolution>640x360</resolution><framerate>25</framerate><rc>0</rc>"
+                                          "<keygop>50</keygop><bitrate>512</bitrate><quality>3</quality>"
+                                          "<profile>1</profile></videoenc></request>");
+    }
+
+    void refusedSet()
+    {
+        load();
+        m_page->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "");
+        w<QPushButton>("pushButton_Save")->click();
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_unknowerror"});
+    }
+
+    // A lower maximum goes into the edit and caps the frame rate; an option
+    // without a frame-rate range caps it at 5.
+    void resolutionChange()
+    {
+        QByteArray options = option("1920x1080") +
+                             "<option><resolution>1280x720</resolution><bitrate>512-2048</bitrate>"
+                             "<framerate>1-20</framerate></option>"
+                             "<option><resolution>640x360</resolution><bitrate>128-1024</bitrate></option>";
+        m_fx->device().setSubject(kAbility0, ability("<h264>" + options + "</h264>"));
+        load();
+        w("comboBox_Resolution0")->setCurrentIndex(1);
+        QCOMPARE(w<QLineEdit>("lineEdit_Bitrate0")->text(), "2048");
+        QCOMPARE(w<QLabel>("label_BitrateRange0")->text(), "[512-2048] kbps");
+        QCOMPARE(w("comboBox_Framerate0")->currentText(), "20");
+        w("comboBox_Resolution0")->setCurrentIndex(2);
+        QCOMPARE(w("comboBox_Framerate0")->count(), 20); // kept, none to replace it
+        QCOMPARE(w("comboBox_Framerate0")->currentText(), "5");
+    }
+
+    void subStreamOff()
+    {
+        load();
+        w("comboBox_SubEnable")->setCurrentIndex(0);
+        for (const char *name : {"comboBox_Codec1", "comboBox_Resolution1", "comboBox_Quality1", "comboBox_Keyframe1",
+                                 "comboBox_Framerate1", "comboBox_Profile1", "comboBox_BitrateType1"})
+            QVERIFY2(!w(name)->isEnabled(), name);
+        QVERIFY(!w<QLineEdit>("lineEdit_Bitrate1")->isEnabled());
+        save(1, 1);
+        QVERIFY(lastBody(kEnc1).contains("<active>0</active>"));
+        // Constant bit rate keeps the quality off when the stream comes back.
+        w("comboBox_BitrateType1")->setCurrentIndex(1);
+        w("comboBox_SubEnable")->setCurrentIndex(1);
+        QVERIFY(!w("comboBox_Quality1")->isEnabled());
+        QVERIFY(w("comboBox_Codec1")->isEnabled());
+    }
+
+    void roundTrip()
+    {
+        load();
+        w("comboBox_Profile0")->setCurrentIndex(0);
+        w("comboBox_Quality0")->setCurrentIndex(0);
+        w("comboBox_Keyframe1")->setCurrentIndex(9);
+        w<QLineEdit>("lineEdit_Bitrate0")->setText("6000");
+        save(1, 1);
+        QTRY_VERIFY(tipShown(m_page.get()));
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setsuccess"});
+        m_page.reset(new qwDevsetVideo(nullptr));
+        m_fx->login(*m_page);
+        load();
+        QCOMPARE(w("comboBox_Profile0")->currentIndex(), 0);
+        QCOMPARE(w("comboBox_Quality0")->currentText(), langText(37, 118, "thebest"));
+        QCOMPARE(w("comboBox_Keyframe1")->currentText(), "10");
+        QCOMPARE(w<QLineEdit>("lineEdit_Bitrate0")->text(), "6000");
+    }
+};
+
+QTEST_MAIN(VideoTest)
+#include "tst_video.moc"
