@@ -3,6 +3,7 @@
 #include "app/core/cgiutil.h"
 #include "app/widgets/statusbutton.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/qwdevsetaudio.h"
 #include "devsettings/qwdevsetschedule.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
@@ -130,6 +131,7 @@ bool qwDeviceSettings::canCreate(int id)
     switch (id) {
     case DEVSET_WIFI:
     case DEVSET_VIDEO:
+    case DEVSET_AUDIO:
     case DEVSET_STORAGE:
     case DEVSET_SCHEDULE:
     case DEVSET_USERS:
@@ -156,6 +158,8 @@ qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
         return makePage<qwDevsetWifi>();
     case DEVSET_VIDEO:
         return makePage<qwDevsetVideo>();
+    case DEVSET_AUDIO:
+        return makePage<qwDevsetAudio>();
     case DEVSET_STORAGE:
         return makePage<qwDevsetStorage>();
     case DEVSET_SCHEDULE:

@@ -11,6 +11,7 @@
 #include "tests/support/runfolder.h"
 #include "tests/support/popups.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEvent>
@@ -118,6 +119,14 @@ template <class T>
 T *child(QWidget *parent, const char *name)
 {
     return parent->findChild<T *>(QLatin1String(name));
+}
+
+inline QStringList itemTexts(const QComboBox *list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        out << list->itemText(i);
+    return out;
 }
 
 } // namespace devsetfixture

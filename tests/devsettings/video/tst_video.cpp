@@ -55,13 +55,7 @@ class VideoTest : public QObject
     {
         return child<T>(m_page.get(), name);
     }
-    QStringList texts(const char *name)
-    {
-        QStringList out;
-        for (int i = 0; i < w(name)->count(); ++i)
-            out << w(name)->itemText(i);
-        return out;
-    }
+    QStringList texts(const char *name) { return itemTexts(w(name)); }
 
     // Selects the page and waits until both ability replies were handled.
     void load()

@@ -16,7 +16,7 @@ using namespace devsetfixture;
 
 namespace {
 
-const QList<int> kBuilt{116, 117, 122, 123, 124};
+const QList<int> kBuilt{116, 117, 118, 122, 123, 124};
 
 struct GuideKey
 {
