@@ -4,6 +4,7 @@
 #include "app/widgets/statusbutton.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevsetaudio.h"
+#include "devsettings/qwdevsetimage.h"
 #include "devsettings/qwdevsetschedule.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
@@ -132,6 +133,7 @@ bool qwDeviceSettings::canCreate(int id)
     case DEVSET_WIFI:
     case DEVSET_VIDEO:
     case DEVSET_AUDIO:
+    case DEVSET_IMAGE:
     case DEVSET_STORAGE:
     case DEVSET_SCHEDULE:
     case DEVSET_USERS:
@@ -160,6 +162,13 @@ qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
         return makePage<qwDevsetVideo>();
     case DEVSET_AUDIO:
         return makePage<qwDevsetAudio>();
+    case DEVSET_IMAGE:
+        // The extended image model has a page of its own, which this window
+        // does not have yet: such a device gets no image page rather than
+        // one that sets a document it does not use.
+        if (m_imageStyle == 1)
+            return {};
+        return makePage<qwDevsetImage>();
     case DEVSET_STORAGE:
         return makePage<qwDevsetStorage>();
     case DEVSET_SCHEDULE:

@@ -1,6 +1,7 @@
 #include "devsetfixture.h"
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwdevicesettings.h"
+#include "devsettings/qwdevsetimage.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
 #include "devsettings/qwscheduledialog.h"
@@ -16,7 +17,7 @@ using namespace devsetfixture;
 
 namespace {
 
-const QList<int> kBuilt{116, 117, 118, 122, 123, 124};
+const QList<int> kBuilt{116, 117, 118, 119, 122, 123, 124};
 
 struct GuideKey
 {
@@ -173,6 +174,8 @@ private slots:
         QTRY_COMPARE(m_window->imageStyle(), style);
         QCOMPARE(m_fx->count("GET", "devability"), 1);
         QCOMPARE(m_fx->requests("GET", "devability").at(0).password, QStringLiteral("1234"));
+        m_window->onGuideSelect(119);
+        QCOMPARE(qobject_cast<qwDevsetImage *>(m_window->page(119)) != nullptr, style != 1);
     }
 
     void loginChange()
