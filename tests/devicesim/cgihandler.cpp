@@ -34,6 +34,11 @@ void CgiHandler::handle(Exchange &ex)
 void CgiHandler::get(Exchange &ex)
 {
     const QString key = ex.request().subjectKey();
+    QByteArray generated;
+    if (!key.isEmpty() && ex.device().generateSubject(key, &generated)) {
+        ex.respond(200, Declaration + stripDeclaration(generated));
+        return;
+    }
     if (key.isEmpty() || !ex.device().hasSubject(key)) {
         ex.respond(404);
         return;

@@ -125,6 +125,7 @@ struct Device::Private
     QStringList forbidden;
 
     QMap<QString, QByteArray> subjects;
+    QMap<QString, std::function<QByteArray()>> sources;
     QMap<QString, QByteArray> setReplies;
     QByteArray blob;
     QList<QByteArray> ptz;
@@ -355,6 +356,29 @@ bool Device::hasSubject(const QString &key) const
 {
     std::lock_guard<std::mutex> lock(d->mutex);
     return d->subjects.contains(key);
+}
+
+void Device::setSubjectSource(const QString &key, std::function<QByteArray()> source)
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    if (source)
+        d->sources[key] = std::move(source);
+    else
+        d->sources.remove(key);
+}
+
+bool Device::generateSubject(const QString &key, QByteArray *xml) const
+{
+    std::function<QByteArray()> source;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        source = d->sources.value(key);
+    }
+    // Outside the lock: a source may read the device.
+    if (!source)
+        return false;
+    *xml = source();
+    return true;
 }
 
 QStringList Device::subjectKeys() const

@@ -108,6 +108,11 @@ public:
     void setSubject(const QString &key, const QByteArray &xml);
     QByteArray subject(const QString &key) const;
     bool hasSubject(const QString &key) const;
+    // Every GET of key is answered with what source computes, on the device
+    // thread; a stored document of that key is ignored meanwhile. An empty
+    // function removes the source.
+    void setSubjectSource(const QString &key, std::function<QByteArray()> source);
+    bool generateSubject(const QString &key, QByteArray *xml) const;
     QStringList subjectKeys() const;
     // Loads every DIR/<key>.xml.
     bool loadSubjects(const QString &dir, QString *error = nullptr);

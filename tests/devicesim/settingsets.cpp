@@ -150,4 +150,33 @@ bool acceptsOwnRoot(const Device &device, const QString &key, const QString &roo
     return device.hasSubject(key) && XmlNode::parse(device.subject(key), &doc, &error) && doc.name == rootName;
 }
 
+bool setImageStyle(Device &device, int style)
+{
+    const QString key = QStringLiteral("devability");
+    XmlNode doc;
+    QString error;
+    if (!device.hasSubject(key) || !XmlNode::parse(device.subject(key), &doc, &error))
+        return false;
+    XmlNode *ability = doc.name == key ? &doc : nullptr;
+    for (XmlNode &child : doc.children) {
+        if (!ability && child.name == key)
+            ability = &child;
+    }
+    if (!ability)
+        return false;
+    XmlNode *found = nullptr;
+    for (XmlNode &child : ability->children) {
+        if (child.name == QLatin1String("imgstyle"))
+            found = &child;
+    }
+    if (!found) {
+        ability->children.append(XmlNode());
+        found = &ability->children.last();
+        found->name = QStringLiteral("imgstyle");
+    }
+    found->text = QString::number(style);
+    device.setSubject(key, doc.print());
+    return true;
+}
+
 } // namespace devicesim

@@ -18,4 +18,8 @@ bool handleSettingsSet(Exchange &ex);
 // root has the name of the stored document's root.
 bool acceptsOwnRoot(const Device &device, const QString &key, const QString &rootName);
 
+// Sets "imgstyle" in the stored devability document (adds it when
+// missing); false when there is no such document or it does not parse.
+bool setImageStyle(Device &device, int style);
+
 } // namespace devicesim

@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include "devicesim/device.h"
+#include "devicesim/motionstatus.h"
 #include "devicesim/protocols.h"
+#include "devicesim/settingsets.h"
 #include "devicesim/p2pdevice.h"
 
 namespace {
@@ -35,14 +37,15 @@ void usage(FILE *to)
             "                 [--device ADDRESS:PORT,USER,PASSWORD[,COLOUR]]...\n"
             "                 [--subjects DIR] [--fault WHAT=MODE]...\n"
             "                 [--clips DIR] [--alarm-every MS:TOPIC] [--udp ADDRESS:PORT] [--netns-ok] [--max-rate]\n"
-            "                 [--bodies]\n"
+            "                 [--bodies] [--imgstyle N]\n"
             "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
             "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
             "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
             "  a later --fault wins over an earlier one that matches the same request\n"
             "  each --device is one more device on its own loopback address (--http may then be left out);\n"
             "  faults, subjects, clips and alarms apply to every device, discovery answers for the first\n"
-            "  --bodies prints the body of every POST to /action/ptz and /action/set under its request line\n");
+            "  --bodies prints the body of every POST to /action/ptz and /action/set under its request line\n"
+            "  --imgstyle N sets the image style every device's devability reports\n");
 }
 
 // One device of the program: its address, port and credentials.
@@ -142,6 +145,7 @@ int main(int argc, char **argv)
     bool netnsOk = false;
     bool maxRate = false;
     bool bodies = false;
+    int imgstyle = -1;
     QList<DeviceOption> devices;
 
     for (int i = 0; i < args.size(); ++i) {
@@ -168,6 +172,15 @@ int main(int argc, char **argv)
             return 2;
         }
         const QString value = args[++i];
+        if (opt == QLatin1String("--imgstyle")) {
+            bool ok = false;
+            imgstyle = value.toInt(&ok);
+            if (!ok || imgstyle < 0) {
+                std::fprintf(stderr, "devicesim: bad image style %s\n", qPrintable(value));
+                return 2;
+            }
+            continue;
+        }
         if (opt == QLatin1String("--http")) {
             bool ok = false;
             port = value.toInt(&ok);
@@ -257,6 +270,11 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "devicesim: %s\n", qPrintable(error));
             return 1;
         }
+        if (imgstyle >= 0 && !devicesim::setImageStyle(*device, imgstyle)) {
+            std::fprintf(stderr, "devicesim: no devability document to take --imgstyle\n");
+            return 1;
+        }
+        device->setSubjectSource(QStringLiteral("mdstatus"), devicesim::motionStatusSource());
         for (const FaultOption &f : faults)
             device->addFault(f.match, f.fault, f.times);
         // With several devices each line says which one saw the request.

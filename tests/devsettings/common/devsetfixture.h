@@ -7,6 +7,7 @@
 #include "app/core/qclanguagexml.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "tests/devicesim/device.h"
+#include "tests/devicesim/motionstatus.h"
 #include "tests/support/appglobals.h"
 #include "tests/support/runfolder.h"
 #include "tests/support/popups.h"
@@ -32,6 +33,7 @@ public:
     {
         m_device = std::make_unique<devicesim::Device>();
         m_device->setCredentials("admin", "1234");
+        m_device->setSubjectSource("mdstatus", devicesim::motionStatusSource());
         m_ok = m_folder.isValid() && m_globals.isValid() &&
                m_device->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR)) && m_device->start();
     }

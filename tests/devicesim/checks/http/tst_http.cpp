@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "devicesim/device.h"
+#include "devicesim/settingsets.h"
 #include "devicesim/xmltree.h"
 #include "rawclient.h"
 
@@ -122,6 +123,30 @@ private slots:
         QVERIFY(rawExchange(port(), get("/action/get?subject=nothing")).bytes.startsWith("HTTP/1.0 404"));
         QVERIFY(rawExchange(port(), get("/action/set?subject=sample")).bytes.startsWith("HTTP/1.0 404"));
         QVERIFY(rawExchange(port(), "NONSENSE\r\n\r\n").bytes.startsWith("HTTP/1.0 400"));
+    }
+
+    void generatedSubject()
+    {
+        int calls = 0;
+        m_dev->setSubjectSource("sample", [&calls] { return "<n>" + QByteArray::number(++calls) + "</n>"; });
+        for (const QByteArray n : {"1", "2"})
+            QVERIFY(bodyOf(rawExchange(port(), get("/action/get?subject=sample")).bytes).endsWith("<n>" + n + "</n>"));
+        m_dev->setSubjectSource("sample", {});
+        QCOMPARE(bodyOf(rawExchange(port(), get("/action/get?subject=sample")).bytes).contains("<n>"), false);
+        QVERIFY(rawExchange(port(), get("/action/get?subject=sample")).bytes.startsWith("HTTP/1.0 200"));
+    }
+
+    void imageStyleOption()
+    {
+        devicesim::Device dev;
+        QVERIFY(dev.loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR)));
+        QVERIFY(devicesim::setImageStyle(dev, 1));
+        QVERIFY(dev.subject("devability").contains("<imgstyle>1</imgstyle>"));
+        dev.setSubject("devability", "<response><devability><adapter>2</adapter></devability></response>");
+        QVERIFY(devicesim::setImageStyle(dev, 0));
+        QVERIFY(dev.subject("devability").contains("<imgstyle>0</imgstyle>"));
+        dev.setSubject("devability", "<response>");
+        QVERIFY(!devicesim::setImageStyle(dev, 1));
     }
 
     void subjectKeyKeepsQueryOrder()
