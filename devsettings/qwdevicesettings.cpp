@@ -5,6 +5,7 @@
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevsetaudio.h"
 #include "devsettings/qwdevsetimage.h"
+#include "devsettings/qwdevsetmotion.h"
 #include "devsettings/qwdevsetschedule.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
@@ -134,6 +135,7 @@ bool qwDeviceSettings::canCreate(int id)
     case DEVSET_VIDEO:
     case DEVSET_AUDIO:
     case DEVSET_IMAGE:
+    case DEVSET_MOTION:
     case DEVSET_STORAGE:
     case DEVSET_SCHEDULE:
     case DEVSET_USERS:
@@ -169,6 +171,8 @@ qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
         if (m_imageStyle == 1)
             return {};
         return makePage<qwDevsetImage>();
+    case DEVSET_MOTION:
+        return makePage<qwDevsetMotion>();
     case DEVSET_STORAGE:
         return makePage<qwDevsetStorage>();
     case DEVSET_SCHEDULE:

@@ -1,0 +1,339 @@
+#include "devsetfixture.h"
+#include "devsettings/qwactionsdialog.h"
+#include "devsettings/qwdevsetmotion.h"
+#include "devsettings/qwscheduledialog.h"
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSlider>
+
+#include <atomic>
+
+using namespace devsetfixture;
+
+namespace {
+
+const QByteArray kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+
+QByteArray motion(const QByteArray &resolution, const QList<QByteArray> &rects, const QByteArray &sensitivity = "5")
+{
+    QByteArray doc = "<response><motion><active>1</active><resolution>" + resolution + "</resolution><sensitivity>" +
+                     sensitivity + "</sensitivity><threshold>20</threshold>";
+    for (const QByteArray &r : rects)
+        doc += "<rect>" + r + "</rect>";
+    return doc + "</motion></response>";
+}
+
+QByteArray status(int rows, int cols, const QByteArray &cells, int move = 0)
+{
+    return "<response><mdstatus><row>" + QByteArray::number(rows) + "</row><col>" + QByteArray::number(cols) +
+           "</col><move>" + QByteArray::number(move) + "</move><cell>" + cells + "</cell></mdstatus></response>";
+}
+
+QByteArray words(int n, const QByteArray &word = "00000000")
+{
+    QList<QByteArray> all;
+    for (int i = 0; i < n; ++i)
+        all << word;
+    return all.join(',');
+}
+
+using Drag = QPair<QPoint, QPoint>;
+
+// What the preview shows of the regions: a region snapped to the grid past
+// the preview's edge shows up to the edge.
+QVector<QRect> shown(const QVector<QRect> &regions)
+{
+    QVector<QRect> out;
+    for (const QRect &r : regions)
+        out << r.intersected(QRect(0, 0, 640, 360));
+    return out;
+}
+
+} // namespace
+
+class MotionTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Fixture> m_fx;
+    std::unique_ptr<qwDevsetMotion> m_page;
+
+    template <class T>
+    T *w(const char *name)
+    {
+        return child<T>(m_page.get(), name);
+    }
+    void load()
+    {
+        Deliveries deliveries(m_page.get());
+        const int before = m_fx->count("GET", "motion");
+        m_page->OnInitParameters(121);
+        QVERIFY(m_fx->waitAnswered("GET", "motion", before + 1));
+        QTRY_VERIFY(deliveries.count >= 1);
+    }
+    void drag(const Drag &d)
+    {
+        QWidget *overlay = w<QWidget>("widget_Overlay");
+        QTest::mousePress(overlay, Qt::LeftButton, {}, d.first);
+        QTest::mouseMove(overlay, d.second);
+        QTest::mouseRelease(overlay, Qt::LeftButton, {}, d.second);
+    }
+    QByteArray save()
+    {
+        const int before = m_fx->count("POST", "motion");
+        w<QPushButton>("pushButton_Save")->click();
+        if (!m_fx->waitAnswered("POST", "motion", before + 1))
+            return {};
+        return m_fx->requests("POST", "motion").last().body;
+    }
+    // Waits until the status GETs reach n and their replies were handled.
+    void waitStatus(int n)
+    {
+        QVERIFY(m_fx->waitAnswered("GET", "mdstatus", n));
+        QTRY_VERIFY(m_fx->requests("GET", "mdstatus").size() >= n);
+    }
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+    void init()
+    {
+        m_fx = std::make_unique<Fixture>();
+        QVERIFY(m_fx->isValid());
+        qwDevsetMotion::setPollIntervalForTests(200);
+        m_page = std::make_unique<qwDevsetMotion>(nullptr);
+        m_fx->login(*m_page);
+        m_page->show();
+    }
+    void cleanup()
+    {
+        m_page.reset();
+        m_fx.reset();
+    }
+
+    // About five polls a second, never two at once, fewer while slow.
+    void detectionOnAndPolling()
+    {
+        QCOMPARE(m_fx->count("GET", "mdstatus"), 0);
+        load();
+        for (const char *name : {"pushButton_ClearAll", "pushButton_DetectAll", "slider_Sensitivity",
+                                 "slider_Threshold", "pushButton_Schedule", "pushButton_Actions"})
+            QVERIFY2(w<QWidget>(name)->isEnabled(), name);
+        QTest::qWait(2000);
+        const int polls = m_fx->count("GET", "mdstatus");
+        QVERIFY2(polls >= 5 && polls <= 11, qPrintable(QString::number(polls)));
+        QTRY_VERIFY(!m_page->motionCells().isEmpty());
+
+        m_fx->device().addFault("get:mdstatus", Fault::delay(500));
+        QVERIFY(m_fx->waitAnswered("GET", "mdstatus", polls + 1));
+        const int slowStart = m_fx->count("GET", "mdstatus");
+        QTest::qWait(2000);
+        QVERIFY(m_fx->count("GET", "mdstatus") - slowStart <= 5);
+        const QList<LoggedRequest> log = m_fx->requests("GET", "mdstatus");
+        for (int i = slowStart; i < log.size(); ++i)
+            QVERIFY(log.at(i).arrival >= log.at(i - 1).arrival.addMSecs(450));
+
+        w<QCheckBox>("checkBox_Enable")->click();
+        QVERIFY(!w<QWidget>("slider_Threshold")->isEnabled());
+    }
+
+    // The device counts sensitivity from 0; a rect that fails still counts.
+    void readValues()
+    {
+        m_fx->device().setSubject("motion", motion("640x360", {"10,10,0,5", "0,0,32,30"}, "0"));
+        load();
+        QCOMPARE(w<QSlider>("slider_Sensitivity")->value(), 1);
+        QVERIFY(m_page->regions().at(0).isEmpty());
+        QCOMPARE(m_page->regions().at(1), QRect(0, 0, 32, 30));
+        QCOMPARE(save(), kDeclaration + "<request><motion ver=\"2.0\"><active>1</active><resolution>640x360"
+                                        "</resolution><sensitivity>0</sensitivity><threshold>20</threshold>"
+                                        "<rect>0,0,0,0</rect><rect>0,0,32,30</rect><rect>0,0,0,0</rect>"
+                                        "<rect>0,0,0,0</rect></motion></request>");
+        QCOMPARE(popupKeys(m_page.get()), QStringList{});
+        QTRY_VERIFY(tipShown(m_page.get()));
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setsuccess"});
+        m_fx->device().addFault("set:motion", Fault::status(500));
+        save();
+        QTRY_VERIFY(tipShown(m_page.get()));
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setfailed"});
+    }
+
+    void drawing_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QList<QByteArray>>("stored");
+        QTest::addColumn<QList<Drag>>("drags");
+        QTest::addColumn<QList<QByteArray>>("sent");
+        const QByteArray none = "0,0,0,0";
+        const Drag down{{10, 10}, {20, 20}};
+        QTest::newRow("640") << QByteArray("640x360") << QList<QByteArray>{} << QList<Drag>{down}
+                             << QList<QByteArray>{"0,0,32,30", none, none, none};
+        QTest::newRow("1280") << QByteArray("1280x720") << QList<QByteArray>{} << QList<Drag>{down}
+                              << QList<QByteArray>{"0,0,64,60", none, none, none};
+        QTest::newRow("reverse") << QByteArray("640x360") << QList<QByteArray>{} << QList<Drag>{{{20, 20}, {10, 10}}}
+                                 << QList<QByteArray>{"0,0,32,30", none, none, none};
+        QTest::newRow("click") << QByteArray("640x360") << QList<QByteArray>{} << QList<Drag>{{{40, 40}, {40, 40}}}
+                               << QList<QByteArray>{"32,30,16,15", none, none, none};
+        QTest::newRow("click on a region")
+            << QByteArray("640x360") << QList<QByteArray>{"0,0,160,90"} << QList<Drag>{{{40, 40}, {40, 40}}}
+            << QList<QByteArray>{none, none, none, none};
+        QTest::newRow("1 and 3 in use: 2")
+            << QByteArray("640x360") << QList<QByteArray>{"320,0,16,15", none, "320,60,16,15"} << QList<Drag>{down}
+            << QList<QByteArray>{"320,0,16,15", "0,0,32,30", "320,60,16,15", none};
+        QTest::newRow("three in use: 4")
+            << QByteArray("640x360") << QList<QByteArray>{"320,0,16,15", "320,30,16,15", "320,60,16,15", "320,90,16,15"}
+            << QList<Drag>{down} << QList<QByteArray>{"320,0,16,15", "320,30,16,15", "320,60,16,15", "0,0,32,30"};
+        // To the overlay's last column and row: the frame's last ones.
+        for (const char *frame : {"640x360", "1280x720", "704x576"}) {
+            const QList<QByteArray> size = QByteArray(frame).split('x');
+            const int w = size.at(0).toInt();
+            const int h = size.at(1).toInt();
+            const int left = w * 608 / 640;
+            const int top = h * 330 / 360;
+            QTest::newRow(frame) << QByteArray(frame) << QList<QByteArray>{} << QList<Drag>{{{610, 335}, {640, 360}}}
+                                 << QList<QByteArray>{QByteArray::number(left) + "," + QByteArray::number(top) + "," +
+                                                          QByteArray::number(w - left) + "," +
+                                                          QByteArray::number(h - top),
+                                                      none, none, none};
+        }
+    }
+    void drawing()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(QList<QByteArray>, stored);
+        QFETCH(QList<Drag>, drags);
+        QFETCH(QList<QByteArray>, sent);
+        m_fx->device().setSubject("motion", motion(frame, stored));
+        load();
+        for (const Drag &d : drags)
+            drag(d);
+        const QByteArray body = save();
+        QList<QByteArray> rects;
+        for (const QByteArray &part : body.split('<')) {
+            if (part.startsWith("rect>"))
+                rects << part.mid(5);
+        }
+        QCOMPARE(rects, sent);
+        // What was saved comes back as drawn.
+        const QVector<QRect> drawn = shown(m_page->regions());
+        load();
+        QCOMPARE(shown(m_page->regions()), drawn);
+    }
+
+    void detectAll()
+    {
+        m_fx->device().setSubject("motion", motion("1920x1080", {"0,0,16,15", "0,0,16,15"}));
+        load();
+        w<QPushButton>("pushButton_DetectAll")->click();
+        QVERIFY(save().contains("<rect>0,0,1920,1080</rect><rect>0,0,0,0</rect><rect>0,0,0,0</rect>"));
+    }
+
+    // Saving, reading back and saving again changes nothing, for frames that
+    // are not whole multiples of the preview too.
+    void roundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<Drag>("region");
+        for (const char *frame : {"640x360", "1280x720", "1920x1080", "704x576", "2688x1520"}) {
+            QTest::addRow("%s one cell", frame) << QByteArray(frame) << Drag{{20, 20}, {20, 20}};
+            QTest::addRow("%s block", frame) << QByteArray(frame) << Drag{{40, 35}, {200, 170}};
+            QTest::addRow("%s to the edge", frame) << QByteArray(frame) << Drag{{500, 300}, {640, 360}};
+        }
+    }
+    void roundTrip()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(Drag, region);
+        m_fx->device().setSubject("motion", motion(frame, {}));
+        load();
+        drag(region);
+        const QByteArray first = save();
+        const QVector<QRect> drawn = shown(m_page->regions());
+        load();
+        QCOMPARE(shown(m_page->regions()), drawn);
+        QCOMPARE(save(), first);
+    }
+
+    void levels()
+    {
+        m_fx->device().setSubjectSource("mdstatus", {});
+        m_fx->device().setSubject("mdstatus", status(24, 40, words(30), 250));
+        load();
+        QTRY_COMPARE(m_page->levelHistory().last(), 200);
+        m_page.reset();
+
+        // The oldest level drops out after 316 newer ones.
+        std::atomic<int> polls{0};
+        m_fx->device().setSubjectSource("mdstatus", [&polls] { return status(1, 1, "0", ++polls == 1 ? 100 : 7); });
+        qwDevsetMotion::setPollIntervalForTests(5);
+        m_page = std::make_unique<qwDevsetMotion>(nullptr);
+        m_fx->login(*m_page);
+        load();
+        QTRY_VERIFY(m_page->levelHistory().contains(100));
+        QTRY_VERIFY_WITH_TIMEOUT(m_page->levelHistory().count(7) == qwDevsetMotion::kHistory, 20000);
+        m_page.reset();
+    }
+
+    void cells_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QVector<QRect>>("cells");
+        QTest::newRow("bit 31") << status(1, 32, "80000000") << QVector<QRect>{QRect(620, 0, 20, 360)};
+        QVector<QRect> all;
+        for (int j = 0; j < 32; ++j)
+            all << QRect(j * 20, 0, 20, 360);
+        QTest::newRow("ffffffff") << status(1, 32, "ffffffff") << all;
+        QTest::newRow("not a number") << status(1, 32, "fffffffff") << QVector<QRect>{};
+        QTest::newRow("40 x 24, bit 41") << status(24, 40, "00000000,00000200," + words(28))
+                                         << QVector<QRect>{QRect(16, 15, 16, 15)};
+        QTest::newRow("last of 30 words")
+            << status(24, 40, words(29) + ",80000000") << QVector<QRect>{QRect(624, 345, 16, 15)};
+        QTest::newRow("3 rows, 2 columns")
+            << status(3, 2, "3f")
+            << QVector<QRect>{QRect(0, 0, 320, 120),     QRect(320, 0, 320, 120), QRect(0, 120, 320, 120),
+                              QRect(320, 120, 320, 120), QRect(0, 240, 320, 120), QRect(320, 240, 320, 120)};
+        // Word 511 is the last one read; word 512 lies past the grid's bits.
+        QTest::newRow("600 words") << status(1, 600 * 32, words(511) + ",00000001," + words(88, "ffffffff"))
+                                   << QVector<QRect>{QRect(545, 0, 0, 360)};
+    }
+    void cells()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(QVector<QRect>, cells);
+        m_fx->device().setSubjectSource("mdstatus", {});
+        m_fx->device().setSubject("mdstatus", document);
+        load();
+        waitStatus(1);
+        QTRY_COMPARE(m_page->motionCells(), cells);
+    }
+
+    void setupDialogs()
+    {
+        load();
+        w<QPushButton>("pushButton_Schedule")->click();
+        w<QPushButton>("pushButton_Actions")->click();
+        auto *schedule = m_page->findChild<qwScheduleDialog *>();
+        auto *actions = m_page->findChild<qwActionsDialog *>();
+        QVERIFY(schedule && actions);
+        QCOMPARE(schedule->windowModality(), Qt::WindowModal);
+        QCOMPARE(actions->windowModality(), Qt::WindowModal);
+        QVERIFY(m_fx->waitAnswered("GET", "alarm&type=2", 1));
+        QCOMPARE(m_fx->requests("GET", "alarm&type=2").at(0).password, QStringLiteral("1234"));
+    }
+
+    // Off: nothing is drawn, and the mouse draws nothing.
+    void detectionOff()
+    {
+        m_fx->device().setSubject("motion", "<response><motion><active>0</active></motion></response>");
+        load();
+        drag({{10, 10}, {50, 50}});
+        QVERIFY(m_page->regions().at(0).isEmpty());
+        w<QPushButton>("pushButton_Restore")->click();
+        QCOMPARE(w<QSlider>("slider_Sensitivity")->value(), 6);
+        QCOMPARE(w<QSlider>("slider_Threshold")->value(), 20);
+        QCOMPARE(m_fx->count("POST", "motion"), 0);
+    }
+};
+
+QTEST_MAIN(MotionTest)
+#include "tst_motion.moc"
