@@ -99,7 +99,13 @@ QString fillXml(const QString &literal, const QStringList &values)
         const QChar c = literal.at(i);
         if (c == QLatin1Char('%') && i + 1 < literal.size()) {
             const int n = literal.at(i + 1).digitValue();
-            if (n >= 1 && n <= values.size() && n <= 9) {
+            const int second = i + 2 < literal.size() ? literal.at(i + 2).digitValue() : -1;
+            if (n >= 1 && second >= 0 && n * 10 + second <= values.size()) {
+                out += values.at(n * 10 + second - 1);
+                i += 2;
+                continue;
+            }
+            if (n >= 1 && n <= values.size()) {
                 out += values.at(n - 1);
                 ++i;
                 continue;
@@ -158,6 +164,23 @@ QList<QPushButton *> addButtonRow(QBoxLayout *layout, QWidget *parent, std::init
         row->addStretch();
     layout->addLayout(row);
     return made;
+}
+
+PreviewStage makePreviewStage(QWidget *page, QSize preview, QSize overlay)
+{
+    PreviewStage s;
+    s.stage = new QWidget(page);
+    s.stage->setFixedSize(preview.expandedTo(overlay));
+    s.preview = new QWidget(s.stage);
+    s.preview->setObjectName(QStringLiteral("widget_Preview"));
+    s.preview->setAttribute(Qt::WA_StyledBackground);
+    s.preview->setStyleSheet(QStringLiteral("QWidget{background:black;}"));
+    s.preview->setGeometry(QRect(QPoint(0, 0), preview));
+    s.overlay = new QWidget(s.stage);
+    s.overlay->setObjectName(QStringLiteral("widget_Overlay"));
+    s.overlay->setGeometry(QRect(QPoint(0, 0), overlay));
+    s.overlay->installEventFilter(page);
+    return s;
 }
 
 namespace {

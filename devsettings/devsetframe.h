@@ -2,6 +2,7 @@
 
 #include "app/core/cgiutil.h"
 
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -92,13 +93,43 @@ bool startPost(CGIUtil *&r, int waitMs, int id, const QString &url, const QStrin
     return true;
 }
 
+// The same for a set whose body goes as the given bytes (the reply is not
+// kept) and for a file upload: only sigHeaderCompleted reports.
+template <class Receiver, class Slot>
+bool startPostEx(CGIUtil *&r, int waitMs, int id, const QString &url, const QString &user, const QString &password,
+                 const QByteArray &body, Receiver *receiver, Slot slot)
+{
+    stopRequest(r, waitMs);
+    r = new CGIUtil(id);
+    if (!r->setPostRequestEx(url, user, password, body.constData()))
+        return false;
+    QObject::connect(r, &CGIUtil::sigHeaderCompleted, receiver, slot);
+    r->start(QThread::InheritPriority);
+    return true;
+}
+
+template <class Receiver, class Slot>
+bool startUpload(CGIUtil *&r, int waitMs, int id, const QString &url, const QString &user, const QString &password,
+                 const QString &filePath, Receiver *receiver, Slot slot)
+{
+    stopRequest(r, waitMs);
+    r = new CGIUtil(id);
+    if (!r->setUploadRequest(url, user, password, filePath))
+        return false;
+    QObject::connect(r, &CGIUtil::sigHeaderCompleted, receiver, slot);
+    r->start(QThread::InheritPriority);
+    return true;
+}
+
 // A tip of page 38 whose text key rides in kTipKeyProperty; it deletes itself.
 qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key);
 
 // & < > " ' as entities; everything else keeps its characters.
 QString xmlEscape(const QString &text);
-// Fills %1..%9 of literal with values in one pass, so that a "%2" inside a
-// value stays as it is. The values go in as given (escape them first).
+// Fills %1..%99 of literal with values in one pass, so that a "%2" inside a
+// value stays as it is; "%12" is the twelfth value when there are twelve,
+// else the first followed by "2". The values go in as given (escape them
+// first).
 QString fillXml(const QString &literal, const QStringList &values);
 
 // The set-up every dialog of the pages shares: a frameless, window-modal
@@ -120,6 +151,18 @@ struct ButtonSpec
 };
 QList<QPushButton *> addButtonRow(QBoxLayout *layout, QWidget *parent, std::initializer_list<ButtonSpec> buttons,
                                   bool centred = true);
+
+// A preview area ("widget_Preview", black, of size preview) and above it an
+// overlay ("widget_Overlay", of size overlay, no background of its own, with
+// page as its event filter) on a stage widget to put into a layout. The
+// overlay is not a native window: on xcb that would hide the picture under it.
+struct PreviewStage
+{
+    QWidget *stage;
+    QWidget *preview;
+    QWidget *overlay;
+};
+PreviewStage makePreviewStage(QWidget *page, QSize preview, QSize overlay);
 
 // Moves a top-level window, when it is first shown, so that its centre is
 // its parent window's centre.

@@ -6,6 +6,7 @@
 #include "devsettings/qwdevsetaudio.h"
 #include "devsettings/qwdevsetimage.h"
 #include "devsettings/qwdevsetmotion.h"
+#include "devsettings/qwdevsetosd.h"
 #include "devsettings/qwdevsetschedule.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
@@ -135,6 +136,7 @@ bool qwDeviceSettings::canCreate(int id)
     case DEVSET_VIDEO:
     case DEVSET_AUDIO:
     case DEVSET_IMAGE:
+    case DEVSET_OSD:
     case DEVSET_MOTION:
     case DEVSET_STORAGE:
     case DEVSET_SCHEDULE:
@@ -171,6 +173,8 @@ qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
         if (m_imageStyle == 1)
             return {};
         return makePage<qwDevsetImage>();
+    case DEVSET_OSD:
+        return makePage<qwDevsetOsd>();
     case DEVSET_MOTION:
         return makePage<qwDevsetMotion>();
     case DEVSET_STORAGE:

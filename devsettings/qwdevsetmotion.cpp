@@ -76,20 +76,13 @@ qwDevsetMotion::qwDevsetMotion(QWidget *parent) : QWidget(parent)
 
     auto *content = new QHBoxLayout;
     auto *left = new QVBoxLayout;
-    auto *stage = new QWidget(this);
-    stage->setFixedSize(kPreviewWidth + 1, kPreviewHeight + 1);
-    m_preview = new QWidget(stage);
-    m_preview->setObjectName(QStringLiteral("widget_Preview"));
-    m_preview->setAttribute(Qt::WA_StyledBackground);
-    m_preview->setStyleSheet(QStringLiteral("QWidget{background:black;}"));
-    m_preview->setGeometry(0, 0, kPreviewWidth, kPreviewHeight);
-    // No background of its own: the picture shows through between the lines.
-    m_overlay = new QWidget(stage);
-    m_overlay->setObjectName(QStringLiteral("widget_Overlay"));
-    m_overlay->setGeometry(0, 0, kPreviewWidth + 1, kPreviewHeight + 1);
+    // One pixel more each way, so that the pointer reaches x 640 and y 360.
+    const devset::PreviewStage stage = devset::makePreviewStage(this, QSize(kPreviewWidth, kPreviewHeight),
+                                                                QSize(kPreviewWidth + 1, kPreviewHeight + 1));
+    m_preview = stage.preview;
+    m_overlay = stage.overlay;
     m_overlay->setMouseTracking(true);
-    m_overlay->installEventFilter(this);
-    left->addWidget(stage);
+    left->addWidget(stage.stage);
     auto *regionButtons = new QHBoxLayout;
     for (auto spec : {std::make_pair("remoteallrect", "ClearAll"), std::make_pair("detectall", "DetectAll")}) {
         auto *button = new QPushButton(pageText(spec.first), this);

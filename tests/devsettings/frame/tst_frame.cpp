@@ -68,6 +68,9 @@ private slots:
             << "<a>net%4</a><b>%2</b><c>x%1</c><d>pw</d>";
         QTest::newRow("repeated and unknown") << "%1-%1-%5-%" << QStringList{"v"} << "v-v-%5-%";
         QTest::newRow("nine") << "%9%1" << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9"} << "91";
+        const QStringList thirteen{"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m"};
+        QTest::newRow("thirteen") << "%13,%10,%1,%9" << thirteen << "m,j,a,i";
+        QTest::newRow("two digits, fewer values") << "%12" << QStringList{"x"} << "x2";
     }
     void fill()
     {

@@ -17,7 +17,7 @@ using namespace devsetfixture;
 
 namespace {
 
-const QList<int> kBuilt{116, 117, 118, 119, 121, 122, 123, 124};
+const QList<int> kBuilt{116, 117, 118, 119, 120, 121, 122, 123, 124};
 
 struct GuideKey
 {
