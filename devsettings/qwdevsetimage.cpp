@@ -1,6 +1,6 @@
 #include "devsettings/qwdevsetimage.h"
 
-#include "app/cgiutil.h"
+#include "app/core/cgiutil.h"
 #include "devsettings/devsetframe.h"
 
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #include "devsettings/qwdevsetmotion.h"
 
-#include "app/cgiutil.h"
-#include "app/qwtipsdlgex.h"
+#include "app/core/cgiutil.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwscheduledialog.h"

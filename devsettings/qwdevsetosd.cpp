@@ -1,8 +1,8 @@
 #include "devsettings/qwdevsetosd.h"
 
-#include "app/cgiutil.h"
-#include "app/pathsetting.h"
-#include "app/qwtipsdlgex.h"
+#include "app/core/cgiutil.h"
+#include "app/core/pathsetting.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
 
 #include <QCheckBox>

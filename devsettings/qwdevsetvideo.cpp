@@ -1,7 +1,7 @@
 #include "devsettings/qwdevsetvideo.h"
 
-#include "app/cgiutil.h"
-#include "app/qwtipsdlgex.h"
+#include "app/core/cgiutil.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
 
 #include <QComboBox>

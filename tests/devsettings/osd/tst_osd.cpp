@@ -1,4 +1,4 @@
-#include "app/pathsetting.h"
+#include "app/core/pathsetting.h"
 #include "devsetfixture.h"
 #include "devsettings/qwdevsetosd.h"
 
@@ -47,6 +47,10 @@ class OsdTest : public QObject
 
     std::unique_ptr<Fixture> m_fx;
     std::unique_ptr<qwDevsetOsd> m_page;
+    // The page's queued calls: a drag sends only once the last set's result
+    // has come back, so each wait includes that result.
+    std::unique_ptr<Deliveries> m_results;
+    int m_seen = 0;
 
     template <class T>
     T *w(const char *name)
@@ -60,6 +64,7 @@ class OsdTest : public QObject
         m_page->OnInitParameters(120);
         QVERIFY(m_fx->waitAnswered("GET", "osd", before + 1));
         QTRY_VERIFY(deliveries.count >= 1);
+        m_seen = m_results->count;
     }
     void mouse(QEvent::Type type, const QPoint &p)
     {
@@ -76,6 +81,10 @@ class OsdTest : public QObject
     {
         if (!m_fx->waitAnswered("POST", "osd", n))
             return {};
+        QDeadlineTimer deadline(5000);
+        while (m_results->count <= m_seen && !deadline.hasExpired())
+            QTest::qWait(10);
+        m_seen = m_results->count;
         return m_fx->requests("POST", "osd").at(n - 1).body;
     }
     QByteArray save(int n)
@@ -91,11 +100,14 @@ private slots:
         m_fx = std::make_unique<Fixture>();
         QVERIFY(m_fx->isValid());
         m_page = std::make_unique<qwDevsetOsd>(nullptr);
+        m_results = std::make_unique<Deliveries>(m_page.get());
+        m_seen = 0;
         m_fx->login(*m_page);
         m_page->show();
     }
     void cleanup()
     {
+        m_results.reset();
         m_page.reset();
         m_fx.reset();
     }
