@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+
+class CLivePlayer;
+class PlayStream;
+
+// The live main stream of one device for a settings page's preview: its own
+// stream client feeding a live player's input queue, the picture size
+// reported to the owner with each stream information, and a reopen 800 ms
+// after the connection failed or broke, without limit, until stopPlay.
+class qcStreamPlayer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kReopenMs = 800;
+    static constexpr int kMaxSide = 8000;
+
+    // streamKind is kept for callers; the main stream is always opened.
+    qcStreamPlayer(QObject *parent, QString devip, QString httpport, QString username, QString password,
+                   int streamKind);
+    ~qcStreamPlayer() override;
+
+    bool openStream();
+    // Tears down and ignores everything the old connection still delivers;
+    // no reopen follows.
+    bool stopPlay();
+
+    // Test reach.
+    CLivePlayer *livePlayer() const { return m_player; }
+    int streamWidth() const { return m_width.load(); }
+    int streamHeight() const { return m_height.load(); }
+
+signals:
+    void sigVideoratio(int w, int h);
+
+public slots:
+    void OnStreamStatus(int status);
+
+protected:
+    void timerEvent(QTimerEvent *event) override;
+
+private:
+    static void onStreamFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp,
+                              void *user);
+    void tearDown(bool deleteClientLater = false);
+    void killReopenTimer();
+
+    PlayStream *m_stream = nullptr;
+    CLivePlayer *m_player = nullptr;
+    std::atomic<int> m_width{0};
+    std::atomic<int> m_height{0};
+    QString m_devip;
+    QString m_httpport;
+    QString m_username;
+    QString m_password;
+    int m_streamKind;
+    int m_reopenTimerId = -1;
+    std::atomic<bool> m_stopped{false};
+    bool m_reopening = false;
+};

@@ -1,0 +1,178 @@
+// The preview's stream player against the loopback device: one main-stream
+// connection, the picture size per stream information, the reopen cycle, and
+// stopping for good.
+
+#include "devicesim/device.h"
+#include "devicesim/protocols.h"
+#include "media/cliveplayer.h"
+#include "media/qcstreamplayer.h"
+#include "tests/support/loopback.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+QList<devicesim::LoggedRequest> streamGets(const devicesim::Device &device)
+{
+    QList<devicesim::LoggedRequest> out;
+    for (const devicesim::LoggedRequest &r : device.requests()) {
+        if (r.path == "/action/stream")
+            out << r;
+    }
+    return out;
+}
+
+// Connections the device holds open now.
+int openConnections(const devicesim::Device &device)
+{
+    int n = 0;
+    for (const devicesim::ConnectionEvent &e : device.connectionLog())
+        n += e.open ? 1 : -1;
+    return n;
+}
+
+} // namespace
+
+class StreamPlayerTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<devicesim::Device> m_device;
+    devicesim::Protocols m_protocols;
+    QString m_clips;
+
+    std::unique_ptr<qcStreamPlayer> player(int kind = 6, const QString &port = QString())
+    {
+        return std::make_unique<qcStreamPlayer>(
+            nullptr, "127.0.0.1", port.isEmpty() ? QString::number(m_device->port()) : port, "admin", "1234", kind);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_clips = qEnvironmentVariable("ARDO_CLIPS_DIR");
+        QVERIFY2(QFile::exists(m_clips + "/colour-red-main.h264"), "the clips fixture has not run");
+    }
+    void init()
+    {
+        m_device = std::make_unique<devicesim::Device>();
+        m_device->setCredentials("admin", "1234");
+        m_protocols = devicesim::installProtocols(*m_device, m_clips);
+        devicesim::LiveStream::Options o = m_protocols.live->options();
+        o.colour = "red";
+        m_protocols.live->setOptions(o);
+        QVERIFY(m_device->start());
+    }
+    void cleanup()
+    {
+        m_protocols = {};
+        m_device.reset();
+    }
+
+    // The main stream whatever the kind, and its size with each description.
+    void opensTheMainStream()
+    {
+        auto p = player(7);
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        QVERIFY(p->openStream());
+        QVERIFY(ratio.wait(5000));
+        QCOMPARE(ratio.takeFirst(), (QVariantList{1280, 720}));
+        QCOMPARE(streamGets(*m_device).size(), 1);
+        QCOMPARE(streamGets(*m_device).at(0).key, QStringLiteral("liveplay&stream=0"));
+        QCOMPARE(p->streamWidth(), 1280);
+        QVERIFY(p->livePlayer());
+        m_protocols.live->switchClip(0, "colour-red-sub.h264", 640, 360);
+        QTRY_COMPARE(ratio.size(), 1);
+        QCOMPARE(ratio.takeFirst(), (QVariantList{640, 360}));
+        QCOMPARE(p->streamHeight(), 360);
+    }
+
+    // Sizes no renderer can take are not announced.
+    void impossibleSizes_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("0 x 0") << 0 << 0;
+        QTest::newRow("8001 x 600") << 8001 << 600;
+    }
+    void impossibleSizes()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        auto p = player();
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        p->openStream();
+        QVERIFY(ratio.wait(5000));
+        m_protocols.live->switchClip(0, "colour-red-sub.h264", width, height);
+        m_protocols.live->switchClip(0, "colour-red-sub.h264", 640, 360);
+        QTRY_COMPARE(ratio.size(), 2);
+        QCOMPARE(ratio.last(), (QVariantList{640, 360}));
+    }
+
+    // A broken stream is opened again after 800 ms, again and again.
+    void reopens()
+    {
+        auto p = player();
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        p->openStream();
+        QVERIFY(ratio.wait(5000));
+        for (int cycle = 1; cycle <= 3; ++cycle) {
+            const QDateTime dropped = QDateTime::currentDateTime();
+            m_protocols.live->closeConnections(0);
+            QTRY_COMPARE_WITH_TIMEOUT(streamGets(*m_device).size(), cycle + 1, 5000);
+            QVERIFY(streamGets(*m_device).last().arrival >= dropped.addMSecs(qcStreamPlayer::kReopenMs - 50));
+            QTRY_COMPARE_WITH_TIMEOUT(ratio.size(), cycle + 1, 5000);
+        }
+    }
+
+    // Each failed attempt is replaced by a new client after the pause; the
+    // old ones end, so threads do not pile up.
+    void closedPortCycles()
+    {
+        const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+        auto p = player(6, QString::number(testsupport::closedPort()));
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        const int before = threads();
+        p->openStream();
+        QTest::qWait(5 * qcStreamPlayer::kReopenMs);
+        QVERIFY2(threads() <= before + 3, qPrintable(QString::number(threads() - before)));
+        QVERIFY(ratio.isEmpty());
+        QVERIFY(p->stopPlay());
+        QVERIFY(!p->livePlayer());
+    }
+
+    // Once stopped, nothing reopens: not a pending timer, not a late status.
+    void stopIsFinal()
+    {
+        auto p = player();
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        p->openStream();
+        QVERIFY(ratio.wait(5000));
+        m_protocols.live->closeConnections(0);
+        QTRY_VERIFY_WITH_TIMEOUT(p->livePlayer() == nullptr, 3000); // the status came: the timer runs
+        p->OnStreamStatus(131);                                     // not from the current client: ignored
+        QVERIFY(p->stopPlay());
+        QTest::qWait(2000);
+        QCOMPARE(streamGets(*m_device).size(), 1);
+        QCOMPARE(ratio.size(), 1);
+    }
+
+    // A stop while pictures flow ends every thread of the player.
+    void stopWhileFlowing()
+    {
+        devicesim::LiveStream::Options o = m_protocols.live->options();
+        o.pacing = devicesim::LiveStream::Pacing::MaxRate;
+        m_protocols.live->setOptions(o);
+        auto p = player();
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        p->openStream();
+        QVERIFY(ratio.wait(5000));
+        QVERIFY(p->stopPlay());
+        QVERIFY(!p->livePlayer());
+        QTRY_COMPARE(openConnections(*m_device), 0);
+    }
+};
+
+QTEST_MAIN(StreamPlayerTest)
+#include "tst_streamplayer.moc"
