@@ -15,6 +15,7 @@
 
 #include "devicesim/device.h"
 #include "devicesim/motionstatus.h"
+#include "devicesim/multipart.h"
 #include "devicesim/protocols.h"
 #include "devicesim/settingsets.h"
 #include "devicesim/p2pdevice.h"
@@ -44,7 +45,8 @@ void usage(FILE *to)
             "  a later --fault wins over an earlier one that matches the same request\n"
             "  each --device is one more device on its own loopback address (--http may then be left out);\n"
             "  faults, subjects, clips and alarms apply to every device, discovery answers for the first\n"
-            "  --bodies prints the body of every POST to /action/ptz and /action/set under its request line\n"
+            "  --bodies prints the body of every POST to /action/ptz and /action/set under its request line,\n"
+            "           and each uploaded part's name, file name and size\n"
             "  --imgstyle N sets the image style every device's devability reports\n");
 }
 
@@ -120,6 +122,22 @@ QByteArray oneLine(QByteArray body)
     body.replace('\n', ' ');
     body.replace('\r', ' ');
     return "  " + body;
+}
+
+// Each uploaded part as its name, file name and size, one line each.
+QList<QByteArray> uploadedParts(const devicesim::LoggedRequest &r)
+{
+    QList<QByteArray> lines;
+    if (r.method != "POST" || r.path != "/action/upload")
+        return lines;
+    QList<devicesim::FormPart> parts;
+    QString error;
+    if (!devicesim::parseMultipart(devicesim::findHeader(r.headers, "Content-Type"), r.body, &parts, &error))
+        return {"  (not a multipart form: " + error.toUtf8() + ')'};
+    for (const devicesim::FormPart &p : parts)
+        lines << "  part \"" + p.name.toUtf8() + "\" file \"" + p.fileName.toUtf8() + "\" " +
+                     QByteArray::number(p.data.size()) + " bytes";
+    return lines;
 }
 
 } // namespace
@@ -283,6 +301,10 @@ int main(int argc, char **argv)
             printLine(prefix + describe(r));
             if (bodies && bodyShown(r))
                 printLine(prefix + oneLine(r.body));
+            if (bodies) {
+                for (const QByteArray &part : uploadedParts(r))
+                    printLine(prefix + part);
+            }
         });
         const devicesim::Protocols protocols = devicesim::installProtocols(*device, clips);
         if (!d.colour.isEmpty()) {
