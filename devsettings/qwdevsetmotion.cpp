@@ -3,6 +3,7 @@
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetpreview.h"
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwscheduledialog.h"
 
@@ -81,6 +82,7 @@ qwDevsetMotion::qwDevsetMotion(QWidget *parent) : QWidget(parent)
                                                                 QSize(kPreviewWidth + 1, kPreviewHeight + 1));
     m_preview = stage.preview;
     m_overlay = stage.overlay;
+    m_live = new DevsetPreview(m_preview);
     m_overlay->setMouseTracking(true);
     left->addWidget(stage.stage);
     auto *regionButtons = new QHBoxLayout;
@@ -254,7 +256,26 @@ void qwDevsetMotion::OnInitParameters(int pageid)
                      4, this, &qwDevsetMotion::OnCGIDataCompleted);
 }
 
+// The preview builds its picture widget for each stream description itself.
 void qwDevsetMotion::OnInitVideoWidget(int, int) {}
+
+qcStreamPlayer *qwDevsetMotion::streamPlayer() const
+{
+    return m_live->player();
+}
+
+void qwDevsetMotion::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_live->start(devip, httpport, username, password);
+    m_overlay->raise();
+}
+
+void qwDevsetMotion::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_live->stop();
+}
 
 void qwDevsetMotion::OnCGIDataCompleted(int nID)
 {

@@ -8,6 +8,8 @@
 #include <array>
 
 class CGIUtil;
+class DevsetPreview;
+class qcStreamPlayer;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -30,6 +32,9 @@ public:
     ~qwDevsetMotion() override;
 
     void setDeviceInfo(const QString &devip, const QString &httpport, const QString &username, const QString &password);
+
+    // The preview's player while the page is shown, else null.
+    qcStreamPlayer *streamPlayer() const;
 
     // Read-only views of what otherwise shows only as pixels.
     QVector<QRect> regions() const;
@@ -61,6 +66,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
 
 private:
@@ -95,6 +102,7 @@ private:
     CGIUtil *m_statusRequest = nullptr;
     QWidget *m_preview = nullptr;
     QWidget *m_overlay = nullptr;
+    DevsetPreview *m_live = nullptr;
     QWidget *m_graph = nullptr;
     QCheckBox *m_enable = nullptr;
     QSlider *m_sensitivity = nullptr;

@@ -4,6 +4,7 @@
 #include "app/core/pathsetting.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetpreview.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -84,6 +85,7 @@ qwDevsetOsd::qwDevsetOsd(QWidget *parent) : QWidget(parent)
         devset::makePreviewStage(this, QSize(kPreviewWidth, kPreviewHeight), QSize(kPreviewWidth, kPreviewHeight));
     m_preview = stage.preview;
     m_overlay = stage.overlay;
+    m_live = new DevsetPreview(m_preview);
     column->addWidget(stage.stage);
     for (size_t i = 0; i < m_itemRect.size(); ++i)
         m_itemRect[i] = QRect(QPoint(0, 0), kItems[i].size);
@@ -161,7 +163,26 @@ void qwDevsetOsd::OnInitParameters(int pageid)
                      this, &qwDevsetOsd::OnCGIDataCompleted);
 }
 
+// The preview builds its picture widget for each stream description itself.
 void qwDevsetOsd::OnInitVideoWidget(int, int) {}
+
+qcStreamPlayer *qwDevsetOsd::streamPlayer() const
+{
+    return m_live->player();
+}
+
+void qwDevsetOsd::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_live->start(devip, httpport, username, password);
+    m_overlay->raise();
+}
+
+void qwDevsetOsd::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_live->stop();
+}
 
 void qwDevsetOsd::OnCGIDataCompleted(int nID)
 {

@@ -8,6 +8,8 @@
 #include <functional>
 
 class CGIUtil;
+class DevsetPreview;
+class qcStreamPlayer;
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
@@ -29,6 +31,9 @@ public:
 
     void setDeviceInfo(const QString &devip, const QString &httpport, const QString &username, const QString &password);
 
+    // The preview's player while the page is shown, else null.
+    qcStreamPlayer *streamPlayer() const;
+
     // Item i's frame on the preview: 0 system, 1 date and time, 2 custom text,
     // 3 picture.
     QRect itemRect(int i) const { return m_itemRect[size_t(i)]; }
@@ -47,6 +52,8 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     void parseOsd();
@@ -83,4 +90,5 @@ private:
     QPushButton *m_save = nullptr;
     QWidget *m_preview = nullptr;
     QWidget *m_overlay = nullptr;
+    DevsetPreview *m_live = nullptr;
 };

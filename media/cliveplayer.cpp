@@ -1,5 +1,7 @@
 #include "media/cliveplayer.h"
 
+#include "media/cyuvrender.h"
+
 #include "device/qcringbuffer.h"
 #include "media/cd3dwndrender.h"
 #include "media/codecids.h"
@@ -91,6 +93,7 @@ CLivePlayer::~CLivePlayer()
     closeDecoder();
     QMutexLocker lock(&m_renderMutex);
     m_wndRender = nullptr;
+    m_yuvRender = nullptr;
 }
 
 void CLivePlayer::initFfmpeg() {}
@@ -122,6 +125,16 @@ void CLivePlayer::setWndRender(CD3DWndRender *render)
 {
     QMutexLocker lock(&m_renderMutex);
     m_wndRender = render;
+}
+
+void CLivePlayer::setRenderWidget(CYuvRender *render)
+{
+    QMutexLocker lock(&m_renderMutex);
+    disconnect(m_yuvUpdate);
+    m_yuvRender = render;
+    if (render)
+        m_yuvUpdate =
+            connect(this, &CLivePlayer::sigRenderUpdate, render, &CYuvRender::onUpdatevideo, Qt::QueuedConnection);
 }
 
 void CLivePlayer::setPaused(bool paused)
@@ -186,6 +199,11 @@ bool CLivePlayer::stopLiveplay()
 {
     m_stop = true;
     m_stopToken.requestStop();
+    {
+        QMutexLocker lock(&m_renderMutex);
+        if (m_yuvRender)
+            m_yuvRender->setActive(false);
+    }
     qDebug() << "Stop Liveplay";
     return true;
 }
@@ -417,6 +435,26 @@ void CLivePlayer::renderFrame(const AVFrame *picture)
         return;
     }
     QMutexLocker lock(&m_renderMutex);
+    if (m_yuvRender && !m_stop) {
+        // Packed again whenever the size changes: a stream may grow on an
+        // open connection.
+        if (m_packedWidth != width || m_packedHeight != height) {
+            m_packed.assign(size_t(width) * size_t(height) * 3 / 2, 0);
+            m_packedWidth = width;
+            m_packedHeight = height;
+        }
+        uint8_t *out = m_packed.data();
+        for (int plane = 0; plane < 3; ++plane) {
+            const int w = plane ? width / 2 : width;
+            const int h = plane ? height / 2 : height;
+            for (int y = 0; y < h; ++y, out += w)
+                std::memcpy(out, picture->data[plane] + y * picture->linesize[plane], size_t(w));
+        }
+        if (m_yuvRender->setFrameData(m_packed.data(), qint64(m_packed.size()))) {
+            ++m_drawn;
+            emit sigRenderUpdate();
+        }
+    }
     if (m_wndRender && !m_stop) {
         QElapsedTimer t;
         const int64_t cpu = threadCpuNanos();

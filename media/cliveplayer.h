@@ -14,6 +14,7 @@
 #include "platform/stoptoken.h"
 
 class CD3DWndRender;
+class CYuvRender;
 class qcAudioPlayer;
 class qcFrameBuffer;
 class qcRingBuffer;
@@ -47,6 +48,9 @@ public:
     bool inputData(const uint8_t *data, int length, int reserved = 0);
     // After it returns the previous renderer is no longer in use.
     void setWndRender(CD3DWndRender *render);
+    // The same for a preview's OpenGL widget, which then repaints on each
+    // picture drawn into it.
+    void setRenderWidget(CYuvRender *render);
     void setPaused(bool paused);
     void setSnapshotFormat(int format);
     void setSnapshotQuality(int level);
@@ -149,7 +153,12 @@ private:
 
     QMutex m_queueMutex; // the input queue's pop and push
     std::unique_ptr<qcRingBuffer> m_queue;
-    QMutex m_renderMutex; // the renderer pointer, for one draw at a time
+    QMutex m_renderMutex; // the renderer pointers, for one draw at a time
+    CYuvRender *m_yuvRender = nullptr;
+    QMetaObject::Connection m_yuvUpdate;
+    std::vector<uint8_t> m_packed; // the picture as one I420 block, at m_packedWidth x m_packedHeight
+    int m_packedWidth = 0;
+    int m_packedHeight = 0;
     CD3DWndRender *m_wndRender = nullptr;
     QMutex m_snapshotMutex;
     QStringList m_pendingSnapshots;

@@ -133,6 +133,21 @@ void qcStreamPlayer::tearDown(bool deleteClientLater)
     }
 }
 
+void qcStreamPlayer::startYuvPlay(CYuvRender *widget)
+{
+    if (!m_player)
+        return;
+    m_player->setRenderWidget(widget);
+    if (!m_player->isRunning())
+        m_player->start(QThread::HighPriority);
+}
+
+void qcStreamPlayer::releaseRender()
+{
+    if (m_player)
+        m_player->setRenderWidget(nullptr);
+}
+
 bool qcStreamPlayer::stopPlay()
 {
     killReopenTimer();

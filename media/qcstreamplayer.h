@@ -6,6 +6,7 @@
 #include <atomic>
 
 class CLivePlayer;
+class CYuvRender;
 class PlayStream;
 
 // The live main stream of one device for a settings page's preview: its own
@@ -25,6 +26,10 @@ public:
     ~qcStreamPlayer() override;
 
     bool openStream();
+    // Draws into the widget from now on and starts the live player (once).
+    void startYuvPlay(CYuvRender *widget);
+    // The live player forgets its drawing widget; call before deleting it.
+    void releaseRender();
     // Tears down and ignores everything the old connection still delivers;
     // no reopen follows.
     bool stopPlay();
