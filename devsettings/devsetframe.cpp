@@ -174,7 +174,8 @@ PreviewStage makePreviewStage(QWidget *page, QSize preview, QSize overlay)
     s.preview = new QWidget(s.stage);
     s.preview->setObjectName(QStringLiteral("widget_Preview"));
     s.preview->setAttribute(Qt::WA_StyledBackground);
-    s.preview->setStyleSheet(QStringLiteral("QWidget{background:black;}"));
+    // By name: a rule for every QWidget would paint over the picture widget.
+    s.preview->setStyleSheet(QStringLiteral("QWidget#widget_Preview{background:black;}"));
     s.preview->setGeometry(QRect(QPoint(0, 0), preview));
     s.overlay = new QWidget(s.stage);
     s.overlay->setObjectName(QStringLiteral("widget_Overlay"));

@@ -2,6 +2,7 @@
 
 #include "app/core/cgiutil.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetpreview.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -78,6 +79,7 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
     m_videoView->setAttribute(Qt::WA_StyledBackground);
     m_videoView->setStyleSheet(QStringLiteral("QWidget#widget_Videoview{background:black;}"));
     m_videoView->setFixedHeight(282);
+    m_live = new DevsetPreview(m_videoView);
     left->addWidget(m_videoView);
     QWidget *advance = group(QStringLiteral("widget_Advance"), this);
     auto *advanceGrid = new QGridLayout(advance);
@@ -219,6 +221,23 @@ void qwDevsetImage::OnCGIDateCompleted(int nID)
 }
 
 void qwDevsetImage::OnCGIHeadCompleted(int, int) {}
+
+qcStreamPlayer *qwDevsetImage::streamPlayer() const
+{
+    return m_live->player();
+}
+
+void qwDevsetImage::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_live->start(devip, httpport, username, password);
+}
+
+void qwDevsetImage::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_live->stop();
+}
 
 void qwDevsetImage::setSliderValue(Value value, int n)
 {

@@ -5,6 +5,8 @@
 #include <QWidget>
 
 class CGIUtil;
+class DevsetPreview;
+class qcStreamPlayer;
 class QComboBox;
 class QGridLayout;
 class QLabel;
@@ -26,6 +28,9 @@ public:
 
     void setDeviceInfo(const QString &devip, const QString &httpport, const QString &username, const QString &password);
 
+    // The preview's player while the page is shown, else null.
+    qcStreamPlayer *streamPlayer() const;
+
     // The pool slot of the set request handed out last.
     int poolIndex() const { return m_poolIndex; }
 
@@ -40,6 +45,10 @@ public slots:
     void OnTimerEditValueChange();
     void OnBtnRestoreDefault();
     void OnBtnReset();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private slots:
     void onPoolRequestFinished();
@@ -107,4 +116,5 @@ private:
     QList<QWidget *> m_periodRow;
     QList<QWidget *> m_gainRows;
     QWidget *m_videoView = nullptr;
+    DevsetPreview *m_live = nullptr;
 };

@@ -1,0 +1,161 @@
+// The settings window with a red device: each preview page shows the
+// picture while shown, comes back after a broken stream, and lets go of
+// the stream when hidden or closed.
+
+#include "devsetfixture.h"
+#include "devsettings/devsetframe.h"
+#include "devsettings/qwdevicesettings.h"
+#include "devsettings/qwdevsetosd.h"
+#include "media/cyuvrender.h"
+#include "media/qcstreamplayer.h"
+#include "tests/devicesim/protocols.h"
+#include "tests/support/xpixels.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QSurfaceFormat>
+
+#include <dlfcn.h>
+
+using namespace devsetfixture;
+
+namespace {
+
+int openStreams(const devicesim::Device &device)
+{
+    int n = 0;
+    for (const devicesim::ConnectionEvent &e : device.connectionLog())
+        n += e.open ? 1 : -1;
+    return n;
+}
+
+int streamGets(const devicesim::Device &device)
+{
+    int n = 0;
+    for (const devicesim::LoggedRequest &r : device.requests())
+        n += r.path == "/action/stream";
+    return n;
+}
+
+// A widget of the page that shows a red picture, or null.
+CYuvRender *redPicture(QWidget *page)
+{
+    for (CYuvRender *r : page->findChildren<CYuvRender *>()) {
+        if (r->picturesPainted() > 0 && qRed(r->grabFramebuffer().pixel(r->width() / 2, r->height() / 2)) > 150)
+            return r;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class PreviewsTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<Fixture> m_fx;
+    devicesim::Protocols m_protocols;
+    QPointer<qwDeviceSettings> m_window;
+
+    void select(int id)
+    {
+        m_window->onGuideSelect(id);
+        QVERIFY(m_window->page(id));
+    }
+    void backToGuide() { child<QPushButton>(m_window, "pushButton_Return")->click(); }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        qwDeviceSettings::setSlideDuration(0);
+    }
+    void init()
+    {
+        m_fx = std::make_unique<Fixture>();
+        QVERIFY(m_fx->isValid());
+        m_protocols = devicesim::installProtocols(m_fx->device(), qEnvironmentVariable("ARDO_CLIPS_DIR"));
+        devicesim::LiveStream::Options o = m_protocols.live->options();
+        o.colour = "red";
+        m_protocols.live->setOptions(o);
+        m_window = new qwDeviceSettings(nullptr);
+        m_window->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    }
+    void cleanup()
+    {
+        delete m_window;
+        m_protocols = {};
+        m_fx.reset();
+    }
+
+    void imageThenOsd()
+    {
+        select(DEVSET_IMAGE);
+        QTRY_VERIFY_WITH_TIMEOUT(redPicture(m_window->page(DEVSET_IMAGE)), 10000);
+        backToGuide();
+        QTRY_COMPARE_WITH_TIMEOUT(openStreams(m_fx->device()), 0, 3000);
+
+        select(DEVSET_OSD);
+        QWidget *osd = m_window->page(DEVSET_OSD);
+        QTRY_VERIFY_WITH_TIMEOUT(redPicture(osd), 10000);
+        // A broken stream comes back by itself, on one new picture widget.
+        CYuvRender *before = redPicture(osd);
+        m_protocols.live->closeConnections(0);
+        QTRY_VERIFY_WITH_TIMEOUT(redPicture(osd) && redPicture(osd) != before, 10000);
+        QCOMPARE(osd->findChildren<CYuvRender *>().size(), 1);
+        // What the X server shows: the picture through the overlay, with the
+        // frames drawn over it.
+        Display *display = XOpenDisplay(nullptr);
+        QVERIFY(display);
+        QWidget *preview = child<QWidget>(osd, "widget_Preview");
+        const QPoint centre = preview->mapTo(m_window, preview->rect().center());
+        QImage screen;
+        QTRY_VERIFY((screen = testsupport::grabX(display, Window(m_window->winId()), m_window->rect()),
+                     !screen.isNull() && qRed(screen.pixel(centre)) > 150 && qGreen(screen.pixel(centre)) < 100));
+        XCloseDisplay(display);
+        screen.save(QCoreApplication::applicationDirPath() + "/devsettings-previews.png");
+
+        // Hidden: the stream closes and nothing reopens it.
+        backToGuide();
+        QTRY_COMPARE_WITH_TIMEOUT(openStreams(m_fx->device()), 0, 3000);
+        const int gets = streamGets(m_fx->device());
+        QTest::qWait(2000);
+        QCOMPARE(streamGets(m_fx->device()), gets);
+    }
+
+    // Closed in the middle of a reconnection: gone at once, streams closed.
+    void closeWhileReconnecting()
+    {
+        select(DEVSET_MOTION);
+        QTRY_VERIFY_WITH_TIMEOUT(redPicture(m_window->page(DEVSET_MOTION)), 10000);
+        m_protocols.live->closeConnections(0);
+        QTest::qWait(100);
+        m_window->close();
+        QTRY_VERIFY(!m_window);
+        QTRY_COMPARE_WITH_TIMEOUT(openStreams(m_fx->device()), 0, 2000);
+        const int gets = streamGets(m_fx->device());
+        QTest::qWait(1000);
+        QCOMPARE(streamGets(m_fx->device()), gets);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QSurfaceFormat format;
+    format.setDepthBufferSize(24);
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    QSurfaceFormat::setDefaultFormat(format);
+    dlopen((qEnvironmentVariable("GL_DRIVERS_DIR") + "/swrast_dri.so").toLocal8Bit().constData(),
+           RTLD_NOW | RTLD_NODELETE);
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::fprintf(stderr, "needs an X server with GLX (run under xvfb-run)\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    PreviewsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_previews.moc"
