@@ -7,15 +7,13 @@
 #include "devsettings/qwdevicesettings.h"
 #include "devsettings/qwdevsetosd.h"
 #include "media/cyuvrender.h"
+#include "tests/support/gltest.h"
 #include "media/qcstreamplayer.h"
 #include "tests/devicesim/protocols.h"
 #include "tests/support/xpixels.h"
 
 #include <QApplication>
 #include <QPushButton>
-#include <QSurfaceFormat>
-
-#include <dlfcn.h>
 
 using namespace devsetfixture;
 
@@ -143,16 +141,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    QSurfaceFormat format;
-    format.setDepthBufferSize(24);
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    QSurfaceFormat::setDefaultFormat(format);
-    dlopen((qEnvironmentVariable("GL_DRIVERS_DIR") + "/swrast_dri.so").toLocal8Bit().constData(),
-           RTLD_NOW | RTLD_NODELETE);
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::fprintf(stderr, "needs an X server with GLX (run under xvfb-run)\n");
+    if (!testsupport::prepareGlSuite())
         return 1;
-    }
     QApplication app(argc, argv);
     PreviewsTest test;
     return QTest::qExec(&test, argc, argv);

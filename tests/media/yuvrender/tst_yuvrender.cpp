@@ -5,16 +5,15 @@
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
 #include "media/cyuvrender.h"
+#include "tests/support/gltest.h"
 #include "media/qcstreamplayer.h"
 
 #include <QApplication>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QSignalSpy>
-#include <QSurfaceFormat>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <thread>
 
 namespace {
@@ -156,18 +155,8 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    QSurfaceFormat format;
-    format.setDepthBufferSize(24);
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    QSurfaceFormat::setDefaultFormat(format);
-    // Mesa unloads its driver at exit; pinned, the leak check can still
-    // name what the driver allocated.
-    dlopen((qEnvironmentVariable("GL_DRIVERS_DIR") + "/swrast_dri.so").toLocal8Bit().constData(),
-           RTLD_NOW | RTLD_NODELETE);
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-        std::fprintf(stderr, "needs an X server with GLX (run under xvfb-run)\n");
+    if (!testsupport::prepareGlSuite())
         return 1;
-    }
     QApplication app(argc, argv);
     YuvRenderTest test;
     return QTest::qExec(&test, argc, argv);
