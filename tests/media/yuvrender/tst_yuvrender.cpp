@@ -151,6 +151,37 @@ private slots:
         player.stopPlay();
         protocols = {};
     }
+
+    // Widgets replaced one after another under a stream at full rate: each
+    // goes only after the player let go of it.
+    void replacedUnderAFullStream()
+    {
+        const QString clips = qEnvironmentVariable("ARDO_CLIPS_DIR");
+        devicesim::Device device;
+        device.setCredentials("admin", "1234");
+        devicesim::Protocols protocols = devicesim::installProtocols(device, clips);
+        devicesim::LiveStream::Options o = protocols.live->options();
+        o.colour = "red";
+        o.pacing = devicesim::LiveStream::Pacing::MaxRate;
+        protocols.live->setOptions(o);
+        QVERIFY(device.start());
+        qcStreamPlayer player(nullptr, "127.0.0.1", QString::number(device.port()), "admin", "1234", 6);
+        QSignalSpy ratio(&player, &qcStreamPlayer::sigVideoratio);
+        QVERIFY(player.openStream());
+        QVERIFY(ratio.wait(5000));
+        std::unique_ptr<CYuvRender> widget;
+        for (int i = 0; i < 50; ++i) {
+            player.releaseRender();
+            widget.reset(new CYuvRender(nullptr, player.streamWidth(), player.streamHeight()));
+            widget->resize(160, 90);
+            widget->show();
+            player.startYuvPlay(widget.get());
+            QCoreApplication::processEvents();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(widget->picturesPainted() > 0, 10000);
+        player.stopPlay();
+        protocols = {};
+    }
 };
 
 int main(int argc, char **argv)
