@@ -19,6 +19,27 @@ QString text(int page, int section, const char *key)
     return g_langXml ? g_langXml->getLangText(page, section, QLatin1String(key)) : QString();
 }
 
+QString imageText(const char *key)
+{
+    static const QStringList picture{"saturation", "brightness", "sharpness",    "contrast",
+                                     "mirroring",  "isvertical", "ishorizontal", "isverandhor"};
+    static const QStringList common{"sinone", "disables", "enables", "restoreopt", "resetopt"};
+    const QString k = QLatin1String(key);
+    if (picture.contains(k))
+        return text(34, kAnySection, key);
+    if (common.contains(k))
+        return text(kCommonPage, kAnySection, key);
+    return text(kRemotePage, DEVSET_IMAGE + 1, key);
+}
+
+QStringList imageTexts(std::initializer_list<const char *> keys)
+{
+    QStringList out;
+    for (const char *key : keys)
+        out << imageText(key);
+    return out;
+}
+
 QString caption(int page, int section, const char *key)
 {
     return text(page, section, key) + QLatin1Char(':');

@@ -47,6 +47,11 @@ constexpr int kAnySection = 48;
 
 // The language text, or "" when the table is not loaded or lacks the key.
 QString text(int page, int section, const char *key);
+// A text of the image pages: the picture words from page 34, the common
+// words from page 33, everything else from the image section of page 37.
+QString imageText(const char *key);
+QStringList imageTexts(std::initializer_list<const char *> keys);
+
 // The same followed by ":", as every caption shows it.
 QString caption(int page, int section, const char *key);
 

@@ -5,6 +5,7 @@
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevsetaudio.h"
 #include "devsettings/qwdevsetimage.h"
+#include "devsettings/qwdevsetimageex.h"
 #include "devsettings/qwdevsetmotion.h"
 #include "devsettings/qwdevsetosd.h"
 #include "devsettings/qwdevsetschedule.h"
@@ -167,11 +168,9 @@ qwDeviceSettings::Page qwDeviceSettings::createPage(int id)
     case DEVSET_AUDIO:
         return makePage<qwDevsetAudio>();
     case DEVSET_IMAGE:
-        // The extended image model has a page of its own, which this window
-        // does not have yet: such a device gets no image page rather than
-        // one that sets a document it does not use.
+        // Decided at the first selection from what the ability read gave.
         if (m_imageStyle == 1)
-            return {};
+            return makePage<qwDevsetImageEx>();
         return makePage<qwDevsetImage>();
     case DEVSET_OSD:
         return makePage<qwDevsetOsd>();

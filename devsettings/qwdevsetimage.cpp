@@ -31,32 +31,9 @@ const char *const kSetBody =
     "<autoexposure><metter>%17</metter><shutter>%18</shutter><iris>%19</iris></autoexposure><whitebalance>"
     "<mode>%20</mode><rgain>%21</rgain><ggain>%22</ggain><bgain>%23</bgain></whitebalance></videoimage></request>";
 
-// The keys whose texts come from the common pages rather than the page's own
-// section.
-QString keyText(const char *key)
-{
-    static const QStringList picture{"saturation", "brightness", "sharpness",    "contrast",
-                                     "mirroring",  "isvertical", "ishorizontal", "isverandhor"};
-    static const QStringList common{"sinone", "disables", "enables", "restoreopt", "resetopt"};
-    const QString k = QLatin1String(key);
-    if (picture.contains(k))
-        return devset::text(34, devset::kAnySection, key);
-    if (common.contains(k))
-        return devset::text(devset::kCommonPage, devset::kAnySection, key);
-    return devset::text(devset::kRemotePage, kSection, key);
-}
-
-QStringList keyTexts(std::initializer_list<const char *> keys)
-{
-    QStringList out;
-    for (const char *key : keys)
-        out << keyText(key);
-    return out;
-}
-
 QLabel *nameLabel(const char *key, QWidget *parent)
 {
-    auto *label = new QLabel(keyText(key) + QLatin1Char(':'), parent);
+    auto *label = new QLabel(devset::imageText(key) + QLatin1Char(':'), parent);
     label->setStyleSheet(QLatin1String(kNameStyle));
     return label;
 }
@@ -92,14 +69,14 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
     columns->addWidget(base);
     column->addLayout(columns);
 
-    const QStringList offOn = keyTexts({"disables", "enables"});
+    const QStringList offOn = devset::imageTexts({"disables", "enables"});
     addSlider(baseGrid, "saturation", Saturation);
     addSlider(baseGrid, "brightness", Brightness);
     addSlider(baseGrid, "sharpness", Sharpness);
     addSlider(baseGrid, "contrast", Contrast);
     addCombo(baseGrid, "blc", Backlight, offOn);
     addCombo(baseGrid, "wdr", Wdr, offOn);
-    addCombo(baseGrid, "daynight", DaynightMode, keyTexts({"automode", "colors", "bw", "timing"}));
+    addCombo(baseGrid, "daynight", DaynightMode, devset::imageTexts({"automode", "colors", "bw", "timing"}));
     const int periodRow = baseGrid->rowCount();
     QLabel *periodName = nameLabel("period", base);
     baseGrid->addWidget(periodName, periodRow, 0);
@@ -109,7 +86,7 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
         auto *edit = new QTimeEdit(base);
         edit->setObjectName(QStringLiteral("timeEdit_period%1").arg(v == DaynightEnd));
         edit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-        edit->setToolTip(keyText("noteswitch"));
+        edit->setToolTip(devset::imageText("noteswitch"));
         connect(edit, &QTimeEdit::editingFinished, this, &qwDevsetImage::OnTimerEditValueChange);
         times->addWidget(edit);
         m_controls[v] = edit;
@@ -118,7 +95,7 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
     }
     baseGrid->addLayout(times, periodRow, 1);
     addCombo(baseGrid, "whitebalance", WhiteBalance,
-             keyTexts({"automode", "outdoor", "indoor", "fluorescent", "manual"}));
+             devset::imageTexts({"automode", "outdoor", "indoor", "fluorescent", "manual"}));
     for (auto gain : {std::make_pair("redgain", RedGain), std::make_pair("greengain", GreenGain),
                       std::make_pair("bluegain", BlueGain)}) {
         const int row = baseGrid->rowCount();
@@ -129,10 +106,11 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
     addCombo(baseGrid, "shutter", Shutter,
              {"1/2", "1/4", "1/8", "1/10", "1/12", "1/15", "1/25(50Hz)1/30(60Hz)", "1/50(50Hz)1/60(60Hz)",
               "1/100(50Hz)1/120(60Hz)", "1/125", "1/200", "1/250", "1/500", "1/1000"});
-    addCombo(baseGrid, "mirroring", Mirror, keyTexts({"sinone", "isvertical", "ishorizontal", "isverandhor"}));
+    addCombo(baseGrid, "mirroring", Mirror,
+             devset::imageTexts({"sinone", "isvertical", "ishorizontal", "isverandhor"}));
     addCombo(baseGrid, "corridormode", Rotate, offOn);
 
-    addCombo(advanceGrid, "lightmeter", Metering, keyTexts({"globalrec", "middlerec"}));
+    addCombo(advanceGrid, "lightmeter", Metering, devset::imageTexts({"globalrec", "middlerec"}));
     addCombo(advanceGrid, "autoiris", AutoIris, offOn);
     addCombo(advanceGrid, "videostd", Freq, {QStringLiteral("50Hz"), QStringLiteral("60Hz")});
     addCombo(advanceGrid, "defog", Defog, offOn);

@@ -2,6 +2,7 @@
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwdevicesettings.h"
 #include "devsettings/qwdevsetimage.h"
+#include "devsettings/qwdevsetimageex.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
 #include "devsettings/qwscheduledialog.h"
@@ -176,6 +177,7 @@ private slots:
         QCOMPARE(m_fx->requests("GET", "devability").at(0).password, QStringLiteral("1234"));
         m_window->onGuideSelect(119);
         QCOMPARE(qobject_cast<qwDevsetImage *>(m_window->page(119)) != nullptr, style != 1);
+        QCOMPARE(qobject_cast<qwDevsetImageEx *>(m_window->page(119)) != nullptr, style == 1);
     }
 
     void loginChange()

@@ -1,0 +1,7 @@
+#include "devsettings/qwlabelex.h"
+
+qwLabelEx::qwLabelEx(QWidget *parent) : qcLabelEx(parent)
+{
+    setMouseTracking(true);
+    setCursor(Qt::PointingHandCursor);
+}
