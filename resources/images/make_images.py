@@ -450,6 +450,18 @@ def g_return(d, cx, cy, c):
     d.line([s(cx - 7), s(cy), s(cx - 1), s(cy + 6)], fill=c, width=s(2))
 
 
+def accordion_arrow(rel, open_):
+    # One 20 x 20 cell: a triangle pointing down while open, right while closed.
+    img, d = canvas(20, 20)
+    c = (0xc2, 0xc2, 0xc2, 255)
+    if open_:
+        pts = [(5, 7), (15, 7), (10, 13)]
+    else:
+        pts = [(7, 5), (13, 10), (7, 15)]
+    d.polygon([(s(x), s(y)) for x, y in pts], fill=c)
+    save(finish(img, 20, 20), rel)
+
+
 def live_page_images():
     add_icon()
     square_strip("playctrl/play.png", lambda d, cx, cy, c: g_play(d, cx + 1, cy, c, r=7), 34)
@@ -604,6 +616,8 @@ def main():
     dropdown()
     signal_strip()
     square_strip("devsettings/return.png", g_return, 28)
+    accordion_arrow("devsettings/accordionopen.png", True)
+    accordion_arrow("devsettings/accordionclose.png", False)
     edit_icon()
     delete_icon()
     live_page_images()

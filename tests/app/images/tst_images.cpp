@@ -67,6 +67,8 @@ private slots:
             {"dropdown.png", {12, 12}},
             {"devsettings/signal.png", {360, 48}},
             {"devsettings/return.png", {112, 28}},
+            {"devsettings/accordionopen.png", {20, 20}},
+            {"devsettings/accordionclose.png", {20, 20}},
             {"local/edit.png", {20, 20}},
             {"local/delete.png", {20, 20}},
             {"ptz/ptzallbtns.png", {90, 90}},
