@@ -284,11 +284,15 @@ private slots:
         QTRY_VERIFY(tipShown(m_page.get()));
         QCOMPARE(popupKeys(m_page.get()), QStringList{tip});
         qwDevsetOsd::setPictureChooser({});
+        // The preview's stream requests come and go beside the page's own.
+        LoggedRequest last;
+        for (const LoggedRequest &r : m_fx->device().requests())
+            if (r.path == "/action/upload")
+                last = r;
         if (vanished) {
-            QCOMPARE(m_fx->device().requests().last().path, QByteArray("/action/get"));
+            QVERIFY(last.path.isEmpty());
             return;
         }
-        const LoggedRequest last = m_fx->device().requests().last();
         QCOMPARE(last.path + "?" + last.query, QByteArray("/action/upload?file=logo"));
         devicesim::FormPart part;
         if (status == 200) {
