@@ -1,6 +1,7 @@
 // A device that restarts at any moment of its streams (while the clients
 // connect, while they read the answer, in the middle of a frame, during a
-// probe) is streamed from again within one probe cycle.
+// probe) is streamed from again within one probe cycle; one that refuses the
+// login is not asked again on every tick.
 
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
@@ -161,6 +162,27 @@ private slots:
         g_noSockets = false;
         const qint64 back = platform::localMsecsOfDay();
         QVERIFY(startDevice());
+        QTRY_VERIFY_WITH_TIMEOUT(bothStreamsSince(back), kRecoveryMs);
+    }
+
+    // A device that refuses the login is asked for its streams at most once,
+    // not on every tick (which can lock the account); once it takes the login
+    // again, its next probe brings both streams back.
+    void refusedLoginIsNotRetried()
+    {
+        const int before = requestsOf(*m_device, "subject=liveplay");
+        m_device->setCredentials("admin", "not-yours");
+        m_device->stop();
+        QVERIFY(startDevice());
+        QTRY_VERIFY_WITH_TIMEOUT(requestsOf(*m_device, "subject=liveplay") > before, kRecoveryMs);
+        // Two probe cycles, refused too, ask for no stream.
+        QVERIFY(waitForRequest("subject=systime", kRecoveryMs));
+        QVERIFY(waitForRequest("subject=systime", kRecoveryMs));
+        const int asked = requestsOf(*m_device, "subject=liveplay") - before;
+        QVERIFY2(asked <= 2, qPrintable(QStringLiteral("%1 stream requests while refused").arg(asked)));
+
+        m_device->setCredentials("admin", "1234");
+        const qint64 back = platform::localMsecsOfDay();
         QTRY_VERIFY_WITH_TIMEOUT(bothStreamsSince(back), kRecoveryMs);
     }
 
