@@ -416,26 +416,6 @@ private slots:
         QCOMPARE(pool.run(pic), 0);
     }
 
-    void manySmallPictures()
-    {
-        Pool pool;
-        FakePicture pic(2, 8);
-        for (int i = 0; i < 5000; i++)
-            QCOMPARE(pool.run(pic), 0);
-    }
-
-    void createAndDeleteCycles()
-    {
-        for (int i = 0; i < 200; i++) {
-            H265D_WORKERS *ws = nullptr;
-            QCOMPARE(createWorkerState(&ws, 64), 0);
-            QCOMPARE(ws->threadCount, 4);
-            QVERIFY(ws->bytes >= sizeof(H265D_WORKERS) + 4 * sizeof(H265D_WORKER_CTX));
-            stopWorkers(ws);
-        }
-        stopWorkers(nullptr);
-    }
-
     void threadedInstanceStartsAndStopsItsWorkers()
     {
         H265D_INIT_PARAM p = initParam(352, 288);
@@ -767,26 +747,6 @@ private slots:
             QCOMPARE(got.errors, std::vector<int32_t>{c.first});
             QCOMPARE(got.pictures, std::vector<uint64_t>(want.pictures.begin() + 1, want.pictures.end()));
         }
-    }
-
-    void twoPoolsAtOnce()
-    {
-        std::atomic<int> ok{0};
-        std::vector<std::thread> ts;
-        for (int t = 0; t < 2; t++)
-            ts.emplace_back([&ok, t] {
-                Pool pool;
-                FakePicture pic(10 + t, 15);
-                bool good = true;
-                for (int i = 0; i < 100; i++)
-                    good = good && pool.run(pic) == 0 && pic.orderFaults.load() == 0 &&
-                           pic.reconstructed[9 + t].load() == 15;
-                if (good)
-                    ok++;
-            });
-        for (std::thread &t : ts)
-            t.join();
-        QCOMPARE(ok.load(), 2);
     }
 };
 
