@@ -10,10 +10,6 @@ namespace ref {
 extern const int kMatrix4[4][4];
 extern const int kMatrix8[8][8];
 extern const int kDst4[4][4];
-extern const int kLumaFilter[4][8];
-extern const int kChromaFilter[8][4];
-extern const int kIntraPredAngle[35];
-extern const int kInvAngle[35];
 extern const int kLevelScale[6];
 
 int clip255(int64_t v);
@@ -36,14 +32,7 @@ struct IntraRefs
     int p(int x, int y) const { return y < 0 ? top[x + 1] : left[y + 1]; }
 };
 
-// predSamples[x][y] stored as out[y * n + x].
-void intraPredict(const IntraRefs &r, int mode, int cIdx, std::vector<int> &out);
 // The filtering process of neighbouring samples (luma).
 IntraRefs filterReferences(const IntraRefs &r, int mode, bool strongEnabled);
-
-// Fractional sample interpolation at 14-bit precision (predSampleLX) of the
-// block at `src` (integer position) for luma (taps 8) or chroma (taps 4).
-void interpolate(int taps, const uint8_t *src, int srcStride, int w, int h, int xFrac, int yFrac,
-                 std::vector<int> &out);
 
 } // namespace ref

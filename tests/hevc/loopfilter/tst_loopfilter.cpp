@@ -1,6 +1,8 @@
-// Loop-filter kernels (deblocking edges, the boundary-strength motion test,
-// sample adaptive offset) and the border extension, against the decoding
-// standard's equations written out sample by sample.
+// Loop-filter kernels where streams rarely reach (flagged sides, the
+// boundary-strength motion test, SAO band wrap and picture edges), the border
+// extension, and the drivers on a decoded picture. The filters' arithmetic is
+// checked bit-exactly on whole streams by the corpus entries, for every
+// processor mask.
 #include "hevc/decoder.h"
 #include "hevc/dsp/h265d_dsp.h"
 #include "hevc/loopfilter.h"
@@ -30,73 +32,12 @@ int clip3(int lo, int hi, int v)
     return std::min(hi, std::max(lo, v));
 }
 
-// ---- Deblocking as the standard states it, on one line of 8 samples
-// p3 p2 p1 p0 | q0 q1 q2 q3 per line k of a 4-line segment.
+// One 4-line segment of an edge: p3 p2 p1 p0 | q0 q1 q2 q3 per line k.
 struct Segment
 {
     int p[4][4]; // p[i][k]
     int q[4][4];
 };
-
-void refLumaSegment(Segment &s, int beta, int tc, bool noP, bool noQ)
-{
-    const int dp0 = std::abs(s.p[2][0] - 2 * s.p[1][0] + s.p[0][0]);
-    const int dp3 = std::abs(s.p[2][3] - 2 * s.p[1][3] + s.p[0][3]);
-    const int dq0 = std::abs(s.q[2][0] - 2 * s.q[1][0] + s.q[0][0]);
-    const int dq3 = std::abs(s.q[2][3] - 2 * s.q[1][3] + s.q[0][3]);
-    const int dpq0 = dp0 + dq0, dpq3 = dp3 + dq3, dp = dp0 + dp3, dq = dq0 + dq3, d = dpq0 + dpq3;
-    if (d >= beta)
-        return; // dE = 0
-    auto dSam = [&](int k, int dpq) {
-        return dpq < (beta >> 2) && std::abs(s.p[3][k] - s.p[0][k]) + std::abs(s.q[0][k] - s.q[3][k]) < (beta >> 3) &&
-               std::abs(s.p[0][k] - s.q[0][k]) < ((5 * tc + 1) >> 1);
-    };
-    const int dE = dSam(0, 2 * dpq0) && dSam(3, 2 * dpq3) ? 2 : 1;
-    const int dEp = dp < ((beta + (beta >> 1)) >> 3) ? 1 : 0;
-    const int dEq = dq < ((beta + (beta >> 1)) >> 3) ? 1 : 0;
-    for (int k = 0; k < 4; ++k) {
-        const int p0 = s.p[0][k], p1 = s.p[1][k], p2 = s.p[2][k], p3 = s.p[3][k];
-        const int q0 = s.q[0][k], q1 = s.q[1][k], q2 = s.q[2][k], q3 = s.q[3][k];
-        int np[3] = {p0, p1, p2}, nq[3] = {q0, q1, q2};
-        if (dE == 2) {
-            np[0] = clip3(p0 - 2 * tc, p0 + 2 * tc, (p2 + 2 * p1 + 2 * p0 + 2 * q0 + q1 + 4) >> 3);
-            np[1] = clip3(p1 - 2 * tc, p1 + 2 * tc, (p2 + p1 + p0 + q0 + 2) >> 2);
-            np[2] = clip3(p2 - 2 * tc, p2 + 2 * tc, (2 * p3 + 3 * p2 + p1 + p0 + q0 + 4) >> 3);
-            nq[0] = clip3(q0 - 2 * tc, q0 + 2 * tc, (p1 + 2 * p0 + 2 * q0 + 2 * q1 + q2 + 4) >> 3);
-            nq[1] = clip3(q1 - 2 * tc, q1 + 2 * tc, (p0 + q0 + q1 + q2 + 2) >> 2);
-            nq[2] = clip3(q2 - 2 * tc, q2 + 2 * tc, (p0 + q0 + q1 + 3 * q2 + 2 * q3 + 4) >> 3);
-        } else {
-            int delta = (9 * (q0 - p0) - 3 * (q1 - p1) + 8) >> 4;
-            if (std::abs(delta) < tc * 10) {
-                delta = clip3(-tc, tc, delta);
-                np[0] = clip3(0, 255, p0 + delta);
-                nq[0] = clip3(0, 255, q0 - delta);
-                if (dEp)
-                    np[1] = clip3(0, 255, p1 + clip3(-(tc >> 1), tc >> 1, (((p2 + p0 + 1) >> 1) - p1 + delta) >> 1));
-                if (dEq)
-                    nq[1] = clip3(0, 255, q1 + clip3(-(tc >> 1), tc >> 1, (((q2 + q0 + 1) >> 1) - q1 - delta) >> 1));
-            }
-        }
-        for (int i = 0; i < 3; ++i) {
-            if (!noP)
-                s.p[i][k] = np[i];
-            if (!noQ)
-                s.q[i][k] = nq[i];
-        }
-    }
-}
-
-void refChromaSegment(Segment &s, int tc, bool noP, bool noQ)
-{
-    for (int k = 0; k < 4; ++k) {
-        const int p0 = s.p[0][k], p1 = s.p[1][k], q0 = s.q[0][k], q1 = s.q[1][k];
-        const int delta = clip3(-tc, tc, ((((q0 - p0) * 4) + p1 - q1 + 4) >> 3));
-        if (!noP)
-            s.p[0][k] = clip3(0, 255, p0 + delta);
-        if (!noQ)
-            s.q[0][k] = clip3(0, 255, q0 - delta);
-    }
-}
 
 // A 16 x 16 area with the edge in its middle (vertical edge at column 8 or
 // horizontal edge at row 8); the kernel gets the sample at (8, 4) or (4, 8).
@@ -126,24 +67,6 @@ struct EdgeArea
     }
     uint8_t *edge(bool vertical) { return vertical ? pix + 4 * kStride + 8 : pix + 8 * kStride + 4; }
 };
-
-// Smooth ramps with a step at the edge and a little noise reach the strong,
-// the normal and the no-filter decisions; pure noise mostly the last.
-void fillEdgeArea(Rng &rng, EdgeArea &a, bool vertical)
-{
-    const int style = rng.range(0, 3);
-    const int base = rng.range(0, 255), step = rng.range(-40, 40), slope = rng.range(-3, 3), noise = rng.range(0, 4);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) {
-            const int across = vertical ? x : y;
-            int v = base + slope * across + (across >= 8 ? step : 0) + rng.range(-noise, noise);
-            if (style == 3)
-                v = int(rng.next() & 255);
-            else if (style == 2)
-                v = (across >= 8) ? 255 - rng.range(0, 2) : rng.range(0, 2);
-            a.pix[y * EdgeArea::kStride + x] = uint8_t(clip3(0, 255, v));
-        }
-}
 
 // ---- Motion comparison of clause 8.7.2.4 for two prediction units.
 struct Motion
@@ -218,59 +141,6 @@ struct SaoArea
     static constexpr int kOrigin = 2 * kStride + 8;
     std::vector<uint8_t> pix = std::vector<uint8_t>(kStride * 72);
 };
-
-void refSao(const uint8_t *rec, uint8_t *out, int stride, const H265D_SAO_PARAMS &sao, unsigned avail, int w, int h,
-            int cIdx)
-{
-    static const int hPos[4][2] = {{-1, 1}, {0, 0}, {-1, 1}, {1, -1}};
-    static const int vPos[4][2] = {{0, 0}, {-1, 1}, {-1, 1}, {-1, 1}};
-    int bandTable[32] = {};
-    for (int k = 0; k < 4; ++k)
-        bandTable[(k + sao.sao_band_position[cIdx]) & 31] = k + 1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int s = rec[y * stride + x];
-            int idx = 0;
-            if (sao.SaoTypeIdx[cIdx] == 1) {
-                idx = bandTable[s >> 3];
-            } else {
-                const int cls = sao.SaoEoClass[cIdx];
-                bool skip = false;
-                int sum = 0;
-                for (int k = 0; k < 2; ++k) {
-                    const int nx = x + hPos[cls][k], ny = y + vPos[cls][k];
-                    if ((nx < 0 && !(avail & H265D_SAO_AVAIL_LEFT)) || (nx >= w && !(avail & H265D_SAO_AVAIL_RIGHT)) ||
-                        (ny < 0 && !(avail & H265D_SAO_AVAIL_ABOVE)) || (ny >= h && !(avail & H265D_SAO_AVAIL_BELOW)))
-                        skip = true;
-                    const int n = rec[ny * stride + nx];
-                    sum += (s > n) - (s < n);
-                }
-                if (skip)
-                    continue;
-                idx = 2 + sum;
-                if (idx <= 2)
-                    idx = idx == 2 ? 0 : idx + 1;
-            }
-            out[y * stride + x] = uint8_t(clip3(0, 255, s + sao.SaoOffsetVal[cIdx][idx]));
-        }
-}
-
-H265D_SAO_PARAMS randomSao(Rng &rng, int cIdx, int type)
-{
-    H265D_SAO_PARAMS p{};
-    p.SaoTypeIdx[cIdx] = uint8_t(type);
-    p.SaoEoClass[cIdx] = uint8_t(rng.range(0, 3));
-    p.sao_band_position[cIdx] = uint8_t(rng.range(0, 31));
-    for (int k = 1; k <= 4; ++k)
-        p.SaoOffsetVal[cIdx][k] = int8_t(rng.range(-7, 7));
-    if (type == 2) { // edge offsets have fixed signs
-        p.SaoOffsetVal[cIdx][1] = int8_t(std::abs(p.SaoOffsetVal[cIdx][1]));
-        p.SaoOffsetVal[cIdx][2] = int8_t(std::abs(p.SaoOffsetVal[cIdx][2]));
-        p.SaoOffsetVal[cIdx][3] = int8_t(-std::abs(p.SaoOffsetVal[cIdx][3]));
-        p.SaoOffsetVal[cIdx][4] = int8_t(-std::abs(p.SaoOffsetVal[cIdx][4]));
-    }
-    return p;
-}
 
 } // namespace
 
@@ -358,13 +228,9 @@ class TestLoopFilter : public QObject
 
 private slots:
     void initTestCase();
-    void lumaEdgesMatchStandard();
-    void chromaEdgesMatchStandard();
     void flaggedSideKeepsSamples();
-    void motionComparison();
     void motionComparisonRandom();
     void saoBandPositions();
-    void saoMatchesStandard();
     void saoPictureEdges();
     void borderExtension();
     void firstRowAndColumnNeverFiltered();
@@ -380,70 +246,6 @@ void TestLoopFilter::initTestCase()
 {
     uint32_t flags = 0;
     initDspFunctionTable(&dsp, &flags, 0);
-}
-
-void TestLoopFilter::lumaEdgesMatchStandard()
-{
-    const uint64_t seed = 11;
-    Rng rng(seed);
-    int changed = 0;
-    for (int round = 0; round < 20000; ++round) {
-        const bool vertical = round & 1;
-        const bool flagged = (round & 2) != 0;
-        EdgeArea a;
-        fillEdgeArea(rng, a, vertical);
-        const EdgeArea before = a;
-        EdgeArea expect = a;
-        int32_t beta[2], tc[2];
-        uint8_t noP[2] = {0, 0}, noQ[2] = {0, 0};
-        for (int half = 0; half < 2; ++half) {
-            beta[half] = h265dBetaTable[rng.range(0, 75)];
-            tc[half] = h265dTcTableLuma[rng.range(0, 78)];
-            if (flagged) {
-                noP[half] = uint8_t(rng.range(0, 1));
-                noQ[half] = uint8_t(rng.range(0, 1));
-            }
-            Segment s = expect.get(vertical, half);
-            refLumaSegment(s, beta[half], tc[half], noP[half], noQ[half]);
-            expect.put(vertical, half, s);
-        }
-        const int slot = (vertical ? H265D_SLOT_DEBLOCK_LUMA_V : H265D_SLOT_DEBLOCK_LUMA_H) + (flagged ? 2 : 0);
-        dsp.slot[slot].deblockLuma(a.edge(vertical), EdgeArea::kStride, beta, tc, noP, noQ);
-        if (!std::equal(a.pix, a.pix + 256, expect.pix))
-            QFAIL(qPrintable(QString("seed %1 round %2").arg(seed).arg(round)));
-        changed += !std::equal(a.pix, a.pix + 256, before.pix);
-    }
-    // The inputs reach the filters, not only the no-filter decision.
-    QVERIFY(changed > 5000);
-}
-
-void TestLoopFilter::chromaEdgesMatchStandard()
-{
-    const uint64_t seed = 12;
-    Rng rng(seed);
-    for (int round = 0; round < 20000; ++round) {
-        const bool vertical = round & 1;
-        const bool flagged = (round & 2) != 0;
-        EdgeArea a;
-        fillEdgeArea(rng, a, vertical);
-        EdgeArea expect = a;
-        int32_t tc[2];
-        uint8_t noP[2] = {0, 0}, noQ[2] = {0, 0};
-        for (int half = 0; half < 2; ++half) {
-            tc[half] = h265dTcTable[rng.range(0, 53)];
-            if (flagged) {
-                noP[half] = uint8_t(rng.range(0, 1));
-                noQ[half] = uint8_t(rng.range(0, 1));
-            }
-            Segment s = expect.get(vertical, half);
-            refChromaSegment(s, tc[half], noP[half], noQ[half]);
-            expect.put(vertical, half, s);
-        }
-        const int slot = (vertical ? H265D_SLOT_DEBLOCK_CHROMA_V : H265D_SLOT_DEBLOCK_CHROMA_H) + (flagged ? 2 : 0);
-        dsp.slot[slot].deblockChroma(a.edge(vertical), EdgeArea::kStride, tc, noP, noQ);
-        if (!std::equal(a.pix, a.pix + 256, expect.pix))
-            QFAIL(qPrintable(QString("seed %1 round %2").arg(seed).arg(round)));
-    }
 }
 
 void TestLoopFilter::flaggedSideKeepsSamples()
@@ -485,51 +287,6 @@ void TestLoopFilter::flaggedSideKeepsSamples()
         }
 }
 
-void TestLoopFilter::motionComparison()
-{
-    const auto bs = dsp.slot[H265D_SLOT_BS_MOTION].bsMotion;
-    // One list, same picture: the threshold is 4 quarter samples per component.
-    H265D_MV_FIELD p = mvField(3, 10, -7);
-    QCOMPARE(bs(&p, &p), 0);
-    H265D_MV_FIELD q = mvField(3, 13, -7);
-    QCOMPARE(bs(&p, &q), 0);
-    q = mvField(3, 14, -7);
-    QCOMPARE(bs(&p, &q), 1);
-    q = mvField(3, 10, -11);
-    QCOMPARE(bs(&p, &q), 1);
-    q = mvField(3, 10, -4);
-    QCOMPARE(bs(&p, &q), 0);
-    // Another picture, whatever the vectors.
-    q = mvField(4, 10, -7);
-    QCOMPARE(bs(&p, &q), 1);
-    // The same picture through list 1 is the same picture.
-    q = mvField(-1, 0, 0, 3, 11, -6);
-    QCOMPARE(bs(&p, &q), 0);
-    // One vector against two.
-    q = mvField(3, 10, -7, 3, 10, -7);
-    QCOMPARE(bs(&p, &q), 1);
-    // Two pictures named in swapped lists, vectors following their pictures.
-    p = mvField(1, 5, 5, 2, -20, 8);
-    q = mvField(2, -19, 9, 1, 6, 4);
-    QCOMPARE(bs(&p, &q), 0);
-    q = mvField(2, -16, 9, 1, 6, 4);
-    QCOMPARE(bs(&p, &q), 1);
-    q = mvField(2, 5, 5, 1, -20, 8); // vectors swapped but not their pictures
-    QCOMPARE(bs(&p, &q), 1);
-    // Both vectors into one picture: weak when either pairing matches.
-    p = mvField(1, 0, 0, 1, 40, 0);
-    q = mvField(1, 40, 0, 1, 0, 0);
-    QCOMPARE(bs(&p, &q), 0);
-    q = mvField(1, 0, 0, 1, 40, 0);
-    QCOMPARE(bs(&p, &q), 0);
-    q = mvField(1, 0, 0, 1, 36, 0);
-    QCOMPARE(bs(&p, &q), 1);
-    // Different second pictures.
-    p = mvField(1, 0, 0, 2, 0, 0);
-    q = mvField(1, 0, 0, 3, 0, 0);
-    QCOMPARE(bs(&p, &q), 1);
-}
-
 void TestLoopFilter::motionComparisonRandom()
 {
     const uint64_t seed = 13;
@@ -565,33 +322,6 @@ void TestLoopFilter::saoBandPositions()
         const int off = band == 30 ? 1 : band == 31 ? 2 : band == 0 ? 3 : band == 1 ? -4 : 0;
         QCOMPARE(int(block[band]), clip3(0, 255, band * 8 + off));
         QCOMPARE(int(block[32 + band]), clip3(0, 255, band * 8 + 7 + off));
-    }
-}
-
-void TestLoopFilter::saoMatchesStandard()
-{
-    const uint64_t seed = 14;
-    Rng rng(seed);
-    for (int round = 0; round < 4000; ++round) {
-        const int cIdx = rng.range(0, 2);
-        const int type = rng.range(1, 2);
-        const H265D_SAO_PARAMS p = randomSao(rng, cIdx, type);
-        const int w = rng.range(1, 64), h = rng.range(1, 64);
-        const unsigned avail = unsigned(rng.range(0, 15));
-        SaoArea src;
-        const int flat = rng.range(0, 2);
-        for (auto &v : src.pix)
-            v = uint8_t(flat == 0 ? rng.next() : (flat == 1 ? 128 + rng.range(-2, 2) : (rng.range(0, 1) ? 0 : 255)));
-        SaoArea a = src, expect = src;
-        refSao(src.pix.data() + SaoArea::kOrigin, expect.pix.data() + SaoArea::kOrigin, SaoArea::kStride, p, avail, w,
-               h, cIdx);
-        if (type == 1)
-            dsp.slot[H265D_SLOT_SAO_BAND].saoBand(a.pix.data() + SaoArea::kOrigin, SaoArea::kStride, &p, w, h, cIdx);
-        else
-            dsp.slot[H265D_SLOT_SAO_EDGE].saoEdge(a.pix.data() + SaoArea::kOrigin, src.pix.data() + SaoArea::kOrigin,
-                                                  SaoArea::kStride, &p, avail, w, h, cIdx);
-        if (a.pix != expect.pix)
-            QFAIL(qPrintable(QString("seed %1 round %2 type %3 avail %4").arg(seed).arg(round).arg(type).arg(avail)));
     }
 }
 
