@@ -16,8 +16,6 @@
 #include "livedevices.h"
 #include "panelsupport.h"
 
-#include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -27,11 +25,6 @@
 using devicesim::Fault;
 
 namespace {
-
-QStringList threadIds()
-{
-    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-}
 
 // The subjects of the device's GETs, in order.
 QStringList gets(const devicesim::Device &device)
@@ -182,31 +175,6 @@ private slots:
         QVERIFY(panelsupport::posted(*m_b.device, "/action/ptz").isEmpty());
         QVERIFY(panelsupport::posted(*m_a.device, "/action/ptz").isEmpty());
         QCOMPARE(testsupport::popupKeys(page.get()), QStringList());
-    }
-
-    void destroyWhileTheDeviceStalls()
-    {
-        const QStringList before = threadIds();
-        auto page = openPage();
-        QTRY_COMPARE_WITH_TIMEOUT(page->cameraItem(0)->getStatus(), 2, 15000);
-        page->onPlayviewClick(0);
-        page->openStream(0);
-        waitInfo(*page);
-        for (const char *what : {"get:ptz", "get:videoimage", "ptz:ctrl", "set:videoimage"})
-            m_a.device->addFault(what, Fault::stall());
-        m_a.device->clearLog();
-        page->ptzPanel()->onPtzbuttonPress(7);
-        page->imagePanel()->slider(0)->setValue(10);
-        page->onPlayviewClick(0);
-        QVERIFY(m_a.device->waitFor([](const QList<devicesim::LoggedRequest> &l) { return panelRequestsIn(l) >= 4; },
-                                    5000));
-        QElapsedTimer blocked;
-        blocked.start();
-        page.reset();
-        qInfo("page destruction with four stalled requests took %lld ms", blocked.elapsed());
-        QVERIFY(blocked.elapsed() < 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(threadIds().size() <= before.size(), 5000);
-        m_a.device->clearFaults();
     }
 };
 

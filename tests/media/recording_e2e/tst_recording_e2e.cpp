@@ -26,8 +26,7 @@ const QString kAlarm = "127.0.0.12";
 // Monday 10:00.
 const QDateTime kStart(QDate(2024, 1, 1), QTime(10, 0));
 
-// Prints what a folder holds and checks every finished file against its
-// list record; returns the frames of the named file.
+// What a record file holds, read from its records.
 struct FileFacts
 {
     int frames = 0;
@@ -52,19 +51,6 @@ FileFacts facts(const QString &path)
             break;
         }
     return f;
-}
-
-void report(const QString &what, const QString &folder)
-{
-    qInfo().noquote() << "==" << what << "in" << folder;
-    for (const QString &f : QDir(folder).entryList({"*.zmf"}, QDir::Files, QDir::Name)) {
-        const FileFacts x = facts(folder + '/' + f);
-        qInfo().noquote() << "  file" << f << "video frames" << x.frames << "key frames" << x.keyFrames << "audio"
-                          << x.audioFrames;
-    }
-    for (const auto &r : recordindex::readReclist(folder))
-        qInfo().noquote() << "  reclist" << r.item.name << r.item.start << "-" << r.item.end << "key records"
-                          << r.item.kfindexCount << "payload" << r.item.payloadBytes;
 }
 
 QString zmfdump()
@@ -99,9 +85,7 @@ class TestRecordingE2E : public QObject
         const QString out = m_dir.filePath(QFileInfo(path).fileName() + ".es");
         if (run(zmfdump(), {"--extract", path, out}) != 0)
             return "extract failed";
-        const QByteArray probe = ffprobe(out);
-        qInfo().noquote() << "  ffprobe" << QFileInfo(path).fileName() << probe;
-        return probe;
+        return ffprobe(out);
     }
     bool consistent(const QString &f)
     {
@@ -157,7 +141,6 @@ private slots:
         QTRY_COMPARE(results.size(), 1);
         const QString file = results.at(0).at(1).toString();
         QCOMPARE(results.at(0).at(2).toInt(), 28);
-        report("manual", folder(kMain));
         QVERIFY(QFileInfo(file).fileName().startsWith("RECV1_MANUAL_127-0-0-10_"));
         const auto list = recordindex::readReclist(folder(kMain));
         QCOMPARE(list.size(), 1);
@@ -191,7 +174,6 @@ private slots:
         QVERIFY(!file.isEmpty());
         QVERIFY(QFileInfo(file).fileName().startsWith("RECV1_TIMING_127-0-0-11_"));
         QTRY_VERIFY_WITH_TIMEOUT(!unfinished(folder(kHevc)).isEmpty(), 5000); // the chain goes on
-        report("timing, H.265", folder(kHevc));
         QVERIFY(decoded(file).startsWith("hevc,640,360,"));
     }
 
@@ -213,7 +195,6 @@ private slots:
         QVERIFY(!file.isEmpty());
         QTest::qWait(300);
         QCOMPARE(results.size(), 0);
-        report("alarm, ended by a format change", folder(kAlarm));
         QVERIFY(consistent(folder(kAlarm)));
     }
 
@@ -230,7 +211,6 @@ private slots:
         const QString next = f + '/' + unfinished(f).first();
         const qint64 endedLast = facts(ended).last;
         const qint64 nextFirst = facts(next).first;
-        report("camera clock set back 3 s", f);
         // The next file goes on right after the frame that jumped.
         QVERIFY2(nextFirst < endedLast && nextFirst > endedLast - 3200,
                  qPrintable(QString("%1 after %2").arg(nextFirst).arg(endedLast)));
@@ -247,7 +227,6 @@ private slots:
         QVERIFY(!ended.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(!unfinished(f).isEmpty() && facts(f + '/' + unfinished(f).first()).first > 0, 5000);
         const qint64 gap = facts(f + '/' + unfinished(f).first()).first - facts(ended).last;
-        report("computer clock set forward 10 s", f);
         // Ten seconds, and the three the camera's clock lost before, which the
         // stream client made up for when it took the new time.
         QVERIFY2(gap > 9000 && gap < 14000, qPrintable(QString::number(gap)));
@@ -275,8 +254,6 @@ private slots:
             QVERIFY(early.contains(n) || recordnames::parseName(n).end > back);
         for (const QString &n : early)
             QVERIFY(QFileInfo::exists(f + '/' + n) || QFileInfo::exists(f + "/BackupFile/" + n));
-        report("computer clock set back 120 s", f);
-        report("computer clock set back 120 s, moved", f + "/BackupFile");
         for (const auto &r : recordindex::readReclist(f))
             QVERIFY2(QFileInfo::exists(f + '/' + r.item.name), qPrintable(r.item.name));
         QVERIFY(consistent(f));
@@ -292,8 +269,6 @@ private slots:
         const QString tuesday = folder(kMain, "20240102");
         QTRY_VERIFY_WITH_TIMEOUT(
             !unfinished(tuesday).isEmpty() && facts(tuesday + '/' + unfinished(tuesday).first()).frames > 25, 30000);
-        report("midnight, Monday", monday);
-        report("midnight, Tuesday", tuesday);
         const auto list = recordindex::readReclist(monday);
         QVERIFY(list.size() >= 2); // the manual file and the one that ended at midnight
         QVERIFY(recordindex::listedIn(list, finished(monday).first()));
@@ -330,7 +305,6 @@ private slots:
         const FileFacts repaired = facts(f + '/' + finished(f).first());
         QCOMPARE(repaired.frames, crashed.frames);
         QCOMPARE(recordnames::parseName(finished(f).first()).end, int(repaired.last));
-        report("kill -9 and the next start", f);
         QVERIFY(consistent(f));
     }
 };
