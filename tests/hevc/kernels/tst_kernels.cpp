@@ -7,6 +7,7 @@
 
 #include "hevc/dsp/h265d_dsp.h"
 
+#include "../common/intraslots.h"
 #include "../common/test_rng.h"
 
 #include <QtTest>
@@ -532,39 +533,6 @@ ref::IntraRefs randomRefs(int n, Rng &rng, int style)
     return r;
 }
 
-// The kernel for a mode, through the slot formulas.
-void predictThroughTable(const H265D_DSP_TABLE &dsp, int mode, int cIdx, int n, uint8_t *top, uint8_t *left, int stride,
-                         uint8_t *dst)
-{
-    const int l = log2Of(n);
-    switch (mode) {
-    case 0:
-        dsp.slot[H265D_SLOT_INTRA_PLANAR + l].intraPlanar(top, left, stride, dst);
-        break;
-    case 1:
-        dsp.slot[H265D_SLOT_INTRA_DC + l].intra(cIdx, top, left, stride, dst);
-        break;
-    case 2:
-        dsp.slot[H265D_SLOT_INTRA_DIAG_DOWN + l].intra(cIdx, top, left, stride, dst);
-        break;
-    case 10:
-        dsp.slot[H265D_SLOT_INTRA_HORIZONTAL + l].intra(cIdx, top, left, stride, dst);
-        break;
-    case 18:
-        dsp.slot[H265D_SLOT_INTRA_DIAG_MID + l].intra(cIdx, top, left, stride, dst);
-        break;
-    case 26:
-        dsp.slot[H265D_SLOT_INTRA_VERTICAL + l].intra(cIdx, top, left, stride, dst);
-        break;
-    case 34:
-        dsp.slot[H265D_SLOT_INTRA_DIAG_UP + l].intra(cIdx, top, left, stride, dst);
-        break;
-    default:
-        dsp.slot[H265D_SLOT_INTRA_ANGULAR + l].intraAngular(cIdx, mode, top, left, stride, dst);
-        break;
-    }
-}
-
 } // namespace
 
 void TestKernels::intraReferenceGuards()
@@ -579,7 +547,7 @@ void TestKernels::intraReferenceGuards()
             KernelRefs k(r, rng);
             const auto topBefore = k.topBuf, leftBefore = k.leftBuf;
             std::vector<uint8_t> dst(n * n);
-            predictThroughTable(dsp, mode, 0, n, k.top(), k.left(), n, dst.data());
+            testintra::predict(dsp, mode, 0, log2Of(n), k.top(), k.left(), n, dst.data());
             for (int i = 0; i < int(k.topBuf.size()); ++i) {
                 const int idx = i - KernelRefs::kFront - 1;
                 if (idx >= -(n + 1) && idx <= -2)

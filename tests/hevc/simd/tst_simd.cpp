@@ -4,6 +4,7 @@
 #include "hevc/dsp/h265d_dsp.h"
 
 #include "../common/checkblock.h"
+#include "../common/intraslots.h"
 #include "../common/test_rng.h"
 
 #include <QtTest>
@@ -225,37 +226,6 @@ Refs randomRefs(Rng &rng, int n, int style)
     return r;
 }
 
-void predict(const H265D_DSP_TABLE &d, int mode, int cIdx, int l, Refs &r, uint8_t *dst)
-{
-    const int stride = Out::kStride;
-    switch (mode) {
-    case 0:
-        d.slot[H265D_SLOT_INTRA_PLANAR + l].intraPlanar(r.t(), r.l(), stride, dst);
-        break;
-    case 1:
-        d.slot[H265D_SLOT_INTRA_DC + l].intra(cIdx, r.t(), r.l(), stride, dst);
-        break;
-    case 2:
-        d.slot[H265D_SLOT_INTRA_DIAG_DOWN + l].intra(cIdx, r.t(), r.l(), stride, dst);
-        break;
-    case 10:
-        d.slot[H265D_SLOT_INTRA_HORIZONTAL + l].intra(cIdx, r.t(), r.l(), stride, dst);
-        break;
-    case 18:
-        d.slot[H265D_SLOT_INTRA_DIAG_MID + l].intra(cIdx, r.t(), r.l(), stride, dst);
-        break;
-    case 26:
-        d.slot[H265D_SLOT_INTRA_VERTICAL + l].intra(cIdx, r.t(), r.l(), stride, dst);
-        break;
-    case 34:
-        d.slot[H265D_SLOT_INTRA_DIAG_UP + l].intra(cIdx, r.t(), r.l(), stride, dst);
-        break;
-    default:
-        d.slot[H265D_SLOT_INTRA_ANGULAR + l].intraAngular(cIdx, mode, r.t(), r.l(), stride, dst);
-        break;
-    }
-}
-
 // Rows of one column "log2" for the block sizes from..to.
 void sizeRows(int from, int to)
 {
@@ -282,8 +252,8 @@ void TestSimd::intraPrediction()
             for (int round = 0; round < 40; ++round) {
                 Refs a = randomRefs(rng, 1 << log2, round % 3), b = a;
                 Out pa, pb;
-                predict(portable, mode, cIdx, log2, a, pa.at());
-                predict(t, mode, cIdx, log2, b, pb.at());
+                testintra::predict(portable, mode, cIdx, log2, a.t(), a.l(), Out::kStride, pa.at());
+                testintra::predict(t, mode, cIdx, log2, b.t(), b.l(), Out::kStride, pb.at());
                 // Same block, same projected references, nothing else touched.
                 const QString what = QString("mode %1 cIdx %2 round %3").arg(mode).arg(cIdx).arg(round);
                 CHECK_BLOCK(pa.pix, pb.pix, Out::kOrigin, Out::kStride, seed, what);
