@@ -10,32 +10,20 @@ inline void predict(const h265d::H265D_DSP_TABLE &d, int mode, int cIdx, int log
                     int stride, uint8_t *dst)
 {
     using namespace h265d;
-    switch (mode) {
-    case 0:
+    // The modes with a predictor of their own; the rest are angular.
+    const int own = mode == 1    ? H265D_SLOT_INTRA_DC
+                    : mode == 2  ? H265D_SLOT_INTRA_DIAG_DOWN
+                    : mode == 10 ? H265D_SLOT_INTRA_HORIZONTAL
+                    : mode == 18 ? H265D_SLOT_INTRA_DIAG_MID
+                    : mode == 26 ? H265D_SLOT_INTRA_VERTICAL
+                    : mode == 34 ? H265D_SLOT_INTRA_DIAG_UP
+                                 : -1;
+    if (mode == 0)
         d.slot[H265D_SLOT_INTRA_PLANAR + log2].intraPlanar(top, left, stride, dst);
-        return;
-    case 1:
-        d.slot[H265D_SLOT_INTRA_DC + log2].intra(cIdx, top, left, stride, dst);
-        return;
-    case 2:
-        d.slot[H265D_SLOT_INTRA_DIAG_DOWN + log2].intra(cIdx, top, left, stride, dst);
-        return;
-    case 10:
-        d.slot[H265D_SLOT_INTRA_HORIZONTAL + log2].intra(cIdx, top, left, stride, dst);
-        return;
-    case 18:
-        d.slot[H265D_SLOT_INTRA_DIAG_MID + log2].intra(cIdx, top, left, stride, dst);
-        return;
-    case 26:
-        d.slot[H265D_SLOT_INTRA_VERTICAL + log2].intra(cIdx, top, left, stride, dst);
-        return;
-    case 34:
-        d.slot[H265D_SLOT_INTRA_DIAG_UP + log2].intra(cIdx, top, left, stride, dst);
-        return;
-    default:
+    else if (own >= 0)
+        d.slot[own + log2].intra(cIdx, top, left, stride, dst);
+    else
         d.slot[H265D_SLOT_INTRA_ANGULAR + log2].intraAngular(cIdx, mode, top, left, stride, dst);
-        return;
-    }
 }
 
 } // namespace testintra
