@@ -254,8 +254,15 @@ private slots:
             QVERIFY(early.contains(n) || recordnames::parseName(n).end > back);
         for (const QString &n : early)
             QVERIFY(QFileInfo::exists(f + '/' + n) || QFileInfo::exists(f + "/BackupFile/" + n));
-        for (const auto &r : recordindex::readReclist(f))
-            QVERIFY2(QFileInfo::exists(f + '/' + r.item.name), qPrintable(r.item.name));
+        // The list is rewritten after the move: wait for it to follow.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const auto &r : recordindex::readReclist(f))
+                    if (!QFileInfo::exists(f + '/' + r.item.name))
+                        return false;
+                return true;
+            }(),
+            8000);
         QVERIFY(consistent(f));
         QVERIFY(QFileInfo::exists(folder(kMain))); // nothing else moved
     }
