@@ -84,34 +84,6 @@ qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key)
     return tip;
 }
 
-QString xmlEscape(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (QChar c : text) {
-        switch (c.unicode()) {
-        case '&':
-            out += QLatin1String("&amp;");
-            break;
-        case '<':
-            out += QLatin1String("&lt;");
-            break;
-        case '>':
-            out += QLatin1String("&gt;");
-            break;
-        case '"':
-            out += QLatin1String("&quot;");
-            break;
-        case '\'':
-            out += QLatin1String("&apos;");
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 QString fillXml(const QString &literal, const QStringList &values)
 {
     QString out;

@@ -129,8 +129,6 @@ bool startUpload(CGIUtil *&r, int waitMs, int id, const QString &url, const QStr
 // A tip of page 38 whose text key rides in kTipKeyProperty; it deletes itself.
 qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key);
 
-// & < > " ' as entities; everything else keeps its characters.
-QString xmlEscape(const QString &text);
 // Fills %1..%99 of literal with values in one pass, so that a "%2" inside a
 // value stays as it is; "%12" is the twelfth value when there are twelve,
 // else the first followed by "2". The values go in as given (escape them

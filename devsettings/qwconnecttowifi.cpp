@@ -1,5 +1,6 @@
 #include "devsettings/qwconnecttowifi.h"
 
+#include "app/core/qcxmlhelper.h"
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
@@ -139,8 +140,8 @@ void qwConnectToWifi::OnBtnConnectClick()
     const QString body = devset::fillXml(
         QStringLiteral("<request><wifi><essid>%1</essid><auth>%2</auth><alg>%3</alg><password>%4</password></wifi>"
                        "</request>"),
-        {devset::xmlEscape(ssid), QString::number(kChoices[choice].auth), QString::number(kChoices[choice].alg),
-         devset::xmlEscape(pwd)});
+        {xmlEscape(ssid), QString::number(kChoices[choice].auth), QString::number(kChoices[choice].alg),
+         xmlEscape(pwd)});
     if (devset::startPost(connectRequest, kWaitMs, kConnectId,
                           devset::devsetUrl("http://%1:%2/action/set?subject=wifi", devip, QString::number(httpport)),
                           username, password, body, 3, 10, this, &qwConnectToWifi::OnCGIHeadCompleted))

@@ -1,5 +1,6 @@
 #include "devsettings/qwdevsetosd.h"
 
+#include "app/core/qcxmlhelper.h"
 #include "app/core/cgiutil.h"
 #include "app/core/pathsetting.h"
 #include "app/widgets/qwtipsdlgex.h"
@@ -306,7 +307,7 @@ void qwDevsetOsd::sendOsd(bool wait)
         values << QString::number(m_checks[k]->isChecked() ? 1 : 0) << QString::number(m_devicePos[k].x())
                << QString::number(m_devicePos[k].y());
     }
-    values << devset::xmlEscape(m_customText->text());
+    values << xmlEscape(m_customText->text());
     const QString body = devset::fillXml(
         QStringLiteral("<request><osd ver=\"2.0\"><system><osditem><active>%1</active><xpos>%2</xpos><ypos>%3</ypos>"
                        "</osditem></system><datetime><osditem><active>%4</active><xpos>%5</xpos><ypos>%6</ypos>"

@@ -1,5 +1,6 @@
 #include "devsettings/qwdevsetusers.h"
 
+#include "app/core/qcxmlhelper.h"
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
@@ -176,7 +177,7 @@ void qwDevsetUsers::OnBtnDeleteClicked()
         return;
     m_lastOperation = Delete;
     const QString body = devset::fillXml(QStringLiteral("<request><user ver=\"2.0\"><name>%1</name></user></request>"),
-                                         {devset::xmlEscape(m_users.at(row).name)});
+                                         {xmlEscape(m_users.at(row).name)});
     devset::startPost(m_request, kWaitMs, kDeleteId,
                       devset::devsetUrl("http://%1:%2/action/set?subject=user&do=del", devip, httpport), username,
                       password, body, 3, 5, this, &qwDevsetUsers::OnCGIHeadCompleted);

@@ -1,5 +1,6 @@
 #include "devsettings/qwdevsetvideo.h"
 
+#include "app/core/qcxmlhelper.h"
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
@@ -540,7 +541,7 @@ bool qwDevsetVideo::saveStream(int n)
     if (n == 1)
         fields << v[Active];
     for (int i : {Codec, Resolution, Framerate, Rc, Keygop, Bitrate, Quality, Profile})
-        fields << devset::xmlEscape(v[i]);
+        fields << xmlEscape(v[i]);
     const QString body = devset::fillXml(QLatin1String(kSetBodies[n]), fields);
 
     if (n == 0)

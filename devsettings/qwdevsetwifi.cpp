@@ -1,5 +1,6 @@
 #include "devsettings/qwdevsetwifi.h"
 
+#include "app/core/qcxmlhelper.h"
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwcustomdelegate.h"
 #include "app/widgets/qwtipsdlgex.h"
@@ -390,10 +391,9 @@ void qwDevsetWifi::OnBtnSave()
 {
     const int active = m_enable->isChecked() ? 1 : 0;
     const int mode = netIp.isEmpty() || netMask.isEmpty() || netGateway.isEmpty() ? 1 : netMode;
-    const QString body = devset::fillXml(QLatin1String(kSaveBody),
-                                         {QString::number(active), QString::number(mode), devset::xmlEscape(netIp),
-                                          devset::xmlEscape(netMask), devset::xmlEscape(netGateway),
-                                          devset::xmlEscape(netDns1), devset::xmlEscape(netDns2)});
+    const QString body = devset::fillXml(
+        QLatin1String(kSaveBody), {QString::number(active), QString::number(mode), xmlEscape(netIp), xmlEscape(netMask),
+                                   xmlEscape(netGateway), xmlEscape(netDns1), xmlEscape(netDns2)});
     devset::startPost(networkRequest, kShortWaitMs, kNetworkId,
                       devset::devsetUrl("http://%1:%2/action/set?subject=network&adapter=1", devip, httpport), username,
                       password, body, 3, 10, this, &qwDevsetWifi::OnCGIHeadCompleted);

@@ -1,5 +1,6 @@
 #include "devsettings/qwmodifiwificon.h"
 
+#include "app/core/qcxmlhelper.h"
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
@@ -202,7 +203,7 @@ void qwModifiWifiCon::OnButtonSaveClick()
     m_sent = v;
     QStringList filled{QString::number(dhcp)};
     for (const QString &value : v)
-        filled << devset::xmlEscape(value);
+        filled << xmlEscape(value);
     if (devset::startPost(
             modifyRequest, kWaitMs, kModifyId,
             devset::devsetUrl("http://%1:%2/action/set?subject=network&adapter=1", devip, QString::number(httpport)),

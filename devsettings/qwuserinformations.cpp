@@ -1,5 +1,6 @@
 #include "devsettings/qwuserinformations.h"
 
+#include "app/core/qcxmlhelper.h"
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
@@ -99,7 +100,7 @@ void qwUserInformations::onSave()
     }
     const QString body =
         devset::fillXml(QLatin1String(kUserBody),
-                        {devset::xmlEscape(name), devset::xmlEscape(pwd), QString::number(m_group->currentIndex()),
+                        {xmlEscape(name), xmlEscape(pwd), QString::number(m_group->currentIndex()),
                          QString::number(m_modify ? m_config : 0), QString::number(m_modify ? m_operation : 0)});
     m_sentName = name;
     m_sentPassword = pwd;

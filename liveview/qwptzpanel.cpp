@@ -354,7 +354,7 @@ QString qwPtzPanel::escapedName(const QString &name)
             continue;
         kept += c;
     }
-    return kept.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&apos;"));
+    return xmlEscape(kept);
 }
 
 void qwPtzPanel::callPreset(int row)

@@ -7,6 +7,34 @@
 #include <cstring>
 #include <mutex>
 
+QString xmlEscape(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        switch (c.unicode()) {
+        case '&':
+            out += QLatin1String("&amp;");
+            break;
+        case '<':
+            out += QLatin1String("&lt;");
+            break;
+        case '>':
+            out += QLatin1String("&gt;");
+            break;
+        case '"':
+            out += QLatin1String("&quot;");
+            break;
+        case '\'':
+            out += QLatin1String("&apos;");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
 namespace {
 
 // A child whose first child has children of its own is a container: look

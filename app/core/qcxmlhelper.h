@@ -9,6 +9,10 @@ class TiXmlDocument;
 class TiXmlElement;
 class TiXmlNode;
 
+// & < > " ' as entities; everything else keeps its characters. For text
+// that goes into a document built as a string.
+QString xmlEscape(const QString &text);
+
 // One parsed XML document with two cursors: the current element, moved by
 // the deep searches, and a sibling cursor, moved by the child walks and
 // nextSibling. Names are compared byte for byte; texts go in and come out

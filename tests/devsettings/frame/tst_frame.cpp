@@ -1,4 +1,5 @@
 #include "devsetfixture.h"
+#include "app/core/qcxmlhelper.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
@@ -55,7 +56,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, escaped);
-        QCOMPARE(devset::xmlEscape(text), escaped);
+        QCOMPARE(xmlEscape(text), escaped);
     }
 
     void fill_data()
