@@ -4,14 +4,11 @@
 // sends them, a recorder for the device's callbacks and short timings.
 
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
-#include <QElapsedTimer>
 #include <QList>
-#include <mutex>
-#include <QThread>
+#include <QTest>
 #include <QVector>
+#include <mutex>
 
 #include <functional>
 
@@ -65,15 +62,7 @@ inline TutkTimings shortTimings()
 // Waits, keeping the caller's event loop turning (timers of capture objects).
 inline bool waitUntil(const std::function<bool()> &pred, int timeoutMs)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return QTest::qWaitFor(pred, timeoutMs);
 }
 
 struct VideoFrame
@@ -90,20 +79,11 @@ struct Recorder
     QList<int> statuses;
     QList<VideoFrame> video;
     QList<QByteArray> audio;
-    QElapsedTimer clock;
-    QList<qint64> statusTimes;
-    bool keepVideoData = true;
-
-    Recorder() { clock.start(); }
-
     static int onVideo(int type, const uchar *data, int length, quint64 ts, void *user)
     {
         auto *r = static_cast<Recorder *>(user);
         std::lock_guard<std::mutex> lock(r->mutex);
-        r->video.append({type,
-                         r->keepVideoData ? QByteArray(reinterpret_cast<const char *>(data), length)
-                                          : QByteArray(reinterpret_cast<const char *>(data + length - 16), 16),
-                         ts});
+        r->video.append({type, QByteArray(reinterpret_cast<const char *>(data), length), ts});
         return 0;
     }
     static int onAudio(const uchar *data, int length, quint64, void *user)
@@ -118,7 +98,6 @@ struct Recorder
         auto *r = static_cast<Recorder *>(user);
         std::lock_guard<std::mutex> lock(r->mutex);
         r->statuses.append(status);
-        r->statusTimes.append(r->clock.elapsed());
         return 0;
     }
 
@@ -154,7 +133,6 @@ struct Recorder
     {
         std::lock_guard<std::mutex> l(mutex);
         statuses.clear();
-        statusTimes.clear();
         video.clear();
         audio.clear();
     }

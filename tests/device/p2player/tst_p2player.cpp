@@ -1,6 +1,5 @@
 // The P2P layer against the loopback device, without any device code above it.
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -121,10 +120,7 @@ private slots:
         restartDevice();
         const int sid = IOTC_Get_SessionID();
         QVERIFY(sid >= 0);
-        QElapsedTimer t;
-        t.start();
         QCOMPARE(IOTC_Connect_ByUID_Parallel("NOSUCHDEVICE00000001", sid), p2p::kErrUnknownIdentifier);
-        QVERIFY(t.elapsed() < 1000);
 
         // Only the file names the identifier now; a non-loopback line is passed over.
         p2p::Registry::clear();
@@ -183,10 +179,7 @@ private slots:
         QCOMPARE(n, 64);
         QCOMPARE(type, 0x3000000Fu);
         QCOMPARE(QByteArray(buf, 7), QByteArray("ARDOSIM"));
-        QElapsedTimer t;
-        t.start();
         QCOMPARE(avRecvIOCtrl(sid * 32, &type, buf, sizeof buf, 300), p2p::kErrTimeout);
-        QVERIFY(t.elapsed() >= 290 && t.elapsed() < 1000);
 
         QCOMPARE(IOTC_Session_Close(sid), 0);
         QCOMPARE(avSendIOCtrl(sid * 32, 0xFF, buf, 2), p2p::kErrClosedHere);
@@ -317,16 +310,13 @@ private slots:
         const int sid = IOTC_Get_SessionID();
         QCOMPARE(IOTC_Connect_ByUID_Parallel(kUid, sid), 0);
         std::atomic<int> result{1};
-        QElapsedTimer t;
         std::thread waiter([&] {
             uint32_t service = 0;
             result = avClientStart(sid, "admin", "1234", 10000, &service, 0);
         });
         QThread::msleep(200);
-        t.start();
         QCOMPARE(IOTC_Session_Close(sid), 0);
         waiter.join();
-        QVERIFY(t.elapsed() < 1000);
         QCOMPARE(result.load(), p2p::kErrClosedHere);
 
         restartDevice();
@@ -339,10 +329,8 @@ private slots:
             result = avRecvIOCtrl(av, &type, io, sizeof io, 10000);
         });
         QThread::msleep(200);
-        t.restart();
         QCOMPARE(IOTC_Session_Close(sid2), 0);
         reader.join();
-        QVERIFY(t.elapsed() < 1000);
         QCOMPARE(result.load(), p2p::kErrClosedHere);
     }
 
@@ -400,10 +388,7 @@ private slots:
         int sid2 = -1;
         const int av2 = this->open(&sid2);
         QCOMPARE(avSendIOCtrl(av2, 0x350, open.constData(), 8), 0);
-        QElapsedTimer t;
-        t.start();
         QCOMPARE(avServStart3(sid2, acceptAll, 10, 0, ch, &resend), p2p::kErrChannelEnded);
-        QVERIFY(t.elapsed() < 1000);
         QCOMPARE(IOTC_Session_Close(sid2), 0);
     }
 
