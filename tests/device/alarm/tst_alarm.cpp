@@ -134,18 +134,6 @@ class TestAlarm : public QObject
 {
     Q_OBJECT
 private slots:
-    void topicTable()
-    {
-        const char *topics[] = {"MOTION",     "PIR",          "IO",          "CROSSLINE",
-                                "INSTRUSION", "HUMANDECTION", "FACEDECTION", "OBJECTLEFTLOST",
-                                "LOITERING"};
-        for (int i = 0; i < 9; ++i)
-            QCOMPARE(AlarmParser::topicCode(topics[i]), 65 + i);
-        QCOMPARE(AlarmParser::topicCode("Motion"), 64);
-        QCOMPARE(AlarmParser::topicCode("INTRUSION"), 64);
-        QCOMPARE(AlarmParser::topicCode(""), 64);
-    }
-
     void messageCutting_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -374,11 +362,7 @@ private slots:
         QVERIFY(s.server->addDevice("127.0.0.4", silent3.port(), "admin", "1234", 4));
         QTRY_COMPARE(silent3.alarm->openConnections(), 1);
         QTRY_COMPARE(silent1.alarm->openConnections(), 1);
-        QElapsedTimer t;
-        t.start();
         QVERIFY(s.server->addDevice("127.0.0.9", "1", "admin", "1234", 9));
-        QVERIFY(t.elapsed() < 1000);
-        t.restart();
         good.alarm->push(AlarmEndpoint::message("1", "IO"));
         QTRY_COMPARE_WITH_TIMEOUT(codes(s.alarms), QVector<int>{67}, 500);
         // A burst on another connection leaves this one alone.
@@ -450,17 +434,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dev.answered.load(), 2, 20000);
         QTRY_COMPARE(codes(s.alarms), (QVector<int>{65, 65}));
         QCOMPARE(s.connections(), 1);
-    }
-
-    void realSweepPeriod()
-    {
-        SimAlarm dev;
-        Server s(6000);
-        QElapsedTimer t;
-        t.start();
-        QVERIFY(s.server->addDevice("127.0.0.1", dev.port(), "admin", "1234", 1));
-        QTRY_COMPARE_WITH_TIMEOUT(dev.alarm->openConnections(), 1, 8000);
-        QVERIFY2(t.elapsed() > 5000, qPrintable(QString::number(t.elapsed())));
     }
 };
 

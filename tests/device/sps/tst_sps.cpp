@@ -250,7 +250,6 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::newRow("high 360p") << "h264-360p25.h264" << 640 << 368;
         QTest::newRow("baseline") << "h264-360p-baseline.h264" << 640 << 368;
-        QTest::newRow("main") << "h264-360p-main.h264" << 640 << 368;
         QTest::newRow("240p") << "h264-240p25.h264" << 320 << 240;
         QTest::newRow("1080p") << "h264-1080p25.h264" << 1920 << 1088;
         QTest::newRow("intra-class") << "h264-avci50.h264" << 1440 << 1088;
@@ -285,21 +284,11 @@ private slots:
         QCOMPARE(parse(key, 99), 0u);
     }
 
-    void h265SpsHasEmulationPrevention()
-    {
-        const QByteArray sps = spsNal(clips::read("h265-360p25.h265"), true);
-        // Within the profile_tier_level (bytes 3..14) the encoder inserted 00 00 03.
-        QVERIFY(sps.left(16).contains(QByteArray("\0\0\3", 3)));
-    }
-
     void everyTruncation()
     {
-        const char *files[] = {"h264-360p25.h264", "h264-360p-baseline.h264", "h264-360p-main.h264",
-                               "h264-240p25.h264", "h264-1080p25.h264",       "h264-avci50.h264",
-                               "h265-360p25.h265", "h265-360p-tl.h265",       "h265-odd.h265"};
-        QElapsedTimer t;
-        t.start();
-        for (const char *file : files) {
+        // One of each syntax the parser walks: baseline, an intra-class high
+        // profile, sub-layers, a conformance window.
+        for (const char *file : {"h264-360p-baseline.h264", "h264-avci50.h264", "h265-360p-tl.h265", "h265-odd.h265"}) {
             const QByteArray clip = clips::read(file);
             const bool h265 = QByteArray(file).endsWith(".h265");
             const QByteArray sps = spsNal(clip, h265);
@@ -312,7 +301,6 @@ private slots:
                 parse(withStart(sps.left(len) + QByteArray(64, '\0')), h265 ? kCodecH265 : kCodecH264);
             }
         }
-        QVERIFY(t.elapsed() < 5000);
     }
 
     void craftedH265()

@@ -1,67 +1,34 @@
 #include <QtTest>
 
 #include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-
-#include <csignal>
-#include <sys/stat.h>
 
 #include "device/qcaudiocapture.h"
+#include "tests/support/pulsedaemon.h"
 
 // The Qt Multimedia back end for real: a private PulseAudio daemon whose
 // default source is a 1 kHz sine.
 class TestTalkPulse : public QObject
 {
     Q_OBJECT
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
+
+    testsupport::PulseDaemon m_pulse;
+
+    bool pactl(const QStringList &args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(m_pulse.environment());
+        p.start(QStringLiteral("pactl"), args);
+        return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    }
 
 private slots:
     void initTestCase()
     {
-        const QString pulse = QStandardPaths::findExecutable("pulseaudio");
-        if (pulse.isEmpty())
-            QSKIP("pulseaudio is not installed");
-        QVERIFY(m_dir.isValid());
-        ::chmod(QFile::encodeName(m_dir.path()).constData(), 0700);
-        const QString socket = m_dir.filePath("native");
-        QFile config(m_dir.filePath("daemon.pa"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 socket=%1\n"
-                                    "load-module module-sine-source rate=8000 frequency=1000 source_name=testmic\n"
-                                    "set-default-source testmic\n")
-                         .arg(socket)
-                         .toUtf8());
-        config.close();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", m_dir.path());
-        env.insert("HOME", m_dir.path());
-        m_daemon.setProcessEnvironment(env);
-        m_daemon.setProcessChannelMode(QProcess::MergedChannels);
-        m_daemon.start(pulse,
-                       {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "-F", config.fileName()});
-        if (!m_daemon.waitForStarted(5000))
-            QSKIP("pulseaudio does not start");
-        QElapsedTimer t;
-        t.start();
-        while (!QFile::exists(socket) && t.elapsed() < 5000 && m_daemon.state() == QProcess::Running)
-            QTest::qWait(50);
-        if (!QFile::exists(socket))
-            QSKIP(qPrintable("pulseaudio did not come up: " + QString::fromLocal8Bit(m_daemon.readAll())));
-        qputenv("PULSE_SERVER", ("unix:" + socket).toUtf8());
-        qputenv("XDG_RUNTIME_DIR", m_dir.path().toUtf8());
-    }
-
-    void cleanupTestCase()
-    {
-        if (m_daemon.state() != QProcess::NotRunning) {
-            ::kill(pid_t(m_daemon.processId()), SIGTERM);
-            if (!m_daemon.waitForFinished(3000))
-                m_daemon.kill();
-            m_daemon.waitForFinished(3000);
-        }
+        QString why;
+        if (!m_pulse.start(&why))
+            QSKIP(qPrintable(why));
+        QVERIFY(pactl({"load-module", "module-sine-source", "rate=8000", "frequency=1000", "source_name=testmic"}));
+        QVERIFY(pactl({"set-default-source", "testmic"}));
     }
 
     void toneFromTheMicrophone()

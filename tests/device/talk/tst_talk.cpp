@@ -102,14 +102,6 @@ class TestTalk : public QObject
 {
     Q_OBJECT
 private slots:
-    void muLawCorners()
-    {
-        QCOMPARE(int(linearToMuLaw(0)), 0xFF);
-        QCOMPARE(int(linearToMuLaw(-1)), 0x7F);
-        QCOMPARE(int(linearToMuLaw(32767)), 0x80);
-        QCOMPARE(int(linearToMuLaw(-32768)), 0x00);
-    }
-
     void muLawAgainstFfmpeg()
     {
         QByteArray codes(65536, '\0');
@@ -321,10 +313,7 @@ private slots:
         talk.start();
         QTRY_COMPARE(sink.device.requests().size(), 1);
         QTest::qWait(300);
-        QElapsedTimer t;
-        t.start();
         QVERIFY(talk.stopIntercom());
-        QVERIFY(t.elapsed() < 200);
         QTest::qWait(100);
         QCOMPARE(sink.talk->record().opening.size(), 0);
         QVERIFY(!talk.talkStarted());
