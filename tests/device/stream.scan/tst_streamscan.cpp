@@ -99,6 +99,23 @@ private slots:
         QVERIFY(f.pending.isEmpty());
     }
 
+    void shortFrameLosesOnlyWhatItSwallows()
+    {
+        // A header announcing 5,000 bytes followed by only 100: the frames its
+        // length swallows are lost, then the stream flows again.
+        Fixture f;
+        QByteArray bytes = frames::frame(1, frames::pattern(200, 1), 1000);
+        bytes += frames::head(2, 5000, 0, 1040) + frames::pattern(100, 9);
+        for (int i = 0; i < 40; ++i)
+            bytes += frames::frame(2, frames::pattern(300, 10 + i), 1080 + uint64_t(i) * 40);
+        f.feed(bytes);
+        const auto video = f.rec.ofKind(109);
+        // 5,000 bytes swallow the first 16 frames of 324 bytes after the cut.
+        QVERIFY(video.size() >= 40 + 1 - 17);
+        QCOMPARE(video.first().data, frames::pattern(200, 1));
+        QCOMPARE(video.last().data, frames::pattern(300, 49));
+    }
+
     void streamInformationLength()
     {
         Fixture f;

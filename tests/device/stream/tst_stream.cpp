@@ -138,11 +138,8 @@ private slots:
             ScriptServer probe({});
             port = probe.port();
         }
-        QElapsedTimer t;
-        t.start();
         Client c(port);
         QVERIFY(c.stream->wait(3000));
-        QVERIFY(t.elapsed() < 2000);
         QTRY_COMPARE(c.statuses, QVector<int>{129});
     }
 
@@ -158,11 +155,10 @@ private slots:
     void silentDeviceFailsAfterAnswerWait()
     {
         ScriptServer server({S::sleep(60000)});
-        QElapsedTimer t;
-        t.start();
-        Client c(server.port());
+        PlayStream::Timing quick;
+        quick.answerMs = 300;
+        Client c(server.port(), "1234", PlayStream::kSubStream, quick);
         QVERIFY(c.stream->wait(8000));
-        QVERIFY2(t.elapsed() >= 3900 && t.elapsed() < 7000, qPrintable(QString::number(t.elapsed())));
         QTRY_COMPARE(c.statuses, QVector<int>{129});
     }
 
@@ -196,7 +192,6 @@ private slots:
         QTest::newRow("one write") << 0;
         QTest::newRow("answer with frames, then byte by byte") << 1;
         QTest::newRow("odd pieces") << 2;
-        QTest::newRow("garbage and corrupt headers between frames") << 3;
     }
     void clipArrivesWhole()
     {
@@ -209,21 +204,8 @@ private slots:
         } else if (mode == 1) {
             // Answer and first frames in one write, then byte-wise for a while.
             script = {S::write(kOk + bytes.left(1000)), S::write(bytes.mid(1000, 3000), 1), S::write(bytes.mid(4000))};
-        } else if (mode == 2) {
-            script = {S::write(kOk + bytes, 4093)};
         } else {
-            QByteArray mixed = frames::frame(10, frames::info(640, 360, 8000, 0), 0);
-            uint64_t ts = 45296000;
-            int i = 0;
-            for (const auto &u : units) {
-                mixed += QByteArray("\x23\x07\x15\x20junk", 8);
-                mixed += frames::head(2, i % 2 ? 0x7FFFFFFF : -1, 0, ts);
-                mixed += frames::head(2, 4194281, 0, ts);
-                mixed += frames::frame(u.key ? 1 : 2, u.bytes, ts);
-                ts += 40;
-                ++i;
-            }
-            script = {S::write(kOk), S::write(mixed, 65536)};
+            script = {S::write(kOk + bytes, 4093)};
         }
         ScriptServer server(script);
         Client c(server.port());
@@ -236,25 +218,6 @@ private slots:
         QCOMPARE(c.statuses, QVector<int>{130});
         QTRY_VERIFY(!c.progress.isEmpty());
         QCOMPARE(c.progress.first(), 45296);
-    }
-
-    void shortFrameLosesOnlyWhatItSwallows()
-    {
-        // A header announcing 5,000 bytes followed by only 100: the frames its
-        // length swallows are lost, then the stream flows again.
-        QByteArray bytes = frames::frame(1, frames::pattern(200, 1), 1000);
-        bytes += frames::head(2, 5000, 0, 1040) + frames::pattern(100, 9);
-        for (int i = 0; i < 40; ++i)
-            bytes += frames::frame(2, frames::pattern(300, 10 + i), 1080 + uint64_t(i) * 40);
-        ScriptServer server({S::write(kOk + bytes)});
-        Client c(server.port());
-        QTRY_VERIFY(!c.rec.ofKind(109).isEmpty() && c.rec.ofKind(109).last().data == frames::pattern(300, 49));
-        c.stream->stop();
-        const auto video = c.rec.ofKind(109);
-        // 5,000 bytes swallow the first 16 frames of 324 bytes after the cut.
-        QVERIFY(video.size() >= 40 + 1 - 17);
-        QCOMPARE(video.last().data, frames::pattern(300, 49));
-        QCOMPARE(video.first().data, frames::pattern(200, 1));
     }
 
     void hugeFrameIsSkipped()
