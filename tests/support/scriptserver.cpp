@@ -41,7 +41,6 @@ void ScriptServer::serve()
         int fd = ::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
-        ++m_connections;
         handle(fd);
     }
 }
@@ -124,7 +123,6 @@ void ScriptServer::handle(int fd)
         if (closed)
             break;
     }
-    m_finished = true;
     // Hold the connection open until the test ends unless the script closed it.
     while (!closed && !m_stop)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -39,8 +39,6 @@ public:
     int port() const { return m_listener.port(); }
     QByteArray request();
     QByteArray received();
-    int connections() const { return m_connections; }
-    bool finished() const { return m_finished; }
 
 private:
     void serve();
@@ -51,8 +49,6 @@ private:
     bool m_noRequest;
     LoopbackListener m_listener;
     std::atomic<bool> m_stop{false};
-    std::atomic<int> m_connections{0};
-    std::atomic<bool> m_finished{false};
     std::mutex m_mutex;
     QByteArray m_request;
     QByteArray m_received;

@@ -98,10 +98,20 @@ private slots:
         QVERIFY(util.replyBody().startsWith("<?xml"));
     }
 
-    void longCredentialsAndColonInUserName()
+    // Basic authorization carries the Latin-1 bytes of the pair, however long,
+    // with the first colon ending the name.
+    void credentials_data()
     {
-        const QString password(300, QLatin1Char('p'));
-        const QString user = QStringLiteral("ad:min");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("long, colon in the name") << "ad:min" << QString(300, QLatin1Char('p'));
+        QTest::newRow("latin-1") << QString::fromUtf8("bjørn") << QString::fromUtf8("pässwörd");
+    }
+
+    void credentials()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
         m_dev->setCredentials(user, password);
         CGIUtil util(5);
         Recorder rec(&util);
@@ -109,9 +119,8 @@ private slots:
         QVERIFY(runToEnd(util));
         QCOMPARE(rec.events, QStringList({"h:0", "d"}));
         const auto log = m_dev->requests();
-        QCOMPARE(log.value(0).user, user);
-        QCOMPARE(log.value(0).password, password);
         QVERIFY(log.value(0).authorized);
+        QCOMPARE(log.value(0).header("Authorization"), "Basic " + (user + ":" + password).toLatin1().toBase64());
     }
 
     void objectsOnManyThreadsAtOnce()
@@ -137,19 +146,6 @@ private slots:
         for (auto &t : threads)
             t.join();
         QCOMPARE(ok.load(), 8);
-    }
-
-    void latin1Credentials()
-    {
-        // Basic authorization carries the Latin-1 bytes of the pair.
-        m_dev->setCredentials(QStringLiteral("bjørn"), QStringLiteral("pässwörd"));
-        CGIUtil util(5);
-        Recorder rec(&util);
-        QVERIFY(util.setGetRequest(sample(), QStringLiteral("bjørn"), QStringLiteral("pässwörd"), nullptr, nullptr, 2));
-        QVERIFY(runToEnd(util));
-        QCOMPARE(rec.events.value(0), QStringLiteral("h:0"));
-        QCOMPARE(m_dev->requests().value(0).header("Authorization"),
-                 "Basic " + QByteArray("bj\xf8rn:p\xe4ssw\xf6rd").toBase64());
     }
 };
 

@@ -88,24 +88,14 @@ private slots:
     {
         cmsclient w(nullptr, "admin");
         showAndWait(w);
-        QCOMPARE(w.objectName(), QStringLiteral("cmsclient"));
         QCOMPARE(w.size(), QSize(1200, 728));
-        QCOMPARE(w.pages()->currentIndex(), 0);
         QCOMPARE(w.pages()->count(), 3);
         QCOMPARE(w.pages()->currentWidget(), static_cast<QWidget *>(w.liveView()));
-        QCOMPARE(w.liveView()->objectName(), QStringLiteral("widget_Liveview"));
-        QCOMPARE(w.pages()->widget(1)->objectName(), QStringLiteral("widget_Playback"));
-        QCOMPARE(w.pages()->widget(2)->objectName(), QStringLiteral("widget_Localset"));
         QCOMPARE(w.menuButton(0)->styleSheet(), QString::fromLatin1(styles::kMenuSelected));
         QCOMPARE(w.menuButton(1)->styleSheet(), QString::fromLatin1(styles::kMenuUnselected));
-        QCOMPARE(w.menuButton(2)->styleSheet(), QString::fromLatin1(styles::kMenuUnselected));
-        QCOMPARE(w.menuButton(0)->text(), QStringLiteral("Live View"));
         QCOMPARE(w.menuButton(2)->text(), QStringLiteral("Local Settings"));
-        QCOMPARE(w.contentWidget()->objectName(), QStringLiteral("widget_Parent"));
         QCOMPARE(w.contentWidget()->geometry(), QRect(2, 36, 1196, 692));
-        QCOMPARE(w.titleLabel()->text(), QStringLiteral("ARDO Client"));
         QCOMPARE(w.windowTitle(), QStringLiteral("ARDO Client"));
-        QCOMPARE(w.styleSheet().size(), 3963);
         QVERIFY(w.customButton(BaseWindow::CustomFirst)->isVisible());
         QVERIFY(!w.customButton(BaseWindow::CustomSecond)->isVisible());
     }

@@ -16,16 +16,6 @@ class TestRecords : public QObject
 {
     Q_OBJECT
 private slots:
-    void logItemKeepsEachValueInItsPosition()
-    {
-        const _st_log_item item("2026-03-01T10:20:30", "admin", "exit cmslient", "", "", "", 1);
-        QCOMPARE(item.logdate, QString("2026-03-01T10:20:30"));
-        QCOMPARE(item.curuser, QString("admin"));
-        QCOMPARE(item.logdecl, QString("exit cmslient"));
-        QVERIFY(item.reldevname.isEmpty() && item.reldevaddr.isEmpty() && item.lognote.isEmpty());
-        QCOMPARE(item.logtype, 1);
-    }
-
     void alarmItemTakesNameBeforeFile()
     {
         const QDateTime t = QDateTime::currentDateTime();
