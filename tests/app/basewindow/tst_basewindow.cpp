@@ -10,7 +10,7 @@ namespace {
 class Window : public BaseWindow
 {
 public:
-    Window(int flags, int w, int h) : BaseWindow(nullptr, flags, w, h) {}
+    Window(int flags, int w, int h) : BaseWindow(nullptr, flags, w, h) { resize(w, h); }
     bool beforeClose() override
     {
         ++asked;
@@ -58,7 +58,6 @@ private slots:
         QFETCH(int, width);
         const int h = 400;
         Window w(3, width, h);
-        w.resize(width, h);
         auto *middle = new QWidget(&w);
         auto *right = new QWidget(&w);
         QVERIFY(w.setTitleMiddleWidget(middle));
@@ -96,7 +95,6 @@ private slots:
     void flagsZeroShowsOnlyClose()
     {
         Window w(0, 400, 300);
-        w.resize(400, 300);
         showAndWait(w);
         QVERIFY(w.closeButton()->isVisible());
         QVERIFY(!w.maxButton()->isVisible());
@@ -110,7 +108,6 @@ private slots:
     void flagsOneLocksMaximise()
     {
         Window w(1, 400, 300);
-        w.resize(400, 300);
         showAndWait(w);
         QVERIFY(w.minButton()->isVisible());
         QVERIFY(w.maxButton()->isVisible());
@@ -127,7 +124,6 @@ private slots:
     void flagsThreeMaximiseAndRestore()
     {
         Window w(3, 400, 300);
-        w.resize(400, 300);
         showAndWait(w);
         QSignalSpy max(&w, &BaseWindow::sigMaxWindow);
         QSignalSpy res(&w, &BaseWindow::sigResWindow);
@@ -161,7 +157,6 @@ private slots:
     void dragMovesTheWindow()
     {
         Window w(0, 400, 300);
-        w.resize(400, 300);
         w.move(100, 100);
         showAndWait(w);
         const QPoint start = w.pos();
@@ -208,7 +203,6 @@ private slots:
     void noDiagonalCursorWithoutGrip()
     {
         Window w(3, 400, 300);
-        w.resize(400, 300);
         showAndWait(w);
         const QPoint corner(397, 297);
         sendMove(&w, corner, w.mapToGlobal(corner), Qt::NoButton);
@@ -221,7 +215,6 @@ private slots:
     void closeRefusedByBeforeClose()
     {
         Window w(0, 300, 200);
-        w.resize(300, 200);
         showAndWait(w);
         w.answer = false;
         QSignalSpy closing(&w, &BaseWindow::sigCloseWindw);
@@ -259,7 +252,6 @@ private slots:
     void customPair()
     {
         Window w(3, 600, 300);
-        w.resize(600, 300);
         QVERIFY(w.setCustomButtons(":/images/srcimages/unlock.png", "a", ":/images/srcimages/lock.png", "b"));
         showAndWait(w);
         QSignalSpy first(&w, &BaseWindow::sigCustomBtnclick);

@@ -69,23 +69,26 @@ private slots:
         QCOMPARE(rec.percents.last(), 100);
     }
 
-    void finalStatusGivesItsCode()
+    void failuresGiveTheirCode_data()
     {
-        m_dev->addFault(QStringLiteral("/action/upload"), Fault::status(415, "<response/>"));
-        CGIUtil util(22);
-        Recorder rec(&util);
-        QVERIFY(util.setUploadRequest(uploadUrl(), "admin", "1234", m_file));
-        QVERIFY(runToEnd(util));
-        QCOMPARE(rec.events, QStringList({"h:8"}));
+        QTest::addColumn<bool>("missingFile");
+        QTest::addColumn<QString>("event");
+        QTest::newRow("final status 415") << false << "h:8";
+        QTest::newRow("missing file") << true << "h:255";
     }
 
-    void missingFileReportsFailure()
+    void failuresGiveTheirCode()
     {
-        CGIUtil util(23);
+        QFETCH(bool, missingFile);
+        QFETCH(QString, event);
+        if (!missingFile)
+            m_dev->addFault(QStringLiteral("/action/upload"), Fault::status(415, "<response/>"));
+        CGIUtil util(22);
         Recorder rec(&util);
-        QVERIFY(util.setUploadRequest(uploadUrl(), "admin", "1234", m_dir.filePath("absent.bin")));
+        QVERIFY(
+            util.setUploadRequest(uploadUrl(), "admin", "1234", missingFile ? m_dir.filePath("absent.bin") : m_file));
         QVERIFY(runToEnd(util));
-        QCOMPARE(rec.events, QStringList({"h:255"}));
+        QCOMPARE(rec.events, QStringList{event});
     }
 
     void silentDeviceEndsByLowSpeedTime()

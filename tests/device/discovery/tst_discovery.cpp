@@ -223,20 +223,6 @@ private slots:
         QCOMPARE(cut.mid(276, 16), QByteArray(15, '1') + QByteArray(1, '\0'));
     }
 
-    void setThenGet()
-    {
-        Run run(responder->port());
-        run.option->addSetRequest("127.0.0.9", "00:11:22:33:44:55", "255.255.255.0", "127.0.0.1", "admin", "1234", 0);
-        run.option->startSetIp();
-        QTRY_COMPARE(run.results, (QVector<QVector<int>>{{31, 1, 1}}));
-        Run get(responder->port());
-        get.option->queryNetInfo("00:11:22:33:44:55");
-        QTRY_VERIFY(!get.configs.isEmpty());
-        QCOMPARE(get.configs.first().address(), QString("127.0.0.9"));
-        QCOMPARE(get.configs.first().mask(), QString("255.255.255.0"));
-        QVERIFY(get.configs.first().isStatic());
-    }
-
     void setResults_data()
     {
         QTest::addColumn<QString>("password");

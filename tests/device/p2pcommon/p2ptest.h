@@ -4,7 +4,6 @@
 // sends them, a recorder for the device's callbacks and short timings.
 
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 #include <QTest>
 #include <QVector>
@@ -12,6 +11,7 @@
 
 #include <functional>
 
+#include "../common/clips.h"
 #include "devicesim/p2pdevice.h"
 #include "device/qcdevicefromtutk.h"
 
@@ -21,7 +21,7 @@ inline const QString kUid = QStringLiteral("ARDOSIM0000000000001");
 
 inline QString clipPath(const QString &name)
 {
-    return qEnvironmentVariable("ARDO_CLIPS_DIR") + QLatin1Char('/') + name;
+    return clips::dir() + QLatin1Char('/') + name;
 }
 
 inline QVector<devicesim::P2pUnit> h264Clip()
@@ -35,12 +35,6 @@ inline QVector<devicesim::P2pUnit> h265Clip()
 inline QVector<devicesim::P2pUnit> h264Small()
 {
     return devicesim::p2pLoadClip(clipPath("h264-240p25.h264"), false);
-}
-
-inline QByteArray readClip(const QString &name)
-{
-    QFile f(clipPath(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 inline devicesim::P2pMedia h264Media(devicesim::P2pMedia::Audio audio = devicesim::P2pMedia::MuLaw)

@@ -227,7 +227,7 @@ private slots:
         m_rec.clear();
 
         P2pMedia g726 = h264Media(P2pMedia::G726);
-        g726.g726 = readClip("tone-g726-8k.raw");
+        g726.g726 = clips::read("tone-g726-8k.raw");
         QVERIFY(g726.g726.size() > 1600);
         startSim(g726);
         d = makeDevice();
