@@ -343,33 +343,18 @@ private slots:
                                      "update recordcapture set recordskdenable=1, captureskdenable=0,"
                                      " recordstream=1, prevrecord=2, postrecord=3, capturecount=4,"
                                      " captureinterval=5, snapshotformat=6, snapshotquality=6"));
-        QCOMPARE(m_db->getAutoAdd(), true);
-        QCOMPARE(m_db->getAutoLogin(), false);
-        QCOMPARE(m_db->getAutoName(), QString("op"));
-        QCOMPARE(m_db->getAutoPlay(), true);
-        QCOMPARE(m_db->getAutoStream(), true);
-        QCOMPARE(m_db->getDefaultUser(), QString("admin"));
-        QCOMPARE(m_db->getDefaultPassword(), QString("pw"));
-        QCOMPARE(m_db->getReservedSize(), 5);
-        QCOMPARE(m_db->getDownloadPath(), QString("dl"));
-        QCOMPARE(m_db->getPictureExpiry(), 11);
-        QCOMPARE(m_db->getRecordExpiry(), 12);
-        QCOMPARE(m_db->getRecordPath(), QString("rec"));
-        QCOMPARE(m_db->getSnapshotPath(), QString("snap"));
-        QCOMPARE(m_db->getShowMode(), 2);
-        QCOMPARE(m_db->getSysLanguage(), QString("English"));
-        QCOMPARE(m_db->getKeepDays(), 13);
-        QCOMPARE(m_db->getViewCount(), 16);
-        QCOMPARE(m_db->getRecordScheduleEnable(), true);
-        QCOMPARE(m_db->getCaptureScheduleEnable(), false);
-        QCOMPARE(m_db->getRecordStream(), 1);
-        QCOMPARE(m_db->getRecordDuration(), 300);
-        QCOMPARE(m_db->getPrevRecord(), 2);
-        QCOMPARE(m_db->getPostRecord(), 3);
-        QCOMPARE(m_db->getCaptureCount(), 4);
-        QCOMPARE(m_db->getCaptureInterval(), 5);
-        QCOMPARE(m_db->getSnapshotFormat(), 6);
-        QCOMPARE(m_db->getSnapshotQuality(), 6);
+        qcDatabase &db = *m_db;
+        QCOMPARE((QVariantList{db.getAutoAdd(), db.getAutoLogin(), db.getAutoName(), db.getAutoPlay(),
+                               db.getAutoStream(), db.getDefaultUser(), db.getDefaultPassword(), db.getReservedSize(),
+                               db.getDownloadPath(), db.getPictureExpiry(), db.getRecordExpiry(), db.getRecordPath(),
+                               db.getSnapshotPath(), db.getShowMode(), db.getSysLanguage(), db.getKeepDays()}),
+                 (QVariantList{true, false, "op", true, true, "admin", "pw", 5, "dl", 11, 12, "rec", "snap", 2,
+                               "English", 13}));
+        QCOMPARE((QVariantList{db.getViewCount(), db.getRecordScheduleEnable(), db.getCaptureScheduleEnable(),
+                               db.getRecordStream(), db.getRecordDuration(), db.getPrevRecord(), db.getPostRecord(),
+                               db.getCaptureCount(), db.getCaptureInterval(), db.getSnapshotFormat(),
+                               db.getSnapshotQuality()}),
+                 (QVariantList{16, true, false, 1, 300, 2, 3, 4, 5, 6, 6}));
     }
 
     void nullsAndTextsGiveFailureValues()

@@ -50,20 +50,6 @@ private slots:
     }
     void cleanup() { m_run.reset(); }
 
-    void loadCountsBytes()
-    {
-        qcLanguageXml lang;
-        QCOMPARE(lang.getLangText(38, 48, "setsuccess"), QString()); // before any load
-        const qint64 size = QFileInfo(qcLanguageXml::kFileName).size();
-        QVERIFY(size > 0);
-        QCOMPARE(qint64(lang.load()), size);
-
-        QVERIFY(writeFile(qcLanguageXml::kFileName, QByteArray()));
-        QCOMPARE(qcLanguageXml().load(), 0);
-        QVERIFY(QFile::remove(qcLanguageXml::kFileName));
-        QCOMPARE(qcLanguageXml().load(), 0);
-    }
-
     void everyTableRowResolves()
     {
         qcLanguageXml lang;

@@ -66,14 +66,11 @@ private slots:
         delete worker;
         QTRY_COMPARE(received.size(), 1);
         QVERIFY(onMainThread);
-        const _st_log_item &got = received.first();
-        QCOMPARE(got.logdate, sent.logdate);
-        QCOMPARE(got.curuser, sent.curuser);
-        QCOMPARE(got.logdecl, sent.logdecl);
-        QCOMPARE(got.reldevname, sent.reldevname);
-        QCOMPARE(got.reldevaddr, sent.reldevaddr);
-        QCOMPARE(got.lognote, sent.lognote);
-        QCOMPARE(got.logtype, sent.logtype);
+        const auto fields = [](const _st_log_item &i) {
+            return QStringList{
+                i.logdate, i.curuser, i.logdecl, i.reldevname, i.reldevaddr, i.lognote, QString::number(i.logtype)};
+        };
+        QCOMPARE(fields(received.first()), fields(sent));
     }
 };
 

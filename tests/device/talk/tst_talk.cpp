@@ -176,6 +176,7 @@ private slots:
         QVERIFY(cycles > 50);
     }
 
+    // Without a microphone only the opening frame goes out.
     void exactRequest()
     {
         ScriptServer raw({ScriptServer::write("HTTP/1.0 200 OK\r\n\r\n"), ScriptServer::readAll()});
@@ -185,6 +186,7 @@ private slots:
         talk.start();
         QTRY_VERIFY(talk.talkStarted());
         QTRY_COMPARE(raw.received().size(), 44);
+        QTest::qWait(300);
         QVERIFY(talk.stopIntercom());
         QCOMPARE(raw.request(), QByteArray("POST /action/stream?subject=audiotalk HTTP/1.0 \r\nAuthorization: Basic "
                                            "YWRtaW46MTIzNA==\r\nConnection: Keep-Alive \r\nContent-Length: 0\r\n\r\n"));
@@ -219,22 +221,6 @@ private slots:
         const double f = TalkSink::frequency(rec.audio);
         QVERIFY2(f > 950 && f < 1050, qPrintable(QString::number(f)));
         QVERIFY(TalkSink::peak(rec.audio) > 6000);
-    }
-
-    void withoutSourceOnlyTheOpeningFrame()
-    {
-        Sink sink;
-        qcDeviceIntercom talk;
-        talk.setTiming(quick());
-        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", nullptr);
-        talk.start();
-        QTRY_VERIFY(talk.talkStarted());
-        QTest::qWait(300);
-        QVERIFY(talk.stopIntercom());
-        const auto rec = sink.talk->record();
-        QCOMPARE(rec.opening.size(), 44);
-        QCOMPARE(rec.frames, 0);
-        QCOMPARE(rec.bytesAfterAnswer, qint64(44));
     }
 
     void refusedAnswers_data()
