@@ -153,16 +153,6 @@ private slots:
         QVERIFY(clock.elapsed() >= 290);
     }
 
-    void labelReportsEveryPress()
-    {
-        qcLabelEx label;
-        QSignalSpy click(&label, &qcLabelEx::sigClick);
-        QTest::mousePress(&label, Qt::RightButton);
-        QTest::mousePress(&label, Qt::LeftButton);
-        QTest::mousePress(&label, Qt::MiddleButton);
-        QCOMPARE(click.count(), 3);
-    }
-
     void noFocusRectangle()
     {
         QStyle *fusion = QStyleFactory::create("Fusion");

@@ -76,26 +76,6 @@ private slots:
         QTEST(ISysinforWin::loadBetween(first, second), "load");
     }
 
-    void firstValueAfterHalfASecond()
-    {
-        Feed feed({at(0, 0, 0), at(250, 300, 200), at(250, 300, 200), at(250, 1300, 200)});
-        ISysinforWin sampler(feed.reader());
-        QSignalSpy spy(&sampler, &ISysinforWin::sigCpuRate);
-        QElapsedTimer t;
-        t.start();
-        sampler.start();
-        QVERIFY(spy.wait(3000));
-        const qint64 first = t.elapsed();
-        QVERIFY2(first >= 450 && first < 1200, qPrintable(QString::number(first)));
-        QCOMPARE(spy.at(0).at(0).toInt(), 50);
-        QVERIFY(spy.wait(3000));
-        QCOMPARE(spy.at(1).at(0).toInt(), 100);
-        const qint64 second = t.elapsed();
-        QVERIFY2(second - first >= 1400, qPrintable(QString::number(second - first)));
-        sampler.stop();
-        QVERIFY(sampler.wait(1000));
-    }
-
     void stopIsPrompt_data()
     {
         QTest::addColumn<bool>("inPause");

@@ -39,15 +39,6 @@ private slots:
         QCOMPARE(platform::msecsOfDay(), ((14 * 60 + 6) * 60 + 9) * 1000 + 123);
     }
 
-    void msecsOfDayWrapsAtMidnight()
-    {
-        platform::FakeClock clock(QDateTime(QDate(2024, 3, 7), QTime(23, 59, 59, 999)));
-        QCOMPARE(clock.msecsOfDay(), 86399999);
-        clock.advance(1);
-        QCOMPARE(clock.msecsOfDay(), 0);
-        QCOMPARE(clock.now().date(), QDate(2024, 3, 8));
-    }
-
     void systemSeamsAreBackAfterReset()
     {
         platform::FakeClock clock(QDateTime(QDate(2001, 1, 1), QTime(1, 0)));

@@ -46,23 +46,6 @@ private slots:
             QTEST(user, "user");
         }
     }
-
-    void readsThisMachine()
-    {
-        quint64 idle1 = 0, kernel1 = 0, user1 = 0;
-        QVERIFY(platform::readSystemTimes(idle1, kernel1, user1));
-        QVERIFY(kernel1 >= idle1);
-        QVERIFY(kernel1 + user1 > 0);
-        // Burn a little processor time; the counters never run backwards as a whole.
-        QElapsedTimer t;
-        t.start();
-        volatile quint64 sink = 0;
-        while (t.elapsed() < 50)
-            sink = sink + 1;
-        quint64 idle2 = 0, kernel2 = 0, user2 = 0;
-        QVERIFY(platform::readSystemTimes(idle2, kernel2, user2));
-        QVERIFY(kernel2 + user2 >= kernel1 + user1);
-    }
 };
 
 QTEST_APPLESS_MAIN(TestSysTimes)
