@@ -273,17 +273,11 @@ private slots:
         QCOMPARE((QList<int>{mi.width, mi.height, mi.channels}), (QList<int>{640, 368, 1}));
     }
 
-    void highRateAudio_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::newRow("16 kHz") << 3;
-    }
-
+    // Audio above 8 kHz is not handed on.
     void highRateAudio()
     {
-        QFETCH(int, index);
         P2pMedia m = h264Media();
-        m.audioRateIndex = index;
+        m.audioRateIndex = 3; // 16 kHz
         startSim(m);
         auto d = makeDevice();
         QVERIFY(waitVideo(30, 6000));
