@@ -287,7 +287,9 @@ private slots:
         QVERIFY(push(fb, 100, 1, 10, 10));
         QVERIFY(push(fb, 100, 2, 11, 11));
         QVERIFY(push(fb, 100, 1, 12, 12));
-        // A reader far beyond the new numbers moves to the newest key frame.
+        // A reader far beyond the new numbers has not lost its place: it moves
+        // to the newest key frame.
+        QVERIFY(!fb.positionLost(1000, 1 << 20));
         Read r = read(fb, 1000);
         QCOMPARE(r.sequence, 3);
         QCOMPARE(r.timestamp, 12u);
@@ -298,72 +300,42 @@ private slots:
         QCOMPARE(read(fb, 3).sequence, 4);
     }
 
-    void positionLostAfterEviction()
+    // Timestamp steps between video frames from the first key frame on,
+    // over the last deltas, clamped to 1..120; 0.0 without an average.
+    void frameRateEstimate_data()
     {
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(10 * (kHdr + 100)));
-        for (int i = 0; i < 30; ++i)
-            QVERIFY(push(fb, 100, i % 10 == 0 ? 1 : 2, uint64_t(i), uint32_t(i)));
-        // Stored now: 21..30. A reader at 5 lost its place for good.
-        QVERIFY(!read(fb, 5).ok);
-        QVERIFY(fb.positionLost(5, 1 << 20));
-        QVERIFY(fb.positionLost(19, 1 << 20));
-        QVERIFY(!fb.positionLost(20, 1 << 20)); // 21 is still there
-        QVERIFY(!fb.positionLost(30, 1 << 20)); // at the newest: waiting
-        QVERIFY(!fb.positionLost(40, 1 << 20)); // beyond: the read moves it
-        QVERIFY(!fb.positionLost(-1, 1 << 20));
-        // After the reset, the reader resumes at the newest key frame.
-        QCOMPARE(read(fb, -1).sequence, 21);
+        QTest::addColumn<QList<int>>("types");
+        QTest::addColumn<QList<qint64>>("timestamps");
+        QTest::addColumn<float>("rate");
+        QTest::newRow("nothing") << QList<int>{} << QList<qint64>{} << 0.0f;
+        QTest::newRow("one delta") << QList<int>{1, 2} << QList<qint64>{1000, 1040} << 0.0f;
+        QTest::newRow("audio counts for nothing")
+            << QList<int>{1, 2, 4, 2} << QList<qint64>{1000, 1040, 1045, 1080} << 25.0f;
+        QTest::newRow("before the first key frame")
+            << QList<int>{2, 3, 1, 2, 2} << QList<qint64>{500000, 600000, 1000, 1100, 1200} << 10.0f;
+        QTest::newRow("equal timestamps")
+            << QList<int>{1, 2, 2, 2, 2} << QList<qint64>{7000, 7000, 7000, 7000, 7000} << 0.0f;
+        QTest::newRow("250 clamped") << QList<int>{1, 2, 2, 2, 2, 2}
+                                     << QList<qint64>{7000, 7000, 7000, 7000, 7000, 7020} << 120.0f;
+        // 101 deltas of 86,000,000 ms would overflow a 32-bit sum.
+        QList<int> types{1};
+        QList<qint64> ts{1};
+        for (int i = 0; i < 101; ++i) {
+            types << 2;
+            ts << ts.last() + 86000000;
+        }
+        QTest::newRow("long deltas") << types << ts << 1.0f;
     }
-
     void frameRateEstimate()
     {
-        {
-            qcFrameBuffer fb;
-            QVERIFY(fb.allocate(100000));
-            QCOMPARE(fb.frameRate(), 0.0f);
-            QVERIFY(push(fb, 10, 1, 1000, 0));
-            QVERIFY(push(fb, 10, 2, 1040, 0));
-            QCOMPARE(fb.frameRate(), 0.0f);    // one delta only
-            QVERIFY(push(fb, 10, 4, 1045, 0)); // audio counts for nothing
-            QVERIFY(push(fb, 10, 2, 1080, 0));
-            QCOMPARE(fb.frameRate(), 25.0f);
-            fb.setFrameRate(30); // the writer's hint wins
-            QCOMPARE(fb.frameRate(), 30.0f);
-        }
-        {
-            // Before any key frame, other frames record nothing.
-            qcFrameBuffer fb;
-            QVERIFY(fb.allocate(100000));
-            QVERIFY(push(fb, 10, 2, 500000, 0));
-            QVERIFY(push(fb, 10, 3, 600000, 0));
-            QVERIFY(push(fb, 10, 1, 1000, 0));
-            QVERIFY(push(fb, 10, 2, 1100, 0));
-            QVERIFY(push(fb, 10, 2, 1200, 0));
-            QCOMPARE(fb.frameRate(), 10.0f);
-        }
-        {
-            // 101 deltas of 86,000,000 ms would overflow a 32-bit sum.
-            qcFrameBuffer fb;
-            QVERIFY(fb.allocate(100000));
-            uint64_t ts = 1;
-            QVERIFY(push(fb, 10, 1, ts, 0));
-            for (int i = 0; i < 101; ++i)
-                QVERIFY(push(fb, 10, 2, ts += 86000000, 0));
-            const float rate = fb.frameRate();
-            QVERIFY(rate >= 1.0f && rate <= 120.0f);
-            QCOMPARE(rate, 1.0f);
-        }
-        {
-            // Equal timestamps: an average of 0 gives 0.0 and nothing stored.
-            qcFrameBuffer fb;
-            QVERIFY(fb.allocate(100000));
-            for (int i = 0; i < 5; ++i)
-                QVERIFY(push(fb, 10, i == 0 ? 1 : 2, 7000, 0));
-            QCOMPARE(fb.frameRate(), 0.0f);
-            QVERIFY(push(fb, 10, 2, 7000 + 4 * 5, 0)); // now the average is 4 ms
-            QCOMPARE(fb.frameRate(), 120.0f);          // 250 clamped
-        }
+        QFETCH(QList<int>, types);
+        QFETCH(QList<qint64>, timestamps);
+        QFETCH(float, rate);
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(100000));
+        for (int i = 0; i < types.size(); ++i)
+            QVERIFY(push(fb, 10, uint32_t(types[i]), uint64_t(timestamps[i]), 0));
+        QCOMPARE(fb.frameRate(), rate);
     }
 
     void consumeCreditsEveryDroppedRecord()
