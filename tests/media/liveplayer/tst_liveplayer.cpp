@@ -116,6 +116,27 @@ QVector<clips::Unit> clip(const char *name, bool h265)
     return clips::units(clips::read(QString::fromLatin1(name)), h265);
 }
 
+// A view playing the 360p H.264 clip (or `units`) from a frame buffer, fed
+// every `intervalMs`; a negative interval leaves the feeding to the test.
+struct Playing
+{
+    explicit Playing(int intervalMs, QSize window = QSize(320, 180), QSize info = QSize(640, 360),
+                     QVector<clips::Unit> units = clip("h264-360p25.h264", false), uint32_t capacity = 921600)
+        : view(window.width(), window.height(), info.width(), info.height()), feeder(&fb, std::move(units))
+    {
+        fb.allocate(capacity);
+        view.player.setFrameSource(&fb);
+        view.player.setVideoInfo(info.width(), info.height(), 28, false);
+        view.player.start();
+        if (intervalMs >= 0)
+            feeder.start(intervalMs);
+    }
+    int presented() const { return presentedOn(view.window); }
+    qcFrameBuffer fb;
+    View view;
+    Feeder feeder;
+};
+
 } // namespace
 
 class TestLivePlayer : public QObject
@@ -239,44 +260,17 @@ private slots:
         QVERIFY(!player.inputData(huge.data(), 1000));
         player.wait();
     }
-
-    void secondFrameSourceIgnored()
-    {
-        qcFrameBuffer first, second;
-        QVERIFY(first.allocate(921600));
-        QVERIFY(second.allocate(921600));
-        View view(320, 180, 640, 360);
-        view.player.setFrameSource(&first);
-        view.player.setFrameSource(&second);
-        view.player.setVideoInfo(640, 360, 28, false);
-        view.player.start();
-        Feeder intoSecond(&second, clip("h264-360p25.h264", false));
-        intoSecond.start(5);
-        QTest::qWait(400);
-        QCOMPARE(presentedOn(view.window), 0);
-        Feeder intoFirst(&first, clip("h264-360p25.h264", false));
-        intoFirst.start(5);
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 0, 5000);
-    }
-
     void pauseForgetsPositionAndResumesAtKeyFrame()
     {
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(921600));
-        View view(320, 180, 640, 360);
-        view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(640, 360, 28, false);
-        view.player.start();
-        Feeder feeder(&fb, clip("h264-360p25.h264", false));
-        feeder.start(20);
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 0, 5000);
-        view.player.setPaused(true);
+        Playing p(20);
+        QTRY_VERIFY_WITH_TIMEOUT(p.presented() > 0, 5000);
+        p.view.player.setPaused(true);
         QTest::qWait(100);
-        const int paused = presentedOn(view.window);
+        const int paused = p.presented();
         QTest::qWait(400);
-        QCOMPARE(presentedOn(view.window), paused);
-        view.player.setPaused(false);
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > paused + 5, 5000);
+        QCOMPARE(p.presented(), paused);
+        p.view.player.setPaused(false);
+        QTRY_VERIFY_WITH_TIMEOUT(p.presented() > paused + 5, 5000);
     }
 
     void queueKeepsConsumingWhilePaused()
@@ -409,42 +403,19 @@ private slots:
         player.wait();
         QVERIFY(!player.hasAudioOutput());
     }
-
-    void pictureOfOtherSizeIsNotDrawn()
-    {
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(921600));
-        View view(320, 240, 320, 240);
-        view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(320, 240, 28, false); // the stream is 640x360
-        view.player.start();
-        Feeder feeder(&fb, clip("h264-360p25.h264", false));
-        feeder.start(10);
-        QTest::qWait(800);
-        QCOMPARE(presentedOn(view.window), 0);
-        QVERIFY(view.player.decoderOpen());
-    }
-
     // P2P devices announce the coded size (640x368) of a stream the decoder
     // crops to 640x360: drawn, with the last row repeated below.
     void codedSizeAnnouncementIsDrawn()
     {
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(921600));
-        View view(640, 368, 640, 368);
-        view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(640, 368, 28, false);
-        view.player.start();
-        Feeder feeder(&fb, clip("h264-360p25.h264", false));
-        feeder.start(20);
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) >= 5, 10000);
+        Playing p(20, QSize(640, 368), QSize(640, 368));
+        QTRY_VERIFY_WITH_TIMEOUT(p.presented() >= 5, 10000);
         {
             std::lock_guard<std::mutex> lock(g_presented.mutex);
-            QCOMPARE(g_presented.size[view.window], QSize(640, 368));
+            QCOMPARE(g_presented.size[p.view.window], QSize(640, 368));
         }
         // A difference of a macroblock or more is no crop: nothing is drawn.
         View other(640, 384, 640, 384);
-        other.player.setFrameSource(&fb);
+        other.player.setFrameSource(&p.fb);
         other.player.setVideoInfo(640, 376, 28, false);
         other.player.start();
         QTest::qWait(800);
@@ -479,28 +450,21 @@ private slots:
 
     void rendererSwapTakesEffectAtOnce()
     {
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(921600));
-        View view(320, 180, 640, 360);
         QWidget other;
         other.resize(200, 100);
         other.show();
         CD3DWndRender second;
         second.setWindow(HWND(other.winId()));
         QCOMPARE(second.init(640, 360), 0);
-        view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(640, 360, 28, false);
-        view.player.start();
-        Feeder feeder(&fb, clip("h264-360p25.h264", false));
-        feeder.start(5);
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 2, 5000);
-        view.player.setWndRender(&second);
-        const int firstCount = presentedOn(view.window);
-        view.render.stop(); // safe: no longer in use
+        Playing p(5);
+        QTRY_VERIFY_WITH_TIMEOUT(p.presented() > 2, 5000);
+        p.view.player.setWndRender(&second);
+        const int firstCount = p.presented();
+        p.view.render.stop(); // safe: no longer in use
         QTRY_VERIFY_WITH_TIMEOUT(presentedOn(HWND(other.winId())) > 2, 5000);
-        QCOMPARE(presentedOn(view.window), firstCount);
-        view.player.stopLiveplay();
-        view.player.wait();
+        QCOMPARE(p.presented(), firstCount);
+        p.view.player.stopLiveplay();
+        p.view.player.wait();
     }
 
     void overtakenReaderRecoversAtOnce()
@@ -514,31 +478,25 @@ private slots:
                 break;
             gopBytes += u.bytes.size() + 32;
         }
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(uint32_t(gopBytes * 3 / 4))); // holds about one and a half
-        View view(320, 180, 640, 360);
-        view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(640, 360, 28, false);
-        view.player.start();
-        Feeder feeder(&fb, units);
+        Playing p(-1, QSize(320, 180), QSize(640, 360), units, uint32_t(gopBytes * 3 / 4)); // about 1.5 groups
         for (int i = 0; i < 10; ++i) {
-            feeder.push(i);
+            p.feeder.push(i);
             QTest::qWait(40);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.presented() > 2, 5000);
         QTest::qWait(200); // the player has caught up and waits for frame 11
-        const int before = presentedOn(view.window);
+        const int before = p.presented();
         // A burst that evicts the player's next frame.
         for (int i = 10; i < 60; ++i)
-            feeder.push(i);
+            p.feeder.push(i);
         const int64_t burstEnd = monotonicNs();
-        while (presentedOn(view.window) == before && monotonicNs() - burstEnd < 3000000000LL)
+        while (p.presented() == before && monotonicNs() - burstEnd < 3000000000LL)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         const qint64 ms = (monotonicNs() - burstEnd) / 1000000;
         QVERIFY2(ms < 100, qPrintable(QString::number(ms))); // not after 301 misses (6 s)
         QTest::qWait(500);
         // It went to the newest key frame, not through the evicted frames.
-        QVERIFY(presentedOn(view.window) - before < 40);
+        QVERIFY(p.presented() - before < 40);
     }
 
 private:
