@@ -4,8 +4,6 @@
 #include "device/qcaudiocapture.h"
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
-#include "devicesim/streamrouter.h"
-#include "devicesim/talksink.h"
 #include "../../device/p2pcommon/p2ptest.h"
 #include "device/qccommonstream.h"
 #include "platform/p2p/P2pApi.h"
@@ -86,34 +84,6 @@ private slots:
         QCOMPARE(unit->getMainFrameBuffer()->capacity(), 3686400u);
         QCOMPARE(meta.count(), 0);
     }
-
-    void formatChangeStopsTheRecorderAndIsSignalled()
-    {
-        P2PFactoryScope factory;
-        RecorderFactoryScope recorders;
-        auto unit = startedUnit(factory, 140);
-        QSignalSpy meta(unit.get(), &qcStreamUtil::sigMetaChange);
-        feed(unit.get(), 0, streamInfo(1280, 720), KindStreamInfo);
-        QVERIFY(unit->startRecord("file", 28, 0, 1800, 0, 0, true));
-        ScriptedRecorder *rec = recorders.made.at(0);
-        QCOMPARE(rec->infoWidth, 1280);
-        QCOMPARE(rec->buffer, unit->getMainFrameBuffer());
-
-        feed(unit.get(), 0, streamInfo(1920, 1080), KindStreamInfo);
-        QVERIFY(rec->stopFlag);
-        QCOMPARE(unit->getMainFrameBuffer()->capacity(), 8294400u);
-        QCOMPARE(meta.count(), 1);
-        QCOMPARE(meta.at(0).at(0).toInt(), 140);
-        QCOMPARE(meta.at(0).at(1).toInt(), 0);
-
-        // A sub-stream change leaves the recording of the main stream alone.
-        feed(unit.get(), 1, streamInfo(640, 360), KindStreamInfo);
-        feed(unit.get(), 1, streamInfo(320, 240), KindStreamInfo);
-        QCOMPARE(meta.count(), 2);
-        QCOMPARE(meta.at(1).at(1).toInt(), 1);
-        unit->stopRecord(false);
-    }
-
     void audioCountsOnlyOnAStreamWithAudio()
     {
         P2PFactoryScope factory;
@@ -132,18 +102,6 @@ private slots:
         QCOMPARE(unit->getMainMediaInfo().channels, 3);
         QCOMPARE(meta.count(), 2);
     }
-
-    void decoderChoiceAndCodec()
-    {
-        P2PFactoryScope factory;
-        auto unit = startedUnit(factory);
-        feed(unit.get(), 1, streamInfo(640, 360, 5, 30, false, 0, 0, 0, 2), KindStreamInfo);
-        QCOMPARE(unit->getSubMediaInfo().decoder, 0);
-        QCOMPARE(unit->getSubMediaInfo().videoCodec, 174);
-        feed(unit.get(), 1, streamInfo(640, 360, 5, 30, false, 0, 0, 0, 1), KindStreamInfo);
-        QCOMPARE(unit->getSubMediaInfo().decoder, 1);
-    }
-
     void implausibleSizesAreIgnored_data()
     {
         QTest::addColumn<int>("stream");
@@ -280,32 +238,6 @@ private slots:
         lonely.setParams("P2PID0003", "0", "cam", "admin", "pw", 103, 8, kP2PType);
         QVERIFY(!lonely.start());
     }
-
-    void p2pStatusClearsBothBuffers()
-    {
-        P2PFactoryScope factory;
-        auto unit = startedUnit(factory);
-        for (int s : {0, 1}) {
-            feed(unit.get(), s, streamInfo(640, 360), KindStreamInfo);
-            for (int i = 0; i < 4; ++i)
-                feed(unit.get(), s, QByteArray(10, 'k'), KindVideo, 1);
-        }
-        factory.last->status(StatusConnected);
-        QCoreApplication::processEvents();
-        QVERIFY(unit->isStarted());
-        QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 2);
-        factory.last->status(StatusLost);
-        QCoreApplication::processEvents();
-        QVERIFY(!unit->isStarted());
-        QCOMPARE(unit->getMainFrameBuffer()->frameCount(), 0);
-        QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 0);
-        QCOMPARE(typeAt(unit->getMainFrameBuffer(), 1), 0u);
-        // The next start reuses the object.
-        FakeP2PStream *p2p = factory.last;
-        QVERIFY(unit->start());
-        QCOMPARE(factory.last, p2p);
-    }
-
     void p2pRestartHandsOverTheNewData()
     {
         P2PFactoryScope factory;
@@ -540,37 +472,6 @@ private slots:
             },
             5000));
     }
-
-    void talkReplacesTheSenderOfTheDevice()
-    {
-        devicesim::Device device;
-        device.setCredentials("admin", "1234");
-        auto sink = std::make_shared<devicesim::TalkSink>(device);
-        device.registerHandler("/action/stream", std::make_shared<devicesim::StreamRouter>(nullptr, sink));
-        QVERIFY(device.start(QHostAddress("127.0.0.31"), 0));
-        qcAudioCapture microphone(nullptr, std::make_unique<ToneAudioInput>());
-        QVERIFY(microphone.startCapture());
-
-        qcStreamUtil unit;
-        unit.setParams("127.0.0.31", QString::number(device.port()), "cam", "admin", "1234", 102, 1, kByAddress);
-        QVERIFY(unit.startTalk(&microphone));
-        QVERIFY(unit.isTalking());
-        QTRY_VERIFY(sink->record().frames > 0);
-        QVERIFY(unit.startTalk(&microphone));
-        // The first sender has ended (and closed its connection) before
-        // startTalk made the second.
-        QTRY_COMPARE(sink->record().connections, 2);
-        QTRY_VERIFY(sink->record().peerClosed);
-        sink->reset();
-        QTRY_VERIFY(sink->record().frames > 0);
-        QVERIFY(!sink->record().peerClosed);
-        unit.stopTalk();
-        QVERIFY(!unit.isTalking());
-        QTRY_VERIFY(sink->record().peerClosed);
-        QCOMPARE(sink->record().connections, 0);
-        microphone.stopCapture();
-    }
-
     // The device refuses the sub stream on every try, as some firmwares
     // limit sub-stream clients: the unit's started flag keeps dropping, yet
     // a viewer gets the main stream's buffer while its own client is connected.
