@@ -221,17 +221,6 @@ private slots:
         QVERIFY(alaw.decode(bytes, 160, 0, &pcm));
         QCOMPARE(pcm, QByteArray(320, 0));
     }
-
-    void rawPcmAt8kPassesUnchanged()
-    {
-        const QByteArray in = tone(8000, 440, 400);
-        QByteArray pcm;
-        qcAudioDecodeStage same;
-        QVERIFY(same.open(4, 8000));
-        QVERIFY(same.decode(reinterpret_cast<const uint8_t *>(in.constData()), in.size(), 50, &pcm));
-        QCOMPARE(pcm, in);
-    }
-
     void rawPcmIsResampledTo8k_data()
     {
         QTest::addColumn<int>("rate");
