@@ -4,14 +4,12 @@
 #include <QLabel>
 #include <QLayout>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QWidget>
 
-#include "gluefixture.h"
+#include "viewfixture.h"
 #include "media/cd3dwndrender.h"
 #include "media/cliveplayer.h"
 #include "media/qccamerautil.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -155,32 +153,6 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(qcCameraUtil::snapshotPath(QStringLiteral("/r"), ip, format, when), expected);
     }
-
-    void snapshotFromTheView()
-    {
-        FakeDevice device;
-        device.start();
-        QTemporaryDir root;
-        platform::FakeClock clock(QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9, 123)));
-        GlueView view(device);
-        view.glue.setClock(&clock);
-        QVERIFY(!view.glue.snapshot(root.path(), QStringLiteral("192.168.1.10"))); // no player
-        view.glue.setSnapshotFormat(145);
-        QVERIFY(view.glue.startStream(1));
-        QSignalSpy spy(&view.glue, &qcCameraUtil::sigSnapshot);
-        QVERIFY(view.glue.snapshot(root.path(), QStringLiteral("192.168.1.10")));
-        // The same moment names the same file, which exists by now.
-        QVERIFY(!view.glue.snapshot(root.path(), QStringLiteral("192.168.1.10")));
-        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 10000);
-        const QString path =
-            root.path() + "/20240307/192.168.1.10/PICV1_MANUAL_192-168-1-10_2024-03-07-14-05-09-0123.bmp";
-        QCOMPARE(spy.at(0).at(0).toString(), QString());
-        QCOMPARE(spy.at(0).at(1).toString(), path);
-        QCOMPARE(spy.at(0).at(2).toInt(), 28);
-        QImage picture(path);
-        QCOMPARE(picture.size(), QSize(640, 360));
-    }
-
     void zoomSelection()
     {
         FakeDevice device;

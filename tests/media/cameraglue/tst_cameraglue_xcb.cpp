@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <QWidget>
 
-#include "gluefixture.h"
+#include "viewfixture.h"
 #include "media/cliveplayer.h"
 #include "media/qccamerautil.h"
 

@@ -4,43 +4,13 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
-#include <atomic>
-#include <map>
-#include <mutex>
-#include <thread>
+#include "viewfixture.h"
 
 #include "media/cd3dwndrender.h"
 #include "media/cliveplayer.h"
 #include "media/qcaudioplayer.h"
-#include "media/qcframebuffer.h"
-#include "platform/d3d9/d3d9diag.h"
-#include "tests/device/common/clips.h"
 
 namespace {
-
-// Pictures presented per window, as the layer's present hook sees them.
-struct Presented
-{
-    std::mutex mutex;
-    std::map<HWND, int> count;
-    std::map<HWND, QSize> size;
-    std::map<HWND, int64_t> lastNs;
-};
-Presented g_presented;
-
-void onPresent(HWND window, const platform::d3d9::PresentedImage &image, int64_t ns)
-{
-    std::lock_guard<std::mutex> lock(g_presented.mutex);
-    ++g_presented.count[window];
-    g_presented.size[window] = QSize(image.width, image.height);
-    g_presented.lastNs[window] = ns;
-}
-
-int presentedOn(HWND w)
-{
-    std::lock_guard<std::mutex> lock(g_presented.mutex);
-    return g_presented.count[w];
-}
 
 int64_t monotonicNs()
 {
@@ -150,41 +120,6 @@ private slots:
         platform::d3d9::setPresentHook(onPresent);
     }
     void cleanupTestCase() { platform::d3d9::setPresentHook(nullptr); }
-
-    void h264FromFrameBufferAt25fps()
-    {
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(921600));
-        View view(640, 360, 640, 360);
-        QVERIFY(view.ok);
-        view.player.start();
-        view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(640, 360, 28, false);
-        Feeder feeder(&fb, clip("h264-360p25.h264", false));
-        feeder.start(40);
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) > 0, 5000);
-        const int before = presentedOn(view.window);
-        QTest::qWait(2000);
-        const int perTwoSeconds = presentedOn(view.window) - before;
-        QVERIFY2(perTwoSeconds >= 35 && perTwoSeconds <= 55, qPrintable(QString::number(perTwoSeconds)));
-        {
-            std::lock_guard<std::mutex> lock(g_presented.mutex);
-            QCOMPARE(g_presented.size[view.window], QSize(640, 360));
-        }
-        // The benchmark's counters: each drawn picture was decoded, and the
-        // renderer's 2 ms yield is a part of the draw time, told apart.
-        const CLivePlayer &p = view.player;
-        QVERIFY(p.picturesDrawn() > 0);
-        QVERIFY(p.picturesDecoded() >= p.picturesDrawn());
-        QVERIFY(p.decodeNanos() > 0 && p.decodeCpuNanos() > 0);
-        // The player runs on: the yield is counted last for each picture.
-        const int64_t drawn = p.picturesDrawn();
-        const int64_t yielded = p.drawYieldNanos();
-        QVERIFY(yielded >= (drawn - 1) * 2000000);
-        QVERIFY(p.drawNanos() > yielded);
-        QVERIFY(p.drawCpuNanos() > 0);
-    }
-
     // Decoder choice 1 asks for FFmpeg; choice 0 for the program's own
     // decoder, which FFmpeg stands in for when it is not built in.
     void h265ByDecoderChoice_data()
@@ -422,32 +357,6 @@ private slots:
         QCOMPARE(presentedOn(other.window), 0);
         QVERIFY(other.player.decoderOpen());
     }
-
-    void stopIsPromptWhileOthersRead()
-    {
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(921600));
-        auto *a = new View(320, 180, 640, 360);
-        View b(320, 180, 640, 360);
-        for (View *v : {a, &b}) {
-            v->player.setFrameSource(&fb);
-            v->player.setVideoInfo(640, 360, 28, false);
-            v->player.start();
-        }
-        Feeder feeder(&fb, clip("h264-360p25.h264", false));
-        feeder.start(0); // full speed
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(a->window) > 3 && presentedOn(b.window) > 3, 10000);
-        QElapsedTimer t;
-        t.start();
-        a->player.stopLiveplay();
-        QVERIFY(a->player.wait(5000));
-        const qint64 took = t.elapsed();
-        QVERIFY2(took < 100, qPrintable(QString::number(took)));
-        delete a;
-        const int bBefore = presentedOn(b.window);
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(b.window) > bBefore + 3, 5000);
-    }
-
     void rendererSwapTakesEffectAtOnce()
     {
         QWidget other;

@@ -13,11 +13,13 @@
 #include "platform/d3d9/d3d9diag.h"
 #include "tests/device/common/clips.h"
 
-// What the layer's present hook saw, per window.
+// What the layer's present hook saw, per window: how many pictures, the
+// last one's size, and the last picture itself when it came as 32-bit pixels.
 struct Presented
 {
     std::mutex mutex;
     std::map<HWND, int> count;
+    std::map<HWND, QSize> size;
     std::map<HWND, QImage> last;
 };
 inline Presented g_presented;
@@ -26,6 +28,7 @@ inline void onPresent(HWND window, const platform::d3d9::PresentedImage &image, 
 {
     std::lock_guard<std::mutex> lock(g_presented.mutex);
     ++g_presented.count[window];
+    g_presented.size[window] = QSize(image.width, image.height);
     if (image.format == platform::d3d9::PresentedFormat::Bgrx32)
         g_presented.last[window] =
             QImage(image.pixels, image.width, image.height, image.stride, QImage::Format_RGB32).copy();
