@@ -4,6 +4,8 @@
 // stream the colour clips, the stream service on its own thread, and the
 // read-back of what it recorded.
 
+#include "servicethread.h"
+
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
 #include "media/qcrecordfile.h"
@@ -16,14 +18,13 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QProcess>
-#include <QThread>
 
 #include <memory>
 
 namespace recordinge2e {
 
-const QByteArray kSystime =
-    "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>";
+using mediatest::kSystime;
+using mediatest::ServiceThread;
 
 struct Device
 {
@@ -49,33 +50,6 @@ inline std::unique_ptr<Device> startDevice(const QString &address, const QString
         return nullptr;
     return d;
 }
-
-// The service on a thread of its own, as the live page runs it.
-struct ServiceThread
-{
-    QThread thread;
-    qcStreamServer *server = new qcStreamServer;
-    explicit ServiceThread(const QString &path, int length = 60)
-    {
-        AlarmTiming timing;
-        timing.sweepMs = 300;
-        server->setAlarmTiming(timing);
-        server->setLocalConfig(path, path, length, 0, 0, 0, 5, 30, 1, 1);
-        server->moveToThread(&thread);
-        thread.start();
-    }
-    ~ServiceThread()
-    {
-        QMetaObject::invokeMethod(server, "shutdown", Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-        delete server;
-    }
-    void add(const Device &d, int index)
-    {
-        server->addDevice(d.address, d.port(), "cam" + d.address, "admin", "1234", "VARAR", index);
-    }
-};
 
 inline QStringList finished(const QString &folder)
 {

@@ -3,6 +3,8 @@
 // probe) is streamed from again within one probe cycle; one that refuses the
 // login is not asked again on every tick.
 
+#include "servicethread.h"
+
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
 #include "media/qcframebuffer.h"
@@ -36,8 +38,6 @@ extern "C" int socket(int domain, int type, int protocol)
 namespace {
 
 const QString kAddress = QStringLiteral("127.0.0.51");
-const QByteArray kSystime =
-    "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>";
 constexpr int kRestarts = 50;
 // One probe cycle and the tick that follows it, with room for a slow build.
 constexpr int kProbeCycleMs = 21 * qcStreamServer::kTickMs;
@@ -104,7 +104,7 @@ private slots:
                  "the clips fixture has not run");
         m_device = std::make_unique<devicesim::Device>();
         m_device->setCredentials("admin", "1234");
-        m_device->setSubject("systime", kSystime);
+        m_device->setSubject("systime", mediatest::kSystime);
         m_protocols = devicesim::installProtocols(*m_device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
         QVERIFY(startDevice());
         m_port = m_device->port();

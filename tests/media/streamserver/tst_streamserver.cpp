@@ -1,3 +1,4 @@
+#include "servicethread.h"
 #include "streamfakes.h"
 
 #include "device/qcaudiocapture.h"
@@ -12,20 +13,18 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <thread>
 
+using namespace mediatest;
 using namespace streamfakes;
 
 namespace {
 
 const QString kP2P = QStringLiteral("LOOPP2P");
 const QString kVarar = QStringLiteral("VARAR");
-const QString kSystime =
-    QStringLiteral("<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>");
 
 // (address, status) pairs of sigDeviceStatus for one address.
 QList<int> statusesOf(const QSignalSpy &spy, const QString &ip)
@@ -51,7 +50,7 @@ std::unique_ptr<devicesim::Device> startDevice(const char *address, const QStrin
 {
     auto device = std::make_unique<devicesim::Device>();
     device->setCredentials("admin", password);
-    device->setSubject("systime", kSystime.toUtf8());
+    device->setSubject("systime", kSystime);
     if (!device->start(QHostAddress(QString(address)), 0))
         return nullptr;
     return device;
@@ -64,34 +63,6 @@ int clockPosts(const devicesim::Device &device)
         n += r.method == "POST" && r.path == "/action/set" && r.key == "systime";
     return n;
 }
-
-// The service on a thread of its own, as the live page runs it.
-struct ServiceThread
-{
-    QThread thread;
-    qcStreamServer *server = new qcStreamServer;
-    ServiceThread()
-    {
-        server->moveToThread(&thread);
-        thread.start();
-    }
-    ~ServiceThread() { end(); }
-    void tick(int n = 1)
-    {
-        for (int i = 0; i < n; ++i)
-            QMetaObject::invokeMethod(server, "tick", Qt::BlockingQueuedConnection);
-    }
-    void end()
-    {
-        if (!server)
-            return;
-        QMetaObject::invokeMethod(server, "shutdown", Qt::BlockingQueuedConnection);
-        thread.quit();
-        thread.wait();
-        delete server;
-        server = nullptr;
-    }
-};
 
 } // namespace
 
@@ -416,31 +387,6 @@ private slots:
         QTRY_COMPARE(clockPosts(*refusing), 1);
         server.shutdown();
     }
-
-    void failedProbesDoNotHoldUpTheService()
-    {
-        // 64 devices that refuse the connection: their results come back
-        // together and are handled without a pause each.
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress("127.0.0.34"), 0));
-        const QString closedPort = QString::number(probe.serverPort());
-        probe.close();
-        qcStreamServer server;
-        for (int i = 0; i < 64; ++i)
-            server.addDevice(QString("127.0.1.%1").arg(i + 1), closedPort, "d", "admin", "1234", kVarar, i);
-        QSignalSpy status(&server, &qcStreamServer::sigDeviceStatus);
-        for (int i = 0; i < 19; ++i)
-            server.tick();
-        QCOMPARE(status.count(), 64);
-        QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(), 64, 100);
-        QElapsedTimer timer;
-        timer.start();
-        QTRY_COMPARE_WITH_TIMEOUT(status.count(), 128, 5000);
-        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
-        for (int i = 0; i < 64; ++i)
-            QCOMPARE(statusesOf(status, QString("127.0.1.%1").arg(i + 1)), QList<int>({0, 3}));
-    }
-
     void shutdownEndsEverythingPromptly()
     {
         const int baseline = threadCount();
