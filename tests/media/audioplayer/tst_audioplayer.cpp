@@ -388,20 +388,6 @@ private slots:
         QCOMPARE(pushed, 81920 / (320 + 16));
         QCOMPARE(player.pendingCount(), pushed);
     }
-
-    void stopEndsPromptly()
-    {
-        FakeOutput out;
-        auto *p = new Player(&out);
-        QVERIFY(p->player.startPlay(8000, 1, 16, 0));
-        p->player.start();
-        QTest::qWait(50); // inside the set-up pause
-        QElapsedTimer t;
-        t.start();
-        delete p;
-        QVERIFY2(t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
-        QVERIFY(out.stopped);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestAudioPlayer)

@@ -112,23 +112,6 @@ class TestRecording : public QObject
 private slots:
     void initTestCase() { testsupport::assumePlentyOfRoom(); }
     void cleanup() { platform::setClock(nullptr); }
-
-    void recordPaths()
-    {
-        platform::FakeClock clock(kMonday8);
-        platform::setClock(&clock);
-        Service s;
-        const QString root = s.dir.path() + "/RecordFile/20240101/";
-        QCOMPARE(s.server.buildRecordPath("10.0.0.5", 27), root + "10.0.0.5/RECV1_ALARM_10-0-0-5_.zmf");
-        QCOMPARE(s.server.buildRecordPath("ABCD1234EFGH5678", 26),
-                 root + "ABCD1234EFGH5678/RECV1_TIMING_ABCD1234EFGH5678_.zmf");
-        QCOMPARE(s.server.buildRecordPath("10.0.0.5", 28), root + "10.0.0.5/RECV1_MANUAL_10-0-0-5_.zmf");
-        QVERIFY(QFileInfo(root + "ABCD1234EFGH5678").isDir());
-        QCOMPARE(s.server.buildRecordPath("10.0.0.5", 29), QString());
-        Service none(false);
-        QCOMPARE(none.server.buildRecordPath("10.0.0.5", 28), QString());
-    }
-
     void scheduleValidation_data()
     {
         QTest::addColumn<bool>("capture");

@@ -335,32 +335,6 @@ private slots:
             QVERIFY2(differ <= 2, qPrintable(QString::number(differ)));
         }
     }
-
-    void overlayOutline()
-    {
-        NativeView view(400, 400);
-        CD3DWndRender r;
-        r.setWindow(view.window);
-        QCOMPARE(r.init(320, 240), 0);
-        Outline outline;
-        outline.rect = RECT{40, 40, 200, 160};
-        outline.width = 4;
-        QCOMPARE(r.setDrawCallback(drawOutline, &outline), 1);
-        Picture grey(320, 240, kGrey, kGrey);
-        QCOMPARE(r.drawFrame(grey.planes, grey.lines), 1);
-        QCOMPARE(outline.calls.load(), 0); // overlay switched off
-        r.setDrawEnabled(true);
-        QCOMPARE(r.drawFrame(grey.planes, grey.lines), 1);
-        QCOMPARE(outline.calls.load(), 1);
-        // Picture (x, y) lies at window (x * 1.25, 50 + y * 1.25).
-        const QColor top = pixelAt(view.window, 150, 100);
-        const QColor leftEdge = pixelAt(view.window, 50, 150);
-        const QColor inside = pixelAt(view.window, 150, 150);
-        QVERIFY2(top.red() > 180 && top.green() < 90 && top.blue() < 90, qPrintable(str(top)));
-        QVERIFY2(leftEdge.red() > 180 && leftEdge.green() < 90, qPrintable(str(leftEdge)));
-        QVERIFY2(near(inside, 130, 130, 130, 20), qPrintable(str(inside)));
-    }
-
     void stopWaitsForRunningDraw()
     {
         NativeView view(400, 400);
