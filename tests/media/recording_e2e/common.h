@@ -5,6 +5,7 @@
 // read-back of what it recorded.
 
 #include "servicethread.h"
+#include "zmfdump.h"
 
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
@@ -17,14 +18,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QProcess>
 
 #include <memory>
 
 namespace recordinge2e {
 
-using mediatest::kSystime;
-using mediatest::ServiceThread;
+using namespace mediatest;
 
 struct Device
 {
@@ -67,18 +66,6 @@ inline QStringList unfinished(const QString &folder)
         if (recordnames::isUnfinishedRecordName(f))
             out << f;
     return out;
-}
-
-// Runs a tool; its exit code, and its standard output in *out.
-inline int run(const QString &program, const QStringList &args, QByteArray *out = nullptr)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(30000))
-        return -1;
-    if (out)
-        *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 inline QByteArray ffprobe(const QString &file)

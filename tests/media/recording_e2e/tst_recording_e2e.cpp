@@ -54,11 +54,6 @@ FileFacts facts(const QString &path)
     return f;
 }
 
-QString zmfdump()
-{
-    return QStringLiteral(ZMFDUMP);
-}
-
 } // namespace
 
 class TestRecordingE2E : public QObject
@@ -84,18 +79,9 @@ class TestRecordingE2E : public QObject
     QByteArray decoded(const QString &path)
     {
         const QString out = m_dir.filePath(QFileInfo(path).fileName() + ".es");
-        if (run(zmfdump(), {"--extract", path, out}) != 0)
+        if (zmfdump({"--extract", path, out}) != 0)
             return "extract failed";
         return ffprobe(out);
-    }
-    bool consistent(const QString &f)
-    {
-        QByteArray out;
-        const int code = run(zmfdump(), {"--index", f}, &out);
-        if (code != 0)
-            for (const QByteArray &line : out.split('\n'))
-                qInfo().noquote() << line;
-        return code == 0;
     }
     // The next finished timing file after `known` ones.
     QString waitForFinished(const QString &f, int known, int timeoutMs)
