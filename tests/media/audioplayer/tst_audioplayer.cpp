@@ -324,6 +324,7 @@ private slots:
         QCOMPARE(p.player.codec(), 2);
         p.player.start();
         QTRY_COMPARE(out.volume, 0.0); // output made and muted at start
+        QTRY_VERIFY(p.player.outputActive());
         {
             std::lock_guard<std::mutex> l(out.mutex);
             QCOMPARE(out.format.sampleRate(), 8000); // AAC at 16 kHz plays at 8 kHz
@@ -381,6 +382,7 @@ private slots:
         QVERIFY(player.startPlay(8000, 1, 16, 0));
         player.start();
         QVERIFY(player.wait(2000)); // ends after its set-up
+        QVERIFY(!player.outputActive());
         const QByteArray rec(320, char(0x7f));
         int pushed = 0;
         while (player.pushData(reinterpret_cast<const uint8_t *>(rec.constData()), rec.size()))

@@ -141,6 +141,12 @@ private slots:
         feeder.start(10);
         QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) >= 10, 10000);
         QCOMPARE(view.player.ownDecoderInUse(), !ffmpegChoice);
+        // The benchmark's counters: each drawn picture was decoded, and the
+        // renderer's yield is a part of the draw time.
+        const CLivePlayer &p = view.player;
+        QVERIFY(p.picturesDrawn() > 0 && p.picturesDecoded() >= p.picturesDrawn());
+        QVERIFY(p.decodeNanos() > 0 && p.decodeCpuNanos() > 0 && p.drawCpuNanos() > 0);
+        QVERIFY(p.drawNanos() > p.drawYieldNanos() && p.drawYieldNanos() > 0);
     }
 
     void unknownCodecsNeverOpen_data()
