@@ -1,27 +1,19 @@
 #pragma once
 
-// Stand-ins for what a device stream unit drives: a P2P front end, a
-// recorder, and a loopback peer that answers the live-stream request.
+// Stand-ins for what a device stream unit drives: a P2P front end and a
+// recorder.
 
 #include "device/audioinput.h"
 #include "device/framehead.h"
 #include "device/qcp2pstreaminterface.h"
 #include "media/qcrecorderinterface.h"
-#include "tests/support/loopback.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <chrono>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace streamfakes {
@@ -232,144 +224,6 @@ struct RecorderFactoryScope
         });
     }
     ~RecorderFactoryScope() { setRecorderFactory({}); }
-};
-
-// Answers the live-stream request with "HTTP/1.0 200 OK" and keeps the
-// connection open without sending frames; remembers every request and can
-// close the connection of one stream.
-class LivePeer
-{
-public:
-    struct Connection
-    {
-        int fd = -1;
-        QByteArray request;
-        int stream = -1; // 0 main, 1 sub, -2 not a stream request
-        bool closedByPeer = false;
-        bool closedHere = false;
-    };
-
-    LivePeer() : m_thread([this] { serve(); }) {}
-    ~LivePeer()
-    {
-        m_stop = true;
-        m_thread.join();
-        for (auto &c : m_conns)
-            if (c.fd >= 0)
-                ::close(c.fd);
-    }
-    QString port() const { return QString::number(m_listener.port()); }
-    // Requests of that stream are read but never answered.
-    void setSilent(int stream) { m_silent = stream; }
-
-    QList<Connection> connections()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return QList<Connection>(m_conns.begin(), m_conns.end());
-    }
-    int requestsFor(int stream)
-    {
-        int n = 0;
-        for (const auto &c : connections())
-            n += c.stream == stream;
-        return n;
-    }
-    int openFor(int stream)
-    {
-        int n = 0;
-        for (const auto &c : connections())
-            n += c.stream == stream && !c.closedByPeer && !c.closedHere;
-        return n;
-    }
-    // Closes the open connections of that stream.
-    void closeStream(int stream)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (auto &c : m_conns)
-            if (c.stream == stream && c.fd >= 0 && !c.closedByPeer) {
-                ::close(c.fd);
-                c.fd = -1;
-                c.closedHere = true;
-            }
-    }
-    static bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
-    {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
-private:
-    void serve()
-    {
-        while (!m_stop) {
-            std::vector<pollfd> fds{{m_listener.fd(), POLLIN, 0}};
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                for (auto &c : m_conns)
-                    if (c.fd >= 0)
-                        fds.push_back({c.fd, POLLIN, 0});
-            }
-            if (::poll(fds.data(), fds.size(), 20) <= 0)
-                continue;
-            if (fds[0].revents & POLLIN) {
-                const int fd = ::accept4(m_listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd >= 0) {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    Connection c;
-                    c.fd = fd;
-                    m_conns.push_back(c);
-                }
-            }
-            std::lock_guard<std::mutex> lock(m_mutex);
-            for (size_t i = 1; i < fds.size(); ++i) {
-                if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                    continue;
-                for (auto &c : m_conns) {
-                    if (c.fd != fds[i].fd)
-                        continue;
-                    char buf[2048];
-                    const ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
-                    if (n <= 0) {
-                        ::close(c.fd);
-                        c.fd = -1;
-                        c.closedByPeer = true;
-                        break;
-                    }
-                    c.request.append(buf, int(n));
-                    if (c.stream == -1 && c.request.contains("\r\n\r\n")) {
-                        if (!c.request.contains("subject=liveplay")) {
-                            // Not a stream request (a probe, say): not served here.
-                            static const char no[] = "HTTP/1.0 404 Not Found\r\n\r\n";
-                            ::send(c.fd, no, sizeof no - 1, MSG_NOSIGNAL);
-                            ::close(c.fd);
-                            c.fd = -1;
-                            c.stream = -2;
-                            c.closedHere = true;
-                            break;
-                        }
-                        c.stream = c.request.contains("stream=0") ? 0 : 1;
-                        if (c.stream == m_silent)
-                            break;
-                        static const char ok[] = "HTTP/1.0 200 OK\r\n\r\n";
-                        ::send(c.fd, ok, sizeof ok - 1, MSG_NOSIGNAL);
-                    }
-                    break;
-                }
-            }
-        }
-    }
-
-    testsupport::LoopbackListener m_listener;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_silent{-1};
-    std::mutex m_mutex;
-    std::vector<Connection> m_conns;
-    std::thread m_thread;
 };
 
 } // namespace streamfakes

@@ -40,6 +40,46 @@ uint32_t typeAt(qcFrameBuffer *buffer, int64_t sequence)
     return seq == sequence ? type : 0;
 }
 
+// A loopback device that answers both live streams with their stream
+// information and holds their frames back, and a unit that dials it.
+struct Peer
+{
+    devicesim::Device device;
+    devicesim::Protocols protocols;
+    qcStreamUtil unit;
+    Peer()
+    {
+        device.setCredentials("admin", "1234");
+        protocols = devicesim::installProtocols(device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
+        protocols.live->setStalled(true);
+    }
+    bool start()
+    {
+        if (!device.start(QHostAddress("127.0.0.1"), 0))
+            return false;
+        login("1234");
+        return unit.start();
+    }
+    void login(const QString &password)
+    {
+        unit.setParams("127.0.0.1", QString::number(device.port()), "cam", "admin", password, 102, 1, kByAddress);
+    }
+    bool connected()
+    {
+        return unit.mainClient() && unit.subClient() && unit.mainClient()->getStatus() == StatusConnected &&
+               unit.subClient()->getStatus() == StatusConnected;
+    }
+    // The stream requests that came, with that password when one is given.
+    int requests(int stream, const QString &password = QString()) const
+    {
+        int n = 0;
+        for (const auto &r : device.requests())
+            n += r.query.contains("liveplay&stream=" + QByteArray::number(stream)) &&
+                 (password.isEmpty() || r.password == password);
+        return n;
+    }
+};
+
 } // namespace
 
 class TestStreamUnit : public QObject
@@ -344,78 +384,66 @@ private slots:
 
     void mainStreamLossReplacesOnlyTheMainClient()
     {
-        LivePeer peer;
-        qcStreamUtil unit;
-        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "pw", 102, 1, kByAddress);
-        QVERIFY(unit.start());
-        QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(0) == 1 && peer.openFor(1) == 1; }, 5000));
-        QTRY_COMPARE(unit.mainClient()->getStatus(), int(StatusConnected));
-        QTRY_COMPARE(unit.subClient()->getStatus(), int(StatusConnected));
+        Peer p;
+        QVERIFY(p.start());
+        QTRY_VERIFY(p.connected() && p.unit.getMainFrameBuffer()->capacity() > 0);
         QCoreApplication::processEvents();
-        feed(&unit, 0, streamInfo(640, 360), KindStreamInfo);
-        feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
-        feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
-        feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
-        QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 1);
+        for (int i = 0; i < 3; ++i)
+            feed(&p.unit, 0, QByteArray(10, 'k'), KindVideo, 1);
+        QCOMPARE(p.unit.getMainFrameBuffer()->frameCount(), 1);
 
-        PlayStream *sub = unit.subClient();
-        peer.closeStream(0);
-        QTRY_VERIFY(!unit.isStarted());
-        QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 0);
-        QCOMPARE(unit.subClient(), sub);
+        PlayStream *sub = p.unit.subClient();
+        p.protocols.live->closeConnections(0);
+        QTRY_VERIFY(!p.unit.isStarted());
+        QCOMPARE(p.unit.getMainFrameBuffer()->frameCount(), 0);
+        QCOMPARE(p.unit.subClient(), sub);
 
-        QVERIFY(unit.start());
-        QCOMPARE(unit.subClient(), sub);
-        QVERIFY(LivePeer::waitUntil([&] { return peer.requestsFor(0) == 2; }, 5000));
-        QCOMPARE(peer.requestsFor(1), 1);
-        QCOMPARE(peer.openFor(1), 1);
+        QVERIFY(p.unit.start());
+        QCOMPARE(p.unit.subClient(), sub);
+        QTRY_COMPARE(p.requests(0), 2);
+        QCOMPARE(p.requests(1), 1);
+        QCOMPARE(sub->getStatus(), int(StatusConnected));
     }
 
     void staleStatusOfAReplacedClientIsIgnored()
     {
-        LivePeer peer;
-        qcStreamUtil unit;
-        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "pw", 102, 1, kByAddress);
-        QVERIFY(unit.start());
-        QTRY_VERIFY(unit.mainClient()->getStatus() == StatusConnected &&
-                    unit.subClient()->getStatus() == StatusConnected);
-        peer.closeStream(1);
-        QTRY_VERIFY(!unit.isStarted());
+        Peer p;
+        QVERIFY(p.start());
+        QTRY_VERIFY(p.connected() && p.unit.getMainFrameBuffer()->capacity() > 0);
+        p.protocols.live->closeConnections(1);
+        QTRY_VERIFY(!p.unit.isStarted());
 
         // The main client loses its connection too, but its status is still
         // queued when the next start replaces it.
-        QPointer<PlayStream> oldMain = unit.mainClient();
-        peer.closeStream(0);
+        QPointer<PlayStream> oldMain = p.unit.mainClient();
+        p.protocols.live->closeConnections(0);
         QVERIFY(oldMain->wait(5000));
-        QVERIFY(unit.start());
+        QVERIFY(p.unit.start());
         QVERIFY(oldMain.isNull()); // replaced; its address may be reused
-        QVERIFY(unit.mainClient());
-        feed(&unit, 0, streamInfo(640, 360), KindStreamInfo);
+        QVERIFY(p.unit.mainClient());
         for (int i = 0; i < 3; ++i)
-            feed(&unit, 0, QByteArray(10, 'k'), KindVideo, 1);
+            feed(&p.unit, 0, QByteArray(10, 'k'), KindVideo, 1);
         QCoreApplication::processEvents();
-        QVERIFY(unit.isStarted());
-        QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 1);
-        QVERIFY(LivePeer::waitUntil([&] { return peer.requestsFor(0) == 2 && peer.requestsFor(1) == 2; }, 5000));
+        QVERIFY(p.unit.isStarted());
+        QCOMPARE(p.unit.getMainFrameBuffer()->frameCount(), 1);
+        QTRY_VERIFY(p.requests(0) == 2 && p.requests(1) == 2);
     }
 
     void aClientStillConnectingIsNotRedialled()
     {
-        LivePeer peer;
-        peer.setSilent(0); // the main stream's answer never comes
-        qcStreamUtil unit;
-        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "pw", 102, 1, kByAddress);
-        QVERIFY(unit.start());
-        QTRY_COMPARE(unit.subClient()->getStatus(), int(StatusConnected));
-        PlayStream *main = unit.mainClient();
+        Peer p;
+        p.device.addFault("liveplay&stream=0", devicesim::Fault::stall()); // the main stream's answer never comes
+        QVERIFY(p.start());
+        QTRY_COMPARE(p.unit.subClient()->getStatus(), int(StatusConnected));
+        PlayStream *main = p.unit.mainClient();
         QVERIFY(main->isRunning());
-        peer.closeStream(1);
-        QTRY_VERIFY(!unit.isStarted());
+        p.protocols.live->closeConnections(1);
+        QTRY_VERIFY(!p.unit.isStarted());
         QVERIFY(main->isRunning());
-        QVERIFY(unit.start());
-        QCOMPARE(unit.mainClient(), main);
-        QVERIFY(LivePeer::waitUntil([&] { return peer.requestsFor(1) == 2; }, 5000));
-        QCOMPARE(peer.requestsFor(0), 1);
+        QVERIFY(p.unit.start());
+        QCOMPARE(p.unit.mainClient(), main);
+        QTRY_COMPARE(p.requests(1), 2);
+        QCOMPARE(p.requests(0), 1);
     }
 
     void restartDialsAgainWithTheNewCredentials_data()
@@ -429,42 +457,31 @@ private slots:
     void restartDialsAgainWithTheNewCredentials()
     {
         QFETCH(bool, stopped);
-        LivePeer peer;
-        qcStreamUtil unit;
-        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "old", 102, 1, kByAddress);
-        QVERIFY(unit.start());
-        QTRY_VERIFY(unit.mainClient()->getStatus() == StatusConnected &&
-                    unit.subClient()->getStatus() == StatusConnected);
-        for (int s : {0, 1}) {
-            feed(&unit, s, streamInfo(640, 360), KindStreamInfo);
+        Peer p;
+        QVERIFY(p.start());
+        QTRY_VERIFY(p.connected() && p.unit.getMainFrameBuffer()->capacity() > 0 &&
+                    p.unit.getSubFrameBuffer()->capacity() > 0);
+        for (int s : {0, 1})
             for (int i = 0; i < 3; ++i)
-                feed(&unit, s, QByteArray(10, 'k'), KindVideo, 1);
-        }
+                feed(&p.unit, s, QByteArray(10, 'k'), KindVideo, 1);
         if (stopped) {
-            peer.closeStream(0);
-            QTRY_VERIFY(!unit.isStarted());
+            p.protocols.live->closeConnections(0);
+            QTRY_VERIFY(!p.unit.isStarted());
         }
-        unit.setParams("127.0.0.1", peer.port(), "cam", "admin", "new", 102, 1, kByAddress);
-        QCOMPARE(unit.restart(), !stopped);
+        p.device.setCredentials("admin", "new");
+        p.login("new");
+        QCOMPARE(p.unit.restart(), !stopped);
         if (stopped) {
-            QCOMPARE(unit.subClient(), nullptr);
-            QVERIFY(LivePeer::waitUntil([&] { return peer.openFor(1) == 0; }, 5000));
-            QVERIFY(unit.start());
+            QCOMPARE(p.unit.subClient(), nullptr);
+            QVERIFY(p.unit.start());
         } else {
-            QVERIFY(unit.isStarted());
-            QCOMPARE(unit.getMainFrameBuffer()->frameCount(), 0);
-            QCOMPARE(unit.getSubFrameBuffer()->frameCount(), 0);
+            QVERIFY(p.unit.isStarted());
+            QCOMPARE(p.unit.getMainFrameBuffer()->frameCount(), 0);
+            QCOMPARE(p.unit.getSubFrameBuffer()->frameCount(), 0);
         }
-        const QByteArray fresh = "Authorization: Basic " + QByteArray("admin:new").toBase64();
-        QVERIFY(LivePeer::waitUntil(
-            [&] {
-                int n = 0;
-                for (const auto &c : peer.connections())
-                    n += c.request.contains(fresh) && !c.closedByPeer;
-                return n == 2;
-            },
-            5000));
-        QCOMPARE(peer.openFor(0) + peer.openFor(1), 2);
+        QTRY_VERIFY(p.connected());
+        QCOMPARE(p.requests(0, "new"), 1);
+        QCOMPARE(p.requests(1, "new"), 1);
     }
 
     // The device refuses the sub stream on every try, as some firmwares
@@ -472,26 +489,22 @@ private slots:
     // a viewer gets the main stream's buffer while its own client is connected.
     void refusedSubStreamLeavesTheMainStreamViewable()
     {
-        devicesim::Device device;
-        device.setCredentials("admin", "1234");
-        const auto protocols = devicesim::installProtocols(device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
-        device.addFault("liveplay&stream=1", devicesim::Fault::status(503));
-        QVERIFY(device.start(QHostAddress("127.0.0.1"), 0));
-        qcStreamUtil unit;
-        unit.setParams("127.0.0.1", QString::number(device.port()), "cam", "admin", "1234", 102, 1, kByAddress);
-        QVERIFY(unit.start());
-        QTRY_VERIFY_WITH_TIMEOUT(unit.getMainFrameBuffer()->frameCount() > 5, 8000);
+        Peer p;
+        p.protocols.live->setStalled(false);
+        p.device.addFault("liveplay&stream=1", devicesim::Fault::status(503));
+        QVERIFY(p.start());
+        QTRY_VERIFY_WITH_TIMEOUT(p.unit.getMainFrameBuffer()->frameCount() > 5, 8000);
         // As the service's ticks do: each start dials the sub stream again.
         for (int tick = 0; tick < 3; ++tick) {
-            QTRY_VERIFY(!unit.isStarted());
-            QCOMPARE(unit.viewerFrameBuffer(0), unit.getMainFrameBuffer());
-            QCOMPARE(unit.viewerFrameBuffer(1), nullptr);
-            QVERIFY(unit.start());
+            QTRY_VERIFY(!p.unit.isStarted());
+            QCOMPARE(p.unit.viewerFrameBuffer(0), p.unit.getMainFrameBuffer());
+            QCOMPARE(p.unit.viewerFrameBuffer(1), nullptr);
+            QVERIFY(p.unit.start());
         }
-        QVERIFY(unit.getMainFrameBuffer()->frameCount() > 5);
-        QTRY_VERIFY(!unit.isStarted());
-        protocols.live->closeConnections(0);
-        QTRY_COMPARE(unit.viewerFrameBuffer(0), nullptr);
+        QVERIFY(p.unit.getMainFrameBuffer()->frameCount() > 5);
+        QTRY_VERIFY(!p.unit.isStarted());
+        p.protocols.live->closeConnections(0);
+        QTRY_COMPARE(p.unit.viewerFrameBuffer(0), nullptr);
     }
 
     void unreachableDeviceIsRedialledOnlyAfterFailing()
