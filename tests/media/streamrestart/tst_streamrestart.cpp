@@ -60,7 +60,7 @@ class TestStreamRestart : public QObject
     std::unique_ptr<devicesim::Device> m_device;
     devicesim::Protocols m_protocols;
     quint16 m_port = 0;
-    QThread m_thread;
+    std::unique_ptr<mediatest::ServiceThread> m_service;
     qcStreamServer *m_server = nullptr;
     QByteArray m_frame = QByteArray(8 << 20, '\0');
 
@@ -108,9 +108,8 @@ private slots:
         m_protocols = devicesim::installProtocols(*m_device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
         QVERIFY(startDevice());
         m_port = m_device->port();
-        m_server = new qcStreamServer;
-        m_server->moveToThread(&m_thread);
-        m_thread.start();
+        m_service = std::make_unique<mediatest::ServiceThread>();
+        m_server = m_service->server;
         // Added from this thread, as the live page adds its devices from its own.
         QVERIFY(m_server->addDevice(kAddress, QString::number(m_port), "cam", "admin", "1234", "VARAR", 1) > 0);
         QTRY_VERIFY_WITH_TIMEOUT(bothStreamsSince(0), kRecoveryMs);
@@ -188,12 +187,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        if (m_server) {
-            QMetaObject::invokeMethod(m_server, "shutdown", Qt::BlockingQueuedConnection);
-            m_thread.quit();
-            m_thread.wait();
-            delete m_server;
-        }
+        m_service.reset();
         m_device.reset();
     }
 };

@@ -9,11 +9,9 @@
 #include "media/cd3dwndrender.h"
 #include "platform/d3d9/d3d9diag.h"
 #include "tests/support/pictures.h"
-#include "tests/support/xpixels.h"
 
 // Xlib last: it defines macros that Qt headers use as names.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+#include "tests/support/xpixels.h"
 #undef None
 #undef Bool
 #undef Status
