@@ -95,8 +95,19 @@ public:
             return {};
         return reader.keyFrames();
     }
-    // The recording's file read back through its own index range.
-    static RecordScan scanOf(const QString &path) { return recordio::scan(path); }
+    // Runs a recorder until it ends by itself: the files it reported, and in
+    // *interrupts the sequences a next recorder is to resume after.
+    QStringList record(Stream &s, qint64 resume, int pre = 0, QList<qint64> *interrupts = nullptr)
+    {
+        auto m = make(s, resume, pre);
+        QStringList done;
+        QObject::connect(m.get(), &qcVideoMuxer::sigCompleted, [&](const QString &f) { done << f; });
+        if (interrupts)
+            QObject::connect(m.get(), &qcVideoMuxer::sigInterruptSeq, [&](qlonglong seq) { *interrupts << seq; });
+        m->start();
+        [&] { QVERIFY(m->wait(20000)); }();
+        return done;
+    }
 };
 
 // The recording being written, once its file holds the frame stamped `last`.
@@ -133,15 +144,11 @@ private slots:
         RecorderTest t;
         Stream s;
         s.push(25 * 66);
-        auto m = t.make(s, 0, 3);
-        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
-        m->start();
-        QVERIFY(finish(m.get()));
-        QCOMPARE(done.size(), 1);
+        const QStringList done = t.record(s, 0, 3);
         // The first frame past 60 + 3 s is in the file and ends it.
         const qint64 end = 1000000 + 63040;
         const QString name = "RECV1_MANUAL_10-1-2-3_00-16-40-000_" + recordnames::formatTimeOfDay(end) + ".zmf";
-        QCOMPARE(done.at(0).at(0).toString(), t.folder + '/' + name);
+        QCOMPARE(done, QStringList{t.folder + '/' + name});
         const Recording r = t.read();
         QCOMPARE(r.files, QStringList{name});
         QCOMPARE(r.list.size(), 1);
@@ -153,7 +160,7 @@ private slots:
         QCOMPARE(item.kfindexCount, uint64_t(64));
         QCOMPARE(item.hasAudio, 1);
         QCOMPARE(item.frameRate, 25);
-        const RecordScan scan = RecorderTest::scanOf(t.folder + '/' + name);
+        const RecordScan scan = recordio::scan(t.folder + '/' + name);
         QCOMPARE(scan.header.kindFlag, 4);
         QCOMPARE(lastVideo(scan), end);
         QCOMPARE(item.payloadBytes, recordindex::summarise(scan).payloadBytes);
@@ -183,11 +190,7 @@ private slots:
         RecorderTest t;
         Stream s;
         s.push(1);
-        auto m = t.make(s, -1);
-        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
-        m->start();
-        QVERIFY(finish(m.get()));
-        QCOMPARE(done.size(), 1);
+        QCOMPARE(t.record(s, -1).size(), 1);
         const Recording r = t.read();
         QCOMPARE(r.files, QStringList{"RECV1_MANUAL_10-1-2-3_00-16-40-000_00-16-40-000.zmf"});
         // A last video frame no later than the first key frame lists the whole day.
@@ -201,19 +204,13 @@ private slots:
         s.push(50);
         s.jump(6000);
         s.push(30);
-        auto m = t.make(s, 0);
-        QSignalSpy interrupted(m.get(), &qcVideoMuxer::sigInterruptSeq);
-        m->start();
-        QVERIFY(finish(m.get()));
+        QList<qint64> interrupted;
+        t.record(s, 0, 0, &interrupted);
         QCOMPARE(interrupted.size(), 1);
-        const qint64 seq = interrupted.at(0).at(0).toLongLong();
-        QVERIFY(lastVideo(RecorderTest::scanOf(t.folder + '/' + t.read().files.at(0))) == 1000000 + 49 * 40);
+        QVERIFY(lastVideo(recordio::scan(t.folder + '/' + t.read().files.at(0))) == 1000000 + 49 * 40);
 
-        auto next = t.make(s, seq);
-        QSignalSpy done(next.get(), &qcVideoMuxer::sigCompleted);
-        next->start();
-        QVERIFY(finish(next.get()));
-        const RecordScan scan = RecorderTest::scanOf(done.at(0).at(0).toString());
+        const QStringList done = t.record(s, interrupted.at(0));
+        const RecordScan scan = recordio::scan(done.at(0));
         // The audio frame pushed right after the jumping frame comes first.
         QCOMPARE(qint64(scan.records.at(0).timestamp), 1000000 + 50 * 40 + 6000 + 5);
         QCOMPARE(t.read().list.size(), 2);
@@ -235,17 +232,14 @@ private slots:
         s.push(100);
         s.jump(-3000 - 40);
         s.push(20);
-        auto m = t.make(s, 0);
-        QSignalSpy interrupted(m.get(), &qcVideoMuxer::sigInterruptSeq);
-        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
-        m->start();
-        QVERIFY(finish(m.get()));
+        QList<qint64> interrupted;
+        const QStringList done = t.record(s, 0, 0, &interrupted);
         QCOMPARE(interrupted.size(), 1);
         const Recording r = t.read();
         QCOMPARE(r.list.size(), 2);
         QCOMPARE(r.list.at(0).item.name, before.name);
         const _st_reclist_item &kept = r.list.at(1).item;
-        QCOMPARE(t.folder + '/' + kept.name, done.at(0).at(0).toString());
+        QCOMPARE(QStringList{t.folder + '/' + kept.name}, done);
         QVERIFY(recordindex::listedIn(r.list, kept.name));
         // Its key-frame records were put back after the cut and still lead into its file.
         const QMap<qint64, qint64> keys = t.keyFramesThrough(kept);
@@ -281,12 +275,10 @@ private slots:
         s.push(100);
         s.jump(6000);
         s.push(keyFrame ? 30 : 10); // the next key frame is the 25th after the jump
-        auto before = t.make(s, 0);
-        QSignalSpy interrupted(before.get(), &qcVideoMuxer::sigInterruptSeq);
-        before->start();
-        QVERIFY(finish(before.get()));
+        QList<qint64> interrupted;
+        t.record(s, 0, 0, &interrupted);
         QCOMPARE(interrupted.size(), 1);
-        auto m = t.make(s, interrupted.at(0).at(0).toLongLong(), 0, 100);
+        auto m = t.make(s, interrupted.at(0), 0, 100);
         m->start();
         QTRY_VERIFY(!writtenUpTo(t.folder, s.ts - 40).isEmpty());
 
@@ -408,11 +400,7 @@ private slots:
                 s.frame = 1; // no key frame yet in the new day
                 s.push(10);
             }
-            auto m = t.make(s, -1);
-            QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
-            m->start();
-            QVERIFY(finish(m.get()));
-            QCOMPARE(done.size(), newDay ? 1 : 0);
+            QCOMPARE(t.record(s, -1).size(), newDay ? 1 : 0);
             const Recording r = t.read();
             QCOMPARE(r.files.size(), newDay ? 1 : 0);
             if (newDay)
@@ -426,21 +414,14 @@ private slots:
         Stream s;
         s.buffer.setFrameRate(0);
         // No frames at all: no rate, the start gives up, nothing stays.
-        auto none = t.make(s, -1);
-        QSignalSpy noneDone(none.get(), &qcVideoMuxer::sigCompleted);
-        none->start();
-        QVERIFY(finish(none.get()));
-        QCOMPARE(noneDone.size(), 0);
+        QCOMPARE(t.record(s, -1), QStringList());
         QVERIFY(t.read().files.isEmpty());
 
         s.push(5, 300, 1000);
         QCOMPARE(int(s.buffer.frameRate()), 1);
-        auto one = t.make(s, 0);
-        QSignalSpy done(one.get(), &qcVideoMuxer::sigCompleted);
-        one->start();
-        QVERIFY(finish(one.get()));
+        const QStringList done = t.record(s, 0);
         QCOMPARE(done.size(), 1);
-        QCOMPARE(RecorderTest::scanOf(done.at(0).at(0).toString()).header.frameRate, 1);
+        QCOMPARE(recordio::scan(done.at(0)).header.frameRate, 1);
     }
 
     // A disk that refuses bytes: a child process under a file size limit.
@@ -484,7 +465,7 @@ private slots:
         QCOMPARE(r.list.size(), files);
         QCOMPARE(r.index.size(), files);
         if (files) {
-            const RecordScan scan = RecorderTest::scanOf(t.folder + '/' + r.files.at(0));
+            const RecordScan scan = recordio::scan(t.folder + '/' + r.files.at(0));
             QCOMPARE(r.list.at(0).item.payloadBytes, recordindex::summarise(scan).payloadBytes);
             QCOMPARE(qint64(r.list.at(0).item.end), lastVideo(scan));
             QVERIFY(!scan.tornTail);
@@ -505,7 +486,7 @@ private slots:
             QVERIFY(finish(m.get()));
             const QString file = done.at(0).at(0).toString();
             QVERIFY(file.endsWith("_00-16-40-000_00-16-40-000.zmf"));
-            QCOMPARE(lastVideo(RecorderTest::scanOf(file)), 1000000);
+            QCOMPARE(lastVideo(recordio::scan(file)), 1000000);
         }
         RecorderTest t;
         Stream s;
@@ -519,7 +500,7 @@ private slots:
         s.push(30);
         QVERIFY(finish(m.get()));
         QCOMPARE(done.size(), 1);
-        QCOMPARE(lastVideo(RecorderTest::scanOf(done.at(0).at(0).toString())), 1000000 + 29 * 40);
+        QCOMPARE(lastVideo(recordio::scan(done.at(0).at(0).toString())), 1000000 + 29 * 40);
         QVERIFY(done.at(0).at(0).toString().endsWith(recordnames::formatTimeOfDay(1000000 + 29 * 40) + ".zmf"));
     }
 
@@ -539,7 +520,7 @@ private slots:
         // Its next frame is evicted while it waits: the file ends at once.
         s.push(400);
         QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
-        QCOMPARE(lastVideo(RecorderTest::scanOf(done.at(0).at(0).toString())), 1000000 + 399 * 40);
+        QCOMPARE(lastVideo(recordio::scan(done.at(0).at(0).toString())), 1000000 + 399 * 40);
     }
 
     void preRecordSeconds()
@@ -547,13 +528,11 @@ private slots:
         RecorderTest t;
         Stream s;
         s.push(25 * 10 + 10);
-        auto m = t.make(s, -1, 3);
-        QSignalSpy done(m.get(), &qcVideoMuxer::sigCompleted);
-        m->start();
-        QVERIFY(finish(m.get()));
+        const QStringList done = t.record(s, -1, 3);
+        QCOMPARE(done.size(), 1);
         // 75 records back from the newest is video frame 222 (audio frames are
         // records too): the key frame at or before it is the one of second 8.
-        const RecordScan scan = RecorderTest::scanOf(done.at(0).at(0).toString());
+        const RecordScan scan = recordio::scan(done.at(0));
         QCOMPARE(qint64(scan.records.at(0).timestamp), 1000000 + 8 * 1000);
     }
 
