@@ -19,9 +19,7 @@ struct GlueView
     {
         widget.resize(size);
         widget.show();
-        glue.setMainSubBuffers(&device.mainBuffer, &device.subBuffer);
-        glue.setVideoWidget(&widget);
-        glue.setStreamInfo(device.info, device.info);
+        attach(glue, device, &widget);
     }
     HWND window() const { return glue.renderSurface() ? HWND(glue.renderSurface()->winId()) : 0; }
     QWidget widget;
@@ -303,17 +301,13 @@ private slots:
         w.show();
         {
             qcCameraUtil first;
-            first.setMainSubBuffers(&device.mainBuffer, &device.subBuffer);
-            first.setVideoWidget(&w);
-            first.setStreamInfo(device.info, device.info);
+            attach(first, device, &w);
             QVERIFY(first.startStream(1));
             first.stopStream();
         }
         QCOMPARE(w.layout()->count(), 1); // the panel stays
         qcCameraUtil second;
-        second.setMainSubBuffers(&device.mainBuffer, &device.subBuffer);
-        second.setVideoWidget(&w);
-        second.setStreamInfo(device.info, device.info);
+        attach(second, device, &w);
         QVERIFY(second.startStream(1));
         QCOMPARE(w.layout()->count(), 2);
         QCOMPARE(w.findChildren<QLabel *>().size(), 1);

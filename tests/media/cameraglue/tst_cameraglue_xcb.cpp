@@ -50,9 +50,7 @@ private slots:
         top.resize(400, 300);
         top.show();
         qcCameraUtil glue;
-        glue.setMainSubBuffers(&device.mainBuffer, &device.subBuffer);
-        glue.setVideoWidget(&top);
-        glue.setStreamInfo(device.info, device.info);
+        attach(glue, device, &top);
         QVERIFY(glue.startStream(1));
         QVERIFY(QTest::qWaitForWindowExposed(&top));
         QWidget *surface = glue.renderSurface();
@@ -82,9 +80,7 @@ private slots:
         video->resize(320, 240);
         first.show();
         qcCameraUtil glue;
-        glue.setMainSubBuffers(&device.mainBuffer, &device.subBuffer);
-        glue.setVideoWidget(video);
-        glue.setStreamInfo(device.info, device.info);
+        attach(glue, device, video);
         QVERIFY(glue.startStream(1));
         const HWND oldWindow = HWND(glue.renderSurface()->winId());
         QTRY_VERIFY_WITH_TIMEOUT(presentedOn(oldWindow) >= 5, 10000);

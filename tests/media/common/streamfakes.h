@@ -7,6 +7,7 @@
 #include "device/framehead.h"
 #include "device/qcp2pstreaminterface.h"
 #include "media/qcrecorderinterface.h"
+#include "media/qcstreamutil.h"
 
 #include <QByteArray>
 #include <QList>
@@ -31,6 +32,13 @@ inline QByteArray streamInfo(int width, int height, int videoCodec = 0, int fps 
     s.audio = uint32_t(audioCodec & 0xF) | (uint32_t(channelCode & 0x3) << 10);
     wire::writeStreamInfo(reinterpret_cast<unsigned char *>(b.data()), s);
     return b;
+}
+
+// Hands a unit one record of a stream (0 main, 1 sub) as its stream client does.
+inline void feed(qcStreamUtil *unit, int stream, const QByteArray &data, int kind, int subkind = 0, qint64 ts = 1000)
+{
+    auto cb = stream == 0 ? &qcStreamUtil::onMainFrame : &qcStreamUtil::onSubFrame;
+    cb(reinterpret_cast<const unsigned char *>(data.constData()), data.size(), kind, subkind, ts, unit);
 }
 
 // The P2P front end as the unit sees it; every answer can be scripted.

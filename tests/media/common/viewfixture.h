@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "media/qccamerautil.h"
 #include "media/qcframebuffer.h"
 #include "media/qcstreamutil.h"
 #include "platform/d3d9/d3d9diag.h"
@@ -89,3 +90,11 @@ struct FakeDevice
     std::thread thread;
     std::atomic<bool> stopping{false};
 };
+
+// Hands a glue the device's two buffers and formats and the widget to show them in.
+inline void attach(qcCameraUtil &glue, FakeDevice &device, QWidget *widget)
+{
+    glue.setMainSubBuffers(&device.mainBuffer, &device.subBuffer);
+    glue.setVideoWidget(widget);
+    glue.setStreamInfo(device.info, device.info);
+}

@@ -105,9 +105,7 @@ private slots:
         QCOMPARE(server.getMainFrameBuffer("P2P-X"), nullptr);
 
         qcStreamUtil *unit = server.unitFor("P2P-A");
-        qcStreamUtil::onSubFrame(
-            reinterpret_cast<const uchar *>(streamInfo(640, 360, 5, 30, true, 1, 16000, 1).constData()),
-            kStreamInfoSize, KindStreamInfo, 0, 0, unit);
+        feed(unit, 1, streamInfo(640, 360, 5, 30, true, 1, 16000, 1), KindStreamInfo);
         qcStreamServer::VideoInfo video{};
         qcStreamServer::AudioInfo audio{};
         quint8 decoder = 9;
@@ -231,8 +229,7 @@ private slots:
         server.tick();
         qcStreamUtil *unit = server.unitFor("P2P-A");
         const QByteArray first = streamInfo(640, 360), second = streamInfo(1280, 720);
-        qcStreamUtil::onMainFrame(reinterpret_cast<const uchar *>(first.constData()), first.size(), KindStreamInfo, 0,
-                                  0, unit);
+        feed(unit, 0, first, KindStreamInfo);
         QVERIFY(unit->startRecord("file", 28, 1, 1800, 0, 0, true));
         QSignalSpy results(&server, &qcStreamServer::sigRecordResult);
         QSignalSpy changes(&server, &qcStreamServer::sigDeviceMetainfoChange);
@@ -240,10 +237,8 @@ private slots:
         auto probe = connect(&server, &qcStreamServer::sigDeviceMetainfoChange, this,
                              [&] { stoppedFirst = !unit->isRecording() && ScriptedRecorder::alive == 0; });
         // The sub stream is recorded, so only the service's own check stops it.
-        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(first.constData()), first.size(), KindStreamInfo, 0, 0,
-                                 unit);
-        qcStreamUtil::onSubFrame(reinterpret_cast<const uchar *>(second.constData()), second.size(), KindStreamInfo, 0,
-                                 0, unit);
+        feed(unit, 1, first, KindStreamInfo);
+        feed(unit, 1, second, KindStreamInfo);
         QTRY_COMPARE(changes.count(), 1);
         QCOMPARE(changes.at(0).at(0).toString(), QString("P2P-A"));
         QCOMPARE(changes.at(0).at(1).toInt(), 1);

@@ -22,12 +22,6 @@ namespace {
 const QString kP2PType = QStringLiteral("LOOPP2P");
 const QString kByAddress = QStringLiteral("VARAR");
 
-void feed(qcStreamUtil *unit, int stream, const QByteArray &data, int kind, int subkind = 0, qint64 ts = 1000)
-{
-    auto cb = stream == 0 ? &qcStreamUtil::onMainFrame : &qcStreamUtil::onSubFrame;
-    cb(reinterpret_cast<const unsigned char *>(data.constData()), data.size(), kind, subkind, ts, unit);
-}
-
 // The type of the frame with this sequence number (a positioned read of the one before).
 uint32_t typeAt(qcFrameBuffer *buffer, int64_t sequence)
 {
