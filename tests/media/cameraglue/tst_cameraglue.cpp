@@ -76,6 +76,7 @@ private slots:
             QVERIFY(!w.layout());          // nothing built
         }
         GlueView view(device);
+        view.glue.onPlayState(6); // nothing built yet: no effect, no crash
         QVERIFY(!view.glue.startStream(2));
         QVERIFY(!view.glue.switchStream(1)); // nothing plays yet
         QCOMPARE(view.glue.getStreamType(), -1);
@@ -268,31 +269,6 @@ private slots:
         view.glue.setStreamInfo(silent, silent);
         QVERIFY(!view.glue.openAudio());
     }
-
-    void noVideoPanel()
-    {
-        FakeDevice device;
-        GlueView view(device);
-        view.glue.onPlayState(6); // nothing built yet: no effect, no crash
-        QVERIFY(view.glue.startStream(1));
-        QWidget *surface = view.glue.renderSurface();
-        QWidget *panel = view.glue.noVideoWidget();
-        QVERIFY(surface->isVisible());
-        QVERIFY(panel->isHidden());
-        view.glue.onPlayState(6);
-        QVERIFY(surface->isHidden());
-        QVERIFY(panel->isVisible());
-        auto *label = panel->findChild<QLabel *>();
-        QVERIFY(label);
-        QCOMPARE(label->text(), QStringLiteral("No Video"));
-        QCOMPARE(label->height(), 32);
-        view.glue.onPlayState(7);
-        QVERIFY(panel->isVisible());
-        view.glue.onPlayState(5);
-        QVERIFY(surface->isVisible());
-        QVERIFY(panel->isHidden());
-    }
-
     void widgetLeftByAnEarlierGlue()
     {
         FakeDevice device;

@@ -180,7 +180,6 @@ private slots:
         QTest::newRow("2030") << 2030 << 10485760;
         QTest::newRow("3600") << 3600 << 16777216;
     }
-
     void inputQueueBySize()
     {
         QFETCH(int, width);
@@ -200,18 +199,6 @@ private slots:
         player.stopLiveplay();
         QVERIFY(!player.inputData(huge.data(), 1000));
         player.wait();
-    }
-    void pauseForgetsPositionAndResumesAtKeyFrame()
-    {
-        Playing p(20);
-        QTRY_VERIFY_WITH_TIMEOUT(p.presented() > 0, 5000);
-        p.view.player.setPaused(true);
-        QTest::qWait(100);
-        const int paused = p.presented();
-        QTest::qWait(400);
-        QCOMPARE(p.presented(), paused);
-        p.view.player.setPaused(false);
-        QTRY_VERIFY_WITH_TIMEOUT(p.presented() > paused + 5, 5000);
     }
 
     void queueKeepsConsumingWhilePaused()
