@@ -257,48 +257,6 @@ private slots:
         QVERIFY(!near(pixelAt(view.window, 200, 55), 0, 0, 0, 0));
     }
 
-    // Pictures sent back to back without waiting for the server: each one
-    // is presented, the window ends with the last one, and a resized window
-    // gets pictures of its new size without anyone asking the server.
-    void backToBackPictures_data() { pixelsReadBack_data(); }
-    void backToBackPictures()
-    {
-        QFETCH(bool, forcePut);
-        platform::d3d9::setForceXPutImage(forcePut);
-        NativeView view(400, 400);
-        CD3DWndRender r;
-        r.setWindow(view.window);
-        QCOMPARE(r.init(320, 240), 0);
-        Picture redBlue(320, 240, kRed, kBlue);
-        Picture blueRed(320, 240, kBlue, kRed);
-        const int before = g_presented;
-        for (int i = 0; i < 21; ++i) {
-            const Picture &pic = i % 2 ? blueRed : redBlue;
-            QCOMPARE(r.drawFrame(pic.planes, pic.lines), 1);
-        }
-        QCOMPARE(g_presented - before, 21);
-        QVERIFY2(near(pixelAt(view.window, 100, 200), 255, 0, 0, 12), qPrintable(str(pixelAt(view.window, 100, 200))));
-        QVERIFY(near(pixelAt(view.window, 300, 200), 0, 0, 255, 12));
-        QCOMPARE(r.drawFrame(blueRed.planes, blueRed.lines), 1);
-        QVERIFY(near(pixelAt(view.window, 100, 200), 0, 0, 255, 12));
-        QVERIFY(near(pixelAt(view.window, 300, 200), 255, 0, 0, 12));
-
-        view.child->resize(200, 300);
-        QCoreApplication::processEvents();
-        // The new size arrives as an event a moment later.
-        auto drawnAt = [&](int width) {
-            r.drawFrame(redBlue.planes, redBlue.lines);
-            return g_presentedWidth == width;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(drawnAt(200), 5000);
-        r.markDirty();
-        QCOMPARE(r.drawFrame(redBlue.planes, redBlue.lines), 1);
-        // 320x240 in 200x300: display (0, 75, 200, 225).
-        QVERIFY(near(pixelAt(view.window, 50, 150), 255, 0, 0, 12));
-        QVERIFY(near(pixelAt(view.window, 150, 150), 0, 0, 255, 12));
-        QVERIFY(near(pixelAt(view.window, 100, 40), 0, 0, 0, 0));
-    }
-
     // The one-pass path and the chain through the surfaces put the same
     // picture in the same place, zoomed or not.
     void fusedMatchesFullChain()
