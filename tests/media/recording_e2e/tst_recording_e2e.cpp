@@ -1,7 +1,6 @@
 // Real loopback devices recorded through the real stream service: manual,
-// timing and alarm files, H.265, a format change, the computer's clock set
-// forward and back, and a kill -9 of a recording process. The camera's clock
-// going back and midnight are the recorder suite's.
+// timing and alarm files, H.265, a format change, the camera's and the
+// computer's clock set, midnight, and a kill -9 of a recording process.
 
 #include "common.h"
 
@@ -184,6 +183,27 @@ private slots:
         QCOMPARE(results.size(), 0);
         QVERIFY(consistent(folder(kAlarm)));
     }
+
+    void cameraClockSetBack()
+    {
+        const QString f = folder(kHevc);
+        const int before = finished(f).size();
+        QTest::qWait(1000);
+        m_hevc->protocols.live->jumpTimestamps(-3000);
+        const QString ended = waitForFinished(f, before, 5000);
+        QVERIFY(!ended.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!unfinished(f).isEmpty(), 5000);
+        QTest::qWait(1000);
+        const QString next = f + '/' + unfinished(f).first();
+        const qint64 endedLast = facts(ended).last;
+        const qint64 nextFirst = facts(next).first;
+        // The next file goes on right after the frame that jumped.
+        QVERIFY2(nextFirst < endedLast && nextFirst > endedLast - 3200,
+                 qPrintable(QString("%1 after %2").arg(nextFirst).arg(endedLast)));
+        QVERIFY(recordindex::listedIn(recordindex::readReclist(f), QFileInfo(ended).fileName()));
+        QVERIFY(consistent(f));
+    }
+
     void computerClockSetForward()
     {
         const QString f = folder(kHevc);
@@ -193,6 +213,8 @@ private slots:
         QVERIFY(!ended.isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(!unfinished(f).isEmpty() && facts(f + '/' + unfinished(f).first()).first > 0, 5000);
         const qint64 gap = facts(f + '/' + unfinished(f).first()).first - facts(ended).last;
+        // Ten seconds, and the three the camera's clock lost before, which the
+        // stream client made up for when it took the new time.
         QVERIFY2(gap > 9000 && gap < 14000, qPrintable(QString::number(gap)));
         QVERIFY(consistent(f));
     }
@@ -230,6 +252,23 @@ private slots:
         QVERIFY(consistent(f));
         QVERIFY(QFileInfo::exists(folder(kMain))); // nothing else moved
     }
+
+    void midnight()
+    {
+        QVERIFY(server()->addRecordSchedule(1, 1, 0, 0, 1440, 1, kMain));
+        QVERIFY(server()->addRecordSchedule(2, 1, 0, 0, 1440, 1, kMain));
+        m_clock.set(QDateTime(QDate(2024, 1, 1), QTime(23, 59, 50)));
+        const QString monday = folder(kMain);
+        const QString tuesday = folder(kMain, "20240102");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !unfinished(tuesday).isEmpty() && facts(tuesday + '/' + unfinished(tuesday).first()).frames > 25, 30000);
+        const auto list = recordindex::readReclist(monday);
+        QVERIFY(list.size() >= 2); // the manual file and the one that ended at midnight
+        QVERIFY(recordindex::listedIn(list, finished(monday).first()));
+        QVERIFY(consistent(monday));
+        QVERIFY(consistent(tuesday));
+    }
+
     void killedWhileRecording()
     {
         // The child runs on the computer's clock; a guard on another date
