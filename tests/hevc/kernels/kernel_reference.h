@@ -7,9 +7,6 @@
 
 namespace ref {
 
-extern const int kMatrix4[4][4];
-extern const int kMatrix8[8][8];
-extern const int kDst4[4][4];
 extern const int kLevelScale[6];
 
 int clip255(int64_t v);

@@ -1,10 +1,12 @@
 // The portable kernels against the standard's equations where streams rarely
-// reach: the transform tables and saturation, dequantisation, the residual
-// paths, the intra guards and smoothing, PCM and row copies. Prediction on
-// whole streams is checked bit-exactly by the corpus entries for every
-// processor mask, and the vector kernels against these by the SIMD suite.
+// reach: saturation and the qP edges of dequantisation, extreme and partial
+// transforms, the residual paths, the intra guards, the strong smoothing
+// threshold, PCM and row copies. Whole streams are checked bit-exactly by the
+// corpus entries for every processor mask, and the vector kernels against
+// these by the SIMD suite.
 #include "kernel_reference.h"
 
+#include "hevc/dsp/dsp_internal.h"
 #include "hevc/dsp/h265d_dsp.h"
 
 #include "../common/intraslots.h"
@@ -12,7 +14,6 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -32,10 +33,21 @@ int log2Of(int n)
     return l;
 }
 
-// The N-point basis of the standard: the 4 and 8 point ones are typed in,
-// the larger ones are taken from the library's matrix after transformMatrix
-// has checked it against the Recommendation's values.
-std::vector<int> dctBasis(int n);
+// The N-point basis: rows k * 32 / N of the library's 32-point matrix, whose
+// entries the corpus checks on whole streams; or the 4-point DST.
+std::vector<int> basis(int n, bool dst = false)
+{
+    std::vector<int> m(n * n);
+    for (int k = 0; k < n; ++k)
+        for (int i = 0; i < n; ++i)
+            m[k * n + i] = dst ? dsp::kDstMatrix[k][i] : dsp::kTransformMatrix[k * 32 / n][i];
+    return m;
+}
+
+int16_t extreme(Rng &rng)
+{
+    return int16_t(rng.range(0, 1) ? 32767 : -32768);
+}
 
 } // namespace
 
@@ -53,37 +65,17 @@ private:
 
 private slots:
     void initTestCase();
-    void transformMatrix();
-    void dequantFlat();
-    void dequantScaled();
+    void dequantisation_data();
+    void dequantisation();
     void dequantiseBlockPicksTables();
-    void inverseTransforms();
-    void partialColumnTransform();
-    void firstStageSaturation();
+    void transforms_data();
+    void transforms();
     void residualPath();
     void intraReferenceGuards();
-    void referenceSmoothing();
+    void strongSmoothingThreshold_data();
+    void strongSmoothingThreshold();
     void pcmAndRowCopies();
 };
-
-namespace {
-std::vector<int> g_basis16, g_basis32;
-
-std::vector<int> dctBasis(int n)
-{
-    std::vector<int> m(n * n);
-    for (int k = 0; k < n; ++k)
-        for (int i = 0; i < n; ++i) {
-            if (n == 4)
-                m[k * n + i] = ref::kMatrix4[k][i];
-            else if (n == 8)
-                m[k * n + i] = ref::kMatrix8[k][i];
-            else
-                m[k * n + i] = (n == 16 ? g_basis16 : g_basis32)[k * n + i];
-        }
-    return m;
-}
-} // namespace
 
 void TestKernels::initTestCase()
 {
@@ -91,73 +83,6 @@ void TestKernels::initTestCase()
     uint32_t flags = 0xFFFFFFFFu;
     initDspFunctionTable(&dsp, &flags, 0); // the portable kernels
     QCOMPARE(flags, 0u);
-}
-
-void TestKernels::transformMatrix()
-{
-    // Row k of the N-point matrix is row k * 32 / N of the 32-point one. The
-    // 8-point matrix is typed in; the 16- and 32-point odd rows are fixed by
-    // their first columns and the cosine symmetries.
-    const int odd16[8] = {90, 87, 80, 70, 57, 43, 25, 9};
-    const int odd32[16] = {90, 90, 88, 85, 82, 78, 73, 67, 61, 54, 46, 38, 31, 22, 13, 4};
-    // Build the reference bases from these facts: entry (k, n) of the
-    // N-point matrix is the magnitude for the angle (2n + 1) k pi / 2N folded
-    // into the first quadrant, with the sign of the cosine.
-    auto magnitude = [&](int m64) -> int { // m64: angle in units of pi / 64, 0..32
-        if (m64 == 0)
-            return 64;
-        if (m64 == 32)
-            return 0;
-        if (m64 % 2 == 1)
-            return odd32[(m64 - 1) / 2];
-        if (m64 % 4 == 2)
-            return odd16[(m64 - 2) / 4];
-        if (m64 % 8 == 4)
-            return ref::kMatrix8[(m64 / 4)][0];
-        return ref::kMatrix4[m64 / 8][0];
-    };
-    for (int n : {8, 16, 32}) {
-        std::vector<int> m(n * n);
-        for (int k = 0; k < n; ++k)
-            for (int i = 0; i < n; ++i) {
-                if (k == 0) {
-                    m[i] = 64;
-                    continue;
-                }
-                int a = ((2 * i + 1) * k * (32 / n)) % 128;
-                int sign = 1;
-                if (a > 64)
-                    a = 128 - a;
-                if (a > 32) {
-                    a = 64 - a;
-                    sign = -1;
-                }
-                m[k * n + i] = sign * magnitude(a);
-                // Within one unit of the real cosine basis.
-                const double exact = 64.0 * std::sqrt(2.0) * std::cos((2 * i + 1) * k * M_PI / (2.0 * n));
-                QVERIFY(std::fabs(exact - m[k * n + i]) < 1.6);
-            }
-        if (n == 8) {
-            for (int k = 0; k < 8; ++k)
-                for (int i = 0; i < 8; ++i)
-                    QCOMPARE(m[k * 8 + i], ref::kMatrix8[k][i]);
-        } else {
-            (n == 16 ? g_basis16 : g_basis32) = m;
-        }
-    }
-    // The kernels agree with these bases on single coefficients, which
-    // exposes any wrong matrix entry: for each frequency pair (k, j) the
-    // output of a lone coefficient depends on M[k][*] and M[j][*].
-    for (int n : {16, 32}) {
-        const auto basis = dctBasis(n);
-        Rng rng(77 + n);
-        for (int k = 0; k < n; ++k) {
-            std::vector<int16_t> c(n * n, 0);
-            c[k * n + rng.range(0, n - 1)] = int16_t(rng.range(500, 3000));
-            c[rng.range(0, n - 1) * n + k] = int16_t(-rng.range(500, 3000));
-            QVERIFY(checkTransform(H265D_SLOT_IDCT + log2Of(n), n, c, n, basis.data(), "single frequency"));
-        }
-    }
 }
 
 bool TestKernels::checkTransform(int slot, int n, const std::vector<int16_t> &coeffs, int columns, const int *basis,
@@ -188,66 +113,51 @@ bool TestKernels::checkTransform(int slot, int n, const std::vector<int16_t> &co
     return true;
 }
 
-void TestKernels::dequantFlat()
+void TestKernels::dequantisation_data()
 {
-    Rng rng(1);
-    for (int n : kSizes) {
-        const int l = log2Of(n);
-        for (int qP = 0; qP <= 51; ++qP) {
-            std::vector<int16_t> c(n * n);
-            for (auto &v : c)
-                v = int16_t(rng.range(0, 3) == 0 ? (rng.range(0, 1) ? 32767 : -32768) : rng.range(-300, 300));
-            const int count = rng.range(1, n * n);
-            std::vector<int16_t> got = c;
-            dsp.slot[H265D_SLOT_DEQUANT_FLAT + l].dequantFlat(count, ref::kLevelScale[qP % 6] << (qP / 6), got.data());
-            for (int i = 0; i < n * n; ++i) {
-                const int16_t want = i < count ? ref::scaleCoefficient(c[i], 16, qP, l) : c[i];
-                if (got[i] != want)
-                    QFAIL(qPrintable(
-                        QString("N %1 qP %2 index %3: %4 want %5").arg(n).arg(qP).arg(i).arg(got[i]).arg(want)));
-            }
+    // Per size: qP 0, the last qP whose shift still rounds, the first that is
+    // a pure left shift (qP / 6 reaches bdShift), and 51.
+    QTest::addColumn<bool>("scaled");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("qP");
+    for (bool scaled : {false, true})
+        for (int n : kSizes) {
+            const int pure = 6 * (log2Of(n) + 3);
+            for (int qP : {0, pure - 1, pure, 51})
+                if (qP <= 51)
+                    QTest::addRow("%s %dx%d qP %d", scaled ? "scaled" : "flat", n, n, qP) << scaled << n << qP;
         }
-    }
-    // Saturation at both ends.
-    int16_t c[2] = {32767, -32768};
-    dsp.slot[H265D_SLOT_DEQUANT_FLAT + 2].dequantFlat(2, 72 << 8, c);
-    QCOMPARE(c[0], int16_t(32767));
-    QCOMPARE(c[1], int16_t(-32768));
 }
 
-void TestKernels::dequantScaled()
+void TestKernels::dequantisation()
 {
-    Rng rng(2);
-    for (int n : kSizes) {
-        const int l = log2Of(n);
-        for (int qP = 0; qP <= 51; ++qP) {
-            std::vector<int16_t> c(n * n);
-            std::vector<int> m(n * n);
-            std::vector<uint16_t> factors(n * n);
-            for (int i = 0; i < n * n; ++i) {
-                c[i] = int16_t(rng.range(0, 5) == 0 ? (rng.range(0, 1) ? 32767 : -32768) : rng.range(-2000, 2000));
+    QFETCH(bool, scaled);
+    QFETCH(int, n);
+    QFETCH(int, qP);
+    const int l = log2Of(n);
+    Rng rng(uint64_t(n * 64 + qP));
+    for (int round = 0; round < 8; ++round) {
+        std::vector<int16_t> c(n * n);
+        std::vector<int> m(n * n, 16);
+        std::vector<uint16_t> factors(n * n);
+        for (int i = 0; i < n * n; ++i) {
+            c[i] = rng.range(0, 3) == 0 ? extreme(rng) : int16_t(rng.range(-2000, 2000));
+            if (scaled)
                 m[i] = rng.range(1, 255);
-                factors[i] = uint16_t(m[i] * ref::kLevelScale[qP % 6]);
-            }
-            const int count = rng.range(1, n * n);
-            std::vector<int16_t> got = c;
+            factors[i] = uint16_t(m[i] * ref::kLevelScale[qP % 6]);
+        }
+        const int count = round == 0 ? n * n : rng.range(1, n * n);
+        std::vector<int16_t> got = c;
+        if (scaled)
             dsp.slot[H265D_SLOT_DEQUANT_SCALED + l].dequantScaled(count, factors.data(), qP / 6, got.data());
-            for (int i = 0; i < n * n; ++i) {
-                const int16_t want = i < count ? ref::scaleCoefficient(c[i], m[i], qP, l) : c[i];
-                if (got[i] != want)
-                    QFAIL(qPrintable(
-                        QString("N %1 qP %2 index %3: %4 want %5").arg(n).arg(qP).arg(i).arg(got[i]).arg(want)));
-            }
+        else
+            dsp.slot[H265D_SLOT_DEQUANT_FLAT + l].dequantFlat(count, ref::kLevelScale[qP % 6] << (qP / 6), got.data());
+        for (int i = 0; i < n * n; ++i) {
+            const int16_t want = i < count ? ref::scaleCoefficient(c[i], m[i], qP, l) : c[i];
+            if (got[i] != want)
+                QFAIL(qPrintable(QString("round %1 index %2: %3 want %4").arg(round).arg(i).arg(got[i]).arg(want)));
         }
     }
-    // qP / 6 at or above the shift: a pure left shift, no rounding term, so
-    // an odd product stays odd before the shift.
-    int16_t c[3] = {3, -3, 20000};
-    const uint16_t f[3] = {1, 1, 2};
-    dsp.slot[H265D_SLOT_DEQUANT_SCALED + 2].dequantScaled(3, f, 6, c);
-    QCOMPARE(c[0], int16_t(6));
-    QCOMPARE(c[1], int16_t(-6));
-    QCOMPARE(c[2], int16_t(32767));
 }
 
 void TestKernels::dequantiseBlockPicksTables()
@@ -291,82 +201,57 @@ void TestKernels::dequantiseBlockPicksTables()
     QCOMPARE(c[15], ref::scaleCoefficient(1000, 16, 13, 2));
 }
 
-void TestKernels::inverseTransforms()
+void TestKernels::transforms_data()
 {
-    Rng rng(3);
+    // kind 0: sparse extremes; 1 and 2: column 0 and row 0 at +32767 or
+    // -32768, which overflows 16 bits in the first stage; 3: coefficients in
+    // the first `columns` columns only; 4: the last column, with a count of 4.
+    QTest::addColumn<int>("n");
+    QTest::addColumn<bool>("dst");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("columns");
+    QTest::newRow("DST extremes") << 4 << true << 0 << 4;
     for (int n : kSizes) {
-        const auto basis = dctBasis(n);
-        for (int round = 0; round < 40; ++round) {
-            std::vector<int16_t> c(n * n, 0);
-            const int kind = round % 4;
-            for (int i = 0; i < n * n; ++i) {
-                if (kind == 0 && rng.range(0, 9) == 0)
-                    c[i] = int16_t(rng.range(-64, 64)); // sparse, typical
-                else if (kind == 1)
-                    c[i] = int16_t(rng.range(-600, 600)); // dense
-                else if (kind == 2 && rng.range(0, 3) == 0)
-                    c[i] = int16_t(rng.range(0, 1) ? 32767 : -32768); // extremes
-                else if (kind == 3 && i < n)
-                    c[i] = int16_t(rng.range(-4000, 4000)); // first row only
-            }
-            QVERIFY(checkTransform(H265D_SLOT_IDCT + log2Of(n), n, c, n, basis.data(), "DCT"));
-        }
+        QTest::addRow("%dx%d extremes", n, n) << n << false << 0 << n;
+        QTest::addRow("%dx%d saturation +", n, n) << n << false << 1 << n;
+        QTest::addRow("%dx%d saturation -", n, n) << n << false << 2 << n;
     }
-    std::vector<int> dst(16);
-    for (int k = 0; k < 4; ++k)
-        for (int i = 0; i < 4; ++i)
-            dst[k * 4 + i] = ref::kDst4[k][i];
-    for (int round = 0; round < 200; ++round) {
-        std::vector<int16_t> c(16);
-        for (auto &v : c)
-            v = int16_t(round % 5 == 0 ? (rng.range(0, 1) ? 32767 : -32768) : rng.range(-3000, 3000));
-        QVERIFY(checkTransform(H265D_SLOT_IDST4, 4, c, 4, dst.data(), "DST"));
-    }
+    // A count that covers the nonzero columns gives the full transform's
+    // samples; the small sizes ignore it.
+    QTest::newRow("16x16 columns 4") << 16 << false << 3 << 4;
+    QTest::newRow("32x32 columns 4") << 32 << false << 3 << 4;
+    QTest::newRow("32x32 columns 12") << 32 << false << 3 << 12;
+    QTest::newRow("32x32 columns 28") << 32 << false << 3 << 28;
+    QTest::newRow("8x8 ignores the count") << 8 << false << 4 << 4;
+    QTest::newRow("4x4 ignores the count") << 4 << false << 4 << 4;
 }
 
-void TestKernels::partialColumnTransform()
+void TestKernels::transforms()
 {
-    // A 32x32 block whose nonzero coefficients lie in column 0 gives the
-    // full transform's samples with a column count of 4; the same for any
-    // count that covers the nonzero columns of 16x16 and 32x32 blocks.
-    Rng rng(4);
-    for (int n : {16, 32}) {
-        const auto basis = dctBasis(n);
-        for (int cols = 4; cols <= n; cols += 4) {
-            std::vector<int16_t> c(n * n, 0);
-            for (int y = 0; y < n; ++y)
-                for (int x = 0; x < cols; ++x)
-                    if (rng.range(0, 2) == 0 && (cols > 4 || x == 0))
-                        c[y * n + x] = int16_t(rng.range(-2000, 2000));
-            QVERIFY(checkTransform(H265D_SLOT_IDCT + log2Of(n), n, c, cols, basis.data(), "columns"));
-        }
-    }
-    // The small sizes ignore the count.
-    for (int n : {4, 8}) {
-        const auto basis = dctBasis(n);
+    QFETCH(int, n);
+    QFETCH(bool, dst);
+    QFETCH(int, kind);
+    QFETCH(int, columns);
+    const std::vector<int> b = basis(n, dst);
+    const int slot = dst ? H265D_SLOT_IDST4 : H265D_SLOT_IDCT + log2Of(n);
+    Rng rng(uint64_t(n * 8 + kind));
+    for (int round = 0; round < (kind == 0 || kind == 3 ? 20 : 1); ++round) {
         std::vector<int16_t> c(n * n, 0);
-        c[n - 1] = 900;
-        c[n * n - 1] = -900;
-        QVERIFY(checkTransform(H265D_SLOT_IDCT + log2Of(n), n, c, 4, basis.data(), "small ignores count"));
-    }
-}
-
-void TestKernels::firstStageSaturation()
-{
-    // Columns of extreme coefficients overflow 16 bits in the first stage;
-    // the clip there decides the output.
-    for (int n : kSizes) {
-        const auto basis = dctBasis(n);
-        for (int sign : {1, -1}) {
-            std::vector<int16_t> c(n * n, 0);
-            // Column 0 of the basis is positive throughout, so equal signs
-            // add up far beyond 16 bits at sample 0.
-            for (int j = 0; j < n; ++j)
-                c[j * n] = int16_t(sign * 32767);
-            for (int x = 0; x < n; ++x)
-                c[x] = int16_t(sign * 32767);
-            QVERIFY(checkTransform(H265D_SLOT_IDCT + log2Of(n), n, c, n, basis.data(), "saturation"));
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) {
+                int16_t &v = c[y * n + x];
+                if (kind == 0 && rng.range(0, 3) == 0)
+                    v = extreme(rng);
+                else if ((kind == 1 || kind == 2) && (x == 0 || y == 0))
+                    v = int16_t(kind == 1 ? 32767 : -32768);
+                else if (kind == 3 && x < columns && rng.range(0, 2) == 0)
+                    v = int16_t(rng.range(-2000, 2000));
+            }
+        if (kind == 4) {
+            c[n - 1] = 900;
+            c[n * n - 1] = -900;
         }
+        QVERIFY(checkTransform(slot, n, c, columns, b.data(), QTest::currentDataTag()));
     }
 }
 
@@ -443,10 +328,7 @@ void TestKernels::residualPath()
     // 4x4: DST only for intra luma; intra chroma and inter luma take the DCT.
     {
         H265D_RESIDUAL_CTX flat{&dsp, nullptr, 0, 0, 0};
-        std::vector<int> dstBasis(16), dctBasis4 = dctBasis(4);
-        for (int k = 0; k < 4; ++k)
-            for (int i = 0; i < 4; ++i)
-                dstBasis[k * 4 + i] = ref::kDst4[k][i];
+        const std::vector<int> dstBasis = basis(4, true), dctBasis4 = basis(4);
         struct Case
         {
             int predMode, comp;
@@ -477,7 +359,7 @@ void TestKernels::residualPath()
         std::vector<int16_t> scaled(32 * 32);
         for (int i = 0; i < 32 * 32; ++i)
             scaled[i] = ref::scaleCoefficient(c[i], 16, 27, 5);
-        const auto b32 = dctBasis(32);
+        const auto b32 = basis(32);
         ref::inverseTransformAdd(32, scaled.data(), want.data(), b32.data());
         reconstructResidual(&flat, &d, 32, c.data(), pic.data());
         QCOMPARE(pic, want);
@@ -511,23 +393,15 @@ struct KernelRefs
     uint8_t *left() { return leftBuf.data() + kFront + 1; }
 };
 
-ref::IntraRefs randomRefs(int n, Rng &rng, int style)
+ref::IntraRefs randomRefs(int n, Rng &rng)
 {
     ref::IntraRefs r;
     r.n = n;
     r.top.resize(2 * n + 1);
     r.left.resize(2 * n + 1);
     for (int i = 0; i <= 2 * n; ++i) {
-        if (style == 0) {
-            r.top[i] = rng.range(0, 255);
-            r.left[i] = rng.range(0, 255);
-        } else if (style == 1) { // extremes, to reach the clips of the edge filters
-            r.top[i] = rng.range(0, 1) * 255;
-            r.left[i] = rng.range(0, 1) * 255;
-        } else { // smooth ramps with small noise
-            r.top[i] = std::min(255, 40 + i * 2 + rng.range(0, 3));
-            r.left[i] = std::min(255, 40 + i + rng.range(0, 3));
-        }
+        r.top[i] = rng.range(0, 255);
+        r.left[i] = rng.range(0, 255);
     }
     r.left[0] = r.top[0];
     return r;
@@ -543,7 +417,7 @@ void TestKernels::intraReferenceGuards()
     Rng rng(7);
     for (int n : kSizes)
         for (int mode = 0; mode <= 34; ++mode) {
-            const ref::IntraRefs r = randomRefs(n, rng, 0);
+            const ref::IntraRefs r = randomRefs(n, rng);
             KernelRefs k(r, rng);
             const auto topBefore = k.topBuf, leftBefore = k.leftBuf;
             std::vector<uint8_t> dst(n * n);
@@ -568,7 +442,7 @@ void TestKernels::intraReferenceGuards()
         }
     // Mode 18 fills exactly top[-2] .. top[-(N + 1)] with the left column.
     for (int n : kSizes) {
-        const ref::IntraRefs r = randomRefs(n, rng, 0);
+        const ref::IntraRefs r = randomRefs(n, rng);
         KernelRefs k(r, rng);
         std::vector<uint8_t> dst(n * n);
         dsp.slot[H265D_SLOT_INTRA_DIAG_MID + log2Of(n)].intra(0, k.top(), k.left(), n, dst.data());
@@ -577,45 +451,49 @@ void TestKernels::intraReferenceGuards()
     }
 }
 
-void TestKernels::referenceSmoothing()
+void TestKernels::strongSmoothingThreshold_data()
 {
+    // Straight ramps from the corner, one of them bent at p(2N - 1, -1) or
+    // p(-1, 2N - 1): a bend of 7 keeps the bilinear filter of 32x32 blocks,
+    // 8 takes the ordinary one, as does a disabled flag.
+    QTest::addColumn<bool>("left");
+    QTest::addColumn<int>("bend");
+    QTest::addColumn<bool>("strong");
+    for (int bend : {7, -7, 8, -8}) {
+        QTest::addRow("top bend %d", bend) << false << bend << true;
+        QTest::addRow("left bend %d", bend) << true << bend << true;
+    }
+    QTest::newRow("strong filter off") << false << 0 << false;
+}
+
+void TestKernels::strongSmoothingThreshold()
+{
+    QFETCH(bool, left);
+    QFETCH(int, bend);
+    QFETCH(bool, strong);
+    const int n = 32, mode = 2;
+    ref::IntraRefs r;
+    r.n = n;
+    r.top.resize(2 * n + 1);
+    r.left.resize(2 * n + 1);
+    for (int i = 0; i <= 2 * n; ++i) {
+        r.top[i] = 20 + 3 * i;
+        r.left[i] = 20 + 2 * i;
+    }
+    (left ? r.left : r.top)[2 * n] += bend;
+    const ref::IntraRefs want = ref::filterReferences(r, mode, strong);
     Rng rng(8);
-    for (int n : {8, 16, 32})
-        for (int mode = 0; mode <= 34; ++mode)
-            for (int strong = 0; strong <= 1; ++strong)
-                for (int style = 0; style < 4; ++style) {
-                    ref::IntraRefs r = randomRefs(n, rng, style == 3 ? 2 : style);
-                    if (style == 3) {
-                        // Straight ramps, then a bend of 7 or 8 at sample N - 1:
-                        // the two sides of the strong filter's threshold.
-                        const int bend = rng.range(0, 1) ? 7 : 8;
-                        for (int i = 0; i <= 2 * n; ++i) {
-                            r.top[i] = 20 + 3 * i;
-                            r.left[i] = 30 + 2 * i;
-                        }
-                        r.left[0] = r.top[0];
-                        r.top[n] += rng.range(0, 1) ? bend : -bend; // p(N-1, -1)
-                        r.top[n] = std::max(0, std::min(255, r.top[n]));
-                    }
-                    const ref::IntraRefs want = ref::filterReferences(r, mode, strong != 0);
-                    KernelRefs k(r, rng);
-                    const auto topBefore = k.topBuf, leftBefore = k.leftBuf;
-                    dsp.slot[H265D_SLOT_INTRA_SMOOTH + log2Of(n)].intraSmooth(strong, mode, k.left(), k.top());
-                    for (int i = -1; i < 2 * n; ++i) {
-                        if (k.top()[i] != want.p(i, -1) || k.left()[i] != want.p(-1, i))
-                            QFAIL(qPrintable(QString("N %1 mode %2 strong %3 style %4 index %5")
-                                                 .arg(n)
-                                                 .arg(mode)
-                                                 .arg(strong)
-                                                 .arg(style)
-                                                 .arg(i)));
-                    }
-                    // Nothing outside the 2N + 1 samples moves.
-                    for (int i = 0; i < KernelRefs::kFront; ++i)
-                        QVERIFY(k.topBuf[i] == topBefore[i] && k.leftBuf[i] == leftBefore[i]);
-                    for (size_t i = KernelRefs::kFront + 2 * n + 1; i < k.topBuf.size(); ++i)
-                        QVERIFY(k.topBuf[i] == topBefore[i] && k.leftBuf[i] == leftBefore[i]);
-                }
+    KernelRefs k(r, rng);
+    const auto topBefore = k.topBuf, leftBefore = k.leftBuf;
+    dsp.slot[H265D_SLOT_INTRA_SMOOTH + log2Of(n)].intraSmooth(strong, mode, k.left(), k.top());
+    for (int i = -1; i < 2 * n; ++i) {
+        QCOMPARE(int(k.top()[i]), want.p(i, -1));
+        QCOMPARE(int(k.left()[i]), want.p(-1, i));
+    }
+    // Nothing outside the 2N + 1 samples moves.
+    for (size_t i = 0; i < k.topBuf.size(); ++i)
+        if (i < size_t(KernelRefs::kFront) || i >= size_t(KernelRefs::kFront + 2 * n + 1))
+            QVERIFY(k.topBuf[i] == topBefore[i] && k.leftBuf[i] == leftBefore[i]);
 }
 
 void TestKernels::pcmAndRowCopies()
