@@ -76,12 +76,9 @@ private:
 };
 
 /* Start code, two-byte header, payload with emulation prevention. */
-inline Bytes nal(int type, const Bytes &rbsp, int tid = 0, int layer = 0, bool fourByteStart = true)
+inline Bytes nal(int type, const Bytes &rbsp, int tid = 0, int layer = 0)
 {
-    Bytes out;
-    if (fourByteStart)
-        out.push_back(0);
-    out.insert(out.end(), {0, 0, 1});
+    Bytes out = {0, 0, 0, 1};
     out.push_back((uint8_t)((type << 1) | (layer >> 5)));
     out.push_back((uint8_t)(((layer & 31) << 3) | (tid + 1)));
     int zeros = 0;
@@ -104,19 +101,20 @@ inline Bytes cat(std::initializer_list<Bytes> parts)
     return out;
 }
 
-inline void writePtl(BitWriter &w, int profileIdc = 1, int maxSubLayersMinus1 = 0, int level = 93)
+/* Main profile, level 3.1. */
+inline void writePtl(BitWriter &w, int maxSubLayersMinus1 = 0)
 {
     w.u(0, 2);
     w.flag(false);
-    w.u((uint64_t)profileIdc, 5);
+    w.u(1, 5);
     for (int j = 0; j < 32; j++)
-        w.flag(j == profileIdc || (profileIdc == 1 && j == 2));
+        w.flag(j == 1 || j == 2);
     w.flag(true);
     w.flag(false);
     w.flag(false);
     w.flag(true);
     w.zeros(44);
-    w.u((uint64_t)level, 8);
+    w.u(93, 8);
     for (int i = 0; i < maxSubLayersMinus1; i++) {
         w.flag(false);
         w.flag(false);
@@ -126,28 +124,24 @@ inline void writePtl(BitWriter &w, int profileIdc = 1, int maxSubLayersMinus1 = 
             w.u(0, 2);
 }
 
-/* hrd_parameters() with one CPB and NAL parameters only. */
-inline void writeHrd(BitWriter &w, bool common, int maxSubLayersMinus1, int cpbCntMinus1 = 0)
+/* hrd_parameters() with the common part, one CPB and NAL parameters only. */
+inline void writeHrd(BitWriter &w, int maxSubLayersMinus1)
 {
-    if (common) {
-        w.flag(true);  /* nal_hrd_parameters_present_flag */
-        w.flag(false); /* vcl */
-        w.flag(false); /* sub_pic_hrd_params_present_flag */
-        w.u(0, 4);
-        w.u(2, 4);
-        w.u(23, 5);
-        w.u(23, 5);
-        w.u(23, 5);
-    }
+    w.flag(true);  /* nal_hrd_parameters_present_flag */
+    w.flag(false); /* vcl */
+    w.flag(false); /* sub_pic_hrd_params_present_flag */
+    w.u(0, 4);
+    w.u(2, 4);
+    w.u(23, 5);
+    w.u(23, 5);
+    w.u(23, 5);
     for (int i = 0; i <= maxSubLayersMinus1; i++) {
         w.flag(true); /* fixed_pic_rate_general_flag */
         w.ue(0);      /* elemental_duration_in_tc_minus1 */
-        w.ue((uint64_t)cpbCntMinus1);
-        for (int k = 0; k <= cpbCntMinus1; k++) {
-            w.ue((uint64_t)(1000 + 10 * k)); /* bit_rate_value_minus1 increasing */
-            w.ue((uint64_t)(2000 - 10 * k)); /* cpb_size_value_minus1 not increasing */
-            w.flag(false);
-        }
+        w.ue(0);      /* cpb_cnt_minus1 */
+        w.ue(1000);
+        w.ue(2000);
+        w.flag(false);
     }
 }
 
@@ -173,7 +167,7 @@ inline Bytes vpsRbsp(const VpsParams &p = VpsParams())
     w.u((uint64_t)p.maxSubLayersMinus1, 3);
     w.flag(true);
     w.u(0xFFFF, 16);
-    writePtl(w, 1, p.maxSubLayersMinus1);
+    writePtl(w, p.maxSubLayersMinus1);
     w.flag(true);
     for (int i = 0; i <= p.maxSubLayersMinus1; i++) {
         w.ue((uint64_t)p.maxDecPicBufferingMinus1);
@@ -192,7 +186,7 @@ inline Bytes vpsRbsp(const VpsParams &p = VpsParams())
             w.ue(0);
             if (i > 0)
                 w.flag(true);
-            writeHrd(w, true, p.maxSubLayersMinus1);
+            writeHrd(w, p.maxSubLayersMinus1);
         }
     }
     w.flag(false);
@@ -204,11 +198,9 @@ struct SpsParams
 {
     int vpsId = 0;
     int id = 0;
-    int profileIdc = 1;
     int chromaFormatIdc = 1;
     int width = 64;
     int height = 64;
-    int confWin[4] = {0, 0, 0, 0}; /* left, right, top, bottom; all 0: no window */
     int bitDepthLuma = 8;
     int bitDepthChroma = 8;
     int log2MaxPocLsb = 8;
@@ -225,14 +217,12 @@ struct SpsParams
     std::function<void(BitWriter &, int)> shortTermRps; /* writes st_ref_pic_set(i) */
     bool longTerm = false;
     std::vector<std::pair<int, bool>> ltSps; /* lt_ref_pic_poc_lsb_sps, used */
-    bool tmvp = true;
-    std::function<void(BitWriter &)> vui; /* null: no VUI */
+    std::function<void(BitWriter &)> vui;    /* null: no VUI */
 };
 
 /* st_ref_pic_set coded explicitly: negative deltas (e.g. -1, -2) and
- * positive ones, all used by the current picture unless said. */
-inline void writeStRps(BitWriter &w, int idx, const std::vector<int> &neg, const std::vector<int> &pos,
-                       const std::vector<bool> &usedNeg = {}, const std::vector<bool> &usedPos = {})
+ * positive ones, all used by the current picture. */
+inline void writeStRps(BitWriter &w, int idx, const std::vector<int> &neg, const std::vector<int> &pos)
 {
     if (idx != 0)
         w.flag(false);
@@ -242,13 +232,13 @@ inline void writeStRps(BitWriter &w, int idx, const std::vector<int> &neg, const
     for (size_t i = 0; i < neg.size(); i++) {
         w.ue((uint64_t)(prev - neg[i] - 1));
         prev = neg[i];
-        w.flag(usedNeg.empty() ? true : usedNeg[i]);
+        w.flag(true);
     }
     prev = 0;
     for (size_t i = 0; i < pos.size(); i++) {
         w.ue((uint64_t)(pos[i] - prev - 1));
         prev = pos[i];
-        w.flag(usedPos.empty() ? true : usedPos[i]);
+        w.flag(true);
     }
 }
 
@@ -258,18 +248,14 @@ inline Bytes spsRbsp(const SpsParams &p = SpsParams())
     w.u((uint64_t)p.vpsId, 4);
     w.u(0, 3);
     w.flag(true);
-    writePtl(w, p.profileIdc, 0);
+    writePtl(w);
     w.ue((uint64_t)p.id);
     w.ue((uint64_t)p.chromaFormatIdc);
     if (p.chromaFormatIdc == 3)
         w.flag(false);
     w.ue((uint64_t)p.width);
     w.ue((uint64_t)p.height);
-    const bool win = p.confWin[0] || p.confWin[1] || p.confWin[2] || p.confWin[3];
-    w.flag(win);
-    if (win)
-        for (int i = 0; i < 4; i++)
-            w.ue((uint64_t)p.confWin[i]);
+    w.flag(false); /* conformance_window_flag */
     w.ue((uint64_t)(p.bitDepthLuma - 8));
     w.ue((uint64_t)(p.bitDepthChroma - 8));
     if (p.log2MaxPocLsb < 4) {
@@ -310,7 +296,7 @@ inline Bytes spsRbsp(const SpsParams &p = SpsParams())
             w.flag(e.second);
         }
     }
-    w.flag(p.tmvp);
+    w.flag(true); /* sps_temporal_mvp_enabled_flag */
     w.flag(true);
     w.flag((bool)p.vui);
     if (p.vui)
@@ -325,15 +311,11 @@ struct PpsParams
     int id = 0;
     int spsId = 0;
     bool dependentSlices = false;
-    bool outputFlagPresent = false;
-    int extraBits = 0;
     int numRefL0 = 1;
     int numRefL1 = 1;
     int initQpMinus26 = 0;
     bool cuQpDelta = false;
-    bool sliceChromaQpOffsets = false;
     bool weightedPred = false;
-    bool weightedBipred = false;
     bool tiles = false;
     bool wpp = false;
     int tileCols = 1;
@@ -341,13 +323,10 @@ struct PpsParams
     bool uniform = true;
     std::vector<uint64_t> colWidthsMinus1;
     std::vector<uint64_t> rowHeightsMinus1;
-    bool loopFilterAcrossSlices = false;
     bool deblockingControl = false;
     bool deblockingOverride = false;
     int betaDiv2 = 0;
     int tcDiv2 = 0;
-    bool listsModification = false;
-    bool headerExtension = false;
 };
 
 inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
@@ -356,8 +335,8 @@ inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
     w.ue((uint64_t)p.id);
     w.ue((uint64_t)p.spsId);
     w.flag(p.dependentSlices);
-    w.flag(p.outputFlagPresent);
-    w.u((uint64_t)p.extraBits, 3);
+    w.flag(false); /* output_flag_present_flag */
+    w.u(0, 3);     /* num_extra_slice_header_bits */
     w.flag(false);
     w.flag(false);
     w.ue((uint64_t)(p.numRefL0 - 1));
@@ -370,9 +349,9 @@ inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
         w.ue(0);
     w.se(0);
     w.se(0);
-    w.flag(p.sliceChromaQpOffsets);
+    w.flag(false); /* pps_slice_chroma_qp_offsets_present_flag */
     w.flag(p.weightedPred);
-    w.flag(p.weightedBipred);
+    w.flag(false); /* weighted_bipred_flag */
     w.flag(false);
     w.flag(p.tiles);
     w.flag(p.wpp);
@@ -388,7 +367,7 @@ inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
         }
         w.flag(true);
     }
-    w.flag(p.loopFilterAcrossSlices);
+    w.flag(false); /* pps_loop_filter_across_slices_enabled_flag */
     w.flag(p.deblockingControl);
     if (p.deblockingControl) {
         w.flag(p.deblockingOverride);
@@ -397,9 +376,9 @@ inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
         w.se(p.tcDiv2);
     }
     w.flag(false); /* pps_scaling_list_data_present_flag */
-    w.flag(p.listsModification);
+    w.flag(false); /* lists_modification_present_flag */
     w.ue(0);
-    w.flag(p.headerExtension);
+    w.flag(false); /* slice_segment_header_extension_present_flag */
     w.flag(false);
     w.trailing();
     return w.data();
@@ -410,7 +389,6 @@ struct SliceParams
     int nalType = NAL_IDR_W_RADL;
     int tid = 0;
     bool first = true;
-    bool noOutputOfPriorPics = false;
     int ppsId = 0;
     bool depEnabled = false; /* PPS has dependent_slice_segments_enabled_flag */
     bool dependent = false;
@@ -424,15 +402,12 @@ struct SliceParams
     int stRpsIdxBits = 0;
     int numStRpsInSps = 0;
     std::vector<int> neg, pos;
-    std::vector<bool> usedNeg, usedPos;
-    bool tmvp = true; /* SPS enables temporal MVP */
     bool sliceTmvp = false;
     bool sao = true; /* SPS enables SAO */
     bool override = false;
     int numRefL0 = 1;
     int numRefL1 = 1;
     int collocatedRefIdx = -1; /* -1: not coded */
-    bool collocatedFromL0 = true;
     std::function<void(BitWriter &)> predWeight;
     int fiveMinusMaxMergeCand = 0;
     int qpDelta = 0;
@@ -457,7 +432,7 @@ inline Bytes sliceRbsp(const SliceParams &p)
     const bool idr = isIdr(p.nalType);
     w.flag(p.first);
     if (irap)
-        w.flag(p.noOutputOfPriorPics);
+        w.flag(false); /* no_output_of_prior_pics_flag */
     w.ue((uint64_t)p.ppsId);
     if (!p.first) {
         if (p.depEnabled)
@@ -470,7 +445,7 @@ inline Bytes sliceRbsp(const SliceParams &p)
             w.u((uint64_t)p.pocLsb, p.log2MaxPocLsb);
             w.flag(p.stRpsIdx >= 0);
             if (p.stRpsIdx < 0)
-                writeStRps(w, p.numStRpsInSps, p.neg, p.pos, p.usedNeg, p.usedPos);
+                writeStRps(w, p.numStRpsInSps, p.neg, p.pos);
             else if (p.stRpsIdxBits > 0)
                 w.u((uint64_t)p.stRpsIdx, p.stRpsIdxBits);
             if (p.ltPresent) {
@@ -483,8 +458,7 @@ inline Bytes sliceRbsp(const SliceParams &p)
                     w.flag(false);
                 }
             }
-            if (p.tmvp)
-                w.flag(p.sliceTmvp);
+            w.flag(p.sliceTmvp); /* the SPS enables temporal MVP */
         }
         if (p.sao) {
             w.flag(false);
@@ -501,7 +475,7 @@ inline Bytes sliceRbsp(const SliceParams &p)
                 w.flag(false); /* mvd_l1_zero_flag */
             if (p.sliceTmvp) {
                 if (p.sliceType == 0)
-                    w.flag(p.collocatedFromL0);
+                    w.flag(true); /* collocated_from_l0_flag */
                 if (p.collocatedRefIdx >= 0)
                     w.ue((uint64_t)p.collocatedRefIdx);
             }
