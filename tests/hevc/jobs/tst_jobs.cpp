@@ -237,7 +237,9 @@ private slots:
     {
         Pool pool;
         QVERIFY(pool.ws);
-        for (auto size : {std::make_pair(16, 22), std::make_pair(5, 6), std::make_pair(4, 4), std::make_pair(68, 30)}) {
+        /* Wide and tall pictures, one row, one column. */
+        for (auto size : {std::make_pair(16, 22), std::make_pair(5, 6), std::make_pair(4, 4), std::make_pair(68, 30),
+                          std::make_pair(1, 8), std::make_pair(9, 1), std::make_pair(2, 3)}) {
             FakePicture pic(size.first, size.second);
             for (int round = 0; round < 20; round++) {
                 QCOMPARE(pool.run(pic), 0);
@@ -262,29 +264,6 @@ private slots:
             for (int i = 0; i < rows * 9; i++)
                 QCOMPARE(pic.timesDone[i].load(), 1);
         }
-        /* Failures and early ends still end the picture with nobody left waiting. */
-        FakePicture fail(12, 10);
-        fail.failRow = 4;
-        QCOMPARE(pool.run(fail), H265D_ERR_SLICE_DATA);
-        QCOMPARE(fail.reconstructed[11].load(), 0);
-        FakePicture early(12, 10);
-        early.earlyEndRow = 6;
-        QCOMPARE(pool.run(early), H265D_JOBS_EARLY_END);
-        FakePicture again(12, 10);
-        QCOMPARE(pool.run(again), 0);
-        QCOMPARE(again.orderFaults.load(), 0);
-    }
-
-    void singleRowAndNarrowPictures()
-    {
-        Pool pool;
-        FakePicture one(1, 8), narrow(9, 1), two(2, 3);
-        QCOMPARE(pool.run(one), 0);
-        QCOMPARE(one.reconstructed[0].load(), 8);
-        QCOMPARE(pool.run(narrow), 0);
-        QCOMPARE(narrow.orderFaults.load(), 0);
-        QCOMPARE(pool.run(two), 0);
-        QCOMPARE(two.reconstructed[1].load(), 3);
     }
 
     void tileRowsCoverOnlyTheirColumns()
@@ -373,47 +352,51 @@ private slots:
         }
     }
 
-    void parseErrorEndsThePictureWithoutBlockedWorkers()
+    void faultsEndThePictureWithoutBlockedWorkers_data()
     {
-        Pool pool;
-        for (int rows : {16, 5}) {
-            FakePicture pic(rows, 22);
-            pic.failRow = 3;
-            QCOMPARE(pool.run(pic), H265D_ERR_SLICE_DATA);
-            QCOMPARE(pic.timesDone[3 * 22 + 5].load(), 0);
-            for (int r = 4; r < rows; r++)
-                QCOMPARE(pic.reconstructed[r].load(), 0); /* rows below never reconstruct */
-            /* The next picture decodes in full. */
-            pic.failRow = -1;
-            QCOMPARE(pool.run(pic), 0);
-            QCOMPARE(pic.reconstructed[rows - 1].load(), 22);
-        }
-    }
-
-    void reconstructionErrorIsReported()
-    {
-        Pool pool;
-        FakePicture pic(12, 10);
-        pic.reconFailRow = 6;
-        QCOMPARE(pool.run(pic), H265D_ERR_SLICE_DATA);
-        pic.reconFailRow = -1;
-        QCOMPARE(pool.run(pic), 0);
-    }
-
-    void earlyEndOfSliceAsksForTheSerialPath()
-    {
-        Pool pool;
-        FakePicture pic(16, 22);
-        pic.earlyEndRow = 3;
-        QCOMPARE(pool.run(pic), H265D_JOBS_EARLY_END);
-        pic.earlyEndRow = 0; /* in the first row too */
-        QCOMPARE(pool.run(pic), H265D_JOBS_EARLY_END);
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<bool>("wavefront");
+        QTest::addColumn<int>("failRow");
+        QTest::addColumn<int>("earlyEndRow");
+        QTest::addColumn<int>("reconFailRow");
+        QTest::addColumn<int>("code");
+        QTest::newRow("parse error") << 16 << false << 3 << -1 << -1 << H265D_ERR_SLICE_DATA;
+        QTest::newRow("parse error, few rows") << 5 << false << 3 << -1 << -1 << H265D_ERR_SLICE_DATA;
+        QTest::newRow("parse error, wavefront") << 12 << true << 4 << -1 << -1 << H265D_ERR_SLICE_DATA;
+        QTest::newRow("reconstruction error") << 12 << false << -1 << -1 << 6 << H265D_ERR_SLICE_DATA;
+        /* An early end of a slice asks for the serial path, in the first row too. */
+        QTest::newRow("early end") << 16 << false << -1 << 3 << -1 << H265D_JOBS_EARLY_END;
+        QTest::newRow("early end, first row") << 16 << false << -1 << 0 << -1 << H265D_JOBS_EARLY_END;
+        QTest::newRow("early end, wavefront") << 12 << true << -1 << 6 << -1 << H265D_JOBS_EARLY_END;
         /* An error elsewhere in the same picture outranks the early end. */
-        pic.earlyEndRow = 1;
-        pic.failRow = 0;
-        QCOMPARE(pool.run(pic), H265D_ERR_SLICE_DATA);
-        pic.earlyEndRow = pic.failRow = -1;
+        QTest::newRow("error and early end") << 16 << false << 0 << 1 << -1 << H265D_ERR_SLICE_DATA;
+    }
+
+    void faultsEndThePictureWithoutBlockedWorkers()
+    {
+        QFETCH(int, rows);
+        QFETCH(bool, wavefront);
+        QFETCH(int, failRow);
+        QFETCH(int, earlyEndRow);
+        QFETCH(int, reconFailRow);
+        QFETCH(int, code);
+        Pool pool;
+        pool.ops.wavefrontParse = wavefront;
+        FakePicture pic(rows, 22);
+        pic.failRow = failRow;
+        pic.earlyEndRow = earlyEndRow;
+        pic.reconFailRow = reconFailRow;
+        QCOMPARE(pool.run(pic), code);
+        if (failRow >= 0) {
+            QCOMPARE(pic.timesDone[failRow * 22 + 5].load(), 0);
+            for (int r = failRow + 1; r < rows; r++)
+                QCOMPARE(pic.reconstructed[r].load(), 0); /* rows below never reconstruct */
+        }
+        /* The next picture decodes in full. */
+        pic.failRow = pic.earlyEndRow = pic.reconFailRow = -1;
         QCOMPARE(pool.run(pic), 0);
+        QCOMPARE(pic.orderFaults.load(), 0);
+        QCOMPARE(pic.reconstructed[rows - 1].load(), 22);
     }
 
     void threadedInstanceStartsAndStopsItsWorkers()
@@ -506,76 +489,6 @@ private slots:
         QCOMPARE(H265D_Delete(h), H265D_OK);
     }
 
-    void fewerRowsThanWorkersLowerTheCountForGood()
-    {
-        const Bytes two = corpusStream("m_wide"), one = corpusStream("m_wide1");
-        if (two.empty() || one.empty())
-            QSKIP("corpus streams missing");
-        for (const Bytes *s : {&two, &one}) {
-            const Decoded serial = decode(*s, 0), threaded = decode(*s, 1);
-            QCOMPARE(threaded.pictures, serial.pictures);
-            QCOMPARE(threaded.pictures.size(), (size_t)8);
-            QVERIFY(threaded.errors.empty());
-            QCOMPARE(threaded.paths.uiRowJobs, 8u);
-            QCOMPARE(threaded.threadCount, s == &two ? 2 : 1);
-            QCOMPARE(threaded.paths.uiFallbacks, 0u);
-        }
-    }
-
-    void slicesParseSideBySideAndCountAsOne()
-    {
-        /* Each slice starts a CTB row; the slices that span two rows hand
-         * their entropy state down. Same pictures and coding unit counts as
-         * the serial decoder, whose counters the contexts' own add up to.
-         * The written streams cut their slices into segments at row starts,
-         * most of them dependent, with and without wavefronts and loop
-         * filtering across slices. */
-        for (const char *name :
-             {"m_slices", "i_slices", "m_slices_p", "g_rows_dep", "g_rows_dep_wpp", "g_p_rows_dep"}) {
-            const Bytes s = corpusStream(name);
-            if (s.empty())
-                QSKIP("corpus stream missing");
-            const Decoded serial = decode(s, 0), threaded = decode(s, 1, 1, 333);
-            QVERIFY2(threaded.pictures == serial.pictures, name);
-            QCOMPARE(threaded.cuStats, serial.cuStats);
-            QVERIFY(threaded.errors.empty());
-            QCOMPARE(threaded.paths.uiSliceJobs, (uint32_t)serial.pictures.size());
-            QCOMPARE(threaded.paths.uiGatheredSerial + threaded.paths.uiRowJobs, 0u);
-        }
-    }
-
-    void tilesDecodeTileByTile()
-    {
-        /* One slice segment over tiles of every spacing, with and without
-         * loop filtering across their edges, intra and inter: the same
-         * pictures, margins included, and coding unit counts as the serial
-         * decoder, every picture counted as tile jobs. */
-        for (const char *name :
-             {"g_tiles_uniform", "g_tiles_explicit", "g_tiles_nolf", "g_tiles_64", "g_pcm_nolf", "g_p_tiles"}) {
-            const Bytes s = corpusStream(name);
-            if (s.empty())
-                QSKIP("corpus stream missing");
-            const auto none = [](H265D_DEC_OBJ *) {};
-            const Decoded serial = decodeWith(s, 0, 1, 4096, none, true);
-            const Decoded threaded = decodeWith(s, 1, 1, 333, none, true);
-            QVERIFY2(threaded.pictures == serial.pictures, name);
-            QCOMPARE(threaded.cuStats, serial.cuStats);
-            QVERIFY(threaded.errors.empty() && !threaded.pictures.empty());
-            QCOMPARE(threaded.paths.uiTileJobs, (uint32_t)serial.pictures.size());
-            QCOMPARE(threaded.paths.uiGatheredSerial + threaded.paths.uiRowJobs + threaded.paths.uiSliceJobs +
-                         threaded.paths.uiFallbacks,
-                     0u);
-        }
-        /* Several slice segments with tiles: the serial path, for good. */
-        const Bytes s = corpusStream("g_tiles_slices");
-        if (s.empty())
-            QSKIP("corpus stream missing");
-        const Decoded serial = decode(s, 0), threaded = decode(s, 1);
-        QCOMPARE(threaded.pictures, serial.pictures);
-        QCOMPARE(threaded.paths.uiFallbacks, 1u);
-        QCOMPARE(threaded.paths.uiTileJobs, 0u);
-    }
-
     void segmentInsideARowSendsOnlyItsPictureToTheSerialPath()
     {
         /* A segment starting inside a CTB row sends that picture, and only
@@ -635,55 +548,69 @@ private slots:
         QCOMPARE(threaded.paths.uiGatheredSerial, 23u);
     }
 
+    void marginsAsTheSerialDecoderFillsThem_data()
+    {
+        /* Row jobs (16x16 CTBs, a picture of one CTB row: nothing done in
+         * the jobs; fewer rows than workers lower the worker count for
+         * good), slice-row jobs (each slice starts a CTB row; segments cut
+         * at row starts, most of them dependent, with and without
+         * wavefronts), tile jobs (one segment over tiles of every spacing,
+         * with and without filtering across their edges, intra and inter). */
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("jobs");
+        QTest::addColumn<int>("workers"); /* 0: not checked */
+        const char *rows[] = {"m_default", "m_ctu16", "m_wide", "m_wide1"};
+        const int workers[] = {0, 0, 2, 1};
+        for (int i = 0; i < 4; i++)
+            QTest::newRow(rows[i]) << rows[i] << "row" << workers[i];
+        for (const char *name : {"m_slices", "i_slices", "m_slices_p", "g_rows_dep", "g_rows_dep_wpp", "g_p_rows_dep"})
+            QTest::newRow(name) << name << "slice" << 0;
+        for (const char *name :
+             {"g_tiles_uniform", "g_tiles_explicit", "g_tiles_nolf", "g_tiles_64", "g_pcm_nolf", "g_p_tiles"})
+            QTest::newRow(name) << name << "tile" << 0;
+    }
+
     void marginsAsTheSerialDecoderFillsThem()
     {
         /* The jobs fill each CTB row's side margins, the finish the last
-         * row's and those above and below: row jobs, slice-row jobs, 16x16
-         * CTBs, and a picture of one CTB row (nothing done in the jobs). */
-        for (const char *name : {"m_default", "m_slices", "m_ctu16", "m_wide1"}) {
-            const Bytes s = corpusStream(name);
-            if (s.empty())
-                QSKIP("corpus stream missing");
-            const Decoded serial = decode(s, 0, 1, 4096, true), threaded = decode(s, 1, 1, 4096, true);
-            QVERIFY(!serial.pictures.empty());
-            QCOMPARE(threaded.pictures, serial.pictures);
-            QVERIFY(threaded.errors.empty());
-            QCOMPARE(threaded.paths.uiRowJobs + threaded.paths.uiSliceJobs, (uint32_t)serial.pictures.size());
-        }
-    }
-
-    void jobsLeaveTheSerialWorkPictureAlone()
-    {
-        /* SAO inside the jobs works in each context's own block copy: the
-         * work picture the serial path offsets through, shared by all rows,
-         * keeps the pattern written into it before the first picture while
-         * row jobs and tile jobs (edges with and without filtering across,
-         * 16x16 CTBs, PCM units without the filter) give the serial
-         * decoder's pictures. */
-        for (const char *name : {"m_default", "m_ctu16", "g_tiles_uniform", "g_tiles_nolf", "g_pcm_nolf"}) {
-            const Bytes s = corpusStream(name);
-            if (s.empty())
-                QSKIP("corpus stream missing");
-            bool armed = false, touched = false;
-            const auto watch = [&](H265D_DEC_OBJ *dec) {
-                const size_t n = saoWorkSize(dec->w64, dec->h64);
-                uint8_t *work = dec->side.saoWork;
-                if (!work)
-                    return;
-                if (!armed && dec->picturesStarted == 0) {
-                    memset(work, 0xA5, n);
-                    armed = true;
-                } else if (armed && !std::all_of(work, work + n, [](uint8_t b) { return b == 0xA5; })) {
-                    touched = true;
-                }
-            };
-            const Decoded serial = decode(s, 0), threaded = decodeWith(s, 1, 1, 333, watch);
-            QVERIFY(!serial.pictures.empty());
-            QVERIFY2(threaded.pictures == serial.pictures, name);
-            QVERIFY(threaded.errors.empty());
-            QCOMPARE(threaded.paths.uiRowJobs + threaded.paths.uiTileJobs, (uint32_t)serial.pictures.size());
-            QVERIFY2(armed && !touched, name);
-        }
+         * row's and those above and below; the pictures, margins included,
+         * and the coding unit counts are the serial decoder's, every picture
+         * counted as jobs of one kind. SAO inside the jobs works in each
+         * context's own block copy: the work picture the serial path offsets
+         * through keeps the pattern written into it before the first picture. */
+        QFETCH(QString, name);
+        QFETCH(QString, jobs);
+        QFETCH(int, workers);
+        const Bytes s = corpusStream(qPrintable(name));
+        if (s.empty())
+            QSKIP("corpus stream missing");
+        bool armed = false, touched = false;
+        const auto watch = [&](H265D_DEC_OBJ *dec) {
+            const size_t n = saoWorkSize(dec->w64, dec->h64);
+            uint8_t *work = dec->side.saoWork;
+            if (!work)
+                return;
+            if (!armed && dec->picturesStarted == 0) {
+                memset(work, 0xA5, n);
+                armed = true;
+            } else if (armed && !std::all_of(work, work + n, [](uint8_t b) { return b == 0xA5; })) {
+                touched = true;
+            }
+        };
+        const Decoded serial = decode(s, 0, 1, 4096, true), threaded = decodeWith(s, 1, 1, 333, watch, true);
+        QVERIFY(!serial.pictures.empty());
+        QCOMPARE(threaded.pictures, serial.pictures);
+        QCOMPARE(threaded.cuStats, serial.cuStats);
+        QVERIFY(threaded.errors.empty());
+        const H265D_PATH_COUNTS &p = threaded.paths;
+        const uint32_t n = (uint32_t)serial.pictures.size();
+        QCOMPARE(p.uiRowJobs, jobs == "row" ? n : 0u);
+        QCOMPARE(p.uiSliceJobs, jobs == "slice" ? n : 0u);
+        QCOMPARE(p.uiTileJobs, jobs == "tile" ? n : 0u);
+        QCOMPARE(p.uiGatheredSerial + p.uiFallbacks, 0u);
+        if (workers)
+            QCOMPARE(threaded.threadCount, workers);
+        QVERIFY(armed && !touched);
     }
 
     void twoInstancesOnTwoThreads()
