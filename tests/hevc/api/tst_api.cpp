@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <random>
 #include <set>
 
 #include "../common/h265_streams.h"
@@ -303,6 +304,95 @@ private slots:
         d.finish();
         QVERIFY(d.errors.empty());
         QCOMPARE(d.pictures.size(), (size_t)2);
+    }
+
+    /* Damaged streams give errors, never a read or write out of bounds
+     * (AddressSanitizer watches) and never a hang. */
+    void corruptStreamsAreSurvived()
+    {
+        SpsParams s;
+        s.width = 128;
+        s.height = 128;
+        s.numReorder = 2;
+        s.numShortTermRps = 2;
+        s.shortTermRps = [](BitWriter &w, int i) { writeStRps(w, i, {-1 - i}, {}); };
+        s.vui = [](BitWriter &w) {
+            w.flag(false);
+            w.flag(false);
+            w.flag(false);
+            w.flag(false);
+            w.flag(false);
+            w.flag(false);
+            w.flag(false);
+            w.flag(false);
+            w.flag(true);
+            w.u(1, 32);
+            w.u(25, 32);
+            w.flag(false);
+            w.flag(true);
+            writeHrd(w, 0, 2);
+            w.flag(false);
+        };
+        PpsParams p;
+        p.tiles = true;
+        p.tileCols = 2;
+        p.tileRows = 2;
+        p.weightedPred = true;
+        VpsParams v;
+        v.numReorder = 2;
+        SliceParams first = idr();
+        first.entryPoints = true;
+        SliceParams pw = trailP(1);
+        pw.entryPoints = true;
+        pw.numStRpsInSps = 2;
+        auto weights = [](int refs) {
+            return [refs](BitWriter &w) {
+                w.ue(5);
+                w.se(1);
+                for (int i = 0; i < refs; i++)
+                    w.flag(true);
+                for (int i = 0; i < refs; i++)
+                    w.flag(true);
+                for (int i = 0; i < refs; i++) {
+                    w.se(3);
+                    w.se(-2);
+                    w.se(1);
+                    w.se(7);
+                    w.se(-1);
+                    w.se(-9);
+                }
+            };
+        };
+        pw.predWeight = weights(1);
+        SliceParams b = trailB(3, {-2, -3}, {});
+        b.entryPoints = true;
+        b.numStRpsInSps = 2;
+        b.sliceType = 1;
+        b.predWeight = weights(2);
+        b.override = true;
+        b.numRefL0 = 2;
+        const Bytes base = cat({headers(s, p, v), nal(NAL_PREFIX_SEI_NUT, {240, 4, 1, 2, 3, 4, 0x80}), slice(first),
+                                slice(pw), nal(NAL_PREFIX_SEI_NUT, {5, 2, 9, 9, 0x80}), slice(b), kAud});
+        Decoder clean(initParam(128, 128, 2));
+        clean.feed(base);
+        clean.finish();
+        QVERIFY(clean.errors.empty());
+        QCOMPARE(clean.pictures.size(), (size_t)3);
+        std::mt19937 rng(12345);
+        for (int round = 0; round < 40; round++) {
+            Decoder d(initParam(128, 128, 2));
+            for (int i = 0; i < 10; i++) {
+                Bytes damaged = base;
+                const int flips = 1 + (int)(rng() % 4);
+                for (int f = 0; f < flips; f++)
+                    damaged[rng() % damaged.size()] ^= (uint8_t)(1u << (rng() % 8));
+                if (rng() % 4 == 0)
+                    damaged.resize(damaged.size() - rng() % (damaged.size() / 2));
+                d.feed(damaged);
+            }
+            d.finish(); /* returns only once the end of the stream is reported */
+            QVERIFY(d.pictures.size() <= 40);
+        }
     }
 
     /* A CPU mask can only take processor features away. */

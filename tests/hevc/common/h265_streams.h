@@ -124,8 +124,8 @@ inline void writePtl(BitWriter &w, int maxSubLayersMinus1 = 0)
             w.u(0, 2);
 }
 
-/* hrd_parameters() with the common part, one CPB and NAL parameters only. */
-inline void writeHrd(BitWriter &w, int maxSubLayersMinus1)
+/* hrd_parameters() with the common part and NAL parameters only. */
+inline void writeHrd(BitWriter &w, int maxSubLayersMinus1, int cpbCntMinus1 = 0)
 {
     w.flag(true);  /* nal_hrd_parameters_present_flag */
     w.flag(false); /* vcl */
@@ -138,10 +138,12 @@ inline void writeHrd(BitWriter &w, int maxSubLayersMinus1)
     for (int i = 0; i <= maxSubLayersMinus1; i++) {
         w.flag(true); /* fixed_pic_rate_general_flag */
         w.ue(0);      /* elemental_duration_in_tc_minus1 */
-        w.ue(0);      /* cpb_cnt_minus1 */
-        w.ue(1000);
-        w.ue(2000);
-        w.flag(false);
+        w.ue((uint64_t)cpbCntMinus1);
+        for (int k = 0; k <= cpbCntMinus1; k++) {
+            w.ue((uint64_t)(1000 + 10 * k)); /* bit_rate_value_minus1 increasing */
+            w.ue((uint64_t)(2000 - 10 * k)); /* cpb_size_value_minus1 not increasing */
+            w.flag(false);
+        }
     }
 }
 
