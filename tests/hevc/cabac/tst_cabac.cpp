@@ -27,8 +27,6 @@ public:
     void bypass(int bin) { enc_.bypass(bin); }
     void bypassBits(uint32_t v, int n) { enc_.bypassBits(v, n); }
     void terminate(int bin) { enc_.terminateBin(bin); }
-    /* A new arithmetic codeword from the next byte on (tile or row start). */
-    void restart() { enc_.start(); }
     const Bytes &bytes() const { return bits_.bytes(); }
 
 private:
@@ -88,9 +86,6 @@ class TestCabac : public QObject
     Q_OBJECT
 
 private slots:
-    void restartAtTheNextByte();
-    void contextInitialisation();
-    void initTypeFollowsCabacInitFlag();
     void residualLevelLimits();
     void residualPrefixTooLong();
     void mvdLimits();
@@ -98,75 +93,6 @@ private slots:
     void wppStartChecksTheCtbAboveRight();
     void damagedSliceDataStaysInside();
 };
-
-void TestCabac::restartAtTheNextByte()
-{
-    EncContexts ec;
-    CabacEncoder e;
-    std::vector<int> bins;
-    std::mt19937 rng(3);
-    for (int seg = 0; seg < 4; seg++) {
-        for (int i = 0; i < 200 + seg * 37; i++) {
-            const int b = (int)(rng() % 4 == 0);
-            bins.push_back(b);
-            e.decision(ec.ctx[seg], b);
-        }
-        e.terminate(1);
-        e.restart();
-    }
-    Harness h;
-    h.start(e.bytes());
-    H265D_CABAC *c = &h.ctx->cabac;
-    size_t k = 0;
-    for (int seg = 0; seg < 4; seg++) {
-        for (int i = 0; i < 200 + seg * 37; i++)
-            QCOMPARE(cabacDecodeDecision(c, &c->ctxState[seg]), bins[k++]);
-        QCOMPARE(cabacDecodeTerminate(c), 1);
-        if (seg < 3)
-            QVERIFY(cabacReinitAtByte(c, 0) != nullptr);
-    }
-    /* Nothing left: a restart further on is refused and changes nothing. */
-    const H265D_CABAC before = *c;
-    QVERIFY(cabacReinitAtByte(c, 5) == nullptr);
-    QCOMPARE(c->cur, before.cur);
-    QCOMPARE(c->low, before.low);
-}
-
-void TestCabac::contextInitialisation()
-{
-    for (int initType = 0; initType < 3; initType++) {
-        for (int qp : {-5, 0, 26, 51, 60}) {
-            uint8_t st[H265D_CTX_COUNT];
-            cabacInitContextsFor(initType, qp, st);
-            const int q = qp < 0 ? 0 : (qp > 51 ? 51 : qp);
-            for (int i = 0; i < H265D_CTX_USED; i++) {
-                const int v = h265dCtxInitValues[initType][i];
-                const int m = (v >> 4) * 5 - 45, n = ((v & 15) << 3) - 16;
-                int pre = ((m * q) >> 4) + n;
-                pre = pre < 1 ? 1 : (pre > 126 ? 126 : pre);
-                const int valMps = pre <= 63 ? 0 : 1;
-                const int pState = valMps ? pre - 64 : 63 - pre;
-                QCOMPARE(st[i] >> 1, pState);
-                QCOMPARE(st[i] & 1, valMps);
-            }
-        }
-    }
-    /* A few values of the Recommendation's tables at their places. */
-    QCOMPARE((int)h265dCtxInitValues[0][CTX_SPLIT_CU], 139);
-    QCOMPARE((int)h265dCtxInitValues[2][CTX_CU_SKIP + 2], 201);
-    QCOMPARE((int)h265dCtxInitValues[1][CTX_SIG_COEFF + 41], 140);
-    QCOMPARE((int)h265dCtxInitValues[0][CTX_GREATER1 + 21], 227);
-}
-
-void TestCabac::initTypeFollowsCabacInitFlag()
-{
-    QCOMPARE(cabacInitType(2, 0), 0);
-    QCOMPARE(cabacInitType(2, 1), 0);
-    QCOMPARE(cabacInitType(1, 0), 1);
-    QCOMPARE(cabacInitType(1, 1), 2);
-    QCOMPARE(cabacInitType(0, 0), 2);
-    QCOMPARE(cabacInitType(0, 1), 1);
-}
 
 namespace {
 

@@ -94,7 +94,6 @@ private slots:
     void sse2Only();
     void sse41();
     void avxNeedsOperatingSystem();
-    void forcedMaskOnlyRemoves();
     void intelModelRules();
     void amdRules();
     void cacheLine();
@@ -142,17 +141,6 @@ void TestCpu::avxNeedsOperatingSystem()
     g_cpu.xcr0 = 0x7;
     const uint32_t with = detectCpuFeaturesWith(&kFake);
     QCOMPARE(with & (H265D_CPU_AVX | H265D_CPU_AVX2 | H265D_CPU_FMA3), H265D_CPU_AVX | H265D_CPU_AVX2 | H265D_CPU_FMA3);
-}
-
-void TestCpu::forcedMaskOnlyRemoves()
-{
-    const uint32_t detected = detectCpuFeatures();
-    for (uint32_t mask : {0u, 0x10u, 0x10u | 0x40u | 0x80u, 0x10u | 0x40u | 0x80u | 0x400u, 0xFFFFFFFFu}) {
-        H265D_DSP_TABLE t{};
-        uint32_t flags = 0xDEAD;
-        initDspFunctionTableMasked(&t, &flags, mask);
-        QCOMPARE(flags, detected & mask);
-    }
 }
 
 void TestCpu::intelModelRules()

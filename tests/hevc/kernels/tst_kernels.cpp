@@ -74,7 +74,6 @@ private slots:
     void intraReferenceGuards();
     void strongSmoothingThreshold_data();
     void strongSmoothingThreshold();
-    void pcmAndRowCopies();
 };
 
 void TestKernels::initTestCase()
@@ -494,35 +493,6 @@ void TestKernels::strongSmoothingThreshold()
     for (size_t i = 0; i < k.topBuf.size(); ++i)
         if (i < size_t(KernelRefs::kFront) || i >= size_t(KernelRefs::kFront + 2 * n + 1))
             QVERIFY(k.topBuf[i] == topBefore[i] && k.leftBuf[i] == leftBefore[i]);
-}
-
-void TestKernels::pcmAndRowCopies()
-{
-    for (int n : kSizes) {
-        std::vector<int16_t> s(n * n);
-        for (int i = 0; i < n * n; ++i)
-            s[i] = int16_t(0x5A00 | (i * 7 & 0xFF));
-        const int stride = n + 3;
-        std::vector<uint8_t> pic(stride * n, 0xEE);
-        dsp.slot[H265D_SLOT_PCM_COPY + log2Of(n)].pcmCopy(stride, s.data(), pic.data());
-        for (int y = 0; y < n; ++y) {
-            for (int x = 0; x < n; ++x)
-                QCOMPARE(int(pic[y * stride + x]), (y * n + x) * 7 & 0xFF);
-            for (int x = n; x < stride; ++x)
-                QCOMPARE(int(pic[y * stride + x]), 0xEE);
-        }
-    }
-    for (int slot : {H265D_SLOT_COPY_ROWS_ALIGNED, H265D_SLOT_COPY_ROWS})
-        for (int width : {1, 7, 16, 33, 64}) {
-            const int stride = 80, rows = 5;
-            std::vector<uint8_t> src(stride * rows), dst(stride * rows, 0);
-            for (size_t i = 0; i < src.size(); ++i)
-                src[i] = uint8_t(i * 13 + 1);
-            dsp.slot[slot].copyRows(src.data(), dst.data(), width, rows, stride);
-            for (int y = 0; y < rows; ++y)
-                for (int x = 0; x < stride; ++x)
-                    QCOMPARE(dst[y * stride + x], x < width ? src[y * stride + x] : uint8_t(0));
-        }
 }
 
 QTEST_APPLESS_MAIN(TestKernels)

@@ -26,41 +26,6 @@ void *returnArgPlusOne(void *arg)
     return static_cast<char *>(arg) + 1;
 }
 
-struct Turns
-{
-    H265D_LOCK lock;
-    H265D_COND cond;
-    long turn; /* whose turn: turn % threads */
-    long rounds;
-    int threads;
-};
-
-struct TurnArg
-{
-    Turns *t;
-    int id;
-};
-
-/* Each thread waits for its turn, takes it and wakes everyone: a lost
- * wake-up leaves every thread asleep and the test runs into its timeout. */
-void *takeTurns(void *p)
-{
-    TurnArg *a = static_cast<TurnArg *>(p);
-    Turns *t = a->t;
-    for (;;) {
-        lockEnter(&t->lock);
-        while (t->turn < t->rounds && t->turn % t->threads != a->id)
-            condWait(&t->cond, &t->lock);
-        if (t->turn >= t->rounds) {
-            lockLeave(&t->lock);
-            return nullptr;
-        }
-        t->turn++;
-        condBroadcast(&t->cond);
-        lockLeave(&t->lock);
-    }
-}
-
 int32_t createThreaded(void **h)
 {
     H265D_INIT_PARAM p = initParam();
@@ -132,55 +97,6 @@ private slots:
         QCOMPARE(threadJoin(&t[0], nullptr), -1); /* nothing to join */
         QCOMPARE(threadCreate(&t[1], nullptr, returnArgPlusOne, nullptr), 0);
         QCOMPARE(threadJoin(&t[1], nullptr), 0);
-        free(t);
-    }
-
-    void waitReleasesTheLockWhileAsleep()
-    {
-        Turns *t = zeroed<Turns>();
-        QCOMPARE(lockInit(&t->lock), 0);
-        QCOMPARE(condInit(&t->cond), 0);
-        std::atomic<bool> waiting{false};
-        std::thread waiter([&] {
-            lockEnter(&t->lock);
-            waiting = true;
-            while (t->turn == 0)
-                condWait(&t->cond, &t->lock);
-            t->turn = 2; /* the lock is held again here */
-            lockLeave(&t->lock);
-        });
-        while (!waiting)
-            std::this_thread::yield();
-        lockEnter(&t->lock); /* only possible once the waiter sleeps */
-        t->turn = 1;
-        condBroadcast(&t->cond);
-        lockLeave(&t->lock);
-        waiter.join();
-        QCOMPARE(t->turn, 2L);
-        condDestroy(&t->cond);
-        lockDestroy(&t->lock);
-        free(t);
-    }
-
-    void noLostWakeUpBetweenFourThreads()
-    {
-        Turns *t = zeroed<Turns>();
-        QCOMPARE(lockInit(&t->lock), 0);
-        QCOMPARE(condInit(&t->cond), 0);
-        t->threads = 4;
-        t->rounds = 100000;
-        H265D_THREAD *th = zeroed<H265D_THREAD>(4);
-        TurnArg args[4];
-        for (int i = 0; i < 4; i++) {
-            args[i] = {t, i};
-            QCOMPARE(threadCreate(&th[i], nullptr, takeTurns, &args[i]), 0);
-        }
-        for (int i = 0; i < 4; i++)
-            QCOMPARE(threadJoin(&th[i], nullptr), 0);
-        QCOMPARE(t->turn, 100000L);
-        condDestroy(&t->cond);
-        lockDestroy(&t->lock);
-        free(th);
         free(t);
     }
 };
