@@ -1,7 +1,7 @@
 // The portable kernels against the standard's equations where streams rarely
 // reach: saturation and the qP edges of dequantisation, extreme and partial
-// transforms, the residual paths, the intra guards, the strong smoothing
-// threshold, PCM and row copies. Whole streams are checked bit-exactly by the
+// transforms, flags the parameter sets disable, the intra guards and the
+// strong smoothing threshold. Whole streams are checked bit-exactly by the
 // corpus entries for every processor mask, and the vector kernels against
 // these by the SIMD suite.
 #include "kernel_reference.h"
@@ -323,45 +323,6 @@ void TestKernels::residualPath()
         dstDesc.ucTransformSkip = 0;
         reconstructResidual(&noSkip, &dstDesc, stride, c4.data(), p4.data());
         QCOMPARE(p3, p4);
-    }
-    // 4x4: DST only for intra luma; intra chroma and inter luma take the DCT.
-    {
-        H265D_RESIDUAL_CTX flat{&dsp, nullptr, 0, 0, 0};
-        const std::vector<int> dstBasis = basis(4, true), dctBasis4 = basis(4);
-        struct Case
-        {
-            int predMode, comp;
-            bool dst;
-        } cases[] = {{1, 0, true}, {1, 2, false}, {1, 3, false}, {0, 0, false}};
-        for (const Case &cs : cases) {
-            std::vector<uint8_t> pic(4 * 4, 100);
-            std::vector<int16_t> c(16, 0);
-            c[0] = 40;
-            c[5] = -25;
-            c[15] = 13;
-            const int qP = 30;
-            H265D_TU_DESC d{0, 0, cs.predMode, cs.comp, qP, 2, 0, 16, 4};
-            std::vector<int16_t> scaled(16);
-            for (int i = 0; i < 16; ++i)
-                scaled[i] = ref::scaleCoefficient(c[i], 16, qP, 2);
-            std::vector<uint8_t> want(16, 100);
-            ref::inverseTransformAdd(4, scaled.data(), want.data(), cs.dst ? dstBasis.data() : dctBasis4.data());
-            reconstructResidual(&flat, &d, 4, c.data(), pic.data());
-            QCOMPARE(pic, want);
-        }
-        // Larger blocks pick their size's DCT with the column count.
-        std::vector<uint8_t> pic(32 * 32, 90), want(32 * 32, 90);
-        std::vector<int16_t> c(32 * 32, 0);
-        c[0] = 50;
-        c[3 * 32 + 2] = -20;
-        H265D_TU_DESC d{0, 0, 1, 0, 27, 5, 0, 3 * 32 + 3, 4};
-        std::vector<int16_t> scaled(32 * 32);
-        for (int i = 0; i < 32 * 32; ++i)
-            scaled[i] = ref::scaleCoefficient(c[i], 16, 27, 5);
-        const auto b32 = basis(32);
-        ref::inverseTransformAdd(32, scaled.data(), want.data(), b32.data());
-        reconstructResidual(&flat, &d, 32, c.data(), pic.data());
-        QCOMPARE(pic, want);
     }
 }
 

@@ -562,30 +562,45 @@ void TestSimd::deblockingKernels()
 void TestSimd::borderExtension_data()
 {
     QTest::addColumn<uint>("level");
+    QTest::newRow("portable") << 0u;
     QTest::newRow("SSE2") << uint(kSse2);
     QTest::newRow("AVX") << uint(kAvx);
 }
 
 void TestSimd::borderExtension()
 {
+    // Odd sizes and the three planes' margins as the decoder lays them out,
+    // against the definition: every margin sample is the nearest picture
+    // sample, nothing beyond the margins is written. Thread type 1 finds the
+    // sides done by the rows' workers already.
     QFETCH(uint, level);
     NEED_LEVEL(level, t);
-    VECTORISED(t, H265D_SLOT_EXTEND_BORDER);
+    if (level)
+        VECTORISED(t, H265D_SLOT_EXTEND_BORDER);
     const uint64_t seed = checkblock::seed(1111);
     Rng rng(seed);
-    for (int round = 0; round < 60; ++round) {
-        const int w = rng.range(1, 80), h = rng.range(1, 20);
-        const int padX = rng.range(0, 1) ? 128 : 64, padY = padX == 128 ? 80 : 40;
+    for (int round = 0; round < 40; ++round) {
+        const int w = round < 2 ? 1 : rng.range(1, 80), h = round < 2 ? 1 : rng.range(1, 20);
+        const int padX = round % 4 < 2 ? 128 : 64, padY = padX == 128 ? 80 : 40;
         const int threadType = round % 2;
         const int stride = w + 2 * padX + 7;
-        std::vector<uint8_t> a(size_t(stride) * (h + 2 * padY + 2));
-        for (auto &v : a)
-            v = uint8_t(rng.next());
-        std::vector<uint8_t> b = a;
+        std::vector<uint8_t> got(size_t(stride) * (h + 2 * padY + 2), 0xEE);
         const size_t origin = size_t(padY + 1) * stride + padX;
-        portable.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(threadType, a.data() + origin, w, h, stride, padX, padY);
-        t.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(threadType, b.data() + origin, w, h, stride, padX, padY);
-        CHECK_BLOCK(a, b, origin, stride, seed, QString("round %1 %2x%3").arg(round).arg(w).arg(h));
+        uint8_t *plane = got.data() + origin;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                plane[y * stride + x] = uint8_t(rng.next());
+        std::vector<uint8_t> want = got;
+        for (int y = -padY; y < h + padY; ++y)
+            for (int x = -padX; x < w + padX; ++x)
+                want[origin + y * stride + x] =
+                    plane[std::min(h - 1, std::max(0, y)) * stride + std::min(w - 1, std::max(0, x))];
+        if (threadType == 1)
+            for (int y = 0; y < h; ++y)
+                for (int x = -padX; x < w + padX; ++x)
+                    plane[y * stride + x] = want[origin + y * stride + x];
+        t.slot[H265D_SLOT_EXTEND_BORDER].extendBorder(threadType, plane, w, h, stride, padX, padY);
+        CHECK_BLOCK(want, got, origin, stride, seed, QString("round %1 %2x%3").arg(round).arg(w).arg(h));
     }
 }
 
