@@ -1,9 +1,10 @@
-// The portable kernels against the standard's equations where streams rarely
-// reach: saturation and the qP edges of dequantisation, extreme and partial
-// transforms, flags the parameter sets disable, the intra guards and the
-// strong smoothing threshold. Whole streams are checked bit-exactly by the
-// corpus entries for every processor mask, and the vector kernels against
-// these by the SIMD suite.
+// The portable kernels, and the SSE4.1 ones where the processor has them,
+// against the standard's equations where streams rarely reach: saturation
+// and the qP edges of dequantisation, extreme and partial transforms, flags
+// the parameter sets disable, the intra guards and the strong smoothing
+// threshold. Whole streams are checked bit-exactly by the
+// corpus entries for every processor mask, and the other vector kernels
+// against the portable ones by the SIMD suite.
 #include "kernel_reference.h"
 
 #include "hevc/dsp/dsp_internal.h"
@@ -56,11 +57,14 @@ class TestKernels : public QObject
     Q_OBJECT
 
 private:
-    H265D_DSP_TABLE dsp{};
+    H265D_DSP_TABLE dsp{};   // the portable kernels
+    H265D_DSP_TABLE sse41{}; // with the SSE4.1 kernels where the processor has them
+    bool haveSse41 = false;
 
     // Runs one transform slot and the reference on the same input; returns
-    // false (with a message) on the first differing sample.
-    bool checkTransform(int slot, int n, const std::vector<int16_t> &coeffs, int columns, const int *basis,
+    // false (with a message) on the first differing sample. type: 0 DCT,
+    // 1 DST, 2 transform skip.
+    bool checkTransform(const H265D_DSP_TABLE &d, int type, int n, const std::vector<int16_t> &coeffs, int columns,
                         const char *what);
 
 private slots:
@@ -80,13 +84,24 @@ void TestKernels::initTestCase()
 {
     std::memset(&dsp, 0, sizeof dsp);
     uint32_t flags = 0xFFFFFFFFu;
-    initDspFunctionTable(&dsp, &flags, 0); // the portable kernels
+    initDspFunctionTable(&dsp, &flags, 0);
     QCOMPARE(flags, 0u);
+    const uint32_t level = H265D_CPU_SSE2 | H265D_CPU_SSSE3 | H265D_CPU_SSE41;
+    initDspFunctionTableMasked(&sse41, &flags, level);
+    haveSse41 = (flags & level) == level;
 }
 
-bool TestKernels::checkTransform(int slot, int n, const std::vector<int16_t> &coeffs, int columns, const int *basis,
-                                 const char *what)
+// The rows of a _data() function once for the portable kernels and once for
+// the vector ones; the test function picks its table with PICK_TABLE.
+#define PICK_TABLE(vector)                                                                                             \
+    if ((vector) && !haveSse41)                                                                                        \
+        QSKIP("the processor lacks SSE4.1");                                                                           \
+    const H265D_DSP_TABLE &d = (vector) ? sse41 : dsp
+
+bool TestKernels::checkTransform(const H265D_DSP_TABLE &d, int type, int n, const std::vector<int16_t> &coeffs,
+                                 int columns, const char *what)
 {
+    const int slot = type == 2 ? H265D_SLOT_TRANSFORM_SKIP : type == 1 ? H265D_SLOT_IDST4 : H265D_SLOT_IDCT + log2Of(n);
     const int stride = n + 7;
     Rng rng(uint64_t(slot) * 131 + uint64_t(coeffs[0] & 0xFFFF));
     std::vector<uint8_t> pic(stride * (n + 2), 0);
@@ -97,12 +112,16 @@ bool TestKernels::checkTransform(int slot, int n, const std::vector<int16_t> &co
         for (int x = 0; x < n; ++x)
             pred[y * n + x] = pic[(y + 1) * stride + x];
     std::vector<uint8_t> expectedPic = pic;
-    ref::inverseTransformAdd(n, coeffs.data(), pred.data(), basis);
+    if (type == 2)
+        for (int i = 0; i < n * n; ++i)
+            pred[i] = uint8_t(ref::clip255(pred[i] + ((coeffs[i] + 16) >> 5)));
+    else
+        ref::inverseTransformAdd(n, coeffs.data(), pred.data(), basis(n, type == 1).data());
     for (int y = 0; y < n; ++y)
         for (int x = 0; x < n; ++x)
             expectedPic[(y + 1) * stride + x] = pred[y * n + x];
     std::vector<int16_t> work = coeffs;
-    dsp.slot[slot].transformAdd(stride, work.data(), pic.data() + stride, columns);
+    d.slot[slot].transformAdd(stride, work.data(), pic.data() + stride, columns);
     for (size_t i = 0; i < pic.size(); ++i)
         if (pic[i] != expectedPic[i]) {
             qWarning("%s: slot %d N %d sample (%d, %d): got %d want %d", what, slot, n, int(i % stride),
@@ -116,20 +135,24 @@ void TestKernels::dequantisation_data()
 {
     // Per size: qP 0, the last qP whose shift still rounds, the first that is
     // a pure left shift (qP / 6 reaches bdShift), and 51.
+    QTest::addColumn<bool>("vector");
     QTest::addColumn<bool>("scaled");
     QTest::addColumn<int>("n");
     QTest::addColumn<int>("qP");
-    for (bool scaled : {false, true})
+    for (int kind = 0; kind < 3; ++kind)
         for (int n : kSizes) {
             const int pure = 6 * (log2Of(n) + 3);
+            const char *name = kind == 0 ? "flat" : kind == 1 ? "SSE4.1 flat" : "scaled";
             for (int qP : {0, pure - 1, pure, 51})
                 if (qP <= 51)
-                    QTest::addRow("%s %dx%d qP %d", scaled ? "scaled" : "flat", n, n, qP) << scaled << n << qP;
+                    QTest::addRow("%s %dx%d qP %d", name, n, n, qP) << (kind == 1) << (kind == 2) << n << qP;
         }
 }
 
 void TestKernels::dequantisation()
 {
+    QFETCH(bool, vector);
+    PICK_TABLE(vector);
     QFETCH(bool, scaled);
     QFETCH(int, n);
     QFETCH(int, qP);
@@ -148,9 +171,9 @@ void TestKernels::dequantisation()
         const int count = round == 0 ? n * n : rng.range(1, n * n);
         std::vector<int16_t> got = c;
         if (scaled)
-            dsp.slot[H265D_SLOT_DEQUANT_SCALED + l].dequantScaled(count, factors.data(), qP / 6, got.data());
+            d.slot[H265D_SLOT_DEQUANT_SCALED + l].dequantScaled(count, factors.data(), qP / 6, got.data());
         else
-            dsp.slot[H265D_SLOT_DEQUANT_FLAT + l].dequantFlat(count, ref::kLevelScale[qP % 6] << (qP / 6), got.data());
+            d.slot[H265D_SLOT_DEQUANT_FLAT + l].dequantFlat(count, ref::kLevelScale[qP % 6] << (qP / 6), got.data());
         for (int i = 0; i < n * n; ++i) {
             const int16_t want = i < count ? ref::scaleCoefficient(c[i], m[i], qP, l) : c[i];
             if (got[i] != want)
@@ -205,34 +228,39 @@ void TestKernels::transforms_data()
     // kind 0: sparse extremes; 1 and 2: column 0 and row 0 at +32767 or
     // -32768, which overflows 16 bits in the first stage; 3: coefficients in
     // the first `columns` columns only; 4: the last column, with a count of 4.
+    // type: 0 DCT, 1 DST, 2 transform skip.
+    QTest::addColumn<bool>("vector");
+    QTest::addColumn<int>("type");
     QTest::addColumn<int>("n");
-    QTest::addColumn<bool>("dst");
     QTest::addColumn<int>("kind");
     QTest::addColumn<int>("columns");
-    QTest::newRow("DST extremes") << 4 << true << 0 << 4;
-    for (int n : kSizes) {
-        QTest::addRow("%dx%d extremes", n, n) << n << false << 0 << n;
-        QTest::addRow("%dx%d saturation +", n, n) << n << false << 1 << n;
-        QTest::addRow("%dx%d saturation -", n, n) << n << false << 2 << n;
+    for (bool vector : {false, true}) {
+        const char *level = vector ? "SSE4.1 " : "";
+        QTest::addRow("%sDST extremes", level) << vector << 1 << 4 << 0 << 4;
+        QTest::addRow("%stransform skip extremes", level) << vector << 2 << 4 << 0 << 4;
+        for (int n : kSizes) {
+            QTest::addRow("%s%dx%d extremes", level, n, n) << vector << 0 << n << 0 << n;
+            QTest::addRow("%s%dx%d saturation +", level, n, n) << vector << 0 << n << 1 << n;
+            QTest::addRow("%s%dx%d saturation -", level, n, n) << vector << 0 << n << 2 << n;
+        }
+        // A count that covers the nonzero columns gives the full transform's
+        // samples; the small sizes ignore it.
+        for (int columns : {4, 12, 28})
+            QTest::addRow("%s32x32 columns %d", level, columns) << vector << 0 << 32 << 3 << columns;
+        QTest::addRow("%s16x16 columns 8", level) << vector << 0 << 16 << 3 << 8;
+        QTest::addRow("%s8x8 ignores the count", level) << vector << 0 << 8 << 4 << 4;
+        QTest::addRow("%s4x4 ignores the count", level) << vector << 0 << 4 << 4 << 4;
     }
-    // A count that covers the nonzero columns gives the full transform's
-    // samples; the small sizes ignore it.
-    QTest::newRow("16x16 columns 4") << 16 << false << 3 << 4;
-    QTest::newRow("32x32 columns 4") << 32 << false << 3 << 4;
-    QTest::newRow("32x32 columns 12") << 32 << false << 3 << 12;
-    QTest::newRow("32x32 columns 28") << 32 << false << 3 << 28;
-    QTest::newRow("8x8 ignores the count") << 8 << false << 4 << 4;
-    QTest::newRow("4x4 ignores the count") << 4 << false << 4 << 4;
 }
 
 void TestKernels::transforms()
 {
+    QFETCH(bool, vector);
+    PICK_TABLE(vector);
+    QFETCH(int, type);
     QFETCH(int, n);
-    QFETCH(bool, dst);
     QFETCH(int, kind);
     QFETCH(int, columns);
-    const std::vector<int> b = basis(n, dst);
-    const int slot = dst ? H265D_SLOT_IDST4 : H265D_SLOT_IDCT + log2Of(n);
     Rng rng(uint64_t(n * 8 + kind));
     for (int round = 0; round < (kind == 0 || kind == 3 ? 20 : 1); ++round) {
         std::vector<int16_t> c(n * n, 0);
@@ -250,7 +278,7 @@ void TestKernels::transforms()
             c[n - 1] = 900;
             c[n * n - 1] = -900;
         }
-        QVERIFY(checkTransform(slot, n, c, columns, b.data(), QTest::currentDataTag()));
+        QVERIFY(checkTransform(d, type, n, c, columns, QTest::currentDataTag()));
     }
 }
 
@@ -416,22 +444,32 @@ void TestKernels::strongSmoothingThreshold_data()
     // Straight ramps from the corner, one of them bent at p(2N - 1, -1) or
     // p(-1, 2N - 1): a bend of 7 keeps the bilinear filter of 32x32 blocks,
     // 8 takes the ordinary one, as does a disabled flag.
+    QTest::addColumn<bool>("vector");
+    QTest::addColumn<int>("n");
     QTest::addColumn<bool>("left");
     QTest::addColumn<int>("bend");
     QTest::addColumn<bool>("strong");
-    for (int bend : {7, -7, 8, -8}) {
-        QTest::addRow("top bend %d", bend) << false << bend << true;
-        QTest::addRow("left bend %d", bend) << true << bend << true;
+    for (bool vector : {false, true}) {
+        const char *level = vector ? "SSE4.1 " : "";
+        for (int bend : {7, -7, 8, -8}) {
+            QTest::addRow("%stop bend %d", level, bend) << vector << 32 << false << bend << true;
+            QTest::addRow("%sleft bend %d", level, bend) << vector << 32 << true << bend << true;
+        }
+        QTest::addRow("%sstrong filter off", level) << vector << 32 << false << 0 << false;
+        for (int n : {8, 16})
+            QTest::addRow("%s%dx%d", level, n, n) << vector << n << false << 0 << true;
     }
-    QTest::newRow("strong filter off") << false << 0 << false;
 }
 
 void TestKernels::strongSmoothingThreshold()
 {
+    QFETCH(bool, vector);
+    PICK_TABLE(vector);
     QFETCH(bool, left);
     QFETCH(int, bend);
+    QFETCH(int, n);
     QFETCH(bool, strong);
-    const int n = 32, mode = 2;
+    const int mode = 2;
     ref::IntraRefs r;
     r.n = n;
     r.top.resize(2 * n + 1);
@@ -445,7 +483,7 @@ void TestKernels::strongSmoothingThreshold()
     Rng rng(8);
     KernelRefs k(r, rng);
     const auto topBefore = k.topBuf, leftBefore = k.leftBuf;
-    dsp.slot[H265D_SLOT_INTRA_SMOOTH + log2Of(n)].intraSmooth(strong, mode, k.left(), k.top());
+    d.slot[H265D_SLOT_INTRA_SMOOTH + log2Of(n)].intraSmooth(strong, mode, k.left(), k.top());
     for (int i = -1; i < 2 * n; ++i) {
         QCOMPARE(int(k.top()[i]), want.p(i, -1));
         QCOMPARE(int(k.left()[i]), want.p(-1, i));

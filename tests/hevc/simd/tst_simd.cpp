@@ -1,6 +1,8 @@
-// Every vector kernel against the portable kernel of its slot: identical
-// samples, and nothing written outside the block. One row per slot family
-// and size; HEVC_TEST_SEED=<n> reruns with another seed.
+// The vector kernels against the portable kernel of their slot: identical
+// samples, and nothing written outside the block (dequantisation, transforms
+// and reference smoothing are checked against the equations at their edges
+// by the kernels suite). One row per slot family and size;
+// HEVC_TEST_SEED=<n> reruns with another seed.
 #include "hevc/dsp/h265d_dsp.h"
 
 #include "../common/checkblock.h"
@@ -82,14 +84,8 @@ class TestSimd : public QObject
 
 private slots:
     void initTestCase();
-    void dequantisation_data();
-    void dequantisation();
-    void transforms_data();
-    void transforms();
     void intraPrediction_data();
     void intraPrediction();
-    void referenceSmoothing_data();
-    void referenceSmoothing();
     void lumaPrediction_data();
     void lumaPrediction();
     void chromaPrediction_data();
@@ -121,76 +117,6 @@ void TestSimd::initTestCase()
     initDspFunctionTable(&portable, &flags, 0);
     detected = detectCpuFeatures();
     qInfo("feature word 0x%x", detected);
-}
-
-void TestSimd::dequantisation_data()
-{
-    QTest::addColumn<int>("log2");
-    for (int l = 2; l <= 5; ++l)
-        QTest::addRow("%dx%d", 1 << l, 1 << l) << l;
-}
-
-void TestSimd::dequantisation()
-{
-    QFETCH(int, log2);
-    NEED_LEVEL(kSse41, t);
-    const uint64_t seed = checkblock::seed(101);
-    Rng rng(seed);
-    const int levelScale[6] = {40, 45, 51, 57, 64, 72};
-    const int n = 1 << log2;
-    VECTORISED(t, H265D_SLOT_DEQUANT_FLAT + log2);
-    for (int qP = 0; qP <= 51; ++qP)
-        for (int round = 0; round < 12; ++round) {
-            std::vector<int16_t> c(n * n);
-            for (auto &v : c)
-                v = int16_t(rng.range(0, 4) == 0 ? (rng.range(0, 1) ? 32767 : -32768) : rng.range(-5000, 5000));
-            const int count = round == 0 ? n * n : rng.range(1, n * n);
-            std::vector<int16_t> a = c, b = c;
-            const int scale = levelScale[qP % 6] << (qP / 6);
-            portable.slot[H265D_SLOT_DEQUANT_FLAT + log2].dequantFlat(count, scale, a.data());
-            t.slot[H265D_SLOT_DEQUANT_FLAT + log2].dequantFlat(count, scale, b.data());
-            CHECK_BLOCK(a, b, 0, n, seed, QString("qP %1 count %2").arg(qP).arg(count));
-        }
-}
-
-void TestSimd::transforms_data()
-{
-    QTest::addColumn<int>("slot");
-    QTest::addColumn<int>("n");
-    QTest::newRow("DST 4x4") << int(H265D_SLOT_IDST4) << 4;
-    for (int l = 2; l <= 5; ++l)
-        QTest::addRow("DCT %dx%d", 1 << l, 1 << l) << H265D_SLOT_IDCT + l << (1 << l);
-    QTest::newRow("transform skip 4x4") << int(H265D_SLOT_TRANSFORM_SKIP) << 4;
-}
-
-void TestSimd::transforms()
-{
-    QFETCH(int, slot);
-    QFETCH(int, n);
-    NEED_LEVEL(kSse41, t);
-    VECTORISED(t, slot);
-    const uint64_t seed = checkblock::seed(202);
-    Rng rng(seed);
-    for (int round = 0; round < 3000; ++round) {
-        const int cols = n >= 16 ? 4 * rng.range(1, n / 4) : n;
-        std::vector<int16_t> c(n * n, 0);
-        const int kind = round % 4;
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < cols; ++x) {
-                if (kind == 0 && rng.range(0, 7))
-                    continue;
-                c[y * n + x] = int16_t(kind == 2 ? (rng.range(0, 1) ? 32767 : -32768)
-                                                 : (kind == 3 ? rng.range(-32768, 32767) : rng.range(-900, 900)));
-            }
-        Out a, b;
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x)
-                a.at()[y * Out::kStride + x] = b.at()[y * Out::kStride + x] = uint8_t(rng.next());
-        std::vector<int16_t> ca = c, cb = c;
-        portable.slot[slot].transformAdd(Out::kStride, ca.data(), a.at(), cols);
-        t.slot[slot].transformAdd(Out::kStride, cb.data(), b.at(), cols);
-        CHECK_BLOCK(a.pix, b.pix, Out::kOrigin, Out::kStride, seed, QString("round %1").arg(round));
-    }
 }
 
 namespace {
@@ -226,19 +152,13 @@ Refs randomRefs(Rng &rng, int n, int style)
     return r;
 }
 
-// Rows of one column "log2" for the block sizes from..to.
-void sizeRows(int from, int to)
-{
-    QTest::addColumn<int>("log2");
-    for (int l = from; l <= to; ++l)
-        QTest::addRow("%dx%d", 1 << l, 1 << l) << l;
-}
-
 } // namespace
 
 void TestSimd::intraPrediction_data()
 {
-    sizeRows(2, 5);
+    QTest::addColumn<int>("log2");
+    for (int l = 2; l <= 5; ++l)
+        QTest::addRow("%dx%d", 1 << l, 1 << l) << l;
 }
 
 void TestSimd::intraPrediction()
@@ -259,29 +179,6 @@ void TestSimd::intraPrediction()
                 CHECK_BLOCK(pa.pix, pb.pix, Out::kOrigin, Out::kStride, seed, what);
                 CHECK_BLOCK(a.top, b.top, Refs::kFront + 1, a.top.size(), seed, "top references; " + what);
                 CHECK_BLOCK(a.left, b.left, Refs::kFront + 1, a.left.size(), seed, "left references; " + what);
-            }
-}
-
-void TestSimd::referenceSmoothing_data()
-{
-    sizeRows(3, 5);
-}
-
-void TestSimd::referenceSmoothing()
-{
-    QFETCH(int, log2);
-    NEED_LEVEL(kSse41, t);
-    const uint64_t seed = checkblock::seed(707);
-    Rng rng(seed);
-    for (int mode = 0; mode <= 34; ++mode)
-        for (int strong = 0; strong <= 1; ++strong)
-            for (int round = 0; round < 60; ++round) {
-                Refs a = randomRefs(rng, 1 << log2, round % 3), b = a;
-                portable.slot[H265D_SLOT_INTRA_SMOOTH + log2].intraSmooth(strong, mode, a.l(), a.t());
-                t.slot[H265D_SLOT_INTRA_SMOOTH + log2].intraSmooth(strong, mode, b.l(), b.t());
-                const QString what = QString("mode %1 strong %2 round %3").arg(mode).arg(strong).arg(round);
-                CHECK_BLOCK(a.top, b.top, Refs::kFront + 1, a.top.size(), seed, "top; " + what);
-                CHECK_BLOCK(a.left, b.left, Refs::kFront + 1, a.left.size(), seed, "left; " + what);
             }
 }
 
