@@ -138,84 +138,19 @@ void countingFree(uint32_t, void *p)
 /* Instances on several threads at once: the shared capture log is not for them. */
 void quietLog(uint32_t, int32_t, const char *, ...) {}
 
-/* One instance decoding a whole stream: a hash of every picture's samples
- * and every error code, in order. */
-struct Decoded
-{
-    std::vector<uint64_t> pictures;
-    std::vector<std::vector<uint32_t>> cuStats;
-    std::vector<int32_t> errors;
-    H265D_PATH_COUNTS paths = {};
-    int32_t threadCount = 0;
-};
-
-/* The picture's samples; with `margins` also the borders that motion
- * compensation reads (128 luma columns left and right, 80 rows above and
- * below; half that in chroma), for streams without cropping. */
-uint64_t pictureHash(const H265D_OUTARGS &out, bool margins = false)
-{
-    uint64_t h = 1469598103934665603ull;
-    for (int c = 0; c < 3; c++) {
-        const int sh = c ? 1 : 0;
-        const int w = (int)out.uiDecWidth >> sh, rows = (int)out.uiDecHeight >> sh;
-        const int mx = margins ? 128 >> sh : 0, my = margins ? 80 >> sh : 0;
-        const ptrdiff_t stride = c ? out.uiUVStride : out.uiYStride;
-        for (int y = -my; y < rows + my; y++)
-            for (int x = -mx; x < w + mx; x++)
-                h = (h ^ out.pucOutYUV[c][y * stride + x]) * 1099511628211ull;
-    }
-    return h;
-}
-
-/* Feeds `stream` `times` times over, in chunks of `chunk` bytes, the way a
- * careful caller does; `prepare` sees the instance before every call. */
+/* A whole stream through a new instance of the thread type, in decode
+ * order; `prepare` sees the instance before every call. */
 template <typename Prepare>
 Decoded decodeWith(const Bytes &stream, int threads, int times, size_t chunk, Prepare prepare, bool margins = false)
 {
-    Decoded d;
     H265D_INIT_PARAM p = initParam(512, 288);
     p.eThreadType = threads;
     p.eOutputOrder = IH265D_DECODE_ORDER;
     p.LogFxn = quietLog;
     void *h = nullptr;
     if (H265D_Create(&h, &p) != H265D_OK)
-        return d;
-    auto take = [&](int32_t r, const H265D_OUTARGS &out) {
-        if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_PICTURE) {
-            d.pictures.push_back(pictureHash(out, margins));
-            d.cuStats.emplace_back(out.auiCuStats, out.auiCuStats + 18);
-        } else if (r != H265D_OK && r != H265D_NEED_MORE_DATA)
-            d.errors.push_back(r);
-    };
-    for (int t = 0; t < times; t++)
-        for (size_t pos = 0; pos < stream.size();) {
-            const size_t n = std::min(chunk, stream.size() - pos);
-            size_t used = 0;
-            for (int guard = 0; guard < 100000; guard++) {
-                prepare((H265D_DEC_OBJ *)h);
-                H265D_INARGS in = {};
-                H265D_OUTARGS out = {};
-                in.pStream = stream.data() + pos + used;
-                in.uiStreamLen = (uint32_t)(n - used);
-                const int32_t r = H265D_Decode(h, &in, &out);
-                used += out.uiBytesUsed;
-                take(r, out);
-                if (r == H265D_NEED_MORE_DATA)
-                    break;
-            }
-            pos += n;
-        }
-    for (int guard = 0; guard < 1000; guard++) {
-        H265D_INARGS in = {};
-        H265D_OUTARGS out = {};
-        in.eDecodeMode = IH265D_DECODE_END;
-        const int32_t r = H265D_Decode(h, &in, &out);
-        take(r, out);
-        if (r == H265D_OK && out.eDecodeStatus == IH265D_STATUS_END)
-            break;
-    }
-    H265D_GetPathCounts(h, &d.paths);
-    d.threadCount = ((H265D_DEC_OBJ *)h)->threadCount;
+        return Decoded();
+    const Decoded d = decodeStream(h, stream, times, chunk, prepare, margins);
     H265D_Delete(h);
     return d;
 }

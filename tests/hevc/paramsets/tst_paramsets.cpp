@@ -322,16 +322,6 @@ private slots:
         QCOMPARE(d.pictures[0].uiTimeScale, 25u);
     }
 
-    void vpsWithoutTiming()
-    {
-        Decoder d;
-        d.feed(cat({headers(), slice(idr())}));
-        d.finish();
-        QCOMPARE(d.pictures.size(), (size_t)1);
-        QCOMPARE(d.pictures[0].uiNumUnitsInTick, 1001u);
-        QCOMPARE(d.pictures[0].uiTimeScale, 60000u);
-    }
-
     /* Interlaced and odd display metadata: warnings, and the stream decodes. */
     void vuiValuesOnlyWarn()
     {

@@ -88,17 +88,6 @@ private slots:
         QCOMPARE(t->result, static_cast<void *>(base + 2));
         free(t);
     }
-
-    void createFailureIsReported()
-    {
-        H265D_THREAD *t = zeroed<H265D_THREAD>(2);
-        threadFailNextCreates(1);
-        QCOMPARE(threadCreate(&t[0], nullptr, returnArgPlusOne, nullptr), 1);
-        QCOMPARE(threadJoin(&t[0], nullptr), -1); /* nothing to join */
-        QCOMPARE(threadCreate(&t[1], nullptr, returnArgPlusOne, nullptr), 0);
-        QCOMPARE(threadJoin(&t[1], nullptr), 0);
-        free(t);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestThreads)
