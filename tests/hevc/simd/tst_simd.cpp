@@ -1,12 +1,11 @@
 // The vector kernels against the portable kernel of their slot: identical
-// samples, and nothing written outside the block (dequantisation, transforms
-// and reference smoothing are checked against the equations at their edges
-// by the kernels suite). One row per slot family and size;
+// samples, and nothing written outside the block (dequantisation,
+// transforms, intra prediction's guards and reference smoothing are checked
+// against the equations at their edges by the kernels suite). One row per slot family and size;
 // HEVC_TEST_SEED=<n> reruns with another seed.
 #include "hevc/dsp/h265d_dsp.h"
 
 #include "../common/checkblock.h"
-#include "../common/intraslots.h"
 #include "../common/test_rng.h"
 
 #include <QtTest>
@@ -84,8 +83,6 @@ class TestSimd : public QObject
 
 private slots:
     void initTestCase();
-    void intraPrediction_data();
-    void intraPrediction();
     void lumaPrediction_data();
     void lumaPrediction();
     void chromaPrediction_data();
@@ -117,69 +114,6 @@ void TestSimd::initTestCase()
     initDspFunctionTable(&portable, &flags, 0);
     detected = detectCpuFeatures();
     qInfo("feature word 0x%x", detected);
-}
-
-namespace {
-
-// Reference arrays with the decoder's guards, as one buffer per side.
-struct Refs
-{
-    static constexpr int kFront = H265D_INTRA_REF_FRONT_GUARD;
-    std::vector<uint8_t> top = std::vector<uint8_t>(kFront + 65 + H265D_INTRA_REF_BACK_GUARD);
-    std::vector<uint8_t> left = std::vector<uint8_t>(kFront + 65 + H265D_INTRA_REF_BACK_GUARD);
-    uint8_t *t() { return top.data() + kFront + 1; }
-    uint8_t *l() { return left.data() + kFront + 1; }
-};
-
-Refs randomRefs(Rng &rng, int n, int style)
-{
-    Refs r;
-    for (auto &b : r.top)
-        b = uint8_t(rng.next());
-    for (auto &b : r.left)
-        b = uint8_t(rng.next());
-    if (style == 1) // both sides of the strong filter's flatness test
-        for (int i = -1; i < 2 * n; ++i) {
-            r.t()[i] = uint8_t(std::min(255, 60 + 2 * (i + 1) + (i == n - 1 ? rng.range(-8, 8) : 0)));
-            r.l()[i] = uint8_t(std::min(255, 60 + (i + 1) + (i == n - 1 ? rng.range(-8, 8) : 0)));
-        }
-    else if (style == 2)
-        for (int i = -1; i < 2 * n; ++i) {
-            r.t()[i] = uint8_t(rng.range(0, 1) * 255);
-            r.l()[i] = uint8_t(rng.range(0, 1) * 255);
-        }
-    r.l()[-1] = r.t()[-1];
-    return r;
-}
-
-} // namespace
-
-void TestSimd::intraPrediction_data()
-{
-    QTest::addColumn<int>("log2");
-    for (int l = 2; l <= 5; ++l)
-        QTest::addRow("%dx%d", 1 << l, 1 << l) << l;
-}
-
-void TestSimd::intraPrediction()
-{
-    QFETCH(int, log2);
-    NEED_LEVEL(kSse41, t);
-    const uint64_t seed = checkblock::seed(606);
-    Rng rng(seed);
-    for (int mode = 0; mode <= 34; ++mode)
-        for (int cIdx = 0; cIdx <= 1; ++cIdx)
-            for (int round = 0; round < 40; ++round) {
-                Refs a = randomRefs(rng, 1 << log2, round % 3), b = a;
-                Out pa, pb;
-                testintra::predict(portable, mode, cIdx, log2, a.t(), a.l(), Out::kStride, pa.at());
-                testintra::predict(t, mode, cIdx, log2, b.t(), b.l(), Out::kStride, pb.at());
-                // Same block, same projected references, nothing else touched.
-                const QString what = QString("mode %1 cIdx %2 round %3").arg(mode).arg(cIdx).arg(round);
-                CHECK_BLOCK(pa.pix, pb.pix, Out::kOrigin, Out::kStride, seed, what);
-                CHECK_BLOCK(a.top, b.top, Refs::kFront + 1, a.top.size(), seed, "top references; " + what);
-                CHECK_BLOCK(a.left, b.left, Refs::kFront + 1, a.left.size(), seed, "left references; " + what);
-            }
 }
 
 void TestSimd::lumaPrediction_data()
