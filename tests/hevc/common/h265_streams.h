@@ -17,6 +17,7 @@
 #include "hevc/decoder.h"
 #include "hevc/h265d.h"
 #include "hevc/h265d_test.h"
+#include "hevc/tools/h265gen_cabac.h"
 
 using namespace h265d;
 
@@ -24,56 +25,24 @@ namespace h265test {
 
 using Bytes = std::vector<uint8_t>;
 
-class BitWriter
+/* The stream writer's bit writer, with the names of the syntax tables. */
+class BitWriter : public h265gen::BitWriter
 {
 public:
     void u(uint64_t v, int n)
     {
         for (int i = n - 1; i >= 0; i--)
-            bit((v >> i) & 1);
+            bit((int)((v >> i) & 1));
     }
     void flag(bool b) { bit(b ? 1 : 0); }
-    void ue(uint64_t v)
-    {
-        const uint64_t x = v + 1;
-        int len = 0;
-        while ((x >> len) > 1)
-            len++;
-        u(0, len);
-        u(x, len + 1);
-    }
-    void se(int64_t v) { ue(v > 0 ? (uint64_t)(2 * v - 1) : (uint64_t)(-2 * v)); }
     void zeros(int n) { u(0, n); }
-    void trailing()
-    {
-        bit(1);
-        while (bits_ % 8)
-            bit(0);
-    }
-    void byteAlign()
-    {
-        while (bits_ % 8)
-            bit(0);
-    }
+    void byteAlign() { alignZero(); }
     void bytes(const Bytes &b)
     {
         for (uint8_t x : b)
             u(x, 8);
     }
-    size_t bitCount() const { return bits_; }
-    const Bytes &data() const { return out_; }
-
-private:
-    void bit(int b)
-    {
-        if (bits_ % 8 == 0)
-            out_.push_back(0);
-        if (b)
-            out_.back() |= (uint8_t)(0x80 >> (bits_ % 8));
-        bits_++;
-    }
-    Bytes out_;
-    size_t bits_ = 0;
+    const Bytes &data() const { return h265gen::BitWriter::bytes(); }
 };
 
 /* Start code, two-byte header, payload with emulation prevention. */
