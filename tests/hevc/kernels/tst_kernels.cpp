@@ -388,9 +388,10 @@ void TestKernels::intraReferenceGuards_data()
 
 void TestKernels::intraReferenceGuards()
 {
-    // Prediction may only write the projected samples in front of the
-    // corner, down to index -(N + 1); canaries beyond and every reference
-    // sample stay.
+    // Prediction writes its block and no sample beside it (canaries after
+    // every row), and of the references only the projected samples in front
+    // of the corner, down to index -(N + 1); canaries beyond and every
+    // reference sample stay.
     QFETCH(bool, vector);
     PICK_TABLE(vector);
     Rng rng(7);
@@ -399,8 +400,14 @@ void TestKernels::intraReferenceGuards()
             const ref::IntraRefs r = randomRefs(n, rng);
             KernelRefs k(r, rng);
             const auto topBefore = k.topBuf, leftBefore = k.leftBuf;
-            std::vector<uint8_t> dst(n * n);
-            testintra::predict(d, mode, 0, log2Of(n), k.top(), k.left(), n, dst.data());
+            const int stride = n + 16;
+            std::vector<uint8_t> dst(stride * n, 0x5C);
+            const int cIdx = mode & 1; // chroma for the odd modes
+            testintra::predict(d, mode, cIdx, log2Of(n), k.top(), k.left(), stride, dst.data());
+            for (int i = 0; i < stride * n; ++i)
+                if (i % stride >= n && dst[i] != 0x5C)
+                    QFAIL(qPrintable(
+                        QString("N %1 mode %2 wrote (%3, %4)").arg(n).arg(mode).arg(i % stride).arg(i / stride)));
             for (int i = 0; i < int(k.topBuf.size()); ++i) {
                 const int idx = i - KernelRefs::kFront - 1;
                 if (idx >= -(n + 1) && idx <= -2)
