@@ -186,19 +186,6 @@ private slots:
         QCOMPARE(d.pictures[2].uiErrorFlag, 1u);
     }
 
-    void decodeOrderReturnsOnCompletion()
-    {
-        Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        d.feed(cat({headers(sps(2), PpsParams(), vps(2)), slice(idr()), kAud}), 0);
-        QCOMPARE(d.pictures.size(), (size_t)0);
-        d.feed(cat({slice(trailB(4, {-4}, {})), kAud}), 1);
-        QCOMPARE(d.pictures.size(), (size_t)1);
-        d.feed(cat({slice(trailB(2, {-2}, {2})), kAud}), 2);
-        QCOMPARE(d.pictures.size(), (size_t)2);
-        d.finish();
-        QCOMPARE(stamps(d), (std::vector<uint64_t>{0, 1, 2}));
-    }
-
     void displayOrderWaitsForReorderPictures()
     {
         Decoder d;

@@ -54,27 +54,6 @@ private slots:
         QVERIFY(!findStartCode(none, sizeof none, &off, &prefix));
     }
 
-    /* Every way of splitting the stream, start codes cut in half included,
-     * gives the same pictures. */
-    void startCodeSplitOverChunks()
-    {
-        const Bytes stream = cat({headers(), slice(idr()), slice(trailP(1)), slice(trailP(2))});
-        Decoder whole;
-        whole.feed(stream);
-        whole.finish();
-        QCOMPARE(whole.pictures.size(), (size_t)3);
-        for (size_t cut = 1; cut < stream.size(); cut++) {
-            Decoder d;
-            d.feed(Bytes(stream.begin(), stream.begin() + (long)cut));
-            d.feed(Bytes(stream.begin() + (long)cut, stream.end()));
-            d.finish();
-            QCOMPARE(d.pictures.size(), (size_t)3);
-            QVERIFY(d.errors.empty());
-            for (size_t i = 0; i < 3; i++)
-                QCOMPARE(d.pictures[i].uiCodedBytes, whole.pictures[i].uiCodedBytes);
-        }
-    }
-
     void emulationPrevention()
     {
         uint8_t a[] = {0x40, 0x01, 0x11, 0x00, 0x00, 0x03, 0x00, 0x22};
@@ -118,20 +97,6 @@ private slots:
         QVERIFY(logged("The value of nuh_layer_id is 5, should be equal to 0!", 1));
     }
 
-    /* A unit of an enhancement layer must not replace the base layer's SPS. */
-    void enhancementLayerUnitsAreSkipped()
-    {
-        SpsParams big;
-        big.width = 128;
-        Decoder d(initParam(128, 64));
-        d.feed(cat({headers(), nal(NAL_SPS_NUT, spsRbsp(big), 0, 5), slice(idr())}));
-        d.finish();
-        QVERIFY(logged("The value of nuh_layer_id is 5", 1));
-        QVERIFY(d.errors.empty());
-        QCOMPARE(d.pictures.size(), (size_t)1);
-        QCOMPARE(d.pictures[0].uiDecWidth, 64u);
-    }
-
     void shortUnitsAreRejected()
     {
         Decoder d;
@@ -153,51 +118,6 @@ private slots:
         QCOMPARE(s.pictures.size(), (size_t)2);
         QCOMPARE(s.pictures[0].uiErrorFlag, 0u);
         QCOMPARE(s.pictures[1].uiErrorFlag, 1u);
-    }
-
-    /* Delimiters, filler data, reserved and unspecified types: a warning,
-     * nothing else, even with one in every access unit. */
-    void unsupportedTypesAreSkipped()
-    {
-        Decoder d;
-        Bytes aud = nal(NAL_AUD_NUT, {0x50});
-        Bytes fd = nal(NAL_FD_NUT, {0xFF, 0xFF, 0x80});
-        d.feed(cat({aud, headers(), slice(idr()), aud, fd, nal(41, {0x80}), nal(50, {0x80}),
-                    nal(NAL_RSV_IRAP_VCL22, {0x80, 0x80}), slice(trailP(1)), aud, nal(63, {0x80}), slice(trailP(2))}));
-        d.finish();
-        QVERIFY(d.errors.empty());
-        QCOMPARE(d.pictures.size(), (size_t)3);
-        for (const H265D_OUTARGS &p : d.pictures)
-            QCOMPARE(p.uiErrorFlag, 0u);
-        QVERIFY(logged("The NAL type 35 is not support !", 1));
-        QVERIFY(logged("The NAL type 38 is not support !", 1));
-        QVERIFY(logged("The NAL type 22 is not support !", 1));
-        QVERIFY(logged("The NAL type 63 is not support !", 1));
-        QVERIFY(!logged("", 0));
-    }
-
-    void firstSliceToggle()
-    {
-        Decoder d(initParam(128, 64));
-        H265D_DEC_OBJ *dec = d.obj();
-        auto run = [&](Bytes unit) {
-            /* strip the 4-byte start code */
-            Bytes u(unit.begin() + 4, unit.end());
-            return decodeNalUnit(dec, u.data(), u.size(), 4);
-        };
-        const Bytes hdr = headers(wideSps());
-        const std::vector<NalSpan> units = scanNalUnits(hdr.data(), hdr.size());
-        for (const NalSpan &u : units) {
-            Bytes b(hdr.begin() + (long)u.payload, hdr.begin() + (long)u.end);
-            QCOMPARE(decodeNalUnit(dec, b.data(), b.size(), 4), 0);
-        }
-        QCOMPARE(run(slice(idr())), 0); /* the very first slice goes straight on */
-        QCOMPARE(run(slice(secondSlice(idr()))), 0);
-        QCOMPARE(run(slice(trailP(1))), 2); /* a new picture: once */
-        QCOMPARE(run(slice(trailP(1))), 0);
-        QCOMPARE(run(slice(secondSlice(trailP(1)))), 0);
-        QCOMPARE(run(slice(trailP(2))), 2);
-        QCOMPARE(run(slice(trailP(2))), 0);
     }
 
     void codedBytesMatchTheByteStream()

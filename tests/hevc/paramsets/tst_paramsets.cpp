@@ -363,26 +363,6 @@ private slots:
         QCOMPARE(d.pictures[0].uiSarHeight, 3u);
     }
 
-    void userDataSei()
-    {
-        Bytes payload = {240, 10};
-        for (int i = 0; i < 10; i++)
-            payload.push_back((uint8_t)(0x41 + i));
-        payload.push_back(0x80);
-        Decoder d(initParam(64, 64, 4, IH265D_DECODE_ORDER));
-        d.feed(cat({headers(), nal(NAL_PREFIX_SEI_NUT, payload), slice(idr()), slice(trailP(1)),
-                    nal(NAL_PREFIX_SEI_NUT, {5, 7, 1, 2, 3, 4, 5, 6, 7, 0x80}), slice(trailP(2))}));
-        d.finish();
-        QCOMPARE(d.pictures.size(), (size_t)3);
-        QCOMPARE(d.pictures[0].uiUserDataLen, 10u);
-        QCOMPARE(memcmp(d.userData[0].data(), "ABCDEFGHIJ", 10), 0);
-        /* the next picture: the length stays, the bytes were handed over */
-        QCOMPARE(d.pictures[1].uiUserDataLen, 10u);
-        for (int i = 0; i < 10; i++)
-            QCOMPARE(d.userData[1][(size_t)i], (uint8_t)0);
-        QCOMPARE(d.pictures[2].uiUserDataLen, 7u);
-    }
-
     /* A 240 message larger than the store is skipped; a size that runs past
      * the payload is cut to what is there. */
     void oversizedAndTruncatedSei()
