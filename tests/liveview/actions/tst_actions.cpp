@@ -9,7 +9,6 @@
 #include "liveview/qwliveview.h"
 #include "liveview/qwvideoshowtoolbar.h"
 #include "media/qccamerautil.h"
-#include "media/qcrecordfile.h"
 #include "media/qcstreamserver.h"
 #include "tests/support/livepage.h"
 #include "tests/support/pictures.h"
@@ -57,13 +56,11 @@ class ActionsTest : public QObject
     std::unique_ptr<testsupport::LivePageFixture> m_fixture;
     livedevices::StreamingDevice m_a, m_b;
     std::unique_ptr<qwLiveView> m_page;
-    QStringList m_revealed;
     testsupport::PulseDaemon m_pulse;
     bool m_pulseUp = false;
 
     qwVideoshowToolbar *bar(int view) { return m_page->viewToolbar(view); }
     void click(int view, int id) { bar(view)->button(id)->click(); }
-    QString records() { return m_page->localConfig().recordpath + "/RecordFile"; }
     QString captures() { return m_page->localConfig().snapshotpath + "/CaptureFile"; }
     bool opened(int view) { return m_page->viewRecord(view) && m_page->viewRecord(view)->camera; }
     // Both devices in views 0 and 1 (a device's picture needs its first frames).
@@ -94,10 +91,6 @@ private slots:
         QVERIFY(m_a.device && m_b.device);
         QVERIFY(g_database->addDevice(livedevices::record("camA", *m_a.device)) >= 1);
         QVERIFY(g_database->addDevice(livedevices::record("camB", *m_b.device)) >= 1);
-        qwTipsdlgEx::setRevealFunction([this](const QString &path) {
-            m_revealed << path;
-            return true;
-        });
         m_page.reset(new qwLiveView);
         m_page->resize(1280, 800);
         m_page->show();
@@ -108,7 +101,6 @@ private slots:
     void cleanupTestCase()
     {
         m_page.reset();
-        qwTipsdlgEx::setRevealFunction({});
         m_a.device.reset();
         m_b.device.reset();
         m_fixture.reset();
@@ -146,36 +138,6 @@ private slots:
         QVERIFY(!m_page->isRecordingAll());
         QVERIFY(!m_page->streamServer()->isRecording());
         QVERIFY(testsupport::filesUnder(captures(), "*.jpg").isEmpty());
-    }
-
-    void toolbarRecordGivesFileAndTip()
-    {
-        click(0, qwVideoshowToolbar::Record);
-        QVERIFY(m_page->viewRecord(0)->recording);
-        QVERIFY(bar(0)->isRecordActive());
-        QTest::qWait(3000); // three seconds of pictures
-        click(0, qwVideoshowToolbar::Record);
-        QVERIFY(!m_page->viewRecord(0)->recording);
-        QStringList tips;
-        QTRY_VERIFY_WITH_TIMEOUT(!(tips << linkTips(m_page.get())).isEmpty(), 10000);
-        const QString file = tips.first();
-        QVERIFY2(file.startsWith(records() + "/" + QDate::currentDate().toString("yyyyMMdd") +
-                                 "/127.0.0.20/RECV1_MANUAL_127-0-0-20_"),
-                 qPrintable(file));
-        qcRecordFile reader(qcRecordFile::kReader);
-        QVERIFY(reader.open(file));
-        QByteArray frame(4 << 20, '\0');
-        int code = 0, length = 0;
-        uint64_t ts = 0;
-        QVERIFY(reader.readFrame(frame.data(), frame.size(), &code, &ts, &length));
-        // The tip reveals that very file.
-        auto *tip = new qwTipsdlgEx(m_page.get(), qwTipsdlgEx::FilePath);
-        tip->setTipText(file);
-        m_revealed.clear();
-        tip->onHiperlinkClick();
-        QCOMPARE(m_revealed, QStringList{file});
-        delete tip;
-        QCOMPARE(m_page->barButton("m_btnRecord")->isLocked(), false);
     }
 
     // A start the service refuses shows no recording (tool bar nor bar).

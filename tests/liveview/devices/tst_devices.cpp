@@ -88,23 +88,6 @@ private slots:
         m_fixture.reset();
     }
 
-    void loadAndLogin()
-    {
-        storeDevices(3);
-        qwLiveView page;
-        QCOMPARE(page.deviceCount(), 3);
-        for (int i = 0; i < 3; ++i) {
-            const QString ip = QString("127.0.0.%1").arg(2 + i);
-            QVERIFY(page.streamServer()->unitFor(ip));
-            QCOMPARE(page.streamServer()->unitFor(ip)->contextId(), 102 + i);
-        }
-        for (int i = 0; i < 3; ++i) {
-            QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(i)->getStatus(), 2, 8000);
-            for (int mask : {4, 8, 0x10})
-                QVERIFY(page.cameraItem(i)->isOptionEnabled(mask));
-        }
-    }
-
     void addThroughDialog()
     {
         m_devices.push_back(livedevices::start("127.0.0.2"));

@@ -115,52 +115,6 @@ private slots:
         QTRY_VERIFY(same(page().view(4), page().view(0)) && page().view(4)->width() * 3 <= area.width());
     }
 
-    // The page walks the pages the grid arithmetic counts.
-    void paging_data()
-    {
-        QTest::addColumn<int>("count");
-        for (int count : livegrid::kSplitCounts)
-            QTest::addRow("%d", count) << count;
-    }
-
-    void paging()
-    {
-        QFETCH(int, count);
-        const int pages = livegrid::pageCount(count);
-        page().onBtnPlayviewChange(codeFor(count));
-        for (int p = 1; p < pages + 2; ++p) {
-            page().onBtnNextPageClick();
-            const int shown = std::min(p, pages - 1);
-            QCOMPARE(page().page(), shown);
-            QCOMPARE(page().shownViews(), range(shown * count, count));
-            QCOMPARE(page().selectedView(), shown * count);
-        }
-        for (int p = pages - 2; p >= -1; --p) {
-            page().onBtnPreviousPageClick();
-            const int shown = std::max(p, 0);
-            QCOMPARE(page().page(), shown);
-            QCOMPARE(page().shownViews(), range(shown * count, count));
-        }
-    }
-
-    void selection()
-    {
-        page().onPlayviewClick(2);
-        QCOMPARE(page().selectedView(), 2);
-        QCOMPARE(page().pressedView(), 2);
-        const QString selected = page().view(2)->styleSheet();
-        QVERIFY(selected.contains("#63b8ff"));
-        for (int i : {0, 1, 3})
-            QVERIFY(page().view(i)->styleSheet().contains("#2c2c2c"));
-        // A click on the view itself selects it (the cursor stays on it, so
-        // the release swaps nothing).
-        QCursor::setPos(page().view(3)->mapToGlobal(QPoint(10, 10)));
-        QTest::mouseClick(page().view(3), Qt::LeftButton);
-        QCOMPARE(page().selectedView(), 3);
-        QVERIFY(page().view(3)->styleSheet().contains("#63b8ff"));
-        QVERIFY(page().view(2)->styleSheet().contains("#2c2c2c"));
-    }
-
     void splitChange()
     {
         page().onBtnPlayviewClick();
@@ -176,33 +130,6 @@ private slots:
         QCOMPARE(page().shownViews(), range(9, 9));
         QCOMPARE(page().selectedView(), 0);
         QCOMPARE(g_database->getViewCount(), 9);
-    }
-
-    void enlargeAndRestore()
-    {
-        page().onBtnPlayviewChange(codeFor(6));
-        QTest::mouseDClick(page().view(4), Qt::LeftButton);
-        QVERIFY(page().isSingleView());
-        QCOMPARE(page().maximizedView(), 4);
-        QCOMPARE(page().shownViews(), QList<int>{4});
-        page().onPlayviewDBClick(4);
-        QVERIFY(!page().isSingleView());
-        QCOMPARE(page().maximizedView(), -1);
-        QCOMPARE(page().shownViews(), range(0, 6));
-        QCOMPARE(cellOf(page(), page().view(0)), QRect(0, 0, 2, 2));
-
-        // On the second page the restored grid is that page's.
-        page().onBtnNextPageClick();
-        page().onPlayviewDBClick(8);
-        page().onPlayviewDBClick(8);
-        QCOMPARE(page().shownViews(), range(6, 6));
-        QCOMPARE(page().page(), 1);
-
-        // In the one-view grid a double click only clears the flags.
-        page().onBtnPlayviewChange(codeFor(1));
-        page().onPlayviewDBClick(0);
-        QVERIFY(!page().isSingleView());
-        QCOMPARE(page().shownViews(), QList<int>{0});
     }
 
     void fullScreen()

@@ -3,7 +3,6 @@
 // answers.
 
 #include "app/core/cgiutil.h"
-#include "liveview/livetext.h"
 #include "liveview/qclivedevicerequests.h"
 #include "liveview/qwimagepanel.h"
 #include "tests/devicesim/faults.h"
@@ -75,26 +74,6 @@ private slots:
         QCOMPARE(testsupport::popupKeys(m_panel.get()), QStringList());
         m_panel.reset();
         m_req.reset();
-    }
-
-    void construction()
-    {
-        qwImagePanel fresh(m_req.get());
-        QCOMPARE(fresh.objectName(), QString("widget_Sase_Setting"));
-        QCOMPARE(fresh.findChild<QWidget *>("widget_Image")->height(), 172);
-        for (const char *name : {"slider_saturation", "slider_brightness", "slider_sharpness", "slider_contrast"}) {
-            auto *s = fresh.findChild<QSlider *>(name);
-            QVERIFY2(s, name);
-            QCOMPARE(s->width(), 176);
-        }
-        for (int i = 0; i < 4; ++i) {
-            QCOMPARE(fresh.valueLabel(i)->text(), QString("0"));
-            QCOMPARE(fresh.valueLabel(i)->width(), 28);
-        }
-        QComboBox *mirror = fresh.findChild<QComboBox *>("combo_mirror");
-        QCOMPARE(mirror->count(), 4);
-        QCOMPARE(mirror->itemText(0), liveText(livetext::kCommonPage, livetext::kNoSection, "sinone"));
-        QCOMPARE(mirror->itemText(3), liveText(livetext::kPreviewPage, livetext::kNoSection, "isverandhor"));
     }
 
     void replies_data()

@@ -16,7 +16,6 @@
 #include "panelsupport.h"
 #include "streamfakes.h"
 
-#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -128,56 +127,6 @@ private slots:
         for (auto &slot : g_p2pStreams)
             slot = nullptr;
         popupKeys(m_panel.get());
-    }
-
-    void construction_data()
-    {
-        QTest::addColumn<int>("mask");
-        QTest::addColumn<int>("row");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QString>("tip");
-        for (int m = 6; m <= 14; ++m)
-            QTest::addRow("pad %d", m) << m << (m - 6) / 3 << (m - 6) % 3 << QString();
-        const char *const tips[] = {"zoomsub", "zoomadd", "focussub", "focusadd", "irissub", "irisadd"};
-        for (int i = 0; i < 6; ++i)
-            QTest::addRow("%s", tips[i]) << 15 + i << i / 2 << i % 2 << text(tips[i]);
-        const char *const presets[] = {"callpreset", "setpreset", "deletepreset"};
-        for (int i = 0; i < 3; ++i)
-            QTest::addRow("%s", presets[i]) << 21 + i << 0 << i << text(presets[i]);
-    }
-    void construction()
-    {
-        QFETCH(int, mask);
-        QFETCH(int, row);
-        QFETCH(int, column);
-        QFETCH(QString, tip);
-        StatusButton *b = button(mask);
-        QVERIFY(b);
-        QCOMPARE(b->mask(), mask);
-        QCOMPARE(b->toolTip(), tip);
-        if (auto *grid = qobject_cast<QGridLayout *>(b->parentWidget()->layout())) {
-            int r = -1, c = -1, rs = 0, cs = 0;
-            grid->getItemPosition(grid->indexOf(b), &r, &c, &rs, &cs);
-            QCOMPARE(QPoint(c, r), QPoint(column, row));
-            QCOMPARE(b->size(), QSize(42, 42));
-        } else {
-            QCOMPARE(b->parentWidget()->layout()->indexOf(b), column);
-        }
-    }
-
-    void rowsAndSlider()
-    {
-        qwPtzPanel fresh(m_req.get());
-        QCOMPARE(fresh.speedSlider()->minimum(), 1);
-        QCOMPARE(fresh.speedSlider()->maximum(), 6);
-        QCOMPARE(fresh.speedLabel()->text(), QString("1"));
-        QVERIFY(fresh.findChild<QWidget *>("widget_PTZ"));
-        QCOMPARE(fresh.presetList()->count(), 128);
-        for (int r : {0, 127}) {
-            QCOMPARE(fresh.presetRow(r)->nameLabel()->text(), text("presetname") + QString::number(r + 1));
-            QCOMPARE(fresh.presetRow(r)->stateLabel()->text(), text("isunset"));
-            QCOMPARE(fresh.presetList()->item(r)->sizeHint(), QSize(0, 32));
-        }
     }
 
     void bodies_data()

@@ -9,7 +9,6 @@
 #include "liveview/qwdeviceform.h"
 #include "liveview/qwfacedetection.h"
 #include "liveview/qwmodifydevice.h"
-#include "liveview/qwselectmultmode.h"
 #include "liveview/qwvideoshowtoolbar.h"
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/support/livepage.h"
@@ -20,7 +19,6 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QToolButton>
@@ -170,20 +168,6 @@ private slots:
         QVERIFY(bar.recordingLabel()->isHidden());
     }
 
-    void splitPopup()
-    {
-        for (int i = 0; i < 7; ++i) {
-            QWidget parent;
-            auto *popup = new qwSelectMultMode(&parent);
-            popup->show();
-            QSignalSpy spy(popup, &qwSelectMultMode::sigViewChange);
-            popup->choice(i)->click();
-            QCOMPARE(spy.count(), 1);
-            QCOMPARE(spy.at(0).at(0).toInt(), 54 + i);
-            QVERIFY(!popup->isVisible());
-        }
-    }
-
     void dialogs_data()
     {
         QTest::addColumn<QString>("kind");
@@ -226,37 +210,6 @@ private slots:
         }
     }
 
-    void addDialogResults()
-    {
-        testsupport::LivePageFixture fixture;
-        QVERIFY(fixture.isValid());
-        QWidget parent;
-        qwAddDevice dialog(&parent, QString(), 0);
-        QSignalSpy spy(&dialog, &qwAddDevice::sigOptionResult);
-        QCOMPARE(dialog.form()->userEdit()->text(), QStringLiteral("admin"));
-        QCOMPARE(dialog.form()->passwordEdit()->text(), QStringLiteral("1234"));
-        // Both ways of reaching a device are offered; the address is chosen.
-        QVERIFY(!dialog.form()->byIdentifierButton()->isHidden());
-        QVERIFY(!dialog.form()->identifierEdit()->isVisibleTo(dialog.form()));
-        QVERIFY(dialog.form()->addressEdit()->isVisibleTo(dialog.form()));
-
-        fillForm(dialog.form(), "camA", "127.0.0.2", "18080");
-        dialog.addButton()->click();
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0), (QVariantList{"camA", "127.0.0.2", "VARAR", "18080", "admin", "1234", 0}));
-
-        // Add-all sends every found device once, by address, with the form's login.
-        dialog.addFound({"d1", "127.0.0.3", "80", "M1", "00:11"});
-        dialog.addFound({"d1", "127.0.0.3", "80", "M1", "00:11"});
-        dialog.addFound({"d2", "127.0.0.4", "81", "M2", "00:22"});
-        QCOMPARE(dialog.foundTable()->rowCount(), 2);
-        spy.clear();
-        dialog.addAllButton()->click();
-        QCOMPARE(spy.count(), 2);
-        QCOMPARE(spy.at(0), (QVariantList{"d1", "127.0.0.3", "VARAR", "80", "admin", "1234", 1}));
-        QCOMPARE(spy.at(1).at(1).toString(), QStringLiteral("127.0.0.4"));
-    }
-
     void addDialogBadInput_data()
     {
         QTest::addColumn<QString>("ip");
@@ -284,14 +237,6 @@ private slots:
         dialog.addButton()->click();
         QCOMPARE(popupKeys(&dialog), QStringList{tip});
         QCOMPARE(spy.count(), 0);
-    }
-
-    // An identifier where an address is expected is refused too.
-    void identifierIsNoAddress()
-    {
-        QVERIFY(!qwDeviceForm::isIpv4("ABCD-123456-XYZ"));
-        QVERIFY(qwDeviceForm::isIdentifier("ABCD-123456-XYZ"));
-        QVERIFY(!qwDeviceForm::isIdentifier("1.2.3.4"));
     }
 
     void ipAddressEdit()
@@ -324,19 +269,6 @@ private slots:
         QCOMPARE(edit.text(), QString());
         edit.setText("1.2.3");
         QCOMPARE(edit.text(), QString());
-    }
-
-    void modifyKeepsIndex()
-    {
-        QWidget parent;
-        qwModifyDevice dialog(&parent, "Modify");
-        QSignalSpy spy(&dialog, &qwModifyDevice::sigModifyResult);
-        dialog.setSelectedDevice("camA", "127.0.0.2", 0, "18080", "admin", "1234", 42);
-        QCOMPARE(dialog.form()->addressEdit()->text(), QStringLiteral("127.0.0.2"));
-        dialog.form()->passwordEdit()->setText("4321");
-        dialog.confirmButton()->click();
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0), (QVariantList{"camA", "127.0.0.2", 0, "18080", "admin", "4321", qlonglong(42)}));
     }
 
     void alarmWindow()
