@@ -263,13 +263,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_a.protocols.talk->record().peerClosed, 5000);
         QVERIFY(m_page->barButton("m_btnMicOff")->isVisibleTo(m_page.get()));
     }
-
-    void scheduledRecordingShows()
-    {
-        QVERIFY(bar(1)->width() >= qwVideoshowToolbar::kRecordingMinWidth);
-        emit m_page->streamServer()->sigScheduleRecord("127.0.0.21");
-        QTRY_VERIFY(bar(1)->recordingLabel()->isVisibleTo(m_page.get()));
-    }
 };
 
 QTEST_MAIN(ActionsTest)

@@ -88,35 +88,6 @@ private slots:
         m_fixture.reset();
     }
 
-    void addThroughDialog()
-    {
-        m_devices.push_back(livedevices::start("127.0.0.2"));
-        qwLiveView page;
-        page.onAddDevManual();
-        auto *dialog = page.findChild<qwAddDevice *>();
-        QVERIFY(dialog);
-        dialog->form()->nameEdit()->setText("camA");
-        dialog->form()->addressEdit()->setText("127.0.0.2");
-        dialog->form()->portEdit()->setText(QString::number(m_devices[0]->port()));
-        dialog->addButton()->click();
-        QCOMPARE(page.deviceCount(), 1);
-        QCOMPARE(page.cameraItem(0)->getStatus(), 1);
-        QVERIFY(page.devices().at(0)->indexid >= 1);
-        QCOMPARE(m_fixture->query("SELECT devname, address, devtype FROM devices"),
-                 QStringLiteral("camA|127.0.0.2|VARAR"));
-        QVERIFY(page.streamServer()->unitFor("127.0.0.2"));
-        QTRY_COMPARE_WITH_TIMEOUT(page.cameraItem(0)->getStatus(), 2, 8000);
-        QVERIFY(logRows().startsWith("add device|1|camA|127.0.0.2|admin"));
-
-        // The same address again: a tip for the single add, silence for add-all.
-        dialog->addButton()->click();
-        QCOMPARE(popupKeys(&page), QStringList{"tip_devexist"});
-        emit dialog->sigOptionResult("other", "127.0.0.2", "VARAR", "80", "u", "p", 1);
-        QCOMPARE(popupKeys(&page), QStringList());
-        QCOMPARE(page.deviceCount(), 1);
-        QCOMPARE(m_fixture->query("SELECT count(*) FROM devices"), QStringLiteral("1"));
-    }
-
     void addAllFromSearch()
     {
         devicesim::DiscoveryResponder responder;

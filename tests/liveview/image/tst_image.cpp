@@ -160,17 +160,6 @@ private slots:
         QVERIFY(m_dev->subject("videoimage").contains("<tsection>21600-64800</tsection>"));
     }
 
-    void mirrorSendsSliderValues()
-    {
-        QSignalBlocker b(m_panel->slider(Contrast));
-        m_panel->slider(Contrast)->setValue(12);
-        b.unblock();
-        m_panel->mirrorBox()->setCurrentIndex(3);
-        QVERIFY(m_dev->waitForRequests(1, 5000));
-        QVERIFY(sets()[0].contains("<contrast>12</contrast>"));
-        QVERIFY(sets()[0].contains("<mirror>3</mirror>"));
-    }
-
     // During a drag a change made while a settings request runs is dropped;
     // the release sends the final values.
     void dragWhileSlow_data()

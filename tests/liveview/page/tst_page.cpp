@@ -32,28 +32,6 @@ class PageTest : public QObject
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
 
-    void storedViewCount_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<int>("views");
-        QTest::newRow("5") << "5" << 4;
-        QTest::newRow("36") << "36" << 36;
-        QTest::newRow("1") << "1" << 1;
-        QTest::newRow("null") << "NULL" << 4;
-    }
-
-    void storedViewCount()
-    {
-        QFETCH(QString, stored);
-        QFETCH(int, views);
-        testsupport::LivePageFixture fixture({"UPDATE systeminfo SET viewcount=" + stored});
-        QVERIFY(fixture.isValid());
-        qwLiveView page;
-        QCOMPARE(page.viewsPerPage(), views);
-        QCOMPARE(page.shownViews().size(), views);
-        QCOMPARE(page.isSingleView(), views == 1);
-    }
-
     // The speed slider follows the PTZ right each time the page is shown.
     void speedFollowsTheRight()
     {

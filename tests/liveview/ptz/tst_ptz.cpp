@@ -383,31 +383,6 @@ private slots:
         QCOMPARE(popupKeys(m_panel.get()), QStringList());
     }
 
-    void p2pControlIds_data()
-    {
-        QTest::addColumn<int>("mask");
-        QTest::addColumn<int>("id");
-        const int ids[13] = {13, 16, 14, 11, 39, 12, 15, 10, 32, 33, 34, 35, 36};
-        for (int m = 6; m <= 18; ++m)
-            QTest::addRow("mask %d", m) << m << ids[m - 6];
-    }
-    void p2pControlIds()
-    {
-        QFETCH(int, mask);
-        QFETCH(int, id);
-        streamfakes::FakeP2PStream fake("P2PID0001", "LOOPP2P");
-        g_p2pStreams[3] = &fake;
-        select("P2PID0001");
-        m_panel->onPtzbuttonPress(mask);
-        m_panel->onPtzbuttonRelease(mask);
-        QCOMPARE(fake.ptzIds, std::vector<int>{id});
-        QCOMPARE(fake.ptzStops, mask == 10 ? 0 : 1);
-        if (mask == 10) {
-            QTest::mouseClick(button(10), Qt::LeftButton);
-            QCOMPARE(fake.ptzIds, (std::vector<int>{id, 39}));
-        }
-    }
-
     void p2pRefusals()
     {
         streamfakes::FakeP2PStream fake("P2PID0001", "LOOPP2P");
