@@ -83,29 +83,6 @@ private slots:
         m_fx.reset();
     }
 
-    // The encoding is read only once the ability reply filled the lists.
-    void shippedDevice()
-    {
-        m_fx->device().addFault("get:audioencability", Fault::delay(300), 1);
-        load();
-        const QList<LoggedRequest> encs = m_fx->requests("GET", "audioenc");
-        QCOMPARE(encs.size(), 1);
-        QVERIFY(encs.at(0).index > m_fx->requests("GET", "audioencability").at(0).index);
-        QVERIFY(encs.at(0).arrival >= m_fx->requests("GET", "audioencability").at(0).arrival.addMSecs(300));
-        QCOMPARE(texts("comboBox_Codec"), (QStringList{"G711u", "G711a", "AAC"}));
-        QCOMPARE(texts("comboBox_Sample"), (QStringList{"8000", "16000"}));
-        QVERIFY(w<QCheckBox>("checkBox_Enable")->isChecked());
-        QCOMPARE(w("comboBox_Input")->currentIndex(), 1);
-        QVERIFY(w("comboBox_Input")->isEnabled());
-        QCOMPARE(w<QLabel>("label_InputValue")->text(), "80");
-        QCOMPARE(w<QSlider>("slider_Output")->value(), 80);
-        saveAndWait(1);
-        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setsuccess"});
-        QCOMPARE(m_fx->requests("POST", "audioenc").at(0).body, encodingBody(1, 0, 8000, 0, 1));
-        QCOMPARE(m_fx->requests("POST", "audiovolume").at(0).body,
-                 kDeclaration + "<request><audiovolume><input>80</input><output>80</output></audiovolume></request>");
-    }
-
     // The lists hold what the device names; the codec goes with its channel.
     void codecs_data()
     {
@@ -170,32 +147,6 @@ private slots:
         w<QCheckBox>("checkBox_Enable")->click();
         QCOMPARE(w("comboBox_Input")->isEnabled(), selectable);
         QVERIFY(w("comboBox_Codec")->isEnabled());
-    }
-
-    // Out-of-range values change nothing; "active" 0 leaves the input list.
-    void replyValues()
-    {
-        m_fx->device().setSubject(
-            "audiovolume", "<response><audiovolume><input>150</input><output>100</output></audiovolume></response>");
-        m_fx->device().setSubject("audioenc", encoding("<active>0</active><codec>9</codec><input>-1</input>"
-                                                       "<sample>44100</sample>"));
-        load();
-        QCOMPARE(w<QSlider>("slider_Input")->value(), 0);
-        QCOMPARE(w<QLabel>("label_OutputValue")->text(), "100");
-        QVERIFY(!w<QCheckBox>("checkBox_Enable")->isChecked());
-        for (const char *name : {"comboBox_Codec", "comboBox_Sample"})
-            QVERIFY(!w(name)->isEnabled());
-        QVERIFY(!w<QSlider>("slider_Output")->isEnabled());
-        QVERIFY(w("comboBox_Input")->isEnabled());
-        QCOMPARE(w("comboBox_Input")->currentIndex(), 1);
-        QCOMPARE(w("comboBox_Codec")->currentIndex(), 0);
-        QCOMPARE(w("comboBox_Sample")->currentIndex(), 0);
-
-        m_fx->device().setSubject(
-            "audiovolume", "<response><audiovolume><input>-1</input><output>50</output></audiovolume></response>");
-        load();
-        QCOMPARE(w<QSlider>("slider_Input")->value(), 0);
-        QCOMPARE(w<QSlider>("slider_Output")->value(), 50);
     }
 
     void results_data()

@@ -3,13 +3,9 @@
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
-#include "tests/support/loopback.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLabel>
-#include <QPushButton>
-#include <QRegularExpression>
 #include <QTableView>
 
 using namespace devsetfixture;
@@ -87,63 +83,6 @@ private slots:
                  QStringLiteral("http://10.0.0.%2:80/action/get?subject=diskinfo&id=0"));
     }
 
-    // Other ids, also on pages never selected, and an empty login: nothing sent.
-    void silentPages()
-    {
-        qwDevsetStorage storage(nullptr);
-        qwDevsetUsers users(nullptr);
-        for (int id : {111, 116, 121, 123, 125}) {
-            storage.OnInitParameters(id);
-            users.OnInitParameters(id);
-        }
-        m_fx->login(storage);
-        m_fx->login(users);
-        for (int id : {112, 124})
-            storage.OnInitParameters(id);
-        users.OnInitParameters(122);
-        QTest::qWait(200);
-        QVERIFY(m_fx->device().requests().isEmpty());
-
-        storage.OnInitParameters(122);
-        QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 1));
-        QTRY_VERIFY(storage.findChild<QPushButton *>("pushButton_Format")->isEnabled());
-        for (const QStringList &login : {QStringList{"admin", ""}, QStringList{"", "1234"}}) {
-            storage.setDeviceInfo("127.0.0.1", m_fx->port(), login[0], login[1]);
-            storage.OnInitParameters(122);
-            storage.OnBtnFormatClicked();
-            users.setDeviceInfo("127.0.0.1", m_fx->port(), login[0], login[1]);
-            users.OnInitParameters(124);
-        }
-        QTest::qWait(200);
-        QCOMPARE(m_fx->device().requests().size(), 1);
-        QVERIFY(popupKeys(&storage).isEmpty());
-    }
-
-    // No connection: a read changes nothing and says nothing, a set says so.
-    void closedPort()
-    {
-        qwDevsetStorage storage(nullptr);
-        storage.setDeviceInfo("127.0.0.1", QString::number(testsupport::closedPort()), "admin", "1234");
-        const QString before = storage.findChild<QLabel *>("label_Used")->text();
-        storage.OnInitParameters(122);
-        QTest::qWait(300);
-        QCOMPARE(storage.findChild<QLabel *>("label_Used")->text(), before);
-        QVERIFY(storage.findChild<QLabel *>("label_DiskStatus")->text().isEmpty());
-        QVERIFY(popupKeys(&storage).isEmpty());
-
-        qwDevsetUsers users(nullptr);
-        users.show();
-        m_fx->login(users);
-        users.OnInitParameters(124);
-        auto *table = users.findChild<QTableView *>();
-        QTRY_COMPARE(table->model()->rowCount(), 3);
-        table->setCurrentIndex(table->model()->index(1, 0));
-        users.setDeviceInfo("127.0.0.1", QString::number(testsupport::closedPort()), "admin", "1234");
-        users.OnBtnDeleteClicked();
-        QTRY_VERIFY(tipShown(&users));
-        QCOMPARE(popupKeys(&users), QStringList{"tip_delusererr"});
-    }
-
     // The page ends on the reply of the last selection, however late the
     // first one comes.
     void reselection()
@@ -186,35 +125,6 @@ private slots:
         QTRY_VERIFY(tipShown(&users));
         QTest::qWait(300);
         QCOMPARE(popupKeys(&users), QStringList{"tip_delusersecc"});
-    }
-
-    void formatAfterInterim()
-    {
-        qwDevsetStorage storage(nullptr);
-        m_fx->login(storage);
-        storage.OnInitParameters(122);
-        QTRY_VERIFY(!storage.findChild<QLabel *>("label_DiskStatus")->text().isEmpty());
-        m_fx->device().addFault("set:diskfmt", Fault::interim100(), 1);
-        storage.OnBtnFormatClicked();
-        QTRY_VERIFY(tipShown(&storage));
-        QCOMPARE(popupKeys(&storage), QStringList{"tip_fmtsecc"});
-    }
-
-    void languageWithoutPage()
-    {
-        QFile file(m_fx->folder().filePath(QString::fromLatin1(qcLanguageXml::kFileName)));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QString xml = QString::fromUtf8(file.readAll());
-        file.close();
-        xml.remove(QRegularExpression("<storagepage>.*</storagepage>", QRegularExpression::DotMatchesEverythingOption));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(xml.toUtf8());
-        file.close();
-        QVERIFY(g_langXml->load() > 0);
-        qwDevsetStorage storage(nullptr);
-        QCOMPARE(storage.findChild<QLabel *>("label_Used")->text(), QStringLiteral("0GB(0%)"));
-        QCOMPARE(storage.findChild<QPushButton *>("pushButton_Format")->text(), QString());
-        QCOMPARE(storage.findChild<QPushButton *>("pushButton_Refresh")->text(), langText(33, 48, "refreshpara"));
     }
 
     // Closing while requests run: a read is abandoned at once, a set gets

@@ -193,14 +193,6 @@ private slots:
         QCOMPARE(save(5), first);
     }
 
-    void overlapTakesTheFirst()
-    {
-        m_fx->device().setSubject("osd", osd(item("system", 1, 100, 100), item("datetime", 1, 100, 100)));
-        load();
-        drag({70, 40}, {80, 40});
-        QCOMPARE(::positions(waitPost(1)).mid(0, 2), (QStringList{"115/100", "100/100"}));
-    }
-
     // Device coordinates stay on its scale, wherever the frame goes on screen.
     void clampedToTheScale()
     {

@@ -107,21 +107,6 @@ private slots:
         QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 2));
     }
 
-    // Half used: both legends at 50 %, the orange share from 9 o'clock over
-    // the top to 3 o'clock.
-    void halfUsed()
-    {
-        load(disk(-1, gib(1000), gib(500)));
-        QTRY_COMPARE(label("label_Used")->text(), "500.000GB(50%)" + storageText("spused"));
-        QCOMPARE(label("label_Free")->text(), "500.000GB(50%)" + storageText("spunused"));
-        QCOMPARE(m_page->pieAngle(), 180);
-        for (int x : {20, 80}) {
-            QCOMPARE(pieAt(x, 40), QColor(205, 102, 29).rgb());
-            QCOMPARE(pieAt(x, 60), QColor(80, 137, 203).rgb());
-        }
-        QVERIFY(label("label_DiskStatus")->text().isEmpty()); // no status: unchanged
-    }
-
     void usage_data()
     {
         QTest::addColumn<QByteArray>("size");
@@ -130,6 +115,7 @@ private slots:
         QTest::addColumn<int>("angle");
         QTest::newRow("size 0") << QByteArray("0") << gib(5) << QStringList{"0GB(0%)", "0GB(0%)"} << 0;
         QTest::newRow("no size") << QByteArray() << gib(5) << QStringList{"0GB(0%)", "0GB(0%)"} << 0;
+        QTest::newRow("half") << gib(1000) << gib(500) << QStringList{"500.000GB(50%)", "500.000GB(50%)"} << 180;
         QTest::newRow("free above size") << gib(1000) << gib(1500) << QStringList{"0.000GB(0%)", "1000.000GB(100%)"}
                                          << 0;
         QTest::newRow("free 0") << gib(1000) << QByteArray("0") << QStringList{"1000.000GB(100%)", "0.000GB(0%)"}

@@ -93,32 +93,6 @@ private slots:
         m_fx.reset();
     }
 
-    // The current values first, the abilities once after both, per load.
-    void loadOrder()
-    {
-        m_fx->device().addFault("get:" + kEnc1, Fault::delay(300), 1);
-        load();
-        const QList<LoggedRequest> log = m_fx->device().requests();
-        QStringList keys;
-        for (const LoggedRequest &r : log)
-            keys << r.key;
-        QCOMPARE(QSet<QString>(keys.end() - 4, keys.end() - 2), (QSet<QString>{kEnc0, kEnc1}));
-        QCOMPARE(QSet<QString>(keys.end() - 2, keys.end()), (QSet<QString>{kAbility0, kAbility1}));
-        load();
-        QCOMPARE(m_fx->count("GET", kAbility0), 2);
-
-        QCOMPARE(texts("comboBox_Codec0"), (QStringList{"H264", "H265"}));
-        QCOMPARE(w("comboBox_Resolution0")->currentText(), "1920x1080");
-        QCOMPARE(w("comboBox_Quality0")->currentText(), langText(37, 118, "better"));
-        QCOMPARE(w("comboBox_Quality1")->currentText(), langText(37, 118, "good"));
-        QCOMPARE(w("comboBox_Framerate0")->count(), 25);
-        QCOMPARE(w("comboBox_Keyframe0")->currentText(), "50");
-        QCOMPARE(w<QLineEdit>("lineEdit_Bitrate0")->text(), "4096");
-        QCOMPARE(w<QLabel>("label_BitrateRange0")->text(), "[1024-8192] kbps");
-        QCOMPARE(w<QLabel>("label_BitrateRange1")->text(), "[128-1024] kbps");
-        QCOMPARE(w("comboBox_SubEnable")->currentIndex(), 1);
-    }
-
     // Only the codecs the device names, each sent as its own number.
     void codecList_data()
     {
@@ -292,25 +266,6 @@ private slots:
         w("comboBox_SubEnable")->setCurrentIndex(1);
         QVERIFY(!w("comboBox_Quality1")->isEnabled());
         QVERIFY(w("comboBox_Codec1")->isEnabled());
-    }
-
-    void roundTrip()
-    {
-        load();
-        w("comboBox_Profile0")->setCurrentIndex(0);
-        w("comboBox_Quality0")->setCurrentIndex(0);
-        w("comboBox_Keyframe1")->setCurrentIndex(9);
-        w<QLineEdit>("lineEdit_Bitrate0")->setText("6000");
-        save(1, 1);
-        QTRY_VERIFY(tipShown(m_page.get()));
-        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setsuccess"});
-        m_page.reset(new qwDevsetVideo(nullptr));
-        m_fx->login(*m_page);
-        load();
-        QCOMPARE(w("comboBox_Profile0")->currentIndex(), 0);
-        QCOMPARE(w("comboBox_Quality0")->currentText(), langText(37, 118, "thebest"));
-        QCOMPARE(w("comboBox_Keyframe1")->currentText(), "10");
-        QCOMPARE(w<QLineEdit>("lineEdit_Bitrate0")->text(), "6000");
     }
 };
 

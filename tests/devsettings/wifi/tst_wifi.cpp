@@ -109,26 +109,6 @@ private slots:
         QCOMPARE(m_fx->device().requests().size(), 1);
     }
 
-    void shippedDevice()
-    {
-        QVERIFY(!label("label_NotSupported")->isVisible());
-        QCOMPARE(label("label_Essid")->text(), QStringLiteral("WIFI_DEMO"));
-        load();
-        QCOMPARE(m_fx->count("GET", "devability"), 1);
-        QTRY_COMPARE(label("label_Essid")->text(), QStringLiteral("Office"));
-        QCOMPARE(label("label_Address")->text(), QStringLiteral("192.168.1.20"));
-        QCOMPARE(label("label_Link")->text(), langText(37, 117, "connected"));
-        QVERIFY(label("label_Link")->styleSheet().contains("green"));
-        QVERIFY(enable()->isChecked());
-        QCOMPARE(table()->model()->rowCount(), 3);
-        QCOMPARE(table()->model()->index(2, 2).data().toString(), QStringLiteral("WPA"));
-        QCOMPARE(table()->model()->index(2, 3).data().toString(), QStringLiteral("TKIP"));
-        // Later selections skip the ability read.
-        m_page->OnInitParameters(116);
-        QVERIFY(m_fx->waitAnswered("GET", "wifiscan", 2));
-        QCOMPARE(m_fx->count("GET", "devability"), 1);
-    }
-
     void adapterOff()
     {
         m_fx->device().setSubject("network&adapter=1", "<response><active>0</active></response>");
@@ -208,15 +188,6 @@ private slots:
         QTRY_VERIFY(tipShown(m_page.get()));
         QCOMPARE(popupKeys(m_page.get()), QStringList{tip});
         QCOMPARE(m_fx->device().requests().size(), reads + 1);
-    }
-
-    void linkDown()
-    {
-        m_fx->device().setSubject("netstat&adapter=1", "<response><link>2</link></response>");
-        load();
-        QTRY_COMPARE(label("label_Link")->text(), langText(37, 117, "disconnected"));
-        QVERIFY(label("label_Link")->styleSheet().contains("red"));
-        QVERIFY(!button("pushButton_Modify")->isEnabled());
     }
 
     // Before any network reply the address dialog opens in DHCP.

@@ -82,51 +82,6 @@ private slots:
         QCOMPARE(edit.GetValue(), QString());
     }
 
-    void typedByHand()
-    {
-        QPointer<qwConnectToWifi> d = join("", -1, -1);
-        auto *connectButton = child<QPushButton>(d, "pushButton_Connect");
-        auto *essid = child<QLineEdit>(d, "lineEdit_Essid");
-        auto *choice = child<QComboBox>(d, "comboBox_Auth");
-        auto *password = child<QLineEdit>(d, "lineEdit_Password");
-        QVERIFY(!connectButton->isEnabled() && !password->isEnabled());
-        essid->setText("net");
-        QVERIFY(connectButton->isEnabled());
-        QVERIFY(password->text().isEmpty() && !password->isEnabled());
-        choice->setCurrentIndex(2);
-        QVERIFY(password->isEnabled() && !connectButton->isEnabled());
-        password->setText("pw");
-        QVERIFY(connectButton->isEnabled());
-        essid->clear();
-        QVERIFY(!connectButton->isEnabled());
-    }
-
-    void presets_data()
-    {
-        QTest::addColumn<int>("auth");
-        QTest::addColumn<int>("alg");
-        QTest::addColumn<int>("choice");
-        QTest::newRow("3,3") << 3 << 3 << 4;
-        QTest::newRow("1,0") << 1 << 0 << 6;
-        QTest::newRow("2,1") << 2 << 1 << 4;
-        QTest::newRow("0,2") << 0 << 2 << 4;
-        QTest::newRow("0,0") << 0 << 0 << 0;
-    }
-
-    void presets()
-    {
-        QFETCH(int, auth);
-        QFETCH(int, alg);
-        QFETCH(int, choice);
-        QPointer<qwConnectToWifi> d = join("Office", auth, alg);
-        QCOMPARE(child<QComboBox>(d, "comboBox_Auth")->currentIndex(), choice);
-        QCOMPARE(child<QLineEdit>(d, "lineEdit_Essid")->text(), QStringLiteral("Office"));
-        QVERIFY(!child<QLineEdit>(d, "lineEdit_Essid")->isEnabled());
-        QVERIFY(!child<QComboBox>(d, "comboBox_Auth")->isEnabled());
-        // Choice 0 needs no password.
-        QCOMPARE(child<QPushButton>(d, "pushButton_Connect")->isEnabled(), choice == 0);
-    }
-
     void joinBody_data()
     {
         QTest::addColumn<QString>("essid");

@@ -1,11 +1,9 @@
 #include "devsetfixture.h"
-#include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwdevicesettings.h"
 #include "devsettings/qwdevsetimage.h"
 #include "devsettings/qwdevsetimageex.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
-#include "devsettings/qwscheduledialog.h"
 #include "devsettings/qwuserinformations.h"
 
 #include <QElapsedTimer>
@@ -15,22 +13,6 @@
 #include <QTableView>
 
 using namespace devsetfixture;
-
-namespace {
-
-const QList<int> kBuilt{116, 117, 118, 119, 120, 121, 122, 123, 124};
-
-struct GuideKey
-{
-    int id;
-    const char *key;
-};
-const GuideKey kGuide[] = {{112, "itemgeneral"}, {113, "itemmaintain"}, {114, "itemtcpip"},   {115, "itemadvance"},
-                           {116, "itemwifi"},    {117, "itemvideo"},    {118, "itemaudio"},   {119, "itemimage"},
-                           {120, "itemosd"},     {121, "itemmotion"},   {122, "itemstorage"}, {123, "itemschedule"},
-                           {124, "itemusers"}};
-
-} // namespace
 
 class WindowTest : public QObject
 {
@@ -64,22 +46,6 @@ private slots:
         m_fx.reset();
     }
 
-    void guide()
-    {
-        open();
-        QVERIFY(m_window->windowFlags() & Qt::Window);
-        QVERIFY(m_window->windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(m_window->testAttribute(Qt::WA_DeleteOnClose));
-        QCOMPARE(m_window->titleLabel()->text(), "127.0.0.1:" + m_fx->port());
-        for (const GuideKey &g : kGuide) {
-            auto *button = child<QPushButton>(m_window, qPrintable(QStringLiteral("pushButton_Guide%1").arg(g.id)));
-            QVERIFY(button);
-            QCOMPARE(button->text(), langText(37, 48, g.key));
-            QCOMPARE(button->isEnabled(), kBuilt.contains(g.id));
-        }
-        QVERIFY(child<QWidget>(m_window, "widget_PageArea")->isHidden());
-    }
-
     void selection()
     {
         open();
@@ -106,22 +72,6 @@ private slots:
         QCOMPARE(m_window->findChildren<qwDevsetStorage *>().size(), 1);
         QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 2));
         QCOMPARE(m_fx->count("GET", "devability"), 1);
-    }
-
-    // Every page hears every selection; only the selected one reads.
-    void secondPage()
-    {
-        open();
-        m_window->onGuideSelect(122);
-        QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 1));
-        m_window->pageArea()->hide();
-        QSignalSpy init(m_window.data(), &qwDeviceSettings::sigInitParameters);
-        m_window->onGuideSelect(124);
-        QCOMPARE(init.count(), 1);
-        QVERIFY(m_fx->waitAnswered("GET", "user", 1));
-        QTest::qWait(200);
-        QCOMPARE(m_fx->count("GET", "diskinfo&id=0"), 1);
-        QCOMPARE(m_fx->count("GET", "user"), 1);
     }
 
     // A new password of the window's own account, set on the users page,
@@ -180,20 +130,6 @@ private slots:
         QCOMPARE(qobject_cast<qwDevsetImageEx *>(m_window->page(119)) != nullptr, style == 1);
     }
 
-    void loginChange()
-    {
-        open();
-        QSignalSpy spy(m_window.data(), &qwDeviceSettings::sigBaseInfoChange);
-        m_window->OnBaseinfoChange("admin", "pw2");
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0), (QVariantList{"127.0.0.1", m_fx->port(), "admin", "pw2"}));
-        QCOMPARE(m_window->address(), QStringLiteral("127.0.0.1"));
-        QCOMPARE(m_window->password(), QStringLiteral("pw2"));
-        m_window->onGuideSelect(122);
-        QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 1));
-        QCOMPARE(m_fx->requests("GET", "diskinfo&id=0").at(0).password, QStringLiteral("pw2"));
-    }
-
     void slide()
     {
         qwDeviceSettings::setSlideDuration(400);
@@ -222,26 +158,6 @@ private slots:
         m_window->close();
         QTRY_VERIFY_WITH_TIMEOUT(m_window.isNull(), 1500);
         qInfo("closing with the Wi-Fi reads running: %lld ms", clock.elapsed());
-    }
-
-    void placeholders()
-    {
-        open();
-        auto *actions = new qwActionsDialog(m_window);
-        actions->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
-        QCOMPARE(actions->windowModality(), Qt::WindowModal);
-        QCOMPARE(actions->titleLabel()->text(), langText(37, 122, "actiontitle"));
-        QCOMPARE(actions->login(), (QStringList{"127.0.0.1", m_fx->port(), "admin", "1234"}));
-        auto *alarm = new qwScheduleDialog(m_window, SCHEDULE_ALARM);
-        QCOMPARE(alarm->windowModality(), Qt::WindowModal);
-        QCOMPARE(alarm->titleLabel()->text(), langText(37, 122, "scheduletitle"));
-        QCOMPARE(alarm->subject(), QStringLiteral("alarm&type=2"));
-        QVERIFY(!alarm->isReady());
-        alarm->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
-        QVERIFY(alarm->isReady());
-        auto *record = new qwScheduleDialog(m_window, SCHEDULE_RECORD);
-        QCOMPARE(record->titleLabel()->text(), langText(37, 124, "schedule"));
-        QVERIFY(actions->testAttribute(Qt::WA_DeleteOnClose) && alarm->testAttribute(Qt::WA_DeleteOnClose));
     }
 };
 
