@@ -202,15 +202,9 @@ private slots:
 
     void snapshots()
     {
-        click(0, qwVideoshowToolbar::Snapshot);
-        QStringList tips;
-        QTRY_VERIFY_WITH_TIMEOUT(!(tips << linkTips(m_page.get())).isEmpty(), 5000);
-        QVERIFY(tips.first().contains("/127.0.0.20/PICV1_MANUAL_127-0-0-20_"));
-        const QImage picture(tips.first());
-        QCOMPARE(picture.size(), QSize(1280, 720));
-        QVERIFY(testsupport::shareNear(picture, Qt::red) > 0.8);
+        // The bar's button takes one picture of every playing view.
         m_page->onBtnSnapshotClick();
-        QTRY_COMPARE_WITH_TIMEOUT(testsupport::filesUnder(captures(), "PICV1_MANUAL_*").size(), 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::filesUnder(captures(), "PICV1_MANUAL_*").size(), 2, 5000);
         QCOMPARE(testsupport::filesUnder(captures() + "/" + QDate::currentDate().toString("yyyyMMdd") + "/127.0.0.21",
                                          "*.jpg")
                      .size(),

@@ -107,9 +107,6 @@ private slots:
         QTest::newRow("truncated") << "</response>"
                                    << ""
                                    << "" << QStringList{"0", "0", "0", "0"} << 1;
-        QTest::newRow("no XML") << "<?xml"
-                                << "text <?xml"
-                                << "" << QStringList{"0", "0", "0", "0"} << 1;
     }
     void replies()
     {

@@ -326,14 +326,6 @@ private slots:
         QVERIFY(received()[0].contains("<cmd>4099</cmd><preset><index>2</index>"));
     }
 
-    void renameToSameOrEmptySendsNothing()
-    {
-        rename(0, "Gate");
-        rename(0, "");
-        QVERIFY(nothingSent());
-        QCOMPARE(m_panel->presetRow(0)->nameLabel()->text(), QString("Gate"));
-    }
-
     // An editor left open is closed, not committed, by a reset or a reply.
     void openRenameIsCancelled_data()
     {
