@@ -162,51 +162,43 @@ private slots:
     {
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<QList<QByteArray>>("stored");
-        QTest::addColumn<QList<Drag>>("drags");
+        QTest::addColumn<Drag>("drag");
         QTest::addColumn<QList<QByteArray>>("sent");
-        const QByteArray none = "0,0,0,0";
+        // Rectangles as "x,y,w,h", blank-separated; "-" for an unused one.
+        const auto row = [](const QByteArray &name, const QByteArray &frame, const char *stored, const Drag &d,
+                            const QByteArray &sent) {
+            auto rects = [](const QByteArray &all) {
+                QList<QByteArray> out;
+                for (const QByteArray &r : all.split(' '))
+                    out << (r == "-" ? QByteArray("0,0,0,0") : r);
+                return QByteArray(all).isEmpty() ? QList<QByteArray>{} : out;
+            };
+            QTest::newRow(name.constData()) << frame << rects(stored) << d << rects(sent);
+        };
         const Drag down{{10, 10}, {20, 20}};
-        QTest::newRow("640") << QByteArray("640x360") << QList<QByteArray>{} << QList<Drag>{down}
-                             << QList<QByteArray>{"0,0,32,30", none, none, none};
-        QTest::newRow("1280") << QByteArray("1280x720") << QList<QByteArray>{} << QList<Drag>{down}
-                              << QList<QByteArray>{"0,0,64,60", none, none, none};
-        QTest::newRow("reverse") << QByteArray("640x360") << QList<QByteArray>{} << QList<Drag>{{{20, 20}, {10, 10}}}
-                                 << QList<QByteArray>{"0,0,32,30", none, none, none};
-        QTest::newRow("click") << QByteArray("640x360") << QList<QByteArray>{} << QList<Drag>{{{40, 40}, {40, 40}}}
-                               << QList<QByteArray>{"32,30,16,15", none, none, none};
-        QTest::newRow("click on a region")
-            << QByteArray("640x360") << QList<QByteArray>{"0,0,160,90"} << QList<Drag>{{{40, 40}, {40, 40}}}
-            << QList<QByteArray>{none, none, none, none};
-        QTest::newRow("1 and 3 in use: 2")
-            << QByteArray("640x360") << QList<QByteArray>{"320,0,16,15", none, "320,60,16,15"} << QList<Drag>{down}
-            << QList<QByteArray>{"320,0,16,15", "0,0,32,30", "320,60,16,15", none};
-        QTest::newRow("three in use: 4")
-            << QByteArray("640x360") << QList<QByteArray>{"320,0,16,15", "320,30,16,15", "320,60,16,15", "320,90,16,15"}
-            << QList<Drag>{down} << QList<QByteArray>{"320,0,16,15", "320,30,16,15", "320,60,16,15", "0,0,32,30"};
+        row("640", "640x360", "", down, "0,0,32,30 - - -");
+        row("1280", "1280x720", "", down, "0,0,64,60 - - -");
+        row("reverse", "640x360", "", {{20, 20}, {10, 10}}, "0,0,32,30 - - -");
+        row("click", "640x360", "", {{40, 40}, {40, 40}}, "32,30,16,15 - - -");
+        row("click on a region", "640x360", "0,0,160,90", {{40, 40}, {40, 40}}, "- - - -");
+        row("1 and 3 in use: 2", "640x360", "320,0,16,15 - 320,60,16,15", down, "320,0,16,15 0,0,32,30 320,60,16,15 -");
+        row("three in use: 4", "640x360", "320,0,16,15 320,30,16,15 320,60,16,15 320,90,16,15", down,
+            "320,0,16,15 320,30,16,15 320,60,16,15 0,0,32,30");
         // To the overlay's last column and row: the frame's last ones.
-        for (const char *frame : {"640x360", "1280x720", "704x576"}) {
-            const QList<QByteArray> size = QByteArray(frame).split('x');
-            const int w = size.at(0).toInt();
-            const int h = size.at(1).toInt();
-            const int left = w * 608 / 640;
-            const int top = h * 330 / 360;
-            QTest::newRow(frame) << QByteArray(frame) << QList<QByteArray>{} << QList<Drag>{{{610, 335}, {640, 360}}}
-                                 << QList<QByteArray>{QByteArray::number(left) + "," + QByteArray::number(top) + "," +
-                                                          QByteArray::number(w - left) + "," +
-                                                          QByteArray::number(h - top),
-                                                      none, none, none};
-        }
+        const Drag corner{{610, 335}, {640, 360}};
+        row("640x360", "640x360", "", corner, "608,330,32,30 - - -");
+        row("1280x720", "1280x720", "", corner, "1216,660,64,60 - - -");
+        row("704x576", "704x576", "", corner, "668,528,36,48 - - -");
     }
     void drawing()
     {
         QFETCH(QByteArray, frame);
         QFETCH(QList<QByteArray>, stored);
-        QFETCH(QList<Drag>, drags);
+        QFETCH(Drag, drag);
         QFETCH(QList<QByteArray>, sent);
         m_fx->device().setSubject("motion", motion(frame, stored));
         load();
-        for (const Drag &d : drags)
-            drag(d);
+        this->drag(drag);
         const QByteArray body = save();
         QList<QByteArray> rects;
         for (const QByteArray &part : body.split('<')) {

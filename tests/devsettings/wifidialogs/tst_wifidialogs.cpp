@@ -89,31 +89,19 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("login");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("WPAPSK/TKIP") << "Lab" << 2 << "pw"
-                                     << "1234"
-                                     << QByteArray("<essid>Lab</essid><auth>2</auth><alg>2</alg>"
-                                                   "<password>pw</password>");
-        QTest::newRow("OPEN/NONE") << "Guest" << 0 << ""
-                                   << "1234"
-                                   << QByteArray("<essid>Guest</essid><auth>0</auth><alg>0</alg>"
-                                                 "<password></password>");
-        QTest::newRow("markup") << "a&b<c" << 4 << "pw"
-                                << "1234"
-                                << QByteArray("<essid>a&amp;b&lt;c</essid><auth>3</auth><alg>3</alg>"
-                                              "<password>pw</password>");
-        QTest::newRow("%4 in the name") << "net%4" << 4 << "pw"
-                                        << "1234"
-                                        << QByteArray("<essid>net%4</essid><auth>3</auth><alg>3</alg>"
-                                                      "<password>pw</password>");
-        QTest::newRow("UTF-8 and blanks")
-            << QString::fromUtf8("Büro-東") << 4 << "a  b "
-            << "1234"
-            << QByteArray(
-                   "<essid>B\xc3\xbcro-\xe6\x9d\xb1</essid><auth>3</auth><alg>3</alg><password>a  b </password>");
-        QTest::newRow("refused") << "Lab" << 2 << "pw"
-                                 << "wrong"
-                                 << QByteArray("<essid>Lab</essid><auth>2</auth><alg>2</alg>"
-                                               "<password>pw</password>");
+        // The body's essid as sent, and its auth and alg codes.
+        const auto row = [](const char *name, const QString &essid, int choice, const char *password, const char *login,
+                            const QByteArray &sent, const char *codes) {
+            QTest::newRow(name) << essid << choice << QString(password) << QString(login)
+                                << "<essid>" + sent + "</essid>" + codes + "<password>" + password + "</password>";
+        };
+        row("WPAPSK/TKIP", "Lab", 2, "pw", "1234", "Lab", "<auth>2</auth><alg>2</alg>");
+        row("OPEN/NONE", "Guest", 0, "", "1234", "Guest", "<auth>0</auth><alg>0</alg>");
+        row("markup", "a&b<c", 4, "pw", "1234", "a&amp;b&lt;c", "<auth>3</auth><alg>3</alg>");
+        row("%4 in the name", "net%4", 4, "pw", "1234", "net%4", "<auth>3</auth><alg>3</alg>");
+        row("UTF-8 and blanks", QString::fromUtf8("B\xc3\xbcro-\xe6\x9d\xb1"), 4, "a  b ", "1234",
+            "B\xc3\xbcro-\xe6\x9d\xb1", "<auth>3</auth><alg>3</alg>");
+        row("refused", "Lab", 2, "pw", "wrong", "Lab", "<auth>2</auth><alg>2</alg>");
     }
 
     void joinBody()

@@ -83,30 +83,20 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("labels");
         QTest::addColumn<int>("mirror");
-        QTest::newRow("in range") << "<brightness>50</brightness>"
-                                  << "<brightness>30</brightness>"
-                                  << "" << QStringList{"50", "30", "50", "50"} << 0;
-        QTest::newRow("brightness 150") << "<brightness>50</brightness>"
-                                        << "<brightness>150</brightness>"
-                                        << "" << QStringList{"50", "0", "50", "50"} << 0;
-        QTest::newRow("mirror 4") << "<mirror>0</mirror>"
-                                  << "<mirror>4</mirror>"
-                                  << "" << QStringList{"50", "50", "50", "50"} << 1;
-        QTest::newRow("050") << "<saturation>50</saturation>"
-                             << "<saturation>050</saturation>"
-                             << "" << QStringList{"050", "50", "50", "50"} << 0;
-        QTest::newRow("no number") << "<sharpness>50</sharpness>"
-                                   << "<sharpness>soft</sharpness>"
-                                   << "" << QStringList{"50", "50", "soft", "50"} << 0;
-        QTest::newRow("missing") << "<contrast>50</contrast>"
-                                 << ""
-                                 << "" << QStringList{"0", "0", "0", "0"} << 1;
-        QTest::newRow("500") << ""
-                             << ""
-                             << "get:videoimage" << QStringList{"0", "0", "0", "0"} << 1;
-        QTest::newRow("truncated") << "</response>"
-                                   << ""
-                                   << "" << QStringList{"0", "0", "0", "0"} << 1;
+        // Labels of saturation, brightness, sharpness and contrast.
+        const auto row = [](const char *name, const char *replace, const char *with, const char *fault,
+                            const char *labels, int mirror) {
+            QTest::newRow(name) << QString(replace) << QString(with) << QString(fault) << QString(labels).split(',')
+                                << mirror;
+        };
+        row("in range", "<brightness>50</brightness>", "<brightness>30</brightness>", "", "50,30,50,50", 0);
+        row("brightness 150", "<brightness>50</brightness>", "<brightness>150</brightness>", "", "50,0,50,50", 0);
+        row("mirror 4", "<mirror>0</mirror>", "<mirror>4</mirror>", "", "50,50,50,50", 1);
+        row("050", "<saturation>50</saturation>", "<saturation>050</saturation>", "", "050,50,50,50", 0);
+        row("no number", "<sharpness>50</sharpness>", "<sharpness>soft</sharpness>", "", "50,50,soft,50", 0);
+        row("missing", "<contrast>50</contrast>", "", "", "0,0,0,0", 1);
+        row("500", "", "", "get:videoimage", "0,0,0,0", 1);
+        row("truncated", "</response>", "", "", "0,0,0,0", 1);
     }
     void replies()
     {

@@ -95,13 +95,9 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
-        QTest::newRow("port") << ""
-                              << "admin"
-                              << "1234";
-        QTest::newRow("user") << QString() << ""
-                              << "1234";
-        QTest::newRow("password") << QString() << "admin"
-                                  << "";
+        QTest::newRow("port") << QString("") << QString("admin") << QString("1234");
+        QTest::newRow("user") << QString() << QString("") << QString("1234");
+        QTest::newRow("password") << QString() << QString("admin") << QString("");
     }
     void missingConnection()
     {
