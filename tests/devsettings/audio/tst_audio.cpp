@@ -33,12 +33,9 @@ QByteArray encodingBody(int active, int codec, int sample, int channel, int inpu
 
 } // namespace
 
-class AudioTest : public QObject
+class AudioTest : public QObject, public PageCase<qwDevsetAudio>
 {
     Q_OBJECT
-
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<qwDevsetAudio> m_page;
 
     template <class T = QComboBox>
     T *w(const char *name)
@@ -70,18 +67,8 @@ class AudioTest : public QObject
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
-    void init()
-    {
-        m_fx = std::make_unique<Fixture>();
-        QVERIFY(m_fx->isValid());
-        m_page = std::make_unique<qwDevsetAudio>(nullptr);
-        m_fx->login(*m_page);
-    }
-    void cleanup()
-    {
-        m_page.reset();
-        m_fx.reset();
-    }
+    void init() { QVERIFY(open()); }
+    void cleanup() { close(); }
 
     // The lists hold what the device names; the codec goes with its channel.
     void codecs_data()

@@ -52,12 +52,9 @@ QVector<QRect> shown(const QVector<QRect> &regions)
 
 } // namespace
 
-class MotionTest : public QObject
+class MotionTest : public QObject, public PageCase<qwDevsetMotion>
 {
     Q_OBJECT
-
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<qwDevsetMotion> m_page;
 
     template <class T>
     T *w(const char *name)
@@ -98,18 +95,11 @@ private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
     void init()
     {
-        m_fx = std::make_unique<Fixture>();
-        QVERIFY(m_fx->isValid());
         qwDevsetMotion::setPollIntervalForTests(200);
-        m_page = std::make_unique<qwDevsetMotion>(nullptr);
-        m_fx->login(*m_page);
+        QVERIFY(open());
         m_page->show();
     }
-    void cleanup()
-    {
-        m_page.reset();
-        m_fx.reset();
-    }
+    void cleanup() { close(); }
 
     // About five polls a second, never two at once, fewer while slow.
     void detectionOnAndPolling()

@@ -41,12 +41,10 @@ QStringList positions(const QByteArray &body)
 
 } // namespace
 
-class OsdTest : public QObject
+class OsdTest : public QObject, public PageCase<qwDevsetOsd>
 {
     Q_OBJECT
 
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<qwDevsetOsd> m_page;
     // The page's queued calls: a drag sends only once the last set's result
     // has come back, so each wait includes that result.
     std::unique_ptr<Deliveries> m_results;
@@ -97,19 +95,15 @@ private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
     void init()
     {
-        m_fx = std::make_unique<Fixture>();
-        QVERIFY(m_fx->isValid());
-        m_page = std::make_unique<qwDevsetOsd>(nullptr);
+        QVERIFY(open());
         m_results = std::make_unique<Deliveries>(m_page.get());
         m_seen = 0;
-        m_fx->login(*m_page);
         m_page->show();
     }
     void cleanup()
     {
         m_results.reset();
-        m_page.reset();
-        m_fx.reset();
+        close();
     }
 
     // Placed on the preview's scale; an untouched save sends what was read.

@@ -58,12 +58,9 @@ public:
 
 } // namespace
 
-class ScheduleTest : public QObject
+class ScheduleTest : public QObject, public PageCase<qwDevsetSchedule>
 {
     Q_OBJECT
-
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<qwDevsetSchedule> m_page;
 
     QComboBox *box(const char *name) { return child<QComboBox>(m_page.get(), name); }
     QPushButton *button(const char *name) { return child<QPushButton>(m_page.get(), name); }
@@ -87,18 +84,8 @@ class ScheduleTest : public QObject
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
-    void init()
-    {
-        m_fx = std::make_unique<Fixture>();
-        QVERIFY(m_fx->isValid());
-        m_page = std::make_unique<qwDevsetSchedule>(nullptr);
-        m_fx->login(*m_page);
-    }
-    void cleanup()
-    {
-        m_page.reset();
-        m_fx.reset();
-    }
+    void init() { QVERIFY(open()); }
+    void cleanup() { close(); }
 
     // A changed task goes back as the device's own document, whole, with only
     // `active` changed: delivered in pieces, and longer than any fixed buffer.

@@ -35,12 +35,9 @@ QString storageText(const char *key)
 
 } // namespace
 
-class StorageTest : public QObject
+class StorageTest : public QObject, public PageCase<qwDevsetStorage>
 {
     Q_OBJECT
-
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<qwDevsetStorage> m_page;
 
     QLabel *label(const char *name) { return child<QLabel>(m_page.get(), name); }
     QPushButton *button(const char *name) { return child<QPushButton>(m_page.get(), name); }
@@ -65,17 +62,10 @@ private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
     void init()
     {
-        m_fx = std::make_unique<Fixture>();
-        QVERIFY(m_fx->isValid());
-        m_page = std::make_unique<qwDevsetStorage>(nullptr);
+        QVERIFY(open());
         m_page->resize(1140, 680);
-        m_fx->login(*m_page);
     }
-    void cleanup()
-    {
-        m_page.reset();
-        m_fx.reset();
-    }
+    void cleanup() { close(); }
 
     void status_data()
     {

@@ -25,12 +25,9 @@ QByteArray user(const QByteArray &name, int group)
 
 } // namespace
 
-class UsersTest : public QObject
+class UsersTest : public QObject, public PageCase<qwDevsetUsers>
 {
     Q_OBJECT
-
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<qwDevsetUsers> m_page;
 
     QTableView *table() { return child<QTableView>(m_page.get(), "tableView_Users"); }
     QPushButton *button(const char *name) { return child<QPushButton>(m_page.get(), name); }
@@ -71,18 +68,11 @@ private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
     void init()
     {
-        m_fx = std::make_unique<Fixture>();
-        QVERIFY(m_fx->isValid());
-        m_page = std::make_unique<qwDevsetUsers>(nullptr);
+        QVERIFY(open());
         m_page->resize(1140, 680);
         m_page->show();
-        m_fx->login(*m_page);
     }
-    void cleanup()
-    {
-        m_page.reset();
-        m_fx.reset();
-    }
+    void cleanup() { close(); }
 
     void rows()
     {

@@ -43,12 +43,9 @@ QByteArray body0(const QByteArray &values)
 
 } // namespace
 
-class VideoTest : public QObject
+class VideoTest : public QObject, public PageCase<qwDevsetVideo>
 {
     Q_OBJECT
-
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<qwDevsetVideo> m_page;
 
     template <class T = QComboBox>
     T *w(const char *name)
@@ -80,18 +77,8 @@ class VideoTest : public QObject
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
-    void init()
-    {
-        m_fx = std::make_unique<Fixture>();
-        QVERIFY(m_fx->isValid());
-        m_page = std::make_unique<qwDevsetVideo>(nullptr);
-        m_fx->login(*m_page);
-    }
-    void cleanup()
-    {
-        m_page.reset();
-        m_fx.reset();
-    }
+    void init() { QVERIFY(open()); }
+    void cleanup() { close(); }
 
     // Only the codecs the device names, each sent as its own number.
     void codecList_data()

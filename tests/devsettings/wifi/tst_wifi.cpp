@@ -33,12 +33,9 @@ const QStringList kShipped{"192.168.1.20", "255.255.255.0", "192.168.1.1", "8.8.
 
 } // namespace
 
-class WifiTest : public QObject
+class WifiTest : public QObject, public PageCase<qwDevsetWifi>
 {
     Q_OBJECT
-
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<qwDevsetWifi> m_page;
 
     QPushButton *button(const char *name) { return child<QPushButton>(m_page.get(), name); }
     QLabel *label(const char *name) { return child<QLabel>(m_page.get(), name); }
@@ -74,17 +71,10 @@ private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
     void init()
     {
-        m_fx = std::make_unique<Fixture>();
-        QVERIFY(m_fx->isValid());
-        m_page = std::make_unique<qwDevsetWifi>(nullptr);
+        QVERIFY(open());
         m_page->show();
-        m_fx->login(*m_page);
     }
-    void cleanup()
-    {
-        m_page.reset();
-        m_fx.reset();
-    }
+    void cleanup() { close(); }
 
     void noWifi_data()
     {
