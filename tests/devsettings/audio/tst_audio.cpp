@@ -37,13 +37,6 @@ class AudioTest : public QObject, public PageCase<qwDevsetAudio>
 {
     Q_OBJECT
 
-    template <class T = QComboBox>
-    T *w(const char *name)
-    {
-        return child<T>(m_page.get(), name);
-    }
-    QStringList texts(const char *name) { return itemTexts(w(name)); }
-
     // Selects the page and waits until all four replies were handled.
     void load(bool encoding = true)
     {

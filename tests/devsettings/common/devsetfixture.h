@@ -91,31 +91,6 @@ private:
     bool m_ok = false;
 };
 
-// A fresh device and page for every case, the page logged in; a suite
-// derives from it and calls open() in init() and close() in cleanup().
-template <class P>
-class PageCase
-{
-protected:
-    std::unique_ptr<Fixture> m_fx;
-    std::unique_ptr<P> m_page;
-
-    bool open()
-    {
-        m_fx = std::make_unique<Fixture>();
-        if (!m_fx->isValid())
-            return false;
-        m_page = std::make_unique<P>(nullptr);
-        m_fx->login(*m_page);
-        return true;
-    }
-    void close()
-    {
-        m_page.reset();
-        m_fx.reset();
-    }
-};
-
 // Counts the queued calls a widget receives: every reply and result of its
 // requests arrives as one, so a test can wait until they have been handled.
 class Deliveries : public QObject
@@ -155,5 +130,36 @@ inline QStringList itemTexts(const QComboBox *list)
         out << list->itemText(i);
     return out;
 }
+
+// A fresh device and page for every case, the page logged in; a suite
+// derives from it and calls open() in init() and close() in cleanup().
+template <class P>
+class PageCase
+{
+protected:
+    std::unique_ptr<Fixture> m_fx;
+    std::unique_ptr<P> m_page;
+
+    bool open()
+    {
+        m_fx = std::make_unique<Fixture>();
+        if (!m_fx->isValid())
+            return false;
+        m_page = std::make_unique<P>(nullptr);
+        m_fx->login(*m_page);
+        return true;
+    }
+    void close()
+    {
+        m_page.reset();
+        m_fx.reset();
+    }
+    template <class T = QComboBox>
+    T *w(const char *name)
+    {
+        return child<T>(m_page.get(), name);
+    }
+    QStringList texts(const char *name) { return itemTexts(w(name)); }
+};
 
 } // namespace devsetfixture

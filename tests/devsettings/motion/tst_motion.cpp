@@ -56,11 +56,6 @@ class MotionTest : public QObject, public PageCase<qwDevsetMotion>
 {
     Q_OBJECT
 
-    template <class T>
-    T *w(const char *name)
-    {
-        return child<T>(m_page.get(), name);
-    }
     void load()
     {
         Deliveries deliveries(m_page.get());

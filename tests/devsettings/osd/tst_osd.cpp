@@ -50,11 +50,6 @@ class OsdTest : public QObject, public PageCase<qwDevsetOsd>
     std::unique_ptr<Deliveries> m_results;
     int m_seen = 0;
 
-    template <class T>
-    T *w(const char *name)
-    {
-        return child<T>(m_page.get(), name);
-    }
     void load()
     {
         Deliveries deliveries(m_page.get());

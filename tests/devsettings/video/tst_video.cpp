@@ -47,13 +47,6 @@ class VideoTest : public QObject, public PageCase<qwDevsetVideo>
 {
     Q_OBJECT
 
-    template <class T = QComboBox>
-    T *w(const char *name)
-    {
-        return child<T>(m_page.get(), name);
-    }
-    QStringList texts(const char *name) { return itemTexts(w(name)); }
-
     // Selects the page and waits until both ability replies were handled.
     void load()
     {
