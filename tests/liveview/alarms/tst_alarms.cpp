@@ -126,8 +126,11 @@ private slots:
         QCOMPARE(table->item(0, 3)->text(), QString("-"));
         QCOMPARE(table->item(1, 3)->text(), liveText(livetext::kCommonPage, livetext::kAlarmActions, "snapshot"));
         QCOMPARE(table->item(2, 3)->text(), liveText(livetext::kCommonPage, livetext::kAlarmActions, "record"));
-        page.onDeviceAlarmArrival("10.0.0.5", "camA", 66, 2, kTime);
+        QCOMPARE(table->item(0, 2)->text(), QString("Motion detection"));
+        QCOMPARE(table->item(0, 4)->text(), QString("2024-03-04 09:00:00"));
+        page.onDeviceAlarmArrival("10.0.0.5", "camA", 99, 2, kTime);
         QCOMPARE(table->rowCount(), 4);
+        QCOMPARE(table->item(3, 2)->text(), QString("Unknown alarm"));
         windows(&page).first()->clearButton()->click();
         QVERIFY(page.liveAlarms()->alarms().isEmpty());
         for (qwAlarmEventManane *w : windows(&page))

@@ -20,7 +20,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTableWidget>
 #include <QToolButton>
 #include <QtTest>
 
@@ -269,29 +268,6 @@ private slots:
         QCOMPARE(edit.text(), QString());
         edit.setText("1.2.3");
         QCOMPARE(edit.text(), QString());
-    }
-
-    void alarmWindow()
-    {
-        testsupport::LivePageFixture fixture;
-        QVERIFY(fixture.isValid());
-        QWidget parent;
-        QPointer<qwAlarmEventManane> window = new qwAlarmEventManane(&parent);
-        QSignalSpy cleared(window.data(), &qwAlarmEventManane::sigClearAlarmHistory);
-        const QDateTime t(QDate(2026, 1, 2), QTime(3, 4, 5));
-        window->addAlarmRecord("127.0.0.2", "camA", 65, 1, QString(), t);
-        window->OnNewAlarmTriggered("127.0.0.3", "camB", 99, 2, QString(), t);
-        QCOMPARE(window->table()->rowCount(), 2);
-        QCOMPARE(window->table()->item(0, 0)->text(), QStringLiteral("camA"));
-        QCOMPARE(window->table()->item(0, 2)->text(), QStringLiteral("Motion detection"));
-        QCOMPARE(window->table()->item(1, 2)->text(), QStringLiteral("Unknown alarm"));
-        QCOMPARE(window->table()->item(1, 4)->text(), QStringLiteral("2026-01-02 03:04:05"));
-        window->clearButton()->click();
-        QCOMPARE(cleared.count(), 1);
-        QCOMPARE(window->table()->rowCount(), 0);
-        window->show();
-        window->close();
-        QTRY_VERIFY(window.isNull());
     }
 
     void faceWindow()
