@@ -18,12 +18,18 @@ namespace livedevices {
 const QByteArray kSystime =
     "<response><systime><mode>0</mode><datetime>2020-01-01T00:00:00</datetime></systime></response>";
 
-inline std::unique_ptr<devicesim::Device> start(const QString &address, const QString &password = "1234")
+inline std::unique_ptr<devicesim::Device> make(const QString &password = "1234")
 {
     auto device = std::make_unique<devicesim::Device>();
     device->setCredentials("admin", password);
     device->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR));
     device->setSubject("systime", kSystime);
+    return device;
+}
+
+inline std::unique_ptr<devicesim::Device> start(const QString &address, const QString &password = "1234")
+{
+    auto device = make(password);
     if (!device->start(QHostAddress(address), 0))
         return nullptr;
     return device;
@@ -40,10 +46,7 @@ struct StreamingDevice
 inline StreamingDevice startStreaming(const QString &address, const QString &colour)
 {
     StreamingDevice sim;
-    sim.device = std::make_unique<devicesim::Device>();
-    sim.device->setCredentials("admin", "1234");
-    sim.device->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR));
-    sim.device->setSubject("systime", kSystime);
+    sim.device = make();
     sim.protocols = devicesim::installProtocols(*sim.device, qEnvironmentVariable("ARDO_CLIPS_DIR"));
     devicesim::LiveStream::Options o = sim.protocols.live->options();
     o.colour = colour;

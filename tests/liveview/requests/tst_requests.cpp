@@ -176,18 +176,6 @@ private slots:
         QVERIFY(m_dev->requests().at(1).body.contains("<b>3</b>"));
     }
 
-    void imageSettingsStalled()
-    {
-        m_dev->addFault("set:videoimage", Fault::stall());
-        QSignalSpy aborted(m_req.get(), &Requests::requestAborted);
-        QVERIFY(m_req->postImageSettings("<request><b>1</b></request>", false));
-        QVERIFY(m_dev->waitForRequests(1, 3000));
-        QVERIFY(m_req->postImageSettings("<request><b>2</b></request>", true));
-        QCOMPARE(aborted.count(), 1);
-        QVERIFY(m_dev->waitForRequests(2, 3000));
-        QVERIFY(m_dev->requests().at(1).body.contains("<b>2</b>"));
-    }
-
     // Only an HTTP 200 reply kept whole, for the device still selected, counts.
     void usableReplies_data()
     {
@@ -215,19 +203,6 @@ private slots:
         QTRY_VERIFY(!m_req->request(Requests::GetPtzId)->isRunning());
         QCoreApplication::processEvents();
         QCOMPARE(infos.count(), used ? 1 : 0);
-    }
-
-    void staleReplyIgnored()
-    {
-        m_dev->addFault("get:ptz", Fault::delay(300));
-        QSignalSpy infos(m_req.get(), &Requests::ptzInfoReady);
-        QVERIFY(m_req->requestPtzInfo());
-        m_req->setDevice("127.0.0.3", "80", "admin", "1234");
-        QVERIFY(
-            m_dev->waitFor([](const QList<devicesim::LoggedRequest> &l) { return l.value(0).status == 200; }, 3000));
-        QTRY_VERIFY(!m_req->request(Requests::GetPtzId)->isRunning());
-        QCoreApplication::processEvents();
-        QCOMPARE(infos.count(), 0);
     }
 
     // A set the device accepted stays accepted when a move replaces it.
