@@ -65,23 +65,6 @@ private slots:
         m_fx.reset();
     }
 
-    void addressEdit()
-    {
-        QIPAddressEdit edit;
-        QSignalSpy values(&edit, &QIPAddressEdit::IPValueChanged);
-        edit.SetValue("192.168.1.2");
-        QCOMPARE(values.last().at(0).toString(), QStringLiteral("192.168.1.2"));
-        QCOMPARE(edit.GetValue(), QStringLiteral("192.168.1.2"));
-        type(&edit, "192.168..");
-        QCOMPARE(edit.GetValue(), QStringLiteral("192.168.."));
-        QCOMPARE(edit.text(), QString());
-        type(&edit, "010.1.1.1");
-        QCOMPARE(edit.GetValue(), QStringLiteral("010.1.1.1"));
-        QCOMPARE(values.last().at(0).toString(), QStringLiteral("010.1.1.1"));
-        edit.SetValue("");
-        QCOMPARE(edit.GetValue(), QString());
-    }
-
     void joinBody_data()
     {
         QTest::addColumn<QString>("essid");

@@ -268,6 +268,16 @@ private slots:
         QCOMPARE(edit.text(), QString());
         edit.setText("1.2.3");
         QCOMPARE(edit.text(), QString());
+
+        // The settings dialogs read the fields as they stand, a partial address too.
+        QSignalSpy values(&edit, &QIPAddressEdit::IPValueChanged);
+        edit.SetValue("192.168.1.2");
+        QCOMPARE(values.last().at(0).toString(), QStringLiteral("192.168.1.2"));
+        edit.field(3)->clear();
+        QCOMPARE(edit.GetValue(), QStringLiteral("192.168.1."));
+        QCOMPARE(edit.text(), QString());
+        edit.SetValue("");
+        QCOMPARE(edit.GetValue(), QString());
     }
 
     void faceWindow()
