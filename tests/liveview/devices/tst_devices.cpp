@@ -20,7 +20,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QSignalSpy>
 #include <QListWidget>
 #include <QPointer>
@@ -139,19 +138,33 @@ private slots:
         qputenv("ARDO_DISCOVERY_TARGET", "127.0.0.1:9");
     }
 
-    // A refused insert lists nothing and is logged as abnormal.
-    void refusedAdd()
+    // A refused insert or deletion changes nothing and is logged as abnormal.
+    void refusedWrite_data()
     {
-        QVERIFY(m_fixture->exec("CREATE TRIGGER refuse BEFORE INSERT ON devices BEGIN SELECT RAISE(ABORT, 'no'); END"));
+        QTest::addColumn<QString>("event");
+        QTest::newRow("add") << "INSERT";
+        QTest::newRow("remove") << "DELETE";
+    }
+    void refusedWrite()
+    {
+        QFETCH(QString, event);
+        const bool add = event == "INSERT";
+        storeDevices(add ? 0 : 1);
+        QVERIFY(m_fixture->exec("CREATE TRIGGER refuse BEFORE " + event +
+                                " ON devices BEGIN SELECT RAISE(ABORT, 'no'); END"));
         qwLiveView page;
-        page.onAddDevManual();
-        page.onCameraOptionResult("camA", "127.0.0.2", "VARAR", "80", "admin", "1234", 0);
-        QCOMPARE(page.deviceCount(), 0);
-        QCOMPARE(page.deviceList()->count(), 0);
-        QVERIFY(!page.streamServer()->unitFor("127.0.0.2"));
+        if (add) {
+            page.onAddDevManual();
+            page.onCameraOptionResult("camA", "127.0.0.2", "VARAR", "80", "admin", "1234", 0);
+        } else {
+            page.onDevlistButtonClick(0, 0x10);
+        }
+        QCOMPARE(page.deviceList()->count(), add ? 0 : 1);
+        QCOMPARE(page.streamServer()->unitFor("127.0.0.2") != nullptr, !add);
         const QString log = logRows();
-        QVERIFY2(log.startsWith("add device|3|camA|127.0.0.2"), qPrintable(log));
-        QVERIFY(!log.contains("add device|1"));
+        const QString kind = add ? "add device|" : "delete device|";
+        QVERIFY2(log.contains(kind + "3|camA|127.0.0.2"), qPrintable(log));
+        QVERIFY(!log.contains(kind + "1"));
     }
 
     void modifyDialog()
@@ -268,20 +281,6 @@ private slots:
         page.removeDevice(0);
         page.modifyDevice(5);
         QVERIFY(!page.findChild<qwModifyDevice *>());
-    }
-
-    // A refused deletion keeps the device and is logged as abnormal.
-    void refusedRemoval()
-    {
-        storeDevices(1);
-        qwLiveView page;
-        QVERIFY(m_fixture->exec("CREATE TRIGGER refuse BEFORE DELETE ON devices BEGIN SELECT RAISE(ABORT, 'no'); END"));
-        page.onDevlistButtonClick(0, 0x10);
-        QCOMPARE(page.deviceCount(), 1);
-        QVERIFY(page.streamServer()->unitFor("127.0.0.2"));
-        const QString log = logRows();
-        QVERIFY2(log.contains("delete device|3|camA"), qPrintable(log));
-        QVERIFY(!log.contains("delete device|1"));
     }
 
     void rights()

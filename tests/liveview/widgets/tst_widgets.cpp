@@ -129,25 +129,13 @@ private slots:
         QWidget parent;
         qwVideoshowToolbar bar(&parent, 3);
         QSignalSpy spy(&bar, &qwVideoshowToolbar::sigToolbarButtonClick);
-        auto click = [&](int id) { bar.button(id)->click(); };
-        click(1);
-        click(1);
-        click(4);
-        click(4);
-        click(2);
-        click(8);
-        bar.setIndex(5);
-        click(16);
-        const QList<QVariantList> expected = {{3, 1, 0}, {3, 1, 1}, {3, 4, 0}, {3, 4, 1},
-                                              {3, 2, 0}, {3, 8, 0}, {5, 16, 0}};
-        QCOMPARE(spy.count(), expected.size());
-        for (int i = 0; i < expected.size(); ++i)
-            QCOMPARE(spy.at(i), expected.at(i));
-
         bar.setButtonState(1, true);
         QVERIFY(bar.isZoomActive());
-        click(1);
-        QCOMPARE(spy.last().at(2).toInt(), 1); // switching off
+        bar.button(1)->click();
+        QCOMPARE(spy.last(), (QVariantList{3, 1, 1})); // switching off
+        bar.setIndex(5);
+        bar.button(8)->click();
+        QCOMPARE(spy.last(), (QVariantList{5, 8, 0}));
         bar.setButtonState(4, true);
         QVERIFY(bar.isRecordActive() && !bar.isZoomActive());
         bar.setButtonState(16, true);
