@@ -2,7 +2,6 @@
 #include "devsettings/qwdevsetaudio.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>

@@ -77,12 +77,6 @@ private slots:
         QCOMPARE(devset::fillXml(literal, values), filled);
     }
 
-    void url()
-    {
-        QCOMPARE(devset::devsetUrl("http://%1:%2/action/get?subject=diskinfo&id=0", "10.0.0.%2", "80"),
-                 QStringLiteral("http://10.0.0.%2:80/action/get?subject=diskinfo&id=0"));
-    }
-
     // The page ends on the reply of the last selection, however late the
     // first one comes.
     void reselection()

@@ -107,7 +107,6 @@ private slots:
         QTest::addColumn<int>("pos");
         QTest::addColumn<QPoint>("topLeft");
         QTest::newRow("0") << 0 << QPoint(0, 0);
-        QTest::newRow("10") << 10 << QPoint(6, 3);
         QTest::newRow("100") << 100 << QPoint(63, 34);
         QTest::newRow("500") << 500 << QPoint(317, 170);
         QTest::newRow("992") << 992 << QPoint(628, 337);

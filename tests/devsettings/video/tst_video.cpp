@@ -1,7 +1,6 @@
 #include "devsetfixture.h"
 #include "devsettings/qwdevsetvideo.h"
 
-#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>

@@ -17,7 +17,6 @@
 #include "livedevices.h"
 #include "streamfakes.h"
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QSlider>
 #include <QToolButton>

@@ -11,7 +11,6 @@
 #include "tests/support/pictures.h"
 #include "livedevices.h"
 
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>

@@ -20,10 +20,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QSignalSpy>
 #include <QListWidget>
-#include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
 

@@ -7,7 +7,6 @@
 
 #include <QGridLayout>
 #include <QKeyEvent>
-#include <QToolButton>
 #include <QtTest>
 
 namespace {

@@ -16,7 +16,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
