@@ -3,6 +3,7 @@
 #include "media/cyuvrender.h"
 
 #include "device/qcringbuffer.h"
+#include "media/cd3drender.h"
 #include "media/cd3dwndrender.h"
 #include "media/codecids.h"
 #include "media/qcaudioplayer.h"
@@ -93,6 +94,7 @@ CLivePlayer::~CLivePlayer()
     closeDecoder();
     QMutexLocker lock(&m_renderMutex);
     m_wndRender = nullptr;
+    m_d3dRender = nullptr;
     m_yuvRender = nullptr;
 }
 
@@ -135,6 +137,12 @@ void CLivePlayer::setRenderWidget(CYuvRender *render)
     if (render)
         m_yuvUpdate =
             connect(this, &CLivePlayer::sigRenderUpdate, render, &CYuvRender::onUpdatevideo, Qt::QueuedConnection);
+}
+
+void CLivePlayer::setD3DRender(CD3DRender *render)
+{
+    QMutexLocker lock(&m_renderMutex);
+    m_d3dRender = render;
 }
 
 void CLivePlayer::setPaused(bool paused)
@@ -454,6 +462,12 @@ void CLivePlayer::renderFrame(const AVFrame *picture)
             ++m_drawn;
             emit sigRenderUpdate();
         }
+    }
+    if (m_d3dRender && !m_stop) {
+        // Its render thread draws; this only queues (or drops) a copy.
+        if (m_d3dRender->inputFrame(picture, width, height, 0))
+            ++m_drawn;
+        return;
     }
     if (m_wndRender && !m_stop) {
         QElapsedTimer t;

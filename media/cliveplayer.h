@@ -13,6 +13,7 @@
 
 #include "platform/stoptoken.h"
 
+class CD3DRender;
 class CD3DWndRender;
 class CYuvRender;
 class qcAudioPlayer;
@@ -51,6 +52,9 @@ public:
     // The same for a preview's OpenGL widget, which then repaints on each
     // picture drawn into it.
     void setRenderWidget(CYuvRender *render);
+    // The same for a preview's Direct3D renderer, which takes each picture
+    // into its own queue.
+    void setD3DRender(CD3DRender *render);
     void setPaused(bool paused);
     void setSnapshotFormat(int format);
     void setSnapshotQuality(int level);
@@ -159,6 +163,7 @@ private:
     std::vector<uint8_t> m_packed; // the picture as one I420 block, at m_packedWidth x m_packedHeight
     int m_packedWidth = 0;
     int m_packedHeight = 0;
+    CD3DRender *m_d3dRender = nullptr;
     CD3DWndRender *m_wndRender = nullptr;
     QMutex m_snapshotMutex;
     QStringList m_pendingSnapshots;
