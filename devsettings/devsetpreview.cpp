@@ -6,7 +6,7 @@
 #include <QGridLayout>
 #include <QWidget>
 
-DevsetPreview::DevsetPreview(QWidget *area) : QObject(area), m_area(area)
+DevsetPreview::DevsetPreview(QWidget *area, Drawing drawing) : QObject(area), m_area(area), m_drawing(drawing)
 {
     auto *grid = new QGridLayout(area);
     grid->setContentsMargins(1, 1, 1, 1);
@@ -42,10 +42,20 @@ void DevsetPreview::onVideoratio(int width, int height)
         return;
     // The player stops drawing into the old widget before it goes.
     m_player->releaseRender();
-    delete m_render;
-    m_render = new CYuvRender(m_area, width, height);
-    m_area->layout()->addWidget(m_render);
-    m_render->setDisplayMode(CYuvRender::Stretch);
-    m_render->show();
-    m_player->startYuvPlay(m_render);
+    delete m_surface;
+    if (m_drawing == Drawing::OpenGL) {
+        auto *render = new CYuvRender(m_area, width, height);
+        render->setDisplayMode(CYuvRender::Stretch);
+        m_surface = render;
+    } else {
+        m_surface = new QWidget(m_area);
+    }
+    m_area->layout()->addWidget(m_surface);
+    m_surface->show();
+    if (m_drawing == Drawing::OpenGL)
+        m_player->startYuvPlay(static_cast<CYuvRender *>(m_surface.data()));
+    else
+        m_player->startPlay(m_surface);
+    if (QWidget *page = m_area->parentWidget())
+        page->update();
 }

@@ -1,4 +1,5 @@
 #include "devsetfixture.h"
+#include "devsetpreviewcheck.h"
 #include "devsettings/qwdevsetimage.h"
 
 #include <QComboBox>
@@ -236,6 +237,9 @@ private slots:
         waitPosts(1);
         QVERIFY(posts().at(0).contains("<brightness>61</brightness>"));
     }
+
+    // The live picture through Direct3D while the page is shown.
+    void preview() { checkDirect3DPreview(*m_fx, m_page.get()); }
 };
 
 QTEST_MAIN(ImageTest)

@@ -1,4 +1,5 @@
 #include "devsetfixture.h"
+#include "devsetpreviewcheck.h"
 #include "devsettings/qwdevsetimageex.h"
 #include "devsettings/qwlabelex.h"
 #include "platform/widgets/qrangeslider.h"
@@ -299,6 +300,9 @@ private slots:
         QCOMPARE(QColor(img.pixel(8 + 40, 11)).name(), QString("#00ff00"));
         QCOMPARE(QColor(img.pixel(8 + 80, 11)).name(), QString("#575757"));
     }
+
+    // The live picture through Direct3D while the page is shown.
+    void preview() { checkDirect3DPreview(*m_fx, m_page.get()); }
 };
 
 QTEST_MAIN(ImageExTest)
