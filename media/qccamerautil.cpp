@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTimerEvent>
@@ -486,8 +485,7 @@ void qcCameraUtil::drawOverlay(HDC dc, void *user, int videoWidth, int videoHeig
 
 bool qcCameraUtil::onSurfaceWindow() const
 {
-    // Only on X11 does someone else draw into the surface's window.
-    return QGuiApplication::platformName() == QLatin1String("xcb");
+    return platform::d3d9::drawsOutsideQt();
 }
 
 bool qcCameraUtil::eventFilter(QObject *watched, QEvent *event)

@@ -2,6 +2,8 @@
 #include "platform/gdi/gdi_p.h"
 
 #include <QGuiApplication>
+#include <QPainter>
+#include <QRegion>
 #include <QWidget>
 
 #include <algorithm>
@@ -28,6 +30,7 @@ std::atomic<PresentHook> g_hook{nullptr};
 std::atomic<int> g_pitch{0};
 std::atomic<bool> g_forcePut{false};
 std::atomic<bool> g_fused{true};
+std::atomic<bool> g_imagesBusy{false};
 
 std::mutex g_registryMutex;
 std::multimap<HWND, WindowTarget *> g_registry;
@@ -119,6 +122,30 @@ bool composeFused(Scaler &scaler, const FusedPicture &p, uint8_t *image, int str
                       pixelFormat, p.linear);
 }
 
+bool composeBackBuffer(const QImage &backBuffer, const RECT *source, const RECT *dest, uint8_t *image, int stride,
+                       int width, int height, int pixelFormat)
+{
+    QImage window(image, width, height, stride,
+                  pixelFormat == AV_PIX_FMT_RGB565LE ? QImage::Format_RGB16 : QImage::Format_RGB32);
+    QPainter painter(&window);
+    if (!painter.isActive())
+        return false;
+    auto toQRect = [](const RECT &r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); };
+    const QRect all(0, 0, width, height);
+    const QRect to = dest ? toQRect(*dest) : all;
+    const QRect from = source ? toQRect(*source) & backBuffer.rect() : backBuffer.rect();
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    if (to != all)
+        for (const QRect &r : QRegion(all).subtracted(QRegion(to)))
+            painter.fillRect(r, Qt::black);
+    // Qt's bilinear stretch: swscale would take the RGB pixels through YUV
+    // and back, several times slower.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (!to.isEmpty() && !from.isEmpty())
+        painter.drawImage(to, backBuffer, from);
+    return true;
+}
+
 void registerTarget(HWND window, WindowTarget *target)
 {
     std::lock_guard<std::mutex> lock(g_registryMutex);
@@ -148,6 +175,21 @@ bool forceXPutImage()
     if (g_forcePut.load())
         return true;
     return qgetenv("ARDO_D3D9_XPUTIMAGE") == "1";
+}
+
+bool sharedImagesBusy()
+{
+    return g_imagesBusy.load();
+}
+
+void setSharedImagesBusyForTests(bool busy)
+{
+    g_imagesBusy.store(busy);
+}
+
+bool drawsOutsideQt()
+{
+    return useX11();
 }
 
 bool fusedPresentAllowed()
@@ -294,6 +336,8 @@ private:
     GdiDC *m_dc = nullptr;
 };
 
+bool clipTo(const RECT *r, int w, int h, RECT *out);
+
 class Device : public RefCounted<IDirect3DDevice9>
 {
 public:
@@ -302,7 +346,41 @@ public:
     {
         registerTarget(m_window, m_target.get());
         m_backBuffer = new Surface(bbWidth, bbHeight, D3DFMT_R5G6B5);
+        m_backBuffer->AddRef();
+        m_renderTarget = m_backBuffer;
     }
+
+    HRESULT CreateAdditionalSwapChain(D3DPRESENT_PARAMETERS *params, IDirect3DSwapChain9 **swapChain) override;
+
+    HRESULT SetRenderTarget(DWORD index, IDirect3DSurface9 *surface) override
+    {
+        auto *s = static_cast<Surface *>(surface);
+        if (index != 0 || !s || s->format() == D3DFMT_YV12)
+            return D3DERR_INVALIDCALL;
+        s->AddRef();
+        m_renderTarget->Release();
+        m_renderTarget = s;
+        return D3D_OK;
+    }
+
+    HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD) override
+    {
+        switch (state) {
+        case D3DRS_SRCBLEND:
+        case D3DRS_CULLMODE:
+        case D3DRS_ALPHAFUNC:
+        case D3DRS_LIGHTING:
+            return D3D_OK;
+        }
+        return D3DERR_INVALIDCALL;
+    }
+
+    HRESULT TestCooperativeLevel() override { return m_target->isWindow() ? D3D_OK : D3DERR_DEVICELOST; }
+
+    // A swap chain's Present: its back buffer onto the window of target.
+    HRESULT presentChain(Surface *backBuffer, WindowTarget *target, const RECT *sourceRect, const RECT *destRect);
+    HWND window() const { return m_window; }
+    WindowTarget *target() const { return m_target.get(); }
 
     HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL, IDirect3DSurface9 **surface,
                                         void *) override
@@ -336,8 +414,9 @@ public:
     {
         flushPending();
         if (flags & D3DCLEAR_TARGET) {
-            m_clearColour = colour | 0xFF000000u;
-            m_backBuffer->rgb().fill(QColor::fromRgb(m_clearColour));
+            if (m_renderTarget == m_backBuffer)
+                m_clearColour = colour | 0xFF000000u;
+            m_renderTarget->rgb().fill(QColor::fromRgb(colour | 0xFF000000u));
         }
         return D3D_OK;
     }
@@ -350,12 +429,19 @@ public:
         if (m_pending.yuv && m_pending.scale) {
             // Nobody looked at the intermediate surfaces since the picture
             // was handed over: one pass from the picture into the window.
-            const FusedPicture picture = fusedPicture();
+            FusedPicture picture = pictureOf(m_pending.yuv, m_pending.source);
+            picture.dest = m_pending.dest;
+            picture.backWidth = m_backBuffer->width();
+            picture.backHeight = m_backBuffer->height();
+            picture.clearColour = m_clearColour;
+            picture.linear = m_pending.scaleFilter == D3DTEXF_LINEAR;
+            // The picture's planes stay ours until it has been presented.
+            const bool shown = m_target->presentFused(picture);
             dropPending();
-            return m_target->presentFused(picture) ? D3D_OK : D3DERR_DEVICELOST;
+            return shown ? D3D_OK : D3DERR_DEVICELOST;
         }
         flushPending();
-        return m_target->present(m_backBuffer->rgb()) ? D3D_OK : D3DERR_DEVICELOST;
+        return m_target->present(m_backBuffer->rgb(), nullptr, nullptr) ? D3D_OK : D3DERR_DEVICELOST;
     }
 
 private:
@@ -365,6 +451,7 @@ private:
     {
         dropPending();
         unregisterTarget(m_window, m_target.get());
+        m_renderTarget->Release();
         m_backBuffer->Release();
     }
 
@@ -428,13 +515,11 @@ private:
         m_pending = Pending();
     }
 
-    FusedPicture fusedPicture() const
+    // The conversion covered the whole surfaces at the same size, so a
+    // rectangle of the RGB surface is a rectangle of the picture; chroma
+    // starts on even lines and columns.
+    static FusedPicture pictureOf(const Surface *yuv, RECT s)
     {
-        const Surface *yuv = m_pending.yuv;
-        // The conversion covered the whole surfaces at the same size, so the
-        // RGB source rectangle is a rectangle of the picture; chroma starts
-        // on even lines and columns.
-        RECT s = m_pending.source;
         s.left &= ~1;
         s.top &= ~1;
         const int pitch = yuv->pitch();
@@ -450,11 +535,6 @@ private:
         f.strides[1] = f.strides[2] = cpitch;
         f.width = s.right - s.left;
         f.height = s.bottom - s.top;
-        f.dest = m_pending.dest;
-        f.backWidth = m_backBuffer->width();
-        f.backHeight = m_backBuffer->height();
-        f.clearColour = m_clearColour;
-        f.linear = m_pending.scaleFilter == D3DTEXF_LINEAR;
         return f;
     }
 
@@ -463,7 +543,8 @@ private:
 
     HWND m_window;
     std::unique_ptr<WindowTarget> m_target;
-    Surface *m_backBuffer; // the device's own reference
+    Surface *m_backBuffer;   // the device's own reference
+    Surface *m_renderTarget; // one reference
     Scaler m_convert;
     Scaler m_scale;
 };
@@ -517,6 +598,99 @@ HRESULT Surface::ReleaseDC(HDC dc)
     delete m_dc;
     m_dc = nullptr;
     return D3D_OK;
+}
+
+class SwapChain : public RefCounted<IDirect3DSwapChain9>
+{
+public:
+    // target is the device's when the window is the device's, else own.
+    SwapChain(Device *device, HWND window, std::unique_ptr<WindowTarget> own, Surface *backBuffer)
+        : m_device(device), m_window(window), m_own(std::move(own)), m_backBuffer(backBuffer)
+    {
+        m_device->AddRef();
+        m_target = m_own ? m_own.get() : m_device->target();
+        if (m_own)
+            registerTarget(m_window, m_own.get());
+    }
+
+    HRESULT GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE, IDirect3DSurface9 **surface) override
+    {
+        if (!surface || index != 0)
+            return D3DERR_INVALIDCALL;
+        m_backBuffer->AddRef();
+        *surface = m_backBuffer;
+        return D3D_OK;
+    }
+
+    HRESULT Present(const RECT *sourceRect, const RECT *destRect, HWND overrideWindow, const void *,
+                    DWORD flags) override
+    {
+        if (overrideWindow && overrideWindow != m_window)
+            return D3DERR_INVALIDCALL;
+        if ((flags & D3DPRESENT_DONOTWAIT) && m_target->busy())
+            return D3DERR_WASSTILLDRAWING;
+        return m_device->presentChain(m_backBuffer, m_target, sourceRect, destRect);
+    }
+
+private:
+    ~SwapChain() override
+    {
+        if (m_own)
+            unregisterTarget(m_window, m_own.get());
+        m_backBuffer->Release();
+        m_device->Release();
+    }
+
+    Device *m_device; // one reference
+    HWND m_window;
+    std::unique_ptr<WindowTarget> m_own;
+    WindowTarget *m_target;
+    Surface *m_backBuffer; // one reference
+};
+
+HRESULT Device::CreateAdditionalSwapChain(D3DPRESENT_PARAMETERS *params, IDirect3DSwapChain9 **swapChain)
+{
+    if (!params || !swapChain || params->BackBufferWidth < 1 || params->BackBufferHeight < 1 ||
+        params->BackBufferWidth > 16384 || params->BackBufferHeight > 16384 || params->BackBufferCount > 1)
+        return D3DERR_INVALIDCALL;
+    const HWND window = params->hDeviceWindow ? params->hDeviceWindow : m_window;
+    std::unique_ptr<WindowTarget> own;
+    if (window != m_window) {
+        own = useX11() ? createX11Target(window) : createQtTarget(window);
+        if (!own)
+            return D3DERR_NOTAVAILABLE;
+    }
+    auto *backBuffer = new Surface(int(params->BackBufferWidth), int(params->BackBufferHeight), D3DFMT_R5G6B5);
+    if (!backBuffer->valid()) {
+        backBuffer->Release();
+        return E_OUTOFMEMORY;
+    }
+    *swapChain = new SwapChain(this, window, std::move(own), backBuffer);
+    return D3D_OK;
+}
+
+HRESULT Device::presentChain(Surface *backBuffer, WindowTarget *target, const RECT *sourceRect, const RECT *destRect)
+{
+    RECT s;
+    int w = 0, h = 0;
+    if (m_pending.yuv && m_pending.rgb == backBuffer && !m_pending.scale &&
+        clipTo(sourceRect, backBuffer->width(), backBuffer->height(), &s) && target->clientSize(&w, &h) && w > 0 &&
+        h > 0) {
+        // Only the picture went into the back buffer since the last
+        // Present: one pass from the picture into the window, the back
+        // buffer standing for the client area.
+        FusedPicture picture = pictureOf(m_pending.yuv, s);
+        picture.dest = destRect ? *destRect : RECT{0, 0, w, h};
+        picture.backWidth = w;
+        picture.backHeight = h;
+        picture.clearColour = 0xFF000000u;
+        picture.linear = true;
+        const bool shown = target->presentFused(picture);
+        dropPending();
+        return shown ? D3D_OK : D3DERR_DEVICELOST;
+    }
+    flushPending();
+    return target->present(backBuffer->rgb(), sourceRect, destRect) ? D3D_OK : D3DERR_DEVICELOST;
 }
 
 // Clips a rectangle to a surface; null means the whole surface.

@@ -4,9 +4,10 @@
 // renderers call: a device bound to one native window, offscreen surfaces in
 // YV12 and R5G6B5, a back buffer of the picture size, StretchRect for colour
 // conversion and scaling, Clear, and Present onto the window's client area.
-// On X11 each device has its own display connection and presents through
-// MIT-SHM (or XPutImage); on other Qt platforms it paints through the widget
-// (see d3d9diag.h). Constant values are this layer's own.
+// Additional swap chains present a part of their back buffer into a part of
+// the window. On X11 each device has its own display connection and presents
+// through MIT-SHM (or XPutImage); on other Qt platforms it paints through the
+// widget (see d3d9diag.h). Constant values are this layer's own.
 
 #include "platform/gdi/gdi.h"
 
@@ -19,6 +20,7 @@ constexpr HRESULT D3DERR_NOTAVAILABLE = HRESULT(0x8876086A);
 constexpr HRESULT D3DERR_WASSTILLDRAWING = HRESULT(0x8876021C);
 constexpr HRESULT D3DERR_DEVICELOST = HRESULT(0x88760868);
 constexpr HRESULT E_OUTOFMEMORY = HRESULT(0x8007000E);
+constexpr HRESULT E_FAIL = HRESULT(0x80004005);
 
 inline bool FAILED(HRESULT hr)
 {
@@ -46,7 +48,14 @@ enum D3DPOOL { D3DPOOL_DEFAULT = 0 };
 enum D3DBACKBUFFER_TYPE { D3DBACKBUFFER_TYPE_MONO = 0 };
 enum D3DTEXTUREFILTERTYPE { D3DTEXF_NONE = 0, D3DTEXF_POINT = 1, D3DTEXF_LINEAR = 2 };
 enum D3DMULTISAMPLE_TYPE { D3DMULTISAMPLE_NONE = 0 };
-enum D3DSWAPEFFECT { D3DSWAPEFFECT_DISCARD = 1 };
+enum D3DSWAPEFFECT { D3DSWAPEFFECT_DISCARD = 1, D3DSWAPEFFECT_COPY = 3 };
+
+// Render states are accepted and have no effect: the layer draws no
+// primitives.
+enum D3DRENDERSTATETYPE { D3DRS_SRCBLEND = 19, D3DRS_CULLMODE = 22, D3DRS_ALPHAFUNC = 25, D3DRS_LIGHTING = 137 };
+enum D3DCULL { D3DCULL_NONE = 1 };
+enum D3DBLEND { D3DBLEND_ONE = 2 };
+enum D3DCMPFUNC { D3DCMP_GREATER = 5 };
 
 constexpr DWORD D3DCLEAR_TARGET = 0x1;
 constexpr DWORD D3DLOCK_DONOTWAIT = 0x4000;
@@ -56,6 +65,9 @@ constexpr DWORD D3DCREATE_HARDWARE_VERTEXPROCESSING = 0x40;
 constexpr DWORD D3DDEVCAPS_HWTRANSFORMANDLIGHT = 0x10000;
 constexpr DWORD D3DPRESENTFLAG_VIDEO = 0x10;
 constexpr UINT D3DPRESENT_INTERVAL_IMMEDIATE = 0x80000000u;
+// Present fails with D3DERR_WASSTILLDRAWING instead of waiting for the
+// window system to let go of an earlier picture.
+constexpr DWORD D3DPRESENT_DONOTWAIT = 0x1;
 
 typedef uint32_t D3DCOLOR; // 0xAARRGGBB
 
@@ -102,6 +114,25 @@ protected:
     virtual ~IDirect3DSurface9() = default;
 };
 
+class IDirect3DSwapChain9
+{
+public:
+    // The swap chain's one back buffer (index 0), an RGB surface of the size
+    // it was created with.
+    virtual HRESULT GetBackBuffer(UINT index, D3DBACKBUFFER_TYPE type, IDirect3DSurface9 **surface) = 0;
+    // Puts sourceRect of the back buffer (null: all of it) into destRect of
+    // the window's client area (null: all of it) and fills the rest of the
+    // client area with black. overrideWindow must be null or the swap
+    // chain's window.
+    virtual HRESULT Present(const RECT *sourceRect, const RECT *destRect, HWND overrideWindow, const void *dirtyRegion,
+                            DWORD flags) = 0;
+    virtual UINT AddRef() = 0;
+    virtual UINT Release() = 0;
+
+protected:
+    virtual ~IDirect3DSwapChain9() = default;
+};
+
 class IDirect3DDevice9
 {
 public:
@@ -112,7 +143,17 @@ public:
     // YV12 -> RGB converts colours; RGB -> RGB (back buffer) scales.
     virtual HRESULT StretchRect(IDirect3DSurface9 *source, const RECT *sourceRect, IDirect3DSurface9 *dest,
                                 const RECT *destRect, D3DTEXTUREFILTERTYPE filter) = 0;
-    // Fills the render target (the back buffer).
+    // A swap chain of its own back buffer on params->hDeviceWindow (null:
+    // the device's window). Runs on the window's (GUI) thread.
+    virtual HRESULT CreateAdditionalSwapChain(D3DPRESENT_PARAMETERS *params, IDirect3DSwapChain9 **swapChain) = 0;
+    // Index 0 only: the surface Clear fills from now on.
+    virtual HRESULT SetRenderTarget(DWORD index, IDirect3DSurface9 *surface) = 0;
+    virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
+    // D3DERR_DEVICELOST while the window no longer exists, else D3D_OK. X11
+    // knows no device reset, so a device is never reported as waiting for
+    // one.
+    virtual HRESULT TestCooperativeLevel() = 0;
+    // Fills the render target (at first the device's back buffer).
     virtual HRESULT Clear(DWORD count, const void *rects, DWORD flags, D3DCOLOR colour, float z, DWORD stencil) = 0;
     virtual HRESULT BeginScene() = 0;
     virtual HRESULT EndScene() = 0;
@@ -143,3 +184,12 @@ protected:
 };
 
 IDirect3D9 *Direct3DCreate9(UINT sdkVersion);
+
+namespace platform::d3d9 {
+
+// Whether presented pictures reach the window without Qt: on X11 the layer
+// draws into the native window itself, and Qt's own painting of that window
+// would only cover them. Elsewhere Qt's painting is how they get there.
+bool drawsOutsideQt();
+
+} // namespace platform::d3d9

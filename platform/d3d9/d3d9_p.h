@@ -61,6 +61,12 @@ struct FusedPicture
 bool composeFused(Scaler &scaler, const FusedPicture &picture, uint8_t *image, int stride, int width, int height,
                   int pixelFormat);
 
+// Stretches source of the back buffer (null: all) onto dest of an image of
+// the client size (null: all of it), black around it; pixelFormat is BGR0
+// or RGB565LE.
+bool composeBackBuffer(const QImage &backBuffer, const RECT *source, const RECT *dest, uint8_t *image, int stride,
+                       int width, int height, int pixelFormat);
+
 // Where a device's presented pictures go: one native window.
 class WindowTarget
 {
@@ -68,10 +74,13 @@ public:
     virtual ~WindowTarget() = default;
     virtual bool isWindow() = 0;
     virtual bool clientSize(int *width, int *height) = 0;
-    // Scales the back buffer (RGB32, picture size) onto the whole client area.
-    virtual bool present(const QImage &backBuffer) = 0;
+    // Scales source of the back buffer (RGB32; null: all) onto dest of the
+    // client area (null: all of it), black around it.
+    virtual bool present(const QImage &backBuffer, const RECT *source, const RECT *dest) = 0;
     virtual bool presentFused(const FusedPicture &picture) = 0;
     virtual bool sharedMemory() const { return false; }
+    // Whether a present now would have to wait for the window system.
+    virtual bool busy() { return false; }
     // Returns when the window system has taken every picture presented.
     virtual void waitUntilShown() {}
 };
@@ -93,6 +102,7 @@ bool x11ClientSize(HWND window, int *width, int *height);
 
 void callPresentHook(HWND window, const PresentedImage &image);
 bool forceXPutImage();
+bool sharedImagesBusy();
 bool fusedPresentAllowed();
 int yv12PitchOverride();
 

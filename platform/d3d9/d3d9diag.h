@@ -47,6 +47,11 @@ void setFusedPresent(bool allowed);
 // reads the window back.
 void waitUntilShown(HWND window);
 
+// Keeps both shared-memory images of every X11 target busy, as when the
+// server has not finished reading either: a Present with
+// D3DPRESENT_DONOTWAIT then fails with D3DERR_WASSTILLDRAWING.
+void setSharedImagesBusyForTests(bool busy);
+
 // Whether the newest X11 device on this window presents through MIT-SHM.
 bool usesSharedMemory(HWND window);
 

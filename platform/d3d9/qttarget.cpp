@@ -101,15 +101,11 @@ public:
         return true;
     }
 
-    bool present(const QImage &backBuffer) override
+    bool present(const QImage &backBuffer, const RECT *source, const RECT *dest) override
     {
         return draw([&](QImage &image) {
-            const uint8_t *src[4] = {backBuffer.constBits(), nullptr, nullptr, nullptr};
-            const int srcStride[4] = {int(backBuffer.bytesPerLine()), 0, 0, 0};
-            uint8_t *dst[4] = {image.bits(), nullptr, nullptr, nullptr};
-            const int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
-            return m_scaler.run(src, srcStride, backBuffer.width(), backBuffer.height(), AV_PIX_FMT_BGRA, dst,
-                                dstStride, image.width(), image.height(), AV_PIX_FMT_BGRA, true);
+            return composeBackBuffer(backBuffer, source, dest, image.bits(), int(image.bytesPerLine()), image.width(),
+                                     image.height(), AV_PIX_FMT_BGRA);
         });
     }
 

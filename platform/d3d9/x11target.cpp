@@ -4,7 +4,6 @@
 #include "platform/d3d9/d3d9_p.h"
 
 #include <QDebug>
-#include <QPainter>
 
 // Xlib after Qt: it defines macros (Status, Bool, None) that Qt headers use.
 #include <X11/Xlib.h>
@@ -148,20 +147,10 @@ public:
     bool isWindow() override { return windowExists(m_dpy, m_window); }
     bool clientSize(int *width, int *height) override { return windowSize(m_dpy, m_window, width, height); }
 
-    bool present(const QImage &backBuffer) override
+    bool present(const QImage &backBuffer, const RECT *source, const RECT *dest) override
     {
         return draw([&](uint8_t *image, int stride, int w, int h) {
-            // Qt's bilinear stretch: swscale would take the RGB pixels
-            // through YUV and back, several times slower.
-            QImage window(image, w, h, stride,
-                          m_format == AV_PIX_FMT_RGB565LE ? QImage::Format_RGB16 : QImage::Format_RGB32);
-            QPainter painter(&window);
-            if (!painter.isActive())
-                return false;
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            painter.drawImage(QRect(0, 0, w, h), backBuffer);
-            return true;
+            return composeBackBuffer(backBuffer, source, dest, image, stride, w, h, m_format);
         });
     }
 
@@ -175,6 +164,16 @@ public:
     bool sharedMemory() const override { return m_useShm && m_images[0].attached; }
 
     void waitUntilShown() override { XSync(m_dpy, False); }
+
+    bool busy() override
+    {
+        if (!m_useShm)
+            return false;
+        if (sharedImagesBusy())
+            return true;
+        pumpEvents();
+        return m_images[1].image && !finished(m_images[0]) && !finished(m_images[1]);
+    }
 
 private:
     // A window image; with MIT-SHM the server reads it after the request

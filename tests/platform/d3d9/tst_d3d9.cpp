@@ -13,6 +13,43 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+namespace {
+// The last image presented, copied by the present hook.
+QImage g_presented;
+void keepPresented(HWND, const platform::d3d9::PresentedImage &image, int64_t)
+{
+    g_presented = QImage(image.pixels, image.width, image.height, image.stride, QImage::Format_RGB32).copy();
+}
+
+// Fills a YV12 surface: left half red (Y 81, U 90, V 240), right half blue
+// (Y 41, U 240, V 110).
+bool fillRedBlue(IDirect3DSurface9 *yv12, int w, int h)
+{
+    D3DLOCKED_RECT locked{};
+    if (FAILED(yv12->LockRect(&locked, nullptr, 0)))
+        return false;
+    auto *y = static_cast<uint8_t *>(locked.pBits);
+    uint8_t *v = y + size_t(locked.Pitch) * h;
+    uint8_t *u = v + size_t(locked.Pitch / 2) * (h / 2);
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            const bool left = c < w / 2;
+            y[r * locked.Pitch + c] = left ? 81 : 41;
+            if (r < h / 2 && c < w / 2) {
+                u[r * (locked.Pitch / 2) + c] = c < w / 4 ? 90 : 240;
+                v[r * (locked.Pitch / 2) + c] = c < w / 4 ? 240 : 110;
+            }
+        }
+    return SUCCEEDED(yv12->UnlockRect());
+}
+
+bool near(QRgb a, QRgb b, int tolerance)
+{
+    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
+           qAbs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+} // namespace
+
 // The layer on a non-X platform (offscreen here): the drawing thread leaves
 // its image with the widget, which paints it.
 class TestD3d9 : public QObject
@@ -132,14 +169,103 @@ private slots:
         IDirect3DDevice9 *device = nullptr;
         QVERIFY(SUCCEEDED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &params, &device)));
         QVERIFY(IsWindow(window));
+        QCOMPARE(device->TestCooperativeLevel(), D3D_OK);
         delete widget;
         QVERIFY(!IsWindow(window));
+        QCOMPARE(device->TestCooperativeLevel(), D3DERR_DEVICELOST);
         RECT r{};
         QVERIFY(!GetClientRect(window, &r));
         QVERIFY(FAILED(device->Present(nullptr, nullptr, 0, nullptr)));
         device->Release();
         d3d->Release();
         QVERIFY(!IsWindow(window));
+    }
+
+    // A swap chain puts its back buffer into a rectangle of the window and
+    // black around it; the one-pass path gives the same pixels as the chain
+    // through the back buffer.
+    void swapChainPresent_data()
+    {
+        QTest::addColumn<QRect>("source"); // null: all
+        QTest::addColumn<QRect>("dest");
+        QTest::addColumn<QRgb>("leftColour");
+        QTest::addColumn<QRgb>("rightColour");
+        QTest::newRow("whole window") << QRect() << QRect() << qRgb(255, 0, 0) << qRgb(0, 0, 255);
+        QTest::newRow("bars above and below")
+            << QRect() << QRect(0, 50, 200, 100) << qRgb(255, 0, 0) << qRgb(0, 0, 255);
+        QTest::newRow("left half, off-centre")
+            << QRect(0, 0, 32, 32) << QRect(30, 20, 120, 90) << qRgb(255, 0, 0) << qRgb(255, 0, 0);
+    }
+    void swapChainPresent()
+    {
+        QFETCH(QRect, source);
+        QFETCH(QRect, dest);
+        QFETCH(QRgb, leftColour);
+        QFETCH(QRgb, rightColour);
+        QWidget widget;
+        widget.resize(200, 200);
+        widget.show();
+        const HWND window = HWND(widget.winId());
+        IDirect3D9 *d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        D3DPRESENT_PARAMETERS params{};
+        params.BackBufferWidth = params.BackBufferHeight = 16;
+        params.hDeviceWindow = window;
+        IDirect3DDevice9 *device = nullptr;
+        QVERIFY(SUCCEEDED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0, &params, &device)));
+        IDirect3DSurface9 *yv12 = nullptr;
+        QVERIFY(SUCCEEDED(device->CreateOffscreenPlainSurface(64, 32, D3DFMT_YV12, D3DPOOL_DEFAULT, &yv12, nullptr)));
+        QVERIFY(fillRedBlue(yv12, 64, 32));
+        D3DPRESENT_PARAMETERS chainParams = params;
+        chainParams.BackBufferWidth = 64;
+        chainParams.BackBufferHeight = 32;
+        chainParams.SwapEffect = D3DSWAPEFFECT_COPY;
+        IDirect3DSwapChain9 *chain = nullptr;
+        QVERIFY(SUCCEEDED(device->CreateAdditionalSwapChain(&chainParams, &chain)));
+        QVERIFY(SUCCEEDED(device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE)));
+
+        const RECT src{source.left(), source.top(), source.right() + 1, source.bottom() + 1};
+        const RECT dst{dest.left(), dest.top(), dest.right() + 1, dest.bottom() + 1};
+        const QRect inside = dest.isNull() ? QRect(0, 0, 200, 200) : dest;
+        platform::d3d9::setPresentHook(keepPresented);
+        QImage images[2];
+        for (bool fused : {false, true}) {
+            platform::d3d9::setFusedPresent(fused);
+            g_presented = QImage();
+            IDirect3DSurface9 *back = nullptr;
+            QVERIFY(SUCCEEDED(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0)));
+            QVERIFY(SUCCEEDED(chain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back)));
+            QVERIFY(SUCCEEDED(device->StretchRect(yv12, nullptr, back, nullptr, D3DTEXF_LINEAR)));
+            QVERIFY(SUCCEEDED(device->SetRenderTarget(0, back)));
+            QCOMPARE(chain->Present(source.isNull() ? nullptr : &src, dest.isNull() ? nullptr : &dst, 0, nullptr,
+                                    D3DPRESENT_DONOTWAIT),
+                     D3D_OK);
+            back->Release();
+            images[fused] = g_presented;
+            QCOMPARE(images[fused].size(), QSize(200, 200));
+        }
+        platform::d3d9::setPresentHook(nullptr);
+        platform::d3d9::setFusedPresent(true);
+        for (const QImage &image : images) {
+            for (int y = 0; y < 200; y += 3)
+                for (int x = 0; x < 200; x += 3)
+                    if (!inside.contains(x, y))
+                        QVERIFY2(image.pixel(x, y) == qRgb(0, 0, 0), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+            const QPoint left(inside.left() + inside.width() / 5, inside.center().y());
+            const QPoint right(inside.right() - inside.width() / 5, inside.center().y());
+            QVERIFY2(near(image.pixel(left), leftColour, 12), qPrintable(QColor(image.pixel(left)).name()));
+            QVERIFY(near(image.pixel(right), rightColour, 12));
+        }
+        int differ = 0;
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 200; ++x)
+                differ += !near(images[0].pixel(x, y), images[1].pixel(x, y), 16);
+        // Only the column where red meets blue may differ by the filtering.
+        QVERIFY2(differ <= 2 * inside.height(), qPrintable(QString::number(differ)));
+
+        chain->Release();
+        yv12->Release();
+        device->Release();
+        d3d->Release();
     }
 
     // Every picture of a view goes through the same scaler: it builds its
