@@ -5,10 +5,10 @@
 #include "media/cd3drender.h"
 #include "media/cliveplayer.h"
 #include "media/codecids.h"
+#include "platform/d3d9/d3d9.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QGuiApplication>
 #include <QTimerEvent>
 #include <QWidget>
 
@@ -172,7 +172,7 @@ void qcStreamPlayer::startPlay(QWidget *widget)
     m_d3d->setDisplayMode(0);
     // Qt painting the widget would wipe what the render thread put there;
     // where Qt itself shows the pictures it must keep painting.
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+    if (platform::d3d9::drawsOutsideQt())
         widget->setUpdatesEnabled(false);
     m_player->setD3DRender(m_d3d);
     if (!m_player->isRunning())
