@@ -4,7 +4,8 @@
 // layer's Qt fallback draws: the stream comes while the page is shown, each
 // stream description gives one new drawing child that is presented to, and
 // the stream goes for good once the page is hidden. Header only: the suite
-// links the test device.
+// links the test device. Include it last (Xlib's macros clash with Qt's
+// names).
 
 #include "devsetfixture.h"
 #include "tests/devicesim/protocols.h"
@@ -19,13 +20,13 @@ inline int streamGets(const devicesim::Device &device)
 {
     int n = 0;
     for (const LoggedRequest &r : device.requests())
-        n += r.path == QLatin1String("/action/stream");
+        n += r.path == "/action/stream";
     return n;
 }
 
 inline int openStreams(const devicesim::Device &device)
 {
-    return device.openConnections([](const LoggedRequest &r) { return r.path == QLatin1String("/action/stream"); });
+    return device.openConnections([](const LoggedRequest &r) { return r.path == "/action/stream"; });
 }
 
 // The single drawing child of the preview area once it has been presented

@@ -1,5 +1,4 @@
 #include "devsetfixture.h"
-#include "devsetpreviewcheck.h"
 #include "devsettings/qwdevsetimage.h"
 
 #include <QComboBox>
@@ -7,6 +6,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTimeEdit>
+
+#include "devsetpreviewcheck.h"
 
 using namespace devsetfixture;
 

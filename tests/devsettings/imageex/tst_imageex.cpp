@@ -1,5 +1,4 @@
 #include "devsetfixture.h"
-#include "devsetpreviewcheck.h"
 #include "devsettings/qwdevsetimageex.h"
 #include "devsettings/qwlabelex.h"
 #include "platform/widgets/qrangeslider.h"
@@ -10,6 +9,8 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
+
+#include "devsetpreviewcheck.h"
 
 using namespace devsetfixture;
 using F = ImageScene_t;

@@ -3,7 +3,6 @@
 // the stream when hidden or closed.
 
 #include "devsetfixture.h"
-#include "devsetpreviewcheck.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevicesettings.h"
 #include "devsettings/qwdevsetimageex.h"
@@ -13,7 +12,7 @@
 #include "media/qcstreamplayer.h"
 #include "tests/devicesim/protocols.h"
 #include "tests/devicesim/settingsets.h"
-#include "tests/support/xpixels.h"
+#include "devsetpreviewcheck.h"
 
 #include <QApplication>
 #include <QPushButton>

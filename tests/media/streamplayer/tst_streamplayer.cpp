@@ -9,13 +9,15 @@
 #include "media/cliveplayer.h"
 #include "media/qcstreamplayer.h"
 #include "tests/support/loopback.h"
-#include "tests/support/xpixels.h"
 
 #include <QApplication>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QWidget>
 #include <QtTest>
+
+// Xlib's macros last: they clash with Qt's names.
+#include "tests/support/xpixels.h"
 
 namespace {
 
