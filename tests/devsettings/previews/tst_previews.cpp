@@ -12,10 +12,11 @@
 #include "media/qcstreamplayer.h"
 #include "tests/devicesim/protocols.h"
 #include "tests/devicesim/settingsets.h"
-#include "devsetpreviewcheck.h"
 
 #include <QApplication>
 #include <QPushButton>
+
+#include "devsetpreviewcheck.h"
 
 using namespace devsetfixture;
 
