@@ -68,20 +68,18 @@ private:
 
     void renderLoop();
     bool createSurfaces();
-    void releaseDirect3D();
-    void drawSlot(Slot &slot);
-    void present(bool black);
+    void drawSlot(const Slot &slot);
+    // The picture in the surface, or a black window.
+    bool present(bool black);
 
     IDirect3D9 *m_d3d = nullptr;
     IDirect3DDevice9 *m_device = nullptr;
     IDirect3DSurface9 *m_surface = nullptr;
-    IDirect3DSurface9 *m_backBuffer = nullptr;
     IDirect3DSwapChain9 *m_swapChain = nullptr;
     D3DPRESENT_PARAMETERS m_params{};
     int m_width = 0;
     int m_height = 0;
-    RECT m_clientRect{};
-    RECT m_sourceRect{};
+    RECT m_clientRect{}; // render thread only
     HWND m_window = 0;
     std::thread m_thread;
     platform::AutoResetEvent m_readyForInput;
@@ -89,6 +87,9 @@ private:
     std::atomic<bool> m_ready{false};
     std::mutex m_lock; // the queue and the slots' free flags
     std::deque<int> m_queue;
+    // The slot the render thread copies from: a reset leaves it busy until
+    // the copy is done, so no producer writes into it meanwhile.
+    int m_drawing = -1;
     Slot m_slots[kSlots];
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_displayMode{0};

@@ -74,19 +74,8 @@ int CD3DWndRender::init(int width, int height, int)
         return 1;
     const DWORD behaviour = (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) ? kHardwareBehaviour : kSoftwareBehaviour;
 
-    D3DPRESENT_PARAMETERS params{};
-    params.BackBufferWidth = UINT(width);
-    params.BackBufferHeight = UINT(height);
-    params.BackBufferFormat = D3DFMT_UNKNOWN;
-    params.BackBufferCount = 0;
-    params.MultiSampleType = D3DMULTISAMPLE_NONE;
-    params.SwapEffect = D3DSWAPEFFECT_DISCARD;
-    params.hDeviceWindow = window;
-    params.Windowed = TRUE;
-    params.EnableAutoDepthStencil = FALSE;
-    params.Flags = D3DPRESENTFLAG_VIDEO;
-    params.FullScreen_RefreshRateInHz = 0;
-    params.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+    D3DPRESENT_PARAMETERS params =
+        platform::d3d9::windowedVideo(window, UINT(width), UINT(height), D3DSWAPEFFECT_DISCARD);
     if (FAILED(m_d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, behaviour, &params, &m_device)))
         return 1;
     if (FAILED(m_device->CreateOffscreenPlainSurface(UINT(width), UINT(height), D3DFMT_YV12, D3DPOOL_DEFAULT, &m_yv12,

@@ -187,6 +187,23 @@ IDirect3D9 *Direct3DCreate9(UINT sdkVersion);
 
 namespace platform::d3d9 {
 
+// Windowed presentation of video into one window, shown at once: what the
+// renderers start their devices and swap chains from.
+inline D3DPRESENT_PARAMETERS windowedVideo(HWND window, UINT width, UINT height, D3DSWAPEFFECT effect)
+{
+    D3DPRESENT_PARAMETERS params{};
+    params.BackBufferWidth = width;
+    params.BackBufferHeight = height;
+    params.BackBufferFormat = D3DFMT_UNKNOWN;
+    params.MultiSampleType = D3DMULTISAMPLE_NONE;
+    params.SwapEffect = effect;
+    params.hDeviceWindow = window;
+    params.Windowed = TRUE;
+    params.Flags = D3DPRESENTFLAG_VIDEO;
+    params.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+    return params;
+}
+
 // Whether presented pictures reach the window without Qt: on X11 the layer
 // draws into the native window itself, and Qt's own painting of that window
 // would only cover them. Elsewhere Qt's painting is how they get there.

@@ -2,13 +2,15 @@
 
 // What the X server shows, and how often each window was presented to, for
 // the suites that check live pictures under Xvfb. Header only: the suite
-// links X11 itself.
+// links X11 and Qt's widgets itself.
 
 #include "platform/d3d9/d3d9diag.h"
 
 #include <QColor>
 #include <QImage>
 #include <QRect>
+#include <QTest>
+#include <QWidget>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -71,6 +73,37 @@ inline QImage grabX(Display *display, Window window, const QRect &rect)
     XDestroyImage(image);
     return out;
 }
+
+// One pixel of a window, once the window system has taken what the layer
+// presented to it.
+inline QColor pixelAt(Display *display, HWND window, int x, int y)
+{
+    platform::d3d9::waitUntilShown(window);
+    XSync(display, False);
+    const QImage one = grabX(display, Window(window), QRect(x, y, 1, 1));
+    return one.isNull() ? QColor() : one.pixelColor(0, 0);
+}
+
+// A shown top-level window holding one native child of the given size,
+// 20 pixels in from its corner: the renderers' target.
+struct NativeView
+{
+    NativeView(int w, int h)
+    {
+        top.resize(w + 40, h + 40);
+        child = new QWidget(&top);
+        child->setAttribute(Qt::WA_NativeWindow);
+        child->setAttribute(Qt::WA_OpaquePaintEvent);
+        child->setGeometry(20, 20, w, h);
+        top.show();
+        exposed = QTest::qWaitForWindowExposed(&top);
+        window = HWND(child->winId());
+    }
+    QWidget top;
+    QWidget *child = nullptr;
+    HWND window = 0;
+    bool exposed = false;
+};
 
 inline bool nearColour(const QColor &a, const QColor &b, int tolerance)
 {

@@ -8,6 +8,8 @@
 
 #include "media/cd3dwndrender.h"
 #include "platform/d3d9/d3d9diag.h"
+#include "tests/support/pictures.h"
+#include "tests/support/xpixels.h"
 
 // Xlib last: it defines macros that Qt headers use as names.
 #include <X11/Xlib.h>
@@ -18,78 +20,17 @@
 
 namespace {
 
-// A planar 4:2:0 picture: left half one colour, right half another.
-struct Picture
-{
-    Picture(int w, int h, const uint8_t left[3], const uint8_t right[3]) : width(w), height(h)
-    {
-        y.resize(size_t(w) * h);
-        u.resize(size_t(w / 2) * (h / 2));
-        v.resize(u.size());
-        for (int r = 0; r < h; ++r)
-            for (int c = 0; c < w; ++c)
-                y[size_t(r) * w + c] = c < w / 2 ? left[0] : right[0];
-        for (int r = 0; r < h / 2; ++r)
-            for (int c = 0; c < w / 2; ++c) {
-                u[size_t(r) * (w / 2) + c] = c < w / 4 ? left[1] : right[1];
-                v[size_t(r) * (w / 2) + c] = c < w / 4 ? left[2] : right[2];
-            }
-        planes[0] = y.data();
-        planes[1] = u.data();
-        planes[2] = v.data();
-        lines[0] = w;
-        lines[1] = lines[2] = w / 2;
-    }
-    int width, height;
-    std::vector<uint8_t> y, u, v;
-    const uint8_t *planes[3];
-    int lines[3];
-};
-
-const uint8_t kRed[3] = {81, 90, 240};
-const uint8_t kBlue[3] = {41, 240, 110};
+using Picture = testsupport::YuvHalves;
+using testsupport::NativeView;
+const uint8_t *const kRed = testsupport::kYuvRed;
+const uint8_t *const kBlue = testsupport::kYuvBlue;
 const uint8_t kGrey[3] = {128, 128, 128};
-
-// A top-level window holding one native child of the given size.
-struct NativeView
-{
-    explicit NativeView(int w, int h)
-    {
-        top.resize(w + 40, h + 40);
-        child = new QWidget(&top);
-        child->setAttribute(Qt::WA_NativeWindow);
-        child->setAttribute(Qt::WA_OpaquePaintEvent);
-        child->setGeometry(20, 20, w, h);
-        top.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&top));
-        window = HWND(child->winId());
-    }
-    QWidget top;
-    QWidget *child = nullptr;
-    HWND window = 0;
-};
 
 Display *g_dpy = nullptr;
 
 QColor pixelAt(HWND window, int x, int y)
 {
-    platform::d3d9::waitUntilShown(window);
-    XSync(g_dpy, False);
-    XImage *img = XGetImage(g_dpy, Window(window), x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!img)
-        return QColor();
-    const unsigned long p = XGetPixel(img, 0, 0);
-    auto channel = [p](unsigned long mask) {
-        int shift = 0;
-        while (mask && !(mask & 1)) {
-            mask >>= 1;
-            ++shift;
-        }
-        return int(((p >> shift) & mask) * 255 / (mask ? mask : 1));
-    };
-    QColor c(channel(img->red_mask), channel(img->green_mask), channel(img->blue_mask));
-    XDestroyImage(img);
-    return c;
+    return testsupport::pixelAt(g_dpy, window, x, y);
 }
 
 bool near(const QColor &c, int r, int g, int b, int tolerance)
