@@ -232,7 +232,7 @@ Reconnect measureReconnects(Setup &s, int drops)
 // The named threads' share of one core; the rest of the process as "other".
 QString cpuColumns(const std::map<QString, double> &cpu)
 {
-    static const char *const kNamed[] = {"gui", "preview-player", "preview-stream", "d3d-render"};
+    static const char *const kNamed[] = {"gui", "preview-player", "preview-stream", "d3drender"};
     double named = 0, all = 0;
     QString out;
     for (const char *name : kNamed) {
