@@ -6,6 +6,27 @@
 #include <QGridLayout>
 #include <QWidget>
 
+namespace {
+
+// A native child makes its ancestors and their siblings native too, and Qt
+// puts the windows it creates then on top of the older ones, whatever the
+// widgets' order: the settings window's guide would cover the page showing
+// the preview. Raising every native sibling in the widgets' order puts the
+// windows back in it.
+void restackAsWidgets(QWidget *widget)
+{
+    for (QWidget *w = widget; w && !w->isWindow() && w->parentWidget(); w = w->parentWidget()) {
+        const QObjectList siblings = w->parentWidget()->children();
+        for (QObject *o : siblings) {
+            auto *sibling = qobject_cast<QWidget *>(o);
+            if (sibling && !sibling->isWindow() && sibling->internalWinId())
+                sibling->raise();
+        }
+    }
+}
+
+} // namespace
+
 DevsetPreview::DevsetPreview(QWidget *area, Drawing drawing) : QObject(area), m_area(area), m_drawing(drawing)
 {
     auto *grid = new QGridLayout(area);
@@ -54,8 +75,10 @@ void DevsetPreview::onVideoratio(int width, int height)
     m_surface->show();
     if (m_drawing == Drawing::OpenGL)
         m_player->startYuvPlay(static_cast<CYuvRender *>(m_surface.data()));
-    else
+    else {
         m_player->startPlay(m_surface);
+        restackAsWidgets(m_surface);
+    }
     if (QWidget *page = m_area->parentWidget())
         page->update();
 }
