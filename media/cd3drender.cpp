@@ -91,6 +91,9 @@ int CD3DRender::createDevice(HWND window)
 
 bool CD3DRender::createSurfaces()
 {
+    // What an earlier init that failed half way made.
+    release(m_swapChain);
+    release(m_surface);
     if (FAILED(m_device->CreateOffscreenPlainSurface(UINT(m_width), UINT(m_height), D3DFMT_YV12, D3DPOOL_DEFAULT,
                                                      &m_surface, nullptr)))
         return false;

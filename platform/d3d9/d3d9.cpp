@@ -379,7 +379,6 @@ public:
 
     // A swap chain's Present: its back buffer onto the window of target.
     HRESULT presentChain(Surface *backBuffer, WindowTarget *target, const RECT *sourceRect, const RECT *destRect);
-    HWND window() const { return m_window; }
     WindowTarget *target() const { return m_target.get(); }
 
     HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL, IDirect3DSurface9 **surface,

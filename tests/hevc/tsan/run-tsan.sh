@@ -15,7 +15,8 @@ fi
 # A suite may add options (a suppression file, say) in TSAN_EXTRA_OPTIONS;
 # later ones win.
 export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:ignore_noninstrumented_modules=1${TSAN_EXTRA_OPTIONS:+:$TSAN_EXTRA_OPTIONS}"
-export QT_QPA_PLATFORM=offscreen
+# Offscreen unless the entry asks for a real display (xcb).
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 # Sanitizer options of the ASan build mean nothing here.
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 "$bin" "$@" >/dev/null
