@@ -48,8 +48,10 @@ bool qcStreamPlayer::openStream()
     m_stream->setObjectName(QStringLiteral("preview-stream"));
     m_player = new CLivePlayer;
     m_player->setObjectName(QStringLiteral("preview-player"));
-    m_stream->start(QThread::InheritPriority);
+    // The client thread sends the request as soon as it is connected: it
+    // must be in place before the thread starts.
     m_stream->prepareLiveRequest(PlayStream::kMainStream);
+    m_stream->start(QThread::InheritPriority);
     return true;
 }
 
