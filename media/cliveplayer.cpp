@@ -92,7 +92,7 @@ CLivePlayer::~CLivePlayer()
             qDebug() << "live player took" << t.elapsed() << "ms to stop";
     }
     closeDecoder();
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     m_wndRender = nullptr;
     m_d3dRender = nullptr;
     m_yuvRender = nullptr;
@@ -125,13 +125,13 @@ bool CLivePlayer::inputData(const uint8_t *data, int length, int)
 
 void CLivePlayer::setWndRender(CD3DWndRender *render)
 {
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     m_wndRender = render;
 }
 
 void CLivePlayer::setRenderWidget(CYuvRender *render)
 {
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     disconnect(m_yuvUpdate);
     m_yuvRender = render;
     if (render)
@@ -141,7 +141,7 @@ void CLivePlayer::setRenderWidget(CYuvRender *render)
 
 void CLivePlayer::setD3DRender(CD3DRender *render)
 {
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     m_d3dRender = render;
 }
 
@@ -208,7 +208,7 @@ bool CLivePlayer::stopLiveplay()
     m_stop = true;
     m_stopToken.requestStop();
     {
-        QMutexLocker lock(&m_renderMutex);
+        std::lock_guard<std::mutex> lock(m_renderMutex);
         if (m_yuvRender)
             m_yuvRender->setActive(false);
     }
@@ -442,7 +442,7 @@ void CLivePlayer::renderFrame(const AVFrame *picture)
         }
         return;
     }
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     if (m_yuvRender && !m_stop) {
         // Packed again whenever the size changes: a stream may grow on an
         // open connection.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/stoptoken.h"
@@ -157,7 +158,9 @@ private:
 
     QMutex m_queueMutex; // the input queue's pop and push
     std::unique_ptr<qcRingBuffer> m_queue;
-    QMutex m_renderMutex; // the renderer pointers, for one draw at a time
+    // The renderer pointers, for one draw at a time (a standard mutex, whose
+    // hand-over the thread sanitizer sees).
+    std::mutex m_renderMutex;
     CYuvRender *m_yuvRender = nullptr;
     QMetaObject::Connection m_yuvUpdate;
     std::vector<uint8_t> m_packed; // the picture as one I420 block, at m_packedWidth x m_packedHeight
