@@ -12,6 +12,7 @@
 // number drawn into its top rows; the present hook reads it back, so the
 // latency from the device's send to the picture on screen is measured per
 // frame on CLOCK_MONOTONIC.
+#include "benchsupport.h"
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
 #include "media/cliveplayer.h"
@@ -49,6 +50,8 @@ extern "C" {
 #include <unistd.h>
 
 namespace {
+
+using namespace benchsupport;
 
 constexpr int kMaxViews = 64;
 constexpr int kClipFrames = 4096; // above the bench clips' length
@@ -144,35 +147,6 @@ double percentile(std::vector<double> v, double p)
     return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
 }
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// utime + stime of a /proc stat file, in seconds.
-double cpuSeconds(const QString &statPath)
-{
-    QFile f(statPath);
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray line = f.readAll();
-    const int close = line.lastIndexOf(')');
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    // Fields after the name start at state (3); utime is 14, stime 15.
-    if (fields.size() < 13)
-        return 0;
-    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
-
-QString threadName(const QString &task)
-{
-    QFile f(QStringLiteral("/proc/self/task/%1/comm").arg(task));
-    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
-}
-
 struct CpuSample
 {
     double players = 0;
@@ -203,97 +177,6 @@ CpuSample sampleCpu(qint64 xpid)
     return s;
 }
 
-double rssMiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    f.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0;
-}
-
-double threadCpuMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-// Bare libavcodec on an H.264 elementary stream, one thread, no drawing.
-struct BareDecoder
-{
-    BareDecoder()
-    {
-        const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_H264);
-        ctx = avcodec_alloc_context3(codec);
-        ctx->thread_count = 1;
-        avcodec_open2(ctx, codec, nullptr);
-        parser = av_parser_init(AV_CODEC_ID_H264);
-        pkt = av_packet_alloc();
-        frame = av_frame_alloc();
-    }
-    ~BareDecoder()
-    {
-        av_frame_free(&frame);
-        av_packet_free(&pkt);
-        av_parser_close(parser);
-        avcodec_free_context(&ctx);
-    }
-    // Cuts the next packet off the stream into pkt; false at its end.
-    bool nextPacket(const uint8_t *&data, int &left)
-    {
-        while (left > 0) {
-            const int used =
-                av_parser_parse2(parser, ctx, &pkt->data, &pkt->size, data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
-            data += used;
-            left -= used;
-            if (pkt->size)
-                return true;
-        }
-        return false;
-    }
-    // Decodes pkt; the number of pictures that came out.
-    int decode()
-    {
-        int frames = 0;
-        if (avcodec_send_packet(ctx, pkt) == 0)
-            while (avcodec_receive_frame(ctx, frame) == 0) {
-                ++frames;
-                width = frame->width;
-                height = frame->height;
-            }
-        return frames;
-    }
-    int width = 0, height = 0; // of the last picture
-    AVCodecContext *ctx;
-    AVCodecParserContext *parser;
-    AVPacket *pkt;
-    AVFrame *frame;
-};
-
-// The clip decoded three times back to back: ms per frame (wall time; its
-// processor time in *cpuMs).
-double referenceDecodeMs(const QByteArray &clip, int *width, int *height, double *cpuMs)
-{
-    BareDecoder d;
-    int frames = 0;
-    QElapsedTimer t;
-    const double cpu0 = threadCpuMs();
-    t.start();
-    for (int pass = 0; pass < 3; ++pass) {
-        const uint8_t *data = reinterpret_cast<const uint8_t *>(clip.constData());
-        int left = clip.size();
-        while (d.nextPacket(data, left))
-            frames += d.decode();
-    }
-    const double ms = frames ? t.nsecsElapsed() / 1e6 / frames : 0;
-    *cpuMs = frames ? (threadCpuMs() - cpu0) / frames : 0;
-    *width = d.width;
-    *height = d.height;
-    return ms;
-}
-
 // The same, but paced as a live stream paces the player: a wait of gapMs
 // before each packet, and only the decoding timed. Shows what a decoder
 // that sleeps between pictures costs by itself (its state has left the
@@ -316,47 +199,6 @@ void referencePacedDecode(const QByteArray &clip, int gapMs, int maxFrames, doub
     }
     *wallMs = frames ? wall / frames : 0;
     *cpuMs = frames ? cpu / frames : 0;
-}
-
-// One sws_scale pass YUV420P -> BGR0 from the picture size to the view size:
-// ms per frame back to back, and in *pacedMs with gapMs between passes.
-double referenceScaleMs(int pw, int ph, int vw, int vh, int gapMs, double *pacedMs)
-{
-    std::vector<uint8_t> src(size_t(av_image_get_buffer_size(AV_PIX_FMT_YUV420P, pw, ph, 1)), 100);
-    std::vector<uint8_t> dst(size_t(vw) * vh * 4);
-    uint8_t *sp[4];
-    int sl[4];
-    av_image_fill_arrays(sp, sl, src.data(), AV_PIX_FMT_YUV420P, pw, ph, 1);
-    uint8_t *dp[4] = {dst.data(), nullptr, nullptr, nullptr};
-    int dl[4] = {vw * 4, 0, 0, 0};
-    SwsContext *sws =
-        sws_getContext(pw, ph, AV_PIX_FMT_YUV420P, vw, vh, AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    const int n = 100;
-    QElapsedTimer t;
-    t.start();
-    for (int i = 0; i < n; ++i)
-        sws_scale(sws, sp, sl, 0, ph, dp, dl);
-    const double ms = t.nsecsElapsed() / 1e6 / n;
-    const int paced = 25;
-    qint64 ns = 0;
-    for (int i = 0; i < paced; ++i) {
-        usleep(useconds_t(gapMs) * 1000);
-        t.start();
-        sws_scale(sws, sp, sl, 0, ph, dp, dl);
-        ns += t.nsecsElapsed();
-    }
-    *pacedMs = ns / 1e6 / paced;
-    sws_freeContext(sws);
-    return ms;
-}
-
-// Waits in the event loop without spinning: the main thread's CPU counts
-// in the figures.
-void waitMs(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 struct RunResult
@@ -565,12 +407,8 @@ int main(int argc, char **argv)
     }
     const int stream = streamName == QLatin1String("main") ? 0 : 1;
     QTemporaryDir made;
-    if (clips.isEmpty())
-        clips = made.path();
-    if (QProcess::execute(QStringLiteral(ARDO_MAKE_CLIPS), {clips, QStringLiteral("bench")}) != 0) {
-        std::fprintf(stderr, "make-clips.sh failed\n");
+    if (!makeBenchClips(ARDO_MAKE_CLIPS, &clips, made))
         return 1;
-    }
     platform::d3d9::setPresentHook(onPresent);
     g_stream = stream;
 
@@ -615,12 +453,7 @@ int main(int argc, char **argv)
                 std::printf("%4d %-5s failed\n", n, fused ? "fused" : "full");
                 continue;
             }
-            auto med = [&](double RunResult::*m) {
-                std::vector<double> v;
-                for (const RunResult &r : results)
-                    v.push_back(r.*m);
-                return median(v);
-            };
+            auto med = [&](double RunResult::*m) { return medianOf(results, m); };
             const double cpuView = med(&RunResult::cpuPerView);
             // Cores needed for 64 views: players scaled by view count, plus
             // the rest of the process and the X server scaled the same way.

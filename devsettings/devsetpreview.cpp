@@ -6,7 +6,28 @@
 #include <QGridLayout>
 #include <QWidget>
 
-DevsetPreview::DevsetPreview(QWidget *area) : QObject(area), m_area(area)
+namespace {
+
+// A native child makes its ancestors and their siblings native too, and Qt
+// puts the windows it creates then on top of the older ones, whatever the
+// widgets' order: the settings window's guide would cover the page showing
+// the preview. Raising every native sibling in the widgets' order puts the
+// windows back in it.
+void restackAsWidgets(QWidget *widget)
+{
+    for (QWidget *w = widget; w && !w->isWindow() && w->parentWidget(); w = w->parentWidget()) {
+        const QObjectList siblings = w->parentWidget()->children();
+        for (QObject *o : siblings) {
+            auto *sibling = qobject_cast<QWidget *>(o);
+            if (sibling && !sibling->isWindow() && sibling->internalWinId())
+                sibling->raise();
+        }
+    }
+}
+
+} // namespace
+
+DevsetPreview::DevsetPreview(QWidget *area, Drawing drawing) : QObject(area), m_area(area), m_drawing(drawing)
 {
     auto *grid = new QGridLayout(area);
     grid->setContentsMargins(1, 1, 1, 1);
@@ -42,10 +63,22 @@ void DevsetPreview::onVideoratio(int width, int height)
         return;
     // The player stops drawing into the old widget before it goes.
     m_player->releaseRender();
-    delete m_render;
-    m_render = new CYuvRender(m_area, width, height);
-    m_area->layout()->addWidget(m_render);
-    m_render->setDisplayMode(CYuvRender::Stretch);
-    m_render->show();
-    m_player->startYuvPlay(m_render);
+    delete m_surface;
+    if (m_drawing == Drawing::OpenGL) {
+        auto *render = new CYuvRender(m_area, width, height);
+        render->setDisplayMode(CYuvRender::Stretch);
+        m_surface = render;
+    } else {
+        m_surface = new QWidget(m_area);
+    }
+    m_area->layout()->addWidget(m_surface);
+    m_surface->show();
+    if (m_drawing == Drawing::OpenGL)
+        m_player->startYuvPlay(static_cast<CYuvRender *>(m_surface.data()));
+    else {
+        m_player->startPlay(m_surface);
+        restackAsWidgets(m_surface);
+    }
+    if (QWidget *page = m_area->parentWidget())
+        page->update();
 }

@@ -1,35 +1,40 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
-class CYuvRender;
 class QWidget;
 class qcStreamPlayer;
 
 // The live picture of a page's preview area while the page is shown: a
 // stream player of the device's main stream and, for each stream
-// description it announces, a new picture widget of that size stretched
-// over the area. The old widget is deleted only after the player let go of
-// it.
+// description it announces, a new drawing widget filling the area: a plain
+// native child the player draws into through Direct3D, or an OpenGL picture
+// widget stretched over the area. The old widget is deleted only after the
+// player let go of it.
 class DevsetPreview : public QObject
 {
     Q_OBJECT
 public:
-    explicit DevsetPreview(QWidget *area);
+    enum class Drawing { Direct3D, OpenGL };
+
+    DevsetPreview(QWidget *area, Drawing drawing);
     ~DevsetPreview() override;
 
     void start(const QString &devip, const QString &httpport, const QString &username, const QString &password);
     void stop();
 
     qcStreamPlayer *player() const { return m_player; }
-    CYuvRender *render() const { return m_render; }
+    // The drawing widget of the newest stream description, or null.
+    QWidget *surface() const { return m_surface; }
 
 public slots:
     void onVideoratio(int width, int height);
 
 private:
     QWidget *m_area;
+    Drawing m_drawing;
     qcStreamPlayer *m_player = nullptr;
-    CYuvRender *m_render = nullptr;
+    QPointer<QWidget> m_surface;
 };

@@ -56,7 +56,7 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
     m_videoView->setAttribute(Qt::WA_StyledBackground);
     m_videoView->setStyleSheet(QStringLiteral("QWidget#widget_Videoview{background:black;}"));
     m_videoView->setFixedHeight(282);
-    m_live = new DevsetPreview(m_videoView);
+    m_live = new DevsetPreview(m_videoView, DevsetPreview::Drawing::Direct3D);
     left->addWidget(m_videoView);
     QWidget *advance = group(QStringLiteral("widget_Advance"), this);
     auto *advanceGrid = new QGridLayout(advance);

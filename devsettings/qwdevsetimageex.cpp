@@ -121,7 +121,7 @@ qwDevsetImageEx::qwDevsetImageEx(QWidget *parent) : QWidget(parent)
     m_videoView->setAttribute(Qt::WA_StyledBackground);
     m_videoView->setStyleSheet(QStringLiteral("QWidget#widget_Videoview{background-color:black;}"));
     m_videoView->setFixedSize(491, 316);
-    m_live = new DevsetPreview(m_videoView);
+    m_live = new DevsetPreview(m_videoView, DevsetPreview::Drawing::Direct3D);
     left->addWidget(m_videoView);
     left->addStretch();
     row->addLayout(left);

@@ -82,7 +82,7 @@ qwDevsetMotion::qwDevsetMotion(QWidget *parent) : QWidget(parent)
                                                                 QSize(kPreviewWidth + 1, kPreviewHeight + 1));
     m_preview = stage.preview;
     m_overlay = stage.overlay;
-    m_live = new DevsetPreview(m_preview);
+    m_live = new DevsetPreview(m_preview, DevsetPreview::Drawing::OpenGL);
     m_overlay->setMouseTracking(true);
     left->addWidget(stage.stage);
     auto *regionButtons = new QHBoxLayout;

@@ -86,7 +86,7 @@ qwDevsetOsd::qwDevsetOsd(QWidget *parent) : QWidget(parent)
         devset::makePreviewStage(this, QSize(kPreviewWidth, kPreviewHeight), QSize(kPreviewWidth, kPreviewHeight));
     m_preview = stage.preview;
     m_overlay = stage.overlay;
-    m_live = new DevsetPreview(m_preview);
+    m_live = new DevsetPreview(m_preview, DevsetPreview::Drawing::OpenGL);
     column->addWidget(stage.stage);
     for (size_t i = 0; i < m_itemRect.size(); ++i)
         m_itemRect[i] = QRect(QPoint(0, 0), kItems[i].size);

@@ -3,6 +3,7 @@
 #include "media/cyuvrender.h"
 
 #include "device/qcringbuffer.h"
+#include "media/cd3drender.h"
 #include "media/cd3dwndrender.h"
 #include "media/codecids.h"
 #include "media/qcaudioplayer.h"
@@ -91,8 +92,9 @@ CLivePlayer::~CLivePlayer()
             qDebug() << "live player took" << t.elapsed() << "ms to stop";
     }
     closeDecoder();
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     m_wndRender = nullptr;
+    m_d3dRender = nullptr;
     m_yuvRender = nullptr;
 }
 
@@ -123,18 +125,24 @@ bool CLivePlayer::inputData(const uint8_t *data, int length, int)
 
 void CLivePlayer::setWndRender(CD3DWndRender *render)
 {
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     m_wndRender = render;
 }
 
 void CLivePlayer::setRenderWidget(CYuvRender *render)
 {
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     disconnect(m_yuvUpdate);
     m_yuvRender = render;
     if (render)
         m_yuvUpdate =
             connect(this, &CLivePlayer::sigRenderUpdate, render, &CYuvRender::onUpdatevideo, Qt::QueuedConnection);
+}
+
+void CLivePlayer::setD3DRender(CD3DRender *render)
+{
+    std::lock_guard<std::mutex> lock(m_renderMutex);
+    m_d3dRender = render;
 }
 
 void CLivePlayer::setPaused(bool paused)
@@ -200,7 +208,7 @@ bool CLivePlayer::stopLiveplay()
     m_stop = true;
     m_stopToken.requestStop();
     {
-        QMutexLocker lock(&m_renderMutex);
+        std::lock_guard<std::mutex> lock(m_renderMutex);
         if (m_yuvRender)
             m_yuvRender->setActive(false);
     }
@@ -434,7 +442,7 @@ void CLivePlayer::renderFrame(const AVFrame *picture)
         }
         return;
     }
-    QMutexLocker lock(&m_renderMutex);
+    std::lock_guard<std::mutex> lock(m_renderMutex);
     if (m_yuvRender && !m_stop) {
         // Packed again whenever the size changes: a stream may grow on an
         // open connection.
@@ -454,6 +462,12 @@ void CLivePlayer::renderFrame(const AVFrame *picture)
             ++m_drawn;
             emit sigRenderUpdate();
         }
+    }
+    if (m_d3dRender && !m_stop) {
+        // Its render thread draws; this only queues (or drops) a copy.
+        if (m_d3dRender->inputFrame(picture, width, height, 0))
+            ++m_drawn;
+        return;
     }
     if (m_wndRender && !m_stop) {
         QElapsedTimer t;

@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/stoptoken.h"
 
+class CD3DRender;
 class CD3DWndRender;
 class CYuvRender;
 class qcAudioPlayer;
@@ -51,6 +53,9 @@ public:
     // The same for a preview's OpenGL widget, which then repaints on each
     // picture drawn into it.
     void setRenderWidget(CYuvRender *render);
+    // The same for a preview's Direct3D renderer, which takes each picture
+    // into its own queue.
+    void setD3DRender(CD3DRender *render);
     void setPaused(bool paused);
     void setSnapshotFormat(int format);
     void setSnapshotQuality(int level);
@@ -153,12 +158,15 @@ private:
 
     QMutex m_queueMutex; // the input queue's pop and push
     std::unique_ptr<qcRingBuffer> m_queue;
-    QMutex m_renderMutex; // the renderer pointers, for one draw at a time
+    // The renderer pointers, for one draw at a time (a standard mutex, whose
+    // hand-over the thread sanitizer sees).
+    std::mutex m_renderMutex;
     CYuvRender *m_yuvRender = nullptr;
     QMetaObject::Connection m_yuvUpdate;
     std::vector<uint8_t> m_packed; // the picture as one I420 block, at m_packedWidth x m_packedHeight
     int m_packedWidth = 0;
     int m_packedHeight = 0;
+    CD3DRender *m_d3dRender = nullptr;
     CD3DWndRender *m_wndRender = nullptr;
     QMutex m_snapshotMutex;
     QStringList m_pendingSnapshots;

@@ -2,12 +2,15 @@
 
 #include "device/framehead.h"
 #include "device/playstream.h"
+#include "media/cd3drender.h"
 #include "media/cliveplayer.h"
 #include "media/codecids.h"
+#include "platform/d3d9/d3d9.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QTimerEvent>
+#include <QWidget>
 
 namespace {
 
@@ -42,9 +45,13 @@ bool qcStreamPlayer::openStream()
     m_stream = new PlayStream(m_devip, m_httpport, m_username, m_password, &qcStreamPlayer::onStreamFrame, this,
                               PlayStream::kModeLive);
     connect(m_stream, &PlayStream::sigConnectStatus, this, &qcStreamPlayer::OnStreamStatus);
+    m_stream->setObjectName(QStringLiteral("preview-stream"));
     m_player = new CLivePlayer;
-    m_stream->start(QThread::InheritPriority);
+    m_player->setObjectName(QStringLiteral("preview-player"));
+    // The client thread sends the request as soon as it is connected: it
+    // must be in place before the thread starts.
     m_stream->prepareLiveRequest(PlayStream::kMainStream);
+    m_stream->start(QThread::InheritPriority);
     return true;
 }
 
@@ -131,6 +138,17 @@ void qcStreamPlayer::tearDown(bool deleteClientLater)
         delete m_player;
         m_player = nullptr;
     }
+    deleteD3DRender();
+}
+
+void qcStreamPlayer::deleteD3DRender()
+{
+    if (!m_d3d)
+        return;
+    m_d3d->resetFrames();
+    m_d3d->stopRender();
+    delete m_d3d;
+    m_d3d = nullptr;
 }
 
 void qcStreamPlayer::startYuvPlay(CYuvRender *widget)
@@ -142,10 +160,34 @@ void qcStreamPlayer::startYuvPlay(CYuvRender *widget)
         m_player->start(QThread::HighPriority);
 }
 
+void qcStreamPlayer::startPlay(QWidget *widget)
+{
+    if (!m_player || !widget)
+        return;
+    // The running player lets go of the old renderer before it ends.
+    releaseRender();
+    m_d3d = new CD3DRender(0);
+    m_d3d->createDevice(HWND(widget->winId()));
+    // A renderer that cannot start stays black; the next stream information
+    // builds a new one.
+    m_d3d->init(m_width, m_height, false);
+    m_d3d->setDisplayMode(0);
+    // Qt painting the widget would wipe what the render thread put there;
+    // where Qt itself shows the pictures it must keep painting.
+    if (platform::d3d9::drawsOutsideQt())
+        widget->setUpdatesEnabled(false);
+    m_player->setD3DRender(m_d3d);
+    if (!m_player->isRunning())
+        m_player->start(QThread::InheritPriority);
+}
+
 void qcStreamPlayer::releaseRender()
 {
-    if (m_player)
+    if (m_player) {
         m_player->setRenderWidget(nullptr);
+        m_player->setD3DRender(nullptr);
+    }
+    deleteD3DRender();
 }
 
 bool qcStreamPlayer::stopPlay()

@@ -5,9 +5,11 @@
 
 #include <atomic>
 
+class CD3DRender;
 class CLivePlayer;
 class CYuvRender;
 class PlayStream;
+class QWidget;
 
 // The live main stream of one device for a settings page's preview: its own
 // stream client feeding a live player's input queue, the picture size
@@ -28,7 +30,11 @@ public:
     bool openStream();
     // Draws into the widget from now on and starts the live player (once).
     void startYuvPlay(CYuvRender *widget);
-    // The live player forgets its drawing widget; call before deleting it.
+    // The same through a new Direct3D renderer on the widget's native
+    // window, replacing the renderer of an earlier call.
+    void startPlay(QWidget *widget);
+    // The live player forgets its renderers and the Direct3D one ends; call
+    // before deleting the drawing widget.
     void releaseRender();
     // Tears down and ignores everything the old connection still delivers;
     // no reopen follows.
@@ -36,6 +42,7 @@ public:
 
     // Test reach.
     CLivePlayer *livePlayer() const { return m_player; }
+    CD3DRender *d3dRender() const { return m_d3d; }
     int streamWidth() const { return m_width.load(); }
     int streamHeight() const { return m_height.load(); }
 
@@ -53,9 +60,11 @@ private:
                               void *user);
     void tearDown(bool deleteClientLater = false);
     void killReopenTimer();
+    void deleteD3DRender();
 
     PlayStream *m_stream = nullptr;
     CLivePlayer *m_player = nullptr;
+    CD3DRender *m_d3d = nullptr;
     std::atomic<int> m_width{0};
     std::atomic<int> m_height{0};
     QString m_devip;

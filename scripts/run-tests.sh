@@ -61,7 +61,8 @@ stage build-opt build_opt
 # hevc.tsan.* and hevc.fuzz.* entries run are built. ARDO_TSAN_DEVICE=1 adds
 # the two-way audio group (device.tsan.talk), the live page's requests with
 # the P2P table walk (liveview.tsan.requests), the settings schedule page
-# (devsettings.tsan.schedule) and the preview renderer (media.tsan.preview);
+# (devsettings.tsan.schedule) and the preview renderer with the stream
+# player's Direct3D half (media.tsan.preview);
 # ARDO_TSAN_MEDIA=1 the recorder and disk guard
 # suites (media.tsan.recording): more files to compile, a few minutes on two
 # cores, so they are check runs on request.
@@ -69,7 +70,7 @@ build_tsan() {
   local targets="h265dec tst_hevc_threads tst_hevc_jobs"
   if [ "${ARDO_TSAN_DEVICE:-0}" = 1 ]; then
     targets="$targets tst_device_talk tst_liveview_requests tst_media_streamunit tst_devsettings_schedule"
-    targets="$targets tst_media_d3drender"
+    targets="$targets tst_media_d3drender tst_media_streamplayer"
   fi
   if [ "${ARDO_TSAN_MEDIA:-0}" = 1 ]; then
     targets="$targets tst_media_recorder tst_media_diskguard"

@@ -7,6 +7,8 @@
 #include <QSlider>
 #include <QTimeEdit>
 
+#include "devsetpreviewcheck.h"
+
 using namespace devsetfixture;
 
 namespace {
@@ -236,6 +238,9 @@ private slots:
         waitPosts(1);
         QVERIFY(posts().at(0).contains("<brightness>61</brightness>"));
     }
+
+    // The live picture through Direct3D while the page is shown.
+    void preview() { checkDirect3DPreview(*m_fx, m_page.get()); }
 };
 
 QTEST_MAIN(ImageTest)

@@ -10,6 +10,8 @@
 #include <QSlider>
 #include <QTabWidget>
 
+#include "devsetpreviewcheck.h"
+
 using namespace devsetfixture;
 using F = ImageScene_t;
 
@@ -299,6 +301,9 @@ private slots:
         QCOMPARE(QColor(img.pixel(8 + 40, 11)).name(), QString("#00ff00"));
         QCOMPARE(QColor(img.pixel(8 + 80, 11)).name(), QString("#575757"));
     }
+
+    // The live picture through Direct3D while the page is shown.
+    void preview() { checkDirect3DPreview(*m_fx, m_page.get()); }
 };
 
 QTEST_MAIN(ImageExTest)

@@ -5,35 +5,24 @@
 #include "devsetfixture.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwdevicesettings.h"
+#include "devsettings/qwdevsetimageex.h"
 #include "devsettings/qwdevsetosd.h"
 #include "media/cyuvrender.h"
 #include "tests/support/gltest.h"
 #include "media/qcstreamplayer.h"
 #include "tests/devicesim/protocols.h"
-#include "tests/support/xpixels.h"
+#include "tests/devicesim/settingsets.h"
 
 #include <QApplication>
 #include <QPushButton>
+
+#include "devsetpreviewcheck.h"
 
 using namespace devsetfixture;
 
 namespace {
 
-int openStreams(const devicesim::Device &device)
-{
-    int n = 0;
-    for (const devicesim::ConnectionEvent &e : device.connectionLog())
-        n += e.open ? 1 : -1;
-    return n;
-}
-
-int streamGets(const devicesim::Device &device)
-{
-    int n = 0;
-    for (const devicesim::LoggedRequest &r : device.requests())
-        n += r.path == "/action/stream";
-    return n;
-}
+Display *g_display = nullptr;
 
 // A widget of the page that shows a red picture, or null.
 CYuvRender *redPicture(QWidget *page)
@@ -43,6 +32,18 @@ CYuvRender *redPicture(QWidget *page)
             return r;
     }
     return nullptr;
+}
+
+// The Direct3D drawing child of an image page once the X server shows red
+// in it, or null.
+QWidget *redSurface(QWidget *page)
+{
+    QWidget *surface = presentedSurface(child<QWidget>(page, "widget_Videoview"));
+    if (!surface)
+        return nullptr;
+    const QColor centre =
+        testsupport::pixelAt(g_display, HWND(surface->winId()), surface->width() / 2, surface->height() / 2);
+    return centre.red() > 150 && centre.green() < 100 ? surface : nullptr;
 }
 
 } // namespace
@@ -67,6 +68,14 @@ private slots:
     {
         Q_INIT_RESOURCE(resources);
         qwDeviceSettings::setSlideDuration(0);
+        testsupport::PresentCounter::install();
+        g_display = XOpenDisplay(nullptr);
+        QVERIFY(g_display);
+    }
+    void cleanupTestCase()
+    {
+        testsupport::PresentCounter::uninstall();
+        XCloseDisplay(g_display);
     }
     void init()
     {
@@ -91,7 +100,19 @@ private slots:
     void imageThenOsd()
     {
         select(DEVSET_IMAGE);
-        QTRY_VERIFY_WITH_TIMEOUT(redPicture(m_window->page(DEVSET_IMAGE)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(redSurface(m_window->page(DEVSET_IMAGE)), 10000);
+        {
+            // A device with the extended image model, in a window over the first.
+            QVERIFY(devicesim::setImageStyle(m_fx->device(), 1));
+            qwDeviceSettings extended(nullptr);
+            extended.setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
+            extended.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&extended));
+            QTRY_COMPARE(extended.imageStyle(), 1);
+            extended.onGuideSelect(DEVSET_IMAGE);
+            QVERIFY(qobject_cast<qwDevsetImageEx *>(extended.page(DEVSET_IMAGE)));
+            QTRY_VERIFY_WITH_TIMEOUT(redSurface(extended.page(DEVSET_IMAGE)), 10000);
+        }
         backToGuide();
         QTRY_COMPARE_WITH_TIMEOUT(openStreams(m_fx->device()), 0, 3000);
 
@@ -105,14 +126,11 @@ private slots:
         QCOMPARE(osd->findChildren<CYuvRender *>().size(), 1);
         // What the X server shows: the picture through the overlay, with the
         // frames drawn over it.
-        Display *display = XOpenDisplay(nullptr);
-        QVERIFY(display);
         QWidget *preview = child<QWidget>(osd, "widget_Preview");
         const QPoint centre = preview->mapTo(m_window, preview->rect().center());
         QImage screen;
-        QTRY_VERIFY((screen = testsupport::grabX(display, Window(m_window->winId()), m_window->rect()),
+        QTRY_VERIFY((screen = testsupport::grabX(g_display, Window(m_window->winId()), m_window->rect()),
                      !screen.isNull() && qRed(screen.pixel(centre)) > 150 && qGreen(screen.pixel(centre)) < 100));
-        XCloseDisplay(display);
         screen.save(QCoreApplication::applicationDirPath() + "/devsettings-previews.png");
 
         // Hidden: the stream closes and nothing reopens it.
@@ -143,6 +161,7 @@ int main(int argc, char **argv)
 {
     if (!testsupport::prepareGlSuite())
         return 1;
+    platform::d3d9::initWindowSystemThreads();
     QApplication app(argc, argv);
     PreviewsTest test;
     return QTest::qExec(&test, argc, argv);

@@ -1,15 +1,23 @@
 // The preview's stream player against the loopback device: one main-stream
-// connection, the picture size per stream information, the reopen cycle, and
-// stopping for good.
+// connection, the picture size per stream information, the reopen cycle,
+// stopping for good, and the Direct3D drawing into native windows (read back
+// from the X server).
 
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
+#include "media/cd3drender.h"
 #include "media/cliveplayer.h"
 #include "media/qcstreamplayer.h"
 #include "tests/support/loopback.h"
 
+#include <QApplication>
+#include <QPointer>
 #include <QSignalSpy>
+#include <QWidget>
 #include <QtTest>
+
+// Xlib's macros last: they clash with Qt's names.
+#include "tests/support/xpixels.h"
 
 namespace {
 
@@ -32,6 +40,29 @@ int openConnections(const devicesim::Device &device)
     return n;
 }
 
+int presents(QWidget *w)
+{
+    return testsupport::PresentCounter::on(HWND(w->winId()));
+}
+
+// A native child filling a shown top-level window.
+struct Host
+{
+    QWidget top;
+    Host()
+    {
+        top.resize(400, 300);
+        top.show();
+    }
+    QWidget *child()
+    {
+        auto *w = new QWidget(&top);
+        w->setGeometry(top.rect());
+        w->show();
+        return w;
+    }
+};
+
 } // namespace
 
 class StreamPlayerTest : public QObject
@@ -53,6 +84,7 @@ private slots:
     {
         m_clips = qEnvironmentVariable("ARDO_CLIPS_DIR");
         QVERIFY2(QFile::exists(m_clips + "/colour-red-main.h264"), "the clips fixture has not run");
+        testsupport::PresentCounter::install();
     }
     void init()
     {
@@ -69,6 +101,7 @@ private slots:
         m_protocols = {};
         m_device.reset();
     }
+    void cleanupTestCase() { testsupport::PresentCounter::uninstall(); }
 
     // The main stream whatever the kind, and its size with each description.
     void opensTheMainStream()
@@ -172,7 +205,92 @@ private slots:
         QVERIFY(!p->livePlayer());
         QTRY_COMPARE(openConnections(*m_device), 0);
     }
+
+    // The picture through Direct3D into a native child; a second call moves
+    // it to a new window while the player thread goes on.
+    void startPlay()
+    {
+        Host host;
+        QVERIFY(QTest::qWaitForWindowExposed(&host.top));
+        auto p = player();
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        p->openStream();
+        QVERIFY(ratio.wait(5000));
+        QWidget *first = host.child();
+        p->startPlay(first);
+        QVERIFY(p->d3dRender());
+        Display *display = XOpenDisplay(nullptr);
+        QVERIFY(display);
+        const auto centre = [&](QWidget *w) {
+            return testsupport::pixelAt(display, HWND(w->winId()), w->width() / 2, w->height() / 2);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(centre(first).red() > 150 && centre(first).green() < 100, 5000);
+        XCloseDisplay(display);
+
+        CLivePlayer *running = p->livePlayer();
+        QWidget *second = host.child();
+        p->startPlay(second);
+        delete first;
+        QTRY_VERIFY_WITH_TIMEOUT(presents(second) > 5, 5000);
+        QCOMPARE(p->livePlayer(), running);
+        QVERIFY(running->isRunning());
+    }
+
+    // The drawing window replaced again and again, as a page does on each
+    // description: no renderer or window is used after it went, and pictures
+    // go on on the last one. At full rate the player's input queue holds
+    // half a minute of the old size, so the new size comes at the clip's pace.
+    void replaceD3DSurfaces_data()
+    {
+        QTest::addColumn<bool>("fullRate");
+        QTest::addColumn<bool>("newSize");
+        QTest::newRow("full rate") << true << false;
+        QTest::newRow("new size on the open connection") << false << true;
+    }
+    void replaceD3DSurfaces()
+    {
+        QFETCH(bool, fullRate);
+        QFETCH(bool, newSize);
+        if (fullRate) {
+            devicesim::LiveStream::Options o = m_protocols.live->options();
+            o.pacing = devicesim::LiveStream::Pacing::MaxRate;
+            m_protocols.live->setOptions(o);
+        }
+        Host host;
+        auto p = player();
+        QPointer<QWidget> surface;
+        const auto replace = [&] {
+            p->releaseRender();
+            delete surface;
+            surface = host.child();
+            p->startPlay(surface);
+        };
+        connect(p.get(), &qcStreamPlayer::sigVideoratio, p.get(), replace);
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        p->openStream();
+        QVERIFY(ratio.wait(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(presents(surface) > 0, 5000);
+        for (int i = 0; i < 50; ++i) {
+            replace();
+            QTest::qWait(i % 10); // sometimes with pictures in flight
+        }
+        if (newSize) {
+            m_protocols.live->switchClip(0, "colour-red-sub.h264", 640, 360);
+            QTRY_VERIFY_WITH_TIMEOUT(ratio.size() >= 2, 5000);
+            QCOMPARE(p->streamWidth(), 640);
+        }
+        QWidget *last = surface;
+        QTRY_VERIFY_WITH_TIMEOUT(presents(last) > 5, 5000);
+        QVERIFY(p->d3dRender()->picturesPresented() > 0);
+    }
 };
 
-QTEST_MAIN(StreamPlayerTest)
+int main(int argc, char **argv)
+{
+    // The render threads talk to the X server beside the GUI thread.
+    platform::d3d9::initWindowSystemThreads();
+    QApplication app(argc, argv);
+    StreamPlayerTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_streamplayer.moc"
