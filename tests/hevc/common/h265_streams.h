@@ -1,7 +1,8 @@
 /* Hand-made H.265 syntax for the decoder's unit tests: a bit writer, NAL
  * framing with emulation prevention, writers for VPS/SPS/PPS/slice headers
  * driven by small parameter records, and a decoder harness that captures the
- * log and the returned pictures. Header-only so each suite stays one file. */
+ * log and the returned pictures. Header-only; corpusStream reads through
+ * hevc/tools/annexb.cpp, which the suites calling it compile. */
 #ifndef H265_STREAMS_H
 #define H265_STREAMS_H
 
@@ -17,6 +18,7 @@
 #include "hevc/decoder.h"
 #include "hevc/h265d.h"
 #include "hevc/h265d_test.h"
+#include "hevc/tools/annexb.h"
 #include "hevc/tools/h265gen_cabac.h"
 
 using namespace h265d;
@@ -36,7 +38,6 @@ public:
     }
     void flag(bool b) { bit(b ? 1 : 0); }
     void zeros(int n) { u(0, n); }
-    void byteAlign() { alignZero(); }
     void bytes(const Bytes &b)
     {
         for (uint8_t x : b)
@@ -71,8 +72,8 @@ inline Bytes cat(std::initializer_list<Bytes> parts)
     return out;
 }
 
-/* Main profile, level 3.1. */
-inline void writePtl(BitWriter &w, int maxSubLayersMinus1 = 0)
+/* Main profile, level 3.1, no sub-layers. */
+inline void writePtl(BitWriter &w)
 {
     w.u(0, 2);
     w.flag(false);
@@ -85,13 +86,6 @@ inline void writePtl(BitWriter &w, int maxSubLayersMinus1 = 0)
     w.flag(true);
     w.zeros(44);
     w.u(93, 8);
-    for (int i = 0; i < maxSubLayersMinus1; i++) {
-        w.flag(false);
-        w.flag(false);
-    }
-    if (maxSubLayersMinus1 > 0)
-        for (int i = maxSubLayersMinus1; i < 8; i++)
-            w.u(0, 2);
 }
 
 /* hrd_parameters() with the common part and NAL parameters only. */
@@ -120,12 +114,9 @@ inline void writeHrd(BitWriter &w, int maxSubLayersMinus1, int cpbCntMinus1 = 0)
 struct VpsParams
 {
     int id = 0;
-    int maxSubLayersMinus1 = 0;
     int maxDecPicBufferingMinus1 = 4;
     int numReorder = 2;
-    bool timing = false;
-    uint32_t numUnitsInTick = 1;
-    uint32_t timeScale = 25;
+    bool timing = false; /* 1/25 s ticks */
     int numHrd = 0;
 };
 
@@ -136,29 +127,27 @@ inline Bytes vpsRbsp(const VpsParams &p = VpsParams())
     w.flag(true);
     w.flag(true);
     w.u(0, 6);
-    w.u((uint64_t)p.maxSubLayersMinus1, 3);
+    w.u(0, 3);
     w.flag(true);
     w.u(0xFFFF, 16);
-    writePtl(w, p.maxSubLayersMinus1);
+    writePtl(w);
     w.flag(true);
-    for (int i = 0; i <= p.maxSubLayersMinus1; i++) {
-        w.ue((uint64_t)p.maxDecPicBufferingMinus1);
-        w.ue((uint64_t)p.numReorder);
-        w.ue(0);
-    }
+    w.ue(p.maxDecPicBufferingMinus1);
+    w.ue(p.numReorder);
+    w.ue(0);
     w.u(0, 6);
     w.ue(0);
     w.flag(p.timing);
     if (p.timing) {
-        w.u(p.numUnitsInTick, 32);
-        w.u(p.timeScale, 32);
+        w.u(1, 32);
+        w.u(25, 32);
         w.flag(false);
         w.ue((uint64_t)p.numHrd);
         for (int i = 0; i < p.numHrd; i++) {
             w.ue(0);
             if (i > 0)
                 w.flag(true);
-            writeHrd(w, p.maxSubLayersMinus1);
+            writeHrd(w, 0);
         }
     }
     w.flag(false);
@@ -168,7 +157,6 @@ inline Bytes vpsRbsp(const VpsParams &p = VpsParams())
 
 struct SpsParams
 {
-    int vpsId = 0;
     int id = 0;
     int chromaFormatIdc = 1;
     int width = 64;
@@ -180,7 +168,6 @@ struct SpsParams
     int numReorder = 2;
     int log2MinCb = 3;
     int log2DiffMaxMinCb = 3;
-    int log2MinTb = 2;
     int log2DiffMaxMinTb = 3;
     bool scalingList = false;
     std::function<void(BitWriter &)> scalingListData; /* null: default lists */
@@ -217,7 +204,7 @@ inline void writeStRps(BitWriter &w, int idx, const std::vector<int> &neg, const
 inline Bytes spsRbsp(const SpsParams &p = SpsParams())
 {
     BitWriter w;
-    w.u((uint64_t)p.vpsId, 4);
+    w.u(0, 4);
     w.u(0, 3);
     w.flag(true);
     writePtl(w);
@@ -244,7 +231,7 @@ inline Bytes spsRbsp(const SpsParams &p = SpsParams())
     w.ue(0);
     w.ue((uint64_t)(p.log2MinCb - 3));
     w.ue((uint64_t)p.log2DiffMaxMinCb);
-    w.ue((uint64_t)(p.log2MinTb - 2));
+    w.ue(0); /* log2_min_luma_transform_block_size_minus2 */
     w.ue((uint64_t)p.log2DiffMaxMinTb);
     w.ue(1);
     w.ue(1);
@@ -281,11 +268,8 @@ inline Bytes spsRbsp(const SpsParams &p = SpsParams())
 struct PpsParams
 {
     int id = 0;
-    int spsId = 0;
     bool dependentSlices = false;
     int numRefL0 = 1;
-    int numRefL1 = 1;
-    int initQpMinus26 = 0;
     bool cuQpDelta = false;
     bool weightedPred = false;
     bool tiles = false;
@@ -305,15 +289,15 @@ inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
 {
     BitWriter w;
     w.ue((uint64_t)p.id);
-    w.ue((uint64_t)p.spsId);
+    w.ue(0);
     w.flag(p.dependentSlices);
     w.flag(false); /* output_flag_present_flag */
     w.u(0, 3);     /* num_extra_slice_header_bits */
     w.flag(false);
     w.flag(false);
     w.ue((uint64_t)(p.numRefL0 - 1));
-    w.ue((uint64_t)(p.numRefL1 - 1));
-    w.se(p.initQpMinus26);
+    w.ue(0);
+    w.se(0);
     w.flag(false);
     w.flag(false);
     w.flag(p.cuQpDelta);
@@ -359,7 +343,6 @@ inline Bytes ppsRbsp(const PpsParams &p = PpsParams())
 struct SliceParams
 {
     int nalType = NAL_IDR_W_RADL;
-    int tid = 0;
     bool first = true;
     int ppsId = 0;
     bool depEnabled = false; /* PPS has dependent_slice_segments_enabled_flag */
@@ -474,7 +457,7 @@ inline Bytes sliceRbsp(const SliceParams &p)
         }
     }
     w.flag(true);
-    w.byteAlign();
+    w.alignZero();
     w.bytes({0xA5, 0x80}); /* stand-in slice data */
     return w.data();
 }
@@ -511,16 +494,6 @@ inline bool logged(const std::string &fragment, int level = -1)
     return false;
 }
 
-inline void *plainMalloc(uint32_t, size_t n)
-{
-    return malloc(n);
-}
-
-inline void plainFree(uint32_t, void *p)
-{
-    free(p);
-}
-
 inline H265D_INIT_PARAM initParam(int w = 64, int h = 64, int refs = 4, int order = IH265D_DISPLAY_ORDER)
 {
     H265D_INIT_PARAM p = {};
@@ -529,8 +502,8 @@ inline H265D_INIT_PARAM initParam(int w = 64, int h = 64, int refs = 4, int orde
     p.iMaxRefNum = refs;
     p.eThreadType = 0;
     p.eOutputOrder = order;
-    p.MallocFxn = plainMalloc;
-    p.FreeFxn = plainFree;
+    p.MallocFxn = [](uint32_t, size_t n) { return malloc(n); };
+    p.FreeFxn = [](uint32_t, void *q) { free(q); };
     p.LogFxn = captureLog;
     return p;
 }
@@ -611,13 +584,7 @@ struct Decoder
         pictures.push_back(out);
         userData.push_back(out.pucUserData ? Bytes(out.pucUserData, out.pucUserData + out.uiUserDataLen) : Bytes());
     }
-    bool hasError(int32_t code) const
-    {
-        for (int32_t e : errors)
-            if (e == code)
-                return true;
-        return false;
-    }
+    bool hasError(int32_t code) const { return std::find(errors.begin(), errors.end(), code) != errors.end(); }
 };
 
 /* VPS, SPS and PPS units of the default 64x64 stream. */
@@ -630,7 +597,7 @@ inline Bytes headers(const SpsParams &sps = SpsParams(), const PpsParams &pps = 
 /* A slice unit for a picture of the default stream. */
 inline Bytes slice(const SliceParams &p)
 {
-    return nal(p.nalType, sliceRbsp(p), p.tid);
+    return nal(p.nalType, sliceRbsp(p));
 }
 
 inline SliceParams idr()
@@ -741,16 +708,8 @@ Decoded decodeStream(void *h, const Bytes &stream, int times, size_t chunk, Prep
 inline Bytes corpusStream(const char *name)
 {
     const char *dir = getenv("HEVC_CORPUS_DIR");
-    const std::string path = std::string(dir ? dir : "") + "/" + name + ".hevc";
     Bytes all;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return all;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        all.insert(all.end(), buf, buf + n);
-    fclose(f);
+    readFile(std::string(dir ? dir : "") + "/" + name + ".hevc", all);
     return all;
 }
 
