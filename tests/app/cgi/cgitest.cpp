@@ -40,31 +40,18 @@ bool runToEnd(CGIUtil &util, int timeoutMs)
     return ended;
 }
 
-std::unique_ptr<devicesim::Device> startDevice()
-{
-    auto device = std::make_unique<devicesim::Device>();
-    device->setCredentials(QStringLiteral("admin"), QStringLiteral("1234"));
-    device->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR));
-    if (!device->start())
-        return nullptr;
-    return device;
-}
-
-QString urlOf(const devicesim::Device &device, const QString &pathAndQuery)
-{
-    return device.baseUrl() + pathAndQuery;
-}
-
 QString DeviceTest::url(const QString &pathAndQuery) const
 {
-    return urlOf(*m_dev, pathAndQuery);
+    return m_dev->baseUrl() + pathAndQuery;
 }
 
 void DeviceTest::init()
 {
     CGIUtil::setLowSpeedTime(CGIUtil::kDefaultLowSpeedTimeSec);
-    m_dev = startDevice();
-    QVERIFY(m_dev);
+    m_dev = std::make_unique<devicesim::Device>();
+    m_dev->setCredentials(QStringLiteral("admin"), QStringLiteral("1234"));
+    m_dev->loadSubjects(QStringLiteral(DEVICESIM_SUBJECTS_DIR));
+    QVERIFY(m_dev->start());
 }
 
 void DeviceTest::cleanup()

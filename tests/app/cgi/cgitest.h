@@ -31,8 +31,9 @@ private:
     int m_id;
 };
 
-// Base of the groups: each test function gets a device of its own (see
-// startDevice()) and the default low-speed time.
+// Base of the groups: each test function gets a device of its own on
+// 127.0.0.1 and an ephemeral port, with the shipped subjects, user "admin"
+// and password "1234", and the default low-speed time.
 class DeviceTest : public QObject
 {
     Q_OBJECT
@@ -49,11 +50,3 @@ private slots:
 
 // Starts the thread and waits for its end; delivers the queued signals.
 bool runToEnd(CGIUtil &util, int timeoutMs = 15000);
-
-// A device of the test's own on 127.0.0.1 and an ephemeral port, with the
-// shipped subjects, user "admin" and password "1234".
-std::unique_ptr<devicesim::Device> startDevice();
-
-QString urlOf(const devicesim::Device &device, const QString &pathAndQuery);
-
-// A loopback port that was bound and released, so nothing listens on it.

@@ -65,11 +65,10 @@ private slots:
         CGIUtil util(1);
         Recorder rec(&util);
         if (post)
-            QVERIFY(util.setPostRequest(urlOf(*m_dev, "/action/set?subject=sample"), "admin", "1234", "<request/>",
-                                        nullptr, nullptr, 30, 30));
+            QVERIFY(util.setPostRequest(url("/action/set?subject=sample"), "admin", "1234", "<request/>", nullptr,
+                                        nullptr, 30, 30));
         else
-            QVERIFY(
-                util.setGetRequest(urlOf(*m_dev, "/action/get?subject=sample"), "admin", "1234", nullptr, nullptr, 30));
+            QVERIFY(util.setGetRequest(url("/action/get?subject=sample"), "admin", "1234", nullptr, nullptr, 30));
         util.start();
         QVERIFY(m_dev->waitForRequests(1, 5000));
         QVERIFY(abortPromptly(util, rec));
@@ -82,7 +81,7 @@ private slots:
         m_dev->addFault(QStringLiteral("/action/upload"), Fault::trickle(1, 100));
         CGIUtil util(3);
         Recorder rec(&util);
-        QVERIFY(util.setUploadRequest(urlOf(*m_dev, "/action/upload?file=fw"), "admin", "1234", m_file));
+        QVERIFY(util.setUploadRequest(url("/action/upload?file=fw"), "admin", "1234", m_file));
         util.start();
         QVERIFY(m_dev->waitFor([](const QList<devicesim::LoggedRequest> &l) { return !l.isEmpty() && l[0].answered; },
                                5000));
@@ -112,7 +111,7 @@ private slots:
     {
         CGIUtil util(5);
         Recorder rec(&util);
-        QVERIFY(util.setGetRequest(urlOf(*m_dev, "/action/get?subject=sample"), "admin", "1234", nullptr, nullptr, 2));
+        QVERIFY(util.setGetRequest(url("/action/get?subject=sample"), "admin", "1234", nullptr, nullptr, 2));
         util.abort();
         QVERIFY(runToEnd(util, 2000));
         QVERIFY(rec.events.isEmpty());
@@ -133,18 +132,17 @@ private slots:
             const auto cb = [](int, const char *, int, void *) {};
             switch (i % 4) {
             case 0:
-                QVERIFY(
-                    util->setGetRequest(urlOf(*m_dev, "/action/get?subject=sample"), "admin", "1234", cb, &dummy, 5));
+                QVERIFY(util->setGetRequest(url("/action/get?subject=sample"), "admin", "1234", cb, &dummy, 5));
                 break;
             case 1:
-                QVERIFY(util->setPostRequest(urlOf(*m_dev, "/action/set?subject=sample"), "admin", "1234",
+                QVERIFY(util->setPostRequest(url("/action/set?subject=sample"), "admin", "1234",
                                              "<request><a>1</a></request>", cb, &dummy, 5, 5));
                 break;
             case 2:
-                QVERIFY(util->setGetRequest(urlOf(*m_dev, "/action/get?subject=big"), "admin", "1234", cb, &dummy, 5));
+                QVERIFY(util->setGetRequest(url("/action/get?subject=big"), "admin", "1234", cb, &dummy, 5));
                 break;
             default:
-                QVERIFY(util->setUploadRequest(urlOf(*m_dev, "/action/upload?file=fw"), "admin", "1234", m_file));
+                QVERIFY(util->setUploadRequest(url("/action/upload?file=fw"), "admin", "1234", m_file));
                 break;
             }
             util->start();

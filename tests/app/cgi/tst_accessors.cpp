@@ -27,7 +27,7 @@ class TestCgiAccessors : public DeviceTest
     {
         m_dev->setSubject(QStringLiteral("acc"), xml);
         m_util.reset(new CGIUtil(1));
-        m_util->setGetRequest(urlOf(*m_dev, "/action/get?subject=acc"), "admin", "1234", nullptr, nullptr, 2);
+        m_util->setGetRequest(url("/action/get?subject=acc"), "admin", "1234", nullptr, nullptr, 2);
         runToEnd(*m_util);
         return *m_util;
     }

@@ -52,7 +52,7 @@ class TestCgiPost : public DeviceTest
 
     QString setUrl(const QString &key = QStringLiteral("sample")) const
     {
-        return urlOf(*m_dev, QStringLiteral("/action/set?subject=") + key);
+        return url(QStringLiteral("/action/set?subject=") + key);
     }
 
     // Posts the body; returns the events and the bytes the device received.

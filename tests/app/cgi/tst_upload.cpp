@@ -15,7 +15,7 @@ class TestCgiUpload : public DeviceTest
     QString m_file;
     QByteArray m_bytes;
 
-    QString uploadUrl() const { return urlOf(*m_dev, QStringLiteral("/action/upload?file=logo")); }
+    QString uploadUrl() const { return url(QStringLiteral("/action/upload?file=logo")); }
 
 private slots:
     void initTestCase()
