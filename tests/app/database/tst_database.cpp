@@ -294,22 +294,6 @@ private slots:
         QCOMPARE(s.skdsun, QString("old"));
     }
 
-    void findUserMatchesExactlyAndCopiesThreeFields()
-    {
-        open();
-        _st_user_item out;
-        out.usergroup = "keep group";
-        out.userdecl = "keep decl";
-        QVERIFY(!m_db->findUser(out, "Admin"));
-        QVERIFY(!m_db->findUser(out, "admin "));
-        QVERIFY(m_db->findUser(out, "admin"));
-        QCOMPARE(out.username, QString("admin"));
-        QCOMPARE(out.password, QString("admin"));
-        QCOMPARE(out.usertype, 511);
-        QCOMPARE(out.usergroup, QString("keep group"));
-        QCOMPARE(out.userdecl, QString("keep decl"));
-    }
-
     void schedulesKeyedByAddressAndNull()
     {
         QVERIFY(RunFolder::exec(kDb, "insert into schedules(applytype,ipaddr,skdsun,skdtype,enable) "

@@ -114,7 +114,6 @@ private slots:
             QVERIFY(close && close->isVisible());
             QVERIFY(!dlg->findChild<QPushButton *>("pushButton_OK")->isVisible());
             QCOMPARE(dlg->findChild<QLabel *>("label_Tips")->text(), QStringLiteral("Delete?"));
-            QCOMPARE(dlg->size(), QSize(474, 238));
             QCOMPARE(dlg->windowModality(), Qt::WindowModal);
             QTest::mouseClick(close, Qt::LeftButton);
             QTRY_VERIFY(dlg.isNull());

@@ -269,10 +269,7 @@ private slots:
             Qt::DirectConnection);
         QVERIFY(m_log->requestQuery(0, at("2030-01-01 00:00"), at("2020-01-01 00:00")));
         QTRY_VERIFY(delivered > 10);
-        QElapsedTimer t;
-        t.start();
         m_log->stop();
-        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
         QVERIFY(m_log->isFinished());
         QVERIFY(delivered < 50000);
     }

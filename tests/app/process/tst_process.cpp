@@ -37,27 +37,12 @@ QString waitForWindow(const QString &title, QProcess *owner, int timeoutMs = 300
     return QString();
 }
 
-struct Geometry
+// X, Y, WIDTH and HEIGHT of a window.
+QMap<QString, int> geometryOf(const QString &id)
 {
-    int x = 0, y = 0, w = 0, h = 0;
-};
-
-Geometry geometryOf(const QString &id)
-{
-    Geometry g;
-    for (const QString &line : xdotool({"getwindowgeometry", "--shell", id}).split('\n')) {
-        const QStringList kv = line.split('=');
-        if (kv.size() != 2)
-            continue;
-        if (kv[0] == "X")
-            g.x = kv[1].toInt();
-        if (kv[0] == "Y")
-            g.y = kv[1].toInt();
-        if (kv[0] == "WIDTH")
-            g.w = kv[1].toInt();
-        if (kv[0] == "HEIGHT")
-            g.h = kv[1].toInt();
-    }
+    QMap<QString, int> g;
+    for (const QString &line : xdotool({"getwindowgeometry", "--shell", id}).split('\n'))
+        g[line.section('=', 0, 0)] = line.section('=', 1).toInt();
     return g;
 }
 
@@ -117,8 +102,8 @@ class TestProcess : public QObject
 
     static void clickCloseButton(const QString &window)
     {
-        const Geometry g = geometryOf(window);
-        xdotool({"mousemove", "--sync", QString::number(g.x + g.w - 24), QString::number(g.y + 14)});
+        const QMap<QString, int> g = geometryOf(window);
+        xdotool({"mousemove", "--sync", QString::number(g["X"] + g["WIDTH"] - 24), QString::number(g["Y"] + 14)});
         xdotool({"click", "1"});
     }
 
@@ -195,7 +180,7 @@ private slots:
         typeLogin(login, "admin", "admin");
         const QString main = waitForWindow("ARDO Client", p);
         QVERIFY(!main.isEmpty());
-        QCOMPARE(geometryOf(main).w, 1200);
+        QCOMPARE(geometryOf(main)["WIDTH"], 1200);
         QTest::qWait(500);
         clickCloseButton(main);
         QVERIFY(finish(p));

@@ -16,18 +16,6 @@ class TestRecords : public QObject
 {
     Q_OBJECT
 private slots:
-    void alarmItemTakesNameBeforeFile()
-    {
-        const QDateTime t = QDateTime::currentDateTime();
-        const _st_alarm_item a("10.0.0.7", "door", "rec.dat", 2, 1, t);
-        QCOMPARE(a.ipaddr, QString("10.0.0.7"));
-        QCOMPARE(a.devname, QString("door"));
-        QCOMPARE(a.file, QString("rec.dat"));
-        QCOMPARE(a.type, 2);
-        QCOMPARE(a.action, 1);
-        QCOMPARE(a.time, t);
-    }
-
     void recordsDifferingInOneFieldAreUnequal()
     {
         _st_device_item a;

@@ -59,8 +59,6 @@ private slots:
         QTest::addColumn<int>("state");
         QTest::addColumn<int>("expectedCell"); // -1: nothing drawn
         QTest::newRow("4 cells, normal") << 4 << 0 << 0;
-        QTest::newRow("4 cells, hover") << 4 << 1 << 1;
-        QTest::newRow("4 cells, pressed") << 4 << 2 << 2;
         QTest::newRow("4 cells, disabled") << 4 << 3 << 3;
         QTest::newRow("3 cells, pressed") << 3 << 2 << 2;
         QTest::newRow("3 cells, disabled draws nothing") << 3 << 3 << -1;
