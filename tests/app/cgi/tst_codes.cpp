@@ -48,16 +48,6 @@ private slots:
         QCOMPARE(get(sample()).count(QStringLiteral("h:255")), 1);
     }
 
-    void wrongPassword()
-    {
-        QCOMPARE(get(sample(), QStringLiteral("nope")), QStringList({"h:1"})); // its 401 has no body
-        const auto log = m_dev->requests();
-        QCOMPARE(log.size(), 1);
-        QCOMPARE(log[0].user, QStringLiteral("admin"));
-        QCOMPARE(log[0].password, QStringLiteral("nope"));
-        QVERIFY(!log[0].authorized);
-    }
-
     void delayPastTimeOut()
     {
         m_dev->addFault(QStringLiteral("*"), Fault::delay(3000));
@@ -73,7 +63,6 @@ private slots:
     void failuresWithoutStatusReportOther_data()
     {
         QTest::addColumn<int>("kind");
-        QTest::addRow("drop") << int(Fault::Drop);
         QTest::addRow("reset") << int(Fault::Reset);
         QTest::addRow("garbage") << int(Fault::Garbage);
     }

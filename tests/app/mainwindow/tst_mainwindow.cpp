@@ -107,17 +107,12 @@ private slots:
         QTest::mouseClick(w.menuButton(1), Qt::LeftButton);
         QCOMPARE(g_pageCalls, (QStringList{"pauseAllViews", "refreshPage", "resumePlayback"}));
         QCOMPARE(w.playback()->deviceList()->rowCount(), 1);
-        QCOMPARE(w.playback()->deviceList()->item(0, 0)->text(), QStringLiteral("Gate"));
-        QCOMPARE(w.playback()->deviceList()->item(0, 1)->text(), QStringLiteral("127.0.0.5"));
 
         g_pageCalls.clear();
         QTest::mouseClick(w.menuButton(2), Qt::LeftButton);
         QCOMPARE(w.pages()->currentIndex(), 2);
         QCOMPARE(g_pageCalls, (QStringList{"pauseAllViews", "pausePlayback", "reloadAll"}));
         QCOMPARE(w.localSetting()->userList()->rowCount(), 1);
-        QCOMPARE(w.localSetting()->userList()->item(0, 0)->text(), QStringLiteral("admin"));
-        QCOMPARE(w.localSetting()->userList()->item(0, 1)->text(), QStringLiteral("Administrator"));
-        QCOMPARE(w.localSetting()->recordFolder()->text(), g_database->getRecordPath());
 
         g_pageCalls.clear();
         QTest::mouseClick(w.menuButton(0), Qt::LeftButton);
