@@ -122,19 +122,6 @@ private slots:
         QCOMPARE(lang.getLangText(38, 113, "tip"), QString("t"));
     }
 
-    void textLimitsAndNestedElements()
-    {
-        qcLanguageXml lang;
-        const QByteArray fits(1023, 'a');
-        const QByteArray tooLong(1024, 'b');
-        QVERIFY(loadDocument(lang, "<l><tipsinfos><fits>" + fits + "</fits><long>" + tooLong +
-                                       "</long><mixed><b>x</b>after</mixed><empty></empty></tipsinfos></l>"));
-        QCOMPARE(lang.getLangText(38, 48, "fits"), QString::fromLatin1(fits));
-        QCOMPARE(lang.getLangText(38, 48, "long"), QString());
-        QCOMPARE(lang.getLangText(38, 48, "mixed"), QString());
-        QCOMPARE(lang.getLangText(38, 48, "empty"), QString());
-    }
-
     void generatorPutsDirectKeysFirst()
     {
         // A direct key named like a key of a section later in the page must
