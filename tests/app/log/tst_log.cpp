@@ -68,14 +68,7 @@ class TestLog : public QObject
             Qt::DirectConnection);
         const QDateTime never = at("1999-01-01 00:00");
         auto accepted = [&](int k, const QDateTime &f, const QDateTime &t) {
-            QElapsedTimer clock;
-            clock.start();
-            while (!m_log->requestQuery(k, f, t)) {
-                if (clock.elapsed() > 20000)
-                    return false;
-                QThread::msleep(2);
-            }
-            return true;
+            return QTest::qWaitFor([&] { return m_log->requestQuery(k, f, t); }, 20000);
         };
         const bool done = accepted(kind, from, to) && accepted(3, never, never);
         disconnect(c);

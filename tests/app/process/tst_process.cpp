@@ -24,17 +24,14 @@ QString xdotool(const QStringList &args)
 // The first visible window with exactly this title, waiting up to timeoutMs.
 QString waitForWindow(const QString &title, QProcess *owner, int timeoutMs = 30000)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < timeoutMs) {
-        const QString ids = xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"});
-        if (!ids.isEmpty())
-            return ids.split('\n').first();
-        if (owner && owner->state() == QProcess::NotRunning)
-            return QString();
-        QTest::qWait(100);
-    }
-    return QString();
+    QString id;
+    QTest::qWaitFor(
+        [&] {
+            id = xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"}).section('\n', 0, 0);
+            return !id.isEmpty() || (owner && owner->state() == QProcess::NotRunning);
+        },
+        timeoutMs);
+    return id;
 }
 
 // X, Y, WIDTH and HEIGHT of a window.
@@ -246,11 +243,8 @@ private slots:
         QFile dump(m_folder->filePath("Korvista.dmp"));
         QVERIFY(dump.open(QIODevice::ReadOnly));
         const QByteArray text = dump.readAll();
+        // What the dump holds is platform.crashdump's; here that the client writes one.
         QVERIFY2(text.startsWith("signal 11 (SIGSEGV)"), text.left(200).constData());
-        QVERIFY(text.contains("\nbacktrace:\n"));
-        const int maps = text.indexOf("\nmaps:\n");
-        QVERIFY(maps > 0);
-        QVERIFY(text.indexOf("ardo-client", maps) > maps);
     }
 };
 

@@ -67,10 +67,9 @@ QStringList threadIds()
 // Threads running now that did not run before.
 QStringList leftOver(const QStringList &before)
 {
-    QStringList left;
-    for (const QString &id : threadIds())
-        if (!before.contains(id))
-            left << id;
+    QStringList left = threadIds();
+    left.erase(std::remove_if(left.begin(), left.end(), [&](const QString &id) { return before.contains(id); }),
+               left.end());
     return left;
 }
 
@@ -159,13 +158,12 @@ class EndToEndTest : public QObject
     {
         const HWND surface = surfaceOf(view);
         const int before = presents(view);
-        for (int waited = 0; waited < 20000; waited += 50) {
-            QTest::qWait(50);
-            const HWND now = surfaceOf(view);
-            if (now && testsupport::PresentCounter::on(now) >= (now == surface ? before : 0) + 5)
-                return true;
-        }
-        return false;
+        return QTest::qWaitFor(
+            [&] {
+                const HWND now = surfaceOf(view);
+                return now && testsupport::PresentCounter::on(now) >= (now == surface ? before : 0) + 5;
+            },
+            20000);
     }
 
     bool eachViewAdvances()
