@@ -104,8 +104,6 @@ private slots:
                                             << "<a><b/> </a>";
         QTest::newRow("text inner blanks") << "<a>x \n y</a>"
                                            << "<a>x \n y</a>";
-        QTest::newRow("text edge blanks") << "<a> x </a>"
-                                          << "<a> x </a>";
         QTest::newRow("whole value") << "<a>\t \n</a>"
                                      << "<a>\t \n</a>";
         QTest::newRow("after end tag") << "<r><a>1</a>   <b>2</b></r>"

@@ -3,7 +3,6 @@
 #include "app/core/isysinforwin.h"
 
 #include <atomic>
-#include <mutex>
 
 Q_DECLARE_METATYPE(ISysinforWin::Times)
 
@@ -19,31 +18,6 @@ Times at(quint64 idle, quint64 kernel, quint64 user)
     t.user = user;
     return t;
 }
-
-// Hands out prepared readings in turn, the last one again when they run out.
-class Feed
-{
-public:
-    explicit Feed(QVector<Times> readings) : m_readings(std::move(readings)) {}
-
-    ISysinforWin::TimesReader reader()
-    {
-        return [this](quint64 &idle, quint64 &kernel, quint64 &user) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            const Times &t = m_readings[std::min(m_next, m_readings.size() - 1)];
-            ++m_next;
-            idle = t.idle;
-            kernel = t.kernel;
-            user = t.user;
-            return true;
-        };
-    }
-
-private:
-    std::mutex m_mutex;
-    QVector<Times> m_readings;
-    int m_next = 0;
-};
 
 } // namespace
 
@@ -86,8 +60,13 @@ private slots:
     void stopIsPrompt()
     {
         QFETCH(bool, inPause);
-        Feed feed({at(0, 0, 0), at(0, 10, 10)});
-        ISysinforWin sampler(feed.reader());
+        // All idle at first, then busy.
+        std::atomic<int> calls{0};
+        ISysinforWin sampler([&calls](quint64 &idle, quint64 &kernel, quint64 &user) {
+            idle = 0;
+            kernel = user = calls++ ? 10 : 0;
+            return true;
+        });
         QSignalSpy spy(&sampler, &ISysinforWin::sigCpuRate);
         sampler.start();
         if (inPause)

@@ -1,7 +1,5 @@
 #include <QtTest>
 
-#include <thread>
-
 #include "platform/clock.h"
 
 // A consumer in the shape the program uses the seams: stamps a line with the
@@ -85,20 +83,6 @@ private slots:
         platform::setLocalMsecsOfDaySource({});
         const int64_t diff = qAbs(platform::localMsecsOfDay() - QTime::currentTime().msecsSinceStartOfDay());
         QVERIFY(diff < 1000 || diff > 86399000);
-    }
-
-    void fakeClockIsSafeAcrossThreads()
-    {
-        platform::FakeClock clock;
-        const QDateTime start = clock.now();
-        std::thread writer([&] {
-            for (int i = 0; i < 1000; ++i)
-                clock.advance(1);
-        });
-        for (int i = 0; i < 1000; ++i)
-            QVERIFY(clock.now() >= start);
-        writer.join();
-        QCOMPARE(start.msecsTo(clock.now()), qint64(1000));
     }
 };
 
