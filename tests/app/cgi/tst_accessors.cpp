@@ -115,15 +115,6 @@ private slots:
         QVERIFY(!u.getSectionChildInt("none", &v));
     }
 
-    void withoutCursorTheLastFoundServes()
-    {
-        CGIUtil &u = fetch(Doc);
-        QString s;
-        QVERIFY(u.getXmlString("list", &s) == false); // an element of elements has no text
-        QVERIFY(u.getSectionString("dns", &s, 1));    // but it is the last found
-        QCOMPARE(s, QStringLiteral("b"));
-    }
-
     void textLimits()
     {
         const QByteArray d127 = QByteArray(126, '0') + '7';

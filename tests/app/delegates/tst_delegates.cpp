@@ -84,10 +84,9 @@ private slots:
         QCOMPARE(label->pixmap(Qt::ReturnByValue).size(), QSize(60, 48));
         d.setEditorData(editor, model.index(0, 4));
         const QImage strip(":/images/srcimages/devsettings/signal.png");
-        QVERIFY(same(label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32),
-                     strip.copy(300, 0, 60, 48), QPoint()));
-        QVERIFY(!same(label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32),
-                      strip.copy(0, 0, 60, 48), QPoint()));
+        const QImage shown = label->pixmap(Qt::ReturnByValue).toImage().convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(same(shown, strip.copy(300, 0, 60, 48), QPoint()));
+        QVERIFY(!same(shown, strip.copy(0, 0, 60, 48), QPoint()));
     }
 
     void userButtons()

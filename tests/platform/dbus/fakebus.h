@@ -63,3 +63,15 @@ private:
 // Runs the calling test program again under dbus-run-session unless it
 // already runs there; returns -1 in the child, else the child's exit code.
 int runOnPrivateBus(int argc, char **argv);
+
+// The main() of a suite that talks to the fakes.
+#define FAKEBUS_TEST_MAIN(TestClass, AppClass)                                                                         \
+    int main(int argc, char **argv)                                                                                    \
+    {                                                                                                                  \
+        const int code = runOnPrivateBus(argc, argv);                                                                  \
+        if (code >= 0)                                                                                                 \
+            return code;                                                                                               \
+        AppClass app(argc, argv);                                                                                      \
+        TestClass t;                                                                                                   \
+        return QTest::qExec(&t, argc, argv);                                                                           \
+    }

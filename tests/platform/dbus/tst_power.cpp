@@ -58,13 +58,5 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    const int code = runOnPrivateBus(argc, argv);
-    if (code >= 0)
-        return code;
-    QCoreApplication app(argc, argv);
-    TestPower t;
-    return QTest::qExec(&t, argc, argv);
-}
+FAKEBUS_TEST_MAIN(TestPower, QCoreApplication)
 #include "tst_power.moc"

@@ -66,13 +66,5 @@ private slots:
     }
 };
 
-int main(int argc, char **argv)
-{
-    const int code = runOnPrivateBus(argc, argv);
-    if (code >= 0)
-        return code;
-    QGuiApplication app(argc, argv);
-    TestReveal t;
-    return QTest::qExec(&t, argc, argv);
-}
+FAKEBUS_TEST_MAIN(TestReveal, QGuiApplication)
 #include "tst_reveal.moc"
