@@ -84,20 +84,13 @@ private slots:
     {
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::newRow("attribute kept") << "<a k=\"x  y\">  <b/>  </a>"
-                                        << "<a k=\"x  y\"> <b/> </a>";
-        QTest::newRow("empty tag then end") << "<a><b/>\t\t</a>"
-                                            << "<a><b/> </a>";
-        QTest::newRow("text inner blanks") << "<a>x \n y</a>"
-                                           << "<a>x \n y</a>";
-        QTest::newRow("whole value") << "<a>\t \n</a>"
-                                     << "<a>\t \n</a>";
-        QTest::newRow("after end tag") << "<r><a>1</a>   <b>2</b></r>"
-                                       << "<r><a>1</a> <b>2</b></r>";
-        QTest::newRow("trimmed") << "  \n<r/>\r\n "
-                                 << "<r/>";
-        QTest::newRow("comment") << "<r><!-- c -->  </r>"
-                                 << "<r><!-- c --> </r>";
+        QTest::newRow("attribute kept") << QString("<a k=\"x  y\">  <b/>  </a>") << QString("<a k=\"x  y\"> <b/> </a>");
+        QTest::newRow("empty tag then end") << QString("<a><b/>\t\t</a>") << QString("<a><b/> </a>");
+        QTest::newRow("text inner blanks") << QString("<a>x \n y</a>") << QString("<a>x \n y</a>");
+        QTest::newRow("whole value") << QString("<a>\t \n</a>") << QString("<a>\t \n</a>");
+        QTest::newRow("after end tag") << QString("<r><a>1</a>   <b>2</b></r>") << QString("<r><a>1</a> <b>2</b></r>");
+        QTest::newRow("trimmed") << QString("  \n<r/>\r\n ") << QString("<r/>");
+        QTest::newRow("comment") << QString("<r><!-- c -->  </r>") << QString("<r><!-- c --> </r>");
     }
 
     void condenseMarkupCases()

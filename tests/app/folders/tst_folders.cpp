@@ -61,18 +61,12 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("parent");
-        QTest::newRow("file") << "C:/records/a.xml"
-                              << "C:/records";
-        QTest::newRow("absolute") << "/a/b"
-                                  << "/a";
-        QTest::newRow("trailing separator") << "C:/records/"
-                                            << "C:/records";
-        QTest::newRow("no separator") << "a.xml"
-                                      << "";
-        QTest::newRow("backslashes only") << "C:\\records\\a.xml"
-                                          << "";
-        QTest::newRow("empty") << ""
-                               << "";
+        QTest::newRow("file") << QString("C:/records/a.xml") << QString("C:/records");
+        QTest::newRow("absolute") << QString("/a/b") << QString("/a");
+        QTest::newRow("trailing separator") << QString("C:/records/") << QString("C:/records");
+        QTest::newRow("no separator") << QString("a.xml") << QString("");
+        QTest::newRow("backslashes only") << QString("C:\\records\\a.xml") << QString("");
+        QTest::newRow("empty") << QString("") << QString("");
     }
 
     void parentDir()
