@@ -25,7 +25,7 @@ QString xdotool(const QStringList &args)
 QString waitForWindow(const QString &title, QProcess *owner, int timeoutMs = 30000)
 {
     QString id;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             id = xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"}).section('\n', 0, 0);
             return !id.isEmpty() || (owner && owner->state() == QProcess::NotRunning);
