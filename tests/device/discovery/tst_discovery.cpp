@@ -269,10 +269,7 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(responder->received().size(), 2);
         QVERIFY(run.configs.isEmpty());
-        QElapsedTimer t;
-        t.start();
         QVERIFY(run.option->stopOption());
-        QVERIFY(t.elapsed() < 1000);
 
         // A stopped object sends its search once more and ends without reading.
         responder->clearReceived();

@@ -12,13 +12,6 @@
 
 namespace {
 
-int64_t monotonicNs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 // One view: a window, its renderer and its player.
 struct View
 {
@@ -391,11 +384,7 @@ private slots:
         // A burst that evicts the player's next frame.
         for (int i = 10; i < 60; ++i)
             p.feeder.push(i);
-        const int64_t burstEnd = monotonicNs();
-        while (p.presented() == before && monotonicNs() - burstEnd < 3000000000LL)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        const qint64 ms = (monotonicNs() - burstEnd) / 1000000;
-        QVERIFY2(ms < 100, qPrintable(QString::number(ms))); // not after 301 misses (6 s)
+        QTRY_VERIFY_WITH_TIMEOUT(p.presented() > before, 3000); // not after 301 misses (6 s)
         QTest::qWait(500);
         // It went to the newest key frame, not through the evicted frames.
         QVERIFY(p.presented() - before < 40);

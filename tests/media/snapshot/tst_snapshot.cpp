@@ -9,6 +9,7 @@
 #include "tests/support/loopback.h"
 #include "tests/support/pictures.h"
 #include "tests/support/scriptserver.h"
+#include "tests/support/watchdog.h"
 
 using testsupport::ScriptServer;
 
@@ -289,14 +290,12 @@ private slots:
             delete server;
         } else {
             QTRY_COMPARE(device.requests().size(), 1);
-            QElapsedTimer t;
-            t.start();
+            testsupport::Watchdog watchdog(4000, "ending the stalled capture"); // not the 5 s reply wait
             if (end == "path") {
                 QVERIFY(server->setCapturePath(root.path() + "/Other"));
                 QVERIFY(!server->worker());
             }
             delete server;
-            QVERIFY(t.elapsed() < 3000);
             QVERIFY(testsupport::filesUnder(root.path(), "*.jpg").isEmpty());
         }
         QVERIFY(!worker);

@@ -10,8 +10,8 @@
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
 #include "platform/clock.h"
+#include "tests/support/watchdog.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -409,10 +409,8 @@ private slots:
                 },
                 5000));
             QCOMPARE(service.server->requestCount(), 2);
-            QElapsedTimer timer;
-            timer.start();
+            testsupport::Watchdog watchdog(5000, "ending the service"); // a probe that never answers holds no one
             service.end();
-            QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
         }
         QTRY_COMPARE(threadCount(), devicesRunning);
     }
@@ -439,15 +437,13 @@ private slots:
             removing = false;
         });
         QTRY_COMPARE(server->unitFor("P2P-SLOW"), nullptr);
-        QElapsedTimer timer;
-        timer.start();
         const int ctx = server->addDevice("127.0.0.26", "1", "n", "admin", "pw", kVarar, 3);
-        const qint64 addMs = timer.elapsed();
         const bool stillRemoving = removing;
+        const int probing = server->requestCount();
         remover.join();
         QVERIFY(stillRemoving); // the recorder was still winding up
+        QCOMPARE(probing, 1);   // and the probe still hanging
         QCOMPARE(ctx, 104);
-        QVERIFY2(addMs < 100, qPrintable(QString::number(addMs)));
         QCOMPARE(ScriptedRecorder::alive.load(), 0);
     }
 };
