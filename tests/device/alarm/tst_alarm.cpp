@@ -3,12 +3,7 @@
 
 #include <memory>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include "tests/support/netnspair.h"
-#include "tests/support/scriptserver.h"
 #include "device/alarmparser.h"
 #include "device/httprequest.h"
 #include "device/qcalarmserver.h"
@@ -17,7 +12,6 @@
 
 using devicesim::AlarmEndpoint;
 using testsupport::NetnsPair;
-using testsupport::ScriptServer;
 
 namespace {
 
@@ -252,20 +246,6 @@ private slots:
         QTRY_COMPARE(codes(s.alarms), QVector<int>{66});
     }
 
-    void exactRequestAndLongPassword()
-    {
-        ScriptServer raw({ScriptServer::write("HTTP/1.0 200 OK\r\n\r\n")});
-        {
-            Server s;
-            QVERIFY(s.server->addDevice("127.0.0.1", QString::number(raw.port()), "admin", QString(600, 'w'), 1));
-            QTRY_COMPARE(s.connections(), 1);
-            QVERIFY(s.failed.isEmpty());
-        }
-        QCOMPARE(raw.request(), "POST /action/alarm?subject=notify HTTP/1.0\r\nAuthorization: Basic " +
-                                    QByteArray("admin:" + QByteArray(600, 'w')).toBase64() +
-                                    "\r\nConnection: Keep-Alive \r\nContent-length: 0\r\n\r\n");
-    }
-
     void wrongCredentialsFailOnEverySweep()
     {
         SimAlarm dev;
@@ -363,28 +343,6 @@ private slots:
         for (const auto &a : s.alarms)
             fromGood += a.first == QLatin1String("127.0.0.1");
         QCOMPARE(fromGood, 2);
-    }
-
-    void keepAliveOptions()
-    {
-        const qcAlarmServer::Timing defaults; // 10 s idle, then 3 probes 5 s apart
-        QTcpServer listener;
-        QVERIFY(listener.listen(QHostAddress::LocalHost));
-        QTcpSocket socket;
-        QVERIFY(!qcAlarmServer::setKeepAlive(&socket, defaults));
-        socket.connectToHost(QHostAddress::LocalHost, listener.serverPort());
-        QVERIFY(socket.waitForConnected(5000));
-        QVERIFY(qcAlarmServer::setKeepAlive(&socket, defaults));
-        const int fd = int(socket.socketDescriptor());
-        auto option = [fd](int level, int name) {
-            int value = -1;
-            socklen_t len = sizeof value;
-            return getsockopt(fd, level, name, &value, &len) == 0 ? value : -1;
-        };
-        QCOMPARE(option(SOL_SOCKET, SO_KEEPALIVE), 1);
-        QCOMPARE(option(IPPROTO_TCP, TCP_KEEPIDLE), 10);
-        QCOMPARE(option(IPPROTO_TCP, TCP_KEEPINTVL), 5);
-        QCOMPARE(option(IPPROTO_TCP, TCP_KEEPCNT), 3);
     }
 
     // The device's end of the link goes down: nothing is closed, only the

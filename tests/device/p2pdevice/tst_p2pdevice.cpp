@@ -83,17 +83,6 @@ private slots:
         QCOMPARE(p2p::stats().sessions, 0);
     }
 
-    void neverConnects()
-    {
-        startSim(h264Media());
-        {
-            auto d = makeDevice(true, QStringLiteral("ARDOSIM00000000000012"));
-            QVERIFY(waitUntil([&] { return m_rec.count(6) >= 3; }, 3000));
-            QVERIFY(!d->isConnected());
-        }
-        QCOMPARE(m_sim->sessionsOpened(), 0);
-    }
-
     // Every failed attempt gives its session back before the next one.
     void failedConnectsLeakNothing()
     {

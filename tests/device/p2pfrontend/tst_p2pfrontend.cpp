@@ -338,16 +338,6 @@ private slots:
         QCOMPARE(g_log[0].kind, 109);
     }
 
-    void wideValuesAreCut()
-    {
-        auto s = opened();
-        m_fake->info.width = 0x12345;
-        m_fake->info.height = 0x10010;
-        m_fake->info.sampleRate = 0x11F40;
-        m_fake->frame(true, 0);
-        QCOMPARE(g_log[0].data, streamInfo(3, 0x2345, 0x0010, 0, 0x1F40, 0x100));
-    }
-
     void timestamps()
     {
         auto s = opened();

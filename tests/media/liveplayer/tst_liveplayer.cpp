@@ -142,28 +142,6 @@ private slots:
         QVERIFY(p.drawNanos() > p.drawYieldNanos() && p.drawYieldNanos() > 0);
     }
 
-    void unknownCodecsNeverOpen_data()
-    {
-        QTest::addColumn<int>("codec");
-        QTest::newRow("none") << 0;
-        QTest::newRow("FFmpeg's own H.264 number") << 27;
-        QTest::newRow("FFmpeg's own H.265 number") << 173;
-        QTest::newRow("MPEG-4") << 13;
-    }
-
-    void unknownCodecsNeverOpen()
-    {
-        QFETCH(int, codec);
-        CLivePlayer player;
-        player.start();
-        player.setVideoInfo(640, 360, codec, true);
-        QTest::qWait(150);
-        QVERIFY(!player.decoderOpen());
-        QVERIFY(!player.inputData(reinterpret_cast<const uint8_t *>("x"), 1));
-        player.stopLiveplay();
-        player.wait();
-    }
-
     void inputQueueBySize_data()
     {
         QTest::addColumn<int>("width");

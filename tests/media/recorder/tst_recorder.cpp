@@ -9,7 +9,6 @@
 #include "platform/clock.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -560,11 +559,8 @@ private slots:
         m->start();
         QTRY_VERIFY(!t.read().index.isEmpty()); // frames are in the file
         QTest::qWait(50);
-        QElapsedTimer timer;
-        timer.start();
         m->stop();
-        QVERIFY(m->wait(10000));
-        QVERIFY(timer.elapsed() < 10000);
+        QVERIFY(m->wait(10000)); // not the 60 s pause
         QCOMPARE(t.read().list.size(), 1);
     }
 };
