@@ -418,10 +418,9 @@ private slots:
         QCOMPARE(open, m_sim->ioPayloads(0x351).value(0));
         QCOMPARE(qFromLittleEndian<quint32>(open.constData()), 1u);
         const P2pEvent frame = m_sim->talkFrames().first();
-        QCOMPARE(frame.payload.size(), 640);
-        QCOMPARE(frame.channel, 1);
-        QCOMPARE(int(qFromLittleEndian<quint16>(frame.info.constData())), 140);
-        QCOMPARE(int(frame.info[2]), 2);
+        QCOMPARE((QList<int>{frame.payload.size(), frame.channel, qFromLittleEndian<quint16>(frame.info.constData()),
+                             frame.info[2]}),
+                 (QList<int>{640, 1, 140, 2}));
         QCOMPARE(m_sim->talkFrequency(), 1000);
         // The channel was ended before 0x351.
         const QList<P2pEvent> ev = m_sim->events();

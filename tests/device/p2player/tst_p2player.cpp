@@ -206,9 +206,7 @@ private slots:
             QCOMPARE(recvFrame(av, &buf, &info), m_media.mainUnits[i].bytes.size());
             QCOMPARE(buf, m_media.mainUnits[i].bytes);
             const p2p::FrameInfo fi = p2p::FrameInfo::read(reinterpret_cast<const uchar *>(info.constData()));
-            QCOMPARE(int(fi.codec), 78);
-            QCOMPARE(int(fi.flags), i % 5 == 0 ? 1 : 0);
-            QCOMPARE(int(fi.frameRate), 25);
+            QCOMPARE((QList<int>{fi.codec, fi.flags, fi.frameRate}), (QList<int>{78, i % 5 == 0, 25}));
             QCOMPARE(fi.timestampMs, quint32(1000 + 40 * i));
             QCOMPARE(info.mid(6, 6), QByteArray(6, '\0'));
         }

@@ -153,12 +153,9 @@ private slots:
         QCOMPARE(r.list.size(), 1);
         const _st_reclist_item &item = r.list.at(0).item;
         QCOMPARE(item.name, name);
-        QCOMPARE(qint64(item.start), 1000000);
-        QCOMPARE(qint64(item.end), end);
-        QCOMPARE(item.kfindexOffset, 0u);
-        QCOMPARE(item.kfindexCount, uint64_t(64));
-        QCOMPARE(item.hasAudio, 1);
-        QCOMPARE(item.frameRate, 25);
+        QCOMPARE((QList<qint64>{qint64(item.start), qint64(item.end), item.kfindexOffset, qint64(item.kfindexCount),
+                                item.hasAudio, item.frameRate}),
+                 (QList<qint64>{1000000, end, 0, 64, 1, 25}));
         const RecordScan scan = recordio::scan(t.folder + '/' + name);
         QCOMPARE(scan.header.kindFlag, 4);
         QCOMPARE(lastVideo(scan), end);

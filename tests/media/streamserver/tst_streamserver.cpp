@@ -110,13 +110,9 @@ private slots:
         qcStreamServer::AudioInfo audio{};
         quint8 decoder = 9;
         QVERIFY(server.getStreamInfo("P2P-A", 1, &video, &audio, &decoder));
-        QCOMPARE(video.codec, 174);
-        QCOMPARE(video.width, 640);
-        QCOMPARE(video.frameRate, 30);
-        QCOMPARE(audio.codec, 1);
-        QCOMPARE(audio.sampleRate, 16000);
-        QCOMPARE(audio.channels, 2);
-        QCOMPARE(decoder, quint8(0));
+        QCOMPARE((QList<int>{video.codec, video.width, video.frameRate, audio.codec, audio.sampleRate, audio.channels,
+                             decoder}),
+                 (QList<int>{174, 640, 30, 1, 16000, 2, 0}));
         QVERIFY(!server.getStreamInfo("P2P-A", 1, &video, nullptr, &decoder));
         QVERIFY(!server.getStreamInfo("P2P-X", 0, &video, &audio, &decoder));
 
@@ -143,8 +139,7 @@ private slots:
         server.unitFor("127.0.0.1")->setOnline(true);
         QVERIFY(server.modifyDevice(11, "127.0.0.3", "2", "x", "u2", "p2"));
         QCOMPARE(status.count(), 1);
-        QCOMPARE(status.at(0).at(0).toString(), QString("127.0.0.3"));
-        QCOMPARE(status.at(0).at(1).toInt(), 3);
+        QCOMPARE(status.at(0), (QVariantList{"127.0.0.3", 3}));
         qcStreamUtil *unit = server.unitFor("127.0.0.3");
         QVERIFY(unit);
         QVERIFY(!unit->isOnline());
@@ -240,8 +235,7 @@ private slots:
         feed(unit, 1, first, KindStreamInfo);
         feed(unit, 1, second, KindStreamInfo);
         QTRY_COMPARE(changes.count(), 1);
-        QCOMPARE(changes.at(0).at(0).toString(), QString("P2P-A"));
-        QCOMPARE(changes.at(0).at(1).toInt(), 1);
+        QCOMPARE(changes.at(0), (QVariantList{"P2P-A", 1}));
         QVERIFY(stoppedFirst);
         disconnect(probe);
         QTest::qWait(20);

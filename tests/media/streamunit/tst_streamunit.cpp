@@ -106,9 +106,7 @@ private slots:
         feed(unit.get(), 0, streamInfo(1280, 720, 0, 25), KindStreamInfo);
         QCOMPARE(unit->getMainFrameBuffer()->capacity(), 3686400u);
         const MediaInfo_t mi = unit->getMainMediaInfo();
-        QCOMPARE(mi.videoCodec, 28);
-        QCOMPARE(mi.width, 1280);
-        QCOMPARE(mi.frameRate, 25);
+        QCOMPARE((QList<int>{mi.videoCodec, mi.width, mi.frameRate}), (QList<int>{28, 1280, 25}));
         QCOMPARE(unit->getSubFrameBuffer()->capacity(), 0u);
 
         for (int i = 0; i < 5; ++i)
@@ -128,10 +126,8 @@ private slots:
         QCOMPARE(meta.count(), 0);
         feed(unit.get(), 0, streamInfo(640, 360, 0, 25, true, 2, 16000, 1), KindStreamInfo);
         QCOMPARE(meta.count(), 1);
-        MediaInfo_t mi = unit->getMainMediaInfo();
-        QCOMPARE(mi.audioCodec, 2);
-        QCOMPARE(mi.audioRate, 16000);
-        QCOMPARE(mi.channels, 2);
+        const MediaInfo_t mi = unit->getMainMediaInfo();
+        QCOMPARE((QList<int>{mi.audioCodec, mi.audioRate, mi.channels}), (QList<int>{2, 16000, 2}));
         feed(unit.get(), 0, streamInfo(640, 360, 0, 25, true, 2, 16000, 3), KindStreamInfo);
         QCOMPARE(unit->getMainMediaInfo().channels, 3);
         QCOMPARE(meta.count(), 2);
@@ -158,11 +154,8 @@ private slots:
         feed(unit.get(), stream, streamInfo(640, 360, 0, 25), KindStreamInfo);
         feed(unit.get(), stream, streamInfo(width, height, 5, 12, true, 1, 16000), KindStreamInfo);
         const MediaInfo_t mi = stream == 0 ? unit->getMainMediaInfo() : unit->getSubMediaInfo();
-        QCOMPARE(mi.width, 640);
-        QCOMPARE(mi.height, 360);
-        QCOMPARE(mi.videoCodec, 28);
-        QCOMPARE(mi.frameRate, 25);
-        QCOMPARE(mi.audioRate, 8000);
+        QCOMPARE((QList<int>{mi.width, mi.height, mi.videoCodec, mi.frameRate, mi.audioRate}),
+                 (QList<int>{640, 360, 28, 25, 8000}));
         qcFrameBuffer *buffer = stream == 0 ? unit->getMainFrameBuffer() : unit->getSubFrameBuffer();
         QCOMPARE(buffer->capacity(), 921600u);
         QCOMPARE(meta.count(), 0);
@@ -193,11 +186,8 @@ private slots:
         feed(unit.get(), 0, QByteArray(50, 'a'), KindAudio, 7);
         feed(unit.get(), 0, QByteArray(50, 'o'), 107); // ignored
         qcStreamUtil::onMainFrame(reinterpret_cast<const unsigned char *>("zz"), 2, KindVideo, 1, 0, nullptr);
-        QCOMPARE(typeAt(buffer, 1), 1u);
-        QCOMPARE(typeAt(buffer, 2), 2u);
-        QCOMPARE(typeAt(buffer, 3), 3u);
-        QCOMPARE(typeAt(buffer, 4), 4u);
-        QCOMPARE(typeAt(buffer, 5), 0u);
+        for (uint32_t sequence = 1; sequence <= 5; ++sequence)
+            QCOMPARE(typeAt(buffer, sequence), sequence % 5); // the fifth is none
         QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 0);
     }
 
@@ -320,8 +310,7 @@ private slots:
 
         // Only the recording that ended by itself reports (the first one).
         QTRY_COMPARE(done.count(), 1);
-        QCOMPARE(done.at(0).at(1).toString(), QString("a"));
-        QCOMPARE(done.at(0).at(2).toInt(), 26);
+        QCOMPARE(done.at(0).mid(1), (QVariantList{"a", 26}));
         QTest::qWait(50);
         QCOMPARE(done.count(), 1);
     }
@@ -339,14 +328,11 @@ private slots:
         QCOMPARE(done.count(), 0);
         QCoreApplication::processEvents();
         QCOMPARE(done.count(), 1);
-        QCOMPARE(done.at(0).at(0).toString(), QString("P2PID0001"));
-        QCOMPARE(done.at(0).at(1).toString(), QString("fileA"));
-        QCOMPARE(done.at(0).at(2).toInt(), 28);
+        QCOMPARE(done.at(0), (QVariantList{"P2PID0001", "fileA", 28}));
         QVERIFY(recorders.made.at(1)->reportWanted());
         QVERIFY(unit->stopRecord(true));
         QTRY_COMPARE(done.count(), 2);
-        QCOMPARE(done.at(1).at(1).toString(), QString("fileB"));
-        QCOMPARE(done.at(1).at(2).toInt(), 26);
+        QCOMPARE(done.at(1).mid(1), (QVariantList{"fileB", 26}));
     }
 
     void recordingNeedsAStartedUnitAndARecorder()
@@ -374,29 +360,6 @@ private slots:
         QCOMPARE(done.count(), 0);
         QCOMPARE(ScriptedRecorder::alive.load(), 0);
         QCOMPARE(FakeP2PStream::alive.load(), 0);
-    }
-
-    void mainStreamLossReplacesOnlyTheMainClient()
-    {
-        Peer p;
-        QVERIFY(p.start());
-        QTRY_VERIFY(p.connected() && p.unit.getMainFrameBuffer()->capacity() > 0);
-        QCoreApplication::processEvents();
-        for (int i = 0; i < 3; ++i)
-            feed(&p.unit, 0, QByteArray(10, 'k'), KindVideo, 1);
-        QCOMPARE(p.unit.getMainFrameBuffer()->frameCount(), 1);
-
-        PlayStream *sub = p.unit.subClient();
-        p.protocols.live->closeConnections(0);
-        QTRY_VERIFY(!p.unit.isStarted());
-        QCOMPARE(p.unit.getMainFrameBuffer()->frameCount(), 0);
-        QCOMPARE(p.unit.subClient(), sub);
-
-        QVERIFY(p.unit.start());
-        QCOMPARE(p.unit.subClient(), sub);
-        QTRY_COMPARE(p.requests(0), 2);
-        QCOMPARE(p.requests(1), 1);
-        QCOMPARE(sub->getStatus(), int(StatusConnected));
     }
 
     void staleStatusOfAReplacedClientIsIgnored()
