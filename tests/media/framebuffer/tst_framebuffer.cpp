@@ -249,31 +249,6 @@ private slots:
         QVERIFY(!read(fb, -1, 99, false, 4600).ok);
     }
 
-    void clearRestartsNumbering()
-    {
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(100000));
-        for (int i = 0; i < 5; ++i)
-            QVERIFY(push(fb, 100, 1, uint64_t(i), uint32_t(i)));
-        fb.clear();
-        QCOMPARE(fb.freeBytes(), 100000u);
-        QCOMPARE(fb.frameCount(), 0);
-        QVERIFY(push(fb, 100, 1, 10, 10));
-        QVERIFY(push(fb, 100, 2, 11, 11));
-        QVERIFY(push(fb, 100, 1, 12, 12));
-        // A reader far beyond the new numbers has not lost its place: it moves
-        // to the newest key frame.
-        QVERIFY(!fb.positionLost(1000, 1 << 20));
-        Read r = read(fb, 1000);
-        QCOMPARE(r.sequence, 3);
-        QCOMPARE(r.timestamp, 12u);
-        // A reader at 3 waits for 4.
-        QVERIFY(!read(fb, 3).ok);
-        QVERIFY(!fb.positionLost(3, 1 << 20));
-        QVERIFY(push(fb, 100, 2, 13, 13));
-        QCOMPARE(read(fb, 3).sequence, 4);
-    }
-
     // Timestamp steps between video frames from the first key frame on,
     // over the last deltas, clamped to 1..120; 0.0 without an average.
     void frameRateEstimate_data()

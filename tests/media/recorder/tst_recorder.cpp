@@ -170,8 +170,6 @@ private slots:
         zmfdump({t.folder + '/' + name}, &out);
         QVERIFY(out.contains("frames 3153, key frames 64, audio frames 1576"));
         QVERIFY(out.contains("first key frame 00:16:40.000, last video 00:17:43.040"));
-        QCOMPARE(zmfdump({"--extract", t.folder + '/' + name, t.dir.filePath("out.h264")}), 0);
-        QCOMPARE(QFileInfo(t.dir.filePath("out.h264")).size(), qint64(25 * 63 + 2) * 300);
         QFile list(recordindex::reclistPath(t.folder));
         QVERIFY(list.open(QIODevice::ReadWrite));
         list.seek(104);
