@@ -872,6 +872,17 @@ QList<P2pEvent> P2pDevice::events() const
     return d->events;
 }
 
+int P2pDevice::eventIndex(int kind, int channel, qint64 ioType) const
+{
+    std::lock_guard<std::mutex> lock(d->m);
+    for (int i = 0; i < d->events.size(); ++i) {
+        const P2pEvent &e = d->events.at(i);
+        if (e.kind == kind && (channel < 0 || e.channel == channel) && (ioType < 0 || e.ioType == ioType))
+            return i;
+    }
+    return -1;
+}
+
 QList<quint32> P2pDevice::ioTypes(int session) const
 {
     QList<quint32> out;

@@ -106,6 +106,9 @@ public:
     int sessionsClosed() const;
     int videoFramesSent() const;
     QList<P2pEvent> events() const;
+    // Index in events() of the first event of that kind, on that channel and
+    // of that IO-control type where given; -1 when there is none.
+    int eventIndex(int kind, int channel = -1, qint64 ioType = -1) const;
     QList<quint32> ioTypes(int session = -1) const; // IO-control types received, in order
     QList<QByteArray> ioPayloads(quint32 type) const;
     QList<P2pEvent> talkFrames() const;

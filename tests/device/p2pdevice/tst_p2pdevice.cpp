@@ -397,14 +397,7 @@ private slots:
 
         // Without a source the channel opens and stays silent.
         d->startTalk();
-        QVERIFY(waitUntil(
-            [&] {
-                for (const P2pEvent &e : m_sim->events())
-                    if (e.kind == kTalkAccept)
-                        return true;
-                return false;
-            },
-            3000));
+        QVERIFY(waitUntil([&] { return m_sim->eventIndex(kTalkAccept) >= 0; }, 3000));
         QTest::qWait(300);
         QCOMPARE(m_sim->talkFrames().size(), 0);
 
@@ -423,15 +416,8 @@ private slots:
                  (QList<int>{640, 1, 140, 2}));
         QCOMPARE(m_sim->talkFrequency(), 1000);
         // The channel was ended before 0x351.
-        const QList<P2pEvent> ev = m_sim->events();
-        int closeAt = -1, endAt = -1;
-        for (int i = 0; i < ev.size(); ++i) {
-            if (ev[i].kind == kCloseChannel && ev[i].channel == 1)
-                closeAt = i;
-            if (ev[i].kind == kIoCtrl && ev[i].ioType == 0x351)
-                endAt = i;
-        }
-        QVERIFY(closeAt >= 0 && closeAt < endAt);
+        const int closeAt = m_sim->eventIndex(kCloseChannel, 1);
+        QVERIFY(closeAt >= 0 && closeAt < m_sim->eventIndex(kIoCtrl, -1, 0x351));
         capture.stopCapture();
     }
 

@@ -220,14 +220,7 @@ private slots:
         QCOMPARE(r, 320);
         QCOMPARE(int(p2p::FrameInfo::read(reinterpret_cast<const uchar *>(info.constData())).codec), 137);
         QCOMPARE(avClientStop(av), 0);
-        QVERIFY(m_device->waitFor(
-            [&] {
-                for (const P2pEvent &ev : m_device->events())
-                    if (ev.kind == 14 && ev.channel == 0)
-                        return true;
-                return false;
-            },
-            2000));
+        QVERIFY(m_device->waitFor([&] { return m_device->eventIndex(14, 0) >= 0; }, 2000)); // channel 0 ended
         QCOMPARE(avRecvFrameData2(av, buf.data(), 1024, &a, &e, info.data(), 16, &il, &num), p2p::kErrClosedHere);
         QCOMPARE(avClientStop(av), p2p::kErrClosedHere);
         QCOMPARE(IOTC_Session_Close(sid), 0);
@@ -369,14 +362,7 @@ private slots:
 
         QCOMPARE(avServStop(talk), 0);
         QCOMPARE(avSendAudioData(talk, pcm.constData(), 640, reinterpret_cast<char *>(raw), 16), p2p::kErrClosedHere);
-        QVERIFY(m_device->waitFor(
-            [&] {
-                for (const P2pEvent &ev : m_device->events())
-                    if (ev.kind == 14 && ev.channel == ch)
-                        return true;
-                return false;
-            },
-            2000));
+        QVERIFY(m_device->waitFor([&] { return m_device->eventIndex(14, ch) >= 0; }, 2000)); // the talk channel ended
 
         // A device that ends the channel instead of opening it: the wait ends at once.
         P2pFaults refuse;
