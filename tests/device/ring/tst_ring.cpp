@@ -4,17 +4,10 @@
 #include <thread>
 #include <vector>
 
+#include "../common/frames.h"
 #include "device/qcringbuffer.h"
 
 namespace {
-
-QByteArray payload(int length, int seed)
-{
-    QByteArray a(length, Qt::Uninitialized);
-    for (int i = 0; i < length; ++i)
-        a[i] = char((seed * 131 + i * 7) & 0xFF);
-    return a;
-}
 
 bool push(qcRingBuffer &rb, const QByteArray &a)
 {
@@ -73,18 +66,18 @@ private slots:
         // bytes before the end.
         int filler = cap - offsetFromEnd - 16;
         int first = filler / 2;
-        QVERIFY(push(rb, payload(first, 1)));
-        QVERIFY(push(rb, payload(filler - first - 16, 2)));
-        QCOMPARE(pop(rb), payload(first, 1));
-        QCOMPARE(pop(rb), payload(filler - first - 16, 2));
+        QVERIFY(push(rb, frames::pattern(first, 1)));
+        QVERIFY(push(rb, frames::pattern(filler - first - 16, 2)));
+        QCOMPARE(pop(rb), frames::pattern(first, 1));
+        QCOMPARE(pop(rb), frames::pattern(filler - first - 16, 2));
         QCOMPARE(rb.freeSpace(), cap);
-        const QByteArray rec = payload(100, 3);
+        const QByteArray rec = frames::pattern(100, 3);
         QVERIFY(push(rb, rec));
-        QVERIFY(push(rb, payload(7, 4)));
+        QVERIFY(push(rb, frames::pattern(7, 4)));
         uint64_t seq = 0;
         QCOMPARE(pop(rb, 65536, &seq), rec);
         QCOMPARE(seq, uint64_t(2));
-        QCOMPARE(pop(rb, 65536, &seq), payload(7, 4));
+        QCOMPARE(pop(rb, 65536, &seq), frames::pattern(7, 4));
         QCOMPARE(seq, uint64_t(3));
         QCOMPARE(rb.count(), 0);
         QCOMPARE(rb.freeSpace(), cap);
@@ -95,12 +88,12 @@ private slots:
         qcRingBuffer rb;
         QVERIFY(rb.allocate(1100, true));
         for (int i = 0; i < 10; ++i)
-            QVERIFY(push(rb, payload(84, i))); // 100 bytes each
+            QVERIFY(push(rb, frames::pattern(84, i))); // 100 bytes each
         QCOMPARE(rb.freeSpace(), 100);
-        QVERIFY(push(rb, payload(250, 10))); // needs 266: drops two
+        QVERIFY(push(rb, frames::pattern(250, 10))); // needs 266: drops two
         QCOMPARE(rb.count(), 9);
         QCOMPARE(rb.freeSpace(), 100 + 200 - 266);
-        QCOMPARE(pop(rb), payload(84, 2));
+        QCOMPARE(pop(rb), frames::pattern(84, 2));
     }
 
     void fullWithoutOverwriteChangesNothing()
@@ -108,12 +101,12 @@ private slots:
         qcRingBuffer rb;
         QVERIFY(rb.allocate(1100, false));
         for (int i = 0; i < 10; ++i)
-            QVERIFY(push(rb, payload(84, i)));
-        QVERIFY(!push(rb, payload(85, 99)));
+            QVERIFY(push(rb, frames::pattern(84, i)));
+        QVERIFY(!push(rb, frames::pattern(85, 99)));
         QCOMPARE(rb.count(), 10);
         QCOMPARE(rb.freeSpace(), 100);
         for (int i = 0; i < 10; ++i)
-            QCOMPARE(pop(rb), payload(84, i));
+            QCOMPARE(pop(rb), frames::pattern(84, i));
     }
 
     void recordSizeLimits()
@@ -130,24 +123,24 @@ private slots:
 
         qcRingBuffer small;
         QVERIFY(small.allocate(2000, true));
-        QVERIFY(!push(small, payload(1985, 0))); // 16 + 1985 > 2000, even with overwrite
-        QVERIFY(push(small, payload(1984, 0)));
+        QVERIFY(!push(small, frames::pattern(1985, 0))); // 16 + 1985 > 2000, even with overwrite
+        QVERIFY(push(small, frames::pattern(1984, 0)));
     }
 
     void tooSmallPopKeepsRecord()
     {
         qcRingBuffer rb;
         QVERIFY(rb.allocate(4096, false));
-        QVERIFY(push(rb, payload(50, 1)));
-        QVERIFY(push(rb, payload(20, 2)));
+        QVERIFY(push(rb, frames::pattern(50, 1)));
+        QVERIFY(push(rb, frames::pattern(20, 2)));
         unsigned char small[10];
         unsigned int len = 0;
         QVERIFY(!rb.pop(small, sizeof small, &len));
         QCOMPARE(len, 50u);
         QCOMPARE(rb.count(), 2);
         QCOMPARE(rb.freeSpace(), 4096 - 66 - 36);
-        QCOMPARE(pop(rb), payload(50, 1));
-        QCOMPARE(pop(rb), payload(20, 2));
+        QCOMPARE(pop(rb), frames::pattern(50, 1));
+        QCOMPARE(pop(rb), frames::pattern(20, 2));
         QCOMPARE(rb.count(), 0);
         QCOMPARE(rb.freeSpace(), 4096);
     }
@@ -170,16 +163,16 @@ private slots:
     {
         qcRingBuffer rb;
         QVERIFY(rb.allocate(2048, false));
-        QVERIFY(push(rb, payload(40, 1)));
-        QVERIFY(push(rb, payload(40, 2)));
+        QVERIFY(push(rb, frames::pattern(40, 1)));
+        QVERIFY(push(rb, frames::pattern(40, 2)));
         QVERIFY(pop(rb).size() == 40);
         // Break the only queued record's marker: nothing to resynchronise on.
         rb.m_store[rb.m_readPos + 1] = 0;
         QVERIFY(pop(rb).isEmpty());
         QCOMPARE(rb.count(), 0);
         QCOMPARE(rb.freeSpace(), 2048);
-        QVERIFY(push(rb, payload(10, 3)));
-        QCOMPARE(pop(rb), payload(10, 3));
+        QVERIFY(push(rb, frames::pattern(10, 3)));
+        QCOMPARE(pop(rb), frames::pattern(10, 3));
     }
 
     void twoProducersOneConsumerAndClear()

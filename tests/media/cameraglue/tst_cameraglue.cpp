@@ -132,8 +132,6 @@ private slots:
         QTest::addColumn<QDateTime>("when");
         QTest::addColumn<QString>("expected");
         const QDateTime t(QDate(2024, 3, 7), QTime(14, 5, 9, 123));
-        QTest::newRow("address") << "192.168.1.10" << 146 << t
-                                 << "/r/20240307/192.168.1.10/PICV1_MANUAL_192-168-1-10_2024-03-07-14-05-09-0123.jpg";
         QTest::newRow("identifier") << "ABCD1234" << 146 << t
                                     << "/r/20240307/ABCD1234/PICV1_MANUAL_ABCD1234_2024-03-07-14-05-09-0123.jpg";
         QTest::newRow("five parts") << "1.2.3.4.5" << 146 << t

@@ -75,11 +75,7 @@ public:
         lastPassword = password;
     }
     void closeStream() override { ++closed; }
-    bool cancelOpen() override
-    {
-        ++cancelled;
-        return true;
-    }
+    bool cancelOpen() override { return true; }
     bool isConnected() override { return connected; }
     QString getDeviceId() override { return address; }
     bool startTalk(qcAudioCapture *) override
@@ -97,11 +93,7 @@ public:
         ptzIds.push_back(controlId);
         return true;
     }
-    bool stopPtz() override
-    {
-        ++ptzStops;
-        return true;
-    }
+    bool stopPtz() override { return true; }
 
     void deliver(int which, const QByteArray &data, int kind, int subkind, qint64 ts)
     {
@@ -113,7 +105,7 @@ public:
     QString address, protocol, lastPassword;
     std::vector<std::pair<StreamDataCallback, void *>> callbacks;
     std::vector<int> ptzIds;
-    int openedKind = 0, closed = 0, cancelled = 0, talkStarts = 0, talkStops = 0, ptzStops = 0;
+    int openedKind = 0, closed = 0, talkStarts = 0, talkStops = 0;
     bool openResult = true, callbacksResult = true, connected = false, talkResult = true;
 };
 
@@ -183,7 +175,7 @@ public:
         sequence = readSequence;
         return true;
     }
-    void setStreamInfo(int, int, int, int, int width, int, int, bool, int) override { infoWidth = width; }
+    void setStreamInfo(int, int, int, int, int, int, int, bool, int) override {}
     bool setFrameBuffer(qcFrameBuffer *buffer) override
     {
         this->buffer = buffer;
@@ -192,7 +184,7 @@ public:
     void stop() override { stopFlag = true; }
 
     QString fileName;
-    int kind = 0, stream = -1, length = 0, infoWidth = -1;
+    int kind = 0, stream = -1, length = 0;
     qint64 sequence = -99;
     qcFrameBuffer *buffer = nullptr;
     bool refuse = false;
