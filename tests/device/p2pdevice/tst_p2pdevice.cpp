@@ -47,14 +47,14 @@ class TestP2pDevice : public QObject
         p2p::Registry::add(kUid.toStdString(), m_sim->port());
     }
 
-    std::unique_ptr<qcDeviceFromTutk> makeDevice(bool open = true, const QString &uid = kUid,
-                                                 const QString &password = QStringLiteral("1234"))
+    // Opens that stream at the start (8 main, 9 sub; 0 none).
+    std::unique_ptr<qcDeviceFromTutk> makeDevice(int stream = 8, const QString &uid = kUid)
     {
         std::unique_ptr<qcDeviceFromTutk> d(new qcDeviceFromTutk);
         m_rec.attach(d.get());
-        d->setConnectParams(uid, QString(), QStringLiteral("admin"), password);
-        if (open)
-            d->openStream(8, 1);
+        d->setConnectParams(uid, QString(), QStringLiteral("admin"), QStringLiteral("1234"));
+        if (stream)
+            d->openStream(stream, 1);
         d->connectDevice();
         return d;
     }
@@ -153,11 +153,7 @@ private slots:
         // openStream(9) asks for the sub stream at the start.
         m_rec.clear();
         d.reset();
-        auto sub = std::unique_ptr<qcDeviceFromTutk>(new qcDeviceFromTutk);
-        m_rec.attach(sub.get());
-        sub->setConnectParams(kUid, QString(), QStringLiteral("admin"), QStringLiteral("1234"));
-        sub->openStream(9, 1);
-        sub->connectDevice();
+        auto sub = makeDevice(9);
         QVERIFY(waitUntil([&] { return m_sim->ioPayloads(0x320).size() == 3; }, 5000));
         QCOMPARE(uchar(m_sim->ioPayloads(0x320).value(2).at(4)), uchar(3));
     }
@@ -359,7 +355,7 @@ private slots:
     void ptz()
     {
         startSim(h264Media());
-        auto d = makeDevice(false);
+        auto d = makeDevice(0);
         QVERIFY(waitUntil([&] { return d->isConnected(); }, 5000));
         const QList<QPair<int, int>> table = {{26, 1},  {27, 2},  {28, 3},  {29, 6},  {30, 4},  {31, 7},
                                               {32, 5},  {33, 8},  {34, 9},  {35, 35}, {36, 27}, {37, 24},
@@ -392,7 +388,7 @@ private slots:
     void talk()
     {
         startSim(h264Media());
-        auto d = makeDevice(false);
+        auto d = makeDevice(0);
         QVERIFY(waitUntil([&] { return d->isConnected(); }, 5000));
 
         // Without a source the channel opens and stays silent.
@@ -426,7 +422,7 @@ private slots:
         P2pFaults f;
         f.refuseTalk = true;
         startSim(h264Media(), f);
-        auto d = makeDevice(false);
+        auto d = makeDevice(0);
         QVERIFY(waitUntil([&] { return d->isConnected(); }, 5000));
         d->startTalk();
         QTest::qWait(2500);
@@ -500,7 +496,7 @@ private slots:
         f.neverOpenTalk = state == "talkwait";
         startSim(h264Media(), f);
         qcAudioCapture capture(nullptr, std::make_unique<ToneAudioInput>(1000.0));
-        auto d = makeDevice(true, state == "retry" ? QStringLiteral("NOSUCHDEVICE00000001") : kUid);
+        auto d = makeDevice(8, state == "retry" ? QStringLiteral("NOSUCHDEVICE00000001") : kUid);
         if (state == "retry")
             QVERIFY(waitUntil([&] { return m_rec.count(6) == 1; }, 2000));
         else if (state == "auth" || state == "info")

@@ -84,12 +84,13 @@ QVector<clips::Unit> clip(const char *name, bool h265)
 struct Playing
 {
     explicit Playing(int intervalMs, QSize window = QSize(320, 180), QSize info = QSize(640, 360),
-                     QVector<clips::Unit> units = clip("h264-360p25.h264", false), uint32_t capacity = 921600)
+                     QVector<clips::Unit> units = clip("h264-360p25.h264", false), uint32_t capacity = 921600,
+                     int codec = 28, bool ffmpeg = false)
         : view(window.width(), window.height(), info.width(), info.height()), feeder(&fb, std::move(units))
     {
         fb.allocate(capacity);
         view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(info.width(), info.height(), 28, false);
+        view.player.setVideoInfo(info.width(), info.height(), codec, ffmpeg);
         view.player.start();
         if (intervalMs >= 0)
             feeder.start(intervalMs);
@@ -124,19 +125,13 @@ private slots:
     void h265ByDecoderChoice()
     {
         QFETCH(bool, ffmpegChoice);
-        qcFrameBuffer fb;
-        QVERIFY(fb.allocate(921600));
-        View view(320, 180, 640, 360);
-        view.player.start();
-        view.player.setFrameSource(&fb);
-        view.player.setVideoInfo(640, 360, 174, ffmpegChoice);
-        Feeder feeder(&fb, clip("h265-360p25.h265", true));
-        feeder.start(10);
-        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window) >= 10, 10000);
-        QCOMPARE(view.player.ownDecoderInUse(), !ffmpegChoice);
+        Playing playing(10, QSize(320, 180), QSize(640, 360), clip("h265-360p25.h265", true), 921600, 174,
+                        ffmpegChoice);
+        QTRY_VERIFY_WITH_TIMEOUT(playing.presented() >= 10, 10000);
+        const CLivePlayer &p = playing.view.player;
+        QCOMPARE(p.ownDecoderInUse(), !ffmpegChoice);
         // The benchmark's counters: each drawn picture was decoded, and the
         // renderer's yield is a part of the draw time.
-        const CLivePlayer &p = view.player;
         QVERIFY(p.picturesDrawn() > 0 && p.picturesDecoded() >= p.picturesDrawn());
         QVERIFY(p.decodeNanos() > 0 && p.decodeCpuNanos() > 0 && p.drawCpuNanos() > 0);
         QVERIFY(p.drawNanos() > p.drawYieldNanos() && p.drawYieldNanos() > 0);
