@@ -58,7 +58,7 @@ private slots:
         timer.start();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         const double ms = timer.elapsed();
-        QVERIFY2(ms >= 19.0 && ms < 2000.0, qPrintable(QString::number(ms)));
+        QVERIFY2(ms >= 19.0, qPrintable(QString::number(ms)));
         QVERIFY(timer.lap() >= ms);
     }
 };

@@ -8,7 +8,7 @@
 #include "media/qcdiskmanager.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
 
 #include <sys/statvfs.h>
@@ -34,14 +34,7 @@ void check(bool ok, const QString &what)
 // Spins the event loop until the condition holds or the time is up.
 bool waitFor(const std::function<bool()> &condition, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!condition()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
+    return QTest::qWaitFor(condition, ms);
 }
 
 qint64 freeBytes(const QString &path)

@@ -85,15 +85,8 @@ class TestRecordingE2E : public QObject
     // The next finished timing file after `known` ones.
     QString waitForFinished(const QString &f, int known, int timeoutMs)
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            const QStringList done = finished(f);
-            if (done.size() > known)
-                return f + '/' + done.last();
-            QTest::qWait(50);
-        }
-        return QString();
+        return QTest::qWaitFor([&] { return finished(f).size() > known; }, timeoutMs) ? f + '/' + finished(f).last()
+                                                                                      : QString();
     }
 
 private slots:
