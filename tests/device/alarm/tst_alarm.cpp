@@ -246,6 +246,8 @@ private slots:
         QTRY_VERIFY(s.failed.size() >= 3);
         QCOMPARE(s.failed.first(), QString("127.0.0.1"));
         QCOMPARE(s.connections(), 0);
+        QTcpSocket unconnected;
+        QVERIFY(!qcAlarmServer::setKeepAlive(&unconnected, qcAlarmServer::Timing()));
     }
 
     void modifyReconnectsWithNewPassword()

@@ -59,6 +59,15 @@ class TestP2pDevice : public QObject
         return d;
     }
 
+    // Ends the device, then the loopback device, and starts both again.
+    void restart(std::unique_ptr<qcDeviceFromTutk> &d, const P2pMedia &media, const P2pFaults &faults = {})
+    {
+        d.reset();
+        m_rec.clear();
+        startSim(media, faults);
+        d = makeDevice();
+    }
+
     bool waitVideo(int n, int ms = 5000)
     {
         return waitUntil([&] { return m_rec.videoCount() >= n; }, ms);
@@ -81,6 +90,18 @@ private slots:
         m_rec.clear();
         qcDeviceFromTutk::setDefaultTimings(shortTimings());
         QCOMPARE(p2p::stats().sessions, 0);
+    }
+
+    // An identifier one character too long is never dialled.
+    void overlongIdentifierNeverConnects()
+    {
+        startSim(h264Media());
+        {
+            auto d = makeDevice(8, QStringLiteral("ARDOSIM00000000000012"));
+            QVERIFY(waitUntil([&] { return m_rec.count(6) >= 3; }, 3000));
+            QVERIFY(!d->isConnected());
+        }
+        QCOMPARE(m_sim->sessionsOpened(), 0);
     }
 
     // Every failed attempt gives its session back before the next one.
@@ -209,14 +230,10 @@ private slots:
                  (QList<int>{17, 640, 368, 25, 20, 8000, 8, 1}));
         QVERIFY(d->getMediaInfo(9, &mi));
         QVERIFY(!d->getMediaInfo(10, &mi));
-        d.reset();
-        m_rec.clear();
-
         P2pMedia g726 = h264Media(P2pMedia::G726);
         g726.g726 = clips::read("tone-g726-8k.raw");
         QVERIFY(g726.g726.size() > 1600);
-        startSim(g726);
-        d = makeDevice();
+        restart(d, g726);
         QVERIFY(waitVideo(1));
         QVERIFY(d->getMediaInfo(8, &mi));
         QCOMPARE(mi.audioCodec, 24);
@@ -234,25 +251,17 @@ private slots:
         P2pMediaInfo mi;
         QVERIFY(d->getMediaInfo(8, &mi));
         QCOMPARE((QList<int>{mi.width, mi.height}), (QList<int>{320, 240}));
-        d.reset();
-        m_rec.clear();
-
         f.switchUnits = h265Clip();
         f.switchCodec = 80;
-        startSim(h264Media(), f);
-        d = makeDevice();
+        restart(d, h264Media(), f);
         QVERIFY(waitUntil([&] { return m_rec.count(13) == 1; }, 5000));
         QVERIFY(d->getMediaInfo(8, &mi));
         QCOMPARE((QList<int>{mi.videoCodec, mi.width, mi.height}), (QList<int>{18, 640, 360}));
-        d.reset();
-        m_rec.clear();
-
         // An unreadable SPS keeps the stored size; changed audio parameters give 13 and keep the old ones.
         P2pFaults z;
         z.zeroSpsAtKey = 1;
         z.audioChange = true;
-        startSim(h264Media(), z);
-        d = makeDevice();
+        restart(d, h264Media(), z);
         QVERIFY(waitUntil([&] { return m_sim->videoFramesSent() >= 30; }, 5000));
         QVERIFY(waitUntil([&] { return m_rec.count(13) >= 1; }, 2000));
         QVERIFY(d->getMediaInfo(8, &mi));
@@ -333,15 +342,11 @@ private slots:
         // The 16 bytes behind every frame are zero, also after a long key frame.
         for (const VideoFrame &v : m_rec.frames())
             QCOMPARE(v.data.right(16), QByteArray(16, '\0'));
-        d.reset();
-        m_rec.clear();
-
         // A frame that fills the receive buffer exactly is delivered whole.
         f = P2pFaults();
         f.hugeFrameAt = 30;
         f.hugeFrameSize = qcDeviceFromTutk::kVideoBufferBytes;
-        startSim(h264Media(), f);
-        d = makeDevice();
+        restart(d, h264Media(), f);
         QVERIFY(waitUntil(
             [&] {
                 for (const VideoFrame &v : m_rec.frames())

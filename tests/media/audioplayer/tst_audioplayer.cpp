@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "media/qcaudioplayer.h"
+#include "tests/device/common/clips.h"
 
 namespace {
 
@@ -87,12 +88,6 @@ QVector<QByteArray> audioFrames(const QByteArray &stream, bool adts)
         at += length;
     }
     return frames;
-}
-
-QByteArray clipFile(const char *name)
-{
-    QFile f(qEnvironmentVariable("ARDO_CLIPS_DIR") + QLatin1Char('/') + QLatin1String(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // An output with scripted free space and period size that records writes.
@@ -255,7 +250,7 @@ private slots:
         QFETCH(QString, file);
         QFETCH(int, codec);
         QFETCH(int, rate);
-        const QByteArray stream = clipFile(qPrintable(file));
+        const QByteArray stream = clips::read(file);
         if (stream.isEmpty())
             QSKIP("the test clips were not made (ARDO_CLIPS_DIR)");
         const QVector<QByteArray> frames = audioFrames(stream, codec == 2);

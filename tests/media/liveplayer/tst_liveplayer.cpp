@@ -153,7 +153,10 @@ private slots:
         CLivePlayer player;
         player.start();
         const uint8_t one = 0;
-        QVERIFY(!player.inputData(&one, 1)); // decoder not open yet
+        QVERIFY(!player.inputData(&one, 1));      // decoder not open yet
+        player.setVideoInfo(width, 64, 27, true); // FFmpeg's own H.264 number, not a stable one
+        QTest::qWait(150);
+        QVERIFY(!player.decoderOpen());
         player.setVideoInfo(width, 64, 28, false);
         QTRY_VERIFY(player.decoderOpen());
         QCOMPARE(player.inputQueueCapacity(), bytes);
