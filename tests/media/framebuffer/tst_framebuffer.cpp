@@ -182,6 +182,7 @@ private slots:
         QVERIFY(fb.allocate(100000));
         QVERIFY(!read(fb, -1).ok); // empty
         QVERIFY(!read(fb, 0).ok);
+        QVERIFY(!fb.positionLost(0, 1 << 20)); // nothing stored, nothing lost
 
         QVERIFY(push(fb, 50, 2, 10, 1));
         QVERIFY(push(fb, 60, 3, 20, 2));
