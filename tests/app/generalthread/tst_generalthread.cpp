@@ -2,8 +2,6 @@
 
 #include "app/core/generalthread.h"
 
-#include <atomic>
-
 namespace {
 
 struct Seen
@@ -32,13 +30,6 @@ void fillList(void *, int interval, QList<_st_general_item *> *list, void *)
         item->fields[6] = QStringLiteral("a text long enough to live on the heap, not in a short buffer");
         list->append(item);
     }
-}
-
-void loopUntilCleared(void *context, int interval, QList<_st_general_item *> *, void *)
-{
-    auto *running = static_cast<std::atomic<bool> *>(context);
-    while (running->load())
-        QThread::msleep(unsigned(interval));
 }
 
 } // namespace
@@ -88,46 +79,7 @@ private slots:
         t.start();
         QVERIFY(t.wait(5000));
     }
-
-    void destroyingARunningThreadIsLoud()
-    {
-        // The assertion aborts the process, so it is watched from a child.
-        QProcess child;
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("GENERALTHREAD_DESTROY_RUNNING", "1");
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(), QStringList());
-        QVERIFY(child.waitForFinished(30000));
-        const QByteArray out = child.readAll();
-        QVERIFY2(child.exitStatus() == QProcess::CrashExit || child.exitCode() != 0, out.constData());
-#ifndef QT_NO_DEBUG
-        QVERIFY2(out.contains("destroyed while running"), out.constData());
-#endif
-    }
 };
 
-static int destroyRunning()
-{
-    static std::atomic<bool> running{true};
-    int user = 0;
-    auto *t = new GeneralThread;
-    t->setFunction(loopUntilCleared);
-    t->setInterval(5);
-    t->setContext(&running, &user);
-    t->start();
-    QThread::msleep(20);
-    delete t; // must not come back
-    return 0;
-}
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet("GENERALTHREAD_DESTROY_RUNNING"))
-        return destroyRunning();
-    TestGeneralThread test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestGeneralThread)
 #include "tst_generalthread.moc"
