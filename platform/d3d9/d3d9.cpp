@@ -308,8 +308,32 @@ public:
     D3DFORMAT format() const { return m_format; }
     int pitch() const { return m_pitch; }
     const uint8_t *yv12() const { return m_yv12.data(); }
-    QImage &rgb() { return m_rgb; }
+    QImage &rgb()
+    {
+        if (m_fillPending) {
+            m_fillPending = false;
+            m_rgb.fill(m_fill);
+        }
+        return m_rgb;
+    }
     bool busy() const { return m_locked.load() || m_dc; }
+
+    // A fill is kept back until someone looks at the pixels: the renderers
+    // clear a surface on every picture and then convert a picture over all
+    // of it, and filling a full-HD surface costs more than scaling the
+    // picture into the window. A surface someone holds is filled at once.
+    void fill(QRgb colour)
+    {
+        if (busy()) {
+            m_fillPending = false;
+            m_rgb.fill(colour);
+            return;
+        }
+        m_fill = colour;
+        m_fillPending = true;
+    }
+    // What is about to be written over the whole surface.
+    void dropFill() { m_fillPending = false; }
 
     // Work the device deferred on this surface; done before anyone looks.
     void setFlush(std::function<void()> flush) { m_flush = std::move(flush); }
@@ -332,6 +356,8 @@ private:
     std::vector<uint8_t> m_yv12;
     // R5G6B5 keeps 32-bit pixels inside: only the colours get better.
     QImage m_rgb;
+    QRgb m_fill = 0;
+    bool m_fillPending = false;
     std::atomic<bool> m_locked{false};
     GdiDC *m_dc = nullptr;
 };
@@ -415,7 +441,7 @@ public:
         if (flags & D3DCLEAR_TARGET) {
             if (m_renderTarget == m_backBuffer)
                 m_clearColour = colour | 0xFF000000u;
-            m_renderTarget->rgb().fill(QColor::fromRgb(colour | 0xFF000000u));
+            m_renderTarget->fill(QRgb(colour | 0xFF000000u));
         }
         return D3D_OK;
     }
@@ -495,6 +521,7 @@ private:
         m_pending.rgb->setFlush(nullptr);
         m_backBuffer->setFlush(nullptr);
         m_pending = Pending();
+        p.rgb->dropFill();
         stretchNow(p.yuv, nullptr, p.rgb, nullptr, p.convertFilter);
         if (p.scale)
             stretchNow(p.rgb, &p.source, m_backBuffer, &p.dest, p.scaleFilter);
@@ -571,7 +598,7 @@ HRESULT Surface::LockRect(D3DLOCKED_RECT *locked, const RECT *rect, DWORD flags)
     if (m_dc || m_locked.exchange(true))
         return (flags & D3DLOCK_DONOTWAIT) ? D3DERR_WASSTILLDRAWING : D3DERR_INVALIDCALL;
     locked->Pitch = m_pitch;
-    locked->pBits = m_format == D3DFMT_YV12 ? static_cast<void *>(m_yv12.data()) : static_cast<void *>(m_rgb.bits());
+    locked->pBits = m_format == D3DFMT_YV12 ? static_cast<void *>(m_yv12.data()) : static_cast<void *>(rgb().bits());
     return D3D_OK;
 }
 
@@ -585,7 +612,7 @@ HRESULT Surface::GetDC(HDC *dc)
     flush();
     if (!dc || m_format == D3DFMT_YV12 || m_dc || m_locked.load())
         return D3DERR_INVALIDCALL;
-    m_dc = new GdiDC(&m_rgb);
+    m_dc = new GdiDC(&rgb());
     *dc = m_dc;
     return D3D_OK;
 }

@@ -160,6 +160,79 @@ private slots:
         QVERIFY(!IsWindow(window));
     }
 
+    // Clear's fill waits until someone looks at the surface: a lock, an
+    // overlay drawn through its context, a stretch into part of it and a
+    // present all see it; a picture converted over all of it replaces it.
+    void clearIsSeenWhereLooked()
+    {
+        QWidget widget;
+        widget.resize(64, 32);
+        widget.show();
+        IDirect3D9 *d3d = Direct3DCreate9(D3D_SDK_VERSION);
+        D3DPRESENT_PARAMETERS params =
+            platform::d3d9::windowedVideo(HWND(widget.winId()), 64, 32, D3DSWAPEFFECT_DISCARD);
+        IDirect3DDevice9 *device = nullptr;
+        IDirect3DSurface9 *yv12 = nullptr, *rgb = nullptr, *back = nullptr;
+        QVERIFY(SUCCEEDED(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, 0, 0, &params, &device)));
+        QVERIFY(SUCCEEDED(device->CreateOffscreenPlainSurface(64, 32, D3DFMT_YV12, D3DPOOL_DEFAULT, &yv12, nullptr)));
+        QVERIFY(SUCCEEDED(device->CreateOffscreenPlainSurface(64, 32, D3DFMT_R5G6B5, D3DPOOL_DEFAULT, &rgb, nullptr)));
+        QVERIFY(SUCCEEDED(device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back)));
+        D3DLOCKED_RECT locked{};
+        QVERIFY(SUCCEEDED(yv12->LockRect(&locked, nullptr, 0)));
+        auto *bits = static_cast<uint8_t *>(locked.pBits);
+        std::memset(bits, testsupport::kYuvRed[0], size_t(locked.Pitch) * 32);
+        std::memset(bits + size_t(locked.Pitch) * 32, testsupport::kYuvRed[2], size_t(locked.Pitch / 2) * 16);
+        std::memset(bits + size_t(locked.Pitch) * 40, testsupport::kYuvRed[1], size_t(locked.Pitch / 2) * 16);
+        yv12->UnlockRect();
+        auto pixelAt = [&](int x, int y) {
+            D3DLOCKED_RECT l{};
+            if (FAILED(rgb->LockRect(&l, nullptr, 0)))
+                return QRgb(0);
+            const QRgb p = reinterpret_cast<const QRgb *>(static_cast<uint8_t *>(l.pBits) + y * l.Pitch)[x];
+            rgb->UnlockRect();
+            return p | 0xFF000000u;
+        };
+
+        QVERIFY(SUCCEEDED(device->SetRenderTarget(0, rgb)));
+        QVERIFY(SUCCEEDED(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0)));
+        QCOMPARE(pixelAt(5, 5), qRgb(0, 255, 0));
+        QVERIFY(SUCCEEDED(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0)));
+        HDC dc = nullptr;
+        QVERIFY(SUCCEEDED(rgb->GetDC(&dc)));
+        HPEN pen = CreatePen(PS_SOLID, 1, 0x0000FF);
+        HGDIOBJ old = SelectObject(dc, pen);
+        QVERIFY(MoveToEx(dc, 0, 5, nullptr));
+        QVERIFY(LineTo(dc, 63, 5));
+        SelectObject(dc, old);
+        DeleteObject(pen);
+        QVERIFY(SUCCEEDED(rgb->ReleaseDC(dc)));
+        QCOMPARE(pixelAt(10, 5), qRgb(255, 0, 0));
+        QCOMPARE(pixelAt(10, 20), qRgb(0, 0, 255));
+        QVERIFY(SUCCEEDED(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0)));
+        QVERIFY(SUCCEEDED(device->StretchRect(yv12, nullptr, rgb, nullptr, D3DTEXF_POINT)));
+        QVERIFY(near(pixelAt(10, 20), qRgb(255, 0, 0), 12));
+
+        // The full chain: the back buffer's clear around the picture.
+        platform::d3d9::setFusedPresent(false);
+        platform::d3d9::setPresentHook(keepPresented);
+        QVERIFY(SUCCEEDED(device->SetRenderTarget(0, back)));
+        QVERIFY(SUCCEEDED(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00, 1.0f, 0)));
+        const RECT right{32, 0, 64, 32};
+        QVERIFY(SUCCEEDED(device->StretchRect(rgb, nullptr, back, &right, D3DTEXF_LINEAR)));
+        QVERIFY(SUCCEEDED(device->Present(nullptr, nullptr, 0, nullptr)));
+        platform::d3d9::setPresentHook(nullptr);
+        platform::d3d9::setFusedPresent(true);
+        QCOMPARE(g_presented.size(), QSize(64, 32));
+        QCOMPARE(g_presented.pixel(10, 16), qRgb(0, 255, 0));
+        QVERIFY(near(g_presented.pixel(50, 16), qRgb(255, 0, 0), 12));
+
+        back->Release();
+        rgb->Release();
+        yv12->Release();
+        device->Release();
+        d3d->Release();
+    }
+
     // A swap chain puts its back buffer into a rectangle of the window and
     // black around it; the one-pass path gives the pixels of the chain
     // through the back buffer.
