@@ -82,7 +82,45 @@ void fillRect(uint8_t *image, int stride, int bytesPerPixel, int left, int top, 
 }
 } // namespace
 
-bool composeFused(Scaler &scaler, const FusedPicture &p, uint8_t *image, int stride, int width, int height,
+bool FusedScaler::run(const FusedPicture &p, uint8_t *dst, int dstStride, int dstW, int dstH, int room, int pixelFormat)
+{
+    const int bpp = pixelFormat == AV_PIX_FMT_RGB565LE ? 2 : 4;
+    const int blocksW = (dstW + 7) & ~7;
+    const bool direct = blocksW <= room;
+    uint8_t *out[4] = {dst, nullptr, nullptr, nullptr};
+    int outStride[4] = {dstStride, 0, 0, 0};
+    if (!direct) {
+        outStride[0] = (blocksW * bpp + 63) & ~63;
+        m_rgb.resize(size_t(outStride[0]) * size_t(dstH));
+        out[0] = m_rgb.data();
+    }
+    const uint8_t *src[4] = {p.planes[0], p.planes[1], p.planes[2], nullptr};
+    const int srcStride[4] = {p.strides[0], p.strides[1], p.strides[2], 0};
+    bool done;
+    if (dstW % 2 == 0) {
+        done = m_scale.run(src, srcStride, p.width, p.height, AV_PIX_FMT_YUV420P, out, outStride, dstW, dstH,
+                           pixelFormat, p.linear);
+    } else {
+        const int planeStride = (dstW + 63) & ~63;
+        const size_t planeBytes = size_t(planeStride) * size_t(dstH);
+        m_yuv.resize(3 * planeBytes);
+        uint8_t *const yuv[4] = {m_yuv.data(), m_yuv.data() + planeBytes, m_yuv.data() + 2 * planeBytes, nullptr};
+        const int yuvStride[4] = {planeStride, planeStride, planeStride, 0};
+        const uint8_t *scaled[4] = {yuv[0], yuv[1], yuv[2], nullptr};
+        done = m_scale.run(src, srcStride, p.width, p.height, AV_PIX_FMT_YUV420P, yuv, yuvStride, dstW, dstH,
+                           AV_PIX_FMT_YUV444P, p.linear) &&
+               m_convert.run(scaled, yuvStride, dstW, dstH, AV_PIX_FMT_YUV444P, out, outStride, dstW, dstH, pixelFormat,
+                             p.linear);
+    }
+    if (!done || direct)
+        return done;
+    for (int row = 0; row < dstH; ++row)
+        std::memcpy(dst + size_t(row) * size_t(dstStride), m_rgb.data() + size_t(row) * size_t(outStride[0]),
+                    size_t(dstW) * size_t(bpp));
+    return true;
+}
+
+bool composeFused(FusedScaler &scaler, const FusedPicture &p, uint8_t *image, int stride, int width, int height,
                   int pixelFormat)
 {
     if (p.backWidth < 1 || p.backHeight < 1 || width < 1 || height < 1)
@@ -108,18 +146,16 @@ bool composeFused(Scaler &scaler, const FusedPicture &p, uint8_t *image, int str
         pixel[2] = uint8_t(r);
         pixel[3] = 0xFF;
     }
+    // The picture first: its last block of a row may reach into the band
+    // on its right, which the fill then covers.
+    const bool shown = right <= left || bottom <= top ||
+                       scaler.run(p, image + size_t(top) * stride + size_t(left) * bpp, stride, right - left,
+                                  bottom - top, width - left, pixelFormat);
     fillRect(image, stride, bpp, 0, 0, width, top, pixel);
     fillRect(image, stride, bpp, 0, bottom, width, height, pixel);
     fillRect(image, stride, bpp, 0, top, left, bottom, pixel);
     fillRect(image, stride, bpp, right, top, width, bottom, pixel);
-    if (right <= left || bottom <= top)
-        return true;
-    uint8_t *dst[4] = {image + size_t(top) * stride + size_t(left) * bpp, nullptr, nullptr, nullptr};
-    const int dstStride[4] = {stride, 0, 0, 0};
-    const uint8_t *src[4] = {p.planes[0], p.planes[1], p.planes[2], nullptr};
-    const int srcStride[4] = {p.strides[0], p.strides[1], p.strides[2], 0};
-    return scaler.run(src, srcStride, p.width, p.height, AV_PIX_FMT_YUV420P, dst, dstStride, right - left, bottom - top,
-                      pixelFormat, p.linear);
+    return shown;
 }
 
 bool composeBackBuffer(const QImage &backBuffer, const RECT *source, const RECT *dest, uint8_t *image, int stride,

@@ -8,6 +8,7 @@
 #include <QImage>
 
 #include <memory>
+#include <vector>
 
 struct SwsContext;
 
@@ -57,8 +58,30 @@ struct FusedPicture
     bool linear;
 };
 
+// The fused pass. swscale's packed RGB output writes whole blocks of 8
+// pixels, past the width asked for: a picture whose row has no room for
+// its last block (room: pixels from its left edge to the image's right
+// edge) is written into a buffer of its own and copied from there, else
+// the window image takes it and the caller fills the band on its right
+// afterwards. An odd width swscale takes to RGB only through its
+// full-chroma path, which runs every filter tap per pixel without SIMD and
+// costs two to three times an even width: there the picture is scaled into
+// planes at full chroma first (SIMD), and the conversion after it has one
+// tap. The pixels are the same.
+class FusedScaler
+{
+public:
+    bool run(const FusedPicture &picture, uint8_t *dst, int dstStride, int dstW, int dstH, int room, int pixelFormat);
+
+private:
+    Scaler m_scale;
+    Scaler m_convert;
+    std::vector<uint8_t> m_yuv;
+    std::vector<uint8_t> m_rgb;
+};
+
 // Composes a fused picture into an image of the client size.
-bool composeFused(Scaler &scaler, const FusedPicture &picture, uint8_t *image, int stride, int width, int height,
+bool composeFused(FusedScaler &scaler, const FusedPicture &picture, uint8_t *image, int stride, int width, int height,
                   int pixelFormat);
 
 // Stretches source of the back buffer (null: all) onto dest of an image of

@@ -143,7 +143,7 @@ private:
     HWND m_window;
     std::shared_ptr<SharedState> m_state;
     PaintFilter *m_filter;
-    Scaler m_scaler;
+    FusedScaler m_scaler;
 };
 
 } // namespace

@@ -378,7 +378,7 @@ private:
     Image *m_last = nullptr;
     int m_imageW = 0;
     int m_imageH = 0;
-    Scaler m_scaler;
+    FusedScaler m_scaler;
 };
 
 // One connection for questions about windows that no device is bound to.

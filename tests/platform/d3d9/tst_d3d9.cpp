@@ -244,6 +244,10 @@ private slots:
         QTest::newRow("whole window") << QRect() << QRect() << qRgb(0, 0, 255);
         QTest::newRow("bars above and below") << QRect() << QRect(0, 50, 200, 100) << qRgb(0, 0, 255);
         QTest::newRow("red half, off-centre") << QRect(0, 0, 32, 32) << QRect(30, 20, 120, 90) << qRgb(255, 0, 0);
+        // Widths that are no multiple of 8 against the window's edges.
+        QTest::newRow("odd size at the right edge") << QRect() << QRect(77, 51, 123, 91) << qRgb(0, 0, 255);
+        QTest::newRow("bottom right corner") << QRect() << QRect(78, 110, 122, 90) << qRgb(0, 0, 255);
+        QTest::newRow("room on the right") << QRect() << QRect(10, 10, 122, 90) << qRgb(0, 0, 255);
     }
     void swapChainPresent()
     {
