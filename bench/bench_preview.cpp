@@ -144,7 +144,9 @@ struct Steady
 struct Reconnect
 {
     std::vector<double> seconds;
-    double rssFirst = 0, rssLast = 0;
+    // After the 1st, the 10th (or the last when fewer) and the last drop,
+    // each taken at the same point of its cycle; and the range over all.
+    double rssFirst = 0, rssTenth = 0, rssLast = 0, rssMin = 0, rssMax = 0;
 };
 
 struct Setup
@@ -221,11 +223,16 @@ Reconnect measureReconnects(Setup &s, int drops)
             r.seconds.push_back(t.nsecsElapsed() / 1e9);
         else
             r.seconds.push_back(-1);
-        if (i == 0)
-            r.rssFirst = rssMiB();
         waitMs(300);
+        const double rss = rssMiB();
+        if (i == 0)
+            r.rssFirst = r.rssMin = r.rssMax = rss;
+        if (i < 10)
+            r.rssTenth = rss;
+        r.rssLast = rss;
+        r.rssMin = std::min(r.rssMin, rss);
+        r.rssMax = std::max(r.rssMax, rss);
     }
-    r.rssLast = rssMiB();
     return r;
 }
 
@@ -291,9 +298,9 @@ int main(int argc, char **argv)
                 drops);
     std::printf("cpu: %% of one core per thread (gui, player, stream client, Direct3D render thread, the rest of "
                 "the process with the device); render ms: render-thread wall time per present\n");
-    std::printf("%-4s %-9s %9s %7s %8s %8s %8s %8s %8s %7s %9s %9s %9s %8s %8s %8s %8s\n", "path", "clip", "pics/s",
-                "drop%", "gui%", "player%", "stream%", "render%", "other%", "RSS MB", "render ms", "sws ref", "dec ref",
-                "recon p50", "recon max", "RSS 1st", "RSS last");
+    std::printf("%-4s %-9s %9s %7s %8s %8s %8s %8s %8s %7s %9s %9s %9s %8s %8s %8s %8s %8s %11s\n", "path", "clip",
+                "pics/s", "drop%", "gui%", "player%", "stream%", "render%", "other%", "RSS MB", "render ms", "sws ref",
+                "dec ref", "recon p50", "recon max", "RSS 1st", "RSS 10th", "RSS last", "RSS range");
     for (const QString &clipName : clipNames) {
         const Clip *clip = nullptr;
         for (const Clip &c : kClips)
@@ -342,15 +349,20 @@ int main(int argc, char **argv)
                 failed |= t < 0;
             const double reconMax =
                 reconnect.seconds.empty() ? 0 : *std::max_element(reconnect.seconds.begin(), reconnect.seconds.end());
-            std::printf("%-4s %-9s %9.1f %7.2f%s %7.0f %9.3f %9.3f %9.3f %8.2f %7.2f%s %8.1f %8.1f\n",
-                        qPrintable(renderer), clip->name, med(&Steady::fps), med(&Steady::droppedPercent),
-                        qPrintable(cpuText), med(&Steady::rss), d3d ? med(&Steady::renderMs) : 0.0, scaleRef, decodeRef,
-                        median(reconnect.seconds), reconMax, failed ? "!" : " ", reconnect.rssFirst, reconnect.rssLast);
+            std::printf(
+                "%-4s %-9s %9.1f %7.2f%s %7.0f %9.3f %9.3f %9.3f %8.2f %7.2f%s %8.1f %8.1f %8.1f %5.0f-%-5.0f\n",
+                qPrintable(renderer), clip->name, med(&Steady::fps), med(&Steady::droppedPercent), qPrintable(cpuText),
+                med(&Steady::rss), d3d ? med(&Steady::renderMs) : 0.0, scaleRef, decodeRef, median(reconnect.seconds),
+                reconMax, failed ? "!" : " ", reconnect.rssFirst, reconnect.rssTenth, reconnect.rssLast,
+                reconnect.rssMin, reconnect.rssMax);
             std::fflush(stdout);
         }
     }
     std::printf("sws ref: one sws_scale pass YUV420P -> BGR0 from the clip's size to the preview's; dec ref: bare "
                 "libavcodec, one thread, ms per frame; recon: seconds from a forced drop to the next picture "
-                "presented (! marks a drop with no picture within 10 s)\n");
+                "presented (! marks a drop with no picture within 10 s); RSS after a drop's first picture and "
+                "300 ms: from one drop to the next it may swing by a dozen MB where glibc placed the multi-MB "
+                "picture buffers (its mmap threshold rises with the first large block freed), so read the trend "
+                "of 1st, 10th and last and the range, not one pair\n");
     return 0;
 }
