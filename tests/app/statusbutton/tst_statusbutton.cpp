@@ -38,11 +38,9 @@ bool showsPicture(const QImage &img, const QImage &picture, QPoint offset = QPoi
 
 bool isBlank(const QImage &img)
 {
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x)
-            if (qAlpha(img.pixel(x, y)) != 0)
-                return false;
-    return true;
+    QImage blank(img.size(), img.format());
+    blank.fill(Qt::transparent);
+    return img == blank;
 }
 
 } // namespace

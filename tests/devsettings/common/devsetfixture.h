@@ -14,7 +14,6 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QEvent>
 #include <QtTest>
 
@@ -70,18 +69,14 @@ public:
     // kind have been answered.
     bool waitAnswered(const QByteArray &method, const QString &key, int n, int ms = 5000) const
     {
-        QDeadlineTimer deadline(ms);
-        for (;;) {
-            int done = 0;
-            const QList<LoggedRequest> log = m_device->requests();
-            for (const LoggedRequest &r : log)
-                done += r.method == method && r.key == key && r.answered;
-            if (done >= n)
-                return true;
-            if (deadline.hasExpired())
-                return false;
-            QTest::qWait(10);
-        }
+        return QTest::qWaitFor(
+            [&] {
+                int done = 0;
+                for (const LoggedRequest &r : m_device->requests())
+                    done += r.method == method && r.key == key && r.answered;
+                return done >= n;
+            },
+            ms);
     }
 
 private:

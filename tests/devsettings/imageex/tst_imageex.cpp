@@ -48,9 +48,7 @@ class ImageExTest : public QObject
         w<QPushButton>("pushButton_Save")->click();
         if (!m_fx->waitAnswered("POST", "cameraimage", before + 1))
             return {};
-        QDeadlineTimer deadline(5000);
-        while (!tipShown(m_page.get()) && !deadline.hasExpired())
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([&] { return tipShown(m_page.get()); }, 5000);
         m_tips = popupKeys(m_page.get());
         return m_fx->requests("POST", "cameraimage").last().body;
     }

@@ -74,9 +74,7 @@ class OsdTest : public QObject, public PageCase<qwDevsetOsd>
     {
         if (!m_fx->waitAnswered("POST", "osd", n))
             return {};
-        QDeadlineTimer deadline(5000);
-        while (m_results->count <= m_seen && !deadline.hasExpired())
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([&] { return m_results->count > m_seen; }, 5000);
         m_seen = m_results->count;
         return m_fx->requests("POST", "osd").at(n - 1).body;
     }

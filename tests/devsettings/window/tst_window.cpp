@@ -6,7 +6,6 @@
 #include "devsettings/qwdevsetusers.h"
 #include "devsettings/qwuserinformations.h"
 
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -153,11 +152,8 @@ private slots:
         m_window->show();
         m_window->onGuideSelect(116);
         QVERIFY(m_fx->device().waitForRequests(2, 5000)); // the window's and the page's ability reads
-        QElapsedTimer clock;
-        clock.start();
         m_window->close();
         QTRY_VERIFY_WITH_TIMEOUT(m_window.isNull(), 1500);
-        qInfo("closing with the Wi-Fi reads running: %lld ms", clock.elapsed());
     }
 };
 

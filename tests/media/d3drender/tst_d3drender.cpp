@@ -67,14 +67,7 @@ struct Rig
     // pass, takes it.
     bool feed()
     {
-        QElapsedTimer t;
-        t.start();
-        while (render->inputFrame(&frame, pic.width, pic.height, 0) != 1) {
-            if (t.elapsed() > 5000)
-                return false;
-            QThread::msleep(1);
-        }
-        return true;
+        return QTest::qWaitFor([&] { return render->inputFrame(&frame, pic.width, pic.height, 0) == 1; }, 5000);
     }
     QColor pixel(int x, int y) const { return testsupport::pixelAt(g_dpy, window, x, y); }
     int presents() const { return testsupport::PresentCounter::on(window); }
