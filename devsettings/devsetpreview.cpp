@@ -64,8 +64,9 @@ void DevsetPreview::onVideoratio(int width, int height)
     // The player stops drawing into the old widget before it goes.
     m_player->releaseRender();
     delete m_surface;
+    CYuvRender *render = nullptr;
     if (m_drawing == Drawing::OpenGL) {
-        auto *render = new CYuvRender(m_area, width, height);
+        render = new CYuvRender(m_area, width, height);
         render->setDisplayMode(CYuvRender::Stretch);
         m_surface = render;
     } else {
@@ -73,9 +74,9 @@ void DevsetPreview::onVideoratio(int width, int height)
     }
     m_area->layout()->addWidget(m_surface);
     m_surface->show();
-    if (m_drawing == Drawing::OpenGL)
-        m_player->startYuvPlay(static_cast<CYuvRender *>(m_surface.data()));
-    else {
+    if (render) {
+        m_player->startYuvPlay(render);
+    } else {
         m_player->startPlay(m_surface);
         restackAsWidgets(m_surface);
     }

@@ -12,20 +12,9 @@ extern "C" {
 }
 
 namespace {
-constexpr D3DCOLOR kBlack = 0xFF000000u;
-constexpr DWORD kHardwareBehaviour = D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED;
-constexpr DWORD kSoftwareBehaviour = D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED;
+using platform::d3d9::release;
 constexpr int kLostDeviceSleepMs = 50;
 constexpr int kIdleWaitMs = 10;
-
-template <typename T>
-void release(T *&object)
-{
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
 
 // Copies rows of a plane, each row cut to what both sides hold.
 void copyPlane(uint8_t *dst, int dstPitch, const uint8_t *src, int srcPitch, int width, int rows)
@@ -83,7 +72,7 @@ int CD3DRender::createDevice(HWND window)
     // The device's own back buffer is never shown: the swap chain presents.
     m_params = platform::d3d9::windowedVideo(window, UINT(std::max<LONG>(1, client.right - client.left)),
                                              UINT(std::max<LONG>(1, client.bottom - client.top)), D3DSWAPEFFECT_COPY);
-    const DWORD behaviour = (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) ? kHardwareBehaviour : kSoftwareBehaviour;
+    const DWORD behaviour = platform::d3d9::videoBehaviour(caps);
     if (FAILED(m_d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, behaviour, &m_params, &m_device)))
         return -1;
     return 0;
@@ -285,13 +274,13 @@ bool CD3DRender::present(bool black)
         if (FAILED(m_swapChain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer)))
             return false;
         m_device->SetRenderTarget(0, backBuffer);
-        m_device->Clear(0, nullptr, D3DCLEAR_TARGET, kBlack, 1.0f, 0);
+        m_device->Clear(0, nullptr, D3DCLEAR_TARGET, platform::d3d9::kOpaqueBlack, 1.0f, 0);
         const HRESULT hr = m_swapChain->Present(nullptr, nullptr, 0, nullptr, 0);
         backBuffer->Release();
         return SUCCEEDED(hr);
     }
     const RECT dest = m_displayMode == 0 ? aspectRect(m_clientRect, m_width, m_height) : m_clientRect;
-    if (FAILED(m_device->Clear(0, nullptr, D3DCLEAR_TARGET, kBlack, 1.0f, 0)))
+    if (FAILED(m_device->Clear(0, nullptr, D3DCLEAR_TARGET, platform::d3d9::kOpaqueBlack, 1.0f, 0)))
         return false;
     m_device->BeginScene();
     if (FAILED(m_swapChain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer))) {

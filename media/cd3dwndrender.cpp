@@ -9,20 +9,9 @@
 #include <cstring>
 
 namespace {
+using platform::d3d9::release;
 constexpr int kMaxPitchSlack = 640;
 constexpr int kSettleFrames = 5;
-constexpr D3DCOLOR kBlack = 0xFF000000u;
-constexpr DWORD kHardwareBehaviour = D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED;
-constexpr DWORD kSoftwareBehaviour = D3DCREATE_SOFTWARE_VERTEXPROCESSING | D3DCREATE_MULTITHREADED;
-
-template <typename T>
-void release(T *&object)
-{
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
 } // namespace
 
 CD3DWndRender::CD3DWndRender() = default;
@@ -72,7 +61,7 @@ int CD3DWndRender::init(int width, int height, int)
     D3DCAPS9 caps{};
     if (FAILED(m_d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps)))
         return 1;
-    const DWORD behaviour = (caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) ? kHardwareBehaviour : kSoftwareBehaviour;
+    const DWORD behaviour = platform::d3d9::videoBehaviour(caps);
 
     D3DPRESENT_PARAMETERS params =
         platform::d3d9::windowedVideo(window, UINT(width), UINT(height), D3DSWAPEFFECT_DISCARD);
@@ -254,7 +243,7 @@ int CD3DWndRender::drawFrame(const uint8_t *const planes[3], const int lineSizes
     }
     if (relayout) {
         render();
-        m_device->Clear(0, nullptr, D3DCLEAR_TARGET, kBlack, 1.0f, 0);
+        m_device->Clear(0, nullptr, D3DCLEAR_TARGET, platform::d3d9::kOpaqueBlack, 1.0f, 0);
         std::lock_guard<std::mutex> lock(m_lock);
         if (++m_settleCount > kSettleFrames)
             m_settling = false;

@@ -745,7 +745,7 @@ HRESULT Device::presentChain(Surface *backBuffer, WindowTarget *target, const RE
         picture.dest = destRect ? *destRect : RECT{0, 0, w, h};
         picture.backWidth = w;
         picture.backHeight = h;
-        picture.clearColour = 0xFF000000u;
+        picture.clearColour = kOpaqueBlack;
         picture.linear = true;
         const bool shown = target->presentFused(picture);
         dropPending();

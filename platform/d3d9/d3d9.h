@@ -187,6 +187,28 @@ IDirect3D9 *Direct3DCreate9(UINT sdkVersion);
 
 namespace platform::d3d9 {
 
+constexpr D3DCOLOR kOpaqueBlack = 0xFF000000u;
+
+// Hardware vertex processing where the adapter has transform and lighting,
+// software otherwise; multithreaded either way, because the renderers draw
+// from their own threads.
+inline DWORD videoBehaviour(const D3DCAPS9 &caps)
+{
+    return ((caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) ? D3DCREATE_HARDWARE_VERTEXPROCESSING
+                                                            : D3DCREATE_SOFTWARE_VERTEXPROCESSING) |
+           D3DCREATE_MULTITHREADED;
+}
+
+// Releases a layer object and forgets it.
+template <typename T>
+void release(T *&object)
+{
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
 // Windowed presentation of video into one window, shown at once: what the
 // renderers start their devices and swap chains from.
 inline D3DPRESENT_PARAMETERS windowedVideo(HWND window, UINT width, UINT height, D3DSWAPEFFECT effect)
