@@ -511,10 +511,16 @@ private slots:
         QTRY_VERIFY(!t.read().files.isEmpty() &&
                     t.read().files.at(0).contains(recordnames::formatTimeOfDay(1000000 + 375 * 40)));
         QTest::qWait(100);
-        // Its next frame is evicted while it waits: the file ends at once.
+        // Its next frame is evicted while it waits: the file ends at once,
+        // long before 72 empty reads of 200 ms. A busy machine may let it read
+        // some of the new frames before its place is lost; it ends with the
+        // last one it wrote all the same.
         s.push(400);
         QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, 5000);
-        QCOMPARE(lastVideo(recordio::scan(done.at(0).at(0).toString())), 1000000 + 399 * 40);
+        const QString file = done.at(0).at(0).toString();
+        const qint64 last = lastVideo(recordio::scan(file));
+        QVERIFY2(last >= 1000000 + 399 * 40 && last < 1000000 + 799 * 40, qPrintable(QString::number(last)));
+        QVERIFY(file.endsWith(recordnames::formatTimeOfDay(int(last)) + ".zmf"));
     }
 
     void preRecordSeconds()
