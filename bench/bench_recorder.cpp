@@ -87,10 +87,17 @@ double cpuSeconds(const QString &statPath)
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
 }
 
-double recorderThreadsCpu()
+QStringList threadIds()
+{
+    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+// The CPU of the listed recorder threads; a thread of another name (one
+// that appeared beside a recorder's) does not count.
+double recorderThreadsCpu(const QStringList &tids)
 {
     double total = 0;
-    for (const QString &tid : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QString &tid : tids) {
         QFile comm("/proc/self/task/" + tid + "/comm");
         if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "qcVideoMuxer")
             total += cpuSeconds("/proc/self/task/" + tid + "/stat");
@@ -240,6 +247,9 @@ void cpuAtRealRate(const QString &dir, int seconds)
 
     const qint64 rssBefore = rssKb();
     std::vector<std::unique_ptr<qcVideoMuxer>> muxers;
+    // Recorder threads of the main and of the sub streams: the threads that
+    // appear when each recorder starts.
+    QStringList mainTids, subTids;
     for (int s = 0; s < kStreams; ++s) {
         const QString folder = dir + QString("/d%1").arg(s);
         QDir().mkpath(folder);
@@ -247,11 +257,15 @@ void cpuAtRealRate(const QString &dir, int seconds)
         m->setRecordParams(initialName(folder, s), 28, s < 4 ? 0 : 1, 1800, 0, 0, -1);
         m->setStreamInfo(0, 8000, 1, 28, 1280, 720, 25, false, 0);
         m->setFrameBuffer(buffers[size_t(s)].get());
+        const QStringList before = threadIds();
         m->start();
+        for (const QString &tid : threadIds())
+            if (!before.contains(tid))
+                (s < 4 ? mainTids : subTids) << tid;
         muxers.push_back(std::move(m));
     }
     std::this_thread::sleep_for(std::chrono::seconds(5));
-    const double cpu0 = recorderThreadsCpu();
+    const double main0 = recorderThreadsCpu(mainTids), sub0 = recorderThreadsCpu(subTids);
     const qint64 writes0 = writeSyscalls();
     std::vector<qint64> lags;
     QElapsedTimer t;
@@ -271,7 +285,8 @@ void cpuAtRealRate(const QString &dir, int seconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     const double elapsed = double(t.elapsed()) / 1000.0;
-    const double cpu = recorderThreadsCpu() - cpu0;
+    const double mainCpu = recorderThreadsCpu(mainTids) - main0, subCpu = recorderThreadsCpu(subTids) - sub0;
+    const double cpu = mainCpu + subCpu;
     const qint64 writes = writeSyscalls() - writes0;
     const qint64 rssAfter = rssKb();
     for (int fd : fds)
@@ -303,6 +318,8 @@ void cpuAtRealRate(const QString &dir, int seconds)
     std::printf("  %-44s %9.4f\n", "process, feeder only (cores)", feedersOnly);
     std::printf("  %-44s %9.4f\n", "68 recorder threads together (cores)", cpu / elapsed);
     std::printf("  %-44s %9.5f\n", "per recorded stream (cores)", cpu / elapsed / kStreams);
+    std::printf("  %-44s %9.5f\n", "per main stream, 4 Mbit/s (cores)", mainCpu / elapsed / 4);
+    std::printf("  %-44s %9.5f\n", "per sub stream, 512 kbit/s (cores)", subCpu / elapsed / (kStreams - 4));
     std::printf("  %-44s %9.0f\n", "write system calls per second", double(writes) / elapsed);
     std::printf("  %-44s %9lld\n", "recording lag p50 (ms)", pct(0.5));
     std::printf("  %-44s %9lld\n", "recording lag p99 (ms)", pct(0.99));
