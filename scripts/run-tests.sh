@@ -63,7 +63,7 @@ stage build-opt build_opt
 # the P2P table walk (liveview.tsan.requests), the settings schedule page
 # (devsettings.tsan.schedule) and the preview renderer with the stream
 # player's Direct3D half (media.tsan.preview);
-# ARDO_TSAN_MEDIA=1 the recorder and disk guard
+# ARDO_TSAN_MEDIA=1 the recorder, disk guard and snapshot
 # suites (media.tsan.recording): more files to compile, a few minutes on two
 # cores, so they are check runs on request.
 build_tsan() {
@@ -73,7 +73,7 @@ build_tsan() {
     targets="$targets tst_media_d3drender tst_media_streamplayer"
   fi
   if [ "${ARDO_TSAN_MEDIA:-0}" = 1 ]; then
-    targets="$targets tst_media_recorder tst_media_diskguard"
+    targets="$targets tst_media_recorder tst_media_diskguard tst_media_snapshot"
   fi
   cmake -S . -B build-tsan -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEVC_TSAN=ON -DARDO_WERROR=ON \
     >/dev/null &&
