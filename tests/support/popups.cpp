@@ -4,6 +4,7 @@
 #include "app/widgets/qwtipsdlgex.h"
 
 #include <QPointer>
+#include <QPushButton>
 #include <QVariant>
 #include <QWidget>
 
@@ -24,6 +25,19 @@ QStringList popupKeys(QWidget *parent)
     for (const QPointer<QWidget> &w : popups)
         delete w.data();
     return keys;
+}
+
+QStringList squeezedButtons(QWidget *root)
+{
+    QStringList squeezed;
+    for (QPushButton *button : root->findChildren<QPushButton *>()) {
+        if (button->text().isEmpty() || !button->isVisibleTo(root))
+            continue;
+        const int text = button->fontMetrics().horizontalAdvance(button->text());
+        if (button->width() < text + 16)
+            squeezed << QStringLiteral("\"%1\": %2 for %3").arg(button->text()).arg(button->width()).arg(text);
+    }
+    return squeezed;
 }
 
 } // namespace testsupport

@@ -11,4 +11,8 @@ namespace testsupport {
 // sees only what came after the previous one.
 QStringList popupKeys(QWidget *parent);
 
+// The labelled buttons shown in root that a layout squeezed below their text
+// and 8 px on each side, as "text": width for text width.
+QStringList squeezedButtons(QWidget *root);
+
 } // namespace testsupport

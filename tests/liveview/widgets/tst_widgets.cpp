@@ -186,14 +186,8 @@ private slots:
         QCOMPARE(dialog->pos(), start + QPoint(70, -30));
 
         // No layout squeezes a button below its text and some room beside it.
-        for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
-            if (button->text().isEmpty() || !button->isVisibleTo(dialog))
-                continue;
-            const int text = button->fontMetrics().horizontalAdvance(button->text());
-            QVERIFY2(
-                button->width() >= text + 16,
-                qPrintable(QStringLiteral("\"%1\": %2 for %3").arg(button->text()).arg(button->width()).arg(text)));
-        }
+        const QStringList squeezed = testsupport::squeezedButtons(dialog);
+        QVERIFY2(squeezed.isEmpty(), qPrintable(squeezed.join(", ")));
     }
 
     void addDialogBadInput_data()
