@@ -234,6 +234,7 @@ void qwDeviceSettings::onGuideSelect(int mask)
             return;
         it = m_pages.insert(mask, page);
         m_stack->addWidget(page.widget);
+        fitButtonsToText();
     }
     it->setLogin(m_ip, m_port, m_user, m_password);
     m_stack->setCurrentWidget(it->widget);

@@ -77,11 +77,13 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    // Done once at the first show; a window that adds content later (pages
+    // created on demand) calls it again for that content.
+    void fitButtonsToText();
 
 private:
     bool inGripCorner(const QPoint &pos) const;
     void layoutTitleBar();
-    void fitButtonsToText();
 
     bool m_dragging = false;
     QPoint m_dragOffset;

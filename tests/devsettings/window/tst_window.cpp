@@ -1,3 +1,4 @@
+#include "app/widgets/stylesheets.h"
 #include "devsetfixture.h"
 #include "devsettings/qwdevicesettings.h"
 #include "devsettings/qwdevsetimage.h"
@@ -71,6 +72,22 @@ private slots:
         QCOMPARE(m_window->findChildren<qwDevsetStorage *>().size(), 1);
         QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 2));
         QCOMPARE(m_fx->count("GET", "devability"), 1);
+    }
+
+    // Pages come after the window's first show; under the program's style
+    // sheet their buttons, too, keep room beside their texts.
+    void pageButtonsFitTheirTexts()
+    {
+        m_parent->setStyleSheet(QString::fromLatin1(styles::kMainWindow));
+        open();
+        m_window->show();
+        for (int id : {116, 122, 123, 124}) {
+            m_window->onGuideSelect(id);
+            QCoreApplication::sendPostedEvents();
+            const QStringList squeezed = testsupport::squeezedButtons(m_window->pageArea());
+            QVERIFY2(squeezed.isEmpty(), qPrintable(squeezed.join(", ")));
+            child<QPushButton>(m_window, "pushButton_Return")->click();
+        }
     }
 
     // A new password of the window's own account, set on the users page,
