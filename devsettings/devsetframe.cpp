@@ -118,7 +118,6 @@ QWidget *prepareDialog(BaseWindow *dialog, const QString &title)
     dialog->setTitleText(title, BaseWindow::TitleLeft);
     auto *content = new QWidget(dialog);
     content->setGeometry(dialog->getClientRect());
-    centreOnFirstShow(dialog);
     return content;
 }
 
@@ -175,31 +174,6 @@ PreviewStage makePreviewStage(QWidget *page, QSize preview, QSize overlay)
     s.overlay->setGeometry(QRect(QPoint(0, 0), overlay));
     s.overlay->installEventFilter(page);
     return s;
-}
-
-namespace {
-class FirstShowCentring : public QObject
-{
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Show) {
-            auto *window = static_cast<QWidget *>(watched);
-            if (QWidget *parent = window->parentWidget()) {
-                const QRect area = parent->window()->frameGeometry();
-                window->move(area.center() - QPoint(window->width() / 2, window->height() / 2));
-            }
-            deleteLater();
-        }
-        return false;
-    }
-};
-} // namespace
-
-void centreOnFirstShow(QWidget *window)
-{
-    window->installEventFilter(new FirstShowCentring(window));
 }
 
 } // namespace devset

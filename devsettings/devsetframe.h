@@ -167,8 +167,4 @@ struct PreviewStage
 };
 PreviewStage makePreviewStage(QWidget *page, QSize preview, QSize overlay);
 
-// Moves a top-level window, when it is first shown, so that its centre is
-// its parent window's centre.
-void centreOnFirstShow(QWidget *window);
-
 } // namespace devset

@@ -71,7 +71,6 @@ qwDeviceSettings::qwDeviceSettings(QWidget *parent) : BaseWindow(parent, 0, 1140
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_DeleteOnClose);
     setTitleIcon(QStringLiteral(":/images/srcimages/cms.png"));
-    devset::centreOnFirstShow(this);
 
     auto *guide = new QWidget(this);
     guide->setObjectName(QStringLiteral("widget_Guide"));
