@@ -150,7 +150,8 @@ private slots:
         delete users;
         const qint64 setMs = clock.elapsed();
         qInfo("closing with a read running: %lld ms, with a delete running: %lld ms", readMs, setMs);
-        QVERIFY2(readMs < 1000, qPrintable(QString::number(readMs)));
+        // Below the 5 s a read would wait for its predecessor: a bound, not a speed.
+        QVERIFY2(readMs < 4000, qPrintable(QString::number(readMs)));
         QVERIFY2(setMs < 6000, qPrintable(QString::number(setMs)));
     }
 };
