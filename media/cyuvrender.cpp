@@ -1,5 +1,7 @@
 #include "media/cyuvrender.h"
 
+#include "platform/yuvcolour.h"
+
 #include <QEvent>
 #include <QOpenGLShaderProgram>
 #include <QResizeEvent>
@@ -17,18 +19,26 @@ const char *const kVertexShader = "attribute vec2 vertexIn;\n"
                                   "    textureOut = textureIn;\n"
                                   "}\n";
 
-const char *const kFragmentShader = "varying vec2 textureOut;\n"
-                                    "uniform sampler2D tex_y;\n"
-                                    "uniform sampler2D tex_u;\n"
-                                    "uniform sampler2D tex_v;\n"
-                                    "void main(void)\n"
-                                    "{\n"
-                                    "    float y = texture2D(tex_y, textureOut).r;\n"
-                                    "    float u = texture2D(tex_u, textureOut).r - 0.5;\n"
-                                    "    float v = texture2D(tex_v, textureOut).r - 0.5;\n"
-                                    "    gl_FragColor = vec4(y + 1.13983 * v, y - 0.39465 * u - 0.58060 * v,\n"
-                                    "                        y + 2.03211 * u, 1.0);\n"
-                                    "}\n";
+// The program's one colour definition, with the same numbers as the Direct3D
+// layer's software conversion.
+QString fragmentShader()
+{
+    namespace yuv = platform::yuv;
+    const auto n = [](double v) { return QString::number(v, 'f', 7); };
+    return QStringLiteral("varying vec2 textureOut;\n"
+                          "uniform sampler2D tex_y;\n"
+                          "uniform sampler2D tex_u;\n"
+                          "uniform sampler2D tex_v;\n"
+                          "void main(void)\n"
+                          "{\n"
+                          "    float y = (texture2D(tex_y, textureOut).r - %1) * %2;\n"
+                          "    float u = texture2D(tex_u, textureOut).r - %3;\n"
+                          "    float v = texture2D(tex_v, textureOut).r - %3;\n"
+                          "    gl_FragColor = vec4(y + %4 * v, y - %5 * u - %6 * v, y + %7 * u, 1.0);\n"
+                          "}\n")
+        .arg(n(yuv::kLumaOffset), n(yuv::kLumaGain), n(yuv::kChromaOffset), n(yuv::kCrToR), n(yuv::kCbToG),
+             n(yuv::kCrToG), n(yuv::kCbToB));
+}
 
 } // namespace
 
@@ -147,7 +157,7 @@ void CYuvRender::initializeGL()
     m_vertices.release();
     m_program = new QOpenGLShaderProgram;
     m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader);
-    m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader);
+    m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragmentShader());
     m_program->bindAttributeLocation("vertexIn", 0);
     m_program->bindAttributeLocation("textureIn", 1);
     m_program->link();

@@ -1,5 +1,6 @@
 #include "platform/d3d9/d3d9_p.h"
 #include "platform/gdi/gdi_p.h"
+#include "platform/yuvcolour.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -17,6 +18,7 @@
 #include <vector>
 
 extern "C" {
+#include <libavutil/pixdesc.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
 }
@@ -43,6 +45,30 @@ int64_t monotonicNs()
 }
 } // namespace
 
+namespace {
+// YUV into RGB by the program's one colour definition; other passes (scaling
+// within YUV, RGB stretches) keep swscale's own set-up.
+void useCameraColours(SwsContext *ctx, int srcFormat, int dstFormat)
+{
+    const AVPixFmtDescriptor *src = av_pix_fmt_desc_get(AVPixelFormat(srcFormat));
+    const AVPixFmtDescriptor *dst = av_pix_fmt_desc_get(AVPixelFormat(dstFormat));
+    if (!src || !dst || (src->flags & AV_PIX_FMT_FLAG_RGB) || !(dst->flags & AV_PIX_FMT_FLAG_RGB))
+        return;
+    int *inverse = nullptr;
+    int *table = nullptr;
+    int srcRange = 0;
+    int dstRange = 0;
+    int brightness = 0;
+    int contrast = 0;
+    int saturation = 0;
+    if (sws_getColorspaceDetails(ctx, &inverse, &srcRange, &table, &dstRange, &brightness, &contrast, &saturation) < 0)
+        return;
+    const std::array<int, 4> coefficients = yuv::swscaleTable();
+    sws_setColorspaceDetails(ctx, coefficients.data(), 0, coefficients.data(), dstRange, brightness, contrast,
+                             saturation);
+}
+} // namespace
+
 Scaler::~Scaler()
 {
     sws_freeContext(m_ctx);
@@ -63,6 +89,8 @@ bool Scaler::run(const uint8_t *const src[4], const int srcStride[4], int srcW, 
                                linear ? SWS_BILINEAR : SWS_POINT, nullptr, nullptr, nullptr);
         m_key = key;
         ++m_built;
+        if (m_ctx)
+            useCameraColours(m_ctx, srcFormat, dstFormat);
     }
     if (!m_ctx)
         return false;
