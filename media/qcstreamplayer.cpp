@@ -48,6 +48,8 @@ bool qcStreamPlayer::openStream()
     m_stream->setObjectName(QStringLiteral("preview-stream"));
     m_player = new CLivePlayer;
     m_player->setObjectName(QStringLiteral("preview-player"));
+    // No client runs now: the old one was stopped before it went.
+    m_gate.reset();
     // The client thread sends the request as soon as it is connected: it
     // must be in place before the thread starts.
     m_stream->prepareLiveRequest(PlayStream::kMainStream);
@@ -55,7 +57,7 @@ bool qcStreamPlayer::openStream()
     return true;
 }
 
-void qcStreamPlayer::onStreamFrame(const unsigned char *data, int length, int kind, int, qint64, void *user)
+void qcStreamPlayer::onStreamFrame(const unsigned char *data, int length, int kind, int subkind, qint64, void *user)
 {
     auto *self = static_cast<qcStreamPlayer *>(user);
     if (!self || self->m_stopped)
@@ -75,7 +77,9 @@ void qcStreamPlayer::onStreamFrame(const unsigned char *data, int length, int ki
         self->m_height = info.height;
         emit self->sigVideoratio(info.width, info.height);
     } else if (kind == KindVideo && self->m_player) {
-        self->m_player->inputData(data, length, 0);
+        CLivePlayer *player = self->m_player;
+        self->m_gate.push(data, length, subkind == FrameKey, player->decoderOpen(),
+                          [player](const uint8_t *picture, int bytes) { return player->inputData(picture, bytes, 0); });
     }
 }
 

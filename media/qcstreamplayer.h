@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/keyframegate.h"
+
 #include <QObject>
 #include <QString>
 
@@ -12,7 +14,8 @@ class PlayStream;
 class QWidget;
 
 // The live main stream of one device for a settings page's preview: its own
-// stream client feeding a live player's input queue, the picture size
+// stream client feeding a live player's input queue (from the stream's first
+// key picture on, kept until the player's decoder is open), the picture size
 // reported to the owner with each stream information, and a reopen 800 ms
 // after the connection failed or broke, without limit, until stopPlay.
 class qcStreamPlayer : public QObject
@@ -21,6 +24,9 @@ class qcStreamPlayer : public QObject
 public:
     static constexpr int kReopenMs = 800;
     static constexpr int kMaxSide = 8000;
+    // Pictures kept from the first key picture until the player's decoder
+    // is open: what the player's smallest input queue holds.
+    static constexpr qint64 kMaxKeptBytes = 3145728;
 
     // streamKind is kept for callers; the main stream is always opened.
     qcStreamPlayer(QObject *parent, QString devip, QString httpport, QString username, QString password,
@@ -65,6 +71,8 @@ private:
     PlayStream *m_stream = nullptr;
     CLivePlayer *m_player = nullptr;
     CD3DRender *m_d3d = nullptr;
+    // The client thread's: the stream's pictures until the player is ready.
+    KeyFrameGate m_gate{kMaxKeptBytes};
     std::atomic<int> m_width{0};
     std::atomic<int> m_height{0};
     QString m_devip;

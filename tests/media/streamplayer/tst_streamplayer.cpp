@@ -10,6 +10,10 @@
 #include "media/qcstreamplayer.h"
 #include "tests/support/loopback.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <QApplication>
 #include <QPointer>
 #include <QSignalSpy>
@@ -42,6 +46,15 @@ int openConnections(const devicesim::Device &device)
     for (const devicesim::ConnectionEvent &e : device.connectionLog())
         n += e.open ? 1 : -1;
     return n;
+}
+
+std::atomic<int> g_decoderErrors{0};
+
+void countDecoderErrors(void *avcl, int level, const char *format, va_list args)
+{
+    if (level <= AV_LOG_ERROR)
+        ++g_decoderErrors;
+    av_log_default_callback(avcl, level, format, args);
 }
 
 int presents(QWidget *w)
@@ -208,6 +221,33 @@ private slots:
         QVERIFY(p->stopPlay());
         QVERIFY(!p->livePlayer());
         QTRY_COMPARE(openConnections(*m_device), 0);
+    }
+
+    // Drawing that starts a while after the stream, as a page's does: the
+    // decoder starts at the stream's first key picture, kept meanwhile, and
+    // never sees a picture whose key picture it missed.
+    void startsAtTheFirstKeyPicture()
+    {
+        Host host;
+        QVERIFY(QTest::qWaitForWindowExposed(&host.top));
+        std::atomic<int> sent{0};
+        devicesim::LiveStream::Options o = m_protocols.live->options();
+        o.sendLog = [&sent](int, int, qint64) { ++sent; };
+        m_protocols.live->setOptions(o);
+        g_decoderErrors = 0;
+        av_log_set_callback(countDecoderErrors);
+        auto p = player();
+        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        p->openStream();
+        QVERIFY(ratio.wait(5000));
+        QTRY_VERIFY(sent >= 8);
+        p->startPlay(host.child());
+        QTRY_VERIFY_WITH_TIMEOUT(p->livePlayer()->picturesDecoded() >= 8, 5000);
+        p->stopPlay();
+        o.sendLog = nullptr;
+        m_protocols.live->setOptions(o);
+        av_log_set_callback(av_log_default_callback);
+        QCOMPARE(g_decoderErrors.load(), 0);
     }
 
     // The picture through Direct3D into a native child; a second call moves
