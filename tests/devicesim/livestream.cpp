@@ -474,8 +474,9 @@ LiveStream::Clip LiveStream::clip(int stream) const
 
 bool LiveStream::knownColour(const QString &colour)
 {
-    static const QStringList colours{QStringLiteral("red"), QStringLiteral("green"), QStringLiteral("blue"),
-                                     QStringLiteral("yellow")};
+    static const QStringList colours{QStringLiteral("red"),     QStringLiteral("green"),  QStringLiteral("lime"),
+                                     QStringLiteral("blue"),    QStringLiteral("yellow"), QStringLiteral("cyan"),
+                                     QStringLiteral("magenta"), QStringLiteral("white")};
     return colours.contains(colour);
 }
 

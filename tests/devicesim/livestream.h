@@ -35,7 +35,7 @@ public:
         Pacing pacing = Pacing::RealRate;
         int otherType = 2;   // frame type of pictures that are not key pictures (2 or 0)
         qint64 startTs = -1; // first timestamp; -1: the epoch milliseconds at connect
-        // red, green, blue or yellow: a solid picture of that colour with a
+        // red, green, lime, blue, yellow, cyan, magenta or white: a solid picture of that colour with a
         // moving white bar (main 1280x720, sub 640x360) instead of the test pattern
         QString colour;
         // Called on the device thread as each video frame is handed to its

@@ -35,7 +35,7 @@ if [ "${2:-}" = bench ] && [ ! -f "$out/.bench-v1" ]; then
   touch "$out/.bench-v1"
 fi
 
-stamp="$out/.complete-v5"
+stamp="$out/.complete-v6"
 [ -f "$stamp" ] && exit 0
 
 mk h264-360p25.h264 $x264_360 -t 4 -profile:v high -bf 0 &
@@ -67,7 +67,7 @@ mk tone-g726-8k.raw -i sine=frequency=1000:sample_rate=8000 -t 4 -c:a g726 -b:a 
 # One solid colour per device with a white bar moving across, so that
 # consecutive pictures differ while a colour check stays robust (drawbox's
 # t is its thickness, not the time, so the bar is an overlay).
-for c in red green blue yellow; do
+for c in red green lime blue yellow cyan magenta white; do
   mk colour-$c-sub.h264 -i "color=c=$c:s=640x360:r=25[bg];color=c=white:s=40x360:r=25[bar];[bg][bar]overlay=x='mod(t*160,600)':y=0:shortest=1" \
      -t 4 -c:v libx264 -preset veryfast -g 25 -bf 0 -x264-params scenecut=0 -f h264 &
   mk colour-$c-main.h264 -i "color=c=$c:s=1280x720:r=25[bg];color=c=white:s=80x720:r=25[bar];[bg][bar]overlay=x='mod(t*320,1200)':y=0:shortest=1" \
@@ -76,14 +76,14 @@ done
 wait
 # The devices' own JPEG snapshots: one frame of the colour with its bar, and
 # the test pattern for a device without a colour.
-for c in red green blue yellow; do
+for c in red green lime blue yellow cyan magenta white; do
   mk snap-$c.jpg -i "color=c=$c:s=1280x720[bg];color=c=white:s=80x720[bar];[bg][bar]overlay=x=200:y=0" \
      -frames:v 1 -q:v 3 -f mjpeg &
 done
 mk snap-test.jpg -i testsrc2=s=1280x720 -frames:v 1 -q:v 3 -f mjpeg &
 wait
 colours=""
-for c in red green blue yellow; do colours="$colours colour-$c-sub.h264 colour-$c-main.h264 snap-$c.jpg"; done
+for c in red green lime blue yellow cyan magenta white; do colours="$colours colour-$c-sub.h264 colour-$c-main.h264 snap-$c.jpg"; done
 for f in h264-360p25.h264 h264-360p-baseline.h264 h264-360p-main.h264 h264-240p25.h264 h264-1080p25.h264 \
          h264-avci50.h264 h265-360p25.h265 h265-360p-tl.h265 h265-odd.h265 h265-360p-ref1.h265 \
          h265-240p-ref4.h265 tone-mulaw-8k.raw tone-alaw-8k.raw \

@@ -309,7 +309,8 @@ int main(int argc, char **argv)
         const devicesim::Protocols protocols = devicesim::installProtocols(*device, clips);
         if (!d.colour.isEmpty()) {
             if (!devicesim::LiveStream::knownColour(d.colour)) {
-                std::fprintf(stderr, "devicesim: unknown colour %s (red, green, blue or yellow)\n",
+                std::fprintf(stderr,
+                             "devicesim: unknown colour %s (red, green, lime, blue, yellow, cyan, magenta or white)\n",
                              qPrintable(d.colour));
                 return 2;
             }

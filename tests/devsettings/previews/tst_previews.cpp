@@ -141,6 +141,62 @@ private slots:
         QCOMPARE(streamGets(m_fx->device()), gets);
     }
 
+    // Pure colours come through the OpenGL previews as the device sent them
+    // (limited-range samples, as the live grid shows them), read back from
+    // the X server.
+    void trueColours_data()
+    {
+        QTest::addColumn<QString>("colour");
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("red") << "red" << QColor(255, 0, 0);
+        QTest::newRow("lime") << "lime" << QColor(0, 255, 0);
+        QTest::newRow("blue") << "blue" << QColor(0, 0, 255);
+        QTest::newRow("cyan") << "cyan" << QColor(0, 255, 255);
+        QTest::newRow("magenta") << "magenta" << QColor(255, 0, 255);
+        QTest::newRow("yellow") << "yellow" << QColor(255, 255, 0);
+        QTest::newRow("white") << "white" << QColor(255, 255, 255);
+    }
+    void trueColours()
+    {
+        QFETCH(QString, colour);
+        QFETCH(QColor, expected);
+        devicesim::LiveStream::Options o = m_protocols.live->options();
+        o.colour = colour;
+        m_protocols.live->setOptions(o);
+        const auto near = [&](const QColor &c) {
+            return qAbs(c.red() - expected.red()) <= 3 && qAbs(c.green() - expected.green()) <= 3 &&
+                   qAbs(c.blue() - expected.blue()) <= 3;
+        };
+        // The white bar crosses the picture; one of four points is always off
+        // it. Each lies inside a cell of the motion page's grid (16 x 15).
+        const auto seen = [&](int page) {
+            QWidget *preview = child<QWidget>(m_window->page(page), "widget_Preview");
+            const QImage screen = testsupport::grabX(g_display, Window(m_window->winId()), m_window->rect());
+            QColor c;
+            for (int i = 1; i <= 4 && !screen.isNull() && !near(c); ++i) {
+                const QPoint p(preview->width() * i / 5 / 16 * 16 + 8, preview->height() * 3 / 4 / 15 * 15 + 7);
+                c = screen.pixelColor(preview->mapTo(m_window, p));
+            }
+            return c;
+        };
+        for (int page : {int(DEVSET_OSD), int(DEVSET_MOTION)}) {
+            select(page);
+            const auto painting = [&] {
+                const QList<CYuvRender *> r = m_window->page(page)->findChildren<CYuvRender *>();
+                return r.size() == 1 && r.at(0)->picturesPainted() > 5;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(painting(), 10000);
+            QColor c;
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                near(c = seen(page)),
+                qPrintable(
+                    QStringLiteral("page %1 shows %2, %3, %4").arg(page).arg(c.red()).arg(c.green()).arg(c.blue())),
+                5000);
+            backToGuide();
+            QTRY_COMPARE_WITH_TIMEOUT(openStreams(m_fx->device()), 0, 3000);
+        }
+    }
+
     // Closed in the middle of a reconnection: gone at once, streams closed.
     void closeWhileReconnecting()
     {
