@@ -3,6 +3,7 @@
 #include "app/core/cgiutil.h"
 #include "app/core/qcxmlhelper.h"
 #include "app/widgets/qwtipsdlgex.h"
+#include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/qwscheduledialog.h"
 
@@ -29,7 +30,6 @@ const char *const kRecordBody = "<request><record><stream>%1</stream><packsec>%2
                                 "<recycle>%4</recycle><path>%5</path></record></request>";
 const char *const kSnapBody = "<request><snap><framerate>%1</framerate><quality>%2</quality><interval>%3</interval>"
                               "<stream>%4</stream><path>%5</path></snap></request>";
-const int kPackSeconds[] = {180, 300, 600};
 
 QString common(const char *key)
 {
@@ -133,6 +133,7 @@ QWidget *qwDevsetSchedule::buildRecordGroup()
     m_overwrite = combo(g.box(), QStringLiteral("Overwrite"), {common("disables"), common("enables")});
     const QString minutes = QLatin1Char(' ') + common("minutes");
     m_packSize = combo(g.box(), QStringLiteral("PackSize"), {"3" + minutes, "5" + minutes, "10" + minutes});
+    devset::setEntryValues(m_packSize, {"180", "300", "600"});
     g.row(common("enables"), task.enable);
     g.row(devset::text(devset::kRemotePage, kSection, "prerecord"), m_preRecord);
     g.row(devset::text(devset::kRemotePage, kSection, "tagstream"), m_recordStream);
@@ -154,6 +155,8 @@ QWidget *qwDevsetSchedule::buildSnapshotGroup()
     task.enable = combo(g.box(), QStringLiteral("SnapEnable"), {common("sno"), common("syes")});
     m_quality = combo(g.box(), QStringLiteral("Quality"), numbered(1, 7));
     m_frameRate = combo(g.box(), QStringLiteral("FrameRate"), numbered(1, 5));
+    devset::setEntryValues(m_quality, numbered(1, 7));
+    devset::setEntryValues(m_frameRate, numbered(1, 5));
     m_interval = new QLineEdit(g.box());
     m_interval->setObjectName(QStringLiteral("lineEdit_Interval"));
     m_interval->setValidator(new QIntValidator(1, 600, m_interval));
@@ -283,17 +286,21 @@ void qwDevsetSchedule::parseRecord()
 {
     CGIUtil *r = recordRequest;
     int v = 0;
-    const auto pick = [](int value, int count) { return value >= 0 && value < count ? value : 0; };
+    const auto number = [](int value) { return QString::number(value); };
     if (r->getXmlInt(QStringLiteral("stream"), &v))
-        m_recordStream->setCurrentIndex(pick(v, 2));
+        devset::showDeviceValue(m_recordStream, v);
     if (r->getXmlInt(QStringLiteral("presec"), &v))
-        m_preRecord->setCurrentIndex(pick(v, 4));
-    if (r->getXmlInt(QStringLiteral("packsec"), &v))
-        m_packSize->setCurrentIndex(v == 300 ? 1 : v == 600 ? 2 : 0);
+        devset::showDeviceValue(m_preRecord, v, number(v) + QLatin1Char(' ') + common("seconds"));
+    if (r->getXmlInt(QStringLiteral("packsec"), &v)) {
+        const bool wholeMinutes = v % 60 == 0;
+        devset::showDeviceValue(m_packSize, v,
+                                number(wholeMinutes ? v / 60 : v) + QLatin1Char(' ') +
+                                    common(wholeMinutes ? "minutes" : "seconds"));
+    }
     if (r->getXmlInt(QStringLiteral("recycle"), &v))
-        m_overwrite->setCurrentIndex(pick(v, 2));
+        devset::showDeviceValue(m_overwrite, v);
     if (r->getXmlInt(QStringLiteral("path"), &v))
-        m_recordPath->setCurrentIndex(pick(v, 2));
+        devset::showDeviceValue(m_recordPath, v);
 }
 
 void qwDevsetSchedule::parseSnap()
@@ -301,15 +308,15 @@ void qwDevsetSchedule::parseSnap()
     CGIUtil *r = snapRequest;
     int v = 0;
     if (r->getXmlInt(QStringLiteral("framerate"), &v))
-        m_frameRate->setCurrentIndex(v >= 1 && v <= 5 ? v - 1 : 4);
+        devset::showDeviceValue(m_frameRate, v);
     if (r->getXmlInt(QStringLiteral("quality"), &v))
-        m_quality->setCurrentIndex(v >= 1 && v <= 7 ? v - 1 : 6);
+        devset::showDeviceValue(m_quality, v);
     if (r->getXmlInt(QStringLiteral("interval"), &v))
         m_interval->setText(v >= 1 && v <= 600 ? QString::number(v) : QStringLiteral("5"));
     if (r->getXmlInt(QStringLiteral("stream"), &v))
-        m_snapStream->setCurrentIndex(v == 0 || v == 1 ? v : 0);
+        devset::showDeviceValue(m_snapStream, v);
     if (r->getXmlInt(QStringLiteral("path"), &v))
-        m_snapPath->setCurrentIndex(v == 0 || v == 1 ? v : 0);
+        devset::showDeviceValue(m_snapPath, v);
 }
 
 void qwDevsetSchedule::OnRecordEnableIndexChanged(int index)
@@ -345,11 +352,10 @@ void qwDevsetSchedule::OnBtnSaveClick()
 
 bool qwDevsetSchedule::saveRecord()
 {
-    const QString body = devset::fillXml(
-        QLatin1String(kRecordBody),
-        {QString::number(m_recordStream->currentIndex()), QString::number(kPackSeconds[m_packSize->currentIndex()]),
-         QString::number(m_preRecord->currentIndex()), QString::number(m_overwrite->currentIndex()),
-         QString::number(m_recordPath->currentIndex())});
+    const QString body = devset::fillXml(QLatin1String(kRecordBody),
+                                         {devset::selectedValue(m_recordStream), devset::selectedValue(m_packSize),
+                                          devset::selectedValue(m_preRecord), devset::selectedValue(m_overwrite),
+                                          devset::selectedValue(m_recordPath)});
     return devset::startPost(recordRequest, kWaitMs, kRecordId, url("http://%1:%2/action/set?subject=record"), username,
                              password, body, 3, 5, this, &qwDevsetSchedule::OnCGIHeadCompleted);
 }
@@ -362,10 +368,9 @@ bool qwDevsetSchedule::saveSnap()
         return false;
     }
     const QString body =
-        devset::fillXml(QLatin1String(kSnapBody),
-                        {QString::number(m_frameRate->currentIndex() + 1),
-                         QString::number(m_quality->currentIndex() + 1), QString::number(interval),
-                         QString::number(m_snapStream->currentIndex()), QString::number(m_snapPath->currentIndex())});
+        devset::fillXml(QLatin1String(kSnapBody), {devset::selectedValue(m_frameRate), devset::selectedValue(m_quality),
+                                                   QString::number(interval), devset::selectedValue(m_snapStream),
+                                                   devset::selectedValue(m_snapPath)});
     return devset::startPost(snapRequest, kWaitMs, kSnapId, url("http://%1:%2/action/set?subject=snap"), username,
                              password, body, 3, 5, this, &qwDevsetSchedule::OnCGIHeadCompleted);
 }

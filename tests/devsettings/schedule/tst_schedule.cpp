@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 
 using namespace devsetfixture;
 using devicesim::XmlNode;
@@ -122,6 +123,62 @@ private slots:
         QVERIFY(posts.at(0).body.startsWith(kDeclaration + "<schetask ver=\"2.0\">"));
         QCOMPARE(printed(posts.at(0).body), withActive(stored, "1"));
         QCOMPARE(m_fx->device().subject(key), withActive(stored, "1"));
+    }
+
+    // A device value the list does not offer shows as an extra entry and
+    // goes back as it came with a save of something else; an entry picked
+    // instead goes as picked.
+    void valueOutsideTheList_data()
+    {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QString>("element");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("pick");
+        QTest::addColumn<int>("sent");
+        const auto row = [](const char *name, const char *subject, const char *element, int value, const char *list,
+                            const char *shown, int pick, int sent) {
+            QTest::newRow(name) << QString(subject) << QString(element) << value << QString(list) << QString(shown)
+                                << pick << sent;
+        };
+        row("pre-record 5 s", "record", "presec", 5, "PreRecord", "5 ", -1, 5);
+        row("pre-record 5 s, 1 picked", "record", "presec", 5, "PreRecord", "5 ", 1, 1);
+        row("package 2 min", "record", "packsec", 120, "PackSize", "2 ", -1, 120);
+        row("package 90 s", "record", "packsec", 90, "PackSize", "90 ", -1, 90);
+        row("package 3 min, offered", "record", "packsec", 180, "PackSize", "3 ", -1, 180);
+        row("record stream 2", "record", "stream", 2, "RecordStream", "2", -1, 2);
+        row("frame rate 0", "snap", "framerate", 0, "FrameRate", "0", -1, 0);
+        row("quality 9", "snap", "quality", 9, "Quality", "9", -1, 9);
+        row("snapshot path 3", "snap", "path", 3, "SnapPath", "3", -1, 3);
+    }
+    void valueOutsideTheList()
+    {
+        QFETCH(QString, subject);
+        QFETCH(QString, element);
+        QFETCH(int, value);
+        QFETCH(QString, list);
+        QFETCH(QString, shown);
+        QFETCH(int, pick);
+        QFETCH(int, sent);
+        const QString tag = QStringLiteral("<%1>%2</%1>");
+        QString stored = QString::fromUtf8(m_fx->device().subject(subject));
+        stored.replace(QRegularExpression(tag.arg(element, "[^<]*")), tag.arg(element).arg(value));
+        m_fx->device().setSubject(subject, stored.toUtf8());
+        load();
+        QComboBox *field = box(qPrintable("comboBox_" + list));
+        QVERIFY2(field->currentText().startsWith(shown), qPrintable(field->currentText()));
+        if (pick >= 0)
+            field->setCurrentIndex(pick);
+        interval()->setText("7");
+        QCOMPARE(save(), QStringList{"tip_setsuccess"});
+        const QList<LoggedRequest> posts = m_fx->requests("POST", subject);
+        QCOMPARE(posts.size(), 1);
+        QVERIFY2(posts.at(0).body.contains(tag.arg(element).arg(sent).toUtf8()), posts.at(0).body.constData());
+        // Shown again after a reload of the value the device now holds.
+        load();
+        QVERIFY2(box(qPrintable("comboBox_" + list))->currentText().startsWith(shown) == (pick < 0),
+                 qPrintable(box(qPrintable("comboBox_" + list))->currentText()));
     }
 
     // A capture longer than the request thread keeps is not written back.
