@@ -107,19 +107,28 @@ qwDevsetMotion::qwDevsetMotion(QWidget *parent) : QWidget(parent)
     items->setStyleSheet(QStringLiteral("QWidget#widget_Motionitems{background:#3d3d3d;}"));
     items->setFixedSize(328, 361);
     auto *panel = new QVBoxLayout(items);
+    // Caption, slider and value (130 + 150 + 28, the value wider where "100"
+    // needs it) fit the 316 pixels of the level graph's width only with
+    // narrow margins and spacing; with the style's own the columns overlap
+    // and the value is cut off.
+    panel->setContentsMargins(6, 6, 6, 6);
     m_enable = new QCheckBox(pageText("enablemotion"), items);
     m_enable->setObjectName(QStringLiteral("checkBox_Enable"));
     m_enable->setStyleSheet(QStringLiteral("QCheckBox{color:white;}"));
     connect(m_enable, &QCheckBox::clicked, this, &qwDevsetMotion::OnChkEableClick);
     panel->addWidget(m_enable);
     auto *sliders = new QGridLayout;
+    sliders->setHorizontalSpacing(1);
     const auto sliderRow = [&](int row, const char *key, const char *name, int min, int max) {
         auto *slider = new QSlider(Qt::Horizontal, items);
         slider->setObjectName(QStringLiteral("slider_") + QLatin1String(name));
         slider->setRange(min, max);
         slider->setFixedWidth(150);
-        auto *value = styledLabel(QStringLiteral("0"), "QLabel{color:#868686;}", items, QSize(28, 24));
+        // The captions' grey: the dimmer #868686 reads at only 3:1 on the panel.
+        auto *value = styledLabel(QStringLiteral("0"), kNameStyle, items, QSize(28, 24));
         value->setObjectName(QStringLiteral("label_%1Value").arg(QLatin1String(name)));
+        value->ensurePolished();
+        value->setFixedWidth(qMax(28, value->fontMetrics().horizontalAdvance(QStringLiteral("100")) + 2));
         connect(slider, &QSlider::valueChanged, value, qOverload<int>(&QLabel::setNum));
         sliders->addWidget(styledLabel(pageText(key) + QLatin1Char(':'), kNameStyle, items, QSize(130, 24)), row, 0);
         sliders->addWidget(slider, row, 1);

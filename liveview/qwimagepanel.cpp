@@ -45,15 +45,24 @@ void qwImagePanel::initImagePanel()
 {
     setObjectName(QStringLiteral("widget_Sase_Setting"));
     setStyleSheet(QStringLiteral("QWidget#widget_Sase_Setting{background:#2c2c2c;}"));
+    // A QWidget subclass paints its style sheet's background only when asked
+    // to; without it the white values stand on the tool box's light grey.
+    setAttribute(Qt::WA_StyledBackground);
     auto *frame = new QWidget(this);
     frame->setObjectName(QStringLiteral("widget_Image"));
     frame->setStyleSheet(QStringLiteral("QWidget#widget_Image{border:1px solid #828790}"));
     frame->setFixedHeight(172);
     frame->setContentsMargins(6, 12, 6, 2);
     auto *page = new QVBoxLayout(this);
+    page->setContentsMargins(2, 2, 2, 2);
     page->addWidget(frame);
     page->addStretch();
     auto *grid = new QGridLayout(frame);
+    // Icon, slider and value side by side fit the tool box's 260 pixels only
+    // without the style's default margins and spacing (here and around the
+    // frame): wider, the tool box scrolls sideways and cuts the values off.
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(4);
 
     const char *const tips[ValueCount] = {"saturation", "brightness", "sharpness", "contrast", "mirroring"};
     for (int i = 0; i < ValueCount; ++i) {
@@ -72,6 +81,9 @@ void qwImagePanel::initImagePanel()
             break;
         }
         label->setStyleSheet(QStringLiteral("QLabel{font-size:14px;font-weight:400;color:white;}"));
+        // 28 pixels, unless the widest value does not fit in them.
+        label->ensurePolished();
+        label->setFixedWidth(qMax(28, label->fontMetrics().horizontalAdvance(QStringLiteral("100")) + 2));
         auto *slider = new QSlider(Qt::Horizontal, frame);
         slider->setObjectName(QStringLiteral("slider_%1").arg(QLatin1String(kElements[i])));
         slider->setRange(0, 100);

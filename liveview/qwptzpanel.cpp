@@ -81,6 +81,11 @@ qwPtzPanel::qwPtzPanel(qcLiveDeviceRequests *requests, QWidget *parent)
       m_setText(liveText(kPreviewPage, kNoSection, "issetted"))
 {
     setObjectName(QStringLiteral("widget_PtzPage"));
+    // The dark of the pad and the preset list under the whole page, so that
+    // the white speed value stands out from it (a QWidget subclass paints
+    // its style sheet's background only when asked to).
+    setStyleSheet(QStringLiteral("QWidget#widget_PtzPage{background:#2c2c2c;}"));
+    setAttribute(Qt::WA_StyledBackground);
     initPtzPanel();
     connect(m_requests, &qcLiveDeviceRequests::deviceChanged, this, &qwPtzPanel::onDeviceChanged);
     connect(m_requests, &qcLiveDeviceRequests::ptzInfoReady, this, &qwPtzPanel::onPtzInfo);

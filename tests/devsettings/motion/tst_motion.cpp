@@ -2,8 +2,10 @@
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwdevsetmotion.h"
 #include "devsettings/qwscheduledialog.h"
+#include "tests/support/readable.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QSlider>
 
@@ -119,6 +121,22 @@ private slots:
 
         w<QCheckBox>("checkBox_Enable")->click();
         QVERIFY(!w<QWidget>("slider_Threshold")->isEnabled());
+    }
+
+    // The sliders' values at their widest, whole and readable on the panel.
+    void valuesReadable()
+    {
+        load();
+        w<QSlider>("slider_Sensitivity")->setValue(10);
+        w<QSlider>("slider_Threshold")->setValue(100);
+        for (const char *name : {"label_SensitivityValue", "label_ThresholdValue"}) {
+            const testsupport::PaintedText t = testsupport::paintedText(w<QLabel>(name));
+            QVERIFY2(t.contrast >= 4.5 && !t.clipped,
+                     qPrintable(QStringLiteral("%1: %2 on %3, %4, clipped %5")
+                                    .arg(name, QColor(t.text).name(), QColor(t.background).name())
+                                    .arg(t.contrast)
+                                    .arg(t.clipped)));
+        }
     }
 
     // The device counts sensitivity from 0; a rect that fails still counts.

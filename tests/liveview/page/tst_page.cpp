@@ -5,15 +5,22 @@
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/stylesheets.h"
 #include "liveview/qwcameraitem.h"
+#include "liveview/qwimagepanel.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwptzpanel.h"
 #include "media/qcstreamserver.h"
 #include "tests/support/livepage.h"
+#include "tests/support/readable.h"
 
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
+#include <QApplication>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QToolBox>
+#include <QVBoxLayout>
 #include <QtTest>
 
 namespace {
@@ -112,6 +119,55 @@ private slots:
             for (int x = r.left(); x <= r.right(); ++x)
                 textPixels += colourDistance(image.pixel(x, y), background.rgb()) > 120;
         QVERIFY2(textPixels > 20, qPrintable(QString::number(textPixels)));
+    }
+
+    // The tool box's value labels, their widest values shown, in the main
+    // window's default client area: whole, without a scroll bar, and with
+    // enough contrast to be read.
+    void valuesReadable_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::newRow("PTZ speed") << 1;
+        QTest::newRow("image values") << 2;
+    }
+    void valuesReadable()
+    {
+        QFETCH(int, tab);
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        QWidget main;
+        main.setObjectName("cmsclient");
+        main.setStyleSheet(QString::fromLatin1(styles::kMainWindow));
+        auto *page = new qwLiveView(&main);
+        (new QVBoxLayout(&main))->addWidget(page);
+        main.layout()->setContentsMargins(0, 0, 0, 0);
+        main.resize(1200 - 4, 728 - 36);
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        auto *box = page->findChild<QToolBox *>("toolBox_Optlist");
+        box->setCurrentIndex(tab);
+        QList<QLabel *> labels;
+        if (tab == 1) {
+            labels << page->findChild<qwPtzPanel *>()->speedLabel();
+            labels[0]->setText("6");
+        } else {
+            for (int i = 0; i < 4; ++i) {
+                labels << page->findChild<qwImagePanel *>()->valueLabel(i);
+                labels[i]->setText("100");
+            }
+        }
+        QApplication::processEvents();
+        auto *area = qobject_cast<QScrollArea *>(box->widget(tab)->parentWidget()->parentWidget());
+        QVERIFY(area);
+        QVERIFY(!area->horizontalScrollBar()->isVisible());
+        for (QLabel *label : labels) {
+            const testsupport::PaintedText t = testsupport::paintedText(label);
+            QVERIFY2(t.contrast >= 4.5 && !t.clipped,
+                     qPrintable(QStringLiteral("%1 on %2: %3, clipped %4")
+                                    .arg(QColor(t.text).name(), QColor(t.background).name())
+                                    .arg(t.contrast)
+                                    .arg(t.clipped)));
+        }
     }
 
     // A value out of the service's range is clamped instead of costing the
