@@ -2,6 +2,7 @@
 
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
+#include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
 
 #include <QCheckBox>
@@ -224,8 +225,8 @@ void qwDevsetAudio::applyEncoding(CGIUtil *r)
         if (i >= 0)
             m_codec->setCurrentIndex(i);
     }
-    if (r->getXmlInt(QStringLiteral("input"), &value) && (value == 0 || value == 1))
-        m_input->setCurrentIndex(value);
+    if (r->getXmlInt(QStringLiteral("input"), &value))
+        devset::showDeviceValue(m_input, value);
     if (r->getXmlInt(QStringLiteral("sample"), &value)) {
         m_readSample = value;
         for (int i = 0; i < m_sample->count(); ++i) {
@@ -288,7 +289,7 @@ void qwDevsetAudio::OnBtnSaveClick()
         return;
     }
     const int active = m_enable->isChecked() ? 1 : 0;
-    const int input = m_input->currentIndex();
+    const int input = devset::selectedInt(m_input, 0);
     devset::stopRequest(m_encodingRequest, kWaitMs);
     devset::stopRequest(m_volumeRequest, kWaitMs);
     const QString encoding =

@@ -1,6 +1,7 @@
 #include "devsettings/qwdevsetimage.h"
 
 #include "app/core/cgiutil.h"
+#include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/devsetpreview.h"
 
@@ -233,7 +234,11 @@ void qwDevsetImage::setComboValue(Value value, int n)
 {
     auto *combo = static_cast<QComboBox *>(m_controls[value]);
     const QSignalBlocker block(combo);
-    combo->setCurrentIndex(n);
+    // Below 0 the value is not known yet: nothing is shown.
+    if (n < 0)
+        combo->setCurrentIndex(-1);
+    else
+        devset::showDeviceValue(combo, n);
     m_curValues[value] = n;
 }
 
@@ -268,9 +273,9 @@ void qwDevsetImage::parseVideoImage()
         if (top(slider.first))
             setSliderValue(slider.second, n);
     }
-    if (top("freq") && (n == 0 || n == 1))
+    if (top("freq"))
         setComboValue(Freq, n);
-    if (top("mirror") && n >= 0 && n <= 3)
+    if (top("mirror"))
         setComboValue(Mirror, n);
     if (top("noise"))
         setSliderValue(Noise, n);
@@ -278,13 +283,13 @@ void qwDevsetImage::parseVideoImage()
         setSliderValue(Ldc, n);
     if (!top("rotate"))
         m_controls[Rotate]->setEnabled(false);
-    else if (n == 0 || n == 1)
+    else
         setComboValue(Rotate, n);
-    if (top("defog") && (n == 0 || n == 1))
+    if (top("defog"))
         setComboValue(Defog, n);
     if (r->enterSection(QStringLiteral("daynight"), true)) {
         if (child("mode")) {
-            setComboValue(DaynightMode, n >= 4 ? 0 : n);
+            setComboValue(DaynightMode, n);
             showPeriodRow(m_curValues[DaynightMode] == 3);
         }
         QString section;
@@ -433,7 +438,7 @@ void qwDevsetImage::sendImageParams(QObject *changed)
         if (auto *slider = qobject_cast<QSlider *>(changed))
             m_curValues[v] = slider->value();
         else if (auto *combo = qobject_cast<QComboBox *>(changed))
-            m_curValues[v] = combo->currentIndex();
+            m_curValues[v] = devset::selectedInt(combo);
         else if (auto *edit = qobject_cast<QTimeEdit *>(changed))
             m_curValues[v] = QTime(0, 0).secsTo(edit->time());
     }

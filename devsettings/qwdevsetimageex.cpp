@@ -2,6 +2,7 @@
 
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
+#include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
 #include "devsettings/devsetpreview.h"
 #include "devsettings/qwlabelex.h"
@@ -17,6 +18,8 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <limits>
 
 namespace {
 
@@ -398,16 +401,17 @@ void qwDevsetImageEx::readReply()
     m_freq = m_rotate = m_mirror = m_mode = m_sceneStart = m_sceneEnd = 0;
     m_daynightMode = m_irled = m_daynightStart = m_daynightEnd = m_colour = m_grey = 0;
     int n = 0;
-    const auto takeList = [&](const char *name, int max, QComboBox *list, int *value) {
-        if (r->getXmlInt(QLatin1String(name), &n) && n >= 0 && n <= max) {
-            list->setCurrentIndex(n);
+    // A value a list lacks is shown as an extra entry and kept.
+    const auto takeList = [&](const char *name, QComboBox *list, int *value) {
+        if (r->getXmlInt(QLatin1String(name), &n)) {
+            devset::showDeviceValue(list, n);
             *value = n;
         }
     };
-    takeList("freq", 1, m_freqList, &m_freq);
-    takeList("rotate", 1, m_rotateList, &m_rotate);
-    takeList("mirror", 3, m_mirrorList, &m_mirror);
-    takeList("mode", 3, m_modeList, &m_mode);
+    takeList("freq", m_freqList, &m_freq);
+    takeList("rotate", m_rotateList, &m_rotate);
+    takeList("mirror", m_mirrorList, &m_mirror);
+    takeList("mode", m_modeList, &m_mode);
     QString text;
     if (r->getXmlString(QStringLiteral("daysect"), &text) && parsePeriod(text, &m_sceneStart, &m_sceneEnd))
         m_sceneRange->SetValue(ulong(m_sceneStart), ulong(m_sceneEnd));
@@ -415,12 +419,12 @@ void qwDevsetImageEx::readReply()
         const auto child = [&](const char *name, int min, int max) {
             return r->getSectionInt(QLatin1String(name), &n, 0) && n >= min && n <= max;
         };
-        if (child("mode", 0, 4)) {
-            m_daynightList->setCurrentIndex(n);
+        if (child("mode", std::numeric_limits<int>::min(), std::numeric_limits<int>::max())) {
+            devset::showDeviceValue(m_daynightList, n);
             m_daynightMode = n;
         }
-        if (child("irled", 0, 2)) {
-            m_irledList->setCurrentIndex(n);
+        if (child("irled", std::numeric_limits<int>::min(), std::numeric_limits<int>::max())) {
+            devset::showDeviceValue(m_irledList, n);
             m_irled = n;
         }
         if (r->getSectionString(QStringLiteral("daysect"), &text, 0) &&
@@ -437,11 +441,14 @@ void qwDevsetImageEx::readReply()
     }
     for (ImageScene_t &s : m_scenes)
         s.f[F::Valid] = 0;
+    const auto isList = [this](int field) {
+        return qobject_cast<QComboBox *>(m_fieldWidgets[size_t(field)]) != nullptr;
+    };
     const auto readField = [&](ImageScene_t &s, int field) {
         if (r->getSectionInt(QLatin1String(kFields[field].element), &n, 0)) {
             if (field == F::Dnr2d || field == F::Dnr3d)
                 s.f[size_t(field)] = quint8(n);
-            else if (n >= 0 && n <= kFields[field].max)
+            else if (n >= 0 && (n <= kFields[field].max || (isList(field) && n <= UINT8_MAX)))
                 s.f[size_t(field)] = quint8(n);
         } else if (field == F::Dnr2d || field == F::Dnr3d) {
             s.f[size_t(field)] = 1;
@@ -485,7 +492,7 @@ void qwDevsetImageEx::loadScene(int k)
     const ImageScene_t &s = m_scenes[size_t(k)];
     for (int field = 0; field < F::FieldCount; ++field) {
         if (auto *list = qobject_cast<QComboBox *>(m_fieldWidgets[size_t(field)]))
-            list->setCurrentIndex(s.f[size_t(field)]);
+            devset::showDeviceValue(list, s.f[size_t(field)]);
         else if (auto *slider = qobject_cast<QSlider *>(m_fieldWidgets[size_t(field)]))
             slider->setValue(s.f[size_t(field)]);
     }
@@ -498,7 +505,7 @@ void qwDevsetImageEx::storeScene(int k)
     ImageScene_t &s = m_scenes[size_t(k)];
     for (int field = 0; field < F::FieldCount; ++field) {
         if (auto *list = qobject_cast<QComboBox *>(m_fieldWidgets[size_t(field)]))
-            s.f[size_t(field)] = quint8(qMax(0, list->currentIndex()));
+            s.f[size_t(field)] = quint8(qBound(0, devset::selectedInt(list, 0), int(UINT8_MAX)));
         else if (auto *slider = qobject_cast<QSlider *>(m_fieldWidgets[size_t(field)]))
             s.f[size_t(field)] = quint8(slider->value());
     }
@@ -615,12 +622,12 @@ void qwDevsetImageEx::OnButtonSave()
         return;
     }
     const int t = m_sceneList->currentIndex();
-    m_freq = m_freqList->currentIndex();
-    m_mirror = m_mirrorList->currentIndex();
-    m_rotate = m_rotateList->currentIndex();
-    m_mode = m_modeList->currentIndex();
-    m_daynightMode = m_daynightList->currentIndex();
-    m_irled = m_irledList->currentIndex();
+    m_freq = devset::selectedInt(m_freqList);
+    m_mirror = devset::selectedInt(m_mirrorList);
+    m_rotate = devset::selectedInt(m_rotateList);
+    m_mode = devset::selectedInt(m_modeList);
+    m_daynightMode = devset::selectedInt(m_daynightList);
+    m_irled = devset::selectedInt(m_irledList);
     m_colour = m_colourSlider->value();
     m_grey = m_greySlider->value();
     const quint64 scene = m_sceneRange->GetValue();

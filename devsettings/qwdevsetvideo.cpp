@@ -3,6 +3,7 @@
 #include "app/core/qcxmlhelper.h"
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
+#include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
 
 #include <QComboBox>
@@ -74,13 +75,15 @@ void appendNumbers(QComboBox *list, const QString &rangeText, int *hiOut = nullp
         list->addItem(QString::number(v));
 }
 
-// Selects the entry of that text; none when the list lacks it.
+// Selects the entry of that text; a text the list lacks becomes an extra
+// entry, so that a save sends it back as it came.
 void selectText(QComboBox *list, const QString &text)
 {
     if (text.isEmpty())
         return;
     const QSignalBlocker block(list);
-    list->setCurrentIndex(list->findText(text));
+    devset::useTextsAsValues(list);
+    devset::showDeviceValue(list, text);
 }
 
 } // namespace
@@ -380,6 +383,7 @@ bool qwDevsetVideo::parseAbility(int n)
                 const QSignalBlocker block(s.quality);
                 for (const char *key : kQualityKeys)
                     s.quality->addItem(pageText(key));
+                devset::setEntryValues(s.quality, {"5", "4", "3", "2", "1"});
             }
             if (r->getSectionString(QStringLiteral("keygop"), &text, 0))
                 appendNumbers(s.keygop, text);
@@ -404,32 +408,22 @@ void qwDevsetVideo::selectCurrentValues(int n)
 {
     Stream &s = m_streams[n];
     const QStringList &v = s.values;
-    if (!v[Resolution].isEmpty()) {
-        const int i = s.resolution->findText(v[Resolution]);
-        if (i >= 0) {
-            const QSignalBlocker block(s.resolution);
-            s.resolution->setCurrentIndex(i);
-        }
-    }
-    const int profile = v[Profile].toInt();
-    if (profile >= 0 && profile <= 2)
-        s.profile->setCurrentIndex(profile);
+    // Values the lists lack are shown as extra entries and sent back as they came.
+    selectText(s.resolution, v[Resolution]);
+    devset::showDeviceValue(s.profile, v[Profile].toInt());
     selectText(s.framerate, v[Framerate]);
     const int rc = v[Rc].toInt();
-    if (rc == 0 || rc == 1) {
-        {
-            const QSignalBlocker block(s.rc);
-            s.rc->setCurrentIndex(rc);
-        }
-        const bool streamOn = n == 0 || v[Active] == QLatin1String("1");
-        s.quality->setEnabled(rc == 0 && streamOn);
+    {
+        const QSignalBlocker block(s.rc);
+        devset::showDeviceValue(s.rc, rc);
     }
+    const bool streamOn = n == 0 || v[Active] == QLatin1String("1");
+    s.quality->setEnabled(rc == 0 && streamOn);
     if (!v[Bitrate].isEmpty())
         s.bitrate->setText(v[Bitrate]);
-    const int quality = v[Quality].toInt();
-    if (quality >= 0 && quality <= 5) {
+    if (s.quality->count() > 0) {
         const QSignalBlocker block(s.quality);
-        s.quality->setCurrentIndex(quality == 0 ? -1 : 5 - quality);
+        devset::showDeviceValue(s.quality, v[Quality].toInt());
     }
     selectText(s.keygop, v[Keygop]);
 }
@@ -494,7 +488,7 @@ void qwDevsetVideo::OnSubBitrateTypeChange(int index)
 {
     Stream &s = m_streams[1];
     s.quality->setEnabled(index == 0);
-    s.values[Rc] = QString::number(index);
+    s.values[Rc] = devset::selectedValue(s.rc);
 }
 
 void qwDevsetVideo::OnSubstreamEnableChange(int index)
@@ -521,14 +515,14 @@ bool qwDevsetVideo::saveStream(int n)
     if (s.resolution->currentIndex() >= 0)
         v[Resolution] = s.resolution->currentText();
     if (s.profile->currentIndex() >= 0)
-        v[Profile] = QString::number(s.profile->currentIndex());
+        v[Profile] = devset::selectedValue(s.profile);
     if (s.framerate->currentIndex() >= 0)
         v[Framerate] = s.framerate->currentText();
     if (s.rc->currentIndex() >= 0)
-        v[Rc] = QString::number(s.rc->currentIndex());
+        v[Rc] = devset::selectedValue(s.rc);
     v[Bitrate] = s.bitrate->text();
     if (s.quality->currentIndex() >= 0)
-        v[Quality] = QString::number(5 - s.quality->currentIndex());
+        v[Quality] = devset::selectedValue(s.quality);
     if (s.keygop->currentIndex() >= 0)
         v[Keygop] = s.keygop->currentText();
 

@@ -128,6 +128,16 @@ private slots:
         QVERIFY(w("comboBox_Codec")->isEnabled());
     }
 
+    // An input the list lacks is shown as it came and sent back so.
+    void inputTheListLacks()
+    {
+        m_fx->device().setSubject("audioenc", m_fx->device().subject("audioenc").replace("<input>1<", "<input>3<"));
+        load();
+        QCOMPARE(w("comboBox_Input")->currentText(), "3");
+        saveAndWait(1);
+        QVERIFY(m_fx->requests("POST", "audioenc").at(0).body.contains("<input>3</input>"));
+    }
+
     void results_data()
     {
         QTest::addColumn<int>("encodingStatus");

@@ -105,8 +105,9 @@ private slots:
         load();
         QCOMPARE(w<QSlider>("slider_brightness")->value(), 100);
         QCOMPARE(w<QLabel>("label_brightnessValue")->text(), "150");
-        QCOMPARE(w("comboBox_videostd")->currentIndex(), 0);
-        QCOMPARE(w("comboBox_daynight")->currentIndex(), 0);
+        // Values the lists lack are shown as they came, and sent back so.
+        QCOMPARE(w("comboBox_videostd")->currentText(), "2");
+        QCOMPARE(w("comboBox_daynight")->currentText(), "5");
         QVERIFY(!w("comboBox_corridormode")->isEnabled());
         QVERIFY(w<QTimeEdit>("timeEdit_period0")->isHidden());
         QCOMPARE(w<QTimeEdit>("timeEdit_period1")->time(), QTime(2, 0));
@@ -114,7 +115,7 @@ private slots:
         QVERIFY(!w<QTimeEdit>("timeEdit_period0")->isHidden());
         waitPosts(1);
         QList<QByteArray> v = shipped();
-        v[0] = "-1"; // freq 2 ignored, none read before
+        v[0] = "2";
         v[4] = "150";
         v[9] = "-1"; // never read
         v[11] = "3600-7200";

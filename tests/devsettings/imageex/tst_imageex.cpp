@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
@@ -114,6 +115,33 @@ private slots:
         m_fx->device().addFault("set:cameraimage", Fault::status(500));
         save();
         QCOMPARE(m_tips, QStringList{"tip_setfailed"});
+    }
+
+    // A value a list lacks is shown as it came and sent back so: a list of
+    // the page, of the day/night group and of the scenes.
+    void valueTheListLacks_data()
+    {
+        QTest::addColumn<QString>("element");
+        QTest::addColumn<QString>("list");
+        QTest::newRow("frequency 2") << "freq"
+                                     << "comboBox_videostd";
+        QTest::newRow("infrared 5") << "irled"
+                                    << "comboBox_supplementled";
+        QTest::newRow("style 9") << "imgstyle"
+                                 << "comboBox_imgprofile";
+    }
+    void valueTheListLacks()
+    {
+        QFETCH(QString, element);
+        QFETCH(QString, list);
+        const QString value = element == "freq" ? "2" : element == "irled" ? "5" : "9";
+        const QString tag = QStringLiteral("<%1>%2</%1>");
+        load(QString::fromUtf8(shipped())
+                 .replace(QRegularExpression(tag.arg(element, "[0-9]+")), tag.arg(element, value))
+                 .toUtf8());
+        QCOMPARE(w(qPrintable(list))->currentText(), value);
+        const QByteArray body = save();
+        QCOMPARE(body.count(tag.arg(element, value).toUtf8()), shipped().count("<" + element.toUtf8() + ">"));
     }
 
     // Two scenes fill two records; a scene without its groups is not valid
