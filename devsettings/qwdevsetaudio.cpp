@@ -221,20 +221,16 @@ void qwDevsetAudio::applyEncoding(CGIUtil *r)
     int value = 0;
     if (r->getXmlInt(QStringLiteral("codec"), &value) && value >= 0 && value < kCodecCount) {
         m_readCodec = value;
-        const int i = m_codec->findText(QLatin1String(kCodecs[value].shown));
-        if (i >= 0)
-            m_codec->setCurrentIndex(i);
+        // A codec or rate the lists lack is shown as it came, and kept.
+        devset::useTextsAsValues(m_codec);
+        devset::showDeviceValue(m_codec, QLatin1String(kCodecs[value].shown));
     }
     if (r->getXmlInt(QStringLiteral("input"), &value))
         devset::showDeviceValue(m_input, value);
     if (r->getXmlInt(QStringLiteral("sample"), &value)) {
         m_readSample = value;
-        for (int i = 0; i < m_sample->count(); ++i) {
-            if (m_sample->itemText(i).toInt() == value) {
-                m_sample->setCurrentIndex(i);
-                break;
-            }
-        }
+        devset::useTextsAsValues(m_sample);
+        devset::showDeviceValue(m_sample, value);
     }
     if (r->getXmlInt(QStringLiteral("active"), &value)) {
         m_enable->setChecked(value == 1);
