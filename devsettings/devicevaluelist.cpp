@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr int kValueRole = Qt::UserRole + 40;
+constexpr int kValueRole = Qt::UserRole;
 constexpr int kExtraRole = Qt::UserRole + 41;
 
 QString valueAt(const QComboBox *list, int index)

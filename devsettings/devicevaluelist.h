@@ -10,7 +10,8 @@ class QComboBox;
 // entry at the end and goes back to the device unchanged unless the operator
 // picks another entry: a save must not overwrite what the page cannot show.
 // The extra entry goes again when the list shows the next device value.
-// Values are the texts the device sends, compared as texts.
+// Values are the texts the device sends, compared as texts; an entry's value
+// is its user data (Qt::UserRole).
 namespace devset {
 
 // The device value of each entry, in order; an entry without one stands for

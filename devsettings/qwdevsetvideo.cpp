@@ -395,13 +395,17 @@ bool qwDevsetVideo::parseAbility(int n)
 
 void qwDevsetVideo::selectCodec(int n)
 {
-    // A codec the list lacks shows no selection rather than another codec
-    // that a save would then switch the device to.
+    // A codec the list lacks is shown as an extra entry rather than another
+    // codec that a save would then switch the device to.
     Stream &s = m_streams[n];
-    if (s.values[Codec] == QLatin1String("0") || s.values[Codec] == QLatin1String("1")) {
-        const QSignalBlocker block(s.codec);
-        s.codec->setCurrentIndex(s.codec->findData(s.values[Codec].toInt()));
-    }
+    const QString &codec = s.values[Codec];
+    if (codec.isEmpty())
+        return;
+    const QSignalBlocker block(s.codec);
+    devset::showDeviceValue(s.codec, codec,
+                            codec == QLatin1String("0")   ? QStringLiteral("H264")
+                            : codec == QLatin1String("1") ? QStringLiteral("H265")
+                                                          : codec);
 }
 
 void qwDevsetVideo::selectCurrentValues(int n)
@@ -511,7 +515,7 @@ bool qwDevsetVideo::saveStream(int n)
     if (n == 1)
         v[Active] = QString::number(s.enable->currentIndex());
     if (s.codec->currentIndex() >= 0)
-        v[Codec] = QString::number(s.codec->currentData().toInt());
+        v[Codec] = devset::selectedValue(s.codec);
     if (s.resolution->currentIndex() >= 0)
         v[Resolution] = s.resolution->currentText();
     if (s.profile->currentIndex() >= 0)

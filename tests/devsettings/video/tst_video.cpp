@@ -85,11 +85,12 @@ private slots:
         QTest::newRow("both, 0") << h264 + h265 << QByteArray("0") << both << "H264";
         QTest::newRow("both, 1") << h264 + h265 << QByteArray("1") << both << "H265";
         QTest::newRow("h264, 0") << h264 << QByteArray("0") << QStringList{"H264"} << "H264";
-        QTest::newRow("h264, 1") << h264 << QByteArray("1") << QStringList{"H264"} << "";
-        QTest::newRow("h265, 0") << h265 << QByteArray("0") << QStringList{"H265"} << "";
+        // A codec the device does not name is shown as an extra entry.
+        QTest::newRow("h264, 1") << h264 << QByteArray("1") << both << "H265";
+        QTest::newRow("h265, 0") << h265 << QByteArray("0") << QStringList{"H265", "H264"} << "H264";
         QTest::newRow("h265, 1") << h265 << QByteArray("1") << QStringList{"H265"} << "H265";
         QTest::newRow("neither, 0") << QByteArray() << QByteArray("0") << QStringList{"H264"} << "H264";
-        QTest::newRow("neither, 1") << QByteArray() << QByteArray("1") << QStringList{"H264"} << "";
+        QTest::newRow("neither, 1") << QByteArray() << QByteArray("1") << both << "H265";
     }
     void codecList()
     {
