@@ -201,6 +201,35 @@ void BaseWindow::onCustom1()
     emit sigCustom1Btnclick();
 }
 
+void BaseWindow::setVisible(bool visible)
+{
+    if (visible && !m_placed && isWindow()) {
+        m_placed = true;
+        // Mapped at the size it keeps: a resize while it is being mapped
+        // races the window manager's report of where it put the window.
+        if (width() < m_minWidth || height() < m_minHeight)
+            resize(qMax(width(), m_minWidth), qMax(height(), m_minHeight));
+        placeBeforeShow();
+    }
+    QWidget::setVisible(visible);
+}
+
+void BaseWindow::placeBeforeShow()
+{
+    // A dialog opens over the middle of the window it belongs to, unless
+    // its owner placed it on purpose. This happens before the window is
+    // mapped: a move made while it is being shown (from its show event) is
+    // carried out, but under a reparenting window manager Qt goes on
+    // believing the window stands where it was before, and drop-down lists
+    // and drags are then computed from a place where the window is not.
+    QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (owner && !testAttribute(Qt::WA_Moved)) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(owner->frameGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
 void BaseWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -208,14 +237,6 @@ void BaseWindow::showEvent(QShowEvent *event)
         return;
     m_shownOnce = true;
     fitButtonsToText();
-    // A dialog opens over the middle of the window it belongs to, unless
-    // its owner placed it on purpose.
-    QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
-    if (isWindow() && owner && !testAttribute(Qt::WA_Moved)) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(owner->frameGeometry().center());
-        move(frame.topLeft());
-    }
 }
 
 void BaseWindow::fitButtonsToText()

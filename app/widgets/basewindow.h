@@ -39,6 +39,8 @@ public:
     // Asked before the window closes; false keeps it open.
     virtual bool beforeClose();
 
+    void setVisible(bool visible) override;
+
     bool isMaximizedByTitle() const { return m_maximized; }
     int titleMode() const { return m_titleMode; }
 
@@ -69,6 +71,10 @@ public slots:
     void onCustom1();
 
 protected:
+    // Places the window once, before it is first shown; the base centres it
+    // over the window it belongs to unless it was moved already.
+    virtual void placeBeforeShow();
+
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
@@ -117,4 +123,5 @@ private:
     // triggers is not asked a second time.
     bool m_closeApproved = false;
     bool m_shownOnce = false;
+    bool m_placed = false;
 };
