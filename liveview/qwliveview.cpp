@@ -6,6 +6,7 @@
 #include "app/core/pagelog.h"
 #include "app/widgets/statusbutton.h"
 #include "liveview/livetext.h"
+#include "liveview/qcdevicewindows.h"
 #include "liveview/qcliveactions.h"
 #include "liveview/qclivealarms.h"
 #include "liveview/qclivedevicerequests.h"
@@ -87,6 +88,7 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
         QStringLiteral("QWidget{background:#dddddd;border-width:1px;border-color: #63b8ff;border-style: solid;}");
 
     m_liveActions = new qcLiveActions(this);
+    m_deviceWindows = new qcDeviceWindows(this);
     initToolboxAndButtonbar();
     m_liveAlarms = new qcLiveAlarms(m_btnAlarm, this);
     layoutViews(livegrid::isSupportedCount(stored) ? stored : livegrid::kDefaultCount, false, 0);
@@ -1219,12 +1221,13 @@ void qwLiveView::openDeviceSettings(int row)
     if (row < 0 || row >= m_devices.size() || !s_deviceSettingsOpener)
         return;
     const _st_device_item *d = m_devices[row];
-    QWidget *window = s_deviceSettingsOpener(this, *d);
-    if (!window)
-        return;
-    // The window stays bound to its device, wherever the row moves.
-    window->setProperty("deviceIndex", d->indexid);
-    window->show();
+    m_deviceWindows->open(d->indexid, [this, d]() -> QWidget * {
+        QWidget *window = s_deviceSettingsOpener(this, *d);
+        // The window stays bound to its device, wherever the row moves.
+        if (window)
+            window->setProperty("deviceIndex", d->indexid);
+        return window;
+    });
 }
 
 void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString username, QString password)

@@ -15,6 +15,7 @@ class QSlider;
 class QThread;
 class StatusButton;
 class Ui_qwLiveView;
+class qcDeviceWindows;
 class qcLiveActions;
 class qcLiveAlarms;
 class qcLiveDeviceRequests;
@@ -279,4 +280,6 @@ private:
     // The alarm list and the blink of the alarm button.
     qcLiveAlarms *m_liveAlarms = nullptr;
     qcLiveActions *m_liveActions = nullptr;
+    // One settings window per device.
+    qcDeviceWindows *m_deviceWindows = nullptr;
 };

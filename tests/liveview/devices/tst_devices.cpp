@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -255,6 +256,36 @@ private slots:
         QCOMPARE(page.deviceCount(), 1);
         QCOMPARE(page.devices().at(0)->username, QStringLiteral("admin"));
         QVERIFY(!page.streamServer()->unitFor("127.0.0.3"));
+    }
+
+    // A second click on a row's settings button brings the device's open
+    // window forward, even from behind another window; closing it deletes
+    // it (its pages and previews with it) and the next click opens anew.
+    void settingsWindowOncePerDevice()
+    {
+        storeDevices(2);
+        qwLiveView page;
+        page.onDevlistButtonClick(0, 4);
+        QPointer<qwDeviceSettings> first = page.findChild<qwDeviceSettings *>();
+        QVERIFY(first);
+        QVERIFY(first->isVisible());
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), &other);
+
+        page.onDevlistButtonClick(0, 4);
+        QCOMPARE(page.findChildren<qwDeviceSettings *>().size(), 1);
+        QTRY_COMPARE(QApplication::activeWindow(), first.data());
+        page.onDevlistButtonClick(1, 4);
+        QCOMPARE(page.findChildren<qwDeviceSettings *>().size(), 2);
+
+        first->close();
+        QTRY_VERIFY(first.isNull());
+        page.onDevlistButtonClick(0, 4);
+        const auto windows = page.findChildren<qwDeviceSettings *>();
+        QCOMPARE(windows.size(), 2);
+        QVERIFY(windows.at(0)->isVisible() && windows.at(1)->isVisible());
     }
 
     void removal()
