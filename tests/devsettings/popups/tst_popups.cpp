@@ -149,7 +149,8 @@ private slots:
             (listOnScreen = QRect(rootPos(m_display, list->winId()), list->size()),
              qAbs(listOnScreen.left() - boxOnScreen.left()) <= 2 && listOnScreen.top() <= boxOnScreen.bottom() + 2 &&
                  listOnScreen.bottom() >= boxOnScreen.top()),
-            qPrintable(QStringLiteral("list at %1, box at %2").arg(xy(listOnScreen.topLeft()), xy(boxOnScreen.topLeft()))),
+            qPrintable(
+                QStringLiteral("list at %1, box at %2").arg(xy(listOnScreen.topLeft()), xy(boxOnScreen.topLeft()))),
             5000);
         box->hidePopup();
         delete window;
