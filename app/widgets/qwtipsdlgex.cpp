@@ -2,6 +2,7 @@
 
 #include "app/widgets/qclabelex.h"
 #include "app/widgets/stylesheets.h"
+#include "app/widgets/tiplayout.h"
 #include "platform/desktop/reveal.h"
 
 #include <QCloseEvent>
@@ -32,11 +33,13 @@ qwTipsdlgEx::qwTipsdlgEx(QWidget *parent, int kind) : BaseWindow(parent, 0, 256,
     else if (kind == FilePath)
         sheet = styles::kTipPath;
     m_label->setStyleSheet(QString::fromLatin1(sheet));
-    m_label->setWordWrap(true);
+    m_label->setWordWrap(kind != FilePath);
     m_label->setAlignment(Qt::AlignTop);
-    m_label->resize(210, 60);
-    if (kind == FilePath)
+    m_label->resize(kMessageWidth, 60);
+    if (kind == FilePath) {
+        m_label->setTextFormat(Qt::PlainText);
         connect(m_label, &qcLabelEx::sigClick, this, &qwTipsdlgEx::onHiperlinkClick);
+    }
 
     resize(256, 156);
     m_timerId = startTimer(kLifetimeMs, Qt::PreciseTimer);
@@ -46,6 +49,7 @@ qwTipsdlgEx::~qwTipsdlgEx()
 {
     if (m_timerId != -1)
         killTimer(m_timerId);
+    tiplayout::Stack::tips().release(m_place);
 }
 
 void qwTipsdlgEx::setRevealFunction(RevealFunction fn)
@@ -56,14 +60,23 @@ void qwTipsdlgEx::setRevealFunction(RevealFunction fn)
 
 void qwTipsdlgEx::setTipText(const QString &text)
 {
-    m_label->setText(text);
+    m_text = text;
+    if (m_kind != FilePath) {
+        m_label->setText(text);
+        return;
+    }
+    m_label->ensurePolished();
+    const QFontMetrics metrics = m_label->fontMetrics();
+    m_label->setText(tiplayout::fitPath(text, metrics, kMessageWidth, kMessageHeight / metrics.lineSpacing())
+                         .join(QLatin1Char('\n')));
+    m_label->setToolTip(text);
 }
 
 void qwTipsdlgEx::onHiperlinkClick()
 {
     if (m_kind != FilePath)
         return;
-    revealFunction()(m_label->text());
+    revealFunction()(m_text);
 }
 
 QRect qwTipsdlgEx::availableArea() const
@@ -74,8 +87,12 @@ QRect qwTipsdlgEx::availableArea() const
 
 QPoint qwTipsdlgEx::shownPos() const
 {
+    // Stacked upwards from the corner; when the column is full the next
+    // tips start over at the corner.
     const QRect a = availableArea();
-    return a.topLeft() + QPoint(a.width() - width(), a.height() - height());
+    const int perColumn = qMax(1, a.height() / qMax(1, height()));
+    const int level = qMax(0, m_place) % perColumn;
+    return a.topLeft() + QPoint(a.width() - width(), a.height() - height() * (level + 1));
 }
 
 QPoint qwTipsdlgEx::hiddenPos() const
@@ -95,10 +112,16 @@ void qwTipsdlgEx::slide(const QPoint &from, const QPoint &to, bool thenClose)
     anim->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
+void qwTipsdlgEx::placeBeforeShow()
+{
+    if (m_place < 0)
+        m_place = tiplayout::Stack::tips().take();
+    move(hiddenPos());
+}
+
 void qwTipsdlgEx::showEvent(QShowEvent *event)
 {
     BaseWindow::showEvent(event);
-    move(hiddenPos());
     slide(hiddenPos(), shownPos(), false);
 }
 
@@ -141,5 +164,5 @@ void qwTipsdlgEx::resizeEvent(QResizeEvent *event)
 {
     BaseWindow::resizeEvent(event);
     const QRect client = getClientRect();
-    m_label->setGeometry(client.left() + 16, client.top() + 12, 210, 90);
+    m_label->setGeometry(client.left() + 16, client.top() + 12, kMessageWidth, kMessageHeight);
 }

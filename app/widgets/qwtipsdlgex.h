@@ -24,7 +24,11 @@ public:
     qwTipsdlgEx(QWidget *parent, int kind);
     ~qwTipsdlgEx() override;
 
+    // A path (kind 3) is shown whole, broken anywhere, or with its middle
+    // elided where it does not fit; the whole path is the label's tool tip.
     void setTipText(const QString &text);
+    // The text as given, whatever the label shows of it.
+    QString tipText() const { return m_text; }
     qcLabelEx *messageLabel() const { return m_label; }
     int kind() const { return m_kind; }
 
@@ -40,6 +44,9 @@ public slots:
 protected:
     // The area the tip slides into; the primary screen's work area.
     virtual QRect availableArea() const;
+    // Takes the tip's place in the stack of tips shown and puts it just
+    // below the work area, where it slides in from.
+    void placeBeforeShow() override;
 
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
@@ -52,6 +59,12 @@ private:
     QPoint shownPos() const;
     QPoint hiddenPos() const;
 
+    static const int kMessageWidth = 210;
+    static const int kMessageHeight = 90;
+
+    QString m_text;
+    // Its place among the tips shown at once, -1 before it is shown.
+    int m_place = -1;
     bool m_closing = false;
     bool m_slidingOut = false;
     int m_kind = Success;

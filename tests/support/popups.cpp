@@ -1,7 +1,11 @@
 #include "tests/support/popups.h"
 
 #include "app/widgets/qwtipsdlg.h"
+#include "app/widgets/qclabelex.h"
 #include "app/widgets/qwtipsdlgex.h"
+
+#include <QAbstractAnimation>
+#include <QFontMetrics>
 
 #include <QPointer>
 #include <QPushButton>
@@ -38,6 +42,42 @@ QStringList squeezedButtons(QWidget *root)
             squeezed << QStringLiteral("\"%1\": %2 for %3").arg(button->text()).arg(button->width()).arg(text);
     }
     return squeezed;
+}
+
+QString unreadablePath(const qwTipsdlgEx *tip)
+{
+    const QLabel *label = tip->messageLabel();
+    if (!tip->rect().contains(label->geometry()))
+        return QStringLiteral("the label reaches out of the tip");
+    const QFontMetrics metrics = label->fontMetrics();
+    const QStringList lines = label->text().split(QLatin1Char('\n'));
+    if (lines.size() * metrics.lineSpacing() > label->height())
+        return QStringLiteral("%1 lines do not fit %2 pixels").arg(lines.size()).arg(label->height());
+    for (const QString &line : lines)
+        if (metrics.horizontalAdvance(line) > label->width())
+            return QStringLiteral("too wide: ") + line;
+    const QString path = tip->tipText();
+    if (label->toolTip() != path)
+        return QStringLiteral("tool tip: ") + label->toolTip();
+    const QString shown = lines.join(QString());
+    if (shown == path)
+        return QString();
+    const int cut = shown.indexOf(QChar(0x2026));
+    if (cut < 1 || cut == shown.size() - 1 || !path.startsWith(shown.left(cut)) || !path.endsWith(shown.mid(cut + 1)))
+        return QStringLiteral("not the path's ends: ") + shown;
+    return QString();
+}
+
+bool tipsApart(const QList<qwTipsdlgEx *> &tips)
+{
+    for (int i = 0; i < tips.size(); ++i) {
+        if (!tips[i]->isVisible() || !tips[i]->findChildren<QAbstractAnimation *>().isEmpty())
+            return false;
+        for (int j = i + 1; j < tips.size(); ++j)
+            if (tips[i]->frameGeometry().intersects(tips[j]->frameGeometry()))
+                return false;
+    }
+    return true;
 }
 
 } // namespace testsupport

@@ -4,6 +4,7 @@
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/qwwaittingdlg.h"
 #include "app/widgets/statusbutton.h"
+#include "tests/support/popups.h"
 
 #include <QElapsedTimer>
 #include <QPainter>
@@ -100,6 +101,55 @@ private slots:
         }
         qwTipsdlgEx::setRevealFunction(nullptr);
         QCOMPARE(revealed, QStringList{path});
+    }
+
+    // A path has no spaces to wrap at: it is broken anywhere, or its middle
+    // gives way to an ellipsis, within the tip's 210 x 90 label.
+    void pathWithinItsLabel_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("whole");
+        const QString folder = QStringLiteral("/home/operator/ARDO/RecordFile/20261207/192.168.1.108/");
+        QTest::newRow("short") << QStringLiteral("/tmp/a.mp4") << true;
+        QTest::newRow("broken") << QStringLiteral("/tmp/RecordFile/20261207/REC_MANUAL_105933.mp4") << true;
+        QTest::newRow("deep") << folder.repeated(5) + "REC_MANUAL_20261207_105933.mp4" << false;
+        QTest::newRow("wide characters") << QStringLiteral("/srv/録画/カメラ一/").repeated(8) + "映像.mp4" << false;
+    }
+    void pathWithinItsLabel()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, whole);
+        qwTipsdlgEx tip(nullptr, qwTipsdlgEx::FilePath);
+        tip.setTipText(path);
+        tip.show();
+        QCOMPARE(tip.messageLabel()->size(), QSize(210, 90));
+        const QString why = testsupport::unreadablePath(&tip);
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        QCOMPARE(tip.messageLabel()->text().remove(QLatin1Char('\n')) == path, whole);
+    }
+
+    // Tips shown together stand one above the other; a place that comes
+    // free is taken by the next tip.
+    void tipsShownTogetherStack()
+    {
+        positions.clear();
+        QList<QPointer<PlacedTip>> tips;
+        for (int i = 0; i < 2; ++i) {
+            tips << new PlacedTip(qwTipsdlgEx::FilePath, &positions);
+            tips.last()->setTipText(QStringLiteral("/tmp/clip%1.mp4").arg(i));
+            tips.last()->show();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::tipsApart({tips[0], tips[1]}), 3000);
+        QCOMPARE(tips[0]->pos(), QPoint(644, 494));
+        QCOMPARE(tips[1]->pos(), QPoint(644, 338));
+        tips[0]->close();
+        QTRY_VERIFY_WITH_TIMEOUT(tips[0].isNull(), 3000);
+        tips << new PlacedTip(qwTipsdlgEx::Success, &positions);
+        tips.last()->show();
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::tipsApart({tips[1], tips[2]}), 3000);
+        QCOMPARE(tips[2]->pos(), QPoint(644, 494));
+        delete tips[1];
+        delete tips[2];
     }
 
     void messageDialogResults()

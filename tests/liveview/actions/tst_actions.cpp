@@ -24,14 +24,22 @@
 
 namespace {
 
-// The link tips shown over the page, taken away as they are read.
+// The link tips shown over the page.
+QList<qwTipsdlgEx *> pathTips(QWidget *page)
+{
+    QList<qwTipsdlgEx *> tips;
+    for (qwTipsdlgEx *tip : page->findChildren<qwTipsdlgEx *>())
+        if (tip->kind() == qwTipsdlgEx::FilePath)
+            tips << tip;
+    return tips;
+}
+
+// Their paths, the tips taken away as they are read.
 QStringList linkTips(QWidget *page)
 {
     QStringList paths;
-    for (qwTipsdlgEx *tip : page->findChildren<qwTipsdlgEx *>()) {
-        if (tip->kind() != qwTipsdlgEx::FilePath)
-            continue;
-        paths << tip->messageLabel()->text();
+    for (qwTipsdlgEx *tip : pathTips(page)) {
+        paths << tip->tipText();
         delete tip;
     }
     return paths;
@@ -186,6 +194,14 @@ private slots:
         m_page->barButton("m_btnRecord")->click();
         QVERIFY(!m_page->isRecordingAll());
         QVERIFY(!m_page->barButton("m_btnRecord")->isLocked());
+        // Both files are announced at once, each tip in sight and its path
+        // readable.
+        QList<qwTipsdlgEx *> shown;
+        QTRY_VERIFY_WITH_TIMEOUT((shown = pathTips(m_page.get())).size() == 2 && testsupport::tipsApart(shown), 10000);
+        for (const qwTipsdlgEx *tip : qAsConst(shown)) {
+            const QString why = testsupport::unreadablePath(tip);
+            QVERIFY2(why.isEmpty(), qPrintable(why));
+        }
         QStringList tips;
         QTRY_VERIFY_WITH_TIMEOUT((tips << linkTips(m_page.get())).size() == 2, 10000);
         m_page->barButton("m_btnStop")->click();

@@ -207,7 +207,7 @@ class EndToEndTest : public QObject
     {
         for (qwTipsdlgEx *tip : m_page->findChildren<qwTipsdlgEx *>())
             if (tip->kind() == qwTipsdlgEx::FilePath) {
-                const QString path = tip->messageLabel()->text();
+                const QString path = tip->tipText();
                 delete tip;
                 return path;
             }
