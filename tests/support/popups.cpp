@@ -70,13 +70,13 @@ QString unreadablePath(const qwTipsdlgEx *tip)
 
 bool tipsApart(const QList<qwTipsdlgEx *> &tips)
 {
-    for (int i = 0; i < tips.size(); ++i) {
-        if (!tips[i]->isVisible() || !tips[i]->findChildren<QAbstractAnimation *>().isEmpty())
+    for (const qwTipsdlgEx *tip : tips)
+        if (!tip || !tip->isVisible() || !tip->findChildren<QAbstractAnimation *>().isEmpty())
             return false;
+    for (int i = 0; i < tips.size(); ++i)
         for (int j = i + 1; j < tips.size(); ++j)
             if (tips[i]->frameGeometry().intersects(tips[j]->frameGeometry()))
                 return false;
-    }
     return true;
 }
 
