@@ -1,5 +1,4 @@
 #include "devsetfixture.h"
-#include "devsettings/devsetframe.h"
 #include "devsettings/qwdevicesettings.h"
 #include "tests/support/gltest.h"
 
@@ -82,8 +81,10 @@ class PopupsTest : public QObject
         QFETCH(bool, openbox);
         if (openbox) {
             m_manager.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
-            if (!m_manager.waitForStarted())
+            if (!m_manager.waitForStarted()) {
+                qWarning("openbox did not start: %s", qPrintable(m_manager.errorString()));
                 return nullptr;
+            }
             const ::Window probe = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, 10, 10, 0, 0, 0);
             const bool managed = QTest::qWaitFor([&] { return reparented(m_display, probe); }, 20000);
             XDestroyWindow(m_display, probe);
