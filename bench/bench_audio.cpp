@@ -1,0 +1,471 @@
+// Live sound and talk against a private PulseAudio, everything on loopback:
+//
+//   build-release/bench/bench_audio [--clips DIR] [--dump FILE]
+//
+// --dump writes the output's recording (8 kHz signed 16-bit mono).
+// The server has a null sink "testout" as the output and, as the
+// microphone, a second null sink "mic" with a 440 Hz sine playing into it
+// whose monitor is the default source. Part 1 plays the loopback device's
+// 1 kHz µ-law tone through a live player for 30 s and records the output's
+// monitor with parec; part 2 talks to the device for 30 s from the
+// microphone. Delays are measured on steps, since a steady tone shows none:
+// sound on again after an off, sound off, and the microphone's tone muted
+// and unmuted with pactl. All times are CLOCK_MONOTONIC.
+#include "benchsupport.h"
+#include "device/playstream.h"
+#include "device/qcaudiocapture.h"
+#include "device/qcdeviceintercom.h"
+#include "devicesim/device.h"
+#include "devicesim/protocols.h"
+#include "devicesim/talksink.h"
+#include "media/cliveplayer.h"
+#include "media/codecids.h"
+#include "media/qcframebuffer.h"
+#include "tests/support/pulsedaemon.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <time.h>
+#include <vector>
+
+namespace {
+
+using namespace benchsupport;
+
+constexpr int kRate = 8000;
+constexpr int kWindow = 8; // 1 ms: one period of the device's 1 kHz tone
+constexpr int kSilentPeak = 300;
+
+double nowMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+QString fmt(double v, int decimals = 0)
+{
+    return QString::number(v, 'f', decimals);
+}
+
+struct Median
+{
+    std::vector<double> v;
+    void add(double x) { v.push_back(x); }
+    QString text() const
+    {
+        if (v.empty())
+            return QStringLiteral("none");
+        return QStringLiteral("median %1, max %2 (%3 steps)")
+            .arg(fmt(median(v)), fmt(*std::max_element(v.begin(), v.end())))
+            .arg(v.size());
+    }
+};
+
+struct Pulse
+{
+    testsupport::PulseDaemon daemon;
+
+    QString run(const char *tool, const QStringList &args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(daemon.environment());
+        p.start(QString::fromLatin1(tool), args);
+        if (!p.waitForFinished(10000) || p.exitCode() != 0) {
+            std::fprintf(stderr, "%s %s failed: %s\n", tool, qPrintable(args.join(' ')),
+                         p.readAllStandardError().constData());
+            return QString();
+        }
+        // Not null on success, even when the tool prints nothing.
+        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        return out.isNull() ? QStringLiteral("") : out;
+    }
+    bool pactl(const QStringList &args) { return !run("pactl", args).isNull(); }
+};
+
+// The live stream's frames go into a frame buffer as the stream service
+// puts them there; the arrival of each audio frame is noted.
+struct Feed
+{
+    qcFrameBuffer buffer;
+    std::mutex mutex;
+    std::vector<double> audioArrivals;
+
+    static void onFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp, void *user)
+    {
+        auto *f = static_cast<Feed *>(user);
+        uint32_t type = 0;
+        if (kind == KindAudio) {
+            type = 4;
+            std::lock_guard<std::mutex> lock(f->mutex);
+            f->audioArrivals.push_back(nowMs());
+        } else if (kind == KindVideo) {
+            type = subkind == 1 ? 1 : subkind == 0 ? 2 : 3;
+        } else {
+            return;
+        }
+        f->buffer.pushFrame(data, length, type, uint64_t(timestamp));
+    }
+    double firstArrivalAfter(double t)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (double a : audioArrivals)
+            if (a >= t)
+                return a;
+        return -1;
+    }
+};
+
+// parec's output, with the time of each sample estimated from the arrival
+// of the chunks: the earliest (arrival - samples so far / rate) is when the
+// first sample left the server.
+struct Recording
+{
+    QProcess parec;
+    QByteArray pcm;
+    double origin = 1e300;
+    std::vector<std::pair<double, int>> chunks; // arrival, samples up to its end
+
+    void start(Pulse &pulse)
+    {
+        parec.setProcessEnvironment(pulse.daemon.environment());
+        QObject::connect(&parec, &QProcess::readyReadStandardOutput, [this] {
+            const double t = nowMs();
+            pcm += parec.readAllStandardOutput();
+            chunks.emplace_back(t, pcm.size() / 2);
+            origin = std::min(origin, t - (pcm.size() / 2) * 1000.0 / kRate);
+        });
+        parec.start(QStringLiteral("parec"), {"-d", "testout.monitor", "--raw", "--format=s16le", "--rate=8000",
+                                              "--channels=1", "--latency-msec=10"});
+        parec.waitForStarted(5000);
+    }
+    void stop()
+    {
+        parec.terminate();
+        parec.waitForFinished(3000);
+    }
+    int windows() const { return pcm.size() / 2 / kWindow; }
+    double windowTime(int w) const { return origin + w * kWindow * 1000.0 / kRate; }
+    int windowAt(double t) const { return std::max(0, int((t - origin) * kRate / 1000.0 / kWindow)); }
+    bool silent(int w) const
+    {
+        const auto *s = reinterpret_cast<const int16_t *>(pcm.constData()) + w * kWindow;
+        for (int i = 0; i < kWindow; ++i)
+            if (std::abs(int(s[i])) >= kSilentPeak)
+                return false;
+        return true;
+    }
+    // The first window from t on that is silent (sounding) and stays so for
+    // at least holdMs; its time, or -1.
+    double firstSteady(double t, double limit, bool wantSilence, double holdMs) const
+    {
+        const int hold = int(holdMs);
+        const int end = std::min(windows(), windowAt(limit));
+        for (int w = windowAt(t); w + hold <= end; ++w) {
+            bool ok = true;
+            for (int k = 0; k < hold && ok; ++k)
+                ok = silent(w + k) == wantSilence;
+            if (ok)
+                return windowTime(w);
+        }
+        return -1;
+    }
+};
+
+struct LiveFigures
+{
+    double silenceShare = 0;
+    double longestGapMs = 0;
+    Median arrivalToSound, onToSound, offToSilence;
+    int offStepsUnsilenced = 0;
+};
+
+LiveFigures liveSound(Pulse &pulse, int port, const QString &dump)
+{
+    LiveFigures out;
+    Feed feed;
+    feed.buffer.allocate(8 * 1024 * 1024);
+    PlayStream stream(QStringLiteral("127.0.0.1"), QString::number(port), QStringLiteral("admin"),
+                      QStringLiteral("1234"), &Feed::onFrame, &feed, PlayStream::kModeLive);
+    stream.prepareLiveRequest(PlayStream::kSubStream);
+    stream.start();
+
+    Recording rec;
+    rec.start(pulse);
+
+    CLivePlayer player;
+    player.setVideoInfo(640, 360, media::codecids::kVideoH264, false);
+    player.setFrameSource(&feed.buffer);
+    player.start();
+    waitMs(1000);
+
+    const double t0 = nowMs();
+    auto at = [t0](double s) { waitMs(std::max(0, int(t0 + s * 1000 - nowMs()))); };
+    std::vector<double> ons, offs;
+    auto on = [&] {
+        ons.push_back(nowMs());
+        player.startAudio(0, 0, 8000);
+        player.setVolume(100);
+    };
+    auto off = [&] {
+        offs.push_back(nowMs());
+        player.stopAudio();
+    };
+    on(); // the first: the output's set-up is not counted
+    at(2);
+    off();
+    at(6);
+    on();
+    at(22);
+    off();
+    at(26);
+    on();
+    at(28.5);
+    off();
+    at(30);
+    waitMs(300);
+    rec.stop();
+    if (!dump.isEmpty()) {
+        QFile f(dump);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(rec.pcm);
+        QFile c(dump + ".chunks");
+        if (c.open(QIODevice::WriteOnly))
+            for (const auto &k : rec.chunks)
+                c.write(QByteArray::number(k.first - t0, 'f', 1) + ' ' + QByteArray::number(k.second) + '\n');
+    }
+    player.stopLiveplay();
+    player.wait();
+    stream.stop();
+
+    // Steady state: from a second after the second on to the next off.
+    const int from = rec.windowAt(ons[1] + 1000);
+    const int to = std::min(rec.windows(), rec.windowAt(offs[1]));
+    int silentWindows = 0, run = 0, longest = 0;
+    for (int w = from; w < to; ++w) {
+        if (rec.silent(w)) {
+            ++silentWindows;
+            longest = std::max(longest, ++run);
+        } else {
+            run = 0;
+        }
+    }
+    out.silenceShare = to > from ? 100.0 * silentWindows / (to - from) : 100.0;
+    out.longestGapMs = longest * kWindow * 1000.0 / kRate;
+
+    for (size_t i = 1; i < ons.size(); ++i) {
+        const double sound = rec.firstSteady(ons[i], ons[i] + 3000, false, 20);
+        const double arrival = feed.firstArrivalAfter(ons[i]);
+        if (sound < 0 || arrival < 0)
+            continue;
+        out.onToSound.add(sound - ons[i]);
+        out.arrivalToSound.add(sound - arrival);
+    }
+    for (size_t i = 0; i < offs.size(); ++i) {
+        const double next = i + 1 < ons.size() ? ons[i + 1] : offs[i] + 1500;
+        const double quiet = rec.firstSteady(offs[i], next, true, 150);
+        if (quiet < 0)
+            ++out.offStepsUnsilenced;
+        else
+            out.offToSilence.add(quiet - offs[i]);
+    }
+    return out;
+}
+
+struct TalkFigures
+{
+    double framesPerSecond = 0;
+    double samplesShare = 0;
+    double firstFrameAfterOpenMs = -1;
+    Median latency;
+    int stepsUnseen = 0;
+    bool continuous = false;
+};
+
+// The index of the first whole frame of mulaw from `from` whose peak is
+// below (above) the level.
+int firstFrameWhere(const QByteArray &mulaw, int from, bool wantSilence)
+{
+    for (int f = from; (f + 1) * 320 <= mulaw.size(); ++f) {
+        const int p = devicesim::TalkSink::peak(mulaw.mid(f * 320, 320));
+        if ((p < kSilentPeak) == wantSilence)
+            return f;
+    }
+    return -1;
+}
+
+TalkFigures talk(Pulse &pulse, devicesim::TalkSink &sink, int port)
+{
+    TalkFigures out;
+    // The sine's stream into the microphone sink, to mute and unmute it.
+    const QString inputs = pulse.run("pactl", {"list", "short", "sink-inputs"});
+    const QString sine = inputs.section('\t', 0, 0);
+
+    qcAudioCapture capture;
+    if (!capture.startCapture()) {
+        std::fprintf(stderr, "capture did not start: error %d\n", capture.lastError());
+        return out;
+    }
+    qcDeviceIntercom intercom;
+    intercom.setParams(QStringLiteral("127.0.0.1"), QString::number(port), QStringLiteral("admin"),
+                       QStringLiteral("1234"), &capture);
+    intercom.start();
+
+    // Frame counts as they arrive, polled every few milliseconds.
+    std::vector<std::pair<double, int>> counts;
+    double opened = -1;
+    auto poll = [&] {
+        const auto r = sink.record();
+        const double t = nowMs();
+        if (opened < 0 && r.opening.size() >= 44)
+            opened = t;
+        if (counts.empty() || counts.back().second != r.frames)
+            counts.emplace_back(t, r.frames);
+    };
+    auto waitPolling = [&](double untilMs) {
+        while (nowMs() < untilMs) {
+            waitMs(4);
+            poll();
+        }
+    };
+    const double start = nowMs();
+    while (opened < 0 && nowMs() < start + 10000) {
+        waitMs(4);
+        poll();
+    }
+    if (opened < 0) {
+        std::fprintf(stderr, "the talk connection did not open\n");
+        intercom.stopIntercom();
+        capture.stopCapture();
+        return out;
+    }
+    auto arrivalOf = [&](int frameIndex) {
+        for (const auto &c : counts)
+            if (c.second > frameIndex)
+                return c.first;
+        return -1.0;
+    };
+    std::vector<std::pair<double, bool>> steps; // time, muted
+    waitPolling(opened + 24000);
+    for (int i = 0; i < 4; ++i) {
+        const bool mute = i % 2 == 0;
+        steps.emplace_back(nowMs(), mute);
+        pulse.pactl({"set-sink-input-mute", sine, mute ? "1" : "0"});
+        waitPolling(opened + 24000 + (i + 1) * 1500);
+    }
+    const auto rec = sink.record();
+    intercom.stopIntercom();
+    capture.stopCapture();
+    pulse.pactl({"set-sink-input-mute", sine, "0"});
+
+    out.continuous = rec.continuous;
+    if (!counts.empty() && counts.front().second == 0 && counts.size() > 1)
+        out.firstFrameAfterOpenMs = counts[1].first - opened;
+    // Steady state: frames that arrived between 4 s and 24 s after the
+    // opening frame.
+    auto countAt = [&](double t) {
+        int n = 0;
+        for (const auto &c : counts)
+            if (c.first <= t)
+                n = c.second;
+        return n;
+    };
+    const double a = opened + 4000, b = opened + 24000;
+    const int frames = countAt(b) - countAt(a);
+    out.framesPerSecond = frames / ((b - a) / 1000.0);
+    out.samplesShare = 100.0 * frames * 320 / ((b - a) / 1000.0 * kRate);
+
+    for (const auto &step : steps) {
+        // The first frame that arrived after the step and carries its change.
+        int from = 0;
+        while (from < rec.frames && arrivalOf(from) >= 0 && arrivalOf(from) < step.first)
+            ++from;
+        const int f = firstFrameWhere(rec.audio, from, step.second);
+        const double arrival = f < 0 ? -1 : arrivalOf(f);
+        if (arrival < 0)
+            ++out.stepsUnseen;
+        else
+            out.latency.add(arrival - step.first);
+    }
+    return out;
+}
+
+QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll().trimmed()) : QString();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QString clips = qEnvironmentVariable("ARDO_CLIPS_DIR");
+    QString dump;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--clips"))
+            clips = args[i + 1];
+        else if (args[i] == QLatin1String("--dump"))
+            dump = args[i + 1];
+    }
+    QTemporaryDir made;
+    if (clips.isEmpty()) {
+        clips = made.path();
+        if (QProcess::execute(QStringLiteral(ARDO_MAKE_CLIPS), {clips}) != 0) {
+            std::fprintf(stderr, "make-clips.sh failed\n");
+            return 1;
+        }
+    }
+
+    Pulse pulse;
+    QString why;
+    if (!pulse.daemon.start(&why)) {
+        std::fprintf(stderr, "no PulseAudio: %s\n", qPrintable(why));
+        return 1;
+    }
+    // The microphone: a sine into a null sink whose monitor is the default
+    // source. Its latency follows what the client asks for, where the sine
+    // source hands out two-second blocks whatever is asked.
+    if (!pulse.pactl({"load-module", "module-null-sink", "sink_name=mic"}) ||
+        !pulse.pactl({"load-module", "module-sine", "sink=mic", "frequency=440"}) ||
+        !pulse.pactl({"set-default-source", "mic.monitor"}))
+        return 1;
+
+    devicesim::Device device;
+    const devicesim::Protocols protocols = devicesim::installProtocols(device, clips);
+    device.setCredentials(QStringLiteral("admin"), QStringLiteral("1234"));
+    device.start();
+
+    std::printf("load before: %s (%d cores)\n", qPrintable(loadAverage()), int(sysconf(_SC_NPROCESSORS_ONLN)));
+    std::fflush(stdout);
+    const LiveFigures live = liveSound(pulse, device.port(), dump);
+    std::printf("live sound, steady state (15 s): silence %s %% (target < 1), longest gap %s ms (target <= 20)\n",
+                qPrintable(fmt(live.silenceShare, 2)), qPrintable(fmt(live.longestGapMs)));
+    std::printf("  frame arrival to sound: %s ms (target < 300)\n", qPrintable(live.arrivalToSound.text()));
+    std::printf("  sound on to sound:      %s ms\n", qPrintable(live.onToSound.text()));
+    std::printf("  sound off to silence:   %s ms (target < 300); %d steps still sounding at the next step\n",
+                qPrintable(live.offToSilence.text()), live.offStepsUnsilenced);
+    std::fflush(stdout);
+
+    const TalkFigures t = talk(pulse, *protocols.talk, device.port());
+    std::printf("talk, steady state (4-24 s after the opening frame): %s frames/s (target >= 24.5 of 25), "
+                "%s %% of the microphone's samples (target >= 97)\n",
+                qPrintable(fmt(t.framesPerSecond, 2)), qPrintable(fmt(t.samplesShare, 1)));
+    std::printf("  first frame %s ms after the opening frame; sequence %s\n", qPrintable(fmt(t.firstFrameAfterOpenMs)),
+                t.continuous ? "continuous" : "with gaps");
+    std::printf("  talk latency (tone muted/unmuted to the first changed frame at the device): %s ms (target < "
+                "300); %d steps not seen\n",
+                qPrintable(t.latency.text()), t.stepsUnseen);
+    std::printf("load after: %s\n", qPrintable(loadAverage()));
+    device.stop();
+    return 0;
+}
