@@ -19,6 +19,9 @@ int QtAudioInput::open(const QAudioFormat &format)
         return 10;
     m_input.reset(new QAudioInput(info, format));
     m_input->setVolume(0.8);
+    // A small buffer, so the samples come in pieces of about one talk
+    // block instead of whatever the server would choose.
+    m_input->setBufferSize(format.bytesForDuration(kBufferUs));
     m_device = m_input->start();
     if (!m_device) {
         m_input.reset();

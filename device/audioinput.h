@@ -32,6 +32,7 @@ public:
 class QtAudioInput : public AudioInputBackend
 {
 public:
+    static constexpr qint64 kBufferUs = 40000;
     QtAudioInput();
     ~QtAudioInput() override;
     int open(const QAudioFormat &format) override;

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <algorithm>
+
 qcAudioCapture::qcAudioCapture(QObject *parent, std::unique_ptr<AudioInputBackend> backend)
     : QObject(parent), m_backend(backend ? std::move(backend) : std::make_unique<QtAudioInput>())
 {}
@@ -44,6 +46,7 @@ bool qcAudioCapture::startCapture()
         std::lock_guard<std::mutex> lock(m_fifoMutex);
         m_fifo.clear();
     }
+    m_trimmed = 0;
     if (!m_timer) {
         m_timer = new QTimer(this);
         connect(m_timer, &QTimer::timeout, this, &qcAudioCapture::pump);
@@ -113,14 +116,16 @@ int qcAudioCapture::readEncoded(unsigned char *out, int samples)
     QByteArray block;
     {
         std::lock_guard<std::mutex> lock(m_fifoMutex);
-        const int ready = m_fifo.size();
-        if (ready < needed)
-            return 0;
-        // Keep at most two blocks of older samples: late audio is dropped
-        // rather than letting the delay grow.
-        const int excess = ready - needed;
-        if (excess > needed)
+        // Late audio is dropped rather than letting the delay grow, but only
+        // what is older than the budget: an input that hands over its
+        // samples in large lumps still has every block within it sent.
+        const int excess = (m_fifo.size() - std::max(kLatencyBudgetBytes, needed)) & ~1;
+        if (excess > 0) {
             m_fifo.remove(0, excess);
+            m_trimmed += excess;
+        }
+        if (m_fifo.size() < needed)
+            return 0;
         block = m_fifo.left(needed);
         m_fifo.remove(0, needed);
     }

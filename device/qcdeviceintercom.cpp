@@ -157,11 +157,11 @@ void qcDeviceIntercom::talk()
     };
     while (!broken && !m_stop.stopRequested()) {
         if (m_source) {
-            const int n = m_source->readEncoded(p + kFrameHeadSize, kBlockSamples);
-            if (n == kBlockSamples)
-                sendBlock(n);
-            else if (n == 0)
-                m_stop.sleepFor(10);
+            // Every whole block that is ready goes now, in order.
+            while (!broken && !m_stop.stopRequested() &&
+                   m_source->readEncoded(p + kFrameHeadSize, kBlockSamples) == kBlockSamples)
+                sendBlock(kBlockSamples);
+            m_stop.sleepFor(10);
         } else {
             unsigned int length = 0;
             if (queue->count() > 0 && queue->pop(p + kFrameHeadSize, 1024, &length)) {
@@ -172,6 +172,8 @@ void qcDeviceIntercom::talk()
             }
         }
     }
+    if (m_source && m_source->trimmedBytes() > 0)
+        qDebug() << "talk: dropped" << m_source->trimmedBytes() / 16 << "ms of microphone samples as too late";
     m_source = nullptr;
     if (broken)
         qDebug() << "talk connection to" << m_ip << "broke";

@@ -37,7 +37,7 @@ private slots:
         QVERIFY2(capture.startCapture(), qPrintable(QString("error %1").arg(capture.lastError())));
         // The sine source hands its samples over in lumps of about two
         // seconds, so the real rate is measured over several lumps with
-        // readRaw (readEncoded keeps only the newest two blocks of a lump).
+        // readRaw (readEncoded keeps only the newest 200 ms of a lump).
         QByteArray pcm;
         char block[640];
         QElapsedTimer t;

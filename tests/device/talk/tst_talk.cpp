@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
 #include <thread>
 
@@ -89,36 +90,93 @@ private slots:
         auto *source = new ToneAudioInput(0);
         qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(source));
         QVERIFY(capture.startCapture());
-        QVector<int16_t> samples(1000);
+        QVector<int16_t> samples(2000);
         for (int i = 0; i < samples.size(); ++i)
-            samples[i] = int16_t(i * 30 - 15000);
-        source->append(samplesLE(samples));
+            samples[i] = int16_t(i * 15 - 15000);
+        // 2,000 bytes are within the budget: the oldest block first.
+        source->append(samplesLE(samples.mid(0, 1000)));
         capture.pump();
         QCOMPARE(capture.bytesReady(), 2000);
         unsigned char out[320];
         QCOMPARE(capture.readEncoded(out, 320), 320);
         for (int i = 0; i < 320; ++i)
-            QCOMPARE(int(out[i]), int(linearToMuLaw(samples[680 + i])));
-        QCOMPARE(capture.bytesReady(), 0);
+            QCOMPARE(int(out[i]), int(linearToMuLaw(samples[i])));
+        QCOMPARE(capture.bytesReady(), 1360);
+        QCOMPARE(capture.readEncoded(out, 320), 320);
+        QCOMPARE(capture.bytesReady(), 720);
+        QCOMPARE(capture.readEncoded(out, 320), 320);
+        QCOMPARE(capture.bytesReady(), 80);
+        QCOMPARE(capture.readEncoded(out, 320), 0);
+        QCOMPARE(capture.trimmedBytes(), 0);
 
-        source->append(samplesLE(samples.mid(0, 500)));
+        // 4,000 bytes: the oldest 800 are older than the budget.
+        source->append(samplesLE(samples.mid(0, 1960)));
         capture.pump();
         QCOMPARE(capture.readEncoded(out, 320), 320);
         for (int i = 0; i < 320; ++i)
-            QCOMPARE(int(out[i]), int(linearToMuLaw(samples[i])));
-        QCOMPARE(capture.bytesReady(), 360);
-        QCOMPARE(capture.readEncoded(out, 320), 0);
+            QCOMPARE(int(out[i]), int(linearToMuLaw(samples[360 + i])));
+        QCOMPARE(capture.trimmedBytes(), 800);
+        QCOMPARE(capture.bytesReady(), 2560);
         QCOMPARE(capture.readEncoded(out, 2049), 0);
 
-        char raw[400];
-        QCOMPARE(capture.readRaw(raw, 361), 0);
-        QCOMPARE(capture.readRaw(raw, 360), 360);
-        QCOMPARE(QByteArray(raw, 360), samplesLE(samples.mid(320, 180)));
+        char raw[2600];
+        QCOMPARE(capture.readRaw(raw, 2561), 0);
+        QCOMPARE(capture.readRaw(raw, 2560), 2560);
+        QCOMPARE(QByteArray(raw, 2560), samplesLE(samples.mid(680, 1280)));
 
         QVERIFY(!capture.startCapture());
         QCOMPARE(capture.lastError(), 11);
         QVERIFY(capture.stopCapture());
         QVERIFY(!capture.stopCapture());
+    }
+
+    void inputLumps_data()
+    {
+        QTest::addColumn<int>("lumpSamples");
+        QTest::addColumn<int>("lumps");
+        QTest::newRow("10 ms") << 80 << 200;
+        QTest::newRow("40 ms") << 320 << 50;
+        QTest::newRow("50 ms") << 400 << 40;
+        QTest::newRow("2 s") << 16000 << 3;
+    }
+
+    // Whatever the lumps the input hands over, the talk loop sends every
+    // sample within the latency budget, in order, in blocks of 320, and of
+    // a lump longer than the budget its newest 200 ms.
+    void inputLumps()
+    {
+        QFETCH(int, lumpSamples);
+        QFETCH(int, lumps);
+        auto *source = new ToneAudioInput(0);
+        qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(source));
+        QVERIFY(capture.startCapture());
+        const int budget = qcAudioCapture::kLatencyBudgetBytes / 2;
+        quint32 seed = 1;
+        QVector<int16_t> expected, all;
+        QByteArray sent;
+        unsigned char block[320];
+        for (int l = 0; l < lumps; ++l) {
+            QVector<int16_t> lump(lumpSamples);
+            for (int16_t &v : lump) {
+                seed = seed * 1103515245u + 12345u;
+                v = int16_t(seed >> 16);
+            }
+            all += lump;
+            source->append(samplesLE(lump));
+            capture.pump();
+            // As the talk loop does on each pass.
+            while (capture.readEncoded(block, 320) == 320)
+                sent.append(reinterpret_cast<const char *>(block), 320);
+            if (lumpSamples > budget)
+                expected += lump.mid(lumpSamples - budget);
+        }
+        if (lumpSamples <= budget) {
+            expected = all.mid(0, all.size() / 320 * 320);
+            QCOMPARE(capture.trimmedBytes(), 0);
+        }
+        QCOMPARE(sent.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i)
+            QCOMPARE(int(uint8_t(sent[i])), int(linearToMuLaw(expected[i])));
     }
 
     void fifoKeepsOneSecond()
@@ -221,6 +279,38 @@ private slots:
         const double f = TalkSink::frequency(rec.audio);
         QVERIFY2(f > 950 && f < 1050, qPrintable(QString::number(f)));
         QVERIFY(TalkSink::peak(rec.audio) > 6000);
+    }
+
+    // Blocks that are ready together go out together, in order; an input
+    // that stalls sends nothing and the talk still ends cleanly.
+    void readyBlocksGoAtOnceAndAStallEndsCleanly()
+    {
+        Sink sink;
+        auto *source = new ToneAudioInput(0);
+        qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(source));
+        QVERIFY(capture.startCapture());
+        qcDeviceIntercom talk;
+        talk.setTiming(quick());
+        talk.setParams("127.0.0.1", sink.port(), "admin", "1234", &capture);
+        talk.start();
+        QTRY_VERIFY_WITH_TIMEOUT(talk.talkStarted(), 5000);
+        QVector<int16_t> samples(1600);
+        for (int i = 0; i < samples.size(); ++i)
+            samples[i] = int16_t(std::sin(i * 0.7) * (i * 10));
+        source->append(samplesLE(samples));
+        QTRY_COMPARE(sink.talk->record().frames, 5);
+        // Stalled: nothing more arrives, nothing more is sent.
+        QTest::qWait(200);
+        const auto rec = sink.talk->record();
+        QCOMPARE(rec.frames, 5);
+        QVERIFY(rec.continuous);
+        QCOMPARE(rec.badFrames, 0);
+        QCOMPARE(rec.audio.size(), 1600);
+        for (int i = 0; i < 1600; ++i)
+            QCOMPARE(int(uint8_t(rec.audio[i])), int(linearToMuLaw(samples[i])));
+        QVERIFY(talk.stopIntercom());
+        QVERIFY(!talk.talkFailed());
+        QTRY_VERIFY(sink.talk->record().peerClosed);
     }
 
     void refusedAnswers_data()
