@@ -193,6 +193,9 @@ void CLivePlayer::stopAudio()
     if (!m_audioRequested)
         return;
     m_audioRequested = false;
+    // What the output still holds would go on playing for as long as it
+    // holds; the player thread empties it on its next pass.
+    m_audioFlush = true;
     qDebug() << "-------------Stop Audio--------------";
 }
 
@@ -639,6 +642,8 @@ void CLivePlayer::run()
         } else {
             sleepMs(kIdleMs);
         }
+        if (m_audioFlush.exchange(false) && m_audio)
+            m_audio->flush();
         if (audioStepDue)
             audioStep();
     }

@@ -128,6 +128,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_snapshotPending{false};
     std::atomic<bool> m_audioRequested{false};
+    std::atomic<bool> m_audioFlush{false};
     std::atomic<int> m_audioChannels{0};
     std::atomic<int> m_audioCodec{0};
     std::atomic<int> m_audioRate{0};

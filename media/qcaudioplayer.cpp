@@ -6,7 +6,6 @@
 #include <QAudioDeviceInfo>
 #include <QAudioOutput>
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QIODevice>
 
 #include <algorithm>
@@ -193,36 +192,37 @@ public:
 
     bool start(int bufferSize) override
     {
+        m_bufferSize = bufferSize;
         m_output.setBufferSize(bufferSize);
         m_device = m_output.start();
-        m_output.setVolume(0.0);
-        m_since.start();
+        m_output.setVolume(m_volume);
         return m_device != nullptr;
     }
 
-    // PulseAudio starts (and, after an underrun, restarts) a stream only once
-    // its buffer is full, while the loop stops writing with less than 2,048
-    // bytes free: measured with Qt 5.15 and PulseAudio 16, the two then wait
-    // for each other for good. A buffer that has not moved for a while is
-    // topped up with silence so playback can begin.
-    int bytesFree() override
-    {
-        int free = m_output.bytesFree();
-        if (free != m_lastFree) {
-            m_lastFree = free;
-            m_since.restart();
-        } else if (m_device && free > 0 && free < kStallFree && m_since.elapsed() > kStallMs) {
-            const QByteArray silence(free, 0);
-            m_device->write(silence);
-            m_since.restart();
-            free = m_lastFree = m_output.bytesFree();
-        }
-        return free;
-    }
+    // PulseAudio hands out free space in steps of a quarter of the buffer
+    // and starts (or restarts after an underrun) only with most of the
+    // buffer filled, so whatever is free is written, however little.
+    int bytesFree() override { return m_output.bytesFree(); }
     int periodSize() override { return m_output.periodSize(); }
     qint64 write(const char *data, qint64 length) override { return m_device ? m_device->write(data, length) : -1; }
     QAudio::State state() override { return m_output.state(); }
-    void setVolume(qreal volume) override { m_output.setVolume(volume); }
+    void setVolume(qreal volume) override
+    {
+        m_volume = volume;
+        m_output.setVolume(volume);
+    }
+    // The output has no call that drops its buffer and keeps playing; a new
+    // stream on the same output does both (reset() ends the old one
+    // without playing what it held).
+    void clear() override
+    {
+        if (!m_device)
+            return;
+        m_output.reset();
+        m_output.setBufferSize(m_bufferSize);
+        m_device = m_output.start();
+        m_output.setVolume(m_volume);
+    }
     void stop() override
     {
         if (m_device) {
@@ -234,13 +234,10 @@ public:
     }
 
 private:
-    static constexpr int kStallFree = qcAudioPlayer::kMinFreeBytes;
-    static constexpr int kStallMs = 100;
-
     QAudioOutput m_output;
     QIODevice *m_device = nullptr;
-    int m_lastFree = -1;
-    QElapsedTimer m_since;
+    int m_bufferSize = 0;
+    qreal m_volume = 0.0;
 };
 
 } // namespace
@@ -323,6 +320,13 @@ void qcAudioPlayer::stopPlay()
     m_stopToken.requestStop();
 }
 
+void qcAudioPlayer::flush()
+{
+    if (m_queue)
+        m_queue->clear();
+    m_flush = true;
+}
+
 bool qcAudioPlayer::decodeNext(QByteArray *pcm)
 {
     if (!m_started || !m_queue)
@@ -368,7 +372,18 @@ void qcAudioPlayer::run()
     pause(kSetupPauseMs);
 
     const int passMs = m_codec == media::codecids::kAudioAac ? kAacPassMs : kPassMs;
-    QByteArray pcm;
+    qcAudioFeed feed;
+    qint64 droppedLogged = 0;
+    // The records queued when the pass began: one that cannot be taken out
+    // cannot hold the pass.
+    int records = 0;
+    auto next = [this, &records](QByteArray *pcm) {
+        if (records-- <= 0 || !m_queue || m_queue->count() <= 0)
+            return false;
+        if (!decodeNext(pcm))
+            pcm->clear();
+        return true;
+    };
     while (!m_stop) {
         {
             QMutexLocker lock(&m_volumeMutex);
@@ -377,42 +392,21 @@ void qcAudioPlayer::run()
                 m_volumeDirty = false;
             }
         }
+        if (m_flush.exchange(false)) {
+            m_queue->clear();
+            feed.clear(sink.get());
+        }
         const QAudio::State state = sink->state();
         if (state == QAudio::StoppedState || state == QAudio::SuspendedState) {
             pause(passMs);
             continue;
         }
-        const int free = sink->bytesFree();
-        if (free < kMinFreeBytes) {
-            pause(kPassMs);
-            continue;
-        }
-        const int period = sink->periodSize();
-        int periods = period > 0 ? free / period : 0;
-        if (!decodeNext(&pcm)) {
-            pause(kPassMs);
-            continue;
-        }
-        // Whole periods only, so the write never blocks; what does not fit
-        // is dropped.
-        if (periods > 0) {
-            if (pcm.size() <= period) {
-                sink->write(pcm.constData(), pcm.size());
-            } else {
-                int offset = 0;
-                while (periods > 0 && !m_stop) {
-                    const int left = pcm.size() - offset;
-                    if (left <= 0)
-                        break;
-                    if (left < period) {
-                        sink->write(pcm.constData() + offset, left);
-                        break;
-                    }
-                    sink->write(pcm.constData() + offset, period);
-                    offset += period;
-                    --periods;
-                }
-            }
+        records = m_queue->count();
+        feed.pass(next, *sink);
+        if (feed.droppedBytes() != droppedLogged) {
+            qDebug() << "audio output: dropped" << (feed.droppedBytes() - droppedLogged) / qcAudioFeed::kBytesPerMs
+                     << "ms of late sound";
+            droppedLogged = feed.droppedBytes();
         }
         pause(passMs);
     }

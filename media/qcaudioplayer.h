@@ -1,5 +1,6 @@
 #pragma once
 
+#include "media/audiofeed.h"
 #include "platform/stoptoken.h"
 
 #include <QAudio>
@@ -55,31 +56,18 @@ private:
     int m_swrChannels = 0;
 };
 
-// What the playback loop uses of an audio output in push mode.
-class qcAudioSink
-{
-public:
-    virtual ~qcAudioSink() = default;
-    virtual bool start(int bufferSize) = 0;
-    virtual int bytesFree() = 0;
-    virtual int periodSize() = 0;
-    virtual qint64 write(const char *data, qint64 length) = 0;
-    virtual QAudio::State state() = 0;
-    virtual void setVolume(qreal volume) = 0;
-    virtual void stop() = 0;
-};
-
 // Plays one stream's audio on the default output device: the owner pushes
-// records, the thread decodes them and writes whole periods into the output
-// as space frees up.
+// records, the thread decodes them and keeps the output's buffer filled
+// from a bounded backlog (qcAudioFeed).
 class qcAudioPlayer : public QThread
 {
     Q_OBJECT
 public:
     static constexpr int kQueueBytes = 81920;
     static constexpr int kInputBytes = 40960;
-    static constexpr int kOutputBufferBytes = 6144;
-    static constexpr int kMinFreeBytes = 2048;
+    // The output's buffer, and so the fill it is kept at: 120 ms. Less
+    // underran on a loaded machine; more only adds delay.
+    static constexpr int kOutputBufferBytes = 120 * qcAudioFeed::kBytesPerMs;
 
     // Makes the output for a format on the audio thread; null when there is
     // no device or it does not support the format.
@@ -98,6 +86,9 @@ public:
     int volume();
     void setVolume(int volume);
     void stopPlay();
+    // Sound off: drops what is queued and what the output holds, at once.
+    // Any thread; the audio thread empties the output on its next pass.
+    void flush();
 
     // Whether the thread has its output (set-up done, device present).
     bool outputActive() const { return m_outputExists.load(); }
@@ -119,6 +110,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_started{false};
     std::atomic<bool> m_outputExists{false};
+    std::atomic<bool> m_flush{false};
     platform::StopToken m_stopToken;
     std::unique_ptr<qcRingBuffer> m_queue;
     QByteArray m_input;

@@ -101,6 +101,7 @@ struct FakeOutput
     qreal volume = -1.0;
     QAudioFormat format;
     bool stopped = false;
+    int clears = 0;
 };
 
 class FakeSink : public qcAudioSink
@@ -131,6 +132,11 @@ public:
         std::lock_guard<std::mutex> l(m_out->mutex);
         m_out->volume = v;
     }
+    void clear() override
+    {
+        std::lock_guard<std::mutex> l(m_out->mutex);
+        ++m_out->clears;
+    }
     void stop() override
     {
         std::lock_guard<std::mutex> l(m_out->mutex);
@@ -139,6 +145,59 @@ public:
 
 private:
     FakeOutput *m_out;
+};
+
+// An output that plays at the real rate on a clock the test advances, the
+// way PulseAudio's playback stream behaves: free space is offered in steps
+// of a quarter of the buffer, and playing starts (and, after running dry,
+// starts again) only once the buffer is three quarters full.
+class ClockedSink : public qcAudioSink
+{
+public:
+    explicit ClockedSink(int buffer) : m_buffer(buffer), m_step(buffer / 4), m_prebuf(buffer - buffer / 4) {}
+    bool start(int) override { return true; }
+    int bytesFree() override { return (m_buffer - m_fill) / m_step * m_step; }
+    int periodSize() override { return 320; }
+    qint64 write(const char *data, qint64 length) override
+    {
+        const int n = int(qMin<qint64>(length, bytesFree()));
+        played.append(data, n);
+        m_fill += n;
+        if (!m_playing && m_fill >= m_prebuf)
+            m_playing = true;
+        return n;
+    }
+    QAudio::State state() override { return QAudio::ActiveState; }
+    void setVolume(qreal) override {}
+    void clear() override
+    {
+        m_fill = 0;
+        m_playing = false;
+    }
+    void stop() override {}
+
+    // One millisecond of playing.
+    void tick()
+    {
+        if (!m_playing)
+            return;
+        if (m_fill < qcAudioFeed::kBytesPerMs) {
+            ++underruns;
+            m_fill = 0;
+            m_playing = false;
+            return;
+        }
+        m_fill -= qcAudioFeed::kBytesPerMs;
+    }
+    int fill() const { return m_fill; }
+
+    int underruns = 0;
+    QByteArray played;
+
+private:
+    const int m_buffer, m_step, m_prebuf;
+    int m_fill = 0;
+    bool m_playing = false;
 };
 
 qcAudioPlayer::SinkFactory fakeFactory(FakeOutput *out)
@@ -329,26 +388,135 @@ private slots:
         QTRY_COMPARE(out.volume, 0.6);
     }
 
-    void writesWholePeriodsWhenSpaceAllows()
+    // Records are decoded as they come, whatever room the output has, and
+    // the output takes them whole and in order as room appears.
+    void writesWhatTheOutputTakes()
     {
         FakeOutput out;
-        out.free = 1000; // below 2,048: nothing is decoded
+        out.free = 0;
         Player p(&out);
         QVERIFY(p.startAudible(8000, 4));
-        const QByteArray rec = tone(8000, 400, 1500); // 3,000 bytes
+        const QByteArray rec = tone(8000, 400, 750); // 1,500 bytes
         for (int i = 0; i < 3; ++i)
             QVERIFY(p.player.pushData(reinterpret_cast<const uint8_t *>(rec.constData()), rec.size()));
-        QTest::qWait(500);
-        QCOMPARE(p.player.pendingCount(), 3);
+        QTRY_COMPARE(p.player.pendingCount(), 0);
         QCOMPARE(writtenBytes(out), 0);
         {
             std::lock_guard<std::mutex> l(out.mutex);
-            out.free = 2500; // room for two periods of 1,024
+            out.free = 1000;
+        }
+        QTRY_COMPARE(writtenBytes(out), 3 * rec.size());
+        std::lock_guard<std::mutex> l(out.mutex);
+        QCOMPARE(out.written, rec + rec + rec);
+    }
+
+    // An output that takes nothing keeps only the newest 300 ms waiting; sound
+    // off drops those too and empties the output.
+    void lateSoundIsBoundedAndSoundOffClears()
+    {
+        FakeOutput out;
+        out.free = 0;
+        Player p(&out);
+        QVERIFY(p.startAudible(8000, 4));
+        QByteArray all;
+        for (int i = 0; i < 10; ++i) {
+            const QByteArray rec = tone(8000, 100 + 50 * i, 500);
+            all += rec;
+            QVERIFY(p.player.pushData(reinterpret_cast<const uint8_t *>(rec.constData()), rec.size()));
         }
         QTRY_COMPARE(p.player.pendingCount(), 0);
-        QTRY_COMPARE(writtenBytes(out), 3 * 2048); // the rest of each record is dropped
-        const QVector<int16_t> got = samples(out.written);
-        QCOMPARE(got.mid(0, 1024), samples(rec).mid(0, 1024));
+        {
+            std::lock_guard<std::mutex> l(out.mutex);
+            out.free = 100000;
+        }
+        QTRY_COMPARE(writtenBytes(out), qcAudioFeed::kBacklogBytes);
+        {
+            std::lock_guard<std::mutex> l(out.mutex);
+            QCOMPARE(out.written, all.right(qcAudioFeed::kBacklogBytes));
+            out.free = 0;
+        }
+        const QByteArray rec = tone(8000, 400, 500);
+        QVERIFY(p.player.pushData(reinterpret_cast<const uint8_t *>(rec.constData()), rec.size()));
+        p.player.flush();
+        QCOMPARE(p.player.pendingCount(), 0);
+        QTRY_COMPARE(out.clears, 1);
+        {
+            std::lock_guard<std::mutex> l(out.mutex);
+            out.free = 100000;
+        }
+        // Nothing from before the flush plays afterwards.
+        QTest::qWait(100);
+        QCOMPARE(writtenBytes(out), qcAudioFeed::kBacklogBytes);
+    }
+
+    void feedKeepsTheOutputPlaying_data()
+    {
+        QTest::addColumn<int>("together"); // records delivered at once
+        QTest::addColumn<int>("stallMs");  // delivery stops at 2 s for that long
+        QTest::addColumn<int>("passMs");
+        QTest::newRow("every 40 ms") << 1 << 0 << 10;
+        QTest::newRow("in pairs every 80 ms") << 2 << 0 << 10;
+        QTest::newRow("AAC's 50 ms passes") << 1 << 0 << 50;
+        QTest::newRow("a 1 s stall, then its records at once") << 1 << 1000 << 10;
+    }
+
+    // 10 s of 40 ms records against an output that plays at the real rate.
+    void feedKeepsTheOutputPlaying()
+    {
+        QFETCH(int, together);
+        QFETCH(int, stallMs);
+        QFETCH(int, passMs);
+        ClockedSink sink(qcAudioPlayer::kOutputBufferBytes);
+        qcAudioFeed feed;
+        QVector<QByteArray> arrived;
+        auto decode = [&arrived](QByteArray *pcm) {
+            if (arrived.isEmpty())
+                return false;
+            *pcm = arrived.takeFirst();
+            return true;
+        };
+        auto deliveredAt = [&](int k) {
+            const int due = 40 * ((k / together + 1) * together - 1);
+            return due >= 2000 && due < 2000 + stallMs ? 2000 + stallMs : due;
+        };
+        QByteArray sent;
+        int next = 0, maxBacklog = 0, underrunsAtOneSecond = 0, underrunsAfterStall = 0;
+        for (int ms = 0; ms < 10000; ++ms) {
+            while (next < 250 && deliveredAt(next) <= ms) {
+                QByteArray rec(640, '\0');
+                for (int i = 0; i < 320; ++i)
+                    reinterpret_cast<int16_t *>(rec.data())[i] = int16_t(next * 320 + i);
+                sent += rec;
+                arrived.append(rec);
+                ++next;
+            }
+            if (ms % passMs == 0) {
+                feed.pass(decode, sink);
+                maxBacklog = qMax(maxBacklog, feed.backlogBytes());
+            }
+            sink.tick();
+            if (ms == 1000)
+                underrunsAtOneSecond = sink.underruns;
+            if (ms == 2000 + stallMs + 500)
+                underrunsAfterStall = sink.underruns;
+        }
+        QVERIFY2(maxBacklog <= qcAudioFeed::kBacklogBytes, qPrintable(QString::number(maxBacklog)));
+        if (stallMs == 0) {
+            QCOMPARE(sink.underruns, underrunsAtOneSecond);
+            QCOMPARE(feed.droppedBytes(), 0);
+            QVERIFY(sent.startsWith(sink.played));
+        } else {
+            // The stall runs the output dry; what came late beyond the bound
+            // is dropped, the oldest first, and playing goes on steadily.
+            QCOMPARE(sink.underruns, underrunsAfterStall);
+            QVERIFY(feed.droppedBytes() > 0);
+            QCOMPARE(sink.played.size() + feed.droppedBytes() + feed.backlogBytes(), qint64(sent.size()));
+        }
+
+        // Sound off: nothing waits and the output is empty at once.
+        feed.clear(&sink);
+        QCOMPARE(feed.backlogBytes(), 0);
+        QCOMPARE(sink.fill(), 0);
     }
 
     void oversizeRecordIsDropped()
