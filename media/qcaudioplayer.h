@@ -65,9 +65,10 @@ class qcAudioPlayer : public QThread
 public:
     static constexpr int kQueueBytes = 81920;
     static constexpr int kInputBytes = 40960;
-    // The output's buffer, and so the fill it is kept at: 120 ms. Less
-    // underran on a loaded machine; more only adds delay.
-    static constexpr int kOutputBufferBytes = 120 * qcAudioFeed::kBytesPerMs;
+    // The output's buffer, and so the fill it is kept at: 160 ms. With
+    // PulseAudio on a busy machine 120 ms still ran dry now and then (gaps
+    // of 30 to 80 ms); more only adds delay.
+    static constexpr int kOutputBufferBytes = 160 * qcAudioFeed::kBytesPerMs;
 
     // Makes the output for a format on the audio thread; null when there is
     // no device or it does not support the format.
