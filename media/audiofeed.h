@@ -31,10 +31,9 @@ class qcAudioFeed
 {
 public:
     static constexpr int kBytesPerMs = 16;
-    // 300 ms of samples waiting beyond the output's own buffer.
-    static constexpr int kBacklogBytes = 300 * kBytesPerMs;
 
-    explicit qcAudioFeed(int backlogBytes = kBacklogBytes) : m_bound(backlogBytes) {}
+    // backlogBytes: what may wait here beyond the output's own buffer.
+    explicit qcAudioFeed(int backlogBytes) : m_bound(backlogBytes) {}
 
     // Appends decoded samples; the oldest beyond the bound are dropped.
     void add(const QByteArray &pcm);

@@ -372,7 +372,7 @@ void qcAudioPlayer::run()
     pause(kSetupPauseMs);
 
     const int passMs = m_codec == media::codecids::kAudioAac ? kAacPassMs : kPassMs;
-    qcAudioFeed feed;
+    qcAudioFeed feed(kBacklogBytes);
     qint64 droppedLogged = 0;
     // The records queued when the pass began: one that cannot be taken out
     // cannot hold the pass.

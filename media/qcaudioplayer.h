@@ -69,6 +69,12 @@ public:
     // PulseAudio on a busy machine 120 ms still ran dry now and then (gaps
     // of 30 to 80 ms); more only adds delay.
     static constexpr int kOutputBufferBytes = 160 * qcAudioFeed::kBytesPerMs;
+    // All the sound that may wait, the output's buffer included: 300 ms.
+    // Beyond it the oldest decoded samples are dropped, so neither a burst
+    // after a network stall nor a slow start of the output leaves the sound
+    // trailing the picture by more.
+    static constexpr int kQueuedSoundBytes = 300 * qcAudioFeed::kBytesPerMs;
+    static constexpr int kBacklogBytes = kQueuedSoundBytes - kOutputBufferBytes;
 
     // Makes the output for a format on the audio thread; null when there is
     // no device or it does not support the format.

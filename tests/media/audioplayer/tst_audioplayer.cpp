@@ -396,7 +396,7 @@ private slots:
         out.free = 0;
         Player p(&out);
         QVERIFY(p.startAudible(8000, 4));
-        const QByteArray rec = tone(8000, 400, 750); // 1,500 bytes
+        const QByteArray rec = tone(8000, 400, 350); // 700 bytes
         for (int i = 0; i < 3; ++i)
             QVERIFY(p.player.pushData(reinterpret_cast<const uint8_t *>(rec.constData()), rec.size()));
         QTRY_COMPARE(p.player.pendingCount(), 0);
@@ -410,8 +410,9 @@ private slots:
         QCOMPARE(out.written, rec + rec + rec);
     }
 
-    // An output that takes nothing keeps only the newest 300 ms waiting; sound
-    // off drops those too and empties the output.
+    // An output that takes nothing keeps only the newest samples waiting (what
+    // fits beside its full buffer in 300 ms); sound off drops those too and
+    // empties the output.
     void lateSoundIsBoundedAndSoundOffClears()
     {
         FakeOutput out;
@@ -429,10 +430,10 @@ private slots:
             std::lock_guard<std::mutex> l(out.mutex);
             out.free = 100000;
         }
-        QTRY_COMPARE(writtenBytes(out), qcAudioFeed::kBacklogBytes);
+        QTRY_COMPARE(writtenBytes(out), qcAudioPlayer::kBacklogBytes);
         {
             std::lock_guard<std::mutex> l(out.mutex);
-            QCOMPARE(out.written, all.right(qcAudioFeed::kBacklogBytes));
+            QCOMPARE(out.written, all.right(qcAudioPlayer::kBacklogBytes));
             out.free = 0;
         }
         const QByteArray rec = tone(8000, 400, 500);
@@ -446,7 +447,7 @@ private slots:
         }
         // Nothing from before the flush plays afterwards.
         QTest::qWait(100);
-        QCOMPARE(writtenBytes(out), qcAudioFeed::kBacklogBytes);
+        QCOMPARE(writtenBytes(out), qcAudioPlayer::kBacklogBytes);
     }
 
     void feedKeepsTheOutputPlaying_data()
@@ -467,7 +468,7 @@ private slots:
         QFETCH(int, stallMs);
         QFETCH(int, passMs);
         ClockedSink sink(qcAudioPlayer::kOutputBufferBytes);
-        qcAudioFeed feed;
+        qcAudioFeed feed(qcAudioPlayer::kBacklogBytes);
         QVector<QByteArray> arrived;
         auto decode = [&arrived](QByteArray *pcm) {
             if (arrived.isEmpty())
@@ -500,7 +501,7 @@ private slots:
             if (ms == 2000 + stallMs + 500)
                 underrunsAfterStall = sink.underruns;
         }
-        QVERIFY2(maxBacklog <= qcAudioFeed::kBacklogBytes, qPrintable(QString::number(maxBacklog)));
+        QVERIFY2(maxBacklog <= qcAudioPlayer::kBacklogBytes, qPrintable(QString::number(maxBacklog)));
         if (stallMs == 0) {
             QCOMPARE(sink.underruns, underrunsAtOneSecond);
             QCOMPARE(feed.droppedBytes(), 0);
