@@ -31,6 +31,7 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QThread>
 #include <QTimerEvent>
@@ -533,6 +534,10 @@ void qwLiveView::onBtnFullscreenClick()
     QWidget *area = ui->widget_Videoview;
     if (!m_fullScreen) {
         area->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
+        // Without a window manager nobody acts on the full-screen state, and
+        // the area would keep its grid size at the screen's corner.
+        if (const QScreen *screen = window()->screen())
+            area->setGeometry(screen->geometry());
         area->showFullScreen();
         m_fullScreen = true;
     } else {

@@ -14,6 +14,7 @@
 #include "livedevices.h"
 
 #include <QLayout>
+#include <QScreen>
 #include <QtTest>
 
 // X11 last: its macros clash with Qt names.
@@ -131,6 +132,7 @@ private slots:
             m_page->onBtnFullscreenClick();
             QVERIFY(m_page->isFullScreen());
             QVERIFY(QTest::qWaitForWindowExposed(m_page->videoArea()));
+            QTRY_COMPARE(m_page->videoArea()->geometry(), m_page->window()->screen()->geometry());
             QTest::mouseDClick(m_page->view(view), Qt::LeftButton);
             QCOMPARE(m_page->maximizedView(), view);
             QTest::keyClick(m_page->videoArea(), Qt::Key_Escape);
