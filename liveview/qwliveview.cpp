@@ -191,10 +191,13 @@ void qwLiveView::initToolboxAndButtonbar()
         auto *button = new StatusButton(parent, cells, QLatin1String(image), tip);
         button->setObjectName(QLatin1String(name));
         button->setFixedSize(size, size);
+        button->setMask(1);
         return button;
     };
     m_btnPlay = make(left, "m_btnPlay", ":/images/srcimages/playctrl/play.png", 4, 34, text("playctrl"));
     m_btnPlay->setStatus(false, 0);
+    // Not selected, so that its round style-sheet background is drawn.
+    m_btnPlay->setSelected(false);
     m_btnPlay->setStyleSheet(QLatin1String(kPlayButtonStyle));
     m_btnStop = make(left, "m_btnStop", ":/images/srcimages/playctrl/stop.png", 4, 20, text("stopall"));
     m_btnPrevPage = make(left, "m_btnPrevPage", ":/images/srcimages/playctrl/previous.png", 4, 20, text("prevpage"));

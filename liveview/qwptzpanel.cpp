@@ -107,7 +107,7 @@ StatusButton *qwPtzPanel::makeButton(QWidget *parent, const QImage &normal, cons
     const QImage b = hover.copy(cell);
     auto *button = new StatusButton(parent, tip, a, b, nullptr, nullptr, mask);
     button->setObjectName(QStringLiteral("ptzButton_%1").arg(mask));
-    button->setImageOnly(false);
+    button->setSelected(false);
     button->setStyleSheet(QLatin1String(style));
     if (pressAndRelease) {
         connect(button, &StatusButton::sigLeftbuttonDown, this, &qwPtzPanel::onPtzbuttonPress);

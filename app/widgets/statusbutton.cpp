@@ -51,9 +51,14 @@ void StatusButton::setStatus(bool locked, int state)
     update();
 }
 
-void StatusButton::setImageOnly(bool imageOnly)
+void StatusButton::setMask(int mask)
 {
-    m_imageOnly = imageOnly;
+    m_mask = mask;
+}
+
+void StatusButton::setSelected(bool selected)
+{
+    m_selected = selected;
     update();
 }
 
@@ -155,7 +160,7 @@ QImage StatusButton::currentPicture() const
 
 void StatusButton::paintEvent(QPaintEvent *event)
 {
-    if (!m_imageOnly)
+    if (!m_selected)
         QPushButton::paintEvent(event);
 
     QPainter painter(this);

@@ -5,7 +5,10 @@
 
 // Image button painted from a strip of cells (normal, hover, pressed,
 // disabled) or from separate images. Besides clicked() it reports left
-// presses and releases with the mask given by the owner.
+// presses and releases with the mask given by the owner. A selected button
+// (the default) shows only its picture; one that is not selected also
+// draws the push button under it, so its style sheet's background and
+// border show.
 class StatusButton : public QPushButton
 {
     Q_OBJECT
@@ -18,12 +21,15 @@ public:
     ~StatusButton() override;
 
     void setStatus(bool locked, int state);
-    void setImageOnly(bool imageOnly);
+    // The int the three signals carry; sigClick is sent only for one >= 0.
+    void setMask(int mask);
+    void setSelected(bool selected);
     void setDrawMode(int mode);
 
     int status() const { return m_state; }
     bool isLocked() const { return m_locked; }
     int mask() const { return m_mask; }
+    bool isSelected() const { return m_selected; }
     int cellCount() const { return m_cellCount; }
 
 signals:
@@ -50,7 +56,7 @@ private:
     QImage *m_disabled = nullptr;
     int m_mask = -1;
     bool m_locked = false;
-    bool m_imageOnly = true;
+    bool m_selected = true;
     int m_state = Normal;
     int m_drawMode = 0;
 };

@@ -191,6 +191,55 @@ private slots:
         QCOMPARE(up.count(), 1);
         QCOMPARE(up.at(0).at(0).toInt(), 5);
     }
+
+    // The mask a strip button's owner sets is what the signals carry; a
+    // negative one sends no sigClick.
+    void maskSetLater_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<int>("clicks");
+        QTest::newRow("1, as the live page's bar") << 1 << 1;
+        QTest::newRow("0") << 0 << 1;
+        QTest::newRow("back to -1") << -1 << 0;
+    }
+    void maskSetLater()
+    {
+        QFETCH(int, mask);
+        QFETCH(int, clicks);
+        StatusButton b(nullptr, 4, kStrip, QString());
+        b.resize(43, 25);
+        b.setMask(7);
+        b.setMask(mask);
+        QSignalSpy click(&b, &StatusButton::sigClick);
+        QSignalSpy down(&b, &StatusButton::sigLeftbuttonDown);
+        QSignalSpy up(&b, &StatusButton::sigLeftbuttonUp);
+        QTest::mouseClick(&b, Qt::LeftButton, {}, QPoint(10, 10));
+        QCOMPARE(click.count(), clicks);
+        if (clicks)
+            QCOMPARE(click.at(0).at(0).toInt(), mask);
+        QCOMPARE(down.at(0).at(0).toInt(), mask);
+        QCOMPARE(up.at(0).at(0).toInt(), mask);
+    }
+
+    // Selected (as made) shows the picture alone; not selected, the style
+    // sheet's background shows around it; the picture stays on top.
+    void selectedLook()
+    {
+        const QImage strip(kStrip);
+        StatusButton b(nullptr, 4, kStrip, QString());
+        b.setStyleSheet(QStringLiteral("QPushButton{background:#ff0000;border:none;}"));
+        b.resize(63, 45); // the picture at (10, 10)
+        QVERIFY(b.isSelected());
+        QCOMPARE(render(b).pixel(2, 2), qRgba(0, 0, 0, 0));
+        b.setSelected(false);
+        QCOMPARE(render(b).pixel(2, 2), qRgb(255, 0, 0));
+        QPoint opaque;
+        for (int i = 0; i < 43 * 25 && qAlpha(strip.pixel(opaque)) < 255; ++i)
+            opaque = QPoint(i % 43, i / 43);
+        QCOMPARE(render(b).pixel(opaque + QPoint(10, 10)), strip.pixel(opaque));
+        b.setSelected(true);
+        QCOMPARE(render(b).pixel(2, 2), qRgba(0, 0, 0, 0));
+    }
 };
 
 QTEST_MAIN(TestStatusButton)
