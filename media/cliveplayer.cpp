@@ -145,6 +145,15 @@ void CLivePlayer::setD3DRender(CD3DRender *render)
     m_d3dRender = render;
 }
 
+void CLivePlayer::setRenderActive(bool active)
+{
+    std::lock_guard<std::mutex> lock(m_renderMutex);
+    if (!m_yuvRender)
+        return;
+    m_yuvRender->setActive(active);
+    m_renderUpdate = true;
+}
+
 void CLivePlayer::setPaused(bool paused)
 {
     m_paused = paused;
@@ -616,7 +625,9 @@ void CLivePlayer::run()
         if (!m_decoderOpen && m_videoInfoReady)
             openDecoder();
         bool audioStepDue = true;
-        if (m_source.load()) {
+        if (m_renderUpdate.exchange(false)) {
+            emit sigRenderUpdate();
+        } else if (m_source.load()) {
             if (m_paused) {
                 m_lastSequence = -1;
                 m_misses = 0;

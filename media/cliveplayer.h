@@ -56,6 +56,10 @@ public:
     // The same for a preview's Direct3D renderer, which takes each picture
     // into its own queue.
     void setD3DRender(CD3DRender *render);
+    // With an OpenGL picture widget attached: switches its drawing on or off
+    // (off blanks it) and has the loop ask it to repaint on its next pass,
+    // so that it shows the change without waiting for a picture.
+    void setRenderActive(bool active);
     void setPaused(bool paused);
     void setSnapshotFormat(int format);
     void setSnapshotQuality(int level);
@@ -125,6 +129,7 @@ private:
     std::atomic<int> m_snapshotFormat{kSnapshotJpg};
     std::atomic<int> m_jpegQuality{75};
     std::atomic<bool> m_paused{false};
+    std::atomic<bool> m_renderUpdate{false};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_snapshotPending{false};
     std::atomic<bool> m_audioRequested{false};

@@ -78,8 +78,12 @@ bool CYuvRender::setFrameData(const uint8_t *data, qint64 size)
 void CYuvRender::setActive(bool active)
 {
     QMutexLocker lock(&m_bufferMutex);
-    if (!active)
+    if (!active) {
         std::fill(m_buffer.begin(), m_buffer.end(), 0);
+        // Zeros are no picture (they would paint green): nothing is drawn
+        // when drawing is switched on again until the next picture came.
+        m_hasPicture = false;
+    }
     m_active = active;
 }
 

@@ -10,6 +10,7 @@
 
 #include "media/cd3dwndrender.h"
 #include "media/cliveplayer.h"
+#include "media/cyuvrender.h"
 #include "media/qcaudioplayer.h"
 
 namespace {
@@ -304,6 +305,39 @@ private slots:
         player.wait();
         QVERIFY(!player.hasAudioOutput());
     }
+    // Switching an OpenGL widget's drawing asks it once per call to repaint,
+    // from the player's thread; with no such widget attached a call does
+    // nothing, not even later, when one is.
+    void renderActive_data()
+    {
+        QTest::addColumn<bool>("attached");
+        QTest::newRow("CYuvRender") << true;
+        QTest::newRow("none") << false;
+    }
+    void renderActive()
+    {
+        QFETCH(bool, attached);
+        CYuvRender render(nullptr, 64, 36);
+        CLivePlayer player;
+        QSignalSpy updates(&player, &CLivePlayer::sigRenderUpdate);
+        if (attached)
+            player.setRenderWidget(&render);
+        player.setRenderActive(false);
+        player.setRenderActive(true);
+        player.start();
+        if (attached) {
+            QTRY_COMPARE(updates.count(), 1); // both calls before the first pass: one request
+            player.setRenderActive(false);
+            QTRY_COMPARE(updates.count(), 2);
+        } else {
+            player.setRenderWidget(&render);
+            QTest::qWait(300);
+            QCOMPARE(updates.count(), 0);
+        }
+        player.stopLiveplay();
+        player.wait();
+    }
+
     // P2P devices announce the coded size (640x368) of a stream the decoder
     // crops to 640x360: drawn, with the last row repeated below.
     void codedSizeAnnouncementIsDrawn()

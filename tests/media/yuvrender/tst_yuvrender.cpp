@@ -4,6 +4,7 @@
 
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
+#include "media/cliveplayer.h"
 #include "media/cyuvrender.h"
 #include "tests/support/gltest.h"
 #include "media/qcstreamplayer.h"
@@ -181,6 +182,40 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(widget->picturesPainted() > 0, 10000);
         player.stopPlay();
         protocols = {};
+    }
+
+    // The preview's OpenGL widget switched off and on through its player:
+    // it repaints without a new picture, blank while off, and on again it
+    // stays blank (neither the old picture nor the green of a zeroed one)
+    // until the next picture comes.
+    void renderActiveLook()
+    {
+        auto r = shown(64, 36, QSize(200, 120));
+        QVERIFY(r);
+        CYuvRender &render = *r;
+        render.setDisplayMode(CYuvRender::Stretch);
+        CLivePlayer player;
+        player.setRenderWidget(&render);
+        player.start();
+        const std::vector<uint8_t> red = solid(64, 36, 81, 90, 240);
+        QVERIFY(render.setFrameData(red.data(), qint64(red.size())));
+        const qint64 before = render.picturesPainted();
+        player.setRenderActive(true);
+        QTRY_VERIFY(render.picturesPainted() > before); // nobody but the player asked for it
+        const auto centre = [&] { return QColor(render.grabFramebuffer().pixel(100, 60)); };
+        QVERIFY(centre().red() > 150 && centre().green() < 100);
+
+        QSignalSpy updates(&player, &CLivePlayer::sigRenderUpdate);
+        player.setRenderActive(false);
+        player.setRenderActive(true);
+        QTRY_VERIFY(updates.count() >= 1);
+        const qint64 painted = render.picturesPainted();
+        QCOMPARE(centre(), QColor(Qt::black));
+        QCOMPARE(render.picturesPainted(), painted);
+        QVERIFY(render.setFrameData(red.data(), qint64(red.size())));
+        QVERIFY(centre().red() > 150);
+        player.stopLiveplay();
+        player.wait();
     }
 };
 
