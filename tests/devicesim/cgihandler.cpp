@@ -46,6 +46,20 @@ void CgiHandler::get(Exchange &ex)
     ex.respond(200, Declaration + stripDeclaration(ex.device().subject(key)));
 }
 
+// Whether a document names every element directly below the stored
+// document's root.
+static bool carriesEveryPart(const XmlNode &sent, const XmlNode &stored)
+{
+    for (const XmlNode &part : stored.children) {
+        bool found = false;
+        for (const XmlNode &c : sent.children)
+            found = found || c.name == part.name;
+        if (!found)
+            return false;
+    }
+    return true;
+}
+
 void CgiHandler::set(Exchange &ex)
 {
     if (handleSettingsSet(ex))
@@ -65,7 +79,10 @@ void CgiHandler::set(Exchange &ex)
         ex.respond(500);
         return;
     }
-    mergeInto(&stored, request);
+    if (request.name != QLatin1String("request") && carriesEveryPart(request, stored))
+        stored = request; // a week sent back whole: a section left out is gone
+    else
+        mergeInto(&stored, request);
     ex.device().setSubject(key, stored.print());
     ex.respond(200, ex.device().setReply(key));
 }

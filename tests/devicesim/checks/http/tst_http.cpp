@@ -214,6 +214,22 @@ private slots:
                     .bytes.startsWith("HTTP/1.0 400"));
     }
 
+    // A schedule sent back naming every part replaces the stored one, so a
+    // section left out is gone; the actions beside the week stay as sent.
+    void setReplacesWholeSchedule()
+    {
+        const QByteArray body = "<alarm ver=\"2.0\"><active>2</active><week><day id=\"1\"><section><start>01:00</start>"
+                                "<end>02:00</end></section></day></week><record>0</record><snapshot>1</snapshot>"
+                                "<ftp>0</ftp><sendemail>0</sendemail><alarmout>0</alarmout>"
+                                "<notifyserver>0</notifyserver><audioout>1</audioout></alarm>";
+        QVERIFY(rawExchange(port(), post("/action/set?subject=alarm&type=2", body)).bytes.startsWith("HTTP/1.0 200"));
+        XmlNode stored, sent;
+        QString error;
+        QVERIFY(XmlNode::parse(m_dev->subject(QStringLiteral("alarm&type=2")), &stored, &error));
+        QVERIFY(XmlNode::parse(body, &sent, &error));
+        QCOMPARE(stored.print(), sent.print());
+    }
+
     void accounts_data()
     {
         QTest::addColumn<QByteArray>("action");
