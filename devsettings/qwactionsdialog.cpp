@@ -1,10 +1,22 @@
 #include "devsettings/qwactionsdialog.h"
 
+#include "app/widgets/qwtipsdlgex.h"
+#include "devsettings/devicedocument.h"
+#include "devsettings/devicedocumentrequest.h"
 #include "devsettings/devsetframe.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
+
+namespace {
+constexpr int kReadId = 183;
+constexpr int kSaveId = 184;
+constexpr int kActionSection = 51;
+const char *const kSubject = "alarm&type=2";
+} // namespace
 
 qwActionsDialog::qwActionsDialog(QWidget *parent) : BaseWindow(parent, 0, 420, 300)
 {
@@ -12,19 +24,36 @@ qwActionsDialog::qwActionsDialog(QWidget *parent) : BaseWindow(parent, 0, 420, 3
     QWidget *content = devset::prepareDialog(this, devset::text(devset::kRemotePage, 122, "actiontitle"));
     auto *grid = new QGridLayout(content);
     grid->setContentsMargins(20, 26, 20, 8);
-    static const char *const actions[] = {"record",   "snapshot",     "ftp",     "sendemail",
-                                          "alarmout", "notifyserver", "audioout"};
     int n = 0;
-    for (const char *key : actions) {
-        auto *box = new QCheckBox(devset::text(devset::kCommonPage, 51, key), content);
-        box->setObjectName(QStringLiteral("checkBox_") + QLatin1String(key));
+    for (const QString &key : AlarmActionsDocument::keys()) {
+        auto *box =
+            new QCheckBox(devset::text(devset::kCommonPage, kActionSection, key.toLatin1().constData()), content);
+        box->setObjectName(QStringLiteral("checkBox_") + key);
+        box->setStyleSheet(QStringLiteral("QCheckBox{color:#c2c2c2;}"));
         box->setEnabled(false);
         grid->addWidget(box, n / 2, n % 2);
+        m_boxes << box;
         ++n;
     }
+    m_noActions = new QLabel(devset::text(devset::kCommonPage, devset::kAnySection, "noactions"), content);
+    m_noActions->setObjectName(QStringLiteral("label_NoActions"));
+    m_noActions->setStyleSheet(QStringLiteral("QLabel{color:#c2c2c2;}"));
+    m_noActions->hide();
+    grid->addWidget(m_noActions, 4, 0, 1, 2);
     auto *row = new QVBoxLayout;
-    devset::addButtonRow(row, content, {{"cancelopt", "Cancel"}});
-    grid->addLayout(row, 4, 0, 1, 2);
+    m_save = devset::addButtonRow(row, content, {{"saveopt", "Save"}, {"cancelopt", "Cancel"}}).at(0);
+    m_save->setEnabled(false);
+    connect(m_save, &QPushButton::clicked, this, &qwActionsDialog::onSave);
+    grid->addLayout(row, 5, 0, 1, 2);
+
+    m_request = new DeviceDocumentRequest(this, kReadId, kSaveId);
+    connect(m_request, &DeviceDocumentRequest::documentRead, this, &qwActionsDialog::onRead);
+    connect(m_request, &DeviceDocumentRequest::saveDone, this, &qwActionsDialog::onSaveDone);
+}
+
+qwActionsDialog::~qwActionsDialog()
+{
+    delete m_request;
 }
 
 void qwActionsDialog::setDeviceInfo(const QString &devip, const QString &httpport, const QString &username,
@@ -34,4 +63,59 @@ void qwActionsDialog::setDeviceInfo(const QString &devip, const QString &httppor
     m_httpport = httpport;
     m_username = username;
     m_password = password;
+}
+
+void qwActionsDialog::showEvent(QShowEvent *event)
+{
+    BaseWindow::showEvent(event);
+    if (m_asked || m_devip.isEmpty())
+        return;
+    m_asked = true;
+    m_request->setDevice(m_devip, m_httpport, m_username, m_password, QLatin1String(kSubject));
+    m_request->read();
+}
+
+void qwActionsDialog::onRead(const QByteArray &body, qint64 length)
+{
+    AlarmActionsDocument doc;
+    if (!doc.parse(body, length))
+        return;
+    bool any = false;
+    for (int i = 0; i < m_boxes.size(); ++i) {
+        const int state = doc.action(AlarmActionsDocument::keys().at(i));
+        m_boxes[i]->setChecked(state == 1);
+        m_boxes[i]->setEnabled(state >= 0);
+        any = any || state >= 0;
+    }
+    m_noActions->setVisible(!any);
+    m_save->setEnabled(any);
+}
+
+void qwActionsDialog::onSave()
+{
+    QList<QPair<QString, bool>> actions;
+    for (int i = 0; i < m_boxes.size(); ++i) {
+        if (m_boxes[i]->isEnabled())
+            actions.append({AlarmActionsDocument::keys().at(i), m_boxes[i]->isChecked()});
+    }
+    if (actions.isEmpty())
+        return;
+    m_save->setEnabled(false);
+    m_request->save([actions](const QByteArray &body, qint64 length) {
+        AlarmActionsDocument fresh;
+        if (!fresh.parse(body, length) || !fresh.change(actions))
+            return QByteArray();
+        return fresh.toText();
+    });
+}
+
+void qwActionsDialog::onSaveDone(bool ok)
+{
+    if (!ok) {
+        m_save->setEnabled(true);
+        devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("setfailed"));
+        return;
+    }
+    devset::showTip(parentWidget(), qwTipsdlgEx::Success, QStringLiteral("setsuccess"));
+    close();
 }

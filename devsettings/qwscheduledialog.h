@@ -1,9 +1,12 @@
 #pragma once
 
 #include "app/widgets/basewindow.h"
+#include "devsettings/devicedocument.h"
 
-class CGIUtil;
+class DeviceDocumentRequest;
 class QComboBox;
+class QHBoxLayout;
+class QLabel;
 class QPushButton;
 
 enum ScheduleDialogKind {
@@ -13,9 +16,12 @@ enum ScheduleDialogKind {
     SCHEDULE_FTPUPLOAD = 10580,
 };
 
-// Switches one of the device's schedules between off, all the time and by
-// schedule. It sends the device's own document back with only the mode
-// changed, so the week of time sections stays as the device holds it.
+// One of the device's schedules: its mode (off, all the time, by schedule)
+// and its week of time sections, which the operator adds, changes and
+// removes per day. Saving reads the schedule again and sends the device's
+// own document back with only `active` and the week replaced, so that
+// whatever else it holds (the motion alarm's actions) stays. A week the
+// dialog cannot read whole is shown as not editable and left as it is.
 class qwScheduleDialog : public BaseWindow
 {
     Q_OBJECT
@@ -30,24 +36,44 @@ public:
     QStringList login() const { return {m_devip, m_httpport, m_username, m_password}; }
     QString subject() const;
 
+    // The week as the editor holds it now, in each day's order on screen.
+    WeekSections editedWeek() const;
+
 private slots:
-    void onReply(int id);
-    void onResult(int id, int code);
+    void onRead(const QByteArray &body, qint64 length);
+    void onSaveDone(bool ok);
     void onSave();
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    struct Day
+    {
+        QWidget *row = nullptr;
+        QHBoxLayout *layout = nullptr;
+        QPushButton *add = nullptr;
+        QList<QWidget *> sections;
+    };
+
+    void buildWeek(const ScheduleDocument &doc);
+    void addSection(int day, const TimeSection &section);
+    void removeSection(int day, QWidget *section);
+    void updateAddButtons();
+
     int m_kind;
     bool m_ready = false;
     bool m_asked = false;
+    bool m_weekEditable = false;
+    int m_maxSections = ScheduleDocument::kLeastSections;
     QString m_devip;
     QString m_httpport;
     QString m_username;
     QString m_password;
-    QByteArray m_document;
-    CGIUtil *m_request = nullptr;
+    DeviceDocumentRequest *m_request = nullptr;
     QComboBox *m_mode = nullptr;
+    QLabel *m_notEditable = nullptr;
+    QWidget *m_week = nullptr;
+    Day m_days[ScheduleDocument::kDays];
     QPushButton *m_save = nullptr;
 };

@@ -100,6 +100,15 @@ public:
     }
 };
 
+// A device's wrong answer by name: "silent", "garbage" or a status code
+// sent with body.
+inline Fault faultNamed(const QString &name, const QByteArray &body)
+{
+    return name == "silent"    ? Fault::silent()
+           : name == "garbage" ? Fault::garbage()
+                               : Fault::status(name.toInt(), body);
+}
+
 inline QString langText(int page, int section, const char *key)
 {
     return g_langXml->getLangText(page, section, QLatin1String(key));

@@ -2,10 +2,12 @@
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwdevsetmotion.h"
 #include "devsettings/qwscheduledialog.h"
+#include "tests/devicesim/xmltree.h"
 #include "tests/support/readable.h"
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 
@@ -38,6 +40,30 @@ QByteArray words(int n, const QByteArray &word = "00000000")
     for (int i = 0; i < n; ++i)
         all << word;
     return all.join(',');
+}
+
+const char *const kActions[] = {"record", "snapshot", "ftp", "sendemail", "alarmout", "notifyserver", "audioout"};
+
+QByteArray printed(const QByteArray &xml)
+{
+    devicesim::XmlNode doc;
+    QString error;
+    return devicesim::XmlNode::parse(xml, &doc, &error) ? doc.print() : error.toUtf8();
+}
+
+// The alarm document with the given action texts (in kActions' order, an
+// empty one left out) after the shipped week.
+QByteArray alarm(const QList<QByteArray> &actions, const QByteArray &week = {})
+{
+    QByteArray doc = "<alarm ver=\"2.0\"><active>2</active>" +
+                     (week.isNull() ? QByteArray("<week><day id=\"1\"><section><start>00:00</start><end>08:00</end>"
+                                                 "</section></day></week>")
+                                    : week);
+    for (int i = 0; i < actions.size(); ++i) {
+        if (!actions[i].isEmpty())
+            doc += QByteArray("<") + kActions[i] + ">" + actions[i] + "</" + kActions[i] + ">";
+    }
+    return doc + "</alarm>";
 }
 
 using Drag = QPair<QPoint, QPoint>;
@@ -86,6 +112,24 @@ class MotionTest : public QObject, public PageCase<qwDevsetMotion>
     {
         QVERIFY(m_fx->waitAnswered("GET", "mdstatus", n));
         QTRY_VERIFY(m_fx->requests("GET", "mdstatus").size() >= n);
+    }
+
+    QPointer<qwActionsDialog> openActions()
+    {
+        auto *dialog = new qwActionsDialog(m_page.get());
+        m_fx->login(*dialog);
+        dialog->show();
+        return dialog;
+    }
+    // Each action as "key=0|1", or "key=-" when its box is disabled.
+    static QStringList boxes(QWidget *dialog)
+    {
+        QStringList out;
+        for (const char *key : kActions) {
+            auto *b = dialog->findChild<QCheckBox *>(QLatin1String("checkBox_") + key);
+            out << QLatin1String(key) + "=" + (b->isEnabled() ? QString::number(b->isChecked()) : "-");
+        }
+        return out;
     }
 
 private slots:
@@ -326,6 +370,115 @@ private slots:
         QCOMPARE(w<QSlider>("slider_Sensitivity")->value(), 6);
         QCOMPARE(w<QSlider>("slider_Threshold")->value(), 20);
         QCOMPARE(m_fx->count("POST", "motion"), 0);
+    }
+
+    // Read, changed, saved, read again: the device holds the new actions
+    // and every other part of the document, including a schedule change
+    // made on the device after the dialog had read it.
+    void actionsSaved()
+    {
+        const QString key = "alarm&type=2";
+        const QByteArray before = m_fx->device().subject(key);
+        QPointer<qwActionsDialog> dialog = openActions();
+        auto *save = dialog->findChild<QPushButton *>("pushButton_Save");
+        QTRY_VERIFY(save->isEnabled());
+        QCOMPARE(boxes(dialog), (QStringList{"record=1", "snapshot=0", "ftp=0", "sendemail=1", "alarmout=0",
+                                             "notifyserver=1", "audioout=0"}));
+        QVERIFY(!dialog->findChild<QLabel *>("label_NoActions")->isVisibleTo(dialog));
+        dialog->findChild<QCheckBox *>("checkBox_ftp")->setChecked(true);
+        dialog->findChild<QCheckBox *>("checkBox_record")->setChecked(false);
+        const QByteArray meanwhile = QByteArray(before).replace("<active>2</active>", "<active>1</active>");
+        m_fx->device().setSubject(key, meanwhile);
+        save->click();
+        QTRY_VERIFY(dialog.isNull());
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setsuccess"});
+        QCOMPARE(m_fx->count("GET", key), 2);
+        QCOMPARE(m_fx->count("POST", key), 1);
+        QCOMPARE(printed(m_fx->device().subject(key)), printed(QByteArray(meanwhile)
+                                                                   .replace("<record>1</record>", "<record>0</record>")
+                                                                   .replace("<ftp>0</ftp>", "<ftp>1</ftp>")));
+
+        dialog = openActions();
+        QTRY_VERIFY(dialog->findChild<QPushButton *>("pushButton_Save")->isEnabled());
+        QCOMPARE(boxes(dialog).mid(0, 3), (QStringList{"record=0", "snapshot=0", "ftp=1"}));
+        delete dialog;
+    }
+
+    // A box is enabled only for an action the document holds as 0 or 1, and
+    // only those go back, toggled here; a reply that is no whole document
+    // enables nothing and sends nothing.
+    void actionsOfTheDocument_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QByteArray>("saved"); // empty: Save stays off
+        const QByteArray all = alarm({"1", "0", "0", "1", "0", "1", "0"});
+        QByteArray big = all;
+        big.insert(big.indexOf("<week>"), "<note>" + QByteArray(500 * 1024, 'x') + "</note>");
+        const QByteArray oddWeek = "<week><day id=\"9\"><section><start>25:61</start><end>08:00</end></section>"
+                                   "</day></week>";
+        QTest::newRow("three of seven") << alarm({"0", "2", " 1 ", "", "", "", "1"}) << ""
+                                        << "0 - 1 - - - 1" << alarm({"1", "2", "0", "", "", "", "0"});
+        QTest::newRow("nested") << QByteArray("<alarm><linkage><sendemail>1</sendemail></linkage></alarm>") << ""
+                                << "- - - 1 - - -"
+                                << QByteArray("<alarm><linkage><sendemail>0</sendemail></linkage></alarm>");
+        QTest::newRow("odd week kept") << alarm({"1", "0", "0", "1", "0", "1", "0"}, oddWeek) << ""
+                                       << "1 0 0 1 0 1 0" << alarm({"0", "1", "1", "0", "1", "0", "1"}, oddWeek);
+        QTest::newRow("none") << alarm({}) << ""
+                              << "- - - - - - -" << QByteArray();
+        QTest::newRow("404") << all << "404"
+                             << "- - - - - - -" << QByteArray();
+        QTest::newRow("500 with actions") << all << "500"
+                                          << "- - - - - - -" << QByteArray();
+        QTest::newRow("garbage answer") << all << "garbage"
+                                        << "- - - - - - -" << QByteArray();
+        QTest::newRow("silence") << all << "silent"
+                                 << "- - - - - - -" << QByteArray();
+        QTest::newRow("truncated") << all.left(all.size() - 20) << ""
+                                   << "- - - - - - -" << QByteArray();
+        QTest::newRow("500 KB") << big << ""
+                                << "- - - - - - -" << QByteArray();
+    }
+    void actionsOfTheDocument()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, fault);
+        QFETCH(QString, shown);
+        QFETCH(QByteArray, saved);
+        const QString key = "alarm&type=2";
+        m_fx->device().setSubject(key, document);
+        if (!fault.isEmpty())
+            m_fx->device().addFault("get:" + key, faultNamed(fault, document));
+        QPointer<qwActionsDialog> dialog = openActions();
+        auto *save = dialog->findChild<QPushButton *>("pushButton_Save");
+        QVERIFY(m_fx->waitAnswered("GET", key, 1));
+        if (saved.isEmpty()) {
+            QTest::qWait(300);
+        } else {
+            QTRY_VERIFY(save->isEnabled());
+        }
+        QStringList states;
+        for (const QString &b : boxes(dialog))
+            states << b.section('=', 1);
+        QCOMPARE(states.join(' '), shown);
+        QCOMPARE(dialog->findChild<QLabel *>("label_NoActions")->isVisibleTo(dialog),
+                 QByteArray(QTest::currentDataTag()) == "none");
+        if (saved.isEmpty()) {
+            QVERIFY(!save->isEnabled());
+            save->click();
+            dialog->close(); // at once, also while the device keeps silent
+            QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 1500);
+            QCOMPARE(m_fx->count("POST", key), 0);
+            return;
+        }
+        for (QCheckBox *b : dialog->findChildren<QCheckBox *>()) {
+            if (b->isEnabled())
+                b->toggle();
+        }
+        save->click();
+        QTRY_VERIFY(dialog.isNull());
+        QCOMPARE(printed(m_fx->device().subject(key)), printed(saved));
     }
 };
 

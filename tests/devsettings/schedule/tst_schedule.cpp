@@ -1,13 +1,17 @@
 #include "devsetfixture.h"
 #include "devsettings/qwdevsetschedule.h"
+#include "app/widgets/qclabelex.h"
 #include "devsettings/qwscheduledialog.h"
 #include "tests/devicesim/xmltree.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTimeEdit>
 
 using namespace devsetfixture;
 using devicesim::XmlNode;
@@ -46,6 +50,53 @@ QByteArray printed(const QByteArray &body)
     return XmlNode::parse(body, &doc, &error) ? doc.print() : QByteArray(qPrintable(error));
 }
 
+// The week of a stored document as "day:start-end" per section, in
+// document order; "no week" without one.
+QStringList weekOf(const QByteArray &xml)
+{
+    XmlNode doc;
+    QString error;
+    if (!XmlNode::parse(xml, &doc, &error))
+        return {error};
+    for (const XmlNode &week : doc.children) {
+        if (week.name != "week")
+            continue;
+        QStringList out;
+        for (const XmlNode &day : week.children) {
+            for (const XmlNode &s : day.children)
+                out << day.attributes.value("id").toString() + ":" + s.children.value(0).text + "-" +
+                           s.children.value(1).text;
+        }
+        return out;
+    }
+    return {"no week"};
+}
+
+// Every element below the root but the week, printed.
+QByteArray allButWeek(const QByteArray &xml)
+{
+    XmlNode doc;
+    QString error;
+    XmlNode::parse(xml, &doc, &error);
+    QByteArray out;
+    for (const XmlNode &c : doc.children) {
+        if (c.name != "week")
+            out += c.print();
+    }
+    return out;
+}
+
+QStringList shippedWeek(const QMap<int, QStringList> &changed = {})
+{
+    QStringList out;
+    for (int d = 0; d < 7; ++d) {
+        const QStringList day = changed.value(d, {"00:00-08:00", "18:00-23:59"});
+        for (const QString &s : day)
+            out << QString::number(d) + ":" + s;
+    }
+    return out;
+}
+
 class TimerCounter : public QObject
 {
 public:
@@ -81,6 +132,25 @@ class ScheduleTest : public QObject, public PageCase<qwDevsetSchedule>
         [&] { QTRY_VERIFY(tipShown(m_page.get())); }();
         QTest::qWait(100);
         return popupKeys(m_page.get());
+    }
+
+    // The dialog of a task, shown and reading.
+    QPointer<qwScheduleDialog> openDialog(int kind)
+    {
+        auto *dialog = new qwScheduleDialog(m_page.get(), kind);
+        dialog->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
+        dialog->show();
+        return dialog;
+    }
+    static QList<QWidget *> sections(qwScheduleDialog *dialog, int day)
+    {
+        return dialog->findChild<QWidget *>(QStringLiteral("widget_Day%1").arg(day))
+            ->findChildren<QWidget *>("widget_Section", Qt::FindDirectChildrenOnly);
+    }
+    static void setSection(QWidget *section, QTime start, QTime end)
+    {
+        section->findChild<QTimeEdit *>("timeEdit_Start")->setTime(start);
+        section->findChild<QTimeEdit *>("timeEdit_End")->setTime(end);
     }
 
 private slots:
@@ -307,6 +377,177 @@ private slots:
         QTRY_VERIFY(!m_page->findChild<qwScheduleDialog *>());
         QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setschedulesuc"});
         QCOMPARE(m_fx->device().subject("schetask&type=1"), withActive(stored, "1"));
+    }
+
+    // Monday changed, a section added on Tuesday and one removed on Friday:
+    // the device holds that week afterwards, the mode and every other
+    // element as before, and the dialog opened again shows it.
+    void weekEdited_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("recording") << int(SCHEDULE_RECORD);
+        QTest::newRow("motion alarm, beside its actions") << int(SCHEDULE_ALARM);
+    }
+    void weekEdited()
+    {
+        QFETCH(int, kind);
+        QPointer<qwScheduleDialog> dialog = openDialog(kind);
+        const QString key = dialog->subject();
+        const QByteArray before = m_fx->device().subject(key);
+        auto *save = dialog->findChild<QPushButton *>("pushButton_Save");
+        QTRY_VERIFY(save->isEnabled());
+        QVERIFY(dialog->findChild<QWidget *>("widget_Week")->isVisibleTo(dialog));
+        QVERIFY(!dialog->findChild<QLabel *>("label_NotEditable")->isVisibleTo(dialog));
+        QCOMPARE(dialog->findChild<QComboBox *>("comboBox_Mode")->currentIndex(), 2);
+        for (int d = 0; d < 7; ++d)
+            QCOMPARE(dialog->editedWeek().at(d), (QVector<TimeSection>{{0, 480}, {1080, 1439}}));
+
+        setSection(sections(dialog, 1).at(0), QTime(1, 0), QTime(7, 30));
+        dialog->findChild<QPushButton *>("pushButton_Add2")->click();
+        setSection(sections(dialog, 2).at(2), QTime(12, 0), QTime(13, 0));
+        sections(dialog, 5).at(1)->findChild<QPushButton *>("pushButton_Remove")->click();
+        save->click();
+        QTRY_VERIFY(dialog.isNull());
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setschedulesuc"});
+        QCOMPARE(m_fx->count("GET", key), 2); // read again right before the set
+        QCOMPARE(m_fx->count("POST", key), 1);
+        const QByteArray stored = m_fx->device().subject(key);
+        QCOMPARE(weekOf(stored), shippedWeek({{1, {"01:00-07:30", "18:00-23:59"}},
+                                              {2, {"00:00-08:00", "12:00-13:00", "18:00-23:59"}},
+                                              {5, {"00:00-08:00"}}}));
+        QCOMPARE(allButWeek(stored), allButWeek(before));
+        XmlNode root;
+        QString error;
+        QVERIFY(XmlNode::parse(stored, &root, &error));
+        QCOMPARE(root.attributes.value("ver").toString(), QStringLiteral("2.0"));
+
+        dialog = openDialog(kind);
+        QTRY_VERIFY(dialog->findChild<QPushButton *>("pushButton_Save")->isEnabled());
+        QCOMPARE(dialog->editedWeek().at(2), (QVector<TimeSection>{{0, 480}, {720, 780}, {1080, 1439}}));
+        QCOMPARE(dialog->editedWeek().at(5), (QVector<TimeSection>{{0, 480}}));
+        delete dialog;
+    }
+
+    // A section that ends at or before its start, or runs into the next, is
+    // refused with the day named, and nothing is sent.
+    void weekRefused_data()
+    {
+        QTest::addColumn<int>("day");
+        QTest::addColumn<QTime>("start");
+        QTest::addColumn<QTime>("end");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("end before start") << 1 << QTime(18, 0) << QTime(17, 0) << "tip_starendtime";
+        QTest::newRow("end at start") << 6 << QTime(18, 0) << QTime(18, 0) << "tip_starendtime";
+        QTest::newRow("overlap") << 3 << QTime(7, 0) << QTime(19, 0) << "tip_invperiod";
+        QTest::newRow("overlap after sorting") << 0 << QTime(18, 30) << QTime(20, 0) << "tip_invperiod";
+    }
+    void weekRefused()
+    {
+        QFETCH(int, day);
+        QFETCH(QTime, start);
+        QFETCH(QTime, end);
+        QFETCH(QString, tip);
+        QPointer<qwScheduleDialog> dialog = openDialog(SCHEDULE_SNAPSHOT);
+        auto *save = dialog->findChild<QPushButton *>("pushButton_Save");
+        QTRY_VERIFY(save->isEnabled());
+        setSection(sections(dialog, day).at(day == 0 ? 0 : 1), start, end);
+        save->click();
+        QVERIFY(tipShown(dialog));
+        const QString text = dialog->findChild<qwTipsdlgEx *>()->messageLabel()->text();
+        static const char *const names[] = {"sunday",   "monday", "tuesday", "wednesday",
+                                            "thursday", "friday", "saturday"};
+        QVERIFY2(text.startsWith(langText(33, 49, names[day])), qPrintable(text));
+        QCOMPARE(popupKeys(dialog), QStringList{tip});
+        QVERIFY(save->isEnabled());
+        QTest::qWait(300);
+        QCOMPARE(m_fx->count("POST", "schetask&type=0"), 0);
+        QCOMPARE(m_fx->count("GET", "schetask&type=0"), 1);
+        delete dialog;
+    }
+
+    // A day offers as many sections as the device's fullest day held, or 4.
+    void sectionsOffered_data()
+    {
+        QTest::addColumn<int>("held");
+        QTest::addColumn<int>("offered");
+        QTest::newRow("2 a day") << 2 << 4;
+        QTest::newRow("5 a day") << 5 << 5;
+    }
+    void sectionsOffered()
+    {
+        QFETCH(int, held);
+        QFETCH(int, offered);
+        QByteArray doc = "<schetask><active>2</active><week><day id=\"3\">";
+        for (int s = 0; s < held; ++s)
+            doc += "<section><start>0" + QByteArray::number(s) + ":00</start><end>0" + QByteArray::number(s) +
+                   ":30</end></section>";
+        m_fx->device().setSubject("schetask&type=2", doc + "</day></week></schetask>");
+        QPointer<qwScheduleDialog> dialog = openDialog(SCHEDULE_FTPUPLOAD);
+        QTRY_VERIFY(dialog->findChild<QPushButton *>("pushButton_Save")->isEnabled());
+        auto *add = dialog->findChild<QPushButton *>("pushButton_Add0");
+        while (add->isEnabled())
+            add->click();
+        QCOMPARE(sections(dialog, 0).size(), offered);
+        QCOMPARE(sections(dialog, 3).size(), held);
+        QCOMPARE(dialog->findChild<QPushButton *>("pushButton_Add3")->isEnabled(), held < offered);
+        delete dialog;
+    }
+
+    // What the device sends wrong is never sent back: a reply that is no
+    // whole schedule leaves Save off; a week of another form is shown as not
+    // editable and goes back as it came, with only the mode changed.
+    void badReplies_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("usable");
+        const QByteArray shipped = task(2);
+        QByteArray big = task(2);
+        big.insert(big.indexOf("<week>"), "<note>" + QByteArray(500 * 1024, 'x') + "</note>");
+        QTest::newRow("404") << QByteArray() << "404" << false;
+        QTest::newRow("500 with a schedule") << QByteArray() << "500" << false;
+        QTest::newRow("garbage answer") << QByteArray() << "garbage" << false;
+        QTest::newRow("silence") << QByteArray() << "silent" << false;
+        QTest::newRow("garbage body") << QByteArray("schetask active 2 \x01\xff") << "" << false;
+        QTest::newRow("truncated") << shipped.left(shipped.size() / 2) << "" << false;
+        QTest::newRow("500 KB") << big << "" << false;
+        QTest::newRow("no mode") << QByteArray("<schetask><week/></schetask>") << "" << false;
+        QTest::newRow("day id 7") << QByteArray(shipped).replace("<day id=\"6\">", "<day id=\"7\">") << "" << true;
+        QTest::newRow("25:61") << QByteArray(shipped).replace("09:59", "25:61") << "" << true;
+        QTest::newRow("no week") << QByteArray("<schetask><active>2</active></schetask>") << "" << true;
+        QTest::newRow("unknown part") << QByteArray(shipped).replace("</start>", "</start><x>1</x>") << "" << true;
+    }
+    void badReplies()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(QString, fault);
+        QFETCH(bool, usable);
+        const QString key = "schetask&type=1";
+        if (!document.isEmpty())
+            m_fx->device().setSubject(key, document);
+        if (!fault.isEmpty())
+            m_fx->device().addFault("get:" + key, faultNamed(fault, task(1)));
+        const QByteArray before = m_fx->device().subject(key);
+        QPointer<qwScheduleDialog> dialog = openDialog(SCHEDULE_RECORD);
+        auto *save = dialog->findChild<QPushButton *>("pushButton_Save");
+        QVERIFY(m_fx->waitAnswered("GET", key, 1));
+        if (!usable) {
+            QTest::qWait(300);
+            QVERIFY(!save->isEnabled());
+            QVERIFY(!dialog->findChild<QComboBox *>("comboBox_Mode")->isEnabled());
+            save->click();
+            dialog->close(); // at once, also while the device keeps silent
+            QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 1500);
+            QCOMPARE(m_fx->count("POST", key), 0);
+            return;
+        }
+        QTRY_VERIFY(save->isEnabled());
+        QVERIFY(dialog->findChild<QLabel *>("label_NotEditable")->isVisibleTo(dialog));
+        QVERIFY(!dialog->findChild<QWidget *>("widget_Week")->isVisibleTo(dialog));
+        dialog->findChild<QComboBox *>("comboBox_Mode")->setCurrentIndex(0);
+        save->click();
+        QTRY_VERIFY(dialog.isNull());
+        QCOMPARE(printed(m_fx->device().subject(key)), printed(withActive(before, "0")));
     }
 };
 
