@@ -55,6 +55,24 @@ class AlarmsTest : public QObject
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
 
+    // Every button of the bar carries mask 1; only the play button shows its
+    // round background (not selected), the alarm button among the others.
+    void barButtons()
+    {
+        testsupport::LivePageFixture fixture;
+        qwLiveView page;
+        const QList<StatusButton *> bar =
+            page.findChild<QWidget *>("widget_Videocontrol")->findChildren<StatusButton *>();
+        QCOMPARE(bar.size(), 13);
+        for (StatusButton *b : bar) {
+            QCOMPARE(b->mask(), 1);
+            QCOMPARE(b->isSelected(), b != page.barButton("m_btnPlay"));
+        }
+        QSignalSpy click(page.barButton("m_btnAlarm"), &StatusButton::sigClick);
+        QTest::mouseClick(page.barButton("m_btnAlarm"), Qt::LeftButton);
+        QCOMPARE(click.value(0).value(0).toInt(), 1);
+    }
+
     void listSignalAndLog()
     {
         testsupport::LivePageFixture fixture;

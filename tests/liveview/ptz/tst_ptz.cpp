@@ -155,6 +155,7 @@ private slots:
         QFETCH(int, mask);
         QFETCH(QString, press);
         QFETCH(QString, release);
+        QVERIFY(!button(mask)->isSelected()); // its frame and hover border show
         QTest::mousePress(button(mask), Qt::LeftButton);
         if (mask != 10) // its release is a click
             QTest::mouseRelease(button(mask), Qt::LeftButton);
