@@ -29,7 +29,6 @@ qwActionsDialog::qwActionsDialog(QWidget *parent) : BaseWindow(parent, 0, 420, 3
         auto *box =
             new QCheckBox(devset::text(devset::kCommonPage, kActionSection, key.toLatin1().constData()), content);
         box->setObjectName(QStringLiteral("checkBox_") + key);
-        box->setStyleSheet(QStringLiteral("QCheckBox{color:#c2c2c2;}"));
         box->setEnabled(false);
         grid->addWidget(box, n / 2, n % 2);
         m_boxes << box;
@@ -37,7 +36,6 @@ qwActionsDialog::qwActionsDialog(QWidget *parent) : BaseWindow(parent, 0, 420, 3
     }
     m_noActions = new QLabel(devset::text(devset::kCommonPage, devset::kAnySection, "noactions"), content);
     m_noActions->setObjectName(QStringLiteral("label_NoActions"));
-    m_noActions->setStyleSheet(QStringLiteral("QLabel{color:#c2c2c2;}"));
     m_noActions->hide();
     grid->addWidget(m_noActions, 4, 0, 1, 2);
     auto *row = new QVBoxLayout;

@@ -12,12 +12,13 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 constexpr int kReadId = 181;
 constexpr int kSaveId = 182;
 constexpr int kWeekdaySection = 49;
 constexpr int kLastMinute = 23 * 60 + 59;
-const char *const kLabelStyle = "QLabel{color:#c2c2c2;}";
 const char *const kWeekdays[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
 
 QTime timeOf(int minutes)
@@ -29,6 +30,30 @@ int minutesOf(const QTimeEdit *edit)
 {
     const QTime t = edit->time();
     return t.hour() * 60 + t.minute();
+}
+
+// A new section: up to an hour at the start of the day's first free time,
+// so that it does not overlap what is there; an empty one (refused on Save
+// until changed) when the day is full.
+TimeSection firstFreeHour(QVector<TimeSection> day)
+{
+    std::sort(day.begin(), day.end(), [](const TimeSection &a, const TimeSection &b) { return a.start < b.start; });
+    int free = 0;
+    for (const TimeSection &s : day) {
+        if (s.start > free)
+            break;
+        free = qMax(free, s.end);
+    }
+    int next = kLastMinute;
+    for (const TimeSection &s : day) {
+        if (s.start > free) {
+            next = s.start;
+            break;
+        }
+    }
+    if (free >= kLastMinute)
+        return {0, 0};
+    return {free, qMin(free + 60, next)};
 }
 
 QTimeEdit *timeEdit(QWidget *parent, const char *name, int minutes)
@@ -60,7 +85,6 @@ qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(paren
 
     m_notEditable = new QLabel(devset::text(devset::kCommonPage, devset::kAnySection, "noteditable"), content);
     m_notEditable->setObjectName(QStringLiteral("label_NotEditable"));
-    m_notEditable->setStyleSheet(QLatin1String(kLabelStyle));
     m_notEditable->hide();
     column->addWidget(m_notEditable);
 
@@ -71,7 +95,6 @@ qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(paren
     grid->setVerticalSpacing(4);
     for (int d = 0; d < ScheduleDocument::kDays; ++d) {
         auto *name = new QLabel(devset::text(devset::kCommonPage, kWeekdaySection, kWeekdays[d]), m_week);
-        name->setStyleSheet(QLatin1String(kLabelStyle));
         name->setFixedWidth(90);
         Day &day = m_days[d];
         day.row = new QWidget(m_week);
@@ -84,14 +107,7 @@ qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(paren
         day.add->setFixedWidth(26);
         day.layout->addWidget(day.add);
         day.layout->addStretch();
-        connect(day.add, &QPushButton::clicked, this, [this, d] {
-            const QList<QWidget *> &sections = m_days[d].sections;
-            int start = 0;
-            if (!sections.isEmpty())
-                start = qMin(minutesOf(sections.last()->findChild<QTimeEdit *>(QStringLiteral("timeEdit_End"))),
-                             kLastMinute - 1);
-            addSection(d, {start, sections.isEmpty() ? kLastMinute : qMin(start + 60, kLastMinute)});
-        });
+        connect(day.add, &QPushButton::clicked, this, [this, d] { addSection(d, firstFreeHour(editedWeek().at(d))); });
         grid->addWidget(name, d, 0);
         grid->addWidget(day.row, d, 1);
     }
@@ -187,7 +203,6 @@ void qwScheduleDialog::addSection(int day, const TimeSection &section)
     row->setSpacing(2);
     row->addWidget(timeEdit(box, "timeEdit_Start", section.start));
     auto *dash = new QLabel(QStringLiteral("-"), box);
-    dash->setStyleSheet(QLatin1String(kLabelStyle));
     row->addWidget(dash);
     row->addWidget(timeEdit(box, "timeEdit_End", section.end));
     auto *remove = new QPushButton(QStringLiteral("x"), box);
@@ -196,8 +211,13 @@ void qwScheduleDialog::addSection(int day, const TimeSection &section)
     remove->setFixedWidth(22);
     row->addWidget(remove);
     connect(remove, &QPushButton::clicked, this, [this, day, box] { removeSection(day, box); });
-    d.layout->insertWidget(d.sections.size(), box);
-    d.sections.append(box);
+    // Shown in the order of their starts, before the add button.
+    int at = 0;
+    while (at < d.sections.size() &&
+           minutesOf(d.sections[at]->findChild<QTimeEdit *>(QStringLiteral("timeEdit_Start"))) <= section.start)
+        ++at;
+    d.layout->insertWidget(at, box);
+    d.sections.insert(at, box);
     updateAddButtons();
 }
 

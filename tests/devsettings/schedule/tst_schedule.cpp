@@ -404,6 +404,7 @@ private slots:
 
         setSection(sections(dialog, 1).at(0), QTime(1, 0), QTime(7, 30));
         dialog->findChild<QPushButton *>("pushButton_Add2")->click();
+        QCOMPARE(dialog->editedWeek().at(2).at(1), (TimeSection{480, 540})); // in the first free hour
         setSection(sections(dialog, 2).at(2), QTime(12, 0), QTime(13, 0));
         sections(dialog, 5).at(1)->findChild<QPushButton *>("pushButton_Remove")->click();
         save->click();
