@@ -550,6 +550,36 @@ private slots:
         QTRY_VERIFY(dialog.isNull());
         QCOMPARE(printed(m_fx->device().subject(key)), printed(withActive(before, "0")));
     }
+
+    // Which weeks the editor takes, straight from the document class.
+    void weekForms_data()
+    {
+        QTest::addColumn<QByteArray>("week");
+        QTest::addColumn<int>("sections"); // -1: not editable
+        const QByteArray s = "<section><start>01:00</start><end>02:00</end></section>";
+        QTest::newRow("end before start element")
+            << QByteArray("<day id=\"2\"><section><end>02:00</end><start>01:00</start>"
+                          "</section></day>")
+            << 1;
+        QTest::newRow("empty") << QByteArray() << 0;
+        QTest::newRow("day twice") << "<day id=\"2\">" + s + "</day><day id=\"2\"/>" << -1;
+        QTest::newRow("id with a tail") << "<day id=\"2x\">" + s + "</day>" << -1;
+        QTest::newRow("24:00") << "<day id=\"2\">" + QByteArray(s).replace("02:00", "24:00") + "</day>" << -1;
+        QTest::newRow("7:00") << "<day id=\"2\">" + QByteArray(s).replace("01:00", "7:00") + "</day>" << -1;
+        QTest::newRow("comment") << "<day id=\"2\"><!-- kept -->" + s + "</day>" << -1;
+        QTest::newRow("section attribute")
+            << "<day id=\"2\">" + QByteArray(s).replace("<section>", "<section n=\"1\">") + "</day>" << -1;
+    }
+    void weekForms()
+    {
+        QFETCH(QByteArray, week);
+        QFETCH(int, sections);
+        const QByteArray doc = "<schetask><active>1</active><week>" + week + "</week></schetask>";
+        ScheduleDocument d;
+        QVERIFY(d.parse(doc, doc.size()));
+        QCOMPARE(d.weekReadable(), sections >= 0);
+        QCOMPARE(d.week().at(2).size(), qMax(sections, 0));
+    }
 };
 
 QTEST_MAIN(ScheduleTest)
