@@ -1,18 +1,27 @@
 /* hevc_bench: our H.265 decoder against FFmpeg's on the same streams, in one run.
  *
  * The streams are made once with ffmpeg (lavfi source) piped into x265 and
- * kept in streams/ next to the program. For each stream we time our decoder on
- * one thread and with workers (eThreadType 1), and ffmpeg with one thread and
- * with its default threading; best of three each. Then the memory one 1080p
- * instance costs, the way the program's wrapper creates it, and where one
- * thread's time goes, stage by stage (one more run with the stage clock on).
+ * kept in streams/ next to the program. Both decoders run in this process and
+ * are fed the same access units from memory, so neither pays for process
+ * start-up, file reading or demuxing that the other does not. For each stream
+ * one round times ours on one thread and with workers (eThreadType 1), and
+ * libavcodec with one thread, four threads and its default threading, in
+ * turn; the ratios are taken round by round and the median printed, so a
+ * machine whose speed drifts (other work on it) moves both sides of a ratio
+ * alike. Then the memory one 1080p instance costs, the way the program's
+ * wrapper creates it, and where one thread's time goes, stage by stage (one
+ * more run with the stage clock on).
  *
- * Options: --runs N (default 3), --only 1080p|2160p. */
+ * Options: --runs N (default 5), --only 1080p|2160p. */
 #include "hevc/decoder.h"
 #include "hevc/h265d.h"
 #include "hevc/h265d_test.h"
 #include "hevc/workers.h"
 #include "hevc/tools/annexb.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
 
 #include <malloc.h>
 #include <stdio.h>
@@ -84,6 +93,8 @@ struct Stream
     int w, h, frames;
     bool camera;
     int bitrate;
+    int keyint;         /* 0: x265's default */
+    const char *source; /* the lavfi source graph, at %dx%d */
     std::string path;
 };
 
@@ -97,13 +108,15 @@ bool makeStream(const Stream &s)
 {
     const std::string tmp = s.path + ".part";
     char cmd[1024];
-    const std::string x265opts = s.camera ? "--preset fast --bframes 0 --ref 1" : "--preset medium";
-    snprintf(
-        cmd, sizeof cmd,
-        "ffmpeg -v error -f lavfi -i 'testsrc2=size=%dx%d:rate=25,noise=alls=6:allf=t' -frames:v %d "
-        "-pix_fmt yuv420p -f yuv4mpegpipe - | x265 --log-level error --no-progress --y4m --input - %s --bitrate %d "
-        "--output '%s'",
-        s.w, s.h, s.frames, x265opts.c_str(), s.bitrate, tmp.c_str());
+    std::string x265opts = s.camera ? "--preset fast --bframes 0 --ref 1" : "--preset medium";
+    if (s.keyint > 0)
+        x265opts += " --keyint " + std::to_string(s.keyint);
+    char source[256];
+    snprintf(source, sizeof source, s.source, s.w, s.h);
+    snprintf(cmd, sizeof cmd,
+             "ffmpeg -v error -f lavfi -i '%s' -frames:v %d -pix_fmt yuv420p -f yuv4mpegpipe - | x265 --log-level "
+             "error --no-progress --y4m --input - %s --bitrate %d --output '%s'",
+             source, s.frames, x265opts.c_str(), s.bitrate, tmp.c_str());
     fprintf(stderr, "making %s ...\n", s.path.c_str());
     if (system(cmd) != 0 || !exists(tmp))
         return false;
@@ -199,22 +212,56 @@ Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &
     return d;
 }
 
-double runFfmpeg(const std::string &path, bool oneThread)
+/* libavcodec on the same access units; threads 0 is its own choice (frame
+ * and slice threads on every core). Returns the seconds, or -1. */
+double decodeFfmpeg(const std::vector<uint8_t> &padded, size_t len, const std::vector<size_t> &aus, int threads,
+                    unsigned *pictures)
 {
-    const auto t0 = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (oneThread)
-            execlp("ffmpeg", "ffmpeg", "-v", "error", "-threads", "1", "-i", path.c_str(), "-an", "-f", "null", "-",
-                   (char *)nullptr);
-        else
-            execlp("ffmpeg", "ffmpeg", "-v", "error", "-i", path.c_str(), "-an", "-f", "null", "-", (char *)nullptr);
-        _exit(127);
+    const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_HEVC);
+    AVCodecContext *ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
+    AVPacket *pkt = av_packet_alloc();
+    AVFrame *frame = av_frame_alloc();
+    double secs = -1;
+    *pictures = 0;
+    if (ctx && pkt && frame) {
+        ctx->thread_count = threads;
+        if (avcodec_open2(ctx, codec, nullptr) == 0) {
+            bool ok = true;
+            const auto t0 = std::chrono::steady_clock::now();
+            for (size_t i = 0; i <= aus.size() && ok; i++) {
+                if (i < aus.size()) {
+                    const size_t end = i + 1 < aus.size() ? aus[i + 1] : len;
+                    pkt->data = const_cast<uint8_t *>(padded.data() + aus[i]);
+                    pkt->size = (int)(end - aus[i]);
+                    ok = avcodec_send_packet(ctx, pkt) == 0;
+                } else {
+                    ok = avcodec_send_packet(ctx, nullptr) == 0;
+                }
+                for (int r; ok && (r = avcodec_receive_frame(ctx, frame)) != AVERROR(EAGAIN);) {
+                    if (r == AVERROR_EOF)
+                        break;
+                    ok = r == 0;
+                    if (ok)
+                        (*pictures)++;
+                }
+            }
+            if (ok)
+                secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        }
     }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    av_frame_free(&frame);
+    av_packet_free(&pkt);
+    avcodec_free_context(&ctx);
+    return secs;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 long residentBytes()
@@ -270,11 +317,6 @@ std::string stageRow(const Stream &s, const Decoded &d)
     return buf;
 }
 
-double ratio(double a, double b)
-{
-    return (a > 0 && b > 0) ? a / b : 0;
-}
-
 void memoryLine(const Stream &s, const std::vector<uint8_t> &data, const std::vector<size_t> &aus)
 {
     const long rss0 = residentBytes();
@@ -307,7 +349,7 @@ void memoryLine(const Stream &s, const std::vector<uint8_t> &data, const std::ve
 
 int main(int argc, char **argv)
 {
-    int runs = 3;
+    int runs = 5;
     std::string only;
     for (int i = 1; i < argc; i++) {
         if (!strcmp(argv[i], "--runs") && i + 1 < argc) {
@@ -332,11 +374,16 @@ int main(int argc, char **argv)
     }
     mkdir(dir.c_str(), 0755);
 
+    const char *const still = "testsrc2=size=%dx%d:rate=25,noise=alls=6:allf=t";
+    /* A slow pan over the whole picture, as a camera that turns: every block
+     * moves, by fractions of a sample. */
+    const char *const panning = "testsrc2=size=%dx%d:rate=25,scroll=h=0.0013:v=0.0007,noise=alls=6:allf=t";
     std::vector<Stream> streams = {
-        {"1080p camera", 1920, 1080, 250, true, 4000, {}},
-        {"1080p default", 1920, 1080, 250, false, 4000, {}},
-        {"2160p camera", 3840, 2160, 125, true, 12000, {}},
-        {"2160p default", 3840, 2160, 125, false, 12000, {}},
+        {"1080p camera", 1920, 1080, 250, true, 4000, 0, still, {}},
+        {"1080p default", 1920, 1080, 250, false, 4000, 0, still, {}},
+        {"1080p pan k50", 1920, 1080, 250, true, 4000, 50, panning, {}},
+        {"2160p camera", 3840, 2160, 125, true, 12000, 0, still, {}},
+        {"2160p default", 3840, 2160, 125, false, 12000, 0, still, {}},
     };
     for (Stream &s : streams) {
         std::string file = s.name;
@@ -350,7 +397,9 @@ int main(int argc, char **argv)
         }
     }
 
-    printf("stream          frames  ours-1t  ours-4w    ff-t1  ff-auto  1t/ff-t1  4w/1t  4w/ff-auto\n");
+    printf("frames per second, medians of %d rounds; ratios taken round by round\n", runs);
+    printf("stream          frames  ours-1t  ours-4w    ff-t1    ff-t4  ff-auto  1t/ff-t1  4w/1t  4w/ff-t4  "
+           "4w/ff-auto\n");
     fflush(stdout);
     std::vector<std::string> stageRows;
     for (const Stream &s : streams) {
@@ -361,35 +410,48 @@ int main(int argc, char **argv)
             fprintf(stderr, "hevc_bench: cannot read %s\n", s.path.c_str());
             return 1;
         }
-        const std::vector<size_t> aus = accessUnitStarts(scanNalUnits(data.data(), data.size()));
-        double fps[4] = {0, 0, 0, 0};
+        const size_t len = data.size();
+        const std::vector<size_t> aus = accessUnitStarts(scanNalUnits(data.data(), len));
+        std::vector<uint8_t> padded(data);
+        padded.resize(len + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+        /* Seconds per run: ours 1t, ours 4w, ff 1, ff 4, ff auto. */
+        std::vector<double> secs[5], oneVsFf, workersVsOne, workersVsFf4, workersVsFfAuto;
         unsigned pictures = 0;
-        bool failed = false;
-        for (int t = 0; t < 2; t++) {
-            double best = 0;
-            for (int r = 0; r < runs; r++) {
-                const Decoded d = decodeOurs(data, aus, s, t);
-                if (d.failed || d.secs <= 0) {
-                    failed = true;
-                    break;
-                }
+        bool failed = false, ffFailed = false;
+        const int ffThreads[3] = {1, 4, 0};
+        for (int r = 0; r < runs && !failed; r++) {
+            double t[5];
+            for (int k = 0; k < 2 && !failed; k++) {
+                const Decoded d = decodeOurs(data, aus, s, k);
+                failed = d.failed || d.secs <= 0;
                 pictures = d.pictures;
-                best = best == 0 ? d.secs : std::min(best, d.secs);
+                t[k] = d.secs;
             }
-            fps[t] = best > 0 ? pictures / best : 0;
-        }
-        for (int t = 0; t < 2; t++) {
-            double best = 0;
-            for (int r = 0; r < runs; r++) {
-                const double secs = runFfmpeg(s.path, t == 0);
-                if (secs > 0)
-                    best = best == 0 ? secs : std::min(best, secs);
+            for (int k = 0; k < 3; k++) {
+                unsigned ffPictures = 0;
+                t[2 + k] = decodeFfmpeg(padded, len, aus, ffThreads[k], &ffPictures);
+                ffFailed = ffFailed || t[2 + k] <= 0 || ffPictures != pictures;
             }
-            fps[2 + t] = best > 0 ? s.frames / best : 0;
+            if (failed || ffFailed)
+                break;
+            for (int k = 0; k < 5; k++)
+                secs[k].push_back(t[k]);
+            oneVsFf.push_back(t[2] / t[0]);
+            workersVsOne.push_back(t[0] / t[1]);
+            workersVsFf4.push_back(t[3] / t[1]);
+            workersVsFfAuto.push_back(t[4] / t[1]);
         }
-        printf("%-15s %6d  %7.1f  %7.1f  %7.1f  %7.1f  %8.2f  %5.2f  %10.2f%s\n", s.name, s.frames, fps[0], fps[1],
-               fps[2], fps[3], ratio(fps[0], fps[2]), ratio(fps[1], fps[0]), ratio(fps[1], fps[3]),
-               failed ? "  (our decoder reported an error)" : "");
+        double fps[5];
+        for (int k = 0; k < 5; k++) {
+            const double m = median(secs[k]);
+            fps[k] = m > 0 ? pictures / m : 0;
+        }
+        printf("%-15s %6u  %7.1f  %7.1f  %7.1f  %7.1f  %7.1f  %8.2f  %5.2f  %8.2f  %10.2f%s\n", s.name, pictures,
+               fps[0], fps[1], fps[2], fps[3], fps[4], median(oneVsFf), median(workersVsOne), median(workersVsFf4),
+               median(workersVsFfAuto),
+               failed     ? "  (our decoder reported an error)"
+               : ffFailed ? "  (libavcodec failed or disagreed)"
+                          : "");
         fflush(stdout);
         const Decoded staged = decodeOurs(data, aus, s, 0, true);
         if (!staged.failed)
