@@ -119,23 +119,26 @@ inline void cabacRefillT(E &e)
     cabacAdvance2T(e);
 }
 
+/* Both steps below choose between the most and the least probable symbol
+ * with a mask instead of a branch: the bins of residual data are close to
+ * random, and a mispredicted branch per bin costs more than the few
+ * instructions that compute both sides. lps is all ones when the offset lies
+ * in the least probable symbol's interval (low >= scaled; both stay below
+ * 2^27, so the difference's sign says it). */
 template <class E>
 inline int cabacDecodeDecisionT(E &e, uint8_t *state)
 {
-    uint32_t s = *state;
+    const uint32_t s = *state;
     const uint32_t rLps = cabacTables.rangeLps[(e.range & 0xC0) * 2 + s];
-    uint32_t range = e.range - rLps, low = e.low;
-    const uint32_t scaled = range << 17;
-    int bin;
-    if (low < scaled) {
-        bin = (int)(s & 1);
-        s = cabacTables.transition[128 + s];
-    } else {
-        low -= scaled;
-        range = rLps;
-        bin = (int)((s & 1) ^ 1);
-        s = cabacTables.transition[127 - s];
-    }
+    const uint32_t rMps = e.range - rLps;
+    const uint32_t scaled = rMps << 17;
+    uint32_t low = e.low;
+    const uint32_t lps = (uint32_t)((int32_t)(scaled - 1 - low) >> 31);
+    low -= scaled & lps;
+    const uint32_t range = rMps ^ ((rMps ^ rLps) & lps);
+    /* MPS: transition[128 + s]; LPS: transition[127 - s] = transition[128 + ~s]. */
+    const int bin = (int)((s ^ lps) & 1);
+    *state = cabacTables.transition[128 + (int32_t)(s ^ lps)];
     const uint32_t shift = cabacTables.renorm[range];
     e.range = range << shift;
     low <<= shift;
@@ -146,7 +149,6 @@ inline int cabacDecodeDecisionT(E &e, uint8_t *state)
         cabacAdvance2T(e);
     }
     e.low = low;
-    *state = (uint8_t)s;
     return bin;
 }
 
@@ -157,10 +159,9 @@ inline int cabacDecodeBypassT(E &e)
     if (!(e.low & 0xFFFF))
         cabacRefillT(e);
     const uint32_t scaled = e.range << 17;
-    if (e.low < scaled)
-        return 0;
-    e.low -= scaled;
-    return 1;
+    const uint32_t one = (uint32_t)((int32_t)(scaled - 1 - e.low) >> 31);
+    e.low -= scaled & one;
+    return (int)(one & 1);
 }
 
 template <class E>
