@@ -13,12 +13,6 @@ namespace {
 // Edge bits of the edge map: transform edge left/top, prediction edge left/top.
 constexpr uint8_t kTransformLeft = 1, kTransformTop = 2, kPredictionLeft = 4, kPredictionTop = 8;
 
-const H265D_MV_FIELD *motionAt(const H265D_DEC_OBJ *dec, int x, int y)
-{
-    const H265D_MV_FIELD *records = static_cast<const H265D_MV_FIELD *>(dec->side.mvRecords);
-    return &records[(y >> 2) * dec->side.mapW4 + (x >> 2)];
-}
-
 // Whether the edge between the CTB holding (x, y) and the one holding
 // (xn, yn) may be filtered by the CTB at (x, y).
 bool acrossAllowed(const H265D_DEC_OBJ *dec, int x, int y, int xn, int yn)
@@ -45,7 +39,12 @@ int strength(const H265D_DEC_OBJ *dec, int xq, int yq, int xp, int yp, bool tran
         return 2;
     if (transformEdge && (sb->codedLuma[q] || sb->codedLuma[p]))
         return 1;
-    return dec->dsp.slot[H265D_SLOT_BS_MOTION].bsMotion(motionAt(dec, xp, yp), motionAt(dec, xq, yq)) ? 1 : 0;
+    const H265D_MV_FIELD *records = static_cast<const H265D_MV_FIELD *>(sb->mvRecords);
+    // Most edges inside moving areas separate units of one prediction unit
+    // or of merged ones: the same motion can never make an edge strong.
+    if (memcmp(&records[p], &records[q], sizeof(H265D_MV_FIELD)) == 0)
+        return 0;
+    return dec->dsp.slot[H265D_SLOT_BS_MOTION].bsMotion(&records[p], &records[q]) ? 1 : 0;
 }
 
 } // namespace
@@ -62,33 +61,38 @@ void computeCtbStrengths(H265D_DEC_OBJ *dec, int ctbX, int ctbY, uint8_t *bsVer,
     fillMapRows(bsHor + (y0 >> 2) * w4 + (x0 >> 2), w4, (xEnd - x0) >> 2, (yEnd - y0 + 3) >> 2, 0);
     if (dec->side.ctbFlags[ctbY * g->PicWidthInCtbsY + ctbX] & H265D_CTB_DEBLOCK_OFF)
         return;
+    // The CTB's left and top sides: filtered by this CTB when the picture
+    // has a neighbour there and slices and tiles let the filter across.
+    const bool leftSide = x0 > 0 && acrossAllowed(dec, x0, y0, x0 - 1, y0);
+    const bool topSide = y0 > 0 && acrossAllowed(dec, x0, y0, x0, y0 - 1);
     const uint8_t *edges = dec->side.edgeFlags;
+    const uint8_t left = kTransformLeft | kPredictionLeft;
     for (int y = y0; y < yEnd; y += 4) {
         const uint8_t *row = edges + (y >> 2) * w4;
         // Edges lie on the 8-sample grid: vertical ones in the even units of
         // a row, horizontal ones only in the rows on the grid.
-        const uint8_t left = kTransformLeft | kPredictionLeft;
-        const uint8_t top = (y & 7) == 0 ? (uint8_t)(kTransformTop | kPredictionTop) : (uint8_t)0;
+        const bool topRow = (y & 7) == 0 && (y != y0 || topSide);
+        const uint8_t top = topRow ? (uint8_t)(kTransformTop | kPredictionTop) : (uint8_t)0;
         const uint64_t wantedWord = 0x0001000100010001ull * left | 0x0101010101010101ull * top;
-        for (int x = x0; x < xEnd; x += 4) {
-            // Inside large blocks eight units at a time have no edge.
-            if (((x - x0) & 31) == 0 && x + 32 <= xEnd) {
-                uint64_t word;
-                memcpy(&word, row + (x >> 2), 8);
-                if (!(word & wantedWord)) {
-                    x += 28;
-                    continue;
-                }
+        // Eight units at a time (little-endian: unit k is byte k), visiting
+        // only those with an edge bit that counts.
+        for (int xb = x0; xb < xEnd; xb += 32) {
+            const int units = (xEnd - xb) >> 2 < 8 ? (xEnd - xb) >> 2 : 8;
+            uint64_t word = 0;
+            if (units == 8)
+                memcpy(&word, row + (xb >> 2), 8);
+            else
+                memcpy(&word, row + (xb >> 2), (size_t)units);
+            for (uint64_t m = word & wantedWord; m;) {
+                const int k = __builtin_ctzll(m) >> 3;
+                m &= ~(0xFFull << (8 * k));
+                const uint8_t e = (uint8_t)(word >> (8 * k));
+                const int x = xb + 4 * k;
+                if ((e & left) && (x & 7) == 0 && (x != x0 || leftSide))
+                    bsVer[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x - 1, y, (e & kTransformLeft) != 0);
+                if (e & top)
+                    bsHor[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x, y - 1, (e & kTransformTop) != 0);
             }
-            const uint8_t e = row[x >> 2];
-            if (!(e & (((x & 7) == 0 ? left : 0) | top)))
-                continue;
-            if ((e & (kTransformLeft | kPredictionLeft)) && (x & 7) == 0 && x > 0 &&
-                (x != x0 || acrossAllowed(dec, x, y, x - 1, y)))
-                bsVer[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x - 1, y, (e & kTransformLeft) != 0);
-            if ((e & (kTransformTop | kPredictionTop)) && (y & 7) == 0 && y > 0 &&
-                (y != y0 || acrossAllowed(dec, x, y, x, y - 1)))
-                bsHor[(y >> 2) * w4 + (x >> 2)] = (uint8_t)strength(dec, x, y, x, y - 1, (e & kTransformTop) != 0);
         }
     }
 }
