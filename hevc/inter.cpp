@@ -73,25 +73,44 @@ struct InterCtx
 
     H265D_MV_FIELD *at(int x, int y) const { return &field[(y >> 2) * w4 + (x >> 2)]; }
 
-    /* z-scan availability of (xN, yN) for the block at (xC, yC). */
+    /* z-scan availability of (xN, yN) for the block at (xC, yC). The z-scan
+     * order is computed rather than read from the picture-wide map of
+     * minimum transform blocks: that map is half a megabyte at 1080p, and
+     * its lookups missed the caches on every candidate. */
     bool zAvailable(int xC, int yC, int xN, int yN) const
     {
         const H265D_PIC_GEOMETRY *g = &dec->geo;
         if (xN < 0 || yN < 0 || xN >= g->PicWidthInSamplesY || yN >= g->PicHeightInSamplesY)
             return false;
-        const H265D_SIDE_BUFFERS *sb = &dec->side;
-        const int log2Tb = (int)dec->sps->Log2MinTrafoSize;
-        const int zN = sb->minTbAddrZs[(yN >> log2Tb) * sb->mapWMinTb + (xN >> log2Tb)];
-        const int zC = sb->minTbAddrZs[(yC >> log2Tb) * sb->mapWMinTb + (xC >> log2Tb)];
-        if (zN > zC)
-            return false;
         const int log2Ctb = (int)dec->sps->CtbLog2SizeY;
         const int rsN = (yN >> log2Ctb) * g->PicWidthInCtbsY + (xN >> log2Ctb);
         const int rsC = (yC >> log2Ctb) * g->PicWidthInCtbsY + (xC >> log2Ctb);
+        if (rsN == rsC) {
+            // One CTB: one slice and tile; the order of the minimum blocks
+            // inside it interleaves their column and row bits.
+            const int log2Tb = (int)dec->sps->Log2MinTrafoSize;
+            const uint32_t mask = (1u << (log2Ctb - log2Tb)) - 1;
+            return zOrder((uint32_t)(xN >> log2Tb) & mask, (uint32_t)(yN >> log2Tb) & mask) <=
+                   zOrder((uint32_t)(xC >> log2Tb) & mask, (uint32_t)(yC >> log2Tb) & mask);
+        }
+        const H265D_PPS *pps = dec->pps;
+        const int tsN = pps->ctbAddrRsToTs[rsN], tsC = pps->ctbAddrRsToTs[rsC];
+        if (tsN > tsC)
+            return false;
+        const H265D_SIDE_BUFFERS *sb = &dec->side;
         if (sb->sliceAddr[rsN] != sb->sliceAddr[rsC])
             return false;
-        const H265D_PPS *pps = dec->pps;
-        return pps->tileId[pps->ctbAddrRsToTs[rsN]] == pps->tileId[pps->ctbAddrRsToTs[rsC]];
+        return pps->tileId[tsN] == pps->tileId[tsC];
+    }
+
+    /* Column bits to the even bits, row bits to the odd ones (up to 4 each). */
+    static uint32_t zOrder(uint32_t x, uint32_t y)
+    {
+        auto spread = [](uint32_t v) {
+            v = (v | (v << 2)) & 0x33u;
+            return (v | (v << 1)) & 0x55u;
+        };
+        return spread(x) | (spread(y) << 1);
     }
 
     /* Prediction block availability (6.4.2) and inter check. */
