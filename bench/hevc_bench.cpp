@@ -28,7 +28,7 @@ extern "C" {
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,9 +123,19 @@ bool makeStream(const Stream &s)
     return rename(tmp.c_str(), s.path.c_str()) == 0;
 }
 
+/* CPU seconds of the calling thread: on one thread, the time a decoder
+ * worked, whatever else shares the machine. */
+double threadCpuSeconds()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return (double)ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
 struct Decoded
 {
     double secs = 0;
+    double cpuSecs = 0; /* the calling thread's */
     unsigned pictures = 0;
     uint32_t checksum = 0;
     bool failed = false;
@@ -199,6 +209,7 @@ Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &
         return d;
     }
     const auto t0 = std::chrono::steady_clock::now();
+    const double cpu0 = threadCpuSeconds();
     for (size_t i = 0; i < aus.size() && !d.failed; i++) {
         const size_t end = i + 1 < aus.size() ? aus[i + 1] : data.size();
         feed(dec, data.data() + aus[i], end - aus[i], d, false);
@@ -206,6 +217,7 @@ Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &
     if (!d.failed)
         feed(dec, nullptr, 0, d, true);
     d.secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    d.cpuSecs = threadCpuSeconds() - cpu0;
     if (stageTimes && H265D_GetStageTimes(dec, &d.stages) != H265D_OK)
         d.failed = true;
     H265D_Delete(dec);
@@ -215,7 +227,7 @@ Decoded decodeOurs(const std::vector<uint8_t> &data, const std::vector<size_t> &
 /* libavcodec on the same access units; threads 0 is its own choice (frame
  * and slice threads on every core). Returns the seconds, or -1. */
 double decodeFfmpeg(const std::vector<uint8_t> &padded, size_t len, const std::vector<size_t> &aus, int threads,
-                    unsigned *pictures)
+                    unsigned *pictures, double *cpuSecs)
 {
     const AVCodec *codec = avcodec_find_decoder(AV_CODEC_ID_HEVC);
     AVCodecContext *ctx = codec ? avcodec_alloc_context3(codec) : nullptr;
@@ -223,11 +235,13 @@ double decodeFfmpeg(const std::vector<uint8_t> &padded, size_t len, const std::v
     AVFrame *frame = av_frame_alloc();
     double secs = -1;
     *pictures = 0;
+    *cpuSecs = 0;
     if (ctx && pkt && frame) {
         ctx->thread_count = threads;
         if (avcodec_open2(ctx, codec, nullptr) == 0) {
             bool ok = true;
             const auto t0 = std::chrono::steady_clock::now();
+            const double cpu0 = threadCpuSeconds();
             for (size_t i = 0; i <= aus.size() && ok; i++) {
                 if (i < aus.size()) {
                     const size_t end = i + 1 < aus.size() ? aus[i + 1] : len;
@@ -245,8 +259,10 @@ double decodeFfmpeg(const std::vector<uint8_t> &padded, size_t len, const std::v
                         (*pictures)++;
                 }
             }
-            if (ok)
+            if (ok) {
                 secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+                *cpuSecs = threadCpuSeconds() - cpu0;
+            }
         }
     }
     av_frame_free(&frame);
@@ -397,9 +413,11 @@ int main(int argc, char **argv)
         }
     }
 
-    printf("frames per second, medians of %d rounds; ratios taken round by round\n", runs);
+    printf("frames per second, medians of %d rounds; ratios taken round by round (1t/ff-t1 cpu: of the\n"
+           "thread's CPU time, steadier than the clock on a busy machine)\n",
+           runs);
     printf("stream          frames  ours-1t  ours-4w    ff-t1    ff-t4  ff-auto  1t/ff-t1  4w/1t  4w/ff-t4  "
-           "4w/ff-auto\n");
+           "4w/ff-auto  1t/ff-t1 cpu\n");
     fflush(stdout);
     std::vector<std::string> stageRows;
     for (const Stream &s : streams) {
@@ -414,29 +432,37 @@ int main(int argc, char **argv)
         const std::vector<size_t> aus = accessUnitStarts(scanNalUnits(data.data(), len));
         std::vector<uint8_t> padded(data);
         padded.resize(len + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-        /* Seconds per run: ours 1t, ours 4w, ff 1, ff 4, ff auto. */
-        std::vector<double> secs[5], oneVsFf, workersVsOne, workersVsFf4, workersVsFfAuto;
+        /* Seconds per run: ours 1t, ours 4w, ff 1, ff 4, ff auto; each
+         * single-thread pair runs back to back. */
+        std::vector<double> secs[5], oneVsFf, oneVsFfCpu, workersVsOne, workersVsFf4, workersVsFfAuto;
         unsigned pictures = 0;
         bool failed = false, ffFailed = false;
-        const int ffThreads[3] = {1, 4, 0};
-        for (int r = 0; r < runs && !failed; r++) {
-            double t[5];
-            for (int k = 0; k < 2 && !failed; k++) {
-                const Decoded d = decodeOurs(data, aus, s, k);
-                failed = d.failed || d.secs <= 0;
-                pictures = d.pictures;
-                t[k] = d.secs;
-            }
-            for (int k = 0; k < 3; k++) {
-                unsigned ffPictures = 0;
-                t[2 + k] = decodeFfmpeg(padded, len, aus, ffThreads[k], &ffPictures);
-                ffFailed = ffFailed || t[2 + k] <= 0 || ffPictures != pictures;
-            }
+        auto ours = [&](int threadType, double *cpu) {
+            const Decoded d = decodeOurs(data, aus, s, threadType);
+            failed = failed || d.failed || d.secs <= 0;
+            pictures = d.pictures;
+            *cpu = d.cpuSecs;
+            return d.secs;
+        };
+        auto ffmpeg = [&](int threads, double *cpu) {
+            unsigned ffPictures = 0;
+            const double secs = decodeFfmpeg(padded, len, aus, threads, &ffPictures, cpu);
+            ffFailed = ffFailed || secs <= 0 || ffPictures != pictures;
+            return secs;
+        };
+        for (int r = 0; r < runs && !failed && !ffFailed; r++) {
+            double t[5], cpu[5] = {0, 0, 0, 0, 0};
+            t[0] = ours(0, &cpu[0]);
+            t[2] = ffmpeg(1, &cpu[2]);
+            t[1] = ours(1, &cpu[1]);
+            t[3] = ffmpeg(4, &cpu[3]);
+            t[4] = ffmpeg(0, &cpu[4]);
             if (failed || ffFailed)
                 break;
             for (int k = 0; k < 5; k++)
                 secs[k].push_back(t[k]);
             oneVsFf.push_back(t[2] / t[0]);
+            oneVsFfCpu.push_back(cpu[2] / cpu[0]);
             workersVsOne.push_back(t[0] / t[1]);
             workersVsFf4.push_back(t[3] / t[1]);
             workersVsFfAuto.push_back(t[4] / t[1]);
@@ -446,9 +472,9 @@ int main(int argc, char **argv)
             const double m = median(secs[k]);
             fps[k] = m > 0 ? pictures / m : 0;
         }
-        printf("%-15s %6u  %7.1f  %7.1f  %7.1f  %7.1f  %7.1f  %8.2f  %5.2f  %8.2f  %10.2f%s\n", s.name, pictures,
-               fps[0], fps[1], fps[2], fps[3], fps[4], median(oneVsFf), median(workersVsOne), median(workersVsFf4),
-               median(workersVsFfAuto),
+        printf("%-15s %6u  %7.1f  %7.1f  %7.1f  %7.1f  %7.1f  %8.2f  %5.2f  %8.2f  %10.2f  %11.2f%s\n", s.name,
+               pictures, fps[0], fps[1], fps[2], fps[3], fps[4], median(oneVsFf), median(workersVsOne),
+               median(workersVsFf4), median(workersVsFfAuto), median(oneVsFfCpu),
                failed     ? "  (our decoder reported an error)"
                : ffFailed ? "  (libavcodec failed or disagreed)"
                           : "");
