@@ -159,30 +159,46 @@ struct HalfDecision
     bool dEp = false, dEq = false;
 };
 
-HalfDecision decide(const int16_t s[8][8], int half, int beta, int tc)
+// Lanes 0..3 and 4..7 each in reverse: added to the original, lanes 0 and 4
+// hold the sums of each half's lines 0 and 3.
+H265D_SSE2 inline __m128i reverseHalves(__m128i v)
 {
-    HalfDecision d;
-    if (tc == 0)
-        return d;
-    const int l0 = half * 4, l3 = half * 4 + 3;
-    auto dp = [&](int l) { return std::abs(s[1][l] - 2 * s[2][l] + s[3][l]); };
-    auto dq = [&](int l) { return std::abs(s[6][l] - 2 * s[5][l] + s[4][l]); };
-    const int dpq0 = dp(l0) + dq(l0), dpq3 = dp(l3) + dq(l3);
-    if (dpq0 + dpq3 >= beta)
-        return d;
-    auto strong = [&](int l, int dpq) {
-        return 2 * dpq < (beta >> 2) && std::abs(s[0][l] - s[3][l]) + std::abs(s[4][l] - s[7][l]) < (beta >> 3) &&
-               std::abs(s[3][l] - s[4][l]) < ((5 * tc + 1) >> 1);
-    };
-    if (strong(l0, dpq0) && strong(l3, dpq3)) {
-        d.mode = 2;
-        return d;
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0x1B), 0x1B);
+}
+
+// The decisions of both halves at once, from every line; only lines 0 and 3
+// of each half (lanes 0, 3, 4 and 7) are read out.
+H265D_SSE41 inline void decide(const __m128i r[8], const int32_t *beta, const int32_t *tc, HalfDecision d[2])
+{
+    const __m128i p3 = r[0], p2 = r[1], p1 = r[2], p0 = r[3], q0 = r[4], q1 = r[5], q2 = r[6], q3 = r[7];
+    const __m128i dp = _mm_abs_epi16(_mm_add_epi16(_mm_sub_epi16(p2, _mm_add_epi16(p1, p1)), p0));
+    const __m128i dq = _mm_abs_epi16(_mm_add_epi16(_mm_sub_epi16(q2, _mm_add_epi16(q1, q1)), q0));
+    const __m128i dpq = _mm_add_epi16(dp, dq);
+    const __m128i strongLine = _mm_and_si128(
+        _mm_and_si128(
+            _mm_cmplt_epi16(_mm_add_epi16(dpq, dpq), halves(beta[0] >> 2, beta[1] >> 2)),
+            _mm_cmplt_epi16(_mm_add_epi16(_mm_abs_epi16(_mm_sub_epi16(p3, p0)), _mm_abs_epi16(_mm_sub_epi16(q0, q3))),
+                            halves(beta[0] >> 3, beta[1] >> 3))),
+        _mm_cmplt_epi16(_mm_abs_epi16(_mm_sub_epi16(p0, q0)), halves((5 * tc[0] + 1) >> 1, (5 * tc[1] + 1) >> 1)));
+    const __m128i side = halves((beta[0] + (beta[0] >> 1)) >> 3, (beta[1] + (beta[1] >> 1)) >> 3);
+    const int on = _mm_movemask_epi8(_mm_cmplt_epi16(_mm_add_epi16(dpq, reverseHalves(dpq)), halves(beta[0], beta[1])));
+    const int strong = _mm_movemask_epi8(strongLine);
+    const int ep = _mm_movemask_epi8(_mm_cmplt_epi16(_mm_add_epi16(dp, reverseHalves(dp)), side));
+    const int eq = _mm_movemask_epi8(_mm_cmplt_epi16(_mm_add_epi16(dq, reverseHalves(dq)), side));
+    for (int h = 0; h < 2; ++h) {
+        // Lane 4h is bit 8h of a byte mask, lane 4h + 3 bit 8h + 6.
+        const int l0 = 8 * h, l3 = 8 * h + 6;
+        d[h] = HalfDecision();
+        if (tc[h] == 0 || !((on >> l0) & 1))
+            continue;
+        if (((strong >> l0) & 1) && ((strong >> l3) & 1)) {
+            d[h].mode = 2;
+            continue;
+        }
+        d[h].mode = 1;
+        d[h].dEp = (ep >> l0) & 1;
+        d[h].dEq = (eq >> l0) & 1;
     }
-    const int side = (beta + (beta >> 1)) >> 3;
-    d.mode = 1;
-    d.dEp = dp(l0) + dp(l3) < side;
-    d.dEq = dq(l0) + dq(l3) < side;
-    return d;
 }
 
 // The strong result (clipped to 2 tc around the sample) where the strong
@@ -197,10 +213,9 @@ H265D_SSE41 inline __m128i pick(__m128i orig, __m128i strongV, __m128i tc2, __m1
 // Filters r in place for both halves.
 H265D_SSE41 void lumaFilter(__m128i r[8], const int32_t *beta, const int32_t *tc)
 {
-    alignas(16) int16_t s[8][8];
-    for (int i = 0; i < 8; ++i)
-        _mm_store_si128(reinterpret_cast<__m128i *>(s[i]), r[i]);
-    const HalfDecision d0 = decide(s, 0, beta[0], tc[0]), d1 = decide(s, 1, beta[1], tc[1]);
+    HalfDecision d[2];
+    decide(r, beta, tc, d);
+    const HalfDecision &d0 = d[0], &d1 = d[1];
     if (d0.mode == 0 && d1.mode == 0)
         return;
     const __m128i p3 = r[0], p2 = r[1], p1 = r[2], p0 = r[3], q0 = r[4], q1 = r[5], q2 = r[6], q3 = r[7];
