@@ -114,15 +114,21 @@ H265D_SSE41 void predict(uint8_t *dst, int dstStride, int16_t *tmpOut, int tmpSt
     makeTaps<Taps>(fx, xFrac);
     makeTaps<Taps>(fy, yFrac);
     const __m128i offsetWords = _mm_set1_epi16(static_cast<int16_t>(added - 64));
-    // Vertical-only blocks a multiple of 16 wide: sixteen samples a step, the
-    // same 16-bit arithmetic as the eight-sample steps below.
-    if constexpr (K == kVertical) {
+    // Copies and vertical-only blocks a multiple of 16 wide: sixteen samples
+    // a step, the same 16-bit arithmetic as the eight-sample steps below.
+    if constexpr (K == kVertical || K == kCopy) {
         if (w % 16 == 0) {
             for (int y = 0; y < h; ++y) {
                 const uint8_t *s = src + y * srcStride;
                 for (int x = 0; x < w; x += 16) {
                     __m128i lo, hi;
-                    filterV16<Taps>(s + x, srcStride, fy, lo, hi);
+                    if constexpr (K == kCopy) {
+                        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + x));
+                        lo = _mm_slli_epi16(_mm_unpacklo_epi8(v, _mm_setzero_si128()), 6);
+                        hi = _mm_slli_epi16(_mm_unpackhi_epi8(v, _mm_setzero_si128()), 6);
+                    } else {
+                        filterV16<Taps>(s + x, srcStride, fy, lo, hi);
+                    }
                     if constexpr (O == kFirst) {
                         _mm_storeu_si128(reinterpret_cast<__m128i *>(tmpOut + y * tmpStride + x), lo);
                         _mm_storeu_si128(reinterpret_cast<__m128i *>(tmpOut + y * tmpStride + x + 8), hi);
