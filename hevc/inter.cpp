@@ -490,9 +490,14 @@ void predictPu(H265D_DEC_OBJ *dec, const H265D_SLICE_HEADER *sh, const Cand &m, 
             const uint8_t *row = ref[i][c] + (ptrdiff_t)((yPb >> sh_) + (mv[i].y >> mvShift) - before) * stride +
                                  (xPb >> sh_) + (mv[i].x >> mvShift) - before;
             const int rows = (h >> sh_) + taps - 1, bytes = (w >> sh_) + taps - 1;
+            // Planes' strides are whole cache lines: a row's end lies in
+            // another line than its start for all rows or for none, and a
+            // second request for the same line only takes a slot.
+            const bool twoLines = (stride & 63) != 0 || ((uintptr_t)row & 63) + (uintptr_t)bytes > 64;
             for (int r = 0; r < rows; r++, row += stride) {
                 __builtin_prefetch(row);
-                __builtin_prefetch(row + bytes - 1);
+                if (twoLines)
+                    __builtin_prefetch(row + bytes - 1);
             }
         }
     for (int c = 0; c < 3; c++) {
