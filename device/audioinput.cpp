@@ -22,6 +22,7 @@ int QtAudioInput::open(const QAudioFormat &format)
     // A small buffer, so the samples come in pieces of about one talk
     // block instead of whatever the server would choose.
     m_input->setBufferSize(format.bytesForDuration(kBufferUs));
+    m_suspended = false;
     m_device = m_input->start();
     if (!m_device) {
         m_input.reset();
@@ -41,12 +42,14 @@ void QtAudioInput::stop()
 
 void QtAudioInput::suspend()
 {
+    m_suspended = true;
     if (m_input)
         m_input->suspend();
 }
 
 void QtAudioInput::resume()
 {
+    m_suspended = false;
     if (m_input)
         m_input->resume();
 }
@@ -59,7 +62,7 @@ void QtAudioInput::setVolume(qreal volume)
 
 QByteArray QtAudioInput::take()
 {
-    return m_device ? m_device->readAll() : QByteArray();
+    return m_device && !m_suspended ? m_device->readAll() : QByteArray();
 }
 
 ToneAudioInput::ToneAudioInput(double frequency, double amplitude) : m_frequency(frequency), m_amplitude(amplitude) {}

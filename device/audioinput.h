@@ -45,6 +45,10 @@ public:
 private:
     std::unique_ptr<QAudioInput> m_input;
     QPointer<QIODevice> m_device;
+    // Reading a suspended input marks it active again without resuming the
+    // stream beneath it (so a later resume() does nothing): while suspended
+    // take() leaves the device alone.
+    bool m_suspended = false;
 };
 
 // A test source: a sine of given frequency and amplitude whose samples
