@@ -318,8 +318,13 @@ int main(int argc, char **argv)
             o.colour = d.colour;
             protocols.live->setOptions(o);
         }
-        protocols.talk->setEndObserver(
-            [prefix](const devicesim::TalkSink::Record &r) { printLine(prefix + devicesim::describeTalk(r)); });
+        // One line per talk: the next talk is counted afresh, from its own
+        // opening frame.
+        devicesim::TalkSink *talk = protocols.talk.get();
+        protocols.talk->setEndObserver([prefix, talk](const devicesim::TalkSink::Record &r) {
+            printLine(prefix + devicesim::describeTalk(r));
+            talk->reset();
+        });
         if (alarmEvery > 0)
             protocols.alarm->setEvery(alarmEvery, alarmTopic);
         if (maxRate) {

@@ -113,6 +113,46 @@ private slots:
         QCOMPARE(cli.exitCode(), 0);
     }
 
+    // The program prints one line per talk connection, each counted from its
+    // own opening frame.
+    void programTellsEachTalk()
+    {
+        QProcess cli;
+        cli.start(QStringLiteral(DEVICESIM_CLI), {"--device", "127.0.0.44:0,admin,1234"});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += cli.readAllStandardOutput()).contains('\n'), 10000);
+        const QByteArray rest = out.mid(out.indexOf(':') + 1);
+        const quint16 port = quint16(rest.left(rest.indexOf(':')).toUInt());
+        QByteArray frames = QByteArray::fromHex(
+            "230715200A00000014000000000000000000000000000000020000000000000000000000401F000000010000");
+        for (quint32 seq = 1; seq <= 2; ++seq) {
+            QByteArray head(24, '\0');
+            qToLittleEndian<quint32>(0x20150723, head.data());
+            head[4] = 3;
+            qToLittleEndian<qint32>(320, head.data() + 8);
+            qToLittleEndian<quint32>(seq, head.data() + 12);
+            frames += head + QByteArray(320, char(0xFF));
+        }
+        out.clear();
+        for (int talk = 0; talk < 2; ++talk) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress("127.0.0.44"), port);
+            QVERIFY(s.waitForConnected(3000));
+            s.write("POST /action/stream?subject=audiotalk HTTP/1.0\r\nAuthorization: Basic " +
+                    QByteArray("admin:1234").toBase64() + "\r\n\r\n");
+            QVERIFY(s.waitForReadyRead(5000));
+            s.write(frames);
+            QVERIFY(s.waitForBytesWritten(3000));
+            QTest::qWait(200);
+            s.disconnectFromHost();
+            QTRY_VERIFY_WITH_TIMEOUT((out += cli.readAllStandardOutput()).count("talk:") > talk, 10000);
+        }
+        const QByteArray line = "talk: opening frame ok, 2 frames, seq 1..2 continuous, 0 Hz";
+        QCOMPARE(out.count(line), 2);
+        cli.terminate();
+        QVERIFY(cli.waitForFinished(10000));
+    }
+
     void liveStreamControls()
     {
         Device device;
