@@ -306,4 +306,5 @@ void qcDiskManager::dailyPass()
             moveFolderInto(fi.filePath(), root + QStringLiteral("/BackupDir/") + name);
     }
     moveTodaysLateFiles(root, today, now.time().msecsSinceStartOfDay());
+    ++m_passes;
 }

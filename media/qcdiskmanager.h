@@ -38,6 +38,9 @@ public:
     void stop();
     // Free-space checks done so far.
     int checkCount() const { return m_checks.load(); }
+    // Daily passes run to their end so far; what one pass moves is all in
+    // place once this counts it.
+    int passCount() const { return m_passes.load(); }
 
     // One check and one daily pass, as the cycle runs them.
     void checkFreeSpace();
@@ -62,6 +65,7 @@ private:
     std::atomic<bool> m_checkNow{true};
     std::atomic<int> m_limit{24};
     std::atomic<int> m_checks{0};
+    std::atomic<int> m_passes{0};
     int m_counter = 0;
     platform::StopToken m_stop;
     QMutex m_rootMutex;
