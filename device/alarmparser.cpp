@@ -70,6 +70,60 @@ void AlarmParser::reset()
     m_pos = 0;
     m_tag = -1;
     m_skip = Skip::None;
+    m_skipTag = -1;
+    m_restart = -1;
+    m_rescanned = -1;
+    m_message = -1;
+    m_depth = 0;
+}
+
+bool AlarmParser::nameAt(int at, int end) const
+{
+    const char *b = m_buffer.constData();
+    return at + m_rootNameSize < end && std::memcmp(b + at, b + m_rootName, size_t(m_rootNameSize)) == 0 &&
+           isNameEnd(b[at + m_rootNameSize]);
+}
+
+// One byte inside a comment or CDATA section. A device that broke off inside
+// one goes on with whole messages, so a declaration there, or an element named
+// like the open message's root, ends the section and the broken message.
+void AlarmParser::skipped(int i)
+{
+    const char *b = m_buffer.constData();
+    const char c = b[i];
+    // "-->" or "]]>", not overlapping the opening "<!--" or "<![CDATA[".
+    const char mark = m_skip == Skip::Comment ? '-' : ']';
+    const int opener = m_skip == Skip::Comment ? 4 : 9;
+    if (c == '>' && i - 2 >= m_tag + opener && b[i - 1] == mark && b[i - 2] == mark) {
+        m_skip = Skip::None;
+        m_tag = m_skipTag = m_restart = -1;
+        return;
+    }
+    if (c == '<') {
+        m_skipTag = i;
+        return;
+    }
+    if (c != '>' || m_skipTag < 0)
+        return;
+    const int t = m_skipTag;
+    m_skipTag = -1;
+    const bool declaration =
+        i - t > 5 && std::memcmp(b + t + 1, "?xml", 4) == 0 && (isNameEnd(b[t + 5]) || b[t + 5] == '?');
+    const bool rootStart = m_message >= 0 && nameAt(t + 1, i + 1);
+    const bool rootEnd = m_message >= 0 && b[t + 1] == '/' && nameAt(t + 2, i + 1);
+    // Bytes scanned again are not scanned a third time: the work stays
+    // linear in the bytes whatever nests inside them.
+    if (rootStart && m_restart < 0 && t > m_rescanned)
+        m_restart = t;
+    if (!declaration && !(rootEnd && m_restart >= 0))
+        return;
+    // Scanning goes on after the declaration, or again from the start tag.
+    if (!declaration) {
+        m_rescanned = i;
+        m_pos = m_restart - 1;
+    }
+    m_skip = Skip::None;
+    m_tag = m_restart = -1;
     m_message = -1;
     m_depth = 0;
 }
@@ -83,13 +137,7 @@ void AlarmParser::scan(QList<QByteArray> *out)
         const int i = m_pos;
         const char c = b[i];
         if (m_skip != Skip::None) {
-            // "-->" or "]]>", not overlapping the opening "<!--" or "<![CDATA[".
-            const char mark = m_skip == Skip::Comment ? '-' : ']';
-            const int opener = m_skip == Skip::Comment ? 4 : 9;
-            if (c == '>' && i - 2 >= m_tag + opener && b[i - 1] == mark && b[i - 2] == mark) {
-                m_skip = Skip::None;
-                m_tag = -1;
-            }
+            skipped(i);
             continue;
         }
         if (m_tag < 0) {
@@ -177,8 +225,9 @@ void AlarmParser::compact()
     m_steps += m_buffer.size() - keep;
     m_buffer.remove(0, keep);
     m_pos -= keep;
-    if (m_tag >= 0)
-        m_tag -= keep;
+    for (int *at : {&m_tag, &m_skipTag, &m_restart, &m_rescanned})
+        if (*at >= 0)
+            *at -= keep;
     if (m_message >= 0) {
         m_message -= keep;
         m_rootName -= keep;

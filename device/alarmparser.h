@@ -10,7 +10,10 @@
 // byte at a time costs what the same bytes cost at once. A message that never
 // closes is given up at the next message start (an XML declaration, or a
 // start tag named like its own root element); bytes that form no message
-// within the capacity are dropped.
+// within the capacity are dropped. A comment or CDATA section that never
+// closes is given up the same way: at a declaration inside it, or at a whole
+// element named like the root (its start tag is then where the next message
+// begins).
 class AlarmParser
 {
 public:
@@ -42,6 +45,8 @@ private:
     void openMessage(int start, int nameEnd, int end, bool empty, QList<QByteArray> *out);
     void compact();
     void reset();
+    void skipped(int i);
+    bool nameAt(int at, int end) const;
 
     enum class Skip { None, Comment, CData };
 
@@ -49,8 +54,11 @@ private:
     int m_pos = 0;  // next byte to look at
     int m_tag = -1; // the '<' of a tag not closed yet
     Skip m_skip = Skip::None;
-    int m_message = -1; // the '<' of the open message's root element
-    int m_rootName = 0; // offset and length of that element's name
+    int m_skipTag = -1;   // the last '<' inside the skipped section
+    int m_restart = -1;   // the first start tag named like the root inside it
+    int m_rescanned = -1; // the end of the bytes last scanned a second time
+    int m_message = -1;   // the '<' of the open message's root element
+    int m_rootName = 0;   // offset and length of that element's name
     int m_rootNameSize = 0;
     int m_depth = 0;
     int m_dropped = 0;

@@ -149,6 +149,18 @@ private slots:
         QTest::newRow("markup in comment and CDATA")
             << QByteArray("<r><!-- <r> --><![CDATA[</r><r>]]></r>")
             << QByteArrayList{"<r><!-- <r> --><![CDATA[</r><r>]]></r>"} << QByteArray();
+        const QByteArray motion = AlarmEndpoint::message("1", "MOTION");
+        const QByteArray motionRoot = motion.mid(motion.indexOf("<response>"));
+        const QByteArrayList both = {motionRoot, pirRoot.first()};
+        QTest::newRow("unclosed comment, then messages") << "<response><!-- x" + motion + pir << both << QByteArray();
+        QTest::newRow("unclosed comment, then roots only")
+            << "<response><!-- x" + motionRoot + pirRoot.first() << both << QByteArray();
+        QTest::newRow("unclosed CDATA, then messages")
+            << "<response><![CDATA[ <x>" + motion + pir << both << QByteArray();
+        QTest::newRow("unclosed CDATA, then roots only")
+            << "<response><![CDATA[ x" + motionRoot + pirRoot.first() << both << QByteArray();
+        QTest::newRow("closed comment holding a whole root")
+            << QByteArray("<r><!-- <r>x</r> --></r>") << QByteArrayList{"<r>x</r>"} << QByteArray();
         QTest::newRow("empty roots, stray end tag")
             << QByteArray("</x>text<r/><s a='1'/>") << QByteArrayList{"<r/>", "<s a='1'/>"} << QByteArray();
     }
