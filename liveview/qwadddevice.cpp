@@ -1,6 +1,7 @@
 #include "liveview/qwadddevice.h"
 
 #include "app/core/database.h"
+#include "device/deviceaddress.h"
 #include "device/qcnoconoption.h"
 #include "liveview/livetext.h"
 #include "liveview/qwdeviceform.h"
@@ -85,6 +86,12 @@ void qwAddDevice::onAddAll()
     const QList<Found> found = m_found;
     bool skipped = false;
     for (const Found &d : found) {
+        // A search answer is anyone's on the LAN: its address gets the same
+        // check as a typed one.
+        if (!deviceaddress::isAcceptable(d.address)) {
+            qWarning().noquote() << "found device not added, its address is not one:" << d.address.left(64);
+            continue;
+        }
         if (m_isListed && m_isListed(d.address)) {
             skipped = true;
             continue;

@@ -1,6 +1,7 @@
 #include "liveview/qwdeviceform.h"
 
 #include "device/cameradevice.h"
+#include "device/deviceaddress.h"
 #include "liveview/livetext.h"
 #include "platform/widgets/qipaddressedit.h"
 
@@ -116,23 +117,12 @@ void qwDeviceForm::setValues(const QString &name, const QString &address, int co
 
 bool qwDeviceForm::isIpv4(const QString &text)
 {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    for (const QString &p : parts) {
-        bool ok = false;
-        const int v = p.toInt(&ok);
-        if (!ok || p.isEmpty() || p.size() > 3 || v < 0 || v > 255)
-            return false;
-    }
-    return true;
+    return deviceaddress::isIpv4(text);
 }
 
 bool qwDeviceForm::isIdentifier(const QString &text)
 {
-    // P2P identifiers are letters, digits and dashes without dots.
-    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9-]{6,64}$"));
-    return re.match(text).hasMatch();
+    return deviceaddress::isIdentifier(text);
 }
 
 QString qwDeviceForm::checkInput() const

@@ -5,6 +5,7 @@
 #include "app/core/loghelper.h"
 #include "app/core/pagelog.h"
 #include "app/widgets/statusbutton.h"
+#include "device/deviceaddress.h"
 #include "liveview/livetext.h"
 #include "liveview/qcdevicewindows.h"
 #include "liveview/qcliveactions.h"
@@ -1049,6 +1050,13 @@ void qwLiveView::loadDeviceList()
             delete device;
             break;
         }
+        // A row written by hand or by an older version may hold anything.
+        if (!deviceaddress::isAcceptable(device->address)) {
+            qWarning().noquote() << "stored device skipped, its address is not one:" << device->devname
+                                 << device->address.left(64);
+            delete device;
+            continue;
+        }
         addCameraItem(device->devname, device->address, 0);
         m_devices.append(device);
         if (m_streamServer)
@@ -1128,7 +1136,7 @@ void qwLiveView::onAddDevManual()
 void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString addtype, QString port, QString username,
                                       QString password, int mode)
 {
-    if (m_addMode != 1)
+    if (m_addMode != 1 || !deviceaddress::isAcceptable(devip))
         return;
     if (rowOfAddress(devip) >= 0) {
         if (mode == 0)
@@ -1174,6 +1182,8 @@ void qwLiveView::modifyDevice(int row)
 void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtype, QString port, QString username,
                                       QString password, qlonglong devindex)
 {
+    if (!deviceaddress::isAcceptable(devip))
+        return;
     const int same = rowOfAddress(devip);
     if (same >= 0 && m_devices[same]->indexid != devindex) {
         showDeviceExists();
@@ -1241,7 +1251,7 @@ void qwLiveView::openDeviceSettings(int row)
 void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString username, QString password)
 {
     QObject *window = sender();
-    if (!window || !window->property("deviceIndex").isValid())
+    if (!window || !window->property("deviceIndex").isValid() || !deviceaddress::isAcceptable(ipaddr))
         return;
     const int row = rowOfIndexId(window->property("deviceIndex").toLongLong());
     qDebug() << "--------Current list row is:" << row << "--------";

@@ -1,5 +1,6 @@
 #include "media/qccamerautil.h"
 
+#include "device/deviceaddress.h"
 #include "media/recordnames.h"
 
 #include <QDebug>
@@ -298,7 +299,10 @@ QString qcCameraUtil::snapshotPath(const QString &captureRoot, const QString &ip
 {
     const QDate d = now.date();
     const QTime t = now.time();
-    const QString folder = captureRoot + QLatin1Char('/') + recordnames::dayFolder(d) + QLatin1Char('/') + ip;
+    const QString device = deviceaddress::folderName(ip);
+    if (device.isEmpty())
+        return QString();
+    const QString folder = captureRoot + QLatin1Char('/') + recordnames::dayFolder(d) + QLatin1Char('/') + device;
 
     QString extension;
     if (format == CLivePlayer::kSnapshotJpg)
@@ -330,6 +334,8 @@ bool qcCameraUtil::snapshot(const QString &captureRoot, const QString &ip)
     static const platform::SystemClock systemClock;
     const QDateTime now = (m_clock ? m_clock : &systemClock)->now();
     const QString path = snapshotPath(captureRoot, ip, m_snapshotFormat, now);
+    if (path.isEmpty())
+        return false;
     createDir(path.left(path.lastIndexOf(QLatin1Char('/'))));
     return m_player->requestSnapshot(path);
 }

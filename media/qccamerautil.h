@@ -57,7 +57,7 @@ public:
 
     bool snapshot(const QString &captureRoot, const QString &ip);
     // The file a manual snapshot of this moment goes to; empty name part for
-    // an unknown format.
+    // an unknown format, empty when the address is no folder name.
     static QString snapshotPath(const QString &captureRoot, const QString &ip, int format, const QDateTime &now);
 
     void setZoomEnabled(bool on);

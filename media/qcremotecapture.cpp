@@ -1,5 +1,6 @@
 #include "media/qcremotecapture.h"
 
+#include "device/deviceaddress.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
 
@@ -225,7 +226,10 @@ QString qcRemoteCapture::makeCaptureFileName(const QString &root, const QString 
 {
     const QDate d = at.date();
     const QTime t = at.time();
-    const QString folder = root + QLatin1Char('/') + recordnames::dayFolder(d) + QLatin1Char('/') + ip;
+    const QString device = deviceaddress::folderName(ip);
+    if (device.isEmpty())
+        return QString();
+    const QString folder = root + QLatin1Char('/') + recordnames::dayFolder(d) + QLatin1Char('/') + device;
     if (!QDir().mkpath(folder))
         return QString();
     const QStringList parts = ip.split(QLatin1Char('.'));

@@ -63,7 +63,7 @@ public:
     // The JPEG inside a whole reply; empty when the reply holds no picture.
     static QByteArray pictureOf(const QByteArray &reply);
     // The picture's file under root for a capture at `at` (folder created);
-    // empty when the folder cannot be made.
+    // empty when the folder cannot be made or the address is no folder name.
     static QString makeCaptureFileName(const QString &root, const QString &ip, quint32 type, const QDateTime &at,
                                        int msecsRaise = 0);
     // Writes the picture into a new file; a name already taken (a second

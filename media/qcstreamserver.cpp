@@ -1,6 +1,7 @@
 #include "media/qcstreamserver.h"
 
 #include "app/core/cgiutil.h"
+#include "device/deviceaddress.h"
 #include "device/qcaudiocapture.h"
 #include "media/qcdiskmanager.h"
 #include "media/qcstreamutil.h"
@@ -178,9 +179,10 @@ void qcStreamServer::setAlarmTiming(const AlarmTiming &timing)
 QString qcStreamServer::recordPathLocked(const QString &address, int kind)
 {
     const QString name = recordnames::initialName(address, kind);
-    if (m_recordRoot.isEmpty() || name.isEmpty())
+    const QString device = deviceaddress::folderName(address);
+    if (m_recordRoot.isEmpty() || name.isEmpty() || device.isEmpty())
         return QString();
-    const QString folder = m_recordRoot + '/' + recordnames::dayFolder(platform::localNow().date()) + '/' + address;
+    const QString folder = m_recordRoot + '/' + recordnames::dayFolder(platform::localNow().date()) + '/' + device;
     if (!QDir().mkpath(folder))
         return QString();
     return folder + '/' + name;

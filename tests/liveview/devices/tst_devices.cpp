@@ -138,6 +138,58 @@ private slots:
         qputenv("ARDO_DISCOVERY_TARGET", "127.0.0.1:9");
     }
 
+    // Every road that adds or changes a device takes only an IPv4 address or
+    // a P2P identifier: a LAN search answer or a stored row may hold a path.
+    void addressCheckOnEveryRoad_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("accepted");
+        for (const char *road : {"add", "add all", "modify", "stored"}) {
+            QTest::addRow("%s, IPv4", road) << road << "127.0.0.9" << true;
+            QTest::addRow("%s, escaping path", road) << road << "../../../escape-a" << false;
+            QTest::addRow("%s, separator", road) << road << "abc/defgh" << false;
+            QTest::addRow("%s, part over 255", road) << road << "127.0.0.256" << false;
+        }
+        // Identifiers only where the type keeps them on the loopback stand-in.
+        QTest::newRow("add, identifier") << "add"
+                                         << "ABCD-123456-XYZ" << true;
+        QTest::newRow("stored, identifier") << "stored"
+                                            << "ABCD-123456-XYZ" << true;
+        QTest::newRow("stored, identifier too short") << "stored"
+                                                      << "ABCDE" << false;
+    }
+    void addressCheckOnEveryRoad()
+    {
+        QFETCH(QString, road);
+        QFETCH(QString, address);
+        QFETCH(bool, accepted);
+        _st_device_item stored;
+        stored.devname = "camX";
+        stored.address = road == "stored" ? address : QString("127.0.0.8");
+        stored.port = "1";
+        stored.devtype = "LOOPP2P";
+        if (road == "stored" || road == "modify")
+            QVERIFY(g_database->addDevice(stored) >= 1);
+        qwLiveView page;
+        if (road == "add") {
+            page.onAddDevManual();
+            page.onCameraOptionResult("camX", address, "LOOPP2P", "1", "admin", "1234", 0);
+        } else if (road == "add all") {
+            page.onAddDevManual();
+            auto *dialog = page.findChild<qwAddDevice *>();
+            dialog->addFound({"camX", address, "1", "IPC", "00:12:34:56:78:9A"});
+            dialog->addAllButton()->click();
+        } else if (road == "modify") {
+            page.onCameraModifyResult("camX", address, 0, "1", "admin", "1234", page.devices().at(0)->indexid);
+        }
+        QStringList addresses;
+        for (const _st_device_item *d : page.devices())
+            addresses << d->address;
+        QCOMPARE(addresses.contains(address), accepted);
+        QCOMPARE(page.streamServer()->unitFor(address) != nullptr, accepted);
+    }
+
     // A refused insert or deletion changes nothing and is logged as abnormal.
     void refusedWrite_data()
     {

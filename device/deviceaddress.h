@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// What a device address may be, wherever a device is added or changed: a
+// dotted IPv4 address or a P2P identifier. The address also names the
+// device's folders under the record and picture roots.
+namespace deviceaddress {
+
+// "192.168.1.20": four parts of one to three digits, each 0-255.
+bool isIpv4(const QString &text);
+// Letters, digits and dashes, 6 to 64 of them.
+bool isIdentifier(const QString &text);
+// The minimum every road that adds or changes a device checks.
+bool isAcceptable(const QString &text);
+
+// The address as the name of its folder; empty when it is not one folder
+// name (empty, a path separator, or "..").
+QString folderName(const QString &address);
+
+} // namespace deviceaddress
