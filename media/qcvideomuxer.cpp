@@ -226,6 +226,8 @@ void qcVideoMuxer::run()
     item.kindFlags = recordnames::reclistKindFlags(m_kind);
     if (!folder.isEmpty()) {
         recordindex::FolderLocker lock(folder);
+        // The offset is where this recording's first record goes.
+        recordindex::cutTornTails(folder);
         kfindex.setFileName(recordindex::kfindexPath(folder));
         if (kfindex.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             item.kfindexOffset = uint32_t(kfindex.size());

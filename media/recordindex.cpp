@@ -108,6 +108,44 @@ QList<ListRecord> readReclist(const QString &folder, bool *torn)
     return out;
 }
 
+namespace {
+
+// The length of an index file up to the end of its last whole record, as
+// the readers find the records.
+qint64 wholeLength(const QString &folder, bool kfindex, qint64 size)
+{
+    if (!kfindex)
+        return size - size % _st_reclist_item::kSize;
+    const QList<KfRecord> records = readKfindex(folder);
+    return records.isEmpty() ? 0 : records.last().position + _st_kfindex_item::kSize;
+}
+
+} // namespace
+
+void cutTornTails(const QString &folder)
+{
+    for (const bool kfindex : {true, false}) {
+        const QString path = kfindex ? kfindexPath(folder) : reclistPath(folder);
+        const qint64 size = QFileInfo(path).size();
+        // Beyond what the readers look at, nothing can be told.
+        if (size <= 0 || size > kMaxIndexBytes)
+            continue;
+        const qint64 whole = wholeLength(folder, kfindex, size);
+        if (whole < size && QFile::resize(path, whole))
+            qDebug().noquote() << "torn index record cut back:" << path << size << "->" << whole << "bytes";
+    }
+}
+
+qint64 keyRangeEnd(const _st_reclist_item &item, qint64 kfindexBytes)
+{
+    if (item.kfindexOffset == _st_reclist_item::kNoIndex || qint64(item.kfindexOffset) > kfindexBytes)
+        return -1;
+    const qint64 room = (kfindexBytes - qint64(item.kfindexOffset)) / _st_kfindex_item::kSize;
+    if (item.kfindexCount > uint64_t(room))
+        return -1;
+    return qint64(item.kfindexOffset) + qint64(item.kfindexCount) * _st_kfindex_item::kSize;
+}
+
 bool appendBytes(int fd, const QByteArray &bytes, int *error)
 {
     struct stat st;
@@ -202,6 +240,7 @@ bool listRecording(const QString &folder, const QString &path, _st_reclist_item 
     FolderLocker lock(folder);
     if (!QFileInfo::exists(path))
         return true;
+    cutTornTails(folder);
     if (item.kfindexOffset != _st_reclist_item::kNoIndex) {
         QFile kf(kfindexPath(folder));
         if (kf.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
@@ -217,6 +256,7 @@ bool listRecording(const QString &folder, const QString &path, _st_reclist_item 
 bool recoverAfterJump(const QString &folder, qint64 restart, const QString &justEnded)
 {
     FolderLocker lock(folder);
+    cutTornTails(folder);
     QFile kf(kfindexPath(folder));
     QFile rl(reclistPath(folder));
     if (!kf.open(QIODevice::ReadWrite | QIODevice::Unbuffered) ||
@@ -259,10 +299,9 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
     }
     QByteArray keepIndex;
     // Only a range that lies within kfindex carries its key frames.
-    const qint64 keepBytes = qint64(keep.kfindexCount) * _st_kfindex_item::kSize;
-    if (keeping && keep.kfindexOffset != _st_reclist_item::kNoIndex &&
-        qint64(keep.kfindexOffset) + keepBytes <= kbytes.size())
-        keepIndex = kbytes.mid(int(keep.kfindexOffset), int(keepBytes));
+    const qint64 keepEnd = keeping ? keyRangeEnd(keep, kbytes.size()) : -1;
+    if (keepEnd >= 0)
+        keepIndex = kbytes.mid(int(keep.kfindexOffset), int(keepEnd - keep.kfindexOffset));
 
     if (kcut >= 0) {
         if (!kf.resize(kcut))
@@ -331,6 +370,14 @@ bool repairFile(const QString &folder, const QString &fileName, bool rename)
         QFile f(path);
         if (!f.open(QIODevice::ReadWrite))
             return false;
+        // A crash between the rename and the first frame: too short for the
+        // header, no frame to keep, and without an end time in its name the
+        // disk guard would never delete it.
+        if (f.size() < _st_recfile_header::kSize && recordnames::parseName(fileName).unfinished) {
+            qDebug().noquote() << "record file shorter than its header deleted:" << path;
+            f.close();
+            return QFile::remove(path);
+        }
         scan = recordio::scan(f);
         if (!scan.readable || scan.badRecord) {
             qDebug().noquote() << "record file left as it is, it does not read:" << path;
@@ -380,6 +427,7 @@ int repairFolder(const QString &folder)
     FolderLocker lock(folder);
     QDir dir(folder);
     QFile::remove(reclistPath(folder) + QStringLiteral(".tmp"));
+    cutTornTails(folder);
     // Names only: a folder of finished, listed recordings needs no stat.
     const QStringList files = dir.entryList({QStringLiteral("*.zmf")}, QDir::Files);
     if (files.isEmpty())

@@ -57,6 +57,17 @@ QList<KfRecord> readKfindex(const QString &folder, bool *torn = nullptr);
 // than a record.
 QList<ListRecord> readReclist(const QString &folder, bool *torn = nullptr);
 
+// Cuts both index files back to their last whole record. A crash or a full
+// disk in the middle of an append leaves a torn record at the end, and every
+// record appended after it would be misaligned and unreadable. Every
+// appender calls this first; caller holds the folder lock.
+void cutTornTails(const QString &folder);
+
+// The end of a list record's key-frame range in a kfindex of kfindexBytes;
+// -1 when it has no range or the range runs past the end. A corrupt count
+// is compared before anything is multiplied.
+qint64 keyRangeEnd(const _st_reclist_item &item, qint64 kfindexBytes);
+
 // Appends bytes to the end of an index file opened for writing; a short
 // write is cut back. Caller holds the folder lock.
 bool appendBytes(int fd, const QByteArray &bytes, int *error = nullptr);
@@ -102,8 +113,9 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
 bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames);
 
 // The start-up repair of every folder under root (except the backup trees):
-// finalises and lists recordings a crash left unfinished. Returns the number
-// of files repaired.
+// cuts torn index tails back, deletes unfinished files too short to hold a
+// frame, finalises and lists recordings a crash left unfinished. Returns the
+// number of files repaired.
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
 

@@ -105,8 +105,8 @@ QStringList checkRecord(const QString &folder, const _st_reclist_item &item, con
         return {"its file does not read"};
     const recordindex::Summary s = recordindex::summarise(scan);
     if (item.kfindexOffset != _st_reclist_item::kNoIndex) {
-        const qint64 end = qint64(item.kfindexOffset) + qint64(item.kfindexCount) * _st_kfindex_item::kSize;
-        if (end > kfindex.size()) {
+        const qint64 end = recordindex::keyRangeEnd(item, kfindex.size());
+        if (end < 0) {
             problems << "its kfindex range runs past the end of kfindex";
         } else {
             for (qint64 at = item.kfindexOffset; at < end; at += _st_kfindex_item::kSize) {
@@ -183,9 +183,9 @@ int dumpIndex(const QString &folder)
         for (const QString &p : problems)
             out("    PROBLEM: " + p);
         bad += problems.isEmpty() ? 0 : 1;
+        const qint64 end = recordindex::keyRangeEnd(it, kfindex.size());
         for (int i = 0; i < keys.size(); ++i)
-            if (it.kfindexOffset != _st_reclist_item::kNoIndex && keys[i].position >= qint64(it.kfindexOffset) &&
-                keys[i].position < qint64(it.kfindexOffset) + qint64(it.kfindexCount) * _st_kfindex_item::kSize)
+            if (end >= 0 && keys[i].position >= qint64(it.kfindexOffset) && keys[i].position < end)
                 covered[i] = true;
     }
     for (const QString &f : files)

@@ -334,6 +334,65 @@ private slots:
         QCOMPARE(t.keyFramesThrough(item).size(), 5);
     }
 
+    // A recording starting after a crash that tore the last index record:
+    // its records go after the last whole one.
+    void tornIndexTailBeforeARecording_data()
+    {
+        QTest::addColumn<bool>("reclist");
+        QTest::newRow("reclist") << true;
+        QTest::newRow("kfindex") << false;
+    }
+    void tornIndexTailBeforeARecording()
+    {
+        QFETCH(bool, reclist);
+        RecorderTest t;
+        Stream s;
+        s.push(60);
+        QCOMPARE(t.record(s, 0).size(), 1);
+        const QString torn = reclist ? recordindex::reclistPath(t.folder) : recordindex::kfindexPath(t.folder);
+        const QByteArray whole = [&] {
+            QFile f(torn);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        {
+            QFile f(torn);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write(whole.right(reclist ? _st_reclist_item::kSize : _st_kfindex_item::kSize).left(20));
+        }
+        Stream later;
+        later.ts = s.ts + 1000;
+        later.push(60);
+        QCOMPARE(t.record(later, 0).size(), 1);
+        const Recording r = t.read();
+        QCOMPARE(r.list.size(), 2);
+        QCOMPARE(QFileInfo(recordindex::kfindexPath(t.folder)).size(), r.index.size() * _st_kfindex_item::kSize);
+        QVERIFY(consistent(t.folder));
+        QCOMPARE(t.keyFramesThrough(r.list.last().item).size(), 3);
+    }
+
+    // A list record whose key-frame count is corrupt (2^59 + 1 records, more
+    // bytes than a signed 64-bit number holds): a range past the end of
+    // kfindex, for the recovery after a jump and for the record-file tool.
+    void oversizedKeyCount()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(60);
+        QCOMPARE(t.record(s, 0).size(), 1);
+        _st_reclist_item item = t.read().list.first().item;
+        item.kfindexCount = (uint64_t(1) << 59) + 1;
+        QVERIFY(QFile::remove(recordindex::reclistPath(t.folder)));
+        QVERIFY(recordindex::appendToFile(recordindex::reclistPath(t.folder), item.toBytes()));
+        QByteArray out;
+        QCOMPARE(zmfdump({"--index", t.folder}, &out), 1);
+        QVERIFY2(out.contains("its kfindex range runs past the end of kfindex"), out.constData());
+        QVERIFY(recordindex::recoverAfterJump(t.folder, item.end, item.name));
+        const Recording r = t.read();
+        QCOMPARE(r.list.size(), 1);
+        QCOMPARE(r.list.first().item.kfindexCount, uint64_t(0));
+        QVERIFY(consistent(t.folder));
+    }
+
     void midnightWrapIsADateChange()
     {
         RecorderTest t;

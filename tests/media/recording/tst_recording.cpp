@@ -2,7 +2,10 @@
 #include "zmfdump.h"
 
 #include "devicesim/protocols.h"
+#include "media/cliveplayer.h"
+#include "media/qccamerautil.h"
 #include "media/qccaptureserver.h"
+#include "media/qcremotecapture.h"
 #include "media/qcdiskmanager.h"
 #include "media/qcrecordfile.h"
 #include "media/qcstreamserver.h"
@@ -371,6 +374,116 @@ private slots:
         QCOMPARE(list.at(0).item.frameRate, 25);
         QCOMPARE(QFileInfo(folder + '/' + files.at(3)).size(), 64 + 30 * 29);
         QVERIFY(mediatest::consistent(folder));
+    }
+
+    // A crash or a full disk in the middle of an index append leaves a torn
+    // record; the start-up pass cuts it back before it appends, so the
+    // recordings it lists after it read.
+    void tornIndexTailsAreCutBack_data()
+    {
+        QTest::addColumn<bool>("reclist");
+        QTest::addColumn<int>("listed");       // after the second pass
+        QTest::newRow("reclist") << true << 5; // the torn record's own file goes unlisted
+        QTest::newRow("kfindex") << false << 6;
+    }
+    void tornIndexTailsAreCutBack()
+    {
+        QFETCH(bool, reclist);
+        QFETCH(int, listed);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("20240101/10.0.0.5");
+        QVERIFY(QDir().mkpath(folder));
+        const QString prefix = folder + "/RECV1_TIMING_10-0-0-5_";
+        auto unfinished = [&](int hour) {
+            for (int i = 0; i < 3; ++i)
+                writeFrames(prefix + QString("%1-0%2-00-000_.zmf").arg(hour, 2, 10, QChar('0')).arg(i), 30,
+                            (hour * 60 + i) * 60000);
+        };
+        unfinished(8);
+        QCOMPARE(recordindex::repairFolder(folder), 3);
+        if (reclist) {
+            QVERIFY(QFile::resize(recordindex::reclistPath(folder), 3 * _st_reclist_item::kSize - 1));
+        } else {
+            _st_kfindex_item k;
+            k.timestamp = 28800000;
+            append(recordindex::kfindexPath(folder), k.toBytes().left(20));
+        }
+        unfinished(9);
+        QCOMPARE(recordindex::repairFolder(folder), 3);
+        bool listTorn = true, indexTorn = true;
+        QCOMPARE(recordindex::readReclist(folder, &listTorn).size(), listed);
+        const auto keys = recordindex::readKfindex(folder, &indexTorn);
+        QVERIFY(!listTorn && !indexTorn);
+        QCOMPARE(QFileInfo(recordindex::kfindexPath(folder)).size(), keys.size() * _st_kfindex_item::kSize);
+        QVERIFY(mediatest::consistent(folder));
+    }
+
+    // A crash between the rename and the first frame leaves a start-only
+    // name on a file too short to hold a frame: deleted, or the disk guard,
+    // which needs an end time, would keep it for ever.
+    void tinyUnfinishedFiles_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("header"); // the start of a real header, or bytes that do not read
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("empty") << 0 << true << false;
+        QTest::newRow("part of a header") << 40 << true << false;
+        QTest::newRow("one byte short of a header") << 63 << true << false;
+        QTest::newRow("short, does not read") << 63 << false << false;
+        QTest::newRow("header size, does not read") << 64 << false << true;
+    }
+    void tinyUnfinishedFiles()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, header);
+        QFETCH(bool, kept);
+        QTemporaryDir dir;
+        const QString name = dir.filePath("RECV1_ALARM_10-0-0-5_08-00-00-000_.zmf");
+        if (header)
+            writeFrames(name, 1, 28800000);
+        else
+            append(name, QByteArray(size, '\x5a'));
+        QVERIFY(QFile::resize(name, size));
+        QCOMPARE(recordindex::repairFolder(dir.path()), kept ? 0 : 1);
+        QCOMPARE(QFileInfo::exists(name), kept);
+        QVERIFY(mediatest::consistent(dir.path()));
+    }
+
+    // The record, snapshot and capture paths take the device's folder name
+    // from its address; an address that is no folder name gives no path.
+    void folderNamesStayUnderTheirRoots_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("good");
+        QTest::newRow("IPv4") << "10.0.0.5" << true;
+        QTest::newRow("identifier") << "ABCD-123456-XYZ" << true;
+        QTest::newRow("parent folders") << "../../../escape-a" << false;
+        QTest::newRow("dots alone") << ".." << false;
+        QTest::newRow("slash") << "a/b" << false;
+        QTest::newRow("backslash") << "a\\b" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void folderNamesStayUnderTheirRoots()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, good);
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s(false);
+        // Three folders up from a day folder is still inside the test's own.
+        const QString root = s.dir.path() + "/a/b";
+        QVERIFY(s.server.setLocalConfig(root, root, 60, 1, 2, 1, 5, 30, 1, 1));
+        const QString pictures = root + "/CaptureFile";
+        const QString folder = "/20240101/" + address + '/';
+        const QStringList paths = {
+            s.server.buildRecordPath(address, 26),
+            qcCameraUtil::snapshotPath(pictures, address, CLivePlayer::kSnapshotJpg, kMonday8),
+            qcRemoteCapture::makeCaptureFileName(pictures, address, qcRemoteCapture::kTimedCapture, kMonday8)};
+        for (const QString &path : paths) {
+            QCOMPARE(path.isEmpty(), !good);
+            QVERIFY2(path.isEmpty() || (path.startsWith(root) && path.contains(folder)), qPrintable(path));
+        }
+        QVERIFY(!QFileInfo::exists(s.dir.path() + "/a/escape-a"));
     }
 
     void ownedServicesLiveAndEndWithTheService()
