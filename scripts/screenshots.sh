@@ -32,9 +32,14 @@ export QT_QPA_PLATFORM=xcb
 (cd "$run" && exec "$client") >"$out/client.log" 2>&1 &
 pid=$!
 
-window() { # name -> window id, waiting up to 30 s
-  local id=""
-  for _ in $(seq 300); do
+# The sanitizer build's client unwinds every allocation exactly (the leak
+# suppressions need whole stacks): its main window takes seconds to build, and
+# minutes on a machine loaded several times over. The polls are bounded in
+# seconds for that machine, whatever each look costs.
+bound=${ARDO_SHOTS_BOUND:-240}
+window() { # name -> window id, once it is visible
+  local id="" end=$((SECONDS + bound))
+  while [ $SECONDS -lt $end ]; do
     id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1 || true)
     [ -n "$id" ] && { echo "$id"; return 0; }
     kill -0 "$pid" 2>/dev/null || return 1
@@ -42,10 +47,41 @@ window() { # name -> window id, waiting up to 30 s
   done
   return 1
 }
-painted() { # id -> waits up to 20 s until the window shows more than black
-  for _ in $(seq 100); do
-    mean=$(import -window "$1" -colorspace Gray -format '%[fx:mean]' info: 2>/dev/null || echo 0)
-    awk -v m="$mean" 'BEGIN { exit !(m > 0.02) }' && return 0
+gone() { # id -> once the window is no longer visible
+  local end=$((SECONDS + bound))
+  while [ $SECONDS -lt $end ]; do
+    xdotool search --onlyvisible --name . 2>/dev/null | grep -qx "$1" || return 0
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+look() { # id -> a checksum of what the window shows, and its mean grey
+  import -window "$1" -colorspace Gray -format '%#,%[fx:mean]' info: 2>/dev/null || echo "-,0"
+}
+painted() { # id -> once the window shows more than black
+  local end=$((SECONDS + bound)) now
+  while [ $SECONDS -lt $end ]; do
+    now=$(look "$1")
+    awk -v m="${now#*,}" 'BEGIN { exit !(m > 0.02) }' && return 0
+    sleep 0.2
+  done
+  return 1
+}
+steady() { # id -> once two looks in a row agree (the paint is finished)
+  local end=$((SECONDS + bound)) last="" now
+  while [ $SECONDS -lt $end ]; do
+    now=$(look "$1")
+    [ "$now" = "$last" ] && return 0
+    last=$now
+    sleep 0.2
+  done
+  return 1
+}
+changed() { # id look -> once the window shows something else (its clock ticked)
+  local end=$((SECONDS + bound))
+  while [ $SECONDS -lt $end ]; do
+    [ "$(look "$1")" != "$2" ] && return 0
     sleep 0.2
   done
   return 1
@@ -58,7 +94,7 @@ geometry() { # id -> "x y w h"
 login=$(window Login) || { echo "the login dialog did not appear" >&2; cat "$out/client.log" >&2; exit 1; }
 # On a busy machine the window is mapped well before its first paint.
 painted "$login" || { echo "the login dialog was never painted" >&2; exit 1; }
-sleep 0.5
+steady "$login" || { echo "the login dialog's paint never settled" >&2; exit 1; }
 import -window root "$out/login.png"
 geometry "$login" > "$out/login.geometry"
 
@@ -67,19 +103,26 @@ xdotool type --delay 30 admin
 xdotool key Tab
 xdotool type --delay 30 admin
 xdotool key Return
+# The dialog hides as soon as it takes the login; the main window is built
+# after that.
+gone "$login" || { echo "the typed login did not reach the login dialog" >&2; cat "$out/client.log" >&2; exit 1; }
 
 main=$(window "ARDO Client") || { echo "the main window did not appear" >&2; cat "$out/client.log" >&2; exit 1; }
 painted "$main" || { echo "the main window was never painted" >&2; exit 1; }
-sleep 1.5 # the clock has ticked
+changed "$main" "$(look "$main")" || { echo "the main window's clock never ticked" >&2; exit 1; }
 import -window root "$out/mainwindow.png"
 read -r x y w h < <(geometry "$main")
 echo "$x $y $w $h" > "$out/mainwindow.geometry"
 
-# The title bar's close button ends the client.
-xdotool mousemove --sync $((x + w - 24)) $((y + 14)) click 1
-for _ in $(seq 200); do
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
+# The title bar's close button ends the client; a click before the title bar
+# takes clicks is lost, so it clicks again until the client has ended.
+end=$((SECONDS + bound))
+while kill -0 "$pid" 2>/dev/null && [ $SECONDS -lt $end ]; do
+  xdotool mousemove --sync $((x + w - 24)) $((y + 14)) click 1 2>/dev/null || true
+  for _ in $(seq 30); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
 done
 if kill -0 "$pid" 2>/dev/null; then
   echo "the client did not end after its close button" >&2
