@@ -186,15 +186,18 @@ private slots:
             QElapsedTimer t;
             t.start();
             sim.protocols.alarm->push(devicesim::AlarmEndpoint::message("1", "MOTION"));
-            QTRY_VERIFY_WITH_TIMEOUT(count(captures, "PICV1_ALARM_127-0-0-22_*.jpg") > before, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(count(captures, "PICV1_ALARM_127-0-0-22_*.jpg") > before, 30000);
             delays << t.elapsed();
-            QTRY_VERIFY_WITH_TIMEOUT(count(captures, "PICV1_ALARM_127-0-0-22_*.jpg") == before + 2, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(count(captures, "PICV1_ALARM_127-0-0-22_*.jpg") == before + 2, 30000);
         }
-        QCOMPARE(alarms.size(), 2 * repeat);
+        // The stream service's thread queues the two list entries to the page
+        // after it handed the pictures to the capture thread: on a loaded
+        // machine the pictures can be stored before the page has them.
+        QTRY_COMPARE_WITH_TIMEOUT(alarms.size(), 2 * repeat, 30000);
         QCOMPARE(alarms.at(0).mid(0, 4), (QVariantList{"127.0.0.22", "camC", 65, 2}));
         QCOMPARE(alarms.at(1).mid(0, 4), (QVariantList{"127.0.0.22", "camC", 65, 1}));
-        QTRY_VERIFY_WITH_TIMEOUT(count(records, "RECV1_ALARM_127-0-0-22_*.zmf") == 1, 5000);
-        QTRY_VERIFY(page.viewToolbar(0)->recordingLabel()->isVisibleTo(&page));
+        QTRY_VERIFY_WITH_TIMEOUT(count(records, "RECV1_ALARM_127-0-0-22_*.zmf") == 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(page.viewToolbar(0)->recordingLabel()->isVisibleTo(&page), 30000);
         std::sort(delays.begin(), delays.end());
         qInfo("push to first picture over %d alarms: median %lld ms, 95th percentile %lld ms", repeat,
               delays.at(delays.size() / 2), delays.at(qMin(delays.size() - 1, int(delays.size() * 0.95))));
