@@ -937,11 +937,15 @@ int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *
             }
             /* The DC of the whole block (i == 0, position 0) has context 0
              * of its own; the loop leaves position 0 to the code below. */
-            for (int nn = startN; nn > 0; nn--)
-                if (cabacDecodeDecisionT(e, &sigSt[sigCtx[nn]])) {
-                    sigPos[nSig++] = nn;
-                    infer = 0;
-                }
+            /* The flags are close to random: each position is written and
+             * kept by its flag's value, so no branch waits on the engine. */
+            const int nSigBefore = nSig;
+            for (int nn = startN; nn > 0; nn--) {
+                sigPos[nSig] = nn;
+                nSig += cabacDecodeDecisionT(e, &sigSt[sigCtx[nn]]);
+            }
+            if (nSig != nSigBefore)
+                infer = 0;
             if (startN >= 0) {
                 int sig = 1; /* inferred DC of a coded sub-block */
                 if (!infer) {
@@ -963,17 +967,19 @@ int32_t parseResidualCoding(H265D_DEC_OBJ *dec, H265D_SLICE_CTX *ctx, H265D_TU *
         int g1[16] = {0}, g2 = 0;
         int firstG1 = -1;
         const int numG1 = nSig < 8 ? nSig : 8;
+        /* Branch-free as well: a flag of 1 sets the context to 0, a 0 moves
+         * contexts 1 and 2 on by one; the first flag of 1 is found after. */
+        uint8_t *g1St = st + CTX_GREATER1 + ctxSet * 4 + (cIdx ? 16 : 0);
+        unsigned g1Mask = 0;
         for (int k = 0; k < numG1; k++) {
-            const int inc = ctxSet * 4 + greater1Ctx + (cIdx ? 16 : 0);
-            g1[k] = cabacDecodeDecisionT(e, &st[CTX_GREATER1 + inc]);
-            if (g1[k]) {
-                greater1Ctx = 0;
-                if (firstG1 < 0)
-                    firstG1 = k;
-            } else if (greater1Ctx > 0 && greater1Ctx < 3) {
-                greater1Ctx++;
-            }
+            const int g = cabacDecodeDecisionT(e, &g1St[greater1Ctx]);
+            g1[k] = g;
+            g1Mask |= (unsigned)g << k;
+            const int moved = greater1Ctx + ((unsigned)(greater1Ctx - 1) < 2u);
+            greater1Ctx = moved & (g - 1);
         }
+        if (g1Mask)
+            firstG1 = __builtin_ctz(g1Mask);
         if (firstG1 >= 0)
             g2 = cabacDecodeDecisionT(e, &st[CTX_GREATER2 + ctxSet + (cIdx ? 4 : 0)]);
         const int signHidden = signHidingAllowed && (sigPos[0] - sigPos[nSig - 1] > 3);
