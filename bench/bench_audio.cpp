@@ -32,6 +32,7 @@
 #include <cmath>
 #include <cstdio>
 #include <mutex>
+#include <signal.h>
 #include <time.h>
 #include <vector>
 
@@ -162,7 +163,8 @@ struct Recording
     }
     void stop()
     {
-        parec.terminate();
+        // SIGTERM, so that parec hands over what it still holds before it ends.
+        ::kill(pid_t(parec.processId()), SIGTERM);
         parec.waitForFinished(3000);
     }
     int windows() const { return pcm.size() / 2 / kWindow; }
