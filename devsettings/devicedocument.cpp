@@ -36,13 +36,7 @@ bool DeviceDocument::isValid() const
 
 QByteArray DeviceDocument::toText() const
 {
-    if (!m_valid)
-        return QByteArray();
-    TiXmlPrinter printer;
-    printer.SetIndent("    ");
-    printer.SetLineBreak("\n");
-    m_doc->RootElement()->Accept(&printer);
-    return QByteArray(printer.CStr(), int(printer.Size()));
+    return m_valid ? qcXmlHelper::print(m_doc->RootElement()) : QByteArray();
 }
 
 TiXmlElement *DeviceDocument::find(const char *name) const

@@ -245,16 +245,20 @@ bool qcXmlHelper::renameElement(const QString &name, const char *newName)
     return true;
 }
 
-QByteArray qcXmlHelper::toText() const
+QByteArray qcXmlHelper::print(const TiXmlElement *element)
 {
-    TiXmlElement *r = root();
-    if (!r)
+    if (!element)
         return QByteArray();
     TiXmlPrinter printer;
     printer.SetIndent("    ");
     printer.SetLineBreak("\n");
-    r->Accept(&printer);
+    element->Accept(&printer);
     return QByteArray(printer.CStr(), int(printer.Size()));
+}
+
+QByteArray qcXmlHelper::toText() const
+{
+    return print(root());
 }
 
 int qcXmlHelper::toText(char *out, int capacity) const

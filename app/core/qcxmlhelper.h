@@ -41,6 +41,8 @@ public:
     // the elements that follow it at the same level with theirs; never
     // upwards. Shared with the device request thread's reply accessors.
     static TiXmlElement *deepFind(TiXmlElement *start, const QByteArray &name);
+    // An element printed as toText() prints the root; empty for null.
+    static QByteArray print(const TiXmlElement *element);
 
     bool enterElement(const QString &name, bool fromRoot);
     bool getString(const QString &name, QString *text);
