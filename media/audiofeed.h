@@ -12,7 +12,6 @@ public:
     virtual ~qcAudioSink() = default;
     virtual bool start(int bufferSize) = 0;
     virtual int bytesFree() = 0;
-    virtual int periodSize() = 0;
     virtual qint64 write(const char *data, qint64 length) = 0;
     virtual QAudio::State state() = 0;
     virtual void setVolume(qreal volume) = 0;

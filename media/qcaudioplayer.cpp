@@ -203,7 +203,6 @@ public:
     // and starts (or restarts after an underrun) only with most of the
     // buffer filled, so whatever is free is written, however little.
     int bytesFree() override { return m_output.bytesFree(); }
-    int periodSize() override { return m_output.periodSize(); }
     qint64 write(const char *data, qint64 length) override { return m_device ? m_device->write(data, length) : -1; }
     QAudio::State state() override { return m_output.state(); }
     void setVolume(qreal volume) override

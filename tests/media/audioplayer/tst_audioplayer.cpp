@@ -90,12 +90,11 @@ QVector<QByteArray> audioFrames(const QByteArray &stream, bool adts)
     return frames;
 }
 
-// An output with scripted free space and period size that records writes.
+// An output with scripted free space that records writes.
 struct FakeOutput
 {
     std::mutex mutex;
     int free = 6144;
-    int period = 1024;
     QByteArray written;
     int writes = 0;
     qreal volume = -1.0;
@@ -113,11 +112,6 @@ public:
     {
         std::lock_guard<std::mutex> l(m_out->mutex);
         return m_out->free;
-    }
-    int periodSize() override
-    {
-        std::lock_guard<std::mutex> l(m_out->mutex);
-        return m_out->period;
     }
     qint64 write(const char *data, qint64 length) override
     {
@@ -157,7 +151,6 @@ public:
     explicit ClockedSink(int buffer) : m_buffer(buffer), m_step(buffer / 4), m_prebuf(buffer - buffer / 4) {}
     bool start(int) override { return true; }
     int bytesFree() override { return (m_buffer - m_fill) / m_step * m_step; }
-    int periodSize() override { return 320; }
     qint64 write(const char *data, qint64 length) override
     {
         const int n = int(qMin<qint64>(length, bytesFree()));

@@ -412,7 +412,6 @@ private:
             explicit Sink(std::atomic<int> *clears) : clears(clears) {}
             bool start(int) override { return true; }
             int bytesFree() override { return 1920; }
-            int periodSize() override { return 320; }
             qint64 write(const char *, qint64 n) override { return n; }
             QAudio::State state() override { return QAudio::ActiveState; }
             void setVolume(qreal) override {}
