@@ -32,20 +32,19 @@ static constexpr CabacEngineTables makeEngineTables()
 {
     CabacEngineTables t = {};
     for (int q = 0; q < 4; q++)
-        for (int s = 0; s < 128; s++)
-            t.rangeLps[q * 128 + s] = kRangeLps[s >> 1][q];
+        for (int s = 0; s < 128; s++) {
+            const int r = kRangeLps[s >> 1][q];
+            int n = 0;
+            while ((r << n) < 256)
+                n++;
+            t.rangeLps[q * 128 + s] = (uint8_t)r;
+            t.lpsShift[q * 128 + s] = (uint8_t)n;
+        }
     for (int s = 0; s < 128; s++) {
         const int p = s >> 1, m = s & 1;
         const int mpsNext = p < 62 ? p + 1 : p;
         t.transition[128 + s] = (uint8_t)(mpsNext * 2 + m);
         t.transition[127 - s] = (uint8_t)(kTransIdxLps[p] * 2 + (p == 0 ? 1 - m : m));
-    }
-    t.renorm[0] = 9;
-    for (int v = 1; v < 512; v++) {
-        int n = 0;
-        while ((v << n) < 256)
-            n++;
-        t.renorm[v] = (uint8_t)n;
     }
     return t;
 }

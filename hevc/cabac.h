@@ -63,14 +63,14 @@ typedef struct H265D_CABAC
 } H265D_CABAC;
 
 /* The engine's tables, laid out for its scaled representation: LPS ranges
- * twice per state (the state byte carries valMps), transitions addressed by
- * the state (MPS) or its complement (LPS), and the renormalisation shift of
- * each range. Constant: computed by the compiler. */
+ * twice per state (the state byte carries valMps), the renormalisation
+ * shift that each LPS range needs, and transitions addressed by the state
+ * (MPS) or its complement (LPS). Constant: computed by the compiler. */
 struct CabacEngineTables
 {
     uint8_t rangeLps[4 * 128];
+    uint8_t lpsShift[4 * 128];
     uint8_t transition[256];
-    uint8_t renorm[512];
 };
 extern const CabacEngineTables cabacTables;
 /* initValue per initType and context index. */
@@ -129,23 +129,34 @@ template <class E>
 inline int cabacDecodeDecisionT(E &e, uint8_t *state)
 {
     const uint32_t s = *state;
-    const uint32_t rLps = cabacTables.rangeLps[(e.range & 0xC0) * 2 + s];
+    const uint32_t i = (e.range & 0xC0) * 2 + s;
+    const uint32_t rLps = cabacTables.rangeLps[i];
     const uint32_t rMps = e.range - rLps;
     const uint32_t scaled = rMps << 17;
     uint32_t low = e.low;
     const uint32_t lps = (uint32_t)((int32_t)(scaled - 1 - low) >> 31);
     low -= scaled & lps;
     const uint32_t range = rMps ^ ((rMps ^ rLps) & lps);
-    /* MPS: transition[128 + s]; LPS: transition[127 - s] = transition[128 + ~s]. */
+    /* MPS: transition[128 + s]; LPS: transition[127 - s]. Both are read
+     * as soon as the state is, and the decided symbol only chooses: a bin
+     * that reuses the context waits for this store, and a lookup after the
+     * decision would lengthen that wait. */
     const int bin = (int)((s ^ lps) & 1);
-    *state = cabacTables.transition[128 + (int32_t)(s ^ lps)];
-    const uint32_t shift = cabacTables.renorm[range];
+    const uint32_t nextMps = cabacTables.transition[128 + s];
+    const uint32_t nextLps = cabacTables.transition[127 - s];
+    *state = (uint8_t)(nextMps ^ ((nextMps ^ nextLps) & lps));
+    /* The shift is known before the range is chosen, so no lookup of the
+     * new range lies on the chain from one bin to the next: rMps is at
+     * least 128, so an MPS shifts by one at most, and each LPS range's
+     * shift comes from the table beside it. */
+    const uint32_t mpsShift = (rMps >> 8) ^ 1;
+    const uint32_t shift = mpsShift ^ ((mpsShift ^ cabacTables.lpsShift[i]) & lps);
     e.range = range << shift;
     low <<= shift;
     if (!(low & 0xFFFF)) {
-        const int i = __builtin_ctz(low) - 16;
+        const int k = __builtin_ctz(low) - 16;
         const uint32_t x = (cabacByteT(e, 0) << 9) + (cabacByteT(e, 1) << 1) - 0xFFFF;
-        low += x << i;
+        low += x << k;
         cabacAdvance2T(e);
     }
     e.low = low;
