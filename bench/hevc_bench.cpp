@@ -491,7 +491,8 @@ int main(int argc, char **argv)
         printf("  other\n");
         for (const std::string &row : stageRows)
             printf("%s\n", row.c_str());
-        printf("(parse is the serial CABAC share that bounds what workers can gain)\n\n");
+        printf("(parse: the arithmetic decoding share; with four workers, rows of a stream without entry points\n"
+               "parse one after another, rows with them as a wavefront)\n\n");
     }
 
     std::vector<uint8_t> data;
