@@ -5,6 +5,7 @@
 // back from the X server; presents are counted per render surface.
 
 #include "app/widgets/basewindow.h"
+#include "app/core/cgiutil.h"
 #include "app/core/database.h"
 #include "app/shell/cmsclient.h"
 #include "app/widgets/qclabelex.h"
@@ -16,6 +17,7 @@
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwdeviceform.h"
+#include "liveview/qclivedevicerequests.h"
 #include "liveview/qwimagepanel.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwmodifydevice.h"
@@ -363,6 +365,12 @@ private slots:
         selectAgain();
         QTRY_COMPARE_WITH_TIMEOUT(ptz->presetRow(1)->nameLabel()->text(), QString("Yard"), 5000);
         box->setCurrentIndex(2);
+        // Selecting the view again read the image settings anew: a drag
+        // before that document is in goes back to the values shown.
+        QTRY_VERIFY_WITH_TIMEOUT(page->deviceRequests()->request(qcLiveDeviceRequests::GetImageId) &&
+                                     !page->deviceRequests()->request(qcLiveDeviceRequests::GetImageId)->isRunning(),
+                                 5000);
+        QCoreApplication::processEvents();
         panelsupport::drag(page->imagePanel()->slider(1), {70});
         QTRY_VERIFY_WITH_TIMEOUT(sims[0].device->subject("videoimage").contains("<brightness>70</brightness>"), 5000);
         selectAgain();
