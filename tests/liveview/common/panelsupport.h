@@ -1,8 +1,11 @@
 #pragma once
 
 // What the suites of the live page's PTZ and image panels share: a slider
-// drag as the operator makes it, and what the loopback device received.
+// drag as the operator makes it, whether a request has its answer in, and
+// what the loopback device received.
 
+#include "app/core/cgiutil.h"
+#include "liveview/qclivedevicerequests.h"
 #include "tests/devicesim/device.h"
 
 #include <QByteArray>
@@ -18,6 +21,13 @@ inline void drag(QSlider *slider, const QList<int> &values)
     for (int v : values)
         slider->setValue(v);
     slider->setSliderDown(false);
+}
+
+// The request has been made and has ended: a read's answer is in.
+inline bool finished(const qcLiveDeviceRequests &requests, int id)
+{
+    const CGIUtil *r = requests.request(id);
+    return r && !r->isRunning();
 }
 
 // The bodies of the POSTs to path, oldest first, without the XML declaration.

@@ -5,7 +5,6 @@
 // back from the X server; presents are counted per render surface.
 
 #include "app/widgets/basewindow.h"
-#include "app/core/cgiutil.h"
 #include "app/core/database.h"
 #include "app/shell/cmsclient.h"
 #include "app/widgets/qclabelex.h"
@@ -17,7 +16,6 @@
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwdeviceform.h"
-#include "liveview/qclivedevicerequests.h"
 #include "liveview/qwimagepanel.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwmodifydevice.h"
@@ -367,8 +365,7 @@ private slots:
         box->setCurrentIndex(2);
         // Selecting the view again read the image settings anew: a drag
         // before that document is in goes back to the values shown.
-        QTRY_VERIFY_WITH_TIMEOUT(page->deviceRequests()->request(qcLiveDeviceRequests::GetImageId) &&
-                                     !page->deviceRequests()->request(qcLiveDeviceRequests::GetImageId)->isRunning(),
+        QTRY_VERIFY_WITH_TIMEOUT(panelsupport::finished(*page->deviceRequests(), qcLiveDeviceRequests::GetImageId),
                                  5000);
         QCoreApplication::processEvents();
         panelsupport::drag(page->imagePanel()->slider(1), {70});

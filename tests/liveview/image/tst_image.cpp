@@ -34,10 +34,9 @@ class tst_Image : public QObject
     std::unique_ptr<qcLiveDeviceRequests> m_req;
     std::unique_ptr<qwImagePanel> m_panel;
 
-    CGIUtil *request(int id) const { return m_req->request(id); }
     void waitIdle(int id)
     {
-        QTRY_VERIFY(request(id) && !request(id)->isRunning());
+        QTRY_VERIFY(panelsupport::finished(*m_req, id));
         QCoreApplication::processEvents();
     }
     void selectAndRead()

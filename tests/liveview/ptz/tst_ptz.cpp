@@ -80,8 +80,7 @@ class tst_Ptz : public QObject
     void selectAndRead()
     {
         select();
-        QTRY_VERIFY(m_req->request(qcLiveDeviceRequests::GetPtzId) &&
-                    !m_req->request(qcLiveDeviceRequests::GetPtzId)->isRunning());
+        QTRY_VERIFY(panelsupport::finished(*m_req, qcLiveDeviceRequests::GetPtzId));
         QCoreApplication::processEvents();
         m_dev->clearLog();
     }
