@@ -1,9 +1,9 @@
 #include "liveview/livetext.h"
 
-#include "app/core/currentuser.h"
 #include "app/core/qclanguagexml.h"
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/userrights.h"
 
 #include <QVariant>
 
@@ -28,10 +28,7 @@ void showFailureTip(QWidget *parent, const char *key)
 
 bool hasRight(QWidget *parent, quint32 bit)
 {
-    if (g_curUserRights & bit)
-        return true;
-    showFailureTip(parent, "permdenied");
-    return false;
+    return userrights::check(parent, bit);
 }
 
 void showReminder(QWidget *parent, const char *key)

@@ -1,62 +1,109 @@
 #include "localsettings/qwlocalsetting.h"
 
-#include "app/core/database.h"
 #include "app/core/pagelog.h"
 #include "app/core/uitext.h"
+#include "localsettings/qwlocalabout.h"
+#include "localsettings/qwlocallog.h"
+#include "localsettings/qwlocaloptions.h"
+#include "localsettings/qwlocalschedules.h"
+#include "localsettings/qwlocalusers.h"
 
-#include <QFormLayout>
-#include <QHeaderView>
-#include <QLabel>
-#include <QTableWidget>
+#include <QButtonGroup>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QStackedWidget>
 #include <QVBoxLayout>
+
+namespace {
+
+const char kNavSheet[] =
+    "QPushButton{height:34px;background-color:#272727;border-width:0px;border-radius:2px;color:white;"
+    "text-align:left;padding-left:12px;}QPushButton:hover{background-color:#1abbfb;}"
+    "QPushButton:checked{background-color:#1abbfb;}";
+
+} // namespace
 
 qwLocalSetting::qwLocalSetting(QWidget *parent) : QWidget(parent)
 {
-    m_users = new QTableWidget(0, 2, this);
-    m_users->setObjectName(QStringLiteral("tableWidget_Users"));
-    m_users->setHorizontalHeaderLabels({uiText("username"), uiText("usergroup", 36)});
-    m_users->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_users->verticalHeader()->hide();
-    m_users->horizontalHeader()->setStretchLastSection(true);
-    m_users->setColumnWidth(0, 240);
+    setObjectName(QStringLiteral("widget_Localset"));
+    m_options = new qwLocalOptions(this);
+    m_schedules = new qwLocalSchedules(this);
+    m_users = new qwLocalUsers(this);
+    m_log = new qwLocalLog(this);
+    m_about = new qwLocalAbout(this);
+    connect(m_options, &qwLocalOptions::sigSaved, this, &qwLocalSetting::sigLocalConfigChanged);
+    connect(m_schedules, &qwLocalSchedules::sigSaved, this, &qwLocalSetting::sigLocalConfigChanged);
 
-    const QString labelSheet = QStringLiteral("QLabel{color:white;}");
-    m_recordPath = new QLabel(this);
-    m_snapshotPath = new QLabel(this);
-    auto *recordTitle = new QLabel(uiText("recordpath", 36), this);
-    auto *snapshotTitle = new QLabel(uiText("snapshotpath", 36), this);
-    for (QLabel *l : {m_recordPath, m_snapshotPath, recordTitle, snapshotTitle})
-        l->setStyleSheet(labelSheet);
-    m_recordPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_snapshotPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_stack = new QStackedWidget(this);
+    m_stack->setObjectName(QStringLiteral("stackedWidget_Local"));
+    m_buttons = new QButtonGroup(this);
+    m_buttons->setExclusive(true);
+    auto *nav = new QWidget(this);
+    nav->setObjectName(QStringLiteral("widget_LocalNav"));
+    nav->setFixedWidth(180);
+    nav->setStyleSheet(QLatin1String(kNavSheet));
+    auto *navColumn = new QVBoxLayout(nav);
+    navColumn->setContentsMargins(6, 6, 6, 6);
+    navColumn->setSpacing(4);
 
-    auto *folders = new QFormLayout;
-    folders->addRow(recordTitle, m_recordPath);
-    folders->addRow(snapshotTitle, m_snapshotPath);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(8, 8, 8, 8);
-    layout->addWidget(m_users);
-    layout->addLayout(folders);
+    struct Entry
+    {
+        QWidget *page;
+        const char *key;
+        const char *name;
+    };
+    const Entry entries[] = {
+        {m_options, "systemconfigure", "Options"},
+        {m_schedules, "recschedule", "Schedules"},
+        {m_users, "accountmgr", "Users"},
+        {m_log, "logmgr", "Log"},
+        {m_about, "about", "About"},
+    };
+    int id = 0;
+    for (const Entry &e : entries) {
+        m_stack->addWidget(e.page);
+        auto *button = new QPushButton(uiText(e.key, 36), nav);
+        button->setObjectName(QStringLiteral("pushButton_Local") + QLatin1String(e.name));
+        button->setCheckable(true);
+        m_buttons->addButton(button, id++);
+        navColumn->addWidget(button);
+    }
+    navColumn->addStretch();
+    connect(m_buttons, &QButtonGroup::idClicked, this, &qwLocalSetting::showSubPage);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(nav);
+    row->addWidget(m_stack, 1);
+    showSubPage(OptionsPage);
+}
+
+void qwLocalSetting::showSubPage(int index)
+{
+    if (index < 0 || index >= SubPageCount)
+        return;
+    m_stack->setCurrentIndex(index);
+    if (QAbstractButton *button = m_buttons->button(index))
+        button->setChecked(true);
+}
+
+int qwLocalSetting::currentSubPage() const
+{
+    return m_stack->currentIndex();
+}
+
+QTableWidget *qwLocalSetting::userList() const
+{
+    return m_users->userList();
 }
 
 void qwLocalSetting::reloadAll()
 {
     qCDebug(lcPages) << "reloadAll";
-    m_users->setRowCount(0);
-    m_recordPath->clear();
-    m_snapshotPath->clear();
-    if (!g_database)
-        return;
-    const int count = g_database->getUserCount();
-    for (int i = 0; i < count; ++i) {
-        _st_user_item user;
-        if (!g_database->getUser(user, i))
-            continue;
-        const int row = m_users->rowCount();
-        m_users->insertRow(row);
-        m_users->setItem(row, 0, new QTableWidgetItem(user.username));
-        m_users->setItem(row, 1, new QTableWidgetItem(user.usergroup));
-    }
-    m_recordPath->setText(g_database->getRecordPath());
-    m_snapshotPath->setText(g_database->getSnapshotPath());
+    m_options->reload();
+    m_schedules->reload();
+    m_users->reload();
+    m_log->reload();
+    m_about->reload();
 }

@@ -2,26 +2,53 @@
 
 #include <QWidget>
 
+class QButtonGroup;
 class QLabel;
+class QStackedWidget;
 class QTableWidget;
+class qwLocalAbout;
+class qwLocalLog;
+class qwLocalOptions;
+class qwLocalSchedules;
+class qwLocalUsers;
 
-// The local settings page: the local users with their groups and the
-// record and snapshot folders, read-only.
+// The local settings page: a column of sub-page buttons on the left and the
+// chosen sub-page beside it (system options, schedules, users and rights,
+// system log, about). Every sub-page reads the database again on reloadAll,
+// so edits that were not saved are dropped when the page is shown again.
 class qwLocalSetting : public QWidget
 {
     Q_OBJECT
 public:
+    enum SubPage { OptionsPage = 0, SchedulesPage, UsersPage, LogPage, AboutPage, SubPageCount };
+
     explicit qwLocalSetting(QWidget *parent = nullptr);
 
-    // Reads users and folders again from the database.
+    // Reads every sub-page again from the database.
     void reloadAll();
 
-    QTableWidget *userList() const { return m_users; }
-    QLabel *recordFolder() const { return m_recordPath; }
-    QLabel *snapshotFolder() const { return m_snapshotPath; }
+    void showSubPage(int index);
+    int currentSubPage() const;
+
+    qwLocalOptions *optionsPage() const { return m_options; }
+    qwLocalSchedules *schedulesPage() const { return m_schedules; }
+    qwLocalUsers *usersPage() const { return m_users; }
+    qwLocalLog *logPage() const { return m_log; }
+    qwLocalAbout *aboutPage() const { return m_about; }
+
+    QTableWidget *userList() const;
+
+signals:
+    // Options or schedules were saved: whoever runs recordings and captures
+    // takes them up now, not at the next start.
+    void sigLocalConfigChanged();
 
 private:
-    QTableWidget *m_users = nullptr;
-    QLabel *m_recordPath = nullptr;
-    QLabel *m_snapshotPath = nullptr;
+    QButtonGroup *m_buttons = nullptr;
+    QStackedWidget *m_stack = nullptr;
+    qwLocalOptions *m_options = nullptr;
+    qwLocalSchedules *m_schedules = nullptr;
+    qwLocalUsers *m_users = nullptr;
+    qwLocalLog *m_log = nullptr;
+    qwLocalAbout *m_about = nullptr;
 };
