@@ -1,7 +1,9 @@
 #include "localsettings/qwlocalsetting.h"
 
+#include "app/core/currentuser.h"
 #include "app/core/pagelog.h"
 #include "app/core/uitext.h"
+#include "app/widgets/userrights.h"
 #include "localsettings/qwlocalabout.h"
 #include "localsettings/qwlocallog.h"
 #include "localsettings/qwlocaloptions.h"
@@ -15,6 +17,13 @@
 #include <QVBoxLayout>
 
 namespace {
+
+// The right each sub-page asks of the logged-in user; 0 for none. Users are
+// part of the local configuration: whoever may not change it may not give
+// himself the rights to.
+const quint32 kSubPageRights[qwLocalSetting::SubPageCount] = {userrights::LocalConfiguration,
+                                                              userrights::ScheduleManagement,
+                                                              userrights::LocalConfiguration, userrights::LogView, 0};
 
 const char kNavSheet[] =
     "QPushButton{height:34px;background-color:#272727;border-width:0px;border-radius:2px;color:white;"
@@ -69,14 +78,41 @@ qwLocalSetting::qwLocalSetting(QWidget *parent) : QWidget(parent)
         navColumn->addWidget(button);
     }
     navColumn->addStretch();
-    connect(m_buttons, &QButtonGroup::idClicked, this, &qwLocalSetting::showSubPage);
+    connect(m_buttons, &QButtonGroup::idClicked, this, &qwLocalSetting::onSubPageButton);
 
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
     row->addWidget(nav);
     row->addWidget(m_stack, 1);
-    showSubPage(OptionsPage);
+    showSubPage(firstAllowedSubPage());
+}
+
+bool qwLocalSetting::mayShow(int index)
+{
+    return index >= 0 && index < SubPageCount &&
+           (kSubPageRights[index] == 0 || (g_curUserRights & kSubPageRights[index]));
+}
+
+int qwLocalSetting::firstAllowedSubPage()
+{
+    for (int i = 0; i < SubPageCount; ++i)
+        if (mayShow(i))
+            return i;
+    return AboutPage;
+}
+
+void qwLocalSetting::onSubPageButton(int index)
+{
+    if (index < 0 || index >= SubPageCount)
+        return;
+    if (kSubPageRights[index] != 0 && !userrights::check(this, kSubPageRights[index])) {
+        // The group is exclusive: put the mark back on the sub-page still shown.
+        if (QAbstractButton *shown = m_buttons->button(currentSubPage()))
+            shown->setChecked(true);
+        return;
+    }
+    showSubPage(index);
 }
 
 void qwLocalSetting::showSubPage(int index)
@@ -101,6 +137,9 @@ QTableWidget *qwLocalSetting::userList() const
 void qwLocalSetting::reloadAll()
 {
     qCDebug(lcPages) << "reloadAll";
+    // Another user may have logged in since the page was last shown.
+    if (!mayShow(currentSubPage()))
+        showSubPage(firstAllowedSubPage());
     m_options->reload();
     m_schedules->reload();
     m_users->reload();

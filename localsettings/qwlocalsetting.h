@@ -27,8 +27,13 @@ public:
     // Reads every sub-page again from the database.
     void reloadAll();
 
+    // Shows a sub-page without asking for its right (reloadAll and the
+    // buttons ask first).
     void showSubPage(int index);
     int currentSubPage() const;
+    // Whether the logged-in user holds the right the sub-page asks for.
+    static bool mayShow(int index);
+    static int firstAllowedSubPage();
 
     qwLocalOptions *optionsPage() const { return m_options; }
     qwLocalSchedules *schedulesPage() const { return m_schedules; }
@@ -44,6 +49,10 @@ signals:
     void sigLocalConfigChanged();
 
 private:
+    // A sub-page button: the sub-page when the user holds its right, else
+    // the "permdenied" tip and the sub-page shown stays.
+    void onSubPageButton(int index);
+
     QButtonGroup *m_buttons = nullptr;
     QStackedWidget *m_stack = nullptr;
     qwLocalOptions *m_options = nullptr;
