@@ -11,49 +11,41 @@
 
 using testsupport::AppGlobals;
 using testsupport::RunFolder;
+using Rules = LocalUserRules;
 
 Q_DECLARE_METATYPE(LocalUserRules::Outcome)
 
 namespace {
 
 const QString kDb = QStringLiteral("quendalix.xdt");
+// Every change carries it, so that each row also shows quotes stay data.
+const QString kDecl = QStringLiteral("x');delete from users;--");
+const QString kBoss = QStringLiteral("insert into users values('boss','b',64,'Administrator','')");
+const QString kFailWrite =
+    QStringLiteral("create trigger nowrite before %1 on users begin select raise(abort,'no'); end");
 
 QString sql(const QString &query)
 {
     return RunFolder::query(kDb, query);
 }
 
-_st_user_item user(const QString &name, int type, const QString &password = QStringLiteral("pw"),
-                   const QString &decl = QString())
+void row(const char *tag, const QString &seedSql, const QString &current, const QString &action, const QString &name,
+         int type, const QString &password, const QString &confirm, LocalUserRules::Outcome outcome, const QString &tip,
+         const QString &table, const QString &log = QString())
 {
-    _st_user_item u;
-    u.username = name;
-    u.password = password;
-    u.usertype = type;
-    u.usergroup = QStringLiteral("Operator");
-    u.userdecl = decl;
-    return u;
+    QTest::newRow(tag) << seedSql << current << action << name << type << password << confirm << outcome << tip << table
+                       << log;
 }
 
 } // namespace
 
-// The user rules against a real database made from the seed: admin (every
-// right) is there, guard (PTZ and snapshot) is added by init().
+// The user rules against a database made from the seed (admin holds every
+// right) with guard (PTZ and snapshot) added.
 class UserRulesTest : public QObject
 {
     Q_OBJECT
     std::unique_ptr<RunFolder> m_folder;
     std::unique_ptr<AppGlobals> m_globals;
-
-    void start(const QStringList &seedSql = {})
-    {
-        for (const QString &statement : seedSql)
-            QVERIFY2(RunFolder::exec(kDb, statement), qPrintable(statement));
-        m_globals.reset(new AppGlobals);
-        QVERIFY(m_globals->isValid());
-        g_curUserName = QStringLiteral("admin");
-        g_curUserRights = 511;
-    }
 
 private slots:
     void init()
@@ -68,91 +60,106 @@ private slots:
         m_folder.reset();
     }
 
-    void add_data()
+    void change_data()
     {
+        QTest::addColumn<QString>("seedSql");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("type");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("confirm");
-        QTest::addColumn<QString>("decl");
-        QTest::addColumn<QString>("seedSql");
-        QTest::addColumn<LocalUserRules::Outcome>("outcome");
+        QTest::addColumn<Rules::Outcome>("outcome");
         QTest::addColumn<QString>("tip");
+        QTest::addColumn<QString>("table"); // name:rights of every row afterwards
+        QTest::addColumn<QString>("log");
 
-        QTest::newRow("plain") << "clerk"
-                               << "pw"
-                               << "pw"
-                               << ""
-                               << "" << LocalUserRules::Added << "addusersucc";
-        QTest::newRow("quote in name") << "o'brien"
-                                       << "pw"
-                                       << "pw"
-                                       << ""
-                                       << "" << LocalUserRules::Added << "addusersucc";
-        QTest::newRow("statement in description") << "clerk"
-                                                  << "p'w"
-                                                  << "p'w"
-                                                  << "x');delete from users;--"
-                                                  << "" << LocalUserRules::Added << "addusersucc";
-        QTest::newRow("empty name") << ""
-                                    << "pw"
-                                    << "pw"
-                                    << ""
-                                    << "" << LocalUserRules::EmptyName << "neednameorpwd";
-        QTest::newRow("blank name") << "  "
-                                    << "pw"
-                                    << "pw"
-                                    << ""
-                                    << "" << LocalUserRules::EmptyName << "neednameorpwd";
-        QTest::newRow("empty password") << "clerk"
-                                        << ""
-                                        << ""
-                                        << ""
-                                        << "" << LocalUserRules::EmptyPassword << "neednameorpwd";
-        QTest::newRow("passwords differ") << "clerk"
-                                          << "pw"
-                                          << "pW"
-                                          << ""
-                                          << "" << LocalUserRules::PasswordMismatch << "notmatch";
-        QTest::newRow("name exists") << "guard"
-                                     << "pw"
-                                     << "pw"
-                                     << ""
-                                     << "" << LocalUserRules::NameExists << "usernameexist";
-        QTest::newRow("insert fails")
-            << "clerk"
-            << "pw"
-            << "pw"
-            << ""
-            << "create trigger noadd before insert on users begin select raise(abort,'no'); end"
-            << LocalUserRules::AddFailed << "addusererr";
+        const QString before = "admin:511 guard:3";
+        const QString boss = before + " boss:64";
+        // clang-format off
+        row("add", "", "admin", "add", "clerk", 511, "pw", "pw", Rules::Added, "addusersucc",
+            before + " clerk:511", "admin|add user|clerk|1");
+        row("add, quote in name", "", "admin", "add", "o'brien", 1, "p'w", "p'w", Rules::Added, "addusersucc",
+            before + " o'brien:1", "admin|add user|o'brien|1");
+        row("add, blank name", "", "admin", "add", " ", 1, "pw", "pw", Rules::EmptyName, "neednameorpwd", before);
+        row("add, no password", "", "admin", "add", "clerk", 1, "", "", Rules::EmptyPassword, "neednameorpwd",
+            before);
+        row("add, passwords differ", "", "admin", "add", "clerk", 1, "pw", "pW", Rules::PasswordMismatch,
+            "notmatch", before);
+        row("add, name exists", "", "admin", "add", "guard", 1, "pw", "pw", Rules::NameExists, "usernameexist",
+            before);
+        row("add, insert fails", kFailWrite.arg("insert"), "admin", "add", "clerk", 1, "pw", "pw", Rules::AddFailed,
+            "addusererr", before);
+        row("modify another", "", "admin", "modify", "guard", 7, "pw", "pw", Rules::Modified, "modifyusersucc",
+            "admin:511 guard:7");
+        row("modify, own rights follow", "", "guard", "modify", "guard", 1, "pw", "pw", Rules::Modified,
+            "modifyusersucc", "admin:511 guard:1");
+        row("modify, last holder keeps local configuration", "", "admin", "modify", "admin", 447, "pw", "pw",
+            Rules::LastLocalConfiguration, "lastlocalcfg", before);
+        row("modify, holder drops it beside another", kBoss, "admin", "modify", "admin", 447, "pw", "pw",
+            Rules::Modified, "modifyusersucc", "admin:447 guard:3 boss:64");
+        row("modify, passwords differ", "", "admin", "modify", "guard", 1, "pw", "x", Rules::PasswordMismatch,
+            "notmatch", before);
+        row("modify, no such user", "", "admin", "modify", "nobody", 1, "pw", "pw", Rules::NoSuchUser,
+            "modifyusererr", before);
+        row("modify, update fails", kFailWrite.arg("update"), "admin", "modify", "guard", 1, "pw", "pw",
+            Rules::ModifyFailed, "modifyusererr", before);
+        row("delete", "", "admin", "delete", "guard", 0, "", "", Rules::Deleted, "delusersecc", "admin:511",
+            "admin|delete user|guard|1");
+        row("delete, quote in name", "insert into users values('o''brien','p',1,'','')", "admin", "delete",
+            "o'brien", 0, "", "", Rules::Deleted, "delusersecc", before, "admin|delete user|o'brien|1");
+        row("delete the logged-in user", kBoss, "admin", "delete", "admin", 0, "", "", Rules::DeletingCurrentUser,
+            "delcuruser", boss);
+        row("delete the last local configuration holder", "", "guard", "delete", "admin", 0, "", "",
+            Rules::LastLocalConfiguration, "lastlocalcfg", before);
+        row("delete a holder beside another", kBoss, "guard", "delete", "admin", 0, "", "", Rules::Deleted,
+            "delusersecc", "guard:3 boss:64", "guard|delete user|admin|1");
+        row("delete, no such user", "", "admin", "delete", "nobody", 0, "", "", Rules::DeleteFailed, "delusererr",
+            before);
+        row("delete, statement fails", kFailWrite.arg("delete"), "admin", "delete", "guard", 0, "", "",
+            Rules::DeleteFailed, "delusererr", before);
+        // clang-format on
     }
-    void add()
+    void change()
     {
+        QFETCH(QString, seedSql);
+        QFETCH(QString, current);
+        QFETCH(QString, action);
         QFETCH(QString, name);
+        QFETCH(int, type);
         QFETCH(QString, password);
         QFETCH(QString, confirm);
-        QFETCH(QString, decl);
-        QFETCH(QString, seedSql);
-        QFETCH(LocalUserRules::Outcome, outcome);
+        QFETCH(Rules::Outcome, outcome);
         QFETCH(QString, tip);
-        start(seedSql.isEmpty() ? QStringList() : QStringList{seedSql});
-        LocalUserRules rules(g_database);
-        const LocalUserRules::Outcome got = rules.add(user(name, 0x1ff, password, decl), confirm);
+        QFETCH(QString, table);
+        QFETCH(QString, log);
+        if (!seedSql.isEmpty())
+            QVERIFY(RunFolder::exec(kDb, seedSql));
+        m_globals.reset(new AppGlobals);
+        QVERIFY(m_globals->isValid());
+        g_curUserName = current;
+        g_curUserRights = current == "admin" ? 511 : 3;
+        const quint32 rightsBefore = g_curUserRights;
+
+        Rules rules(g_database);
+        _st_user_item user;
+        user.username = name;
+        user.password = password;
+        user.usertype = type;
+        user.usergroup = "Operator";
+        user.userdecl = kDecl;
+        const Rules::Outcome got = action == "add"      ? rules.add(user, confirm)
+                                   : action == "modify" ? rules.modify(user, confirm)
+                                                        : rules.remove(name);
         QCOMPARE(got, outcome);
-        QCOMPARE(QString::fromLatin1(LocalUserRules::tipKey(got)), tip);
-        const bool added = outcome == LocalUserRules::Added;
-        QCOMPARE(sql("select count(*) from users"), QString::number(added ? 3 : 2));
-        if (added) {
-            QCOMPARE(sql("select password,usertype,userdecl from users where username='" +
-                         QString(name).replace("'", "''") + "'"),
-                     password + "|511|" + decl);
-            _st_user_item back;
-            QVERIFY(rules.find(name, &back));
-            QCOMPARE(back.userdecl, decl);
-        }
+        QCOMPARE(QString::fromLatin1(Rules::tipKey(got)), tip);
+        QCOMPARE(sql("select group_concat(username||':'||usertype,' ') from users"), table);
+        const bool written = Rules::succeeded(got) && action != "delete";
+        QCOMPARE(sql("select count(*) from users where userdecl='x'');delete from users;--'"),
+                 QString::number(written ? 1 : 0));
+        QCOMPARE(g_curUserRights, written && name == current ? quint32(type) : rightsBefore);
         m_globals->flushLog();
-        QCOMPARE(RunFolder::query("cmsclient.logx", "select curuser,logdecl,lognote,logtype from systemlogs"),
-                 added ? "admin|add user|" + name + "|1" : QString());
+        QCOMPARE(RunFolder::query("cmsclient.logx", "select curuser,logdecl,lognote,logtype from systemlogs"), log);
     }
 
     void closedDatabase()
@@ -160,128 +167,19 @@ private slots:
         QVERIFY(QFile::remove(kDb));
         qcDatabase closed;
         QVERIFY(!closed.isOpened());
-        LocalUserRules rules(&closed);
-        QCOMPARE(rules.add(user("clerk", 1), "pw"), LocalUserRules::DatabaseClosed);
-        QCOMPARE(QString(LocalUserRules::tipKey(LocalUserRules::DatabaseClosed)), QString("databaseerr"));
-        QCOMPARE(rules.remove("guard"), LocalUserRules::DeleteFailed);
-        QCOMPARE(rules.modify(user("guard", 1), "pw"), LocalUserRules::NoSuchUser);
-    }
-
-    void modify_data()
-    {
-        QTest::addColumn<QString>("current");
-        QTest::addColumn<bool>("secondHolder"); // "boss" also holds local configuration
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("confirm");
-        QTest::addColumn<LocalUserRules::Outcome>("outcome");
-        QTest::addColumn<QString>("storedType");
-
-        QTest::newRow("rights of another")
-            << "admin" << false << "guard" << 0x7 << "pw" << LocalUserRules::Modified << "7";
-        QTest::newRow("last holder keeps local configuration")
-            << "admin" << false << "admin" << (511 & ~0x40) << "pw" << LocalUserRules::LastLocalConfiguration << "511";
-        QTest::newRow("holder may drop it beside another")
-            << "admin" << true << "admin" << (511 & ~0x40) << "pw" << LocalUserRules::Modified << "447";
-        QTest::newRow("own rights follow at once")
-            << "guard" << false << "guard" << 0x1 << "pw" << LocalUserRules::Modified << "1";
-        QTest::newRow("passwords differ")
-            << "admin" << false << "guard" << 0x1 << "xx" << LocalUserRules::PasswordMismatch << "3";
-        QTest::newRow("no such user") << "admin" << false << "nobody" << 0x1 << "pw" << LocalUserRules::NoSuchUser
-                                      << "3";
-    }
-    void modify()
-    {
-        QFETCH(QString, current);
-        QFETCH(bool, secondHolder);
-        QFETCH(QString, name);
-        QFETCH(int, type);
-        QFETCH(QString, confirm);
-        QFETCH(LocalUserRules::Outcome, outcome);
-        QFETCH(QString, storedType);
-        start(secondHolder ? QStringList{"insert into users values('boss','b',64,'Administrator','')"} : QStringList());
-        g_curUserName = current;
-        g_curUserRights = current == "admin" ? 511 : 3;
-        const quint32 rightsBefore = g_curUserRights;
-        LocalUserRules rules(g_database);
-        _st_user_item changed = user(name, type, "pw", "night shift");
-        QCOMPARE(rules.modify(changed, confirm), outcome);
-        const QString row = name == "nobody" ? "guard" : name;
-        QCOMPARE(sql("select usertype from users where username='" + row + "'"), storedType);
-        const bool ownChange = outcome == LocalUserRules::Modified && name == current;
-        QCOMPARE(g_curUserRights, ownChange ? quint32(type) : rightsBefore);
-        if (outcome == LocalUserRules::Modified)
-            QCOMPARE(sql("select userdecl from users where username='" + name + "'"), QString("night shift"));
-    }
-
-    void modifyFails()
-    {
-        start({"create trigger nochange before update on users begin select raise(abort,'no'); end"});
-        LocalUserRules rules(g_database);
-        QCOMPARE(rules.modify(user("guard", 1), "pw"), LocalUserRules::ModifyFailed);
-        QCOMPARE(QString(LocalUserRules::tipKey(LocalUserRules::ModifyFailed)), QString("modifyusererr"));
-    }
-
-    void remove_data()
-    {
-        QTest::addColumn<QString>("current");
-        QTest::addColumn<QString>("seedSql");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<LocalUserRules::Outcome>("outcome");
-        QTest::addColumn<QString>("tip");
-
-        const QString boss = "insert into users values('boss','b',64,'Administrator','')";
-        QTest::newRow("another user") << "admin"
-                                      << ""
-                                      << "guard" << LocalUserRules::Deleted << "delusersecc";
-        QTest::newRow("quote in name") << "admin"
-                                       << "insert into users values('o''brien','p',1,'','')"
-                                       << "o'brien" << LocalUserRules::Deleted << "delusersecc";
-        QTest::newRow("logged-in user") << "admin" << boss << "admin" << LocalUserRules::DeletingCurrentUser
-                                        << "delcuruser";
-        QTest::newRow("last local configuration holder")
-            << "guard"
-            << ""
-            << "admin" << LocalUserRules::LastLocalConfiguration << "lastlocalcfg";
-        QTest::newRow("holder beside another")
-            << "guard" << boss << "admin" << LocalUserRules::Deleted << "delusersecc";
-        QTest::newRow("no such user") << "admin"
-                                      << ""
-                                      << "nobody" << LocalUserRules::DeleteFailed << "delusererr";
-        QTest::newRow("statement fails")
-            << "admin"
-            << "create trigger nodel before delete on users begin select raise(abort,'no'); end"
-            << "guard" << LocalUserRules::DeleteFailed << "delusererr";
-    }
-    void remove()
-    {
-        QFETCH(QString, current);
-        QFETCH(QString, seedSql);
-        QFETCH(QString, name);
-        QFETCH(LocalUserRules::Outcome, outcome);
-        QFETCH(QString, tip);
-        start(seedSql.isEmpty() ? QStringList() : QStringList{seedSql});
-        g_curUserName = current;
-        const QString before = sql("select count(*) from users");
-        LocalUserRules rules(g_database);
-        const LocalUserRules::Outcome got = rules.remove(name);
-        QCOMPARE(got, outcome);
-        QCOMPARE(QString::fromLatin1(LocalUserRules::tipKey(got)), tip);
-        const bool deleted = outcome == LocalUserRules::Deleted;
-        QCOMPARE(sql("select count(*) from users"), QString::number(before.toInt() - (deleted ? 1 : 0)));
-        QCOMPARE(rules.find(name, nullptr), !deleted && name != "nobody");
-        m_globals->flushLog();
-        QCOMPARE(RunFolder::query("cmsclient.logx", "select curuser,logdecl,lognote,logtype from systemlogs"),
-                 deleted ? current + "|delete user|" + name + "|1" : QString());
+        Rules rules(&closed);
+        QCOMPARE(rules.add(_st_user_item{"clerk", "pw", "", "", 1}, "pw"), Rules::DatabaseClosed);
+        QCOMPARE(QString(Rules::tipKey(Rules::DatabaseClosed)), QString("databaseerr"));
+        QCOMPARE(rules.remove("guard"), Rules::DeleteFailed);
     }
 
     void rightsSummary()
     {
-        start();
-        QCOMPARE(LocalUserRules::rightsSummary(0), QString());
-        QCOMPARE(LocalUserRules::rightsSummary(0x3), QString("PTZ control, Snapshot"));
-        QCOMPARE(LocalUserRules::rightsSummary(0x140), QString("Local configuration, Device management"));
-        QCOMPARE(LocalUserRules::rights().size(), 9);
+        m_globals.reset(new AppGlobals(false));
+        QCOMPARE(Rules::rightsSummary(0), QString());
+        QCOMPARE(Rules::rightsSummary(0x3), QString("PTZ control, Snapshot"));
+        QCOMPARE(Rules::rightsSummary(0x140), QString("Local configuration, Device management"));
+        QCOMPARE(Rules::rightsSummary(0x1ff).count(", "), 8);
     }
 };
 
