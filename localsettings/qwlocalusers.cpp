@@ -37,7 +37,7 @@ QString tipText(const char *key)
 
 } // namespace
 
-qwLocalUsers::qwLocalUsers(QWidget *parent) : QWidget(parent), m_rules(g_database)
+qwLocalUsers::qwLocalUsers(QWidget *parent) : QWidget(parent)
 {
     m_users = new QTableWidget(0, kColumnCount, this);
     m_users->setObjectName(QStringLiteral("tableWidget_Users"));
@@ -80,7 +80,7 @@ qwLocalUsers::qwLocalUsers(QWidget *parent) : QWidget(parent), m_rules(g_databas
 void qwLocalUsers::reload()
 {
     m_users->setRowCount(0);
-    for (const _st_user_item &user : m_rules.users()) {
+    for (const _st_user_item &user : rules().users()) {
         const int row = m_users->rowCount();
         m_users->insertRow(row);
         const QString texts[] = {user.username, user.usergroup, user.userdecl,
@@ -97,6 +97,12 @@ void qwLocalUsers::reload()
             m_users->setItem(row, column, item);
         }
     }
+}
+
+LocalUserRules qwLocalUsers::rules() const
+{
+    // The store of the moment: the page may outlive one in tests.
+    return LocalUserRules(g_database);
 }
 
 qwAddUser *qwLocalUsers::userDialog() const
@@ -122,7 +128,7 @@ void qwLocalUsers::onRowButton(int row, int btnid)
         return;
     }
     _st_user_item user;
-    if (!m_rules.find(name, &user)) {
+    if (!rules().find(name, &user)) {
         showOutcome(LocalUserRules::NoSuchUser);
         reload();
         return;
@@ -145,8 +151,8 @@ void qwLocalUsers::onDialogConfirmed()
     if (!m_dialog || !userrights::check(this, userrights::LocalConfiguration))
         return;
     const _st_user_item user = m_dialog->user();
-    const LocalUserRules::Outcome outcome = m_dialog->isModifying() ? m_rules.modify(user, m_dialog->confirmPassword())
-                                                                    : m_rules.add(user, m_dialog->confirmPassword());
+    const LocalUserRules::Outcome outcome = m_dialog->isModifying() ? rules().modify(user, m_dialog->confirmPassword())
+                                                                    : rules().add(user, m_dialog->confirmPassword());
     showOutcome(outcome);
     // A refused input stays in the dialog to be corrected.
     if (!LocalUserRules::succeeded(outcome))
@@ -157,7 +163,7 @@ void qwLocalUsers::onDialogConfirmed()
 
 void qwLocalUsers::askDelete(const QString &name)
 {
-    const LocalUserRules::Outcome allowed = m_rules.checkRemove(name);
+    const LocalUserRules::Outcome allowed = rules().checkRemove(name);
     if (allowed != LocalUserRules::Deleted) {
         showOutcome(allowed);
         return;
@@ -168,7 +174,7 @@ void qwLocalUsers::askDelete(const QString &name)
     connect(ask, &qwTipsDlg::sigTipsresult, this, [this, name](int result) {
         if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
             return;
-        showOutcome(m_rules.remove(name));
+        showOutcome(rules().remove(name));
         reload();
     });
     ask->show();

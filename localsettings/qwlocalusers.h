@@ -40,8 +40,8 @@ private:
     void onDialogConfirmed();
     void askDelete(const QString &name);
     void showOutcome(LocalUserRules::Outcome outcome);
+    LocalUserRules rules() const;
 
-    LocalUserRules m_rules;
     QTableWidget *m_users = nullptr;
     QPushButton *m_add = nullptr;
     qwUsermgrDelegate *m_delegate = nullptr;
