@@ -27,7 +27,7 @@ QString textOr(const char *key, int page, int section = 48)
 } // namespace
 
 qwAddUser::qwAddUser(QWidget *parent, const _st_user_item *existing)
-    : BaseWindow(parent, 0, 480, 470), m_modifying(existing != nullptr)
+    : BaseWindow(parent, 0, 480, 520), m_modifying(existing != nullptr)
 {
     setObjectName(QStringLiteral("qwAddUser"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
@@ -80,6 +80,8 @@ qwAddUser::qwAddUser(QWidget *parent, const _st_user_item *existing)
     m_ok->setObjectName(QStringLiteral("pushButton_OK"));
     m_cancel = new QPushButton(QStringLiteral("Cancel"), body);
     m_cancel->setObjectName(QStringLiteral("pushButton_Cancel"));
+    for (QPushButton *button : {m_ok, m_cancel})
+        button->setMinimumWidth(90);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_ok);

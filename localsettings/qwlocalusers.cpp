@@ -23,9 +23,7 @@ const char kTableSheet[] =
     "border:1px solid #454545;}QTableView::item{height:40px;}"
     "QTableView::item::!alternate:!selected{background-color:#2c2c2c;}"
     "QTableView::item:alternate:!selected{background-color:#333333;}"
-    "QTableView::item:selected{background-color:#1baafb;color:white;}"
-    "QHeaderView{background-color:#272727;color:white;}QHeaderView::section{height:24px;border:0px;"
-    "border-right:1px solid #454545;padding-left:3px;background-color:#272727;color:white;}";
+    "QTableView::item:selected{background-color:#1baafb;color:white;}";
 
 constexpr int kTipsPage = 38;
 
