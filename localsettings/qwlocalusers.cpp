@@ -2,38 +2,187 @@
 
 #include "app/core/database.h"
 #include "app/core/uitext.h"
+#include "app/widgets/qwtipsdlg.h"
+#include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/qwusermgrdelegate.h"
+#include "app/widgets/userrights.h"
+#include "localsettings/qwadduser.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+namespace {
+
+// The main window's sheet makes tables light; this page keeps its table in
+// the dark look of the rest of the client.
+const char kTableSheet[] =
+    "QTableWidget{background-color:#2c2c2c;alternate-background-color:#333333;color:white;gridline-color:#454545;"
+    "border:1px solid #454545;}QTableView::item{height:40px;}"
+    "QTableView::item::!alternate:!selected{background-color:#2c2c2c;}"
+    "QTableView::item:alternate:!selected{background-color:#333333;}"
+    "QTableView::item:selected{background-color:#1baafb;color:white;}";
+
+constexpr int kTipsPage = 38;
+
+QString tipText(const char *key)
+{
+    const QString text = uiText(key, kTipsPage);
+    return text.isEmpty() ? QString::fromLatin1(key) : text;
+}
+
+} // namespace
+
 qwLocalUsers::qwLocalUsers(QWidget *parent) : QWidget(parent)
 {
-    m_users = new QTableWidget(0, 2, this);
+    m_users = new QTableWidget(0, kColumnCount, this);
     m_users->setObjectName(QStringLiteral("tableWidget_Users"));
-    m_users->setHorizontalHeaderLabels({uiText("username"), uiText("usergroup", 36)});
+    m_users->setStyleSheet(QLatin1String(kTableSheet));
+    m_users->setHorizontalHeaderLabels({uiText("username"), uiText("usergroup", 36), uiText("userdesc", 36),
+                                        uiText("authlist", 36), uiText("modifytitle", 36), uiText("userdel", 36)});
     m_users->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_users->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_users->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_users->setAlternatingRowColors(true);
+    m_users->setMouseTracking(true);
     m_users->verticalHeader()->hide();
-    m_users->horizontalHeader()->setStretchLastSection(true);
-    m_users->setColumnWidth(0, 240);
+    m_users->verticalHeader()->setDefaultSectionSize(40);
+    m_users->setColumnWidth(0, 160);
+    m_users->setColumnWidth(1, 130);
+    m_users->setColumnWidth(2, 180);
+    m_users->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
+    for (int column : {qwUsermgrDelegate::kModifyColumn, qwUsermgrDelegate::kDeleteColumn}) {
+        m_users->horizontalHeader()->setSectionResizeMode(column, QHeaderView::Fixed);
+        m_users->setColumnWidth(column, 90);
+    }
+    m_delegate = new qwUsermgrDelegate(m_users);
+    m_users->setItemDelegate(m_delegate);
+    connect(m_delegate, &qwUsermgrDelegate::sigToolbuttonClicked, this, &qwLocalUsers::onRowButton);
+
+    m_add = new QPushButton(uiText("adduser", 36), this);
+    m_add->setObjectName(QStringLiteral("pushButton_AddUser"));
+    m_add->setMinimumWidth(120);
+    connect(m_add, &QPushButton::clicked, this, &qwLocalUsers::onAddUser);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(m_add);
+    buttons->addStretch();
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
+    layout->addLayout(buttons);
     layout->addWidget(m_users);
 }
 
 void qwLocalUsers::reload()
 {
     m_users->setRowCount(0);
-    if (!g_database)
-        return;
-    const int count = g_database->getUserCount();
-    for (int i = 0; i < count; ++i) {
-        _st_user_item user;
-        if (!g_database->getUser(user, i))
-            continue;
+    for (const _st_user_item &user : rules().users()) {
         const int row = m_users->rowCount();
         m_users->insertRow(row);
-        m_users->setItem(row, 0, new QTableWidgetItem(user.username));
-        m_users->setItem(row, 1, new QTableWidgetItem(user.usergroup));
+        const QString texts[] = {user.username, user.usergroup, user.userdecl,
+                                 LocalUserRules::rightsSummary(user.usertype)};
+        for (int column = 0; column < 4; ++column) {
+            auto *item = new QTableWidgetItem(texts[column]);
+            item->setToolTip(texts[column]);
+            m_users->setItem(row, column, item);
+        }
+        // The button cells hold no text; they only take the delegate's clicks.
+        for (int column : {qwUsermgrDelegate::kModifyColumn, qwUsermgrDelegate::kDeleteColumn}) {
+            auto *item = new QTableWidgetItem;
+            item->setFlags(Qt::ItemIsEnabled);
+            m_users->setItem(row, column, item);
+        }
     }
+}
+
+LocalUserRules qwLocalUsers::rules() const
+{
+    // The store of the moment: the page may outlive one in tests.
+    return LocalUserRules(g_database);
+}
+
+qwAddUser *qwLocalUsers::userDialog() const
+{
+    return m_dialog;
+}
+
+void qwLocalUsers::onAddUser()
+{
+    if (!userrights::check(this, userrights::LocalConfiguration))
+        return;
+    openDialog(nullptr);
+}
+
+void qwLocalUsers::onRowButton(int row, int btnid)
+{
+    const QTableWidgetItem *nameItem = m_users->item(row, 0);
+    if (!nameItem || !userrights::check(this, userrights::LocalConfiguration))
+        return;
+    const QString name = nameItem->text();
+    if (btnid == 1) {
+        askDelete(name);
+        return;
+    }
+    _st_user_item user;
+    if (!rules().find(name, &user)) {
+        showOutcome(LocalUserRules::NoSuchUser);
+        reload();
+        return;
+    }
+    openDialog(&user);
+}
+
+void qwLocalUsers::openDialog(const _st_user_item *existing)
+{
+    if (m_dialog)
+        m_dialog->close();
+    m_dialog = new qwAddUser(this, existing);
+    m_dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_dialog, &qwAddUser::sigConfirmed, this, &qwLocalUsers::onDialogConfirmed);
+    m_dialog->show();
+}
+
+void qwLocalUsers::onDialogConfirmed()
+{
+    if (!m_dialog || !userrights::check(this, userrights::LocalConfiguration))
+        return;
+    const _st_user_item user = m_dialog->user();
+    const LocalUserRules::Outcome outcome = m_dialog->isModifying() ? rules().modify(user, m_dialog->confirmPassword())
+                                                                    : rules().add(user, m_dialog->confirmPassword());
+    showOutcome(outcome);
+    // A refused input stays in the dialog to be corrected.
+    if (!LocalUserRules::succeeded(outcome))
+        return;
+    m_dialog->close();
+    reload();
+}
+
+void qwLocalUsers::askDelete(const QString &name)
+{
+    const LocalUserRules::Outcome allowed = rules().checkRemove(name);
+    if (allowed != LocalUserRules::Deleted) {
+        showOutcome(allowed);
+        return;
+    }
+    auto *ask = new qwTipsDlg(this, tipText("remindtype"), 2);
+    ask->setProperty(kTipKeyProperty, QStringLiteral("askdeleteuser"));
+    ask->setTipText(tipText("askdeleteuser"));
+    connect(ask, &qwTipsDlg::sigTipsresult, this, [this, name](int result) {
+        if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
+            return;
+        showOutcome(rules().remove(name));
+        reload();
+    });
+    ask->show();
+}
+
+void qwLocalUsers::showOutcome(LocalUserRules::Outcome outcome)
+{
+    const char *key = LocalUserRules::tipKey(outcome);
+    auto *tip = new qwTipsdlgEx(this, LocalUserRules::succeeded(outcome) ? qwTipsdlgEx::Success : qwTipsdlgEx::Failure);
+    tip->setProperty(kTipKeyProperty, QString::fromLatin1(key));
+    tip->setTipText(tipText(key));
+    tip->show();
 }

@@ -272,6 +272,24 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(m_a.protocols.talk->record().peerClosed, 5000);
         QVERIFY(m_page->barButton("m_btnMicOff")->isVisibleTo(m_page.get()));
     }
+
+    // A user given only the PTZ and snapshot rights takes pictures, and is
+    // refused manual recording on the view's tool bar and on the page's bar.
+    void ptzAndSnapshotOnly()
+    {
+        g_curUserRights = liverights::PtzControl | liverights::Snapshot;
+        const int before = testsupport::filesUnder(captures(), "*.jpg").size();
+        click(1, qwVideoshowToolbar::Snapshot);
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::filesUnder(captures(), "*.jpg").size(), before + 1, 5000);
+        QVERIFY(!testsupport::popupKeys(m_page.get()).contains("tip_permdenied"));
+        click(1, qwVideoshowToolbar::Record);
+        QCOMPARE(testsupport::popupKeys(m_page.get()), QStringList{"tip_permdenied"});
+        m_page->barButton("m_btnRecord")->click();
+        QCOMPARE(testsupport::popupKeys(m_page.get()), QStringList{"tip_permdenied"});
+        QVERIFY(!bar(1)->isRecordActive());
+        QVERIFY(!m_page->isRecordingAll());
+        QVERIFY(!m_page->streamServer()->isRecording());
+    }
 };
 
 QTEST_MAIN(ActionsTest)

@@ -368,8 +368,13 @@ private slots:
     void rights()
     {
         storeDevices(1);
-        g_curUserRights = 0x20;
         qwLiveView page;
+        // PTZ and snapshot rights alone do not open the settings window.
+        g_curUserRights = 0x1 | 0x2;
+        page.onDevlistButtonClick(0, 4);
+        QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
+        QVERIFY(!page.findChild<qwDeviceSettings *>());
+        g_curUserRights = 0x20;
         page.onDevlistButtonClick(0, 4);
         QVERIFY(page.findChild<qwDeviceSettings *>());
         page.onDevlistButtonClick(0, 8);

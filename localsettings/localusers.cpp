@@ -1,0 +1,203 @@
+#include "localsettings/localusers.h"
+
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
+#include "app/core/loghelper.h"
+#include "app/core/uitext.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+namespace {
+
+constexpr quint32 kLocalConfiguration = 0x40;
+constexpr int kRightsPage = 36;
+constexpr int kRightsSection = 97;
+
+bool holdsLocalConfiguration(const _st_user_item &user)
+{
+    return quint32(user.usertype) & kLocalConfiguration;
+}
+
+} // namespace
+
+LocalUserRules::LocalUserRules(qcDatabase *db) : m_db(db) {}
+
+QList<_st_user_item> LocalUserRules::users() const
+{
+    QList<_st_user_item> list;
+    if (!m_db)
+        return list;
+    const int count = m_db->getUserCount();
+    for (int i = 0; i < count; ++i) {
+        _st_user_item user;
+        if (m_db->getUser(user, i))
+            list.append(user);
+    }
+    return list;
+}
+
+bool LocalUserRules::find(const QString &name, _st_user_item *out) const
+{
+    // findUser leaves group and description out, so the whole row comes
+    // from the list.
+    for (const _st_user_item &user : users()) {
+        if (user.username == name) {
+            if (out)
+                *out = user;
+            return true;
+        }
+    }
+    return false;
+}
+
+int LocalUserRules::otherLocalConfigHolders(const QString &name) const
+{
+    int count = 0;
+    for (const _st_user_item &user : users())
+        if (user.username != name && holdsLocalConfiguration(user))
+            ++count;
+    return count;
+}
+
+LocalUserRules::Outcome LocalUserRules::checkInput(const _st_user_item &user, const QString &confirmPassword) const
+{
+    if (user.username.trimmed().isEmpty())
+        return EmptyName;
+    if (user.password.isEmpty())
+        return EmptyPassword;
+    if (user.password != confirmPassword)
+        return PasswordMismatch;
+    return Added;
+}
+
+LocalUserRules::Outcome LocalUserRules::add(const _st_user_item &user, const QString &confirmPassword)
+{
+    const Outcome input = checkInput(user, confirmPassword);
+    if (input != Added)
+        return input;
+    if (!m_db)
+        return DatabaseClosed;
+    switch (m_db->addUser(user)) {
+    case 0:
+        writeLog("add user", user.username);
+        return Added;
+    case 1:
+        return NameExists;
+    case 2:
+        return AddFailed;
+    default:
+        return DatabaseClosed;
+    }
+}
+
+LocalUserRules::Outcome LocalUserRules::modify(const _st_user_item &user, const QString &confirmPassword)
+{
+    const Outcome input = checkInput(user, confirmPassword);
+    if (input != Added)
+        return input;
+    _st_user_item stored;
+    if (!m_db || !find(user.username, &stored))
+        return NoSuchUser;
+    if (holdsLocalConfiguration(stored) && !holdsLocalConfiguration(user) &&
+        otherLocalConfigHolders(user.username) == 0)
+        return LastLocalConfiguration;
+    if (!m_db->updateUser(user))
+        return ModifyFailed;
+    // Conservative: a right taken from the logged-in user is gone now, not
+    // only after the next login.
+    if (!g_curUserName.isEmpty() && user.username == g_curUserName)
+        g_curUserRights = quint32(user.usertype);
+    return Modified;
+}
+
+LocalUserRules::Outcome LocalUserRules::checkRemove(const QString &name) const
+{
+    _st_user_item stored;
+    if (!m_db || !find(name, &stored))
+        return DeleteFailed;
+    if (!g_curUserName.isEmpty() && name == g_curUserName)
+        return DeletingCurrentUser;
+    if (holdsLocalConfiguration(stored) && otherLocalConfigHolders(name) == 0)
+        return LastLocalConfiguration;
+    return Deleted;
+}
+
+LocalUserRules::Outcome LocalUserRules::remove(const QString &name)
+{
+    const Outcome allowed = checkRemove(name);
+    if (allowed != Deleted)
+        return allowed;
+    if (!m_db->deleteUser(name))
+        return DeleteFailed;
+    writeLog("delete user", name);
+    return Deleted;
+}
+
+void LocalUserRules::writeLog(const char *what, const QString &name)
+{
+    if (!g_logHelper)
+        return;
+    g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
+                                     g_curUserName, QString::fromLatin1(what), QString(), QString(), name, 1));
+}
+
+bool LocalUserRules::succeeded(Outcome outcome)
+{
+    return outcome == Added || outcome == Modified || outcome == Deleted;
+}
+
+const char *LocalUserRules::tipKey(Outcome outcome)
+{
+    switch (outcome) {
+    case Added:
+        return "addusersucc";
+    case Modified:
+        return "modifyusersucc";
+    case Deleted:
+        return "delusersecc";
+    case EmptyName:
+    case EmptyPassword:
+        return "neednameorpwd";
+    case PasswordMismatch:
+        return "notmatch";
+    case NameExists:
+        return "usernameexist";
+    case AddFailed:
+        return "addusererr";
+    case DatabaseClosed:
+        return "databaseerr";
+    case NoSuchUser:
+    case ModifyFailed:
+        return "modifyusererr";
+    case DeleteFailed:
+        return "delusererr";
+    case DeletingCurrentUser:
+        return "delcuruser";
+    case LastLocalConfiguration:
+        return "lastlocalcfg";
+    }
+    return "unknowerror";
+}
+
+const QList<LocalUserRules::Right> &LocalUserRules::rights()
+{
+    static const QList<Right> list = {
+        {0x1, "ptzcontrol"},      {0x2, "snapshot"},     {0x4, "manualrec"},
+        {0x8, "playback"},        {0x10, "logview"},     {0x20, "devconfigure"},
+        {0x40, "localconfigure"}, {0x80, "schedulemgr"}, {0x100, "devicemgr"},
+    };
+    return list;
+}
+
+QString LocalUserRules::rightsSummary(int usertype)
+{
+    QStringList names;
+    for (const Right &right : rights()) {
+        if (quint32(usertype) & right.bit) {
+            const QString text = uiText(right.key, kRightsPage, kRightsSection);
+            names.append(text.isEmpty() ? QString::fromLatin1(right.key) : text);
+        }
+    }
+    return names.join(QStringLiteral(", "));
+}
