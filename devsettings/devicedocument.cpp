@@ -169,22 +169,6 @@ bool ScheduleDocument::readWeek(const TiXmlElement *week)
     return true;
 }
 
-ScheduleDocument::Refusal ScheduleDocument::check(WeekSections *week)
-{
-    Refusal refusal;
-    for (int d = 0; d < week->size() && refusal.day < 0; ++d) {
-        QVector<TimeSection> &day = (*week)[d];
-        std::sort(day.begin(), day.end(), byStart);
-        for (int i = 0; i < day.size() && refusal.day < 0; ++i) {
-            if (day[i].end <= day[i].start)
-                refusal = {d, Fault::EndNotAfterStart};
-            else if (i > 0 && day[i].start < day[i - 1].end)
-                refusal = {d, Fault::Overlap};
-        }
-    }
-    return refusal;
-}
-
 bool ScheduleDocument::change(int active, const WeekSections *week)
 {
     TiXmlElement *activeElement = find("active");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/core/weeksections.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -43,30 +45,17 @@ private:
     bool m_valid = false;
 };
 
-// A time section of a day in minutes after midnight, end excluded.
-struct TimeSection
-{
-    int start = 0;
-    int end = 0;
-    bool operator==(const TimeSection &o) const { return start == o.start && end == o.end; }
-};
-using WeekSections = QVector<QVector<TimeSection>>; // seven days, Sunday first
-
 // A schedule: its `active` (0 off, 1 all the time, 2 by schedule) and its
 // `week` of one `day` per weekday (attribute id 0 to 6, Sunday first), each
 // with `section` elements of a `start` and an `end` as HH:MM.
 class ScheduleDocument : public DeviceDocument
 {
 public:
-    static constexpr int kDays = 7;
+    static constexpr int kDays = weeksections::kDays;
     static constexpr int kLeastSections = 4;
 
-    enum class Fault { None, EndNotAfterStart, Overlap };
-    struct Refusal
-    {
-        int day = -1; // -1: nothing refused
-        Fault fault = Fault::None;
-    };
+    using Fault = weeksections::Fault;
+    using Refusal = weeksections::Refusal;
 
     bool parse(const QByteArray &body, qint64 length);
 
@@ -83,10 +72,8 @@ public:
     // What the editor offers a day: the most a day of the device held, or 4.
     int maxSections() const { return m_maxSections; }
 
-    // Sorts each day's sections, then names the first day (Sunday first)
-    // with a section that ends at or before its start or begins before the
-    // previous one ended.
-    static Refusal check(WeekSections *week);
+    // See weeksections::check.
+    static Refusal check(WeekSections *week) { return weeksections::check(week); }
 
     // Replaces `active`, and the week's days when week is given (the week
     // element keeps its attributes). False, the document unchanged, when

@@ -1,70 +1,20 @@
 #include "devsettings/qwscheduledialog.h"
 
 #include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/qwweekeditor.h"
 #include "devsettings/devicedocumentrequest.h"
 #include "devsettings/devsetframe.h"
 
 #include <QComboBox>
-#include <QGridLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimeEdit>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace {
 constexpr int kReadId = 181;
 constexpr int kSaveId = 182;
 constexpr int kWeekdaySection = 49;
-constexpr int kLastMinute = 23 * 60 + 59;
 const char *const kWeekdays[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
-
-QTime timeOf(int minutes)
-{
-    return QTime(minutes / 60, minutes % 60);
-}
-
-int minutesOf(const QTimeEdit *edit)
-{
-    const QTime t = edit->time();
-    return t.hour() * 60 + t.minute();
-}
-
-// A new section: up to an hour at the start of the day's first free time,
-// so that it does not overlap what is there; an empty one (refused on Save
-// until changed) when the day is full.
-TimeSection firstFreeHour(QVector<TimeSection> day)
-{
-    std::sort(day.begin(), day.end(), [](const TimeSection &a, const TimeSection &b) { return a.start < b.start; });
-    int free = 0;
-    for (const TimeSection &s : day) {
-        if (s.start > free)
-            break;
-        free = qMax(free, s.end);
-    }
-    int next = kLastMinute;
-    for (const TimeSection &s : day) {
-        if (s.start > free) {
-            next = s.start;
-            break;
-        }
-    }
-    if (free >= kLastMinute)
-        return {0, 0};
-    return {free, qMin(free + 60, next)};
-}
-
-QTimeEdit *timeEdit(QWidget *parent, const char *name, int minutes)
-{
-    auto *edit = new QTimeEdit(timeOf(minutes), parent);
-    edit->setObjectName(QLatin1String(name));
-    edit->setDisplayFormat(QStringLiteral("HH:mm"));
-    edit->setButtonSymbols(QAbstractSpinBox::NoButtons);
-    edit->setFixedWidth(52);
-    return edit;
-}
 } // namespace
 
 qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(parent, 0, 780, 440), m_kind(kind)
@@ -88,29 +38,13 @@ qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(paren
     m_notEditable->hide();
     column->addWidget(m_notEditable);
 
-    m_week = new QWidget(content);
+    QStringList days;
+    for (const char *day : kWeekdays)
+        days << devset::text(devset::kCommonPage, kWeekdaySection, day);
+    qwWeekEditor::Options options;
+    options.removeTip = devset::text(devset::kCommonPage, devset::kAnySection, "deleteopt");
+    m_week = new qwWeekEditor(days, options, content);
     m_week->setObjectName(QStringLiteral("widget_Week"));
-    auto *grid = new QGridLayout(m_week);
-    grid->setContentsMargins(0, 6, 0, 0);
-    grid->setVerticalSpacing(4);
-    for (int d = 0; d < ScheduleDocument::kDays; ++d) {
-        auto *name = new QLabel(devset::text(devset::kCommonPage, kWeekdaySection, kWeekdays[d]), m_week);
-        name->setFixedWidth(90);
-        Day &day = m_days[d];
-        day.row = new QWidget(m_week);
-        day.row->setObjectName(QStringLiteral("widget_Day%1").arg(d));
-        day.layout = new QHBoxLayout(day.row);
-        day.layout->setContentsMargins(0, 0, 0, 0);
-        day.layout->setSpacing(10);
-        day.add = new QPushButton(QStringLiteral("+"), day.row);
-        day.add->setObjectName(QStringLiteral("pushButton_Add%1").arg(d));
-        day.add->setFixedWidth(26);
-        day.layout->addWidget(day.add);
-        day.layout->addStretch();
-        connect(day.add, &QPushButton::clicked, this, [this, d] { addSection(d, firstFreeHour(editedWeek().at(d))); });
-        grid->addWidget(name, d, 0);
-        grid->addWidget(day.row, d, 1);
-    }
     m_week->hide();
     column->addWidget(m_week);
     column->addStretch();
@@ -182,69 +116,13 @@ void qwScheduleDialog::onRead(const QByteArray &body, qint64 length)
 
 void qwScheduleDialog::buildWeek(const ScheduleDocument &doc)
 {
-    m_maxSections = doc.maxSections();
-    for (int d = 0; d < ScheduleDocument::kDays; ++d) {
-        for (const TimeSection &s : doc.week().at(d))
-            addSection(d, s);
-    }
-    updateAddButtons();
+    m_week->setWeek(doc.week(), doc.maxSections());
     m_week->show();
-}
-
-void qwScheduleDialog::addSection(int day, const TimeSection &section)
-{
-    Day &d = m_days[day];
-    if (d.sections.size() >= m_maxSections)
-        return;
-    auto *box = new QWidget(d.row);
-    box->setObjectName(QStringLiteral("widget_Section"));
-    auto *row = new QHBoxLayout(box);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(2);
-    row->addWidget(timeEdit(box, "timeEdit_Start", section.start));
-    auto *dash = new QLabel(QStringLiteral("-"), box);
-    row->addWidget(dash);
-    row->addWidget(timeEdit(box, "timeEdit_End", section.end));
-    auto *remove = new QPushButton(QStringLiteral("x"), box);
-    remove->setObjectName(QStringLiteral("pushButton_Remove"));
-    remove->setToolTip(devset::text(devset::kCommonPage, devset::kAnySection, "deleteopt"));
-    remove->setFixedWidth(22);
-    row->addWidget(remove);
-    connect(remove, &QPushButton::clicked, this, [this, day, box] { removeSection(day, box); });
-    // Shown in the order of their starts, before the add button.
-    int at = 0;
-    while (at < d.sections.size() &&
-           minutesOf(d.sections[at]->findChild<QTimeEdit *>(QStringLiteral("timeEdit_Start"))) <= section.start)
-        ++at;
-    d.layout->insertWidget(at, box);
-    d.sections.insert(at, box);
-    updateAddButtons();
-}
-
-void qwScheduleDialog::removeSection(int day, QWidget *section)
-{
-    m_days[day].sections.removeOne(section);
-    // Its own button is still delivering the click.
-    section->hide();
-    section->deleteLater();
-    updateAddButtons();
-}
-
-void qwScheduleDialog::updateAddButtons()
-{
-    for (Day &d : m_days)
-        d.add->setEnabled(d.sections.size() < m_maxSections);
 }
 
 WeekSections qwScheduleDialog::editedWeek() const
 {
-    WeekSections week(ScheduleDocument::kDays);
-    for (int d = 0; d < ScheduleDocument::kDays; ++d) {
-        for (const QWidget *box : m_days[d].sections)
-            week[d].append({minutesOf(box->findChild<QTimeEdit *>(QStringLiteral("timeEdit_Start"))),
-                            minutesOf(box->findChild<QTimeEdit *>(QStringLiteral("timeEdit_End")))});
-    }
-    return week;
+    return m_week->week();
 }
 
 void qwScheduleDialog::onSave()

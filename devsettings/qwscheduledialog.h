@@ -5,9 +5,9 @@
 
 class DeviceDocumentRequest;
 class QComboBox;
-class QHBoxLayout;
 class QLabel;
 class QPushButton;
+class qwWeekEditor;
 
 enum ScheduleDialogKind {
     SCHEDULE_ALARM = 10577,
@@ -48,24 +48,12 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    struct Day
-    {
-        QWidget *row = nullptr;
-        QHBoxLayout *layout = nullptr;
-        QPushButton *add = nullptr;
-        QList<QWidget *> sections;
-    };
-
     void buildWeek(const ScheduleDocument &doc);
-    void addSection(int day, const TimeSection &section);
-    void removeSection(int day, QWidget *section);
-    void updateAddButtons();
 
     int m_kind;
     bool m_ready = false;
     bool m_asked = false;
     bool m_weekEditable = false;
-    int m_maxSections = ScheduleDocument::kLeastSections;
     QString m_devip;
     QString m_httpport;
     QString m_username;
@@ -73,7 +61,6 @@ private:
     DeviceDocumentRequest *m_request = nullptr;
     QComboBox *m_mode = nullptr;
     QLabel *m_notEditable = nullptr;
-    QWidget *m_week = nullptr;
-    Day m_days[ScheduleDocument::kDays];
+    qwWeekEditor *m_week = nullptr;
     QPushButton *m_save = nullptr;
 };

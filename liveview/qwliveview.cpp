@@ -63,14 +63,6 @@ const char kVolumeStyle[] =
     "margin:-4px -2px;border:1px solid #2a2a2a;}"
     "QSlider::handle:horizontal:hover{background:#1baafb;}";
 
-int clampValue(const char *name, int value, int lo, int hi)
-{
-    const int clamped = std::max(lo, std::min(hi, value));
-    if (clamped != value)
-        qDebug() << "----Local config" << name << value << "out of range, using" << clamped << "----";
-    return clamped;
-}
-
 } // namespace
 
 qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView), m_database(g_database)
@@ -923,16 +915,7 @@ void qwLiveView::stopIntercom(const QString &address)
 
 _st_local_config qwLiveView::clampedConfig(const _st_local_config &config)
 {
-    _st_local_config c = config;
-    c.recordduration = clampValue("recordduration", c.recordduration, 60, 600);
-    c.prevrecord = clampValue("prevrecord", c.prevrecord, 0, 3);
-    c.postrecord = clampValue("postrecord", c.postrecord, 0, 3);
-    c.recordstream = clampValue("recordstream", c.recordstream, 0, 1);
-    c.reservedsize = clampValue("reservedsize", c.reservedsize, 0, 50);
-    c.keepdays = clampValue("keepdays", c.keepdays, 0, 365);
-    c.capturecount = clampValue("capturecount", c.capturecount, 1, 10);
-    c.captureinterval = clampValue("captureinterval", c.captureinterval, 1, 30);
-    return c;
+    return livelocalconfig::clamped(config);
 }
 
 void qwLiveView::createStreamServer()
@@ -946,12 +929,7 @@ void qwLiveView::createStreamServer()
     connect(m_streamServer, &qcStreamServer::sigRecordResult, this, &qwLiveView::onRecordSnapshot);
     connect(m_streamServer, &qcStreamServer::sigScheduleRecord, this, &qwLiveView::onScheduleRecord);
     connect(m_streamServer, &qcStreamServer::sigAlarmArrival, this, &qwLiveView::onDeviceAlarmArrival);
-    // A single value out of range would make the service refuse the whole
-    // configuration and leave it without record and capture roots.
-    const _st_local_config c = clampedConfig(m_localConfig);
-    if (!m_streamServer->setLocalConfig(c.recordpath, c.snapshotpath, c.recordduration, c.prevrecord, c.postrecord,
-                                        c.recordstream, c.reservedsize, c.keepdays, c.capturecount, c.captureinterval))
-        qDebug() << "----Stream service refused the local config----";
+    livelocalconfig::handOptions(m_streamServer, m_localConfig);
     m_streamThread->start(QThread::InheritPriority);
 }
 
@@ -972,18 +950,11 @@ void qwLiveView::timerEvent(QTimerEvent *event)
 bool qwLiveView::addScheduleItem(const QString &segment, int scheduleType, int applyTo, int enabled,
                                  const QString &address, int day)
 {
-    const QStringList typed = segment.split(':');
-    if (typed.size() != 2 || (typed[0] != QLatin1String("0") && typed[0] != QLatin1String("1")))
+    int type = 0;
+    int start = 0;
+    int end = 0;
+    if (!m_streamServer || !livelocalconfig::parseSegment(segment, &type, &start, &end))
         return false;
-    const QStringList range = typed[1].split('-');
-    if (range.size() != 2)
-        return false;
-    // A part that is no number counts as 0; the service checks the order.
-    const int start = range[0].toInt();
-    const int end = range[1].toInt();
-    if (start == end || !m_streamServer)
-        return false;
-    const int type = typed[0].toInt();
     if (scheduleType == 0)
         return m_streamServer->addRecordSchedule(day, applyTo, type, start, end, enabled, address);
     if (scheduleType == 1)
@@ -993,51 +964,22 @@ bool qwLiveView::addScheduleItem(const QString &segment, int scheduleType, int a
 
 bool qwLiveView::loadSchedules()
 {
-    if (!m_database || !m_streamServer)
-        return false;
-    const bool recording = m_database->getRecordScheduleEnable();
-    const bool capture = m_database->getCaptureScheduleEnable();
-    _st_schedule_item item;
-    for (int i = 0; m_database->getSchedule(item, i); ++i) {
-        if ((item.skdtype != 0 && item.skdtype != 1) || (item.skdtype == 0 && !recording) ||
-            (item.skdtype == 1 && !capture))
-            continue;
-        // The database keeps an all-devices row's address as "null".
-        const QString address = item.ipaddr == QLatin1String("null") ? QString() : item.ipaddr;
-        const QString days[] = {item.skdmon, item.skdtue, item.skdwed, item.skdthu,
-                                item.skdfri, item.skdsat, item.skdsun};
-        for (int day = 1; day <= 7; ++day)
-            for (const QString &segment : days[day - 1].split(';'))
-                addScheduleItem(segment, item.skdtype, item.applytype, item.enable, address, day);
-    }
-    return true;
+    return livelocalconfig::replaceSchedules(m_streamServer, m_database);
 }
 
 bool qwLiveView::loadLocalConfig()
 {
     if (!m_database)
         return false;
-    qcDatabase *db = m_database;
-    _st_local_config &c = m_localConfig;
-    c.snapshotpath = db->getSnapshotPath();
-    c.recordpath = db->getRecordPath();
-    c.defuser = db->getDefaultUser();
-    c.defpwd = db->getDefaultPassword();
-    c.autoadd = db->getAutoAdd() ? 1 : 0;
-    c.showmode = db->getShowMode();
-    c.autostream = db->getAutoStream() ? 1 : 0;
-    c.autoplay = db->getAutoPlay() ? 1 : 0;
-    c.recordduration = db->getRecordDuration();
-    c.snapshotquality = db->getSnapshotQuality();
-    c.snapshotformat = db->getSnapshotFormat();
-    c.prevrecord = db->getPrevRecord();
-    c.postrecord = db->getPostRecord();
-    c.recordstream = db->getRecordStream();
-    c.capturecount = db->getCaptureCount();
-    c.captureinterval = db->getCaptureInterval();
-    c.reservedsize = db->getReservedSize();
-    c.keepdays = db->getKeepDays();
+    m_localConfig = livelocalconfig::read(m_database);
     return true;
+}
+
+void qwLiveView::onLocalConfigChanged()
+{
+    loadLocalConfig();
+    livelocalconfig::handOptions(m_streamServer, m_localConfig);
+    loadSchedules();
 }
 
 void qwLiveView::loadDeviceList()

@@ -2,6 +2,7 @@
 
 #include "app/core/records.h"
 #include "liveview/livegrid.h"
+#include "liveview/qclivelocalconfig.h"
 
 #include <QDateTime>
 #include <QList>
@@ -38,29 +39,6 @@ struct _st_view_item
     int view = -1;
     int row = -1;
     bool recording = false;
-};
-
-// The local settings as the page read them once at construction.
-struct _st_local_config
-{
-    QString snapshotpath;
-    QString recordpath;
-    QString defuser;
-    QString defpwd;
-    int autoadd = 0;
-    int showmode = 0;
-    int autostream = 0;
-    int autoplay = 0;
-    int recordduration = 0;
-    int snapshotquality = 0;
-    int snapshotformat = 0;
-    int prevrecord = 0;
-    int postrecord = 0;
-    int recordstream = 0;
-    int capturecount = 0;
-    int captureinterval = 0;
-    int reservedsize = 0;
-    int keepdays = 0;
 };
 
 // The live page: device list on the right, a grid of up to 64 video views
@@ -102,7 +80,8 @@ public:
     // Device management.
     void loadDeviceList();
     bool loadLocalConfig();
-    // Hands the stored recording and capture schedules to the stream service.
+    // Puts the stored recording and capture schedules in place of the
+    // stream service's lists.
     bool loadSchedules();
     // One "T:S-E" segment of a schedule day; true when the service took it.
     bool addScheduleItem(const QString &segment, int scheduleType, int applyTo, int enabled, const QString &address,
@@ -163,6 +142,9 @@ signals:
     void sigDeviceTriggerAlarm(QString ipaddr, QString devname, int type, int action, QString file, QDateTime time);
 
 public slots:
+    // The local settings were saved: the service takes the new options and
+    // schedules now.
+    void onLocalConfigChanged();
     void onListItemDrop(int viewid);
     void onDevlistButtonClick(int index, int type);
     void onDevlistDBClick(QModelIndex index);

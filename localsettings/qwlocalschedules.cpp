@@ -1,5 +1,186 @@
 #include "localsettings/qwlocalschedules.h"
 
-qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent) {}
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
+#include "app/core/loghelper.h"
+#include "app/core/uitext.h"
+#include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/qwweekeditor.h"
+#include "app/widgets/userrights.h"
 
-void qwLocalSchedules::reload() {}
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kCommonPage = 33;
+constexpr int kLocalPage = 36;
+constexpr int kTipsPage = 38;
+constexpr int kWeekdaySection = 49;
+constexpr int kLeastSections = 4;
+
+const char kSheet[] = "QWidget{color:white;}QListWidget{background-color:#272727;border:none;}"
+                      "QListWidget::item:selected{background-color:#1abbfb;}"
+                      "QPushButton{background-color:#272727;border:none;border-radius:2px;min-height:26px;"
+                      "padding:0 12px;}QPushButton:hover{background-color:#1abbfb;}"
+                      "QSpinBox,QComboBox{background-color:#383838;border:1px solid #555555;}";
+
+QString localText(const char *key)
+{
+    return uiText(key, kLocalPage);
+}
+
+QStringList weekdayNames()
+{
+    QStringList names;
+    for (const char *day : {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"})
+        names << uiText(day, kCommonPage, kWeekdaySection);
+    return names;
+}
+
+} // namespace
+
+qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("widget_LocalSchedules"));
+    setStyleSheet(QLatin1String(kSheet));
+    m_list = new QListWidget(this);
+    m_list->setObjectName(QStringLiteral("listWidget_Schedules"));
+    m_list->setFixedWidth(220);
+    m_title = new QLabel(this);
+    m_title->setObjectName(QStringLiteral("label_ScheduleTitle"));
+
+    qwWeekEditor::Options options;
+    options.lastMinute = weeksections::kDayMinutes;
+    options.kindNames = QStringList{localText("skdtiming"), localText("skdalarm")};
+    options.removeTip = uiText("deleteopt", kCommonPage);
+    m_editor = new qwWeekEditor(weekdayNames(), options, this);
+    m_editor->setObjectName(QStringLiteral("widget_Week"));
+
+    m_restore = new QPushButton(uiText("restoreopt", kCommonPage), this);
+    m_restore->setObjectName(QStringLiteral("pushButton_Restore"));
+    m_save = new QPushButton(uiText("saveopt", kCommonPage), this);
+    m_save->setObjectName(QStringLiteral("pushButton_Save"));
+    connect(m_restore, &QPushButton::clicked, this, &qwLocalSchedules::onRestore);
+    connect(m_save, &QPushButton::clicked, this, &qwLocalSchedules::onSave);
+    connect(m_list, &QListWidget::currentRowChanged, this, &qwLocalSchedules::showSubject);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_restore);
+    buttons->addWidget(m_save);
+    auto *column = new QVBoxLayout;
+    column->addWidget(m_title);
+    column->addWidget(m_editor);
+    column->addStretch();
+    column->addLayout(buttons);
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(12, 12, 12, 12);
+    row->setSpacing(16);
+    row->addWidget(m_list);
+    row->addLayout(column, 1);
+}
+
+void qwLocalSchedules::reload()
+{
+    const int selected = qMax(0, m_list->currentRow());
+    m_shown = -1;
+    m_subjects = localschedules::load(g_database);
+    m_edits.clear();
+    const QSignalBlocker block(m_list);
+    m_list->clear();
+    for (const localschedules::Subject &s : qAsConst(m_subjects)) {
+        m_edits << Edit{s.week.week, QVector<bool>(weeksections::kDays, false)};
+        m_list->addItem(s.kind == localschedules::kSnapshot ? localText("capschedule")
+                                                            : QStringLiteral("%1 (%2)").arg(s.name, s.address));
+    }
+    m_list->setCurrentRow(qMin(selected, m_list->count() - 1));
+    showSubject(m_list->currentRow());
+}
+
+void qwLocalSchedules::keepEdit()
+{
+    if (m_shown < 0 || m_shown >= m_edits.size())
+        return;
+    m_edits[m_shown] = Edit{m_editor->week(), m_editor->changedDays()};
+}
+
+void qwLocalSchedules::showSubject(int index)
+{
+    keepEdit();
+    m_shown = index;
+    if (index < 0 || index >= m_subjects.size()) {
+        m_editor->setWeek(WeekSections(weeksections::kDays), kLeastSections);
+        m_title->clear();
+        return;
+    }
+    const localschedules::Subject &s = m_subjects.at(index);
+    const Edit &edit = m_edits.at(index);
+    m_title->setText(m_list->item(index)->text());
+    int most = kLeastSections;
+    for (const QVector<TimeSection> &day : edit.week)
+        most = qMax(most, day.size());
+    m_editor->setWeek(edit.week, most);
+    for (int d = 0; d < weeksections::kDays; ++d) {
+        if (!s.week.readable.at(d) && !edit.changed.at(d))
+            m_editor->setKept(d, s.week.texts.at(d));
+    }
+    m_editor->setChangedDays(edit.changed);
+}
+
+void qwLocalSchedules::onRestore()
+{
+    reload();
+}
+
+void qwLocalSchedules::onSave()
+{
+    if (!userrights::check(this, userrights::ScheduleManagement))
+        return;
+    keepEdit();
+    // Every schedule is checked before anything is written.
+    for (int i = 0; i < m_edits.size(); ++i) {
+        WeekSections week = m_edits.at(i).week;
+        const weeksections::Refusal refusal = weeksections::check(&week);
+        if (refusal.day < 0)
+            continue;
+        m_list->setCurrentRow(i);
+        const bool backwards = refusal.fault == weeksections::Fault::EndNotAfterStart;
+        showTip(false, QLatin1String(backwards ? "starendtime" : "invperiod"),
+                m_list->item(i)->text() + QStringLiteral(", ") + weekdayNames().at(refusal.day) + QStringLiteral(": "));
+        return;
+    }
+    bool ok = true;
+    bool wrote = false;
+    for (int i = 0; i < m_subjects.size(); ++i) {
+        const localschedules::Subject &s = m_subjects.at(i);
+        const QStringList texts = weeksections::mergedTexts(s.week, m_edits.at(i).week, m_edits.at(i).changed);
+        if (texts == s.week.texts)
+            continue;
+        wrote = true;
+        ok = localschedules::save(g_database, s, texts) && ok;
+    }
+    if (g_logHelper && wrote) {
+        g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
+                                         g_curUserName, QStringLiteral("modify schedule"), QString(), QString(),
+                                         QString(), ok ? 1 : 3));
+    }
+    showTip(ok, QLatin1String(ok ? "setsuccess" : "setfailed"));
+    // What the database holds now, also after a partial failure.
+    reload();
+    if (wrote)
+        emit sigSaved();
+}
+
+void qwLocalSchedules::showTip(bool success, const QString &key, const QString &prefix)
+{
+    auto *tip = new qwTipsdlgEx(this, success ? qwTipsdlgEx::Success : qwTipsdlgEx::Failure);
+    tip->setProperty(kTipKeyProperty, key);
+    const QString text = uiText(key.toLatin1().constData(), kTipsPage);
+    tip->setTipText(prefix + (text.isEmpty() ? key : text));
+    tip->show();
+}

@@ -1,7 +1,18 @@
 #pragma once
 
+#include "localsettings/localschedules.h"
+
 #include <QWidget>
 
+class QLabel;
+class QListWidget;
+class QPushButton;
+class qwWeekEditor;
+
+// The schedules sub-page: the snapshot schedule and each device's recording
+// schedule, one week at a time in the week editor. Edits of every schedule
+// are kept while the operator moves between them; Save checks them all and
+// writes nothing when one is refused, Restore shows the stored rows again.
 class qwLocalSchedules : public QWidget
 {
     Q_OBJECT
@@ -11,6 +22,34 @@ public:
     // Shows what the database holds now; unsaved edits are dropped.
     void reload();
 
+    QListWidget *subjectList() const { return m_list; }
+    qwWeekEditor *weekEditor() const { return m_editor; }
+    const QList<localschedules::Subject> &subjects() const { return m_subjects; }
+
+public slots:
+    void onSave();
+    void onRestore();
+
 signals:
     void sigSaved();
+
+private:
+    struct Edit
+    {
+        WeekSections week;
+        QVector<bool> changed;
+    };
+
+    void showSubject(int index);
+    void keepEdit();
+    void showTip(bool success, const QString &key, const QString &prefix = QString());
+
+    QListWidget *m_list = nullptr;
+    QLabel *m_title = nullptr;
+    qwWeekEditor *m_editor = nullptr;
+    QPushButton *m_restore = nullptr;
+    QPushButton *m_save = nullptr;
+    QList<localschedules::Subject> m_subjects;
+    QList<Edit> m_edits;
+    int m_shown = -1;
 };

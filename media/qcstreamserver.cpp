@@ -225,14 +225,18 @@ bool qcStreamServer::stopRecord(const QString &ip)
     return unit != nullptr;
 }
 
-bool qcStreamServer::addSchedule(QList<ScheduleEntry> *list, int endLimit, int day, int applyTo, int segmentType,
-                                 int start, int end, int enabled, const QString &devices)
+bool qcStreamServer::isValidEntry(const ScheduleEntry &e, bool capture)
 {
     // An all-devices row keeps an empty device text; only a row for listed
     // devices needs one.
-    if ((applyTo != 0 && applyTo != 1) || (segmentType != 0 && segmentType != 1) || start > kScheduleLimit ||
-        end > endLimit || end <= start || (applyTo == 1 && devices.isEmpty()))
-        return false;
+    return (e.applyTo == 0 || e.applyTo == 1) && (e.segmentType == 0 || e.segmentType == 1) &&
+           e.start <= kScheduleLimit && e.end <= (capture ? kCaptureEndLimit : kScheduleLimit) && e.end > e.start &&
+           !(e.applyTo == 1 && e.devices.isEmpty());
+}
+
+bool qcStreamServer::addSchedule(QList<ScheduleEntry> *list, bool capture, int day, int applyTo, int segmentType,
+                                 int start, int end, int enabled, const QString &devices)
+{
     ScheduleEntry e;
     e.applyTo = applyTo;
     e.start = start;
@@ -242,6 +246,8 @@ bool qcStreamServer::addSchedule(QList<ScheduleEntry> *list, int endLimit, int d
     if (!devices.isEmpty())
         e.devices = devices.split(';');
     e.day = day;
+    if (!isValidEntry(e, capture))
+        return false;
     QMutexLocker lock(&m_mutex);
     list->append(e);
     return true;
@@ -250,13 +256,32 @@ bool qcStreamServer::addSchedule(QList<ScheduleEntry> *list, int endLimit, int d
 bool qcStreamServer::addRecordSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
                                        const QString &devices)
 {
-    return addSchedule(&m_recordSchedules, kScheduleLimit, day, applyTo, segmentType, start, end, enabled, devices);
+    return addSchedule(&m_recordSchedules, false, day, applyTo, segmentType, start, end, enabled, devices);
 }
 
 bool qcStreamServer::addSecondSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
                                        const QString &devices)
 {
-    return addSchedule(&m_captureSchedules, kCaptureEndLimit, day, applyTo, segmentType, start, end, enabled, devices);
+    return addSchedule(&m_captureSchedules, true, day, applyTo, segmentType, start, end, enabled, devices);
+}
+
+bool qcStreamServer::replaceSchedules(const QList<ScheduleEntry> &records, const QList<ScheduleEntry> &captures)
+{
+    QList<ScheduleEntry> keptRecords;
+    QList<ScheduleEntry> keptCaptures;
+    for (const ScheduleEntry &e : records)
+        if (isValidEntry(e, false))
+            keptRecords << e;
+    for (const ScheduleEntry &e : captures)
+        if (isValidEntry(e, true))
+            keptCaptures << e;
+    const bool whole = keptRecords.size() == records.size() && keptCaptures.size() == captures.size();
+    // One step under the device-list mutex: a tick sees the old lists or
+    // the new ones, never a mix.
+    QMutexLocker lock(&m_mutex);
+    m_recordSchedules = keptRecords;
+    m_captureSchedules = keptCaptures;
+    return whole;
 }
 
 QList<qcStreamServer::ScheduleEntry> qcStreamServer::recordSchedules()
@@ -615,7 +640,15 @@ bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &sn
     m_reservedSize = reservedSize;
     m_keepDays = keepDays;
     m_recordRoot = made ? recordDir : QString();
-    m_captureRoot = made ? captureDir : QString();
+    const QString captureRoot = made ? captureDir : QString();
+    // The scheduler lives on its own thread and drops its worker on a new
+    // root; it is told there.
+    if (m_captureServer && captureRoot != m_captureRoot) {
+        qcCaptureServer *server = m_captureServer;
+        QMetaObject::invokeMethod(
+            server, [server, captureRoot] { server->setCapturePath(captureRoot); }, Qt::QueuedConnection);
+    }
+    m_captureRoot = captureRoot;
     return true;
 }
 

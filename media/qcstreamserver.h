@@ -81,6 +81,8 @@ public:
     qcFrameBuffer *getSubFrameBuffer(const QString &ip);
     bool isRecording();
 
+    // May be called again while the service runs: recordings and snapshots
+    // that start afterwards use the new folders and values.
     bool setLocalConfig(const QString &recordPath, const QString &snapshotPath, int recordDuration, int prevRecord,
                         int postRecord, int recordStream, int reservedSize, int keepDays, int captureCount,
                         int captureInterval);
@@ -94,6 +96,13 @@ public:
                            const QString &devices);
     bool addSecondSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
                            const QString &devices);
+    // Takes the whole new schedule lists at once, in place of what was
+    // added before; an entry the add calls would refuse is left out. True
+    // when none was left out.
+    bool replaceSchedules(const QList<ScheduleEntry> &records, const QList<ScheduleEntry> &captures);
+    // Whether the add calls would take the entry into the record or capture
+    // list.
+    static bool isValidEntry(const ScheduleEntry &entry, bool capture);
     QList<ScheduleEntry> recordSchedules();
     QList<ScheduleEntry> captureSchedules();
     // Before the first tick: the alarm channel's time limits.
@@ -153,7 +162,7 @@ private:
     void checkSchedules();
     void startScheduledRecord(const QString &address);
     QString recordPathLocked(const QString &address, int kind);
-    bool addSchedule(QList<ScheduleEntry> *list, int endLimit, int day, int applyTo, int segmentType, int start,
+    bool addSchedule(QList<ScheduleEntry> *list, bool capture, int day, int applyTo, int segmentType, int start,
                      int end, int enabled, const QString &devices);
     // The named pass over the entries and, when no enabled entry names the
     // address, the pass for all devices; act runs under the device-list mutex

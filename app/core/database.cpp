@@ -571,6 +571,19 @@ bool qcDatabase::deleteScheduleType(int skdtype)
     return true;
 }
 
+bool qcDatabase::deleteSchedule(const QString &ipaddr, int skdtype)
+{
+    if (!opened)
+        return false;
+    QMutexLocker lock(&m_mutex);
+    QSqlQuery q(connection());
+    if (!run(q, QStringLiteral("delete from schedules where ipaddr=? and skdtype=?"), {scheduleKey(ipaddr), skdtype}) ||
+        q.numRowsAffected() <= 0)
+        return false;
+    m_schedules.clear();
+    return true;
+}
+
 bool qcDatabase::updateSchedule(const _st_schedule_item &item)
 {
     QMutexLocker lock(&m_mutex);

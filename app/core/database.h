@@ -72,6 +72,9 @@ public:
     bool isNewSchedule(const QString &ipaddr);
     bool addSchedule(const _st_schedule_item &item);
     bool deleteScheduleType(int skdtype);
+    // The one row of that address and kind; false when closed, when the
+    // statement fails or when it deleted no row.
+    bool deleteSchedule(const QString &ipaddr, int skdtype);
     bool updateSchedule(const _st_schedule_item &item);
     bool updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype, const QString &column,
                               const QString &value);

@@ -195,6 +195,9 @@ void cmsclient::createPages()
     m_localSetting = new qwLocalSetting(this);
     m_localSetting->setObjectName(QStringLiteral("widget_Localset"));
     m_localSetting->show();
+    // Saved options and schedules act at once: the live page owns the
+    // stream service that records and captures by them.
+    connect(m_localSetting, &qwLocalSetting::sigLocalConfigChanged, m_liveView, &qwLiveView::onLocalConfigChanged);
 
     for (const char *name : {"page_2", "page"}) {
         if (QWidget *placeholder = m_stack->findChild<QWidget *>(QLatin1String(name))) {

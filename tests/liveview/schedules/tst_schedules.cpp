@@ -108,6 +108,40 @@ private slots:
         }
     }
 
+    void savedChangesReplaceTheLists()
+    {
+        testsupport::LivePageFixture fixture({"UPDATE recordcapture SET recordskdenable=1, captureskdenable=1",
+                                              row(0, "null", "0:0-1440", 0), row(0, "null", "0:0-60", 1)});
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        qcStreamServer *server = page.streamServer();
+        QCOMPARE(server->recordSchedules().size(), 7);
+        QCOMPARE(server->captureSchedules().size(), 7);
+
+        // The local settings page's rows: a device's, stored as applying to
+        // all, records that device alone.
+        QVERIFY(g_database->deleteScheduleType(0));
+        QVERIFY(fixture.exec(row(0, "10.0.0.5", "0:0-600;1:600-1440", 0)));
+        g_database->reloadSchedules();
+        const QString moved = fixture.path() + "/moved";
+        QVERIFY(g_database->setRecordPath(moved));
+        page.onLocalConfigChanged();
+        const auto records = server->recordSchedules();
+        QCOMPARE(records.size(), 14);
+        QCOMPARE(records.at(0).applyTo, 1);
+        QCOMPARE(records.at(0).devices, QStringList{"10.0.0.5"});
+        QCOMPARE(records.at(1).segmentType, 1);
+        QCOMPARE(server->captureSchedules().size(), 7);
+        QCOMPARE(server->recordRoot(), moved + "/RecordFile");
+        QCOMPARE(page.localConfig().recordpath, moved);
+
+        // Scheduled recording switched off: no record entry is left.
+        QVERIFY(g_database->setRecordScheduleEnable(false));
+        page.onLocalConfigChanged();
+        QVERIFY(server->recordSchedules().isEmpty());
+        QCOMPARE(server->captureSchedules().size(), 7);
+    }
+
     void timingRecordingAfterLogin()
     {
         testsupport::LivePageFixture fixture(

@@ -188,6 +188,71 @@ private slots:
         QCOMPARE(asked.size(), 0);
     }
 
+    void replacedSchedulesActAtOnce()
+    {
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"10.0.0.5", "10.0.0.6"});
+        QVERIFY(s.server.addRecordSchedule(1, 0, 0, 0, 1440, 1, ""));
+        qcStreamServer::ScheduleEntry listed;
+        listed.applyTo = 1;
+        listed.start = 480;
+        listed.end = 1020;
+        listed.enabled = 1;
+        listed.devices = QStringList{"10.0.0.6"};
+        listed.day = 1;
+        qcStreamServer::ScheduleEntry backwards = listed;
+        backwards.end = backwards.start;
+        qcStreamServer::ScheduleEntry snapshots = listed;
+        snapshots.applyTo = 0;
+        snapshots.devices.clear();
+        snapshots.end = 80000; // past what a capture entry may end on
+        // What the add calls refuse is left out, the rest taken whole.
+        QVERIFY(!s.server.replaceSchedules({listed, backwards}, {snapshots}));
+        QCOMPARE(s.server.recordSchedules().size(), 1);
+        QCOMPARE(s.server.recordSchedules().at(0).devices, QStringList{"10.0.0.6"});
+        QVERIFY(s.server.captureSchedules().isEmpty());
+        s.server.tick();
+        s.server.tick();
+        // The all-devices entry added before is gone.
+        QCOMPARE(s.recording(26), QStringList{"10.0.0.6"});
+
+        QVERIFY(s.server.replaceSchedules({}, {}));
+        QSignalSpy asked(&s.server, &qcStreamServer::sigScheduleRecord);
+        QVERIFY(s.server.stopRecord("10.0.0.6"));
+        s.server.tick();
+        s.server.tick();
+        QCOMPARE(s.recorders.made.size(), 1);
+        QCOMPARE(asked.size(), 0);
+    }
+
+    void configurationAgainTakesEffectForTheNextFile()
+    {
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"10.0.0.5"});
+        QVERIFY(s.server.addRecordSchedule(1, 0, 0, 0, 1440, 1, ""));
+        s.server.tick();
+        s.server.tick();
+        QCOMPARE(s.recorders.made.size(), 1);
+        QVERIFY(s.recorders.made.at(0)->fileName.startsWith(s.dir.path() + "/RecordFile/"));
+        qcCaptureServer *captures = s.server.captureServer();
+        QVERIFY(captures);
+
+        QTemporaryDir other;
+        QVERIFY(s.server.setLocalConfig(other.path() + "/r", other.path() + "/s", 120, 0, 0, 0, 5, 30, 1, 1));
+        // The running file goes on where it is; the next one starts in the new folder.
+        QVERIFY(s.server.unitFor("10.0.0.5")->isRecording());
+        QTRY_COMPARE_WITH_TIMEOUT(captures->capturePath(), other.path() + "/s/CaptureFile", 5000);
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+        s.server.tick();
+        QCOMPARE(s.recorders.made.size(), 2);
+        QVERIFY(s.recorders.made.at(1)->fileName.startsWith(other.path() + "/r/RecordFile/20240101/10.0.0.5/"));
+        QCOMPARE(s.recorders.made.at(1)->length, 120);
+    }
+
     void alarmLinkage()
     {
         platform::FakeClock clock(kMonday8);

@@ -1,0 +1,106 @@
+#include "app/core/weeksections.h"
+
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace weeksections {
+
+namespace {
+
+bool byStart(const TimeSection &a, const TimeSection &b)
+{
+    return a.start != b.start ? a.start < b.start : a.end < b.end;
+}
+
+} // namespace
+
+Refusal check(WeekSections *week)
+{
+    Refusal refusal;
+    for (int d = 0; d < week->size() && refusal.day < 0; ++d) {
+        QVector<TimeSection> &day = (*week)[d];
+        std::sort(day.begin(), day.end(), byStart);
+        for (int i = 0; i < day.size() && refusal.day < 0; ++i) {
+            if (day[i].end <= day[i].start)
+                refusal = {d, Fault::EndNotAfterStart};
+            else if (i > 0 && day[i].start < day[i - 1].end)
+                refusal = {d, Fault::Overlap};
+        }
+    }
+    return refusal;
+}
+
+bool parseDay(const QString &text, QVector<TimeSection> *day)
+{
+    static const QRegularExpression form(QStringLiteral("^([01]):([0-9]{1,4})-([0-9]{1,4})$"));
+    day->clear();
+    // Empty parts (a trailing ';') carry nothing and are no fault.
+    for (const QString &segment : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch m = form.match(segment);
+        if (!m.hasMatch())
+            return false;
+        const TimeSection s{m.captured(2).toInt(), m.captured(3).toInt(), m.captured(1).toInt()};
+        if (s.end > kDayMinutes)
+            return false;
+        day->append(s);
+    }
+    WeekSections one{*day};
+    if (check(&one).day >= 0)
+        return false;
+    *day = one.at(0);
+    return true;
+}
+
+QString dayText(QVector<TimeSection> day)
+{
+    std::sort(day.begin(), day.end(), byStart);
+    QStringList parts;
+    for (const TimeSection &s : qAsConst(day))
+        parts << QStringLiteral("%1:%2-%3").arg(s.kind).arg(s.start).arg(s.end);
+    // Never a null text: it would be stored as NULL, not as an empty day.
+    return parts.isEmpty() ? QStringLiteral("") : parts.join(QLatin1Char(';'));
+}
+
+const QStringList &dayColumns()
+{
+    static const QStringList columns{"skdsun", "skdmon", "skdtue", "skdwed", "skdthu", "skdfri", "skdsat"};
+    return columns;
+}
+
+QStringList dayTexts(const _st_schedule_item &row)
+{
+    return {row.skdsun, row.skdmon, row.skdtue, row.skdwed, row.skdthu, row.skdfri, row.skdsat};
+}
+
+void setDayTexts(_st_schedule_item *row, const QStringList &texts)
+{
+    QString *days[] = {&row->skdsun, &row->skdmon, &row->skdtue, &row->skdwed,
+                       &row->skdthu, &row->skdfri, &row->skdsat};
+    for (int d = 0; d < kDays && d < texts.size(); ++d)
+        *days[d] = texts.at(d);
+}
+
+StoredWeek readRow(const _st_schedule_item &row)
+{
+    StoredWeek stored;
+    stored.texts = dayTexts(row);
+    for (int d = 0; d < kDays; ++d) {
+        stored.readable[d] = parseDay(stored.texts.at(d), &stored.week[d]);
+        if (!stored.readable[d])
+            stored.week[d].clear();
+    }
+    return stored;
+}
+
+QStringList mergedTexts(const StoredWeek &stored, const WeekSections &edited, const QVector<bool> &changed)
+{
+    QStringList texts = stored.texts;
+    for (int d = 0; d < kDays; ++d) {
+        if (d < changed.size() && changed.at(d) && d < edited.size())
+            texts[d] = dayText(edited.at(d));
+    }
+    return texts;
+}
+
+} // namespace weeksections

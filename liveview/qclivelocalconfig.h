@@ -1,0 +1,67 @@
+#pragma once
+
+#include "media/qcstreamserver.h"
+
+#include <QString>
+
+class qcDatabase;
+
+// The local settings as the live page read them last.
+struct _st_local_config
+{
+    QString snapshotpath;
+    QString recordpath;
+    QString defuser;
+    QString defpwd;
+    int autoadd = 0;
+    int showmode = 0;
+    int autostream = 0;
+    int autoplay = 0;
+    int recordduration = 0;
+    int snapshotquality = 0;
+    int snapshotformat = 0;
+    int prevrecord = 0;
+    int postrecord = 0;
+    int recordstream = 0;
+    int capturecount = 0;
+    int captureinterval = 0;
+    int reservedsize = 0;
+    int keepdays = 0;
+};
+
+// What the stream service takes from the local database: the recording and
+// snapshot options and the schedule lists. Read at start and again whenever
+// the local settings were saved, so that a change acts at once.
+namespace livelocalconfig {
+
+_st_local_config read(qcDatabase *db);
+
+// The options moved into the ranges the stream service accepts; names each
+// value it changed in the debug output.
+_st_local_config clamped(const _st_local_config &config);
+
+// Hands the service the clamped options; false when it refused them.
+bool handOptions(qcStreamServer *server, const _st_local_config &config);
+
+// One "T:S-E" segment of a schedule day as the service's entry; false when
+// the text is not of that form or start equals end (the service checks
+// the rest).
+bool parseSegment(const QString &segment, int *type, int *start, int *end);
+
+struct ScheduleLists
+{
+    QList<qcStreamServer::ScheduleEntry> records;
+    QList<qcStreamServer::ScheduleEntry> captures;
+};
+
+// The entries of the stored rows whose kind is switched on (scheduled
+// recording, timed snapshots), one per segment of each day, Monday 1 to
+// Sunday 7. A row that names a device applies to that device alone, even
+// when it was stored as applying to all (the local settings page stores
+// its rows so).
+ScheduleLists scheduleLists(qcDatabase *db);
+
+// Reads the schedules and puts them in place of the service's lists.
+bool replaceSchedules(qcStreamServer *server, qcDatabase *db);
+
+} // namespace livelocalconfig

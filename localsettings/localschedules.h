@@ -1,0 +1,38 @@
+#pragma once
+
+#include "app/core/weeksections.h"
+
+#include <QList>
+#include <QString>
+
+class qcDatabase;
+
+// The schedules the local schedules page edits and how they are stored:
+// the snapshot schedule (a row of kind 1 that names no device, stored with
+// the address "null") and a recording schedule per listed device (a row of
+// kind 0 with the device's address). Rows the page writes apply as the
+// database's rows of the page always do (apply type 0) and are enabled.
+namespace localschedules {
+
+constexpr int kRecording = 0;
+constexpr int kSnapshot = 1;
+
+struct Subject
+{
+    int kind = kRecording;
+    QString address; // empty for the snapshot schedule
+    QString name;
+    bool stored = false;
+    _st_schedule_item row; // as stored; the defaults when not stored
+    weeksections::StoredWeek week;
+};
+
+// The snapshot schedule first, then one per device in the database's order.
+QList<Subject> load(qcDatabase *db);
+
+// Stores the day texts (Sunday first) of a subject: a new row when none was
+// stored, the changed day columns of a stored one, and no row when every
+// day is empty. True when the database took all of it.
+bool save(qcDatabase *db, const Subject &subject, const QStringList &texts);
+
+} // namespace localschedules

@@ -1,0 +1,318 @@
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
+#include "app/core/weeksections.h"
+#include "app/widgets/qwweekeditor.h"
+#include "app/widgets/userrights.h"
+#include "localsettings/localschedules.h"
+#include "localsettings/qwlocalschedules.h"
+#include "tests/support/livepage.h"
+#include "tests/support/popups.h"
+
+#include <QComboBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QtTest>
+
+using Sections = QVector<TimeSection>;
+Q_DECLARE_METATYPE(Sections)
+Q_DECLARE_METATYPE(WeekSections)
+
+namespace {
+
+const QString kDevice = QStringLiteral("INSERT INTO devices(devname,username,password,address,port,connecttype,"
+                                       "indexid,devtype) VALUES('%1','admin','1234','%2','80',0,%3,'VARAR')");
+
+// A schedule row with the same text on every day but Sunday's, which is given.
+QString scheduleRow(const QString &address, int kind, const QString &days, const QString &sunday = QString(),
+                    int applytype = 0)
+{
+    QStringList all{"'" + sunday + "'"};
+    for (int i = 1; i < 7; ++i)
+        all << "'" + days + "'";
+    return QString("INSERT INTO schedules(applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,skdsat,"
+                   "skdtype,enable) VALUES(%1,'cam','%2',%3,%4,1)")
+        .arg(applytype)
+        .arg(address, all.join(','))
+        .arg(kind);
+}
+
+const QStringList kTwoDevices{kDevice.arg("camA", "10.0.0.5").arg(1), kDevice.arg("camB", "10.0.0.6").arg(2)};
+
+QStringList emptyWeek()
+{
+    return QStringList{"", "", "", "", "", "", ""};
+}
+
+QWidget *daySection(qwLocalSchedules &page, int day, int index)
+{
+    return page.weekEditor()
+        ->findChild<QWidget *>(QStringLiteral("widget_Day%1").arg(day))
+        ->findChildren<QWidget *>("widget_Section", Qt::FindDirectChildrenOnly)
+        .value(index);
+}
+
+void setSection(QWidget *section, int start, int end, int kind = 0)
+{
+    section->findChild<QSpinBox *>("timeEdit_Start")->setValue(start);
+    section->findChild<QSpinBox *>("timeEdit_End")->setValue(end);
+    section->findChild<QComboBox *>("comboBox_Kind")->setCurrentIndex(kind);
+}
+
+} // namespace
+
+class TestLocalSchedules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void dayTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("readable");
+        QTest::addColumn<Sections>("sections");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("empty") << "" << true << Sections{} << "";
+        QTest::newRow("whole day") << "0:0-1440" << true << Sections{{0, 1440, 0}} << "0:0-1440";
+        QTest::newRow("two kinds, out of order")
+            << "1:720-1440;0:0-720" << true << Sections{{0, 720, 0}, {720, 1440, 1}} << "0:0-720;1:720-1440";
+        QTest::newRow("trailing separator") << "0:60-120;" << true << Sections{{60, 120, 0}} << "0:60-120";
+        QTest::newRow("kind 2") << "2:0-60" << false << Sections{} << "";
+        QTest::newRow("no hyphen") << "0:100" << false << Sections{} << "";
+        QTest::newRow("no number") << "0:abc-100" << false << Sections{} << "";
+        QTest::newRow("blank inside") << "0: 0-100" << false << Sections{} << "";
+        QTest::newRow("past midnight") << "0:0-1441" << false << Sections{} << "";
+        QTest::newRow("end before start") << "0:700-500" << false << Sections{} << "";
+        QTest::newRow("empty section") << "0:500-500" << false << Sections{} << "";
+        QTest::newRow("overlap") << "0:0-100;1:99-200" << false << Sections{} << "";
+    }
+    void dayTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, readable);
+        QFETCH(Sections, sections);
+        QFETCH(QString, written);
+        Sections day{{1, 2, 0}};
+        QCOMPARE(weeksections::parseDay(text, &day), readable);
+        if (!readable)
+            return;
+        QCOMPARE(day, sections);
+        QCOMPARE(weeksections::dayText(day), written);
+    }
+
+    void weekCheck_data()
+    {
+        QTest::addColumn<WeekSections>("week");
+        QTest::addColumn<int>("day");
+        QTest::addColumn<int>("fault");
+        WeekSections fine(7);
+        fine[1] = {{0, 60, 0}, {60, 1440, 1}};
+        QTest::newRow("touching sections") << fine << -1 << int(weeksections::Fault::None);
+        WeekSections overlap(7);
+        overlap[3] = {{600, 700, 1}, {0, 601, 0}};
+        QTest::newRow("overlap, out of order") << overlap << 3 << int(weeksections::Fault::Overlap);
+        WeekSections backwards(7);
+        backwards[2] = {{700, 700, 0}};
+        backwards[5] = {{0, 10, 0}, {5, 20, 0}};
+        QTest::newRow("the first day refused is named") << backwards << 2 << int(weeksections::Fault::EndNotAfterStart);
+    }
+    void weekCheck()
+    {
+        QFETCH(WeekSections, week);
+        QFETCH(int, day);
+        QFETCH(int, fault);
+        const weeksections::Refusal refusal = weeksections::check(&week);
+        QCOMPARE(refusal.day, day);
+        QCOMPARE(int(refusal.fault), fault);
+    }
+
+    void unreadableDaysKept_data()
+    {
+        QTest::addColumn<QString>("sunday");
+        QTest::addColumn<bool>("sundayChanged");
+        QTest::addColumn<QString>("storedSunday");
+        QTest::newRow("unreadable, untouched") << "0:abc-100" << false << "0:abc-100";
+        QTest::newRow("unreadable, cleared") << "0:abc-100" << true << "";
+        QTest::newRow("readable, untouched, kept byte for byte") << "0:60-120;" << false << "0:60-120;";
+    }
+    void unreadableDaysKept()
+    {
+        QFETCH(QString, sunday);
+        QFETCH(bool, sundayChanged);
+        QFETCH(QString, storedSunday);
+        _st_schedule_item row;
+        row.skdsun = sunday;
+        row.skdmon = "0:0-60";
+        const weeksections::StoredWeek stored = weeksections::readRow(row);
+        WeekSections edited = stored.week;
+        edited[1] = {{0, 1440, 1}};
+        edited[0].clear();
+        QVector<bool> changed(7, false);
+        changed[0] = sundayChanged;
+        changed[1] = true;
+        const QStringList texts = weeksections::mergedTexts(stored, edited, changed);
+        QCOMPARE(texts.at(0), storedSunday);
+        QCOMPARE(texts.at(1), QString("1:0-1440"));
+        QCOMPARE(texts.at(2), QString());
+    }
+
+    // The rows the page keeps against the real database file.
+    void storeWritesRows()
+    {
+        testsupport::LivePageFixture fixture(
+            kTwoDevices + QStringList{scheduleRow("10.0.0.6", 0, "0:0-60", "bad"), scheduleRow("null", 1, "")});
+        QVERIFY(fixture.isValid());
+        QList<localschedules::Subject> subjects = localschedules::load(g_database);
+        QCOMPARE(subjects.size(), 3);
+        QCOMPARE(subjects.at(0).kind, localschedules::kSnapshot);
+        QVERIFY(subjects.at(0).stored);
+        QVERIFY(!subjects.at(1).stored);
+        QCOMPARE(subjects.at(2).week.readable.at(0), false);
+        QCOMPARE(subjects.at(2).week.week.at(1), (Sections{{0, 60, 0}}));
+
+        // A new recording row for camA, applying as the page's rows do.
+        QStringList texts = emptyWeek();
+        texts[1] = "0:0-1440";
+        texts[3] = QString(); // stored as an empty day, not as NULL
+        QVERIFY(localschedules::save(g_database, subjects.at(1), texts));
+        QCOMPARE(fixture.query("select count(*) from schedules where skdwed is null"), QString("0"));
+        QCOMPARE(fixture.query("select applytype||'|'||devname||'|'||skdmon||'|'||skdtype||'|'||enable "
+                               "from schedules where ipaddr='10.0.0.5'"),
+                 QString("0|camA|0:0-1440|0|1"));
+        // Only the changed day of camB's row: Sunday's unreadable text stays.
+        texts = weeksections::dayTexts(subjects.at(2).row);
+        texts[2] = "1:0-30";
+        QVERIFY(localschedules::save(g_database, subjects.at(2), texts));
+        QCOMPARE(fixture.query("select skdsun||'|'||skdmon||'|'||skdtue from schedules where ipaddr='10.0.0.6'"),
+                 QString("bad|0:0-60|1:0-30"));
+        // The snapshot schedule names no device; emptied, its row goes.
+        QVERIFY(localschedules::save(g_database, subjects.at(0), emptyWeek()));
+        QCOMPARE(fixture.query("select count(*) from schedules where ipaddr='null'"), QString("0"));
+        texts = emptyWeek();
+        texts[0] = "0:0-60";
+        subjects = localschedules::load(g_database);
+        QVERIFY(!subjects.at(0).stored);
+        QVERIFY(localschedules::save(g_database, subjects.at(0), texts));
+        QCOMPARE(fixture.query("select skdtype||'|'||skdsun from schedules where ipaddr='null'"), QString("1|0:0-60"));
+        // Another kind's row of the same address stays when one is removed.
+        QVERIFY(fixture.exec(scheduleRow("10.0.0.7", 2, "0:0-60")));
+        QVERIFY(!g_database->deleteSchedule("10.0.0.7", 0));
+        QVERIFY(g_database->deleteSchedule("10.0.0.6", 0));
+        QCOMPARE(fixture.query("select ipaddr from schedules order by ipaddr"), QString("10.0.0.5\n10.0.0.7\nnull"));
+    }
+
+    void restoreShowsStoredRows()
+    {
+        testsupport::LivePageFixture fixture(kTwoDevices +
+                                             QStringList{scheduleRow("10.0.0.5", 0, "0:0-480;1:600-1440", "0:x")});
+        QVERIFY(fixture.isValid());
+        qwLocalSchedules page;
+        page.reload();
+        QCOMPARE(page.subjectList()->count(), 3);
+        page.subjectList()->setCurrentRow(1);
+        QCOMPARE(page.weekEditor()->week().at(1), (Sections{{0, 480, 0}, {600, 1440, 1}}));
+        QVERIFY(page.weekEditor()->findChild<QWidget *>("widget_Day0")->findChild<QWidget *>("widget_Kept"));
+
+        // Edits survive moving between schedules, not a Restore.
+        page.weekEditor()->findChild<QPushButton *>("pushButton_Add3")->click();
+        page.subjectList()->setCurrentRow(2);
+        QVERIFY(page.weekEditor()->week().at(3).isEmpty());
+        page.subjectList()->setCurrentRow(1);
+        QCOMPARE(page.weekEditor()->week().at(3).size(), 3);
+        page.findChild<QPushButton *>("pushButton_Restore")->click();
+        QCOMPARE(page.subjectList()->currentRow(), 1);
+        QCOMPARE(page.weekEditor()->week().at(3).size(), 2);
+    }
+
+    void saveWritesAndAnnounces()
+    {
+        testsupport::LivePageFixture fixture(kTwoDevices +
+                                             QStringList{scheduleRow("10.0.0.6", 0, "0:0-60", "0:abc-100")});
+        QVERIFY(fixture.isValid());
+        qwLocalSchedules page;
+        page.reload();
+        QSignalSpy saved(&page, &qwLocalSchedules::sigSaved);
+        // Monday to Sunday 00:00-24:00 timing for camA.
+        page.subjectList()->setCurrentRow(1);
+        for (int d = 0; d < 7; ++d) {
+            page.weekEditor()->findChild<QPushButton *>(QStringLiteral("pushButton_Add%1").arg(d))->click();
+            setSection(daySection(page, d, 0), 0, 1440);
+        }
+        // camB: Monday's section removed, the unreadable Sunday untouched.
+        page.subjectList()->setCurrentRow(2);
+        daySection(page, 1, 0)->findChild<QPushButton *>("pushButton_Remove")->click();
+        testsupport::popupKeys(&page);
+        page.findChild<QPushButton *>("pushButton_Save")->click();
+        QCOMPARE(testsupport::popupKeys(&page), QStringList{"tip_setsuccess"});
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(fixture.query("select skdsun||skdmon||skdsat||'|'||applytype from schedules where ipaddr='10.0.0.5'"),
+                 QString("0:0-14400:0-14400:0-1440|0"));
+        QCOMPARE(fixture.query("select skdsun||'|'||skdmon||'|'||skdtue from schedules where ipaddr='10.0.0.6'"),
+                 QString("0:abc-100||0:0-60"));
+        fixture.flushLog();
+        QCOMPARE(testsupport::RunFolder::query(fixture.logFile(),
+                                               "select logtype||'|'||curuser||'|'||logdecl from systemlogs"),
+                 QString("1|admin|modify schedule"));
+        // Nothing changed: nothing written, nothing announced.
+        page.findChild<QPushButton *>("pushButton_Save")->click();
+        QCOMPARE(saved.size(), 1);
+    }
+
+    void removingEverySectionRemovesTheRow()
+    {
+        testsupport::LivePageFixture fixture(kTwoDevices + QStringList{scheduleRow("10.0.0.5", 0, "0:0-1440")});
+        QVERIFY(fixture.isValid());
+        qwLocalSchedules page;
+        page.reload();
+        page.subjectList()->setCurrentRow(1);
+        for (int d = 1; d < 7; ++d)
+            daySection(page, d, 0)->findChild<QPushButton *>("pushButton_Remove")->click();
+        page.findChild<QPushButton *>("pushButton_Save")->click();
+        QCOMPARE(fixture.query("select count(*) from schedules"), QString("0"));
+    }
+
+    void badInputWritesNothing_data()
+    {
+        QTest::addColumn<quint32>("rights");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("tip");
+        const quint32 all = 0x1ff;
+        QTest::newRow("end before start") << all << 600 << 500 << "tip_starendtime";
+        QTest::newRow("end at start") << all << 600 << 600 << "tip_starendtime";
+        QTest::newRow("overlap") << all << 30 << 90 << "tip_invperiod";
+        QTest::newRow("no schedule right")
+            << (all & ~quint32(userrights::ScheduleManagement)) << 120 << 180 << "tip_permdenied";
+    }
+    void badInputWritesNothing()
+    {
+        QFETCH(quint32, rights);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(QString, tip);
+        testsupport::LivePageFixture fixture(kTwoDevices + QStringList{scheduleRow("10.0.0.5", 0, "0:0-60")}, rights);
+        QVERIFY(fixture.isValid());
+        const QString before = fixture.query("select * from schedules");
+        qwLocalSchedules page;
+        page.reload();
+        QSignalSpy saved(&page, &qwLocalSchedules::sigSaved);
+        // A good change on the snapshot schedule, a bad one on camA's.
+        page.weekEditor()->findChild<QPushButton *>("pushButton_Add4")->click();
+        page.subjectList()->setCurrentRow(1);
+        page.weekEditor()->findChild<QPushButton *>("pushButton_Add2")->click();
+        setSection(daySection(page, 2, 1), start, end, 1);
+        testsupport::popupKeys(&page);
+        page.findChild<QPushButton *>("pushButton_Save")->click();
+        QCOMPARE(testsupport::popupKeys(&page), QStringList{tip});
+        QCOMPARE(fixture.query("select * from schedules"), before);
+        QCOMPARE(saved.size(), 0);
+        // The edit is still there to be corrected.
+        QCOMPARE(page.weekEditor()->week().at(2).size(), 2);
+    }
+};
+
+QTEST_MAIN(TestLocalSchedules)
+#include "tst_localschedules.moc"
