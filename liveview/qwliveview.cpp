@@ -4,6 +4,7 @@
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
 #include "app/core/pagelog.h"
+#include "app/core/settingranges.h"
 #include "app/widgets/statusbutton.h"
 #include "device/deviceaddress.h"
 #include "liveview/livetext.h"
@@ -63,9 +64,9 @@ const char kVolumeStyle[] =
     "margin:-4px -2px;border:1px solid #2a2a2a;}"
     "QSlider::handle:horizontal:hover{background:#1baafb;}";
 
-int clampValue(const char *name, int value, int lo, int hi)
+int clampValue(const char *name, int value, settingranges::Range range)
 {
-    const int clamped = std::max(lo, std::min(hi, value));
+    const int clamped = range.clamp(value);
     if (clamped != value)
         qDebug() << "----Local config" << name << value << "out of range, using" << clamped << "----";
     return clamped;
@@ -632,7 +633,8 @@ void qwLiveView::openStream(int row)
     record->row = row;
     auto *camera = new qcCameraUtil(nullptr);
     record->camera = camera;
-    camera->setSnapshotFormat(m_localConfig.snapshotformat == 0 ? 146 : 145);
+    camera->setSnapshotFormat(m_localConfig.snapshotformat == settingranges::kSnapshotJpeg ? CLivePlayer::kSnapshotJpg
+                                                                                           : CLivePlayer::kSnapshotBmp);
     camera->setSnapshotQuality(m_localConfig.snapshotquality);
     if (!m_streamServer || !m_streamServer->getMainFrameBuffer(record->device->address)) {
         qDebug() << "----Failed to get streamer----";
@@ -923,15 +925,16 @@ void qwLiveView::stopIntercom(const QString &address)
 
 _st_local_config qwLiveView::clampedConfig(const _st_local_config &config)
 {
+    using namespace settingranges;
     _st_local_config c = config;
-    c.recordduration = clampValue("recordduration", c.recordduration, 60, 600);
-    c.prevrecord = clampValue("prevrecord", c.prevrecord, 0, 3);
-    c.postrecord = clampValue("postrecord", c.postrecord, 0, 3);
-    c.recordstream = clampValue("recordstream", c.recordstream, 0, 1);
-    c.reservedsize = clampValue("reservedsize", c.reservedsize, 0, 50);
-    c.keepdays = clampValue("keepdays", c.keepdays, 0, 365);
-    c.capturecount = clampValue("capturecount", c.capturecount, 1, 10);
-    c.captureinterval = clampValue("captureinterval", c.captureinterval, 1, 30);
+    c.recordduration = clampValue("recordduration", c.recordduration, kRecordDuration);
+    c.prevrecord = clampValue("prevrecord", c.prevrecord, kPrevRecord);
+    c.postrecord = clampValue("postrecord", c.postrecord, kPostRecord);
+    c.recordstream = clampValue("recordstream", c.recordstream, kRecordStream);
+    c.reservedsize = clampValue("reservedsize", c.reservedsize, kReservedSize);
+    c.keepdays = clampValue("keepdays", c.keepdays, kKeepDays);
+    c.capturecount = clampValue("capturecount", c.capturecount, kCaptureCount);
+    c.captureinterval = clampValue("captureinterval", c.captureinterval, kCaptureInterval);
     return c;
 }
 
