@@ -1,18 +1,17 @@
 #include "liveview/qclivelocalconfig.h"
 
 #include "app/core/database.h"
+#include "app/core/settingranges.h"
 
 #include <QDebug>
-
-#include <algorithm>
 
 namespace livelocalconfig {
 
 namespace {
 
-int clampValue(const char *name, int value, int lo, int hi)
+int clampValue(const char *name, int value, settingranges::Range range)
 {
-    const int clamped = std::max(lo, std::min(hi, value));
+    const int clamped = range.clamp(value);
     if (clamped != value)
         qDebug() << "----Local config" << name << value << "out of range, using" << clamped << "----";
     return clamped;
@@ -48,15 +47,16 @@ _st_local_config read(qcDatabase *db)
 
 _st_local_config clamped(const _st_local_config &config)
 {
+    using namespace settingranges;
     _st_local_config c = config;
-    c.recordduration = clampValue("recordduration", c.recordduration, 60, 600);
-    c.prevrecord = clampValue("prevrecord", c.prevrecord, 0, 3);
-    c.postrecord = clampValue("postrecord", c.postrecord, 0, 3);
-    c.recordstream = clampValue("recordstream", c.recordstream, 0, 1);
-    c.reservedsize = clampValue("reservedsize", c.reservedsize, 0, 50);
-    c.keepdays = clampValue("keepdays", c.keepdays, 0, 365);
-    c.capturecount = clampValue("capturecount", c.capturecount, 1, 10);
-    c.captureinterval = clampValue("captureinterval", c.captureinterval, 1, 30);
+    c.recordduration = clampValue("recordduration", c.recordduration, kRecordDuration);
+    c.prevrecord = clampValue("prevrecord", c.prevrecord, kPrevRecord);
+    c.postrecord = clampValue("postrecord", c.postrecord, kPostRecord);
+    c.recordstream = clampValue("recordstream", c.recordstream, kRecordStream);
+    c.reservedsize = clampValue("reservedsize", c.reservedsize, kReservedSize);
+    c.keepdays = clampValue("keepdays", c.keepdays, kKeepDays);
+    c.capturecount = clampValue("capturecount", c.capturecount, kCaptureCount);
+    c.captureinterval = clampValue("captureinterval", c.captureinterval, kCaptureInterval);
     return c;
 }
 

@@ -4,6 +4,7 @@
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
 #include "app/core/pagelog.h"
+#include "app/core/settingranges.h"
 #include "app/widgets/statusbutton.h"
 #include "device/deviceaddress.h"
 #include "liveview/livetext.h"
@@ -624,7 +625,8 @@ void qwLiveView::openStream(int row)
     record->row = row;
     auto *camera = new qcCameraUtil(nullptr);
     record->camera = camera;
-    camera->setSnapshotFormat(m_localConfig.snapshotformat == 0 ? 146 : 145);
+    camera->setSnapshotFormat(m_localConfig.snapshotformat == settingranges::kSnapshotJpeg ? CLivePlayer::kSnapshotJpg
+                                                                                           : CLivePlayer::kSnapshotBmp);
     camera->setSnapshotQuality(m_localConfig.snapshotquality);
     if (!m_streamServer || !m_streamServer->getMainFrameBuffer(record->device->address)) {
         qDebug() << "----Failed to get streamer----";

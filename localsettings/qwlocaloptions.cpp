@@ -1,5 +1,362 @@
 #include "localsettings/qwlocaloptions.h"
 
-qwLocalOptions::qwLocalOptions(QWidget *parent) : QWidget(parent) {}
+#include "app/core/currentuser.h"
+#include "app/core/database.h"
+#include "app/core/loghelper.h"
+#include "app/core/uitext.h"
+#include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/userrights.h"
 
-void qwLocalOptions::reload() {}
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+namespace {
+
+const int kPage = 36;
+const int kCommonPage = 33;
+const int kTipsPage = 38;
+
+// The main window's sheet styles buttons, line edits, lists and check
+// marks; labels, check box texts and spin boxes are this page's.
+const char kSheet[] = "QLabel,QCheckBox{color:white;}"
+                      "QLabel#label_Title{color:#aaaaaa;font-size:14px;font-weight:500;}"
+                      "QSpinBox{border:1px solid gray;border-radius:2px;background-color:#d3d3d3;}"
+                      "QLineEdit:read-only{background-color:#a9a9a9;}";
+
+QString text(const char *key, int page = kPage)
+{
+    const QString t = uiText(key, page);
+    return t.isEmpty() ? QString::fromLatin1(key) : t;
+}
+
+void showTip(QWidget *parent, int kind, const char *key, const QString &detail = QString())
+{
+    auto *tip = new qwTipsdlgEx(parent, kind);
+    tip->setProperty(kTipKeyProperty, QString::fromLatin1(key));
+    const QString message = text(key, kTipsPage);
+    tip->setTipText(detail.isEmpty() ? message : message + QStringLiteral(": ") + detail);
+    tip->show();
+}
+
+qwLocalOptions::FolderChooser &folderChooser()
+{
+    static qwLocalOptions::FolderChooser chooser;
+    return chooser;
+}
+
+// A number the page cannot offer stays the spin box's lowest entry, one
+// below the range and shown as the stored number, until the operator steps
+// away from it.
+void showNumber(QSpinBox *box, int value, settingranges::Range range)
+{
+    if (range.contains(value)) {
+        box->setSpecialValueText(QString());
+        box->setRange(range.min, range.max);
+    } else {
+        box->setSpecialValueText(QStringLiteral("%1 (%2)").arg(value).arg(text("keptvalue")));
+        box->setRange(range.min - 1, range.max);
+        box->setProperty("keptValue", value);
+        value = range.min - 1;
+    }
+    box->setValue(value);
+}
+
+int shownNumber(const QSpinBox *box)
+{
+    if (!box->specialValueText().isEmpty() && box->value() == box->minimum())
+        return box->property("keptValue").toInt();
+    return box->value();
+}
+
+// Entries stand for their codes range.min, range.min + 1, ...; a stored code
+// without an entry gets an extra one at the end.
+void showChoice(QComboBox *list, int value, settingranges::Range range)
+{
+    const int codes = range.max - range.min + 1;
+    while (list->count() > codes)
+        list->removeItem(list->count() - 1);
+    int index = list->findData(value);
+    if (index < 0) {
+        list->addItem(QStringLiteral("%1 (%2)").arg(value).arg(text("keptvalue")), value);
+        index = list->count() - 1;
+    }
+    list->setCurrentIndex(index);
+}
+
+} // namespace
+
+qwLocalOptions::qwLocalOptions(QWidget *parent) : QWidget(parent), m_options(g_database)
+{
+    setObjectName(QStringLiteral("widget_LocalOptions"));
+    setStyleSheet(QLatin1String(kSheet));
+    using namespace settingranges;
+
+    // Set here: a nested layout would take the wide spacing of the columns.
+    auto newGrid = [] {
+        auto *grid = new QGridLayout;
+        grid->setHorizontalSpacing(12);
+        grid->setVerticalSpacing(8);
+        return grid;
+    };
+    auto *system = newGrid();
+    addFlag(system, "autologin", "autologin");
+    addFlag(system, "autoadd", "autoadddevice");
+    addFlag(system, "autostream", "autostream");
+    addText(system, "defuser", "defaultuser");
+    addText(system, "defpwd", "defaultpwd")->setEchoMode(QLineEdit::Password);
+    addText(system, "syslanguage", "systemlanguage")->setReadOnly(true);
+    addFolder(system, "downloadpath", "downloadpath");
+    addFolder(system, "recordpath", "recordpath");
+    addFolder(system, "snapshotpath", "snapshotpath");
+    addNumber(system, "reservedsize", "diskreservedspace", text("unitgb"));
+    addNumber(system, "keepdays", "keeprecords", text("unitdays"));
+
+    const QString seconds = text("seconds", kCommonPage);
+    auto *recording = newGrid();
+    addFlag(recording, "recordskdenable", "recschedenable");
+    addChoice(recording, "recordstream", "streamtype",
+              {text("mainstream", kCommonPage), text("substream", kCommonPage)});
+    addNumber(recording, "recordduration", "recdurations", seconds);
+    addNumber(recording, "prevrecord", "prerecord", seconds);
+    addNumber(recording, "postrecord", "postrecord", seconds);
+
+    auto *capture = newGrid();
+    addFlag(capture, "captureskdenable", "capschedenable");
+    addNumber(capture, "capturecount", "capturecount", text("unitpictures"));
+    addNumber(capture, "captureinterval", "captureinterval", seconds);
+    addChoice(capture, "snapshotformat", "pictureformat", {text("formatjpeg"), text("formatbmp")});
+    QStringList qualities;
+    for (int q : kJpegQualityOfLevel)
+        qualities << QString::number(q);
+    addChoice(capture, "snapshotquality", "picturequality", qualities, text("unitjpegquality"));
+
+    auto titled = [this](const char *key, QGridLayout *grid) {
+        auto *column = new QVBoxLayout;
+        column->setSpacing(8);
+        auto *title = new QLabel(text(key), this);
+        title->setObjectName(QStringLiteral("label_Title"));
+        column->addWidget(title);
+        column->addLayout(grid);
+        return column;
+    };
+    auto *right = titled("recbasepara", recording);
+    right->addSpacing(16);
+    right->addLayout(titled("capturepara", capture));
+    right->addStretch();
+    auto *left = titled("systemconfigure", system);
+    left->addStretch();
+    auto *columns = new QHBoxLayout;
+    columns->setSpacing(40);
+    columns->addLayout(left);
+    columns->addLayout(right);
+    columns->addStretch();
+
+    auto *restore = new QPushButton(text("restoreopt", kCommonPage), this);
+    restore->setObjectName(QStringLiteral("pushButton_Restore"));
+    restore->setMinimumWidth(90);
+    connect(restore, &QPushButton::clicked, this, &qwLocalOptions::reload);
+    auto *save = new QPushButton(text("saveopt", kCommonPage), this);
+    save->setObjectName(QStringLiteral("pushButton_Save"));
+    save->setMinimumWidth(90);
+    connect(save, &QPushButton::clicked, this, &qwLocalOptions::onSave);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(restore);
+    buttons->addWidget(save);
+
+    auto *page = new QVBoxLayout(this);
+    page->setContentsMargins(20, 16, 20, 16);
+    page->addLayout(columns, 1);
+    page->addLayout(buttons);
+    reload();
+}
+
+void qwLocalOptions::setFolderChooser(FolderChooser chooser)
+{
+    folderChooser() = std::move(chooser);
+}
+
+void qwLocalOptions::reload()
+{
+    m_options.reload();
+    showValues(m_options.stored());
+}
+
+void qwLocalOptions::addRow(QGridLayout *grid, const char *column, const char *key, QWidget *field, QWidget *after)
+{
+    const QString name = QLatin1String(column);
+    QString kind = QString::fromLatin1(field->metaObject()->className() + 1); // QSpinBox: spinBox
+    kind[0] = kind[0].toLower();
+    field->setObjectName(kind + QLatin1Char('_') + name);
+    field->setMinimumWidth(qobject_cast<QLineEdit *>(field) ? 240 : 110);
+    const int row = grid->rowCount();
+    auto *label = new QLabel(text(key), this);
+    label->setBuddy(field);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(field, row, 1);
+    if (after)
+        grid->addWidget(after, row, 2);
+    m_fields.insert(name, field);
+    m_labels.insert(name, label->text());
+}
+
+QCheckBox *qwLocalOptions::addFlag(QGridLayout *grid, const char *column, const char *key)
+{
+    auto *box = new QCheckBox(text(key), this);
+    box->setObjectName(QStringLiteral("checkBox_") + QLatin1String(column));
+    grid->addWidget(box, grid->rowCount(), 0, 1, 3);
+    m_fields.insert(QLatin1String(column), box);
+    m_labels.insert(QLatin1String(column), box->text());
+    return box;
+}
+
+QLineEdit *qwLocalOptions::addText(QGridLayout *grid, const char *column, const char *key, QWidget *after)
+{
+    auto *edit = new QLineEdit(this);
+    addRow(grid, column, key, edit, after);
+    return edit;
+}
+
+QLineEdit *qwLocalOptions::addFolder(QGridLayout *grid, const char *column, const char *key)
+{
+    auto *browse = new QPushButton(text("browsepath", kCommonPage), this);
+    browse->setObjectName(QStringLiteral("pushButton_Browse_") + QLatin1String(column));
+    browse->setMinimumWidth(70);
+    QLineEdit *edit = addText(grid, column, key, browse);
+    connect(browse, &QPushButton::clicked, this, [this, edit] {
+        const QString start = edit->text();
+        const QString chosen =
+            folderChooser() ? folderChooser()(this, start) : QFileDialog::getExistingDirectory(this, QString(), start);
+        if (!chosen.isEmpty())
+            edit->setText(QDir::toNativeSeparators(chosen));
+    });
+    return edit;
+}
+
+QSpinBox *qwLocalOptions::addNumber(QGridLayout *grid, const char *column, const char *key, const QString &unit)
+{
+    auto *box = new QSpinBox(this);
+    addRow(grid, column, key, box, new QLabel(unit, this));
+    return box;
+}
+
+QComboBox *qwLocalOptions::addChoice(QGridLayout *grid, const char *column, const char *key, const QStringList &texts,
+                                     const QString &unit)
+{
+    auto *list = new QComboBox(this);
+    const settingranges::Range range = LocalOptions::rangeOf(QLatin1String(column));
+    for (int i = 0; i < texts.size(); ++i)
+        list->addItem(texts[i], range.min + i);
+    addRow(grid, column, key, list, unit.isEmpty() ? nullptr : new QLabel(unit, this));
+    return list;
+}
+
+QWidget *qwLocalOptions::fieldOf(const QString &column) const
+{
+    return m_fields.value(column);
+}
+
+void qwLocalOptions::showValues(const LocalOptionValues &values)
+{
+    for (auto it = m_fields.cbegin(); it != m_fields.cend(); ++it) {
+        const QVariant value = LocalOptions::value(values, it.key());
+        if (auto *box = qobject_cast<QCheckBox *>(it.value()))
+            box->setChecked(value.toBool());
+        else if (auto *edit = qobject_cast<QLineEdit *>(it.value()))
+            edit->setText(LocalOptions::isFolder(it.key()) ? QDir::toNativeSeparators(value.toString())
+                                                           : value.toString());
+        else if (auto *spin = qobject_cast<QSpinBox *>(it.value()))
+            showNumber(spin, value.toInt(), LocalOptions::rangeOf(it.key()));
+        else if (auto *list = qobject_cast<QComboBox *>(it.value()))
+            showChoice(list, value.toInt(), LocalOptions::rangeOf(it.key()));
+    }
+}
+
+LocalOptionValues qwLocalOptions::shownValues() const
+{
+    const LocalOptionValues &stored = m_options.stored();
+    LocalOptionValues values = stored;
+    for (auto it = m_fields.cbegin(); it != m_fields.cend(); ++it) {
+        QVariant value;
+        if (auto *box = qobject_cast<QCheckBox *>(it.value())) {
+            value = box->isChecked();
+        } else if (auto *edit = qobject_cast<QLineEdit *>(it.value())) {
+            value = edit->text();
+            if (LocalOptions::isFolder(it.key())) {
+                // A folder shown as stored stays byte for byte what was stored.
+                const QString old = LocalOptions::value(stored, it.key()).toString();
+                const QString shown = edit->text().trimmed();
+                value = shown == QDir::toNativeSeparators(old) ? old : QDir::fromNativeSeparators(shown);
+            }
+        } else if (auto *spin = qobject_cast<QSpinBox *>(it.value())) {
+            value = shownNumber(spin);
+        } else if (auto *list = qobject_cast<QComboBox *>(it.value())) {
+            value = list->currentData();
+        }
+        LocalOptions::setValue(values, it.key(), value);
+    }
+    return values;
+}
+
+void qwLocalOptions::onSave()
+{
+    if (!userrights::check(this, userrights::LocalConfiguration))
+        return;
+    const LocalOptionValues edited = shownValues();
+    const LocalOptions::Result result = m_options.save(edited);
+    if (!result.check.ok()) {
+        showProblem(result.check);
+        return;
+    }
+    if (!result.written.isEmpty()) {
+        writeLog(result.written);
+        emit sigSaved();
+    }
+    if (!result.failedColumn.isEmpty()) {
+        // The operator's edits stay on the page; what was written is stored.
+        showTip(this, qwTipsdlgEx::Failure, "setfailed", m_labels.value(result.failedColumn));
+        return;
+    }
+    showValues(m_options.stored());
+    showTip(this, qwTipsdlgEx::Success, "setsuccess");
+}
+
+void qwLocalOptions::showProblem(const LocalOptions::Check &check)
+{
+    const QString label = m_labels.value(check.column);
+    if (QWidget *field = fieldOf(check.column))
+        field->setFocus();
+    switch (check.problem) {
+    case LocalOptions::OutOfRange:
+        showTip(this, qwTipsdlgEx::Failure, "optoutofrange",
+                QStringLiteral("%1 (%2 - %3)").arg(label).arg(check.range.min).arg(check.range.max));
+        break;
+    case LocalOptions::FolderMissing:
+        showTip(this, qwTipsdlgEx::Failure, "folderneeded", label);
+        break;
+    case LocalOptions::FolderUnusable:
+        showTip(this, qwTipsdlgEx::Failure, "folderunusable", QDir::toNativeSeparators(check.folder));
+        break;
+    case LocalOptions::NoProblem:
+        break;
+    }
+}
+
+void qwLocalOptions::writeLog(const QStringList &columns)
+{
+    if (!g_logHelper)
+        return;
+    g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
+                                     g_curUserName, QStringLiteral("modify system options"), QString(), QString(),
+                                     columns.join(QLatin1Char(',')), 1));
+}

@@ -2,6 +2,7 @@
 
 #include "media/cyuvrender.h"
 
+#include "app/core/settingranges.h"
 #include "device/qcringbuffer.h"
 #include "media/cd3drender.h"
 #include "media/cd3dwndrender.h"
@@ -167,9 +168,9 @@ void CLivePlayer::setSnapshotFormat(int format)
 
 void CLivePlayer::setSnapshotQuality(int level)
 {
-    static const int kQuality[] = {20, 40, 60, 75, 90, 99};
-    if (level >= 1 && level <= 6)
-        m_jpegQuality = kQuality[level - 1];
+    using namespace settingranges;
+    if (kSnapshotQuality.contains(level))
+        m_jpegQuality = kJpegQualityOfLevel[level - kSnapshotQuality.min];
 }
 
 bool CLivePlayer::requestSnapshot(const QString &path)

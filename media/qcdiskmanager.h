@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/settingranges.h"
 #include "platform/stoptoken.h"
 
 #include <QDateTime>
@@ -21,7 +22,7 @@ class qcDiskManager : public QThread
     Q_OBJECT
 public:
     using FreeSpaceFunction = std::function<std::optional<qint64>(const QString &root)>;
-    static constexpr qint64 kDefaultMinGiB = 5;
+    static constexpr qint64 kDefaultMinGiB = settingranges::kReservedSize.min;
     static constexpr int kCycleMs = 2000;
 
     explicit qcDiskManager(QObject *parent = nullptr);

@@ -1,6 +1,7 @@
 #include "media/qcstreamserver.h"
 
 #include "app/core/cgiutil.h"
+#include "app/core/settingranges.h"
 #include "device/deviceaddress.h"
 #include "device/qcaudiocapture.h"
 #include "media/qcdiskmanager.h"
@@ -620,9 +621,13 @@ bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &sn
                                     int prevRecord, int postRecord, int recordStream, int reservedSize, int keepDays,
                                     int captureCount, int captureInterval)
 {
-    if (!inRange(recordDuration, 60, 600) || !inRange(prevRecord, 0, 3) || !inRange(postRecord, 0, 3) ||
-        !inRange(recordStream, 0, 1) || !inRange(reservedSize, 0, 50) || !inRange(keepDays, 0, 365) ||
-        !inRange(captureCount, 1, 10) || !inRange(captureInterval, 1, 30))
+    using namespace settingranges;
+    // A reserve below the disk guard's minimum is taken: the guard keeps its
+    // minimum then.
+    if (!kRecordDuration.contains(recordDuration) || !kPrevRecord.contains(prevRecord) ||
+        !kPostRecord.contains(postRecord) || !kRecordStream.contains(recordStream) ||
+        !inRange(reservedSize, 0, kReservedSize.max) || !kKeepDays.contains(keepDays) ||
+        !kCaptureCount.contains(captureCount) || !kCaptureInterval.contains(captureInterval))
         return false;
     const QString recordDir = recordPath + "/RecordFile";
     const QString captureDir = snapshotPath + "/CaptureFile";

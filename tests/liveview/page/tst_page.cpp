@@ -175,7 +175,8 @@ private slots:
     void configClamped()
     {
         testsupport::LivePageFixture fixture(
-            {"UPDATE recordcapture SET captureinterval=45, capturecount=-1, recordduration=NULL"});
+            {"UPDATE recordcapture SET captureinterval=45, capturecount=-1, recordduration=NULL",
+             "UPDATE systeminfo SET reservedsize=2"});
         QVERIFY(fixture.isValid());
         qwLiveView page;
         QCOMPARE(page.localConfig().captureinterval, 45);
@@ -183,6 +184,8 @@ private slots:
         QCOMPARE(used.captureinterval, 30);
         QCOMPARE(used.capturecount, 1);
         QCOMPARE(used.recordduration, 60);
+        // The disk guard keeps no less than its minimum, whatever it is told.
+        QCOMPARE(used.reservedsize, 5);
         QCOMPARE(page.streamServer()->recordDuration(), 60);
         QVERIFY(QDir(fixture.path() + "/records/RecordFile").exists());
         QVERIFY(QDir(fixture.path() + "/snapshots/CaptureFile").exists());

@@ -1,0 +1,239 @@
+#include "localsettings/localoptions.h"
+
+#include "app/core/database.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <vector>
+
+namespace {
+
+using V = LocalOptionValues;
+using settingranges::Range;
+
+// One option: its column and where it lives in the values, with the
+// database's getter and setter of its kind. Exactly one of the three value
+// pointers is set.
+struct Option
+{
+    const char *column;
+    bool V::*flag;
+    bool (qcDatabase::*getFlag)();
+    bool (qcDatabase::*setFlag)(bool);
+    QString V::*text;
+    QString (qcDatabase::*getText)();
+    bool (qcDatabase::*setText)(const QString &);
+    bool folder;
+    int V::*number;
+    int (qcDatabase::*getNumber)();
+    bool (qcDatabase::*setNumber)(int);
+    Range range;
+};
+
+Option flagOption(const char *column, bool V::*value, bool (qcDatabase::*get)(), bool (qcDatabase::*set)(bool))
+{
+    return {column, value, get, set, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr, {1, 0}};
+}
+
+Option textOption(const char *column, QString V::*value, QString (qcDatabase::*get)(),
+                  bool (qcDatabase::*set)(const QString &), bool folder = false)
+{
+    return {column, nullptr, nullptr, nullptr, value, get, set, folder, nullptr, nullptr, nullptr, {1, 0}};
+}
+
+Option numberOption(const char *column, int V::*value, int (qcDatabase::*get)(), bool (qcDatabase::*set)(int),
+                    Range range)
+{
+    return {column, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false, value, get, set, range};
+}
+
+// In the order the page shows them, which is the order they are checked in.
+const std::vector<Option> &options()
+{
+    using namespace settingranges;
+    using D = qcDatabase;
+    static const std::vector<Option> list = {
+        flagOption("autologin", &V::autoLogin, &D::getAutoLogin, &D::setAutoLogin),
+        flagOption("autoadd", &V::autoAdd, &D::getAutoAdd, &D::setAutoAdd),
+        flagOption("autostream", &V::autoStream, &D::getAutoStream, &D::setAutoStream),
+        textOption("defuser", &V::defaultUser, &D::getDefaultUser, &D::setDefaultUser),
+        textOption("defpwd", &V::defaultPassword, &D::getDefaultPassword, &D::setDefaultPassword),
+        textOption("syslanguage", &V::sysLanguage, &D::getSysLanguage, nullptr),
+        textOption("downloadpath", &V::downloadPath, &D::getDownloadPath, &D::setDownloadPath, true),
+        textOption("recordpath", &V::recordPath, &D::getRecordPath, &D::setRecordPath, true),
+        textOption("snapshotpath", &V::snapshotPath, &D::getSnapshotPath, &D::setSnapshotPath, true),
+        numberOption("reservedsize", &V::reservedSize, &D::getReservedSize, &D::setReservedSize, kReservedSize),
+        numberOption("keepdays", &V::keepDays, &D::getKeepDays, &D::setKeepDays, kKeepDays),
+        flagOption("recordskdenable", &V::recordSchedule, &D::getRecordScheduleEnable, &D::setRecordScheduleEnable),
+        numberOption("recordstream", &V::recordStream, &D::getRecordStream, &D::setRecordStream, kRecordStream),
+        numberOption("recordduration", &V::recordDuration, &D::getRecordDuration, &D::setRecordDuration,
+                     kRecordDuration),
+        numberOption("prevrecord", &V::prevRecord, &D::getPrevRecord, &D::setPrevRecord, kPrevRecord),
+        numberOption("postrecord", &V::postRecord, &D::getPostRecord, &D::setPostRecord, kPostRecord),
+        flagOption("captureskdenable", &V::captureSchedule, &D::getCaptureScheduleEnable, &D::setCaptureScheduleEnable),
+        numberOption("capturecount", &V::captureCount, &D::getCaptureCount, &D::setCaptureCount, kCaptureCount),
+        numberOption("captureinterval", &V::captureInterval, &D::getCaptureInterval, &D::setCaptureInterval,
+                     kCaptureInterval),
+        numberOption("snapshotformat", &V::snapshotFormat, &D::getSnapshotFormat, &D::setSnapshotFormat,
+                     kSnapshotFormat),
+        numberOption("snapshotquality", &V::snapshotQuality, &D::getSnapshotQuality, &D::setSnapshotQuality,
+                     kSnapshotQuality),
+    };
+    return list;
+}
+
+const Option *optionOf(const QString &column)
+{
+    for (const Option &o : options())
+        if (column == QLatin1String(o.column))
+            return &o;
+    return nullptr;
+}
+
+bool differs(const Option &o, const V &a, const V &b)
+{
+    if (o.flag)
+        return a.*o.flag != b.*o.flag;
+    if (o.text)
+        return a.*o.text != b.*o.text;
+    return a.*o.number != b.*o.number;
+}
+
+bool writeOption(qcDatabase &db, const Option &o, const V &values)
+{
+    if (o.flag)
+        return (db.*o.setFlag)(values.*o.flag);
+    if (o.text)
+        return (db.*o.setText)(values.*o.text);
+    return (db.*o.setNumber)(values.*o.number);
+}
+
+} // namespace
+
+LocalOptions::LocalOptions(qcDatabase *db) : m_db(db) {}
+
+void LocalOptions::reload()
+{
+    m_stored = LocalOptionValues();
+    if (!m_db)
+        return;
+    for (const Option &o : options()) {
+        if (o.flag)
+            m_stored.*o.flag = (m_db->*o.getFlag)();
+        else if (o.text)
+            m_stored.*o.text = (m_db->*o.getText)();
+        else
+            m_stored.*o.number = (m_db->*o.getNumber)();
+    }
+}
+
+QStringList LocalOptions::changedColumns(const LocalOptionValues &edited) const
+{
+    QStringList columns;
+    for (const Option &o : options()) {
+        // A text without a setter cannot be changed here, whatever was passed.
+        if ((o.flag || o.number || o.setText) && differs(o, m_stored, edited))
+            columns << QLatin1String(o.column);
+    }
+    return columns;
+}
+
+LocalOptions::Check LocalOptions::check(const LocalOptionValues &edited) const
+{
+    for (const QString &column : changedColumns(edited)) {
+        const Option &o = *optionOf(column);
+        Check c;
+        c.column = column;
+        if (o.number && !o.range.contains(edited.*o.number)) {
+            c.problem = OutOfRange;
+            c.range = o.range;
+            return c;
+        }
+        if (o.folder) {
+            const QString path = edited.*o.text;
+            if (path.trimmed().isEmpty())
+                c.problem = FolderMissing;
+            else if (!folderUsable(path))
+                c.problem = FolderUnusable;
+            c.folder = path;
+            if (!c.ok())
+                return c;
+        }
+    }
+    return Check();
+}
+
+LocalOptions::Result LocalOptions::save(const LocalOptionValues &edited)
+{
+    Result r;
+    r.check = check(edited);
+    if (!r.check.ok())
+        return r;
+    const QStringList columns = changedColumns(edited);
+    for (const QString &column : columns) {
+        if (!m_db || !writeOption(*m_db, *optionOf(column), edited)) {
+            r.failedColumn = column;
+            break;
+        }
+        r.written << column;
+    }
+    reload();
+    return r;
+}
+
+QStringList LocalOptions::columns()
+{
+    QStringList list;
+    for (const Option &o : options())
+        list << QLatin1String(o.column);
+    return list;
+}
+
+QVariant LocalOptions::value(const LocalOptionValues &values, const QString &column)
+{
+    const Option *o = optionOf(column);
+    if (!o)
+        return QVariant();
+    if (o->flag)
+        return values.*o->flag;
+    if (o->text)
+        return values.*o->text;
+    return values.*o->number;
+}
+
+void LocalOptions::setValue(LocalOptionValues &values, const QString &column, const QVariant &value)
+{
+    const Option *o = optionOf(column);
+    if (!o)
+        return;
+    if (o->flag)
+        values.*o->flag = value.toBool();
+    else if (o->text)
+        values.*o->text = value.toString();
+    else
+        values.*o->number = value.toInt();
+}
+
+settingranges::Range LocalOptions::rangeOf(const QString &column)
+{
+    const Option *o = optionOf(column);
+    return o && o->number ? o->range : Range{1, 0};
+}
+
+bool LocalOptions::isFolder(const QString &column)
+{
+    const Option *o = optionOf(column);
+    return o && o->folder;
+}
+
+bool LocalOptions::folderUsable(const QString &path)
+{
+    if (path.trimmed().isEmpty() || !QDir().mkpath(path) || !QFileInfo(path).isDir())
+        return false;
+    // Permission bits do not tell everything (read-only mounts, root), so
+    // the folder has to take a file.
+    QTemporaryFile probe(QDir(path).filePath(QStringLiteral(".write-probe-XXXXXX")));
+    return probe.open();
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "app/core/settingranges.h"
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+class qcDatabase;
+
+// The system options of the local settings page as the two one-row settings
+// tables hold them. Numbers are kept as stored, also when no reader would
+// take them: a value the page cannot offer stays in storage until the
+// operator picks another one.
+struct LocalOptionValues
+{
+    bool autoAdd = false;
+    bool autoLogin = false;
+    bool autoStream = false;
+    QString defaultUser;
+    QString defaultPassword;
+    QString sysLanguage; // shown only: nothing writes it
+    QString downloadPath;
+    QString recordPath;
+    QString snapshotPath;
+    int reservedSize = 0;
+    int keepDays = 0;
+    bool recordSchedule = false;
+    bool captureSchedule = false;
+    int recordStream = -1;
+    int recordDuration = -1;
+    int prevRecord = -1;
+    int postRecord = -1;
+    int captureCount = -1;
+    int captureInterval = -1;
+    int snapshotFormat = -1;
+    int snapshotQuality = -1;
+};
+
+// Reads, checks and writes the system options. An option is named by its
+// column in the settings tables.
+class LocalOptions
+{
+public:
+    enum Problem {
+        NoProblem,
+        OutOfRange,     // a number no reader takes
+        FolderMissing,  // an empty folder text
+        FolderUnusable, // a folder that cannot be made or written into
+    };
+    struct Check
+    {
+        Problem problem = NoProblem;
+        QString column;                   // the first option in the page's order that fails
+        settingranges::Range range{0, 0}; // with OutOfRange
+        QString folder;                   // with FolderUnusable
+        bool ok() const { return problem == NoProblem; }
+    };
+    struct Result
+    {
+        Check check;          // why nothing was written
+        QStringList written;  // the columns written, in order
+        QString failedColumn; // the write that failed; the ones before it hold
+        bool ok() const { return check.ok() && failedColumn.isEmpty(); }
+    };
+
+    explicit LocalOptions(qcDatabase *db);
+
+    // Reads every option again; what the page shows.
+    void reload();
+    const LocalOptionValues &stored() const { return m_stored; }
+
+    // Checks the options that differ from the stored ones, in the page's
+    // order; unchanged ones are kept as they are and not judged. A changed
+    // folder is made when missing and written into once to prove it usable.
+    Check check(const LocalOptionValues &edited) const;
+    // The columns whose value differs from the stored one, in page order.
+    QStringList changedColumns(const LocalOptionValues &edited) const;
+    // Checks, then writes only the changed options; reads everything again
+    // afterwards, also after a failed write, so stored() tells what holds.
+    Result save(const LocalOptionValues &edited);
+
+    // Every option's column, in page order.
+    static QStringList columns();
+    // One option by its column: a bool, a QString or an int; invalid for
+    // an unknown column, which setValue() ignores.
+    static QVariant value(const LocalOptionValues &values, const QString &column);
+    static void setValue(LocalOptionValues &values, const QString &column, const QVariant &value);
+    // The range of a number option; an empty range (min > max) for others.
+    static settingranges::Range rangeOf(const QString &column);
+    static bool isFolder(const QString &column);
+    // Whether the folder exists or can be made, and takes a new file.
+    static bool folderUsable(const QString &path);
+
+private:
+    qcDatabase *m_db;
+    LocalOptionValues m_stored;
+};
