@@ -64,7 +64,7 @@ qwLocalLog::qwLocalLog(QWidget *parent) : QWidget(parent)
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(26);
-    const int widths[] = {150, 100, 110, 200, 140, 130};
+    const int widths[] = {170, 100, 110, 200, 140, 140};
     for (int c = 0; c < int(std::size(widths)); ++c)
         m_table->setColumnWidth(c, widths[c]);
     m_table->horizontalHeader()->setStretchLastSection(true);
