@@ -30,12 +30,6 @@ private slots:
         QVERIFY(!QString(PROJECT_VERSION).isEmpty());
         QVERIFY2(value("label_SoftwareCopyright").contains("ARDO Client"),
                  qPrintable(value("label_SoftwareCopyright")));
-        QStringList captions;
-        for (QLabel *label : about.findChildren<QLabel *>())
-            if (label->objectName().isEmpty())
-                captions << label->text();
-        captions.sort();
-        QCOMPARE(captions, (QStringList{"Copyright", "Software", "Version"}));
     }
 };
 

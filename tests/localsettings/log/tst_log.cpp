@@ -241,18 +241,6 @@ private slots:
         QVERIFY(g_logHelper->requestQuery(0, day("2026-03-01").startOfDay(), day("2026-03-01").startOfDay()));
     }
 
-    void reloadEmptiesTheListAndGoesBackToToday()
-    {
-        start();
-        QVERIFY(searchAll(2, "2026-03-01", "2026-03-04"));
-        QCOMPARE(m_page->model()->rowCount(), 2);
-        m_page->reload();
-        QCOMPARE(m_page->model()->rowCount(), 0);
-        QCOMPARE(child<QComboBox>("comboBox_LogKind")->currentIndex(), 0);
-        QCOMPARE(child<QDateEdit>("dateEdit_LogFrom")->date(), QDate::currentDate());
-        QCOMPARE(child<QDateEdit>("dateEdit_LogTo")->date(), QDate::currentDate());
-    }
-
     // The model alone, against the same log.
 
     void batchesKeepArrivalOrder()
