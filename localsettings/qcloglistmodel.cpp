@@ -7,6 +7,7 @@
 #include <QMutexLocker>
 
 #include <iterator>
+#include <utility>
 
 struct qcLogListModel::Inbox
 {
@@ -25,7 +26,7 @@ qcLogListModel::qcLogListModel(QObject *parent) : QAbstractTableModel(parent), m
     for (const char *key : {"unknowtype", "operations", "devalarm", "abnormal"})
         m_kinds << localpage::text(key);
     m_timer.setInterval(kTickMs);
-    connect(&m_timer, &QTimer::timeout, this, &qcLogListModel::takeBatch);
+    connect(&m_timer, &QTimer::timeout, this, &qcLogListModel::onTick);
 }
 
 qcLogListModel::~qcLogListModel()
@@ -57,35 +58,58 @@ bool qcLogListModel::search(qcLogHelper *log, int kind, const QDateTime &from, c
             },
             Qt::DirectConnection);
     }
+    QVector<_st_log_item> stale;
     {
         QMutexLocker lock(&m_inbox->lock);
         if (!log->requestQuery(kind, from, to))
             return false;
-        m_inbox->items.clear();
+        stale.swap(m_inbox->items);
         m_inbox->accepting = true;
     }
-    beginResetModel();
-    m_rows.clear();
-    m_pending.clear();
-    m_pendingAt = 0;
-    endResetModel();
+    dropRows(std::move(stale));
+    m_searching = true;
     m_timer.start();
     return true;
 }
 
 void qcLogListModel::clear()
 {
+    QVector<_st_log_item> stale;
     {
         QMutexLocker lock(&m_inbox->lock);
-        m_inbox->items.clear();
+        stale.swap(m_inbox->items);
         m_inbox->accepting = false;
     }
-    m_timer.stop();
+    m_searching = false;
+    dropRows(std::move(stale));
+    if (!m_discard.empty())
+        m_timer.start();
+}
+
+void qcLogListModel::dropRows(QVector<_st_log_item> &&stale)
+{
     beginResetModel();
-    m_rows.clear();
-    m_pending.clear();
+    // Freeing a full log's records in one go stalls the window for tens of
+    // milliseconds on a busy machine; the timer lets them go a batch a tick.
+    for (QVector<_st_log_item> *rows : {&m_rows, &m_pending, &stale})
+        if (!rows->isEmpty())
+            m_discard.push_back(std::exchange(*rows, QVector<_st_log_item>()));
     m_pendingAt = 0;
     endResetModel();
+}
+
+void qcLogListModel::onTick()
+{
+    if (!m_discard.empty()) {
+        QVector<_st_log_item> &oldest = m_discard.back();
+        oldest.resize(qMax(0, oldest.size() - m_batchRows));
+        if (oldest.isEmpty())
+            m_discard.pop_back();
+    }
+    if (m_searching)
+        takeBatch();
+    if (!m_searching && m_discard.empty())
+        m_timer.stop();
 }
 
 void qcLogListModel::setBatchRows(int rows)
@@ -109,7 +133,7 @@ void qcLogListModel::takeBatch()
         }
         if (m_pending.isEmpty()) {
             if (ended) {
-                m_timer.stop();
+                m_searching = false;
                 emit sigSearchFinished(m_rows.size());
             }
             return;

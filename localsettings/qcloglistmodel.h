@@ -7,6 +7,7 @@
 #include <QVector>
 
 #include <memory>
+#include <vector>
 
 #include "app/core/records.h"
 
@@ -49,7 +50,7 @@ public:
     // Empties the list and takes no more records until the next search.
     void clear();
     // Whether records of the last search may still come.
-    bool isSearching() const { return m_timer.isActive(); }
+    bool isSearching() const { return m_searching; }
 
     // The most rows one step inserts; at least 1.
     void setBatchRows(int rows);
@@ -71,7 +72,10 @@ signals:
 private:
     struct Inbox;
 
+    void onTick();
     void takeBatch();
+    // Empties the list; the records go to m_discard.
+    void dropRows(QVector<_st_log_item> &&stale);
 
     std::shared_ptr<Inbox> m_inbox;
     QPointer<qcLogHelper> m_log;
@@ -81,6 +85,9 @@ private:
     QVector<_st_log_item> m_pending;
     int m_pendingAt = 0;
     int m_batchRows = kDefaultBatchRows;
+    bool m_searching = false;
+    // Records of earlier searches, freed a batch per tick.
+    std::vector<QVector<_st_log_item>> m_discard;
     QTimer m_timer;
     QStringList m_headers;
     QStringList m_kinds; // unknown, operation, device alarm, abnormal event
