@@ -101,9 +101,9 @@ void qcLogListModel::dropRows(QVector<_st_log_item> &&stale)
 void qcLogListModel::onTick()
 {
     if (!m_discard.empty()) {
-        QVector<_st_log_item> &oldest = m_discard.back();
-        oldest.resize(qMax(0, oldest.size() - m_batchRows));
-        if (oldest.isEmpty())
+        QVector<_st_log_item> &rows = m_discard.back();
+        rows.resize(qMax(0, rows.size() - m_batchRows));
+        if (rows.isEmpty())
             m_discard.pop_back();
     }
     if (m_searching)

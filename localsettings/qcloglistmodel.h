@@ -23,6 +23,10 @@ class qcLogHelper;
 // while the request is made, and the log thread accepts a request only after
 // the previous query has emitted its last record, so whatever an earlier
 // query emitted is already in the inbox then and is thrown away with it.
+// The log sends no end of results; the search has ended once the log has no
+// query pending and the inbox is empty. Records of a query someone else
+// started after that would be listed too; nothing else in the program asks
+// the log for records.
 class qcLogListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -54,9 +58,7 @@ public:
 
     // The most rows one step inserts; at least 1.
     void setBatchRows(int rows);
-    int batchRows() const { return m_batchRows; }
 
-    const _st_log_item &record(int row) const { return m_rows.at(row); }
     // The text a kind is shown with.
     QString kindText(int logtype) const;
 

@@ -14,6 +14,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include <iterator>
 #include <utility>
 
 qwLocalLog::qwLocalLog(QWidget *parent) : QWidget(parent)
