@@ -1,5 +1,109 @@
 #include "localsettings/qwlocallog.h"
 
-qwLocalLog::qwLocalLog(QWidget *parent) : QWidget(parent) {}
+#include "app/core/loghelper.h"
+#include "app/widgets/userrights.h"
+#include "localsettings/localpagelook.h"
+#include "localsettings/qcloglistmodel.h"
 
-void qwLocalLog::reload() {}
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <iterator>
+#include <utility>
+
+qwLocalLog::qwLocalLog(QWidget *parent) : QWidget(parent)
+{
+    localpage::applyDarkLook(this, QStringLiteral("widget_LocalLog"));
+    m_model = new qcLogListModel(this);
+
+    m_kind = new QComboBox(this);
+    m_kind->setObjectName(QStringLiteral("comboBox_LogKind"));
+    int kind = 0;
+    for (const char *key : {"alltype", "operations", "devalarm", "abnormal"})
+        m_kind->addItem(localpage::text(key), kind++);
+    auto dateEdit = [this](const char *name) {
+        auto *edit = new QDateEdit(this);
+        edit->setObjectName(QLatin1String(name));
+        edit->setCalendarPopup(true);
+        edit->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        edit->setMinimumWidth(110);
+        return edit;
+    };
+    m_from = dateEdit("dateEdit_LogFrom");
+    m_to = dateEdit("dateEdit_LogTo");
+    m_search = new QPushButton(localpage::text("searchopt"), this);
+    m_search->setObjectName(QStringLiteral("pushButton_LogSearch"));
+    m_search->setMinimumWidth(90);
+    connect(m_search, &QPushButton::clicked, this, &qwLocalLog::onSearch);
+
+    auto *filters = new QHBoxLayout;
+    filters->setSpacing(8);
+    const std::pair<const char *, QWidget *> fields[] = {{"logtype", m_kind}, {"starttime", m_from}, {"endtime", m_to}};
+    for (const auto &field : fields) {
+        filters->addWidget(new QLabel(localpage::text(field.first), this));
+        filters->addWidget(field.second);
+        filters->addSpacing(8);
+    }
+    filters->addWidget(m_search);
+    filters->addStretch();
+
+    m_table = new QTableView(this);
+    m_table->setObjectName(QStringLiteral("tableView_Log"));
+    localpage::applyDarkTable(m_table);
+    m_table->setModel(m_model);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setWordWrap(false);
+    // Fixed row heights: a list of tens of thousands of rows must never be
+    // measured row by row.
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(26);
+    const int widths[] = {170, 100, 110, 200, 140, 140};
+    for (int c = 0; c < int(std::size(widths)); ++c)
+        m_table->setColumnWidth(c, widths[c]);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(8, 8, 8, 8);
+    column->setSpacing(8);
+    column->addLayout(filters);
+    column->addWidget(m_table, 1);
+    reload();
+}
+
+void qwLocalLog::reload()
+{
+    m_kind->setCurrentIndex(0);
+    m_from->setDate(QDate::currentDate());
+    m_to->setDate(QDate::currentDate());
+    m_model->clear();
+}
+
+void qwLocalLog::onSearch()
+{
+    if (!userrights::check(this, userrights::LogView))
+        return;
+    QDate from = m_from->date();
+    QDate to = m_to->date();
+    // The log would answer a reversed range with every record of every
+    // kind; the operator meant the days between the two dates.
+    const bool swapped = from > to;
+    if (swapped) {
+        std::swap(from, to);
+        m_from->setDate(from);
+        m_to->setDate(to);
+    }
+    if (!m_model->search(g_logHelper, m_kind->currentData().toInt(), from.startOfDay(), to.startOfDay())) {
+        localpage::showTip(this, localpage::FailureTip, "logsearchbusy");
+        return;
+    }
+    if (swapped)
+        localpage::showTip(this, localpage::SuccessTip, "lograngeswapped");
+}

@@ -46,6 +46,9 @@ public:
     void stop();
 
     bool isOpened() const { return opened.load(); }
+    // Any thread. Once false after an accepted request, every record of that
+    // query has been emitted: the signals were sent before the flag dropped.
+    bool isQueryPending() const { return queryPending.load(); }
     // Why the log file could not be opened; empty otherwise.
     QString openError() const;
 

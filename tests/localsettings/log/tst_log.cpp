@@ -1,0 +1,315 @@
+#include <QtTest>
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QPushButton>
+#include <QTableView>
+
+#include <memory>
+
+#include "app/core/currentuser.h"
+#include "app/core/loghelper.h"
+#include "app/widgets/stylesheets.h"
+#include "app/widgets/userrights.h"
+#include "localsettings/qcloglistmodel.h"
+#include "localsettings/qwlocallog.h"
+#include "tests/support/appglobals.h"
+#include "tests/support/popups.h"
+#include "tests/support/runfolder.h"
+
+using testsupport::AppGlobals;
+using testsupport::RunFolder;
+
+namespace {
+
+// The records every case starts with; the note names each one.
+struct Seed
+{
+    const char *date;
+    int type;
+    const char *decl;
+    const char *note;
+};
+const Seed kSeeds[] = {
+    {"2026-03-01T08:00:00", 1, "login successful", "a"}, {"2026-03-01T09:00:00", 2, "device alarm", "b"},
+    {"2026-03-02T10:00:00", 3, "stream lost", "c"},      {"2026-03-02T23:59:59", 1, "add device", "d"},
+    {"2026-03-03T00:00:00", 2, "device alarm", "e"},     {"2026-03-04T12:00:00", 1, "add user", "f"},
+};
+
+QDate day(const char *text)
+{
+    return QDate::fromString(QLatin1String(text), Qt::ISODate);
+}
+
+QStringList column(const QAbstractItemModel *model, int c)
+{
+    QStringList cells;
+    for (int r = 0; r < model->rowCount(); ++r)
+        cells << model->index(r, c).data().toString();
+    return cells;
+}
+
+// Fills the table with `count` kind-1 rows before the log thread opens it.
+bool fillRows(int count)
+{
+    return RunFolder::exec(
+        QStringLiteral("cmsclient.logx"),
+        QStringLiteral("with recursive n(i) as (select 1 union all select i + 1 from n where i < %1) "
+                       "insert into systemlogs select strftime('%Y-%m-%dT%H:%M:%S', '2026-01-01', "
+                       "'+' || i || ' seconds'), 'seed', 1, 'filler', '', '', i from n")
+            .arg(count));
+}
+
+} // namespace
+
+class LogPageTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<RunFolder> m_folder;
+    std::unique_ptr<AppGlobals> m_globals;
+    std::unique_ptr<QWidget> m_host;
+    qwLocalLog *m_page = nullptr;
+
+    template <class T>
+    T *child(const char *name)
+    {
+        T *w = m_page->findChild<T *>(QLatin1String(name));
+        if (!w)
+            qFatal("no %s", name);
+        return w;
+    }
+
+    void start(int fillerRows = 0)
+    {
+        m_folder.reset(new RunFolder);
+        QVERIFY(m_folder->isValid());
+        if (fillerRows)
+            QVERIFY(fillRows(fillerRows));
+        m_globals.reset(new AppGlobals);
+        QVERIFY(m_globals->isValid());
+        for (const Seed &s : kSeeds)
+            QVERIFY(g_logHelper->addLog(_st_log_item(s.date, "admin", s.decl, "cam", "127.0.0.1", s.note, s.type)));
+        g_curUserRights = userrights::LogView;
+        // The main window's sheet cascades into every page; the page must
+        // stay dark under it.
+        m_host.reset(new QWidget);
+        m_host->setStyleSheet(QLatin1String(styles::kMainWindow));
+        m_page = new qwLocalLog(m_host.get());
+        m_host->resize(1000, 600);
+        m_page->resize(1000, 600);
+        m_host->show();
+    }
+
+    void search(int kind, const char *from, const char *to)
+    {
+        child<QComboBox>("comboBox_LogKind")->setCurrentIndex(kind);
+        child<QDateEdit>("dateEdit_LogFrom")->setDate(day(from));
+        child<QDateEdit>("dateEdit_LogTo")->setDate(day(to));
+        child<QPushButton>("pushButton_LogSearch")->click();
+    }
+
+    // Clicks Search and waits until the search has listed everything.
+    bool searchAll(int kind, const char *from, const char *to)
+    {
+        QSignalSpy finished(m_page->model(), &qcLogListModel::sigSearchFinished);
+        search(kind, from, to);
+        return finished.count() || finished.wait(20000);
+    }
+
+private slots:
+    void initTestCase() { Q_INIT_RESOURCE(resources); }
+
+    void cleanup()
+    {
+        m_host.reset();
+        m_page = nullptr;
+        m_globals.reset();
+        m_folder.reset();
+    }
+
+    void searchesByKindAndRange_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<QStringList>("tips");
+        QTest::newRow("all") << 0 << "2026-03-01"
+                             << "2026-03-04"
+                             << "abcdef" << QStringList();
+        QTest::newRow("operation") << 1 << "2026-03-01"
+                                   << "2026-03-04"
+                                   << "adf" << QStringList();
+        QTest::newRow("device alarm") << 2 << "2026-03-01"
+                                      << "2026-03-03"
+                                      << "be" << QStringList();
+        QTest::newRow("abnormal event") << 3 << "2026-03-01"
+                                        << "2026-03-04"
+                                        << "c" << QStringList();
+        QTest::newRow("one day") << 0 << "2026-03-02"
+                                 << "2026-03-02"
+                                 << "cd" << QStringList();
+        QTest::newRow("whole end day") << 0 << "2026-03-02"
+                                       << "2026-03-03"
+                                       << "cde" << QStringList();
+        QTest::newRow("nothing in range") << 0 << "2026-04-01"
+                                          << "2026-04-02"
+                                          << "" << QStringList();
+        // The log alone would list every record of every kind here.
+        QTest::newRow("reversed range is swapped") << 1 << "2026-03-03"
+                                                   << "2026-03-02"
+                                                   << "d" << QStringList{"tip_lograngeswapped"};
+    }
+    void searchesByKindAndRange()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, notes);
+        QFETCH(QStringList, tips);
+        start();
+        QVERIFY(searchAll(kind, qPrintable(from), qPrintable(to)));
+        QCOMPARE(column(m_page->model(), qcLogListModel::NoteColumn).join(QString()), notes);
+        QCOMPARE(testsupport::popupKeys(m_page), tips);
+        const QDate first = std::min(day(qPrintable(from)), day(qPrintable(to)));
+        QCOMPARE(child<QDateEdit>("dateEdit_LogFrom")->date(), first);
+        QVERIFY(child<QDateEdit>("dateEdit_LogTo")->date() >= first);
+    }
+
+    void everyColumnIsShownInTheDarkLook()
+    {
+        start();
+        QVERIFY(searchAll(0, "2026-03-02", "2026-03-02"));
+        const QAbstractItemModel *model = m_page->model();
+        QCOMPARE(model->rowCount(), 2);
+        QStringList first;
+        for (int c = 0; c < model->columnCount(); ++c)
+            first << model->index(0, c).data().toString();
+        QCOMPARE(first,
+                 (QStringList{"2026-03-02 10:00:00", "admin", "Abnormal", "stream lost", "cam", "127.0.0.1", "c"}));
+        QStringList headers;
+        for (int c = 0; c < model->columnCount(); ++c)
+            headers << model->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers,
+                 (QStringList{"Date and time", "User", "Log type", "Description", "Device", "Device address", "Note"}));
+
+        auto *table = child<QTableView>("tableView_Log");
+        const QImage shot = table->viewport()->grab().toImage();
+        for (int row = 0; row < 2; ++row) {
+            const QRect cell = table->visualRect(model->index(row, qcLogListModel::UserColumn));
+            const QColor inside = shot.pixelColor(cell.right() - 4, cell.center().y());
+            QVERIFY2(inside.lightness() < 100, qPrintable(QString("row %1: %2").arg(row).arg(inside.name())));
+        }
+    }
+
+    void busyLogRefusesAndKeepsTheList()
+    {
+        start();
+        QVERIFY(searchAll(0, "2026-03-01", "2026-03-04"));
+        // Holds the log thread inside its first record, so the next query
+        // stays pending for as long as the case needs.
+        // The record in delivery keeps the gate alive; a failing check
+        // opens it on the way out, so the log thread can stop.
+        auto gate = std::make_shared<QMutex>();
+        QMutexLocker closed(gate.get());
+        QObject holder;
+        connect(
+            g_logHelper, &qcLogHelper::sigHaslogitem, &holder, [gate] { QMutexLocker hold(gate.get()); },
+            Qt::DirectConnection);
+        QSignalSpy finished(m_page->model(), &qcLogListModel::sigSearchFinished);
+        search(1, "2026-03-01", "2026-03-04");
+        QVERIFY(g_logHelper->isQueryPending());
+        QCOMPARE(testsupport::popupKeys(m_page), QStringList());
+
+        search(2, "2026-03-01", "2026-03-04");
+        QCOMPARE(testsupport::popupKeys(m_page), QStringList{"tip_logsearchbusy"});
+        closed.unlock();
+        QVERIFY(finished.wait(20000));
+        // The accepted search's records, not the refused one's.
+        QCOMPARE(column(m_page->model(), qcLogListModel::NoteColumn).join(QString()), QString("adf"));
+    }
+
+    void refusedWithoutTheRight()
+    {
+        start();
+        g_curUserRights = userrights::LocalConfiguration | userrights::Playback;
+        search(0, "2026-03-01", "2026-03-04");
+        QCOMPARE(testsupport::popupKeys(m_page), QStringList{"tip_permdenied"});
+        QVERIFY(!m_page->model()->isSearching());
+        // No query was started: the log takes one at once.
+        QVERIFY(g_logHelper->requestQuery(0, day("2026-03-01").startOfDay(), day("2026-03-01").startOfDay()));
+    }
+
+    // The model alone, against the same log.
+
+    void batchesKeepArrivalOrder()
+    {
+        start(25);
+        qcLogListModel model;
+        model.setBatchRows(10);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy finished(&model, &qcLogListModel::sigSearchFinished);
+        QVERIFY(model.search(g_logHelper, 1, day("2026-01-01").startOfDay(), day("2026-01-01").startOfDay()));
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.first().first().toInt(), 25);
+        QList<QPair<int, int>> batches;
+        for (const QList<QVariant> &args : inserted)
+            batches << qMakePair(args.at(1).toInt(), args.at(2).toInt());
+        QCOMPARE(batches, (QList<QPair<int, int>>{{0, 9}, {10, 19}, {20, 24}}));
+        QStringList expected;
+        for (int i = 1; i <= 25; ++i)
+            expected << QString::number(i);
+        QCOMPARE(column(&model, qcLogListModel::NoteColumn), expected);
+        QCOMPARE(model.kindText(1), QString("Operation"));
+        QCOMPARE(model.kindText(2), QString("Device alarm"));
+        QCOMPARE(model.kindText(3), QString("Abnormal"));
+        QCOMPARE(model.kindText(0), QString("Unknown"));
+        QCOMPARE(model.kindText(9), QString("Unknown"));
+    }
+
+    void earlierQueryDoesNotMixIn_data()
+    {
+        QTest::addColumn<bool>("partlyListed");
+        QTest::newRow("none listed yet") << false;
+        QTest::newRow("partly listed") << true;
+    }
+    void earlierQueryDoesNotMixIn()
+    {
+        QFETCH(bool, partlyListed);
+        start(20000);
+        qcLogListModel model;
+        model.setBatchRows(500);
+        QVERIFY(model.search(g_logHelper, 0, day("2026-01-01").startOfDay(), day("2026-01-01").startOfDay()));
+        if (partlyListed)
+            QTRY_VERIFY(model.rowCount() > 0);
+        // No events meanwhile: whatever the first query found waits in the
+        // model, none of it listed yet.
+        QDeadlineTimer limit(20000);
+        while (g_logHelper->isQueryPending() && !limit.hasExpired())
+            QThread::msleep(2);
+        QVERIFY(model.rowCount() < 20000);
+        QSignalSpy finished(&model, &qcLogListModel::sigSearchFinished);
+        QVERIFY(model.search(g_logHelper, 2, day("2026-03-01").startOfDay(), day("2026-03-04").startOfDay()));
+        QCOMPARE(model.rowCount(), 0);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(column(&model, qcLogListModel::NoteColumn), (QStringList{"b", "e"}));
+    }
+
+    void clearDropsWhatIsStillComing()
+    {
+        start(5000);
+        qcLogListModel model;
+        model.setBatchRows(100);
+        QVERIFY(model.search(g_logHelper, 0, day("2026-01-01").startOfDay(), day("2026-01-01").startOfDay()));
+        QTRY_VERIFY(model.rowCount() > 0);
+        model.clear();
+        QVERIFY(!model.isSearching());
+        QTRY_VERIFY(!g_logHelper->isQueryPending());
+        QTest::qWait(50);
+        QCOMPARE(model.rowCount(), 0);
+    }
+};
+
+QTEST_MAIN(LogPageTest)
+#include "tst_log.moc"
