@@ -4,6 +4,7 @@
 #include "devsettings/devicedocument.h"
 
 class DeviceDocumentRequest;
+class DevsetReadState;
 class QComboBox;
 class QHBoxLayout;
 class QLabel;
@@ -71,6 +72,7 @@ private:
     QString m_username;
     QString m_password;
     DeviceDocumentRequest *m_request = nullptr;
+    DevsetReadState *m_readState = nullptr;
     QComboBox *m_mode = nullptr;
     QLabel *m_notEditable = nullptr;
     QWidget *m_week = nullptr;
