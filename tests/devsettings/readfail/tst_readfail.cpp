@@ -6,6 +6,7 @@
 
 #include "devsettings/devsetframe.h"
 #include "devsettings/devsetreadstate.h"
+#include "devsettings/qwdevicesettings.h"
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwdevsetaudio.h"
 #include "devsettings/qwdevsetimage.h"
@@ -21,6 +22,7 @@
 
 #include <QAbstractButton>
 #include <QHostAddress>
+#include <QPushButton>
 #include <QSlider>
 #include <QTableView>
 #include <QXmlStreamReader>
@@ -161,6 +163,8 @@ class tst_ReadFail : public QObject
 private slots:
     void initTestCase()
     {
+        Q_INIT_RESOURCE(resources);
+        qwDeviceSettings::setSlideDuration(0);
         // A silent device is waited out in a second, not in the page's own time.
         devset::setReadTimeoutCapForTests(1);
     }
@@ -182,6 +186,7 @@ private slots:
     void laterFailureKeepsWhatWasShown();
     void replyJudgement_data();
     void replyJudgement();
+    void outageThenRefresh();
 
 private:
     // Reads the subject again: the page selected once more (its refresh
@@ -386,6 +391,54 @@ void tst_ReadFail::replyJudgement()
     QFETCH(QByteArray, element);
     QFETCH(bool, usable);
     QCOMPARE(devset::usableBody(body, element.constData()), usable);
+}
+
+// The window opened while the device is down, the device back: Save on
+// Video and on Motion sends nothing and says why; Refresh (on Motion:
+// selecting it again), then Save sends the device's own values.
+void tst_ReadFail::outageThenRefresh()
+{
+    m_fx->device().stop();
+    QWidget parent;
+    auto *window = new qwDeviceSettings(&parent);
+    window->setDeviceInfo("127.0.0.1", QString::number(m_port), "admin", "1234");
+    const auto select = [&](int id) {
+        child<QPushButton>(window, "pushButton_Return")->click();
+        child<QPushButton>(window, qPrintable(QStringLiteral("pushButton_Guide%1").arg(id)))->click();
+    };
+    select(DEVSET_MOTION);
+    auto *motion = window->findChild<qwDevsetMotion *>();
+    QVERIFY(motion);
+    QTRY_VERIFY_WITH_TIMEOUT(tipShown(motion), 20000);
+    QCOMPARE(popupKeys(motion), QStringList{"tip_readfailed"});
+    select(DEVSET_VIDEO);
+    auto *video = window->findChild<qwDevsetVideo *>();
+    QVERIFY(video);
+    QTRY_VERIFY_WITH_TIMEOUT(tipShown(video), 20000);
+    QCOMPARE(popupKeys(video), QStringList{"tip_readfailed"});
+
+    QVERIFY(m_fx->device().start(QHostAddress(QHostAddress::LocalHost), m_port));
+    for (QWidget *page : {static_cast<QWidget *>(video), static_cast<QWidget *>(motion)}) {
+        auto *save = child<QPushButton>(page, "pushButton_Save");
+        QVERIFY(!save->isEnabled());
+        save->click();
+    }
+    QTest::qWait(300);
+    QCOMPARE(countPosts(), 0);
+
+    QMap<QString, QByteArray> stored;
+    for (const QString &key : m_fx->device().subjectKeys())
+        stored.insert(key, m_fx->device().subject(key));
+    child<QPushButton>(video, "pushButton_Refresh")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(video, "pushButton_Save")->isEnabled(), 20000);
+    child<QPushButton>(video, "pushButton_Save")->click();
+    QVERIFY(m_fx->waitAnswered("POST", "videoenc&stream=1", 1));
+    select(DEVSET_MOTION);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(motion, "pushButton_Save")->isEnabled(), 20000);
+    child<QPushButton>(motion, "pushButton_Save")->click();
+    QVERIFY(m_fx->waitAnswered("POST", "motion", 1));
+    QCOMPARE(countPosts(), 3);
+    QCOMPARE(changedValues(stored), QStringList());
 }
 
 QTEST_MAIN(tst_ReadFail)
