@@ -94,7 +94,10 @@ void DevsetReadState::end(int id, bool ok, bool tell)
     if (!m_pending.remove(id))
         return;
     if (!ok) {
+        // At once, not when the round's last read ends.
         m_failed = true;
+        m_read = false;
+        apply();
         if (tell && !m_quiet && !m_told) {
             m_told = true;
             devset::showTip(m_page, qwTipsdlgEx::Failure, QStringLiteral("readfailed"));
