@@ -2,6 +2,7 @@
 
 #include "app/core/cgiutil.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 
 namespace {
 constexpr int kWaitMs = 5000;
@@ -44,7 +45,7 @@ bool DeviceDocumentRequest::start(Step step, const QString &body)
 {
     devset::stopRequest(m_request, kWaitMs);
     m_step = Step::Idle;
-    m_status = -1;
+    m_codes.clear();
     const bool send = step == Step::Sending;
     const QString url =
         devset::devsetUrl(send ? "http://%1:%2/action/set?subject=" : "http://%1:%2/action/get?subject=", m_devip,
@@ -52,7 +53,8 @@ bool DeviceDocumentRequest::start(Step step, const QString &body)
         m_subject;
     m_request = new CGIUtil(send ? m_saveId : m_readId);
     const bool ready = send ? m_request->setPostRequest(url, m_username, m_password, body, nullptr, nullptr, 3, 5)
-                            : m_request->setGetRequest(url, m_username, m_password, nullptr, nullptr, kReadTimeoutSec);
+                            : m_request->setGetRequest(url, m_username, m_password, nullptr, nullptr,
+                                                       devset::readTimeout(kReadTimeoutSec));
     if (!ready)
         return false;
     // Both before the thread starts: the status comes first, the end after
@@ -66,16 +68,19 @@ bool DeviceDocumentRequest::start(Step step, const QString &body)
 
 void DeviceDocumentRequest::onHeader(int, int code)
 {
-    if (sender() == m_request && m_status < 0)
-        m_status = code;
+    if (sender() == m_request)
+        m_codes << code;
 }
 
 void DeviceDocumentRequest::onFinished()
 {
     if (!m_request || sender() != m_request)
         return;
-    const bool ok = m_status == CGIUtil::ResultOk;
     const Step step = m_step;
+    // A read counts only whole; a set by its status alone (its reply may be
+    // empty).
+    const bool ok = step == Step::Sending ? !m_codes.isEmpty() && m_codes.first() == CGIUtil::ResultOk
+                                          : devset::usableReply(m_codes, m_request, nullptr);
     m_step = Step::Idle;
     switch (step) {
     case Step::Reading:

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <functional>
 
@@ -11,7 +12,7 @@ class CGIUtil;
 // Every save reads the subject again first and builds its body from that
 // fresh copy, so that whatever changed on the device meanwhile (another
 // dialog's part of the same document) goes back as the device holds it.
-// A read counts only with the status 200; closing abandons a read at once
+// A read counts only as a whole reply with the status 200; closing abandons a read at once
 // and gives a set a few seconds to arrive.
 class DeviceDocumentRequest : public QObject
 {
@@ -52,6 +53,6 @@ private:
     QString m_subject;
     CGIUtil *m_request = nullptr;
     Step m_step = Step::Idle;
-    int m_status = -1;
+    QVector<int> m_codes;
     Change m_change;
 };

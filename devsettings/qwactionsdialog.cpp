@@ -4,6 +4,7 @@
 #include "devsettings/devicedocument.h"
 #include "devsettings/devicedocumentrequest.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -40,12 +41,14 @@ qwActionsDialog::qwActionsDialog(QWidget *parent) : BaseWindow(parent, 0, 420, 3
     grid->addWidget(m_noActions, 4, 0, 1, 2);
     auto *row = new QVBoxLayout;
     m_save = devset::addButtonRow(row, content, {{"saveopt", "Save"}, {"cancelopt", "Cancel"}}).at(0);
-    m_save->setEnabled(false);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(m_save);
     connect(m_save, &QPushButton::clicked, this, &qwActionsDialog::onSave);
     grid->addLayout(row, 5, 0, 1, 2);
 
     m_request = new DeviceDocumentRequest(this, kReadId, kSaveId);
     connect(m_request, &DeviceDocumentRequest::documentRead, this, &qwActionsDialog::onRead);
+    connect(m_request, &DeviceDocumentRequest::readFailed, this, [this] { m_readState->end(kReadId, false); });
     connect(m_request, &DeviceDocumentRequest::saveDone, this, &qwActionsDialog::onSaveDone);
 }
 
@@ -70,14 +73,17 @@ void qwActionsDialog::showEvent(QShowEvent *event)
         return;
     m_asked = true;
     m_request->setDevice(m_devip, m_httpport, m_username, m_password, QLatin1String(kSubject));
+    m_readState->begin(kReadId);
     m_request->read();
 }
 
 void qwActionsDialog::onRead(const QByteArray &body, qint64 length)
 {
     AlarmActionsDocument doc;
-    if (!doc.parse(body, length))
+    if (!doc.parse(body, length)) {
+        m_readState->end(kReadId, false);
         return;
+    }
     bool any = false;
     for (int i = 0; i < m_boxes.size(); ++i) {
         const int state = doc.action(AlarmActionsDocument::keys().at(i));
@@ -86,11 +92,14 @@ void qwActionsDialog::onRead(const QByteArray &body, qint64 length)
         any = any || state >= 0;
     }
     m_noActions->setVisible(!any);
-    m_save->setEnabled(any);
+    m_readState->setControlEnabled(m_save, any);
+    m_readState->end(kReadId, true);
 }
 
 void qwActionsDialog::onSave()
 {
+    if (!m_readState->isRead())
+        return;
     QList<QPair<QString, bool>> actions;
     for (int i = 0; i < m_boxes.size(); ++i) {
         if (m_boxes[i]->isEnabled())
@@ -98,7 +107,7 @@ void qwActionsDialog::onSave()
     }
     if (actions.isEmpty())
         return;
-    m_save->setEnabled(false);
+    m_readState->setControlEnabled(m_save, false);
     m_request->save([actions](const QByteArray &body, qint64 length) {
         AlarmActionsDocument fresh;
         if (!fresh.parse(body, length) || !fresh.change(actions))
@@ -110,7 +119,7 @@ void qwActionsDialog::onSave()
 void qwActionsDialog::onSaveDone(bool ok)
 {
     if (!ok) {
-        m_save->setEnabled(true);
+        m_readState->setControlEnabled(m_save, true);
         devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("setfailed"));
         return;
     }

@@ -3,6 +3,7 @@
 #include "app/widgets/basewindow.h"
 
 class DeviceDocumentRequest;
+class DevsetReadState;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -37,6 +38,7 @@ private:
     QString m_password;
     bool m_asked = false;
     DeviceDocumentRequest *m_request = nullptr;
+    DevsetReadState *m_readState = nullptr;
     QList<QCheckBox *> m_boxes; // in the order of AlarmActionsDocument::keys()
     QLabel *m_noActions = nullptr;
     QPushButton *m_save = nullptr;

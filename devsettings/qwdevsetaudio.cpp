@@ -4,6 +4,7 @@
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -104,6 +105,8 @@ qwDevsetAudio::qwDevsetAudio(QWidget *parent) : QWidget(parent)
     connect(buttons.at(0), &QPushButton::clicked, this, &qwDevsetAudio::OnBtnRestoreClick);
     connect(buttons.at(1), &QPushButton::clicked, this, &qwDevsetAudio::OnBtnRefreshClick);
     connect(buttons.at(2), &QPushButton::clicked, this, &qwDevsetAudio::OnBtnSaveClick);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(buttons.at(2));
 }
 
 qwDevsetAudio::~qwDevsetAudio()
@@ -146,15 +149,16 @@ void qwDevsetAudio::read()
     stopAllRequests();
     // The encoding follows the audio ability's reply, so that the lists it
     // selects from already hold the device's choices.
-    devset::startGet(m_devAbilityRequest, kWaitMs, kDevAbilityId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=devability", devip, httpport), username,
-                     password, kReadTimeoutSec, this, &qwDevsetAudio::OnCGIDateCompleted);
-    devset::startGet(m_audioAbilityRequest, kWaitMs, kAudioAbilityId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=audioencability", devip, httpport), username,
-                     password, kReadTimeoutSec, this, &qwDevsetAudio::OnCGIDateCompleted);
-    devset::startGet(m_volumeRequest, kWaitMs, kVolumeId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=audiovolume", devip, httpport), username,
-                     password, kReadTimeoutSec, this, &qwDevsetAudio::OnCGIDateCompleted);
+    m_readState->startRead(m_devAbilityRequest, kWaitMs, kDevAbilityId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=devability", devip, httpport), username,
+                           password, kReadTimeoutSec, this, &qwDevsetAudio::OnCGIDateCompleted, "devability");
+    m_readState->startRead(m_audioAbilityRequest, kWaitMs, kAudioAbilityId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=audioencability", devip, httpport),
+                           username, password, kReadTimeoutSec, this, &qwDevsetAudio::OnCGIDateCompleted,
+                           "audioencability");
+    m_readState->startRead(m_volumeRequest, kWaitMs, kVolumeId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=audiovolume", devip, httpport), username,
+                           password, kReadTimeoutSec, this, &qwDevsetAudio::OnCGIDateCompleted, "audiovolume");
 }
 
 void qwDevsetAudio::OnCGIDateCompleted(int nID)
@@ -174,9 +178,9 @@ void qwDevsetAudio::OnCGIDateCompleted(int nID)
         if (sender() != m_audioAbilityRequest)
             return;
         buildLists(m_audioAbilityRequest);
-        devset::startGet(m_encodingRequest, kWaitMs, kEncodingId,
-                         devset::devsetUrl("http://%1:%2/action/get?subject=audioenc", devip, httpport), username,
-                         password, kReadTimeoutSec, this, &qwDevsetAudio::OnCGIDateCompleted);
+        m_readState->startRead(m_encodingRequest, kWaitMs, kEncodingId,
+                               devset::devsetUrl("http://%1:%2/action/get?subject=audioenc", devip, httpport), username,
+                               password, kReadTimeoutSec, this, &qwDevsetAudio::OnCGIDateCompleted, "audioenc");
         break;
     case kVolumeId:
         if (sender() != m_volumeRequest)
@@ -274,6 +278,8 @@ void qwDevsetAudio::OnBtnRestoreClick()
 
 void qwDevsetAudio::OnBtnSaveClick()
 {
+    if (!m_readState->isRead())
+        return;
     // With nothing shown the values of the last encoding reply go back;
     // without one there is nothing the device offered to send.
     int codec = codecOfText(m_codec->currentText());

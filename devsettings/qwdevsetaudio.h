@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class CGIUtil;
+class DevsetReadState;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -55,6 +56,7 @@ private:
     CGIUtil *m_devAbilityRequest = nullptr;
     CGIUtil *m_audioAbilityRequest = nullptr;
     CGIUtil *m_volumeRequest = nullptr;
+    DevsetReadState *m_readState = nullptr;
     CGIUtil *m_encodingRequest = nullptr;
     bool m_encodingSetDone = false;
     bool m_volumeSetDone = false;

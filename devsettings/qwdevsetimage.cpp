@@ -3,6 +3,7 @@
 #include "app/core/cgiutil.h"
 #include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/devsetpreview.h"
 
 #include <QComboBox>
@@ -129,6 +130,10 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
     connect(buttons.at(0), &QPushButton::clicked, this, &qwDevsetImage::OnBtnRestoreDefault);
     connect(buttons.at(1), &QPushButton::clicked, this, &qwDevsetImage::OnBtnReset);
     column->addWidget(option);
+    // Every change goes out at once: nothing may change before a read.
+    m_readState = new DevsetReadState(this);
+    for (QWidget *w : {advance, base, option})
+        m_readState->addControl(w);
 }
 
 qwDevsetImage::~qwDevsetImage()
@@ -188,9 +193,9 @@ void qwDevsetImage::OnInitParameters(int pageid)
 {
     if (pageid != DEVSET_IMAGE)
         return;
-    devset::startGet(m_getRequest, kWaitMs, kGetId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=videoimage", devip, httpport), username,
-                     password, 10, this, &qwDevsetImage::OnCGIDateCompleted);
+    m_readState->startRead(m_getRequest, kWaitMs, kGetId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=videoimage", devip, httpport), username,
+                           password, 10, this, &qwDevsetImage::OnCGIDateCompleted, "videoimage");
 }
 
 void qwDevsetImage::OnCGIDateCompleted(int nID)
@@ -444,7 +449,7 @@ void qwDevsetImage::sendImageParams(QObject *changed)
     }
     // Before a reply the other values are unknown; sending them would set
     // the device to -1 everywhere.
-    if (!m_valuesKnown)
+    if (!m_valuesKnown || !m_readState->isRead())
         return;
     CGIUtil *r = getFreeRequest();
     if (!r) {

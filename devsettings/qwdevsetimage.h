@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class CGIUtil;
+class DevsetReadState;
 class DevsetPreview;
 class qcStreamPlayer;
 class QComboBox;
@@ -101,6 +102,7 @@ private:
     QString username;
     QString password;
     CGIUtil *m_getRequest = nullptr;
+    DevsetReadState *m_readState = nullptr;
     CGIUtil *m_requestPool[kPoolSize] = {};
     int m_poolIndex = 0;
     bool m_sliderPressed = false;

@@ -4,6 +4,7 @@
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/devsetpreview.h"
 #include "devsettings/qwlabelex.h"
 #include "platform/widgets/qrangeslider.h"
@@ -142,6 +143,8 @@ qwDevsetImageEx::qwDevsetImageEx(QWidget *parent) : QWidget(parent)
     connect(buttons.at(0), &QPushButton::clicked, this, &qwDevsetImageEx::OnButtonRestore);
     connect(buttons.at(1), &QPushButton::clicked, this, &qwDevsetImageEx::OnButtonRefresh);
     connect(buttons.at(2), &QPushButton::clicked, this, &qwDevsetImageEx::OnButtonSave);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(buttons.at(2));
     row->addLayout(right, 1);
     column->addLayout(row);
 }
@@ -384,9 +387,9 @@ void qwDevsetImageEx::OnInitParameters(int pageid)
 void qwDevsetImageEx::OnButtonRefresh()
 {
     stopRequest(m_getRequest);
-    devset::startGet(m_getRequest, kWaitMs, kGetId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=cameraimage", devip, httpport), username,
-                     password, 10, this, &qwDevsetImageEx::OnCgidataComplated);
+    m_readState->startRead(m_getRequest, kWaitMs, kGetId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=cameraimage", devip, httpport), username,
+                           password, 10, this, &qwDevsetImageEx::OnCgidataComplated, "cameraimage");
 }
 
 void qwDevsetImageEx::OnCgidataComplated(int nID)
@@ -617,7 +620,7 @@ void qwDevsetImageEx::OnButtonSave()
 {
     // Before a read the records are all zero: that would set every scene
     // of the device to nothing.
-    if (!m_parsed) {
+    if (!m_parsed || !m_readState->isRead()) {
         devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("setfailed"));
         return;
     }

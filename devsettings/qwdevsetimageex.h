@@ -5,6 +5,7 @@
 #include <array>
 
 class CGIUtil;
+class DevsetReadState;
 class DevsetPreview;
 class QComboBox;
 class QGridLayout;
@@ -100,6 +101,7 @@ private:
     QString username;
     QString password;
     CGIUtil *m_getRequest = nullptr;
+    DevsetReadState *m_readState = nullptr;
     CGIUtil *m_setRequest = nullptr;
     DevsetPreview *m_live = nullptr;
     std::array<ImageScene_t, 3> m_scenes{};

@@ -3,6 +3,7 @@
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/devsetpreview.h"
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwscheduledialog.h"
@@ -174,6 +175,8 @@ qwDevsetMotion::qwDevsetMotion(QWidget *parent) : QWidget(parent)
         b->setFixedSize(148, 30);
     connect(buttons.at(0), &QPushButton::clicked, this, &qwDevsetMotion::OnBtnRestoreParameters);
     connect(buttons.at(1), &QPushButton::clicked, this, &qwDevsetMotion::OnBtnSaveParameters);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(buttons.at(1));
 
     m_pollTimerId = startTimer(g_pollMs, Qt::CoarseTimer);
 }
@@ -260,9 +263,9 @@ void qwDevsetMotion::OnInitParameters(int pageid)
 {
     if (pageid != DEVSET_MOTION)
         return;
-    devset::startGet(m_motionRequest, kWaitMs, kMotionId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=motion", devip, httpport), username, password,
-                     4, this, &qwDevsetMotion::OnCGIDataCompleted);
+    m_readState->startRead(m_motionRequest, kWaitMs, kMotionId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=motion", devip, httpport), username,
+                           password, 4, this, &qwDevsetMotion::OnCGIDataCompleted, "motion");
 }
 
 // The preview builds its picture widget for each stream description itself.
@@ -553,6 +556,8 @@ void qwDevsetMotion::OnBtnRestoreParameters()
 
 void qwDevsetMotion::OnBtnSaveParameters()
 {
+    if (!m_readState->isRead())
+        return;
     QStringList values{QString::number(m_enable->isChecked() ? 1 : 0), QString::number(m_resWidth),
                        QString::number(m_resHeight), QString::number(m_sensitivity->value() - 1),
                        QString::number(m_thresholdSlider->value())};

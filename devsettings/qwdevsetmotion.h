@@ -9,6 +9,7 @@
 
 class CGIUtil;
 class DevsetPreview;
+class DevsetReadState;
 class qcStreamPlayer;
 class QCheckBox;
 class QLabel;
@@ -103,6 +104,7 @@ private:
     QWidget *m_preview = nullptr;
     QWidget *m_overlay = nullptr;
     DevsetPreview *m_live = nullptr;
+    DevsetReadState *m_readState = nullptr;
     QWidget *m_graph = nullptr;
     QCheckBox *m_enable = nullptr;
     QSlider *m_sensitivity = nullptr;

@@ -5,6 +5,7 @@
 #include "app/core/pathsetting.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/devsetpreview.h"
 
 #include <QCheckBox>
@@ -133,6 +134,8 @@ qwDevsetOsd::qwDevsetOsd(QWidget *parent) : QWidget(parent)
         connect(b, &QPushButton::clicked, this, &qwDevsetOsd::OnButtonClick);
     m_restore->setFixedSize(148, 30);
     m_save->setFixedSize(148, 30);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(m_save);
 }
 
 qwDevsetOsd::~qwDevsetOsd()
@@ -159,9 +162,9 @@ void qwDevsetOsd::OnInitParameters(int pageid)
 {
     if (pageid != DEVSET_OSD)
         return;
-    devset::startGet(m_getRequest, kWaitMs, kGetId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=osd", devip, httpport), username, password, 10,
-                     this, &qwDevsetOsd::OnCGIDataCompleted);
+    m_readState->startRead(m_getRequest, kWaitMs, kGetId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=osd", devip, httpport), username,
+                           password, 10, this, &qwDevsetOsd::OnCGIDataCompleted, "osd");
 }
 
 // The preview builds its picture widget for each stream description itself.
@@ -293,6 +296,10 @@ void qwDevsetOsd::endDrag()
 
 void qwDevsetOsd::sendOsd(bool wait)
 {
+    // Save and a drag of an item alike: only what the device's own settings
+    // were read into goes back.
+    if (!m_readState->isRead())
+        return;
     if (m_setRequest && m_setRequest->isRunning() && !wait)
         return;
     QStringList values;

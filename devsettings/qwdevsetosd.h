@@ -8,6 +8,7 @@
 #include <functional>
 
 class CGIUtil;
+class DevsetReadState;
 class DevsetPreview;
 class qcStreamPlayer;
 class QCheckBox;
@@ -79,6 +80,7 @@ private:
     bool m_showTips = false;
     QString m_logoPath;
     CGIUtil *m_getRequest = nullptr;
+    DevsetReadState *m_readState = nullptr;
     CGIUtil *m_setRequest = nullptr;
     CGIUtil *m_uploadRequest = nullptr;
     std::array<QCheckBox *, 4> m_checks{};

@@ -5,6 +5,7 @@
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/qwscheduledialog.h"
 
 #include <QComboBox>
@@ -116,6 +117,10 @@ qwDevsetSchedule::qwDevsetSchedule(QWidget *parent) : QWidget(parent)
     connect(m_restore, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnRestoreClick);
     connect(m_refresh, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnRefreshClick);
     connect(m_save, &QPushButton::clicked, this, &qwDevsetSchedule::OnBtnSaveClick);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(m_save);
+    // A save's own reads fail without a word: the guard timer gives Save back.
+    m_saveReads = new DevsetReadState(this, true);
     for (Task &task : m_tasks)
         enableAll(task.fields, false);
 }
@@ -233,14 +238,14 @@ void qwDevsetSchedule::OnInitParameters(int pageid)
     stopAllRequests();
     const auto read = &qwDevsetSchedule::OnCGIDataCompleted;
     for (Task &task : m_tasks) {
-        devset::startGet(task.request, kWaitMs, task.readId,
-                         url("http://%1:%2/action/get?subject=schetask&type=") + QString::number(task.type), username,
-                         password, kReadTimeoutSec, this, read);
+        m_readState->startRead(task.request, kWaitMs, task.readId,
+                               url("http://%1:%2/action/get?subject=schetask&type=") + QString::number(task.type),
+                               username, password, kReadTimeoutSec, this, read, "schetask");
     }
-    devset::startGet(recordRequest, kWaitMs, kRecordId, url("http://%1:%2/action/get?subject=record"), username,
-                     password, kReadTimeoutSec, this, read);
-    devset::startGet(snapRequest, kWaitMs, kSnapId, url("http://%1:%2/action/get?subject=snap"), username, password,
-                     kReadTimeoutSec, this, read);
+    m_readState->startRead(recordRequest, kWaitMs, kRecordId, url("http://%1:%2/action/get?subject=record"), username,
+                           password, kReadTimeoutSec, this, read, "record");
+    m_readState->startRead(snapRequest, kWaitMs, kSnapId, url("http://%1:%2/action/get?subject=snap"), username,
+                           password, kReadTimeoutSec, this, read, "snap");
 }
 
 void qwDevsetSchedule::OnBtnRefreshClick()
@@ -336,15 +341,17 @@ void qwDevsetSchedule::OnFtpuploadEnableIndexChanged(int index)
 
 void qwDevsetSchedule::OnBtnSaveClick()
 {
+    if (!m_readState->isRead())
+        return;
     // A guard timer of an earlier save would otherwise fire for the page's life.
     if (saveTimerId != -1)
         killTimer(saveTimerId);
     saveTimerId = startTimer(kGuardMs, Qt::CoarseTimer);
-    m_save->setEnabled(false);
+    m_readState->setControlEnabled(m_save, false);
     recordSetOk = false;
     snapSetOk = false;
     if (!saveRecord() || !saveSnap()) {
-        m_save->setEnabled(true);
+        m_readState->setControlEnabled(m_save, true);
         return;
     }
     readTasksForSave();
@@ -387,9 +394,12 @@ void qwDevsetSchedule::readTasksForSave()
         task.ok = false;
     }
     for (Task &task : m_tasks) {
-        devset::startGet(task.request, kWaitMs, task.saveId,
-                         url("http://%1:%2/action/get?subject=schetask&type=") + QString::number(task.type), username,
-                         password, kReadTimeoutSec, this, &qwDevsetSchedule::OnCGIDataCompleted, &onTaskRawData, this);
+        // Read again to send back the device's own document: it too must
+        // come back whole.
+        m_saveReads->startRead(task.request, kWaitMs, task.saveId,
+                               url("http://%1:%2/action/get?subject=schetask&type=") + QString::number(task.type),
+                               username, password, kReadTimeoutSec, this, &qwDevsetSchedule::OnCGIDataCompleted,
+                               "schetask", &onTaskRawData, this);
     }
 }
 
@@ -470,7 +480,7 @@ void qwDevsetSchedule::OnCGIHeadCompleted(int nID, int code)
     if (!flag || !request || sender() != request)
         return;
     if (code != CGIUtil::ResultOk) {
-        m_save->setEnabled(true);
+        m_readState->setControlEnabled(m_save, true);
         devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("setfailed"));
         return;
     }
@@ -486,7 +496,7 @@ void qwDevsetSchedule::checkSuccess()
         if (!task.ok)
             return;
     }
-    m_save->setEnabled(true);
+    m_readState->setControlEnabled(m_save, true);
     devset::showTip(this, qwTipsdlgEx::Success, QStringLiteral("setsuccess"));
 }
 
@@ -494,7 +504,7 @@ void qwDevsetSchedule::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() != saveTimerId)
         return;
-    m_save->setEnabled(true);
+    m_readState->setControlEnabled(m_save, true);
     killTimer(saveTimerId);
     saveTimerId = -1;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 
 class CGIUtil;
+class DevsetReadState;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -102,6 +103,8 @@ private:
     QComboBox *m_snapPath = nullptr;
     CGIUtil *recordRequest = nullptr;
     CGIUtil *snapRequest = nullptr;
+    DevsetReadState *m_readState = nullptr;
+    DevsetReadState *m_saveReads = nullptr;
     Task m_tasks[3] = {{1, 162, 166, "Record"}, {0, 164, 167, "Snap"}, {2, 165, 168, "Ftp"}};
     bool recordSetOk = false;
     bool snapSetOk = false;

@@ -4,6 +4,7 @@
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/qwwaittingdlg.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 
 #include <QEvent>
 #include <QGridLayout>
@@ -101,6 +102,8 @@ qwDevsetStorage::qwDevsetStorage(QWidget *parent) : QWidget(parent)
     m_format->setText(pageText("formatopt"));
     connect(m_refresh, &QPushButton::clicked, this, &qwDevsetStorage::OnBtnRefreshClicked);
     connect(m_format, &QPushButton::clicked, this, &qwDevsetStorage::OnBtnFormatClicked);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(m_format);
 }
 
 qwDevsetStorage::~qwDevsetStorage()
@@ -134,9 +137,9 @@ void qwDevsetStorage::OnBtnRefreshClicked()
 
 void qwDevsetStorage::readDisk()
 {
-    devset::startGet(m_diskRequest, kWaitMs, kDiskId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=diskinfo&id=0", devip, httpport), username,
-                     password, 3, this, &qwDevsetStorage::OnCGIDataCompleted);
+    m_readState->startRead(m_diskRequest, kWaitMs, kDiskId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=diskinfo&id=0", devip, httpport),
+                           username, password, 3, this, &qwDevsetStorage::OnCGIDataCompleted, "diskinfo");
 }
 
 void qwDevsetStorage::OnCGIDataCompleted(int nID)
@@ -163,7 +166,7 @@ void qwDevsetStorage::OnCGIDataCompleted(int nID)
         m_status->setText(pageText(state));
         m_formatted->setText(devset::text(devset::kCommonPage, devset::kAnySection, usable ? "syes" : "sno"));
         m_refresh->setEnabled(usable);
-        m_format->setEnabled(usable);
+        m_readState->setControlEnabled(m_format, usable);
     }
     QString sizeText;
     const qint64 total = r->getXmlString(QStringLiteral("size"), &sizeText) ? sizeText.toLongLong() : 0;
@@ -214,7 +217,7 @@ bool qwDevsetStorage::eventFilter(QObject *watched, QEvent *event)
 
 void qwDevsetStorage::OnBtnFormatClicked()
 {
-    if (!m_diskReady)
+    if (!m_diskReady || !m_readState->isRead())
         return;
     // Aborting ends the running POST at once; the device already has it.
     if (m_formatRequest)

@@ -3,6 +3,7 @@
 #include <QWidget>
 
 class CGIUtil;
+class DevsetReadState;
 class QLabel;
 class QPushButton;
 
@@ -43,6 +44,7 @@ private:
     QString password;
     CGIUtil *m_diskRequest = nullptr;
     CGIUtil *m_formatRequest = nullptr;
+    DevsetReadState *m_readState = nullptr;
     qint64 m_total = 0;
     qint64 m_used = 0;
     bool m_diskReady = false;

@@ -4,6 +4,7 @@
 #include "app/core/cgiutil.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/qwuserinformations.h"
 
 #include <QHeaderView>
@@ -52,6 +53,10 @@ qwDevsetUsers::qwDevsetUsers(QWidget *parent) : QWidget(parent)
     m_delete = buttons.at(2);
     m_modify->setEnabled(false);
     m_delete->setEnabled(false);
+    // Both send what the list read from the device.
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(m_modify);
+    m_readState->addControl(m_delete);
     connect(buttons.at(0), &QPushButton::clicked, this, &qwDevsetUsers::OnBtnAddUserClicked);
     connect(m_modify, &QPushButton::clicked, this, &qwDevsetUsers::OnBtnModifyClicked);
     connect(m_delete, &QPushButton::clicked, this, &qwDevsetUsers::OnBtnDeleteClicked);
@@ -89,9 +94,9 @@ void qwDevsetUsers::OnInitParameters(int pageid)
 
 void qwDevsetUsers::readUsers()
 {
-    devset::startGet(m_request, kWaitMs, kReadId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=user", devip, httpport), username, password, 5,
-                     this, &qwDevsetUsers::OnCGIDataCompleted);
+    m_readState->startRead(m_request, kWaitMs, kReadId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=user", devip, httpport), username,
+                           password, 5, this, &qwDevsetUsers::OnCGIDataCompleted, "user");
 }
 
 void qwDevsetUsers::OnCGIDataCompleted(int nID)
@@ -130,8 +135,8 @@ void qwDevsetUsers::followRow(int row)
 {
     if (row < 0)
         return;
-    m_delete->setEnabled(row > 0);
-    m_modify->setEnabled(true);
+    m_readState->setControlEnabled(m_delete, row > 0);
+    m_readState->setControlEnabled(m_modify, true);
 }
 
 void qwDevsetUsers::OnTableViewSignalClick(QModelIndex index)
@@ -157,7 +162,7 @@ void qwDevsetUsers::OnBtnAddUserClicked()
 void qwDevsetUsers::OnBtnModifyClicked()
 {
     const int row = m_table->currentIndex().row();
-    if (row < 0 || row >= m_users.size())
+    if (row < 0 || row >= m_users.size() || !m_readState->isRead())
         return;
     m_lastOperation = Modify;
     const _st_devuser_item &entry = m_users.at(row);
@@ -173,7 +178,7 @@ void qwDevsetUsers::OnBtnDeleteClicked()
 {
     const int row = m_table->currentIndex().row();
     // The first account stays, however the row was reached.
-    if (row <= 0 || row >= m_users.size())
+    if (row <= 0 || row >= m_users.size() || !m_readState->isRead())
         return;
     m_lastOperation = Delete;
     const QString body = devset::fillXml(QStringLiteral("<request><user ver=\"2.0\"><name>%1</name></user></request>"),

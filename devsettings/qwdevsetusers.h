@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class CGIUtil;
+class DevsetReadState;
 class QPushButton;
 class QStandardItemModel;
 class QTableView;
@@ -60,6 +61,7 @@ private:
     QString username;
     QString password;
     CGIUtil *m_request = nullptr;
+    DevsetReadState *m_readState = nullptr;
     QList<_st_devuser_item> m_users;
     int m_lastOperation = None;
     bool m_editingLogin = false;

@@ -5,6 +5,7 @@
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devicevaluelist.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -103,6 +104,8 @@ qwDevsetVideo::qwDevsetVideo(QWidget *parent) : QWidget(parent)
     m_save = buttons.at(1);
     connect(m_refresh, &QPushButton::clicked, this, &qwDevsetVideo::OnBtnRefreshClicked);
     connect(m_save, &QPushButton::clicked, this, &qwDevsetVideo::OnBtnSaveClicked);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(m_save);
 
     Stream &main = m_streams[0];
     Stream &sub = m_streams[1];
@@ -220,9 +223,9 @@ void qwDevsetVideo::load()
         }
     }
     for (int n = 0; n < 2; ++n) {
-        devset::startGet(m_streams[n].request, kWaitMs, n ? kSubId : kMainId,
-                         devset::devsetUrl(kEncUrls[n], devip, httpport), username, password, kReadTimeoutSec, this,
-                         &qwDevsetVideo::OnCGIDateCompleted);
+        m_readState->startRead(m_streams[n].request, kWaitMs, n ? kSubId : kMainId,
+                               devset::devsetUrl(kEncUrls[n], devip, httpport), username, password, kReadTimeoutSec,
+                               this, &qwDevsetVideo::OnCGIDateCompleted, "videoenc");
     }
 }
 
@@ -308,9 +311,9 @@ bool qwDevsetVideo::requestAbilities()
     if (m_streams[0].abilityRequest || m_streams[1].abilityRequest)
         stopAllRequests();
     for (int n = 0; n < 2; ++n) {
-        devset::startGet(m_streams[n].abilityRequest, kWaitMs, n ? kSubAbilityId : kMainAbilityId,
-                         devset::devsetUrl(kAbilityUrls[n], devip, httpport), username, password, kReadTimeoutSec, this,
-                         &qwDevsetVideo::OnCGIDateCompleted);
+        m_readState->startRead(m_streams[n].abilityRequest, kWaitMs, n ? kSubAbilityId : kMainAbilityId,
+                               devset::devsetUrl(kAbilityUrls[n], devip, httpport), username, password, kReadTimeoutSec,
+                               this, &qwDevsetVideo::OnCGIDateCompleted, "videoencability");
     }
     m_abilityWanted = false;
     return true;
@@ -502,6 +505,8 @@ void qwDevsetVideo::OnSubstreamEnableChange(int index)
 
 void qwDevsetVideo::OnBtnSaveClicked()
 {
+    if (!m_readState->isRead())
+        return;
     if (!saveStream(0))
         devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("unknowerror"));
 }

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class CGIUtil;
+class DevsetReadState;
 class QComboBox;
 class QGridLayout;
 class QIntValidator;
@@ -93,4 +94,5 @@ private:
     bool m_resultArmed = true;
     QPushButton *m_refresh = nullptr;
     QPushButton *m_save = nullptr;
+    DevsetReadState *m_readState = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "app/widgets/qwcustomdelegate.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/qwconnecttowifi.h"
 #include "devsettings/qwmodifiwificon.h"
 
@@ -58,6 +59,7 @@ QLabel *valueLabel(const QString &text, const QString &name, QWidget *parent)
 qwDevsetWifi::qwDevsetWifi(QWidget *parent) : QWidget(parent)
 {
     QVBoxLayout *column = devset::preparePage(this, QStringLiteral("widget_WIFI"));
+    m_readState = new DevsetReadState(this);
     setStyleSheet(styleSheet() + QStringLiteral("QLabel,QCheckBox,QRadioButton{color:#c2c2c2;}"));
 
     auto *top = new QHBoxLayout;
@@ -133,6 +135,9 @@ qwDevsetWifi::qwDevsetWifi(QWidget *parent) : QWidget(parent)
     connect(m_manual, &QPushButton::clicked, this, &qwDevsetWifi::OnBtnManualConnect);
     connect(m_save, &QPushButton::clicked, this, &qwDevsetWifi::OnBtnSave);
     connect(m_modify, &QPushButton::clicked, this, &qwDevsetWifi::OnBtnModify);
+    // Both send the network settings that were read.
+    m_readState->addControl(m_save);
+    m_readState->addControl(m_modify);
     connect(m_table, &QTableView::doubleClicked, this, &qwDevsetWifi::OnTableDoubleClick);
 }
 
@@ -182,14 +187,14 @@ void qwDevsetWifi::load()
         return;
     const auto read = &qwDevsetWifi::OnCGIDataCompleted;
     if (abilityPending) {
-        devset::startGet(abilityRequest, kWaitMs, kAbilityId,
-                         devset::devsetUrl("http://%1:%2/action/get?subject=devability", devip, httpport), username,
-                         password, kReadTimeoutSec, this, read);
+        m_readState->startRead(abilityRequest, kWaitMs, kAbilityId,
+                               devset::devsetUrl("http://%1:%2/action/get?subject=devability", devip, httpport),
+                               username, password, kReadTimeoutSec, this, read, "devability");
         return;
     }
-    devset::startGet(networkRequest, kShortWaitMs, kNetworkId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=network&adapter=1", devip, httpport), username,
-                     password, kReadTimeoutSec, this, read);
+    m_readState->startRead(networkRequest, kShortWaitMs, kNetworkId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=network&adapter=1", devip, httpport),
+                           username, password, kReadTimeoutSec, this, read, "network");
     devset::startGet(netstatRequest, kWaitMs, kNetstatId,
                      devset::devsetUrl("http://%1:%2/action/get?subject=netstat&adapter=1", devip, httpport), username,
                      password, kReadTimeoutSec, this, read);
@@ -244,10 +249,10 @@ void qwDevsetWifi::OnCGIDataCompleted(int nID)
 void qwDevsetWifi::enableControls(bool enabled, bool withSave)
 {
     m_manual->setEnabled(enabled);
-    m_modify->setEnabled(enabled);
+    m_readState->setControlEnabled(m_modify, enabled);
     m_refresh->setEnabled(enabled);
     if (withSave)
-        m_save->setEnabled(enabled);
+        m_readState->setControlEnabled(m_save, enabled);
 }
 
 void qwDevsetWifi::parseNetwork()
@@ -336,7 +341,7 @@ void qwDevsetWifi::setLinkStatus(bool linked)
 {
     m_link->setText(pageText(linked ? "connected" : "disconnected"));
     m_link->setStyleSheet(linked ? QStringLiteral("QLabel{color:green;}") : QStringLiteral("QLabel{color:red}"));
-    m_modify->setEnabled(linked);
+    m_readState->setControlEnabled(m_modify, linked);
 }
 
 void qwDevsetWifi::openJoin(const QString &essid, int auth, int alg)
@@ -362,6 +367,8 @@ void qwDevsetWifi::OnBtnManualConnect()
 
 void qwDevsetWifi::OnBtnModify()
 {
+    if (!m_readState->isRead())
+        return;
     auto *dialog = new qwModifiWifiCon(this);
     dialog->setNetworkInfo(netMode, netIp, netMask, netGateway, netDns1, netDns2, devip, httpport.toInt(), username,
                            password);
@@ -389,6 +396,8 @@ void qwDevsetWifi::OnCheckEenable()
 
 void qwDevsetWifi::OnBtnSave()
 {
+    if (!m_readState->isRead())
+        return;
     const int active = m_enable->isChecked() ? 1 : 0;
     const int mode = netIp.isEmpty() || netMask.isEmpty() || netGateway.isEmpty() ? 1 : netMode;
     const QString body = devset::fillXml(

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class CGIUtil;
+class DevsetReadState;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -66,6 +67,7 @@ private:
     CGIUtil *abilityRequest = nullptr;
     CGIUtil *networkRequest = nullptr;
     CGIUtil *netstatRequest = nullptr;
+    DevsetReadState *m_readState = nullptr;
     CGIUtil *scanRequest = nullptr;
     CGIUtil *wifiRequest = nullptr;
     // DHCP until the device says otherwise.

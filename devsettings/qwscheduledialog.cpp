@@ -4,6 +4,7 @@
 #include "app/widgets/qwweekeditor.h"
 #include "devsettings/devicedocumentrequest.h"
 #include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -49,11 +50,13 @@ qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(paren
     column->addWidget(m_week);
     column->addStretch();
     m_save = devset::addButtonRow(column, content, {{"saveopt", "Save"}, {"cancelopt", "Cancel"}}).at(0);
-    m_save->setEnabled(false);
+    m_readState = new DevsetReadState(this);
+    m_readState->addControl(m_save);
     connect(m_save, &QPushButton::clicked, this, &qwScheduleDialog::onSave);
 
     m_request = new DeviceDocumentRequest(this, kReadId, kSaveId);
     connect(m_request, &DeviceDocumentRequest::documentRead, this, &qwScheduleDialog::onRead);
+    connect(m_request, &DeviceDocumentRequest::readFailed, this, [this] { m_readState->end(kReadId, false); });
     connect(m_request, &DeviceDocumentRequest::saveDone, this, &qwScheduleDialog::onSaveDone);
 }
 
@@ -96,6 +99,7 @@ void qwScheduleDialog::showEvent(QShowEvent *event)
         return;
     m_asked = true;
     m_request->setDevice(m_devip, m_httpport, m_username, m_password, subject());
+    m_readState->begin(kReadId);
     m_request->read();
 }
 
@@ -103,15 +107,18 @@ void qwScheduleDialog::onRead(const QByteArray &body, qint64 length)
 {
     ScheduleDocument doc;
     // Without its mode the document is no schedule this dialog can save.
-    if (!doc.parse(body, length) || !doc.hasActive())
+    if (!doc.parse(body, length) || !doc.hasActive()) {
+        m_readState->end(kReadId, false);
         return;
+    }
     m_mode->setCurrentIndex(doc.active()); // an unknown mode selects nothing
     m_mode->setEnabled(true);
     m_weekEditable = doc.weekReadable();
     m_notEditable->setVisible(!m_weekEditable);
     if (m_weekEditable)
         buildWeek(doc);
-    m_save->setEnabled(true);
+    m_readState->setControlEnabled(m_save, true);
+    m_readState->end(kReadId, true);
 }
 
 void qwScheduleDialog::buildWeek(const ScheduleDocument &doc)
@@ -128,7 +135,7 @@ WeekSections qwScheduleDialog::editedWeek() const
 void qwScheduleDialog::onSave()
 {
     const int active = m_mode->currentIndex();
-    if (active < 0)
+    if (active < 0 || !m_readState->isRead())
         return;
     WeekSections week;
     if (m_weekEditable) {
@@ -144,7 +151,7 @@ void qwScheduleDialog::onSave()
             return;
         }
     }
-    m_save->setEnabled(false);
+    m_readState->setControlEnabled(m_save, false);
     const bool withWeek = m_weekEditable;
     m_request->save([this, active, week, withWeek](const QByteArray &body, qint64 length) {
         ScheduleDocument fresh;
@@ -157,7 +164,7 @@ void qwScheduleDialog::onSave()
 void qwScheduleDialog::onSaveDone(bool ok)
 {
     if (!ok) {
-        m_save->setEnabled(true);
+        m_readState->setControlEnabled(m_save, true);
         devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("setscheduleerr"));
         return;
     }

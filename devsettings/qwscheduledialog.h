@@ -4,6 +4,7 @@
 #include "devsettings/devicedocument.h"
 
 class DeviceDocumentRequest;
+class DevsetReadState;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -59,6 +60,7 @@ private:
     QString m_username;
     QString m_password;
     DeviceDocumentRequest *m_request = nullptr;
+    DevsetReadState *m_readState = nullptr;
     QComboBox *m_mode = nullptr;
     QLabel *m_notEditable = nullptr;
     qwWeekEditor *m_week = nullptr;

@@ -163,12 +163,14 @@ void Exchange::respond(int status, const QByteArray &body, const QByteArray &con
         });
         break;
     }
-    case Fault::Stall: {
-        // The head and the first half of the body (at least one byte), then nothing.
+    case Fault::Stall:
+    case Fault::Cut: {
+        // The head and the first half of the body (at least one byte), then
+        // nothing (Stall) or the end of the connection (Cut).
         const QByteArray bytes = formatResponse(status, body, contentType, extra);
         const int part = body.isEmpty() ? 0 : qMax(1, body.size() / 2);
         m_device->logAnswer(m_logIndex, status, what);
-        send(bytes.left(bytes.size() - body.size() + part), status, false);
+        send(bytes.left(bytes.size() - body.size() + part), status, m_fault.kind == Fault::Cut);
         break;
     }
     case Fault::Trickle: {

@@ -48,6 +48,10 @@ Fault Fault::silent()
 {
     return ofKind(Silent);
 }
+Fault Fault::cut()
+{
+    return ofKind(Cut);
+}
 
 Fault Fault::delay(int ms)
 {
@@ -111,6 +115,8 @@ QString Fault::describe() const
         return QStringLiteral("interim 100");
     case Silent:
         return QStringLiteral("silent");
+    case Cut:
+        return QStringLiteral("cut");
     }
     return {};
 }
@@ -177,6 +183,8 @@ bool Fault::parse(const QString &text, Fault *fault, int *times, QString *error)
         *fault = interim100();
     else if (name == QLatin1String("silent") && p.size() == 1)
         *fault = silent();
+    else if (name == QLatin1String("cut") && p.size() == 1)
+        *fault = cut();
     else
         ok = false;
     if (!ok)

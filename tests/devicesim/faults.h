@@ -8,11 +8,24 @@ namespace devicesim {
 struct Request;
 
 // A way for the device to misbehave on a request. The kinds that shape the
-// answer (MalformedStatus, Delay, Stall, Trickle, Interim100) apply to
+// answer (MalformedStatus, Delay, Stall, Cut, Trickle, Interim100) apply to
 // whatever the handler answers; the others replace the answer.
 struct Fault
 {
-    enum Kind { Status, MalformedStatus, Delay, Stall, Trickle, LargeBody, Drop, Reset, Garbage, Interim100, Silent };
+    enum Kind {
+        Status,
+        MalformedStatus,
+        Delay,
+        Stall,
+        Trickle,
+        LargeBody,
+        Drop,
+        Reset,
+        Garbage,
+        Interim100,
+        Silent,
+        Cut
+    };
 
     Kind kind = Status;
     int code = 500;     // Status
@@ -33,6 +46,8 @@ struct Fault
     static Fault garbage();
     static Fault interim100();
     static Fault silent();
+    // The head and the first half of the body, then the connection closes.
+    static Fault cut();
 
     bool replacesAnswer() const;
     QString describe() const;
@@ -44,7 +59,7 @@ struct Fault
 
     // Parses the command line form MODE[/N]: "500", "status:404",
     // "malformed", "delay:3000", "stall", "trickle:BYTES:MS", "large:BYTES",
-    // "drop", "reset", "garbage", "interim100", "silent"; "/N" limits the
+    // "drop", "reset", "garbage", "interim100", "silent", "cut"; "/N" limits the
     // fault to the next N requests (always otherwise).
     static bool parse(const QString &text, Fault *fault, int *times, QString *error);
 };

@@ -41,7 +41,7 @@ void usage(FILE *to)
             "                 [--bodies] [--imgstyle N]\n"
             "  WHAT: * | /path | ACTION:KEY | KEY      (e.g. set:sample, get:*)\n"
             "  MODE: CODE | malformed | delay:MS | stall | trickle:BYTES:MS | large:BYTES\n"
-            "        | drop | reset | garbage | interim100 | silent, optionally /N for the next N requests\n"
+            "        | drop | reset | garbage | interim100 | silent | cut, optionally /N for the next N requests\n"
             "  a later --fault wins over an earlier one that matches the same request\n"
             "  each --device is one more device on its own loopback address (--http may then be left out);\n"
             "  faults, subjects, clips and alarms apply to every device, discovery answers for the first\n"

@@ -209,8 +209,10 @@ private slots:
             saveAndWait(1);
             QCOMPARE(m_fx->requests("POST", "audioenc").at(0).body, encodingBody(1, 2, 16000, 1, 1));
         } else {
+            // The failed read is said, and Save sends nothing.
+            QTRY_VERIFY(tipShown(m_page.get()));
             w<QPushButton>("pushButton_Save")->click();
-            QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setfailed"});
+            QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_readfailed"});
             QCOMPARE(m_fx->count("POST", "audioenc") + m_fx->count("POST", "audiovolume"), 0);
         }
     }

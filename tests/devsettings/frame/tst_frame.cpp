@@ -14,9 +14,9 @@ namespace {
 
 QByteArray disk(int status, qint64 freeGiB)
 {
-    return "<response><status>" + QByteArray::number(status) + "</status><size>" +
+    return "<response><diskinfo><status>" + QByteArray::number(status) + "</status><size>" +
            QByteArray::number(1000LL * 1073741824) + "</size><free>" + QByteArray::number(freeGiB * 1073741824) +
-           "</free></response>";
+           "</free></diskinfo></response>";
 }
 
 } // namespace

@@ -290,8 +290,9 @@ private slots:
     {
         m_fx->device().addFault("get:cameraimage", Fault::status(500));
         load({}, false);
+        QTRY_VERIFY(tipShown(m_page.get()));
         w<QPushButton>("pushButton_Save")->click();
-        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setfailed"});
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_readfailed"});
         QCOMPARE(m_fx->count("POST", "cameraimage"), 0);
         m_fx->device().clearFaults();
         load();

@@ -102,11 +102,15 @@ private slots:
         m_page->OnInitParameters(124);
         QTest::qWait(300);
         QCOMPARE(table()->model()->rowCount(), 3);
-        // An error reply with a body: emptied.
+        // An error reply with a body is no list either: kept, and said.
         m_fx->login(*m_page);
+        popupKeys(m_page.get());
         m_fx->device().addFault("get:user", Fault::status(500, "<response><status>11</status></response>"), 1);
         m_page->OnInitParameters(124);
-        QTRY_COMPARE(table()->model()->rowCount(), 0);
+        QVERIFY(m_fx->waitAnswered("GET", "user", 2));
+        QTRY_VERIFY(tipShown(m_page.get()));
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_readfailed"});
+        QCOMPARE(table()->model()->rowCount(), 3);
     }
 
     void remove_data()

@@ -369,6 +369,11 @@ private slots:
         QCOMPARE(stalled.end, RawReply::TimedOut);
         QCOMPARE(stalled.bytes, normalHead + normalBody.left(normalBody.size() / 2));
 
+        m_dev->addFault(QStringLiteral("*"), Fault::cut(), 1);
+        const RawReply cut = rawExchange(port(), req);
+        QCOMPARE(cut.end, RawReply::Closed);
+        QCOMPARE(cut.bytes, normalHead + normalBody.left(normalBody.size() / 2));
+
         m_dev->addFault(QStringLiteral("*"), Fault::trickle(64, 5), 1);
         const RawReply trickled = rawExchange(port(), req);
         QCOMPARE(trickled.bytes, normal);
@@ -426,6 +431,9 @@ private slots:
         QCOMPARE(f.kind, Fault::Trickle);
         QCOMPARE(f.chunkBytes, 16);
         QCOMPARE(times, 3);
+        QVERIFY(Fault::parse(QStringLiteral("cut/1"), &f, &times, &error));
+        QCOMPARE(f.kind, Fault::Cut);
+        QCOMPARE(times, 1);
         QVERIFY(Fault::parse(QStringLiteral("599"), &f, &times, &error));
         QCOMPARE(f.code, 599);
         QVERIFY(!Fault::parse(QStringLiteral("explode"), &f, &times, &error));

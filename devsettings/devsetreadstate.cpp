@@ -1,0 +1,157 @@
+#include "devsettings/devsetreadstate.h"
+
+#include "app/core/cgiutil.h"
+#include "app/widgets/qwtipsdlgex.h"
+
+#include <QWidget>
+#include <QXmlStreamReader>
+
+#include <atomic>
+
+namespace devset {
+
+namespace {
+std::atomic<int> g_readTimeoutCap{0};
+} // namespace
+
+bool usableBody(const QByteArray &body, const char *element)
+{
+    QXmlStreamReader xml(body);
+    bool found = !element;
+    bool anyElement = false;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        anyElement = true;
+        if (!found && xml.name() == QLatin1String(element))
+            found = true;
+    }
+    // The reader reports a root left open as a premature end.
+    return !xml.hasError() && anyElement && found;
+}
+
+bool usableReply(const QVector<int> &codes, CGIUtil *request, const char *element)
+{
+    if (!request || codes.isEmpty())
+        return false;
+    for (int code : codes) {
+        if (code != CGIUtil::ResultOk)
+            return false; // a status other than 200, or a time-out after it
+    }
+    const QByteArray body = request->replyBody();
+    // A body longer than the buffer was kept only in part.
+    if (body.isEmpty() || request->replyLength() != body.size())
+        return false;
+    return usableBody(body, element);
+}
+
+int readTimeout(int seconds)
+{
+    const int cap = g_readTimeoutCap.load();
+    return cap > 0 ? qMin(seconds, cap) : seconds;
+}
+
+void setReadTimeoutCapForTests(int seconds)
+{
+    g_readTimeoutCap = qMax(0, seconds);
+}
+
+} // namespace devset
+
+DevsetReadState::DevsetReadState(QWidget *page, bool quiet) : QObject(page), m_page(page), m_quiet(quiet) {}
+
+void DevsetReadState::addControl(QWidget *control)
+{
+    m_controls.append({control, !control->testAttribute(Qt::WA_ForceDisabled)});
+    control->setEnabled(m_read && m_controls.last().second);
+}
+
+void DevsetReadState::setControlEnabled(QWidget *control, bool on)
+{
+    for (auto &entry : m_controls) {
+        if (entry.first == control) {
+            entry.second = on;
+            control->setEnabled(on && m_read);
+            return;
+        }
+    }
+    control->setEnabled(on);
+}
+
+void DevsetReadState::begin(int id)
+{
+    if (m_pending.isEmpty()) {
+        // A new round. What the page shows meanwhile is still the last
+        // round's, and may still be sent.
+        m_failed = false;
+        m_told = false;
+    }
+    m_pending[id] = Pending{};
+}
+
+void DevsetReadState::end(int id, bool ok, bool tell)
+{
+    if (!m_pending.remove(id))
+        return;
+    if (!ok) {
+        // At once, not when the round's last read ends.
+        m_failed = true;
+        m_read = false;
+        apply();
+        if (tell && !m_quiet && !m_told) {
+            m_told = true;
+            devset::showTip(m_page, qwTipsdlgEx::Failure, QStringLiteral("readfailed"));
+        }
+    }
+    if (m_pending.isEmpty()) {
+        m_read = !m_failed;
+        apply();
+    }
+}
+
+bool DevsetReadState::isCurrent(int id, const CGIUtil *request) const
+{
+    const auto it = m_pending.constFind(id);
+    return it != m_pending.constEnd() && it->request == request;
+}
+
+void DevsetReadState::watch(CGIUtil *request, int id, const char *element, QObject *receiver,
+                            std::function<void()> deliver)
+{
+    m_pending[id].request = request;
+    const QByteArray name = element ? QByteArray(element) : QByteArray();
+    connect(request, &CGIUtil::sigHeaderCompleted, this, [this, request](int nID, int code) {
+        if (isCurrent(nID, request))
+            m_pending[nID].codes << code;
+    });
+    // On the page as context, so that the page's slot sees the request as
+    // its sender.
+    connect(request, &CGIUtil::sigDataCompleted, receiver, [this, request, name, deliver](int nID) {
+        if (!isCurrent(nID, request))
+            return;
+        const bool ok =
+            devset::usableReply(m_pending.value(nID).codes, request, name.isEmpty() ? nullptr : name.constData());
+        if (ok)
+            deliver(); // may start the page's next reads: the round stays open
+        if (isCurrent(nID, request))
+            end(nID, ok);
+    });
+    // A thread that ends without a usable reply; an object that goes
+    // unanswered (the page closing) fails the round without a word.
+    connect(request, &QThread::finished, this, [this, request, id] {
+        if (isCurrent(id, request))
+            end(id, false);
+    });
+    connect(request, &QObject::destroyed, this, [this, request, id] {
+        if (isCurrent(id, request))
+            end(id, false, false);
+    });
+}
+
+void DevsetReadState::apply()
+{
+    for (const auto &entry : qAsConst(m_controls)) {
+        if (entry.first)
+            entry.first->setEnabled(m_read && entry.second);
+    }
+}

@@ -1,0 +1,452 @@
+// Every page and dialog that reads before it writes, against every way a read
+// can fail: the failure is said, nothing can be sent, and once a read
+// succeeds a save sends the device's own values back unchanged.
+
+#include "devsetfixture.h"
+
+#include "devsettings/devsetframe.h"
+#include "devsettings/devsetreadstate.h"
+#include "devsettings/qwdevicesettings.h"
+#include "devsettings/qwactionsdialog.h"
+#include "devsettings/qwdevsetaudio.h"
+#include "devsettings/qwdevsetimage.h"
+#include "devsettings/qwdevsetimageex.h"
+#include "devsettings/qwdevsetmotion.h"
+#include "devsettings/qwdevsetosd.h"
+#include "devsettings/qwdevsetschedule.h"
+#include "devsettings/qwdevsetstorage.h"
+#include "devsettings/qwdevsetusers.h"
+#include "devsettings/qwdevsetvideo.h"
+#include "devsettings/qwdevsetwifi.h"
+#include "devsettings/qwscheduledialog.h"
+
+#include <QAbstractButton>
+#include <QHostAddress>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableView>
+#include <QXmlStreamReader>
+
+#include <functional>
+
+using namespace devsetfixture;
+
+namespace {
+
+struct Subject
+{
+    const char *name;
+    int pageId; // 0: a dialog, read when shown
+    std::function<QWidget *(const QString &port)> make;
+    QStringList readKeys;
+    const char *sender;                               // the control that sends what was read
+    int sets;                                         // the set requests one send makes
+    std::function<void(QWidget *)> prepare = nullptr; // before a send
+};
+
+template <class P>
+std::function<QWidget *(const QString &)> logged(std::function<P *()> make)
+{
+    return [make](const QString &port) {
+        P *w = make();
+        w->setDeviceInfo("127.0.0.1", port, "admin", "1234");
+        return static_cast<QWidget *>(w);
+    };
+}
+
+template <class P>
+std::function<QWidget *(const QString &)> page()
+{
+    return logged<P>([] { return new P(nullptr); });
+}
+
+void chooseSecondUser(QWidget *w)
+{
+    auto *table = w->findChild<QTableView *>();
+    QVERIFY(table && table->model()->rowCount() > 1);
+    table->setCurrentIndex(table->model()->index(1, 0));
+}
+
+const QList<Subject> &subjects()
+{
+    static const QList<Subject> all{
+        {"wifi", DEVSET_WIFI, page<qwDevsetWifi>(), {"devability", "network&adapter=1"}, "pushButton_Save", 1},
+        {"storage", DEVSET_STORAGE, page<qwDevsetStorage>(), {"diskinfo&id=0"}, "pushButton_Format", 1},
+        {"schedule",
+         DEVSET_SCHEDULE,
+         page<qwDevsetSchedule>(),
+         {"schetask&type=0", "schetask&type=1", "schetask&type=2", "record", "snap"},
+         "pushButton_Save",
+         2},
+        {"users", DEVSET_USERS, page<qwDevsetUsers>(), {"user"}, "pushButton_Delete", 1, chooseSecondUser},
+        {"video",
+         DEVSET_VIDEO,
+         page<qwDevsetVideo>(),
+         {"videoenc&stream=0", "videoenc&stream=1"},
+         "pushButton_Save",
+         2},
+        {"audio",
+         DEVSET_AUDIO,
+         page<qwDevsetAudio>(),
+         {"devability", "audioencability", "audiovolume"},
+         "pushButton_Save",
+         2},
+        {"image", DEVSET_IMAGE, page<qwDevsetImage>(), {"videoimage"}, "pushButton_Reset", 1},
+        {"imageex", DEVSET_IMAGE, page<qwDevsetImageEx>(), {"cameraimage"}, "pushButton_Save", 1},
+        {"osd", DEVSET_OSD, page<qwDevsetOsd>(), {"osd"}, "pushButton_Save", 1},
+        {"motion", DEVSET_MOTION, page<qwDevsetMotion>(), {"motion"}, "pushButton_Save", 1},
+        {"scheduledialog",
+         0,
+         logged<qwScheduleDialog>([] { return new qwScheduleDialog(nullptr, SCHEDULE_RECORD); }),
+         {"schetask&type=1"},
+         "pushButton_Save",
+         1},
+        {"actionsdialog",
+         0,
+         logged<qwActionsDialog>([] { return new qwActionsDialog(nullptr); }),
+         {"alarm&type=2"},
+         "pushButton_Save",
+         1},
+    };
+    return all;
+}
+
+const Subject *subjectNamed(const QString &name)
+{
+    for (const Subject &s : subjects()) {
+        if (name == QLatin1String(s.name))
+            return &s;
+    }
+    return nullptr;
+}
+
+// Each element's texts in document order, by name.
+QMultiMap<QString, QString> leaves(const QByteArray &xml)
+{
+    QMultiMap<QString, QString> out;
+    QXmlStreamReader r(xml);
+    QString name;
+    QString text;
+    while (!r.atEnd()) {
+        switch (r.readNext()) {
+        case QXmlStreamReader::StartElement:
+            name = r.name().toString();
+            text.clear();
+            break;
+        case QXmlStreamReader::Characters:
+            text += r.text();
+            break;
+        case QXmlStreamReader::EndElement:
+            if (!name.isEmpty())
+                out.insert(name, text.trimmed());
+            name.clear();
+            break;
+        default:
+            break;
+        }
+    }
+    return out;
+}
+
+QByteArray withoutClosingRoot(const QByteArray &doc)
+{
+    const QByteArray trimmed = doc.trimmed();
+    return trimmed.left(trimmed.lastIndexOf("</"));
+}
+
+} // namespace
+
+class tst_ReadFail : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        qwDeviceSettings::setSlideDuration(0);
+        // A silent device is waited out in a second, not in the page's own time.
+        devset::setReadTimeoutCapForTests(1);
+    }
+    void init()
+    {
+        m_fx = std::make_unique<Fixture>();
+        QVERIFY(m_fx->isValid());
+        m_port = m_fx->device().port();
+    }
+    void cleanup()
+    {
+        delete m_widget;
+        m_fx.reset();
+    }
+
+    void failedReadSendsNothing_data();
+    void failedReadSendsNothing();
+    void laterFailureKeepsWhatWasShown_data();
+    void laterFailureKeepsWhatWasShown();
+    void replyJudgement_data();
+    void replyJudgement();
+    void outageThenRefresh();
+
+private:
+    // Reads the subject again: the page selected once more (its refresh
+    // button where it has one), a dialog opened anew.
+    void read(const Subject &s)
+    {
+        if (s.pageId == 0 || !m_widget) {
+            delete m_widget;
+            m_widget = s.make(QString::number(m_port));
+        }
+        if (s.pageId == 0) {
+            m_widget->show();
+            return;
+        }
+        auto *refresh = m_widget->findChild<QAbstractButton *>(QStringLiteral("pushButton_Refresh"));
+        if (refresh && refresh->isEnabled())
+            refresh->click();
+        else
+            QMetaObject::invokeMethod(m_widget, "OnInitParameters", Q_ARG(int, s.pageId));
+    }
+    DevsetReadState *state() const
+    {
+        return m_widget ? m_widget->findChild<DevsetReadState *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+    }
+    QWidget *sender(const Subject &s) const { return m_widget->findChild<QWidget *>(QLatin1String(s.sender)); }
+    int countPosts() const
+    {
+        int n = 0;
+        for (const LoggedRequest &r : m_fx->device().requests())
+            n += r.method == "POST";
+        return n;
+    }
+    // Clicks the sender as if it were enabled, and its containers with it.
+    void force(const Subject &s)
+    {
+        QWidget *w = sender(s);
+        for (QWidget *p = w; p && p != m_widget; p = p->parentWidget())
+            p->setEnabled(true);
+        if (auto *button = qobject_cast<QAbstractButton *>(w))
+            button->click();
+    }
+    void injectFault(const Subject &s, const QString &mode)
+    {
+        devicesim::Device &d = m_fx->device();
+        if (mode == "noconnection") {
+            d.stop();
+            return;
+        }
+        if (mode == "last500") {
+            d.addFault("get:" + s.readKeys.last(), Fault::status(500, d.subject(s.readKeys.last())));
+            return;
+        }
+        for (const QString &key : s.readKeys) {
+            const QByteArray doc = d.subject(key);
+            Fault f;
+            if (mode == "404")
+                f = Fault::status(404, "<html><body>Not Found</body></html>");
+            else if (mode == "500")
+                f = Fault::status(500, doc); // tidy, with the page's element
+            else if (mode == "cut")
+                f = Fault::cut();
+            else if (mode == "garbage")
+                f = Fault::status(200, QByteArray("\x01\xfe<<not xml>>\x00 at all", 20));
+            else if (mode == "unclosed")
+                f = Fault::status(200, withoutClosingRoot(doc));
+            else
+                f = Fault::silent();
+            d.addFault("get:" + key, f);
+        }
+    }
+    void repair(const QString &mode)
+    {
+        m_fx->device().clearFaults();
+        if (mode == "noconnection")
+            QVERIFY(m_fx->device().start(QHostAddress(QHostAddress::LocalHost), m_port));
+    }
+    // The values each set sent against the stored documents as they were
+    // before it.
+    QStringList changedValues(const QMap<QString, QByteArray> &stored) const
+    {
+        QStringList out;
+        for (const LoggedRequest &r : m_fx->device().requests()) {
+            if (r.method != "POST")
+                continue;
+            QByteArray doc = stored.value(r.key);
+            if (doc.isEmpty())
+                doc = stored.value(r.key.section('&', 0, 0));
+            const QMultiMap<QString, QString> sent = leaves(r.body);
+            const QMultiMap<QString, QString> held = leaves(doc);
+            for (const QString &name : sent.uniqueKeys()) {
+                if (!held.contains(name))
+                    continue;
+                const QStringList a = sent.values(name);
+                const QStringList b = held.values(name);
+                const bool same = a.size() == b.size() ? a == b
+                                                       : std::all_of(a.begin(), a.end(),
+                                                                     [&](const QString &v) { return b.contains(v); });
+                if (!same)
+                    out << QStringLiteral("%1/%2: %3 for %4").arg(r.key, name, a.join(','), b.join(','));
+            }
+        }
+        return out;
+    }
+
+    std::unique_ptr<Fixture> m_fx;
+    QPointer<QWidget> m_widget;
+    quint16 m_port = 0;
+};
+
+void tst_ReadFail::failedReadSendsNothing_data()
+{
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("mode");
+    for (const Subject &s : subjects()) {
+        for (const char *mode : {"noconnection", "404", "500", "cut", "garbage", "unclosed", "silent"})
+            QTest::addRow("%s/%s", s.name, mode) << QString::fromLatin1(s.name) << QString::fromLatin1(mode);
+        // The others read well: one failed read is enough.
+        if (s.readKeys.size() > 1)
+            QTest::addRow("%s/last read 500", s.name) << QString::fromLatin1(s.name) << QStringLiteral("last500");
+    }
+}
+
+void tst_ReadFail::failedReadSendsNothing()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, mode);
+    const Subject &s = *subjectNamed(subject);
+    injectFault(s, mode);
+    read(s);
+    QVERIFY(state());
+    QTRY_VERIFY_WITH_TIMEOUT(tipShown(m_widget) && !state()->isReading(), 20000);
+    QVERIFY(popupKeys(m_widget).contains("tip_readfailed"));
+    QVERIFY(!state()->isRead());
+    QVERIFY(!sender(s)->isEnabled());
+
+    force(s);
+    QTest::qWait(300);
+    QCOMPARE(countPosts(), 0);
+    popupKeys(m_widget); // a page may say why it sent nothing
+
+    repair(mode);
+    read(s);
+    QTRY_VERIFY_WITH_TIMEOUT(state() && state()->isRead(), 20000);
+    QVERIFY(!tipShown(m_widget));
+    if (s.prepare)
+        s.prepare(m_widget);
+    QVERIFY(sender(s)->isEnabled());
+    QCOMPARE(countPosts(), 0);
+
+    QMap<QString, QByteArray> stored;
+    for (const QString &key : m_fx->device().subjectKeys())
+        stored.insert(key, m_fx->device().subject(key));
+    qobject_cast<QAbstractButton *>(sender(s))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(countPosts() >= s.sets, 20000);
+    QCOMPARE(changedValues(stored), QStringList());
+}
+
+void tst_ReadFail::laterFailureKeepsWhatWasShown_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("500") << "500";
+    QTest::newRow("unclosed") << "unclosed";
+}
+
+void tst_ReadFail::laterFailureKeepsWhatWasShown()
+{
+    QFETCH(QString, mode);
+    const Subject &s = *subjectNamed("motion");
+    read(s);
+    QTRY_VERIFY_WITH_TIMEOUT(state() && state()->isRead(), 20000);
+    auto *threshold = m_widget->findChild<QSlider *>(QStringLiteral("slider_Threshold"));
+    QVERIFY(threshold);
+    QCOMPARE(threshold->value(), 20);
+    QVERIFY(sender(s)->isEnabled());
+
+    // What the failing reply holds must never show.
+    QByteArray other = m_fx->device().subject("motion");
+    other.replace("<threshold>20</threshold>", "<threshold>77</threshold>");
+    m_fx->device().addFault("get:motion",
+                            mode == "500" ? Fault::status(500, other) : Fault::status(200, withoutClosingRoot(other)));
+    read(s);
+    QTRY_VERIFY_WITH_TIMEOUT(tipShown(m_widget) && !state()->isReading(), 20000);
+    QVERIFY(popupKeys(m_widget).contains("tip_readfailed"));
+    QCOMPARE(threshold->value(), 20);
+    QVERIFY(!sender(s)->isEnabled());
+    force(s);
+    QTest::qWait(300);
+    QCOMPARE(countPosts(), 0);
+}
+
+void tst_ReadFail::replyJudgement_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<bool>("usable");
+    const QByteArray doc = "<?xml version=\"1.0\"?><response><motion><active>1</active></motion></response>";
+    QTest::newRow("whole") << doc << QByteArray("motion") << true;
+    QTest::newRow("another subject") << doc << QByteArray("osd") << false;
+    QTest::newRow("root left open") << doc.left(doc.size() - 11) << QByteArray("motion") << false;
+    QTest::newRow("cut in a tag") << doc.left(60) << QByteArray("motion") << false;
+    QTest::newRow("text only") << QByteArray("motion") << QByteArray("motion") << false;
+    QTest::newRow("empty") << QByteArray() << QByteArray("motion") << false;
+    QTest::newRow("trailing junk") << doc + "<x>" << QByteArray("motion") << false;
+}
+
+void tst_ReadFail::replyJudgement()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, element);
+    QFETCH(bool, usable);
+    QCOMPARE(devset::usableBody(body, element.constData()), usable);
+}
+
+// The window opened while the device is down, the device back: Save on
+// Video and on Motion sends nothing and says why; Refresh (on Motion:
+// selecting it again), then Save sends the device's own values.
+void tst_ReadFail::outageThenRefresh()
+{
+    m_fx->device().stop();
+    QWidget parent;
+    auto *window = new qwDeviceSettings(&parent);
+    window->setDeviceInfo("127.0.0.1", QString::number(m_port), "admin", "1234");
+    const auto select = [&](int id) {
+        child<QPushButton>(window, "pushButton_Return")->click();
+        child<QPushButton>(window, qPrintable(QStringLiteral("pushButton_Guide%1").arg(id)))->click();
+    };
+    select(DEVSET_MOTION);
+    auto *motion = window->findChild<qwDevsetMotion *>();
+    QVERIFY(motion);
+    QTRY_VERIFY_WITH_TIMEOUT(tipShown(motion), 20000);
+    QCOMPARE(popupKeys(motion), QStringList{"tip_readfailed"});
+    select(DEVSET_VIDEO);
+    auto *video = window->findChild<qwDevsetVideo *>();
+    QVERIFY(video);
+    QTRY_VERIFY_WITH_TIMEOUT(tipShown(video), 20000);
+    QCOMPARE(popupKeys(video), QStringList{"tip_readfailed"});
+
+    QVERIFY(m_fx->device().start(QHostAddress(QHostAddress::LocalHost), m_port));
+    for (QWidget *page : {static_cast<QWidget *>(video), static_cast<QWidget *>(motion)}) {
+        auto *save = child<QPushButton>(page, "pushButton_Save");
+        QVERIFY(!save->isEnabled());
+        save->click();
+    }
+    QTest::qWait(300);
+    QCOMPARE(countPosts(), 0);
+
+    QMap<QString, QByteArray> stored;
+    for (const QString &key : m_fx->device().subjectKeys())
+        stored.insert(key, m_fx->device().subject(key));
+    child<QPushButton>(video, "pushButton_Refresh")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(video, "pushButton_Save")->isEnabled(), 20000);
+    child<QPushButton>(video, "pushButton_Save")->click();
+    QVERIFY(m_fx->waitAnswered("POST", "videoenc&stream=1", 1));
+    select(DEVSET_MOTION);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(motion, "pushButton_Save")->isEnabled(), 20000);
+    child<QPushButton>(motion, "pushButton_Save")->click();
+    QVERIFY(m_fx->waitAnswered("POST", "motion", 1));
+    QCOMPARE(countPosts(), 3);
+    QCOMPARE(changedValues(stored), QStringList());
+}
+
+QTEST_MAIN(tst_ReadFail)
+#include "tst_readfail.moc"
