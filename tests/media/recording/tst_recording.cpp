@@ -99,6 +99,20 @@ void writeFrames(const QString &path, int frames, qint64 start)
                                   uint64_t(start + 40 * i)));
 }
 
+// Three recordings of 4 s (four key frames indexed each) as the start-up
+// pass lists them, the last one the newest by its time stamp; the name
+// prefix they share.
+QString listThree(const QString &folder)
+{
+    const QString prefix = folder + "/RECV1_TIMING_10-0-0-5_";
+    for (int i = 0; i < 3; ++i) {
+        QTest::qWait(20);
+        writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
+    }
+    [&] { QCOMPARE(recordindex::repairFolder(folder), 3); }();
+    return prefix;
+}
+
 void append(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -494,11 +508,7 @@ private slots:
     {
         QFETCH(int, lost);
         QTemporaryDir dir;
-        const QString prefix = dir.filePath("RECV1_TIMING_10-0-0-5_");
-        // 4 s each: four key frames indexed.
-        for (int i = 0; i < 3; ++i)
-            writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
-        QCOMPARE(recordindex::repairFolder(dir.path()), 3);
+        const QString prefix = listThree(dir.path());
         const QString kfindex = recordindex::kfindexPath(dir.path());
         QCOMPARE(QFileInfo(kfindex).size(), 12 * _st_kfindex_item::kSize);
         QVERIFY(QFile::resize(kfindex, QFileInfo(kfindex).size() - lost));
@@ -527,12 +537,7 @@ private slots:
     {
         QFETCH(int, cut);
         QTemporaryDir dir;
-        const QString prefix = dir.filePath("RECV1_TIMING_10-0-0-5_");
-        for (int i = 0; i < 3; ++i) {
-            QTest::qWait(20); // the last one is the newest by its time stamp
-            writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
-        }
-        QCOMPARE(recordindex::repairFolder(dir.path()), 3);
+        listThree(dir.path());
         const QString reclist = recordindex::reclistPath(dir.path());
         QVERIFY(QFile::resize(reclist, 2 * _st_reclist_item::kSize + cut));
         // The rest of the record's slot, one whole slot more and a torn tail.
