@@ -151,7 +151,6 @@ private slots:
             QTest::addRow("%s, escaping path", road) << road << "../../../escape-a" << false;
             QTest::addRow("%s, separator", road) << road << "abc/defgh" << false;
             QTest::addRow("%s, part over 255", road) << road << "127.0.0.256" << false;
-            QTest::addRow("%s, signs", road) << road << "+127.+0.+0.+9" << false;
             QTest::addRow("%s, trailing blank", road) << road << "127.0.0.9 " << false;
             QTest::addRow("%s, trailing newline", road) << road << "127.0.0.9\n" << false;
         }
