@@ -346,6 +346,7 @@ void repairTree(const QString &dir)
                 _st_reclist_item item;
                 item.start = uint32_t(f * 1800000);
                 item.end = uint32_t(f * 1800000 + 1799000);
+                item.kindFlags = recordnames::reclistKindFlags(recordnames::kKindTiming);
                 item.name = QString("RECV1_TIMING_10-0-0-%1_%2_%3.zmf")
                                 .arg(dev + 1)
                                 .arg(recordnames::formatTimeOfDay(item.start), recordnames::formatTimeOfDay(item.end));

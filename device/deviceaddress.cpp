@@ -11,9 +11,18 @@ bool isIpv4(const QString &text)
     if (parts.size() != 4)
         return false;
     for (const QString &p : parts) {
-        bool ok = false;
-        const int v = p.toInt(&ok);
-        if (!ok || p.isEmpty() || p.size() > 3 || v < 0 || v > 255)
+        // Digits only: the number conversion alone would take a sign and
+        // blanks around it, and a trailing line end would end up in a
+        // folder name.
+        if (p.isEmpty() || p.size() > 3)
+            return false;
+        int v = 0;
+        for (const QChar c : p) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+            v = v * 10 + (c.unicode() - '0');
+        }
+        if (v > 255)
             return false;
     }
     return true;
@@ -21,13 +30,35 @@ bool isIpv4(const QString &text)
 
 bool isIdentifier(const QString &text)
 {
-    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9-]{6,64}$"));
+    // Anchored at the very end: "$" alone lets a trailing line end through.
+    static const QRegularExpression re(QRegularExpression::anchoredPattern(QStringLiteral("[A-Za-z0-9-]{6,64}")));
     return re.match(text).hasMatch();
 }
 
 bool isAcceptable(const QString &text)
 {
     return isIpv4(text) || isIdentifier(text);
+}
+
+QString printable(const QString &address)
+{
+    constexpr int kMaxShown = 64;
+    QString out;
+    for (const QChar c : address.left(kMaxShown)) {
+        if (c == QLatin1Char('\n'))
+            out += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            out += QLatin1String("\\t");
+        else if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    if (address.size() > kMaxShown)
+        out += QStringLiteral("...");
+    return out;
 }
 
 QString folderName(const QString &address)

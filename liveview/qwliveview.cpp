@@ -996,8 +996,12 @@ void qwLiveView::loadDeviceList()
         }
         // A row written by hand or by an older version may hold anything.
         if (!deviceaddress::isAcceptable(device->address)) {
-            qWarning().noquote() << "stored device skipped, its address is not one:" << device->devname
-                                 << device->address.left(64);
+            const QString shown = deviceaddress::printable(device->address);
+            qWarning().noquote() << "stored device skipped, its address is not one:" << device->devname << shown;
+            // An operator must be able to see why a device vanished.
+            writeLog("device skipped", device->devname, shown, false,
+                     QStringLiteral("stored row %1: the address is neither an IPv4 address nor a P2P identifier")
+                         .arg(device->indexid));
             delete device;
             continue;
         }
@@ -1037,13 +1041,14 @@ void qwLiveView::showDeviceExists()
     showReminder(this, "devexist");
 }
 
-void qwLiveView::writeLog(const char *decl, const QString &name, const QString &address, bool succeeded)
+void qwLiveView::writeLog(const char *decl, const QString &name, const QString &address, bool succeeded,
+                          const QString &note)
 {
     if (!g_logHelper)
         return;
     // A refused operation is logged as abnormal so that the attempt stays visible.
     _st_log_item item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")), g_curUserName,
-                      QLatin1String(decl), name, address, QString(), succeeded ? 1 : 3);
+                      QLatin1String(decl), name, address, note, succeeded ? 1 : 3);
     g_logHelper->addLog(item);
 }
 

@@ -4,6 +4,7 @@
 #include "media/qcframebuffer.h"
 #include "media/qcrecordfile.h"
 #include "media/recordindex.h"
+#include "media/recordlog.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
 
@@ -176,8 +177,19 @@ void qcVideoMuxer::run()
     m_lastDateCheck = -1;
     const QDate startDate = currentDate();
     auto file = std::make_unique<qcRecordFile>(qcRecordFile::kWriter);
-    if (!file->create(m_fileName))
+    // The file is created only anew: one a crash left under this name is
+    // finalised or deleted first, as the start-up repair does.
+    recordindex::FirstNameClaim claim(m_fileName);
+    if (!claim.held()) {
+        recordlog::cannotStart(m_fileName, QStringLiteral("another recording is starting under this name"));
         return;
+    }
+    if (!file->create(m_fileName) && !(recordindex::clearLeftover(m_fileName) && file->create(m_fileName))) {
+        recordlog::cannotStart(m_fileName, QFileInfo::exists(m_fileName)
+                                               ? QStringLiteral("a file that is not a recording holds its name")
+                                               : QStringLiteral("the file cannot be created"));
+        return;
+    }
 
     const int legacyAudio = m_hasAudio ? media::codecids::legacyIdFromAudio(m_audioCodec) : 0;
     const bool hasAudio = legacyAudio != 0;
@@ -196,6 +208,7 @@ void qcVideoMuxer::run()
     if ((hasAudio && !file->setAudioParams(legacyAudio, m_audioRate, m_channels)) ||
         !file->setVideoParams(m_videoCodec, m_width, m_height, m_stream, m_kind, fps, m_decoder)) {
         file->remove();
+        recordlog::cannotStart(m_fileName, QStringLiteral("the stream's codecs cannot be recorded"));
         return;
     }
     Frame frame;
@@ -208,8 +221,11 @@ void qcVideoMuxer::run()
     const QString started = recordnames::startName(m_fileName, qint64(frame.timestamp));
     if (!file->renameTo(started)) {
         file->remove();
+        recordlog::cannotStart(m_fileName, QStringLiteral("the file cannot be given its start time"));
         return;
     }
+    claim.release();
+    recordlog::started(m_fileName);
     {
         std::lock_guard<std::mutex> lock(m_nameMutex);
         m_fileName = started;

@@ -25,6 +25,13 @@ std::mutex g_registryMutex;
 std::map<QString, std::unique_ptr<std::mutex>> g_locks;
 std::mutex g_hookMutex;
 std::function<void()> g_lowSpaceHook;
+std::mutex g_claimMutex;
+QSet<QString> g_claimedNames;
+
+QString pathKey(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
 
 QByteArray readHead(const QString &path)
 {
@@ -59,7 +66,7 @@ QString folderOf(const QString &filePath)
 
 std::mutex &folderLock(const QString &folder)
 {
-    const QString key = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const QString key = pathKey(folder);
     std::lock_guard<std::mutex> lock(g_registryMutex);
     auto &slot = g_locks[key];
     if (!slot)
@@ -122,8 +129,9 @@ qint64 wholeLength(const QString &folder, bool kfindex, qint64 size)
 
 } // namespace
 
-void cutTornTails(const QString &folder)
+int cutTornTails(const QString &folder)
 {
+    bool keysCut = false;
     for (const bool kfindex : {true, false}) {
         const QString path = kfindex ? kfindexPath(folder) : reclistPath(folder);
         const qint64 size = QFileInfo(path).size();
@@ -131,9 +139,14 @@ void cutTornTails(const QString &folder)
         if (size <= 0 || size > kMaxIndexBytes)
             continue;
         const qint64 whole = wholeLength(folder, kfindex, size);
-        if (whole < size && QFile::resize(path, whole))
+        if (whole < size && QFile::resize(path, whole)) {
             qDebug().noquote() << "torn index record cut back:" << path << size << "->" << whole << "bytes";
+            keysCut = keysCut || kfindex;
+        }
     }
+    // A listed range that reached into the cut part would take in the key
+    // frames of whatever recording is indexed next.
+    return keysCut ? checkList(folder) : 0;
 }
 
 qint64 keyRangeEnd(const _st_reclist_item &item, qint64 kfindexBytes)
@@ -324,6 +337,30 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
     return true;
 }
 
+namespace {
+
+// reclist replaced in one step: a reader sees the old list or the new one.
+bool replaceReclist(const QString &folder, const QByteArray &bytes)
+{
+    const QString tmp = reclistPath(folder) + QStringLiteral(".tmp");
+    QFile::remove(tmp);
+    {
+        QFile out(tmp);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+            !recordio::writeAllAt(out.handle(), 0, bytes.constData(), size_t(bytes.size()), nullptr, 0)) {
+            out.remove();
+            return false;
+        }
+    }
+    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(reclistPath(folder)).constData()) != 0) {
+        QFile::remove(tmp);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames)
 {
     FolderLocker lock(folder);
@@ -339,41 +376,60 @@ bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames)
         if (!drop)
             kept += r.item.toBytes();
     }
-    if (!removed)
-        return true;
-    const QString tmp = reclistPath(folder) + QStringLiteral(".tmp");
-    QFile::remove(tmp);
-    {
-        QFile out(tmp);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-            !recordio::writeAllAt(out.handle(), 0, kept.constData(), size_t(kept.size()), nullptr, 0)) {
-            out.remove();
-            return false;
-        }
-    }
-    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(reclistPath(folder)).constData()) != 0) {
-        QFile::remove(tmp);
-        return false;
-    }
-    return true;
+    return !removed || replaceReclist(folder, kept);
 }
 
 namespace {
 
-// Gives a file a crash left behind its index records, and its final name
-// when it has none yet. False when the file was left as it is.
-bool repairFile(const QString &folder, const QString &fileName, bool rename)
+// The list record of the recording `name` from a scan of its file; its key
+// frames are appended to kfindex in one piece and the record points at them.
+_st_reclist_item listRecordFromScan(const QString &folder, const QString &name, const RecordScan &scan,
+                                    const Summary &s)
+{
+    _st_reclist_item item;
+    item.kfindexOffset = _st_reclist_item::kNoIndex;
+    {
+        QFile kf(kfindexPath(folder));
+        if (kf.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+            QByteArray keys;
+            for (const _st_kfindex_item &k : s.indexed)
+                keys += k.toBytes();
+            const qint64 at = kf.size();
+            if (appendBytes(kf.handle(), keys)) {
+                item.kfindexOffset = uint32_t(at);
+                item.kfindexCount = uint64_t(s.indexed.size());
+            }
+        }
+    }
+    int kind = recordnames::parseName(name).kind;
+    if (kind == 0)
+        kind = recordnames::kindFromHeaderByte(scan.header.kindFlag);
+    item.start = uint32_t(qMax<qint64>(s.firstKey, 0));
+    item.end = listEnd(item.start, s.lastVideo);
+    item.name = name;
+    item.kindFlags = recordnames::reclistKindFlags(kind);
+    item.hasAudio = (scan.header.flags & 2) ? 1 : 0;
+    item.frameRate = scan.header.frameRate;
+    item.payloadBytes = s.payloadBytes;
+    return item;
+}
+
+// Gives a file a crash left behind its index records, and its times when its
+// name lacks them. False when the file was left as it is.
+bool repairFile(const QString &folder, const QString &fileName)
 {
     const QString path = folder + '/' + fileName;
+    const recordnames::NameParts parts = recordnames::parseName(fileName);
+    const bool unnamed = parts.initial || parts.unfinished;
     RecordScan scan;
     {
         QFile f(path);
         if (!f.open(QIODevice::ReadWrite))
             return false;
-        // A crash between the rename and the first frame: too short for the
-        // header, no frame to keep, and without an end time in its name the
-        // disk guard would never delete it.
-        if (f.size() < _st_recfile_header::kSize && recordnames::parseName(fileName).unfinished) {
+        // A crash before the first frame: too short for the header, no
+        // frame to keep, and without an end time in its name the disk guard
+        // would never delete it.
+        if (f.size() < _st_recfile_header::kSize && unnamed) {
             qDebug().noquote() << "record file shorter than its header deleted:" << path;
             f.close();
             return QFile::remove(path);
@@ -391,60 +447,182 @@ bool repairFile(const QString &folder, const QString &fileName, bool rename)
         qDebug().noquote() << "record file without a whole video frame deleted:" << path;
         return QFile::remove(path);
     }
-    _st_reclist_item item;
-    item.kfindexOffset = _st_reclist_item::kNoIndex;
-    {
-        QFile kf(kfindexPath(folder));
-        if (kf.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-            item.kfindexOffset = uint32_t(kf.size());
-            for (const _st_kfindex_item &k : s.indexed)
-                item.kfindexCount += appendBytes(kf.handle(), k.toBytes()) ? 1 : 0;
-        }
-    }
     QString name = fileName;
-    if (rename) {
-        const QString finalPath = recordnames::finalName(path, s.lastVideo);
+    if (unnamed) {
+        const QString started =
+            parts.initial ? recordnames::startName(path, qint64(scan.records.first().timestamp)) : path;
+        const QString finalPath = recordnames::finalName(started, s.lastVideo);
         if (!QFile::rename(path, finalPath))
             return false;
         name = QFileInfo(finalPath).fileName();
     }
-    item.start = uint32_t(qMax<qint64>(s.firstKey, 0));
-    item.end = listEnd(item.start, s.lastVideo);
-    item.name = name;
-    item.kindFlags = recordnames::reclistKindFlags(recordnames::parseName(name).kind);
-    item.hasAudio = (scan.header.flags & 2) ? 1 : 0;
-    item.frameRate = scan.header.frameRate;
-    item.payloadBytes = s.payloadBytes;
-    const bool ok = appendToFile(reclistPath(folder), item.toBytes());
+    const bool ok = appendToFile(reclistPath(folder), listRecordFromScan(folder, name, scan, s).toBytes());
     qDebug().noquote() << "recording repaired after an unclean end:" << folder + '/' + name;
     return ok;
 }
 
+bool zeros(const char *p, int from, int to)
+{
+    for (int i = from; i < to; ++i)
+        if (p[i])
+            return false;
+    return true;
+}
+
+bool knownKindFlags(uint32_t flags)
+{
+    for (const int kind : {recordnames::kKindTiming, recordnames::kKindAlarm, recordnames::kKindManual})
+        if (flags == recordnames::reclistKindFlags(kind))
+            return true;
+    return false;
+}
+
+// Whether a list record's fields fit the folder; `raw` is its 136 bytes.
+// Only names and sizes are looked at: no file is read.
+bool fits(const char *raw, const _st_reclist_item &item, qint64 kfindexBytes, const QStringList &files)
+{
+    // Bytes every writer leaves zero: anything else there is foreign.
+    if (!zeros(raw, 81, 84) || !zeros(raw, 90, 96) || !zeros(raw, 112, _st_reclist_item::kSize))
+        return false;
+    if (item.start > _st_reclist_item::kWholeDay || item.end > _st_reclist_item::kWholeDay || item.hasAudio > 1)
+        return false;
+    if (item.kfindexOffset == _st_reclist_item::kNoIndex ? item.kfindexCount != 0 : keyRangeEnd(item, kfindexBytes) < 0)
+        return false;
+    if (item.name.isEmpty())
+        return knownKindFlags(item.kindFlags);
+    if (!files.contains(item.name))
+        return false;
+    const int kind = recordnames::parseName(item.name).kind;
+    return kind ? item.kindFlags == recordnames::reclistKindFlags(kind) : knownKindFlags(item.kindFlags);
+}
+
+// The list record of a file made again from a scan of it; false when the
+// file does not read or holds no video frame.
+bool remakeListRecord(const QString &folder, const QString &fileName, _st_reclist_item *out)
+{
+    const RecordScan scan = recordio::scan(folder + '/' + fileName);
+    if (!scan.readable || scan.badRecord)
+        return false;
+    const Summary s = summarise(scan);
+    if (s.lastVideo < 0)
+        return false;
+    *out = listRecordFromScan(folder, fileName, scan, s);
+    return true;
+}
+
 } // namespace
+
+int checkList(const QString &folder)
+{
+    const QString path = reclistPath(folder);
+    const qint64 size = QFileInfo(path).size();
+    // Beyond what the readers look at, nothing can be told.
+    if (size <= 0 || size > kMaxIndexBytes)
+        return 0;
+    const QByteArray bytes = readHead(path);
+    const qint64 kfindexBytes = QFileInfo(kfindexPath(folder)).size();
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.zmf")}, QDir::Files);
+    QByteArray kept;
+    bool changed = false;
+    int remade = 0;
+    for (int i = 0; i + _st_reclist_item::kSize <= bytes.size(); i += _st_reclist_item::kSize) {
+        const char *raw = bytes.constData() + i;
+        _st_reclist_item item;
+        if (!_st_reclist_item::fromBytes(raw, &item)) {
+            changed = true; // not a record at all
+            continue;
+        }
+        if (fits(raw, item, kfindexBytes, files)) {
+            kept.append(raw, _st_reclist_item::kSize);
+            continue;
+        }
+        changed = true;
+        QString file;
+        for (const QString &f : files)
+            if (file.isEmpty() && lists(item, f))
+                file = f;
+        _st_reclist_item again;
+        if (!file.isEmpty() && remakeListRecord(folder, file, &again)) {
+            qDebug().noquote() << "list record that did not fit its files made again:" << folder + '/' + file;
+            kept += again.toBytes();
+            ++remade;
+        } else {
+            qDebug().noquote() << "list record that fits no file dropped at" << i << "in" << path;
+        }
+    }
+    if (changed && !replaceReclist(folder, kept))
+        qDebug().noquote() << "could not rewrite" << path;
+    return remade;
+}
+
+FirstNameClaim::FirstNameClaim(const QString &path) : m_path(pathKey(path))
+{
+    std::lock_guard<std::mutex> lock(g_claimMutex);
+    m_held = !g_claimedNames.contains(m_path);
+    if (m_held)
+        g_claimedNames.insert(m_path);
+}
+
+FirstNameClaim::~FirstNameClaim()
+{
+    release();
+}
+
+void FirstNameClaim::release()
+{
+    std::lock_guard<std::mutex> lock(g_claimMutex);
+    if (m_held)
+        g_claimedNames.remove(m_path);
+    m_held = false;
+}
+
+bool firstNameClaimed(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(g_claimMutex);
+    return g_claimedNames.contains(pathKey(path));
+}
+
+bool clearLeftover(const QString &path)
+{
+    const QString folder = folderOf(path);
+    const QString name = QFileInfo(path).fileName();
+    if (folder.isEmpty() || !recordnames::parseName(name).initial)
+        return false;
+    FolderLocker lock(folder);
+    if (!QFileInfo::exists(path))
+        return true;
+    cutTornTails(folder);
+    repairFile(folder, name);
+    return !QFileInfo::exists(path);
+}
 
 int repairFolder(const QString &folder)
 {
     FolderLocker lock(folder);
     QDir dir(folder);
     QFile::remove(reclistPath(folder) + QStringLiteral(".tmp"));
-    cutTornTails(folder);
+    // Records that do not fit are looked for even when no tail was torn: a
+    // power loss may have taken whole records of kfindex.
+    int repaired = cutTornTails(folder);
+    repaired += checkList(folder);
     // Names only: a folder of finished, listed recordings needs no stat.
     const QStringList files = dir.entryList({QStringLiteral("*.zmf")}, QDir::Files);
     if (files.isEmpty())
-        return 0;
+        return repaired;
     const QList<ListRecord> records = readReclist(folder);
     QSet<QString> listedNames;
     for (const ListRecord &r : records)
         listedNames.insert(r.item.name);
     auto listed = [&](const QString &name) { return listedNames.contains(name) || listedIn(records, name); };
-    int repaired = 0;
     QList<QPair<int, QString>> unfinished;
     QStringList unlistedFinished;
+    QStringList initial;
     for (const QString &name : files) {
         const recordnames::NameParts p = recordnames::parseName(name);
         if (p.initial) {
-            if (QFileInfo(folder + '/' + name).size() == 0)
-                repaired += QFile::remove(folder + '/' + name) ? 1 : 0;
+            // A recorder of this process may be about to write it.
+            if (!firstNameClaimed(folder + '/' + name))
+                initial.append(name);
         } else if (p.unfinished && !listed(name)) {
             unfinished.append({p.start, name});
         } else if (p.finished && !listed(name)) {
@@ -456,11 +634,13 @@ int repairFolder(const QString &folder)
         // on purpose when the time went back.
         const QString newest = dir.entryList({QStringLiteral("*.zmf")}, QDir::Files, QDir::Time).value(0);
         if (unlistedFinished.contains(newest))
-            repaired += repairFile(folder, newest, false) ? 1 : 0;
+            repaired += repairFile(folder, newest) ? 1 : 0;
     }
     std::sort(unfinished.begin(), unfinished.end());
     for (const auto &u : unfinished)
-        repaired += repairFile(folder, u.second, true) ? 1 : 0;
+        repaired += repairFile(folder, u.second) ? 1 : 0;
+    for (const QString &name : initial)
+        repaired += repairFile(folder, name) ? 1 : 0;
     return repaired;
 }
 

@@ -59,9 +59,20 @@ QList<ListRecord> readReclist(const QString &folder, bool *torn = nullptr);
 
 // Cuts both index files back to their last whole record. A crash or a full
 // disk in the middle of an append leaves a torn record at the end, and every
-// record appended after it would be misaligned and unreadable. Every
-// appender calls this first; caller holds the folder lock.
-void cutTornTails(const QString &folder);
+// record appended after it would be misaligned and unreadable. When kfindex
+// lost records, the list is checked as checkList does, so that no listed
+// range reaches into what is appended next. Every appender calls this
+// first; caller holds the folder lock. Returns the number of list records
+// made again.
+int cutTornTails(const QString &folder);
+
+// Every reclist record whose fields do not fit the folder (a key-frame range
+// beyond kfindex, a name no file has, a kind its name does not have, times
+// beyond a day, foreign bytes where a record holds zeros) is made again from
+// a scan of its file, its key frames indexed anew; a record without a file
+// that reads is dropped. Returns the number of records made again. Caller
+// holds the folder lock.
+int checkList(const QString &folder);
 
 // The end of a list record's key-frame range in a kfindex of kfindexBytes;
 // -1 when it has no range or the range runs past the end. A corrupt count
@@ -112,10 +123,37 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
 // rename). kfindex stays: the remaining records address it by offset.
 bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames);
 
+// A recorder holds its file's first name from creating the file until the
+// file has its start time; a file under a held name is no crash's leftover.
+// One registry for the process.
+class FirstNameClaim
+{
+public:
+    explicit FirstNameClaim(const QString &path);
+    ~FirstNameClaim();
+    FirstNameClaim(const FirstNameClaim &) = delete;
+    FirstNameClaim &operator=(const FirstNameClaim &) = delete;
+    // False when another recorder holds the name.
+    bool held() const { return m_held; }
+    void release();
+
+private:
+    QString m_path;
+    bool m_held = false;
+};
+bool firstNameClaimed(const QString &path);
+
+// A file a crash left under a recording's first name, which a recorder can
+// only create anew: deleted when it holds no whole video frame, otherwise
+// given its times and listed, as the start-up repair does. True when the
+// name is free afterwards.
+bool clearLeftover(const QString &path);
+
 // The start-up repair of every folder under root (except the backup trees):
-// cuts torn index tails back, deletes unfinished files too short to hold a
-// frame, finalises and lists recordings a crash left unfinished. Returns the
-// number of files repaired.
+// cuts torn index tails back, makes list records that do not fit their files
+// again (checkList), deletes unfinished files and files under a first name
+// that hold no whole frame, finalises and lists recordings a crash left
+// unfinished. Returns the number of files repaired.
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
 

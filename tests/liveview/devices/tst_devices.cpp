@@ -1,6 +1,7 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/shell/pagelinks.h"
+#include "device/deviceaddress.h"
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/qwdevicesettings.h"
@@ -150,6 +151,8 @@ private slots:
             QTest::addRow("%s, escaping path", road) << road << "../../../escape-a" << false;
             QTest::addRow("%s, separator", road) << road << "abc/defgh" << false;
             QTest::addRow("%s, part over 255", road) << road << "127.0.0.256" << false;
+            QTest::addRow("%s, trailing blank", road) << road << "127.0.0.9 " << false;
+            QTest::addRow("%s, trailing newline", road) << road << "127.0.0.9\n" << false;
         }
         // Identifiers only where the type keeps them on the loopback stand-in.
         QTest::newRow("add, identifier") << "add"
@@ -169,8 +172,9 @@ private slots:
         stored.address = road == "stored" ? address : QString("127.0.0.8");
         stored.port = "1";
         stored.devtype = "LOOPP2P";
+        qint64 row = 0;
         if (road == "stored" || road == "modify")
-            QVERIFY(g_database->addDevice(stored) >= 1);
+            QVERIFY((row = g_database->addDevice(stored)) >= 1);
         qwLiveView page;
         if (road == "add") {
             page.onAddDevManual();
@@ -188,6 +192,17 @@ private slots:
             addresses << d->address;
         QCOMPARE(addresses.contains(address), accepted);
         QCOMPARE(page.streamServer()->unitFor(address) != nullptr, accepted);
+        // A stored row left out is said in the system log, naming the row.
+        if (road == "stored") {
+            const QString skipped =
+                QString("device skipped|3|camX|%1|stored row %2:").arg(deviceaddress::printable(address)).arg(row);
+            m_fixture->flushLog();
+            const QString rows = testsupport::RunFolder::query(
+                m_fixture->logFile(), QString("SELECT logdecl, logtype, reldevname, reldevaddr, substr(lognote, 1, %1) "
+                                              "FROM systemlogs WHERE logtype = 3")
+                                          .arg(skipped.section('|', 4).size()));
+            QCOMPARE(rows, accepted ? QString() : skipped);
+        }
     }
 
     // A refused insert or deletion changes nothing and is logged as abnormal.

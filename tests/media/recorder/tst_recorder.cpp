@@ -1,5 +1,7 @@
 #include "zmfdump.h"
 
+#include "app/core/loghelper.h"
+
 #include "media/qcdiskmanager.h"
 #include "media/qcframebuffer.h"
 #include "media/qcrecordfile.h"
@@ -7,6 +9,7 @@
 #include "media/recordindex.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
+#include "tests/support/runfolder.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -106,6 +109,31 @@ public:
         m->start();
         [&] { QVERIFY(m->wait(20000)); }();
         return done;
+    }
+};
+
+// The program's system log in a run folder of its own, for the time of a test.
+struct SystemLog
+{
+    testsupport::RunFolder run;
+    SystemLog()
+    {
+        g_logHelper = new qcLogHelper;
+        g_logHelper->start();
+    }
+    ~SystemLog() { stop(); }
+    void stop()
+    {
+        if (g_logHelper)
+            g_logHelper->stop();
+        delete g_logHelper;
+        g_logHelper = nullptr;
+    }
+    // What the log holds once everything handed in is written.
+    QString rows(const QString &sql)
+    {
+        stop();
+        return testsupport::RunFolder::query(run.filePath("cmsclient.logx"), sql);
     }
 };
 
@@ -608,6 +636,55 @@ private slots:
         QVERIFY(!m.setFrameBuffer(nullptr));
         QVERIFY(m.setFrameBuffer(&s.buffer));
         QVERIFY(m.isReady());
+    }
+
+    // A file a crash left under the recording's first name: the recorder,
+    // which creates only new files, finalises or deletes it first, as the
+    // start-up repair does; when it cannot, the system log says so, once.
+    void leftoverUnderTheFirstName_data()
+    {
+        QTest::addColumn<int>("leftover"); // 0: 10 bytes, 1: an earlier recording, 2: not a recording
+        QTest::addColumn<int>("listed");
+        QTest::newRow("10 bytes") << 0 << 2;
+        QTest::newRow("an earlier recording") << 1 << 3;
+        QTest::newRow("not a recording") << 2 << 0;
+    }
+    void leftoverUnderTheFirstName()
+    {
+        QFETCH(int, leftover);
+        QFETCH(int, listed);
+        SystemLog log;
+        QVERIFY(log.run.isValid());
+        RecorderTest t;
+        if (leftover == 1) {
+            qcRecordFile w(qcRecordFile::kWriter);
+            QVERIFY(w.create(t.initial()));
+            QVERIFY(w.setVideoParams(28, 640, 360, 0, 28, 25, 0));
+            for (int i = 0; i < 30; ++i)
+                QVERIFY(w.writeVideoFrame("frame", 5, i % 10 ? qcRecordFile::kCodeType2 : qcRecordFile::kCodeKey,
+                                          uint64_t(900000 + 40 * i)));
+        } else {
+            QFile f(t.initial());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(leftover ? 500 : 10, '\x5a'));
+        }
+        Stream s;
+        s.push(30);
+        // Twice, as the stream service tries again on its next tick.
+        QStringList done = t.record(s, -1);
+        s.push(30); // a key frame to start at
+        done += t.record(s, -1);
+        const Recording r = t.read();
+        QCOMPARE(r.list.size(), listed);
+        QCOMPARE(done.size(), leftover == 2 ? 0 : 2);
+        QCOMPARE(QFileInfo::exists(t.initial()), leftover == 2);
+        QVERIFY(consistent(t.folder));
+
+        QCOMPARE(log.rows("SELECT logdecl, logtype, reldevaddr, lognote FROM systemlogs"),
+                 leftover == 2 ? QString("record failed|3|10.1.2.3|%1: a file that is not a recording holds "
+                                         "its name")
+                                     .arg(QFileInfo(t.initial()).fileName())
+                               : QString());
     }
 
     void stopWakesALongPause()

@@ -99,6 +99,20 @@ void writeFrames(const QString &path, int frames, qint64 start)
                                   uint64_t(start + 40 * i)));
 }
 
+// Three recordings of 4 s (four key frames indexed each) as the start-up
+// pass lists them, the last one the newest by its time stamp; the name
+// prefix they share.
+QString listThree(const QString &folder)
+{
+    const QString prefix = folder + "/RECV1_TIMING_10-0-0-5_";
+    for (int i = 0; i < 3; ++i) {
+        QTest::qWait(20);
+        writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
+    }
+    [&] { QCOMPARE(recordindex::repairFolder(folder), 3); }();
+    return prefix;
+}
+
 void append(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -511,6 +525,106 @@ private slots:
         QVERIFY(QFile::resize(name, size));
         QCOMPARE(recordindex::repairFolder(dir.path()), kept ? 0 : 1);
         QCOMPARE(QFileInfo::exists(name), kept);
+        QVERIFY(mediatest::consistent(dir.path()));
+    }
+
+    // A file under a recording's first name blocks every recording of that
+    // name (the recorder creates only new files): the start-up pass treats
+    // it as a start-only file.
+    void leftoverUnderTheFirstName_data()
+    {
+        QTest::addColumn<int>("frames"); // -1: bytes that are not a recording
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QString>("after"); // the file's name afterwards; empty when deleted
+        QTest::newRow("10 bytes") << 0 << 10 << QString();
+        QTest::newRow("a header, no frame") << 1 << 64 << QString();
+        QTest::newRow("frames") << 30 << 64 + 30 * 29 << "RECV1_TIMING_10-0-0-5_08-00-00-000_08-00-01-160.zmf";
+        QTest::newRow("not a recording") << -1 << 500 << "RECV1_TIMING_10-0-0-5_.zmf";
+    }
+    void leftoverUnderTheFirstName()
+    {
+        QFETCH(int, frames);
+        QFETCH(int, size);
+        QFETCH(QString, after);
+        QTemporaryDir dir;
+        const QString name = dir.filePath("RECV1_TIMING_10-0-0-5_.zmf");
+        if (frames < 0)
+            append(name, QByteArray(size, '\x5a'));
+        else
+            writeFrames(name, qMax(frames, 1), 28800000);
+        QVERIFY(QFile::resize(name, size));
+        recordindex::repairFolder(dir.path());
+        QCOMPARE(QDir(dir.path()).entryList({"*.zmf"}, QDir::Files),
+                 after.isEmpty() ? QStringList() : QStringList{after});
+        QCOMPARE(recordindex::readReclist(dir.path()).size(), frames > 1 ? 1 : 0);
+        QVERIFY(mediatest::consistent(dir.path()));
+    }
+
+    // Reordered writes before a power loss: the list record reached the disk,
+    // the end of kfindex did not. The listed range must not take in the key
+    // frames of the next recording indexed there.
+    void listedRangeBeyondKfindex_data()
+    {
+        QTest::addColumn<int>("lost"); // bytes lost off kfindex's end
+        QTest::newRow("a torn record") << 20;
+        QTest::newRow("two whole records") << 2 * _st_kfindex_item::kSize;
+    }
+    void listedRangeBeyondKfindex()
+    {
+        QFETCH(int, lost);
+        QTemporaryDir dir;
+        const QString prefix = listThree(dir.path());
+        const QString kfindex = recordindex::kfindexPath(dir.path());
+        QCOMPARE(QFileInfo(kfindex).size(), 12 * _st_kfindex_item::kSize);
+        QVERIFY(QFile::resize(kfindex, QFileInfo(kfindex).size() - lost));
+
+        recordindex::repairFolder(dir.path());
+        writeFrames(prefix + "09-00-00-000_.zmf", 100, 540 * 60000);
+        recordindex::repairFolder(dir.path());
+        const auto list = recordindex::readReclist(dir.path());
+        QCOMPARE(list.size(), 4);
+        for (const auto &r : list)
+            QCOMPARE(r.item.kfindexCount, uint64_t(4));
+        QVERIFY(mediatest::consistent(dir.path()));
+    }
+
+    // A list record cut short by a crash, then foreign bytes written after
+    // it: its fields do not fit its files, so it is made again from its file
+    // (or dropped and the file listed anew), never listed as it stands.
+    void foreignTailOnAListRecord_data()
+    {
+        QTest::addColumn<int>("cut"); // bytes of the last record kept
+        QTest::newRow("in the name") << 20;
+        QTest::newRow("after the kfindex offset") << 90;
+        QTest::newRow("in the payload count") << 108;
+    }
+    void foreignTailOnAListRecord()
+    {
+        QFETCH(int, cut);
+        QTemporaryDir dir;
+        listThree(dir.path());
+        const QString reclist = recordindex::reclistPath(dir.path());
+        QVERIFY(QFile::resize(reclist, 2 * _st_reclist_item::kSize + cut));
+        // The rest of the record's slot, one whole slot more and a torn tail.
+        QByteArray foreign;
+        quint32 x = 2463534242u;
+        for (int i = 0; i < _st_reclist_item::kSize - cut + _st_reclist_item::kSize + 7; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            foreign += char(x | 1);
+        }
+        append(reclist, foreign);
+
+        recordindex::repairFolder(dir.path());
+        const auto list = recordindex::readReclist(dir.path());
+        QCOMPARE(list.size(), 3);
+        const qint64 keys = QFileInfo(recordindex::kfindexPath(dir.path())).size();
+        for (const auto &r : list) {
+            QVERIFY(QFileInfo::exists(dir.filePath(r.item.name)));
+            QVERIFY(recordindex::keyRangeEnd(r.item, keys) >= 0);
+        }
+        QCOMPARE(QFileInfo(reclist).size(), 3 * _st_reclist_item::kSize);
         QVERIFY(mediatest::consistent(dir.path()));
     }
 

@@ -3,6 +3,8 @@
 // stopping for good, and the Direct3D drawing into native windows (read back
 // from the X server).
 
+#include "announcedsizes.h"
+
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
 #include "media/cd3drender.h"
@@ -16,7 +18,6 @@ extern "C" {
 
 #include <QApplication>
 #include <QPointer>
-#include <QSignalSpy>
 #include <QWidget>
 #include <QtTest>
 
@@ -124,17 +125,17 @@ private slots:
     void opensTheMainStream()
     {
         auto p = player(7);
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         QVERIFY(p->openStream());
-        QVERIFY(ratio.wait(kFirstPictureMs));
-        QCOMPARE(ratio.takeFirst(), (QVariantList{1280, 720}));
+        QVERIFY(ratio.waitFor(1, kFirstPictureMs));
+        QCOMPARE(ratio.sizes.takeFirst(), QSize(1280, 720));
         QCOMPARE(streamGets(*m_device).size(), 1);
         QCOMPARE(streamGets(*m_device).at(0).key, QStringLiteral("liveplay&stream=0"));
         QCOMPARE(p->streamWidth(), 1280);
         QVERIFY(p->livePlayer());
         m_protocols.live->switchClip(0, "colour-red-sub.h264", 640, 360);
-        QTRY_COMPARE(ratio.size(), 1);
-        QCOMPARE(ratio.takeFirst(), (QVariantList{640, 360}));
+        QTRY_COMPARE(ratio.sizes.size(), 1);
+        QCOMPARE(ratio.sizes.takeFirst(), QSize(640, 360));
         QCOMPARE(p->streamHeight(), 360);
     }
 
@@ -151,28 +152,28 @@ private slots:
         QFETCH(int, width);
         QFETCH(int, height);
         auto p = player();
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         p->openStream();
-        QVERIFY(ratio.wait(kFirstPictureMs));
+        QVERIFY(ratio.waitFor(1, kFirstPictureMs));
         m_protocols.live->switchClip(0, "colour-red-sub.h264", width, height);
         m_protocols.live->switchClip(0, "colour-red-sub.h264", 640, 360);
-        QTRY_COMPARE(ratio.size(), 2);
-        QCOMPARE(ratio.last(), (QVariantList{640, 360}));
+        QTRY_COMPARE(ratio.sizes.size(), 2);
+        QCOMPARE(ratio.sizes.last(), QSize(640, 360));
     }
 
     // A broken stream is opened again after 800 ms, again and again.
     void reopens()
     {
         auto p = player();
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         p->openStream();
-        QVERIFY(ratio.wait(kFirstPictureMs));
+        QVERIFY(ratio.waitFor(1, kFirstPictureMs));
         for (int cycle = 1; cycle <= 3; ++cycle) {
             const QDateTime dropped = QDateTime::currentDateTime();
             m_protocols.live->closeConnections(0);
             QTRY_COMPARE_WITH_TIMEOUT(streamGets(*m_device).size(), cycle + 1, 5000);
             QVERIFY(streamGets(*m_device).last().arrival >= dropped.addMSecs(qcStreamPlayer::kReopenMs - 50));
-            QTRY_COMPARE_WITH_TIMEOUT(ratio.size(), cycle + 1, 5000);
+            QTRY_COMPARE_WITH_TIMEOUT(ratio.sizes.size(), cycle + 1, 5000);
         }
     }
 
@@ -182,12 +183,12 @@ private slots:
     {
         const auto threads = [] { return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
         auto p = player(6, QString::number(testsupport::closedPort()));
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         const int before = threads();
         p->openStream();
         QTest::qWait(5 * qcStreamPlayer::kReopenMs);
         QVERIFY2(threads() <= before + 3, qPrintable(QString::number(threads() - before)));
-        QVERIFY(ratio.isEmpty());
+        QVERIFY(ratio.sizes.isEmpty());
         QVERIFY(p->stopPlay());
         QVERIFY(!p->livePlayer());
     }
@@ -196,16 +197,16 @@ private slots:
     void stopIsFinal()
     {
         auto p = player();
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         p->openStream();
-        QVERIFY(ratio.wait(kFirstPictureMs));
+        QVERIFY(ratio.waitFor(1, kFirstPictureMs));
         m_protocols.live->closeConnections(0);
         QTRY_VERIFY_WITH_TIMEOUT(p->livePlayer() == nullptr, 3000); // the status came: the timer runs
         p->OnStreamStatus(131);                                     // not from the current client: ignored
         QVERIFY(p->stopPlay());
         QTest::qWait(2000);
         QCOMPARE(streamGets(*m_device).size(), 1);
-        QCOMPARE(ratio.size(), 1);
+        QCOMPARE(ratio.sizes.size(), 1);
     }
 
     // A stop while pictures flow ends every thread of the player.
@@ -215,9 +216,9 @@ private slots:
         o.pacing = devicesim::LiveStream::Pacing::MaxRate;
         m_protocols.live->setOptions(o);
         auto p = player();
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         p->openStream();
-        QVERIFY(ratio.wait(kFirstPictureMs));
+        QVERIFY(ratio.waitFor(1, kFirstPictureMs));
         QVERIFY(p->stopPlay());
         QVERIFY(!p->livePlayer());
         QTRY_COMPARE(openConnections(*m_device), 0);
@@ -237,9 +238,9 @@ private slots:
         g_decoderErrors = 0;
         av_log_set_callback(countDecoderErrors);
         auto p = player();
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         p->openStream();
-        QVERIFY(ratio.wait(5000));
+        QVERIFY(ratio.waitFor(1, 5000));
         QTRY_VERIFY(sent >= 8);
         p->startPlay(host.child());
         QTRY_VERIFY_WITH_TIMEOUT(p->livePlayer()->picturesDecoded() >= 8, 5000);
@@ -257,9 +258,9 @@ private slots:
         Host host;
         QVERIFY(QTest::qWaitForWindowExposed(&host.top));
         auto p = player();
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         p->openStream();
-        QVERIFY(ratio.wait(kFirstPictureMs));
+        QVERIFY(ratio.waitFor(1, kFirstPictureMs));
         QWidget *first = host.child();
         p->startPlay(first);
         QVERIFY(p->d3dRender());
@@ -310,9 +311,9 @@ private slots:
             p->startPlay(surface);
         };
         connect(p.get(), &qcStreamPlayer::sigVideoratio, p.get(), replace);
-        QSignalSpy ratio(p.get(), &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(p.get());
         p->openStream();
-        QVERIFY(ratio.wait(kFirstPictureMs));
+        QVERIFY(ratio.waitFor(1, kFirstPictureMs));
         QTRY_VERIFY_WITH_TIMEOUT(surface && presents(surface) > 0, 5000);
         for (int i = 0; i < 50; ++i) {
             replace();
@@ -320,7 +321,7 @@ private slots:
         }
         if (newSize) {
             m_protocols.live->switchClip(0, "colour-red-sub.h264", 640, 360);
-            QTRY_VERIFY_WITH_TIMEOUT(ratio.size() >= 2, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(ratio.sizes.size() >= 2, 5000);
             QCOMPARE(p->streamWidth(), 640);
         }
         // A stream information arriving meanwhile replaces the surface again:

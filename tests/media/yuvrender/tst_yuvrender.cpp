@@ -2,6 +2,8 @@
 // its buffer's bounds, and pictures coming from a device through the
 // stream player.
 
+#include "announcedsizes.h"
+
 #include "devicesim/device.h"
 #include "devicesim/protocols.h"
 #include "media/cliveplayer.h"
@@ -167,9 +169,10 @@ private slots:
         protocols.live->setOptions(o);
         QVERIFY(device.start());
         qcStreamPlayer player(nullptr, "127.0.0.1", QString::number(device.port()), "admin", "1234", 6);
-        QSignalSpy ratio(&player, &qcStreamPlayer::sigVideoratio);
+        mediatest::AnnouncedSizes ratio(&player);
         QVERIFY(player.openStream());
-        QVERIFY(ratio.wait(5000));
+        // A bound, not a speed: a loaded machine takes long to connect.
+        QVERIFY(ratio.waitFor(1, 30000));
         std::unique_ptr<CYuvRender> widget;
         for (int i = 0; i < 50; ++i) {
             player.releaseRender();
