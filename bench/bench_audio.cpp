@@ -5,12 +5,12 @@
 // --dump writes the output's recording (8 kHz signed 16-bit mono).
 // The server has a null sink "testout" as the output and, as the
 // microphone, a second null sink "mic" with a 440 Hz sine playing into it
-// whose monitor is the default source. Part 1 plays the loopback device's
-// 1 kHz µ-law tone through a live player for 30 s and records the output's
-// monitor with parec; part 2 talks to the device for 30 s from the
-// microphone. Delays are measured on steps, since a steady tone shows none:
-// sound on again after an off, sound off, and the microphone's tone muted
-// and unmuted with pactl. All times are CLOCK_MONOTONIC.
+// whose monitor is the default source. The first phase plays the loopback
+// device's 1 kHz µ-law tone through a live player for 30 s and records the
+// output's monitor with parec; the second phase talks to the device for 30 s
+// from the microphone. Delays are measured on steps, since a steady tone
+// shows none: sound on again after an off, sound off, and the microphone's
+// tone muted and unmuted with pactl. All times are CLOCK_MONOTONIC.
 #include "benchsupport.h"
 #include "device/playstream.h"
 #include "device/qcaudiocapture.h"

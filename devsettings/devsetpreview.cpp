@@ -50,11 +50,17 @@ void DevsetPreview::start(const QString &devip, const QString &httpport, const Q
 
 void DevsetPreview::stop()
 {
-    if (!m_player)
-        return;
-    m_player->stopPlay();
-    delete m_player;
-    m_player = nullptr;
+    if (m_player) {
+        m_player->stopPlay();
+        delete m_player;
+        m_player = nullptr;
+    }
+    // Kept, the widget would show its last picture again with the page, as
+    // if live, until a stream description replaced it, which an unreachable
+    // device never sends: a Direct3D child keeps what was presented into
+    // its window, and an OpenGL one is shown from its old framebuffer,
+    // blanked or not. The player has let go of it.
+    delete m_surface;
 }
 
 void DevsetPreview::onVideoratio(int width, int height)

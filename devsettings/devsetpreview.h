@@ -12,7 +12,8 @@ class qcStreamPlayer;
 // description it announces, a new drawing widget filling the area: a plain
 // native child the player draws into through Direct3D, or an OpenGL picture
 // widget stretched over the area. The old widget is deleted only after the
-// player let go of it.
+// player let go of it, and with the player when the page is hidden: a page
+// shown again shows the area's own black until the first new picture.
 class DevsetPreview : public QObject
 {
     Q_OBJECT
@@ -26,7 +27,8 @@ public:
     void stop();
 
     qcStreamPlayer *player() const { return m_player; }
-    // The drawing widget of the newest stream description, or null.
+    // The drawing widget of the newest stream description while started,
+    // or null.
     QWidget *surface() const { return m_surface; }
 
 public slots:

@@ -38,10 +38,12 @@ struct OsdItem
     QColor pen;
     QSize size;
 };
-// In table order: the order of drawing and of the hit test.
+// In table order: the order of drawing and of the hit test. A check box
+// shows its frame's hue lightened where the frame's own colour would not
+// stand out from the items panel (at least 4.5:1 on its #3d3d3d).
 const OsdItem kItems[] = {
-    {"system", "showinfo", "System", "QCheckBox{color:#cd3333;}", QColor(205, 51, 51), QSize(93, 26)},
-    {"datetime", "showdatetime", "Datetime", "QCheckBox{color:#9932cc;}", QColor(153, 50, 204), QSize(180, 26)},
+    {"system", "showinfo", "System", "QCheckBox{color:#ff8686;}", QColor(205, 51, 51), QSize(93, 26)},
+    {"datetime", "showdatetime", "Datetime", "QCheckBox{color:#d889ff;}", QColor(153, 50, 204), QSize(180, 26)},
     {"custom", "showcontent", "Custom", "QCheckBox{color:#b3ee3a;}", QColor(179, 238, 58), QSize(212, 26)},
     {"picture", "showpicture", "Picture", "QCheckBox{color:#63b8ff;}", QColor(99, 184, 255), QSize(34, 34)}};
 enum { System, Datetime, Custom, Picture };

@@ -340,7 +340,9 @@ void qwDevsetWifi::clearScanList()
 void qwDevsetWifi::setLinkStatus(bool linked)
 {
     m_link->setText(pageText(linked ? "connected" : "disconnected"));
-    m_link->setStyleSheet(linked ? QStringLiteral("QLabel{color:green;}") : QStringLiteral("QLabel{color:red}"));
+    // Light shades: plain green and red hardly stand out from the status
+    // panel's dark grey.
+    m_link->setStyleSheet(linked ? QStringLiteral("QLabel{color:#00c500;}") : QStringLiteral("QLabel{color:#ff8686;}"));
     m_readState->setControlEnabled(m_modify, linked);
 }
 

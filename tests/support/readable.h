@@ -5,31 +5,15 @@
 // lies whole inside the part of the label that can be seen. Header only;
 // the suites link Qt Widgets.
 
+#include "tests/support/contrast.h"
+
 #include <QImage>
 #include <QLabel>
 #include <QMap>
 #include <QRegion>
 #include <QWidget>
 
-#include <cmath>
-
 namespace testsupport {
-
-inline double relativeLuminance(QRgb c)
-{
-    const auto channel = [](int v) {
-        const double s = v / 255.0;
-        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
-}
-
-inline double contrastRatio(QRgb a, QRgb b)
-{
-    const double la = relativeLuminance(a);
-    const double lb = relativeLuminance(b);
-    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
-}
 
 struct PaintedText
 {
@@ -41,19 +25,16 @@ struct PaintedText
     bool clipped = true;
 };
 
-// The label as its window paints it (the parents' backgrounds included).
-inline PaintedText paintedText(QLabel *label)
+// Within an area of a picture: the colour most of its pixels have, and
+// the pixel that stands out most from it.
+inline PaintedText paintedColours(const QImage &picture, const QRect &area)
 {
     PaintedText out;
-    QWidget *top = label->window();
-    const QImage shot = top->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QRect seen = label->visibleRegion().boundingRect();
-    if (seen.isEmpty())
-        return out;
-    const QRect area(label->mapTo(top, seen.topLeft()), seen.size());
+    const QImage shot = picture.convertToFormat(QImage::Format_RGB32);
+    const QRect inside = area & shot.rect();
     QMap<QRgb, int> counts;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
             ++counts[shot.pixel(x, y) & 0xffffff];
     int most = 0;
     for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
@@ -62,8 +43,8 @@ inline PaintedText paintedText(QLabel *label)
             out.background = it.key();
         }
     }
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
             const QRgb p = shot.pixel(x, y) & 0xffffff;
             const double c = contrastRatio(p, out.background);
             if (c > out.contrast) {
@@ -72,6 +53,18 @@ inline PaintedText paintedText(QLabel *label)
             }
         }
     }
+    return out;
+}
+
+// The label as its window paints it (the parents' backgrounds included).
+inline PaintedText paintedText(QLabel *label)
+{
+    PaintedText out;
+    QWidget *top = label->window();
+    const QRect seen = label->visibleRegion().boundingRect();
+    if (seen.isEmpty())
+        return out;
+    out = paintedColours(top->grab().toImage(), QRect(label->mapTo(top, seen.topLeft()), seen.size()));
     bool covered = false;
     if (QWidget *parent = label->parentWidget()) {
         for (QWidget *sibling : parent->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))

@@ -46,6 +46,14 @@ QWidget *redSurface(QWidget *page)
     return centre.red() > 150 && centre.green() < 100 ? surface : nullptr;
 }
 
+// Point i (1 to 4) of a row across the preview's lower half: each inside a
+// cell of the motion page's grid (16 x 15), and one always off the picture's
+// white bar.
+QPoint samplePoint(const QWidget *preview, int i)
+{
+    return QPoint(preview->width() * i / 5 / 16 * 16 + 8, preview->height() * 3 / 4 / 15 * 15 + 7);
+}
+
 } // namespace
 
 class PreviewsTest : public QObject
@@ -167,15 +175,12 @@ private slots:
             return qAbs(c.red() - expected.red()) <= 3 && qAbs(c.green() - expected.green()) <= 3 &&
                    qAbs(c.blue() - expected.blue()) <= 3;
         };
-        // The white bar crosses the picture; one of four points is always off
-        // it. Each lies inside a cell of the motion page's grid (16 x 15).
         const auto seen = [&](int page) {
             QWidget *preview = child<QWidget>(m_window->page(page), "widget_Preview");
             const QImage screen = testsupport::grabX(g_display, Window(m_window->winId()), m_window->rect());
             QColor c;
             for (int i = 1; i <= 4 && !screen.isNull() && !near(c); ++i) {
-                const QPoint p(preview->width() * i / 5 / 16 * 16 + 8, preview->height() * 3 / 4 / 15 * 15 + 7);
-                c = screen.pixelColor(preview->mapTo(m_window, p));
+                c = screen.pixelColor(preview->mapTo(m_window, samplePoint(preview, i)));
             }
             return c;
         };
@@ -195,6 +200,75 @@ private slots:
             backToGuide();
             QTRY_COMPARE_WITH_TIMEOUT(openStreams(m_fx->device()), 0, 3000);
         }
+    }
+
+    // A page shown again while its device cannot be reached shows no
+    // picture of its last visit, and the stream's own once it is back.
+    void shownAgainWithoutPicture_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("imageStyle");
+        QTest::addColumn<QString>("area");
+        // Whether the guide was on the screen in between, or the page came
+        // back before: what the X server and Qt keep of the old picture
+        // differs.
+        QTest::addColumn<bool>("guideSeen");
+        for (bool guideSeen : {true, false}) {
+            const char *when = guideSeen ? "after the guide" : "at once";
+            QTest::addRow("on-screen display (OpenGL), %s", when)
+                << int(DEVSET_OSD) << 0 << "widget_Preview" << guideSeen;
+            QTest::addRow("motion (OpenGL), %s", when) << int(DEVSET_MOTION) << 0 << "widget_Preview" << guideSeen;
+            QTest::addRow("image (Direct3D), %s", when) << int(DEVSET_IMAGE) << 0 << "widget_Videoview" << guideSeen;
+            QTest::addRow("extended image (Direct3D), %s", when)
+                << int(DEVSET_IMAGE) << 1 << "widget_Videoview" << guideSeen;
+        }
+    }
+    void shownAgainWithoutPicture()
+    {
+        QFETCH(int, page);
+        QFETCH(int, imageStyle);
+        QFETCH(QString, area);
+        QFETCH(bool, guideSeen);
+        if (imageStyle) {
+            delete m_window;
+            QVERIFY(devicesim::setImageStyle(m_fx->device(), imageStyle));
+            m_window = new qwDeviceSettings(nullptr);
+            m_window->setDeviceInfo("127.0.0.1", m_fx->port(), "admin", "1234");
+            m_window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(m_window));
+            QTRY_COMPARE(m_window->imageStyle(), imageStyle);
+        }
+        // What the X server shows at the four sample points.
+        const auto showsRed = [&] {
+            QWidget *preview = child<QWidget>(m_window->page(page), qPrintable(area));
+            const QImage screen = testsupport::grabX(g_display, Window(m_window->winId()), m_window->rect());
+            for (int i = 1; i <= 4 && !screen.isNull(); ++i) {
+                const QColor c = screen.pixelColor(preview->mapTo(m_window, samplePoint(preview, i)));
+                if (c.red() > 150 && c.green() < 100 && c.blue() < 100)
+                    return true;
+            }
+            return false;
+        };
+        select(page);
+        QTRY_VERIFY_WITH_TIMEOUT(showsRed(), 10000);
+        backToGuide();
+        QTRY_COMPARE_WITH_TIMEOUT(openStreams(m_fx->device()), 0, 3000);
+        if (guideSeen)
+            QTRY_VERIFY(!showsRed());
+        const quint16 port = m_fx->device().port();
+        m_fx->device().stop();
+
+        // Whatever the screen still shows of the last visit goes once the
+        // page is painted, and nothing of it comes back while the new player
+        // tries the device again and again.
+        select(page);
+        QTRY_VERIFY2_WITH_TIMEOUT(!showsRed(), "the last visit's picture stays", 5000);
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY2(!showsRed(), qPrintable(QStringLiteral("the last visit's picture after %1 looks").arg(i)));
+            QTest::qWait(100);
+        }
+        QVERIFY(m_fx->device().start(QHostAddress(QHostAddress::LocalHost), port));
+        QTRY_VERIFY_WITH_TIMEOUT(showsRed(), 15000);
     }
 
     // Closed in the middle of a reconnection: gone at once, streams closed.
