@@ -123,6 +123,17 @@ bool qcDiskManager::setRecordRoot(const QString &root)
     return true;
 }
 
+void qcDiskManager::moveRecordRoot(const QString &root)
+{
+    {
+        QMutexLocker lock(&m_rootMutex);
+        if (m_root == root)
+            return;
+        m_root = root;
+    }
+    m_checkNow = true;
+}
+
 QString qcDiskManager::recordRoot()
 {
     QMutexLocker lock(&m_rootMutex);
@@ -143,6 +154,13 @@ bool qcDiskManager::setMinFreeSpace(qint64 gib)
     else if (gib >= 5)
         m_limit = 40;
     return true;
+}
+
+void qcDiskManager::replaceMinFreeSpace(qint64 gib)
+{
+    // Lowering first can only make a check running meanwhile delete less.
+    m_minGiB = kDefaultMinGiB;
+    setMinFreeSpace(std::max(gib, kDefaultMinGiB));
 }
 
 void qcDiskManager::setFreeSpaceFunction(FreeSpaceFunction function)

@@ -29,7 +29,15 @@ public:
     ~qcDiskManager() override;
 
     bool setRecordRoot(const QString &root);
+    // The recordings go to another folder from now on (the operator chose
+    // one while the program runs): the room is kept there. An empty root
+    // leaves the guard idle.
+    void moveRecordRoot(const QString &root);
     bool setMinFreeSpace(qint64 gib);
+    // A reserve the operator changed while the program runs; unlike the
+    // start-up value it may also be lower than before (never below the
+    // default minimum), so that fewer recordings give way.
+    void replaceMinFreeSpace(qint64 gib);
     qint64 minFreeSpace() const { return m_minGiB.load(); }
     int cycleLimit() const { return m_limit.load(); }
     QString recordRoot();

@@ -654,6 +654,11 @@ bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &sn
             server, [server, captureRoot] { server->setCapturePath(captureRoot); }, Qt::QueuedConnection);
     }
     m_captureRoot = captureRoot;
+    // The guard reads its root and reserve on its own thread at each check.
+    if (m_diskGuard) {
+        m_diskGuard->replaceMinFreeSpace(reservedSize);
+        m_diskGuard->moveRecordRoot(m_recordRoot);
+    }
     return true;
 }
 

@@ -256,7 +256,14 @@ private slots:
         QVERIFY(captures);
 
         QTemporaryDir other;
-        QVERIFY(s.server.setLocalConfig(other.path() + "/r", other.path() + "/s", 120, 0, 0, 0, 5, 30, 1, 1));
+        QVERIFY(s.server.setLocalConfig(other.path() + "/r", other.path() + "/s", 120, 0, 0, 0, 7, 30, 1, 1));
+        // The disk guard keeps room where the next recordings go.
+        QVERIFY(s.server.diskGuard());
+        QCOMPARE(s.server.diskGuard()->recordRoot(), other.path() + "/r/RecordFile");
+        QCOMPARE(s.server.diskGuard()->minFreeSpace(), qint64(7));
+        // A lower reserve takes effect too, down to the guard's own minimum.
+        QVERIFY(s.server.setLocalConfig(other.path() + "/r", other.path() + "/s", 120, 0, 0, 0, 0, 30, 1, 1));
+        QCOMPARE(s.server.diskGuard()->minFreeSpace(), qcDiskManager::kDefaultMinGiB);
         // The running file goes on where it is; the next one starts in the new folder.
         QVERIFY(s.server.unitFor("10.0.0.5")->isRecording());
         QTRY_COMPARE_WITH_TIMEOUT(captures->capturePath(), other.path() + "/s/CaptureFile", 5000);
