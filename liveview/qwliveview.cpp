@@ -475,7 +475,7 @@ void qwLiveView::onPlayviewClick(int index)
         m_views[i]->setStyleSheet(i == index ? m_viewSelectedStyle : m_viewNormalStyle);
         if (i != index)
             continue;
-        const int volume = m_viewVolume[index];
+        const int volume = m_viewVolume.volume(index);
         const bool blocked = m_volumeSlider->blockSignals(true);
         m_volumeSlider->setValue(volume);
         m_volumeSlider->blockSignals(blocked);
@@ -737,8 +737,7 @@ void qwLiveView::closeView(int index)
         m_viewRecords.removeOne(record);
         delete record;
     }
-    if (index < kMaxViews)
-        m_viewVolume[index] = 0;
+    m_viewVolume.set(index, 0);
     m_volumeSlider->setValue(0);
 }
 
@@ -786,7 +785,7 @@ void qwLiveView::swapViews(int a, int b)
     // Both views must be cells of the grid that is shown.
     if (a == b || c <= 0 || a < first || a >= first + c || b < first || b >= first + c || !m_views[a] || !m_views[b])
         return;
-    std::swap(m_viewVolume[a], m_viewVolume[b]);
+    m_viewVolume.swap(a, b);
     if (!ui->widget_Videoview->layout())
         return;
     std::swap(m_views[a], m_views[b]);

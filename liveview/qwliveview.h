@@ -2,6 +2,7 @@
 
 #include "app/core/records.h"
 #include "liveview/livegrid.h"
+#include "liveview/viewvolumes.h"
 
 #include <QDateTime>
 #include <QList>
@@ -137,7 +138,7 @@ public:
     StatusButton *barButton(const char *name) const;
     QSlider *volumeSlider() const { return m_volumeSlider; }
     qwSelectMultMode *splitPopup() const { return m_splitPopup; }
-    int viewVolume(int view) const { return view >= 0 && view < kMaxViews ? m_viewVolume[view] : 0; }
+    int viewVolume(int view) const { return m_viewVolume.volume(view); }
     int startTimerId() const { return m_startTimerId; }
     qwPtzPanel *ptzPanel() const { return m_ptzPanel; }
     qwImagePanel *imagePanel() const { return m_imagePanel; }
@@ -267,7 +268,7 @@ private:
     QString m_curAddress;
     QString m_curPort;
     QList<_st_view_item *> m_viewRecords;
-    int m_viewVolume[kMaxViews] = {};
+    qcViewVolumes m_viewVolume;
     bool m_recordAll = false;
     int m_optionRow = 0;
     bool m_viewHasDevice = false;
