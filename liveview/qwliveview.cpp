@@ -8,6 +8,7 @@
 #include "device/deviceaddress.h"
 #include "liveview/livetext.h"
 #include "liveview/qcdevicewindows.h"
+#include "liveview/qcfullscreenarea.h"
 #include "liveview/qcliveactions.h"
 #include "liveview/qclivealarms.h"
 #include "liveview/qclivedevicerequests.h"
@@ -32,7 +33,6 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScreen>
 #include <QSlider>
 #include <QThread>
 #include <QTimerEvent>
@@ -90,6 +90,7 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
         QStringLiteral("QWidget{background:#dddddd;border-width:1px;border-color: #63b8ff;border-style: solid;}");
 
     m_liveActions = new qcLiveActions(this);
+    m_fullScreenArea = new qcFullScreenArea(ui->widget_Videoview);
     m_deviceWindows = new qcDeviceWindows(this);
     initToolboxAndButtonbar();
     m_liveAlarms = new qcLiveAlarms(m_btnAlarm, this);
@@ -535,20 +536,11 @@ void qwLiveView::onPlayviewDBClick(int index)
 
 void qwLiveView::onBtnFullscreenClick()
 {
-    QWidget *area = ui->widget_Videoview;
-    if (!m_fullScreen) {
-        area->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-        // Without a window manager nobody acts on the full-screen state, and
-        // the area would keep its grid size at the screen's corner.
-        if (const QScreen *screen = window()->screen())
-            area->setGeometry(screen->geometry());
-        area->showFullScreen();
-        m_fullScreen = true;
-    } else {
-        area->setWindowFlags(Qt::SubWindow);
-        area->showNormal();
-        m_fullScreen = false;
-    }
+    if (!m_fullScreen)
+        m_fullScreenArea->enter();
+    else
+        m_fullScreenArea->leave();
+    m_fullScreen = !m_fullScreen;
 }
 
 void qwLiveView::onToolboxChanged(int index)
@@ -828,8 +820,7 @@ bool qwLiveView::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (watched == area && key->key() == Qt::Key_Escape && m_fullScreen) {
-            area->setWindowFlags(Qt::SubWindow);
-            area->showNormal();
+            m_fullScreenArea->leave();
             m_fullScreen = false;
         }
         return false;

@@ -17,6 +17,7 @@ class QThread;
 class StatusButton;
 class Ui_qwLiveView;
 class qcDeviceWindows;
+class qcFullScreenArea;
 class qcLiveActions;
 class qcLiveAlarms;
 class qcLiveDeviceRequests;
@@ -145,6 +146,7 @@ public:
     qcLiveDeviceRequests *deviceRequests() const { return m_deviceRequests; }
     qcLiveAlarms *liveAlarms() const { return m_liveAlarms; }
     qcLiveActions *liveActions() const { return m_liveActions; }
+    qcFullScreenArea *fullScreenArea() const { return m_fullScreenArea; }
     bool isRecordingAll() const { return m_recordAll; }
     // One step of the alarm button's blink.
     void blinkAlarmButton();
@@ -281,6 +283,8 @@ private:
     // The alarm list and the blink of the alarm button.
     qcLiveAlarms *m_liveAlarms = nullptr;
     qcLiveActions *m_liveActions = nullptr;
+    // The video area's trips to full screen and back.
+    qcFullScreenArea *m_fullScreenArea = nullptr;
     // One settings window per device.
     qcDeviceWindows *m_deviceWindows = nullptr;
 };
