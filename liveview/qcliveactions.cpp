@@ -183,7 +183,8 @@ void qcLiveActions::speaker(QObject *button)
     showSound(switchOn);
     const bool blocked = m_page->m_volumeSlider->blockSignals(true);
     if (switchOn) {
-        const int volume = m_page->viewVolume(index);
+        // A view at 0 comes back at its last audible volume: "sound on" must play.
+        const int volume = m_page->m_viewVolume.switchOn(index);
         if (record)
             m_page->setCameraAudio(record, volume);
         m_page->m_volumeSlider->setValue(volume);
@@ -191,8 +192,7 @@ void qcLiveActions::speaker(QObject *button)
         if (record)
             m_page->setCameraAudio(record, 0);
         m_page->m_volumeSlider->setValue(0);
-        if (index >= 0 && index < livegrid::kMaxViews)
-            m_page->m_viewVolume[index] = 0;
+        m_page->m_viewVolume.set(index, 0);
     }
     m_page->m_volumeSlider->blockSignals(blocked);
 }
@@ -205,7 +205,7 @@ void qcLiveActions::volume(int value)
         return;
     m_page->setCameraAudio(record, value);
     showSound(value > 0);
-    m_page->m_viewVolume[index] = value;
+    m_page->m_viewVolume.set(index, value);
 }
 
 void qcLiveActions::microphone(QObject *button)

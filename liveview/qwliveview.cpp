@@ -9,6 +9,7 @@
 #include "device/deviceaddress.h"
 #include "liveview/livetext.h"
 #include "liveview/qcdevicewindows.h"
+#include "liveview/qcfullscreenarea.h"
 #include "liveview/qcliveactions.h"
 #include "liveview/qclivealarms.h"
 #include "liveview/qclivedevicerequests.h"
@@ -33,7 +34,6 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScreen>
 #include <QSlider>
 #include <QThread>
 #include <QTimerEvent>
@@ -83,6 +83,7 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
         QStringLiteral("QWidget{background:#dddddd;border-width:1px;border-color: #63b8ff;border-style: solid;}");
 
     m_liveActions = new qcLiveActions(this);
+    m_fullScreenArea = new qcFullScreenArea(ui->widget_Videoview);
     m_deviceWindows = new qcDeviceWindows(this);
     initToolboxAndButtonbar();
     m_liveAlarms = new qcLiveAlarms(m_btnAlarm, this);
@@ -468,7 +469,7 @@ void qwLiveView::onPlayviewClick(int index)
         m_views[i]->setStyleSheet(i == index ? m_viewSelectedStyle : m_viewNormalStyle);
         if (i != index)
             continue;
-        const int volume = m_viewVolume[index];
+        const int volume = m_viewVolume.volume(index);
         const bool blocked = m_volumeSlider->blockSignals(true);
         m_volumeSlider->setValue(volume);
         m_volumeSlider->blockSignals(blocked);
@@ -528,20 +529,11 @@ void qwLiveView::onPlayviewDBClick(int index)
 
 void qwLiveView::onBtnFullscreenClick()
 {
-    QWidget *area = ui->widget_Videoview;
-    if (!m_fullScreen) {
-        area->setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
-        // Without a window manager nobody acts on the full-screen state, and
-        // the area would keep its grid size at the screen's corner.
-        if (const QScreen *screen = window()->screen())
-            area->setGeometry(screen->geometry());
-        area->showFullScreen();
-        m_fullScreen = true;
-    } else {
-        area->setWindowFlags(Qt::SubWindow);
-        area->showNormal();
-        m_fullScreen = false;
-    }
+    if (!m_fullScreen)
+        m_fullScreenArea->enter();
+    else
+        m_fullScreenArea->leave();
+    m_fullScreen = !m_fullScreen;
 }
 
 void qwLiveView::onToolboxChanged(int index)
@@ -731,8 +723,7 @@ void qwLiveView::closeView(int index)
         m_viewRecords.removeOne(record);
         delete record;
     }
-    if (index < kMaxViews)
-        m_viewVolume[index] = 0;
+    m_viewVolume.set(index, 0);
     m_volumeSlider->setValue(0);
 }
 
@@ -780,7 +771,7 @@ void qwLiveView::swapViews(int a, int b)
     // Both views must be cells of the grid that is shown.
     if (a == b || c <= 0 || a < first || a >= first + c || b < first || b >= first + c || !m_views[a] || !m_views[b])
         return;
-    std::swap(m_viewVolume[a], m_viewVolume[b]);
+    m_viewVolume.swap(a, b);
     if (!ui->widget_Videoview->layout())
         return;
     std::swap(m_views[a], m_views[b]);
@@ -823,8 +814,7 @@ bool qwLiveView::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
         if (watched == area && key->key() == Qt::Key_Escape && m_fullScreen) {
-            area->setWindowFlags(Qt::SubWindow);
-            area->showNormal();
+            m_fullScreenArea->leave();
             m_fullScreen = false;
         }
         return false;

@@ -3,6 +3,7 @@
 #include "app/core/records.h"
 #include "liveview/livegrid.h"
 #include "liveview/qclivelocalconfig.h"
+#include "liveview/viewvolumes.h"
 
 #include <QDateTime>
 #include <QList>
@@ -17,6 +18,7 @@ class QThread;
 class StatusButton;
 class Ui_qwLiveView;
 class qcDeviceWindows;
+class qcFullScreenArea;
 class qcLiveActions;
 class qcLiveAlarms;
 class qcLiveDeviceRequests;
@@ -116,13 +118,14 @@ public:
     StatusButton *barButton(const char *name) const;
     QSlider *volumeSlider() const { return m_volumeSlider; }
     qwSelectMultMode *splitPopup() const { return m_splitPopup; }
-    int viewVolume(int view) const { return view >= 0 && view < kMaxViews ? m_viewVolume[view] : 0; }
+    int viewVolume(int view) const { return m_viewVolume.volume(view); }
     int startTimerId() const { return m_startTimerId; }
     qwPtzPanel *ptzPanel() const { return m_ptzPanel; }
     qwImagePanel *imagePanel() const { return m_imagePanel; }
     qcLiveDeviceRequests *deviceRequests() const { return m_deviceRequests; }
     qcLiveAlarms *liveAlarms() const { return m_liveAlarms; }
     qcLiveActions *liveActions() const { return m_liveActions; }
+    qcFullScreenArea *fullScreenArea() const { return m_fullScreenArea; }
     bool isRecordingAll() const { return m_recordAll; }
     // One step of the alarm button's blink.
     void blinkAlarmButton();
@@ -250,7 +253,7 @@ private:
     QString m_curAddress;
     QString m_curPort;
     QList<_st_view_item *> m_viewRecords;
-    int m_viewVolume[kMaxViews] = {};
+    qcViewVolumes m_viewVolume;
     bool m_recordAll = false;
     int m_optionRow = 0;
     bool m_viewHasDevice = false;
@@ -263,6 +266,8 @@ private:
     // The alarm list and the blink of the alarm button.
     qcLiveAlarms *m_liveAlarms = nullptr;
     qcLiveActions *m_liveActions = nullptr;
+    // The video area's trips to full screen and back.
+    qcFullScreenArea *m_fullScreenArea = nullptr;
     // One settings window per device.
     qcDeviceWindows *m_deviceWindows = nullptr;
 };

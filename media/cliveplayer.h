@@ -86,6 +86,9 @@ public:
     // Test reach: H.265 goes through the program's own decoder, not FFmpeg.
     bool ownDecoderInUse() const { return m_ownDecoderInUse.load(); }
     bool hasAudioOutput() const { return m_audioExists.load(); }
+    // Test reach: whether the owner has the sound switched on, and its volume.
+    bool audioRequested() const { return m_audioRequested.load(); }
+    int volume() const { return m_volume.load(); }
     bool isPaused() const { return m_paused.load(); }
     // The picture size the owner last described.
     int videoWidth() const { return m_width.load(); }

@@ -8,6 +8,7 @@
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwvideoshowtoolbar.h"
+#include "media/cliveplayer.h"
 #include "media/qccamerautil.h"
 #include "media/qcstreamserver.h"
 #include "tests/support/livepage.h"
@@ -239,6 +240,47 @@ private slots:
         QVERIFY(!camera->zoomSelecting());
     }
 
+    // One view through the speaker button and the slider, row after row:
+    // the stored volume, the slider, the button shown and the player's sound.
+    void speakerButton_data()
+    {
+        QTest::addColumn<QString>("press"); // a bar button, or empty for the slider
+        QTest::addColumn<int>("slider");    // the value the slider is moved to
+        QTest::addColumn<int>("volume");    // the view's volume afterwards
+        QTest::newRow("on from 0") << "m_btnSpeakerOff" << 0 << 50;
+        QTest::newRow("off") << "m_btnSpeakerOn" << 0 << 0;
+        QTest::newRow("on again") << "m_btnSpeakerOff" << 0 << 50;
+        QTest::newRow("slider to 70") << QString() << 70 << 70;
+        QTest::newRow("slider to 0") << QString() << 0 << 0;
+        QTest::newRow("on again at the slider's last volume") << "m_btnSpeakerOff" << 0 << 70;
+    }
+    void speakerButton()
+    {
+        QFETCH(QString, press);
+        QFETCH(int, slider);
+        QFETCH(int, volume);
+        // View 1 has had no sound before the first row.
+        m_page->onPlayviewClick(1);
+        if (press.isEmpty())
+            m_page->volumeSlider()->setValue(slider);
+        else
+            m_page->barButton(press.toLatin1().constData())->click();
+        QCOMPARE(m_page->viewVolume(1), volume);
+        QCOMPARE(m_page->volumeSlider()->value(), volume);
+        QCOMPARE(m_page->barButton("m_btnSpeakerOn")->isVisibleTo(m_page.get()), volume > 0);
+        QCOMPARE(m_page->barButton("m_btnSpeakerOff")->isVisibleTo(m_page.get()), volume == 0);
+        CLivePlayer *player = m_page->viewRecord(1)->camera->player();
+        QVERIFY(player);
+        if (volume == 0) {
+            QVERIFY(!player->audioRequested());
+            return;
+        }
+        QCOMPARE(player->volume(), volume);
+        // Without a sound server the player gives up its output again.
+        if (m_pulseUp)
+            QTRY_VERIFY_WITH_TIMEOUT(player->hasAudioOutput() && player->audioRequested(), 10000);
+    }
+
     void soundAndTalk()
     {
         m_page->onPlayviewClick(0);
@@ -256,11 +298,11 @@ private slots:
             parec.waitForFinished(3000);
         }
         QVERIFY(m_page->barButton("m_btnSpeakerOn")->isVisibleTo(m_page.get()));
-        // Off then on with the button alone stays silent.
+        // Off then on with the button alone brings the slider's volume back.
         m_page->barButton("m_btnSpeakerOn")->click();
         m_page->barButton("m_btnSpeakerOff")->click();
-        QCOMPARE(m_page->viewVolume(0), 0);
-        QCOMPARE(slider->value(), 0);
+        QCOMPARE(m_page->viewVolume(0), 30);
+        QCOMPARE(slider->value(), 30);
         QVERIFY(m_page->barButton("m_btnSpeakerOn")->isVisibleTo(m_page.get()));
 
         m_page->streamServer()->setMicrophoneFactory(

@@ -1,4 +1,5 @@
 #include "liveview/livegrid.h"
+#include "liveview/viewvolumes.h"
 
 #include <QtTest>
 
@@ -87,6 +88,27 @@ private slots:
         QFETCH(QList<int>, mainViews);
         for (int v = 0; v < kMaxViews; ++v)
             QCOMPARE(wantsMainStream(count, page, maximized, v), mainViews.contains(v));
+    }
+
+    // The speaker button's volume follows each view, through a swap too;
+    // indexes outside the views are silent and change nothing.
+    void viewVolumes()
+    {
+        qcViewVolumes v;
+        QCOMPARE(v.switchOn(3), qcViewVolumes::kFirstAudible);
+        v.set(3, 20);
+        QCOMPARE(v.switchOn(3), 20);
+        v.set(3, 0);
+        v.set(4, 80);
+        v.swap(3, 4);
+        QCOMPARE(v.volume(3), 80);
+        QCOMPARE(v.volume(4), 0);
+        QCOMPARE(v.switchOn(4), 20);
+        for (int outside : {-1, kMaxViews}) {
+            v.set(outside, 60);
+            QCOMPARE(v.volume(outside), 0);
+            QCOMPARE(v.switchOn(outside), 0);
+        }
     }
 };
 
