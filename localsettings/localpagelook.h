@@ -5,21 +5,28 @@
 class QAbstractItemView;
 class QWidget;
 
-// What the log and about sub-pages share: their texts, the dark look of the
-// client (the main window's sheet would draw their tables white) and tips.
+// What every sub-page of the local settings page shares: where its texts
+// are, the dark look of the client (the main window's sheet would draw its
+// tables and lists white) and its tips.
 namespace localpage {
 
-// A text of the local settings page; the key itself when the language table
-// lacks it, so that a missing text shows as something.
-QString text(const char *key);
+// Pages of the language table the local settings page reads.
+enum TextPage { CommonTexts = 33, LocalTexts = 36, TipTexts = 38 };
+constexpr int kPlainSection = 48;
 
-// Dark background and light labels for a sub-page, selected by its object name.
+// A text of the language table; the key itself when the table lacks it, so
+// that a missing text shows as something.
+QString text(const char *key, int page = LocalTexts, int section = kPlainSection);
+
+// Dark background, light labels and readable fields for a sub-page or a
+// dialog body; the sheet is scoped to the object name it is given.
 void applyDarkLook(QWidget *page, const QString &objectName);
-// Dark rows, header and scroll bars for a list.
+// Dark rows, header and scroll bars for a table.
 void applyDarkTable(QAbstractItemView *view);
 
 enum TipKind { SuccessTip = 1, FailureTip = 2 };
-// A tip over parent with the text of key; the key is kept on the tip.
-void showTip(QWidget *parent, TipKind kind, const char *key);
+// A tip over parent with the text of key, followed by detail when there is
+// one; the key is kept on the tip.
+void showTip(QWidget *parent, TipKind kind, const char *key, const QString &detail = QString());
 
 } // namespace localpage

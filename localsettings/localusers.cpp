@@ -3,7 +3,7 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
-#include "app/core/uitext.h"
+#include "localsettings/localpagelook.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -11,7 +11,6 @@
 namespace {
 
 constexpr quint32 kLocalConfiguration = 0x40;
-constexpr int kRightsPage = 36;
 constexpr int kRightsSection = 97;
 
 bool holdsLocalConfiguration(const _st_user_item &user)
@@ -190,13 +189,17 @@ const QList<LocalUserRules::Right> &LocalUserRules::rights()
     return list;
 }
 
+QString LocalUserRules::rightName(const Right &right)
+{
+    return localpage::text(right.key, localpage::LocalTexts, kRightsSection);
+}
+
 QString LocalUserRules::rightsSummary(int usertype)
 {
     QStringList names;
     for (const Right &right : rights()) {
         if (quint32(usertype) & right.bit) {
-            const QString text = uiText(right.key, kRightsPage, kRightsSection);
-            names.append(text.isEmpty() ? QString::fromLatin1(right.key) : text);
+            names.append(rightName(right));
         }
     }
     return names.join(QStringLiteral(", "));

@@ -59,6 +59,8 @@ public:
     };
     static const QList<Right> &rights();
     // The names of the rights held, in bit order, joined by ", ".
+    // The name of a right as the operator reads it.
+    static QString rightName(const Right &right);
     static QString rightsSummary(int usertype);
 
 private:

@@ -165,7 +165,8 @@ int qcLogListModel::columnCount(const QModelIndex &parent) const
 
 QVariant qcLogListModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= m_rows.size())
+    // The tool tip shows a cell whole where its column cuts it short.
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || index.row() >= m_rows.size())
         return QVariant();
     const _st_log_item &item = m_rows.at(index.row());
     switch (index.column()) {

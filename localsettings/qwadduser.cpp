@@ -1,6 +1,6 @@
 #include "localsettings/qwadduser.h"
 
-#include "app/core/uitext.h"
+#include "localsettings/localpagelook.h"
 #include "localsettings/localusers.h"
 
 #include <QCheckBox>
@@ -13,18 +13,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-const char kBodySheet[] =
-    "QWidget#widget_AddUserBody{background-color:#2c2c2c;}QLabel,QCheckBox,QGroupBox{color:white;}";
-
-QString textOr(const char *key, int page, int section = 48)
-{
-    const QString text = uiText(key, page, section);
-    return text.isEmpty() ? QString::fromLatin1(key) : text;
-}
-
-} // namespace
+using localpage::text;
 
 qwAddUser::qwAddUser(QWidget *parent, const _st_user_item *existing)
     : BaseWindow(parent, 0, 480, 520), m_modifying(existing != nullptr)
@@ -32,11 +21,10 @@ qwAddUser::qwAddUser(QWidget *parent, const _st_user_item *existing)
     setObjectName(QStringLiteral("qwAddUser"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setWindowModality(Qt::WindowModal);
-    setTitleText(textOr(m_modifying ? "modifytitle" : "addtitle", 36), TitleLeft);
+    setTitleText(text(m_modifying ? "modifytitle" : "addtitle"), TitleLeft);
 
     auto *body = new QWidget(this);
-    body->setObjectName(QStringLiteral("widget_AddUserBody"));
-    body->setStyleSheet(QLatin1String(kBodySheet));
+    localpage::applyDarkLook(body, QStringLiteral("widget_AddUserBody"));
     body->setGeometry(getClientRect());
     auto *column = new QVBoxLayout(body);
     column->setContentsMargins(16, 10, 16, 12);
@@ -53,21 +41,21 @@ qwAddUser::qwAddUser(QWidget *parent, const _st_user_item *existing)
     m_group = new QComboBox(body);
     m_group->setObjectName(QStringLiteral("comboBox_Group"));
     for (const char *key : {"admingroup", "optgroup", "supgroup"})
-        m_group->addItem(textOr(key, 36));
+        m_group->addItem(text(key));
     m_description = new QLineEdit(body);
     m_description->setObjectName(QStringLiteral("lineEdit_Description"));
-    form->addRow(textOr("username", 33), m_name);
-    form->addRow(textOr("password", 33), m_password);
-    form->addRow(textOr("confirmpwd", 33), m_confirm);
-    form->addRow(textOr("usergroup", 36), m_group);
-    form->addRow(textOr("userdesc", 36), m_description);
+    form->addRow(text("username", localpage::CommonTexts), m_name);
+    form->addRow(text("password", localpage::CommonTexts), m_password);
+    form->addRow(text("confirmpwd", localpage::CommonTexts), m_confirm);
+    form->addRow(text("usergroup"), m_group);
+    form->addRow(text("userdesc"), m_description);
     column->addLayout(form);
 
-    auto *rightsBox = new QGroupBox(textOr("authlist", 36), body);
+    auto *rightsBox = new QGroupBox(text("authlist"), body);
     auto *grid = new QGridLayout(rightsBox);
     const QList<LocalUserRules::Right> &rights = LocalUserRules::rights();
     for (int i = 0; i < rights.size(); ++i) {
-        auto *box = new QCheckBox(textOr(rights.at(i).key, 36, 97), rightsBox);
+        auto *box = new QCheckBox(LocalUserRules::rightName(rights.at(i)), rightsBox);
         box->setObjectName(QStringLiteral("checkBox_") + QLatin1String(rights.at(i).key));
         box->setProperty("rightBit", uint(rights.at(i).bit));
         grid->addWidget(box, i / 2, i % 2);
@@ -76,9 +64,9 @@ qwAddUser::qwAddUser(QWidget *parent, const _st_user_item *existing)
     column->addWidget(rightsBox);
     column->addStretch();
 
-    m_ok = new QPushButton(QStringLiteral("OK"), body);
+    m_ok = new QPushButton(text("confirmopt", localpage::CommonTexts), body);
     m_ok->setObjectName(QStringLiteral("pushButton_OK"));
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), body);
+    m_cancel = new QPushButton(text("cancelopt", localpage::CommonTexts), body);
     m_cancel->setObjectName(QStringLiteral("pushButton_Cancel"));
     for (QPushButton *button : {m_ok, m_cancel})
         button->setMinimumWidth(90);

@@ -3,9 +3,8 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
-#include "app/core/uitext.h"
-#include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/userrights.h"
+#include "localsettings/localpagelook.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,31 +21,7 @@
 
 namespace {
 
-const int kPage = 36;
-const int kCommonPage = 33;
-const int kTipsPage = 38;
-
-// The main window's sheet styles buttons, line edits, lists and check
-// marks; labels, check box texts and spin boxes are this page's.
-const char kSheet[] = "QLabel,QCheckBox{color:white;}"
-                      "QLabel#label_Title{color:#aaaaaa;font-size:14px;font-weight:500;}"
-                      "QSpinBox{border:1px solid gray;border-radius:2px;background-color:#d3d3d3;}"
-                      "QLineEdit:read-only{background-color:#a9a9a9;}";
-
-QString text(const char *key, int page = kPage)
-{
-    const QString t = uiText(key, page);
-    return t.isEmpty() ? QString::fromLatin1(key) : t;
-}
-
-void showTip(QWidget *parent, int kind, const char *key, const QString &detail = QString())
-{
-    auto *tip = new qwTipsdlgEx(parent, kind);
-    tip->setProperty(kTipKeyProperty, QString::fromLatin1(key));
-    const QString message = text(key, kTipsPage);
-    tip->setTipText(detail.isEmpty() ? message : message + QStringLiteral(": ") + detail);
-    tip->show();
-}
+using localpage::text;
 
 qwLocalOptions::FolderChooser &folderChooser()
 {
@@ -97,8 +72,7 @@ void showChoice(QComboBox *list, int value, settingranges::Range range)
 
 qwLocalOptions::qwLocalOptions(QWidget *parent) : QWidget(parent), m_options(g_database)
 {
-    setObjectName(QStringLiteral("widget_LocalOptions"));
-    setStyleSheet(QLatin1String(kSheet));
+    localpage::applyDarkLook(this, QStringLiteral("widget_LocalOptions"));
     using namespace settingranges;
 
     // Set here: a nested layout would take the wide spacing of the columns.
@@ -121,11 +95,11 @@ qwLocalOptions::qwLocalOptions(QWidget *parent) : QWidget(parent), m_options(g_d
     addNumber(system, "reservedsize", "diskreservedspace", text("unitgb"));
     addNumber(system, "keepdays", "keeprecords", text("unitdays"));
 
-    const QString seconds = text("seconds", kCommonPage);
+    const QString seconds = text("seconds", localpage::CommonTexts);
     auto *recording = newGrid();
     addFlag(recording, "recordskdenable", "recschedenable");
     addChoice(recording, "recordstream", "streamtype",
-              {text("mainstream", kCommonPage), text("substream", kCommonPage)});
+              {text("mainstream", localpage::CommonTexts), text("substream", localpage::CommonTexts)});
     addNumber(recording, "recordduration", "recdurations", seconds);
     addNumber(recording, "prevrecord", "prerecord", seconds);
     addNumber(recording, "postrecord", "postrecord", seconds);
@@ -161,11 +135,11 @@ qwLocalOptions::qwLocalOptions(QWidget *parent) : QWidget(parent), m_options(g_d
     columns->addLayout(right);
     columns->addStretch();
 
-    auto *restore = new QPushButton(text("restoreopt", kCommonPage), this);
+    auto *restore = new QPushButton(text("restoreopt", localpage::CommonTexts), this);
     restore->setObjectName(QStringLiteral("pushButton_Restore"));
     restore->setMinimumWidth(90);
     connect(restore, &QPushButton::clicked, this, &qwLocalOptions::reload);
-    auto *save = new QPushButton(text("saveopt", kCommonPage), this);
+    auto *save = new QPushButton(text("saveopt", localpage::CommonTexts), this);
     save->setObjectName(QStringLiteral("pushButton_Save"));
     save->setMinimumWidth(90);
     connect(save, &QPushButton::clicked, this, &qwLocalOptions::onSave);
@@ -229,7 +203,7 @@ QLineEdit *qwLocalOptions::addText(QGridLayout *grid, const char *column, const 
 
 QLineEdit *qwLocalOptions::addFolder(QGridLayout *grid, const char *column, const char *key)
 {
-    auto *browse = new QPushButton(text("browsepath", kCommonPage), this);
+    auto *browse = new QPushButton(text("browsepath", localpage::CommonTexts), this);
     browse->setObjectName(QStringLiteral("pushButton_Browse_") + QLatin1String(column));
     browse->setMinimumWidth(70);
     QLineEdit *edit = addText(grid, column, key, browse);
@@ -324,11 +298,11 @@ void qwLocalOptions::onSave()
     }
     if (!result.failedColumn.isEmpty()) {
         // The operator's edits stay on the page; what was written is stored.
-        showTip(this, qwTipsdlgEx::Failure, "setfailed", m_labels.value(result.failedColumn));
+        localpage::showTip(this, localpage::FailureTip, "setfailed", m_labels.value(result.failedColumn));
         return;
     }
     showValues(m_options.stored());
-    showTip(this, qwTipsdlgEx::Success, "setsuccess");
+    localpage::showTip(this, localpage::SuccessTip, "setsuccess");
 }
 
 void qwLocalOptions::showProblem(const LocalOptions::Check &check)
@@ -338,14 +312,14 @@ void qwLocalOptions::showProblem(const LocalOptions::Check &check)
         field->setFocus();
     switch (check.problem) {
     case LocalOptions::OutOfRange:
-        showTip(this, qwTipsdlgEx::Failure, "optoutofrange",
-                QStringLiteral("%1 (%2 - %3)").arg(label).arg(check.range.min).arg(check.range.max));
+        localpage::showTip(this, localpage::FailureTip, "optoutofrange",
+                           QStringLiteral("%1 (%2 - %3)").arg(label).arg(check.range.min).arg(check.range.max));
         break;
     case LocalOptions::FolderMissing:
-        showTip(this, qwTipsdlgEx::Failure, "folderneeded", label);
+        localpage::showTip(this, localpage::FailureTip, "folderneeded", label);
         break;
     case LocalOptions::FolderUnusable:
-        showTip(this, qwTipsdlgEx::Failure, "folderunusable", QDir::toNativeSeparators(check.folder));
+        localpage::showTip(this, localpage::FailureTip, "folderunusable", QDir::toNativeSeparators(check.folder));
         break;
     case LocalOptions::NoProblem:
         break;

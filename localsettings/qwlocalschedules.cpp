@@ -3,10 +3,9 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
-#include "app/core/uitext.h"
-#include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/qwweekeditor.h"
 #include "app/widgets/userrights.h"
+#include "localsettings/localpagelook.h"
 
 #include <QDateTime>
 #include <QHBoxLayout>
@@ -17,28 +16,16 @@
 
 namespace {
 
-constexpr int kCommonPage = 33;
-constexpr int kLocalPage = 36;
-constexpr int kTipsPage = 38;
+using localpage::text;
+
 constexpr int kWeekdaySection = 49;
 constexpr int kLeastSections = 4;
-
-const char kSheet[] = "QWidget{color:white;}QListWidget{background-color:#272727;border:none;}"
-                      "QListWidget::item:selected{background-color:#1abbfb;}"
-                      "QPushButton{background-color:#272727;border:none;border-radius:2px;min-height:26px;"
-                      "padding:0 12px;}QPushButton:hover{background-color:#1abbfb;}"
-                      "QSpinBox,QComboBox{background-color:#383838;border:1px solid #555555;}";
-
-QString localText(const char *key)
-{
-    return uiText(key, kLocalPage);
-}
 
 QStringList weekdayNames()
 {
     QStringList names;
     for (const char *day : {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"})
-        names << uiText(day, kCommonPage, kWeekdaySection);
+        names << text(day, localpage::CommonTexts, kWeekdaySection);
     return names;
 }
 
@@ -46,8 +33,7 @@ QStringList weekdayNames()
 
 qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
 {
-    setObjectName(QStringLiteral("widget_LocalSchedules"));
-    setStyleSheet(QLatin1String(kSheet));
+    localpage::applyDarkLook(this, QStringLiteral("widget_LocalSchedules"));
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("listWidget_Schedules"));
     m_list->setFixedWidth(220);
@@ -56,15 +42,17 @@ qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
 
     qwWeekEditor::Options options;
     options.lastMinute = weeksections::kDayMinutes;
-    options.kindNames = QStringList{localText("skdtiming"), localText("skdalarm")};
-    options.removeTip = uiText("deleteopt", kCommonPage);
+    options.kindNames = QStringList{text("skdtiming"), text("skdalarm")};
+    options.removeTip = text("deleteopt", localpage::CommonTexts);
     m_editor = new qwWeekEditor(weekdayNames(), options, this);
     m_editor->setObjectName(QStringLiteral("widget_Week"));
 
-    m_restore = new QPushButton(uiText("restoreopt", kCommonPage), this);
+    m_restore = new QPushButton(text("restoreopt", localpage::CommonTexts), this);
     m_restore->setObjectName(QStringLiteral("pushButton_Restore"));
-    m_save = new QPushButton(uiText("saveopt", kCommonPage), this);
+    m_save = new QPushButton(text("saveopt", localpage::CommonTexts), this);
     m_save->setObjectName(QStringLiteral("pushButton_Save"));
+    for (QPushButton *button : {m_restore, m_save})
+        button->setMinimumWidth(90);
     connect(m_restore, &QPushButton::clicked, this, &qwLocalSchedules::onRestore);
     connect(m_save, &QPushButton::clicked, this, &qwLocalSchedules::onSave);
     connect(m_list, &QListWidget::currentRowChanged, this, &qwLocalSchedules::showSubject);
@@ -95,7 +83,7 @@ void qwLocalSchedules::reload()
     m_list->clear();
     for (const localschedules::Subject &s : qAsConst(m_subjects)) {
         m_edits << Edit{s.week.week, QVector<bool>(weeksections::kDays, false)};
-        m_list->addItem(s.kind == localschedules::kSnapshot ? localText("capschedule")
+        m_list->addItem(s.kind == localschedules::kSnapshot ? text("capschedule")
                                                             : QStringLiteral("%1 (%2)").arg(s.name, s.address));
     }
     m_list->setCurrentRow(qMin(selected, m_list->count() - 1));
@@ -150,8 +138,8 @@ void qwLocalSchedules::onSave()
             continue;
         m_list->setCurrentRow(i);
         const bool backwards = refusal.fault == weeksections::Fault::EndNotAfterStart;
-        showTip(false, QLatin1String(backwards ? "starendtime" : "invperiod"),
-                m_list->item(i)->text() + QStringLiteral(", ") + weekdayNames().at(refusal.day) + QStringLiteral(": "));
+        localpage::showTip(this, localpage::FailureTip, backwards ? "starendtime" : "invperiod",
+                           m_list->item(i)->text() + QStringLiteral(", ") + weekdayNames().at(refusal.day));
         return;
     }
     bool ok = true;
@@ -169,18 +157,9 @@ void qwLocalSchedules::onSave()
                                          g_curUserName, QStringLiteral("modify schedule"), QString(), QString(),
                                          QString(), ok ? 1 : 3));
     }
-    showTip(ok, QLatin1String(ok ? "setsuccess" : "setfailed"));
+    localpage::showTip(this, ok ? localpage::SuccessTip : localpage::FailureTip, ok ? "setsuccess" : "setfailed");
     // What the database holds now, also after a partial failure.
     reload();
     if (wrote)
         emit sigSaved();
-}
-
-void qwLocalSchedules::showTip(bool success, const QString &key, const QString &prefix)
-{
-    auto *tip = new qwTipsdlgEx(this, success ? qwTipsdlgEx::Success : qwTipsdlgEx::Failure);
-    tip->setProperty(kTipKeyProperty, key);
-    const QString text = uiText(key.toLatin1().constData(), kTipsPage);
-    tip->setTipText(prefix + (text.isEmpty() ? key : text));
-    tip->show();
 }

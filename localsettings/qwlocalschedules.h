@@ -42,7 +42,6 @@ private:
 
     void showSubject(int index);
     void keepEdit();
-    void showTip(bool success, const QString &key, const QString &prefix = QString());
 
     QListWidget *m_list = nullptr;
     QLabel *m_title = nullptr;

@@ -2,7 +2,7 @@
 
 #include "app/core/currentuser.h"
 #include "app/core/pagelog.h"
-#include "app/core/uitext.h"
+#include "localsettings/localpagelook.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/qwlocalabout.h"
 #include "localsettings/qwlocallog.h"
@@ -71,7 +71,7 @@ qwLocalSetting::qwLocalSetting(QWidget *parent) : QWidget(parent)
     int id = 0;
     for (const Entry &e : entries) {
         m_stack->addWidget(e.page);
-        auto *button = new QPushButton(uiText(e.key, 36), nav);
+        auto *button = new QPushButton(localpage::text(e.key), nav);
         button->setObjectName(QStringLiteral("pushButton_Local") + QLatin1String(e.name));
         button->setCheckable(true);
         m_buttons->addButton(button, id++);

@@ -1,11 +1,11 @@
 #include "localsettings/qwlocalusers.h"
 
 #include "app/core/database.h"
-#include "app/core/uitext.h"
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/qwusermgrdelegate.h"
 #include "app/widgets/userrights.h"
+#include "localsettings/localpagelook.h"
 #include "localsettings/qwadduser.h"
 
 #include <QHBoxLayout>
@@ -14,38 +14,19 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-namespace {
-
-// The main window's sheet makes tables light; this page keeps its table in
-// the dark look of the rest of the client.
-const char kTableSheet[] =
-    "QTableWidget{background-color:#2c2c2c;alternate-background-color:#333333;color:white;gridline-color:#454545;"
-    "border:1px solid #454545;}QTableView::item{height:40px;}"
-    "QTableView::item::!alternate:!selected{background-color:#2c2c2c;}"
-    "QTableView::item:alternate:!selected{background-color:#333333;}"
-    "QTableView::item:selected{background-color:#1baafb;color:white;}";
-
-constexpr int kTipsPage = 38;
-
-QString tipText(const char *key)
-{
-    const QString text = uiText(key, kTipsPage);
-    return text.isEmpty() ? QString::fromLatin1(key) : text;
-}
-
-} // namespace
+using localpage::text;
 
 qwLocalUsers::qwLocalUsers(QWidget *parent) : QWidget(parent)
 {
+    localpage::applyDarkLook(this, QStringLiteral("widget_LocalUsers"));
     m_users = new QTableWidget(0, kColumnCount, this);
     m_users->setObjectName(QStringLiteral("tableWidget_Users"));
-    m_users->setStyleSheet(QLatin1String(kTableSheet));
-    m_users->setHorizontalHeaderLabels({uiText("username"), uiText("usergroup", 36), uiText("userdesc", 36),
-                                        uiText("authlist", 36), uiText("modifytitle", 36), uiText("userdel", 36)});
+    localpage::applyDarkTable(m_users);
+    m_users->setHorizontalHeaderLabels({text("username", localpage::CommonTexts), text("usergroup"), text("userdesc"),
+                                        text("authlist"), text("modifytitle"), text("userdel")});
     m_users->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_users->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_users->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_users->setAlternatingRowColors(true);
     m_users->setMouseTracking(true);
     m_users->verticalHeader()->hide();
     m_users->verticalHeader()->setDefaultSectionSize(40);
@@ -61,7 +42,7 @@ qwLocalUsers::qwLocalUsers(QWidget *parent) : QWidget(parent)
     m_users->setItemDelegate(m_delegate);
     connect(m_delegate, &qwUsermgrDelegate::sigToolbuttonClicked, this, &qwLocalUsers::onRowButton);
 
-    m_add = new QPushButton(uiText("adduser", 36), this);
+    m_add = new QPushButton(text("adduser"), this);
     m_add->setObjectName(QStringLiteral("pushButton_AddUser"));
     m_add->setMinimumWidth(120);
     connect(m_add, &QPushButton::clicked, this, &qwLocalUsers::onAddUser);
@@ -166,9 +147,9 @@ void qwLocalUsers::askDelete(const QString &name)
         showOutcome(allowed);
         return;
     }
-    auto *ask = new qwTipsDlg(this, tipText("remindtype"), 2);
+    auto *ask = new qwTipsDlg(this, text("remindtype", localpage::TipTexts), 2);
     ask->setProperty(kTipKeyProperty, QStringLiteral("askdeleteuser"));
-    ask->setTipText(tipText("askdeleteuser"));
+    ask->setTipText(text("askdeleteuser", localpage::TipTexts));
     connect(ask, &qwTipsDlg::sigTipsresult, this, [this, name](int result) {
         if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
             return;
@@ -180,9 +161,6 @@ void qwLocalUsers::askDelete(const QString &name)
 
 void qwLocalUsers::showOutcome(LocalUserRules::Outcome outcome)
 {
-    const char *key = LocalUserRules::tipKey(outcome);
-    auto *tip = new qwTipsdlgEx(this, LocalUserRules::succeeded(outcome) ? qwTipsdlgEx::Success : qwTipsdlgEx::Failure);
-    tip->setProperty(kTipKeyProperty, QString::fromLatin1(key));
-    tip->setTipText(tipText(key));
-    tip->show();
+    localpage::showTip(this, LocalUserRules::succeeded(outcome) ? localpage::SuccessTip : localpage::FailureTip,
+                       LocalUserRules::tipKey(outcome));
 }
