@@ -2,6 +2,7 @@
 // loopback address and prints one line per request.
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QStringList>
 
@@ -140,6 +141,18 @@ QList<QByteArray> uploadedParts(const devicesim::LoggedRequest &r)
     return lines;
 }
 
+// Without --clips a device started by hand streams the clips of the build
+// it belongs to, as the test runs leave them, so that it sends pictures as a
+// camera does. False, and nothing chosen, when they are not there.
+bool defaultClips(QString *clips)
+{
+    const QString dir = QStringLiteral(DEVICESIM_CLIPS_DIR);
+    if (!QFileInfo(dir + QStringLiteral("/h264-1080p25.h264")).isFile())
+        return false;
+    *clips = dir;
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -261,6 +274,11 @@ int main(int argc, char **argv)
         usage(stderr);
         return 2;
     }
+    if (clips.isEmpty() && !defaultClips(&clips))
+        std::fprintf(stderr,
+                     "devicesim: no clips in %s (tests/devicesim/make-clips.sh DIR makes them; --clips DIR names "
+                     "them): the live streams carry no video\n",
+                     DEVICESIM_CLIPS_DIR);
     for (const DeviceOption &d : devices) {
         const QHostAddress host(d.address);
         if (host.isNull() || !devicesim::Device::isLoopback(host)) {
