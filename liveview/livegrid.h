@@ -48,15 +48,3 @@ int previousPageFirst(int count, int selected);
 bool wantsMainStream(int count, int page, int maximizedView, int view);
 
 } // namespace livegrid
-
-// Bits of the logged-in user's rights mask that the live page tests before
-// an action; a user without the bit is told "permission denied".
-namespace liverights {
-enum Right : quint32 {
-    PtzControl = 0x1,
-    Snapshot = 0x2,
-    ManualRecording = 0x4,
-    DeviceConfiguration = 0x20,
-    DeviceManagement = 0x100,
-};
-} // namespace liverights

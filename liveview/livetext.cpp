@@ -3,7 +3,6 @@
 #include "app/core/qclanguagexml.h"
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
-#include "app/widgets/userrights.h"
 
 #include <QVariant>
 
@@ -24,11 +23,6 @@ void showFailureTip(QWidget *parent, const char *key)
     tip->setProperty(kTipKey, QString::fromLatin1(key));
     tip->setTipText(liveText(kTipsPage, kNoSection, key));
     tip->show();
-}
-
-bool hasRight(QWidget *parent, quint32 bit)
-{
-    return userrights::check(parent, bit);
 }
 
 void showReminder(QWidget *parent, const char *key)

@@ -29,7 +29,4 @@ constexpr int kAlarmTypes = 67;
 // reminder ("remindtype") with a Close button.
 void showFailureTip(QWidget *parent, const char *key);
 void showReminder(QWidget *parent, const char *key);
-// Whether the logged-in user holds the right; without it the "permdenied"
-// tip shows over parent.
-bool hasRight(QWidget *parent, quint32 bit);
 } // namespace livetext

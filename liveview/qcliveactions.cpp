@@ -2,6 +2,7 @@
 
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/statusbutton.h"
+#include "app/widgets/userrights.h"
 #include "liveview/livegrid.h"
 #include "liveview/livetext.h"
 #include "liveview/qclivealarms.h"
@@ -62,13 +63,13 @@ void qcLiveActions::toolbarButton(int index, int btnid, int status)
                 r->camera->setZoomEnabled(status == 0);
         break;
     case qwVideoshowToolbar::Snapshot:
-        if (!m_page->hasRight(liverights::Snapshot))
+        if (!m_page->hasRight(userrights::Snapshot))
             return;
         if (record && record->camera && record->device)
             record->camera->snapshot(captureRoot(), record->device->address);
         break;
     case qwVideoshowToolbar::Record:
-        if (!m_page->hasRight(liverights::ManualRecording)) {
+        if (!m_page->hasRight(userrights::ManualRecording)) {
             // The bar switched its look already; a denied start must not show.
             if (bar && status == 0)
                 bar->setButtonState(qwVideoshowToolbar::Record, false);
@@ -126,7 +127,7 @@ void qcLiveActions::stopAll()
 
 void qcLiveActions::snapshotAll()
 {
-    if (!m_page->hasRight(liverights::Snapshot))
+    if (!m_page->hasRight(userrights::Snapshot))
         return;
     for (_st_view_item *record : qAsConst(m_page->m_viewRecords))
         if (record->camera && record->device)
@@ -135,7 +136,7 @@ void qcLiveActions::snapshotAll()
 
 void qcLiveActions::recordAll()
 {
-    if (!m_page->hasRight(liverights::ManualRecording))
+    if (!m_page->hasRight(userrights::ManualRecording))
         return;
     qcStreamServer *server = m_page->m_streamServer;
     m_page->m_recordStarted = 0;

@@ -2,6 +2,7 @@
 
 #include "app/core/database.h"
 #include "app/core/settingranges.h"
+#include "app/core/weeksections.h"
 
 #include <QDebug>
 
@@ -106,11 +107,11 @@ ScheduleLists scheduleLists(qcDatabase *db)
         e.enabled = item.enable;
         if (!address.isEmpty())
             e.devices = address.split(';');
-        const QString days[] = {item.skdmon, item.skdtue, item.skdwed, item.skdthu,
-                                item.skdfri, item.skdsat, item.skdsun};
+        const QStringList days = weeksections::dayTexts(item); // Sunday first
+        // The service numbers the days 1 Monday to 7 Sunday.
         for (int day = 1; day <= 7; ++day) {
             e.day = day;
-            for (const QString &segment : days[day - 1].split(';')) {
+            for (const QString &segment : days.at(day % 7).split(';')) {
                 if (parseSegment(segment, &e.segmentType, &e.start, &e.end))
                     (item.skdtype == 0 ? lists.records : lists.captures) << e;
             }

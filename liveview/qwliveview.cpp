@@ -6,6 +6,7 @@
 #include "app/core/pagelog.h"
 #include "app/core/settingranges.h"
 #include "app/widgets/statusbutton.h"
+#include "app/widgets/userrights.h"
 #include "device/deviceaddress.h"
 #include "liveview/livetext.h"
 #include "liveview/qcdevicewindows.h"
@@ -1012,13 +1013,13 @@ void qwLiveView::readPanelSettings()
 
 void qwLiveView::showEvent(QShowEvent *event)
 {
-    m_ptzPanel->speedSlider()->setEnabled(g_curUserRights & qwPtzPanel::kPtzRight);
+    m_ptzPanel->speedSlider()->setEnabled(g_curUserRights & userrights::PtzControl);
     QWidget::showEvent(event);
 }
 
 bool qwLiveView::hasRight(quint32 bit)
 {
-    return livetext::hasRight(this, bit);
+    return userrights::check(this, bit);
 }
 
 void qwLiveView::showFailureTip(const char *key)
@@ -1062,7 +1063,7 @@ int qwLiveView::rowOfAddress(const QString &address) const
 
 void qwLiveView::onAddDevManual()
 {
-    if (!hasRight(liverights::DeviceManagement))
+    if (!hasRight(userrights::DeviceManagement))
         return;
     auto *dialog = new qwAddDevice(this, QString(), 0);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -1293,19 +1294,19 @@ void qwLiveView::onDevlistButtonClick(int index, int type)
         break;
     }
     case qwCameraItem::Settings:
-        if (!hasRight(liverights::DeviceConfiguration))
+        if (!hasRight(userrights::DeviceConfiguration))
             return;
         m_optionRow = index;
         openDeviceSettings(index);
         break;
     case qwCameraItem::Modify:
-        if (!hasRight(liverights::DeviceManagement))
+        if (!hasRight(userrights::DeviceManagement))
             return;
         m_optionRow = index;
         modifyDevice(index);
         break;
     case qwCameraItem::Delete:
-        if (!hasRight(liverights::DeviceManagement))
+        if (!hasRight(userrights::DeviceManagement))
             return;
         removeDevice(index);
         break;

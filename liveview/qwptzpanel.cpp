@@ -3,6 +3,7 @@
 #include "app/core/cgiutil.h"
 #include "app/core/qcxmlhelper.h"
 #include "app/widgets/statusbutton.h"
+#include "app/widgets/userrights.h"
 #include "app/core/xmlbuffer.h"
 #include "device/qcp2pstreaminterface.h"
 #include "liveview/livetext.h"
@@ -299,7 +300,7 @@ void qwPtzPanel::showReportedRow(int row)
 
 bool qwPtzPanel::checkRight()
 {
-    m_ptzAllowed = livetext::hasRight(this, kPtzRight);
+    m_ptzAllowed = userrights::check(this, userrights::PtzControl);
     return m_ptzAllowed;
 }
 
@@ -343,7 +344,7 @@ void qwPtzPanel::onPresetNameChange(int mask, const QString &name)
     const int row = mask - 1;
     if (row < 0 || row >= kPresetCount)
         return;
-    if (!livetext::hasRight(this, kPtzRight)) {
+    if (!userrights::check(this, userrights::PtzControl)) {
         showReportedRow(row);
         return;
     }

@@ -23,7 +23,6 @@ class qwPtzPanel : public QWidget
     Q_OBJECT
 public:
     static constexpr int kPresetCount = 128;
-    static constexpr quint32 kPtzRight = 0x1;
 
     explicit qwPtzPanel(qcLiveDeviceRequests *requests, QWidget *parent = nullptr);
     ~qwPtzPanel() override;

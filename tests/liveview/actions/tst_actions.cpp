@@ -3,6 +3,7 @@
 #include "app/widgets/qclabelex.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/statusbutton.h"
+#include "app/widgets/userrights.h"
 #include "device/qcaudiocapture.h"
 #include "liveview/livegrid.h"
 #include "liveview/qwcameraitem.h"
@@ -125,9 +126,9 @@ private slots:
     {
         QTest::addColumn<quint32>("missing");
         QTest::addColumn<int>("button"); // a tool-bar button, or 0 for the bar's record button
-        QTest::newRow("tool-bar record") << quint32(liverights::ManualRecording) << int(qwVideoshowToolbar::Record);
-        QTest::newRow("bar record") << quint32(liverights::ManualRecording) << 0;
-        QTest::newRow("snapshot") << quint32(liverights::Snapshot) << int(qwVideoshowToolbar::Snapshot);
+        QTest::newRow("tool-bar record") << quint32(userrights::ManualRecording) << int(qwVideoshowToolbar::Record);
+        QTest::newRow("bar record") << quint32(userrights::ManualRecording) << 0;
+        QTest::newRow("snapshot") << quint32(userrights::Snapshot) << int(qwVideoshowToolbar::Snapshot);
     }
     void deniedRights()
     {
@@ -319,7 +320,7 @@ private slots:
     // refused manual recording on the view's tool bar and on the page's bar.
     void ptzAndSnapshotOnly()
     {
-        g_curUserRights = liverights::PtzControl | liverights::Snapshot;
+        g_curUserRights = userrights::PtzControl | userrights::Snapshot;
         const int before = testsupport::filesUnder(captures(), "*.jpg").size();
         click(1, qwVideoshowToolbar::Snapshot);
         QTRY_COMPARE_WITH_TIMEOUT(testsupport::filesUnder(captures(), "*.jpg").size(), before + 1, 5000);
