@@ -76,15 +76,16 @@ private slots:
         // file; what counts is that a timed recording got its first frame
         // and goes on growing.
         const QString folder = records + "/RecordFile/" + QDate::currentDate().toString("yyyyMMdd") + '/' + kAddress;
+        auto timing = [&] { return QDir(folder).entryInfoList({"RECV1_TIMING_127-0-0-35_*.zmf"}, QDir::Files); };
         auto timingFiles = [&] {
             QStringList names;
-            for (const QFileInfo &f : QDir(folder).entryInfoList({"RECV1_TIMING_127-0-0-35_*.zmf"}, QDir::Files))
+            for (const QFileInfo &f : timing())
                 names << QStringLiteral("%1 (%2 bytes)").arg(f.fileName()).arg(f.size());
             return names;
         };
         auto startedBytes = [&] {
             qint64 bytes = 0;
-            for (const QFileInfo &f : QDir(folder).entryInfoList({"RECV1_TIMING_127-0-0-35_*.zmf"}, QDir::Files))
+            for (const QFileInfo &f : timing())
                 if (recordnames::parseName(f.fileName()).start >= 0)
                     bytes += f.size();
             return bytes;
