@@ -26,10 +26,8 @@ void qcLiveAlarms::arrive(const _st_alarm_item &alarm)
         blinkStep();
     else
         m_ticks = 0;
-    if (g_logHelper)
-        g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
-                                         g_curUserName, QStringLiteral("device alarm"), alarm.devname, alarm.ipaddr,
-                                         QStringLiteral("type of alarm is <%1>").arg(logName(alarm.type)), 2));
+    writeSystemLog(g_curUserName, QStringLiteral("device alarm"), alarm.devname, alarm.ipaddr,
+                   QStringLiteral("type of alarm is <%1>").arg(logName(alarm.type)), kLogDeviceAlarm);
 }
 
 void qcLiveAlarms::blinkStep()

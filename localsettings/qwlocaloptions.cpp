@@ -328,9 +328,6 @@ void qwLocalOptions::showProblem(const LocalOptions::Check &check)
 
 void qwLocalOptions::writeLog(const QStringList &columns)
 {
-    if (!g_logHelper)
-        return;
-    g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
-                                     g_curUserName, QStringLiteral("modify system options"), QString(), QString(),
-                                     columns.join(QLatin1Char(',')), 1));
+    writeSystemLog(g_curUserName, QStringLiteral("modify system options"), QString(), QString(),
+                   columns.join(QLatin1Char(',')), kLogOperation);
 }

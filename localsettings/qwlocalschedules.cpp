@@ -152,11 +152,9 @@ void qwLocalSchedules::onSave()
         wrote = true;
         ok = localschedules::save(g_database, s, texts) && ok;
     }
-    if (g_logHelper && wrote) {
-        g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
-                                         g_curUserName, QStringLiteral("modify schedule"), QString(), QString(),
-                                         QString(), ok ? 1 : 3));
-    }
+    if (wrote)
+        writeSystemLog(g_curUserName, QStringLiteral("modify schedule"), QString(), QString(), QString(),
+                       ok ? kLogOperation : kLogAbnormalEvent);
     localpage::showTip(this, ok ? localpage::SuccessTip : localpage::FailureTip, ok ? "setsuccess" : "setfailed");
     // What the database holds now, also after a partial failure.
     reload();

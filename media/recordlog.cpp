@@ -29,12 +29,9 @@ void cannotStart(const QString &path, const QString &reason)
     }
     const QFileInfo file(path);
     qWarning().noquote() << "recording cannot start:" << path << reason;
-    if (!g_logHelper)
-        return;
     // No operator did this, and the user name belongs to the GUI thread.
-    g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
-                                     QString(), QStringLiteral("record failed"), QString(), file.dir().dirName(),
-                                     file.fileName() + QStringLiteral(": ") + reason, kAbnormalEvent));
+    writeSystemLog(QString(), QStringLiteral("record failed"), QString(), file.dir().dirName(),
+                   file.fileName() + QStringLiteral(": ") + reason, kLogAbnormalEvent);
 }
 
 void started(const QString &path)

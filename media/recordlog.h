@@ -8,8 +8,6 @@
 // a scheduled recording again on every tick.
 namespace recordlog {
 
-constexpr int kAbnormalEvent = 3;
-
 // path: the recording's first name; its folder is named after the device.
 void cannotStart(const QString &path, const QString &reason);
 void started(const QString &path);

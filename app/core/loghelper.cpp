@@ -23,6 +23,13 @@ QString logTime(const QDateTime &t)
 
 } // namespace
 
+bool writeSystemLog(const QString &user, const QString &decl, const QString &devName, const QString &devAddr,
+                    const QString &note, int type)
+{
+    return g_logHelper && g_logHelper->addLog(_st_log_item(logTime(QDateTime::currentDateTime()), user, decl, devName,
+                                                           devAddr, note, type));
+}
+
 qcLogHelper::qcLogHelper(QObject *parent) : QThread(parent), m_from(QDateTime::currentDateTime()), m_to(m_from)
 {
     registerLogItemMetaType();

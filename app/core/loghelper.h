@@ -85,3 +85,8 @@ private:
 
 // The one log of the running program, set by start-up.
 extern qcLogHelper *g_logHelper;
+
+// Hands g_logHelper a record stamped with the local time now; false when
+// there is no log or it will never write the record.
+bool writeSystemLog(const QString &user, const QString &decl, const QString &devName, const QString &devAddr,
+                    const QString &note, int type);

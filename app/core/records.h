@@ -8,6 +8,8 @@
 // live page lists them. Field names are the column names of their tables.
 
 // One row of `systemlogs`.
+enum LogType { kLogOperation = 1, kLogDeviceAlarm = 2, kLogAbnormalEvent = 3 };
+
 struct _st_log_item
 {
     QString logdate; // local time, "yyyy-MM-ddThh:mm:ss"
@@ -16,7 +18,7 @@ struct _st_log_item
     QString reldevname;
     QString reldevaddr;
     QString lognote;
-    int logtype = 0; // 1 operation, 2 device alarm, 3 abnormal event
+    int logtype = 0; // one of LogType
 
     _st_log_item() = default;
     _st_log_item(const QString &logdate, const QString &curuser, const QString &logdecl, const QString &reldevname,

@@ -343,11 +343,7 @@ bool cmsclient::beforeClose()
         return true;
     m_closed = true;
 
-    if (g_logHelper) {
-        g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
-                                         g_curUserName, QStringLiteral("exit cmslient"), QString(), QString(),
-                                         QString(), 1));
-    }
+    writeSystemLog(g_curUserName, QStringLiteral("exit cmslient"), QString(), QString(), QString(), kLogOperation);
     stopSampler(100);
 
     delete m_liveView;

@@ -139,10 +139,7 @@ void qwLogin::showMessage(const char *key)
 
 void qwLogin::log(const QString &user, const char *text)
 {
-    if (!g_logHelper)
-        return;
-    g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")), user,
-                                     QString::fromLatin1(text), QString(), QString(), QString(), 1));
+    writeSystemLog(user, QString::fromLatin1(text), QString(), QString(), QString(), kLogOperation);
 }
 
 void qwLogin::openMainWindow()
