@@ -77,11 +77,7 @@ QString devsetUrl(const char *literal, const QString &devip, const QString &http
 
 qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key)
 {
-    auto *tip = new qwTipsdlgEx(parent, kind);
-    tip->setProperty(kTipKeyProperty, key);
-    tip->setTipText(g_langXml ? g_langXml->getLangText(kTipsPage, kAnySection, key) : QString());
-    tip->show();
-    return tip;
+    return showKeyedTip(parent, kind, key, g_langXml ? g_langXml->getLangText(kTipsPage, kAnySection, key) : QString());
 }
 
 QString fillXml(const QString &literal, const QStringList &values)

@@ -1,6 +1,6 @@
 #include "liveview/livetext.h"
 
-#include "app/core/qclanguagexml.h"
+#include "app/core/uitext.h"
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
 
@@ -8,21 +8,14 @@
 
 QString liveText(int page, int section, const char *key)
 {
-    const QString k = QString::fromLatin1(key);
-    if (!g_langXml)
-        return k;
-    const QString text = g_langXml->getLangText(page, section, k);
-    return text.isEmpty() ? k : text;
+    return uiTextOrKey(key, page, section);
 }
 
 namespace livetext {
 
 void showFailureTip(QWidget *parent, const char *key)
 {
-    auto *tip = new qwTipsdlgEx(parent, qwTipsdlgEx::Failure);
-    tip->setProperty(kTipKey, QString::fromLatin1(key));
-    tip->setTipText(liveText(kTipsPage, kNoSection, key));
-    tip->show();
+    showKeyedTip(parent, qwTipsdlgEx::Failure, QString::fromLatin1(key), liveText(kTipsPage, kNoSection, key));
 }
 
 void showReminder(QWidget *parent, const char *key)

@@ -4,7 +4,6 @@
 #include "app/widgets/qwtipsdlgex.h"
 
 #include <QAbstractItemView>
-#include <QVariant>
 
 namespace localpage {
 
@@ -55,8 +54,7 @@ const char kTableSheet[] =
 
 QString text(const char *key, int page, int section)
 {
-    const QString found = uiText(key, page, section);
-    return found.isEmpty() ? QString::fromLatin1(key) : found;
+    return uiTextOrKey(key, page, section);
 }
 
 void applyDarkLook(QWidget *page, const QString &objectName)
@@ -75,11 +73,9 @@ void applyDarkTable(QAbstractItemView *view)
 
 void showTip(QWidget *parent, TipKind kind, const char *key, const QString &detail)
 {
-    auto *tip = new qwTipsdlgEx(parent, kind == SuccessTip ? qwTipsdlgEx::Success : qwTipsdlgEx::Failure);
-    tip->setProperty(kTipKeyProperty, QString::fromLatin1(key));
     const QString message = text(key, TipTexts);
-    tip->setTipText(detail.isEmpty() ? message : message + QStringLiteral(": ") + detail);
-    tip->show();
+    showKeyedTip(parent, kind == SuccessTip ? qwTipsdlgEx::Success : qwTipsdlgEx::Failure, QString::fromLatin1(key),
+                 detail.isEmpty() ? message : message + QStringLiteral(": ") + detail);
 }
 
 } // namespace localpage

@@ -8,3 +8,9 @@ QString uiText(const char *key, int page, int section)
         return QString();
     return g_langXml->getLangText(page, section, QString::fromLatin1(key));
 }
+
+QString uiTextOrKey(const char *key, int page, int section)
+{
+    const QString text = uiText(key, page, section);
+    return text.isEmpty() ? QString::fromLatin1(key) : text;
+}

@@ -166,3 +166,12 @@ void qwTipsdlgEx::resizeEvent(QResizeEvent *event)
     const QRect client = getClientRect();
     m_label->setGeometry(client.left() + 16, client.top() + 12, kMessageWidth, kMessageHeight);
 }
+
+qwTipsdlgEx *showKeyedTip(QWidget *parent, int kind, const QString &key, const QString &text)
+{
+    auto *tip = new qwTipsdlgEx(parent, kind);
+    tip->setProperty(kTipKeyProperty, key);
+    tip->setTipText(text);
+    tip->show();
+    return tip;
+}

@@ -71,3 +71,7 @@ private:
     int m_timerId = -1;
     qcLabelEx *m_label = nullptr;
 };
+
+// Shows a tip of the kind over parent with text; the key the text came from
+// rides in kTipKeyProperty. The tip deletes itself.
+qwTipsdlgEx *showKeyedTip(QWidget *parent, int kind, const QString &key, const QString &text);

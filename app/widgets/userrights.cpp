@@ -1,10 +1,8 @@
 #include "app/widgets/userrights.h"
 
 #include "app/core/currentuser.h"
-#include "app/core/qclanguagexml.h"
+#include "app/core/uitext.h"
 #include "app/widgets/qwtipsdlgex.h"
-
-#include <QVariant>
 
 namespace userrights {
 
@@ -12,13 +10,8 @@ bool check(QWidget *parent, quint32 bit)
 {
     if (g_curUserRights & bit)
         return true;
-    if (parent) {
-        auto *tip = new qwTipsdlgEx(parent, qwTipsdlgEx::Failure);
-        tip->setProperty(kTipKeyProperty, QStringLiteral("permdenied"));
-        const QString text = g_langXml ? g_langXml->getLangText(38, 48, QStringLiteral("permdenied")) : QString();
-        tip->setTipText(text.isEmpty() ? QStringLiteral("permdenied") : text);
-        tip->show();
-    }
+    if (parent)
+        showKeyedTip(parent, qwTipsdlgEx::Failure, QStringLiteral("permdenied"), uiTextOrKey("permdenied", 38));
     return false;
 }
 
