@@ -197,9 +197,7 @@ int main(int argc, char **argv)
         qwLocalLog page;
         page.resize(1100, 700);
         page.show();
-        QEventLoop settle;
-        QTimer::singleShot(200, &settle, &QEventLoop::quit);
-        settle.exec();
+        benchsupport::waitMs(200);
 
         std::printf("%-10s %6s %10s %12s %9s %11s %12s %9s %8s\n", "search", "rows", "listed ms", "finished ms",
                     "click ms", "longest gap", "longest cpu", "gaps>16", "batches");
@@ -211,21 +209,21 @@ int main(int argc, char **argv)
         };
         const Case cases[] = {{"all", 0, rows}, {"alarms", 2, (rows + 1) / 3}};
         for (const Case &c : cases) {
-            std::vector<double> listed, gaps, busy;
+            std::vector<Run> done;
             for (int r = 0; r < runs; ++r) {
                 const Run run = searchOnce(page, c.kind, c.rows);
                 std::printf("%-10s %6d %10.0f %12.0f %9.1f %11.1f %12.1f %9d %8d\n", c.name, page.model()->rowCount(),
                             run.listedMs, run.finishedMs, run.clickMs, run.longestGapMs, run.longestBusyMs,
                             run.gapsOver16, run.batches);
-                listed.push_back(run.listedMs);
-                gaps.push_back(run.longestGapMs);
-                busy.push_back(run.longestBusyMs);
+                done.push_back(run);
                 if (run.listedMs < 0)
                     status = 1;
             }
             std::printf("%-10s median: last row listed after %.0f ms, longest GUI stall %.1f ms (targets 2000 ms, "
                         "100 ms); longest processor time between ticks %.1f ms\n",
-                        c.name, benchsupport::median(listed), benchsupport::median(gaps), benchsupport::median(busy));
+                        c.name, benchsupport::medianOf(done, &Run::listedMs),
+                        benchsupport::medianOf(done, &Run::longestGapMs),
+                        benchsupport::medianOf(done, &Run::longestBusyMs));
         }
     }
     g_logHelper->stop();

@@ -23,6 +23,7 @@ qcFullScreenArea::qcFullScreenArea(QWidget *area)
 
 void qcFullScreenArea::enter()
 {
+    m_entered = true;
     m_returning = false;
     m_giveUp.stop();
     const QScreen *screen = m_area->window()->screen();
@@ -36,6 +37,7 @@ void qcFullScreenArea::enter()
 
 void qcFullScreenArea::leave()
 {
+    m_entered = false;
     if (!m_frame->isHeld()) {
         putBack();
         return;

@@ -27,8 +27,9 @@ public:
 
     void enter();
     void leave();
-    // Hidden and waiting for the manager to let go.
-    bool isReturning() const { return m_returning; }
+    void toggle() { m_entered ? leave() : enter(); }
+    // Entered and not left since; the return may still be under way.
+    bool isFullScreen() const { return m_entered; }
 
 private:
     void putBack();
@@ -36,5 +37,6 @@ private:
     QWidget *m_area;
     platform::WindowManagerFrame *m_frame;
     QTimer m_giveUp;
+    bool m_entered = false;
     bool m_returning = false;
 };

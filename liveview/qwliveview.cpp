@@ -528,13 +528,14 @@ void qwLiveView::onPlayviewDBClick(int index)
     chooseViewStreams();
 }
 
+bool qwLiveView::isFullScreen() const
+{
+    return m_fullScreenArea && m_fullScreenArea->isFullScreen();
+}
+
 void qwLiveView::onBtnFullscreenClick()
 {
-    if (!m_fullScreen)
-        m_fullScreenArea->enter();
-    else
-        m_fullScreenArea->leave();
-    m_fullScreen = !m_fullScreen;
+    m_fullScreenArea->toggle();
 }
 
 void qwLiveView::onToolboxChanged(int index)
@@ -814,10 +815,8 @@ bool qwLiveView::eventFilter(QObject *watched, QEvent *event)
     QWidget *area = ui ? ui->widget_Videoview : nullptr;
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (watched == area && key->key() == Qt::Key_Escape && m_fullScreen) {
+        if (watched == area && key->key() == Qt::Key_Escape && isFullScreen())
             m_fullScreenArea->leave();
-            m_fullScreen = false;
-        }
         return false;
     }
     if (area && watched == area) {
@@ -1035,12 +1034,9 @@ void qwLiveView::showDeviceExists()
 void qwLiveView::writeLog(const char *decl, const QString &name, const QString &address, bool succeeded,
                           const QString &note)
 {
-    if (!g_logHelper)
-        return;
     // A refused operation is logged as abnormal so that the attempt stays visible.
-    _st_log_item item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")), g_curUserName,
-                      QLatin1String(decl), name, address, note, succeeded ? 1 : 3);
-    g_logHelper->addLog(item);
+    writeSystemLog(g_curUserName, QLatin1String(decl), name, address, note,
+                   succeeded ? kLogOperation : kLogAbnormalEvent);
 }
 
 int qwLiveView::rowOfIndexId(qint64 indexid) const

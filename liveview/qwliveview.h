@@ -109,7 +109,7 @@ public:
     int maximizedView() const { return m_maximizedView; }
     int pressedView() const { return m_pressedView; }
     bool isSingleView() const { return m_singleView; }
-    bool isFullScreen() const { return m_fullScreen; }
+    bool isFullScreen() const;
     // Views of the shown grid, in cell order.
     QList<int> shownViews() const;
     const _st_local_config &localConfig() const { return m_localConfig; }
@@ -125,7 +125,6 @@ public:
     qcLiveDeviceRequests *deviceRequests() const { return m_deviceRequests; }
     qcLiveAlarms *liveAlarms() const { return m_liveAlarms; }
     qcLiveActions *liveActions() const { return m_liveActions; }
-    qcFullScreenArea *fullScreenArea() const { return m_fullScreenArea; }
     bool isRecordingAll() const { return m_recordAll; }
     // One step of the alarm button's blink.
     void blinkAlarmButton();
@@ -237,7 +236,6 @@ private:
     int m_viewsPerPage = 0;
     int m_selectedView = 0;
     bool m_singleView = false;
-    bool m_fullScreen = false;
     int m_page = 0;
     int m_maximizedView = -1;
     QSlider *m_volumeSlider = nullptr;

@@ -183,14 +183,6 @@ LocalOptions::Result LocalOptions::save(const LocalOptionValues &edited)
     return r;
 }
 
-QStringList LocalOptions::columns()
-{
-    QStringList list;
-    for (const Option &o : options())
-        list << QLatin1String(o.column);
-    return list;
-}
-
 QVariant LocalOptions::value(const LocalOptionValues &values, const QString &column)
 {
     const Option *o = optionOf(column);

@@ -80,8 +80,6 @@ public:
     // afterwards, also after a failed write, so stored() tells what holds.
     Result save(const LocalOptionValues &edited);
 
-    // Every option's column, in page order.
-    static QStringList columns();
     // One option by its column: a bool, a QString or an int; invalid for
     // an unknown column, which setValue() ignores.
     static QVariant value(const LocalOptionValues &values, const QString &column);

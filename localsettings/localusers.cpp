@@ -3,6 +3,7 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
+#include "app/widgets/userrights.h"
 #include "localsettings/localpagelook.h"
 
 #include <QDateTime>
@@ -10,12 +11,11 @@
 
 namespace {
 
-constexpr quint32 kLocalConfiguration = 0x40;
 constexpr int kRightsSection = 97;
 
 bool holdsLocalConfiguration(const _st_user_item &user)
 {
-    return quint32(user.usertype) & kLocalConfiguration;
+    return quint32(user.usertype) & userrights::LocalConfiguration;
 }
 
 } // namespace
@@ -135,10 +135,7 @@ LocalUserRules::Outcome LocalUserRules::remove(const QString &name)
 
 void LocalUserRules::writeLog(const char *what, const QString &name)
 {
-    if (!g_logHelper)
-        return;
-    g_logHelper->addLog(_st_log_item(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")),
-                                     g_curUserName, QString::fromLatin1(what), QString(), QString(), name, 1));
+    writeSystemLog(g_curUserName, QString::fromLatin1(what), QString(), QString(), name, kLogOperation);
 }
 
 bool LocalUserRules::succeeded(Outcome outcome)
@@ -182,9 +179,15 @@ const char *LocalUserRules::tipKey(Outcome outcome)
 const QList<LocalUserRules::Right> &LocalUserRules::rights()
 {
     static const QList<Right> list = {
-        {0x1, "ptzcontrol"},      {0x2, "snapshot"},     {0x4, "manualrec"},
-        {0x8, "playback"},        {0x10, "logview"},     {0x20, "devconfigure"},
-        {0x40, "localconfigure"}, {0x80, "schedulemgr"}, {0x100, "devicemgr"},
+        {userrights::PtzControl, "ptzcontrol"},
+        {userrights::Snapshot, "snapshot"},
+        {userrights::ManualRecording, "manualrec"},
+        {userrights::Playback, "playback"},
+        {userrights::LogView, "logview"},
+        {userrights::DeviceConfiguration, "devconfigure"},
+        {userrights::LocalConfiguration, "localconfigure"},
+        {userrights::ScheduleManagement, "schedulemgr"},
+        {userrights::DeviceManagement, "devicemgr"},
     };
     return list;
 }

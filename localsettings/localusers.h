@@ -58,9 +58,9 @@ public:
         const char *key;
     };
     static const QList<Right> &rights();
-    // The names of the rights held, in bit order, joined by ", ".
     // The name of a right as the operator reads it.
     static QString rightName(const Right &right);
+    // The names of the rights held, in bit order, joined by ", ".
     static QString rightsSummary(int usertype);
 
 private:

@@ -2,8 +2,6 @@
 
 #include <QWidget>
 
-class QLabel;
-
 // The about panel: the software's name, version and copyright.
 class qwLocalAbout : public QWidget
 {

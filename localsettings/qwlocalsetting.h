@@ -3,7 +3,6 @@
 #include <QWidget>
 
 class QButtonGroup;
-class QLabel;
 class QStackedWidget;
 class QTableWidget;
 class qwLocalAbout;
@@ -35,11 +34,7 @@ public:
     static bool mayShow(int index);
     static int firstAllowedSubPage();
 
-    qwLocalOptions *optionsPage() const { return m_options; }
     qwLocalSchedules *schedulesPage() const { return m_schedules; }
-    qwLocalUsers *usersPage() const { return m_users; }
-    qwLocalLog *logPage() const { return m_log; }
-    qwLocalAbout *aboutPage() const { return m_about; }
 
     QTableWidget *userList() const;
 

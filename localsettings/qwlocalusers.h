@@ -27,7 +27,6 @@ public:
 
     QTableWidget *userList() const { return m_users; }
     QPushButton *addButton() const { return m_add; }
-    qwUsermgrDelegate *delegate() const { return m_delegate; }
     // The add or modify dialog while it is open.
     qwAddUser *userDialog() const;
 

@@ -131,7 +131,7 @@ void qcDiskManager::moveRecordRoot(const QString &root)
             return;
         m_root = root;
     }
-    m_checkNow = true;
+    requestCheck();
 }
 
 QString qcDiskManager::recordRoot()

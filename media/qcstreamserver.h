@@ -100,9 +100,6 @@ public:
     // added before; an entry the add calls would refuse is left out. True
     // when none was left out.
     bool replaceSchedules(const QList<ScheduleEntry> &records, const QList<ScheduleEntry> &captures);
-    // Whether the add calls would take the entry into the record or capture
-    // list.
-    static bool isValidEntry(const ScheduleEntry &entry, bool capture);
     QList<ScheduleEntry> recordSchedules();
     QList<ScheduleEntry> captureSchedules();
     // Before the first tick: the alarm channel's time limits.
@@ -155,6 +152,9 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    // Whether the add calls would take the entry into the record or capture
+    // list.
+    static bool isValidEntry(const ScheduleEntry &entry, bool capture);
     qcStreamUtil *findLocked(const QString &ip) const;
     // The owned services of the first tick; none exist yet.
     void createOwnedServices();

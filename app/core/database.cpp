@@ -51,10 +51,10 @@ bool updateColumn(const QSqlDatabase &db, const QString &table, const QString &c
     return runUpdate(db, QStringLiteral("update %1 set %2 = ? where %3").arg(table, column, condition), keys);
 }
 
-int runDelete(const QSqlDatabase &db, const QString &sql, const QVariant &key)
+int runDelete(const QSqlDatabase &db, const QString &sql, const QVariantList &keys)
 {
     QSqlQuery q(db);
-    return run(q, sql, {key}) ? q.numRowsAffected() : -1;
+    return run(q, sql, keys) ? q.numRowsAffected() : -1;
 }
 
 QString scheduleKey(const QString &ipaddr)
@@ -279,8 +279,8 @@ bool qcDatabase::deleteDevice(const QString &address)
         return false;
     QMutexLocker lock(&m_mutex);
     const bool ok = inTransaction([&](const QSqlDatabase &db) {
-        return runDelete(db, QStringLiteral("delete from devices where address = ?"), address) >= 0 &&
-               runDelete(db, QStringLiteral("delete from schedules where ipaddr = ?"), address) >= 0;
+        return runDelete(db, QStringLiteral("delete from devices where address = ?"), {address}) >= 0 &&
+               runDelete(db, QStringLiteral("delete from schedules where ipaddr = ?"), {address}) >= 0;
     });
     if (!ok)
         return false;
@@ -422,7 +422,7 @@ bool qcDatabase::deleteUser(const QString &username)
     if (!opened)
         return false;
     QMutexLocker lock(&m_mutex);
-    if (runDelete(connection(), QStringLiteral("delete from users where username = ?"), username) <= 0)
+    if (runDelete(connection(), QStringLiteral("delete from users where username = ?"), {username}) <= 0)
         return false;
     for (int i = 0; i < m_users.size(); ++i) {
         if (m_users.at(i).username == username) {
@@ -565,7 +565,7 @@ bool qcDatabase::deleteScheduleType(int skdtype)
     if (!opened)
         return false;
     QMutexLocker lock(&m_mutex);
-    if (runDelete(connection(), QStringLiteral("delete from schedules where skdtype=?"), skdtype) <= 0)
+    if (runDelete(connection(), QStringLiteral("delete from schedules where skdtype=?"), {skdtype}) <= 0)
         return false;
     m_schedules.clear();
     return true;
@@ -576,9 +576,8 @@ bool qcDatabase::deleteSchedule(const QString &ipaddr, int skdtype)
     if (!opened)
         return false;
     QMutexLocker lock(&m_mutex);
-    QSqlQuery q(connection());
-    if (!run(q, QStringLiteral("delete from schedules where ipaddr=? and skdtype=?"), {scheduleKey(ipaddr), skdtype}) ||
-        q.numRowsAffected() <= 0)
+    if (runDelete(connection(), QStringLiteral("delete from schedules where ipaddr=? and skdtype=?"),
+                  {scheduleKey(ipaddr), skdtype}) <= 0)
         return false;
     m_schedules.clear();
     return true;

@@ -24,8 +24,6 @@ inline constexpr Range kPrevRecord{0, 3};
 inline constexpr Range kPostRecord{0, 3};
 // The stream recorded: 0 main, 1 sub.
 inline constexpr Range kRecordStream{0, 1};
-inline constexpr int kMainStream = 0;
-inline constexpr int kSubStream = 1;
 // Free disk space in GiB the disk guard keeps under the record folder. The
 // guard never keeps less than the minimum, whatever it is told, so a smaller
 // reserve would be a setting that does nothing.
@@ -38,7 +36,6 @@ inline constexpr Range kCaptureInterval{1, 30};
 // The picture file kind: 0 JPEG, anything else BMP.
 inline constexpr Range kSnapshotFormat{0, 1};
 inline constexpr int kSnapshotJpeg = 0;
-inline constexpr int kSnapshotBmp = 1;
 // Picture quality levels 1 to 6 and the JPEG quality each one stands for.
 inline constexpr Range kSnapshotQuality{1, 6};
 inline constexpr int kJpegQualityOfLevel[] = {20, 40, 60, 75, 90, 99};
