@@ -401,11 +401,8 @@ _st_reclist_item listRecordFromScan(const QString &folder, const QString &name, 
             QByteArray keys;
             for (const _st_kfindex_item &k : s.indexed)
                 keys += k.toBytes();
-            const qint64 at = kf.size();
-            if (appendBytes(kf.handle(), keys)) {
-                item.kfindexOffset = uint32_t(at);
-                item.kfindexCount = uint64_t(s.indexed.size());
-            }
+            // From no offset the records are appended.
+            placeKeyRecords(kf, &item, keys);
         }
     }
     int kind = recordnames::parseName(name).kind;
