@@ -127,9 +127,9 @@ qint64 wholeLength(const QString &folder, bool kfindex, qint64 size)
     return records.isEmpty() ? 0 : records.last().position + _st_kfindex_item::kSize;
 }
 
-} // namespace
-
-int cutTornTails(const QString &folder)
+// Both index files cut back to their last whole record; true when kfindex
+// lost bytes.
+bool cutTails(const QString &folder)
 {
     bool keysCut = false;
     for (const bool kfindex : {true, false}) {
@@ -144,9 +144,16 @@ int cutTornTails(const QString &folder)
             keysCut = keysCut || kfindex;
         }
     }
+    return keysCut;
+}
+
+} // namespace
+
+int cutTornTails(const QString &folder)
+{
     // A listed range that reached into the cut part would take in the key
     // frames of whatever recording is indexed next.
-    return keysCut ? checkList(folder) : 0;
+    return cutTails(folder) ? checkList(folder) : 0;
 }
 
 qint64 keyRangeEnd(const _st_reclist_item &item, qint64 kfindexBytes)
@@ -394,11 +401,8 @@ _st_reclist_item listRecordFromScan(const QString &folder, const QString &name, 
             QByteArray keys;
             for (const _st_kfindex_item &k : s.indexed)
                 keys += k.toBytes();
-            const qint64 at = kf.size();
-            if (appendBytes(kf.handle(), keys)) {
-                item.kfindexOffset = uint32_t(at);
-                item.kfindexCount = uint64_t(s.indexed.size());
-            }
+            // From no offset the records are appended.
+            placeKeyRecords(kf, &item, keys);
         }
     }
     int kind = recordnames::parseName(name).kind;
@@ -479,7 +483,7 @@ bool knownKindFlags(uint32_t flags)
 
 // Whether a list record's fields fit the folder; `raw` is its 136 bytes.
 // Only names and sizes are looked at: no file is read.
-bool fits(const char *raw, const _st_reclist_item &item, qint64 kfindexBytes, const QStringList &files)
+bool fits(const char *raw, const _st_reclist_item &item, qint64 kfindexBytes, const QSet<QString> &files)
 {
     // Bytes every writer leaves zero: anything else there is foreign.
     if (!zeros(raw, 81, 84) || !zeros(raw, 90, 96) || !zeros(raw, 112, _st_reclist_item::kSize))
@@ -510,33 +514,37 @@ bool remakeListRecord(const QString &folder, const QString &fileName, _st_reclis
     return true;
 }
 
-} // namespace
-
-int checkList(const QString &folder)
+struct ListCheck
 {
+    int remade = 0;
+    bool changed = false; // a record was dropped or made again
+};
+
+// checkList with the folder's *.zmf names as the caller listed them.
+ListCheck checkListOf(const QString &folder, const QStringList &files)
+{
+    ListCheck out;
     const QString path = reclistPath(folder);
     const qint64 size = QFileInfo(path).size();
     // Beyond what the readers look at, nothing can be told.
     if (size <= 0 || size > kMaxIndexBytes)
-        return 0;
+        return out;
     const QByteArray bytes = readHead(path);
     const qint64 kfindexBytes = QFileInfo(kfindexPath(folder)).size();
-    const QStringList files = QDir(folder).entryList({QStringLiteral("*.zmf")}, QDir::Files);
+    const QSet<QString> fileSet(files.cbegin(), files.cend());
     QByteArray kept;
-    bool changed = false;
-    int remade = 0;
     for (int i = 0; i + _st_reclist_item::kSize <= bytes.size(); i += _st_reclist_item::kSize) {
         const char *raw = bytes.constData() + i;
         _st_reclist_item item;
         if (!_st_reclist_item::fromBytes(raw, &item)) {
-            changed = true; // not a record at all
+            out.changed = true; // not a record at all
             continue;
         }
-        if (fits(raw, item, kfindexBytes, files)) {
+        if (fits(raw, item, kfindexBytes, fileSet)) {
             kept.append(raw, _st_reclist_item::kSize);
             continue;
         }
-        changed = true;
+        out.changed = true;
         QString file;
         for (const QString &f : files)
             if (file.isEmpty() && lists(item, f))
@@ -545,14 +553,26 @@ int checkList(const QString &folder)
         if (!file.isEmpty() && remakeListRecord(folder, file, &again)) {
             qDebug().noquote() << "list record that did not fit its files made again:" << folder + '/' + file;
             kept += again.toBytes();
-            ++remade;
+            ++out.remade;
         } else {
             qDebug().noquote() << "list record that fits no file dropped at" << i << "in" << path;
         }
     }
-    if (changed && !replaceReclist(folder, kept))
+    if (out.changed && !replaceReclist(folder, kept))
         qDebug().noquote() << "could not rewrite" << path;
-    return remade;
+    return out;
+}
+
+QStringList recordFiles(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.zmf")}, QDir::Files);
+}
+
+} // namespace
+
+int checkList(const QString &folder)
+{
+    return checkListOf(folder, recordFiles(folder)).remade;
 }
 
 FirstNameClaim::FirstNameClaim(const QString &path) : m_path(pathKey(path))
@@ -601,12 +621,18 @@ int repairFolder(const QString &folder)
     FolderLocker lock(folder);
     QDir dir(folder);
     QFile::remove(reclistPath(folder) + QStringLiteral(".tmp"));
+    // Names only: a folder of finished, listed recordings needs no stat.
+    const QStringList files = recordFiles(folder);
+    const bool keysCut = cutTails(folder);
     // Records that do not fit are looked for even when no tail was torn: a
     // power loss may have taken whole records of kfindex.
-    int repaired = cutTornTails(folder);
-    repaired += checkList(folder);
-    // Names only: a folder of finished, listed recordings needs no stat.
-    const QStringList files = dir.entryList({QStringLiteral("*.zmf")}, QDir::Files);
+    const ListCheck check = checkListOf(folder, files);
+    int repaired = check.remade;
+    // After a cut of kfindex a rewritten list is looked at once more: a
+    // record made again from a file whose times or kind do not fit a list
+    // record does not fit either, and a rewrite that failed is tried again.
+    if (keysCut && check.changed)
+        repaired += checkListOf(folder, files).remade;
     if (files.isEmpty())
         return repaired;
     const QList<ListRecord> records = readReclist(folder);
