@@ -62,12 +62,6 @@ QString dayText(QVector<TimeSection> day)
     return parts.isEmpty() ? QStringLiteral("") : parts.join(QLatin1Char(';'));
 }
 
-const QStringList &dayColumns()
-{
-    static const QStringList columns{"skdsun", "skdmon", "skdtue", "skdwed", "skdthu", "skdfri", "skdsat"};
-    return columns;
-}
-
 QStringList dayTexts(const _st_schedule_item &row)
 {
     return {row.skdsun, row.skdmon, row.skdtue, row.skdwed, row.skdthu, row.skdfri, row.skdsat};

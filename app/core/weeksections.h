@@ -42,8 +42,7 @@ bool parseDay(const QString &text, QVector<TimeSection> *day);
 // The text of a day, sections in the order of their starts.
 QString dayText(QVector<TimeSection> day);
 
-// The seven day columns of a schedule row, Sunday first.
-const QStringList &dayColumns();
+// The seven day texts of a schedule row, Sunday first.
 QStringList dayTexts(const _st_schedule_item &row);
 void setDayTexts(_st_schedule_item *row, const QStringList &texts);
 
