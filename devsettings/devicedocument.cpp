@@ -114,7 +114,6 @@ bool ScheduleDocument::parse(const QByteArray &body, qint64 length)
     m_hasActive = false;
     m_weekReadable = false;
     m_week = WeekSections(kDays);
-    m_maxSections = kLeastSections;
     if (!DeviceDocument::parse(body, length))
         return false;
     QString text;
@@ -128,8 +127,6 @@ bool ScheduleDocument::parse(const QByteArray &body, qint64 length)
     m_weekReadable = week && readWeek(week);
     if (!m_weekReadable)
         m_week = WeekSections(kDays);
-    for (const QVector<TimeSection> &day : qAsConst(m_week))
-        m_maxSections = qMax(m_maxSections, day.size());
     return true;
 }
 

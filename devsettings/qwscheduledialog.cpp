@@ -123,7 +123,7 @@ void qwScheduleDialog::onRead(const QByteArray &body, qint64 length)
 
 void qwScheduleDialog::buildWeek(const ScheduleDocument &doc)
 {
-    m_week->setWeek(doc.week(), doc.maxSections());
+    m_week->setWeek(doc.week());
     m_week->show();
 }
 

@@ -19,7 +19,6 @@ namespace {
 using localpage::text;
 
 constexpr int kWeekdaySection = 49;
-constexpr int kLeastSections = 4;
 
 QStringList weekdayNames()
 {
@@ -102,17 +101,14 @@ void qwLocalSchedules::showSubject(int index)
     keepEdit();
     m_shown = index;
     if (index < 0 || index >= m_subjects.size()) {
-        m_editor->setWeek(WeekSections(weeksections::kDays), kLeastSections);
+        m_editor->setWeek(WeekSections(weeksections::kDays));
         m_title->clear();
         return;
     }
     const localschedules::Subject &s = m_subjects.at(index);
     const Edit &edit = m_edits.at(index);
     m_title->setText(m_list->item(index)->text());
-    int most = kLeastSections;
-    for (const QVector<TimeSection> &day : edit.week)
-        most = qMax(most, day.size());
-    m_editor->setWeek(edit.week, most);
+    m_editor->setWeek(edit.week);
     for (int d = 0; d < weeksections::kDays; ++d) {
         if (!s.week.readable.at(d) && !edit.changed.at(d))
             m_editor->setKept(d, s.week.texts.at(d));
