@@ -53,9 +53,6 @@ class ScheduleDocument : public DeviceDocument
 public:
     static constexpr int kDays = weeksections::kDays;
 
-    using Fault = weeksections::Fault;
-    using Refusal = weeksections::Refusal;
-
     bool parse(const QByteArray &body, qint64 length);
 
     // 0, 1 or 2; -1 when missing or another value.
@@ -68,9 +65,6 @@ public:
     bool weekReadable() const { return m_weekReadable; }
     // Each day's sections sorted by start; days the device left out are empty.
     const WeekSections &week() const { return m_week; }
-
-    // See weeksections::check.
-    static Refusal check(WeekSections *week) { return weeksections::check(week); }
 
     // Replaces `active`, and the week's days when week is given (the week
     // element keeps its attributes). False, the document unchanged, when

@@ -140,9 +140,9 @@ void qwScheduleDialog::onSave()
     WeekSections week;
     if (m_weekEditable) {
         week = editedWeek();
-        const ScheduleDocument::Refusal refusal = ScheduleDocument::check(&week);
+        const weeksections::Refusal refusal = weeksections::check(&week);
         if (refusal.day >= 0) {
-            const bool backwards = refusal.fault == ScheduleDocument::Fault::EndNotAfterStart;
+            const bool backwards = refusal.fault == weeksections::Fault::EndNotAfterStart;
             qwTipsdlgEx *tip = devset::showTip(this, qwTipsdlgEx::Failure,
                                                backwards ? QStringLiteral("starendtime") : QStringLiteral("invperiod"));
             tip->setTipText(

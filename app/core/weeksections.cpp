@@ -6,21 +6,19 @@
 
 namespace weeksections {
 
-namespace {
-
-bool byStart(const TimeSection &a, const TimeSection &b)
+void sortDay(QVector<TimeSection> *day)
 {
-    return a.start != b.start ? a.start < b.start : a.end < b.end;
+    std::sort(day->begin(), day->end(), [](const TimeSection &a, const TimeSection &b) {
+        return a.start != b.start ? a.start < b.start : a.end < b.end;
+    });
 }
-
-} // namespace
 
 Refusal check(WeekSections *week)
 {
     Refusal refusal;
     for (int d = 0; d < week->size() && refusal.day < 0; ++d) {
         QVector<TimeSection> &day = (*week)[d];
-        std::sort(day.begin(), day.end(), byStart);
+        sortDay(&day);
         for (int i = 0; i < day.size() && refusal.day < 0; ++i) {
             if (day[i].end <= day[i].start)
                 refusal = {d, Fault::EndNotAfterStart};
@@ -54,7 +52,7 @@ bool parseDay(const QString &text, QVector<TimeSection> *day)
 
 QString dayText(QVector<TimeSection> day)
 {
-    std::sort(day.begin(), day.end(), byStart);
+    sortDay(&day);
     QStringList parts;
     for (const TimeSection &s : qAsConst(day))
         parts << QStringLiteral("%1:%2-%3").arg(s.kind).arg(s.start).arg(s.end);

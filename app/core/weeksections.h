@@ -29,6 +29,9 @@ struct Refusal
     Fault fault = Fault::None;
 };
 
+// Orders a day's sections by their starts, equal starts by their ends.
+void sortDay(QVector<TimeSection> *day);
+
 // Sorts each day's sections, then names the first day (Sunday first) with a
 // section that ends at or before its start or begins before the previous
 // one ended.

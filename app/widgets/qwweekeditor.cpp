@@ -8,8 +8,6 @@
 #include <QSpinBox>
 #include <QTimeEdit>
 
-#include <algorithm>
-
 namespace {
 
 // Minutes as HH:MM up to 24:00, which a QTimeEdit cannot show.
@@ -67,7 +65,7 @@ int startOf(const QWidget *section)
 // until changed) when the day is full.
 TimeSection firstFreeHour(QVector<TimeSection> day, int lastMinute)
 {
-    std::sort(day.begin(), day.end(), [](const TimeSection &a, const TimeSection &b) { return a.start < b.start; });
+    weeksections::sortDay(&day);
     int free = 0;
     for (const TimeSection &s : day) {
         if (s.start > free)
