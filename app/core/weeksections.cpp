@@ -6,6 +6,13 @@
 
 namespace weeksections {
 
+const char *dayTextKey(int day)
+{
+    static const char *const keys[kDays] = {"sunday",   "monday", "tuesday", "wednesday",
+                                            "thursday", "friday", "saturday"};
+    return day >= 0 && day < kDays ? keys[day] : "";
+}
+
 void sortDay(QVector<TimeSection> *day)
 {
     std::sort(day->begin(), day->end(), [](const TimeSection &a, const TimeSection &b) {

@@ -22,6 +22,11 @@ namespace weeksections {
 constexpr int kDays = 7;
 constexpr int kDayMinutes = 24 * 60;
 
+// The weekday names of the language files: section 49 of the common page,
+// one key per day (Sunday first).
+constexpr int kDayTextSection = 49;
+const char *dayTextKey(int day);
+
 enum class Fault { None, EndNotAfterStart, Overlap };
 struct Refusal
 {
