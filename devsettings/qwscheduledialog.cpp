@@ -120,7 +120,6 @@ void qwScheduleDialog::onRead(const QByteArray &body, qint64 length)
     m_notEditable->setVisible(!m_weekEditable);
     if (m_weekEditable)
         buildWeek(doc);
-    m_readState->setControlEnabled(m_save, true);
     m_readState->end(kReadId, true);
 }
 
