@@ -5,8 +5,6 @@
 
 #include <QRegularExpression>
 
-#include <algorithm>
-
 DeviceDocument::DeviceDocument() : m_doc(new TiXmlDocument) {}
 
 DeviceDocument::~DeviceDocument() = default;
@@ -101,11 +99,6 @@ void addLeaf(TiXmlElement *parent, const char *name, const QString &text)
     parent->LinkEndChild(e);
 }
 
-bool byStart(const TimeSection &a, const TimeSection &b)
-{
-    return a.start != b.start ? a.start < b.start : a.end < b.end;
-}
-
 } // namespace
 
 bool ScheduleDocument::parse(const QByteArray &body, qint64 length)
@@ -114,7 +107,6 @@ bool ScheduleDocument::parse(const QByteArray &body, qint64 length)
     m_hasActive = false;
     m_weekReadable = false;
     m_week = WeekSections(kDays);
-    m_maxSections = kLeastSections;
     if (!DeviceDocument::parse(body, length))
         return false;
     QString text;
@@ -128,8 +120,6 @@ bool ScheduleDocument::parse(const QByteArray &body, qint64 length)
     m_weekReadable = week && readWeek(week);
     if (!m_weekReadable)
         m_week = WeekSections(kDays);
-    for (const QVector<TimeSection> &day : qAsConst(m_week))
-        m_maxSections = qMax(m_maxSections, day.size());
     return true;
 }
 
@@ -164,7 +154,7 @@ bool ScheduleDocument::readWeek(const TiXmlElement *week)
                 return false;
             m_week[id].append(s);
         }
-        std::sort(m_week[id].begin(), m_week[id].end(), byStart);
+        weeksections::sortDay(&m_week[id]);
     }
     return true;
 }

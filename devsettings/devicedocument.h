@@ -52,10 +52,6 @@ class ScheduleDocument : public DeviceDocument
 {
 public:
     static constexpr int kDays = weeksections::kDays;
-    static constexpr int kLeastSections = 4;
-
-    using Fault = weeksections::Fault;
-    using Refusal = weeksections::Refusal;
 
     bool parse(const QByteArray &body, qint64 length);
 
@@ -69,11 +65,6 @@ public:
     bool weekReadable() const { return m_weekReadable; }
     // Each day's sections sorted by start; days the device left out are empty.
     const WeekSections &week() const { return m_week; }
-    // What the editor offers a day: the most a day of the device held, or 4.
-    int maxSections() const { return m_maxSections; }
-
-    // See weeksections::check.
-    static Refusal check(WeekSections *week) { return weeksections::check(week); }
 
     // Replaces `active`, and the week's days when week is given (the week
     // element keeps its attributes). False, the document unchanged, when
@@ -91,7 +82,6 @@ private:
     bool m_hasActive = false;
     bool m_weekReadable = false;
     WeekSections m_week;
-    int m_maxSections = kLeastSections;
 };
 
 // The motion alarm's actions: elements of the alarm's document named as in

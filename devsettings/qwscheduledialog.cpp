@@ -14,8 +14,11 @@
 namespace {
 constexpr int kReadId = 181;
 constexpr int kSaveId = 182;
-constexpr int kWeekdaySection = 49;
-const char *const kWeekdays[] = {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"};
+
+QString weekdayName(int day)
+{
+    return devset::text(devset::kCommonPage, weeksections::kDayTextSection, weeksections::dayTextKey(day));
+}
 } // namespace
 
 qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(parent, 0, 780, 440), m_kind(kind)
@@ -40,8 +43,8 @@ qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(paren
     column->addWidget(m_notEditable);
 
     QStringList days;
-    for (const char *day : kWeekdays)
-        days << devset::text(devset::kCommonPage, kWeekdaySection, day);
+    for (int d = 0; d < weeksections::kDays; ++d)
+        days << weekdayName(d);
     qwWeekEditor::Options options;
     options.removeTip = devset::text(devset::kCommonPage, devset::kAnySection, "deleteopt");
     m_week = new qwWeekEditor(days, options, content);
@@ -117,13 +120,12 @@ void qwScheduleDialog::onRead(const QByteArray &body, qint64 length)
     m_notEditable->setVisible(!m_weekEditable);
     if (m_weekEditable)
         buildWeek(doc);
-    m_readState->setControlEnabled(m_save, true);
     m_readState->end(kReadId, true);
 }
 
 void qwScheduleDialog::buildWeek(const ScheduleDocument &doc)
 {
-    m_week->setWeek(doc.week(), doc.maxSections());
+    m_week->setWeek(doc.week());
     m_week->show();
 }
 
@@ -140,13 +142,13 @@ void qwScheduleDialog::onSave()
     WeekSections week;
     if (m_weekEditable) {
         week = editedWeek();
-        const ScheduleDocument::Refusal refusal = ScheduleDocument::check(&week);
+        const weeksections::Refusal refusal = weeksections::check(&week);
         if (refusal.day >= 0) {
-            const bool backwards = refusal.fault == ScheduleDocument::Fault::EndNotAfterStart;
+            const bool backwards = refusal.fault == weeksections::Fault::EndNotAfterStart;
             qwTipsdlgEx *tip = devset::showTip(this, qwTipsdlgEx::Failure,
                                                backwards ? QStringLiteral("starendtime") : QStringLiteral("invperiod"));
             tip->setTipText(
-                devset::text(devset::kCommonPage, kWeekdaySection, kWeekdays[refusal.day]) + QStringLiteral(": ") +
+                weekdayName(refusal.day) + QStringLiteral(": ") +
                 devset::text(devset::kTipsPage, devset::kAnySection, backwards ? "starendtime" : "invperiod"));
             return;
         }

@@ -64,14 +64,10 @@ bool save(qcDatabase *db, const Subject &subject, const QStringList &texts)
     if (subject.stored) {
         if (allEmpty(days))
             return db->deleteSchedule(subject.address, subject.kind);
-        const QStringList stored = weeksections::dayTexts(subject.row);
-        for (int d = 0; d < weeksections::kDays; ++d) {
-            if (days.at(d) != stored.at(d) &&
-                !db->updateScheduleColumn(subject.address, subject.row.applytype, subject.kind,
-                                          weeksections::dayColumns().at(d), days.at(d)))
-                return false;
-        }
-        return true;
+        // All seven days in one transaction: a failed write leaves the row whole.
+        _st_schedule_item row = subject.row;
+        weeksections::setDayTexts(&row, days);
+        return db->updateSchedule(row);
     }
     if (allEmpty(days))
         return true;

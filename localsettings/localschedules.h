@@ -31,8 +31,8 @@ struct Subject
 QList<Subject> load(qcDatabase *db);
 
 // Stores the day texts (Sunday first) of a subject: a new row when none was
-// stored, the changed day columns of a stored one, and no row when every
-// day is empty. True when the database took all of it.
+// stored, all seven day columns of a stored one at once, and no row when
+// every day is empty. True when the database took all of it.
 bool save(qcDatabase *db, const Subject &subject, const QStringList &texts);
 
 } // namespace localschedules

@@ -18,15 +18,9 @@ namespace {
 
 using localpage::text;
 
-constexpr int kWeekdaySection = 49;
-constexpr int kLeastSections = 4;
-
-QStringList weekdayNames()
+QString weekdayName(int day)
 {
-    QStringList names;
-    for (const char *day : {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"})
-        names << text(day, localpage::CommonTexts, kWeekdaySection);
-    return names;
+    return text(weeksections::dayTextKey(day), localpage::CommonTexts, weeksections::kDayTextSection);
 }
 
 } // namespace
@@ -44,7 +38,10 @@ qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
     options.lastMinute = weeksections::kDayMinutes;
     options.kindNames = QStringList{text("skdtiming"), text("skdalarm")};
     options.removeTip = text("deleteopt", localpage::CommonTexts);
-    m_editor = new qwWeekEditor(weekdayNames(), options, this);
+    QStringList days;
+    for (int d = 0; d < weeksections::kDays; ++d)
+        days << weekdayName(d);
+    m_editor = new qwWeekEditor(days, options, this);
     m_editor->setObjectName(QStringLiteral("widget_Week"));
 
     m_restore = new QPushButton(text("restoreopt", localpage::CommonTexts), this);
@@ -102,17 +99,14 @@ void qwLocalSchedules::showSubject(int index)
     keepEdit();
     m_shown = index;
     if (index < 0 || index >= m_subjects.size()) {
-        m_editor->setWeek(WeekSections(weeksections::kDays), kLeastSections);
+        m_editor->setWeek(WeekSections(weeksections::kDays));
         m_title->clear();
         return;
     }
     const localschedules::Subject &s = m_subjects.at(index);
     const Edit &edit = m_edits.at(index);
     m_title->setText(m_list->item(index)->text());
-    int most = kLeastSections;
-    for (const QVector<TimeSection> &day : edit.week)
-        most = qMax(most, day.size());
-    m_editor->setWeek(edit.week, most);
+    m_editor->setWeek(edit.week);
     for (int d = 0; d < weeksections::kDays; ++d) {
         if (!s.week.readable.at(d) && !edit.changed.at(d))
             m_editor->setKept(d, s.week.texts.at(d));
@@ -139,7 +133,7 @@ void qwLocalSchedules::onSave()
         m_list->setCurrentRow(i);
         const bool backwards = refusal.fault == weeksections::Fault::EndNotAfterStart;
         localpage::showTip(this, localpage::FailureTip, backwards ? "starendtime" : "invperiod",
-                           m_list->item(i)->text() + QStringLiteral(", ") + weekdayNames().at(refusal.day));
+                           m_list->item(i)->text() + QStringLiteral(", ") + weekdayName(refusal.day));
         return;
     }
     bool ok = true;

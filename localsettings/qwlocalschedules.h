@@ -24,7 +24,6 @@ public:
 
     QListWidget *subjectList() const { return m_list; }
     qwWeekEditor *weekEditor() const { return m_editor; }
-    const QList<localschedules::Subject> &subjects() const { return m_subjects; }
 
 public slots:
     void onSave();

@@ -6,21 +6,26 @@
 
 namespace weeksections {
 
-namespace {
-
-bool byStart(const TimeSection &a, const TimeSection &b)
+const char *dayTextKey(int day)
 {
-    return a.start != b.start ? a.start < b.start : a.end < b.end;
+    static const char *const keys[kDays] = {"sunday",   "monday", "tuesday", "wednesday",
+                                            "thursday", "friday", "saturday"};
+    return day >= 0 && day < kDays ? keys[day] : "";
 }
 
-} // namespace
+void sortDay(QVector<TimeSection> *day)
+{
+    std::sort(day->begin(), day->end(), [](const TimeSection &a, const TimeSection &b) {
+        return a.start != b.start ? a.start < b.start : a.end < b.end;
+    });
+}
 
 Refusal check(WeekSections *week)
 {
     Refusal refusal;
     for (int d = 0; d < week->size() && refusal.day < 0; ++d) {
         QVector<TimeSection> &day = (*week)[d];
-        std::sort(day.begin(), day.end(), byStart);
+        sortDay(&day);
         for (int i = 0; i < day.size() && refusal.day < 0; ++i) {
             if (day[i].end <= day[i].start)
                 refusal = {d, Fault::EndNotAfterStart};
@@ -54,18 +59,12 @@ bool parseDay(const QString &text, QVector<TimeSection> *day)
 
 QString dayText(QVector<TimeSection> day)
 {
-    std::sort(day.begin(), day.end(), byStart);
+    sortDay(&day);
     QStringList parts;
     for (const TimeSection &s : qAsConst(day))
         parts << QStringLiteral("%1:%2-%3").arg(s.kind).arg(s.start).arg(s.end);
     // Never a null text: it would be stored as NULL, not as an empty day.
     return parts.isEmpty() ? QStringLiteral("") : parts.join(QLatin1Char(';'));
-}
-
-const QStringList &dayColumns()
-{
-    static const QStringList columns{"skdsun", "skdmon", "skdtue", "skdwed", "skdthu", "skdfri", "skdsat"};
-    return columns;
 }
 
 QStringList dayTexts(const _st_schedule_item &row)

@@ -22,12 +22,20 @@ namespace weeksections {
 constexpr int kDays = 7;
 constexpr int kDayMinutes = 24 * 60;
 
+// The weekday names of the language files: section 49 of the common page,
+// one key per day (Sunday first).
+constexpr int kDayTextSection = 49;
+const char *dayTextKey(int day);
+
 enum class Fault { None, EndNotAfterStart, Overlap };
 struct Refusal
 {
     int day = -1; // -1: nothing refused
     Fault fault = Fault::None;
 };
+
+// Orders a day's sections by their starts, equal starts by their ends.
+void sortDay(QVector<TimeSection> *day);
 
 // Sorts each day's sections, then names the first day (Sunday first) with a
 // section that ends at or before its start or begins before the previous
@@ -42,8 +50,7 @@ bool parseDay(const QString &text, QVector<TimeSection> *day);
 // The text of a day, sections in the order of their starts.
 QString dayText(QVector<TimeSection> day);
 
-// The seven day columns of a schedule row, Sunday first.
-const QStringList &dayColumns();
+// The seven day texts of a schedule row, Sunday first.
 QStringList dayTexts(const _st_schedule_item &row);
 void setDayTexts(_st_schedule_item *row, const QStringList &texts);
 

@@ -8,8 +8,6 @@
 #include <QSpinBox>
 #include <QTimeEdit>
 
-#include <algorithm>
-
 namespace {
 
 // Minutes as HH:MM up to 24:00, which a QTimeEdit cannot show.
@@ -67,7 +65,7 @@ int startOf(const QWidget *section)
 // until changed) when the day is full.
 TimeSection firstFreeHour(QVector<TimeSection> day, int lastMinute)
 {
-    std::sort(day.begin(), day.end(), [](const TimeSection &a, const TimeSection &b) { return a.start < b.start; });
+    weeksections::sortDay(&day);
     int free = 0;
     for (const TimeSection &s : day) {
         if (s.start > free)
@@ -111,16 +109,18 @@ qwWeekEditor::qwWeekEditor(const QStringList &dayNames, const Options &options, 
         connect(day.add, &QPushButton::clicked, this, [this, d] {
             clearDay(d, true);
             addSection(d, firstFreeHour(week().at(d), m_options.lastMinute));
-            markChanged(d);
+            m_changed[d] = true;
         });
         grid->addWidget(name, d, 0);
         grid->addWidget(day.row, d, 1);
     }
 }
 
-void qwWeekEditor::setWeek(const WeekSections &week, int maxSections)
+void qwWeekEditor::setWeek(const WeekSections &week)
 {
-    m_maxSections = maxSections;
+    m_maxSections = kLeastSections;
+    for (const QVector<TimeSection> &day : week)
+        m_maxSections = qMax(m_maxSections, day.size());
     for (int d = 0; d < weeksections::kDays; ++d) {
         clearDay(d, false);
         for (const TimeSection &s : week.value(d))
@@ -150,7 +150,7 @@ void qwWeekEditor::setKept(int day, const QString &text)
     row->addWidget(remove);
     connect(remove, &QPushButton::clicked, this, [this, day] {
         clearDay(day, true);
-        markChanged(day);
+        m_changed[day] = true;
     });
     d.layout->insertWidget(0, box);
     d.kept = box;
@@ -212,16 +212,17 @@ void qwWeekEditor::addSection(int day, const TimeSection &section)
     row->addWidget(end);
     for (QWidget *field : {start, end}) {
         if (auto *edit = qobject_cast<QTimeEdit *>(field))
-            connect(edit, &QTimeEdit::timeChanged, this, [this, day] { markChanged(day); });
+            connect(edit, &QTimeEdit::timeChanged, this, [this, day] { m_changed[day] = true; });
         else if (auto *spin = qobject_cast<QSpinBox *>(field))
-            connect(spin, QOverload<int>::of(&QSpinBox::valueChanged), this, [this, day] { markChanged(day); });
+            connect(spin, QOverload<int>::of(&QSpinBox::valueChanged), this, [this, day] { m_changed[day] = true; });
     }
     if (!m_options.kindNames.isEmpty()) {
         auto *kind = new QComboBox(box);
         kind->setObjectName(QStringLiteral("comboBox_Kind"));
         kind->addItems(m_options.kindNames);
         kind->setCurrentIndex(section.kind);
-        connect(kind, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this, day] { markChanged(day); });
+        connect(kind, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                [this, day] { m_changed[day] = true; });
         row->addWidget(kind);
     }
     auto *remove = new QPushButton(QStringLiteral("x"), box);
@@ -246,15 +247,7 @@ void qwWeekEditor::removeSection(int day, QWidget *section)
     section->hide();
     section->deleteLater();
     updateAddButtons();
-    markChanged(day);
-}
-
-void qwWeekEditor::markChanged(int day)
-{
-    if (m_changed[day])
-        return;
     m_changed[day] = true;
-    emit sigDayChanged(day);
 }
 
 void qwWeekEditor::updateAddButtons()

@@ -33,8 +33,9 @@ public:
 
     qwWeekEditor(const QStringList &dayNames, const Options &options, QWidget *parent = nullptr);
 
-    // Replaces every day; no day counts as changed afterwards.
-    void setWeek(const WeekSections &week, int maxSections);
+    // Replaces every day; no day counts as changed afterwards. A day takes
+    // as many sections as the fullest day of that week holds, at least 4.
+    void setWeek(const WeekSections &week);
     // Shows the stored text of a day that cannot be read, until it changes.
     void setKept(int day, const QString &text);
     void setChangedDays(const QVector<bool> &changed);
@@ -43,10 +44,6 @@ public:
     WeekSections week() const;
     // The days the operator added, removed or edited a section of.
     QVector<bool> changedDays() const { return m_changed; }
-    int maxSections() const { return m_maxSections; }
-
-signals:
-    void sigDayChanged(int day);
 
 private:
     struct Day
@@ -62,12 +59,13 @@ private:
     void removeSection(int day, QWidget *section);
     // Removes the kept text of the day, and its sections unless keptOnly.
     void clearDay(int day, bool keptOnly);
-    void markChanged(int day);
     void updateAddButtons();
     QWidget *timeField(QWidget *parent, const char *name, int minutes) const;
 
+    static constexpr int kLeastSections = 4;
+
     Options m_options;
-    int m_maxSections = 4;
+    int m_maxSections = kLeastSections;
     Day m_days[weeksections::kDays];
     QVector<bool> m_changed = QVector<bool>(weeksections::kDays, false);
 };
