@@ -194,7 +194,8 @@ void qcDiskManager::run()
                 checkFreeSpace();
             }
             const QDateTime now = platform::localNow();
-            if (m_firstPass || now.date() < m_previous.date() || m_previous.time() > now.time())
+            const bool late = m_latePassNow.exchange(false);
+            if (m_firstPass || late || now.date() < m_previous.date() || m_previous.time() > now.time())
                 dailyPass();
             m_firstPass = false;
             m_previous = now;

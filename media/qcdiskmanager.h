@@ -44,6 +44,9 @@ public:
 
     // The next cycle checks the free space (a recorder ran out of room).
     void requestCheck() { m_checkNow = true; }
+    // The next cycle moves the recordings that end in the future (a recorder
+    // ended one after the clock went back).
+    void requestLatePass() { m_latePassNow = true; }
     void stop();
     // Free-space checks done so far.
     int checkCount() const { return m_checks.load(); }
@@ -72,6 +75,7 @@ private:
 
     std::atomic<qint64> m_minGiB{kDefaultMinGiB};
     std::atomic<bool> m_checkNow{true};
+    std::atomic<bool> m_latePassNow{false};
     std::atomic<int> m_limit{24};
     std::atomic<int> m_checks{0};
     std::atomic<int> m_passes{0};

@@ -137,6 +137,7 @@ void qcStreamServer::createOwnedServices()
         if (!root.isEmpty())
             guard->setRecordRoot(root);
         recordindex::setLowSpaceHook([guard] { guard->requestCheck(); });
+        recordindex::setTimeWentBackHook([guard] { guard->requestLatePass(); });
         guard->start(QThread::LowPriority);
         QMutexLocker lock(&m_mutex);
         m_diskGuard = guard;
@@ -947,6 +948,7 @@ void qcStreamServer::shutdown()
     if (guard) {
         // After the units: their recorders' last appends are done.
         recordindex::setLowSpaceHook({});
+        recordindex::setTimeWentBackHook({});
         guard->stop();
         guard->wait();
         delete guard;

@@ -23,8 +23,33 @@ namespace {
 
 std::mutex g_registryMutex;
 std::map<QString, std::unique_ptr<std::mutex>> g_locks;
-std::mutex g_hookMutex;
-std::function<void()> g_lowSpaceHook;
+// A call-out that the stream service points at its disk guard.
+class GuardHook
+{
+public:
+    void set(std::function<void()> hook)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hook = std::move(hook);
+    }
+    void call()
+    {
+        std::function<void()> hook;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            hook = m_hook;
+        }
+        if (hook)
+            hook();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::function<void()> m_hook;
+};
+
+GuardHook g_lowSpaceHook;
+GuardHook g_timeWentBackHook;
 std::mutex g_claimMutex;
 QSet<QString> g_claimedNames;
 
@@ -275,6 +300,10 @@ bool listRecording(const QString &folder, const QString &path, _st_reclist_item 
 
 bool recoverAfterJump(const QString &folder, qint64 restart, const QString &justEnded)
 {
+    // The guard's own look at the clock may have come before this recording
+    // got its end in its name; a file ending in the new future would then
+    // stay in the folder, unlisted, until the next day.
+    g_timeWentBackHook.call();
     FolderLocker lock(folder);
     cutTornTails(folder);
     QFile kf(kfindexPath(folder));
@@ -672,19 +701,17 @@ int repairFolder(const QString &folder)
 
 void setLowSpaceHook(std::function<void()> hook)
 {
-    std::lock_guard<std::mutex> lock(g_hookMutex);
-    g_lowSpaceHook = std::move(hook);
+    g_lowSpaceHook.set(std::move(hook));
 }
 
 void reportLowSpace()
 {
-    std::function<void()> hook;
-    {
-        std::lock_guard<std::mutex> lock(g_hookMutex);
-        hook = g_lowSpaceHook;
-    }
-    if (hook)
-        hook();
+    g_lowSpaceHook.call();
+}
+
+void setTimeWentBackHook(std::function<void()> hook)
+{
+    g_timeWentBackHook.set(std::move(hook));
 }
 
 int repairTree(const QString &root)

@@ -161,5 +161,8 @@ int repairFolder(const QString &folder);
 // stream service points this at its guard.
 void setLowSpaceHook(std::function<void()> hook);
 void reportLowSpace();
+// A recorder that ended a file because the time went back asks the disk guard
+// for another pass over the recordings that now end in the future.
+void setTimeWentBackHook(std::function<void()> hook);
 
 } // namespace recordindex

@@ -218,6 +218,38 @@ private slots:
         guard.stop();
         QVERIFY(guard.wait(5000));
     }
+
+    // A recorder may end its file only after the guard has looked at the
+    // clock set back: the file's end then lies in the future, and the
+    // recorder's index repair asks the guard for another pass.
+    void fileEndedAfterTheClockWentBack()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(12, 0)));
+        platform::setClock(&clock);
+        Tree t;
+        const QString today = "20240102/10.0.0.5";
+        t.file(today, rec("11-00-00-000", "11-30-00-000"));
+        FreeSpaceScope space(kGiB * 100);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        recordindex::setTimeWentBackHook([&guard] { guard.requestLatePass(); });
+        guard.start();
+        QTRY_COMPARE_WITH_TIMEOUT(guard.passCount(), 1, 30000);
+        clock.set(QDateTime(QDate(2024, 1, 2), QTime(11, 45)));
+        QTRY_COMPARE_WITH_TIMEOUT(guard.passCount(), 2, 30000);
+        QCOMPARE(t.listed(today), QStringList{rec("11-00-00-000", "11-30-00-000")});
+
+        const QString ended = rec("11-50-00-000", "12-00-00-000");
+        t.file(today, ended, 1000, 0, false);
+        QVERIFY(recordindex::recoverAfterJump(t.root + '/' + today, 42300000, ended));
+        QTRY_COMPARE_WITH_TIMEOUT(guard.passCount(), 3, 30000);
+        QVERIFY(QFileInfo::exists(t.root + '/' + today + "/BackupFile/" + ended));
+        QVERIFY(!QFileInfo::exists(t.root + '/' + today + '/' + ended));
+        QCOMPARE(t.listed(today), QStringList{rec("11-00-00-000", "11-30-00-000")});
+        recordindex::setTimeWentBackHook({});
+        guard.stop();
+        QVERIFY(guard.wait(5000));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDiskGuard)
