@@ -3,6 +3,7 @@
 #include "media/qcstreamserver.h"
 #include "tests/support/diskroom.h"
 #include "tests/support/livepage.h"
+#include "tests/support/schedulerow.h"
 #include "livedevices.h"
 
 #include <QDir>
@@ -12,15 +13,7 @@ namespace {
 
 QString row(int applyTo, const QString &address, const QString &days, int type, int enable = 1)
 {
-    QStringList all;
-    for (int i = 0; i < 7; ++i)
-        all << "'" + days + "'";
-    return QString("INSERT INTO schedules (applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,skdsat,"
-                   "skdtype,enable) VALUES (%1,'cam','%2',%3,%4,%5)")
-        .arg(applyTo)
-        .arg(address, all.join(','))
-        .arg(type)
-        .arg(enable);
+    return testsupport::scheduleRow(applyTo, address, {days}, type, enable);
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "localsettings/qcloglistmodel.h"
 #include "localsettings/qwlocallog.h"
 #include "tests/support/appglobals.h"
+#include "tests/support/findchild.h"
 #include "tests/support/popups.h"
 #include "tests/support/runfolder.h"
 
@@ -74,10 +75,7 @@ class LogPageTest : public QObject
     template <class T>
     T *child(const char *name)
     {
-        T *w = m_page->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no %s", name);
-        return w;
+        return testsupport::requireChild<T>(m_page, QLatin1String(name));
     }
 
     void start(int fillerRows = 0)

@@ -15,6 +15,7 @@
 #include "localsettings/qwlocaloptions.h"
 #include "tests/localsettings/options/storedoptions.h"
 #include "tests/support/appglobals.h"
+#include "tests/support/findchild.h"
 #include "tests/support/popups.h"
 
 using namespace optionstest;
@@ -31,10 +32,7 @@ class TestOptionsPage : public QObject
     template <typename T>
     T *field(const QString &name)
     {
-        T *w = m_page->findChild<T *>(name);
-        if (!w)
-            qFatal("no field %s", qPrintable(name));
-        return w;
+        return testsupport::requireChild<T>(m_page.get(), name);
     }
     QLineEdit *edit(const char *column) { return field<QLineEdit>(QStringLiteral("lineEdit_") + column); }
     QSpinBox *spin(const char *column) { return field<QSpinBox>(QStringLiteral("spinBox_") + column); }

@@ -7,6 +7,7 @@
 #include "localsettings/qwlocalschedules.h"
 #include "tests/support/livepage.h"
 #include "tests/support/popups.h"
+#include "tests/support/schedulerow.h"
 
 #include <QComboBox>
 #include <QListWidget>
@@ -28,14 +29,7 @@ const QString kDevice = QStringLiteral("INSERT INTO devices(devname,username,pas
 QString scheduleRow(const QString &address, int kind, const QString &days, const QString &sunday = QString(),
                     int applytype = 0)
 {
-    QStringList all{"'" + sunday + "'"};
-    for (int i = 1; i < 7; ++i)
-        all << "'" + days + "'";
-    return QString("INSERT INTO schedules(applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,skdsat,"
-                   "skdtype,enable) VALUES(%1,'cam','%2',%3,%4,1)")
-        .arg(applytype)
-        .arg(address, all.join(','))
-        .arg(kind);
+    return testsupport::scheduleRow(applytype, address, {sunday, days}, kind, 1);
 }
 
 const QStringList kTwoDevices{kDevice.arg("camA", "10.0.0.5").arg(1), kDevice.arg("camB", "10.0.0.6").arg(2)};
