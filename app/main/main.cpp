@@ -10,6 +10,7 @@
 #include "app/widgets/nofocusrectstyle.h"
 #include "app/widgets/qccustomapplication.h"
 #include "platform/crashhandler.h"
+#include "platform/quitsignals.h"
 #include "platform/d3d9/d3d9diag.h"
 
 #include <QDebug>
@@ -53,6 +54,14 @@ int main(int argc, char **argv)
 
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     g_app = new qcCustomApplication(argc, argv);
+    // A session's log-out or shutdown (SIGTERM), Ctrl+C (SIGINT) and a lost
+    // terminal (SIGHUP) end the loop; the main window is closed after it as
+    // its close button closes it. Goes with the application object.
+    auto *quitSignals = new platform::QuitSignals(g_app);
+    QObject::connect(quitSignals, &platform::QuitSignals::quitRequested, g_app, [](int signalNumber) {
+        qInfo().noquote() << "signal" << signalNumber << "received, closing";
+        QCoreApplication::quit();
+    });
     Q_INIT_RESOURCE(resources);
     QApplication::setStyle(new NoFocusRectstyle(QApplication::style()));
     qDebug() << "working directory" << QDir::currentPath();
@@ -117,6 +126,12 @@ int main(int argc, char **argv)
 
     const int code = QApplication::exec();
 
+    // A quit by signal leaves the main window open: its close writes the exit
+    // record and deletes the pages, the live page's recordings finished with
+    // their final names among them. After a close by its button this does
+    // nothing more. Out here no page's code is on the stack any more.
+    if (cmsclient *window = login->mainWindow())
+        window->close();
     // The log thread writes what is still queued (the exit record among it)
     // before anything it might use is gone.
     g_logHelper->stop();
