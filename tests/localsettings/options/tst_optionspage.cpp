@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <array>
 #include <memory>
 
 #include "app/core/currentuser.h"
@@ -198,18 +199,13 @@ private slots:
             row("above lowest", QString::number(f.low + 1), true);
             row("highest", QString::number(f.high), true);
         }
-        QTest::newRow("recordduration 5") << "recordduration"
-                                          << "Record length"
-                                          << "60 - 600"
-                                          << "5" << false;
-        QTest::newRow("reservedsize 1000") << "reservedsize"
-                                           << "Reserved disk space"
-                                           << "5 - 50"
-                                           << "1000" << false;
-        QTest::newRow("keepdays minus only") << "keepdays"
-                                             << "Keep recordings"
-                                             << "0 - 365"
-                                             << "-" << false;
+        // As operators met it: the spin box kept 300, or dropped the last
+        // keystrokes of 1000.
+        for (const auto &[column, label, range, typed] :
+             {std::array<QString, 4>{"recordduration", "Record length", "60 - 600", "5"},
+              {"reservedsize", "Reserved disk space", "5 - 50", "1000"},
+              {"keepdays", "Keep recordings", "0 - 365", "-"}})
+            QTest::addRow("%s %s", qPrintable(column), qPrintable(typed)) << column << label << range << typed << false;
     }
     // What is typed is saved as it stands, or refused with the field and its
     // range named, nothing written and no folder made.
@@ -245,30 +241,14 @@ private slots:
         QTest::addColumn<QString>("column");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("unit");
-        QTest::newRow("1 second") << "prevrecord"
-                                  << "1"
-                                  << "second (0 - 3)";
-        QTest::newRow("2 seconds") << "prevrecord"
-                                   << "2"
-                                   << "seconds (0 - 3)";
-        QTest::newRow("nothing typed") << "recordduration"
-                                       << ""
-                                       << "seconds (60 - 600)";
-        QTest::newRow("1 day") << "keepdays"
-                               << "1"
-                               << "day (0 - 365)";
-        QTest::newRow("0 days") << "keepdays"
-                                << "0"
-                                << "days (0 - 365)";
-        QTest::newRow("1 picture") << "capturecount"
-                                   << "1"
-                                   << "picture (1 - 10)";
-        QTest::newRow("-1 pictures") << "capturecount"
-                                     << "-1"
-                                     << "pictures (1 - 10)";
-        QTest::newRow("1 GB") << "reservedsize"
-                              << "1"
-                              << "GB (5 - 50)";
+        for (const auto &[column, typed, unit] : {std::array<QString, 3>{"prevrecord", "1", "second (0 - 3)"},
+                                                  {"prevrecord", "2", "seconds (0 - 3)"},
+                                                  {"recordduration", "", "seconds (60 - 600)"},
+                                                  {"keepdays", "1", "day (0 - 365)"},
+                                                  {"capturecount", "1", "picture (1 - 10)"},
+                                                  {"capturecount", "-1", "pictures (1 - 10)"},
+                                                  {"reservedsize", "1", "GB (5 - 50)"}})
+            QTest::addRow("%s %s", qPrintable(column), qPrintable(typed)) << column << typed << unit;
     }
     void unitReadsForTheNumber()
     {
