@@ -101,6 +101,42 @@ bool differs(const Option &o, const V &a, const V &b)
     return a.*o.number != b.*o.number;
 }
 
+// The path itself when it exists, else the nearest folder above it that
+// does: where its missing folders would be made. Empty when nothing exists.
+QString nearestExisting(const QString &path)
+{
+    QString p = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    while (!QFileInfo::exists(p)) {
+        const QString up = QFileInfo(p).path();
+        if (up == p)
+            return QString();
+        p = up;
+    }
+    return p;
+}
+
+// Makes the missing folders of path one by one, each noted in made as it
+// comes, so that a failure part way can be undone.
+bool makeFolder(const QString &path, QStringList &made)
+{
+    const QString target = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QStringList missing;
+    for (QString p = target; !QFileInfo::exists(p) && QFileInfo(p).path() != p; p = QFileInfo(p).path())
+        missing.prepend(p);
+    for (const QString &folder : missing) {
+        if (!QDir().mkdir(folder))
+            return false;
+        made << folder;
+    }
+    return QFileInfo(target).isDir();
+}
+
+void unmakeFolders(const QStringList &made)
+{
+    for (auto it = made.crbegin(); it != made.crend(); ++it)
+        QDir().rmdir(*it);
+}
+
 bool writeOption(qcDatabase &db, const Option &o, const V &values)
 {
     if (o.flag)
@@ -134,8 +170,11 @@ QStringList LocalOptions::changedColumns(const LocalOptionValues &edited) const
     QStringList columns;
     for (const Option &o : options()) {
         // A text without a setter cannot be changed here, whatever was passed.
-        if ((o.flag || o.number || o.setText) && differs(o, m_stored, edited))
-            columns << QLatin1String(o.column);
+        const QString column = QLatin1String(o.column);
+        if ((o.flag || o.setText) && differs(o, m_stored, edited))
+            columns << column;
+        else if (o.number && (differs(o, m_stored, edited) || edited.unreadable.contains(column)))
+            columns << column;
     }
     return columns;
 }
@@ -146,7 +185,7 @@ LocalOptions::Check LocalOptions::check(const LocalOptionValues &edited) const
         const Option &o = *optionOf(column);
         Check c;
         c.column = column;
-        if (o.number && !o.range.contains(edited.*o.number)) {
+        if (o.number && (edited.unreadable.contains(column) || !o.range.contains(edited.*o.number))) {
             c.problem = OutOfRange;
             c.range = o.range;
             return c;
@@ -172,6 +211,19 @@ LocalOptions::Result LocalOptions::save(const LocalOptionValues &edited)
     if (!r.check.ok())
         return r;
     const QStringList columns = changedColumns(edited);
+    QStringList made;
+    for (const QString &column : columns) {
+        const QString folder = isFolder(column) ? value(edited, column).toString() : QString();
+        // Checked usable, but the disk may have changed since, or a name
+        // may be one the file system refuses.
+        if (!folder.isEmpty() && (!makeFolder(folder, made) || !folderUsable(folder))) {
+            unmakeFolders(made);
+            r.check.problem = FolderUnusable;
+            r.check.column = column;
+            r.check.folder = folder;
+            return r;
+        }
+    }
     for (const QString &column : columns) {
         if (!m_db || !writeOption(*m_db, *optionOf(column), edited)) {
             r.failedColumn = column;
@@ -193,6 +245,20 @@ QVariant LocalOptions::value(const LocalOptionValues &values, const QString &col
     if (o->text)
         return values.*o->text;
     return values.*o->number;
+}
+
+void LocalOptions::setTyped(LocalOptionValues &values, const QString &column, const QString &typed)
+{
+    const Option *o = optionOf(column);
+    if (!o || !o->number)
+        return;
+    bool ok = false;
+    const int number = typed.trimmed().toInt(&ok, 10);
+    values.unreadable.removeAll(column);
+    if (ok)
+        values.*o->number = number;
+    else
+        values.unreadable << column;
 }
 
 void LocalOptions::setValue(LocalOptionValues &values, const QString &column, const QVariant &value)
@@ -222,10 +288,13 @@ bool LocalOptions::isFolder(const QString &column)
 
 bool LocalOptions::folderUsable(const QString &path)
 {
-    if (path.trimmed().isEmpty() || !QDir().mkpath(path) || !QFileInfo(path).isDir())
+    if (path.trimmed().isEmpty())
+        return false;
+    const QString existing = nearestExisting(path);
+    if (existing.isEmpty() || !QFileInfo(existing).isDir())
         return false;
     // Permission bits do not tell everything (read-only mounts, root), so
-    // the folder has to take a file.
-    QTemporaryFile probe(QDir(path).filePath(QStringLiteral(".write-probe-XXXXXX")));
+    // the folder, or the one the missing ones go into, has to take a file.
+    QTemporaryFile probe(QDir(existing).filePath(QStringLiteral(".write-probe-XXXXXX")));
     return probe.open();
 }

@@ -35,6 +35,9 @@ struct LocalOptionValues
     int captureInterval = -1;
     int snapshotFormat = -1;
     int snapshotQuality = -1;
+    // Number options whose typed text reads as no number (left half-typed,
+    // or too long for one): changed, and refused by the check.
+    QStringList unreadable;
 };
 
 // Reads, checks and writes the system options. An option is named by its
@@ -71,23 +74,29 @@ public:
     const LocalOptionValues &stored() const { return m_stored; }
 
     // Checks the options that differ from the stored ones, in the page's
-    // order; unchanged ones are kept as they are and not judged. A changed
-    // folder is made when missing and written into once to prove it usable.
+    // order; unchanged ones are kept as they are and not judged. Makes
+    // nothing: a changed folder must exist or be makeable, and take a file.
     Check check(const LocalOptionValues &edited) const;
     // The columns whose value differs from the stored one, in page order.
     QStringList changedColumns(const LocalOptionValues &edited) const;
-    // Checks, then writes only the changed options; reads everything again
-    // afterwards, also after a failed write, so stored() tells what holds.
+    // Checks, makes the changed folders that are missing (none when the
+    // check or the making of one fails), then writes only the changed
+    // options; reads everything again afterwards, also after a failed
+    // write, so stored() tells what holds.
     Result save(const LocalOptionValues &edited);
 
     // One option by its column: a bool, a QString or an int; invalid for
     // an unknown column, which setValue() ignores.
     static QVariant value(const LocalOptionValues &values, const QString &column);
     static void setValue(LocalOptionValues &values, const QString &column, const QVariant &value);
+    // A number option as the operator typed it: set when the text reads as
+    // a decimal number, else marked unreadable, never guessed at.
+    static void setTyped(LocalOptionValues &values, const QString &column, const QString &typed);
     // The range of a number option; an empty range (min > max) for others.
     static settingranges::Range rangeOf(const QString &column);
     static bool isFolder(const QString &column);
-    // Whether the folder exists or can be made, and takes a new file.
+    // Whether the folder takes a new file, or can be made below a folder
+    // that does; nothing is left behind.
     static bool folderUsable(const QString &path);
 
 private:

@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -27,30 +26,6 @@ qwLocalOptions::FolderChooser &folderChooser()
 {
     static qwLocalOptions::FolderChooser chooser;
     return chooser;
-}
-
-// A number the page cannot offer stays the spin box's lowest entry, one
-// below the range and shown as the stored number, until the operator steps
-// away from it.
-void showNumber(QSpinBox *box, int value, settingranges::Range range)
-{
-    if (range.contains(value)) {
-        box->setSpecialValueText(QString());
-        box->setRange(range.min, range.max);
-    } else {
-        box->setSpecialValueText(QStringLiteral("%1 (%2)").arg(value).arg(text("keptvalue")));
-        box->setRange(range.min - 1, range.max);
-        box->setProperty("keptValue", value);
-        value = range.min - 1;
-    }
-    box->setValue(value);
-}
-
-int shownNumber(const QSpinBox *box)
-{
-    if (!box->specialValueText().isEmpty() && box->value() == box->minimum())
-        return box->property("keptValue").toInt();
-    return box->value();
 }
 
 // Entries stand for their codes range.min, range.min + 1, ...; a stored code
@@ -92,10 +67,13 @@ qwLocalOptions::qwLocalOptions(QWidget *parent) : QWidget(parent), m_options(g_d
     addFolder(system, "downloadpath", "downloadpath");
     addFolder(system, "recordpath", "recordpath");
     addFolder(system, "snapshotpath", "snapshotpath");
-    addNumber(system, "reservedsize", "diskreservedspace", text("unitgb"));
-    addNumber(system, "keepdays", "keeprecords", text("unitdays"));
+    const qwNumberEdit::Unit gigabytes{"unitgb", "unitgb", localpage::LocalTexts};
+    const qwNumberEdit::Unit days{"unitday", "unitdays", localpage::LocalTexts};
+    const qwNumberEdit::Unit seconds{"second", "seconds", localpage::CommonTexts};
+    const qwNumberEdit::Unit pictures{"unitpicture", "unitpictures", localpage::LocalTexts};
+    addNumber(system, "reservedsize", "diskreservedspace", gigabytes);
+    addNumber(system, "keepdays", "keeprecords", days);
 
-    const QString seconds = text("seconds", localpage::CommonTexts);
     auto *recording = newGrid();
     addFlag(recording, "recordskdenable", "recschedenable");
     addChoice(recording, "recordstream", "streamtype",
@@ -106,7 +84,7 @@ qwLocalOptions::qwLocalOptions(QWidget *parent) : QWidget(parent), m_options(g_d
 
     auto *capture = newGrid();
     addFlag(capture, "captureskdenable", "capschedenable");
-    addNumber(capture, "capturecount", "capturecount", text("unitpictures"));
+    addNumber(capture, "capturecount", "capturecount", pictures);
     addNumber(capture, "captureinterval", "captureinterval", seconds);
     addChoice(capture, "snapshotformat", "pictureformat", {text("formatjpeg"), text("formatbmp")});
     QStringList qualities;
@@ -169,10 +147,13 @@ void qwLocalOptions::reload()
 void qwLocalOptions::addRow(QGridLayout *grid, const char *column, const char *key, QWidget *field, QWidget *after)
 {
     const QString name = QLatin1String(column);
-    QString kind = QString::fromLatin1(field->metaObject()->className() + 1); // QSpinBox: spinBox
+    // QComboBox: comboBox; any line edit, the number fields too: lineEdit.
+    QString kind = qobject_cast<QLineEdit *>(field) ? QStringLiteral("LineEdit")
+                                                    : QString::fromLatin1(field->metaObject()->className() + 1);
     kind[0] = kind[0].toLower();
     field->setObjectName(kind + QLatin1Char('_') + name);
-    field->setMinimumWidth(qobject_cast<QLineEdit *>(field) ? 240 : 110);
+    const bool wide = qobject_cast<QLineEdit *>(field) && !qobject_cast<qwNumberEdit *>(field);
+    field->setMinimumWidth(wide ? 240 : 110);
     const int row = grid->rowCount();
     auto *label = new QLabel(text(key), this);
     label->setBuddy(field);
@@ -217,11 +198,12 @@ QLineEdit *qwLocalOptions::addFolder(QGridLayout *grid, const char *column, cons
     return edit;
 }
 
-QSpinBox *qwLocalOptions::addNumber(QGridLayout *grid, const char *column, const char *key, const QString &unit)
+qwNumberEdit *qwLocalOptions::addNumber(QGridLayout *grid, const char *column, const char *key, qwNumberEdit::Unit unit)
 {
-    auto *box = new QSpinBox(this);
-    addRow(grid, column, key, box, new QLabel(unit, this));
-    return box;
+    auto *edit = new qwNumberEdit(LocalOptions::rangeOf(QLatin1String(column)), unit, this);
+    edit->unitLabel()->setObjectName(QStringLiteral("label_Unit_") + QLatin1String(column));
+    addRow(grid, column, key, edit, edit->unitLabel());
+    return edit;
 }
 
 QComboBox *qwLocalOptions::addChoice(QGridLayout *grid, const char *column, const char *key, const QStringList &texts,
@@ -246,11 +228,11 @@ void qwLocalOptions::showValues(const LocalOptionValues &values)
         const QVariant value = LocalOptions::value(values, it.key());
         if (auto *box = qobject_cast<QCheckBox *>(it.value()))
             box->setChecked(value.toBool());
+        else if (auto *number = qobject_cast<qwNumberEdit *>(it.value()))
+            number->setNumber(value.toInt());
         else if (auto *edit = qobject_cast<QLineEdit *>(it.value()))
             edit->setText(LocalOptions::isFolder(it.key()) ? QDir::toNativeSeparators(value.toString())
                                                            : value.toString());
-        else if (auto *spin = qobject_cast<QSpinBox *>(it.value()))
-            showNumber(spin, value.toInt(), LocalOptions::rangeOf(it.key()));
         else if (auto *list = qobject_cast<QComboBox *>(it.value()))
             showChoice(list, value.toInt(), LocalOptions::rangeOf(it.key()));
     }
@@ -262,6 +244,10 @@ LocalOptionValues qwLocalOptions::shownValues() const
     LocalOptionValues values = stored;
     for (auto it = m_fields.cbegin(); it != m_fields.cend(); ++it) {
         QVariant value;
+        if (auto *number = qobject_cast<qwNumberEdit *>(it.value())) {
+            LocalOptions::setTyped(values, it.key(), number->text());
+            continue;
+        }
         if (auto *box = qobject_cast<QCheckBox *>(it.value())) {
             value = box->isChecked();
         } else if (auto *edit = qobject_cast<QLineEdit *>(it.value())) {
@@ -272,8 +258,6 @@ LocalOptionValues qwLocalOptions::shownValues() const
                 const QString shown = edit->text().trimmed();
                 value = shown == QDir::toNativeSeparators(old) ? old : QDir::fromNativeSeparators(shown);
             }
-        } else if (auto *spin = qobject_cast<QSpinBox *>(it.value())) {
-            value = shownNumber(spin);
         } else if (auto *list = qobject_cast<QComboBox *>(it.value())) {
             value = list->currentData();
         }
@@ -313,7 +297,7 @@ void qwLocalOptions::showProblem(const LocalOptions::Check &check)
     switch (check.problem) {
     case LocalOptions::OutOfRange:
         localpage::showTip(this, localpage::FailureTip, "optoutofrange",
-                           QStringLiteral("%1 (%2 - %3)").arg(label).arg(check.range.min).arg(check.range.max));
+                           QStringLiteral("%1 (%2)").arg(label, qwNumberEdit::rangeText(check.range)));
         break;
     case LocalOptions::FolderMissing:
         localpage::showTip(this, localpage::FailureTip, "folderneeded", label);
@@ -328,6 +312,10 @@ void qwLocalOptions::showProblem(const LocalOptions::Check &check)
 
 void qwLocalOptions::writeLog(const QStringList &columns)
 {
+    // The options as the operator saw them, not their storage names.
+    QStringList labels;
+    for (const QString &column : columns)
+        labels << m_labels.value(column, column);
     writeSystemLog(g_curUserName, QStringLiteral("modify system options"), QString(), QString(),
-                   columns.join(QLatin1Char(',')), kLogOperation);
+                   labels.join(QStringLiteral(", ")), kLogOperation);
 }

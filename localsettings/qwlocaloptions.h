@@ -1,6 +1,7 @@
 #pragma once
 
 #include "localsettings/localoptions.h"
+#include "localsettings/qwnumberedit.h"
 
 #include <QHash>
 #include <QWidget>
@@ -11,7 +12,6 @@ class QCheckBox;
 class QComboBox;
 class QGridLayout;
 class QLineEdit;
-class QSpinBox;
 
 // The system options sub-page: folders, automatic actions, default device
 // credentials, and the recording and snapshot options, with Restore and
@@ -50,7 +50,7 @@ private:
     QCheckBox *addFlag(QGridLayout *grid, const char *column, const char *key);
     QLineEdit *addText(QGridLayout *grid, const char *column, const char *key, QWidget *after = nullptr);
     QLineEdit *addFolder(QGridLayout *grid, const char *column, const char *key);
-    QSpinBox *addNumber(QGridLayout *grid, const char *column, const char *key, const QString &unit);
+    qwNumberEdit *addNumber(QGridLayout *grid, const char *column, const char *key, qwNumberEdit::Unit unit);
     QComboBox *addChoice(QGridLayout *grid, const char *column, const char *key, const QStringList &texts,
                          const QString &unit = QString());
     // Names the field "<class without its Q>_<column>" and puts it beside

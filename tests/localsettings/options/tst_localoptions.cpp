@@ -130,6 +130,64 @@ private slots:
         QCOMPARE(m_db->getRecordDuration(), 300);
     }
 
+    void typedNumbers_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("saved"); // -1: refused
+        QTest::newRow("nothing") << "" << -1;
+        QTest::newRow("minus only") << "-" << -1;
+        QTest::newRow("not digits") << "12x" << -1;
+        QTest::newRow("too long for a number") << "99999999999999" << -1;
+        QTest::newRow("below") << "59" << -1;
+        QTest::newRow("leading zero") << "0061" << 61;
+        QTest::newRow("highest") << "600" << 600;
+    }
+    // A text that reads as no number is refused with the range, even where
+    // it would have read as the stored one.
+    void typedNumbers()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, saved);
+        LocalOptionValues edited = m_options->stored();
+        LocalOptions::setTyped(edited, "recordduration", "12x");
+        LocalOptions::setTyped(edited, "recordduration", typed);
+        const QString before = storedRow();
+        const LocalOptions::Result r = m_options->save(edited);
+        if (saved < 0) {
+            QCOMPARE(r.check.problem, LocalOptions::OutOfRange);
+            QCOMPARE(r.check.column, QString("recordduration"));
+            QCOMPARE(r.check.range.min, 60);
+            QCOMPARE(r.check.range.max, 600);
+            QCOMPARE(storedRow(), before);
+        } else {
+            QVERIFY(r.ok());
+            QCOMPARE(m_db->getRecordDuration(), saved);
+        }
+    }
+
+    // Checking makes nothing; a save that is refused, for a folder or for a
+    // number after the folders, makes none of its new folders either.
+    void refusedSaveMakesNoFolder()
+    {
+        const QString fresh = m_folder->filePath("fresh");
+        LocalOptionValues edited = m_options->stored();
+        edited.downloadPath = fresh + "/downloads";
+        edited.recordPath = fresh + "/records/deeper";
+        QVERIFY(m_options->check(edited).ok());
+        QVERIFY(!QFileInfo::exists(fresh));
+        edited.snapshotPath = blockedFolder(*m_folder);
+        QCOMPARE(m_options->save(edited).check.problem, LocalOptions::FolderUnusable);
+        QVERIFY(!QFileInfo::exists(fresh));
+        edited.snapshotPath = m_options->stored().snapshotPath;
+        edited.captureInterval = 31;
+        QCOMPARE(m_options->save(edited).check.problem, LocalOptions::OutOfRange);
+        QVERIFY(!QFileInfo::exists(fresh));
+        edited.captureInterval = 30;
+        QVERIFY(m_options->save(edited).ok());
+        QVERIFY(QFileInfo(edited.recordPath).isDir());
+        QVERIFY(QFileInfo(edited.downloadPath).isDir());
+    }
+
     // A number the page cannot offer stays until that option is changed.
     void unshowableValuesKept()
     {

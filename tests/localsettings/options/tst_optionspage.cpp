@@ -3,15 +3,17 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QLabel>
 #include <QPushButton>
-#include <QSpinBox>
 
+#include <array>
 #include <memory>
 
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/userrights.h"
+#include "localsettings/localoptions.h"
 #include "localsettings/qwlocaloptions.h"
 #include "tests/localsettings/options/storedoptions.h"
 #include "tests/support/appglobals.h"
@@ -35,7 +37,29 @@ class TestOptionsPage : public QObject
         return testsupport::requireChild<T>(m_page.get(), name);
     }
     QLineEdit *edit(const char *column) { return field<QLineEdit>(QStringLiteral("lineEdit_") + column); }
-    QSpinBox *spin(const char *column) { return field<QSpinBox>(QStringLiteral("spinBox_") + column); }
+    // The field of a number option, whatever kind of widget shows it.
+    QWidget *number(const QString &column)
+    {
+        for (QWidget *w : m_page->findChildren<QWidget *>()) {
+            if (w->objectName().endsWith("_" + column) && !w->objectName().startsWith("label_"))
+                return w;
+        }
+        qFatal("no field for %s", qPrintable(column));
+    }
+    QString unit(const QString &column)
+    {
+        auto *label = m_page->findChild<QLabel *>("label_Unit_" + column);
+        return label ? label->text() : QString("<no unit label>");
+    }
+    // As the operator does it: everything selected, then the keys.
+    void type(const QString &column, const QString &typed)
+    {
+        QWidget *w = number(column);
+        QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(w, Qt::Key_Backspace);
+        QTest::keyClicks(w, typed);
+    }
+    QString shown(const QString &column) { return number(column)->property("text").toString(); }
     QComboBox *list(const char *column) { return field<QComboBox>(QStringLiteral("comboBox_") + column); }
     QCheckBox *box(const char *column) { return field<QCheckBox>(QStringLiteral("checkBox_") + column); }
     // Clicks and returns the keys of the tips that followed.
@@ -80,16 +104,16 @@ private slots:
     {
         QCOMPARE(edit("defuser")->text(), QString("admin"));
         QVERIFY(edit("syslanguage")->isReadOnly());
-        QCOMPARE(spin("reservedsize")->minimum(), 5);
-        QCOMPARE(spin("captureinterval")->maximum(), 30);
+        QCOMPARE(unit("reservedsize"), QString("GB (5 - 50)"));
+        QCOMPARE(unit("captureinterval"), QString("second (1 - 30)"));
         QCOMPARE(list("snapshotquality")->currentText(), QString("75"));
         edit("defuser")->setText("someone");
-        spin("recordduration")->setValue(90);
+        type("recordduration", "90");
         box("autostream")->setChecked(false);
         list("recordstream")->setCurrentIndex(1);
         QVERIFY(click("pushButton_Restore").isEmpty());
         QCOMPARE(edit("defuser")->text(), QString("admin"));
-        QCOMPARE(spin("recordduration")->value(), 300);
+        QCOMPARE(shown("recordduration"), QString("300"));
         QVERIFY(box("autostream")->isChecked());
         QCOMPARE(list("recordstream")->currentData().toInt(), 0);
     }
@@ -100,7 +124,7 @@ private slots:
         const QString folder = m_folder->filePath("elsewhere/records");
         edit("recordpath")->setText(folder);
         box("recordskdenable")->setChecked(true);
-        spin("capturecount")->setValue(10);
+        type("capturecount", "10");
         list("snapshotformat")->setCurrentIndex(1);
         edit("defpwd")->setText("it's");
         QCOMPARE(click("pushButton_Save"), QStringList{"tip_setsuccess"});
@@ -114,8 +138,9 @@ private slots:
         // Nothing changed: nothing written, logged or announced.
         QCOMPARE(click("pushButton_Save"), QStringList{"tip_setsuccess"});
         QCOMPARE(saved.count(), 1);
-        QCOMPARE(logRows(), QStringList{"modify system options|admin|1|defpwd,recordpath,recordskdenable,"
-                                        "capturecount,snapshotformat"});
+        // The options as the page names them.
+        QCOMPARE(logRows(), QStringList{"modify system options|admin|1|Default password, Record folder, "
+                                        "Scheduled recording, Pictures per snapshot, Picture format"});
     }
 
     void refusedFolderWritesNothing()
@@ -133,12 +158,113 @@ private slots:
         QCOMPARE(edit("snapshotpath")->text(), blocked); // left for the operator to mend
     }
 
+    // A refused save makes none of the other new folders it was given.
+    void refusedFolderMakesNoOtherFolder()
+    {
+        edit("downloadpath")->setText(m_folder->filePath("fresh/downloads"));
+        edit("recordpath")->setText(m_folder->filePath("fresh/records"));
+        edit("snapshotpath")->setText(blockedFolder(*m_folder));
+        QCOMPARE(click("pushButton_Save"), QStringList{"tip_folderunusable"});
+        QVERIFY(!QFileInfo::exists(m_folder->filePath("fresh")));
+    }
+
+    void typedNumbers_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("range");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        const struct
+        {
+            const char *column, *label;
+            int low, high;
+        } fields[] = {
+            {"reservedsize", "Reserved disk space", 5, 50},
+            {"keepdays", "Keep recordings", 0, 365},
+            {"recordduration", "Record length", 60, 600},
+            {"prevrecord", "Pre-record", 0, 3},
+            {"postrecord", "Post-record", 0, 3},
+            {"capturecount", "Pictures per snapshot", 1, 10},
+            {"captureinterval", "Snapshot interval", 1, 30},
+        };
+        for (const auto &f : fields) {
+            const QString range = QString("%1 - %2").arg(f.low).arg(f.high);
+            auto row = [&](const char *what, const QString &typed, bool accepted) {
+                QTest::addRow("%s %s", f.column, what) << f.column << f.label << range << typed << accepted;
+            };
+            row("below", QString::number(f.low - 1), false);
+            row("above", QString::number(f.high + 1), false);
+            row("half-typed", "", false);
+            row("above lowest", QString::number(f.low + 1), true);
+            row("highest", QString::number(f.high), true);
+        }
+        // As operators met it: the spin box kept 300, or dropped the last
+        // keystrokes of 1000.
+        for (const auto &[column, label, range, typed] :
+             {std::array<QString, 4>{"recordduration", "Record length", "60 - 600", "5"},
+              {"reservedsize", "Reserved disk space", "5 - 50", "1000"},
+              {"keepdays", "Keep recordings", "0 - 365", "-"}})
+            QTest::addRow("%s %s", qPrintable(column), qPrintable(typed)) << column << label << range << typed << false;
+    }
+    // What is typed is saved as it stands, or refused with the field and its
+    // range named, nothing written and no folder made.
+    void typedNumbers()
+    {
+        QFETCH(QString, column);
+        QFETCH(QString, label);
+        QFETCH(QString, range);
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        const QString fresh = m_folder->filePath("fresh/records");
+        edit("recordpath")->setText(fresh);
+        const QString before = storedRow();
+        type(column, typed);
+        const QStringList tips = click("pushButton_Save");
+        QCOMPARE(shown(column), typed);
+        if (accepted) {
+            QCOMPARE(tips, QStringList{"tip_setsuccess"});
+            LocalOptions now(g_database);
+            now.reload();
+            QCOMPARE(LocalOptions::value(now.stored(), column).toString(), typed);
+            QVERIFY(QFileInfo(fresh).isDir());
+        } else {
+            QCOMPARE(tips, QStringList{"tip_optoutofrange"});
+            QVERIFY2(m_lastTip.contains(label) && m_lastTip.contains(range), qPrintable(m_lastTip));
+            QCOMPARE(storedRow(), before);
+            QVERIFY(!QFileInfo::exists(m_folder->filePath("fresh")));
+        }
+    }
+
+    void unitReadsForTheNumber_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("unit");
+        for (const auto &[column, typed, unit] : {std::array<QString, 3>{"prevrecord", "1", "second (0 - 3)"},
+                                                  {"prevrecord", "2", "seconds (0 - 3)"},
+                                                  {"recordduration", "", "seconds (60 - 600)"},
+                                                  {"keepdays", "1", "day (0 - 365)"},
+                                                  {"capturecount", "1", "picture (1 - 10)"},
+                                                  {"capturecount", "-1", "pictures (1 - 10)"},
+                                                  {"reservedsize", "1", "GB (5 - 50)"}})
+            QTest::addRow("%s %s", qPrintable(column), qPrintable(typed)) << column << typed << unit;
+    }
+    void unitReadsForTheNumber()
+    {
+        QFETCH(QString, column);
+        QFETCH(QString, typed);
+        QFETCH(QString, unit);
+        type(column, typed);
+        QCOMPARE(this->unit(column), unit);
+    }
+
     void withoutTheRightNothingIsWritten()
     {
         g_curUserRights = userrights::ScheduleManagement | userrights::LogView;
         QSignalSpy saved(m_page.get(), &qwLocalOptions::sigSaved);
         const QString before = storedRow();
-        spin("keepdays")->setValue(3);
+        type("keepdays", "3");
         QCOMPARE(click("pushButton_Save"), QStringList{"tip_permdenied"});
         QCOMPARE(storedRow(), before);
         QCOMPARE(saved.count(), 0);
@@ -150,15 +276,15 @@ private slots:
     {
         QVERIFY(RunFolder::exec(kDb, "update recordcapture set captureinterval=45, snapshotformat=7"));
         click("pushButton_Restore");
-        QVERIFY(spin("captureinterval")->text().startsWith("45"));
+        QCOMPARE(shown("captureinterval"), QString("45"));
         QVERIFY(list("snapshotformat")->currentText().startsWith("7"));
-        spin("keepdays")->setValue(12);
+        type("keepdays", "12");
         QCOMPARE(click("pushButton_Save"), QStringList{"tip_setsuccess"});
         QCOMPARE(g_database->getCaptureInterval(), 45);
         QCOMPARE(g_database->getSnapshotFormat(), 7);
         QCOMPARE(g_database->getKeepDays(), 12);
 
-        spin("captureinterval")->stepUp();
+        type("captureinterval", "1");
         list("snapshotformat")->setCurrentIndex(0);
         click("pushButton_Save");
         QCOMPARE(g_database->getCaptureInterval(), 1);
