@@ -3,6 +3,7 @@
 #include "app/core/database.h"
 #include "app/core/settingranges.h"
 #include "app/core/weeksections.h"
+#include "media/recordlog.h"
 
 #include <QDebug>
 
@@ -13,9 +14,65 @@ namespace {
 int clampValue(const char *name, int value, settingranges::Range range)
 {
     const int clamped = range.clamp(value);
-    if (clamped != value)
-        qDebug() << "----Local config" << name << value << "out of range, using" << clamped << "----";
+    // The options are read again on every save: a value told once is not
+    // told again until the setting was in range.
+    const QString key = QStringLiteral("setting ") + QLatin1String(name);
+    if (clamped == value) {
+        recordlog::faultGone(key);
+        return value;
+    }
+    recordlog::abnormalOnce(key, QString::number(value), QStringLiteral("setting out of range"), QString(),
+                            QStringLiteral("%1 %2 is outside %3 to %4: %5 is used")
+                                .arg(QLatin1String(name))
+                                .arg(value)
+                                .arg(range.min)
+                                .arg(range.max)
+                                .arg(clamped));
     return clamped;
+}
+
+// What the operator knows the row by: its device, or the snapshot schedule.
+QString rowName(const _st_schedule_item &item, const QString &address)
+{
+    const QString kind = item.skdtype == 0 ? QStringLiteral("recording") : QStringLiteral("snapshot");
+    return address.isEmpty() ? QStringLiteral("%1 schedule for all devices").arg(kind)
+                             : QStringLiteral("%1 schedule of %2").arg(kind, address);
+}
+
+// A day's segments that cannot be read are skipped; the rest still count.
+// Told once per distinct text of a day.
+void tellUnreadableDay(const _st_schedule_item &item, const QString &address, int day, const QString &text)
+{
+    const QString key = QStringLiteral("schedule day %1 %2 %3").arg(address).arg(item.skdtype).arg(day);
+    const QStringList segments = text.split(';', Qt::SkipEmptyParts);
+    int skipped = 0;
+    for (const QString &segment : segments) {
+        int type, start, end;
+        if (!parseSegment(segment, &type, &start, &end) || end < start)
+            ++skipped;
+    }
+    if (!skipped) {
+        recordlog::faultGone(key);
+        return;
+    }
+    recordlog::abnormalOnce(key, text, QStringLiteral("schedule unreadable"), address,
+                            QStringLiteral("%1, %2: \"%3\" cannot be read; %4 of %5 segments skipped")
+                                .arg(rowName(item, address), QLatin1String(weeksections::dayTextKey(day)), text)
+                                .arg(skipped)
+                                .arg(segments.size()));
+}
+
+void tellUnreadableEnable(const _st_schedule_item &item, const QString &address)
+{
+    const QString key = QStringLiteral("schedule enable %1 %2").arg(address).arg(item.skdtype);
+    if (item.enable == 0 || item.enable == 1) {
+        recordlog::faultGone(key);
+        return;
+    }
+    recordlog::abnormalOnce(key, QString::number(item.enable), QStringLiteral("schedule unreadable"), address,
+                            QStringLiteral("%1: enable %2 is neither 0 nor 1; the schedule is off")
+                                .arg(rowName(item, address))
+                                .arg(item.enable));
 }
 
 } // namespace
@@ -105,9 +162,12 @@ ScheduleLists scheduleLists(qcDatabase *db)
         qcStreamServer::ScheduleEntry e;
         e.applyTo = address.isEmpty() ? item.applytype : 1;
         e.enabled = item.enable;
+        tellUnreadableEnable(item, address);
         if (!address.isEmpty())
             e.devices = address.split(';');
         const QStringList days = weeksections::dayTexts(item); // Sunday first
+        for (int day = 0; day < weeksections::kDays; ++day)
+            tellUnreadableDay(item, address, day, days.at(day));
         // The service numbers the days 1 Monday to 7 Sunday.
         for (int day = 1; day <= 7; ++day) {
             e.day = day;
