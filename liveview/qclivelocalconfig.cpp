@@ -40,26 +40,35 @@ QString rowName(const _st_schedule_item &item, const QString &address)
 }
 
 // A day's segments that cannot be read are skipped; the rest still count.
-// Told once per distinct text of a day.
-void tellUnreadableDay(const _st_schedule_item &item, const QString &address, int day, const QString &text)
+// One record for the row's days, told once per distinct set of texts.
+void tellUnreadableDays(const _st_schedule_item &item, const QString &address, const QStringList &days)
 {
-    const QString key = QStringLiteral("schedule day %1 %2 %3").arg(address).arg(item.skdtype).arg(day);
-    const QStringList segments = text.split(';', Qt::SkipEmptyParts);
+    const QString key = QStringLiteral("schedule days %1 %2").arg(address).arg(item.skdtype);
+    QStringList unreadable;
     int skipped = 0;
-    for (const QString &segment : segments) {
-        int type, start, end;
-        if (!parseSegment(segment, &type, &start, &end) || end < start)
-            ++skipped;
+    int total = 0;
+    for (int day = 0; day < days.size(); ++day) {
+        const QStringList segments = days.at(day).split(';', Qt::SkipEmptyParts);
+        int bad = 0;
+        for (const QString &segment : segments) {
+            int type, start, end;
+            if (!parseSegment(segment, &type, &start, &end) || end < start)
+                ++bad;
+        }
+        total += segments.size();
+        skipped += bad;
+        if (bad)
+            unreadable << QStringLiteral("%1 \"%2\"").arg(QLatin1String(weeksections::dayTextKey(day)), days.at(day));
     }
     if (!skipped) {
         recordlog::faultGone(key);
         return;
     }
-    recordlog::abnormalOnce(key, text, QStringLiteral("schedule unreadable"), address,
-                            QStringLiteral("%1, %2: \"%3\" cannot be read; %4 of %5 segments skipped")
-                                .arg(rowName(item, address), QLatin1String(weeksections::dayTextKey(day)), text)
+    recordlog::abnormalOnce(key, days.join('\n'), QStringLiteral("schedule unreadable"), address,
+                            QStringLiteral("%1: %2 cannot be read; %3 of %4 segments skipped")
+                                .arg(rowName(item, address), unreadable.join(QStringLiteral(", ")))
                                 .arg(skipped)
-                                .arg(segments.size()));
+                                .arg(total));
 }
 
 void tellUnreadableEnable(const _st_schedule_item &item, const QString &address)
@@ -166,8 +175,7 @@ ScheduleLists scheduleLists(qcDatabase *db)
         if (!address.isEmpty())
             e.devices = address.split(';');
         const QStringList days = weeksections::dayTexts(item); // Sunday first
-        for (int day = 0; day < weeksections::kDays; ++day)
-            tellUnreadableDay(item, address, day, days.at(day));
+        tellUnreadableDays(item, address, days);
         // The service numbers the days 1 Monday to 7 Sunday.
         for (int day = 1; day <= 7; ++day) {
             e.day = day;
