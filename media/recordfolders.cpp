@@ -11,9 +11,9 @@ QString usable(const QString &setting, const QString &stored)
         recordlog::faultGone(key);
         return stored;
     }
-    recordlog::abnormalOnce(key, stored, QStringLiteral("folder setting empty"), QString(),
-                            QStringLiteral("%1 \"%2\" names no folder: the run folder \".\" is used")
-                                .arg(setting, stored));
+    recordlog::abnormalOnce(
+        key, stored, QStringLiteral("folder setting empty"), QString(),
+        QStringLiteral("%1 \"%2\" names no folder: the run folder \".\" is used").arg(setting, stored));
     return QStringLiteral(".");
 }
 

@@ -5,12 +5,7 @@
 # Needs root; exit 77 skips.
 # Usage: readonlyroot.sh PROGRAM [ARGS...]
 set -u
-if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || ! unshare --mount true 2>/dev/null; then
-  echo "needs root and mount namespaces: skipped"
-  exit 77
-fi
-tmp=$(mktemp -d)
-trap 'rmdir "$tmp"' EXIT
+. "$(dirname "$0")/../../support/mountns.sh"
 unshare --mount --propagation private -- sh -c \
   'mount -t tmpfs ardo-tmp "$1" && mount -o remount,bind,ro / && shift && TMPDIR="$0" ARDO_READONLY_ROOT=1 exec "$@"' \
   "$tmp" "$tmp" "$@"

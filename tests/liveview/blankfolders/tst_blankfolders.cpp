@@ -49,9 +49,12 @@ private slots:
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("shown");
         for (const char *setting : {"recordpath", "snapshotpath"}) {
-            QTest::addRow("%s empty", setting) << setting << "''" << "";
-            QTest::addRow("%s blank", setting) << setting << "'  '" << "  ";
-            QTest::addRow("%s NULL", setting) << setting << "NULL" << "";
+            QTest::addRow("%s empty", setting) << setting << "''"
+                                               << "";
+            QTest::addRow("%s blank", setting) << setting << "'  '"
+                                               << "  ";
+            QTest::addRow("%s NULL", setting) << setting << "NULL"
+                                              << "";
         }
     }
     void blankFolderIsTheRunFolder()

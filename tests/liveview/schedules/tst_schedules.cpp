@@ -108,9 +108,8 @@ private slots:
         const QString row = "recording schedule of 10.9.8.7: ";
         QTest::newRow("no range") << QStringList{"0:abc;0:60-120", whole} << 1
                                   << row + "sunday \"0:abc;0:60-120\" cannot be read; 1 of 8 segments skipped";
-        QTest::newRow("end before start")
-            << QStringList{whole, "0:700-500", whole} << 1
-            << row + "monday \"0:700-500\" cannot be read; 1 of 7 segments skipped";
+        QTest::newRow("end before start") << QStringList{whole, "0:700-500", whole} << 1
+                                          << row + "monday \"0:700-500\" cannot be read; 1 of 7 segments skipped";
         QTest::newRow("kind 2") << QStringList{whole, whole, whole, whole, whole, whole, "2:0-100;3:1-2"} << 1
                                 << row + "saturday \"2:0-100;3:1-2\" cannot be read; 2 of 8 segments skipped";
         QTest::newRow("enable 2") << QStringList{whole} << 2
@@ -121,8 +120,8 @@ private slots:
         QFETCH(QStringList, days);
         QFETCH(int, enable);
         QFETCH(QString, note);
-        testsupport::LivePageFixture fixture({"UPDATE recordcapture SET recordskdenable=1",
-                                              testsupport::scheduleRow(1, "10.9.8.7", days, 0, enable)});
+        testsupport::LivePageFixture fixture(
+            {"UPDATE recordcapture SET recordskdenable=1", testsupport::scheduleRow(1, "10.9.8.7", days, 0, enable)});
         QVERIFY(fixture.isValid());
         for (int reload = 0; reload < 3; ++reload)
             livelocalconfig::scheduleLists(g_database);

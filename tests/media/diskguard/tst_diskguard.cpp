@@ -177,7 +177,8 @@ private slots:
         }
         QStringList events = log.abnormal();
         QCOMPARE(events.size(), 1);
-        QVERIFY2(events[0].startsWith("recordings deleted||" + t.root + ": 4.0 GiB free, below the reserve of 5 GiB: "
+        QVERIFY2(events[0].startsWith("recordings deleted||" + t.root +
+                                      ": 4.0 GiB free, below the reserve of 5 GiB: "
                                       "3 recordings deleted (3072 MiB)"),
                  qPrintable(events[0]));
         QVERIFY2(events[0].endsWith("the oldest " + day + '/' + rec("08-00-00-000", "08-10-00-000") + ", the newest " +

@@ -86,9 +86,8 @@ int main(int argc, char **argv)
     check(waitFor([&] { return g_checks > checksBefore; }, 4000), "the disk guard was asked to check at once");
     const QString file = folder + '/' + finished(folder).first();
     const QStringList events = log.abnormal();
-    check(events.size() == 1 &&
-              events.value(0).startsWith("record ended|" + QFileInfo(folder).fileName() + '|' + file +
-                                         ": the disk is full; the recording ended after "),
+    check(events.size() == 1 && events.value(0).startsWith("record ended|" + QFileInfo(folder).fileName() + '|' + file +
+                                                           ": the disk is full; the recording ended after "),
           "the system log tells the recording ended on the full disk: " + events.join(" / "));
     const RecordScan scan = recordio::scan(file);
     check(scan.readable && !scan.tornTail && !scan.badRecord && scan.wholeEnd == scan.fileSize,
