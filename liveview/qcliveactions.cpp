@@ -12,6 +12,7 @@
 #include "liveview/qwvideoshowtoolbar.h"
 #include "media/qccamerautil.h"
 #include "media/qcstreamserver.h"
+#include "media/recordfolders.h"
 
 #include <QLayout>
 #include <QSlider>
@@ -24,7 +25,7 @@ qcLiveActions::qcLiveActions(qwLiveView *page) : QObject(page), m_page(page) {}
 
 QString qcLiveActions::captureRoot() const
 {
-    return m_page->m_localConfig.snapshotpath + QStringLiteral("/CaptureFile");
+    return recordfolders::captureRoot(m_page->m_localConfig.snapshotpath);
 }
 
 _st_view_item *qcLiveActions::recordOfView(int index) const

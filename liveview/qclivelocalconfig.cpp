@@ -3,6 +3,7 @@
 #include "app/core/database.h"
 #include "app/core/settingranges.h"
 #include "app/core/weeksections.h"
+#include "media/recordlog.h"
 
 #include <QDebug>
 
@@ -13,9 +14,74 @@ namespace {
 int clampValue(const char *name, int value, settingranges::Range range)
 {
     const int clamped = range.clamp(value);
-    if (clamped != value)
-        qDebug() << "----Local config" << name << value << "out of range, using" << clamped << "----";
+    // The options are read again on every save: a value told once is not
+    // told again until the setting was in range.
+    const QString key = QStringLiteral("setting ") + QLatin1String(name);
+    if (clamped == value) {
+        recordlog::faultGone(key);
+        return value;
+    }
+    recordlog::abnormalOnce(key, QString::number(value), QStringLiteral("setting out of range"), QString(),
+                            QStringLiteral("%1 %2 is outside %3 to %4: %5 is used")
+                                .arg(QLatin1String(name))
+                                .arg(value)
+                                .arg(range.min)
+                                .arg(range.max)
+                                .arg(clamped));
     return clamped;
+}
+
+// What the operator knows the row by: its device, or the snapshot schedule.
+QString rowName(const _st_schedule_item &item, const QString &address)
+{
+    const QString kind = item.skdtype == 0 ? QStringLiteral("recording") : QStringLiteral("snapshot");
+    return address.isEmpty() ? QStringLiteral("%1 schedule for all devices").arg(kind)
+                             : QStringLiteral("%1 schedule of %2").arg(kind, address);
+}
+
+// A day's segments that cannot be read are skipped; the rest still count.
+// One record for the row's days, told once per distinct set of texts.
+void tellUnreadableDays(const _st_schedule_item &item, const QString &address, const QStringList &days)
+{
+    const QString key = QStringLiteral("schedule days %1 %2").arg(address).arg(item.skdtype);
+    QStringList unreadable;
+    int skipped = 0;
+    int total = 0;
+    for (int day = 0; day < days.size(); ++day) {
+        const QStringList segments = days.at(day).split(';', Qt::SkipEmptyParts);
+        int bad = 0;
+        for (const QString &segment : segments) {
+            int type, start, end;
+            if (!parseSegment(segment, &type, &start, &end) || end < start)
+                ++bad;
+        }
+        total += segments.size();
+        skipped += bad;
+        if (bad)
+            unreadable << QStringLiteral("%1 \"%2\"").arg(QLatin1String(weeksections::dayTextKey(day)), days.at(day));
+    }
+    if (!skipped) {
+        recordlog::faultGone(key);
+        return;
+    }
+    recordlog::abnormalOnce(key, days.join('\n'), QStringLiteral("schedule unreadable"), address,
+                            QStringLiteral("%1: %2 cannot be read; %3 of %4 segments skipped")
+                                .arg(rowName(item, address), unreadable.join(QStringLiteral(", ")))
+                                .arg(skipped)
+                                .arg(total));
+}
+
+void tellUnreadableEnable(const _st_schedule_item &item, const QString &address)
+{
+    const QString key = QStringLiteral("schedule enable %1 %2").arg(address).arg(item.skdtype);
+    if (item.enable == 0 || item.enable == 1) {
+        recordlog::faultGone(key);
+        return;
+    }
+    recordlog::abnormalOnce(key, QString::number(item.enable), QStringLiteral("schedule unreadable"), address,
+                            QStringLiteral("%1: enable %2 is neither 0 nor 1; the schedule is off")
+                                .arg(rowName(item, address))
+                                .arg(item.enable));
 }
 
 } // namespace
@@ -105,9 +171,11 @@ ScheduleLists scheduleLists(qcDatabase *db)
         qcStreamServer::ScheduleEntry e;
         e.applyTo = address.isEmpty() ? item.applytype : 1;
         e.enabled = item.enable;
+        tellUnreadableEnable(item, address);
         if (!address.isEmpty())
             e.devices = address.split(';');
         const QStringList days = weeksections::dayTexts(item); // Sunday first
+        tellUnreadableDays(item, address, days);
         // The service numbers the days 1 Monday to 7 Sunday.
         for (int day = 1; day <= 7; ++day) {
             e.day = day;

@@ -1,6 +1,7 @@
 #include "media/qcdiskmanager.h"
 
 #include "media/recordindex.h"
+#include "media/recordlog.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
 #include "platform/threadnice.h"
@@ -244,6 +245,7 @@ void qcDiskManager::checkFreeSpace()
                      [&](const QFileInfo &a, const QFileInfo &b) { return key(a) < key(b); });
     qint64 freed = 0;
     QMap<QString, QStringList> deleted;
+    QStringList order; // oldest first
     for (const QFileInfo &fi : candidates) {
         const qint64 size = fi.size();
         // Only the file: its neighbours stay listed, and a running
@@ -251,10 +253,21 @@ void qcDiskManager::checkFreeSpace()
         if (QFile::remove(fi.filePath())) {
             freed += size;
             deleted[fi.path()].append(fi.fileName());
+            order.append(QDir(root).relativeFilePath(fi.filePath()));
         }
         if (freeGiB + double(freed / kGiB) >= double(minimum + kHeadroomGiB))
             break;
     }
+    if (!order.isEmpty())
+        recordlog::abnormal(QStringLiteral("recordings deleted"), QString(),
+                            QStringLiteral("%1: %2 GiB free, below the reserve of %3 GiB: %4 recordings deleted "
+                                           "(%5 MiB), the oldest %6, the newest %7")
+                                .arg(root)
+                                .arg(freeGiB, 0, 'f', 1)
+                                .arg(minimum)
+                                .arg(order.size())
+                                .arg(freed >> 20)
+                                .arg(order.first(), order.last()));
     for (auto it = deleted.cbegin(); it != deleted.cend(); ++it) {
         recordindex::rewriteReclistWithout(it.key(), it.value());
         dropIndexesOfEmptyFolder(it.key());

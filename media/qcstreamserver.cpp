@@ -6,7 +6,9 @@
 #include "device/qcaudiocapture.h"
 #include "media/qcdiskmanager.h"
 #include "media/qcstreamutil.h"
+#include "media/recordfolders.h"
 #include "media/recordindex.h"
+#include "media/recordlog.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
 
@@ -630,12 +632,22 @@ bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &sn
         !inRange(reservedSize, 0, kReservedSize.max) || !kKeepDays.contains(keepDays) ||
         !kCaptureCount.contains(captureCount) || !kCaptureInterval.contains(captureInterval))
         return false;
-    const QString recordDir = recordPath + "/RecordFile";
-    const QString captureDir = snapshotPath + "/CaptureFile";
-    const bool made = QDir().mkpath(recordDir) && QDir().mkpath(captureDir);
-    if (!made)
-        qWarning() << "recording and snapshot folders cannot be made under" << recordPath << "and" << snapshotPath
-                   << "; nothing will be recorded";
+    const QString recordDir = recordfolders::recordRoot(recordPath);
+    const QString captureDir = recordfolders::captureRoot(snapshotPath);
+    const bool recordMade = QDir().mkpath(recordDir);
+    const bool made = recordMade && QDir().mkpath(captureDir);
+    // Told once per folder that fails, until the folders can be made again:
+    // every save of the settings comes here.
+    const QString foldersKey = QStringLiteral("record folders");
+    if (made) {
+        recordlog::faultGone(foldersKey);
+    } else {
+        const QString failed = recordMade ? captureDir : recordDir;
+        recordlog::abnormalOnce(foldersKey, failed, QStringLiteral("record folder failed"), QString(),
+                                QStringLiteral("%1 cannot be made: nothing will be recorded and no snapshot "
+                                               "taken until the folders can be made")
+                                    .arg(failed));
+    }
     QMutexLocker lock(&m_mutex);
     m_recordDuration = recordDuration;
     m_prevRecord = prevRecord;

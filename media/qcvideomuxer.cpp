@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 
@@ -31,6 +32,24 @@ constexpr int kRecoveryRetryMs = 300;
 bool isVideo(uint32_t type)
 {
     return type >= 1 && type <= 3;
+}
+
+// A recording that ended because a write failed, a full disk above all, or
+// whose listing in reclist failed: the operator sees a file shorter than its
+// schedule, or one the playback cannot find.
+void tellCut(const QString &path, int writeError, qint64 recordedMs, bool listed)
+{
+    QString what;
+    if (writeError >= 0)
+        what = QStringLiteral("%1; the recording ended after %2 s, the rest of it is not recorded")
+                   .arg(writeError == ENOSPC ? QStringLiteral("the disk is full")
+                                             : QStringLiteral("a write failed (%1)").arg(qt_error_string(writeError)))
+                   .arg(recordedMs / 1000);
+    if (!listed)
+        what += (what.isEmpty() ? QString() : QStringLiteral("; ")) +
+                QStringLiteral("it is not listed in reclist, so the playback does not find it");
+    recordlog::abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(),
+                        path + QStringLiteral(": ") + what);
 }
 
 } // namespace
@@ -259,6 +278,7 @@ void qcVideoMuxer::run()
     bool first = true;
     bool recover = false;
     qint64 restart = 0;
+    int writeError = -1; // none failed
     for (;;) {
         if (m_stop.stopRequested())
             break;
@@ -312,7 +332,8 @@ void qcVideoMuxer::run()
             }
         }
         if (!ok) {
-            if (file->lastWriteError() == ENOSPC)
+            writeError = file->lastWriteError();
+            if (writeError == ENOSPC)
                 recordindex::reportLowSpace();
             break;
         }
@@ -361,8 +382,11 @@ void qcVideoMuxer::run()
     qDebug().noquote() << "========End ts:" << lastWritten << "=========";
     // reclist is opened only now: the disk guard replaces it when it rewrites
     // it. A file it moved away meanwhile is not listed.
-    if (!folder.isEmpty() && !recordindex::listRecording(folder, path, item, keys))
+    const bool listed = folder.isEmpty() || recordindex::listRecording(folder, path, item, keys);
+    if (!listed)
         recordindex::reportLowSpace();
+    if (writeError >= 0 || !listed)
+        tellCut(path, writeError, lastWritten - firstTs, listed);
     kfindex.close();
     if (recover && !folder.isEmpty() && !recordindex::recoverAfterJump(folder, restart, item.name)) {
         m_stop.sleepFor(kRecoveryRetryMs);

@@ -6,6 +6,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <mutex>
@@ -38,6 +39,43 @@ void started(const QString &path)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_told.remove(path);
+}
+
+} // namespace recordlog
+
+namespace recordlog {
+
+namespace {
+
+std::mutex g_onceMutex;
+QHash<QString, QSet<QString>> g_faults;
+
+} // namespace
+
+void abnormal(const QString &decl, const QString &devAddr, const QString &note)
+{
+    qWarning().noquote() << decl + QStringLiteral(":") << note;
+    writeSystemLog(QString(), decl, QString(), devAddr, note, kLogAbnormalEvent);
+}
+
+bool abnormalOnce(const QString &key, const QString &detail, const QString &decl, const QString &devAddr,
+                  const QString &note)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_onceMutex);
+        QSet<QString> &told = g_faults[key];
+        if (told.contains(detail))
+            return false;
+        told.insert(detail);
+    }
+    abnormal(decl, devAddr, note);
+    return true;
+}
+
+void faultGone(const QString &key)
+{
+    std::lock_guard<std::mutex> lock(g_onceMutex);
+    g_faults.remove(key);
 }
 
 } // namespace recordlog

@@ -1,9 +1,11 @@
 #include "app/core/database.h"
+#include "liveview/qclivelocalconfig.h"
 #include "liveview/qwliveview.h"
 #include "media/qcstreamserver.h"
 #include "tests/support/diskroom.h"
 #include "tests/support/livepage.h"
 #include "tests/support/schedulerow.h"
+#include "tests/support/systemlog.h"
 #include "livedevices.h"
 
 #include <QDir>
@@ -68,6 +70,63 @@ private slots:
             QCOMPARE(list.at(0).day, 3);
             QCOMPARE(list.at(0).devices, QStringList{"1.2.3.4"});
         }
+    }
+
+    // A stored value the service cannot take is clamped, and the operator
+    // told once per value, however often the settings are read again.
+    void clampedSettingLoggedOnce_data()
+    {
+        QTest::addColumn<QString>("update");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("record length") << "UPDATE recordcapture SET recordduration=5000"
+                                       << "recordduration 5000 is outside 60 to 600: 600 is used";
+        QTest::newRow("NULL picture count") << "UPDATE recordcapture SET capturecount=NULL"
+                                            << "capturecount -1 is outside 1 to 10: 1 is used";
+        QTest::newRow("reserve") << "UPDATE systeminfo SET reservedsize=2"
+                                 << "reservedsize 2 is outside 5 to 50: 5 is used";
+    }
+    void clampedSettingLoggedOnce()
+    {
+        QFETCH(QString, update);
+        QFETCH(QString, note);
+        testsupport::LivePageFixture fixture({update});
+        QVERIFY(fixture.isValid());
+        qcStreamServer server;
+        for (int reload = 0; reload < 3; ++reload)
+            QVERIFY(livelocalconfig::handOptions(&server, livelocalconfig::read(g_database)));
+        fixture.flushLog();
+        QCOMPARE(testsupport::abnormalEvents(fixture.logFile()), QStringList{"setting out of range||" + note});
+    }
+
+    // A row the service cannot read whole is told once, not at each reload.
+    void unreadableScheduleLoggedOnce_data()
+    {
+        QTest::addColumn<QStringList>("days");
+        QTest::addColumn<int>("enable");
+        QTest::addColumn<QString>("note");
+        const QString whole = "0:0-1440";
+        const QString row = "recording schedule of 10.9.8.7: ";
+        QTest::newRow("no range") << QStringList{"0:abc;0:60-120", whole} << 1
+                                  << row + "sunday \"0:abc;0:60-120\" cannot be read; 1 of 8 segments skipped";
+        QTest::newRow("end before start") << QStringList{whole, "0:700-500", whole} << 1
+                                          << row + "monday \"0:700-500\" cannot be read; 1 of 7 segments skipped";
+        QTest::newRow("kind 2") << QStringList{whole, whole, whole, whole, whole, whole, "2:0-100;3:1-2"} << 1
+                                << row + "saturday \"2:0-100;3:1-2\" cannot be read; 2 of 8 segments skipped";
+        QTest::newRow("enable 2") << QStringList{whole} << 2
+                                  << row + "enable 2 is neither 0 nor 1; the schedule is off";
+    }
+    void unreadableScheduleLoggedOnce()
+    {
+        QFETCH(QStringList, days);
+        QFETCH(int, enable);
+        QFETCH(QString, note);
+        testsupport::LivePageFixture fixture(
+            {"UPDATE recordcapture SET recordskdenable=1", testsupport::scheduleRow(1, "10.9.8.7", days, 0, enable)});
+        QVERIFY(fixture.isValid());
+        for (int reload = 0; reload < 3; ++reload)
+            livelocalconfig::scheduleLists(g_database);
+        fixture.flushLog();
+        QCOMPARE(testsupport::abnormalEvents(fixture.logFile()), QStringList{"schedule unreadable|10.9.8.7|" + note});
     }
 
     void storedRows_data()

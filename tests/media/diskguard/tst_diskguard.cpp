@@ -2,6 +2,7 @@
 #include "media/qcrecordfile.h"
 #include "media/recordindex.h"
 #include "platform/clock.h"
+#include "tests/support/systemlog.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -149,6 +150,49 @@ private slots:
         QVERIFY(!QFileInfo::exists(t.root + "/20240101/a"));
         QVERIFY(QFileInfo::exists(t.root + "/20240101/b/keep.txt"));
         QVERIFY(!QFileInfo::exists(recordindex::reclistPath(t.root + "/20240101/b")));
+    }
+
+    // The operator learns what gave way: one record per pass that deleted
+    // something, none for a pass that found room.
+    void deletionsAreLoggedOncePerPass()
+    {
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        Tree t;
+        const QString day = "20240101/10.0.0.5";
+        t.file(day, rec("08-00-00-000", "08-10-00-000"), kGiB);
+        t.file(day, rec("09-00-00-000", "09-10-00-000"), kGiB);
+        t.file(day, rec("10-00-00-000", "10-10-00-000"), kGiB);
+        t.file(day, rec("11-00-00-000", "11-10-00-000"), kGiB);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        {
+            FreeSpaceScope space(kGiB * 4);
+            guard.checkFreeSpace(); // 4 + 3 freed reaches 5 + 2
+        }
+        {
+            FreeSpaceScope room(kGiB * 100);
+            guard.checkFreeSpace();
+            guard.checkFreeSpace();
+        }
+        QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 1);
+        QVERIFY2(events[0].startsWith("recordings deleted||" + t.root +
+                                      ": 4.0 GiB free, below the reserve of 5 GiB: "
+                                      "3 recordings deleted (3072 MiB)"),
+                 qPrintable(events[0]));
+        QVERIFY2(events[0].endsWith("the oldest " + day + '/' + rec("08-00-00-000", "08-10-00-000") + ", the newest " +
+                                    day + '/' + rec("10-00-00-000", "10-10-00-000")),
+                 qPrintable(events[0]));
+
+        FreeSpaceScope low(kGiB * 4);
+        guard.checkFreeSpace();
+        events = log.abnormal();
+        QCOMPARE(events.size(), 2);
+        QVERIFY2(events[1].contains(": 1 recordings deleted (1024 MiB), the oldest " + day + '/' +
+                                    rec("11-00-00-000", "11-10-00-000") + ", the newest " + day + '/' +
+                                    rec("11-00-00-000", "11-10-00-000")),
+                 qPrintable(events[1]));
     }
 
     // Recorders append their last records while the guard rewrites the list.

@@ -10,6 +10,7 @@
 #include "media/recordnames.h"
 #include "platform/clock.h"
 #include "tests/support/runfolder.h"
+#include "tests/support/systemlog.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -109,31 +110,6 @@ public:
         m->start();
         [&] { QVERIFY(m->wait(20000)); }();
         return done;
-    }
-};
-
-// The program's system log in a run folder of its own, for the time of a test.
-struct SystemLog
-{
-    testsupport::RunFolder run;
-    SystemLog()
-    {
-        g_logHelper = new qcLogHelper;
-        g_logHelper->start();
-    }
-    ~SystemLog() { stop(); }
-    void stop()
-    {
-        if (g_logHelper)
-            g_logHelper->stop();
-        delete g_logHelper;
-        g_logHelper = nullptr;
-    }
-    // What the log holds once everything handed in is written.
-    QString rows(const QString &sql)
-    {
-        stop();
-        return testsupport::RunFolder::query(run.filePath("cmsclient.logx"), sql);
     }
 };
 
@@ -653,7 +629,7 @@ private slots:
     {
         QFETCH(int, leftover);
         QFETCH(int, listed);
-        SystemLog log;
+        testsupport::SystemLog log;
         QVERIFY(log.run.isValid());
         RecorderTest t;
         if (leftover == 1) {

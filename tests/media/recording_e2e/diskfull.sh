@@ -5,11 +5,6 @@
 # would not be seen by its other threads. Needs root; exit 77 skips.
 # Usage: diskfull.sh PROGRAM ZMFDUMP
 set -u
-if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || ! unshare --mount true 2>/dev/null; then
-  echo "needs root and mount namespaces: skipped"
-  exit 77
-fi
-tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+. "$(dirname "$0")/../../support/mountns.sh"
 unshare --mount --propagation private -- sh -c 'mount -t tmpfs -o size=32m ardo-diskfull "$1" && exec "$2" "$1" "$3"' \
   sh "$tmp" "$1" "$2"

@@ -6,6 +6,7 @@
 #include "common.h"
 
 #include "media/qcdiskmanager.h"
+#include "tests/support/systemlog.h"
 
 #include <QCoreApplication>
 #include <QTest>
@@ -53,6 +54,9 @@ int main(int argc, char **argv)
         return 2;
     const QString root = args[1];
     const QString zmfdump = args[2];
+    testsupport::SystemLog log;
+    if (!log.run.isValid())
+        return 2;
     // The guard's checks are counted; it is told there is room, so the
     // recording it would otherwise free stays for the checks below.
     qcDiskManager::setFreeSpaceFunction([](const QString &) {
@@ -81,6 +85,10 @@ int main(int argc, char **argv)
     check(waitFor([&] { return !finished(folder).isEmpty(); }, 60000), "the recording ended on the full disk");
     check(waitFor([&] { return g_checks > checksBefore; }, 4000), "the disk guard was asked to check at once");
     const QString file = folder + '/' + finished(folder).first();
+    const QStringList events = log.abnormal();
+    check(events.size() == 1 && events.value(0).startsWith("record ended|" + QFileInfo(folder).fileName() + '|' + file +
+                                                           ": the disk is full; the recording ended after "),
+          "the system log tells the recording ended on the full disk: " + events.join(" / "));
     const RecordScan scan = recordio::scan(file);
     check(scan.readable && !scan.tornTail && !scan.badRecord && scan.wholeEnd == scan.fileSize,
           "the file ends at its last whole frame: " + QFileInfo(file).fileName());

@@ -10,6 +10,7 @@
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
 #include "platform/clock.h"
+#include "tests/support/systemlog.h"
 #include "tests/support/watchdog.h"
 
 #include <QFile>
@@ -195,6 +196,46 @@ private slots:
         QCOMPARE(server.recordDuration(), 0);
         QCOMPARE(server.recordRoot(), QString());
         QVERIFY(!QFile::exists(dir.path() + "/r"));
+    }
+
+    // "Nothing will be recorded" reaches the operator: once per folder that
+    // cannot be made, however often the settings are saved, and again after
+    // the folders could be made in between.
+    void unmadeFolderLoggedOnce_data()
+    {
+        QTest::addColumn<bool>("recordFails");
+        QTest::newRow("record folder") << true;
+        QTest::newRow("snapshot folder") << false;
+    }
+    void unmadeFolderLoggedOnce()
+    {
+        QFETCH(bool, recordFails);
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        const QString good = log.run.filePath("ok");
+        const QString bad = "/proc/no-such/" + QString(recordFails ? "rec" : "snap");
+        const QString unmade = bad + (recordFails ? "/RecordFile" : "/CaptureFile");
+        qcStreamServer server;
+        auto configure = [&](bool fail) {
+            const QString r = fail && recordFails ? bad : good;
+            const QString s = fail && !recordFails ? bad : good;
+            return server.setLocalConfig(r, s, 60, 0, 0, 0, 5, 0, 1, 1);
+        };
+        QVERIFY(configure(false));
+        QVERIFY(configure(true));
+        QVERIFY(configure(true));
+        QCOMPARE(server.recordRoot(), QString());
+        QStringList events = log.abnormal();
+        QCOMPARE(events,
+                 QStringList{"record folder failed||" + unmade +
+                             " cannot be made: nothing will be recorded and no snapshot taken until the folders "
+                             "can be made"});
+        QVERIFY(configure(false));
+        QCOMPARE(server.recordRoot(), good + "/RecordFile");
+        QVERIFY(configure(true));
+        events = log.abnormal();
+        QCOMPARE(events.size(), 2);
+        QCOMPARE(events[1], events[0]);
     }
 
     void configurationMakesTheFolders()
