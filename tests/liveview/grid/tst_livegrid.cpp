@@ -126,7 +126,6 @@ private slots:
         QTest::newRow("dragged up, then off") << QList<int>{30, kPress, 45, 60, kRelease, 0} << 60;
         QTest::newRow("off, then dragged up and back") << QList<int>{40, 0, kPress, 10, 20, 0, kRelease} << 40;
         QTest::newRow("keys down to 0") << QList<int>{30, 20, 10, 0} << 10;
-        QTest::newRow("never audible") << QList<int>{kPress, 0, kRelease} << int(qcViewVolumes::kFirstAudible);
     }
     void volumeToReturnTo()
     {
