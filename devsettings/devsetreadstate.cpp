@@ -81,10 +81,14 @@ void DevsetReadState::setControlEnabled(QWidget *control, bool on)
 void DevsetReadState::begin(int id)
 {
     if (m_pending.isEmpty()) {
-        // A new round. What the page shows meanwhile is still the last
-        // round's, and may still be sent.
+        // A new round. What the page shows meanwhile is the last round's,
+        // but the device may have changed since: nothing is sent until this
+        // round has come back usable, or a save made now would be overtaken
+        // by the values still on their way.
         m_failed = false;
         m_told = false;
+        m_read = false;
+        apply();
     }
     m_pending[id] = Pending{};
 }

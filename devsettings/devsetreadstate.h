@@ -32,9 +32,10 @@ void setReadTimeoutCapForTests(int seconds);
 // What a page knows of its own reads: which are outstanding, whether the
 // last round of them all came back usable. The controls that send what was
 // read (Save, and on the image pages every control that sends on change)
-// stay disabled until a round succeeds, so that a page never writes its
-// constructor's defaults, or a device's error page, over the settings. A
-// failed read keeps what the page showed and says so once per round.
+// are disabled while a round is outstanding and stay so until one succeeds,
+// so that a page never writes its constructor's defaults, a device's error
+// page or what an earlier round showed over the settings. A failed read
+// keeps what the page showed and says so once per round.
 class DevsetReadState : public QObject
 {
     Q_OBJECT
@@ -50,7 +51,8 @@ public:
     // has been read.
     void setControlEnabled(QWidget *control, bool on);
 
-    // Every read of the last finished round came back usable.
+    // Every read of the last finished round came back usable, and no round
+    // is outstanding.
     bool isRead() const { return m_read; }
     bool isReading() const { return !m_pending.isEmpty(); }
 

@@ -234,6 +234,8 @@ void qwLiveView::initToolboxAndButtonbar()
     m_volumeSlider->setFixedSize(120, 22);
     m_volumeSlider->setStyleSheet(QLatin1String(kVolumeStyle));
     connect(m_volumeSlider, &QSlider::valueChanged, this, &qwLiveView::onSliderVolumeValue);
+    connect(m_volumeSlider, &QSlider::sliderPressed, this, [this] { m_viewVolume.beginDrag(m_selectedView); });
+    connect(m_volumeSlider, &QSlider::sliderReleased, this, [this] { m_viewVolume.endDrag(); });
 
     auto *leftLayout = new QHBoxLayout(left);
     leftLayout->setContentsMargins(14, 0, 0, 0);

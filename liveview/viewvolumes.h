@@ -2,10 +2,12 @@
 
 #include "liveview/livegrid.h"
 
-// The sound volume each view keeps (0 is silent) and the last audible volume
-// it had. The speaker button switches a view on at that audible volume, so
-// that a view whose volume stands at 0 does not say "sound on" and stay
-// silent.
+// The sound volume each view keeps (0 is silent) and the audible volume the
+// speaker button brings it back to. That is the volume the view had when a
+// change of it began: a drag of the slider (pressed … released), one key
+// press or click on the slider, the speaker switched off. The values a drag
+// passes through do not count, so that dragging down to 0 and switching on
+// again does not come back at 1, silent under "sound on".
 class qcViewVolumes
 {
 public:
@@ -14,11 +16,14 @@ public:
 
     // 0 for an index outside the views.
     int volume(int view) const;
-    // The slider, the speaker switched off and a closed view; an audible
-    // value is also remembered for switching on again.
+    // The slider's handle taken and let go: the changes in between are one.
+    void beginDrag(int view);
+    void endDrag();
+    // The slider, the speaker switched off and a closed view. Outside a drag
+    // of that view, an audible volume it had before is remembered.
     void set(int view, int volume);
-    // The speaker switched on: the stored volume, or when that is 0 the last
-    // audible one (kFirstAudible for a view that never had one), which is
+    // The speaker switched on: the stored volume, or when that is 0 the
+    // remembered one (kFirstAudible for a view that never had one), which is
     // stored. 0 for an index outside the views.
     int switchOn(int view);
     // Two views changed places; their sound goes with them.
@@ -26,7 +31,9 @@ public:
 
 private:
     static bool valid(int view) { return view >= 0 && view < livegrid::kMaxViews; }
+    void remember(int view);
 
     int m_volume[livegrid::kMaxViews] = {};
     int m_audible[livegrid::kMaxViews] = {};
+    int m_dragged = -1;
 };

@@ -1,4 +1,5 @@
 #include "devsetfixture.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/qwactionsdialog.h"
 #include "devsettings/qwdevsetmotion.h"
 #include "devsettings/qwscheduledialog.h"
@@ -91,6 +92,11 @@ class MotionTest : public QObject, public PageCase<qwDevsetMotion>
         m_page->OnInitParameters(121);
         QVERIFY(m_fx->waitAnswered("GET", "motion", before + 1));
         QTRY_VERIFY(deliveries.count >= 1);
+        // The status polls are delivered to the page as well: the read is
+        // done only when its round is.
+        auto *reads = m_page->findChild<DevsetReadState *>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(reads);
+        QTRY_VERIFY(!reads->isReading());
     }
     void drag(const Drag &d)
     {

@@ -184,6 +184,8 @@ private slots:
     void failedReadSendsNothing();
     void laterFailureKeepsWhatWasShown_data();
     void laterFailureKeepsWhatWasShown();
+    void stalledRereadSendsNothing_data();
+    void stalledRereadSendsNothing();
     void replyJudgement_data();
     void replyJudgement();
     void outageThenRefresh();
@@ -375,6 +377,46 @@ void tst_ReadFail::laterFailureKeepsWhatWasShown()
     force(s);
     QTest::qWait(300);
     QCOMPARE(countPosts(), 0);
+}
+
+void tst_ReadFail::stalledRereadSendsNothing_data()
+{
+    QTest::addColumn<QString>("subject");
+    for (const Subject &s : subjects()) {
+        if (s.pageId != 0)
+            QTest::newRow(s.name) << QString::fromLatin1(s.name);
+    }
+}
+
+// A page read well and then selected again while the device stalls: until
+// the new read ends, what the page shows may be old, so nothing is sent, not
+// even by a forced click; a good read lets it send again.
+void tst_ReadFail::stalledRereadSendsNothing()
+{
+    QFETCH(QString, subject);
+    const Subject &s = *subjectNamed(subject);
+    read(s);
+    QTRY_VERIFY_WITH_TIMEOUT(state() && state()->isRead(), 20000);
+    if (s.prepare)
+        s.prepare(m_widget);
+    QVERIFY(sender(s)->isEnabled());
+
+    m_fx->device().addFault("get:" + s.readKeys.last(), Fault::stall());
+    read(s);
+    QVERIFY(state()->isReading());
+    QVERIFY(!sender(s)->isEnabled());
+    force(s);
+    QTRY_VERIFY_WITH_TIMEOUT(!state()->isReading(), 20000);
+    QVERIFY(popupKeys(m_widget).contains("tip_readfailed"));
+    QVERIFY(!sender(s)->isEnabled());
+    QCOMPARE(countPosts(), 0);
+
+    m_fx->device().clearFaults();
+    read(s);
+    QTRY_VERIFY_WITH_TIMEOUT(state()->isRead(), 20000);
+    if (s.prepare)
+        s.prepare(m_widget);
+    QVERIFY(sender(s)->isEnabled());
 }
 
 void tst_ReadFail::replyJudgement_data()

@@ -245,7 +245,7 @@ private slots:
     // the stored volume, the slider, the button shown and the player's sound.
     void speakerButton_data()
     {
-        QTest::addColumn<QString>("press"); // a bar button, or empty for the slider
+        QTest::addColumn<QString>("press"); // a bar button, empty for the slider, "drag" for its handle
         QTest::addColumn<int>("slider");    // the value the slider is moved to
         QTest::addColumn<int>("volume");    // the view's volume afterwards
         QTest::newRow("on from 0") << "m_btnSpeakerOff" << 0 << 50;
@@ -254,6 +254,8 @@ private slots:
         QTest::newRow("slider to 70") << QString() << 70 << 70;
         QTest::newRow("slider to 0") << QString() << 0 << 0;
         QTest::newRow("on again at the slider's last volume") << "m_btnSpeakerOff" << 0 << 70;
+        QTest::newRow("dragged to 0") << "drag" << 0 << 0;
+        QTest::newRow("on again at the volume the drag began at") << "m_btnSpeakerOff" << 0 << 70;
     }
     void speakerButton()
     {
@@ -262,9 +264,17 @@ private slots:
         QFETCH(int, volume);
         // View 1 has had no sound before the first row.
         m_page->onPlayviewClick(1);
-        if (press.isEmpty())
-            m_page->volumeSlider()->setValue(slider);
-        else
+        QSlider *volumeSlider = m_page->volumeSlider();
+        if (press.isEmpty()) {
+            volumeSlider->setValue(slider);
+        } else if (press == "drag") {
+            // Through every value on the way, as a mouse drags it.
+            volumeSlider->setSliderDown(true);
+            for (int v = volumeSlider->value(); v != slider; v += v < slider ? 1 : -1)
+                volumeSlider->setSliderPosition(v);
+            volumeSlider->setSliderPosition(slider);
+            volumeSlider->setSliderDown(false);
+        } else
             m_page->barButton(press.toLatin1().constData())->click();
         QCOMPARE(m_page->viewVolume(1), volume);
         QCOMPARE(m_page->volumeSlider()->value(), volume);

@@ -110,6 +110,43 @@ private slots:
             QCOMPARE(v.switchOn(outside), 0);
         }
     }
+
+    // The volume the speaker button brings a silent view back to. Steps: a
+    // value set by a key or a click (the speaker off is one too), or
+    // kPress / kRelease for the slider's handle, whose moves in between are
+    // one change.
+    void volumeToReturnTo_data()
+    {
+        QTest::addColumn<QList<int>>("steps");
+        QTest::addColumn<int>("back");
+        QList<int> down{30, kPress};
+        for (int v = 29; v >= 0; --v)
+            down << v;
+        QTest::newRow("dragged from 30 to 0") << (down << kRelease) << 30;
+        QTest::newRow("dragged up, then off") << QList<int>{30, kPress, 45, 60, kRelease, 0} << 60;
+        QTest::newRow("off, then dragged up and back") << QList<int>{40, 0, kPress, 10, 20, 0, kRelease} << 40;
+        QTest::newRow("keys down to 0") << QList<int>{30, 20, 10, 0} << 10;
+    }
+    void volumeToReturnTo()
+    {
+        QFETCH(QList<int>, steps);
+        QFETCH(int, back);
+        qcViewVolumes v;
+        for (int step : steps) {
+            if (step == kPress)
+                v.beginDrag(2);
+            else if (step == kRelease)
+                v.endDrag();
+            else
+                v.set(2, step);
+        }
+        QCOMPARE(v.volume(2), 0);
+        QCOMPARE(v.switchOn(2), back);
+    }
+
+private:
+    static constexpr int kPress = -1;
+    static constexpr int kRelease = -2;
 };
 
 QTEST_APPLESS_MAIN(LiveGridTest)
