@@ -144,12 +144,9 @@ void qwScheduleDialog::onSave()
         week = editedWeek();
         const weeksections::Refusal refusal = weeksections::check(&week);
         if (refusal.day >= 0) {
-            const bool backwards = refusal.fault == weeksections::Fault::EndNotAfterStart;
-            qwTipsdlgEx *tip = devset::showTip(this, qwTipsdlgEx::Failure,
-                                               backwards ? QStringLiteral("starendtime") : QStringLiteral("invperiod"));
-            tip->setTipText(
-                weekdayName(refusal.day) + QStringLiteral(": ") +
-                devset::text(devset::kTipsPage, devset::kAnySection, backwards ? "starendtime" : "invperiod"));
+            qwTipsdlgEx *tip =
+                devset::showTip(this, qwTipsdlgEx::Failure, QLatin1String(weeksections::refusalKey(refusal)));
+            tip->setTipText(weeksections::refusalText(refusal));
             return;
         }
     }

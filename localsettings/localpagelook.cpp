@@ -19,6 +19,7 @@ const char kPageSheet[] =
     "QWidget#%1{background:#2c2c2c;}"
     "QLabel,QCheckBox,QRadioButton,QGroupBox{color:#dcdcdc;}"
     "QLabel#label_Title,QLabel#label_ScheduleTitle{color:#aaaaaa;font-size:14px;font-weight:500;}"
+    "QLabel#label_ScheduleIdle{color:#f0b040;}"
     "QLineEdit,QSpinBox,QTimeEdit,QDateEdit,QComboBox{color:#1e1e1e;}"
     "QSpinBox{border:1px solid gray;border-radius:2px;background-color:#d3d3d3;padding-right:16px;}"
     "QSpinBox::up-button,QSpinBox::down-button{subcontrol-origin:border;width:16px;background-color:#e6e6e6;"
@@ -74,8 +75,13 @@ void applyDarkTable(QAbstractItemView *view)
 void showTip(QWidget *parent, TipKind kind, const char *key, const QString &detail)
 {
     const QString message = text(key, TipTexts);
+    showTipText(parent, kind, key, detail.isEmpty() ? message : message + QStringLiteral(": ") + detail);
+}
+
+void showTipText(QWidget *parent, TipKind kind, const char *key, const QString &message)
+{
     showKeyedTip(parent, kind == SuccessTip ? qwTipsdlgEx::Success : qwTipsdlgEx::Failure, QString::fromLatin1(key),
-                 detail.isEmpty() ? message : message + QStringLiteral(": ") + detail);
+                 message);
 }
 
 } // namespace localpage

@@ -28,5 +28,7 @@ enum TipKind { SuccessTip = 1, FailureTip = 2 };
 // A tip over parent with the text of key, followed by detail when there is
 // one; the key is kept on the tip.
 void showTip(QWidget *parent, TipKind kind, const char *key, const QString &detail = QString());
+// A tip carrying key whose text was put together by the caller.
+void showTipText(QWidget *parent, TipKind kind, const char *key, const QString &message);
 
 } // namespace localpage

@@ -77,9 +77,17 @@ LocalUserRules::Outcome LocalUserRules::add(const _st_user_item &user, const QSt
         return input;
     if (!m_db)
         return DatabaseClosed;
-    switch (m_db->addUser(user)) {
+    // A blank at either end is invisible in the list and at the login: "guard "
+    // would look like a second "guard". Rows stored before names were trimmed
+    // are compared trimmed as well.
+    _st_user_item trimmed = user;
+    trimmed.username = user.username.trimmed();
+    for (const _st_user_item &other : users())
+        if (other.username.trimmed() == trimmed.username)
+            return NameExists;
+    switch (m_db->addUser(trimmed)) {
     case 0:
-        writeLog("add user", user.username);
+        writeLog("add user", trimmed.username);
         return Added;
     case 1:
         return NameExists;

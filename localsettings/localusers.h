@@ -40,7 +40,9 @@ public:
     bool find(const QString &name, _st_user_item *out) const;
 
     // Writes nothing unless the outcome is Added, Modified or Deleted. A
-    // change of the logged-in user's own rights takes effect at once.
+    // change of the logged-in user's own rights takes effect at once. A new
+    // name is stored without blanks at its ends and must differ from every
+    // other name so trimmed.
     Outcome add(const _st_user_item &user, const QString &confirmPassword);
     Outcome modify(const _st_user_item &user, const QString &confirmPassword);
     Outcome remove(const QString &name);

@@ -153,6 +153,13 @@ QString qcLogListModel::kindText(int logtype) const
     return m_kinds.at(logtype >= 1 && logtype < m_kinds.size() ? logtype : 0);
 }
 
+QString qcLogListModel::resultText(int rows)
+{
+    if (rows == 0)
+        return localpage::text("lognorecords");
+    return rows == 1 ? localpage::text("logonerecord") : localpage::text("logrecordcount").arg(rows);
+}
+
 int qcLogListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : m_rows.size();

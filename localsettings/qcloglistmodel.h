@@ -61,6 +61,8 @@ public:
 
     // The text a kind is shown with.
     QString kindText(int logtype) const;
+    // What a search that listed rows records tells the operator.
+    static QString resultText(int rows);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;

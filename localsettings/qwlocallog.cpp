@@ -51,7 +51,18 @@ qwLocalLog::qwLocalLog(QWidget *parent) : QWidget(parent)
         filters->addSpacing(8);
     }
     filters->addWidget(m_search);
+    m_result = new QLabel(this);
+    m_result->setObjectName(QStringLiteral("label_LogResult"));
+    filters->addSpacing(8);
+    filters->addWidget(m_result);
     filters->addStretch();
+    connect(m_model, &qcLogListModel::sigSearchFinished, this,
+            [this](int rows) { m_result->setText(qcLogListModel::resultText(rows)); });
+    // A query the log still runs (the list of an earlier showing) refuses a
+    // new one only until it has delivered its records.
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(100);
+    connect(&m_retry, &QTimer::timeout, this, &qwLocalLog::searchDefault);
 
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("tableView_Log"));
@@ -75,15 +86,43 @@ qwLocalLog::qwLocalLog(QWidget *parent) : QWidget(parent)
     column->setSpacing(8);
     column->addLayout(filters);
     column->addWidget(m_table, 1);
-    reload();
+    resetFilters();
 }
 
-void qwLocalLog::reload()
+void qwLocalLog::resetFilters()
 {
     m_kind->setCurrentIndex(0);
     m_from->setDate(QDate::currentDate());
     m_to->setDate(QDate::currentDate());
-    m_model->clear();
+}
+
+void qwLocalLog::reload()
+{
+    m_retry.stop();
+    resetFilters();
+    // Quietly: the page is shown on whichever sub-page, and a user without
+    // the right is told so only when he asks for the log himself.
+    if (!userrights::check(nullptr, userrights::LogView)) {
+        m_model->clear();
+        m_result->clear();
+        return;
+    }
+    searchDefault();
+}
+
+void qwLocalLog::searchDefault()
+{
+    if (!startSearch() && g_logHelper)
+        m_retry.start();
+}
+
+bool qwLocalLog::startSearch()
+{
+    if (!m_model->search(g_logHelper, m_kind->currentData().toInt(), m_from->date().startOfDay(),
+                         m_to->date().startOfDay()))
+        return false;
+    m_result->setText(localpage::text("waitsearch", localpage::TipTexts));
+    return true;
 }
 
 void qwLocalLog::onSearch()
@@ -100,7 +139,8 @@ void qwLocalLog::onSearch()
         m_from->setDate(from);
         m_to->setDate(to);
     }
-    if (!m_model->search(g_logHelper, m_kind->currentData().toInt(), from.startOfDay(), to.startOfDay())) {
+    m_retry.stop();
+    if (!startSearch()) {
         localpage::showTip(this, localpage::FailureTip, "logsearchbusy");
         return;
     }

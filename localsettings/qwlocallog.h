@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 class QComboBox;
 class QDateEdit;
+class QLabel;
 class QPushButton;
 class QTableView;
 class qcLogListModel;
@@ -17,20 +19,33 @@ class qwLocalLog : public QWidget
 public:
     explicit qwLocalLog(QWidget *parent = nullptr);
 
-    // Back to today and all kinds, with an empty list: the records shown
-    // before may be gone from the log since.
+    // Back to today and all kinds, and lists those records as Search would
+    // (for a user who may view the log): the records shown before may be
+    // gone from the log since.
     void reload();
 
     qcLogListModel *model() const { return m_model; }
+    // How the last search went: still running, nothing found, or how many
+    // records it listed.
+    QLabel *resultLabel() const { return m_result; }
 
 public slots:
     void onSearch();
 
 private:
+    void resetFilters();
+    // Asks the model for the records the filters name; false when the log
+    // refused (a query still pending).
+    bool startSearch();
+    // The search of reload, tried again until the log takes it.
+    void searchDefault();
+
     QComboBox *m_kind = nullptr;
     QDateEdit *m_from = nullptr;
     QDateEdit *m_to = nullptr;
     QPushButton *m_search = nullptr;
     QTableView *m_table = nullptr;
+    QLabel *m_result = nullptr;
     qcLogListModel *m_model = nullptr;
+    QTimer m_retry;
 };

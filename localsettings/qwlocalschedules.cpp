@@ -1,13 +1,11 @@
 #include "localsettings/qwlocalschedules.h"
 
-#include "app/core/currentuser.h"
 #include "app/core/database.h"
-#include "app/core/loghelper.h"
 #include "app/widgets/qwweekeditor.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/localpagelook.h"
+#include "localsettings/schedulenotes.h"
 
-#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -33,6 +31,10 @@ qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
     m_list->setFixedWidth(220);
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("label_ScheduleTitle"));
+    m_idleNote = new QLabel(this);
+    m_idleNote->setObjectName(QStringLiteral("label_ScheduleIdle"));
+    m_idleNote->setWordWrap(true);
+    m_idleNote->hide();
 
     qwWeekEditor::Options options;
     options.lastMinute = weeksections::kDayMinutes;
@@ -60,6 +62,7 @@ qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
     buttons->addWidget(m_save);
     auto *column = new QVBoxLayout;
     column->addWidget(m_title);
+    column->addWidget(m_idleNote);
     column->addWidget(m_editor);
     column->addStretch();
     column->addLayout(buttons);
@@ -98,6 +101,7 @@ void qwLocalSchedules::showSubject(int index)
 {
     keepEdit();
     m_shown = index;
+    updateIdleNote();
     if (index < 0 || index >= m_subjects.size()) {
         m_editor->setWeek(WeekSections(weeksections::kDays));
         m_title->clear();
@@ -112,6 +116,21 @@ void qwLocalSchedules::showSubject(int index)
             m_editor->setKept(d, s.week.texts.at(d));
     }
     m_editor->setChangedDays(edit.changed);
+}
+
+void qwLocalSchedules::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updateIdleNote();
+}
+
+void qwLocalSchedules::updateIdleNote()
+{
+    const QString note = m_shown >= 0 && m_shown < m_subjects.size()
+                             ? schedulenotes::idleNotes(g_database, {m_subjects.at(m_shown).kind})
+                             : QString();
+    m_idleNote->setText(note);
+    m_idleNote->setVisible(!note.isEmpty());
 }
 
 void qwLocalSchedules::onRestore()
@@ -131,25 +150,34 @@ void qwLocalSchedules::onSave()
         if (refusal.day < 0)
             continue;
         m_list->setCurrentRow(i);
-        const bool backwards = refusal.fault == weeksections::Fault::EndNotAfterStart;
-        localpage::showTip(this, localpage::FailureTip, backwards ? "starendtime" : "invperiod",
-                           m_list->item(i)->text() + QStringLiteral(", ") + weekdayName(refusal.day));
+        localpage::showTipText(this, localpage::FailureTip, weeksections::refusalKey(refusal),
+                               m_list->item(i)->text() + QStringLiteral(", ") + weeksections::refusalText(refusal));
         return;
     }
     bool ok = true;
-    bool wrote = false;
+    QList<int> kindsWritten;
     for (int i = 0; i < m_subjects.size(); ++i) {
         const localschedules::Subject &s = m_subjects.at(i);
         const QStringList texts = weeksections::mergedTexts(s.week, m_edits.at(i).week, m_edits.at(i).changed);
         if (texts == s.week.texts)
             continue;
-        wrote = true;
-        ok = localschedules::save(g_database, s, texts) && ok;
+        kindsWritten << s.kind;
+        const bool saved = localschedules::save(g_database, s, texts);
+        schedulenotes::logSaved(s, saved);
+        ok = saved && ok;
     }
-    if (wrote)
-        writeSystemLog(g_curUserName, QStringLiteral("modify schedule"), QString(), QString(), QString(),
-                       ok ? kLogOperation : kLogAbnormalEvent);
-    localpage::showTip(this, ok ? localpage::SuccessTip : localpage::FailureTip, ok ? "setsuccess" : "setfailed");
+    const bool wrote = !kindsWritten.isEmpty();
+    if (!ok) {
+        localpage::showTip(this, localpage::FailureTip, "setfailed");
+    } else {
+        // Saved is not the same as recording: say so while a switch is off.
+        if (!wrote && m_shown >= 0 && m_shown < m_subjects.size())
+            kindsWritten << m_subjects.at(m_shown).kind;
+        const QString notes = schedulenotes::idleNotes(g_database, kindsWritten);
+        const QString saved = localpage::text("setsuccess", localpage::TipTexts);
+        localpage::showTipText(this, localpage::SuccessTip, "setsuccess",
+                               notes.isEmpty() ? saved : saved + QStringLiteral(". ") + notes);
+    }
     // What the database holds now, also after a partial failure.
     reload();
     if (wrote)

@@ -24,6 +24,8 @@ public:
 
     QListWidget *subjectList() const { return m_list; }
     qwWeekEditor *weekEditor() const { return m_editor; }
+    // Says that the shown schedule does nothing while its switch is off.
+    QLabel *idleNote() const { return m_idleNote; }
 
 public slots:
     void onSave();
@@ -31,6 +33,10 @@ public slots:
 
 signals:
     void sigSaved();
+
+protected:
+    // The switches may have changed in System meanwhile.
+    void showEvent(QShowEvent *event) override;
 
 private:
     struct Edit
@@ -41,9 +47,11 @@ private:
 
     void showSubject(int index);
     void keepEdit();
+    void updateIdleNote();
 
     QListWidget *m_list = nullptr;
     QLabel *m_title = nullptr;
+    QLabel *m_idleNote = nullptr;
     qwWeekEditor *m_editor = nullptr;
     QPushButton *m_restore = nullptr;
     QPushButton *m_save = nullptr;

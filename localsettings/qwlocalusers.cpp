@@ -149,7 +149,7 @@ void qwLocalUsers::askDelete(const QString &name)
     }
     auto *ask = new qwTipsDlg(this, text("remindtype", localpage::TipTexts), 2);
     ask->setProperty(kTipKeyProperty, QStringLiteral("askdeleteuser"));
-    ask->setTipText(text("askdeleteuser", localpage::TipTexts));
+    ask->setTipText(text("askdeleteuser", localpage::TipTexts).arg(name));
     connect(ask, &qwTipsDlg::sigTipsresult, this, [this, name](int result) {
         if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
             return;

@@ -1,5 +1,7 @@
 #include "app/core/weeksections.h"
 
+#include "app/core/uitext.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -27,13 +29,39 @@ Refusal check(WeekSections *week)
         QVector<TimeSection> &day = (*week)[d];
         sortDay(&day);
         for (int i = 0; i < day.size() && refusal.day < 0; ++i) {
+            // Sorted by starts, a section that runs into any earlier one
+            // runs into the one just before it: that one would otherwise
+            // have been refused first.
             if (day[i].end <= day[i].start)
-                refusal = {d, Fault::EndNotAfterStart};
+                refusal = {d, Fault::EndNotAfterStart, day[i], TimeSection()};
             else if (i > 0 && day[i].start < day[i - 1].end)
-                refusal = {d, Fault::Overlap};
+                refusal = {d, Fault::Overlap, day[i], day[i - 1]};
         }
     }
     return refusal;
+}
+
+QString clockText(int minutes)
+{
+    return QStringLiteral("%1:%2")
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+const char *refusalKey(const Refusal &refusal)
+{
+    return refusal.fault == Fault::Overlap ? "sectionsoverlap" : "starendtime";
+}
+
+QString refusalText(const Refusal &refusal)
+{
+    constexpr int kTipsPage = 38;
+    const QString dayName = uiTextOrKey(dayTextKey(refusal.day), 33, kDayTextSection);
+    const QString text = uiTextOrKey(refusalKey(refusal), kTipsPage);
+    if (refusal.fault != Fault::Overlap)
+        return dayName + QStringLiteral(": ") + text;
+    auto span = [](const TimeSection &s) { return clockText(s.start) + QLatin1Char('-') + clockText(s.end); };
+    return text.arg(dayName, span(refusal.earlier), span(refusal.section));
 }
 
 bool parseDay(const QString &text, QVector<TimeSection> *day)

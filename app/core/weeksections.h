@@ -32,6 +32,9 @@ struct Refusal
 {
     int day = -1; // -1: nothing refused
     Fault fault = Fault::None;
+    // The section refused; for an overlap, earlier is the one it runs into.
+    TimeSection section;
+    TimeSection earlier;
 };
 
 // Orders a day's sections by their starts, equal starts by their ends.
@@ -41,6 +44,14 @@ void sortDay(QVector<TimeSection> *day);
 // section that ends at or before its start or begins before the previous
 // one ended.
 Refusal check(WeekSections *week);
+
+// Minutes after midnight as "HH:MM", up to "24:00".
+QString clockText(int minutes);
+
+// The language key (tips page) of the tip that reports a refusal, and its
+// text: an overlap names the day and the times of both sections.
+const char *refusalKey(const Refusal &refusal);
+QString refusalText(const Refusal &refusal);
 
 // A stored day text: segments "kind:start-end" in minutes joined by ';'.
 // False when a segment is not of that form, has a kind other than 0 or 1,

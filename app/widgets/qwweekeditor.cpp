@@ -21,12 +21,7 @@ public:
     }
 
 protected:
-    QString textFromValue(int value) const override
-    {
-        return QStringLiteral("%1:%2")
-            .arg(value / 60, 2, 10, QLatin1Char('0'))
-            .arg(value % 60, 2, 10, QLatin1Char('0'));
-    }
+    QString textFromValue(int value) const override { return weeksections::clockText(value); }
     int valueFromText(const QString &text) const override
     {
         const QStringList parts = text.split(QLatin1Char(':'));

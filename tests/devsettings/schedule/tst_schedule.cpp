@@ -440,8 +440,8 @@ private slots:
         QTest::addColumn<QString>("tip");
         QTest::newRow("end before start") << 1 << QTime(18, 0) << QTime(17, 0) << "tip_starendtime";
         QTest::newRow("end at start") << 6 << QTime(18, 0) << QTime(18, 0) << "tip_starendtime";
-        QTest::newRow("overlap") << 3 << QTime(7, 0) << QTime(19, 0) << "tip_invperiod";
-        QTest::newRow("overlap after sorting") << 0 << QTime(18, 30) << QTime(20, 0) << "tip_invperiod";
+        QTest::newRow("overlap") << 3 << QTime(7, 0) << QTime(19, 0) << "tip_sectionsoverlap";
+        QTest::newRow("overlap after sorting") << 0 << QTime(18, 30) << QTime(20, 0) << "tip_sectionsoverlap";
     }
     void weekRefused()
     {

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDateEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableView>
 
@@ -60,6 +61,28 @@ bool fillRows(int count)
                        "'+' || i || ' seconds'), 'seed', 1, 'filler', '', '', i from n")
             .arg(count));
 }
+
+// Holds the log thread inside the first record it delivers, so that the
+// query stays pending for as long as a case needs. The record in delivery
+// keeps the gate alive; a failing check opens it on the way out, so the log
+// thread can stop.
+class LogGate
+{
+public:
+    LogGate() : m_gate(std::make_shared<QMutex>()), m_closed(m_gate.get())
+    {
+        std::shared_ptr<QMutex> gate = m_gate;
+        QObject::connect(
+            g_logHelper, &qcLogHelper::sigHaslogitem, &m_holder, [gate] { QMutexLocker hold(gate.get()); },
+            Qt::DirectConnection);
+    }
+    void open() { m_closed.unlock(); }
+
+private:
+    std::shared_ptr<QMutex> m_gate;
+    QMutexLocker m_closed;
+    QObject m_holder;
+};
 
 } // namespace
 
@@ -208,16 +231,7 @@ private slots:
     {
         start();
         QVERIFY(searchAll(0, "2026-03-01", "2026-03-04"));
-        // Holds the log thread inside its first record, so the next query
-        // stays pending for as long as the case needs.
-        // The record in delivery keeps the gate alive; a failing check
-        // opens it on the way out, so the log thread can stop.
-        auto gate = std::make_shared<QMutex>();
-        QMutexLocker closed(gate.get());
-        QObject holder;
-        connect(
-            g_logHelper, &qcLogHelper::sigHaslogitem, &holder, [gate] { QMutexLocker hold(gate.get()); },
-            Qt::DirectConnection);
+        LogGate gate;
         QSignalSpy finished(m_page->model(), &qcLogListModel::sigSearchFinished);
         search(1, "2026-03-01", "2026-03-04");
         QVERIFY(g_logHelper->isQueryPending());
@@ -225,7 +239,7 @@ private slots:
 
         search(2, "2026-03-01", "2026-03-04");
         QCOMPARE(testsupport::popupKeys(m_page), QStringList{"tip_logsearchbusy"});
-        closed.unlock();
+        gate.open();
         QVERIFY(finished.wait(20000));
         // The accepted search's records, not the refused one's.
         QCOMPARE(column(m_page->model(), qcLogListModel::NoteColumn).join(QString()), QString("adf"));
@@ -240,6 +254,99 @@ private slots:
         QVERIFY(!m_page->model()->isSearching());
         // No query was started: the log takes one at once.
         QVERIFY(g_logHelper->requestQuery(0, day("2026-03-01").startOfDay(), day("2026-03-01").startOfDay()));
+    }
+
+    // Shown again, the page lists today's records of every kind at once, as
+    // Search with its first choices would, and says how many.
+    void shownListsTodaysRecords()
+    {
+        start();
+        const QString today = QDate::currentDate().toString(Qt::ISODate);
+        const QString yesterday = QDate::currentDate().addDays(-1).toString(Qt::ISODate);
+        const struct
+        {
+            QString date;
+            int type;
+            const char *note;
+        } records[] = {{yesterday + "T23:59:59", 1, "old"},
+                       {today + "T00:00:00", 1, "t1"},
+                       {today + "T12:00:00", 2, "t2"},
+                       {today + "T23:59:59", 3, "t3"}};
+        for (const auto &r : records)
+            QVERIFY(g_logHelper->addLog(_st_log_item(r.date, "admin", "x", "", "", r.note, r.type)));
+        // Written before the page asks: a query the log is given in the same
+        // pass as a record may run before it.
+        QTRY_COMPARE(RunFolder::query("cmsclient.logx", "select count(*) from systemlogs"), QString("10"));
+        // Filters left elsewhere are put back.
+        child<QComboBox>("comboBox_LogKind")->setCurrentIndex(2);
+        child<QDateEdit>("dateEdit_LogFrom")->setDate(day("2026-03-01"));
+        m_page->reload();
+        QTRY_COMPARE(column(m_page->model(), qcLogListModel::NoteColumn), (QStringList{"t1", "t2", "t3"}));
+        QTRY_COMPARE(m_page->resultLabel()->text(), QString("3 records listed"));
+        QCOMPARE(child<QComboBox>("comboBox_LogKind")->currentIndex(), 0);
+        QCOMPARE(child<QDateEdit>("dateEdit_LogFrom")->date(), QDate::currentDate());
+        QCOMPARE(child<QDateEdit>("dateEdit_LogTo")->date(), QDate::currentDate());
+        QCOMPARE(testsupport::popupKeys(m_page), QStringList());
+    }
+
+    // The log still runs the query of an earlier showing: the page's own
+    // search waits for it instead of showing nothing.
+    void shownWhileTheLogIsBusy()
+    {
+        start();
+        QVERIFY(g_logHelper->addLog(
+            _st_log_item(QDate::currentDate().toString(Qt::ISODate) + "T08:00:00", "admin", "x", "", "", "now", 1)));
+        QTRY_COMPARE(RunFolder::query("cmsclient.logx", "select count(*) from systemlogs"), QString("7"));
+        LogGate gate;
+        search(0, "2026-03-01", "2026-03-04");
+        QVERIFY(g_logHelper->isQueryPending());
+        m_page->reload();
+        gate.open();
+        QTRY_COMPARE(column(m_page->model(), qcLogListModel::NoteColumn), QStringList{"now"});
+        QTRY_COMPARE(m_page->resultLabel()->text(), QString("1 record listed"));
+        QCOMPARE(testsupport::popupKeys(m_page), QStringList());
+    }
+
+    void shownWithoutTheRightListsNothing()
+    {
+        start();
+        g_curUserRights = userrights::LocalConfiguration;
+        m_page->reload();
+        QVERIFY(!m_page->model()->isSearching());
+        QCOMPARE(testsupport::popupKeys(m_page), QStringList());
+        QVERIFY(g_logHelper->requestQuery(0, day("2026-03-01").startOfDay(), day("2026-03-01").startOfDay()));
+    }
+
+    // Every search says how many records it listed, and one without any says so.
+    void searchSaysWhatItFound_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("none") << 0 << "2026-04-01"
+                              << "2026-04-02"
+                              << "No records match this search";
+        QTest::newRow("none of the kind") << 3 << "2026-03-03"
+                                          << "2026-03-04"
+                                          << "No records match this search";
+        QTest::newRow("one") << 3 << "2026-03-01"
+                             << "2026-03-04"
+                             << "1 record listed";
+        QTest::newRow("several") << 0 << "2026-03-01"
+                                 << "2026-03-04"
+                                 << "6 records listed";
+    }
+    void searchSaysWhatItFound()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, result);
+        start();
+        QVERIFY(searchAll(kind, qPrintable(from), qPrintable(to)));
+        QCOMPARE(m_page->resultLabel()->text(), result);
+        QVERIFY(m_page->resultLabel()->isVisibleTo(m_page));
     }
 
     // The model alone, against the same log.

@@ -1,6 +1,7 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/weeksections.h"
+#include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/qwweekeditor.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/localschedules.h"
@@ -10,6 +11,7 @@
 #include "tests/support/schedulerow.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -247,9 +249,13 @@ private slots:
         QCOMPARE(fixture.query("select skdsun||'|'||skdmon||'|'||skdtue from schedules where ipaddr='10.0.0.6'"),
                  QString("0:abc-100||0:0-60"));
         fixture.flushLog();
+        // One record per schedule written, naming its device and kind.
         QCOMPARE(testsupport::RunFolder::query(fixture.logFile(),
-                                               "select logtype||'|'||curuser||'|'||logdecl from systemlogs"),
-                 QString("1|admin|modify schedule"));
+                                               "select logtype||'|'||curuser||'|'||logdecl||'|'||"
+                                               "ifnull(reldevname,'')||'|'||ifnull(reldevaddr,'')||'|'||lognote "
+                                               "from systemlogs"),
+                 QString("1|admin|modify schedule|camA|10.0.0.5|Recording schedule\n"
+                         "1|admin|modify schedule|camB|10.0.0.6|Recording schedule"));
         // Nothing changed: nothing written, nothing announced.
         page.findChild<QPushButton *>("pushButton_Save")->click();
         QCOMPARE(saved.size(), 1);
@@ -274,12 +280,19 @@ private slots:
         QTest::addColumn<int>("start");
         QTest::addColumn<int>("end");
         QTest::addColumn<QString>("tip");
+        QTest::addColumn<QString>("text"); // of the tip; empty: not looked at
         const quint32 all = 0x1ff;
-        QTest::newRow("end before start") << all << 600 << 500 << "tip_starendtime";
-        QTest::newRow("end at start") << all << 600 << 600 << "tip_starendtime";
-        QTest::newRow("overlap") << all << 30 << 90 << "tip_invperiod";
+        const QString backwards = "camA (10.0.0.5), Tuesday: The start time must be before the end time";
+        QTest::newRow("end before start") << all << 600 << 500 << "tip_starendtime" << backwards;
+        QTest::newRow("end at start") << all << 600 << 600 << "tip_starendtime" << backwards;
+        // Tuesday holds 00:00-01:00 already.
+        QTest::newRow("overlap") << all << 30 << 90 << "tip_sectionsoverlap"
+                                 << "camA (10.0.0.5), Tuesday: the sections 00:00-01:00 and 00:30-01:30 overlap";
+        QTest::newRow("overlap to the day's end")
+            << all << 0 << 1440 << "tip_sectionsoverlap"
+            << "camA (10.0.0.5), Tuesday: the sections 00:00-01:00 and 00:00-24:00 overlap";
         QTest::newRow("no schedule right")
-            << (all & ~quint32(userrights::ScheduleManagement)) << 120 << 180 << "tip_permdenied";
+            << (all & ~quint32(userrights::ScheduleManagement)) << 120 << 180 << "tip_permdenied" << QString();
     }
     void badInputWritesNothing()
     {
@@ -287,6 +300,7 @@ private slots:
         QFETCH(int, start);
         QFETCH(int, end);
         QFETCH(QString, tip);
+        QFETCH(QString, text);
         testsupport::LivePageFixture fixture(kTwoDevices + QStringList{scheduleRow("10.0.0.5", 0, "0:0-60")}, rights);
         QVERIFY(fixture.isValid());
         const QString before = fixture.query("select * from schedules");
@@ -300,11 +314,82 @@ private slots:
         setSection(daySection(page, 2, 1), start, end, 1);
         testsupport::popupKeys(&page);
         page.findChild<QPushButton *>("pushButton_Save")->click();
+        if (!text.isEmpty()) {
+            QVERIFY(page.findChild<qwTipsdlgEx *>());
+            QCOMPARE(page.findChild<qwTipsdlgEx *>()->tipText(), text);
+        }
         QCOMPARE(testsupport::popupKeys(&page), QStringList{tip});
         QCOMPARE(fixture.query("select * from schedules"), before);
         QCOMPARE(saved.size(), 0);
         // The edit is still there to be corrected.
         QCOMPARE(page.weekEditor()->week().at(2).size(), 2);
+    }
+
+    // While its switch in System is off a schedule records nothing: the page
+    // says so over the schedule and in the tip of its save, and looks at the
+    // switch again whenever it is shown.
+    void idleWhileSwitchedOff_data()
+    {
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<bool>("snapshots");
+        QTest::addColumn<int>("subject"); // 0 the snapshot schedule, 1 camA's
+        QTest::addColumn<QString>("logged");
+        const QString camA = "1|admin|modify schedule|camA|10.0.0.5|Recording schedule";
+        const QString snapshot = "1|admin|modify schedule|||Snapshot schedule";
+        QTest::newRow("recording off, camA") << false << true << 1 << camA;
+        QTest::newRow("recording off, snapshot schedule") << false << true << 0 << snapshot;
+        QTest::newRow("snapshots off, snapshot schedule") << true << false << 0 << snapshot;
+        QTest::newRow("snapshots off, camA") << true << false << 1 << camA;
+        QTest::newRow("both off, camA") << false << false << 1 << camA;
+        QTest::newRow("both on, snapshot schedule") << true << true << 0 << snapshot;
+    }
+    void idleWhileSwitchedOff()
+    {
+        QFETCH(bool, recording);
+        QFETCH(bool, snapshots);
+        QFETCH(int, subject);
+        QFETCH(QString, logged);
+        const QString recordingNote = "\"Scheduled recording\" is off: recording schedules record nothing until it "
+                                      "is switched on in System.";
+        const QString snapshotNote = "\"Scheduled snapshots\" is off: the snapshot schedule takes no snapshots "
+                                     "until it is switched on in System.";
+        testsupport::LivePageFixture fixture(
+            kTwoDevices + QStringList{QString("UPDATE recordcapture SET recordskdenable=%1, captureskdenable=%2")
+                                          .arg(int(recording))
+                                          .arg(int(snapshots))});
+        QVERIFY(fixture.isValid());
+        QWidget host;
+        auto *page = new qwLocalSchedules(&host);
+        host.show();
+        page->reload();
+        page->subjectList()->setCurrentRow(subject);
+        const bool on = subject == 0 ? snapshots : recording;
+        const QString note = on ? QString() : subject == 0 ? snapshotNote : recordingNote;
+        QCOMPARE(page->idleNote()->isVisibleTo(page), !on);
+        QCOMPARE(page->idleNote()->text(), note);
+
+        page->weekEditor()->findChild<QPushButton *>("pushButton_Add1")->click();
+        testsupport::popupKeys(page);
+        page->findChild<QPushButton *>("pushButton_Save")->click();
+        QVERIFY(page->findChild<qwTipsdlgEx *>());
+        QCOMPARE(page->findChild<qwTipsdlgEx *>()->tipText(),
+                 on ? QString("Saved successfully") : "Saved successfully. " + note);
+        QCOMPARE(testsupport::popupKeys(page), QStringList{"tip_setsuccess"});
+        fixture.flushLog();
+        QCOMPARE(testsupport::RunFolder::query(fixture.logFile(),
+                                               "select logtype||'|'||curuser||'|'||logdecl||'|'||"
+                                               "ifnull(reldevname,'')||'|'||ifnull(reldevaddr,'')||'|'||lognote "
+                                               "from systemlogs"),
+                 logged);
+
+        // Both switches turned the other way in System: shown again, the
+        // page tells the new state.
+        QVERIFY(g_database->setRecordScheduleEnable(!recording));
+        QVERIFY(g_database->setCaptureScheduleEnable(!snapshots));
+        host.hide();
+        host.show();
+        QCOMPARE(page->idleNote()->isVisibleTo(page), on);
+        QCOMPARE(page->idleNote()->text(), on ? (subject == 0 ? snapshotNote : recordingNote) : QString());
     }
 };
 

@@ -88,6 +88,15 @@ private slots:
             "notmatch", before);
         row("add, name exists", "", "admin", "add", "guard", 1, "pw", "pw", Rules::NameExists, "usernameexist",
             before);
+        // A blank at either end would make a second user that reads like the first.
+        row("add, blanks around the name", "", "admin", "add", " \tclerk  ", 511, "pw", "pw", Rules::Added,
+            "addusersucc", before + " clerk:511", "admin|add user|clerk|1");
+        row("add, trailing blank on an existing name", "", "admin", "add", "guard ", 1, "pw", "pw",
+            Rules::NameExists, "usernameexist", before);
+        row("add, leading blank on an existing name", "", "admin", "add", " guard", 1, "pw", "pw",
+            Rules::NameExists, "usernameexist", before);
+        row("add, a stored name has blanks", "insert into users values(' clerk ','p',1,'','')", "admin", "add",
+            "clerk", 1, "pw", "pw", Rules::NameExists, "usernameexist", before + "  clerk :1");
         row("add, insert fails", kFailWrite.arg("insert"), "admin", "add", "clerk", 1, "pw", "pw", Rules::AddFailed,
             "addusererr", before);
         row("modify another", "", "admin", "modify", "guard", 7, "pw", "pw", Rules::Modified, "modifyusersucc",

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -200,6 +201,8 @@ private slots:
         pressCellButton(rowOf("guard"), qwUsermgrDelegate::kDeleteColumn);
         QVERIFY(askDialog());
         QCOMPARE(askDialog()->property("tipKey").toString(), QString("askdeleteuser"));
+        // The confirmation names the user it deletes.
+        QCOMPARE(askDialog()->findChild<QLabel *>("label_Tips")->text(), QString("Delete the user \"guard\"?"));
         askDialog()->findChild<QPushButton *>("pushButton_OK")->click();
         QTRY_VERIFY(!askDialog());
         QCOMPARE(popupKeys(m_page), QStringList{"tip_delusersecc"});
