@@ -234,6 +234,8 @@ private slots:
         QApplication::processEvents();
         QStringList unreadable;
         int measured = 0;
+        testsupport::PaintedText lowest;
+        lowest.contrast = 21;
         for (QLabel *label : tabs->currentWidget()->findChildren<QLabel *>()) {
             if (!label->isVisible() || label->text().trimmed().isEmpty())
                 continue;
@@ -245,7 +247,10 @@ private slots:
             const testsupport::PaintedText t = testsupport::paintedText(label);
             if (t.contrast < kReadable)
                 unreadable << QStringLiteral("\"%1\" %2").arg(label->text(), describe(t));
+            if (t.contrast < lowest.contrast)
+                lowest = t;
         }
+        qInfo().noquote() << "lowest:" << describe(lowest);
         QVERIFY(measured > 1);
         QVERIFY2(unreadable.isEmpty(), qPrintable(unreadable.join(QLatin1String("; "))));
     }
