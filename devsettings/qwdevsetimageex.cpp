@@ -32,6 +32,7 @@ constexpr int kSection = DEVSET_IMAGE + 1;
 constexpr int kWaitMs = 5000;
 constexpr int kDayMinutes = 1440;
 const char *const kNameStyle = "QLabel,QRadioButton,QCheckBox{color:#c2c2c2;}";
+const char *const kTabsStyle = "QTabWidget::pane{background:#3d3d3d;border:1px solid #454545;}";
 const char *const kRangeStyle =
     "QRangeSlider::groove:horizontal{height:14px;border-width:1px;border-color:#575757;height:8px;background-color:"
     "#575757;}QRangeSlider::add-page:horizontal{background-color:#1baafb;}QRangeSlider::sub-page:horizontal{"
@@ -132,6 +133,9 @@ qwDevsetImageEx::qwDevsetImageEx(QWidget *parent) : QWidget(parent)
     auto *right = new QVBoxLayout;
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("tabWidget_Image"));
+    // The tabs hold the page's light names and headings: they need the dark
+    // ground of the page's other panels, not the platform's light one.
+    m_tabs->setStyleSheet(QLatin1String(kTabsStyle));
     m_tabs->addTab(buildImageTab(), devset::imageText("imgbase"));
     m_tabs->addTab(buildScheduleTab(), devset::text(devset::kRemotePage, devset::kAnySection, "itemschedule"));
     m_tabs->addTab(buildDaynightTab(), devset::imageText("daynightmod"));
@@ -308,6 +312,11 @@ QWidget *qwDevsetImageEx::buildImageTab()
     showAll(m_gainGroup, false);
     openSection(0);
     scroll->setWidget(content);
+    // The tab's dark ground shows through; the scroll area would fill both
+    // with the platform's light one.
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
     return scroll;
 }
 

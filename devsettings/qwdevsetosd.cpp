@@ -40,12 +40,13 @@ struct OsdItem
 };
 // In table order: the order of drawing and of the hit test. A check box
 // shows its frame's hue lightened where the frame's own colour would not
-// stand out from the items panel (at least 4.5:1 on its #3d3d3d).
+// stand out from the items panel (at least 4.5:1 on its #3d3d3d as the
+// program's thin font draws it).
 const OsdItem kItems[] = {
-    {"system", "showinfo", "System", "QCheckBox{color:#ff8686;}", QColor(205, 51, 51), QSize(93, 26)},
+    {"system", "showinfo", "System", "QCheckBox{color:#ff9898;}", QColor(205, 51, 51), QSize(93, 26)},
     {"datetime", "showdatetime", "Datetime", "QCheckBox{color:#d889ff;}", QColor(153, 50, 204), QSize(180, 26)},
     {"custom", "showcontent", "Custom", "QCheckBox{color:#b3ee3a;}", QColor(179, 238, 58), QSize(212, 26)},
-    {"picture", "showpicture", "Picture", "QCheckBox{color:#63b8ff;}", QColor(99, 184, 255), QSize(34, 34)}};
+    {"picture", "showpicture", "Picture", "QCheckBox{color:#6bbbff;}", QColor(99, 184, 255), QSize(34, 34)}};
 enum { System, Datetime, Custom, Picture };
 // The reply is read and the body written in this order.
 const int kWireOrder[] = {System, Datetime, Picture, Custom};

@@ -22,7 +22,8 @@ constexpr int kFormatWaitMs = 120000;
 constexpr int kPieSize = 330;
 constexpr qint64 kGiB = 1073741824;
 const char *const kNameStyle = "QLabel,QRadioButton,QCheckBox{color:#c2c2c2;}";
-const char *const kValueStyle = "QLabel{color:#868686}";
+// A lighter grey than the other pages' hints: these values are read.
+const char *const kValueStyle = "QLabel{color:#a0a0a0}";
 const QColor kFreeColour(80, 137, 203);
 const QColor kUsedColour(205, 102, 29);
 

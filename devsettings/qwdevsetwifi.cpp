@@ -342,7 +342,7 @@ void qwDevsetWifi::setLinkStatus(bool linked)
     m_link->setText(pageText(linked ? "connected" : "disconnected"));
     // Light shades: plain green and red hardly stand out from the status
     // panel's dark grey.
-    m_link->setStyleSheet(linked ? QStringLiteral("QLabel{color:#00c500;}") : QStringLiteral("QLabel{color:#ff8686;}"));
+    m_link->setStyleSheet(linked ? QStringLiteral("QLabel{color:#00c500;}") : QStringLiteral("QLabel{color:#ff9898;}"));
     m_readState->setControlEnabled(m_modify, linked);
 }
 

@@ -8,6 +8,7 @@
 #include "app/shell/pagelinks.h"
 #include "app/shell/qwlogin.h"
 #include "app/widgets/nofocusrectstyle.h"
+#include "app/widgets/programfont.h"
 #include "app/widgets/qccustomapplication.h"
 #include "platform/crashhandler.h"
 #include "platform/quitsignals.h"
@@ -15,7 +16,6 @@
 
 #include <QDebug>
 #include <QDir>
-#include <QFontDatabase>
 #include <QMessageBox>
 #include <QSurfaceFormat>
 #include <QTranslator>
@@ -66,10 +66,6 @@ int main(int argc, char **argv)
     QApplication::setStyle(new NoFocusRectstyle(QApplication::style()));
     qDebug() << "working directory" << QDir::currentPath();
 
-    const int fontId = QFontDatabase::addApplicationFont(QStringLiteral(":/Others/fonts/Roboto-Regular.ttf"));
-    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
-    qDebug() << "font families" << families;
-
     // Owned by the application object so that it goes with it.
     auto *translator = new QTranslator(g_app);
     if (translator->load(QStringLiteral("qt_en.qm"), QStringLiteral("translations/")))
@@ -82,8 +78,7 @@ int main(int argc, char **argv)
     format.setRenderableType(QSurfaceFormat::OpenGL);
     QSurfaceFormat::setDefaultFormat(format);
 
-    if (!families.isEmpty())
-        QApplication::setFont(QFont(families.first(), 8, QFont::Light, false));
+    programfont::apply();
 
     Server server;
     if (!server.listen(instanceName())) {

@@ -7,10 +7,13 @@
 
 #include "tests/support/contrast.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QMap>
 #include <QRegion>
+#include <QTest>
 #include <QWidget>
 
 namespace testsupport {
@@ -73,6 +76,29 @@ inline PaintedText paintedText(QLabel *label)
     const int needed = label->fontMetrics().horizontalAdvance(label->text());
     out.clipped = out.contrast < 1.5 || seen != label->rect() || covered || needed > label->contentsRect().width();
     return out;
+}
+
+// Opens a shown drop-down list and moves to its second entry, by the arrow
+// key or by the mouse as an operator does; that entry as the list draws it.
+inline PaintedText highlightedListEntry(QComboBox *combo, bool byMouse)
+{
+    combo->setCurrentIndex(0);
+    combo->showPopup();
+    QAbstractItemView *view = combo->view();
+    if (!QTest::qWaitFor([&] { return view->isVisible(); }))
+        return {};
+    const QModelIndex second = combo->model()->index(1, 0);
+    if (byMouse) {
+        // Two steps: the list takes the first move as where the mouse was.
+        QTest::mouseMove(view->viewport(), view->visualRect(second).center() - QPoint(0, 1));
+        QTest::mouseMove(view->viewport(), view->visualRect(second).center());
+    } else {
+        QTest::keyClick(view, Qt::Key_Down);
+    }
+    const bool moved = QTest::qWaitFor([&] { return view->currentIndex() == second; });
+    const PaintedText entry = paintedColours(view->viewport()->grab().toImage(), view->visualRect(second));
+    combo->hidePopup();
+    return moved ? entry : PaintedText{};
 }
 
 } // namespace testsupport

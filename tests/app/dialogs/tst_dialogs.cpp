@@ -54,7 +54,7 @@ private slots:
         positions.clear();
         QPointer<PlacedTip> tip = new PlacedTip(qwTipsdlgEx::Failure, &positions);
         tip->setTipText("Could not save");
-        QCOMPARE(tip->messageLabel()->styleSheet(), QStringLiteral("QLabel{color:#ef1919;}"));
+        QCOMPARE(tip->messageLabel()->styleSheet(), QStringLiteral("QLabel{color:#ff7c7c;}"));
         QCOMPARE(tip->size(), QSize(256, 156));
         tip->show();
         const QPoint shown(100 + 800 - 256, 50 + 600 - 156);

@@ -11,6 +11,7 @@
 #include "localsettings/qwlocalusers.h"
 #include "tests/support/appglobals.h"
 #include "tests/support/popups.h"
+#include "tests/support/readable.h"
 #include "tests/support/runfolder.h"
 
 #include <QAbstractItemView>
@@ -115,6 +116,39 @@ private slots:
     {
         QCOMPARE(localpage::text("no-such-key"), QString("no-such-key"));
         QCOMPARE(localpage::text("saveopt", localpage::CommonTexts), QString("Save"));
+    }
+
+    // A drop-down list of the options page, moved through by key and by
+    // mouse: the entry reached gets the main window's blue highlight.
+    void listEntryHighlighted_data()
+    {
+        QTest::addColumn<bool>("byMouse");
+        QTest::newRow("by key") << false;
+        QTest::newRow("by mouse") << true;
+    }
+    void listEntryHighlighted()
+    {
+        QFETCH(bool, byMouse);
+        QWidget host;
+        host.setStyleSheet(QLatin1String(styles::kMainWindow));
+        auto *layout = new QVBoxLayout(&host);
+        auto *options = new qwLocalOptions(&host);
+        options->reload();
+        layout->addWidget(options);
+        host.resize(1100, 680);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QComboBox *list = nullptr;
+        for (QComboBox *c : options->findChildren<QComboBox *>())
+            list = !list && c->isVisible() && c->count() > 1 ? c : list;
+        QVERIFY(list);
+        const testsupport::PaintedText t = testsupport::highlightedListEntry(list, byMouse);
+        const QString seen = QStringLiteral("text #%1 on #%2: %3:1")
+                                 .arg(t.text & 0xffffff, 6, 16, QLatin1Char('0'))
+                                 .arg(t.background & 0xffffff, 6, 16, QLatin1Char('0'))
+                                 .arg(t.contrast, 0, 'f', 2);
+        QVERIFY2(testsupport::contrastRatio(t.background, qRgb(0x1b, 0xaa, 0xfb)) < 1.1, qPrintable(seen));
+        QVERIFY2(t.contrast >= 4.5, qPrintable(seen));
     }
 
     void subPageDarkAndReadable_data()
