@@ -1,7 +1,5 @@
 #include "zmfdump.h"
 
-#include "app/core/loghelper.h"
-
 #include "media/qcdiskmanager.h"
 #include "media/qcframebuffer.h"
 #include "media/qcrecordfile.h"
@@ -9,7 +7,7 @@
 #include "media/recordindex.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
-#include "tests/support/runfolder.h"
+#include "tests/support/systemlog.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -112,30 +110,7 @@ public:
     }
 };
 
-// The program's system log in a run folder of its own, for the time of a test.
-struct SystemLog
-{
-    testsupport::RunFolder run;
-    SystemLog()
-    {
-        g_logHelper = new qcLogHelper;
-        g_logHelper->start();
-    }
-    ~SystemLog() { stop(); }
-    void stop()
-    {
-        if (g_logHelper)
-            g_logHelper->stop();
-        delete g_logHelper;
-        g_logHelper = nullptr;
-    }
-    // What the log holds once everything handed in is written.
-    QString rows(const QString &sql)
-    {
-        stop();
-        return testsupport::RunFolder::query(run.filePath("cmsclient.logx"), sql);
-    }
-};
+using testsupport::SystemLog;
 
 // The recording being written, once its file holds the frame stamped `last`.
 QString writtenUpTo(const QString &folder, qint64 last)
