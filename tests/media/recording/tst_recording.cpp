@@ -114,16 +114,23 @@ QString listThree(const QString &folder)
     return prefix;
 }
 
-// A folder of recordings listed as the start-up pass lists them: `count`
-// recordings of 4 s, a minute apart from 08:00 (four key frames indexed each).
-QString listRecordings(const QString &folder, int count)
+// A day's folder of recordings listed as the start-up pass lists them:
+// `count` recordings of 4 s, a minute apart from 08:00 (four key frames
+// indexed each).
+struct ListedDay
 {
-    const QString prefix = folder + "/RECV1_TIMING_10-0-0-5_";
-    for (int i = 0; i < count; ++i)
-        writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
-    [&] { QCOMPARE(recordindex::repairFolder(folder), count); }();
-    return prefix;
-}
+    QTemporaryDir dir;
+    QString folder = dir.filePath("20240101/10.0.0.5");
+    QString prefix = folder + "/RECV1_TIMING_10-0-0-5_";
+    QString reclist = recordindex::reclistPath(folder);
+    explicit ListedDay(int count)
+    {
+        QDir().mkpath(folder);
+        for (int i = 0; i < count; ++i)
+            writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
+        recordindex::repairFolder(folder);
+    }
+};
 
 // The number of list records of each record file of the folder, by name.
 QMap<QString, int> timesListed(const QString &folder)
@@ -710,12 +717,10 @@ private slots:
         platform::FakeClock clock(future ? QDateTime(QDate(2024, 1, 1), QTime(8, 2, 30))
                                          : QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
         platform::setClock(&clock);
-        QTemporaryDir dir;
-        const QString folder = dir.filePath("20240101/10.0.0.5");
-        QVERIFY(QDir().mkpath(folder));
-        const QString prefix = listRecordings(folder, 5);
-        const QString reclist = recordindex::reclistPath(folder);
-        QFile f(reclist);
+        ListedDay day(5);
+        const QString &folder = day.folder;
+        QCOMPARE(recordindex::readReclist(folder).size(), 5);
+        QFile f(day.reclist);
         QVERIFY(f.open(QIODevice::ReadWrite));
         QByteArray bytes = f.readAll();
         const int middle = (future ? 3 : 2) * _st_reclist_item::kSize;
@@ -729,7 +734,7 @@ private slots:
             bytes[middle + 1] = 0;
         QVERIFY(f.resize(0) && f.write(bytes) == bytes.size());
         f.close();
-        const QString crashed = prefix + "08-05-00-000_.zmf";
+        const QString crashed = day.prefix + "08-05-00-000_.zmf";
         if (damage == 4) {
             writeFrames(crashed, 30, 485 * 60000);
             append(crashed, QByteArray(8192, '\0'));
@@ -750,7 +755,7 @@ private slots:
             QCOMPARE(list.at(i).item.kfindexCount, uint64_t(damage == 4 && i == 5 ? 1 : 4));
         }
         if (damage == 4) {
-            const QString finished = prefix + "08-05-00-000_08-05-01-160.zmf";
+            const QString finished = day.prefix + "08-05-00-000_08-05-01-160.zmf";
             QCOMPARE(QFileInfo(finished).size(), 64 + 30 * 29);
             QVERIFY(!QFileInfo::exists(crashed));
         }
@@ -758,7 +763,7 @@ private slots:
         QCOMPARE(report.contains("dated after the present"), future);
         if (future) {
             qcDiskManager guard;
-            guard.setRecordRoot(dir.path());
+            guard.setRecordRoot(day.dir.path());
             guard.dailyPass();
             QCOMPARE(QDir(folder + "/BackupFile").entryList({"*.zmf"}, QDir::Files, QDir::Name),
                      (QStringList{"RECV1_TIMING_10-0-0-5_08-03-00-000_08-03-03-960.zmf",
@@ -773,12 +778,9 @@ private slots:
     {
         platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
         platform::setClock(&clock);
-        QTemporaryDir dir;
-        const QString folder = dir.filePath("20240101/10.0.0.5");
-        QVERIFY(QDir().mkpath(folder));
-        const QString prefix = listRecordings(folder, 3);
-        const QString reclist = recordindex::reclistPath(folder);
-        QVERIFY(QFile::resize(reclist, 2 * _st_reclist_item::kSize)); // the last list record lost
+        ListedDay day(3);
+        const QString &folder = day.folder, &prefix = day.prefix;
+        QVERIFY(QFile::resize(day.reclist, 2 * _st_reclist_item::kSize)); // the last list record lost
         append(recordindex::kfindexPath(folder), QByteArray::fromHex("ee1aace6") + QByteArray(16, '\0'));
         writeFrames(prefix + "09-00-00-000_.zmf", 30, 540 * 60000);
         append(prefix + "09-00-00-000_.zmf", QByteArray(100, '\0'));
@@ -791,7 +793,7 @@ private slots:
         QVERIFY(log.run.isValid());
         Console console;
         for (int pass = 0; pass < 2; ++pass) {
-            recordindex::repairTree(dir.path());
+            recordindex::repairTree(day.dir.path());
             QVERIFY(!recordindex::clearLeftover(firstName)); // a recorder's tick
         }
         QCOMPARE(console.count(firstName), 1);
