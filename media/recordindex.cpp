@@ -800,7 +800,7 @@ int repairFolder(const QString &folder)
                (longNames && name.size() >= recordnames::kNameFieldSize && listedIn(records, name));
     };
     const QDateTime now = platform::localNow();
-    QStringList unlistedFinished;
+    QStringList toRepair;
     QList<QPair<int, QString>> unfinished;
     QStringList initial;
     for (const QString &name : files) {
@@ -814,14 +814,14 @@ int repairFolder(const QString &folder)
         } else if (p.finished && !listed(name) && !recordnames::endsAfter(folder, p.end, now)) {
             // One that ends after the present stays for the disk guard,
             // which moves it out of the way (the clock was set back).
-            unlistedFinished.append(name);
+            toRepair.append(name);
         }
     }
     std::sort(unfinished.begin(), unfinished.end());
     for (const auto &u : unfinished)
-        unlistedFinished.append(u.second);
+        toRepair.append(u.second);
     QList<_st_reclist_item> added;
-    for (const QString &name : unlistedFinished + initial) {
+    for (const QString &name : toRepair + initial) {
         const FileRepair r = repairFile(folder, name, true);
         repaired += r.repaired ? 1 : 0;
         if (r.listed)
