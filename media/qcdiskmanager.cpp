@@ -39,20 +39,6 @@ bool isDayName(const QString &name)
     return day.match(name).hasMatch();
 }
 
-// The date of the nearest folder above the file named like a day; creation
-// times cannot be trusted on Linux, and copies reset them.
-QDate folderDate(const QFileInfo &file)
-{
-    QDir dir = file.dir();
-    for (int depth = 0; depth < 16; ++depth) {
-        if (isDayName(dir.dirName()))
-            return QDate::fromString(dir.dirName(), QStringLiteral("yyyyMMdd"));
-        if (!dir.cdUp())
-            break;
-    }
-    return QDate();
-}
-
 // rename(2) inside one file system; a copy only across file systems.
 bool movePath(const QString &from, const QString &to)
 {
@@ -238,8 +224,11 @@ void qcDiskManager::checkFreeSpace()
     collect(root, &candidates);
     if (candidates.isEmpty())
         return;
+    // By day folder: creation times cannot be trusted on Linux, and copies
+    // reset them.
     auto key = [](const QFileInfo &fi) {
-        return std::make_tuple(folderDate(fi), recordnames::parseName(fi.fileName()).start, fi.lastModified());
+        return std::make_tuple(recordnames::folderDay(fi.path()), recordnames::parseName(fi.fileName()).start,
+                               fi.lastModified());
     };
     std::stable_sort(candidates.begin(), candidates.end(),
                      [&](const QFileInfo &a, const QFileInfo &b) { return key(a) < key(b); });

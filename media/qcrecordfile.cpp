@@ -178,6 +178,25 @@ bool writeAllAt(int fd, qint64 at, const void *head, size_t headSize, const void
     return true;
 }
 
+namespace {
+
+bool onlyZerosFrom(QFile &file, qint64 from)
+{
+    if (!file.seek(from))
+        return false;
+    char chunk[65536];
+    for (;;) {
+        const qint64 n = file.read(chunk, sizeof chunk);
+        if (n <= 0)
+            return n == 0;
+        for (qint64 i = 0; i < n; ++i)
+            if (chunk[i])
+                return false;
+    }
+}
+
+} // namespace
+
 RecordScan scan(QFile &file, bool checkPayloadRoom)
 {
     RecordScan out;
@@ -201,7 +220,8 @@ RecordScan scan(QFile &file, bool checkPayloadRoom)
         }
         const _st_recframe_header h = _st_recframe_header::fromBytes(rec);
         if (!h.plausible() || h.frameType() > 3) {
-            out.badRecord = true;
+            out.zeroTail = onlyZerosFrom(file, offset);
+            out.badRecord = !out.zeroTail;
             break;
         }
         const qint64 next = offset + _st_recframe_header::kSize + h.length;

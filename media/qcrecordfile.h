@@ -218,6 +218,10 @@ struct RecordScan
     qint64 wholeEnd = 0;    // end of the last whole record
     bool tornTail = false;  // the end of the file cuts the last record short
     bool badRecord = false; // a record with a bad tag or length before the end
+    // Nothing but zeros after the last whole record, where a record header
+    // would be: a power loss can grow a file without writing its data. Not
+    // a bad record; like a torn tail, it holds no frame.
+    bool zeroTail = false;
 };
 
 namespace recordio {

@@ -1,6 +1,8 @@
 #include "media/recordindex.h"
 
+#include "media/recordlog.h"
 #include "media/recordnames.h"
+#include "platform/clock.h"
 
 #include <QDebug>
 #include <QDir>
@@ -124,9 +126,10 @@ QList<KfRecord> readKfindex(const QString &folder, bool *torn)
     return out;
 }
 
-QList<ListRecord> readReclist(const QString &folder, bool *torn)
+namespace {
+
+QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr)
 {
-    const QByteArray bytes = readHead(reclistPath(folder));
     QList<ListRecord> out;
     int i = 0;
     for (; i + _st_reclist_item::kSize <= bytes.size(); i += _st_reclist_item::kSize) {
@@ -138,6 +141,13 @@ QList<ListRecord> readReclist(const QString &folder, bool *torn)
     if (torn)
         *torn = i != bytes.size();
     return out;
+}
+
+} // namespace
+
+QList<ListRecord> readReclist(const QString &folder, bool *torn)
+{
+    return parseReclist(readHead(reclistPath(folder)), torn);
 }
 
 namespace {
@@ -153,8 +163,8 @@ qint64 wholeLength(const QString &folder, bool kfindex, qint64 size)
 }
 
 // Both index files cut back to their last whole record; true when kfindex
-// lost bytes.
-bool cutTails(const QString &folder)
+// lost bytes. systemLog: the start-up pass, which tells the operator.
+bool cutTails(const QString &folder, bool systemLog = false)
 {
     bool keysCut = false;
     for (const bool kfindex : {true, false}) {
@@ -165,7 +175,8 @@ bool cutTails(const QString &folder)
             continue;
         const qint64 whole = wholeLength(folder, kfindex, size);
         if (whole < size && QFile::resize(path, whole)) {
-            qDebug().noquote() << "torn index record cut back:" << path << size << "->" << whole << "bytes";
+            recordlog::repaired(path, QStringLiteral("a torn last record cut off, %1 bytes").arg(size - whole),
+                                systemLog);
             keysCut = keysCut || kfindex;
         }
     }
@@ -447,51 +458,132 @@ _st_reclist_item listRecordFromScan(const QString &folder, const QString &name, 
     return item;
 }
 
-// Gives a file a crash left behind its index records, and its times when its
-// name lacks them. False when the file was left as it is.
-bool repairFile(const QString &folder, const QString &fileName)
+// The key a list record sorts by: the start time its file's name holds, or
+// its first key frame's when the name holds none.
+qint64 startKey(const _st_reclist_item &item)
 {
+    const int named = item.name.isEmpty() ? -1 : recordnames::parseName(item.name).start;
+    return named >= 0 ? named : qint64(item.start);
+}
+
+// Puts list records made by a repair into reclist (its bytes as they are
+// now in `current`) where their start times put them: appended when none
+// starts before a listed one, otherwise reclist is written anew in one step.
+// kfindex is not touched, so every range stays valid. Caller holds the
+// folder lock.
+bool insertListRecords(const QString &folder, const QByteArray &current, QList<_st_reclist_item> added)
+{
+    if (added.isEmpty())
+        return true;
+    std::stable_sort(added.begin(), added.end(),
+                     [](const _st_reclist_item &a, const _st_reclist_item &b) { return startKey(a) < startKey(b); });
+    const QList<ListRecord> records = parseReclist(current);
+    qint64 lastListed = -1;
+    for (const ListRecord &r : records)
+        lastListed = qMax(lastListed, startKey(r.item));
+    QByteArray appended;
+    for (const _st_reclist_item &item : added)
+        appended += item.toBytes();
+    const bool inOrder = lastListed <= startKey(added.first());
+    // A list longer than the readers look at cannot be written anew whole.
+    if (!inOrder && current.size() < kMaxIndexBytes && records.size() * _st_reclist_item::kSize == current.size()) {
+        QByteArray merged;
+        int next = 0;
+        for (const ListRecord &r : records) {
+            // Before the first listed record that starts later.
+            for (; next < added.size() && startKey(added.at(next)) < startKey(r.item); ++next)
+                merged += added.at(next).toBytes();
+            merged += current.mid(int(r.position), _st_reclist_item::kSize);
+        }
+        for (; next < added.size(); ++next)
+            merged += added.at(next).toBytes();
+        if (replaceReclist(folder, merged))
+            return true;
+    }
+    // Out of order is better than unlisted.
+    return appendToFile(reclistPath(folder), appended);
+}
+
+struct FileRepair
+{
+    bool repaired = false; // deleted, or finished and given a list record
+    bool listed = false;   // `item` is to be listed
+    _st_reclist_item item;
+};
+
+// Gives a file a crash left behind (or whose list record was lost) its list
+// record and key-frame records, and its times when its name lacks them; a
+// torn last frame or a tail of zeros is cut first. The list record is made,
+// not yet written to reclist. systemLog: the start-up pass.
+FileRepair repairFile(const QString &folder, const QString &fileName, bool systemLog)
+{
+    FileRepair out;
     const QString path = folder + '/' + fileName;
     const recordnames::NameParts parts = recordnames::parseName(fileName);
     const bool unnamed = parts.initial || parts.unfinished;
     RecordScan scan;
+    QString cut;
+    qint64 size = 0;
     {
         QFile f(path);
         if (!f.open(QIODevice::ReadWrite))
-            return false;
+            return out;
+        size = f.size();
         // A crash before the first frame: too short for the header, no
         // frame to keep, and without an end time in its name the disk guard
         // would never delete it.
-        if (f.size() < _st_recfile_header::kSize && unnamed) {
-            qDebug().noquote() << "record file shorter than its header deleted:" << path;
+        if (size < _st_recfile_header::kSize && unnamed) {
             f.close();
-            return QFile::remove(path);
+            out.repaired = QFile::remove(path);
+            if (out.repaired)
+                recordlog::repaired(
+                    path, QStringLiteral("deleted, %1 bytes: shorter than a record file header").arg(size), systemLog);
+            return out;
         }
         scan = recordio::scan(f);
         if (!scan.readable || scan.badRecord) {
-            qDebug().noquote() << "record file left as it is, it does not read:" << path;
-            return false;
+            recordlog::unreadable(path, size, systemLog);
+            return out;
         }
-        if (scan.tornTail && !f.resize(scan.wholeEnd))
-            return false;
+        // A power loss may leave zeros where the last frames were to go:
+        // nothing of them can be read, as of a torn frame.
+        if (scan.tornTail || scan.zeroTail) {
+            if (!f.resize(scan.wholeEnd))
+                return out;
+            cut = QStringLiteral("; %1 bytes after its last whole frame cut (%2)")
+                      .arg(size - scan.wholeEnd)
+                      .arg(scan.zeroTail ? QStringLiteral("zeros") : QStringLiteral("a torn frame"));
+        }
     }
     const Summary s = summarise(scan);
     if (s.lastVideo < 0) {
-        qDebug().noquote() << "record file without a whole video frame deleted:" << path;
-        return QFile::remove(path);
+        out.repaired = QFile::remove(path);
+        if (out.repaired)
+            recordlog::repaired(path, QStringLiteral("deleted, %1 bytes: it holds no whole video frame").arg(size),
+                                systemLog);
+        return out;
     }
     QString name = fileName;
     if (unnamed) {
         const QString started =
             parts.initial ? recordnames::startName(path, qint64(scan.records.first().timestamp)) : path;
         const QString finalPath = recordnames::finalName(started, s.lastVideo);
-        if (!QFile::rename(path, finalPath))
-            return false;
+        if (!QFile::rename(path, finalPath)) {
+            recordlog::repaired(path, QStringLiteral("not listed: it cannot be given its end time") + cut, systemLog);
+            return out;
+        }
         name = QFileInfo(finalPath).fileName();
     }
-    const bool ok = appendToFile(reclistPath(folder), listRecordFromScan(folder, name, scan, s).toBytes());
-    qDebug().noquote() << "recording repaired after an unclean end:" << folder + '/' + name;
-    return ok;
+    out.item = listRecordFromScan(folder, name, scan, s);
+    out.repaired = out.listed = true;
+    const QString what =
+        unnamed ? QStringLiteral("finished after an unclean end (was %1): given its end time, "
+                                 "listed, %2 key frames indexed")
+                      .arg(fileName)
+                      .arg(s.indexed.size())
+                : QStringLiteral("its list record was lost: listed again, %1 key frames indexed").arg(s.indexed.size());
+    recordlog::repaired(folder + '/' + name, what + cut, systemLog);
+    return out;
 }
 
 bool zeros(const char *p, int from, int to)
@@ -547,48 +639,75 @@ struct ListCheck
 {
     int remade = 0;
     bool changed = false; // a record was dropped or made again
+    QByteArray list;      // reclist's bytes after the check
 };
 
 // checkList with the folder's *.zmf names as the caller listed them.
-ListCheck checkListOf(const QString &folder, const QStringList &files)
+ListCheck checkListOf(const QString &folder, const QStringList &files, bool systemLog = false)
 {
     ListCheck out;
     const QString path = reclistPath(folder);
-    const qint64 size = QFileInfo(path).size();
+    out.list = readHead(path);
+    const QByteArray &bytes = out.list;
     // Beyond what the readers look at, nothing can be told.
-    if (size <= 0 || size > kMaxIndexBytes)
+    if (bytes.isEmpty() || QFileInfo(path).size() > kMaxIndexBytes)
         return out;
-    const QByteArray bytes = readHead(path);
     const qint64 kfindexBytes = QFileInfo(kfindexPath(folder)).size();
     const QSet<QString> fileSet(files.cbegin(), files.cend());
+    QSet<QString> seen;
     QByteArray kept;
     for (int i = 0; i + _st_reclist_item::kSize <= bytes.size(); i += _st_reclist_item::kSize) {
         const char *raw = bytes.constData() + i;
         _st_reclist_item item;
         if (!_st_reclist_item::fromBytes(raw, &item)) {
-            out.changed = true; // not a record at all
+            out.changed = true;
+            recordlog::repaired(
+                path,
+                QStringLiteral("%1 bytes at %2 that are no list record dropped").arg(_st_reclist_item::kSize).arg(i),
+                systemLog);
+            continue;
+        }
+        // One record per recording: a second one would show it twice.
+        if (!item.name.isEmpty() && seen.contains(item.name)) {
+            out.changed = true;
+            recordlog::repaired(folder + '/' + item.name, QStringLiteral("a second list record of it dropped"),
+                                systemLog);
             continue;
         }
         if (fits(raw, item, kfindexBytes, fileSet)) {
+            seen.insert(item.name);
             kept.append(raw, _st_reclist_item::kSize);
             continue;
         }
         out.changed = true;
         QString file;
         for (const QString &f : files)
-            if (file.isEmpty() && lists(item, f))
+            if (file.isEmpty() && !seen.contains(f) && lists(item, f))
                 file = f;
         _st_reclist_item again;
         if (!file.isEmpty() && remakeListRecord(folder, file, &again)) {
-            qDebug().noquote() << "list record that did not fit its files made again:" << folder + '/' + file;
+            recordlog::repaired(folder + '/' + file,
+                                QStringLiteral("its list record did not fit the folder: made again, %1 key "
+                                               "frames indexed anew")
+                                    .arg(again.kfindexCount),
+                                systemLog);
+            seen.insert(file);
             kept += again.toBytes();
             ++out.remade;
         } else {
-            qDebug().noquote() << "list record that fits no file dropped at" << i << "in" << path;
+            recordlog::repaired(path,
+                                QStringLiteral("the list record at %1 (%2) fits no file that reads: dropped")
+                                    .arg(i)
+                                    .arg(item.name.isEmpty() ? QStringLiteral("a long name") : item.name),
+                                systemLog);
         }
     }
-    if (out.changed && !replaceReclist(folder, kept))
-        qDebug().noquote() << "could not rewrite" << path;
+    if (!out.changed)
+        return out;
+    if (replaceReclist(folder, kept))
+        out.list = kept;
+    else
+        recordlog::repaired(path, QStringLiteral("could not be written anew"), systemLog);
     return out;
 }
 
@@ -641,36 +760,48 @@ bool clearLeftover(const QString &path)
     if (!QFileInfo::exists(path))
         return true;
     cutTornTails(folder);
-    repairFile(folder, name);
+    const FileRepair r = repairFile(folder, name, false);
+    if (r.listed)
+        insertListRecords(folder, readHead(reclistPath(folder)), {r.item});
     return !QFileInfo::exists(path);
 }
 
 int repairFolder(const QString &folder)
 {
     FolderLocker lock(folder);
-    QDir dir(folder);
     QFile::remove(reclistPath(folder) + QStringLiteral(".tmp"));
-    // Names only: a folder of finished, listed recordings needs no stat.
+    // Names only: a folder of finished, listed recordings needs no stat and
+    // no scan.
     const QStringList files = recordFiles(folder);
-    const bool keysCut = cutTails(folder);
+    const bool keysCut = cutTails(folder, true);
     // Records that do not fit are looked for even when no tail was torn: a
     // power loss may have taken whole records of kfindex.
-    const ListCheck check = checkListOf(folder, files);
+    ListCheck check = checkListOf(folder, files, true);
     int repaired = check.remade;
     // After a cut of kfindex a rewritten list is looked at once more: a
     // record made again from a file whose times or kind do not fit a list
     // record does not fit either, and a rewrite that failed is tried again.
-    if (keysCut && check.changed)
-        repaired += checkListOf(folder, files).remade;
+    if (keysCut && check.changed) {
+        check = checkListOf(folder, files, true);
+        repaired += check.remade;
+    }
     if (files.isEmpty())
         return repaired;
-    const QList<ListRecord> records = readReclist(folder);
+    const QList<ListRecord> records = parseReclist(check.list);
     QSet<QString> listedNames;
-    for (const ListRecord &r : records)
+    bool longNames = false;
+    for (const ListRecord &r : records) {
         listedNames.insert(r.item.name);
-    auto listed = [&](const QString &name) { return listedNames.contains(name) || listedIn(records, name); };
+        longNames = longNames || r.item.name.isEmpty();
+    }
+    // Only a name too long for the name field is looked for by its times.
+    auto listed = [&](const QString &name) {
+        return listedNames.contains(name) ||
+               (longNames && name.size() >= recordnames::kNameFieldSize && listedIn(records, name));
+    };
+    const QDateTime now = platform::localNow();
+    QStringList toRepair;
     QList<QPair<int, QString>> unfinished;
-    QStringList unlistedFinished;
     QStringList initial;
     for (const QString &name : files) {
         const recordnames::NameParts p = recordnames::parseName(name);
@@ -680,22 +811,25 @@ int repairFolder(const QString &folder)
                 initial.append(name);
         } else if (p.unfinished && !listed(name)) {
             unfinished.append({p.start, name});
-        } else if (p.finished && !listed(name)) {
-            unlistedFinished.append(name);
+        } else if (p.finished && !listed(name) && !recordnames::endsAfter(folder, p.end, now)) {
+            // One that ends after the present stays for the disk guard,
+            // which moves it out of the way (the clock was set back).
+            toRepair.append(name);
         }
-    }
-    if (!unlistedFinished.isEmpty()) {
-        // Only the newest: older unlisted files were dropped from the list
-        // on purpose when the time went back.
-        const QString newest = dir.entryList({QStringLiteral("*.zmf")}, QDir::Files, QDir::Time).value(0);
-        if (unlistedFinished.contains(newest))
-            repaired += repairFile(folder, newest) ? 1 : 0;
     }
     std::sort(unfinished.begin(), unfinished.end());
     for (const auto &u : unfinished)
-        repaired += repairFile(folder, u.second) ? 1 : 0;
-    for (const QString &name : initial)
-        repaired += repairFile(folder, name) ? 1 : 0;
+        toRepair.append(u.second);
+    QList<_st_reclist_item> added;
+    for (const QString &name : toRepair + initial) {
+        const FileRepair r = repairFile(folder, name, true);
+        repaired += r.repaired ? 1 : 0;
+        if (r.listed)
+            added.append(r.item);
+    }
+    if (!insertListRecords(folder, check.list, added))
+        recordlog::repaired(reclistPath(folder),
+                            QStringLiteral("%1 repaired recording(s) could not be listed").arg(added.size()), true);
     return repaired;
 }
 

@@ -153,7 +153,11 @@ bool clearLeftover(const QString &path);
 // cuts torn index tails back, makes list records that do not fit their files
 // again (checkList), deletes unfinished files and files under a first name
 // that hold no whole frame, finalises and lists recordings a crash left
-// unfinished. Returns the number of files repaired.
+// unfinished (a torn last frame or a tail of zeros cut first), and lists
+// again every finished recording whose list record was lost, unless it ends
+// after the present (the disk guard moves those away). Records it adds go
+// where their start times put them. Each of these is told to the operator in
+// the system log. Returns the number of files repaired.
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
 

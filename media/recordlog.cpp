@@ -79,3 +79,53 @@ void faultGone(const QString &key)
 }
 
 } // namespace recordlog
+
+// ---- The start-up repair of the record folders
+namespace recordlog {
+
+namespace {
+
+std::mutex g_repairMutex;
+QSet<QString> g_saidUnreadable;
+QSet<QString> g_loggedUnreadable;
+
+void logRepair(const QString &path, const QString &what)
+{
+    const QFileInfo target(path);
+    // The device's folder: the folder itself, or the one holding the file.
+    const QString device = target.isDir() ? target.fileName() : target.dir().dirName();
+    writeSystemLog(QString(), QStringLiteral("record repair"), QString(), device, path + QStringLiteral(": ") + what,
+                   kLogAbnormalEvent);
+}
+
+} // namespace
+
+void repaired(const QString &path, const QString &what, bool systemLog)
+{
+    qDebug().noquote() << "record repair:" << path + ':' << what;
+    if (systemLog)
+        logRepair(path, what);
+}
+
+void unreadable(const QString &path, qint64 bytes, bool systemLog)
+{
+    bool say = false, log = false;
+    {
+        std::lock_guard<std::mutex> lock(g_repairMutex);
+        if (!g_saidUnreadable.contains(path)) {
+            g_saidUnreadable.insert(path);
+            say = true;
+        }
+        if (systemLog && !g_loggedUnreadable.contains(path)) {
+            g_loggedUnreadable.insert(path);
+            log = true;
+        }
+    }
+    const QString what = QStringLiteral("left as it is, %1 bytes: it does not read as a recording").arg(bytes);
+    if (say)
+        qDebug().noquote() << "record repair:" << path + ':' << what;
+    if (log)
+        logRepair(path, what);
+}
+
+} // namespace recordlog

@@ -29,3 +29,18 @@ bool abnormalOnce(const QString &key, const QString &detail, const QString &decl
 void faultGone(const QString &key);
 
 } // namespace recordlog
+
+// ---- The start-up repair of the record folders
+namespace recordlog {
+
+// What a repair did to a folder's index file or to a record file (`path`),
+// with how much was lost or deleted: said on the console, and, when
+// systemLog (the start-up pass), in the system log as one abnormal event.
+void repaired(const QString &path, const QString &what, bool systemLog);
+// A record file the repair leaves as it is because it does not read as a
+// recording: said once per path while the process runs, on the console and,
+// when systemLog, in the system log. A recorder finds the same file under
+// its first name on every try.
+void unreadable(const QString &path, qint64 bytes, bool systemLog);
+
+} // namespace recordlog

@@ -1,5 +1,6 @@
 #include "media/recordnames.h"
 
+#include <QDir>
 #include <QStringList>
 
 namespace recordnames {
@@ -38,6 +39,27 @@ QString formatTimeOfDay(qint64 msecs)
     return QString("%1-%2-%3-%4")
         .arg(two(seconds / 3600), two(seconds / 60 % 60), two(seconds % 60))
         .arg(msecs % 1000, 3, 10, QChar('0'));
+}
+
+QDate folderDay(const QString &folder)
+{
+    QDir dir(folder);
+    // Deep enough for any layout under a record root, and no endless walk.
+    for (int depth = 0; depth < 16; ++depth) {
+        if (allDigits(dir.dirName(), 8))
+            return QDate::fromString(dir.dirName(), QStringLiteral("yyyyMMdd"));
+        if (!dir.cdUp())
+            break;
+    }
+    return QDate();
+}
+
+bool endsAfter(const QString &folder, int endMsecs, const QDateTime &now)
+{
+    const QDate day = folderDay(folder);
+    if (day.isValid() && day != now.date())
+        return day > now.date();
+    return endMsecs > now.time().msecsSinceStartOfDay();
 }
 
 QString kindNamePart(int kind)

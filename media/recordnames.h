@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QDateTime>
 #include <QString>
 
 // The names of record files. A recording is born with an initial name
@@ -26,6 +27,13 @@ QString formatTimeOfDay(qint64 msecs);
 
 // The day folder of recordings and pictures: yyyyMMdd.
 QString dayFolder(const QDate &date);
+// The date of the nearest folder, from `folder` up, named like a day; a null
+// date when there is none.
+QDate folderDay(const QString &folder);
+// Whether a finished recording in `folder` ends after `now`: its day folder
+// is later than today, or it is today's (or has none) and its end time of
+// day is later. The disk guard moves such files out of the way.
+bool endsAfter(const QString &folder, int endMsecs, const QDateTime &now);
 
 // The initial file name for a device address and a kind (26, 27, 28); empty
 // for any other kind. An address of four dot-separated parts is written with

@@ -2,7 +2,9 @@
 // folder's indexes agree with its files.
 //
 //   zmfdump FILE.zmf                          header, one line per frame, summary
-//   zmfdump --index FOLDER                    index records and their check
+//   zmfdump --index FOLDER [--now DATETIME]   index records and their check;
+//                                             DATETIME (ISO, local) stands
+//                                             for the present
 //   zmfdump --extract FILE.zmf OUT [--audio AUDIO.out]
 //                                             the video (and audio) payloads
 
@@ -11,6 +13,7 @@
 #include "media/recordnames.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -45,7 +48,9 @@ const char *typeName(int type)
 
 int usage()
 {
-    std::fputs("usage: zmfdump FILE.zmf | --index FOLDER | --extract FILE.zmf OUT [--audio AUDIO.out]\n", stderr);
+    std::fputs(
+        "usage: zmfdump FILE.zmf | --index FOLDER [--now DATETIME] | --extract FILE.zmf OUT [--audio AUDIO.out]\n",
+        stderr);
     return kExitBad;
 }
 
@@ -88,6 +93,8 @@ int dumpFile(const QString &path)
             .arg(s.payloadBytes));
     if (scan.tornTail)
         out(QString("torn tail after offset %1").arg(scan.wholeEnd));
+    if (scan.zeroTail)
+        out(QString("zeros after offset %1").arg(scan.wholeEnd));
     if (scan.badRecord)
         out(QString("unreadable record at offset %1").arg(scan.wholeEnd));
     return 0;
@@ -134,7 +141,7 @@ QStringList checkRecord(const QString &folder, const _st_reclist_item &item, con
     return problems;
 }
 
-int dumpIndex(const QString &folder)
+int dumpIndex(const QString &folder, const QDateTime &now)
 {
     QDir dir(folder);
     if (!dir.exists() || !dir.isReadable()) {
@@ -164,10 +171,19 @@ int dumpIndex(const QString &folder)
     QVector<bool> covered(keys.size(), false);
     for (const recordindex::ListRecord &r : list) {
         const _st_reclist_item &it = r.item;
+        // Each file answers to one record: a long name is matched by its
+        // times, which another long-named file may share.
         QString file;
-        for (const QString &f : files)
-            if (recordindex::lists(it, f))
+        bool twice = false;
+        for (const QString &f : files) {
+            if (!recordindex::lists(it, f))
+                continue;
+            if (!listedFiles.contains(f)) {
                 file = f;
+                break;
+            }
+            twice = true;
+        }
         listedFiles << file;
         out(QString("  @%1 %2 - %3 kind %4 audio %5 fps %6 kfindex %7+%8 payload %9 %10")
                 .arg(r.position)
@@ -179,7 +195,9 @@ int dumpIndex(const QString &folder)
                 .arg(it.kfindexCount)
                 .arg(it.payloadBytes)
                 .arg(it.name.isEmpty() ? "(long name) " + file : it.name));
-        const QStringList problems = checkRecord(folder, it, file, kfindex);
+        const QStringList problems = file.isEmpty() && twice
+                                         ? QStringList{"its file is listed by an earlier record too"}
+                                         : checkRecord(folder, it, file, kfindex);
         for (const QString &p : problems)
             out("    PROBLEM: " + p);
         bad += problems.isEmpty() ? 0 : 1;
@@ -188,9 +206,19 @@ int dumpIndex(const QString &folder)
             if (end >= 0 && keys[i].position >= qint64(it.kfindexOffset) && keys[i].position < end)
                 covered[i] = true;
     }
-    for (const QString &f : files)
-        if (!listedFiles.contains(f))
+    for (const QString &f : files) {
+        if (listedFiles.contains(f))
+            continue;
+        const recordnames::NameParts p = recordnames::parseName(f);
+        if (!p.finished) {
             out("not listed (being written, or repaired at the next start): " + f);
+        } else if (recordnames::endsAfter(folder, p.end, now)) {
+            out("not listed, dated after the present (the disk guard moves it): " + f);
+        } else {
+            out("PROBLEM: not listed: " + f);
+            ++bad;
+        }
+    }
     int loose = 0;
     for (bool c : covered)
         loose += c ? 0 : 1;
@@ -248,8 +276,15 @@ int main(int argc, char **argv)
     QStringList args = app.arguments().mid(1);
     if (args.size() == 1 && !args[0].startsWith("--"))
         return dumpFile(args[0]);
-    if (args.size() == 2 && args[0] == "--index")
-        return dumpIndex(QDir::cleanPath(args[1]));
+    if ((args.size() == 2 || args.size() == 4) && args[0] == "--index") {
+        QDateTime now = QDateTime::currentDateTime();
+        if (args.size() == 4) {
+            now = QDateTime::fromString(args[3], Qt::ISODateWithMs);
+            if (args[2] != "--now" || !now.isValid())
+                return usage();
+        }
+        return dumpIndex(QDir::cleanPath(args[1]), now);
+    }
     if ((args.size() == 3 || args.size() == 5) && args[0] == "--extract") {
         QString audio;
         if (args.size() == 5) {

@@ -3,6 +3,8 @@
 // Runs a tool, and the record-file tool (the suite's build passes its path
 // as ZMFDUMP) over a recording or a folder.
 
+#include "platform/clock.h"
+
 #include <QByteArray>
 #include <QDebug>
 #include <QProcess>
@@ -30,12 +32,15 @@ inline int zmfdump(const QStringList &args, QByteArray *out = nullptr)
     return run(QStringLiteral(ZMFDUMP), args, out);
 }
 
-// The folder's two indexes agree with its files, as the tool sees it; its
-// report is printed when they do not.
-inline bool consistent(const QString &folder)
+// The folder's two indexes agree with its files, as the tool sees it at the
+// test's present (a fake clock's, when one is set); its report is printed
+// when they do not.
+inline bool consistent(const QString &folder, QByteArray *report = nullptr)
 {
     QByteArray out;
-    const int code = zmfdump({"--index", folder}, &out);
+    const int code = zmfdump({"--index", folder, "--now", platform::localNow().toString(Qt::ISODateWithMs)}, &out);
+    if (report)
+        *report = out;
     if (code != 0)
         qInfo().noquote() << out;
     return code == 0;

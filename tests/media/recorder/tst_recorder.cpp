@@ -1,7 +1,5 @@
 #include "zmfdump.h"
 
-#include "app/core/loghelper.h"
-
 #include "media/qcdiskmanager.h"
 #include "media/qcframebuffer.h"
 #include "media/qcrecordfile.h"
@@ -112,6 +110,8 @@ public:
         return done;
     }
 };
+
+using testsupport::SystemLog;
 
 // The recording being written, once its file holds the frame stamped `last`.
 QString writtenUpTo(const QString &folder, qint64 last)

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "tests/support/diskroom.h"
 #include "tests/support/pictures.h"
+#include "tests/support/systemlog.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -112,6 +113,57 @@ QString listThree(const QString &folder)
     [&] { QCOMPARE(recordindex::repairFolder(folder), 3); }();
     return prefix;
 }
+
+// A day's folder of recordings listed as the start-up pass lists them:
+// `count` recordings of 4 s, a minute apart from 08:00 (four key frames
+// indexed each).
+struct ListedDay
+{
+    QTemporaryDir dir;
+    QString folder = dir.filePath("20240101/10.0.0.5");
+    QString prefix = folder + "/RECV1_TIMING_10-0-0-5_";
+    QString reclist = recordindex::reclistPath(folder);
+    explicit ListedDay(int count)
+    {
+        QDir().mkpath(folder);
+        for (int i = 0; i < count; ++i)
+            writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
+        recordindex::repairFolder(folder);
+    }
+};
+
+// The number of list records of each record file of the folder, by name.
+QMap<QString, int> timesListed(const QString &folder)
+{
+    QMap<QString, int> out;
+    const auto list = recordindex::readReclist(folder);
+    for (const QString &f : QDir(folder).entryList({"*.zmf"}, QDir::Files))
+        for (const auto &r : list)
+            out[f] += recordindex::lists(r.item, f) ? 1 : 0;
+    return out;
+}
+
+// Lines the program says on the console while it lives.
+struct Console
+{
+    static QStringList &lines()
+    {
+        static QStringList l;
+        return l;
+    }
+    QtMessageHandler previous;
+    Console()
+    {
+        previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { lines() << m; });
+    }
+    ~Console()
+    {
+        qInstallMessageHandler(previous);
+        lines().clear();
+    }
+    int count(const QString &text) const { return lines().filter(text).size(); }
+};
 
 void append(const QString &path, const QByteArray &bytes)
 {
@@ -429,7 +481,8 @@ private slots:
         QFile(prefix + ".zmf").open(QIODevice::WriteOnly); // never got a frame
         writeFrames(prefix + "08-00-00-000_.zmf", 30, 28800000);
         append(prefix + "08-00-00-000_.zmf", QByteArray::fromHex("10111501ff00000000"));
-        writeFrames(prefix + "07-00-00-000_07-00-01-000.zmf", 26, 25200000); // older, unlisted: left
+        // Older, unlisted: its list record was lost, it is listed again.
+        writeFrames(prefix + "07-00-00-000_07-00-01-000.zmf", 26, 25200000);
         writeFrames(prefix + "07-30-00-000_.zmf", 5, 27000000);
         QFile bad(prefix + "07-30-00-000_.zmf");
         QVERIFY(bad.open(QIODevice::ReadWrite));
@@ -455,9 +508,13 @@ private slots:
                                     "RECV1_TIMING_10-0-0-5_09-00-00-000_09-00-01-000.zmf", "kfindex", "reclist"};
         QCOMPARE(files, expected);
         const auto list = recordindex::readReclist(folder);
-        QCOMPARE(list.size(), 2);
-        QCOMPARE(list.at(0).item.kfindexCount, uint64_t(1)); // key frames 400 ms apart
-        QCOMPARE(list.at(0).item.frameRate, 25);
+        QCOMPARE(list.size(), 3);
+        // In the order of their start times.
+        QCOMPARE(list.at(0).item.name, files.at(1));
+        QCOMPARE(list.at(1).item.name, files.at(3));
+        QCOMPARE(list.at(2).item.name, files.at(4));
+        QCOMPARE(list.at(1).item.kfindexCount, uint64_t(1)); // key frames 400 ms apart
+        QCOMPARE(list.at(1).item.frameRate, 25);
         QCOMPARE(QFileInfo(folder + '/' + files.at(3)).size(), 64 + 30 * 29);
         QVERIFY(mediatest::consistent(folder));
     }
@@ -468,14 +525,15 @@ private slots:
     void tornIndexTailsAreCutBack_data()
     {
         QTest::addColumn<bool>("reclist");
-        QTest::addColumn<int>("listed");       // after the second pass
-        QTest::newRow("reclist") << true << 5; // the torn record's own file goes unlisted
-        QTest::newRow("kfindex") << false << 6;
+        QTest::addColumn<int>("repaired"); // by the second pass
+        // The torn record's own file is listed again.
+        QTest::newRow("reclist") << true << 4;
+        QTest::newRow("kfindex") << false << 3;
     }
     void tornIndexTailsAreCutBack()
     {
         QFETCH(bool, reclist);
-        QFETCH(int, listed);
+        QFETCH(int, repaired);
         QTemporaryDir dir;
         const QString folder = dir.filePath("20240101/10.0.0.5");
         QVERIFY(QDir().mkpath(folder));
@@ -495,9 +553,9 @@ private slots:
             append(recordindex::kfindexPath(folder), k.toBytes().left(20));
         }
         unfinished(9);
-        QCOMPARE(recordindex::repairFolder(folder), 3);
+        QCOMPARE(recordindex::repairFolder(folder), repaired);
         bool listTorn = true, indexTorn = true;
-        QCOMPARE(recordindex::readReclist(folder, &listTorn).size(), listed);
+        QCOMPARE(recordindex::readReclist(folder, &listTorn).size(), 6);
         const auto keys = recordindex::readKfindex(folder, &indexTorn);
         QVERIFY(!listTorn && !indexTorn);
         QCOMPARE(QFileInfo(recordindex::kfindexPath(folder)).size(), keys.size() * _st_kfindex_item::kSize);
@@ -633,6 +691,125 @@ private slots:
         }
         QCOMPARE(QFileInfo(reclist).size(), 3 * _st_reclist_item::kSize);
         QVERIFY(mediatest::consistent(dir.path()));
+    }
+
+    // A finished recording that reads stays listed whatever befell its list
+    // record, a crash's zeros after its last frame cost only those zeros,
+    // and one that ends after the present is left for the disk guard.
+    void lostListRecordsAreListedAgain_data()
+    {
+        QTest::addColumn<int>("damage");
+        QTest::addColumn<bool>("faultBefore"); // the tool names the damage before the pass
+        QTest::addColumn<int>("listed");       // recordings listed after the pass
+        QTest::newRow("a middle record removed") << 0 << true << 5;
+        QTest::newRow("the last two lost") << 1 << true << 5;
+        QTest::newRow("two bytes of a name changed") << 2 << true << 5;
+        QTest::newRow("a byte of a marker zeroed") << 3 << true << 5;
+        QTest::newRow("a start-only file with a zero tail") << 4 << false << 6;
+        QTest::newRow("a middle record lost, ends after the present") << 5 << false << 4;
+    }
+    void lostListRecordsAreListedAgain()
+    {
+        QFETCH(int, damage);
+        QFETCH(bool, faultBefore);
+        QFETCH(int, listed);
+        const bool future = damage == 5;
+        platform::FakeClock clock(future ? QDateTime(QDate(2024, 1, 1), QTime(8, 2, 30))
+                                         : QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        ListedDay day(5);
+        const QString &folder = day.folder;
+        QCOMPARE(recordindex::readReclist(folder).size(), 5);
+        QFile f(day.reclist);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        const int middle = (future ? 3 : 2) * _st_reclist_item::kSize;
+        if (damage == 0 || damage == 5)
+            bytes.remove(middle, _st_reclist_item::kSize);
+        else if (damage == 1)
+            bytes.chop(2 * _st_reclist_item::kSize);
+        else if (damage == 2)
+            bytes.replace(middle + 12 + 23, 2, "77");
+        else if (damage == 3)
+            bytes[middle + 1] = 0;
+        QVERIFY(f.resize(0) && f.write(bytes) == bytes.size());
+        f.close();
+        const QString crashed = day.prefix + "08-05-00-000_.zmf";
+        if (damage == 4) {
+            writeFrames(crashed, 30, 485 * 60000);
+            append(crashed, QByteArray(8192, '\0'));
+        }
+        QByteArray report;
+        QCOMPARE(mediatest::consistent(folder, &report), !faultBefore);
+        QCOMPARE(report.contains("PROBLEM: not listed"), faultBefore);
+
+        recordindex::repairFolder(folder);
+        const QMap<QString, int> counts = timesListed(folder);
+        QCOMPARE(counts.size(), future ? 5 : listed);
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+            QCOMPARE(it.value(), future && it.key().contains("_08-03-00-000_") ? 0 : 1);
+        const auto list = recordindex::readReclist(folder);
+        QCOMPARE(list.size(), listed);
+        for (int i = 0; i < list.size(); ++i) {
+            QVERIFY(i == 0 || list.at(i - 1).item.name < list.at(i).item.name); // in start-time order
+            QCOMPARE(list.at(i).item.kfindexCount, uint64_t(damage == 4 && i == 5 ? 1 : 4));
+        }
+        if (damage == 4) {
+            const QString finished = day.prefix + "08-05-00-000_08-05-01-160.zmf";
+            QCOMPARE(QFileInfo(finished).size(), 64 + 30 * 29);
+            QVERIFY(!QFileInfo::exists(crashed));
+        }
+        QVERIFY(mediatest::consistent(folder, &report));
+        QCOMPARE(report.contains("dated after the present"), future);
+        if (future) {
+            qcDiskManager guard;
+            guard.setRecordRoot(day.dir.path());
+            guard.dailyPass();
+            QCOMPARE(QDir(folder + "/BackupFile").entryList({"*.zmf"}, QDir::Files, QDir::Name),
+                     (QStringList{"RECV1_TIMING_10-0-0-5_08-03-00-000_08-03-03-960.zmf",
+                                  "RECV1_TIMING_10-0-0-5_08-04-00-000_08-04-03-960.zmf"}));
+        }
+    }
+
+    // The operator finds each start-up repair in the system log, once: the
+    // same fault met again, by a later pass or by a recorder trying the name
+    // on every tick, is not told again, nor on the console.
+    void startUpRepairIsLogged()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        ListedDay day(3);
+        const QString &folder = day.folder, &prefix = day.prefix;
+        QVERIFY(QFile::resize(day.reclist, 2 * _st_reclist_item::kSize)); // the last list record lost
+        append(recordindex::kfindexPath(folder), QByteArray::fromHex("ee1aace6") + QByteArray(16, '\0'));
+        writeFrames(prefix + "09-00-00-000_.zmf", 30, 540 * 60000);
+        append(prefix + "09-00-00-000_.zmf", QByteArray(100, '\0'));
+        writeFrames(prefix + "10-00-00-000_.zmf", 1, 600 * 60000);
+        QVERIFY(QFile::resize(prefix + "10-00-00-000_.zmf", 70)); // no whole frame
+        const QString firstName = prefix + ".zmf";
+        append(firstName, QByteArray(500, '\x5a'));
+
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        Console console;
+        for (int pass = 0; pass < 2; ++pass) {
+            recordindex::repairTree(day.dir.path());
+            QVERIFY(!recordindex::clearLeftover(firstName)); // a recorder's tick
+        }
+        QCOMPARE(console.count(firstName), 1);
+        const QStringList rows = log.rows("SELECT logtype, reldevaddr, lognote FROM systemlogs").split('\n');
+        const QStringList told = {
+            recordindex::kfindexPath(folder) + ": a torn last record cut off, 20 bytes",
+            prefix + "08-02-00-000_08-02-03-960.zmf: its list record was lost",
+            prefix + "09-00-00-000_09-00-01-160.zmf: finished after an unclean end",
+            prefix + "10-00-00-000_.zmf: deleted, 70 bytes",
+            firstName + ": left as it is, 500 bytes",
+        };
+        QCOMPARE(rows.size(), told.size());
+        for (const QString &t : told)
+            QCOMPARE(rows.filter("3|10.0.0.5|" + t).size(), 1);
+        QVERIFY(rows.filter("100 bytes after its last whole frame cut (zeros)").size() == 1);
+        QVERIFY(mediatest::consistent(folder));
     }
 
     // The record, snapshot and capture paths take the device's folder name
