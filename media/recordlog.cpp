@@ -15,79 +15,28 @@ namespace recordlog {
 
 namespace {
 
+// What was told already, by what is at fault and its faulty value. The
+// recorders, the stream service and the start-up pass tell from their own
+// threads.
 std::mutex g_mutex;
-QSet<QString> g_told;
+QHash<QString, QSet<QString>> g_told;
 
-} // namespace
+// Keys of the faults this file tells itself; those of abnormalOnce's callers
+// are setting and folder names.
+const QString kCannotStart = QStringLiteral("recordlog: record failed");
+const QString kUnreadableSaid = QStringLiteral("recordlog: unreadable said");
+const QString kUnreadableLogged = QStringLiteral("recordlog: unreadable logged");
 
-void cannotStart(const QString &path, const QString &reason)
-{
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_told.contains(path))
-            return;
-        g_told.insert(path);
-    }
-    const QFileInfo file(path);
-    qWarning().noquote() << "recording cannot start:" << path << reason;
-    // No operator did this, and the user name belongs to the GUI thread.
-    writeSystemLog(QString(), QStringLiteral("record failed"), QString(), file.dir().dirName(),
-                   file.fileName() + QStringLiteral(": ") + reason, kLogAbnormalEvent);
-}
-
-void started(const QString &path)
+// True the first time `detail` is told under `key`.
+bool firstTime(const QString &key, const QString &detail)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_told.remove(path);
-}
-
-} // namespace recordlog
-
-namespace recordlog {
-
-namespace {
-
-std::mutex g_onceMutex;
-QHash<QString, QSet<QString>> g_faults;
-
-} // namespace
-
-void abnormal(const QString &decl, const QString &devAddr, const QString &note)
-{
-    qWarning().noquote() << decl + QStringLiteral(":") << note;
-    writeSystemLog(QString(), decl, QString(), devAddr, note, kLogAbnormalEvent);
-}
-
-bool abnormalOnce(const QString &key, const QString &detail, const QString &decl, const QString &devAddr,
-                  const QString &note)
-{
-    {
-        std::lock_guard<std::mutex> lock(g_onceMutex);
-        QSet<QString> &told = g_faults[key];
-        if (told.contains(detail))
-            return false;
-        told.insert(detail);
-    }
-    abnormal(decl, devAddr, note);
+    QSet<QString> &told = g_told[key];
+    if (told.contains(detail))
+        return false;
+    told.insert(detail);
     return true;
 }
-
-void faultGone(const QString &key)
-{
-    std::lock_guard<std::mutex> lock(g_onceMutex);
-    g_faults.remove(key);
-}
-
-} // namespace recordlog
-
-// ---- The start-up repair of the record folders
-namespace recordlog {
-
-namespace {
-
-std::mutex g_repairMutex;
-QSet<QString> g_saidUnreadable;
-QSet<QString> g_loggedUnreadable;
 
 void logRepair(const QString &path, const QString &what)
 {
@@ -100,6 +49,44 @@ void logRepair(const QString &path, const QString &what)
 
 } // namespace
 
+void cannotStart(const QString &path, const QString &reason)
+{
+    if (!firstTime(kCannotStart, path))
+        return;
+    const QFileInfo file(path);
+    qWarning().noquote() << "recording cannot start:" << path << reason;
+    // No operator did this, and the user name belongs to the GUI thread.
+    writeSystemLog(QString(), QStringLiteral("record failed"), QString(), file.dir().dirName(),
+                   file.fileName() + QStringLiteral(": ") + reason, kLogAbnormalEvent);
+}
+
+void started(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_told[kCannotStart].remove(path);
+}
+
+void abnormal(const QString &decl, const QString &devAddr, const QString &note)
+{
+    qWarning().noquote() << decl + QStringLiteral(":") << note;
+    writeSystemLog(QString(), decl, QString(), devAddr, note, kLogAbnormalEvent);
+}
+
+bool abnormalOnce(const QString &key, const QString &detail, const QString &decl, const QString &devAddr,
+                  const QString &note)
+{
+    if (!firstTime(key, detail))
+        return false;
+    abnormal(decl, devAddr, note);
+    return true;
+}
+
+void faultGone(const QString &key)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_told.remove(key);
+}
+
 void repaired(const QString &path, const QString &what, bool systemLog)
 {
     qDebug().noquote() << "record repair:" << path + ':' << what;
@@ -109,18 +96,10 @@ void repaired(const QString &path, const QString &what, bool systemLog)
 
 void unreadable(const QString &path, qint64 bytes, bool systemLog)
 {
-    bool say = false, log = false;
-    {
-        std::lock_guard<std::mutex> lock(g_repairMutex);
-        if (!g_saidUnreadable.contains(path)) {
-            g_saidUnreadable.insert(path);
-            say = true;
-        }
-        if (systemLog && !g_loggedUnreadable.contains(path)) {
-            g_loggedUnreadable.insert(path);
-            log = true;
-        }
-    }
+    // The console hears of it once, whoever met it first; the system log
+    // once from the start-up pass (the recorder's own record covers it).
+    const bool say = firstTime(kUnreadableSaid, path);
+    const bool log = systemLog && firstTime(kUnreadableLogged, path);
     const QString what = QStringLiteral("left as it is, %1 bytes: it does not read as a recording").arg(bytes);
     if (say)
         qDebug().noquote() << "record repair:" << path + ':' << what;

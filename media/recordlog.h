@@ -12,28 +12,19 @@ namespace recordlog {
 void cannotStart(const QString &path, const QString &reason);
 void started(const QString &path);
 
-} // namespace recordlog
-
 // Faults of the recording set-up, of the recorder and of the disk guard,
 // each one record of an abnormal event in the system log (and a warning on
 // the console). Settings are read again on every save and schedules looked
 // at on every tick, so a lasting fault is told once: `key` names what is at
 // fault, `detail` its faulty value; the same key and detail add nothing more
 // until faultGone(key) says the fault was mended.
-namespace recordlog {
-
 void abnormal(const QString &decl, const QString &devAddr, const QString &note);
 // True when the record was written now.
 bool abnormalOnce(const QString &key, const QString &detail, const QString &decl, const QString &devAddr,
                   const QString &note);
 void faultGone(const QString &key);
 
-} // namespace recordlog
-
-// ---- The start-up repair of the record folders
-namespace recordlog {
-
-// What a repair did to a folder's index file or to a record file (`path`),
+// The start-up repair: what a repair did to a folder's index file or to a record file (`path`),
 // with how much was lost or deleted: said on the console, and, when
 // systemLog (the start-up pass), in the system log as one abnormal event.
 void repaired(const QString &path, const QString &what, bool systemLog);
