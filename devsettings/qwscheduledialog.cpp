@@ -14,11 +14,6 @@
 namespace {
 constexpr int kReadId = 181;
 constexpr int kSaveId = 182;
-
-QString weekdayName(int day)
-{
-    return devset::text(devset::kCommonPage, weeksections::kDayTextSection, weeksections::dayTextKey(day));
-}
 } // namespace
 
 qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(parent, 0, 780, 440), m_kind(kind)
@@ -44,7 +39,7 @@ qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(paren
 
     QStringList days;
     for (int d = 0; d < weeksections::kDays; ++d)
-        days << weekdayName(d);
+        days << weeksections::dayName(d);
     qwWeekEditor::Options options;
     options.removeTip = devset::text(devset::kCommonPage, devset::kAnySection, "deleteopt");
     m_week = new qwWeekEditor(days, options, content);

@@ -39,26 +39,27 @@ QString rowName(const _st_schedule_item &item, const QString &address)
                              : QStringLiteral("%1 schedule of %2").arg(kind, address);
 }
 
+// How many of a row's segments there are, and how many of each day's
+// (Sunday first) cannot be read.
+struct SegmentCount
+{
+    int total = 0;
+    int unreadable[7] = {};
+};
+
 // A day's segments that cannot be read are skipped; the rest still count.
 // One record for the row's days, told once per distinct set of texts.
-void tellUnreadableDays(const _st_schedule_item &item, const QString &address, const QStringList &days)
+void tellUnreadableDays(const _st_schedule_item &item, const QString &address, const QStringList &days,
+                        const SegmentCount &count)
 {
     const QString key = QStringLiteral("schedule days %1 %2").arg(address).arg(item.skdtype);
     QStringList unreadable;
     int skipped = 0;
-    int total = 0;
-    for (int day = 0; day < days.size(); ++day) {
-        const QStringList segments = days.at(day).split(';', Qt::SkipEmptyParts);
-        int bad = 0;
-        for (const QString &segment : segments) {
-            int type, start, end;
-            if (!parseSegment(segment, &type, &start, &end) || end < start)
-                ++bad;
-        }
-        total += segments.size();
-        skipped += bad;
-        if (bad)
-            unreadable << QStringLiteral("%1 \"%2\"").arg(QLatin1String(weeksections::dayTextKey(day)), days.at(day));
+    for (int day = 0; day < 7; ++day) {
+        skipped += count.unreadable[day];
+        if (count.unreadable[day])
+            unreadable
+                << QStringLiteral("%1 \"%2\"").arg(QLatin1String(weeksections::dayTextKey(day)), days.value(day));
     }
     if (!skipped) {
         recordlog::faultGone(key);
@@ -68,7 +69,7 @@ void tellUnreadableDays(const _st_schedule_item &item, const QString &address, c
                             QStringLiteral("%1: %2 cannot be read; %3 of %4 segments skipped")
                                 .arg(rowName(item, address), unreadable.join(QStringLiteral(", ")))
                                 .arg(skipped)
-                                .arg(total));
+                                .arg(count.total));
 }
 
 void tellUnreadableEnable(const _st_schedule_item &item, const QString &address)
@@ -175,15 +176,22 @@ ScheduleLists scheduleLists(qcDatabase *db)
         if (!address.isEmpty())
             e.devices = address.split(';');
         const QStringList days = weeksections::dayTexts(item); // Sunday first
-        tellUnreadableDays(item, address, days);
+        SegmentCount count;
         // The service numbers the days 1 Monday to 7 Sunday.
         for (int day = 1; day <= 7; ++day) {
             e.day = day;
-            for (const QString &segment : days.at(day % 7).split(';')) {
-                if (parseSegment(segment, &e.segmentType, &e.start, &e.end))
+            for (const QString &segment : days.at(day % 7).split(';', Qt::SkipEmptyParts)) {
+                ++count.total;
+                const bool read = parseSegment(segment, &e.segmentType, &e.start, &e.end);
+                if (read)
                     (item.skdtype == 0 ? lists.records : lists.captures) << e;
+                // One that ends before it starts goes on to the service,
+                // which refuses it: it records nothing either.
+                if (!read || e.end < e.start)
+                    ++count.unreadable[day % 7];
             }
         }
+        tellUnreadableDays(item, address, days, count);
     }
     return lists;
 }

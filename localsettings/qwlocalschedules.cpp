@@ -12,16 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
 using localpage::text;
-
-QString weekdayName(int day)
-{
-    return text(weeksections::dayTextKey(day), localpage::CommonTexts, weeksections::kDayTextSection);
-}
-
-} // namespace
 
 qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
 {
@@ -42,7 +33,7 @@ qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
     options.removeTip = text("deleteopt", localpage::CommonTexts);
     QStringList days;
     for (int d = 0; d < weeksections::kDays; ++d)
-        days << weekdayName(d);
+        days << weeksections::dayName(d);
     m_editor = new qwWeekEditor(days, options, this);
     m_editor->setObjectName(QStringLiteral("widget_Week"));
 

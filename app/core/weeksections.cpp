@@ -41,6 +41,11 @@ Refusal check(WeekSections *week)
     return refusal;
 }
 
+QString dayName(int day)
+{
+    return uiTextOrKey(dayTextKey(day), 33, kDayTextSection);
+}
+
 QString clockText(int minutes)
 {
     return QStringLiteral("%1:%2")
@@ -56,12 +61,12 @@ const char *refusalKey(const Refusal &refusal)
 QString refusalText(const Refusal &refusal)
 {
     constexpr int kTipsPage = 38;
-    const QString dayName = uiTextOrKey(dayTextKey(refusal.day), 33, kDayTextSection);
+    const QString day = dayName(refusal.day);
     const QString text = uiTextOrKey(refusalKey(refusal), kTipsPage);
     if (refusal.fault != Fault::Overlap)
-        return dayName + QStringLiteral(": ") + text;
+        return day + QStringLiteral(": ") + text;
     auto span = [](const TimeSection &s) { return clockText(s.start) + QLatin1Char('-') + clockText(s.end); };
-    return text.arg(dayName, span(refusal.earlier), span(refusal.section));
+    return text.arg(day, span(refusal.earlier), span(refusal.section));
 }
 
 bool parseDay(const QString &text, QVector<TimeSection> *day)

@@ -26,6 +26,8 @@ constexpr int kDayMinutes = 24 * 60;
 // one key per day (Sunday first).
 constexpr int kDayTextSection = 49;
 const char *dayTextKey(int day);
+// A day's name as the pages show it.
+QString dayName(int day);
 
 enum class Fault { None, EndNotAfterStart, Overlap };
 struct Refusal
