@@ -15,11 +15,12 @@ namespace recordindex {
 
 constexpr qint64 kMaxIndexBytes = 0xA00000;
 // A key frame is indexed when it is a recording's first, or more than this
-// long after the last indexed one.
+// long after the last indexed one. The times come from files and streams,
+// any 64-bit value: the difference is taken only when it cannot overflow.
 constexpr qint64 kIndexSpacingMs = 800;
 inline bool indexesKeyFrame(bool first, qint64 t, qint64 lastIndexed)
 {
-    return first || t - lastIndexed > kIndexSpacingMs;
+    return first || (t > lastIndexed && quint64(t) - quint64(lastIndexed) > quint64(kIndexSpacingMs));
 }
 
 QString kfindexPath(const QString &folder);
