@@ -22,6 +22,15 @@ std::atomic<int> g_writeFd{-1};
 std::atomic<int> g_received{0};
 std::atomic<bool> g_taken{false};
 
+constexpr int kCount = int(sizeof(kSignals) / sizeof(kSignals[0]));
+
+// What each of kSignals had before the object took it, given back on
+// release. A signal the process was started with ignored (nohup, a start
+// script meant to outlive its terminal) stays ignored and is not taken.
+// Touched only by the holder's thread.
+struct sigaction g_prior[kCount];
+bool g_takenSignal[kCount] = {};
+
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free atomics");
 
 void setAction(int sig, void (*handler)(int))
@@ -76,8 +85,12 @@ QuitSignals::QuitSignals(QObject *parent) : QObject(parent)
     g_writeFd = m_pipe[1];
     m_notifier = new QSocketNotifier(m_pipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &QuitSignals::onReadable);
-    for (int sig : kSignals)
-        setAction(sig, onQuitSignal);
+    for (int i = 0; i < kCount; ++i) {
+        sigaction(kSignals[i], nullptr, &g_prior[i]);
+        g_takenSignal[i] = (g_prior[i].sa_flags & SA_SIGINFO) || g_prior[i].sa_handler != SIG_IGN;
+        if (g_takenSignal[i])
+            setAction(kSignals[i], onQuitSignal);
+    }
 }
 
 QuitSignals::~QuitSignals()
@@ -89,8 +102,11 @@ void QuitSignals::release()
 {
     if (!m_notifier)
         return;
-    for (int sig : kSignals)
-        setAction(sig, SIG_DFL);
+    for (int i = 0; i < kCount; ++i) {
+        if (g_takenSignal[i])
+            sigaction(kSignals[i], &g_prior[i], nullptr);
+        g_takenSignal[i] = false;
+    }
     g_writeFd = -1;
     delete m_notifier;
     m_notifier = nullptr;

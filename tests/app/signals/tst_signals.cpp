@@ -34,6 +34,13 @@ QStringList recordFiles(const QString &folder, bool (*matches)(const QString &))
     return out;
 }
 
+// Started as nohup starts it: the terminal's hang-up is not meant for it.
+class HangUpIgnoringProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override { ::signal(SIGHUP, SIG_IGN); }
+};
+
 } // namespace
 
 // A session's log-out or shutdown, Ctrl+C and a lost terminal close the
@@ -44,13 +51,15 @@ class TestSignals : public QObject
 
     std::unique_ptr<testsupport::RunFolder> m_folder;
     std::unique_ptr<QProcess> m_client;
+    QByteArray m_stderr;
     QString m_instanceKey;
 
     QString database() const { return m_folder->filePath("quendalix.xdt"); }
 
-    bool startClient()
+    bool startClient(bool hangUpIgnored = false)
     {
-        m_client = std::make_unique<QProcess>();
+        m_client = hangUpIgnored ? std::make_unique<HangUpIgnoringProcess>() : std::make_unique<QProcess>();
+        m_stderr.clear();
         m_client->setWorkingDirectory(m_folder->path());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("ARDO_INSTANCE_KEY", m_instanceKey);
@@ -65,7 +74,27 @@ class TestSignals : public QObject
                m_client->state() == QProcess::Running;
     }
 
-    QByteArray stderrText() const { return m_client->readAllStandardError(); }
+    QByteArray stderrText()
+    {
+        m_stderr += m_client->readAllStandardError();
+        return m_stderr;
+    }
+
+    // A hang-up the client was started to ignore, then the session's end.
+    void hangUpThenTerminate()
+    {
+        const pid_t pid = pid_t(m_client->processId());
+        QCOMPARE(::kill(pid, SIGHUP), 0);
+        QCOMPARE(::kill(pid, SIGTERM), 0);
+    }
+
+    // The close was the SIGTERM's: the hang-up never reached the loop.
+    void checkHangUpIgnored()
+    {
+        const QByteArray err = stderrText();
+        QVERIFY2(err.contains(QByteArray("signal ") + QByteArray::number(SIGTERM) + " received"), err.constData());
+        QVERIFY2(!err.contains(QByteArray("signal ") + QByteArray::number(SIGHUP) + " received"), err.constData());
+    }
 
     void checkEndedCleanly()
     {
@@ -113,21 +142,36 @@ private slots:
         QTest::newRow("SIGTERM") << int(SIGTERM);
         QTest::newRow("SIGINT") << int(SIGINT);
         QTest::newRow("SIGHUP") << int(SIGHUP);
+        // Started by nohup or a start script: SIGHUP stays ignored.
+        QTest::newRow("SIGHUP ignored, then SIGTERM") << 0;
     }
 
     void atLogin()
     {
         QFETCH(int, sig);
-        QVERIFY2(startClient(), stderrText().constData());
-        QCOMPARE(::kill(pid_t(m_client->processId()), sig), 0);
+        QVERIFY2(startClient(sig == 0), stderrText().constData());
+        if (sig == 0)
+            hangUpThenTerminate();
+        else
+            QCOMPARE(::kill(pid_t(m_client->processId()), sig), 0);
         checkEndedCleanly();
         if (QTest::currentTestFailed())
             return;
+        if (sig == 0)
+            checkHangUpIgnored();
         QVERIFY(logRows().isEmpty());
+    }
+
+    void whileRecording_data()
+    {
+        QTest::addColumn<bool>("hangUpIgnored");
+        QTest::newRow("SIGTERM") << false;
+        QTest::newRow("SIGHUP ignored, then SIGTERM") << true;
     }
 
     void whileRecording()
     {
+        QFETCH(bool, hangUpIgnored);
         auto sim = livedevices::startStreaming(kAddress, "green");
         QVERIFY(sim.device);
         const QString records = m_folder->filePath("records");
@@ -143,7 +187,7 @@ private slots:
         for (const QString &statement : sql)
             QVERIFY2(testsupport::RunFolder::exec(database(), statement), qPrintable(statement));
 
-        QVERIFY2(startClient(), stderrText().constData());
+        QVERIFY2(startClient(hangUpIgnored), stderrText().constData());
         const QString folder = records + "/RecordFile/" + recordnames::dayFolder(QDate::currentDate()) + '/' + kAddress;
         // Started: the file has its first frame and its start-only name.
         QVERIFY2(QTest::qWaitFor(
@@ -155,10 +199,15 @@ private slots:
                  "no recording started");
         QVERIFY2(m_client->state() == QProcess::Running, stderrText().right(3000).constData());
 
-        QCOMPARE(::kill(pid_t(m_client->processId()), SIGTERM), 0);
+        if (hangUpIgnored)
+            hangUpThenTerminate();
+        else
+            QCOMPARE(::kill(pid_t(m_client->processId()), SIGTERM), 0);
         checkEndedCleanly();
         if (QTest::currentTestFailed())
             return;
+        if (hangUpIgnored)
+            checkHangUpIgnored();
         QCOMPARE(logRows(), (QStringList{"login successful", "exit cmslient"}));
         QCOMPARE(recordFiles(folder, recordnames::isUnfinishedRecordName), QStringList());
         QCOMPARE(recordFiles(folder, recordnames::isInitialRecordName), QStringList());

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include <signal.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +19,17 @@ void (*handlerOf(int sig))(int)
     return sa.sa_handler;
 }
 
+void priorHandler(int) {}
+
+void setHandler(int sig, void (*handler)(int))
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+}
+
 } // namespace
 
 // The client's end to end run (SIGTERM while it records) is in app.signals.
@@ -26,6 +38,12 @@ class TestQuitSignals : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup()
+    {
+        for (int sig : {SIGTERM, SIGINT, SIGHUP})
+            setHandler(sig, SIG_DFL);
+    }
+
     void signalReachesTheLoop_data()
     {
         QTest::addColumn<int>("sig");
@@ -61,6 +79,34 @@ private slots:
         for (int sig : {SIGTERM, SIGINT, SIGHUP})
             QVERIFY(handlerOf(sig) == SIG_DFL);
         QVERIFY(handlerOf(SIGSEGV) == fault);
+    }
+
+    void priorActionKeptAndGivenBack_data()
+    {
+        QTest::addColumn<int>("sig");
+        QTest::addColumn<bool>("ignored");
+        QTest::newRow("SIGHUP ignored (nohup)") << int(SIGHUP) << true;
+        QTest::newRow("SIGINT ignored") << int(SIGINT) << true;
+        QTest::newRow("SIGTERM handled") << int(SIGTERM) << false;
+    }
+
+    // Started with a signal ignored, the process was meant to outlive what
+    // sends it: it stays ignored. A handler found is taken over for the
+    // object's life and then given back.
+    void priorActionKeptAndGivenBack()
+    {
+        QFETCH(int, sig);
+        QFETCH(bool, ignored);
+        const auto prior = ignored ? SIG_IGN : priorHandler;
+        setHandler(sig, prior);
+        auto quit = std::make_unique<platform::QuitSignals>();
+        QVERIFY(quit->isValid());
+        QCOMPARE(handlerOf(sig) == prior, ignored);
+        for (int other : {SIGTERM, SIGINT, SIGHUP})
+            if (other != sig)
+                QVERIFY(handlerOf(other) != SIG_DFL && handlerOf(other) != SIG_IGN);
+        quit.reset();
+        QVERIFY(handlerOf(sig) == prior);
     }
 
     void secondSignalEnds_data()
