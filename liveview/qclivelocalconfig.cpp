@@ -72,17 +72,43 @@ void tellUnreadableDays(const _st_schedule_item &item, const QString &address, c
                                 .arg(count.total));
 }
 
+// A switch's stored text that is neither of its two values: a hand or
+// another tool wrote it ("yes", 2). The readers take it as off.
+bool isStraySwitch(const QString &stored)
+{
+    bool number = false;
+    const int value = stored.toInt(&number);
+    return !number || (value != 0 && value != 1);
+}
+
 void tellUnreadableEnable(const _st_schedule_item &item, const QString &address)
 {
     const QString key = QStringLiteral("schedule enable %1 %2").arg(address).arg(item.skdtype);
-    if (item.enable == 0 || item.enable == 1) {
+    // NULL reads 0, like a stored 0.
+    const QString stored = item.storedEnable.isEmpty() ? QString::number(item.enable) : item.storedEnable;
+    if (item.enable == 1 || !isStraySwitch(stored)) {
         recordlog::faultGone(key);
         return;
     }
-    recordlog::abnormalOnce(key, QString::number(item.enable), QStringLiteral("schedule unreadable"), address,
-                            QStringLiteral("%1: enable %2 is neither 0 nor 1; the schedule is off")
-                                .arg(rowName(item, address))
-                                .arg(item.enable));
+    recordlog::abnormalOnce(
+        key, stored, QStringLiteral("schedule unreadable"), address,
+        QStringLiteral("%1: enable %2 is neither 0 nor 1; the schedule is off").arg(rowName(item, address), stored));
+}
+
+// Whether the schedules of one kind are switched on: only a stored 1 is on.
+// Any other stored value is told once while it stays.
+bool scheduleSwitch(qcDatabase *db, const char *column, bool on)
+{
+    const QString key = QStringLiteral("setting ") + QLatin1String(column);
+    QString stored;
+    if (on || db->queryRecordCaptureStored(QLatin1String(column), stored) != 0 || !isStraySwitch(stored)) {
+        recordlog::faultGone(key);
+        return on;
+    }
+    recordlog::abnormalOnce(
+        key, stored, QStringLiteral("setting unreadable"), QString(),
+        QStringLiteral("%1 %2 is neither 0 nor 1: it is read as off").arg(QLatin1String(column), stored));
+    return on;
 }
 
 } // namespace
@@ -160,8 +186,8 @@ ScheduleLists scheduleLists(qcDatabase *db)
     ScheduleLists lists;
     if (!db)
         return lists;
-    const bool recording = db->getRecordScheduleEnable();
-    const bool capture = db->getCaptureScheduleEnable();
+    const bool recording = scheduleSwitch(db, "recordskdenable", db->getRecordScheduleEnable());
+    const bool capture = scheduleSwitch(db, "captureskdenable", db->getCaptureScheduleEnable());
     _st_schedule_item item;
     for (int i = 0; db->getSchedule(item, i); ++i) {
         if ((item.skdtype != 0 && item.skdtype != 1) || (item.skdtype == 0 && !recording) ||

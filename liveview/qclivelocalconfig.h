@@ -58,7 +58,8 @@ struct ScheduleLists
 // recording, timed snapshots), one per segment of each day, Monday 1 to
 // Sunday 7. A row that names a device applies to that device alone, even
 // when it was stored as applying to all (the local settings page stores
-// its rows so).
+// its rows so). A kind's switch or a row's enable stored as anything but
+// 0 or 1 is off, told once in the system log while it stays.
 ScheduleLists scheduleLists(qcDatabase *db);
 
 // Reads the schedules and puts them in place of the service's lists.

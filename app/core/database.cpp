@@ -492,6 +492,7 @@ void qcDatabase::loadSchedules()
         s.skdsat = q.value(9).toString();
         s.skdtype = q.value(10).toInt();
         s.enable = q.value(11).toInt();
+        s.storedEnable = q.value(11).toString();
         m_schedules.append(s);
     }
 }

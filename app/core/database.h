@@ -86,6 +86,8 @@ public:
     int querySysInfoText(const QString &column, QString &out);
     int querySysInfoInt(const QString &column, int &out);
     int queryRecordCaptureInt(const QString &column, int &out);
+    // A number or flag column's text as stored, before it is read as a number.
+    int queryRecordCaptureStored(const QString &column, QString &out);
     // Settings writers: false when closed, the column is unknown, the
     // statement fails or there is no row to change.
     bool updateSysInfoText(const QString &column, const QString &value);

@@ -73,7 +73,8 @@ struct _st_schedule_item
     QString skdsat;
     int applytype = 0;
     int skdtype = 0;
-    int enable = 0;
+    int enable = 0;       // 1 on; a stored text that is no number reads 0
+    QString storedEnable; // the column as stored, empty when NULL
 };
 
 // One alarm received from a device.

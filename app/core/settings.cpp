@@ -94,6 +94,11 @@ int qcDatabase::queryRecordCaptureInt(const QString &column, int &out)
     return readNumber(readSetting(kRecordCapture, column, true, text), text, out);
 }
 
+int qcDatabase::queryRecordCaptureStored(const QString &column, QString &out)
+{
+    return readSetting(kRecordCapture, column, true, out);
+}
+
 bool qcDatabase::updateSysInfoText(const QString &column, const QString &value)
 {
     return writeSetting(kSysInfo, column, false, value);

@@ -102,31 +102,76 @@ private slots:
     void unreadableScheduleLoggedOnce_data()
     {
         QTest::addColumn<QStringList>("days");
-        QTest::addColumn<int>("enable");
+        QTest::addColumn<QString>("enable"); // as the statement writes it
         QTest::addColumn<QString>("note");
         const QString whole = "0:0-1440";
         const QString row = "recording schedule of 10.9.8.7: ";
-        QTest::newRow("no range") << QStringList{"0:abc;0:60-120", whole} << 1
+        QTest::newRow("no range") << QStringList{"0:abc;0:60-120", whole} << "1"
                                   << row + "sunday \"0:abc;0:60-120\" cannot be read; 1 of 8 segments skipped";
-        QTest::newRow("end before start") << QStringList{whole, "0:700-500", whole} << 1
+        QTest::newRow("end before start") << QStringList{whole, "0:700-500", whole} << "1"
                                           << row + "monday \"0:700-500\" cannot be read; 1 of 7 segments skipped";
-        QTest::newRow("kind 2") << QStringList{whole, whole, whole, whole, whole, whole, "2:0-100;3:1-2"} << 1
+        QTest::newRow("kind 2") << QStringList{whole, whole, whole, whole, whole, whole, "2:0-100;3:1-2"} << "1"
                                 << row + "saturday \"2:0-100;3:1-2\" cannot be read; 2 of 8 segments skipped";
-        QTest::newRow("enable 2") << QStringList{whole} << 2
+        QTest::newRow("enable 2") << QStringList{whole} << "2"
                                   << row + "enable 2 is neither 0 nor 1; the schedule is off";
+        QTest::newRow("enable 'yes'") << QStringList{whole} << "'yes'"
+                                      << row + "enable yes is neither 0 nor 1; the schedule is off";
     }
     void unreadableScheduleLoggedOnce()
     {
         QFETCH(QStringList, days);
-        QFETCH(int, enable);
+        QFETCH(QString, enable);
         QFETCH(QString, note);
-        testsupport::LivePageFixture fixture(
-            {"UPDATE recordcapture SET recordskdenable=1", testsupport::scheduleRow(1, "10.9.8.7", days, 0, enable)});
+        testsupport::LivePageFixture fixture({"UPDATE recordcapture SET recordskdenable=1",
+                                              testsupport::scheduleRow(1, "10.9.8.7", days, 0),
+                                              "UPDATE schedules SET enable=" + enable});
         QVERIFY(fixture.isValid());
-        for (int reload = 0; reload < 3; ++reload)
-            livelocalconfig::scheduleLists(g_database);
+        for (int reload = 0; reload < 3; ++reload) {
+            const auto records = livelocalconfig::scheduleLists(g_database).records;
+            QVERIFY(!records.isEmpty());
+            QCOMPARE(records.first().enabled == 1, enable == "1");
+        }
         fixture.flushLog();
         QCOMPARE(testsupport::abnormalEvents(fixture.logFile()), QStringList{"schedule unreadable|10.9.8.7|" + note});
+    }
+
+    // A kind's switch that is neither 0 nor 1 is off, and told once.
+    void straySwitchLoggedOnce_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("value"); // as the statement writes it
+        QTest::addColumn<QString>("note");
+        QTest::newRow("recording 2") << "recordskdenable"
+                                     << "2"
+                                     << "recordskdenable 2 is neither 0 nor 1";
+        QTest::newRow("recording 'yes'") << "recordskdenable"
+                                         << "'yes'"
+                                         << "recordskdenable yes is neither 0 nor 1";
+        QTest::newRow("capture 2") << "captureskdenable"
+                                   << "2"
+                                   << "captureskdenable 2 is neither 0 nor 1";
+        QTest::newRow("capture 'yes'") << "captureskdenable"
+                                       << "'yes'"
+                                       << "captureskdenable yes is neither 0 nor 1";
+    }
+    void straySwitchLoggedOnce()
+    {
+        QFETCH(QString, column);
+        QFETCH(QString, value);
+        QFETCH(QString, note);
+        testsupport::LivePageFixture fixture({"UPDATE recordcapture SET recordskdenable=1, captureskdenable=1",
+                                              QString("UPDATE recordcapture SET %1=%2").arg(column, value),
+                                              row(0, "null", "0:0-1440", 0), row(0, "null", "0:0-1440", 1)});
+        QVERIFY(fixture.isValid());
+        const bool recording = column == "recordskdenable";
+        for (int reload = 0; reload < 3; ++reload) {
+            const livelocalconfig::ScheduleLists lists = livelocalconfig::scheduleLists(g_database);
+            QCOMPARE(lists.records.size(), recording ? 0 : 7);
+            QCOMPARE(lists.captures.size(), recording ? 7 : 0);
+        }
+        fixture.flushLog();
+        QCOMPARE(testsupport::abnormalEvents(fixture.logFile()),
+                 QStringList{"setting unreadable||" + note + ": it is read as off"});
     }
 
     void storedRows_data()
