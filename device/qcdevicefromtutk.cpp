@@ -566,8 +566,16 @@ void qcDeviceFromTutk::run()
 void qcDeviceFromTutk::sessionGone()
 {
     m_connected = false;
-    // Video and audio notice the same loss; it is told once.
-    if (m_avIndex.exchange(-1) >= 0)
+    // Video and audio notice the same loss; it is told once. Taken with the
+    // receivers' lock: a frame being handed over lands before the loss is
+    // told, and none of that session follows it (the consumer empties its
+    // buffers on the loss).
+    int index;
+    {
+        std::lock_guard<std::mutex> lock(m_recvMutex);
+        index = m_avIndex.exchange(-1);
+    }
+    if (index >= 0)
         report(P2pLost);
 }
 
@@ -700,6 +708,9 @@ void qcDeviceFromTutk::runVideo()
         // older frame's tail.
         std::memset(buffer + n, 0, kVideoPadBytes);
         std::lock_guard<std::mutex> lock(m_recvMutex);
+        // The other receiver already told this session's loss.
+        if (m_avIndex != index)
+            continue;
         cb(key ? kP2pKeyFrame : kP2pOtherFrame, buffer, n + 16, fi.timestampMs, user);
         m_waitKey = false;
     }
@@ -772,6 +783,8 @@ void qcDeviceFromTutk::runAudio()
         if (!cb || m_waitKey || m_closing)
             continue;
         std::lock_guard<std::mutex> lock(m_recvMutex);
+        if (m_avIndex != index)
+            continue;
         cb(buffer, n, fi.timestampMs, user);
     }
 }
