@@ -22,6 +22,11 @@ namespace {
 const QString kP2PType = QStringLiteral("LOOPP2P");
 const QString kByAddress = QStringLiteral("VARAR");
 
+// Room for a stream start, a loss or a thread's end on the slowest machine
+// that runs the suite (several clients, emulators and a parallel ctest at
+// once); the waits end as soon as the event comes.
+constexpr int kEventMs = 30000;
+
 // The type of the frame with this sequence number (a positioned read of the one before).
 uint32_t typeAt(qcFrameBuffer *buffer, int64_t sequence)
 {
@@ -281,7 +286,7 @@ private slots:
         recorders.configure = [](ScriptedRecorder *r) { r->interruptAt = 1234; };
         QVERIFY(unit->startRecord("a", 26, 0, 60, 0, 0, true));
         QCOMPARE(recorders.made.at(0)->sequence, -1);
-        QVERIFY(recorders.made.at(0)->wait(5000));
+        QVERIFY(recorders.made.at(0)->wait(kEventMs));
         QCOMPARE(unit->resumeSequence(), 1234);
 
         recorders.configure = nullptr;
@@ -302,7 +307,7 @@ private slots:
         QVERIFY(!unit->isRecording());
 
         // Only the recording that ended by itself reports (the first one).
-        QTRY_COMPARE(done.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, kEventMs);
         QCOMPARE(done.at(0).mid(1), (QVariantList{"a", 26}));
         QTest::qWait(50);
         QCOMPARE(done.count(), 1);
@@ -324,7 +329,7 @@ private slots:
         QCOMPARE(done.at(0), (QVariantList{"P2PID0001", "fileA", 28}));
         QVERIFY(recorders.made.at(1)->reportWanted());
         QVERIFY(unit->stopRecord(true));
-        QTRY_COMPARE(done.count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, kEventMs);
         QCOMPARE(done.at(1).mid(1), (QVariantList{"fileB", 26}));
     }
 
@@ -359,15 +364,15 @@ private slots:
     {
         Peer p;
         QVERIFY(p.start());
-        QTRY_VERIFY(p.connected() && p.unit.getMainFrameBuffer()->capacity() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(p.connected() && p.unit.getMainFrameBuffer()->capacity() > 0, kEventMs);
         p.protocols.live->closeConnections(1);
-        QTRY_VERIFY(!p.unit.isStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!p.unit.isStarted(), kEventMs);
 
         // The main client loses its connection too, but its status is still
         // queued when the next start replaces it.
         QPointer<PlayStream> oldMain = p.unit.mainClient();
         p.protocols.live->closeConnections(0);
-        QVERIFY(oldMain->wait(5000));
+        QVERIFY(oldMain->wait(kEventMs));
         QVERIFY(p.unit.start());
         QVERIFY(oldMain.isNull()); // replaced; its address may be reused
         QVERIFY(p.unit.mainClient());
@@ -376,7 +381,7 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(p.unit.isStarted());
         QCOMPARE(p.unit.getMainFrameBuffer()->frameCount(), 1);
-        QTRY_VERIFY(p.requests(0) == 2 && p.requests(1) == 2);
+        QTRY_VERIFY_WITH_TIMEOUT(p.requests(0) == 2 && p.requests(1) == 2, kEventMs);
     }
 
     void aClientStillConnectingIsNotRedialled()
@@ -384,15 +389,15 @@ private slots:
         Peer p;
         p.device.addFault("liveplay&stream=0", devicesim::Fault::stall()); // the main stream's answer never comes
         QVERIFY(p.start());
-        QTRY_COMPARE(p.unit.subClient()->getStatus(), int(StatusConnected));
+        QTRY_COMPARE_WITH_TIMEOUT(p.unit.subClient()->getStatus(), int(StatusConnected), kEventMs);
         PlayStream *main = p.unit.mainClient();
         QVERIFY(main->isRunning());
         p.protocols.live->closeConnections(1);
-        QTRY_VERIFY(!p.unit.isStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!p.unit.isStarted(), kEventMs);
         QVERIFY(main->isRunning());
         QVERIFY(p.unit.start());
         QCOMPARE(p.unit.mainClient(), main);
-        QTRY_COMPARE(p.requests(1), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(p.requests(1), 2, kEventMs);
         QCOMPARE(p.requests(0), 1);
     }
 
@@ -409,14 +414,15 @@ private slots:
         QFETCH(bool, stopped);
         Peer p;
         QVERIFY(p.start());
-        QTRY_VERIFY(p.connected() && p.unit.getMainFrameBuffer()->capacity() > 0 &&
-                    p.unit.getSubFrameBuffer()->capacity() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(p.connected() && p.unit.getMainFrameBuffer()->capacity() > 0 &&
+                                     p.unit.getSubFrameBuffer()->capacity() > 0,
+                                 kEventMs);
         for (int s : {0, 1})
             for (int i = 0; i < 3; ++i)
                 feed(&p.unit, s, QByteArray(10, 'k'), KindVideo, 1);
         if (stopped) {
             p.protocols.live->closeConnections(0);
-            QTRY_VERIFY(!p.unit.isStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(!p.unit.isStarted(), kEventMs);
         }
         p.device.setCredentials("admin", "new");
         p.login("new");
@@ -429,7 +435,7 @@ private slots:
             QCOMPARE(p.unit.getMainFrameBuffer()->frameCount(), 0);
             QCOMPARE(p.unit.getSubFrameBuffer()->frameCount(), 0);
         }
-        QTRY_VERIFY(p.connected());
+        QTRY_VERIFY_WITH_TIMEOUT(p.connected(), kEventMs);
         QCOMPARE(p.requests(0, "new"), 1);
         QCOMPARE(p.requests(1, "new"), 1);
     }
@@ -443,18 +449,18 @@ private slots:
         p.protocols.live->setStalled(false);
         p.device.addFault("liveplay&stream=1", devicesim::Fault::status(503));
         QVERIFY(p.start());
-        QTRY_VERIFY_WITH_TIMEOUT(p.unit.getMainFrameBuffer()->frameCount() > 5, 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.unit.getMainFrameBuffer()->frameCount() > 5, kEventMs);
         // As the service's ticks do: each start dials the sub stream again.
         for (int tick = 0; tick < 3; ++tick) {
-            QTRY_VERIFY(!p.unit.isStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(!p.unit.isStarted(), kEventMs);
             QCOMPARE(p.unit.viewerFrameBuffer(0), p.unit.getMainFrameBuffer());
             QCOMPARE(p.unit.viewerFrameBuffer(1), nullptr);
             QVERIFY(p.unit.start());
         }
         QVERIFY(p.unit.getMainFrameBuffer()->frameCount() > 5);
-        QTRY_VERIFY(!p.unit.isStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!p.unit.isStarted(), kEventMs);
         p.protocols.live->closeConnections(0);
-        QTRY_COMPARE(p.unit.viewerFrameBuffer(0), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(p.unit.viewerFrameBuffer(0), nullptr, kEventMs);
     }
 
     void unreachableDeviceIsRedialledOnlyAfterFailing()
@@ -463,9 +469,9 @@ private slots:
         qcStreamUtil unit;
         unit.setParams("127.0.0.1", "1", "cam", "admin", "pw", 102, 1, kByAddress);
         QVERIFY(unit.start());
-        QTRY_VERIFY(!unit.isStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!unit.isStarted(), kEventMs);
         QPointer<PlayStream> main = unit.mainClient();
-        QVERIFY(main->wait(5000));
+        QVERIFY(main->wait(kEventMs));
         QVERIFY(unit.start());
         QVERIFY(main.isNull());
         QVERIFY(unit.mainClient());
@@ -493,7 +499,7 @@ private slots:
 
             // One stream fills both buffers, sized by its stream information.
             QTRY_VERIFY_WITH_TIMEOUT(
-                unit->getMainFrameBuffer()->frameCount() > 5 && unit->getSubFrameBuffer()->frameCount() > 5, 8000);
+                unit->getMainFrameBuffer()->frameCount() > 5 && unit->getSubFrameBuffer()->frameCount() > 5, kEventMs);
             for (const MediaInfo_t &mi : {unit->getMainMediaInfo(), unit->getSubMediaInfo()})
                 QCOMPARE((QList<int>{mi.videoCodec, mi.width, mi.height, mi.audioCodec, mi.audioRate}),
                          (QList<int>{28, 640, 368, 0, 8000}));
@@ -501,14 +507,14 @@ private slots:
             qcAudioCapture microphone(nullptr, std::make_unique<ToneAudioInput>(1000.0));
             QVERIFY(microphone.startCapture());
             QVERIFY(unit->startTalk(&microphone));
-            QTRY_VERIFY_WITH_TIMEOUT(sim->talkFrames().size() >= 20, 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(sim->talkFrames().size() >= 20, kEventMs);
             QCOMPARE(sim->talkFrequency(), 1000);
             unit->stopTalk();
             microphone.stopCapture();
 
             // The device goes away: the loss reaches both slots and empties both buffers.
             sim->stop();
-            QTRY_VERIFY_WITH_TIMEOUT(!unit->isStarted(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(!unit->isStarted(), kEventMs);
             QCOMPARE(unit->getMainFrameBuffer()->frameCount(), 0);
             QCOMPARE(unit->getSubFrameBuffer()->frameCount(), 0);
         }
