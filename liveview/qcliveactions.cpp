@@ -14,6 +14,7 @@
 #include "media/qcstreamserver.h"
 #include "media/recordfolders.h"
 
+#include <QEvent>
 #include <QLayout>
 #include <QSlider>
 
@@ -194,7 +195,7 @@ void qcLiveActions::speaker(QObject *button)
         if (record)
             m_page->setCameraAudio(record, 0);
         m_page->m_volumeSlider->setValue(0);
-        m_page->m_viewVolume.set(index, 0);
+        m_page->m_viewVolume.switchOff(index);
     }
     m_page->m_volumeSlider->blockSignals(blocked);
 }
@@ -208,6 +209,15 @@ void qcLiveActions::volume(int value)
     m_page->setCameraAudio(record, value);
     showSound(value > 0);
     m_page->m_viewVolume.set(index, value);
+}
+
+bool qcLiveActions::eventFilter(QObject *watched, QEvent *event)
+{
+    // Steps of the wheel or the keys come one by one; the pointer or the
+    // focus leaving the slider is what ends their run.
+    if (watched == m_page->m_volumeSlider && (event->type() == QEvent::Leave || event->type() == QEvent::FocusOut))
+        m_page->m_viewVolume.endSteps();
+    return QObject::eventFilter(watched, event);
 }
 
 void qcLiveActions::microphone(QObject *button)

@@ -33,6 +33,10 @@ public:
 
     QString captureRoot() const;
 
+protected:
+    // Watches the volume slider for the end of a run of steps.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     _st_view_item *recordOfView(int index) const;
     _st_view_item *recordOfAddress(const QString &ipaddr) const;

@@ -99,6 +99,9 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
 
 qwLiveView::~qwLiveView()
 {
+    // The slider's last events (hidden, focus gone) come after the page's
+    // members are gone.
+    m_volumeSlider->removeEventFilter(m_liveActions);
     // The panels use the requests until they are gone themselves.
     delete m_deviceRequests;
     delete m_ptzPanel;
@@ -236,6 +239,7 @@ void qwLiveView::initToolboxAndButtonbar()
     connect(m_volumeSlider, &QSlider::valueChanged, this, &qwLiveView::onSliderVolumeValue);
     connect(m_volumeSlider, &QSlider::sliderPressed, this, [this] { m_viewVolume.beginDrag(m_selectedView); });
     connect(m_volumeSlider, &QSlider::sliderReleased, this, [this] { m_viewVolume.endDrag(); });
+    m_volumeSlider->installEventFilter(m_liveActions);
 
     auto *leftLayout = new QHBoxLayout(left);
     leftLayout->setContentsMargins(14, 0, 0, 0);
@@ -727,7 +731,7 @@ void qwLiveView::closeView(int index)
         m_viewRecords.removeOne(record);
         delete record;
     }
-    m_viewVolume.set(index, 0);
+    m_viewVolume.switchOff(index);
     m_volumeSlider->setValue(0);
 }
 

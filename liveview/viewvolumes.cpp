@@ -13,31 +13,65 @@ void qcViewVolumes::remember(int view)
         m_audible[view] = m_volume[view];
 }
 
+void qcViewVolumes::endChange()
+{
+    m_changing = -1;
+    m_dragging = false;
+    m_direction = 0;
+}
+
 void qcViewVolumes::beginDrag(int view)
 {
-    m_dragged = valid(view) ? view : -1;
-    if (m_dragged >= 0)
-        remember(view);
+    endChange();
+    if (!valid(view))
+        return;
+    remember(view);
+    m_changing = view;
+    m_dragging = true;
 }
 
 void qcViewVolumes::endDrag()
 {
-    m_dragged = -1;
+    endChange();
+}
+
+void qcViewVolumes::endSteps()
+{
+    if (!m_dragging)
+        endChange();
 }
 
 void qcViewVolumes::set(int view, int volume)
 {
+    if (!valid(view) || volume == m_volume[view])
+        return;
+    const int direction = volume > m_volume[view] ? 1 : -1;
+    const bool ongoing = view == m_changing && (m_dragging || direction == m_direction);
+    if (!ongoing) {
+        endChange();
+        remember(view);
+        m_changing = view;
+        m_direction = direction;
+    }
+    m_volume[view] = volume;
+}
+
+void qcViewVolumes::switchOff(int view)
+{
     if (!valid(view))
         return;
-    if (view != m_dragged)
-        remember(view);
-    m_volume[view] = volume;
+    if (view == m_changing)
+        endChange();
+    remember(view);
+    m_volume[view] = 0;
 }
 
 int qcViewVolumes::switchOn(int view)
 {
     if (!valid(view))
         return 0;
+    if (view == m_changing)
+        endChange();
     if (m_volume[view] <= 0)
         m_volume[view] = m_audible[view] > 0 ? m_audible[view] : kFirstAudible;
     m_audible[view] = m_volume[view];
@@ -50,6 +84,6 @@ void qcViewVolumes::swap(int a, int b)
         return;
     std::swap(m_volume[a], m_volume[b]);
     std::swap(m_audible[a], m_audible[b]);
-    if (m_dragged == a || m_dragged == b)
-        m_dragged = m_dragged == a ? b : a;
+    if (m_changing == a || m_changing == b)
+        m_changing = m_changing == a ? b : a;
 }

@@ -119,9 +119,14 @@ void qwLocalSetting::showSubPage(int index)
 {
     if (index < 0 || index >= SubPageCount)
         return;
+    const bool logComesUp = index == LogPage && m_stack->currentIndex() != LogPage;
     m_stack->setCurrentIndex(index);
     if (QAbstractButton *button = m_buttons->button(index))
         button->setChecked(true);
+    // Records written while another sub-page was shown (an option saved,
+    // say) belong in the list.
+    if (logComesUp)
+        m_log->reload();
 }
 
 int qwLocalSetting::currentSubPage() const
@@ -137,12 +142,14 @@ QTableWidget *qwLocalSetting::userList() const
 void qwLocalSetting::reloadAll()
 {
     qCDebug(lcPages) << "reloadAll";
-    // Another user may have logged in since the page was last shown.
+    // Another user may have logged in since the page was last shown. The
+    // log lists afresh whenever it comes up; hidden, it waits for that.
     if (!mayShow(currentSubPage()))
         showSubPage(firstAllowedSubPage());
+    else if (currentSubPage() == LogPage)
+        m_log->reload();
     m_options->reload();
     m_schedules->reload();
     m_users->reload();
-    m_log->reload();
     m_about->reload();
 }

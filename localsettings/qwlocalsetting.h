@@ -14,7 +14,8 @@ class qwLocalUsers;
 // The local settings page: a column of sub-page buttons on the left and the
 // chosen sub-page beside it (system options, schedules, users and rights,
 // system log, about). Every sub-page reads the database again on reloadAll,
-// so edits that were not saved are dropped when the page is shown again.
+// so edits that were not saved are dropped when the page is shown again; the
+// log lists today's records each time it comes up.
 class qwLocalSetting : public QWidget
 {
     Q_OBJECT

@@ -245,9 +245,12 @@ private slots:
     // the stored volume, the slider, the button shown and the player's sound.
     void speakerButton_data()
     {
-        QTest::addColumn<QString>("press"); // a bar button, empty for the slider, "drag" for its handle
-        QTest::addColumn<int>("slider");    // the value the slider is moved to
-        QTest::addColumn<int>("volume");    // the view's volume afterwards
+        // A bar button, empty for the slider set at once, "drag" for its
+        // handle, "wheel" / "keys" / "wheel and keys" for steps, "leave" for
+        // the pointer leaving the slider.
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<int>("slider"); // the value the slider is moved to
+        QTest::addColumn<int>("volume"); // the view's volume afterwards
         QTest::newRow("on from 0") << "m_btnSpeakerOff" << 0 << 50;
         QTest::newRow("off") << "m_btnSpeakerOn" << 0 << 0;
         QTest::newRow("on again") << "m_btnSpeakerOff" << 0 << 50;
@@ -256,6 +259,14 @@ private slots:
         QTest::newRow("on again at the slider's last volume") << "m_btnSpeakerOff" << 0 << 70;
         QTest::newRow("dragged to 0") << "drag" << 0 << 0;
         QTest::newRow("on again at the volume the drag began at") << "m_btnSpeakerOff" << 0 << 70;
+        QTest::newRow("slider to 30") << QString() << 30 << 30;
+        QTest::newRow("pointer off the slider") << "leave" << 30 << 30;
+        QTest::newRow("wheel to 0") << "wheel" << 0 << 0;
+        QTest::newRow("on again at the volume the wheel began at") << "m_btnSpeakerOff" << 0 << 30;
+        QTest::newRow("keys to 0") << "keys" << 0 << 0;
+        QTest::newRow("on again at the volume the keys began at") << "m_btnSpeakerOff" << 0 << 30;
+        QTest::newRow("wheel and keys to 0") << "wheel and keys" << 0 << 0;
+        QTest::newRow("on again at the volume the steps began at") << "m_btnSpeakerOff" << 0 << 30;
     }
     void speakerButton()
     {
@@ -274,6 +285,21 @@ private slots:
                 volumeSlider->setSliderPosition(v);
             volumeSlider->setSliderPosition(slider);
             volumeSlider->setSliderDown(false);
+        } else if (press == "leave") {
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(volumeSlider, &leave);
+        } else if (press.startsWith("wheel") || press == "keys") {
+            // Notch by notch, then arrow and page keys in turn.
+            for (int notches = press == "keys" ? 0 : press == "wheel" ? 100 : 2; notches > 0; --notches) {
+                const QPoint at = volumeSlider->rect().center();
+                QWheelEvent wheel(at, volumeSlider->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                                  Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(volumeSlider, &wheel);
+                if (volumeSlider->value() <= slider)
+                    break;
+            }
+            for (int key = 0; volumeSlider->value() > slider && key < 100; ++key)
+                QTest::keyClick(volumeSlider, key % 2 ? Qt::Key_PageDown : Qt::Key_Down);
         } else
             m_page->barButton(press.toLatin1().constData())->click();
         QCOMPARE(m_page->viewVolume(1), volume);

@@ -112,9 +112,9 @@ private slots:
     }
 
     // The volume the speaker button brings a silent view back to. Steps: a
-    // value set by a key or a click (the speaker off is one too), or
-    // kPress / kRelease for the slider's handle, whose moves in between are
-    // one change.
+    // value of the slider (a key, the wheel or a click), kPress / kRelease
+    // for the slider's handle, whose moves in between are one change, kLeave
+    // for the slider left and kOff for the speaker switched off.
     void volumeToReturnTo_data()
     {
         QTest::addColumn<QList<int>>("steps");
@@ -123,9 +123,18 @@ private slots:
         for (int v = 29; v >= 0; --v)
             down << v;
         QTest::newRow("dragged from 30 to 0") << (down << kRelease) << 30;
-        QTest::newRow("dragged up, then off") << QList<int>{30, kPress, 45, 60, kRelease, 0} << 60;
-        QTest::newRow("off, then dragged up and back") << QList<int>{40, 0, kPress, 10, 20, 0, kRelease} << 40;
-        QTest::newRow("keys down to 0") << QList<int>{30, 20, 10, 0} << 10;
+        QTest::newRow("dragged up, then off") << QList<int>{30, kPress, 45, 60, kRelease, kOff} << 60;
+        QTest::newRow("off, then dragged up and back") << QList<int>{40, kOff, kPress, 10, 20, 0, kRelease} << 40;
+        QTest::newRow("keys down to 0") << QList<int>{30, 20, 10, 0} << 30;
+        QList<int> wheel{30};
+        for (int v = 27; v >= 0; v -= 3)
+            wheel << v;
+        QTest::newRow("wheel down to 0 without leaving the slider") << wheel << 30;
+        QTest::newRow("keys up, then down to 0") << QList<int>{20, 40, 30, 0} << 40;
+        QTest::newRow("one step down, slider left, then down to 0") << QList<int>{30, 25, kLeave, 20, 0} << 25;
+        QTest::newRow("one step down, then off at once") << QList<int>{30, 25, kOff} << 25;
+        QTest::newRow("dragged down, then keys to 0") << QList<int>{40, kPress, 35, 30, kRelease, 20, 0} << 30;
+        QTest::newRow("keys down, then dragged to 0") << QList<int>{40, 30, kPress, 10, 0, kRelease} << 30;
     }
     void volumeToReturnTo()
     {
@@ -137,6 +146,10 @@ private slots:
                 v.beginDrag(2);
             else if (step == kRelease)
                 v.endDrag();
+            else if (step == kLeave)
+                v.endSteps();
+            else if (step == kOff)
+                v.switchOff(2);
             else
                 v.set(2, step);
         }
@@ -147,6 +160,8 @@ private slots:
 private:
     static constexpr int kPress = -1;
     static constexpr int kRelease = -2;
+    static constexpr int kLeave = -3;
+    static constexpr int kOff = -4;
 };
 
 QTEST_APPLESS_MAIN(LiveGridTest)

@@ -14,6 +14,7 @@
 #include "app/widgets/userrights.h"
 #include "localsettings/qcloglistmodel.h"
 #include "localsettings/qwlocallog.h"
+#include "localsettings/qwlocalsetting.h"
 #include "tests/support/appglobals.h"
 #include "tests/support/findchild.h"
 #include "tests/support/popups.h"
@@ -315,6 +316,45 @@ private slots:
         QVERIFY(!m_page->model()->isSearching());
         QCOMPARE(testsupport::popupKeys(m_page), QStringList());
         QVERIFY(g_logHelper->requestQuery(0, day("2026-03-01").startOfDay(), day("2026-03-01").startOfDay()));
+    }
+
+    // Inside the local settings page the log lists today's records each time
+    // it comes up, with whatever was written while another sub-page was shown.
+    void comingUpAgainListsWhatWasWrittenMeanwhile()
+    {
+        start();
+        g_curUserRights = userrights::LogView | userrights::LocalConfiguration;
+        auto *settings = new qwLocalSetting(m_host.get());
+        settings->resize(1000, 600);
+        settings->show();
+        settings->reloadAll();
+        QCOMPARE(settings->currentSubPage(), int(qwLocalSetting::OptionsPage));
+        m_page = settings->findChild<qwLocalLog *>();
+        QVERIFY(m_page);
+        auto navigate = [settings](const char *name) {
+            auto *button = settings->findChild<QPushButton *>(QStringLiteral("pushButton_Local") + QLatin1String(name));
+            QVERIFY(button);
+            button->click();
+        };
+        int written = int(std::size(kSeeds));
+        auto write = [&written](const char *time, const char *note) {
+            const QString at = QDate::currentDate().toString(Qt::ISODate) + QLatin1Char('T') + QLatin1String(time);
+            QVERIFY(g_logHelper->addLog(_st_log_item(at, "admin", "modify system options", "", "", note, 1)));
+            const QString count = QString::number(++written);
+            QTRY_COMPARE(RunFolder::query("cmsclient.logx", "select count(*) from systemlogs"), count);
+        };
+        write("08:00:00", "entered");
+        navigate("Log");
+        QTRY_COMPARE(column(m_page->model(), qcLogListModel::NoteColumn), QStringList{"entered"});
+        QTRY_COMPARE(m_page->resultLabel()->text(), QString("1 record listed"));
+        navigate("Options");
+        write("09:00:00", "saved");
+        write("09:00:01", "saved again");
+        navigate("Log");
+        QTRY_COMPARE(column(m_page->model(), qcLogListModel::NoteColumn),
+                     (QStringList{"entered", "saved", "saved again"}));
+        QTRY_COMPARE(m_page->resultLabel()->text(), QString("3 records listed"));
+        QCOMPARE(testsupport::popupKeys(settings), QStringList());
     }
 
     // Every search says how many records it listed, and one without any says so.
