@@ -4,6 +4,7 @@
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
 
+#include <QApplication>
 #include <QVariant>
 
 QString liveText(int page, int section, const char *key)
@@ -20,6 +21,11 @@ void showFailureTip(QWidget *parent, const char *key)
 
 void showReminder(QWidget *parent, const char *key)
 {
+    // An add-all whose every device fails asks once, not once per device.
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<qwTipsDlg *>(w) && w->isVisible() && w->property(kTipKey).toString() == QLatin1String(key))
+            return;
+    }
     auto *dialog = new qwTipsDlg(parent, liveText(kTipsPage, kNoSection, "remindtype"), 1);
     dialog->setProperty(kTipKey, QString::fromLatin1(key));
     dialog->setAttribute(Qt::WA_DeleteOnClose);

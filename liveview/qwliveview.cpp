@@ -1102,10 +1102,15 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
         if (m_streamServer)
             m_streamServer->addDevice(device->address, device->port, device->devname, device->username,
                                       device->password, device->devtype, device->indexid);
-    } else {
-        delete device;
+        writeLog("add device", devname, devip, true);
+        return;
     }
-    writeLog("add device", devname, devip, indexid >= 1);
+    delete device;
+    // The add dialog stays open with what was typed; the message comes up
+    // over it.
+    showReminder(this, "databaseerr");
+    writeLog("add device", devname, devip, false,
+             m_database ? qcDatabase::addDeviceError(indexid) : QStringLiteral("no database"));
 }
 
 void qwLiveView::modifyDevice(int row)

@@ -5,7 +5,9 @@
 #include <QThreadStorage>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 
 #include "app/core/sqlitefile.h"
 
@@ -24,6 +26,10 @@ const QStringList kUserTextColumns = {"username", "password", "usergroup", "user
 const QStringList kUserIntColumns = {"usertype"};
 const QStringList kScheduleTextColumns = {"devname", "ipaddr", "skdsun", "skdmon", "skdtue",
                                           "skdwed",  "skdthu", "skdfri", "skdsat"};
+
+// The counter is stored as the index after the one taken, so the largest
+// value itself is never handed out.
+constexpr qint64 kLastIndex = std::numeric_limits<qint64>::max();
 
 bool run(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
 {
@@ -68,6 +74,27 @@ bool updateScheduleRow(const QSqlDatabase &db, const QString &ipaddr, int applyt
     return updateColumn(db, QStringLiteral("schedules"), column, value,
                         QStringLiteral("ipaddr=? and applytype=? and skdtype=?"),
                         {scheduleKey(ipaddr), applytype, skdtype});
+}
+
+// The index a new device takes: the counter, or the next past the largest
+// stored; -1 when none is left or the rows cannot be read. A counter left
+// behind the stored rows (a file copied back, a row written by hand) would
+// hand out an index a device already holds, and the unique key would refuse
+// the insert.
+qint64 freeIndex(const QSqlDatabase &db, qint64 counter)
+{
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("select max(indexid) from devices")) || !q.next())
+        return -1;
+    qint64 index = counter;
+    if (!q.value(0).isNull()) {
+        const qint64 largest = q.value(0).toLongLong();
+        if (largest >= kLastIndex)
+            return -1;
+        index = std::max(index, largest + 1);
+    }
+    // The counter must be able to step past the index taken.
+    return index < kLastIndex ? index : -1;
 }
 
 // Connections of threads other than the one that created the store, one per
@@ -253,24 +280,41 @@ qint64 qcDatabase::addDevice(const _st_device_item &item)
     loadDevices();
     if (deviceListed(item.address))
         return -2;
+    qint64 index = counter;
     // The row and the advanced counter stand or fall together, so a failed
     // counter write can never hand the same indexid to the next device.
     const bool ok = inTransaction([&](const QSqlDatabase &db) {
+        index = freeIndex(db, counter);
         QSqlQuery q(db);
-        return run(q,
+        return index > 0 &&
+               run(q,
                    QStringLiteral(
                        "insert into devices(devname,username,password,address,port,connecttype,indexid,devtype) "
                        "values(?,?,?,?,?,?,?,?)"),
-                   {item.devname, item.username, item.password, item.address, item.port, item.connecttype, counter,
+                   {item.devname, item.username, item.password, item.address, item.port, item.connecttype, index,
                     item.devtype}) &&
-               runUpdate(db, QStringLiteral("update systeminfo set curdevindex=? where indexid=0"), {counter + 1});
+               runUpdate(db, QStringLiteral("update systeminfo set curdevindex=? where indexid=0"), {index + 1});
     });
     if (!ok)
         return -3;
     _st_device_item added = item;
-    added.indexid = counter;
+    added.indexid = index;
     m_devices.append(added);
-    return counter;
+    return index;
+}
+
+QString qcDatabase::addDeviceError(qint64 result)
+{
+    switch (result) {
+    case -1:
+        return QStringLiteral("the device counter of the database holds no usable number");
+    case -2:
+        return QStringLiteral("the database is not open or holds the address already");
+    case -3:
+        return QStringLiteral("the database did not write the device (no free index or the write was refused)");
+    default:
+        return result >= 1 ? QString() : QStringLiteral("the database gave the unknown result %1").arg(result);
+    }
 }
 
 bool qcDatabase::deleteDevice(const QString &address)

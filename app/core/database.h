@@ -46,7 +46,11 @@ public:
     bool isNewDevice(const QString &devname, const QString &address);
     // The new row's indexid; -1 no usable counter, -2 closed or address
     // already listed, -3 the insert or the counter update failed (nothing kept).
+    // The index is the counter's, or the next past the largest stored when
+    // the counter has fallen behind the rows.
     qint64 addDevice(const _st_device_item &item);
+    // What a failed addDevice result means, for the log; empty for an index.
+    static QString addDeviceError(qint64 result);
     bool deleteDevice(const QString &address);
     bool updateDevice(const _st_device_item &item);
     bool updateDeviceText(const QString &column, const QString &value, qint64 indexid);

@@ -2,6 +2,7 @@
 
 #include "app/widgets/stylesheets.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
@@ -13,7 +14,21 @@ QRect corners(int x0, int y0, int x1, int y1)
 }
 } // namespace
 
-qwTipsDlg::qwTipsDlg(QWidget *parent, const QString &title, int mode) : BaseWindow(parent, 0, 0, 0)
+QWidget *qwTipsDlg::ownerFor(QWidget *requested)
+{
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    QWidget *active = QApplication::activeWindow();
+    if (!requested || !active || active == requested->window())
+        return requested;
+    for (QWidget *w = active->parentWidget(); w; w = w->parentWidget()) {
+        if (w == requested || w == requested->window())
+            return active;
+    }
+    return requested;
+}
+
+qwTipsDlg::qwTipsDlg(QWidget *parent, const QString &title, int mode) : BaseWindow(ownerFor(parent), 0, 0, 0)
 {
     setObjectName(QStringLiteral("qwTipsDlg"));
     resize(474, 238);

@@ -15,6 +15,12 @@ public:
 
     void setTipText(const QString &text);
 
+    // The window a message asked for over `requested` belongs to: the modal
+    // dialog open at the time, or the dialog of requested's window that has
+    // the focus, so that the message comes up over the dialog it answers
+    // instead of behind it, blocking it; otherwise `requested` itself.
+    static QWidget *ownerFor(QWidget *requested);
+
 signals:
     void sigTipsresult(int retcode);
 

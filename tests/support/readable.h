@@ -23,6 +23,9 @@ struct PaintedText
     QRgb background = 0; // the colour most of the label's pixels have
     QRgb text = 0;       // the pixel that stands out most from it
     double contrast = 1;
+    // From the area's left edge to the first pixel of the text (one that
+    // stands out from the background at 1.5:1 or more), -1 without text.
+    int textLeft = -1;
     // No text painted, text wider than the label, a label not seen whole,
     // or one that a sibling covers.
     bool clipped = true;
@@ -54,6 +57,8 @@ inline PaintedText paintedColours(const QImage &picture, const QRect &area)
                 out.contrast = c;
                 out.text = p;
             }
+            if (c >= 1.5 && (out.textLeft < 0 || x - inside.left() < out.textLeft))
+                out.textLeft = x - inside.left();
         }
     }
     return out;
@@ -78,14 +83,35 @@ inline PaintedText paintedText(QLabel *label)
     return out;
 }
 
-// Opens a shown drop-down list and moves to its second entry, by the arrow
-// key or by the mouse as an operator does; that entry as the list draws it.
-inline PaintedText highlightedListEntry(QComboBox *combo, bool byMouse)
+// Opens a shown drop-down list on its first entry; its view once shown,
+// else null.
+inline QAbstractItemView *openedOnFirstEntry(QComboBox *combo)
 {
     combo->setCurrentIndex(0);
     combo->showPopup();
     QAbstractItemView *view = combo->view();
-    if (!QTest::qWaitFor([&] { return view->isVisible(); }))
+    return QTest::qWaitFor([&] { return view->isVisible(); }) ? view : nullptr;
+}
+
+// The second entry of a shown drop-down list opened on its first, not
+// highlighted, as the list draws it.
+inline PaintedText plainListEntry(QComboBox *combo)
+{
+    QAbstractItemView *view = openedOnFirstEntry(combo);
+    if (!view)
+        return {};
+    const QModelIndex second = combo->model()->index(1, 0);
+    const PaintedText entry = paintedColours(view->viewport()->grab().toImage(), view->visualRect(second));
+    combo->hidePopup();
+    return entry;
+}
+
+// Opens a shown drop-down list and moves to its second entry, by the arrow
+// key or by the mouse as an operator does; that entry as the list draws it.
+inline PaintedText highlightedListEntry(QComboBox *combo, bool byMouse)
+{
+    QAbstractItemView *view = openedOnFirstEntry(combo);
+    if (!view)
         return {};
     const QModelIndex second = combo->model()->index(1, 0);
     if (byMouse) {

@@ -118,6 +118,44 @@ private slots:
         QCOMPARE(sql("select count(*) from devices"), QString("0"));
     }
 
+    // A counter that fell behind the stored rows (a file copied back, a row
+    // written by hand) steps past the largest stored index instead of
+    // running into the unique key.
+    void addDeviceStepsPastStoredIndexes_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<qint64>("counter");
+        QTest::addColumn<qint64>("added");
+        QTest::addColumn<QString>("counterAfter");
+        QTest::newRow("counter on a stored index") << "3,7" << qint64(3) << qint64(8) << "9";
+        QTest::newRow("counter behind every row") << "5" << qint64(1) << qint64(6) << "7";
+        QTest::newRow("counter ahead") << "5" << qint64(10) << qint64(10) << "11";
+        QTest::newRow("largest index taken") << "9223372036854775807" << qint64(2) << qint64(-3) << "2";
+        QTest::newRow("counter at the largest index")
+            << "" << qint64(9223372036854775807) << qint64(-3) << "9223372036854775807";
+    }
+    void addDeviceStepsPastStoredIndexes()
+    {
+        QFETCH(QString, stored);
+        QFETCH(qint64, counter);
+        QFETCH(qint64, added);
+        QFETCH(QString, counterAfter);
+        QString seed = QString("update systeminfo set curdevindex=%1;").arg(counter);
+        for (const QString &index : stored.split(',', Qt::SkipEmptyParts))
+            seed += QString("insert into devices(devname,address,indexid) values('old','10.0.1.%1',%1);").arg(index);
+        QVERIFY(RunFolder::exec(kDb, seed));
+        open();
+        const int before = m_db->getDeviceCount();
+        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1")), added);
+        QCOMPARE(sql("select curdevindex from systeminfo"), counterAfter);
+        QCOMPARE(sql("select count(*) from devices where address='10.0.0.1'"), QString(added > 0 ? "1" : "0"));
+        QCOMPARE(m_db->getDeviceCount(), before + (added > 0 ? 1 : 0));
+        if (added > 0)
+            QCOMPARE(sql("select indexid from devices where address='10.0.0.1'"), QString::number(added));
+        // What the log says of a failure.
+        QCOMPARE(qcDatabase::addDeviceError(added).isEmpty(), added > 0);
+    }
+
     void failedCounterWriteKeepsNoDevice()
     {
         QVERIFY(RunFolder::exec(kDb, "update systeminfo set curdevindex=3;"

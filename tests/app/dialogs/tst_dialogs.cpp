@@ -190,6 +190,53 @@ private slots:
         }
     }
 
+    // A message asked for over a window comes up over the dialog that is
+    // open on it, never behind it where it would block the dialog unseen.
+    void messageOverOpenDialog_data()
+    {
+        QTest::addColumn<QString>("open");
+        QTest::addColumn<QString>("owner");
+        QTest::newRow("nothing open") << "none"
+                                      << "page";
+        QTest::newRow("modal dialog") << "modal"
+                                      << "dialog";
+        QTest::newRow("dialog of the page in front") << "active dialog"
+                                                     << "dialog";
+        QTest::newRow("another window in front") << "other window"
+                                                 << "page";
+    }
+    void messageOverOpenDialog()
+    {
+        QFETCH(QString, open);
+        QFETCH(QString, owner);
+        QWidget window;
+        auto *page = new QWidget(&window);
+        window.resize(800, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget other;
+        auto *dialog = new QWidget(page, Qt::Dialog);
+        dialog->resize(300, 200);
+        if (open == "modal")
+            dialog->setWindowModality(Qt::WindowModal);
+        QWidget *front = open == "other window" ? &other : open == "none" ? &window : dialog;
+        if (open != "none")
+            front->show();
+        front->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), front);
+
+        QPointer<qwTipsDlg> message = new qwTipsDlg(page, "Reminder", 1);
+        message->show();
+        QVERIFY(QTest::qWaitForWindowExposed(message.data()));
+        QCOMPARE(message->parentWidget(), owner == "page" ? page : dialog);
+        if (owner == "dialog") {
+            // Stacked over the dialog, and the one window that takes input.
+            QCOMPARE(message->parentWidget()->window(), dialog);
+            QCOMPARE(QApplication::activeModalWidget(), message.data());
+        }
+        delete message;
+    }
+
     void waitingDialogClosesItself()
     {
         QElapsedTimer clock;

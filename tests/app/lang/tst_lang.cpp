@@ -74,6 +74,32 @@ private slots:
         QVERIFY(rows > 600);
     }
 
+    // Keys the pages ask for, whether or not a page of this version shows
+    // them: a language file made for the program holds every one.
+    void fileHoldsKeys_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("invalid period") << 38 << "invperiod"
+                                        << "Invalid period";
+        QTest::newRow("start after end") << 38 << "starendtime"
+                                         << "The start time must be before the end time";
+        QTest::newRow("database error") << 38 << "databaseerr"
+                                        << "Database error";
+        QTest::newRow("stream by view size") << 36 << "autostream"
+                                             << "Main stream in large views, sub stream in small ones";
+    }
+    void fileHoldsKeys()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        qcLanguageXml lang;
+        QVERIFY(lang.load() > 0);
+        QCOMPARE(lang.getLangText(page, 48, key), text);
+    }
+
     void pageOutsideRangeGivesEmpty()
     {
         qcLanguageXml lang;

@@ -3,6 +3,7 @@
 #include "app/shell/cmsclient.h"
 #include "app/shell/qwlogin.h"
 #include "tests/support/appglobals.h"
+#include "tests/support/readable.h"
 #include "tests/support/runfolder.h"
 
 #include <QCheckBox>
@@ -92,6 +93,37 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(login.messageLabel()->text().isEmpty(), 8000);
 
         QCOMPARE(logRows(), (QStringList{"login failed|Admin|1", "login failed|admin|1", "login failed|nobody|1"}));
+    }
+
+    // The red of a refused login reads on the window's light ground.
+    void messageReadable_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("missing password") << "admin"
+                                          << "";
+        QTest::newRow("wrong password") << "admin"
+                                        << "nope";
+    }
+    void messageReadable()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, password);
+        start();
+        qwLogin login;
+        login.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&login));
+        attempt(login, name, password);
+        QVERIFY(!login.messageLabel()->text().isEmpty());
+        const testsupport::PaintedText t = testsupport::paintedText(login.messageLabel());
+        const QString seen = QStringLiteral("text #%1 on #%2: %3:1")
+                                 .arg(t.text & 0xffffff, 6, 16, QLatin1Char('0'))
+                                 .arg(t.background & 0xffffff, 6, 16, QLatin1Char('0'))
+                                 .arg(t.contrast, 0, 'f', 2);
+        QVERIFY2(!t.clipped, qPrintable(seen));
+        QVERIFY2(testsupport::contrastRatio(t.background, qRgb(0xef, 0xef, 0xef)) < 1.1, qPrintable(seen));
+        QVERIFY2(qRed(t.text) > 2 * qMax(qGreen(t.text), qBlue(t.text)), qPrintable(seen)); // still a red
+        QVERIFY2(t.contrast >= 4.5, qPrintable(seen));
     }
 
     void onlyLettersAndDigits()

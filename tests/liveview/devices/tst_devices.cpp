@@ -234,6 +234,59 @@ private slots:
         QVERIFY(!log.contains(kind + "1"));
     }
 
+    // Add device from its dialog: a counter left on a stored index still
+    // stores and lists the device; a device the database cannot store is
+    // said over the dialog, which stays open, and the log says why.
+    void addFromDialog_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("counter on a stored index") << "UPDATE systeminfo SET curdevindex = "
+                                                      "(SELECT max(indexid) FROM devices)"
+                                                   << true;
+        QTest::newRow("insert refused") << "CREATE TRIGGER refuse BEFORE INSERT ON devices "
+                                           "BEGIN SELECT RAISE(ABORT, 'no'); END"
+                                        << false;
+        QTest::newRow("counter unusable") << "UPDATE systeminfo SET curdevindex = 0" << false;
+    }
+    void addFromDialog()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, stored);
+        storeDevices(2);
+        QVERIFY(m_fixture->exec(fault));
+        qwLiveView page;
+        page.onAddDevManual();
+        auto *dialog = page.findChild<qwAddDevice *>();
+        QVERIFY(dialog);
+        dialog->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), dialog);
+        dialog->form()->setValues("camN", "127.0.0.9", qwDeviceForm::ByAddress, "80", "admin", "1234");
+        dialog->addButton()->click();
+
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(page.deviceCount(), stored ? 3 : 2);
+        QCOMPARE(rowNames(page).contains("camN"), stored);
+        QCOMPARE(page.streamServer()->unitFor("127.0.0.9") != nullptr, stored);
+        const QString largest = m_fixture->query("SELECT max(indexid) FROM devices WHERE address <> '127.0.0.9'");
+        QCOMPARE(m_fixture->query("SELECT indexid FROM devices WHERE address = '127.0.0.9'"),
+                 stored ? QString::number(largest.toLongLong() + 1) : QString());
+        if (stored)
+            QCOMPARE(page.devices().last()->indexid, largest.toLongLong() + 1);
+        auto *message = dialog->findChild<qwTipsDlg *>();
+        QCOMPARE(message != nullptr, !stored);
+        if (message) {
+            QVERIFY(message->isVisible());
+            QCOMPARE(message->property(livetext::kTipKey).toString(), QStringLiteral("databaseerr"));
+        }
+        QCOMPARE(popupKeys(&page), stored ? QStringList() : QStringList{"tip_databaseerr"});
+        m_fixture->flushLog();
+        const QString note = testsupport::RunFolder::query(
+            m_fixture->logFile(),
+            "SELECT logtype || '|' || (ifnull(lognote, '') <> '') FROM systemlogs WHERE logdecl = 'add device'");
+        QCOMPARE(note, stored ? QString("1|0") : QString("3|1"));
+    }
+
     void modifyDialog()
     {
         storeDevices(3);

@@ -149,6 +149,12 @@ private slots:
                                  .arg(t.contrast, 0, 'f', 2);
         QVERIFY2(testsupport::contrastRatio(t.background, qRgb(0x1b, 0xaa, 0xfb)) < 1.1, qPrintable(seen));
         QVERIFY2(t.contrast >= 4.5, qPrintable(seen));
+        // The highlight leaves the entry's text where it stands.
+        const testsupport::PaintedText plain = testsupport::plainListEntry(list);
+        QVERIFY(plain.textLeft >= 0);
+        QVERIFY2(
+            qAbs(t.textLeft - plain.textLeft) <= 1,
+            qPrintable(QStringLiteral("text at %1 px highlighted, %2 px plain").arg(t.textLeft).arg(plain.textLeft)));
     }
 
     void subPageDarkAndReadable_data()
