@@ -1,6 +1,7 @@
 #include "media/qcrecordfile.h"
 
 #include "media/codecids.h"
+#include "media/recordfileguard.h"
 #include "media/recordnames.h"
 
 #include <QFileInfo>
@@ -383,12 +384,15 @@ bool qcRecordFile::renameTo(const QString &path)
     if (m_mode != kWriter || !m_file || m_headerWritten || QFileInfo::exists(path))
         return false;
     m_file->close();
-    if (!m_file->rename(path))
+    if (!recordfileguard::rename(m_path, path))
         return false;
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // Opened again by its new name: never through a link put there meanwhile.
+    auto file = std::make_unique<QFile>();
+    if (!recordfileguard::open(*file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         m_file.reset();
         return false;
     }
+    m_file = std::move(file);
     m_path = path;
     m_size = 0;
     return true;
@@ -409,9 +413,9 @@ bool qcRecordFile::remove()
     QMutexLocker lock(&m_mutex);
     if (!m_file)
         return false;
-    const bool ok = m_file->remove();
+    m_file->close();
     m_file.reset();
-    return ok;
+    return recordfileguard::remove(m_path);
 }
 
 bool qcRecordFile::setIndexRange(uint32_t startOffset, uint32_t count)

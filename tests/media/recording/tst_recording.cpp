@@ -172,6 +172,12 @@ void append(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestRecording : public QObject
@@ -769,6 +775,69 @@ private slots:
                      (QStringList{"RECV1_TIMING_10-0-0-5_08-03-00-000_08-03-03-960.zmf",
                                   "RECV1_TIMING_10-0-0-5_08-04-00-000_08-04-03-960.zmf"}));
         }
+    }
+
+    // A file of a record folder that is a link to one elsewhere may be read
+    // through, nothing more: the start-up pass and the recorder's listing
+    // change nothing outside and leave the link where it is, told once. The
+    // folder the operator chose may itself be a link.
+    void linksAreNeverWrittenThrough_data()
+    {
+        QTest::addColumn<QString>("linked"); // the folder's file that is a link; empty: the record root
+        QTest::newRow("a start-only record file with a torn tail") << "RECV1_TIMING_10-0-0-5_09-00-00-000_.zmf";
+        QTest::newRow("a start-only record file with a zero tail") << "RECV1_TIMING_10-0-0-5_09-30-00-000_.zmf";
+        QTest::newRow("reclist") << "reclist";
+        QTest::newRow("kfindex") << "kfindex";
+        QTest::newRow("the record root") << QString();
+    }
+    void linksAreNeverWrittenThrough()
+    {
+        QFETCH(QString, linked);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        QTemporaryDir elsewhere;
+        ListedDay day(2);
+        const QString &folder = day.folder;
+        const QString finished = QDir(folder).entryList({"*.zmf"}, QDir::Files).first();
+        // A crash's file in the folder, which the pass finishes unless it
+        // leaves the folder's index alone.
+        const QString crashed = day.prefix + "08-30-00-000_.zmf";
+        writeFrames(crashed, 30, 510 * 60000);
+        append(crashed, QByteArray::fromHex("10111501ff00000000"));
+        const QString target = elsewhere.filePath(linked.isEmpty() ? "root" : linked);
+        if (linked.endsWith(".zmf")) {
+            writeFrames(target, 30, 540 * 60000);
+            append(target, linked.contains("09-00") ? QByteArray::fromHex("10111501ff00000000") : QByteArray(100, 0));
+        } else if (!linked.isEmpty()) {
+            QVERIFY(QFile::rename(folder + '/' + linked, target));
+            append(target, QByteArray::fromHex("ee1aace6ff").leftJustified(linked == "reclist" ? 70 : 20, '\0'));
+        }
+        const QString link = linked.isEmpty() ? target : folder + '/' + linked;
+        QVERIFY(QFile::link(linked.isEmpty() ? day.dir.path() : target, link));
+        const QByteArray before = bytesOf(target);
+
+        testsupport::SystemLog log;
+        for (int pass = 0; pass < 2; ++pass)
+            recordindex::repairTree(linked.isEmpty() ? link : day.dir.path());
+        if (linked.isEmpty()) {
+            QCOMPARE(recordindex::readReclist(folder).size(), 3);
+            QVERIFY(!QFileInfo::exists(crashed));
+            QVERIFY(mediatest::consistent(folder));
+            return;
+        }
+        if (!linked.endsWith(".zmf")) {
+            // What a recorder does at the end of a recording.
+            _st_reclist_item item;
+            item.name = finished;
+            QVERIFY(!recordindex::listRecording(folder, folder + '/' + finished, item, QByteArray()));
+            QVERIFY(!recordindex::recoverAfterJump(folder, 0, finished));
+        }
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(bytesOf(target), before);
+        // A linked index leaves the folder as it is, its crash's file too.
+        QCOMPARE(QFileInfo::exists(crashed), !linked.endsWith(".zmf"));
+        const QStringList rows = log.rows("SELECT lognote FROM systemlogs WHERE logtype = 3").split('\n');
+        QCOMPARE(rows.filter(link + ": a link or not a regular file").size(), 1);
     }
 
     // The operator finds each start-up repair in the system log, once: the
