@@ -237,6 +237,27 @@ RecordScan scan(QFile &file, bool checkPayloadRoom)
     return out;
 }
 
+qint64 wholeFrameAfter(QFile &file, qint64 from)
+{
+    const qint64 size = file.size();
+    constexpr int kChunk = 65536;
+    QByteArray chunk;
+    // Chunks overlap by a header less one byte, so no header is split.
+    for (qint64 at = from; at + _st_recframe_header::kSize <= size; at += kChunk - _st_recframe_header::kSize + 1) {
+        if (!file.seek(at))
+            return -1;
+        chunk = file.read(kChunk);
+        for (int i = 0; i + _st_recframe_header::kSize <= chunk.size(); ++i) {
+            const _st_recframe_header h = _st_recframe_header::fromBytes(chunk.constData() + i);
+            if (h.plausible() && h.frameType() <= 3 && at + i + _st_recframe_header::kSize + h.length <= size)
+                return at + i;
+        }
+        if (chunk.size() < kChunk)
+            break;
+    }
+    return -1;
+}
+
 RecordScan scan(const QString &path)
 {
     QFile f(path);

@@ -539,8 +539,10 @@ struct FileRepair
 
 // Gives a file a crash left behind (or whose list record was lost) its list
 // record and key-frame records, and its times when its name lacks them; a
-// torn last frame or a tail of zeros is cut first. The list record is made,
-// not yet written to reclist. systemLog: the start-up pass.
+// torn last frame, a tail of zeros, or, in a file without its end time,
+// bytes that are no frame and no whole frame after them, is cut first. The
+// list record is made, not yet written to reclist. systemLog: the start-up
+// pass.
 FileRepair repairFile(const QString &folder, const QString &fileName, bool systemLog)
 {
     FileRepair out;
@@ -567,18 +569,39 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
             return out;
         }
         scan = recordio::scan(f);
-        if (!scan.readable || scan.badRecord) {
+        if (!scan.readable) {
             recordlog::unreadable(path, size, systemLog);
+            return out;
+        }
+        // A crash leaves whatever the disk held where the next frames were
+        // to go. Bytes that are no frame lie inside the recording only when
+        // a whole frame follows them: then nothing is cut.
+        const qint64 frameAfter = scan.badRecord ? recordio::wholeFrameAfter(f, scan.wholeEnd + 1) : -1;
+        if (scan.badRecord && (!unnamed || frameAfter >= 0)) {
+            if (frameAfter < 0)
+                recordlog::unreadable(path, size, systemLog);
+            else
+                recordlog::abnormalOnce(
+                    QStringLiteral("recordindex: frames after foreign bytes"), path, QStringLiteral("record repair"),
+                    QFileInfo(folder).fileName(),
+                    path + QStringLiteral(": left as it is, %1 bytes: %2 bytes at %3 are no frame, a whole frame "
+                                          "follows them at %4")
+                               .arg(size)
+                               .arg(frameAfter - scan.wholeEnd)
+                               .arg(scan.wholeEnd)
+                               .arg(frameAfter));
             return out;
         }
         // A power loss may leave zeros where the last frames were to go:
         // nothing of them can be read, as of a torn frame.
-        if (scan.tornTail || scan.zeroTail) {
+        if (scan.tornTail || scan.zeroTail || scan.badRecord) {
             if (!f.resize(scan.wholeEnd))
                 return out;
             cut = QStringLiteral("; %1 bytes after its last whole frame cut (%2)")
                       .arg(size - scan.wholeEnd)
-                      .arg(scan.zeroTail ? QStringLiteral("zeros") : QStringLiteral("a torn frame"));
+                      .arg(scan.zeroTail   ? QStringLiteral("zeros")
+                           : scan.tornTail ? QStringLiteral("a torn frame")
+                                           : QStringLiteral("bytes that are no frame"));
         }
     }
     const Summary s = summarise(scan);
