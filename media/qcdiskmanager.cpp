@@ -1,5 +1,6 @@
 #include "media/qcdiskmanager.h"
 
+#include "media/recordfileguard.h"
 #include "media/recordindex.h"
 #include "media/recordlog.h"
 #include "media/recordnames.h"
@@ -39,18 +40,24 @@ bool isDayName(const QString &name)
     return day.match(name).hasMatch();
 }
 
-// rename(2) inside one file system; a copy only across file systems.
+// rename(2) inside one file system; a copy only across file systems. A
+// file that is not a regular one of its own stays where it is.
 bool movePath(const QString &from, const QString &to)
 {
+    const QFileInfo source(from);
+    if (!(source.isDir() && !source.isSymLink()) && recordfileguard::kindOf(from) != recordfileguard::Kind::Plain) {
+        recordfileguard::tell(from);
+        return false;
+    }
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;
-    if (errno != EXDEV || QFileInfo(from).isDir())
+    if (errno != EXDEV || source.isDir())
         return false;
     if (!QFile::copy(from, to) || QFileInfo(to).size() != QFileInfo(from).size()) {
         QFile::remove(to);
         return false;
     }
-    return QFile::remove(from);
+    return recordfileguard::remove(from);
 }
 
 // Moves a folder into a backup folder, merging with one of the same name.
@@ -80,10 +87,10 @@ bool holdsRecordFiles(const QString &folder)
 void dropIndexesOfEmptyFolder(const QString &folder)
 {
     recordindex::FolderLocker lock(folder);
-    if (holdsRecordFiles(folder))
+    if (holdsRecordFiles(folder) || !recordindex::indexWritable(folder))
         return;
-    QFile::remove(recordindex::kfindexPath(folder));
-    QFile::remove(recordindex::reclistPath(folder));
+    recordfileguard::remove(recordindex::kfindexPath(folder));
+    recordfileguard::remove(recordindex::reclistPath(folder));
 }
 
 } // namespace
@@ -239,7 +246,7 @@ void qcDiskManager::checkFreeSpace()
         const qint64 size = fi.size();
         // Only the file: its neighbours stay listed, and a running
         // recorder's index files stay where it writes them.
-        if (QFile::remove(fi.filePath())) {
+        if (recordfileguard::remove(fi.filePath())) {
             freed += size;
             deleted[fi.path()].append(fi.fileName());
             order.append(QDir(root).relativeFilePath(fi.filePath()));

@@ -1,6 +1,7 @@
 #include "media/qcrecordfile.h"
 
 #include "media/codecids.h"
+#include "media/recordfileguard.h"
 #include "media/recordnames.h"
 
 #include <QFileInfo>
@@ -236,6 +237,27 @@ RecordScan scan(QFile &file, bool checkPayloadRoom)
     return out;
 }
 
+qint64 wholeFrameAfter(QFile &file, qint64 from)
+{
+    const qint64 size = file.size();
+    constexpr int kChunk = 65536;
+    QByteArray chunk;
+    // Chunks overlap by a header less one byte, so no header is split.
+    for (qint64 at = from; at + _st_recframe_header::kSize <= size; at += kChunk - _st_recframe_header::kSize + 1) {
+        if (!file.seek(at))
+            return -1;
+        chunk = file.read(kChunk);
+        for (int i = 0; i + _st_recframe_header::kSize <= chunk.size(); ++i) {
+            const _st_recframe_header h = _st_recframe_header::fromBytes(chunk.constData() + i);
+            if (h.plausible() && h.frameType() <= 3 && at + i + _st_recframe_header::kSize + h.length <= size)
+                return at + i;
+        }
+        if (chunk.size() < kChunk)
+            break;
+    }
+    return -1;
+}
+
 RecordScan scan(const QString &path)
 {
     QFile f(path);
@@ -383,12 +405,15 @@ bool qcRecordFile::renameTo(const QString &path)
     if (m_mode != kWriter || !m_file || m_headerWritten || QFileInfo::exists(path))
         return false;
     m_file->close();
-    if (!m_file->rename(path))
+    if (!recordfileguard::rename(m_path, path))
         return false;
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    // Opened again by its new name: never through a link put there meanwhile.
+    auto file = std::make_unique<QFile>();
+    if (!recordfileguard::open(*file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         m_file.reset();
         return false;
     }
+    m_file = std::move(file);
     m_path = path;
     m_size = 0;
     return true;
@@ -409,9 +434,9 @@ bool qcRecordFile::remove()
     QMutexLocker lock(&m_mutex);
     if (!m_file)
         return false;
-    const bool ok = m_file->remove();
+    m_file->close();
     m_file.reset();
-    return ok;
+    return recordfileguard::remove(m_path);
 }
 
 bool qcRecordFile::setIndexRange(uint32_t startOffset, uint32_t count)

@@ -234,4 +234,7 @@ bool writeAllAt(int fd, qint64 at, const void *head, size_t headSize, const void
 // checkPayloadRoom: a record whose payload the file cuts short is a torn tail.
 RecordScan scan(QFile &file, bool checkPayloadRoom = true);
 RecordScan scan(const QString &path);
+// The offset of the first whole frame record at or after `from`: a header a
+// reader takes whose payload lies inside the file. -1 when there is none.
+qint64 wholeFrameAfter(QFile &file, qint64 from);
 } // namespace recordio

@@ -3,6 +3,7 @@
 #include "media/codecids.h"
 #include "media/qcframebuffer.h"
 #include "media/qcrecordfile.h"
+#include "media/recordfileguard.h"
 #include "media/recordindex.h"
 #include "media/recordlog.h"
 #include "media/recordnames.h"
@@ -263,8 +264,9 @@ void qcVideoMuxer::run()
         recordindex::FolderLocker lock(folder);
         // The offset is where this recording's first record goes.
         recordindex::cutTornTails(folder);
-        kfindex.setFileName(recordindex::kfindexPath(folder));
-        if (kfindex.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        if (recordindex::indexWritable(folder) &&
+            recordfileguard::open(kfindex, recordindex::kfindexPath(folder),
+                                  QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             item.kfindexOffset = uint32_t(kfindex.size());
     }
 
@@ -358,7 +360,7 @@ void qcVideoMuxer::run()
     // The end is always the last video frame that is in the file.
     if (!wroteVideo || lastWritten == 0) {
         // Nothing to play back: leave no file and no index record behind.
-        QFile::remove(started);
+        recordfileguard::remove(started);
         if (kfindex.isOpen() && item.kfindexCount) {
             recordindex::FolderLocker lock(folder);
             if (kfindex.size() == qint64(item.kfindexOffset + item.kfindexCount * _st_kfindex_item::kSize))
@@ -369,7 +371,7 @@ void qcVideoMuxer::run()
         return;
     }
     const QString finalPath = recordnames::finalName(started, lastWritten);
-    const bool renamed = QFile::rename(started, finalPath);
+    const bool renamed = recordfileguard::rename(started, finalPath);
     const QString path = renamed ? finalPath : started;
     {
         std::lock_guard<std::mutex> lock(m_nameMutex);

@@ -1,5 +1,6 @@
 #include "media/recordindex.h"
 
+#include "media/recordfileguard.h"
 #include "media/recordlog.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
@@ -91,6 +92,18 @@ QString folderOf(const QString &filePath)
     return slash < 0 ? QString() : filePath.left(slash);
 }
 
+bool indexWritable(const QString &folder)
+{
+    bool writable = true;
+    for (const QString &path : {kfindexPath(folder), reclistPath(folder)}) {
+        if (recordfileguard::kindOf(path) != recordfileguard::Kind::Other)
+            continue;
+        recordfileguard::tell(path);
+        writable = false;
+    }
+    return writable;
+}
+
 std::mutex &folderLock(const QString &folder)
 {
     const QString key = pathKey(folder);
@@ -167,6 +180,8 @@ qint64 wholeLength(const QString &folder, bool kfindex, qint64 size)
 bool cutTails(const QString &folder, bool systemLog = false)
 {
     bool keysCut = false;
+    if (!indexWritable(folder))
+        return false;
     for (const bool kfindex : {true, false}) {
         const QString path = kfindex ? kfindexPath(folder) : reclistPath(folder);
         const qint64 size = QFileInfo(path).size();
@@ -174,7 +189,7 @@ bool cutTails(const QString &folder, bool systemLog = false)
         if (size <= 0 || size > kMaxIndexBytes)
             continue;
         const qint64 whole = wholeLength(folder, kfindex, size);
-        if (whole < size && QFile::resize(path, whole)) {
+        if (whole < size && recordfileguard::resize(path, whole)) {
             recordlog::repaired(path, QStringLiteral("a torn last record cut off, %1 bytes").arg(size - whole),
                                 systemLog);
             keysCut = keysCut || kfindex;
@@ -212,8 +227,8 @@ bool appendBytes(int fd, const QByteArray &bytes, int *error)
 
 bool appendToFile(const QString &path, const QByteArray &bytes)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    QFile f;
+    if (!recordfileguard::open(f, path, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
     return appendBytes(f.handle(), bytes);
 }
@@ -296,10 +311,12 @@ bool listRecording(const QString &folder, const QString &path, _st_reclist_item 
     FolderLocker lock(folder);
     if (!QFileInfo::exists(path))
         return true;
+    if (!indexWritable(folder))
+        return false;
     cutTornTails(folder);
     if (item.kfindexOffset != _st_reclist_item::kNoIndex) {
-        QFile kf(kfindexPath(folder));
-        if (kf.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        QFile kf;
+        if (recordfileguard::open(kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             placeKeyRecords(kf, &item, keys);
         } else {
             item.kfindexOffset = _st_reclist_item::kNoIndex;
@@ -316,11 +333,13 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
     // stay in the folder, unlisted, until the next day.
     g_timeWentBackHook.call();
     FolderLocker lock(folder);
+    if (!indexWritable(folder))
+        return false;
     cutTornTails(folder);
-    QFile kf(kfindexPath(folder));
-    QFile rl(reclistPath(folder));
-    if (!kf.open(QIODevice::ReadWrite | QIODevice::Unbuffered) ||
-        !rl.open(QIODevice::ReadWrite | QIODevice::Unbuffered))
+    QFile kf;
+    QFile rl;
+    if (!recordfileguard::open(kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered) ||
+        !recordfileguard::open(rl, reclistPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered))
         return false;
     const QByteArray kbytes = kf.read(kMaxIndexBytes);
     const QByteArray rbytes = rl.read(kMaxIndexBytes);
@@ -390,17 +409,21 @@ namespace {
 bool replaceReclist(const QString &folder, const QByteArray &bytes)
 {
     const QString tmp = reclistPath(folder) + QStringLiteral(".tmp");
-    QFile::remove(tmp);
+    // The rename would put a file of its own where a link stands.
+    if (!indexWritable(folder))
+        return false;
+    recordfileguard::remove(tmp);
     {
-        QFile out(tmp);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
-            !recordio::writeAllAt(out.handle(), 0, bytes.constData(), size_t(bytes.size()), nullptr, 0)) {
-            out.remove();
+        QFile out;
+        if (!recordfileguard::open(out, tmp, QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+            return false;
+        if (!recordio::writeAllAt(out.handle(), 0, bytes.constData(), size_t(bytes.size()), nullptr, 0)) {
+            recordfileguard::remove(tmp);
             return false;
         }
     }
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(reclistPath(folder)).constData()) != 0) {
-        QFile::remove(tmp);
+        recordfileguard::remove(tmp);
         return false;
     }
     return true;
@@ -411,6 +434,8 @@ bool replaceReclist(const QString &folder, const QByteArray &bytes)
 bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames)
 {
     FolderLocker lock(folder);
+    if (!indexWritable(folder))
+        return false;
     bool torn = false;
     const QList<ListRecord> records = readReclist(folder, &torn);
     QByteArray kept;
@@ -436,8 +461,9 @@ _st_reclist_item listRecordFromScan(const QString &folder, const QString &name, 
     _st_reclist_item item;
     item.kfindexOffset = _st_reclist_item::kNoIndex;
     {
-        QFile kf(kfindexPath(folder));
-        if (kf.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        QFile kf;
+        if (recordfileguard::open(kf, kfindexPath(folder),
+                                  QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
             QByteArray keys;
             for (const _st_kfindex_item &k : s.indexed)
                 keys += k.toBytes();
@@ -513,8 +539,10 @@ struct FileRepair
 
 // Gives a file a crash left behind (or whose list record was lost) its list
 // record and key-frame records, and its times when its name lacks them; a
-// torn last frame or a tail of zeros is cut first. The list record is made,
-// not yet written to reclist. systemLog: the start-up pass.
+// torn last frame, a tail of zeros, or, in a file without its end time,
+// bytes that are no frame and no whole frame after them, is cut first. The
+// list record is made, not yet written to reclist. systemLog: the start-up
+// pass.
 FileRepair repairFile(const QString &folder, const QString &fileName, bool systemLog)
 {
     FileRepair out;
@@ -525,8 +553,8 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
     QString cut;
     qint64 size = 0;
     {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadWrite))
+        QFile f;
+        if (!recordfileguard::open(f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly))
             return out;
         size = f.size();
         // A crash before the first frame: too short for the header, no
@@ -534,30 +562,51 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         // would never delete it.
         if (size < _st_recfile_header::kSize && unnamed) {
             f.close();
-            out.repaired = QFile::remove(path);
+            out.repaired = recordfileguard::remove(path);
             if (out.repaired)
                 recordlog::repaired(
                     path, QStringLiteral("deleted, %1 bytes: shorter than a record file header").arg(size), systemLog);
             return out;
         }
         scan = recordio::scan(f);
-        if (!scan.readable || scan.badRecord) {
+        if (!scan.readable) {
             recordlog::unreadable(path, size, systemLog);
+            return out;
+        }
+        // A crash leaves whatever the disk held where the next frames were
+        // to go. Bytes that are no frame lie inside the recording only when
+        // a whole frame follows them: then nothing is cut.
+        const qint64 frameAfter = scan.badRecord ? recordio::wholeFrameAfter(f, scan.wholeEnd + 1) : -1;
+        if (scan.badRecord && (!unnamed || frameAfter >= 0)) {
+            if (frameAfter < 0)
+                recordlog::unreadable(path, size, systemLog);
+            else
+                recordlog::abnormalOnce(
+                    QStringLiteral("recordindex: frames after foreign bytes"), path, QStringLiteral("record repair"),
+                    QFileInfo(folder).fileName(),
+                    path + QStringLiteral(": left as it is, %1 bytes: %2 bytes at %3 are no frame, a whole frame "
+                                          "follows them at %4")
+                               .arg(size)
+                               .arg(frameAfter - scan.wholeEnd)
+                               .arg(scan.wholeEnd)
+                               .arg(frameAfter));
             return out;
         }
         // A power loss may leave zeros where the last frames were to go:
         // nothing of them can be read, as of a torn frame.
-        if (scan.tornTail || scan.zeroTail) {
+        if (scan.tornTail || scan.zeroTail || scan.badRecord) {
             if (!f.resize(scan.wholeEnd))
                 return out;
             cut = QStringLiteral("; %1 bytes after its last whole frame cut (%2)")
                       .arg(size - scan.wholeEnd)
-                      .arg(scan.zeroTail ? QStringLiteral("zeros") : QStringLiteral("a torn frame"));
+                      .arg(scan.zeroTail   ? QStringLiteral("zeros")
+                           : scan.tornTail ? QStringLiteral("a torn frame")
+                                           : QStringLiteral("bytes that are no frame"));
         }
     }
     const Summary s = summarise(scan);
     if (s.lastVideo < 0) {
-        out.repaired = QFile::remove(path);
+        out.repaired = recordfileguard::remove(path);
         if (out.repaired)
             recordlog::repaired(path, QStringLiteral("deleted, %1 bytes: it holds no whole video frame").arg(size),
                                 systemLog);
@@ -568,7 +617,7 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         const QString started =
             parts.initial ? recordnames::startName(path, qint64(scan.records.first().timestamp)) : path;
         const QString finalPath = recordnames::finalName(started, s.lastVideo);
-        if (!QFile::rename(path, finalPath)) {
+        if (!recordfileguard::rename(path, finalPath)) {
             recordlog::repaired(path, QStringLiteral("not listed: it cannot be given its end time") + cut, systemLog);
             return out;
         }
@@ -650,7 +699,7 @@ ListCheck checkListOf(const QString &folder, const QStringList &files, bool syst
     out.list = readHead(path);
     const QByteArray &bytes = out.list;
     // Beyond what the readers look at, nothing can be told.
-    if (bytes.isEmpty() || QFileInfo(path).size() > kMaxIndexBytes)
+    if (bytes.isEmpty() || QFileInfo(path).size() > kMaxIndexBytes || !indexWritable(folder))
         return out;
     const qint64 kfindexBytes = QFileInfo(kfindexPath(folder)).size();
     const QSet<QString> fileSet(files.cbegin(), files.cend());
@@ -759,6 +808,9 @@ bool clearLeftover(const QString &path)
     FolderLocker lock(folder);
     if (!QFileInfo::exists(path))
         return true;
+    // Whatever it holds could not be listed.
+    if (!indexWritable(folder))
+        return false;
     cutTornTails(folder);
     const FileRepair r = repairFile(folder, name, false);
     if (r.listed)
@@ -769,7 +821,11 @@ bool clearLeftover(const QString &path)
 int repairFolder(const QString &folder)
 {
     FolderLocker lock(folder);
-    QFile::remove(reclistPath(folder) + QStringLiteral(".tmp"));
+    // A recording finished here could not be listed: the folder is left
+    // as it is, its files too.
+    if (!indexWritable(folder))
+        return 0;
+    recordfileguard::remove(reclistPath(folder) + QStringLiteral(".tmp"));
     // Names only: a folder of finished, listed recordings needs no stat and
     // no scan.
     const QStringList files = recordFiles(folder);

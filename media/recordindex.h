@@ -27,6 +27,12 @@ QString kfindexPath(const QString &folder);
 QString reclistPath(const QString &folder);
 QString folderOf(const QString &filePath);
 
+// Whether the folder's index files may be written: each is absent or a
+// regular file of its own. One that is a link (or anything else) leaves the
+// folder's index alone entirely, and is told once: a link's target lies
+// outside the record folders. Every appender, cutter and rewriter asks.
+bool indexWritable(const QString &folder);
+
 // Every append, cut and rewrite of a folder's index files holds its lock; the
 // recorders, the disk guard and the start-up repair share one registry.
 std::mutex &folderLock(const QString &folder);

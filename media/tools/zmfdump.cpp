@@ -211,7 +211,18 @@ int dumpIndex(const QString &folder, const QDateTime &now)
             continue;
         const recordnames::NameParts p = recordnames::parseName(f);
         if (!p.finished) {
-            out("not listed (being written, or repaired at the next start): " + f);
+            // A recorder writes whole frames only: zeros or other bytes after
+            // them are a crash's, and the file is no longer written.
+            const RecordScan scan = recordio::scan(folder + '/' + f);
+            if (scan.readable && (scan.badRecord || scan.zeroTail)) {
+                out(QString("PROBLEM: not listed, left unfinished by a crash (%1 after its whole frames, at %2): %3")
+                        .arg(scan.zeroTail ? "zeros" : "bytes that are no frame")
+                        .arg(scan.wholeEnd)
+                        .arg(f));
+                ++bad;
+            } else {
+                out("not listed (being written, or repaired at the next start): " + f);
+            }
         } else if (recordnames::endsAfter(folder, p.end, now)) {
             out("not listed, dated after the present (the disk guard moves it): " + f);
         } else {

@@ -294,6 +294,58 @@ private slots:
         guard.stop();
         QVERIFY(guard.wait(5000));
     }
+
+    // A file of a record folder that is a link to one elsewhere is never
+    // deleted, moved or replaced, nor written through, when the recordings
+    // around it go: the link stays and what it names is as it was.
+    void linkedFilesStay_data()
+    {
+        QTest::addColumn<QString>("linked");
+        QTest::addColumn<bool>("daily"); // the daily pass moves one away; otherwise the disk is full
+        QTest::newRow("kfindex") << "kfindex" << false;
+        QTest::newRow("reclist") << "reclist" << false;
+        QTest::newRow("reclist, a recording dated after the present") << "reclist" << true;
+        QTest::newRow("a record file") << rec("07-00-00-000", "07-10-00-000") << false;
+    }
+    void linkedFilesStay()
+    {
+        QFETCH(QString, linked);
+        QFETCH(bool, daily);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
+        platform::setClock(&clock);
+        QTemporaryDir elsewhere;
+        Tree t;
+        const QString day = "20240101/10.0.0.5";
+        t.file(day, rec("08-00-00-000", "08-10-00-000"), kGiB);
+        t.file(day, rec("09-00-00-000", "09-10-00-000"), kGiB);
+        const QString link = t.root + '/' + day + '/' + linked;
+        const QString target = elsewhere.filePath(linked);
+        if (QFileInfo::exists(link)) {
+            QVERIFY(QFile::rename(link, target));
+        } else {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("outside the record folders") > 0);
+        }
+        QVERIFY(QFile::link(target, link));
+        const QByteArray before = [&] {
+            QFile f(target);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+
+        FreeSpaceScope space(daily ? kGiB * 100 : kGiB);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        if (daily)
+            guard.dailyPass();
+        else
+            guard.checkFreeSpace();
+        // The guard did its work around it.
+        QCOMPARE(QFileInfo::exists(t.root + '/' + day + '/' + rec("09-00-00-000", "09-10-00-000")), false);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDiskGuard)

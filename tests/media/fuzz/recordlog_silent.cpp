@@ -7,5 +7,9 @@ namespace recordlog {
 
 void repaired(const QString &, const QString &, bool) {}
 void unreadable(const QString &, qint64, bool) {}
+bool abnormalOnce(const QString &, const QString &, const QString &, const QString &, const QString &)
+{
+    return false;
+}
 
 } // namespace recordlog

@@ -172,6 +172,26 @@ void append(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Bytes no frame starts in, the same on every run.
+QByteArray noise(int size)
+{
+    QByteArray out;
+    quint32 x = 2463534242u;
+    for (int i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        out += char(x | 1);
+    }
+    return out;
+}
+
 } // namespace
 
 class TestRecording : public QObject
@@ -516,7 +536,12 @@ private slots:
         QCOMPARE(list.at(1).item.kfindexCount, uint64_t(1)); // key frames 400 ms apart
         QCOMPARE(list.at(1).item.frameRate, 25);
         QCOMPARE(QFileInfo(folder + '/' + files.at(3)).size(), 64 + 30 * 29);
-        QVERIFY(mediatest::consistent(folder));
+        // The one it leaves holds frames behind bytes that are no frame.
+        QByteArray report;
+        QVERIFY(!mediatest::consistent(folder, &report));
+        QCOMPARE(report.count("PROBLEM"), 1);
+        QVERIFY(report.contains("PROBLEM: not listed, left unfinished by a crash (bytes that are no frame after its "
+                                "whole frames, at 93): RECV1_TIMING_10-0-0-5_07-30-00-000_.zmf"));
     }
 
     // A crash or a full disk in the middle of an index append leaves a torn
@@ -705,7 +730,8 @@ private slots:
         QTest::newRow("the last two lost") << 1 << true << 5;
         QTest::newRow("two bytes of a name changed") << 2 << true << 5;
         QTest::newRow("a byte of a marker zeroed") << 3 << true << 5;
-        QTest::newRow("a start-only file with a zero tail") << 4 << false << 6;
+        QTest::newRow("a start-only file with a zero tail") << 4 << true << 6;
+        QTest::newRow("a start-only file with a tail of bytes that are no frame") << 6 << true << 6;
         QTest::newRow("a middle record lost, ends after the present") << 5 << false << 4;
     }
     void lostListRecordsAreListedAgain()
@@ -735,9 +761,9 @@ private slots:
         QVERIFY(f.resize(0) && f.write(bytes) == bytes.size());
         f.close();
         const QString crashed = day.prefix + "08-05-00-000_.zmf";
-        if (damage == 4) {
+        if (damage == 4 || damage == 6) {
             writeFrames(crashed, 30, 485 * 60000);
-            append(crashed, QByteArray(8192, '\0'));
+            append(crashed, damage == 4 ? QByteArray(8192, '\0') : noise(8192));
         }
         QByteArray report;
         QCOMPARE(mediatest::consistent(folder, &report), !faultBefore);
@@ -752,9 +778,9 @@ private slots:
         QCOMPARE(list.size(), listed);
         for (int i = 0; i < list.size(); ++i) {
             QVERIFY(i == 0 || list.at(i - 1).item.name < list.at(i).item.name); // in start-time order
-            QCOMPARE(list.at(i).item.kfindexCount, uint64_t(damage == 4 && i == 5 ? 1 : 4));
+            QCOMPARE(list.at(i).item.kfindexCount, uint64_t((damage == 4 || damage == 6) && i == 5 ? 1 : 4));
         }
-        if (damage == 4) {
+        if (damage == 4 || damage == 6) {
             const QString finished = day.prefix + "08-05-00-000_08-05-01-160.zmf";
             QCOMPARE(QFileInfo(finished).size(), 64 + 30 * 29);
             QVERIFY(!QFileInfo::exists(crashed));
@@ -769,6 +795,102 @@ private slots:
                      (QStringList{"RECV1_TIMING_10-0-0-5_08-03-00-000_08-03-03-960.zmf",
                                   "RECV1_TIMING_10-0-0-5_08-04-00-000_08-04-03-960.zmf"}));
         }
+    }
+
+    // Bytes that are no frame with a whole frame after them lie inside the
+    // recording: nothing is cut, the operator is told once and the tool
+    // names the file.
+    void framesAfterForeignBytesAreLeft()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        ListedDay day(1);
+        const QString crashed = day.prefix + "08-05-00-000_.zmf";
+        writeFrames(crashed, 30, 485 * 60000);
+        append(crashed, noise(8192));
+        _st_recframe_header h;
+        h.tag = _st_recframe_header::kTagBase + (2u << 24);
+        h.length = 5;
+        h.timestamp = 485 * 60000 + 1200;
+        char head[_st_recframe_header::kSize];
+        h.toBytes(head);
+        append(crashed, QByteArray(head, sizeof head) + "frame");
+        const QByteArray before = bytesOf(crashed);
+
+        testsupport::SystemLog log;
+        for (int pass = 0; pass < 2; ++pass)
+            recordindex::repairTree(day.dir.path());
+        QCOMPARE(bytesOf(crashed), before);
+        QCOMPARE(recordindex::readReclist(day.folder).size(), 1);
+        const QStringList rows = log.rows("SELECT lognote FROM systemlogs WHERE logtype = 3").split('\n');
+        QCOMPARE(rows.filter(crashed + ": left as it is").size(), 1);
+        QVERIFY(rows.filter("8192 bytes at 934 are no frame, a whole frame follows them at 9126").size() == 1);
+        QByteArray report;
+        QVERIFY(!mediatest::consistent(day.folder, &report));
+        QVERIFY(report.contains("PROBLEM: not listed, left unfinished by a crash"));
+    }
+
+    // A file of a record folder that is a link to one elsewhere may be read
+    // through, nothing more: the start-up pass and the recorder's listing
+    // change nothing outside and leave the link where it is, told once. The
+    // folder the operator chose may itself be a link.
+    void linksAreNeverWrittenThrough_data()
+    {
+        QTest::addColumn<QString>("linked"); // the folder's file that is a link; empty: the record root
+        QTest::newRow("a start-only record file with a torn tail") << "RECV1_TIMING_10-0-0-5_09-00-00-000_.zmf";
+        QTest::newRow("a start-only record file with a zero tail") << "RECV1_TIMING_10-0-0-5_09-30-00-000_.zmf";
+        QTest::newRow("reclist") << "reclist";
+        QTest::newRow("kfindex") << "kfindex";
+        QTest::newRow("the record root") << QString();
+    }
+    void linksAreNeverWrittenThrough()
+    {
+        QFETCH(QString, linked);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        QTemporaryDir elsewhere;
+        ListedDay day(2);
+        const QString &folder = day.folder;
+        const QString finished = QDir(folder).entryList({"*.zmf"}, QDir::Files).first();
+        // A crash's file in the folder, which the pass finishes unless it
+        // leaves the folder's index alone.
+        const QString crashed = day.prefix + "08-30-00-000_.zmf";
+        writeFrames(crashed, 30, 510 * 60000);
+        append(crashed, QByteArray::fromHex("10111501ff00000000"));
+        const QString target = elsewhere.filePath(linked.isEmpty() ? "root" : linked);
+        if (linked.endsWith(".zmf")) {
+            writeFrames(target, 30, 540 * 60000);
+            append(target, linked.contains("09-00") ? QByteArray::fromHex("10111501ff00000000") : QByteArray(100, 0));
+        } else if (!linked.isEmpty()) {
+            QVERIFY(QFile::rename(folder + '/' + linked, target));
+            append(target, QByteArray::fromHex("ee1aace6ff").leftJustified(linked == "reclist" ? 70 : 20, '\0'));
+        }
+        const QString link = linked.isEmpty() ? target : folder + '/' + linked;
+        QVERIFY(QFile::link(linked.isEmpty() ? day.dir.path() : target, link));
+        const QByteArray before = bytesOf(target);
+
+        testsupport::SystemLog log;
+        for (int pass = 0; pass < 2; ++pass)
+            recordindex::repairTree(linked.isEmpty() ? link : day.dir.path());
+        if (linked.isEmpty()) {
+            QCOMPARE(recordindex::readReclist(folder).size(), 3);
+            QVERIFY(!QFileInfo::exists(crashed));
+            QVERIFY(mediatest::consistent(folder));
+            return;
+        }
+        if (!linked.endsWith(".zmf")) {
+            // What a recorder does at the end of a recording.
+            _st_reclist_item item;
+            item.name = finished;
+            QVERIFY(!recordindex::listRecording(folder, folder + '/' + finished, item, QByteArray()));
+            QVERIFY(!recordindex::recoverAfterJump(folder, 0, finished));
+        }
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(bytesOf(target), before);
+        // A linked index leaves the folder as it is, its crash's file too.
+        QCOMPARE(QFileInfo::exists(crashed), !linked.endsWith(".zmf"));
+        const QStringList rows = log.rows("SELECT lognote FROM systemlogs WHERE logtype = 3").split('\n');
+        QCOMPARE(rows.filter(link + ": a link or not a regular file").size(), 1);
     }
 
     // The operator finds each start-up repair in the system log, once: the
