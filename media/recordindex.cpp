@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -176,7 +177,7 @@ bool cutTails(const QString &folder, bool systemLog = false)
         const qint64 whole = wholeLength(folder, kfindex, size);
         if (whole < size && QFile::resize(path, whole)) {
             recordlog::repaired(path, QStringLiteral("a torn last record cut off, %1 bytes").arg(size - whole),
-                                systemLog);
+                                systemLog, size - whole);
             keysCut = keysCut || kfindex;
         }
     }
@@ -273,8 +274,21 @@ Summary summarise(const RecordScan &scan)
 
 namespace {
 
+// Where kfindex holds `keys` already, or -1.
+qint64 findKeyRecords(QFile &kf, const QByteArray &keys)
+{
+    if (keys.isEmpty() || !kf.seek(0))
+        return -1;
+    const QByteArray bytes = kf.read(kMaxIndexBytes);
+    const void *at = ::memmem(bytes.constData(), size_t(bytes.size()), keys.constData(), size_t(keys.size()));
+    return at ? static_cast<const char *>(at) - bytes.constData() : -1;
+}
+
 // Points the record at `keys` in kfindex: where they already lie, or appended
-// at its end. Caller holds the folder lock.
+// at its end. A record made from a scan has no place yet: its key-frame
+// records are looked for first, as an earlier pass whose list write failed
+// appended them already, and every start would append them again. Caller
+// holds the folder lock.
 void placeKeyRecords(QFile &kf, _st_reclist_item *item, const QByteArray &keys)
 {
     const qint64 size = kf.size();
@@ -282,6 +296,11 @@ void placeKeyRecords(QFile &kf, _st_reclist_item *item, const QByteArray &keys)
     item->kfindexCount = uint64_t(keys.size() / _st_kfindex_item::kSize);
     if (at + keys.size() <= size && kf.seek(at) && kf.read(keys.size()) == keys)
         return;
+    const qint64 found = at == _st_reclist_item::kNoIndex ? findKeyRecords(kf, keys) : -1;
+    if (found >= 0) {
+        item->kfindexOffset = uint32_t(found);
+        return;
+    }
     item->kfindexOffset = uint32_t(size);
     if (!keys.isEmpty() && !appendBytes(kf.handle(), keys)) {
         item->kfindexOffset = _st_reclist_item::kNoIndex;
@@ -437,11 +456,11 @@ _st_reclist_item listRecordFromScan(const QString &folder, const QString &name, 
     item.kfindexOffset = _st_reclist_item::kNoIndex;
     {
         QFile kf(kfindexPath(folder));
-        if (kf.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        if (kf.open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             QByteArray keys;
             for (const _st_kfindex_item &k : s.indexed)
                 keys += k.toBytes();
-            // From no offset the records are appended.
+            // From no offset the records are looked for, else appended.
             placeKeyRecords(kf, &item, keys);
         }
     }
@@ -509,7 +528,30 @@ struct FileRepair
     bool repaired = false; // deleted, or finished and given a list record
     bool listed = false;   // `item` is to be listed
     _st_reclist_item item;
+    // For one to be listed: what was done to it so far, told once the list
+    // write has answered.
+    QString path;
+    QString done;
+    bool again = false; // its list record was lost
+    qint64 bytesCut = 0;
 };
+
+// What the repairs of `listed` did, now that their list records were
+// written (`ok`) or not.
+void tellListed(const QList<FileRepair> &listed, bool ok, bool systemLog)
+{
+    for (const FileRepair &r : listed) {
+        if (ok)
+            recordlog::repaired(r.path,
+                                r.done + QStringLiteral("; listed%1, %2 key frames indexed")
+                                             .arg(r.again ? QStringLiteral(" again") : QString())
+                                             .arg(r.item.kfindexCount),
+                                systemLog, r.bytesCut);
+        else
+            recordlog::notRepaired(r.path, r.done + QStringLiteral("; it could not be listed, reclist is not writable"),
+                                   systemLog, r.bytesCut);
+    }
+}
 
 // Gives a file a crash left behind (or whose list record was lost) its list
 // record and key-frame records, and its times when its name lacks them; a
@@ -536,8 +578,9 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
             f.close();
             out.repaired = QFile::remove(path);
             if (out.repaired)
-                recordlog::repaired(
-                    path, QStringLiteral("deleted, %1 bytes: shorter than a record file header").arg(size), systemLog);
+                recordlog::repaired(path,
+                                    QStringLiteral("deleted, %1 bytes: shorter than a record file header").arg(size),
+                                    systemLog, size);
             return out;
         }
         scan = recordio::scan(f);
@@ -550,6 +593,7 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         if (scan.tornTail || scan.zeroTail) {
             if (!f.resize(scan.wholeEnd))
                 return out;
+            out.bytesCut = size - scan.wholeEnd;
             cut = QStringLiteral("; %1 bytes after its last whole frame cut (%2)")
                       .arg(size - scan.wholeEnd)
                       .arg(scan.zeroTail ? QStringLiteral("zeros") : QStringLiteral("a torn frame"));
@@ -560,7 +604,7 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         out.repaired = QFile::remove(path);
         if (out.repaired)
             recordlog::repaired(path, QStringLiteral("deleted, %1 bytes: it holds no whole video frame").arg(size),
-                                systemLog);
+                                systemLog, size);
         return out;
     }
     QString name = fileName;
@@ -569,20 +613,19 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
             parts.initial ? recordnames::startName(path, qint64(scan.records.first().timestamp)) : path;
         const QString finalPath = recordnames::finalName(started, s.lastVideo);
         if (!QFile::rename(path, finalPath)) {
-            recordlog::repaired(path, QStringLiteral("not listed: it cannot be given its end time") + cut, systemLog);
+            recordlog::notRepaired(path, QStringLiteral("not listed: it cannot be given its end time") + cut, systemLog,
+                                   out.bytesCut);
             return out;
         }
         name = QFileInfo(finalPath).fileName();
     }
     out.item = listRecordFromScan(folder, name, scan, s);
     out.repaired = out.listed = true;
-    const QString what =
-        unnamed ? QStringLiteral("finished after an unclean end (was %1): given its end time, "
-                                 "listed, %2 key frames indexed")
-                      .arg(fileName)
-                      .arg(s.indexed.size())
-                : QStringLiteral("its list record was lost: listed again, %1 key frames indexed").arg(s.indexed.size());
-    recordlog::repaired(folder + '/' + name, what + cut, systemLog);
+    out.path = folder + '/' + name;
+    out.again = !unnamed;
+    out.done = (unnamed ? QStringLiteral("finished after an unclean end (was %1): given its end time").arg(fileName)
+                        : QStringLiteral("its list record was lost")) +
+               cut;
     return out;
 }
 
@@ -656,22 +699,22 @@ ListCheck checkListOf(const QString &folder, const QStringList &files, bool syst
     const QSet<QString> fileSet(files.cbegin(), files.cend());
     QSet<QString> seen;
     QByteArray kept;
+    // Told once the new list is written: until then nothing was dropped.
+    QList<QPair<QString, QString>> told;
+    auto tell = [&told](const QString &path, const QString &what) { told.append({path, what}); };
     for (int i = 0; i + _st_reclist_item::kSize <= bytes.size(); i += _st_reclist_item::kSize) {
         const char *raw = bytes.constData() + i;
         _st_reclist_item item;
         if (!_st_reclist_item::fromBytes(raw, &item)) {
             out.changed = true;
-            recordlog::repaired(
-                path,
-                QStringLiteral("%1 bytes at %2 that are no list record dropped").arg(_st_reclist_item::kSize).arg(i),
-                systemLog);
+            tell(path,
+                 QStringLiteral("%1 bytes at %2 that are no list record dropped").arg(_st_reclist_item::kSize).arg(i));
             continue;
         }
         // One record per recording: a second one would show it twice.
         if (!item.name.isEmpty() && seen.contains(item.name)) {
             out.changed = true;
-            recordlog::repaired(folder + '/' + item.name, QStringLiteral("a second list record of it dropped"),
-                                systemLog);
+            tell(folder + '/' + item.name, QStringLiteral("a second list record of it dropped"));
             continue;
         }
         if (fits(raw, item, kfindexBytes, fileSet)) {
@@ -686,28 +729,32 @@ ListCheck checkListOf(const QString &folder, const QStringList &files, bool syst
                 file = f;
         _st_reclist_item again;
         if (!file.isEmpty() && remakeListRecord(folder, file, &again)) {
-            recordlog::repaired(folder + '/' + file,
-                                QStringLiteral("its list record did not fit the folder: made again, %1 key "
-                                               "frames indexed anew")
-                                    .arg(again.kfindexCount),
-                                systemLog);
+            tell(folder + '/' + file, QStringLiteral("its list record did not fit the folder: made again, %1 key "
+                                                     "frames indexed anew")
+                                          .arg(again.kfindexCount));
             seen.insert(file);
             kept += again.toBytes();
             ++out.remade;
         } else {
-            recordlog::repaired(path,
-                                QStringLiteral("the list record at %1 (%2) fits no file that reads: dropped")
-                                    .arg(i)
-                                    .arg(item.name.isEmpty() ? QStringLiteral("a long name") : item.name),
-                                systemLog);
+            tell(path, QStringLiteral("the list record at %1 (%2) fits no file that reads: dropped")
+                           .arg(i)
+                           .arg(item.name.isEmpty() ? QStringLiteral("a long name") : item.name));
         }
     }
     if (!out.changed)
         return out;
-    if (replaceReclist(folder, kept))
+    if (replaceReclist(folder, kept)) {
         out.list = kept;
-    else
-        recordlog::repaired(path, QStringLiteral("could not be written anew"), systemLog);
+        for (const auto &t : told)
+            recordlog::repaired(t.first, t.second, systemLog);
+    } else {
+        out.remade = 0;
+        recordlog::notRepaired(path,
+                               QStringLiteral("could not be written anew: %1 records that do not fit the folder "
+                                              "stay in it")
+                                   .arg(told.size()),
+                               systemLog);
+    }
     return out;
 }
 
@@ -762,13 +809,14 @@ bool clearLeftover(const QString &path)
     cutTornTails(folder);
     const FileRepair r = repairFile(folder, name, false);
     if (r.listed)
-        insertListRecords(folder, readHead(reclistPath(folder)), {r.item});
+        tellListed({r}, insertListRecords(folder, readHead(reclistPath(folder)), {r.item}), false);
     return !QFileInfo::exists(path);
 }
 
 int repairFolder(const QString &folder)
 {
     FolderLocker lock(folder);
+    const recordlog::FolderPass pass(folder);
     QFile::remove(reclistPath(folder) + QStringLiteral(".tmp"));
     // Names only: a folder of finished, listed recordings needs no stat and
     // no scan.
@@ -820,16 +868,17 @@ int repairFolder(const QString &folder)
     std::sort(unfinished.begin(), unfinished.end());
     for (const auto &u : unfinished)
         toRepair.append(u.second);
+    QList<FileRepair> toList;
     QList<_st_reclist_item> added;
     for (const QString &name : toRepair + initial) {
         const FileRepair r = repairFile(folder, name, true);
         repaired += r.repaired ? 1 : 0;
-        if (r.listed)
+        if (r.listed) {
+            toList.append(r);
             added.append(r.item);
+        }
     }
-    if (!insertListRecords(folder, check.list, added))
-        recordlog::repaired(reclistPath(folder),
-                            QStringLiteral("%1 repaired recording(s) could not be listed").arg(added.size()), true);
+    tellListed(toList, insertListRecords(folder, check.list, added), true);
     return repaired;
 }
 

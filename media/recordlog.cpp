@@ -87,11 +87,35 @@ void faultGone(const QString &key)
     g_told.remove(key);
 }
 
-void repaired(const QString &path, const QString &what, bool systemLog)
+namespace {
+
+thread_local FolderPass *t_pass = nullptr;
+
+void tellRepair(const QString &path, const QString &what, bool systemLog, qint64 bytes, bool done)
 {
     qDebug().noquote() << "record repair:" << path + ':' << what;
-    if (systemLog)
-        logRepair(path, what);
+    if (!systemLog)
+        return;
+    if (FolderPass *pass = FolderPass::current()) {
+        if (done)
+            pass->done(path, what, bytes);
+        else
+            pass->failed(path, what, bytes);
+        return;
+    }
+    logRepair(path, what);
+}
+
+} // namespace
+
+void repaired(const QString &path, const QString &what, bool systemLog, qint64 bytes)
+{
+    tellRepair(path, what, systemLog, bytes, true);
+}
+
+void notRepaired(const QString &path, const QString &what, bool systemLog, qint64 bytes)
+{
+    tellRepair(path, what, systemLog, bytes, false);
 }
 
 void unreadable(const QString &path, qint64 bytes, bool systemLog)
@@ -103,8 +127,81 @@ void unreadable(const QString &path, qint64 bytes, bool systemLog)
     const QString what = QStringLiteral("left as it is, %1 bytes: it does not read as a recording").arg(bytes);
     if (say)
         qDebug().noquote() << "record repair:" << path + ':' << what;
-    if (log)
+    if (!log)
+        return;
+    if (FolderPass *pass = FolderPass::current())
+        pass->leftAsItIs(path, what);
+    else
         logRepair(path, what);
+}
+
+FolderPass::FolderPass(const QString &folder) : m_folder(folder), m_outer(t_pass)
+{
+    t_pass = this;
+}
+
+FolderPass::~FolderPass()
+{
+    t_pass = m_outer;
+    QStringList parts;
+    const int repairs = m_done.count + m_failed.count;
+    if (repairs) {
+        QString head = repairs == 1 ? QStringLiteral("1 repair") : QStringLiteral("%1 repairs").arg(repairs);
+        if (m_failed.count)
+            head += QStringLiteral(" (%1 failed)").arg(m_failed.count);
+        parts << head + QStringLiteral(", %1 bytes cut off or deleted").arg(m_bytes);
+    }
+    if (m_done.count)
+        parts << QStringLiteral("done: ") + entries(m_done);
+    if (m_failed.count)
+        parts << QStringLiteral("failed: ") + entries(m_failed);
+    if (m_unreadable.count)
+        parts << (m_unreadable.count == 1 ? QStringLiteral("1 file left as it is: ")
+                                          : QStringLiteral("%1 files left as they are: ").arg(m_unreadable.count)) +
+                     entries(m_unreadable);
+    if (parts.isEmpty())
+        return;
+    writeSystemLog(QString(), QStringLiteral("record repair"), QString(), QFileInfo(m_folder).fileName(),
+                   m_folder + QStringLiteral(": the start-up repair: ") + parts.join(QStringLiteral("; ")),
+                   kLogAbnormalEvent);
+}
+
+FolderPass *FolderPass::current()
+{
+    return t_pass;
+}
+
+void FolderPass::done(const QString &path, const QString &what, qint64 bytes)
+{
+    add(&m_done, path, what, bytes);
+}
+
+void FolderPass::failed(const QString &path, const QString &what, qint64 bytes)
+{
+    add(&m_failed, path, what, bytes);
+}
+
+void FolderPass::leftAsItIs(const QString &path, const QString &what)
+{
+    add(&m_unreadable, path, what, 0);
+}
+
+void FolderPass::add(Group *group, const QString &path, const QString &what, qint64 bytes)
+{
+    // Within the folder a file's name says enough.
+    const QFileInfo file(path);
+    const QString name = QDir::cleanPath(file.path()) == QDir::cleanPath(m_folder) ? file.fileName() : path;
+    const QString entry = name + QStringLiteral(" (") + what + ')';
+    if (!group->count++)
+        group->first = entry;
+    group->last = entry;
+    m_bytes += bytes;
+}
+
+QString FolderPass::entries(const Group &group)
+{
+    return group.count == 1 ? group.first
+                            : QStringLiteral("the first ") + group.first + QStringLiteral(", the last ") + group.last;
 }
 
 } // namespace recordlog

@@ -5,7 +5,10 @@
 
 namespace recordlog {
 
-void repaired(const QString &, const QString &, bool) {}
+void repaired(const QString &, const QString &, bool, qint64) {}
+void notRepaired(const QString &, const QString &, bool, qint64) {}
 void unreadable(const QString &, qint64, bool) {}
+FolderPass::FolderPass(const QString &) {}
+FolderPass::~FolderPass() = default;
 
 } // namespace recordlog
