@@ -204,4 +204,105 @@ QString FolderPass::entries(const Group &group)
                             : QStringLiteral("the first ") + group.first + QStringLiteral(", the last ") + group.last;
 }
 
+namespace {
+
+// The full disk being told: what happened since its first record.
+struct FullDisk
+{
+    bool on = false;
+    int cut = 0;
+    int deleted = 0;
+    qint64 freedBytes = 0;
+    QString oldest, newest;
+};
+std::mutex g_fullMutex;
+FullDisk g_full;
+
+QString passNote(const GuardPass &pass)
+{
+    return QStringLiteral("%1: %2 GiB free, below the reserve of %3 GiB: %4 recordings deleted "
+                          "(%5 MiB), the oldest %6, the newest %7")
+        .arg(pass.root)
+        .arg(pass.freeGiB, 0, 'f', 1)
+        .arg(pass.reserveGiB)
+        .arg(pass.deleted)
+        .arg(pass.freedBytes >> 20)
+        .arg(pass.oldest, pass.newest);
+}
+
+const QString kCounted = QStringLiteral("the recordings it cuts short and those the disk guard deletes are counted "
+                                        "from now on and told when it has room again");
+
+// The end of a full disk; caller holds g_fullMutex.
+void endFullDisk(const QString &root, const QString &room)
+{
+    QString note = root + QStringLiteral(": the disk has room again (%1); while it was full, %2 recordings were cut "
+                                         "short and %3 recordings deleted")
+                              .arg(room)
+                              .arg(g_full.cut)
+                              .arg(g_full.deleted);
+    if (g_full.deleted)
+        note += QStringLiteral(" (%1 MiB), the oldest %2, the newest %3")
+                    .arg(g_full.freedBytes >> 20)
+                    .arg(g_full.oldest, g_full.newest);
+    g_full = FullDisk();
+    abnormal(QStringLiteral("disk full ended"), QString(), note);
+}
+
+} // namespace
+
+void cutByFullDisk(const QString &path, const QString &note)
+{
+    std::lock_guard<std::mutex> lock(g_fullMutex);
+    const QString said = path + QStringLiteral(": ") + note;
+    if (g_full.on) {
+        ++g_full.cut;
+        qWarning().noquote() << "record ended:" << said;
+        return;
+    }
+    g_full.on = true;
+    abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(),
+             said + QStringLiteral("; the disk is full: ") + kCounted);
+}
+
+void guardDeleted(const GuardPass &pass)
+{
+    std::lock_guard<std::mutex> lock(g_fullMutex);
+    if (!g_full.on) {
+        if (pass.reserveFree) {
+            abnormal(QStringLiteral("recordings deleted"), QString(), passNote(pass));
+            return;
+        }
+        g_full.on = true;
+        abnormal(QStringLiteral("recordings deleted"), QString(),
+                 passNote(pass) + QStringLiteral("; the disk stays below its reserve: ") + kCounted);
+        return;
+    }
+    qWarning().noquote() << "recordings deleted:" << passNote(pass);
+    if (pass.deleted) {
+        g_full.deleted += pass.deleted;
+        g_full.freedBytes += pass.freedBytes;
+        if (g_full.oldest.isEmpty())
+            g_full.oldest = pass.oldest;
+        g_full.newest = pass.newest;
+    }
+    if (pass.reserveFree)
+        endFullDisk(
+            pass.root,
+            QStringLiteral("the reserve of %1 GiB is free after the last recordings deleted").arg(pass.reserveGiB));
+}
+
+void guardFoundRoom(const QString &root, double freeGiB, qint64 reserveGiB)
+{
+    std::lock_guard<std::mutex> lock(g_fullMutex);
+    if (g_full.on)
+        endFullDisk(root, QStringLiteral("%1 GiB free, the reserve is %2 GiB").arg(freeGiB, 0, 'f', 1).arg(reserveGiB));
+}
+
+bool diskFull()
+{
+    std::lock_guard<std::mutex> lock(g_fullMutex);
+    return g_full.on;
+}
+
 } // namespace recordlog

@@ -73,4 +73,26 @@ private:
     qint64 m_bytes = 0;
 };
 
+// A full disk, told when it begins and when it ends. It begins with the
+// first recording it cuts short, or with a disk-guard pass that could not
+// free the reserve; while it lasts, the recordings it cuts and those the
+// guard deletes are counted, not told, and the end says how many. It ends
+// with a guard check or pass that finds the reserve free. A guard pass that
+// frees the reserve while no full disk is told is told alone, as ever.
+struct GuardPass
+{
+    QString root;
+    double freeGiB = 0; // measured before the pass
+    qint64 reserveGiB = 0;
+    int deleted = 0;
+    qint64 freedBytes = 0;
+    QString oldest, newest;   // relative to the root
+    bool reserveFree = false; // measured free space and freed bytes reach the reserve
+};
+// A recording the full disk ended (`note` tells it).
+void cutByFullDisk(const QString &path, const QString &note);
+void guardDeleted(const GuardPass &pass);
+void guardFoundRoom(const QString &root, double freeGiB, qint64 reserveGiB);
+bool diskFull();
+
 } // namespace recordlog
