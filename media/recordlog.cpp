@@ -230,8 +230,8 @@ QString passNote(const GuardPass &pass)
         .arg(pass.oldest, pass.newest);
 }
 
-const QString kCounted = QStringLiteral("the recordings it cuts short and those the disk guard deletes are counted "
-                                        "from now on and told when it has room again");
+const QString kCounted = QStringLiteral("until it has room again, the recordings it cuts short and those the disk "
+                                        "guard deletes are counted, and told when it ends");
 
 // The end of a full disk; caller holds g_fullMutex.
 void endFullDisk(const QString &root, const QString &room)
@@ -261,8 +261,7 @@ void cutByFullDisk(const QString &path, const QString &note)
         return;
     }
     g_full.on = true;
-    abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(),
-             said + QStringLiteral("; the disk is full: ") + kCounted);
+    abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(), said + QStringLiteral("; ") + kCounted);
 }
 
 void guardDeleted(const GuardPass &pass)

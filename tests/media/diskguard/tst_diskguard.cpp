@@ -230,9 +230,10 @@ private slots:
         QStringList events = log.abnormal();
         QCOMPARE(events.size(), 1);
         if (cutFirst)
-            QVERIFY2(events[0].startsWith("record ended|10.0.0.5|" + cut +
-                                          ": the disk is full; the recording ended after 5 s; the disk is full: "),
-                     qPrintable(events[0]));
+            QVERIFY2(
+                events[0].startsWith("record ended|10.0.0.5|" + cut +
+                                     ": the disk is full; the recording ended after 5 s; until it has room again, "),
+                qPrintable(events[0]));
         else
             QVERIFY2(events[0].startsWith("recordings deleted||" + t.root +
                                           ": 1.0 GiB free, below the reserve of 5 GiB: 1 recordings deleted (256 MiB), "
