@@ -76,9 +76,11 @@ private:
 // A full disk, told when it begins and when it ends. It begins with the
 // first recording it cuts short, or with a disk-guard pass that could not
 // free the reserve; while it lasts, the recordings it cuts and those the
-// guard deletes are counted, not told, and the end says how many. It ends
-// with a guard check or pass that finds the reserve free. A guard pass that
-// frees the reserve while no full disk is told is told alone, as ever.
+// guard deletes are counted and said on the console only, and the end says
+// how many. It ends with a guard check or pass that finds the reserve free.
+// A guard pass that frees the reserve while the disk is not full is one
+// record of its own. A disk that stays full would otherwise write a record
+// per recording and per pass.
 struct GuardPass
 {
     QString root;
