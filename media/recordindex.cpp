@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -274,10 +275,86 @@ Summary summarise(const RecordScan &scan)
 
 namespace {
 
+// The key-frame records of the folder a repair pass holds locked, read
+// once and looked up by their bytes: a day's kfindex holds megabytes of
+// them, and a pass may list thousands of recordings again. Only the pass
+// changes kfindex while it holds the lock, and it tells every append here.
+class KeyRecordLookup
+{
+public:
+    explicit KeyRecordLookup(const QString &folder) : m_path(kfindexPath(folder)), m_outer(s_current)
+    {
+        s_current = this;
+    }
+    ~KeyRecordLookup() { s_current = m_outer; }
+    KeyRecordLookup(const KeyRecordLookup &) = delete;
+    KeyRecordLookup &operator=(const KeyRecordLookup &) = delete;
+
+    static KeyRecordLookup *of(const QFile &kf)
+    {
+        return s_current && s_current->m_path == kf.fileName() ? s_current : nullptr;
+    }
+    qint64 find(QFile &kf, const QByteArray &keys)
+    {
+        if (!m_read) {
+            m_read = true;
+            if (kf.seek(0))
+                add(0, kf.read(kMaxIndexBytes));
+        }
+        for (const qint64 at : m_first.values(recordHash(keys.constData())))
+            if (at + keys.size() <= m_bytes.size() &&
+                std::memcmp(m_bytes.constData() + at, keys.constData(), size_t(keys.size())) == 0)
+                return at;
+        return -1;
+    }
+    // What the pass did to kfindex's end: `keys` appended at `at`, or, when
+    // !ok, something that leaves it unknown.
+    void appended(qint64 at, const QByteArray &keys, bool ok)
+    {
+        if (ok && m_read && at == m_bytes.size())
+            add(at, keys);
+        else
+            m_read = false; // read again when next looked at
+    }
+
+private:
+    void add(qint64 at, const QByteArray &bytes)
+    {
+        if (at == 0) {
+            m_bytes.clear();
+            m_first.clear();
+        }
+        m_bytes += bytes;
+        // Records are found by their markers, as the readers find them.
+        for (int i = int(at); i + _st_kfindex_item::kSize <= m_bytes.size();) {
+            if (recbytes::get32(m_bytes.constData() + i) != _st_kfindex_item::kMarker) {
+                ++i;
+                continue;
+            }
+            m_first.insert(recordHash(m_bytes.constData() + i), i);
+            i += _st_kfindex_item::kSize;
+        }
+    }
+
+    static uint recordHash(const char *record) { return qHashBits(record, _st_kfindex_item::kSize); }
+
+    static thread_local KeyRecordLookup *s_current;
+    QString m_path;
+    KeyRecordLookup *m_outer;
+    bool m_read = false;
+    QByteArray m_bytes;
+    QMultiHash<uint, qint64> m_first; // a record's hash -> where it lies
+};
+thread_local KeyRecordLookup *KeyRecordLookup::s_current = nullptr;
+
 // Where kfindex holds `keys` already, or -1.
 qint64 findKeyRecords(QFile &kf, const QByteArray &keys)
 {
-    if (keys.isEmpty() || !kf.seek(0))
+    if (keys.isEmpty())
+        return -1;
+    if (KeyRecordLookup *lookup = KeyRecordLookup::of(kf))
+        return lookup->find(kf, keys);
+    if (!kf.seek(0))
         return -1;
     const QByteArray bytes = kf.read(kMaxIndexBytes);
     const void *at = ::memmem(bytes.constData(), size_t(bytes.size()), keys.constData(), size_t(keys.size()));
@@ -302,7 +379,10 @@ void placeKeyRecords(QFile &kf, _st_reclist_item *item, const QByteArray &keys)
         return;
     }
     item->kfindexOffset = uint32_t(size);
-    if (!keys.isEmpty() && !appendBytes(kf.handle(), keys)) {
+    const bool appended = keys.isEmpty() || appendBytes(kf.handle(), keys);
+    if (KeyRecordLookup *lookup = KeyRecordLookup::of(kf))
+        lookup->appended(size, keys, appended);
+    if (!appended) {
         item->kfindexOffset = _st_reclist_item::kNoIndex;
         item->kfindexCount = 0;
     }
@@ -822,6 +902,7 @@ int repairFolder(const QString &folder)
     // no scan.
     const QStringList files = recordFiles(folder);
     const bool keysCut = cutTails(folder, true);
+    const KeyRecordLookup keyRecords(folder);
     // Records that do not fit are looked for even when no tail was torn: a
     // power loss may have taken whole records of kfindex.
     ListCheck check = checkListOf(folder, files, true);
