@@ -225,8 +225,10 @@ void qcDiskManager::checkFreeSpace()
         return;
     const double freeGiB = double(*bytes >> 20) / 1024.0;
     const qint64 minimum = m_minGiB;
-    if (freeGiB >= double(minimum))
+    if (freeGiB >= double(minimum)) {
+        recordlog::guardFoundRoom(root, freeGiB, minimum);
         return;
+    }
     QFileInfoList candidates;
     collect(root, &candidates);
     if (candidates.isEmpty())
@@ -254,16 +256,18 @@ void qcDiskManager::checkFreeSpace()
         if (freeGiB + double(freed / kGiB) >= double(minimum + kHeadroomGiB))
             break;
     }
-    if (!order.isEmpty())
-        recordlog::abnormal(QStringLiteral("recordings deleted"), QString(),
-                            QStringLiteral("%1: %2 GiB free, below the reserve of %3 GiB: %4 recordings deleted "
-                                           "(%5 MiB), the oldest %6, the newest %7")
-                                .arg(root)
-                                .arg(freeGiB, 0, 'f', 1)
-                                .arg(minimum)
-                                .arg(order.size())
-                                .arg(freed >> 20)
-                                .arg(order.first(), order.last()));
+    if (!order.isEmpty()) {
+        recordlog::GuardPass pass;
+        pass.root = root;
+        pass.freeGiB = freeGiB;
+        pass.reserveGiB = minimum;
+        pass.deleted = order.size();
+        pass.freedBytes = freed;
+        pass.oldest = order.first();
+        pass.newest = order.last();
+        pass.reserveFree = freeGiB + double(freed) / double(kGiB) >= double(minimum);
+        recordlog::guardDeleted(pass);
+    }
     for (auto it = deleted.cbegin(); it != deleted.cend(); ++it) {
         recordindex::rewriteReclistWithout(it.key(), it.value());
         dropIndexesOfEmptyFolder(it.key());

@@ -37,9 +37,17 @@ bool isVideo(uint32_t type)
 
 // A recording that ended because a write failed, a full disk above all, or
 // whose listing in reclist failed: the operator sees a file shorter than its
-// schedule, or one the playback cannot find.
-void tellCut(const QString &path, int writeError, qint64 recordedMs, bool listed)
+// schedule, or one the playback cannot find. A fault that lasts would end
+// every recording of the folder the same way: a full disk is told when it
+// begins and ends, any other fault once until a recording of the folder
+// ends well again.
+void tellEnd(const QString &path, int writeError, qint64 recordedMs, bool listed)
 {
+    const QString faultKey = QStringLiteral("record ended: ") + recordindex::folderOf(path);
+    if (writeError < 0 && listed) {
+        recordlog::faultGone(faultKey);
+        return;
+    }
     QString what;
     if (writeError >= 0)
         what = QStringLiteral("%1; the recording ended after %2 s, the rest of it is not recorded")
@@ -49,8 +57,15 @@ void tellCut(const QString &path, int writeError, qint64 recordedMs, bool listed
     if (!listed)
         what += (what.isEmpty() ? QString() : QStringLiteral("; ")) +
                 QStringLiteral("it is not listed in reclist, so the playback does not find it");
-    recordlog::abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(),
-                        path + QStringLiteral(": ") + what);
+    // A list record the full disk took is one more thing it cut.
+    if (writeError == ENOSPC || (writeError < 0 && recordlog::diskFull())) {
+        recordlog::cutByFullDisk(path, what);
+        return;
+    }
+    const QString fault = writeError >= 0 ? QString::number(writeError) : QStringLiteral("not listed");
+    if (!recordlog::abnormalOnce(faultKey, fault, QStringLiteral("record ended"), QFileInfo(path).dir().dirName(),
+                                 path + QStringLiteral(": ") + what))
+        qWarning().noquote() << "record ended:" << path + ':' << what;
 }
 
 } // namespace
@@ -387,8 +402,7 @@ void qcVideoMuxer::run()
     const bool listed = folder.isEmpty() || recordindex::listRecording(folder, path, item, keys);
     if (!listed)
         recordindex::reportLowSpace();
-    if (writeError >= 0 || !listed)
-        tellCut(path, writeError, lastWritten - firstTs, listed);
+    tellEnd(path, writeError, lastWritten - firstTs, listed);
     kfindex.close();
     if (recover && !folder.isEmpty() && !recordindex::recoverAfterJump(folder, restart, item.name)) {
         m_stop.sleepFor(kRecoveryRetryMs);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -191,7 +193,7 @@ bool cutTails(const QString &folder, bool systemLog = false)
         const qint64 whole = wholeLength(folder, kfindex, size);
         if (whole < size && recordfileguard::resize(path, whole)) {
             recordlog::repaired(path, QStringLiteral("a torn last record cut off, %1 bytes").arg(size - whole),
-                                systemLog);
+                                systemLog, size - whole);
             keysCut = keysCut || kfindex;
         }
     }
@@ -288,8 +290,97 @@ Summary summarise(const RecordScan &scan)
 
 namespace {
 
+// The key-frame records of the folder a repair pass holds locked, read
+// once and looked up by their bytes: a day's kfindex holds megabytes of
+// them, and a pass may list thousands of recordings again. Only the pass
+// changes kfindex while it holds the lock, and it tells every append here.
+class KeyRecordLookup
+{
+public:
+    explicit KeyRecordLookup(const QString &folder) : m_path(kfindexPath(folder)), m_outer(s_current)
+    {
+        s_current = this;
+    }
+    ~KeyRecordLookup() { s_current = m_outer; }
+    KeyRecordLookup(const KeyRecordLookup &) = delete;
+    KeyRecordLookup &operator=(const KeyRecordLookup &) = delete;
+
+    static KeyRecordLookup *of(const QFile &kf)
+    {
+        return s_current && s_current->m_path == kf.fileName() ? s_current : nullptr;
+    }
+    qint64 find(QFile &kf, const QByteArray &keys)
+    {
+        if (!m_read) {
+            m_read = true;
+            if (kf.seek(0))
+                add(0, kf.read(kMaxIndexBytes));
+        }
+        for (const qint64 at : m_first.values(recordHash(keys.constData())))
+            if (at + keys.size() <= m_bytes.size() &&
+                std::memcmp(m_bytes.constData() + at, keys.constData(), size_t(keys.size())) == 0)
+                return at;
+        return -1;
+    }
+    // What the pass did to kfindex's end: `keys` appended at `at`, or, when
+    // !ok, something that leaves it unknown.
+    void appended(qint64 at, const QByteArray &keys, bool ok)
+    {
+        if (ok && m_read && at == m_bytes.size())
+            add(at, keys);
+        else
+            m_read = false; // read again when next looked at
+    }
+
+private:
+    void add(qint64 at, const QByteArray &bytes)
+    {
+        if (at == 0) {
+            m_bytes.clear();
+            m_first.clear();
+        }
+        m_bytes += bytes;
+        // Records are found by their markers, as the readers find them.
+        for (int i = int(at); i + _st_kfindex_item::kSize <= m_bytes.size();) {
+            if (recbytes::get32(m_bytes.constData() + i) != _st_kfindex_item::kMarker) {
+                ++i;
+                continue;
+            }
+            m_first.insert(recordHash(m_bytes.constData() + i), i);
+            i += _st_kfindex_item::kSize;
+        }
+    }
+
+    static uint recordHash(const char *record) { return qHashBits(record, _st_kfindex_item::kSize); }
+
+    static thread_local KeyRecordLookup *s_current;
+    QString m_path;
+    KeyRecordLookup *m_outer;
+    bool m_read = false;
+    QByteArray m_bytes;
+    QMultiHash<uint, qint64> m_first; // a record's hash -> where it lies
+};
+thread_local KeyRecordLookup *KeyRecordLookup::s_current = nullptr;
+
+// Where kfindex holds `keys` already, or -1.
+qint64 findKeyRecords(QFile &kf, const QByteArray &keys)
+{
+    if (keys.isEmpty())
+        return -1;
+    if (KeyRecordLookup *lookup = KeyRecordLookup::of(kf))
+        return lookup->find(kf, keys);
+    if (!kf.seek(0))
+        return -1;
+    const QByteArray bytes = kf.read(kMaxIndexBytes);
+    const void *at = ::memmem(bytes.constData(), size_t(bytes.size()), keys.constData(), size_t(keys.size()));
+    return at ? static_cast<const char *>(at) - bytes.constData() : -1;
+}
+
 // Points the record at `keys` in kfindex: where they already lie, or appended
-// at its end. Caller holds the folder lock.
+// at its end. A record made from a scan has no place yet: its key-frame
+// records are looked for first, as an earlier pass whose list write failed
+// appended them already, and every start would append them again. Caller
+// holds the folder lock.
 void placeKeyRecords(QFile &kf, _st_reclist_item *item, const QByteArray &keys)
 {
     const qint64 size = kf.size();
@@ -297,8 +388,16 @@ void placeKeyRecords(QFile &kf, _st_reclist_item *item, const QByteArray &keys)
     item->kfindexCount = uint64_t(keys.size() / _st_kfindex_item::kSize);
     if (at + keys.size() <= size && kf.seek(at) && kf.read(keys.size()) == keys)
         return;
+    const qint64 found = at == _st_reclist_item::kNoIndex ? findKeyRecords(kf, keys) : -1;
+    if (found >= 0) {
+        item->kfindexOffset = uint32_t(found);
+        return;
+    }
     item->kfindexOffset = uint32_t(size);
-    if (!keys.isEmpty() && !appendBytes(kf.handle(), keys)) {
+    const bool appended = keys.isEmpty() || appendBytes(kf.handle(), keys);
+    if (KeyRecordLookup *lookup = KeyRecordLookup::of(kf))
+        lookup->appended(size, keys, appended);
+    if (!appended) {
         item->kfindexOffset = _st_reclist_item::kNoIndex;
         item->kfindexCount = 0;
     }
@@ -462,12 +561,11 @@ _st_reclist_item listRecordFromScan(const QString &folder, const QString &name, 
     item.kfindexOffset = _st_reclist_item::kNoIndex;
     {
         QFile kf;
-        if (recordfileguard::open(kf, kfindexPath(folder),
-                                  QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        if (recordfileguard::open(kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             QByteArray keys;
             for (const _st_kfindex_item &k : s.indexed)
                 keys += k.toBytes();
-            // From no offset the records are appended.
+            // From no offset the records are looked for, else appended.
             placeKeyRecords(kf, &item, keys);
         }
     }
@@ -535,7 +633,30 @@ struct FileRepair
     bool repaired = false; // deleted, or finished and given a list record
     bool listed = false;   // `item` is to be listed
     _st_reclist_item item;
+    // For one to be listed: what was done to it so far, told once the list
+    // write has answered.
+    QString path;
+    QString done;
+    bool again = false; // its list record was lost
+    qint64 bytesCut = 0;
 };
+
+// What the repairs of `listed` did, now that their list records were
+// written (`ok`) or not.
+void tellListed(const QList<FileRepair> &listed, bool ok, bool systemLog)
+{
+    for (const FileRepair &r : listed) {
+        if (ok)
+            recordlog::repaired(r.path,
+                                r.done + QStringLiteral("; listed%1, %2 key frames indexed")
+                                             .arg(r.again ? QStringLiteral(" again") : QString())
+                                             .arg(r.item.kfindexCount),
+                                systemLog, r.bytesCut);
+        else
+            recordlog::notRepaired(r.path, r.done + QStringLiteral("; it could not be listed, reclist is not writable"),
+                                   systemLog, r.bytesCut);
+    }
+}
 
 // Gives a file a crash left behind (or whose list record was lost) its list
 // record and key-frame records, and its times when its name lacks them; a
@@ -564,8 +685,9 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
             f.close();
             out.repaired = recordfileguard::remove(path);
             if (out.repaired)
-                recordlog::repaired(
-                    path, QStringLiteral("deleted, %1 bytes: shorter than a record file header").arg(size), systemLog);
+                recordlog::repaired(path,
+                                    QStringLiteral("deleted, %1 bytes: shorter than a record file header").arg(size),
+                                    systemLog, size);
             return out;
         }
         scan = recordio::scan(f);
@@ -597,6 +719,7 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         if (scan.tornTail || scan.zeroTail || scan.badRecord) {
             if (!f.resize(scan.wholeEnd))
                 return out;
+            out.bytesCut = size - scan.wholeEnd;
             cut = QStringLiteral("; %1 bytes after its last whole frame cut (%2)")
                       .arg(size - scan.wholeEnd)
                       .arg(scan.zeroTail   ? QStringLiteral("zeros")
@@ -609,7 +732,7 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         out.repaired = recordfileguard::remove(path);
         if (out.repaired)
             recordlog::repaired(path, QStringLiteral("deleted, %1 bytes: it holds no whole video frame").arg(size),
-                                systemLog);
+                                systemLog, size);
         return out;
     }
     QString name = fileName;
@@ -618,20 +741,19 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
             parts.initial ? recordnames::startName(path, qint64(scan.records.first().timestamp)) : path;
         const QString finalPath = recordnames::finalName(started, s.lastVideo);
         if (!recordfileguard::rename(path, finalPath)) {
-            recordlog::repaired(path, QStringLiteral("not listed: it cannot be given its end time") + cut, systemLog);
+            recordlog::notRepaired(path, QStringLiteral("not listed: it cannot be given its end time") + cut, systemLog,
+                                   out.bytesCut);
             return out;
         }
         name = QFileInfo(finalPath).fileName();
     }
     out.item = listRecordFromScan(folder, name, scan, s);
     out.repaired = out.listed = true;
-    const QString what =
-        unnamed ? QStringLiteral("finished after an unclean end (was %1): given its end time, "
-                                 "listed, %2 key frames indexed")
-                      .arg(fileName)
-                      .arg(s.indexed.size())
-                : QStringLiteral("its list record was lost: listed again, %1 key frames indexed").arg(s.indexed.size());
-    recordlog::repaired(folder + '/' + name, what + cut, systemLog);
+    out.path = folder + '/' + name;
+    out.again = !unnamed;
+    out.done = (unnamed ? QStringLiteral("finished after an unclean end (was %1): given its end time").arg(fileName)
+                        : QStringLiteral("its list record was lost")) +
+               cut;
     return out;
 }
 
@@ -705,22 +827,22 @@ ListCheck checkListOf(const QString &folder, const QStringList &files, bool syst
     const QSet<QString> fileSet(files.cbegin(), files.cend());
     QSet<QString> seen;
     QByteArray kept;
+    // Told once the new list is written: until then nothing was dropped.
+    QList<QPair<QString, QString>> told;
+    auto tell = [&told](const QString &path, const QString &what) { told.append({path, what}); };
     for (int i = 0; i + _st_reclist_item::kSize <= bytes.size(); i += _st_reclist_item::kSize) {
         const char *raw = bytes.constData() + i;
         _st_reclist_item item;
         if (!_st_reclist_item::fromBytes(raw, &item)) {
             out.changed = true;
-            recordlog::repaired(
-                path,
-                QStringLiteral("%1 bytes at %2 that are no list record dropped").arg(_st_reclist_item::kSize).arg(i),
-                systemLog);
+            tell(path,
+                 QStringLiteral("%1 bytes at %2 that are no list record dropped").arg(_st_reclist_item::kSize).arg(i));
             continue;
         }
         // One record per recording: a second one would show it twice.
         if (!item.name.isEmpty() && seen.contains(item.name)) {
             out.changed = true;
-            recordlog::repaired(folder + '/' + item.name, QStringLiteral("a second list record of it dropped"),
-                                systemLog);
+            tell(folder + '/' + item.name, QStringLiteral("a second list record of it dropped"));
             continue;
         }
         if (fits(raw, item, kfindexBytes, fileSet)) {
@@ -735,28 +857,32 @@ ListCheck checkListOf(const QString &folder, const QStringList &files, bool syst
                 file = f;
         _st_reclist_item again;
         if (!file.isEmpty() && remakeListRecord(folder, file, &again)) {
-            recordlog::repaired(folder + '/' + file,
-                                QStringLiteral("its list record did not fit the folder: made again, %1 key "
-                                               "frames indexed anew")
-                                    .arg(again.kfindexCount),
-                                systemLog);
+            tell(folder + '/' + file, QStringLiteral("its list record did not fit the folder: made again, %1 key "
+                                                     "frames indexed anew")
+                                          .arg(again.kfindexCount));
             seen.insert(file);
             kept += again.toBytes();
             ++out.remade;
         } else {
-            recordlog::repaired(path,
-                                QStringLiteral("the list record at %1 (%2) fits no file that reads: dropped")
-                                    .arg(i)
-                                    .arg(item.name.isEmpty() ? QStringLiteral("a long name") : item.name),
-                                systemLog);
+            tell(path, QStringLiteral("the list record at %1 (%2) fits no file that reads: dropped")
+                           .arg(i)
+                           .arg(item.name.isEmpty() ? QStringLiteral("a long name") : item.name));
         }
     }
     if (!out.changed)
         return out;
-    if (replaceReclist(folder, kept))
+    if (replaceReclist(folder, kept)) {
         out.list = kept;
-    else
-        recordlog::repaired(path, QStringLiteral("could not be written anew"), systemLog);
+        for (const auto &t : told)
+            recordlog::repaired(t.first, t.second, systemLog);
+    } else {
+        out.remade = 0;
+        recordlog::notRepaired(path,
+                               QStringLiteral("could not be written anew: %1 records that do not fit the folder "
+                                              "stay in it")
+                                   .arg(told.size()),
+                               systemLog);
+    }
     return out;
 }
 
@@ -814,7 +940,7 @@ bool clearLeftover(const QString &path)
     cutTornTails(folder);
     const FileRepair r = repairFile(folder, name, false);
     if (r.listed)
-        insertListRecords(folder, readHead(reclistPath(folder)), {r.item});
+        tellListed({r}, insertListRecords(folder, readHead(reclistPath(folder)), {r.item}), false);
     return !QFileInfo::exists(path);
 }
 
@@ -825,11 +951,13 @@ int repairFolder(const QString &folder)
     // as it is, its files too.
     if (!indexWritable(folder))
         return 0;
+    const recordlog::FolderPass pass(folder);
     recordfileguard::remove(reclistPath(folder) + QStringLiteral(".tmp"));
     // Names only: a folder of finished, listed recordings needs no stat and
     // no scan.
     const QStringList files = recordFiles(folder);
     const bool keysCut = cutTails(folder, true);
+    const KeyRecordLookup keyRecords(folder);
     // Records that do not fit are looked for even when no tail was torn: a
     // power loss may have taken whole records of kfindex.
     ListCheck check = checkListOf(folder, files, true);
@@ -876,16 +1004,17 @@ int repairFolder(const QString &folder)
     std::sort(unfinished.begin(), unfinished.end());
     for (const auto &u : unfinished)
         toRepair.append(u.second);
+    QList<FileRepair> toList;
     QList<_st_reclist_item> added;
     for (const QString &name : toRepair + initial) {
         const FileRepair r = repairFile(folder, name, true);
         repaired += r.repaired ? 1 : 0;
-        if (r.listed)
+        if (r.listed) {
+            toList.append(r);
             added.append(r.item);
+        }
     }
-    if (!insertListRecords(folder, check.list, added))
-        recordlog::repaired(reclistPath(folder),
-                            QStringLiteral("%1 repaired recording(s) could not be listed").arg(added.size()), true);
+    tellListed(toList, insertListRecords(folder, check.list, added), true);
     return repaired;
 }
 

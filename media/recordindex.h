@@ -163,8 +163,9 @@ bool clearLeftover(const QString &path);
 // unfinished (a torn last frame or a tail of zeros cut first), and lists
 // again every finished recording whose list record was lost, unless it ends
 // after the present (the disk guard moves those away). Records it adds go
-// where their start times put them. Each of these is told to the operator in
-// the system log. Returns the number of files repaired.
+// where their start times put them. Each of these is told to the operator,
+// once done, in one system-log record per folder (recordlog::FolderPass).
+// Returns the number of files repaired.
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
 

@@ -87,11 +87,35 @@ void faultGone(const QString &key)
     g_told.remove(key);
 }
 
-void repaired(const QString &path, const QString &what, bool systemLog)
+namespace {
+
+thread_local FolderPass *t_pass = nullptr;
+
+void tellRepair(const QString &path, const QString &what, bool systemLog, qint64 bytes, bool done)
 {
     qDebug().noquote() << "record repair:" << path + ':' << what;
-    if (systemLog)
-        logRepair(path, what);
+    if (!systemLog)
+        return;
+    if (FolderPass *pass = FolderPass::current()) {
+        if (done)
+            pass->done(path, what, bytes);
+        else
+            pass->failed(path, what, bytes);
+        return;
+    }
+    logRepair(path, what);
+}
+
+} // namespace
+
+void repaired(const QString &path, const QString &what, bool systemLog, qint64 bytes)
+{
+    tellRepair(path, what, systemLog, bytes, true);
+}
+
+void notRepaired(const QString &path, const QString &what, bool systemLog, qint64 bytes)
+{
+    tellRepair(path, what, systemLog, bytes, false);
 }
 
 void unreadable(const QString &path, qint64 bytes, bool systemLog)
@@ -103,8 +127,181 @@ void unreadable(const QString &path, qint64 bytes, bool systemLog)
     const QString what = QStringLiteral("left as it is, %1 bytes: it does not read as a recording").arg(bytes);
     if (say)
         qDebug().noquote() << "record repair:" << path + ':' << what;
-    if (log)
+    if (!log)
+        return;
+    if (FolderPass *pass = FolderPass::current())
+        pass->leftAsItIs(path, what);
+    else
         logRepair(path, what);
+}
+
+FolderPass::FolderPass(const QString &folder) : m_folder(folder), m_outer(t_pass)
+{
+    t_pass = this;
+}
+
+FolderPass::~FolderPass()
+{
+    t_pass = m_outer;
+    QStringList parts;
+    const int repairs = m_done.count + m_failed.count;
+    if (repairs) {
+        QString head = repairs == 1 ? QStringLiteral("1 repair") : QStringLiteral("%1 repairs").arg(repairs);
+        if (m_failed.count)
+            head += QStringLiteral(" (%1 failed)").arg(m_failed.count);
+        parts << head + QStringLiteral(", %1 bytes cut off or deleted").arg(m_bytes);
+    }
+    if (m_done.count)
+        parts << QStringLiteral("done: ") + entries(m_done);
+    if (m_failed.count)
+        parts << QStringLiteral("failed: ") + entries(m_failed);
+    if (m_unreadable.count)
+        parts << (m_unreadable.count == 1 ? QStringLiteral("1 file left as it is: ")
+                                          : QStringLiteral("%1 files left as they are: ").arg(m_unreadable.count)) +
+                     entries(m_unreadable);
+    if (parts.isEmpty())
+        return;
+    writeSystemLog(QString(), QStringLiteral("record repair"), QString(), QFileInfo(m_folder).fileName(),
+                   m_folder + QStringLiteral(": the start-up repair: ") + parts.join(QStringLiteral("; ")),
+                   kLogAbnormalEvent);
+}
+
+FolderPass *FolderPass::current()
+{
+    return t_pass;
+}
+
+void FolderPass::done(const QString &path, const QString &what, qint64 bytes)
+{
+    add(&m_done, path, what, bytes);
+}
+
+void FolderPass::failed(const QString &path, const QString &what, qint64 bytes)
+{
+    add(&m_failed, path, what, bytes);
+}
+
+void FolderPass::leftAsItIs(const QString &path, const QString &what)
+{
+    add(&m_unreadable, path, what, 0);
+}
+
+void FolderPass::add(Group *group, const QString &path, const QString &what, qint64 bytes)
+{
+    // Within the folder a file's name says enough.
+    const QFileInfo file(path);
+    const QString name = QDir::cleanPath(file.path()) == QDir::cleanPath(m_folder) ? file.fileName() : path;
+    const QString entry = name + QStringLiteral(" (") + what + ')';
+    if (!group->count++)
+        group->first = entry;
+    group->last = entry;
+    m_bytes += bytes;
+}
+
+QString FolderPass::entries(const Group &group)
+{
+    return group.count == 1 ? group.first
+                            : QStringLiteral("the first ") + group.first + QStringLiteral(", the last ") + group.last;
+}
+
+namespace {
+
+// The full disk being told: what happened since its first record.
+struct FullDisk
+{
+    bool on = false;
+    int cut = 0;
+    int deleted = 0;
+    qint64 freedBytes = 0;
+    QString oldest, newest;
+};
+std::mutex g_fullMutex;
+FullDisk g_full;
+
+QString passNote(const GuardPass &pass)
+{
+    return QStringLiteral("%1: %2 GiB free, below the reserve of %3 GiB: %4 recordings deleted "
+                          "(%5 MiB), the oldest %6, the newest %7")
+        .arg(pass.root)
+        .arg(pass.freeGiB, 0, 'f', 1)
+        .arg(pass.reserveGiB)
+        .arg(pass.deleted)
+        .arg(pass.freedBytes >> 20)
+        .arg(pass.oldest, pass.newest);
+}
+
+const QString kCounted = QStringLiteral("until it has room again, the recordings it cuts short and those the disk "
+                                        "guard deletes are counted, and told when it ends");
+
+// The end of a full disk; caller holds g_fullMutex.
+void endFullDisk(const QString &root, const QString &room)
+{
+    QString note = root + QStringLiteral(": the disk has room again (%1); while it was full, %2 recordings were cut "
+                                         "short and %3 recordings deleted")
+                              .arg(room)
+                              .arg(g_full.cut)
+                              .arg(g_full.deleted);
+    if (g_full.deleted)
+        note += QStringLiteral(" (%1 MiB), the oldest %2, the newest %3")
+                    .arg(g_full.freedBytes >> 20)
+                    .arg(g_full.oldest, g_full.newest);
+    g_full = FullDisk();
+    abnormal(QStringLiteral("disk full ended"), QString(), note);
+}
+
+} // namespace
+
+void cutByFullDisk(const QString &path, const QString &note)
+{
+    std::lock_guard<std::mutex> lock(g_fullMutex);
+    const QString said = path + QStringLiteral(": ") + note;
+    if (g_full.on) {
+        ++g_full.cut;
+        qWarning().noquote() << "record ended:" << said;
+        return;
+    }
+    g_full.on = true;
+    abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(), said + QStringLiteral("; ") + kCounted);
+}
+
+void guardDeleted(const GuardPass &pass)
+{
+    std::lock_guard<std::mutex> lock(g_fullMutex);
+    if (!g_full.on) {
+        if (pass.reserveFree) {
+            abnormal(QStringLiteral("recordings deleted"), QString(), passNote(pass));
+            return;
+        }
+        g_full.on = true;
+        abnormal(QStringLiteral("recordings deleted"), QString(),
+                 passNote(pass) + QStringLiteral("; the disk stays below its reserve: ") + kCounted);
+        return;
+    }
+    qWarning().noquote() << "recordings deleted:" << passNote(pass);
+    if (pass.deleted) {
+        g_full.deleted += pass.deleted;
+        g_full.freedBytes += pass.freedBytes;
+        if (g_full.oldest.isEmpty())
+            g_full.oldest = pass.oldest;
+        g_full.newest = pass.newest;
+    }
+    if (pass.reserveFree)
+        endFullDisk(
+            pass.root,
+            QStringLiteral("the reserve of %1 GiB is free after the last recordings deleted").arg(pass.reserveGiB));
+}
+
+void guardFoundRoom(const QString &root, double freeGiB, qint64 reserveGiB)
+{
+    std::lock_guard<std::mutex> lock(g_fullMutex);
+    if (g_full.on)
+        endFullDisk(root, QStringLiteral("%1 GiB free, the reserve is %2 GiB").arg(freeGiB, 0, 'f', 1).arg(reserveGiB));
+}
+
+bool diskFull()
+{
+    std::lock_guard<std::mutex> lock(g_fullMutex);
+    return g_full.on;
 }
 
 } // namespace recordlog

@@ -24,14 +24,77 @@ bool abnormalOnce(const QString &key, const QString &detail, const QString &decl
                   const QString &note);
 void faultGone(const QString &key);
 
-// The start-up repair: what a repair did to a folder's index file or to a record file (`path`),
-// with how much was lost or deleted: said on the console, and, when
-// systemLog (the start-up pass), in the system log as one abnormal event.
-void repaired(const QString &path, const QString &what, bool systemLog);
+// The start-up repair: what a repair did to a folder's index file or to a
+// record file (`path`), after it was done, with the bytes it cut off or
+// deleted: said on the console, and, when systemLog (the start-up pass), in
+// the system log. During a FolderPass it goes into the pass's one record.
+void repaired(const QString &path, const QString &what, bool systemLog, qint64 bytes = 0);
+// A repair that was tried and failed (`what` says how far it got), told as
+// repaired() tells.
+void notRepaired(const QString &path, const QString &what, bool systemLog, qint64 bytes = 0);
 // A record file the repair leaves as it is because it does not read as a
 // recording: said once per path while the process runs, on the console and,
 // when systemLog, in the system log. A recorder finds the same file under
 // its first name on every try.
 void unreadable(const QString &path, qint64 bytes, bool systemLog);
+
+// The start-up pass over one folder, told in one system-log record when it
+// ends: how many repairs were done and failed, the bytes they cut off or
+// deleted, the first and the last of each, and the files left as they are.
+// A day of recordings whose lists were lost would otherwise write a record
+// per recording and wipe the log. What this thread tells with systemLog
+// while the object lives goes into it; the console still hears each repair.
+class FolderPass
+{
+public:
+    explicit FolderPass(const QString &folder);
+    ~FolderPass();
+    FolderPass(const FolderPass &) = delete;
+    FolderPass &operator=(const FolderPass &) = delete;
+
+    // The pass this thread is in, if any.
+    static FolderPass *current();
+    void done(const QString &path, const QString &what, qint64 bytes);
+    void failed(const QString &path, const QString &what, qint64 bytes);
+    void leftAsItIs(const QString &path, const QString &what);
+
+private:
+    struct Group
+    {
+        int count = 0;
+        QString first, last; // "name (what)"
+    };
+    void add(Group *group, const QString &path, const QString &what, qint64 bytes);
+    static QString entries(const Group &group);
+
+    QString m_folder;
+    FolderPass *m_outer = nullptr;
+    Group m_done, m_failed, m_unreadable;
+    qint64 m_bytes = 0;
+};
+
+// A full disk, told when it begins and when it ends. It begins with the
+// first recording it cuts short, or with a disk-guard pass that could not
+// free the reserve; while it lasts, the recordings it cuts and those the
+// guard deletes are counted and said on the console only, and the end says
+// how many. It ends with a guard check or pass that finds the reserve free.
+// A guard pass that frees the reserve while the disk is not full is one
+// record of its own. A disk that stays full would otherwise write a record
+// per recording and per pass.
+struct GuardPass
+{
+    QString root;
+    double freeGiB = 0; // measured before the pass
+    qint64 reserveGiB = 0;
+    int deleted = 0;
+    qint64 freedBytes = 0;
+    QString oldest, newest;   // relative to the root
+    bool reserveFree = false; // measured free space and freed bytes reach the reserve
+};
+// A recording the full disk ended (`note` tells it).
+void cutByFullDisk(const QString &path, const QString &note);
+void guardDeleted(const GuardPass &pass);
+void guardFoundRoom(const QString &root, double freeGiB, qint64 reserveGiB);
+bool diskFull();
 
 } // namespace recordlog

@@ -1,6 +1,7 @@
 #include "media/qcdiskmanager.h"
 #include "media/qcrecordfile.h"
 #include "media/recordindex.h"
+#include "media/recordlog.h"
 #include "platform/clock.h"
 #include "tests/support/systemlog.h"
 
@@ -193,6 +194,81 @@ private slots:
                                     rec("11-00-00-000", "11-10-00-000") + ", the newest " + day + '/' +
                                     rec("11-00-00-000", "11-10-00-000")),
                  qPrintable(events[1]));
+    }
+
+    // A disk that stays full is told when it begins and when it ends, with
+    // what it cost meanwhile: not a record per recording it cuts short and
+    // per guard pass, which would wipe the log within hours.
+    void fullDiskIsToldWhenItBeginsAndEnds_data()
+    {
+        QTest::addColumn<bool>("cutFirst"); // a recording cut short begins it, else a pass short of the reserve
+        QTest::newRow("a recording cut short first") << true;
+        QTest::newRow("a guard pass short of the reserve first") << false;
+    }
+    void fullDiskIsToldWhenItBeginsAndEnds()
+    {
+        QFETCH(bool, cutFirst);
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        Tree t;
+        const QString day = "20240101/10.0.0.5";
+        auto hour = [](int i) { return rec(QString("0%1-00-00-000").arg(i), QString("0%1-10-00-000").arg(i)); };
+        const QString cut = t.root + '/' + day + '/' + rec("09-00-00-000", "09-00-05-000");
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        {
+            FreeSpaceScope low(kGiB);
+            if (cutFirst)
+                recordlog::cutByFullDisk(cut, "the disk is full; the recording ended after 5 s");
+            // Each pass frees a quarter of a GiB, far from the reserve.
+            for (int pass = 0; pass < 4; ++pass) {
+                t.file(day, hour(pass), kGiB / 4);
+                guard.checkFreeSpace();
+                recordlog::cutByFullDisk(cut, "the disk is full; the recording ended after 5 s");
+            }
+        }
+        QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 1);
+        if (cutFirst)
+            QVERIFY2(
+                events[0].startsWith("record ended|10.0.0.5|" + cut +
+                                     ": the disk is full; the recording ended after 5 s; until it has room again, "),
+                qPrintable(events[0]));
+        else
+            QVERIFY2(events[0].startsWith("recordings deleted||" + t.root +
+                                          ": 1.0 GiB free, below the reserve of 5 GiB: 1 recordings deleted (256 MiB), "
+                                          "the oldest " +
+                                          day + '/' + hour(0)) &&
+                         events[0].contains("the disk stays below its reserve"),
+                     qPrintable(events[0]));
+        {
+            FreeSpaceScope room(kGiB * 100);
+            guard.checkFreeSpace();
+            guard.checkFreeSpace();
+        }
+        events = log.abnormal();
+        QCOMPARE(events.size(), 2);
+        // The deletions of the pass that began it are in its own record.
+        const QString deleted =
+            QString("%1 recordings deleted (%2 MiB), the oldest ").arg(cutFirst ? 4 : 3).arg(cutFirst ? 1024 : 768) +
+            day + '/' + hour(cutFirst ? 0 : 1) + ", the newest " + day + '/' + hour(3);
+        QVERIFY2(events[1] == "disk full ended||" + t.root +
+                                  ": the disk has room again (100.0 GiB free, the reserve is 5 GiB); while it was "
+                                  "full, 4 recordings were cut short and " +
+                                  deleted,
+                 qPrintable(events[1]));
+
+        // Room again: the next pass that frees the reserve is told alone.
+        t.file(day, rec("10-00-00-000", "10-10-00-000"), kGiB);
+        FreeSpaceScope low(kGiB * 4);
+        guard.checkFreeSpace();
+        events = log.abnormal();
+        QCOMPARE(events.size(), 3);
+        QVERIFY2(events[2].startsWith("recordings deleted||" + t.root +
+                                      ": 4.0 GiB free, below the reserve of 5 GiB: "
+                                      "1 recordings deleted (1024 MiB)"),
+                 qPrintable(events[2]));
+        QVERIFY(!recordlog::diskFull());
     }
 
     // Recorders append their last records while the guard rewrites the list.

@@ -5,11 +5,14 @@
 
 namespace recordlog {
 
-void repaired(const QString &, const QString &, bool) {}
+void repaired(const QString &, const QString &, bool, qint64) {}
+void notRepaired(const QString &, const QString &, bool, qint64) {}
 void unreadable(const QString &, qint64, bool) {}
 bool abnormalOnce(const QString &, const QString &, const QString &, const QString &, const QString &)
 {
     return false;
 }
+FolderPass::FolderPass(const QString &) {}
+FolderPass::~FolderPass() = default;
 
 } // namespace recordlog

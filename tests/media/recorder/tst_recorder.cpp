@@ -7,6 +7,7 @@
 #include "media/recordindex.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
+#include "tests/support/readonlyfile.h"
 #include "tests/support/runfolder.h"
 #include "tests/support/systemlog.h"
 
@@ -679,6 +680,35 @@ private slots:
                                          "its name")
                                      .arg(QFileInfo(t.initial()).fileName())
                                : QString());
+    }
+
+    // A list that cannot be written leaves every recording of the folder
+    // unlisted: told once, and again only after one was listed.
+    void lastingFaultIsToldOncePerFolder()
+    {
+        SystemLog log;
+        QVERIFY(log.run.isValid());
+        RecorderTest t;
+        testsupport::ReadOnlyFile reclist(recordindex::reclistPath(t.folder));
+        QVERIFY(reclist.isValid());
+        Stream s;
+        for (int i = 0; i < 3; ++i) {
+            s.push(30);
+            QCOMPARE(t.record(s, -1).size(), 1);
+        }
+        QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 1);
+        QVERIFY2(events[0].startsWith("record ended|10.1.2.3|" + t.folder + '/') &&
+                     events[0].endsWith(": it is not listed in reclist, so the playback does not find it"),
+                 qPrintable(events[0]));
+
+        QVERIFY(reclist.writable(true));
+        s.push(30);
+        QCOMPARE(t.record(s, -1).size(), 1);
+        QVERIFY(reclist.writable(false));
+        s.push(30);
+        QCOMPARE(t.record(s, -1).size(), 1);
+        QCOMPARE(log.abnormal().size(), 2);
     }
 
     void stopWakesALongPause()

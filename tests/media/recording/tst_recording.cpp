@@ -14,12 +14,15 @@
 #include "platform/clock.h"
 #include "tests/support/diskroom.h"
 #include "tests/support/pictures.h"
+#include "tests/support/readonlyfile.h"
 #include "tests/support/systemlog.h"
 
 #include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <optional>
 
 using namespace streamfakes;
 
@@ -691,6 +694,10 @@ private slots:
     void foreignTailOnAListRecord()
     {
         QFETCH(int, cut);
+        // Later in the day than the recordings: one that ends after the
+        // present is left to the disk guard, not listed again.
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(23, 0)));
+        platform::setClock(&clock);
         QTemporaryDir dir;
         listThree(dir.path());
         const QString reclist = recordindex::reclistPath(dir.path());
@@ -893,9 +900,10 @@ private slots:
         QCOMPARE(rows.filter(link + ": a link or not a regular file").size(), 1);
     }
 
-    // The operator finds each start-up repair in the system log, once: the
-    // same fault met again, by a later pass or by a recorder trying the name
-    // on every tick, is not told again, nor on the console.
+    // The operator finds each folder's start-up repairs in the system log,
+    // in one record: the same fault met again, by a later pass or by a
+    // recorder trying the name on every tick, is not told again, nor on the
+    // console.
     void startUpRepairIsLogged()
     {
         platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
@@ -919,19 +927,89 @@ private slots:
             QVERIFY(!recordindex::clearLeftover(firstName)); // a recorder's tick
         }
         QCOMPARE(console.count(firstName), 1);
-        const QStringList rows = log.rows("SELECT logtype, reldevaddr, lognote FROM systemlogs").split('\n');
-        const QStringList told = {
+        const QStringList said = {
             recordindex::kfindexPath(folder) + ": a torn last record cut off, 20 bytes",
-            prefix + "08-02-00-000_08-02-03-960.zmf: its list record was lost",
+            prefix + "08-02-00-000_08-02-03-960.zmf: its list record was lost; listed again, 4 key frames indexed",
             prefix + "09-00-00-000_09-00-01-160.zmf: finished after an unclean end",
             prefix + "10-00-00-000_.zmf: deleted, 70 bytes",
-            firstName + ": left as it is, 500 bytes",
         };
-        QCOMPARE(rows.size(), told.size());
-        for (const QString &t : told)
-            QCOMPARE(rows.filter("3|10.0.0.5|" + t).size(), 1);
-        QVERIFY(rows.filter("100 bytes after its last whole frame cut (zeros)").size() == 1);
+        for (const QString &t : said)
+            QCOMPARE(console.count(t), 1);
+        const QStringList rows = log.rows("SELECT logtype, reldevaddr, lognote FROM systemlogs").split('\n');
+        QCOMPARE(rows.size(), 1);
+        const QString note = rows[0];
+        QVERIFY2(note.startsWith("3|10.0.0.5|" + folder +
+                                 ": the start-up repair: 4 repairs, 190 bytes cut off or deleted; done: the first "
+                                 "kfindex (a torn last record cut off, 20 bytes), the last "
+                                 "RECV1_TIMING_10-0-0-5_09-00-00-000_09-00-01-160.zmf (finished after an unclean end"),
+                 qPrintable(note));
+        QVERIFY2(note.contains("100 bytes after its last whole frame cut (zeros); listed, 1 key frames indexed)"),
+                 qPrintable(note));
+        QVERIFY2(note.endsWith("; 1 file left as it is: RECV1_TIMING_10-0-0-5_.zmf (left as it is, 500 bytes: it "
+                               "does not read as a recording)"),
+                 qPrintable(note));
         QVERIFY(mediatest::consistent(folder));
+    }
+
+    // A day's recordings whose lists were lost: each folder's pass is one
+    // record, however many it lists again, and it tells what happened only
+    // once it happened. A list that cannot be written is told as such, and
+    // a second start appends no key-frame records the first one appended.
+    void startUpPassOverManyRecordings_data()
+    {
+        QTest::addColumn<bool>("writable"); // reclist
+        QTest::newRow("listed again") << true;
+        QTest::newRow("reclist cannot be written") << false;
+    }
+    void startUpPassOverManyRecordings()
+    {
+        QFETCH(bool, writable);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("20240101/10.0.0.5");
+        QVERIFY(QDir().mkpath(folder));
+        auto name = [](int i) {
+            const QTime start = QTime(8, 0).addSecs(10 * i);
+            return "RECV1_TIMING_10-0-0-5_" + start.toString("HH-mm-ss-zzz") + '_' +
+                   start.addMSecs(360).toString("HH-mm-ss-zzz") + ".zmf";
+        };
+        for (int i = 0; i < 200; ++i)
+            writeFrames(folder + '/' + name(i), 10, 28800000 + 10000 * i);
+        std::optional<testsupport::ReadOnlyFile> readOnly;
+        if (!writable)
+            QVERIFY(readOnly.emplace(recordindex::reclistPath(folder)).isValid());
+        const QString kfindex = recordindex::kfindexPath(folder);
+        auto keys = [&] {
+            QFile f(kfindex);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        QCOMPARE(recordindex::repairFolder(folder), 200);
+        const QByteArray first = keys();
+        QCOMPARE(first.size(), 200 * _st_kfindex_item::kSize);
+        QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 1);
+        const QString told =
+            writable ? "listed again, 1 key frames indexed" : "it could not be listed, reclist is not writable";
+        QVERIFY2(events[0].startsWith("record repair|10.0.0.5|" + folder + ": the start-up repair: 200 repairs" +
+                                      (writable ? "" : " (200 failed)") + ", 0 bytes cut off or deleted; " +
+                                      (writable ? "done" : "failed") + ": the first " + name(0) +
+                                      " (its list record was lost; " + told + "), the last " + name(199) +
+                                      " (its list record was lost; " + told + ')'),
+                 qPrintable(events[0]));
+        QCOMPARE(events[0].count("listed again"), writable ? 2 : 0);
+        QCOMPARE(recordindex::readReclist(folder).size(), writable ? 200 : 0);
+
+        // The next start finds them listed, or lists them with the key-frame
+        // records already there.
+        recordindex::repairFolder(folder);
+        QCOMPARE(keys(), first);
+        QCOMPARE(log.abnormal().size(), writable ? 1 : 2);
+        if (writable)
+            QVERIFY(mediatest::consistent(folder));
     }
 
     // The record, snapshot and capture paths take the device's folder name

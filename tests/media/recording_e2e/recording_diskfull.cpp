@@ -1,11 +1,14 @@
 // The recording side of diskfull.sh: ROOT (a small file system of its own)
 // and the zmfdump program. Fills the file system, records a loopback device
-// on a timing schedule until the disk is full, checks what is left, makes
-// room and sees the next recording start. Exit 0 when everything held.
+// on a timing schedule until the disk is full, checks what is left, lets
+// the full disk cut more recordings short, makes room and sees the next
+// recording start and the system log told when the full disk ended. Exit 0
+// when everything held.
 
 #include "common.h"
 
 #include "media/qcdiskmanager.h"
+#include "media/recordlog.h"
 #include "tests/support/systemlog.h"
 
 #include <QCoreApplication>
@@ -23,6 +26,9 @@ using namespace recordinge2e;
 namespace {
 
 std::atomic<int> g_checks{0};
+// What the disk guard measures: plenty of room, or nothing while the disk
+// is full, so that it deletes nothing the checks below look at.
+std::atomic<bool> g_room{true};
 int g_failures = 0;
 
 void check(bool ok, const QString &what)
@@ -61,7 +67,7 @@ int main(int argc, char **argv)
     // recording it would otherwise free stays for the checks below.
     qcDiskManager::setFreeSpaceFunction([](const QString &) {
         ++g_checks;
-        return std::optional<qint64>(qint64(1) << 40);
+        return g_room ? std::optional<qint64>(qint64(1) << 40) : std::nullopt;
     });
     auto device = startDevice("127.0.0.12", "red");
     if (!device)
@@ -75,6 +81,7 @@ int main(int argc, char **argv)
     waitFor([] { return g_checks > 0; }, 5000);
 
     // Leave about 200 KB.
+    g_room = false;
     QFile filler(root + "/filler");
     filler.open(QIODevice::WriteOnly);
     const QByteArray block(16 << 10, 'f');
@@ -107,7 +114,29 @@ int main(int argc, char **argv)
     check(code == 0 ? out.trimmed().endsWith("consistent") : unlisted && out.count("PROBLEM") == 1,
           "zmfdump --index finds nothing amiss but a recording the full disk left unlisted");
 
+    // The disk stays full over more recordings: each is cut short as the
+    // first was, and none of them is told on its own.
+    for (int i = 0; i < 2; ++i) {
+        const int before = finished(folder).size();
+        check(filler.open(QIODevice::ReadWrite) && filler.resize(filler.size() - (100 << 10)), "room for a few frames");
+        filler.close();
+        check(waitFor([&] { return finished(folder).size() > before; }, 30000),
+              QString("another recording ended on the full disk (%1)").arg(i + 1));
+    }
+    check(log.abnormal().size() == 1, "the system log tells nothing more while the disk stays full");
+    const int cutMeanwhile = finished(folder).size() - 1;
+
     QFile::remove(root + "/filler");
+    g_room = true;
+    recordindex::reportLowSpace();
+    check(waitFor([] { return !recordlog::diskFull(); }, 20000), "a guard check finds room again");
+    const QStringList told = log.abnormal();
+    const QString cut =
+        QString("; while it was full, %1 recordings were cut short and 0 recordings deleted").arg(cutMeanwhile);
+    check(told.size() == 2 &&
+              told[1].startsWith("disk full ended||" + root + "/RecordFile: the disk has room again (") &&
+              told[1].endsWith(cut),
+          "the end of the full disk is told with the recordings it cut: " + told.join(" / "));
     const QStringList done = finished(folder);
     check(waitFor(
               [&] {
