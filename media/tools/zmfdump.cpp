@@ -141,6 +141,10 @@ QStringList checkRecord(const QString &folder, const _st_reclist_item &item, con
     return problems;
 }
 
+// Longer than any recorder leaves its file untouched while it runs: it ends
+// the file after about 7 s without frames.
+constexpr qint64 kRecorderIdleSecs = 60;
+
 int dumpIndex(const QString &folder, const QDateTime &now)
 {
     QDir dir(folder);
@@ -219,6 +223,13 @@ int dumpIndex(const QString &folder, const QDateTime &now)
                         .arg(scan.zeroTail ? "zeros" : "bytes that are no frame")
                         .arg(scan.wholeEnd)
                         .arg(f));
+                ++bad;
+            } else if (const QDateTime written = QFileInfo(folder + '/' + f).lastModified();
+                       written.secsTo(now) > kRecorderIdleSecs) {
+                // A recorder without frames ends its file within seconds: one
+                // untouched for longer is a crash's.
+                out(QString("PROBLEM: not listed, left unfinished by a crash (last written %1): %2")
+                        .arg(written.toString(Qt::ISODate), f));
                 ++bad;
             } else {
                 out("not listed (being written, or repaired at the next start): " + f);

@@ -740,6 +740,10 @@ private slots:
         QTest::newRow("a start-only file with a zero tail") << 4 << true << 6;
         QTest::newRow("a start-only file with a tail of bytes that are no frame") << 6 << true << 6;
         QTest::newRow("a middle record lost, ends after the present") << 5 << false << 4;
+        // Whole frames only: the time since its last write tells a crash's
+        // file from one a recorder is writing.
+        QTest::newRow("a start-only file untouched for two minutes") << 7 << true << 6;
+        QTest::newRow("a start-only file written five seconds ago") << 8 << false << 6;
     }
     void lostListRecordsAreListedAgain()
     {
@@ -768,9 +772,15 @@ private slots:
         QVERIFY(f.resize(0) && f.write(bytes) == bytes.size());
         f.close();
         const QString crashed = day.prefix + "08-05-00-000_.zmf";
-        if (damage == 4 || damage == 6) {
+        const bool startOnly = damage == 4 || damage >= 6;
+        if (startOnly) {
             writeFrames(crashed, 30, 485 * 60000);
-            append(crashed, damage == 4 ? QByteArray(8192, '\0') : noise(8192));
+            if (damage == 4 || damage == 6)
+                append(crashed, damage == 4 ? QByteArray(8192, '\0') : noise(8192));
+            QFile file(crashed);
+            QVERIFY(file.open(QIODevice::ReadWrite) &&
+                    file.setFileTime(platform::localNow().addSecs(damage == 8 ? -5 : -120),
+                                     QFileDevice::FileModificationTime));
         }
         QByteArray report;
         QCOMPARE(mediatest::consistent(folder, &report), !faultBefore);
@@ -785,9 +795,9 @@ private slots:
         QCOMPARE(list.size(), listed);
         for (int i = 0; i < list.size(); ++i) {
             QVERIFY(i == 0 || list.at(i - 1).item.name < list.at(i).item.name); // in start-time order
-            QCOMPARE(list.at(i).item.kfindexCount, uint64_t((damage == 4 || damage == 6) && i == 5 ? 1 : 4));
+            QCOMPARE(list.at(i).item.kfindexCount, uint64_t(startOnly && i == 5 ? 1 : 4));
         }
-        if (damage == 4 || damage == 6) {
+        if (startOnly) {
             const QString finished = day.prefix + "08-05-00-000_08-05-01-160.zmf";
             QCOMPARE(QFileInfo(finished).size(), 64 + 30 * 29);
             QVERIFY(!QFileInfo::exists(crashed));
