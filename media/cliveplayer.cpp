@@ -9,6 +9,7 @@
 #include "media/codecids.h"
 #include "media/qcaudioplayer.h"
 #include "media/qcframebuffer.h"
+#include "media/recordfileguard.h"
 #include "media/h265/qcvideodecoder.h"
 
 #include <QDebug>
@@ -575,10 +576,16 @@ bool CLivePlayer::snapshotFromFrame(const AVFrame *picture, int width, int heigh
         path = m_pendingSnapshots.takeFirst();
     }
     const QImage image(rgb, width, height, width * 3, QImage::Format_RGB888);
-    const bool saved = image.save(path, m_snapshotFormat == kSnapshotJpg ? "JPG" : "BMP", quality);
+    // Never written through a link that stands under the picture's name.
+    QFile file;
+    const bool opened = recordfileguard::open(file, path, QIODevice::WriteOnly | QIODevice::Truncate);
+    const bool saved =
+        opened && image.save(&file, m_snapshotFormat == kSnapshotJpg ? "JPG" : "BMP", quality) && file.flush();
+    file.close();
     av_free(rgb);
     if (!saved) {
-        QFile::remove(path);
+        if (opened)
+            recordfileguard::remove(path);
         qDebug() << "snapshot could not be written, dropped:" << path;
         return false;
     }

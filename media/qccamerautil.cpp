@@ -1,6 +1,7 @@
 #include "media/qccamerautil.h"
 
 #include "device/deviceaddress.h"
+#include "media/recordfileguard.h"
 #include "media/recordnames.h"
 
 #include <QDebug>
@@ -342,10 +343,7 @@ bool qcCameraUtil::snapshot(const QString &captureRoot, const QString &ip)
 
 bool qcCameraUtil::createDir(const QString &path)
 {
-    QDir dir(path);
-    if (dir.exists())
-        return true;
-    return dir.mkpath(QStringLiteral("."));
+    return recordfileguard::makeFolder(path);
 }
 
 void qcCameraUtil::onSnapshotResult(QString qsfile)

@@ -1,6 +1,7 @@
 #include "media/qccaptureserver.h"
 
 #include "media/qcremotecapture.h"
+#include "media/recordfileguard.h"
 #include "platform/clock.h"
 
 #include <QDebug>
@@ -40,8 +41,8 @@ bool qcCaptureServer::setCapturePath(const QString &path)
 {
     // The old worker's queued requests go with it; new ones use the new root.
     stopWorker();
-    if (!path.isEmpty() && !QDir(path).exists())
-        QDir().mkpath(path);
+    if (!path.isEmpty())
+        recordfileguard::makeFolder(path);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_root = path;
     return true;

@@ -13,7 +13,6 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <tuple>
@@ -40,43 +39,25 @@ bool isDayName(const QString &name)
     return day.match(name).hasMatch();
 }
 
-// rename(2) inside one file system; a copy only across file systems. A
-// file that is not a regular one of its own stays where it is.
-bool movePath(const QString &from, const QString &to)
-{
-    const QFileInfo source(from);
-    if (!(source.isDir() && !source.isSymLink()) && recordfileguard::kindOf(from) != recordfileguard::Kind::Plain) {
-        recordfileguard::tell(from);
-        return false;
-    }
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    if (errno != EXDEV || source.isDir())
-        return false;
-    if (!QFile::copy(from, to) || QFileInfo(to).size() != QFileInfo(from).size()) {
-        QFile::remove(to);
-        return false;
-    }
-    return recordfileguard::remove(from);
-}
-
 // Moves a folder into a backup folder, merging with one of the same name.
+// Nothing goes through a link: a backup folder that is one receives nothing.
 void moveFolderInto(const QString &folder, const QString &target)
 {
     if (!QFileInfo::exists(target)) {
-        if (QDir().mkpath(QFileInfo(target).path()) && movePath(folder, target))
+        if (recordfileguard::makeFolder(QFileInfo(target).path()) && recordfileguard::move(folder, target))
             return;
     }
-    QDir().mkpath(target);
+    if (!recordfileguard::makeFolder(target))
+        return;
     const QDir dir(folder);
     for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString dest = target + '/' + fi.fileName();
         if (fi.isDir())
             moveFolderInto(fi.filePath(), dest);
         else if (!QFileInfo::exists(dest))
-            movePath(fi.filePath(), dest);
+            recordfileguard::move(fi.filePath(), dest);
     }
-    dir.rmdir(folder);
+    recordfileguard::removeFolder(folder);
 }
 
 bool holdsRecordFiles(const QString &folder)
@@ -288,7 +269,7 @@ bool qcDiskManager::removeEmptyFolders(const QString &folder)
     if (content || folder == recordRoot())
         return !content;
     dropIndexesOfEmptyFolder(folder);
-    return QDir().rmdir(folder);
+    return recordfileguard::removeFolder(folder);
 }
 
 void qcDiskManager::moveTodaysLateFiles(const QString &folder, const QDate &today, int nowMsecs)
@@ -310,10 +291,11 @@ void qcDiskManager::moveTodaysLateFiles(const QString &folder, const QDate &toda
     if (late.isEmpty())
         return;
     const QString backup = folder + QStringLiteral("/BackupFile");
-    QDir().mkpath(backup);
+    if (!recordfileguard::makeFolder(backup))
+        return;
     QStringList moved;
     for (const QString &name : late)
-        if (movePath(folder + '/' + name, backup + '/' + name))
+        if (recordfileguard::move(folder + '/' + name, backup + '/' + name))
             moved.append(name);
     // The list never names a file that is not in its folder.
     recordindex::rewriteReclistWithout(folder, moved);

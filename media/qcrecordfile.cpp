@@ -281,10 +281,10 @@ bool qcRecordFile::create(const QString &path)
     QMutexLocker lock(&m_mutex);
     if (m_mode != kWriter || m_file)
         return false;
-    auto file = std::make_unique<QFile>(path);
+    auto file = std::make_unique<QFile>();
     // Unbuffered: a buffered QFile would keep bytes that failed to go out and
     // write them again at close, after the torn record had been cut off.
-    if (!file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+    if (!recordfileguard::open(*file, path, QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         return false;
     m_file = std::move(file);
     m_path = path;

@@ -1,6 +1,7 @@
 #include "media/qcremotecapture.h"
 
 #include "device/deviceaddress.h"
+#include "media/recordfileguard.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
 
@@ -10,6 +11,8 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTcpSocket>
+
+#include <cerrno>
 
 namespace {
 
@@ -230,7 +233,7 @@ QString qcRemoteCapture::makeCaptureFileName(const QString &root, const QString 
     if (device.isEmpty())
         return QString();
     const QString folder = root + QLatin1Char('/') + recordnames::dayFolder(d) + QLatin1Char('/') + device;
-    if (!QDir().mkpath(folder))
+    if (!recordfileguard::makeFolder(folder))
         return QString();
     const QStringList parts = ip.split(QLatin1Char('.'));
     const QLatin1Char zero('0');
@@ -256,9 +259,9 @@ QString qcRemoteCapture::storePicture(const QString &root, const QString &ip, qu
         const QString path = makeCaptureFileName(root, ip, type, at, raise);
         if (path.isEmpty())
             return QString();
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (f.exists())
+        QFile f;
+        if (!recordfileguard::open(f, path, QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (errno == EEXIST)
                 continue;
             return QString();
         }
@@ -266,7 +269,8 @@ QString qcRemoteCapture::storePicture(const QString &root, const QString &ip, qu
             f.close();
             return path;
         }
-        f.remove();
+        f.close();
+        recordfileguard::remove(path);
         return QString();
     }
     return QString();

@@ -6,6 +6,7 @@
 #include "device/qcaudiocapture.h"
 #include "media/qcdiskmanager.h"
 #include "media/qcstreamutil.h"
+#include "media/recordfileguard.h"
 #include "media/recordfolders.h"
 #include "media/recordindex.h"
 #include "media/recordlog.h"
@@ -187,8 +188,16 @@ QString qcStreamServer::recordPathLocked(const QString &address, int kind)
     if (m_recordRoot.isEmpty() || name.isEmpty() || device.isEmpty())
         return QString();
     const QString folder = m_recordRoot + '/' + recordnames::dayFolder(platform::localNow().date()) + '/' + device;
-    if (!QDir().mkpath(folder))
+    // Tried again on every tick: told once per device until it works again.
+    const QString key = QStringLiteral("record folder of ") + device;
+    if (!recordfileguard::makeFolder(folder)) {
+        recordlog::abnormalOnce(key, folder, QStringLiteral("record folder failed"), device,
+                                QStringLiteral("%1 cannot be made, or a link or a file stands on its way: nothing "
+                                               "of this device is recorded until it can be made")
+                                    .arg(folder));
         return QString();
+    }
+    recordlog::faultGone(key);
     return folder + '/' + name;
 }
 
@@ -634,8 +643,8 @@ bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &sn
         return false;
     const QString recordDir = recordfolders::recordRoot(recordPath);
     const QString captureDir = recordfolders::captureRoot(snapshotPath);
-    const bool recordMade = QDir().mkpath(recordDir);
-    const bool made = recordMade && QDir().mkpath(captureDir);
+    const bool recordMade = recordfileguard::makeFolder(recordDir);
+    const bool made = recordMade && recordfileguard::makeFolder(captureDir);
     // Told once per folder that fails, until the folders can be made again:
     // every save of the settings comes here.
     const QString foldersKey = QStringLiteral("record folders");

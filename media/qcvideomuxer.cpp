@@ -68,6 +68,18 @@ void tellEnd(const QString &path, int writeError, qint64 recordedMs, bool listed
         qWarning().noquote() << "record ended:" << path + ':' << what;
 }
 
+// Whatever stands under the final name stays as it is, a link above all.
+void tellNotRenamed(const QString &started, const QString &finalPath, int error)
+{
+    recordlog::abnormalOnce(QStringLiteral("record not renamed: ") + started, finalPath,
+                            QStringLiteral("record file not renamed"), QFileInfo(started).dir().dirName(),
+                            QStringLiteral("%1 keeps its name: %2")
+                                .arg(started, error == EEXIST ? finalPath + QStringLiteral(" is taken")
+                                                              : QStringLiteral("it cannot be renamed to ") + finalPath +
+                                                                    QStringLiteral(" (") + qt_error_string(error) +
+                                                                    QStringLiteral(")")));
+}
+
 } // namespace
 
 qcVideoMuxer::qcVideoMuxer() : m_work(new char[kWorkBufferSize]) {}
@@ -387,6 +399,8 @@ void qcVideoMuxer::run()
     }
     const QString finalPath = recordnames::finalName(started, lastWritten);
     const bool renamed = recordfileguard::rename(started, finalPath);
+    if (!renamed)
+        tellNotRenamed(started, finalPath, errno);
     const QString path = renamed ? finalPath : started;
     {
         std::lock_guard<std::mutex> lock(m_nameMutex);

@@ -4,8 +4,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,15 +35,160 @@ int openFlags(QIODevice::OpenMode mode)
     return flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 }
 
+bool opensTree(const QString &name)
+{
+    if (name == QLatin1String("BackupDir"))
+        return true;
+    if (name.size() < 8)
+        return false;
+    for (int i = 0; i < 8; ++i)
+        if (!name.at(i).isDigit())
+            return false;
+    return true;
+}
+
+// The top of `path`, followed as it is, and the names below it; the last
+// name is the path's own.
+struct Split
+{
+    QString top;
+    QStringList below;
+};
+
+Split parentAndName(const QString &clean);
+
+Split split(const QString &path)
+{
+    const QString clean = QDir::cleanPath(path);
+    const QStringList parts = clean.split(QLatin1Char('/'));
+    for (int i = parts.size() - 1; i >= 0; --i) {
+        const QString &name = parts.at(i);
+        if ((name == QLatin1String("RecordFile") || name == QLatin1String("CaptureFile")) &&
+            (i + 1 == parts.size() || opensTree(parts.at(i + 1))))
+            return {parts.mid(0, i + 1).join(QLatin1Char('/')), parts.mid(i + 1)};
+    }
+    return parentAndName(clean);
+}
+
+Split parentAndName(const QString &clean)
+{
+    const int slash = clean.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return {QStringLiteral("."), {clean}};
+    return {slash == 0 ? QStringLiteral("/") : clean.left(slash), {clean.mid(slash + 1)}};
+}
+
+// Opens the folder `names` lead to from `top`, never through a link below
+// the top; with `make`, the missing folders are made on the way. -1 with
+// errno when it cannot; a link or a file standing on the way is told.
+int walk(const QString &top, const QStringList &names, bool make)
+{
+    const QByteArray topPath = QFile::encodeName(top);
+    int fd = ::open(topPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && make && QDir().mkpath(top))
+        fd = ::open(topPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    QString at = top;
+    for (const QString &name : names) {
+        if (fd < 0)
+            return -1;
+        at += QLatin1Char('/') + name;
+        const QByteArray n = QFile::encodeName(name);
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int next = ::openat(fd, n.constData(), flags);
+        if (next < 0 && errno == ENOENT && make && (::mkdirat(fd, n.constData(), 0777) == 0 || errno == EEXIST))
+            next = ::openat(fd, n.constData(), flags);
+        if (next < 0) {
+            const int error = errno;
+            struct stat st;
+            if (::fstatat(fd, n.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+                tell(at);
+            ::close(fd);
+            errno = error;
+            return -1;
+        }
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// A name in a folder reached without a link.
+class Place
+{
+public:
+    explicit Place(const QString &path)
+    {
+        Split s = split(path);
+        // The top itself: its own folder is not looked at.
+        if (s.below.isEmpty())
+            s = parentAndName(s.top);
+        m_name = QFile::encodeName(s.below.takeLast());
+        m_dir = walk(s.top, s.below, false);
+    }
+    ~Place()
+    {
+        if (m_dir >= 0)
+            ::close(m_dir);
+    }
+    Place(const Place &) = delete;
+    Place &operator=(const Place &) = delete;
+
+    bool reached() const { return m_dir >= 0; }
+    int dir() const { return m_dir; }
+    const char *name() const { return m_name.constData(); }
+    // lstat of the name; st_mode 0 when nothing can be seen.
+    mode_t mode() const
+    {
+        struct stat st;
+        return reached() && ::fstatat(m_dir, name(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_mode : 0;
+    }
+
+private:
+    int m_dir = -1;
+    QByteArray m_name;
+};
+
+// A name that is taken keeps what stands there; a link there is told.
+void nameTaken(const Place &to, const QString &path)
+{
+    const mode_t mode = to.mode();
+    if (mode && !S_ISREG(mode) && !S_ISDIR(mode))
+        tell(path);
+    errno = EEXIST;
+}
+
+bool copyFile(const QString &from, const QString &to)
+{
+    QFile in, out;
+    if (!open(in, from, QIODevice::ReadOnly) || !open(out, to, QIODevice::WriteOnly | QIODevice::NewOnly))
+        return false;
+    QByteArray chunk;
+    do {
+        chunk = in.read(1 << 20);
+        if (chunk.isEmpty() && in.error() != QFileDevice::NoError)
+            break;
+        if (out.write(chunk) != chunk.size())
+            break;
+    } while (!chunk.isEmpty());
+    const bool whole = in.atEnd() && out.flush() && out.size() == in.size();
+    out.close();
+    if (!whole)
+        remove(to);
+    return whole;
+}
+
 } // namespace
 
 Kind kindOf(const QString &path)
 {
-    struct stat st;
+    const Place place(path);
+    if (!place.reached())
+        return errno == ENOENT ? Kind::Absent : Kind::Other;
+    const mode_t mode = place.mode();
     // Nothing that can be seen: a write fails by itself.
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+    if (!mode)
         return Kind::Absent;
-    return S_ISREG(st.st_mode) ? Kind::Plain : Kind::Other;
+    return S_ISREG(mode) ? Kind::Plain : Kind::Other;
 }
 
 void tell(const QString &path)
@@ -56,9 +203,12 @@ bool open(QFile &file, const QString &path, QIODevice::OpenMode mode)
 {
     if (file.isOpen())
         return false;
+    const Place place(path);
+    if (!place.reached())
+        return false;
     int fd;
     do
-        fd = ::open(QFile::encodeName(path).constData(), openFlags(mode), 0666);
+        fd = ::openat(place.dir(), place.name(), openFlags(mode), 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         // A link where the file was to be (O_NOFOLLOW), a pipe without a
@@ -91,24 +241,80 @@ bool open(QFile &file, const QString &path, QIODevice::OpenMode mode)
 
 bool remove(const QString &path)
 {
-    const Kind kind = kindOf(path);
-    if (kind == Kind::Other)
+    const Place place(path);
+    const mode_t mode = place.mode();
+    if (mode && !S_ISREG(mode))
         tell(path);
-    return kind == Kind::Plain && ::unlink(QFile::encodeName(path).constData()) == 0;
+    return S_ISREG(mode) && ::unlinkat(place.dir(), place.name(), 0) == 0;
 }
 
 bool rename(const QString &from, const QString &to)
 {
-    const Kind kind = kindOf(from);
-    if (kind == Kind::Other)
+    const Place source(from);
+    const mode_t mode = source.mode();
+    if (mode && !S_ISREG(mode) && !S_ISDIR(mode))
         tell(from);
-    return kind == Kind::Plain && QFile::rename(from, to);
+    if (!S_ISREG(mode) && !S_ISDIR(mode))
+        return false;
+    const Place target(to);
+    if (!target.reached())
+        return false;
+    if (::renameat2(source.dir(), source.name(), target.dir(), target.name(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST) {
+        nameTaken(target, to);
+        return false;
+    }
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system that cannot rename without replacing: a second name
+    // that is refused where one stands, then the first one goes.
+    if (S_ISREG(mode)) {
+        if (::linkat(source.dir(), source.name(), target.dir(), target.name(), 0) != 0) {
+            if (errno == EEXIST)
+                nameTaken(target, to);
+            return false;
+        }
+        return ::unlinkat(source.dir(), source.name(), 0) == 0;
+    }
+    if (target.mode()) {
+        nameTaken(target, to);
+        return false;
+    }
+    return ::renameat(source.dir(), source.name(), target.dir(), target.name()) == 0;
+}
+
+bool move(const QString &from, const QString &to)
+{
+    if (rename(from, to))
+        return true;
+    if (errno != EXDEV || kindOf(from) != Kind::Plain)
+        return false;
+    return copyFile(from, to) && remove(from);
 }
 
 bool resize(const QString &path, qint64 size)
 {
     QFile f;
     return open(f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly) && f.resize(size);
+}
+
+bool makeFolder(const QString &folder)
+{
+    const Split s = split(folder);
+    if (s.below.isEmpty())
+        return QDir().mkpath(s.top);
+    const int fd = walk(s.top, s.below, true);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+bool removeFolder(const QString &folder)
+{
+    const Place place(folder);
+    return S_ISDIR(place.mode()) && ::unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0;
 }
 
 } // namespace recordfileguard

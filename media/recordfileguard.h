@@ -3,13 +3,21 @@
 #include <QFile>
 #include <QString>
 
-// The files of a record folder that the recorder, the disk guard and the
-// start-up repair change: only regular files standing in the folder
-// themselves. A link to a file elsewhere (or a pipe, a device, a folder under
-// a file's name) is never opened for writing, cut, renamed, moved or deleted:
-// whatever it names lies outside the record folders. It is left where it is
-// and told once. Reading through a link stays allowed; a link above the file
-// (the folder the operator chose) is not looked at.
+// Every change below the tops of the record and snapshot trees goes through
+// here: the creation of a folder or a file, an open for writing, a cut, a
+// rename, a move, a copy and a deletion. The rule is one: below a top
+// ("RecordFile", "CaptureFile"), no link is ever followed, whether it stands
+// for a file or for a folder, and nothing but regular files and real folders
+// is touched. What a link names lies outside the record folders; it is left
+// where it is and told once. A link down to a top is followed: the folder the
+// operator chose may be, or lie under, a link, and so may the tops in it (an
+// operator who moves the recordings to a larger disk links one of them).
+// Reading through a link stays allowed.
+//
+// The top of a path is the last of its folders named "RecordFile" or
+// "CaptureFile" that is followed by a day folder ("yyyyMMdd…") or
+// "BackupDir", or that ends the path. A path with no such folder (a single
+// folder handed to a tool) has its own folder as its top.
 namespace recordfileguard {
 
 enum class Kind {
@@ -26,11 +34,24 @@ Kind kindOf(const QString &path);
 // anything but a regular file. False when it was not opened; a link or
 // another kind of file is told.
 bool open(QFile &file, const QString &path, QIODevice::OpenMode mode);
-// Deletes, renames (never over a file that exists) or cuts a regular file;
-// false for anything else, which is told when it stands there.
+// Deletes or cuts a regular file; false for anything else, which is told
+// when it stands there.
 bool remove(const QString &path);
-bool rename(const QString &from, const QString &to);
 bool resize(const QString &path, qint64 size);
+// Renames a regular file or a real folder. Never replaces or follows what
+// stands at `to`: when the name is taken, `from` keeps its name (errno
+// EEXIST) and a link standing there is told.
+bool rename(const QString &from, const QString &to);
+// rename(), or for a regular file on another file system a copy that is
+// then checked and the original deleted.
+bool move(const QString &from, const QString &to);
+
+// Makes `folder` and the folders above it down from its top; the top itself
+// is made as QDir::mkpath makes it. False when a link or a file stands on
+// the way (told) or a folder cannot be made.
+bool makeFolder(const QString &folder);
+// Deletes an empty real folder; never a link.
+bool removeFolder(const QString &folder);
 
 // Tells once (per path, while the process runs) that `path` is left alone.
 void tell(const QString &path);

@@ -422,6 +422,34 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), before);
     }
+
+    // A backup folder that is a link receives nothing: late recordings and
+    // future day folders stay where they are.
+    void linkedBackupFoldersReceiveNothing_data()
+    {
+        QTest::addColumn<QString>("linked");
+        QTest::newRow("BackupFile") << "20240101/10.0.0.5/BackupFile";
+        QTest::newRow("BackupDir") << "BackupDir";
+    }
+    void linkedBackupFoldersReceiveNothing()
+    {
+        QFETCH(QString, linked);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
+        platform::setClock(&clock);
+        QTemporaryDir outside;
+        Tree t;
+        const QString late = t.file("20240101/10.0.0.5", rec("09-00-00-000", "09-10-00-000"));
+        const QString future = t.file("20240105/10.0.0.5", rec("07-00-00-000", "07-10-00-000"));
+        QVERIFY(QFile::link(outside.path(), t.root + '/' + linked));
+        FreeSpaceScope space(kGiB * 100);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        guard.dailyPass();
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
+        QVERIFY(QFileInfo(t.root + '/' + linked).isSymLink());
+        QVERIFY(QFileInfo::exists(linked == "BackupDir" ? future : late));
+        QCOMPARE(t.listed("20240101/10.0.0.5").contains(rec("09-00-00-000", "09-10-00-000")), linked != "BackupDir");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDiskGuard)

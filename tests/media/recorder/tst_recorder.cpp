@@ -61,8 +61,11 @@ class RecorderTest
 {
 public:
     QTemporaryDir dir;
-    QString folder = dir.filePath("20240101/10.1.2.3");
-    RecorderTest() { QDir().mkpath(folder); }
+    QString folder;
+    explicit RecorderTest(const QString &rel = "20240101/10.1.2.3") : folder(dir.filePath(rel))
+    {
+        QDir().mkpath(folder);
+    }
     QString initial(int kind = 28) const { return folder + '/' + recordnames::initialName("10.1.2.3", kind); }
 
     std::unique_ptr<qcVideoMuxer> make(Stream &s, qint64 resume = 0, int pre = 0, int pauseMs = 1)
@@ -709,6 +712,56 @@ private slots:
         s.push(30);
         QCOMPARE(t.record(s, -1).size(), 1);
         QCOMPARE(log.abnormal().size(), 2);
+    }
+
+    // Nothing is recorded through a link below the record tree's top: not
+    // into a linked day or device folder, and the final rename never
+    // follows a link that stands under the final name.
+    void linksBelowTheTopAreNotRecordedThrough_data()
+    {
+        QTest::addColumn<QString>("linked"); // below RecordFile; empty: the final name
+        QTest::newRow("device folder a link") << "20240101/10.1.2.3";
+        QTest::newRow("day folder a link") << "20240101";
+        QTest::newRow("final name a dangling link") << QString();
+    }
+    void linksBelowTheTopAreNotRecordedThrough()
+    {
+        QFETCH(QString, linked);
+        SystemLog log;
+        QTemporaryDir outside;
+        RecorderTest t("RecordFile/20240101/10.1.2.3");
+        const QString top = t.dir.filePath("RecordFile");
+        QString link;
+        if (linked.isEmpty()) {
+            // The name the recording ends under, as one in a plain folder.
+            RecorderTest plain;
+            Stream same;
+            same.push(60);
+            const QStringList done = plain.record(same, 0);
+            QCOMPARE(done.size(), 1);
+            link = t.folder + '/' + QFileInfo(done.first()).fileName();
+            QVERIFY(QFile::link(outside.filePath("target"), link));
+        } else {
+            QVERIFY(QDir(top + '/' + linked).removeRecursively());
+            QVERIFY(QDir().mkpath(outside.filePath("10.1.2.3")));
+            link = top + '/' + linked;
+            QVERIFY(QFile::link(outside.path(), link));
+        }
+        Stream s;
+        s.push(60);
+        const QStringList done = t.record(s, 0);
+        QVERIFY(QFileInfo(link).isSymLink());
+        const QStringList events = log.abnormal();
+        if (linked.isEmpty()) {
+            QVERIFY(!QFileInfo::exists(outside.filePath("target")));
+            QCOMPARE(done.size(), 1);
+            QVERIFY(recordnames::isUnfinishedRecordName(QFileInfo(done.first()).fileName()));
+            QCOMPARE(events.filter(" keeps its name: " + link + " is taken").size(), 1);
+            return;
+        }
+        QCOMPARE(done, QStringList());
+        QCOMPARE(QDir(outside.filePath("10.1.2.3")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
+        QCOMPARE(events.filter(link + ": a link").size(), 1);
     }
 
     void stopWakesALongPause()

@@ -910,6 +910,38 @@ private slots:
         QCOMPARE(rows.filter(link + ": a link or not a regular file").size(), 1);
     }
 
+    // A crashed recording whose final name is taken, by a link above all,
+    // keeps its start-only name: the rename never copies through the link,
+    // and what the link names stays as it was.
+    void crashedRecordingsFinalNameTaken_data()
+    {
+        QTest::addColumn<bool>("dangling");
+        QTest::newRow("a dangling link at the final name") << true;
+        QTest::newRow("a link to a file at the final name") << false;
+    }
+    void crashedRecordingsFinalNameTaken()
+    {
+        QFETCH(bool, dangling);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        QTemporaryDir outside;
+        ListedDay day(1);
+        const QString crashed = day.prefix + "08-30-00-000_.zmf";
+        writeFrames(crashed, 30, 510 * 60000);
+        const QByteArray written = bytesOf(crashed);
+        const QString target = outside.filePath("target.zmf");
+        if (!dangling)
+            append(target, "outside the record folders");
+        const QString link = day.prefix + "08-30-00-000_08-30-01-160.zmf";
+        QVERIFY(QFile::link(target, link));
+        const QByteArray before = bytesOf(target);
+        recordindex::repairTree(day.dir.path());
+        QCOMPARE(bytesOf(crashed), written);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(QFileInfo::exists(target), !dangling);
+        QCOMPARE(bytesOf(target), before);
+    }
+
     // The operator finds each folder's start-up repairs in the system log,
     // in one record: the same fault met again, by a later pass or by a
     // recorder trying the name on every tick, is not told again, nor on the
@@ -1057,6 +1089,42 @@ private slots:
             QVERIFY2(path.isEmpty() || (path.startsWith(root) && path.contains(folder)), qPrintable(path));
         }
         QVERIFY(!QFileInfo::exists(s.dir.path() + "/a/escape-a"));
+    }
+
+    // A day or device folder that is a link is never recorded into nor
+    // given pictures: the device's recording fails as it does when its
+    // folder cannot be made, told once with the folder named.
+    void linkedFoldersAreNotRecordedInto_data()
+    {
+        QTest::addColumn<QString>("linked"); // below the tops
+        QTest::newRow("day folder") << "20240101";
+        QTest::newRow("device folder") << "20240101/10.0.0.5";
+    }
+    void linkedFoldersAreNotRecordedInto()
+    {
+        QFETCH(QString, linked);
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        testsupport::SystemLog log;
+        QTemporaryDir outside;
+        QVERIFY(QDir().mkpath(outside.filePath("10.0.0.5")));
+        Service s;
+        for (const QString top : {"/RecordFile/", "/CaptureFile/"}) {
+            QVERIFY(QDir().mkpath(QFileInfo(s.dir.path() + top + linked).path()));
+            QVERIFY(QFile::link(outside.path(), s.dir.path() + top + linked));
+        }
+        const QString pictures = s.dir.path() + "/CaptureFile";
+        for (int tick = 0; tick < 3; ++tick) {
+            QCOMPARE(s.server.buildRecordPath("10.0.0.5", 26), QString());
+            QCOMPARE(qcRemoteCapture::storePicture(pictures, "10.0.0.5", qcRemoteCapture::kTimedCapture, kMonday8,
+                                                   "\xff\xd8\xff\xd9"),
+                     QString());
+        }
+        QCOMPARE(QDir(outside.filePath("10.0.0.5")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
+        const QString folder = s.dir.path() + "/RecordFile/20240101/10.0.0.5";
+        const QStringList told = log.abnormal();
+        QCOMPARE(told.filter("record folder failed|10.0.0.5|" + folder + " cannot be made").size(), 1);
+        QCOMPARE(told.filter(s.dir.path() + "/RecordFile/" + linked + ": a link").size(), 1);
     }
 
     void ownedServicesLiveAndEndWithTheService()
