@@ -25,6 +25,10 @@ constexpr int kSection = DEVSET_SCHEDULE + 1;
 constexpr int kWaitMs = 5000;
 constexpr int kReadTimeoutSec = 6;
 constexpr int kGuardMs = 6000;
+// The snapshot interval in seconds the device takes: offered, shown and
+// checked on save from here alone.
+constexpr int kIntervalMin = 1;
+constexpr int kIntervalMax = 600;
 const char *const kLabelStyle = "QLabel,QRadioButton,QCheckBox{color:#c2c2c2;}";
 const char *const kHintStyle = "QLabel{color:#868686;}";
 const char *const kRecordBody = "<request><record><stream>%1</stream><packsec>%2</packsec><presec>%3</presec>"
@@ -164,13 +168,14 @@ QWidget *qwDevsetSchedule::buildSnapshotGroup()
     devset::setEntryValues(m_frameRate, numbered(1, 5));
     m_interval = new QLineEdit(g.box());
     m_interval->setObjectName(QStringLiteral("lineEdit_Interval"));
-    m_interval->setValidator(new QIntValidator(1, 600, m_interval));
+    m_interval->setValidator(new QIntValidator(kIntervalMin, kIntervalMax, m_interval));
     m_snapStream = combo(g.box(), QStringLiteral("SnapStream"), {common("mainstream"), common("substream")});
     m_snapPath = combo(g.box(), QStringLiteral("SnapPath"),
                        {devset::text(devset::kRemotePage, kSection, "sdcard"), QStringLiteral("NFS")});
     auto *emptyHint = new QLabel(g.box());
     emptyHint->setStyleSheet(QLatin1String(kHintStyle));
-    auto *range = new QLabel(common("seconds") + QStringLiteral("(1~600)"), g.box());
+    auto *range =
+        new QLabel(common("seconds") + QStringLiteral("(%1~%2)").arg(kIntervalMin).arg(kIntervalMax), g.box());
     range->setStyleSheet(QLatin1String(kHintStyle));
     g.row(common("enables"), task.enable);
     g.row(devset::text(devset::kRemotePage, kSection, "picquality"), m_quality);
@@ -316,8 +321,10 @@ void qwDevsetSchedule::parseSnap()
         devset::showDeviceValue(m_frameRate, v);
     if (r->getXmlInt(QStringLiteral("quality"), &v))
         devset::showDeviceValue(m_quality, v);
+    // As the device holds it, in range or not: a save refuses a value out of
+    // range instead of sending another one unasked.
     if (r->getXmlInt(QStringLiteral("interval"), &v))
-        m_interval->setText(v >= 1 && v <= 600 ? QString::number(v) : QStringLiteral("5"));
+        m_interval->setText(QString::number(v));
     if (r->getXmlInt(QStringLiteral("stream"), &v))
         devset::showDeviceValue(m_snapStream, v);
     if (r->getXmlInt(QStringLiteral("path"), &v))
@@ -369,8 +376,10 @@ bool qwDevsetSchedule::saveRecord()
 
 bool qwDevsetSchedule::saveSnap()
 {
+    // The validator takes a number above the range as not yet finished, so
+    // one can be typed and left in the field.
     const int interval = m_interval->text().toInt();
-    if (interval <= 0) {
+    if (interval < kIntervalMin || interval > kIntervalMax) {
         devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("invsnapinterval"));
         return false;
     }

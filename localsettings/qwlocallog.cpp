@@ -98,8 +98,13 @@ void qwLocalLog::resetFilters()
 
 void qwLocalLog::reload()
 {
-    m_retry.stop();
     resetFilters();
+    relist();
+}
+
+void qwLocalLog::relist()
+{
+    m_retry.stop();
     // Quietly: the page is shown on whichever sub-page, and a user without
     // the right is told so only when he asks for the log himself.
     if (!userrights::check(nullptr, userrights::LogView)) {
@@ -107,7 +112,23 @@ void qwLocalLog::reload()
         m_result->clear();
         return;
     }
+    // Dates the operator left reversed without a search are listed as
+    // Search would list them.
+    putRangeInOrder();
     searchDefault();
+}
+
+bool qwLocalLog::putRangeInOrder()
+{
+    // The log would answer a reversed range with every record of every
+    // kind; the operator meant the days between the two dates.
+    const QDate from = m_from->date();
+    const QDate to = m_to->date();
+    if (from <= to)
+        return false;
+    m_from->setDate(to);
+    m_to->setDate(from);
+    return true;
 }
 
 void qwLocalLog::searchDefault()
@@ -129,16 +150,7 @@ void qwLocalLog::onSearch()
 {
     if (!userrights::check(this, userrights::LogView))
         return;
-    QDate from = m_from->date();
-    QDate to = m_to->date();
-    // The log would answer a reversed range with every record of every
-    // kind; the operator meant the days between the two dates.
-    const bool swapped = from > to;
-    if (swapped) {
-        std::swap(from, to);
-        m_from->setDate(from);
-        m_to->setDate(to);
-    }
+    const bool swapped = putRangeInOrder();
     m_retry.stop();
     if (!startSearch()) {
         localpage::showTip(this, localpage::FailureTip, "logsearchbusy");

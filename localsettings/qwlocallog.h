@@ -23,6 +23,12 @@ public:
     // (for a user who may view the log): the records shown before may be
     // gone from the log since.
     void reload();
+    // Back to today and all kinds without listing: the log lists when it
+    // comes up.
+    void resetFilters();
+    // Lists again with the operator's kind and dates, as Search would but
+    // quietly: records written since the last list may match them.
+    void relist();
 
     qcLogListModel *model() const { return m_model; }
     // How the last search went: still running, nothing found, or how many
@@ -33,11 +39,12 @@ public slots:
     void onSearch();
 
 private:
-    void resetFilters();
+    // Swaps a start date after the end date; whether it did.
+    bool putRangeInOrder();
     // Asks the model for the records the filters name; false when the log
     // refused (a query still pending).
     bool startSearch();
-    // The search of reload, tried again until the log takes it.
+    // The search of relist, tried again until the log takes it.
     void searchDefault();
 
     QComboBox *m_kind = nullptr;

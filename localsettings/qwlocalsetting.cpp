@@ -124,9 +124,9 @@ void qwLocalSetting::showSubPage(int index)
     if (QAbstractButton *button = m_buttons->button(index))
         button->setChecked(true);
     // Records written while another sub-page was shown (an option saved,
-    // say) belong in the list.
+    // say) belong in the list, under the filters the operator left.
     if (logComesUp)
-        m_log->reload();
+        m_log->relist();
 }
 
 int qwLocalSetting::currentSubPage() const
@@ -142,12 +142,14 @@ QTableWidget *qwLocalSetting::userList() const
 void qwLocalSetting::reloadAll()
 {
     qCDebug(lcPages) << "reloadAll";
-    // Another user may have logged in since the page was last shown. The
-    // log lists afresh whenever it comes up; hidden, it waits for that.
+    // Entered again, the page starts the log at today's records of every
+    // kind, listed now if the log is shown and else when it comes up.
+    m_log->resetFilters();
+    // Another user may have logged in since the page was last shown.
     if (!mayShow(currentSubPage()))
         showSubPage(firstAllowedSubPage());
     else if (currentSubPage() == LogPage)
-        m_log->reload();
+        m_log->relist();
     m_options->reload();
     m_schedules->reload();
     m_users->reload();

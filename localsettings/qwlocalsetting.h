@@ -15,7 +15,8 @@ class qwLocalUsers;
 // chosen sub-page beside it (system options, schedules, users and rights,
 // system log, about). Every sub-page reads the database again on reloadAll,
 // so edits that were not saved are dropped when the page is shown again; the
-// log lists today's records each time it comes up.
+// log then starts at today's records of every kind, and lists again under
+// the operator's filters each time it comes up within the page.
 class qwLocalSetting : public QWidget
 {
     Q_OBJECT
@@ -24,7 +25,7 @@ public:
 
     explicit qwLocalSetting(QWidget *parent = nullptr);
 
-    // Reads every sub-page again from the database.
+    // Reads every sub-page again from the database: the page is entered.
     void reloadAll();
 
     // Shows a sub-page without asking for its right (reloadAll and the

@@ -125,6 +125,14 @@ class ScheduleTest : public QObject, public PageCase<qwDevsetSchedule>
         m_page->OnInitParameters(123);
         QTRY_COMPARE(replies.count, 5);
     }
+    // The device holds value in that element of a subject from now on.
+    void hold(const QString &subject, const QString &element, int value)
+    {
+        const QString tag = QStringLiteral("<%1>%2</%1>");
+        QString stored = QString::fromUtf8(m_fx->device().subject(subject));
+        stored.replace(QRegularExpression(tag.arg(element, "[^<]*")), tag.arg(element).arg(value));
+        m_fx->device().setSubject(subject, stored.toUtf8());
+    }
     // Saves and waits for the success or failure tip.
     QStringList save()
     {
@@ -232,9 +240,7 @@ private slots:
         QFETCH(int, pick);
         QFETCH(int, sent);
         const QString tag = QStringLiteral("<%1>%2</%1>");
-        QString stored = QString::fromUtf8(m_fx->device().subject(subject));
-        stored.replace(QRegularExpression(tag.arg(element, "[^<]*")), tag.arg(element).arg(value));
-        m_fx->device().setSubject(subject, stored.toUtf8());
+        hold(subject, element, value);
         load();
         QComboBox *field = box(qPrintable("comboBox_" + list));
         QVERIFY2(field->currentText().startsWith(shown), qPrintable(field->currentText()));
@@ -268,21 +274,45 @@ private slots:
         QVERIFY(!button("pushButton_Save")->isEnabled());
     }
 
-    void badInterval_data()
+    // An interval out of the range the page offers is refused on save and
+    // nothing of the snapshot settings goes to the device; one the device
+    // holds shows as it is, in range or not.
+    void snapInterval_data()
     {
+        QTest::addColumn<int>("held"); // -1: the shipped 5
         QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << "";
-        QTest::newRow("0") << "0";
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("empty") << -1 << "" << true;
+        QTest::newRow("0") << -1 << "0" << true;
+        QTest::newRow("601") << -1 << "601" << true;
+        QTest::newRow("600 accepted") << -1 << "600" << false;
+        QTest::newRow("device holds 900") << 900 << "" << true;
+        QTest::newRow("device holds 600") << 600 << "" << false;
     }
 
-    void badInterval()
+    void snapInterval()
     {
+        QFETCH(int, held);
         QFETCH(QString, text);
+        QFETCH(bool, refused);
+        if (held >= 0)
+            hold("snap", "interval", held);
         load();
-        interval()->setText(text);
-        QCOMPARE(save(), QStringList{"tip_invsnapinterval"});
+        if (held >= 0)
+            QCOMPARE(interval()->text(), QString::number(held));
+        else
+            interval()->setText(text);
+        const QString sent = "<interval>" + interval()->text() + "</interval>";
+        const QByteArray before = m_fx->device().subject("snap");
+        QCOMPARE(save(), QStringList{refused ? "tip_invsnapinterval" : "tip_setsuccess"});
         QVERIFY(m_fx->waitAnswered("POST", "record", 1));
+        if (!refused) {
+            QCOMPARE(m_fx->count("POST", "snap"), 1);
+            QVERIFY(m_fx->device().subject("snap").contains(sent.toUtf8()));
+            return;
+        }
         QCOMPARE(m_fx->count("POST", "snap"), 0);
+        QCOMPARE(m_fx->device().subject("snap"), before);
         QCOMPARE(m_fx->count("GET", "schetask&type=1"), 1);
         QVERIFY(button("pushButton_Save")->isEnabled());
     }

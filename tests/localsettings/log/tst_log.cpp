@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include <algorithm>
 #include <memory>
 
 #include "app/core/currentuser.h"
@@ -129,6 +130,36 @@ class LogPageTest : public QObject
         child<QDateEdit>("dateEdit_LogFrom")->setDate(day(from));
         child<QDateEdit>("dateEdit_LogTo")->setDate(day(to));
         child<QPushButton>("pushButton_LogSearch")->click();
+    }
+
+    // The local settings page entered as the main window enters it, on its
+    // first sub-page; m_page is its log.
+    qwLocalSetting *enterSettingsPage()
+    {
+        g_curUserRights = userrights::LogView | userrights::LocalConfiguration;
+        auto *settings = new qwLocalSetting(m_host.get());
+        settings->resize(1000, 600);
+        settings->show();
+        settings->reloadAll();
+        m_page = settings->findChild<qwLocalLog *>();
+        return settings;
+    }
+
+    static void showSubPage(qwLocalSetting *settings, const char *name)
+    {
+        auto *button = settings->findChild<QPushButton *>(QStringLiteral("pushButton_Local") + QLatin1String(name));
+        QVERIFY(button);
+        button->click();
+    }
+
+    // Writes a record and waits until the log holds it.
+    static void write(const QDate &date, const char *time, int type, const char *note)
+    {
+        const QString count = QStringLiteral("select count(*) from systemlogs");
+        const int before = RunFolder::query("cmsclient.logx", count).toInt();
+        const QString at = date.toString(Qt::ISODate) + QLatin1Char('T') + QLatin1String(time);
+        QVERIFY(g_logHelper->addLog(_st_log_item(at, "admin", "modify system options", "", "", note, type)));
+        QTRY_COMPARE(RunFolder::query("cmsclient.logx", count), QString::number(before + 1));
     }
 
     // Clicks Search and waits until the search has listed everything.
@@ -323,37 +354,80 @@ private slots:
     void comingUpAgainListsWhatWasWrittenMeanwhile()
     {
         start();
-        g_curUserRights = userrights::LogView | userrights::LocalConfiguration;
-        auto *settings = new qwLocalSetting(m_host.get());
-        settings->resize(1000, 600);
-        settings->show();
-        settings->reloadAll();
+        qwLocalSetting *settings = enterSettingsPage();
         QCOMPARE(settings->currentSubPage(), int(qwLocalSetting::OptionsPage));
-        m_page = settings->findChild<qwLocalLog *>();
         QVERIFY(m_page);
-        auto navigate = [settings](const char *name) {
-            auto *button = settings->findChild<QPushButton *>(QStringLiteral("pushButton_Local") + QLatin1String(name));
-            QVERIFY(button);
-            button->click();
-        };
-        int written = int(std::size(kSeeds));
-        auto write = [&written](const char *time, const char *note) {
-            const QString at = QDate::currentDate().toString(Qt::ISODate) + QLatin1Char('T') + QLatin1String(time);
-            QVERIFY(g_logHelper->addLog(_st_log_item(at, "admin", "modify system options", "", "", note, 1)));
-            const QString count = QString::number(++written);
-            QTRY_COMPARE(RunFolder::query("cmsclient.logx", "select count(*) from systemlogs"), count);
-        };
-        write("08:00:00", "entered");
-        navigate("Log");
+        const QDate today = QDate::currentDate();
+        write(today, "08:00:00", 1, "entered");
+        showSubPage(settings, "Log");
         QTRY_COMPARE(column(m_page->model(), qcLogListModel::NoteColumn), QStringList{"entered"});
         QTRY_COMPARE(m_page->resultLabel()->text(), QString("1 record listed"));
-        navigate("Options");
-        write("09:00:00", "saved");
-        write("09:00:01", "saved again");
-        navigate("Log");
+        showSubPage(settings, "Options");
+        write(today, "09:00:00", 1, "saved");
+        write(today, "09:00:01", 1, "saved again");
+        showSubPage(settings, "Log");
         QTRY_COMPARE(column(m_page->model(), qcLogListModel::NoteColumn),
                      (QStringList{"entered", "saved", "saved again"}));
         QTRY_COMPARE(m_page->resultLabel()->text(), QString("3 records listed"));
+        QCOMPARE(testsupport::popupKeys(settings), QStringList());
+    }
+
+    // Within the page the log keeps the operator's kind and dates and lists
+    // under them each time it comes up; entering the page again starts it at
+    // today's records of every kind, whichever sub-page the page shows.
+    void logFiltersKept_data()
+    {
+        QTest::addColumn<int>("from"); // days from today
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("away");
+        QTest::addColumn<bool>("reset");
+        QTest::addColumn<QStringList>("notes");
+        const QStringList operations{"op yesterday", "op meanwhile"};
+        const QStringList today{"alarm today", "op meanwhile"};
+        QTest::newRow("kept") << -1 << 0 << "sub-page" << false << operations;
+        // Left reversed without a search: listed as Search would list them.
+        QTest::newRow("kept, reversed dates put in order") << 0 << -1 << "sub-page" << false << operations;
+        QTest::newRow("page entered resets") << -1 << 0 << "page" << true << today;
+        QTest::newRow("page entered on another sub-page resets") << -1 << 0 << "page from options" << true << today;
+    }
+    void logFiltersKept()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(QString, away);
+        QFETCH(bool, reset);
+        QFETCH(QStringList, notes);
+        start();
+        const QDate today = QDate::currentDate();
+        write(today.addDays(-1), "23:00:00", 1, "op yesterday");
+        write(today, "08:00:00", 2, "alarm today");
+        qwLocalSetting *settings = enterSettingsPage();
+        showSubPage(settings, "Log");
+        QTRY_COMPARE(column(m_page->model(), qcLogListModel::NoteColumn), QStringList{"alarm today"});
+        auto *kind = child<QComboBox>("comboBox_LogKind");
+        auto *fromEdit = child<QDateEdit>("dateEdit_LogFrom");
+        auto *toEdit = child<QDateEdit>("dateEdit_LogTo");
+        kind->setCurrentIndex(1);
+        fromEdit->setDate(today.addDays(from));
+        toEdit->setDate(today.addDays(to));
+
+        if (away != "page")
+            showSubPage(settings, "Options");
+        if (away.startsWith("page"))
+            settings->hide();
+        write(today, "09:00:00", 1, "op meanwhile");
+        if (away.startsWith("page")) {
+            settings->show();
+            settings->reloadAll();
+        }
+        if (away != "page")
+            showSubPage(settings, "Log");
+        QCOMPARE(settings->currentSubPage(), int(qwLocalSetting::LogPage));
+
+        QCOMPARE(kind->currentIndex(), reset ? 0 : 1);
+        QCOMPARE(fromEdit->date(), reset ? today : today.addDays(std::min(from, to)));
+        QCOMPARE(toEdit->date(), reset ? today : today.addDays(std::max(from, to)));
+        QTRY_COMPARE(column(m_page->model(), qcLogListModel::NoteColumn), notes);
         QCOMPARE(testsupport::popupKeys(settings), QStringList());
     }
 
