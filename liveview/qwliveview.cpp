@@ -1094,7 +1094,8 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
     device->devtype = addtype;
     device->connecttype = 0;
     device->indexid = 0;
-    const qint64 indexid = m_database ? m_database->addDevice(*device) : -1;
+    QString failure = QStringLiteral("no database");
+    const qint64 indexid = m_database ? m_database->addDevice(*device, &failure) : -1;
     if (indexid >= 1) {
         device->indexid = indexid;
         m_devices.append(device);
@@ -1109,8 +1110,7 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
     // The add dialog stays open with what was typed; the message comes up
     // over it.
     showReminder(this, "databaseerr");
-    writeLog("add device", devname, devip, false,
-             m_database ? qcDatabase::addDeviceError(indexid) : QStringLiteral("no database"));
+    writeLog("add device", devname, devip, false, failure);
 }
 
 void qwLiveView::modifyDevice(int row)

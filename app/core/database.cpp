@@ -1,6 +1,7 @@
 #include "app/core/database.h"
 
 #include <QHash>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QThreadStorage>
 #include <QVariant>
@@ -76,25 +77,37 @@ bool updateScheduleRow(const QSqlDatabase &db, const QString &ipaddr, int applyt
                         {scheduleKey(ipaddr), applytype, skdtype});
 }
 
+const char *const kNoCounterRow = "the database holds no device counter";
+
+// `what` went wrong, followed by the database's own words for it.
+QString failed(const char *what, const QSqlError &error)
+{
+    const QString words = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), words);
+}
+
 // The index a new device takes: the counter, or the next past the largest
-// stored; -1 when none is left or the rows cannot be read. A counter left
-// behind the stored rows (a file copied back, a row written by hand) would
-// hand out an index a device already holds, and the unique key would refuse
-// the insert.
-qint64 freeIndex(const QSqlDatabase &db, qint64 counter)
+// stored; -1 when none is left or the rows cannot be read, with the reason in
+// `why`. A counter left behind the stored rows (a file copied back, a row
+// written by hand) would hand out an index a device already holds, and the
+// unique key would refuse the insert.
+qint64 freeIndex(const QSqlDatabase &db, qint64 counter, QString &why)
 {
     QSqlQuery q(db);
-    if (!run(q, QStringLiteral("select max(indexid) from devices")) || !q.next())
+    if (!run(q, QStringLiteral("select max(indexid) from devices")) || !q.next()) {
+        why = failed("the stored device indexes could not be read", q.lastError());
         return -1;
+    }
     qint64 index = counter;
     if (!q.value(0).isNull()) {
         const qint64 largest = q.value(0).toLongLong();
-        if (largest >= kLastIndex)
-            return -1;
-        index = std::max(index, largest + 1);
+        index = largest >= kLastIndex ? kLastIndex : std::max(index, largest + 1);
     }
     // The counter must be able to step past the index taken.
-    return index < kLastIndex ? index : -1;
+    if (index < kLastIndex)
+        return index;
+    why = QStringLiteral("no index is left for a new device");
+    return -1;
 }
 
 // Connections of threads other than the one that created the store, one per
@@ -172,26 +185,43 @@ QSqlDatabase qcDatabase::connection()
 }
 
 template <typename Work>
-bool qcDatabase::inTransaction(Work work)
+bool qcDatabase::inTransaction(Work work, QString *why)
 {
     QSqlDatabase db = connection();
-    if (!db.transaction())
+    if (!db.transaction()) {
+        if (why)
+            *why = failed("the database did not begin a transaction", db.lastError());
         return false;
-    if (work(db) && db.commit())
-        return true;
+    }
+    if (work(db)) {
+        if (db.commit())
+            return true;
+        if (why)
+            *why = failed("the database did not commit", db.lastError());
+    }
     db.rollback();
     return false;
 }
 
 // ---- device counter -------------------------------------------------------
 
-qint64 qcDatabase::readCounter()
+qint64 qcDatabase::readCounter(QString *why)
 {
     QSqlQuery q(connection());
-    if (!run(q, QStringLiteral("select curdevindex from systeminfo where indexid=0")) || !q.next())
+    const bool ran = run(q, QStringLiteral("select curdevindex from systeminfo where indexid=0"));
+    if (!ran || !q.next()) {
+        // A statement that ran and found no row leaves no error behind.
+        if (why)
+            *why = ran && !q.lastError().isValid() ? QString::fromLatin1(kNoCounterRow)
+                                                   : failed("the device counter could not be read", q.lastError());
         return -1;
+    }
     const qint64 value = q.value(0).toLongLong();
-    return value > 0 ? value : -3;
+    if (value > 0)
+        return value;
+    if (why)
+        *why = QStringLiteral("the device counter of the database holds no usable number");
+    return -3;
 }
 
 bool qcDatabase::writeCounter(qint64 value)
@@ -269,52 +299,66 @@ bool qcDatabase::isNewDevice(const QString &devname, const QString &address)
     return !deviceListed(address);
 }
 
-qint64 qcDatabase::addDevice(const _st_device_item &item)
+qint64 qcDatabase::addDevice(const _st_device_item &item, QString *failure)
 {
+    QString why;
     QMutexLocker lock(&m_mutex);
-    const qint64 counter = readCounter();
+    const qint64 index = storeDevice(item, why);
+    if (failure)
+        *failure = why;
+    return index;
+}
+
+qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
+{
+    if (!opened) {
+        why = QStringLiteral("the database is not open");
+        return -1;
+    }
+    const qint64 counter = readCounter(&why);
     if (counter < 0)
         return -1;
-    if (!opened)
-        return -2;
     loadDevices();
-    if (deviceListed(item.address))
+    if (deviceListed(item.address)) {
+        why = QStringLiteral("the database holds the address already");
         return -2;
+    }
     qint64 index = counter;
     // The row and the advanced counter stand or fall together, so a failed
     // counter write can never hand the same indexid to the next device.
-    const bool ok = inTransaction([&](const QSqlDatabase &db) {
-        index = freeIndex(db, counter);
-        QSqlQuery q(db);
-        return index > 0 &&
-               run(q,
-                   QStringLiteral(
-                       "insert into devices(devname,username,password,address,port,connecttype,indexid,devtype) "
-                       "values(?,?,?,?,?,?,?,?)"),
-                   {item.devname, item.username, item.password, item.address, item.port, item.connecttype, index,
-                    item.devtype}) &&
-               runUpdate(db, QStringLiteral("update systeminfo set curdevindex=? where indexid=0"), {index + 1});
-    });
+    const bool ok = inTransaction(
+        [&](const QSqlDatabase &db) {
+            index = freeIndex(db, counter, why);
+            if (index < 0)
+                return false;
+            QSqlQuery q(db);
+            if (!run(q,
+                     QStringLiteral(
+                         "insert into devices(devname,username,password,address,port,connecttype,indexid,devtype) "
+                         "values(?,?,?,?,?,?,?,?)"),
+                     {item.devname, item.username, item.password, item.address, item.port, item.connecttype, index,
+                      item.devtype})) {
+                why = failed("the database refused the device", q.lastError());
+                return false;
+            }
+            QSqlQuery next(db);
+            if (!run(next, QStringLiteral("update systeminfo set curdevindex=? where indexid=0"), {index + 1})) {
+                why = failed("the database refused to advance the device counter", next.lastError());
+                return false;
+            }
+            if (next.numRowsAffected() <= 0) {
+                why = QString::fromLatin1(kNoCounterRow);
+                return false;
+            }
+            return true;
+        },
+        &why);
     if (!ok)
         return -3;
     _st_device_item added = item;
     added.indexid = index;
     m_devices.append(added);
     return index;
-}
-
-QString qcDatabase::addDeviceError(qint64 result)
-{
-    switch (result) {
-    case -1:
-        return QStringLiteral("the device counter of the database holds no usable number");
-    case -2:
-        return QStringLiteral("the database is not open or holds the address already");
-    case -3:
-        return QStringLiteral("the database did not write the device (no free index or the write was refused)");
-    default:
-        return result >= 1 ? QString() : QStringLiteral("the database gave the unknown result %1").arg(result);
-    }
 }
 
 bool qcDatabase::deleteDevice(const QString &address)

@@ -44,13 +44,13 @@ public:
     int getDeviceCount();
     bool getDevice(_st_device_item &out, int index);
     bool isNewDevice(const QString &devname, const QString &address);
-    // The new row's indexid; -1 no usable counter, -2 closed or address
-    // already listed, -3 the insert or the counter update failed (nothing kept).
-    // The index is the counter's, or the next past the largest stored when
-    // the counter has fallen behind the rows.
-    qint64 addDevice(const _st_device_item &item);
-    // What a failed addDevice result means, for the log; empty for an index.
-    static QString addDeviceError(qint64 result);
+    // The new row's indexid; -1 closed or no usable counter, -2 address
+    // already listed, -3 no index left or the insert or the counter update
+    // failed (nothing kept). The index is the counter's, or the next past the
+    // largest stored when the counter has fallen behind the rows. `failure`
+    // (when given) gets what went wrong, in the database's own words where it
+    // gave any, for the log; it is emptied when the device was stored.
+    qint64 addDevice(const _st_device_item &item, QString *failure = nullptr);
     bool deleteDevice(const QString &address);
     bool updateDevice(const _st_device_item &item);
     bool updateDeviceText(const QString &column, const QString &value, qint64 indexid);
@@ -116,18 +116,21 @@ public:
 private:
     // Everything below expects the mutex to be held by the caller.
     QSqlDatabase connection();
-    qint64 readCounter();
+    // `why` (when given) gets the reason of a failure.
+    qint64 readCounter(QString *why = nullptr);
     bool writeCounter(qint64 value);
     void loadDevices();
     void loadUsers();
     void loadSchedules();
+    qint64 storeDevice(const _st_device_item &item, QString &why);
     bool deviceListed(const QString &address) const;
     bool userListed(const QString &username) const;
     bool scheduleListed(const QString &ipaddr) const;
     // Runs `work` in one transaction on this thread's connection; rolls back
-    // and returns false when it fails.
+    // and returns false when it fails. `why` (when given) gets the reason when
+    // the transaction cannot begin or commit; a failing `work` says its own.
     template <typename Work>
-    bool inTransaction(Work work);
+    bool inTransaction(Work work, QString *why = nullptr);
     int readSetting(const char *table, const QString &column, bool number, QString &out);
     bool writeSetting(const char *table, const QString &column, bool number, const QVariant &value);
 

@@ -12,14 +12,54 @@ QRect corners(int x0, int y0, int x1, int y1)
 {
     return QRect(QPoint(x0, y0), QPoint(x1, y1));
 }
+
+// How many windows lie above `dialog` up to and with `root`; -1 when `root`
+// is not among them.
+int stepsBelow(const QWidget *dialog, const QWidget *root)
+{
+    int steps = 0;
+    for (const QWidget *w = dialog->parentWidget(); w; w = w->parentWidget()) {
+        if (!w->isWindow())
+            continue;
+        ++steps;
+        if (w == root)
+            return steps;
+    }
+    return -1;
+}
+
+// The open modal dialog furthest down the line of windows that starts at
+// `root`: a dialog opened over a dialog sits below it. A modal dialog of
+// another window is not on the line; a message parented to it would close
+// with it, unseen by whoever works in `root`.
+QWidget *modalOnLine(const QWidget *root)
+{
+    QWidget *deepest = nullptr;
+    int deepestSteps = 0;
+    QWidget *active = QApplication::activeModalWidget();
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (!w->isModal() || !w->isVisible())
+            continue;
+        const int steps = stepsBelow(w, root);
+        // Of two dialogs side by side, the one in front wins.
+        if (steps > deepestSteps || (steps > 0 && steps == deepestSteps && w == active)) {
+            deepest = w;
+            deepestSteps = steps;
+        }
+    }
+    return deepest;
+}
+
 } // namespace
 
 QWidget *qwTipsDlg::ownerFor(QWidget *requested)
 {
-    if (QWidget *modal = QApplication::activeModalWidget())
+    if (!requested)
+        return QApplication::activeModalWidget();
+    if (QWidget *modal = modalOnLine(requested->window()))
         return modal;
     QWidget *active = QApplication::activeWindow();
-    if (!requested || !active || active == requested->window())
+    if (!active || active == requested->window())
         return requested;
     for (QWidget *w = active->parentWidget(); w; w = w->parentWidget()) {
         if (w == requested || w == requested->window())

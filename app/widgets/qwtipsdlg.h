@@ -15,10 +15,12 @@ public:
 
     void setTipText(const QString &text);
 
-    // The window a message asked for over `requested` belongs to: the modal
-    // dialog open at the time, or the dialog of requested's window that has
-    // the focus, so that the message comes up over the dialog it answers
-    // instead of behind it, blocking it; otherwise `requested` itself.
+    // The window a message asked for over `requested` belongs to: the
+    // innermost modal dialog open over requested's window (directly or over
+    // another dialog of it), or the dialog of requested's window that has the
+    // focus, so that the message comes up over the dialog it answers instead
+    // of behind it, blocking it; otherwise `requested` itself. A dialog of
+    // another window is never taken, however late the message comes.
     static QWidget *ownerFor(QWidget *requested);
 
 signals:

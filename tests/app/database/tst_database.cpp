@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <atomic>
 #include <memory>
@@ -50,6 +51,23 @@ static _st_schedule_item schedule(const QString &ipaddr, int skdtype, const QStr
     s.enable = 1;
     return s;
 }
+
+// Another connection to the file, holding it locked until it goes.
+struct HeldLock
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "held");
+    bool hold(const QString &file)
+    {
+        db.setDatabaseName(file);
+        return db.open() && QSqlQuery(db).exec("begin exclusive");
+    }
+    ~HeldLock()
+    {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("held");
+    }
+};
 
 class TestDatabase : public QObject
 {
@@ -146,14 +164,55 @@ private slots:
         QVERIFY(RunFolder::exec(kDb, seed));
         open();
         const int before = m_db->getDeviceCount();
-        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1")), added);
+        QString why = "stale";
+        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1"), &why), added);
         QCOMPARE(sql("select curdevindex from systeminfo"), counterAfter);
         QCOMPARE(sql("select count(*) from devices where address='10.0.0.1'"), QString(added > 0 ? "1" : "0"));
         QCOMPARE(m_db->getDeviceCount(), before + (added > 0 ? 1 : 0));
         if (added > 0)
             QCOMPARE(sql("select indexid from devices where address='10.0.0.1'"), QString::number(added));
         // What the log says of a failure.
-        QCOMPARE(qcDatabase::addDeviceError(added).isEmpty(), added > 0);
+        QCOMPARE(why.isEmpty(), added > 0);
+    }
+
+    // A failed add is logged with what really happened, in the database's
+    // own words where it gave any.
+    void addDeviceFailureSaysWhy_data()
+    {
+        QTest::addColumn<QString>("seed");
+        QTest::addColumn<bool>("locked");
+        QTest::addColumn<qint64>("result");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("held locked by another connection") << "" << true << qint64(-1) << "database is locked";
+        QTest::newRow("insert refused") << "create trigger refuse before insert on devices "
+                                           "begin select raise(abort, 'devices kept read-only'); end;"
+                                        << false << qint64(-3) << "devices kept read-only";
+        QTest::newRow("counter write refused") << "create trigger frozen before update of curdevindex on systeminfo "
+                                                  "begin select raise(abort, 'counter frozen'); end;"
+                                               << false << qint64(-3) << "counter frozen";
+        QTest::newRow("no counter row") << "delete from systeminfo" << false << qint64(-1) << "holds no device counter";
+        QTest::newRow("no index left") << "insert into devices(devname,address,indexid) "
+                                          "values('old','10.0.1.1',9223372036854775807)"
+                                       << false << qint64(-3) << "no index is left";
+    }
+    void addDeviceFailureSaysWhy()
+    {
+        QFETCH(QString, seed);
+        QFETCH(bool, locked);
+        QFETCH(qint64, result);
+        QFETCH(QString, says);
+        if (!seed.isEmpty())
+            QVERIFY(RunFolder::exec(kDb, seed));
+        open();
+        auto holder = std::make_unique<HeldLock>();
+        if (locked)
+            QVERIFY(holder->hold(kDb));
+        QString why;
+        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1"), &why), result);
+        holder.reset();
+        QVERIFY2(why.contains(says), qPrintable(why));
+        QVERIFY2(!why.contains("no usable number"), qPrintable(why));
+        QCOMPARE(sql("select count(*) from devices where address='10.0.0.1'"), QString("0"));
     }
 
     void failedCounterWriteKeepsNoDevice()

@@ -6,6 +6,7 @@
 #include "app/widgets/statusbutton.h"
 #include "tests/support/popups.h"
 
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QPointer>
@@ -235,6 +236,36 @@ private slots:
             QCOMPARE(QApplication::activeModalWidget(), message.data());
         }
         delete message;
+    }
+
+    // A late message never takes another window's modal dialog as owner, to
+    // close with it unseen. Dialog dN opens over the N-th of "over".
+    void ownerForStaysInItsWindow_data()
+    {
+        QTest::addColumn<QStringList>("over");
+        QTest::addColumn<QString>("requested");
+        QTest::addColumn<QString>("owner");
+        QTest::newRow("modal over the other") << QStringList{"B"} << "a" << QString("a");
+        QTest::newRow("nested, then the other") << QStringList{"A", "d1", "B"} << "a" << QString("d2");
+        QTest::newRow("modal over its own") << QStringList{"B"} << "b" << QString("d1");
+        QTest::newRow("nested") << QStringList{"A", "d1"} << "a" << QString("d2");
+    }
+    void ownerForStaysInItsWindow()
+    {
+        QFETCH(QStringList, over);
+        QFETCH(QString, requested);
+        QFETCH(QString, owner);
+        QWidget a;
+        QWidget b;
+        QHash<QString, QWidget *> named{{"A", &a}, {"B", &b}, {"a", new QWidget(&a)}, {"b", new QWidget(&b)}};
+        a.show();
+        b.show();
+        for (int i = 0; i < over.size(); ++i) {
+            auto *dialog = new QDialog(named.value(over.at(i)));
+            dialog->open();
+            named.insert(QString("d%1").arg(i + 1), dialog);
+        }
+        QCOMPARE(qwTipsDlg::ownerFor(named.value(requested)), named.value(owner));
     }
 
     void waitingDialogClosesItself()
