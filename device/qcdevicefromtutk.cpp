@@ -566,10 +566,10 @@ void qcDeviceFromTutk::run()
 void qcDeviceFromTutk::sessionGone()
 {
     m_connected = false;
-    // Video and audio notice the same loss; it is told once. Taken with the
-    // receivers' lock: a frame being handed over lands before the loss is
-    // told, and none of that session follows it (the consumer empties its
-    // buffers on the loss).
+    // Video, audio and a pan-tilt-zoom send notice the same loss; it is told
+    // once. Taken with the receivers' lock: a frame being handed over lands
+    // before the loss is told, and none of that session follows it (the
+    // consumer empties its buffers on the loss).
     int index;
     {
         std::lock_guard<std::mutex> lock(m_recvMutex);
@@ -808,9 +808,7 @@ bool qcDeviceFromTutk::sendPtz(const TutkIoCtrlRecord &record)
     if (r == p2p::kErrFrameLost || r == p2p::kErrFrameTooBig)
         return false;
     if (sessionEnded(r)) {
-        m_connected = false;
-        m_avIndex = -1;
-        report(P2pLost);
+        sessionGone();
         return false;
     }
     return r == 0;

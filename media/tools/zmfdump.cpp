@@ -21,6 +21,10 @@
 #include <cstdio>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int kExitBad = 2;
@@ -100,37 +104,85 @@ int dumpFile(const QString &path)
     return 0;
 }
 
+// What stands under a folder's name when it is not a regular file, after a
+// link; empty for a regular file and for nothing at all. Only looked at, never
+// opened: opening a named pipe waits for a writer, a device may act on it.
+QString notRegular(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat own, target;
+    if (::lstat(name.constData(), &own) != 0)
+        return QString();
+    const bool link = S_ISLNK(own.st_mode);
+    if (link && ::stat(name.constData(), &target) != 0)
+        return "a link that leads nowhere";
+    const mode_t mode = link ? target.st_mode : own.st_mode;
+    if (S_ISREG(mode))
+        return QString();
+    const QString what = S_ISFIFO(mode)                   ? "a named pipe"
+                         : S_ISSOCK(mode)                 ? "a socket"
+                         : S_ISDIR(mode)                  ? "a folder"
+                         : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                                          : "neither a file nor a folder";
+    return link ? "a link to " + what : what;
+}
+
+// Opens a regular file for reading, and nothing else: what was put under
+// the name after notRegular looked is not waited on either.
+bool openRegular(QFile &file, const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    return true;
+}
+
+RecordScan scanRegular(const QString &path)
+{
+    QFile f;
+    return openRegular(f, path) ? recordio::scan(f) : RecordScan();
+}
+
+// Checks a reclist record's key-frame range against kfindex and its file.
+QStringList checkKeyRange(const _st_reclist_item &item, const RecordScan &scan, const QByteArray &kfindex)
+{
+    if (item.kfindexOffset == _st_reclist_item::kNoIndex)
+        return item.kfindexCount ? QStringList{"key-frame records counted without a kfindex range"} : QStringList();
+    const qint64 end = recordindex::keyRangeEnd(item, kfindex.size());
+    if (end < 0)
+        return {"its kfindex range runs past the end of kfindex"};
+    for (qint64 at = item.kfindexOffset; at < end; at += _st_kfindex_item::kSize) {
+        _st_kfindex_item k;
+        bool found = false;
+        if (_st_kfindex_item::fromBytes(kfindex.constData() + at, &k))
+            for (const RecordScanEntry &e : scan.records)
+                found = found || (qint64(k.offset) == e.offset && e.type == 1 && e.timestamp == k.timestamp);
+        if (!found)
+            return {QString("kfindex record at %1 does not lead to a key frame of the file").arg(at)};
+    }
+    return {};
+}
+
 // Checks one reclist record against its file; returns the problems found.
+// Without kfindex (null: it was not read) the key-frame range is not checked.
 QStringList checkRecord(const QString &folder, const _st_reclist_item &item, const QString &fileName,
-                        const QByteArray &kfindex)
+                        const QByteArray *kfindex)
 {
     QStringList problems;
     if (fileName.isEmpty())
         return {"no file in the folder matches it"};
-    const RecordScan scan = recordio::scan(folder + '/' + fileName);
+    const RecordScan scan = scanRegular(folder + '/' + fileName);
     if (!scan.readable)
         return {"its file does not read"};
     const recordindex::Summary s = recordindex::summarise(scan);
-    if (item.kfindexOffset != _st_reclist_item::kNoIndex) {
-        const qint64 end = recordindex::keyRangeEnd(item, kfindex.size());
-        if (end < 0) {
-            problems << "its kfindex range runs past the end of kfindex";
-        } else {
-            for (qint64 at = item.kfindexOffset; at < end; at += _st_kfindex_item::kSize) {
-                _st_kfindex_item k;
-                bool found = false;
-                if (_st_kfindex_item::fromBytes(kfindex.constData() + at, &k))
-                    for (const RecordScanEntry &e : scan.records)
-                        found = found || (qint64(k.offset) == e.offset && e.type == 1 && e.timestamp == k.timestamp);
-                if (!found) {
-                    problems << QString("kfindex record at %1 does not lead to a key frame of the file").arg(at);
-                    break;
-                }
-            }
-        }
-    } else if (item.kfindexCount) {
-        problems << "key-frame records counted without a kfindex range";
-    }
+    if (kfindex)
+        problems << checkKeyRange(item, scan, *kfindex);
     const uint32_t start = uint32_t(qMax<qint64>(s.firstKey, 0));
     if (item.start != start)
         problems << QString("start %1, the file's first key frame %2").arg(item.start).arg(start);
@@ -152,24 +204,55 @@ int dumpIndex(const QString &folder, const QDateTime &now)
         out(folder + ": cannot read the folder");
         return kExitBad;
     }
-    QByteArray kfindex;
-    {
-        QFile f(recordindex::kfindexPath(folder));
-        if (f.open(QIODevice::ReadOnly))
-            kfindex = f.read(recordindex::kMaxIndexBytes);
+    // Only regular files are read; anything else under an index's or a
+    // record file's name is named and makes the folder one that does not
+    // read whole.
+    int skipped = 0;
+    const auto skip = [&](const QString &name, const QString &what) {
+        out(QString("PROBLEM: skipped: %1: not a regular file (%2)").arg(name, what));
+        ++skipped;
+    };
+    const QString kfOther = notRegular(recordindex::kfindexPath(folder));
+    const QString listOther = notRegular(recordindex::reclistPath(folder));
+    if (!kfOther.isEmpty())
+        skip("kfindex", kfOther);
+    if (!listOther.isEmpty())
+        skip("reclist", listOther);
+    QStringList files;
+    for (const QString &f : dir.entryList({"*.zmf"}, QDir::AllEntries | QDir::System, QDir::Name)) {
+        const QString what = notRegular(folder + '/' + f);
+        if (what.isEmpty())
+            files << f;
+        else
+            skip(f, what);
     }
-    bool kfTorn = false, listTorn = false;
-    const QList<recordindex::KfRecord> keys = recordindex::readKfindex(folder, &kfTorn);
-    const QList<recordindex::ListRecord> list = recordindex::readReclist(folder, &listTorn);
-    const QStringList files = dir.entryList({"*.zmf"}, QDir::Files, QDir::Name);
 
-    out(QString("kfindex: %1 records").arg(keys.size()));
+    QByteArray kfindex;
+    bool kfTorn = false, listTorn = false;
+    QList<recordindex::KfRecord> keys;
+    QList<recordindex::ListRecord> list;
+    if (kfOther.isEmpty()) {
+        QFile f;
+        if (openRegular(f, recordindex::kfindexPath(folder)))
+            kfindex = f.read(recordindex::kMaxIndexBytes);
+        keys = recordindex::readKfindex(folder, &kfTorn);
+    }
+    if (listOther.isEmpty())
+        list = recordindex::readReclist(folder, &listTorn);
+
+    if (kfOther.isEmpty())
+        out(QString("kfindex: %1 records").arg(keys.size()));
+    else
+        out("kfindex: not read");
     for (const recordindex::KfRecord &k : keys)
         out(QString("  @%1 ts %2 offset %3")
                 .arg(k.position)
                 .arg(clockText(qint64(k.item.timestamp)))
                 .arg(k.item.offset));
-    out(QString("reclist: %1 records").arg(list.size()));
+    if (listOther.isEmpty())
+        out(QString("reclist: %1 records").arg(list.size()));
+    else
+        out("reclist: not read");
     int bad = 0;
     QStringList listedFiles;
     QVector<bool> covered(keys.size(), false);
@@ -201,7 +284,7 @@ int dumpIndex(const QString &folder, const QDateTime &now)
                 .arg(it.name.isEmpty() ? "(long name) " + file : it.name));
         const QStringList problems = file.isEmpty() && twice
                                          ? QStringList{"its file is listed by an earlier record too"}
-                                         : checkRecord(folder, it, file, kfindex);
+                                         : checkRecord(folder, it, file, kfOther.isEmpty() ? &kfindex : nullptr);
         for (const QString &p : problems)
             out("    PROBLEM: " + p);
         bad += problems.isEmpty() ? 0 : 1;
@@ -211,13 +294,14 @@ int dumpIndex(const QString &folder, const QDateTime &now)
                 covered[i] = true;
     }
     for (const QString &f : files) {
-        if (listedFiles.contains(f))
+        // A list that was not read tells nothing about which files it lists.
+        if (listedFiles.contains(f) || !listOther.isEmpty())
             continue;
         const recordnames::NameParts p = recordnames::parseName(f);
         if (!p.finished) {
             // A recorder writes whole frames only: zeros or other bytes after
             // them are a crash's, and the file is no longer written.
-            const RecordScan scan = recordio::scan(folder + '/' + f);
+            const RecordScan scan = scanRegular(folder + '/' + f);
             if (scan.readable && (scan.badRecord || scan.zeroTail)) {
                 out(QString("PROBLEM: not listed, left unfinished by a crash (%1 after its whole frames, at %2): %3")
                         .arg(scan.zeroTail ? "zeros" : "bytes that are no frame")
@@ -250,7 +334,7 @@ int dumpIndex(const QString &folder, const QDateTime &now)
         out("PROBLEM: kfindex ends in a torn record");
     if (listTorn)
         out("PROBLEM: reclist ends in a torn record");
-    const bool ok = bad == 0 && !kfTorn && !listTorn;
+    const bool ok = bad == 0 && skipped == 0 && !kfTorn && !listTorn;
     out(ok ? "consistent" : "inconsistent");
     return ok ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include <QtTest>
 
+#include <condition_variable>
 #include <mutex>
 
 #include <memory>
@@ -28,6 +29,57 @@ QByteArray ptzPayload(int code, int param = 0)
     p[0] = char(code);
     p[1] = char(param);
     return p;
+}
+
+// Video frames (kFrame) and statuses in the order they were handed over. The
+// frame after the hold is armed is held inside its hand-over until released.
+struct HandOverLog
+{
+    static constexpr int kFrame = -1;
+    enum Hold { Off, Armed, Holding };
+    std::mutex m;
+    std::condition_variable cv;
+    QList<int> events;
+    Hold hold = Off;
+
+    static int onVideo(int, const uchar *, int, quint64, void *user)
+    {
+        auto *l = static_cast<HandOverLog *>(user);
+        std::unique_lock<std::mutex> lock(l->m);
+        if (l->hold == Armed) {
+            l->hold = Holding;
+            l->cv.wait(lock, [l] { return l->hold != Holding; });
+        }
+        l->events.append(kFrame);
+        return 0;
+    }
+    static int onStatus(int status, int, void *user)
+    {
+        auto *l = static_cast<HandOverLog *>(user);
+        std::lock_guard<std::mutex> lock(l->m);
+        l->events.append(status);
+        return 0;
+    }
+    template <typename F>
+    auto locked(F f)
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return f();
+    }
+    void release()
+    {
+        locked([&] { hold = Off; });
+        cv.notify_all();
+    }
+};
+
+// Whether the layer has seen a session of this process end from the far side.
+bool layerSawALoss()
+{
+    for (int sid = 0; sid < p2p::kMaxSessions; ++sid)
+        if (IOTC_Session_Check(sid, nullptr) == p2p::kErrSessionLost)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -388,6 +440,59 @@ private slots:
         QTest::qWait(200);
         d->ptzControl(26, 0);
         QVERIFY(waitUntil([&] { return m_rec.count(8) == 1; }, 3000));
+    }
+
+    // A pan-tilt-zoom send that finds the session gone marks the loss as the
+    // receivers do: a frame being handed over meanwhile lands before the
+    // loss is told, none of the ended session follows it, and it is told once.
+    void lossFoundByAPtzSend()
+    {
+        TutkTimings t = shortTimings();
+        t.audioIdleLimit = 1; // no audio: its receiver ends at once and finds no loss
+        qcDeviceFromTutk::setDefaultTimings(t);
+        startSim(h264Media(P2pMedia::NoAudio));
+        HandOverLog log;
+        std::unique_ptr<qcDeviceFromTutk> d(new qcDeviceFromTutk);
+        d->setVideoCallback(&HandOverLog::onVideo, &log);
+        d->setStatusCallback(&HandOverLog::onStatus, &log);
+        d->setConnectParams(kUid, QString(), QStringLiteral("admin"), QStringLiteral("1234"));
+        d->openStream(8, 1);
+        d->connectDevice();
+        // A failed check lets the held frame go before the device is ended.
+        const auto letGo = qScopeGuard([&] { log.release(); });
+        const auto events = [&] { return log.locked([&] { return log.events; }); };
+        QVERIFY(waitUntil([&] { return events().count(HandOverLog::kFrame) >= 3; }, 6000));
+
+        // A frame's hand-over is held while the session ends and a send finds it.
+        log.locked([&] { log.hold = HandOverLog::Armed; });
+        QVERIFY(waitUntil([&] { return log.locked([&] { return log.hold == HandOverLog::Holding; }); }, 5000));
+        const int handedOver = events().count(HandOverLog::kFrame);
+        m_sim->dropSessions();
+        QVERIFY(waitUntil(layerSawALoss, 5000));
+        d->ptzControl(26, 0);
+        QVERIFY(waitUntil([&] { return d->pendingIoCtrl().isEmpty(); }, 5000));
+        // Told unlocked, the loss would come now, ahead of the held frame.
+        waitUntil([&] { return events().contains(P2pLost); }, 2000);
+        log.release();
+
+        // The new session's connect ends the old session's hand-overs.
+        const auto reconnected = [&] {
+            const QList<int> e = events();
+            const int lost = e.indexOf(P2pLost);
+            return lost >= 0 && e.indexOf(P2pConnected, lost) > lost;
+        };
+        QVERIFY(waitUntil(reconnected, 10000));
+        const QList<int> e = events();
+        const int lost = e.indexOf(P2pLost);
+        const QList<int> afterLoss = e.mid(lost, e.indexOf(P2pConnected, lost) - lost);
+        QStringList order;
+        for (int x : e)
+            order << (x == HandOverLog::kFrame ? QStringLiteral("frame") : QString::number(x));
+        QVERIFY2(!afterLoss.contains(HandOverLog::kFrame), qPrintable(order.join(' ')));
+        QCOMPARE(afterLoss.count(P2pLost), 1);
+        // The held frame landed before the loss (and frames the layer still
+        // had may follow it until the loss is marked).
+        QVERIFY(e.mid(0, lost).count(HandOverLog::kFrame) > handedOver);
     }
 
     void talk()

@@ -24,6 +24,8 @@
 
 #include <optional>
 
+#include <sys/stat.h>
+
 using namespace streamfakes;
 
 namespace {
@@ -1147,6 +1149,47 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!threadNames().contains("AlarmChannel"), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!threadNames().contains("qcDiskManager"), 2000);
         QCOMPARE(s->server.alarmServer(), nullptr);
+    }
+
+    // The record-file tool opens nothing in a record folder that is not a
+    // regular file (after a link): a named pipe would hold it forever. It
+    // names what it left unread, and a folder it could not read whole is
+    // not called consistent.
+    void zmfdumpSkipsWhatIsNoRegularFile_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<bool>("link"); // a link to a named pipe elsewhere, not the pipe itself
+        QTest::newRow("reclist is a named pipe") << "reclist" << false;
+        QTest::newRow("kfindex is a named pipe") << "kfindex" << false;
+        QTest::newRow("a .zmf name is a named pipe") << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << false;
+        QTest::newRow("a .zmf name is a link to a named pipe") << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << true;
+    }
+    void zmfdumpSkipsWhatIsNoRegularFile()
+    {
+        QFETCH(QString, entry);
+        QFETCH(bool, link);
+        QTemporaryDir elsewhere;
+        ListedDay day(2);
+        QVERIFY(mediatest::consistent(day.folder));
+        const QString path = day.folder + '/' + entry;
+        QFile::remove(path);
+        const QString pipe = link ? elsewhere.filePath("pipe") : path;
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        if (link)
+            QVERIFY(QFile::link(pipe, path));
+
+        QByteArray report;
+        // -1: it did not end by itself.
+        QCOMPARE(mediatest::zmfdump({"--index", day.folder}, &report), 1);
+        const QList<QByteArray> lines = report.split('\n');
+        QVERIFY2(lines.contains("PROBLEM: skipped: " + entry.toUtf8() + ": not a regular file (" +
+                                (link ? "a link to a named pipe" : "a named pipe") + ")"),
+                 report.constData());
+        QCOMPARE(report.count("skipped"), 1);
+        // What was not read is the only fault found: a list it could not
+        // read does not make the folder's files unlisted.
+        QCOMPARE(report.count("PROBLEM"), 1);
+        QVERIFY(lines.contains("inconsistent"));
     }
 };
 
