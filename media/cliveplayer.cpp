@@ -176,10 +176,9 @@ void CLivePlayer::setSnapshotQuality(int level)
 
 bool CLivePlayer::requestSnapshot(const QString &path)
 {
-    if (QFile::exists(path))
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // The name is taken now, never through a link standing under it.
+    QFile file;
+    if (!recordfileguard::open(file, path, QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
     file.close();
     QMutexLocker lock(&m_snapshotMutex);

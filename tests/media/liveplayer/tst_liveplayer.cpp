@@ -243,6 +243,33 @@ private slots:
         QCOMPARE(spy.count(), 3);
     }
 
+    // A snapshot's name never leads through a link: one standing there,
+    // leading nowhere or to a file, refuses the snapshot and stays as it is.
+    void snapshotNameALink_data()
+    {
+        QTest::addColumn<bool>("dangling");
+        QTest::newRow("a link to nowhere") << true;
+        QTest::newRow("a link to a file") << false;
+    }
+    void snapshotNameALink()
+    {
+        QFETCH(bool, dangling);
+        QTemporaryDir dir, outside;
+        const QString target = outside.filePath("picture.jpg");
+        if (!dangling) {
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("kept") == 4);
+        }
+        const QString link = dir.filePath("CaptureFile/20240101/10.0.0.5/PICV1_MANUAL_a.jpg");
+        QVERIFY(QDir().mkpath(QFileInfo(link).path()) && QFile::link(target, link));
+        View view(320, 180, 640, 360);
+        QVERIFY(!view.player.requestSnapshot(link));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QFile f(target);
+        QCOMPARE(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("absent"),
+                 QByteArray(dangling ? "absent" : "kept"));
+    }
+
     void failedConversionKeepsThePathQueued()
     {
         const QVector<clips::Unit> full = clip("h264-444.h264", false);
