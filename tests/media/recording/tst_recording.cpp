@@ -13,6 +13,7 @@
 #include "media/recordindex.h"
 #include "platform/clock.h"
 #include "tests/support/diskroom.h"
+#include "tests/support/filebytes.h"
 #include "tests/support/pictures.h"
 #include "tests/support/readonlyfile.h"
 #include "tests/support/systemlog.h"
@@ -25,6 +26,7 @@
 #include <optional>
 
 using namespace streamfakes;
+using testsupport::bytesOf;
 
 namespace {
 
@@ -173,12 +175,6 @@ void append(const QString &path, const QByteArray &bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::Append));
     f.write(bytes);
-}
-
-QByteArray bytesOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Bytes no frame starts in, the same on every run.
