@@ -261,6 +261,8 @@ void cutByFullDisk(const QString &path, const QString &note)
         return;
     }
     g_full.on = true;
+    // The end counts it too: it was cut short by the full disk as well.
+    g_full.cut = 1;
     abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(), said + QStringLiteral("; ") + kCounted);
 }
 

@@ -77,7 +77,9 @@ private:
 // first recording it cuts short, or with a disk-guard pass that could not
 // free the reserve; while it lasts, the recordings it cuts and those the
 // guard deletes are counted and said on the console only, and the end says
-// how many. It ends with a guard check or pass that finds the reserve free.
+// how many: every recording it cut short, the one that began it too, and
+// the deletions after the pass that began it (whose record told its own).
+// It ends with a guard check or pass that finds the reserve free.
 // A guard pass that frees the reserve while the disk is not full is one
 // record of its own. A disk that stays full would otherwise write a record
 // per recording and per pass.

@@ -255,8 +255,8 @@ private slots:
             day + '/' + hour(cutFirst ? 0 : 1) + ", the newest " + day + '/' + hour(3);
         QVERIFY2(events[1] == "disk full ended||" + t.root +
                                   ": the disk has room again (100.0 GiB free, the reserve is 5 GiB); while it was "
-                                  "full, 4 recordings were cut short and " +
-                                  deleted,
+                                  "full, " +
+                                  QString::number(cutFirst ? 5 : 4) + " recordings were cut short and " + deleted,
                  qPrintable(events[1]));
 
         // Room again: the next pass that frees the reserve is told alone.
