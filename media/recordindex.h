@@ -169,6 +169,16 @@ bool clearLeftover(const QString &path);
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
 
+// How the key-frame records of recordings listed from a scan were looked
+// for, counted while the process runs: in the table a repair pass keeps of
+// its folder's kfindex, or by a search of the whole file (outside a pass).
+struct KeyLookups
+{
+    quint64 inTable = 0;
+    quint64 searched = 0;
+};
+KeyLookups keyLookups();
+
 // A recorder whose disk ran full asks the disk guard to look at once; the
 // stream service points this at its guard.
 void setLowSpaceHook(std::function<void()> hook);
