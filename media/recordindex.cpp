@@ -669,8 +669,8 @@ void tellListed(const QList<FileRepair> &listed, bool ok, bool systemLog)
 
 // Gives a file a crash left behind (or whose list record was lost) its list
 // record and key-frame records, and its times when its name lacks them; a
-// torn last frame, a tail of zeros, or, in a file without its end time,
-// bytes that are no frame and no whole frame after them, is cut first. The
+// torn last frame, a tail of zeros, or bytes that are no frame and no whole
+// frame after them, is cut first. The
 // list record is made, not yet written to reclist. systemLog: the start-up
 // pass.
 FileRepair repairFile(const QString &folder, const QString &fileName, bool systemLog)
@@ -705,22 +705,21 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
             return out;
         }
         // A crash leaves whatever the disk held where the next frames were
-        // to go. Bytes that are no frame lie inside the recording only when
-        // a whole frame follows them: then nothing is cut.
+        // to go; a finished name's tail is no different, and left as it is
+        // it would hide every frame before it. Bytes that are no frame lie
+        // inside the recording only when a whole frame follows them: then
+        // nothing is cut.
         const qint64 frameAfter = scan.badRecord ? recordio::wholeFrameAfter(f, scan.wholeEnd + 1) : -1;
-        if (scan.badRecord && (!unnamed || frameAfter >= 0)) {
-            if (frameAfter < 0)
-                recordlog::unreadable(path, size, systemLog);
-            else
-                recordlog::abnormalOnce(
-                    QStringLiteral("recordindex: frames after foreign bytes"), path, QStringLiteral("record repair"),
-                    QFileInfo(folder).fileName(),
-                    path + QStringLiteral(": left as it is, %1 bytes: %2 bytes at %3 are no frame, a whole frame "
-                                          "follows them at %4")
-                               .arg(size)
-                               .arg(frameAfter - scan.wholeEnd)
-                               .arg(scan.wholeEnd)
-                               .arg(frameAfter));
+        if (frameAfter >= 0) {
+            recordlog::abnormalOnce(
+                QStringLiteral("recordindex: frames after foreign bytes"), path, QStringLiteral("record repair"),
+                QFileInfo(folder).fileName(),
+                path + QStringLiteral(": left as it is, %1 bytes: %2 bytes at %3 are no frame, a whole frame "
+                                      "follows them at %4")
+                           .arg(size)
+                           .arg(frameAfter - scan.wholeEnd)
+                           .arg(scan.wholeEnd)
+                           .arg(frameAfter));
             return out;
         }
         // A power loss may leave zeros where the last frames were to go:

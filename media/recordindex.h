@@ -160,11 +160,12 @@ bool clearLeftover(const QString &path);
 // cuts torn index tails back, makes list records that do not fit their files
 // again (checkList), deletes unfinished files and files under a first name
 // that hold no whole frame, finalises and lists recordings a crash left
-// unfinished (a torn last frame or a tail of zeros cut first), and lists
-// again every finished recording whose list record was lost, unless it ends
-// after the present (the disk guard moves those away). Records it adds go
-// where their start times put them. Each of these is told to the operator,
-// once done, in one system-log record per folder (recordlog::FolderPass).
+// unfinished, and lists again every finished recording whose list record
+// was lost, unless it ends after the present (the disk guard moves those
+// away); a torn last frame, a tail of zeros, or bytes that are no frame
+// with no whole frame after them, is cut first. Records it adds go where
+// their start times put them. Each of these is told to the operator, once
+// done, in one system-log record per folder (recordlog::FolderPass).
 // Returns the number of files repaired.
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
