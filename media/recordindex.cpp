@@ -711,15 +711,14 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         // nothing is cut.
         const qint64 frameAfter = scan.badRecord ? recordio::wholeFrameAfter(f, scan.wholeEnd + 1) : -1;
         if (frameAfter >= 0) {
-            recordlog::abnormalOnce(
-                QStringLiteral("recordindex: frames after foreign bytes"), path, QStringLiteral("record repair"),
-                QFileInfo(folder).fileName(),
-                path + QStringLiteral(": left as it is, %1 bytes: %2 bytes at %3 are no frame, a whole frame "
-                                      "follows them at %4")
-                           .arg(size)
-                           .arg(frameAfter - scan.wholeEnd)
-                           .arg(scan.wholeEnd)
-                           .arg(frameAfter));
+            recordlog::leftAlone(QStringLiteral("recordindex: frames after foreign bytes"), path,
+                                 QStringLiteral("record repair"),
+                                 QStringLiteral("left as it is, %1 bytes: %2 bytes at %3 are no frame, a whole frame "
+                                                "follows them at %4")
+                                     .arg(size)
+                                     .arg(frameAfter - scan.wholeEnd)
+                                     .arg(scan.wholeEnd)
+                                     .arg(frameAfter));
             return out;
         }
         // A power loss may leave zeros where the last frames were to go:

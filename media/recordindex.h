@@ -164,9 +164,9 @@ bool clearLeftover(const QString &path);
 // was lost, unless it ends after the present (the disk guard moves those
 // away); a torn last frame, a tail of zeros, or bytes that are no frame
 // with no whole frame after them, is cut first. Records it adds go where
-// their start times put them. Each of these is told to the operator, once
-// done, in one system-log record per folder (recordlog::FolderPass).
-// Returns the number of files repaired.
+// their start times put them. Each of these, and each file it leaves as it
+// is, is told to the operator, once done, in one system-log record per
+// folder (recordlog::FolderPass). Returns the number of files repaired.
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
 

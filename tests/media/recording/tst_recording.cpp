@@ -868,7 +868,7 @@ private slots:
         QCOMPARE(bytesOf(crashed), before);
         QCOMPARE(recordindex::readReclist(day.folder).size(), 1);
         const QStringList rows = log.rows("SELECT lognote FROM systemlogs WHERE logtype = 3").split('\n');
-        QCOMPARE(rows.filter(crashed + ": left as it is").size(), 1);
+        QCOMPARE(rows.filter(QFileInfo(crashed).fileName() + " (left as it is").size(), 1);
         QVERIFY(rows.filter("8192 bytes at 934 are no frame, a whole frame follows them at 9126").size() == 1);
         QByteArray report;
         QVERIFY(!mediatest::consistent(day.folder, &report));
@@ -937,7 +937,11 @@ private slots:
         // A linked index leaves the folder as it is, its crash's file too.
         QCOMPARE(QFileInfo::exists(crashed), !linked.endsWith(".zmf"));
         const QStringList rows = log.rows("SELECT lognote FROM systemlogs WHERE logtype = 3").split('\n');
-        QCOMPARE(rows.filter(link + ": a link or not a regular file").size(), 1);
+        // A record file in the record of the pass that met it, an index file
+        // (which stops the pass before it begins) in one of its own.
+        const QString told = linked.endsWith(".zmf") ? linked + " (a link or not a regular file"
+                                                     : link + ": a link or not a regular file";
+        QCOMPARE(rows.filter(told).size(), 1);
     }
 
     // The operator finds each folder's start-up repairs in the system log,
@@ -1058,6 +1062,64 @@ private slots:
         QCOMPARE(log.abnormal().size(), writable ? 1 : 2);
         if (writable)
             QVERIFY(mediatest::consistent(folder));
+    }
+
+    // Files a pass leaves as they are, for a reason that lasts, are counted
+    // in the folder's one record: a folder of links or of crashes' files
+    // would otherwise write a record per file at every start.
+    void leftAloneFilesAreCountedInThePassRecord_data()
+    {
+        QTest::addColumn<bool>("links"); // else start-only files with a whole frame after foreign bytes
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("300 linked names") << true << 300 << "a link or not a regular file";
+        QTest::newRow("200 start-only files with a whole frame after bad bytes")
+            << false << 200 << "are no frame, a whole frame follows them";
+    }
+    void leftAloneFilesAreCountedInThePassRecord()
+    {
+        QFETCH(bool, links);
+        QFETCH(int, count);
+        QFETCH(QString, why);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        QTemporaryDir elsewhere;
+        ListedDay day(1);
+        const QString target = elsewhere.filePath("target.zmf");
+        writeFrames(target, 30, 540 * 60000);
+        // Ten seconds apart from 09:00; a link has a finished name.
+        auto name = [&](int i) {
+            const QTime start = QTime(9, 0).addSecs(10 * i);
+            return day.prefix + start.toString("HH-mm-ss-zzz") + '_' +
+                   (links ? start.addMSecs(1160).toString("HH-mm-ss-zzz") : QString()) + ".zmf";
+        };
+        for (int i = 0; i < count; ++i) {
+            const qint64 start = 540 * 60000 + 10000 * i;
+            if (links) {
+                QVERIFY(QFile::link(target, name(i)));
+            } else {
+                writeFrames(name(i), 30, start);
+                append(name(i), foreignBytesThenAFrame(start + 1200));
+            }
+        }
+        const QByteArray before = bytesOf(links ? target : name(count - 1));
+
+        testsupport::SystemLog log;
+        for (int pass = 0; pass < 2; ++pass)
+            recordindex::repairTree(day.dir.path());
+        const QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 1);
+        QVERIFY2(events[0].startsWith("record repair|10.0.0.5|" + day.folder +
+                                      ": the start-up repair: " + QString::number(count) +
+                                      " files left as they are: the first " + QFileInfo(name(0)).fileName() + " ("),
+                 qPrintable(events[0]));
+        QVERIFY2(events[0].contains(", the last " + QFileInfo(name(count - 1)).fileName() + " ("),
+                 qPrintable(events[0]));
+        QCOMPARE(events[0].count(why), 2);
+        QCOMPARE(recordindex::readReclist(day.folder).size(), 1);
+        QCOMPARE(QDir(day.folder).entryList({"*.zmf"}, QDir::Files).size(), count + 1);
+        QVERIFY(!links || QFileInfo(name(count - 1)).isSymLink());
+        QCOMPARE(bytesOf(links ? target : name(count - 1)), before);
     }
 
     // The record, snapshot and capture paths take the device's folder name
