@@ -193,10 +193,10 @@ Kind kindOf(const QString &path)
 
 void tell(const QString &path)
 {
-    const QFileInfo file(path);
-    recordlog::abnormalOnce(kKey, path, QStringLiteral("record file left alone"), file.dir().dirName(),
-                            path + QStringLiteral(": a link or not a regular file: never written, cut, renamed, "
-                                                  "moved or deleted, it stays where it is"));
+    // The start-up pass counts them in its folder's record.
+    recordlog::leftAlone(kKey, path, QStringLiteral("record file left alone"),
+                         QStringLiteral("a link or not a regular file: never written, cut, renamed, moved or deleted, "
+                                        "it stays where it is"));
 }
 
 bool open(QFile &file, const QString &path, QIODevice::OpenMode mode)

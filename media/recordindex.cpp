@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -290,6 +291,9 @@ Summary summarise(const RecordScan &scan)
 
 namespace {
 
+std::atomic<quint64> g_lookedUp{0};
+std::atomic<quint64> g_searched{0};
+
 // The key-frame records of the folder a repair pass holds locked, read
 // once and looked up by their bytes: a day's kfindex holds megabytes of
 // them, and a pass may list thousands of recordings again. Only the pass
@@ -297,7 +301,7 @@ namespace {
 class KeyRecordLookup
 {
 public:
-    explicit KeyRecordLookup(const QString &folder) : m_path(kfindexPath(folder)), m_outer(s_current)
+    explicit KeyRecordLookup(const QString &folder) : m_folder(pathKey(folder)), m_outer(s_current)
     {
         s_current = this;
     }
@@ -305,9 +309,11 @@ public:
     KeyRecordLookup(const KeyRecordLookup &) = delete;
     KeyRecordLookup &operator=(const KeyRecordLookup &) = delete;
 
-    static KeyRecordLookup *of(const QFile &kf)
+    // By the folder's name: a file opened from a descriptor, as the record
+    // folder's files are, has none of its own.
+    static KeyRecordLookup *of(const QString &folder)
     {
-        return s_current && s_current->m_path == kf.fileName() ? s_current : nullptr;
+        return s_current && s_current->m_folder == pathKey(folder) ? s_current : nullptr;
     }
     qint64 find(QFile &kf, const QByteArray &keys)
     {
@@ -354,7 +360,7 @@ private:
     static uint recordHash(const char *record) { return qHashBits(record, _st_kfindex_item::kSize); }
 
     static thread_local KeyRecordLookup *s_current;
-    QString m_path;
+    QString m_folder;
     KeyRecordLookup *m_outer;
     bool m_read = false;
     QByteArray m_bytes;
@@ -362,13 +368,16 @@ private:
 };
 thread_local KeyRecordLookup *KeyRecordLookup::s_current = nullptr;
 
-// Where kfindex holds `keys` already, or -1.
-qint64 findKeyRecords(QFile &kf, const QByteArray &keys)
+// Where the folder's kfindex (open as `kf`) holds `keys` already, or -1.
+qint64 findKeyRecords(const QString &folder, QFile &kf, const QByteArray &keys)
 {
     if (keys.isEmpty())
         return -1;
-    if (KeyRecordLookup *lookup = KeyRecordLookup::of(kf))
+    if (KeyRecordLookup *lookup = KeyRecordLookup::of(folder)) {
+        ++g_lookedUp;
         return lookup->find(kf, keys);
+    }
+    ++g_searched;
     if (!kf.seek(0))
         return -1;
     const QByteArray bytes = kf.read(kMaxIndexBytes);
@@ -380,22 +389,22 @@ qint64 findKeyRecords(QFile &kf, const QByteArray &keys)
 // at its end. A record made from a scan has no place yet: its key-frame
 // records are looked for first, as an earlier pass whose list write failed
 // appended them already, and every start would append them again. Caller
-// holds the folder lock.
-void placeKeyRecords(QFile &kf, _st_reclist_item *item, const QByteArray &keys)
+// holds the folder lock; `kf` is the folder's kfindex.
+void placeKeyRecords(const QString &folder, QFile &kf, _st_reclist_item *item, const QByteArray &keys)
 {
     const qint64 size = kf.size();
     const qint64 at = item->kfindexOffset;
     item->kfindexCount = uint64_t(keys.size() / _st_kfindex_item::kSize);
     if (at + keys.size() <= size && kf.seek(at) && kf.read(keys.size()) == keys)
         return;
-    const qint64 found = at == _st_reclist_item::kNoIndex ? findKeyRecords(kf, keys) : -1;
+    const qint64 found = at == _st_reclist_item::kNoIndex ? findKeyRecords(folder, kf, keys) : -1;
     if (found >= 0) {
         item->kfindexOffset = uint32_t(found);
         return;
     }
     item->kfindexOffset = uint32_t(size);
     const bool appended = keys.isEmpty() || appendBytes(kf.handle(), keys);
-    if (KeyRecordLookup *lookup = KeyRecordLookup::of(kf))
+    if (KeyRecordLookup *lookup = KeyRecordLookup::of(folder))
         lookup->appended(size, keys, appended);
     if (!appended) {
         item->kfindexOffset = _st_reclist_item::kNoIndex;
@@ -416,7 +425,7 @@ bool listRecording(const QString &folder, const QString &path, _st_reclist_item 
     if (item.kfindexOffset != _st_reclist_item::kNoIndex) {
         QFile kf;
         if (recordfileguard::open(kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-            placeKeyRecords(kf, &item, keys);
+            placeKeyRecords(folder, kf, &item, keys);
         } else {
             item.kfindexOffset = _st_reclist_item::kNoIndex;
             item.kfindexCount = 0;
@@ -496,7 +505,7 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
                            << (d.name.isEmpty() ? QStringLiteral("(long name)") : d.name);
     if (keeping && rcut >= 0) {
         if (keep.kfindexOffset != _st_reclist_item::kNoIndex)
-            placeKeyRecords(kf, &keep, keepIndex);
+            placeKeyRecords(folder, kf, &keep, keepIndex);
         return appendBytes(rl.handle(), keep.toBytes());
     }
     return true;
@@ -566,7 +575,7 @@ _st_reclist_item listRecordFromScan(const QString &folder, const QString &name, 
             for (const _st_kfindex_item &k : s.indexed)
                 keys += k.toBytes();
             // From no offset the records are looked for, else appended.
-            placeKeyRecords(kf, &item, keys);
+            placeKeyRecords(folder, kf, &item, keys);
         }
     }
     int kind = recordnames::parseName(name).kind;
@@ -660,8 +669,8 @@ void tellListed(const QList<FileRepair> &listed, bool ok, bool systemLog)
 
 // Gives a file a crash left behind (or whose list record was lost) its list
 // record and key-frame records, and its times when its name lacks them; a
-// torn last frame, a tail of zeros, or, in a file without its end time,
-// bytes that are no frame and no whole frame after them, is cut first. The
+// torn last frame, a tail of zeros, or bytes that are no frame and no whole
+// frame after them, is cut first. The
 // list record is made, not yet written to reclist. systemLog: the start-up
 // pass.
 FileRepair repairFile(const QString &folder, const QString &fileName, bool systemLog)
@@ -696,22 +705,20 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
             return out;
         }
         // A crash leaves whatever the disk held where the next frames were
-        // to go. Bytes that are no frame lie inside the recording only when
-        // a whole frame follows them: then nothing is cut.
+        // to go; a finished name's tail is no different, and left as it is
+        // it would hide every frame before it. Bytes that are no frame lie
+        // inside the recording only when a whole frame follows them: then
+        // nothing is cut.
         const qint64 frameAfter = scan.badRecord ? recordio::wholeFrameAfter(f, scan.wholeEnd + 1) : -1;
-        if (scan.badRecord && (!unnamed || frameAfter >= 0)) {
-            if (frameAfter < 0)
-                recordlog::unreadable(path, size, systemLog);
-            else
-                recordlog::abnormalOnce(
-                    QStringLiteral("recordindex: frames after foreign bytes"), path, QStringLiteral("record repair"),
-                    QFileInfo(folder).fileName(),
-                    path + QStringLiteral(": left as it is, %1 bytes: %2 bytes at %3 are no frame, a whole frame "
-                                          "follows them at %4")
-                               .arg(size)
-                               .arg(frameAfter - scan.wholeEnd)
-                               .arg(scan.wholeEnd)
-                               .arg(frameAfter));
+        if (frameAfter >= 0) {
+            recordlog::leftAlone(QStringLiteral("recordindex: frames after foreign bytes"), path,
+                                 QStringLiteral("record repair"),
+                                 QStringLiteral("left as it is, %1 bytes: %2 bytes at %3 are no frame, a whole frame "
+                                                "follows them at %4")
+                                     .arg(size)
+                                     .arg(frameAfter - scan.wholeEnd)
+                                     .arg(scan.wholeEnd)
+                                     .arg(frameAfter));
             return out;
         }
         // A power loss may leave zeros where the last frames were to go:
@@ -1016,6 +1023,11 @@ int repairFolder(const QString &folder)
     }
     tellListed(toList, insertListRecords(folder, check.list, added), true);
     return repaired;
+}
+
+KeyLookups keyLookups()
+{
+    return {g_lookedUp.load(), g_searched.load()};
 }
 
 void setLowSpaceHook(std::function<void()> hook)

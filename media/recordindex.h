@@ -160,14 +160,25 @@ bool clearLeftover(const QString &path);
 // cuts torn index tails back, makes list records that do not fit their files
 // again (checkList), deletes unfinished files and files under a first name
 // that hold no whole frame, finalises and lists recordings a crash left
-// unfinished (a torn last frame or a tail of zeros cut first), and lists
-// again every finished recording whose list record was lost, unless it ends
-// after the present (the disk guard moves those away). Records it adds go
-// where their start times put them. Each of these is told to the operator,
-// once done, in one system-log record per folder (recordlog::FolderPass).
-// Returns the number of files repaired.
+// unfinished, and lists again every finished recording whose list record
+// was lost, unless it ends after the present (the disk guard moves those
+// away); a torn last frame, a tail of zeros, or bytes that are no frame
+// with no whole frame after them, is cut first. Records it adds go where
+// their start times put them. Each of these, and each file it leaves as it
+// is, is told to the operator, once done, in one system-log record per
+// folder (recordlog::FolderPass). Returns the number of files repaired.
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
+
+// How the key-frame records of recordings listed from a scan were looked
+// for, counted while the process runs: in the table a repair pass keeps of
+// its folder's kfindex, or by a search of the whole file (outside a pass).
+struct KeyLookups
+{
+    quint64 inTable = 0;
+    quint64 searched = 0;
+};
+KeyLookups keyLookups();
 
 // A recorder whose disk ran full asks the disk guard to look at once; the
 // stream service points this at its guard.

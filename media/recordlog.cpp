@@ -87,6 +87,20 @@ void faultGone(const QString &key)
     g_told.remove(key);
 }
 
+void leftAlone(const QString &key, const QString &path, const QString &decl, const QString &what)
+{
+    const QString note = path + QStringLiteral(": ") + what;
+    FolderPass *pass = FolderPass::current();
+    if (!pass) {
+        abnormalOnce(key, path, decl, QFileInfo(path).dir().dirName(), note);
+        return;
+    }
+    if (!firstTime(key, path))
+        return;
+    qWarning().noquote() << decl + QStringLiteral(":") << note;
+    pass->leftAsItIs(path, what);
+}
+
 namespace {
 
 thread_local FolderPass *t_pass = nullptr;
@@ -155,10 +169,10 @@ FolderPass::~FolderPass()
         parts << QStringLiteral("done: ") + entries(m_done);
     if (m_failed.count)
         parts << QStringLiteral("failed: ") + entries(m_failed);
-    if (m_unreadable.count)
-        parts << (m_unreadable.count == 1 ? QStringLiteral("1 file left as it is: ")
-                                          : QStringLiteral("%1 files left as they are: ").arg(m_unreadable.count)) +
-                     entries(m_unreadable);
+    if (m_leftAlone.count)
+        parts << (m_leftAlone.count == 1 ? QStringLiteral("1 file left as it is: ")
+                                         : QStringLiteral("%1 files left as they are: ").arg(m_leftAlone.count)) +
+                     entries(m_leftAlone);
     if (parts.isEmpty())
         return;
     writeSystemLog(QString(), QStringLiteral("record repair"), QString(), QFileInfo(m_folder).fileName(),
@@ -183,7 +197,7 @@ void FolderPass::failed(const QString &path, const QString &what, qint64 bytes)
 
 void FolderPass::leftAsItIs(const QString &path, const QString &what)
 {
-    add(&m_unreadable, path, what, 0);
+    add(&m_leftAlone, path, what, 0);
 }
 
 void FolderPass::add(Group *group, const QString &path, const QString &what, qint64 bytes)
@@ -261,6 +275,8 @@ void cutByFullDisk(const QString &path, const QString &note)
         return;
     }
     g_full.on = true;
+    // The end counts it too: it was cut short by the full disk as well.
+    g_full.cut = 1;
     abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(), said + QStringLiteral("; ") + kCounted);
 }
 

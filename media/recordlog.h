@@ -23,6 +23,13 @@ void abnormal(const QString &decl, const QString &devAddr, const QString &note);
 bool abnormalOnce(const QString &key, const QString &detail, const QString &decl, const QString &devAddr,
                   const QString &note);
 void faultGone(const QString &key);
+// A file a recorder, the disk guard or the start-up repair leaves as it is
+// for a reason that lasts (`what`), told once per path under `key` while
+// the process runs: during a FolderPass of this thread in the pass's one
+// record, else in a record of its own (`decl`), as abnormalOnce tells it.
+// The console hears of each file. A folder of thousands of links would
+// otherwise write a record per link at every start.
+void leftAlone(const QString &key, const QString &path, const QString &decl, const QString &what);
 
 // The start-up repair: what a repair did to a folder's index file or to a
 // record file (`path`), after it was done, with the bytes it cut off or
@@ -40,7 +47,8 @@ void unreadable(const QString &path, qint64 bytes, bool systemLog);
 
 // The start-up pass over one folder, told in one system-log record when it
 // ends: how many repairs were done and failed, the bytes they cut off or
-// deleted, the first and the last of each, and the files left as they are.
+// deleted, the first and the last of each, and the files left as they are
+// (unreadable() and leftAlone()).
 // A day of recordings whose lists were lost would otherwise write a record
 // per recording and wipe the log. What this thread tells with systemLog
 // while the object lives goes into it; the console still hears each repair.
@@ -69,7 +77,7 @@ private:
 
     QString m_folder;
     FolderPass *m_outer = nullptr;
-    Group m_done, m_failed, m_unreadable;
+    Group m_done, m_failed, m_leftAlone;
     qint64 m_bytes = 0;
 };
 
@@ -77,7 +85,9 @@ private:
 // first recording it cuts short, or with a disk-guard pass that could not
 // free the reserve; while it lasts, the recordings it cuts and those the
 // guard deletes are counted and said on the console only, and the end says
-// how many. It ends with a guard check or pass that finds the reserve free.
+// how many: every recording it cut short, the one that began it too, and
+// the deletions after the pass that began it (whose record told its own).
+// It ends with a guard check or pass that finds the reserve free.
 // A guard pass that frees the reserve while the disk is not full is one
 // record of its own. A disk that stays full would otherwise write a record
 // per recording and per pass.

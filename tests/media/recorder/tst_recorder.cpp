@@ -7,6 +7,7 @@
 #include "media/recordindex.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
+#include "tests/support/filebytes.h"
 #include "tests/support/readonlyfile.h"
 #include "tests/support/runfolder.h"
 #include "tests/support/systemlog.h"
@@ -365,10 +366,7 @@ private slots:
         s.push(60);
         QCOMPARE(t.record(s, 0).size(), 1);
         const QString torn = reclist ? recordindex::reclistPath(t.folder) : recordindex::kfindexPath(t.folder);
-        auto bytesOf = [](const QString &path) {
-            QFile f(path);
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        };
+        using testsupport::bytesOf;
         const QByteArray whole = bytesOf(torn);
         {
             QFile f(torn);

@@ -13,6 +13,7 @@
 #include "media/recordindex.h"
 #include "platform/clock.h"
 #include "tests/support/diskroom.h"
+#include "tests/support/filebytes.h"
 #include "tests/support/pictures.h"
 #include "tests/support/readonlyfile.h"
 #include "tests/support/systemlog.h"
@@ -27,6 +28,7 @@
 #include <sys/stat.h>
 
 using namespace streamfakes;
+using testsupport::bytesOf;
 
 namespace {
 
@@ -177,12 +179,6 @@ void append(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
-QByteArray bytesOf(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // Bytes no frame starts in, the same on every run.
 QByteArray noise(int size)
 {
@@ -195,6 +191,19 @@ QByteArray noise(int size)
         out += char(x | 1);
     }
     return out;
+}
+
+// A crash's tail that lies inside a recording: 8 KiB of bytes that are no
+// frame, then a whole video frame at `timestamp`.
+QByteArray foreignBytesThenAFrame(qint64 timestamp)
+{
+    _st_recframe_header h;
+    h.tag = _st_recframe_header::kTagBase + (2u << 24);
+    h.length = 5;
+    h.timestamp = uint64_t(timestamp);
+    char head[_st_recframe_header::kSize];
+    h.toBytes(head);
+    return noise(8192) + QByteArray(head, sizeof head) + "frame";
 }
 
 } // namespace
@@ -746,6 +755,8 @@ private slots:
         // file from one a recorder is writing.
         QTest::newRow("a start-only file untouched for two minutes") << 7 << true << 6;
         QTest::newRow("a start-only file written five seconds ago") << 8 << false << 6;
+        // Its frames before the tail read; left as it is it stays hidden.
+        QTest::newRow("a finished name with a random tail") << 9 << true << 5;
     }
     void lostListRecordsAreListedAgain()
     {
@@ -763,7 +774,7 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadWrite));
         QByteArray bytes = f.readAll();
         const int middle = (future ? 3 : 2) * _st_reclist_item::kSize;
-        if (damage == 0 || damage == 5)
+        if (damage == 0 || damage == 5 || damage == 9)
             bytes.remove(middle, _st_reclist_item::kSize);
         else if (damage == 1)
             bytes.chop(2 * _st_reclist_item::kSize);
@@ -773,8 +784,11 @@ private slots:
             bytes[middle + 1] = 0;
         QVERIFY(f.resize(0) && f.write(bytes) == bytes.size());
         f.close();
+        const QString tailed = day.prefix + "08-02-00-000_08-02-03-960.zmf";
+        if (damage == 9)
+            append(tailed, noise(8192));
         const QString crashed = day.prefix + "08-05-00-000_.zmf";
-        const bool startOnly = damage == 4 || damage >= 6;
+        const bool startOnly = damage == 4 || (damage >= 6 && damage <= 8);
         if (startOnly) {
             writeFrames(crashed, 30, 485 * 60000);
             if (damage == 4 || damage == 6)
@@ -788,6 +802,7 @@ private slots:
         QCOMPARE(mediatest::consistent(folder, &report), !faultBefore);
         QCOMPARE(report.contains("PROBLEM: not listed"), faultBefore);
 
+        testsupport::SystemLog log;
         recordindex::repairFolder(folder);
         const QMap<QString, int> counts = timesListed(folder);
         QCOMPARE(counts.size(), future ? 5 : listed);
@@ -804,6 +819,19 @@ private slots:
             QCOMPARE(QFileInfo(finished).size(), 64 + 30 * 29);
             QVERIFY(!QFileInfo::exists(crashed));
         }
+        if (damage == 9) {
+            const RecordScan scan = recordio::scan(tailed);
+            QVERIFY(scan.readable && !scan.badRecord);
+            QCOMPARE(scan.records.size(), 100);
+            QCOMPARE(scan.fileSize, qint64(64 + 100 * 29));
+            const QStringList events = log.abnormal();
+            QCOMPARE(events.size(), 1);
+            QVERIFY2(events[0].contains(": the start-up repair: 1 repair, 8192 bytes cut off or deleted; done: " +
+                                        QFileInfo(tailed).fileName() +
+                                        " (its list record was lost; 8192 bytes after its last whole frame cut (bytes "
+                                        "that are no frame); listed again, 4 key frames indexed)"),
+                     qPrintable(events[0]));
+        }
         QVERIFY(mediatest::consistent(folder, &report));
         QCOMPARE(report.contains("dated after the present"), future);
         if (future) {
@@ -817,23 +845,23 @@ private slots:
     }
 
     // Bytes that are no frame with a whole frame after them lie inside the
-    // recording: nothing is cut, the operator is told once and the tool
-    // names the file.
+    // recording, under a start-only name or a finished one: nothing is cut,
+    // the operator is told once and the tool names the file.
+    void framesAfterForeignBytesAreLeft_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a start-only name") << "08-05-00-000_.zmf";
+        QTest::newRow("a finished name") << "08-05-00-000_08-05-01-200.zmf";
+    }
     void framesAfterForeignBytesAreLeft()
     {
+        QFETCH(QString, name);
         platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
         platform::setClock(&clock);
         ListedDay day(1);
-        const QString crashed = day.prefix + "08-05-00-000_.zmf";
+        const QString crashed = day.prefix + name;
         writeFrames(crashed, 30, 485 * 60000);
-        append(crashed, noise(8192));
-        _st_recframe_header h;
-        h.tag = _st_recframe_header::kTagBase + (2u << 24);
-        h.length = 5;
-        h.timestamp = 485 * 60000 + 1200;
-        char head[_st_recframe_header::kSize];
-        h.toBytes(head);
-        append(crashed, QByteArray(head, sizeof head) + "frame");
+        append(crashed, foreignBytesThenAFrame(485 * 60000 + 1200));
         const QByteArray before = bytesOf(crashed);
 
         testsupport::SystemLog log;
@@ -842,11 +870,13 @@ private slots:
         QCOMPARE(bytesOf(crashed), before);
         QCOMPARE(recordindex::readReclist(day.folder).size(), 1);
         const QStringList rows = log.rows("SELECT lognote FROM systemlogs WHERE logtype = 3").split('\n');
-        QCOMPARE(rows.filter(crashed + ": left as it is").size(), 1);
+        QCOMPARE(rows.filter(QFileInfo(crashed).fileName() + " (left as it is").size(), 1);
         QVERIFY(rows.filter("8192 bytes at 934 are no frame, a whole frame follows them at 9126").size() == 1);
         QByteArray report;
         QVERIFY(!mediatest::consistent(day.folder, &report));
-        QVERIFY(report.contains("PROBLEM: not listed, left unfinished by a crash"));
+        QVERIFY(report.contains("PROBLEM: not listed"));
+        if (name.endsWith("_.zmf"))
+            QVERIFY(report.contains("PROBLEM: not listed, left unfinished by a crash"));
     }
 
     // A file of a record folder that is a link to one elsewhere may be read
@@ -909,7 +939,11 @@ private slots:
         // A linked index leaves the folder as it is, its crash's file too.
         QCOMPARE(QFileInfo::exists(crashed), !linked.endsWith(".zmf"));
         const QStringList rows = log.rows("SELECT lognote FROM systemlogs WHERE logtype = 3").split('\n');
-        QCOMPARE(rows.filter(link + ": a link or not a regular file").size(), 1);
+        // A record file in the record of the pass that met it, an index file
+        // (which stops the pass before it begins) in one of its own.
+        const QString told = linked.endsWith(".zmf") ? linked + " (a link or not a regular file"
+                                                     : link + ": a link or not a regular file";
+        QCOMPARE(rows.filter(told).size(), 1);
     }
 
     // A crashed recording whose final name is taken, by a link above all,
@@ -1024,14 +1058,21 @@ private slots:
         if (!writable)
             QVERIFY(readOnly.emplace(recordindex::reclistPath(folder)).isValid());
         const QString kfindex = recordindex::kfindexPath(folder);
-        auto keys = [&] {
-            QFile f(kfindex);
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        auto keys = [&] { return bytesOf(kfindex); };
+        // Each recording's key-frame records are looked up in the table the
+        // pass keeps of kfindex, not by a search of the whole file.
+        recordindex::KeyLookups lookups = recordindex::keyLookups();
+        auto lookedUp = [&](quint64 inTable) {
+            const recordindex::KeyLookups now = recordindex::keyLookups();
+            QCOMPARE(now.inTable - lookups.inTable, inTable);
+            QCOMPARE(now.searched, lookups.searched);
+            lookups = now;
         };
 
         testsupport::SystemLog log;
         QVERIFY(log.run.isValid());
         QCOMPARE(recordindex::repairFolder(folder), 200);
+        lookedUp(200);
         const QByteArray first = keys();
         QCOMPARE(first.size(), 200 * _st_kfindex_item::kSize);
         QStringList events = log.abnormal();
@@ -1050,10 +1091,69 @@ private slots:
         // The next start finds them listed, or lists them with the key-frame
         // records already there.
         recordindex::repairFolder(folder);
+        lookedUp(writable ? 0 : 200);
         QCOMPARE(keys(), first);
         QCOMPARE(log.abnormal().size(), writable ? 1 : 2);
         if (writable)
             QVERIFY(mediatest::consistent(folder));
+    }
+
+    // Files a pass leaves as they are, for a reason that lasts, are counted
+    // in the folder's one record: a folder of links or of crashes' files
+    // would otherwise write a record per file at every start.
+    void leftAloneFilesAreCountedInThePassRecord_data()
+    {
+        QTest::addColumn<bool>("links"); // else start-only files with a whole frame after foreign bytes
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("300 linked names") << true << 300 << "a link or not a regular file";
+        QTest::newRow("200 start-only files with a whole frame after bad bytes")
+            << false << 200 << "are no frame, a whole frame follows them";
+    }
+    void leftAloneFilesAreCountedInThePassRecord()
+    {
+        QFETCH(bool, links);
+        QFETCH(int, count);
+        QFETCH(QString, why);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
+        platform::setClock(&clock);
+        QTemporaryDir elsewhere;
+        ListedDay day(1);
+        const QString target = elsewhere.filePath("target.zmf");
+        writeFrames(target, 30, 540 * 60000);
+        // Ten seconds apart from 09:00; a link has a finished name.
+        auto name = [&](int i) {
+            const QTime start = QTime(9, 0).addSecs(10 * i);
+            return day.prefix + start.toString("HH-mm-ss-zzz") + '_' +
+                   (links ? start.addMSecs(1160).toString("HH-mm-ss-zzz") : QString()) + ".zmf";
+        };
+        for (int i = 0; i < count; ++i) {
+            const qint64 start = 540 * 60000 + 10000 * i;
+            if (links) {
+                QVERIFY(QFile::link(target, name(i)));
+            } else {
+                writeFrames(name(i), 30, start);
+                append(name(i), foreignBytesThenAFrame(start + 1200));
+            }
+        }
+        const QByteArray before = bytesOf(links ? target : name(count - 1));
+
+        testsupport::SystemLog log;
+        for (int pass = 0; pass < 2; ++pass)
+            recordindex::repairTree(day.dir.path());
+        const QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 1);
+        QVERIFY2(events[0].startsWith("record repair|10.0.0.5|" + day.folder +
+                                      ": the start-up repair: " + QString::number(count) +
+                                      " files left as they are: the first " + QFileInfo(name(0)).fileName() + " ("),
+                 qPrintable(events[0]));
+        QVERIFY2(events[0].contains(", the last " + QFileInfo(name(count - 1)).fileName() + " ("),
+                 qPrintable(events[0]));
+        QCOMPARE(events[0].count(why), 2);
+        QCOMPARE(recordindex::readReclist(day.folder).size(), 1);
+        QCOMPARE(QDir(day.folder).entryList({"*.zmf"}, QDir::Files).size(), count + 1);
+        QVERIFY(!links || QFileInfo(name(count - 1)).isSymLink());
+        QCOMPARE(bytesOf(links ? target : name(count - 1)), before);
     }
 
     // The record, snapshot and capture paths take the device's folder name
