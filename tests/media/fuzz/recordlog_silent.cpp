@@ -8,6 +8,7 @@ namespace recordlog {
 void repaired(const QString &, const QString &, bool, qint64) {}
 void notRepaired(const QString &, const QString &, bool, qint64) {}
 void unreadable(const QString &, qint64, bool) {}
+void leftAlone(const QString &, const QString &, const QString &, const QString &) {}
 bool abnormalOnce(const QString &, const QString &, const QString &, const QString &, const QString &)
 {
     return false;
