@@ -31,9 +31,11 @@ constexpr int kRecordings = 1440;
 constexpr int kFrames = 1500; // 60 s at 25 frames/s, a key frame every second
 constexpr qint64 kMinute = 60000;
 
-// One minute of a sub stream: small frames, an audio frame after each video
-// frame, as a camera sends them.
-bool writeRecording(const QString &path)
+// One minute of a sub stream from `start` (ms of the day): small frames, an
+// audio frame after each video frame, as a camera sends them. Each
+// recording's key frames have times of their own, as a day's have, so
+// kfindex grows to a day's size.
+bool writeRecording(const QString &path, qint64 start)
 {
     qcRecordFile w(qcRecordFile::kWriter);
     if (!w.create(path) || !w.setAudioParams(0x10006, 8000, 1) || !w.setVideoParams(28, 640, 360, 1, 26, 25, 0))
@@ -43,8 +45,8 @@ bool writeRecording(const QString &path)
         const bool isKey = i % 25 == 0;
         const QByteArray &v = isKey ? key : other;
         if (!w.writeVideoFrame(v.constData(), v.size(), isKey ? qcRecordFile::kCodeKey : qcRecordFile::kCodeType2,
-                               uint64_t(40 * i)) ||
-            !w.writeAudioFrame(audio.constData(), audio.size(), uint64_t(40 * i + 5)))
+                               uint64_t(start + 40 * i)) ||
+            !w.writeAudioFrame(audio.constData(), audio.size(), uint64_t(start + 40 * i + 5)))
             return false;
     }
     return w.flush();
@@ -119,20 +121,15 @@ int main(int argc, char **argv)
     }
     QElapsedTimer make;
     make.start();
-    const QString original = dir + "/original.zmf";
-    if (!writeRecording(original)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(original));
-        return 1;
-    }
     for (int m = 0; m < kRecordings; ++m)
-        if (!QFile::copy(original, folder + '/' + nameAt(m))) {
-            std::fprintf(stderr, "cannot copy into %s\n", qPrintable(folder));
+        if (!writeRecording(folder + '/' + nameAt(m), m * kMinute)) {
+            std::fprintf(stderr, "cannot write into %s\n", qPrintable(folder));
             return 1;
         }
     ::sync();
     std::printf("bench_recordrepair in %s, %d runs\n", qPrintable(dir), runs);
     std::printf("  %d recordings of %lld bytes, %d frames each (made in %.1f s)\n", kRecordings,
-                QFileInfo(original).size(), 2 * kFrames, double(make.elapsed()) / 1000.0);
+                QFileInfo(folder + '/' + nameAt(0)).size(), 2 * kFrames, double(make.elapsed()) / 1000.0);
 
     const double fromNothing = timedPass(root);
     if (!listedInOrder(folder)) {
