@@ -33,12 +33,6 @@ std::optional<qint64> systemFreeSpace(const QString &root)
     return qint64(st.f_bavail) * qint64(st.f_frsize);
 }
 
-bool isDayName(const QString &name)
-{
-    static const QRegularExpression day(QStringLiteral("^[0-9]{8}$"));
-    return day.match(name).hasMatch();
-}
-
 // Moves a folder into a backup folder, merging with one of the same name.
 // Nothing goes through a link: a backup folder that is one receives nothing.
 void moveFolderInto(const QString &folder, const QString &target)
@@ -311,7 +305,7 @@ void qcDiskManager::dailyPass()
     const QDir dir(root);
     for (const QFileInfo &fi : dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString name = fi.fileName();
-        if (name == QLatin1String("BackupFile") || name.size() < 8 || !isDayName(name.left(8)))
+        if (name == QLatin1String("BackupFile") || !recordnames::startsWithDay(name))
             continue;
         const QDate date(name.left(4).toInt(), name.mid(4, 2).toInt(), name.mid(6, 2).toInt());
         // Moved whole, index files and all, by a rename: an archive made

@@ -71,13 +71,11 @@ void tellEnd(const QString &path, int writeError, qint64 recordedMs, bool listed
 // Whatever stands under the final name stays as it is, a link above all.
 void tellNotRenamed(const QString &started, const QString &finalPath, int error)
 {
-    recordlog::abnormalOnce(QStringLiteral("record not renamed: ") + started, finalPath,
-                            QStringLiteral("record file not renamed"), QFileInfo(started).dir().dirName(),
-                            QStringLiteral("%1 keeps its name: %2")
-                                .arg(started, error == EEXIST ? finalPath + QStringLiteral(" is taken")
-                                                              : QStringLiteral("it cannot be renamed to ") + finalPath +
-                                                                    QStringLiteral(" (") + qt_error_string(error) +
-                                                                    QStringLiteral(")")));
+    const QString why = error == EEXIST
+                            ? QStringLiteral("%1 is taken").arg(finalPath)
+                            : QStringLiteral("it cannot be renamed to %1 (%2)").arg(finalPath, qt_error_string(error));
+    recordlog::abnormalOnce(QStringLiteral("record not renamed"), started, QStringLiteral("record file not renamed"),
+                            QFileInfo(started).dir().dirName(), started + QStringLiteral(" keeps its name: ") + why);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "media/recordfileguard.h"
 
 #include "media/recordlog.h"
+#include "media/recordnames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -37,14 +38,7 @@ int openFlags(QIODevice::OpenMode mode)
 
 bool opensTree(const QString &name)
 {
-    if (name == QLatin1String("BackupDir"))
-        return true;
-    if (name.size() < 8)
-        return false;
-    for (int i = 0; i < 8; ++i)
-        if (!name.at(i).isDigit())
-            return false;
-    return true;
+    return name == QLatin1String("BackupDir") || recordnames::startsWithDay(name);
 }
 
 // The top of `path`, followed as it is, and the names below it; the last
@@ -55,7 +49,13 @@ struct Split
     QStringList below;
 };
 
-Split parentAndName(const QString &clean);
+Split parentAndName(const QString &clean)
+{
+    const int slash = clean.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return {QStringLiteral("."), {clean}};
+    return {slash == 0 ? QStringLiteral("/") : clean.left(slash), {clean.mid(slash + 1)}};
+}
 
 Split split(const QString &path)
 {
@@ -68,14 +68,6 @@ Split split(const QString &path)
             return {parts.mid(0, i + 1).join(QLatin1Char('/')), parts.mid(i + 1)};
     }
     return parentAndName(clean);
-}
-
-Split parentAndName(const QString &clean)
-{
-    const int slash = clean.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return {QStringLiteral("."), {clean}};
-    return {slash == 0 ? QStringLiteral("/") : clean.left(slash), {clean.mid(slash + 1)}};
 }
 
 // Opens the folder `names` lead to from `top`, never through a link below

@@ -41,6 +41,11 @@ QString formatTimeOfDay(qint64 msecs)
         .arg(msecs % 1000, 3, 10, QChar('0'));
 }
 
+bool startsWithDay(const QString &name)
+{
+    return allDigits(name.left(8), 8);
+}
+
 QDate folderDay(const QString &folder)
 {
     QDir dir(folder);

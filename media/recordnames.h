@@ -27,6 +27,9 @@ QString formatTimeOfDay(qint64 msecs);
 
 // The day folder of recordings and pictures: yyyyMMdd.
 QString dayFolder(const QDate &date);
+// Whether a folder's name starts with a day (eight digits): a day folder, or
+// one the disk guard treats as one.
+bool startsWithDay(const QString &name);
 // The date of the nearest folder, from `folder` up, named like a day; a null
 // date when there is none.
 QDate folderDay(const QString &folder);
