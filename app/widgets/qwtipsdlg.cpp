@@ -13,8 +13,16 @@ QRect corners(int x0, int y0, int x1, int y1)
     return QRect(QPoint(x0, y0), QPoint(x1, y1));
 }
 
+// A window that is not a dialog stands for itself even when it is made as a
+// child of a page of another window, as the device settings are: whatever is
+// open over it, or it itself, belongs to it and goes when it closes.
+bool isWindowOfItsOwn(const QWidget *w)
+{
+    return w->isWindow() && w->windowType() == Qt::Window;
+}
+
 // How many windows lie above `dialog` up to and with `root`; -1 when `root`
-// is not among them.
+// is not among them, or a window of its own comes first on the way.
 int stepsBelow(const QWidget *dialog, const QWidget *root)
 {
     int steps = 0;
@@ -24,6 +32,8 @@ int stepsBelow(const QWidget *dialog, const QWidget *root)
         ++steps;
         if (w == root)
             return steps;
+        if (isWindowOfItsOwn(w))
+            return -1;
     }
     return -1;
 }
@@ -59,13 +69,9 @@ QWidget *qwTipsDlg::ownerFor(QWidget *requested)
     if (QWidget *modal = modalOnLine(requested->window()))
         return modal;
     QWidget *active = QApplication::activeWindow();
-    if (!active || active == requested->window())
+    if (!active || active == requested->window() || isWindowOfItsOwn(active))
         return requested;
-    for (QWidget *w = active->parentWidget(); w; w = w->parentWidget()) {
-        if (w == requested || w == requested->window())
-            return active;
-    }
-    return requested;
+    return stepsBelow(active, requested->window()) > 0 ? active : requested;
 }
 
 qwTipsDlg::qwTipsDlg(QWidget *parent, const QString &title, int mode) : BaseWindow(ownerFor(parent), 0, 0, 0)

@@ -20,7 +20,9 @@ public:
     // another dialog of it), or the dialog of requested's window that has the
     // focus, so that the message comes up over the dialog it answers instead
     // of behind it, blocking it; otherwise `requested` itself. A dialog of
-    // another window is never taken, however late the message comes.
+    // another window is never taken, however late the message comes; a
+    // window of its own made under requested's page (the device settings)
+    // is another window, and so are the dialogs open over it.
     static QWidget *ownerFor(QWidget *requested);
 
 signals:

@@ -205,6 +205,12 @@ private slots:
                                                      << "dialog";
         QTest::newRow("another window in front") << "other window"
                                                  << "page";
+        // The device settings are a window of their own made as a child of
+        // the page; what is open over them is theirs, not the page's.
+        QTest::newRow("settings window in front") << "settings"
+                                                  << "page";
+        QTest::newRow("dialog of the settings window in front") << "settings dialog"
+                                                                << "page";
     }
     void messageOverOpenDialog()
     {
@@ -216,11 +222,14 @@ private slots:
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QWidget other;
-        auto *dialog = new QWidget(page, Qt::Dialog);
+        auto *settings = new QWidget(page, Qt::Window);
+        auto *dialog = new QWidget(open == "settings dialog" ? settings : page, Qt::Dialog);
         dialog->resize(300, 200);
         if (open == "modal")
             dialog->setWindowModality(Qt::WindowModal);
         QWidget *front = open == "other window" ? &other : open == "none" ? &window : dialog;
+        if (open == "settings")
+            front = settings;
         if (open != "none")
             front->show();
         front->activateWindow();
@@ -239,7 +248,8 @@ private slots:
     }
 
     // A late message never takes another window's modal dialog as owner, to
-    // close with it unseen. Dialog dN opens over the N-th of "over".
+    // close with it unseen. Dialog dN opens over the N-th of "over". S is
+    // made as the device settings are, a window of its own under page a.
     void ownerForStaysInItsWindow_data()
     {
         QTest::addColumn<QStringList>("over");
@@ -249,6 +259,12 @@ private slots:
         QTest::newRow("nested, then the other") << QStringList{"A", "d1", "B"} << "a" << QString("d2");
         QTest::newRow("modal over its own") << QStringList{"B"} << "b" << QString("d1");
         QTest::newRow("nested") << QStringList{"A", "d1"} << "a" << QString("d2");
+        QTest::newRow("modal over the settings") << QStringList{"S"} << "a" << QString("a");
+        QTest::newRow("modal over the settings, asked there") << QStringList{"S"} << "s" << QString("d1");
+        QTest::newRow("nested over the settings") << QStringList{"S", "d1"} << "a" << QString("a");
+        QTest::newRow("nested over the settings, asked there") << QStringList{"S", "d1"} << "s" << QString("d2");
+        QTest::newRow("own modal, then the settings'") << QStringList{"A", "S"} << "a" << QString("d1");
+        QTest::newRow("settings' modal, then its own") << QStringList{"S", "A"} << "a" << QString("d2");
     }
     void ownerForStaysInItsWindow()
     {
@@ -258,8 +274,12 @@ private slots:
         QWidget a;
         QWidget b;
         QHash<QString, QWidget *> named{{"A", &a}, {"B", &b}, {"a", new QWidget(&a)}, {"b", new QWidget(&b)}};
+        auto *settings = new QWidget(named.value("a"), Qt::Window);
+        named.insert("S", settings);
+        named.insert("s", new QWidget(settings));
         a.show();
         b.show();
+        settings->show();
         for (int i = 0; i < over.size(); ++i) {
             auto *dialog = new QDialog(named.value(over.at(i)));
             dialog->open();
