@@ -33,7 +33,7 @@ const char *const kLabelStyle = "QLabel,QRadioButton,QCheckBox{color:#c2c2c2;}";
 const char *const kHintStyle = "QLabel{color:#868686;}";
 const char *const kRecordBody = "<request><record><stream>%1</stream><packsec>%2</packsec><presec>%3</presec>"
                                 "<recycle>%4</recycle><path>%5</path></record></request>";
-const char *const kSnapBody = "<request><snap><framerate>%1</framerate><quality>%2</quality><interval>%3</interval>"
+const char *const kSnapBody = "<request><snap><framerate>%1</framerate><quality>%2</quality>%3"
                               "<stream>%4</stream><path>%5</path></snap></request>";
 
 QString common(const char *key)
@@ -321,10 +321,13 @@ void qwDevsetSchedule::parseSnap()
         devset::showDeviceValue(m_frameRate, v);
     if (r->getXmlInt(QStringLiteral("quality"), &v))
         devset::showDeviceValue(m_quality, v);
-    // As the device holds it, in range or not: a save refuses a value out of
-    // range instead of sending another one unasked.
-    if (r->getXmlInt(QStringLiteral("interval"), &v))
-        m_interval->setText(QString::number(v));
+    // As the device holds it, in range or not: a save with snapshots shown on
+    // refuses a value out of range instead of sending another one unasked.
+    heldInterval.clear();
+    if (r->getXmlInt(QStringLiteral("interval"), &v)) {
+        heldInterval = QString::number(v);
+        m_interval->setText(heldInterval);
+    }
     if (r->getXmlInt(QStringLiteral("stream"), &v))
         devset::showDeviceValue(m_snapStream, v);
     if (r->getXmlInt(QStringLiteral("path"), &v))
@@ -376,17 +379,25 @@ bool qwDevsetSchedule::saveRecord()
 
 bool qwDevsetSchedule::saveSnap()
 {
-    // The validator takes a number above the range as not yet finished, so
-    // one can be typed and left in the field.
-    const int interval = m_interval->text().toInt();
-    if (interval < kIntervalMin || interval > kIntervalMax) {
-        devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("invsnapinterval"));
-        return false;
+    // While snapshots are shown off the interval cannot be edited, so it is
+    // neither checked nor taken from the field: the device keeps its own,
+    // and one it lacks is left out rather than made up.
+    QString interval = heldInterval;
+    if (m_tasks[1].enable->currentIndex() != 0) {
+        // The validator takes a number above the range as not yet finished,
+        // so one can be typed and left in the field.
+        const int typed = m_interval->text().toInt();
+        if (typed < kIntervalMin || typed > kIntervalMax) {
+            devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("invsnapinterval"));
+            return false;
+        }
+        interval = QString::number(typed);
     }
-    const QString body =
-        devset::fillXml(QLatin1String(kSnapBody), {devset::selectedValue(m_frameRate), devset::selectedValue(m_quality),
-                                                   QString::number(interval), devset::selectedValue(m_snapStream),
-                                                   devset::selectedValue(m_snapPath)});
+    sentInterval = interval;
+    const QString element = interval.isEmpty() ? QString() : QStringLiteral("<interval>%1</interval>").arg(interval);
+    const QString body = devset::fillXml(QLatin1String(kSnapBody),
+                                         {devset::selectedValue(m_frameRate), devset::selectedValue(m_quality), element,
+                                          devset::selectedValue(m_snapStream), devset::selectedValue(m_snapPath)});
     return devset::startPost(snapRequest, kWaitMs, kSnapId, url("http://%1:%2/action/set?subject=snap"), username,
                              password, body, 3, 5, this, &qwDevsetSchedule::OnCGIHeadCompleted);
 }
@@ -494,6 +505,9 @@ void qwDevsetSchedule::OnCGIHeadCompleted(int nID, int code)
         return;
     }
     *flag = true;
+    // What the device now holds, for a later save with snapshots shown off.
+    if (nID == kSnapId && !sentInterval.isEmpty())
+        heldInterval = sentInterval;
     checkSuccess();
 }
 

@@ -106,6 +106,10 @@ private:
     DevsetReadState *m_readState = nullptr;
     DevsetReadState *m_saveReads = nullptr;
     Task m_tasks[3] = {{1, 162, 166, "Record"}, {0, 164, 167, "Snap"}, {2, 165, 168, "Ftp"}};
+    // The interval the device holds as last read or set; empty when it gave
+    // none. The one a save sends, until the device takes it.
+    QString heldInterval;
+    QString sentInterval;
     bool recordSetOk = false;
     bool snapSetOk = false;
     int saveTimerId = -1;

@@ -274,40 +274,65 @@ private slots:
         QVERIFY(!button("pushButton_Save")->isEnabled());
     }
 
-    // An interval out of the range the page offers is refused on save and
-    // nothing of the snapshot settings goes to the device; one the device
-    // holds shows as it is, in range or not.
+    // An interval out of the range the page offers is refused on save while
+    // snapshots are shown on, and nothing of the snapshot settings goes to the
+    // device; one the device holds shows as it is, in range or not. While
+    // they are shown off the interval cannot be edited: it is not checked and
+    // goes back as the device holds it, so the rest of the page still saves.
     void snapInterval_data()
     {
         QTest::addColumn<int>("held"); // -1: the shipped 5
         QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("snapOn");
+        QTest::addColumn<QString>("change"); // "record": pre-record 3 s; "ftp": FTP off
         QTest::addColumn<bool>("refused");
-        QTest::newRow("empty") << -1 << "" << true;
-        QTest::newRow("0") << -1 << "0" << true;
-        QTest::newRow("601") << -1 << "601" << true;
-        QTest::newRow("600 accepted") << -1 << "600" << false;
-        QTest::newRow("device holds 900") << 900 << "" << true;
-        QTest::newRow("device holds 600") << 600 << "" << false;
+        QTest::newRow("empty") << -1 << "" << true << "" << true;
+        QTest::newRow("0") << -1 << "0" << true << "" << true;
+        QTest::newRow("601") << -1 << "601" << true << "" << true;
+        QTest::newRow("600 accepted") << -1 << "600" << true << "" << false;
+        QTest::newRow("device holds 900") << 900 << "" << true << "" << true;
+        QTest::newRow("device holds 600") << 600 << "" << true << "" << false;
+        QTest::newRow("off, holds 0, record") << 0 << "" << false << "record" << false;
+        QTest::newRow("off, holds 0, ftp") << 0 << "" << false << "ftp" << false;
+        QTest::newRow("off, holds 900, record") << 900 << "" << false << "record" << false;
+        QTest::newRow("off, holds 900, ftp") << 900 << "" << false << "ftp" << false;
+        QTest::newRow("off, 0 typed, ftp") << -1 << "0" << false << "ftp" << false;
     }
 
     void snapInterval()
     {
         QFETCH(int, held);
         QFETCH(QString, text);
+        QFETCH(bool, snapOn);
+        QFETCH(QString, change);
         QFETCH(bool, refused);
         if (held >= 0)
             hold("snap", "interval", held);
+        hold("schetask&type=0", "active", snapOn ? 1 : 0);
         load();
+        QCOMPARE(box("comboBox_SnapEnable")->currentIndex(), snapOn ? 1 : 0);
+        QCOMPARE(interval()->isEnabled(), snapOn);
         if (held >= 0)
             QCOMPARE(interval()->text(), QString::number(held));
-        else
+        const QString kept = "<interval>" + interval()->text() + "</interval>";
+        if (held < 0)
             interval()->setText(text);
-        const QString sent = "<interval>" + interval()->text() + "</interval>";
+        const QString sent = snapOn ? "<interval>" + interval()->text() + "</interval>" : kept;
+        if (change == "record")
+            box("comboBox_PreRecord")->setCurrentIndex(3);
+        else if (change == "ftp")
+            box("comboBox_FtpEnable")->setCurrentIndex(0);
         const QByteArray before = m_fx->device().subject("snap");
         QCOMPARE(save(), QStringList{refused ? "tip_invsnapinterval" : "tip_setsuccess"});
         QVERIFY(m_fx->waitAnswered("POST", "record", 1));
+        if (change == "record")
+            QVERIFY(m_fx->device().subject("record").contains("<presec>3</presec>"));
+        if (change == "ftp")
+            QVERIFY(m_fx->device().subject("schetask&type=2").contains("<active>0</active>"));
         if (!refused) {
-            QCOMPARE(m_fx->count("POST", "snap"), 1);
+            const QList<LoggedRequest> posts = m_fx->requests("POST", "snap");
+            QCOMPARE(posts.size(), 1);
+            QVERIFY2(posts.at(0).body.contains(sent.toUtf8()), posts.at(0).body.constData());
             QVERIFY(m_fx->device().subject("snap").contains(sent.toUtf8()));
             return;
         }
