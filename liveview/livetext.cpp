@@ -1,5 +1,7 @@
 #include "liveview/livetext.h"
 
+#include "app/core/currentuser.h"
+#include "app/core/loghelper.h"
 #include "app/core/uitext.h"
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
@@ -31,6 +33,19 @@ void showReminder(QWidget *parent, const char *key)
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setTipText(liveText(kTipsPage, kNoSection, key));
     dialog->show();
+}
+
+void logDeviceChange(const char *decl, const QString &name, const QString &address, bool succeeded, const QString &note)
+{
+    writeSystemLog(g_curUserName, QLatin1String(decl), name, address, note,
+                   succeeded ? kLogOperation : kLogAbnormalEvent);
+}
+
+void refuseDeviceChange(QWidget *parent, const char *decl, const QString &name, const QString &address,
+                        const QString &why)
+{
+    showReminder(parent, "databaseerr");
+    logDeviceChange(decl, name, address, false, why);
 }
 
 } // namespace livetext

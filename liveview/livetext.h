@@ -29,4 +29,16 @@ constexpr int kAlarmTypes = 67;
 // reminder ("remindtype") with a Close button.
 void showFailureTip(QWidget *parent, const char *key);
 void showReminder(QWidget *parent, const char *key);
+
+// A device the live page added, changed, deleted or left out, in the system
+// log under the current user. A refused change is logged as abnormal so that
+// the attempt stays visible.
+void logDeviceChange(const char *decl, const QString &name, const QString &address, bool succeeded,
+                     const QString &note = QString());
+// A device change the database refused: the reminder "databaseerr" over
+// `parent` (over the dialog that asked for it when that is in front, so that
+// the dialog and what was typed stay) and the attempt logged with `why`, the
+// database's reason, as its note. Add, modify and delete all tell it so.
+void refuseDeviceChange(QWidget *parent, const char *decl, const QString &name, const QString &address,
+                        const QString &why);
 } // namespace livetext

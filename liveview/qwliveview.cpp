@@ -46,6 +46,9 @@ using namespace livetext;
 
 namespace {
 
+// The reason logged when the page has no database to write to.
+const char kNoDatabase[] = "no database";
+
 const char kToolboxStyle[] =
     "QToolBox:tab{padding-left:24px;background:#444444;border-radius:1px;color:white;font-size:14px;"
     "font-weight:500;}QToolBox:tab:selected,QToolBox:tab:hover{background:#4e6a79;}"
@@ -995,9 +998,9 @@ void qwLiveView::loadDeviceList()
             const QString shown = deviceaddress::printable(device->address);
             qWarning().noquote() << "stored device skipped, its address is not one:" << device->devname << shown;
             // An operator must be able to see why a device vanished.
-            writeLog("device skipped", device->devname, shown, false,
-                     QStringLiteral("stored row %1: the address is neither an IPv4 address nor a P2P identifier")
-                         .arg(device->indexid));
+            logDeviceChange("device skipped", device->devname, shown, false,
+                            QStringLiteral("stored row %1: the address is neither an IPv4 address nor a P2P identifier")
+                                .arg(device->indexid));
             delete device;
             continue;
         }
@@ -1035,14 +1038,6 @@ void qwLiveView::showFailureTip(const char *key)
 void qwLiveView::showDeviceExists()
 {
     showReminder(this, "devexist");
-}
-
-void qwLiveView::writeLog(const char *decl, const QString &name, const QString &address, bool succeeded,
-                          const QString &note)
-{
-    // A refused operation is logged as abnormal so that the attempt stays visible.
-    writeSystemLog(g_curUserName, QLatin1String(decl), name, address, note,
-                   succeeded ? kLogOperation : kLogAbnormalEvent);
 }
 
 int qwLiveView::rowOfIndexId(qint64 indexid) const
@@ -1094,7 +1089,7 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
     device->devtype = addtype;
     device->connecttype = 0;
     device->indexid = 0;
-    QString failure = QStringLiteral("no database");
+    QString failure = QLatin1String(kNoDatabase);
     const qint64 indexid = m_database ? m_database->addDevice(*device, &failure) : -1;
     if (indexid >= 1) {
         device->indexid = indexid;
@@ -1103,14 +1098,12 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
         if (m_streamServer)
             m_streamServer->addDevice(device->address, device->port, device->devname, device->username,
                                       device->password, device->devtype, device->indexid);
-        writeLog("add device", devname, devip, true);
+        logDeviceChange("add device", devname, devip, true);
         return;
     }
     delete device;
-    // The add dialog stays open with what was typed; the message comes up
-    // over it.
-    showReminder(this, "databaseerr");
-    writeLog("add device", devname, devip, false, failure);
+    // The add dialog stays open with what was typed.
+    refuseDeviceChange(this, "add device", devname, devip, failure);
 }
 
 void qwLiveView::modifyDevice(int row)
@@ -1148,8 +1141,11 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     changed.port = port;
     changed.username = username;
     changed.address = devip;
-    if (!m_database || !m_database->updateDevice(changed)) {
-        showFailureTip("databaseerr");
+    QString failure = QLatin1String(kNoDatabase);
+    if (!m_database || !m_database->updateDevice(changed, &failure)) {
+        if (auto *dialog = qobject_cast<qwModifyDevice *>(sender()))
+            dialog->keepOpen();
+        refuseDeviceChange(this, "modify device", devname, devip, failure);
         return;
     }
     *device = changed;
@@ -1169,7 +1165,7 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
             bar->setButtonState(0x1f, false);
         }
     }
-    writeLog("modify device", devname, devip, true);
+    logDeviceChange("modify device", devname, devip, true);
 }
 
 namespace {
@@ -1211,8 +1207,10 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
     changed.port = port;
     changed.username = username;
     changed.password = password;
-    if (!m_database || !m_database->updateDevice(changed)) {
+    QString failure = QLatin1String(kNoDatabase);
+    if (!m_database || !m_database->updateDevice(changed, &failure)) {
         showFailureTip("databaseerr");
+        logDeviceChange("modify device", device->devname, ipaddr, false, failure);
         return;
     }
     const QList<_st_view_item *> records = m_viewRecords;
@@ -1232,7 +1230,7 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
         m_streamServer->addDevice(device->address, device->port, device->devname, device->username, device->password,
                                   device->devtype, device->indexid);
     }
-    writeLog("modify device", device->devname, ipaddr, true);
+    logDeviceChange("modify device", device->devname, ipaddr, true);
 }
 
 void qwLiveView::removeDevice(int row)
@@ -1241,20 +1239,23 @@ void qwLiveView::removeDevice(int row)
         return;
     const QString address = m_devices[row]->address;
     const QString name = m_devices[row]->devname;
-    const bool deleted = m_database && m_database->deleteDevice(address);
-    if (deleted) {
-        QListWidgetItem *item = m_devList->item(row);
-        QWidget *widget = m_devList->itemWidget(item);
-        m_devList->removeItemWidget(item);
-        delete widget;
-        delete m_devList->takeItem(row);
-        closeDeviceViews(row);
-        qDebug() << "---------------Remove Device IP:" + address + "----------------";
-        if (m_streamServer)
-            m_streamServer->removeDevice(address);
-        --m_devCount;
+    QString failure = QLatin1String(kNoDatabase);
+    if (!m_database || !m_database->deleteDevice(address, &failure)) {
+        // The row, its record and its views stay.
+        refuseDeviceChange(this, "delete device", name, address, failure);
+        return;
     }
-    writeLog("delete device", name, address, deleted);
+    QListWidgetItem *item = m_devList->item(row);
+    QWidget *widget = m_devList->itemWidget(item);
+    m_devList->removeItemWidget(item);
+    delete widget;
+    delete m_devList->takeItem(row);
+    closeDeviceViews(row);
+    qDebug() << "---------------Remove Device IP:" + address + "----------------";
+    if (m_streamServer)
+        m_streamServer->removeDevice(address);
+    --m_devCount;
+    logDeviceChange("delete device", name, address, true);
 }
 
 void qwLiveView::closeDeviceViews(int row)

@@ -196,8 +196,6 @@ private:
     void setGridStretch(int side);
     int rowOfIndexId(qint64 indexid) const;
     int rowOfAddress(const QString &address) const;
-    void writeLog(const char *decl, const QString &name, const QString &address, bool succeeded,
-                  const QString &note = QString());
     void showFailureTip(const char *key);
     void showDeviceExists();
     bool hasRight(quint32 bit);

@@ -41,7 +41,9 @@ void qwModifyDevice::onConfirm()
 {
     if (!m_form->validate(this))
         return;
+    m_keepOpen = false;
     emit sigModifyResult(m_form->deviceName(), m_form->address(), m_form->connectType(), m_form->port(),
                          m_form->userName(), m_form->password(), m_indexid);
-    close();
+    if (!m_keepOpen)
+        close();
 }

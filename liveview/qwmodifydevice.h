@@ -18,6 +18,9 @@ public:
     qwDeviceForm *form() const { return m_form; }
     QPushButton *confirmButton() const { return m_confirm; }
     qint64 indexId() const { return m_indexid; }
+    // Called by the receiver of sigModifyResult when the change could not be
+    // stored: the dialog then stays open with what was typed.
+    void keepOpen() { m_keepOpen = true; }
 
 signals:
     void sigModifyResult(QString devname, QString devip, int addtype, QString port, QString username, QString password,
@@ -30,4 +33,5 @@ private:
     qwDeviceForm *m_form = nullptr;
     QPushButton *m_confirm = nullptr;
     qint64 m_indexid = 0;
+    bool m_keepOpen = false;
 };

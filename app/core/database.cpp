@@ -41,12 +41,29 @@ bool run(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
     return q.exec();
 }
 
+// `what` went wrong, followed by the database's own words for it.
+QString failed(const char *what, const QSqlError &error)
+{
+    const QString words = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), words);
+}
+
 // An update that changes no row did not do what was asked (SQLite counts
 // matched rows, so writing the value a row already holds still counts).
-bool runUpdate(const QSqlDatabase &db, const QString &sql, const QVariantList &values)
+// `why` (when given) gets the reason of a failure.
+bool runUpdate(const QSqlDatabase &db, const QString &sql, const QVariantList &values, QString *why = nullptr)
 {
     QSqlQuery q(db);
-    return run(q, sql, values) && q.numRowsAffected() > 0;
+    if (!run(q, sql, values)) {
+        if (why)
+            *why = failed("the database refused the change", q.lastError());
+        return false;
+    }
+    if (q.numRowsAffected() > 0)
+        return true;
+    if (why)
+        *why = QStringLiteral("the database holds no row to change");
+    return false;
 }
 
 // "update <table> set <column> = ? where <condition>"; the column must have
@@ -58,10 +75,16 @@ bool updateColumn(const QSqlDatabase &db, const QString &table, const QString &c
     return runUpdate(db, QStringLiteral("update %1 set %2 = ? where %3").arg(table, column, condition), keys);
 }
 
-int runDelete(const QSqlDatabase &db, const QString &sql, const QVariantList &keys)
+// The rows deleted, -1 when the statement failed; `why` (when given) gets the
+// reason of a failure.
+int runDelete(const QSqlDatabase &db, const QString &sql, const QVariantList &keys, QString *why = nullptr)
 {
     QSqlQuery q(db);
-    return run(q, sql, keys) ? q.numRowsAffected() : -1;
+    if (run(q, sql, keys))
+        return q.numRowsAffected();
+    if (why)
+        *why = failed("the database refused the deletion", q.lastError());
+    return -1;
 }
 
 QString scheduleKey(const QString &ipaddr)
@@ -78,13 +101,6 @@ bool updateScheduleRow(const QSqlDatabase &db, const QString &ipaddr, int applyt
 }
 
 const char *const kNoCounterRow = "the database holds no device counter";
-
-// `what` went wrong, followed by the database's own words for it.
-QString failed(const char *what, const QSqlError &error)
-{
-    const QString words = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), words);
-}
 
 // The index a new device takes: the counter, or the next past the largest
 // stored; -1 when none is left or the rows cannot be read, with the reason in
@@ -203,6 +219,24 @@ bool qcDatabase::inTransaction(Work work, QString *why)
     return false;
 }
 
+template <typename Work>
+auto qcDatabase::withReason(QString *failure, Work work)
+{
+    QString why;
+    QMutexLocker lock(&m_mutex);
+    const auto result = work(why);
+    if (failure)
+        *failure = why;
+    return result;
+}
+
+bool qcDatabase::isOpen(QString &why) const
+{
+    if (!opened)
+        why = QStringLiteral("the database is not open");
+    return opened;
+}
+
 // ---- device counter -------------------------------------------------------
 
 qint64 qcDatabase::readCounter(QString *why)
@@ -301,20 +335,13 @@ bool qcDatabase::isNewDevice(const QString &devname, const QString &address)
 
 qint64 qcDatabase::addDevice(const _st_device_item &item, QString *failure)
 {
-    QString why;
-    QMutexLocker lock(&m_mutex);
-    const qint64 index = storeDevice(item, why);
-    if (failure)
-        *failure = why;
-    return index;
+    return withReason(failure, [&](QString &why) { return storeDevice(item, why); });
 }
 
 qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
 {
-    if (!opened) {
-        why = QStringLiteral("the database is not open");
+    if (!isOpen(why))
         return -1;
-    }
     const qint64 counter = readCounter(&why);
     if (counter < 0)
         return -1;
@@ -361,48 +388,46 @@ qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
     return index;
 }
 
-bool qcDatabase::deleteDevice(const QString &address)
+bool qcDatabase::deleteDevice(const QString &address, QString *failure)
 {
-    if (!opened)
-        return false;
-    QMutexLocker lock(&m_mutex);
-    const bool ok = inTransaction([&](const QSqlDatabase &db) {
-        return runDelete(db, QStringLiteral("delete from devices where address = ?"), {address}) >= 0 &&
-               runDelete(db, QStringLiteral("delete from schedules where ipaddr = ?"), {address}) >= 0;
-    });
-    if (!ok)
-        return false;
-    for (int i = 0; i < m_devices.size(); ++i) {
-        if (m_devices.at(i).address == address) {
-            m_devices.removeAt(i);
-            break;
+    return withReason(failure, [&](QString &why) {
+        if (!isOpen(why))
+            return false;
+        const bool ok = inTransaction(
+            [&](const QSqlDatabase &db) {
+                return runDelete(db, QStringLiteral("delete from devices where address = ?"), {address}, &why) >= 0 &&
+                       runDelete(db, QStringLiteral("delete from schedules where ipaddr = ?"), {address}, &why) >= 0;
+            },
+            &why);
+        if (!ok)
+            return false;
+        for (int i = 0; i < m_devices.size(); ++i) {
+            if (m_devices.at(i).address == address) {
+                m_devices.removeAt(i);
+                break;
+            }
         }
-    }
-    m_schedules.clear();
-    loadSchedules();
-    return true;
+        m_schedules.clear();
+        loadSchedules();
+        return true;
+    });
 }
 
-bool qcDatabase::updateDevice(const _st_device_item &item)
+bool qcDatabase::updateDevice(const _st_device_item &item, QString *failure)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!opened)
-        return false;
-    const bool ok = inTransaction([&](const QSqlDatabase &db) {
-        const QString table = QStringLiteral("devices");
-        const QString key = QStringLiteral("indexid = ?");
-        return updateColumn(db, table, "devname", item.devname, key, {item.indexid}) &&
-               updateColumn(db, table, "username", item.username, key, {item.indexid}) &&
-               updateColumn(db, table, "password", item.password, key, {item.indexid}) &&
-               updateColumn(db, table, "connecttype", item.connecttype, key, {item.indexid}) &&
-               updateColumn(db, table, "port", item.port, key, {item.indexid}) &&
-               updateColumn(db, table, "address", item.address, key, {item.indexid}) &&
-               updateColumn(db, table, "devtype", item.devtype, key, {item.indexid});
+    return withReason(failure, [&](QString &why) {
+        // One statement: the row changes whole or not at all.
+        if (!isOpen(why) ||
+            !runUpdate(connection(),
+                       QStringLiteral("update devices set devname = ?, username = ?, password = ?, connecttype = ?, "
+                                      "port = ?, address = ?, devtype = ? where indexid = ?"),
+                       {item.devname, item.username, item.password, item.connecttype, item.port, item.address,
+                        item.devtype, item.indexid},
+                       &why))
+            return false;
+        m_devices.clear();
+        return true;
     });
-    if (!ok)
-        return false;
-    m_devices.clear();
-    return true;
 }
 
 bool qcDatabase::updateDeviceText(const QString &column, const QString &value, qint64 indexid)

@@ -51,8 +51,11 @@ public:
     // (when given) gets what went wrong, in the database's own words where it
     // gave any, for the log; it is emptied when the device was stored.
     qint64 addDevice(const _st_device_item &item, QString *failure = nullptr);
-    bool deleteDevice(const QString &address);
-    bool updateDevice(const _st_device_item &item);
+    // The device of that address and its schedules; `failure` as for addDevice.
+    bool deleteDevice(const QString &address, QString *failure = nullptr);
+    // Every column of the row of item.indexid; false when closed, refused or
+    // when no row has that index. `failure` as for addDevice.
+    bool updateDevice(const _st_device_item &item, QString *failure = nullptr);
     bool updateDeviceText(const QString &column, const QString &value, qint64 indexid);
     bool updateDeviceInt(const QString &column, int value, qint64 indexid);
 
@@ -114,7 +117,8 @@ public:
 #undef QC_DECLARE_FLAG
 
 private:
-    // Everything below expects the mutex to be held by the caller.
+    // Everything below expects the mutex to be held by the caller, unless it
+    // says otherwise.
     QSqlDatabase connection();
     // `why` (when given) gets the reason of a failure.
     qint64 readCounter(QString *why = nullptr);
@@ -131,6 +135,13 @@ private:
     // the transaction cannot begin or commit; a failing `work` says its own.
     template <typename Work>
     bool inTransaction(Work work, QString *why = nullptr);
+    // Runs `work(why)` under the mutex (the caller must not hold it) and
+    // hands `failure` (when given) the reason `work` left in `why`: empty
+    // when it succeeded, so that a caller can log it either way.
+    template <typename Work>
+    auto withReason(QString *failure, Work work);
+    // Whether the file is open; `why` says so when it is not.
+    bool isOpen(QString &why) const;
     int readSetting(const char *table, const QString &column, bool number, QString &out);
     bool writeSetting(const char *table, const QString &column, bool number, const QVariant &value);
 

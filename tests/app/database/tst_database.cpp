@@ -11,8 +11,10 @@
 
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/runfolder.h"
 
+using testsupport::HeldLock;
 using testsupport::RunFolder;
 
 static const QString kDb = QStringLiteral("quendalix.xdt");
@@ -51,23 +53,6 @@ static _st_schedule_item schedule(const QString &ipaddr, int skdtype, const QStr
     s.enable = 1;
     return s;
 }
-
-// Another connection to the file, holding it locked until it goes.
-struct HeldLock
-{
-    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "held");
-    bool hold(const QString &file)
-    {
-        db.setDatabaseName(file);
-        return db.open() && QSqlQuery(db).exec("begin exclusive");
-    }
-    ~HeldLock()
-    {
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase("held");
-    }
-};
 
 class TestDatabase : public QObject
 {
@@ -175,28 +160,49 @@ private slots:
         QCOMPARE(why.isEmpty(), added > 0);
     }
 
-    // A failed add is logged with what really happened, in the database's
-    // own words where it gave any.
-    void addDeviceFailureSaysWhy_data()
+    // A failed add, update or deletion is logged with what really happened,
+    // in the database's own words where it gave any. The update and the
+    // deletion work on a device stored as 10.0.0.2 with index 1, which stays.
+    void deviceFailureSaysWhy_data()
     {
+        QTest::addColumn<QString>("operation");
         QTest::addColumn<QString>("seed");
         QTest::addColumn<bool>("locked");
         QTest::addColumn<qint64>("result");
         QTest::addColumn<QString>("says");
-        QTest::newRow("held locked by another connection") << "" << true << qint64(-1) << "database is locked";
-        QTest::newRow("insert refused") << "create trigger refuse before insert on devices "
+        QTest::newRow("held locked by another connection") << "add"
+                                                           << "" << true << qint64(-1) << "database is locked";
+        QTest::newRow("insert refused") << "add"
+                                        << "create trigger refuse before insert on devices "
                                            "begin select raise(abort, 'devices kept read-only'); end;"
                                         << false << qint64(-3) << "devices kept read-only";
-        QTest::newRow("counter write refused") << "create trigger frozen before update of curdevindex on systeminfo "
+        QTest::newRow("counter write refused") << "add"
+                                               << "create trigger frozen before update of curdevindex on systeminfo "
                                                   "begin select raise(abort, 'counter frozen'); end;"
                                                << false << qint64(-3) << "counter frozen";
-        QTest::newRow("no counter row") << "delete from systeminfo" << false << qint64(-1) << "holds no device counter";
-        QTest::newRow("no index left") << "insert into devices(devname,address,indexid) "
+        QTest::newRow("no counter row") << "add"
+                                        << "delete from systeminfo" << false << qint64(-1) << "holds no device counter";
+        QTest::newRow("no index left") << "add"
+                                       << "insert into devices(devname,address,indexid) "
                                           "values('old','10.0.1.1',9223372036854775807)"
                                        << false << qint64(-3) << "no index is left";
+        const QString stored = "insert into devices(devname,address,indexid) values('old','10.0.0.2',1);";
+        QTest::newRow("update, held locked") << "update" << stored << true << qint64(0) << "database is locked";
+        QTest::newRow("update refused") << "update"
+                                        << stored + "create trigger refuse before update on devices "
+                                                    "begin select raise(abort, 'devices kept as they are'); end;"
+                                        << false << qint64(0) << "devices kept as they are";
+        QTest::newRow("update of no stored device") << "update"
+                                                    << "" << false << qint64(0) << "holds no row to change";
+        QTest::newRow("delete, held locked") << "delete" << stored << true << qint64(0) << "database is locked";
+        QTest::newRow("delete refused") << "delete"
+                                        << stored + "create trigger refuse before delete on devices "
+                                                    "begin select raise(abort, 'devices kept as they are'); end;"
+                                        << false << qint64(0) << "devices kept as they are";
     }
-    void addDeviceFailureSaysWhy()
+    void deviceFailureSaysWhy()
     {
+        QFETCH(QString, operation);
         QFETCH(QString, seed);
         QFETCH(bool, locked);
         QFETCH(qint64, result);
@@ -208,11 +214,20 @@ private slots:
         if (locked)
             QVERIFY(holder->hold(kDb));
         QString why;
-        QCOMPARE(m_db->addDevice(device("cam", "10.0.0.1"), &why), result);
+        _st_device_item changed = device("cam", "10.0.0.1");
+        changed.indexid = 1;
+        if (operation == "add")
+            QCOMPARE(m_db->addDevice(changed, &why), result);
+        else if (operation == "update")
+            QCOMPARE(qint64(m_db->updateDevice(changed, &why)), result);
+        else
+            QCOMPARE(qint64(m_db->deleteDevice("10.0.0.2", &why)), result);
         holder.reset();
-        QVERIFY2(why.contains(says), qPrintable(why));
+        QVERIFY2(!why.isEmpty() && why.contains(says), qPrintable(why));
         QVERIFY2(!why.contains("no usable number"), qPrintable(why));
         QCOMPARE(sql("select count(*) from devices where address='10.0.0.1'"), QString("0"));
+        QCOMPARE(sql("select count(*) from devices where address='10.0.0.2'"),
+                 QString(seed.contains("'10.0.0.2'") ? "1" : "0"));
     }
 
     void failedCounterWriteKeepsNoDevice()

@@ -15,6 +15,7 @@
 #include "media/qcstreamutil.h"
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/devicesim/discoveryresponder.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/livepage.h"
 #include "tests/support/popups.h"
 #include "livedevices.h"
@@ -29,9 +30,14 @@
 #include <QtTest>
 
 using livedevices::record;
+using testsupport::HeldLock;
 using testsupport::popupKeys;
 
 namespace {
+
+// The fault of a row that holds the database locked from another connection
+// while the change is asked for.
+const QString kHeldLocked = QStringLiteral("held locked");
 
 QStringList rowNames(qwLiveView &page)
 {
@@ -234,49 +240,113 @@ private slots:
         QVERIFY(!log.contains(kind + "1"));
     }
 
-    // Add device from its dialog: a counter left on a stored index still
-    // stores and lists the device; a device the database cannot store is
-    // said over the dialog, which stays open, and the log says why in the
-    // database's own words.
-    void addFromDialog_data()
+    // A device added or changed from its dialog, or deleted from its row:
+    // a counter left on a stored index still stores and lists the device; a
+    // change the database cannot store is said over the dialog, which stays
+    // open with what was typed, and the log says why in the database's own
+    // words. A refused deletion keeps the row, the record and its streams.
+    void changeFromDialog_data()
     {
+        QTest::addColumn<QString>("road");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("says");
-        QTest::newRow("counter on a stored index") << "UPDATE systeminfo SET curdevindex = "
+        QTest::newRow("counter on a stored index") << "add"
+                                                   << "UPDATE systeminfo SET curdevindex = "
                                                       "(SELECT max(indexid) FROM devices)"
                                                    << "";
-        QTest::newRow("insert refused") << "CREATE TRIGGER refuse BEFORE INSERT ON devices "
+        QTest::newRow("insert refused") << "add"
+                                        << "CREATE TRIGGER refuse BEFORE INSERT ON devices "
                                            "BEGIN SELECT RAISE(ABORT, 'devices kept read-only'); END"
                                         << "devices kept read-only";
-        QTest::newRow("counter unusable") << "UPDATE systeminfo SET curdevindex = 0"
+        QTest::newRow("counter unusable") << "add"
+                                          << "UPDATE systeminfo SET curdevindex = 0"
                                           << "holds no usable number";
+        QTest::newRow("add, held locked") << "add" << kHeldLocked << "database is locked";
+        QTest::newRow("modify, stored") << "modify"
+                                        << ""
+                                        << "";
+        QTest::newRow("modify, held locked") << "modify" << kHeldLocked << "database is locked";
+        QTest::newRow("modify, update refused") << "modify"
+                                                << "CREATE TRIGGER refuse BEFORE UPDATE ON devices "
+                                                   "BEGIN SELECT RAISE(ABORT, 'devices kept as they are'); END"
+                                                << "devices kept as they are";
+        QTest::newRow("delete, held locked") << "delete" << kHeldLocked << "database is locked";
+        QTest::newRow("delete, removal refused") << "delete"
+                                                 << "CREATE TRIGGER refuse BEFORE DELETE ON devices "
+                                                    "BEGIN SELECT RAISE(ABORT, 'devices kept as they are'); END"
+                                                 << "devices kept as they are";
     }
-    void addFromDialog()
+    void changeFromDialog()
     {
+        QFETCH(QString, road);
         QFETCH(QString, fault);
         QFETCH(QString, says);
         const bool stored = says.isEmpty();
         storeDevices(2);
-        QVERIFY(m_fixture->exec(fault));
+        if (!fault.isEmpty() && fault != kHeldLocked)
+            QVERIFY(m_fixture->exec(fault));
         qwLiveView page;
-        page.onAddDevManual();
-        auto *dialog = page.findChild<qwAddDevice *>();
-        QVERIFY(dialog);
-        dialog->activateWindow();
-        QTRY_COMPARE(QApplication::activeWindow(), dialog);
-        dialog->form()->setValues("camN", "127.0.0.9", qwDeviceForm::ByAddress, "80", "admin", "1234");
-        dialog->addButton()->click();
+        QPointer<QWidget> dialog;
+        qwDeviceForm *form = nullptr;
+        QPushButton *confirm = nullptr;
+        if (road == "add") {
+            page.onAddDevManual();
+            auto *add = page.findChild<qwAddDevice *>();
+            QVERIFY(add);
+            dialog = add;
+            form = add->form();
+            confirm = add->addButton();
+        } else if (road == "modify") {
+            page.onDevlistButtonClick(0, 8);
+            auto *modify = page.findChild<qwModifyDevice *>();
+            QVERIFY(modify);
+            dialog = modify;
+            form = modify->form();
+            confirm = modify->confirmButton();
+        }
+        if (dialog) {
+            dialog->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), dialog.data());
+            form->setValues("camN", "127.0.0.9", qwDeviceForm::ByAddress, "80", "admin", "1234");
+        }
+        auto holder = std::make_unique<HeldLock>();
+        if (fault == kHeldLocked)
+            QVERIFY(holder->hold(m_fixture->databaseFile()));
+        if (confirm)
+            confirm->click();
+        else
+            page.onDevlistButtonClick(0, 0x10);
+        holder.reset();
 
-        QVERIFY(dialog->isVisible());
-        QCOMPARE(page.deviceCount(), stored ? 3 : 2);
-        QCOMPARE(rowNames(page).contains("camN"), stored);
-        QCOMPARE(page.streamServer()->unitFor("127.0.0.9") != nullptr, stored);
-        const QString largest = m_fixture->query("SELECT max(indexid) FROM devices WHERE address <> '127.0.0.9'");
-        QCOMPARE(m_fixture->query("SELECT indexid FROM devices WHERE address = '127.0.0.9'"),
-                 stored ? QString::number(largest.toLongLong() + 1) : QString());
-        if (stored)
-            QCOMPARE(page.devices().last()->indexid, largest.toLongLong() + 1);
-        auto *message = dialog->findChild<qwTipsDlg *>();
+        if (road == "add") {
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(page.deviceCount(), stored ? 3 : 2);
+            QCOMPARE(rowNames(page).contains("camN"), stored);
+            QCOMPARE(page.streamServer()->unitFor("127.0.0.9") != nullptr, stored);
+            const QString largest = m_fixture->query("SELECT max(indexid) FROM devices WHERE address <> '127.0.0.9'");
+            QCOMPARE(m_fixture->query("SELECT indexid FROM devices WHERE address = '127.0.0.9'"),
+                     stored ? QString::number(largest.toLongLong() + 1) : QString());
+            if (stored)
+                QCOMPARE(page.devices().last()->indexid, largest.toLongLong() + 1);
+        } else if (road == "modify") {
+            QCOMPARE(dialog && dialog->isVisible(), !stored);
+            if (!stored) {
+                QCOMPARE(form->deviceName(), QStringLiteral("camN"));
+                QCOMPARE(form->address(), QStringLiteral("127.0.0.9"));
+            }
+            QCOMPARE(rowNames(page), (QStringList{stored ? "camN" : "camA", "camB"}));
+            QCOMPARE(page.devices().at(0)->address, QString(stored ? "127.0.0.9" : "127.0.0.2"));
+            QCOMPARE(m_fixture->query("SELECT devname FROM devices ORDER BY indexid"),
+                     QString(stored ? "camN\ncamB" : "camA\ncamB"));
+        } else {
+            QCOMPARE(rowNames(page), (QStringList{"camA", "camB"}));
+            QCOMPARE(page.devices().at(0)->address, QStringLiteral("127.0.0.2"));
+            QCOMPARE(m_fixture->query("SELECT count(*) FROM devices"), QStringLiteral("2"));
+            QCOMPARE(page.deviceCount(), 2);
+        }
+        if (!stored && road != "add")
+            QVERIFY(page.streamServer()->unitFor("127.0.0.2"));
+        auto *message = (dialog ? dialog.data() : &page)->findChild<qwTipsDlg *>();
         QCOMPARE(message != nullptr, !stored);
         if (message) {
             QVERIFY(message->isVisible());
@@ -286,7 +356,8 @@ private slots:
         m_fixture->flushLog();
         const QString note = testsupport::RunFolder::query(
             m_fixture->logFile(),
-            "SELECT logtype || '|' || ifnull(lognote, '') FROM systemlogs WHERE logdecl = 'add device'");
+            QString("SELECT logtype || '|' || ifnull(lognote, '') FROM systemlogs WHERE logdecl = '%1 device'")
+                .arg(road));
         QVERIFY2(stored ? note == "1|" : note.startsWith("3|") && note.contains(says), qPrintable(note));
     }
 
@@ -324,7 +395,7 @@ private slots:
         QCOMPARE(rowNames(page), (QStringList{"camB", "camC2"}));
     }
 
-    // A refused update changes nothing and says so.
+    // A refused update changes nothing and says so, on screen and in the log.
     void refusedUpdate()
     {
         storeDevices(1);
@@ -347,7 +418,10 @@ private slots:
         QCOMPARE(popupKeys(&page), QStringList{"tip_databaseerr"});
         QCOMPARE(page.devices().at(0)->password, QStringLiteral("1234"));
         QCOMPARE(page.streamServer()->unitFor("127.0.0.2"), unit);
-        QVERIFY(!logRows().contains("modify device"));
+        // Both refusals are logged as abnormal, none as a change made.
+        const QString log = logRows();
+        QCOMPARE(log.count("modify device|3|"), 2);
+        QVERIFY2(!log.contains("modify device|1|"), qPrintable(log));
     }
 
     void settingsWindow()
