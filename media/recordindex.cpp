@@ -12,6 +12,8 @@
 #include <QHash>
 #include <QSet>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -898,6 +900,37 @@ QStringList recordFiles(const QString &folder)
     return QDir(folder).entryList({QStringLiteral("*.zmf")}, QDir::Files);
 }
 
+// Tells what in `folder` the pass leaves as it stands because it is neither
+// a regular file nor a real folder: every link, one to a day or device
+// folder too (the walk never enters it, and the backup trees are the disk
+// guard's), and a named pipe, a socket or the like under a recording's
+// name. Looked at by its own entry only: never followed, never opened, as
+// a pipe would hold the pass. In the order of the names, as the pass meets
+// its files.
+void tellNotRegular(const QString &folder)
+{
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return;
+    QStringList names;
+    while (const dirent *entry = ::readdir(dir)) {
+        unsigned char type = entry->d_type;
+        struct stat st;
+        // Not every file system gives the type with the name.
+        if (type == DT_UNKNOWN && ::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+            type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_FIFO;
+        if (type == DT_REG || type == DT_DIR || type == DT_UNKNOWN)
+            continue;
+        const QString name = QFile::decodeName(entry->d_name);
+        if (type == DT_LNK ? !isBackupName(name) : name.endsWith(QLatin1String(".zmf"), Qt::CaseInsensitive))
+            names.append(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const QString &name : qAsConst(names))
+        recordfileguard::tell(folder + '/' + name);
+}
+
 } // namespace
 
 int checkList(const QString &folder)
@@ -954,11 +987,15 @@ bool clearLeftover(const QString &path)
 int repairFolder(const QString &folder)
 {
     FolderLocker lock(folder);
+    // An index that is a link is told in a record of its own, before the
+    // pass's.
+    const bool writable = indexWritable(folder);
+    const recordlog::FolderPass pass(folder);
+    tellNotRegular(folder);
     // A recording finished here could not be listed: the folder is left
     // as it is, its files too.
-    if (!indexWritable(folder))
+    if (!writable)
         return 0;
-    const recordlog::FolderPass pass(folder);
     recordfileguard::remove(reclistPath(folder) + QStringLiteral(".tmp"));
     // Names only: a folder of finished, listed recordings needs no stat and
     // no scan.

@@ -165,8 +165,10 @@ bool clearLeftover(const QString &path);
 // away); a torn last frame, a tail of zeros, or bytes that are no frame
 // with no whole frame after them, is cut first. Records it adds go where
 // their start times put them. Each of these, and each file it leaves as it
-// is, is told to the operator, once done, in one system-log record per
-// folder (recordlog::FolderPass). Returns the number of files repaired.
+// is (a link, one to a folder too, and what is no regular file under a
+// recording's name, never followed nor opened), is told to the operator,
+// once done, in one system-log record per folder (recordlog::FolderPass).
+// Returns the number of files repaired.
 int repairTree(const QString &root);
 int repairFolder(const QString &folder);
 

@@ -1099,61 +1099,103 @@ private slots:
     }
 
     // Files a pass leaves as they are, for a reason that lasts, are counted
-    // in the folder's one record: a folder of links or of crashes' files
-    // would otherwise write a record per file at every start.
+    // in the record of the folder they stand in: a folder of links or of
+    // crashes' files would otherwise write a record per file at every start.
+    // A link is never followed, a named pipe or socket never opened (a pipe
+    // would hold the pass forever), and none of them is changed.
     void leftAloneFilesAreCountedInThePassRecord_data()
     {
-        QTest::addColumn<bool>("links"); // else start-only files with a whole frame after foreign bytes
+        QTest::addColumn<QString>("made"); // what stands under each name
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("why");
-        QTest::newRow("300 linked names") << true << 300 << "a link or not a regular file";
+        const QString notRegular = "a link or not a regular file";
+        QTest::newRow("300 linked names") << "link" << 300 << notRegular;
         QTest::newRow("200 start-only files with a whole frame after bad bytes")
-            << false << 200 << "are no frame, a whole frame follows them";
+            << "frame after bad bytes" << 200 << "are no frame, a whole frame follows them";
+        QTest::newRow("linked past day folders") << "day link" << 2 << notRegular;
+        QTest::newRow("linked device folders") << "device link" << 2 << notRegular;
+        QTest::newRow("dangling links under recordings' names") << "dangling" << 2 << notRegular;
+        QTest::newRow("named pipes under recordings' names") << "pipe" << 2 << notRegular;
+        QTest::newRow("sockets under recordings' names") << "socket" << 2 << notRegular;
     }
     void leftAloneFilesAreCountedInThePassRecord()
     {
-        QFETCH(bool, links);
+        QFETCH(QString, made);
         QFETCH(int, count);
         QFETCH(QString, why);
         platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(0, 0)));
         platform::setClock(&clock);
         QTemporaryDir elsewhere;
         ListedDay day(1);
-        const QString target = elsewhere.filePath("target.zmf");
+        // A crash's file outside, which a pass that went through a link
+        // would finish.
+        const QString target = elsewhere.filePath("10.0.0.5/RECV1_TIMING_10-0-0-5_09-00-00-000_.zmf");
+        QVERIFY(QDir().mkpath(QFileInfo(target).path()));
         writeFrames(target, 30, 540 * 60000);
+        append(target, QByteArray::fromHex("10111501ff00000000"));
+        const QString nowhere = elsewhere.filePath("nothing.zmf");
         // Ten seconds apart from 09:00; a link has a finished name.
         auto name = [&](int i) {
             const QTime start = QTime(9, 0).addSecs(10 * i);
             return day.prefix + start.toString("HH-mm-ss-zzz") + '_' +
-                   (links ? start.addMSecs(1160).toString("HH-mm-ss-zzz") : QString()) + ".zmf";
+                   (made == "frame after bad bytes" ? QString() : start.addMSecs(1160).toString("HH-mm-ss-zzz")) +
+                   ".zmf";
         };
+        const bool dayLink = made == "day link", deviceLink = made == "device link";
+        auto told = [&](int i) {
+            return dayLink      ? day.dir.filePath(QString("2023123%1").arg(i))
+                   : deviceLink ? day.dir.filePath(QString("20240101/10.0.0.%1").arg(6 + i))
+                                : name(i);
+        };
+        // The folder whose pass meets them.
+        const QString folder = QFileInfo(told(0)).path();
+        auto type = [](const QString &path) {
+            struct stat st;
+            return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+        };
+        QList<mode_t> types;
         for (int i = 0; i < count; ++i) {
             const qint64 start = 540 * 60000 + 10000 * i;
-            if (links) {
-                QVERIFY(QFile::link(target, name(i)));
+            const QByteArray path = QFile::encodeName(told(i));
+            if (made == "link" || made == "dangling" || dayLink || deviceLink) {
+                const QString to = made == "link" ? target
+                                   : dayLink      ? elsewhere.path()
+                                   : deviceLink   ? QFileInfo(target).path()
+                                                  : nowhere;
+                QVERIFY(QFile::link(to, told(i)));
+            } else if (made == "pipe" || made == "socket") {
+                QCOMPARE(::mknod(path.constData(), (made == "pipe" ? S_IFIFO : S_IFSOCK) | 0600, 0), 0);
             } else {
                 writeFrames(name(i), 30, start);
                 append(name(i), foreignBytesThenAFrame(start + 1200));
             }
+            types << type(told(i));
         }
-        const QByteArray before = bytesOf(links ? target : name(count - 1));
+        const QString kept = made == "frame after bad bytes" ? name(count - 1) : target;
+        const QByteArray before = bytesOf(kept);
 
         testsupport::SystemLog log;
+        Console console;
         for (int pass = 0; pass < 2; ++pass)
             recordindex::repairTree(day.dir.path());
         const QStringList events = log.abnormal();
         QCOMPARE(events.size(), 1);
-        QVERIFY2(events[0].startsWith("record repair|10.0.0.5|" + day.folder +
+        QVERIFY2(events[0].startsWith("record repair|" + QFileInfo(folder).fileName() + '|' + folder +
                                       ": the start-up repair: " + QString::number(count) +
-                                      " files left as they are: the first " + QFileInfo(name(0)).fileName() + " ("),
+                                      " files left as they are: the first " + QFileInfo(told(0)).fileName() + " ("),
                  qPrintable(events[0]));
-        QVERIFY2(events[0].contains(", the last " + QFileInfo(name(count - 1)).fileName() + " ("),
+        QVERIFY2(events[0].contains(", the last " + QFileInfo(told(count - 1)).fileName() + " ("),
                  qPrintable(events[0]));
         QCOMPARE(events[0].count(why), 2);
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(Console::lines().filter(told(i) + ": ").filter(why).size(), 1);
+            QCOMPARE(type(told(i)), types.at(i));
+        }
         QCOMPARE(recordindex::readReclist(day.folder).size(), 1);
-        QCOMPARE(QDir(day.folder).entryList({"*.zmf"}, QDir::Files).size(), count + 1);
-        QVERIFY(!links || QFileInfo(name(count - 1)).isSymLink());
-        QCOMPARE(bytesOf(links ? target : name(count - 1)), before);
+        QCOMPARE(QDir(day.folder).entryList({"*.zmf"}, QDir::Files | QDir::System).size(),
+                 1 + (dayLink || deviceLink ? 0 : count));
+        QCOMPARE(bytesOf(kept), before);
+        QVERIFY(!QFileInfo::exists(nowhere));
     }
 
     // The record, snapshot and capture paths take the device's folder name
