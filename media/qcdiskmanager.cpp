@@ -33,6 +33,16 @@ std::optional<qint64> systemFreeSpace(const QString &root)
     return qint64(st.f_bavail) * qint64(st.f_frsize);
 }
 
+// The copies a move to another disk left in `folder` when it was cut short
+// (the program killed): only names of that form and only regular files. Their
+// originals stayed where they were and move again in the same pass.
+void removeInterruptedMoves(const QString &folder)
+{
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks))
+        if (recordnames::isMovingName(name))
+            recordfileguard::remove(folder + '/' + name);
+}
+
 // Moves a folder into a backup folder, merging with one of the same name.
 // Nothing goes through a link: a backup folder that is one receives nothing.
 void moveFolderInto(const QString &folder, const QString &target)
@@ -43,12 +53,15 @@ void moveFolderInto(const QString &folder, const QString &target)
     }
     if (!recordfileguard::makeFolder(target))
         return;
+    removeInterruptedMoves(target);
     const QDir dir(folder);
     for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString dest = target + '/' + fi.fileName();
+        // A name taken there keeps what stands there, unless a move cut
+        // short left it (the guard's move finishes that one).
         if (fi.isDir())
             moveFolderInto(fi.filePath(), dest);
-        else if (!QFileInfo::exists(dest))
+        else
             recordfileguard::move(fi.filePath(), dest);
     }
     recordfileguard::removeFolder(folder);
@@ -287,6 +300,7 @@ void qcDiskManager::moveTodaysLateFiles(const QString &folder, const QDate &toda
     const QString backup = folder + QStringLiteral("/BackupFile");
     if (!recordfileguard::makeFolder(backup))
         return;
+    removeInterruptedMoves(backup);
     QStringList moved;
     for (const QString &name : late)
         if (recordfileguard::move(folder + '/' + name, backup + '/' + name))

@@ -162,11 +162,31 @@ bool copyFile(const QString &from, const QString &to)
         if (out.write(chunk) != chunk.size())
             break;
     } while (!chunk.isEmpty());
-    const bool whole = in.atEnd() && out.flush() && out.size() == in.size();
+    // On the disk, not only in its cache, before the original may go.
+    const bool whole = in.atEnd() && out.flush() && ::fsync(out.handle()) == 0 && out.size() == in.size();
     out.close();
     if (!whole)
         remove(to);
     return whole;
+}
+
+enum class Copy {
+    Differs,
+    Part, // the original's first bytes
+    Whole,
+};
+
+Copy compare(const QString &copy, const QString &original)
+{
+    QFile a, b;
+    if (!open(a, copy, QIODevice::ReadOnly) || !open(b, original, QIODevice::ReadOnly) || a.size() > b.size())
+        return Copy::Differs;
+    while (!a.atEnd()) {
+        const QByteArray chunk = a.read(1 << 20);
+        if (chunk.isEmpty() || b.read(chunk.size()) != chunk)
+            return Copy::Differs;
+    }
+    return a.size() == b.size() ? Copy::Whole : Copy::Part;
 }
 
 } // namespace
@@ -282,7 +302,41 @@ bool move(const QString &from, const QString &to)
         return true;
     if (errno != EXDEV || kindOf(from) != Kind::Plain)
         return false;
-    return copyFile(from, to) && remove(from);
+    const Place target(to);
+    if (!target.reached())
+        return false;
+    const mode_t there = target.mode();
+    if (S_ISREG(there)) {
+        // What a move cut short left under the final name: the whole copy
+        // (cut between the rename into place and the deletion) needs only
+        // the deletion; a part (copied under the final name by older
+        // versions) gives way to the whole. The original stays until then.
+        const Copy stands = compare(to, from);
+        if (stands == Copy::Whole)
+            return remove(from);
+        if (stands == Copy::Differs || !remove(to)) {
+            errno = EEXIST;
+            return false;
+        }
+    } else if (there) {
+        nameTaken(target, to);
+        return false;
+    }
+    // A copy under a name no one lists or plays until it is whole: a move
+    // cut short leaves no part of a recording under its name, and the disk
+    // guard's next pass deletes what it left.
+    const QFileInfo named(to);
+    const QString moving = named.path() + QLatin1Char('/') + recordnames::movingName(named.fileName());
+    if (!copyFile(from, moving))
+        return false;
+    if (!rename(moving, to)) {
+        const int error = errno;
+        remove(moving);
+        errno = error;
+        return false;
+    }
+    // The new name on the disk before the only other copy goes.
+    return ::fsync(target.dir()) == 0 && remove(from);
 }
 
 bool resize(const QString &path, qint64 size)

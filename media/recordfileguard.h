@@ -42,8 +42,12 @@ bool resize(const QString &path, qint64 size);
 // stands at `to`: when the name is taken, `from` keeps its name (errno
 // EEXIST) and a link standing there is told.
 bool rename(const QString &from, const QString &to);
-// rename(), or for a regular file on another file system a copy that is
-// then checked and the original deleted.
+// rename(), or for a regular file on another file system a copy under a
+// temporary name in the folder of `to` (recordnames::movingName), checked
+// (whole, on the disk), renamed to `to` without replacing, and then the
+// original deleted; on any failure the copy goes and the original stays.
+// What a move cut short left under `to` is finished: the whole copy there
+// lets the original go, a part of it gives way to a new copy.
 bool move(const QString &from, const QString &to);
 
 // Makes `folder` and the folders above it down from its top; the top itself

@@ -205,6 +205,21 @@ bool isInitialRecordName(const QString &fileName)
     return parseName(fileName).initial;
 }
 
+namespace {
+const QString kMovingSuffix = QStringLiteral(".moving");
+} // namespace
+
+QString movingName(const QString &fileName)
+{
+    return QLatin1Char('.') + fileName + kMovingSuffix;
+}
+
+bool isMovingName(const QString &fileName)
+{
+    return fileName.size() > kMovingSuffix.size() + 1 && fileName.startsWith(QLatin1Char('.')) &&
+           fileName.endsWith(kMovingSuffix);
+}
+
 QByteArray nameField(const QString &fileName)
 {
     QByteArray field(kNameFieldSize, '\0');

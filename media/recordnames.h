@@ -66,6 +66,13 @@ bool isUnfinishedRecordName(const QString &fileName);
 // A file that never received its first frame.
 bool isInitialRecordName(const QString &fileName);
 
+// The name a file is copied under while it moves to another file system
+// (".<name>.moving"), renamed to `fileName` only once the copy is whole. It is
+// never a record name: nothing lists, plays or deletes it as a recording.
+QString movingName(const QString &fileName);
+// Whether a name is such a copy's (of any file, index files too).
+bool isMovingName(const QString &fileName);
+
 // Kind -> the name part, the header flag byte, the reclist kind flags; 0 or
 // empty for a kind that is not a recording kind.
 QString kindNamePart(int kind);

@@ -4,6 +4,7 @@
 #include "media/recordlog.h"
 #include "platform/clock.h"
 #include "tests/support/filebytes.h"
+#include "tests/support/seconddisk.h"
 #include "tests/support/systemlog.h"
 
 #include <QDir>
@@ -417,6 +418,69 @@ private slots:
         QCOMPARE(QFileInfo::exists(t.root + '/' + day + '/' + rec("09-00-00-000", "09-10-00-000")), false);
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(testsupport::bytesOf(target), before);
+    }
+
+    // A move to another disk cut short (the program killed) leaves the
+    // original where it was and, at the destination, a part of its copy or
+    // the whole of it: the next pass ends with the recording whole under its
+    // own name, the original gone and nothing else left beside it. A copy
+    // that fails leaves nothing there and the original as it was.
+    void interruptedMoveEndsWhole_data()
+    {
+        QTest::addColumn<bool>("late");        // a late file into BackupFile; otherwise a future day into BackupDir
+        QTest::addColumn<QString>("leftover"); // the name the cut-short copy stands under; "%1" the recording's
+        QTest::addColumn<bool>("whole");       // the copy was whole
+        QTest::addColumn<QByteArray>("room");  // of the second disk
+        for (const bool late : {false, true}) {
+            const QByteArray into = late ? "into BackupFile: " : "into BackupDir: ";
+            QTest::newRow(into + "a part under the final name") << late << "%1" << false << QByteArray("16m");
+            QTest::newRow(into + "a part under the temporary name")
+                << late << ".%1.moving" << false << QByteArray("16m");
+            QTest::newRow(into + "the whole copy in place, the original not deleted")
+                << late << "%1" << true << QByteArray("16m");
+            QTest::newRow(into + "no room for the copy") << late << QString() << false << QByteArray("1m");
+        }
+    }
+    void interruptedMoveEndsWhole()
+    {
+        QFETCH(bool, late);
+        QFETCH(QString, leftover);
+        QFETCH(bool, whole);
+        QFETCH(QByteArray, room);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
+        platform::setClock(&clock);
+        Tree t;
+        const QString name = rec("09-00-00-000", "09-10-00-000");
+        const QString from = t.file(late ? "20240101/10.0.0.5" : "20991231/10.0.0.5", name);
+        const QString into = t.root + (late ? "/20240101/10.0.0.5/BackupFile" : "/BackupDir");
+        const QString dest = late ? into : into + "/20991231/10.0.0.5";
+        testsupport::SecondDisk disk(into, room);
+        if (!disk.mounted())
+            QSKIP("needs root and a mount namespace of its own (tests/support/ownmounts.sh)");
+        // Bytes that differ along the file: a part is never the whole.
+        QByteArray bytes;
+        for (int i = 0; bytes.size() < (3 << 20); ++i)
+            bytes += QByteArray::number(i) + ' ';
+        QFile f(from);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        f.close();
+        if (!leftover.isEmpty()) {
+            QVERIFY(QDir().mkpath(dest));
+            QFile copy(dest + '/' + leftover.arg(name));
+            const QByteArray part = whole ? bytes : bytes.left(6 << 17);
+            QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(part) == part.size());
+        }
+
+        FreeSpaceScope space(kGiB * 100);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        guard.dailyPass();
+        const bool fits = room != "1m";
+        QCOMPARE(testsupport::bytesOf(fits ? dest + '/' + name : from), bytes);
+        QCOMPARE(QFileInfo::exists(from), !fits);
+        QCOMPARE(QFileInfo::exists(dest + '/' + name), fits);
+        QCOMPARE(QDir(dest).entryList({"*" + name + "*"}, QDir::Files | QDir::Hidden),
+                 fits ? QStringList{name} : QStringList());
     }
 
     // A backup folder that is a link receives nothing: late recordings and
