@@ -1,4 +1,5 @@
 #include "devsetfixture.h"
+#include "devsettings/devsetreadstate.h"
 #include "devsettings/qwdevsetusers.h"
 #include "devsettings/qwuserinformations.h"
 #include "tests/support/loopback.h"
@@ -204,8 +205,10 @@ private slots:
         QTRY_VERIFY(tipShown(m_page.get()));
         QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_mdifyusersucc"});
 
-        // Another account, or a new one: nothing to hand on.
+        // Another account, or a new one: nothing to hand on. The page takes
+        // a modify only once its re-read has come back.
         QTRY_VERIFY(!dialog());
+        QTRY_VERIFY(m_page->findChild<DevsetReadState *>()->isRead());
         table()->setCurrentIndex(table()->model()->index(1, 0));
         m_page->OnBtnModifyClicked();
         fill(dialog(), QString(), "x", "x");
