@@ -29,33 +29,36 @@ namespace {
 
 std::mutex g_registryMutex;
 std::map<QString, std::unique_ptr<std::mutex>> g_locks;
-// A call-out that the stream service points at its disk guard.
-class GuardHook
+// A call-out set from another thread than the one that calls it.
+template <typename... Args>
+class Hook
 {
 public:
-    void set(std::function<void()> hook)
+    void set(std::function<void(Args...)> hook)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hook = std::move(hook);
     }
-    void call()
+    void call(const Args &...args)
     {
-        std::function<void()> hook;
+        std::function<void(Args...)> hook;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             hook = m_hook;
         }
         if (hook)
-            hook();
+            hook(args...);
     }
 
 private:
     std::mutex m_mutex;
-    std::function<void()> m_hook;
+    std::function<void(Args...)> m_hook;
 };
 
-GuardHook g_lowSpaceHook;
-GuardHook g_timeWentBackHook;
+// The stream service points these at its disk guard.
+Hook<> g_lowSpaceHook;
+Hook<> g_timeWentBackHook;
+Hook<const QString &> g_beforeReclistReplaced;
 std::mutex g_claimMutex;
 QSet<QString> g_claimedNames;
 
@@ -530,7 +533,10 @@ bool replaceReclist(const QString &folder, const QByteArray &bytes)
             return false;
         }
     }
-    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(reclistPath(folder)).constData()) != 0) {
+    g_beforeReclistReplaced.call(folder);
+    // The folder may have turned into a link, or reclist into one, since the
+    // check above: the rename is refused then, and nothing outside replaced.
+    if (!recordfileguard::replace(tmp, reclistPath(folder))) {
         recordfileguard::remove(tmp);
         return false;
     }
@@ -1043,6 +1049,11 @@ void reportLowSpace()
 void setTimeWentBackHook(std::function<void()> hook)
 {
     g_timeWentBackHook.set(std::move(hook));
+}
+
+void setBeforeReclistReplacedHook(std::function<void(const QString &folder)> hook)
+{
+    g_beforeReclistReplaced.set(std::move(hook));
 }
 
 int repairTree(const QString &root)

@@ -188,4 +188,9 @@ void reportLowSpace();
 // for another pass over the recordings that now end in the future.
 void setTimeWentBackHook(std::function<void()> hook);
 
+// Test seam, set by tests only: called with the folder once reclist's new
+// bytes are written to their temporary file, just before it takes
+// reclist's name, so that a test can change the folder in between.
+void setBeforeReclistReplacedHook(std::function<void(const QString &folder)> hook);
+
 } // namespace recordindex

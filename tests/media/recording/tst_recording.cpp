@@ -214,7 +214,11 @@ class TestRecording : public QObject
 
 private slots:
     void initTestCase() { testsupport::assumePlentyOfRoom(); }
-    void cleanup() { platform::setClock(nullptr); }
+    void cleanup()
+    {
+        platform::setClock(nullptr);
+        recordindex::setBeforeReclistReplacedHook(nullptr);
+    }
     void scheduleValidation_data()
     {
         QTest::addColumn<bool>("capture");
@@ -944,6 +948,46 @@ private slots:
         const QString told = linked.endsWith(".zmf") ? linked + " (a link or not a regular file"
                                                      : link + ": a link or not a regular file";
         QCOMPARE(rows.filter(told).size(), 1);
+    }
+
+    // reclist written anew takes its name in its own folder only: a device
+    // folder moved out of the tree and linked in its place, or reclist
+    // turned into a link, after the new list was written, gets no list of
+    // ours. The rewrite fails and what lies outside stays as it was.
+    void reclistReplacedOnlyInItsFolder_data()
+    {
+        QTest::addColumn<bool>("folderSwapped"); // else reclist
+        QTest::newRow("the device folder swapped for a link") << true;
+        QTest::newRow("reclist swapped for a link") << false;
+    }
+    void reclistReplacedOnlyInItsFolder()
+    {
+        QFETCH(bool, folderSwapped);
+        QTemporaryDir dir, outside;
+        const QString folder = dir.filePath("RecordFile/20240101/10.0.0.5");
+        QVERIFY(QDir().mkpath(folder));
+        QByteArray list;
+        for (const QString name : {"RECV1_TIMING_10-0-0-5_08-00-00-000_08-00-04-000.zmf",
+                                   "RECV1_TIMING_10-0-0-5_08-01-00-000_08-01-04-000.zmf"}) {
+            _st_reclist_item item;
+            item.name = name;
+            list += item.toBytes();
+        }
+        append(recordindex::reclistPath(folder), list);
+        const QString moved = outside.filePath(folderSwapped ? "10.0.0.5" : "reclist");
+        const QString link = folderSwapped ? folder : recordindex::reclistPath(folder);
+        const QString outsideList = folderSwapped ? recordindex::reclistPath(moved) : moved;
+        recordindex::setBeforeReclistReplacedHook([&](const QString &) {
+            QVERIFY(QFile::rename(link, moved));
+            QVERIFY(QFile::link(moved, link));
+        });
+        const bool rewritten =
+            recordindex::rewriteReclistWithout(folder, {"RECV1_TIMING_10-0-0-5_08-00-00-000_08-00-04-000.zmf"});
+        QCOMPARE(bytesOf(outsideList), list);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(!rewritten);
+        if (!folderSwapped)
+            QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), {"reclist"});
     }
 
     // A crashed recording whose final name is taken, by a link above all,
