@@ -122,7 +122,11 @@ std::mutex &folderLock(const QString &folder)
 
 QList<KfRecord> readKfindex(const QString &folder, bool *torn)
 {
-    const QByteArray bytes = readHead(kfindexPath(folder));
+    return parseKfindex(readHead(kfindexPath(folder)), torn);
+}
+
+QList<KfRecord> parseKfindex(const QByteArray &bytes, bool *torn)
+{
     QList<KfRecord> out;
     if (torn)
         *torn = false;
@@ -145,9 +149,7 @@ QList<KfRecord> readKfindex(const QString &folder, bool *torn)
     return out;
 }
 
-namespace {
-
-QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr)
+QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn)
 {
     QList<ListRecord> out;
     int i = 0;
@@ -161,8 +163,6 @@ QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr)
         *torn = i != bytes.size();
     return out;
 }
-
-} // namespace
 
 QList<ListRecord> readReclist(const QString &folder, bool *torn)
 {

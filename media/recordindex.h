@@ -63,6 +63,9 @@ QList<KfRecord> readKfindex(const QString &folder, bool *torn = nullptr);
 // reclist holds whole records back to back; *torn is set for a tail shorter
 // than a record.
 QList<ListRecord> readReclist(const QString &folder, bool *torn = nullptr);
+// The same, of bytes already read.
+QList<KfRecord> parseKfindex(const QByteArray &bytes, bool *torn = nullptr);
+QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr);
 
 // Cuts both index files back to their last whole record. A crash or a full
 // disk in the middle of an append leaves a torn record at the end, and every

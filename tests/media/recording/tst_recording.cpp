@@ -1303,31 +1303,46 @@ private slots:
     {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<bool>("link"); // a link to a named pipe elsewhere, not the pipe itself
-        QTest::newRow("reclist is a named pipe") << "reclist" << false;
-        QTest::newRow("kfindex is a named pipe") << "kfindex" << false;
-        QTest::newRow("a .zmf name is a named pipe") << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << false;
-        QTest::newRow("a .zmf name is a link to a named pipe") << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << true;
+        QTest::addColumn<bool>("file"); // the link names a regular file elsewhere, not a pipe
+        QTest::newRow("reclist is a named pipe") << "reclist" << false << false;
+        QTest::newRow("kfindex is a named pipe") << "kfindex" << false << false;
+        QTest::newRow("a .zmf name is a named pipe") << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << false << false;
+        QTest::newRow("a .zmf name is a link to a named pipe")
+            << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << true << false;
+        QTest::newRow("reclist is a link to its copy elsewhere") << "reclist" << true << true;
+        QTest::newRow("kfindex is a link to its copy elsewhere") << "kfindex" << true << true;
+        QTest::newRow("a .zmf name is a link to a recording elsewhere")
+            << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << true << true;
     }
     void zmfdumpSkipsWhatIsNoRegularFile()
     {
         QFETCH(QString, entry);
         QFETCH(bool, link);
+        QFETCH(bool, file);
         QTemporaryDir elsewhere;
         ListedDay day(2);
         QVERIFY(mediatest::consistent(day.folder));
         const QString path = day.folder + '/' + entry;
+        const QString target = link ? elsewhere.filePath(file ? entry : "pipe") : path;
+        if (file && QFileInfo::exists(path))
+            QVERIFY(QFile::rename(path, target));
+        else if (file)
+            writeFrames(target, 30, 510 * 60000);
         QFile::remove(path);
-        const QString pipe = link ? elsewhere.filePath("pipe") : path;
-        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        if (!file)
+            QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
         if (link)
-            QVERIFY(QFile::link(pipe, path));
+            QVERIFY(QFile::link(target, path));
 
         QByteArray report;
         // -1: it did not end by itself.
         QCOMPARE(mediatest::zmfdump({"--index", day.folder}, &report), 1);
         const QList<QByteArray> lines = report.split('\n');
         QVERIFY2(lines.contains("PROBLEM: skipped: " + entry.toUtf8() + ": not a regular file (" +
-                                (link ? "a link to a named pipe" : "a named pipe") + ")"),
+                                (file   ? "a link to a regular file"
+                                 : link ? "a link to a named pipe"
+                                        : "a named pipe") +
+                                ")"),
                  report.constData());
         QCOMPARE(report.count("skipped"), 1);
         // What was not read is the only fault found: a list it could not
