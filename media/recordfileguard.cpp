@@ -296,6 +296,32 @@ bool rename(const QString &from, const QString &to)
     return ::renameat(source.dir(), source.name(), target.dir(), target.name()) == 0;
 }
 
+bool replace(const QString &from, const QString &to)
+{
+    const QString folder = parentAndName(QDir::cleanPath(from)).top;
+    if (parentAndName(QDir::cleanPath(to)).top != folder) {
+        errno = EXDEV;
+        return false;
+    }
+    // One walk for both names: the folder cannot turn into a link between
+    // what is looked at and what is renamed.
+    const Place source(from);
+    const mode_t mode = source.mode();
+    if (!S_ISREG(mode)) {
+        if (mode)
+            tell(from);
+        return false;
+    }
+    const QByteArray name = QFile::encodeName(QFileInfo(to).fileName());
+    struct stat st;
+    if (::fstatat(source.dir(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+        tell(to);
+        errno = EEXIST;
+        return false;
+    }
+    return ::renameat(source.dir(), source.name(), source.dir(), name.constData()) == 0;
+}
+
 bool move(const QString &from, const QString &to)
 {
     if (rename(from, to))

@@ -42,6 +42,11 @@ bool resize(const QString &path, qint64 size);
 // stands at `to`: when the name is taken, `from` keeps its name (errno
 // EEXIST) and a link standing there is told.
 bool rename(const QString &from, const QString &to);
+// Renames the regular file `from` onto `to` in the same folder, replacing a
+// regular file that stands there, in one step. Never replaces a link or
+// anything but a regular file (told, errno EEXIST); false too when the
+// folder cannot be reached without a link.
+bool replace(const QString &from, const QString &to);
 // rename(), or for a regular file on another file system a copy under a
 // temporary name in the folder of `to` (recordnames::movingName), checked
 // (whole, on the disk), renamed to `to` without replacing, and then the

@@ -31,33 +31,36 @@ namespace {
 
 std::mutex g_registryMutex;
 std::map<QString, std::unique_ptr<std::mutex>> g_locks;
-// A call-out that the stream service points at its disk guard.
-class GuardHook
+// A call-out set from another thread than the one that calls it.
+template <typename... Args>
+class Hook
 {
 public:
-    void set(std::function<void()> hook)
+    void set(std::function<void(Args...)> hook)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_hook = std::move(hook);
     }
-    void call()
+    void call(const Args &...args)
     {
-        std::function<void()> hook;
+        std::function<void(Args...)> hook;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             hook = m_hook;
         }
         if (hook)
-            hook();
+            hook(args...);
     }
 
 private:
     std::mutex m_mutex;
-    std::function<void()> m_hook;
+    std::function<void(Args...)> m_hook;
 };
 
-GuardHook g_lowSpaceHook;
-GuardHook g_timeWentBackHook;
+// The stream service points these at its disk guard.
+Hook<> g_lowSpaceHook;
+Hook<> g_timeWentBackHook;
+Hook<const QString &> g_beforeReclistReplaced;
 std::mutex g_claimMutex;
 QSet<QString> g_claimedNames;
 
@@ -121,7 +124,11 @@ std::mutex &folderLock(const QString &folder)
 
 QList<KfRecord> readKfindex(const QString &folder, bool *torn)
 {
-    const QByteArray bytes = readHead(kfindexPath(folder));
+    return parseKfindex(readHead(kfindexPath(folder)), torn);
+}
+
+QList<KfRecord> parseKfindex(const QByteArray &bytes, bool *torn)
+{
     QList<KfRecord> out;
     if (torn)
         *torn = false;
@@ -144,9 +151,7 @@ QList<KfRecord> readKfindex(const QString &folder, bool *torn)
     return out;
 }
 
-namespace {
-
-QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr)
+QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn)
 {
     QList<ListRecord> out;
     int i = 0;
@@ -160,8 +165,6 @@ QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr)
         *torn = i != bytes.size();
     return out;
 }
-
-} // namespace
 
 QList<ListRecord> readReclist(const QString &folder, bool *torn)
 {
@@ -532,7 +535,10 @@ bool replaceReclist(const QString &folder, const QByteArray &bytes)
             return false;
         }
     }
-    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(reclistPath(folder)).constData()) != 0) {
+    g_beforeReclistReplaced.call(folder);
+    // The folder may have turned into a link, or reclist into one, since the
+    // check above: the rename is refused then, and nothing outside replaced.
+    if (!recordfileguard::replace(tmp, reclistPath(folder))) {
         recordfileguard::remove(tmp);
         return false;
     }
@@ -1080,6 +1086,11 @@ void reportLowSpace()
 void setTimeWentBackHook(std::function<void()> hook)
 {
     g_timeWentBackHook.set(std::move(hook));
+}
+
+void setBeforeReclistReplacedHook(std::function<void(const QString &folder)> hook)
+{
+    g_beforeReclistReplaced.set(std::move(hook));
 }
 
 int repairTree(const QString &root)

@@ -63,6 +63,9 @@ QList<KfRecord> readKfindex(const QString &folder, bool *torn = nullptr);
 // reclist holds whole records back to back; *torn is set for a tail shorter
 // than a record.
 QList<ListRecord> readReclist(const QString &folder, bool *torn = nullptr);
+// The same, of bytes already read.
+QList<KfRecord> parseKfindex(const QByteArray &bytes, bool *torn = nullptr);
+QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr);
 
 // Cuts both index files back to their last whole record. A crash or a full
 // disk in the middle of an append leaves a torn record at the end, and every
@@ -189,5 +192,10 @@ void reportLowSpace();
 // A recorder that ended a file because the time went back asks the disk guard
 // for another pass over the recordings that now end in the future.
 void setTimeWentBackHook(std::function<void()> hook);
+
+// Test seam, set by tests only: called with the folder once reclist's new
+// bytes are written to their temporary file, just before it takes
+// reclist's name, so that a test can change the folder in between.
+void setBeforeReclistReplacedHook(std::function<void(const QString &folder)> hook);
 
 } // namespace recordindex

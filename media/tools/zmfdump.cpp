@@ -15,9 +15,12 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
+#include <QHash>
+#include <QScopeGuard>
 #include <QStringList>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 
@@ -104,49 +107,78 @@ int dumpFile(const QString &path)
     return 0;
 }
 
-// What stands under a folder's name when it is not a regular file, after a
-// link; empty for a regular file and for nothing at all. Only looked at, never
-// opened: opening a named pipe waits for a writer, a device may act on it.
-QString notRegular(const QString &path)
+QString kindName(mode_t mode)
 {
-    const QByteArray name = QFile::encodeName(path);
+    return S_ISREG(mode)                    ? "a regular file"
+           : S_ISFIFO(mode)                 ? "a named pipe"
+           : S_ISSOCK(mode)                 ? "a socket"
+           : S_ISDIR(mode)                  ? "a folder"
+           : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                            : "neither a file nor a folder";
+}
+
+// What stands under a name of the folder that could not be opened as a
+// regular file, to name it; empty for a regular file and for nothing at all.
+// Only looked at: what is read was judged by its own descriptor.
+QString whatStands(int dir, const QByteArray &name)
+{
     struct stat own, target;
-    if (::lstat(name.constData(), &own) != 0)
+    if (::fstatat(dir, name.constData(), &own, AT_SYMLINK_NOFOLLOW) != 0)
         return QString();
-    const bool link = S_ISLNK(own.st_mode);
-    if (link && ::stat(name.constData(), &target) != 0)
+    if (!S_ISLNK(own.st_mode))
+        return S_ISREG(own.st_mode) ? QString() : kindName(own.st_mode);
+    if (::fstatat(dir, name.constData(), &target, 0) != 0)
         return "a link that leads nowhere";
-    const mode_t mode = link ? target.st_mode : own.st_mode;
-    if (S_ISREG(mode))
-        return QString();
-    const QString what = S_ISFIFO(mode)                   ? "a named pipe"
-                         : S_ISSOCK(mode)                 ? "a socket"
-                         : S_ISDIR(mode)                  ? "a folder"
-                         : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
-                                                          : "neither a file nor a folder";
-    return link ? "a link to " + what : what;
+    return "a link to " + kindName(target.st_mode);
 }
 
-// Opens a regular file for reading, and nothing else: what was put under
-// the name after notRegular looked is not waited on either.
-bool openRegular(QFile &file, const QString &path)
+// Opens a file of the folder for reading through one descriptor, which alone
+// decides what it is: a link is not followed (what it names lies outside the
+// folder), a named pipe is not waited on, and nothing but a regular file is
+// kept open. Returns what stands there instead; empty when `file` is open or
+// there is nothing to read.
+QString openIn(int dir, const QString &name, QFile &file)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const QByteArray n = QFile::encodeName(name);
+    const int fd = ::openat(dir, n.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return errno == ENOENT ? QString() : whatStands(dir, n);
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return false;
-    }
-    return true;
+    const bool seen = ::fstat(fd, &st) == 0;
+    if (seen && S_ISREG(st.st_mode) && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return QString();
+    ::close(fd);
+    return !seen || S_ISREG(st.st_mode) ? QString() : kindName(st.st_mode);
 }
 
-RecordScan scanRegular(const QString &path)
+// What the folder's check needs of a record file, read through the
+// descriptor it was judged by. Of the frames only the key frames are kept: a
+// folder holds many long recordings.
+struct FileFacts
 {
-    QFile f;
-    return openRegular(f, path) ? recordio::scan(f) : RecordScan();
+    RecordScan scan;
+    recordindex::Summary summary;
+    QDateTime written;
+};
+
+FileFacts factsOf(int dir, const QString &name, QFile &file)
+{
+    FileFacts f;
+    struct stat st;
+    const bool seen = file.isOpen()
+                          ? ::fstat(int(file.handle()), &st) == 0
+                          : ::fstatat(dir, QFile::encodeName(name).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (seen)
+        f.written = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
+    if (!file.isOpen())
+        return f;
+    f.scan = recordio::scan(file);
+    f.summary = recordindex::summarise(f.scan);
+    f.summary.indexed.clear();
+    QVector<RecordScanEntry> &records = f.scan.records;
+    records.erase(std::remove_if(records.begin(), records.end(), [](const RecordScanEntry &e) { return e.type != 1; }),
+                  records.end());
+    return f;
 }
 
 // Checks a reclist record's key-frame range against kfindex and its file.
@@ -169,20 +201,19 @@ QStringList checkKeyRange(const _st_reclist_item &item, const RecordScan &scan, 
     return {};
 }
 
-// Checks one reclist record against its file; returns the problems found.
-// Without kfindex (null: it was not read) the key-frame range is not checked.
-QStringList checkRecord(const QString &folder, const _st_reclist_item &item, const QString &fileName,
-                        const QByteArray *kfindex)
+// Checks one reclist record against its file (null: none matches it);
+// returns the problems found. Without kfindex (null: it was not read) the
+// key-frame range is not checked.
+QStringList checkRecord(const _st_reclist_item &item, const FileFacts *file, const QByteArray *kfindex)
 {
     QStringList problems;
-    if (fileName.isEmpty())
+    if (!file)
         return {"no file in the folder matches it"};
-    const RecordScan scan = scanRegular(folder + '/' + fileName);
-    if (!scan.readable)
+    if (!file->scan.readable)
         return {"its file does not read"};
-    const recordindex::Summary s = recordindex::summarise(scan);
+    const recordindex::Summary &s = file->summary;
     if (kfindex)
-        problems << checkKeyRange(item, scan, *kfindex);
+        problems << checkKeyRange(item, file->scan, *kfindex);
     const uint32_t start = uint32_t(qMax<qint64>(s.firstKey, 0));
     if (item.start != start)
         problems << QString("start %1, the file's first key frame %2").arg(item.start).arg(start);
@@ -199,11 +230,12 @@ constexpr qint64 kRecorderIdleSecs = 60;
 
 int dumpIndex(const QString &folder, const QDateTime &now)
 {
-    QDir dir(folder);
-    if (!dir.exists() || !dir.isReadable()) {
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
         out(folder + ": cannot read the folder");
         return kExitBad;
     }
+    const auto closeDir = qScopeGuard([dir] { ::close(dir); });
     // Only regular files are read; anything else under an index's or a
     // record file's name is named and makes the folder one that does not
     // read whole.
@@ -212,33 +244,36 @@ int dumpIndex(const QString &folder, const QDateTime &now)
         out(QString("PROBLEM: skipped: %1: not a regular file (%2)").arg(name, what));
         ++skipped;
     };
-    const QString kfOther = notRegular(recordindex::kfindexPath(folder));
-    const QString listOther = notRegular(recordindex::reclistPath(folder));
+    QFile kf, rl;
+    const QString kfOther = openIn(dir, "kfindex", kf);
+    const QString listOther = openIn(dir, "reclist", rl);
     if (!kfOther.isEmpty())
         skip("kfindex", kfOther);
     if (!listOther.isEmpty())
         skip("reclist", listOther);
     QStringList files;
-    for (const QString &f : dir.entryList({"*.zmf"}, QDir::AllEntries | QDir::System, QDir::Name)) {
-        const QString what = notRegular(folder + '/' + f);
-        if (what.isEmpty())
-            files << f;
-        else
+    QHash<QString, FileFacts> facts;
+    for (const QString &f : QDir(folder).entryList({"*.zmf"}, QDir::AllEntries | QDir::System, QDir::Name)) {
+        QFile file;
+        const QString what = openIn(dir, f, file);
+        if (!what.isEmpty()) {
             skip(f, what);
+            continue;
+        }
+        files << f;
+        facts.insert(f, factsOf(dir, f, file));
     }
 
     QByteArray kfindex;
     bool kfTorn = false, listTorn = false;
     QList<recordindex::KfRecord> keys;
     QList<recordindex::ListRecord> list;
-    if (kfOther.isEmpty()) {
-        QFile f;
-        if (openRegular(f, recordindex::kfindexPath(folder)))
-            kfindex = f.read(recordindex::kMaxIndexBytes);
-        keys = recordindex::readKfindex(folder, &kfTorn);
+    if (kf.isOpen()) {
+        kfindex = kf.read(recordindex::kMaxIndexBytes);
+        keys = recordindex::parseKfindex(kfindex, &kfTorn);
     }
-    if (listOther.isEmpty())
-        list = recordindex::readReclist(folder, &listTorn);
+    if (rl.isOpen())
+        list = recordindex::parseReclist(rl.read(recordindex::kMaxIndexBytes), &listTorn);
 
     if (kfOther.isEmpty())
         out(QString("kfindex: %1 records").arg(keys.size()));
@@ -282,9 +317,10 @@ int dumpIndex(const QString &folder, const QDateTime &now)
                 .arg(it.kfindexCount)
                 .arg(it.payloadBytes)
                 .arg(it.name.isEmpty() ? "(long name) " + file : it.name));
-        const QStringList problems = file.isEmpty() && twice
-                                         ? QStringList{"its file is listed by an earlier record too"}
-                                         : checkRecord(folder, it, file, kfOther.isEmpty() ? &kfindex : nullptr);
+        const QStringList problems =
+            file.isEmpty() && twice
+                ? QStringList{"its file is listed by an earlier record too"}
+                : checkRecord(it, file.isEmpty() ? nullptr : &facts[file], kfOther.isEmpty() ? &kfindex : nullptr);
         for (const QString &p : problems)
             out("    PROBLEM: " + p);
         bad += problems.isEmpty() ? 0 : 1;
@@ -301,15 +337,14 @@ int dumpIndex(const QString &folder, const QDateTime &now)
         if (!p.finished) {
             // A recorder writes whole frames only: zeros or other bytes after
             // them are a crash's, and the file is no longer written.
-            const RecordScan scan = scanRegular(folder + '/' + f);
+            const RecordScan &scan = facts[f].scan;
             if (scan.readable && (scan.badRecord || scan.zeroTail)) {
                 out(QString("PROBLEM: not listed, left unfinished by a crash (%1 after its whole frames, at %2): %3")
                         .arg(scan.zeroTail ? "zeros" : "bytes that are no frame")
                         .arg(scan.wholeEnd)
                         .arg(f));
                 ++bad;
-            } else if (const QDateTime written = QFileInfo(folder + '/' + f).lastModified();
-                       written.secsTo(now) > kRecorderIdleSecs) {
+            } else if (const QDateTime &written = facts[f].written; written.secsTo(now) > kRecorderIdleSecs) {
                 // A recorder without frames ends its file within seconds: one
                 // untouched for longer is a crash's.
                 out(QString("PROBLEM: not listed, left unfinished by a crash (last written %1): %2")

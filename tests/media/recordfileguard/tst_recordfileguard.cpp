@@ -108,6 +108,12 @@ private slots:
             Tree::write(t.at(rec), "a recording");
             return recordfileguard::rename(t.at(rec), t.at(rec + "x")) || !QFileInfo::exists(t.at(rec));
         });
+        QTest::newRow("a file put in place of a linked file") << rec + "x" << true << false << Operation([=](Tree &t) {
+            Tree::write(t.at(rec), "a recording");
+            const bool replaced = recordfileguard::replace(t.at(rec), t.at(rec + "x"));
+            const int error = errno;
+            return replaced || error != EEXIST || !QFileInfo::exists(t.at(rec));
+        });
         QTest::newRow("a file moved into a linked BackupFile")
             << dev + "/BackupFile" << false << false << Operation([=](Tree &t) {
                    Tree::write(t.at(rec), "a recording");

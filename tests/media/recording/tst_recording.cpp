@@ -214,7 +214,11 @@ class TestRecording : public QObject
 
 private slots:
     void initTestCase() { testsupport::assumePlentyOfRoom(); }
-    void cleanup() { platform::setClock(nullptr); }
+    void cleanup()
+    {
+        platform::setClock(nullptr);
+        recordindex::setBeforeReclistReplacedHook(nullptr);
+    }
     void scheduleValidation_data()
     {
         QTest::addColumn<bool>("capture");
@@ -946,6 +950,46 @@ private slots:
         QCOMPARE(rows.filter(told).size(), 1);
     }
 
+    // reclist written anew takes its name in its own folder only: a device
+    // folder moved out of the tree and linked in its place, or reclist
+    // turned into a link, after the new list was written, gets no list of
+    // ours. The rewrite fails and what lies outside stays as it was.
+    void reclistReplacedOnlyInItsFolder_data()
+    {
+        QTest::addColumn<bool>("folderSwapped"); // else reclist
+        QTest::newRow("the device folder swapped for a link") << true;
+        QTest::newRow("reclist swapped for a link") << false;
+    }
+    void reclistReplacedOnlyInItsFolder()
+    {
+        QFETCH(bool, folderSwapped);
+        QTemporaryDir dir, outside;
+        const QString folder = dir.filePath("RecordFile/20240101/10.0.0.5");
+        QVERIFY(QDir().mkpath(folder));
+        QByteArray list;
+        for (const QString name : {"RECV1_TIMING_10-0-0-5_08-00-00-000_08-00-04-000.zmf",
+                                   "RECV1_TIMING_10-0-0-5_08-01-00-000_08-01-04-000.zmf"}) {
+            _st_reclist_item item;
+            item.name = name;
+            list += item.toBytes();
+        }
+        append(recordindex::reclistPath(folder), list);
+        const QString moved = outside.filePath(folderSwapped ? "10.0.0.5" : "reclist");
+        const QString link = folderSwapped ? folder : recordindex::reclistPath(folder);
+        const QString outsideList = folderSwapped ? recordindex::reclistPath(moved) : moved;
+        recordindex::setBeforeReclistReplacedHook([&](const QString &) {
+            QVERIFY(QFile::rename(link, moved));
+            QVERIFY(QFile::link(moved, link));
+        });
+        const bool rewritten =
+            recordindex::rewriteReclistWithout(folder, {"RECV1_TIMING_10-0-0-5_08-00-00-000_08-00-04-000.zmf"});
+        QCOMPARE(bytesOf(outsideList), list);
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(!rewritten);
+        if (!folderSwapped)
+            QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), {"reclist"});
+    }
+
     // A crashed recording whose final name is taken, by a link above all,
     // keeps its start-only name: the rename never copies through the link,
     // and what the link names stays as it was.
@@ -1301,31 +1345,46 @@ private slots:
     {
         QTest::addColumn<QString>("entry");
         QTest::addColumn<bool>("link"); // a link to a named pipe elsewhere, not the pipe itself
-        QTest::newRow("reclist is a named pipe") << "reclist" << false;
-        QTest::newRow("kfindex is a named pipe") << "kfindex" << false;
-        QTest::newRow("a .zmf name is a named pipe") << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << false;
-        QTest::newRow("a .zmf name is a link to a named pipe") << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << true;
+        QTest::addColumn<bool>("file"); // the link names a regular file elsewhere, not a pipe
+        QTest::newRow("reclist is a named pipe") << "reclist" << false << false;
+        QTest::newRow("kfindex is a named pipe") << "kfindex" << false << false;
+        QTest::newRow("a .zmf name is a named pipe") << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << false << false;
+        QTest::newRow("a .zmf name is a link to a named pipe")
+            << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << true << false;
+        QTest::newRow("reclist is a link to its copy elsewhere") << "reclist" << true << true;
+        QTest::newRow("kfindex is a link to its copy elsewhere") << "kfindex" << true << true;
+        QTest::newRow("a .zmf name is a link to a recording elsewhere")
+            << "RECV1_TIMING_10-0-0-5_08-30-00-000_.zmf" << true << true;
     }
     void zmfdumpSkipsWhatIsNoRegularFile()
     {
         QFETCH(QString, entry);
         QFETCH(bool, link);
+        QFETCH(bool, file);
         QTemporaryDir elsewhere;
         ListedDay day(2);
         QVERIFY(mediatest::consistent(day.folder));
         const QString path = day.folder + '/' + entry;
+        const QString target = link ? elsewhere.filePath(file ? entry : "pipe") : path;
+        if (file && QFileInfo::exists(path))
+            QVERIFY(QFile::rename(path, target));
+        else if (file)
+            writeFrames(target, 30, 510 * 60000);
         QFile::remove(path);
-        const QString pipe = link ? elsewhere.filePath("pipe") : path;
-        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        if (!file)
+            QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0600), 0);
         if (link)
-            QVERIFY(QFile::link(pipe, path));
+            QVERIFY(QFile::link(target, path));
 
         QByteArray report;
         // -1: it did not end by itself.
         QCOMPARE(mediatest::zmfdump({"--index", day.folder}, &report), 1);
         const QList<QByteArray> lines = report.split('\n');
         QVERIFY2(lines.contains("PROBLEM: skipped: " + entry.toUtf8() + ": not a regular file (" +
-                                (link ? "a link to a named pipe" : "a named pipe") + ")"),
+                                (file   ? "a link to a regular file"
+                                 : link ? "a link to a named pipe"
+                                        : "a named pipe") +
+                                ")"),
                  report.constData());
         QCOMPARE(report.count("skipped"), 1);
         // What was not read is the only fault found: a list it could not
