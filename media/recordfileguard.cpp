@@ -1,7 +1,6 @@
 #include "media/recordfileguard.h"
 
 #include "media/recordlog.h"
-#include "media/recordnames.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,38 +35,52 @@ int openFlags(QIODevice::OpenMode mode)
     return flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 }
 
-bool opensTree(const QString &name)
-{
-    return name == QLatin1String("BackupDir") || recordnames::startsWithDay(name);
-}
-
-// The top of `path`, followed as it is, and the names below it; the last
-// name is the path's own.
+// The top, followed as it is, and the names below it; the last name is the
+// path's own. `below` is false for a path that is not the top or below it.
 struct Split
 {
     QString top;
-    QStringList below;
+    QStringList names;
+    bool below = false;
 };
 
 Split parentAndName(const QString &clean)
 {
     const int slash = clean.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
-        return {QStringLiteral("."), {clean}};
-    return {slash == 0 ? QStringLiteral("/") : clean.left(slash), {clean.mid(slash + 1)}};
+        return {QStringLiteral("."), {clean}, true};
+    return {slash == 0 ? QStringLiteral("/") : clean.left(slash), {clean.mid(slash + 1)}, true};
 }
 
-Split split(const QString &path)
+// Both made absolute first: a relative top (the run folder's) and a path
+// spelt differently still compare, and a ".." that climbs out of the top is
+// gone from the clean form, so it is seen not to lie below it.
+QString cleanAbsolute(const QString &path)
 {
-    const QString clean = QDir::cleanPath(path);
-    const QStringList parts = clean.split(QLatin1Char('/'));
-    for (int i = parts.size() - 1; i >= 0; --i) {
-        const QString &name = parts.at(i);
-        if ((name == QLatin1String("RecordFile") || name == QLatin1String("CaptureFile")) &&
-            (i + 1 == parts.size() || opensTree(parts.at(i + 1))))
-            return {parts.mid(0, i + 1).join(QLatin1Char('/')), parts.mid(i + 1)};
+    return path.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
+const QString kOutsideKey = QStringLiteral("recordfileguard: not below its top");
+
+Split split(const QString &top, const QString &path)
+{
+    const QString cleanTop = cleanAbsolute(top);
+    const QString clean = cleanAbsolute(path);
+    if (!cleanTop.isEmpty() && clean == cleanTop)
+        return {cleanTop, {}, true};
+    const QString prefix = cleanTop.endsWith(QLatin1Char('/')) ? cleanTop : cleanTop + QLatin1Char('/');
+    // A caller without a top has nothing below it.
+    if (cleanTop.isEmpty() || !clean.startsWith(prefix)) {
+        recordlog::leftAlone(kOutsideKey, clean, QStringLiteral("record file left alone"),
+                             QStringLiteral("not below its record folder %1: never written, cut, renamed, moved, "
+                                            "made or deleted")
+                                 .arg(cleanTop));
+        // Not EXDEV, EEXIST or ENOENT: no caller takes it for another file
+        // system, a taken name or a file already gone.
+        errno = EPERM;
+        return {};
     }
-    return parentAndName(clean);
+    return {cleanTop, clean.mid(prefix.size()).split(QLatin1Char('/')), true};
 }
 
 // Opens the folder `names` lead to from `top`, never through a link below
@@ -108,14 +121,16 @@ int walk(const QString &top, const QStringList &names, bool make)
 class Place
 {
 public:
-    explicit Place(const QString &path)
+    Place(const QString &top, const QString &path)
     {
-        Split s = split(path);
+        Split s = split(top, path);
+        if (!s.below)
+            return;
         // The top itself: its own folder is not looked at.
-        if (s.below.isEmpty())
+        if (s.names.isEmpty())
             s = parentAndName(s.top);
-        m_name = QFile::encodeName(s.below.takeLast());
-        m_dir = walk(s.top, s.below, false);
+        m_name = QFile::encodeName(s.names.takeLast());
+        m_dir = walk(s.top, s.names, false);
     }
     ~Place()
     {
@@ -149,10 +164,10 @@ void nameTaken(const Place &to, const QString &path)
     errno = EEXIST;
 }
 
-bool copyFile(const QString &from, const QString &to)
+bool copyFile(const QString &top, const QString &from, const QString &to)
 {
     QFile in, out;
-    if (!open(in, from, QIODevice::ReadOnly) || !open(out, to, QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!open(top, in, from, QIODevice::ReadOnly) || !open(top, out, to, QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
     QByteArray chunk;
     do {
@@ -165,15 +180,15 @@ bool copyFile(const QString &from, const QString &to)
     const bool whole = in.atEnd() && out.flush() && out.size() == in.size();
     out.close();
     if (!whole)
-        remove(to);
+        remove(top, to);
     return whole;
 }
 
 } // namespace
 
-Kind kindOf(const QString &path)
+Kind kindOf(const QString &top, const QString &path)
 {
-    const Place place(path);
+    const Place place(top, path);
     if (!place.reached())
         return errno == ENOENT ? Kind::Absent : Kind::Other;
     const mode_t mode = place.mode();
@@ -191,11 +206,11 @@ void tell(const QString &path)
                                         "it stays where it is"));
 }
 
-bool open(QFile &file, const QString &path, QIODevice::OpenMode mode)
+bool open(const QString &top, QFile &file, const QString &path, QIODevice::OpenMode mode)
 {
     if (file.isOpen())
         return false;
-    const Place place(path);
+    const Place place(top, path);
     if (!place.reached())
         return false;
     int fd;
@@ -231,24 +246,28 @@ bool open(QFile &file, const QString &path, QIODevice::OpenMode mode)
     return true;
 }
 
-bool remove(const QString &path)
+bool remove(const QString &top, const QString &path)
 {
-    const Place place(path);
+    const Place place(top, path);
+    if (!place.reached())
+        return false;
     const mode_t mode = place.mode();
     if (mode && !S_ISREG(mode))
         tell(path);
     return S_ISREG(mode) && ::unlinkat(place.dir(), place.name(), 0) == 0;
 }
 
-bool rename(const QString &from, const QString &to)
+bool rename(const QString &top, const QString &from, const QString &to)
 {
-    const Place source(from);
+    const Place source(top, from);
+    if (!source.reached())
+        return false;
     const mode_t mode = source.mode();
     if (mode && !S_ISREG(mode) && !S_ISDIR(mode))
         tell(from);
     if (!S_ISREG(mode) && !S_ISDIR(mode))
         return false;
-    const Place target(to);
+    const Place target(top, to);
     if (!target.reached())
         return false;
     if (::renameat2(source.dir(), source.name(), target.dir(), target.name(), RENAME_NOREPLACE) == 0)
@@ -276,36 +295,38 @@ bool rename(const QString &from, const QString &to)
     return ::renameat(source.dir(), source.name(), target.dir(), target.name()) == 0;
 }
 
-bool move(const QString &from, const QString &to)
+bool move(const QString &top, const QString &from, const QString &to)
 {
-    if (rename(from, to))
+    if (rename(top, from, to))
         return true;
-    if (errno != EXDEV || kindOf(from) != Kind::Plain)
+    if (errno != EXDEV || kindOf(top, from) != Kind::Plain)
         return false;
-    return copyFile(from, to) && remove(from);
+    return copyFile(top, from, to) && remove(top, from);
 }
 
-bool resize(const QString &path, qint64 size)
+bool resize(const QString &top, const QString &path, qint64 size)
 {
     QFile f;
-    return open(f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly) && f.resize(size);
+    return open(top, f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly) && f.resize(size);
 }
 
-bool makeFolder(const QString &folder)
+bool makeFolder(const QString &top, const QString &folder)
 {
-    const Split s = split(folder);
-    if (s.below.isEmpty())
+    const Split s = split(top, folder);
+    if (!s.below)
+        return false;
+    if (s.names.isEmpty())
         return QDir().mkpath(s.top);
-    const int fd = walk(s.top, s.below, true);
+    const int fd = walk(s.top, s.names, true);
     if (fd < 0)
         return false;
     ::close(fd);
     return true;
 }
 
-bool removeFolder(const QString &folder)
+bool removeFolder(const QString &top, const QString &folder)
 {
-    const Place place(folder);
+    const Place place(top, folder);
     return S_ISDIR(place.mode()) && ::unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0;
 }
 
