@@ -1199,12 +1199,22 @@ private slots:
     void linkedFoldersAreNotRecordedInto_data()
     {
         QTest::addColumn<QString>("linked"); // below the tops
-        QTest::newRow("day folder") << "20240101";
-        QTest::newRow("device folder") << "20240101/10.0.0.5";
+        QTest::addColumn<QString>("device");
+        QTest::newRow("day folder") << "20240101"
+                                    << "10.0.0.5";
+        QTest::newRow("device folder") << "20240101/10.0.0.5"
+                                       << "10.0.0.5";
+        // A P2P identifier may be the name of a top: the device's folder
+        // is below the day folder all the same.
+        QTest::newRow("day folder, a device named RecordFile") << "20240101"
+                                                               << "RecordFile";
+        QTest::newRow("day folder, a device named CaptureFile") << "20240101"
+                                                                << "CaptureFile";
     }
     void linkedFoldersAreNotRecordedInto()
     {
         QFETCH(QString, linked);
+        QFETCH(QString, device);
         platform::FakeClock clock(kMonday8);
         platform::setClock(&clock);
         testsupport::SystemLog log;
@@ -1217,15 +1227,16 @@ private slots:
         }
         const QString pictures = s.dir.path() + "/CaptureFile";
         for (int tick = 0; tick < 3; ++tick) {
-            QCOMPARE(s.server.buildRecordPath("10.0.0.5", 26), QString());
-            QCOMPARE(qcRemoteCapture::storePicture(pictures, "10.0.0.5", qcRemoteCapture::kTimedCapture, kMonday8,
+            QCOMPARE(s.server.buildRecordPath(device, 26), QString());
+            QCOMPARE(qcRemoteCapture::storePicture(pictures, device, qcRemoteCapture::kTimedCapture, kMonday8,
                                                    "\xff\xd8\xff\xd9"),
                      QString());
         }
         QCOMPARE(QDir(outside.filePath("10.0.0.5")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
-        const QString folder = s.dir.path() + "/RecordFile/20240101/10.0.0.5";
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {"10.0.0.5"});
+        const QString folder = s.dir.path() + "/RecordFile/20240101/" + device;
         const QStringList told = log.abnormal();
-        QCOMPARE(told.filter("record folder failed|10.0.0.5|" + folder + " cannot be made").size(), 1);
+        QCOMPARE(told.filter("record folder failed|" + device + "|" + folder + " cannot be made").size(), 1);
         QCOMPARE(told.filter(s.dir.path() + "/RecordFile/" + linked + ": a link").size(), 1);
     }
 
