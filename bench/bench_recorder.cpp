@@ -139,7 +139,7 @@ double runRecorder(const QString &dir, qcFrameBuffer &buffer, qint64 fileBytes)
     RecorderTiming timing;
     timing.emptyReadPauseMs = 1;
     muxer.setTiming(timing);
-    muxer.setRecordParams(initialName(dir, 0), 28, 0, 1800, 0, 0, 0);
+    muxer.setRecordParams(dir, initialName(dir, 0), 28, 0, 1800, 0, 0, 0);
     muxer.setStreamInfo(0, 8000, 1, 28, 1280, 720, 25, false, 0);
     muxer.setFrameBuffer(&buffer);
     const QByteArray path = QFile::encodeName(recordnames::startName(initialName(dir, 0), kFirstTs));
@@ -254,7 +254,7 @@ void cpuAtRealRate(const QString &dir, int seconds)
         const QString folder = dir + QString("/d%1").arg(s);
         QDir().mkpath(folder);
         auto m = std::make_unique<qcVideoMuxer>();
-        m->setRecordParams(initialName(folder, s), 28, s < 4 ? 0 : 1, 1800, 0, 0, -1);
+        m->setRecordParams(dir, initialName(folder, s), 28, s < 4 ? 0 : 1, 1800, 0, 0, -1);
         m->setStreamInfo(0, 8000, 1, 28, 1280, 720, 25, false, 0);
         m->setFrameBuffer(buffers[size_t(s)].get());
         const QStringList before = threadIds();
@@ -353,14 +353,14 @@ void repairTree(const QString &dir)
                 QFile(folder + '/' + item.name).open(QIODevice::WriteOnly);
                 list += item.toBytes();
             }
-            recordindex::appendToFile(recordindex::reclistPath(folder), list);
+            recordindex::appendToFile(root, recordindex::reclistPath(folder), list);
         }
     }
     // One unfinished 60 s file, as a crash leaves it.
     const QString crashed = root + "/20240130/10.0.0.1/RECV1_TIMING_10-0-0-1_23-59-00-000_.zmf";
     {
         qcRecordFile w(qcRecordFile::kWriter);
-        w.create(crashed);
+        w.create(root, crashed);
         w.setVideoParams(28, 1280, 720, 0, 26, 25, 0);
         for (int i = 0; i < 1500; ++i) {
             const QByteArray p = payload(frameBytes(kMain, i), 86340000 + 40 * i);

@@ -38,7 +38,8 @@ constexpr qint64 kMinute = 60000;
 bool writeRecording(const QString &path, qint64 start)
 {
     qcRecordFile w(qcRecordFile::kWriter);
-    if (!w.create(path) || !w.setAudioParams(0x10006, 8000, 1) || !w.setVideoParams(28, 640, 360, 1, 26, 25, 0))
+    if (!w.create(QFileInfo(path).path(), path) || !w.setAudioParams(0x10006, 8000, 1) ||
+        !w.setVideoParams(28, 640, 360, 1, 26, 25, 0))
         return false;
     const QByteArray key(1000, 'k'), other(100, 'p'), audio(32, 'a');
     for (int i = 0; i < kFrames; ++i) {

@@ -174,15 +174,15 @@ void CLivePlayer::setSnapshotQuality(int level)
         m_jpegQuality = kJpegQualityOfLevel[level - kSnapshotQuality.min];
 }
 
-bool CLivePlayer::requestSnapshot(const QString &path)
+bool CLivePlayer::requestSnapshot(const QString &top, const QString &path)
 {
     // The name is taken now, never through a link standing under it.
     QFile file;
-    if (!recordfileguard::open(file, path, QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!recordfileguard::open(top, file, path, QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
     file.close();
     QMutexLocker lock(&m_snapshotMutex);
-    m_pendingSnapshots.append(path);
+    m_pendingSnapshots.append({top, path});
     m_snapshotPending = true;
     return true;
 }
@@ -565,26 +565,28 @@ bool CLivePlayer::snapshotFromFrame(const AVFrame *picture, int width, int heigh
         av_free(rgb);
         return false;
     }
-    QString path;
+    QString top, path;
     {
         QMutexLocker lock(&m_snapshotMutex);
         if (m_pendingSnapshots.isEmpty()) {
             av_free(rgb);
             return false;
         }
-        path = m_pendingSnapshots.takeFirst();
+        const QPair<QString, QString> next = m_pendingSnapshots.takeFirst();
+        top = next.first;
+        path = next.second;
     }
     const QImage image(rgb, width, height, width * 3, QImage::Format_RGB888);
     // Never written through a link that stands under the picture's name.
     QFile file;
-    const bool opened = recordfileguard::open(file, path, QIODevice::WriteOnly | QIODevice::Truncate);
+    const bool opened = recordfileguard::open(top, file, path, QIODevice::WriteOnly | QIODevice::Truncate);
     const bool saved =
         opened && image.save(&file, m_snapshotFormat == kSnapshotJpg ? "JPG" : "BMP", quality) && file.flush();
     file.close();
     av_free(rgb);
     if (!saved) {
         if (opened)
-            recordfileguard::remove(path);
+            recordfileguard::remove(top, path);
         qDebug() << "snapshot could not be written, dropped:" << path;
         return false;
     }

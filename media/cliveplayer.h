@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMutex>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -63,7 +64,8 @@ public:
     void setPaused(bool paused);
     void setSnapshotFormat(int format);
     void setSnapshotQuality(int level);
-    bool requestSnapshot(const QString &path);
+    // top: the snapshot root `path` lies under (see recordfileguard).
+    bool requestSnapshot(const QString &top, const QString &path);
     void startAudio(int codec, int channels, int sampleRate);
     void stopAudio();
     void setVolume(int volume);
@@ -178,7 +180,7 @@ private:
     CD3DRender *m_d3dRender = nullptr;
     CD3DWndRender *m_wndRender = nullptr;
     QMutex m_snapshotMutex;
-    QStringList m_pendingSnapshots;
+    QList<QPair<QString, QString>> m_pendingSnapshots; // top, path
 
     std::function<std::unique_ptr<qcAudioSink>(const QAudioFormat &)> m_audioSinkFactory;
     platform::StopToken m_stopToken;

@@ -337,13 +337,13 @@ bool qcCameraUtil::snapshot(const QString &captureRoot, const QString &ip)
     const QString path = snapshotPath(captureRoot, ip, m_snapshotFormat, now);
     if (path.isEmpty())
         return false;
-    createDir(path.left(path.lastIndexOf(QLatin1Char('/'))));
-    return m_player->requestSnapshot(path);
+    createDir(captureRoot, path.left(path.lastIndexOf(QLatin1Char('/'))));
+    return m_player->requestSnapshot(captureRoot, path);
 }
 
-bool qcCameraUtil::createDir(const QString &path)
+bool qcCameraUtil::createDir(const QString &top, const QString &path)
 {
-    return recordfileguard::makeFolder(path);
+    return recordfileguard::makeFolder(top, path);
 }
 
 void qcCameraUtil::onSnapshotResult(QString qsfile)

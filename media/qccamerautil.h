@@ -95,7 +95,7 @@ private:
     bool createSurfaces();
     void newPlayer();
     void finishPlayer(int patienceMs);
-    bool createDir(const QString &path);
+    bool createDir(const QString &top, const QString &path);
     const MediaInfo_t &currentInfo() const { return m_stream == 0 ? m_mainInfo : m_subInfo; }
     void updateZoomRect(const QPoint &pos);
     static void drawOverlay(HDC dc, void *user, int videoWidth, int videoHeight, int displayWidth);

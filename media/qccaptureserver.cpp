@@ -42,7 +42,7 @@ bool qcCaptureServer::setCapturePath(const QString &path)
     // The old worker's queued requests go with it; new ones use the new root.
     stopWorker();
     if (!path.isEmpty())
-        recordfileguard::makeFolder(path);
+        recordfileguard::makeFolder(path, path);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_root = path;
     return true;

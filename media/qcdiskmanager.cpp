@@ -36,35 +36,35 @@ std::optional<qint64> systemFreeSpace(const QString &root)
 // The copies a move to another disk left in `folder` when it was cut short
 // (the program killed): only names of that form and only regular files. Their
 // originals stayed where they were and move again in the same pass.
-void removeInterruptedMoves(const QString &folder)
+void removeInterruptedMoves(const QString &top, const QString &folder)
 {
     for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks))
         if (recordnames::isMovingName(name))
-            recordfileguard::remove(folder + '/' + name);
+            recordfileguard::remove(top, folder + '/' + name);
 }
 
 // Moves a folder into a backup folder, merging with one of the same name.
 // Nothing goes through a link: a backup folder that is one receives nothing.
-void moveFolderInto(const QString &folder, const QString &target)
+void moveFolderInto(const QString &top, const QString &folder, const QString &target)
 {
     if (!QFileInfo::exists(target)) {
-        if (recordfileguard::makeFolder(QFileInfo(target).path()) && recordfileguard::move(folder, target))
+        if (recordfileguard::makeFolder(top, QFileInfo(target).path()) && recordfileguard::move(top, folder, target))
             return;
     }
-    if (!recordfileguard::makeFolder(target))
+    if (!recordfileguard::makeFolder(top, target))
         return;
-    removeInterruptedMoves(target);
+    removeInterruptedMoves(top, target);
     const QDir dir(folder);
     for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString dest = target + '/' + fi.fileName();
         // A name taken there keeps what stands there, unless a move cut
         // short left it (the guard's move finishes that one).
         if (fi.isDir())
-            moveFolderInto(fi.filePath(), dest);
+            moveFolderInto(top, fi.filePath(), dest);
         else
-            recordfileguard::move(fi.filePath(), dest);
+            recordfileguard::move(top, fi.filePath(), dest);
     }
-    recordfileguard::removeFolder(folder);
+    recordfileguard::removeFolder(top, folder);
 }
 
 bool holdsRecordFiles(const QString &folder)
@@ -72,13 +72,13 @@ bool holdsRecordFiles(const QString &folder)
     return !QDir(folder).entryList({QStringLiteral("*.zmf")}, QDir::Files).isEmpty();
 }
 
-void dropIndexesOfEmptyFolder(const QString &folder)
+void dropIndexesOfEmptyFolder(const QString &top, const QString &folder)
 {
     recordindex::FolderLocker lock(folder);
-    if (holdsRecordFiles(folder) || !recordindex::indexWritable(folder))
+    if (holdsRecordFiles(folder) || !recordindex::indexWritable(top, folder))
         return;
-    recordfileguard::remove(recordindex::kfindexPath(folder));
-    recordfileguard::remove(recordindex::reclistPath(folder));
+    recordfileguard::remove(top, recordindex::kfindexPath(folder));
+    recordfileguard::remove(top, recordindex::reclistPath(folder));
 }
 
 } // namespace
@@ -236,7 +236,7 @@ void qcDiskManager::checkFreeSpace()
         const qint64 size = fi.size();
         // Only the file: its neighbours stay listed, and a running
         // recorder's index files stay where it writes them.
-        if (recordfileguard::remove(fi.filePath())) {
+        if (recordfileguard::remove(root, fi.filePath())) {
             freed += size;
             deleted[fi.path()].append(fi.fileName());
             order.append(QDir(root).relativeFilePath(fi.filePath()));
@@ -257,29 +257,29 @@ void qcDiskManager::checkFreeSpace()
         recordlog::guardDeleted(pass);
     }
     for (auto it = deleted.cbegin(); it != deleted.cend(); ++it) {
-        recordindex::rewriteReclistWithout(it.key(), it.value());
-        dropIndexesOfEmptyFolder(it.key());
+        recordindex::rewriteReclistWithout(root, it.key(), it.value());
+        dropIndexesOfEmptyFolder(root, it.key());
     }
-    removeEmptyFolders(root);
+    removeEmptyFolders(root, root);
 }
 
-bool qcDiskManager::removeEmptyFolders(const QString &folder)
+bool qcDiskManager::removeEmptyFolders(const QString &root, const QString &folder)
 {
     const QDir dir(folder);
     bool content = false;
     for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         if (fi.isDir())
-            content = !removeEmptyFolders(fi.filePath()) || content;
+            content = !removeEmptyFolders(root, fi.filePath()) || content;
         else if (fi.fileName() != QLatin1String("kfindex") && fi.fileName() != QLatin1String("reclist"))
             content = true;
     }
-    if (content || folder == recordRoot())
+    if (content || folder == root)
         return !content;
-    dropIndexesOfEmptyFolder(folder);
-    return recordfileguard::removeFolder(folder);
+    dropIndexesOfEmptyFolder(root, folder);
+    return recordfileguard::removeFolder(root, folder);
 }
 
-void qcDiskManager::moveTodaysLateFiles(const QString &folder, const QDate &today, int nowMsecs)
+void qcDiskManager::moveTodaysLateFiles(const QString &root, const QString &folder, const QDate &today, int nowMsecs)
 {
     const QDir dir(folder);
     const QString todayName = today.toString(QStringLiteral("yyyyMMdd"));
@@ -289,7 +289,7 @@ void qcDiskManager::moveTodaysLateFiles(const QString &folder, const QDate &toda
         const QString name = fi.fileName();
         if (fi.isDir()) {
             if (dayLike.match(name).hasMatch() ? name == todayName : name != QLatin1String("BackupFile"))
-                moveTodaysLateFiles(fi.filePath(), today, nowMsecs);
+                moveTodaysLateFiles(root, fi.filePath(), today, nowMsecs);
             continue;
         }
         if (recordnames::isValidRecordName(name) && recordnames::parseName(name).end > nowMsecs)
@@ -298,15 +298,15 @@ void qcDiskManager::moveTodaysLateFiles(const QString &folder, const QDate &toda
     if (late.isEmpty())
         return;
     const QString backup = folder + QStringLiteral("/BackupFile");
-    if (!recordfileguard::makeFolder(backup))
+    if (!recordfileguard::makeFolder(root, backup))
         return;
-    removeInterruptedMoves(backup);
+    removeInterruptedMoves(root, backup);
     QStringList moved;
     for (const QString &name : late)
-        if (recordfileguard::move(folder + '/' + name, backup + '/' + name))
+        if (recordfileguard::move(root, folder + '/' + name, backup + '/' + name))
             moved.append(name);
     // The list never names a file that is not in its folder.
-    recordindex::rewriteReclistWithout(folder, moved);
+    recordindex::rewriteReclistWithout(root, folder, moved);
 }
 
 void qcDiskManager::dailyPass()
@@ -325,8 +325,8 @@ void qcDiskManager::dailyPass()
         // Moved whole, index files and all, by a rename: an archive made
         // "future" by a clock set back is never copied.
         if (date.isValid() && date > today)
-            moveFolderInto(fi.filePath(), root + QStringLiteral("/BackupDir/") + name);
+            moveFolderInto(root, fi.filePath(), root + QStringLiteral("/BackupDir/") + name);
     }
-    moveTodaysLateFiles(root, today, now.time().msecsSinceStartOfDay());
+    moveTodaysLateFiles(root, root, today, now.time().msecsSinceStartOfDay());
     ++m_passes;
 }

@@ -70,8 +70,9 @@ protected:
 
 private:
     void collect(const QString &folder, QFileInfoList *out);
-    bool removeEmptyFolders(const QString &folder);
-    void moveTodaysLateFiles(const QString &folder, const QDate &today, int nowMsecs);
+    // `root`: the record root the pass began with, the top of every change.
+    bool removeEmptyFolders(const QString &root, const QString &folder);
+    void moveTodaysLateFiles(const QString &root, const QString &folder, const QDate &today, int nowMsecs);
 
     std::atomic<qint64> m_minGiB{kDefaultMinGiB};
     std::atomic<bool> m_checkNow{true};

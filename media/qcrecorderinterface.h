@@ -22,8 +22,10 @@ public:
 
     // Refuses (false, nothing changed) parameters it cannot record with.
     // readSequence: the frame-buffer sequence to continue after, -1 for none.
-    virtual bool setRecordParams(const QString &fileName, int kind, int stream, int lengthSec, int preSec, int postSec,
-                                 qint64 readSequence) = 0;
+    // top: the record root the file lies under, the top of every change the
+    // recorder makes (see recordfileguard).
+    virtual bool setRecordParams(const QString &top, const QString &fileName, int kind, int stream, int lengthSec,
+                                 int preSec, int postSec, qint64 readSequence) = 0;
     virtual void setStreamInfo(int audioCodec, int audioRate, int channels, int videoCodec, int width, int height,
                                int frameRate, bool hasAudio, int decoderChoice) = 0;
     virtual bool setFrameBuffer(qcFrameBuffer *buffer) = 0;

@@ -276,7 +276,7 @@ qcRecordFile::~qcRecordFile()
         m_file->close();
 }
 
-bool qcRecordFile::create(const QString &path)
+bool qcRecordFile::create(const QString &top, const QString &path)
 {
     QMutexLocker lock(&m_mutex);
     if (m_mode != kWriter || m_file)
@@ -284,10 +284,11 @@ bool qcRecordFile::create(const QString &path)
     auto file = std::make_unique<QFile>();
     // Unbuffered: a buffered QFile would keep bytes that failed to go out and
     // write them again at close, after the torn record had been cut off.
-    if (!recordfileguard::open(*file, path, QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+    if (!recordfileguard::open(top, *file, path, QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
         return false;
     m_file = std::move(file);
     m_path = path;
+    m_top = top;
     m_size = 0;
     m_headerWritten = false;
     return true;
@@ -405,11 +406,12 @@ bool qcRecordFile::renameTo(const QString &path)
     if (m_mode != kWriter || !m_file || m_headerWritten || QFileInfo::exists(path))
         return false;
     m_file->close();
-    if (!recordfileguard::rename(m_path, path))
+    if (!recordfileguard::rename(m_top, m_path, path))
         return false;
     // Opened again by its new name: never through a link put there meanwhile.
     auto file = std::make_unique<QFile>();
-    if (!recordfileguard::open(*file, path, QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    if (!recordfileguard::open(m_top, *file, path,
+                               QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         m_file.reset();
         return false;
     }
@@ -436,7 +438,7 @@ bool qcRecordFile::remove()
         return false;
     m_file->close();
     m_file.reset();
-    return recordfileguard::remove(m_path);
+    return recordfileguard::remove(m_top, m_path);
 }
 
 bool qcRecordFile::setIndexRange(uint32_t startOffset, uint32_t count)

@@ -145,8 +145,9 @@ public:
 
     int mode() const { return m_mode; }
 
-    // Writer.
-    bool create(const QString &path);
+    // Writer. `top`: the top of the record tree the file lies under; every
+    // change to the file (its renames, its deletion) is made below it.
+    bool create(const QString &top, const QString &path);
     bool setVideoParams(int videoCodec, int width, int height, int stream, int kind, int frameRate, int decoder);
     bool setAudioParams(int legacyAudioId, int sampleRate, int channels);
     bool writeVideoFrame(const void *data, int length, int code, uint64_t timestamp);
@@ -195,6 +196,7 @@ private:
     qint64 m_size = 0; // writer: bytes in the file
     int m_lastError = 0;
     QString m_path;
+    QString m_top; // writer
     uint32_t m_rangeStart = 0;
     uint32_t m_rangeCount = 0;
 };

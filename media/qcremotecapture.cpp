@@ -233,7 +233,7 @@ QString qcRemoteCapture::makeCaptureFileName(const QString &root, const QString 
     if (device.isEmpty())
         return QString();
     const QString folder = root + QLatin1Char('/') + recordnames::dayFolder(d) + QLatin1Char('/') + device;
-    if (!recordfileguard::makeFolder(folder))
+    if (!recordfileguard::makeFolder(root, folder))
         return QString();
     const QStringList parts = ip.split(QLatin1Char('.'));
     const QLatin1Char zero('0');
@@ -260,7 +260,7 @@ QString qcRemoteCapture::storePicture(const QString &root, const QString &ip, qu
         if (path.isEmpty())
             return QString();
         QFile f;
-        if (!recordfileguard::open(f, path, QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (!recordfileguard::open(root, f, path, QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (errno == EEXIST)
                 continue;
             return QString();
@@ -270,7 +270,7 @@ QString qcRemoteCapture::storePicture(const QString &root, const QString &ip, qu
             return path;
         }
         f.close();
-        recordfileguard::remove(path);
+        recordfileguard::remove(root, path);
         return QString();
     }
     return QString();

@@ -190,7 +190,7 @@ QString qcStreamServer::recordPathLocked(const QString &address, int kind)
     const QString folder = m_recordRoot + '/' + recordnames::dayFolder(platform::localNow().date()) + '/' + device;
     // Tried again on every tick: told once per device until it works again.
     const QString key = QStringLiteral("record folder of ") + device;
-    if (!recordfileguard::makeFolder(folder)) {
+    if (!recordfileguard::makeFolder(m_recordRoot, folder)) {
         recordlog::abnormalOnce(key, folder, QStringLiteral("record folder failed"), device,
                                 QStringLiteral("%1 cannot be made, or a link or a file stands on its way: nothing "
                                                "of this device is recorded until it can be made")
@@ -220,7 +220,7 @@ bool qcStreamServer::startRecord(const QString &ip, int pre)
         const QString path = recordPathLocked(ip, recordnames::kKindManual);
         if (path.isEmpty())
             return false;
-        unit->startRecord(path, recordnames::kKindManual, 0, kManualLength, pre, 0, true);
+        unit->startRecord(m_recordRoot, path, recordnames::kKindManual, 0, kManualLength, pre, 0, true);
     }
     return unit->isRecording();
 }
@@ -363,8 +363,8 @@ void qcStreamServer::startScheduledRecord(const QString &address)
         return;
     const QString path = recordPathLocked(address, recordnames::kKindTiming);
     if (!path.isEmpty())
-        unit->startRecord(path, recordnames::kKindTiming, m_recordStream, m_recordDuration, m_prevRecord, m_postRecord,
-                          true);
+        unit->startRecord(m_recordRoot, path, recordnames::kKindTiming, m_recordStream, m_recordDuration, m_prevRecord,
+                          m_postRecord, true);
 }
 
 bool qcStreamServer::startAlarmRecordLocked(const QString &address, QString *name)
@@ -377,8 +377,8 @@ bool qcStreamServer::startAlarmRecordLocked(const QString &address, QString *nam
     if (!unit->isRecording()) {
         const QString path = recordPathLocked(address, recordnames::kKindAlarm);
         if (!path.isEmpty())
-            unit->startRecord(path, recordnames::kKindAlarm, m_recordStream, m_recordDuration, m_prevRecord,
-                              m_postRecord, true);
+            unit->startRecord(m_recordRoot, path, recordnames::kKindAlarm, m_recordStream, m_recordDuration,
+                              m_prevRecord, m_postRecord, true);
     }
     if (name->isEmpty())
         *name = unit->deviceName();
@@ -643,8 +643,9 @@ bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &sn
         return false;
     const QString recordDir = recordfolders::recordRoot(recordPath);
     const QString captureDir = recordfolders::captureRoot(snapshotPath);
-    const bool recordMade = recordfileguard::makeFolder(recordDir);
-    const bool made = recordMade && recordfileguard::makeFolder(captureDir);
+    // Each root is its own top: made as QDir::mkpath makes it.
+    const bool recordMade = recordfileguard::makeFolder(recordDir, recordDir);
+    const bool made = recordMade && recordfileguard::makeFolder(captureDir, captureDir);
     // Told once per folder that fails, until the folders can be made again:
     // every save of the settings comes here.
     const QString foldersKey = QStringLiteral("record folders");

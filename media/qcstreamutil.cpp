@@ -448,8 +448,8 @@ qint64 qcStreamUtil::resumeSequence()
     return m_resumeSequence;
 }
 
-bool qcStreamUtil::startRecord(const QString &fileName, int kind, int stream, int lengthSec, int preSec, int postSec,
-                               bool report)
+bool qcStreamUtil::startRecord(const QString &top, const QString &fileName, int kind, int stream, int lengthSec,
+                               int preSec, int postSec, bool report)
 {
     if (!m_started)
         return false;
@@ -463,7 +463,7 @@ bool qcStreamUtil::startRecord(const QString &fileName, int kind, int stream, in
     qcRecorderInterface *recorder = createRecorder();
     if (!recorder)
         return false;
-    if (!recorder->setRecordParams(fileName, kind, stream, lengthSec, preSec, postSec, m_resumeSequence)) {
+    if (!recorder->setRecordParams(top, fileName, kind, stream, lengthSec, preSec, postSec, m_resumeSequence)) {
         delete recorder;
         return false;
     }

@@ -96,8 +96,9 @@ public:
     bool isByAddress() const;
 
     bool isRecording();
-    bool startRecord(const QString &fileName, int kind, int stream, int lengthSec, int preSec, int postSec,
-                     bool report);
+    // top: the record root `fileName` lies under (see recordfileguard).
+    bool startRecord(const QString &top, const QString &fileName, int kind, int stream, int lengthSec, int preSec,
+                     int postSec, bool report);
     bool stopRecord(bool report);
 
     bool isTalking() const { return m_talking.load(); }

@@ -91,8 +91,8 @@ qcVideoMuxer::~qcVideoMuxer()
     std::lock_guard<std::mutex> joined(m_runMutex);
 }
 
-bool qcVideoMuxer::setRecordParams(const QString &fileName, int kind, int stream, int lengthSec, int preSec,
-                                   int postSec, qint64 readSequence)
+bool qcVideoMuxer::setRecordParams(const QString &top, const QString &fileName, int kind, int stream, int lengthSec,
+                                   int preSec, int postSec, qint64 readSequence)
 {
     if (fileName.size() < kMinNameLength || kind < recordnames::kKindTiming || kind > recordnames::kKindOther ||
         (stream != 0 && stream != 1) || lengthSec < 60 || lengthSec > 1800 || preSec < 0 || preSec > 3 || postSec < 0 ||
@@ -102,6 +102,7 @@ bool qcVideoMuxer::setRecordParams(const QString &fileName, int kind, int stream
         std::lock_guard<std::mutex> lock(m_nameMutex);
         m_fileName = fileName;
     }
+    m_top = top;
     m_kind = kind;
     m_stream = stream;
     m_length = lengthSec;
@@ -229,7 +230,8 @@ void qcVideoMuxer::run()
         recordlog::cannotStart(m_fileName, QStringLiteral("another recording is starting under this name"));
         return;
     }
-    if (!file->create(m_fileName) && !(recordindex::clearLeftover(m_fileName) && file->create(m_fileName))) {
+    if (!file->create(m_top, m_fileName) &&
+        !(recordindex::clearLeftover(m_top, m_fileName) && file->create(m_top, m_fileName))) {
         recordlog::cannotStart(m_fileName, QFileInfo::exists(m_fileName)
                                                ? QStringLiteral("a file that is not a recording holds its name")
                                                : QStringLiteral("the file cannot be created"));
@@ -288,9 +290,9 @@ void qcVideoMuxer::run()
     if (!folder.isEmpty()) {
         recordindex::FolderLocker lock(folder);
         // The offset is where this recording's first record goes.
-        recordindex::cutTornTails(folder);
-        if (recordindex::indexWritable(folder) &&
-            recordfileguard::open(kfindex, recordindex::kfindexPath(folder),
+        recordindex::cutTornTails(m_top, folder);
+        if (recordindex::indexWritable(m_top, folder) &&
+            recordfileguard::open(m_top, kfindex, recordindex::kfindexPath(folder),
                                   QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
             item.kfindexOffset = uint32_t(kfindex.size());
     }
@@ -385,7 +387,7 @@ void qcVideoMuxer::run()
     // The end is always the last video frame that is in the file.
     if (!wroteVideo || lastWritten == 0) {
         // Nothing to play back: leave no file and no index record behind.
-        recordfileguard::remove(started);
+        recordfileguard::remove(m_top, started);
         if (kfindex.isOpen() && item.kfindexCount) {
             recordindex::FolderLocker lock(folder);
             if (kfindex.size() == qint64(item.kfindexOffset + item.kfindexCount * _st_kfindex_item::kSize))
@@ -396,7 +398,7 @@ void qcVideoMuxer::run()
         return;
     }
     const QString finalPath = recordnames::finalName(started, lastWritten);
-    const bool renamed = recordfileguard::rename(started, finalPath);
+    const bool renamed = recordfileguard::rename(m_top, started, finalPath);
     if (!renamed)
         tellNotRenamed(started, finalPath, errno);
     const QString path = renamed ? finalPath : started;
@@ -411,14 +413,14 @@ void qcVideoMuxer::run()
     qDebug().noquote() << "========End ts:" << lastWritten << "=========";
     // reclist is opened only now: the disk guard replaces it when it rewrites
     // it. A file it moved away meanwhile is not listed.
-    const bool listed = folder.isEmpty() || recordindex::listRecording(folder, path, item, keys);
+    const bool listed = folder.isEmpty() || recordindex::listRecording(m_top, folder, path, item, keys);
     if (!listed)
         recordindex::reportLowSpace();
     tellEnd(path, writeError, lastWritten - firstTs, listed);
     kfindex.close();
-    if (recover && !folder.isEmpty() && !recordindex::recoverAfterJump(folder, restart, item.name)) {
+    if (recover && !folder.isEmpty() && !recordindex::recoverAfterJump(m_top, folder, restart, item.name)) {
         m_stop.sleepFor(kRecoveryRetryMs);
-        recordindex::recoverAfterJump(folder, restart, item.name);
+        recordindex::recoverAfterJump(m_top, folder, restart, item.name);
     }
     emit sigCompleted(renamed ? finalPath : started);
 }

@@ -35,8 +35,8 @@ public:
     qcVideoMuxer();
     ~qcVideoMuxer() override;
 
-    bool setRecordParams(const QString &fileName, int kind, int stream, int lengthSec, int preSec, int postSec,
-                         qint64 readSequence) override;
+    bool setRecordParams(const QString &top, const QString &fileName, int kind, int stream, int lengthSec, int preSec,
+                         int postSec, qint64 readSequence) override;
     void setStreamInfo(int audioCodec, int audioRate, int channels, int videoCodec, int width, int height,
                        int frameRate, bool hasAudio, int decoderChoice) override;
     bool setFrameBuffer(qcFrameBuffer *buffer) override;
@@ -72,6 +72,7 @@ private:
     std::atomic<bool> m_ready{false};
     platform::StopToken m_stop;
     QString m_fileName;
+    QString m_top;
     int m_kind = 0;
     int m_stream = 0;
     int m_length = 0;

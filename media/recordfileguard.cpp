@@ -36,38 +36,52 @@ int openFlags(QIODevice::OpenMode mode)
     return flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 }
 
-bool opensTree(const QString &name)
-{
-    return name == QLatin1String("BackupDir") || recordnames::startsWithDay(name);
-}
-
-// The top of `path`, followed as it is, and the names below it; the last
-// name is the path's own.
+// The top, followed as it is, and the names below it; the last name is the
+// path's own. `below` is false for a path that is not the top or below it.
 struct Split
 {
     QString top;
-    QStringList below;
+    QStringList names;
+    bool below = false;
 };
 
 Split parentAndName(const QString &clean)
 {
     const int slash = clean.lastIndexOf(QLatin1Char('/'));
     if (slash < 0)
-        return {QStringLiteral("."), {clean}};
-    return {slash == 0 ? QStringLiteral("/") : clean.left(slash), {clean.mid(slash + 1)}};
+        return {QStringLiteral("."), {clean}, true};
+    return {slash == 0 ? QStringLiteral("/") : clean.left(slash), {clean.mid(slash + 1)}, true};
 }
 
-Split split(const QString &path)
+// Both made absolute first: a relative top (the run folder's) and a path
+// spelt differently still compare, and a ".." that climbs out of the top is
+// gone from the clean form, so it is seen not to lie below it.
+QString cleanAbsolute(const QString &path)
 {
-    const QString clean = QDir::cleanPath(path);
-    const QStringList parts = clean.split(QLatin1Char('/'));
-    for (int i = parts.size() - 1; i >= 0; --i) {
-        const QString &name = parts.at(i);
-        if ((name == QLatin1String("RecordFile") || name == QLatin1String("CaptureFile")) &&
-            (i + 1 == parts.size() || opensTree(parts.at(i + 1))))
-            return {parts.mid(0, i + 1).join(QLatin1Char('/')), parts.mid(i + 1)};
+    return path.isEmpty() ? QString() : QDir::cleanPath(QDir::current().absoluteFilePath(path));
+}
+
+const QString kOutsideKey = QStringLiteral("recordfileguard: not below its top");
+
+Split split(const QString &top, const QString &path)
+{
+    const QString cleanTop = cleanAbsolute(top);
+    const QString clean = cleanAbsolute(path);
+    if (!cleanTop.isEmpty() && clean == cleanTop)
+        return {cleanTop, {}, true};
+    const QString prefix = cleanTop.endsWith(QLatin1Char('/')) ? cleanTop : cleanTop + QLatin1Char('/');
+    // A caller without a top has nothing below it.
+    if (cleanTop.isEmpty() || !clean.startsWith(prefix)) {
+        recordlog::leftAlone(kOutsideKey, clean, QStringLiteral("record file left alone"),
+                             QStringLiteral("not below its record folder %1: never written, cut, renamed, moved, "
+                                            "made or deleted")
+                                 .arg(cleanTop));
+        // Not EXDEV, EEXIST or ENOENT: no caller takes it for another file
+        // system, a taken name or a file already gone.
+        errno = EPERM;
+        return {};
     }
-    return parentAndName(clean);
+    return {cleanTop, clean.mid(prefix.size()).split(QLatin1Char('/')), true};
 }
 
 // Opens the folder `names` lead to from `top`, never through a link below
@@ -108,14 +122,16 @@ int walk(const QString &top, const QStringList &names, bool make)
 class Place
 {
 public:
-    explicit Place(const QString &path)
+    Place(const QString &top, const QString &path)
     {
-        Split s = split(path);
+        Split s = split(top, path);
+        if (!s.below)
+            return;
         // The top itself: its own folder is not looked at.
-        if (s.below.isEmpty())
+        if (s.names.isEmpty())
             s = parentAndName(s.top);
-        m_name = QFile::encodeName(s.below.takeLast());
-        m_dir = walk(s.top, s.below, false);
+        m_name = QFile::encodeName(s.names.takeLast());
+        m_dir = walk(s.top, s.names, false);
     }
     ~Place()
     {
@@ -149,10 +165,10 @@ void nameTaken(const Place &to, const QString &path)
     errno = EEXIST;
 }
 
-bool copyFile(const QString &from, const QString &to)
+bool copyFile(const QString &top, const QString &from, const QString &to)
 {
     QFile in, out;
-    if (!open(in, from, QIODevice::ReadOnly) || !open(out, to, QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!open(top, in, from, QIODevice::ReadOnly) || !open(top, out, to, QIODevice::WriteOnly | QIODevice::NewOnly))
         return false;
     QByteArray chunk;
     do {
@@ -166,7 +182,7 @@ bool copyFile(const QString &from, const QString &to)
     const bool whole = in.atEnd() && out.flush() && ::fsync(out.handle()) == 0 && out.size() == in.size();
     out.close();
     if (!whole)
-        remove(to);
+        remove(top, to);
     return whole;
 }
 
@@ -176,10 +192,10 @@ enum class Copy {
     Whole,
 };
 
-Copy compare(const QString &copy, const QString &original)
+Copy compare(const QString &top, const QString &copy, const QString &original)
 {
     QFile a, b;
-    if (!open(a, copy, QIODevice::ReadOnly) || !open(b, original, QIODevice::ReadOnly) || a.size() > b.size())
+    if (!open(top, a, copy, QIODevice::ReadOnly) || !open(top, b, original, QIODevice::ReadOnly) || a.size() > b.size())
         return Copy::Differs;
     while (!a.atEnd()) {
         const QByteArray chunk = a.read(1 << 20);
@@ -191,9 +207,9 @@ Copy compare(const QString &copy, const QString &original)
 
 } // namespace
 
-Kind kindOf(const QString &path)
+Kind kindOf(const QString &top, const QString &path)
 {
-    const Place place(path);
+    const Place place(top, path);
     if (!place.reached())
         return errno == ENOENT ? Kind::Absent : Kind::Other;
     const mode_t mode = place.mode();
@@ -211,11 +227,11 @@ void tell(const QString &path)
                                         "it stays where it is"));
 }
 
-bool open(QFile &file, const QString &path, QIODevice::OpenMode mode)
+bool open(const QString &top, QFile &file, const QString &path, QIODevice::OpenMode mode)
 {
     if (file.isOpen())
         return false;
-    const Place place(path);
+    const Place place(top, path);
     if (!place.reached())
         return false;
     int fd;
@@ -251,24 +267,28 @@ bool open(QFile &file, const QString &path, QIODevice::OpenMode mode)
     return true;
 }
 
-bool remove(const QString &path)
+bool remove(const QString &top, const QString &path)
 {
-    const Place place(path);
+    const Place place(top, path);
+    if (!place.reached())
+        return false;
     const mode_t mode = place.mode();
     if (mode && !S_ISREG(mode))
         tell(path);
     return S_ISREG(mode) && ::unlinkat(place.dir(), place.name(), 0) == 0;
 }
 
-bool rename(const QString &from, const QString &to)
+bool rename(const QString &top, const QString &from, const QString &to)
 {
-    const Place source(from);
+    const Place source(top, from);
+    if (!source.reached())
+        return false;
     const mode_t mode = source.mode();
     if (mode && !S_ISREG(mode) && !S_ISDIR(mode))
         tell(from);
     if (!S_ISREG(mode) && !S_ISDIR(mode))
         return false;
-    const Place target(to);
+    const Place target(top, to);
     if (!target.reached())
         return false;
     if (::renameat2(source.dir(), source.name(), target.dir(), target.name(), RENAME_NOREPLACE) == 0)
@@ -296,7 +316,7 @@ bool rename(const QString &from, const QString &to)
     return ::renameat(source.dir(), source.name(), target.dir(), target.name()) == 0;
 }
 
-bool replace(const QString &from, const QString &to)
+bool replace(const QString &top, const QString &from, const QString &to)
 {
     const QString folder = parentAndName(QDir::cleanPath(from)).top;
     if (parentAndName(QDir::cleanPath(to)).top != folder) {
@@ -305,7 +325,7 @@ bool replace(const QString &from, const QString &to)
     }
     // One walk for both names: the folder cannot turn into a link between
     // what is looked at and what is renamed.
-    const Place source(from);
+    const Place source(top, from);
     const mode_t mode = source.mode();
     if (!S_ISREG(mode)) {
         if (mode)
@@ -322,13 +342,13 @@ bool replace(const QString &from, const QString &to)
     return ::renameat(source.dir(), source.name(), source.dir(), name.constData()) == 0;
 }
 
-bool move(const QString &from, const QString &to)
+bool move(const QString &top, const QString &from, const QString &to)
 {
-    if (rename(from, to))
+    if (rename(top, from, to))
         return true;
-    if (errno != EXDEV || kindOf(from) != Kind::Plain)
+    if (errno != EXDEV || kindOf(top, from) != Kind::Plain)
         return false;
-    const Place target(to);
+    const Place target(top, to);
     if (!target.reached())
         return false;
     const mode_t there = target.mode();
@@ -337,10 +357,10 @@ bool move(const QString &from, const QString &to)
         // (cut between the rename into place and the deletion) needs only
         // the deletion; a part (copied under the final name by older
         // versions) gives way to the whole. The original stays until then.
-        const Copy stands = compare(to, from);
+        const Copy stands = compare(top, to, from);
         if (stands == Copy::Whole)
-            return remove(from);
-        if (stands == Copy::Differs || !remove(to)) {
+            return remove(top, from);
+        if (stands == Copy::Differs || !remove(top, to)) {
             errno = EEXIST;
             return false;
         }
@@ -353,39 +373,41 @@ bool move(const QString &from, const QString &to)
     // guard's next pass deletes what it left.
     const QFileInfo named(to);
     const QString moving = named.path() + QLatin1Char('/') + recordnames::movingName(named.fileName());
-    if (!copyFile(from, moving))
+    if (!copyFile(top, from, moving))
         return false;
-    if (!rename(moving, to)) {
+    if (!rename(top, moving, to)) {
         const int error = errno;
-        remove(moving);
+        remove(top, moving);
         errno = error;
         return false;
     }
     // The new name on the disk before the only other copy goes.
-    return ::fsync(target.dir()) == 0 && remove(from);
+    return ::fsync(target.dir()) == 0 && remove(top, from);
 }
 
-bool resize(const QString &path, qint64 size)
+bool resize(const QString &top, const QString &path, qint64 size)
 {
     QFile f;
-    return open(f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly) && f.resize(size);
+    return open(top, f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly) && f.resize(size);
 }
 
-bool makeFolder(const QString &folder)
+bool makeFolder(const QString &top, const QString &folder)
 {
-    const Split s = split(folder);
-    if (s.below.isEmpty())
+    const Split s = split(top, folder);
+    if (!s.below)
+        return false;
+    if (s.names.isEmpty())
         return QDir().mkpath(s.top);
-    const int fd = walk(s.top, s.below, true);
+    const int fd = walk(s.top, s.names, true);
     if (fd < 0)
         return false;
     ::close(fd);
     return true;
 }
 
-bool removeFolder(const QString &folder)
+bool removeFolder(const QString &top, const QString &folder)
 {
-    const Place place(folder);
+    const Place place(top, folder);
     return S_ISDIR(place.mode()) && ::unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0;
 }
 

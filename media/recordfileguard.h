@@ -14,10 +14,11 @@
 // operator who moves the recordings to a larger disk links one of them).
 // Reading through a link stays allowed.
 //
-// The top of a path is the last of its folders named "RecordFile" or
-// "CaptureFile" that is followed by a day folder ("yyyyMMdd…") or
-// "BackupDir", or that ends the path. A path with no such folder (a single
-// folder handed to a tool) has its own folder as its top.
+// Every call is handed the top its path lies under by the caller, which
+// holds it from the settings (or was handed it): a top is never guessed from
+// the names on a path, for a device or a folder below a top may bear any
+// name, a top's too. A path that is not the top or below it (a ".." that
+// climbs out included) is refused with EPERM, never touched, and told once.
 namespace recordfileguard {
 
 enum class Kind {
@@ -27,40 +28,40 @@ enum class Kind {
 };
 // What stands under the name itself (lstat); Absent also when the name
 // cannot be looked at.
-Kind kindOf(const QString &path);
+Kind kindOf(const QString &top, const QString &path);
 
 // Opens `path` as QFile::open(mode) would, creating it when mode writes and
 // asks for no existing file only, but never through a link and never
 // anything but a regular file. False when it was not opened; a link or
 // another kind of file is told.
-bool open(QFile &file, const QString &path, QIODevice::OpenMode mode);
+bool open(const QString &top, QFile &file, const QString &path, QIODevice::OpenMode mode);
 // Deletes or cuts a regular file; false for anything else, which is told
 // when it stands there.
-bool remove(const QString &path);
-bool resize(const QString &path, qint64 size);
+bool remove(const QString &top, const QString &path);
+bool resize(const QString &top, const QString &path, qint64 size);
 // Renames a regular file or a real folder. Never replaces or follows what
 // stands at `to`: when the name is taken, `from` keeps its name (errno
 // EEXIST) and a link standing there is told.
-bool rename(const QString &from, const QString &to);
+bool rename(const QString &top, const QString &from, const QString &to);
 // Renames the regular file `from` onto `to` in the same folder, replacing a
 // regular file that stands there, in one step. Never replaces a link or
 // anything but a regular file (told, errno EEXIST); false too when the
 // folder cannot be reached without a link.
-bool replace(const QString &from, const QString &to);
+bool replace(const QString &top, const QString &from, const QString &to);
 // rename(), or for a regular file on another file system a copy under a
 // temporary name in the folder of `to` (recordnames::movingName), checked
 // (whole, on the disk), renamed to `to` without replacing, and then the
 // original deleted; on any failure the copy goes and the original stays.
 // What a move cut short left under `to` is finished: the whole copy there
 // lets the original go, a part of it gives way to a new copy.
-bool move(const QString &from, const QString &to);
+bool move(const QString &top, const QString &from, const QString &to);
 
-// Makes `folder` and the folders above it down from its top; the top itself
-// is made as QDir::mkpath makes it. False when a link or a file stands on
+// Makes `folder` and the folders above it down from `top`; the top itself
+// (also for makeFolder(top, top)) is made as QDir::mkpath makes it. False when a link or a file stands on
 // the way (told) or a folder cannot be made.
-bool makeFolder(const QString &folder);
+bool makeFolder(const QString &top, const QString &folder);
 // Deletes an empty real folder; never a link.
-bool removeFolder(const QString &folder);
+bool removeFolder(const QString &top, const QString &folder);
 
 // Tells once (per path, while the process runs) that `path` is left alone.
 void tell(const QString &path);

@@ -100,11 +100,11 @@ QString folderOf(const QString &filePath)
     return slash < 0 ? QString() : filePath.left(slash);
 }
 
-bool indexWritable(const QString &folder)
+bool indexWritable(const QString &top, const QString &folder)
 {
     bool writable = true;
     for (const QString &path : {kfindexPath(folder), reclistPath(folder)}) {
-        if (recordfileguard::kindOf(path) != recordfileguard::Kind::Other)
+        if (recordfileguard::kindOf(top, path) != recordfileguard::Kind::Other)
             continue;
         recordfileguard::tell(path);
         writable = false;
@@ -185,10 +185,10 @@ qint64 wholeLength(const QString &folder, bool kfindex, qint64 size)
 
 // Both index files cut back to their last whole record; true when kfindex
 // lost bytes. systemLog: the start-up pass, which tells the operator.
-bool cutTails(const QString &folder, bool systemLog = false)
+bool cutTails(const QString &top, const QString &folder, bool systemLog = false)
 {
     bool keysCut = false;
-    if (!indexWritable(folder))
+    if (!indexWritable(top, folder))
         return false;
     for (const bool kfindex : {true, false}) {
         const QString path = kfindex ? kfindexPath(folder) : reclistPath(folder);
@@ -197,7 +197,7 @@ bool cutTails(const QString &folder, bool systemLog = false)
         if (size <= 0 || size > kMaxIndexBytes)
             continue;
         const qint64 whole = wholeLength(folder, kfindex, size);
-        if (whole < size && recordfileguard::resize(path, whole)) {
+        if (whole < size && recordfileguard::resize(top, path, whole)) {
             recordlog::repaired(path, QStringLiteral("a torn last record cut off, %1 bytes").arg(size - whole),
                                 systemLog, size - whole);
             keysCut = keysCut || kfindex;
@@ -208,11 +208,11 @@ bool cutTails(const QString &folder, bool systemLog = false)
 
 } // namespace
 
-int cutTornTails(const QString &folder)
+int cutTornTails(const QString &top, const QString &folder)
 {
     // A listed range that reached into the cut part would take in the key
     // frames of whatever recording is indexed next.
-    return cutTails(folder) ? checkList(folder) : 0;
+    return cutTails(top, folder) ? checkList(top, folder) : 0;
 }
 
 qint64 keyRangeEnd(const _st_reclist_item &item, qint64 kfindexBytes)
@@ -233,10 +233,10 @@ bool appendBytes(int fd, const QByteArray &bytes, int *error)
     return recordio::writeAllAt(fd, st.st_size, bytes.constData(), size_t(bytes.size()), nullptr, 0, error);
 }
 
-bool appendToFile(const QString &path, const QByteArray &bytes)
+bool appendToFile(const QString &top, const QString &path, const QByteArray &bytes)
 {
     QFile f;
-    if (!recordfileguard::open(f, path, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    if (!recordfileguard::open(top, f, path, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
         return false;
     return appendBytes(f.handle(), bytes);
 }
@@ -419,40 +419,41 @@ void placeKeyRecords(const QString &folder, QFile &kf, _st_reclist_item *item, c
 
 } // namespace
 
-bool listRecording(const QString &folder, const QString &path, _st_reclist_item item, const QByteArray &keys)
+bool listRecording(const QString &top, const QString &folder, const QString &path, _st_reclist_item item,
+                   const QByteArray &keys)
 {
     FolderLocker lock(folder);
     if (!QFileInfo::exists(path))
         return true;
-    if (!indexWritable(folder))
+    if (!indexWritable(top, folder))
         return false;
-    cutTornTails(folder);
+    cutTornTails(top, folder);
     if (item.kfindexOffset != _st_reclist_item::kNoIndex) {
         QFile kf;
-        if (recordfileguard::open(kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        if (recordfileguard::open(top, kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             placeKeyRecords(folder, kf, &item, keys);
         } else {
             item.kfindexOffset = _st_reclist_item::kNoIndex;
             item.kfindexCount = 0;
         }
     }
-    return appendToFile(reclistPath(folder), item.toBytes());
+    return appendToFile(top, reclistPath(folder), item.toBytes());
 }
 
-bool recoverAfterJump(const QString &folder, qint64 restart, const QString &justEnded)
+bool recoverAfterJump(const QString &top, const QString &folder, qint64 restart, const QString &justEnded)
 {
     // The guard's own look at the clock may have come before this recording
     // got its end in its name; a file ending in the new future would then
     // stay in the folder, unlisted, until the next day.
     g_timeWentBackHook.call();
     FolderLocker lock(folder);
-    if (!indexWritable(folder))
+    if (!indexWritable(top, folder))
         return false;
-    cutTornTails(folder);
+    cutTornTails(top, folder);
     QFile kf;
     QFile rl;
-    if (!recordfileguard::open(kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered) ||
-        !recordfileguard::open(rl, reclistPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered))
+    if (!recordfileguard::open(top, kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered) ||
+        !recordfileguard::open(top, rl, reclistPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered))
         return false;
     const QByteArray kbytes = kf.read(kMaxIndexBytes);
     const QByteArray rbytes = rl.read(kMaxIndexBytes);
@@ -519,27 +520,27 @@ bool recoverAfterJump(const QString &folder, qint64 restart, const QString &just
 namespace {
 
 // reclist replaced in one step: a reader sees the old list or the new one.
-bool replaceReclist(const QString &folder, const QByteArray &bytes)
+bool replaceReclist(const QString &top, const QString &folder, const QByteArray &bytes)
 {
     const QString tmp = reclistPath(folder) + QStringLiteral(".tmp");
     // The rename would put a file of its own where a link stands.
-    if (!indexWritable(folder))
+    if (!indexWritable(top, folder))
         return false;
-    recordfileguard::remove(tmp);
+    recordfileguard::remove(top, tmp);
     {
         QFile out;
-        if (!recordfileguard::open(out, tmp, QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        if (!recordfileguard::open(top, out, tmp, QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
             return false;
         if (!recordio::writeAllAt(out.handle(), 0, bytes.constData(), size_t(bytes.size()), nullptr, 0)) {
-            recordfileguard::remove(tmp);
+            recordfileguard::remove(top, tmp);
             return false;
         }
     }
     g_beforeReclistReplaced.call(folder);
     // The folder may have turned into a link, or reclist into one, since the
     // check above: the rename is refused then, and nothing outside replaced.
-    if (!recordfileguard::replace(tmp, reclistPath(folder))) {
-        recordfileguard::remove(tmp);
+    if (!recordfileguard::replace(top, tmp, reclistPath(folder))) {
+        recordfileguard::remove(top, tmp);
         return false;
     }
     return true;
@@ -547,10 +548,10 @@ bool replaceReclist(const QString &folder, const QByteArray &bytes)
 
 } // namespace
 
-bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames)
+bool rewriteReclistWithout(const QString &top, const QString &folder, const QStringList &fileNames)
 {
     FolderLocker lock(folder);
-    if (!indexWritable(folder))
+    if (!indexWritable(top, folder))
         return false;
     bool torn = false;
     const QList<ListRecord> records = readReclist(folder, &torn);
@@ -564,21 +565,21 @@ bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames)
         if (!drop)
             kept += r.item.toBytes();
     }
-    return !removed || replaceReclist(folder, kept);
+    return !removed || replaceReclist(top, folder, kept);
 }
 
 namespace {
 
 // The list record of the recording `name` from a scan of its file; its key
 // frames are appended to kfindex in one piece and the record points at them.
-_st_reclist_item listRecordFromScan(const QString &folder, const QString &name, const RecordScan &scan,
-                                    const Summary &s)
+_st_reclist_item listRecordFromScan(const QString &top, const QString &folder, const QString &name,
+                                    const RecordScan &scan, const Summary &s)
 {
     _st_reclist_item item;
     item.kfindexOffset = _st_reclist_item::kNoIndex;
     {
         QFile kf;
-        if (recordfileguard::open(kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        if (recordfileguard::open(top, kf, kfindexPath(folder), QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             QByteArray keys;
             for (const _st_kfindex_item &k : s.indexed)
                 keys += k.toBytes();
@@ -612,7 +613,8 @@ qint64 startKey(const _st_reclist_item &item)
 // starts before a listed one, otherwise reclist is written anew in one step.
 // kfindex is not touched, so every range stays valid. Caller holds the
 // folder lock.
-bool insertListRecords(const QString &folder, const QByteArray &current, QList<_st_reclist_item> added)
+bool insertListRecords(const QString &top, const QString &folder, const QByteArray &current,
+                       QList<_st_reclist_item> added)
 {
     if (added.isEmpty())
         return true;
@@ -638,11 +640,11 @@ bool insertListRecords(const QString &folder, const QByteArray &current, QList<_
         }
         for (; next < added.size(); ++next)
             merged += added.at(next).toBytes();
-        if (replaceReclist(folder, merged))
+        if (replaceReclist(top, folder, merged))
             return true;
     }
     // Out of order is better than unlisted.
-    return appendToFile(reclistPath(folder), appended);
+    return appendToFile(top, reclistPath(folder), appended);
 }
 
 struct FileRepair
@@ -681,7 +683,7 @@ void tellListed(const QList<FileRepair> &listed, bool ok, bool systemLog)
 // frame after them, is cut first. The
 // list record is made, not yet written to reclist. systemLog: the start-up
 // pass.
-FileRepair repairFile(const QString &folder, const QString &fileName, bool systemLog)
+FileRepair repairFile(const QString &top, const QString &folder, const QString &fileName, bool systemLog)
 {
     FileRepair out;
     const QString path = folder + '/' + fileName;
@@ -692,7 +694,7 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
     qint64 size = 0;
     {
         QFile f;
-        if (!recordfileguard::open(f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        if (!recordfileguard::open(top, f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly))
             return out;
         size = f.size();
         // A crash before the first frame: too short for the header, no
@@ -700,7 +702,7 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         // would never delete it.
         if (size < _st_recfile_header::kSize && unnamed) {
             f.close();
-            out.repaired = recordfileguard::remove(path);
+            out.repaired = recordfileguard::remove(top, path);
             if (out.repaired)
                 recordlog::repaired(path,
                                     QStringLiteral("deleted, %1 bytes: shorter than a record file header").arg(size),
@@ -744,7 +746,7 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
     }
     const Summary s = summarise(scan);
     if (s.lastVideo < 0) {
-        out.repaired = recordfileguard::remove(path);
+        out.repaired = recordfileguard::remove(top, path);
         if (out.repaired)
             recordlog::repaired(path, QStringLiteral("deleted, %1 bytes: it holds no whole video frame").arg(size),
                                 systemLog, size);
@@ -755,14 +757,14 @@ FileRepair repairFile(const QString &folder, const QString &fileName, bool syste
         const QString started =
             parts.initial ? recordnames::startName(path, qint64(scan.records.first().timestamp)) : path;
         const QString finalPath = recordnames::finalName(started, s.lastVideo);
-        if (!recordfileguard::rename(path, finalPath)) {
+        if (!recordfileguard::rename(top, path, finalPath)) {
             recordlog::notRepaired(path, QStringLiteral("not listed: it cannot be given its end time") + cut, systemLog,
                                    out.bytesCut);
             return out;
         }
         name = QFileInfo(finalPath).fileName();
     }
-    out.item = listRecordFromScan(folder, name, scan, s);
+    out.item = listRecordFromScan(top, folder, name, scan, s);
     out.repaired = out.listed = true;
     out.path = folder + '/' + name;
     out.again = !unnamed;
@@ -809,7 +811,7 @@ bool fits(const char *raw, const _st_reclist_item &item, qint64 kfindexBytes, co
 
 // The list record of a file made again from a scan of it; false when the
 // file does not read or holds no video frame.
-bool remakeListRecord(const QString &folder, const QString &fileName, _st_reclist_item *out)
+bool remakeListRecord(const QString &top, const QString &folder, const QString &fileName, _st_reclist_item *out)
 {
     const RecordScan scan = recordio::scan(folder + '/' + fileName);
     if (!scan.readable || scan.badRecord)
@@ -817,7 +819,7 @@ bool remakeListRecord(const QString &folder, const QString &fileName, _st_reclis
     const Summary s = summarise(scan);
     if (s.lastVideo < 0)
         return false;
-    *out = listRecordFromScan(folder, fileName, scan, s);
+    *out = listRecordFromScan(top, folder, fileName, scan, s);
     return true;
 }
 
@@ -829,14 +831,14 @@ struct ListCheck
 };
 
 // checkList with the folder's *.zmf names as the caller listed them.
-ListCheck checkListOf(const QString &folder, const QStringList &files, bool systemLog = false)
+ListCheck checkListOf(const QString &top, const QString &folder, const QStringList &files, bool systemLog = false)
 {
     ListCheck out;
     const QString path = reclistPath(folder);
     out.list = readHead(path);
     const QByteArray &bytes = out.list;
     // Beyond what the readers look at, nothing can be told.
-    if (bytes.isEmpty() || QFileInfo(path).size() > kMaxIndexBytes || !indexWritable(folder))
+    if (bytes.isEmpty() || QFileInfo(path).size() > kMaxIndexBytes || !indexWritable(top, folder))
         return out;
     const qint64 kfindexBytes = QFileInfo(kfindexPath(folder)).size();
     const QSet<QString> fileSet(files.cbegin(), files.cend());
@@ -871,7 +873,7 @@ ListCheck checkListOf(const QString &folder, const QStringList &files, bool syst
             if (file.isEmpty() && !seen.contains(f) && lists(item, f))
                 file = f;
         _st_reclist_item again;
-        if (!file.isEmpty() && remakeListRecord(folder, file, &again)) {
+        if (!file.isEmpty() && remakeListRecord(top, folder, file, &again)) {
             tell(folder + '/' + file, QStringLiteral("its list record did not fit the folder: made again, %1 key "
                                                      "frames indexed anew")
                                           .arg(again.kfindexCount));
@@ -886,7 +888,7 @@ ListCheck checkListOf(const QString &folder, const QStringList &files, bool syst
     }
     if (!out.changed)
         return out;
-    if (replaceReclist(folder, kept)) {
+    if (replaceReclist(top, folder, kept)) {
         out.list = kept;
         for (const auto &t : told)
             recordlog::repaired(t.first, t.second, systemLog);
@@ -939,9 +941,9 @@ void tellNotRegular(const QString &folder)
 
 } // namespace
 
-int checkList(const QString &folder)
+int checkList(const QString &top, const QString &folder)
 {
-    return checkListOf(folder, recordFiles(folder)).remade;
+    return checkListOf(top, folder, recordFiles(folder)).remade;
 }
 
 FirstNameClaim::FirstNameClaim(const QString &path) : m_path(pathKey(path))
@@ -971,7 +973,7 @@ bool firstNameClaimed(const QString &path)
     return g_claimedNames.contains(pathKey(path));
 }
 
-bool clearLeftover(const QString &path)
+bool clearLeftover(const QString &top, const QString &path)
 {
     const QString folder = folderOf(path);
     const QString name = QFileInfo(path).fileName();
@@ -981,42 +983,42 @@ bool clearLeftover(const QString &path)
     if (!QFileInfo::exists(path))
         return true;
     // Whatever it holds could not be listed.
-    if (!indexWritable(folder))
+    if (!indexWritable(top, folder))
         return false;
-    cutTornTails(folder);
-    const FileRepair r = repairFile(folder, name, false);
+    cutTornTails(top, folder);
+    const FileRepair r = repairFile(top, folder, name, false);
     if (r.listed)
-        tellListed({r}, insertListRecords(folder, readHead(reclistPath(folder)), {r.item}), false);
+        tellListed({r}, insertListRecords(top, folder, readHead(reclistPath(folder)), {r.item}), false);
     return !QFileInfo::exists(path);
 }
 
-int repairFolder(const QString &folder)
+int repairFolder(const QString &top, const QString &folder)
 {
     FolderLocker lock(folder);
     // An index that is a link is told in a record of its own, before the
     // pass's.
-    const bool writable = indexWritable(folder);
+    const bool writable = indexWritable(top, folder);
     const recordlog::FolderPass pass(folder);
     tellNotRegular(folder);
     // A recording finished here could not be listed: the folder is left
     // as it is, its files too.
     if (!writable)
         return 0;
-    recordfileguard::remove(reclistPath(folder) + QStringLiteral(".tmp"));
+    recordfileguard::remove(top, reclistPath(folder) + QStringLiteral(".tmp"));
     // Names only: a folder of finished, listed recordings needs no stat and
     // no scan.
     const QStringList files = recordFiles(folder);
-    const bool keysCut = cutTails(folder, true);
+    const bool keysCut = cutTails(top, folder, true);
     const KeyRecordLookup keyRecords(folder);
     // Records that do not fit are looked for even when no tail was torn: a
     // power loss may have taken whole records of kfindex.
-    ListCheck check = checkListOf(folder, files, true);
+    ListCheck check = checkListOf(top, folder, files, true);
     int repaired = check.remade;
     // After a cut of kfindex a rewritten list is looked at once more: a
     // record made again from a file whose times or kind do not fit a list
     // record does not fit either, and a rewrite that failed is tried again.
     if (keysCut && check.changed) {
-        check = checkListOf(folder, files, true);
+        check = checkListOf(top, folder, files, true);
         repaired += check.remade;
     }
     if (files.isEmpty())
@@ -1057,14 +1059,14 @@ int repairFolder(const QString &folder)
     QList<FileRepair> toList;
     QList<_st_reclist_item> added;
     for (const QString &name : toRepair + initial) {
-        const FileRepair r = repairFile(folder, name, true);
+        const FileRepair r = repairFile(top, folder, name, true);
         repaired += r.repaired ? 1 : 0;
         if (r.listed) {
             toList.append(r);
             added.append(r.item);
         }
     }
-    tellListed(toList, insertListRecords(folder, check.list, added), true);
+    tellListed(toList, insertListRecords(top, folder, check.list, added), true);
     return repaired;
 }
 
@@ -1101,7 +1103,7 @@ int repairTree(const QString &root)
     QStringList pending{root};
     while (!pending.isEmpty()) {
         const QString folder = pending.takeFirst();
-        repaired += repairFolder(folder);
+        repaired += repairFolder(root, folder);
         for (const QString &sub : QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
             if (!isBackupName(sub))
                 pending.append(folder + '/' + sub);

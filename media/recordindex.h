@@ -31,7 +31,9 @@ QString folderOf(const QString &filePath);
 // regular file of its own. One that is a link (or anything else) leaves the
 // folder's index alone entirely, and is told once: a link's target lies
 // outside the record folders. Every appender, cutter and rewriter asks.
-bool indexWritable(const QString &folder);
+// `top` in this file: the top of the record tree the folder lies under (see
+// recordfileguard), which the caller holds.
+bool indexWritable(const QString &top, const QString &folder);
 
 // Every append, cut and rewrite of a folder's index files holds its lock; the
 // recorders, the disk guard and the start-up repair share one registry.
@@ -74,7 +76,7 @@ QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr);
 // range reaches into what is appended next. Every appender calls this
 // first; caller holds the folder lock. Returns the number of list records
 // made again.
-int cutTornTails(const QString &folder);
+int cutTornTails(const QString &top, const QString &folder);
 
 // Every reclist record whose fields do not fit the folder (a key-frame range
 // beyond kfindex, a name no file has, a kind its name does not have, times
@@ -82,7 +84,7 @@ int cutTornTails(const QString &folder);
 // a scan of its file, its key frames indexed anew; a record without a file
 // that reads is dropped. Returns the number of records made again. Caller
 // holds the folder lock.
-int checkList(const QString &folder);
+int checkList(const QString &top, const QString &folder);
 
 // The end of a list record's key-frame range in a kfindex of kfindexBytes;
 // -1 when it has no range or the range runs past the end. A corrupt count
@@ -92,7 +94,7 @@ qint64 keyRangeEnd(const _st_reclist_item &item, qint64 kfindexBytes);
 // Appends bytes to the end of an index file opened for writing; a short
 // write is cut back. Caller holds the folder lock.
 bool appendBytes(int fd, const QByteArray &bytes, int *error = nullptr);
-bool appendToFile(const QString &path, const QByteArray &bytes);
+bool appendToFile(const QString &top, const QString &path, const QByteArray &bytes);
 
 // Whether a reclist record names a file: by name, or, for a name too long
 // for the field, by end time and kind.
@@ -120,18 +122,19 @@ uint32_t listEnd(qint64 start, qint64 end);
 // holds them there (another recorder's recovery cut it, or another recorder's
 // records came in between), they are appended again in one piece and the
 // record points at them. False when the list record could not be written.
-bool listRecording(const QString &folder, const QString &path, _st_reclist_item item, const QByteArray &keys);
+bool listRecording(const QString &top, const QString &folder, const QString &path, _st_reclist_item item,
+                   const QByteArray &keys);
 
 // After the stream's time went back to `restart`: cuts both index files at
 // the first record at or after it. When the just-ended recording (given by
 // its final name) began before the restart time, its list record is appended
 // again after the cut, and its key-frame records too when the cut took them,
 // so it stays listed.
-bool recoverAfterJump(const QString &folder, qint64 restart, const QString &justEnded);
+bool recoverAfterJump(const QString &top, const QString &folder, qint64 restart, const QString &justEnded);
 
 // The deleted record files' records leave reclist (a temporary file, then a
 // rename). kfindex stays: the remaining records address it by offset.
-bool rewriteReclistWithout(const QString &folder, const QStringList &fileNames);
+bool rewriteReclistWithout(const QString &top, const QString &folder, const QStringList &fileNames);
 
 // A recorder holds its file's first name from creating the file until the
 // file has its start time; a file under a held name is no crash's leftover.
@@ -157,7 +160,7 @@ bool firstNameClaimed(const QString &path);
 // only create anew: deleted when it holds no whole video frame, otherwise
 // given its times and listed, as the start-up repair does. True when the
 // name is free afterwards.
-bool clearLeftover(const QString &path);
+bool clearLeftover(const QString &top, const QString &path);
 
 // The start-up repair of every folder under root (except the backup trees):
 // cuts torn index tails back, makes list records that do not fit their files
@@ -172,8 +175,9 @@ bool clearLeftover(const QString &path);
 // recording's name, never followed nor opened), is told to the operator,
 // once done, in one system-log record per folder (recordlog::FolderPass).
 // Returns the number of files repaired.
+// The root is the top of every folder repaired under it.
 int repairTree(const QString &root);
-int repairFolder(const QString &folder);
+int repairFolder(const QString &top, const QString &folder);
 
 // How the key-frame records of recordings listed from a scan were looked
 // for, counted while the process runs: in the table a repair pass keeps of

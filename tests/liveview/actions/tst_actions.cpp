@@ -178,7 +178,8 @@ private slots:
         // A timing recording of the device runs now; closing the view keeps it.
         QVERIFY(m_page->streamServer()
                     ->unitFor("127.0.0.21")
-                    ->startRecord(m_page->streamServer()->buildRecordPath("127.0.0.21", 26), 26, 1, 60, 0, 0, true));
+                    ->startRecord(m_page->streamServer()->recordRoot(),
+                                  m_page->streamServer()->buildRecordPath("127.0.0.21", 26), 26, 1, 60, 0, 0, true));
         m_page->closeView(1);
         QVERIFY(m_page->streamServer()->isRecording());
         QVERIFY(!recorders.made.last()->stopFlag);

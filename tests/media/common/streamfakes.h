@@ -163,7 +163,7 @@ public:
         wait();
         --alive;
     }
-    bool setRecordParams(const QString &file, int kind, int stream, int lengthSec, int, int,
+    bool setRecordParams(const QString &, const QString &file, int kind, int stream, int lengthSec, int, int,
                          qint64 readSequence) override
     {
         if (refuse)

@@ -40,9 +40,9 @@ struct Tree
         if (listed) {
             _st_reclist_item item;
             item.name = name;
-            recordindex::appendToFile(recordindex::reclistPath(f), item.toBytes());
+            recordindex::appendToFile(root, recordindex::reclistPath(f), item.toBytes());
         }
-        recordindex::appendToFile(recordindex::kfindexPath(f), _st_kfindex_item().toBytes());
+        recordindex::appendToFile(root, recordindex::kfindexPath(f), _st_kfindex_item().toBytes());
         return f + '/' + name;
     }
     QStringList listed(const QString &rel) const
@@ -286,15 +286,15 @@ private slots:
         std::thread recorder([&] {
             for (int i = 0; i < 200; ++i) {
                 recordindex::FolderLocker lock(folder);
-                recordindex::appendToFile(recordindex::reclistPath(folder), record(QString("r%1.zmf").arg(i)));
+                recordindex::appendToFile(t.root, recordindex::reclistPath(folder), record(QString("r%1.zmf").arg(i)));
             }
         });
         for (int i = 0; i < 100; ++i) {
             {
                 recordindex::FolderLocker lock(folder);
-                recordindex::appendToFile(recordindex::reclistPath(folder), record("gone.zmf"));
+                recordindex::appendToFile(t.root, recordindex::reclistPath(folder), record("gone.zmf"));
             }
-            QVERIFY(recordindex::rewriteReclistWithout(folder, {"gone.zmf"}));
+            QVERIFY(recordindex::rewriteReclistWithout(t.root, folder, {"gone.zmf"}));
         }
         recorder.join();
         bool torn = true;
@@ -363,7 +363,7 @@ private slots:
 
         const QString ended = rec("11-50-00-000", "12-00-00-000");
         t.file(today, ended, 1000, 0, false);
-        QVERIFY(recordindex::recoverAfterJump(t.root + '/' + today, 42300000, ended));
+        QVERIFY(recordindex::recoverAfterJump(t.root, t.root + '/' + today, 42300000, ended));
         QTRY_COMPARE_WITH_TIMEOUT(guard.passCount(), 3, 30000);
         QVERIFY(QFileInfo::exists(t.root + '/' + today + "/BackupFile/" + ended));
         QVERIFY(!QFileInfo::exists(t.root + '/' + today + '/' + ended));

@@ -34,7 +34,7 @@ void put(const QString &path, const char *data, size_t size)
 // last listed recording (its file made when the input names one).
 void repairAndRecover(const QString &dir)
 {
-    recordindex::repairFolder(dir);
+    recordindex::repairFolder(dir, dir);
     bool kfTorn = false, listTorn = false;
     recordindex::readKfindex(dir, &kfTorn);
     const QList<recordindex::ListRecord> list = recordindex::readReclist(dir, &listTorn);
@@ -45,7 +45,7 @@ void repairAndRecover(const QString &dir)
     const _st_reclist_item last = list.last().item;
     if (recordnames::parseName(last.name).finished)
         put(dir + '/' + last.name, "", 0);
-    recordindex::recoverAfterJump(dir, qint64(last.end), last.name);
+    recordindex::recoverAfterJump(dir, dir, qint64(last.end), last.name);
 }
 
 } // namespace

@@ -210,10 +210,10 @@ private slots:
         QSignalSpy spy(&p, &CLivePlayer::sigSnapshot);
 
         const QString a = dir.filePath("a.jpg"), b = dir.filePath("b.jpg");
-        QVERIFY(p.requestSnapshot(a));
-        QVERIFY(p.requestSnapshot(b));
-        QVERIFY(!p.requestSnapshot(a)); // exists already
-        QVERIFY(!p.requestSnapshot(dir.filePath("no/such/dir/c.jpg")));
+        QVERIFY(p.requestSnapshot(dir.path(), a));
+        QVERIFY(p.requestSnapshot(dir.path(), b));
+        QVERIFY(!p.requestSnapshot(dir.path(), a)); // exists already
+        QVERIFY(!p.requestSnapshot(dir.path(), dir.filePath("no/such/dir/c.jpg")));
         p.setFrameSource(&fb);
         p.setVideoInfo(640, 360, 28, false);
         p.start();
@@ -231,11 +231,11 @@ private slots:
         // hold up the next request.
         const QString broken = dir.filePath("broken.bmp");
         p.setSnapshotFormat(145);
-        QVERIFY(p.requestSnapshot(broken));
+        QVERIFY(p.requestSnapshot(dir.path(), broken));
         QFile::remove(broken);
         QVERIFY(QDir(dir.path()).mkdir("broken.bmp")); // cannot be written as a file
         const QString d = dir.filePath("d.bmp");
-        QVERIFY(p.requestSnapshot(d));
+        QVERIFY(p.requestSnapshot(dir.path(), d));
         QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 10000);
         QCOMPARE(spy.at(2).at(0).toString(), d);
         QCOMPARE(QImage(d).size(), QSize(640, 360));
@@ -263,7 +263,7 @@ private slots:
         const QString link = dir.filePath("CaptureFile/20240101/10.0.0.5/PICV1_MANUAL_a.jpg");
         QVERIFY(QDir().mkpath(QFileInfo(link).path()) && QFile::link(target, link));
         View view(320, 180, 640, 360);
-        QVERIFY(!view.player.requestSnapshot(link));
+        QVERIFY(!view.player.requestSnapshot(dir.filePath("CaptureFile"), link));
         QVERIFY(QFileInfo(link).isSymLink());
         QFile f(target);
         QCOMPARE(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("absent"),
@@ -282,7 +282,7 @@ private slots:
         CLivePlayer &p = view.player;
         QSignalSpy spy(&p, &CLivePlayer::sigSnapshot);
         const QString path = dir.filePath("kept.jpg");
-        QVERIFY(p.requestSnapshot(path));
+        QVERIFY(p.requestSnapshot(dir.path(), path));
         p.setFrameSource(&fb);
         p.setVideoInfo(640, 360, 28, false);
         p.start();

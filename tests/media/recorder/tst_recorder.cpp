@@ -77,7 +77,7 @@ public:
         timing.frameRatePollMs = 1;
         timing.frameRateGiveUpMs = 100;
         m->setTiming(timing);
-        if (!m->setRecordParams(initial(), 28, 0, 60, pre, 0, resume))
+        if (!m->setRecordParams(dir.path(), initial(), 28, 0, 60, pre, 0, resume))
             return nullptr;
         m->setStreamInfo(0, 8000, 1, 28, 640, 360, 25, true, 0);
         m->setFrameBuffer(&s.buffer);
@@ -231,7 +231,8 @@ private slots:
         after.start = 990000;
         after.end = 1500000;
         after.name = "RECV1_TIMING_10-1-2-3_00-16-30-000_00-25-00-000.zmf";
-        QVERIFY(recordindex::appendToFile(recordindex::reclistPath(t.folder), before.toBytes() + after.toBytes()));
+        QVERIFY(recordindex::appendToFile(t.dir.path(), recordindex::reclistPath(t.folder),
+                                          before.toBytes() + after.toBytes()));
         s.push(100);
         s.jump(-3000 - 40);
         s.push(20);
@@ -323,14 +324,15 @@ private slots:
         QTRY_VERIFY(!writtenUpTo(t.folder, s.ts - 40).isEmpty());
         QCOMPARE(t.read().index.size(), 3);
         if (cut) {
-            QVERIFY(recordindex::recoverAfterJump(t.folder, 1001000, "RECV1_MANUAL_10-1-2-3_00-16-41-000_.zmf"));
+            QVERIFY(recordindex::recoverAfterJump(t.dir.path(), t.folder, 1001000,
+                                                  "RECV1_MANUAL_10-1-2-3_00-16-41-000_.zmf"));
             QCOMPARE(t.read().index.size(), 1);
         } else {
             _st_kfindex_item other;
             other.timestamp = 1002000;
             other.offset = 64;
             recordindex::FolderLocker lock(t.folder);
-            QVERIFY(recordindex::appendToFile(recordindex::kfindexPath(t.folder), other.toBytes()));
+            QVERIFY(recordindex::appendToFile(t.dir.path(), recordindex::kfindexPath(t.folder), other.toBytes()));
         }
         s.push(60);
         QTRY_VERIFY(!writtenUpTo(t.folder, s.ts - 40).isEmpty());
@@ -406,11 +408,11 @@ private slots:
         _st_reclist_item item = t.read().list.first().item;
         item.kfindexCount = (uint64_t(1) << 59) + 1;
         QVERIFY(QFile::remove(recordindex::reclistPath(t.folder)));
-        QVERIFY(recordindex::appendToFile(recordindex::reclistPath(t.folder), item.toBytes()));
+        QVERIFY(recordindex::appendToFile(t.dir.path(), recordindex::reclistPath(t.folder), item.toBytes()));
         QByteArray out;
         QCOMPARE(zmfdump({"--index", t.folder}, &out), 1);
         QVERIFY2(out.contains("its kfindex range runs past the end of kfindex"), out.constData());
-        QVERIFY(recordindex::recoverAfterJump(t.folder, item.end, item.name));
+        QVERIFY(recordindex::recoverAfterJump(t.dir.path(), t.folder, item.end, item.name));
         const Recording r = t.read();
         QCOMPARE(r.list.size(), 1);
         QCOMPARE(r.list.first().item.kfindexCount, uint64_t(0));
@@ -424,7 +426,7 @@ private slots:
         morning.start = 1000;
         morning.end = 5000;
         morning.name = "RECV1_TIMING_10-1-2-3_00-00-01-000_00-00-05-000.zmf";
-        QVERIFY(recordindex::appendToFile(recordindex::reclistPath(t.folder), morning.toBytes()));
+        QVERIFY(recordindex::appendToFile(t.dir.path(), recordindex::reclistPath(t.folder), morning.toBytes()));
         Stream s;
         s.ts = kDay - 10000;
         s.push(250);
@@ -623,11 +625,11 @@ private slots:
     {
         Stream s;
         qcVideoMuxer m;
-        QVERIFY(!m.setRecordParams(QString(41, 'x'), 28, 0, 60, 0, 0, -1));
-        QVERIFY(!m.setRecordParams(QString(60, 'x'), 30, 0, 60, 0, 0, -1));
-        QVERIFY(!m.setRecordParams(QString(60, 'x'), 28, 0, 59, 0, 0, -1));
-        QVERIFY(!m.setRecordParams(QString(60, 'x'), 28, 0, 60, 4, 0, -1));
-        QVERIFY(m.setRecordParams(QString(42, 'x'), 28, 0, 60, 0, 0, -1));
+        QVERIFY(!m.setRecordParams(QString("top"), QString(41, 'x'), 28, 0, 60, 0, 0, -1));
+        QVERIFY(!m.setRecordParams(QString("top"), QString(60, 'x'), 30, 0, 60, 0, 0, -1));
+        QVERIFY(!m.setRecordParams(QString("top"), QString(60, 'x'), 28, 0, 59, 0, 0, -1));
+        QVERIFY(!m.setRecordParams(QString("top"), QString(60, 'x'), 28, 0, 60, 4, 0, -1));
+        QVERIFY(m.setRecordParams(QString("top"), QString(42, 'x'), 28, 0, 60, 0, 0, -1));
         QVERIFY(!m.isReady());
         QVERIFY(!m.setFrameBuffer(nullptr));
         QVERIFY(m.setFrameBuffer(&s.buffer));
@@ -654,7 +656,7 @@ private slots:
         RecorderTest t;
         if (leftover == 1) {
             qcRecordFile w(qcRecordFile::kWriter);
-            QVERIFY(w.create(t.initial()));
+            QVERIFY(w.create(t.dir.path(), t.initial()));
             QVERIFY(w.setVideoParams(28, 640, 360, 0, 28, 25, 0));
             for (int i = 0; i < 30; ++i)
                 QVERIFY(w.writeVideoFrame("frame", 5, i % 10 ? qcRecordFile::kCodeType2 : qcRecordFile::kCodeKey,

@@ -39,7 +39,8 @@ QByteArray readAll(const QString &path)
 // A manual main-stream writer, H.264 1280x720 at 25 fps, mu-law 8000 Hz mono.
 bool makeWriter(qcRecordFile &w, const QString &path, bool audio = true)
 {
-    return w.create(path) && w.setVideoParams(media::codecids::kVideoH264, 1280, 720, 0, 28, 25, 0) &&
+    return w.create(QFileInfo(path).path(), path) &&
+           w.setVideoParams(media::codecids::kVideoH264, 1280, 720, 0, 28, 25, 0) &&
            (!audio || w.setAudioParams(kMulaw, 8000, 1));
 }
 
@@ -48,7 +49,7 @@ void appendKf(const QString &folder, uint64_t ts, uint64_t offset)
     _st_kfindex_item k;
     k.timestamp = ts;
     k.offset = offset;
-    QVERIFY(recordindex::appendToFile(recordindex::kfindexPath(folder), k.toBytes()));
+    QVERIFY(recordindex::appendToFile(folder, recordindex::kfindexPath(folder), k.toBytes()));
 }
 
 } // namespace
@@ -112,7 +113,7 @@ private slots:
         {
             qcRecordFile w(qcRecordFile::kWriter);
             QVERIFY(makeWriter(w, path));
-            QVERIFY(!qcRecordFile(qcRecordFile::kWriter).create(path)); // exists
+            QVERIFY(!qcRecordFile(qcRecordFile::kWriter).create(dir.path(), path)); // exists
             QVERIFY(!w.writeVideoFrame("x", 1, qcRecordFile::kCodeAudio, 1));
             uint64_t ts = 1000;
             for (int i = 0; i < 40; ++i, ts += 40) {
@@ -129,7 +130,7 @@ private slots:
             QVERIFY(!w.flush());
         }
         QVERIFY(qcRecordFile(-7).mode() == -1);
-        QVERIFY(!qcRecordFile(-7).create(dir.filePath("x.zmf")));
+        QVERIFY(!qcRecordFile(-7).create(dir.path(), dir.filePath("x.zmf")));
 
         qcRecordFile r(qcRecordFile::kReader);
         QVERIFY(r.open(path));
@@ -198,7 +199,7 @@ private slots:
     {
         QTemporaryDir dir;
         appendKf(dir.path(), 100, 64);
-        QVERIFY(recordindex::appendToFile(recordindex::kfindexPath(dir.path()), "junk\xee\x1a"));
+        QVERIFY(recordindex::appendToFile(dir.path(), recordindex::kfindexPath(dir.path()), "junk\xee\x1a"));
         appendKf(dir.path(), 900, 500);
         appendKf(dir.path(), 1900, 900);
         bool torn = true;
@@ -206,13 +207,14 @@ private slots:
         QCOMPARE(all.size(), 3);
         QVERIFY(!torn);
         QCOMPARE(all.at(1).item.offset, uint64_t(500));
-        QVERIFY(recordindex::appendToFile(recordindex::kfindexPath(dir.path()), QByteArray("\xee\x1a\xac\xe6xx")));
+        QVERIFY(recordindex::appendToFile(dir.path(), recordindex::kfindexPath(dir.path()),
+                                          QByteArray("\xee\x1a\xac\xe6xx")));
         recordindex::readKfindex(dir.path(), &torn);
         QVERIFY(torn);
 
         _st_reclist_item item;
         item.name = "a.zmf";
-        QVERIFY(recordindex::appendToFile(recordindex::reclistPath(dir.path()), item.toBytes() + "tail"));
+        QVERIFY(recordindex::appendToFile(dir.path(), recordindex::reclistPath(dir.path()), item.toBytes() + "tail"));
         QCOMPARE(recordindex::readReclist(dir.path(), &torn).size(), 1);
         QVERIFY(torn);
     }

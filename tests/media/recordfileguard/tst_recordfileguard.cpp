@@ -57,10 +57,11 @@ struct Tree
     }
 };
 
-bool create(const QString &path, QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::NewOnly)
+bool create(const QString &top, const QString &path,
+            QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::NewOnly)
 {
     QFile f;
-    return recordfileguard::open(f, path, mode) && f.write("new") == 3;
+    return recordfileguard::open(top, f, path, mode) && f.write("new") == 3;
 }
 
 } // namespace
@@ -84,58 +85,72 @@ private slots:
         const QString dev = "20240101/10.0.0.5";
         const QString rec = dev + "/RECV1_TIMING_10-0-0-5_08-00-00-000_.zmf";
         auto made = [](const QString &rel, const QString &name) {
-            return Operation([=](Tree &t) { return create(t.at(rel) + '/' + name); });
+            return Operation([=](Tree &t) { return create(t.top, t.at(rel) + '/' + name); });
         };
         QTest::newRow("a folder made under a linked day folder")
             << "20240102" << false << false
-            << Operation([](Tree &t) { return recordfileguard::makeFolder(t.at("20240102/10.0.0.5")); });
+            << Operation([](Tree &t) { return recordfileguard::makeFolder(t.top, t.at("20240102/10.0.0.5")); });
         QTest::newRow("a folder made under a linked device folder")
             << dev << false << false
-            << Operation([=](Tree &t) { return recordfileguard::makeFolder(t.at(dev + "/BackupFile")); });
+            << Operation([=](Tree &t) { return recordfileguard::makeFolder(t.top, t.at(dev + "/BackupFile")); });
         QTest::newRow("a record file made in a linked device folder") << dev << false << false << made(dev, "a.zmf");
         QTest::newRow("a record file made in a linked day folder")
             << "20240101" << false << false << made(dev, "a.zmf");
         QTest::newRow("kfindex appended in a linked device folder") << dev << false << false << Operation([=](Tree &t) {
-            return create(t.at(dev + "/kfindex"), QIODevice::WriteOnly | QIODevice::Append);
+            return create(t.top, t.at(dev + "/kfindex"), QIODevice::WriteOnly | QIODevice::Append);
         });
         QTest::newRow("a renamed file onto a dangling link") << rec + "x" << false << true << Operation([=](Tree &t) {
             Tree::write(t.at(rec), "a recording");
-            const bool renamed = recordfileguard::rename(t.at(rec), t.at(rec + "x"));
+            const bool renamed = recordfileguard::rename(t.top, t.at(rec), t.at(rec + "x"));
             const int error = errno;
             return renamed || error != EEXIST || !QFileInfo::exists(t.at(rec));
         });
         QTest::newRow("a renamed file onto a linked file") << rec + "x" << true << false << Operation([=](Tree &t) {
             Tree::write(t.at(rec), "a recording");
-            return recordfileguard::rename(t.at(rec), t.at(rec + "x")) || !QFileInfo::exists(t.at(rec));
+            return recordfileguard::rename(t.top, t.at(rec), t.at(rec + "x")) || !QFileInfo::exists(t.at(rec));
         });
         QTest::newRow("a file put in place of a linked file") << rec + "x" << true << false << Operation([=](Tree &t) {
             Tree::write(t.at(rec), "a recording");
-            const bool replaced = recordfileguard::replace(t.at(rec), t.at(rec + "x"));
+            const bool replaced = recordfileguard::replace(t.top, t.at(rec), t.at(rec + "x"));
             const int error = errno;
             return replaced || error != EEXIST || !QFileInfo::exists(t.at(rec));
         });
         QTest::newRow("a file moved into a linked BackupFile")
             << dev + "/BackupFile" << false << false << Operation([=](Tree &t) {
                    Tree::write(t.at(rec), "a recording");
-                   return recordfileguard::move(t.at(rec), t.at(dev + "/BackupFile/a.zmf")) ||
+                   return recordfileguard::move(t.top, t.at(rec), t.at(dev + "/BackupFile/a.zmf")) ||
                           !QFileInfo::exists(t.at(rec));
                });
         QTest::newRow("a day folder moved into a linked BackupDir")
             << "BackupDir" << false << false << Operation([=](Tree &t) {
-                   return recordfileguard::move(t.at("20240101"), t.at("BackupDir/20240101")) ||
+                   return recordfileguard::move(t.top, t.at("20240101"), t.at("BackupDir/20240101")) ||
                           !QFileInfo::exists(t.at(dev));
                });
         QTest::newRow("a file deleted in a linked device folder")
             << dev << false << false
-            << Operation([=](Tree &t) { return recordfileguard::remove(t.at(dev + "/kept")); });
+            << Operation([=](Tree &t) { return recordfileguard::remove(t.top, t.at(dev + "/kept")); });
         QTest::newRow("a file cut in a linked day folder")
             << "20240101" << false << false
-            << Operation([=](Tree &t) { return recordfileguard::resize(t.at("20240101/kept"), 0); });
+            << Operation([=](Tree &t) { return recordfileguard::resize(t.top, t.at("20240101/kept"), 0); });
         QTest::newRow("a linked folder deleted")
-            << dev << false << false << Operation([=](Tree &t) { return recordfileguard::removeFolder(t.at(dev)); });
+            << dev << false << false
+            << Operation([=](Tree &t) { return recordfileguard::removeFolder(t.top, t.at(dev)); });
         QTest::newRow("a link to a file, deleted")
             << dev + "/a.zmf" << true << false
-            << Operation([=](Tree &t) { return recordfileguard::remove(t.at(dev + "/a.zmf")); });
+            << Operation([=](Tree &t) { return recordfileguard::remove(t.top, t.at(dev + "/a.zmf")); });
+        // A device may be named as a top is: the top is the caller's, never
+        // a folder name on the path.
+        QTest::newRow("a device folder named RecordFile made under a linked day folder")
+            << "20240102" << false << false
+            << Operation([](Tree &t) { return recordfileguard::makeFolder(t.top, t.at("20240102/RecordFile")); });
+        QTest::newRow("a device folder named CaptureFile made under a linked day folder")
+            << "20240102" << false << false
+            << Operation([](Tree &t) { return recordfileguard::makeFolder(t.top, t.at("20240102/CaptureFile")); });
+        QTest::newRow("a file deleted below a folder that is no day")
+            << "misc/sub" << false << false
+            << Operation([](Tree &t) { return recordfileguard::remove(t.top, t.at("misc/sub/kept")); });
+        QTest::newRow("a file made below a folder that is no day")
+            << "misc/sub" << false << false << made("misc/sub", "a.zmf");
     }
     void noLinkBelowTheTopIsFollowed()
     {
@@ -173,16 +188,16 @@ private slots:
         }
         top = chosen + "/RecordFile";
         const QString dev = top + "/20240101/10.0.0.5";
-        QVERIFY(recordfileguard::makeFolder(dev));
-        QVERIFY(create(dev + "/a.zmf"));
-        QVERIFY(recordfileguard::rename(dev + "/a.zmf", dev + "/b.zmf"));
-        QVERIFY(recordfileguard::makeFolder(dev + "/BackupFile"));
-        QVERIFY(recordfileguard::move(dev + "/b.zmf", dev + "/BackupFile/b.zmf"));
+        QVERIFY(recordfileguard::makeFolder(top, dev));
+        QVERIFY(create(top, dev + "/a.zmf"));
+        QVERIFY(recordfileguard::rename(top, dev + "/a.zmf", dev + "/b.zmf"));
+        QVERIFY(recordfileguard::makeFolder(top, dev + "/BackupFile"));
+        QVERIFY(recordfileguard::move(top, dev + "/b.zmf", dev + "/BackupFile/b.zmf"));
         QVERIFY(QFileInfo::exists(disk.filePath("RecordFile/20240101/10.0.0.5/BackupFile/b.zmf")));
-        QVERIFY(recordfileguard::makeFolder(top + "/BackupDir"));
-        QVERIFY(recordfileguard::move(top + "/20240101", top + "/BackupDir/20240101"));
-        QVERIFY(recordfileguard::remove(top + "/BackupDir/20240101/10.0.0.5/BackupFile/b.zmf"));
-        QVERIFY(recordfileguard::removeFolder(top + "/BackupDir/20240101/10.0.0.5/BackupFile"));
+        QVERIFY(recordfileguard::makeFolder(top, top + "/BackupDir"));
+        QVERIFY(recordfileguard::move(top, top + "/20240101", top + "/BackupDir/20240101"));
+        QVERIFY(recordfileguard::remove(top, top + "/BackupDir/20240101/10.0.0.5/BackupFile/b.zmf"));
+        QVERIFY(recordfileguard::removeFolder(top, top + "/BackupDir/20240101/10.0.0.5/BackupFile"));
     }
 
     // A name that is taken keeps what stands there: a rename never replaces.
@@ -192,12 +207,55 @@ private slots:
         const QString a = t.device + "/a.zmf", b = t.device + "/b.zmf";
         Tree::write(a, "first");
         Tree::write(b, "second");
-        QVERIFY(!recordfileguard::rename(a, b));
+        QVERIFY(!recordfileguard::rename(t.top, a, b));
         QCOMPARE(errno, EEXIST);
         QFile f(b);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("second"));
         QVERIFY(QFileInfo::exists(a));
+    }
+
+    // A path that is not the top or below it is refused, told once however
+    // often it comes, and nothing is changed: a caller that lost its way
+    // must not make, cut or delete anything elsewhere on the disk.
+    void aPathNotBelowItsTopIsRefused_data()
+    {
+        QTest::addColumn<QString>("path"); // relative to the folder that holds the top
+        QTest::addColumn<Operation>("operation");
+        QTest::newRow("a file made beside the top")
+            << "made.zmf" << Operation([](Tree &t) { return create(t.top, t.dir.filePath("made.zmf")); });
+        QTest::newRow("a file deleted through ..")
+            << "beside.zmf"
+            << Operation([](Tree &t) { return recordfileguard::remove(t.top, t.at("20240101/../../beside.zmf")); });
+        QTest::newRow("a folder whose name begins as the top's") << "RecordFileOld/20240101" << Operation([](Tree &t) {
+            return recordfileguard::makeFolder(t.top, t.dir.filePath("RecordFileOld/20240101"));
+        });
+        QTest::newRow("a file renamed out of the top") << "beside.zmf" << Operation([](Tree &t) {
+            return recordfileguard::rename(t.top, t.dir.filePath("beside.zmf"), t.device + "/beside.zmf");
+        });
+    }
+    void aPathNotBelowItsTopIsRefused()
+    {
+        QFETCH(QString, path);
+        QFETCH(Operation, operation);
+        testsupport::SystemLog log;
+        Tree t;
+        Tree::write(t.dir.filePath("beside.zmf"), "beside the record tree");
+        auto state = [&] {
+            QStringList out;
+            QDirIterator it(t.dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+            while (it.hasNext())
+                out << it.next();
+            out.sort();
+            return out;
+        };
+        const QStringList before = state();
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(!operation(t));
+            QCOMPARE(errno, EPERM);
+        }
+        QCOMPARE(state(), before);
+        QCOMPARE(log.abnormal().filter(t.dir.filePath(path) + ": not below its record folder").size(), 1);
     }
 
     // A link met on the way is told once, however often it is met.
@@ -207,7 +265,7 @@ private slots:
         Tree t;
         t.link("20240101/10.0.0.5");
         for (int i = 0; i < 3; ++i)
-            QVERIFY(!create(t.device + QString("/%1.zmf").arg(i)));
+            QVERIFY(!create(t.top, t.device + QString("/%1.zmf").arg(i)));
         const QStringList told = log.abnormal().filter(t.device + ": a link or not a regular file");
         QCOMPARE(told.size(), 1);
     }

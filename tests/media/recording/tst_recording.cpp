@@ -100,7 +100,7 @@ QStringList threadNames()
 void writeFrames(const QString &path, int frames, qint64 start)
 {
     qcRecordFile w(qcRecordFile::kWriter);
-    QVERIFY(w.create(path));
+    QVERIFY(w.create(QFileInfo(path).path(), path));
     QVERIFY(w.setVideoParams(28, 640, 360, 0, 26, 25, 0));
     for (int i = 0; i < frames; ++i)
         QVERIFY(w.writeVideoFrame("frame", 5, i % 10 ? qcRecordFile::kCodeType2 : qcRecordFile::kCodeKey,
@@ -117,7 +117,7 @@ QString listThree(const QString &folder)
         QTest::qWait(20);
         writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
     }
-    [&] { QCOMPARE(recordindex::repairFolder(folder), 3); }();
+    [&] { QCOMPARE(recordindex::repairFolder(folder, folder), 3); }();
     return prefix;
 }
 
@@ -135,7 +135,7 @@ struct ListedDay
         QDir().mkpath(folder);
         for (int i = 0; i < count; ++i)
             writeFrames(prefix + QString("08-0%1-00-000_.zmf").arg(i), 100, (480 + i) * 60000);
-        recordindex::repairFolder(folder);
+        recordindex::repairFolder(folder, folder);
     }
 };
 
@@ -587,7 +587,7 @@ private slots:
                             (hour * 60 + i) * 60000);
         };
         unfinished(8);
-        QCOMPARE(recordindex::repairFolder(folder), 3);
+        QCOMPARE(recordindex::repairFolder(folder, folder), 3);
         if (reclist) {
             QVERIFY(QFile::resize(recordindex::reclistPath(folder), 3 * _st_reclist_item::kSize - 1));
         } else {
@@ -596,7 +596,7 @@ private slots:
             append(recordindex::kfindexPath(folder), k.toBytes().left(20));
         }
         unfinished(9);
-        QCOMPARE(recordindex::repairFolder(folder), repaired);
+        QCOMPARE(recordindex::repairFolder(folder, folder), repaired);
         bool listTorn = true, indexTorn = true;
         QCOMPARE(recordindex::readReclist(folder, &listTorn).size(), 6);
         const auto keys = recordindex::readKfindex(folder, &indexTorn);
@@ -631,7 +631,7 @@ private slots:
         else
             append(name, QByteArray(size, '\x5a'));
         QVERIFY(QFile::resize(name, size));
-        QCOMPARE(recordindex::repairFolder(dir.path()), kept ? 0 : 1);
+        QCOMPARE(recordindex::repairFolder(dir.path(), dir.path()), kept ? 0 : 1);
         QCOMPARE(QFileInfo::exists(name), kept);
         QVERIFY(mediatest::consistent(dir.path()));
     }
@@ -661,7 +661,7 @@ private slots:
         else
             writeFrames(name, qMax(frames, 1), 28800000);
         QVERIFY(QFile::resize(name, size));
-        recordindex::repairFolder(dir.path());
+        recordindex::repairFolder(dir.path(), dir.path());
         QCOMPARE(QDir(dir.path()).entryList({"*.zmf"}, QDir::Files),
                  after.isEmpty() ? QStringList() : QStringList{after});
         QCOMPARE(recordindex::readReclist(dir.path()).size(), frames > 1 ? 1 : 0);
@@ -686,9 +686,9 @@ private slots:
         QCOMPARE(QFileInfo(kfindex).size(), 12 * _st_kfindex_item::kSize);
         QVERIFY(QFile::resize(kfindex, QFileInfo(kfindex).size() - lost));
 
-        recordindex::repairFolder(dir.path());
+        recordindex::repairFolder(dir.path(), dir.path());
         writeFrames(prefix + "09-00-00-000_.zmf", 100, 540 * 60000);
-        recordindex::repairFolder(dir.path());
+        recordindex::repairFolder(dir.path(), dir.path());
         const auto list = recordindex::readReclist(dir.path());
         QCOMPARE(list.size(), 4);
         for (const auto &r : list)
@@ -728,7 +728,7 @@ private slots:
         }
         append(reclist, foreign);
 
-        recordindex::repairFolder(dir.path());
+        recordindex::repairFolder(dir.path(), dir.path());
         const auto list = recordindex::readReclist(dir.path());
         QCOMPARE(list.size(), 3);
         const qint64 keys = QFileInfo(recordindex::kfindexPath(dir.path())).size();
@@ -807,7 +807,7 @@ private slots:
         QCOMPARE(report.contains("PROBLEM: not listed"), faultBefore);
 
         testsupport::SystemLog log;
-        recordindex::repairFolder(folder);
+        recordindex::repairFolder(folder, folder);
         const QMap<QString, int> counts = timesListed(folder);
         QCOMPARE(counts.size(), future ? 5 : listed);
         for (auto it = counts.cbegin(); it != counts.cend(); ++it)
@@ -935,8 +935,8 @@ private slots:
             // What a recorder does at the end of a recording.
             _st_reclist_item item;
             item.name = finished;
-            QVERIFY(!recordindex::listRecording(folder, folder + '/' + finished, item, QByteArray()));
-            QVERIFY(!recordindex::recoverAfterJump(folder, 0, finished));
+            QVERIFY(!recordindex::listRecording(day.dir.path(), folder, folder + '/' + finished, item, QByteArray()));
+            QVERIFY(!recordindex::recoverAfterJump(day.dir.path(), folder, 0, finished));
         }
         QVERIFY(QFileInfo(link).isSymLink());
         QCOMPARE(bytesOf(target), before);
@@ -981,8 +981,8 @@ private slots:
             QVERIFY(QFile::rename(link, moved));
             QVERIFY(QFile::link(moved, link));
         });
-        const bool rewritten =
-            recordindex::rewriteReclistWithout(folder, {"RECV1_TIMING_10-0-0-5_08-00-00-000_08-00-04-000.zmf"});
+        const bool rewritten = recordindex::rewriteReclistWithout(
+            dir.filePath("RecordFile"), folder, {"RECV1_TIMING_10-0-0-5_08-00-00-000_08-00-04-000.zmf"});
         QCOMPARE(bytesOf(outsideList), list);
         QVERIFY(QFileInfo(link).isSymLink());
         QVERIFY(!rewritten);
@@ -1046,7 +1046,7 @@ private slots:
         Console console;
         for (int pass = 0; pass < 2; ++pass) {
             recordindex::repairTree(day.dir.path());
-            QVERIFY(!recordindex::clearLeftover(firstName)); // a recorder's tick
+            QVERIFY(!recordindex::clearLeftover(day.dir.path(), firstName)); // a recorder's tick
         }
         QCOMPARE(console.count(firstName), 1);
         const QStringList said = {
@@ -1115,7 +1115,7 @@ private slots:
 
         testsupport::SystemLog log;
         QVERIFY(log.run.isValid());
-        QCOMPARE(recordindex::repairFolder(folder), 200);
+        QCOMPARE(recordindex::repairFolder(folder, folder), 200);
         lookedUp(200);
         const QByteArray first = keys();
         QCOMPARE(first.size(), 200 * _st_kfindex_item::kSize);
@@ -1134,7 +1134,7 @@ private slots:
 
         // The next start finds them listed, or lists them with the key-frame
         // records already there.
-        recordindex::repairFolder(folder);
+        recordindex::repairFolder(folder, folder);
         lookedUp(writable ? 0 : 200);
         QCOMPARE(keys(), first);
         QCOMPARE(log.abnormal().size(), writable ? 1 : 2);
@@ -1285,12 +1285,22 @@ private slots:
     void linkedFoldersAreNotRecordedInto_data()
     {
         QTest::addColumn<QString>("linked"); // below the tops
-        QTest::newRow("day folder") << "20240101";
-        QTest::newRow("device folder") << "20240101/10.0.0.5";
+        QTest::addColumn<QString>("device");
+        QTest::newRow("day folder") << "20240101"
+                                    << "10.0.0.5";
+        QTest::newRow("device folder") << "20240101/10.0.0.5"
+                                       << "10.0.0.5";
+        // A P2P identifier may be the name of a top: the device's folder
+        // is below the day folder all the same.
+        QTest::newRow("day folder, a device named RecordFile") << "20240101"
+                                                               << "RecordFile";
+        QTest::newRow("day folder, a device named CaptureFile") << "20240101"
+                                                                << "CaptureFile";
     }
     void linkedFoldersAreNotRecordedInto()
     {
         QFETCH(QString, linked);
+        QFETCH(QString, device);
         platform::FakeClock clock(kMonday8);
         platform::setClock(&clock);
         testsupport::SystemLog log;
@@ -1303,15 +1313,16 @@ private slots:
         }
         const QString pictures = s.dir.path() + "/CaptureFile";
         for (int tick = 0; tick < 3; ++tick) {
-            QCOMPARE(s.server.buildRecordPath("10.0.0.5", 26), QString());
-            QCOMPARE(qcRemoteCapture::storePicture(pictures, "10.0.0.5", qcRemoteCapture::kTimedCapture, kMonday8,
+            QCOMPARE(s.server.buildRecordPath(device, 26), QString());
+            QCOMPARE(qcRemoteCapture::storePicture(pictures, device, qcRemoteCapture::kTimedCapture, kMonday8,
                                                    "\xff\xd8\xff\xd9"),
                      QString());
         }
         QCOMPARE(QDir(outside.filePath("10.0.0.5")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
-        const QString folder = s.dir.path() + "/RecordFile/20240101/10.0.0.5";
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {"10.0.0.5"});
+        const QString folder = s.dir.path() + "/RecordFile/20240101/" + device;
         const QStringList told = log.abnormal();
-        QCOMPARE(told.filter("record folder failed|10.0.0.5|" + folder + " cannot be made").size(), 1);
+        QCOMPARE(told.filter("record folder failed|" + device + "|" + folder + " cannot be made").size(), 1);
         QCOMPARE(told.filter(s.dir.path() + "/RecordFile/" + linked + ": a link").size(), 1);
     }
 

@@ -266,7 +266,7 @@ private slots:
         qcStreamUtil *unit = server.unitFor("P2P-A");
         const QByteArray first = streamInfo(640, 360), second = streamInfo(1280, 720);
         feed(unit, 0, first, KindStreamInfo);
-        QVERIFY(unit->startRecord("file", 28, 1, 1800, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "file", 28, 1, 1800, 0, 0, true));
         QSignalSpy results(&server, &qcStreamServer::sigRecordResult);
         QSignalSpy changes(&server, &qcStreamServer::sigDeviceMetainfoChange);
         bool stoppedFirst = false;
@@ -283,7 +283,7 @@ private slots:
         QCOMPARE(results.count(), 0);
 
         // A reported recording is passed on.
-        QVERIFY(unit->startRecord("file2", 26, 0, 60, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "file2", 26, 0, 60, 0, 0, true));
         QVERIFY(server.isRecording());
         QVERIFY(unit->stopRecord(true));
         QTRY_COMPARE(results.count(), 1);
@@ -464,7 +464,7 @@ private slots:
         server->addDevice("127.0.0.25", QString::number(hanging->port()), "h", "admin", "1234", kVarar, 2);
         service.tick(19);
         QTRY_COMPARE(server->requestCount(), 1);
-        QVERIFY(server->unitFor("P2P-SLOW")->startRecord("f", 28, 0, 1800, 0, 0, true));
+        QVERIFY(server->unitFor("P2P-SLOW")->startRecord(".", "f", 28, 0, 1800, 0, 0, true));
 
         std::atomic<bool> removing{true};
         std::thread remover([&] {

@@ -284,26 +284,26 @@ private slots:
         QSignalSpy done(unit.get(), &qcStreamUtil::sigRecordCompleted);
 
         recorders.configure = [](ScriptedRecorder *r) { r->interruptAt = 1234; };
-        QVERIFY(unit->startRecord("a", 26, 0, 60, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "a", 26, 0, 60, 0, 0, true));
         QCOMPARE(recorders.made.at(0)->sequence, -1);
         QVERIFY(recorders.made.at(0)->wait(kEventMs));
         QCOMPARE(unit->resumeSequence(), 1234);
 
         recorders.configure = nullptr;
-        QVERIFY(unit->startRecord("b", 26, 1, 60, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "b", 26, 1, 60, 0, 0, true));
         QCOMPARE(recorders.made.at(1)->sequence, 1234);
         QCOMPARE(recorders.made.at(1)->buffer, unit->getSubFrameBuffer());
         QVERIFY(unit->isRecording());
-        QVERIFY(!unit->startRecord("c", 26, 0, 60, 0, 0, true));
+        QVERIFY(!unit->startRecord(".", "c", 26, 0, 60, 0, 0, true));
         QVERIFY(!recorders.made.at(1)->stopFlag);
         QVERIFY(unit->stopRecord(false));
-        QVERIFY(unit->startRecord("d", 26, 0, 60, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "d", 26, 0, 60, 0, 0, true));
         QCOMPARE(recorders.made.last()->sequence, -1);
         QVERIFY(unit->stopRecord(false));
         QVERIFY(!unit->stopRecord(false));
 
         recorders.configure = [](ScriptedRecorder *r) { r->refuse = true; };
-        QVERIFY(!unit->startRecord("e", 26, 0, 60, 0, 0, true));
+        QVERIFY(!unit->startRecord(".", "e", 26, 0, 60, 0, 0, true));
         QVERIFY(!unit->isRecording());
 
         // Only the recording that ended by itself reports (the first one).
@@ -319,10 +319,10 @@ private slots:
         RecorderFactoryScope recorders;
         auto unit = startedUnit(factory);
         QSignalSpy done(unit.get(), &qcStreamUtil::sigRecordCompleted);
-        QVERIFY(unit->startRecord("fileA", 28, 0, 1800, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "fileA", 28, 0, 1800, 0, 0, true));
         QVERIFY(unit->stopRecord(true));
         // A's completion is still queued while B starts.
-        QVERIFY(unit->startRecord("fileB", 26, 0, 60, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "fileB", 26, 0, 60, 0, 0, true));
         QCOMPARE(done.count(), 0);
         QCoreApplication::processEvents();
         QCOMPARE(done.count(), 1);
@@ -338,12 +338,12 @@ private slots:
         qcStreamUtil unit;
         unit.setParams("127.0.0.1", "1", "cam", "admin", "pw", 102, 1, kByAddress);
         RecorderFactoryScope recorders;
-        QVERIFY(!unit.startRecord("f", 28, 0, 1800, 0, 0, true));
+        QVERIFY(!unit.startRecord(".", "f", 28, 0, 1800, 0, 0, true));
         QVERIFY(recorders.made.isEmpty());
         P2PFactoryScope factory;
         auto started = startedUnit(factory);
         setRecorderFactory({});
-        QVERIFY(!started->startRecord("f", 28, 0, 1800, 0, 0, true));
+        QVERIFY(!started->startRecord(".", "f", 28, 0, 1800, 0, 0, true));
     }
 
     void deletionStopsTheRecorderWithoutReport()
@@ -351,7 +351,7 @@ private slots:
         P2PFactoryScope factory;
         RecorderFactoryScope recorders;
         auto unit = startedUnit(factory);
-        QVERIFY(unit->startRecord("f", 28, 0, 1800, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "f", 28, 0, 1800, 0, 0, true));
         QSignalSpy done(unit.get(), &qcStreamUtil::sigRecordCompleted);
         unit.reset();
         QCoreApplication::processEvents();
