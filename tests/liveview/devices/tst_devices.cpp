@@ -20,6 +20,7 @@
 #include "tests/support/popups.h"
 #include "livedevices.h"
 
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -532,6 +533,24 @@ private slots:
         page.onDevlistButtonClick(0, 4);
         QCOMPARE(popupKeys(&page), QStringList{"tip_permdenied"});
         QCOMPARE(page.findChildren<qwDeviceSettings *>().size(), 1);
+    }
+
+    // The settings window is a window of its own though the page makes it:
+    // a message of the page never comes up over it or over its dialogs.
+    void messagesStayOffTheSettingsWindow()
+    {
+        storeDevices(1);
+        qwLiveView page;
+        page.show();
+        page.onDevlistButtonClick(0, 4);
+        auto *settings = page.findChild<qwDeviceSettings *>();
+        QVERIFY(settings);
+        QVERIFY(QTest::qWaitForWindowExposed(settings));
+        QDialog dialog(settings);
+        dialog.open();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(qwTipsDlg::ownerFor(&page), &page);
+        QCOMPARE(qwTipsDlg::ownerFor(settings), &dialog);
     }
 
     void refreshAndOpenWithoutLogin()
