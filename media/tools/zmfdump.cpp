@@ -136,10 +136,13 @@ QString whatStands(int dir, const QByteArray &name)
 // decides what it is: a link is not followed (what it names lies outside the
 // folder), a named pipe is not waited on, and nothing but a regular file is
 // kept open. Returns what stands there instead; empty when `file` is open or
-// there is nothing to read.
+// there is nothing to read. What is already seen to be no regular file is
+// not opened at all: a device may act on an open.
 QString openIn(int dir, const QString &name, QFile &file)
 {
     const QByteArray n = QFile::encodeName(name);
+    if (const QString what = whatStands(dir, n); !what.isEmpty())
+        return what;
     const int fd = ::openat(dir, n.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? QString() : whatStands(dir, n);
