@@ -64,6 +64,7 @@ public:
         Check check;          // why nothing was written
         QStringList written;  // the columns written, in order
         QString failedColumn; // the write that failed; the ones before it hold
+        QString failure;      // why, in the database's words where it gave any
         bool ok() const { return check.ok() && failedColumn.isEmpty(); }
     };
 

@@ -3,6 +3,7 @@
 #include "app/core/database.h"
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
+#include "app/widgets/refusal.h"
 #include "app/widgets/qwusermgrdelegate.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/localpagelook.h"
@@ -130,9 +131,11 @@ void qwLocalUsers::onDialogConfirmed()
     if (!m_dialog || !userrights::check(this, userrights::LocalConfiguration))
         return;
     const _st_user_item user = m_dialog->user();
-    const LocalUserRules::Outcome outcome = m_dialog->isModifying() ? rules().modify(user, m_dialog->confirmPassword())
-                                                                    : rules().add(user, m_dialog->confirmPassword());
-    showOutcome(outcome);
+    const bool modifying = m_dialog->isModifying();
+    LocalUserRules rules = this->rules();
+    const LocalUserRules::Outcome outcome =
+        modifying ? rules.modify(user, m_dialog->confirmPassword()) : rules.add(user, m_dialog->confirmPassword());
+    showOutcome(rules, outcome, modifying ? "modify user" : "add user", user.username);
     // A refused input stays in the dialog to be corrected.
     if (!LocalUserRules::succeeded(outcome))
         return;
@@ -153,10 +156,22 @@ void qwLocalUsers::askDelete(const QString &name)
     connect(ask, &qwTipsDlg::sigTipsresult, this, [this, name](int result) {
         if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
             return;
-        showOutcome(rules().remove(name));
+        LocalUserRules rules = this->rules();
+        showOutcome(rules, rules.remove(name), "delete user", name);
         reload();
     });
     ask->show();
+}
+
+void qwLocalUsers::showOutcome(const LocalUserRules &rules, LocalUserRules::Outcome outcome, const char *decl,
+                               const QString &name)
+{
+    // Told and logged as every refusal of the database is.
+    if (!rules.failure().isEmpty()) {
+        refusal::tell(this, decl, QString(), QString(), refusal::note(name, rules.failure()));
+        return;
+    }
+    showOutcome(outcome);
 }
 
 void qwLocalUsers::showOutcome(LocalUserRules::Outcome outcome)
