@@ -153,13 +153,18 @@ void qwLocalUsers::askDelete(const QString &name)
     auto *ask = new qwTipsDlg(this, text("remindtype", localpage::TipTexts), 2);
     ask->setProperty(kTipKeyProperty, QStringLiteral("askdeleteuser"));
     ask->setTipText(text("askdeleteuser", localpage::TipTexts).arg(name));
-    connect(ask, &qwTipsDlg::sigTipsresult, this, [this, name](int result) {
-        if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
-            return;
-        LocalUserRules rules = this->rules();
-        showOutcome(rules, rules.remove(name), "delete user", name);
-        reload();
-    });
+    // Queued: the answer comes once the question has closed, so that a
+    // message is not shown over it and closed with it.
+    connect(
+        ask, &qwTipsDlg::sigTipsresult, this,
+        [this, name](int result) {
+            if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
+                return;
+            LocalUserRules rules = this->rules();
+            showOutcome(rules, rules.remove(name), "delete user", name);
+            reload();
+        },
+        Qt::QueuedConnection);
     ask->show();
 }
 
