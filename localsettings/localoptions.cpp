@@ -234,7 +234,14 @@ LocalOptions::Result LocalOptions::save(const LocalOptionValues &edited)
         }
         r.written << column;
     }
-    reload();
+    if (r.failedColumn.isEmpty()) {
+        reload();
+        return r;
+    }
+    // A database that refused a write may not answer a read either: what
+    // is known to hold is what was written, and the rest as it was.
+    for (const QString &column : qAsConst(r.written))
+        setValue(m_stored, column, value(edited, column));
     return r;
 }
 

@@ -294,6 +294,12 @@ private slots:
         QCOMPARE(saved.count(), held ? 0 : 1);
         QCOMPARE(edit("defuser")->text(), QString("someone"));
         QCOMPARE(shown("keepdays"), QString("12"));
+        if (held) {
+            // Free again: the same Save stores what was typed, and only that.
+            QCOMPARE(click("pushButton_Save"), QStringList{"tip_setsuccess"});
+            QCOMPARE(g_database->getKeepDays(), 12);
+            logged << "modify system options|admin|1|Default user, Keep recordings";
+        }
         QCOMPARE(logRows(), logged);
     }
 
