@@ -58,10 +58,11 @@ int openJudged(int dir, const char *name, int flags, bool follow, mode_t *seen)
         errno = error;
         return -1;
     }
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool looked = ::fstat(fd, &st) == 0;
+    const bool regular = looked && S_ISREG(st.st_mode);
     if (!regular || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         const int error = regular ? errno : ENXIO;
-        if (!regular)
+        if (looked && !regular)
             *seen = st.st_mode;
         ::close(fd);
         errno = error;
@@ -250,7 +251,7 @@ QString whyTaken(int dir, const char *name, const QString &which)
 {
     struct stat st;
     const mode_t mode = ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_mode : 0;
-    const QString what = S_ISREG(mode)   ? QStringLiteral("another file")
+    const QString what = S_ISREG(mode)   ? QStringLiteral("a different file")
                          : S_ISLNK(mode) ? QStringLiteral("a link")
                          : S_ISDIR(mode) ? QStringLiteral("a folder")
                          : mode          ? kindName(mode)
@@ -434,6 +435,7 @@ bool replace(const QString &top, const QString &from, const QString &to)
 bool move(const QString &top, const QString &from, const QString &to, QString *why)
 {
     QString reason;
+    const QString originalStays = QStringLiteral("copied to %1, but the original could not be deleted").arg(to);
     const bool moved = [&] {
         if (rename(top, from, to))
             return true;
@@ -460,10 +462,14 @@ bool move(const QString &top, const QString &from, const QString &to, QString *w
             // the deletion; a part (copied under the final name by older
             // versions) gives way to the whole. The original stays until then.
             const Copy stands = compare(top, to, from);
-            if (stands == Copy::Whole)
-                return remove(top, from);
+            if (stands == Copy::Whole) {
+                if (remove(top, from))
+                    return true;
+                reason = originalStays;
+                return false;
+            }
             if (stands == Copy::Differs || !remove(top, to)) {
-                reason = QStringLiteral("a different file stands under its new name ") + to;
+                reason = whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to);
                 errno = EEXIST;
                 return false;
             }
@@ -496,7 +502,7 @@ bool move(const QString &top, const QString &from, const QString &to, QString *w
         // The new name on the disk before the only other copy goes.
         if (::fsync(target.dir()) == 0 && remove(top, from))
             return true;
-        reason = QStringLiteral("copied to %1, but the original could not be deleted").arg(to);
+        reason = originalStays;
         return false;
     }();
     if (why)
