@@ -118,7 +118,9 @@ void removeOrphanedCopies(const QString &root, const QString &folder)
     const QDir dir(folder);
     {
         const recordlog::FolderPass pass(folder, kPassName, kPassDecl);
-        for (const QFileInfo &fi : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+        // Looked at by name first: a day's folder holds thousands of files.
+        const QStringList copies{recordnames::movingName(QStringLiteral("*"))};
+        for (const QFileInfo &fi : dir.entryInfoList(copies, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
             const QString name = fi.fileName();
             if (!recordnames::isMovingName(name))
                 continue;
