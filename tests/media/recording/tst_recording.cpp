@@ -1014,14 +1014,14 @@ private slots:
         ListedDay day(2);
         writeFrames(day.prefix + "08-05-00-000_.zmf", 30, 485 * 60000); // a crash's, to be listed
         const QString path = day.folder + '/' + index;
-        std::atomic<bool> swapped{false};
+        std::atomic<bool> tried{false}, swapped{false};
+        // On the pass's thread: no test macro there.
         recordindex::setBeforeIndexReadHook([&](const QString &at) {
-            if (at != path || swapped)
+            if (at != path || tried.exchange(true))
                 return;
             const QString pipe = day.dir.filePath("pipe");
-            QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
-            QVERIFY(QFile::remove(path) && QFile::rename(pipe, path));
-            swapped = true;
+            swapped = ::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0 && QFile::remove(path) &&
+                      QFile::rename(pipe, path);
         });
         testsupport::SystemLog log;
         std::atomic<bool> done{false};
@@ -1046,8 +1046,10 @@ private slots:
         QVERIFY(ended);
         struct stat st;
         QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
-        QCOMPARE(log.abnormal().filter(path + ": a link or not a regular file").size() +
-                     log.abnormal().filter(index + " (a link or not a regular file").size(),
+        // In the pass's record of the folder, or in a record of its own.
+        const QStringList told = log.abnormal();
+        QCOMPARE(told.filter(path + ": a link or not a regular file").size() +
+                     told.filter(index + " (a link or not a regular file").size(),
                  1);
     }
 
