@@ -101,6 +101,12 @@ void leftAlone(const QString &key, const QString &path, const QString &decl, con
     pass->leftAsItIs(path, what);
 }
 
+void notMoved(const QString &path, const QString &why)
+{
+    leftAlone(QStringLiteral("recordlog: not moved: ") + why, path, QStringLiteral("record not moved"),
+              QStringLiteral("not moved: %1; it stays where it is").arg(why));
+}
+
 namespace {
 
 thread_local FolderPass *t_pass = nullptr;
@@ -149,7 +155,8 @@ void unreadable(const QString &path, qint64 bytes, bool systemLog)
         logRepair(path, what);
 }
 
-FolderPass::FolderPass(const QString &folder) : m_folder(folder), m_outer(t_pass)
+FolderPass::FolderPass(const QString &folder, const QString &pass, const QString &decl)
+    : m_folder(folder), m_pass(pass), m_decl(decl), m_outer(t_pass)
 {
     t_pass = this;
 }
@@ -175,8 +182,8 @@ FolderPass::~FolderPass()
                      entries(m_leftAlone);
     if (parts.isEmpty())
         return;
-    writeSystemLog(QString(), QStringLiteral("record repair"), QString(), QFileInfo(m_folder).fileName(),
-                   m_folder + QStringLiteral(": the start-up repair: ") + parts.join(QStringLiteral("; ")),
+    writeSystemLog(QString(), m_decl, QString(), QFileInfo(m_folder).fileName(),
+                   m_folder + QStringLiteral(": ") + m_pass + QStringLiteral(": ") + parts.join(QStringLiteral("; ")),
                    kLogAbnormalEvent);
 }
 
