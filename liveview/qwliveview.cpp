@@ -1040,12 +1040,12 @@ void qwLiveView::showDeviceExists()
     showReminder(this, "devexist");
 }
 
-void qwLiveView::refuseModify(QWidget *dialog, const char *key, const QString &name, const QString &address,
+void qwLiveView::refuseModify(qwModifyDevice *dialog, const char *key, const QString &name, const QString &address,
                               const QString &why)
 {
-    if (auto *modify = qobject_cast<qwModifyDevice *>(dialog))
-        modify->keepOpen();
-    showReminder(dialog ? dialog : this, key);
+    if (dialog)
+        dialog->keepOpen();
+    showReminder(dialog ? static_cast<QWidget *>(dialog) : this, key);
     logDeviceChange("modify device", name, address, false, why);
 }
 
