@@ -529,14 +529,22 @@ private slots:
         s.server.tick();
         qcCaptureServer *captures = s.server.captureServer();
         QVERIFY(captures);
+        // An alarm's pictures keep their own rule (port 0: none is fetched).
+        CaptureTask_t alarm;
+        alarm.ip = "127.0.0.6";
+        alarm.port = "0";
+        alarm.user = alarm.password = "u";
+        alarm.remaining = 100000;
+        QVERIFY(captures->addCaptureTask(alarm));
         auto listed = [captures] {
             QStringList out;
             for (const CaptureTask_t &t : captures->tasks())
-                out << QString("%1 %2-%3/%4").arg(t.ip).arg(t.start).arg(t.end).arg(t.interval);
+                out << (t.remaining ? QString("alarm")
+                                    : QString("%1 %2-%3/%4").arg(t.ip).arg(t.start).arg(t.end).arg(t.interval));
             out.sort();
             return out;
         };
-        QCOMPARE(listed(), (QStringList{"127.0.0.5 24000-36000/1", "127.0.0.6 24000-36000/1"}));
+        QCOMPARE(listed(), (QStringList{"127.0.0.5 24000-36000/1", "127.0.0.6 24000-36000/1", "alarm"}));
 
         if (change == "same")
             QVERIFY(s.server.replaceSchedules({}, window(400, 600)));
@@ -550,6 +558,7 @@ private slots:
             QVERIFY(s.server.setLocalConfig(s.dir.path(), s.dir.path(), 60, 1, 2, 1, 5, 30, 1, 20));
         else if (change == "removed")
             QVERIFY(s.server.removeDevice("127.0.0.6"));
+        tasks << "alarm";
         QCOMPARE(listed(), tasks);
         s.server.tick();
         QCOMPARE(listed(), tasks);
