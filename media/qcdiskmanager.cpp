@@ -215,9 +215,14 @@ bool qcDiskManager::setMinFreeSpace(qint64 gib)
 
 void qcDiskManager::replaceMinFreeSpace(qint64 gib)
 {
+    const qint64 before = m_minGiB;
     // Lowering first can only make a check running meanwhile delete less.
     m_minGiB = kDefaultMinGiB;
     setMinFreeSpace(std::max(gib, kDefaultMinGiB));
+    // A larger reserve may already be short: the next cycle looks, not the
+    // one minutes away that the interval would bring.
+    if (m_minGiB != before)
+        requestCheck();
 }
 
 void qcDiskManager::setFreeSpaceFunction(FreeSpaceFunction function)

@@ -19,6 +19,8 @@
 #include <QThread>
 #include <QTimerEvent>
 
+#include <algorithm>
+
 namespace {
 
 const char kProbeUrl[] = "http://%1:%2/action/get?subject=systime";
@@ -294,6 +296,7 @@ bool qcStreamServer::replaceSchedules(const QList<ScheduleEntry> &records, const
     QMutexLocker lock(&m_mutex);
     m_recordSchedules = keptRecords;
     m_captureSchedules = keptCaptures;
+    matchTimedCapturesNowLocked();
     return whole;
 }
 
@@ -312,18 +315,21 @@ QList<qcStreamServer::ScheduleEntry> qcStreamServer::captureSchedules()
 void qcStreamServer::checkSchedules()
 {
     QList<ScheduleEntry> entries;
-    QList<ScheduleEntry> captures;
     {
         QMutexLocker lock(&m_mutex);
         if (m_recordSchedules.isEmpty() && m_captureSchedules.isEmpty())
             return;
         entries = m_recordSchedules;
-        captures = m_captureSchedules;
     }
     const QDateTime now = platform::localNow();
     const int today = now.date().dayOfWeek();
     const int minute = now.time().hour() * 60 + now.time().minute();
-    addTimedCaptures(captures, today, minute);
+    {
+        // The lists as they stand, not the copy: a replacement meanwhile
+        // must not bring back the tasks it took away.
+        QMutexLocker lock(&m_mutex);
+        matchTimedCapturesLocked(m_captureSchedules, today, minute);
+    }
     QStringList handled;
     for (const ScheduleEntry &e : qAsConst(entries)) {
         if (!inWindow(e, today, minute) || e.applyTo != 1 || e.segmentType != 0)
@@ -482,25 +488,39 @@ bool qcStreamServer::addAlarmCaptureLocked(const QString &address, QString *name
     return handed;
 }
 
-void qcStreamServer::addTimedCaptures(const QList<ScheduleEntry> &entries, int today, int minute)
+void qcStreamServer::matchTimedCapturesLocked(const QList<ScheduleEntry> &entries, int today, int minute)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!m_captureServer || m_captureRoot.isEmpty())
+    if (!m_captureServer)
         return;
+    // What the settings ask for, whether or not the device answers now: a
+    // device that drops out for a while keeps its task and its count.
+    QList<CaptureTask_t> settled;
+    QList<CaptureTask_t> startable;
     for (const ScheduleEntry &e : entries) {
-        if (!inWindow(e, today, minute) || e.segmentType != 0)
+        if (m_captureRoot.isEmpty() || !inWindow(e, today, minute) || e.segmentType != 0)
             continue;
         for (qcStreamUtil *unit : qAsConst(m_units)) {
-            if ((e.applyTo == 1 && !e.devices.contains(unit->address())) || !unit->isOnline())
+            if (e.applyTo == 1 && !e.devices.contains(unit->address()))
                 continue;
             CaptureTask_t task = captureTaskOf(unit);
             task.start = e.start * 60;
             task.end = qMin(e.end * 60, qcCaptureServer::kLastEnd);
             task.interval = m_captureInterval;
-            // The scheduler refuses the same window again while it runs it.
-            m_captureServer->addCaptureTask(task);
+            settled << task;
+            if (unit->isOnline())
+                startable << task;
         }
     }
+    m_captureServer->keepTimedTasks(settled);
+    // The scheduler refuses the same window again while it runs it.
+    for (const CaptureTask_t &task : qAsConst(startable))
+        m_captureServer->addCaptureTask(task);
+}
+
+void qcStreamServer::matchTimedCapturesNowLocked()
+{
+    const QDateTime now = platform::localNow();
+    matchTimedCapturesLocked(m_captureSchedules, now.date().dayOfWeek(), now.time().hour() * 60 + now.time().minute());
 }
 
 int qcStreamServer::addDevice(const QString &ip, const QString &port, const QString &name, const QString &user,
@@ -540,11 +560,29 @@ bool qcStreamServer::removeDevice(const QString &ip)
         }
         if (m_alarmServer)
             emit sigAlarmRemoveDevice(ip);
+        // Its schedules go with it: a device added again at the address
+        // starts without them, and its snapshot tasks end now.
+        dropScheduledAddressLocked(&m_recordSchedules, ip);
+        dropScheduledAddressLocked(&m_captureSchedules, ip);
+        matchTimedCapturesNowLocked();
     }
     // Stopping the clients, the talk and the recorder takes a while; the
     // device list is free meanwhile.
     deleteUnits(removed);
     return !removed.isEmpty();
+}
+
+void qcStreamServer::dropScheduledAddressLocked(QList<ScheduleEntry> *list, const QString &ip)
+{
+    for (auto it = list->begin(); it != list->end();) {
+        const bool named = !it->devices.isEmpty();
+        it->devices.removeAll(ip);
+        // An entry that named no one else is gone with the device.
+        if (named && it->devices.isEmpty())
+            it = list->erase(it);
+        else
+            ++it;
+    }
 }
 
 bool qcStreamServer::modifyDevice(qint64 index, const QString &ip, const QString &port, const QString &name,
@@ -563,6 +601,13 @@ bool qcStreamServer::modifyDevice(qint64 index, const QString &ip, const QString
     for (qcStreamUtil *u : qAsConst(m_units))
         if (u != unit && u->address() == ip)
             return false;
+    // The schedules that named the device follow it to its new address.
+    const QString previous = unit->address();
+    if (previous != ip) {
+        for (QList<ScheduleEntry> *list : {&m_recordSchedules, &m_captureSchedules})
+            for (ScheduleEntry &e : *list)
+                std::replace(e.devices.begin(), e.devices.end(), previous, ip);
+    }
     unit->setParams(ip, port, name, user, password, unit->contextId(), index, unit->deviceType());
     unit->restart();
     // Nothing is known about the device at its new address until it answers.
@@ -570,6 +615,9 @@ bool qcStreamServer::modifyDevice(qint64 index, const QString &ip, const QString
     emit sigDeviceStatus(ip, 3);
     if (m_alarmServer)
         emit sigAlarmModifyDevice(ip, port, user, password, index);
+    // Tasks under the old address or login go; the new ones come once the
+    // device answers.
+    matchTimedCapturesNowLocked();
     return true;
 }
 
@@ -682,6 +730,8 @@ bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &sn
         m_diskGuard->replaceMinFreeSpace(reservedSize);
         m_diskGuard->moveRecordRoot(m_recordRoot);
     }
+    // A new interval replaces the running timed tasks.
+    matchTimedCapturesNowLocked();
     return true;
 }
 

@@ -173,8 +173,15 @@ private:
     // scheduler; true when one was taken.
     bool addAlarmCaptureLocked(const QString &address, QString *name);
     static CaptureTask_t captureTaskOf(const qcStreamUtil *unit);
-    // Timed capture tasks for the capture entries of segment type 0 in their window.
-    void addTimedCaptures(const QList<ScheduleEntry> &entries, int today, int minute);
+    // The scheduler's timed tasks made to match the capture entries of
+    // segment type 0 whose window holds now: every other timed task goes,
+    // and an online device in such a window gets its task.
+    void matchTimedCapturesLocked(const QList<ScheduleEntry> &entries, int today, int minute);
+    // The same for the lists and the clock as they are now; after every
+    // change of the lists, the devices or the capture values.
+    void matchTimedCapturesNowLocked();
+    // Takes a removed device's address out of the entries that name it.
+    static void dropScheduledAddressLocked(QList<ScheduleEntry> *list, const QString &ip);
     // Starts an alarm recording of an online unit; true when one was asked.
     bool startAlarmRecordLocked(const QString &address, QString *name);
     void pollDevices();

@@ -337,6 +337,10 @@ private slots:
         recordindex::reportLowSpace();
         QTRY_COMPARE_WITH_TIMEOUT(space.calls.load(), 2, 30000);
         recordindex::setLowSpaceHook({});
+        // So does a reserve changed while it runs.
+        guard.replaceMinFreeSpace(50);
+        QTRY_COMPARE_WITH_TIMEOUT(space.calls.load(), 3, 30000);
+        QCOMPARE(guard.minFreeSpace(), qint64(50));
         guard.stop();
         QVERIFY(guard.wait(5000));
     }

@@ -69,6 +69,19 @@ struct Service
     }
 };
 
+// An enabled entry for Monday, for all devices or the ones named.
+qcStreamServer::ScheduleEntry mondayEntry(int start, int end, const QStringList &devices = {})
+{
+    qcStreamServer::ScheduleEntry e;
+    e.applyTo = devices.isEmpty() ? 0 : 1;
+    e.start = start;
+    e.end = end;
+    e.enabled = 1;
+    e.day = 1;
+    e.devices = devices;
+    return e;
+}
+
 // The loopback device whose own snapshots the capture worker fetches.
 struct SnapDevice
 {
@@ -489,6 +502,95 @@ private slots:
         QCOMPARE(s.server.captureServer(), nullptr);
         QTRY_VERIFY_WITH_TIMEOUT(!threadNames().contains("qcRemoteCapture"), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!threadNames().join(' ').contains("CaptureSchedul"), 2000);
+    }
+
+    // Every save of the options or schedules and every device removal leaves
+    // the scheduler with exactly the timed tasks the settings ask for now,
+    // at once and after the next tick alike.
+    void timedCapturesFollowTheSettings_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("tasks"); // "address start-end/interval"
+        const QStringList both{"127.0.0.5 24000-36000/1", "127.0.0.6 24000-36000/1"};
+        QTest::newRow("saved again unchanged") << "same" << both;
+        QTest::newRow("snapshots switched off") << "off" << QStringList();
+        QTest::newRow("window narrowed, now outside") << "narrowed" << QStringList();
+        QTest::newRow("window widened") << "widened" << QStringList{"127.0.0.5 0-86398/1", "127.0.0.6 0-86398/1"};
+        QTest::newRow("interval changed")
+            << "interval" << QStringList{"127.0.0.5 24000-36000/20", "127.0.0.6 24000-36000/20"};
+        QTest::newRow("device removed") << "removed" << QStringList{"127.0.0.5 24000-36000/1"};
+    }
+    void timedCapturesFollowTheSettings()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, tasks);
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"127.0.0.5", "127.0.0.6"});
+        auto window = [](int start, int end) { return QList<qcStreamServer::ScheduleEntry>{mondayEntry(start, end)}; };
+        QVERIFY(s.server.replaceSchedules({}, window(400, 600)));
+        s.server.tick();
+        s.server.tick();
+        qcCaptureServer *captures = s.server.captureServer();
+        QVERIFY(captures);
+        // An alarm's pictures keep their own rule (port 0: none is fetched).
+        CaptureTask_t alarm;
+        alarm.ip = "127.0.0.6";
+        alarm.port = "0";
+        alarm.user = alarm.password = "u";
+        alarm.remaining = 100000;
+        QVERIFY(captures->addCaptureTask(alarm));
+        auto listed = [captures] {
+            QStringList out;
+            for (const CaptureTask_t &t : captures->tasks())
+                out << (t.remaining ? QString("alarm")
+                                    : QString("%1 %2-%3/%4").arg(t.ip).arg(t.start).arg(t.end).arg(t.interval));
+            out.sort();
+            return out;
+        };
+        QCOMPARE(listed(), (QStringList{"127.0.0.5 24000-36000/1", "127.0.0.6 24000-36000/1", "alarm"}));
+
+        if (change == "same")
+            QVERIFY(s.server.replaceSchedules({}, window(400, 600)));
+        else if (change == "off")
+            QVERIFY(s.server.replaceSchedules({}, {}));
+        else if (change == "narrowed")
+            QVERIFY(s.server.replaceSchedules({}, window(400, 450)));
+        else if (change == "widened")
+            QVERIFY(s.server.replaceSchedules({}, window(0, 1440)));
+        else if (change == "interval")
+            QVERIFY(s.server.setLocalConfig(s.dir.path(), s.dir.path(), 60, 1, 2, 1, 5, 30, 1, 20));
+        else if (change == "removed")
+            QVERIFY(s.server.removeDevice("127.0.0.6"));
+        tasks << "alarm";
+        QCOMPARE(listed(), tasks);
+        s.server.tick();
+        QCOMPARE(listed(), tasks);
+    }
+
+    // A removed device's schedules go with it; a device whose address
+    // changed keeps them under the new one.
+    void schedulesFollowTheDevice()
+    {
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"127.0.0.5", "127.0.0.6"});
+        const auto own = mondayEntry(0, 1440, {"127.0.0.5"});
+        const auto shared = mondayEntry(0, 1440, {"127.0.0.5", "127.0.0.6"});
+        QVERIFY(s.server.replaceSchedules({own, shared}, {}));
+        QVERIFY(s.server.removeDevice("127.0.0.5"));
+        QCOMPARE(s.server.recordSchedules().size(), 1);
+        QCOMPARE(s.server.recordSchedules().at(0).devices, QStringList{"127.0.0.6"});
+        // Added again at the same address: nothing of the old schedule.
+        QVERIFY(s.server.addDevice("127.0.0.5", "0", "again", "u", "p", kP2P, 3) > 0);
+        s.server.tick();
+        s.server.tick();
+        QCOMPARE(s.recording(26), QStringList{"127.0.0.6"});
+
+        QVERIFY(s.server.modifyDevice(2, "127.0.0.7", "0", "moved", "u", "p"));
+        QCOMPARE(s.server.recordSchedules().at(0).devices, QStringList{"127.0.0.7"});
     }
 
     void manualStartTellsTheTruth()
