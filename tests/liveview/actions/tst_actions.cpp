@@ -67,6 +67,8 @@ class ActionsTest : public QObject
     std::unique_ptr<qwLiveView> m_page;
     testsupport::PulseDaemon m_pulse;
     bool m_pulseUp = false;
+    // Whether the page's microphone can be opened.
+    std::atomic<bool> m_microphone{true};
 
     qwVideoshowToolbar *bar(int view) { return m_page->viewToolbar(view); }
     void click(int view, int id) { bar(view)->button(id)->click(); }
@@ -317,6 +319,40 @@ private slots:
         // Without a sound server the player gives up its output again.
         if (m_pulseUp)
             QTRY_VERIFY_WITH_TIMEOUT(player->hasAudioOutput() && player->audioRequested(), 10000);
+    }
+
+    // Talking is shown only for a talk that started: a start without a
+    // microphone leaves the button off, a talk the device drops switches it
+    // back, each told by one tip. The microphone plugged in meanwhile is
+    // opened by the next start.
+    void talkEndsSwitchTheButtonBack_data()
+    {
+        QTest::addColumn<bool>("microphone");
+        QTest::addColumn<int>("closeAfter");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("no microphone") << false << 0 << "tip_nomicrophone";
+        QTest::newRow("dropped by the device") << true << 5 << "tip_talkdropped";
+    }
+    void talkEndsSwitchTheButtonBack()
+    {
+        QFETCH(bool, microphone);
+        QFETCH(int, closeAfter);
+        QFETCH(QString, tip);
+        m_microphone = microphone;
+        m_page->streamServer()->setMicrophoneFactory(
+            [this] { return new qcAudioCapture(nullptr, std::make_unique<streamfakes::PluggedTone>(&m_microphone)); });
+        m_a.protocols.talk->setCloseAfter(closeAfter);
+        m_page->onPlayviewClick(0);
+        testsupport::popupKeys(m_page.get());
+        m_page->barButton("m_btnMicOff")->click();
+        QCOMPARE(m_page->barButton("m_btnMicOn")->isVisibleTo(m_page.get()), microphone);
+        QTRY_VERIFY_WITH_TIMEOUT(m_page->barButton("m_btnMicOff")->isVisibleTo(m_page.get()), 15000);
+        const QStringList keys = testsupport::popupKeys(m_page.get());
+        QCOMPARE(keys, QStringList{tip});
+        QCOMPARE(m_a.protocols.talk->record().connections, microphone ? 1 : 0);
+        m_a.protocols.talk->setCloseAfter(0);
+        m_a.protocols.talk->reset();
+        m_microphone = true;
     }
 
     void soundAndTalk()
