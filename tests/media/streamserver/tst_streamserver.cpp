@@ -9,7 +9,6 @@
 #include "media/qcframebuffer.h"
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
-#include "media/talklog.h"
 #include "platform/clock.h"
 #include "tests/support/systemlog.h"
 #include "tests/support/watchdog.h"
@@ -324,66 +323,6 @@ private slots:
         QVERIFY(!server.unitFor("P2P-B")->isTalking());
         QVERIFY(server.stopIntercom("P2P-A"));
         QVERIFY(!server.stopIntercom("P2P-X"));
-    }
-
-    // A talk that cannot start (no microphone: nothing reaches the device;
-    // a device that does not take it) or that the device drops ends, told
-    // once by signal and in the system log; a microphone plugged in later
-    // is opened by the next start.
-    void talkEndsAreToldOnce_data()
-    {
-        QTest::addColumn<bool>("microphone");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<int>("closeAfter");
-        QTest::addColumn<int>("end");
-        QTest::addColumn<QString>("decl");
-        const int ok = int(devicesim::TalkSink::Answer::Ok);
-        QTest::newRow("no microphone") << false << ok << 0 << int(talklog::NoMicrophone) << "talk failed";
-        QTest::newRow("refused") << true << int(devicesim::TalkSink::Answer::Http11) << 0 << int(talklog::Refused)
-                                 << "talk failed";
-        QTest::newRow("dropped") << true << ok << 5 << int(talklog::Dropped) << "talk ended";
-    }
-    void talkEndsAreToldOnce()
-    {
-        QFETCH(bool, microphone);
-        QFETCH(int, answer);
-        QFETCH(int, closeAfter);
-        QFETCH(int, end);
-        QFETCH(QString, decl);
-        testsupport::SystemLog log;
-        const QString address = QStringLiteral("127.0.0.34");
-        devicesim::Device device;
-        device.setCredentials("admin", "1234");
-        auto sink = std::make_shared<devicesim::TalkSink>(device);
-        sink->setAnswer(devicesim::TalkSink::Answer(answer));
-        sink->setCloseAfter(closeAfter);
-        device.registerHandler("/action/stream", std::make_shared<devicesim::StreamRouter>(nullptr, sink));
-        QVERIFY(device.start(QHostAddress(address), 0));
-        qcStreamServer server;
-        server.addDevice(address, QString::number(device.port()), "gate", "admin", "1234", kVarar, 1);
-        std::atomic<bool> present{microphone};
-        server.setMicrophoneFactory(
-            [&] { return new qcAudioCapture(nullptr, std::make_unique<PluggedTone>(&present)); });
-        QSignalSpy ended(&server, &qcStreamServer::sigTalkEnded);
-
-        QCOMPARE(server.startIntercom(address), microphone);
-        QTRY_VERIFY_WITH_TIMEOUT((server.checkTalks(), ended.count() > 0), 15000);
-        for (int i = 0; i < 3; ++i)
-            server.checkTalks();
-        QCOMPARE(ended.count(), 1);
-        QCOMPARE(ended.at(0), QVariantList({address, end}));
-        QVERIFY(!server.unitFor(address)->isTalking());
-        const QStringList events = log.abnormal();
-        QCOMPARE(events.size(), 1);
-        QVERIFY2(events.at(0).startsWith(decl + "|" + address + "|"), qPrintable(events.at(0)));
-        if (!microphone) {
-            QCOMPARE(sink->record().connections, 0);
-            present = true;
-            sink->setCloseAfter(0);
-            QVERIFY(server.startIntercom(address));
-            QTRY_VERIFY_WITH_TIMEOUT(sink->record().frames > 0, 15000);
-        }
-        server.shutdown();
     }
 
     void talkSendersAreHandedOver()
