@@ -930,6 +930,7 @@ void qwLiveView::createStreamServer()
     connect(m_streamServer, &qcStreamServer::sigRecordResult, this, &qwLiveView::onRecordSnapshot);
     connect(m_streamServer, &qcStreamServer::sigScheduleRecord, this, &qwLiveView::onScheduleRecord);
     connect(m_streamServer, &qcStreamServer::sigAlarmArrival, this, &qwLiveView::onDeviceAlarmArrival);
+    connect(m_streamServer, &qcStreamServer::sigTalkEnded, m_liveActions, &qcLiveActions::talkEnded);
     livelocalconfig::handOptions(m_streamServer, m_localConfig);
     m_streamThread->start(QThread::InheritPriority);
 }

@@ -11,6 +11,7 @@
 #include "media/recordindex.h"
 #include "media/recordlog.h"
 #include "media/recordnames.h"
+#include "media/talklog.h"
 #include "platform/clock.h"
 
 #include <QDebug>
@@ -90,6 +91,7 @@ void qcStreamServer::tick()
         pollDevices();
     repairRecordings();
     checkSchedules();
+    checkTalks();
     {
         QMutexLocker lock(&m_mutex);
         ++m_pollCounter;
@@ -912,27 +914,63 @@ void qcStreamServer::clockRun()
 
 bool qcStreamServer::startIntercom(const QString &ip)
 {
-    QMutexLocker lock(&m_mutex);
-    qcStreamUtil *target = nullptr;
-    for (qcStreamUtil *unit : qAsConst(m_units)) {
-        if (unit->address() == ip)
-            target = unit;
-        else if (unit->isTalking())
-            unit->stopTalk();
-    }
-    if (!target)
-        return false;
-    if (!m_capture) {
-        m_capture = m_microphoneFactory ? m_microphoneFactory() : new qcAudioCapture(nullptr);
+    QString name;
+    int error = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        qcStreamUtil *target = nullptr;
+        for (qcStreamUtil *unit : qAsConst(m_units)) {
+            if (unit->address() == ip)
+                target = unit;
+            else if (unit->isTalking())
+                unit->stopTalk();
+        }
+        if (!target)
+            return false;
+        if (!m_capture)
+            m_capture = m_microphoneFactory ? m_microphoneFactory() : new qcAudioCapture(nullptr);
         if (!m_capture)
             return false;
-        // Without a usable microphone the sender still runs and sends
-        // whatever samples arrive.
-        m_capture->startCapture();
-    } else {
-        m_capture->setSuspended(false);
+        // A microphone that could not be opened is tried again at every start.
+        if (m_capture->isCapturing())
+            m_capture->setSuspended(false);
+        else if (!m_capture->startCapture())
+            error = m_capture->lastError();
+        // Without a microphone the device would get no sound: no talk then.
+        if (!error)
+            return target->startTalk(m_capture);
+        name = target->deviceName();
     }
-    return target->startTalk(m_capture);
+    talklog::ended(ip, name, talklog::NoMicrophone, error);
+    emit sigTalkEnded(ip, talklog::NoMicrophone);
+    return false;
+}
+
+void qcStreamServer::checkTalks()
+{
+    struct Ended
+    {
+        QString address, name;
+        talklog::End end;
+    };
+    QList<Ended> ended;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (qcStreamUtil *unit : qAsConst(m_units))
+            if (const talklog::End end = unit->takeTalkEnd())
+                ended.append({unit->address(), unit->deviceName(), end});
+        // One device talks at a time, so none does now; the microphone rests
+        // as after a stop, on the thread it belongs to.
+        if (!ended.isEmpty() && m_capture) {
+            qcAudioCapture *capture = m_capture;
+            QMetaObject::invokeMethod(
+                capture, [capture] { capture->setSuspended(true); }, Qt::QueuedConnection);
+        }
+    }
+    for (const Ended &e : qAsConst(ended)) {
+        talklog::ended(e.address, e.name, e.end);
+        emit sigTalkEnded(e.address, e.end);
+    }
 }
 
 void qcStreamServer::setMicrophoneFactory(MicrophoneFactory factory)

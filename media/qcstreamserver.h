@@ -110,12 +110,17 @@ public:
     // Whether the start-up repair of the record folders has run.
     bool recordingsRepaired() const { return m_repaired.load(); }
 
+    // False, besides for an address not listed, when the microphone cannot
+    // be opened (told as a talk that ended). A device that does not take
+    // the talk, or drops it later, is told by a later tick.
     bool startIntercom(const QString &ip);
     bool stopIntercom(const QString &ip);
 
     // One 300 ms tick; the timer calls it, tests may call it on the service
     // thread directly.
     Q_INVOKABLE void tick();
+    // Tells the talks whose sender ended by itself; every tick does it.
+    void checkTalks();
     // The 12-hour run: sets the clock of every device reached by address.
     Q_INVOKABLE void clockRun();
     // Ends everything the service started; idempotent.
@@ -142,6 +147,9 @@ signals:
     void sigAlarmArrival(QString ipaddr, QString devname, int type, int action, QDateTime datetime);
     void sigAlarmRemoveDevice(QString ipaddr);
     void sigAlarmModifyDevice(QString ipaddr, QString port, QString username, QString password, qlonglong devindex);
+    // A talk asked for that cannot go on (`end`: a talklog::End), told once
+    // and in the system log.
+    void sigTalkEnded(QString ipaddr, int end);
 
 public slots:
     void onCgicompleted(int ctxid, int error);

@@ -327,4 +327,54 @@ bool diskFull()
     return g_full.on;
 }
 
+namespace {
+
+// The pictures not stored since the snapshot disk was told full.
+struct LostPictures
+{
+    bool on = false;
+    int count = 0;
+    QString first, last;
+};
+std::mutex g_picturesMutex;
+LostPictures g_pictures;
+
+QString deviceOf(const QString &path)
+{
+    const QFileInfo file(path);
+    return file.suffix().isEmpty() ? file.fileName() : file.dir().dirName();
+}
+
+} // namespace
+
+void pictureNotStored(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(g_picturesMutex);
+    ++g_pictures.count;
+    g_pictures.last = path;
+    if (g_pictures.on) {
+        qWarning().noquote() << "snapshot not stored, the disk is full:" << path;
+        return;
+    }
+    g_pictures.on = true;
+    g_pictures.first = path;
+    abnormal(QStringLiteral("snapshot failed"), deviceOf(path),
+             path + QStringLiteral(": the disk is full, the picture is not stored; until it has room again, the "
+                                   "pictures not stored are counted, and told when it ends"));
+}
+
+void pictureStored(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(g_picturesMutex);
+    if (!g_pictures.on)
+        return;
+    const LostPictures lost = g_pictures;
+    g_pictures = LostPictures();
+    abnormal(QStringLiteral("snapshot disk full ended"), deviceOf(path),
+             path + QStringLiteral(": the disk has room again, the picture is stored; while it was full, %1 "
+                                   "pictures were not stored, the first %2, the last %3")
+                        .arg(lost.count)
+                        .arg(lost.first, lost.last));
+}
+
 } // namespace recordlog
