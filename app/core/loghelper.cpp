@@ -140,7 +140,7 @@ bool qcLogHelper::hasWork()
     if (!m_retry.isForever())
         return false;
     QMutexLocker lock(&m_queueLock);
-    return !m_queue.isEmpty();
+    return !m_queue.isEmpty() || m_dropped > 0;
 }
 
 void qcLogHelper::run()
