@@ -24,21 +24,14 @@ constexpr int kAlarmList = 65;
 constexpr int kDeviceAdd = 66;
 constexpr int kAlarmTypes = 67;
 
-// The two popups the live page speaks through, each with the text of its
-// key on the tips page: a red tip that slides away by itself, and a
-// reminder ("remindtype") with a Close button.
+// The red tip the live page speaks through, with the text of its key on the
+// tips page, which slides away by itself; its reminders with a Close button
+// are refusal::showReminder (app/widgets/refusal.h).
 void showFailureTip(QWidget *parent, const char *key);
-void showReminder(QWidget *parent, const char *key);
 
 // A device the live page added, changed, deleted or left out, in the system
 // log under the current user. A refused change is logged as abnormal so that
 // the attempt stays visible.
 void logDeviceChange(const char *decl, const QString &name, const QString &address, bool succeeded,
                      const QString &note = QString());
-// A device change the database refused: the reminder "databaseerr" over
-// `parent` (over the dialog that asked for it when that is in front, so that
-// the dialog and what was typed stay) and the attempt logged with `why`, the
-// database's reason, as its note. Add, modify and delete all tell it so.
-void refuseDeviceChange(QWidget *parent, const char *decl, const QString &name, const QString &address,
-                        const QString &why);
 } // namespace livetext

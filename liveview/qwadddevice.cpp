@@ -1,6 +1,7 @@
 #include "liveview/qwadddevice.h"
 
 #include "app/core/database.h"
+#include "app/widgets/refusal.h"
 #include "device/deviceaddress.h"
 #include "device/qcnoconoption.h"
 #include "liveview/livetext.h"
@@ -101,7 +102,7 @@ void qwAddDevice::onAddAll()
     }
     if (skipped) {
         // One reminder for the whole list, however many were there already.
-        showReminder(this, "devexist");
+        refusal::showReminder(this, "devexist");
     }
 }
 

@@ -5,6 +5,7 @@
 #include "app/core/loghelper.h"
 #include "app/core/pagelog.h"
 #include "app/core/settingranges.h"
+#include "app/widgets/refusal.h"
 #include "app/widgets/statusbutton.h"
 #include "app/widgets/userrights.h"
 #include "device/deviceaddress.h"
@@ -424,8 +425,12 @@ void qwLiveView::onBtnPlayviewChange(int mask)
 {
     if (const int count = livegrid::countOfSplitCode(mask)) {
         layoutViews(count, false, 0);
-        if (m_database)
-            m_database->setViewCount(count);
+        // The next start shows the grid the database holds: one it refused
+        // to keep is told and logged, not shown as kept.
+        QString failure;
+        if (m_database && !m_database->setViewCount(count, &failure))
+            refusal::tell(this, "modify system options", QString(), QString(),
+                          refusal::note(liveText(kPreviewPage, kNoSection, "splitview"), failure));
     }
     onPlayviewClick(0);
     chooseViewStreams();
@@ -1038,7 +1043,7 @@ void qwLiveView::showFailureTip(const char *key)
 
 void qwLiveView::showDeviceExists()
 {
-    showReminder(this, "devexist");
+    refusal::showReminder(this, "devexist");
 }
 
 void qwLiveView::refuseModify(qwModifyDevice *dialog, const char *key, const QString &name, const QString &address,
@@ -1046,7 +1051,7 @@ void qwLiveView::refuseModify(qwModifyDevice *dialog, const char *key, const QSt
 {
     if (dialog)
         dialog->keepOpen();
-    showReminder(dialog ? static_cast<QWidget *>(dialog) : this, key);
+    refusal::showReminder(dialog ? static_cast<QWidget *>(dialog) : this, key);
     logDeviceChange("modify device", name, address, false, why);
 }
 
@@ -1113,7 +1118,7 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
     }
     delete device;
     // The add dialog stays open with what was typed.
-    refuseDeviceChange(this, "add device", devname, devip, failure);
+    refusal::tell(this, "add device", devname, devip, failure);
 }
 
 void qwLiveView::modifyDevice(int row)
@@ -1160,7 +1165,7 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     if (!m_database || !m_database->updateDevice(changed, &failure)) {
         if (dialog)
             dialog->keepOpen();
-        refuseDeviceChange(this, "modify device", devname, devip, failure);
+        refusal::tell(this, "modify device", devname, devip, failure);
         return;
     }
     *device = changed;
@@ -1260,7 +1265,7 @@ void qwLiveView::removeDevice(int row)
     QString failure = QLatin1String(kNoDatabase);
     if (!m_database || !m_database->deleteDevice(address, &failure)) {
         // The row, its record and its views stay.
-        refuseDeviceChange(this, "delete device", name, address, failure);
+        refusal::tell(this, "delete device", name, address, failure);
         return;
     }
     QListWidgetItem *item = m_devList->item(row);

@@ -21,30 +21,31 @@ struct Option
     const char *column;
     bool V::*flag;
     bool (qcDatabase::*getFlag)();
-    bool (qcDatabase::*setFlag)(bool);
+    bool (qcDatabase::*setFlag)(bool, QString *);
     QString V::*text;
     QString (qcDatabase::*getText)();
-    bool (qcDatabase::*setText)(const QString &);
+    bool (qcDatabase::*setText)(const QString &, QString *);
     bool folder;
     int V::*number;
     int (qcDatabase::*getNumber)();
-    bool (qcDatabase::*setNumber)(int);
+    bool (qcDatabase::*setNumber)(int, QString *);
     Range range;
 };
 
-Option flagOption(const char *column, bool V::*value, bool (qcDatabase::*get)(), bool (qcDatabase::*set)(bool))
+Option flagOption(const char *column, bool V::*value, bool (qcDatabase::*get)(),
+                  bool (qcDatabase::*set)(bool, QString *))
 {
     return {column, value, get, set, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr, {1, 0}};
 }
 
 Option textOption(const char *column, QString V::*value, QString (qcDatabase::*get)(),
-                  bool (qcDatabase::*set)(const QString &), bool folder = false)
+                  bool (qcDatabase::*set)(const QString &, QString *), bool folder = false)
 {
     return {column, nullptr, nullptr, nullptr, value, get, set, folder, nullptr, nullptr, nullptr, {1, 0}};
 }
 
-Option numberOption(const char *column, int V::*value, int (qcDatabase::*get)(), bool (qcDatabase::*set)(int),
-                    Range range)
+Option numberOption(const char *column, int V::*value, int (qcDatabase::*get)(),
+                    bool (qcDatabase::*set)(int, QString *), Range range)
 {
     return {column, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false, value, get, set, range};
 }
@@ -137,13 +138,13 @@ void unmakeFolders(const QStringList &made)
         QDir().rmdir(*it);
 }
 
-bool writeOption(qcDatabase &db, const Option &o, const V &values)
+bool writeOption(qcDatabase &db, const Option &o, const V &values, QString *why)
 {
     if (o.flag)
-        return (db.*o.setFlag)(values.*o.flag);
+        return (db.*o.setFlag)(values.*o.flag, why);
     if (o.text)
-        return (db.*o.setText)(values.*o.text);
-    return (db.*o.setNumber)(values.*o.number);
+        return (db.*o.setText)(values.*o.text, why);
+    return (db.*o.setNumber)(values.*o.number, why);
 }
 
 } // namespace
@@ -225,13 +226,22 @@ LocalOptions::Result LocalOptions::save(const LocalOptionValues &edited)
         }
     }
     for (const QString &column : columns) {
-        if (!m_db || !writeOption(*m_db, *optionOf(column), edited)) {
+        if (!m_db || !writeOption(*m_db, *optionOf(column), edited, &r.failure)) {
             r.failedColumn = column;
+            if (!m_db)
+                r.failure = QStringLiteral("no database");
             break;
         }
         r.written << column;
     }
-    reload();
+    if (r.failedColumn.isEmpty()) {
+        reload();
+        return r;
+    }
+    // A database that refused a write may not answer a read either: what
+    // is known to hold is what was written, and the rest as it was.
+    for (const QString &column : qAsConst(r.written))
+        setValue(m_stored, column, value(edited, column));
     return r;
 }
 

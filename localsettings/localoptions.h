@@ -64,6 +64,7 @@ public:
         Check check;          // why nothing was written
         QStringList written;  // the columns written, in order
         QString failedColumn; // the write that failed; the ones before it hold
+        QString failure;      // why, in the database's words where it gave any
         bool ok() const { return check.ok() && failedColumn.isEmpty(); }
     };
 
@@ -81,8 +82,9 @@ public:
     QStringList changedColumns(const LocalOptionValues &edited) const;
     // Checks, makes the changed folders that are missing (none when the
     // check or the making of one fails), then writes only the changed
-    // options; reads everything again afterwards, also after a failed
-    // write, so stored() tells what holds.
+    // options; reads everything again after a save that wrote them all.
+    // After a refused write stored() holds the options written before it
+    // and keeps the others, without asking the database again.
     Result save(const LocalOptionValues &edited);
 
     // One option by its column: a bool, a QString or an int; invalid for

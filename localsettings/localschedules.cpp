@@ -34,6 +34,32 @@ bool allEmpty(const QStringList &texts)
     return true;
 }
 
+// An empty day is stored as an empty text, never as NULL.
+QStringList storedDays(const QStringList &texts)
+{
+    QStringList days;
+    for (const QString &t : texts)
+        days << (t.isNull() ? QStringLiteral("") : t);
+    return days;
+}
+
+// The row a save leaves: the stored one with the new days, or a new one
+// applying as the page's rows do, enabled.
+_st_schedule_item rowOf(const Subject &subject, const QStringList &days)
+{
+    _st_schedule_item row = subject.row;
+    if (!subject.stored) {
+        row = _st_schedule_item();
+        row.applytype = 0;
+        row.devname = subject.name;
+        row.ipaddr = subject.address;
+        row.skdtype = subject.kind;
+        row.enable = 1;
+    }
+    weeksections::setDayTexts(&row, days);
+    return row;
+}
+
 } // namespace
 
 QList<Subject> load(qcDatabase *db)
@@ -53,32 +79,33 @@ QList<Subject> load(qcDatabase *db)
     return subjects;
 }
 
-bool save(qcDatabase *db, const Subject &subject, const QStringList &texts)
+bool save(qcDatabase *db, const Subject &subject, const QStringList &texts, QString *failure)
 {
-    if (!db || texts.size() != weeksections::kDays)
+    if (!db || texts.size() != weeksections::kDays) {
+        if (failure)
+            *failure = QStringLiteral("no database or no whole week");
         return false;
-    // An empty day is stored as an empty text, never as NULL.
-    QStringList days;
-    for (const QString &t : texts)
-        days << (t.isNull() ? QStringLiteral("") : t);
+    }
+    const QStringList days = storedDays(texts);
     if (subject.stored) {
         if (allEmpty(days))
-            return db->deleteSchedule(subject.address, subject.kind);
-        // All seven days in one transaction: a failed write leaves the row whole.
-        _st_schedule_item row = subject.row;
-        weeksections::setDayTexts(&row, days);
-        return db->updateSchedule(row);
+            return db->deleteSchedule(subject.address, subject.kind, failure);
+        // All seven days in one statement: a failed write leaves the row whole.
+        return db->updateSchedule(rowOf(subject, days), failure);
     }
     if (allEmpty(days))
         return true;
-    _st_schedule_item row;
-    row.applytype = 0;
-    row.devname = subject.name;
-    row.ipaddr = subject.address;
-    row.skdtype = subject.kind;
-    row.enable = 1;
-    weeksections::setDayTexts(&row, days);
-    return db->addSchedule(row);
+    return db->addSchedule(rowOf(subject, days), failure);
+}
+
+Subject saved(const Subject &subject, const QStringList &texts)
+{
+    Subject s = subject;
+    const QStringList days = storedDays(texts);
+    s.stored = !allEmpty(days);
+    s.row = s.stored ? rowOf(subject, days) : _st_schedule_item();
+    s.week = weeksections::readRow(s.row);
+    return s;
 }
 
 } // namespace localschedules

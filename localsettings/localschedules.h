@@ -32,7 +32,10 @@ QList<Subject> load(qcDatabase *db);
 
 // Stores the day texts (Sunday first) of a subject: a new row when none was
 // stored, all seven day columns of a stored one at once, and no row when
-// every day is empty. True when the database took all of it.
-bool save(qcDatabase *db, const Subject &subject, const QStringList &texts);
+// every day is empty. True when the database took all of it; else `failure`
+// (when given) says why, in the database's words where it gave any.
+bool save(qcDatabase *db, const Subject &subject, const QStringList &texts, QString *failure = nullptr);
+// The subject as the database holds it once save() took those texts.
+Subject saved(const Subject &subject, const QStringList &texts);
 
 } // namespace localschedules

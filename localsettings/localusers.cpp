@@ -72,11 +72,14 @@ LocalUserRules::Outcome LocalUserRules::checkInput(const _st_user_item &user, co
 
 LocalUserRules::Outcome LocalUserRules::add(const _st_user_item &user, const QString &confirmPassword)
 {
+    m_failure.clear();
     const Outcome input = checkInput(user, confirmPassword);
     if (input != Added)
         return input;
-    if (!m_db)
+    if (!m_db) {
+        m_failure = QStringLiteral("no database");
         return DatabaseClosed;
+    }
     // A blank at either end is invisible in the list and at the login: "guard "
     // would look like a second "guard". Rows stored before names were trimmed
     // are compared trimmed as well.
@@ -85,21 +88,25 @@ LocalUserRules::Outcome LocalUserRules::add(const _st_user_item &user, const QSt
     for (const _st_user_item &other : users())
         if (other.username.trimmed() == trimmed.username)
             return NameExists;
-    switch (m_db->addUser(trimmed)) {
+    QString why;
+    switch (m_db->addUser(trimmed, &why)) {
     case 0:
         writeLog("add user", trimmed.username);
         return Added;
     case 1:
         return NameExists;
     case 2:
+        m_failure = why;
         return AddFailed;
     default:
+        m_failure = why;
         return DatabaseClosed;
     }
 }
 
 LocalUserRules::Outcome LocalUserRules::modify(const _st_user_item &user, const QString &confirmPassword)
 {
+    m_failure.clear();
     const Outcome input = checkInput(user, confirmPassword);
     if (input != Added)
         return input;
@@ -109,7 +116,7 @@ LocalUserRules::Outcome LocalUserRules::modify(const _st_user_item &user, const 
     if (holdsLocalConfiguration(stored) && !holdsLocalConfiguration(user) &&
         otherLocalConfigHolders(user.username) == 0)
         return LastLocalConfiguration;
-    if (!m_db->updateUser(user))
+    if (!m_db->updateUser(user, &m_failure))
         return ModifyFailed;
     // Conservative: a right taken from the logged-in user is gone now, not
     // only after the next login.
@@ -132,10 +139,11 @@ LocalUserRules::Outcome LocalUserRules::checkRemove(const QString &name) const
 
 LocalUserRules::Outcome LocalUserRules::remove(const QString &name)
 {
+    m_failure.clear();
     const Outcome allowed = checkRemove(name);
     if (allowed != Deleted)
         return allowed;
-    if (!m_db->deleteUser(name))
+    if (!m_db->deleteUser(name, &m_failure))
         return DeleteFailed;
     writeLog("delete user", name);
     return Deleted;

@@ -48,6 +48,10 @@ public:
     Outcome remove(const QString &name);
     // What remove() would refuse, without writing: Deleted when allowed.
     Outcome checkRemove(const QString &name) const;
+    // Why the database refused the last add, modify or remove, in its own
+    // words where it gave any; empty when it did not refuse (a rule may
+    // have).
+    const QString &failure() const { return m_failure; }
 
     static bool succeeded(Outcome outcome);
     // The language key (page 38) of the tip that reports the outcome.
@@ -72,4 +76,5 @@ private:
     static void writeLog(const char *what, const QString &name);
 
     qcDatabase *m_db = nullptr;
+    QString m_failure;
 };

@@ -69,6 +69,7 @@ bool qcLogListModel::search(qcLogHelper *log, int kind, const QDateTime &from, c
     }
     dropRows(std::move(stale));
     m_searching = true;
+    m_failed = false;
     m_timer.start();
     return true;
 }
@@ -135,6 +136,7 @@ void qcLogListModel::takeBatch()
         if (m_pending.isEmpty()) {
             if (ended) {
                 m_searching = false;
+                m_failed = m_log && m_log->lastQueryFailed();
                 emit sigSearchFinished(m_rows.size());
             }
             return;
@@ -159,6 +161,11 @@ QString qcLogListModel::resultText(int rows)
     if (rows == 0)
         return localpage::text("lognorecords");
     return rows == 1 ? localpage::text("logonerecord") : localpage::text("logrecordcount").arg(rows);
+}
+
+QString qcLogListModel::lastResultText() const
+{
+    return m_failed ? localpage::text("logreadfailed") : resultText(m_rows.size());
 }
 
 int qcLogListModel::rowCount(const QModelIndex &parent) const

@@ -55,6 +55,9 @@ public:
     void clear();
     // Whether records of the last search may still come.
     bool isSearching() const { return m_searching; }
+    // Whether the last search ended without reading the log whole (another
+    // program held the file): its rows are not all that match.
+    bool searchFailed() const { return m_failed; }
 
     // The most rows one step inserts; at least 1.
     void setBatchRows(int rows);
@@ -63,6 +66,8 @@ public:
     QString kindText(int logtype) const;
     // What a search that listed rows records tells the operator.
     static QString resultText(int rows);
+    // What the last search, once ended, tells the operator.
+    QString lastResultText() const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -91,6 +96,7 @@ private:
     int m_pendingAt = 0;
     int m_batchRows = kDefaultBatchRows;
     bool m_searching = false;
+    bool m_failed = false;
     // Records of earlier searches, freed a batch per tick.
     std::vector<QVector<_st_log_item>> m_discard;
     QTimer m_timer;

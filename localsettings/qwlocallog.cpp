@@ -57,7 +57,7 @@ qwLocalLog::qwLocalLog(QWidget *parent) : QWidget(parent)
     filters->addWidget(m_result);
     filters->addStretch();
     connect(m_model, &qcLogListModel::sigSearchFinished, this,
-            [this](int rows) { m_result->setText(qcLogListModel::resultText(rows)); });
+            [this] { m_result->setText(m_model->lastResultText()); });
     // A query the log still runs (the list of an earlier showing) refuses a
     // new one only until it has delivered its records.
     m_retry.setSingleShot(true);

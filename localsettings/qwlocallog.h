@@ -31,8 +31,8 @@ public:
     void relist();
 
     qcLogListModel *model() const { return m_model; }
-    // How the last search went: still running, nothing found, or how many
-    // records it listed.
+    // How the last search went: still running, nothing found, how many
+    // records it listed, or that the log could not be read.
     QLabel *resultLabel() const { return m_result; }
 
 public slots:

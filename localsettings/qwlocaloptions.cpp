@@ -3,6 +3,7 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
+#include "app/widgets/refusal.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/localpagelook.h"
 
@@ -282,7 +283,10 @@ void qwLocalOptions::onSave()
     }
     if (!result.failedColumn.isEmpty()) {
         // The operator's edits stay on the page; what was written is stored.
-        localpage::showTip(this, localpage::FailureTip, "setfailed", m_labels.value(result.failedColumn));
+        if (QWidget *field = fieldOf(result.failedColumn))
+            field->setFocus();
+        refusal::tell(this, "modify system options", QString(), QString(),
+                      refusal::note(m_labels.value(result.failedColumn), result.failure));
         return;
     }
     showValues(m_options.stored());

@@ -2,6 +2,7 @@
 
 #include "app/core/database.h"
 #include "app/widgets/qwweekeditor.h"
+#include "app/widgets/refusal.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/localpagelook.h"
 #include "localsettings/schedulenotes.h"
@@ -146,32 +147,49 @@ void qwLocalSchedules::onSave()
                                m_list->item(i)->text() + QStringLiteral(", ") + weeksections::refusalText(refusal));
         return;
     }
-    bool ok = true;
     QList<int> kindsWritten;
     for (int i = 0; i < m_subjects.size(); ++i) {
         const localschedules::Subject &s = m_subjects.at(i);
         const QStringList texts = weeksections::mergedTexts(s.week, m_edits.at(i).week, m_edits.at(i).changed);
         if (texts == s.week.texts)
             continue;
+        QString why;
+        if (!localschedules::save(g_database, s, texts, &why)) {
+            refuse(i, why, !kindsWritten.isEmpty());
+            return;
+        }
         kindsWritten << s.kind;
-        const bool saved = localschedules::save(g_database, s, texts);
-        schedulenotes::logSaved(s, saved);
-        ok = saved && ok;
+        schedulenotes::logSaved(s);
+        m_subjects[i] = localschedules::saved(s, texts);
+        m_edits[i] = Edit{m_subjects.at(i).week.week, QVector<bool>(weeksections::kDays, false)};
     }
     const bool wrote = !kindsWritten.isEmpty();
-    if (!ok) {
-        localpage::showTip(this, localpage::FailureTip, "setfailed");
-    } else {
-        // Saved is not the same as recording: say so while a switch is off.
-        if (!wrote && m_shown >= 0 && m_shown < m_subjects.size())
-            kindsWritten << m_subjects.at(m_shown).kind;
-        const QString notes = schedulenotes::idleNotes(g_database, kindsWritten);
-        const QString saved = localpage::text("setsuccess", localpage::TipTexts);
-        localpage::showTipText(this, localpage::SuccessTip, "setsuccess",
-                               notes.isEmpty() ? saved : saved + QStringLiteral(". ") + notes);
-    }
-    // What the database holds now, also after a partial failure.
+    // Saved is not the same as recording: say so while a switch is off.
+    if (!wrote && m_shown >= 0 && m_shown < m_subjects.size())
+        kindsWritten << m_subjects.at(m_shown).kind;
+    const QString notes = schedulenotes::idleNotes(g_database, kindsWritten);
+    const QString saved = localpage::text("setsuccess", localpage::TipTexts);
+    localpage::showTipText(this, localpage::SuccessTip, "setsuccess",
+                           notes.isEmpty() ? saved : saved + QStringLiteral(". ") + notes);
     reload();
     if (wrote)
+        emit sigSaved();
+}
+
+void qwLocalSchedules::refuse(int index, const QString &why, bool wroteBefore)
+{
+    // No reload: the database may not even be readable now, and what was
+    // typed into the refused schedule and the ones after it must stay to be
+    // saved again. The ones written before it show as stored.
+    m_shown = -1;
+    {
+        const QSignalBlocker block(m_list);
+        m_list->setCurrentRow(index);
+    }
+    showSubject(index);
+    const localschedules::Subject &s = m_subjects.at(index);
+    refusal::tell(this, "modify schedule", s.name, s.address, refusal::note(schedulenotes::kindName(s.kind), why));
+    // What was written holds and has to reach the recorder.
+    if (wroteBefore)
         emit sigSaved();
 }

@@ -13,6 +13,8 @@ class qwWeekEditor;
 // schedule, one week at a time in the week editor. Edits of every schedule
 // are kept while the operator moves between them; Save checks them all and
 // writes nothing when one is refused, Restore shows the stored rows again.
+// A write the database refuses ends the save there: that schedule and the
+// ones after it keep what was typed.
 class qwLocalSchedules : public QWidget
 {
     Q_OBJECT
@@ -48,6 +50,9 @@ private:
     void showSubject(int index);
     void keepEdit();
     void updateIdleNote();
+    // Tells and logs the refused write of schedule index, which is shown
+    // with what was typed; announces what was written before it.
+    void refuse(int index, const QString &why, bool wroteBefore);
 
     QListWidget *m_list = nullptr;
     QLabel *m_title = nullptr;

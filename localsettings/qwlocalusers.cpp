@@ -5,6 +5,7 @@
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/qwusermgrdelegate.h"
+#include "app/widgets/refusal.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/localpagelook.h"
 #include "localsettings/qwadduser.h"
@@ -131,9 +132,11 @@ void qwLocalUsers::onDialogConfirmed()
     if (!m_dialog || !userrights::check(this, userrights::LocalConfiguration))
         return;
     const _st_user_item user = m_dialog->user();
-    const LocalUserRules::Outcome outcome = m_dialog->isModifying() ? rules().modify(user, m_dialog->confirmPassword())
-                                                                    : rules().add(user, m_dialog->confirmPassword());
-    showOutcome(outcome);
+    const bool modifying = m_dialog->isModifying();
+    LocalUserRules rules = this->rules();
+    const LocalUserRules::Outcome outcome =
+        modifying ? rules.modify(user, m_dialog->confirmPassword()) : rules.add(user, m_dialog->confirmPassword());
+    showOutcome(rules, outcome, modifying ? "modify user" : "add user", user.username);
     // A refused input stays in the dialog to be corrected.
     if (!LocalUserRules::succeeded(outcome))
         return;
@@ -151,13 +154,30 @@ void qwLocalUsers::askDelete(const QString &name)
     auto *ask = new qwTipsDlg(this, text("remindtype", localpage::TipTexts), 2);
     ask->setProperty(kTipKeyProperty, QStringLiteral("askdeleteuser"));
     ask->setTipText(text("askdeleteuser", localpage::TipTexts).arg(name));
-    connect(ask, &qwTipsDlg::sigTipsresult, this, [this, name](int result) {
-        if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
-            return;
-        showOutcome(rules().remove(name));
-        reload();
-    });
+    // Queued: the answer comes once the question has closed, so that a
+    // message is not shown over it and closed with it.
+    connect(
+        ask, &qwTipsDlg::sigTipsresult, this,
+        [this, name](int result) {
+            if (result != 1 || !userrights::check(this, userrights::LocalConfiguration))
+                return;
+            LocalUserRules rules = this->rules();
+            showOutcome(rules, rules.remove(name), "delete user", name);
+            reload();
+        },
+        Qt::QueuedConnection);
     ask->show();
+}
+
+void qwLocalUsers::showOutcome(const LocalUserRules &rules, LocalUserRules::Outcome outcome, const char *decl,
+                               const QString &name)
+{
+    // Told and logged as every refusal of the database is.
+    if (!rules.failure().isEmpty()) {
+        refusal::tell(this, decl, QString(), QString(), refusal::note(name, rules.failure()));
+        return;
+    }
+    showOutcome(outcome);
 }
 
 void qwLocalUsers::showOutcome(LocalUserRules::Outcome outcome)

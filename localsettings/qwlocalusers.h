@@ -39,6 +39,10 @@ private:
     void onDialogConfirmed();
     void askDelete(const QString &name);
     void showOutcome(LocalUserRules::Outcome outcome);
+    // The outcome of `decl` ("add user", ...) of the user `name`; a refusal
+    // of the database is told over the dialog that asked and logged.
+    void showOutcome(const LocalUserRules &rules, LocalUserRules::Outcome outcome, const char *decl,
+                     const QString &name);
     LocalUserRules rules() const;
 
     QTableWidget *m_users = nullptr;

@@ -39,10 +39,10 @@ QString kindName(int kind)
     return localpage::text(kind == localschedules::kSnapshot ? "capschedule" : "recschedule");
 }
 
-void logSaved(const localschedules::Subject &subject, bool ok)
+void logSaved(const localschedules::Subject &subject)
 {
     writeSystemLog(g_curUserName, QStringLiteral("modify schedule"), subject.name, subject.address,
-                   kindName(subject.kind), ok ? kLogOperation : kLogAbnormalEvent);
+                   kindName(subject.kind), kLogOperation);
 }
 
 } // namespace schedulenotes

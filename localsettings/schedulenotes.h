@@ -22,8 +22,8 @@ QString idleNote(int kind);
 QString idleNotes(qcDatabase *db, const QList<int> &kinds);
 // "Recording schedule" or "Snapshot schedule".
 QString kindName(int kind);
-// One log record for a schedule written (or failed to be): the device it
-// belongs to and its kind.
-void logSaved(const localschedules::Subject &subject, bool ok);
+// One log record for a schedule written: the device it belongs to and its
+// kind. A refused one is told and logged through refusal::tell.
+void logSaved(const localschedules::Subject &subject);
 
 } // namespace schedulenotes

@@ -230,6 +230,11 @@ auto qcDatabase::withReason(QString *failure, Work work)
     return result;
 }
 
+bool qcDatabase::runChange(const QString &sql, const QVariantList &values, QString *why)
+{
+    return runUpdate(connection(), sql, values, why);
+}
+
 bool qcDatabase::isOpen(QString &why) const
 {
     if (!opened)
@@ -549,55 +554,63 @@ bool qcDatabase::isNewUser(const QString &username)
     return !userListed(username);
 }
 
-int qcDatabase::addUser(const _st_user_item &item)
+int qcDatabase::addUser(const _st_user_item &item, QString *failure)
 {
-    if (!opened)
-        return 3;
-    QMutexLocker lock(&m_mutex);
-    loadUsers();
-    if (userListed(item.username))
-        return 1;
-    QSqlQuery q(connection());
-    if (!run(q, QStringLiteral("insert into users(username,password,usertype,usergroup,userdecl) values(?,?,?,?,?)"),
-             {item.username, item.password, item.usertype, item.usergroup, item.userdecl}))
-        return 2;
-    m_users.append(item);
-    return 0;
-}
-
-bool qcDatabase::deleteUser(const QString &username)
-{
-    if (!opened)
-        return false;
-    QMutexLocker lock(&m_mutex);
-    if (runDelete(connection(), QStringLiteral("delete from users where username = ?"), {username}) <= 0)
-        return false;
-    for (int i = 0; i < m_users.size(); ++i) {
-        if (m_users.at(i).username == username) {
-            m_users.removeAt(i);
-            break;
+    return withReason(failure, [&](QString &why) {
+        if (!isOpen(why))
+            return 3;
+        loadUsers();
+        if (userListed(item.username)) {
+            why = QStringLiteral("the database holds the name already");
+            return 1;
         }
-    }
-    return true;
+        QSqlQuery q(connection());
+        if (!run(q,
+                 QStringLiteral("insert into users(username,password,usertype,usergroup,userdecl) values(?,?,?,?,?)"),
+                 {item.username, item.password, item.usertype, item.usergroup, item.userdecl})) {
+            why = failed("the database refused the user", q.lastError());
+            return 2;
+        }
+        m_users.append(item);
+        return 0;
+    });
 }
 
-bool qcDatabase::updateUser(const _st_user_item &item)
+bool qcDatabase::deleteUser(const QString &username, QString *failure)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!opened)
-        return false;
-    const bool ok = inTransaction([&](const QSqlDatabase &db) {
-        const QString table = QStringLiteral("users");
-        const QString key = QStringLiteral("username=?");
-        return updateColumn(db, table, "usertype", item.usertype, key, {item.username}) &&
-               updateColumn(db, table, "password", item.password, key, {item.username}) &&
-               updateColumn(db, table, "usergroup", item.usergroup, key, {item.username}) &&
-               updateColumn(db, table, "userdecl", item.userdecl, key, {item.username});
+    return withReason(failure, [&](QString &why) {
+        if (!isOpen(why))
+            return false;
+        const int deleted =
+            runDelete(connection(), QStringLiteral("delete from users where username = ?"), {username}, &why);
+        if (deleted == 0)
+            why = QStringLiteral("the database holds no such user");
+        if (deleted <= 0)
+            return false;
+        for (int i = 0; i < m_users.size(); ++i) {
+            if (m_users.at(i).username == username) {
+                m_users.removeAt(i);
+                break;
+            }
+        }
+        return true;
     });
-    if (!ok)
-        return false;
-    m_users.clear();
-    return true;
+}
+
+bool qcDatabase::updateUser(const _st_user_item &item, QString *failure)
+{
+    return withReason(failure, [&](QString &why) {
+        if (!isOpen(why))
+            return false;
+        // One statement: the row changes whole or not at all.
+        if (!runUpdate(connection(),
+                       QStringLiteral("update users set usertype = ?, password = ?, usergroup = ?, userdecl = ? "
+                                      "where username = ?"),
+                       {item.usertype, item.password, item.usergroup, item.userdecl, item.username}, &why))
+            return false;
+        m_users.clear();
+        return true;
+    });
 }
 
 bool qcDatabase::updateUserText(const QString &column, const QString &value, const QString &username)
@@ -688,25 +701,30 @@ bool qcDatabase::isNewSchedule(const QString &ipaddr)
     return !scheduleListed(ipaddr);
 }
 
-bool qcDatabase::addSchedule(const _st_schedule_item &item)
+bool qcDatabase::addSchedule(const _st_schedule_item &item, QString *failure)
 {
-    if (!opened)
-        return false;
-    QMutexLocker lock(&m_mutex);
-    loadSchedules();
-    if (scheduleListed(item.ipaddr))
-        return false;
-    _st_schedule_item stored = item;
-    stored.ipaddr = scheduleKey(item.ipaddr);
-    QSqlQuery q(connection());
-    if (!run(q,
-             QStringLiteral("insert into schedules(applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,"
-                            "skdsat,skdtype,enable) values(?,?,?,?,?,?,?,?,?,?,?,?)"),
-             {stored.applytype, stored.devname, stored.ipaddr, stored.skdsun, stored.skdmon, stored.skdtue,
-              stored.skdwed, stored.skdthu, stored.skdfri, stored.skdsat, stored.skdtype, stored.enable}))
-        return false;
-    m_schedules.append(stored);
-    return true;
+    return withReason(failure, [&](QString &why) {
+        if (!isOpen(why))
+            return false;
+        loadSchedules();
+        if (scheduleListed(item.ipaddr)) {
+            why = QStringLiteral("the database holds a schedule of that address already");
+            return false;
+        }
+        _st_schedule_item stored = item;
+        stored.ipaddr = scheduleKey(item.ipaddr);
+        QSqlQuery q(connection());
+        if (!run(q,
+                 QStringLiteral("insert into schedules(applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,"
+                                "skdfri,skdsat,skdtype,enable) values(?,?,?,?,?,?,?,?,?,?,?,?)"),
+                 {stored.applytype, stored.devname, stored.ipaddr, stored.skdsun, stored.skdmon, stored.skdtue,
+                  stored.skdwed, stored.skdthu, stored.skdfri, stored.skdsat, stored.skdtype, stored.enable})) {
+            why = failed("the database refused the schedule", q.lastError());
+            return false;
+        }
+        m_schedules.append(stored);
+        return true;
+    });
 }
 
 bool qcDatabase::deleteScheduleType(int skdtype)
@@ -720,37 +738,40 @@ bool qcDatabase::deleteScheduleType(int skdtype)
     return true;
 }
 
-bool qcDatabase::deleteSchedule(const QString &ipaddr, int skdtype)
+bool qcDatabase::deleteSchedule(const QString &ipaddr, int skdtype, QString *failure)
 {
-    if (!opened)
-        return false;
-    QMutexLocker lock(&m_mutex);
-    if (runDelete(connection(), QStringLiteral("delete from schedules where ipaddr=? and skdtype=?"),
-                  {scheduleKey(ipaddr), skdtype}) <= 0)
-        return false;
-    m_schedules.clear();
-    return true;
-}
-
-bool qcDatabase::updateSchedule(const _st_schedule_item &item)
-{
-    QMutexLocker lock(&m_mutex);
-    if (!opened)
-        return false;
-    const bool ok = inTransaction([&](const QSqlDatabase &db) {
-        const QString days[7][2] = {{"skdsun", item.skdsun}, {"skdmon", item.skdmon}, {"skdtue", item.skdtue},
-                                    {"skdwed", item.skdwed}, {"skdthu", item.skdthu}, {"skdfri", item.skdfri},
-                                    {"skdsat", item.skdsat}};
-        for (const auto &day : days) {
-            if (!updateScheduleRow(db, item.ipaddr, item.applytype, item.skdtype, day[0], day[1]))
-                return false;
-        }
+    return withReason(failure, [&](QString &why) {
+        if (!isOpen(why))
+            return false;
+        const int deleted =
+            runDelete(connection(), QStringLiteral("delete from schedules where ipaddr=? and skdtype=?"),
+                      {scheduleKey(ipaddr), skdtype}, &why);
+        if (deleted == 0)
+            why = QStringLiteral("the database holds no such schedule");
+        if (deleted <= 0)
+            return false;
+        m_schedules.clear();
         return true;
     });
-    if (!ok)
-        return false;
-    m_schedules.clear();
-    return true;
+}
+
+bool qcDatabase::updateSchedule(const _st_schedule_item &item, QString *failure)
+{
+    return withReason(failure, [&](QString &why) {
+        if (!isOpen(why))
+            return false;
+        // One statement: the seven days change together or not at all.
+        if (!runUpdate(
+                connection(),
+                QStringLiteral("update schedules set skdsun = ?, skdmon = ?, skdtue = ?, skdwed = ?, "
+                               "skdthu = ?, skdfri = ?, skdsat = ? where ipaddr=? and applytype=? and skdtype=?"),
+                {item.skdsun, item.skdmon, item.skdtue, item.skdwed, item.skdthu, item.skdfri, item.skdsat,
+                 scheduleKey(item.ipaddr), item.applytype, item.skdtype},
+                &why))
+            return false;
+        m_schedules.clear();
+        return true;
+    });
 }
 
 bool qcDatabase::updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype, const QString &column,

@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QString>
 #include <QThread>
+#include <QVariant>
 
 #include "app/core/records.h"
 #include "app/core/settingstable.h"
@@ -65,10 +66,12 @@ public:
     // Copies username, password and usertype only; the name matches exactly.
     bool findUser(_st_user_item &out, const QString &username);
     bool isNewUser(const QString &username);
-    // 0 added, 1 name taken, 2 insert failed, 3 closed.
-    int addUser(const _st_user_item &item);
-    bool deleteUser(const QString &username);
-    bool updateUser(const _st_user_item &item);
+    // 0 added, 1 name taken, 2 insert failed, 3 closed. `failure` of these
+    // three as for addDevice.
+    int addUser(const _st_user_item &item, QString *failure = nullptr);
+    // False also when no row has the name.
+    bool deleteUser(const QString &username, QString *failure = nullptr);
+    bool updateUser(const _st_user_item &item, QString *failure = nullptr);
     bool updateUserText(const QString &column, const QString &value, const QString &username);
     bool updateUserInt(const QString &column, int value, const QString &username);
 
@@ -77,12 +80,13 @@ public:
     bool getSchedule(_st_schedule_item &out, int index);
     void reloadSchedules();
     bool isNewSchedule(const QString &ipaddr);
-    bool addSchedule(const _st_schedule_item &item);
+    // `failure` of the writes below as for addDevice.
+    bool addSchedule(const _st_schedule_item &item, QString *failure = nullptr);
     bool deleteScheduleType(int skdtype);
     // The one row of that address and kind; false when closed, when the
     // statement fails or when it deleted no row.
-    bool deleteSchedule(const QString &ipaddr, int skdtype);
-    bool updateSchedule(const _st_schedule_item &item);
+    bool deleteSchedule(const QString &ipaddr, int skdtype, QString *failure = nullptr);
+    bool updateSchedule(const _st_schedule_item &item, QString *failure = nullptr);
     bool updateScheduleColumn(const QString &ipaddr, int applytype, int skdtype, const QString &column,
                               const QString &value);
     bool updateScheduleText(const QString &ipaddr, int applytype, int skdtype, const QString &column,
@@ -96,17 +100,21 @@ public:
     // A number or flag column's text as stored, before it is read as a number.
     int queryRecordCaptureStored(const QString &column, QString &out);
     // Settings writers: false when closed, the column is unknown, the
-    // statement fails or there is no row to change.
-    bool updateSysInfoText(const QString &column, const QString &value);
-    bool updateSysInfoInt(const QString &column, int value);
-    bool updateRecordCaptureInt(const QString &column, int value);
+    // statement fails or there is no row to change. `failure` (when given)
+    // gets why, in the database's own words where it gave any, as for
+    // addDevice; so do the setters below.
+    bool updateSysInfoText(const QString &column, const QString &value, QString *failure = nullptr);
+    bool updateSysInfoInt(const QString &column, int value, QString *failure = nullptr);
+    bool updateRecordCaptureInt(const QString &column, int value, QString *failure = nullptr);
 
-#define QC_DECLARE_TEXT_RO(t, c, g)              QString g();
-#define QC_DECLARE_TEXT(t, c, g, s)              QC_DECLARE_TEXT_RO(t, c, g) bool s(const QString &value);
-#define QC_DECLARE_NUMBER_RO(t, c, g, f)         int g();
-#define QC_DECLARE_NUMBER(t, c, g, f, s, lo, hi) QC_DECLARE_NUMBER_RO(t, c, g, f) bool s(int value);
-#define QC_DECLARE_FLAG_RO(t, c, g)              bool g();
-#define QC_DECLARE_FLAG(t, c, g, s)              QC_DECLARE_FLAG_RO(t, c, g) bool s(bool value);
+#define QC_DECLARE_TEXT_RO(t, c, g) QString g();
+#define QC_DECLARE_TEXT(t, c, g, s)                                                                                    \
+    QC_DECLARE_TEXT_RO(t, c, g) bool s(const QString &value, QString *failure = nullptr);
+#define QC_DECLARE_NUMBER_RO(t, c, g, f) int g();
+#define QC_DECLARE_NUMBER(t, c, g, f, s, lo, hi)                                                                       \
+    QC_DECLARE_NUMBER_RO(t, c, g, f) bool s(int value, QString *failure = nullptr);
+#define QC_DECLARE_FLAG_RO(t, c, g) bool g();
+#define QC_DECLARE_FLAG(t, c, g, s) QC_DECLARE_FLAG_RO(t, c, g) bool s(bool value, QString *failure = nullptr);
     QC_SETTINGS_TABLE(QC_DECLARE_TEXT, QC_DECLARE_TEXT_RO, QC_DECLARE_NUMBER, QC_DECLARE_NUMBER_RO, QC_DECLARE_FLAG,
                       QC_DECLARE_FLAG_RO)
 #undef QC_DECLARE_TEXT_RO
@@ -143,7 +151,10 @@ private:
     // Whether the file is open; `why` says so when it is not.
     bool isOpen(QString &why) const;
     int readSetting(const char *table, const QString &column, bool number, QString &out);
-    bool writeSetting(const char *table, const QString &column, bool number, const QVariant &value);
+    bool writeSetting(const char *table, const QString &column, bool number, const QVariant &value, QString *why);
+    // Runs an update on this thread's connection; false when it fails or
+    // changes no row, with the reason in `why` (when given).
+    bool runChange(const QString &sql, const QVariantList &values, QString *why);
 
     QSqlDatabase m_db;
     bool opened = false;

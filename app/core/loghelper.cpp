@@ -1,5 +1,6 @@
 #include "app/core/loghelper.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -19,6 +20,23 @@ const QString kSelectLogs =
 QString logTime(const QDateTime &t)
 {
     return t.toString(QStringLiteral("yyyy-MM-dd'T'hh:mm:ss"));
+}
+
+// Whether the database refused a record for what it holds (too big, a
+// constraint, a value of the wrong type) rather than because the file
+// cannot be written now; such a record would never be taken.
+bool refusedForItself(const QSqlError &error)
+{
+    // The primary SQLite result code: TOOBIG, CONSTRAINT, MISMATCH, RANGE.
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    return code == 18 || code == 19 || code == 20 || code == 25;
+}
+
+_st_log_item droppedNote(qint64 count)
+{
+    return _st_log_item(
+        logTime(QDateTime::currentDateTime()), QString(), QStringLiteral("log records dropped"), QString(), QString(),
+        QStringLiteral("%1 records could not be written to the log file").arg(count), kLogAbnormalEvent);
 }
 
 } // namespace
@@ -68,11 +86,23 @@ bool qcLogHelper::addLog(const _st_log_item &item)
         QMutexLocker lock(&m_queueLock);
         if (m_openFailed || m_ended)
             return false;
+        // A file that refuses records keeps them waiting, but not without end.
+        if (m_queue.size() + m_inFlight >= m_waitingLimit) {
+            if (m_dropped++ == 0)
+                qWarning("system log: the log file takes no records; new ones are dropped until it does");
+            return false;
+        }
         m_queue.append(item);
     }
     QMutexLocker wake(&m_wakeLock);
     m_wake.wakeAll();
     return true;
+}
+
+void qcLogHelper::setWaitingLimit(int records)
+{
+    QMutexLocker lock(&m_queueLock);
+    m_waitingLimit = qMax(1, records);
 }
 
 bool qcLogHelper::requestQuery(int kind, const QDateTime &from, const QDateTime &to)
@@ -85,6 +115,7 @@ bool qcLogHelper::requestQuery(int kind, const QDateTime &from, const QDateTime 
     m_kind = kind;
     m_from = from;
     m_to = to;
+    m_queryFailed = false;
     queryPending = true;
     m_wake.wakeAll();
     return true;
@@ -105,8 +136,11 @@ bool qcLogHelper::hasWork()
 {
     if (m_stop || queryPending)
         return true;
+    // Records the file refused wait for the pause to end, not for a wake-up.
+    if (!m_retry.isForever())
+        return false;
     QMutexLocker lock(&m_queueLock);
-    return !m_queue.isEmpty();
+    return !m_queue.isEmpty() || m_dropped > 0;
 }
 
 void qcLogHelper::run()
@@ -121,10 +155,13 @@ void qcLogHelper::run()
                 // Checked under the wake lock that every waker takes, so a
                 // record or query that arrives before the wait is never missed.
                 QMutexLocker wake(&m_wakeLock);
-                while (!hasWork())
-                    m_wake.wait(&m_wakeLock);
+                while (!hasWork()) {
+                    if (!m_wake.wait(&m_wakeLock, m_retry))
+                        m_retry = QDeadlineTimer(QDeadlineTimer::Forever);
+                }
             }
-            writeQueued();
+            if (m_retry.isForever() && !writeQueued())
+                m_retry = QDeadlineTimer(kRetryMs);
             if (m_stop)
                 break;
             if (queryPending) {
@@ -132,7 +169,11 @@ void qcLogHelper::run()
                 queryPending = false;
             }
         }
-        writeQueued();
+        if (!writeQueued()) {
+            QMutexLocker lock(&m_queueLock);
+            qWarning("system log: %d records were lost: the log file took none before the end", int(m_queue.size()));
+            m_queue.clear();
+        }
         m_db.close();
     }
     m_db = QSqlDatabase();
@@ -149,42 +190,77 @@ bool qcLogHelper::openLogDatabase()
     return opened;
 }
 
-bool qcLogHelper::insertLog(const _st_log_item &item)
+QSqlError qcLogHelper::insertLog(const _st_log_item &item)
 {
-    if (!opened)
-        return false;
     QSqlQuery q(m_db);
     if (!q.prepare(
             QStringLiteral("insert into systemlogs(logdate,curuser,logtype,logdecl,reldevname,reldevaddr,lognote) "
                            "values(?,?,?,?,?,?,?)")))
-        return false;
+        return q.lastError();
     for (const QVariant &v :
          {QVariant(item.logdate), QVariant(item.curuser), QVariant(item.logtype), QVariant(item.logdecl),
           QVariant(item.reldevname), QVariant(item.reldevaddr), QVariant(item.lognote)})
         q.addBindValue(v);
-    return q.exec();
+    return q.exec() ? QSqlError() : q.lastError();
 }
 
-void qcLogHelper::writeQueued()
+bool qcLogHelper::writeQueued()
 {
     QList<_st_log_item> batch;
+    qint64 untold = 0;
     {
         QMutexLocker lock(&m_queueLock);
         batch.swap(m_queue);
+        m_inFlight = batch.size();
+        untold = m_dropped;
         // After the last pass nothing may wait in a queue nobody reads.
         if (m_stop)
             m_ended = true;
     }
-    if (batch.isEmpty())
-        return;
-    // One transaction per batch keeps a burst of records cheap; a record
-    // whose insert fails is skipped and the rest are still written.
-    const bool inTransaction = m_db.transaction();
-    for (const _st_log_item &item : batch)
-        insertLog(item);
-    if (inTransaction && !m_db.commit())
-        m_db.rollback();
-    purgeLogs();
+    if (batch.isEmpty() && untold == 0)
+        return true;
+    const bool written = opened && writeBatch(batch, untold);
+    {
+        QMutexLocker lock(&m_queueLock);
+        m_inFlight = 0;
+        if (written) {
+            m_dropped -= untold;
+        } else {
+            // In front of what came meanwhile, so the order stays.
+            batch.append(m_queue);
+            m_queue.swap(batch);
+        }
+    }
+    if (written)
+        purgeLogs();
+    return written;
+}
+
+bool qcLogHelper::writeBatch(const QList<_st_log_item> &batch, qint64 untold)
+{
+    qint64 skipped = 0;
+    // One transaction per batch keeps a burst of records cheap, and a file
+    // that refuses part of it keeps all of it waiting.
+    if (!m_db.transaction())
+        return false;
+    bool ok = true;
+    for (int i = 0; ok && i <= batch.size(); ++i) {
+        // The note of dropped records goes last: they came after the rest.
+        const qint64 dropped = untold + skipped;
+        if (i == batch.size() && dropped == 0)
+            break;
+        const QSqlError error = insertLog(i < batch.size() ? batch.at(i) : droppedNote(dropped));
+        if (!error.isValid())
+            continue;
+        if (i < batch.size() && refusedForItself(error))
+            ++skipped;
+        else
+            ok = false;
+    }
+    if (ok && m_db.commit())
+        return true;
+    m_db.rollback();
+    return false;
 }
 
 void qcLogHelper::purgeLogs()
@@ -210,8 +286,10 @@ void qcLogHelper::purgeLogs()
 
 void qcLogHelper::runQuery()
 {
-    if (!opened)
+    if (!opened) {
+        m_queryFailed = true;
         return;
+    }
     const int kind = m_kind;
     const QDateTime from = m_from;
     const QDateTime to = m_to;
@@ -234,16 +312,17 @@ void qcLogHelper::runQuery()
 
     QSqlQuery q(m_db);
     q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        return;
+    bool ran = q.prepare(sql);
     for (const QVariant &v : values)
         q.addBindValue(v);
-    if (!q.exec())
-        return;
+    ran = ran && q.exec();
     // A stop must not wait for a long result to be delivered.
-    while (!m_stop && q.next()) {
+    while (ran && !m_stop && q.next()) {
         emit sigHaslogitem(_st_log_item(q.value(0).toString(), q.value(1).toString(), q.value(3).toString(),
                                         q.value(4).toString(), q.value(5).toString(), q.value(6).toString(),
                                         q.value(2).toInt()));
     }
+    // A file held by another program looks like an empty result otherwise.
+    if (!ran || (!m_stop && q.lastError().isValid()))
+        m_queryFailed = true;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QMutex>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QThread>
 #include <QWaitCondition>
 
@@ -18,7 +20,11 @@
 //
 // Records handed in before the thread has opened the file wait in the queue;
 // they are dropped (and addLog() says so) only once the open has failed. A
-// stop writes everything still queued before the thread ends.
+// batch the file refuses (another program holds it, the disk is full) stays
+// queued, in order, and is written when the file takes it again; only
+// beyond kMaxWaiting records are new ones dropped, and how many is written
+// to the log once, with the first batch the file takes again. A stop writes
+// everything still queued before the thread ends, if the file lets it.
 class qcLogHelper : public QThread
 {
     Q_OBJECT
@@ -27,6 +33,8 @@ public:
     static const char *const kConnectionName; // "systemlog"
     static constexpr int kMaxRows = 80000;    // more than this after a batch cuts the table
     static constexpr int kKeptRows = 6000;    // to about this many
+    static constexpr int kMaxWaiting = 20000; // records kept while the file refuses them
+    static constexpr int kRetryMs = 1000;     // pause before a refused batch is tried again
 
     explicit qcLogHelper(QObject *parent = nullptr);
     ~qcLogHelper() override;
@@ -36,8 +44,11 @@ public:
     static bool checkDatabaseFile(QString *reason);
 
     // Any thread. False only when the record will never be written: the open
-    // has failed, or the thread has already ended.
+    // has failed, the thread has already ended, or the file has refused so
+    // long that the most records that may wait are waiting.
     bool addLog(const _st_log_item &item);
+    // How many records may wait for the file (kMaxWaiting unless set).
+    void setWaitingLimit(int records);
     // Kind 0 all records, 1..3 records of that logtype. False while another
     // query is pending or for another kind.
     bool requestQuery(int kind, const QDateTime &from, const QDateTime &to);
@@ -49,6 +60,10 @@ public:
     // Any thread. Once false after an accepted request, every record of that
     // query has been emitted: the signals were sent before the flag dropped.
     bool isQueryPending() const { return queryPending.load(); }
+    // Any thread, once isQueryPending() is false: whether the last query
+    // accepted could not be read whole (the file busy or broken), so that
+    // the records it delivered are not all that match.
+    bool lastQueryFailed() const { return m_queryFailed.load(); }
     // Why the log file could not be opened; empty otherwise.
     QString openError() const;
 
@@ -60,8 +75,14 @@ protected:
 
 private:
     bool openLogDatabase();
-    bool insertLog(const _st_log_item &item);
-    void writeQueued(); // queue lock held by the caller
+    // The record's own error when it fails; invalid after success.
+    QSqlError insertLog(const _st_log_item &item);
+    // Writes the queue; false when the file refused it and it waits.
+    bool writeQueued();
+    // The batch, then the note of `untold` dropped records, in one
+    // transaction; false when the file refused it. Records the database
+    // refuses for themselves are left out and counted in that note.
+    bool writeBatch(const QList<_st_log_item> &batch, qint64 untold);
     void purgeLogs();
     void runQuery();
     bool hasWork();
@@ -77,10 +98,17 @@ private:
     std::atomic<bool> opened{false};
     std::atomic<bool> m_stop{false};
     std::atomic<bool> queryPending{false};
+    std::atomic<bool> m_queryFailed{false};
+    // Log thread only: when a refused batch is tried again; forever while
+    // nothing waits for the file.
+    QDeadlineTimer m_retry{QDeadlineTimer::Forever};
     // Guarded by the queue lock: once set, addLog() refuses.
     bool m_openFailed = false;
     bool m_ended = false;
     QString m_openError;
+    int m_waitingLimit = kMaxWaiting;
+    int m_inFlight = 0;   // taken from the queue and being written
+    qint64 m_dropped = 0; // dropped and not yet written to the log
 };
 
 // The one log of the running program, set by start-up.

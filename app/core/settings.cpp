@@ -58,16 +58,22 @@ int qcDatabase::readSetting(const char *table, const QString &column, bool numbe
     return 0;
 }
 
-bool qcDatabase::writeSetting(const char *table, const QString &column, bool number, const QVariant &value)
+bool qcDatabase::writeSetting(const char *table, const QString &column, bool number, const QVariant &value,
+                              QString *why)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!opened || !isSettingColumn(table, column, number))
-        return false;
-    QSqlQuery q(connection());
-    if (!q.prepare(QStringLiteral("update %1 set %2 = ? where indexid = 0").arg(QLatin1String(table), column)))
-        return false;
-    q.addBindValue(value);
-    return q.exec() && q.numRowsAffected() > 0;
+    QString reason;
+    bool ok = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!isSettingColumn(table, column, number))
+            reason = QStringLiteral("%1 is no setting of that kind").arg(column);
+        else if (isOpen(reason))
+            ok = runChange(QStringLiteral("update %1 set %2 = ? where indexid = 0").arg(QLatin1String(table), column),
+                           {value}, &reason);
+    }
+    if (why)
+        *why = reason;
+    return ok;
 }
 
 int qcDatabase::querySysInfoText(const QString &column, QString &out)
@@ -99,19 +105,19 @@ int qcDatabase::queryRecordCaptureStored(const QString &column, QString &out)
     return readSetting(kRecordCapture, column, true, out);
 }
 
-bool qcDatabase::updateSysInfoText(const QString &column, const QString &value)
+bool qcDatabase::updateSysInfoText(const QString &column, const QString &value, QString *failure)
 {
-    return writeSetting(kSysInfo, column, false, value);
+    return writeSetting(kSysInfo, column, false, value, failure);
 }
 
-bool qcDatabase::updateSysInfoInt(const QString &column, int value)
+bool qcDatabase::updateSysInfoInt(const QString &column, int value, QString *failure)
 {
-    return writeSetting(kSysInfo, column, true, value);
+    return writeSetting(kSysInfo, column, true, value, failure);
 }
 
-bool qcDatabase::updateRecordCaptureInt(const QString &column, int value)
+bool qcDatabase::updateRecordCaptureInt(const QString &column, int value, QString *failure)
 {
-    return writeSetting(kRecordCapture, column, true, value);
+    return writeSetting(kRecordCapture, column, true, value, failure);
 }
 
 #define QC_DEFINE_TEXT_RO(t, c, g)                                                                                     \
@@ -122,9 +128,9 @@ bool qcDatabase::updateRecordCaptureInt(const QString &column, int value)
     }
 #define QC_DEFINE_TEXT(t, c, g, s)                                                                                     \
     QC_DEFINE_TEXT_RO(t, c, g)                                                                                         \
-    bool qcDatabase::s(const QString &value)                                                                           \
+    bool qcDatabase::s(const QString &value, QString *failure)                                                         \
     {                                                                                                                  \
-        return update##t##Text(QStringLiteral(#c), value);                                                             \
+        return update##t##Text(QStringLiteral(#c), value, failure);                                                    \
     }
 #define QC_DEFINE_NUMBER_RO(t, c, g, f)                                                                                \
     int qcDatabase::g()                                                                                                \
@@ -134,11 +140,14 @@ bool qcDatabase::updateRecordCaptureInt(const QString &column, int value)
     }
 #define QC_DEFINE_NUMBER(t, c, g, f, s, lo, hi)                                                                        \
     QC_DEFINE_NUMBER_RO(t, c, g, f)                                                                                    \
-    bool qcDatabase::s(int value)                                                                                      \
+    bool qcDatabase::s(int value, QString *failure)                                                                    \
     {                                                                                                                  \
-        if (value < (lo) || value > (hi))                                                                              \
+        if (value < (lo) || value > (hi)) {                                                                            \
+            if (failure)                                                                                               \
+                *failure = QStringLiteral("%1 is outside %2 to %3").arg(value).arg(lo).arg(hi);                        \
             return false;                                                                                              \
-        return update##t##Int(QStringLiteral(#c), value);                                                              \
+        }                                                                                                              \
+        return update##t##Int(QStringLiteral(#c), value, failure);                                                     \
     }
 #define QC_DEFINE_FLAG_RO(t, c, g)                                                                                     \
     bool qcDatabase::g()                                                                                               \
@@ -148,9 +157,9 @@ bool qcDatabase::updateRecordCaptureInt(const QString &column, int value)
     }
 #define QC_DEFINE_FLAG(t, c, g, s)                                                                                     \
     QC_DEFINE_FLAG_RO(t, c, g)                                                                                         \
-    bool qcDatabase::s(bool value)                                                                                     \
+    bool qcDatabase::s(bool value, QString *failure)                                                                   \
     {                                                                                                                  \
-        return update##t##Int(QStringLiteral(#c), value ? 1 : 0);                                                      \
+        return update##t##Int(QStringLiteral(#c), value ? 1 : 0, failure);                                             \
     }
 
 QC_SETTINGS_TABLE(QC_DEFINE_TEXT, QC_DEFINE_TEXT_RO, QC_DEFINE_NUMBER, QC_DEFINE_NUMBER_RO, QC_DEFINE_FLAG,

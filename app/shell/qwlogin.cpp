@@ -6,6 +6,7 @@
 #include "app/core/uitext.h"
 #include "app/shell/cmsclient.h"
 #include "app/shell/qwunlockclient.h"
+#include "app/widgets/refusal.h"
 #include "app/widgets/stylesheets.h"
 
 #include <QCheckBox>
@@ -176,10 +177,11 @@ void qwLogin::OnBtnLoginClicked()
     }
 
     hide();
-    if (m_autoLogin->isChecked()) {
-        g_database->setAutoLogin(true);
-        g_database->setAutoName(name);
-    }
+    // The name before the switch: a switch kept without its name would log
+    // the previous user in at the next start.
+    QString refused;
+    const bool remembered = !m_autoLogin->isChecked() ||
+                            (g_database->setAutoName(name, &refused) && g_database->setAutoLogin(true, &refused));
     m_userName = name;
     log(name, "login successful");
     g_curUserName = name;
@@ -187,6 +189,10 @@ void qwLogin::OnBtnLoginClicked()
     if (g_database->findUser(row, name))
         g_curUserRights = quint32(row.usertype);
     openMainWindow();
+    // The login holds; only the choice to log in alone next time was lost.
+    if (!remembered)
+        refusal::tell(m_mainWindow, "modify system options", QString(), QString(),
+                      refusal::note(uiTextOrKey("autologinchk"), refused));
     close();
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/core/loghelper.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/runfolder.h"
 
 using testsupport::RunFolder;
@@ -250,6 +251,50 @@ private slots:
         QVERIFY(m_log->openError().contains(why));
         QVERIFY(!m_log->addLog(record("2026-03-01T00:00:02", 1)));
         QCOMPARE(QFile::exists(kLog), !removed); // nothing created
+    }
+
+    // Another program holding the log file: the records handed in meanwhile
+    // wait and are written, in order, once it lets go; a search meanwhile
+    // says that it could not read. Beyond the most that may wait, new
+    // records are dropped, and how many is written once, after the rest.
+    void heldFileKeepsRecords_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("handed");
+        QTest::addColumn<QString>("written"); // after "before"
+        QTest::newRow("all wait") << qcLogHelper::kMaxWaiting << 3 << "held 0\nheld 1\nheld 2";
+        QTest::newRow("two may wait") << 2 << 5 << "held 0\nheld 1\n3 records could not be written to the log file";
+    }
+    void heldFileKeepsRecords()
+    {
+        QFETCH(int, limit);
+        QFETCH(int, handed);
+        QFETCH(QString, written);
+        startLog();
+        m_log->setWaitingLimit(limit);
+        QVERIFY(m_log->addLog(record("2026-03-01T00:00:00", 1, "before")));
+        QTRY_COMPARE(sql("select lognote from systemlogs"), QString("before"));
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        QVERIFY(holder->hold(kLog));
+        int taken = 0;
+        for (int i = 0; i < handed; ++i)
+            taken += m_log->addLog(record("2026-03-01T00:00:01", 1, QString("held %1").arg(i)));
+        QCOMPARE(taken, qMin(limit, handed));
+        // Asked after the records: once it has ended, the log has tried them.
+        QVERIFY(QTest::qWaitFor([&] { return m_log->requestQuery(0, at("2026-03-01 00:00"), at("2026-03-02 00:00")); },
+                                20000));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_log->isQueryPending(), 20000);
+        QVERIFY(m_log->lastQueryFailed());
+        holder.reset();
+        const QString since = "select lognote from systemlogs where rowid > 1 order by rowid";
+        QTRY_COMPARE_WITH_TIMEOUT(sql(since), written, 20000);
+        // Told once: what follows is written as it comes.
+        QVERIFY(m_log->addLog(record("2026-03-01T00:00:02", 1, "after")));
+        QTRY_COMPARE(sql(since), written + "\nafter");
+        // Every record, the note of the dropped ones too (stamped now).
+        QCOMPARE(search(0, at("2030-01-01 00:00"), at("2020-01-01 00:00")).size(),
+                 written.count(QLatin1Char('\n')) + 3);
+        QVERIFY(!m_log->lastQueryFailed());
     }
 
     void stopCutsALongSearchShort()

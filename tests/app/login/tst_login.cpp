@@ -3,6 +3,7 @@
 #include "app/shell/cmsclient.h"
 #include "app/shell/qwlogin.h"
 #include "tests/support/appglobals.h"
+#include "tests/support/popups.h"
 #include "tests/support/readable.h"
 #include "tests/support/runfolder.h"
 
@@ -168,6 +169,43 @@ private slots:
         QCOMPARE(testsupport::RunFolder::query("quendalix.xdt", "select autologin||'|'||autoname from systeminfo"),
                  QStringLiteral("1|admin"));
         QCOMPARE(logRows().count("login successful|admin|1"), 2);
+    }
+
+    // The choice to log in alone next time, refused by the database: the
+    // login holds, the main window says so, the log keeps the reason, and
+    // the switch is never stored without its name.
+    void refusedAutoLoginIsTold_data()
+    {
+        QTest::addColumn<QString>("column");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("name refused") << "autoname"
+                                      << "0|";
+        QTest::newRow("switch refused") << "autologin"
+                                        << "0|admin";
+    }
+    void refusedAutoLoginIsTold()
+    {
+        QFETCH(QString, column);
+        QFETCH(QString, stored);
+        QVERIFY(testsupport::RunFolder::exec("quendalix.xdt",
+                                             QString("create trigger refuse before update of %1 on systeminfo "
+                                                     "begin select raise(abort, 'not now'); end")
+                                                 .arg(column)));
+        start();
+        qwLogin login;
+        login.show();
+        login.autoLoginBox()->setChecked(true);
+        attempt(login, "admin", "admin");
+        QVERIFY(login.mainWindow());
+        QCOMPARE(g_curUserName, QStringLiteral("admin"));
+        QCOMPARE(testsupport::popupKeys(login.mainWindow()), QStringList{"tip_databaseerr"});
+        closeMainWindow(login);
+        QCOMPARE(testsupport::RunFolder::query("quendalix.xdt",
+                                               "select autologin||'|'||ifnull(autoname,'') from systeminfo"),
+                 stored);
+        m_globals->flushLog();
+        QCOMPARE(testsupport::RunFolder::query("cmsclient.logx", "select lognote from systemlogs where logtype = 3"),
+                 QStringLiteral("Auto login: the database refused the change: not now"));
     }
 
     // Return is what app.process types.

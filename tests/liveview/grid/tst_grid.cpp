@@ -3,7 +3,10 @@
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwselectmultmode.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/livepage.h"
+#include "tests/support/popups.h"
+#include "tests/support/systemlog.h"
 
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -125,6 +128,24 @@ private slots:
         QCOMPARE(page().shownViews(), range(9, 9));
         QCOMPARE(page().selectedView(), 0);
         QCOMPARE(g_database->getViewCount(), 9);
+    }
+
+    // A grid the database refuses to keep is shown all the same, and the
+    // refusal is told over the page and logged with the database's reason.
+    void refusedViewCountIsTold()
+    {
+        page().onBtnPlayviewChange(codeFor(4));
+        testsupport::popupKeys(m_page.get());
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        QVERIFY(holder->hold(m_fixture->databaseFile()));
+        page().onBtnPlayviewChange(codeFor(1));
+        holder.reset();
+        QVERIFY(page().isSingleView());
+        QCOMPARE(testsupport::popupKeys(m_page.get()), QStringList{"tip_databaseerr"});
+        QCOMPARE(m_fixture->query("select viewcount from systeminfo"), QString("4"));
+        m_fixture->flushLog();
+        QCOMPARE(testsupport::abnormalEvents(m_fixture->logFile()),
+                 QStringList{"modify system options||Split view: the database refused the change: database is locked"});
     }
 
     void fullScreen()

@@ -18,6 +18,7 @@
 #include "localsettings/qwlocalsetting.h"
 #include "tests/support/appglobals.h"
 #include "tests/support/findchild.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/popups.h"
 #include "tests/support/runfolder.h"
 #include "tests/support/shown.h"
@@ -451,25 +452,32 @@ private slots:
         QCOMPARE(testsupport::popupKeys(settings), QStringList());
     }
 
-    // Every search says how many records it listed, and one without any says so.
+    // Every search says how many records it listed, one without any says so,
+    // and one that could not read the log (another program holds it) says
+    // that instead of "none".
     void searchSaysWhatItFound_data()
     {
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
         QTest::addColumn<QString>("result");
+        QTest::addColumn<bool>("held");
         QTest::newRow("none") << 0 << "2026-04-01"
                               << "2026-04-02"
-                              << "No records match this search";
+                              << "No records match this search" << false;
         QTest::newRow("none of the kind") << 3 << "2026-03-03"
                                           << "2026-03-04"
-                                          << "No records match this search";
+                                          << "No records match this search" << false;
         QTest::newRow("one") << 3 << "2026-03-01"
                              << "2026-03-04"
-                             << "1 record listed";
+                             << "1 record listed" << false;
         QTest::newRow("several") << 0 << "2026-03-01"
                                  << "2026-03-04"
-                                 << "6 records listed";
+                                 << "6 records listed" << false;
+        QTest::newRow("the log held") << 0 << "2026-03-01"
+                                      << "2026-03-04"
+                                      << "The log could not be read: another program may hold it. Search again later."
+                                      << true;
     }
     void searchSaysWhatItFound()
     {
@@ -477,8 +485,15 @@ private slots:
         QFETCH(QString, from);
         QFETCH(QString, to);
         QFETCH(QString, result);
+        QFETCH(bool, held);
         start();
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        if (held) {
+            QTRY_COMPARE(RunFolder::query("cmsclient.logx", "select count(*) from systemlogs"), QString("6"));
+            QVERIFY(holder->hold("cmsclient.logx"));
+        }
         QVERIFY(searchAll(kind, qPrintable(from), qPrintable(to)));
+        holder.reset();
         QCOMPARE(m_page->resultLabel()->text(), result);
         QVERIFY(m_page->resultLabel()->isVisibleTo(m_page));
     }

@@ -18,6 +18,7 @@
 #include "tests/localsettings/options/storedoptions.h"
 #include "tests/support/appglobals.h"
 #include "tests/support/findchild.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/popups.h"
 
 using namespace optionstest;
@@ -257,6 +258,49 @@ private slots:
         QFETCH(QString, unit);
         type(column, typed);
         QCOMPARE(this->unit(column), unit);
+    }
+
+    // A write the database refuses is told over the page and logged with the
+    // option and the database's reason, what was typed stays; only what was
+    // written before it is logged as saved and announced.
+    void refusedWriteIsToldAndLogged_data()
+    {
+        QTest::addColumn<bool>("held"); // else a trigger refuses keepdays
+        QTest::addColumn<QStringList>("logged");
+        QTest::newRow("held locked") << true
+                                     << QStringList{"modify system options|admin|3|Default user: the database refused "
+                                                    "the change: database is locked"};
+        QTest::newRow("keep days refused")
+            << false
+            << QStringList{"modify system options|admin|1|Default user",
+                           "modify system options|admin|3|Keep recordings: the database refused the change: kept"};
+    }
+    void refusedWriteIsToldAndLogged()
+    {
+        QFETCH(bool, held);
+        QFETCH(QStringList, logged);
+        if (!held)
+            QVERIFY(RunFolder::exec(kDb, "create trigger nokeep before update of keepdays on systeminfo "
+                                         "begin select raise(abort, 'kept'); end;"));
+        QSignalSpy saved(m_page.get(), &qwLocalOptions::sigSaved);
+        edit("defuser")->setText("someone");
+        type("keepdays", "12");
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        if (held)
+            QVERIFY(holder->hold(kDb));
+        const QStringList tips = click("pushButton_Save");
+        holder.reset();
+        QCOMPARE(tips, QStringList{"tip_databaseerr"});
+        QCOMPARE(saved.count(), held ? 0 : 1);
+        QCOMPARE(edit("defuser")->text(), QString("someone"));
+        QCOMPARE(shown("keepdays"), QString("12"));
+        if (held) {
+            // Free again: the same Save stores what was typed, and only that.
+            QCOMPARE(click("pushButton_Save"), QStringList{"tip_setsuccess"});
+            QCOMPARE(g_database->getKeepDays(), 12);
+            logged << "modify system options|admin|1|Default user, Keep recordings";
+        }
+        QCOMPARE(logRows(), logged);
     }
 
     void withoutTheRightNothingIsWritten()

@@ -6,6 +6,7 @@
 #include "app/widgets/userrights.h"
 #include "localsettings/localschedules.h"
 #include "localsettings/qwlocalschedules.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/livepage.h"
 #include "tests/support/popups.h"
 #include "tests/support/schedulerow.h"
@@ -17,6 +18,8 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QtTest>
+
+#include <memory>
 
 using Sections = QVector<TimeSection>;
 Q_DECLARE_METATYPE(Sections)
@@ -323,6 +326,80 @@ private slots:
         QCOMPARE(saved.size(), 0);
         // The edit is still there to be corrected.
         QCOMPARE(page.weekEditor()->week().at(2).size(), 2);
+    }
+
+    // A write the database refuses ends the save: no "saved", the refused
+    // schedule shown with what was typed into it, the refusal told over the
+    // page and logged with the database's reason; only what was written
+    // before it is announced.
+    void refusedSaveKeepsWhatWasTyped_data()
+    {
+        QTest::addColumn<QString>("fault"); // empty: the file held by another connection
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<bool>("camAWritten");
+        QTest::newRow("held locked") << QString() << "database is locked" << false;
+        QTest::newRow("every write refused")
+            << "CREATE TRIGGER refuse BEFORE UPDATE ON schedules BEGIN SELECT RAISE(ABORT, 'kept as they are'); END"
+            << "kept as they are" << false;
+        QTest::newRow("camB's write refused after camA's")
+            << "CREATE TRIGGER refuse BEFORE UPDATE ON schedules WHEN old.ipaddr = '10.0.0.6' "
+               "BEGIN SELECT RAISE(ABORT, 'camB kept'); END"
+            << "camB kept" << true;
+    }
+    void refusedSaveKeepsWhatWasTyped()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, says);
+        QFETCH(bool, camAWritten);
+        testsupport::LivePageFixture fixture(
+            kTwoDevices + QStringList{scheduleRow("10.0.0.5", 0, "0:0-60"), scheduleRow("10.0.0.6", 0, "0:0-60")});
+        QVERIFY(fixture.isValid());
+        if (!fault.isEmpty())
+            QVERIFY(fixture.exec(fault));
+        qwLocalSchedules page;
+        page.reload();
+        QSignalSpy saved(&page, &qwLocalSchedules::sigSaved);
+        // A second Tuesday section for each camera, then the snapshot schedule shown.
+        for (int row : {1, 2}) {
+            page.subjectList()->setCurrentRow(row);
+            page.weekEditor()->findChild<QPushButton *>("pushButton_Add2")->click();
+            setSection(daySection(page, 2, 1), 120, 180 + row, 1);
+        }
+        page.subjectList()->setCurrentRow(0);
+        testsupport::popupKeys(&page);
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        if (fault.isEmpty())
+            QVERIFY(holder->hold(fixture.databaseFile()));
+        page.findChild<QPushButton *>("pushButton_Save")->click();
+        holder.reset();
+
+        QCOMPARE(testsupport::popupKeys(&page), QStringList{"tip_databaseerr"});
+        QCOMPARE(saved.size(), camAWritten ? 1 : 0);
+        QCOMPARE(fixture.query("select skdtue from schedules order by ipaddr"),
+                 QString(camAWritten ? "0:0-60;1:120-181\n0:0-60" : "0:0-60\n0:0-60"));
+        // The refused schedule is shown, with its typed section.
+        const int refused = camAWritten ? 2 : 1;
+        QCOMPARE(page.subjectList()->currentRow(), refused);
+        QCOMPARE(page.weekEditor()->week().at(2), (Sections{{0, 60, 0}, {120, 180 + refused, 1}}));
+        page.subjectList()->setCurrentRow(2);
+        QCOMPARE(page.weekEditor()->week().at(2).size(), 2);
+        if (fault.isEmpty()) {
+            // Once the file is free again the same Save stores what was typed.
+            page.findChild<QPushButton *>("pushButton_Save")->click();
+            QCOMPARE(testsupport::popupKeys(&page), QStringList{"tip_setsuccess"});
+            QCOMPARE(saved.size(), 1);
+            QCOMPARE(fixture.query("select skdtue from schedules order by ipaddr"),
+                     QString("0:0-60;1:120-181\n0:0-60;1:120-182"));
+        }
+        fixture.flushLog();
+        const QString camA = camAWritten ? "1|modify schedule|camA|Recording schedule\n" : "";
+        const QString log = testsupport::RunFolder::query(
+            fixture.logFile(), "select logtype||'|'||logdecl||'|'||reldevname||'|'||lognote from systemlogs");
+        const QString refusedRecord =
+            QString("3|modify schedule|cam%1|Recording schedule: ").arg(camAWritten ? 'B' : 'A');
+        QVERIFY2(log.startsWith(camA + refusedRecord) && log.split('\n').value(camAWritten ? 1 : 0).endsWith(says),
+                 qPrintable(log));
+        QCOMPARE(log.count("3|"), 1);
     }
 
     // While its switch in System is off a schedule records nothing: the page

@@ -6,6 +6,7 @@
 #include "localsettings/qwadduser.h"
 #include "localsettings/qwlocalusers.h"
 #include "tests/support/appglobals.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/popups.h"
 #include "tests/support/runfolder.h"
 
@@ -78,6 +79,13 @@ class UsersPageTest : public QObject
     }
 
     qwTipsDlg *askDialog() { return m_page->findChild<qwTipsDlg *>(); }
+    bool asking()
+    {
+        for (qwTipsDlg *d : m_page->findChildren<qwTipsDlg *>())
+            if (d->property("tipKey").toString() == "askdeleteuser")
+                return true;
+        return false;
+    }
 
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resources); }
@@ -209,6 +217,62 @@ private slots:
         QCOMPARE(sql("select count(*) from users where username='guard'"), QString("0"));
         QCOMPARE(rowOf("guard"), -1);
         QCOMPARE(logged(), QString("admin|delete user|guard|1"));
+    }
+
+    // An account change the database refuses (another program holds the
+    // file) is told over the dialog that asked, which stays with what was
+    // typed, and logged with the database's reason; the table stays.
+    void heldDatabaseRefusal_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("record");
+        const QString locked = ": database is locked|3";
+        QTest::newRow("add") << "add"
+                             << "admin|add user|clerk: the database refused the user" + locked;
+        QTest::newRow("modify") << "modify"
+                                << "admin|modify user|guard: the database refused the change" + locked;
+        QTest::newRow("delete") << "delete"
+                                << "admin|delete user|guard: the database refused the deletion" + locked;
+    }
+    void heldDatabaseRefusal()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, record);
+        QPushButton *confirm = nullptr;
+        if (action == "add") {
+            m_page->addButton()->click();
+            QVERIFY(dialog());
+            dialog()->nameEdit()->setText("clerk");
+            dialog()->passwordEdit()->setText("pw");
+            dialog()->confirmEdit()->setText("pw");
+            confirm = dialog()->okButton();
+        } else if (action == "modify") {
+            pressCellButton(rowOf("guard"), qwUsermgrDelegate::kModifyColumn);
+            QVERIFY(dialog());
+            dialog()->descriptionEdit()->setText("yard");
+            confirm = dialog()->okButton();
+        } else {
+            pressCellButton(rowOf("guard"), qwUsermgrDelegate::kDeleteColumn);
+            QVERIFY(askDialog());
+            confirm = askDialog()->findChild<QPushButton *>("pushButton_OK");
+        }
+        const QString before = sql("select * from users");
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        QVERIFY(holder->hold(kDb));
+        confirm->click();
+        // The question goes first; the answer must not go with it.
+        QTRY_VERIFY(!asking());
+        holder.reset();
+        QCOMPARE(popupKeys(m_page), QStringList{"tip_databaseerr"});
+        QCOMPARE(sql("select * from users"), before);
+        QCOMPARE(table()->rowCount(), 2);
+        if (action != "delete") {
+            QVERIFY(dialog() && dialog()->isVisible());
+            QCOMPARE(dialog()->nameEdit()->text(), QString(action == "add" ? "clerk" : "guard"));
+            if (action == "modify")
+                QCOMPARE(dialog()->descriptionEdit()->text(), QString("yard"));
+        }
+        QCOMPARE(logged(), record);
     }
 
     void refusals_data()
