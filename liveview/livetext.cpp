@@ -48,4 +48,11 @@ void refuseDeviceChange(QWidget *parent, const char *decl, const QString &name, 
     logDeviceChange(decl, name, address, false, why);
 }
 
+void tellUnread(QWidget *parent, ReadStatus status, const QString &note)
+{
+    showFailureTip(parent, status.busy() ? "databasebusy" : "databaseerr");
+    writeSystemLog(g_curUserName, status.busy() ? QStringLiteral("database busy") : QStringLiteral("database error"),
+                   QString(), QString(), note, kLogAbnormalEvent);
+}
+
 } // namespace livetext

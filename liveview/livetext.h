@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/readstatus.h"
 #include "app/widgets/qwtipsdlgex.h"
 
 #include <QString>
@@ -41,4 +42,8 @@ void logDeviceChange(const char *decl, const QString &name, const QString &addre
 // database's reason, as its note. Add, modify and delete all tell it so.
 void refuseDeviceChange(QWidget *parent, const char *decl, const QString &name, const QString &address,
                         const QString &why);
+// A read of the local database that failed: the tip "databasebusy" (another
+// program holds the file) or "databaseerr" over `parent`, and a record of
+// what could not be read and what happens meanwhile (`note`).
+void tellUnread(QWidget *parent, ReadStatus status, const QString &note);
 } // namespace livetext
