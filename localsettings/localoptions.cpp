@@ -150,19 +150,17 @@ bool writeOption(qcDatabase &db, const Option &o, const V &values)
 
 LocalOptions::LocalOptions(qcDatabase *db) : m_db(db) {}
 
-void LocalOptions::reload()
+ReadStatus LocalOptions::reload()
 {
+    const SettingsRow row = m_db ? m_db->readSettings() : SettingsRow();
+    const ReadStatus status = m_db ? row.status() : ReadStatus{ReadStatus::Closed};
+    m_read = status.ok();
+    if (!m_read)
+        return status;
     m_stored = LocalOptionValues();
-    if (!m_db)
-        return;
-    for (const Option &o : options()) {
-        if (o.flag)
-            m_stored.*o.flag = (m_db->*o.getFlag)();
-        else if (o.text)
-            m_stored.*o.text = (m_db->*o.getText)();
-        else
-            m_stored.*o.number = (m_db->*o.getNumber)();
-    }
+    for (const Option &o : options())
+        setValue(m_stored, QLatin1String(o.column), row.value(QLatin1String(o.column)));
+    return status;
 }
 
 QStringList LocalOptions::changedColumns(const LocalOptionValues &edited) const
@@ -181,6 +179,11 @@ QStringList LocalOptions::changedColumns(const LocalOptionValues &edited) const
 
 LocalOptions::Check LocalOptions::check(const LocalOptionValues &edited) const
 {
+    if (!m_read) {
+        Check unread;
+        unread.problem = Unread;
+        return unread;
+    }
     for (const QString &column : changedColumns(edited)) {
         const Option &o = *optionOf(column);
         Check c;
