@@ -220,7 +220,7 @@ void qwLogin::showEvent(QShowEvent *event)
         return;
     // Both reads before anything is done: a login without its rights is none.
     const SettingsRow stored = g_database->readSettings();
-    if (!readable(stored.status(), QString()) || !stored.getAutoLogin())
+    if (!readable(stored.status(), QStringLiteral("")) || !stored.getAutoLogin())
         return;
     QList<_st_user_item> users;
     if (!readable(g_database->readUsers(users), stored.getAutoName()))
