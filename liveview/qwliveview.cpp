@@ -993,6 +993,9 @@ ReadStatus qwLiveView::loadDeviceList()
         return status;
     m_devicesListed = true;
     for (const _st_device_item &row : qAsConst(stored)) {
+        // Added by the operator while the list could not be read yet.
+        if (rowOfAddress(row.address) >= 0)
+            continue;
         auto *device = new _st_device_item(row);
         // A row written by hand or by an older version may hold anything.
         if (!deviceaddress::isAcceptable(device->address)) {
