@@ -14,39 +14,34 @@ using V = LocalOptionValues;
 using settingranges::Range;
 
 // One option: its column and where it lives in the values, with the
-// database's getter and setter of its kind. Exactly one of the three value
-// pointers is set.
+// database's setter of its kind (all are read together, as one settings
+// row). Exactly one of the three value pointers is set.
 struct Option
 {
     const char *column;
     bool V::*flag;
-    bool (qcDatabase::*getFlag)();
     bool (qcDatabase::*setFlag)(bool);
     QString V::*text;
-    QString (qcDatabase::*getText)();
     bool (qcDatabase::*setText)(const QString &);
     bool folder;
     int V::*number;
-    int (qcDatabase::*getNumber)();
     bool (qcDatabase::*setNumber)(int);
     Range range;
 };
 
-Option flagOption(const char *column, bool V::*value, bool (qcDatabase::*get)(), bool (qcDatabase::*set)(bool))
+Option flagOption(const char *column, bool V::*value, bool (qcDatabase::*set)(bool))
 {
-    return {column, value, get, set, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr, {1, 0}};
+    return {column, value, set, nullptr, nullptr, false, nullptr, nullptr, {1, 0}};
 }
 
-Option textOption(const char *column, QString V::*value, QString (qcDatabase::*get)(),
-                  bool (qcDatabase::*set)(const QString &), bool folder = false)
+Option textOption(const char *column, QString V::*value, bool (qcDatabase::*set)(const QString &), bool folder = false)
 {
-    return {column, nullptr, nullptr, nullptr, value, get, set, folder, nullptr, nullptr, nullptr, {1, 0}};
+    return {column, nullptr, nullptr, value, set, folder, nullptr, nullptr, {1, 0}};
 }
 
-Option numberOption(const char *column, int V::*value, int (qcDatabase::*get)(), bool (qcDatabase::*set)(int),
-                    Range range)
+Option numberOption(const char *column, int V::*value, bool (qcDatabase::*set)(int), Range range)
 {
-    return {column, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false, value, get, set, range};
+    return {column, nullptr, nullptr, nullptr, nullptr, false, value, set, range};
 }
 
 // In the order the page shows them, which is the order they are checked in.
@@ -55,31 +50,27 @@ const std::vector<Option> &options()
     using namespace settingranges;
     using D = qcDatabase;
     static const std::vector<Option> list = {
-        flagOption("autologin", &V::autoLogin, &D::getAutoLogin, &D::setAutoLogin),
-        flagOption("autoadd", &V::autoAdd, &D::getAutoAdd, &D::setAutoAdd),
-        flagOption("autostream", &V::autoStream, &D::getAutoStream, &D::setAutoStream),
-        textOption("defuser", &V::defaultUser, &D::getDefaultUser, &D::setDefaultUser),
-        textOption("defpwd", &V::defaultPassword, &D::getDefaultPassword, &D::setDefaultPassword),
-        textOption("syslanguage", &V::sysLanguage, &D::getSysLanguage, nullptr),
-        textOption("downloadpath", &V::downloadPath, &D::getDownloadPath, &D::setDownloadPath, true),
-        textOption("recordpath", &V::recordPath, &D::getRecordPath, &D::setRecordPath, true),
-        textOption("snapshotpath", &V::snapshotPath, &D::getSnapshotPath, &D::setSnapshotPath, true),
-        numberOption("reservedsize", &V::reservedSize, &D::getReservedSize, &D::setReservedSize, kReservedSize),
-        numberOption("keepdays", &V::keepDays, &D::getKeepDays, &D::setKeepDays, kKeepDays),
-        flagOption("recordskdenable", &V::recordSchedule, &D::getRecordScheduleEnable, &D::setRecordScheduleEnable),
-        numberOption("recordstream", &V::recordStream, &D::getRecordStream, &D::setRecordStream, kRecordStream),
-        numberOption("recordduration", &V::recordDuration, &D::getRecordDuration, &D::setRecordDuration,
-                     kRecordDuration),
-        numberOption("prevrecord", &V::prevRecord, &D::getPrevRecord, &D::setPrevRecord, kPrevRecord),
-        numberOption("postrecord", &V::postRecord, &D::getPostRecord, &D::setPostRecord, kPostRecord),
-        flagOption("captureskdenable", &V::captureSchedule, &D::getCaptureScheduleEnable, &D::setCaptureScheduleEnable),
-        numberOption("capturecount", &V::captureCount, &D::getCaptureCount, &D::setCaptureCount, kCaptureCount),
-        numberOption("captureinterval", &V::captureInterval, &D::getCaptureInterval, &D::setCaptureInterval,
-                     kCaptureInterval),
-        numberOption("snapshotformat", &V::snapshotFormat, &D::getSnapshotFormat, &D::setSnapshotFormat,
-                     kSnapshotFormat),
-        numberOption("snapshotquality", &V::snapshotQuality, &D::getSnapshotQuality, &D::setSnapshotQuality,
-                     kSnapshotQuality),
+        flagOption("autologin", &V::autoLogin, &D::setAutoLogin),
+        flagOption("autoadd", &V::autoAdd, &D::setAutoAdd),
+        flagOption("autostream", &V::autoStream, &D::setAutoStream),
+        textOption("defuser", &V::defaultUser, &D::setDefaultUser),
+        textOption("defpwd", &V::defaultPassword, &D::setDefaultPassword),
+        textOption("syslanguage", &V::sysLanguage, nullptr),
+        textOption("downloadpath", &V::downloadPath, &D::setDownloadPath, true),
+        textOption("recordpath", &V::recordPath, &D::setRecordPath, true),
+        textOption("snapshotpath", &V::snapshotPath, &D::setSnapshotPath, true),
+        numberOption("reservedsize", &V::reservedSize, &D::setReservedSize, kReservedSize),
+        numberOption("keepdays", &V::keepDays, &D::setKeepDays, kKeepDays),
+        flagOption("recordskdenable", &V::recordSchedule, &D::setRecordScheduleEnable),
+        numberOption("recordstream", &V::recordStream, &D::setRecordStream, kRecordStream),
+        numberOption("recordduration", &V::recordDuration, &D::setRecordDuration, kRecordDuration),
+        numberOption("prevrecord", &V::prevRecord, &D::setPrevRecord, kPrevRecord),
+        numberOption("postrecord", &V::postRecord, &D::setPostRecord, kPostRecord),
+        flagOption("captureskdenable", &V::captureSchedule, &D::setCaptureScheduleEnable),
+        numberOption("capturecount", &V::captureCount, &D::setCaptureCount, kCaptureCount),
+        numberOption("captureinterval", &V::captureInterval, &D::setCaptureInterval, kCaptureInterval),
+        numberOption("snapshotformat", &V::snapshotFormat, &D::setSnapshotFormat, kSnapshotFormat),
+        numberOption("snapshotquality", &V::snapshotQuality, &D::setSnapshotQuality, kSnapshotQuality),
     };
     return list;
 }
