@@ -286,8 +286,12 @@ void qwDevsetSchedule::parseTaskActive(int nID)
 {
     Task *task = taskOf(nID);
     int active = 0;
-    if (!task->request->getXmlInt(QStringLiteral("active"), &active))
-        return;
+    if (task->request->getXmlInt(QStringLiteral("active"), &active))
+        showActive(task, active);
+}
+
+void qwDevsetSchedule::showActive(Task *task, int active)
+{
     task->enable->setCurrentIndex(active == 0 ? 0 : 1);
     enableAll(task->fields, active != 0);
 }
@@ -554,6 +558,10 @@ void qwDevsetSchedule::openSchedule(int kind)
 {
     auto *dialog = new qwScheduleDialog(this, kind);
     dialog->setDeviceInfo(devip, httpport, username, password);
+    // The page shows what the device now holds, or its next Save would
+    // write back the mode it showed before.
+    Task *task = kind == SCHEDULE_RECORD ? &m_tasks[0] : kind == SCHEDULE_SNAPSHOT ? &m_tasks[1] : &m_tasks[2];
+    connect(dialog, &qwScheduleDialog::sigModeStored, this, [this, task](int active) { showActive(task, active); });
     dialog->show();
 }
 

@@ -73,6 +73,8 @@ private:
     void stopAllRequests();
     Task *taskOf(int id);
     void parseTaskActive(int nID);
+    // The task's enable list and fields for the device's `active`.
+    void showActive(Task *task, int active);
     void parseRecord();
     void parseSnap();
     bool saveRecord();

@@ -176,6 +176,7 @@ QWidget *qwDevsetVideo::initStreamWidgets(int n)
     s.rc->addItems({pageText("bitvbr"), pageText("bitcbr")});
     addRow(pageText("bitratetype"), s.rc);
     s.range = new QLabel(panel);
+    s.range->setTextFormat(Qt::PlainText);
     s.range->setObjectName(QStringLiteral("label_BitrateRange") + suffix);
     s.range->setStyleSheet(QStringLiteral("QLabel{color:#868686;}"));
     addRow(pageText("bitrefrence"), s.range);

@@ -50,6 +50,7 @@ QLabel *valueLabel(const QString &text, const QString &name, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
     label->setStyleSheet(QStringLiteral("QLabel{color:white;}"));
     return label;
 }

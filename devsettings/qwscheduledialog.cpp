@@ -146,6 +146,7 @@ void qwScheduleDialog::onSave()
         }
     }
     m_readState->setControlEnabled(m_save, false);
+    m_sentMode = active;
     const bool withWeek = m_weekEditable;
     m_request->save([this, active, week, withWeek](const QByteArray &body, qint64 length) {
         ScheduleDocument fresh;
@@ -163,5 +164,6 @@ void qwScheduleDialog::onSaveDone(bool ok)
         return;
     }
     devset::showTip(parentWidget(), qwTipsdlgEx::Success, QStringLiteral("setschedulesuc"));
+    emit sigModeStored(m_sentMode);
     close();
 }

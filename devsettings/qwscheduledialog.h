@@ -40,6 +40,10 @@ public:
     // The week as the editor holds it now, in each day's order on screen.
     WeekSections editedWeek() const;
 
+signals:
+    // The device took the mode (0 off, 1 all the time, 2 by schedule).
+    void sigModeStored(int active);
+
 private slots:
     void onRead(const QByteArray &body, qint64 length);
     void onSaveDone(bool ok);
@@ -55,6 +59,7 @@ private:
     bool m_ready = false;
     bool m_asked = false;
     bool m_weekEditable = false;
+    int m_sentMode = -1;
     QString m_devip;
     QString m_httpport;
     QString m_username;

@@ -13,6 +13,7 @@
 #include "media/qccamerautil.h"
 #include "media/qcstreamserver.h"
 #include "media/recordfolders.h"
+#include "media/talklog.h"
 
 #include <QEvent>
 #include <QLayout>
@@ -223,15 +224,28 @@ bool qcLiveActions::eventFilter(QObject *watched, QEvent *event)
 void qcLiveActions::microphone(QObject *button)
 {
     const bool switchOn = button == m_page->m_btnMicOff;
-    showTalk(switchOn);
     _st_view_item *record = recordOfView(m_page->m_selectedView);
-    if (!record || !record->device || !m_page->m_streamServer)
+    qcStreamServer *server = m_page->m_streamServer;
+    const bool withDevice = record && record->device && server;
+    // Talking is shown only for a talk that started; one that cannot start
+    // is told by the service (talkEnded).
+    if (!switchOn) {
+        showTalk(false);
+        if (withDevice)
+            server->stopIntercom(record->device->address);
         return;
-    // A failed start is not shown: the device stays silent.
-    if (switchOn)
-        m_page->m_streamServer->startIntercom(record->device->address);
-    else
-        m_page->m_streamServer->stopIntercom(record->device->address);
+    }
+    showTalk(withDevice && server->startIntercom(record->device->address));
+}
+
+void qcLiveActions::talkEnded(const QString &ipaddr, int end)
+{
+    _st_view_item *record = recordOfView(m_page->m_selectedView);
+    if (record && record->device && record->device->address == ipaddr)
+        showTalk(false);
+    livetext::showFailureTip(m_page, end == talklog::NoMicrophone ? "nomicrophone"
+                                     : end == talklog::Dropped    ? "talkdropped"
+                                                                  : "talkfailed");
 }
 
 void qcLiveActions::openAlarmWindow()

@@ -25,6 +25,8 @@ public:
     void speaker(QObject *button);
     void volume(int value);
     void microphone(QObject *button);
+    // The stream service's word that a talk cannot go on (a talklog::End).
+    void talkEnded(const QString &ipaddr, int end);
     void openAlarmWindow();
     void recordSnapshot(QObject *sender, const QString &ipaddr, const QString &filepath, int type);
     void scheduleRecord(const QString &ipaddr);

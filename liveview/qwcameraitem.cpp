@@ -104,6 +104,9 @@ qwCameraItem::qwCameraItem(QWidget *parent, const QString &name, int index, bool
     l2->setSpacing(4);
     m_info = new QLabel(line2);
     m_info->setFixedSize(108, 22);
+    // Names and addresses are shown as they were typed.
+    for (QLabel *label : {m_name, m_state, m_info})
+        label->setTextFormat(Qt::PlainText);
     l2->addWidget(m_info);
     l2->addStretch();
     m_refresh = makeButton(line2, Refresh, 0, liveText(kCommonPage, kNoSection, "refreshpara"));

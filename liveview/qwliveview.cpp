@@ -938,6 +938,7 @@ void qwLiveView::createStreamServer()
     connect(m_streamServer, &qcStreamServer::sigRecordResult, this, &qwLiveView::onRecordSnapshot);
     connect(m_streamServer, &qcStreamServer::sigScheduleRecord, this, &qwLiveView::onScheduleRecord);
     connect(m_streamServer, &qcStreamServer::sigAlarmArrival, this, &qwLiveView::onDeviceAlarmArrival);
+    connect(m_streamServer, &qcStreamServer::sigTalkEnded, m_liveActions, &qcLiveActions::talkEnded);
     m_streamThread->start(QThread::InheritPriority);
 }
 
@@ -1045,6 +1046,15 @@ void qwLiveView::showDeviceExists()
     showReminder(this, "devexist");
 }
 
+void qwLiveView::refuseModify(qwModifyDevice *dialog, const char *key, const QString &name, const QString &address,
+                              const QString &why)
+{
+    if (dialog)
+        dialog->keepOpen();
+    showReminder(dialog ? static_cast<QWidget *>(dialog) : this, key);
+    logDeviceChange("modify device", name, address, false, why);
+}
+
 int qwLiveView::rowOfIndexId(qint64 indexid) const
 {
     for (int i = 0; i < m_devices.size(); ++i) {
@@ -1129,15 +1139,20 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
 {
     if (!deviceaddress::isAcceptable(devip))
         return;
+    auto *dialog = qobject_cast<qwModifyDevice *>(sender());
     const int same = rowOfAddress(devip);
     if (same >= 0 && m_devices[same]->indexid != devindex) {
-        showDeviceExists();
+        refuseModify(dialog, "devexist", devname, devip,
+                     QStringLiteral("the address is that of the listed device %1").arg(m_devices[same]->devname));
         return;
     }
     // The dialog carries the device's key: rows may have moved since it opened.
     const int row = rowOfIndexId(devindex);
-    if (row < 0)
+    if (row < 0) {
+        refuseModify(dialog, "devremoved", devname, devip,
+                     QStringLiteral("the device was removed while its dialog was open"));
         return;
+    }
     _st_device_item *device = m_devices[row];
     _st_device_item changed = *device;
     changed.connecttype = addtype;
@@ -1148,7 +1163,7 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     changed.address = devip;
     QString failure = QLatin1String(kNoDatabase);
     if (!m_database || !m_database->updateDevice(changed, &failure)) {
-        if (auto *dialog = qobject_cast<qwModifyDevice *>(sender()))
+        if (dialog)
             dialog->keepOpen();
         refuseDeviceChange(this, "modify device", devname, devip, failure);
         return;
@@ -1234,6 +1249,9 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
         m_streamServer->removeDevice(previous);
         m_streamServer->addDevice(device->address, device->port, device->devname, device->username, device->password,
                                   device->devtype, device->indexid);
+        // The removal took the device's schedules along; the database has
+        // carried them to its new address (read again until that works).
+        m_storedRead->run();
     }
     logDeviceChange("modify device", device->devname, ipaddr, true);
 }

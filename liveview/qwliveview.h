@@ -29,6 +29,7 @@ class qcStreamServer;
 class qwCameraItem;
 class qwCstmVideoview;
 class qwImagePanel;
+class qwModifyDevice;
 class qwPtzPanel;
 class qwSelectMultMode;
 class qwVideoshowToolbar;
@@ -198,6 +199,10 @@ private:
     int rowOfAddress(const QString &address) const;
     void showFailureTip(const char *key);
     void showDeviceExists();
+    // A modification the list refuses: said over the dialog that asked, which
+    // stays open with what was typed, and logged with `why`.
+    void refuseModify(qwModifyDevice *dialog, const char *key, const QString &name, const QString &address,
+                      const QString &why);
     bool hasRight(quint32 bit);
     // Camera glue operations; the glue is optional at build time.
     void stopCamera(_st_view_item *record);

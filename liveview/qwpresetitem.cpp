@@ -21,12 +21,14 @@ qwPresetItem::qwPresetItem(QWidget *parent, int index, const QString &name, cons
     auto *nameLabel = new QLabel(name, this);
     nameLabel->setAlignment(align);
     nameLabel->setMaximumHeight(22);
+    nameLabel->setTextFormat(Qt::PlainText);
     auto *edit = new QLineEdit(name, this);
     edit->setMaximumHeight(22);
     edit->hide();
     auto *stateLabel = new QLabel(state, this);
     stateLabel->setAlignment(align);
     stateLabel->setFixedSize(72, 22);
+    stateLabel->setTextFormat(Qt::PlainText);
     layout->addWidget(number);
     layout->addWidget(nameLabel);
     layout->addWidget(edit);

@@ -1,6 +1,7 @@
 #include "localsettings/qcloglistmodel.h"
 
 #include "app/core/loghelper.h"
+#include "app/widgets/plaintext.h"
 #include "localsettings/localpagelook.h"
 
 #include <QMutex>
@@ -172,11 +173,16 @@ int qcLogListModel::columnCount(const QModelIndex &parent) const
 
 QVariant qcLogListModel::data(const QModelIndex &index, int role) const
 {
-    // The tool tip shows a cell whole where its column cuts it short.
     if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() || index.row() >= m_rows.size())
         return QVariant();
-    const _st_log_item &item = m_rows.at(index.row());
-    switch (index.column()) {
+    const QVariant text = cellText(m_rows.at(index.row()), index.column());
+    // The tool tip shows a cell whole where its column cuts it short, as written.
+    return role == Qt::ToolTipRole && text.isValid() ? QVariant(plaintext::toolTip(text.toString())) : text;
+}
+
+QVariant qcLogListModel::cellText(const _st_log_item &item, int column) const
+{
+    switch (column) {
     case DateColumn:
         // Stored with a "T" between date and time; shown with a blank.
         return QString(item.logdate).replace(QLatin1Char('T'), QLatin1Char(' '));

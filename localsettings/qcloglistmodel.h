@@ -76,6 +76,7 @@ signals:
 private:
     struct Inbox;
 
+    QVariant cellText(const _st_log_item &item, int column) const;
     void onTick();
     void takeBatch();
     // Empties the list; the records go to m_discard.

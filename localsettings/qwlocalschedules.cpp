@@ -22,6 +22,7 @@ qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
     m_list->setFixedWidth(220);
     m_title = new QLabel(this);
     m_title->setObjectName(QStringLiteral("label_ScheduleTitle"));
+    m_title->setTextFormat(Qt::PlainText);
     m_idleNote = new QLabel(this);
     m_idleNote->setObjectName(QStringLiteral("label_ScheduleIdle"));
     m_idleNote->setWordWrap(true);

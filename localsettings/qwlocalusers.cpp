@@ -1,6 +1,7 @@
 #include "localsettings/qwlocalusers.h"
 
 #include "app/core/database.h"
+#include "app/widgets/plaintext.h"
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/qwusermgrdelegate.h"
@@ -70,7 +71,7 @@ void qwLocalUsers::reload()
                                  LocalUserRules::rightsSummary(user.usertype)};
         for (int column = 0; column < 4; ++column) {
             auto *item = new QTableWidgetItem(texts[column]);
-            item->setToolTip(texts[column]);
+            item->setToolTip(plaintext::toolTip(texts[column]));
             m_users->setItem(row, column, item);
         }
         // The button cells hold no text; they only take the delegate's clicks.

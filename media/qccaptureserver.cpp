@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QTimerEvent>
 
+#include <algorithm>
+
 qcCaptureServer::qcCaptureServer(QObject *parent) : QObject(parent)
 {
     // Moves with the object when it goes to its thread.
@@ -35,6 +37,24 @@ bool qcCaptureServer::addCaptureTask(const CaptureTask_t &task)
     copy->tickCounter = 0;
     m_tasks.append(copy);
     return true;
+}
+
+int qcCaptureServer::keepTimedTasks(const QList<CaptureTask_t> &settled)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    int removed = 0;
+    for (int i = 0; i < m_tasks.size();) {
+        const CaptureTask_t *t = m_tasks[i];
+        const bool timed = t->end > t->start;
+        if (timed &&
+            std::none_of(settled.begin(), settled.end(), [t](const CaptureTask_t &s) { return t->sameAs(s); })) {
+            delete m_tasks.takeAt(i);
+            ++removed;
+            continue;
+        }
+        ++i;
+    }
+    return removed;
 }
 
 bool qcCaptureServer::setCapturePath(const QString &path)

@@ -50,6 +50,11 @@ public:
     ~qcCaptureServer() override;
 
     bool addCaptureTask(const CaptureTask_t &task);
+    // The settings changed: every timed task that no entry of `settled`
+    // equals goes at once (its device is gone, its window or interval
+    // changed, or it no longer holds now); one that an entry equals runs on
+    // with its count. Alarm tasks keep their own rule. Returns how many went.
+    int keepTimedTasks(const QList<CaptureTask_t> &settled);
     bool setCapturePath(const QString &path);
     QString capturePath();
     QList<CaptureTask_t> tasks();

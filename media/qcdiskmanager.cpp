@@ -43,6 +43,28 @@ void removeInterruptedMoves(const QString &top, const QString &folder)
             recordfileguard::remove(top, folder + '/' + name);
 }
 
+// Each folder the guard moves from, or deletes a leftover copy in, is told
+// in one record when something could not be done there.
+const QString kPassName = QStringLiteral("the disk guard's pass");
+const QString kPassDecl = QStringLiteral("record move");
+
+// Moves a recording, telling the operator why when it cannot: the
+// original stays, pass after pass, until the cause is gone.
+bool moveTold(const QString &top, const QString &from, const QString &to)
+{
+    QString why;
+    if (recordfileguard::move(top, from, to, &why))
+        return true;
+    if (!why.isEmpty())
+        recordlog::notMoved(from, why);
+    return false;
+}
+
+QString cannotBeMade(const QString &folder)
+{
+    return folder + QStringLiteral(" cannot be made, or a link or a file stands on its way");
+}
+
 // Moves a folder into a backup folder, merging with one of the same name.
 // Nothing goes through a link: a backup folder that is one receives nothing.
 void moveFolderInto(const QString &top, const QString &folder, const QString &target)
@@ -51,8 +73,11 @@ void moveFolderInto(const QString &top, const QString &folder, const QString &ta
         if (recordfileguard::makeFolder(top, QFileInfo(target).path()) && recordfileguard::move(top, folder, target))
             return;
     }
-    if (!recordfileguard::makeFolder(top, target))
+    const recordlog::FolderPass pass(folder, kPassName, kPassDecl);
+    if (!recordfileguard::makeFolder(top, target)) {
+        recordlog::notMoved(folder, cannotBeMade(target));
         return;
+    }
     removeInterruptedMoves(top, target);
     const QDir dir(folder);
     for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
@@ -62,9 +87,59 @@ void moveFolderInto(const QString &top, const QString &folder, const QString &ta
         if (fi.isDir())
             moveFolderInto(top, fi.filePath(), dest);
         else
-            recordfileguard::move(top, fi.filePath(), dest);
+            moveTold(top, fi.filePath(), dest);
     }
     recordfileguard::removeFolder(top, folder);
+}
+
+// Where the recording whose copy a move cut short left as `moving` in
+// `folder` came from: the folder holding a BackupFile, or the folder of the
+// same place outside BackupDir.
+QStringList originsOf(const QString &root, const QString &folder, const QString &moving)
+{
+    const QString name = recordnames::movedName(moving);
+    QStringList origins;
+    const QFileInfo here(folder);
+    if (here.fileName() == QLatin1String("BackupFile"))
+        origins << here.path() + '/' + name;
+    const QString backupDir = root + QStringLiteral("/BackupDir");
+    if (folder == backupDir || folder.startsWith(backupDir + '/'))
+        origins << root + folder.mid(backupDir.size()) + '/' + name;
+    return origins;
+}
+
+// The copies moves cut short left under the whole tree whose original is
+// gone: nothing moves them again, and the next move into their folder that
+// would delete them may never come. Only names of that form and only
+// regular files; one whose original stands goes with the original's next
+// move.
+void removeOrphanedCopies(const QString &root, const QString &folder)
+{
+    const QDir dir(folder);
+    {
+        const recordlog::FolderPass pass(folder, kPassName, kPassDecl);
+        // Looked at by name first: a day's folder holds thousands of files.
+        const QStringList copies{recordnames::movingName(QStringLiteral("*"))};
+        for (const QFileInfo &fi : dir.entryInfoList(copies, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
+            const QString name = fi.fileName();
+            if (!recordnames::isMovingName(name))
+                continue;
+            const QStringList origins = originsOf(root, folder, name);
+            if (std::any_of(origins.cbegin(), origins.cend(), [&](const QString &origin) {
+                    return recordfileguard::kindOf(root, origin) != recordfileguard::Kind::Absent;
+                }))
+                continue;
+            const qint64 size = fi.size();
+            if (recordfileguard::remove(root, fi.filePath()))
+                recordlog::repaired(fi.filePath(),
+                                    QStringLiteral("deleted, %1 bytes: the copy of a move cut short, its original "
+                                                   "is gone")
+                                        .arg(size),
+                                    true, size);
+        }
+    }
+    for (const QString &sub : dir.entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks))
+        removeOrphanedCopies(root, folder + '/' + sub);
 }
 
 bool holdsRecordFiles(const QString &folder)
@@ -140,9 +215,14 @@ bool qcDiskManager::setMinFreeSpace(qint64 gib)
 
 void qcDiskManager::replaceMinFreeSpace(qint64 gib)
 {
+    const qint64 before = m_minGiB;
     // Lowering first can only make a check running meanwhile delete less.
     m_minGiB = kDefaultMinGiB;
     setMinFreeSpace(std::max(gib, kDefaultMinGiB));
+    // A larger reserve may already be short: the next cycle looks, not the
+    // one minutes away that the interval would bring.
+    if (m_minGiB != before)
+        requestCheck();
 }
 
 void qcDiskManager::setFreeSpaceFunction(FreeSpaceFunction function)
@@ -297,13 +377,17 @@ void qcDiskManager::moveTodaysLateFiles(const QString &root, const QString &fold
     }
     if (late.isEmpty())
         return;
+    const recordlog::FolderPass pass(folder, kPassName, kPassDecl);
     const QString backup = folder + QStringLiteral("/BackupFile");
-    if (!recordfileguard::makeFolder(root, backup))
+    if (!recordfileguard::makeFolder(root, backup)) {
+        for (const QString &name : late)
+            recordlog::notMoved(folder + '/' + name, cannotBeMade(backup));
         return;
+    }
     removeInterruptedMoves(root, backup);
     QStringList moved;
     for (const QString &name : late)
-        if (recordfileguard::move(root, folder + '/' + name, backup + '/' + name))
+        if (moveTold(root, folder + '/' + name, backup + '/' + name))
             moved.append(name);
     // The list never names a file that is not in its folder.
     recordindex::rewriteReclistWithout(root, folder, moved);
@@ -328,5 +412,6 @@ void qcDiskManager::dailyPass()
             moveFolderInto(root, fi.filePath(), root + QStringLiteral("/BackupDir/") + name);
     }
     moveTodaysLateFiles(root, root, today, now.time().msecsSinceStartOfDay());
+    removeOrphanedCopies(root, root);
     ++m_passes;
 }

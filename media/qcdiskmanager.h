@@ -36,7 +36,8 @@ public:
     bool setMinFreeSpace(qint64 gib);
     // A reserve the operator changed while the program runs; unlike the
     // start-up value it may also be lower than before (never below the
-    // default minimum), so that fewer recordings give way.
+    // default minimum), so that fewer recordings give way. A changed reserve
+    // is checked at the next cycle.
     void replaceMinFreeSpace(qint64 gib);
     qint64 minFreeSpace() const { return m_minGiB.load(); }
     int cycleLimit() const { return m_limit.load(); }

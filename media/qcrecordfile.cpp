@@ -6,6 +6,7 @@
 
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -260,10 +261,9 @@ qint64 wholeFrameAfter(QFile &file, qint64 from)
 
 RecordScan scan(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return RecordScan();
-    return scan(f);
+    QFile f;
+    recordfileguard::openToRead(AT_FDCWD, path, f, true);
+    return f.isOpen() ? scan(f) : RecordScan();
 }
 
 } // namespace recordio
@@ -456,9 +456,12 @@ bool qcRecordFile::open(const QString &path)
     QMutexLocker lock(&m_mutex);
     if (m_mode == kWriter || m_file)
         return false;
-    auto file = std::make_unique<QFile>(path);
+    // A link given is followed, but nothing but a regular file is read and a
+    // named pipe is never waited on.
+    auto file = std::make_unique<QFile>();
     char head[_st_recfile_header::kSize];
-    if (!file->open(QIODevice::ReadOnly) || file->size() < _st_recfile_header::kSize ||
+    recordfileguard::openToRead(AT_FDCWD, path, *file, true);
+    if (!file->isOpen() || file->size() < _st_recfile_header::kSize ||
         file->read(head, sizeof head) != qint64(sizeof head) || !_st_recfile_header::fromBytes(head, &m_header))
         return false;
     m_file = std::move(file);
@@ -475,8 +478,11 @@ bool qcRecordFile::loadIndexMap()
     const int slash = m_path.lastIndexOf('/');
     if (m_readOffset != _st_recfile_header::kSize || slash < 0)
         return false;
-    QFile index(m_path.left(slash) + "/kfindex");
-    if (!index.open(QIODevice::ReadOnly) || index.size() > kMaxIndexBytes || index.size() < qint64(m_rangeStart) ||
+    // The folder's index, as every reader of the folder takes it: not through
+    // a link, and never a named pipe waited on.
+    QFile index;
+    m_indexNotRead = recordfileguard::openToRead(AT_FDCWD, m_path.left(slash) + "/kfindex", index);
+    if (!index.isOpen() || index.size() > kMaxIndexBytes || index.size() < qint64(m_rangeStart) ||
         (m_rangeStart && !index.seek(m_rangeStart)))
         return false;
     const QByteArray bytes = index.read(kMaxIndexBytes);

@@ -175,6 +175,9 @@ public:
     // Offset -> timestamp of the key frames the reader knows.
     QMap<qint64, qint64> keyFrames();
     bool keyFramesFromIndex() const { return m_mapFromIndex; }
+    // What stood under kfindex beside the file instead of a regular file, in
+    // words, when open() met one; empty otherwise.
+    QString indexNotRead() const { return m_indexNotRead; }
     qint64 readOffset() const { return m_readOffset; }
 
 private:
@@ -197,6 +200,7 @@ private:
     int m_lastError = 0;
     QString m_path;
     QString m_top; // writer
+    QString m_indexNotRead;
     uint32_t m_rangeStart = 0;
     uint32_t m_rangeCount = 0;
 };
@@ -235,6 +239,8 @@ bool writeAllAt(int fd, qint64 at, const void *head, size_t headSize, const void
 // The whole records of a file from offset 64 on, read header by header;
 // checkPayloadRoom: a record whose payload the file cuts short is a torn tail.
 RecordScan scan(QFile &file, bool checkPayloadRoom = true);
+// Of a path: a link given is followed, but only a regular file is read, and
+// a named pipe never waited on.
 RecordScan scan(const QString &path);
 // The offset of the first whole frame record at or after `from`: a header a
 // reader takes whose payload lies inside the file. -1 when there is none.

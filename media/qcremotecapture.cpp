@@ -1,7 +1,9 @@
 #include "media/qcremotecapture.h"
 
 #include "device/deviceaddress.h"
+#include "media/qcrecordfile.h"
 #include "media/recordfileguard.h"
+#include "media/recordlog.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
 
@@ -35,6 +37,20 @@ qint64 contentLength(const QByteArray &header)
         }
     }
     return -1;
+}
+
+// The day's folder of a device's pictures; empty when the address is no
+// folder name.
+QString captureFolder(const QString &root, const QString &ip, const QDate &day)
+{
+    const QString device = deviceaddress::folderName(ip);
+    return device.isEmpty() ? QString()
+                            : root + QLatin1Char('/') + recordnames::dayFolder(day) + QLatin1Char('/') + device;
+}
+
+bool noRoom(int error)
+{
+    return error == ENOSPC || error == EDQUOT;
 }
 
 } // namespace
@@ -229,11 +245,8 @@ QString qcRemoteCapture::makeCaptureFileName(const QString &root, const QString 
 {
     const QDate d = at.date();
     const QTime t = at.time();
-    const QString device = deviceaddress::folderName(ip);
-    if (device.isEmpty())
-        return QString();
-    const QString folder = root + QLatin1Char('/') + recordnames::dayFolder(d) + QLatin1Char('/') + device;
-    if (!recordfileguard::makeFolder(root, folder))
+    const QString folder = captureFolder(root, ip, d);
+    if (folder.isEmpty() || !recordfileguard::makeFolder(root, folder))
         return QString();
     const QStringList parts = ip.split(QLatin1Char('.'));
     const QLatin1Char zero('0');
@@ -256,21 +269,33 @@ QString qcRemoteCapture::storePicture(const QString &root, const QString &ip, qu
     if (root.isEmpty())
         return QString();
     for (int raise = 0; raise <= kMaxNameRaises; ++raise) {
+        errno = 0;
         const QString path = makeCaptureFileName(root, ip, type, at, raise);
-        if (path.isEmpty())
+        if (path.isEmpty()) {
+            if (noRoom(errno))
+                recordlog::pictureNotStored(captureFolder(root, ip, at.date()));
             return QString();
+        }
         QFile f;
         if (!recordfileguard::open(root, f, path, QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (errno == EEXIST)
                 continue;
+            if (noRoom(errno))
+                recordlog::pictureNotStored(path);
             return QString();
         }
-        if (f.write(jpeg) == jpeg.size() && f.flush()) {
-            f.close();
+        // Written past Qt's buffer, so that the cause of a failure is known.
+        int error = 0;
+        const bool whole =
+            recordio::writeAllAt(f.handle(), 0, jpeg.constData(), size_t(jpeg.size()), nullptr, 0, &error);
+        f.close();
+        if (whole) {
+            recordlog::pictureStored(path);
             return path;
         }
-        f.close();
         recordfileguard::remove(root, path);
+        if (noRoom(error))
+            recordlog::pictureNotStored(path);
         return QString();
     }
     return QString();

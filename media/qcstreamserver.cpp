@@ -11,6 +11,7 @@
 #include "media/recordindex.h"
 #include "media/recordlog.h"
 #include "media/recordnames.h"
+#include "media/talklog.h"
 #include "platform/clock.h"
 
 #include <QDebug>
@@ -18,6 +19,8 @@
 #include <QRegularExpression>
 #include <QThread>
 #include <QTimerEvent>
+
+#include <algorithm>
 
 namespace {
 
@@ -88,6 +91,7 @@ void qcStreamServer::tick()
         pollDevices();
     repairRecordings();
     checkSchedules();
+    checkTalks();
     {
         QMutexLocker lock(&m_mutex);
         ++m_pollCounter;
@@ -294,6 +298,7 @@ bool qcStreamServer::replaceSchedules(const QList<ScheduleEntry> &records, const
     QMutexLocker lock(&m_mutex);
     m_recordSchedules = keptRecords;
     m_captureSchedules = keptCaptures;
+    matchTimedCapturesNowLocked();
     return whole;
 }
 
@@ -312,18 +317,21 @@ QList<qcStreamServer::ScheduleEntry> qcStreamServer::captureSchedules()
 void qcStreamServer::checkSchedules()
 {
     QList<ScheduleEntry> entries;
-    QList<ScheduleEntry> captures;
     {
         QMutexLocker lock(&m_mutex);
         if (m_recordSchedules.isEmpty() && m_captureSchedules.isEmpty())
             return;
         entries = m_recordSchedules;
-        captures = m_captureSchedules;
     }
     const QDateTime now = platform::localNow();
     const int today = now.date().dayOfWeek();
     const int minute = now.time().hour() * 60 + now.time().minute();
-    addTimedCaptures(captures, today, minute);
+    {
+        // The lists as they stand, not the copy: a replacement meanwhile
+        // must not bring back the tasks it took away.
+        QMutexLocker lock(&m_mutex);
+        matchTimedCapturesLocked(m_captureSchedules, today, minute);
+    }
     QStringList handled;
     for (const ScheduleEntry &e : qAsConst(entries)) {
         if (!inWindow(e, today, minute) || e.applyTo != 1 || e.segmentType != 0)
@@ -482,25 +490,39 @@ bool qcStreamServer::addAlarmCaptureLocked(const QString &address, QString *name
     return handed;
 }
 
-void qcStreamServer::addTimedCaptures(const QList<ScheduleEntry> &entries, int today, int minute)
+void qcStreamServer::matchTimedCapturesLocked(const QList<ScheduleEntry> &entries, int today, int minute)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!m_captureServer || m_captureRoot.isEmpty())
+    if (!m_captureServer)
         return;
+    // What the settings ask for, whether or not the device answers now: a
+    // device that drops out for a while keeps its task and its count.
+    QList<CaptureTask_t> settled;
+    QList<CaptureTask_t> startable;
     for (const ScheduleEntry &e : entries) {
-        if (!inWindow(e, today, minute) || e.segmentType != 0)
+        if (m_captureRoot.isEmpty() || !inWindow(e, today, minute) || e.segmentType != 0)
             continue;
         for (qcStreamUtil *unit : qAsConst(m_units)) {
-            if ((e.applyTo == 1 && !e.devices.contains(unit->address())) || !unit->isOnline())
+            if (e.applyTo == 1 && !e.devices.contains(unit->address()))
                 continue;
             CaptureTask_t task = captureTaskOf(unit);
             task.start = e.start * 60;
             task.end = qMin(e.end * 60, qcCaptureServer::kLastEnd);
             task.interval = m_captureInterval;
-            // The scheduler refuses the same window again while it runs it.
-            m_captureServer->addCaptureTask(task);
+            settled << task;
+            if (unit->isOnline())
+                startable << task;
         }
     }
+    m_captureServer->keepTimedTasks(settled);
+    // The scheduler refuses the same window again while it runs it.
+    for (const CaptureTask_t &task : qAsConst(startable))
+        m_captureServer->addCaptureTask(task);
+}
+
+void qcStreamServer::matchTimedCapturesNowLocked()
+{
+    const QDateTime now = platform::localNow();
+    matchTimedCapturesLocked(m_captureSchedules, now.date().dayOfWeek(), now.time().hour() * 60 + now.time().minute());
 }
 
 int qcStreamServer::addDevice(const QString &ip, const QString &port, const QString &name, const QString &user,
@@ -540,11 +562,29 @@ bool qcStreamServer::removeDevice(const QString &ip)
         }
         if (m_alarmServer)
             emit sigAlarmRemoveDevice(ip);
+        // Its schedules go with it: a device added again at the address
+        // starts without them, and its snapshot tasks end now.
+        dropScheduledAddressLocked(&m_recordSchedules, ip);
+        dropScheduledAddressLocked(&m_captureSchedules, ip);
+        matchTimedCapturesNowLocked();
     }
     // Stopping the clients, the talk and the recorder takes a while; the
     // device list is free meanwhile.
     deleteUnits(removed);
     return !removed.isEmpty();
+}
+
+void qcStreamServer::dropScheduledAddressLocked(QList<ScheduleEntry> *list, const QString &ip)
+{
+    for (auto it = list->begin(); it != list->end();) {
+        const bool named = !it->devices.isEmpty();
+        it->devices.removeAll(ip);
+        // An entry that named no one else is gone with the device.
+        if (named && it->devices.isEmpty())
+            it = list->erase(it);
+        else
+            ++it;
+    }
 }
 
 bool qcStreamServer::modifyDevice(qint64 index, const QString &ip, const QString &port, const QString &name,
@@ -563,6 +603,13 @@ bool qcStreamServer::modifyDevice(qint64 index, const QString &ip, const QString
     for (qcStreamUtil *u : qAsConst(m_units))
         if (u != unit && u->address() == ip)
             return false;
+    // The schedules that named the device follow it to its new address.
+    const QString previous = unit->address();
+    if (previous != ip) {
+        for (QList<ScheduleEntry> *list : {&m_recordSchedules, &m_captureSchedules})
+            for (ScheduleEntry &e : *list)
+                std::replace(e.devices.begin(), e.devices.end(), previous, ip);
+    }
     unit->setParams(ip, port, name, user, password, unit->contextId(), index, unit->deviceType());
     unit->restart();
     // Nothing is known about the device at its new address until it answers.
@@ -570,6 +617,9 @@ bool qcStreamServer::modifyDevice(qint64 index, const QString &ip, const QString
     emit sigDeviceStatus(ip, 3);
     if (m_alarmServer)
         emit sigAlarmModifyDevice(ip, port, user, password, index);
+    // Tasks under the old address or login go; the new ones come once the
+    // device answers.
+    matchTimedCapturesNowLocked();
     return true;
 }
 
@@ -682,6 +732,8 @@ bool qcStreamServer::setLocalConfig(const QString &recordPath, const QString &sn
         m_diskGuard->replaceMinFreeSpace(reservedSize);
         m_diskGuard->moveRecordRoot(m_recordRoot);
     }
+    // A new interval replaces the running timed tasks.
+    matchTimedCapturesNowLocked();
     return true;
 }
 
@@ -862,27 +914,63 @@ void qcStreamServer::clockRun()
 
 bool qcStreamServer::startIntercom(const QString &ip)
 {
-    QMutexLocker lock(&m_mutex);
-    qcStreamUtil *target = nullptr;
-    for (qcStreamUtil *unit : qAsConst(m_units)) {
-        if (unit->address() == ip)
-            target = unit;
-        else if (unit->isTalking())
-            unit->stopTalk();
-    }
-    if (!target)
-        return false;
-    if (!m_capture) {
-        m_capture = m_microphoneFactory ? m_microphoneFactory() : new qcAudioCapture(nullptr);
+    QString name;
+    int error = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        qcStreamUtil *target = nullptr;
+        for (qcStreamUtil *unit : qAsConst(m_units)) {
+            if (unit->address() == ip)
+                target = unit;
+            else if (unit->isTalking())
+                unit->stopTalk();
+        }
+        if (!target)
+            return false;
+        if (!m_capture)
+            m_capture = m_microphoneFactory ? m_microphoneFactory() : new qcAudioCapture(nullptr);
         if (!m_capture)
             return false;
-        // Without a usable microphone the sender still runs and sends
-        // whatever samples arrive.
-        m_capture->startCapture();
-    } else {
-        m_capture->setSuspended(false);
+        // A microphone that could not be opened is tried again at every start.
+        if (m_capture->isCapturing())
+            m_capture->setSuspended(false);
+        else if (!m_capture->startCapture())
+            error = m_capture->lastError();
+        // Without a microphone the device would get no sound: no talk then.
+        if (!error)
+            return target->startTalk(m_capture);
+        name = target->deviceName();
     }
-    return target->startTalk(m_capture);
+    talklog::ended(ip, name, talklog::NoMicrophone, error);
+    emit sigTalkEnded(ip, talklog::NoMicrophone);
+    return false;
+}
+
+void qcStreamServer::checkTalks()
+{
+    struct Ended
+    {
+        QString address, name;
+        talklog::End end;
+    };
+    QList<Ended> ended;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (qcStreamUtil *unit : qAsConst(m_units))
+            if (const talklog::End end = unit->takeTalkEnd())
+                ended.append({unit->address(), unit->deviceName(), end});
+        // One device talks at a time, so none does now; the microphone rests
+        // as after a stop, on the thread it belongs to.
+        if (!ended.isEmpty() && m_capture) {
+            qcAudioCapture *capture = m_capture;
+            QMetaObject::invokeMethod(
+                capture, [capture] { capture->setSuspended(true); }, Qt::QueuedConnection);
+        }
+    }
+    for (const Ended &e : qAsConst(ended)) {
+        talklog::ended(e.address, e.name, e.end);
+        emit sigTalkEnded(e.address, e.end);
+    }
 }
 
 void qcStreamServer::setMicrophoneFactory(MicrophoneFactory factory)

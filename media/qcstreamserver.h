@@ -110,12 +110,17 @@ public:
     // Whether the start-up repair of the record folders has run.
     bool recordingsRepaired() const { return m_repaired.load(); }
 
+    // False, besides for an address not listed, when the microphone cannot
+    // be opened (told as a talk that ended). A device that does not take
+    // the talk, or drops it later, is told by a later tick.
     bool startIntercom(const QString &ip);
     bool stopIntercom(const QString &ip);
 
     // One 300 ms tick; the timer calls it, tests may call it on the service
     // thread directly.
     Q_INVOKABLE void tick();
+    // Tells the talks whose sender ended by itself; every tick does it.
+    void checkTalks();
     // The 12-hour run: sets the clock of every device reached by address.
     Q_INVOKABLE void clockRun();
     // Ends everything the service started; idempotent.
@@ -142,6 +147,9 @@ signals:
     void sigAlarmArrival(QString ipaddr, QString devname, int type, int action, QDateTime datetime);
     void sigAlarmRemoveDevice(QString ipaddr);
     void sigAlarmModifyDevice(QString ipaddr, QString port, QString username, QString password, qlonglong devindex);
+    // A talk asked for that cannot go on (`end`: a talklog::End), told once
+    // and in the system log.
+    void sigTalkEnded(QString ipaddr, int end);
 
 public slots:
     void onCgicompleted(int ctxid, int error);
@@ -173,8 +181,15 @@ private:
     // scheduler; true when one was taken.
     bool addAlarmCaptureLocked(const QString &address, QString *name);
     static CaptureTask_t captureTaskOf(const qcStreamUtil *unit);
-    // Timed capture tasks for the capture entries of segment type 0 in their window.
-    void addTimedCaptures(const QList<ScheduleEntry> &entries, int today, int minute);
+    // The scheduler's timed tasks made to match the capture entries of
+    // segment type 0 whose window holds now: every other timed task goes,
+    // and an online device in such a window gets its task.
+    void matchTimedCapturesLocked(const QList<ScheduleEntry> &entries, int today, int minute);
+    // The same for the lists and the clock as they are now; after every
+    // change of the lists, the devices or the capture values.
+    void matchTimedCapturesNowLocked();
+    // Takes a removed device's address out of the entries that name it.
+    static void dropScheduledAddressLocked(QList<ScheduleEntry> *list, const QString &ip);
     // Starts an alarm recording of an online unit; true when one was asked.
     bool startAlarmRecordLocked(const QString &address, QString *name);
     void pollDevices();

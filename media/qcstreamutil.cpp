@@ -563,6 +563,15 @@ void qcStreamUtil::stopTalkSender()
     m_talking = false;
 }
 
+talklog::End qcStreamUtil::takeTalkEnd()
+{
+    if (!m_talk || !m_talk->isFinished() || !m_talk->talkFailed())
+        return talklog::Going;
+    const talklog::End end = m_talk->talkStarted() ? talklog::Dropped : talklog::Refused;
+    stopTalkSender();
+    return end;
+}
+
 void qcStreamUtil::stopTalk()
 {
     if (!isByAddress()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/framehead.h"
+#include "media/talklog.h"
 
 #include <QMutex>
 #include <QObject>
@@ -104,6 +105,10 @@ public:
     bool isTalking() const { return m_talking.load(); }
     bool startTalk(qcAudioCapture *microphone);
     void stopTalk();
+    // How the talk sender ended by itself since the last call, told once:
+    // it never started (Refused) or the device dropped it (Dropped); the
+    // unit then no longer talks. Going while it runs, or after a stop.
+    talklog::End takeTalkEnd();
 
     // Stops everything that runs for the unit and waits until it has ended:
     // recorder (without report), talk, both stream clients. The unit may then

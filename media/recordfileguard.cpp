@@ -1,5 +1,6 @@
 #include "media/recordfileguard.h"
 
+#include "media/qcrecordfile.h"
 #include "media/recordlog.h"
 #include "media/recordnames.h"
 
@@ -13,12 +14,62 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace recordfileguard {
 
 namespace {
 
 const QString kKey = QStringLiteral("recordfileguard: left alone");
+
+QString kindName(mode_t mode)
+{
+    return S_ISREG(mode)                    ? QStringLiteral("a regular file")
+           : S_ISFIFO(mode)                 ? QStringLiteral("a named pipe")
+           : S_ISSOCK(mode)                 ? QStringLiteral("a socket")
+           : S_ISDIR(mode)                  ? QStringLiteral("a folder")
+           : S_ISCHR(mode) || S_ISBLK(mode) ? QStringLiteral("a device")
+                                            : QStringLiteral("neither a file nor a folder");
+}
+
+// Opens `name` of the folder `dir` and judges it by the descriptor opened,
+// which comes back blocking. -1 (errno kept) when it is no regular file, with
+// *seen the mode of what stands there (0 when nothing could be seen). What is
+// already seen to be no regular file is not opened; an open that must make
+// a new file (O_EXCL) opens nothing that stands there anyway.
+int openJudged(int dir, const char *name, int flags, bool follow, mode_t *seen)
+{
+    *seen = 0;
+    const int look = follow ? 0 : AT_SYMLINK_NOFOLLOW;
+    struct stat st;
+    if (!(flags & O_EXCL) && ::fstatat(dir, name, &st, look) == 0 && !S_ISREG(st.st_mode)) {
+        *seen = st.st_mode;
+        errno = S_ISDIR(st.st_mode) ? EISDIR : S_ISLNK(st.st_mode) ? ELOOP : ENXIO;
+        return -1;
+    }
+    int fd;
+    do
+        fd = ::openat(dir, name, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW), 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        const int error = errno;
+        if (error != EEXIST && ::fstatat(dir, name, &st, look) == 0 && !S_ISREG(st.st_mode))
+            *seen = st.st_mode;
+        errno = error;
+        return -1;
+    }
+    const bool looked = ::fstat(fd, &st) == 0;
+    const bool regular = looked && S_ISREG(st.st_mode);
+    if (!regular || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        const int error = regular ? errno : ENXIO;
+        if (looked && !regular)
+            *seen = st.st_mode;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
 
 int openFlags(QIODevice::OpenMode mode)
 {
@@ -31,9 +82,7 @@ int openFlags(QIODevice::OpenMode mode)
         flags |= O_EXCL;
     if (mode & QIODevice::Append)
         flags |= O_APPEND;
-    // Not blocking on a pipe that stands under the name; a regular file
-    // ignores it.
-    return flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    return flags;
 }
 
 // The top, followed as it is, and the names below it; the last name is the
@@ -165,25 +214,56 @@ void nameTaken(const Place &to, const QString &path)
     errno = EEXIST;
 }
 
-bool copyFile(const QString &top, const QString &from, const QString &to)
+// Copies the regular file `from` to the new file `to`, on the disk, not only
+// in its cache, before the original may go. 0, or the errno of what failed;
+// a copy that failed is deleted.
+int copyFile(const QString &top, const QString &from, const QString &to)
 {
     QFile in, out;
-    if (!open(top, in, from, QIODevice::ReadOnly) || !open(top, out, to, QIODevice::WriteOnly | QIODevice::NewOnly))
-        return false;
-    QByteArray chunk;
-    do {
-        chunk = in.read(1 << 20);
-        if (chunk.isEmpty() && in.error() != QFileDevice::NoError)
+    if (!open(top, in, from, QIODevice::ReadOnly))
+        return errno ? errno : EIO;
+    if (!open(top, out, to, QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        return errno ? errno : EIO;
+    int error = 0;
+    qint64 at = 0;
+    for (;;) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (chunk.isEmpty()) {
+            error = in.error() != QFileDevice::NoError || at != in.size() ? EIO : 0;
             break;
-        if (out.write(chunk) != chunk.size())
+        }
+        // Keeps the errno of a full disk, which a buffered write loses.
+        if (!recordio::writeAllAt(out.handle(), at, chunk.constData(), size_t(chunk.size()), nullptr, 0, &error))
             break;
-    } while (!chunk.isEmpty());
-    // On the disk, not only in its cache, before the original may go.
-    const bool whole = in.atEnd() && out.flush() && ::fsync(out.handle()) == 0 && out.size() == in.size();
+        at += chunk.size();
+    }
+    if (!error && ::fsync(out.handle()) != 0)
+        error = errno;
     out.close();
-    if (!whole)
+    if (error)
         remove(top, to);
-    return whole;
+    return error;
+}
+
+// Why nothing could be put under `name` of the folder `dir`, for the
+// operator: what stands there.
+QString whyTaken(int dir, const char *name, const QString &which)
+{
+    struct stat st;
+    const mode_t mode = ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_mode : 0;
+    const QString what = S_ISREG(mode)   ? QStringLiteral("a different file")
+                         : S_ISLNK(mode) ? QStringLiteral("a link")
+                         : S_ISDIR(mode) ? QStringLiteral("a folder")
+                         : mode          ? kindName(mode)
+                                         : QStringLiteral("something");
+    return QStringLiteral("%1 stands under %2").arg(what, which);
+}
+
+QString whyFailed(int error, const QString &to)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return QStringLiteral("the disk of %1 is full").arg(QFileInfo(to).path());
+    return QString::fromLocal8Bit(::strerror(error));
 }
 
 enum class Copy {
@@ -234,27 +314,18 @@ bool open(const QString &top, QFile &file, const QString &path, QIODevice::OpenM
     const Place place(top, path);
     if (!place.reached())
         return false;
-    int fd;
-    do
-        fd = ::openat(place.dir(), place.name(), openFlags(mode), 0666);
-    while (fd < 0 && errno == EINTR);
+    mode_t seen;
+    const int fd = openJudged(place.dir(), place.name(), openFlags(mode), false, &seen);
     if (fd < 0) {
-        // A link where the file was to be (O_NOFOLLOW), a pipe without a
-        // reader or a socket, a folder.
-        if (errno == ELOOP || errno == ENXIO || errno == EISDIR)
+        // A link where the file was to be, a named pipe, a socket, a folder.
+        if (seen || errno == ELOOP || errno == ENXIO || errno == EISDIR)
             tell(path);
-        return false;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        tell(path);
         return false;
     }
     // Cut only now that the file is known to be the folder's own.
     const bool truncate =
         (mode & QIODevice::Truncate) || (mode & (QIODevice::ReadOnly | QIODevice::Append | QIODevice::NewOnly)) == 0;
-    if ((truncate && ::ftruncate(fd, 0) != 0) || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (truncate && ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         return false;
     }
@@ -265,6 +336,25 @@ bool open(const QString &top, QFile &file, const QString &path, QIODevice::OpenM
         return false;
     }
     return true;
+}
+
+QString openToRead(int dir, const QString &name, QFile &file, bool follow)
+{
+    const QByteArray n = QFile::encodeName(name);
+    mode_t seen;
+    const int fd = openJudged(dir, n.constData(), O_RDONLY, follow, &seen);
+    if (fd >= 0) {
+        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+            return QString();
+        ::close(fd);
+        return QString();
+    }
+    if (!S_ISLNK(seen))
+        return seen ? kindName(seen) : QString();
+    struct stat target;
+    if (::fstatat(dir, n.constData(), &target, 0) != 0)
+        return QStringLiteral("a link that leads nowhere");
+    return QStringLiteral("a link to ") + kindName(target.st_mode);
 }
 
 bool remove(const QString &top, const QString &path)
@@ -342,47 +432,82 @@ bool replace(const QString &top, const QString &from, const QString &to)
     return ::renameat(source.dir(), source.name(), source.dir(), name.constData()) == 0;
 }
 
-bool move(const QString &top, const QString &from, const QString &to)
+bool move(const QString &top, const QString &from, const QString &to, QString *why)
 {
-    if (rename(top, from, to))
-        return true;
-    if (errno != EXDEV || kindOf(top, from) != Kind::Plain)
-        return false;
-    const Place target(top, to);
-    if (!target.reached())
-        return false;
-    const mode_t there = target.mode();
-    if (S_ISREG(there)) {
-        // What a move cut short left under the final name: the whole copy
-        // (cut between the rename into place and the deletion) needs only
-        // the deletion; a part (copied under the final name by older
-        // versions) gives way to the whole. The original stays until then.
-        const Copy stands = compare(top, to, from);
-        if (stands == Copy::Whole)
-            return remove(top, from);
-        if (stands == Copy::Differs || !remove(top, to)) {
-            errno = EEXIST;
+    QString reason;
+    const QString originalStays = QStringLiteral("copied to %1, but the original could not be deleted").arg(to);
+    const bool moved = [&] {
+        if (rename(top, from, to))
+            return true;
+        const int error = errno;
+        // A folder is moved file by file by the caller; what is no regular
+        // file was told already.
+        if (kindOf(top, from) != Kind::Plain)
+            return false;
+        const Place target(top, to);
+        if (!target.reached()) {
+            reason = QStringLiteral("%1 cannot be reached without a link").arg(QFileInfo(to).path());
             return false;
         }
-    } else if (there) {
-        nameTaken(target, to);
+        if (error != EXDEV) {
+            reason = error == EEXIST ? whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to)
+                                     : whyFailed(error, to);
+            errno = error;
+            return false;
+        }
+        const mode_t there = target.mode();
+        if (S_ISREG(there)) {
+            // What a move cut short left under the final name: the whole copy
+            // (cut between the rename into place and the deletion) needs only
+            // the deletion; a part (copied under the final name by older
+            // versions) gives way to the whole. The original stays until then.
+            const Copy stands = compare(top, to, from);
+            if (stands == Copy::Whole) {
+                if (remove(top, from))
+                    return true;
+                reason = originalStays;
+                return false;
+            }
+            if (stands == Copy::Differs || !remove(top, to)) {
+                reason = whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to);
+                errno = EEXIST;
+                return false;
+            }
+        } else if (there) {
+            nameTaken(target, to);
+            reason = whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to);
+            return false;
+        }
+        // A copy under a name no one lists or plays until it is whole: a move
+        // cut short leaves no part of a recording under its name, and the disk
+        // guard's next pass deletes what it left.
+        const QFileInfo named(to);
+        const QString movingName = recordnames::movingName(named.fileName());
+        const QString moving = named.path() + QLatin1Char('/') + movingName;
+        if (const int copyError = copyFile(top, from, moving)) {
+            reason = copyError == EEXIST ? whyTaken(target.dir(), QFile::encodeName(movingName).constData(),
+                                                    QStringLiteral("the name of its copy ") + moving)
+                                         : whyFailed(copyError, to);
+            errno = copyError;
+            return false;
+        }
+        if (!rename(top, moving, to)) {
+            const int error = errno;
+            reason = error == EEXIST ? whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to)
+                                     : whyFailed(error, to);
+            remove(top, moving);
+            errno = error;
+            return false;
+        }
+        // The new name on the disk before the only other copy goes.
+        if (::fsync(target.dir()) == 0 && remove(top, from))
+            return true;
+        reason = originalStays;
         return false;
-    }
-    // A copy under a name no one lists or plays until it is whole: a move
-    // cut short leaves no part of a recording under its name, and the disk
-    // guard's next pass deletes what it left.
-    const QFileInfo named(to);
-    const QString moving = named.path() + QLatin1Char('/') + recordnames::movingName(named.fileName());
-    if (!copyFile(top, from, moving))
-        return false;
-    if (!rename(top, moving, to)) {
-        const int error = errno;
-        remove(top, moving);
-        errno = error;
-        return false;
-    }
-    // The new name on the disk before the only other copy goes.
-    return ::fsync(target.dir()) == 0 && remove(top, from);
+    }();
+    if (why)
+        *why = moved ? QString() : reason;
+    return moved;
 }
 
 bool resize(const QString &top, const QString &path, qint64 size)

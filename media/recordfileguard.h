@@ -30,10 +30,22 @@ enum class Kind {
 // cannot be looked at.
 Kind kindOf(const QString &top, const QString &path);
 
+// Opens a file for reading through one descriptor, which alone decides what
+// it is: a named pipe is never waited on, nothing but a regular file is kept
+// open, and what is already seen to be none is not opened at all (a device
+// may act on an open). `dir` is a folder's descriptor, or AT_FDCWD for a
+// path; `follow`: whether a link under the name itself is followed (the
+// folders on the way are followed as they are). Returns what stands there
+// instead, in words ("a named pipe", "a link to a folder", ...); empty when
+// `file` is open or nothing stands there. Nothing is told: this is for
+// readers outside the tops, or above them.
+QString openToRead(int dir, const QString &name, QFile &file, bool follow = false);
+
 // Opens `path` as QFile::open(mode) would, creating it when mode writes and
 // asks for no existing file only, but never through a link and never
-// anything but a regular file. False when it was not opened; a link or
-// another kind of file is told.
+// anything but a regular file, and never waiting on a named pipe: the
+// descriptor opened is the one judged and the one read and written. False
+// when it was not opened; a link or another kind of file is told.
 bool open(const QString &top, QFile &file, const QString &path, QIODevice::OpenMode mode);
 // Deletes or cuts a regular file; false for anything else, which is told
 // when it stands there.
@@ -53,8 +65,11 @@ bool replace(const QString &top, const QString &from, const QString &to);
 // (whole, on the disk), renamed to `to` without replacing, and then the
 // original deleted; on any failure the copy goes and the original stays.
 // What a move cut short left under `to` is finished: the whole copy there
-// lets the original go, a part of it gives way to a new copy.
-bool move(const QString &top, const QString &from, const QString &to);
+// lets the original go, a part of it gives way to a new copy. A move that
+// fails gives *why, for the operator, when there is more to say than what
+// was told already (a link or no regular file at `from`): a full disk,
+// what stands under the new name or under the copy's temporary name.
+bool move(const QString &top, const QString &from, const QString &to, QString *why = nullptr);
 
 // Makes `folder` and the folders above it down from `top`; the top itself
 // (also for makeFolder(top, top)) is made as QDir::mkpath makes it. False when a link or a file stands on

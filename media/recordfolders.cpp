@@ -2,6 +2,8 @@
 
 #include "media/recordlog.h"
 
+#include <QDir>
+
 namespace recordfolders {
 
 QString usable(const QString &setting, const QString &stored)
@@ -9,7 +11,10 @@ QString usable(const QString &setting, const QString &stored)
     const QString key = QStringLiteral("blank folder ") + setting;
     if (!stored.trimmed().isEmpty()) {
         recordlog::faultGone(key);
-        return stored;
+        // One form for every part: the guard of the record trees compares
+        // paths as text, so a ".." is taken as text here too, never by the
+        // system through a folder that is missing or a link.
+        return QDir::cleanPath(stored);
     }
     recordlog::abnormalOnce(
         key, stored, QStringLiteral("folder setting empty"), QString(),
@@ -19,12 +24,12 @@ QString usable(const QString &setting, const QString &stored)
 
 QString recordRoot(const QString &storedRecordPath)
 {
-    return usable(QStringLiteral("recordpath"), storedRecordPath) + QStringLiteral("/RecordFile");
+    return QDir::cleanPath(usable(QStringLiteral("recordpath"), storedRecordPath) + QStringLiteral("/RecordFile"));
 }
 
 QString captureRoot(const QString &storedSnapshotPath)
 {
-    return usable(QStringLiteral("snapshotpath"), storedSnapshotPath) + QStringLiteral("/CaptureFile");
+    return QDir::cleanPath(usable(QStringLiteral("snapshotpath"), storedSnapshotPath) + QStringLiteral("/CaptureFile"));
 }
 
 } // namespace recordfolders

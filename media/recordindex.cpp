@@ -61,6 +61,7 @@ private:
 Hook<> g_lowSpaceHook;
 Hook<> g_timeWentBackHook;
 Hook<const QString &> g_beforeReclistReplaced;
+Hook<const QString &> g_beforeIndexRead;
 std::mutex g_claimMutex;
 QSet<QString> g_claimedNames;
 
@@ -69,12 +70,34 @@ QString pathKey(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
+// The first bytes of an index file, as the readers look at them, read
+// through the descriptor that judged it a regular file of its own folder:
+// never a named pipe waited on, never a link followed (one below the top is
+// told). *size: the whole file's, 0 when none was read.
+QByteArray readHead(const QString &top, const QString &path, qint64 *size = nullptr)
+{
+    g_beforeIndexRead.call(path);
+    QFile f;
+    const bool open = recordfileguard::open(top, f, path, QIODevice::ReadOnly);
+    if (size)
+        *size = open ? f.size() : 0;
+    return open ? f.read(kMaxIndexBytes) : QByteArray();
+}
+
+// The size of an index file, of the descriptor that judged it; 0 for none.
+qint64 sizeOf(const QString &top, const QString &path)
+{
+    QFile f;
+    return recordfileguard::open(top, f, path, QIODevice::ReadOnly) ? f.size() : 0;
+}
+
+// The same, of a folder outside a pass: only the index's own name is not
+// followed.
 QByteArray readHead(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return f.read(kMaxIndexBytes);
+    QFile f;
+    recordfileguard::openToRead(AT_FDCWD, path, f);
+    return f.isOpen() ? f.read(kMaxIndexBytes) : QByteArray();
 }
 
 bool isBackupName(const QString &name)
@@ -173,18 +196,17 @@ QList<ListRecord> readReclist(const QString &folder, bool *torn)
 
 namespace {
 
-// The length of an index file up to the end of its last whole record, as
-// the readers find the records.
-qint64 wholeLength(const QString &folder, bool kfindex, qint64 size)
+// The length of kfindex, of `bytes`, up to the end of its last whole record,
+// as the readers find the records.
+qint64 wholeLength(const QByteArray &bytes)
 {
-    if (!kfindex)
-        return size - size % _st_reclist_item::kSize;
-    const QList<KfRecord> records = readKfindex(folder);
+    const QList<KfRecord> records = parseKfindex(bytes);
     return records.isEmpty() ? 0 : records.last().position + _st_kfindex_item::kSize;
 }
 
-// Both index files cut back to their last whole record; true when kfindex
-// lost bytes. systemLog: the start-up pass, which tells the operator.
+// Both index files cut back to their last whole record, each read and cut
+// through the one descriptor that judged it; true when kfindex lost bytes.
+// systemLog: the start-up pass, which tells the operator.
 bool cutTails(const QString &top, const QString &folder, bool systemLog = false)
 {
     bool keysCut = false;
@@ -192,12 +214,16 @@ bool cutTails(const QString &top, const QString &folder, bool systemLog = false)
         return false;
     for (const bool kfindex : {true, false}) {
         const QString path = kfindex ? kfindexPath(folder) : reclistPath(folder);
-        const qint64 size = QFileInfo(path).size();
+        g_beforeIndexRead.call(path);
+        QFile f;
+        if (!recordfileguard::open(top, f, path, QIODevice::ReadWrite | QIODevice::ExistingOnly))
+            continue;
+        const qint64 size = f.size();
         // Beyond what the readers look at, nothing can be told.
         if (size <= 0 || size > kMaxIndexBytes)
             continue;
-        const qint64 whole = wholeLength(folder, kfindex, size);
-        if (whole < size && recordfileguard::resize(top, path, whole)) {
+        const qint64 whole = kfindex ? wholeLength(f.read(kMaxIndexBytes)) : size - size % _st_reclist_item::kSize;
+        if (whole < size && f.resize(whole)) {
             recordlog::repaired(path, QStringLiteral("a torn last record cut off, %1 bytes").arg(size - whole),
                                 systemLog, size - whole);
             keysCut = keysCut || kfindex;
@@ -554,7 +580,7 @@ bool rewriteReclistWithout(const QString &top, const QString &folder, const QStr
     if (!indexWritable(top, folder))
         return false;
     bool torn = false;
-    const QList<ListRecord> records = readReclist(folder, &torn);
+    const QList<ListRecord> records = parseReclist(readHead(top, reclistPath(folder)), &torn);
     QByteArray kept;
     bool removed = false;
     for (const ListRecord &r : records) {
@@ -813,7 +839,10 @@ bool fits(const char *raw, const _st_reclist_item &item, qint64 kfindexBytes, co
 // file does not read or holds no video frame.
 bool remakeListRecord(const QString &top, const QString &folder, const QString &fileName, _st_reclist_item *out)
 {
-    const RecordScan scan = recordio::scan(folder + '/' + fileName);
+    QFile f;
+    if (!recordfileguard::open(top, f, folder + '/' + fileName, QIODevice::ReadOnly))
+        return false;
+    const RecordScan scan = recordio::scan(f);
     if (!scan.readable || scan.badRecord)
         return false;
     const Summary s = summarise(scan);
@@ -835,12 +864,13 @@ ListCheck checkListOf(const QString &top, const QString &folder, const QStringLi
 {
     ListCheck out;
     const QString path = reclistPath(folder);
-    out.list = readHead(path);
+    qint64 listBytes = 0;
+    out.list = readHead(top, path, &listBytes);
     const QByteArray &bytes = out.list;
     // Beyond what the readers look at, nothing can be told.
-    if (bytes.isEmpty() || QFileInfo(path).size() > kMaxIndexBytes || !indexWritable(top, folder))
+    if (bytes.isEmpty() || listBytes > kMaxIndexBytes || !indexWritable(top, folder))
         return out;
-    const qint64 kfindexBytes = QFileInfo(kfindexPath(folder)).size();
+    const qint64 kfindexBytes = sizeOf(top, kfindexPath(folder));
     const QSet<QString> fileSet(files.cbegin(), files.cend());
     QSet<QString> seen;
     QByteArray kept;
@@ -988,7 +1018,7 @@ bool clearLeftover(const QString &top, const QString &path)
     cutTornTails(top, folder);
     const FileRepair r = repairFile(top, folder, name, false);
     if (r.listed)
-        tellListed({r}, insertListRecords(top, folder, readHead(reclistPath(folder)), {r.item}), false);
+        tellListed({r}, insertListRecords(top, folder, readHead(top, reclistPath(folder)), {r.item}), false);
     return !QFileInfo::exists(path);
 }
 
@@ -1093,6 +1123,11 @@ void setTimeWentBackHook(std::function<void()> hook)
 void setBeforeReclistReplacedHook(std::function<void(const QString &folder)> hook)
 {
     g_beforeReclistReplaced.set(std::move(hook));
+}
+
+void setBeforeIndexReadHook(std::function<void(const QString &path)> hook)
+{
+    g_beforeIndexRead.set(std::move(hook));
 }
 
 int repairTree(const QString &root)

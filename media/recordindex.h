@@ -60,7 +60,9 @@ struct ListRecord
 
 // Records found by their markers; bytes that are not a record are skipped one
 // at a time. *torn is set when the file ends inside a record (a marker with
-// fewer bytes than a record after it).
+// fewer bytes than a record after it). Each index is read through the
+// descriptor that judged it a regular file: a link under its name is not
+// followed and a named pipe there never waited on (none is read then).
 QList<KfRecord> readKfindex(const QString &folder, bool *torn = nullptr);
 // reclist holds whole records back to back; *torn is set for a tail shorter
 // than a record.
@@ -201,5 +203,9 @@ void setTimeWentBackHook(std::function<void()> hook);
 // bytes are written to their temporary file, just before it takes
 // reclist's name, so that a test can change the folder in between.
 void setBeforeReclistReplacedHook(std::function<void(const QString &folder)> hook);
+// Test seam, set by tests only: called with the path of an index file just
+// before a pass, a tail cut or a list rewrite opens it to read it, so that a
+// test can put something else under its name at that moment.
+void setBeforeIndexReadHook(std::function<void(const QString &path)> hook);
 
 } // namespace recordindex

@@ -101,6 +101,12 @@ void leftAlone(const QString &key, const QString &path, const QString &decl, con
     pass->leftAsItIs(path, what);
 }
 
+void notMoved(const QString &path, const QString &why)
+{
+    leftAlone(QStringLiteral("recordlog: not moved: ") + why, path, QStringLiteral("record not moved"),
+              QStringLiteral("not moved: %1; it stays where it is").arg(why));
+}
+
 namespace {
 
 thread_local FolderPass *t_pass = nullptr;
@@ -149,7 +155,8 @@ void unreadable(const QString &path, qint64 bytes, bool systemLog)
         logRepair(path, what);
 }
 
-FolderPass::FolderPass(const QString &folder) : m_folder(folder), m_outer(t_pass)
+FolderPass::FolderPass(const QString &folder, const QString &pass, const QString &decl)
+    : m_folder(folder), m_pass(pass), m_decl(decl), m_outer(t_pass)
 {
     t_pass = this;
 }
@@ -175,8 +182,8 @@ FolderPass::~FolderPass()
                      entries(m_leftAlone);
     if (parts.isEmpty())
         return;
-    writeSystemLog(QString(), QStringLiteral("record repair"), QString(), QFileInfo(m_folder).fileName(),
-                   m_folder + QStringLiteral(": the start-up repair: ") + parts.join(QStringLiteral("; ")),
+    writeSystemLog(QString(), m_decl, QString(), QFileInfo(m_folder).fileName(),
+                   m_folder + QStringLiteral(": ") + m_pass + QStringLiteral(": ") + parts.join(QStringLiteral("; ")),
                    kLogAbnormalEvent);
 }
 
@@ -318,6 +325,56 @@ bool diskFull()
 {
     std::lock_guard<std::mutex> lock(g_fullMutex);
     return g_full.on;
+}
+
+namespace {
+
+// The pictures not stored since the snapshot disk was told full.
+struct LostPictures
+{
+    bool on = false;
+    int count = 0;
+    QString first, last;
+};
+std::mutex g_picturesMutex;
+LostPictures g_pictures;
+
+QString deviceOf(const QString &path)
+{
+    const QFileInfo file(path);
+    return file.suffix().isEmpty() ? file.fileName() : file.dir().dirName();
+}
+
+} // namespace
+
+void pictureNotStored(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(g_picturesMutex);
+    ++g_pictures.count;
+    g_pictures.last = path;
+    if (g_pictures.on) {
+        qWarning().noquote() << "snapshot not stored, the disk is full:" << path;
+        return;
+    }
+    g_pictures.on = true;
+    g_pictures.first = path;
+    abnormal(QStringLiteral("snapshot failed"), deviceOf(path),
+             path + QStringLiteral(": the disk is full, the picture is not stored; until it has room again, the "
+                                   "pictures not stored are counted, and told when it ends"));
+}
+
+void pictureStored(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(g_picturesMutex);
+    if (!g_pictures.on)
+        return;
+    const LostPictures lost = g_pictures;
+    g_pictures = LostPictures();
+    abnormal(QStringLiteral("snapshot disk full ended"), deviceOf(path),
+             path + QStringLiteral(": the disk has room again, the picture is stored; while it was full, %1 "
+                                   "pictures were not stored, the first %2, the last %3")
+                        .arg(lost.count)
+                        .arg(lost.first, lost.last));
 }
 
 } // namespace recordlog

@@ -31,6 +31,13 @@ void faultGone(const QString &key);
 // otherwise write a record per link at every start.
 void leftAlone(const QString &key, const QString &path, const QString &decl, const QString &what);
 
+// A recording the disk guard could not move (`why`: a full disk, another
+// file under its new name, what stands under the copy's temporary name);
+// it stays where it is. Told as leftAlone() tells, once per path and reason
+// while the process runs: during the guard's FolderPass over its folder in
+// that pass's one record.
+void notMoved(const QString &path, const QString &why);
+
 // The start-up repair: what a repair did to a folder's index file or to a
 // record file (`path`), after it was done, with the bytes it cut off or
 // deleted: said on the console, and, when systemLog (the start-up pass), in
@@ -45,8 +52,8 @@ void notRepaired(const QString &path, const QString &what, bool systemLog, qint6
 // its first name on every try.
 void unreadable(const QString &path, qint64 bytes, bool systemLog);
 
-// The start-up pass over one folder, told in one system-log record when it
-// ends: how many repairs were done and failed, the bytes they cut off or
+// The start-up pass over one folder (or the disk guard's, `pass` and `decl`
+// naming it), told in one system-log record when it ends: how many repairs were done and failed, the bytes they cut off or
 // deleted, the first and the last of each, and the files left as they are
 // (unreadable() and leftAlone()).
 // A day of recordings whose lists were lost would otherwise write a record
@@ -55,7 +62,8 @@ void unreadable(const QString &path, qint64 bytes, bool systemLog);
 class FolderPass
 {
 public:
-    explicit FolderPass(const QString &folder);
+    explicit FolderPass(const QString &folder, const QString &pass = QStringLiteral("the start-up repair"),
+                        const QString &decl = QStringLiteral("record repair"));
     ~FolderPass();
     FolderPass(const FolderPass &) = delete;
     FolderPass &operator=(const FolderPass &) = delete;
@@ -76,6 +84,7 @@ private:
     static QString entries(const Group &group);
 
     QString m_folder;
+    QString m_pass, m_decl;
     FolderPass *m_outer = nullptr;
     Group m_done, m_failed, m_leftAlone;
     qint64 m_bytes = 0;
@@ -106,5 +115,13 @@ void cutByFullDisk(const QString &path, const QString &note);
 void guardDeleted(const GuardPass &pass);
 void guardFoundRoom(const QString &root, double freeGiB, qint64 reserveGiB);
 bool diskFull();
+
+// Pictures the snapshot disk has no room for, told when the first one is
+// not stored and when a picture is stored again, with how many were lost
+// meanwhile, the first and the last; in between only on the console. A
+// disk that stays full would otherwise write a record per picture.
+// `path`: the picture's file, or its folder when that could not be made.
+void pictureNotStored(const QString &path);
+void pictureStored(const QString &path);
 
 } // namespace recordlog

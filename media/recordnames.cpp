@@ -214,6 +214,11 @@ QString movingName(const QString &fileName)
     return QLatin1Char('.') + fileName + kMovingSuffix;
 }
 
+QString movedName(const QString &movingName)
+{
+    return isMovingName(movingName) ? movingName.mid(1, movingName.size() - 1 - kMovingSuffix.size()) : QString();
+}
+
 bool isMovingName(const QString &fileName)
 {
     return fileName.size() > kMovingSuffix.size() + 1 && fileName.startsWith(QLatin1Char('.')) &&

@@ -72,6 +72,8 @@ bool isInitialRecordName(const QString &fileName);
 QString movingName(const QString &fileName);
 // Whether a name is such a copy's (of any file, index files too).
 bool isMovingName(const QString &fileName);
+// The name such a copy stands for: "<name>" of ".<name>.moving".
+QString movedName(const QString &movingName);
 
 // Kind -> the name part, the header flag byte, the reclist kind flags; 0 or
 // empty for a kind that is not a recording kind.

@@ -481,19 +481,54 @@ bool qcDatabase::deleteDevice(const QString &address, QString *failure)
     });
 }
 
+namespace {
+
+bool moveSchedules(const QSqlDatabase &db, const QString &from, const QString &to, QString &why)
+{
+    // A device still stored under the old address keeps what is kept there.
+    QSqlQuery q(db);
+    if (run(q,
+            QStringLiteral("update schedules set ipaddr = ? where ipaddr = ? and "
+                           "not exists (select 1 from devices where address = ?)"),
+            {to, from, from}))
+        return true;
+    why = failed("the device's schedules could not be moved to its new address", q.lastError());
+    return false;
+}
+
+} // namespace
+
 bool qcDatabase::updateDevice(const _st_device_item &item, QString *failure)
 {
     return withReason(failure, [&](QString &why) {
-        // One statement: the row changes whole or not at all.
-        if (!isOpen(why) ||
-            !runUpdate(connection(),
-                       QStringLiteral("update devices set devname = ?, username = ?, password = ?, connecttype = ?, "
-                                      "port = ?, address = ?, devtype = ? where indexid = ?"),
-                       {item.devname, item.username, item.password, item.connecttype, item.port, item.address,
-                        item.devtype, item.indexid},
-                       &why))
+        if (!isOpen(why))
+            return false;
+        // The device's schedules are kept under its address: a new address
+        // takes them along, in the same transaction, so that the device
+        // never stands without them nor they without it.
+        const bool ok = inTransaction(
+            [&](const QSqlDatabase &db) {
+                QSqlQuery stored(db);
+                if (!run(stored, QStringLiteral("select address from devices where indexid = ?"), {item.indexid})) {
+                    why = failed("the stored device could not be read", stored.lastError());
+                    return false;
+                }
+                const QString previous = stored.next() ? stored.value(0).toString() : QString();
+                stored.finish();
+                if (!runUpdate(db,
+                               QStringLiteral("update devices set devname = ?, username = ?, password = ?, "
+                                              "connecttype = ?, port = ?, address = ?, devtype = ? where indexid = ?"),
+                               {item.devname, item.username, item.password, item.connecttype, item.port, item.address,
+                                item.devtype, item.indexid},
+                               &why))
+                    return false;
+                return previous == item.address || moveSchedules(db, previous, item.address, why);
+            },
+            &why);
+        if (!ok)
             return false;
         forgetDevices();
+        forgetSchedules();
         return true;
     });
 }

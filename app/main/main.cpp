@@ -31,7 +31,10 @@ const char kInstanceName[] = "qzprys-400";
 void warn(const QString &text)
 {
     qWarning().noquote() << "Warning:" << text;
-    QMessageBox::warning(nullptr, QStringLiteral("Warning"), text, QMessageBox::Ok, QMessageBox::NoButton);
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok);
+    // The text names a file, which may hold anything.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 QString instanceName()

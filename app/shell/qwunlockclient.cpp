@@ -26,6 +26,7 @@ qwUnlockClient::qwUnlockClient(QWidget *parent, const QString &userName)
     nameTitle->setFixedSize(88, 24);
     auto *name = new QLabel(userName, m_content);
     name->setFixedSize(128, 24);
+    name->setTextFormat(Qt::PlainText);
     auto *passwordTitle = new QLabel(uiText("password"), m_content);
     passwordTitle->setFixedSize(88, 24);
     m_password = new QLineEdit(m_content);

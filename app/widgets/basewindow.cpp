@@ -37,6 +37,7 @@ BaseWindow::BaseWindow(QWidget *parent, int flags, int width, int height) : QWid
 
     m_iconLabel = new QLabel(this);
     m_titleLabel = new QLabel(this);
+    m_titleLabel->setTextFormat(Qt::PlainText);
     m_titleLabel->setStyleSheet(QString::fromLatin1(styles::kTitleLabel));
 
     if (flags & AllowMaximize) {

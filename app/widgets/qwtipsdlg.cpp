@@ -88,7 +88,7 @@ qwTipsDlg::qwTipsDlg(QWidget *parent, const QString &title, int mode) : BaseWind
     m_text = new QLabel(this);
     m_text->setObjectName(QStringLiteral("label_Tips"));
     m_text->setGeometry(corners(110, 80, 410, 160));
-    m_text->setTextFormat(Qt::AutoText);
+    m_text->setTextFormat(Qt::PlainText);
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_text->setWordWrap(true);
     m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse |

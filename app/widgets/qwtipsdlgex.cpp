@@ -1,5 +1,6 @@
 #include "app/widgets/qwtipsdlgex.h"
 
+#include "app/widgets/plaintext.h"
 #include "app/widgets/qclabelex.h"
 #include "app/widgets/stylesheets.h"
 #include "app/widgets/tiplayout.h"
@@ -36,8 +37,8 @@ qwTipsdlgEx::qwTipsdlgEx(QWidget *parent, int kind) : BaseWindow(parent, 0, 256,
     m_label->setWordWrap(kind != FilePath);
     m_label->setAlignment(Qt::AlignTop);
     m_label->resize(kMessageWidth, 60);
+    m_label->setTextFormat(Qt::PlainText);
     if (kind == FilePath) {
-        m_label->setTextFormat(Qt::PlainText);
         connect(m_label, &qcLabelEx::sigClick, this, &qwTipsdlgEx::onHiperlinkClick);
     }
 
@@ -69,7 +70,7 @@ void qwTipsdlgEx::setTipText(const QString &text)
     const QFontMetrics metrics = m_label->fontMetrics();
     m_label->setText(tiplayout::fitPath(text, metrics, kMessageWidth, kMessageHeight / metrics.lineSpacing())
                          .join(QLatin1Char('\n')));
-    m_label->setToolTip(text);
+    m_label->setToolTip(plaintext::toolTip(text));
 }
 
 void qwTipsdlgEx::onHiperlinkClick()

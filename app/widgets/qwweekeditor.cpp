@@ -1,5 +1,7 @@
 #include "app/widgets/qwweekeditor.h"
 
+#include "app/widgets/plaintext.h"
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -137,7 +139,8 @@ void qwWeekEditor::setKept(int day, const QString &text)
     row->setContentsMargins(0, 0, 0, 0);
     auto *label = new QLabel(text, box);
     label->setObjectName(QStringLiteral("label_Kept"));
-    label->setToolTip(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setToolTip(plaintext::toolTip(text));
     row->addWidget(label);
     auto *remove = new QPushButton(QStringLiteral("x"), box);
     remove->setObjectName(QStringLiteral("pushButton_RemoveKept"));

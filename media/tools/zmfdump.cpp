@@ -9,6 +9,7 @@
 //                                             the video (and audio) payloads
 
 #include "media/qcrecordfile.h"
+#include "media/recordfileguard.h"
 #include "media/recordindex.h"
 #include "media/recordnames.h"
 
@@ -61,9 +62,24 @@ int usage()
     return kExitBad;
 }
 
+// A record file named on the command line, opened as the reader opens it:
+// a link given there is followed, but only a regular file is read, never a
+// named pipe waited on. False, and what stands there named, otherwise.
+bool regularFile(const QString &path, QFile &file)
+{
+    const QString what = recordfileguard::openToRead(AT_FDCWD, path, file, true);
+    if (what.isEmpty())
+        return true;
+    out(QString("%1: not a regular file (%2)").arg(path, what));
+    return false;
+}
+
 int dumpFile(const QString &path)
 {
-    const RecordScan scan = recordio::scan(path);
+    QFile file;
+    if (!regularFile(path, file))
+        return kExitBad;
+    const RecordScan scan = file.isOpen() ? recordio::scan(file) : RecordScan();
     if (!scan.readable) {
         out(path + ": not a record file");
         return kExitBad;
@@ -105,53 +121,6 @@ int dumpFile(const QString &path)
     if (scan.badRecord)
         out(QString("unreadable record at offset %1").arg(scan.wholeEnd));
     return 0;
-}
-
-QString kindName(mode_t mode)
-{
-    return S_ISREG(mode)                    ? "a regular file"
-           : S_ISFIFO(mode)                 ? "a named pipe"
-           : S_ISSOCK(mode)                 ? "a socket"
-           : S_ISDIR(mode)                  ? "a folder"
-           : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
-                                            : "neither a file nor a folder";
-}
-
-// What stands under a name of the folder that could not be opened as a
-// regular file, to name it; empty for a regular file and for nothing at all.
-// Only looked at: what is read was judged by its own descriptor.
-QString whatStands(int dir, const QByteArray &name)
-{
-    struct stat own, target;
-    if (::fstatat(dir, name.constData(), &own, AT_SYMLINK_NOFOLLOW) != 0)
-        return QString();
-    if (!S_ISLNK(own.st_mode))
-        return S_ISREG(own.st_mode) ? QString() : kindName(own.st_mode);
-    if (::fstatat(dir, name.constData(), &target, 0) != 0)
-        return "a link that leads nowhere";
-    return "a link to " + kindName(target.st_mode);
-}
-
-// Opens a file of the folder for reading through one descriptor, which alone
-// decides what it is: a link is not followed (what it names lies outside the
-// folder), a named pipe is not waited on, and nothing but a regular file is
-// kept open. Returns what stands there instead; empty when `file` is open or
-// there is nothing to read. What is already seen to be no regular file is
-// not opened at all: a device may act on an open.
-QString openIn(int dir, const QString &name, QFile &file)
-{
-    const QByteArray n = QFile::encodeName(name);
-    if (const QString what = whatStands(dir, n); !what.isEmpty())
-        return what;
-    const int fd = ::openat(dir, n.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? QString() : whatStands(dir, n);
-    struct stat st;
-    const bool seen = ::fstat(fd, &st) == 0;
-    if (seen && S_ISREG(st.st_mode) && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return QString();
-    ::close(fd);
-    return !seen || S_ISREG(st.st_mode) ? QString() : kindName(st.st_mode);
 }
 
 // What the folder's check needs of a record file, read through the
@@ -239,17 +208,18 @@ int dumpIndex(const QString &folder, const QDateTime &now)
         return kExitBad;
     }
     const auto closeDir = qScopeGuard([dir] { ::close(dir); });
-    // Only regular files are read; anything else under an index's or a
-    // record file's name is named and makes the folder one that does not
-    // read whole.
+    // Only regular files are read, each through the descriptor that judged
+    // it (a link is not followed, a named pipe not waited on); anything else
+    // under an index's or a record file's name is named and makes the folder
+    // one that does not read whole.
     int skipped = 0;
     const auto skip = [&](const QString &name, const QString &what) {
         out(QString("PROBLEM: skipped: %1: not a regular file (%2)").arg(name, what));
         ++skipped;
     };
     QFile kf, rl;
-    const QString kfOther = openIn(dir, "kfindex", kf);
-    const QString listOther = openIn(dir, "reclist", rl);
+    const QString kfOther = recordfileguard::openToRead(dir, "kfindex", kf);
+    const QString listOther = recordfileguard::openToRead(dir, "reclist", rl);
     if (!kfOther.isEmpty())
         skip("kfindex", kfOther);
     if (!listOther.isEmpty())
@@ -258,7 +228,7 @@ int dumpIndex(const QString &folder, const QDateTime &now)
     QHash<QString, FileFacts> facts;
     for (const QString &f : QDir(folder).entryList({"*.zmf"}, QDir::AllEntries | QDir::System, QDir::Name)) {
         QFile file;
-        const QString what = openIn(dir, f, file);
+        const QString what = recordfileguard::openToRead(dir, f, file);
         if (!what.isEmpty()) {
             skip(f, what);
             continue;
@@ -379,11 +349,16 @@ int dumpIndex(const QString &folder, const QDateTime &now)
 
 int extract(const QString &path, const QString &videoOut, const QString &audioOut)
 {
+    if (QFile file; !regularFile(path, file))
+        return kExitBad;
     qcRecordFile reader(qcRecordFile::kReader);
     if (!reader.open(path)) {
         out(path + ": not a record file");
         return kExitBad;
     }
+    // Without its index the file is read from its start all the same.
+    if (const QString what = reader.indexNotRead(); !what.isEmpty())
+        out(QString("PROBLEM: skipped: kfindex: not a regular file (%1)").arg(what));
     QFile video(videoOut);
     QFile audio(audioOut);
     if (!video.open(QIODevice::WriteOnly | QIODevice::Truncate) ||

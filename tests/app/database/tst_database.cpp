@@ -383,6 +383,55 @@ private slots:
         QVERIFY(m_db->updateDevice(cached)); // same values again still count as written
     }
 
+    // Schedules are kept under the device's address: a new address takes
+    // them along in the same transaction, or nothing changes.
+    void updateDeviceCarriesItsSchedules_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("schedules"); // ipaddr of every row afterwards, sorted
+        QTest::newRow("address changed") << "10.0.0.5"
+                                         << ""
+                                         << "10.0.0.2\n10.0.0.5\nnull";
+        QTest::newRow("address kept") << "10.0.0.1"
+                                      << ""
+                                      << "10.0.0.1\n10.0.0.2\nnull";
+        QTest::newRow("move refused") << "10.0.0.5"
+                                      << "create trigger keep before update on schedules "
+                                         "begin select raise(abort, 'kept'); end;"
+                                      << "10.0.0.1\n10.0.0.2\nnull";
+    }
+    void updateDeviceCarriesItsSchedules()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, fault);
+        QFETCH(QString, schedules);
+        if (!fault.isEmpty())
+            QVERIFY(RunFolder::exec(kDb, fault));
+        open();
+        const qint64 id = m_db->addDevice(device("a", "10.0.0.1"));
+        QVERIFY(id > 0);
+        QVERIFY(m_db->addDevice(device("b", "10.0.0.2")) > 0);
+        QVERIFY(m_db->addSchedule(schedule("10.0.0.1", 0, "0:60-120")));
+        QVERIFY(m_db->addSchedule(schedule("10.0.0.2", 0, "0:0-60")));
+        QVERIFY(m_db->addSchedule(schedule("", 1, "0:0-1440")));
+        _st_device_item changed = device("a", address);
+        changed.indexid = id;
+        QCOMPARE(m_db->updateDevice(changed), fault.isEmpty());
+        QCOMPARE(sql("select ipaddr from schedules order by ipaddr"), schedules);
+        QCOMPARE(sql("select address from devices where indexid = " + QString::number(id)),
+                 fault.isEmpty() ? address : QString("10.0.0.1"));
+        QStringList cached;
+        _st_schedule_item s;
+        for (int i = 0; m_db->getSchedule(s, i); ++i)
+            cached << s.ipaddr;
+        cached.sort();
+        QCOMPARE(cached.join('\n'), schedules);
+        const int moved =
+            sql("select count(*) from schedules where ipaddr = '" + address + "' and skdmon = '0:60-120'").toInt();
+        QCOMPARE(moved, fault.isEmpty() ? 1 : 0);
+    }
+
     void updateUserIsAllOrNothing()
     {
         QVERIFY(RunFolder::exec(kDb, "create trigger nodecl before update of userdecl on users "

@@ -3,8 +3,10 @@
 #include "app/widgets/qwtipsdlg.h"
 #include "app/widgets/qwtipsdlgex.h"
 #include "app/widgets/qwwaittingdlg.h"
+#include "app/widgets/qwweekeditor.h"
 #include "app/widgets/statusbutton.h"
 #include "tests/support/popups.h"
+#include "tests/support/shown.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -14,6 +16,7 @@
 #include <QSignalSpy>
 #include <QStyleFactory>
 #include <QStyleOptionFocusRect>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -127,6 +130,36 @@ private slots:
         const QString why = testsupport::unreadablePath(&tip);
         QVERIFY2(why.isEmpty(), qPrintable(why));
         QCOMPARE(tip.messageLabel()->text().remove(QLatin1Char('\n')) == path, whole);
+    }
+
+    // Texts an operator typed or a device sent, shown by the tips, the
+    // message dialog with its title and the week editor's kept day, read
+    // as written: no markup renders and no picture is loaded.
+    void textsShownAsWritten_data() { testsupport::addMarkupRows(); }
+    void textsShownAsWritten()
+    {
+        QFETCH(QString, text);
+        QTemporaryDir dir;
+        QVERIFY(testsupport::savePicture(dir.filePath("big.png")));
+        text.replace("%1", dir.filePath("big.png"));
+
+        qwTipsDlg message(nullptr, text, 1);
+        message.setTipText(text);
+        auto *label = message.findChild<QLabel *>("label_Tips");
+        QCOMPARE(testsupport::shownText(label), text);
+        QVERIFY(label->sizeHint().height() < testsupport::kPictureSide);
+        QCOMPARE(testsupport::shownText(message.titleLabel()), text);
+        qwTipsdlgEx failure(nullptr, qwTipsdlgEx::Failure);
+        failure.setTipText(text);
+        QCOMPARE(testsupport::shownText(failure.messageLabel()), text);
+        qwTipsdlgEx path(nullptr, qwTipsdlgEx::FilePath);
+        path.setTipText("/tmp/" + text);
+        QCOMPARE(testsupport::shownToolTip(path.messageLabel()->toolTip()), "/tmp/" + text);
+        qwWeekEditor week({"1", "2", "3", "4", "5", "6", "7"}, qwWeekEditor::Options());
+        week.setKept(0, text);
+        auto *kept = week.findChild<QLabel *>("label_Kept");
+        QCOMPARE(testsupport::shownText(kept), text);
+        QCOMPARE(testsupport::shownToolTip(kept->toolTip()), text);
     }
 
     // Tips shown together stand one above the other; a place that comes

@@ -435,6 +435,42 @@ private slots:
         QCOMPARE(m_fx->device().subject("schetask&type=1"), withActive(stored, "1"));
     }
 
+    // After the dialog stored a mode the page shows it, so that its next
+    // Save leaves the mode the dialog stored.
+    void modeAfterDialog_data()
+    {
+        QTest::addColumn<int>("held");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("by schedule switched off") << 2 << 0 << 0;
+        QTest::newRow("off switched to by schedule") << 0 << 2 << 1;
+    }
+    void modeAfterDialog()
+    {
+        QFETCH(int, held);
+        QFETCH(int, stored);
+        QFETCH(int, shown);
+        const QString key = QStringLiteral("schetask&type=1");
+        hold(key, "active", held);
+        load();
+        QCOMPARE(box("comboBox_RecordEnable")->currentIndex(), held ? 1 : 0);
+        m_page->show();
+        m_page->OnBtnRecordScheduleClick();
+        QPointer<qwScheduleDialog> dialog = m_page->findChild<qwScheduleDialog *>();
+        auto *store = dialog->findChild<QPushButton *>("pushButton_Save");
+        QTRY_VERIFY(store->isEnabled());
+        dialog->findChild<QComboBox *>("comboBox_Mode")->setCurrentIndex(stored);
+        store->click();
+        QTRY_VERIFY(dialog.isNull());
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_setschedulesuc"});
+        QCOMPARE(box("comboBox_RecordEnable")->currentIndex(), shown);
+        QCOMPARE(button("pushButton_RecordSchedule")->isEnabled(), shown == 1);
+
+        QCOMPARE(save(), QStringList{"tip_setsuccess"});
+        QCOMPARE(m_fx->count("POST", key), 1); // the dialog's alone
+        QVERIFY(m_fx->device().subject(key).contains("<active>" + QByteArray::number(stored) + "</active>"));
+    }
+
     // Monday changed, a section added on Tuesday and one removed on Friday:
     // the device holds that week afterwards, the mode and every other
     // element as before, and the dialog opened again shows it.

@@ -16,6 +16,7 @@
 #include "tests/support/pictures.h"
 #include "tests/support/popups.h"
 #include "tests/support/pulsedaemon.h"
+#include "tests/support/systemlog.h"
 #include "livedevices.h"
 #include "streamfakes.h"
 
@@ -67,6 +68,8 @@ class ActionsTest : public QObject
     std::unique_ptr<qwLiveView> m_page;
     testsupport::PulseDaemon m_pulse;
     bool m_pulseUp = false;
+    // Whether the page's microphone can be opened.
+    std::atomic<bool> m_microphone{true};
 
     qwVideoshowToolbar *bar(int view) { return m_page->viewToolbar(view); }
     void click(int view, int id) { bar(view)->button(id)->click(); }
@@ -317,6 +320,56 @@ private slots:
         // Without a sound server the player gives up its output again.
         if (m_pulseUp)
             QTRY_VERIFY_WITH_TIMEOUT(player->hasAudioOutput() && player->audioRequested(), 10000);
+    }
+
+    // Talking is shown only for a talk that started: a start without a
+    // microphone (nothing would reach the device) leaves the button off; a
+    // talk the device does not take or drops switches it back; each is told
+    // by one tip and one abnormal event. A microphone plugged in meanwhile
+    // is opened by the next start.
+    void talkEndsSwitchTheButtonBack_data()
+    {
+        QTest::addColumn<bool>("microphone");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("closeAfter");
+        QTest::addColumn<QString>("tip");
+        const int ok = int(devicesim::TalkSink::Answer::Ok);
+        QTest::newRow("no microphone") << false << ok << 0 << "nomicrophone";
+        QTest::newRow("not taken") << true << int(devicesim::TalkSink::Answer::Http11) << 0 << "talkfailed";
+        QTest::newRow("dropped by the device") << true << ok << 5 << "talkdropped";
+    }
+    void talkEndsSwitchTheButtonBack()
+    {
+        QFETCH(bool, microphone);
+        QFETCH(int, answer);
+        QFETCH(int, closeAfter);
+        QFETCH(QString, tip);
+        // Read beside the log thread, which writes them a moment later.
+        auto talkEvents = [this] {
+            return testsupport::abnormalEvents(m_fixture->logFile()).filter(QRegularExpression("^talk "));
+        };
+        const int told = talkEvents().size();
+        m_microphone = microphone;
+        m_page->streamServer()->setMicrophoneFactory(
+            [this] { return new qcAudioCapture(nullptr, std::make_unique<streamfakes::PluggedTone>(&m_microphone)); });
+        m_a.protocols.talk->setAnswer(devicesim::TalkSink::Answer(answer));
+        m_a.protocols.talk->setCloseAfter(closeAfter);
+        m_page->onPlayviewClick(0);
+        testsupport::popupKeys(m_page.get());
+        m_page->barButton("m_btnMicOff")->click();
+        QCOMPARE(m_page->barButton("m_btnMicOn")->isVisibleTo(m_page.get()), microphone);
+        QTRY_VERIFY_WITH_TIMEOUT(m_page->barButton("m_btnMicOff")->isVisibleTo(m_page.get()), 15000);
+        const QStringList keys = testsupport::popupKeys(m_page.get());
+        QCOMPARE(keys, QStringList{"tip_" + tip});
+        QTRY_COMPARE_WITH_TIMEOUT(talkEvents().size(), told + 1, 5000);
+        const QStringList events = talkEvents();
+        QVERIFY2(events.last().startsWith(QString(closeAfter ? "talk ended|" : "talk failed|") + "127.0.0.20|"),
+                 qPrintable(events.last()));
+        QCOMPARE(m_a.protocols.talk->record().connections, microphone ? 1 : 0);
+        m_a.protocols.talk->setAnswer(devicesim::TalkSink::Answer::Ok);
+        m_a.protocols.talk->setCloseAfter(0);
+        m_a.protocols.talk->reset();
+        m_microphone = true;
     }
 
     void soundAndTalk()

@@ -396,6 +396,97 @@ private slots:
         QCOMPARE(rowNames(page), (QStringList{"camB", "camC2"}));
     }
 
+    // A modification the list refuses keeps the dialog with what was typed,
+    // says why over it and logs the attempt as abnormal.
+    void modifyRefusedByTheList_data()
+    {
+        QTest::addColumn<bool>("removed");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("address of a listed device") << false << "devexist"
+                                                    << "listed device camB";
+        QTest::newRow("device removed meanwhile") << true << "devremoved"
+                                                  << "removed";
+    }
+    void modifyRefusedByTheList()
+    {
+        QFETCH(bool, removed);
+        QFETCH(QString, key);
+        QFETCH(QString, says);
+        storeDevices(2);
+        qwLiveView page;
+        page.onDevlistButtonClick(0, 8);
+        QPointer<qwModifyDevice> dialog = page.findChild<qwModifyDevice *>();
+        QVERIFY(dialog);
+        if (removed)
+            page.onDevlistButtonClick(0, 0x10);
+        dialog->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), dialog.data());
+        const QString address = removed ? "127.0.0.9" : "127.0.0.3";
+        dialog->form()->setValues("camN", address, qwDeviceForm::ByAddress, "80", "admin", "1234");
+        dialog->confirmButton()->click();
+        QApplication::processEvents();
+        QVERIFY(dialog && dialog->isVisible());
+        QCOMPARE(dialog->form()->deviceName(), QStringLiteral("camN"));
+        QCOMPARE(dialog->form()->address(), address);
+        auto *message = dialog->findChild<qwTipsDlg *>();
+        QVERIFY(message && message->isVisible());
+        QCOMPARE(message->property(livetext::kTipKey).toString(), key);
+        QCOMPARE(rowNames(page), removed ? QStringList{"camB"} : (QStringList{"camA", "camB"}));
+        QCOMPARE(m_fixture->query("SELECT address FROM devices ORDER BY indexid"),
+                 QString(removed ? "127.0.0.3" : "127.0.0.2\n127.0.0.3"));
+        m_fixture->flushLog();
+        const QString note = testsupport::RunFolder::query(
+            m_fixture->logFile(),
+            "SELECT logtype || '|' || ifnull(lognote, '') FROM systemlogs WHERE logdecl = 'modify device'");
+        QVERIFY2(note.startsWith("3|") && note.contains(says), qPrintable(note));
+    }
+
+    // A device whose address changes keeps its recording schedule, stored
+    // and running, whichever road changed it.
+    void addressChangeKeepsTheSchedule_data()
+    {
+        QTest::addColumn<bool>("dialog");
+        QTest::newRow("modify dialog") << true;
+        QTest::newRow("settings window") << false;
+    }
+    void addressChangeKeepsTheSchedule()
+    {
+        QFETCH(bool, dialog);
+        storeDevices(2);
+        QVERIFY(g_database->setRecordScheduleEnable(true));
+        _st_schedule_item row;
+        row.devname = "camA";
+        row.ipaddr = "127.0.0.2";
+        row.skdsun = row.skdmon = row.skdtue = row.skdwed = row.skdthu = row.skdfri = row.skdsat = "0:0-1440";
+        row.enable = 1;
+        QVERIFY(g_database->addSchedule(row));
+        qwLiveView page;
+        auto named = [&page] {
+            QStringList out;
+            for (const auto &e : page.streamServer()->recordSchedules())
+                out << e.devices;
+            out.removeDuplicates();
+            return out;
+        };
+        QCOMPARE(named(), QStringList{"127.0.0.2"});
+        if (dialog) {
+            page.onDevlistButtonClick(0, 8);
+            auto *modify = page.findChild<qwModifyDevice *>();
+            QVERIFY(modify);
+            modify->form()->setValues("camA", "127.0.0.9", qwDeviceForm::ByAddress, "80", "admin", "1234");
+            modify->confirmButton()->click();
+        } else {
+            page.onDevlistButtonClick(0, 4);
+            auto *settings = page.findChild<qwDeviceSettings *>();
+            QVERIFY(settings);
+            emit settings->sigBaseInfoChange("127.0.0.9", "80", "admin", "1234");
+        }
+        QCOMPARE(page.devices().at(0)->address, QStringLiteral("127.0.0.9"));
+        QCOMPARE(m_fixture->query("SELECT ipaddr FROM schedules"), QStringLiteral("127.0.0.9"));
+        QCOMPARE(named(), QStringList{"127.0.0.9"});
+    }
+
     // A refused update changes nothing and says so, on screen and in the log.
     void refusedUpdate()
     {

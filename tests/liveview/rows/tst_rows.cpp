@@ -7,6 +7,7 @@
 #include "liveview/qwliveview.h"
 #include "liveview/qwpresetitem.h"
 #include "tests/support/livepage.h"
+#include "tests/support/shown.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -124,6 +125,33 @@ private slots:
         page.onDeviceMataChange(address, 0);
         QCOMPARE(page.cameraItem(row)->getStatus(), status);
         QCOMPARE(enabledMask(page.cameraItem(row)), mask);
+    }
+
+    // A device's name as typed, and a preset's name as the device sent it,
+    // read as written in their rows; a picture a name points to is never
+    // loaded (the row would grow to its height).
+    void namesShownAsWritten_data() { testsupport::addMarkupRows(); }
+    void namesShownAsWritten()
+    {
+        QFETCH(QString, text);
+        testsupport::LivePageFixture fixture;
+        QVERIFY(fixture.isValid());
+        const QString file = fixture.path() + "/big.png";
+        QVERIFY(testsupport::savePicture(file));
+        text.replace("%1", file);
+        _st_device_item device;
+        device.devname = text;
+        device.address = "127.0.0.2";
+        device.port = "1";
+        device.devtype = "VARAR";
+        QVERIFY(g_database->addDevice(device) >= 1);
+        qwLiveView page;
+        QLabel *shown = page.cameraItem(0)->nameLabel();
+        QCOMPARE(testsupport::shownText(shown), text);
+        QVERIFY(shown->sizeHint().height() < testsupport::kPictureSide);
+        qwPresetItem preset(nullptr, 1, text, text);
+        QCOMPARE(testsupport::shownText(preset.nameLabel()), text);
+        QCOMPARE(testsupport::shownText(preset.stateLabel()), text);
     }
 
     void optionsAndClicks()

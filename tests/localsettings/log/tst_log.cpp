@@ -20,6 +20,7 @@
 #include "tests/support/findchild.h"
 #include "tests/support/popups.h"
 #include "tests/support/runfolder.h"
+#include "tests/support/shown.h"
 
 using testsupport::AppGlobals;
 using testsupport::RunFolder;
@@ -228,6 +229,25 @@ private slots:
         const QDate first = std::min(day(qPrintable(from)), day(qPrintable(to)));
         QCOMPARE(child<QDateEdit>("dateEdit_LogFrom")->date(), first);
         QVERIFY(child<QDateEdit>("dateEdit_LogTo")->date() >= first);
+    }
+
+    // A record's texts (a device's name, an alarm's note) read as written in
+    // the tool tip that shows a cell whole, too.
+    void toolTipsShowTextsAsWritten()
+    {
+        start();
+        const QString note = QStringLiteral("<b>x</b> <img src=\"/etc/hostname\">");
+        QVERIFY(g_logHelper->addLog(
+            _st_log_item("2026-03-05T08:00:00", "admin", "device alarm", "Cam <u>1</u>", "127.0.0.1", note, 2)));
+        QVERIFY(searchAll(0, "2026-03-05", "2026-03-05"));
+        const QAbstractItemModel *model = m_page->model();
+        QCOMPARE(model->rowCount(), 1);
+        QCOMPARE(
+            testsupport::shownToolTip(model->index(0, qcLogListModel::NoteColumn).data(Qt::ToolTipRole).toString()),
+            note);
+        QCOMPARE(
+            testsupport::shownToolTip(model->index(0, qcLogListModel::DeviceColumn).data(Qt::ToolTipRole).toString()),
+            QStringLiteral("Cam <u>1</u>"));
     }
 
     void everyColumnIsShownInTheDarkLook()

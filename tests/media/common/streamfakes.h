@@ -127,6 +127,18 @@ struct P2PFactoryScope
     ~P2PFactoryScope() { setP2PStreamFactory({}); }
 };
 
+// A tone microphone that opens only while *present holds: an input device
+// plugged in or not.
+class PluggedTone : public ToneAudioInput
+{
+public:
+    explicit PluggedTone(const std::atomic<bool> *present) : m_present(present) {}
+    int open(const QAudioFormat &format) override { return *m_present ? ToneAudioInput::open(format) : 10; }
+
+private:
+    const std::atomic<bool> *m_present;
+};
+
 // A tone microphone that counts how often it was suspended and resumed.
 class CountingTone : public ToneAudioInput
 {

@@ -337,6 +337,10 @@ private slots:
         recordindex::reportLowSpace();
         QTRY_COMPARE_WITH_TIMEOUT(space.calls.load(), 2, 30000);
         recordindex::setLowSpaceHook({});
+        // So does a reserve changed while it runs.
+        guard.replaceMinFreeSpace(50);
+        QTRY_COMPARE_WITH_TIMEOUT(space.calls.load(), 3, 30000);
+        QCOMPARE(guard.minFreeSpace(), qint64(50));
         guard.stop();
         QVERIFY(guard.wait(5000));
     }
@@ -509,6 +513,120 @@ private slots:
         QVERIFY(QFileInfo(t.root + '/' + linked).isSymLink());
         QVERIFY(QFileInfo::exists(linked == "BackupDir" ? future : late));
         QCOMPARE(t.listed("20240101/10.0.0.5").contains(rec("09-00-00-000", "09-10-00-000")), linked != "BackupDir");
+    }
+
+    // A move the guard cannot make is told with its reason in the one record
+    // of its pass over the recording's folder, once while the program runs;
+    // the original stays where it is, listed.
+    void refusedMovesAreTold_data()
+    {
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("why"); // %1 the destination folder, %2 the recording's name
+        QTest::newRow("a full destination") << "full"
+                                            << "the disk of %1 is full";
+        QTest::newRow("a different file under the final name") << "other"
+                                                               << "a different file stands under its new name %1/%2";
+        QTest::newRow("a folder under the copy's name") << "folder"
+                                                        << "a folder stands under the name of its copy %1/.%2.moving";
+        QTest::newRow("a link under the copy's name") << "link"
+                                                      << "a link stands under the name of its copy %1/.%2.moving";
+    }
+    void refusedMovesAreTold()
+    {
+        QFETCH(QString, refusal);
+        QFETCH(QString, why);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
+        platform::setClock(&clock);
+        QTemporaryDir outside;
+        Tree t;
+        const QString name = rec("09-00-00-000", "09-10-00-000");
+        const QString folder = t.folder("20240101/10.0.0.5");
+        const QString from = t.file("20240101/10.0.0.5", name, refusal == "full" ? (3 << 20) : 1000);
+        const QString into = folder + "/BackupFile";
+        testsupport::SecondDisk disk(into, refusal == "full" ? "1m" : "16m");
+        if (!disk.mounted())
+            QSKIP("needs root and a mount namespace of its own (tests/support/ownmounts.sh)");
+        const QString moving = into + "/." + name + ".moving";
+        if (refusal == "other") {
+            QFile f(into + '/' + name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("another recording") > 0);
+        } else if (refusal == "folder") {
+            QVERIFY(QDir().mkpath(moving));
+        } else if (refusal == "link") {
+            QVERIFY(QFile::link(outside.path(), moving));
+        }
+        const QByteArray before = testsupport::bytesOf(from);
+
+        testsupport::SystemLog log;
+        FreeSpaceScope space(kGiB * 100);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        guard.dailyPass();
+        guard.dailyPass();
+        QCOMPARE(testsupport::bytesOf(from), before);
+        QVERIFY(t.listed("20240101/10.0.0.5").contains(name));
+        QCOMPARE(log.abnormal(), QStringList{"record move|10.0.0.5|" + folder +
+                                             ": the disk guard's pass: 1 file left as "
+                                             "it is: " +
+                                             name + " (not moved: " + why.arg(into, name) + "; it stays where it is)"});
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
+    }
+
+    // A copy a move cut short left is deleted by the next pass in the folder
+    // where it stands once its original is gone: nothing moves it again, and
+    // it kept its folder from counting as empty. Only a regular file of that
+    // name, and none whose original stands.
+    void leftoverCopiesWhoseOriginalIsGoneAreDeleted_data()
+    {
+        QTest::addColumn<QString>("leftover"); // below the root; %1 the recording's name
+        QTest::addColumn<QString>("original"); // made too, when given
+        QTest::addColumn<bool>("regular");
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("in BackupFile, its original gone")
+            << "20231231/10.0.0.5/BackupFile/.%1.moving" << QString() << true << true;
+        QTest::newRow("in BackupDir, its original gone")
+            << "BackupDir/20231231/10.0.0.5/.%1.moving" << QString() << true << true;
+        QTest::newRow("in BackupFile, its original stands") << "20231231/10.0.0.5/BackupFile/.%1.moving"
+                                                            << "20231231/10.0.0.5/%1" << true << false;
+        QTest::newRow("in BackupDir, its original stands") << "BackupDir/20231231/10.0.0.5/.%1.moving"
+                                                           << "20231231/10.0.0.5/%1" << true << false;
+        QTest::newRow("a folder under such a name")
+            << "20231231/10.0.0.5/BackupFile/.%1.moving" << QString() << false << false;
+    }
+    void leftoverCopiesWhoseOriginalIsGoneAreDeleted()
+    {
+        QFETCH(QString, leftover);
+        QFETCH(QString, original);
+        QFETCH(bool, regular);
+        QFETCH(bool, deleted);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
+        platform::setClock(&clock);
+        Tree t;
+        const QString name = rec("07-00-00-000", "07-10-00-000");
+        const QString path = t.root + '/' + leftover.arg(name);
+        if (!original.isEmpty())
+            t.file(QFileInfo(original.arg(name)).path(), name);
+        if (regular) {
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("a part of a copy") > 0);
+        } else {
+            QVERIFY(QDir().mkpath(path));
+        }
+
+        testsupport::SystemLog log;
+        FreeSpaceScope space(kGiB * 100);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        guard.dailyPass();
+        QCOMPARE(QFileInfo::exists(path), !deleted);
+        const QStringList told = log.abnormal();
+        QCOMPARE(told.filter(": the disk guard's pass: 1 repair, 16 bytes cut off or deleted; done: ." + name +
+                             ".moving (deleted, 16 bytes: the copy of a move cut short, its original is gone)")
+                     .size(),
+                 deleted ? 1 : 0);
+        if (!original.isEmpty())
+            QVERIFY(QFileInfo::exists(t.root + '/' + original.arg(name)));
     }
 };
 

@@ -13,7 +13,7 @@ bool abnormalOnce(const QString &, const QString &, const QString &, const QStri
 {
     return false;
 }
-FolderPass::FolderPass(const QString &) {}
+FolderPass::FolderPass(const QString &, const QString &, const QString &) {}
 FolderPass::~FolderPass() = default;
 
 } // namespace recordlog

@@ -23,9 +23,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <optional>
+#include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace streamfakes;
 using testsupport::bytesOf;
@@ -64,6 +68,19 @@ struct Service
         return out;
     }
 };
+
+// An enabled entry for Monday, for all devices or the ones named.
+qcStreamServer::ScheduleEntry mondayEntry(int start, int end, const QStringList &devices = {})
+{
+    qcStreamServer::ScheduleEntry e;
+    e.applyTo = devices.isEmpty() ? 0 : 1;
+    e.start = start;
+    e.end = end;
+    e.enabled = 1;
+    e.day = 1;
+    e.devices = devices;
+    return e;
+}
 
 // The loopback device whose own snapshots the capture worker fetches.
 struct SnapDevice
@@ -218,6 +235,7 @@ private slots:
     {
         platform::setClock(nullptr);
         recordindex::setBeforeReclistReplacedHook(nullptr);
+        recordindex::setBeforeIndexReadHook(nullptr);
     }
     void scheduleValidation_data()
     {
@@ -484,6 +502,95 @@ private slots:
         QCOMPARE(s.server.captureServer(), nullptr);
         QTRY_VERIFY_WITH_TIMEOUT(!threadNames().contains("qcRemoteCapture"), 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!threadNames().join(' ').contains("CaptureSchedul"), 2000);
+    }
+
+    // Every save of the options or schedules and every device removal leaves
+    // the scheduler with exactly the timed tasks the settings ask for now,
+    // at once and after the next tick alike.
+    void timedCapturesFollowTheSettings_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("tasks"); // "address start-end/interval"
+        const QStringList both{"127.0.0.5 24000-36000/1", "127.0.0.6 24000-36000/1"};
+        QTest::newRow("saved again unchanged") << "same" << both;
+        QTest::newRow("snapshots switched off") << "off" << QStringList();
+        QTest::newRow("window narrowed, now outside") << "narrowed" << QStringList();
+        QTest::newRow("window widened") << "widened" << QStringList{"127.0.0.5 0-86398/1", "127.0.0.6 0-86398/1"};
+        QTest::newRow("interval changed")
+            << "interval" << QStringList{"127.0.0.5 24000-36000/20", "127.0.0.6 24000-36000/20"};
+        QTest::newRow("device removed") << "removed" << QStringList{"127.0.0.5 24000-36000/1"};
+    }
+    void timedCapturesFollowTheSettings()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, tasks);
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"127.0.0.5", "127.0.0.6"});
+        auto window = [](int start, int end) { return QList<qcStreamServer::ScheduleEntry>{mondayEntry(start, end)}; };
+        QVERIFY(s.server.replaceSchedules({}, window(400, 600)));
+        s.server.tick();
+        s.server.tick();
+        qcCaptureServer *captures = s.server.captureServer();
+        QVERIFY(captures);
+        // An alarm's pictures keep their own rule (port 0: none is fetched).
+        CaptureTask_t alarm;
+        alarm.ip = "127.0.0.6";
+        alarm.port = "0";
+        alarm.user = alarm.password = "u";
+        alarm.remaining = 100000;
+        QVERIFY(captures->addCaptureTask(alarm));
+        auto listed = [captures] {
+            QStringList out;
+            for (const CaptureTask_t &t : captures->tasks())
+                out << (t.remaining ? QString("alarm")
+                                    : QString("%1 %2-%3/%4").arg(t.ip).arg(t.start).arg(t.end).arg(t.interval));
+            out.sort();
+            return out;
+        };
+        QCOMPARE(listed(), (QStringList{"127.0.0.5 24000-36000/1", "127.0.0.6 24000-36000/1", "alarm"}));
+
+        if (change == "same")
+            QVERIFY(s.server.replaceSchedules({}, window(400, 600)));
+        else if (change == "off")
+            QVERIFY(s.server.replaceSchedules({}, {}));
+        else if (change == "narrowed")
+            QVERIFY(s.server.replaceSchedules({}, window(400, 450)));
+        else if (change == "widened")
+            QVERIFY(s.server.replaceSchedules({}, window(0, 1440)));
+        else if (change == "interval")
+            QVERIFY(s.server.setLocalConfig(s.dir.path(), s.dir.path(), 60, 1, 2, 1, 5, 30, 1, 20));
+        else if (change == "removed")
+            QVERIFY(s.server.removeDevice("127.0.0.6"));
+        tasks << "alarm";
+        QCOMPARE(listed(), tasks);
+        s.server.tick();
+        QCOMPARE(listed(), tasks);
+    }
+
+    // A removed device's schedules go with it; a device whose address
+    // changed keeps them under the new one.
+    void schedulesFollowTheDevice()
+    {
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"127.0.0.5", "127.0.0.6"});
+        const auto own = mondayEntry(0, 1440, {"127.0.0.5"});
+        const auto shared = mondayEntry(0, 1440, {"127.0.0.5", "127.0.0.6"});
+        QVERIFY(s.server.replaceSchedules({own, shared}, {}));
+        QVERIFY(s.server.removeDevice("127.0.0.5"));
+        QCOMPARE(s.server.recordSchedules().size(), 1);
+        QCOMPARE(s.server.recordSchedules().at(0).devices, QStringList{"127.0.0.6"});
+        // Added again at the same address: nothing of the old schedule.
+        QVERIFY(s.server.addDevice("127.0.0.5", "0", "again", "u", "p", kP2P, 3) > 0);
+        s.server.tick();
+        s.server.tick();
+        QCOMPARE(s.recording(26), QStringList{"127.0.0.6"});
+
+        QVERIFY(s.server.modifyDevice(2, "127.0.0.7", "0", "moved", "u", "p"));
+        QCOMPARE(s.server.recordSchedules().at(0).devices, QStringList{"127.0.0.7"});
     }
 
     void manualStartTellsTheTruth()
@@ -990,6 +1097,104 @@ private slots:
             QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot), {"reclist"});
     }
 
+    // Every index the start-up pass, the tail cut and the disk guard's list
+    // rewrite read is read through the descriptor that judged it: one that
+    // turned into a named pipe at the moment it is read is told and left,
+    // never waited on (the pass would hold the stream service for good).
+    void indexTurnedPipeIsNeverWaitedOn_data()
+    {
+        QTest::addColumn<QString>("index");
+        QTest::addColumn<bool>("rewrite"); // the disk guard's list rewrite; else the start-up pass
+        QTest::newRow("the pass meets reclist as a pipe") << "reclist" << false;
+        QTest::newRow("the pass meets kfindex as a pipe") << "kfindex" << false;
+        QTest::newRow("the list rewrite meets reclist as a pipe") << "reclist" << true;
+    }
+    void indexTurnedPipeIsNeverWaitedOn()
+    {
+        QFETCH(QString, index);
+        QFETCH(bool, rewrite);
+        ListedDay day(2);
+        writeFrames(day.prefix + "08-05-00-000_.zmf", 30, 485 * 60000); // a crash's, to be listed
+        const QString path = day.folder + '/' + index;
+        std::atomic<bool> tried{false}, swapped{false};
+        // On the pass's thread: no test macro there.
+        recordindex::setBeforeIndexReadHook([&](const QString &at) {
+            if (at != path || tried.exchange(true))
+                return;
+            const QString pipe = day.dir.filePath("pipe");
+            swapped = ::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0 && QFile::remove(path) &&
+                      QFile::rename(pipe, path);
+        });
+        testsupport::SystemLog log;
+        std::atomic<bool> done{false};
+        std::thread pass([&] {
+            if (rewrite)
+                recordindex::rewriteReclistWithout(day.folder, day.folder, {"RECV1_TIMING_10-0-0-5_08-00-00-000_.zmf"});
+            else
+                recordindex::repairTree(day.dir.path());
+            done = true;
+        });
+        const bool ended = QTest::qWaitFor([&] { return done.load(); }, 20000);
+        // A pass held in an open of the pipe is let go by a writer that comes
+        // and goes, so that the test ends.
+        while (!done) {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+            QTest::qWait(50);
+        }
+        pass.join();
+        QVERIFY(swapped);
+        QVERIFY(ended);
+        struct stat st;
+        QVERIFY(::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+        // In the pass's record of the folder, or in a record of its own.
+        const QStringList told = log.abnormal();
+        QCOMPARE(told.filter(path + ": a link or not a regular file").size() +
+                     told.filter(index + " (a link or not a regular file").size(),
+                 1);
+    }
+
+    // A record folder typed with ".." is one folder for every part: where
+    // the recordings go is where the start-up pass repairs and the disk
+    // guard looks, whether what the ".." climbs out of is missing or a link.
+    void typedFolderIsOneFolder_data()
+    {
+        QTest::addColumn<QString>("typed"); // below the test's folder
+        QTest::addColumn<bool>("link");     // "a" is a link to a folder two levels down; else missing
+        QTest::newRow("'..' over a missing folder") << "a/../rec" << false;
+        QTest::newRow("'..' after a link") << "a/../rec" << true;
+        QTest::newRow("'.' and doubled slashes") << "./rec//." << false;
+    }
+    void typedFolderIsOneFolder()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, link);
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s(false);
+        if (link) {
+            QVERIFY(QDir().mkpath(s.dir.filePath("x/y")));
+            QVERIFY(QFile::link(s.dir.filePath("x/y"), s.dir.filePath("a")));
+        }
+        const QString rec = s.dir.filePath("rec");
+        const QString folder = rec + "/RecordFile/20240101/10.0.0.5";
+        QVERIFY(QDir().mkpath(folder));
+        const QString crashed = folder + "/RECV1_TIMING_10-0-0-5_07-00-00-000_.zmf";
+        writeFrames(crashed, 30, 420 * 60000);
+        QVERIFY(
+            s.server.setLocalConfig(s.dir.path() + '/' + typed, s.dir.path() + '/' + typed, 60, 1, 2, 1, 5, 30, 1, 1));
+        QCOMPARE(s.server.recordRoot(), rec + "/RecordFile");
+        QCOMPARE(s.server.captureRoot(), rec + "/CaptureFile");
+        QVERIFY(s.server.buildRecordPath("10.0.0.5", 26).startsWith(folder + '/'));
+        s.server.tick();
+        QVERIFY(s.server.recordingsRepaired());
+        QVERIFY(!QFileInfo::exists(crashed));
+        QCOMPARE(recordindex::readReclist(folder).size(), 1);
+        QCOMPARE(s.server.diskGuard()->recordRoot(), rec + "/RecordFile");
+        QVERIFY(!QFileInfo::exists(s.dir.filePath("x/rec")));
+    }
+
     // A crashed recording whose final name is taken, by a link above all,
     // keeps its start-only name: the rename never copies through the link,
     // and what the link names stays as it was.
@@ -1402,6 +1607,42 @@ private slots:
         // read does not make the folder's files unlisted.
         QCOMPARE(report.count("PROBLEM"), 1);
         QVERIFY(lines.contains("inconsistent"));
+    }
+
+    // Reading one recording, the record-file tool waits on no named pipe
+    // either: a kfindex beside it that is one is named and the file read from
+    // its start; a record file that is one is named and not read.
+    void zmfdumpReadsNoPipeOfAFile_data()
+    {
+        QTest::addColumn<QString>("pipe"); // "kfindex" or the recording's own name
+        QTest::addColumn<bool>("extract"); // else the dump of the file
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("--extract beside a piped kfindex")
+            << "kfindex" << true << 0 << "PROBLEM: skipped: kfindex: not a regular file (a named pipe)";
+        QTest::newRow("--extract of a named pipe") << "file" << true << 2 << ": not a regular file (a named pipe)";
+        QTest::newRow("the dump of a named pipe") << "file" << false << 2 << ": not a regular file (a named pipe)";
+    }
+    void zmfdumpReadsNoPipeOfAFile()
+    {
+        QFETCH(QString, pipe);
+        QFETCH(bool, extract);
+        QFETCH(int, code);
+        QFETCH(QString, told);
+        ListedDay day(1);
+        const QStringList files = QDir(day.folder).entryList({"*.zmf"});
+        QCOMPARE(files.size(), 1);
+        const QString file = day.folder + '/' + files.at(0);
+        const QString piped = pipe == "kfindex" ? recordindex::kfindexPath(day.folder) : file;
+        QVERIFY(QFile::remove(piped));
+        QCOMPARE(::mkfifo(QFile::encodeName(piped).constData(), 0600), 0);
+        QByteArray report;
+        const QString out = day.dir.filePath("video.out");
+        // -1: it did not end by itself.
+        QCOMPARE(mediatest::zmfdump(extract ? QStringList{"--extract", file, out} : QStringList{file}, &report), code);
+        QVERIFY2(report.contains(told.toUtf8()), report.constData());
+        if (code == 0)
+            QVERIFY2(report.contains("100 video frames written"), report.constData());
     }
 };
 

@@ -9,6 +9,8 @@
 #include "tests/support/loopback.h"
 #include "tests/support/pictures.h"
 #include "tests/support/scriptserver.h"
+#include "tests/support/seconddisk.h"
+#include "tests/support/systemlog.h"
 #include "tests/support/watchdog.h"
 
 using testsupport::ScriptServer;
@@ -170,6 +172,48 @@ private slots:
         QVERIFY(second.endsWith("-0043.jpg"));
         QCOMPARE(readFile(first), jpegOf(4000));
         QCOMPARE(readFile(second), jpegOf(2000));
+    }
+
+    // A snapshot disk that fills is told once, and once more when a picture
+    // is stored again; the pictures stored stay whole, the lost ones leave
+    // nothing behind.
+    void fullDiskToldOnceEachWay()
+    {
+        QTemporaryDir top;
+        const QString root = top.path() + "/CaptureFile";
+        testsupport::SecondDisk disk(root, "2m");
+        if (!disk.mounted())
+            QSKIP("needs root and a mount namespace of its own (tests/support/ownmounts.sh)");
+        testsupport::SystemLog log;
+        const QDateTime at(QDate(2024, 3, 3), QTime(9, 5, 7));
+        const QByteArray jpeg = jpegOf(100000);
+        auto store = [&](int second) {
+            return qcRemoteCapture::storePicture(root, "10.0.0.5", 225, at.addSecs(second), jpeg);
+        };
+        QStringList stored;
+        int lost = 0;
+        for (int i = 0; i < 40; ++i) {
+            const QString path = store(i);
+            if (path.isEmpty())
+                ++lost;
+            else
+                stored << path;
+        }
+        QVERIFY(lost > 1 && stored.size() > 1);
+        QCOMPARE(testsupport::filesUnder(root, "*.jpg").size(), stored.size());
+        for (const QString &path : qAsConst(stored))
+            QCOMPARE(readFile(path), jpeg);
+        QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 1);
+        QVERIFY2(events.at(0).startsWith("snapshot failed|10.0.0.5|"), qPrintable(events.at(0)));
+
+        QVERIFY(QFile::remove(stored.at(0)) && QFile::remove(stored.at(1)));
+        QVERIFY(!store(100).isEmpty());
+        QVERIFY(!store(101).isEmpty());
+        events = log.abnormal();
+        QCOMPARE(events.size(), 2);
+        QVERIFY2(events.at(1).startsWith("snapshot disk full ended|10.0.0.5|"), qPrintable(events.at(1)));
+        QVERIFY(events.at(1).contains(QString("%1 pictures were not stored").arg(lost)));
     }
 
     void replies_data()

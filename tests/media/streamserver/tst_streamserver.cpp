@@ -295,6 +295,7 @@ private slots:
     {
         P2PFactoryScope factory;
         qcStreamServer server;
+        server.setMicrophoneFactory([] { return new qcAudioCapture(nullptr, std::make_unique<ToneAudioInput>()); });
         server.addDevice("P2P-A", "0", "a", "u", "p", kP2P, 1);
         server.tick();
         FakeP2PStream *a = factory.last;

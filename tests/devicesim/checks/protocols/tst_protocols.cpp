@@ -146,8 +146,11 @@ private slots:
 
     void liveStreamLayout()
     {
+        QElapsedTimer reading;
+        reading.start();
         const QByteArray got =
             exchange(device->port(), request("GET /action/stream?subject=liveplay&stream=1 HTTP/1.0"), 1500);
+        const qint64 readMs = reading.elapsed();
         QVERIFY(got.startsWith("HTTP/1.0 200 OK\r\n\r\n"));
         const auto frames = parseFrames(got);
         QVERIFY(frames.size() > 20);
@@ -175,8 +178,12 @@ private slots:
                 ++video;
             }
         }
-        // Real rate: about 25 pictures a second.
-        QVERIFY2(video >= 30 && video <= 45, qPrintable(QString::number(video)));
+        // Real rate: about 25 pictures a second. The device sends what is due
+        // by its clock, so a loaded machine that reads late gets more, but
+        // never more than the time it kept the connection open allows.
+        const qint64 most = readMs / 40 + 8;
+        QVERIFY2(video >= 30 && video <= most,
+                 qPrintable(QStringLiteral("%1 pictures in %2 ms").arg(video).arg(readMs)));
     }
 
     void streamFaults()
