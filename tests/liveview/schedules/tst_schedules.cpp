@@ -273,12 +273,14 @@ private slots:
     }
 
     // Opened while the database is held, the page records and snaps
-    // nowhere (no run folder stands in for the stored folders) until the
-    // stored options are read, a few seconds later.
+    // nowhere (no run folder stands in for the stored folders) and lists no
+    // device until the stored options and devices are read, a few seconds
+    // later.
     void openedWhileHeldWaitsForTheStoredOptions()
     {
         testsupport::LivePageFixture fixture(
-            {"UPDATE recordcapture SET recordskdenable=1", row(0, "null", "0:0-1440", 0)});
+            {"UPDATE recordcapture SET recordskdenable=1", row(0, "null", "0:0-1440", 0),
+             "INSERT INTO devices(devname,address,port,indexid) VALUES('cam','127.0.0.9','80',1)"});
         QVERIFY(fixture.isValid());
         const QString stored = g_database->getRecordPath();
         QVERIFY(!stored.isEmpty());
@@ -291,9 +293,11 @@ private slots:
         QCOMPARE(server->recordRoot(), QString());
         QCOMPARE(server->captureRoot(), QString());
         QVERIFY(server->recordSchedules().isEmpty());
+        QCOMPARE(page.deviceCount(), 0);
         holder.reset();
         QTRY_COMPARE_WITH_TIMEOUT(server->recordRoot(), stored + "/RecordFile", 20000);
         QCOMPARE(server->recordSchedules().size(), 7);
+        QCOMPARE(page.deviceCount(), 1);
     }
 
     void timingRecordingAfterLogin()
