@@ -23,4 +23,11 @@ void logDeviceChange(const char *decl, const QString &name, const QString &addre
                    succeeded ? kLogOperation : kLogAbnormalEvent);
 }
 
+void tellUnread(QWidget *parent, ReadStatus status, const QString &note)
+{
+    showFailureTip(parent, status.busy() ? "databasebusy" : "databaseerr");
+    writeSystemLog(g_curUserName, status.busy() ? QStringLiteral("database busy") : QStringLiteral("database error"),
+                   QString(), QString(), note, kLogAbnormalEvent);
+}
+
 } // namespace livetext

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/readstatus.h"
 #include "app/widgets/qwtipsdlgex.h"
 
 #include <QString>
@@ -34,4 +35,8 @@ void showFailureTip(QWidget *parent, const char *key);
 // the attempt stays visible.
 void logDeviceChange(const char *decl, const QString &name, const QString &address, bool succeeded,
                      const QString &note = QString());
+// A read of the local database that failed: the tip "databasebusy" (another
+// program holds the file) or "databaseerr" over `parent`, and a record of
+// what could not be read and what happens meanwhile (`note`).
+void tellUnread(QWidget *parent, ReadStatus status, const QString &note);
 } // namespace livetext

@@ -97,11 +97,11 @@ void tellUnreadableEnable(const _st_schedule_item &item, const QString &address)
 
 // Whether the schedules of one kind are switched on: only a stored 1 is on.
 // Any other stored value is told once while it stays.
-bool scheduleSwitch(qcDatabase *db, const char *column, bool on)
+bool scheduleSwitch(const SettingsRow &row, const char *column, bool on)
 {
     const QString key = QStringLiteral("setting ") + QLatin1String(column);
-    QString stored;
-    if (on || db->queryRecordCaptureStored(QLatin1String(column), stored) != 0 || !isStraySwitch(stored)) {
+    const QString stored = row.stored(QLatin1String(column));
+    if (on || stored.isEmpty() || !isStraySwitch(stored)) {
         recordlog::faultGone(key);
         return on;
     }
@@ -111,31 +111,85 @@ bool scheduleSwitch(qcDatabase *db, const char *column, bool on)
     return on;
 }
 
+ScheduleLists listsOf(const SettingsRow &row, const QList<_st_schedule_item> &rows)
+{
+    ScheduleLists lists;
+    const bool recording = scheduleSwitch(row, "recordskdenable", row.getRecordScheduleEnable());
+    const bool capture = scheduleSwitch(row, "captureskdenable", row.getCaptureScheduleEnable());
+    for (const _st_schedule_item &item : qAsConst(rows)) {
+        if ((item.skdtype != 0 && item.skdtype != 1) || (item.skdtype == 0 && !recording) ||
+            (item.skdtype == 1 && !capture))
+            continue;
+        // The database keeps an all-devices row's address as "null".
+        const QString address = item.ipaddr == QLatin1String("null") ? QString() : item.ipaddr;
+        qcStreamServer::ScheduleEntry e;
+        e.applyTo = address.isEmpty() ? item.applytype : 1;
+        e.enabled = item.enable;
+        tellUnreadableEnable(item, address);
+        if (!address.isEmpty())
+            e.devices = address.split(';');
+        const QStringList days = weeksections::dayTexts(item); // Sunday first
+        SegmentCount count;
+        // The service numbers the days 1 Monday to 7 Sunday.
+        for (int day = 1; day <= 7; ++day) {
+            e.day = day;
+            for (const QString &segment : days.at(day % 7).split(';', Qt::SkipEmptyParts)) {
+                ++count.total;
+                const bool read = parseSegment(segment, &e.segmentType, &e.start, &e.end);
+                if (read)
+                    (item.skdtype == 0 ? lists.records : lists.captures) << e;
+                // One that ends before it starts goes on to the service,
+                // which refuses it: it records nothing either.
+                if (!read || e.end < e.start)
+                    ++count.unreadable[day % 7];
+            }
+        }
+        tellUnreadableDays(item, address, days, count);
+    }
+    return lists;
+}
+
+// The settings row and the schedule rows, the second not asked for once
+// the first could not be read: one statement each.
+ReadStatus readStored(qcDatabase *db, SettingsRow &row, QList<_st_schedule_item> &rows)
+{
+    if (!db)
+        return {ReadStatus::Closed};
+    row = db->readSettings();
+    return row.ok() ? db->readSchedules(rows) : row.status();
+}
+
 } // namespace
 
-_st_local_config read(qcDatabase *db)
+_st_local_config read(qcDatabase *db, ReadStatus *status)
+{
+    const SettingsRow row = db ? db->readSettings() : SettingsRow();
+    if (status)
+        *status = db ? row.status() : ReadStatus{ReadStatus::Closed};
+    return row.ok() && db ? fromRow(row) : _st_local_config();
+}
+
+_st_local_config fromRow(const SettingsRow &row)
 {
     _st_local_config c;
-    if (!db)
-        return c;
-    c.snapshotpath = db->getSnapshotPath();
-    c.recordpath = db->getRecordPath();
-    c.defuser = db->getDefaultUser();
-    c.defpwd = db->getDefaultPassword();
-    c.autoadd = db->getAutoAdd() ? 1 : 0;
-    c.showmode = db->getShowMode();
-    c.autostream = db->getAutoStream() ? 1 : 0;
-    c.autoplay = db->getAutoPlay() ? 1 : 0;
-    c.recordduration = db->getRecordDuration();
-    c.snapshotquality = db->getSnapshotQuality();
-    c.snapshotformat = db->getSnapshotFormat();
-    c.prevrecord = db->getPrevRecord();
-    c.postrecord = db->getPostRecord();
-    c.recordstream = db->getRecordStream();
-    c.capturecount = db->getCaptureCount();
-    c.captureinterval = db->getCaptureInterval();
-    c.reservedsize = db->getReservedSize();
-    c.keepdays = db->getKeepDays();
+    c.snapshotpath = row.getSnapshotPath();
+    c.recordpath = row.getRecordPath();
+    c.defuser = row.getDefaultUser();
+    c.defpwd = row.getDefaultPassword();
+    c.autoadd = row.getAutoAdd() ? 1 : 0;
+    c.showmode = row.getShowMode();
+    c.autostream = row.getAutoStream() ? 1 : 0;
+    c.autoplay = row.getAutoPlay() ? 1 : 0;
+    c.recordduration = row.getRecordDuration();
+    c.snapshotquality = row.getSnapshotQuality();
+    c.snapshotformat = row.getSnapshotFormat();
+    c.prevrecord = row.getPrevRecord();
+    c.postrecord = row.getPostRecord();
+    c.recordstream = row.getRecordStream();
+    c.capturecount = row.getCaptureCount();
+    c.captureinterval = row.getCaptureInterval();
+    c.reservedsize = row.getReservedSize();
+    c.keepdays = row.getKeepDays();
     return c;
 }
 
@@ -181,54 +235,41 @@ bool parseSegment(const QString &segment, int *type, int *start, int *end)
     return *start != *end;
 }
 
-ScheduleLists scheduleLists(qcDatabase *db)
+ScheduleLists scheduleLists(qcDatabase *db, ReadStatus *status)
 {
-    ScheduleLists lists;
-    if (!db)
-        return lists;
-    const bool recording = scheduleSwitch(db, "recordskdenable", db->getRecordScheduleEnable());
-    const bool capture = scheduleSwitch(db, "captureskdenable", db->getCaptureScheduleEnable());
-    _st_schedule_item item;
-    for (int i = 0; db->getSchedule(item, i); ++i) {
-        if ((item.skdtype != 0 && item.skdtype != 1) || (item.skdtype == 0 && !recording) ||
-            (item.skdtype == 1 && !capture))
-            continue;
-        // The database keeps an all-devices row's address as "null".
-        const QString address = item.ipaddr == QLatin1String("null") ? QString() : item.ipaddr;
-        qcStreamServer::ScheduleEntry e;
-        e.applyTo = address.isEmpty() ? item.applytype : 1;
-        e.enabled = item.enable;
-        tellUnreadableEnable(item, address);
-        if (!address.isEmpty())
-            e.devices = address.split(';');
-        const QStringList days = weeksections::dayTexts(item); // Sunday first
-        SegmentCount count;
-        // The service numbers the days 1 Monday to 7 Sunday.
-        for (int day = 1; day <= 7; ++day) {
-            e.day = day;
-            for (const QString &segment : days.at(day % 7).split(';', Qt::SkipEmptyParts)) {
-                ++count.total;
-                const bool read = parseSegment(segment, &e.segmentType, &e.start, &e.end);
-                if (read)
-                    (item.skdtype == 0 ? lists.records : lists.captures) << e;
-                // One that ends before it starts goes on to the service,
-                // which refuses it: it records nothing either.
-                if (!read || e.end < e.start)
-                    ++count.unreadable[day % 7];
-            }
-        }
-        tellUnreadableDays(item, address, days, count);
-    }
-    return lists;
+    SettingsRow row;
+    QList<_st_schedule_item> rows;
+    const ReadStatus read = readStored(db, row, rows);
+    if (status)
+        *status = read;
+    return read.ok() ? listsOf(row, rows) : ScheduleLists();
 }
 
 bool replaceSchedules(qcStreamServer *server, qcDatabase *db)
 {
     if (!server || !db)
         return false;
-    const ScheduleLists lists = scheduleLists(db);
+    ReadStatus status;
+    const ScheduleLists lists = scheduleLists(db, &status);
+    if (!status.ok())
+        return false;
     server->replaceSchedules(lists.records, lists.captures);
     return true;
+}
+
+ReadStatus refresh(qcStreamServer *server, qcDatabase *db, _st_local_config &config)
+{
+    SettingsRow row;
+    QList<_st_schedule_item> rows;
+    const ReadStatus status = readStored(db, row, rows);
+    if (!status.ok())
+        return status;
+    const ScheduleLists lists = listsOf(row, rows);
+    config = fromRow(row);
+    handOptions(server, config);
+    if (server)
+        server->replaceSchedules(lists.records, lists.captures);
+    return status;
 }
 
 } // namespace livelocalconfig

@@ -30,8 +30,14 @@ qwAddDevice::qwAddDevice(QWidget *parent, const QString &title, int flag) : Base
 
     m_form = new qwDeviceForm(body);
     if (g_database) {
-        m_form->userEdit()->setText(g_database->getDefaultUser());
-        m_form->passwordEdit()->setText(g_database->getDefaultPassword());
+        const SettingsRow stored = g_database->readSettings();
+        if (stored.ok()) {
+            m_form->userEdit()->setText(stored.getDefaultUser());
+            m_form->passwordEdit()->setText(stored.getDefaultPassword());
+        } else {
+            // Empty fields are no defaults: the operator is told why.
+            livetext::showFailureTip(this, stored.status().busy() ? "databasebusy" : "databaseerr");
+        }
     }
     layout->addWidget(m_form);
 

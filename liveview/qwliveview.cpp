@@ -15,6 +15,7 @@
 #include "liveview/qcliveactions.h"
 #include "liveview/qclivealarms.h"
 #include "liveview/qclivedevicerequests.h"
+#include "liveview/qcreadretry.h"
 #include "liveview/qwimagepanel.h"
 #include "liveview/qwptzpanel.h"
 #include "liveview/liveviewui.h"
@@ -93,12 +94,19 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
     initToolboxAndButtonbar();
     m_liveAlarms = new qcLiveAlarms(m_btnAlarm, this);
     layoutViews(livegrid::isSupportedCount(stored) ? stored : livegrid::kDefaultCount, false, 0);
-    loadLocalConfig();
     createStreamServer();
-    loadDeviceList();
+    // Until the stored options are read nothing is recorded or snapped:
+    // no folder or length is guessed while another program holds the file.
+    m_storedRead = new qcReadRetry([this] { return readStored(); },
+                                   [this](ReadStatus status) {
+                                       livetext::tellUnread(this, status,
+                                                            QStringLiteral("local settings, schedules and devices not "
+                                                                           "read: the last values read are kept"));
+                                   },
+                                   this);
+    m_storedRead->run();
     m_startTimerId = startTimer(kStartTimerMs, Qt::CoarseTimer);
     CLivePlayer::initFfmpeg();
-    loadSchedules();
 }
 
 qwLiveView::~qwLiveView()
@@ -936,7 +944,6 @@ void qwLiveView::createStreamServer()
     connect(m_streamServer, &qcStreamServer::sigScheduleRecord, this, &qwLiveView::onScheduleRecord);
     connect(m_streamServer, &qcStreamServer::sigAlarmArrival, this, &qwLiveView::onDeviceAlarmArrival);
     connect(m_streamServer, &qcStreamServer::sigTalkEnded, m_liveActions, &qcLiveActions::talkEnded);
-    livelocalconfig::handOptions(m_streamServer, m_localConfig);
     m_streamThread->start(QThread::InheritPriority);
 }
 
@@ -969,36 +976,33 @@ bool qwLiveView::addScheduleItem(const QString &segment, int scheduleType, int a
     return false;
 }
 
-bool qwLiveView::loadSchedules()
+ReadStatus qwLiveView::readStored()
 {
-    return livelocalconfig::replaceSchedules(m_streamServer, m_database);
-}
-
-bool qwLiveView::loadLocalConfig()
-{
-    if (!m_database)
-        return false;
-    m_localConfig = livelocalconfig::read(m_database);
-    return true;
+    ReadStatus status = livelocalconfig::refresh(m_streamServer, m_database, m_localConfig);
+    if (status.ok() && !m_devicesListed)
+        status = loadDeviceList();
+    return status;
 }
 
 void qwLiveView::onLocalConfigChanged()
 {
-    loadLocalConfig();
-    livelocalconfig::handOptions(m_streamServer, m_localConfig);
-    loadSchedules();
+    m_storedRead->run();
 }
 
-void qwLiveView::loadDeviceList()
+ReadStatus qwLiveView::loadDeviceList()
 {
     if (!m_database)
-        return;
-    for (int i = 0;; ++i) {
-        auto *device = new _st_device_item;
-        if (!m_database->getDevice(*device, i)) {
-            delete device;
-            break;
-        }
+        return {ReadStatus::Closed};
+    QList<_st_device_item> stored;
+    const ReadStatus status = m_database->readDevices(stored);
+    if (!status.ok())
+        return status;
+    m_devicesListed = true;
+    for (const _st_device_item &row : qAsConst(stored)) {
+        // Added by the operator while the list could not be read yet.
+        if (rowOfAddress(row.address) >= 0)
+            continue;
+        auto *device = new _st_device_item(row);
         // A row written by hand or by an older version may hold anything.
         if (!deviceaddress::isAcceptable(device->address)) {
             const QString shown = deviceaddress::printable(device->address);
@@ -1016,6 +1020,7 @@ void qwLiveView::loadDeviceList()
             m_streamServer->addDevice(device->address, device->port, device->devname, device->username,
                                       device->password, device->devtype, device->indexid);
     }
+    return status;
 }
 
 void qwLiveView::readPanelSettings()
@@ -1250,8 +1255,8 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
         m_streamServer->addDevice(device->address, device->port, device->devname, device->username, device->password,
                                   device->devtype, device->indexid);
         // The removal took the device's schedules along; the database has
-        // carried them to its new address.
-        loadSchedules();
+        // carried them to its new address (read again until that works).
+        m_storedRead->run();
     }
     logDeviceChange("modify device", device->devname, ipaddr, true);
 }

@@ -22,6 +22,7 @@ class qcFullScreenArea;
 class qcLiveActions;
 class qcLiveAlarms;
 class qcLiveDeviceRequests;
+class qcReadRetry;
 class qcCameraUtil;
 class qcDatabase;
 class qcStreamServer;
@@ -81,11 +82,10 @@ public:
     int viewIndexAtCursor();
 
     // Device management.
-    void loadDeviceList();
-    bool loadLocalConfig();
-    // Puts the stored recording and capture schedules in place of the
-    // stream service's lists.
-    bool loadSchedules();
+    ReadStatus loadDeviceList();
+    // The options, the schedules and (until they were once read) the
+    // devices; what could not be read keeps its last good values.
+    ReadStatus readStored();
     // One "T:S-E" segment of a schedule day; true when the service took it.
     bool addScheduleItem(const QString &segment, int scheduleType, int applyTo, int enabled, const QString &address,
                          int day);
@@ -246,6 +246,8 @@ private:
     int m_modifyRow = 0;
     qcDatabase *m_database = nullptr;
     _st_local_config m_localConfig;
+    qcReadRetry *m_storedRead = nullptr;
+    bool m_devicesListed = false;
     QString m_viewNormalStyle;
     QString m_viewSelectedStyle;
     QList<_st_device_item *> m_devices;

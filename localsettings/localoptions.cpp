@@ -14,40 +14,35 @@ using V = LocalOptionValues;
 using settingranges::Range;
 
 // One option: its column and where it lives in the values, with the
-// database's getter and setter of its kind. Exactly one of the three value
-// pointers is set.
+// database's setter of its kind (all are read together, as one settings
+// row). Exactly one of the three value pointers is set.
 struct Option
 {
     const char *column;
     bool V::*flag;
-    bool (qcDatabase::*getFlag)();
     bool (qcDatabase::*setFlag)(bool, QString *);
     QString V::*text;
-    QString (qcDatabase::*getText)();
     bool (qcDatabase::*setText)(const QString &, QString *);
     bool folder;
     int V::*number;
-    int (qcDatabase::*getNumber)();
     bool (qcDatabase::*setNumber)(int, QString *);
     Range range;
 };
 
-Option flagOption(const char *column, bool V::*value, bool (qcDatabase::*get)(),
-                  bool (qcDatabase::*set)(bool, QString *))
+Option flagOption(const char *column, bool V::*value, bool (qcDatabase::*set)(bool, QString *))
 {
-    return {column, value, get, set, nullptr, nullptr, nullptr, false, nullptr, nullptr, nullptr, {1, 0}};
+    return {column, value, set, nullptr, nullptr, false, nullptr, nullptr, {1, 0}};
 }
 
-Option textOption(const char *column, QString V::*value, QString (qcDatabase::*get)(),
-                  bool (qcDatabase::*set)(const QString &, QString *), bool folder = false)
+Option textOption(const char *column, QString V::*value, bool (qcDatabase::*set)(const QString &, QString *),
+                  bool folder = false)
 {
-    return {column, nullptr, nullptr, nullptr, value, get, set, folder, nullptr, nullptr, nullptr, {1, 0}};
+    return {column, nullptr, nullptr, value, set, folder, nullptr, nullptr, {1, 0}};
 }
 
-Option numberOption(const char *column, int V::*value, int (qcDatabase::*get)(),
-                    bool (qcDatabase::*set)(int, QString *), Range range)
+Option numberOption(const char *column, int V::*value, bool (qcDatabase::*set)(int, QString *), Range range)
 {
-    return {column, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false, value, get, set, range};
+    return {column, nullptr, nullptr, nullptr, nullptr, false, value, set, range};
 }
 
 // In the order the page shows them, which is the order they are checked in.
@@ -56,31 +51,27 @@ const std::vector<Option> &options()
     using namespace settingranges;
     using D = qcDatabase;
     static const std::vector<Option> list = {
-        flagOption("autologin", &V::autoLogin, &D::getAutoLogin, &D::setAutoLogin),
-        flagOption("autoadd", &V::autoAdd, &D::getAutoAdd, &D::setAutoAdd),
-        flagOption("autostream", &V::autoStream, &D::getAutoStream, &D::setAutoStream),
-        textOption("defuser", &V::defaultUser, &D::getDefaultUser, &D::setDefaultUser),
-        textOption("defpwd", &V::defaultPassword, &D::getDefaultPassword, &D::setDefaultPassword),
-        textOption("syslanguage", &V::sysLanguage, &D::getSysLanguage, nullptr),
-        textOption("downloadpath", &V::downloadPath, &D::getDownloadPath, &D::setDownloadPath, true),
-        textOption("recordpath", &V::recordPath, &D::getRecordPath, &D::setRecordPath, true),
-        textOption("snapshotpath", &V::snapshotPath, &D::getSnapshotPath, &D::setSnapshotPath, true),
-        numberOption("reservedsize", &V::reservedSize, &D::getReservedSize, &D::setReservedSize, kReservedSize),
-        numberOption("keepdays", &V::keepDays, &D::getKeepDays, &D::setKeepDays, kKeepDays),
-        flagOption("recordskdenable", &V::recordSchedule, &D::getRecordScheduleEnable, &D::setRecordScheduleEnable),
-        numberOption("recordstream", &V::recordStream, &D::getRecordStream, &D::setRecordStream, kRecordStream),
-        numberOption("recordduration", &V::recordDuration, &D::getRecordDuration, &D::setRecordDuration,
-                     kRecordDuration),
-        numberOption("prevrecord", &V::prevRecord, &D::getPrevRecord, &D::setPrevRecord, kPrevRecord),
-        numberOption("postrecord", &V::postRecord, &D::getPostRecord, &D::setPostRecord, kPostRecord),
-        flagOption("captureskdenable", &V::captureSchedule, &D::getCaptureScheduleEnable, &D::setCaptureScheduleEnable),
-        numberOption("capturecount", &V::captureCount, &D::getCaptureCount, &D::setCaptureCount, kCaptureCount),
-        numberOption("captureinterval", &V::captureInterval, &D::getCaptureInterval, &D::setCaptureInterval,
-                     kCaptureInterval),
-        numberOption("snapshotformat", &V::snapshotFormat, &D::getSnapshotFormat, &D::setSnapshotFormat,
-                     kSnapshotFormat),
-        numberOption("snapshotquality", &V::snapshotQuality, &D::getSnapshotQuality, &D::setSnapshotQuality,
-                     kSnapshotQuality),
+        flagOption("autologin", &V::autoLogin, &D::setAutoLogin),
+        flagOption("autoadd", &V::autoAdd, &D::setAutoAdd),
+        flagOption("autostream", &V::autoStream, &D::setAutoStream),
+        textOption("defuser", &V::defaultUser, &D::setDefaultUser),
+        textOption("defpwd", &V::defaultPassword, &D::setDefaultPassword),
+        textOption("syslanguage", &V::sysLanguage, nullptr),
+        textOption("downloadpath", &V::downloadPath, &D::setDownloadPath, true),
+        textOption("recordpath", &V::recordPath, &D::setRecordPath, true),
+        textOption("snapshotpath", &V::snapshotPath, &D::setSnapshotPath, true),
+        numberOption("reservedsize", &V::reservedSize, &D::setReservedSize, kReservedSize),
+        numberOption("keepdays", &V::keepDays, &D::setKeepDays, kKeepDays),
+        flagOption("recordskdenable", &V::recordSchedule, &D::setRecordScheduleEnable),
+        numberOption("recordstream", &V::recordStream, &D::setRecordStream, kRecordStream),
+        numberOption("recordduration", &V::recordDuration, &D::setRecordDuration, kRecordDuration),
+        numberOption("prevrecord", &V::prevRecord, &D::setPrevRecord, kPrevRecord),
+        numberOption("postrecord", &V::postRecord, &D::setPostRecord, kPostRecord),
+        flagOption("captureskdenable", &V::captureSchedule, &D::setCaptureScheduleEnable),
+        numberOption("capturecount", &V::captureCount, &D::setCaptureCount, kCaptureCount),
+        numberOption("captureinterval", &V::captureInterval, &D::setCaptureInterval, kCaptureInterval),
+        numberOption("snapshotformat", &V::snapshotFormat, &D::setSnapshotFormat, kSnapshotFormat),
+        numberOption("snapshotquality", &V::snapshotQuality, &D::setSnapshotQuality, kSnapshotQuality),
     };
     return list;
 }
@@ -151,19 +142,17 @@ bool writeOption(qcDatabase &db, const Option &o, const V &values, QString *why)
 
 LocalOptions::LocalOptions(qcDatabase *db) : m_db(db) {}
 
-void LocalOptions::reload()
+ReadStatus LocalOptions::reload()
 {
+    const SettingsRow row = m_db ? m_db->readSettings() : SettingsRow();
+    const ReadStatus status = m_db ? row.status() : ReadStatus{ReadStatus::Closed};
+    m_read = status.ok();
+    if (!m_read)
+        return status;
     m_stored = LocalOptionValues();
-    if (!m_db)
-        return;
-    for (const Option &o : options()) {
-        if (o.flag)
-            m_stored.*o.flag = (m_db->*o.getFlag)();
-        else if (o.text)
-            m_stored.*o.text = (m_db->*o.getText)();
-        else
-            m_stored.*o.number = (m_db->*o.getNumber)();
-    }
+    for (const Option &o : options())
+        setValue(m_stored, QLatin1String(o.column), row.value(QLatin1String(o.column)));
+    return status;
 }
 
 QStringList LocalOptions::changedColumns(const LocalOptionValues &edited) const
@@ -182,6 +171,11 @@ QStringList LocalOptions::changedColumns(const LocalOptionValues &edited) const
 
 LocalOptions::Check LocalOptions::check(const LocalOptionValues &edited) const
 {
+    if (!m_read) {
+        Check unread;
+        unread.problem = Unread;
+        return unread;
+    }
     for (const QString &column : changedColumns(edited)) {
         const Option &o = *optionOf(column);
         Check c;

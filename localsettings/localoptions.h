@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/readstatus.h"
 #include "app/core/settingranges.h"
 
 #include <QString>
@@ -50,6 +51,7 @@ public:
         OutOfRange,     // a number no reader takes
         FolderMissing,  // an empty folder text
         FolderUnusable, // a folder that cannot be made or written into
+        Unread,         // the stored options could not be read: nothing to compare with
     };
     struct Check
     {
@@ -70,9 +72,12 @@ public:
 
     explicit LocalOptions(qcDatabase *db);
 
-    // Reads every option again; what the page shows.
-    void reload();
+    // Reads every option again, in one statement; what the page shows. A
+    // read that fails keeps the values of the last one that worked, and
+    // until a read works again nothing is checked or saved.
+    ReadStatus reload();
     const LocalOptionValues &stored() const { return m_stored; }
+    bool isRead() const { return m_read; }
 
     // Checks the options that differ from the stored ones, in the page's
     // order; unchanged ones are kept as they are and not judged. Makes
@@ -104,4 +109,5 @@ public:
 private:
     qcDatabase *m_db;
     LocalOptionValues m_stored;
+    bool m_read = false;
 };

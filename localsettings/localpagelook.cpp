@@ -78,6 +78,15 @@ void showTip(QWidget *parent, TipKind kind, const char *key, const QString &deta
     showTipText(parent, kind, key, detail.isEmpty() ? message : message + QStringLiteral(": ") + detail);
 }
 
+bool showRead(QWidget *page, ReadStatus status, const QList<QWidget *> &content)
+{
+    for (QWidget *w : content)
+        w->setEnabled(status.ok());
+    if (!status.ok() && page->isVisible())
+        showTip(page, FailureTip, status.busy() ? "databasebusy" : "databaseerr");
+    return status.ok();
+}
+
 void showTipText(QWidget *parent, TipKind kind, const char *key, const QString &message)
 {
     showKeyedTip(parent, kind == SuccessTip ? qwTipsdlgEx::Success : qwTipsdlgEx::Failure, QString::fromLatin1(key),

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/core/readstatus.h"
+
+#include <QList>
 #include <QString>
 
 class QAbstractItemView;
@@ -30,5 +33,11 @@ enum TipKind { SuccessTip = 1, FailureTip = 2 };
 void showTip(QWidget *parent, TipKind kind, const char *key, const QString &detail = QString());
 // A tip carrying key whose text was put together by the caller.
 void showTipText(QWidget *parent, TipKind kind, const char *key, const QString &message);
+
+// Whether a sub-page's read of the database worked. When it did not, its
+// `content` is greyed, so that nothing unread passes for a stored value or
+// is saved, and a page on screen says why ("databasebusy", "databaseerr");
+// when it did, the content is usable again.
+bool showRead(QWidget *page, ReadStatus status, const QList<QWidget *> &content);
 
 } // namespace localpage

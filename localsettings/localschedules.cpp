@@ -62,19 +62,25 @@ _st_schedule_item rowOf(const Subject &subject, const QStringList &days)
 
 } // namespace
 
-QList<Subject> load(qcDatabase *db)
+QList<Subject> load(qcDatabase *db, ReadStatus *status)
 {
     QList<Subject> subjects;
-    if (!db)
-        return subjects;
-    db->reloadSchedules();
     QList<_st_schedule_item> rows;
-    _st_schedule_item row;
-    for (int i = 0; db->getSchedule(row, i); ++i)
-        rows << row;
+    QList<_st_device_item> devices;
+    ReadStatus read{ReadStatus::Closed};
+    if (db) {
+        read = db->reloadSchedules();
+        if (read.ok())
+            read = db->readSchedules(rows);
+        if (read.ok())
+            read = db->readDevices(devices);
+    }
+    if (status)
+        *status = read;
+    if (!read.ok())
+        return subjects;
     subjects << subjectOf(rows, kSnapshot, QString(), QString());
-    _st_device_item device;
-    for (int i = 0; db->getDevice(device, i); ++i)
+    for (const _st_device_item &device : qAsConst(devices))
         subjects << subjectOf(rows, kRecording, device.address, device.devname);
     return subjects;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/readstatus.h"
 #include "app/core/weeksections.h"
 
 #include <QList>
@@ -28,7 +29,9 @@ struct Subject
 };
 
 // The snapshot schedule first, then one per device in the database's order.
-QList<Subject> load(qcDatabase *db);
+// `status` (when given) says whether the rows and devices were read; a
+// read that did not work gives no subjects.
+QList<Subject> load(qcDatabase *db, ReadStatus *status = nullptr);
 
 // Stores the day texts (Sunday first) of a subject: a new row when none was
 // stored, all seven day columns of a stored one at once, and no row when

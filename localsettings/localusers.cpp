@@ -25,15 +25,14 @@ LocalUserRules::LocalUserRules(qcDatabase *db) : m_db(db) {}
 QList<_st_user_item> LocalUserRules::users() const
 {
     QList<_st_user_item> list;
-    if (!m_db)
-        return list;
-    const int count = m_db->getUserCount();
-    for (int i = 0; i < count; ++i) {
-        _st_user_item user;
-        if (m_db->getUser(user, i))
-            list.append(user);
-    }
+    read(list);
     return list;
+}
+
+ReadStatus LocalUserRules::read(QList<_st_user_item> &out) const
+{
+    out.clear();
+    return m_db ? m_db->readUsers(out) : ReadStatus{ReadStatus::Closed};
 }
 
 bool LocalUserRules::find(const QString &name, _st_user_item *out) const

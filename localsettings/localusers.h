@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/readstatus.h"
 #include "app/core/records.h"
 
 #include <QList>
@@ -35,8 +36,10 @@ public:
 
     explicit LocalUserRules(qcDatabase *db);
 
-    // Every user as the database holds it now, in table order.
+    // Every user as the database holds it now, in table order; empty when
+    // they could not be read, which read() tells apart.
     QList<_st_user_item> users() const;
+    ReadStatus read(QList<_st_user_item> &out) const;
     bool find(const QString &name, _st_user_item *out) const;
 
     // Writes nothing unless the outcome is Added, Modified or Deleted. A

@@ -141,8 +141,10 @@ void qwLocalOptions::setFolderChooser(FolderChooser chooser)
 
 void qwLocalOptions::reload()
 {
-    m_options.reload();
-    showValues(m_options.stored());
+    QList<QWidget *> content = m_fields.values();
+    content << findChild<QWidget *>(QStringLiteral("pushButton_Save"));
+    if (localpage::showRead(this, m_options.reload(), content))
+        showValues(m_options.stored());
 }
 
 void qwLocalOptions::addRow(QGridLayout *grid, const char *column, const char *key, QWidget *field, QWidget *after)
@@ -308,6 +310,9 @@ void qwLocalOptions::showProblem(const LocalOptions::Check &check)
         break;
     case LocalOptions::FolderUnusable:
         localpage::showTip(this, localpage::FailureTip, "folderunusable", QDir::toNativeSeparators(check.folder));
+        break;
+    case LocalOptions::Unread:
+        reload();
         break;
     case LocalOptions::NoProblem:
         break;

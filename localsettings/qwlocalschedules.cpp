@@ -68,9 +68,14 @@ qwLocalSchedules::qwLocalSchedules(QWidget *parent) : QWidget(parent)
 
 void qwLocalSchedules::reload()
 {
+    ReadStatus status;
+    const QList<localschedules::Subject> subjects = localschedules::load(g_database, &status);
+    // What the page holds stays as it is, greyed, until a read works.
+    if (!localpage::showRead(this, status, {m_list, m_editor, m_save}))
+        return;
     const int selected = qMax(0, m_list->currentRow());
     m_shown = -1;
-    m_subjects = localschedules::load(g_database);
+    m_subjects = subjects;
     m_edits.clear();
     const QSignalBlocker block(m_list);
     m_list->clear();

@@ -61,7 +61,11 @@ qwLocalUsers::qwLocalUsers(QWidget *parent) : QWidget(parent)
 void qwLocalUsers::reload()
 {
     m_users->setRowCount(0);
-    for (const _st_user_item &user : rules().users()) {
+    QList<_st_user_item> users;
+    // An account list that could not be read is no empty one.
+    if (!localpage::showRead(this, rules().read(users), {m_users, m_add}))
+        return;
+    for (const _st_user_item &user : qAsConst(users)) {
         const int row = m_users->rowCount();
         m_users->insertRow(row);
         const QString texts[] = {user.username, user.usergroup, user.userdecl,

@@ -11,9 +11,12 @@ namespace schedulenotes {
 
 bool switchedOn(qcDatabase *db, int kind)
 {
-    if (!db)
-        return false;
-    return kind == localschedules::kSnapshot ? db->getCaptureScheduleEnable() : db->getRecordScheduleEnable();
+    return db && switchedOn(db->readSettings(), kind);
+}
+
+bool switchedOn(const SettingsRow &row, int kind)
+{
+    return kind == localschedules::kSnapshot ? row.getCaptureScheduleEnable() : row.getRecordScheduleEnable();
 }
 
 QString idleNote(int kind)
@@ -23,10 +26,14 @@ QString idleNote(int kind)
 
 QString idleNotes(qcDatabase *db, const QList<int> &kinds)
 {
+    // Switches that could not be read are not known to be off.
+    const SettingsRow row = db ? db->readSettings() : SettingsRow();
+    if (!db || !row.ok())
+        return QString();
     QList<int> told;
     QStringList notes;
     for (int kind : kinds) {
-        if (told.contains(kind) || switchedOn(db, kind))
+        if (told.contains(kind) || switchedOn(row, kind))
             continue;
         told << kind;
         notes << idleNote(kind);

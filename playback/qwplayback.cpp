@@ -31,11 +31,15 @@ void qwPlayback::refreshPage()
     m_devices->setRowCount(0);
     if (!g_database)
         return;
-    const int count = g_database->getDeviceCount();
-    for (int i = 0; i < count; ++i) {
-        _st_device_item device;
-        if (!g_database->getDevice(device, i))
-            continue;
+    QList<_st_device_item> devices;
+    const ReadStatus status = g_database->readDevices(devices);
+    if (!status.ok()) {
+        // A list that could not be read is no empty one: it says so in its row.
+        m_devices->insertRow(0);
+        m_devices->setItem(0, 0, new QTableWidgetItem(uiText(status.busy() ? "databasebusy" : "databaseerr", 38)));
+        return;
+    }
+    for (const _st_device_item &device : qAsConst(devices)) {
         const int row = m_devices->rowCount();
         m_devices->insertRow(row);
         m_devices->setItem(row, 0, new QTableWidgetItem(device.devname));

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <limits>
 
+#include "app/core/busywait.h"
 #include "app/core/sqlitefile.h"
 
 const char *const qcDatabase::kFileName = "quendalix.xdt";
@@ -46,6 +47,13 @@ QString failed(const char *what, const QSqlError &error)
 {
     const QString words = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     return QStringLiteral("%1: %2").arg(QLatin1String(what), words);
+}
+
+// Why a change was refused when the list it is checked against could not be read.
+QString unread(const char *list, ReadStatus status)
+{
+    const QString why = QStringLiteral("the stored %1 could not be read").arg(QLatin1String(list));
+    return status.busy() ? why + QStringLiteral(": database is locked") : why;
 }
 
 // An update that changes no row did not do what was asked (SQLite counts
@@ -153,6 +161,37 @@ QThreadStorage<ThreadConnections *> &threadConnections()
 
 std::atomic<quint64> g_storeSerial{0};
 
+// A cache as it stands after its load, or nothing when the load failed.
+template <typename Item>
+ReadStatus handOut(ReadStatus status, const QList<Item> &cache, QList<Item> &out)
+{
+    out = status.ok() ? cache : QList<Item>();
+    return status;
+}
+
+// Fills `cache` from `select`, one item per row made by `fill`, unless it
+// holds rows already. A load that fails leaves it empty and not `loaded`,
+// so that nothing is ever added to a list that was not read whole.
+template <typename Item, typename Fill>
+ReadStatus loadCache(const QSqlDatabase &db, QList<Item> &cache, bool &loaded, const char *select, Fill fill)
+{
+    if (loaded && !cache.isEmpty())
+        return {};
+    cache.clear();
+    loaded = false;
+    QSqlQuery q(db);
+    if (!run(q, QLatin1String(select)))
+        return ReadStatus::failed(q.lastError());
+    QList<Item> rows;
+    while (q.next())
+        rows.append(fill(q));
+    if (q.lastError().isValid())
+        return ReadStatus::failed(q.lastError());
+    cache = rows;
+    loaded = true;
+    return {};
+}
+
 } // namespace
 
 qcDatabase::qcDatabase() : m_ownerThread(QThread::currentThread()), m_serial(++g_storeSerial)
@@ -160,15 +199,19 @@ qcDatabase::qcDatabase() : m_ownerThread(QThread::currentThread()), m_serial(++g
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kConnectionName);
     opened = sqlitefile::openExisting(m_db, kFileName, {"devices", "users", "schedules", "systeminfo", "recordcapture"},
                                       false, &m_openError);
+    if (opened) {
+        m_busyWait = std::make_unique<BusyWait>();
+        m_busyWait->install(m_db);
+    }
 }
 
 qcDatabase::~qcDatabase()
 {
     {
         QMutexLocker lock(&m_mutex);
-        m_devices.clear();
-        m_users.clear();
-        m_schedules.clear();
+        forgetDevices();
+        forgetUsers();
+        forgetSchedules();
     }
     if (m_db.isOpen())
         m_db.close();
@@ -242,6 +285,29 @@ bool qcDatabase::isOpen(QString &why) const
     return opened;
 }
 
+quint64 qcDatabase::busyWaits() const
+{
+    return m_busyWait ? m_busyWait->waits() : 0;
+}
+
+void qcDatabase::forgetDevices()
+{
+    m_devices.clear();
+    m_devicesLoaded = false;
+}
+
+void qcDatabase::forgetUsers()
+{
+    m_users.clear();
+    m_usersLoaded = false;
+}
+
+void qcDatabase::forgetSchedules()
+{
+    m_schedules.clear();
+    m_schedulesLoaded = false;
+}
+
 // ---- device counter -------------------------------------------------------
 
 qint64 qcDatabase::readCounter(QString *why)
@@ -282,26 +348,24 @@ bool qcDatabase::setCurDevIndex(qint64 value)
 
 // ---- devices --------------------------------------------------------------
 
-void qcDatabase::loadDevices()
+ReadStatus qcDatabase::loadDevices()
 {
-    if (!m_devices.isEmpty() || !opened)
-        return;
-    QSqlQuery q(connection());
-    if (!run(q,
-             QStringLiteral("select devname,username,password,connecttype,port,address,indexid,devtype from devices")))
-        return;
-    while (q.next()) {
-        _st_device_item d;
-        d.devname = q.value(0).toString();
-        d.username = q.value(1).toString();
-        d.password = q.value(2).toString();
-        d.connecttype = q.value(3).toInt();
-        d.port = q.value(4).toString();
-        d.address = q.value(5).toString();
-        d.indexid = q.value(6).toLongLong();
-        d.devtype = q.value(7).toString();
-        m_devices.append(d);
-    }
+    if (!opened)
+        return {ReadStatus::Closed};
+    return loadCache(connection(), m_devices, m_devicesLoaded,
+                     "select devname,username,password,connecttype,port,address,indexid,devtype from devices",
+                     [](const QSqlQuery &q) {
+                         _st_device_item d;
+                         d.devname = q.value(0).toString();
+                         d.username = q.value(1).toString();
+                         d.password = q.value(2).toString();
+                         d.connecttype = q.value(3).toInt();
+                         d.port = q.value(4).toString();
+                         d.address = q.value(5).toString();
+                         d.indexid = q.value(6).toLongLong();
+                         d.devtype = q.value(7).toString();
+                         return d;
+                     });
 }
 
 bool qcDatabase::deviceListed(const QString &address) const
@@ -320,6 +384,12 @@ int qcDatabase::getDeviceCount()
     return m_devices.size();
 }
 
+ReadStatus qcDatabase::readDevices(QList<_st_device_item> &out)
+{
+    QMutexLocker lock(&m_mutex);
+    return handOut(loadDevices(), m_devices, out);
+}
+
 bool qcDatabase::getDevice(_st_device_item &out, int index)
 {
     QMutexLocker lock(&m_mutex);
@@ -334,8 +404,8 @@ bool qcDatabase::isNewDevice(const QString &devname, const QString &address)
 {
     Q_UNUSED(devname) // a device is known by its address alone
     QMutexLocker lock(&m_mutex);
-    loadDevices();
-    return !deviceListed(address);
+    // Unknown is not new: an add must not go by a list that was never read.
+    return loadDevices().ok() && !deviceListed(address);
 }
 
 qint64 qcDatabase::addDevice(const _st_device_item &item, QString *failure)
@@ -350,7 +420,11 @@ qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
     const qint64 counter = readCounter(&why);
     if (counter < 0)
         return -1;
-    loadDevices();
+    const ReadStatus listed = loadDevices();
+    if (!listed.ok()) {
+        why = unread("devices", listed);
+        return -3;
+    }
     if (deviceListed(item.address)) {
         why = QStringLiteral("the database holds the address already");
         return -2;
@@ -412,7 +486,7 @@ bool qcDatabase::deleteDevice(const QString &address, QString *failure)
                 break;
             }
         }
-        m_schedules.clear();
+        forgetSchedules();
         loadSchedules();
         return true;
     });
@@ -464,8 +538,8 @@ bool qcDatabase::updateDevice(const _st_device_item &item, QString *failure)
             &why);
         if (!ok)
             return false;
-        m_devices.clear();
-        m_schedules.clear();
+        forgetDevices();
+        forgetSchedules();
         return true;
     });
 }
@@ -488,22 +562,20 @@ bool qcDatabase::updateDeviceInt(const QString &column, int value, qint64 indexi
 
 // ---- users ----------------------------------------------------------------
 
-void qcDatabase::loadUsers()
+ReadStatus qcDatabase::loadUsers()
 {
-    if (!m_users.isEmpty() || !opened)
-        return;
-    QSqlQuery q(connection());
-    if (!run(q, QStringLiteral("select username,password,usertype,usergroup,userdecl from users")))
-        return;
-    while (q.next()) {
-        _st_user_item u;
-        u.username = q.value(0).toString();
-        u.password = q.value(1).toString();
-        u.usertype = q.value(2).toInt();
-        u.usergroup = q.value(3).toString();
-        u.userdecl = q.value(4).toString();
-        m_users.append(u);
-    }
+    if (!opened)
+        return {ReadStatus::Closed};
+    return loadCache(connection(), m_users, m_usersLoaded,
+                     "select username,password,usertype,usergroup,userdecl from users", [](const QSqlQuery &q) {
+                         _st_user_item u;
+                         u.username = q.value(0).toString();
+                         u.password = q.value(1).toString();
+                         u.usertype = q.value(2).toInt();
+                         u.usergroup = q.value(3).toString();
+                         u.userdecl = q.value(4).toString();
+                         return u;
+                     });
 }
 
 bool qcDatabase::userListed(const QString &username) const
@@ -520,6 +592,12 @@ int qcDatabase::getUserCount()
     QMutexLocker lock(&m_mutex);
     loadUsers();
     return m_users.size();
+}
+
+ReadStatus qcDatabase::readUsers(QList<_st_user_item> &out)
+{
+    QMutexLocker lock(&m_mutex);
+    return handOut(loadUsers(), m_users, out);
 }
 
 bool qcDatabase::getUser(_st_user_item &out, int index)
@@ -550,8 +628,7 @@ bool qcDatabase::findUser(_st_user_item &out, const QString &username)
 bool qcDatabase::isNewUser(const QString &username)
 {
     QMutexLocker lock(&m_mutex);
-    loadUsers();
-    return !userListed(username);
+    return loadUsers().ok() && !userListed(username);
 }
 
 int qcDatabase::addUser(const _st_user_item &item, QString *failure)
@@ -559,7 +636,12 @@ int qcDatabase::addUser(const _st_user_item &item, QString *failure)
     return withReason(failure, [&](QString &why) {
         if (!isOpen(why))
             return 3;
-        loadUsers();
+        // A name can only be known free from a list that was read.
+        const ReadStatus users = loadUsers();
+        if (!users.ok()) {
+            why = unread("users", users);
+            return 2;
+        }
         if (userListed(item.username)) {
             why = QStringLiteral("the database holds the name already");
             return 1;
@@ -608,7 +690,7 @@ bool qcDatabase::updateUser(const _st_user_item &item, QString *failure)
                                       "where username = ?"),
                        {item.usertype, item.password, item.usergroup, item.userdecl, item.username}, &why))
             return false;
-        m_users.clear();
+        forgetUsers();
         return true;
     });
 }
@@ -631,31 +713,30 @@ bool qcDatabase::updateUserInt(const QString &column, int value, const QString &
 
 // ---- schedules ------------------------------------------------------------
 
-void qcDatabase::loadSchedules()
+ReadStatus qcDatabase::loadSchedules()
 {
-    if (!m_schedules.isEmpty() || !opened)
-        return;
-    QSqlQuery q(connection());
-    if (!run(q, QStringLiteral("select applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,skdsat,"
-                               "skdtype,enable from schedules")))
-        return;
-    while (q.next()) {
-        _st_schedule_item s;
-        s.applytype = q.value(0).toInt();
-        s.devname = q.value(1).toString();
-        s.ipaddr = q.value(2).toString();
-        s.skdsun = q.value(3).toString();
-        s.skdmon = q.value(4).toString();
-        s.skdtue = q.value(5).toString();
-        s.skdwed = q.value(6).toString();
-        s.skdthu = q.value(7).toString();
-        s.skdfri = q.value(8).toString();
-        s.skdsat = q.value(9).toString();
-        s.skdtype = q.value(10).toInt();
-        s.enable = q.value(11).toInt();
-        s.storedEnable = q.value(11).toString();
-        m_schedules.append(s);
-    }
+    if (!opened)
+        return {ReadStatus::Closed};
+    return loadCache(connection(), m_schedules, m_schedulesLoaded,
+                     "select applytype,devname,ipaddr,skdsun,skdmon,skdtue,skdwed,skdthu,skdfri,skdsat,skdtype,enable "
+                     "from schedules",
+                     [](const QSqlQuery &q) {
+                         _st_schedule_item s;
+                         s.applytype = q.value(0).toInt();
+                         s.devname = q.value(1).toString();
+                         s.ipaddr = q.value(2).toString();
+                         s.skdsun = q.value(3).toString();
+                         s.skdmon = q.value(4).toString();
+                         s.skdtue = q.value(5).toString();
+                         s.skdwed = q.value(6).toString();
+                         s.skdthu = q.value(7).toString();
+                         s.skdfri = q.value(8).toString();
+                         s.skdsat = q.value(9).toString();
+                         s.skdtype = q.value(10).toInt();
+                         s.enable = q.value(11).toInt();
+                         s.storedEnable = q.value(11).toString();
+                         return s;
+                     });
 }
 
 bool qcDatabase::scheduleListed(const QString &ipaddr) const
@@ -685,20 +766,23 @@ bool qcDatabase::getSchedule(_st_schedule_item &out, int index)
     return true;
 }
 
-void qcDatabase::reloadSchedules()
+ReadStatus qcDatabase::readSchedules(QList<_st_schedule_item> &out)
 {
     QMutexLocker lock(&m_mutex);
-    if (!opened)
-        return;
-    m_schedules.clear();
-    loadSchedules();
+    return handOut(loadSchedules(), m_schedules, out);
+}
+
+ReadStatus qcDatabase::reloadSchedules()
+{
+    QMutexLocker lock(&m_mutex);
+    forgetSchedules();
+    return loadSchedules();
 }
 
 bool qcDatabase::isNewSchedule(const QString &ipaddr)
 {
     QMutexLocker lock(&m_mutex);
-    loadSchedules();
-    return !scheduleListed(ipaddr);
+    return loadSchedules().ok() && !scheduleListed(ipaddr);
 }
 
 bool qcDatabase::addSchedule(const _st_schedule_item &item, QString *failure)
@@ -706,7 +790,12 @@ bool qcDatabase::addSchedule(const _st_schedule_item &item, QString *failure)
     return withReason(failure, [&](QString &why) {
         if (!isOpen(why))
             return false;
-        loadSchedules();
+        // Checked against a list that was read, or a row could be stored twice.
+        const ReadStatus schedules = loadSchedules();
+        if (!schedules.ok()) {
+            why = unread("schedules", schedules);
+            return false;
+        }
         if (scheduleListed(item.ipaddr)) {
             why = QStringLiteral("the database holds a schedule of that address already");
             return false;
@@ -734,7 +823,7 @@ bool qcDatabase::deleteScheduleType(int skdtype)
     QMutexLocker lock(&m_mutex);
     if (runDelete(connection(), QStringLiteral("delete from schedules where skdtype=?"), {skdtype}) <= 0)
         return false;
-    m_schedules.clear();
+    forgetSchedules();
     return true;
 }
 
@@ -750,7 +839,7 @@ bool qcDatabase::deleteSchedule(const QString &ipaddr, int skdtype, QString *fai
             why = QStringLiteral("the database holds no such schedule");
         if (deleted <= 0)
             return false;
-        m_schedules.clear();
+        forgetSchedules();
         return true;
     });
 }
@@ -769,7 +858,7 @@ bool qcDatabase::updateSchedule(const _st_schedule_item &item, QString *failure)
                  scheduleKey(item.ipaddr), item.applytype, item.skdtype},
                 &why))
             return false;
-        m_schedules.clear();
+        forgetSchedules();
         return true;
     });
 }
@@ -782,7 +871,7 @@ bool qcDatabase::updateScheduleColumn(const QString &ipaddr, int applytype, int 
     QMutexLocker lock(&m_mutex);
     if (!opened || !updateScheduleRow(connection(), ipaddr, applytype, skdtype, column, value))
         return false;
-    m_schedules.clear();
+    forgetSchedules();
     return true;
 }
 

@@ -7,8 +7,13 @@
 #include <QThread>
 #include <QVariant>
 
+#include <memory>
+
 #include "app/core/records.h"
+#include "app/core/settingsrow.h"
 #include "app/core/settingstable.h"
+
+class BusyWait;
 
 // The local store: devices, users, schedules and the client's settings, in
 // the ready-made SQLite file "quendalix.xdt" of the working directory. The
@@ -22,6 +27,12 @@
 // connection between threads. One mutex serialises every statement and every
 // cache change; it is not recursive, so public operations never call each
 // other while holding it.
+//
+// A read that fails is never a value: the readers that hand out lists and
+// the settings row say whether they worked (ReadStatus), and a cache is
+// only ever filled from a load that worked. While another program holds
+// the file, the GUI thread's statements of one turn of the event loop wait
+// once between them (BusyWait).
 class qcDatabase
 {
 public:
@@ -37,12 +48,21 @@ public:
     // Why the open failed, naming the file; empty when it succeeded.
     QString openError() const { return m_openError; }
 
+    // How many times a statement of the creating thread has waited for
+    // another program's lock.
+    quint64 busyWaits() const;
+
+    // Both settings rows in one statement.
+    SettingsRow readSettings();
+
     // Device counter: -1 when unreadable, -3 when 0, negative or NULL.
     qint64 getCurDevIndex();
     bool setCurDevIndex(qint64 value);
 
     // Devices
     int getDeviceCount();
+    // Every stored device; `out` is emptied when they could not be read.
+    ReadStatus readDevices(QList<_st_device_item> &out);
     bool getDevice(_st_device_item &out, int index);
     bool isNewDevice(const QString &devname, const QString &address);
     // The new row's indexid; -1 closed or no usable counter, -2 address
@@ -62,6 +82,8 @@ public:
 
     // Users
     int getUserCount();
+    // Every local user; `out` is emptied when they could not be read.
+    ReadStatus readUsers(QList<_st_user_item> &out);
     bool getUser(_st_user_item &out, int index);
     // Copies username, password and usertype only; the name matches exactly.
     bool findUser(_st_user_item &out, const QString &username);
@@ -78,7 +100,10 @@ public:
     // Schedules. An empty ipaddr is stored and matched as the text "null".
     int getScheduleCount();
     bool getSchedule(_st_schedule_item &out, int index);
-    void reloadSchedules();
+    // Every stored schedule; `out` is emptied when they could not be read.
+    ReadStatus readSchedules(QList<_st_schedule_item> &out);
+    // Reads the schedules again; after a failure the next reader tries again.
+    ReadStatus reloadSchedules();
     bool isNewSchedule(const QString &ipaddr);
     // `failure` of the writes below as for addDevice.
     bool addSchedule(const _st_schedule_item &item, QString *failure = nullptr);
@@ -131,9 +156,14 @@ private:
     // `why` (when given) gets the reason of a failure.
     qint64 readCounter(QString *why = nullptr);
     bool writeCounter(qint64 value);
-    void loadDevices();
-    void loadUsers();
-    void loadSchedules();
+    // Each fills its cache when it is not filled (or holds no row) and says
+    // whether the cache now holds the table.
+    ReadStatus loadDevices();
+    ReadStatus loadUsers();
+    ReadStatus loadSchedules();
+    void forgetDevices();
+    void forgetUsers();
+    void forgetSchedules();
     qint64 storeDevice(const _st_device_item &item, QString &why);
     bool deviceListed(const QString &address) const;
     bool userListed(const QString &username) const;
@@ -163,6 +193,11 @@ private:
     QList<_st_device_item> m_devices;
     QList<_st_user_item> m_users;
     QList<_st_schedule_item> m_schedules;
+    // Whether each cache holds its table as a load that worked found it.
+    bool m_devicesLoaded = false;
+    bool m_usersLoaded = false;
+    bool m_schedulesLoaded = false;
+    std::unique_ptr<BusyWait> m_busyWait;
     QThread *m_ownerThread = nullptr;
     quint64 m_serial = 0;
 };

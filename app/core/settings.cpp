@@ -2,7 +2,9 @@
 // `recordcapture`, expanded from the table in settingstable.h.
 #include "app/core/database.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 
 namespace {
@@ -38,6 +40,31 @@ bool isSettingColumn(const char *table, const QString &column, bool number)
 }
 
 } // namespace
+
+SettingsRow qcDatabase::readSettings()
+{
+    SettingsRow row;
+    QMutexLocker lock(&m_mutex);
+    if (!opened) {
+        row.m_status.code = ReadStatus::Closed;
+        return row;
+    }
+    // One statement and always one row: a table that lost its row reads as
+    // NULLs, as its getters would read it.
+    QSqlQuery q(connection());
+    if (!q.exec(QStringLiteral("select * from (select 0) left join systeminfo on systeminfo.indexid = 0 "
+                               "left join recordcapture on recordcapture.indexid = 0")) ||
+        !q.next()) {
+        row.m_status = ReadStatus::failed(q.lastError());
+        return row;
+    }
+    for (const SettingColumn &c : kSettingColumns) {
+        const int field = q.record().indexOf(QLatin1String(c.column));
+        if (field >= 0)
+            row.m_values.insert(QLatin1String(c.column), q.value(field).toString());
+    }
+    return row;
+}
 
 int qcDatabase::readSetting(const char *table, const QString &column, bool number, QString &out)
 {

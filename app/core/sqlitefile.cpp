@@ -1,5 +1,7 @@
 #include "app/core/sqlitefile.h"
 
+#include "app/core/busywait.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
@@ -45,8 +47,11 @@ bool openExisting(QSqlDatabase &db, const QString &file, const QStringList &tabl
     QStringList present;
     {
         QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("select name from sqlite_master where type = 'table'")))
-            return fail(db, reason, QStringLiteral("%1: not a database (%2)").arg(file, q.lastError().text()));
+        if (!q.exec(QStringLiteral("select name from sqlite_master where type = 'table'"))) {
+            // A file another program holds is a database all the same.
+            const char *what = isBusyError(q.lastError()) ? "busy: another program holds it" : "not a database";
+            return fail(db, reason, QStringLiteral("%1: %2 (%3)").arg(file, QLatin1String(what), q.lastError().text()));
+        }
         while (q.next())
             present << q.value(0).toString();
     }

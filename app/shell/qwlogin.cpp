@@ -143,6 +143,17 @@ void qwLogin::log(const QString &user, const char *text)
     writeSystemLog(user, QString::fromLatin1(text), QString(), QString(), QString(), kLogOperation);
 }
 
+bool qwLogin::readable(ReadStatus status, const QString &user)
+{
+    if (status.ok())
+        return true;
+    // Nothing was compared: the password may well be right.
+    showMessage(status.busy() ? "databasebusy" : "databaseerr");
+    writeSystemLog(user, status.busy() ? QStringLiteral("database busy") : QStringLiteral("database error"), QString(),
+                   QString(), QStringLiteral("the users could not be read: login not checked"), kLogAbnormalEvent);
+    return false;
+}
+
 void qwLogin::openMainWindow()
 {
     if (!m_mainWindow)
@@ -163,13 +174,12 @@ void qwLogin::OnBtnLoginClicked()
         return;
     }
 
+    QList<_st_user_item> users;
+    if (!readable(g_database->readUsers(users), name))
+        return;
     bool matched = false;
-    const int count = g_database->getUserCount();
-    for (int i = 0; i < count && !matched; ++i) {
-        _st_user_item user;
-        if (g_database->getUser(user, i))
-            matched = user.username == name && user.password == password;
-    }
+    for (int i = 0; i < users.size() && !matched; ++i)
+        matched = users.at(i).username == name && users.at(i).password == password;
     if (!matched) {
         log(name, "login failed");
         showMessage("nameorpwderr");
@@ -185,9 +195,7 @@ void qwLogin::OnBtnLoginClicked()
     m_userName = name;
     log(name, "login successful");
     g_curUserName = name;
-    _st_user_item row;
-    if (g_database->findUser(row, name))
-        g_curUserRights = quint32(row.usertype);
+    takeRights(users, name);
     openMainWindow();
     // The login holds; only the choice to log in alone next time was lost.
     if (!remembered)
@@ -214,10 +222,17 @@ bool qwLogin::eventFilter(QObject *watched, QEvent *event)
 void qwLogin::showEvent(QShowEvent *event)
 {
     BaseWindow::showEvent(event);
-    if (!g_database || !g_database->getAutoLogin())
+    if (!g_database)
+        return;
+    // Both reads before anything is done: a login without its rights is none.
+    const SettingsRow stored = g_database->readSettings();
+    if (!readable(stored.status(), QStringLiteral("")) || !stored.getAutoLogin())
+        return;
+    QList<_st_user_item> users;
+    if (!readable(g_database->readUsers(users), stored.getAutoName()))
         return;
 
-    m_userName = g_database->getAutoName();
+    m_userName = stored.getAutoName();
     log(m_userName, "login successful");
     g_curUserName = m_userName;
     m_user->setText(m_userName);
@@ -230,9 +245,17 @@ void qwLogin::showEvent(QShowEvent *event)
     if (m_autoLoginTimer != -1)
         killTimer(m_autoLoginTimer);
     m_autoLoginTimer = startTimer(kAutoLoginMs, Qt::CoarseTimer);
-    _st_user_item row;
-    if (g_database->findUser(row, m_userName))
-        g_curUserRights = quint32(row.usertype);
+    takeRights(users, m_userName);
+}
+
+void qwLogin::takeRights(const QList<_st_user_item> &users, const QString &name)
+{
+    for (const _st_user_item &user : users) {
+        if (user.username == name) {
+            g_curUserRights = quint32(user.usertype);
+            return;
+        }
+    }
 }
 
 void qwLogin::timerEvent(QTimerEvent *event)

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "app/core/readstatus.h"
+#include "app/core/records.h"
 #include "app/widgets/basewindow.h"
 
+#include <QList>
 #include <QPointer>
 
 class QCheckBox;
@@ -45,6 +48,11 @@ protected:
 private:
     void buildForm(QWidget *content);
     void showMessage(const char *key);
+    // Whether a read for a login worked; when not, says that the database is
+    // busy (or failed) and logs it under `user`.
+    bool readable(ReadStatus status, const QString &user);
+    // The rights of the first user of that exact name; kept when none.
+    static void takeRights(const QList<_st_user_item> &users, const QString &name);
     void log(const QString &user, const char *text);
     void openMainWindow();
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <sys/stat.h>
 
 #include "app/core/database.h"
@@ -18,6 +19,8 @@ using testsupport::HeldLock;
 using testsupport::RunFolder;
 
 static const QString kDb = QStringLiteral("quendalix.xdt");
+// How long the database waits for another program's lock, in ms.
+static const int kBusyWaitMs = 2000;
 
 static unsigned accessBits(const QString &file)
 {
@@ -662,6 +665,83 @@ private slots:
         QVERIFY(!m_db->isOpened());
         QVERIFY(m_db->openError().contains("not a database"));
         QCOMPARE(f.size(), qint64(4096));
+    }
+
+    // Another program holding the file at launch: still refused, as busy.
+    void heldAtLaunchIsToldBusy()
+    {
+        HeldLock holder;
+        QVERIFY(holder.hold(kDb));
+        m_db.reset(new qcDatabase);
+        QVERIFY(!m_db->isOpened());
+        QVERIFY2(m_db->openError().contains("busy") && !m_db->openError().contains("not a database"),
+                 qPrintable(m_db->openError()));
+    }
+
+    // Held while the list is loaded for an add and let go before the insert
+    // could give up: no list may then be made of the new row alone, nor a
+    // schedule stored twice.
+    void cacheOnlyFromALoadThatWorked_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::newRow("users") << "users";
+        QTest::newRow("schedules") << "schedules";
+    }
+    void cacheOnlyFromALoadThatWorked()
+    {
+        QFETCH(QString, table);
+        QVERIFY(RunFolder::exec(kDb, "insert into schedules(ipaddr,skdtype,applytype) values('10.0.0.8',0,0)"));
+        open();
+        std::atomic<bool> held{false};
+        std::thread holder([&held] {
+            HeldLock lock;
+            held = lock.hold(kDb);
+            QThread::msleep(kBusyWaitMs * 3 / 2);
+        });
+        QTRY_VERIFY(held);
+        if (table == "users")
+            m_db->addUser(_st_user_item{"op", "pw", "g", "d", 1});
+        else
+            m_db->addSchedule(schedule("10.0.0.8", 0, "0:0-60"));
+        holder.join();
+        QCoreApplication::processEvents();
+        QCOMPARE(sql("select count(*) from schedules"), QString("1"));
+        const int cached = table == "users" ? m_db->getUserCount() : m_db->getScheduleCount();
+        QCOMPARE(QString::number(cached), sql("select count(*) from " + table));
+    }
+
+    // One turn of the event loop waits for a held file once, however many
+    // reads it makes; none of them passes for a stored value.
+    void oneTurnWaitsOnce()
+    {
+        QVERIFY(RunFolder::exec(kDb, "update systeminfo set recordpath='rec'"));
+        open();
+        auto holder = std::make_unique<HeldLock>();
+        QVERIFY(holder->hold(kDb));
+        QList<_st_device_item> devices;
+        QList<_st_user_item> users;
+        QList<_st_schedule_item> schedules;
+        QVERIFY(m_db->readSettings().status().busy());
+        QVERIFY(m_db->readDevices(devices).busy());
+        QVERIFY(m_db->readUsers(users).busy());
+        QVERIFY(m_db->readSchedules(schedules).busy());
+        QVERIFY(m_db->reloadSchedules().busy());
+        QCOMPARE(m_db->getRecordPath(), QString());
+        QCOMPARE(m_db->busyWaits(), quint64(1));
+        holder.reset();
+        const SettingsRow row = m_db->readSettings();
+        QVERIFY(row.ok());
+        QCOMPARE(row.getRecordPath(), QString("rec"));
+        QCOMPARE(row.value("recordduration"), QVariant(300));
+        QVERIFY(m_db->readUsers(users).ok());
+        QCOMPARE(users.size(), 1);
+
+        // The next turn waits again.
+        QCoreApplication::processEvents();
+        holder = std::make_unique<HeldLock>();
+        QVERIFY(holder->hold(kDb));
+        QVERIFY(m_db->readDevices(devices).busy());
+        QCOMPARE(m_db->busyWaits(), quint64(2));
     }
 
     void workerThreadReadsThroughItsOwnConnection()

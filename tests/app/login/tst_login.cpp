@@ -3,6 +3,7 @@
 #include "app/shell/cmsclient.h"
 #include "app/shell/qwlogin.h"
 #include "tests/support/appglobals.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/popups.h"
 #include "tests/support/readable.h"
 #include "tests/support/runfolder.h"
@@ -233,6 +234,40 @@ private slots:
         QCOMPARE(login.messageLabel()->text(), QStringLiteral("Database error"));
         QVERIFY(!login.mainWindow());
         QCOMPARE(logRows(), QStringList());
+    }
+
+    // Users that could not be read say nothing of the password: the
+    // database is busy, for a typed login and for an automatic one, which
+    // leaves the form to the operator.
+    void heldDatabaseIsBusyNotAWrongPassword_data()
+    {
+        QTest::addColumn<bool>("automatic");
+        QTest::newRow("typed") << false;
+        QTest::newRow("automatic") << true;
+    }
+    void heldDatabaseIsBusyNotAWrongPassword()
+    {
+        QFETCH(bool, automatic);
+        if (automatic)
+            QVERIFY(
+                testsupport::RunFolder::exec("quendalix.xdt", "update systeminfo set autologin=1, autoname='admin'"));
+        start();
+        qwLogin login;
+        {
+            testsupport::HeldLock holder;
+            QVERIFY(holder.hold("quendalix.xdt"));
+            if (automatic)
+                login.show();
+            else
+                attempt(login, "admin", "admin");
+        }
+        QCOMPARE(login.messageLabel()->text(), QStringLiteral("The database is busy: another program is holding it"));
+        QVERIFY(login.loginButton()->isEnabled() && login.userEdit()->isEnabled());
+        QVERIFY(!login.mainWindow());
+        QCOMPARE(logRows(), QStringList{QString("database busy|%1|3").arg(automatic ? "" : "admin")});
+        attempt(login, "admin", "admin");
+        QVERIFY(login.mainWindow());
+        closeMainWindow(login);
     }
 
     void automaticLogin_data()

@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "playback/qwplayback.h"
 #include "tests/support/appglobals.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/runfolder.h"
 
 #include <QElapsedTimer>
@@ -119,6 +120,27 @@ private slots:
         QCOMPARE(w.pages()->currentIndex(), 0);
         QCOMPARE(g_pageCalls, (QStringList{"pausePlayback", "resumeAllViews"}));
         QCOMPARE(w.menuButton(0)->styleSheet(), QString::fromLatin1(styles::kMenuSelected));
+    }
+
+    // Opened while another program holds the database, the window waits
+    // for it once, not once per value its pages read; the playback list
+    // then says that it could not be read instead of coming back empty.
+    void openedWhileHeldWaitsOnce()
+    {
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        QVERIFY(holder->hold("quendalix.xdt"));
+        const quint64 waits = g_database->busyWaits();
+        cmsclient w(nullptr, "admin");
+        QCOMPARE(g_database->busyWaits(), waits + 1);
+        QTest::mouseClick(w.menuButton(1), Qt::LeftButton);
+        QCOMPARE(w.playback()->deviceList()->rowCount(), 1);
+        QCOMPARE(w.playback()->deviceList()->item(0, 0)->text(),
+                 QStringLiteral("The database is busy: another program is holding it"));
+        holder.reset();
+        QCoreApplication::processEvents();
+        QTest::mouseClick(w.menuButton(1), Qt::LeftButton);
+        QCOMPARE(w.playback()->deviceList()->rowCount(), 0);
+        w.close();
     }
 
     void cpuIndicator()

@@ -95,6 +95,22 @@ private slots:
         m_fixture.reset();
     }
 
+    // The Add dialog's default login that could not be read is no empty
+    // default: the dialog says so.
+    void addDefaultsWhileHeld()
+    {
+        qwLiveView page;
+        {
+            HeldLock holder;
+            QVERIFY(holder.hold(m_fixture->databaseFile()));
+            page.onAddDevManual();
+        }
+        auto *dialog = page.findChild<qwAddDevice *>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->form()->userName(), QString());
+        QVERIFY(popupKeys(dialog).contains(QStringLiteral("tip_databasebusy")));
+    }
+
     void addAllFromSearch()
     {
         devicesim::DiscoveryResponder responder;

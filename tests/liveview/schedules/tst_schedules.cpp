@@ -3,6 +3,7 @@
 #include "liveview/qwliveview.h"
 #include "media/qcstreamserver.h"
 #include "tests/support/diskroom.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/livepage.h"
 #include "tests/support/schedulerow.h"
 #include "tests/support/systemlog.h"
@@ -237,6 +238,66 @@ private slots:
         page.onLocalConfigChanged();
         QVERIFY(server->recordSchedules().isEmpty());
         QCOMPARE(server->captureSchedules().size(), 7);
+    }
+
+    // A save's refresh that finds the database held keeps what runs: the
+    // folders, the lengths and a 24 h schedule, after one wait; the failure
+    // is logged, and read again it holds the same.
+    void heldRefreshKeepsWhatRuns()
+    {
+        testsupport::LivePageFixture fixture(
+            {"UPDATE recordcapture SET recordskdenable=1, recordduration=600", row(0, "null", "0:0-1440", 0)});
+        QVERIFY(fixture.isValid());
+        qwLiveView page;
+        qcStreamServer *server = page.streamServer();
+        const QString root = server->recordRoot();
+        QVERIFY(!root.isEmpty());
+        QCOMPARE(server->recordSchedules().size(), 7);
+        const quint64 waits = g_database->busyWaits();
+        {
+            testsupport::HeldLock holder;
+            QVERIFY(holder.hold(fixture.databaseFile()));
+            page.onLocalConfigChanged();
+            QCOMPARE(g_database->busyWaits(), waits + 1);
+            QCOMPARE(server->recordSchedules().size(), 7);
+            QCOMPARE(server->recordRoot(), root);
+            QCOMPARE(page.localConfig().recordduration, 600);
+        }
+        fixture.flushLog();
+        QCOMPARE(testsupport::RunFolder::query(fixture.logFile(),
+                                               "select count(*) from systemlogs where logdecl='database busy'"),
+                 QString("1"));
+        QCoreApplication::processEvents();
+        page.onLocalConfigChanged();
+        QCOMPARE(server->recordSchedules().size(), 7);
+    }
+
+    // Opened while the database is held, the page records and snaps
+    // nowhere (no run folder stands in for the stored folders) and lists no
+    // device until the stored options and devices are read, a few seconds
+    // later.
+    void openedWhileHeldWaitsForTheStoredOptions()
+    {
+        testsupport::LivePageFixture fixture(
+            {"UPDATE recordcapture SET recordskdenable=1", row(0, "null", "0:0-1440", 0),
+             "INSERT INTO devices(devname,address,port,indexid) VALUES('cam','127.0.0.9','80',1)"});
+        QVERIFY(fixture.isValid());
+        const QString stored = g_database->getRecordPath();
+        QVERIFY(!stored.isEmpty());
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        QVERIFY(holder->hold(fixture.databaseFile()));
+        const quint64 waits = g_database->busyWaits();
+        qwLiveView page;
+        QCOMPARE(g_database->busyWaits(), waits + 1);
+        qcStreamServer *server = page.streamServer();
+        QCOMPARE(server->recordRoot(), QString());
+        QCOMPARE(server->captureRoot(), QString());
+        QVERIFY(server->recordSchedules().isEmpty());
+        QCOMPARE(page.deviceCount(), 0);
+        holder.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(server->recordRoot(), stored + "/RecordFile", 20000);
+        QCOMPARE(server->recordSchedules().size(), 7);
+        QCOMPARE(page.deviceCount(), 1);
     }
 
     void timingRecordingAfterLogin()

@@ -5,6 +5,7 @@
 #include "app/core/database.h"
 #include "localsettings/localoptions.h"
 #include "tests/localsettings/options/storedoptions.h"
+#include "tests/support/heldlock.h"
 
 using namespace optionstest;
 using testsupport::RunFolder;
@@ -270,6 +271,27 @@ private slots:
         QCOMPARE(m_options->stored().autoAdd, true);
         QCOMPARE(m_options->stored().keepDays, 30);
         QCOMPARE(m_db->getCaptureCount(), 1);
+    }
+
+    // Options that could not be read are nothing to compare an edit with:
+    // a save then writes nothing, not the edit against blanks.
+    void unreadOptionsSaveNothing()
+    {
+        {
+            testsupport::HeldLock holder;
+            QVERIFY(holder.hold(kDb));
+            m_options->reload();
+        }
+        LocalOptionValues edited = m_options->stored();
+        edited.keepDays = 10;
+        const LocalOptions::Result refused = m_options->save(edited);
+        QVERIFY(!refused.ok());
+        QVERIFY(refused.written.isEmpty());
+        QCOMPARE(RunFolder::query(kDb, "select keepdays from systeminfo"), QString("30"));
+        m_options->reload();
+        edited = m_options->stored();
+        edited.keepDays = 10;
+        QCOMPARE(m_options->save(edited).written, QStringList{"keepdays"});
     }
 };
 

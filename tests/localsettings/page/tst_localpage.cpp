@@ -1,7 +1,9 @@
 #include "app/core/currentuser.h"
+#include "app/core/database.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/qwlocalsetting.h"
 #include "tests/support/appglobals.h"
+#include "tests/support/heldlock.h"
 #include "tests/support/popups.h"
 #include "tests/support/runfolder.h"
 
@@ -103,6 +105,47 @@ private slots:
         g_curUserRights = 0;
         page.reloadAll();
         QCOMPARE(page.currentSubPage(), int(qwLocalSetting::AboutPage));
+    }
+
+    // Entered while another program holds the database, the page waits for
+    // it once, and the sub-page shown says that it could not read instead
+    // of showing blanks as values.
+    void enteredWhileHeld_data()
+    {
+        QTest::addColumn<int>("subPage");
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("options") << int(qwLocalSetting::OptionsPage) << "checkBox_autologin" << false;
+        QTest::newRow("schedules") << int(qwLocalSetting::SchedulesPage) << "listWidget_Schedules" << false;
+        // The accounts were read whole when the page was made: that list
+        // stands while the file is held.
+        QTest::newRow("users") << int(qwLocalSetting::UsersPage) << "tableWidget_Users" << true;
+    }
+    void enteredWhileHeld()
+    {
+        QFETCH(int, subPage);
+        QFETCH(QString, content);
+        QFETCH(bool, read);
+        g_curUserRights = 0x1ff;
+        qwLocalSetting page;
+        page.resize(1000, 600);
+        page.show();
+        page.showSubPage(subPage);
+        QWidget *shown = page.findChild<QWidget *>(content);
+        QVERIFY(shown);
+        testsupport::popupKeys(&page);
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        QVERIFY(holder->hold(QStringLiteral("quendalix.xdt")));
+        const quint64 waits = g_database->busyWaits();
+        page.reloadAll();
+        QCOMPARE(g_database->busyWaits(), waits + 1);
+        QCOMPARE(shown->isEnabled(), read);
+        QCOMPARE(testsupport::popupKeys(&page).contains(QStringLiteral("tip_databasebusy")), !read);
+        holder.reset();
+        QCoreApplication::processEvents();
+        page.reloadAll();
+        QVERIFY(shown->isEnabled());
+        QCOMPARE(g_database->busyWaits(), waits + 1);
     }
 };
 
