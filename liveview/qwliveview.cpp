@@ -81,7 +81,10 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
     grid->setContentsMargins(2, 2, 4, 1);
     grid->setSpacing(0);
 
-    const int stored = m_database ? m_database->getViewCount() : 0;
+    // A grid count that could not be read is shown once it can be.
+    const SettingsRow settings = m_database ? m_database->readSettings() : SettingsRow();
+    m_gridRead = settings.ok();
+    const int stored = settings.ok() ? settings.getViewCount() : 0;
 
     m_viewNormalStyle =
         QStringLiteral("QWidget{background:#dddddd;border-width:1px;border-color: #2c2c2c;border-style: solid;}");
@@ -433,6 +436,7 @@ void qwLiveView::onBtnPlayviewChange(int mask)
 {
     if (const int count = livegrid::countOfSplitCode(mask)) {
         layoutViews(count, false, 0);
+        m_gridRead = true; // the operator's choice stands over one read later
         // The next start shows the grid the database holds: one it refused
         // to keep is told and logged, not shown as kept.
         QString failure;
@@ -979,6 +983,8 @@ bool qwLiveView::addScheduleItem(const QString &segment, int scheduleType, int a
 ReadStatus qwLiveView::readStored()
 {
     ReadStatus status = livelocalconfig::refresh(m_streamServer, m_database, m_localConfig);
+    if (status.ok() && !m_gridRead)
+        status = showStoredGrid();
     if (status.ok() && !m_devicesListed)
         status = loadDeviceList();
     return status;
@@ -987,6 +993,18 @@ ReadStatus qwLiveView::readStored()
 void qwLiveView::onLocalConfigChanged()
 {
     m_storedRead->run();
+}
+
+ReadStatus qwLiveView::showStoredGrid()
+{
+    const SettingsRow settings = m_database ? m_database->readSettings() : SettingsRow();
+    if (!settings.ok())
+        return m_database ? settings.status() : ReadStatus{ReadStatus::Closed};
+    m_gridRead = true;
+    const int stored = settings.getViewCount();
+    if (livegrid::isSupportedCount(stored) && stored != m_viewsPerPage)
+        layoutViews(stored, false, 0);
+    return settings.status();
 }
 
 ReadStatus qwLiveView::loadDeviceList()

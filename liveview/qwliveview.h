@@ -83,6 +83,8 @@ public:
 
     // Device management.
     ReadStatus loadDeviceList();
+    // The stored grid count, laid out when it could not be read at the start.
+    ReadStatus showStoredGrid();
     // The options, the schedules and (until they were once read) the
     // devices; what could not be read keeps its last good values.
     ReadStatus readStored();
@@ -248,6 +250,7 @@ private:
     _st_local_config m_localConfig;
     qcReadRetry *m_storedRead = nullptr;
     bool m_devicesListed = false;
+    bool m_gridRead = false;
     QString m_viewNormalStyle;
     QString m_viewSelectedStyle;
     QList<_st_device_item *> m_devices;

@@ -1,4 +1,5 @@
 #include "app/core/database.h"
+#include "liveview/livegrid.h"
 #include "liveview/qclivelocalconfig.h"
 #include "liveview/qwliveview.h"
 #include "media/qcstreamserver.h"
@@ -279,7 +280,8 @@ private slots:
     void openedWhileHeldWaitsForTheStoredOptions()
     {
         testsupport::LivePageFixture fixture(
-            {"UPDATE recordcapture SET recordskdenable=1", row(0, "null", "0:0-1440", 0),
+            {"UPDATE recordcapture SET recordskdenable=1", "UPDATE systeminfo SET viewcount=9",
+             row(0, "null", "0:0-1440", 0),
              "INSERT INTO devices(devname,address,port,indexid) VALUES('cam','127.0.0.9','80',1)"});
         QVERIFY(fixture.isValid());
         const QString stored = g_database->getRecordPath();
@@ -294,10 +296,13 @@ private slots:
         QCOMPARE(server->captureRoot(), QString());
         QVERIFY(server->recordSchedules().isEmpty());
         QCOMPARE(page.deviceCount(), 0);
+        QCOMPARE(page.viewsPerPage(), livegrid::kDefaultCount);
         holder.reset();
         QTRY_COMPARE_WITH_TIMEOUT(server->recordRoot(), stored + "/RecordFile", 20000);
         QCOMPARE(server->recordSchedules().size(), 7);
         QCOMPARE(page.deviceCount(), 1);
+        // The grid the database holds, not the one shown while it was held.
+        QCOMPARE(page.viewsPerPage(), 9);
     }
 
     void timingRecordingAfterLogin()
