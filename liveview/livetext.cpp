@@ -26,8 +26,7 @@ void logDeviceChange(const char *decl, const QString &name, const QString &addre
 void tellUnread(QWidget *parent, ReadStatus status, const QString &note)
 {
     showFailureTip(parent, status.busy() ? "databasebusy" : "databaseerr");
-    writeSystemLog(g_curUserName, status.busy() ? QStringLiteral("database busy") : QStringLiteral("database error"),
-                   QString(), QString(), note, kLogAbnormalEvent);
+    writeUnreadLog(g_curUserName, status, note);
 }
 
 } // namespace livetext

@@ -1,5 +1,7 @@
 #include "app/core/loghelper.h"
 
+#include "app/core/readstatus.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
@@ -46,6 +48,12 @@ bool writeSystemLog(const QString &user, const QString &decl, const QString &dev
 {
     return g_logHelper && g_logHelper->addLog(_st_log_item(logTime(QDateTime::currentDateTime()), user, decl, devName,
                                                            devAddr, note, type));
+}
+
+bool writeUnreadLog(const QString &user, ReadStatus status, const QString &note)
+{
+    return writeSystemLog(user, status.busy() ? QStringLiteral("database busy") : QStringLiteral("database error"),
+                          QString(), QString(), note, kLogAbnormalEvent);
 }
 
 qcLogHelper::qcLogHelper(QObject *parent) : QThread(parent), m_from(QDateTime::currentDateTime()), m_to(m_from)

@@ -118,3 +118,9 @@ extern qcLogHelper *g_logHelper;
 // there is no log or it will never write the record.
 bool writeSystemLog(const QString &user, const QString &decl, const QString &devName, const QString &devAddr,
                     const QString &note, int type);
+
+struct ReadStatus;
+// A read of the local database that did not work, as an abnormal record:
+// "database busy" while another program holds the file, else "database
+// error"; `note` says what could not be read and what happens meanwhile.
+bool writeUnreadLog(const QString &user, ReadStatus status, const QString &note);

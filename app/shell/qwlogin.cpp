@@ -149,8 +149,7 @@ bool qwLogin::readable(ReadStatus status, const QString &user)
         return true;
     // Nothing was compared: the password may well be right.
     showMessage(status.busy() ? "databasebusy" : "databaseerr");
-    writeSystemLog(user, status.busy() ? QStringLiteral("database busy") : QStringLiteral("database error"), QString(),
-                   QString(), QStringLiteral("the users could not be read: login not checked"), kLogAbnormalEvent);
+    writeUnreadLog(user, status, QStringLiteral("the users could not be read: login not checked"));
     return false;
 }
 

@@ -1,7 +1,9 @@
 #include "app/shell/qwunlockclient.h"
 
 #include "app/core/database.h"
+#include "app/core/loghelper.h"
 #include "app/core/uitext.h"
+#include "app/widgets/qwtipsdlgex.h"
 
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -67,11 +69,16 @@ void qwUnlockClient::onConfirm()
     if (!g_database)
         return;
     const QString typed = m_password->text();
-    const int count = g_database->getUserCount();
-    for (int i = 0; i < count; ++i) {
-        _st_user_item user;
-        if (!g_database->getUser(user, i))
-            continue;
+    QList<_st_user_item> users;
+    const ReadStatus status = g_database->readUsers(users);
+    if (!status.ok()) {
+        // Nothing was compared: the password may well be right.
+        const char *key = status.busy() ? "databasebusy" : "databaseerr";
+        showKeyedTip(this, qwTipsdlgEx::Failure, QString::fromLatin1(key), uiText(key, 38));
+        writeUnreadLog(m_userName, status, QStringLiteral("the users could not be read: unlock not checked"));
+        return;
+    }
+    for (const _st_user_item &user : qAsConst(users)) {
         if (user.username == m_userName && user.password == typed) {
             m_unlocked = true;
             emit sigUnlock();

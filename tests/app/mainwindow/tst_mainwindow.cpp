@@ -12,6 +12,7 @@
 #include "playback/qwplayback.h"
 #include "tests/support/appglobals.h"
 #include "tests/support/heldlock.h"
+#include "tests/support/popups.h"
 #include "tests/support/runfolder.h"
 
 #include <QElapsedTimer>
@@ -231,6 +232,32 @@ private slots:
         w.lockScreen()->passwordEdit()->setText("admin");
         QTest::mouseClick(w.lockScreen()->unlockButton(), Qt::LeftButton);
         QTRY_VERIFY(!w.lockScreen());
+    }
+
+    // A lock screen that cannot read the users while another program holds
+    // the database says so and stays; the right password unlocks once free.
+    void lockScreenWhileHeld()
+    {
+        cmsclient w(nullptr, "admin");
+        showAndWait(w);
+        QTest::mouseClick(w.customButton(BaseWindow::CustomFirst), Qt::LeftButton);
+        QPointer<qwUnlockClient> lock = w.lockScreen();
+        QVERIFY(lock);
+        _st_user_item admin;
+        QVERIFY(g_database->findUser(admin, "admin"));
+        QVERIFY(g_database->updateUser(admin)); // the users are read anew at the next use
+        auto holder = std::make_unique<testsupport::HeldLock>();
+        QVERIFY(holder->hold("quendalix.xdt"));
+        QSignalSpy unlocked(lock.data(), &qwUnlockClient::sigUnlock);
+        lock->passwordEdit()->setText("admin");
+        QTest::mouseClick(lock->unlockButton(), Qt::LeftButton);
+        QCOMPARE(unlocked.count(), 0);
+        QCOMPARE(testsupport::popupKeys(lock), QStringList{"tip_databasebusy"});
+        QVERIFY2(exitRows().contains("database busy|3|admin"), qPrintable(exitRows().join(", ")));
+        holder.reset();
+        QTest::mouseClick(lock->unlockButton(), Qt::LeftButton);
+        QCOMPARE(unlocked.count(), 1);
+        QTRY_VERIFY(lock.isNull());
     }
 
     void closeWritesExitAndStops_data()
