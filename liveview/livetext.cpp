@@ -25,7 +25,7 @@ void logDeviceChange(const char *decl, const QString &name, const QString &addre
 
 void tellUnread(QWidget *parent, ReadStatus status, const QString &note)
 {
-    showFailureTip(parent, status.busy() ? "databasebusy" : "databaseerr");
+    showFailureTip(parent, status.textKey());
     writeUnreadLog(g_curUserName, status, note);
 }
 

@@ -159,16 +159,7 @@ ReadStatus readStored(qcDatabase *db, SettingsRow &row, QList<_st_schedule_item>
     return row.ok() ? db->readSchedules(rows) : row.status();
 }
 
-} // namespace
-
-_st_local_config read(qcDatabase *db, ReadStatus *status)
-{
-    const SettingsRow row = db ? db->readSettings() : SettingsRow();
-    if (status)
-        *status = db ? row.status() : ReadStatus{ReadStatus::Closed};
-    return row.ok() && db ? fromRow(row) : _st_local_config();
-}
-
+// The options as a settings read found them.
 _st_local_config fromRow(const SettingsRow &row)
 {
     _st_local_config c;
@@ -191,6 +182,14 @@ _st_local_config fromRow(const SettingsRow &row)
     c.reservedsize = row.getReservedSize();
     c.keepdays = row.getKeepDays();
     return c;
+}
+
+} // namespace
+
+_st_local_config read(qcDatabase *db)
+{
+    const SettingsRow row = db ? db->readSettings() : SettingsRow();
+    return row.ok() && db ? fromRow(row) : _st_local_config();
 }
 
 _st_local_config clamped(const _st_local_config &config)
@@ -235,26 +234,11 @@ bool parseSegment(const QString &segment, int *type, int *start, int *end)
     return *start != *end;
 }
 
-ScheduleLists scheduleLists(qcDatabase *db, ReadStatus *status)
+ScheduleLists scheduleLists(qcDatabase *db)
 {
     SettingsRow row;
     QList<_st_schedule_item> rows;
-    const ReadStatus read = readStored(db, row, rows);
-    if (status)
-        *status = read;
-    return read.ok() ? listsOf(row, rows) : ScheduleLists();
-}
-
-bool replaceSchedules(qcStreamServer *server, qcDatabase *db)
-{
-    if (!server || !db)
-        return false;
-    ReadStatus status;
-    const ScheduleLists lists = scheduleLists(db, &status);
-    if (!status.ok())
-        return false;
-    server->replaceSchedules(lists.records, lists.captures);
-    return true;
+    return readStored(db, row, rows).ok() ? listsOf(row, rows) : ScheduleLists();
 }
 
 ReadStatus refresh(qcStreamServer *server, qcDatabase *db, _st_local_config &config)

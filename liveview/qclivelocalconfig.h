@@ -6,7 +6,6 @@
 #include <QString>
 
 class qcDatabase;
-class SettingsRow;
 
 // The local settings as the live page read them last.
 struct _st_local_config
@@ -36,11 +35,10 @@ struct _st_local_config
 // the local settings were saved, so that a change acts at once.
 namespace livelocalconfig {
 
-// The options of one settings read; `status` (when given) says whether it
-// worked. A read that did not gives the defaults above, which are no
-// stored values: the caller keeps what it had.
-_st_local_config read(qcDatabase *db, ReadStatus *status = nullptr);
-_st_local_config fromRow(const SettingsRow &row);
+// The options of one settings read. A read that did not work gives the
+// defaults above, which are no stored values: the caller keeps what it had
+// (refresh() below says whether it worked).
+_st_local_config read(qcDatabase *db);
 
 // The options moved into the ranges the stream service accepts; names each
 // value it changed in the debug output.
@@ -66,13 +64,8 @@ struct ScheduleLists
 // when it was stored as applying to all (the local settings page stores
 // its rows so). A kind's switch or a row's enable stored as anything but
 // 0 or 1 is off, told once in the system log while it stays.
-// `status` (when given) says whether the switches and the rows were read;
-// lists from a read that did not work are empty and no schedules.
-ScheduleLists scheduleLists(qcDatabase *db, ReadStatus *status = nullptr);
-
-// Reads the schedules and puts them in place of the service's lists; false,
-// with the service's lists as they were, when they could not be read.
-bool replaceSchedules(qcStreamServer *server, qcDatabase *db);
+// Lists from a read that did not work are empty and no schedules.
+ScheduleLists scheduleLists(qcDatabase *db);
 
 // Reads the options and the schedules and, only when both were read, hands
 // them to the service and keeps the options in `config`. Otherwise the

@@ -23,8 +23,6 @@ public:
 
     // Reads now; false, with a read again in kRetryMs, when it failed.
     bool run();
-    // Whether a failed read waits to be tried again.
-    bool pending() const { return m_timer != -1; }
 
 protected:
     void timerEvent(QTimerEvent *event) override;

@@ -36,7 +36,7 @@ qwAddDevice::qwAddDevice(QWidget *parent, const QString &title, int flag) : Base
             m_form->passwordEdit()->setText(stored.getDefaultPassword());
         } else {
             // Empty fields are no defaults: the operator is told why.
-            livetext::showFailureTip(this, stored.status().busy() ? "databasebusy" : "databaseerr");
+            livetext::showFailureTip(this, stored.status().textKey());
         }
     }
     layout->addWidget(m_form);

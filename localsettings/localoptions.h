@@ -77,7 +77,6 @@ public:
     // until a read works again nothing is checked or saved.
     ReadStatus reload();
     const LocalOptionValues &stored() const { return m_stored; }
-    bool isRead() const { return m_read; }
 
     // Checks the options that differ from the stored ones, in the page's
     // order; unchanged ones are kept as they are and not judged. Makes

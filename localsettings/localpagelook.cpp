@@ -83,7 +83,7 @@ bool showRead(QWidget *page, ReadStatus status, const QList<QWidget *> &content)
     for (QWidget *w : content)
         w->setEnabled(status.ok());
     if (!status.ok() && page->isVisible())
-        showTip(page, FailureTip, status.busy() ? "databasebusy" : "databaseerr");
+        showTip(page, FailureTip, status.textKey());
     return status.ok();
 }
 

@@ -55,10 +55,6 @@ public:
     void clear();
     // Whether records of the last search may still come.
     bool isSearching() const { return m_searching; }
-    // Whether the last search ended without reading the log whole (another
-    // program held the file): its rows are not all that match.
-    bool searchFailed() const { return m_failed; }
-
     // The most rows one step inserts; at least 1.
     void setBatchRows(int rows);
 
@@ -96,7 +92,7 @@ private:
     int m_pendingAt = 0;
     int m_batchRows = kDefaultBatchRows;
     bool m_searching = false;
-    bool m_failed = false;
+    bool m_failed = false; // the last search could not read the log whole
     // Records of earlier searches, freed a batch per tick.
     std::vector<QVector<_st_log_item>> m_discard;
     QTimer m_timer;

@@ -436,6 +436,9 @@ bool move(const QString &top, const QString &from, const QString &to, QString *w
 {
     QString reason;
     const QString originalStays = QStringLiteral("copied to %1, but the original could not be deleted").arg(to);
+    const auto newNameTaken = [&to](const Place &target) {
+        return whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to);
+    };
     const bool moved = [&] {
         if (rename(top, from, to))
             return true;
@@ -450,8 +453,7 @@ bool move(const QString &top, const QString &from, const QString &to, QString *w
             return false;
         }
         if (error != EXDEV) {
-            reason = error == EEXIST ? whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to)
-                                     : whyFailed(error, to);
+            reason = error == EEXIST ? newNameTaken(target) : whyFailed(error, to);
             errno = error;
             return false;
         }
@@ -469,13 +471,13 @@ bool move(const QString &top, const QString &from, const QString &to, QString *w
                 return false;
             }
             if (stands == Copy::Differs || !remove(top, to)) {
-                reason = whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to);
+                reason = newNameTaken(target);
                 errno = EEXIST;
                 return false;
             }
         } else if (there) {
             nameTaken(target, to);
-            reason = whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to);
+            reason = newNameTaken(target);
             return false;
         }
         // A copy under a name no one lists or plays until it is whole: a move
@@ -493,8 +495,7 @@ bool move(const QString &top, const QString &from, const QString &to, QString *w
         }
         if (!rename(top, moving, to)) {
             const int error = errno;
-            reason = error == EEXIST ? whyTaken(target.dir(), target.name(), QStringLiteral("its new name ") + to)
-                                     : whyFailed(error, to);
+            reason = error == EEXIST ? newNameTaken(target) : whyFailed(error, to);
             remove(top, moving);
             errno = error;
             return false;

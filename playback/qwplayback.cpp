@@ -36,7 +36,7 @@ void qwPlayback::refreshPage()
     if (!status.ok()) {
         // A list that could not be read is no empty one: it says so in its row.
         m_devices->insertRow(0);
-        m_devices->setItem(0, 0, new QTableWidgetItem(uiText(status.busy() ? "databasebusy" : "databaseerr", 38)));
+        m_devices->setItem(0, 0, new QTableWidgetItem(uiText(status.textKey(), 38)));
         return;
     }
     for (const _st_device_item &device : qAsConst(devices)) {

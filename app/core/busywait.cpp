@@ -74,13 +74,28 @@ int BusyWait::onBusy(void *state, int count)
     return 0;
 }
 
+namespace {
+
+// SQLite's primary result code of a failed statement; 0 when it gave none.
+int primaryCode(const QSqlError &error)
+{
+    bool number = false;
+    const int code = error.isValid() ? error.nativeErrorCode().toInt(&number) & 0xff : 0;
+    return number ? code : 0;
+}
+
+} // namespace
+
 bool isBusyError(const QSqlError &error)
 {
-    if (!error.isValid())
-        return false;
-    bool number = false;
-    const int code = error.nativeErrorCode().toInt(&number) & 0xff;
-    return number && (code == SQLITE_BUSY || code == SQLITE_LOCKED);
+    const int code = primaryCode(error);
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+bool isRefusedForItself(const QSqlError &error)
+{
+    const int code = primaryCode(error);
+    return code == SQLITE_TOOBIG || code == SQLITE_CONSTRAINT || code == SQLITE_MISMATCH || code == SQLITE_RANGE;
 }
 
 ReadStatus ReadStatus::failed(const QSqlError &error)

@@ -39,3 +39,7 @@ private:
 // Whether a statement's error says that the database was locked by another
 // connection, as opposed to failing for any other reason.
 bool isBusyError(const class QSqlError &error);
+// Whether the database refused a row for what it holds (too big, a
+// constraint, a value of the wrong type or place) rather than because the
+// file cannot be written now: such a row would never be taken.
+bool isRefusedForItself(const class QSqlError &error);

@@ -1,5 +1,6 @@
 #include "app/core/loghelper.h"
 
+#include "app/core/busywait.h"
 #include "app/core/readstatus.h"
 
 #include <QSqlError>
@@ -22,16 +23,6 @@ const QString kSelectLogs =
 QString logTime(const QDateTime &t)
 {
     return t.toString(QStringLiteral("yyyy-MM-dd'T'hh:mm:ss"));
-}
-
-// Whether the database refused a record for what it holds (too big, a
-// constraint, a value of the wrong type) rather than because the file
-// cannot be written now; such a record would never be taken.
-bool refusedForItself(const QSqlError &error)
-{
-    // The primary SQLite result code: TOOBIG, CONSTRAINT, MISMATCH, RANGE.
-    const int code = error.nativeErrorCode().toInt() & 0xff;
-    return code == 18 || code == 19 || code == 20 || code == 25;
 }
 
 _st_log_item droppedNote(qint64 count)
@@ -260,7 +251,7 @@ bool qcLogHelper::writeBatch(const QList<_st_log_item> &batch, qint64 untold)
         const QSqlError error = insertLog(i < batch.size() ? batch.at(i) : droppedNote(dropped));
         if (!error.isValid())
             continue;
-        if (i < batch.size() && refusedForItself(error))
+        if (i < batch.size() && isRefusedForItself(error))
             ++skipped;
         else
             ok = false;

@@ -16,6 +16,9 @@ struct ReadStatus
 
     bool ok() const { return code == Read; }
     bool busy() const { return code == Busy; }
+    // The key of the text that tells the operator of a read that failed:
+    // "databasebusy" while another program holds the file, else "databaseerr".
+    const char *textKey() const { return busy() ? "databasebusy" : "databaseerr"; }
 
     // What a failed statement's error says: Busy when another connection
     // held the database, else Failed.

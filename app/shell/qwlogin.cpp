@@ -148,7 +148,7 @@ bool qwLogin::readable(ReadStatus status, const QString &user)
     if (status.ok())
         return true;
     // Nothing was compared: the password may well be right.
-    showMessage(status.busy() ? "databasebusy" : "databaseerr");
+    showMessage(status.textKey());
     writeUnreadLog(user, status, QStringLiteral("the users could not be read: login not checked"));
     return false;
 }

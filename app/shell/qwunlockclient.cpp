@@ -73,8 +73,7 @@ void qwUnlockClient::onConfirm()
     const ReadStatus status = g_database->readUsers(users);
     if (!status.ok()) {
         // Nothing was compared: the password may well be right.
-        const char *key = status.busy() ? "databasebusy" : "databaseerr";
-        showKeyedTip(this, qwTipsdlgEx::Failure, QString::fromLatin1(key), uiText(key, 38));
+        showKeyedTip(this, qwTipsdlgEx::Failure, QString::fromLatin1(status.textKey()), uiText(status.textKey(), 38));
         writeUnreadLog(m_userName, status, QStringLiteral("the users could not be read: unlock not checked"));
         return;
     }
