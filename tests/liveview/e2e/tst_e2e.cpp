@@ -28,6 +28,7 @@
 #include "media/qcstreamserver.h"
 #include "platform/d3d9/d3d9diag.h"
 #include "platform/widgets/qipaddressedit.h"
+#include "tests/support/threads.h"
 #include "tests/support/livepage.h"
 #include "tests/support/pictures.h"
 #include "cameraitems.h"
@@ -58,20 +59,6 @@ const char *const kColourNames[] = {"red", "green", "blue"};
 // FFmpeg's colour names: green is half intensity.
 const QColor kColours[] = {QColor(255, 0, 0), QColor(0, 128, 0), QColor(0, 0, 255)};
 const QString kAddresses[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4"};
-
-QStringList threadIds()
-{
-    return QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-}
-
-// Threads running now that did not run before.
-QStringList leftOver(const QStringList &before)
-{
-    QStringList left = threadIds();
-    left.erase(std::remove_if(left.begin(), left.end(), [&](const QString &id) { return before.contains(id); }),
-               left.end());
-    return left;
-}
 
 void mouse(QWidget *w, QEvent::Type type)
 {
@@ -263,7 +250,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(w));
         // Taken before any device is listed: the page's threads then are its
         // stream service's alone.
-        const QStringList threadsBefore = threadIds();
+        const QStringList threadsBefore = testsupport::threadIds();
         m_page = w->liveView();
         qwLiveView *page = m_page;
         QCOMPARE(w->pages()->currentWidget(), page);
@@ -562,7 +549,8 @@ private slots:
         QCOMPARE(log.count("add device|1"), 3);
         QVERIFY(log.contains("modify device|1"));
         QVERIFY(log.contains("delete device|1"));
-        QTRY_VERIFY2(leftOver(threadsBefore).isEmpty(), qPrintable(leftOver(threadsBefore).join(' ')));
+        QTRY_VERIFY2(testsupport::leftOver(threadsBefore).isEmpty(),
+                     qPrintable(testsupport::leftOver(threadsBefore).join(' ')));
     }
 };
 
