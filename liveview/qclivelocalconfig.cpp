@@ -189,7 +189,7 @@ _st_local_config fromRow(const SettingsRow &row)
 _st_local_config read(qcDatabase *db)
 {
     const SettingsRow row = db ? db->readSettings() : SettingsRow();
-    return row.ok() && db ? fromRow(row) : _st_local_config();
+    return row.ok() ? fromRow(row) : _st_local_config();
 }
 
 _st_local_config clamped(const _st_local_config &config)

@@ -999,7 +999,7 @@ ReadStatus qwLiveView::showStoredGrid()
 {
     const SettingsRow settings = m_database ? m_database->readSettings() : SettingsRow();
     if (!settings.ok())
-        return m_database ? settings.status() : ReadStatus{ReadStatus::Closed};
+        return settings.status();
     m_gridRead = true;
     const int stored = settings.getViewCount();
     if (livegrid::isSupportedCount(stored) && stored != m_viewsPerPage)

@@ -145,7 +145,7 @@ LocalOptions::LocalOptions(qcDatabase *db) : m_db(db) {}
 ReadStatus LocalOptions::reload()
 {
     const SettingsRow row = m_db ? m_db->readSettings() : SettingsRow();
-    const ReadStatus status = m_db ? row.status() : ReadStatus{ReadStatus::Closed};
+    const ReadStatus status = row.status();
     m_read = status.ok();
     if (!m_read)
         return status;

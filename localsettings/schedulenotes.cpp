@@ -28,7 +28,7 @@ QString idleNotes(qcDatabase *db, const QList<int> &kinds)
 {
     // Switches that could not be read are not known to be off.
     const SettingsRow row = db ? db->readSettings() : SettingsRow();
-    if (!db || !row.ok())
+    if (!row.ok())
         return QString();
     QList<int> told;
     QStringList notes;

@@ -317,19 +317,18 @@ QList<qcStreamServer::ScheduleEntry> qcStreamServer::captureSchedules()
 void qcStreamServer::checkSchedules()
 {
     QList<ScheduleEntry> entries;
+    int today = 0;
+    int minute = 0;
     {
         QMutexLocker lock(&m_mutex);
         if (m_recordSchedules.isEmpty() && m_captureSchedules.isEmpty())
             return;
         entries = m_recordSchedules;
-    }
-    const QDateTime now = platform::localNow();
-    const int today = now.date().dayOfWeek();
-    const int minute = now.time().hour() * 60 + now.time().minute();
-    {
-        // The lists as they stand, not the copy: a replacement meanwhile
-        // must not bring back the tasks it took away.
-        QMutexLocker lock(&m_mutex);
+        const QDateTime now = platform::localNow();
+        today = now.date().dayOfWeek();
+        minute = now.time().hour() * 60 + now.time().minute();
+        // Under the same lock as the copy: a replacement meanwhile must not
+        // bring back the tasks it took away.
         matchTimedCapturesLocked(m_captureSchedules, today, minute);
     }
     QStringList handled;

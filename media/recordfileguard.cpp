@@ -253,7 +253,6 @@ QString whyTaken(int dir, const char *name, const QString &which)
     const mode_t mode = ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? st.st_mode : 0;
     const QString what = S_ISREG(mode)   ? QStringLiteral("a different file")
                          : S_ISLNK(mode) ? QStringLiteral("a link")
-                         : S_ISDIR(mode) ? QStringLiteral("a folder")
                          : mode          ? kindName(mode)
                                          : QStringLiteral("something");
     return QStringLiteral("%1 stands under %2").arg(what, which);
@@ -344,9 +343,8 @@ QString openToRead(int dir, const QString &name, QFile &file, bool follow)
     mode_t seen;
     const int fd = openJudged(dir, n.constData(), O_RDONLY, follow, &seen);
     if (fd >= 0) {
-        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-            return QString();
-        ::close(fd);
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+            ::close(fd);
         return QString();
     }
     if (!S_ISLNK(seen))

@@ -45,10 +45,8 @@ SettingsRow qcDatabase::readSettings()
 {
     SettingsRow row;
     QMutexLocker lock(&m_mutex);
-    if (!opened) {
-        row.m_status.code = ReadStatus::Closed;
+    if (!opened)
         return row;
-    }
     // One statement and always one row: a table that lost its row reads as
     // NULLs, as its getters would read it.
     QSqlQuery q(connection());
@@ -58,8 +56,10 @@ SettingsRow qcDatabase::readSettings()
         row.m_status = ReadStatus::failed(q.lastError());
         return row;
     }
+    row.m_status = ReadStatus();
+    const QSqlRecord fields = q.record();
     for (const SettingColumn &c : kSettingColumns) {
-        const int field = q.record().indexOf(QLatin1String(c.column));
+        const int field = fields.indexOf(QLatin1String(c.column));
         if (field >= 0)
             row.m_values.insert(QLatin1String(c.column), q.value(field).toString());
     }

@@ -10,7 +10,8 @@
 // Both one-row settings tables as one statement found them. The getters
 // give what the store's getters give for the same stored values (a NULL,
 // empty or missing value reads as the getter's failure value); a row that
-// could not be read at all says so in status() and holds no values.
+// could not be read at all, or that no read filled, says so in status()
+// and holds no values.
 class SettingsRow
 {
 public:
@@ -46,6 +47,6 @@ private:
     int number(const char *column, int failure) const;
     bool flag(const char *column) const;
 
-    ReadStatus m_status;
-    QHash<QString, QString> m_values; // by column, as text
+    ReadStatus m_status{ReadStatus::Closed}; // until a read fills it
+    QHash<QString, QString> m_values;        // by column, as text
 };
