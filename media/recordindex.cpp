@@ -634,11 +634,8 @@ qint64 startKey(const _st_reclist_item &item)
     return named >= 0 ? named : qint64(item.start);
 }
 
-// Puts list records made by a repair into reclist (its bytes as they are
-// now in `current`) where their start times put them: appended when none
-// starts before a listed one, otherwise reclist is written anew in one step.
-// kfindex is not touched, so every range stays valid. Caller holds the
-// folder lock.
+} // namespace
+
 bool insertListRecords(const QString &top, const QString &folder, const QByteArray &current,
                        QList<_st_reclist_item> added)
 {
@@ -672,6 +669,8 @@ bool insertListRecords(const QString &top, const QString &folder, const QByteArr
     // Out of order is better than unlisted.
     return appendToFile(top, reclistPath(folder), appended);
 }
+
+namespace {
 
 struct FileRepair
 {

@@ -138,6 +138,15 @@ bool recoverAfterJump(const QString &top, const QString &folder, qint64 restart,
 // rename). kfindex stays: the remaining records address it by offset.
 bool rewriteReclistWithout(const QString &top, const QString &folder, const QStringList &fileNames);
 
+// Puts list records (made by a repair, or of recordings moved in) into the
+// folder's reclist, its bytes as they are now in `current`, where their
+// start times put them: appended when none starts before a listed one,
+// otherwise reclist is written anew in one step; the records it holds stay.
+// kfindex is not touched, so every range stays valid. Caller holds the
+// folder lock.
+bool insertListRecords(const QString &top, const QString &folder, const QByteArray &current,
+                       QList<_st_reclist_item> added);
+
 // A recorder holds its file's first name from creating the file until the
 // file has its start time; a file under a held name is no crash's leftover.
 // One registry for the process.
