@@ -1,5 +1,6 @@
 #include "media/qcdiskmanager.h"
 
+#include "media/movedrecords.h"
 #include "media/recordfileguard.h"
 #include "media/recordindex.h"
 #include "media/recordlog.h"
@@ -65,6 +66,46 @@ QString cannotBeMade(const QString &folder)
     return folder + QStringLiteral(" cannot be made, or a link or a file stands on its way");
 }
 
+bool isIndexName(const QString &name)
+{
+    return name == QLatin1String("kfindex") || name == QLatin1String("reclist");
+}
+
+bool holdsRecordFiles(const QString &folder)
+{
+    return !QDir(folder).entryList({QStringLiteral("*.zmf")}, QDir::Files).isEmpty();
+}
+
+void dropIndexesOfEmptyFolder(const QString &top, const QString &folder)
+{
+    recordindex::FolderLocker lock(folder);
+    if (holdsRecordFiles(folder) || !recordindex::indexWritable(top, folder))
+        return;
+    recordfileguard::remove(top, recordindex::kfindexPath(folder));
+    recordfileguard::remove(top, recordindex::reclistPath(folder));
+}
+
+// The index files of `folder` after its files (`moved` of them) went into
+// `target`: moved whole when every recording went and `target` holds no
+// index of its own; otherwise each list record follows its recording, so
+// that neither folder lists what is not in it.
+void moveIndexes(const QString &top, const QString &folder, const QString &target, const QStringList &moved)
+{
+    const auto absent = [&top](const QString &path) {
+        return recordfileguard::kindOf(top, path) == recordfileguard::Kind::Absent;
+    };
+    if (!holdsRecordFiles(folder) && absent(recordindex::kfindexPath(target)) &&
+        absent(recordindex::reclistPath(target))) {
+        // A link under an index's name stays, as every link does.
+        for (const QString &path : {recordindex::kfindexPath(folder), recordindex::reclistPath(folder)})
+            if (recordfileguard::kindOf(top, path) == recordfileguard::Kind::Plain)
+                moveTold(top, path, target + '/' + QFileInfo(path).fileName());
+        return;
+    }
+    movedrecords::follow(top, folder, target, moved);
+    dropIndexesOfEmptyFolder(top, folder);
+}
+
 // Moves a folder into a backup folder, merging with one of the same name.
 // Nothing goes through a link: a backup folder that is one receives nothing.
 void moveFolderInto(const QString &top, const QString &folder, const QString &target)
@@ -80,15 +121,17 @@ void moveFolderInto(const QString &top, const QString &folder, const QString &ta
     }
     removeInterruptedMoves(top, target);
     const QDir dir(folder);
+    QStringList moved;
     for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString dest = target + '/' + fi.fileName();
         // A name taken there keeps what stands there, unless a move cut
         // short left it (the guard's move finishes that one).
         if (fi.isDir())
             moveFolderInto(top, fi.filePath(), dest);
-        else
-            moveTold(top, fi.filePath(), dest);
+        else if (!isIndexName(fi.fileName()) && moveTold(top, fi.filePath(), dest))
+            moved.append(fi.fileName());
     }
+    moveIndexes(top, folder, target, moved);
     recordfileguard::removeFolder(top, folder);
 }
 
@@ -140,20 +183,6 @@ void removeOrphanedCopies(const QString &root, const QString &folder)
     }
     for (const QString &sub : dir.entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks))
         removeOrphanedCopies(root, folder + '/' + sub);
-}
-
-bool holdsRecordFiles(const QString &folder)
-{
-    return !QDir(folder).entryList({QStringLiteral("*.zmf")}, QDir::Files).isEmpty();
-}
-
-void dropIndexesOfEmptyFolder(const QString &top, const QString &folder)
-{
-    recordindex::FolderLocker lock(folder);
-    if (holdsRecordFiles(folder) || !recordindex::indexWritable(top, folder))
-        return;
-    recordfileguard::remove(top, recordindex::kfindexPath(folder));
-    recordfileguard::remove(top, recordindex::reclistPath(folder));
 }
 
 } // namespace

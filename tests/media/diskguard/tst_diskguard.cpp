@@ -37,13 +37,34 @@ struct Tree
         file.resize(size);
         file.setFileTime(QDateTime::currentDateTime().addSecs(-ageSecs), QFileDevice::FileModificationTime);
         file.close();
+        // One key-frame record of its own, which its list record addresses.
+        _st_kfindex_item key;
+        key.timestamp = qHash(name);
         if (listed) {
             _st_reclist_item item;
             item.name = name;
+            item.kfindexOffset = uint32_t(QFileInfo(recordindex::kfindexPath(f)).size());
+            item.kfindexCount = 1;
             recordindex::appendToFile(root, recordindex::reclistPath(f), item.toBytes());
         }
-        recordindex::appendToFile(root, recordindex::kfindexPath(f), _st_kfindex_item().toBytes());
+        recordindex::appendToFile(root, recordindex::kfindexPath(f), key.toBytes());
         return f + '/' + name;
+    }
+    // Whether each record of the folder's list names a file beside it and
+    // addresses that recording's own key-frame record.
+    bool listTrue(const QString &rel) const
+    {
+        const QString f = root + '/' + rel;
+        const QByteArray keys = testsupport::bytesOf(recordindex::kfindexPath(f));
+        for (const auto &r : recordindex::readReclist(f)) {
+            _st_kfindex_item key;
+            if (!QFileInfo::exists(f + '/' + r.item.name) || r.item.kfindexCount != 1 ||
+                recordindex::keyRangeEnd(r.item, keys.size()) < 0 ||
+                !_st_kfindex_item::fromBytes(keys.constData() + r.item.kfindexOffset, &key) ||
+                key.timestamp != qHash(r.item.name))
+                return false;
+        }
+        return true;
     }
     QStringList listed(const QString &rel) const
     {
@@ -517,22 +538,33 @@ private slots:
 
     // A move the guard cannot make is told with its reason in the one record
     // of its pass over the recording's folder, once while the program runs;
-    // the original stays where it is, listed.
+    // the original stays where it is, listed. A day folder moved into
+    // BackupDir file by file leaves each list naming what lies beside it:
+    // the recordings that moved are listed where they arrived, after the
+    // records the folder there held already.
     void refusedMovesAreTold_data()
     {
+        QTest::addColumn<bool>("future"); // a future day into BackupDir; otherwise a late file into BackupFile
         QTest::addColumn<QString>("refusal");
         QTest::addColumn<QString>("why"); // %1 the destination folder, %2 the recording's name
-        QTest::newRow("a full destination") << "full"
-                                            << "the disk of %1 is full";
-        QTest::newRow("a different file under the final name") << "other"
-                                                               << "a different file stands under its new name %1/%2";
-        QTest::newRow("a folder under the copy's name") << "folder"
-                                                        << "a folder stands under the name of its copy %1/.%2.moving";
-        QTest::newRow("a link under the copy's name") << "link"
-                                                      << "a link stands under the name of its copy %1/.%2.moving";
+        for (const bool future : {false, true}) {
+            const QByteArray into = future ? "into BackupDir: " : "";
+            QTest::newRow(into + "a full destination") << future << "full"
+                                                       << "the disk of %1 is full";
+            QTest::newRow(into + "a different file under the final name")
+                << future << "other"
+                << "a different file stands under its new name %1/%2";
+            QTest::newRow(into + "a folder under the copy's name")
+                << future << "folder"
+                << "a folder stands under the name of its copy %1/.%2.moving";
+            QTest::newRow(into + "a link under the copy's name")
+                << future << "link"
+                << "a link stands under the name of its copy %1/.%2.moving";
+        }
     }
     void refusedMovesAreTold()
     {
+        QFETCH(bool, future);
         QFETCH(QString, refusal);
         QFETCH(QString, why);
         platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
@@ -540,12 +572,20 @@ private slots:
         QTemporaryDir outside;
         Tree t;
         const QString name = rec("09-00-00-000", "09-10-00-000");
-        const QString folder = t.folder("20240101/10.0.0.5");
-        const QString from = t.file("20240101/10.0.0.5", name, refusal == "full" ? (3 << 20) : 1000);
-        const QString into = folder + "/BackupFile";
-        testsupport::SecondDisk disk(into, refusal == "full" ? "1m" : "16m");
+        const QString neighbour = rec("10-00-00-000", "10-10-00-000");
+        const QString own = rec("07-00-00-000", "07-10-00-000");
+        const QString rel = future ? "20240105/10.0.0.5" : "20240101/10.0.0.5";
+        const QString destRel = "BackupDir/" + rel;
+        const QString folder = t.folder(rel);
+        const QString from = t.file(rel, name, refusal == "full" ? (3 << 20) : 1000);
+        if (future)
+            t.file(rel, neighbour);
+        const QString into = future ? t.root + '/' + destRel : folder + "/BackupFile";
+        testsupport::SecondDisk disk(future ? t.root + "/BackupDir" : into, refusal == "full" ? "1m" : "16m");
         if (!disk.mounted())
             QSKIP("needs root and a mount namespace of its own (tests/support/ownmounts.sh)");
+        if (future && refusal != "full")
+            t.file(destRel, own);
         const QString moving = into + "/." + name + ".moving";
         if (refusal == "other") {
             QFile f(into + '/' + name);
@@ -564,7 +604,13 @@ private slots:
         guard.dailyPass();
         guard.dailyPass();
         QCOMPARE(testsupport::bytesOf(from), before);
-        QVERIFY(t.listed("20240101/10.0.0.5").contains(name));
+        QVERIFY(t.listed(rel).contains(name));
+        if (future) {
+            QCOMPARE(t.listed(rel), QStringList{name});
+            QCOMPARE(t.listed(destRel), refusal == "full" ? QStringList{neighbour} : (QStringList{own, neighbour}));
+            QVERIFY(t.listTrue(rel));
+            QVERIFY(t.listTrue(destRel));
+        }
         QCOMPARE(log.abnormal(), QStringList{"record move|10.0.0.5|" + folder +
                                              ": the disk guard's pass: 1 file left as "
                                              "it is: " +
