@@ -10,6 +10,7 @@
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwvideoshowtoolbar.h"
+#include "media/capturefile.h"
 #include "media/qccamerautil.h"
 #include "media/qcstreamserver.h"
 #include "media/recordfolders.h"
@@ -280,6 +281,14 @@ void qcLiveActions::recordSnapshot(QObject *sender, const QString &ipaddr, const
     auto *tip = new qwTipsdlgEx(m_page, qwTipsdlgEx::FilePath);
     tip->setTipText(filepath);
     tip->show();
+}
+
+void qcLiveActions::snapshotFailed(int error)
+{
+    // The system log has it already; the operator who clicked hears it now.
+    livetext::showFailureTip(m_page, error == capturefile::kNoPicture ? "snapshotnovideo"
+                                     : capturefile::noRoom(error)     ? "snapshotdiskfull"
+                                                                      : "snapshotnotstored");
 }
 
 void qcLiveActions::scheduleRecord(const QString &ipaddr)

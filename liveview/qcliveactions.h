@@ -29,6 +29,8 @@ public:
     void talkEnded(const QString &ipaddr, int end);
     void openAlarmWindow();
     void recordSnapshot(QObject *sender, const QString &ipaddr, const QString &filepath, int type);
+    // A view's snapshot refused or not stored (a capturefile cause).
+    void snapshotFailed(int error);
     void scheduleRecord(const QString &ipaddr);
     // Stops the view's tool-bar recording before the view goes.
     void stopViewRecording(_st_view_item *record);

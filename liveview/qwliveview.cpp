@@ -655,6 +655,7 @@ void qwLiveView::openStream(int row)
         return;
     }
     connect(camera, &qcCameraUtil::sigSnapshot, this, &qwLiveView::onRecordSnapshot);
+    connect(camera, &qcCameraUtil::sigSnapshotFailed, m_liveActions, &qcLiveActions::snapshotFailed);
     connect(camera, &qcCameraUtil::sigZoomResult, this, &qwLiveView::onPlayviewZoomResult);
     if (!startCameraStream(row, camera, prepareViewSurface(s))) {
         disconnect(camera, &qcCameraUtil::sigSnapshot, this, &qwLiveView::onRecordSnapshot);

@@ -9,15 +9,20 @@
 #include "media/codecids.h"
 #include "media/qcaudioplayer.h"
 #include "media/qcframebuffer.h"
+#include "media/capturefile.h"
 #include "media/recordfileguard.h"
+#include "platform/clock.h"
 #include "media/h265/qcvideodecoder.h"
 
+#include <QBuffer>
 #include <QDebug>
+#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QFileInfo>
 #include <QImage>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <time.h>
 
@@ -174,17 +179,45 @@ void CLivePlayer::setSnapshotQuality(int level)
         m_jpegQuality = kJpegQualityOfLevel[level - kSnapshotQuality.min];
 }
 
+bool CLivePlayer::requestSnapshot(const QString &top, SnapshotName name)
+{
+    return name && queueSnapshot({top, std::move(name), QString()});
+}
+
 bool CLivePlayer::requestSnapshot(const QString &top, const QString &path)
 {
-    // The name is taken now, never through a link standing under it.
-    QFile file;
-    if (!recordfileguard::open(top, file, path, QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (recordfileguard::kindOf(top, path) != recordfileguard::Kind::Absent || !QFileInfo(path).dir().exists())
         return false;
-    file.close();
+    return queueSnapshot({top, [path](const QDateTime &) { return path; }, path});
+}
+
+bool CLivePlayer::queueSnapshot(PendingSnapshot snapshot)
+{
+    if (m_stop)
+        return false;
     QMutexLocker lock(&m_snapshotMutex);
-    m_pendingSnapshots.append({top, path});
+    if (!snapshot.path.isEmpty())
+        for (const PendingSnapshot &pending : qAsConst(m_pendingSnapshots))
+            if (pending.path == snapshot.path)
+                return false;
+    m_pendingSnapshots.append(std::move(snapshot));
     m_snapshotPending = true;
     return true;
+}
+
+QStringList CLivePlayer::dropSnapshots()
+{
+    QList<PendingSnapshot> dropped;
+    {
+        QMutexLocker lock(&m_snapshotMutex);
+        dropped.swap(m_pendingSnapshots);
+        m_snapshotPending = false;
+    }
+    const QDateTime now = snapshotTime();
+    QStringList paths;
+    for (const PendingSnapshot &pending : qAsConst(dropped))
+        paths << pending.name(now);
+    return paths;
 }
 
 void CLivePlayer::startAudio(int codec, int channels, int sampleRate)
@@ -565,33 +598,42 @@ bool CLivePlayer::snapshotFromFrame(const AVFrame *picture, int width, int heigh
         av_free(rgb);
         return false;
     }
-    QString top, path;
+    const QImage image(rgb, width, height, width * 3, QImage::Format_RGB888);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    const bool encoded = buffer.open(QIODevice::WriteOnly) &&
+                         image.save(&buffer, m_snapshotFormat == kSnapshotJpg ? "JPG" : "BMP", quality);
+    av_free(rgb);
+    PendingSnapshot next;
     {
         QMutexLocker lock(&m_snapshotMutex);
-        if (m_pendingSnapshots.isEmpty()) {
-            av_free(rgb);
+        if (m_pendingSnapshots.isEmpty())
             return false;
-        }
-        const QPair<QString, QString> next = m_pendingSnapshots.takeFirst();
-        top = next.first;
-        path = next.second;
+        next = m_pendingSnapshots.takeFirst();
     }
-    const QImage image(rgb, width, height, width * 3, QImage::Format_RGB888);
-    // Never written through a link that stands under the picture's name.
-    QFile file;
-    const bool opened = recordfileguard::open(top, file, path, QIODevice::WriteOnly | QIODevice::Truncate);
-    const bool saved =
-        opened && image.save(&file, m_snapshotFormat == kSnapshotJpg ? "JPG" : "BMP", quality) && file.flush();
-    file.close();
-    av_free(rgb);
-    if (!saved) {
-        if (opened)
-            recordfileguard::remove(top, path);
-        qDebug() << "snapshot could not be written, dropped:" << path;
+    // Named now: the name gives the time of the picture, not of the request.
+    const QDateTime taken = snapshotTime();
+    int error = EIO;
+    const QString path = encoded
+                             ? capturefile::store(
+                                   next.top, [&](int raise) { return next.name(taken.addMSecs(raise)); }, bytes, &error)
+                             : QString();
+    if (path.isEmpty()) {
+        const QString wanted = next.name(taken);
+        if (!encoded)
+            capturefile::notTaken(wanted, error);
+        qDebug() << "snapshot could not be written:" << wanted;
+        emit sigSnapshotFailed(wanted, error);
         return false;
     }
     emit sigSnapshot(path);
     return true;
+}
+
+QDateTime CLivePlayer::snapshotTime() const
+{
+    const platform::Clock *clock = m_clock;
+    return clock ? clock->now() : platform::localNow();
 }
 
 void CLivePlayer::audioStep()

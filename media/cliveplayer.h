@@ -22,6 +22,10 @@ class qcAudioPlayer;
 class qcFrameBuffer;
 class qcRingBuffer;
 class qcVideoDecoder;
+class QDateTime;
+namespace platform {
+class Clock;
+}
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -64,8 +68,21 @@ public:
     void setPaused(bool paused);
     void setSnapshotFormat(int format);
     void setSnapshotQuality(int level);
-    // top: the snapshot root `path` lies under (see recordfileguard).
+    // The file of a snapshot whose picture was taken at `taken`.
+    using SnapshotName = std::function<QString(const QDateTime &taken)>;
+    // Asks for the next decoded picture, named when it is taken and stored
+    // under top, the snapshot root the names lie under (see
+    // recordfileguard). Nothing is written before: a snapshot that never
+    // gets its picture leaves no file. False once the player stops.
+    bool requestSnapshot(const QString &top, SnapshotName name);
+    // The same into one file; false when something stands under its name,
+    // its folder is missing or it was asked for already.
     bool requestSnapshot(const QString &top, const QString &path);
+    // Drops the snapshots still waiting for a picture; returns the files
+    // they would have been now.
+    QStringList dropSnapshots();
+    // Snapshot names take their time from here; the program's clock by default.
+    void setClock(const platform::Clock *clock) { m_clock = clock; }
     void startAudio(int codec, int channels, int sampleRate);
     void stopAudio();
     void setVolume(int volume);
@@ -107,11 +124,21 @@ public:
 signals:
     void sigRenderUpdate();
     void sigSnapshot(QString path);
+    // A picture taken but not stored (`error`: the errno of the write);
+    // told already as every picture not stored is (capturefile).
+    void sigSnapshotFailed(QString path, int error);
 
 protected:
     void run() override;
 
 private:
+    struct PendingSnapshot
+    {
+        QString top;
+        SnapshotName name;
+        QString path; // the one file asked for, if any
+    };
+
     bool openDecoder();
     void closeDecoder();
     int decodeOne();
@@ -122,6 +149,8 @@ private:
     void pictureStep();
     void audioStep();
     void stopAudioOutput();
+    bool queueSnapshot(PendingSnapshot snapshot);
+    QDateTime snapshotTime() const;
     bool snapshotFromFrame(const AVFrame *picture, int width, int height, int quality);
     void sleepMs(int ms) { m_stopToken.sleepFor(ms); }
 
@@ -180,7 +209,8 @@ private:
     CD3DRender *m_d3dRender = nullptr;
     CD3DWndRender *m_wndRender = nullptr;
     QMutex m_snapshotMutex;
-    QList<QPair<QString, QString>> m_pendingSnapshots; // top, path
+    QList<PendingSnapshot> m_pendingSnapshots;
+    std::atomic<const platform::Clock *> m_clock{nullptr};
 
     std::function<std::unique_ptr<qcAudioSink>(const QAudioFormat &)> m_audioSinkFactory;
     platform::StopToken m_stopToken;

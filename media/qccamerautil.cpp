@@ -1,7 +1,7 @@
 #include "media/qccamerautil.h"
 
 #include "device/deviceaddress.h"
-#include "media/recordfileguard.h"
+#include "media/capturefile.h"
 #include "media/recordnames.h"
 
 #include <QDebug>
@@ -105,13 +105,16 @@ void qcCameraUtil::newPlayer()
     m_player->start(QThread::HighestPriority);
     m_player->setSnapshotFormat(m_snapshotFormat);
     m_player->setSnapshotQuality(m_snapshotQuality);
+    m_player->setClock(m_clock);
     connect(m_player, &CLivePlayer::sigSnapshot, this, &qcCameraUtil::onSnapshotResult);
+    connect(m_player, &CLivePlayer::sigSnapshotFailed, this, &qcCameraUtil::onSnapshotFailed);
 }
 
 void qcCameraUtil::finishPlayer(int patienceMs)
 {
     if (!m_player)
         return;
+    dropSnapshots();
     // Stopping is cooperative only: a player ended from outside could still
     // hold its frame buffer's lock and block every other reader for good.
     m_player->stopLiveplay();
@@ -328,27 +331,49 @@ QString qcCameraUtil::snapshotPath(const QString &captureRoot, const QString &ip
     return folder + QLatin1Char('/') + name;
 }
 
-bool qcCameraUtil::snapshot(const QString &captureRoot, const QString &ip)
+void qcCameraUtil::setClock(const platform::Clock *clock)
 {
-    if (!m_player)
-        return false;
-    static const platform::SystemClock systemClock;
-    const QDateTime now = (m_clock ? m_clock : &systemClock)->now();
-    const QString path = snapshotPath(captureRoot, ip, m_snapshotFormat, now);
-    if (path.isEmpty())
-        return false;
-    createDir(captureRoot, path.left(path.lastIndexOf(QLatin1Char('/'))));
-    return m_player->requestSnapshot(captureRoot, path);
+    m_clock = clock;
+    if (m_player)
+        m_player->setClock(clock);
 }
 
-bool qcCameraUtil::createDir(const QString &top, const QString &path)
+bool qcCameraUtil::snapshot(const QString &captureRoot, const QString &ip)
 {
-    return recordfileguard::makeFolder(top, path);
+    static const platform::SystemClock systemClock;
+    const int format = m_snapshotFormat;
+    const QString wanted = snapshotPath(captureRoot, ip, format, (m_clock ? m_clock : &systemClock)->now());
+    if (wanted.isEmpty())
+        return false;
+    // The last picture shown may be long gone; the next one may never come.
+    if (!m_player || (m_noVideoWidget && !m_noVideoWidget->isHidden())) {
+        capturefile::notTaken(wanted);
+        emit sigSnapshotFailed(capturefile::kNoPicture);
+        return false;
+    }
+    return m_player->requestSnapshot(captureRoot, [captureRoot, ip, format](const QDateTime &taken) {
+        return snapshotPath(captureRoot, ip, format, taken);
+    });
+}
+
+void qcCameraUtil::dropSnapshots()
+{
+    if (!m_player)
+        return;
+    for (const QString &path : m_player->dropSnapshots()) {
+        capturefile::notTaken(path);
+        emit sigSnapshotFailed(capturefile::kNoPicture);
+    }
 }
 
 void qcCameraUtil::onSnapshotResult(QString qsfile)
 {
     emit sigSnapshot(QString(), qsfile, kSnapshotResultType);
+}
+
+void qcCameraUtil::onSnapshotFailed(QString, int error)
+{
+    emit sigSnapshotFailed(error);
 }
 
 QRect qcCameraUtil::zoomRect() const
@@ -609,5 +634,6 @@ void qcCameraUtil::onPlayState(int state)
     } else if (state == kStateNoVideo && m_noVideoWidget->isHidden()) {
         m_renderSurface->hide();
         m_noVideoWidget->show();
+        dropSnapshots();
     }
 }

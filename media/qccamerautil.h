@@ -55,6 +55,9 @@ public:
     void closeAudio();
     void setVolume(int volume);
 
+    // Asks the player for its next picture. With no picture to take (nothing
+    // plays, or the device delivers no video) the snapshot is refused and
+    // told at once (sigSnapshotFailed), and no file is made.
     bool snapshot(const QString &captureRoot, const QString &ip);
     // The file a manual snapshot of this moment goes to; empty name part for
     // an unknown format, empty when the address is no folder name.
@@ -64,7 +67,7 @@ public:
     void onPlayState(int state);
 
     // Snapshot names take their time from here; the system clock by default.
-    void setClock(const platform::Clock *clock) { m_clock = clock; }
+    void setClock(const platform::Clock *clock);
 
     // Reach for tests and benchmarks.
     CLivePlayer *player() const { return m_player; }
@@ -82,9 +85,13 @@ public:
 signals:
     void sigSnapshot(QString ip, QString qsfile, int type);
     void sigZoomResult(bool bsuc);
+    // A snapshot refused or not stored (`error`: capturefile::kNoPicture,
+    // or the errno of the write), told already in the system log.
+    void sigSnapshotFailed(int error);
 
 public slots:
     void onSnapshotResult(QString qsfile);
+    void onSnapshotFailed(QString qsfile, int error);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -95,7 +102,8 @@ private:
     bool createSurfaces();
     void newPlayer();
     void finishPlayer(int patienceMs);
-    bool createDir(const QString &top, const QString &path);
+    // Snapshots still waiting for a picture that will not come.
+    void dropSnapshots();
     const MediaInfo_t &currentInfo() const { return m_stream == 0 ? m_mainInfo : m_subInfo; }
     void updateZoomRect(const QPoint &pos);
     static void drawOverlay(HDC dc, void *user, int videoWidth, int videoHeight, int displayWidth);

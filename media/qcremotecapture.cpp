@@ -1,20 +1,17 @@
 #include "media/qcremotecapture.h"
 
 #include "device/deviceaddress.h"
-#include "media/qcrecordfile.h"
+#include "media/capturefile.h"
 #include "media/recordfileguard.h"
-#include "media/recordlog.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTcpSocket>
-
-#include <cerrno>
 
 namespace {
 
@@ -22,7 +19,6 @@ const char kRequest[] = "GET /action/snap?cam=0 HTTP/1.1\r\nAuthorization: Basic
                         "User-Agent: PRYS/1.0.0\r\nAccpet: text/html, application/xhtml+xml,*/*\r\n"
                         "Accept-Encoding: gzip,deflate\r\nContent-length: 0\r\n\r\n";
 const QByteArray kConnectionClose = QByteArrayLiteral("Connection: close");
-constexpr int kMaxNameRaises = 10;
 constexpr int kReadBufferBytes = 0x100000;
 
 // The length the header announces, or -1 without one.
@@ -46,11 +42,6 @@ QString captureFolder(const QString &root, const QString &ip, const QDate &day)
     const QString device = deviceaddress::folderName(ip);
     return device.isEmpty() ? QString()
                             : root + QLatin1Char('/') + recordnames::dayFolder(day) + QLatin1Char('/') + device;
-}
-
-bool noRoom(int error)
-{
-    return error == ENOSPC || error == EDQUOT;
 }
 
 } // namespace
@@ -240,63 +231,44 @@ QByteArray qcRemoteCapture::pictureOf(const QByteArray &reply)
     return whole.mid(start, end + 2 - start);
 }
 
-QString qcRemoteCapture::makeCaptureFileName(const QString &root, const QString &ip, quint32 type, const QDateTime &at,
-                                             int msecsRaise)
+namespace {
+
+// The picture's file under root; empty when the address is no folder name.
+QString captureFileName(const QString &root, const QString &ip, quint32 type, const QDateTime &at, int msecsRaise)
 {
     const QDate d = at.date();
     const QTime t = at.time();
     const QString folder = captureFolder(root, ip, d);
-    if (folder.isEmpty() || !recordfileguard::makeFolder(root, folder))
+    if (folder.isEmpty())
         return QString();
     const QStringList parts = ip.split(QLatin1Char('.'));
     const QLatin1Char zero('0');
-    const QString name = QString(type == kTimedCapture ? "PICV1_TIMING_%1-%2-%3-%4_%5-%6-%7-%8-%9-%10-%11.jpg"
+    const QString name =
+        QString(type == qcRemoteCapture::kTimedCapture ? "PICV1_TIMING_%1-%2-%3-%4_%5-%6-%7-%8-%9-%10-%11.jpg"
                                                        : "PICV1_ALARM_%1-%2-%3-%4_%5-%6-%7-%8-%9-%10-%11.jpg")
-                             .arg(parts.value(0), parts.value(1), parts.value(2), parts.value(3))
-                             .arg(d.year(), 4, 10, zero)
-                             .arg(d.month(), 2, 10, zero)
-                             .arg(d.day(), 2, 10, zero)
-                             .arg(t.hour(), 2, 10, zero)
-                             .arg(t.minute(), 2, 10, zero)
-                             .arg(t.second(), 2, 10, zero)
-                             .arg(t.msec() + msecsRaise, 4, 10, zero);
+            .arg(parts.value(0), parts.value(1), parts.value(2), parts.value(3))
+            .arg(d.year(), 4, 10, zero)
+            .arg(d.month(), 2, 10, zero)
+            .arg(d.day(), 2, 10, zero)
+            .arg(t.hour(), 2, 10, zero)
+            .arg(t.minute(), 2, 10, zero)
+            .arg(t.second(), 2, 10, zero)
+            .arg(t.msec() + msecsRaise, 4, 10, zero);
     return folder + QLatin1Char('/') + name;
+}
+
+} // namespace
+
+QString qcRemoteCapture::makeCaptureFileName(const QString &root, const QString &ip, quint32 type, const QDateTime &at,
+                                             int msecsRaise)
+{
+    const QString path = captureFileName(root, ip, type, at, msecsRaise);
+    return path.isEmpty() || !recordfileguard::makeFolder(root, QFileInfo(path).path()) ? QString() : path;
 }
 
 QString qcRemoteCapture::storePicture(const QString &root, const QString &ip, quint32 type, const QDateTime &at,
                                       const QByteArray &jpeg)
 {
-    if (root.isEmpty())
-        return QString();
-    for (int raise = 0; raise <= kMaxNameRaises; ++raise) {
-        errno = 0;
-        const QString path = makeCaptureFileName(root, ip, type, at, raise);
-        if (path.isEmpty()) {
-            if (noRoom(errno))
-                recordlog::pictureNotStored(captureFolder(root, ip, at.date()));
-            return QString();
-        }
-        QFile f;
-        if (!recordfileguard::open(root, f, path, QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            if (errno == EEXIST)
-                continue;
-            if (noRoom(errno))
-                recordlog::pictureNotStored(path);
-            return QString();
-        }
-        // Written past Qt's buffer, so that the cause of a failure is known.
-        int error = 0;
-        const bool whole =
-            recordio::writeAllAt(f.handle(), 0, jpeg.constData(), size_t(jpeg.size()), nullptr, 0, &error);
-        f.close();
-        if (whole) {
-            recordlog::pictureStored(path);
-            return path;
-        }
-        recordfileguard::remove(root, path);
-        if (noRoom(error))
-            recordlog::pictureNotStored(path);
-        return QString();
-    }
-    return QString();
+    return capturefile::store(
+        root, [&](int raise) { return captureFileName(root, ip, type, at, raise); }, jpeg);
 }

@@ -68,7 +68,7 @@ public:
                                        int msecsRaise = 0);
     // Writes the picture into a new file; a name already taken (a second
     // picture in the same millisecond) gets the next millisecond. Returns the
-    // file, or an empty string when nothing was stored.
+    // file, or an empty string when nothing was stored (told, capturefile).
     static QString storePicture(const QString &root, const QString &ip, quint32 type, const QDateTime &at,
                                 const QByteArray &jpeg);
 

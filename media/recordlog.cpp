@@ -1,6 +1,7 @@
 #include "media/recordlog.h"
 
 #include "app/core/loghelper.h"
+#include "media/capturefile.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -329,10 +330,12 @@ bool diskFull()
 
 namespace {
 
-// The pictures not stored since the snapshot disk was told full.
+// The pictures not stored since the first of them was told; `full`: that
+// one was lost to a full disk.
 struct LostPictures
 {
     bool on = false;
+    bool full = false;
     int count = 0;
     QString first, last;
 };
@@ -345,22 +348,38 @@ QString deviceOf(const QString &path)
     return file.suffix().isEmpty() ? file.fileName() : file.dir().dirName();
 }
 
+QString causeOf(int error)
+{
+    if (capturefile::noRoom(error))
+        return QStringLiteral("the disk is full");
+    if (error == capturefile::kNoPicture)
+        return QStringLiteral("the camera delivers no picture");
+    return QStringLiteral("it cannot be written (%1)").arg(qt_error_string(error));
+}
+
 } // namespace
 
-void pictureNotStored(const QString &path)
+void pictureNotStored(const QString &path, int error)
 {
     std::lock_guard<std::mutex> lock(g_picturesMutex);
+    const QString cause = causeOf(error);
     ++g_pictures.count;
-    g_pictures.last = path;
+    // A full disk says it all; any other cause goes with its picture.
+    g_pictures.last = capturefile::noRoom(error) ? path : path + QStringLiteral(" (") + cause + ')';
     if (g_pictures.on) {
-        qWarning().noquote() << "snapshot not stored, the disk is full:" << path;
+        qWarning().noquote() << "snapshot not stored, " + cause + ':' << path;
         return;
     }
     g_pictures.on = true;
-    g_pictures.first = path;
+    g_pictures.full = capturefile::noRoom(error);
+    g_pictures.first = g_pictures.last;
     abnormal(QStringLiteral("snapshot failed"), deviceOf(path),
-             path + QStringLiteral(": the disk is full, the picture is not stored; until it has room again, the "
-                                   "pictures not stored are counted, and told when it ends"));
+             g_pictures.full
+                 ? path + QStringLiteral(": the disk is full, the picture is not stored; until it has room again, the "
+                                         "pictures not stored are counted, and told when it ends")
+                 : path + QStringLiteral(": ") + cause +
+                       QStringLiteral(", the picture is not stored; until a picture is stored again, the pictures "
+                                      "not stored are counted, and told when it ends"));
 }
 
 void pictureStored(const QString &path)
@@ -370,9 +389,17 @@ void pictureStored(const QString &path)
         return;
     const LostPictures lost = g_pictures;
     g_pictures = LostPictures();
-    abnormal(QStringLiteral("snapshot disk full ended"), deviceOf(path),
-             path + QStringLiteral(": the disk has room again, the picture is stored; while it was full, %1 "
-                                   "pictures were not stored, the first %2, the last %3")
+    if (lost.full) {
+        abnormal(QStringLiteral("snapshot disk full ended"), deviceOf(path),
+                 path + QStringLiteral(": the disk has room again, the picture is stored; while it was full, %1 "
+                                       "pictures were not stored, the first %2, the last %3")
+                            .arg(lost.count)
+                            .arg(lost.first, lost.last));
+        return;
+    }
+    abnormal(QStringLiteral("snapshot failure ended"), deviceOf(path),
+             path + QStringLiteral(": a picture is stored again; until then %1 pictures were not stored, the first "
+                                   "%2, the last %3")
                         .arg(lost.count)
                         .arg(lost.first, lost.last));
 }

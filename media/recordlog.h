@@ -116,12 +116,14 @@ void guardDeleted(const GuardPass &pass);
 void guardFoundRoom(const QString &root, double freeGiB, qint64 reserveGiB);
 bool diskFull();
 
-// Pictures the snapshot disk has no room for, told when the first one is
-// not stored and when a picture is stored again, with how many were lost
-// meanwhile, the first and the last; in between only on the console. A
-// disk that stays full would otherwise write a record per picture.
-// `path`: the picture's file, or its folder when that could not be made.
-void pictureNotStored(const QString &path);
+// Pictures that could not be stored, told when the first one is not and
+// when a picture is stored again, with how many were lost meanwhile, the
+// first and the last; in between only on the console. A disk that stays
+// full, a folder that cannot be written or a camera gone would otherwise
+// write a record per picture. `path`: the picture's file, or its folder when
+// that could not be made; `error`: the errno of the failed write, or
+// capturefile::kNoPicture for a snapshot with no picture to take.
+void pictureNotStored(const QString &path, int error);
 void pictureStored(const QString &path);
 
 } // namespace recordlog

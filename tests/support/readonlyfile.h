@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <linux/capability.h>
@@ -15,15 +16,16 @@ namespace testsupport {
 // and the calling thread (with the threads it starts meanwhile) gives up the
 // capabilities that let root write past a file's mode. Index files that are
 // links or folders are left alone on purpose; this is how a failed write of
-// a plain one is brought about.
+// a plain one is brought about. A folder standing under the name is made
+// read-only the same way: nothing can be made in it.
 class ReadOnlyFile
 {
 public:
     explicit ReadOnlyFile(const QString &path) : m_path(path)
     {
+        m_folder = QFileInfo(path).isDir();
         QFile f(path);
-        m_made = f.open(QIODevice::WriteOnly | QIODevice::Append) &&
-                 f.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        m_made = m_folder ? writable(false) : f.open(QIODevice::WriteOnly | QIODevice::Append) && writable(false);
         m_header.version = _LINUX_CAPABILITY_VERSION_3;
         m_header.pid = 0;
         if (::syscall(SYS_capget, &m_header, m_saved) != 0)
@@ -46,12 +48,15 @@ public:
     bool isValid() const { return m_made && (m_reduced || ::geteuid() != 0); }
     bool writable(bool on)
     {
-        const QFile::Permissions read = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        QFile::Permissions read = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        if (m_folder)
+            read |= QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
         return QFile::setPermissions(m_path, on ? read | QFile::WriteOwner : read);
     }
 
 private:
     QString m_path;
+    bool m_folder = false;
     bool m_made = false;
     bool m_reduced = false;
     __user_cap_header_struct m_header{};

@@ -232,6 +232,24 @@ private slots:
                  1);
     }
 
+    // A view whose device delivers no video takes no picture: the click
+    // is told at once by a tip and leaves no file.
+    void snapshotOfAGoneCamera()
+    {
+        const int before = testsupport::filesUnder(captures(), "*").size();
+        qcCameraUtil *camera = m_page->viewRecord(1)->camera;
+        camera->onPlayState(6);
+        click(1, qwVideoshowToolbar::Snapshot);
+        QCOMPARE(testsupport::popupKeys(m_page.get()), QStringList{"tip_snapshotnovideo"});
+        QCOMPARE(testsupport::filesUnder(captures(), "*").size(), before);
+        QVERIFY(linkTips(m_page.get()).isEmpty());
+        camera->onPlayState(5);
+        // Back: the next picture is stored, and ends what the log was told.
+        click(1, qwVideoshowToolbar::Snapshot);
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::filesUnder(captures(), "*").size(), before + 1, 5000);
+        QVERIFY(testsupport::popupKeys(m_page.get()).isEmpty());
+    }
+
     void zoom()
     {
         qcCameraUtil *camera = m_page->viewRecord(0)->camera;

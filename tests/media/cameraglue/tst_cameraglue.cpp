@@ -10,6 +10,13 @@
 #include "media/cd3dwndrender.h"
 #include "media/cliveplayer.h"
 #include "media/qccamerautil.h"
+#include "platform/clock.h"
+#include "tests/support/pictures.h"
+#include "tests/support/systemlog.h"
+
+#include <QTemporaryDir>
+
+#include <cerrno>
 
 namespace {
 
@@ -150,6 +157,75 @@ private slots:
         QFETCH(QString, expected);
         QCOMPARE(qcCameraUtil::snapshotPath(QStringLiteral("/r"), ip, format, when), expected);
     }
+    // A snapshot with no picture to take is refused and told at once, and
+    // leaves no file: the device delivers no video when it is asked for, or
+    // stops before its picture came, or the view closes first; the next
+    // picture stored ends what was told. A picture that comes late is named
+    // by its own time, not by the click's.
+    void snapshotWithoutPicture_data()
+    {
+        QTest::addColumn<QString>("event"); // what happens around the click
+        QTest::newRow("no video at the click") << "no video";
+        QTest::newRow("no video before the picture") << "no video after";
+        QTest::newRow("view closed before the picture") << "closed";
+        QTest::newRow("picture late") << "late";
+    }
+    void snapshotWithoutPicture()
+    {
+        QFETCH(QString, event);
+        QTemporaryDir dir;
+        const QString root = dir.path() + "/CaptureFile";
+        const QString folder = root + "/20240307/10.0.0.5/";
+        testsupport::SystemLog log;
+        platform::FakeClock clock(QDateTime(QDate(2024, 3, 7), QTime(14, 5, 9, 123)));
+        FakeDevice device; // no frames until it starts
+        GlueView view(device);
+        view.glue.setClock(&clock);
+        QVERIFY(view.glue.startStream(0));
+        QSignalSpy failed(&view.glue, SIGNAL(sigSnapshotFailed(int)));
+        QVERIFY(failed.isValid());
+        QSignalSpy stored(&view.glue, &qcCameraUtil::sigSnapshot);
+        if (event == "no video")
+            view.glue.onPlayState(6);
+        QCOMPARE(view.glue.snapshot(root, "10.0.0.5"), event != "no video");
+        if (event == "no video after")
+            view.glue.onPlayState(6);
+        if (event == "closed")
+            view.glue.stopStream();
+        QVERIFY(testsupport::filesUnder(dir.path(), "*").isEmpty());
+        if (event == "late") {
+            QCOMPARE(failed.count(), 0);
+            clock.advance(15000);
+            device.start();
+            QTRY_COMPARE_WITH_TIMEOUT(stored.count(), 1, 10000);
+            const QString file = folder + "PICV1_MANUAL_10-0-0-5_2024-03-07-14-05-24-0123.jpg";
+            QCOMPARE(stored.at(0).at(1).toString(), file);
+            QCOMPARE(QImage(file).size(), QSize(640, 360));
+            QVERIFY(log.abnormal().isEmpty());
+            return;
+        }
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toInt(), ENODATA);
+
+        // The device back, the lost snapshot brings no file, the next one its own.
+        if (event == "closed")
+            QVERIFY(view.glue.startStream(0));
+        view.glue.onPlayState(5);
+        device.start();
+        QTRY_VERIFY_WITH_TIMEOUT(presentedOn(view.window()) >= 3, 10000);
+        clock.advance(1000);
+        QVERIFY(view.glue.snapshot(root, "10.0.0.5"));
+        QTRY_COMPARE_WITH_TIMEOUT(stored.count(), 1, 10000);
+        QCOMPARE(testsupport::filesUnder(dir.path(), "*"), QStringList{stored.at(0).at(1).toString()});
+        QCOMPARE(failed.count(), 1);
+        const QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 2);
+        QVERIFY2(events.at(0).startsWith("snapshot failed|10.0.0.5|" + folder + "PICV1_MANUAL_10-0-0-5_") &&
+                     events.at(0).contains("the camera delivers no picture"),
+                 qPrintable(events.at(0)));
+        QVERIFY2(events.at(1).startsWith("snapshot failure ended|10.0.0.5|"), qPrintable(events.at(1)));
+    }
+
     void zoomSelection()
     {
         FakeDevice device;

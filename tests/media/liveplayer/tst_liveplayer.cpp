@@ -212,8 +212,10 @@ private slots:
         const QString a = dir.filePath("a.jpg"), b = dir.filePath("b.jpg");
         QVERIFY(p.requestSnapshot(dir.path(), a));
         QVERIFY(p.requestSnapshot(dir.path(), b));
-        QVERIFY(!p.requestSnapshot(dir.path(), a)); // exists already
+        QVERIFY(!p.requestSnapshot(dir.path(), a)); // asked for already
         QVERIFY(!p.requestSnapshot(dir.path(), dir.filePath("no/such/dir/c.jpg")));
+        // Nothing on the disk before its picture.
+        QVERIFY(!QFile::exists(a) && !QFile::exists(b));
         p.setFrameSource(&fb);
         p.setVideoInfo(640, 360, 28, false);
         p.start();
@@ -296,7 +298,8 @@ private slots:
         QCOMPARE(spy.count(), 0);
         QCOMPARE(p.picturesDrawn(), int64_t(0));
         QVERIFY(p.picturesDecoded() > 0);
-        QVERIFY(QFile::exists(path));
+        // No empty file stands for the picture meanwhile.
+        QVERIFY(!QFile::exists(path));
         // The next picture that converts takes the same path.
         Feeder feeder(&fb, clip("h264-360p25.h264", false));
         feeder.start(20);

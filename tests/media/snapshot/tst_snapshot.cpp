@@ -2,12 +2,18 @@
 
 #include <QPointer>
 
+#include <optional>
+
+#include "viewfixture.h"
+
 #include "devicesim/protocols.h"
+#include "media/cliveplayer.h"
 #include "media/qccaptureserver.h"
 #include "media/qcremotecapture.h"
 #include "platform/clock.h"
 #include "tests/support/loopback.h"
 #include "tests/support/pictures.h"
+#include "tests/support/readonlyfile.h"
 #include "tests/support/scriptserver.h"
 #include "tests/support/seconddisk.h"
 #include "tests/support/systemlog.h"
@@ -214,6 +220,101 @@ private slots:
         QCOMPARE(events.size(), 2);
         QVERIFY2(events.at(1).startsWith("snapshot disk full ended|10.0.0.5|"), qPrintable(events.at(1)));
         QVERIFY(events.at(1).contains(QString("%1 pictures were not stored").arg(lost)));
+    }
+
+    // A picture that cannot be stored is told the one way on both roads, the
+    // device's and a view's: once when the first is lost, with its cause, and
+    // once when a picture is stored again; the view's owner hears of each
+    // failure at once. Nothing is left on the disk for a lost picture.
+    void notStoredIsTold_data()
+    {
+        QTest::addColumn<bool>("manual");
+        QTest::addColumn<bool>("fullDisk"); // else a folder that cannot be written
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("timed, read-only folder") << false << false << "it cannot be written";
+        QTest::newRow("manual, full disk") << true << true << "the disk is full";
+        QTest::newRow("manual, read-only folder") << true << false << "it cannot be written";
+    }
+    void notStoredIsTold()
+    {
+        QFETCH(bool, manual);
+        QFETCH(bool, fullDisk);
+        QFETCH(QString, cause);
+        if (manual && clips::read(QStringLiteral("h264-360p25.h264")).isEmpty())
+            QSKIP("the test clips were not made (ARDO_CLIPS_DIR)");
+        QTemporaryDir top;
+        const QString root = top.path() + "/CaptureFile";
+        const QString folder = root + "/20240303/10.0.0.5";
+        std::optional<testsupport::SecondDisk> disk;
+        std::optional<testsupport::ReadOnlyFile> readOnly;
+        QFile filler(root + "/filler");
+        if (fullDisk) {
+            disk.emplace(root, "2m");
+            if (!disk->mounted())
+                QSKIP("needs root and a mount namespace of its own (tests/support/ownmounts.sh)");
+            QVERIFY(QDir().mkpath(folder) && filler.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+            filler.close();
+        } else {
+            QVERIFY(QDir().mkpath(folder));
+            // Before the writing threads start, which keep its reduced rights.
+            readOnly.emplace(folder);
+            QVERIFY(readOnly->isValid());
+        }
+        testsupport::SystemLog log;
+        FakeDevice device;
+        CLivePlayer player;
+        QSignalSpy stored(&player, SIGNAL(sigSnapshot(QString)));
+        QSignalSpy failed(&player, SIGNAL(sigSnapshotFailed(QString, int)));
+        QVERIFY(failed.isValid());
+        if (manual) {
+            player.setFrameSource(&device.mainBuffer);
+            player.setVideoInfo(640, 360, 28, false);
+            player.start();
+            device.start();
+        }
+        const QDateTime at(QDate(2024, 3, 3), QTime(9, 5, 7));
+        int tries = 0;
+        auto attempt = [&] {
+            const QDateTime when = at.addSecs(++tries);
+            if (!manual)
+                return qcRemoteCapture::storePicture(root, "10.0.0.5", 225, when, jpegOf(100000));
+            const int before = stored.count() + failed.count();
+            if (!player.requestSnapshot(root, qcCameraUtil::snapshotPath(root, "10.0.0.5", 146, when)))
+                return QString("refused");
+            if (!QTest::qWaitFor([&] { return stored.count() + failed.count() > before; }, 10000))
+                return QString("no answer");
+            return stored.count() + failed.count() == before + 1 && stored.count() ? stored.last().at(0).toString()
+                                                                                   : QString();
+        };
+        QCOMPARE(attempt(), QString());
+        QCOMPARE(attempt(), QString());
+        QVERIFY(testsupport::filesUnder(root, "*.jpg").isEmpty());
+        if (manual) {
+            QCOMPARE(failed.size(), 2);
+            QCOMPARE(failed.at(0).at(1).toInt(), fullDisk ? ENOSPC : EACCES);
+            QVERIFY(failed.at(0).at(0).toString().startsWith(folder + "/PICV1_MANUAL_10-0-0-5_2024-03-03-09-05-08"));
+        }
+        QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 1);
+        QVERIFY2(events.at(0).startsWith("snapshot failed|10.0.0.5|") && events.at(0).contains(cause),
+                 qPrintable(events.at(0)));
+
+        if (fullDisk)
+            QVERIFY(filler.remove());
+        else
+            QVERIFY(readOnly->writable(true));
+        const QString path = attempt();
+        QVERIFY2(path.startsWith(folder + "/PICV1_"), qPrintable(path));
+        QVERIFY(readFile(path).startsWith("\xFF\xD8"));
+        events = log.abnormal();
+        QCOMPARE(events.size(), 2);
+        QVERIFY2(events.at(1).startsWith(fullDisk ? "snapshot disk full ended|10.0.0.5|"
+                                                  : "snapshot failure ended|10.0.0.5|") &&
+                     events.at(1).contains("2 pictures were not stored"),
+                 qPrintable(events.at(1)));
     }
 
     void replies_data()
