@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 namespace {
 
@@ -259,7 +260,9 @@ void qcVideoMuxer::writeLeadIn(qcRecordFile *file, Written *w, int64_t firstReco
     if (key < 0 || key >= firstRecord)
         return;
     // The work buffer holds the frame that waits to be written.
-    std::unique_ptr<char[]> picture(new char[kWorkBufferSize]);
+    std::unique_ptr<char[]> picture(new (std::nothrow) char[kWorkBufferSize]);
+    if (!picture)
+        return;
     for (int64_t seq = key - 1; seq + 1 < firstRecord;) {
         Frame p;
         int64_t at = seq;
