@@ -312,6 +312,29 @@ bool qcFrameBuffer::positionLost(int64_t sequence, int32_t dstSize)
     return idx >= 0 && (dstSize < 1 || h.length > uint32_t(dstSize));
 }
 
+int64_t qcFrameBuffer::decodeStart(int64_t sequence)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (sequence < 0 || m_index.size() < 2)
+        return -1;
+    _st_frame_header h;
+    const int64_t at = findSequence(uint64_t(sequence), &h);
+    if (at < 0)
+        return -1;
+    size_t video = size_t(at);
+    while (!isVideo(h.type)) {
+        if (++video + 1 >= m_index.size() || !readHeader(m_index[video], &h))
+            return -1;
+    }
+    for (size_t i = video + 1; i-- > 0;) {
+        if (!readHeader(m_index[i], &h))
+            return -1;
+        if (h.type == kKeyFrame)
+            return int64_t(h.sequence);
+    }
+    return -1;
+}
+
 float qcFrameBuffer::frameRate()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -63,6 +63,12 @@ public:
     // the reader should start again from a key frame (position -1).
     bool positionLost(int64_t sequence, int32_t dstSize);
 
+    // Where a decoder that is to show the records from `sequence` on must
+    // begin: the first video record at or after it when that is a key frame,
+    // else the newest key frame stored before that record. -1 when no video
+    // record at or after it is stored, or no key frame before it.
+    int64_t decodeStart(int64_t sequence);
+
     float frameRate();
     int frameCount();
     void clear();

@@ -39,14 +39,23 @@ public:
     // Clears the report flag and says whether it was set, so an end is
     // reported at most once.
     bool takeReport() { return m_report.exchange(false); }
+    // Set before start: the read sequence is where a recording that ended at
+    // a change of the date left off, so the file holds the next day from its
+    // first frame on and must be playable from there.
+    bool continuesAfterDateChange() const { return m_afterDateChange.load(); }
+    void setContinuesAfterDateChange(bool after) { m_afterDateChange = after; }
 
 signals:
     void sigCompleted(QString filename);
     void sigInterruptSeq(qlonglong llseq);
+    // The file ended where the date changed: the next recording continues
+    // after llseq, with the first frame of the new date.
+    void sigDateChange(qlonglong llseq);
 
 private:
     std::atomic<int> m_kind{0};
     std::atomic<bool> m_report{false};
+    std::atomic<bool> m_afterDateChange{false};
 };
 
 using qcRecorderFactory = std::function<qcRecorderInterface *()>;

@@ -467,7 +467,9 @@ bool qcStreamUtil::startRecord(const QString &top, const QString &fileName, int 
         delete recorder;
         return false;
     }
+    recorder->setContinuesAfterDateChange(m_resumeAfterDateChange);
     m_resumeSequence = -1;
+    m_resumeAfterDateChange = false;
     if (stream == Main || stream == Sub) {
         MediaInfo_t mi;
         bool hasAudio;
@@ -490,6 +492,8 @@ bool qcStreamUtil::startRecord(const QString &top, const QString &fileName, int 
         [this, recorder, address](const QString &file) { OnRecordCompleted(recorder, address, file); },
         Qt::DirectConnection);
     connect(recorder, &qcRecorderInterface::sigInterruptSeq, this, &qcStreamUtil::OnRecordInterrupt,
+            Qt::DirectConnection);
+    connect(recorder, &qcRecorderInterface::sigDateChange, this, &qcStreamUtil::OnRecordDateChange,
             Qt::DirectConnection);
     m_recorder = recorder;
     m_recordFile = fileName;
@@ -517,6 +521,15 @@ void qcStreamUtil::OnRecordInterrupt(qlonglong llseq)
     // next recording continues.
     QMutexLocker lock(&m_recordLock);
     m_resumeSequence = llseq;
+    m_resumeAfterDateChange = false;
+}
+
+void qcStreamUtil::OnRecordDateChange(qlonglong llseq)
+{
+    // The next file, of the new date, starts with the frame after it.
+    QMutexLocker lock(&m_recordLock);
+    m_resumeSequence = llseq;
+    m_resumeAfterDateChange = true;
 }
 
 bool qcStreamUtil::stopRecord(bool report)

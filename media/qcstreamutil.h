@@ -135,6 +135,7 @@ public slots:
     void onSubStreamStatus(int status);
     // Kept from any recorder, current or not.
     void OnRecordInterrupt(qlonglong llseq);
+    void OnRecordDateChange(qlonglong llseq);
 
 private:
     enum Stream { Main = 0, Sub = 1 };
@@ -185,6 +186,8 @@ private:
     int m_recordPre = 0;
     int m_recordPost = 0;
     qint64 m_resumeSequence = -1;
+    // The resume point is where a file ended at a change of the date.
+    bool m_resumeAfterDateChange = false;
 
     int m_contextId = 0;
     std::atomic<bool> m_started{false};

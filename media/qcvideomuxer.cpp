@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 namespace {
 
@@ -153,16 +154,6 @@ QString qcVideoMuxer::fileName() const
     return m_fileName;
 }
 
-QDate qcVideoMuxer::currentDate()
-{
-    const int now = platform::msecsOfDay();
-    if (m_lastDateCheck < 0 || now >= m_lastDateCheck + 1000 || now < m_lastDateCheck) {
-        m_lastDateCheck = now;
-        m_date = platform::clock().now().date();
-    }
-    return m_date;
-}
-
 bool qcVideoMuxer::readFirst(Frame *frame, int frameRate)
 {
     int64_t seq = m_readSequence;
@@ -213,6 +204,78 @@ bool qcVideoMuxer::readNext(Frame *frame, bool *endNow)
     }
 }
 
+struct qcVideoMuxer::Written
+{
+    QString folder;
+    QFile kfindex;
+    // This recording's key-frame records, to check them against kfindex
+    // when the recording is listed.
+    QByteArray keys;
+    _st_reclist_item item;
+    qint64 lastVideo = 0;
+    qint64 lastIndexed = 0;
+    bool video = false;
+    bool firstKey = true;
+};
+
+bool qcVideoMuxer::writeVideo(qcRecordFile *file, Written *w, const char *data, const Frame &frame, qint64 stamp)
+{
+    static const int kCodes[] = {0, qcRecordFile::kCodeKey, qcRecordFile::kCodeType2, qcRecordFile::kCodeType3};
+    const qint64 offset = file->writeOffset();
+    if (!file->writeVideoFrame(data, int(frame.length), kCodes[frame.type], uint64_t(stamp)))
+        return false;
+    // Indexed only once it is in the file whole, so the index never
+    // points at a frame that is not there.
+    if (frame.type == 1 && recordindex::indexesKeyFrame(w->firstKey, stamp, w->lastIndexed)) {
+        if (w->kfindex.isOpen()) {
+            _st_kfindex_item k;
+            k.timestamp = uint64_t(stamp);
+            k.offset = uint64_t(offset);
+            const QByteArray bytes = k.toBytes();
+            recordindex::FolderLocker lock(w->folder);
+            if (recordindex::appendBytes(w->kfindex.handle(), bytes)) {
+                ++w->item.kfindexCount;
+                w->keys += bytes;
+            }
+        }
+        w->lastIndexed = stamp;
+        if (w->firstKey)
+            w->item.start = uint32_t(stamp);
+        w->firstKey = false;
+    }
+    w->item.payloadBytes += frame.length;
+    w->lastVideo = stamp;
+    w->video = true;
+    m_day.written(stamp);
+    return true;
+}
+
+// The pictures from the last key frame up to the file's first record, which
+// the previous file holds already, go first with the first picture's stamp:
+// a decoder needs them, and the file keeps to the day of its own frames.
+// Audio is not repeated.
+void qcVideoMuxer::writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame)
+{
+    const int64_t key = m_buffer->decodeStart(frame.sequence);
+    if (key < 0 || key >= firstRecord)
+        return;
+    // The work buffer holds the frame that waits to be written.
+    std::unique_ptr<char[]> picture(new (std::nothrow) char[kWorkBufferSize]);
+    if (!picture)
+        return;
+    for (int64_t seq = key - 1; seq + 1 < firstRecord;) {
+        Frame p;
+        int64_t at = seq;
+        if (!m_buffer->readFrame(picture.get(), kWorkBufferSize, &p.length, &p.type, &p.timestamp, &at, -1, false,
+                                 -1) ||
+            at != seq + 1)
+            return;
+        seq = at;
+        if (isVideo(p.type) && !writeVideo(file, w, picture.get(), p, qint64(frame.timestamp)))
+            return;
+    }
+}
+
 void qcVideoMuxer::run()
 {
     std::lock_guard<std::mutex> running(m_runMutex);
@@ -220,8 +283,7 @@ void qcVideoMuxer::run()
         return;
     // The recording belongs to the day its file is made on: a day that turns
     // while the first frames are awaited already ends it.
-    m_lastDateCheck = -1;
-    const QDate startDate = currentDate();
+    m_day.start();
     auto file = std::make_unique<qcRecordFile>(qcRecordFile::kWriter);
     // The file is created only anew: one a crash left under this name is
     // finalised or deleted first, as the start-up repair does.
@@ -278,12 +340,11 @@ void qcVideoMuxer::run()
         m_fileName = started;
     }
 
-    const QString folder = recordindex::folderOf(started);
-    QFile kfindex;
-    // This recording's key-frame records, to check them against kfindex
-    // when the recording is listed.
-    QByteArray keys;
-    _st_reclist_item item;
+    Written w;
+    w.folder = recordindex::folderOf(started);
+    const QString &folder = w.folder;
+    QFile &kfindex = w.kfindex;
+    _st_reclist_item &item = w.item;
     item.hasAudio = hasAudio ? 1 : 0;
     item.frameRate = uint8_t(m_frameRate);
     item.kindFlags = recordnames::reclistKindFlags(m_kind);
@@ -298,12 +359,12 @@ void qcVideoMuxer::run()
     }
 
     const qint64 firstTs = qint64(frame.timestamp);
+    const int64_t firstRecord = frame.sequence;
+    bool leadIn = continuesAfterDateChange() && m_readSequence >= 0 && firstRecord == m_readSequence + 1;
     const qint64 limit = qint64(m_length + m_pre + m_post) * 1000;
     qint64 T = 0;
-    qint64 lastWritten = 0;
-    qint64 lastIndexed = 0;
-    bool wroteVideo = false;
-    bool firstKey = true;
+    const qint64 &lastWritten = w.lastVideo;
+    const bool &wroteVideo = w.video;
     bool first = true;
     bool recover = false;
     qint64 restart = 0;
@@ -311,8 +372,10 @@ void qcVideoMuxer::run()
     for (;;) {
         if (m_stop.stopRequested())
             break;
-        if (currentDate() != startDate) {
-            emit sigDateChange();
+        // The next recording starts with this frame, the first of the new
+        // date; none is lost or filed twice.
+        if (!m_day.holds(qint64(frame.timestamp))) {
+            emit sigDateChange(frame.sequence - 1);
             break;
         }
         const bool video = isVideo(frame.type);
@@ -320,7 +383,7 @@ void qcVideoMuxer::run()
             T = qint64(frame.timestamp);
         if (video && wroteVideo && lastWritten > T) {
             if (lastWritten >= kLateInDay && T < kEarlyInDay) {
-                emit sigDateChange();
+                emit sigDateChange(frame.sequence - 1);
                 break;
             }
             restart = T;
@@ -333,44 +396,21 @@ void qcVideoMuxer::run()
             break;
         }
         bool ok = true;
-        bool written = false;
         if (frame.type == 4) {
-            ok = written = file->writeAudioFrame(m_work.get(), int(frame.length), frame.timestamp);
+            ok = file->writeAudioFrame(m_work.get(), int(frame.length), frame.timestamp);
+            if (ok)
+                item.payloadBytes += frame.length;
         } else if (video) {
-            static const int kCodes[] = {0, qcRecordFile::kCodeKey, qcRecordFile::kCodeType2, qcRecordFile::kCodeType3};
-            const qint64 offset = file->writeOffset();
-            ok = written = file->writeVideoFrame(m_work.get(), int(frame.length), kCodes[frame.type], uint64_t(T));
-            // Indexed only once it is in the file whole, so the index never
-            // points at a frame that is not there.
-            if (ok && frame.type == 1 && recordindex::indexesKeyFrame(firstKey, T, lastIndexed)) {
-                if (kfindex.isOpen()) {
-                    _st_kfindex_item k;
-                    k.timestamp = uint64_t(T);
-                    k.offset = uint64_t(offset);
-                    const QByteArray bytes = k.toBytes();
-                    recordindex::FolderLocker lock(folder);
-                    if (recordindex::appendBytes(kfindex.handle(), bytes)) {
-                        ++item.kfindexCount;
-                        keys += bytes;
-                    }
-                }
-                lastIndexed = T;
-                if (firstKey)
-                    item.start = uint32_t(T);
-                firstKey = false;
-            }
+            if (leadIn && frame.type != 1)
+                writeLeadIn(file.get(), &w, firstRecord, frame);
+            leadIn = false;
+            ok = writeVideo(file.get(), &w, m_work.get(), frame, T);
         }
         if (!ok) {
             writeError = file->lastWriteError();
             if (writeError == ENOSPC)
                 recordindex::reportLowSpace();
             break;
-        }
-        if (written)
-            item.payloadBytes += frame.length;
-        if (written && video) {
-            lastWritten = T;
-            wroteVideo = true;
         }
         if (first && m_afterFirst)
             m_afterFirst(file.get());
@@ -413,7 +453,7 @@ void qcVideoMuxer::run()
     qDebug().noquote() << "========End ts:" << lastWritten << "=========";
     // reclist is opened only now: the disk guard replaces it when it rewrites
     // it. A file it moved away meanwhile is not listed.
-    const bool listed = folder.isEmpty() || recordindex::listRecording(m_top, folder, path, item, keys);
+    const bool listed = folder.isEmpty() || recordindex::listRecording(m_top, folder, path, item, w.keys);
     if (!listed)
         recordindex::reportLowSpace();
     tellEnd(path, writeError, lastWritten - firstTs, listed);

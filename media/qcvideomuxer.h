@@ -1,9 +1,8 @@
 #pragma once
 
 #include "media/qcrecorderinterface.h"
+#include "media/recordingday.h"
 #include "platform/stoptoken.h"
-
-#include <QDate>
 
 #include <atomic>
 #include <functional>
@@ -23,7 +22,9 @@ struct RecorderTiming
 // Writes one recording: reads one stream's frame buffer, writes the frames
 // into one record file, indexes its key frames in the folder's kfindex, lists
 // it in reclist when it ends, names it after its first and last frame, and
-// ends. The stream unit chains recorders for longer recordings.
+// ends. The stream unit chains recorders for longer recordings. A file that
+// continues one ended by a change of the date starts with the pictures since
+// the last key frame, stamped with its own start, so it plays from there.
 class qcVideoMuxer : public qcRecorderInterface
 {
     Q_OBJECT
@@ -49,9 +50,6 @@ public:
     // Test seam: called with the open record file right after the first frame.
     void setAfterFirstFrame(std::function<void(qcRecordFile *)> hook) { m_afterFirst = std::move(hook); }
 
-signals:
-    void sigDateChange();
-
 protected:
     void run() override;
 
@@ -63,9 +61,11 @@ private:
         uint64_t timestamp = 0;
         int64_t sequence = -1;
     };
+    struct Written;
     bool readFirst(Frame *frame, int frameRate);
     bool readNext(Frame *frame, bool *endNow);
-    QDate currentDate();
+    bool writeVideo(qcRecordFile *file, Written *w, const char *data, const Frame &frame, qint64 stamp);
+    void writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame);
     void updateReady();
 
     qcFrameBuffer *m_buffer = nullptr;
@@ -90,10 +90,7 @@ private:
     int m_decoder = 0;
     RecorderTiming m_timing;
     std::unique_ptr<char[]> m_work;
-    // The computer's date is read again only when the time of day moved on a
-    // second or went back: a full read takes a process-wide lock.
-    int m_lastDateCheck = -1;
-    QDate m_date;
+    RecordingDay m_day;
     std::function<void(qcRecordFile *)> m_afterFirst;
     mutable std::mutex m_nameMutex;
     std::mutex m_runMutex;

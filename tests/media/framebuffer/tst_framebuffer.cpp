@@ -250,6 +250,32 @@ private slots:
         QVERIFY(!read(fb, -1, 99, false, 4600).ok);
     }
 
+    // Records 1 picture, 2 key frame, 3 picture, 4 sound, 5 picture, 6 sound,
+    // 7 key frame, 8 sound: where a decoder showing them from one on begins.
+    void decodeStart_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("start");
+        QTest::newRow("picture without a key frame before") << 1 << -1;
+        QTest::newRow("key frame") << 2 << 2;
+        QTest::newRow("picture") << 3 << 2;
+        QTest::newRow("sound before a picture") << 4 << 2;
+        QTest::newRow("sound before a key frame") << 6 << 7;
+        QTest::newRow("no picture after") << 8 << -1;
+        QTest::newRow("not stored") << 9 << -1;
+    }
+    void decodeStart()
+    {
+        QFETCH(int, from);
+        QFETCH(int, start);
+        qcFrameBuffer fb;
+        QVERIFY(fb.allocate(100000));
+        const uint32_t types[] = {2, 1, 2, 4, 2, 4, 1, 4};
+        for (uint32_t i = 0; i < 8; ++i)
+            QVERIFY(push(fb, 100, types[i], 1000 + uint64_t(i) * 40, i));
+        QCOMPARE(fb.decodeStart(from), int64_t(start));
+    }
+
     // Timestamp steps between video frames from the first key frame on,
     // over the last deltas, clamped to 1..120; 0.0 without an average.
     void frameRateEstimate_data()

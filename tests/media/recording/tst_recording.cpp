@@ -11,6 +11,7 @@
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
 #include "media/recordindex.h"
+#include "media/recordnames.h"
 #include "platform/clock.h"
 #include "tests/support/diskroom.h"
 #include "tests/support/filebytes.h"
@@ -19,6 +20,7 @@
 #include "tests/support/systemlog.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -380,6 +382,109 @@ private slots:
         QCOMPARE(s.recorders.made.size(), 2);
         QVERIFY(s.recorders.made.at(1)->fileName.startsWith(other.path() + "/r/RecordFile/20240101/10.0.0.5/"));
         QCOMPARE(s.recorders.made.at(1)->length, 120);
+    }
+
+    // A device recorded all day while the computer's date changes: at
+    // midnight, or by the clock set back 3 h just after it. Its stream is
+    // stamped by that clock (25 frames a second, a key frame every 2 s); the
+    // frames stamped before the change arrive after it. Each frame lies in
+    // one file as its own, in the folder of the day it was stamped on, and
+    // every file starts with a key frame: one after the change with the
+    // pictures since the last one, stamped with its own start.
+    void dayChangeSplitsTheRecordingWithoutLossOrRepeat_data()
+    {
+        QTest::addColumn<QDateTime>("start"); // the clock when the first frame is stamped
+        QTest::addColumn<int>("stepAt");      // the first frame stamped after the clock was set
+        QTest::addColumn<int>("late");        // the first frame that arrives after the change
+        QTest::newRow("midnight") << QDateTime(QDate(2024, 1, 1), QTime(23, 59, 55, 311)) << 1000 << 115;
+        QTest::newRow("set back 3 h after midnight")
+            << QDateTime(QDate(2024, 1, 2), QTime(0, 0, 35, 311)) << 140 << 136;
+    }
+    void dayChangeSplitsTheRecordingWithoutLossOrRepeat()
+    {
+        QFETCH(QDateTime, start);
+        QFETCH(int, stepAt);
+        QFETCH(int, late);
+        constexpr int kFrames = 175;
+        auto stampedAt = [&](int n) { return start.addMSecs(40 * n - (n >= stepAt ? 3 * 3600000 : 0)); };
+        auto stamp = [&](int n) { return qint64(stampedAt(n).time().msecsSinceStartOfDay()); };
+        platform::FakeClock clock(stampedAt(0));
+        platform::setClock(&clock);
+        Service s;
+        setRecorderFactory({});
+        s.add({"10.0.0.5"});
+        for (int day : {1, 2})
+            QVERIFY(s.server.addRecordSchedule(day, 0, 0, 0, 1440, 1, ""));
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        device->deliver(1, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        auto deliver = [&](int from, int to) {
+            clock.set(stampedAt(to - 1).addMSecs(100));
+            for (int n = from; n < to; ++n)
+                device->deliver(1, QByteArray::number(n).leftJustified(200, '.'), KindVideo, n % 50 ? 0 : 1, stamp(n));
+        };
+        const QString root = s.dir.path() + "/RecordFile";
+        auto zmfs = [&] {
+            QStringList out;
+            for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+                out << it.next();
+            return out;
+        };
+        auto written = [&](int n) {
+            const QStringList files = zmfs();
+            return std::any_of(files.cbegin(), files.cend(), [&](const QString &f) {
+                return recordindex::summarise(recordio::scan(f)).lastVideo == stamp(n);
+            });
+        };
+        deliver(0, 61);
+        s.server.tick();
+        QTRY_VERIFY(written(60));
+        deliver(61, late);
+        QTRY_VERIFY(written(late - 1));
+        deliver(late, kFrames);
+        QTRY_VERIFY(written(kFrames - 1));
+        QVERIFY(s.server.replaceSchedules({}, {}));
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+        // The guard moves the day that now lies ahead into BackupDir.
+        QTRY_VERIFY_WITH_TIMEOUT(stepAt > kFrames || !QFileInfo::exists(root + "/20240102"), 10000);
+
+        QMap<int, QStringList> own; // frame -> the day folders of the files holding it
+        QStringList problems;
+        for (const QString &path : zmfs()) {
+            const QString day = path.section('/', -3, -3);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QList<qint64> leadIn;
+            bool started = false;
+            for (const RecordScanEntry &e : recordio::scan(path).records) {
+                if (e.type == 0)
+                    continue;
+                if (!started && leadIn.isEmpty() && e.type != 1)
+                    problems << path + ": starts with a picture that needs an earlier one";
+                file.seek(e.offset + _st_recframe_header::kSize);
+                const int n = file.read(200).split('.').first().toInt();
+                if (qint64(e.timestamp) != stamp(n)) {
+                    if (started)
+                        problems << path + QString(": frame %1 again").arg(n);
+                    leadIn << qint64(e.timestamp);
+                    continue;
+                }
+                if (!started && leadIn.count(stamp(n)) != leadIn.size())
+                    problems << path + ": pictures before its start not stamped with it";
+                started = true;
+                own[n] << day;
+            }
+        }
+        for (int n = 0; n < kFrames; ++n)
+            if (own.value(n) != QStringList{recordnames::dayFolder(stampedAt(n).date())})
+                problems << QString("frame %1 (%2) in %3").arg(n).arg(stamp(n)).arg(own.value(n).join(", "));
+        for (const QString &p : problems)
+            qInfo().noquote() << p;
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
+        for (const char *day : {"20240101", "20240102"})
+            if (QFileInfo::exists(root + '/' + day))
+                QVERIFY(mediatest::consistent(root + '/' + day + "/10.0.0.5"));
     }
 
     void alarmLinkage()

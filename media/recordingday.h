@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDate>
+
+// The day a recording is filed under: the computer's date when its file was
+// made. When that date changes, the frames the stream client stamped before
+// the change still belong to it (the last ones of the old day arrive after
+// the date has turned, or after the clock was set) and the file ends before
+// the first frame stamped on the new date. Stamps are milliseconds of the day
+// on the computer's clock, as the stream client gives them.
+class RecordingDay
+{
+public:
+    // The computer's date now becomes the recording's.
+    void start();
+    QDate date() const { return m_date; }
+    // Whether a frame stamped `stamp` still belongs to the recording's day.
+    bool holds(qint64 stamp);
+    // A video frame stamped `stamp` went into the file.
+    void written(qint64 stamp);
+
+private:
+    void readClock();
+
+    QDate m_date;
+    QDate m_now;
+    int m_nowMs = 0;
+    // The date is read again only when the time of day moved on a second or
+    // went back: a full read takes a process-wide lock.
+    int m_lastDateRead = -1;
+    // Whether the stamps followed the clock until the date changed; only
+    // then do they tell when a frame was stamped.
+    bool m_stampsFollowClock = false;
+};
