@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <sys/stat.h>
 
 #include "app/core/database.h"
@@ -15,6 +14,7 @@
 #include "tests/support/heldlock.h"
 #include "tests/support/runfolder.h"
 
+using testsupport::HeldAWhile;
 using testsupport::HeldLock;
 using testsupport::RunFolder;
 
@@ -692,13 +692,8 @@ private slots:
         QFETCH(QString, table);
         QVERIFY(RunFolder::exec(kDb, "insert into schedules(ipaddr,skdtype,applytype) values('10.0.0.8',0,0)"));
         open();
-        std::atomic<bool> held{false};
-        std::thread holder([&held] {
-            HeldLock lock;
-            held = lock.hold(kDb);
-            QThread::msleep(kBusyWaitMs * 3 / 2);
-        });
-        QTRY_VERIFY(held);
+        HeldAWhile holder(kDb, "exclusive", kBusyWaitMs * 3 / 2);
+        QTRY_VERIFY(holder.held);
         if (table == "users")
             m_db->addUser(_st_user_item{"op", "pw", "g", "d", 1});
         else
@@ -742,6 +737,74 @@ private slots:
         QVERIFY(holder->hold(kDb));
         QVERIFY(m_db->readDevices(devices).busy());
         QCOMPARE(m_db->busyWaits(), quint64(2));
+    }
+
+    // Another program's write under way for a moment (an immediate lock
+    // held 600 ms) is waited for by every change, also by one that reads
+    // before it writes, and the change is stored.
+    void briefWriterIsWaitedFor_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("stored"); // name and address of every device afterwards
+        QTest::newRow("add") << "add"
+                             << "old|10.0.0.2\ncam|10.0.0.1";
+        QTest::newRow("update to a new address") << "update"
+                                                 << "cam|10.0.0.1";
+        QTest::newRow("remove") << "remove"
+                                << "";
+    }
+    void briefWriterIsWaitedFor()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QString, stored);
+        QVERIFY(RunFolder::exec(kDb, "insert into devices(devname,address,indexid) values('old','10.0.0.2',1)"));
+        open();
+        HeldAWhile writer(kDb, "immediate", 600);
+        QTRY_VERIFY(writer.held);
+        QString why;
+        _st_device_item changed = device("cam", "10.0.0.1");
+        changed.indexid = 1;
+        bool done = false;
+        if (operation == "add") {
+            done = m_db->addDevice(changed, &why) > 0;
+        } else if (operation == "update") {
+            done = m_db->updateDevice(changed, &why);
+        } else {
+            changed.address = "10.0.0.2";
+            done = m_db->removeDevice(changed, &why) == qcDatabase::Removal::Deleted;
+        }
+        writer.join();
+        QVERIFY2(done, qPrintable(why));
+        QCOMPARE(sql("select devname, address from devices order by indexid"), stored);
+    }
+
+    // No two stored devices share an address, whatever the list read before
+    // knew; a removal takes the one device asked for, and says when its row
+    // was gone already.
+    void oneDevicePerAddress()
+    {
+        open();
+        const qint64 a = m_db->addDevice(device("a", "10.0.0.1"));
+        QVERIFY(a > 0 && m_db->addDevice(device("b", "10.0.0.2")) > 0);
+        _st_device_item moved = device("a", "10.0.0.2");
+        moved.indexid = a;
+        QString why;
+        QVERIFY(!m_db->updateDevice(moved, &why));
+        QVERIFY2(why.contains("holds the address already"), qPrintable(why));
+        // Stored by another program after the list was read.
+        QVERIFY(RunFolder::exec(kDb, "insert into devices(devname,address,indexid) values('c','10.0.0.3',50)"));
+        QCOMPARE(m_db->addDevice(device("d", "10.0.0.3"), &why), qint64(-2));
+        QCOMPARE(sql("select devname from devices where address='10.0.0.3'"), QString("c"));
+        // Stored twice by an older version: the other one keeps its schedule.
+        QVERIFY(RunFolder::exec(kDb, "insert into devices(devname,address,indexid) values('e','10.0.0.1',60)"));
+        QVERIFY(m_db->addSchedule(schedule("10.0.0.1", 0, "x")));
+        _st_device_item first = device("a", "10.0.0.1");
+        first.indexid = a;
+        QVERIFY(m_db->removeDevice(first) == qcDatabase::Removal::Deleted);
+        QCOMPARE(sql("select devname from devices where address='10.0.0.1'"), QString("e"));
+        QCOMPARE(sql("select count(*) from schedules"), QString("1"));
+        QVERIFY(m_db->removeDevice(first, &why) == qcDatabase::Removal::Gone);
+        QVERIFY2(why.contains("no such device"), qPrintable(why));
     }
 
     void workerThreadReadsThroughItsOwnConnection()
