@@ -100,13 +100,14 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
     createStreamServer();
     // Until the stored options are read nothing is recorded or snapped:
     // no folder or length is guessed while another program holds the file.
-    m_storedRead = new qcReadRetry([this] { return readStored(); },
-                                   [this](ReadStatus status) {
-                                       livetext::tellUnread(this, status,
-                                                            QStringLiteral("local settings, schedules and devices not "
-                                                                           "read: the last values read are kept"));
-                                   },
-                                   this);
+    m_storedRead = new qcReadRetry(
+        m_database, [this] { return readStored(); },
+        [this](ReadStatus status) {
+            livetext::tellUnread(this, status,
+                                 QStringLiteral("local settings, schedules and devices not "
+                                                "read: the last values read are kept"));
+        },
+        this);
     m_storedRead->run();
     m_startTimerId = startTimer(kStartTimerMs, Qt::CoarseTimer);
     CLivePlayer::initFfmpeg();
