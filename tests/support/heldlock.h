@@ -32,14 +32,14 @@ struct HeldLock
     }
 };
 
-// The lock held from a thread of its own for `ms`, as another program
-// would hold it while the test's own thread works; `held` says when it is.
+// The lock held from a thread of its own for `ms`, as another program holds
+// it while the test's thread works; `held` says when it is.
 struct HeldAWhile
 {
     std::atomic<bool> held{false};
     std::thread thread;
     HeldAWhile(const QString &file, const char *kind, unsigned long ms)
-        : thread([this, file, kind, ms] {
+        : thread([=] {
               HeldLock lock;
               held = lock.hold(file, kind);
               QThread::msleep(ms);
