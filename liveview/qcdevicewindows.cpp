@@ -23,6 +23,15 @@ QWidget *qcDeviceWindows::open(qint64 device, const Factory &make)
     return made;
 }
 
+bool qcDeviceWindows::close(qint64 device)
+{
+    const QPointer<QWidget> open = m_windows.take(device);
+    if (!open)
+        return false;
+    open->close();
+    return true;
+}
+
 void qcDeviceWindows::bringForward(QWidget *window)
 {
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);

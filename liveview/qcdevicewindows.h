@@ -26,6 +26,9 @@ public:
     QWidget *open(qint64 device, const Factory &make);
     // The device's open window, or null.
     QWidget *window(qint64 device) const;
+    // Closes the device's open window and forgets it at once, so that what
+    // it still reports is no longer the device's. False when none was open.
+    bool close(qint64 device);
 
 private:
     static void bringForward(QWidget *window);

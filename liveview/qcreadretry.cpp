@@ -1,9 +1,11 @@
 #include "liveview/qcreadretry.h"
 
+#include "app/core/database.h"
+
 #include <QTimerEvent>
 
-qcReadRetry::qcReadRetry(Read read, Tell tell, QObject *parent)
-    : QObject(parent), m_read(std::move(read)), m_tell(std::move(tell))
+qcReadRetry::qcReadRetry(qcDatabase *db, Read read, Tell tell, QObject *parent)
+    : QObject(parent), m_db(db), m_read(std::move(read)), m_tell(std::move(tell))
 {}
 
 bool qcReadRetry::run()
@@ -24,10 +26,16 @@ bool qcReadRetry::run()
     return false;
 }
 
+bool qcReadRetry::retry()
+{
+    const qcDatabase::NoWait quick(m_db);
+    return run();
+}
+
 void qcReadRetry::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() == m_timer)
-        run();
+        retry();
     else
         QObject::timerEvent(event);
 }

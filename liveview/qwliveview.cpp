@@ -9,6 +9,7 @@
 #include "app/widgets/statusbutton.h"
 #include "app/widgets/userrights.h"
 #include "device/deviceaddress.h"
+#include "liveview/devicechange.h"
 #include "liveview/livetext.h"
 #include "liveview/qcdevicewindows.h"
 #include "liveview/qcfullscreenarea.h"
@@ -100,13 +101,14 @@ qwLiveView::qwLiveView(QWidget *parent) : QWidget(parent), ui(new Ui_qwLiveView)
     createStreamServer();
     // Until the stored options are read nothing is recorded or snapped:
     // no folder or length is guessed while another program holds the file.
-    m_storedRead = new qcReadRetry([this] { return readStored(); },
-                                   [this](ReadStatus status) {
-                                       livetext::tellUnread(this, status,
-                                                            QStringLiteral("local settings, schedules and devices not "
-                                                                           "read: the last values read are kept"));
-                                   },
-                                   this);
+    m_storedRead = new qcReadRetry(
+        m_database, [this] { return readStored(); },
+        [this](ReadStatus status) {
+            livetext::tellUnread(this, status,
+                                 QStringLiteral("local settings, schedules and devices not "
+                                                "read: the last values read are kept"));
+        },
+        this);
     m_storedRead->run();
     m_startTimerId = startTimer(kStartTimerMs, Qt::CoarseTimer);
     CLivePlayer::initFfmpeg();
@@ -1079,15 +1081,6 @@ void qwLiveView::refuseModify(qwModifyDevice *dialog, const char *key, const QSt
     logDeviceChange("modify device", name, address, false, why);
 }
 
-int qwLiveView::rowOfIndexId(qint64 indexid) const
-{
-    for (int i = 0; i < m_devices.size(); ++i) {
-        if (m_devices[i]->indexid == indexid)
-            return i;
-    }
-    return -1;
-}
-
 int qwLiveView::rowOfAddress(const QString &address) const
 {
     for (int i = 0; i < m_devices.size(); ++i) {
@@ -1164,19 +1157,12 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     if (!deviceaddress::isAcceptable(devip))
         return;
     auto *dialog = qobject_cast<qwModifyDevice *>(sender());
-    const int same = rowOfAddress(devip);
-    if (same >= 0 && m_devices[same]->indexid != devindex) {
-        refuseModify(dialog, "devexist", devname, devip,
-                     QStringLiteral("the address is that of the listed device %1").arg(m_devices[same]->devname));
+    const devicechange::Check checked = devicechange::check(m_devices, devindex, devip);
+    if (!checked.allowed()) {
+        refuseModify(dialog, checked.key, devname, devip, checked.why);
         return;
     }
-    // The dialog carries the device's key: rows may have moved since it opened.
-    const int row = rowOfIndexId(devindex);
-    if (row < 0) {
-        refuseModify(dialog, "devremoved", devname, devip,
-                     QStringLiteral("the device was removed while its dialog was open"));
-        return;
-    }
+    const int row = checked.row;
     _st_device_item *device = m_devices[row];
     _st_device_item changed = *device;
     changed.connecttype = addtype;
@@ -1192,6 +1178,8 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
         refusal::tell(this, "modify device", devname, devip, failure);
         return;
     }
+    if (devicechange::movesAway(*device, changed))
+        closeDeviceWindow(device->indexid);
     *device = changed;
     if (qwCameraItem *item = cameraItem(row)) {
         item->setName(devname);
@@ -1237,13 +1225,26 @@ void qwLiveView::openDeviceSettings(int row)
 
 void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString username, QString password)
 {
-    QObject *window = sender();
+    auto *window = qobject_cast<QWidget *>(sender());
     if (!window || !window->property("deviceIndex").isValid() || !deviceaddress::isAcceptable(ipaddr))
         return;
-    const int row = rowOfIndexId(window->property("deviceIndex").toLongLong());
-    qDebug() << "--------Current list row is:" << row << "--------";
-    if (row < 0)
+    const qint64 indexid = window->property("deviceIndex").toLongLong();
+    // A window closed when its device moved or went holds where the device
+    // was, not where it is.
+    if (m_deviceWindows->window(indexid) != window) {
+        logDeviceChange("modify device", QString(), ipaddr, false,
+                        QStringLiteral("the settings window was closed: its device was changed or removed"));
         return;
+    }
+    const devicechange::Check checked = devicechange::check(m_devices, indexid, ipaddr);
+    qDebug() << "--------Current list row is:" << checked.row << "--------";
+    if (!checked.allowed()) {
+        refusal::showReminder(window, checked.key);
+        logDeviceChange("modify device", checked.row < 0 ? QString() : m_devices[checked.row]->devname, ipaddr, false,
+                        checked.why);
+        return;
+    }
+    const int row = checked.row;
     _st_device_item *device = m_devices[row];
     const QString previous = device->address;
     _st_device_item changed = *device;
@@ -1257,6 +1258,8 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
         logDeviceChange("modify device", device->devname, ipaddr, false, failure);
         return;
     }
+    if (devicechange::movesAway(*device, changed))
+        closeDeviceWindow(indexid);
     const QList<_st_view_item *> records = m_viewRecords;
     for (_st_view_item *record : records) {
         if (record->row == row && record->camera) {
@@ -1280,14 +1283,23 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
     logDeviceChange("modify device", device->devname, ipaddr, true);
 }
 
+void qwLiveView::closeDeviceWindow(qint64 indexid)
+{
+    if (m_deviceWindows->close(indexid))
+        refusal::showReminder(this, "devsetclosed");
+}
+
 void qwLiveView::removeDevice(int row)
 {
     if (row < 0 || row >= m_devices.size() || !m_devices[row])
         return;
-    const QString address = m_devices[row]->address;
-    const QString name = m_devices[row]->devname;
+    const _st_device_item device = *m_devices[row];
+    const QString &address = device.address;
+    const QString &name = device.devname;
     QString failure = QLatin1String(kNoDatabase);
-    if (!m_database || !m_database->deleteDevice(address, &failure)) {
+    const qcDatabase::Removal removal =
+        m_database ? m_database->removeDevice(device, &failure) : qcDatabase::Removal::Refused;
+    if (removal == qcDatabase::Removal::Refused) {
         // The row, its record and its views stay.
         refusal::tell(this, "delete device", name, address, failure);
         return;
@@ -1302,7 +1314,11 @@ void qwLiveView::removeDevice(int row)
     if (m_streamServer)
         m_streamServer->removeDevice(address);
     --m_devCount;
-    logDeviceChange("delete device", name, address, true);
+    closeDeviceWindow(device.indexid);
+    // A row that was gone already leaves the list too, but not as a deletion made.
+    if (removal == qcDatabase::Removal::Gone)
+        refusal::showReminder(this, "devgone");
+    logDeviceChange("delete device", name, address, removal == qcDatabase::Removal::Deleted, failure);
 }
 
 void qwLiveView::closeDeviceViews(int row)

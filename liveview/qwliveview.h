@@ -197,8 +197,10 @@ private:
     void createStreamServer();
     void placeViews(int count, int first);
     void setGridStretch(int side);
-    int rowOfIndexId(qint64 indexid) const;
     int rowOfAddress(const QString &address) const;
+    // A device moved or gone: its settings window would go on acting on
+    // where the device was, so it closes, told.
+    void closeDeviceWindow(qint64 indexid);
     void showFailureTip(const char *key);
     void showDeviceExists();
     // A modification the list refuses: said over the dialog that asked, which

@@ -16,9 +16,10 @@
 
 struct BusyWait::State
 {
-    QElapsedTimer waiting;
+    QElapsedTimer waited;
     std::atomic<quint64> waits{0};
     bool cutShort = false; // a wait ran out in this turn of the event loop
+    bool waiting = true;   // off: no statement waits at all
     std::weak_ptr<State> self;
 };
 
@@ -45,16 +46,23 @@ quint64 BusyWait::waits() const
     return m_state->waits.load();
 }
 
+bool BusyWait::setWaiting(bool on)
+{
+    const bool was = m_state->waiting;
+    m_state->waiting = on;
+    return was;
+}
+
 int BusyWait::onBusy(void *state, int count)
 {
     auto *s = static_cast<State *>(state);
-    if (s->cutShort)
+    if (s->cutShort || !s->waiting)
         return 0;
     if (count == 0) {
         ++s->waits;
-        s->waiting.start();
+        s->waited.start();
     }
-    const qint64 left = kWaitMs - s->waiting.elapsed();
+    const qint64 left = kWaitMs - s->waited.elapsed();
     if (left > 0) {
         // Short sleeps first: a lock held for a moment costs a moment.
         static const int kSteps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};

@@ -29,6 +29,9 @@ public:
     // The waits begun since construction, counted on the thread that runs
     // the statements.
     quint64 waits() const;
+    // Off: every statement that finds the file held gives up at once, and
+    // counts no wait. Returns whether it waited before.
+    bool setWaiting(bool on);
 
 private:
     struct State;

@@ -134,6 +134,25 @@ qint64 freeIndex(const QSqlDatabase &db, qint64 counter, QString &why)
     return -1;
 }
 
+// Whether a stored device other than the one of `indexid` has `address`;
+// -1 when the devices could not be read, with the reason in `why`. Checked
+// inside the transaction that writes: another program or a list read
+// earlier may know less than the file.
+int addressTaken(const QSqlDatabase &db, const QString &address, qint64 indexid, QString &why)
+{
+    QSqlQuery q(db);
+    if (!run(q, QStringLiteral("select count(*) from devices where address = ? and indexid <> ?"),
+             {address, indexid}) ||
+        !q.next()) {
+        why = failed("the stored addresses could not be read", q.lastError());
+        return -1;
+    }
+    if (q.value(0).toLongLong() == 0)
+        return 0;
+    why = QStringLiteral("the database holds the address already");
+    return 1;
+}
+
 // Connections of threads other than the one that created the store, one per
 // store and thread, closed and removed when their thread ends.
 struct ThreadConnections
@@ -247,18 +266,25 @@ template <typename Work>
 bool qcDatabase::inTransaction(Work work, QString *why)
 {
     QSqlDatabase db = connection();
-    if (!db.transaction()) {
+    // The write lock is taken first. A transaction that reads before it
+    // writes would otherwise ask for it while holding a read lock, and
+    // SQLite refuses that at once, without the busy wait, whenever another
+    // connection holds the write lock even for a moment (waiting there
+    // could deadlock both).
+    QSqlQuery begin(db);
+    if (!begin.exec(QStringLiteral("begin immediate"))) {
         if (why)
-            *why = failed("the database did not begin a transaction", db.lastError());
+            *why = failed("the database did not begin a transaction", begin.lastError());
         return false;
     }
     if (work(db)) {
-        if (db.commit())
+        QSqlQuery commit(db);
+        if (commit.exec(QStringLiteral("commit")))
             return true;
         if (why)
-            *why = failed("the database did not commit", db.lastError());
+            *why = failed("the database did not commit", commit.lastError());
     }
-    db.rollback();
+    QSqlQuery(db).exec(QStringLiteral("rollback"));
     return false;
 }
 
@@ -288,6 +314,18 @@ bool qcDatabase::isOpen(QString &why) const
 quint64 qcDatabase::busyWaits() const
 {
     return m_busyWait ? m_busyWait->waits() : 0;
+}
+
+qcDatabase::NoWait::NoWait(qcDatabase *db) : m_wait(db ? db->m_busyWait.get() : nullptr)
+{
+    if (m_wait)
+        m_waited = m_wait->setWaiting(false);
+}
+
+qcDatabase::NoWait::~NoWait()
+{
+    if (m_wait)
+        m_wait->setWaiting(m_waited);
 }
 
 void qcDatabase::forgetDevices()
@@ -430,12 +468,16 @@ qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
         return -2;
     }
     qint64 index = counter;
+    int taken = 0;
     // The row and the advanced counter stand or fall together, so a failed
     // counter write can never hand the same indexid to the next device.
     const bool ok = inTransaction(
         [&](const QSqlDatabase &db) {
             index = freeIndex(db, counter, why);
             if (index < 0)
+                return false;
+            taken = addressTaken(db, item.address, index, why);
+            if (taken != 0)
                 return false;
             QSqlQuery q(db);
             if (!run(q,
@@ -460,7 +502,7 @@ qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
         },
         &why);
     if (!ok)
-        return -3;
+        return taken > 0 ? -2 : -3;
     _st_device_item added = item;
     added.indexid = index;
     m_devices.append(added);
@@ -469,27 +511,47 @@ qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
 
 bool qcDatabase::deleteDevice(const QString &address, QString *failure)
 {
+    return withReason(
+        failure, [&](QString &why) { return dropDevice(QStringLiteral("address = ?"), {address}, address, why) >= 0; });
+}
+
+qcDatabase::Removal qcDatabase::removeDevice(const _st_device_item &device, QString *failure)
+{
     return withReason(failure, [&](QString &why) {
-        if (!isOpen(why))
-            return false;
-        const bool ok = inTransaction(
-            [&](const QSqlDatabase &db) {
-                return runDelete(db, QStringLiteral("delete from devices where address = ?"), {address}, &why) >= 0 &&
-                       runDelete(db, QStringLiteral("delete from schedules where ipaddr = ?"), {address}, &why) >= 0;
-            },
-            &why);
-        if (!ok)
-            return false;
-        for (int i = 0; i < m_devices.size(); ++i) {
-            if (m_devices.at(i).address == address) {
-                m_devices.removeAt(i);
-                break;
-            }
+        switch (dropDevice(QStringLiteral("indexid = ? and address = ?"), {device.indexid, device.address},
+                           device.address, why)) {
+        case -1:
+            return Removal::Refused;
+        case 0:
+            why = QStringLiteral("the database holds no such device: it was gone already");
+            return Removal::Gone;
+        default:
+            return Removal::Deleted;
         }
-        forgetSchedules();
-        loadSchedules();
-        return true;
     });
+}
+
+int qcDatabase::dropDevice(const QString &condition, const QVariantList &keys, const QString &address, QString &why)
+{
+    if (!isOpen(why))
+        return -1;
+    int deleted = 0;
+    const bool ok = inTransaction(
+        [&](const QSqlDatabase &db) {
+            deleted = runDelete(db, QStringLiteral("delete from devices where ") + condition, keys, &why);
+            // The schedules stay with a device still stored at the address.
+            return deleted >= 0 && runDelete(db,
+                                             QStringLiteral("delete from schedules where ipaddr = ? and "
+                                                            "not exists (select 1 from devices where address = ?)"),
+                                             {address, address}, &why) >= 0;
+        },
+        &why);
+    if (!ok)
+        return -1;
+    forgetDevices();
+    forgetSchedules();
+    loadSchedules();
+    return deleted;
 }
 
 namespace {
@@ -526,6 +588,10 @@ bool qcDatabase::updateDevice(const _st_device_item &item, QString *failure)
                 }
                 const QString previous = stored.next() ? stored.value(0).toString() : QString();
                 stored.finish();
+                // Two devices at one address would share their schedules
+                // and go together at a deletion.
+                if (previous != item.address && addressTaken(db, item.address, item.indexid, why) != 0)
+                    return false;
                 if (!runUpdate(db,
                                QStringLiteral("update devices set devname = ?, username = ?, password = ?, "
                                               "connecttype = ?, port = ?, address = ?, devtype = ? where indexid = ?"),

@@ -52,6 +52,22 @@ public:
     // another program's lock.
     quint64 busyWaits() const;
 
+    // While one lives, the creating thread's statements that find the file
+    // held give up at once instead of waiting for it: a read that a timer
+    // tries again must not keep the window each time.
+    class NoWait
+    {
+    public:
+        explicit NoWait(qcDatabase *db);
+        ~NoWait();
+        NoWait(const NoWait &) = delete;
+        NoWait &operator=(const NoWait &) = delete;
+
+    private:
+        BusyWait *m_wait = nullptr;
+        bool m_waited = true;
+    };
+
     // Both settings rows in one statement.
     SettingsRow readSettings();
 
@@ -66,16 +82,22 @@ public:
     bool getDevice(_st_device_item &out, int index);
     bool isNewDevice(const QString &devname, const QString &address);
     // The new row's indexid; -1 closed or no usable counter, -2 address
-    // already listed, -3 no index left or the insert or the counter update
+    // already listed or stored, -3 no index left or the insert or the counter update
     // failed (nothing kept). The index is the counter's, or the next past the
     // largest stored when the counter has fallen behind the rows. `failure`
     // (when given) gets what went wrong, in the database's own words where it
     // gave any, for the log; it is emptied when the device was stored.
     qint64 addDevice(const _st_device_item &item, QString *failure = nullptr);
-    // The device of that address and its schedules; `failure` as for addDevice.
+    // Every device of that address and its schedules; `failure` as for addDevice.
     bool deleteDevice(const QString &address, QString *failure = nullptr);
-    // Every column of the row of item.indexid; false when closed, refused or
-    // when no row has that index. `failure` as for addDevice.
+    // The one row of device.indexid and device.address, and the schedules of
+    // that address unless another stored device has it too. Gone (nothing
+    // deleted) when the database holds no such row any more.
+    enum class Removal { Deleted, Gone, Refused };
+    Removal removeDevice(const _st_device_item &device, QString *failure = nullptr);
+    // Every column of the row of item.indexid; false when closed, refused,
+    // when no row has that index or when another stored device has the new
+    // address. `failure` as for addDevice.
     bool updateDevice(const _st_device_item &item, QString *failure = nullptr);
     bool updateDeviceText(const QString &column, const QString &value, qint64 indexid);
     bool updateDeviceInt(const QString &column, int value, qint64 indexid);
@@ -165,6 +187,9 @@ private:
     void forgetUsers();
     void forgetSchedules();
     qint64 storeDevice(const _st_device_item &item, QString &why);
+    // Deletes the devices `condition` selects and the schedules of `address`
+    // unless a device stays there; the rows deleted, -1 when it failed.
+    int dropDevice(const QString &condition, const QVariantList &keys, const QString &address, QString &why);
     bool deviceListed(const QString &address) const;
     bool userListed(const QString &username) const;
     bool scheduleListed(const QString &ipaddr) const;

@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <sys/stat.h>
 
 #include "app/core/database.h"
@@ -15,6 +14,7 @@
 #include "tests/support/heldlock.h"
 #include "tests/support/runfolder.h"
 
+using testsupport::HeldAWhile;
 using testsupport::HeldLock;
 using testsupport::RunFolder;
 
@@ -400,6 +400,9 @@ private slots:
                                       << "create trigger keep before update on schedules "
                                          "begin select raise(abort, 'kept'); end;"
                                       << "10.0.0.1\n10.0.0.2\nnull";
+        QTest::newRow("address of the other device") << "10.0.0.2"
+                                                     << "/* none: the other device holds the address */"
+                                                     << "10.0.0.1\n10.0.0.2\nnull";
     }
     void updateDeviceCarriesItsSchedules()
     {
@@ -692,13 +695,8 @@ private slots:
         QFETCH(QString, table);
         QVERIFY(RunFolder::exec(kDb, "insert into schedules(ipaddr,skdtype,applytype) values('10.0.0.8',0,0)"));
         open();
-        std::atomic<bool> held{false};
-        std::thread holder([&held] {
-            HeldLock lock;
-            held = lock.hold(kDb);
-            QThread::msleep(kBusyWaitMs * 3 / 2);
-        });
-        QTRY_VERIFY(held);
+        HeldAWhile holder(kDb, "exclusive", kBusyWaitMs * 3 / 2);
+        QTRY_VERIFY(holder.held);
         if (table == "users")
             m_db->addUser(_st_user_item{"op", "pw", "g", "d", 1});
         else
@@ -742,6 +740,40 @@ private slots:
         QVERIFY(holder->hold(kDb));
         QVERIFY(m_db->readDevices(devices).busy());
         QCOMPARE(m_db->busyWaits(), quint64(2));
+    }
+
+    // Another program's write under way for a moment (an immediate lock
+    // held 600 ms) is waited for, also by a change that reads before it
+    // writes, and the change is stored.
+    void briefWriterIsWaitedFor_data()
+    {
+        QTest::addColumn<bool>("add");
+        QTest::newRow("add") << true;
+        QTest::newRow("update to a new address") << false;
+    }
+    void briefWriterIsWaitedFor()
+    {
+        QFETCH(bool, add);
+        QVERIFY(RunFolder::exec(kDb, "insert into devices(devname,address,indexid) values('old','10.0.0.2',1)"));
+        open();
+        HeldAWhile writer(kDb, "immediate", 600);
+        QTRY_VERIFY(writer.held);
+        QString why;
+        _st_device_item changed = device("cam", "10.0.0.1");
+        changed.indexid = 1;
+        QVERIFY2(add ? m_db->addDevice(changed, &why) > 0 : m_db->updateDevice(changed, &why), qPrintable(why));
+        QCOMPARE(sql("select count(*) from devices where address = '10.0.0.1'"), QString("1"));
+    }
+
+    // A device another program stored after the list was read still holds
+    // its address.
+    void addressStoredMeanwhileIsRefused()
+    {
+        open();
+        QVERIFY(m_db->addDevice(device("a", "10.0.0.1")) > 0);
+        QVERIFY(RunFolder::exec(kDb, "insert into devices(devname,address,indexid) values('c','10.0.0.3',50)"));
+        QCOMPARE(m_db->addDevice(device("d", "10.0.0.3")), qint64(-2));
+        QCOMPARE(sql("select devname from devices where address='10.0.0.3'"), QString("c"));
     }
 
     void workerThreadReadsThroughItsOwnConnection()

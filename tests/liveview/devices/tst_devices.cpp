@@ -563,6 +563,69 @@ private slots:
         QVERIFY(!page.streamServer()->unitFor("127.0.0.3"));
     }
 
+    // A settings window acts for its device only where the device is: a
+    // Modify that moves it (camA from .2 to .9, then camB to .2) or its
+    // deletion closes the window, told, and what the closed window still
+    // reports changes nothing; its own change to camB's address is refused
+    // as the list's Modify refuses it.
+    void settingsWindowFollowsItsDevice_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QString>("stored"); // every stored address afterwards
+        QTest::newRow("camA moved, camB to its old address") << "modify"
+                                                             << "127.0.0.9\n127.0.0.2";
+        QTest::newRow("camA deleted") << "delete"
+                                      << "127.0.0.3";
+        QTest::newRow("camB's address") << ""
+                                        << "127.0.0.2\n127.0.0.3";
+    }
+    void settingsWindowFollowsItsDevice()
+    {
+        QFETCH(QString, meanwhile);
+        QFETCH(QString, stored);
+        storeDevices(2);
+        qwLiveView page;
+        page.onDevlistButtonClick(0, 4);
+        QPointer<qwDeviceSettings> settings = page.findChild<qwDeviceSettings *>();
+        QVERIFY(settings);
+        if (meanwhile == "modify") {
+            page.onCameraModifyResult("camA", "127.0.0.9", 0, "80", "admin", "1234", page.devices().at(0)->indexid);
+            page.onCameraModifyResult("camB", "127.0.0.2", 0, "80", "admin", "1234", page.devices().at(1)->indexid);
+        } else if (meanwhile == "delete") {
+            page.onDevlistButtonClick(0, 0x10);
+        }
+        QCOMPARE(settings && settings->isVisible(), meanwhile.isEmpty());
+        QVERIFY(settings);
+        const QString address = meanwhile.isEmpty() ? "127.0.0.3" : "127.0.0.2";
+        emit settings->sigBaseInfoChange(address, "80", "admin", "4321");
+        QCOMPARE(popupKeys(&page), QStringList{meanwhile.isEmpty() ? "tip_devexist" : "tip_devsetclosed"});
+        QCOMPARE(m_fixture->query("SELECT address FROM devices ORDER BY indexid"), stored);
+        QCOMPARE(m_fixture->query("SELECT count(*) FROM devices WHERE password = '4321'"), QStringLiteral("0"));
+        QVERIFY(!logRows().contains("modify device|1|camA|" + address));
+    }
+
+    // A Delete takes the one device asked for, though an older version
+    // stored another at its address; a device whose row went meanwhile
+    // leaves the list, said and logged as no deletion made.
+    void deleteTakesTheOneDeviceAsked()
+    {
+        storeDevices(2);
+        QVERIFY(
+            m_fixture->exec("INSERT INTO devices(devname,address,port,indexid) VALUES('camZ','127.0.0.2','80',90)"));
+        qwLiveView page;
+        page.onDevlistButtonClick(0, 0x10);
+        QCOMPARE(m_fixture->query("SELECT devname FROM devices ORDER BY indexid"), QStringLiteral("camB\ncamZ"));
+        QVERIFY(m_fixture->exec("DELETE FROM devices WHERE devname = 'camB'"));
+        page.onDevlistButtonClick(0, 0x10);
+        QCOMPARE(page.deviceCount(), 0);
+        QVERIFY(!page.streamServer()->unitFor("127.0.0.3"));
+        QCOMPARE(popupKeys(&page), QStringList{"tip_devgone"});
+        const QString log = logRows();
+        QVERIFY2(log.contains("delete device|1|camA|127.0.0.2") && log.contains("delete device|3|camB|127.0.0.3") &&
+                     !log.contains("delete device|1|camB"),
+                 qPrintable(log));
+    }
+
     // A second click on a row's settings button brings the device's open
     // window forward, even from behind another window; closing it deletes
     // it (its pages and previews with it) and the next click opens anew.

@@ -1,6 +1,7 @@
 #include "app/core/database.h"
 #include "liveview/livegrid.h"
 #include "liveview/qclivelocalconfig.h"
+#include "liveview/qcreadretry.h"
 #include "liveview/qwliveview.h"
 #include "media/qcstreamserver.h"
 #include "tests/support/diskroom.h"
@@ -18,6 +19,19 @@ namespace {
 QString row(int applyTo, const QString &address, const QString &days, int type, int enable = 1)
 {
     return testsupport::scheduleRow(applyTo, address, {days}, type, enable);
+}
+
+// The waits for a held file of `times` reads that the page tries again on
+// its own, each in a turn of the event loop of its own.
+quint64 retryWaits(qwLiveView &page, int times)
+{
+    auto *retry = page.findChild<qcReadRetry *>();
+    const quint64 before = g_database->busyWaits();
+    for (int i = 0; retry && i < times; ++i) {
+        QCoreApplication::processEvents();
+        retry->retry();
+    }
+    return retry ? g_database->busyWaits() - before : ~quint64(0);
 }
 
 } // namespace
@@ -260,6 +274,7 @@ private slots:
             QVERIFY(holder.hold(fixture.databaseFile()));
             page.onLocalConfigChanged();
             QCOMPARE(g_database->busyWaits(), waits + 1);
+            QCOMPARE(retryWaits(page, 3), quint64(0));
             QCOMPARE(server->recordSchedules().size(), 7);
             QCOMPARE(server->recordRoot(), root);
             QCOMPARE(page.localConfig().recordduration, 600);
@@ -291,6 +306,7 @@ private slots:
         const quint64 waits = g_database->busyWaits();
         qwLiveView page;
         QCOMPARE(g_database->busyWaits(), waits + 1);
+        QCOMPARE(retryWaits(page, 3), quint64(0));
         qcStreamServer *server = page.streamServer();
         QCOMPARE(server->recordRoot(), QString());
         QCOMPARE(server->captureRoot(), QString());
