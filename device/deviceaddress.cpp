@@ -40,6 +40,21 @@ bool isAcceptable(const QString &text)
     return isIpv4(text) || isIdentifier(text);
 }
 
+QString canonical(const QString &text)
+{
+    if (!isIpv4(text))
+        return text;
+    QStringList parts = text.split(QLatin1Char('.'));
+    for (QString &p : parts)
+        p = QString::number(p.toInt());
+    return parts.join(QLatin1Char('.'));
+}
+
+bool isSameAddress(const QString &a, const QString &b)
+{
+    return canonical(a) == canonical(b);
+}
+
 QString printable(const QString &address)
 {
     constexpr int kMaxShown = 64;

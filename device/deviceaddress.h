@@ -15,6 +15,12 @@ bool isIdentifier(const QString &text);
 // The minimum every road that adds or changes a device checks.
 bool isAcceptable(const QString &text);
 
+// An IPv4 address in the one spelling the address editor gives it, without
+// leading zeros ("127.0.0.05" is "127.0.0.5"); any other text as it is.
+QString canonical(const QString &text);
+// Whether two addresses name one device, however each is spelt.
+bool isSameAddress(const QString &a, const QString &b);
+
 // The address as an operator can read it in a log line: control characters
 // written as escapes (a line end as the two characters "\n"), at most 64
 // characters.

@@ -177,8 +177,6 @@ qwDevsetMotion::qwDevsetMotion(QWidget *parent) : QWidget(parent)
     connect(buttons.at(1), &QPushButton::clicked, this, &qwDevsetMotion::OnBtnSaveParameters);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(buttons.at(1));
-
-    m_pollTimerId = startTimer(g_pollMs, Qt::CoarseTimer);
 }
 
 qwDevsetMotion::~qwDevsetMotion()
@@ -281,12 +279,20 @@ void qwDevsetMotion::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     m_live->start(devip, httpport, username, password);
     m_overlay->raise();
+    // The status is asked for only while the page is shown: a page left
+    // with the back arrow lives on until the window closes.
+    if (m_pollTimerId == 0)
+        m_pollTimerId = startTimer(g_pollMs, Qt::CoarseTimer);
 }
 
 void qwDevsetMotion::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     m_live->stop();
+    if (m_pollTimerId != 0) {
+        killTimer(m_pollTimerId);
+        m_pollTimerId = 0;
+    }
 }
 
 void qwDevsetMotion::OnCGIDataCompleted(int nID)

@@ -167,6 +167,7 @@ void qwDevsetUsers::OnBtnModifyClicked()
     m_lastOperation = Modify;
     const _st_devuser_item &entry = m_users.at(row);
     m_editingLogin = entry.name == username;
+    m_modifyName = entry.name;
     auto *dialog = new qwUserInformations(this, devset::text(devset::kRemotePage, kSection, "deluser"));
     dialog->setDeviceInfo(devip, httpport, username, password);
     dialog->setUser(entry.name, entry.group, entry.config, entry.operation);
@@ -202,9 +203,15 @@ void qwDevsetUsers::OnCGIHeadCompleted(int nID, int code)
 
 void qwDevsetUsers::OnOperationResult(bool bret, QString user, QString pwd)
 {
-    Q_UNUSED(user);
     if (!bret)
         return;
+    if (m_lastOperation == Modify && user != m_modifyName) {
+        // The device took a change for another name than the account
+        // chosen: that account is not changed, whatever the device made.
+        devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("modifyusererr"));
+        readUsers();
+        return;
+    }
     if (m_lastOperation == Modify && m_editingLogin) {
         password = pwd;
         emit sigUserinfoChange(username, pwd);

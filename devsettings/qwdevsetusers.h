@@ -65,6 +65,7 @@ private:
     QList<_st_devuser_item> m_users;
     int m_lastOperation = None;
     bool m_editingLogin = false;
+    QString m_modifyName;
     QTableView *m_table = nullptr;
     QStandardItemModel *m_model = nullptr;
     QPushButton *m_modify = nullptr;

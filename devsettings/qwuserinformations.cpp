@@ -78,6 +78,11 @@ void qwUserInformations::setDeviceInfo(const QString &devip, const QString &http
 void qwUserInformations::setUser(const QString &name, int group, int config, int operation)
 {
     m_modify = true;
+    // The account is changed under the name the device gave it, whole: a
+    // name cut to the field's length would name another account, which the
+    // device may create.
+    m_account = name;
+    m_name->setMaxLength(qMax(m_name->maxLength(), name.size()));
     m_name->setText(name);
     m_name->setReadOnly(true);
     if (group >= 0 && group <= 2)
@@ -88,7 +93,7 @@ void qwUserInformations::setUser(const QString &name, int group, int config, int
 
 void qwUserInformations::onSave()
 {
-    const QString name = m_name->text();
+    const QString name = m_modify ? m_account : m_name->text();
     const QString pwd = m_pwd->text();
     if (name.isEmpty() || pwd.isEmpty()) {
         devset::showTip(this, qwTipsdlgEx::Failure, QStringLiteral("neednameorpwd"));

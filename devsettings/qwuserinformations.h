@@ -33,6 +33,7 @@ private:
     bool m_modify = false;
     int m_config = 0;
     int m_operation = 0;
+    QString m_account;
     QString m_devip;
     QString m_httpport;
     QString m_username;

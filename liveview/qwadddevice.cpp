@@ -2,7 +2,6 @@
 
 #include "app/core/database.h"
 #include "app/widgets/refusal.h"
-#include "device/deviceaddress.h"
 #include "device/qcnoconoption.h"
 #include "liveview/livetext.h"
 #include "liveview/qwdeviceform.h"
@@ -90,46 +89,39 @@ void qwAddDevice::onAdd()
 void qwAddDevice::onAddAll()
 {
     // Found devices are always reached by address; the login is the form's.
-    const QList<Found> found = m_found;
-    bool skipped = false;
-    for (const Found &d : found) {
-        // A search answer is anyone's on the LAN: its address gets the same
-        // check as a typed one.
-        if (!deviceaddress::isAcceptable(d.address)) {
-            qWarning().noquote() << "found device not added, its address is not one:" << d.address.left(64);
-            continue;
-        }
-        if (m_isListed && m_isListed(d.address)) {
-            skipped = true;
-            continue;
-        }
+    const qcFoundDevices::AddAll all = m_found.addAll(m_isListed);
+    for (const Found &d : all.taken)
         emit sigOptionResult(d.name, d.address, QStringLiteral("VARAR"), d.port, m_form->userName(), m_form->password(),
                              1);
-    }
-    if (skipped) {
-        // One reminder for the whole list, however many were there already.
+    // One reminder for the whole list, however many were left out.
+    if (all.refused > 0) {
+        qWarning().noquote() << all.refused << "found devices not added: the Add form would refuse them";
+        const QString text = liveText(kTipsPage, kNoSection, "foundrefused")
+                                 .arg(all.refused + all.listed)
+                                 .arg(all.refused)
+                                 .arg(all.listed);
+        refusal::showReminder(this, "foundrefused", text);
+    } else if (all.listed > 0) {
         refusal::showReminder(this, "devexist");
     }
 }
 
 void qwAddDevice::onFoundClicked(int row)
 {
-    if (row < 0 || row >= m_found.size())
+    if (row < 0 || row >= m_found.devices().size())
         return;
-    const Found &d = m_found.at(row);
+    const Found &d = m_found.devices().at(row);
     m_form->setValues(d.name, d.address, qwDeviceForm::ByAddress, d.port, m_form->userName(), m_form->password());
 }
 
 void qwAddDevice::addFound(const Found &device)
 {
-    for (const Found &d : qAsConst(m_found)) {
-        if (d.address == device.address)
-            return;
-    }
-    m_found.append(device);
+    if (!m_found.add(device))
+        return;
+    const Found &kept = m_found.devices().last();
     const int row = m_table->rowCount();
     m_table->insertRow(row);
-    const QString cells[5] = {device.name, device.address, device.port, device.model, device.mac};
+    const QString cells[5] = {kept.name, kept.address, kept.port, kept.model, kept.mac};
     for (int c = 0; c < 5; ++c)
         m_table->setItem(row, c, new QTableWidgetItem(cells[c]));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/widgets/basewindow.h"
+#include "liveview/deviceentry.h"
 
 #include <QList>
 
@@ -18,14 +19,7 @@ class qwAddDevice : public BaseWindow
 {
     Q_OBJECT
 public:
-    struct Found
-    {
-        QString name;
-        QString address;
-        QString port;
-        QString model;
-        QString mac;
-    };
+    using Found = qcFoundDevices::Device;
 
     qwAddDevice(QWidget *parent, const QString &title, int flag);
     ~qwAddDevice() override;
@@ -35,11 +29,12 @@ public:
     QPushButton *searchButton() const { return m_search; }
     QPushButton *addAllButton() const { return m_addAll; }
     QTableWidget *foundTable() const { return m_table; }
-    const QList<Found> &found() const { return m_found; }
+    const QList<Found> &found() const { return m_found.devices(); }
     // The search ends by itself after this long.
     static const int kSearchMs = 3000;
     bool isSearching() const;
-    // Tells which addresses the device list holds already; add-all skips them.
+    // Tells which addresses the device list holds already; add-all skips them,
+    // as it skips what the form would refuse, and says how many once.
     void setListedCheck(std::function<bool(const QString &address)> isListed) { m_isListed = std::move(isListed); }
 
 signals:
@@ -50,7 +45,9 @@ public slots:
     void onAdd();
     void onSearch();
     void onAddAll();
-    // One device reported by the search (duplicates are listed once).
+    // One device reported by the search: listed once per address, in the
+    // spelling and with the name the form would take; an answer without an
+    // address lists nothing.
     void addFound(const Found &device);
     // A found device fills the form; the login stays as typed.
     void onFoundClicked(int row);
@@ -63,7 +60,7 @@ private:
     QPushButton *m_search = nullptr;
     QPushButton *m_addAll = nullptr;
     QTableWidget *m_table = nullptr;
-    QList<Found> m_found;
+    qcFoundDevices m_found;
     qcNoconOption *m_searcher = nullptr;
     std::function<bool(const QString &)> m_isListed;
 };

@@ -2,6 +2,7 @@
 
 #include "device/cameradevice.h"
 #include "device/deviceaddress.h"
+#include "liveview/deviceentry.h"
 #include "liveview/livetext.h"
 #include "platform/widgets/qipaddressedit.h"
 
@@ -127,17 +128,7 @@ bool qwDeviceForm::isIdentifier(const QString &text)
 
 QString qwDeviceForm::checkInput() const
 {
-    const QString where = address();
-    const bool good = connectType() == ByAddress ? isIpv4(where) : isIdentifier(where);
-    if (!good)
-        return QStringLiteral("wrongiporid");
-    if (port().isEmpty())
-        return QStringLiteral("needport");
-    bool ok = false;
-    const int p = port().toInt(&ok);
-    if (!ok || p < 1 || p > 65535)
-        return QStringLiteral("portrange");
-    return QString();
+    return deviceentry::check(connectType(), address(), port());
 }
 
 bool qwDeviceForm::validate(QWidget *tipParent) const

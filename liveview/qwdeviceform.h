@@ -1,5 +1,7 @@
 #pragma once
 
+#include "liveview/deviceentry.h"
+
 #include <QWidget>
 
 class QButtonGroup;
@@ -14,7 +16,7 @@ class qwDeviceForm : public QWidget
 {
     Q_OBJECT
 public:
-    enum Connect { ByAddress = 0, ByIdentifier = 1 };
+    enum Connect { ByAddress = deviceentry::ByAddress, ByIdentifier = deviceentry::ByIdentifier };
 
     explicit qwDeviceForm(QWidget *parent);
 

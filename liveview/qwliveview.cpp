@@ -1097,7 +1097,12 @@ void qwLiveView::onAddDevManual()
     auto *dialog = new qwAddDevice(this, QString(), 0);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &qwAddDevice::sigOptionResult, this, &qwLiveView::onCameraOptionResult);
-    dialog->setListedCheck([this](const QString &address) { return rowOfAddress(address) >= 0; });
+    // A stored row may spell the address with leading zeros.
+    dialog->setListedCheck([this](const QString &address) {
+        return std::any_of(m_devices.cbegin(), m_devices.cend(), [&address](const _st_device_item *d) {
+            return deviceaddress::isSameAddress(d->address, address);
+        });
+    });
     m_addMode = 1;
     dialog->show();
 }

@@ -3,6 +3,7 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
+#include "app/core/loginrule.h"
 #include "app/widgets/userrights.h"
 #include "localsettings/localpagelook.h"
 
@@ -75,6 +76,10 @@ LocalUserRules::Outcome LocalUserRules::add(const _st_user_item &user, const QSt
     const Outcome input = checkInput(user, confirmPassword);
     if (input != Added)
         return input;
+    if (!loginrule::canBeTyped(user.username.trimmed()))
+        return NameNotTypeable;
+    if (!loginrule::canBeTyped(user.password))
+        return PasswordNotTypeable;
     if (!m_db) {
         m_failure = QStringLiteral("no database");
         return DatabaseClosed;
@@ -112,6 +117,8 @@ LocalUserRules::Outcome LocalUserRules::modify(const _st_user_item &user, const 
     _st_user_item stored;
     if (!m_db || !find(user.username, &stored))
         return NoSuchUser;
+    if (user.password != stored.password && !loginrule::canBeTyped(user.password))
+        return PasswordNotTypeable;
     if (holdsLocalConfiguration(stored) && !holdsLocalConfiguration(user) &&
         otherLocalConfigHolders(user.username) == 0)
         return LastLocalConfiguration;
@@ -187,6 +194,10 @@ const char *LocalUserRules::tipKey(Outcome outcome)
         return "delcuruser";
     case LastLocalConfiguration:
         return "lastlocalcfg";
+    case NameNotTypeable:
+        return "loginnamechars";
+    case PasswordNotTypeable:
+        return "loginpwdchars";
     }
     return "unknowerror";
 }

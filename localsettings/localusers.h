@@ -32,6 +32,8 @@ public:
         DeleteFailed,
         DeletingCurrentUser,
         LastLocalConfiguration,
+        NameNotTypeable,
+        PasswordNotTypeable,
     };
 
     explicit LocalUserRules(qcDatabase *db);
@@ -45,7 +47,9 @@ public:
     // Writes nothing unless the outcome is Added, Modified or Deleted. A
     // change of the logged-in user's own rights takes effect at once. A new
     // name is stored without blanks at its ends and must differ from every
-    // other name so trimmed.
+    // other name so trimmed. A name or password that the login form cannot
+    // take is refused; a stored password kept unchanged by a modify, and the
+    // stored name, stay as they are.
     Outcome add(const _st_user_item &user, const QString &confirmPassword);
     Outcome modify(const _st_user_item &user, const QString &confirmPassword);
     Outcome remove(const QString &name);

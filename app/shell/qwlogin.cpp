@@ -3,6 +3,7 @@
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
+#include "app/core/loginrule.h"
 #include "app/core/uitext.h"
 #include "app/shell/cmsclient.h"
 #include "app/shell/qwunlockclient.h"
@@ -78,10 +79,9 @@ void qwLogin::buildForm(QWidget *content)
     m_user->setPlaceholderText(uiText("username"));
     m_password->setPlaceholderText(uiText("password"));
     m_password->setEchoMode(QLineEdit::Password);
-    const QRegExp allowed(QStringLiteral("^[0-9a-zA-Z]{0,16}$"), Qt::CaseSensitive);
     for (QLineEdit *edit : {m_user, m_password}) {
-        edit->setMaxLength(16);
-        edit->setValidator(new QRegExpValidator(allowed, edit));
+        edit->setMaxLength(loginrule::kMaxLength);
+        edit->setValidator(new QRegExpValidator(loginrule::allowed(), edit));
     }
     m_message->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     m_message->setStyleSheet(QString::fromLatin1(styles::kLoginMessage));

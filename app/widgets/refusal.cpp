@@ -18,6 +18,11 @@ constexpr int kPlainSection = 48;
 
 void showReminder(QWidget *parent, const char *key)
 {
+    showReminder(parent, key, uiTextOrKey(key, kTipsPage, kPlainSection));
+}
+
+void showReminder(QWidget *parent, const char *key, const QString &text)
+{
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (qobject_cast<qwTipsDlg *>(w) && w->isVisible() &&
             w->property(kTipKeyProperty).toString() == QLatin1String(key))
@@ -26,7 +31,7 @@ void showReminder(QWidget *parent, const char *key)
     auto *dialog = new qwTipsDlg(parent, uiTextOrKey("remindtype", kTipsPage, kPlainSection), 1);
     dialog->setProperty(kTipKeyProperty, QString::fromLatin1(key));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setTipText(uiTextOrKey(key, kTipsPage, kPlainSection));
+    dialog->setTipText(text);
     dialog->show();
 }
 

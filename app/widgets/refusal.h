@@ -14,6 +14,8 @@ namespace refusal {
 // it, so that the dialog and what was typed stay. A reminder of the same key
 // that is still open is not shown twice: a burst of refusals asks once.
 void showReminder(QWidget *parent, const char *key);
+// The same with a text of its own (the key's text with its numbers filled in).
+void showReminder(QWidget *parent, const char *key, const QString &text);
 
 // A change the database refused: the reminder "databaseerr" over `parent`,
 // and a record of `decl` (for example "modify device", "add user", "modify

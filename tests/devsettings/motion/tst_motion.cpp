@@ -312,6 +312,7 @@ private slots:
         qwDevsetMotion::setPollIntervalForTests(5);
         m_page = std::make_unique<qwDevsetMotion>(nullptr);
         m_fx->login(*m_page);
+        m_page->show();
         load();
         QTRY_VERIFY(m_page->levelHistory().contains(100));
         QTRY_VERIFY_WITH_TIMEOUT(m_page->levelHistory().count(7) == qwDevsetMotion::kHistory, 20000);

@@ -224,6 +224,43 @@ private slots:
         QCOMPARE(changes.count(), 1);
     }
 
+    // An account is changed under its whole name, never under the part of
+    // it that fits the name field.
+    void modifyUnderTheWholeName_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("16 characters") << QByteArray("maintenance_user");
+        QTest::newRow("17 characters") << QByteArray("maintenance_use01");
+        QTest::newRow("18 characters") << QByteArray("maintenance_user01");
+    }
+    void modifyUnderTheWholeName()
+    {
+        QFETCH(QByteArray, name);
+        m_fx->device().setSubject("user", "<response>" + user("admin", 0) + user(name, 2) + "</response>");
+        load(2);
+        table()->setCurrentIndex(table()->model()->index(1, 0));
+        m_page->OnBtnModifyClicked();
+        QCOMPARE(child<QLineEdit>(dialog(), "lineEdit_Name")->text(), QString(name));
+        fill(dialog(), QString(), "pw2", "pw2");
+        QVERIFY(m_fx->waitAnswered("POST", "user&do=modify", 1));
+        QVERIFY(m_fx->requests("POST", "user&do=modify").at(0).body.contains("<name>" + name + "</name>"));
+        QTRY_VERIFY(tipShown(m_page.get()));
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_mdifyusersucc"});
+        QVERIFY(m_fx->waitAnswered("GET", "user", 2));
+        QTRY_COMPARE(column(1), (QStringList{"admin", QString(name)}));
+
+        // A change reported for another name is no change of this account.
+        QTRY_VERIFY(m_page->findChild<DevsetReadState *>()->isRead());
+        QTRY_VERIFY(!dialog());
+        table()->setCurrentIndex(table()->model()->index(1, 0));
+        m_page->OnBtnModifyClicked();
+        QVERIFY(dialog());
+        QSignalSpy changes(m_page.get(), &qwDevsetUsers::sigUserinfoChange);
+        m_page->OnOperationResult(true, QString(name).left(15), "pw3");
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_modifyusererr"});
+        QCOMPARE(changes.count(), 0);
+    }
+
     void addRefused_data()
     {
         QTest::addColumn<QStringList>("input"); // name, password, confirmation

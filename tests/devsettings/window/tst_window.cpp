@@ -1,12 +1,15 @@
 #include "app/widgets/stylesheets.h"
 #include "devsetfixture.h"
+#include "devsettings/devsetframe.h"
 #include "devsettings/qwdevicesettings.h"
 #include "devsettings/qwdevsetimage.h"
 #include "devsettings/qwdevsetimageex.h"
+#include "devsettings/qwdevsetmotion.h"
 #include "devsettings/qwdevsetstorage.h"
 #include "devsettings/qwdevsetusers.h"
 #include "devsettings/qwuserinformations.h"
 
+#include <QAbstractEventDispatcher>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -113,6 +116,31 @@ private slots:
         m_window->onGuideSelect(122);
         QVERIFY(m_fx->waitAnswered("GET", "diskinfo&id=0", 1));
         QCOMPARE(m_fx->requests("GET", "diskinfo&id=0").at(0).status, 200);
+    }
+
+    // The motion status is asked for while its page is shown, not after
+    // the back arrow left it.
+    void motionPollOnlyWhileShown()
+    {
+        qwDevsetMotion::setPollIntervalForTests(20);
+        open();
+        m_window->show();
+        m_window->onGuideSelect(DEVSET_MOTION);
+        auto *motion = m_window->findChild<qwDevsetMotion *>();
+        QVERIFY(motion);
+        QVERIFY(m_fx->waitAnswered("GET", "mdstatus", 2));
+        const auto polls = [motion] {
+            const auto timers = QAbstractEventDispatcher::instance()->registeredTimers(motion);
+            return std::count_if(timers.cbegin(), timers.cend(), [](const auto &t) { return t.interval == 20; });
+        };
+        QCOMPARE(polls(), 1);
+        child<QPushButton>(m_window, "pushButton_Return")->click();
+        QCOMPARE(polls(), 0);
+        const int asked = m_fx->count("GET", "mdstatus");
+        m_window->onGuideSelect(DEVSET_MOTION);
+        QCOMPARE(polls(), 1);
+        QVERIFY(m_fx->waitAnswered("GET", "mdstatus", asked + 2));
+        qwDevsetMotion::setPollIntervalForTests(200);
     }
 
     void ability_data()

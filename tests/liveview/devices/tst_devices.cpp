@@ -162,6 +162,93 @@ private slots:
         qputenv("ARDO_DISCOVERY_TARGET", "127.0.0.1:9");
     }
 
+    // "Add all" takes each answer of the search as the Add form would take
+    // the device typed, and says once how many it left out.
+    void addAllAsTheFormTakes_data()
+    {
+        QTest::addColumn<QString>("stored");      // the address of a listed device, if any
+        QTest::addColumn<QStringList>("answers"); // name|address|port
+        QTest::addColumn<QStringList>("added");   // name|address|port
+        QTest::addColumn<QString>("tip");
+        QTest::addColumn<QString>("told"); // the reminder's text, where it matters
+        const auto row = [](const char *tag, const char *stored, const QStringList &answers, const QStringList &added,
+                            const char *tip,
+                            const char *told = "") { QTest::newRow(tag) << stored << answers << added << tip << told; };
+        const char *refused = "tip_foundrefused";
+        row("port 0", "", {"cam|127.0.0.7|0", "ok|127.0.0.8|80"}, {"ok|127.0.0.8|80"}, refused);
+        row("port 65536", "", {"cam|127.0.0.7|65536"}, {}, refused);
+        row("port 4294967295", "", {"cam|127.0.0.7|4294967295"}, {}, refused);
+        row("port 65535", "", {"cam|127.0.0.7|65535"}, {"cam|127.0.0.7|65535"}, "");
+        row("host name", "", {"cam|localhost|80"}, {}, refused);
+        row("identifier reached by address", "", {"cam|ABCDEF123456|80"}, {}, refused);
+        row("two spellings of one address", "", {"a|127.0.0.05|80", "b|127.0.0.5|80"}, {"a|127.0.0.5|80"}, "");
+        row("listed in another spelling", "127.0.0.05", {"a|127.0.0.5|80"}, {}, "tip_devexist");
+        row("control bytes in the name", "", {" ca\nm\x1b[1m\t|127.0.0.7|80"}, {"cam[1m|127.0.0.7|80"}, "");
+        row("refused and listed", "127.0.0.7", {"a|127.0.0.7|80", "b|127.0.0.8|0", "c|localhost|80", "d|127.0.0.9|80"},
+            {"d|127.0.0.9|80"}, refused,
+            "3 found devices were not added: 2 with an address or a port the Add form does not take, 1 already in "
+            "the list");
+    }
+    void addAllAsTheFormTakes()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, added);
+        QFETCH(QString, tip);
+        QFETCH(QString, told);
+        if (!stored.isEmpty()) {
+            _st_device_item listed;
+            listed.devname = "old";
+            listed.address = stored;
+            listed.port = "80";
+            QVERIFY(g_database->addDevice(listed) >= 1);
+        }
+        qwLiveView page;
+        page.onAddDevManual();
+        auto *dialog = page.findChild<qwAddDevice *>();
+        for (const QString &a : answers) {
+            const QStringList f = a.split('|');
+            dialog->addFound({f[0], f[1], f[2], "IPC", "00:12:34:56:78:9A"});
+        }
+        dialog->addAllButton()->click();
+        QStringList devices;
+        for (const _st_device_item *d : page.devices())
+            if (d->devname != "old")
+                devices << d->devname + "|" + d->address + "|" + d->port;
+        QCOMPARE(devices, added);
+        QCOMPARE(page.deviceList()->count(), added.size() + (stored.isEmpty() ? 0 : 1));
+        if (!told.isEmpty())
+            QCOMPARE(page.findChild<qwTipsDlg *>()->findChild<QLabel *>("label_Tips")->text(), told);
+        QCOMPARE(popupKeys(&page), tip.isEmpty() ? QStringList() : QStringList{tip});
+        const QString log = logRows();
+        for (const QChar c : log)
+            QVERIFY2(c == '\n' || c.category() != QChar::Other_Control, qPrintable(log));
+        QCOMPARE(log.count("add device|1"), added.size());
+    }
+
+    // A reply of the search that is only its header names no device.
+    void headerOnlyAnswer()
+    {
+        devicesim::DiscoveryResponder responder;
+        QVERIFY(responder.start({QHostAddress("127.0.0.1")}));
+        devicesim::DiscoveryResponder::Faults headerOnly;
+        headerOnly.truncateTo = 8;
+        responder.setFaults(headerOnly);
+        qputenv("ARDO_DISCOVERY_TARGET", QByteArray("127.0.0.1:") + QByteArray::number(responder.port()));
+        qwLiveView page;
+        page.onAddDevManual();
+        auto *dialog = page.findChild<qwAddDevice *>();
+        dialog->searchButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!responder.received().isEmpty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->isSearching(), 5000);
+        QCoreApplication::processEvents();
+        qputenv("ARDO_DISCOVERY_TARGET", "127.0.0.1:9");
+        QCOMPARE(dialog->foundTable()->rowCount(), 0);
+        dialog->addAllButton()->click();
+        QCOMPARE(page.deviceCount(), 0);
+        QCOMPARE(popupKeys(&page), QStringList());
+    }
+
     // Every road that adds or changes a device takes only an IPv4 address or
     // a P2P identifier: a LAN search answer or a stored row may hold a path.
     void addressCheckOnEveryRoad_data()

@@ -79,8 +79,24 @@ private slots:
         // clang-format off
         row("add", "", "admin", "add", "clerk", 511, "pw", "pw", Rules::Added, "addusersucc",
             before + " clerk:511", "admin|add user|clerk|1");
-        row("add, quote in name", "", "admin", "add", "o'brien", 1, "p'w", "p'w", Rules::Added, "addusersucc",
-            before + " o'brien:1", "admin|add user|o'brien|1");
+        // The login form takes 1 to 16 ASCII letters and digits, and nothing else.
+        row("add, quote in name", "", "admin", "add", "o'brien", 1, "pw", "pw", Rules::NameNotTypeable,
+            "loginnamechars", before);
+        row("add, name the login cannot type", "", "admin", "add", "\u05e9\u05dc\u05d5\u05dd<b>op</b>", 1, "pw",
+            "pw", Rules::NameNotTypeable, "loginnamechars", before);
+        row("add, name of 17", "", "admin", "add", "clerk678901234567", 1, "pw", "pw", Rules::NameNotTypeable,
+            "loginnamechars", before);
+        row("add, name of 16", "", "admin", "add", "Clerk67890123456", 1, "pw", "pw", Rules::Added, "addusersucc",
+            before + " Clerk67890123456:1", "admin|add user|Clerk67890123456|1");
+        row("add, quote in password", "", "admin", "add", "clerk", 1, "p'w", "p'w", Rules::PasswordNotTypeable,
+            "loginpwdchars", before);
+        row("add, password of 17", "", "admin", "add", "clerk", 1, "pw345678901234567", "pw345678901234567",
+            Rules::PasswordNotTypeable, "loginpwdchars", before);
+        row("modify, new password the login cannot type", "", "admin", "modify", "guard", 7, "p w", "p w",
+            Rules::PasswordNotTypeable, "loginpwdchars", before);
+        // Stored accounts stay as they are: a stored password kept, a stored name.
+        row("modify, stored password kept", "insert into users values('o''brien','p''w',1,'','')", "admin",
+            "modify", "o'brien", 5, "p'w", "p'w", Rules::Modified, "modifyusersucc", before + " o'brien:5");
         row("add, blank name", "", "admin", "add", " ", 1, "pw", "pw", Rules::EmptyName, "neednameorpwd", before);
         row("add, no password", "", "admin", "add", "clerk", 1, "", "", Rules::EmptyPassword, "neednameorpwd",
             before);

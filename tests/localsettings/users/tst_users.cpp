@@ -141,10 +141,9 @@ private slots:
         m_page->addButton()->click();
         QVERIFY(dialog());
         QVERIFY(!dialog()->isModifying());
-        const QString name = "o'neil \"night\"";
         const QString decl = "x');delete from users;-- \"gate 2\"";
         // Refused input stays in the dialog to be corrected.
-        dialog()->nameEdit()->setText(name);
+        dialog()->nameEdit()->setText("o'neil \"night\"");
         dialog()->passwordEdit()->setText("p'w");
         dialog()->confirmEdit()->setText("p'W");
         dialog()->descriptionEdit()->setText(decl);
@@ -155,6 +154,17 @@ private slots:
         dialog()->confirmEdit()->setText("p'w");
         dialog()->groupBox()->setCurrentIndex(2);
         setRights(0x1ff);
+        // Neither the name nor the password could be typed at the login.
+        dialog()->okButton()->click();
+        QCOMPARE(popupKeys(m_page), QStringList{"tip_loginnamechars"});
+        const QString name = "oneilNight2";
+        dialog()->nameEdit()->setText(name);
+        dialog()->okButton()->click();
+        QCOMPARE(popupKeys(m_page), QStringList{"tip_loginpwdchars"});
+        QVERIFY(dialog() && dialog()->isVisible());
+        QCOMPARE(sql("select count(*) from users"), QString("2"));
+        dialog()->passwordEdit()->setText("pw");
+        dialog()->confirmEdit()->setText("pw");
         dialog()->okButton()->click();
         QCOMPARE(popupKeys(m_page), QStringList{"tip_addusersucc"});
         QTRY_VERIFY(!dialog());
@@ -164,8 +174,8 @@ private slots:
         QCOMPARE(table()->item(row, 2)->text(), decl);
         QCOMPARE(table()->item(row, 3)->text().split(", ").size(), 9);
         QCOMPARE(sql("select count(*) from users"), QString("3"));
-        QCOMPARE(sql("select password,usertype,usergroup,userdecl from users where username='o''neil \"night\"'"),
-                 "p'w|511|Super user|" + decl);
+        QCOMPARE(sql("select password,usertype,usergroup,userdecl from users where username='oneilNight2'"),
+                 "pw|511|Super user|" + decl);
         QCOMPARE(logged(), "admin|add user|" + name + "|1");
     }
 
