@@ -29,6 +29,8 @@ public:
     QLabel *valueLabel(int i) const { return m_labels[i]; }
     QComboBox *mirrorBox() const { return m_cmbMirror; }
     QByteArray cachedDocument() const { return m_xmlBody; }
+    // Shown while the last read of the device failed.
+    QLabel *readNote() const { return m_readNote; }
 
     void requestImageInfo();
     void sendImageSettings(bool force);
@@ -60,7 +62,12 @@ private:
     void revert(const Values &values);
     void showValues(const Values &values);
     void onDeviceChanged();
+    // Blank values and controls that send nothing: what a panel shows for a
+    // device it has not read.
+    void showNoValues();
+    void setControlsEnabled(bool on);
     void onImageInfo(const QByteArray &body);
+    void onImageInfoFailed();
     void onSetResult(int code);
 
     qcLiveDeviceRequests *m_requests;
@@ -68,10 +75,13 @@ private:
     QLabel *m_labels[Mirror] = {};
     QComboBox *m_cmbMirror = nullptr;
     QLabel *m_lblMirror = nullptr;
+    QLabel *m_readNote = nullptr;
     // This device's image document, the reply's "response" renamed
-    // "request"; empty until its usable reply.
+    // "request", with the changes it accepted since; empty until its
+    // usable reply.
     QByteArray m_xmlBody;
-    Values m_device; // last reported or accepted by the device
-    Values m_before; // shown before the operator's change
-    Values m_sent;   // carried by the running settings request
+    QByteArray m_sentBody; // carried by the running settings request
+    Values m_device;       // last reported or accepted by the device
+    Values m_before;       // shown before the operator's change
+    Values m_sent;         // carried by the running settings request
 };
