@@ -77,7 +77,7 @@ void qcPtzStopRetry::settle(const qcLiveDeviceRequests::Target &target, int kind
 
 void qcPtzStopRetry::retryNext()
 {
-    if (m_retry)
+    if (m_retry || !m_requests)
         return; // the attempt in flight reports first
     for (const Owed &owed : qAsConst(m_owed)) {
         // The panel's own request to that camera goes first; its end tells.

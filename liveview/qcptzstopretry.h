@@ -3,6 +3,7 @@
 #include "liveview/qclivedevicerequests.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 #include <QVector>
@@ -51,7 +52,8 @@ private:
     // when the camera answered it.
     void endRetry(bool abort);
 
-    qcLiveDeviceRequests *m_requests;
+    // The page may delete the requests before the panel that owns this.
+    QPointer<qcLiveDeviceRequests> m_requests;
     QVector<Owed> m_owed;
     QTimer m_timer;
     CGIUtil *m_retry = nullptr;
