@@ -55,7 +55,6 @@ bool readPtz(const QByteArray &body, int maxPresets, PtzReading *out)
         out->serialRead = elementNumber(root, names[i], &out->serial[i]) && out->serialRead;
 
     TiXmlElement *preset = qcXmlHelper::deepFind(root, "preset");
-    out->presetsRead = preset != nullptr;
     TiXmlElement *child = preset ? preset->FirstChildElement("pname") : nullptr;
     for (; child && out->presets.size() < maxPresets; child = child->NextSiblingElement())
         out->presets << QString::fromUtf8(child->GetText() ? child->GetText() : "");

@@ -36,10 +36,9 @@ struct PtzReading
     // which a speed change sends back; valid only when all six were numbers.
     int serial[6] = {};
     bool serialRead = false;
-    // The names of the rows from the first, empty for an unset preset;
-    // valid only when the reply had a preset list.
+    // The names of the rows from the first, empty for an unset preset; none
+    // when the reply has no preset list.
     QStringList presets;
-    bool presetsRead = false;
 };
 
 // The speed a decimal number; the serial settings and presets as far as

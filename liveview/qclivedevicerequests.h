@@ -85,6 +85,8 @@ public:
 
     // The current object of an id, for tests.
     CGIUtil *request(int id) const;
+    // The generation of the ticket the id's latest request was started with.
+    quint64 generation(int id) const { return slot(id).ticket.generation; }
 
 signals:
     // Another device was handed over: whatever was read from the previous

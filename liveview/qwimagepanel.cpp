@@ -35,7 +35,7 @@ qwImagePanel::qwImagePanel(qcLiveDeviceRequests *requests, QWidget *parent) : QW
             onImageInfoFailed();
     });
     connect(m_requests, &qcLiveDeviceRequests::imageSetResult, this,
-            [this](const qcLiveDeviceRequests::Ticket &, int code) { onSetResult(code); });
+            [this](const qcLiveDeviceRequests::Ticket &ticket, int code) { onSetResult(ticket.generation, code); });
 }
 
 qwImagePanel::~qwImagePanel()
@@ -196,18 +196,28 @@ void qwImagePanel::sendImageSettings(bool force)
         revert(m_before);
         return;
     }
-    m_sentBody = printed;
-    m_sent = m_before = now;
+    m_sent.append({m_requests->generation(qcLiveDeviceRequests::SetImageId), now, printed});
+    m_before = now;
 }
 
-void qwImagePanel::onSetResult(int code)
+void qwImagePanel::onSetResult(quint64 generation, int code)
 {
+    // An earlier request may still report after a later one went out: each
+    // result counts for what that request carried.
+    int i = 0;
+    while (i < m_sent.size() && m_sent[i].generation != generation)
+        ++i;
+    if (i == m_sent.size())
+        return;
+    const bool latest = i == m_sent.size() - 1;
     if (code == CGIUtil::ResultOk) {
-        m_device = m_sent;
-        m_xmlBody = m_sentBody;
-    } else {
-        revert(m_device);
+        m_device = m_sent[i].values;
+        m_xmlBody = m_sent[i].document;
     }
+    // Those before it were superseded on their way.
+    m_sent.erase(m_sent.begin(), m_sent.begin() + i + 1);
+    if (code != CGIUtil::ResultOk && latest)
+        revert(m_device);
 }
 
 void qwImagePanel::revert(const Values &values)
@@ -250,6 +260,7 @@ void qwImagePanel::onDeviceChanged()
 void qwImagePanel::showNoValues()
 {
     m_xmlBody.clear();
+    m_sent.clear();
     setControlsEnabled(false);
     Values none;
     for (QString &label : none.label)

@@ -3,6 +3,7 @@
 #include "liveview/qclivedevicerequests.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -68,7 +69,7 @@ private:
     void setControlsEnabled(bool on);
     void onImageInfo(const QByteArray &body);
     void onImageInfoFailed();
-    void onSetResult(int code);
+    void onSetResult(quint64 generation, int code);
 
     qcLiveDeviceRequests *m_requests;
     QSlider *m_sliders[Mirror] = {};
@@ -80,8 +81,14 @@ private:
     // "request", with the changes it accepted since; empty until its
     // usable reply.
     QByteArray m_xmlBody;
-    QByteArray m_sentBody; // carried by the running settings request
-    Values m_device;       // last reported or accepted by the device
-    Values m_before;       // shown before the operator's change
-    Values m_sent;         // carried by the running settings request
+    Values m_device; // last reported or accepted by the device
+    Values m_before; // shown before the operator's change
+    // What each settings request not yet answered carried, oldest first.
+    struct Sent
+    {
+        quint64 generation;
+        Values values;
+        QByteArray document;
+    };
+    QList<Sent> m_sent;
 };

@@ -4,7 +4,6 @@
 #include "app/core/qcxmlhelper.h"
 #include "app/widgets/statusbutton.h"
 #include "app/widgets/userrights.h"
-#include "app/core/xmlbuffer.h"
 #include "device/qcp2pstreaminterface.h"
 #include "liveview/livetext.h"
 #include "liveview/panelreplies.h"

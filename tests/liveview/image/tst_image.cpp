@@ -201,6 +201,22 @@ private slots:
         QCOMPARE(aborted.count(), fault == "stall" ? 1 : 0);
     }
 
+    // A change the device took, then one it refused while the first was
+    // still answering: the panel shows, and will send back, what the device
+    // holds.
+    void acceptedThenRefused()
+    {
+        m_dev->addFault("set:videoimage", Fault::status(401));
+        m_dev->addFault("set:videoimage", Fault::delay(800), 1);
+        panelsupport::drag(m_panel->slider(Brightness), {10, 30});
+        QVERIFY(m_dev->waitForRequests(2, 5000));
+        waitIdle(qcLiveDeviceRequests::SetImageId);
+        QVERIFY(m_dev->subject("videoimage").contains("<brightness>10</brightness>"));
+        QCOMPARE(m_panel->slider(Brightness)->value(), 10);
+        QCOMPARE(valueText(Brightness), QString("10"));
+        QVERIFY(m_panel->cachedDocument().contains("<brightness>10</brightness>"));
+    }
+
     void documentBound()
     {
         // A reply that prints longer than the bound is not kept, so nothing is sent.
