@@ -1,10 +1,10 @@
 #include "devsettings/devsetreadstate.h"
 
 #include "app/core/cgiutil.h"
+#include "app/core/xmlreply.h"
 #include "app/widgets/qwtipsdlgex.h"
 
 #include <QWidget>
-#include <QXmlStreamReader>
 
 #include <atomic>
 
@@ -16,18 +16,7 @@ std::atomic<int> g_readTimeoutCap{0};
 
 bool usableBody(const QByteArray &body, const char *element)
 {
-    QXmlStreamReader xml(body);
-    bool found = !element;
-    bool anyElement = false;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        anyElement = true;
-        if (!found && xml.name() == QLatin1String(element))
-            found = true;
-    }
-    // The reader reports a root left open as a premature end.
-    return !xml.hasError() && anyElement && found;
+    return xmlreply::usableBody(body, element);
 }
 
 bool usableReply(const QVector<int> &codes, CGIUtil *request, const char *element)
@@ -38,11 +27,7 @@ bool usableReply(const QVector<int> &codes, CGIUtil *request, const char *elemen
         if (code != CGIUtil::ResultOk)
             return false; // a status other than 200, or a time-out after it
     }
-    const QByteArray body = request->replyBody();
-    // A body longer than the buffer was kept only in part.
-    if (body.isEmpty() || request->replyLength() != body.size())
-        return false;
-    return usableBody(body, element);
+    return xmlreply::usableWholeBody(*request, element);
 }
 
 int readTimeout(int seconds)

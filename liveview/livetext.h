@@ -5,6 +5,7 @@
 
 #include <QString>
 
+class QLabel;
 class QWidget;
 
 // Texts of the live page and its windows come from the language table; the
@@ -29,6 +30,10 @@ constexpr int kAlarmTypes = 67;
 // tips page, which slides away by itself; its reminders with a Close button
 // are refusal::showReminder (app/widgets/refusal.h).
 void showFailureTip(QWidget *parent, const char *key);
+
+// The line a panel shows in place of values while the last read of its
+// device failed; hidden at first.
+QLabel *makeReadNote(QWidget *parent);
 
 // A device the live page added, changed, deleted or left out, in the system
 // log under the current user. A refused change is logged as abnormal so that

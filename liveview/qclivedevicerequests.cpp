@@ -2,20 +2,16 @@
 
 #include "app/core/cgiutil.h"
 
-#include <tinyxml.h>
+#include "app/core/xmlreply.h"
 
 #include <memory>
 
-#include "app/core/xmlbuffer.h"
-
 namespace {
 
-// A document cut short still leaves TinyXML a tree of what came before.
-bool wellFormed(const QByteArray &body)
+bool isControl(int op)
 {
-    TiXmlDocument doc;
-    xmlbuffer::parse(&doc, body, TIXML_ENCODING_UTF8);
-    return !doc.Error() && doc.RootElement();
+    return op == qcLiveDeviceRequests::OpMove || op == qcLiveDeviceRequests::OpLens ||
+           op == qcLiveDeviceRequests::OpStop || op == qcLiveDeviceRequests::OpCall;
 }
 
 } // namespace
@@ -23,6 +19,7 @@ bool wellFormed(const QByteArray &body)
 qcLiveDeviceRequests::qcLiveDeviceRequests(QObject *parent) : QObject(parent)
 {
     qRegisterMetaType<qcLiveDeviceRequests::Ticket>();
+    qRegisterMetaType<qcLiveDeviceRequests::Target>();
 }
 
 qcLiveDeviceRequests::~qcLiveDeviceRequests()
@@ -57,9 +54,14 @@ bool qcLiveDeviceRequests::haveConnection() const
     return isAddressDevice() && !m_port.isEmpty() && !m_user.isEmpty() && !m_password.isEmpty();
 }
 
+QString qcLiveDeviceRequests::Target::url(const char *pathAndQuery) const
+{
+    return QStringLiteral("http://%1:%2%3").arg(address, port, QLatin1String(pathAndQuery));
+}
+
 QString qcLiveDeviceRequests::url(const char *pathAndQuery) const
 {
-    return QStringLiteral("http://%1:%2%3").arg(m_address, m_port, QLatin1String(pathAndQuery));
+    return target().url(pathAndQuery);
 }
 
 qcLiveDeviceRequests::Slot &qcLiveDeviceRequests::slot(int id)
@@ -100,6 +102,9 @@ void qcLiveDeviceRequests::retire(int id, int graceMs)
         if (id == PtzId && (s.ticket.op == OpSet || s.ticket.op == OpClear))
             onCgiHeaderCmpt(s.ticket, id, CGIUtil::ResultTimeout);
     }
+    // Its end may still be on its way to this thread, behind the deletion.
+    if (id == PtzId)
+        settlePtz(s);
     delete s.request;
     s = Slot();
 }
@@ -111,6 +116,7 @@ CGIUtil *qcLiveDeviceRequests::renew(int id, const Ticket &ticket)
     s.ticket = ticket;
     s.ticket.generation = ++m_generation;
     s.ticket.selection = m_selection;
+    s.target = target();
     return s.request;
 }
 
@@ -138,6 +144,21 @@ void qcLiveDeviceRequests::watch(int id, bool headerToo)
         });
         connect(s.request, &QThread::finished, this, [this, ticket, id] { onCgidatacmpt(ticket, id); });
     }
+    if (id == PtzId && isControl(ticket.op)) {
+        connect(s.request, &QThread::finished, this, [this, ticket] {
+            if (m_cgiPtz.request && m_cgiPtz.ticket.generation == ticket.generation)
+                settlePtz(m_cgiPtz);
+        });
+    }
+}
+
+void qcLiveDeviceRequests::settlePtz(Slot &s)
+{
+    if (!s.request || s.settled || !isControl(s.ticket.op))
+        return;
+    s.settled = true;
+    s.request->wait();
+    emit ptzControlEnded(s.target, s.ticket.op, s.body, s.request->answered());
 }
 
 void qcLiveDeviceRequests::onCgiHeaderCmpt(const Ticket &ticket, int id, int code)
@@ -157,13 +178,14 @@ void qcLiveDeviceRequests::onCgidatacmpt(const Ticket &ticket, int id)
         return;
     CGIUtil *reply = s.request;
     reply->wait();
-    const QByteArray body = reply->replyBody();
-    if (s.code != CGIUtil::ResultOk || body.isEmpty() || reply->replyLength() != body.size() || !wellFormed(body))
+    if (s.code != CGIUtil::ResultOk || !xmlreply::usableWholeBody(*reply, id == GetPtzId ? "ptz" : "videoimage")) {
+        emit infoFailed(id);
         return;
+    }
     if (id == GetPtzId)
         emit ptzInfoReady(reply);
     else
-        emit imageInfoReady(body, reply);
+        emit imageInfoReady(reply->replyBody(), reply);
 }
 
 bool qcLiveDeviceRequests::startPtz(const char *path, const QString &body, const Ticket &ticket)
@@ -171,9 +193,13 @@ bool qcLiveDeviceRequests::startPtz(const char *path, const QString &body, const
     if (!haveConnection())
         return false;
     retire(PtzId, kReplaceWaitMs);
+    emit ptzControlStarting(target());
     CGIUtil *r = renew(PtzId, ticket);
-    if (!r->setPostRequest(url(path), m_user, m_password, body, nullptr, nullptr, kPtzConnectSec, kPtzTotalSec))
+    m_cgiPtz.body = body;
+    if (!r->setPostRequest(url(path), m_user, m_password, body, nullptr, nullptr, kPtzConnectSec, kPtzTotalSec)) {
+        m_cgiPtz.settled = true; // nothing went out to report on
         return false;
+    }
     watch(PtzId, ticket.op == OpSpeed || ticket.op == OpClear);
     r->start();
     return true;
@@ -200,6 +226,7 @@ bool qcLiveDeviceRequests::postPresetSet(int row, const QByteArray &body)
     if (!haveConnection())
         return false;
     retire(PtzId, kReplaceWaitMs);
+    emit ptzControlStarting(target());
     Ticket t;
     t.op = OpSet;
     t.row = row;
@@ -233,6 +260,11 @@ bool qcLiveDeviceRequests::requestPtzInfo()
 bool qcLiveDeviceRequests::requestImageInfo()
 {
     return startInfo(GetImageId, "/action/get?subject=videoimage");
+}
+
+bool qcLiveDeviceRequests::ptzRunningTo(const Target &target) const
+{
+    return m_cgiPtz.request && m_cgiPtz.request->isRunning() && m_cgiPtz.target.sameDevice(target);
 }
 
 bool qcLiveDeviceRequests::imageSettingsRunning() const

@@ -18,8 +18,10 @@ class qcLiveDeviceRequests : public QObject
     Q_OBJECT
 public:
     enum Id { PtzId = 7, GetPtzId = 9, GetImageId = 10, SetImageId = 11 };
-    // What an id 7 request does; only speed, set and clear are watched.
-    enum PtzOp { OpMove, OpSpeed, OpCall, OpSet, OpClear };
+    // What an id 7 request does. Speed, set and clear report their result
+    // code; a move, lens command, stop or preset call whether it reached the
+    // device.
+    enum PtzOp { OpMove, OpSpeed, OpCall, OpSet, OpClear, OpLens, OpStop };
 
     // How long a PTZ command or a forced image setting waits for the request
     // before it (a move should reach the device before its stop).
@@ -29,6 +31,17 @@ public:
     static constexpr int kInfoTimeoutSec = 10;
     static constexpr int kSetImageConnectSec = 3;
     static constexpr int kSetImageTotalSec = 5;
+
+    // The device a request goes to, as handed over.
+    struct Target
+    {
+        QString address;
+        QString port;
+        QString user;
+        QString password;
+        bool sameDevice(const Target &other) const { return address == other.address && port == other.port; }
+        QString url(const char *pathAndQuery) const;
+    };
 
     struct Ticket
     {
@@ -46,6 +59,7 @@ public:
     // to; an empty address means the view shows no device.
     void setDevice(const QString &address, const QString &port, const QString &user, const QString &password);
     QString address() const { return m_address; }
+    Target target() const { return {m_address, m_port, m_user, m_password}; }
     quint64 selection() const { return m_selection; }
 
     // Four dotted parts (no range check): reached over HTTP. Any other
@@ -66,9 +80,13 @@ public:
     // nothing; a forced one waits kReplaceWaitMs and then aborts it.
     bool postImageSettings(const QByteArray &body, bool force);
     bool imageSettingsRunning() const;
+    // An id 7 request to that device is on its way.
+    bool ptzRunningTo(const Target &target) const;
 
     // The current object of an id, for tests.
     CGIUtil *request(int id) const;
+    // The generation of the ticket the id's latest request was started with.
+    quint64 generation(int id) const { return slot(id).ticket.generation; }
 
 signals:
     // Another device was handed over: whatever was read from the previous
@@ -81,6 +99,15 @@ signals:
     void ptzInfoReady(CGIUtil *reply);
     void imageInfoReady(const QByteArray &body, CGIUtil *reply);
     void imageSetResult(const qcLiveDeviceRequests::Ticket &ticket, int code);
+    // The read of that id (9 or 10) for the current device ended without a
+    // reply that can be read as the device sent it.
+    void infoFailed(int id);
+    // An id 7 request is about to start for that device; whatever else goes
+    // to it has to be out of the way first, or it could land after it.
+    void ptzControlStarting(const qcLiveDeviceRequests::Target &target);
+    // A move, lens command, stop or preset call ended, for whichever device
+    // it went to: delivered when the device answered it.
+    void ptzControlEnded(const qcLiveDeviceRequests::Target &target, int op, const QString &body, bool delivered);
     // A running request of that id was aborted to make way.
     void requestAborted(int id);
 
@@ -90,6 +117,9 @@ private:
         CGIUtil *request = nullptr;
         Ticket ticket;
         int code = -1; // header result of the running request
+        Target target;
+        QString body;
+        bool settled = false; // its end has been reported
     };
 
     bool haveConnection() const;
@@ -105,6 +135,8 @@ private:
     void watch(int id, bool headerToo);
     void onCgiHeaderCmpt(const Ticket &ticket, int id, int code);
     void onCgidatacmpt(const Ticket &ticket, int id);
+    // Reports once whether an id 7 control reached its device.
+    void settlePtz(Slot &s);
 
     QString m_address;
     QString m_port;
@@ -119,3 +151,4 @@ private:
 };
 
 Q_DECLARE_METATYPE(qcLiveDeviceRequests::Ticket)
+Q_DECLARE_METATYPE(qcLiveDeviceRequests::Target)

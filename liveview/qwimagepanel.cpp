@@ -3,6 +3,7 @@
 #include "app/core/cgiutil.h"
 #include "app/core/qcxmlhelper.h"
 #include "liveview/livetext.h"
+#include "liveview/panelreplies.h"
 #include "liveview/qwptzpanel.h"
 
 #include <QComboBox>
@@ -15,7 +16,7 @@ using namespace livetext;
 
 namespace {
 
-const char *const kElements[] = {"saturation", "brightness", "sharpness", "contrast", "mirror"};
+const char *const *const kElements = panelreplies::kImageElements;
 const char *const kIcons[] = {":/images/srcimages/videoimage/saturation.png",
                               ":/images/srcimages/videoimage/brightness.png",
                               ":/images/srcimages/videoimage/sharpness.png",
@@ -26,11 +27,15 @@ const char *const kIcons[] = {":/images/srcimages/videoimage/saturation.png",
 qwImagePanel::qwImagePanel(qcLiveDeviceRequests *requests, QWidget *parent) : QWidget(parent), m_requests(requests)
 {
     initImagePanel();
-    m_before = m_device = shownValues();
+    showNoValues();
     connect(m_requests, &qcLiveDeviceRequests::deviceChanged, this, &qwImagePanel::onDeviceChanged);
     connect(m_requests, &qcLiveDeviceRequests::imageInfoReady, this, &qwImagePanel::onImageInfo);
+    connect(m_requests, &qcLiveDeviceRequests::infoFailed, this, [this](int id) {
+        if (id == qcLiveDeviceRequests::GetImageId)
+            onImageInfoFailed();
+    });
     connect(m_requests, &qcLiveDeviceRequests::imageSetResult, this,
-            [this](const qcLiveDeviceRequests::Ticket &, int code) { onSetResult(code); });
+            [this](const qcLiveDeviceRequests::Ticket &ticket, int code) { onSetResult(ticket.generation, code); });
 }
 
 qwImagePanel::~qwImagePanel()
@@ -56,6 +61,8 @@ void qwImagePanel::initImagePanel()
     auto *page = new QVBoxLayout(this);
     page->setContentsMargins(2, 2, 2, 2);
     page->addWidget(frame);
+    m_readNote = makeReadNote(this);
+    page->addWidget(m_readNote);
     page->addStretch();
     auto *grid = new QGridLayout(frame);
     // Icon, slider and value side by side fit the tool box's 260 pixels only
@@ -176,25 +183,40 @@ void qwImagePanel::sendImageSettings(bool force)
     if (!force && m_requests->imageSettingsRunning())
         return; // the release sends the final values
     const Values now = shownValues();
-    // Only this device's own document is ever sent back to it.
+    // Only this device's own document is ever sent back to it, with the
+    // device's own text wherever the operator changed nothing.
     qcXmlHelper xml(m_xmlBody);
-    for (int i = 0; i < ValueCount; ++i)
-        xml.setText(QLatin1String(kElements[i]), QString::number(now.value[i]));
+    for (int i = 0; i < ValueCount; ++i) {
+        if (now.value[i] != m_device.value[i])
+            xml.setText(QLatin1String(kElements[i]), QString::number(now.value[i]));
+    }
     const QByteArray printed = m_xmlBody.isEmpty() ? QByteArray() : xml.toText();
     if (printed.isEmpty() || printed.size() > kMaxDocumentBytes || !m_requests->isAddressDevice() ||
         !m_requests->postImageSettings(printed, force)) {
         revert(m_before);
         return;
     }
-    m_xmlBody = printed;
-    m_sent = m_before = now;
+    m_sent.append({m_requests->generation(qcLiveDeviceRequests::SetImageId), now, printed});
+    m_before = now;
 }
 
-void qwImagePanel::onSetResult(int code)
+void qwImagePanel::onSetResult(quint64 generation, int code)
 {
-    if (code == CGIUtil::ResultOk)
-        m_device = m_sent;
-    else
+    // An earlier request may still report after a later one went out: each
+    // result counts for what that request carried.
+    int i = 0;
+    while (i < m_sent.size() && m_sent[i].generation != generation)
+        ++i;
+    if (i == m_sent.size())
+        return;
+    const bool latest = i == m_sent.size() - 1;
+    if (code == CGIUtil::ResultOk) {
+        m_device = m_sent[i].values;
+        m_xmlBody = m_sent[i].document;
+    }
+    // Those before it were superseded on their way.
+    m_sent.erase(m_sent.begin(), m_sent.begin() + i + 1);
+    if (code != CGIUtil::ResultOk && latest)
         revert(m_device);
 }
 
@@ -231,31 +253,54 @@ void qwImagePanel::requestImageInfo()
 
 void qwImagePanel::onDeviceChanged()
 {
+    m_readNote->hide();
+    showNoValues();
+}
+
+void qwImagePanel::showNoValues()
+{
     m_xmlBody.clear();
+    m_sent.clear();
+    setControlsEnabled(false);
+    Values none;
+    for (QString &label : none.label)
+        label.clear();
+    none.value[Mirror] = -1;
+    m_device = none;
+    showValues(none);
+}
+
+void qwImagePanel::setControlsEnabled(bool on)
+{
+    for (QSlider *s : m_sliders)
+        s->setEnabled(on);
+    m_cmbMirror->setEnabled(on);
+}
+
+void qwImagePanel::onImageInfoFailed()
+{
+    m_readNote->show();
+    showNoValues();
 }
 
 void qwImagePanel::onImageInfo(const QByteArray &body)
 {
-    qcXmlHelper xml(body);
-    QString texts[ValueCount];
-    for (int i = 0; i < ValueCount; ++i) {
-        if (!xml.getString(QLatin1String(kElements[i]), &texts[i]))
-            return;
+    panelreplies::ImageReading read;
+    if (!panelreplies::readImage(body, &read)) {
+        onImageInfoFailed();
+        return;
     }
-    xml.renameElement(QStringLiteral("response"), "request");
-    const QByteArray printed = xml.toText();
-    if (printed.size() <= kMaxDocumentBytes)
-        m_xmlBody = printed;
-
-    Values v = shownValues();
+    m_readNote->hide();
+    // A document that would not fit is not kept: the values are shown, but
+    // nothing can be sent.
+    m_xmlBody = read.document.size() <= kMaxDocumentBytes ? read.document : QByteArray();
+    Values v;
     for (int i = 0; i < ValueCount; ++i) {
-        const int value = texts[i].toInt();
-        if (value < 0 || value > (i == Mirror ? 3 : 100))
-            continue;
-        v.value[i] = value;
+        v.value[i] = read.value[i];
         if (i != Mirror)
-            v.label[i] = texts[i];
+            v.label[i] = read.text[i];
     }
     m_device = v;
+    setControlsEnabled(!m_xmlBody.isEmpty());
     revert(v);
 }

@@ -3,6 +3,7 @@
 #include "liveview/qclivedevicerequests.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -29,6 +30,8 @@ public:
     QLabel *valueLabel(int i) const { return m_labels[i]; }
     QComboBox *mirrorBox() const { return m_cmbMirror; }
     QByteArray cachedDocument() const { return m_xmlBody; }
+    // Shown while the last read of the device failed.
+    QLabel *readNote() const { return m_readNote; }
 
     void requestImageInfo();
     void sendImageSettings(bool force);
@@ -60,18 +63,32 @@ private:
     void revert(const Values &values);
     void showValues(const Values &values);
     void onDeviceChanged();
+    // Blank values and controls that send nothing: what a panel shows for a
+    // device it has not read.
+    void showNoValues();
+    void setControlsEnabled(bool on);
     void onImageInfo(const QByteArray &body);
-    void onSetResult(int code);
+    void onImageInfoFailed();
+    void onSetResult(quint64 generation, int code);
 
     qcLiveDeviceRequests *m_requests;
     QSlider *m_sliders[Mirror] = {};
     QLabel *m_labels[Mirror] = {};
     QComboBox *m_cmbMirror = nullptr;
     QLabel *m_lblMirror = nullptr;
+    QLabel *m_readNote = nullptr;
     // This device's image document, the reply's "response" renamed
-    // "request"; empty until its usable reply.
+    // "request", with the changes it accepted since; empty until its
+    // usable reply.
     QByteArray m_xmlBody;
     Values m_device; // last reported or accepted by the device
     Values m_before; // shown before the operator's change
-    Values m_sent;   // carried by the running settings request
+    // What each settings request not yet answered carried, oldest first.
+    struct Sent
+    {
+        quint64 generation;
+        Values values;
+        QByteArray document;
+    };
+    QList<Sent> m_sent;
 };

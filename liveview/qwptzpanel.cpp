@@ -4,9 +4,10 @@
 #include "app/core/qcxmlhelper.h"
 #include "app/widgets/statusbutton.h"
 #include "app/widgets/userrights.h"
-#include "app/core/xmlbuffer.h"
 #include "device/qcp2pstreaminterface.h"
 #include "liveview/livetext.h"
+#include "liveview/panelreplies.h"
+#include "liveview/qcptzstopretry.h"
 #include "liveview/qwpresetitem.h"
 #include "media/qcstreamutil.h"
 
@@ -17,8 +18,6 @@
 #include <QListWidget>
 #include <QSlider>
 #include <QVBoxLayout>
-
-#include <tinyxml.h>
 
 using namespace livetext;
 
@@ -91,6 +90,13 @@ qwPtzPanel::qwPtzPanel(qcLiveDeviceRequests *requests, QWidget *parent)
     connect(m_requests, &qcLiveDeviceRequests::deviceChanged, this, &qwPtzPanel::onDeviceChanged);
     connect(m_requests, &qcLiveDeviceRequests::ptzInfoReady, this, &qwPtzPanel::onPtzInfo);
     connect(m_requests, &qcLiveDeviceRequests::ptzResult, this, &qwPtzPanel::onPtzResult);
+    connect(m_requests, &qcLiveDeviceRequests::infoFailed, this, [this](int id) {
+        if (id == qcLiveDeviceRequests::GetPtzId)
+            onPtzInfoFailed();
+    });
+    auto *stops = new qcPtzStopRetry(m_requests, this);
+    connect(stops, &qcPtzStopRetry::stopNotSent, this, [this] { livetext::showFailureTip(this, "ptzstopnotsent"); });
+    showUnknownSpeed();
 }
 
 qwPtzPanel::~qwPtzPanel()
@@ -129,12 +135,13 @@ void qwPtzPanel::initPtzPanel()
     auto *speedRow = new QWidget(this);
     speedRow->setMaximumHeight(28);
     auto *listRow = new QWidget(this);
+    m_readNote = makeReadNote(this);
     auto *presetRow = new QWidget(this);
     presetRow->setFixedHeight(28);
     auto *page = new QVBoxLayout(this);
     page->setContentsMargins(2, 2, 2, 2);
     page->setSpacing(1);
-    for (QWidget *w : {ptz, speedRow, listRow, presetRow})
+    for (QWidget *w : {ptz, speedRow, static_cast<QWidget *>(m_readNote), listRow, presetRow})
         page->addWidget(w);
     setContentsMargins(12, 6, 12, 2);
 
@@ -275,6 +282,7 @@ void qwPtzPanel::resetPresetRows()
 {
     for (int r = 0; r < kPresetCount; ++r) {
         m_reportedNames[r].clear();
+        m_rowKnown[r] = false;
         showReportedRow(r);
     }
 }
@@ -295,7 +303,9 @@ void qwPtzPanel::showReportedRow(int row)
     if (row < 0 || row >= kPresetCount)
         return;
     const QString &name = m_reportedNames[row];
-    setPresetRow(row, name.isEmpty() ? defaultName(row) : name, name.isEmpty() ? m_unsetText : m_setText);
+    // A row the device has not told of is neither set nor unset.
+    const QString state = !m_rowKnown[row] ? QString() : name.isEmpty() ? m_unsetText : m_setText;
+    setPresetRow(row, name.isEmpty() ? defaultName(row) : name, state);
 }
 
 bool qwPtzPanel::checkRight()
@@ -421,6 +431,7 @@ void qwPtzPanel::onPtzResult(const qcLiveDeviceRequests::Ticket &ticket, int cod
     if (ticket.op == qcLiveDeviceRequests::OpSet) {
         if (code == CGIUtil::ResultOk) {
             m_reportedNames[row] = m_sentNames[row];
+            m_rowKnown[row] = true;
             if (qwPresetItem *item = presetRow(row))
                 item->setStateText(m_setText);
         } else {
@@ -428,6 +439,7 @@ void qwPtzPanel::onPtzResult(const qcLiveDeviceRequests::Ticket &ticket, int cod
         }
     } else if (ticket.op == qcLiveDeviceRequests::OpClear && code == CGIUtil::ResultOk) {
         m_reportedNames[row].clear();
+        m_rowKnown[row] = true;
         showReportedRow(row);
     }
 }
@@ -491,11 +503,13 @@ void qwPtzPanel::onPtzbuttonClick(int mask)
 
 void qwPtzPanel::sendPtzMove(int cmd, int hori, int vert)
 {
+    // Command 0 is the direction's stop.
     m_requests->postPtzControl(
         QStringLiteral("<request><ptzcmd><cmd>%1</cmd><move><hori>%2</hori><vert>%3</vert></move></ptzcmd></request>")
             .arg(cmd)
             .arg(hori)
-            .arg(vert));
+            .arg(vert),
+        cmd == 0 ? qcLiveDeviceRequests::OpStop : qcLiveDeviceRequests::OpMove);
 }
 
 void qwPtzPanel::sendPtzCentre()
@@ -506,31 +520,35 @@ void qwPtzPanel::sendPtzCentre()
 
 void qwPtzPanel::sendPtzStop()
 {
-    m_requests->postPtzControl(QLatin1String(kStopBody));
+    m_requests->postPtzControl(QLatin1String(kStopBody), qcLiveDeviceRequests::OpStop);
 }
 
 void qwPtzPanel::sendZoom1()
 {
     m_requests->postPtzControl(
-        QStringLiteral("<request><ptzcmd><cmd>8</cmd><addr>1</addr><zoom>1</zoom></ptzcmd></request>"));
+        QStringLiteral("<request><ptzcmd><cmd>8</cmd><addr>1</addr><zoom>1</zoom></ptzcmd></request>"),
+        qcLiveDeviceRequests::OpLens);
 }
 
 void qwPtzPanel::sendZoom0()
 {
     m_requests->postPtzControl(
-        QStringLiteral("<request><ptzcmd><cmd>8</cmd><addr>1</addr><zoom>0</zoom></ptzcmd></request>"));
+        QStringLiteral("<request><ptzcmd><cmd>8</cmd><addr>1</addr><zoom>0</zoom></ptzcmd></request>"),
+        qcLiveDeviceRequests::OpLens);
 }
 
 void qwPtzPanel::sendFocus1()
 {
     m_requests->postPtzControl(
-        QStringLiteral("<request><ptzcmd><cmd>4</cmd><addr>1</addr><focus>1</focus></ptzcmd></request>"));
+        QStringLiteral("<request><ptzcmd><cmd>4</cmd><addr>1</addr><focus>1</focus></ptzcmd></request>"),
+        qcLiveDeviceRequests::OpLens);
 }
 
 void qwPtzPanel::sendFocus0()
 {
     m_requests->postPtzControl(
-        QStringLiteral("<request><ptzcmd><cmd>4</cmd><addr>1</addr><focus>0</focus></ptzcmd></request>"));
+        QStringLiteral("<request><ptzcmd><cmd>4</cmd><addr>1</addr><focus>0</focus></ptzcmd></request>"),
+        qcLiveDeviceRequests::OpLens);
 }
 
 // ---------------------------------------------------------------- speed
@@ -594,36 +612,48 @@ void qwPtzPanel::onDeviceChanged()
     m_ptzAddr = m_ptzBaudrate = m_ptzDatabit = m_ptzStopbit = m_ptzParity = m_ptzFlowctrl = 0;
     m_ptzInfoRead = false;
     m_pendingSpeedValue = -1;
+    m_readNote->hide();
+    // Nothing shown belongs to this device until its reply is read.
+    showUnknownSpeed();
+    resetPresetRows();
+}
+
+void qwPtzPanel::showUnknownSpeed()
+{
+    m_deviceSpeedValue = m_ptzSpeedSlider->minimum();
+    m_deviceSpeedLabel.clear();
+    showSpeed(m_deviceSpeedValue, m_deviceSpeedLabel);
+}
+
+void qwPtzPanel::onPtzInfoFailed()
+{
+    m_ptzInfoRead = false;
+    m_readNote->show();
+    showUnknownSpeed();
+    resetPresetRows();
 }
 
 void qwPtzPanel::onPtzInfo(CGIUtil *reply)
 {
-    TiXmlDocument doc;
-    xmlbuffer::parse(&doc, reply->replyBody(), TIXML_ENCODING_UTF8);
-    TiXmlElement *root = doc.RootElement();
-    TiXmlElement *speedElement = root ? qcXmlHelper::deepFind(root, "speed") : nullptr;
-    if (!speedElement)
+    panelreplies::PtzReading read;
+    if (!panelreplies::readPtz(reply->replyBody(), kPresetCount, &read)) {
+        onPtzInfoFailed();
         return;
-    auto number = [](TiXmlElement *e) { return QString::fromUtf8(e && e->GetText() ? e->GetText() : "").toInt(); };
-    const int speed = number(speedElement);
-    int *const fields[6] = {&m_ptzAddr, &m_ptzBaudrate, &m_ptzDatabit, &m_ptzStopbit, &m_ptzParity, &m_ptzFlowctrl};
-    const char *const names[6] = {"addr", "baudrate", "databit", "stopbit", "parity", "flowctrl"};
-    int found = 0;
-    for (int i = 0; i < 6; ++i) {
-        if (TiXmlElement *e = qcXmlHelper::deepFind(root, names[i])) {
-            *fields[i] = number(e);
-            ++found;
-        }
     }
-    m_ptzInfoRead = found == 6;
-    m_deviceSpeedValue = speed + 1;
-    m_deviceSpeedLabel = QString::number(speed + 1);
+    m_readNote->hide();
+    int *const fields[6] = {&m_ptzAddr, &m_ptzBaudrate, &m_ptzDatabit, &m_ptzStopbit, &m_ptzParity, &m_ptzFlowctrl};
+    // Without all six a speed change would rewrite the PTZ line with values
+    // the device never sent.
+    m_ptzInfoRead = read.serialRead;
+    for (int i = 0; i < 6; ++i)
+        *fields[i] = read.serialRead ? read.serial[i] : 0;
+    m_deviceSpeedValue = read.speed + 1;
+    m_deviceSpeedLabel = QString::number(read.speed + 1);
     revertSpeed(m_deviceSpeedValue, m_deviceSpeedLabel);
 
-    TiXmlElement *preset = qcXmlHelper::deepFind(root, "preset");
-    TiXmlElement *child = preset ? preset->FirstChildElement("pname") : nullptr;
-    for (int row = 0; child && row < kPresetCount; child = child->NextSiblingElement(), ++row) {
-        m_reportedNames[row] = QString::fromUtf8(child->GetText() ? child->GetText() : "");
+    for (int row = 0; row < read.presets.size(); ++row) {
+        m_reportedNames[row] = read.presets[row];
+        m_rowKnown[row] = true;
         showReportedRow(row);
     }
 }

@@ -30,6 +30,8 @@ public:
     QListWidget *presetList() const { return m_presetList; }
     QSlider *speedSlider() const { return m_ptzSpeedSlider; }
     QLabel *speedLabel() const { return m_ptzSpeedLabel; }
+    // Shown while the last read of the device failed.
+    QLabel *readNote() const { return m_readNote; }
     qwPresetItem *presetRow(int row) const;
     int selectedPreset() const { return m_selectedPreset; }
 
@@ -77,6 +79,8 @@ private:
     bool p2pControl(int controlId);
     void onDeviceChanged();
     void onPtzInfo(CGIUtil *reply);
+    void onPtzInfoFailed();
+    void showUnknownSpeed();
     void onPtzResult(const qcLiveDeviceRequests::Ticket &ticket, int code);
     // Puts the slider and its label back without a request; a slider the
     // operator holds goes back at its release.
@@ -91,6 +95,7 @@ private:
     QListWidget *m_presetList = nullptr;
     QSlider *m_ptzSpeedSlider = nullptr;
     QLabel *m_ptzSpeedLabel = nullptr;
+    QLabel *m_readNote = nullptr;
     int m_selectedPreset = -1;
     bool m_ptzAllowed = false;
     // The device's serial settings, sent back with every speed change; only
@@ -111,5 +116,7 @@ private:
     int m_pendingSpeedValue = -1;
     QString m_pendingSpeedLabel;
     QString m_reportedNames[kPresetCount];
+    // The device has told what the row holds.
+    bool m_rowKnown[kPresetCount] = {};
     QString m_sentNames[kPresetCount];
 };

@@ -104,6 +104,10 @@ public:
     // length of the whole body received.
     QByteArray replyBody() const { return m_body; }
     qint64 replyLength() const { return m_bodyLength; }
+    // The device answered with a final status line: the request reached it,
+    // whatever the code. False for a request that could not be delivered
+    // (no connection, time-out or failure before any status, abort).
+    bool answered() const { return m_statusMapped; }
 
     // Trims the text, makes each run of white space between a '>' and the
     // next '<' one blank, but keeps a run that is the whole value of an

@@ -432,6 +432,11 @@ void tst_ReadFail::replyJudgement_data()
     QTest::newRow("text only") << QByteArray("motion") << QByteArray("motion") << false;
     QTest::newRow("empty") << QByteArray() << QByteArray("motion") << false;
     QTest::newRow("trailing junk") << doc + "<x>" << QByteArray("motion") << false;
+    QTest::newRow("not UTF-8") << QByteArray(doc).replace("1</active>", "\xe9</active>") << QByteArray("motion")
+                               << false;
+    QTest::newRow("declared Latin-1")
+        << QByteArray(doc).replace("\"?>", "\" encoding=\"ISO-8859-1\"?>").replace("1</active>", "\xe9</active>")
+        << QByteArray("motion") << false;
 }
 
 void tst_ReadFail::replyJudgement()

@@ -7,6 +7,7 @@
 #include "app/core/cgiutil.h"
 #include "liveview/qclivedevicerequests.h"
 #include "tests/devicesim/device.h"
+#include "tests/devicesim/faults.h"
 
 #include <QByteArray>
 #include <QList>
@@ -39,6 +40,16 @@ inline QList<QByteArray> posted(const devicesim::Device &device, const QByteArra
             out << r.body.mid(r.body.startsWith("<?xml") ? r.body.indexOf("?>") + 2 : 0);
     }
     return out;
+}
+
+// A fault in its command-line form ("stall", "delay:800", "cut").
+inline devicesim::Fault fault(const QString &mode)
+{
+    devicesim::Fault f;
+    int times = 0;
+    QString error;
+    devicesim::Fault::parse(mode, &f, &times, &error);
+    return f;
 }
 
 // A bounded wait, long enough for a request the panel would have sent.

@@ -77,53 +77,87 @@ private slots:
 
     void replies_data()
     {
-        QTest::addColumn<QString>("replace");
-        QTest::addColumn<QString>("with");
+        QTest::addColumn<QByteArray>("replace");
+        QTest::addColumn<QByteArray>("with");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("labels");
         QTest::addColumn<int>("mirror");
-        // Labels of saturation, brightness, sharpness and contrast.
-        const auto row = [](const char *name, const char *replace, const char *with, const char *fault,
+        // Labels of saturation, brightness, sharpness and contrast; none
+        // at all for a reply that is not read.
+        const auto row = [](const char *name, const QByteArray &replace, const QByteArray &with, const char *fault,
                             const char *labels, int mirror) {
-            QTest::newRow(name) << QString(replace) << QString(with) << QString(fault) << QString(labels).split(',')
-                                << mirror;
+            QTest::newRow(name) << replace << with << QString(fault) << QString(labels).split(',') << mirror;
         };
+        const char *none = ",,,";
         row("in range", "<brightness>50</brightness>", "<brightness>30</brightness>", "", "50,30,50,50", 0);
-        row("brightness 150", "<brightness>50</brightness>", "<brightness>150</brightness>", "", "50,0,50,50", 0);
-        row("mirror 4", "<mirror>0</mirror>", "<mirror>4</mirror>", "", "50,50,50,50", 1);
         row("050", "<saturation>50</saturation>", "<saturation>050</saturation>", "", "050,50,50,50", 0);
-        row("no number", "<sharpness>50</sharpness>", "<sharpness>soft</sharpness>", "", "50,50,soft,50", 0);
-        row("missing", "<contrast>50</contrast>", "", "", "0,0,0,0", 1);
-        row("500", "", "", "get:videoimage", "0,0,0,0", 1);
-        row("truncated", "</response>", "", "", "0,0,0,0", 1);
+        row("brightness 150", "<brightness>50</brightness>", "<brightness>150</brightness>", "", none, -1);
+        row("mirror 4", "<mirror>0</mirror>", "<mirror>4</mirror>", "", none, -1);
+        row("no number", "<sharpness>50</sharpness>", "<sharpness>soft</sharpness>", "", none, -1);
+        row("missing", "<contrast>50</contrast>", "", "", none, -1);
+        row("500", "", "", "500", none, -1);
+        row("truncated", "</response>", "", "", none, -1);
+        row("cut", "", "", "cut", none, -1);
+        row("dropped", "", "", "drop", none, -1);
+        row("undecodable value", "<brightness>50</brightness>", "<brightness>\xb5\xc4</brightness>", "", none, -1);
+        row("undecodable other", "<noise>50</noise>", "<noise>50\xa3\xa8</noise>", "", none, -1);
     }
     void replies()
     {
-        QFETCH(QString, replace);
-        QFETCH(QString, with);
+        QFETCH(QByteArray, replace);
+        QFETCH(QByteArray, with);
         QFETCH(QString, fault);
         QFETCH(QStringList, labels);
         QFETCH(int, mirror);
-        // Known values first, so that "unchanged" can be told apart.
-        for (int i = 0; i < 4; ++i) {
-            QSignalBlocker b(m_panel->slider(i));
-            m_panel->slider(i)->setValue(0);
-            m_panel->valueLabel(i)->setText("0");
+        const bool read = mirror >= 0;
+        if (fault == "500") {
+            m_dev->addFault("get:videoimage", Fault::status(500, m_subject));
+        } else if (!fault.isEmpty()) {
+            m_dev->addFault("get:videoimage", panelsupport::fault(fault));
         }
-        {
-            QSignalBlocker b(m_panel->mirrorBox());
-            m_panel->mirrorBox()->setCurrentIndex(1);
-        }
-        if (!fault.isEmpty())
-            m_dev->addFault(fault, Fault::status(500, m_subject));
-        m_dev->setSubject("videoimage", QString::fromUtf8(m_subject).replace(replace, with).toUtf8());
+        QByteArray subject = m_subject;
+        if (!replace.isEmpty())
+            QVERIFY(subject.contains(replace));
+        m_dev->setSubject("videoimage", subject.replace(replace, with));
         selectAndRead();
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(valueText(i), labels[i]);
-            QCOMPARE(m_panel->slider(i)->value(), labels[i].toInt()); // text that is no number counts as 0
+            QCOMPARE(m_panel->slider(i)->value(), labels[i].toInt()); // no value shows as none
+            QCOMPARE(m_panel->slider(i)->isEnabled(), read);
         }
         QCOMPARE(m_panel->mirrorBox()->currentIndex(), mirror);
+        QCOMPARE(m_panel->readNote()->isVisibleTo(m_panel.get()), !read);
         QVERIFY(nothingSent());
+        if (read)
+            return;
+        // A change on a panel that could not read its device goes nowhere.
+        panelsupport::drag(m_panel->slider(Brightness), {77});
+        m_panel->mirrorBox()->setCurrentIndex(2);
+        QCOMPARE(m_panel->slider(Brightness)->value(), 0);
+        QCOMPARE(m_panel->mirrorBox()->currentIndex(), -1);
+        QVERIFY(nothingSent());
+
+        // The next read that works shows the device's values and lets them change.
+        m_dev->clearFaults();
+        m_dev->setSubject("videoimage", m_subject);
+        selectAndRead();
+        QVERIFY(m_panel->readNote()->isHidden());
+        QCOMPARE(valueText(Brightness), QString("50"));
+        panelsupport::drag(m_panel->slider(Brightness), {77});
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+    }
+
+    // A change carries the device's own text for every value the operator
+    // left alone.
+    void changeKeepsTheDevicesTexts()
+    {
+        m_dev->setSubject("videoimage",
+                          QByteArray(m_subject).replace("<contrast>50</contrast>", "<contrast>050</contrast>"));
+        selectAndRead();
+        m_panel->mirrorBox()->setCurrentIndex(3);
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        const QByteArray body = sets().value(0);
+        QVERIFY2(body.contains("<contrast>050</contrast>") && body.contains("<mirror>3</mirror>"), body.constData());
     }
 
     // Read-modify-write: only the changed value differs, and the device
@@ -157,11 +191,7 @@ private slots:
     void dragWhileSlow()
     {
         QFETCH(QString, fault);
-        Fault f;
-        int times = 0;
-        QString error;
-        QVERIFY(Fault::parse(fault, &f, &times, &error));
-        m_dev->addFault("set:videoimage", f);
+        m_dev->addFault("set:videoimage", panelsupport::fault(fault));
         QSignalSpy aborted(m_req.get(), &qcLiveDeviceRequests::requestAborted);
         panelsupport::drag(m_panel->slider(Brightness), {10, 20, 30});
         QVERIFY(m_dev->waitForRequests(2, 5000));
@@ -169,6 +199,22 @@ private slots:
         QVERIFY(sets()[0].contains("<brightness>10</brightness>"));
         QVERIFY(sets()[1].contains("<brightness>30</brightness>"));
         QCOMPARE(aborted.count(), fault == "stall" ? 1 : 0);
+    }
+
+    // A change the device took, then one it refused while the first was
+    // still answering: the panel shows, and will send back, what the device
+    // holds.
+    void acceptedThenRefused()
+    {
+        m_dev->addFault("set:videoimage", Fault::status(401));
+        m_dev->addFault("set:videoimage", Fault::delay(800), 1);
+        panelsupport::drag(m_panel->slider(Brightness), {10, 30});
+        QVERIFY(m_dev->waitForRequests(2, 5000));
+        waitIdle(qcLiveDeviceRequests::SetImageId);
+        QVERIFY(m_dev->subject("videoimage").contains("<brightness>10</brightness>"));
+        QCOMPARE(m_panel->slider(Brightness)->value(), 10);
+        QCOMPARE(valueText(Brightness), QString("10"));
+        QVERIFY(m_panel->cachedDocument().contains("<brightness>10</brightness>"));
     }
 
     void documentBound()
@@ -214,7 +260,8 @@ private slots:
         selectAndRead();
         QVERIFY(m_panel->cachedDocument().isEmpty());
         panelsupport::drag(m_panel->slider(Sharpness), {20});
-        QCOMPARE(m_panel->slider(Sharpness)->value(), 50);
+        QCOMPARE(m_panel->slider(Sharpness)->value(), 0);
+        QCOMPARE(valueText(Sharpness), QString());
         QVERIFY(nothingSent());
     }
 
@@ -223,9 +270,10 @@ private slots:
         m_req->setDevice("ARDOSIM0000000000001", "0", "admin", "1234");
         m_panel->slider(Saturation)->setValue(20);
         m_panel->mirrorBox()->setCurrentIndex(2);
-        QCOMPARE(m_panel->slider(Saturation)->value(), 50);
-        QCOMPARE(valueText(Saturation), QString("50"));
-        QCOMPARE(m_panel->mirrorBox()->currentIndex(), 0);
+        // Nothing read from it: none of the previous device's values show.
+        QCOMPARE(m_panel->slider(Saturation)->value(), 0);
+        QCOMPARE(valueText(Saturation), QString());
+        QCOMPARE(m_panel->mirrorBox()->currentIndex(), -1);
         QVERIFY(nothingSent());
     }
 

@@ -137,8 +137,8 @@ private slots:
         QVERIFY(ptz->presetRow(0)->nameLabel()->text() != "Gate");
         QVERIFY(staysAt(*m_a.device, 2));
 
-        // B in view 1 answers 500: A's values stay on the panels, and a
-        // change made there goes to neither device.
+        // B in view 1 answers 500: the panels say so and show none of A's
+        // values, and a change made there goes to neither device.
         m_a.device->clearLog();
         m_b.device->clearLog();
         page->openStream(1);
@@ -151,7 +151,11 @@ private slots:
         ptz->speedSlider()->setValue(speed == 6 ? 1 : 6);
         panelsupport::drag(image->slider(1), {70});
         QCOMPARE(ptz->speedSlider()->value(), speed);
-        QCOMPARE(image->slider(1)->value(), 50);
+        QCOMPARE(image->slider(1)->value(), 0);
+        QCOMPARE(image->valueLabel(1)->text(), QString());
+        QCOMPARE(ptz->speedLabel()->text(), QString());
+        QCOMPARE(ptz->presetRow(0)->nameLabel()->text() == "Gate", false);
+        QVERIFY(image->readNote()->isVisibleTo(image) && ptz->readNote()->isVisibleTo(ptz));
         QVERIFY(staysAt(*m_b.device, 2));
         QCOMPARE(panelRequests(*m_a.device), 0);
 

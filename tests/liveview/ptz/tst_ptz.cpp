@@ -6,6 +6,7 @@
 #include "app/widgets/statusbutton.h"
 #include "liveview/livetext.h"
 #include "liveview/qclivedevicerequests.h"
+#include "liveview/qcptzstopretry.h"
 #include "liveview/qwptzpanel.h"
 #include "liveview/qwpresetitem.h"
 #include "media/qcstreamutil.h"
@@ -231,8 +232,11 @@ private slots:
     {
         m_dev->addFault("get:ptz", Fault::stall());
         select();
+        // Not read yet: the previous device's speed is not shown either.
+        QCOMPARE(m_panel->speedLabel()->text(), QString());
+        const int none = m_panel->speedSlider()->value();
         m_panel->speedSlider()->setValue(5);
-        QCOMPARE(m_panel->speedSlider()->value(), 3);
+        QCOMPARE(m_panel->speedSlider()->value(), none);
         m_dev->clearFaults();
         m_dev->setSubject("ptz", QByteArray(m_ptzSubject).replace("<baudrate>9600</baudrate>", ""));
         selectAndRead();
@@ -270,6 +274,8 @@ private slots:
         QTest::addColumn<QByteArray>("ptz");
         QTest::addColumn<QStringList>("names");
         const QByteArray speed = "<speed>2</speed>";
+        // "" the default name; a reply that is not read leaves every row
+        // neither set nor unset.
         QTest::newRow("three") << speed + "<preset><pname>A</pname><pname></pname><pname>B</pname></preset>"
                                << QStringList{"A", "", "B", "x"};
         QByteArray many("<preset>");
@@ -277,7 +283,7 @@ private slots:
             many += "<pname>n" + QByteArray::number(i) + "</pname>";
         QTest::newRow("150") << speed + many + "</preset>" << QStringList{"n0", "n1", "n2", "n3"};
         QTest::newRow("no preset") << speed << QStringList{"x", "x", "x", "x"};
-        QTest::newRow("no speed") << QByteArray("<preset><pname>A</pname></preset>") << QStringList{"x", "x", "x", "x"};
+        QTest::newRow("no speed") << QByteArray("<preset><pname>A</pname></preset>") << QStringList{"", "", "", ""};
     }
     void presetRowsFromReply()
     {
@@ -293,8 +299,106 @@ private slots:
             const QString want = names[r].isEmpty() ? text("presetname") + QString::number(r + 1) : names[r];
             QCOMPARE(m_panel->presetRow(r)->nameLabel()->text(), want);
         }
-        QCOMPARE(m_panel->presetRow(1)->stateLabel()->text(),
-                 names[1] == "x" ? QString("x") : text(names[1].isEmpty() ? "isunset" : "issetted"));
+        const bool read = !ptz.startsWith("<preset>");
+        QCOMPARE(m_panel->presetRow(1)->stateLabel()->text(), names[1] == "x" ? QString("x")
+                                                              : !read
+                                                                  ? QString()
+                                                                  : text(names[1].isEmpty() ? "isunset" : "issetted"));
+        QCOMPARE(m_panel->readNote()->isVisibleTo(m_panel.get()), !read);
+    }
+
+    // A reply the panel cannot read as the device sent it shows none of its
+    // values and lets no speed change rewrite the PTZ line.
+    void unreadReplySendsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("replace");
+        QTest::addColumn<QByteArray>("with");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("undecodable address")
+            << QByteArray("<addr>1</addr>") << QByteArray("<addr>1\xb5\xc4</addr>") << QString();
+        QTest::newRow("undecodable name")
+            << QByteArray("<pname>Gate</pname>") << QByteArray("<pname>G\xe2te</pname>") << QString();
+        QTest::newRow("speed no number") << QByteArray("<speed>2</speed>") << QByteArray("<speed>fast</speed>")
+                                         << QString();
+        QTest::newRow("500") << QByteArray() << QByteArray() << "500";
+        QTest::newRow("cut") << QByteArray() << QByteArray() << "cut";
+    }
+    void unreadReplySendsNothing()
+    {
+        QFETCH(QByteArray, replace);
+        QFETCH(QByteArray, with);
+        QFETCH(QString, fault);
+        if (!fault.isEmpty()) {
+            m_dev->addFault("get:ptz", panelsupport::fault(fault));
+        }
+        QVERIFY(replace.isEmpty() || m_ptzSubject.contains(replace));
+        m_dev->setSubject("ptz", QByteArray(m_ptzSubject).replace(replace, with));
+        selectAndRead();
+        QVERIFY(m_panel->readNote()->isVisibleTo(m_panel.get()));
+        QCOMPARE(m_panel->speedLabel()->text(), QString());
+        QCOMPARE(m_panel->presetRow(0)->nameLabel()->text(), text("presetname") + "1");
+        QCOMPARE(m_panel->presetRow(1)->stateLabel()->text(), QString());
+        panelsupport::drag(m_panel->speedSlider(), {5});
+        QCOMPARE(m_panel->speedLabel()->text(), QString());
+        QVERIFY(nothingSent());
+
+        m_dev->clearFaults();
+        m_dev->setSubject("ptz", m_ptzSubject);
+        selectAndRead();
+        QVERIFY(m_panel->readNote()->isHidden());
+        QCOMPARE(m_panel->presetRow(1)->stateLabel()->text(), text("isunset"));
+        panelsupport::drag(m_panel->speedSlider(), {5});
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        QVERIFY(
+            received("/action/set")
+                .value(0)
+                .contains("<addr>1</addr><serial><baudrate>9600</baudrate><databit>8</databit><stopbit>1</stopbit>"));
+    }
+
+    // The stop of a held direction or lens that did not reach the camera is
+    // told and sent again until the camera answers it; one the camera
+    // answered, even with a refusal, is not sent again.
+    void stopOwedUntilTheCameraAnswers_data()
+    {
+        QTest::addColumn<int>("mask");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("stop");
+        QTest::newRow("up, camera gone") << 7 << "gone" << move(0, 0, 0);
+        QTest::newRow("zoom in, camera gone") << 16 << "gone" << kLensStop;
+        QTest::newRow("left, no answer") << 9 << "drop" << move(0, 0, 0);
+        QTest::newRow("left, refused") << 9 << "500" << move(0, 0, 0);
+    }
+    void stopOwedUntilTheCameraAnswers()
+    {
+        QFETCH(int, mask);
+        QFETCH(QString, fault);
+        QFETCH(QString, stop);
+        const bool owed = fault != "500";
+        auto *stops = m_panel->findChild<qcPtzStopRetry *>();
+        QVERIFY(stops);
+        QTest::mousePress(button(mask), Qt::LeftButton);
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
+        if (fault == "gone")
+            m_dev->stop();
+        else
+            m_dev->addFault("ptz:ctrl", fault == "drop" ? Fault::drop() : Fault::status(500), 1);
+        m_dev->clearLog();
+        QTest::mouseRelease(button(mask), Qt::LeftButton);
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
+        QCoreApplication::processEvents();
+        QCOMPARE(popupKeys(m_panel.get()), owed ? QStringList("tip_ptzstopnotsent") : QStringList());
+        QCOMPARE(stops->owedCount(), owed ? 1 : 0);
+
+        // Another view selected meanwhile: the stop still goes to its camera.
+        select("127.0.0.9");
+        if (fault == "gone")
+            QVERIFY(m_dev->start(m_dev->address(), m_dev->port()));
+        const int arrive = fault == "gone" ? 1 : fault == "drop" ? 2 : 1;
+        QTRY_COMPARE_WITH_TIMEOUT(stops->owedCount(), 0, 15000);
+        QVERIFY(m_dev->waitForRequests(arrive, 5000));
+        QCOMPARE(received(), QStringList(QVector<QString>(arrive, stop).toList()));
+        QCOMPARE(popupKeys(m_panel.get()), QStringList());
     }
 
     void callPreset()

@@ -38,6 +38,7 @@ class tst_Requests : public QObject
     Q_OBJECT
     std::unique_ptr<devicesim::Device> m_dev;
     std::unique_ptr<Requests> m_req;
+    QByteArray m_ptz;
 
     void handOver(const QString &port = {}, const QString &user = "admin", const QString &password = "1234")
     {
@@ -57,6 +58,7 @@ private slots:
     {
         m_dev = livedevices::start("127.0.0.2");
         QVERIFY(m_dev);
+        m_ptz = m_dev->subject("ptz");
     }
     void init()
     {
@@ -186,12 +188,18 @@ private slots:
         QTest::newRow("500 with body") << "status:500" << false;
         QTest::newRow("garbage") << "garbage" << false;
         QTest::newRow("500 KB") << "large:512000" << false;
+        QTest::newRow("not UTF-8") << "utf8" << false;
+        QTest::newRow("another subject") << "subject" << false;
     }
     void usableReplies()
     {
         QFETCH(QString, fault);
         QFETCH(bool, used);
-        if (!fault.isEmpty()) {
+        if (fault == "utf8") {
+            m_dev->setSubject("ptz", "<response><ptz><speed>2</speed><addr>\xb5</addr></ptz></response>");
+        } else if (fault == "subject") {
+            m_dev->setSubject("ptz", "<response><videoimage><speed>2</speed></videoimage></response>");
+        } else if (!fault.isEmpty()) {
             Fault f;
             int times = 0;
             QString error;
@@ -199,10 +207,46 @@ private slots:
             m_dev->addFault("get:ptz", f);
         }
         QSignalSpy infos(m_req.get(), &Requests::ptzInfoReady);
+        QSignalSpy failed(m_req.get(), &Requests::infoFailed);
         QVERIFY(m_req->requestPtzInfo());
         QTRY_VERIFY(!m_req->request(Requests::GetPtzId)->isRunning());
         QCoreApplication::processEvents();
         QCOMPARE(infos.count(), used ? 1 : 0);
+        QCOMPARE(failed.count(), used ? 0 : 1);
+        m_dev->setSubject("ptz", m_ptz);
+    }
+
+    // A PTZ control reached its device when the device answered it, with
+    // whatever status; a stop that did not is reported for the device it
+    // was meant for.
+    void controlDelivery_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("delivered");
+        QTest::newRow("answered") << "" << true;
+        QTest::newRow("refused") << "500" << true;
+        QTest::newRow("dropped") << "drop" << false;
+        QTest::newRow("nobody there") << "gone" << false;
+    }
+    void controlDelivery()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, delivered);
+        if (fault == "gone")
+            m_req->setDevice("127.0.0.9", QString::number(m_dev->port()), "admin", "1234");
+        else if (!fault.isEmpty())
+            m_dev->addFault("ptz:ctrl", fault == "500" ? Fault::status(500) : Fault::drop());
+        const Requests::Target target = m_req->target();
+        QSignalSpy ended(m_req.get(), &Requests::ptzControlEnded);
+        const QString stop =
+            "<request><ptzcmd><cmd>0</cmd><move><hori>0</hori><vert>0</vert></move></ptzcmd></request>";
+        QVERIFY(m_req->postPtzControl(stop, Requests::OpStop));
+        handOver(); // another view selected meanwhile
+        QTRY_COMPARE(ended.count(), 1);
+        QVERIFY(ended[0][0].value<Requests::Target>().sameDevice(target));
+        QCOMPARE(ended[0][1].toInt(), int(Requests::OpStop));
+        QCOMPARE(ended[0][2].toString(), stop);
+        QCOMPARE(ended[0][3].toBool(), delivered);
     }
 
     // A set the device accepted stays accepted when a move replaces it.
