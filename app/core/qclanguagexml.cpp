@@ -70,9 +70,12 @@ int qcLanguageXml::load()
     TiXmlDocument doc;
     xmlbuffer::parse(&doc, bytes, TIXML_DEFAULT_ENCODING);
     TiXmlElement *root = doc.RootElement();
-    if (doc.Error() || !root) {
-        qWarning().noquote() << "language file" << path << "is no XML document:" << doc.ErrorDesc() << "at line"
-                             << doc.ErrorRow() << "column" << doc.ErrorCol();
+    if (doc.Error()) {
+        qWarning().noquote() << "language file" << path << "is no XML document:" << doc.ErrorDesc();
+        return 0;
+    }
+    if (!root) {
+        qWarning().noquote() << "language file" << path << "holds no element";
         return 0;
     }
     // Every page and section is searched from the root, but the week days
