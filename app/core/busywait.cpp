@@ -106,6 +106,11 @@ bool isRefusedForItself(const QSqlError &error)
     return code == SQLITE_TOOBIG || code == SQLITE_CONSTRAINT || code == SQLITE_MISMATCH || code == SQLITE_RANGE;
 }
 
+bool isFullError(const QSqlError &error)
+{
+    return primaryCode(error) == SQLITE_FULL;
+}
+
 ReadStatus ReadStatus::failed(const QSqlError &error)
 {
     return {isBusyError(error) ? Busy : Failed};

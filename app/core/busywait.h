@@ -46,3 +46,6 @@ bool isBusyError(const class QSqlError &error);
 // constraint, a value of the wrong type or place) rather than because the
 // file cannot be written now: such a row would never be taken.
 bool isRefusedForItself(const class QSqlError &error);
+// Whether a statement failed for want of room on the disk (SQLITE_FULL): a
+// smaller write may still fit.
+bool isFullError(const class QSqlError &error);

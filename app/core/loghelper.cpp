@@ -170,8 +170,10 @@ void qcLogHelper::run()
         }
         if (!writeQueued()) {
             QMutexLocker lock(&m_queueLock);
-            qWarning("system log: %d records were lost: the log file took none before the end", int(m_queue.size()));
+            qWarning("system log: %d records were lost: the log file did not take them before the end",
+                     int(m_queue.size()));
             m_queue.clear();
+            m_ended = true;
         }
         m_db.close();
     }
@@ -205,45 +207,63 @@ QSqlError qcLogHelper::insertLog(const _st_log_item &item)
 
 bool qcLogHelper::writeQueued()
 {
-    QList<_st_log_item> batch;
-    qint64 untold = 0;
-    {
-        QMutexLocker lock(&m_queueLock);
-        batch.swap(m_queue);
-        m_inFlight = batch.size();
-        untold = m_dropped;
-        // After the last pass nothing may wait in a queue nobody reads.
-        if (m_stop)
-            m_ended = true;
-    }
-    if (batch.isEmpty() && untold == 0)
-        return true;
-    const bool written = opened && writeBatch(batch, untold);
-    {
-        QMutexLocker lock(&m_queueLock);
-        m_inFlight = 0;
-        if (written) {
-            m_dropped -= untold;
+    for (;;) {
+        QList<_st_log_item> batch;
+        qint64 untold = 0;
+        {
+            QMutexLocker lock(&m_queueLock);
+            const int count = qMin(m_batchLimit, m_queue.size());
+            if (count == m_queue.size()) {
+                batch.swap(m_queue);
+            } else {
+                batch = m_queue.mid(0, count);
+                m_queue.erase(m_queue.begin(), m_queue.begin() + count);
+            }
+            m_inFlight = count;
+            // The note of dropped records is one more row after the last
+            // record that waited: they came after all of those.
+            if (m_queue.isEmpty() && count < m_batchLimit)
+                untold = m_dropped;
+            // After the last pass nothing may wait in a queue nobody reads.
+            if (m_stop && m_queue.isEmpty())
+                m_ended = true;
+        }
+        if (batch.isEmpty() && untold == 0)
+            return true;
+        const Outcome outcome = opened ? writeBatch(batch, untold) : Outcome::Refused;
+        const int rows = batch.size() + (untold > 0 ? 1 : 0);
+        {
+            QMutexLocker lock(&m_queueLock);
+            m_inFlight = 0;
+            if (outcome == Outcome::Written) {
+                m_dropped -= untold;
+            } else {
+                // In front of what came meanwhile, so the order stays.
+                batch.append(m_queue);
+                m_queue.swap(batch);
+            }
+        }
+        if (outcome == Outcome::Written) {
+            purgeLogs();
+            m_batchLimit =
+                m_batchLimit > std::numeric_limits<int>::max() / 2 ? std::numeric_limits<int>::max() : m_batchLimit * 2;
+        } else if (outcome == Outcome::Full && rows > 1) {
+            m_batchLimit = rows / 2;
         } else {
-            // In front of what came meanwhile, so the order stays.
-            batch.append(m_queue);
-            m_queue.swap(batch);
+            return false;
         }
     }
-    if (written)
-        purgeLogs();
-    return written;
 }
 
-bool qcLogHelper::writeBatch(const QList<_st_log_item> &batch, qint64 untold)
+qcLogHelper::Outcome qcLogHelper::writeBatch(const QList<_st_log_item> &batch, qint64 untold)
 {
     qint64 skipped = 0;
     // One transaction per batch keeps a burst of records cheap, and a file
     // that refuses part of it keeps all of it waiting.
+    QSqlError failure;
     if (!m_db.transaction())
-        return false;
-    bool ok = true;
-    for (int i = 0; ok && i <= batch.size(); ++i) {
+        failure = m_db.lastError();
+    for (int i = 0; !failure.isValid() && i <= batch.size(); ++i) {
         // The note of dropped records goes last: they came after the rest.
         const qint64 dropped = untold + skipped;
         if (i == batch.size() && dropped == 0)
@@ -254,12 +274,18 @@ bool qcLogHelper::writeBatch(const QList<_st_log_item> &batch, qint64 untold)
         if (i < batch.size() && isRefusedForItself(error))
             ++skipped;
         else
-            ok = false;
+            failure = error;
     }
-    if (ok && m_db.commit())
-        return true;
+    if (!failure.isValid()) {
+        // The driver's commit() drops SQLite's own code, which tells a full
+        // disk from the rest.
+        QSqlQuery commit(m_db);
+        if (commit.exec(QStringLiteral("COMMIT")))
+            return Outcome::Written;
+        failure = commit.lastError();
+    }
     m_db.rollback();
-    return false;
+    return isFullError(failure) ? Outcome::Full : Outcome::Refused;
 }
 
 void qcLogHelper::purgeLogs()

@@ -10,6 +10,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <limits>
 
 #include "app/core/records.h"
 
@@ -19,12 +20,15 @@
 // signal per record found.
 //
 // Records handed in before the thread has opened the file wait in the queue;
-// they are dropped (and addLog() says so) only once the open has failed. A
-// batch the file refuses (another program holds it, the disk is full) stays
-// queued, in order, and is written when the file takes it again; only
-// beyond kMaxWaiting records are new ones dropped, and how many is written
-// to the log once, with the first batch the file takes again. A stop writes
-// everything still queued before the thread ends, if the file lets it.
+// they are dropped (and addLog() says so) only once the open has failed.
+// Records are written oldest first, one transaction per batch. A batch the
+// disk has no room for is halved until it fits, down to one record, so that
+// a nearly full disk takes what it can; a batch the file refuses otherwise
+// (another program holds it), or a single record that does not fit, stays
+// queued, in order, and is tried again after kRetryMs. Only beyond
+// kMaxWaiting records are new ones dropped, and how many is written to the
+// log once, after the last record that waited. A stop writes everything
+// still queued before the thread ends, if the file lets it.
 class qcLogHelper : public QThread
 {
     Q_OBJECT
@@ -77,12 +81,13 @@ private:
     bool openLogDatabase();
     // The record's own error when it fails; invalid after success.
     QSqlError insertLog(const _st_log_item &item);
-    // Writes the queue; false when the file refused it and it waits.
+    enum class Outcome { Written, Full, Refused };
+    // Writes the queue in batches that fit; false when part of it waits.
     bool writeQueued();
     // The batch, then the note of `untold` dropped records, in one
-    // transaction; false when the file refused it. Records the database
-    // refuses for themselves are left out and counted in that note.
-    bool writeBatch(const QList<_st_log_item> &batch, qint64 untold);
+    // transaction: Full when the disk had no room for it. Records the
+    // database refuses for themselves are left out and counted in that note.
+    Outcome writeBatch(const QList<_st_log_item> &batch, qint64 untold);
     void purgeLogs();
     void runQuery();
     bool hasWork();
@@ -102,6 +107,9 @@ private:
     // Log thread only: when a refused batch is tried again; forever while
     // nothing waits for the file.
     QDeadlineTimer m_retry{QDeadlineTimer::Forever};
+    // Log thread only: the most records one batch takes; halved while the
+    // disk has no room, doubled again with every batch written.
+    int m_batchLimit = std::numeric_limits<int>::max();
     // Guarded by the queue lock: once set, addLog() refuses.
     bool m_openFailed = false;
     bool m_ended = false;

@@ -1,8 +1,12 @@
 #include "app/core/qclanguagexml.h"
 
 #include "app/core/qcxmlhelper.h"
+#include "app/core/xmlbuffer.h"
+#include "platform/regularfile.h"
 
-#include <QFile>
+#include <QDebug>
+
+#include <tinyxml.h>
 
 #include <climits>
 
@@ -33,44 +37,95 @@ const Section kSections[] = {
     {37, 125, "userspage"},
 };
 
-const Section *findSection(int page, int id)
+// -1 for an id the page does not list: the key is then looked up under the page.
+int sectionIndex(int page, int id)
 {
-    for (const Section &s : kSections) {
-        if (s.page == page && s.id == id)
-            return &s;
+    for (int i = 0; i < int(sizeof(kSections) / sizeof(kSections[0])); ++i) {
+        if (kSections[i].page == page && kSections[i].id == id)
+            return i;
     }
-    return nullptr;
+    return -1;
 }
 
 } // namespace
 
 int qcLanguageXml::load()
 {
-    QFile file(QString::fromLatin1(kFileName));
-    if (!file.open(QIODevice::ReadOnly))
+    static_assert(sizeof(kPages) / sizeof(kPages[0]) == kPageCount, "one name per page id");
+    static_assert(sizeof(kSections) / sizeof(kSections[0]) == kSectionCount, "a place per section");
+    m_pages = {};
+    m_sections = {};
+    QByteArray bytes;
+    QString reason;
+    const QString path = QString::fromLatin1(kFileName);
+    if (!platform::readRegularFile(path, INT_MAX, &bytes, &reason)) {
+        qWarning().noquote() << "language file" << path << "cannot be read:" << reason;
         return 0;
-    if (file.size() > INT_MAX)
+    }
+    if (bytes.isEmpty()) {
+        qWarning().noquote() << "language file" << path << "is empty";
         return 0;
-    m_data = file.readAll();
-    return m_data.size();
+    }
+    qcXmlHelper::keepWhiteSpace();
+    TiXmlDocument doc;
+    xmlbuffer::parse(&doc, bytes, TIXML_DEFAULT_ENCODING);
+    TiXmlElement *root = doc.RootElement();
+    if (doc.Error()) {
+        qWarning().noquote() << "language file" << path << "is no XML document:" << doc.ErrorDesc();
+        return 0;
+    }
+    if (!root) {
+        qWarning().noquote() << "language file" << path << "holds no element";
+        return 0;
+    }
+    // Every page and section is searched from the root, but the week days
+    // only from the common page onwards.
+    for (int p = 0; p < kPageCount; ++p) {
+        TiXmlElement *page = qcXmlHelper::deepFind(root, kPages[p]);
+        if (!page)
+            continue;
+        m_pages[size_t(p)] = placeOf(page);
+        for (int s = 0; s < kSectionCount; ++s) {
+            const Section &section = kSections[s];
+            if (section.page != kFirstPage + p)
+                continue;
+            const bool fromPage = section.page == 33 && section.id == 49;
+            if (TiXmlElement *found = qcXmlHelper::deepFind(fromPage ? page : root, section.name))
+                m_sections[size_t(s)] = placeOf(found);
+        }
+    }
+    return bytes.size();
+}
+
+qcLanguageXml::Place qcLanguageXml::placeOf(TiXmlElement *element)
+{
+    Place place;
+    place.present = true;
+    qcXmlHelper::childFirstWalk(element, [&place](TiXmlElement *e) {
+        const QByteArray name(e->Value());
+        if (!place.texts.contains(name)) {
+            QString text;
+            qcXmlHelper::labelText(e, &text);
+            place.texts.insert(name, text);
+        }
+        return false;
+    });
+    return place;
 }
 
 QString qcLanguageXml::getLangText(int pageId, int sectionId, const QString &key) const
 {
-    if (pageId < kFirstPage || pageId > kLastPage || m_data.isEmpty() || key.isEmpty())
+    if (pageId < kFirstPage || pageId > kLastPage || key.isEmpty())
         return QString();
-    qcXmlHelper xml(m_data);
-    if (!xml.enterElement(QString::fromLatin1(kPages[pageId - kFirstPage]), true))
+    const Place &page = m_pages[size_t(pageId - kFirstPage)];
+    if (!page.present)
         return QString();
-    // Every section is searched from the root, but the week days only from
-    // the common page onwards. Unlisted ids leave the page current.
-    if (const Section *section = findSection(pageId, sectionId)) {
-        const bool fromRoot = !(pageId == 33 && sectionId == 49);
-        if (!xml.enterElement(QString::fromLatin1(section->name), fromRoot))
-            return QString();
-    }
-    QString text;
-    if (!xml.getText(key, &text))
-        return QString();
-    return text;
+    const int section = sectionIndex(pageId, sectionId);
+    const Place &place = section < 0 ? page : m_sections[size_t(section)];
+    // Names are compared as C strings: a key ends at its first zero.
+    QByteArray name = key.toUtf8();
+    const int zero = name.indexOf('\0');
+    if (zero >= 0)
+        name.truncate(zero);
+    return place.texts.value(name);
 }

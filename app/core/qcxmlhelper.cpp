@@ -37,23 +37,6 @@ QString xmlEscape(const QString &text)
 
 namespace {
 
-// A child whose first child has children of its own is a container: look
-// inside it before comparing its own name, so nested keys win.
-TiXmlElement *childFirstFind(TiXmlNode *parent, const QByteArray &name)
-{
-    for (TiXmlNode *child = parent->FirstChild(); child; child = child->NextSibling()) {
-        TiXmlNode *first = child->FirstChild();
-        if (first && first->FirstChild()) {
-            if (TiXmlElement *found = childFirstFind(child, name))
-                return found;
-        }
-        TiXmlElement *e = child->ToElement();
-        if (e && e->ValueStr() == name.constData())
-            return e;
-    }
-    return nullptr;
-}
-
 bool replaceText(TiXmlNode *node, const QByteArray &text)
 {
     TiXmlElement *e = node ? node->ToElement() : nullptr;
@@ -73,6 +56,23 @@ bool replaceText(TiXmlNode *node, const QByteArray &text)
 }
 
 } // namespace
+
+// A child whose first child has children of its own is a container: look
+// inside it before comparing its own name, so nested keys win.
+TiXmlElement *qcXmlHelper::childFirstWalk(TiXmlNode *parent, const std::function<bool(TiXmlElement *)> &visit)
+{
+    for (TiXmlNode *child = parent->FirstChild(); child; child = child->NextSibling()) {
+        TiXmlNode *first = child->FirstChild();
+        if (first && first->FirstChild()) {
+            if (TiXmlElement *found = childFirstWalk(child, visit))
+                return found;
+        }
+        TiXmlElement *e = child->ToElement();
+        if (e && visit(e))
+            return e;
+    }
+    return nullptr;
+}
 
 TiXmlElement *qcXmlHelper::deepFind(TiXmlElement *start, const QByteArray &name)
 {
@@ -140,10 +140,15 @@ bool qcXmlHelper::getText(const QString &name, QString *text)
 {
     if (!m_current)
         return false;
-    TiXmlElement *found = childFirstFind(m_current, name.toUtf8());
-    if (!found)
-        return false;
-    const char *value = found->GetText();
+    const QByteArray wanted = name.toUtf8();
+    TiXmlElement *found =
+        childFirstWalk(m_current, [&](TiXmlElement *e) { return e->ValueStr() == wanted.constData(); });
+    return found && labelText(found, text);
+}
+
+bool qcXmlHelper::labelText(const TiXmlElement *element, QString *text)
+{
+    const char *value = element->GetText();
     const QByteArray bytes(value ? value : "");
     if (bytes.size() > kMaxTextBytes)
         return false;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class TiXmlDocument;
@@ -41,6 +42,14 @@ public:
     // the elements that follow it at the same level with theirs; never
     // upwards. Shared with the device request thread's reply accessors.
     static TiXmlElement *deepFind(TiXmlElement *start, const QByteArray &name);
+    // The child-first order of getText below `parent`: its child nodes in
+    // order, each container (a child whose first child has children) walked
+    // inside before its own element is visited. Stops at, and returns, the
+    // first element `visit` answers true for; null when none.
+    static TiXmlElement *childFirstWalk(TiXmlNode *parent, const std::function<bool(TiXmlElement *)> &visit);
+    // An element's text as getText hands it out: the first child's text
+    // ("" without one); false when it is longer than kMaxTextBytes.
+    static bool labelText(const TiXmlElement *element, QString *text);
     // An element printed as toText() prints the root; empty for null.
     static QByteArray print(const TiXmlElement *element);
 

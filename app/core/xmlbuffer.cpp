@@ -1,8 +1,13 @@
 #include "app/core/xmlbuffer.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace xmlbuffer {
+
+namespace {
+std::atomic<quint64> g_parses{0};
+} // namespace
 
 QByteArray padded(const char *data, int size)
 {
@@ -16,7 +21,13 @@ QByteArray padded(const char *data, int size)
 
 void parsePadded(TiXmlDocument *doc, const char *text, TiXmlEncoding encoding)
 {
+    ++g_parses;
     doc->Parse(text, nullptr, encoding);
+}
+
+quint64 parseCount()
+{
+    return g_parses.load();
 }
 
 void parse(TiXmlDocument *doc, const char *data, int size, TiXmlEncoding encoding)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QtGlobal>
 
 #include <tinyxml.h>
 
@@ -20,6 +21,11 @@ QByteArray padded(const char *data, int size);
 
 // Parses text that already ends in kPadding zero bytes, as padded() makes it.
 void parsePadded(TiXmlDocument *doc, const char *text, TiXmlEncoding encoding);
+
+// Documents parsed so far by this process, on every thread: a parse costs
+// about a millisecond per 30 KB, so whoever parses once rather than per use
+// can be held to it.
+quint64 parseCount();
 
 // Copies the bytes into a padded buffer and parses them; the document keeps
 // nothing of the buffer.

@@ -1,7 +1,12 @@
 #include <QtTest>
 
 #include "app/core/qclanguagexml.h"
+#include "app/core/xmlbuffer.h"
 #include "tests/support/runfolder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,6 +24,49 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 bool loadDocument(qcLanguageXml &lang, const QByteArray &xml)
 {
     return writeFile(qcLanguageXml::kFileName, xml) && lang.load() == xml.size();
+}
+
+struct Row
+{
+    int page;
+    int section;
+    QString key;
+    QString text;
+};
+
+// The shipped texts, one row per key the file holds.
+QList<Row> tableRows()
+{
+    QList<Row> rows;
+    QFile table(kTable);
+    if (!table.open(QIODevice::ReadOnly))
+        return rows;
+    while (!table.atEnd()) {
+        const QString line = QString::fromUtf8(table.readLine()).remove('\n');
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QStringList f = line.split('\t');
+        rows.append({f.value(0).toInt(), f.value(1).toInt(), f.value(2), f.value(3)});
+    }
+    return rows;
+}
+
+// load() on a thread of its own: a load that waits for a pipe's writer is
+// let go by one that opens and closes the writing end, so that the test
+// fails instead of hanging.
+int loadWithoutHanging(qcLanguageXml &lang)
+{
+    std::atomic<int> result{-1};
+    QScopedPointer<QThread> loader(QThread::create([&] { result = lang.load(); }));
+    loader->start();
+    if (!QTest::qWaitFor([&] { return loader->isFinished(); }, 10000)) {
+        const int writer = ::open(qcLanguageXml::kFileName, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0)
+            ::close(writer);
+        loader->wait();
+        return -2;
+    }
+    return result;
 }
 
 struct Generated
@@ -72,6 +120,109 @@ private slots:
             ++rows;
         }
         QVERIFY(rows > 600);
+    }
+
+    // A lookup of every shipped key gives its text and reads no document:
+    // the file was parsed once, by the load.
+    void shippedKeysAreParsedOnce()
+    {
+        qcLanguageXml lang;
+        const quint64 before = xmlbuffer::parseCount();
+        QVERIFY(lang.load() > 0);
+        const quint64 loaded = xmlbuffer::parseCount();
+        QVERIFY(loaded - before <= 1);
+        const QList<Row> rows = tableRows();
+        QVERIFY(rows.size() > 600);
+        for (const Row &row : rows)
+            QCOMPARE(lang.getLangText(row.page, row.section, row.key), row.text);
+        QCOMPARE(xmlbuffer::parseCount(), loaded);
+    }
+
+    // Files the texts cannot come from are refused as a missing one is,
+    // and a named pipe is not waited on.
+    void unusableFilesAreRefused_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("garbage") << "file" << QByteArray("this is not a language file\n\x01\x02\xff");
+        QTest::newRow("binary") << "file" << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+        QTest::newRow("cut short") << "file" << QByteArray("<language><commonpage><saveopt>Save</saveopt>");
+        QTest::newRow("declaration only") << "file" << QByteArray("<?xml version=\"1.0\"?>\n");
+        QTest::newRow("named pipe") << "pipe" << QByteArray();
+        QTest::newRow("folder") << "folder" << QByteArray();
+    }
+    void unusableFilesAreRefused()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, bytes);
+        qcLanguageXml lang;
+        QVERIFY(lang.load() > 0);
+        QVERIFY(!lang.getLangText(33, 48, "saveopt").isEmpty());
+        QVERIFY(QFile::remove(qcLanguageXml::kFileName));
+        if (kind == "pipe")
+            QCOMPARE(::mkfifo(qcLanguageXml::kFileName, 0600), 0);
+        else if (kind == "folder")
+            QVERIFY(QDir().mkpath(qcLanguageXml::kFileName));
+        else
+            QVERIFY(writeFile(qcLanguageXml::kFileName, bytes));
+        QCOMPARE(loadWithoutHanging(lang), 0);
+        // Nothing of the earlier file stays behind a refused load.
+        QCOMPARE(lang.getLangText(33, 48, "saveopt"), QString());
+    }
+
+    // Where a key stands decides which element gives its text; the table
+    // gives what the walk of the document gives.
+    void keySearchOrder_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<int>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("first wins, empty or not")
+            << QByteArray("<l><tipsinfos><k/><k>late</k></tipsinfos></l>") << 48 << "k"
+            << "";
+        QTest::newRow("nested before direct")
+            << QByteArray("<l><tipsinfos><s><t><k>deep</k></t></s><k>direct</k></tipsinfos></l>") << 48 << "k"
+            << "deep";
+        QTest::newRow("no look past a leading text")
+            << QByteArray("<l><tipsinfos><a>text<k>inner</k></a></tipsinfos></l>") << 48 << "k"
+            << "";
+        QTest::newRow("element before the text")
+            << QByteArray("<l><tipsinfos><k><x/>t</k></tipsinfos></l>") << 48 << "k"
+            << "";
+        QTest::newRow("container found by its name")
+            << QByteArray("<l><tipsinfos><s><k>x</k></s></tipsinfos></l>") << 48 << "s"
+            << "";
+        QTest::newRow("too long a text") << QByteArray("<l><tipsinfos><k>" + QByteArray(1024, 'x') +
+                                                       "</k><k>short</k></tipsinfos></l>")
+                                         << 48 << "k"
+                                         << "";
+        QTest::newRow("longest text") << QByteArray("<l><tipsinfos><k>" + QByteArray(1023, 'x') +
+                                                    "</k></tipsinfos></l>")
+                                      << 48 << "k" << QString(1023, 'x');
+        QTest::newRow("entities and blanks")
+            << QByteArray("<l><tipsinfos><k> a &amp;  b </k></tipsinfos></l>") << 48 << "k"
+            << " a &  b ";
+        QTest::newRow("first page of two") << QByteArray("<l><a><tipsinfos><k>1</k></tipsinfos></a>"
+                                                         "<tipsinfos><k>2</k></tipsinfos></l>")
+                                           << 48 << "k"
+                                           << "1";
+        QTest::newRow("section outside its page")
+            << QByteArray("<l><alarmlist><k>out</k></alarmlist><previewpage/></l>") << 65 << "k"
+            << "out";
+        QTest::newRow("key ends at a zero")
+            << QByteArray("<l><previewpage><k>z</k></previewpage></l>") << 48 << QString::fromLatin1("k\0x", 3) << "z";
+    }
+    void keySearchOrder()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(int, section);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        qcLanguageXml lang;
+        QVERIFY(loadDocument(lang, xml));
+        const int page = xml.contains("tipsinfos") ? 38 : 34;
+        QCOMPARE(lang.getLangText(page, section, key), text);
     }
 
     // Keys the pages ask for, whether or not a page of this version shows

@@ -9,6 +9,7 @@
 #include "app/core/loghelper.h"
 #include "tests/support/heldlock.h"
 #include "tests/support/runfolder.h"
+#include "tests/support/seconddisk.h"
 
 using testsupport::RunFolder;
 
@@ -295,6 +296,64 @@ private slots:
         QCOMPARE(search(0, at("2030-01-01 00:00"), at("2020-01-01 00:00")).size(),
                  written.count(QLatin1Char('\n')) + 3);
         QVERIFY(!m_log->lastQueryFailed());
+    }
+
+    // A disk with room for part of the backlog takes that part, oldest
+    // first, and the rest once there is room; beyond the most that may wait,
+    // how many were dropped is told after all of them.
+    void fullDiskTakesWhatFits_data()
+    {
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("room for part of the backlog") << qcLogHelper::kMaxWaiting << "";
+        QTest::newRow("more than may wait") << 2000 << "1000 records could not be written to the log file";
+    }
+    void fullDiskTakesWhatFits()
+    {
+        QFETCH(int, limit);
+        QFETCH(QString, told);
+        const int backlog = 3000;
+        testsupport::SecondDisk disk(m_folder->filePath("disk"), "1m");
+        if (!disk.mounted())
+            QSKIP("needs root and a mount namespace of its own (tests/support/ownmounts.sh)");
+        QVERIFY(QFile::copy(kLog, "disk/" + kLog) && QDir::setCurrent("disk"));
+        QFile filler("filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+        // Room for about a third of the backlog.
+        QVERIFY(filler.resize(filler.size() - 64 * 1024));
+        m_log.reset(new qcLogHelper);
+        m_log->setWaitingLimit(limit);
+        int taken = 0;
+        for (int i = 0; i < backlog; ++i)
+            taken += m_log->addLog(record("2026-03-01T00:00:01", 1, QString::number(i)));
+        QCOMPARE(taken, qMin(limit, backlog));
+        m_log->start();
+        // Written in order from the oldest: the count, then how many rows
+        // stand out of their place.
+        const QString inOrder = "select count(*) || ' ' || ifnull(sum(lognote + 0 <> rowid - 1), 0) "
+                                "from systemlogs where logdecl = 'test'";
+        // Each look runs a program: waited for by the clock, not by a count
+        // of looks; a look while the log writes finds the file busy and
+        // gives nothing.
+        QString seen;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                seen = sql(inOrder);
+                return seen.section(' ', 0, 0).toInt() > 0;
+            },
+            30000));
+        QCOMPARE(seen.section(' ', 1), QString("0"));
+        filler.close();
+        QVERIFY(filler.remove());
+        QVERIFY(QTest::qWaitFor([&] { return sql(inOrder) == QString("%1 0").arg(taken); }, 30000));
+        m_log->stop();
+        const QString notes = "select lognote from systemlogs where logdecl <> 'test' order by rowid";
+        QCOMPARE(sql(notes), told);
+        QCOMPARE(sql("select max(rowid) from systemlogs"), QString::number(taken + (told.isEmpty() ? 0 : 1)));
+        QVERIFY(QDir::setCurrent(m_folder->path()));
     }
 
     void stopCutsALongSearchShort()

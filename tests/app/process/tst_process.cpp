@@ -9,6 +9,7 @@
 #include <memory>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace {
@@ -162,20 +163,38 @@ private slots:
     {
         QTest::addColumn<QStringList>("removed");
         QTest::addColumn<QString>("message");
+        // What stands in the language file's place afterwards: "" nothing,
+        // "pipe" a named pipe nobody writes, else these bytes.
+        QTest::addColumn<QByteArray>("language");
+        const QString lang = "languages/korvistalang.xml";
         QTest::newRow("no language file, no database")
-            << QStringList{"languages/korvistalang.xml", "quendalix.xdt"} << "The language file is unavailable!!";
+            << QStringList{lang, "quendalix.xdt"} << "The language file is unavailable!!" << QByteArray();
         QTest::newRow("no database") << QStringList{"quendalix.xdt"}
-                                     << "The database file \"quendalix.xdt\" cannot be used (";
+                                     << "The database file \"quendalix.xdt\" cannot be used (" << QByteArray();
         QTest::newRow("no log database") << QStringList{"cmsclient.logx"}
-                                         << "The log database file \"cmsclient.logx\" cannot be used (";
+                                         << "The log database file \"cmsclient.logx\" cannot be used (" << QByteArray();
+        QTest::newRow("language file of garbage")
+            << QStringList{lang} << "The language file is unavailable!!" << QByteArray("garbage\n\x01\xfe");
+        QTest::newRow("named pipe for a language file")
+            << QStringList{lang} << "The language file is unavailable!!" << QByteArray("pipe");
     }
 
     void refusals()
     {
         QFETCH(QStringList, removed);
         QFETCH(QString, message);
+        QFETCH(QByteArray, language);
         for (const QString &f : removed)
             QVERIFY(QFile::remove(m_folder->filePath(f)));
+        const QString lang = "languages/korvistalang.xml";
+        if (!language.isEmpty()) {
+            removed.removeAll(lang); // something stands there again
+            QFile f(m_folder->filePath(lang));
+            if (language == "pipe")
+                QCOMPARE(::mkfifo(QFile::encodeName(f.fileName()).constData(), 0600), 0);
+            else
+                QVERIFY(f.open(QIODevice::WriteOnly) && f.write(language) == language.size());
+        }
         QProcess *p = startClient();
         dismissWarning(p);
         QCOMPARE(p->exitStatus(), QProcess::NormalExit);
