@@ -61,8 +61,8 @@ Carried take(const QString &top, const QString &from, const QSet<QString> &moved
     return out;
 }
 
-// Appends the carried key-frame records to the folder's kfindex in one
-// piece and points each record at its own; a record whose keys could not be
+// Appends the carried key-frame records to the folder's kfindex in a single
+// write and points each record at its own; a record whose keys could not be
 // written there has none. Caller holds the folder lock.
 void placeKeys(const QString &top, const QString &folder, Carried *carried)
 {

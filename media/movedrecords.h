@@ -14,7 +14,7 @@ namespace movedrecords {
 // `moved`: the names of the files that went from `from` into `to`. Their
 // list records leave `from`'s list and join `to`'s, where their start times
 // put them; the key-frame records they address are appended to `to`'s
-// kfindex in one piece and the records pointed at them. `from`'s kfindex
+// kfindex in a single write and the records pointed at them. `from`'s kfindex
 // stays as it is: the records that stay address it by offset. A recording
 // `to` cannot list (its index is a link, its disk full) is told, and listed
 // in neither folder. `top`: the record root both lie under.
