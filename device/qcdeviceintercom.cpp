@@ -183,8 +183,6 @@ void qcDeviceIntercom::talk()
         while (!broken && m_source->readEncoded(p + kFrameHeadSize, kBlockSamples) == kBlockSamples)
             sendBlock(kBlockSamples);
         m_droppedMs = int(m_source->trimmedBytes() / 16) + m_droppedFrames * (kBlockSamples / 8);
-        if (m_droppedMs > kMomentMs)
-            qWarning() << "talk to" << m_ip << "dropped" << m_droppedMs.load() << "ms of the microphone's sound";
     }
     m_source = nullptr;
     if (broken)

@@ -28,7 +28,8 @@ class qcDeviceIntercom : public QThread
 public:
     static constexpr int kBlockSamples = 320;
     static constexpr int kOpeningFrameSize = 44;
-    // A talk that lost more than this says so at its end.
+    // A talk that lost more than this of the microphone's sound says so in
+    // its end record.
     static constexpr int kMomentMs = 200;
 
     explicit qcDeviceIntercom(QObject *parent = nullptr);
