@@ -106,6 +106,17 @@ void qcAudioCapture::pump()
         dropLocked(excess);
 }
 
+void qcAudioCapture::dropLateLocked(qint64 now)
+{
+    // Late audio is dropped rather than letting the delay grow. Late is
+    // judged by the samples' age, not by how much is queued: right after an
+    // input's lump of two seconds arrives, all of it is queued and none of
+    // it is late.
+    const int late = int(m_pace.lateBytes(now)) & ~1;
+    if (late > 0)
+        dropLocked(late);
+}
+
 void qcAudioCapture::dropLocked(int bytes)
 {
     m_fifo.remove(0, bytes);
@@ -135,14 +146,8 @@ int qcAudioCapture::readEncoded(unsigned char *out, int samples, Release release
     QByteArray block;
     {
         std::lock_guard<std::mutex> lock(m_fifoMutex);
-        // Late audio is dropped rather than letting the delay grow. Late is
-        // judged by the samples' age, not by how much is queued: right after
-        // an input's lump of two seconds arrives, all of it is queued and
-        // none of it is late.
         const qint64 now = m_now();
-        const int late = int(m_pace.lateBytes(now)) & ~1;
-        if (late > 0)
-            dropLocked(late);
+        dropLateLocked(now);
         if (m_fifo.size() < needed || (release == Due && !m_pace.headDue(now)))
             return 0;
         block = m_fifo.left(needed);
@@ -160,6 +165,7 @@ int qcAudioCapture::readRaw(char *out, int bytes)
     if (!out || bytes <= 0)
         return 0;
     std::lock_guard<std::mutex> lock(m_fifoMutex);
+    dropLateLocked(m_now());
     if (m_fifo.size() < bytes)
         return 0;
     memcpy(out, m_fifo.constData(), size_t(bytes));

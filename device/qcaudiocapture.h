@@ -48,6 +48,7 @@ public:
     // The oldest whole block of samples as µ-law. Samples older than the
     // delay and the latency budget are dropped first, the oldest of them.
     int readEncoded(unsigned char *out, int samples, Release release = Now);
+    // The oldest bytes, late ones dropped first as for readEncoded.
     int readRaw(char *out, int bytes);
 
     // A talk begins: what was recorded before it is forgotten (not counted
@@ -75,6 +76,7 @@ signals:
 
 private:
     void dropLocked(int bytes);
+    void dropLateLocked(qint64 now);
 
     std::unique_ptr<AudioInputBackend> m_backend;
     QTimer *m_timer = nullptr;

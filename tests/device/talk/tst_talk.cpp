@@ -131,6 +131,12 @@ private slots:
         QCOMPARE(capture.readRaw(raw, 2561), 0);
         QCOMPARE(capture.readRaw(raw, 2560), 2560);
         QCOMPARE(QByteArray(raw, 2560), samplesLE(samples.mid(680, 1280)));
+        // A raw reader that fell behind gets no stale bytes either.
+        source->append(samplesLE(samples.mid(0, 320)));
+        capture.pump();
+        now = 1700;
+        QCOMPARE(capture.readRaw(raw, 640), 0);
+        QCOMPARE(capture.trimmedBytes(), 1440);
 
         QVERIFY(!capture.startCapture());
         QCOMPARE(capture.lastError(), 11);
