@@ -1,8 +1,9 @@
 // Live sound and talk against a private PulseAudio, everything on loopback:
 //
-//   build-release/bench/bench_audio [--clips DIR] [--dump FILE]
+//   build-release/bench/bench_audio [--clips DIR] [--dump FILE] [--talk-only]
 //
-// --dump writes the output's recording (8 kHz signed 16-bit mono).
+// --dump writes the output's recording (8 kHz signed 16-bit mono);
+// --talk-only leaves the live sound phase out.
 // The server has a null sink "testout" as the output and, as the
 // microphone, a second null sink "mic" with a 440 Hz sine playing into it
 // whose monitor is the default source. The first phase plays the loopback
@@ -11,8 +12,13 @@
 // from the microphone. Delays are measured on steps, since a steady tone
 // shows none: sound on again after an off, sound off, and the microphone's
 // tone muted and unmuted with pactl. All times are CLOCK_MONOTONIC.
+// A third phase talks 30 s from a test microphone that hands over its
+// samples at the real rate in lumps of 20 ms, 100 ms, 500 ms and 2 s: the
+// share of its samples the device received, and each sample's delay from
+// its recording to its arrival at the device.
 #include "benchsupport.h"
 #include "device/playstream.h"
+#include "device/g711.h"
 #include "device/qcaudiocapture.h"
 #include "device/qcdeviceintercom.h"
 #include "devicesim/device.h"
@@ -21,6 +27,7 @@
 #include "media/cliveplayer.h"
 #include "media/codecids.h"
 #include "media/qcframebuffer.h"
+#include "tests/support/lumpinput.h"
 #include "tests/support/pulsedaemon.h"
 
 #include <QCoreApplication>
@@ -324,6 +331,28 @@ int firstFrameWhere(const QByteArray &mulaw, int from, bool wantSilence)
     return -1;
 }
 
+// Frame counts at the device as they change, polled every few ms.
+struct Arrivals
+{
+    std::vector<std::pair<double, int>> counts;
+    double opened = -1;
+    void poll(devicesim::TalkSink &sink, double t)
+    {
+        const auto r = sink.record();
+        if (opened < 0 && r.opening.size() >= 44)
+            opened = t;
+        if (counts.empty() || counts.back().second != r.frames)
+            counts.emplace_back(t, r.frames);
+    }
+};
+
+void startTalk(qcDeviceIntercom &intercom, int port, qcAudioCapture *capture)
+{
+    intercom.setParams(QStringLiteral("127.0.0.1"), QString::number(port), QStringLiteral("admin"),
+                       QStringLiteral("1234"), capture);
+    intercom.start();
+}
+
 TalkFigures talk(Pulse &pulse, devicesim::TalkSink &sink, int port)
 {
     TalkFigures out;
@@ -337,21 +366,11 @@ TalkFigures talk(Pulse &pulse, devicesim::TalkSink &sink, int port)
         return out;
     }
     qcDeviceIntercom intercom;
-    intercom.setParams(QStringLiteral("127.0.0.1"), QString::number(port), QStringLiteral("admin"),
-                       QStringLiteral("1234"), &capture);
-    intercom.start();
-
-    // Frame counts as they arrive, polled every few milliseconds.
-    std::vector<std::pair<double, int>> counts;
-    double opened = -1;
-    auto poll = [&] {
-        const auto r = sink.record();
-        const double t = nowMs();
-        if (opened < 0 && r.opening.size() >= 44)
-            opened = t;
-        if (counts.empty() || counts.back().second != r.frames)
-            counts.emplace_back(t, r.frames);
-    };
+    startTalk(intercom, port, &capture);
+    Arrivals arrivals;
+    const auto &counts = arrivals.counts;
+    const double &opened = arrivals.opened;
+    auto poll = [&] { arrivals.poll(sink, nowMs()); };
     auto waitPolling = [&](double untilMs) {
         while (nowMs() < untilMs) {
             waitMs(4);
@@ -420,6 +439,61 @@ TalkFigures talk(Pulse &pulse, devicesim::TalkSink &sink, int port)
     return out;
 }
 
+struct LumpFigures
+{
+    double share = 0;
+    Median delay;
+    bool inOrder = false;
+    qint64 dropped = 0;
+};
+
+// One talk of 30 s from a microphone that hands over lumps of `lumpMs`;
+// frames are timed as they reach the device, polled every few ms.
+LumpFigures lumpTalk(devicesim::TalkSink &sink, int port, int lumpMs)
+{
+    LumpFigures out;
+    const AudioClock clock = monotonicAudioClock();
+    auto *mic = new testsupport::LumpInput(lumpMs, clock);
+    qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(mic));
+    capture.setClock(clock);
+    if (!capture.startCapture())
+        return out;
+    sink.reset();
+    qcDeviceIntercom intercom;
+    startTalk(intercom, port, &capture);
+    Arrivals arrivals;
+    const auto &counts = arrivals.counts;
+    const double &opened = arrivals.opened;
+    const double start = clock();
+    while (opened < 0 ? clock() < start + 10000 : clock() < opened + 30000) {
+        waitMs(4);
+        arrivals.poll(sink, clock());
+    }
+    intercom.stopIntercom();
+    const double stopped = clock();
+    capture.stopCapture();
+    waitMs(200);
+    const auto rec = sink.record();
+    if (opened < 0 || rec.audio.size() < 320)
+        return out;
+    out.share = 100.0 * rec.audio.size() / ((stopped - opened) * 8);
+    out.dropped = intercom.droppedMs();
+    const qint64 first = testsupport::LumpInput::indexOf(rec.audio, 0, mic->made());
+    out.inOrder = first >= 0;
+    for (int i = 0; out.inOrder && i < rec.audio.size(); ++i)
+        out.inOrder = uint8_t(rec.audio[i]) == linearToMuLaw(testsupport::LumpInput::sample(first + i));
+    // The frames that arrived after the stop (the rest of the last lump)
+    // count at the stop.
+    size_t c = 0;
+    for (int f = 0; f < rec.frames; ++f) {
+        while (c < counts.size() && counts[c].second <= f)
+            ++c;
+        const double arrival = c < counts.size() ? counts[c].first : stopped;
+        out.delay.add(arrival - mic->recordedMs(first + 320 * f));
+    }
+    return out;
+}
+
 QString loadAverage()
 {
     QFile f(QStringLiteral("/proc/loadavg"));
@@ -434,6 +508,7 @@ int main(int argc, char **argv)
     QString clips = qEnvironmentVariable("ARDO_CLIPS_DIR");
     QString dump;
     const QStringList args = app.arguments();
+    const bool talkOnly = args.contains(QStringLiteral("--talk-only"));
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--clips"))
             clips = args[i + 1];
@@ -470,17 +545,19 @@ int main(int argc, char **argv)
 
     std::printf("load before: %s (%d cores)\n", qPrintable(loadAverage()), int(sysconf(_SC_NPROCESSORS_ONLN)));
     std::fflush(stdout);
-    const LiveFigures live = liveSound(pulse, device.port(), dump);
-    std::printf("live sound, steady state (15 s): silence %s %% (target < 1), longest gap %s ms (target <= 20)\n",
-                qPrintable(fmt(live.silenceShare, 2)), qPrintable(fmt(live.longestGapMs)));
-    std::printf("  longest wait between two of the device's audio records meanwhile: %s ms (they are 40 ms apart)\n",
-                qPrintable(fmt(live.longestArrivalGapMs)));
-    std::printf("  frame arrival to sound: %s ms (target < 300)\n", qPrintable(live.arrivalToSound.text()));
-    std::printf("  sound on to sound:      %s ms\n", qPrintable(live.onToSound.text()));
-    std::printf("  sound off to silence:   %s ms (target < 300); %d steps still sounding at the next step\n",
-                qPrintable(live.offToSilence.text()), live.offStepsUnsilenced);
-    std::fflush(stdout);
-
+    if (!talkOnly) {
+        const LiveFigures live = liveSound(pulse, device.port(), dump);
+        std::printf("live sound, steady state (15 s): silence %s %% (target < 1), longest gap %s ms (target <= 20)\n",
+                    qPrintable(fmt(live.silenceShare, 2)), qPrintable(fmt(live.longestGapMs)));
+        std::printf(
+            "  longest wait between two of the device's audio records meanwhile: %s ms (they are 40 ms apart)\n",
+            qPrintable(fmt(live.longestArrivalGapMs)));
+        std::printf("  frame arrival to sound: %s ms (target < 300)\n", qPrintable(live.arrivalToSound.text()));
+        std::printf("  sound on to sound:      %s ms\n", qPrintable(live.onToSound.text()));
+        std::printf("  sound off to silence:   %s ms (target < 300); %d steps still sounding at the next step\n",
+                    qPrintable(live.offToSilence.text()), live.offStepsUnsilenced);
+        std::fflush(stdout);
+    }
     const TalkFigures t = talk(pulse, *protocols.talk, device.port());
     std::printf("talk, steady state (4-24 s after the opening frame): %s frames/s (target >= 24.5 of 25), "
                 "%s %% of the microphone's samples (target >= 97)\n",
@@ -490,6 +567,13 @@ int main(int argc, char **argv)
     std::printf("  talk latency (tone muted/unmuted to the first changed frame at the device): %s ms (target < "
                 "300); %d steps not seen\n",
                 qPrintable(t.latency.text()), t.stepsUnseen);
+    for (int lumpMs : {20, 100, 500, 2000}) {
+        const LumpFigures l = lumpTalk(*protocols.talk, device.port(), lumpMs);
+        std::printf("talk from lumps of %d ms (30 s): %s %% of the samples (target >= 95), %s, %lld ms dropped\n",
+                    lumpMs, qPrintable(fmt(l.share, 1)), l.inOrder ? "in order" : "NOT in order", qint64(l.dropped));
+        std::printf("  recording to device: %s ms\n", qPrintable(l.delay.text()));
+        std::fflush(stdout);
+    }
     std::printf("load after: %s\n", qPrintable(loadAverage()));
     device.stop();
     return 0;

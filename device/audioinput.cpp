@@ -5,6 +5,13 @@
 #include <QtEndian>
 #include <cmath>
 
+AudioClock monotonicAudioClock()
+{
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    return [clock] { return clock->elapsed(); };
+}
+
 QtAudioInput::QtAudioInput() = default;
 
 QtAudioInput::~QtAudioInput()

@@ -4,11 +4,16 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <mutex>
 
 class QAudioInput;
 class QIODevice;
+
+// Milliseconds of a monotonic clock; tests give one of their own.
+using AudioClock = std::function<qint64()>;
+AudioClock monotonicAudioClock();
 
 // Where the microphone samples come from. The capture object polls take()
 // every 20 ms on its own thread and never asks the back end how many bytes

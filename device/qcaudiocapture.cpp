@@ -42,11 +42,7 @@ bool qcAudioCapture::startCapture()
         return false;
     }
     m_backend->setVolume(0.8);
-    {
-        std::lock_guard<std::mutex> lock(m_fifoMutex);
-        m_fifo.clear();
-    }
-    m_trimmed = 0;
+    beginTalk();
     if (!m_timer) {
         m_timer = new QTimer(this);
         connect(m_timer, &QTimer::timeout, this, &qcAudioCapture::pump);
@@ -86,6 +82,14 @@ void qcAudioCapture::handleStateChanged(QAudio::State newState)
         qDebug() << "Mic Date avalible";
 }
 
+void qcAudioCapture::beginTalk()
+{
+    std::lock_guard<std::mutex> lock(m_fifoMutex);
+    m_fifo.clear();
+    m_pace.reset();
+    m_trimmed = 0;
+}
+
 void qcAudioCapture::pump()
 {
     if (!m_capturing)
@@ -95,9 +99,35 @@ void qcAudioCapture::pump()
         return;
     std::lock_guard<std::mutex> lock(m_fifoMutex);
     m_fifo += bytes;
-    // One second at most: the oldest bytes give way.
-    if (m_fifo.size() > kFifoBytes)
-        m_fifo.remove(0, m_fifo.size() - kFifoBytes);
+    m_pace.arrived(bytes.size(), m_now());
+    // The oldest bytes give way, counted: a reader that stalled for seconds.
+    const int excess = (m_fifo.size() - kFifoBytes + 1) & ~1;
+    if (excess > 0)
+        dropLocked(excess);
+}
+
+void qcAudioCapture::dropLateLocked(qint64 now)
+{
+    // Late audio is dropped rather than letting the delay grow. Late is
+    // judged by the samples' age, not by how much is queued: right after an
+    // input's lump of two seconds arrives, all of it is queued and none of
+    // it is late.
+    const int late = int(m_pace.lateBytes(now)) & ~1;
+    if (late > 0)
+        dropLocked(late);
+}
+
+void qcAudioCapture::dropLocked(int bytes)
+{
+    m_fifo.remove(0, bytes);
+    m_pace.removed(bytes);
+    m_trimmed += bytes;
+}
+
+double qcAudioCapture::delayMs()
+{
+    std::lock_guard<std::mutex> lock(m_fifoMutex);
+    return m_pace.delayMs(m_now());
 }
 
 int qcAudioCapture::bytesReady()
@@ -106,7 +136,7 @@ int qcAudioCapture::bytesReady()
     return m_fifo.size();
 }
 
-int qcAudioCapture::readEncoded(unsigned char *out, int samples)
+int qcAudioCapture::readEncoded(unsigned char *out, int samples, Release release)
 {
     if (!out || samples <= 0)
         return 0;
@@ -116,18 +146,13 @@ int qcAudioCapture::readEncoded(unsigned char *out, int samples)
     QByteArray block;
     {
         std::lock_guard<std::mutex> lock(m_fifoMutex);
-        // Late audio is dropped rather than letting the delay grow, but only
-        // what is older than the budget: an input that hands over its
-        // samples in large lumps still has every block within it sent.
-        const int excess = (m_fifo.size() - std::max(kLatencyBudgetBytes, needed)) & ~1;
-        if (excess > 0) {
-            m_fifo.remove(0, excess);
-            m_trimmed += excess;
-        }
-        if (m_fifo.size() < needed)
+        const qint64 now = m_now();
+        dropLateLocked(now);
+        if (m_fifo.size() < needed || (release == Due && !m_pace.headDue(now)))
             return 0;
         block = m_fifo.left(needed);
         m_fifo.remove(0, needed);
+        m_pace.removed(needed);
     }
     const auto *p = reinterpret_cast<const uchar *>(block.constData());
     for (int i = 0; i < samples; ++i)
@@ -140,9 +165,11 @@ int qcAudioCapture::readRaw(char *out, int bytes)
     if (!out || bytes <= 0)
         return 0;
     std::lock_guard<std::mutex> lock(m_fifoMutex);
+    dropLateLocked(m_now());
     if (m_fifo.size() < bytes)
         return 0;
     memcpy(out, m_fifo.constData(), size_t(bytes));
     m_fifo.remove(0, bytes);
+    m_pace.removed(bytes);
     return bytes;
 }

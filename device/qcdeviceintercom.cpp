@@ -131,6 +131,9 @@ void qcDeviceIntercom::talk()
 
     auto queue = std::make_unique<qcRingBuffer>();
     queue->allocate(2 * 1024 * 1024, false);
+    // What the microphone recorded while the device answered is not sent.
+    if (m_source)
+        m_source->beginTalk();
     m_talkStarted = true;
     qDebug() << "----Start Intercom----";
 
@@ -157,9 +160,11 @@ void qcDeviceIntercom::talk()
     };
     while (!broken && !m_stop.stopRequested()) {
         if (m_source) {
-            // Every whole block that is ready goes now, in order.
+            // Every block the microphone's pace has reached goes now, in
+            // order: the device gets an even stream however the input lumps
+            // its samples.
             while (!broken && !m_stop.stopRequested() &&
-                   m_source->readEncoded(p + kFrameHeadSize, kBlockSamples) == kBlockSamples)
+                   m_source->readEncoded(p + kFrameHeadSize, kBlockSamples, qcAudioCapture::Due) == kBlockSamples)
                 sendBlock(kBlockSamples);
             m_stop.sleepFor(10);
         } else {
@@ -172,8 +177,13 @@ void qcDeviceIntercom::talk()
             }
         }
     }
-    if (m_source && m_source->trimmedBytes() > 0)
-        qDebug() << "talk: dropped" << m_source->trimmedBytes() / 16 << "ms of microphone samples as too late";
+    if (m_source) {
+        // What was recorded before the stop still goes: with an input that
+        // lumps two seconds, that is the last two seconds of the talk.
+        while (!broken && m_source->readEncoded(p + kFrameHeadSize, kBlockSamples) == kBlockSamples)
+            sendBlock(kBlockSamples);
+        m_droppedMs = int(m_source->trimmedBytes() / 16) + m_droppedFrames * (kBlockSamples / 8);
+    }
     m_source = nullptr;
     if (broken)
         qDebug() << "talk connection to" << m_ip << "broke";

@@ -28,6 +28,9 @@ class qcDeviceIntercom : public QThread
 public:
     static constexpr int kBlockSamples = 320;
     static constexpr int kOpeningFrameSize = 44;
+    // A talk that lost more than this of the microphone's sound says so in
+    // its end record.
+    static constexpr int kMomentMs = 200;
 
     explicit qcDeviceIntercom(QObject *parent = nullptr);
     ~qcDeviceIntercom() override;
@@ -43,6 +46,9 @@ public:
     bool talkFailed() const { return m_failed.load(); }
     // Frames the socket had no room for; each was left out whole.
     int droppedFrames() const { return m_droppedFrames.load(); }
+    // The microphone's sound this talk lost (ms): samples too late for the
+    // latency budget and frames the socket had no room for. Set at its end.
+    int droppedMs() const { return m_droppedMs.load(); }
 
     // The opening frame: stream information for 8 kHz µ-law, one channel.
     static QByteArray openingFrame();
@@ -62,6 +68,7 @@ private:
     std::atomic<bool> m_talkStarted{false};
     std::atomic<bool> m_failed{false};
     std::atomic<int> m_droppedFrames{0};
+    std::atomic<int> m_droppedMs{0};
     qcAudioCapture *m_source = nullptr;
     QString m_ip, m_port, m_user, m_password;
     IntercomTiming m_timing;

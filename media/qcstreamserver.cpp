@@ -915,6 +915,8 @@ bool qcStreamServer::startIntercom(const QString &ip)
 {
     QString name;
     int error = 0;
+    bool started = false;
+    QList<TalkEnd> stopped;
     {
         QMutexLocker lock(&m_mutex);
         qcStreamUtil *target = nullptr;
@@ -922,42 +924,48 @@ bool qcStreamServer::startIntercom(const QString &ip)
             if (unit->address() == ip)
                 target = unit;
             else if (unit->isTalking())
-                unit->stopTalk();
+                stopped.append({unit->address(), unit->deviceName(), talklog::Stopped, unit->stopTalk()});
         }
-        if (!target)
-            return false;
-        if (!m_capture)
+        if (target && !m_capture)
             m_capture = m_microphoneFactory ? m_microphoneFactory() : new qcAudioCapture(nullptr);
-        if (!m_capture)
-            return false;
-        // A microphone that could not be opened is tried again at every start.
-        if (m_capture->isCapturing())
-            m_capture->setSuspended(false);
-        else if (!m_capture->startCapture())
-            error = m_capture->lastError();
-        // Without a microphone the device would get no sound: no talk then.
-        if (!error)
-            return target->startTalk(m_capture);
-        name = target->deviceName();
+        if (target && m_capture) {
+            // A microphone that could not be opened is tried again at every start.
+            if (m_capture->isCapturing())
+                m_capture->setSuspended(false);
+            else if (!m_capture->startCapture())
+                error = m_capture->lastError();
+            // Without a microphone the device would get no sound: no talk then.
+            if (!error)
+                started = target->startTalk(m_capture);
+            name = target->deviceName();
+        }
     }
+    tellTalkEnds(stopped);
+    if (!error)
+        return started;
     talklog::ended(ip, name, talklog::NoMicrophone, error);
     emit sigTalkEnded(ip, talklog::NoMicrophone);
     return false;
 }
 
+void qcStreamServer::tellTalkEnds(const QList<TalkEnd> &ends)
+{
+    for (const TalkEnd &e : ends) {
+        talklog::ended(e.address, e.name, e.end, 0, e.lostMs);
+        if (e.end != talklog::Stopped)
+            emit sigTalkEnded(e.address, e.end);
+    }
+}
+
 void qcStreamServer::checkTalks()
 {
-    struct Ended
-    {
-        QString address, name;
-        talklog::End end;
-    };
-    QList<Ended> ended;
+    QList<TalkEnd> ended;
     {
         QMutexLocker lock(&m_mutex);
+        int lost = 0;
         for (qcStreamUtil *unit : qAsConst(m_units))
-            if (const talklog::End end = unit->takeTalkEnd())
-                ended.append({unit->address(), unit->deviceName(), end});
+            if (const talklog::End end = unit->takeTalkEnd(&lost))
+                ended.append({unit->address(), unit->deviceName(), end, lost});
         // One device talks at a time, so none does now; the microphone rests
         // as after a stop, on the thread it belongs to.
         if (!ended.isEmpty() && m_capture) {
@@ -966,10 +974,7 @@ void qcStreamServer::checkTalks()
                 capture, [capture] { capture->setSuspended(true); }, Qt::QueuedConnection);
         }
     }
-    for (const Ended &e : qAsConst(ended)) {
-        talklog::ended(e.address, e.name, e.end);
-        emit sigTalkEnded(e.address, e.end);
-    }
+    tellTalkEnds(ended);
 }
 
 void qcStreamServer::setMicrophoneFactory(MicrophoneFactory factory)
@@ -980,21 +985,23 @@ void qcStreamServer::setMicrophoneFactory(MicrophoneFactory factory)
 
 bool qcStreamServer::stopIntercom(const QString &ip)
 {
-    QMutexLocker lock(&m_mutex);
-    for (qcStreamUtil *unit : qAsConst(m_units)) {
-        if (unit->address() == ip) {
-            unit->stopTalk();
-            if (m_capture)
-                m_capture->setSuspended(true);
-            return true;
-        }
-        if (ip.isEmpty() && unit->isTalking()) {
-            unit->stopTalk();
-            if (m_capture)
-                m_capture->setSuspended(true);
+    bool found = false;
+    QList<TalkEnd> stopped;
+    {
+        QMutexLocker lock(&m_mutex);
+        for (qcStreamUtil *unit : qAsConst(m_units)) {
+            found = unit->address() == ip;
+            if (found || (ip.isEmpty() && unit->isTalking())) {
+                stopped.append({unit->address(), unit->deviceName(), talklog::Stopped, unit->stopTalk()});
+                if (m_capture)
+                    m_capture->setSuspended(true);
+            }
+            if (found)
+                break;
         }
     }
-    return false;
+    tellTalkEnds(stopped);
+    return found;
 }
 
 void qcStreamServer::endOnThread(QObject *object, QThread *thread)

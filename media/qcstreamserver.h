@@ -9,6 +9,7 @@
 
 #include "device/qcalarmserver.h"
 #include "media/qccaptureserver.h"
+#include "media/talklog.h"
 
 #include <array>
 #include <atomic>
@@ -160,6 +161,14 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    struct TalkEnd
+    {
+        QString address, name;
+        talklog::End end;
+        int lostMs;
+    };
+    // Into the system log, and to the live page those it switches back.
+    void tellTalkEnds(const QList<TalkEnd> &ends);
     // Whether the add calls would take the entry into the record or capture
     // list.
     static bool isValidEntry(const ScheduleEntry &entry, bool capture);

@@ -565,35 +565,39 @@ bool qcStreamUtil::startTalk(qcAudioCapture *microphone)
     return true;
 }
 
-void qcStreamUtil::stopTalkSender()
+int qcStreamUtil::stopTalkSender()
 {
     if (!m_talk)
-        return;
+        return 0;
     m_talk->stopIntercom();
     waitUntilFinished(m_talk, kTalkStopNoticeMs, "talk sender");
+    const int lost = m_talk->droppedMs();
     delete m_talk;
     m_talk = nullptr;
     m_talking = false;
+    return lost;
 }
 
-talklog::End qcStreamUtil::takeTalkEnd()
+talklog::End qcStreamUtil::takeTalkEnd(int *lostMs)
 {
     if (!m_talk || !m_talk->isFinished() || !m_talk->talkFailed())
         return talklog::Going;
     const talklog::End end = m_talk->talkStarted() ? talklog::Dropped : talklog::Refused;
-    stopTalkSender();
+    const int lost = stopTalkSender();
+    if (lostMs)
+        *lostMs = lost;
     return end;
 }
 
-void qcStreamUtil::stopTalk()
+int qcStreamUtil::stopTalk()
 {
     if (!isByAddress()) {
         if (m_p2p)
             m_p2p->stopTalk();
         m_talking = false;
-        return;
+        return 0;
     }
-    stopTalkSender();
+    return stopTalkSender();
 }
 
 void qcStreamUtil::shutdown()

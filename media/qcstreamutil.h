@@ -104,11 +104,13 @@ public:
 
     bool isTalking() const { return m_talking.load(); }
     bool startTalk(qcAudioCapture *microphone);
-    void stopTalk();
+    // The sound (ms) the stopped talk did not deliver.
+    int stopTalk();
     // How the talk sender ended by itself since the last call, told once:
     // it never started (Refused) or the device dropped it (Dropped); the
     // unit then no longer talks. Going while it runs, or after a stop.
-    talklog::End takeTalkEnd();
+    // lostMs: the sound that talk did not deliver.
+    talklog::End takeTalkEnd(int *lostMs = nullptr);
 
     // Stops everything that runs for the unit and waits until it has ended:
     // recorder (without report), talk, both stream clients. The unit may then
@@ -150,7 +152,8 @@ private:
     bool startP2P();
     void releaseP2P();
     void dropClients();
-    void stopTalkSender();
+    // The sound (ms) the sender's talk did not deliver.
+    int stopTalkSender();
     // Runs on the recorder's thread as it ends; reports from the recorder's own data.
     void OnRecordCompleted(qcRecorderInterface *recorder, const QString &address, const QString &file);
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "tests/support/lumpinput.h"
 #include "tests/support/scriptserver.h"
 #include "device/g711.h"
 #include "device/qcaudiocapture.h"
@@ -13,6 +14,7 @@
 #include "devicesim/talksink.h"
 
 using devicesim::TalkSink;
+using testsupport::LumpInput;
 using testsupport::ScriptServer;
 
 namespace {
@@ -89,6 +91,8 @@ private slots:
     {
         auto *source = new ToneAudioInput(0);
         qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(source));
+        qint64 now = 0;
+        capture.setClock([&now] { return now; });
         QVERIFY(capture.startCapture());
         QVector<int16_t> samples(2000);
         for (int i = 0; i < samples.size(); ++i)
@@ -109,9 +113,13 @@ private slots:
         QCOMPARE(capture.readEncoded(out, 320), 0);
         QCOMPARE(capture.trimmedBytes(), 0);
 
-        // 4,000 bytes: the oldest 800 are older than the budget.
+        // A lump of 245 ms a second later, read 245 ms after it came: its
+        // oldest 720 bytes and the 80 left are older than that lump's delay
+        // and the budget. Being queued is no age: read at once, none was.
+        now = 1000;
         source->append(samplesLE(samples.mid(0, 1960)));
         capture.pump();
+        now = 1245;
         QCOMPARE(capture.readEncoded(out, 320), 320);
         for (int i = 0; i < 320; ++i)
             QCOMPARE(int(out[i]), int(linearToMuLaw(samples[360 + i])));
@@ -123,6 +131,12 @@ private slots:
         QCOMPARE(capture.readRaw(raw, 2561), 0);
         QCOMPARE(capture.readRaw(raw, 2560), 2560);
         QCOMPARE(QByteArray(raw, 2560), samplesLE(samples.mid(680, 1280)));
+        // A raw reader that fell behind gets no stale bytes either.
+        source->append(samplesLE(samples.mid(0, 320)));
+        capture.pump();
+        now = 1700;
+        QCOMPARE(capture.readRaw(raw, 640), 0);
+        QCOMPARE(capture.trimmedBytes(), 1440);
 
         QVERIFY(!capture.startCapture());
         QCOMPARE(capture.lastError(), 11);
@@ -140,9 +154,9 @@ private slots:
         QTest::newRow("2 s") << 16000 << 3;
     }
 
-    // Whatever the lumps the input hands over, the talk loop sends every
-    // sample within the latency budget, in order, in blocks of 320, and of
-    // a lump longer than the budget its newest 200 ms.
+    // Whatever the lumps the input hands over, a reader that keeps up gets
+    // every sample, in order, in blocks of 320: a lump longer than the
+    // budget is no later for being long.
     void inputLumps()
     {
         QFETCH(int, lumpSamples);
@@ -150,7 +164,6 @@ private slots:
         auto *source = new ToneAudioInput(0);
         qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(source));
         QVERIFY(capture.startCapture());
-        const int budget = qcAudioCapture::kLatencyBudgetBytes / 2;
         quint32 seed = 1;
         QVector<int16_t> expected, all;
         QByteArray sent;
@@ -167,29 +180,97 @@ private slots:
             // As the talk loop does on each pass.
             while (capture.readEncoded(block, 320) == 320)
                 sent.append(reinterpret_cast<const char *>(block), 320);
-            if (lumpSamples > budget)
-                expected += lump.mid(lumpSamples - budget);
         }
-        if (lumpSamples <= budget) {
-            expected = all.mid(0, all.size() / 320 * 320);
-            QCOMPARE(capture.trimmedBytes(), 0);
-        }
+        expected = all.mid(0, all.size() / 320 * 320);
+        QCOMPARE(capture.trimmedBytes(), 0);
         QCOMPARE(sent.size(), expected.size());
         for (int i = 0; i < expected.size(); ++i)
             QCOMPARE(int(uint8_t(sent[i])), int(linearToMuLaw(expected[i])));
     }
 
-    void fifoKeepsOneSecond()
+    // Room for the largest lumps; beyond it the oldest bytes give way, and
+    // are counted as dropped.
+    void fifoKeepsItsRoom()
     {
         auto *source = new ToneAudioInput(0);
         qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(source));
         QVERIFY(capture.startCapture());
-        source->append(QByteArray(20000, 'a') + QByteArray(1000, 'b'));
+        constexpr int room = qcAudioCapture::kFifoBytes;
+        QVERIFY(room >= 4 * qcAudioCapture::kBytesPerSecond);
+        source->append(QByteArray(room + 4000, 'a') + QByteArray(1000, 'b'));
         capture.pump();
-        QCOMPARE(capture.bytesReady(), qcAudioCapture::kFifoBytes);
-        char raw[16000];
-        QCOMPARE(capture.readRaw(raw, 16000), 16000);
-        QCOMPARE(QByteArray(raw + 15000, 1000), QByteArray(1000, 'b'));
+        QCOMPARE(capture.bytesReady(), room);
+        QCOMPARE(capture.trimmedBytes(), 5000);
+        QByteArray raw(room, '\0');
+        QCOMPARE(capture.readRaw(raw.data(), room), room);
+        QCOMPARE(raw.right(1000), QByteArray(1000, 'b'));
+    }
+
+    void lumpsAtRealTimePace_data()
+    {
+        QTest::addColumn<int>("lumpMs");
+        QTest::newRow("20 ms") << 20;
+        QTest::newRow("100 ms") << 100;
+        QTest::newRow("500 ms") << 500;
+        QTest::newRow("2 s") << 2000;
+    }
+
+    // Two talks as the talk thread runs them (a pass every 10 ms, the pump
+    // every 20) on a clock of the test's own, from an input that hands over
+    // its samples at the real rate in lumps. In the first the sender stalls
+    // for 3 s and the oldest samples give way; the second starts its count
+    // again, and in its 30 s sends every sample, in order, one block a pass
+    // at most, none later than the lump and the budget.
+    void lumpsAtRealTimePace()
+    {
+        QFETCH(int, lumpMs);
+        qint64 now = 0;
+        const AudioClock clock = [&now] { return now; };
+        auto *mic = new LumpInput(lumpMs, clock);
+        qcAudioCapture capture(nullptr, std::unique_ptr<AudioInputBackend>(mic));
+        capture.setClock(clock);
+        QVERIFY(capture.startCapture());
+        QByteArray sent;
+        QVector<qint64> sentAt;
+        int mostInAPass = 0;
+        auto talk = [&](qint64 ms, qint64 stallFrom, qint64 stallTo) {
+            sent.clear();
+            sentAt.clear();
+            capture.beginTalk();
+            unsigned char block[320];
+            for (const qint64 end = now + ms; now < end;) {
+                now += 10;
+                if (now % qcAudioCapture::kPumpMs == 0)
+                    capture.pump();
+                int frames = 0;
+                while (!(now >= stallFrom && now < stallTo) &&
+                       capture.readEncoded(block, 320, qcAudioCapture::Due) == 320) {
+                    sent.append(reinterpret_cast<const char *>(block), 320);
+                    sentAt.append(now);
+                    mostInAPass = qMax(mostInAPass, ++frames);
+                }
+            }
+            while (capture.readEncoded(block, 320) == 320)
+                sent.append(reinterpret_cast<const char *>(block), 320);
+        };
+        talk(10000, 5000, 8000);
+        QVERIFY(capture.trimmedBytes() > 0);
+        QVERIFY(capture.trimmedBytes() <= 3000 * 16);
+
+        mostInAPass = 0;
+        talk(30000, 0, 0);
+        QCOMPARE(capture.trimmedBytes(), 0);
+        QVERIFY2(sent.size() >= 30 * 8000 * 95 / 100, qPrintable(QString::number(sent.size())));
+        const qint64 first = LumpInput::indexOf(sent, 0, mic->made());
+        QVERIFY(first >= 0);
+        for (int i = 0; i < sent.size(); ++i)
+            if (uint8_t(sent[i]) != linearToMuLaw(LumpInput::sample(first + i)))
+                QFAIL(qPrintable(QString("sample %1 of the talk is not the microphone's").arg(i)));
+        QCOMPARE(mostInAPass, 1);
+        double latest = 0;
+        for (int f = 0; f < sentAt.size(); ++f)
+            latest = qMax(latest, sentAt[f] - mic->recordedMs(first + 320 * f));
+        QVERIFY2(latest <= qMax(lumpMs, 40) + qcAudioCapture::kLatencyBudgetMs, qPrintable(QString::number(latest)));
     }
 
     void qtBackendWithoutInputDevice()
@@ -281,7 +362,7 @@ private slots:
         QVERIFY(TalkSink::peak(rec.audio) > 6000);
     }
 
-    // Blocks that are ready together go out together, in order; an input
+    // A lump's blocks go out in order at the microphone's pace; an input
     // that stalls sends nothing and the talk still ends cleanly.
     void readyBlocksGoAtOnceAndAStallEndsCleanly()
     {
@@ -378,6 +459,7 @@ private slots:
         QVERIFY(talk.stopIntercom());
         const auto rec = sink.talk->record();
         qInfo("%d frames received, %d dropped", rec.frames, talk.droppedFrames());
+        QVERIFY(talk.droppedMs() >= talk.droppedFrames() * 40);
         QCOMPARE(rec.badFrames, 0);
         QVERIFY(rec.continuous);
         QVERIFY(!talk.talkFailed());

@@ -10,6 +10,7 @@
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
 #include "platform/clock.h"
+#include "tests/support/lumpinput.h"
 #include "tests/support/systemlog.h"
 #include "tests/support/threads.h"
 #include "tests/support/watchdog.h"
@@ -350,6 +351,44 @@ private slots:
         QVERIFY(!server.unitFor("127.0.0.33")->isTalking());
         QCOMPARE(suspends.load(), 1);
         QTRY_VERIFY(sinks[1]->record().peerClosed);
+        server.shutdown();
+    }
+
+    // A talk the operator stops leaves an end record only when it lost more
+    // than a moment, with what it lost; the next talk counts afresh. The
+    // microphone's clock is the test's: a lump of 1 s, read 2,150 ms on, has
+    // lost everything older than 950 ms (its delay of 1 s and the budget).
+    void lossyTalkEndsOnce()
+    {
+        testsupport::SystemLog log;
+        devicesim::Device device;
+        device.setCredentials("admin", "1234");
+        auto sink = std::make_shared<devicesim::TalkSink>(device);
+        device.registerHandler("/action/stream", std::make_shared<devicesim::StreamRouter>(nullptr, sink));
+        QVERIFY(device.start(QHostAddress(QStringLiteral("127.0.0.32")), 0));
+        qcStreamServer server;
+        server.addDevice("127.0.0.32", QString::number(device.port()), "t", "admin", "1234", kVarar, 0);
+        std::atomic<qint64> now{0};
+        const AudioClock clock = [&now] { return now.load(); };
+        server.setMicrophoneFactory([&] {
+            auto *capture = new qcAudioCapture(nullptr, std::make_unique<testsupport::LumpInput>(1000, clock));
+            capture->setClock(clock);
+            return capture;
+        });
+        auto talkEvents = [&] { return log.abnormal().filter(QRegularExpression("^talk ")); };
+        for (int talk = 0; talk < 2; ++talk) {
+            sink->reset();
+            QVERIFY(server.startIntercom("127.0.0.32"));
+            QTRY_COMPARE_WITH_TIMEOUT(sink->record().opening.size(), 44, 10000);
+            now += 1000;
+            QTRY_VERIFY(sink->record().frames >= 1);
+            if (talk == 0)
+                now += 1150;
+            QVERIFY(server.stopIntercom("127.0.0.32"));
+            QTRY_VERIFY(sink->record().peerClosed);
+        }
+        QCOMPARE(talkEvents(), QStringList{"talk ended|127.0.0.32|the talk ended; 910 ms of the microphone's sound "
+                                           "did not reach the device"});
         server.shutdown();
     }
 
