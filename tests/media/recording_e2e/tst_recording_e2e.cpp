@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <vector>
 
 using namespace recordinge2e;
 
@@ -99,6 +100,19 @@ class TestRecordingE2E : public QObject
         qInfo().noquote() << "  ffprobe" << QFileInfo(path).fileName() << probe;
         return probe;
     }
+    // The stamp of the newest key frame the device's main stream holds, -1
+    // when there is none.
+    qint64 newestKeyFrame(const QString &address)
+    {
+        qcFrameBuffer *buffer = server()->unitFor(address)->getMainFrameBuffer();
+        std::vector<char> data(buffer->capacity());
+        uint32_t length = 0, type = 0;
+        uint64_t stamp = 0;
+        int64_t sequence = -1;
+        return buffer->readFrame(data.data(), int32_t(data.size()), &length, &type, &stamp, &sequence, 0, false, -1)
+                   ? qint64(stamp)
+                   : -1;
+    }
     // The next finished timing file after `known` ones.
     QString waitForFinished(const QString &f, int known, int timeoutMs)
     {
@@ -164,9 +178,15 @@ private slots:
         QTest::qWait(1500);
         // A folder being recorded into is consistent.
         QVERIFY(consistent(folder(kHevc)));
+        QSignalSpy results(server(), &qcStreamServer::sigRecordResult);
         QVERIFY(server()->stopRecord(kHevc));
         const QString file = waitForFinished(folder(kHevc), 0, 5000);
         QVERIFY(!file.isEmpty());
+        // A stop by hand is reported. The report reaches this thread only
+        // when its events are next handled: awaited here, or it would count
+        // as a report of the next case.
+        QTRY_VERIFY_WITH_TIMEOUT(!results.isEmpty(), 5000);
+        QCOMPARE(QFileInfo(results.at(0).at(1).toString()).fileName(), QFileInfo(file).fileName());
         QVERIFY(QFileInfo(file).fileName().startsWith("RECV1_TIMING_127-0-0-11_"));
         QTRY_VERIFY_WITH_TIMEOUT(!unfinished(folder(kHevc)).isEmpty(), 5000); // the chain goes on
         report("timing, H.265", folder(kHevc));
@@ -277,6 +297,17 @@ private slots:
 
     void midnight()
     {
+        // The computer's clock was set back a moment ago: until the device
+        // sends its next key frame, the newest one carries a stamp from
+        // before that (the stream client keeps within 5 s of the clock), and
+        // a recording starts with it. That start belongs to the set back,
+        // which is over; here midnight is looked at.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const qint64 key = newestKeyFrame(kMain);
+                return key >= 0 && key <= m_clock.msecsOfDay() + 5000;
+            }(),
+            10000);
         QVERIFY(server()->addRecordSchedule(1, 1, 0, 0, 1440, 1, kMain));
         QVERIFY(server()->addRecordSchedule(2, 1, 0, 0, 1440, 1, kMain));
         m_clock.set(QDateTime(QDate(2024, 1, 1), QTime(23, 59, 50)));
