@@ -134,7 +134,10 @@ bool qcAudioDecodeStage::convertFrame(const AVFrame *frame, QByteArray *pcm)
 {
     if (frame->nb_samples < 1 || frame->sample_rate < 1 || frame->sample_rate > kMaxRate)
         return false;
-    AVChannelLayout layout;
+    // The copy first frees what the destination holds (a custom layout's
+    // map): left uninitialised, stack garbage that read as one had a live
+    // block of this process, such as the record queue, freed under its owner.
+    AVChannelLayout layout{};
     if (frame->ch_layout.nb_channels > 0)
         av_channel_layout_copy(&layout, &frame->ch_layout);
     else
