@@ -1020,8 +1020,11 @@ ReadStatus qwLiveView::loadDeviceList()
         return status;
     m_devicesListed = true;
     for (const _st_device_item &row : qAsConst(stored)) {
-        // Added by the operator while the list could not be read yet.
-        if (rowOfAddress(row.address) >= 0)
+        // Added by the operator while the list could not be read yet. A row
+        // at the address of another (an older version left such) is listed
+        // too: hidden, it could be neither deleted nor told from a new one.
+        if (std::any_of(m_devices.cbegin(), m_devices.cend(),
+                        [&row](const _st_device_item *d) { return d->indexid == row.indexid; }))
             continue;
         auto *device = new _st_device_item(row);
         // A row written by hand or by an older version may hold anything.
@@ -1081,6 +1084,14 @@ void qwLiveView::refuseModify(qwModifyDevice *dialog, const char *key, const QSt
     logDeviceChange("modify device", name, address, false, why);
 }
 
+bool qwLiveView::isListed(const QString &address) const
+{
+    // A stored row may spell the address with leading zeros.
+    return std::any_of(m_devices.cbegin(), m_devices.cend(), [&address](const _st_device_item *d) {
+        return deviceaddress::isSameAddress(d->address, address);
+    });
+}
+
 int qwLiveView::rowOfAddress(const QString &address) const
 {
     for (int i = 0; i < m_devices.size(); ++i) {
@@ -1097,12 +1108,7 @@ void qwLiveView::onAddDevManual()
     auto *dialog = new qwAddDevice(this, QString(), 0);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &qwAddDevice::sigOptionResult, this, &qwLiveView::onCameraOptionResult);
-    // A stored row may spell the address with leading zeros.
-    dialog->setListedCheck([this](const QString &address) {
-        return std::any_of(m_devices.cbegin(), m_devices.cend(), [&address](const _st_device_item *d) {
-            return deviceaddress::isSameAddress(d->address, address);
-        });
-    });
+    dialog->setListedCheck([this](const QString &address) { return isListed(address); });
     m_addMode = 1;
     dialog->show();
 }
@@ -1112,14 +1118,14 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
 {
     if (m_addMode != 1 || !deviceaddress::isAcceptable(devip))
         return;
-    if (rowOfAddress(devip) >= 0) {
+    if (isListed(devip)) {
         if (mode == 0)
             showDeviceExists();
         return;
     }
     auto *device = new _st_device_item;
     device->devname = devname;
-    device->address = devip;
+    device->address = deviceaddress::canonical(devip);
     device->port = port;
     device->username = username;
     device->password = password;
@@ -1131,16 +1137,25 @@ void qwLiveView::onCameraOptionResult(QString devname, QString devip, QString ad
     if (indexid >= 1) {
         device->indexid = indexid;
         m_devices.append(device);
-        addCameraItem(devname, devip, 1);
+        addCameraItem(devname, device->address, 1);
         if (m_streamServer)
             m_streamServer->addDevice(device->address, device->port, device->devname, device->username,
                                       device->password, device->devtype, device->indexid);
-        logDeviceChange("add device", devname, devip, true);
+        logDeviceChange("add device", devname, device->address, true);
         return;
     }
+    const QString address = device->address;
     delete device;
-    // The add dialog stays open with what was typed.
-    refusal::tell(this, "add device", devname, devip, failure);
+    // The add dialog stays open with what was typed. A device stored at the
+    // address meanwhile (by another program) is one the list does not show
+    // yet, but it is there.
+    if (indexid == qcDatabase::kAddressStored) {
+        if (mode == 0)
+            showDeviceExists();
+        logDeviceChange("add device", devname, address, false, failure);
+        return;
+    }
+    refusal::tell(this, "add device", devname, address, failure);
 }
 
 void qwLiveView::modifyDevice(int row)
@@ -1162,38 +1177,43 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     if (!deviceaddress::isAcceptable(devip))
         return;
     auto *dialog = qobject_cast<qwModifyDevice *>(sender());
-    const devicechange::Check checked = devicechange::check(m_devices, devindex, devip);
+    const devicechange::Fields typed{devname, devip, addtype, port, username, password};
+    // The device may have changed since its dialog opened.
+    _st_device_item changed;
+    const devicechange::Check checked =
+        devicechange::checkEdits(m_devices, devindex, dialog ? &dialog->shown() : nullptr, typed, changed);
     if (!checked.allowed()) {
         refuseModify(dialog, checked.key, devname, devip, checked.why);
         return;
     }
     const int row = checked.row;
     _st_device_item *device = m_devices[row];
-    _st_device_item changed = *device;
-    changed.connecttype = addtype;
-    changed.devname = devname;
-    changed.password = password;
-    changed.port = port;
-    changed.username = username;
-    changed.address = devip;
     QString failure = QLatin1String(kNoDatabase);
     if (!m_database || !m_database->updateDevice(changed, &failure)) {
+        // Another program may have stored the address meanwhile.
+        if (failure == QLatin1String(qcDatabase::kAddressHeld)) {
+            refuseModify(dialog, "devexist", changed.devname, changed.address, failure);
+            return;
+        }
         if (dialog)
             dialog->keepOpen();
-        refusal::tell(this, "modify device", devname, devip, failure);
+        refusal::tell(this, "modify device", changed.devname, changed.address, failure);
         return;
     }
-    if (devicechange::movesAway(*device, changed))
+    // The window's pages ask with what it was given.
+    if (devicechange::leavesWindowBehind(*device, changed))
         closeDeviceWindow(device->indexid);
     *device = changed;
     if (qwCameraItem *item = cameraItem(row)) {
-        item->setName(devname);
+        item->setName(device->devname);
         item->setStatus(qwCameraItem::Connecting);
-        item->setInfoText(devip);
+        item->setInfoText(device->address);
     }
-    if (m_streamServer)
+    if (m_streamServer) {
         m_streamServer->modifyDevice(device->indexid, device->address, device->port, device->devname, device->username,
                                      device->password);
+        registerUnitless();
+    }
     for (_st_view_item *record : qAsConst(m_viewRecords)) {
         if (record->row != row || !view(record->view))
             continue;
@@ -1202,7 +1222,7 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
             bar->setButtonState(0x1f, false);
         }
     }
-    logDeviceChange("modify device", devname, devip, true);
+    logDeviceChange("modify device", device->devname, device->address, true);
 }
 
 namespace {
@@ -1259,7 +1279,10 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
     changed.password = password;
     QString failure = QLatin1String(kNoDatabase);
     if (!m_database || !m_database->updateDevice(changed, &failure)) {
-        showFailureTip("databaseerr");
+        if (failure == QLatin1String(qcDatabase::kAddressHeld))
+            refusal::showReminder(window, "devexist");
+        else
+            showFailureTip("databaseerr");
         logDeviceChange("modify device", device->devname, ipaddr, false, failure);
         return;
     }
@@ -1288,10 +1311,25 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
     logDeviceChange("modify device", device->devname, ipaddr, true);
 }
 
+void qwLiveView::registerUnitless()
+{
+    bool added = false;
+    for (const _st_device_item *d : qAsConst(m_devices)) {
+        if (!m_streamServer->unitFor(d->address))
+            added = m_streamServer->addDevice(d->address, d->port, d->devname, d->username, d->password, d->devtype,
+                                              d->indexid) >= 0 ||
+                    added;
+    }
+    // A new unit starts without the schedules of its address.
+    if (added)
+        m_storedRead->run();
+}
+
 void qwLiveView::closeDeviceWindow(qint64 indexid)
 {
+    // Told over the page: a Modify dialog in front closes right after.
     if (m_deviceWindows->close(indexid))
-        refusal::showReminder(this, "devsetclosed");
+        refusal::showNotice(this, "devsetclosed");
 }
 
 void qwLiveView::removeDevice(int row)
@@ -1316,8 +1354,8 @@ void qwLiveView::removeDevice(int row)
     delete m_devList->takeItem(row);
     closeDeviceViews(row);
     qDebug() << "---------------Remove Device IP:" + address + "----------------";
-    if (m_streamServer)
-        m_streamServer->removeDevice(address);
+    if (m_streamServer && m_streamServer->removeDevice(address))
+        registerUnitless();
     --m_devCount;
     closeDeviceWindow(device.indexid);
     // A row that was gone already leaves the list too, but not as a deletion made.

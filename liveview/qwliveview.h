@@ -198,8 +198,14 @@ private:
     void placeViews(int count, int first);
     void setGridStretch(int side);
     int rowOfAddress(const QString &address) const;
-    // A device moved or gone: its settings window would go on acting on
-    // where the device was, so it closes, told.
+    // Whether a listed device has the address, however either is spelt.
+    bool isListed(const QString &address) const;
+    // Registers with the stream service every listed device it has no unit
+    // for: rows an older version left at one address share one unit, and the
+    // one left after the other was deleted or moved needs its own.
+    void registerUnitless();
+    // A device moved, gone or given another login: its settings window
+    // would go on acting on what the device was, so it closes, told.
     void closeDeviceWindow(qint64 indexid);
     void showFailureTip(const char *key);
     void showDeviceExists();

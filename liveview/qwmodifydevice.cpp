@@ -35,6 +35,8 @@ void qwModifyDevice::setSelectedDevice(const QString &devname, const QString &ad
 {
     m_indexid = indexid;
     m_form->setValues(devname, address, connecttype, port, username, password);
+    const qwDeviceForm &f = *m_form;
+    m_shown = {f.deviceName(), f.address(), f.connectType(), f.port(), f.userName(), f.password()};
 }
 
 void qwModifyDevice::onConfirm()

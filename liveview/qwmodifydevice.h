@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/widgets/basewindow.h"
+#include "liveview/devicechange.h"
 
 class QPushButton;
 class qwDeviceForm;
@@ -18,6 +19,9 @@ public:
     qwDeviceForm *form() const { return m_form; }
     QPushButton *confirmButton() const { return m_confirm; }
     qint64 indexId() const { return m_indexid; }
+    // What the form showed of the device when it was filled: a field still
+    // showing it at OK was not changed here.
+    const devicechange::Fields &shown() const { return m_shown; }
     // Called by the receiver of sigModifyResult when the change could not be
     // stored: the dialog then stays open with what was typed.
     void keepOpen() { m_keepOpen = true; }
@@ -33,5 +37,6 @@ private:
     qwDeviceForm *m_form = nullptr;
     QPushButton *m_confirm = nullptr;
     qint64 m_indexid = 0;
+    devicechange::Fields m_shown;
     bool m_keepOpen = false;
 };

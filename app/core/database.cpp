@@ -10,11 +10,13 @@
 #include <atomic>
 #include <limits>
 
+#include "app/core/addressspelling.h"
 #include "app/core/busywait.h"
 #include "app/core/sqlitefile.h"
 
 const char *const qcDatabase::kFileName = "quendalix.xdt";
 const char *const qcDatabase::kConnectionName = "systeminfo";
+const char *const qcDatabase::kAddressHeld = "the database holds the address already";
 
 qcDatabase *g_database = nullptr;
 
@@ -138,19 +140,25 @@ qint64 freeIndex(const QSqlDatabase &db, qint64 counter, QString &why)
 // -1 when the devices could not be read, with the reason in `why`. Checked
 // inside the transaction that writes: another program or a list read
 // earlier may know less than the file.
+// Spelt differently ("127.0.0.05"), the address still names the same camera.
 int addressTaken(const QSqlDatabase &db, const QString &address, qint64 indexid, QString &why)
 {
     QSqlQuery q(db);
-    if (!run(q, QStringLiteral("select count(*) from devices where address = ? and indexid <> ?"),
-             {address, indexid}) ||
-        !q.next()) {
+    if (!run(q, QStringLiteral("select address from devices where indexid <> ?"), {indexid})) {
         why = failed("the stored addresses could not be read", q.lastError());
         return -1;
     }
-    if (q.value(0).toLongLong() == 0)
-        return 0;
-    why = QStringLiteral("the database holds the address already");
-    return 1;
+    while (q.next()) {
+        if (addressspelling::isSame(q.value(0).toString(), address)) {
+            why = QString::fromLatin1(qcDatabase::kAddressHeld);
+            return 1;
+        }
+    }
+    if (q.lastError().isValid()) {
+        why = failed("the stored addresses could not be read", q.lastError());
+        return -1;
+    }
+    return 0;
 }
 
 // Connections of threads other than the one that created the store, one per
@@ -409,7 +417,7 @@ ReadStatus qcDatabase::loadDevices()
 bool qcDatabase::deviceListed(const QString &address) const
 {
     for (const _st_device_item &d : m_devices) {
-        if (d.address == address)
+        if (addressspelling::isSame(d.address, address))
             return true;
     }
     return false;
@@ -464,8 +472,8 @@ qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
         return -3;
     }
     if (deviceListed(item.address)) {
-        why = QStringLiteral("the database holds the address already");
-        return -2;
+        why = QString::fromLatin1(kAddressHeld);
+        return kAddressStored;
     }
     qint64 index = counter;
     int taken = 0;
@@ -502,7 +510,7 @@ qint64 qcDatabase::storeDevice(const _st_device_item &item, QString &why)
         },
         &why);
     if (!ok)
-        return taken > 0 ? -2 : -3;
+        return taken > 0 ? kAddressStored : -3;
     _st_device_item added = item;
     added.indexid = index;
     m_devices.append(added);

@@ -38,6 +38,9 @@ class qcDatabase
 public:
     static const char *const kFileName;       // "quendalix.xdt"
     static const char *const kConnectionName; // "systeminfo"
+    // The reason addDevice and updateDevice give when another stored device
+    // has the address, in whatever spelling.
+    static const char *const kAddressHeld;
 
     qcDatabase();
     ~qcDatabase();
@@ -82,12 +85,13 @@ public:
     bool getDevice(_st_device_item &out, int index);
     bool isNewDevice(const QString &devname, const QString &address);
     // The new row's indexid; -1 closed or no usable counter, -2 address
-    // already listed or stored, -3 no index left or the insert or the counter update
+    // already listed or stored (in any spelling), -3 no index left or the insert or the counter update
     // failed (nothing kept). The index is the counter's, or the next past the
     // largest stored when the counter has fallen behind the rows. `failure`
     // (when given) gets what went wrong, in the database's own words where it
     // gave any, for the log; it is emptied when the device was stored.
     qint64 addDevice(const _st_device_item &item, QString *failure = nullptr);
+    static constexpr qint64 kAddressStored = -2;
     // Every device of that address and its schedules; `failure` as for addDevice.
     bool deleteDevice(const QString &address, QString *failure = nullptr);
     // The one row of device.indexid and device.address, and the schedules of

@@ -62,6 +62,14 @@ QWidget *modalOnLine(const QWidget *root)
 
 } // namespace
 
+QWidget *qwTipsDlg::modalOwnerFor(QWidget *requested)
+{
+    if (!requested)
+        return QApplication::activeModalWidget();
+    QWidget *modal = modalOnLine(requested->window());
+    return modal ? modal : requested;
+}
+
 QWidget *qwTipsDlg::ownerFor(QWidget *requested)
 {
     if (!requested)

@@ -24,6 +24,9 @@ public:
     // window of its own made under requested's page (the device settings)
     // is another window, and so are the dialogs open over it.
     static QWidget *ownerFor(QWidget *requested);
+    // The same without the dialog that merely has the focus: the innermost
+    // modal dialog open over requested's window, otherwise `requested`.
+    static QWidget *modalOwnerFor(QWidget *requested);
 
 signals:
     void sigTipsresult(int retcode);

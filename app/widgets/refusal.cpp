@@ -21,17 +21,39 @@ void showReminder(QWidget *parent, const char *key)
     showReminder(parent, key, uiTextOrKey(key, kTipsPage, kPlainSection));
 }
 
-void showReminder(QWidget *parent, const char *key, const QString &text)
+namespace {
+
+// The reminder to show, or null when one of the key is still open.
+qwTipsDlg *makeReminder(QWidget *parent, const char *key, const QString &text)
 {
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (qobject_cast<qwTipsDlg *>(w) && w->isVisible() &&
             w->property(kTipKeyProperty).toString() == QLatin1String(key))
-            return;
+            return nullptr;
     }
     auto *dialog = new qwTipsDlg(parent, uiTextOrKey("remindtype", kTipsPage, kPlainSection), 1);
     dialog->setProperty(kTipKeyProperty, QString::fromLatin1(key));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setTipText(text);
+    return dialog;
+}
+
+} // namespace
+
+void showReminder(QWidget *parent, const char *key, const QString &text)
+{
+    if (qwTipsDlg *dialog = makeReminder(parent, key, text))
+        dialog->show();
+}
+
+void showNotice(QWidget *page, const char *key)
+{
+    qwTipsDlg *dialog = makeReminder(page, key, uiTextOrKey(key, kTipsPage, kPlainSection));
+    if (!dialog)
+        return;
+    QWidget *owner = qwTipsDlg::modalOwnerFor(page);
+    if (dialog->parentWidget() != owner)
+        dialog->setParent(owner, dialog->windowFlags());
     dialog->show();
 }
 

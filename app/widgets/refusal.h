@@ -16,6 +16,11 @@ namespace refusal {
 void showReminder(QWidget *parent, const char *key);
 // The same with a text of its own (the key's text with its numbers filled in).
 void showReminder(QWidget *parent, const char *key, const QString &text);
+// A reminder that answers no dialog, such as that a window of the page was
+// closed: over `page`, or over the modal dialog open over its window, but
+// never over a dialog merely in front, which may close at once and take the
+// reminder along unseen.
+void showNotice(QWidget *page, const char *key);
 
 // A change the database refused: the reminder "databaseerr" over `parent`,
 // and a record of `decl` (for example "modify device", "add user", "modify

@@ -776,6 +776,50 @@ private slots:
         QCOMPARE(sql("select devname from devices where address='10.0.0.3'"), QString("c"));
     }
 
+    // One camera whatever the spelling of its address: an add, or a move of
+    // device a, to another spelling of b's stored 10.0.0.003 is refused, both
+    // when the list read before holds b and when b was stored meanwhile; a
+    // device may spell its own address anew.
+    void addressInAnotherSpelling_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<bool>("meanwhile");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("stored"); // every address afterwards
+        const char *kept = "10.0.0.01\n10.0.0.003";
+        QTest::newRow("add, listed") << "add" << false << "10.0.0.3" << kept;
+        QTest::newRow("add, stored meanwhile") << "add" << true << "10.0.0.03" << kept;
+        QTest::newRow("update, listed") << "update" << false << "010.0.0.3" << kept;
+        QTest::newRow("update, stored meanwhile") << "update" << true << "10.0.0.3" << kept;
+        QTest::newRow("update to its own address respelt") << "update" << true << "10.0.0.1"
+                                                           << "10.0.0.1\n10.0.0.003";
+    }
+    void addressInAnotherSpelling()
+    {
+        QFETCH(QString, operation);
+        QFETCH(bool, meanwhile);
+        QFETCH(QString, address);
+        QFETCH(QString, stored);
+        const QString b = "insert into devices(devname,address,indexid) values('b','10.0.0.003',50)";
+        if (!meanwhile)
+            QVERIFY(RunFolder::exec(kDb, b));
+        open();
+        const qint64 a = m_db->addDevice(device("a", "10.0.0.01"));
+        QVERIFY(a > 0);
+        if (meanwhile)
+            QVERIFY(RunFolder::exec(kDb, b));
+        _st_device_item changed = device(operation == "add" ? "c" : "a", address);
+        changed.indexid = a;
+        QString why;
+        const bool refused = stored != "10.0.0.1\n10.0.0.003";
+        if (operation == "add")
+            QCOMPARE(m_db->addDevice(changed, &why), qcDatabase::kAddressStored);
+        else
+            QCOMPARE(m_db->updateDevice(changed, &why), !refused);
+        QCOMPARE(why, refused ? QString(qcDatabase::kAddressHeld) : QString());
+        QCOMPARE(sql("select address from devices order by devname"), stored);
+    }
+
     void workerThreadReadsThroughItsOwnConnection()
     {
         open();

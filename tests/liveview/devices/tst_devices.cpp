@@ -68,6 +68,17 @@ class DevicesTest : public QObject
         }
     }
 
+    // A recording schedule of camA at 127.0.0.2, every day all day.
+    void storeAllDaySchedule()
+    {
+        _st_schedule_item row;
+        row.devname = "camA";
+        row.ipaddr = "127.0.0.2";
+        row.skdsun = row.skdmon = row.skdtue = row.skdwed = row.skdthu = row.skdfri = row.skdsat = "0:0-1440";
+        row.enable = 1;
+        QVERIFY(g_database->addSchedule(row));
+    }
+
     QString logRows()
     {
         m_fixture->flushLog();
@@ -558,12 +569,7 @@ private slots:
         QFETCH(bool, dialog);
         storeDevices(2);
         QVERIFY(g_database->setRecordScheduleEnable(true));
-        _st_schedule_item row;
-        row.devname = "camA";
-        row.ipaddr = "127.0.0.2";
-        row.skdsun = row.skdmon = row.skdtue = row.skdwed = row.skdthu = row.skdfri = row.skdsat = "0:0-1440";
-        row.enable = 1;
-        QVERIFY(g_database->addSchedule(row));
+        storeAllDaySchedule();
         qwLiveView page;
         auto named = [&page] {
             QStringList out;
@@ -711,6 +717,167 @@ private slots:
         QVERIFY2(log.contains("delete device|1|camA|127.0.0.2") && log.contains("delete device|3|camB|127.0.0.3") &&
                      !log.contains("delete device|1|camB"),
                  qPrintable(log));
+    }
+
+    // Rows an older version left at one address are listed, each; the one
+    // left after the other's Delete keeps the address's streams, and adding
+    // the address, or one another program stored meanwhile, is "devexist".
+    void rowsAtOneAddressAreListed()
+    {
+        m_fixture.reset();
+        const QString row = "INSERT INTO devices(devname,address,port,username,password,devtype,indexid) "
+                            "VALUES('%1','127.0.0.2','80','admin','1234','VARAR',%2)";
+        m_fixture = std::make_unique<testsupport::LivePageFixture>(
+            QStringList{row.arg("camA").arg(1), row.arg("camZ").arg(90)});
+        QVERIFY(m_fixture->isValid());
+        qwLiveView page;
+        QCOMPARE(rowNames(page), (QStringList{"camA", "camZ"}));
+        page.onDevlistButtonClick(0, 0x10);
+        QCOMPARE(rowNames(page), QStringList{"camZ"});
+        QVERIFY(page.streamServer()->unitFor("127.0.0.2"));
+        QCOMPARE(page.streamServer()->unitFor("127.0.0.2")->deviceIndex(), qint64(90));
+        QVERIFY(
+            m_fixture->exec("INSERT INTO devices(devname,address,port,indexid) VALUES('camY','127.0.0.7','80',91)"));
+        page.onAddDevManual();
+        for (const char *address : {"127.0.0.2", "127.0.0.7"}) {
+            page.onCameraOptionResult("camN", address, "VARAR", "80", "admin", "1234", 0);
+            QCOMPARE(popupKeys(&page), QStringList{"tip_devexist"});
+        }
+        QCOMPARE(m_fixture->query("SELECT devname FROM devices ORDER BY indexid"), QStringLiteral("camZ\ncamY"));
+        QVERIFY(!logRows().contains("add device|1|"));
+    }
+
+    // One device at one address, whatever its spelling: camB's 127.0.0.3 and
+    // camZ's stored 127.0.0.04 are taken on every road in any spelling, and
+    // an address typed anew is stored without leading zeros.
+    void oneAddressWhateverTheSpelling_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("stored"); // camA's address afterwards, or the new device's
+        for (const char *road : {"add", "modify", "settings window"}) {
+            QTest::addRow("%s, camB's spelt with zeros", road) << road << "127.0.0.03"
+                                                               << "";
+            QTest::addRow("%s, camZ's spelt without", road) << road << "127.0.0.4"
+                                                            << "";
+        }
+        QTest::newRow("add, new address spelt with zeros") << "add"
+                                                           << "127.0.0.09"
+                                                           << "127.0.0.9";
+        QTest::newRow("modify, new address spelt with zeros") << "modify"
+                                                              << "127.0.0.009"
+                                                              << "127.0.0.9";
+    }
+    void oneAddressWhateverTheSpelling()
+    {
+        QFETCH(QString, road);
+        QFETCH(QString, address);
+        QFETCH(QString, stored);
+        storeDevices(2);
+        QVERIFY(
+            m_fixture->exec("INSERT INTO devices(devname,address,port,indexid) VALUES('camZ','127.0.0.04','80',90)"));
+        qwLiveView page;
+        if (road == "add") {
+            page.onAddDevManual();
+            page.onCameraOptionResult("camN", address, "VARAR", "80", "admin", "1234", 0);
+        } else if (road == "modify") {
+            page.onCameraModifyResult("camA", address, 0, "80", "admin", "1234", page.devices().at(0)->indexid);
+        } else {
+            page.onDevlistButtonClick(0, 4);
+            emit page.findChild<qwDeviceSettings *>()->sigBaseInfoChange(address, "80", "admin", "1234");
+        }
+        QCOMPARE(popupKeys(&page), stored.isEmpty() ? QStringList{"tip_devexist"} : QStringList());
+        const QString others = "127.0.0.3\n127.0.0.04";
+        const QString camA = road == "modify" && !stored.isEmpty() ? stored : QString("127.0.0.2");
+        const QString added = road == "add" && !stored.isEmpty() ? "\n" + stored : QString();
+        QCOMPARE(m_fixture->query("SELECT address FROM devices ORDER BY indexid"), camA + "\n" + others + added);
+        QCOMPARE(page.devices().at(0)->address, camA);
+    }
+
+    // A Modify dialog writes back only what was changed in it: a password
+    // the settings window changed, or an address another Modify dialog
+    // gave, while it was open stays as the device has it now.
+    void modifyWritesOnlyWhatItChanged_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        QTest::addColumn<QString>("stored"); // devname|address|password afterwards
+        QTest::newRow("password changed in the settings window") << "settings window"
+                                                                 << "camN|127.0.0.2|4321";
+        QTest::newRow("moved by another Modify dialog") << "modify"
+                                                        << "camN|127.0.0.9|1234";
+    }
+    void modifyWritesOnlyWhatItChanged()
+    {
+        QFETCH(QString, meanwhile);
+        QFETCH(QString, stored);
+        storeDevices(1);
+        storeAllDaySchedule();
+        qwLiveView page;
+        page.onDevlistButtonClick(0, 8);
+        QPointer<qwModifyDevice> first = page.findChild<qwModifyDevice *>();
+        QVERIFY(first);
+        if (meanwhile == "settings window") {
+            page.onDevlistButtonClick(0, 4);
+            QPointer<qwDeviceSettings> settings = page.findChild<qwDeviceSettings *>();
+            QVERIFY(settings);
+            m_devices[0]->setCredentials("admin", "4321");
+            settings->OnBaseinfoChange("admin", "4321");
+            settings->close();
+        } else {
+            page.onDevlistButtonClick(0, 8);
+            auto dialogs = page.findChildren<qwModifyDevice *>();
+            dialogs.removeOne(first.data());
+            QCOMPARE(dialogs.size(), 1);
+            dialogs[0]->form()->addressEdit()->setText("127.0.0.9");
+            dialogs[0]->confirmButton()->click();
+        }
+        first->form()->nameEdit()->setText("camN");
+        first->confirmButton()->click();
+        QCOMPARE(m_fixture->query("SELECT devname || '|' || address || '|' || password FROM devices"), stored);
+        const QStringList fields = stored.split('|');
+        const _st_device_item *camA = page.devices().at(0);
+        QCOMPARE((QStringList{camA->devname, camA->address, camA->password}), fields);
+        QCOMPARE(page.streamServer()->unitFor(fields[1])->password(), fields[2]);
+        QCOMPARE(m_fixture->query("SELECT ipaddr FROM schedules"), fields[1]);
+    }
+
+    // A list Modify that leaves a device's settings window asking where the
+    // device was, or with a login it no longer has, closes the window, and
+    // the reminder stays over the page when the dialog closes.
+    void closedSettingsWindowIsTold_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("moved") << "127.0.0.9"
+                               << "1234";
+        QTest::newRow("password changed") << "127.0.0.2"
+                                          << "4321";
+    }
+    void closedSettingsWindowIsTold()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, password);
+        storeDevices(1);
+        qwLiveView page;
+        page.onDevlistButtonClick(0, 4);
+        QPointer<qwDeviceSettings> settings = page.findChild<qwDeviceSettings *>();
+        QVERIFY(settings);
+        page.onDevlistButtonClick(0, 8);
+        QPointer<qwModifyDevice> dialog = page.findChild<qwModifyDevice *>();
+        QVERIFY(dialog);
+        dialog->activateWindow();
+        QTRY_COMPARE(QApplication::activeWindow(), dialog.data());
+        dialog->form()->addressEdit()->setText(address);
+        dialog->form()->passwordEdit()->setText(password);
+        dialog->confirmButton()->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!dialog);
+        QVERIFY(!settings || !settings->isVisible());
+        const auto tips = page.findChildren<qwTipsDlg *>();
+        QCOMPARE(tips.size(), 1);
+        QCOMPARE(tips[0]->property(livetext::kTipKey).toString(), QStringLiteral("devsetclosed"));
+        QCOMPARE(tips[0]->parentWidget(), &page);
+        QVERIFY(tips[0]->isVisible());
     }
 
     // A second click on a row's settings button brings the device's open
