@@ -1185,6 +1185,7 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     }
     if (devicechange::movesAway(*device, changed))
         closeDeviceWindow(device->indexid);
+    m_deviceRequests->listedDeviceChanged(*device, changed);
     *device = changed;
     if (qwCameraItem *item = cameraItem(row)) {
         item->setName(devname);
@@ -1272,6 +1273,7 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
             closeView(record->view);
         }
     }
+    m_deviceRequests->listedDeviceChanged(*device, changed);
     *device = changed;
     if (qwCameraItem *item = cameraItem(row)) {
         item->setStatus(qwCameraItem::Connecting);
@@ -1318,6 +1320,7 @@ void qwLiveView::removeDevice(int row)
     qDebug() << "---------------Remove Device IP:" + address + "----------------";
     if (m_streamServer)
         m_streamServer->removeDevice(address);
+    m_deviceRequests->listedDeviceDeleted(device);
     --m_devCount;
     closeDeviceWindow(device.indexid);
     // A row that was gone already leaves the list too, but not as a deletion made.
