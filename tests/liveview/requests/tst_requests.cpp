@@ -227,6 +227,8 @@ private slots:
         QTest::newRow("refused") << "500" << true;
         QTest::newRow("dropped") << "drop" << false;
         QTest::newRow("nobody there") << "gone" << false;
+        QTest::newRow("refused for its account") << "401" << false;
+        QTest::newRow("forbidden to its account") << "403" << false;
     }
     void controlDelivery()
     {
@@ -235,7 +237,7 @@ private slots:
         if (fault == "gone")
             m_req->setDevice("127.0.0.9", QString::number(m_dev->port()), "admin", "1234");
         else if (!fault.isEmpty())
-            m_dev->addFault("ptz:ctrl", fault == "500" ? Fault::status(500) : Fault::drop());
+            m_dev->addFault("ptz:ctrl", fault == "drop" ? Fault::drop() : Fault::status(fault.toInt()));
         const Requests::Target target = m_req->target();
         QSignalSpy ended(m_req.get(), &Requests::ptzControlEnded);
         const QString stop =
@@ -247,6 +249,45 @@ private slots:
         QCOMPARE(ended[0][1].toInt(), int(Requests::OpStop));
         QCOMPARE(ended[0][2].toString(), stop);
         QCOMPARE(ended[0][3].toBool(), delivered);
+        QCOMPARE(ended[0][4].toBool(), fault.startsWith("40"));
+    }
+
+    // Requests to the selected device go as the list has it now.
+    void selectedDeviceFollowsItsRow_data()
+    {
+        QTest::addColumn<QString>("was");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("wantAddress");
+        QTest::newRow("moved") << "127.0.0.2" << "127.0.0.9" << "1234" << "127.0.0.9";
+        QTest::newRow("new password") << "127.0.0.2" << "127.0.0.2" << "5678" << "127.0.0.2";
+        QTest::newRow("deleted") << "127.0.0.2" << QString() << QString() << "";
+        QTest::newRow("another device moved") << "127.0.0.7" << "127.0.0.8" << "1234" << "127.0.0.2";
+    }
+    void selectedDeviceFollowsItsRow()
+    {
+        QFETCH(QString, was);
+        QFETCH(QString, address);
+        QFETCH(QString, password);
+        QFETCH(QString, wantAddress);
+        _st_device_item before = livedevices::record("cam", *m_dev);
+        before.address = was;
+        _st_device_item now = before;
+        now.address = address;
+        now.password = password;
+        QSignalSpy changed(m_req.get(), &Requests::deviceChanged);
+        if (address.isNull())
+            m_req->listedDeviceDeleted(before);
+        else
+            m_req->listedDeviceChanged(before, now);
+        QCOMPARE(m_req->address(), wantAddress);
+        QCOMPARE(changed.count(), int(was == m_dev->address().toString()));
+        if (password == "5678") {
+            // Read again as the device is now.
+            QVERIFY(m_dev->waitForRequests(2, 5000));
+            for (const devicesim::LoggedRequest &r : m_dev->requests())
+                QCOMPARE(r.password, password);
+        }
     }
 
     // A set the device accepted stays accepted when a move replaces it.
