@@ -249,7 +249,7 @@ private slots:
         QCOMPARE(ended[0][1].toInt(), int(Requests::OpStop));
         QCOMPARE(ended[0][2].toString(), stop);
         QCOMPARE(ended[0][3].toBool(), delivered);
-        QCOMPARE(ended[0][4].toBool(), fault.startsWith("40"));
+        QCOMPARE(ended[0].value(4).toBool(), fault.startsWith("40"));
     }
 
     // Requests to the selected device go as the list has it now.
