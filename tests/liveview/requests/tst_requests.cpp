@@ -259,10 +259,19 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("wantAddress");
-        QTest::newRow("moved") << "127.0.0.2" << "127.0.0.9" << "1234" << "127.0.0.9";
-        QTest::newRow("new password") << "127.0.0.2" << "127.0.0.2" << "5678" << "127.0.0.2";
+        QTest::newRow("moved") << "127.0.0.2"
+                               << "127.0.0.9"
+                               << "1234"
+                               << "127.0.0.9";
+        QTest::newRow("new password") << "127.0.0.2"
+                                      << "127.0.0.2"
+                                      << "5678"
+                                      << "127.0.0.2";
         QTest::newRow("deleted") << "127.0.0.2" << QString() << QString() << "";
-        QTest::newRow("another device moved") << "127.0.0.7" << "127.0.0.8" << "1234" << "127.0.0.2";
+        QTest::newRow("another device moved") << "127.0.0.7"
+                                              << "127.0.0.8"
+                                              << "1234"
+                                              << "127.0.0.2";
     }
     void selectedDeviceFollowsItsRow()
     {
