@@ -33,6 +33,8 @@
 #include <QTableWidget>
 #include <QtTest>
 
+#include <algorithm>
+
 using livedevices::record;
 using testsupport::HeldLock;
 using testsupport::popupKeys;
@@ -814,6 +816,18 @@ private slots:
         }
         QCOMPARE(stops->owedCount(), owed);
         QCOMPARE(requests->address(), road == "delete" ? QString() : address);
+        if (owed)
+            return;
+        // A device started later at the old address is not that camera.
+        QVERIFY(camA.start(camA.address(), camA.port()));
+        camA.clearLog();
+        stops->retryOwed();
+        QTRY_COMPARE(stops->attemptsRunning(), 0);
+        QVERIFY(!camA.waitFor(
+            [](const QList<devicesim::LoggedRequest> &log) {
+                return std::any_of(log.begin(), log.end(), [](const auto &r) { return r.path == "/action/ptz"; });
+            },
+            300));
     }
 
     void rights()

@@ -115,11 +115,7 @@ class tst_Ptz : public QObject
         QTRY_COMPARE(stops()->attemptsRunning(), 0);
         QCoreApplication::processEvents();
     }
-    void backAgain(devicesim::Device &dev)
-    {
-        QVERIFY(dev.start(dev.address(), dev.port()));
-        dev.clearLog();
-    }
+    void backAgain(devicesim::Device &dev) { QVERIFY(dev.start(dev.address(), dev.port())); }
 
 private slots:
     void initTestCase()
@@ -447,34 +443,6 @@ private slots:
         retryPass();
         QCOMPARE(received(), QStringList(move(0, 0, 0)));
         QCOMPARE(stops()->owedCount(), 0);
-    }
-
-    // Whatever answers at a deleted device's address, or at the one a device
-    // left, is not that camera.
-    void owedStopEndsWithItsDevice_data()
-    {
-        QTest::addColumn<bool>("deleted");
-        QTest::newRow("deleted") << true;
-        QTest::newRow("moved") << false;
-    }
-    void owedStopEndsWithItsDevice()
-    {
-        QFETCH(bool, deleted);
-        loseStop(*m_dev, 7);
-        const _st_device_item was = livedevices::record("camA", *m_dev);
-        _st_device_item now = was;
-        now.address = "127.0.0.9";
-        if (deleted)
-            m_req->listedDeviceDeleted(was);
-        else
-            m_req->listedDeviceChanged(was, now);
-        QCOMPARE(stops()->owedCount(), 0);
-        // The panel's own requests follow the selected device as well.
-        QCOMPARE(m_req->address(), deleted ? QString() : now.address);
-        backAgain(*m_dev);
-        retryPass();
-        QVERIFY(nothingSent());
-        QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_ptzstopnotsent"));
     }
 
     // A camera that takes one stop for every motion would end the move the

@@ -252,53 +252,6 @@ private slots:
         QCOMPARE(ended[0].value(4).toBool(), fault.startsWith("40"));
     }
 
-    // Requests to the selected device go as the list has it now.
-    void selectedDeviceFollowsItsRow_data()
-    {
-        QTest::addColumn<QString>("was");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("wantAddress");
-        QTest::newRow("moved") << "127.0.0.2"
-                               << "127.0.0.9"
-                               << "1234"
-                               << "127.0.0.9";
-        QTest::newRow("new password") << "127.0.0.2"
-                                      << "127.0.0.2"
-                                      << "5678"
-                                      << "127.0.0.2";
-        QTest::newRow("deleted") << "127.0.0.2" << QString() << QString() << "";
-        QTest::newRow("another device moved") << "127.0.0.7"
-                                              << "127.0.0.8"
-                                              << "1234"
-                                              << "127.0.0.2";
-    }
-    void selectedDeviceFollowsItsRow()
-    {
-        QFETCH(QString, was);
-        QFETCH(QString, address);
-        QFETCH(QString, password);
-        QFETCH(QString, wantAddress);
-        _st_device_item before = livedevices::record("cam", *m_dev);
-        before.address = was;
-        _st_device_item now = before;
-        now.address = address;
-        now.password = password;
-        QSignalSpy changed(m_req.get(), &Requests::deviceChanged);
-        if (address.isNull())
-            m_req->listedDeviceDeleted(before);
-        else
-            m_req->listedDeviceChanged(before, now);
-        QCOMPARE(m_req->address(), wantAddress);
-        QCOMPARE(changed.count(), int(was == m_dev->address().toString()));
-        if (password == "5678") {
-            // Read again as the device is now.
-            QVERIFY(m_dev->waitForRequests(2, 5000));
-            for (const devicesim::LoggedRequest &r : m_dev->requests())
-                QCOMPARE(r.password, password);
-        }
-    }
-
     // A set the device accepted stays accepted when a move replaces it.
     void acceptedSetOutlivesItsObject()
     {
