@@ -1,9 +1,11 @@
 #include "liveview/qclivedevicerequests.h"
 
 #include "app/core/cgiutil.h"
+#include "app/core/records.h"
 
 #include "app/core/xmlreply.h"
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -145,6 +147,7 @@ void qcLiveDeviceRequests::watch(int id, bool headerToo)
         connect(s.request, &QThread::finished, this, [this, ticket, id] { onCgidatacmpt(ticket, id); });
     }
     if (id == PtzId && isControl(ticket.op)) {
+        s.reach = watchReach(s.request);
         connect(s.request, &QThread::finished, this, [this, ticket] {
             if (m_cgiPtz.request && m_cgiPtz.ticket.generation == ticket.generation)
                 settlePtz(m_cgiPtz);
@@ -158,7 +161,52 @@ void qcLiveDeviceRequests::settlePtz(Slot &s)
         return;
     s.settled = true;
     s.request->wait();
-    emit ptzControlEnded(s.target, s.ticket.op, s.body, s.request->answered());
+    const Reach reach = s.reach ? s.reach() : NotReached;
+    emit ptzControlEnded(s.target, s.ticket.op, s.body, reach == Reached, reach == RefusedAccount);
+}
+
+std::function<qcLiveDeviceRequests::Reach()> qcLiveDeviceRequests::watchReach(CGIUtil *request)
+{
+    // A transfer that times out after its status line reports twice; the
+    // status decides. Written on the request thread, read after its wait.
+    auto first = std::make_shared<std::atomic<int>>(-1);
+    connect(
+        request, &CGIUtil::sigHeaderCompleted, request,
+        [first](int, int code) {
+            int none = -1;
+            first->compare_exchange_strong(none, code);
+        },
+        Qt::DirectConnection);
+    return [request, first] {
+        if (!request->answered())
+            return NotReached;
+        return first->load() == CGIUtil::ResultUnauthorized ? RefusedAccount : Reached;
+    };
+}
+
+void qcLiveDeviceRequests::listedDeviceChanged(const _st_device_item &was, const _st_device_item &now)
+{
+    updateListedDevice({was.address, was.port, was.username, was.password},
+                       {now.address, now.port, now.username, now.password});
+}
+
+void qcLiveDeviceRequests::listedDeviceDeleted(const _st_device_item &was)
+{
+    updateListedDevice({was.address, was.port, was.username, was.password}, Target());
+}
+
+void qcLiveDeviceRequests::updateListedDevice(const Target &was, const Target &now)
+{
+    emit listedDeviceUpdated(was, now);
+    if (m_address.isEmpty() || !target().sameDevice(was))
+        return;
+    const Target current = target();
+    if (current.sameDevice(now) && current.user == now.user && current.password == now.password)
+        return;
+    // The selected view's panels read the device again where it is now.
+    setDevice(now.address, now.port, now.user, now.password);
+    requestPtzInfo();
+    requestImageInfo();
 }
 
 void qcLiveDeviceRequests::onCgiHeaderCmpt(const Ticket &ticket, int id, int code)
@@ -193,7 +241,7 @@ bool qcLiveDeviceRequests::startPtz(const char *path, const QString &body, const
     if (!haveConnection())
         return false;
     retire(PtzId, kReplaceWaitMs);
-    emit ptzControlStarting(target());
+    emit ptzControlStarting(target(), ticket.op);
     CGIUtil *r = renew(PtzId, ticket);
     m_cgiPtz.body = body;
     if (!r->setPostRequest(url(path), m_user, m_password, body, nullptr, nullptr, kPtzConnectSec, kPtzTotalSec)) {
@@ -226,7 +274,7 @@ bool qcLiveDeviceRequests::postPresetSet(int row, const QByteArray &body)
     if (!haveConnection())
         return false;
     retire(PtzId, kReplaceWaitMs);
-    emit ptzControlStarting(target());
+    emit ptzControlStarting(target(), OpSet);
     Ticket t;
     t.op = OpSet;
     t.row = row;

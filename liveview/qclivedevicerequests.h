@@ -4,7 +4,10 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class CGIUtil;
+struct _st_device_item;
 
 // The live page's HTTP requests to the device of the selected view: PTZ
 // control and presets (id 7), PTZ information (9), image information (10)
@@ -42,6 +45,10 @@ public:
         bool sameDevice(const Target &other) const { return address == other.address && port == other.port; }
         QString url(const char *pathAndQuery) const;
     };
+
+    // What a control request came to. A camera that refused the account
+    // (401, 403) never acted on it: that is not a camera reached.
+    enum Reach { NotReached, Reached, RefusedAccount };
 
     struct Ticket
     {
@@ -83,6 +90,15 @@ public:
     // An id 7 request to that device is on its way.
     bool ptzRunningTo(const Target &target) const;
 
+    // A listed device was changed or deleted: requests to it from here on go
+    // as it is now, or not at all.
+    void listedDeviceChanged(const _st_device_item &was, const _st_device_item &now);
+    void listedDeviceDeleted(const _st_device_item &was);
+
+    // Watches a control request, before it starts, for its first status;
+    // what it came to may be asked once it has finished.
+    static std::function<Reach()> watchReach(CGIUtil *request);
+
     // The current object of an id, for tests.
     CGIUtil *request(int id) const;
     // The generation of the ticket the id's latest request was started with.
@@ -104,10 +120,14 @@ signals:
     void infoFailed(int id);
     // An id 7 request is about to start for that device; whatever else goes
     // to it has to be out of the way first, or it could land after it.
-    void ptzControlStarting(const qcLiveDeviceRequests::Target &target);
+    void ptzControlStarting(const qcLiveDeviceRequests::Target &target, int op);
     // A move, lens command, stop or preset call ended, for whichever device
-    // it went to: delivered when the device answered it.
-    void ptzControlEnded(const qcLiveDeviceRequests::Target &target, int op, const QString &body, bool delivered);
+    // it went to: delivered when the device answered it, refused when it
+    // answered that the account may not (then it was not delivered).
+    void ptzControlEnded(const qcLiveDeviceRequests::Target &target, int op, const QString &body, bool delivered,
+                         bool refused);
+    // A listed device is now reached at now, or was deleted (now empty).
+    void listedDeviceUpdated(const qcLiveDeviceRequests::Target &was, const qcLiveDeviceRequests::Target &now);
     // A running request of that id was aborted to make way.
     void requestAborted(int id);
 
@@ -120,6 +140,7 @@ private:
         Target target;
         QString body;
         bool settled = false; // its end has been reported
+        std::function<Reach()> reach;
     };
 
     bool haveConnection() const;
@@ -127,6 +148,7 @@ private:
     Slot &slot(int id);
     bool startInfo(int id, const char *path);
     bool startPtz(const char *path, const QString &body, const Ticket &ticket);
+    void updateListedDevice(const Target &was, const Target &now);
     const Slot &slot(int id) const;
     // Ends the slot's request: after graceMs, aborted. Deletes it.
     void retire(int id, int graceMs);

@@ -7,23 +7,32 @@ namespace {
 // The stop of a zoom or focus; a direction's stop is a move of 0, 0, 0.
 const char kLensStopCmd[] = "<protocol>0</protocol><cmd>0</cmd>";
 
+bool isMove(int op)
+{
+    return op == qcLiveDeviceRequests::OpMove || op == qcLiveDeviceRequests::OpLens ||
+           op == qcLiveDeviceRequests::OpCall;
+}
+
 } // namespace
 
 qcPtzStopRetry::qcPtzStopRetry(qcLiveDeviceRequests *requests, QObject *parent) : QObject(parent), m_requests(requests)
 {
     m_timer.setInterval(kRetryMs);
-    connect(&m_timer, &QTimer::timeout, this, &qcPtzStopRetry::retryNext);
+    connect(&m_timer, &QTimer::timeout, this, &qcPtzStopRetry::retryOwed);
     connect(m_requests, &qcLiveDeviceRequests::ptzControlStarting, this, &qcPtzStopRetry::onControlStarting);
     connect(m_requests, &qcLiveDeviceRequests::ptzControlEnded, this, &qcPtzStopRetry::onControlEnded);
+    connect(m_requests, &qcLiveDeviceRequests::listedDeviceUpdated, this, &qcPtzStopRetry::onListedDeviceUpdated);
 }
 
 qcPtzStopRetry::~qcPtzStopRetry()
 {
-    if (m_retry) {
-        m_retry->disconnect(this);
-        m_retry->abort();
-        m_retry->wait();
-        delete m_retry;
+    for (const Attempt &a : qAsConst(m_attempts)) {
+        a.request->disconnect(this);
+        a.request->abort();
+    }
+    for (const Attempt &a : qAsConst(m_attempts)) {
+        a.request->wait();
+        delete a.request;
     }
 }
 
@@ -41,15 +50,18 @@ int qcPtzStopRetry::kindOf(int op, const QString &body)
     }
 }
 
-void qcPtzStopRetry::onControlStarting(const qcLiveDeviceRequests::Target &target)
+void qcPtzStopRetry::onControlStarting(const qcLiveDeviceRequests::Target &target, int op)
 {
     // An attempt landing after the operator's new command would stop it.
-    if (m_retry && m_retrying.target.sameDevice(target))
-        endRetry(true);
+    abortAttemptTo(target);
+    // A camera that takes one stop for every motion would end the new move
+    // with an older stop of the other kind.
+    if (isMove(op))
+        settle(target, Direction | Lens);
 }
 
 void qcPtzStopRetry::onControlEnded(const qcLiveDeviceRequests::Target &target, int op, const QString &body,
-                                    bool delivered)
+                                    bool delivered, bool refused)
 {
     const int kind = kindOf(op, body);
     if (delivered) {
@@ -59,10 +71,28 @@ void qcPtzStopRetry::onControlEnded(const qcLiveDeviceRequests::Target &target, 
     if (op != qcLiveDeviceRequests::OpStop)
         return;
     settle(target, kind); // the latest stop of that kind replaces an older one
-    m_owed.append({target, body, kind});
+    m_owed.append({target, body, kind, refused});
     if (!m_timer.isActive())
         m_timer.start();
     emit stopNotSent();
+}
+
+void qcPtzStopRetry::onListedDeviceUpdated(const qcLiveDeviceRequests::Target &was,
+                                           const qcLiveDeviceRequests::Target &now)
+{
+    if (now.address.isEmpty() || !now.sameDevice(was)) {
+        // Whatever answers at the old address now is not that camera.
+        abortAttemptTo(was);
+        settle(was, Direction | Lens);
+        return;
+    }
+    for (Owed &owed : m_owed) {
+        if (owed.target.sameDevice(was)) {
+            owed.target.user = now.user;
+            owed.target.password = now.password;
+            owed.refusalTold = false;
+        }
+    }
 }
 
 void qcPtzStopRetry::settle(const qcLiveDeviceRequests::Target &target, int kinds)
@@ -75,42 +105,94 @@ void qcPtzStopRetry::settle(const qcLiveDeviceRequests::Target &target, int kind
         m_timer.stop();
 }
 
-void qcPtzStopRetry::retryNext()
+int qcPtzStopRetry::attemptTo(const qcLiveDeviceRequests::Target &target) const
 {
-    if (m_retry || !m_requests)
-        return; // the attempt in flight reports first
-    for (const Owed &owed : qAsConst(m_owed)) {
-        // The panel's own request to that camera goes first; its end tells.
-        if (m_requests->ptzRunningTo(owed.target))
-            continue;
-        auto *r = new CGIUtil(qcLiveDeviceRequests::PtzId);
-        const qcLiveDeviceRequests::Target &t = owed.target;
-        if (!r->setPostRequest(t.url("/action/ptz?subject=ctrl"), t.user, t.password, owed.body, nullptr, nullptr,
-                               qcLiveDeviceRequests::kPtzConnectSec, qcLiveDeviceRequests::kPtzTotalSec)) {
-            delete r;
-            continue;
-        }
-        m_retry = r;
-        m_retrying = owed;
-        connect(r, &QThread::finished, this, [this, r] {
-            if (m_retry == r)
-                endRetry(false);
-        });
-        r->start();
+    for (int i = 0; i < m_attempts.size(); ++i) {
+        if (m_attempts[i].owed.target.sameDevice(target))
+            return i;
+    }
+    return -1;
+}
+
+int qcPtzStopRetry::owedIndex(const qcLiveDeviceRequests::Target &target, int kind) const
+{
+    for (int i = 0; i < m_owed.size(); ++i) {
+        if (m_owed[i].target.sameDevice(target) && m_owed[i].kind == kind)
+            return i;
+    }
+    return -1;
+}
+
+void qcPtzStopRetry::abortAttemptTo(const qcLiveDeviceRequests::Target &target)
+{
+    const int i = attemptTo(target);
+    if (i >= 0)
+        endAttempt(m_attempts[i].request, true);
+}
+
+void qcPtzStopRetry::retryOwed()
+{
+    if (!m_requests)
         return;
+    const QVector<Owed> owed = m_owed;
+    for (const Owed &o : owed) {
+        // The panel's own request to that camera goes first; its end tells.
+        if (attemptTo(o.target) < 0 && !m_requests->ptzRunningTo(o.target))
+            startAttempt(o);
     }
 }
 
-void qcPtzStopRetry::endRetry(bool abort)
+void qcPtzStopRetry::startAttempt(const Owed &owed)
 {
-    CGIUtil *r = m_retry;
-    m_retry = nullptr;
+    auto *r = new CGIUtil(qcLiveDeviceRequests::PtzId);
+    const qcLiveDeviceRequests::Target &t = owed.target;
+    if (!r->setPostRequest(t.url("/action/ptz?subject=ctrl"), t.user, t.password, owed.body, nullptr, nullptr,
+                           qcLiveDeviceRequests::kPtzConnectSec, qcLiveDeviceRequests::kPtzTotalSec)) {
+        delete r;
+        return;
+    }
+    m_attempts.append({r, owed, qcLiveDeviceRequests::watchReach(r)});
+    connect(r, &QThread::finished, this, [this, r] { endAttempt(r, false); });
+    r->start();
+}
+
+void qcPtzStopRetry::endAttempt(CGIUtil *request, bool abort)
+{
+    int i = 0;
+    while (i < m_attempts.size() && m_attempts[i].request != request)
+        ++i;
+    if (i == m_attempts.size())
+        return;
+    const Attempt a = m_attempts.takeAt(i);
+    request->disconnect(this);
     if (abort)
-        r->abort();
-    r->wait();
-    const bool delivered = r->answered();
-    r->disconnect(this);
-    r->deleteLater();
-    if (delivered)
-        settle(m_retrying.target, m_retrying.kind);
+        request->abort();
+    request->wait();
+    const qcLiveDeviceRequests::Reach reach = a.reach();
+    request->deleteLater();
+
+    const qcLiveDeviceRequests::Target &target = a.owed.target;
+    if (reach == qcLiveDeviceRequests::Reached) {
+        settle(target, a.owed.kind);
+        // The camera answers: its other stop need not wait for the timer.
+        if (!abort && m_requests && !m_requests->ptzRunningTo(target)) {
+            for (const Owed &o : qAsConst(m_owed)) {
+                if (o.target.sameDevice(target)) {
+                    startAttempt(o);
+                    break;
+                }
+            }
+        }
+        return;
+    }
+    const int owed = owedIndex(target, a.owed.kind);
+    if (owed < 0)
+        return;
+    // The camera's other stop goes first next time.
+    Owed o = m_owed.takeAt(owed);
+    if (reach == qcLiveDeviceRequests::RefusedAccount && !o.refusalTold) {
+        o.refusalTold = true;
+        emit stopNotSent();
+    }
+    m_owed.append(o);
 }

@@ -8,14 +8,20 @@
 #include <QTimer>
 #include <QVector>
 
+#include <functional>
+
 class CGIUtil;
 
 // The stops of the PTZ panel that did not reach their camera. A camera that
 // missed the stop of a held direction (or of a zoom or focus) keeps moving,
 // so such a stop is owed to that camera, whichever view is selected since,
-// and sent again until the camera answers it. A later command of the same
-// kind that reaches the camera settles the debt: the camera then does that,
-// and that command's own stop follows it.
+// and sent again until the camera answers it; each camera on its own, so a
+// camera that stays away holds up no other. A camera that refuses the
+// account has not taken the stop: it stays owed, and goes with the account
+// the device is given next. A move of any kind the operator starts on that
+// camera settles what is owed to it: the camera then does that, and that
+// move's own stop follows it. Deleting the device, or moving it to another
+// address, ends what is owed to it.
 class qcPtzStopRetry : public QObject
 {
     Q_OBJECT
@@ -26,8 +32,13 @@ public:
     explicit qcPtzStopRetry(qcLiveDeviceRequests *requests, QObject *parent = nullptr);
     ~qcPtzStopRetry() override;
 
-    // Stops still owed, for tests.
+    // Sends every owed stop whose camera has no request on its way; the
+    // timer calls it every kRetryMs while stops are owed.
+    void retryOwed();
+
+    // Stops still owed, and attempts on their way, for tests.
     int owedCount() const { return m_owed.size(); }
+    int attemptsRunning() const { return m_attempts.size(); }
 
 signals:
     // A stop did not reach its camera; it will be sent again.
@@ -41,21 +52,33 @@ private:
         qcLiveDeviceRequests::Target target;
         QString body;
         int kind = Direction;
+        // The operator has been told that the camera refused its account.
+        bool refusalTold = false;
+    };
+    struct Attempt
+    {
+        CGIUtil *request = nullptr;
+        Owed owed;
+        std::function<qcLiveDeviceRequests::Reach()> reach;
     };
 
     static int kindOf(int op, const QString &body);
-    void onControlStarting(const qcLiveDeviceRequests::Target &target);
-    void onControlEnded(const qcLiveDeviceRequests::Target &target, int op, const QString &body, bool delivered);
+    void onControlStarting(const qcLiveDeviceRequests::Target &target, int op);
+    void onControlEnded(const qcLiveDeviceRequests::Target &target, int op, const QString &body, bool delivered,
+                        bool refused);
+    void onListedDeviceUpdated(const qcLiveDeviceRequests::Target &was, const qcLiveDeviceRequests::Target &now);
     void settle(const qcLiveDeviceRequests::Target &target, int kinds);
-    void retryNext();
-    // Ends the attempt in flight (aborted when told to) and settles its stop
-    // when the camera answered it.
-    void endRetry(bool abort);
+    int attemptTo(const qcLiveDeviceRequests::Target &target) const;
+    int owedIndex(const qcLiveDeviceRequests::Target &target, int kind) const;
+    void startAttempt(const Owed &owed);
+    // Ends an attempt (aborted when told to) and settles its stop when the
+    // camera took it; one that did not goes behind the camera's other stop.
+    void endAttempt(CGIUtil *request, bool abort);
+    void abortAttemptTo(const qcLiveDeviceRequests::Target &target);
 
     // The page may delete the requests before the panel that owns this.
     QPointer<qcLiveDeviceRequests> m_requests;
     QVector<Owed> m_owed;
+    QVector<Attempt> m_attempts; // at most one per camera
     QTimer m_timer;
-    CGIUtil *m_retry = nullptr;
-    Owed m_retrying;
 };

@@ -1203,6 +1203,7 @@ void qwLiveView::onCameraModifyResult(QString devname, QString devip, int addtyp
     // The window's pages ask with what it was given.
     if (devicechange::leavesWindowBehind(*device, changed))
         closeDeviceWindow(device->indexid);
+    m_deviceRequests->listedDeviceChanged(*device, changed);
     *device = changed;
     if (qwCameraItem *item = cameraItem(row)) {
         item->setName(device->devname);
@@ -1295,6 +1296,7 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
             closeView(record->view);
         }
     }
+    m_deviceRequests->listedDeviceChanged(*device, changed);
     *device = changed;
     if (qwCameraItem *item = cameraItem(row)) {
         item->setStatus(qwCameraItem::Connecting);
@@ -1356,6 +1358,7 @@ void qwLiveView::removeDevice(int row)
     qDebug() << "---------------Remove Device IP:" + address + "----------------";
     if (m_streamServer && m_streamServer->removeDevice(address))
         registerUnitless();
+    m_deviceRequests->listedDeviceDeleted(device);
     --m_devCount;
     closeDeviceWindow(device.indexid);
     // A row that was gone already leaves the list too, but not as a deletion made.

@@ -6,11 +6,14 @@
 #include "app/widgets/qwtipsdlgex.h"
 #include "devsettings/qwdevicesettings.h"
 #include "liveview/livetext.h"
+#include "liveview/qclivedevicerequests.h"
+#include "liveview/qcptzstopretry.h"
 #include "liveview/qwadddevice.h"
 #include "liveview/qwcameraitem.h"
 #include "liveview/qwdeviceform.h"
 #include "liveview/qwliveview.h"
 #include "liveview/qwmodifydevice.h"
+#include "liveview/qwptzpanel.h"
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
 #include "platform/widgets/qipaddressedit.h"
@@ -29,6 +32,8 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
+
+#include <algorithm>
 
 using livedevices::record;
 using testsupport::HeldLock;
@@ -933,6 +938,63 @@ private slots:
         page.removeDevice(0);
         page.modifyDevice(5);
         QVERIFY(!page.findChild<qwModifyDevice *>());
+    }
+
+    // A PTZ stop owed to a device ends with its row, or with its row's move.
+    void owedStopFollowsTheList_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("owed");
+        QTest::newRow("delete") << "delete"
+                                << "127.0.0.2" << 0;
+        QTest::newRow("modify to another address") << "modify"
+                                                   << "127.0.0.9" << 0;
+        QTest::newRow("modify the name only") << "modify"
+                                              << "127.0.0.2" << 1;
+    }
+    void owedStopFollowsTheList()
+    {
+        QFETCH(QString, road);
+        QFETCH(QString, address);
+        QFETCH(int, owed);
+        storeDevices(2);
+        qwLiveView page;
+        qcLiveDeviceRequests *requests = page.deviceRequests();
+        auto *stops = page.ptzPanel()->findChild<qcPtzStopRetry *>();
+        QVERIFY(stops);
+        devicesim::Device &camA = *m_devices[0];
+        camA.stop();
+        requests->setDevice("127.0.0.2", QString::number(camA.port()), "admin", "1234");
+        QVERIFY(requests->postPtzControl(
+            "<request><ptzcmd><cmd>0</cmd><move><hori>0</hori><vert>0</vert></move></ptzcmd></request>",
+            qcLiveDeviceRequests::OpStop));
+        QTRY_COMPARE(stops->owedCount(), 1);
+        popupKeys(page.ptzPanel());
+        if (road == "delete") {
+            page.onDevlistButtonClick(0, 0x10);
+        } else {
+            page.onDevlistButtonClick(0, 8);
+            auto *modify = page.findChild<qwModifyDevice *>();
+            QVERIFY(modify);
+            modify->form()->setValues("camN", address, qwDeviceForm::ByAddress, QString::number(camA.port()), "admin",
+                                      "1234");
+            modify->confirmButton()->click();
+        }
+        QCOMPARE(stops->owedCount(), owed);
+        QCOMPARE(requests->address(), road == "delete" ? QString() : address);
+        if (owed)
+            return;
+        // A device started later at the old address is not that camera.
+        QVERIFY(camA.start(camA.address(), camA.port()));
+        camA.clearLog();
+        stops->retryOwed();
+        QTRY_COMPARE(stops->attemptsRunning(), 0);
+        QVERIFY(!camA.waitFor(
+            [](const QList<devicesim::LoggedRequest> &log) {
+                return std::any_of(log.begin(), log.end(), [](const auto &r) { return r.path == "/action/ptz"; });
+            },
+            300));
     }
 
     void rights()

@@ -94,6 +94,28 @@ class tst_Ptz : public QObject
         item->onEditfinished();
     }
     bool nothingSent() const { return panelsupport::nothingArrives(*m_dev); }
+    qcPtzStopRetry *stops() const { return m_panel->findChild<qcPtzStopRetry *>(); }
+    // The selected camera takes the press of that button and is gone before
+    // its release: the stop is owed to it.
+    void loseStop(devicesim::Device &dev, int mask)
+    {
+        QTest::mousePress(button(mask), Qt::LeftButton);
+        QVERIFY(dev.waitForRequests(1, 5000));
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
+        dev.stop();
+        dev.clearLog();
+        QTest::mouseRelease(button(mask), Qt::LeftButton);
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
+        QCoreApplication::processEvents();
+    }
+    // One pass of the retry, and the end of every attempt it made.
+    void retryPass()
+    {
+        stops()->retryOwed();
+        QTRY_COMPARE(stops()->attemptsRunning(), 0);
+        QCoreApplication::processEvents();
+    }
+    void backAgain(devicesim::Device &dev) { QVERIFY(dev.start(dev.address(), dev.port())); }
 
 private slots:
     void initTestCase()
@@ -367,6 +389,7 @@ private slots:
         QTest::newRow("zoom in, camera gone") << 16 << "gone" << kLensStop;
         QTest::newRow("left, no answer") << 9 << "drop" << move(0, 0, 0);
         QTest::newRow("left, refused") << 9 << "500" << move(0, 0, 0);
+        QTest::newRow("left, refused for its account") << 9 << "401" << move(0, 0, 0);
     }
     void stopOwedUntilTheCameraAnswers()
     {
@@ -382,7 +405,7 @@ private slots:
         if (fault == "gone")
             m_dev->stop();
         else
-            m_dev->addFault("ptz:ctrl", fault == "drop" ? Fault::drop() : Fault::status(500), 1);
+            m_dev->addFault("ptz:ctrl", fault == "drop" ? Fault::drop() : Fault::status(fault.toInt()), 1);
         m_dev->clearLog();
         QTest::mouseRelease(button(mask), Qt::LeftButton);
         QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
@@ -394,11 +417,95 @@ private slots:
         select("127.0.0.9");
         if (fault == "gone")
             QVERIFY(m_dev->start(m_dev->address(), m_dev->port()));
-        const int arrive = fault == "gone" ? 1 : fault == "drop" ? 2 : 1;
+        const int arrive = fault == "gone" || fault == "500" ? 1 : 2;
         QTRY_COMPARE_WITH_TIMEOUT(stops->owedCount(), 0, 15000);
         QVERIFY(m_dev->waitForRequests(arrive, 5000));
         QCOMPARE(received(), QStringList(QVector<QString>(arrive, stop).toList()));
         QCOMPARE(popupKeys(m_panel.get()), QStringList());
+    }
+
+    // A camera that stays away holds up no other camera's stop.
+    void eachCameraGetsItsOwnStop()
+    {
+        auto other = livedevices::start("127.0.0.3");
+        QVERIFY(other);
+        loseStop(*m_dev, 7);
+        m_req->setDevice(other->address().toString(), QString::number(other->port()), "admin", "1234");
+        loseStop(*other, 16);
+        QCOMPARE(stops()->owedCount(), 2);
+        popupKeys(m_panel.get());
+
+        backAgain(*other);
+        retryPass();
+        QCOMPARE(panelsupport::posted(*other, "/action/ptz"), QList<QByteArray>{kLensStop.toUtf8()});
+        QCOMPARE(stops()->owedCount(), 1);
+        backAgain(*m_dev);
+        retryPass();
+        QCOMPARE(received(), QStringList(move(0, 0, 0)));
+        QCOMPARE(stops()->owedCount(), 0);
+    }
+
+    // A camera that takes one stop for every motion would end the move the
+    // operator started since with the stop it was owed before.
+    void noOwedStopAfterALaterMove_data()
+    {
+        QTest::addColumn<int>("owedMask");
+        QTest::addColumn<int>("heldMask");
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<QString>("release");
+        QTest::newRow("lens owed, up held") << 16 << 7 << move(2, 0, 0) << move(0, 0, 0);
+        QTest::newRow("direction owed, zoom held") << 7 << 16 << lens(8, "zoom", 1) << kLensStop;
+    }
+    void noOwedStopAfterALaterMove()
+    {
+        QFETCH(int, owedMask);
+        QFETCH(int, heldMask);
+        QFETCH(QString, press);
+        QFETCH(QString, release);
+        loseStop(*m_dev, owedMask);
+        backAgain(*m_dev);
+        QTest::mousePress(button(heldMask), Qt::LeftButton);
+        QTRY_VERIFY(received().contains(press));
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
+        QCoreApplication::processEvents();
+        retryPass();
+        QTest::mouseRelease(button(heldMask), Qt::LeftButton);
+        QTRY_VERIFY(received().contains(release));
+        QTRY_VERIFY(!m_req->request(qcLiveDeviceRequests::PtzId)->isRunning());
+        QCoreApplication::processEvents();
+        // The retry's own pace may have sent the owed stop before the press.
+        const QStringList got = received();
+        QCOMPARE(got.mid(got.indexOf(press)), (QStringList{press, release}));
+        QCOMPARE(stops()->owedCount(), 0);
+        popupKeys(m_panel.get());
+    }
+
+    // The device's password was changed meanwhile: the camera has not taken
+    // the stop, and takes it once the device is given its new password.
+    void refusedForItsAccount()
+    {
+        loseStop(*m_dev, 7);
+        QCOMPARE(popupKeys(m_panel.get()), QStringList("tip_ptzstopnotsent"));
+        m_dev->setCredentials("admin", "5678");
+        backAgain(*m_dev);
+        for (const QStringList &told : {QStringList("tip_ptzstopnotsent"), QStringList()}) {
+            retryPass();
+            QCOMPARE(stops()->owedCount(), 1);
+            QCOMPARE(popupKeys(m_panel.get()), told);
+        }
+        const _st_device_item was = livedevices::record("camA", *m_dev);
+        _st_device_item now = was;
+        now.password = "5678";
+        m_req->listedDeviceChanged(was, now);
+        retryPass();
+        m_dev->setCredentials("admin", "1234");
+        QCOMPARE(stops()->owedCount(), 0);
+        QStringList taken;
+        for (const devicesim::LoggedRequest &r : m_dev->requests()) {
+            if (r.path == "/action/ptz" && r.authorized)
+                taken << QString::fromUtf8(r.body.mid(r.body.indexOf("?>") + 2));
+        }
+        QCOMPARE(taken, QStringList(move(0, 0, 0)));
     }
 
     void callPreset()

@@ -227,6 +227,8 @@ private slots:
         QTest::newRow("refused") << "500" << true;
         QTest::newRow("dropped") << "drop" << false;
         QTest::newRow("nobody there") << "gone" << false;
+        QTest::newRow("refused for its account") << "401" << false;
+        QTest::newRow("forbidden to its account") << "403" << false;
     }
     void controlDelivery()
     {
@@ -235,7 +237,7 @@ private slots:
         if (fault == "gone")
             m_req->setDevice("127.0.0.9", QString::number(m_dev->port()), "admin", "1234");
         else if (!fault.isEmpty())
-            m_dev->addFault("ptz:ctrl", fault == "500" ? Fault::status(500) : Fault::drop());
+            m_dev->addFault("ptz:ctrl", fault == "drop" ? Fault::drop() : Fault::status(fault.toInt()));
         const Requests::Target target = m_req->target();
         QSignalSpy ended(m_req.get(), &Requests::ptzControlEnded);
         const QString stop =
@@ -247,6 +249,7 @@ private slots:
         QCOMPARE(ended[0][1].toInt(), int(Requests::OpStop));
         QCOMPARE(ended[0][2].toString(), stop);
         QCOMPARE(ended[0][3].toBool(), delivered);
+        QCOMPARE(ended[0].value(4).toBool(), fault.startsWith("40"));
     }
 
     // A set the device accepted stays accepted when a move replaces it.
