@@ -105,6 +105,15 @@ bool isBackupName(const QString &name)
     return name == QLatin1String("BackupDir") || name == QLatin1String("BackupFile");
 }
 
+// Whether `folder` lies in the tree the disk guard moves future days into,
+// directly under the record root `top`: what lies there stays there.
+bool inBackupDir(const QString &top, const QString &folder)
+{
+    const QString backupDir = QDir::cleanPath(top) + QStringLiteral("/BackupDir");
+    const QString clean = QDir::cleanPath(folder);
+    return clean == backupDir || clean.startsWith(backupDir + '/');
+}
+
 } // namespace
 
 QString kfindexPath(const QString &folder)
@@ -1065,6 +1074,8 @@ int repairFolder(const QString &top, const QString &folder)
                (longNames && name.size() >= recordnames::kNameFieldSize && listedIn(records, name));
     };
     const QDateTime now = platform::localNow();
+    // The guard moves nothing out of BackupDir again.
+    const bool stays = inBackupDir(top, folder);
     QStringList toRepair;
     QList<QPair<int, QString>> unfinished;
     QStringList initial;
@@ -1076,7 +1087,7 @@ int repairFolder(const QString &top, const QString &folder)
                 initial.append(name);
         } else if (p.unfinished && !listed(name)) {
             unfinished.append({p.start, name});
-        } else if (p.finished && !listed(name) && !recordnames::endsAfter(folder, p.end, now)) {
+        } else if (p.finished && !listed(name) && (stays || !recordnames::endsAfter(folder, p.end, now))) {
             // One that ends after the present stays for the disk guard,
             // which moves it out of the way (the clock was set back).
             toRepair.append(name);
@@ -1138,8 +1149,11 @@ int repairTree(const QString &root)
     while (!pending.isEmpty()) {
         const QString folder = pending.takeFirst();
         repaired += repairFolder(root, folder);
+        // BackupDir too: a move pass cut short leaves recordings there
+        // whose list records did not follow them yet. A BackupFile's
+        // recordings are not listed.
         for (const QString &sub : QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
-            if (!isBackupName(sub))
+            if (!isBackupName(sub) || (folder == root && sub == QLatin1String("BackupDir")))
                 pending.append(folder + '/' + sub);
     }
     return repaired;
