@@ -81,8 +81,9 @@ QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr);
 int cutTornTails(const QString &top, const QString &folder);
 
 // Every reclist record whose fields do not fit the folder (a key-frame range
-// beyond kfindex, a name no file has, a kind its name does not have, times
-// beyond a day, foreign bytes where a record holds zeros) is made again from
+// beyond kfindex, a name no file has, a record without a name that lists no
+// file of the folder, a kind its name does not have, times beyond a day,
+// foreign bytes where a record holds zeros) is made again from
 // a scan of its file, its key frames indexed anew; a record without a file
 // that reads is dropped. Returns the number of records made again. Caller
 // holds the folder lock.

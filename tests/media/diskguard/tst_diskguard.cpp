@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 #include <thread>
@@ -100,6 +101,20 @@ void writeRecording(const QString &path, qint64 start)
                                   uint64_t(start + 40 * i)));
 }
 
+// The file each record of the folder's list names, by name or, for a name
+// too long for the record, by kind and end; "?" for none.
+QStringList listedFiles(const QString &folder)
+{
+    const QStringList files = QDir(folder).entryList({"*.zmf"}, QDir::Files);
+    QStringList out;
+    for (const auto &r : recordindex::readReclist(folder)) {
+        const auto named =
+            std::find_if(files.cbegin(), files.cend(), [&](const QString &f) { return recordindex::lists(r.item, f); });
+        out << (named == files.cend() ? "?" : *named);
+    }
+    return out;
+}
+
 // What is wrong with the lists of the tree, outside the BackupFile folders,
 // whose recordings are not listed: a recording listed other than once, a
 // record naming no file beside it, or one whose key-frame records are not
@@ -113,24 +128,20 @@ QString listFault(const QString &root)
     for (const QString &folder : folders) {
         if (folder.contains("/BackupFile"))
             continue;
-        QMap<QString, int> times;
-        for (const QString &name : QDir(folder).entryList({"*.zmf"}, QDir::Files))
-            times[name] = 0;
         const QByteArray keys = testsupport::bytesOf(recordindex::kfindexPath(folder));
         for (const auto &r : recordindex::readReclist(folder)) {
-            const QString name = folder + '/' + r.item.name;
-            if (!times.contains(r.item.name))
-                return "listed, not there: " + name;
-            ++times[r.item.name];
             _st_kfindex_item key;
             if (r.item.kfindexCount == 0 || recordindex::keyRangeEnd(r.item, keys.size()) < 0 ||
                 !_st_kfindex_item::fromBytes(keys.constData() + r.item.kfindexOffset, &key) ||
                 key.timestamp != r.item.start)
-                return "key-frame records not its own: " + name;
+                return "key-frame records not its own: " + folder + '/' + r.item.name;
         }
-        for (auto t = times.cbegin(); t != times.cend(); ++t)
-            if (t.value() != 1)
-                return QString("listed %1 times: %2/%3").arg(t.value()).arg(folder, t.key());
+        const QStringList listed = listedFiles(folder);
+        if (listed.contains("?"))
+            return "listed, not there: a record in " + folder;
+        for (const QString &name : QDir(folder).entryList({"*.zmf"}, QDir::Files))
+            if (listed.count(name) != 1)
+                return QString("listed %1 times: %2/%3").arg(listed.count(name)).arg(folder, name);
     }
     return QString();
 }
@@ -681,24 +692,34 @@ private slots:
     {
         QTest::addColumn<bool>("secondDisk"); // BackupDir on another file system: each move a copy
         QTest::addColumn<bool>("ownList");    // the day in BackupDir lists a recording of its own
+        QTest::addColumn<QString>("device");  // the name's device part
         for (const bool secondDisk : {false, true}) {
             const QByteArray road = secondDisk ? "copied: " : "renamed: ";
-            QTest::newRow(road + "into a day with a list of its own") << secondDisk << true;
-            QTest::newRow(road + "into a day without indexes") << secondDisk << false;
+            QTest::newRow(road + "into a day with a list of its own") << secondDisk << true << "10-0-0-5";
+            QTest::newRow(road + "into a day without indexes") << secondDisk << false << "10-0-0-5";
         }
+        // Listed without their names, found by their kinds and ends.
+        QTest::newRow("names too long for the list") << false << true << "ABCD-123456-EFGHIJKL-MNOP";
     }
     void killedPassLeavesNothingUnlisted()
     {
         QFETCH(bool, secondDisk);
         QFETCH(bool, ownList);
+        QFETCH(QString, device);
+#ifdef __SANITIZE_THREAD__
+        QSKIP("a fork of a process that ran threads is beyond ThreadSanitizer; the ASan build runs it");
+#endif
         const QString day = "20240105/10.0.0.5";
         const QString dest = "BackupDir/" + day;
         const QString today = "20240101/10.0.0.5";
-        const QStringList moving{rec("08-00-00-000", "08-00-01-960"), rec("08-02-00-000", "08-02-01-960"),
-                                 rec("08-04-00-000", "08-04-01-960")};
-        const QString own = rec("08-01-00-000", "08-01-01-960");
-        const QString early = rec("07-00-00-000", "07-00-01-960");
-        const QString late = rec("09-00-00-000", "09-00-01-960");
+        auto name = [&device](const QString &start, const QString &end) {
+            return QString("RECV1_TIMING_%1_%2_%3.zmf").arg(device, start, end);
+        };
+        const QStringList moving{name("08-00-00-000", "08-00-01-960"), name("08-02-00-000", "08-02-01-960"),
+                                 name("08-04-00-000", "08-04-01-960")};
+        const QString own = name("08-01-00-000", "08-01-01-960");
+        const QString early = name("07-00-00-000", "07-00-01-960");
+        const QString late = name("09-00-00-000", "09-00-01-960");
         platform::FakeClock clock;
         platform::setClock(&clock);
         int kills = 0;
@@ -762,8 +783,8 @@ private slots:
             if (ownList)
                 arrived.insert(1, own);
             QCOMPARE(QDir(t.root + '/' + dest).entryList({"*.zmf"}, QDir::Files, QDir::Name), arrived);
-            QCOMPARE(t.listed(dest), arrived);
-            QCOMPARE(t.listed(today), QStringList{early});
+            QCOMPARE(listedFiles(t.root + '/' + dest), arrived);
+            QCOMPARE(listedFiles(t.root + '/' + today), QStringList{early});
             QVERIFY(QFileInfo::exists(t.root + '/' + today + "/BackupFile/" + late));
             QVERIFY(!QFileInfo::exists(t.root + "/20240105"));
             QDirIterator copies(t.root, {"*.moving"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
@@ -772,7 +793,7 @@ private slots:
                 break;
             ++kills;
         }
-        // Every file of the day moved at least once between two changes.
+        // Each file's move was cut short at each of its steps.
         QVERIFY(kills > moving.size() * (secondDisk ? 4 : 1));
     }
 
