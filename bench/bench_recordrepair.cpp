@@ -3,7 +3,7 @@
 // Timed: the pass with every recording listed and nothing to repair, and
 // the pass relisting recordings whose list records were lost, every other
 // one (each goes back into the middle of the list) or the later half (each
-// is appended).
+// is appended); and the pass with the day moved into BackupDir.
 //
 //   bench_recordrepair [--dir DIR] [--runs N]
 //
@@ -163,9 +163,17 @@ int main(int argc, char **argv)
     };
     const double everyOther = relist(true);
     const double laterHalf = relist(false);
+    // The same day moved into BackupDir (a clock set back), all listed: the
+    // pass goes through it as through a day folder.
+    std::vector<double> backup;
+    const QString moved = root + "/BackupDir/20240101/10.0.0.1";
+    if (QDir().mkpath(root + "/BackupDir") && QDir().rename(root + "/20240101", root + "/BackupDir/20240101"))
+        for (int r = 0; r < runs; ++r)
+            backup.push_back(timedPass(root));
+    const bool backupListed = !backup.empty() && recordindex::readReclist(moved).size() == kRecordings;
     QDir(dir).removeRecursively();
-    if (everyOther < 0 || laterHalf < 0) {
-        std::fprintf(stderr, "relisting lost list records failed\n");
+    if (everyOther < 0 || laterHalf < 0 || !backupListed) {
+        std::fprintf(stderr, "relisting lost list records, or the pass over BackupDir, failed\n");
         return 1;
     }
 
@@ -174,6 +182,7 @@ int main(int argc, char **argv)
     std::printf("  %-52s %9.1f\n", "no list at all: every recording listed", fromNothing);
     std::printf("  %-52s %9.1f\n", "every other list record lost: 720 relisted, in place", everyOther);
     std::printf("  %-52s %9.1f\n", "the later half lost: 720 relisted, appended", laterHalf);
+    std::printf("  %-52s %9.1f\n", "the day in BackupDir, all listed", benchsupport::median(backup));
     // Every pass looks the relisted recordings' key-frame records up in its
     // table of kfindex; a search of the whole file reads it once for each.
     const recordindex::KeyLookups lookups = recordindex::keyLookups();

@@ -92,16 +92,34 @@ void placeKeys(const QString &top, const QString &folder, Carried *carried)
     }
 }
 
+// Leaves out what the folder lists already: a pass cut short between a
+// copy's rename into place and the deletion of its original left the
+// recording in both folders, and the start-up repair listed the copy.
+void dropListed(const QList<recordindex::ListRecord> &listed, Carried *carried)
+{
+    for (int i = carried->items.size() - 1; i >= 0; --i) {
+        if (!recordindex::listedIn(listed, carried->names.at(i)))
+            continue;
+        carried->items.removeAt(i);
+        carried->keys.removeAt(i);
+        carried->names.removeAt(i);
+    }
+}
+
 bool give(const QString &top, const QString &to, Carried *carried)
 {
     recordindex::FolderLocker lock(to);
     if (!recordindex::indexWritable(top, to))
         return false;
     recordindex::cutTornTails(top, to);
+    const QByteArray list = readIndex(top, recordindex::reclistPath(to));
+    dropListed(recordindex::parseReclist(list), carried);
+    if (carried->items.isEmpty())
+        return true;
     // The key-frame records first: no list record points at what is not
     // written yet.
     placeKeys(top, to, carried);
-    return recordindex::insertListRecords(top, to, readIndex(top, recordindex::reclistPath(to)), carried->items);
+    return recordindex::insertListRecords(top, to, list, carried->items);
 }
 
 } // namespace

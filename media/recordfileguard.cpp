@@ -13,14 +13,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 namespace recordfileguard {
 
 namespace {
 
 const QString kKey = QStringLiteral("recordfileguard: left alone");
+
+std::mutex g_beforeChangeMutex;
+std::function<void(const QString &)> g_beforeChange;
+// Every change asks; only a test sets the hook.
+std::atomic<bool> g_beforeChangeSet{false};
+
+void beforeChange(const QString &path)
+{
+    if (!g_beforeChangeSet.load(std::memory_order_relaxed))
+        return;
+    std::function<void(const QString &)> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_beforeChangeMutex);
+        hook = g_beforeChange;
+    }
+    if (hook)
+        hook(path);
+}
 
 QString kindName(mode_t mode)
 {
@@ -308,6 +328,8 @@ void tell(const QString &path)
 
 bool open(const QString &top, QFile &file, const QString &path, QIODevice::OpenMode mode)
 {
+    if (mode & QIODevice::WriteOnly)
+        beforeChange(path);
     if (file.isOpen())
         return false;
     const Place place(top, path);
@@ -357,6 +379,7 @@ QString openToRead(int dir, const QString &name, QFile &file, bool follow)
 
 bool remove(const QString &top, const QString &path)
 {
+    beforeChange(path);
     const Place place(top, path);
     if (!place.reached())
         return false;
@@ -368,6 +391,7 @@ bool remove(const QString &top, const QString &path)
 
 bool rename(const QString &top, const QString &from, const QString &to)
 {
+    beforeChange(from);
     const Place source(top, from);
     if (!source.reached())
         return false;
@@ -406,6 +430,7 @@ bool rename(const QString &top, const QString &from, const QString &to)
 
 bool replace(const QString &top, const QString &from, const QString &to)
 {
+    beforeChange(to);
     const QString folder = parentAndName(QDir::cleanPath(from)).top;
     if (parentAndName(QDir::cleanPath(to)).top != folder) {
         errno = EXDEV;
@@ -517,6 +542,7 @@ bool resize(const QString &top, const QString &path, qint64 size)
 
 bool makeFolder(const QString &top, const QString &folder)
 {
+    beforeChange(folder);
     const Split s = split(top, folder);
     if (!s.below)
         return false;
@@ -531,8 +557,16 @@ bool makeFolder(const QString &top, const QString &folder)
 
 bool removeFolder(const QString &top, const QString &folder)
 {
+    beforeChange(folder);
     const Place place(top, folder);
     return S_ISDIR(place.mode()) && ::unlinkat(place.dir(), place.name(), AT_REMOVEDIR) == 0;
+}
+
+void setBeforeChangeHook(std::function<void(const QString &path)> hook)
+{
+    std::lock_guard<std::mutex> lock(g_beforeChangeMutex);
+    g_beforeChangeSet = bool(hook);
+    g_beforeChange = std::move(hook);
 }
 
 } // namespace recordfileguard

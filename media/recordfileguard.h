@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QString>
 
+#include <functional>
+
 // Every change below the tops of the record and snapshot trees goes through
 // here: the creation of a folder or a file, an open for writing, a cut, a
 // rename, a move, a copy and a deletion. The rule is one: below a top
@@ -80,5 +82,11 @@ bool removeFolder(const QString &top, const QString &folder);
 
 // Tells once (per path, while the process runs) that `path` is left alone.
 void tell(const QString &path);
+
+// Test seam, set by tests only: called with the path before every change
+// made here (a folder made or removed, an open that may write, a rename, a
+// replace, a deletion), so that a test can end the process at that point as
+// a kill would.
+void setBeforeChangeHook(std::function<void(const QString &path)> hook);
 
 } // namespace recordfileguard

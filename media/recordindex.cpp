@@ -105,6 +105,15 @@ bool isBackupName(const QString &name)
     return name == QLatin1String("BackupDir") || name == QLatin1String("BackupFile");
 }
 
+// Whether `folder` lies in the tree the disk guard moves future days into,
+// directly under the record root `top`: what lies there stays there.
+bool inBackupDir(const QString &top, const QString &folder)
+{
+    const QString backupDir = QDir::cleanPath(top) + QStringLiteral("/BackupDir");
+    const QString clean = QDir::cleanPath(folder);
+    return clean == backupDir || clean.startsWith(backupDir + '/');
+}
+
 } // namespace
 
 QString kfindexPath(const QString &folder)
@@ -815,9 +824,32 @@ bool knownKindFlags(uint32_t flags)
     return false;
 }
 
+// The folder's record files as a list record names them: by name, or, for a
+// name too long for the name field, by kind and end (as lists() finds them).
+struct FolderFiles
+{
+    static quint64 key(uint32_t kindFlags, uint32_t end) { return quint64(kindFlags) << 32 | end; }
+    explicit FolderFiles(const QStringList &files) : names(files.cbegin(), files.cend())
+    {
+        for (const QString &name : files) {
+            if (name.size() < recordnames::kNameFieldSize ||
+                recordnames::nameField(name).count('\0') != recordnames::kNameFieldSize)
+                continue;
+            const recordnames::NameParts p = recordnames::parseName(name);
+            if (!p.finished)
+                continue;
+            const uint32_t flags = recordnames::reclistKindFlags(p.kind);
+            longNamed.insert(key(flags, uint32_t(p.end)));
+            longNamed.insert(key(flags, listEnd(p.start, p.end)));
+        }
+    }
+    QSet<QString> names;
+    QSet<quint64> longNamed;
+};
+
 // Whether a list record's fields fit the folder; `raw` is its 136 bytes.
 // Only names and sizes are looked at: no file is read.
-bool fits(const char *raw, const _st_reclist_item &item, qint64 kfindexBytes, const QSet<QString> &files)
+bool fits(const char *raw, const _st_reclist_item &item, qint64 kfindexBytes, const FolderFiles &files)
 {
     // Bytes every writer leaves zero: anything else there is foreign.
     if (!zeros(raw, 81, 84) || !zeros(raw, 90, 96) || !zeros(raw, 112, _st_reclist_item::kSize))
@@ -826,9 +858,11 @@ bool fits(const char *raw, const _st_reclist_item &item, qint64 kfindexBytes, co
         return false;
     if (item.kfindexOffset == _st_reclist_item::kNoIndex ? item.kfindexCount != 0 : keyRangeEnd(item, kfindexBytes) < 0)
         return false;
+    // A record of a long name whose file left (a move cut short before the
+    // list was rewritten) would list a recording that is not here.
     if (item.name.isEmpty())
-        return knownKindFlags(item.kindFlags);
-    if (!files.contains(item.name))
+        return knownKindFlags(item.kindFlags) && files.longNamed.contains(FolderFiles::key(item.kindFlags, item.end));
+    if (!files.names.contains(item.name))
         return false;
     const int kind = recordnames::parseName(item.name).kind;
     return kind ? item.kindFlags == recordnames::reclistKindFlags(kind) : knownKindFlags(item.kindFlags);
@@ -870,7 +904,7 @@ ListCheck checkListOf(const QString &top, const QString &folder, const QStringLi
     if (bytes.isEmpty() || listBytes > kMaxIndexBytes || !indexWritable(top, folder))
         return out;
     const qint64 kfindexBytes = sizeOf(top, kfindexPath(folder));
-    const QSet<QString> fileSet(files.cbegin(), files.cend());
+    const FolderFiles fileSet(files);
     QSet<QString> seen;
     QByteArray kept;
     // Told once the new list is written: until then nothing was dropped.
@@ -1065,6 +1099,8 @@ int repairFolder(const QString &top, const QString &folder)
                (longNames && name.size() >= recordnames::kNameFieldSize && listedIn(records, name));
     };
     const QDateTime now = platform::localNow();
+    // The guard moves nothing out of BackupDir again.
+    const bool stays = inBackupDir(top, folder);
     QStringList toRepair;
     QList<QPair<int, QString>> unfinished;
     QStringList initial;
@@ -1076,7 +1112,7 @@ int repairFolder(const QString &top, const QString &folder)
                 initial.append(name);
         } else if (p.unfinished && !listed(name)) {
             unfinished.append({p.start, name});
-        } else if (p.finished && !listed(name) && !recordnames::endsAfter(folder, p.end, now)) {
+        } else if (p.finished && !listed(name) && (stays || !recordnames::endsAfter(folder, p.end, now))) {
             // One that ends after the present stays for the disk guard,
             // which moves it out of the way (the clock was set back).
             toRepair.append(name);
@@ -1138,8 +1174,11 @@ int repairTree(const QString &root)
     while (!pending.isEmpty()) {
         const QString folder = pending.takeFirst();
         repaired += repairFolder(root, folder);
+        // BackupDir too: a move pass cut short leaves recordings there
+        // whose list records did not follow them yet. A BackupFile's
+        // recordings are not listed.
         for (const QString &sub : QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks))
-            if (!isBackupName(sub))
+            if (!isBackupName(sub) || (folder == root && sub == QLatin1String("BackupDir")))
                 pending.append(folder + '/' + sub);
     }
     return repaired;

@@ -81,8 +81,9 @@ QList<ListRecord> parseReclist(const QByteArray &bytes, bool *torn = nullptr);
 int cutTornTails(const QString &top, const QString &folder);
 
 // Every reclist record whose fields do not fit the folder (a key-frame range
-// beyond kfindex, a name no file has, a kind its name does not have, times
-// beyond a day, foreign bytes where a record holds zeros) is made again from
+// beyond kfindex, a name no file has, a record without a name that lists no
+// file of the folder, a kind its name does not have, times beyond a day,
+// foreign bytes where a record holds zeros) is made again from
 // a scan of its file, its key frames indexed anew; a record without a file
 // that reads is dropped. Returns the number of records made again. Caller
 // holds the folder lock.
@@ -173,13 +174,14 @@ bool firstNameClaimed(const QString &path);
 // name is free afterwards.
 bool clearLeftover(const QString &top, const QString &path);
 
-// The start-up repair of every folder under root (except the backup trees):
+// The start-up repair of every folder under root (BackupDir's too, except
+// the BackupFile folders):
 // cuts torn index tails back, makes list records that do not fit their files
 // again (checkList), deletes unfinished files and files under a first name
 // that hold no whole frame, finalises and lists recordings a crash left
 // unfinished, and lists again every finished recording whose list record
-// was lost, unless it ends after the present (the disk guard moves those
-// away); a torn last frame, a tail of zeros, or bytes that are no frame
+// was lost, unless it ends after the present outside BackupDir (the disk
+// guard moves those away); a torn last frame, a tail of zeros, or bytes that are no frame
 // with no whole frame after them, is cut first. Records it adds go where
 // their start times put them. Each of these, and each file it leaves as it
 // is (a link, one to a folder too, and what is no regular file under a

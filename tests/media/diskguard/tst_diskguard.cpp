@@ -1,18 +1,27 @@
 #include "media/qcdiskmanager.h"
 #include "media/qcrecordfile.h"
+#include "media/recordfileguard.h"
 #include "media/recordindex.h"
 #include "media/recordlog.h"
+#include "media/recordnames.h"
 #include "platform/clock.h"
 #include "tests/support/filebytes.h"
 #include "tests/support/seconddisk.h"
 #include "tests/support/systemlog.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -78,6 +87,63 @@ struct Tree
 QString rec(const QString &start, const QString &end)
 {
     return QString("RECV1_TIMING_10-0-0-5_%1_%2.zmf").arg(start, end);
+}
+
+// A recording of 2 s as the recorder leaves it, listed by a scan: frames at
+// 40 ms, a key frame every 10.
+void writeRecording(const QString &path, qint64 start)
+{
+    qcRecordFile w(qcRecordFile::kWriter);
+    QVERIFY(w.create(QFileInfo(path).path(), path));
+    QVERIFY(w.setVideoParams(28, 640, 360, 0, 26, 25, 0));
+    for (int i = 0; i < 50; ++i)
+        QVERIFY(w.writeVideoFrame("frame", 5, i % 10 ? qcRecordFile::kCodeType2 : qcRecordFile::kCodeKey,
+                                  uint64_t(start + 40 * i)));
+}
+
+// The file each record of the folder's list names, by name or, for a name
+// too long for the record, by kind and end; "?" for none.
+QStringList listedFiles(const QString &folder)
+{
+    const QStringList files = QDir(folder).entryList({"*.zmf"}, QDir::Files);
+    QStringList out;
+    for (const auto &r : recordindex::readReclist(folder)) {
+        const auto named =
+            std::find_if(files.cbegin(), files.cend(), [&](const QString &f) { return recordindex::lists(r.item, f); });
+        out << (named == files.cend() ? "?" : *named);
+    }
+    return out;
+}
+
+// What is wrong with the lists of the tree, outside the BackupFile folders,
+// whose recordings are not listed: a recording listed other than once, a
+// record naming no file beside it, or one whose key-frame records are not
+// its own. Empty when nothing is.
+QString listFault(const QString &root)
+{
+    QDirIterator it(root, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QStringList folders{root};
+    while (it.hasNext())
+        folders << it.next();
+    for (const QString &folder : folders) {
+        if (folder.contains("/BackupFile"))
+            continue;
+        const QByteArray keys = testsupport::bytesOf(recordindex::kfindexPath(folder));
+        for (const auto &r : recordindex::readReclist(folder)) {
+            _st_kfindex_item key;
+            if (r.item.kfindexCount == 0 || recordindex::keyRangeEnd(r.item, keys.size()) < 0 ||
+                !_st_kfindex_item::fromBytes(keys.constData() + r.item.kfindexOffset, &key) ||
+                key.timestamp != r.item.start)
+                return "key-frame records not its own: " + folder + '/' + r.item.name;
+        }
+        const QStringList listed = listedFiles(folder);
+        if (listed.contains("?"))
+            return "listed, not there: a record in " + folder;
+        for (const QString &name : QDir(folder).entryList({"*.zmf"}, QDir::Files))
+            if (listed.count(name) != 1)
+                return QString("listed %1 times: %2/%3").arg(listed.count(name)).arg(folder, name);
+    }
+    return QString();
 }
 
 struct FreeSpaceScope
@@ -616,6 +682,119 @@ private slots:
                                              "it is: " +
                                              name + " (not moved: " + why.arg(into, name) + "; it stays where it is)"});
         QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
+    }
+
+    // A move pass killed at any change it makes to the disk: the next start
+    // lists every recording where it lies, and the guard's pass after it
+    // ends with every recording moved and listed once, as a pass that was
+    // never cut short leaves them.
+    void killedPassLeavesNothingUnlisted_data()
+    {
+        QTest::addColumn<bool>("secondDisk"); // BackupDir on another file system: each move a copy
+        QTest::addColumn<bool>("ownList");    // the day in BackupDir lists a recording of its own
+        QTest::addColumn<QString>("device");  // the name's device part
+        for (const bool secondDisk : {false, true}) {
+            const QByteArray road = secondDisk ? "copied: " : "renamed: ";
+            QTest::newRow(road + "into a day with a list of its own") << secondDisk << true << "10-0-0-5";
+            QTest::newRow(road + "into a day without indexes") << secondDisk << false << "10-0-0-5";
+        }
+        // Listed without their names, found by their kinds and ends.
+        QTest::newRow("names too long for the list") << false << true << "ABCD-123456-EFGHIJKL-MNOP";
+    }
+    void killedPassLeavesNothingUnlisted()
+    {
+        QFETCH(bool, secondDisk);
+        QFETCH(bool, ownList);
+        QFETCH(QString, device);
+#ifdef __SANITIZE_THREAD__
+        QSKIP("a fork of a process that ran threads is beyond ThreadSanitizer; the ASan build runs it");
+#endif
+        const QString day = "20240105/10.0.0.5";
+        const QString dest = "BackupDir/" + day;
+        const QString today = "20240101/10.0.0.5";
+        auto name = [&device](const QString &start, const QString &end) {
+            return QString("RECV1_TIMING_%1_%2_%3.zmf").arg(device, start, end);
+        };
+        const QStringList moving{name("08-00-00-000", "08-00-01-960"), name("08-02-00-000", "08-02-01-960"),
+                                 name("08-04-00-000", "08-04-01-960")};
+        const QString own = name("08-01-00-000", "08-01-01-960");
+        const QString early = name("07-00-00-000", "07-00-01-960");
+        const QString late = name("09-00-00-000", "09-00-01-960");
+        platform::FakeClock clock;
+        platform::setClock(&clock);
+        int kills = 0;
+        for (int step = 1;; ++step) {
+            // Listed while the clock was days ahead; it was set back since.
+            clock.set(QDateTime(QDate(2024, 1, 6), QTime(10, 0)));
+            Tree t;
+            std::optional<testsupport::SecondDisk> disk;
+            if (secondDisk && !disk.emplace(t.root + "/BackupDir").mounted())
+                QSKIP("needs root and a mount namespace of its own (tests/support/ownmounts.sh)");
+            auto record = [&](const QString &rel, const QString &name) {
+                writeRecording(t.folder(rel) + '/' + name, recordnames::parseTimeOfDay(name.section('_', 3, 3)));
+            };
+            for (const QString &name : moving)
+                record(day, name);
+            record(today, early);
+            record(today, late);
+            t.folder(dest);
+            if (ownList)
+                record(dest, own);
+            for (const QString &rel : {day, today, dest})
+                recordindex::repairFolder(t.root, t.root + '/' + rel);
+            QCOMPARE(listFault(t.root), QString());
+            clock.set(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
+
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                int changes = 0;
+                recordfileguard::setBeforeChangeHook([&changes, step](const QString &) {
+                    if (++changes == step)
+                        ::raise(SIGKILL);
+                });
+                qcDiskManager guard;
+                guard.setRecordRoot(t.root);
+                guard.dailyPass();
+                ::_exit(0);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+            QVERIFY(killed || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+            const QByteArray at = QByteArray("killed at change ") + QByteArray::number(step) + ": ";
+
+            // The next start: the repair, then the guard's first pass; and a
+            // start after that.
+            recordindex::repairTree(t.root);
+            QString fault = listFault(t.root);
+            QVERIFY2(fault.isEmpty(), (at + fault.toUtf8()).constData());
+            qcDiskManager guard;
+            guard.setRecordRoot(t.root);
+            for (const bool again : {false, true}) {
+                if (again)
+                    recordindex::repairTree(t.root);
+                else
+                    guard.dailyPass();
+                fault = listFault(t.root);
+                QVERIFY2(fault.isEmpty(), (at + fault.toUtf8()).constData());
+            }
+            QStringList arrived = moving;
+            if (ownList)
+                arrived.insert(1, own);
+            QCOMPARE(QDir(t.root + '/' + dest).entryList({"*.zmf"}, QDir::Files, QDir::Name), arrived);
+            QCOMPARE(listedFiles(t.root + '/' + dest), arrived);
+            QCOMPARE(listedFiles(t.root + '/' + today), QStringList{early});
+            QVERIFY(QFileInfo::exists(t.root + '/' + today + "/BackupFile/" + late));
+            QVERIFY(!QFileInfo::exists(t.root + "/20240105"));
+            QDirIterator copies(t.root, {"*.moving"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+            QVERIFY2(!copies.hasNext(), at + "a copy left");
+            if (!killed)
+                break;
+            ++kills;
+        }
+        // Each file's move was cut short at each of its steps.
+        QVERIFY(kills > moving.size() * (secondDisk ? 4 : 1));
     }
 
     // A copy a move cut short left is deleted by the next pass in the folder
