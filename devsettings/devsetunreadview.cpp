@@ -9,6 +9,7 @@
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalBlocker>
@@ -52,7 +53,13 @@ void DevsetUnreadView::blank()
         } else if (auto *edit = qobject_cast<QLineEdit *>(w)) {
             edit->clear();
         } else if (auto *spin = qobject_cast<QAbstractSpinBox *>(w)) {
-            spin->clear();
+            // Its own clear() empties one section of a time, and the
+            // field's validator refuses an empty text but by setText. The
+            // value stays; the next one set writes the text again.
+            if (auto *text = spin->findChild<QLineEdit *>()) {
+                const QSignalBlocker quiet(text);
+                text->setText(QString());
+            }
         } else if (auto *box = qobject_cast<QCheckBox *>(w)) {
             if (box->checkState() != Qt::PartiallyChecked)
                 box->setProperty(kBeforeBlank, int(box->checkState()));
@@ -98,6 +105,10 @@ void DevsetUnreadView::settle()
         } else if (auto *slider = qobject_cast<QAbstractSlider *>(w)) {
             if (f.number && f.number->text().isEmpty())
                 f.number->setNum(slider->value());
+        } else if (auto *time = qobject_cast<QDateTimeEdit *>(w)) {
+            // Setting the time a field holds writes its text again.
+            const QSignalBlocker block(time);
+            time->setDateTime(time->dateTime());
         } else {
             w->update();
         }

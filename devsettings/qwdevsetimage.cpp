@@ -138,7 +138,7 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
     for (int v = 0; v < ValueCount; ++v) {
         if (qobject_cast<QSlider *>(m_controls[v]))
             m_readState->addShown(m_controls[v], m_valueLabels[v]);
-        else if (qobject_cast<QComboBox *>(m_controls[v]))
+        else if (m_controls[v])
             m_readState->addShown({m_controls[v]});
     }
     m_readState->setReader([this] { OnInitParameters(DEVSET_IMAGE); });
