@@ -263,6 +263,14 @@ private:
         else
             QMetaObject::invokeMethod(m_widget, "OnInitParameters", Q_ARG(int, s.pageId));
     }
+    // Reads the subject with the fault of that mode: true once the failure
+    // was said and no read is left.
+    bool readAgainstFault(const Subject &s, const QString &mode)
+    {
+        injectFault(s, mode);
+        read(s);
+        return state() && QTest::qWaitFor([this] { return tipShown(m_widget) && !state()->isReading(); }, 20000);
+    }
     // Every field of the page that shows what was read, by name.
     QMap<QString, QWidget *> fieldsShown(const QString &subject) const
     {
@@ -397,10 +405,7 @@ void tst_ReadFail::failedReadSendsNothing()
     QFETCH(QString, subject);
     QFETCH(QString, mode);
     const Subject &s = *subjectNamed(subject);
-    injectFault(s, mode);
-    read(s);
-    QVERIFY(state());
-    QTRY_VERIFY_WITH_TIMEOUT(tipShown(m_widget) && !state()->isReading(), 20000);
+    QVERIFY(readAgainstFault(s, mode));
     QVERIFY(popupKeys(m_widget).contains("tip_readfailed"));
     QVERIFY(!state()->isRead());
     QVERIFY(!sender(s)->isEnabled());
@@ -448,10 +453,7 @@ void tst_ReadFail::failedReadShowsNothing()
     QFETCH(QString, subject);
     QFETCH(QString, mode);
     const Subject &s = *subjectNamed(subject);
-    injectFault(s, mode);
-    read(s);
-    QVERIFY(state());
-    QTRY_VERIFY_WITH_TIMEOUT(tipShown(m_widget) && !state()->isReading(), 20000);
+    QVERIFY(readAgainstFault(s, mode));
     QVERIFY(noteShown());
     const QMap<QString, QWidget *> fields = fieldsShown(subject);
     QVERIFY(fields.contains(shownFields()[subject].proof));
