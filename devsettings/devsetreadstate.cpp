@@ -51,12 +51,13 @@ DevsetReadState::DevsetReadState(QWidget *page, bool quiet)
 void DevsetReadState::addShown(std::initializer_list<QWidget *> fields)
 {
     for (QWidget *field : fields)
-        m_unread->addField(field);
+        addShown(field, nullptr);
 }
 
 void DevsetReadState::addShown(QWidget *slider, QLabel *number)
 {
-    m_unread->addField(slider, number);
+    if (m_unread)
+        m_unread->addField(slider, number);
 }
 
 bool DevsetReadState::isBlank() const

@@ -57,7 +57,8 @@ public:
     void setControlEnabled(QWidget *control, bool on);
 
     // Fields that show what the reads give (see DevsetUnreadView::addField),
-    // blanked by a failed read while the page has shown no good round.
+    // blanked by a failed read while the page has shown no good round. A
+    // quiet state shows nothing of its own and takes none.
     void addShown(std::initializer_list<QWidget *> fields);
     void addShown(QWidget *slider, QLabel *number);
     // Whether the page's fields are blank for want of a good read: a widget

@@ -30,8 +30,11 @@ public:
     // the page holds or sends follows the blanks.
     void blank();
     bool isBlank() const { return m_blank; }
-    // A good read came: what it did not fill stays blank, but a slider's
-    // number shows where the read left the slider.
+    // A good read came. A list or check box it left blank shows what it
+    // showed before the blank, as after a read that never failed (a save
+    // then finds something to send), a time field its time and a slider's
+    // number where the read left the slider; texts it did not fill stay
+    // empty.
     void settle();
 
     void showNote(bool shown);
