@@ -118,7 +118,7 @@ const QList<Subject> &subjects()
 
 // Beyond every list, text field, check box and slider number of a page: the
 // labels and views that show what was read, the fields that choose what is
-// shown, and one field that shows a value whenever the device answers.
+// shown instead, and the one field the page's reads are mainly about.
 struct Shown
 {
     QStringList more;
@@ -291,13 +291,6 @@ private:
         auto *note = m_widget->findChild<QLabel *>(QStringLiteral("label_readFailed"));
         return note && note->isVisibleTo(m_widget);
     }
-    int countGets(const QString &key) const
-    {
-        int n = 0;
-        for (const LoggedRequest &r : m_fx->device().requests())
-            n += r.method == "GET" && r.key == key;
-        return n;
-    }
     DevsetReadState *state() const
     {
         return m_widget ? m_widget->findChild<DevsetReadState *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
@@ -462,7 +455,7 @@ void tst_ReadFail::failedReadShowsNothing()
     popupKeys(m_widget);
 
     repair(mode);
-    const int reads = countGets(s.readKeys.first());
+    const int reads = m_fx->count("GET", s.readKeys.first());
     auto *again = m_widget->findChild<QAbstractButton *>(QStringLiteral("pushButton_Restore"));
     if (!again)
         again = m_widget->findChild<QAbstractButton *>(QStringLiteral("pushButton_Refresh"));
@@ -473,9 +466,8 @@ void tst_ReadFail::failedReadShowsNothing()
         read(s);
     }
     QTRY_VERIFY_WITH_TIMEOUT(state()->isRead(), 20000);
-    QVERIFY(countGets(s.readKeys.first()) > reads);
+    QVERIFY(m_fx->count("GET", s.readKeys.first()) > reads);
     QVERIFY(!noteShown());
-    QVERIFY(!shownValue(fields.value(shownFields()[subject].proof)).isEmpty());
     for (auto it = fields.begin(); it != fields.end(); ++it)
         QTRY_VERIFY2_WITH_TIMEOUT(!shownValue(*it).isEmpty(), qPrintable(it.key() + " shows nothing"), 20000);
     QVERIFY(!tipShown(m_widget));
