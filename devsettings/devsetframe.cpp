@@ -75,6 +75,11 @@ QString devsetUrl(const char *literal, const QString &devip, const QString &http
     return QString::fromLatin1(literal).arg(devip, httpport);
 }
 
+QLabel *sliderNumber(const QWidget *page, const QWidget *slider)
+{
+    return page->findChild<QLabel *>(QStringLiteral("label_%1Value").arg(slider->objectName().mid(7)));
+}
+
 qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key)
 {
     return showKeyedTip(parent, kind, key, g_langXml ? g_langXml->getLangText(kTipsPage, kAnySection, key) : QString());

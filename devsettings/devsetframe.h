@@ -13,6 +13,7 @@ class QBoxLayout;
 class QPushButton;
 class QVBoxLayout;
 class QWidget;
+class QLabel;
 class qwTipsdlgEx;
 
 // The pages of the settings window; each id is also the page's language
@@ -125,6 +126,10 @@ bool startUpload(CGIUtil *&r, int waitMs, int id, const QString &url, const QStr
     r->start(QThread::InheritPriority);
     return true;
 }
+
+// The number label "label_<name>Value" beside the slider "slider_<name>"
+// on page, or null.
+QLabel *sliderNumber(const QWidget *page, const QWidget *slider);
 
 // A tip of page 38 whose text key rides in kTipKeyProperty; it deletes itself.
 qwTipsdlgEx *showTip(QWidget *parent, int kind, const QString &key);

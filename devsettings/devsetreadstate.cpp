@@ -3,6 +3,7 @@
 #include "app/core/cgiutil.h"
 #include "app/core/xmlreply.h"
 #include "app/widgets/qwtipsdlgex.h"
+#include "devsettings/devsetunreadview.h"
 
 #include <QWidget>
 
@@ -43,7 +44,35 @@ void setReadTimeoutCapForTests(int seconds)
 
 } // namespace devset
 
-DevsetReadState::DevsetReadState(QWidget *page, bool quiet) : QObject(page), m_page(page), m_quiet(quiet) {}
+DevsetReadState::DevsetReadState(QWidget *page, bool quiet)
+    : QObject(page), m_page(page), m_quiet(quiet), m_unread(quiet ? nullptr : new DevsetUnreadView(page))
+{}
+
+void DevsetReadState::addShown(std::initializer_list<QWidget *> fields)
+{
+    for (QWidget *field : fields)
+        addShown(field, nullptr);
+}
+
+void DevsetReadState::addShown(QWidget *slider, QLabel *number)
+{
+    if (m_unread)
+        m_unread->addField(slider, number);
+}
+
+bool DevsetReadState::isBlank() const
+{
+    return m_unread && m_unread->isBlank();
+}
+
+bool DevsetReadState::readAgainIfUnread()
+{
+    if (m_read)
+        return false;
+    if (!isReading() && m_reader)
+        m_reader();
+    return true;
+}
 
 void DevsetReadState::addControl(QWidget *control)
 {
@@ -87,6 +116,11 @@ void DevsetReadState::end(int id, bool ok, bool tell)
         m_failed = true;
         m_read = false;
         apply();
+        if (tell && m_unread) {
+            if (!m_shown)
+                m_unread->blank();
+            m_unread->showNote(true);
+        }
         if (tell && !m_quiet && !m_told) {
             m_told = true;
             devset::showTip(m_page, qwTipsdlgEx::Failure, QStringLiteral("readfailed"));
@@ -95,6 +129,11 @@ void DevsetReadState::end(int id, bool ok, bool tell)
     if (m_pending.isEmpty()) {
         m_read = !m_failed;
         apply();
+        if (m_read && m_unread) {
+            m_shown = true;
+            m_unread->settle();
+            m_unread->showNote(false);
+        }
     }
 }
 

@@ -8,8 +8,11 @@
 #include <QVector>
 
 #include <functional>
+#include <initializer_list>
 
 class CGIUtil;
+class DevsetUnreadView;
+class QLabel;
 class QWidget;
 
 namespace devset {
@@ -35,7 +38,9 @@ void setReadTimeoutCapForTests(int seconds);
 // are disabled while a round is outstanding and stay so until one succeeds,
 // so that a page never writes its constructor's defaults, a device's error
 // page or what an earlier round showed over the settings. A failed read
-// keeps what the page showed and says so once per round.
+// says so: once per round in a tip, and in a note on the page until a round
+// succeeds. A page that has shown a good round keeps what it showed; one
+// that has not shows its fields blank, never values it did not read.
 class DevsetReadState : public QObject
 {
     Q_OBJECT
@@ -50,6 +55,23 @@ public:
     // The page's own wish for a registered control; it holds once the page
     // has been read.
     void setControlEnabled(QWidget *control, bool on);
+
+    // Fields that show what the reads give (see DevsetUnreadView::addField),
+    // blanked by a failed read while the page has shown no good round. A
+    // quiet state shows nothing of its own and takes none.
+    void addShown(std::initializer_list<QWidget *> fields);
+    void addShown(QWidget *slider, QLabel *number);
+    // Whether the page's fields are blank for want of a good read: a widget
+    // the page draws itself draws no values then.
+    bool isBlank() const;
+
+    // How the page reads all it shows; Restore on a page that holds no good
+    // read reads again (readAgainIfUnread), since defaults would show values
+    // the device never gave and could not be saved anyway.
+    void setReader(std::function<void()> read) { m_reader = std::move(read); }
+    // True when the page is unread: it has then started a read unless one
+    // is under way, and Restore does nothing else.
+    bool readAgainIfUnread();
 
     // Every read of the last finished round came back usable, and no round
     // is outstanding.
@@ -93,9 +115,12 @@ private:
 
     QWidget *m_page;
     const bool m_quiet;
+    DevsetUnreadView *m_unread = nullptr;
+    std::function<void()> m_reader;
     QHash<int, Pending> m_pending;
     QList<QPair<QPointer<QWidget>, bool>> m_controls;
     bool m_read = false;
     bool m_failed = false;
     bool m_told = false;
+    bool m_shown = false; // a round came back usable since the page was made
 };

@@ -107,6 +107,10 @@ qwDevsetAudio::qwDevsetAudio(QWidget *parent) : QWidget(parent)
     connect(buttons.at(2), &QPushButton::clicked, this, &qwDevsetAudio::OnBtnSaveClick);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(buttons.at(2));
+    m_readState->addShown({m_enable, m_codec, m_input, m_sample});
+    m_readState->addShown(m_inputVolume, m_inputValue);
+    m_readState->addShown(m_outputVolume, m_outputValue);
+    m_readState->setReader([this] { read(); });
 }
 
 qwDevsetAudio::~qwDevsetAudio()
@@ -269,6 +273,8 @@ void qwDevsetAudio::OnSliderOutputChange(int value)
 
 void qwDevsetAudio::OnBtnRestoreClick()
 {
+    if (m_readState->readAgainIfUnread())
+        return;
     m_input->setCurrentIndex(1);
     m_codec->setCurrentIndex(0);
     m_sample->setCurrentIndex(0);

@@ -131,9 +131,17 @@ qwDevsetImage::qwDevsetImage(QWidget *parent) : QWidget(parent)
     connect(buttons.at(1), &QPushButton::clicked, this, &qwDevsetImage::OnBtnReset);
     column->addWidget(option);
     // Every change goes out at once: nothing may change before a read.
+    // Restore stays: on a page not read it reads again.
     m_readState = new DevsetReadState(this);
-    for (QWidget *w : {advance, base, option})
+    for (QWidget *w : {advance, base, static_cast<QWidget *>(buttons.at(1))})
         m_readState->addControl(w);
+    for (int v = 0; v < ValueCount; ++v) {
+        if (qobject_cast<QSlider *>(m_controls[v]))
+            m_readState->addShown(m_controls[v], m_valueLabels[v]);
+        else if (m_controls[v])
+            m_readState->addShown({m_controls[v]});
+    }
+    m_readState->setReader([this] { OnInitParameters(DEVSET_IMAGE); });
 }
 
 qwDevsetImage::~qwDevsetImage()
@@ -402,6 +410,8 @@ void qwDevsetImage::OnBtnReset()
 
 void qwDevsetImage::OnBtnRestoreDefault()
 {
+    if (m_readState->readAgainIfUnread())
+        return;
     Values defaults(ValueCount, 0);
     for (Value v : {Saturation, Brightness, Sharpness, Contrast, Noise, RedGain, GreenGain, BlueGain})
         defaults[v] = 50;

@@ -149,6 +149,16 @@ qwDevsetImageEx::qwDevsetImageEx(QWidget *parent) : QWidget(parent)
     connect(buttons.at(2), &QPushButton::clicked, this, &qwDevsetImageEx::OnButtonSave);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(buttons.at(2));
+    m_readState->addShown({m_freqList, m_mirrorList, m_rotateList, m_modeList, m_daynightList, m_irledList});
+    for (QWidget *field : m_fieldWidgets) {
+        if (qobject_cast<QComboBox *>(field))
+            m_readState->addShown({field});
+        else if (field)
+            m_readState->addShown(field, devset::sliderNumber(this, field));
+    }
+    for (QSlider *slider : {m_colourSlider, m_greySlider})
+        m_readState->addShown(slider, devset::sliderNumber(this, slider));
+    m_readState->setReader([this] { OnButtonRefresh(); });
     row->addLayout(right, 1);
     column->addLayout(row);
 }
@@ -554,7 +564,7 @@ void qwDevsetImageEx::OnSliderChange(int value)
     auto *slider = qobject_cast<QSlider *>(sender());
     if (!slider)
         return;
-    if (auto *label = findChild<QLabel *>(QStringLiteral("label_%1Value").arg(slider->objectName().mid(7))))
+    if (QLabel *label = devset::sliderNumber(this, slider))
         label->setNum(value);
     // The black-and-white threshold stays below the colour one.
     if (slider == m_colourSlider && m_greySlider->value() >= value)
@@ -586,6 +596,8 @@ void qwDevsetImageEx::OnDaynightChange(int index)
 
 void qwDevsetImageEx::OnButtonRestore()
 {
+    if (m_readState->readAgainIfUnread())
+        return;
     const int tab = m_tabs->currentIndex();
     if (tab == 0) {
         m_freq = m_mirror = m_rotate = 0;

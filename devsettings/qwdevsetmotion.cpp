@@ -177,6 +177,10 @@ qwDevsetMotion::qwDevsetMotion(QWidget *parent) : QWidget(parent)
     connect(buttons.at(1), &QPushButton::clicked, this, &qwDevsetMotion::OnBtnSaveParameters);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(buttons.at(1));
+    m_readState->addShown({m_enable, m_graph});
+    for (QSlider *slider : {m_sensitivity, m_thresholdSlider})
+        m_readState->addShown(slider, devset::sliderNumber(this, slider));
+    m_readState->setReader([this] { OnInitParameters(DEVSET_MOTION); });
 }
 
 qwDevsetMotion::~qwDevsetMotion()
@@ -499,6 +503,9 @@ void qwDevsetMotion::paintLevelGraph()
         const int y = int(k * h / 10.0);
         painter.drawLine(0, y, w, y);
     }
+    // The threshold line is the device's value.
+    if (m_readState->isBlank())
+        return;
     painter.setPen(QPen(QColor(0, 0, 255), 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
     const int y = h - m_threshold * (h - 2) / 100;
     painter.drawLine(0, y, w, y);
@@ -554,6 +561,8 @@ void qwDevsetMotion::OnBtnSetupActions()
 
 void qwDevsetMotion::OnBtnRestoreParameters()
 {
+    if (m_readState->readAgainIfUnread())
+        return;
     m_regions.fill(QRect());
     setDetection(false);
     m_sensitivity->setValue(6);

@@ -139,6 +139,10 @@ qwDevsetOsd::qwDevsetOsd(QWidget *parent) : QWidget(parent)
     m_save->setFixedSize(148, 30);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(m_save);
+    for (QCheckBox *check : m_checks)
+        m_readState->addShown({check});
+    m_readState->addShown({m_customText, m_overlay});
+    m_readState->setReader([this] { OnInitParameters(DEVSET_OSD); });
 }
 
 qwDevsetOsd::~qwDevsetOsd()
@@ -242,6 +246,9 @@ bool qwDevsetOsd::eventFilter(QObject *watched, QEvent *event)
         return false;
     switch (event->type()) {
     case QEvent::Paint: {
+        // Where the items stand is the device's to say.
+        if (m_readState->isBlank())
+            break;
         QPainter painter(m_overlay);
         for (size_t i = 0; i < m_itemRect.size(); ++i) {
             painter.setPen(QPen(kItems[i].pen, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
@@ -398,6 +405,8 @@ void qwDevsetOsd::uploadLogo()
 
 void qwDevsetOsd::restoreDefaults()
 {
+    if (m_readState->readAgainIfUnread())
+        return;
     m_checks[System]->setChecked(true);
     m_checks[Datetime]->setChecked(true);
     m_checks[Custom]->setChecked(false);

@@ -127,6 +127,11 @@ qwDevsetSchedule::qwDevsetSchedule(QWidget *parent) : QWidget(parent)
     m_saveReads = new DevsetReadState(this, true);
     for (Task &task : m_tasks)
         enableAll(task.fields, false);
+    for (Task &task : m_tasks)
+        m_readState->addShown({task.enable});
+    m_readState->addShown({m_preRecord, m_recordStream, m_recordPath, m_overwrite, m_packSize, m_quality, m_frameRate,
+                           m_interval, m_snapStream, m_snapPath});
+    m_readState->setReader([this] { OnInitParameters(DEVSET_SCHEDULE); });
 }
 
 QWidget *qwDevsetSchedule::buildRecordGroup()
@@ -538,6 +543,8 @@ void qwDevsetSchedule::timerEvent(QTimerEvent *event)
 
 void qwDevsetSchedule::OnBtnRestoreClick()
 {
+    if (m_readState->readAgainIfUnread())
+        return;
     for (Task &task : m_tasks)
         task.enable->setCurrentIndex(0);
     m_preRecord->setCurrentIndex(0);

@@ -105,6 +105,8 @@ qwDevsetStorage::qwDevsetStorage(QWidget *parent) : QWidget(parent)
     connect(m_format, &QPushButton::clicked, this, &qwDevsetStorage::OnBtnFormatClicked);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(m_format);
+    m_readState->addShown({m_status, m_formatted, m_usedLegend, m_freeLegend, m_pie});
+    m_readState->setReader([this] { readDisk(); });
 }
 
 qwDevsetStorage::~qwDevsetStorage()
@@ -205,7 +207,8 @@ int qwDevsetStorage::pieAngle() const
 
 bool qwDevsetStorage::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_pie && event->type() == QEvent::Paint) {
+    // No disk is drawn full or empty that was not read.
+    if (watched == m_pie && event->type() == QEvent::Paint && !m_readState->isBlank()) {
         QPainter painter(m_pie);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setBrush(kFreeColour);

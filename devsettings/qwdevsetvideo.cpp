@@ -106,6 +106,12 @@ qwDevsetVideo::qwDevsetVideo(QWidget *parent) : QWidget(parent)
     connect(m_save, &QPushButton::clicked, this, &qwDevsetVideo::OnBtnSaveClicked);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(m_save);
+    for (const Stream &s : m_streams) {
+        m_readState->addShown(
+            {s.codec, s.resolution, s.profile, s.framerate, s.rc, s.range, s.bitrate, s.quality, s.keygop});
+    }
+    m_readState->addShown({m_streams[1].enable});
+    m_readState->setReader([this] { load(); });
 
     Stream &main = m_streams[0];
     Stream &sub = m_streams[1];

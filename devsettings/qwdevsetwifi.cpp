@@ -139,6 +139,8 @@ qwDevsetWifi::qwDevsetWifi(QWidget *parent) : QWidget(parent)
     // Both send the network settings that were read.
     m_readState->addControl(m_save);
     m_readState->addControl(m_modify);
+    m_readState->addShown({m_enable, m_table, m_essid, m_ip, m_mask, m_gateway, m_link});
+    m_readState->setReader([this] { load(); });
     connect(m_table, &QTableView::doubleClicked, this, &qwDevsetWifi::OnTableDoubleClick);
 }
 

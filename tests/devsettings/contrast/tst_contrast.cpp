@@ -265,6 +265,8 @@ private slots:
         QVERIFY(m_fx->waitAnswered("GET", "videoimage", 1));
         auto *off = child<QSlider>(page, "slider_saturation");
         QTRY_VERIFY(!off->isEnabled());
+        // The failure's note and the emptied numbers take their places first.
+        QApplication::processEvents();
         // Its twin, on, where the page's own ground lies behind it.
         auto *on = new QSlider(Qt::Horizontal, page);
         on->setRange(off->minimum(), off->maximum());

@@ -200,18 +200,21 @@ private slots:
     }
 
     // Before a reply, changes, reset and restore send nothing, even forced:
-    // a device whose read failed keeps its own settings.
+    // a device whose read failed keeps its own settings. Restore reads
+    // again instead.
     void nothingBeforeAReply()
     {
         m_fx->device().addFault("get:videoimage", Fault::status(500));
         load(false);
         QTRY_VERIFY(tipShown(m_page.get()));
         QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_readfailed"});
-        QVERIFY(!w<QPushButton>("pushButton_Restore")->isEnabled());
+        QVERIFY(!w<QPushButton>("pushButton_Reset")->isEnabled());
+        QVERIFY(w<QPushButton>("pushButton_Restore")->isEnabled());
         QVERIFY(!w<QSlider>("slider_brightness")->isEnabled());
         w<QSlider>("slider_brightness")->setValue(70);
         m_page->OnBtnReset();
         m_page->OnBtnRestoreDefault();
+        QVERIFY(m_fx->waitAnswered("GET", "videoimage", 2));
         QTest::qWait(300);
         QCOMPARE(posts(), QList<QByteArray>());
     }

@@ -1,6 +1,7 @@
 // Every page and dialog that reads before it writes, against every way a read
-// can fail: the failure is said, nothing can be sent, and once a read
-// succeeds a save sends the device's own values back unchanged.
+// can fail: the failure is said, nothing can be sent, nothing the page did
+// not read is shown, and once a read succeeds a save sends the device's own
+// values back unchanged.
 
 #include "devsetfixture.h"
 
@@ -21,6 +22,10 @@
 #include "devsettings/qwscheduledialog.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QHostAddress>
 #include <QPushButton>
 #include <QSlider>
@@ -111,6 +116,53 @@ const QList<Subject> &subjects()
     return all;
 }
 
+// Beyond every list, text field, check box and slider number of a page: the
+// labels and views that show what was read, the fields that choose what is
+// shown instead, and the one field the page's reads are mainly about.
+struct Shown
+{
+    QStringList more;
+    QStringList choosers;
+    const char *proof;
+};
+
+const QMap<QString, Shown> &shownFields()
+{
+    static const QMap<QString, Shown> all{
+        {"wifi",
+         {{"label_Essid", "label_Address", "label_Mask", "label_Gateway", "label_Link", "tableView_Networks"},
+          {},
+          "label_Address"}},
+        {"storage", {{"label_DiskStatus", "label_DiskFormatted", "label_Used", "label_Free"}, {}, "label_Used"}},
+        {"schedule", {{}, {}, "comboBox_PackSize"}},
+        {"users", {{"tableView_Users"}, {}, "tableView_Users"}},
+        {"video", {{"label_BitrateRange0", "label_BitrateRange1"}, {}, "lineEdit_Bitrate0"}},
+        {"audio", {{}, {}, "comboBox_Sample"}},
+        {"image", {{}, {}, "label_brightnessValue"}},
+        {"imageex", {{}, {"comboBox_imgtemplate"}, "comboBox_videostd"}},
+        {"osd", {{}, {"lineEdit_Picture"}, "lineEdit_Custom"}},
+        {"motion", {{}, {}, "label_ThresholdValue"}},
+    };
+    return all;
+}
+
+// What a field shows; empty when it shows nothing.
+QString shownValue(const QWidget *w)
+{
+    if (auto *list = qobject_cast<const QComboBox *>(w))
+        return list->currentIndex() < 0 ? QString()
+                                        : QStringLiteral("#%1 %2").arg(list->currentIndex()).arg(list->currentText());
+    if (auto *edit = qobject_cast<const QLineEdit *>(w))
+        return edit->text();
+    if (auto *box = qobject_cast<const QCheckBox *>(w))
+        return box->checkState() == Qt::PartiallyChecked ? QString() : box->isChecked() ? "checked" : "unchecked";
+    if (auto *view = qobject_cast<const QAbstractItemView *>(w))
+        return view->model()->rowCount() ? QStringLiteral("%1 rows").arg(view->model()->rowCount()) : QString();
+    if (auto *label = qobject_cast<const QLabel *>(w))
+        return label->pixmap(Qt::ReturnByValue).isNull() ? label->text() : QStringLiteral("picture");
+    return QStringLiteral("?");
+}
+
 const Subject *subjectNamed(const QString &name)
 {
     for (const Subject &s : subjects()) {
@@ -182,6 +234,8 @@ private slots:
 
     void failedReadSendsNothing_data();
     void failedReadSendsNothing();
+    void failedReadShowsNothing_data();
+    void failedReadShowsNothing();
     void laterFailureKeepsWhatWasShown_data();
     void laterFailureKeepsWhatWasShown();
     void stalledRereadSendsNothing_data();
@@ -208,6 +262,34 @@ private:
             refresh->click();
         else
             QMetaObject::invokeMethod(m_widget, "OnInitParameters", Q_ARG(int, s.pageId));
+    }
+    // Reads the subject with the fault of that mode: true once the failure
+    // was said and no read is left.
+    bool readAgainstFault(const Subject &s, const QString &mode)
+    {
+        injectFault(s, mode);
+        read(s);
+        return state() && QTest::qWaitFor([this] { return tipShown(m_widget) && !state()->isReading(); }, 20000);
+    }
+    // Every field of the page that shows what was read, by name.
+    QMap<QString, QWidget *> fieldsShown(const QString &subject) const
+    {
+        const Shown &shown = shownFields()[subject];
+        QMap<QString, QWidget *> out;
+        for (QWidget *w : m_widget->findChildren<QWidget *>()) {
+            const QString name = w->objectName();
+            const bool field = qobject_cast<QComboBox *>(w) || qobject_cast<QLineEdit *>(w) ||
+                               qobject_cast<QCheckBox *>(w) || (name.startsWith("label_") && name.endsWith("Value")) ||
+                               shown.more.contains(name);
+            if (field && !shown.choosers.contains(name))
+                out.insert(name, w);
+        }
+        return out;
+    }
+    bool noteShown() const
+    {
+        auto *note = m_widget->findChild<QLabel *>(QStringLiteral("label_readFailed"));
+        return note && note->isVisibleTo(m_widget);
     }
     DevsetReadState *state() const
     {
@@ -316,10 +398,7 @@ void tst_ReadFail::failedReadSendsNothing()
     QFETCH(QString, subject);
     QFETCH(QString, mode);
     const Subject &s = *subjectNamed(subject);
-    injectFault(s, mode);
-    read(s);
-    QVERIFY(state());
-    QTRY_VERIFY_WITH_TIMEOUT(tipShown(m_widget) && !state()->isReading(), 20000);
+    QVERIFY(readAgainstFault(s, mode));
     QVERIFY(popupKeys(m_widget).contains("tip_readfailed"));
     QVERIFY(!state()->isRead());
     QVERIFY(!sender(s)->isEnabled());
@@ -344,6 +423,54 @@ void tst_ReadFail::failedReadSendsNothing()
     qobject_cast<QAbstractButton *>(sender(s))->click();
     QTRY_VERIFY_WITH_TIMEOUT(countPosts() >= s.sets, 20000);
     QCOMPARE(changedValues(stored), QStringList());
+}
+
+void tst_ReadFail::failedReadShowsNothing_data()
+{
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("mode");
+    for (const Subject &s : subjects()) {
+        if (s.pageId == 0)
+            continue;
+        // A device's error page holding its settings, and a reply cut short.
+        for (const char *mode : {"500", "cut"})
+            QTest::addRow("%s/%s", s.name, mode) << QString::fromLatin1(s.name) << QString::fromLatin1(mode);
+    }
+}
+
+// A page whose first read failed shows every field blank, not its own
+// defaults nor what the failed reply held, and says the read failed until
+// Restore (Refresh where the page has none) reads the device again.
+void tst_ReadFail::failedReadShowsNothing()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, mode);
+    const Subject &s = *subjectNamed(subject);
+    QVERIFY(readAgainstFault(s, mode));
+    QVERIFY(noteShown());
+    const QMap<QString, QWidget *> fields = fieldsShown(subject);
+    QVERIFY(fields.contains(shownFields()[subject].proof));
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        QVERIFY2(shownValue(*it).isEmpty(), qPrintable(it.key() + " shows " + shownValue(*it)));
+    popupKeys(m_widget);
+
+    repair(mode);
+    const int reads = m_fx->count("GET", s.readKeys.first());
+    auto *again = m_widget->findChild<QAbstractButton *>(QStringLiteral("pushButton_Restore"));
+    if (!again)
+        again = m_widget->findChild<QAbstractButton *>(QStringLiteral("pushButton_Refresh"));
+    if (again) {
+        QVERIFY(again->isEnabled());
+        again->click();
+    } else {
+        read(s);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(state()->isRead(), 20000);
+    QVERIFY(m_fx->count("GET", s.readKeys.first()) > reads);
+    QVERIFY(!noteShown());
+    for (auto it = fields.begin(); it != fields.end(); ++it)
+        QTRY_VERIFY2_WITH_TIMEOUT(!shownValue(*it).isEmpty(), qPrintable(it.key() + " shows nothing"), 20000);
+    QVERIFY(!tipShown(m_widget));
 }
 
 void tst_ReadFail::laterFailureKeepsWhatWasShown_data()
@@ -373,6 +500,7 @@ void tst_ReadFail::laterFailureKeepsWhatWasShown()
     QTRY_VERIFY_WITH_TIMEOUT(tipShown(m_widget) && !state()->isReading(), 20000);
     QVERIFY(popupKeys(m_widget).contains("tip_readfailed"));
     QCOMPARE(threshold->value(), 20);
+    QVERIFY(noteShown());
     QVERIFY(!sender(s)->isEnabled());
     force(s);
     QTest::qWait(300);
