@@ -1,6 +1,6 @@
 // Live sound and talk against a private PulseAudio, everything on loopback:
 //
-//   build-release/bench/bench_audio [--clips DIR] [--dump FILE] [--talk-only]
+//   build-release/bench/bench_audio [--clips DIR] [--dump FILE] [--talk-only] [--pace-only]
 //
 // --dump writes the output's recording (8 kHz signed 16-bit mono);
 // --talk-only leaves the live sound phase out.
@@ -14,8 +14,14 @@
 // tone muted and unmuted with pactl. All times are CLOCK_MONOTONIC.
 // A third phase talks 30 s from a test microphone that hands over its
 // samples at the real rate in lumps of 20 ms, 100 ms, 500 ms and 2 s: the
-// share of its samples the device received, and each sample's delay from
-// its recording to its arrival at the device.
+// share of its samples the device received, counted from the opening frame
+// and from the click (the talk's start) to the stop, each sample's delay
+// from its recording to its arrival at the device, and the time from the
+// device's answer to the first frame.
+// First, without PulseAudio (--pace-only: nothing else), five minutes of talk
+// on a clock of the bench's own, at each lump size, the pump (the program's
+// GUI thread) late now and then by 100 to 500 ms: the delay from recording
+// to sending, minute by minute.
 #include "benchsupport.h"
 #include "device/playstream.h"
 #include "device/g711.h"
@@ -28,6 +34,7 @@
 #include "media/codecids.h"
 #include "media/qcframebuffer.h"
 #include "tests/support/lumpinput.h"
+#include "tests/support/pacedtalk.h"
 #include "tests/support/pulsedaemon.h"
 
 #include <QCoreApplication>
@@ -313,6 +320,9 @@ struct TalkFigures
 {
     double framesPerSecond = 0;
     double samplesShare = 0;
+    double clickToClickShare = 0;
+    double firstSamplesMs = 0;
+    double talkSeconds = 0;
     double firstFrameAfterOpenMs = -1;
     Median latency;
     int stepsUnseen = 0;
@@ -365,7 +375,20 @@ TalkFigures talk(Pulse &pulse, devicesim::TalkSink &sink, int port)
         std::fprintf(stderr, "capture did not start: error %d\n", capture.lastError());
         return out;
     }
+    // The program opens the microphone at its first talk and resumes it for
+    // every later one. This one is a later one: the null sink behind the
+    // test microphone delivers its first samples only after its idle
+    // latency (about 2 s), which no talk after the first waits for.
+    const double openedAt = nowMs();
+    while (capture.bytesReady() == 0 && nowMs() < openedAt + 5000)
+        waitMs(4);
+    out.firstSamplesMs = nowMs() - openedAt;
+    waitMs(1000);
+    capture.setSuspended(true);
+    waitMs(1000);
+    capture.setSuspended(false);
     qcDeviceIntercom intercom;
+    const double click = nowMs();
     startTalk(intercom, port, &capture);
     Arrivals arrivals;
     const auto &counts = arrivals.counts;
@@ -402,10 +425,14 @@ TalkFigures talk(Pulse &pulse, devicesim::TalkSink &sink, int port)
         pulse.pactl({"set-sink-input-mute", sine, mute ? "1" : "0"});
         waitPolling(opened + 24000 + (i + 1) * 1500);
     }
-    const auto rec = sink.record();
+    const double unclick = nowMs();
     intercom.stopIntercom();
     capture.stopCapture();
+    waitMs(200);
+    const auto rec = sink.record();
     pulse.pactl({"set-sink-input-mute", sine, "0"});
+    out.talkSeconds = (unclick - click) / 1000;
+    out.clickToClickShare = 100.0 * rec.audio.size() / ((unclick - click) * 8);
 
     out.continuous = rec.continuous;
     if (!counts.empty() && counts.front().second == 0 && counts.size() > 1)
@@ -442,6 +469,8 @@ TalkFigures talk(Pulse &pulse, devicesim::TalkSink &sink, int port)
 struct LumpFigures
 {
     double share = 0;
+    double shareFromClick = 0;
+    double answerToFirstFrameMs = -1;
     Median delay;
     bool inOrder = false;
     qint64 dropped = 0;
@@ -460,14 +489,17 @@ LumpFigures lumpTalk(devicesim::TalkSink &sink, int port, int lumpMs)
         return out;
     sink.reset();
     qcDeviceIntercom intercom;
+    const double start = clock();
     startTalk(intercom, port, &capture);
     Arrivals arrivals;
     const auto &counts = arrivals.counts;
     const double &opened = arrivals.opened;
-    const double start = clock();
+    qint64 firstFrameAt = -1; // on the device's clock
     while (opened < 0 ? clock() < start + 10000 : clock() < opened + 30000) {
         waitMs(4);
         arrivals.poll(sink, clock());
+        if (firstFrameAt < 0 && !counts.empty() && counts.back().second > 0)
+            firstFrameAt = devicesim::TalkSink::steadyMs();
     }
     intercom.stopIntercom();
     const double stopped = clock();
@@ -477,6 +509,9 @@ LumpFigures lumpTalk(devicesim::TalkSink &sink, int port, int lumpMs)
     if (opened < 0 || rec.audio.size() < 320)
         return out;
     out.share = 100.0 * rec.audio.size() / ((stopped - opened) * 8);
+    out.shareFromClick = 100.0 * rec.audio.size() / ((stopped - start) * 8);
+    if (firstFrameAt >= 0 && rec.answeredAt >= 0)
+        out.answerToFirstFrameMs = double(firstFrameAt - rec.answeredAt);
     out.dropped = intercom.droppedMs();
     const qint64 first = testsupport::LumpInput::indexOf(rec.audio, 0, mic->made());
     out.inOrder = first >= 0;
@@ -491,6 +526,40 @@ LumpFigures lumpTalk(devicesim::TalkSink &sink, int port, int lumpMs)
         const double arrival = c < counts.size() ? counts[c].first : stopped;
         out.delay.add(arrival - mic->recordedMs(first + 320 * f));
     }
+    return out;
+}
+
+struct PaceFigures
+{
+    std::vector<double> medianPerMinute; // ms, recording to sending
+    double longest = 0;
+    qint64 droppedMs = 0;
+    bool inOrder = false;
+};
+
+// Five minutes of talk from lumps of `lumpMs`, the pump late every 20 s by
+// 100, 300 or 500 ms in turn.
+PaceFigures pacedTalk(int lumpMs)
+{
+    PaceFigures out;
+    testsupport::PacedTalk t(lumpMs);
+    t.begin();
+    const int lateness[] = {100, 300, 500};
+    for (int i = 1; i * 20000 < 300000; ++i)
+        t.run(i * 20000 + lateness[i % 3], i * 20000, i * 20000 + lateness[i % 3]);
+    t.run(300000);
+    t.stop();
+    out.droppedMs = t.capture.trimmedBytes() / 16;
+    const QVector<qint64> at = t.blockIndexes();
+    out.inOrder = !at.contains(-1);
+    std::vector<std::vector<double>> minutes(5);
+    for (int f = 0; out.inOrder && f < t.sentAt.size(); ++f) {
+        const double d = t.sentAt[f] - t.mic->recordedMs(at[f]);
+        minutes[size_t(std::min<qint64>(4, t.sentAt[f] / 60000))].push_back(d);
+        out.longest = std::max(out.longest, d);
+    }
+    for (const auto &m : minutes)
+        out.medianPerMinute.push_back(m.empty() ? 0 : median(m));
     return out;
 }
 
@@ -515,6 +584,20 @@ int main(int argc, char **argv)
         else if (args[i] == QLatin1String("--dump"))
             dump = args[i + 1];
     }
+    for (int lumpMs : {20, 40, 100, 500, 2000}) {
+        const PaceFigures p = pacedTalk(lumpMs);
+        QStringList minutes;
+        for (double m : p.medianPerMinute)
+            minutes << fmt(m);
+        std::printf("paced talk from lumps of %d ms, 5 min, the pump late by 100-500 ms every 20 s: delay (recording "
+                    "to sending) median per minute %s ms, longest %s ms; %lld ms dropped, %s\n",
+                    lumpMs, qPrintable(minutes.join(QStringLiteral(", "))), qPrintable(fmt(p.longest)),
+                    qint64(p.droppedMs), p.inOrder ? "in order" : "NOT in order");
+    }
+    std::fflush(stdout);
+    if (args.contains(QStringLiteral("--pace-only")))
+        return 0;
+
     QTemporaryDir made;
     if (clips.isEmpty()) {
         clips = made.path();
@@ -564,13 +647,20 @@ int main(int argc, char **argv)
                 qPrintable(fmt(t.framesPerSecond, 2)), qPrintable(fmt(t.samplesShare, 1)));
     std::printf("  first frame %s ms after the opening frame; sequence %s\n", qPrintable(fmt(t.firstFrameAfterOpenMs)),
                 t.continuous ? "continuous" : "with gaps");
+    std::printf("  from the click to the click (%s s): %s %% of the microphone's samples reached the device (target >= "
+                "95); the microphone, resumed for it, had given its first samples %s ms after it was opened\n",
+                qPrintable(fmt(t.talkSeconds, 1)), qPrintable(fmt(t.clickToClickShare, 1)),
+                qPrintable(fmt(t.firstSamplesMs)));
     std::printf("  talk latency (tone muted/unmuted to the first changed frame at the device): %s ms (target < "
                 "300); %d steps not seen\n",
                 qPrintable(t.latency.text()), t.stepsUnseen);
     for (int lumpMs : {20, 100, 500, 2000}) {
         const LumpFigures l = lumpTalk(*protocols.talk, device.port(), lumpMs);
-        std::printf("talk from lumps of %d ms (30 s): %s %% of the samples (target >= 95), %s, %lld ms dropped\n",
-                    lumpMs, qPrintable(fmt(l.share, 1)), l.inOrder ? "in order" : "NOT in order", qint64(l.dropped));
+        std::printf("talk from lumps of %d ms (30 s): %s %% of the samples (target >= 95), %s %% from the click, %s, "
+                    "%lld ms dropped; first frame %s ms after the device's answer\n",
+                    lumpMs, qPrintable(fmt(l.share, 1)), qPrintable(fmt(l.shareFromClick, 1)),
+                    l.inOrder ? "in order" : "NOT in order", qint64(l.dropped),
+                    qPrintable(fmt(l.answerToFirstFrameMs)));
         std::printf("  recording to device: %s ms\n", qPrintable(l.delay.text()));
         std::fflush(stdout);
     }

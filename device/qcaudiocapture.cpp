@@ -42,7 +42,8 @@ bool qcAudioCapture::startCapture()
         return false;
     }
     m_backend->setVolume(0.8);
-    beginTalk();
+    // The input delivers nothing older than its opening.
+    clear(-1e300);
     if (!m_timer) {
         m_timer = new QTimer(this);
         connect(m_timer, &QTimer::timeout, this, &qcAudioCapture::pump);
@@ -84,9 +85,14 @@ void qcAudioCapture::handleStateChanged(QAudio::State newState)
 
 void qcAudioCapture::beginTalk()
 {
+    clear(double(m_now()));
+}
+
+void qcAudioCapture::clear(double talkBeganMs)
+{
     std::lock_guard<std::mutex> lock(m_fifoMutex);
     m_fifo.clear();
-    m_pace.reset();
+    m_pace.reset(talkBeganMs);
     m_trimmed = 0;
 }
 
@@ -100,6 +106,13 @@ void qcAudioCapture::pump()
     std::lock_guard<std::mutex> lock(m_fifoMutex);
     m_fifo += bytes;
     m_pace.arrived(bytes.size(), m_now());
+    // The first lump of a talk may reach back before the talk began: that
+    // sound was not meant for the device, and is no loss either.
+    const int early = int(m_pace.earlyBytes()) & ~1;
+    if (early > 0) {
+        m_fifo.remove(0, early);
+        m_pace.removed(early);
+    }
     // The oldest bytes give way, counted: a reader that stalled for seconds.
     const int excess = (m_fifo.size() - kFifoBytes + 1) & ~1;
     if (excess > 0)

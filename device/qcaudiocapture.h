@@ -25,10 +25,18 @@ public:
     static constexpr int kFifoBytes = 5 * kBytesPerSecond;
     static constexpr int kMaxBlockBytes = 4096;
     static constexpr int kPumpMs = 20;
+    static constexpr int kBlockMs = 40;
+    static constexpr int kFifoMs = kFifoBytes * 1000 / kBytesPerSecond;
     // A sample may wait this much (200 ms of samples) beyond the delay the
     // input's lumps make; what is older is dropped.
     static constexpr int kLatencyBudgetBytes = 3200;
     static constexpr int kLatencyBudgetMs = kLatencyBudgetBytes * 1000 / kBytesPerSecond;
+    // The longest delay: the FIFO then holds the samples that wait for it,
+    // the budget, and as much again by which a lump gathered while the
+    // program stalled may be dated late (the input held part of it). Such a
+    // lump sets no longer delay; what is older than this and the budget is
+    // then the talk's loss.
+    static constexpr int kMaxDelayMs = (kFifoMs - kLatencyBudgetMs) / 2;
 
     enum Release {
         Now, // the oldest whole block
@@ -51,8 +59,9 @@ public:
     // The oldest bytes, late ones dropped first as for readEncoded.
     int readRaw(char *out, int bytes);
 
-    // A talk begins: what was recorded before it is forgotten (not counted
-    // as dropped) and the count of dropped bytes starts again.
+    // A talk begins: what was recorded before now is forgotten (not counted
+    // as dropped), also when an input hands it over later in one lump with
+    // newer samples, and the count of dropped bytes starts again.
     void beginTalk();
     // Moves what the back end has into the FIFO (the timer calls it).
     void pump();
@@ -75,6 +84,7 @@ signals:
     void sigStopedCapture();
 
 private:
+    void clear(double talkBeganMs);
     void dropLocked(int bytes);
     void dropLateLocked(qint64 now);
 
@@ -87,6 +97,6 @@ private:
     // and reader threads are then visible to ThreadSanitizer.
     std::mutex m_fifoMutex;
     QByteArray m_fifo;
-    TalkPace m_pace{kBytesPerSecond, 40, kLatencyBudgetMs};
+    TalkPace m_pace{kBytesPerSecond, kBlockMs, kLatencyBudgetMs, kMaxDelayMs};
     AudioClock m_now = monotonicAudioClock();
 };

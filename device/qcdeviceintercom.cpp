@@ -93,6 +93,11 @@ void qcDeviceIntercom::talk()
 {
     if (m_ip.isEmpty() || m_port.isEmpty() || m_user.isEmpty() || m_password.isEmpty())
         return;
+    // The operator speaks once the button shows talking: what the microphone
+    // records from now on goes to the device, also what it records while the
+    // device answers; nothing from before.
+    if (m_source)
+        m_source->beginTalk();
     platform::TcpClient socket;
     auto stopped = [this] { return m_stop.stopRequested(); };
     bool portOk = false;
@@ -105,8 +110,10 @@ void qcDeviceIntercom::talk()
     if (!sendAll(socket, httprequest::audioTalk(m_user, m_password), m_timing.sendMs))
         return;
 
-    // The answer: everything that arrives until the device is quiet for the
-    // answer time, at most answerMaxBytes.
+    // The answer ends with its header's blank line; a device that sends none
+    // has answered once it is quiet for the answer time. Either way at most
+    // answerMaxBytes. A device that answers and then stays open and quiet is
+    // the usual case: waiting for its silence would cost the talk's start.
     QByteArray answer;
     char buf[512];
     for (;;) {
@@ -119,8 +126,11 @@ void qcDeviceIntercom::talk()
         if (n <= 0)
             return;
         answer.append(buf, int(n));
-        if (answer.size() > m_timing.answerMaxBytes)
+        const qsizetype end = httprequest::headerEnd(answer);
+        if ((end < 0 ? answer.size() : end) > m_timing.answerMaxBytes)
             return;
+        if (end >= 0)
+            break;
     }
     if (!httprequest::hasHttpOk(answer))
         return;
@@ -131,9 +141,6 @@ void qcDeviceIntercom::talk()
 
     auto queue = std::make_unique<qcRingBuffer>();
     queue->allocate(2 * 1024 * 1024, false);
-    // What the microphone recorded while the device answered is not sent.
-    if (m_source)
-        m_source->beginTalk();
     m_talkStarted = true;
     qDebug() << "----Start Intercom----";
 

@@ -14,7 +14,7 @@ struct IntercomTiming
 {
     int connectMs = 3000;
     int sendMs = 3000;
-    int answerMs = 3000; // for the first bytes, and the quiet time that ends the answer
+    int answerMs = 3000; // for the first bytes, and the quiet time that ends an answer without a blank line
     int answerMaxBytes = 2000;
     int pauseMs = 100;       // between the answer and the opening frame
     int sendBufferBytes = 0; // the socket's send buffer; 0 leaves the system's

@@ -72,8 +72,12 @@ void TalkSink::handle(Exchange &exchange)
         status = 0;
         break;
     }
-    if (!answer.isEmpty())
-        socket->write(answer);
+    if (!answer.isEmpty()) {
+        if (m_held)
+            m_heldAnswers.append({socket, answer});
+        else
+            this->answer(socket, answer);
+    }
     m_device.logAnswer(exchange.logIndex(), status, status ? QString() : QStringLiteral("no answer"));
     QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { onData(socket); });
     QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
@@ -150,6 +154,27 @@ void TalkSink::shutdown()
 void TalkSink::setAnswer(Answer answer)
 {
     m_answer = int(answer);
+}
+
+void TalkSink::answer(QTcpSocket *socket, const QByteArray &bytes)
+{
+    socket->write(bytes);
+    socket->flush();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_record.answeredAt = steadyMs();
+}
+
+void TalkSink::holdAnswers(bool held)
+{
+    m_device.runOnDeviceThread([this, held] {
+        m_held = held;
+        if (held)
+            return;
+        for (const auto &a : qAsConst(m_heldAnswers))
+            if (a.first)
+                answer(a.first, a.second);
+        m_heldAnswers.clear();
+    });
 }
 
 void TalkSink::setEndObserver(const std::function<void(const Record &)> &observer)

@@ -6,6 +6,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 
@@ -32,6 +33,7 @@ public:
         QByteArray audio;            // the µ-law payloads, joined
         qint64 bytesAfterAnswer = 0; // everything the client sent after the request
         bool peerClosed = false;
+        qint64 answeredAt = -1; // when the answer went out: steady_clock, in ms
     };
 
     explicit TalkSink(Device &device) : m_device(device) {}
@@ -39,6 +41,8 @@ public:
     void shutdown() override;
 
     void setAnswer(Answer answer);
+    // Held: a talk request gets its answer only once the hold is let go.
+    void holdAnswers(bool held);
     // Closes the connection after that many frames (0: never).
     void setCloseAfter(int frames);
     // Stops taking bytes off the talk connections, with a small receive
@@ -55,14 +59,23 @@ public:
     // Zero-crossing estimate of a tone's frequency and its peak level.
     static double frequency(const QByteArray &mulaw, int rate = 8000);
     static int peak(const QByteArray &mulaw);
+    // The clock of answeredAt.
+    static qint64 steadyMs()
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
 
 private:
     void onData(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const QByteArray &bytes);
 
     Device &m_device;
-    QList<QPointer<QTcpSocket>> m_sockets; // device thread only
-    QByteArray m_pending;                  // device thread only
-    bool m_reading = true;                 // device thread only
+    QList<QPointer<QTcpSocket>> m_sockets;                        // device thread only
+    QByteArray m_pending;                                         // device thread only
+    bool m_reading = true;                                        // device thread only
+    bool m_held = false;                                          // device thread only
+    QList<QPair<QPointer<QTcpSocket>, QByteArray>> m_heldAnswers; // device thread only
     std::atomic<int> m_answer{int(Answer::Ok)};
     std::atomic<int> m_closeAfter{0};
     mutable std::mutex m_mutex;
