@@ -517,12 +517,14 @@ void qcStreamUtil::endChainLocked()
 {
     const int kind = m_chain.params().kind;
     const bool report = m_chain.params().report;
+    const QString last = m_chain.lastFile();
     m_chain.end();
-    // The recording the operator sees running has ended after all.
+    // The recording the operator sees running has ended after all: its end
+    // is its last file's.
     if (report) {
         const QString address = m_address;
         QMetaObject::invokeMethod(
-            this, [this, address, kind] { emit sigRecordCompleted(address, QString(), kind); }, Qt::QueuedConnection);
+            this, [this, address, last, kind] { emit sigRecordCompleted(address, last, kind); }, Qt::QueuedConnection);
     }
 }
 
@@ -591,7 +593,7 @@ void qcStreamUtil::OnRecordCompleted(qcRecorderInterface *recorder, const QStrin
         // Only the current recorder's end counts: a stopped one is no longer
         // current when it ends.
         if (recorder == m_recorder)
-            m_chain.fileEnded(m_cutBy == recorder, recorder->recordedMs());
+            m_chain.fileEnded(m_cutBy == recorder, recorder->recordedMs(), file);
         if (m_cutBy == recorder)
             m_cutBy = nullptr;
     }

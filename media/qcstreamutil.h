@@ -108,11 +108,12 @@ public:
     // next file, of kind chainKind(); continueRecording starts it under
     // fileName below top. False while the last file's recorder still winds up (the
     // next tick tries again), and when the recording cannot go on: it then
-    // ends, told as a recording that recorded nothing.
+    // ends, told by the end of its last file again.
     bool owesNextFile();
     int chainKind();
     bool continueRecording(const QString &top, const QString &fileName);
-    // The owed file cannot be made (no folder for it): the recording ends, told.
+    // The owed file cannot be made (no folder for it): the recording ends, told
+    // as in continueRecording.
     void endOwedRecording();
     // The manual recording started last has files still to come or running.
     bool manualRecordingGoesOn();

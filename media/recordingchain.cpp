@@ -13,6 +13,7 @@ void RecordingChain::begin(const Params &params)
     m_active = chains(params.kind);
     m_owed = false;
     m_recordedMs = 0;
+    m_lastFile.clear();
 }
 
 void RecordingChain::end()
@@ -21,11 +22,13 @@ void RecordingChain::end()
     m_owed = false;
 }
 
-bool RecordingChain::fileEnded(bool cut, qint64 recordedMs)
+bool RecordingChain::fileEnded(bool cut, qint64 recordedMs, const QString &file)
 {
     if (!m_active)
         return false;
     m_recordedMs = recordedMs;
+    if (!file.isEmpty())
+        m_lastFile = file;
     const qint64 lengthMs = qint64(m_params.lengthSec + m_params.preSec + m_params.postSec) * 1000;
     m_owed = cut && m_recordedMs < lengthMs;
     if (!m_owed)

@@ -36,10 +36,13 @@ public:
     // The length the files so far took (ms).
     qint64 recordedMs() const { return m_recordedMs; }
 
-    // A file of the recording ended; `cut` when the recorder cut it where the
-    // next one is to continue. True when a next file is owed; otherwise the
-    // recording has ended.
-    bool fileEnded(bool cut, qint64 recordedMs);
+    // A file of the recording ended, named `file` (empty when nothing was
+    // recorded); `cut` when the recorder cut it where the next one is to
+    // continue. True when a next file is owed; otherwise the recording has
+    // ended.
+    bool fileEnded(bool cut, qint64 recordedMs, const QString &file);
+    // The last file the recording made; empty before the first.
+    QString lastFile() const { return m_lastFile; }
     bool owesNextFile() const { return m_active && m_owed; }
     // The owed file runs.
     void nextFileStarted() { m_owed = false; }
@@ -49,4 +52,5 @@ private:
     bool m_active = false;
     bool m_owed = false;
     qint64 m_recordedMs = 0;
+    QString m_lastFile;
 };
