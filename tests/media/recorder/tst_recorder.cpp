@@ -536,6 +536,23 @@ private slots:
         QCOMPARE(video.value(16), jumped + 40);
     }
 
+    // A file that goes on a cut recording takes only what is left of its
+    // length.
+    void lengthLeftAfterACut()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(100);
+        auto m = t.make(s, 0);
+        m->setRecordedBefore(58500);
+        QStringList done;
+        QObject::connect(m.get(), &qcVideoMuxer::sigCompleted, [&](const QString &f) { done << f; });
+        m->start();
+        QVERIFY(finish(m.get()));
+        QCOMPARE(lastVideo(recordio::scan(done.value(0))), 1000000 + 38 * 40);
+        QCOMPARE(m->recordedMs(), 58500 + 38 * 40);
+    }
+
     // A recording whose stream brings no picture ends told, with no file.
     void noPictureIsTold()
     {
