@@ -577,11 +577,7 @@ bool qcStreamUtil::startRecorderLocked(const RecordingChain::Params &params, con
             Qt::DirectConnection);
     m_recorder = recorder;
     m_recordFile = fileName;
-    m_recordKind = params.kind;
-    m_recordStream = stream;
-    m_recordLength = params.lengthSec;
-    m_recordPre = params.preSec;
-    m_recordPost = params.postSec;
+    m_recordParams = params;
     recorder->start(QThread::InheritPriority);
     return true;
 }

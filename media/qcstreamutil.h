@@ -199,12 +199,9 @@ private:
     // while the recorder's signals arrive on the unit's own thread.
     QMutex m_recordLock;
     qcRecorderInterface *m_recorder = nullptr;
+    // The current or last recording's file and parameters.
     QString m_recordFile;
-    int m_recordKind = 0;
-    int m_recordStream = 0;
-    int m_recordLength = 0;
-    int m_recordPre = 0;
-    int m_recordPost = 0;
+    RecordingChain::Params m_recordParams;
     qint64 m_resumeSequence = -1;
     // The resume point is where a file was cut: the next one goes on there.
     bool m_resumeAfterCut = false;
