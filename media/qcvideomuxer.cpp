@@ -157,8 +157,8 @@ bool qcVideoMuxer::readFirst(Frame *frame, int frameRate)
 {
     const int framesBack = m_pre * frameRate;
     // A stream that has only just started may hold no key frame yet: the
-    // first one is awaited as long as an empty stream is anywhere else. The
-    // frames of a day's last seconds are recorded like any others; where
+    // first one is awaited as long as a running recording waits for frames.
+    // The frames of a day's last seconds are recorded like any others; where
     // the date changes the file ends and the next one goes on.
     for (int empty = 0;;) {
         int64_t seq = m_readSequence;
