@@ -18,6 +18,17 @@ int64_t sub(int64_t a, int64_t b)
     return int64_t(uint64_t(a) - uint64_t(b));
 }
 
+// Two times of the local day more than the jump apart, where the shorter way
+// round may cross midnight: the local clock passing midnight a little
+// before or after the stream does is no jump.
+bool apart(int64_t output, int64_t now, int64_t dayMs, int64_t jumpMs)
+{
+    if (output < 0 || output >= dayMs)
+        return sub(output, now) > jumpMs || sub(now, output) > jumpMs;
+    const int64_t d = output > now ? output - now : now - output;
+    return d > jumpMs && dayMs - d > jumpMs;
+}
+
 } // namespace
 
 StreamFrameParser::StreamFrameParser(StreamDataCallback callback, void *user, Clock clock)
@@ -91,21 +102,28 @@ void StreamFrameParser::handleVideo(const FrameHead_t &head, const unsigned char
     const int64_t t = int64_t(head.timestamp);
     if (m_videoPending) {
         m_videoOutput = now;
+        m_lastSenderVideo = t;
         rebase(t, now);
         m_videoPending = false;
     }
-    if (sub(m_videoOutput, now) > kJumpMs || sub(now, m_videoOutput) > kJumpMs) {
+    if (apart(m_videoOutput, now, kDayMs, kJumpMs)) {
         m_videoOutput = now;
         rebase(t, now);
-        m_audioCounter = 0;
+        // A sender that jumped may have started its stream anew; the local
+        // clock set to another time leaves the sound as it goes.
+        if (m_senderJumped)
+            m_audioCounter = 0;
     }
+    m_senderJumped = sub(t, m_lastSenderVideo) > kJumpMs || sub(m_lastSenderVideo, t) > kJumpMs;
+    m_lastSenderVideo = t;
     m_videoOutput = add(sub(t, m_videoBase), m_localBase);
+    // Midnight: the stream goes on, sound and all.
     if (m_videoOutput >= kDayMs) {
         m_videoOutput = 0;
         rebase(t, now);
-        m_audioCounter = 0;
     }
     m_callback(payload, head.length, KindVideo, head.type, m_videoOutput, m_user);
+    deliverHeldAudio();
 
     const uint64_t second = (head.timestamp / 1000) % 86400;
     // The second also falls back when the sender's day wraps at midnight.
@@ -124,21 +142,51 @@ void StreamFrameParser::takeAudioBase()
     }
 }
 
+void StreamFrameParser::deliverAudio(const unsigned char *data, int length, int64_t t, int settle, int cap)
+{
+    takeAudioBase();
+    m_audioOutput = add(sub(m_localBase, m_audioBase), t);
+    const bool pastMidnight = m_audioOutput >= kDayMs && m_audioOutput < kDayMs + kJumpMs;
+    if ((pastMidnight || !m_heldAudio.empty()) && m_heldAudio.size() < kMaxHeldAudio) {
+        m_heldAudio.push_back(HeldAudio{std::vector<unsigned char>(data, data + length), t, settle, cap});
+        return;
+    }
+    if (m_audioOutput < kDayMs) {
+        if (m_audioCounter > settle)
+            m_callback(data, length, KindAudio, -1, m_audioOutput, m_user);
+        if (m_audioCounter < cap)
+            ++m_audioCounter;
+        return;
+    }
+    m_heldAudio.clear();
+    m_audioOutput = 0;
+    m_audioCounter = 0;
+    m_audioRebase = true;
+}
+
+void StreamFrameParser::deliverHeldAudio()
+{
+    size_t done = 0;
+    for (; done < m_heldAudio.size(); ++done) {
+        const HeldAudio &a = m_heldAudio[done];
+        takeAudioBase();
+        const int64_t output = add(sub(m_localBase, m_audioBase), a.t);
+        if (output >= kDayMs)
+            break; // the pictures have not passed midnight yet
+        m_audioOutput = output < 0 ? 0 : output;
+        if (m_audioCounter > a.settle)
+            m_callback(a.data.data(), int(a.data.size()), KindAudio, -1, m_audioOutput, m_user);
+        if (m_audioCounter < a.cap)
+            ++m_audioCounter;
+    }
+    m_heldAudio.erase(m_heldAudio.begin(), m_heldAudio.begin() + std::ptrdiff_t(done));
+}
+
 void StreamFrameParser::handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t)
 {
     const int64_t t = int64_t(head.timestamp);
     if (m_sampleRate <= 16000 || m_audioCodec == AudioAac) {
-        takeAudioBase();
-        m_audioOutput = add(sub(m_localBase, m_audioBase), t);
-        if (m_audioOutput < kDayMs) {
-            if (m_audioCounter > 10)
-                m_callback(payload, head.length, KindAudio, -1, m_audioOutput, m_user);
-            if (m_audioCounter < 20)
-                ++m_audioCounter;
-        } else {
-            m_audioCounter = 0;
-            m_audioRebase = true;
-        }
+        deliverAudio(payload, head.length, t, 10, 20);
         return;
     }
 
@@ -156,17 +204,6 @@ void StreamFrameParser::handleAudio(const FrameHead_t &head, const unsigned char
     }
     if (m_accumulatorFill < kAccumulateThreshold)
         return;
-    takeAudioBase();
-    m_audioOutput = add(sub(m_localBase, m_audioBase), m_accumulatedTime);
-    if (m_audioOutput < kDayMs) {
-        if (m_audioCounter > 6)
-            m_callback(m_accumulator.get(), m_accumulatorFill, KindAudio, -1, m_audioOutput, m_user);
-        if (m_audioCounter < 10)
-            ++m_audioCounter;
-    } else {
-        m_audioOutput = 0;
-        m_audioCounter = 0;
-        m_audioRebase = true;
-    }
+    deliverAudio(m_accumulator.get(), m_accumulatorFill, m_accumulatedTime, 6, 10);
     m_accumulatorFill = 0;
 }

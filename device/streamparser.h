@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The receive side of the live stream without sockets: finds frames in the
 // bytes received so far, re-times video and audio onto the local time of day
@@ -21,6 +22,9 @@ public:
     static constexpr int kAccumulateThreshold = 940;
     static constexpr int64_t kDayMs = 86400000;
     static constexpr int64_t kJumpMs = 5000;
+    // Sound past the end of the day waits this many frames at most for the
+    // pictures to pass midnight too.
+    static constexpr size_t kMaxHeldAudio = 25;
 
     explicit StreamFrameParser(StreamDataCallback callback = nullptr, void *user = nullptr, Clock clock = {});
 
@@ -42,6 +46,10 @@ private:
     void handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t now);
     void rebase(int64_t t, int64_t now);
     void takeAudioBase();
+    // One sound frame (or accumulated chunk) at sender time t; the first
+    // `settle` after a start are dropped.
+    void deliverAudio(const unsigned char *data, int length, int64_t t, int settle, int cap);
+    void deliverHeldAudio();
 
     StreamDataCallback m_callback;
     void *m_user;
@@ -50,6 +58,9 @@ private:
     bool m_videoPending = true;
     bool m_audioRebase = true;
     int64_t m_videoOutput = 0;
+    int64_t m_lastSenderVideo = 0;
+    // The sender's own time jumped at the last picture (not the local clock).
+    bool m_senderJumped = false;
     int64_t m_videoBase = 0;
     int64_t m_audioBaseAtRebase = 0;
     int64_t m_localBase = 0;
@@ -62,4 +73,15 @@ private:
     int m_sampleRate = 0;
     int m_audioCodec = -1;
     uint64_t m_lastSecond = 0;
+    struct HeldAudio
+    {
+        std::vector<unsigned char> data;
+        int64_t t;
+        int settle;
+        int cap;
+    };
+    // Sound stamped past midnight before the pictures are: it goes out after
+    // the picture that passes midnight, so no stream starts a day with the
+    // last day's pictures still to come.
+    std::vector<HeldAudio> m_heldAudio;
 };

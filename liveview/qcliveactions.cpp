@@ -83,8 +83,11 @@ void qcLiveActions::toolbarButton(int index, int btnid, int status)
             if (status == 0) {
                 // A refused start must not show a recording that does not exist.
                 record->recording = server->startRecord(record->device->address, m_page->m_localConfig.prevrecord);
-                if (!record->recording && bar)
-                    bar->setButtonState(qwVideoshowToolbar::Record, false);
+                if (!record->recording) {
+                    if (bar)
+                        bar->setButtonState(qwVideoshowToolbar::Record, false);
+                    livetext::showFailureTip(m_page, "recordnothing");
+                }
             } else {
                 server->stopRecord(record->device->address);
                 record->recording = false;
@@ -266,7 +269,15 @@ void qcLiveActions::recordSnapshot(QObject *sender, const QString &ipaddr, const
         setRecordButtonIdle();
         m_page->m_recordAll = false;
     }
-    if (_st_view_item *record = recordOfAddress(ipaddr)) {
+    // A manual recording whose file was cut (a change of the date) goes on in
+    // its next file: the file is announced, the button stays on.
+    const bool goesOn = sender && sender == server && type == kManual && server->isRecordingByHand(ipaddr);
+    _st_view_item *record = goesOn ? nullptr : recordOfAddress(ipaddr);
+    // A recording the view's button still shows that recorded nothing: the
+    // operator clicked for a file there is none of (a stop clicked before
+    // the first picture leaves the flag clear).
+    const bool failed = type == kManual && filepath.isEmpty() && record && record->recording;
+    if (record) {
         if (qwVideoshowToolbar *bar = m_page->viewToolbar(record->view)) {
             bar->showRecording(false);
             bar->setButtonState(qwVideoshowToolbar::Record, false);
@@ -275,6 +286,8 @@ void qcLiveActions::recordSnapshot(QObject *sender, const QString &ipaddr, const
         // stop whatever recording of the device runs then.
         record->recording = false;
     }
+    if (failed)
+        livetext::showFailureTip(m_page, "recordnothing");
     // The recorder names no file when nothing was recorded.
     if (type != kManual || filepath.isEmpty())
         return;

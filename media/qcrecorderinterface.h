@@ -39,23 +39,41 @@ public:
     // Clears the report flag and says whether it was set, so an end is
     // reported at most once.
     bool takeReport() { return m_report.exchange(false); }
-    // Set before start: the read sequence is where a recording that ended at
-    // a change of the date left off, so the file holds the next day from its
-    // first frame on and must be playable from there.
-    bool continuesAfterDateChange() const { return m_afterDateChange.load(); }
-    void setContinuesAfterDateChange(bool after) { m_afterDateChange = after; }
+    // Set before start: the read sequence is where a file that was cut (at a
+    // change of the date, or where the stream's time jumped) left off, so the
+    // file goes on from there and must be playable from its first frame.
+    bool continuesAfterCut() const { return m_afterCut.load(); }
+    void setContinuesAfterCut(bool after) { m_afterCut = after; }
+    // Set before start: how much of the recording's length the files before
+    // this one took (ms); this file takes only what is left.
+    qint64 recordedBefore() const { return m_recordedBefore.load(); }
+    void setRecordedBefore(qint64 ms)
+    {
+        m_recordedBefore = ms;
+        m_recorded = ms;
+    }
+    // Once the run ended: the recording's length used up so far, this file's
+    // share included (ms).
+    qint64 recordedMs() const { return m_recorded.load(); }
 
 signals:
     void sigCompleted(QString filename);
+    // The stream's time jumped: the next recording continues after llseq,
+    // with the frame that showed the jump.
     void sigInterruptSeq(qlonglong llseq);
     // The file ended where the date changed: the next recording continues
     // after llseq, with the first frame of the new date.
     void sigDateChange(qlonglong llseq);
 
+protected:
+    void setRecordedMs(qint64 ms) { m_recorded = ms; }
+
 private:
     std::atomic<int> m_kind{0};
     std::atomic<bool> m_report{false};
-    std::atomic<bool> m_afterDateChange{false};
+    std::atomic<bool> m_afterCut{false};
+    std::atomic<qint64> m_recordedBefore{0};
+    std::atomic<qint64> m_recorded{0};
 };
 
 using qcRecorderFactory = std::function<qcRecorderInterface *()>;

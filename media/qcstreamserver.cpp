@@ -90,6 +90,7 @@ void qcStreamServer::tick()
     if (poll)
         pollDevices();
     repairRecordings();
+    continueRecordings();
     checkSchedules();
     checkTalks();
     {
@@ -359,6 +360,29 @@ void qcStreamServer::checkSchedules()
             emit sigScheduleRecord(address);
         }
     }
+}
+
+void qcStreamServer::continueRecordings()
+{
+    QMutexLocker lock(&m_mutex);
+    for (qcStreamUtil *unit : qAsConst(m_units)) {
+        if (!unit->owesNextFile())
+            continue;
+        // In the folder of the day the file is made on, under the record root
+        // as it is now.
+        const QString path = recordPathLocked(unit->address(), unit->chainKind());
+        if (path.isEmpty())
+            unit->endOwedRecording();
+        else
+            unit->continueRecording(m_recordRoot, path);
+    }
+}
+
+bool qcStreamServer::isRecordingByHand(const QString &ip)
+{
+    QMutexLocker lock(&m_mutex);
+    qcStreamUtil *unit = findLocked(ip);
+    return unit && unit->manualRecordingGoesOn();
 }
 
 void qcStreamServer::startScheduledRecord(const QString &address)

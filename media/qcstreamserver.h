@@ -93,6 +93,10 @@ public:
     // Manual recording: true when a recorder runs for the device afterwards.
     bool startRecord(const QString &ip, int pre);
     bool stopRecord(const QString &ip);
+    // The device's manual recording goes on: a file of it runs, or the next
+    // one after a cut (a change of the date, a jump of the stream's time) is
+    // about to start.
+    bool isRecordingByHand(const QString &ip);
     bool addRecordSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
                            const QString &devices);
     bool addSecondSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
@@ -177,6 +181,8 @@ private:
     void createOwnedServices();
     void repairRecordings();
     void checkSchedules();
+    // Starts the next file of every manual recording that was cut.
+    void continueRecordings();
     void startScheduledRecord(const QString &address);
     QString recordPathLocked(const QString &address, int kind);
     bool addSchedule(QList<ScheduleEntry> *list, bool capture, int day, int applyTo, int segmentType, int start,

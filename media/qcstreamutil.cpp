@@ -439,7 +439,25 @@ void qcStreamUtil::onStreamInfo(Stream stream, const unsigned char *data, int le
 bool qcStreamUtil::isRecording()
 {
     QMutexLocker lock(&m_recordLock);
-    return m_recorder && m_recorder->isRunning();
+    return (m_recorder && m_recorder->isRunning()) || m_chain.owesNextFile();
+}
+
+bool qcStreamUtil::manualRecordingGoesOn()
+{
+    QMutexLocker lock(&m_recordLock);
+    return m_chain.active();
+}
+
+bool qcStreamUtil::owesNextFile()
+{
+    QMutexLocker lock(&m_recordLock);
+    return m_chain.owesNextFile();
+}
+
+int qcStreamUtil::chainKind()
+{
+    QMutexLocker lock(&m_recordLock);
+    return m_chain.params().kind;
 }
 
 qint64 qcStreamUtil::resumeSequence()
@@ -454,6 +472,65 @@ bool qcStreamUtil::startRecord(const QString &top, const QString &fileName, int 
     if (!m_started)
         return false;
     QMutexLocker lock(&m_recordLock);
+    if (m_chain.owesNextFile())
+        return false;
+    RecordingChain::Params params;
+    params.top = top;
+    params.kind = kind;
+    params.stream = stream;
+    params.lengthSec = lengthSec;
+    params.preSec = preSec;
+    params.postSec = postSec;
+    params.report = report;
+    if (!startRecorderLocked(params, fileName, 0))
+        return false;
+    m_chain.begin(params);
+    return true;
+}
+
+bool qcStreamUtil::continueRecording(const QString &top, const QString &fileName)
+{
+    QMutexLocker lock(&m_recordLock);
+    if (!m_chain.owesNextFile())
+        return false;
+    // The last file's recorder is still winding up: the next tick tries again.
+    if (m_recorder && m_recorder->isRunning())
+        return false;
+    RecordingChain::Params params = m_chain.params();
+    params.top = top; // the record root as it is now, which the name lies under
+    if (m_started && !fileName.isEmpty() && startRecorderLocked(params, fileName, m_chain.recordedMs())) {
+        m_chain.nextFileStarted();
+        return true;
+    }
+    endChainLocked();
+    return false;
+}
+
+void qcStreamUtil::endOwedRecording()
+{
+    QMutexLocker lock(&m_recordLock);
+    if (m_chain.owesNextFile())
+        endChainLocked();
+}
+
+void qcStreamUtil::endChainLocked()
+{
+    const int kind = m_chain.params().kind;
+    const bool report = m_chain.params().report;
+    const QString last = m_chain.lastFile();
+    m_chain.end();
+    // The recording the operator sees running has ended after all: its end
+    // is its last file's.
+    if (report) {
+        const QString address = m_address;
+        QMetaObject::invokeMethod(
+            this, [this, address, last, kind] { emit sigRecordCompleted(address, last, kind); }, Qt::QueuedConnection);
+    }
+}
+
+bool qcStreamUtil::startRecorderLocked(const RecordingChain::Params &params, const QString &fileName,
+                                       qint64 recordedBefore)
+{
     if (m_recorder) {
         if (m_recorder->isRunning())
             return false;
@@ -463,13 +540,16 @@ bool qcStreamUtil::startRecord(const QString &top, const QString &fileName, int 
     qcRecorderInterface *recorder = createRecorder();
     if (!recorder)
         return false;
-    if (!recorder->setRecordParams(top, fileName, kind, stream, lengthSec, preSec, postSec, m_resumeSequence)) {
+    if (!recorder->setRecordParams(params.top, fileName, params.kind, params.stream, params.lengthSec, params.preSec,
+                                   params.postSec, m_resumeSequence)) {
         delete recorder;
         return false;
     }
-    recorder->setContinuesAfterDateChange(m_resumeAfterDateChange);
+    recorder->setContinuesAfterCut(m_resumeAfterCut);
+    recorder->setRecordedBefore(recordedBefore);
     m_resumeSequence = -1;
-    m_resumeAfterDateChange = false;
+    m_resumeAfterCut = false;
+    const int stream = params.stream;
     if (stream == Main || stream == Sub) {
         MediaInfo_t mi;
         bool hasAudio;
@@ -482,32 +562,37 @@ bool qcStreamUtil::startRecord(const QString &top, const QString &fileName, int 
                                 mi.frameRate, hasAudio, mi.decoder);
         recorder->setFrameBuffer(stream == Main ? m_mainBuffer : m_subBuffer);
     }
-    recorder->setRecordKind(kind);
-    recorder->setReportWanted(report);
-    // Both run on the recorder's thread while it is alive, so they may read
-    // the recorder itself; the report then travels to the unit's thread.
+    recorder->setRecordKind(params.kind);
+    recorder->setReportWanted(params.report);
+    // All three run on the recorder's thread while it is alive, so they may
+    // read the recorder itself; the report then travels to the unit's thread.
     const QString address = m_address;
     connect(
         recorder, &qcRecorderInterface::sigCompleted, this,
         [this, recorder, address](const QString &file) { OnRecordCompleted(recorder, address, file); },
         Qt::DirectConnection);
-    connect(recorder, &qcRecorderInterface::sigInterruptSeq, this, &qcStreamUtil::OnRecordInterrupt,
-            Qt::DirectConnection);
-    connect(recorder, &qcRecorderInterface::sigDateChange, this, &qcStreamUtil::OnRecordDateChange,
+    for (auto cut : {&qcRecorderInterface::sigInterruptSeq, &qcRecorderInterface::sigDateChange})
+        connect(
+            recorder, cut, this, [this, recorder](qlonglong llseq) { recordCut(recorder, llseq); },
             Qt::DirectConnection);
     m_recorder = recorder;
     m_recordFile = fileName;
-    m_recordKind = kind;
-    m_recordStream = stream;
-    m_recordLength = lengthSec;
-    m_recordPre = preSec;
-    m_recordPost = postSec;
+    m_recordParams = params;
     recorder->start(QThread::InheritPriority);
     return true;
 }
 
 void qcStreamUtil::OnRecordCompleted(qcRecorderInterface *recorder, const QString &address, const QString &file)
 {
+    {
+        QMutexLocker lock(&m_recordLock);
+        // Only the current recorder's end counts: a stopped one is no longer
+        // current when it ends.
+        if (recorder == m_recorder)
+            m_chain.fileEnded(m_cutBy == recorder, recorder->recordedMs(), file);
+        if (m_cutBy == recorder)
+            m_cutBy = nullptr;
+    }
     if (!recorder->takeReport())
         return;
     const int kind = recorder->recordKind();
@@ -515,21 +600,14 @@ void qcStreamUtil::OnRecordCompleted(qcRecorderInterface *recorder, const QStrin
         this, [this, address, file, kind] { emit sigRecordCompleted(address, file, kind); }, Qt::QueuedConnection);
 }
 
-void qcStreamUtil::OnRecordInterrupt(qlonglong llseq)
+void qcStreamUtil::recordCut(qcRecorderInterface *recorder, qlonglong llseq)
 {
     // Kept even from a recorder that is no longer current: it is where the
-    // next recording continues.
+    // next recording continues, playable from its first frame.
     QMutexLocker lock(&m_recordLock);
     m_resumeSequence = llseq;
-    m_resumeAfterDateChange = false;
-}
-
-void qcStreamUtil::OnRecordDateChange(qlonglong llseq)
-{
-    // The next file, of the new date, starts with the frame after it.
-    QMutexLocker lock(&m_recordLock);
-    m_resumeSequence = llseq;
-    m_resumeAfterDateChange = true;
+    m_resumeAfterCut = true;
+    m_cutBy = recorder;
 }
 
 bool qcStreamUtil::stopRecord(bool report)
@@ -539,6 +617,7 @@ bool qcStreamUtil::stopRecord(bool report)
         QMutexLocker lock(&m_recordLock);
         recorder = m_recorder;
         m_recorder = nullptr;
+        m_chain.end();
     }
     if (!recorder)
         return false;
@@ -546,6 +625,11 @@ bool qcStreamUtil::stopRecord(bool report)
     recorder->stop();
     // Outside the lock: the recorder's last signals take it on their way out.
     waitUntilFinished(recorder, kRecorderStopNoticeMs, "recorder");
+    {
+        QMutexLocker lock(&m_recordLock);
+        if (m_cutBy == recorder)
+            m_cutBy = nullptr;
+    }
     delete recorder;
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/framehead.h"
+#include "media/recordingchain.h"
 #include "media/talklog.h"
 
 #include <QMutex>
@@ -96,11 +97,26 @@ public:
     int contextId() const { return m_contextId; }
     bool isByAddress() const;
 
+    // A recorder runs, or a manual recording owes its next file.
     bool isRecording();
     // top: the record root `fileName` lies under (see recordfileguard).
     bool startRecord(const QString &top, const QString &fileName, int kind, int stream, int lengthSec, int preSec,
                      int postSec, bool report);
+    // Stops the recording, and a manual one's next files with it.
     bool stopRecord(bool report);
+    // A manual recording whose file was cut (see RecordingChain) owes its
+    // next file, of kind chainKind(); continueRecording starts it under
+    // fileName below top. False while the last file's recorder still winds up (the
+    // next tick tries again), and when the recording cannot go on: it then
+    // ends, told by the end of its last file again.
+    bool owesNextFile();
+    int chainKind();
+    bool continueRecording(const QString &top, const QString &fileName);
+    // The owed file cannot be made (no folder for it): the recording ends, told
+    // as in continueRecording.
+    void endOwedRecording();
+    // The manual recording started last has files still to come or running.
+    bool manualRecordingGoesOn();
 
     bool isTalking() const { return m_talking.load(); }
     bool startTalk(qcAudioCapture *microphone);
@@ -135,9 +151,6 @@ public slots:
     // Status of whichever client currently serves that stream.
     void onMainStreamStatus(int status);
     void onSubStreamStatus(int status);
-    // Kept from any recorder, current or not.
-    void OnRecordInterrupt(qlonglong llseq);
-    void OnRecordDateChange(qlonglong llseq);
 
 private:
     enum Stream { Main = 0, Sub = 1 };
@@ -156,6 +169,10 @@ private:
     int stopTalkSender();
     // Runs on the recorder's thread as it ends; reports from the recorder's own data.
     void OnRecordCompleted(qcRecorderInterface *recorder, const QString &address, const QString &file);
+    // The recorder cut its file; the next continues after llseq.
+    void recordCut(qcRecorderInterface *recorder, qlonglong llseq);
+    bool startRecorderLocked(const RecordingChain::Params &params, const QString &fileName, qint64 recordedBefore);
+    void endChainLocked();
 
     QString m_address, m_port, m_user, m_password, m_name;
     qcFrameBuffer *m_mainBuffer = nullptr;
@@ -182,15 +199,15 @@ private:
     // while the recorder's signals arrive on the unit's own thread.
     QMutex m_recordLock;
     qcRecorderInterface *m_recorder = nullptr;
+    // The current or last recording's file and parameters.
     QString m_recordFile;
-    int m_recordKind = 0;
-    int m_recordStream = 0;
-    int m_recordLength = 0;
-    int m_recordPre = 0;
-    int m_recordPost = 0;
+    RecordingChain::Params m_recordParams;
     qint64 m_resumeSequence = -1;
-    // The resume point is where a file ended at a change of the date.
-    bool m_resumeAfterDateChange = false;
+    // The resume point is where a file was cut: the next one goes on there.
+    bool m_resumeAfterCut = false;
+    // The recorder that cut its file, until its end is seen.
+    qcRecorderInterface *m_cutBy = nullptr;
+    RecordingChain m_chain;
 
     int m_contextId = 0;
     std::atomic<bool> m_started{false};

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr uint64_t kLastTwoSeconds = 86398000;
 constexpr qint64 kJumpMs = 5000;
 constexpr qint64 kMaxSequenceStep = 2000;
 // The stream client wraps its timestamps at its own midnight, up to a few
@@ -156,23 +155,28 @@ QString qcVideoMuxer::fileName() const
 
 bool qcVideoMuxer::readFirst(Frame *frame, int frameRate)
 {
-    int64_t seq = m_readSequence;
     const int framesBack = m_pre * frameRate;
-    auto read = [&](int64_t *position, int back) {
-        return m_buffer->readFrame(m_work.get(), kWorkBufferSize, &frame->length, &frame->type, &frame->timestamp,
-                                   position, back, false, -1);
-    };
-    bool ok = read(&seq, framesBack);
-    // The resume point of an interrupted recording may be long gone when the
-    // next one starts (an alarm an hour later): start fresh instead.
-    if (!ok && m_readSequence >= 0 && m_buffer->positionLost(m_readSequence, kWorkBufferSize)) {
-        seq = -1;
-        ok = read(&seq, framesBack);
+    // A stream that has only just started may hold no key frame yet: the
+    // first one is awaited as long as a running recording waits for frames.
+    // The frames of a day's last seconds are recorded like any others; where
+    // the date changes the file ends and the next one goes on.
+    for (int empty = 0;;) {
+        int64_t seq = m_readSequence;
+        bool ok = m_buffer->readFrame(m_work.get(), kWorkBufferSize, &frame->length, &frame->type, &frame->timestamp,
+                                      &seq, framesBack, false, -1);
+        // The resume point of an interrupted recording may be long gone when
+        // the next one starts (an alarm an hour later): start fresh instead.
+        if (!ok && m_readSequence >= 0 && m_buffer->positionLost(m_readSequence, kWorkBufferSize)) {
+            m_readSequence = -1;
+            continue;
+        }
+        if (ok) {
+            frame->sequence = seq;
+            return true;
+        }
+        if (++empty >= kMaxEmptyReads || !m_stop.sleepFor(m_timing.emptyReadPauseMs))
+            return false;
     }
-    while (ok && frame->timestamp > kLastTwoSeconds)
-        ok = read(&seq, -1);
-    frame->sequence = seq;
-    return ok;
 }
 
 bool qcVideoMuxer::readNext(Frame *frame, bool *endNow)
@@ -281,6 +285,9 @@ void qcVideoMuxer::run()
     std::lock_guard<std::mutex> running(m_runMutex);
     if (!m_ready)
         return;
+    // A recording that cannot start still ends: whoever asked for it (an
+    // operator's record button above all) hears that nothing was recorded.
+    const auto notStarted = [this] { emit sigCompleted(QString()); };
     // The recording belongs to the day its file is made on: a day that turns
     // while the first frames are awaited already ends it.
     m_day.start();
@@ -290,6 +297,7 @@ void qcVideoMuxer::run()
     recordindex::FirstNameClaim claim(m_fileName);
     if (!claim.held()) {
         recordlog::cannotStart(m_fileName, QStringLiteral("another recording is starting under this name"));
+        notStarted();
         return;
     }
     if (!file->create(m_top, m_fileName) &&
@@ -297,6 +305,7 @@ void qcVideoMuxer::run()
         recordlog::cannotStart(m_fileName, QFileInfo::exists(m_fileName)
                                                ? QStringLiteral("a file that is not a recording holds its name")
                                                : QStringLiteral("the file cannot be created"));
+        notStarted();
         return;
     }
 
@@ -309,6 +318,9 @@ void qcVideoMuxer::run()
     while (fps < 1) {
         if (m_stop.stopRequested() || waited.elapsed() >= m_timing.frameRateGiveUpMs) {
             file->remove();
+            if (!m_stop.stopRequested())
+                recordlog::cannotStart(m_fileName, QStringLiteral("the stream tells no frame rate"));
+            notStarted();
             return;
         }
         m_stop.sleepFor(m_timing.frameRatePollMs);
@@ -318,11 +330,15 @@ void qcVideoMuxer::run()
         !file->setVideoParams(m_videoCodec, m_width, m_height, m_stream, m_kind, fps, m_decoder)) {
         file->remove();
         recordlog::cannotStart(m_fileName, QStringLiteral("the stream's codecs cannot be recorded"));
+        notStarted();
         return;
     }
     Frame frame;
     if (!readFirst(&frame, fps)) {
         file->remove();
+        if (!m_stop.stopRequested())
+            recordlog::cannotStart(m_fileName, QStringLiteral("no picture came from the device"));
+        notStarted();
         return;
     }
     qDebug().noquote() << "Start Record TS:" << platform::localNow().toString("hh:mm:ss")
@@ -331,6 +347,7 @@ void qcVideoMuxer::run()
     if (!file->renameTo(started)) {
         file->remove();
         recordlog::cannotStart(m_fileName, QStringLiteral("the file cannot be given its start time"));
+        notStarted();
         return;
     }
     claim.release();
@@ -360,8 +377,9 @@ void qcVideoMuxer::run()
 
     const qint64 firstTs = qint64(frame.timestamp);
     const int64_t firstRecord = frame.sequence;
-    bool leadIn = continuesAfterDateChange() && m_readSequence >= 0 && firstRecord == m_readSequence + 1;
-    const qint64 limit = qint64(m_length + m_pre + m_post) * 1000;
+    bool leadIn = continuesAfterCut() && m_readSequence >= 0 && firstRecord == m_readSequence + 1;
+    // The files before this one of the same recording took their share.
+    const qint64 limit = qint64(m_length + m_pre + m_post) * 1000 - recordedBefore();
     qint64 T = 0;
     const qint64 &lastWritten = w.lastVideo;
     const bool &wroteVideo = w.video;
@@ -388,11 +406,12 @@ void qcVideoMuxer::run()
             }
             restart = T;
             recover = true;
-            emit sigInterruptSeq(frame.sequence);
+            // The frame that shows the jump starts the next file.
+            emit sigInterruptSeq(frame.sequence - 1);
             break;
         }
         if (video && wroteVideo && !first && qAbs(T - lastWritten) > kJumpMs) {
-            emit sigInterruptSeq(frame.sequence);
+            emit sigInterruptSeq(frame.sequence - 1);
             break;
         }
         bool ok = true;
@@ -423,6 +442,8 @@ void qcVideoMuxer::run()
     }
     file->flush();
     file.reset();
+    if (wroteVideo)
+        setRecordedMs(recordedBefore() + qMax<qint64>(0, lastWritten - firstTs));
 
     // The end is always the last video frame that is in the file.
     if (!wroteVideo || lastWritten == 0) {

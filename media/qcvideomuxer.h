@@ -23,8 +23,9 @@ struct RecorderTiming
 // into one record file, indexes its key frames in the folder's kfindex, lists
 // it in reclist when it ends, names it after its first and last frame, and
 // ends. The stream unit chains recorders for longer recordings. A file that
-// continues one ended by a change of the date starts with the pictures since
-// the last key frame, stamped with its own start, so it plays from there.
+// continues one cut where the date changed or the stream's time jumped starts
+// with the pictures since the last key frame, stamped with its own start, so
+// it plays from there.
 class qcVideoMuxer : public qcRecorderInterface
 {
     Q_OBJECT

@@ -195,6 +195,57 @@ private slots:
         QCOMPARE(f.rec.items.last().ts, qint64(40));
     }
 
+    // Pictures and sound 40 ms apart while the local day turns, by midnight
+    // or by the clock set back 3 h just after it, with the sound a little
+    // behind or ahead of the pictures. Past the first 11, every sound frame
+    // comes out, none more than two steps after the last, and each on the
+    // side of the turn its pictures are on.
+    void soundGoesOnAcrossTheDaysTurn_data()
+    {
+        QTest::addColumn<qint64>("audioOffset"); // the sound's sender time after its picture's
+        QTest::addColumn<qint64>("setBack");     // the local clock set back at frame 40, 0 for none
+        QTest::newRow("midnight, sound behind") << qint64(-15) << qint64(0);
+        QTest::newRow("midnight, sound ahead") << qint64(25) << qint64(0);
+        QTest::newRow("clock set back 3 h after midnight") << qint64(25) << qint64(3 * 3600000);
+    }
+    void soundGoesOnAcrossTheDaysTurn()
+    {
+        QFETCH(qint64, audioOffset);
+        QFETCH(qint64, setBack);
+        constexpr int64_t kDay = 86400000;
+        constexpr int kFrames = 80;
+        Fixture f;
+        // Midnight falls between frames 30 and 31; a set back comes at 40,
+        // in a stream that began just after midnight.
+        const int64_t start = setBack ? 10 : kDay - 30 * 40 - 10;
+        auto localAt = [&](int i) { return (start + 40 * i - (i >= 40 ? setBack : 0) + kDay) % kDay; };
+        // The new side of the turn: after midnight, or the evening of the set back.
+        auto newSide = [&](qint64 ts) { return setBack ? ts > kDay / 2 : ts < kDay / 2; };
+        f.feed(frames::frame(10, frames::info(640, 360, 8000, 0), 0));
+        for (int i = 0; i < kFrames; ++i) {
+            f.now = localAt(i);
+            const uint64_t t = 5000000 + uint64_t(i) * 40;
+            f.feed(frames::frame(i % 25 ? 2 : 1, "v", t));
+            f.feed(frames::frame(3, frames::pattern(320, i), uint64_t(int64_t(t) + audioOffset)));
+        }
+        QVector<qint64> sound;
+        bool turned = false;
+        for (const frames::Received &r : f.rec.items) {
+            if (r.kind == 109 && newSide(r.ts))
+                turned = true;
+            if (r.kind != 108)
+                continue;
+            QVERIFY2(newSide(r.ts) == turned, qPrintable(QString("sound at %1 on the other side").arg(r.ts)));
+            sound << r.ts;
+        }
+        QCOMPARE(sound.size(), kFrames - 11);
+        for (int i = 1; i < sound.size(); ++i) {
+            const qint64 back = newSide(sound[i]) && !newSide(sound[i - 1]) ? setBack : 0;
+            const qint64 step = ((sound[i] - sound[i - 1] + back) % kDay + kDay) % kDay;
+            QVERIFY2(step >= 0 && step <= 80, qPrintable(QString("%1 ms after %2").arg(step).arg(sound[i - 1])));
+        }
+    }
+
     void progressFollowsSenderDay()
     {
         Fixture f;

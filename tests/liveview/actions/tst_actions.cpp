@@ -190,6 +190,49 @@ private slots:
         QTRY_VERIFY(!m_page->streamServer()->isRecording());
     }
 
+    // A manual recording whose file is cut (where the date changes, or the
+    // stream's time jumps) goes on in its next file: that file is announced,
+    // the button stays on until the operator stops it. One that records
+    // nothing sets the button back and says so.
+    // (View 0: the last case's timing recording of view 1's device may
+    // still report its end.)
+    void cutManualRecordingGoesOn()
+    {
+        streamfakes::RecorderFactoryScope recorders;
+        recorders.configure = [&recorders](streamfakes::ScriptedRecorder *r) {
+            if (recorders.made.isEmpty())
+                r->interruptAt = 7;
+        };
+        click(0, qwVideoshowToolbar::Record);
+        QVERIFY(m_page->viewRecord(0)->recording);
+        // The next file starts on a tick of the service.
+        QTRY_COMPARE_WITH_TIMEOUT(recorders.made.size(), 2, 5000);
+        QCOMPARE(recorders.made.at(1)->kind, 28);
+        QCOMPARE(recorders.made.at(1)->sequence, 7);
+        // The first file is announced.
+        QStringList tips;
+        QTRY_VERIFY(!(tips << linkTips(m_page.get())).isEmpty());
+        QCOMPARE(tips.size(), 1);
+        QVERIFY(bar(0)->isRecordActive());
+        QVERIFY(m_page->viewRecord(0)->recording);
+        QVERIFY(m_page->streamServer()->isRecording());
+        click(0, qwVideoshowToolbar::Record);
+        QTRY_VERIFY(!m_page->streamServer()->isRecording());
+        QVERIFY(!bar(0)->isRecordActive());
+        QCOMPARE(recorders.made.size(), 2);
+        // The stop announces the second file.
+        QTRY_VERIFY((tips << linkTips(m_page.get())).size() == 2);
+    }
+    void manualRecordingOfNothingIsTold()
+    {
+        streamfakes::RecorderFactoryScope recorders;
+        recorders.configure = [](streamfakes::ScriptedRecorder *r) { r->recordsNothing = true; };
+        click(0, qwVideoshowToolbar::Record);
+        QTRY_VERIFY_WITH_TIMEOUT(!bar(0)->isRecordActive(), 5000);
+        QVERIFY(!m_page->viewRecord(0)->recording);
+        QCOMPARE(testsupport::popupKeys(m_page.get()), QStringList{"tip_recordnothing"});
+    }
+
     void recordAllAndStopAll()
     {
         m_page->barButton("m_btnRecord")->click();

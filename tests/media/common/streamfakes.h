@@ -205,10 +205,17 @@ public:
     qint64 interruptAt = -1;
     // Set before start: how long the recorder takes to wind up once stopped.
     int windUpMs = 0;
+    // Set before start: end at once with no file, as a recorder whose stream
+    // brings no picture does.
+    bool recordsNothing = false;
 
 protected:
     void run() override
     {
+        if (recordsNothing) {
+            emit sigCompleted(QString());
+            return;
+        }
         while (!stopFlag) {
             if (interruptAt >= 0) {
                 emit sigInterruptSeq(interruptAt);

@@ -200,7 +200,7 @@ private slots:
         QCOMPARE(qint64(r.list.at(0).item.end), kDay);
     }
 
-    void forwardJumpResumesAfterTheJumpingFrame()
+    void forwardJumpResumesWithTheJumpingFrame()
     {
         RecorderTest t;
         Stream s;
@@ -214,8 +214,9 @@ private slots:
 
         const QStringList done = t.record(s, interrupted.at(0));
         const RecordScan scan = recordio::scan(done.at(0));
-        // The audio frame pushed right after the jumping frame comes first.
-        QCOMPARE(qint64(scan.records.at(0).timestamp), 1000000 + 50 * 40 + 6000 + 5);
+        // The jumping frame (a key frame) comes first, in no file before.
+        QCOMPARE(scan.records.at(0).type, 1);
+        QCOMPARE(qint64(scan.records.at(0).timestamp), 1000000 + 50 * 40 + 6000);
         QCOMPARE(t.read().list.size(), 2);
     }
 
@@ -467,6 +468,10 @@ private slots:
         QCOMPARE(t.read().list.size(), 1);
     }
 
+    // A recording started in a day's last two seconds starts at the newest
+    // key frame like any other; where the stream's day turns the file ends,
+    // and the next one, going on after it, starts with the pictures since
+    // that key frame.
     void startInTheLastTwoSecondsOfTheDay()
     {
         for (bool newDay : {false, true}) {
@@ -479,12 +484,84 @@ private slots:
                 s.frame = 1; // no key frame yet in the new day
                 s.push(10);
             }
-            QCOMPARE(t.record(s, -1).size(), newDay ? 1 : 0);
-            const Recording r = t.read();
-            QCOMPARE(r.files.size(), newDay ? 1 : 0);
-            if (newDay)
-                QVERIFY(r.files.at(0).contains("_00-00-00-040_00-00-00-400"));
+            auto m = t.make(s, -1);
+            QSignalSpy date(m.get(), &qcVideoMuxer::sigDateChange);
+            m->start();
+            QVERIFY(finish(m.get()));
+            QCOMPARE(t.read().files, QStringList{"RECV1_MANUAL_10-1-2-3_23-59-59-500_23-59-59-900.zmf"});
+            QCOMPARE(date.size(), newDay ? 1 : 0);
+            if (!newDay)
+                continue;
+            auto next = t.make(s, date.at(0).at(0).toLongLong());
+            next->setContinuesAfterCut(true);
+            next->start();
+            QVERIFY(finish(next.get()));
+            const QString file = t.read().files.value(0);
+            QVERIFY2(file.contains("_00-00-00-040_00-00-00-400"), qPrintable(file));
+            const RecordScan scan = recordio::scan(t.folder + '/' + file);
+            QCOMPARE(scan.records.at(0).type, 1);
         }
+    }
+
+    // The stream's time set back inside a day, on a picture that is no key
+    // frame: that picture ends the file and starts the next one, which a
+    // decoder can play from its start.
+    void setBackCutLosesNoFrame()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(90);
+        const qint64 jumped = s.ts - 3000 - 40;
+        s.jump(-3000 - 40);
+        s.push(40);
+        QList<qint64> interrupted;
+        const QStringList first = t.record(s, 0, 0, &interrupted);
+        QCOMPARE(interrupted.size(), 1);
+        QCOMPARE(lastVideo(recordio::scan(first.value(0))), 1000000 + 89 * 40);
+        auto next = t.make(s, interrupted.at(0));
+        next->setContinuesAfterCut(true);
+        QStringList done;
+        QObject::connect(next.get(), &qcVideoMuxer::sigCompleted, [&](const QString &f) { done << f; });
+        next->start();
+        QVERIFY(finish(next.get()));
+        const RecordScan scan = recordio::scan(done.value(0));
+        QList<qint64> video;
+        for (const RecordScanEntry &e : scan.records)
+            if (e.type != 0)
+                video << qint64(e.timestamp);
+        QCOMPARE(scan.records.at(0).type, 1);
+        // The pictures since the key frame (frames 75 to 89) stamped with the
+        // jumping frame's stamp, then that frame.
+        QCOMPARE(video.mid(0, 16), QVector<qint64>(16, jumped).toList());
+        QCOMPARE(video.value(16), jumped + 40);
+    }
+
+    // A file that goes on a cut recording takes only what is left of its
+    // length.
+    void lengthLeftAfterACut()
+    {
+        RecorderTest t;
+        Stream s;
+        s.push(100);
+        auto m = t.make(s, 0);
+        m->setRecordedBefore(58500);
+        QStringList done;
+        QObject::connect(m.get(), &qcVideoMuxer::sigCompleted, [&](const QString &f) { done << f; });
+        m->start();
+        QVERIFY(finish(m.get()));
+        QCOMPARE(lastVideo(recordio::scan(done.value(0))), 1000000 + 38 * 40);
+        QCOMPARE(m->recordedMs(), 58500 + 38 * 40);
+    }
+
+    // A recording whose stream brings no picture ends told, with no file.
+    void noPictureIsTold()
+    {
+        SystemLog log;
+        RecorderTest t;
+        Stream s;
+        QCOMPARE(t.record(s, -1), QStringList{QString()});
+        QVERIFY(t.read().files.isEmpty());
+        QCOMPARE(log.abnormal().filter("no picture came from the device").size(), 1);
     }
 
     void frameRateOfOneAndNone()
@@ -492,8 +569,9 @@ private slots:
         RecorderTest t;
         Stream s;
         s.buffer.setFrameRate(0);
-        // No frames at all: no rate, the start gives up, nothing stays.
-        QCOMPARE(t.record(s, -1), QStringList());
+        // No frames at all: no rate, the start gives up, nothing stays, and
+        // the end names no file.
+        QCOMPARE(t.record(s, -1), QStringList{QString()});
         QVERIFY(t.read().files.isEmpty());
 
         s.push(5, 300, 1000);
@@ -674,7 +752,9 @@ private slots:
         done += t.record(s, -1);
         const Recording r = t.read();
         QCOMPARE(r.list.size(), listed);
-        QCOMPARE(done.size(), leftover == 2 ? 0 : 2);
+        QCOMPARE(int(std::count_if(done.cbegin(), done.cend(), [](const QString &f) { return !f.isEmpty(); })),
+                 leftover == 2 ? 0 : 2);
+        QCOMPARE(done.size(), 2); // a start that failed ends told, with no file
         QCOMPARE(QFileInfo::exists(t.initial()), leftover == 2);
         QVERIFY(consistent(t.folder));
 
@@ -759,7 +839,7 @@ private slots:
             QCOMPARE(events.filter(" keeps its name: " + link + " is taken").size(), 1);
             return;
         }
-        QCOMPARE(done, QStringList());
+        QCOMPARE(done, QStringList{QString()}); // nothing recorded, and told so
         QCOMPARE(QDir(outside.filePath("10.1.2.3")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
         QCOMPARE(events.filter(link + ": a link").size(), 1);
     }

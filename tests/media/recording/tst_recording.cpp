@@ -384,28 +384,41 @@ private slots:
         QCOMPARE(s.recorders.made.at(1)->length, 120);
     }
 
-    // A device recorded all day while the computer's date changes: at
-    // midnight, or by the clock set back 3 h just after it. Its stream is
-    // stamped by that clock (25 frames a second, a key frame every 2 s); the
-    // frames stamped before the change arrive after it. Each frame lies in
-    // one file as its own, in the folder of the day it was stamped on, and
-    // every file starts with a key frame: one after the change with the
-    // pictures since the last one, stamped with its own start.
+    // A device recorded all day, or by a view's record button, while the
+    // computer's date changes: at midnight, or by the clock set back 3 h just
+    // after it. Its stream is stamped by that clock (25 frames a second, a
+    // key frame every 2 s); the frames stamped before the change arrive after
+    // it. Each frame lies in one file as its own, in the folder of the day it
+    // was stamped on, and every file starts with a key frame: one after the
+    // change with the pictures since the last one, stamped with its own
+    // start. A manual recording goes on after the change until it is stopped,
+    // also one clicked in the day's last second.
     void dayChangeSplitsTheRecordingWithoutLossOrRepeat_data()
     {
         QTest::addColumn<QDateTime>("start"); // the clock when the first frame is stamped
         QTest::addColumn<int>("stepAt");      // the first frame stamped after the clock was set
         QTest::addColumn<int>("late");        // the first frame that arrives after the change
-        QTest::newRow("midnight") << QDateTime(QDate(2024, 1, 1), QTime(23, 59, 55, 311)) << 1000 << 115;
-        QTest::newRow("set back 3 h after midnight")
-            << QDateTime(QDate(2024, 1, 2), QTime(0, 0, 35, 311)) << 140 << 136;
+        QTest::addColumn<bool>("manual");     // clicked after frame 60, else scheduled
+        const QDateTime midnight(QDate(2024, 1, 1), QTime(23, 59, 55, 311));
+        const QDateTime afterMidnight(QDate(2024, 1, 2), QTime(0, 0, 35, 311));
+        QTest::newRow("midnight") << midnight << 1000 << 115 << false;
+        QTest::newRow("set back 3 h after midnight") << afterMidnight << 140 << 136 << false;
+        QTest::newRow("midnight, by hand") << midnight << 1000 << 115 << true;
+        QTest::newRow("set back 3 h after midnight, by hand") << afterMidnight << 140 << 136 << true;
+        QTest::newRow("by hand in the day's last second")
+            << QDateTime(QDate(2024, 1, 1), QTime(23, 59, 56, 911)) << 1000 << 75 << true;
     }
     void dayChangeSplitsTheRecordingWithoutLossOrRepeat()
     {
         QFETCH(QDateTime, start);
         QFETCH(int, stepAt);
         QFETCH(int, late);
+        QFETCH(bool, manual);
         constexpr int kFrames = 175;
+        // A click starts at the newest key frame; the schedule's pre-record
+        // second reaches the first.
+        const int from = manual ? 50 : 0;
+        const int stream = manual ? 0 : 1;
         auto stampedAt = [&](int n) { return start.addMSecs(40 * n - (n >= stepAt ? 3 * 3600000 : 0)); };
         auto stamp = [&](int n) { return qint64(stampedAt(n).time().msecsSinceStartOfDay()); };
         platform::FakeClock clock(stampedAt(0));
@@ -414,15 +427,16 @@ private slots:
         setRecorderFactory({});
         s.add({"10.0.0.5"});
         for (int day : {1, 2})
-            QVERIFY(s.server.addRecordSchedule(day, 0, 0, 0, 1440, 1, ""));
+            QVERIFY(manual || s.server.addRecordSchedule(day, 0, 0, 0, 1440, 1, ""));
         s.server.tick();
         FakeP2PStream *device = s.p2p.last;
         QVERIFY(device);
-        device->deliver(1, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        device->deliver(stream, streamInfo(640, 360), KindStreamInfo, 0, 0);
         auto deliver = [&](int from, int to) {
             clock.set(stampedAt(to - 1).addMSecs(100));
             for (int n = from; n < to; ++n)
-                device->deliver(1, QByteArray::number(n).leftJustified(200, '.'), KindVideo, n % 50 ? 0 : 1, stamp(n));
+                device->deliver(stream, QByteArray::number(n).leftJustified(200, '.'), KindVideo, n % 50 ? 0 : 1,
+                                stamp(n));
         };
         const QString root = s.dir.path() + "/RecordFile";
         auto zmfs = [&] {
@@ -438,12 +452,17 @@ private slots:
             });
         };
         deliver(0, 61);
-        s.server.tick();
+        if (manual)
+            QVERIFY(s.server.startRecord("10.0.0.5", 0));
+        else
+            s.server.tick();
         QTRY_VERIFY(written(60));
         deliver(61, late);
         QTRY_VERIFY(written(late - 1));
         deliver(late, kFrames);
         QTRY_VERIFY(written(kFrames - 1));
+        // The view's button stays on.
+        QCOMPARE(s.server.isRecordingByHand("10.0.0.5"), manual);
         QVERIFY(s.server.replaceSchedules({}, {}));
         QVERIFY(s.server.stopRecord("10.0.0.5"));
         // The guard moves the day that now lies ahead into BackupDir.
@@ -476,7 +495,7 @@ private slots:
                 own[n] << day;
             }
         }
-        for (int n = 0; n < kFrames; ++n)
+        for (int n = from; n < kFrames; ++n)
             if (own.value(n) != QStringList{recordnames::dayFolder(stampedAt(n).date())})
                 problems << QString("frame %1 (%2) in %3").arg(n).arg(stamp(n)).arg(own.value(n).join(", "));
         for (const QString &p : problems)

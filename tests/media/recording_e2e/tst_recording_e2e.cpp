@@ -325,6 +325,27 @@ private slots:
                 lastOfMonday = n;
         QVERIFY(!lastOfMonday.isEmpty());
         QVERIFY(recordindex::listedIn(recordindex::readReclist(monday), lastOfMonday));
+        // The sound goes on as the pictures do: from the last sound of
+        // Monday's last file to the first of Tuesday's first, no more than
+        // two of the device's sound steps.
+        qint64 lastSound = -1, step = 86400000;
+        for (const RecordScanEntry &e : recordio::scan(monday + '/' + lastOfMonday).records)
+            if (e.type == 0) {
+                if (lastSound >= 0 && qint64(e.timestamp) > lastSound)
+                    step = qMin(step, qint64(e.timestamp) - lastSound);
+                lastSound = qint64(e.timestamp);
+            }
+        QStringList tuesdayFiles = finished(tuesday) + unfinished(tuesday);
+        tuesdayFiles.sort();
+        qint64 firstSound = -1;
+        for (const RecordScanEntry &e : recordio::scan(tuesday + '/' + tuesdayFiles.value(0)).records)
+            if (e.type == 0) {
+                firstSound = qint64(e.timestamp);
+                break;
+            }
+        QVERIFY(lastSound >= 0 && firstSound >= 0);
+        const qint64 gap = 86400000 - lastSound + firstSound;
+        QVERIFY2(gap <= 2 * step, qPrintable(QString("%1 ms without sound, %2 ms a step").arg(gap).arg(step)));
         QVERIFY(consistent(monday));
         QVERIFY(consistent(tuesday));
     }

@@ -313,6 +313,45 @@ private slots:
         QCOMPARE(done.count(), 1);
     }
 
+    // A manual recording whose file was cut owes its next file, in its
+    // place of any other recording; an owed file that cannot be made ends it,
+    // told by its last file. A timing recording owes nothing: its schedule
+    // starts the next one.
+    void manualRecordingGoesOnAfterACut()
+    {
+        P2PFactoryScope factory;
+        RecorderFactoryScope recorders;
+        auto unit = startedUnit(factory);
+        QSignalSpy done(unit.get(), &qcStreamUtil::sigRecordCompleted);
+        recorders.configure = [&recorders](ScriptedRecorder *r) {
+            if (recorders.made.size() < 2)
+                r->interruptAt = 40 + recorders.made.size();
+        };
+        QVERIFY(unit->startRecord(".", "a", 28, 0, 1800, 0, 0, true));
+        QTRY_VERIFY_WITH_TIMEOUT(unit->owesNextFile(), kEventMs);
+        QVERIFY(unit->isRecording());
+        QVERIFY(unit->manualRecordingGoesOn());
+        QVERIFY(!unit->startRecord(".", "x", 26, 0, 60, 0, 0, true));
+        // False while the cut file's recorder winds up.
+        bool continued = false;
+        QTRY_VERIFY_WITH_TIMEOUT(continued || (continued = unit->continueRecording(".", "b")), kEventMs);
+        QCOMPARE(recorders.made.at(1)->sequence, 40);
+        QCOMPARE(recorders.made.at(1)->kind, 28);
+        QCOMPARE(recorders.made.at(1)->length, 1800);
+        QTRY_VERIFY_WITH_TIMEOUT(unit->owesNextFile(), kEventMs);
+        unit->endOwedRecording();
+        QVERIFY(!unit->isRecording());
+        QVERIFY(!unit->manualRecordingGoesOn());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, kEventMs);
+        QCOMPARE(done.at(2).mid(1), (QVariantList{"b", 28}));
+
+        recorders.configure = [](ScriptedRecorder *r) { r->interruptAt = 9; };
+        QVERIFY(unit->startRecord(".", "c", 26, 0, 60, 0, 0, true));
+        QVERIFY(recorders.made.last()->wait(kEventMs));
+        QVERIFY(!unit->owesNextFile());
+        QVERIFY(!unit->isRecording());
+    }
+
     void lateCompletionReportsItsOwnRecording()
     {
         P2PFactoryScope factory;
