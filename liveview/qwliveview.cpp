@@ -1274,7 +1274,9 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
     _st_device_item *device = m_devices[row];
     const QString previous = device->address;
     _st_device_item changed = *device;
-    changed.address = ipaddr;
+    // A stored spelling stays; an address given anew is stored in the one.
+    changed.address =
+        deviceaddress::isSameAddress(device->address, ipaddr) ? device->address : deviceaddress::canonical(ipaddr);
     changed.port = port;
     changed.username = username;
     changed.password = password;
@@ -1300,7 +1302,7 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
     *device = changed;
     if (qwCameraItem *item = cameraItem(row)) {
         item->setStatus(qwCameraItem::Connecting);
-        item->setInfoText(ipaddr);
+        item->setInfoText(device->address);
     }
     if (m_streamServer) {
         m_streamServer->removeDevice(previous);
@@ -1310,7 +1312,7 @@ void qwLiveView::onCameraBaseinfoChange(QString ipaddr, QString port, QString us
         // carried them to its new address (read again until that works).
         m_storedRead->run();
     }
-    logDeviceChange("modify device", device->devname, ipaddr, true);
+    logDeviceChange("modify device", device->devname, device->address, true);
 }
 
 void qwLiveView::registerUnitless()

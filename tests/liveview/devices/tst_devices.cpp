@@ -772,6 +772,9 @@ private slots:
         QTest::newRow("modify, new address spelt with zeros") << "modify"
                                                               << "127.0.0.009"
                                                               << "127.0.0.9";
+        QTest::newRow("settings window, new address spelt with zeros") << "settings window"
+                                                                       << "127.0.0.009"
+                                                                       << "127.0.0.9";
     }
     void oneAddressWhateverTheSpelling()
     {
@@ -791,9 +794,13 @@ private slots:
             page.onDevlistButtonClick(0, 4);
             emit page.findChild<qwDeviceSettings *>()->sigBaseInfoChange(address, "80", "admin", "1234");
         }
-        QCOMPARE(popupKeys(&page), stored.isEmpty() ? QStringList{"tip_devexist"} : QStringList());
+        // A window that moved its device closes, told.
+        const QStringList told = stored.isEmpty()            ? QStringList{"tip_devexist"}
+                                 : road == "settings window" ? QStringList{"tip_devsetclosed"}
+                                                             : QStringList();
+        QCOMPARE(popupKeys(&page), told);
         const QString others = "127.0.0.3\n127.0.0.04";
-        const QString camA = road == "modify" && !stored.isEmpty() ? stored : QString("127.0.0.2");
+        const QString camA = road != "add" && !stored.isEmpty() ? stored : QString("127.0.0.2");
         const QString added = road == "add" && !stored.isEmpty() ? "\n" + stored : QString();
         QCOMPARE(m_fixture->query("SELECT address FROM devices ORDER BY indexid"), camA + "\n" + others + added);
         QCOMPARE(page.devices().at(0)->address, camA);
