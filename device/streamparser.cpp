@@ -152,16 +152,21 @@ void StreamFrameParser::deliverAudio(const unsigned char *data, int length, int6
         return;
     }
     if (m_audioOutput < kDayMs) {
-        if (m_audioCounter > settle)
-            m_callback(data, length, KindAudio, -1, m_audioOutput, m_user);
-        if (m_audioCounter < cap)
-            ++m_audioCounter;
+        passAudio(data, length, settle, cap);
         return;
     }
     m_heldAudio.clear();
     m_audioOutput = 0;
     m_audioCounter = 0;
     m_audioRebase = true;
+}
+
+void StreamFrameParser::passAudio(const unsigned char *data, int length, int settle, int cap)
+{
+    if (m_audioCounter > settle)
+        m_callback(data, length, KindAudio, -1, m_audioOutput, m_user);
+    if (m_audioCounter < cap)
+        ++m_audioCounter;
 }
 
 void StreamFrameParser::deliverHeldAudio()
@@ -174,10 +179,7 @@ void StreamFrameParser::deliverHeldAudio()
         if (output >= kDayMs)
             break; // the pictures have not passed midnight yet
         m_audioOutput = output < 0 ? 0 : output;
-        if (m_audioCounter > a.settle)
-            m_callback(a.data.data(), int(a.data.size()), KindAudio, -1, m_audioOutput, m_user);
-        if (m_audioCounter < a.cap)
-            ++m_audioCounter;
+        passAudio(a.data.data(), int(a.data.size()), a.settle, a.cap);
     }
     m_heldAudio.erase(m_heldAudio.begin(), m_heldAudio.begin() + std::ptrdiff_t(done));
 }

@@ -49,6 +49,9 @@ private:
     // One sound frame (or accumulated chunk) at sender time t; the first
     // `settle` after a start are dropped.
     void deliverAudio(const unsigned char *data, int length, int64_t t, int settle, int cap);
+    // Hands one sound frame over at m_audioOutput once `settle` have passed
+    // since the last start.
+    void passAudio(const unsigned char *data, int length, int settle, int cap);
     void deliverHeldAudio();
 
     StreamDataCallback m_callback;

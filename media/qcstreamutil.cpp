@@ -577,7 +577,6 @@ bool qcStreamUtil::startRecorderLocked(const RecordingChain::Params &params, con
             Qt::DirectConnection);
     m_recorder = recorder;
     m_recordFile = fileName;
-    m_recordParams = params;
     recorder->start(QThread::InheritPriority);
     return true;
 }

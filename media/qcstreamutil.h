@@ -199,9 +199,8 @@ private:
     // while the recorder's signals arrive on the unit's own thread.
     QMutex m_recordLock;
     qcRecorderInterface *m_recorder = nullptr;
-    // The current or last recording's file and parameters.
+    // The current or last recording's file.
     QString m_recordFile;
-    RecordingChain::Params m_recordParams;
     qint64 m_resumeSequence = -1;
     // The resume point is where a file was cut: the next one goes on there.
     bool m_resumeAfterCut = false;
