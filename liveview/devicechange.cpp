@@ -44,7 +44,7 @@ Check checkEdits(const QList<_st_device_item *> &devices, qint64 indexid, const 
         return check(devices, indexid, typed.address);
     changed = *now;
     const Fields shown = shownPtr ? *shownPtr : Fields::of(*now);
-    const auto take = [](QString &field, const QString &was, const QString &is) {
+    const auto take = [](auto &field, const auto &was, const auto &is) {
         if (is != was)
             field = is;
     };
@@ -53,8 +53,7 @@ Check checkEdits(const QList<_st_device_item *> &devices, qint64 indexid, const 
     // row keeps its own.
     if (!deviceaddress::isSameAddress(typed.address, shown.address))
         changed.address = deviceaddress::canonical(typed.address);
-    if (typed.connecttype != shown.connecttype)
-        changed.connecttype = typed.connecttype;
+    take(changed.connecttype, shown.connecttype, typed.connecttype);
     take(changed.port, shown.port, typed.port);
     take(changed.username, shown.username, typed.username);
     take(changed.password, shown.password, typed.password);

@@ -72,9 +72,8 @@ QWidget *qwTipsDlg::modalOwnerFor(QWidget *requested)
 
 QWidget *qwTipsDlg::ownerFor(QWidget *requested)
 {
-    if (!requested)
-        return QApplication::activeModalWidget();
-    if (QWidget *modal = modalOnLine(requested->window()))
+    QWidget *modal = modalOwnerFor(requested);
+    if (!requested || modal != requested)
         return modal;
     QWidget *active = QApplication::activeWindow();
     if (!active || active == requested->window() || isWindowOfItsOwn(active))
