@@ -1,6 +1,5 @@
 #include "device/httprequest.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace httprequest {
@@ -29,22 +28,33 @@ QByteArray audioTalk(const QString &user, const QString &password)
            basicCredentials(user, password) + "\r\nConnection: Keep-Alive \r\nContent-Length: 0\r\n\r\n";
 }
 
+StatusLine statusLine(const char *data, qsizetype length)
+{
+    static const char kHttp[] = "HTTP/1.";
+    const qsizetype n = sizeof kHttp - 1;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    StatusLine line;
+    if (!data || length < n + 5 || std::memcmp(data, kHttp, size_t(n)) != 0 || !digit(data[n]) || data[n + 1] != ' ')
+        return line;
+    const char *code = data + n + 2;
+    if (!digit(code[0]) || !digit(code[1]) || !digit(code[2]))
+        return line;
+    if (length > n + 5 && code[3] != ' ' && code[3] != '\r' && code[3] != '\n')
+        return line;
+    line.minor = data[n] - '0';
+    line.code = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+    return line;
+}
+
 bool hasHttpOk(const char *data, qsizetype length)
 {
-    static const char kOk[] = "HTTP/1.0 200";
-    const qsizetype n = sizeof kOk - 1;
-    if (!data || length < n)
-        return false;
-    return std::search(data, data + length, kOk, kOk + n) != data + length;
+    const StatusLine line = statusLine(data, length);
+    return line.minor == 0 && line.code == 200;
 }
 
 bool isUnauthorized(const char *data, qsizetype length)
 {
-    // "HTTP/1.x 401", whichever minor version the device answers with.
-    static const char kHttp[] = "HTTP/1.";
-    const qsizetype n = sizeof kHttp - 1;
-    return data && length >= n + 5 && std::memcmp(data, kHttp, size_t(n)) == 0 &&
-           std::memcmp(data + n + 1, " 401", 4) == 0;
+    return statusLine(data, length).code == 401;
 }
 
 qsizetype headerEnd(const QByteArray &a)

@@ -16,14 +16,30 @@ QByteArray liveStream(int stream, const QString &user, const QString &password);
 QByteArray alarmNotify(const QString &user, const QString &password);
 QByteArray audioTalk(const QString &user, const QString &password);
 
-// Whether "HTTP/1.0 200" occurs in the first length bytes (binary-safe).
+// An answer's status line: "HTTP/1.<minor> <code>", the code's three digits
+// ended by a blank, the line's end or the end of what came. Both -1 when the
+// answer does not begin with one. Only this line judges an answer: a header
+// line further on may hold any text, a status line of its own included.
+struct StatusLine
+{
+    int minor = -1;
+    int code = -1;
+};
+StatusLine statusLine(const char *data, qsizetype length); // binary-safe
+inline StatusLine statusLine(const QByteArray &a)
+{
+    return statusLine(a.constData(), a.size());
+}
+
+// Whether the status line is "HTTP/1.0 200": the device took the request.
 bool hasHttpOk(const char *data, qsizetype length);
 inline bool hasHttpOk(const QByteArray &a)
 {
     return hasHttpOk(a.constData(), a.size());
 }
 
-// Whether the answer's status line says 401: the device refused the login.
+// Whether the status line says 401, whichever minor version the device
+// answers with: the device refused the login.
 bool isUnauthorized(const char *data, qsizetype length);
 
 // Offset just behind the blank line that ends an answer's header, or -1.

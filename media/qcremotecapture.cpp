@@ -1,6 +1,7 @@
 #include "media/qcremotecapture.h"
 
 #include "device/deviceaddress.h"
+#include "device/httprequest.h"
 #include "media/capturefile.h"
 #include "media/recordfileguard.h"
 #include "media/recordnames.h"
@@ -212,7 +213,8 @@ void qcRemoteCapture::noteBuffer(int bytes)
 
 QByteArray qcRemoteCapture::pictureOf(const QByteArray &reply)
 {
-    if (reply.size() < kMinReply || !(reply.startsWith("HTTP/1.0 200") || reply.startsWith("HTTP/1.1 200")))
+    const httprequest::StatusLine status = httprequest::statusLine(reply);
+    if (reply.size() < kMinReply || status.code != 200 || status.minor > 1)
         return QByteArray();
     const int headerEnd = reply.indexOf("\r\n\r\n");
     if (headerEnd < 0)

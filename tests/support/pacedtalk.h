@@ -6,23 +6,27 @@
 
 #include <QVector>
 
+#include <atomic>
+
 namespace testsupport {
 
 // The program's two loops on a clock of the test's own: the capture's pump
 // every 20 ms (the GUI thread; it can stall) and the talk thread's pass
 // every 10 ms, which sends every due block. Each block sent is noted with
-// when it went.
+// when it went. A talk thread of the program's own may read the clock while
+// the test moves it on.
 struct PacedTalk
 {
-    qint64 now = 0;
+    std::atomic<qint64> now{0};
     LumpInput *mic;
     qcAudioCapture capture;
     QByteArray sent;
     QVector<qint64> sentAt;
     explicit PacedTalk(int lumpMs)
-        : mic(new LumpInput(lumpMs, [this] { return now; })), capture(nullptr, std::unique_ptr<AudioInputBackend>(mic))
+        : mic(new LumpInput(lumpMs, [this] { return now.load(); })),
+          capture(nullptr, std::unique_ptr<AudioInputBackend>(mic))
     {
-        capture.setClock([this] { return now; });
+        capture.setClock([this] { return now.load(); });
         capture.startCapture();
     }
     // The click: a talk begins, and what it sends is noted afresh.

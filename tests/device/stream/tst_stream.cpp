@@ -115,6 +115,8 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::newRow("http 1.1") << QByteArray("HTTP/1.1 200 OK\r\n\r\n");
         QTest::newRow("401") << QByteArray("HTTP/1.0 401 Unauthorized\r\n\r\n");
+        QTest::newRow("500, a 200 line later")
+            << QByteArray("HTTP/1.0 500 Internal Error\r\nVia: HTTP/1.0 200 OK\r\n\r\n");
         // Binary, no NUL and no status text anywhere in 1,500 bytes.
         QByteArray junk(1500, 'H');
         QTest::newRow("no text, no nul") << junk;

@@ -558,6 +558,41 @@ private slots:
         QCOMPARE(sink.device.requests().size(), 1);
     }
 
+    void statusLineDecides_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("talks");
+        QTest::newRow("500, a 200 line later")
+            << QByteArray("HTTP/1.0 500 Internal Error\r\nX: HTTP/1.0 200 OK\r\n\r\n") << false;
+        QTest::newRow("1.1 500, a 1.0 200 line later")
+            << QByteArray("HTTP/1.1 500 Error\r\nVia: HTTP/1.0 200\r\n\r\n") << false;
+        QTest::newRow("503, a 200 answer behind it")
+            << QByteArray("HTTP/1.0 503 Busy\r\n\r\nHTTP/1.0 200 OK\r\n\r\n") << false;
+        QTest::newRow("404, a line holding 200") << QByteArray("HTTP/1.0 404 Not Found\r\nX: 200\r\n\r\n") << false;
+        QTest::newRow("200, a 500 line later") << QByteArray("HTTP/1.0 200\r\nX: HTTP/1.0 500 Error\r\n\r\n") << true;
+    }
+
+    // Only the answer's first line says whether the device took the talk; a
+    // refused talk sends nothing and ends as a failure.
+    void statusLineDecides()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, talks);
+        ScriptServer raw({ScriptServer::write(answer), ScriptServer::readAll()});
+        qcDeviceIntercom talk;
+        talk.setTiming(quick());
+        talk.setParams("127.0.0.1", QString::number(raw.port()), "admin", "1234", nullptr);
+        talk.start();
+        if (talks)
+            QTRY_COMPARE(raw.received().size(), 44);
+        else
+            QVERIFY2(talk.wait(5000), "the talk went on");
+        QCOMPARE(talk.talkStarted(), talks);
+        QVERIFY(talk.stopIntercom());
+        QCOMPARE(talk.talkFailed(), !talks);
+        QCOMPARE(raw.received().size(), talks ? 44 : 0);
+    }
+
     void stopDuringAnswerWait()
     {
         Sink sink;

@@ -342,6 +342,7 @@ private slots:
                              << QByteArray();
         QTest::newRow("malformed status")
             << S::Script{S::write(reply("HTPT/1.0 200 OK", jpeg)), S::close()} << QByteArray();
+        QTest::newRow("code 2000") << S::Script{S::write(reply("HTTP/1.1 2000 OK", jpeg)), S::close()} << QByteArray();
         QTest::newRow("no blank line") << S::Script{S::write("HTTP/1.0 200 OK\r\nConnection: close\r\n" + jpeg),
                                                     S::close()}
                                        << QByteArray();
