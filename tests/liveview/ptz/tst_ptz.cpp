@@ -162,6 +162,8 @@ private slots:
     void init()
     {
         g_curUserRights = 511;
+        if (!m_dev->isListening()) // a row that failed while it was away
+            backAgain(*m_dev);
         m_dev->clearFaults();
         m_dev->setSubject("ptz", m_ptzSubject);
         m_panel->presetList()->setCurrentRow(-1);
