@@ -4,9 +4,11 @@
 #include "app/core/records.h"
 
 #include "app/core/xmlreply.h"
+#include "liveview/qcptzstopsahead.h"
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -14,6 +16,13 @@ bool isControl(int op)
 {
     return op == qcLiveDeviceRequests::OpMove || op == qcLiveDeviceRequests::OpLens ||
            op == qcLiveDeviceRequests::OpStop || op == qcLiveDeviceRequests::OpCall;
+}
+
+// Preset changes whose row goes back to what the device last reported when
+// the device did not take them.
+bool isPresetChange(int op)
+{
+    return op == qcLiveDeviceRequests::OpSet || op == qcLiveDeviceRequests::OpClear;
 }
 
 } // namespace
@@ -95,13 +104,21 @@ void qcLiveDeviceRequests::retire(int id, int graceMs)
     Slot &s = slot(id);
     if (!s.request)
         return;
+    if (s.ahead) {
+        // The request itself never went.
+        s.ahead->finish(graceMs);
+        delete s.ahead;
+        s.ahead = nullptr;
+        if (isPresetChange(s.ticket.op))
+            onCgiHeaderCmpt(s.ticket, id, CGIUtil::ResultNoConnection);
+    }
     if (s.request->isRunning() && (graceMs <= 0 || !s.request->wait(graceMs))) {
         s.request->abort();
         s.request->wait();
         emit requestAborted(id);
         // Nobody knows what the device made of an aborted preset change: the
         // row goes back to what the device last reported.
-        if (id == PtzId && (s.ticket.op == OpSet || s.ticket.op == OpClear))
+        if (id == PtzId && isPresetChange(s.ticket.op))
             onCgiHeaderCmpt(s.ticket, id, CGIUtil::ResultTimeout);
     }
     // Its end may still be on its way to this thread, behind the deletion.
@@ -197,6 +214,10 @@ void qcLiveDeviceRequests::listedDeviceDeleted(const _st_device_item &was)
 
 void qcLiveDeviceRequests::updateListedDevice(const Target &was, const Target &now)
 {
+    // Whatever answers at the old address now is not that camera: the stops
+    // owed to it go nowhere, and neither does the request behind them.
+    if (m_cgiPtz.ahead && m_cgiPtz.target.sameDevice(was) && !now.sameDevice(was))
+        retire(PtzId, 0);
     emit listedDeviceUpdated(was, now);
     if (m_address.isEmpty() || !target().sameDevice(was))
         return;
@@ -238,19 +259,68 @@ void qcLiveDeviceRequests::onCgidatacmpt(const Ticket &ticket, int id)
 
 bool qcLiveDeviceRequests::startPtz(const char *path, const QString &body, const Ticket &ticket)
 {
+    return startControl(
+        ticket, body,
+        [this, path, body](CGIUtil *r) {
+            return r->setPostRequest(url(path), m_user, m_password, body, nullptr, nullptr, kPtzConnectSec,
+                                     kPtzTotalSec);
+        },
+        ticket.op == OpSpeed || ticket.op == OpClear);
+}
+
+bool qcLiveDeviceRequests::startControl(const Ticket &ticket, const QString &body,
+                                        const std::function<bool(CGIUtil *)> &prepare, bool headerToo)
+{
     if (!haveConnection())
         return false;
     retire(PtzId, kReplaceWaitMs);
-    emit ptzControlStarting(target(), ticket.op);
+    m_ahead.clear();
+    emit ptzControlStarting(target(), ticket.op, body);
+    const QStringList ahead = std::exchange(m_ahead, QStringList());
     CGIUtil *r = renew(PtzId, ticket);
     m_cgiPtz.body = body;
-    if (!r->setPostRequest(url(path), m_user, m_password, body, nullptr, nullptr, kPtzConnectSec, kPtzTotalSec)) {
+    if (!prepare(r)) {
         m_cgiPtz.settled = true; // nothing went out to report on
         return false;
     }
-    watch(PtzId, ticket.op == OpSpeed || ticket.op == OpClear);
-    r->start();
+    watch(PtzId, headerToo);
+    if (ahead.isEmpty()) {
+        r->start();
+        return true;
+    }
+    auto *stops = new qcPtzStopsAhead(m_cgiPtz.target, ahead, this);
+    m_cgiPtz.ahead = stops;
+    connect(stops, &qcPtzStopsAhead::stopEnded, this, [this](const Target &to, const QString &stop, Reach reach) {
+        emit ptzControlEnded(to, OpStop, stop, reach == Reached, reach == RefusedAccount);
+    });
+    const quint64 generation = m_cgiPtz.ticket.generation;
+    connect(stops, &qcPtzStopsAhead::done, this,
+            [this, generation](bool allTaken) { onAheadDone(generation, allTaken); });
+    stops->start();
     return true;
+}
+
+void qcLiveDeviceRequests::onAheadDone(quint64 generation, bool allTaken)
+{
+    Slot &s = m_cgiPtz;
+    if (!s.ahead || s.ticket.generation != generation)
+        return;
+    s.ahead->deleteLater();
+    s.ahead = nullptr;
+    if (allTaken) {
+        s.request->start();
+        return;
+    }
+    // A camera that did not take its stop gets nothing after it: the request
+    // fails as one that could not reach the camera.
+    if (isPresetChange(s.ticket.op) || s.ticket.op == OpSpeed)
+        onCgiHeaderCmpt(s.ticket, PtzId, CGIUtil::ResultNoConnection);
+    settlePtz(s);
+}
+
+void qcLiveDeviceRequests::sendAhead(const QString &stopBody)
+{
+    m_ahead << stopBody;
 }
 
 bool qcLiveDeviceRequests::postPtzControl(const QString &body, int op, int row)
@@ -271,19 +341,15 @@ bool qcLiveDeviceRequests::postPtzSpeed(const QString &body, int speed)
 
 bool qcLiveDeviceRequests::postPresetSet(int row, const QByteArray &body)
 {
-    if (!haveConnection())
-        return false;
-    retire(PtzId, kReplaceWaitMs);
-    emit ptzControlStarting(target(), OpSet);
     Ticket t;
     t.op = OpSet;
     t.row = row;
-    CGIUtil *r = renew(PtzId, t);
-    if (!r->setPostRequestEx(url("/action/ptz?subject=ctrl"), m_user, m_password, body.constData()))
-        return false;
-    watch(PtzId, true);
-    r->start();
-    return true;
+    return startControl(
+        t, QString::fromUtf8(body),
+        [this, body](CGIUtil *r) {
+            return r->setPostRequestEx(url("/action/ptz?subject=ctrl"), m_user, m_password, body.constData());
+        },
+        true);
 }
 
 bool qcLiveDeviceRequests::startInfo(int id, const char *path)
@@ -312,7 +378,7 @@ bool qcLiveDeviceRequests::requestImageInfo()
 
 bool qcLiveDeviceRequests::ptzRunningTo(const Target &target) const
 {
-    return m_cgiPtz.request && m_cgiPtz.request->isRunning() && m_cgiPtz.target.sameDevice(target);
+    return m_cgiPtz.request && (m_cgiPtz.ahead || m_cgiPtz.request->isRunning()) && m_cgiPtz.target.sameDevice(target);
 }
 
 bool qcLiveDeviceRequests::imageSettingsRunning() const

@@ -3,10 +3,12 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 class CGIUtil;
+class qcPtzStopsAhead;
 struct _st_device_item;
 
 // The live page's HTTP requests to the device of the selected view: PTZ
@@ -87,8 +89,14 @@ public:
     // nothing; a forced one waits kReplaceWaitMs and then aborts it.
     bool postImageSettings(const QByteArray &body, bool force);
     bool imageSettingsRunning() const;
-    // An id 7 request to that device is on its way.
+    // An id 7 request to that device is on its way, or the stops going
+    // ahead of it.
     bool ptzRunningTo(const Target &target) const;
+    // Only while ptzControlStarting is delivered: that stop goes to the
+    // camera, and has to be taken by it, before the request does. Its end is
+    // reported as a stop's; one not taken ends the request unsent, as one
+    // that did not reach the camera.
+    void sendAhead(const QString &stopBody);
 
     // A listed device was changed or deleted: requests to it from here on go
     // as it is now, or not at all.
@@ -120,7 +128,7 @@ signals:
     void infoFailed(int id);
     // An id 7 request is about to start for that device; whatever else goes
     // to it has to be out of the way first, or it could land after it.
-    void ptzControlStarting(const qcLiveDeviceRequests::Target &target, int op);
+    void ptzControlStarting(const qcLiveDeviceRequests::Target &target, int op, const QString &body);
     // A move, lens command, stop or preset call ended, for whichever device
     // it went to: delivered when the device answered it, refused when it
     // answered that the account may not (then it was not delivered).
@@ -141,6 +149,8 @@ private:
         QString body;
         bool settled = false; // its end has been reported
         std::function<Reach()> reach;
+        // Owed stops still to be taken before the request starts.
+        qcPtzStopsAhead *ahead = nullptr;
     };
 
     bool haveConnection() const;
@@ -148,6 +158,11 @@ private:
     Slot &slot(int id);
     bool startInfo(int id, const char *path);
     bool startPtz(const char *path, const QString &body, const Ticket &ticket);
+    // Starts an id 7 request that prepare readies, behind the stops owed to
+    // its camera.
+    bool startControl(const Ticket &ticket, const QString &body, const std::function<bool(CGIUtil *)> &prepare,
+                      bool headerToo);
+    void onAheadDone(quint64 generation, bool allTaken);
     void updateListedDevice(const Target &was, const Target &now);
     const Slot &slot(int id) const;
     // Ends the slot's request: after graceMs, aborted. Deletes it.
@@ -170,6 +185,7 @@ private:
     Slot m_cgiGetPtz;
     Slot m_cgiGetImage;
     Slot m_cgiSetImage;
+    QStringList m_ahead; // gathered while ptzControlStarting is delivered
 };
 
 Q_DECLARE_METATYPE(qcLiveDeviceRequests::Ticket)

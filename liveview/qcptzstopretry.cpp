@@ -7,12 +7,6 @@ namespace {
 // The stop of a zoom or focus; a direction's stop is a move of 0, 0, 0.
 const char kLensStopCmd[] = "<protocol>0</protocol><cmd>0</cmd>";
 
-bool isMove(int op)
-{
-    return op == qcLiveDeviceRequests::OpMove || op == qcLiveDeviceRequests::OpLens ||
-           op == qcLiveDeviceRequests::OpCall;
-}
-
 } // namespace
 
 qcPtzStopRetry::qcPtzStopRetry(qcLiveDeviceRequests *requests, QObject *parent) : QObject(parent), m_requests(requests)
@@ -50,14 +44,18 @@ int qcPtzStopRetry::kindOf(int op, const QString &body)
     }
 }
 
-void qcPtzStopRetry::onControlStarting(const qcLiveDeviceRequests::Target &target, int op)
+void qcPtzStopRetry::onControlStarting(const qcLiveDeviceRequests::Target &target, int op, const QString &body)
 {
     // An attempt landing after the operator's new command would stop it.
     abortAttemptTo(target);
-    // A camera that takes one stop for every motion would end the new move
-    // with an older stop of the other kind.
-    if (isMove(op))
-        settle(target, Direction | Lens);
+    // The camera takes what it is owed before the command, so that no older
+    // stop ends it; each stays owed until the camera has answered it. A new
+    // stop of the same kind does the owed one's work.
+    const int replaced = op == qcLiveDeviceRequests::OpStop ? kindOf(op, body) : 0;
+    for (const Owed &o : qAsConst(m_owed)) {
+        if (o.target.sameDevice(target) && o.kind != replaced)
+            m_requests->sendAhead(o.body);
+    }
 }
 
 void qcPtzStopRetry::onControlEnded(const qcLiveDeviceRequests::Target &target, int op, const QString &body,

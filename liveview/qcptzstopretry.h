@@ -18,9 +18,9 @@ class CGIUtil;
 // and sent again until the camera answers it; each camera on its own, so a
 // camera that stays away holds up no other. A camera that refuses the
 // account has not taken the stop: it stays owed, and goes with the account
-// the device is given next. A move of any kind the operator starts on that
-// camera settles what is owed to it: the camera then does that, and that
-// move's own stop follows it. Deleting the device, or moving it to another
+// the device is given next. A command the operator starts on that camera
+// goes only after what is owed to it has been taken, and fails with the
+// camera while it stays away. Deleting the device, or moving it to another
 // address, ends what is owed to it.
 class qcPtzStopRetry : public QObject
 {
@@ -63,7 +63,7 @@ private:
     };
 
     static int kindOf(int op, const QString &body);
-    void onControlStarting(const qcLiveDeviceRequests::Target &target, int op);
+    void onControlStarting(const qcLiveDeviceRequests::Target &target, int op, const QString &body);
     void onControlEnded(const qcLiveDeviceRequests::Target &target, int op, const QString &body, bool delivered,
                         bool refused);
     void onListedDeviceUpdated(const qcLiveDeviceRequests::Target &was, const qcLiveDeviceRequests::Target &now);

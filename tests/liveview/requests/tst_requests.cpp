@@ -252,6 +252,26 @@ private slots:
         QCOMPARE(ended[0].value(4).toBool(), fault.startsWith("40"));
     }
 
+    // A device deleted while the stop owed to it goes ahead of a control
+    // gets neither: what answers at its address is not that camera.
+    void stopsAheadOfADeletedDevice()
+    {
+        const QString stop =
+            "<request><ptzcmd><cmd>0</cmd><move><hori>0</hori><vert>0</vert></move></ptzcmd></request>";
+        m_dev->addFault("ptz:ctrl", Fault::stall(), 1);
+        connect(m_req.get(), &Requests::ptzControlStarting, this, [this, stop] { m_req->sendAhead(stop); });
+        QSignalSpy ended(m_req.get(), &Requests::ptzControlEnded);
+        const Requests::Target target = m_req->target();
+        QVERIFY(m_req->postPtzControl(kMove));
+        QVERIFY(m_dev->waitForRequests(1, 5000));
+        m_req->listedDeviceDeleted(livedevices::record("camA", *m_dev));
+        QVERIFY(!m_req->ptzRunningTo(target));
+        QCOMPARE(ended.count(), 1); // the control, not delivered; the stop stays as owed as it was
+        QCOMPARE(ended[0][2].toString(), kMove);
+        QVERIFY(!ended[0][3].toBool());
+        QVERIFY(!m_dev->waitForRequests(2, 300));
+    }
+
     // A set the device accepted stays accepted when a move replaces it.
     void acceptedSetOutlivesItsObject()
     {
