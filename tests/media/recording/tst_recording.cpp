@@ -115,6 +115,24 @@ QStringList threadNames()
     return names;
 }
 
+// The record files below root, in name order (day folders first).
+QStringList recordFiles(const QString &root)
+{
+    QStringList out;
+    for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        out << it.next();
+    out.sort();
+    return out;
+}
+
+// Whether a record file below root ends with the picture stamped `stamp`.
+bool recordedUpTo(const QString &root, qint64 stamp)
+{
+    const QStringList files = recordFiles(root);
+    return std::any_of(files.cbegin(), files.cend(),
+                       [&](const QString &f) { return recordindex::summarise(recordio::scan(f)).lastVideo == stamp; });
+}
+
 // A recording as a crash leaves it: frames at 40 ms, a key frame every 10.
 void writeFrames(const QString &path, int frames, qint64 start)
 {
@@ -439,18 +457,8 @@ private slots:
                                 stamp(n));
         };
         const QString root = s.dir.path() + "/RecordFile";
-        auto zmfs = [&] {
-            QStringList out;
-            for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-                out << it.next();
-            return out;
-        };
-        auto written = [&](int n) {
-            const QStringList files = zmfs();
-            return std::any_of(files.cbegin(), files.cend(), [&](const QString &f) {
-                return recordindex::summarise(recordio::scan(f)).lastVideo == stamp(n);
-            });
-        };
+        auto zmfs = [&] { return recordFiles(root); };
+        auto written = [&](int n) { return recordedUpTo(root, stamp(n)); };
         deliver(0, 61);
         if (manual)
             QVERIFY(s.server.startRecord("10.0.0.5", 0));
@@ -537,19 +545,8 @@ private slots:
         QVERIFY(device);
         device->deliver(1, streamInfo(640, 360), KindStreamInfo, 0, 0);
         const QString root = s.dir.path() + "/RecordFile";
-        auto zmfs = [&] {
-            QStringList out;
-            for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-                out << it.next();
-            out.sort();
-            return out;
-        };
-        auto written = [&](int n) {
-            const QStringList files = zmfs();
-            return std::any_of(files.cbegin(), files.cend(), [&](const QString &f) {
-                return recordindex::summarise(recordio::scan(f)).lastVideo == stamp(n);
-            });
-        };
+        auto zmfs = [&] { return recordFiles(root); };
+        auto written = [&](int n) { return recordedUpTo(root, stamp(n)); };
         QSignalSpy arrivals(&s.server, &qcStreamServer::sigAlarmArrival);
         for (int from = 0; from < kFrames; from += 25) {
             clock.set(start.addMSecs(40 * (from + 24) + 100));
@@ -557,7 +554,7 @@ private slots:
                 device->deliver(1, QByteArray(200, 'v'), KindVideo, n % 50 ? 0 : 1, stamp(n));
             if (from == 50 || from == 100)
                 s.server.onAlarmStatus("10.0.0.5", 0x44);
-            QTRY_VERIFY(written(from + 24) || !s.server.isRecording());
+            QTRY_VERIFY_WITH_TIMEOUT(written(from + 24) || !s.server.isRecording(), 20000);
         }
         QCOMPARE(arrivals.size(), 2);
         QCOMPARE(arrivals.at(1).at(3).toInt(), 2);
