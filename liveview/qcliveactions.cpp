@@ -269,9 +269,10 @@ void qcLiveActions::recordSnapshot(QObject *sender, const QString &ipaddr, const
         setRecordButtonIdle();
         m_page->m_recordAll = false;
     }
-    // A manual recording whose file was cut (a change of the date) goes on in
-    // its next file: the file is announced, the button stays on.
-    const bool goesOn = sender && sender == server && type == kManual && server->isRecordingByHand(ipaddr);
+    // A manual or alarm recording whose file was cut (a change of the date)
+    // goes on in its next file: a manual file is announced, the view still
+    // shows the recording.
+    const bool goesOn = sender && sender == server && server->recordingGoesOn(ipaddr, type);
     _st_view_item *record = goesOn ? nullptr : recordOfAddress(ipaddr);
     // A recording the view's button still shows that recorded nothing: the
     // operator clicked for a file there is none of (a stop clicked before

@@ -378,11 +378,11 @@ void qcStreamServer::continueRecordings()
     }
 }
 
-bool qcStreamServer::isRecordingByHand(const QString &ip)
+bool qcStreamServer::recordingGoesOn(const QString &ip, int kind)
 {
     QMutexLocker lock(&m_mutex);
     qcStreamUtil *unit = findLocked(ip);
-    return unit && unit->manualRecordingGoesOn();
+    return unit && unit->recordingGoesOn(kind);
 }
 
 void qcStreamServer::startScheduledRecord(const QString &address)
@@ -403,8 +403,9 @@ bool qcStreamServer::startAlarmRecordLocked(const QString &address, QString *nam
     qcStreamUtil *unit = findLocked(address);
     if (!unit || !unit->isOnline())
         return false;
-    // A running recording is neither extended nor restarted, yet the alarm
-    // counts as recorded.
+    // A running recording, or one whose next file after a cut is about to
+    // start, is neither extended nor restarted, yet the alarm counts as
+    // recorded.
     if (!unit->isRecording()) {
         const QString path = recordPathLocked(address, recordnames::kKindAlarm);
         if (!path.isEmpty())

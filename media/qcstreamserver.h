@@ -93,10 +93,10 @@ public:
     // Manual recording: true when a recorder runs for the device afterwards.
     bool startRecord(const QString &ip, int pre);
     bool stopRecord(const QString &ip);
-    // The device's manual recording goes on: a file of it runs, or the next
-    // one after a cut (a change of the date, a jump of the stream's time) is
-    // about to start.
-    bool isRecordingByHand(const QString &ip);
+    // The device's recording of that kind (manual or alarm) goes on: a file
+    // of it runs, or the next one after a cut (a change of the date, a jump
+    // of the stream's time) is about to start.
+    bool recordingGoesOn(const QString &ip, int kind);
     bool addRecordSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,
                            const QString &devices);
     bool addSecondSchedule(int day, int applyTo, int segmentType, int start, int end, int enabled,

@@ -442,10 +442,10 @@ bool qcStreamUtil::isRecording()
     return (m_recorder && m_recorder->isRunning()) || m_chain.owesNextFile();
 }
 
-bool qcStreamUtil::manualRecordingGoesOn()
+bool qcStreamUtil::recordingGoesOn(int kind)
 {
     QMutexLocker lock(&m_recordLock);
-    return m_chain.active();
+    return m_chain.active() && m_chain.params().kind == kind;
 }
 
 bool qcStreamUtil::owesNextFile()

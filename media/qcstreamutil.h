@@ -97,16 +97,16 @@ public:
     int contextId() const { return m_contextId; }
     bool isByAddress() const;
 
-    // A recorder runs, or a manual recording owes its next file.
+    // A recorder runs, or a recording owes its next file.
     bool isRecording();
     // top: the record root `fileName` lies under (see recordfileguard).
     bool startRecord(const QString &top, const QString &fileName, int kind, int stream, int lengthSec, int preSec,
                      int postSec, bool report);
-    // Stops the recording, and a manual one's next files with it.
+    // Stops the recording, and its next files with it.
     bool stopRecord(bool report);
-    // A manual recording whose file was cut (see RecordingChain) owes its
-    // next file, of kind chainKind(); continueRecording starts it under
-    // fileName below top. False while the last file's recorder still winds up (the
+    // A manual or alarm recording whose file was cut (see RecordingChain)
+    // owes its next file, of kind chainKind(); continueRecording starts it
+    // under fileName below top. False while the last file's recorder still winds up (the
     // next tick tries again), and when the recording cannot go on: it then
     // ends, told by the end of its last file again.
     bool owesNextFile();
@@ -115,8 +115,9 @@ public:
     // The owed file cannot be made (no folder for it): the recording ends, told
     // as in continueRecording.
     void endOwedRecording();
-    // The manual recording started last has files still to come or running.
-    bool manualRecordingGoesOn();
+    // The recording started last is of that kind and has files still to come
+    // or running.
+    bool recordingGoesOn(int kind);
 
     bool isTalking() const { return m_talking.load(); }
     bool startTalk(qcAudioCapture *microphone);

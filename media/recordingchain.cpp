@@ -4,7 +4,7 @@
 
 bool RecordingChain::chains(int kind)
 {
-    return kind == recordnames::kKindManual;
+    return kind == recordnames::kKindManual || kind == recordnames::kKindAlarm;
 }
 
 void RecordingChain::begin(const Params &params)

@@ -2,14 +2,14 @@
 
 #include <QString>
 
-// One manual recording of a device, which the recorder may cut into several
-// files: where the computer's date changes and where the stream's time
-// jumps. The operator asked for one recording of a length, so after such a
-// cut the next file goes on where the last one ended, in the folder of the
-// day it is made on, with what is left of the length, until the operator
-// stops it, the length is used up, or a file ends for any other reason (the
-// stream dropped, the disk is full). Scheduled recordings need none of this:
-// the schedule starts the next file itself.
+// One manual or alarm recording of a device, which the recorder may cut into
+// several files: where the computer's date changes and where the stream's
+// time jumps. The operator's click or the alarm asked for one recording of a
+// length, so after such a cut the next file goes on where the last one ended,
+// in the folder of the day it is made on, with what is left of the length,
+// until the operator stops it, the length is used up, or a file ends for any
+// other reason (the stream dropped, the disk is full). Scheduled recordings
+// need none of this: the schedule starts the next file itself.
 class RecordingChain
 {
 public:

@@ -21,6 +21,7 @@
 #include "streamfakes.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QToolButton>
 #include <QtTest>
@@ -222,6 +223,39 @@ private slots:
         QCOMPARE(recorders.made.size(), 2);
         // The stop announces the second file.
         QTRY_VERIFY((tips << linkTips(m_page.get())).size() == 2);
+    }
+    // An alarm recording whose file is cut goes on too: the view shows it
+    // recording until its last file ends, and announces none of its files.
+    void cutAlarmRecordingStaysShown()
+    {
+        streamfakes::RecorderFactoryScope recorders;
+        recorders.configure = [&recorders](streamfakes::ScriptedRecorder *r) {
+            if (recorders.made.isEmpty())
+                r->interruptAt = 7;
+        };
+        qcStreamServer *server = m_page->streamServer();
+        const QString address = m_page->viewRecord(0)->device->address;
+        QSignalSpy results(server, &qcStreamServer::sigRecordResult);
+        // Ended, and its end seen by the page, whatever fails: the next cases
+        // find no recording and hear no late end.
+        const auto stop = qScopeGuard([&] {
+            server->stopRecord(address);
+            (void)QTest::qWaitFor([&] { return results.count() >= 2; }, 5000);
+            QCoreApplication::sendPostedEvents();
+        });
+        QVERIFY(server->unitFor(address)->startRecord(server->recordRoot(), server->buildRecordPath(address, 27), 27, 1,
+                                                      60, 0, 0, true));
+        m_page->onScheduleRecord(address);
+        QVERIFY(bar(0)->recordingLabel()->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(recorders.made.size(), 2, 5000);
+        QCOMPARE(recorders.made.at(1)->kind, 27);
+        // The cut file's end, posted to the page before the spy heard it.
+        QTRY_COMPARE(results.count(), 1);
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(bar(0)->recordingLabel()->isVisible());
+        QVERIFY(server->stopRecord(address));
+        QTRY_VERIFY(!bar(0)->recordingLabel()->isVisible());
+        QVERIFY(linkTips(m_page.get()).isEmpty());
     }
     void manualRecordingOfNothingIsTold()
     {

@@ -115,6 +115,24 @@ QStringList threadNames()
     return names;
 }
 
+// The record files below root, in name order (day folders first).
+QStringList recordFiles(const QString &root)
+{
+    QStringList out;
+    for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        out << it.next();
+    out.sort();
+    return out;
+}
+
+// Whether a record file below root ends with the picture stamped `stamp`.
+bool recordedUpTo(const QString &root, qint64 stamp)
+{
+    const QStringList files = recordFiles(root);
+    return std::any_of(files.cbegin(), files.cend(),
+                       [&](const QString &f) { return recordindex::summarise(recordio::scan(f)).lastVideo == stamp; });
+}
+
 // A recording as a crash leaves it: frames at 40 ms, a key frame every 10.
 void writeFrames(const QString &path, int frames, qint64 start)
 {
@@ -439,18 +457,8 @@ private slots:
                                 stamp(n));
         };
         const QString root = s.dir.path() + "/RecordFile";
-        auto zmfs = [&] {
-            QStringList out;
-            for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-                out << it.next();
-            return out;
-        };
-        auto written = [&](int n) {
-            const QStringList files = zmfs();
-            return std::any_of(files.cbegin(), files.cend(), [&](const QString &f) {
-                return recordindex::summarise(recordio::scan(f)).lastVideo == stamp(n);
-            });
-        };
+        auto zmfs = [&] { return recordFiles(root); };
+        auto written = [&](int n) { return recordedUpTo(root, stamp(n)); };
         deliver(0, 61);
         if (manual)
             QVERIFY(s.server.startRecord("10.0.0.5", 0));
@@ -462,7 +470,7 @@ private slots:
         deliver(late, kFrames);
         QTRY_VERIFY(written(kFrames - 1));
         // The view's button stays on.
-        QCOMPARE(s.server.isRecordingByHand("10.0.0.5"), manual);
+        QCOMPARE(s.server.recordingGoesOn("10.0.0.5", recordnames::kKindManual), manual);
         QVERIFY(s.server.replaceSchedules({}, {}));
         QVERIFY(s.server.stopRecord("10.0.0.5"));
         // The guard moves the day that now lies ahead into BackupDir.
@@ -504,6 +512,76 @@ private slots:
         for (const char *day : {"20240101", "20240102"})
             if (QFileInfo::exists(root + '/' + day))
                 QVERIFY(mediatest::consistent(root + '/' + day + "/10.0.0.5"));
+    }
+
+    // An alarm recording keeps its whole length (record length with its pre-
+    // and post-record seconds), cut or not: after a change of the date its
+    // next file goes on in the new day's folder with what is left, and it
+    // ends there. A second alarm neither extends nor restarts it.
+    void alarmRecordingKeepsItsLength_data()
+    {
+        QTest::addColumn<QDateTime>("start");  // the clock when the first frame is stamped
+        QTest::addColumn<QStringList>("days"); // each file's folder, oldest first
+        QTest::newRow("across midnight") << QDateTime(QDate(2024, 1, 1), QTime(23, 59, 53, 311))
+                                         << QStringList{"20240101", "20240102"};
+        QTest::newRow("not cut") << QDateTime(QDate(2024, 1, 1), QTime(12, 0, 53, 311)) << QStringList{"20240101"};
+    }
+    void alarmRecordingKeepsItsLength()
+    {
+        QFETCH(QDateTime, start);
+        QFETCH(QStringList, days);
+        constexpr int kFrames = 1700;
+        constexpr qint64 kLengthMs = (60 + 1 + 2) * 1000; // as the service is set up
+        auto stamp = [&](int n) { return qint64(start.addMSecs(40 * n).time().msecsSinceStartOfDay()); };
+        platform::FakeClock clock(start);
+        platform::setClock(&clock);
+        Service s;
+        setRecorderFactory({});
+        s.add({"10.0.0.5"});
+        for (int day : {1, 2})
+            QVERIFY(s.server.addRecordSchedule(day, 0, 1, 0, 1440, 1, ""));
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        device->deliver(1, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        const QString root = s.dir.path() + "/RecordFile";
+        auto zmfs = [&] { return recordFiles(root); };
+        auto written = [&](int n) { return recordedUpTo(root, stamp(n)); };
+        QSignalSpy arrivals(&s.server, &qcStreamServer::sigAlarmArrival);
+        for (int from = 0; from < kFrames; from += 25) {
+            clock.set(start.addMSecs(40 * (from + 24) + 100));
+            for (int n = from; n < from + 25; ++n)
+                device->deliver(1, QByteArray(200, 'v'), KindVideo, n % 50 ? 0 : 1, stamp(n));
+            if (from == 50 || from == 100)
+                s.server.onAlarmStatus("10.0.0.5", 0x44);
+            QTRY_VERIFY_WITH_TIMEOUT(written(from + 24) || !s.server.isRecording(), 20000);
+        }
+        QCOMPARE(arrivals.size(), 2);
+        QCOMPARE(arrivals.at(1).at(3).toInt(), 2);
+        QVERIFY(!s.server.isRecording());
+
+        // Frame numbers of each file's first and last picture, in order.
+        QStringList folders;
+        QList<QPair<int, int>> spans;
+        for (const QString &path : zmfs()) {
+            const QString day = path.section('/', -3, -3);
+            const recordindex::Summary f = recordindex::summarise(recordio::scan(path));
+            auto frame = [&](qint64 ms) {
+                const QDateTime at(QDate::fromString(day, "yyyyMMdd"), QTime::fromMSecsSinceStartOfDay(int(ms)));
+                return int(start.msecsTo(at) / 40);
+            };
+            folders << day;
+            spans << qMakePair(frame(f.firstKey), frame(f.lastVideo));
+            QVERIFY(mediatest::consistent(QFileInfo(path).path()));
+        }
+        qInfo() << "files in" << folders << "first and last frames" << spans;
+        QCOMPARE(folders, days);
+        for (int i = 1; i < spans.size(); ++i)
+            QCOMPARE(spans.at(i).first, spans.at(i - 1).second + 1);
+        // Each file may pass its share by the one picture that reaches it.
+        const qint64 recorded = 40 * (spans.last().second - spans.first().first);
+        QVERIFY2(recorded >= kLengthMs && recorded <= kLengthMs + 40 * spans.size(),
+                 qPrintable(QString("%1 ms recorded of %2").arg(recorded).arg(kLengthMs)));
     }
 
     void alarmLinkage()

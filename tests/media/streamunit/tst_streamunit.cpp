@@ -313,12 +313,21 @@ private slots:
         QCOMPARE(done.count(), 1);
     }
 
-    // A manual recording whose file was cut owes its next file, in its
-    // place of any other recording; an owed file that cannot be made ends it,
-    // told by its last file. A timing recording owes nothing: its schedule
-    // starts the next one.
-    void manualRecordingGoesOnAfterACut()
+    // A manual or alarm recording whose file was cut owes its next file, in
+    // its place of any other recording (a new alarm's too); an owed file that
+    // cannot be made ends it, told by its last file. A timing recording owes
+    // nothing: its schedule starts the next one.
+    void recordingGoesOnAfterACut_data()
     {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("length");
+        QTest::newRow("manual") << 28 << 1800;
+        QTest::newRow("alarm") << 27 << 60;
+    }
+    void recordingGoesOnAfterACut()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, length);
         P2PFactoryScope factory;
         RecorderFactoryScope recorders;
         auto unit = startedUnit(factory);
@@ -327,23 +336,27 @@ private slots:
             if (recorders.made.size() < 2)
                 r->interruptAt = 40 + recorders.made.size();
         };
-        QVERIFY(unit->startRecord(".", "a", 28, 0, 1800, 0, 0, true));
+        QVERIFY(unit->startRecord(".", "a", kind, 1, length, 0, 0, true));
         QTRY_VERIFY_WITH_TIMEOUT(unit->owesNextFile(), kEventMs);
         QVERIFY(unit->isRecording());
-        QVERIFY(unit->manualRecordingGoesOn());
+        QVERIFY(unit->recordingGoesOn(kind));
+        QVERIFY(!unit->recordingGoesOn(kind == 28 ? 27 : 28));
         QVERIFY(!unit->startRecord(".", "x", 26, 0, 60, 0, 0, true));
+        QVERIFY(!unit->startRecord(".", "y", 27, 0, 60, 0, 0, true));
         // False while the cut file's recorder winds up.
         bool continued = false;
         QTRY_VERIFY_WITH_TIMEOUT(continued || (continued = unit->continueRecording(".", "b")), kEventMs);
+        QCOMPARE(recorders.made.size(), 2);
         QCOMPARE(recorders.made.at(1)->sequence, 40);
-        QCOMPARE(recorders.made.at(1)->kind, 28);
-        QCOMPARE(recorders.made.at(1)->length, 1800);
+        QCOMPARE(recorders.made.at(1)->kind, kind);
+        QCOMPARE(recorders.made.at(1)->stream, 1);
+        QCOMPARE(recorders.made.at(1)->length, length);
         QTRY_VERIFY_WITH_TIMEOUT(unit->owesNextFile(), kEventMs);
         unit->endOwedRecording();
         QVERIFY(!unit->isRecording());
-        QVERIFY(!unit->manualRecordingGoesOn());
+        QVERIFY(!unit->recordingGoesOn(kind));
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 3, kEventMs);
-        QCOMPARE(done.at(2).mid(1), (QVariantList{"b", 28}));
+        QCOMPARE(done.at(2).mid(1), (QVariantList{"b", kind}));
 
         recorders.configure = [](ScriptedRecorder *r) { r->interruptAt = 9; };
         QVERIFY(unit->startRecord(".", "c", 26, 0, 60, 0, 0, true));
