@@ -227,6 +227,23 @@ QByteArray foreignBytesThenAFrame(qint64 timestamp)
     return noise(8192) + QByteArray(head, sizeof head) + "frame";
 }
 
+// The record files in every folder under root.
+QStringList zmfsUnder(const QString &root)
+{
+    QStringList out;
+    for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        out << it.next();
+    return out;
+}
+
+// Whether a record file under root holds, as its last picture, the one stamped `stamp`.
+bool endsAnyFile(const QString &root, qint64 stamp)
+{
+    const QStringList files = zmfsUnder(root);
+    return std::any_of(files.cbegin(), files.cend(),
+                       [&](const QString &f) { return recordindex::summarise(recordio::scan(f)).lastVideo == stamp; });
+}
+
 } // namespace
 
 class TestRecording : public QObject
@@ -441,18 +458,8 @@ private slots:
                                 stamp(n));
         };
         const QString root = s.dir.path() + "/RecordFile";
-        auto zmfs = [&] {
-            QStringList out;
-            for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-                out << it.next();
-            return out;
-        };
-        auto written = [&](int n) {
-            const QStringList files = zmfs();
-            return std::any_of(files.cbegin(), files.cend(), [&](const QString &f) {
-                return recordindex::summarise(recordio::scan(f)).lastVideo == stamp(n);
-            });
-        };
+        auto zmfs = [&] { return zmfsUnder(root); };
+        auto written = [&](int n) { return endsAnyFile(root, stamp(n)); };
         deliver(0, 61);
         if (manual)
             QVERIFY(s.server.startRecord("10.0.0.5", 0));
@@ -572,18 +579,6 @@ private slots:
             },
             &sink, [&clock] { return int64_t(clock.msecsOfDay()); });
         const QString root = s.dir.path() + "/RecordFile";
-        auto zmfs = [&] {
-            QStringList out;
-            for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-                out << it.next();
-            return out;
-        };
-        auto written = [&](qint64 stamp) {
-            const QStringList files = zmfs();
-            return std::any_of(files.cbegin(), files.cend(), [&](const QString &f) {
-                return recordindex::summarise(recordio::scan(f)).lastVideo == stamp;
-            });
-        };
         qint64 t = sender;
         auto feed = [&](int from, int to) {
             for (int i = from; i < to; ++i) {
@@ -614,7 +609,7 @@ private slots:
                     s.server.tick();
                 continue;
             }
-            QTRY_VERIFY(written(last));
+            QTRY_VERIFY(endsAnyFile(root, last));
         }
         QVERIFY(s.server.stopRecord("10.0.0.5"));
         // The start-up repair, as the next start runs it.
@@ -622,7 +617,7 @@ private slots:
 
         QStringList problems;
         QSet<int> pictures;
-        for (const QString &path : zmfs()) {
+        for (const QString &path : zmfsUnder(root)) {
             const QString name = QFileInfo(path).fileName();
             const QString folder = QFileInfo(path).path();
             const recordnames::NameParts times = recordnames::parseName(name);
