@@ -140,4 +140,7 @@ void PlayStream::run()
         fill += int(n);
         consume();
     }
+    if (parser.droppedHeldAudio() > 0)
+        qWarning().noquote() << "stream of" << m_ip + ':' << parser.droppedHeldAudio()
+                             << "sound frames held at midnight were dropped for room";
 }

@@ -97,30 +97,49 @@ void StreamFrameParser::rebase(int64_t t, int64_t now)
     m_audioRebase = true;
 }
 
+void StreamFrameParser::takeCameraStep(int64_t t, int64_t now)
+{
+    const int64_t step = sub(t, m_lastSenderVideo);
+    // Across the local midnight the clock went on, not back.
+    const int64_t localStep = now >= m_lastVideoNow ? now - m_lastVideoNow : now - m_lastVideoNow + kDayMs;
+    // Time going back, or on by more than the local clock went, is the
+    // camera's clock set (or wrapped at its own midnight), not time that
+    // passed: this picture follows the last one as the pictures before did,
+    // so no picture is stamped at a time that never was.
+    if (step >= 0 && sub(step, localStep) <= kCameraStepMs) {
+        m_videoSpacing = step < kJumpMs ? step : kJumpMs;
+        return;
+    }
+    rebase(t, add(m_videoOutput, m_videoSpacing));
+    // A camera whose time jumped may have started its stream anew.
+    if (step < -kJumpMs || step > kJumpMs)
+        m_audioCounter = 0;
+}
+
 void StreamFrameParser::handleVideo(const FrameHead_t &head, const unsigned char *payload, int64_t now)
 {
     const int64_t t = int64_t(head.timestamp);
     if (m_videoPending) {
         m_videoOutput = now;
-        m_lastSenderVideo = t;
         rebase(t, now);
         m_videoPending = false;
+    } else {
+        takeCameraStep(t, now);
     }
-    if (apart(m_videoOutput, now, kDayMs, kJumpMs)) {
+    m_lastSenderVideo = t;
+    m_lastVideoNow = now;
+    m_videoOutput = add(sub(t, m_videoBase), m_localBase);
+    // The local clock set to another time (or the mapping drifted off it):
+    // the pictures follow the clock, the sound goes on as it goes.
+    if (apart(m_videoOutput, now, kDayMs, kJumpMs) || m_videoOutput < 0) {
         m_videoOutput = now;
         rebase(t, now);
-        // A sender that jumped may have started its stream anew; the local
-        // clock set to another time leaves the sound as it goes.
-        if (m_senderJumped)
-            m_audioCounter = 0;
     }
-    m_senderJumped = sub(t, m_lastSenderVideo) > kJumpMs || sub(m_lastSenderVideo, t) > kJumpMs;
-    m_lastSenderVideo = t;
-    m_videoOutput = add(sub(t, m_videoBase), m_localBase);
-    // Midnight: the stream goes on, sound and all.
+    // Midnight: the mapping goes on into the new day, sound and all, each
+    // picture as far after the one before as the camera stamped it.
     if (m_videoOutput >= kDayMs) {
-        m_videoOutput = 0;
-        rebase(t, now);
+        m_videoOutput -= kDayMs;
+        m_localBase = sub(m_localBase, kDayMs);
     }
     m_callback(payload, head.length, KindVideo, head.type, m_videoOutput, m_user);
     deliverHeldAudio();
@@ -147,22 +166,41 @@ void StreamFrameParser::deliverAudio(const unsigned char *data, int length, int6
     takeAudioBase();
     m_audioOutput = add(sub(m_localBase, m_audioBase), t);
     const bool pastMidnight = m_audioOutput >= kDayMs && m_audioOutput < kDayMs + kJumpMs;
-    if ((pastMidnight || !m_heldAudio.empty()) && m_heldAudio.size() < kMaxHeldAudio) {
-        m_heldAudio.push_back(HeldAudio{std::vector<unsigned char>(data, data + length), t, settle, cap});
+    if (pastMidnight || !m_heldAudio.empty()) {
+        holdAudio(data, length, t, settle, cap);
         return;
     }
     if (m_audioOutput < kDayMs) {
         passAudio(data, length, settle, cap);
         return;
     }
-    m_heldAudio.clear();
     m_audioOutput = 0;
     m_audioCounter = 0;
     m_audioRebase = true;
 }
 
+void StreamFrameParser::holdAudio(const unsigned char *data, int length, int64_t t, int settle, int cap)
+{
+    const size_t size = size_t(length);
+    if (size > kMaxHeldAudioBytes) {
+        ++m_droppedHeldAudio;
+        return;
+    }
+    while (m_heldAudioBytes + size > kMaxHeldAudioBytes) {
+        m_heldAudioBytes -= m_heldAudio.front().data.size();
+        m_heldAudio.pop_front();
+        ++m_droppedHeldAudio;
+    }
+    m_heldAudio.push_back(HeldAudio{std::vector<unsigned char>(data, data + length), t, settle, cap});
+    m_heldAudioBytes += size;
+}
+
 void StreamFrameParser::passAudio(const unsigned char *data, int length, int settle, int cap)
 {
+    // Sound stamped a little before the picture that began the day keeps to
+    // the day that picture began.
+    if (m_audioOutput < 0)
+        m_audioOutput = 0;
     if (m_audioCounter > settle)
         m_callback(data, length, KindAudio, -1, m_audioOutput, m_user);
     if (m_audioCounter < cap)
@@ -171,17 +209,17 @@ void StreamFrameParser::passAudio(const unsigned char *data, int length, int set
 
 void StreamFrameParser::deliverHeldAudio()
 {
-    size_t done = 0;
-    for (; done < m_heldAudio.size(); ++done) {
-        const HeldAudio &a = m_heldAudio[done];
+    while (!m_heldAudio.empty()) {
+        const HeldAudio &a = m_heldAudio.front();
         takeAudioBase();
         const int64_t output = add(sub(m_localBase, m_audioBase), a.t);
         if (output >= kDayMs)
             break; // the pictures have not passed midnight yet
-        m_audioOutput = output < 0 ? 0 : output;
+        m_audioOutput = output;
         passAudio(a.data.data(), int(a.data.size()), a.settle, a.cap);
+        m_heldAudioBytes -= a.data.size();
+        m_heldAudio.pop_front();
     }
-    m_heldAudio.erase(m_heldAudio.begin(), m_heldAudio.begin() + std::ptrdiff_t(done));
 }
 
 void StreamFrameParser::handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t)

@@ -3,6 +3,7 @@
 #include "device/framehead.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -22,9 +23,14 @@ public:
     static constexpr int kAccumulateThreshold = 940;
     static constexpr int64_t kDayMs = 86400000;
     static constexpr int64_t kJumpMs = 5000;
-    // Sound past the end of the day waits this many frames at most for the
-    // pictures to pass midnight too.
-    static constexpr size_t kMaxHeldAudio = 25;
+    // The camera's time running this much further than the local clock from
+    // one picture to the next is a step of the camera's clock, not a frame
+    // late on the network.
+    static constexpr int64_t kCameraStepMs = 1000;
+    // Sound past the end of the day waits for the pictures to pass midnight
+    // too, this many bytes at most (5 s of 48 kHz 16-bit stereo); beyond it
+    // the oldest goes.
+    static constexpr size_t kMaxHeldAudioBytes = 1 << 20;
 
     explicit StreamFrameParser(StreamDataCallback callback = nullptr, void *user = nullptr, Clock clock = {});
 
@@ -39,12 +45,17 @@ public:
 
     int audioSampleRate() const { return m_sampleRate; }
     int audioCodec() const { return m_audioCodec; }
+    // Sound frames held at midnight that the hold's bound pushed out.
+    uint64_t droppedHeldAudio() const { return m_droppedHeldAudio; }
 
 private:
     void handleFrame(const FrameHead_t &head, const unsigned char *payload);
     void handleVideo(const FrameHead_t &head, const unsigned char *payload, int64_t now);
     void handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t now);
     void rebase(int64_t t, int64_t now);
+    // Carries the mapping over a step of the camera's clock at the picture
+    // stamped t.
+    void takeCameraStep(int64_t t, int64_t now);
     void takeAudioBase();
     // One sound frame (or accumulated chunk) at sender time t; the first
     // `settle` after a start are dropped.
@@ -52,6 +63,7 @@ private:
     // Hands one sound frame over at m_audioOutput once `settle` have passed
     // since the last start.
     void passAudio(const unsigned char *data, int length, int settle, int cap);
+    void holdAudio(const unsigned char *data, int length, int64_t t, int settle, int cap);
     void deliverHeldAudio();
 
     StreamDataCallback m_callback;
@@ -62,8 +74,9 @@ private:
     bool m_audioRebase = true;
     int64_t m_videoOutput = 0;
     int64_t m_lastSenderVideo = 0;
-    // The sender's own time jumped at the last picture (not the local clock).
-    bool m_senderJumped = false;
+    int64_t m_lastVideoNow = 0;
+    // The camera's last ordinary step from one picture to the next.
+    int64_t m_videoSpacing = 0;
     int64_t m_videoBase = 0;
     int64_t m_audioBaseAtRebase = 0;
     int64_t m_localBase = 0;
@@ -86,5 +99,7 @@ private:
     // Sound stamped past midnight before the pictures are: it goes out after
     // the picture that passes midnight, so no stream starts a day with the
     // last day's pictures still to come.
-    std::vector<HeldAudio> m_heldAudio;
+    std::deque<HeldAudio> m_heldAudio;
+    size_t m_heldAudioBytes = 0;
+    uint64_t m_droppedHeldAudio = 0;
 };

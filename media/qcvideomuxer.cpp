@@ -280,6 +280,19 @@ void qcVideoMuxer::writeLeadIn(qcRecordFile *file, Written *w, int64_t firstReco
     }
 }
 
+// The stream passed midnight a little ahead of the computer's clock: the
+// next file is made once the date has turned, in the new day's folder, so
+// no file of the old day holds pictures of the new one. The stream client
+// keeps within seconds of the clock; a clock that does not move is not
+// waited for longer.
+void qcVideoMuxer::awaitTheDate()
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!m_day.leftTheDay() && waited.elapsed() < kEarlyInDay && m_stop.sleepFor(m_timing.emptyReadPauseMs)) {
+    }
+}
+
 void qcVideoMuxer::run()
 {
     std::lock_guard<std::mutex> running(m_runMutex);
@@ -401,6 +414,7 @@ void qcVideoMuxer::run()
             T = qint64(frame.timestamp);
         if (video && wroteVideo && lastWritten > T) {
             if (lastWritten >= kLateInDay && T < kEarlyInDay) {
+                awaitTheDate();
                 emit sigDateChange(frame.sequence - 1);
                 break;
             }

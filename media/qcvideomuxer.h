@@ -68,6 +68,7 @@ private:
     bool writeVideo(qcRecordFile *file, Written *w, const char *data, const Frame &frame, qint64 stamp);
     void writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame);
     void updateReady();
+    void awaitTheDate();
 
     qcFrameBuffer *m_buffer = nullptr;
     std::atomic<bool> m_ready{false};

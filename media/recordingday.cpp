@@ -60,3 +60,9 @@ void RecordingDay::written(qint64 stamp)
     if (m_now == m_date)
         m_stampsFollowClock = apart(stamp, m_nowMs) <= kClockStepMs;
 }
+
+bool RecordingDay::leftTheDay()
+{
+    readClock();
+    return m_now != m_date || m_nowMs < kLateInDay;
+}

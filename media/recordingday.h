@@ -18,6 +18,9 @@ public:
     bool holds(qint64 stamp);
     // A video frame stamped `stamp` went into the file.
     void written(qint64 stamp);
+    // Whether the computer's date has turned since start(), or its clock has
+    // left the day's last seconds (it was set back).
+    bool leftTheDay();
 
 private:
     void readClock();

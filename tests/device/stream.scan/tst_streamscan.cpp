@@ -7,6 +7,8 @@ using frames::Recorder;
 
 namespace {
 
+constexpr qint64 kDay = 86400000;
+
 struct Fixture
 {
     Recorder rec;
@@ -153,12 +155,11 @@ private slots:
         QCOMPARE(f.rec.ofKind(108).last().data, frames::pattern(320, 11));
         QCOMPARE(f.rec.ofKind(108).last().ts, qint64(36000000 + 40 + 11));
 
-        // A sender jump of more than 5 s: the frame that shows it still
-        // follows the old base; the next one finds the output 5 s off the
-        // local clock and re-bases.
+        // A sender jump of more than 5 s: the frame that shows it already
+        // follows the one before by the camera's spacing, and so does the next.
         f.now += 40;
         f.feed(frames::frame(2, "c", t0 + 40 + 10000));
-        QCOMPARE(f.rec.items.last().ts, qint64(36010040));
+        QCOMPARE(f.rec.items.last().ts, qint64(36000080));
         f.now += 40;
         const uint64_t t1 = t0 + 10080;
         f.feed(frames::frame(2, "d", t1));
@@ -186,13 +187,13 @@ private slots:
         QCOMPARE(f.rec.items.last().ts, qint64(86399960));
         f.feed(frames::frame(2, "b", 1040));
         QCOMPARE(f.rec.items.last().ts, qint64(0));
-        // Until the local clock itself passes midnight the output stays at 0.
-        f.now = 0;
+        // The new day goes on at the camera's pace, the local clock a little
+        // behind or not.
         f.feed(frames::frame(2, "c", 1080));
-        QCOMPARE(f.rec.items.last().ts, qint64(0));
+        QCOMPARE(f.rec.items.last().ts, qint64(40));
         f.now = 40;
         f.feed(frames::frame(2, "d", 1120));
-        QCOMPARE(f.rec.items.last().ts, qint64(40));
+        QCOMPARE(f.rec.items.last().ts, qint64(80));
     }
 
     // Pictures and sound 40 ms apart while the local day turns, by midnight
@@ -212,7 +213,6 @@ private slots:
     {
         QFETCH(qint64, audioOffset);
         QFETCH(qint64, setBack);
-        constexpr int64_t kDay = 86400000;
         constexpr int kFrames = 80;
         Fixture f;
         // Midnight falls between frames 30 and 31; a set back comes at 40,
@@ -244,6 +244,130 @@ private slots:
             const qint64 step = ((sound[i] - sound[i - 1] + back) % kDay + kDay) % kDay;
             QVERIFY2(step >= 0 && step <= 80, qPrintable(QString("%1 ms after %2").arg(step).arg(sound[i - 1])));
         }
+    }
+
+    // The camera's clock steps (or wraps at its own midnight), at midday and
+    // just after the local midnight, or the camera runs a little fast into a
+    // plain midnight: every picture stays within the day and near the local
+    // clock, 40 ms after the one before, as the camera sent them.
+    void picturesKeepTheirSpacing_data()
+    {
+        QTest::addColumn<qint64>("local");  // the local clock at the first picture
+        QTest::addColumn<qint64>("sender"); // the camera's stamp of the first picture
+        QTest::addColumn<QList<int>>("at"); // pictures where the camera's clock steps
+        QTest::addColumn<QList<int>>("by"); // and by how much
+        QTest::addColumn<int>("localStep"); // the local clock's step from picture to picture
+        constexpr qint64 kNoon = 43200000;
+        const qint64 lateNight = kDay - 2000; // midnight at picture 50
+        QTest::newRow("+2 s at midday") << kNoon << kNoon << QList<int>{60} << QList<int>{2000} << 40;
+        QTest::newRow("-2 s at midday") << kNoon << kNoon << QList<int>{60} << QList<int>{-2000} << 40;
+        QTest::newRow("+60 s at midday") << kNoon << kNoon << QList<int>{60} << QList<int>{60000} << 40;
+        QTest::newRow("-60 s at midday") << kNoon << kNoon << QList<int>{60} << QList<int>{-60000} << 40;
+        QTest::newRow("+2 s after midnight") << lateNight << lateNight << QList<int>{75} << QList<int>{2000} << 40;
+        QTest::newRow("-2 s 1.7 s after midnight")
+            << lateNight << lateNight << QList<int>{93} << QList<int>{-2000} << 40;
+        QTest::newRow("+60 s after midnight") << lateNight << lateNight << QList<int>{80} << QList<int>{60000} << 40;
+        QTest::newRow("-60 s after midnight") << lateNight << lateNight << QList<int>{80} << QList<int>{-60000} << 40;
+        QTest::newRow("wavering after midnight") << lateNight << lateNight << QList<int>{55, 60, 68, 70, 90, 97}
+                                                 << QList<int>{2000, -2000, -1500, 1500, 2000, -2000} << 40;
+        QTest::newRow("the camera's own midnight") << kNoon << kDay - 2000 << QList<int>{} << QList<int>{} << 40;
+        QTest::newRow("plain midnight, the camera a little fast")
+            << lateNight << qint64(5000000) << QList<int>{} << QList<int>{} << 39;
+    }
+    void picturesKeepTheirSpacing()
+    {
+        QFETCH(qint64, local);
+        QFETCH(qint64, sender);
+        QFETCH(QList<int>, at);
+        QFETCH(QList<int>, by);
+        QFETCH(int, localStep);
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 8000, 0), 0));
+        qint64 t = sender;
+        for (int i = 0; i < 150; ++i) {
+            f.now = (local + qint64(localStep) * i) % kDay;
+            const int step = at.indexOf(i);
+            if (step >= 0)
+                t += by.at(step);
+            f.feed(frames::frame(i % 25 ? 2 : 1, "v", uint64_t(t % kDay)));
+            t += 40;
+            const qint64 ts = f.rec.items.last().ts;
+            QVERIFY2(ts >= 0 && ts < kDay, qPrintable(QString("picture %1 at %2").arg(i).arg(ts)));
+            const qint64 off = qAbs(ts - f.now) % kDay;
+            QVERIFY2(qMin(off, kDay - off) <= 5000, qPrintable(QString("picture %1 at %2").arg(i).arg(ts)));
+        }
+        const auto video = f.rec.ofKind(109);
+        for (int i = 1; i < video.size(); ++i)
+            QVERIFY2((video[i].ts - video[i - 1].ts + kDay) % kDay == 40,
+                     qPrintable(QString("picture %1 at %2 after %3").arg(i).arg(video[i].ts).arg(video[i - 1].ts)));
+    }
+
+    // Sound stamped past midnight waits for the picture that passes it, and
+    // none is lost: pictures 2 s apart, or sound 3 s ahead of them.
+    void soundHeldAtMidnightIsKept_data()
+    {
+        QTest::addColumn<int>("pictureStep");
+        QTest::addColumn<int>("ahead");
+        QTest::newRow("0.5 fps") << 2000 << 0;
+        QTest::newRow("sound 3 s ahead") << 40 << 3000;
+        QTest::newRow("0.5 fps, sound 3 s ahead") << 2000 << 3000;
+    }
+    void soundHeldAtMidnightIsKept()
+    {
+        QFETCH(int, pictureStep);
+        QFETCH(int, ahead);
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 8000, 0), 0));
+        const qint64 start = kDay - 10000 - 10; // midnight between two pictures
+        const int steps = 500;                  // of 40 ms
+        int sound = 0;
+        for (int i = 0; i < steps; ++i) {
+            const qint64 t = start + 40 * i;
+            f.now = t % kDay;
+            if (i % (pictureStep / 40) == 0)
+                f.feed(frames::frame(i ? 2 : 1, "v", uint64_t(t)));
+            if (i * 40 >= pictureStep) {
+                f.feed(frames::frame(3, frames::pattern(320, sound), uint64_t(t + ahead)));
+                ++sound;
+            }
+        }
+        const auto audio = f.rec.ofKind(108);
+        QCOMPARE(f.parser.droppedHeldAudio(), uint64_t(0));
+        // The first 11 settle; the last ones may wait for a picture still.
+        QVERIFY2(audio.size() >= sound - 11 - (ahead + pictureStep) / 40,
+                 qPrintable(QString("%1 of %2").arg(audio.size()).arg(sound)));
+        for (int i = 0; i < audio.size(); ++i)
+            QCOMPARE(audio[i].data, frames::pattern(320, 11 + i));
+        for (int i = 1; i < audio.size(); ++i)
+            QVERIFY2((audio[i].ts - audio[i - 1].ts + kDay) % kDay == 40,
+                     qPrintable(QString("%1 after %2").arg(audio[i].ts).arg(audio[i - 1].ts)));
+    }
+
+    // Large sound frames held at midnight: the hold keeps to its bytes, the
+    // oldest going first, each one counted.
+    void heldSoundIsBoundedInBytes()
+    {
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 8000, 0), 0));
+        f.now = kDay - 1000;
+        f.feed(frames::frame(1, "v", 1000000));
+        for (int i = 0; i < 12; ++i)
+            f.feed(frames::frame(3, frames::pattern(320, i), 1000000 + 40 * uint64_t(i)));
+        QCOMPARE(f.rec.ofKind(108).size(), 1);
+        const int big = 300 * 1024;
+        for (int i = 0; i < 5; ++i)
+            f.feed(frames::frame(3, frames::pattern(big, 100 + i), 1001000 + 40 * uint64_t(i)));
+        // One too big to be held at all.
+        f.feed(frames::frame(3, frames::pattern(2 << 20, 200), 1001200));
+        QCOMPARE(f.rec.ofKind(108).size(), 1);
+        QCOMPARE(f.parser.droppedHeldAudio(), uint64_t(3));
+        f.now = 0;
+        f.feed(frames::frame(2, "v", 1001300));
+        const auto audio = f.rec.ofKind(108);
+        QCOMPARE(audio.size(), 4);
+        for (int i = 1; i < 4; ++i)
+            QCOMPARE(audio[i].data, frames::pattern(big, 101 + i));
+        QCOMPARE(f.parser.droppedHeldAudio(), uint64_t(3));
     }
 
     void progressFollowsSenderDay()
