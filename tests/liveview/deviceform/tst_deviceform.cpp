@@ -9,6 +9,7 @@
 #include "platform/widgets/qipaddressedit.h"
 #include "tests/support/heldlock.h"
 #include "tests/support/popups.h"
+#include "tests/support/typing.h"
 #include "devicesuite.h"
 
 #include <QLineEdit>
@@ -324,6 +325,73 @@ private slots:
         QCOMPARE((QStringList{camA->devname, camA->address, camA->password}), fields);
         QCOMPARE(page.streamServer()->unitFor(fields[1])->password(), fields[2]);
         QCOMPARE(m_fixture->query("SELECT ipaddr FROM schedules"), fields[1]);
+    }
+
+    // The address typed into the boxes of the Add form or the Modify
+    // dialog is stored as the boxes show it; a box left empty stores
+    // nothing and says what is missing.
+    void typedAddress_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("typed");  // the four boxes' keys, '|' between
+        QTest::addColumn<QString>("shown");  // the boxes afterwards, '.' between
+        QTest::addColumn<QString>("stored"); // every stored address afterwards
+        QTest::addColumn<QString>("tip");
+        const QString fullwidth = QString::fromUtf8("１２７|０|０|９");
+        QTest::newRow("add, fullwidth digits") << "add" << fullwidth << "127.0.0.9"
+                                               << "127.0.0.2\n127.0.0.9"
+                                               << "";
+        QTest::newRow("add, a box left empty") << "add"
+                                               << "127|0||9"
+                                               << "127.0..9"
+                                               << "127.0.0.2"
+                                               << "tip_ipincomplete";
+        QTest::newRow("modify, fullwidth digits") << "modify" << fullwidth << "127.0.0.9"
+                                                  << "127.0.0.9"
+                                                  << "";
+        QTest::newRow("modify, a box left empty") << "modify"
+                                                  << "127|0||9"
+                                                  << "127.0..9"
+                                                  << "127.0.0.2"
+                                                  << "tip_ipincomplete";
+    }
+    void typedAddress()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(QString, stored);
+        QFETCH(QString, tip);
+        storeDevices(1);
+        qwLiveView page;
+        qwDeviceForm *form = nullptr;
+        QPushButton *confirm = nullptr;
+        if (dialog == "add") {
+            page.onAddDevManual();
+            auto *add = page.findChild<qwAddDevice *>();
+            QVERIFY(add);
+            form = add->form();
+            confirm = add->addButton();
+            form->nameEdit()->setText("camN");
+        } else {
+            page.onDevlistButtonClick(0, 8);
+            auto *modify = page.findChild<qwModifyDevice *>();
+            QVERIFY(modify);
+            form = modify->form();
+            confirm = modify->confirmButton();
+        }
+        const QStringList keys = typed.split('|');
+        for (int i = 0; i < 4; ++i) {
+            form->addressEdit()->field(i)->clear();
+            testsupport::typeText(form->addressEdit()->field(i), keys[i]);
+        }
+        QCOMPARE(form->addressEdit()->GetValue(), shown);
+        confirm->click();
+        QCOMPARE(popupKeys(&page), tip.isEmpty() ? QStringList() : QStringList{tip});
+        QCOMPARE(m_fixture->query("SELECT address FROM devices ORDER BY indexid"), stored);
+        const QString log = logRows();
+        QVERIFY2(tip.isEmpty() == log.contains(QString("%1 device|1|").arg(dialog)), qPrintable(log));
+        QVERIFY2(!log.contains("0.0.0.0"), qPrintable(log));
     }
 };
 
