@@ -121,7 +121,9 @@ bool QIPAddressEdit::eventFilter(QObject *watched, QEvent *event)
         for (int i = 0; i < 4; ++i) {
             if (watched != m_fields[i])
                 continue;
-            if (key->text() == QLatin1String(".")) {
+            // The fullwidth full stop is the dot of the input method that
+            // types fullwidth digits.
+            if (key->text() == QLatin1String(".") || key->text() == QChar(0xFF0E)) {
                 if (i < 3 && !m_fields[i]->text().isEmpty()) {
                     m_fields[i + 1]->setFocus();
                     m_fields[i + 1]->selectAll();

@@ -280,6 +280,9 @@ private slots:
             QTest::addRow("%s, Arabic-Indic", road) << road << arabicIndic << "10.0.0.255"
                                                     << "10.0.0.255";
         }
+        // From the first box on, with the dot typed in the same width.
+        QTest::newRow("typed across, fullwidth") << "typed across" << fullwidth << "127.0.0.9"
+                                                 << "127.0.0.9";
         QTest::newRow("typed, fullwidth over 255") << "typed" << QString::fromUtf8("２５６|０|０|９") << "25.0.0.9"
                                                    << "25.0.0.9";
         QTest::newRow("pasted, fullwidth over 255") << "pasted" << QString::fromUtf8("２５６|０|０|９") << ".0.0.9"
@@ -302,9 +305,17 @@ private slots:
         QFETCH(QString, address);
         QIPAddressEdit edit;
         const QStringList parts = octets.split('|');
-        if (road == "editor set")
+        if (road == "editor set") {
             edit.setText(parts.join('.'));
-        for (int i = 0; road != "editor set" && i < 4; ++i) {
+        } else if (road == "typed across") {
+            edit.show();
+            QApplication::setActiveWindow(&edit);
+            QVERIFY(QTest::qWaitForWindowActive(&edit));
+            edit.field(0)->setFocus();
+            for (const QChar c : parts.join(QChar(0xFF0E)))
+                testsupport::typeText(QApplication::focusWidget(), c);
+        }
+        for (int i = 0; road != "editor set" && road != "typed across" && i < 4; ++i) {
             QLineEdit *box = edit.field(i);
             if (road == "typed") {
                 testsupport::typeText(box, parts[i]);
