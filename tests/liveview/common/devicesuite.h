@@ -3,9 +3,8 @@
 // What the suites of the live page's device roads (the list, the Add form
 // and Modify dialog, the settings window, the address) share: a fresh run
 // folder per row, loopback devices stored in it, and the system log read
-// back. A suite derives from DeviceSuite, calls beginRow and endRow from its
-// init and cleanup, and starts in its initTestCase as the program does
-// (resources, then shell::linkPages).
+// back. A suite derives from DeviceSuite and lists this header among its
+// sources, for its slots.
 
 #include "app/core/database.h"
 #include "app/shell/pagelinks.h"
@@ -35,22 +34,34 @@ inline QStringList rowNames(qwLiveView &page)
     return names;
 }
 
+} // namespace livedevices
+
+// Out of any namespace: Q_INIT_RESOURCE declares its function where it
+// stands.
 class DeviceSuite : public QObject
 {
-protected:
-    std::unique_ptr<testsupport::LivePageFixture> m_fixture;
-    std::vector<std::unique_ptr<devicesim::Device>> m_devices;
+    Q_OBJECT
 
-    void beginRow()
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resources);
+        shell::linkPages();
+    }
+    void init()
     {
         m_fixture = std::make_unique<testsupport::LivePageFixture>();
         QVERIFY(m_fixture->isValid());
     }
-    void endRow()
+    void cleanup()
     {
         m_devices.clear();
         m_fixture.reset();
     }
+
+protected:
+    std::unique_ptr<testsupport::LivePageFixture> m_fixture;
+    std::vector<std::unique_ptr<devicesim::Device>> m_devices;
 
     // Stores one record per device (camA at 127.0.0.2, camB at .3, ...).
     void storeDevices(int count)
@@ -59,7 +70,7 @@ protected:
         for (int i = 0; i < count; ++i) {
             m_devices.push_back(livedevices::start(QString("127.0.0.%1").arg(2 + i)));
             QVERIFY(m_devices.back());
-            QVERIFY(g_database->addDevice(record(names[i], *m_devices.back())) >= 1);
+            QVERIFY(g_database->addDevice(livedevices::record(names[i], *m_devices.back())) >= 1);
         }
     }
 
@@ -82,5 +93,3 @@ protected:
                                              "systemlogs ORDER BY rowid");
     }
 };
-
-} // namespace livedevices

@@ -7,19 +7,11 @@
 
 // The address a device is stored at, on every road that adds or changes
 // one: what is taken.
-class DeviceAddressTest : public livedevices::DeviceSuite
+class DeviceAddressTest : public DeviceSuite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        Q_INIT_RESOURCE(resources);
-        shell::linkPages();
-    }
-    void init() { beginRow(); }
-    void cleanup() { endRow(); }
-
     // Every road that adds or changes a device takes only an IPv4 address or
     // a P2P identifier: a LAN search answer or a stored row may hold a path.
     void addressCheckOnEveryRoad_data()

@@ -22,19 +22,11 @@ using testsupport::HeldLock;
 using testsupport::popupKeys;
 
 // The Add form and the Modify dialog: what they store, refuse and tell.
-class DeviceFormTest : public livedevices::DeviceSuite
+class DeviceFormTest : public DeviceSuite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        Q_INIT_RESOURCE(resources);
-        shell::linkPages();
-    }
-    void init() { beginRow(); }
-    void cleanup() { endRow(); }
-
     // A device added or changed from its dialog, or deleted from its row:
     // a counter left on a stored index still stores and lists the device; a
     // change the database cannot store is said over the dialog, which stays

@@ -27,19 +27,11 @@ using testsupport::popupKeys;
 
 // The device list's roads: Add and its LAN search, Delete, the rows' rights
 // and refresh, and what a PTZ stop owed to a listed device follows.
-class DevicesTest : public livedevices::DeviceSuite
+class DevicesTest : public DeviceSuite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        Q_INIT_RESOURCE(resources);
-        shell::linkPages();
-    }
-    void init() { beginRow(); }
-    void cleanup() { endRow(); }
-
     // The Add dialog's default login that could not be read is no empty
     // default: the dialog says so.
     void addDefaultsWhileHeld()

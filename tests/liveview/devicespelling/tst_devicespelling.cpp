@@ -6,19 +6,11 @@ using testsupport::popupKeys;
 
 // One device per address, on every road that adds or changes one, however
 // the address is spelt.
-class DeviceSpellingTest : public livedevices::DeviceSuite
+class DeviceSpellingTest : public DeviceSuite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        Q_INIT_RESOURCE(resources);
-        shell::linkPages();
-    }
-    void init() { beginRow(); }
-    void cleanup() { endRow(); }
-
     // One device at one address, whatever its spelling: camB's 127.0.0.3 and
     // camZ's stored 127.0.0.04 are taken on every road in any spelling, and
     // an address typed anew is stored without leading zeros.

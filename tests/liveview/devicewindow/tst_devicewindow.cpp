@@ -18,19 +18,11 @@ using testsupport::popupKeys;
 
 // A device's settings window as the device list opens it and follows its
 // device.
-class DeviceWindowTest : public livedevices::DeviceSuite
+class DeviceWindowTest : public DeviceSuite
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        Q_INIT_RESOURCE(resources);
-        shell::linkPages();
-    }
-    void init() { beginRow(); }
-    void cleanup() { endRow(); }
-
     // A refused update changes nothing and says so, on screen and in the log.
     void refusedUpdate()
     {
