@@ -6,6 +6,10 @@ namespace deviceentry {
 
 QString check(int connectType, const QString &address, const QString &port)
 {
+    // The address editor gives no address while one of its boxes is empty:
+    // the operator sees the box and is told what it wants.
+    if (connectType == ByAddress && address.isEmpty())
+        return QStringLiteral("ipincomplete");
     const bool good = connectType == ByAddress ? deviceaddress::isIpv4(address) : deviceaddress::isIdentifier(address);
     if (!good)
         return QStringLiteral("wrongiporid");

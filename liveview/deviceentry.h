@@ -13,7 +13,8 @@ namespace deviceentry {
 enum Connect { ByAddress = 0, ByIdentifier = 1 };
 
 // The key of the tip (page 38) for the first value the form refuses, empty
-// when it takes them all.
+// when it takes them all. An empty address by address is a box of the
+// address editor left empty.
 QString check(int connectType, const QString &address, const QString &port);
 
 // The name as the form's name field yields it: what cannot be typed

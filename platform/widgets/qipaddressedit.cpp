@@ -7,7 +7,25 @@
 #include <QValidator>
 
 namespace {
-// Digits only, at most three, never above 255.
+// An octet as the editor holds it: one to three digits, never above 255.
+// Digits of any script (a fullwidth input method's, say) are taken as the
+// ASCII digits they stand for, so that a box never holds what its font may
+// not draw and what the address is read as is what the box shows. Null for
+// anything else, the empty text included.
+QString octetDigits(const QString &typed)
+{
+    QString digits;
+    for (const uint c : typed.toUcs4()) {
+        if (QChar::category(c) != QChar::Number_DecimalDigit)
+            return QString();
+        digits += QLatin1Char(char('0' + QChar::digitValue(c)));
+    }
+    if (digits.isEmpty() || digits.size() > 3 || digits.toInt() > 255)
+        return QString();
+    return digits;
+}
+
+// What octetDigits() takes; typed digits are put in as ASCII.
 class OctetValidator : public QValidator
 {
 public:
@@ -16,13 +34,11 @@ public:
     {
         if (input.isEmpty())
             return Intermediate;
-        if (input.size() > 3)
+        const QString digits = octetDigits(input);
+        if (digits.isNull())
             return Invalid;
-        for (QChar c : input) {
-            if (!c.isDigit())
-                return Invalid;
-        }
-        return input.toInt() <= 255 ? Acceptable : Invalid;
+        input = digits;
+        return Acceptable;
     }
 };
 } // namespace
@@ -53,11 +69,13 @@ QIPAddressEdit::QIPAddressEdit(QWidget *parent) : QWidget(parent)
 
 QString QIPAddressEdit::text() const
 {
+    // A field set from outside past its validator is no octet either.
     QStringList parts;
     for (QLineEdit *edit : m_fields) {
-        if (edit->text().isEmpty())
+        const QString digits = octetDigits(edit->text());
+        if (digits.isNull())
             return QString();
-        parts << QString::number(edit->text().toInt());
+        parts << QString::number(digits.toInt());
     }
     return parts.join(QLatin1Char('.'));
 }
@@ -76,14 +94,15 @@ QString QIPAddressEdit::GetValue() const
 void QIPAddressEdit::setText(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
-    bool valid = parts.size() == 4;
-    for (int i = 0; valid && i < 4; ++i) {
-        bool ok = false;
-        const int v = parts[i].toInt(&ok);
-        valid = ok && !parts[i].isEmpty() && parts[i].size() <= 3 && v >= 0 && v <= 255;
+    QStringList octets;
+    for (const QString &part : parts) {
+        const QString digits = octetDigits(part);
+        if (parts.size() != 4 || digits.isNull())
+            break;
+        octets << QString::number(digits.toInt());
     }
     for (int i = 0; i < 4; ++i)
-        m_fields[i]->setText(valid ? QString::number(parts[i].toInt()) : QString());
+        m_fields[i]->setText(octets.size() == 4 ? octets[i] : QString());
 }
 
 void QIPAddressEdit::onFieldEdited(int i)
@@ -102,7 +121,9 @@ bool QIPAddressEdit::eventFilter(QObject *watched, QEvent *event)
         for (int i = 0; i < 4; ++i) {
             if (watched != m_fields[i])
                 continue;
-            if (key->text() == QLatin1String(".")) {
+            // The fullwidth full stop is the dot of the input method that
+            // types fullwidth digits.
+            if (key->text() == QLatin1String(".") || key->text() == QChar(0xFF0E)) {
                 if (i < 3 && !m_fields[i]->text().isEmpty()) {
                     m_fields[i + 1]->setFocus();
                     m_fields[i + 1]->selectAll();

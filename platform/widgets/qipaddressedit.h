@@ -6,7 +6,8 @@ class QLineEdit;
 
 // IPv4 address editor: four octet fields with a dot between them. A '.' or a
 // full octet moves on to the next field; text() is "a.b.c.d" once every field
-// holds a value, "" before.
+// holds a value, "" before. Digits of other scripts, typed, pasted or set,
+// are held as the ASCII digits they stand for.
 class QIPAddressEdit : public QWidget
 {
     Q_OBJECT
@@ -14,7 +15,8 @@ public:
     explicit QIPAddressEdit(QWidget *parent = nullptr);
 
     QString text() const;
-    // Takes "a.b.c.d" with every part 0..255; anything else clears the fields.
+    // Takes "a.b.c.d" with every part one to three digits, 0..255; anything
+    // else (a sign, a blank) clears the fields.
     void setText(const QString &text);
     QLineEdit *field(int i) const { return m_fields[i]; }
 

@@ -4,6 +4,7 @@
 #include "liveview/livetext.h"
 #include "liveview/qwadddevice.h"
 #include "tests/support/popups.h"
+#include "tests/support/typing.h"
 #include "liveview/qwalarmeventmanane.h"
 #include "liveview/qwcstmvideoview.h"
 #include "liveview/qwdeviceform.h"
@@ -14,6 +15,7 @@
 #include "tests/support/livepage.h"
 #include "viewdrop.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -198,7 +200,7 @@ private slots:
         const auto row = [](const char *name, const char *ip, const char *port, const char *tip) {
             QTest::newRow(name) << QString(ip) << QString(port) << QString(tip);
         };
-        row("no address", "", "80", "tip_wrongiporid");
+        row("no address", "", "80", "tip_ipincomplete");
         row("no port", "127.0.0.2", "", "tip_needport");
         row("port 0", "127.0.0.2", "0", "tip_portrange");
         row("port 65536", "127.0.0.2", "65536", "tip_portrange");
@@ -259,6 +261,73 @@ private slots:
         QCOMPARE(edit.text(), QString());
         edit.SetValue("");
         QCOMPARE(edit.GetValue(), QString());
+    }
+
+    // A box holds what it shows, however the digits came in: digits of
+    // another script are held as the ASCII digits they stand for, and the
+    // address is read as the boxes show it.
+    void ipAddressEditDigits_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::addColumn<QString>("octets"); // the four boxes' texts, '|' between
+        QTest::addColumn<QString>("shown");  // the boxes afterwards, '.' between
+        QTest::addColumn<QString>("address");
+        const QString fullwidth = QString::fromUtf8("１２７|０|０|９");
+        const QString arabicIndic = QString::fromUtf8("١٠|٠|٠|٢٥٥");
+        for (const char *road : {"typed", "pasted", "box set", "editor set"}) {
+            QTest::addRow("%s, fullwidth", road) << road << fullwidth << "127.0.0.9"
+                                                 << "127.0.0.9";
+            QTest::addRow("%s, Arabic-Indic", road) << road << arabicIndic << "10.0.0.255"
+                                                    << "10.0.0.255";
+        }
+        // From the first box on, with the dot typed in the same width.
+        QTest::newRow("typed across, fullwidth") << "typed across" << fullwidth << "127.0.0.9"
+                                                 << "127.0.0.9";
+        QTest::newRow("typed, fullwidth over 255") << "typed" << QString::fromUtf8("２５６|０|０|９") << "25.0.0.9"
+                                                   << "25.0.0.9";
+        QTest::newRow("pasted, fullwidth over 255") << "pasted" << QString::fromUtf8("２５６|０|０|９") << ".0.0.9"
+                                                    << "";
+        QTest::newRow("editor set, sign") << "editor set"
+                                          << "+1|0|0|9"
+                                          << ""
+                                          << "";
+        // Set past the validator: shown as set, and no address.
+        QTest::newRow("box set, letters") << "box set"
+                                          << "1a|0|0|9"
+                                          << "1a.0.0.9"
+                                          << "";
+    }
+    void ipAddressEditDigits()
+    {
+        QFETCH(QString, road);
+        QFETCH(QString, octets);
+        QFETCH(QString, shown);
+        QFETCH(QString, address);
+        QIPAddressEdit edit;
+        const QStringList parts = octets.split('|');
+        if (road == "editor set") {
+            edit.setText(parts.join('.'));
+        } else if (road == "typed across") {
+            edit.show();
+            QApplication::setActiveWindow(&edit);
+            QVERIFY(QTest::qWaitForWindowActive(&edit));
+            edit.field(0)->setFocus();
+            for (const QChar c : parts.join(QChar(0xFF0E)))
+                testsupport::typeText(QApplication::focusWidget(), c);
+        }
+        for (int i = 0; road != "editor set" && road != "typed across" && i < 4; ++i) {
+            QLineEdit *box = edit.field(i);
+            if (road == "typed") {
+                testsupport::typeText(box, parts[i]);
+            } else if (road == "pasted") {
+                QApplication::clipboard()->setText(parts[i]);
+                box->paste();
+            } else {
+                box->setText(parts[i]);
+            }
+        }
+        QCOMPARE(edit.GetValue(), shown);
+        QCOMPARE(edit.text(), address);
     }
 
     void faceWindow()
