@@ -60,6 +60,12 @@ void DevsetReadState::addShown(QWidget *slider, QLabel *number)
         m_unread->addField(slider, number);
 }
 
+void DevsetReadState::setNoteLayout(QBoxLayout *layout)
+{
+    if (m_unread)
+        m_unread->setNoteLayout(layout);
+}
+
 bool DevsetReadState::isBlank() const
 {
     return m_unread && m_unread->isBlank();
@@ -133,6 +139,10 @@ void DevsetReadState::end(int id, bool ok, bool tell)
             m_shown = true;
             m_unread->settle();
             m_unread->showNote(false);
+        } else if (m_unread && m_unread->isBlank()) {
+            // The round's usable replies were shown as they came; without
+            // the rest they are not what the device holds.
+            m_unread->blank();
         }
     }
 }
@@ -159,8 +169,11 @@ void DevsetReadState::watch(CGIUtil *request, int id, const char *element, QObje
             return;
         const bool ok =
             devset::usableReply(m_pending.value(nID).codes, request, name.isEmpty() ? nullptr : name.constData());
-        if (ok)
+        if (ok) {
+            if (m_unread)
+                m_unread->release();
             deliver(); // may start the page's next reads: the round stays open
+        }
         if (isCurrent(nID, request))
             end(nID, ok);
     });

@@ -12,6 +12,7 @@
 
 class CGIUtil;
 class DevsetUnreadView;
+class QBoxLayout;
 class QLabel;
 class QWidget;
 
@@ -61,6 +62,9 @@ public:
     // quiet state shows nothing of its own and takes none.
     void addShown(std::initializer_list<QWidget *> fields);
     void addShown(QWidget *slider, QLabel *number);
+    // Where the note that a read failed goes (see
+    // DevsetUnreadView::setNoteLayout): a dialog's content, not its title.
+    void setNoteLayout(QBoxLayout *layout);
     // Whether the page's fields are blank for want of a good read: a widget
     // the page draws itself draws no values then.
     bool isBlank() const;

@@ -21,6 +21,16 @@ namespace {
 // read failed before, and a save finds a selection it can send.
 const char *const kBeforeBlank = "devsetBeforeBlank";
 
+// A box still "neither" shows what it showed before the blank, as a
+// two-state box.
+void releaseBox(QCheckBox *box, const QVariant &before)
+{
+    const QSignalBlocker block(box);
+    if (box->checkState() == Qt::PartiallyChecked)
+        box->setCheckState(before.isValid() ? Qt::CheckState(before.toInt()) : Qt::Unchecked);
+    box->setTristate(false);
+}
+
 } // namespace
 
 DevsetUnreadView::DevsetUnreadView(QWidget *page) : QObject(page), m_page(page) {}
@@ -40,6 +50,7 @@ void DevsetUnreadView::addField(QWidget *field, QLabel *number)
 
 void DevsetUnreadView::blank()
 {
+    const bool again = m_blank;
     m_blank = true;
     for (const Field &f : qAsConst(m_fields)) {
         QWidget *w = f.widget;
@@ -47,7 +58,7 @@ void DevsetUnreadView::blank()
             continue;
         const QSignalBlocker block(w);
         if (auto *list = qobject_cast<QComboBox *>(w)) {
-            if (list->currentIndex() >= 0)
+            if (list->currentIndex() >= 0 && !again)
                 list->setProperty(kBeforeBlank, list->currentIndex());
             list->setCurrentIndex(-1);
         } else if (auto *edit = qobject_cast<QLineEdit *>(w)) {
@@ -61,7 +72,7 @@ void DevsetUnreadView::blank()
                 text->setText(QString());
             }
         } else if (auto *box = qobject_cast<QCheckBox *>(w)) {
-            if (box->checkState() != Qt::PartiallyChecked)
+            if (box->checkState() != Qt::PartiallyChecked && !again)
                 box->setProperty(kBeforeBlank, int(box->checkState()));
             box->setTristate(true);
             box->setCheckState(Qt::PartiallyChecked);
@@ -97,11 +108,7 @@ void DevsetUnreadView::settle()
                 list->setCurrentIndex(before.toInt());
             }
         } else if (auto *box = qobject_cast<QCheckBox *>(w)) {
-            if (box->checkState() == Qt::PartiallyChecked) {
-                const QSignalBlocker block(box);
-                box->setCheckState(before.isValid() ? Qt::CheckState(before.toInt()) : Qt::Unchecked);
-            }
-            box->setTristate(false);
+            releaseBox(box, before);
         } else if (auto *slider = qobject_cast<QAbstractSlider *>(w)) {
             if (f.number && f.number->text().isEmpty())
                 f.number->setNum(slider->value());
@@ -115,6 +122,21 @@ void DevsetUnreadView::settle()
     }
 }
 
+void DevsetUnreadView::release()
+{
+    if (!m_blank)
+        return;
+    for (const Field &f : qAsConst(m_fields)) {
+        if (auto *box = qobject_cast<QCheckBox *>(f.widget.data()))
+            releaseBox(box, box->property(kBeforeBlank));
+    }
+}
+
+void DevsetUnreadView::setNoteLayout(QBoxLayout *layout)
+{
+    m_noteLayout = layout;
+}
+
 void DevsetUnreadView::showNote(bool shown)
 {
     if (!m_note && shown) {
@@ -122,8 +144,10 @@ void DevsetUnreadView::showNote(bool shown)
         m_note->setObjectName(QStringLiteral("label_readFailed"));
         m_note->setWordWrap(true);
         m_note->setStyleSheet(QStringLiteral("QLabel{color:#ff6060;}"));
-        // Above the page's button row, its layout's last item.
-        if (auto *column = qobject_cast<QBoxLayout *>(m_page->layout()))
+        // Above the page's button row, its layout's last item; never loose
+        // on the page, where a dialog draws its title.
+        QBoxLayout *column = m_noteLayout ? m_noteLayout.data() : qobject_cast<QBoxLayout *>(m_page->layout());
+        if (column)
             column->insertWidget(qMax(0, column->count() - 1), m_note);
     }
     if (m_note)

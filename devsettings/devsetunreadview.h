@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 
+class QBoxLayout;
 class QLabel;
 class QWidget;
 
@@ -27,7 +28,8 @@ public:
     void addField(QWidget *field, QLabel *number = nullptr);
 
     // Empties every field without the page's own slots running: nothing
-    // the page holds or sends follows the blanks.
+    // the page holds or sends follows the blanks. Blanking again keeps what
+    // the fields showed before the first blank.
     void blank();
     bool isBlank() const { return m_blank; }
     // A good read came. A list or check box it left blank shows what it
@@ -36,7 +38,15 @@ public:
     // number where the read left the slider; texts it did not fill stay
     // empty.
     void settle();
+    // A usable reply is about to be shown: each check box still "neither"
+    // takes back what it showed before the blank, so that the page's own
+    // setting of it, either way, is what shows. A box left "neither" would
+    // count as checked and ignore being checked again.
+    void release();
 
+    // Where the note goes, above the layout's last item (the button row);
+    // the page's own layout unless said.
+    void setNoteLayout(QBoxLayout *layout);
     void showNote(bool shown);
 
 private:
@@ -49,5 +59,6 @@ private:
     QWidget *m_page;
     QList<Field> m_fields;
     QLabel *m_note = nullptr;
+    QPointer<QBoxLayout> m_noteLayout;
     bool m_blank = false;
 };

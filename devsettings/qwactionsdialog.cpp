@@ -43,6 +43,7 @@ qwActionsDialog::qwActionsDialog(QWidget *parent) : BaseWindow(parent, 0, 420, 3
     m_save = devset::addButtonRow(row, content, {{"saveopt", "Save"}, {"cancelopt", "Cancel"}}).at(0);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(m_save);
+    m_readState->setNoteLayout(row);
     connect(m_save, &QPushButton::clicked, this, &qwActionsDialog::onSave);
     grid->addLayout(row, 5, 0, 1, 2);
 

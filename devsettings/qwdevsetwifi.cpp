@@ -198,9 +198,10 @@ void qwDevsetWifi::load()
     m_readState->startRead(networkRequest, kShortWaitMs, kNetworkId,
                            devset::devsetUrl("http://%1:%2/action/get?subject=network&adapter=1", devip, httpport),
                            username, password, kReadTimeoutSec, this, read, "network");
-    devset::startGet(netstatRequest, kWaitMs, kNetstatId,
-                     devset::devsetUrl("http://%1:%2/action/get?subject=netstat&adapter=1", devip, httpport), username,
-                     password, kReadTimeoutSec, this, read);
+    // The link status is shown with the settings: read and judged with them.
+    m_readState->startRead(netstatRequest, kWaitMs, kNetstatId,
+                           devset::devsetUrl("http://%1:%2/action/get?subject=netstat&adapter=1", devip, httpport),
+                           username, password, kReadTimeoutSec, this, read, nullptr);
 }
 
 void qwDevsetWifi::requestWifiScan()

@@ -50,6 +50,7 @@ qwScheduleDialog::qwScheduleDialog(QWidget *parent, int kind) : BaseWindow(paren
     m_save = devset::addButtonRow(column, content, {{"saveopt", "Save"}, {"cancelopt", "Cancel"}}).at(0);
     m_readState = new DevsetReadState(this);
     m_readState->addControl(m_save);
+    m_readState->setNoteLayout(column);
     connect(m_save, &QPushButton::clicked, this, &qwScheduleDialog::onSave);
 
     m_request = new DeviceDocumentRequest(this, kReadId, kSaveId);

@@ -62,6 +62,8 @@ class WifiTest : public QObject, public PageCase<qwDevsetWifi>
     QByteArray save()
     {
         const int before = m_fx->count("POST", "network&adapter=1");
+        // Saving waits for the whole read, the link status with it.
+        [&] { QTRY_VERIFY(button("pushButton_Save")->isEnabled()); }();
         button("pushButton_Save")->click();
         [&] { QVERIFY(m_fx->waitAnswered("POST", "network&adapter=1", before + 1)); }();
         return m_fx->requests("POST", "network&adapter=1").value(before).body;
@@ -178,6 +180,42 @@ private slots:
         QTRY_VERIFY(tipShown(m_page.get()));
         QCOMPARE(popupKeys(m_page.get()), QStringList{tip});
         QCOMPARE(m_fx->device().requests().size(), reads + 1);
+    }
+
+    void statusAfterFailedRead_data()
+    {
+        // Each read's fault: answered 500 with its own document, or answered
+        // well after the settings' failure.
+        QTest::addColumn<QStringList>("faults");
+        QTest::newRow("settings, status after") << QStringList{"network&adapter=1=500", "netstat&adapter=1=late"};
+        QTest::newRow("status") << QStringList{"netstat&adapter=1=500"};
+        QTest::newRow("settings and status") << QStringList{"network&adapter=1=500", "netstat&adapter=1=500"};
+    }
+
+    // The link status belongs to the page's read: an error page that holds
+    // a link is no link, and one shown beside blank settings is unread.
+    void statusAfterFailedRead()
+    {
+        QFETCH(QStringList, faults);
+        for (const QString &f : faults) {
+            const QString key = f.section('=', 0, -2);
+            m_fx->device().addFault("get:" + key, f.endsWith("late") ? Fault::delay(1500)
+                                                                     : Fault::status(500, m_fx->device().subject(key)));
+        }
+        m_page->OnInitParameters(116);
+        QVERIFY(m_fx->waitAnswered("GET", "netstat&adapter=1", 1));
+        QTRY_VERIFY(tipShown(m_page.get()));
+        QCOMPARE(popupKeys(m_page.get()), QStringList{"tip_readfailed"});
+        QTRY_VERIFY(!button("pushButton_Save")->isEnabled());
+        QTest::qWait(500); // the last reply handled
+        QCOMPARE(label("label_Link")->text(), QString());
+        QCOMPARE(label("label_Address")->text(), QString());
+
+        m_fx->device().clearFaults();
+        button("pushButton_Refresh")->click();
+        QTRY_VERIFY(button("pushButton_Save")->isEnabled());
+        QTRY_COMPARE(label("label_Link")->text(), langText(37, 117, "connected"));
+        QCOMPARE(label("label_Address")->text(), QStringLiteral("192.168.1.20"));
     }
 
     // Before any network reply the address dialog does not open: it would
