@@ -22,13 +22,16 @@ namespace {
 const char *const kBeforeBlank = "devsetBeforeBlank";
 
 // A box still "neither" shows what it showed before the blank, as a
-// two-state box.
+// two-state box. A box that leaves "neither" for the checked state it already
+// counts as is not drawn again by itself, so it would go on showing "neither"
+// whatever is set next: it is drawn anew here.
 void releaseBox(QCheckBox *box, const QVariant &before)
 {
     const QSignalBlocker block(box);
     if (box->checkState() == Qt::PartiallyChecked)
         box->setCheckState(before.isValid() ? Qt::CheckState(before.toInt()) : Qt::Unchecked);
     box->setTristate(false);
+    box->update();
 }
 
 } // namespace

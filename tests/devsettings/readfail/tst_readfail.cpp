@@ -27,6 +27,7 @@
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
 #include <QCheckBox>
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QHostAddress>
@@ -166,6 +167,28 @@ QString shownValue(const QWidget *w)
     return QStringLiteral("?");
 }
 
+// Keeps, on each check box of a page, the state it was last painted in: a
+// box whose state changed without a repaint still shows the old one on the
+// screen, whatever checkState() says.
+class PaintedBoxes : public QObject
+{
+public:
+    explicit PaintedBoxes(QWidget *page) : QObject(page)
+    {
+        for (QCheckBox *box : page->findChildren<QCheckBox *>())
+            box->installEventFilter(this);
+    }
+    static const char *key() { return "paintedState"; }
+
+protected:
+    bool eventFilter(QObject *o, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            o->setProperty(key(), int(static_cast<QCheckBox *>(o)->checkState()));
+        return false;
+    }
+};
+
 // Everything a page shows, widget by widget: what each field holds and
 // whether it can be used.
 QStringList pageLook(QWidget *page)
@@ -179,9 +202,11 @@ QStringList pageLook(QWidget *page)
         if (plumbing || !w->isVisibleTo(page))
             continue;
         QString value;
-        if (auto *box = qobject_cast<QCheckBox *>(w))
-            value = QString::number(box->checkState());
-        else if (auto *button = qobject_cast<QAbstractButton *>(w))
+        if (auto *box = qobject_cast<QCheckBox *>(w)) {
+            const QVariant painted = box->property(PaintedBoxes::key());
+            value = QString::number(box->checkState()) +
+                    (painted.isValid() && painted.toInt() != box->checkState() ? " drawn otherwise" : "");
+        } else if (auto *button = qobject_cast<QAbstractButton *>(w))
             value = button->isChecked() ? "on" : "off";
         else if (auto *slider = qobject_cast<QAbstractSlider *>(w))
             value = QString::number(slider->value());
@@ -582,12 +607,15 @@ void tst_ReadFail::rereadShowsAsFirstRead()
     QFETCH(QString, mode);
     const Subject &s = *subjectNamed(subject);
     read(s);
+    new PaintedBoxes(m_widget);
     m_widget->show();
     QTRY_VERIFY_WITH_TIMEOUT(state() && state()->isRead(), 20000);
+    QTRY_VERIFY(pageLook(m_widget).filter(" drawn otherwise").isEmpty());
     const QStringList good = pageLook(m_widget);
     delete m_widget;
 
     QVERIFY(readAgainstFault(s, mode));
+    new PaintedBoxes(m_widget);
     m_widget->show();
     popupKeys(m_widget);
     repair(mode);
