@@ -120,7 +120,6 @@ void StreamFrameParser::handleVideo(const FrameHead_t &head, const unsigned char
 {
     const int64_t t = int64_t(head.timestamp);
     if (m_videoPending) {
-        m_videoOutput = now;
         rebase(t, now);
         m_videoPending = false;
     } else {

@@ -182,6 +182,16 @@ void qcLiveDeviceRequests::settlePtz(Slot &s)
     emit ptzControlEnded(s.target, s.ticket.op, s.body, reach == Reached, reach == RefusedAccount);
 }
 
+CGIUtil *qcLiveDeviceRequests::newControl(const Target &target, const QString &body)
+{
+    auto *r = new CGIUtil(PtzId);
+    if (r->setPostRequest(target.url("/action/ptz?subject=ctrl"), target.user, target.password, body, nullptr, nullptr,
+                          kPtzConnectSec, kPtzTotalSec))
+        return r;
+    delete r;
+    return nullptr;
+}
+
 std::function<qcLiveDeviceRequests::Reach()> qcLiveDeviceRequests::watchReach(CGIUtil *request)
 {
     // A transfer that times out after its status line reports twice; the
@@ -274,7 +284,6 @@ bool qcLiveDeviceRequests::startControl(const Ticket &ticket, const QString &bod
     if (!haveConnection())
         return false;
     retire(PtzId, kReplaceWaitMs);
-    m_ahead.clear();
     emit ptzControlStarting(target(), ticket.op, body);
     const QStringList ahead = std::exchange(m_ahead, QStringList());
     CGIUtil *r = renew(PtzId, ticket);

@@ -106,6 +106,9 @@ public:
     // Watches a control request, before it starts, for its first status;
     // what it came to may be asked once it has finished.
     static std::function<Reach()> watchReach(CGIUtil *request);
+    // A PTZ command to target as an id 7 request of its own, ready to
+    // start; null when it cannot be prepared.
+    static CGIUtil *newControl(const Target &target, const QString &body);
 
     // The current object of an id, for tests.
     CGIUtil *request(int id) const;

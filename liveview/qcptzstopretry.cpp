@@ -142,13 +142,9 @@ void qcPtzStopRetry::retryOwed()
 
 void qcPtzStopRetry::startAttempt(const Owed &owed)
 {
-    auto *r = new CGIUtil(qcLiveDeviceRequests::PtzId);
-    const qcLiveDeviceRequests::Target &t = owed.target;
-    if (!r->setPostRequest(t.url("/action/ptz?subject=ctrl"), t.user, t.password, owed.body, nullptr, nullptr,
-                           qcLiveDeviceRequests::kPtzConnectSec, qcLiveDeviceRequests::kPtzTotalSec)) {
-        delete r;
+    CGIUtil *r = qcLiveDeviceRequests::newControl(owed.target, owed.body);
+    if (!r)
         return;
-    }
     m_attempts.append({r, owed, qcLiveDeviceRequests::watchReach(r)});
     connect(r, &QThread::finished, this, [this, r] { endAttempt(r, false); });
     r->start();

@@ -23,11 +23,8 @@ void qcPtzStopsAhead::startNext()
         emit done(true);
         return;
     }
-    auto *r = new CGIUtil(qcLiveDeviceRequests::PtzId);
-    if (!r->setPostRequest(m_target.url("/action/ptz?subject=ctrl"), m_target.user, m_target.password, m_bodies.first(),
-                           nullptr, nullptr, qcLiveDeviceRequests::kPtzConnectSec,
-                           qcLiveDeviceRequests::kPtzTotalSec)) {
-        delete r;
+    CGIUtil *r = qcLiveDeviceRequests::newControl(m_target, m_bodies.first());
+    if (!r) {
         emit done(false);
         return;
     }
