@@ -102,15 +102,18 @@ void StreamFrameParser::takeCameraStep(int64_t t, int64_t now)
     const int64_t step = sub(t, m_lastSenderVideo);
     // Across the local midnight the clock went on, not back.
     const int64_t localStep = now >= m_lastVideoNow ? now - m_lastVideoNow : now - m_lastVideoNow + kDayMs;
-    // Time going back, or on by more than the local clock went, is the
-    // camera's clock set (or wrapped at its own midnight), not time that
-    // passed: this picture follows the last one as the pictures before did,
-    // so no picture is stamped at a time that never was.
-    if (step >= 0 && sub(step, localStep) <= kCameraStepMs) {
-        m_videoSpacing = step < kJumpMs ? step : kJumpMs;
+    // Time going back by more than a step, or on by more than the local
+    // clock went, is the camera's clock set (or wrapped at its own
+    // midnight), not time that passed: this picture follows the last one as
+    // the pictures before did, so no picture is stamped at a time that never
+    // was. A little back is jitter or a small correction: the mapping stays
+    // (the stream clock puts the picture just after the one before).
+    if (step >= -kCameraStepMs && sub(step, localStep) <= kCameraStepMs) {
+        if (step >= 0)
+            m_videoSpacing = step < kJumpMs ? step : kJumpMs;
         return;
     }
-    rebase(t, add(m_videoOutput, m_videoSpacing));
+    rebase(t, add(m_lastStamp, m_videoSpacing));
     // A camera whose time jumped may have started its stream anew.
     if (step < -kJumpMs || step > kJumpMs)
         m_audioCounter = 0;
@@ -119,28 +122,44 @@ void StreamFrameParser::takeCameraStep(int64_t t, int64_t now)
 void StreamFrameParser::handleVideo(const FrameHead_t &head, const unsigned char *payload, int64_t now)
 {
     const int64_t t = int64_t(head.timestamp);
-    if (m_videoPending) {
+    const bool first = m_videoPending;
+    m_videoPending = false;
+    if (first)
         rebase(t, now);
-        m_videoPending = false;
-    } else {
+    else
         takeCameraStep(t, now);
-    }
     m_lastSenderVideo = t;
     m_lastVideoNow = now;
     m_videoOutput = add(sub(t, m_videoBase), m_localBase);
-    // The local clock set to another time (or the mapping drifted off it):
-    // the pictures follow the clock, the sound goes on as it goes.
+    int64_t stamp = m_videoOutput;
+    // The local clock set to another time: the pictures follow the clock,
+    // the sound goes on as it goes.
     if (apart(m_videoOutput, now, kDayMs, kJumpMs) || m_videoOutput < 0) {
-        m_videoOutput = now;
+        m_videoOutput = stamp = now;
         rebase(t, now);
+    } else if (!first) {
+        // The mapping, sound and all, keeps to the local clock.
+        const StreamClock::Kept kept = StreamClock::keep(m_videoOutput, m_lastStamp, now);
+        m_localBase = add(m_localBase, kept.mappingShift);
+        m_videoOutput = add(m_videoOutput, kept.mappingShift);
+        stamp = kept.stamp;
     }
     // Midnight: the mapping goes on into the new day, sound and all, each
-    // picture as far after the one before as the camera stamped it.
+    // picture as far after the one before as the camera stamped it (or back
+    // into the old one, where a lead taken back crosses it again).
     if (m_videoOutput >= kDayMs) {
         m_videoOutput -= kDayMs;
         m_localBase = sub(m_localBase, kDayMs);
+    } else if (m_videoOutput < 0) {
+        m_videoOutput += kDayMs;
+        m_localBase = add(m_localBase, kDayMs);
     }
-    m_callback(payload, head.length, KindVideo, head.type, m_videoOutput, m_user);
+    if (stamp >= kDayMs)
+        stamp -= kDayMs;
+    else if (stamp < 0)
+        stamp += kDayMs;
+    m_lastStamp = stamp;
+    m_callback(payload, head.length, KindVideo, head.type, stamp, m_user);
     deliverHeldAudio();
 
     const uint64_t second = (head.timestamp / 1000) % 86400;

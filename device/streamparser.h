@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/framehead.h"
+#include "device/streamclock.h"
 
 #include <cstdint>
 #include <deque>
@@ -10,7 +11,7 @@
 
 // The receive side of the live stream without sockets: finds frames in the
 // bytes received so far, re-times video and audio onto the local time of day
-// and hands each frame to the stream callback.
+// (as StreamClock rules) and hands each frame to the stream callback.
 class StreamFrameParser
 {
 public:
@@ -21,12 +22,12 @@ public:
     static constexpr int kMaxPayload = kBufferSize - kFrameHeadSize;
     static constexpr int kAccumulatorSize = 4096;
     static constexpr int kAccumulateThreshold = 940;
-    static constexpr int64_t kDayMs = 86400000;
-    static constexpr int64_t kJumpMs = 5000;
+    static constexpr int64_t kDayMs = StreamClock::kDayMs;
+    static constexpr int64_t kJumpMs = StreamClock::kJumpMs;
     // The camera's time running this much further than the local clock from
-    // one picture to the next is a step of the camera's clock, not a frame
-    // late on the network.
-    static constexpr int64_t kCameraStepMs = 1000;
+    // one picture to the next, or going back by more, is a step of the
+    // camera's clock, not a frame late on the network or jitter.
+    static constexpr int64_t kCameraStepMs = StreamClock::kCameraStepMs;
     // Sound past the end of the day waits for the pictures to pass midnight
     // too, this many bytes at most (5 s of 48 kHz 16-bit stereo); beyond it
     // the oldest goes.
@@ -72,7 +73,10 @@ private:
 
     bool m_videoPending = true;
     bool m_audioRebase = true;
+    // Where the mapping puts the last picture; the stamp it was given may lie
+    // after that (never before the one before).
     int64_t m_videoOutput = 0;
+    int64_t m_lastStamp = 0;
     int64_t m_lastSenderVideo = 0;
     int64_t m_lastVideoNow = 0;
     // The camera's last ordinary step from one picture to the next.
