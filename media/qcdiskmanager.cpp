@@ -9,6 +9,9 @@
 #include "platform/threadnice.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QMap>
 #include <QRegularExpression>
 
 #include <sys/statvfs.h>
@@ -183,6 +186,19 @@ void removeOrphanedCopies(const QString &root, const QString &folder)
     }
     for (const QString &sub : dir.entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks))
         removeOrphanedCopies(root, folder + '/' + sub);
+}
+
+// The recordings below a folder, by their paths relative to it.
+QStringList recordFilesBelow(const QString &folder)
+{
+    QStringList out;
+    const QDir top(folder);
+    for (QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        if (recordnames::isValidRecordName(it.fileName()))
+            out.append(top.relativeFilePath(path));
+    }
+    return out;
 }
 
 } // namespace
@@ -388,20 +404,21 @@ bool qcDiskManager::removeEmptyFolders(const QString &root, const QString &folde
     return recordfileguard::removeFolder(root, folder);
 }
 
-void qcDiskManager::moveTodaysLateFiles(const QString &root, const QString &folder, const QDate &today, int nowMsecs)
+void qcDiskManager::moveTodaysLateFiles(const QString &root, const QString &folder, const QDateTime &now)
 {
     const QDir dir(folder);
-    const QString todayName = today.toString(QStringLiteral("yyyyMMdd"));
+    const QString todayName = now.date().toString(QStringLiteral("yyyyMMdd"));
     static const QRegularExpression dayLike(QStringLiteral("^2[0-9]{7}$"));
     QStringList late;
     for (const QFileInfo &fi : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
         const QString name = fi.fileName();
         if (fi.isDir()) {
             if (dayLike.match(name).hasMatch() ? name == todayName : name != QLatin1String("BackupFile"))
-                moveTodaysLateFiles(root, fi.filePath(), today, nowMsecs);
+                moveTodaysLateFiles(root, fi.filePath(), now);
             continue;
         }
-        if (recordnames::isValidRecordName(name) && recordnames::parseName(name).end > nowMsecs)
+        if (recordnames::isValidRecordName(name) &&
+            recordnames::endsAfter(folder, recordnames::parseName(name).end, now))
             late.append(name);
     }
     if (late.isEmpty())
@@ -420,6 +437,7 @@ void qcDiskManager::moveTodaysLateFiles(const QString &root, const QString &fold
             moved.append(name);
     // The list never names a file that is not in its folder.
     recordindex::rewriteReclistWithout(root, folder, moved);
+    recordlog::movedDatedAhead(folder, backup, moved, now);
 }
 
 void qcDiskManager::dailyPass()
@@ -437,10 +455,21 @@ void qcDiskManager::dailyPass()
         const QDate date(name.left(4).toInt(), name.mid(4, 2).toInt(), name.mid(6, 2).toInt());
         // Moved whole, index files and all, by a rename: an archive made
         // "future" by a clock set back is never copied.
-        if (date.isValid() && date > today)
-            moveFolderInto(root, fi.filePath(), root + QStringLiteral("/BackupDir/") + name);
+        if (date.isValid() && date > today) {
+            const QString target = root + QStringLiteral("/BackupDir/") + name;
+            const QStringList files = recordFilesBelow(fi.filePath());
+            moveFolderInto(root, fi.filePath(), target);
+            // Told by the folders the recordings lay in, as the late files are.
+            QMap<QString, QStringList> moved;
+            for (const QString &f : files)
+                if (!QFileInfo::exists(fi.filePath() + '/' + f))
+                    moved[QFileInfo(f).path()].append(QFileInfo(f).fileName());
+            for (auto it = moved.cbegin(); it != moved.cend(); ++it)
+                recordlog::movedDatedAhead(QDir::cleanPath(fi.filePath() + '/' + it.key()),
+                                           QDir::cleanPath(target + '/' + it.key()), it.value(), now);
+        }
     }
-    moveTodaysLateFiles(root, root, today, now.time().msecsSinceStartOfDay());
+    moveTodaysLateFiles(root, root, now);
     removeOrphanedCopies(root, root);
     ++m_passes;
 }

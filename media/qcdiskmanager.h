@@ -73,7 +73,7 @@ private:
     void collect(const QString &folder, QFileInfoList *out);
     // `root`: the record root the pass began with, the top of every change.
     bool removeEmptyFolders(const QString &root, const QString &folder);
-    void moveTodaysLateFiles(const QString &root, const QString &folder, const QDate &today, int nowMsecs);
+    void moveTodaysLateFiles(const QString &root, const QString &folder, const QDateTime &now);
 
     std::atomic<qint64> m_minGiB{kDefaultMinGiB};
     std::atomic<bool> m_checkNow{true};

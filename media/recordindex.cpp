@@ -1,5 +1,7 @@
 #include "media/recordindex.h"
 
+#include "device/streamclock.h"
+
 #include "media/recordfileguard.h"
 #include "media/recordlog.h"
 #include "media/recordnames.h"
@@ -511,25 +513,33 @@ bool recoverAfterJump(const QString &top, const QString &folder, qint64 restart,
             dropped.append(item);
     }
 
-    // The recording that just ended keeps its place when it began before the
-    // restart time: everything recorded next starts after it. Its list start
-    // is 0 when it indexed no key frame; its name tells when it began.
-    _st_reclist_item keep;
-    bool keeping = false;
-    if (!dropped.isEmpty() && lists(dropped.last(), justEnded)) {
-        const int named = recordnames::parseName(justEnded).start;
-        const qint64 began = named >= 0 ? named : qint64(dropped.last().start);
-        // Not when the disk guard moved its file away meanwhile.
-        if (began < restart && QFileInfo::exists(folder + '/' + justEnded)) {
-            keep = dropped.takeLast();
-            keeping = true;
+    // What stays listed: the recording that just ended when it began before
+    // the restart time (everything recorded next starts after it; its list
+    // start is 0 when it indexed no key frame, its name tells when it
+    // began), and any that ends no later than a stream may lead the clock
+    // after that time, which the disk guard leaves where it is too. Not one
+    // the guard moved away meanwhile.
+    const qint64 aheadAllowed = restart + StreamClock::kMaxLeadMs;
+    QList<QPair<_st_reclist_item, QByteArray>> kept; // with their key-frame records
+    QStringList gone;
+    for (const _st_reclist_item &d : qAsConst(dropped)) {
+        bool stays = qint64(d.end) <= aheadAllowed;
+        QString name = d.name;
+        if (lists(d, justEnded)) {
+            const int named = recordnames::parseName(justEnded).start;
+            stays = stays || (named >= 0 ? named : qint64(d.start)) < restart;
+            name = justEnded;
         }
+        if (stays && !name.isEmpty() && !QFileInfo::exists(folder + '/' + name))
+            stays = false;
+        if (!stays) {
+            gone << (name.isEmpty() ? QStringLiteral("(long name)") : name);
+            continue;
+        }
+        // Only a range that lies within kfindex carries its key frames.
+        const qint64 keyEnd = keyRangeEnd(d, kbytes.size());
+        kept.append({d, keyEnd >= 0 ? kbytes.mid(int(d.kfindexOffset), int(keyEnd - d.kfindexOffset)) : QByteArray()});
     }
-    QByteArray keepIndex;
-    // Only a range that lies within kfindex carries its key frames.
-    const qint64 keepEnd = keeping ? keyRangeEnd(keep, kbytes.size()) : -1;
-    if (keepEnd >= 0)
-        keepIndex = kbytes.mid(int(keep.kfindexOffset), int(keepEnd - keep.kfindexOffset));
 
     if (kcut >= 0) {
         if (!kf.resize(kcut))
@@ -541,15 +551,14 @@ bool recoverAfterJump(const QString &top, const QString &folder, qint64 restart,
             return false;
         qDebug().noquote() << "------Recocery File Index TS:" << restart << "------";
     }
-    for (const _st_reclist_item &d : dropped)
-        qDebug().noquote() << "recording dropped from the list after the time went back:"
-                           << (d.name.isEmpty() ? QStringLiteral("(long name)") : d.name);
-    if (keeping && rcut >= 0) {
-        if (keep.kfindexOffset != _st_reclist_item::kNoIndex)
-            placeKeyRecords(folder, kf, &keep, keepIndex);
-        return appendBytes(rl.handle(), keep.toBytes());
+    recordlog::unlistedAfterSetBack(folder, gone, restart);
+    bool ok = true;
+    for (auto &k : kept) {
+        if (k.first.kfindexOffset != _st_reclist_item::kNoIndex)
+            placeKeyRecords(folder, kf, &k.first, k.second);
+        ok = appendBytes(rl.handle(), k.first.toBytes()) && ok;
     }
-    return true;
+    return ok;
 }
 
 namespace {

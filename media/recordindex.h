@@ -128,11 +128,13 @@ uint32_t listEnd(qint64 start, qint64 end);
 bool listRecording(const QString &top, const QString &folder, const QString &path, _st_reclist_item item,
                    const QByteArray &keys);
 
-// After the stream's time went back to `restart`: cuts both index files at
-// the first record at or after it. When the just-ended recording (given by
-// its final name) began before the restart time, its list record is appended
-// again after the cut, and its key-frame records too when the cut took them,
-// so it stays listed.
+// After the stream's time went back to `restart` (the computer's clock was
+// set back): cuts both index files at the first record at or after it. The
+// just-ended recording (given by its final name) when it began before the
+// restart time, and every recording that ends no later than a stream may
+// lead the clock after it, get their list records appended again after the
+// cut, and their key-frame records too when the cut took them, so they stay
+// listed; the others are told as taken off the list.
 bool recoverAfterJump(const QString &top, const QString &folder, qint64 restart, const QString &justEnded);
 
 // The deleted record files' records leave reclist (a temporary file, then a

@@ -110,6 +110,45 @@ void notMoved(const QString &path, const QString &why)
 
 namespace {
 
+// One record for a folder's recordings that a set-back clock moved or took
+// off the list: a day's worth would otherwise be a record each.
+void tellSetBack(const QString &folder, const QString &decl, const QString &what, const QStringList &names)
+{
+    if (names.isEmpty())
+        return;
+    for (const QString &name : names)
+        qWarning().noquote() << decl + QStringLiteral(":") << folder + '/' + name + QStringLiteral(": ") + what;
+    QString note =
+        folder + QStringLiteral(": ") +
+        (names.size() == 1 ? QStringLiteral("1 recording ") : QStringLiteral("%1 recordings ").arg(names.size())) +
+        what + QStringLiteral(": ") + names.first();
+    if (names.size() > 1)
+        note += QStringLiteral(" … ") + names.last();
+    writeSystemLog(QString(), decl, QString(), QFileInfo(folder).fileName(), note, kLogAbnormalEvent);
+}
+
+} // namespace
+
+void movedDatedAhead(const QString &folder, const QString &to, const QStringList &names, const QDateTime &now)
+{
+    tellSetBack(folder, QStringLiteral("record move"),
+                QStringLiteral("moved into %1: dated after the computer's clock (%2), which went back")
+                    .arg(to, now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))),
+                names);
+}
+
+void unlistedAfterSetBack(const QString &folder, const QStringList &names, qint64 restart)
+{
+    tellSetBack(folder, QStringLiteral("record move"),
+                QStringLiteral("taken off the list: ending after %1, the time the stream went back to with the "
+                               "computer's clock")
+                    .arg(QTime::fromMSecsSinceStartOfDay(int(qBound<qint64>(0, restart, 86399999)))
+                             .toString(QStringLiteral("hh:mm:ss.zzz"))),
+                names);
+}
+
+namespace {
+
 thread_local FolderPass *t_pass = nullptr;
 
 void tellRepair(const QString &path, const QString &what, bool systemLog, qint64 bytes, bool done)

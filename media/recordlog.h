@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 // Recording faults an operator must be able to see. A recording that cannot
 // start goes into the system log as an abnormal event, once per file name
@@ -37,6 +39,15 @@ void leftAlone(const QString &key, const QString &path, const QString &decl, con
 // while the process runs: during the guard's FolderPass over its folder in
 // that pass's one record.
 void notMoved(const QString &path, const QString &why);
+
+// Recordings the disk guard moved from `folder` into `to` because they are
+// dated after the computer's clock (`now`), which has gone back: one
+// abnormal event per folder and pass with how many, the first and the last;
+// the console hears every name. Nothing when `names` is empty.
+void movedDatedAhead(const QString &folder, const QString &to, const QStringList &names, const QDateTime &now);
+// Recordings taken off `folder`'s list because they end after the time the
+// stream went back to (`restart`, ms of the day): told as movedDatedAhead().
+void unlistedAfterSetBack(const QString &folder, const QStringList &names, qint64 restart);
 
 // The start-up repair: what a repair did to a folder's index file or to a
 // record file (`path`), after it was done, with the bytes it cut off or

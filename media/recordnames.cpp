@@ -1,5 +1,7 @@
 #include "media/recordnames.h"
 
+#include "device/streamclock.h"
+
 #include <QDir>
 #include <QStringList>
 
@@ -64,7 +66,7 @@ bool endsAfter(const QString &folder, int endMsecs, const QDateTime &now)
     const QDate day = folderDay(folder);
     if (day.isValid() && day != now.date())
         return day > now.date();
-    return endMsecs > now.time().msecsSinceStartOfDay();
+    return endMsecs > now.time().msecsSinceStartOfDay() + StreamClock::kMaxLeadMs;
 }
 
 QString kindNamePart(int kind)

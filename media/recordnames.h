@@ -35,7 +35,9 @@ bool startsWithDay(const QString &name);
 QDate folderDay(const QString &folder);
 // Whether a finished recording in `folder` ends after `now`: its day folder
 // is later than today, or it is today's (or has none) and its end time of
-// day is later. The disk guard moves such files out of the way.
+// day is later by more than a stream's stamps may lead the clock (they were
+// stamped by a clock that has gone back since). The disk guard moves such
+// files out of the way.
 bool endsAfter(const QString &folder, int endMsecs, const QDateTime &now);
 
 // The initial file name for a device address and a kind (26, 27, 28); empty

@@ -399,8 +399,11 @@ private slots:
         t.file("20991231/10.0.0.5", rec("08-00-00-000", "08-10-00-000"));
         const QString today = "20240102/10.0.0.5";
         t.file(today, rec("11-00-00-000", "11-59-00-000"));
+        // Within what a stream may lead the clock by: not dated ahead.
+        t.file(today, rec("11-59-30-000", "12-00-01-000"));
         t.file(today, rec("11-59-00-000", "12-30-00-000"));
         t.file("20240102/10.0.0.6", rec("11-59-00-000", "12-30-00-000"));
+        testsupport::SystemLog log;
         FreeSpaceScope space(kGiB * 100);
         qcDiskManager guard;
         guard.setRecordRoot(t.root);
@@ -413,11 +416,24 @@ private slots:
         QVERIFY(QFileInfo::exists(t.root + "/BackupDir/20991231/10.0.0.5/" + rec("08-00-00-000", "08-10-00-000")));
         // Each folder's list is rewritten after its files moved, and the pass
         // goes on to the next folder meanwhile.
-        QTRY_COMPARE(t.listed(today), QStringList{rec("11-00-00-000", "11-59-00-000")});
+        QTRY_COMPARE(t.listed(today),
+                     (QStringList{rec("11-00-00-000", "11-59-00-000"), rec("11-59-30-000", "12-00-01-000")}));
         QCOMPARE(t.listed("BackupDir/20991231/10.0.0.5"), QStringList{rec("08-00-00-000", "08-10-00-000")});
         // The only listed recording moved: the list is empty, not stale.
         QTRY_COMPARE(t.listed("20240102/10.0.0.6"), QStringList());
         QCOMPARE(space.calls.load(), 1);
+        // Every move is told, by the folder it left.
+        const QString told = ": dated after the computer's clock (2024-01-02 12:00:00), which went back: ";
+        QStringList moves = log.abnormal().filter(told);
+        moves.sort();
+        QCOMPARE(moves, (QStringList{
+                            "record move|10.0.0.5|" + t.root + "/20240102/10.0.0.5: 1 recording moved into " + t.root +
+                                "/20240102/10.0.0.5/BackupFile" + told + rec("11-59-00-000", "12-30-00-000"),
+                            "record move|10.0.0.5|" + t.root + "/20991231/10.0.0.5: 1 recording moved into " + t.root +
+                                "/BackupDir/20991231/10.0.0.5" + told + rec("08-00-00-000", "08-10-00-000"),
+                            "record move|10.0.0.6|" + t.root + "/20240102/10.0.0.6: 1 recording moved into " + t.root +
+                                "/20240102/10.0.0.6/BackupFile" + told + rec("11-59-00-000", "12-30-00-000"),
+                        }));
 
         // A recorder out of room asks for a check before the next interval.
         recordindex::setLowSpaceHook([&guard] { guard.requestCheck(); });
@@ -677,10 +693,15 @@ private slots:
             QVERIFY(t.listTrue(rel));
             QVERIFY(t.listTrue(destRel));
         }
-        QCOMPARE(log.abnormal(), QStringList{"record move|10.0.0.5|" + folder +
-                                             ": the disk guard's pass: 1 file left as "
-                                             "it is: " +
-                                             name + " (not moved: " + why.arg(into, name) + "; it stays where it is)"});
+        QStringList told{"record move|10.0.0.5|" + folder +
+                         ": the disk guard's pass: 1 file left as "
+                         "it is: " +
+                         name + " (not moved: " + why.arg(into, name) + "; it stays where it is)"};
+        // The neighbour that did move is told too.
+        if (future)
+            told << "record move|10.0.0.5|" + folder + ": 1 recording moved into " + into +
+                        ": dated after the computer's clock (2024-01-01 08:30:00), which went back: " + neighbour;
+        QCOMPARE(log.abnormal(), told);
         QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
     }
 

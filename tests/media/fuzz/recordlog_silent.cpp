@@ -9,6 +9,7 @@ void repaired(const QString &, const QString &, bool, qint64) {}
 void notRepaired(const QString &, const QString &, bool, qint64) {}
 void unreadable(const QString &, qint64, bool) {}
 void leftAlone(const QString &, const QString &, const QString &, const QString &) {}
+void unlistedAfterSetBack(const QString &, const QStringList &, qint64) {}
 bool abnormalOnce(const QString &, const QString &, const QString &, const QString &, const QString &)
 {
     return false;
