@@ -1,8 +1,8 @@
+#include "recordingsuite.h"
 #include "streamfakes.h"
 #include "zmfdump.h"
 
 #include "devicesim/protocols.h"
-#include "device/streamparser.h"
 #include "media/cliveplayer.h"
 #include "media/qccamerautil.h"
 #include "media/qccaptureserver.h"
@@ -14,7 +14,6 @@
 #include "media/recordindex.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
-#include "tests/device/common/frames.h"
 #include "tests/support/diskroom.h"
 #include "tests/support/filebytes.h"
 #include "tests/support/pictures.h"
@@ -36,42 +35,13 @@
 #include <unistd.h>
 
 using namespace streamfakes;
+using namespace recordingsuite;
 using testsupport::bytesOf;
 
 namespace {
 
-const QString kP2P = QStringLiteral("LOOPP2P");
 // A Monday.
 const QDateTime kMonday8(QDate(2024, 1, 1), QTime(8, 0));
-
-struct Service
-{
-    QTemporaryDir dir;
-    P2PFactoryScope p2p;
-    RecorderFactoryScope recorders;
-    qcStreamServer server;
-    explicit Service(bool root = true, int captureCount = 1)
-    {
-        // Units whose address names them offline never connect.
-        p2p.configure = [](FakeP2PStream *s) { s->connected = !s->address.contains("99"); };
-        if (root)
-            server.setLocalConfig(dir.path(), dir.path(), 60, 1, 2, 1, 5, 30, captureCount, 1);
-    }
-    void add(const QStringList &addresses)
-    {
-        int i = 1;
-        for (const QString &a : addresses)
-            server.addDevice(a, "0", "cam" + a, "u", "p", kP2P, i++);
-    }
-    QStringList recording(int kind) const
-    {
-        QStringList out;
-        for (ScriptedRecorder *r : recorders.made)
-            if (r->kind == kind)
-                out << r->fileName.section('/', -2, -2);
-        return out;
-    }
-};
 
 // An enabled entry for Monday, for all devices or the ones named.
 qcStreamServer::ScheduleEntry mondayEntry(int start, int end, const QStringList &devices = {})
@@ -115,24 +85,6 @@ QStringList threadNames()
             names << QString::fromLatin1(f.readAll()).trimmed();
     }
     return names;
-}
-
-// The record files below root, in name order (day folders first).
-QStringList recordFiles(const QString &root)
-{
-    QStringList out;
-    for (QDirIterator it(root, {"*.zmf"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-        out << it.next();
-    out.sort();
-    return out;
-}
-
-// Whether a record file below root ends with the picture stamped `stamp`.
-bool recordedUpTo(const QString &root, qint64 stamp)
-{
-    const QStringList files = recordFiles(root);
-    return std::any_of(files.cbegin(), files.cend(),
-                       [&](const QString &f) { return recordindex::summarise(recordio::scan(f)).lastVideo == stamp; });
 }
 
 // A recording as a crash leaves it: frames at 40 ms, a key frame every 10.
@@ -584,141 +536,6 @@ private slots:
         const qint64 recorded = 40 * (spans.last().second - spans.first().first);
         QVERIFY2(recorded >= kLengthMs && recorded <= kLengthMs + 40 * spans.size(),
                  qPrintable(QString("%1 ms recorded of %2").arg(recorded).arg(kLengthMs)));
-    }
-
-    // A recording by hand while the camera's clock steps, wavers or wraps at
-    // its own midnight, or while the camera runs a little fast into midnight,
-    // its pictures stamped by the stream client: no picture is lost, and
-    // every file holds more than one stamp and has a name that reads back,
-    // dated within the stream client's 5 s of the clock when it recorded, so
-    // the start-up repair lists it and the disk guard may take it.
-    void cameraClockStepsLeaveFilesThatReadBack_data()
-    {
-        QTest::addColumn<QDateTime>("start"); // the local clock at the first picture
-        QTest::addColumn<qint64>("sender");   // the camera's stamp of the first picture
-        QTest::addColumn<QList<int>>("at");   // the pictures where the camera's clock steps
-        QTest::addColumn<QList<int>>("by");   // and by how much
-        QTest::addColumn<int>("localStep");   // the local clock's step from picture to picture
-        const QDateTime noon(QDate(2024, 1, 1), QTime(12, 0));
-        const QDateTime lateNight(QDate(2024, 1, 1), QTime(23, 59, 56)); // midnight at picture 100
-        const qint64 noonMs = 43200000;
-        const qint64 lateMs = 86396000;
-        QTest::newRow("+2 s at midday") << noon << noonMs << QList<int>{60} << QList<int>{2000} << 40;
-        QTest::newRow("-2 s at midday") << noon << noonMs << QList<int>{60} << QList<int>{-2000} << 40;
-        QTest::newRow("+60 s at midday") << noon << noonMs << QList<int>{60} << QList<int>{60000} << 40;
-        QTest::newRow("-60 s at midday") << noon << noonMs << QList<int>{60} << QList<int>{-60000} << 40;
-        QTest::newRow("+2 s after midnight") << lateNight << lateMs << QList<int>{120} << QList<int>{2000} << 40;
-        QTest::newRow("-2 s 1.7 s after midnight") << lateNight << lateMs << QList<int>{143} << QList<int>{-2000} << 40;
-        QTest::newRow("+60 s after midnight") << lateNight << lateMs << QList<int>{130} << QList<int>{60000} << 40;
-        QTest::newRow("-60 s after midnight") << lateNight << lateMs << QList<int>{130} << QList<int>{-60000} << 40;
-        QTest::newRow("wavering after midnight") << lateNight << lateMs << QList<int>{105, 110, 118, 120, 140, 147}
-                                                 << QList<int>{2000, -2000, -1500, 1500, 2000, -2000} << 40;
-        QTest::newRow("the camera's own midnight") << noon << qint64(86396000) << QList<int>{} << QList<int>{} << 40;
-        QTest::newRow("plain midnight, the camera a little fast")
-            << lateNight << qint64(5000000) << QList<int>{} << QList<int>{} << 39;
-    }
-    void cameraClockStepsLeaveFilesThatReadBack()
-    {
-        QFETCH(QDateTime, start);
-        QFETCH(qint64, sender);
-        QFETCH(QList<int>, at);
-        QFETCH(QList<int>, by);
-        QFETCH(int, localStep);
-        constexpr qint64 kDay = 86400000;
-        constexpr int kPictures = 200;
-        platform::FakeClock clock(start);
-        platform::setClock(&clock);
-        Service s;
-        setRecorderFactory({});
-        s.add({"10.0.0.5"});
-        s.server.tick();
-        FakeP2PStream *device = s.p2p.last;
-        QVERIFY(device);
-        device->deliver(0, streamInfo(640, 360), KindStreamInfo, 0, 0);
-        // The stream client's stamps go on to the device's unit.
-        struct Sink
-        {
-            FakeP2PStream *device;
-            QList<qint64> stamps;
-        } sink{device, {}};
-        StreamFrameParser client(
-            [](const unsigned char *data, int length, int kind, int subkind, qint64 ts, void *user) {
-                auto *sink = static_cast<Sink *>(user);
-                if (kind == KindVideo)
-                    sink->stamps << ts;
-                sink->device->deliver(0, QByteArray(reinterpret_cast<const char *>(data), length), kind, subkind, ts);
-            },
-            &sink, [&clock] { return int64_t(clock.msecsOfDay()); });
-        const QString root = s.dir.path() + "/RecordFile";
-        qint64 t = sender;
-        auto feed = [&](int from, int to) {
-            for (int i = from; i < to; ++i) {
-                clock.set(start.addMSecs(qint64(localStep) * i));
-                if (at.contains(i))
-                    t += by.at(at.indexOf(i));
-                const QByteArray bytes =
-                    frames::frame(i % 25 ? 2 : 1, QByteArray::number(i).leftJustified(200, '.'), uint64_t(t % kDay));
-                QCOMPARE(client.scan(reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size()),
-                         bytes.size());
-                t += 40;
-            }
-        };
-        feed(0, 30);
-        QVERIFY(s.server.startRecord("10.0.0.5", 0));
-        qcStreamUtil *unit = s.server.unitFor("10.0.0.5");
-        for (int i = 30; i < kPictures;) {
-            // A fast camera passes midnight at picture 100 while the clock
-            // is still in the old day.
-            const int to = i == 100 ? 103 : (i / 10 + 1) * 10;
-            feed(i, to);
-            i = to;
-            // A picture of the new day while the computer's date is the old
-            // one's waits for the date: whatever is owed then goes on now.
-            const qint64 last = sink.stamps.last();
-            if (last < 10000 && clock.now().time().msecsSinceStartOfDay() >= kDay - 10000) {
-                if (QTest::qWaitFor([&] { return unit->owesNextFile(); }, 1000))
-                    s.server.tick();
-                continue;
-            }
-            QTRY_VERIFY(recordedUpTo(root, last));
-        }
-        QVERIFY(s.server.stopRecord("10.0.0.5"));
-        // The start-up repair, as the next start runs it.
-        recordindex::repairTree(root);
-
-        QStringList problems;
-        QSet<int> pictures;
-        for (const QString &path : recordFiles(root)) {
-            const QString name = QFileInfo(path).fileName();
-            const QString folder = QFileInfo(path).path();
-            const recordnames::NameParts times = recordnames::parseName(name);
-            const QDate day = recordnames::folderDay(folder);
-            if (!recordnames::isValidRecordName(name))
-                problems << name + ": the name does not read back";
-            else if (day.startOfDay().addMSecs(times.start) < start.addMSecs(-5000) ||
-                     day.startOfDay().addMSecs(times.end) > clock.now().addMSecs(5000))
-                problems << day.toString() + '/' + name + ": a time that never was";
-            if (!recordindex::listedIn(recordindex::readReclist(folder), name))
-                problems << name + ": not listed";
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QSet<qint64> stamps;
-            for (const RecordScanEntry &e : recordio::scan(path).records) {
-                if (e.type == 0)
-                    continue;
-                stamps << qint64(e.timestamp);
-                file.seek(e.offset + _st_recframe_header::kSize);
-                pictures << file.read(200).split('.').first().toInt();
-            }
-            if (stamps.size() < 2)
-                problems << name + ": one stamp";
-        }
-        for (int n = 25; n < kPictures; ++n)
-            if (!pictures.contains(n))
-                problems << QString("picture %1 (%2) lost").arg(n).arg(sink.stamps.value(n));
-        for (const QString &p : problems)
-            qInfo().noquote() << p;
-        QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
     }
 
     void alarmLinkage()

@@ -1,0 +1,290 @@
+#include "recordingsuite.h"
+
+#include "device/streamclock.h"
+#include "media/qcstreamutil.h"
+#include "media/recordnames.h"
+#include "tests/support/diskroom.h"
+#include "tests/support/driftingcamera.h"
+#include "tests/support/systemlog.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace recordingsuite;
+
+Q_DECLARE_METATYPE(testsupport::DriftingCamera)
+
+// The recording road against a camera's clock that steps, drifts, jitters
+// or wavers, through the real stream client, service and recorder on the
+// fake clock.
+class TestRecordingClock : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { testsupport::assumePlentyOfRoom(); }
+    void cleanup() { platform::setClock(nullptr); }
+
+    // A recording by hand while the camera's clock steps, wavers or wraps at
+    // its own midnight, or while the camera runs a little fast into midnight,
+    // its pictures stamped by the stream client: no picture is lost, and
+    // every file holds more than one stamp and has a name that reads back,
+    // dated within the stream client's 5 s of the clock when it recorded, so
+    // the start-up repair lists it and the disk guard may take it.
+    void cameraClockStepsLeaveFilesThatReadBack_data()
+    {
+        QTest::addColumn<QDateTime>("start"); // the local clock at the first picture
+        QTest::addColumn<qint64>("sender");   // the camera's stamp of the first picture
+        QTest::addColumn<QList<int>>("at");   // the pictures where the camera's clock steps
+        QTest::addColumn<QList<int>>("by");   // and by how much
+        QTest::addColumn<int>("localStep");   // the local clock's step from picture to picture
+        const QDateTime noon(QDate(2024, 1, 1), QTime(12, 0));
+        const QDateTime lateNight(QDate(2024, 1, 1), QTime(23, 59, 56)); // midnight at picture 100
+        const qint64 noonMs = 43200000;
+        const qint64 lateMs = 86396000;
+        QTest::newRow("+2 s at midday") << noon << noonMs << QList<int>{60} << QList<int>{2000} << 40;
+        QTest::newRow("-2 s at midday") << noon << noonMs << QList<int>{60} << QList<int>{-2000} << 40;
+        QTest::newRow("+60 s at midday") << noon << noonMs << QList<int>{60} << QList<int>{60000} << 40;
+        QTest::newRow("-60 s at midday") << noon << noonMs << QList<int>{60} << QList<int>{-60000} << 40;
+        QTest::newRow("+2 s after midnight") << lateNight << lateMs << QList<int>{120} << QList<int>{2000} << 40;
+        QTest::newRow("-2 s 1.7 s after midnight") << lateNight << lateMs << QList<int>{143} << QList<int>{-2000} << 40;
+        QTest::newRow("+60 s after midnight") << lateNight << lateMs << QList<int>{130} << QList<int>{60000} << 40;
+        QTest::newRow("-60 s after midnight") << lateNight << lateMs << QList<int>{130} << QList<int>{-60000} << 40;
+        QTest::newRow("wavering after midnight") << lateNight << lateMs << QList<int>{105, 110, 118, 120, 140, 147}
+                                                 << QList<int>{2000, -2000, -1500, 1500, 2000, -2000} << 40;
+        QTest::newRow("the camera's own midnight") << noon << qint64(86396000) << QList<int>{} << QList<int>{} << 40;
+        QTest::newRow("plain midnight, the camera a little fast")
+            << lateNight << qint64(5000000) << QList<int>{} << QList<int>{} << 39;
+    }
+    void cameraClockStepsLeaveFilesThatReadBack()
+    {
+        QFETCH(QDateTime, start);
+        QFETCH(qint64, sender);
+        QFETCH(QList<int>, at);
+        QFETCH(QList<int>, by);
+        QFETCH(int, localStep);
+        constexpr qint64 kDay = 86400000;
+        constexpr int kPictures = 200;
+        platform::FakeClock clock(start);
+        platform::setClock(&clock);
+        Service s;
+        setRecorderFactory({});
+        s.add({"10.0.0.5"});
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        device->deliver(0, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        // The stream client's stamps go on to the device's unit.
+        ClientFeed sink(device, &clock);
+        const QString root = s.dir.path() + "/RecordFile";
+        qint64 t = sender;
+        auto feed = [&](int from, int to) {
+            for (int i = from; i < to; ++i) {
+                clock.set(start.addMSecs(qint64(localStep) * i));
+                if (at.contains(i))
+                    t += by.at(at.indexOf(i));
+                QVERIFY(sink.picture(i, t % kDay));
+                t += 40;
+            }
+        };
+        feed(0, 30);
+        QVERIFY(s.server.startRecord("10.0.0.5", 0));
+        qcStreamUtil *unit = s.server.unitFor("10.0.0.5");
+        for (int i = 30; i < kPictures;) {
+            // A fast camera passes midnight at picture 100 while the clock
+            // is still in the old day.
+            const int to = i == 100 ? 103 : (i / 10 + 1) * 10;
+            feed(i, to);
+            i = to;
+            // A picture of the new day while the computer's date is the old
+            // one's waits for the date: whatever is owed then goes on now.
+            const qint64 last = sink.stamps.last();
+            if (last < 10000 && clock.now().time().msecsSinceStartOfDay() >= kDay - 10000) {
+                if (QTest::qWaitFor([&] { return unit->owesNextFile(); }, 1000))
+                    s.server.tick();
+                continue;
+            }
+            QTRY_VERIFY(recordedUpTo(root, last));
+        }
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+        // The start-up repair, as the next start runs it.
+        recordindex::repairTree(root);
+
+        QStringList problems;
+        QSet<int> pictures;
+        for (const QString &path : recordFiles(root)) {
+            const QString name = QFileInfo(path).fileName();
+            const QString folder = QFileInfo(path).path();
+            const recordnames::NameParts times = recordnames::parseName(name);
+            const QDate day = recordnames::folderDay(folder);
+            if (!recordnames::isValidRecordName(name))
+                problems << name + ": the name does not read back";
+            else if (day.startOfDay().addMSecs(times.start) < start.addMSecs(-5000) ||
+                     day.startOfDay().addMSecs(times.end) > clock.now().addMSecs(5000))
+                problems << day.toString() + '/' + name + ": a time that never was";
+            if (!recordindex::listedIn(recordindex::readReclist(folder), name))
+                problems << name + ": not listed";
+            QSet<qint64> stamps;
+            for (const RecordScanEntry &e : recordio::scan(path).records)
+                if (e.type != 0)
+                    stamps << qint64(e.timestamp);
+            for (int n : picturesIn(path))
+                pictures << n;
+            if (stamps.size() < 2)
+                problems << name + ": one stamp";
+        }
+        for (int n = 25; n < kPictures; ++n)
+            if (!pictures.contains(n))
+                problems << QString("picture %1 (%2) lost").arg(n).arg(sink.stamps.value(n));
+        for (const QString &p : problems)
+            qInfo().noquote() << p;
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
+    }
+
+    // A recording by hand while the camera's clock drifts, jitters, wavers
+    // or is corrected, its pictures stamped by the stream client: the stream
+    // keeps to the computer's clock, so nothing is cut, moved or unlisted.
+    // Every file is listed after the start-up repair and none lies in a
+    // backup folder, no picture is stamped more than about a second ahead of
+    // the clock or before the one before, none is lost, and the recording
+    // is one file (two across midnight). The controls: a camera step is
+    // still a step (no cut), and the computer's clock set back still cuts
+    // and moves what was recorded after the new time, and tells it.
+    void cameraClockKeepsToTheComputers_data()
+    {
+        QTest::addColumn<QDateTime>("start"); // the clock at the first picture
+        QTest::addColumn<int>("pictures");    // 25 a second
+        QTest::addColumn<testsupport::DriftingCamera>("camera");
+        QTest::addColumn<int>("stepAt");   // the picture where the camera's clock steps, or the computer's is set back
+        QTest::addColumn<int>("cameraBy"); // the camera's step
+        QTest::addColumn<int>("clockBy");  // the computer's clock set back
+        QTest::addColumn<int>("files");
+        const QDateTime noon(QDate(2024, 1, 1), QTime(11, 59, 40));
+        auto camera = [](double rate, int jitter = 0) {
+            testsupport::DriftingCamera c;
+            c.rate = rate;
+            c.jitter = jitter;
+            return c;
+        };
+        testsupport::DriftingCamera corrected = camera(1.1);
+        corrected.setBack = 1000;
+        corrected.setBackEvery = 250;
+        testsupport::DriftingCamera wavering = camera(1.0);
+        wavering.waver = 300;
+        wavering.waverEvery = 50;
+        QTest::newRow("1 % fast for 10 minutes") << noon << 15000 << camera(1.01) << -1 << 0 << 0 << 1;
+        QTest::newRow("0.5 % fast across midnight")
+            << QDateTime(QDate(2024, 1, 1), QTime(23, 52, 30)) << 22500 << camera(1.005) << -1 << 0 << 0 << 2;
+        QTest::newRow("10 % fast, set back 1 s every 10 s") << noon << 3000 << corrected << -1 << 0 << 0 << 1;
+        QTest::newRow("jitter 30 ms") << noon << 2250 << camera(1.0, 30) << -1 << 0 << 0 << 1;
+        QTest::newRow("jitter 100 ms") << noon << 2250 << camera(1.0, 100) << -1 << 0 << 0 << 1;
+        QTest::newRow("wavering 0.3 s") << noon << 2250 << wavering << -1 << 0 << 0 << 1;
+        QTest::newRow("control: the camera steps back 60 s") << noon << 1500 << camera(1.0) << 750 << -60000 << 0 << 1;
+        QTest::newRow("control: the computer's clock set back 2 minutes")
+            << noon << 1500 << camera(1.0) << 750 << 0 << 120000 << 2;
+    }
+    void cameraClockKeepsToTheComputers()
+    {
+        QFETCH(QDateTime, start);
+        QFETCH(int, pictures);
+        QFETCH(testsupport::DriftingCamera, camera);
+        QFETCH(int, stepAt);
+        QFETCH(int, cameraBy);
+        QFETCH(int, clockBy);
+        QFETCH(int, files);
+        constexpr qint64 kDay = 86400000;
+        platform::FakeClock clock(start);
+        platform::setClock(&clock);
+        testsupport::SystemLog log;
+        Service s;
+        setRecorderFactory({});
+        s.add({"10.0.0.5"});
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        device->deliver(0, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        ClientFeed sink(device, &clock);
+        const QString root = s.dir.path() + "/RecordFile";
+        auto clockAt = [&](int i) {
+            return start.addMSecs(40 * qint64(i) - (stepAt >= 0 && i >= stepAt ? clockBy : 0));
+        };
+        auto feed = [&](int from, int to) {
+            for (int i = from; i < to; ++i) {
+                clock.set(clockAt(i));
+                QVERIFY(sink.picture(i, camera.stamp(i) + (stepAt >= 0 && i >= stepAt ? cameraBy : 0)));
+            }
+        };
+        feed(0, 30);
+        QVERIFY(s.server.startRecord("10.0.0.5", 0));
+        QTRY_VERIFY(recordedUpTo(root, sink.stamps.last()));
+        qcStreamUtil *unit = s.server.unitFor("10.0.0.5");
+        // In steps the frame ring holds, each recorded before the next; a
+        // stream past midnight before the clock is not waited for (the
+        // recorder waits for the date, which only the next step turns).
+        for (int i = 30; i < pictures;) {
+            const int to = qMin(pictures, i + 1000);
+            feed(i, to);
+            i = to;
+            const qint64 last = sink.stamps.last();
+            if (last < 10000 && clock.now().time().msecsSinceStartOfDay() >= kDay - 10000) {
+                if (QTest::qWaitFor([&] { return unit->owesNextFile(); }, 1000))
+                    s.server.tick();
+                continue;
+            }
+            if (unit->owesNextFile())
+                s.server.tick();
+            QTRY_VERIFY_WITH_TIMEOUT(recordedUpTo(root, last), 20000);
+        }
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+        // The guard moves what a set back left dated ahead.
+        if (clockBy)
+            QTRY_VERIFY_WITH_TIMEOUT(!recordFiles(root).filter("/BackupFile/").isEmpty(), 30000);
+        // The start-up repair, as the next start runs it.
+        recordindex::repairTree(root);
+
+        QStringList problems;
+        for (int i = 1; i < sink.stamps.size(); ++i) {
+            const qint64 lead = StreamClock::lead(sink.stamps[i], sink.clocks[i]);
+            const qint64 step = StreamClock::lead(sink.stamps[i], sink.stamps[i - 1]);
+            if (lead > StreamClock::kMaxLeadMs)
+                problems << QString("picture %1 stamped %2 ms ahead of the clock").arg(i).arg(lead);
+            if (step < 0 && !(clockBy && i == stepAt))
+                problems << QString("picture %1 stamped %2 ms before the one before").arg(i).arg(-step);
+        }
+        QSet<int> recorded;
+        QStringList kept;
+        QStringList moved;
+        for (const QString &path : recordFiles(root)) {
+            const QString name = QFileInfo(path).fileName();
+            const QString folder = QFileInfo(path).path();
+            const bool backup = path.contains("/BackupFile/") || path.contains("/BackupDir/");
+            (backup ? moved : kept) << name;
+            if (!backup && !recordindex::listedIn(recordindex::readReclist(folder), name))
+                problems << name + ": not listed";
+            for (int n : picturesIn(path))
+                recorded << n;
+        }
+        for (int n = 25; n < pictures; ++n)
+            if (!recorded.contains(n))
+                problems << QString("picture %1 (%2) lost").arg(n).arg(sink.stamps.value(n));
+        if (kept.size() + moved.size() > files)
+            problems << QString("%1 files").arg(kept.size() + moved.size());
+        // Only the clock set back moves a file, the one recorded before it,
+        // and says so.
+        if (moved.size() != (clockBy ? 1 : 0))
+            problems << QString("moved: %1").arg(moved.join(", "));
+        for (const QString &name : moved)
+            if (log.abnormal()
+                    .filter(QRegularExpression("^record move\\|.*moved into .*" + QRegularExpression::escape(name)))
+                    .isEmpty())
+                problems << name + ": moved without a word";
+        qInfo().noquote() << "files:" << kept << "moved:" << moved;
+        for (const QString &p : problems.mid(0, 20))
+            qInfo().noquote() << p;
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
+    }
+};
+
+QTEST_MAIN(TestRecordingClock)
+#include "tst_recording_clock.moc"
