@@ -480,6 +480,48 @@ private slots:
         QVERIFY(guard.wait(5000));
     }
 
+    // The computer's clock set back to 11:45: a recording that ends within
+    // what a stream may lead the clock by stays listed where it is, as the
+    // guard leaves it; one that ends later leaves the list, which is told,
+    // and the guard moves it, which is told too.
+    void setBackKeepsListedWhatTheGuardLeaves()
+    {
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 2), QTime(11, 45)));
+        platform::setClock(&clock);
+        Tree t;
+        const QString today = "20240102/10.0.0.5";
+        const QString folder = t.folder(today);
+        const QString before = rec("11-40-00-000", "11-44-00-000");
+        const QString within = rec("11-44-30-000", "11-45-00-600");
+        const QString after = rec("11-45-00-000", "11-50-00-000");
+        for (const QString &name : {before, within, after}) {
+            t.file(today, name, 1000, 0, false);
+            const recordnames::NameParts p = recordnames::parseName(name);
+            _st_reclist_item item;
+            item.name = name;
+            item.start = uint32_t(p.start);
+            item.end = uint32_t(p.end);
+            QVERIFY(recordindex::appendToFile(t.root, recordindex::reclistPath(folder), item.toBytes()));
+        }
+        testsupport::SystemLog log;
+        QVERIFY(recordindex::recoverAfterJump(t.root, folder, 42300000, QString()));
+        QCOMPARE(t.listed(today), (QStringList{before, within}));
+        FreeSpaceScope space(kGiB * 100);
+        qcDiskManager guard;
+        guard.setRecordRoot(t.root);
+        guard.dailyPass();
+        QVERIFY(QFileInfo::exists(folder + '/' + within));
+        QVERIFY(QFileInfo::exists(folder + "/BackupFile/" + after));
+        const QStringList told = log.abnormal();
+        QCOMPARE(told.size(), 2);
+        QVERIFY2(told.at(0).startsWith("record move|10.0.0.5|" + folder + ": 1 recording taken off the list") &&
+                     told.at(0).endsWith(after),
+                 qPrintable(told.at(0)));
+        QVERIFY2(told.at(1).startsWith("record move|10.0.0.5|" + folder + ": 1 recording moved into") &&
+                     told.at(1).endsWith(after),
+                 qPrintable(told.at(1)));
+    }
+
     // A file of a record folder that is a link to one elsewhere is never
     // deleted, moved or replaced, nor written through, when the recordings
     // around it go: the link stays and what it names is as it was.
