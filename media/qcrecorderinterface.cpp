@@ -11,6 +11,18 @@ qcRecorderFactory g_factory;
 
 } // namespace
 
+void qcRecorderInterface::setHandOver(std::unique_ptr<FrameHandOver> frames)
+{
+    std::lock_guard<std::mutex> lock(m_handOverMutex);
+    m_handOver = std::move(frames);
+}
+
+std::unique_ptr<FrameHandOver> qcRecorderInterface::takeHandOver()
+{
+    std::lock_guard<std::mutex> lock(m_handOverMutex);
+    return std::move(m_handOver);
+}
+
 qcRecorderInterface *createRecorder()
 {
     qcRecorderFactory factory;

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "media/framehandover.h"
+
 #include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 class qcFrameBuffer;
 
@@ -55,6 +59,13 @@ public:
     // Once the run ended: the recording's length used up so far, this file's
     // share included (ms).
     qint64 recordedMs() const { return m_recorded.load(); }
+    // The frames a file cut where the date changed hands to the next one,
+    // which reads them before the frame buffer: the recorder that cut sets
+    // them before it tells the cut, and whoever starts the next recorder
+    // takes them and sets them on it before it starts. Null when there are
+    // none; taken once.
+    void setHandOver(std::unique_ptr<FrameHandOver> frames);
+    std::unique_ptr<FrameHandOver> takeHandOver();
 
 signals:
     void sigCompleted(QString filename);
@@ -74,6 +85,8 @@ private:
     std::atomic<bool> m_afterCut{false};
     std::atomic<qint64> m_recordedBefore{0};
     std::atomic<qint64> m_recorded{0};
+    std::mutex m_handOverMutex;
+    std::unique_ptr<FrameHandOver> m_handOver;
 };
 
 using qcRecorderFactory = std::function<qcRecorderInterface *()>;

@@ -547,6 +547,7 @@ bool qcStreamUtil::startRecorderLocked(const RecordingChain::Params &params, con
     }
     recorder->setContinuesAfterCut(m_resumeAfterCut);
     recorder->setRecordedBefore(recordedBefore);
+    recorder->setHandOver(std::move(m_handOver));
     m_resumeSequence = -1;
     m_resumeAfterCut = false;
     const int stream = params.stream;
@@ -606,6 +607,7 @@ void qcStreamUtil::recordCut(qcRecorderInterface *recorder, qlonglong llseq)
     QMutexLocker lock(&m_recordLock);
     m_resumeSequence = llseq;
     m_resumeAfterCut = true;
+    m_handOver = recorder->takeHandOver();
     m_cutBy = recorder;
 }
 
@@ -617,6 +619,7 @@ bool qcStreamUtil::stopRecord(bool report)
         recorder = m_recorder;
         m_recorder = nullptr;
         m_chain.end();
+        m_handOver.reset();
     }
     if (!recorder)
         return false;
@@ -628,6 +631,7 @@ bool qcStreamUtil::stopRecord(bool report)
         QMutexLocker lock(&m_recordLock);
         if (m_cutBy == recorder)
             m_cutBy = nullptr;
+        m_handOver.reset();
     }
     delete recorder;
     return true;

@@ -12,7 +12,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
+class FrameHandOver;
 class PlayStream;
 class qcAudioCapture;
 class qcDeviceIntercom;
@@ -207,6 +209,9 @@ private:
     bool m_resumeAfterCut = false;
     // The recorder that cut its file, until its end is seen.
     qcRecorderInterface *m_cutBy = nullptr;
+    // What the recorder that cut its file took out of the frame buffer for
+    // the next one; it goes with the resume point.
+    std::unique_ptr<FrameHandOver> m_handOver;
     RecordingChain m_chain;
 
     int m_contextId = 0;

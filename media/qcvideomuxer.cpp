@@ -16,7 +16,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -153,27 +155,62 @@ QString qcVideoMuxer::fileName() const
     return m_fileName;
 }
 
+bool qcVideoMuxer::readAfter(int64_t position, Frame *frame, char *dst, int framesBack)
+{
+    if (const FrameHandOver::Frame *held = m_held ? m_held->after(position) : nullptr) {
+        std::memcpy(dst, held->payload.constData(), size_t(held->payload.size()));
+        *frame = {uint32_t(held->payload.size()), held->type, held->timestamp, held->sequence};
+        return true;
+    }
+    int64_t seq = position;
+    if (!m_buffer->readFrame(dst, kWorkBufferSize, &frame->length, &frame->type, &frame->timestamp, &seq, framesBack,
+                             false, -1))
+        return false;
+    frame->sequence = seq;
+    return true;
+}
+
+// Whether the frame buffer still holds the last frame handed over, the very
+// one (its stamp too), so that this file goes on from it without a hole. One
+// that dropped it, or numbers its frames anew (the stream was lost, or its
+// format changed), holds another or none: the hand-over is stale.
+bool qcVideoMuxer::handOverGoesOn()
+{
+    const FrameHandOver::Frame *last = m_held->last();
+    if (!last)
+        return false;
+    Frame frame;
+    int64_t seq = last->sequence - 1;
+    return m_buffer->readFrame(m_work.get(), kWorkBufferSize, &frame.length, &frame.type, &frame.timestamp, &seq, -1,
+                               false, -1) &&
+           seq == last->sequence && frame.timestamp == last->timestamp;
+}
+
 bool qcVideoMuxer::readFirst(Frame *frame, int frameRate)
 {
     const int framesBack = m_pre * frameRate;
+    if (m_held && handOverGoesOn()) {
+        // Frames the bound took from the front are lost: the file starts with
+        // the key frame the kept ones start with.
+        m_readSequence = std::max<int64_t>(m_readSequence, m_held->first()->sequence - 1);
+    } else if (m_held) {
+        qDebug() << "----frames handed over no longer go on in the frame buffer; dropped----";
+        m_held.reset();
+    }
     // A stream that has only just started may hold no key frame yet: the
     // first one is awaited as long as a running recording waits for frames.
     // The frames of a day's last seconds are recorded like any others; where
     // the date changes the file ends and the next one goes on.
     for (int empty = 0;;) {
-        int64_t seq = m_readSequence;
-        bool ok = m_buffer->readFrame(m_work.get(), kWorkBufferSize, &frame->length, &frame->type, &frame->timestamp,
-                                      &seq, framesBack, false, -1);
+        const bool ok = readAfter(m_readSequence, frame, m_work.get(), framesBack);
         // The resume point of an interrupted recording may be long gone when
         // the next one starts (an alarm an hour later): start fresh instead.
         if (!ok && m_readSequence >= 0 && m_buffer->positionLost(m_readSequence, kWorkBufferSize)) {
             m_readSequence = -1;
             continue;
         }
-        if (ok) {
-            frame->sequence = seq;
+        if (ok)
             return true;
-        }
         if (++empty >= kMaxEmptyReads || !m_stop.sleepFor(m_timing.emptyReadPauseMs))
             return false;
     }
@@ -182,16 +219,17 @@ bool qcVideoMuxer::readFirst(Frame *frame, int frameRate)
 bool qcVideoMuxer::readNext(Frame *frame, bool *endNow)
 {
     int empty = 0;
+    // The frames handed over are done with once read.
+    if (m_held && frame->sequence >= m_held->last()->sequence)
+        m_held.reset();
     for (;;) {
         Frame next;
-        int64_t seq = frame->sequence;
-        if (m_buffer->readFrame(m_work.get(), kWorkBufferSize, &next.length, &next.type, &next.timestamp, &seq, -1,
-                                false, -1)) {
+        if (readAfter(frame->sequence, &next, m_work.get())) {
+            const int64_t seq = next.sequence;
             if (seq == frame->sequence)
                 continue;
             if (seq < frame->sequence || seq - frame->sequence > kMaxSequenceStep || m_stop.stopRequested())
                 return false;
-            next.sequence = seq;
             *frame = next;
             return true;
         }
@@ -260,7 +298,8 @@ bool qcVideoMuxer::writeVideo(qcRecordFile *file, Written *w, const char *data, 
 // Audio is not repeated.
 void qcVideoMuxer::writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame)
 {
-    const int64_t key = m_buffer->decodeStart(frame.sequence);
+    // Frames handed over start with these pictures when there are any.
+    const int64_t key = m_held ? m_held->first()->sequence : m_buffer->decodeStart(frame.sequence);
     if (key < 0 || key >= firstRecord)
         return;
     // The work buffer holds the frame that waits to be written.
@@ -269,14 +308,27 @@ void qcVideoMuxer::writeLeadIn(qcRecordFile *file, Written *w, int64_t firstReco
         return;
     for (int64_t seq = key - 1; seq + 1 < firstRecord;) {
         Frame p;
-        int64_t at = seq;
-        if (!m_buffer->readFrame(picture.get(), kWorkBufferSize, &p.length, &p.type, &p.timestamp, &at, -1, false,
-                                 -1) ||
-            at != seq + 1)
+        if (!readAfter(seq, &p, picture.get()) || p.sequence != seq + 1)
             return;
-        seq = at;
+        seq = p.sequence;
         if (isVideo(p.type) && !writeVideo(file, w, picture.get(), p, qint64(frame.timestamp)))
             return;
+    }
+}
+
+// Takes the frames after *position out of the frame buffer into `held`, as
+// many as there are. False when the buffer does not go on from *position: its
+// next frame was dropped, or it numbers its frames anew.
+bool qcVideoMuxer::collect(FrameHandOver *held, int64_t *position)
+{
+    for (;;) {
+        Frame frame;
+        if (!readAfter(*position, &frame, m_work.get()))
+            return !m_buffer->positionLost(*position, kWorkBufferSize);
+        if (frame.sequence != *position + 1)
+            return false;
+        held->hold(m_work.get(), frame.length, frame.type, frame.timestamp, frame.sequence);
+        *position = frame.sequence;
     }
 }
 
@@ -284,13 +336,32 @@ void qcVideoMuxer::writeLeadIn(qcRecordFile *file, Written *w, int64_t firstReco
 // next file is made once the date has turned, in the new day's folder, so
 // no file of the old day holds pictures of the new one. The stream client
 // keeps within seconds of the clock; a clock that does not move is not
-// waited for longer.
-void qcVideoMuxer::awaitTheDate()
+// waited for longer. Meanwhile the frame buffer goes on dropping its oldest
+// frames, and may hold fewer seconds than the wait lasts: the frames from
+// the first of the new day (`cut`) on, and the pictures since the key frame
+// before it that the next file starts with, are taken out of it for that
+// file. A stop drops them.
+std::unique_ptr<FrameHandOver> qcVideoMuxer::awaitTheDate(int64_t cut)
 {
+    auto held = std::make_unique<FrameHandOver>(kHandOverBytes);
+    const int64_t key = m_buffer->decodeStart(cut);
+    int64_t position = (key >= 0 && key < cut ? key : cut) - 1;
     QElapsedTimer waited;
     waited.start();
-    while (!m_day.leftTheDay() && waited.elapsed() < kEarlyInDay && m_stop.sleepFor(m_timing.emptyReadPauseMs)) {
-    }
+    bool follows = true;
+    do {
+        follows = follows && collect(held.get(), &position);
+    } while (!m_day.leftTheDay() && waited.elapsed() < kEarlyInDay && m_stop.sleepFor(m_timing.emptyReadPauseMs));
+    if (m_stop.stopRequested())
+        return nullptr;
+    if (held->dropped() > 0)
+        qWarning().noquote() << QStringLiteral("%1: waiting for the date, %2 frames (%3 bytes) of the next file "
+                                               "beyond the %4 MiB kept for it were dropped")
+                                    .arg(fileName())
+                                    .arg(held->dropped())
+                                    .arg(held->droppedBytes())
+                                    .arg(kHandOverBytes >> 20);
+    return held;
 }
 
 void qcVideoMuxer::run()
@@ -300,10 +371,14 @@ void qcVideoMuxer::run()
         return;
     // A recording that cannot start still ends: whoever asked for it (an
     // operator's record button above all) hears that nothing was recorded.
-    const auto notStarted = [this] { emit sigCompleted(QString()); };
+    const auto notStarted = [this] {
+        m_held.reset();
+        emit sigCompleted(QString());
+    };
     // The recording belongs to the day its file is made on: a day that turns
     // while the first frames are awaited already ends it.
     m_day.start();
+    m_held = takeHandOver();
     auto file = std::make_unique<qcRecordFile>(qcRecordFile::kWriter);
     // The file is created only anew: one a crash left under this name is
     // finalised or deleted first, as the start-up repair does.
@@ -414,7 +489,7 @@ void qcVideoMuxer::run()
             T = qint64(frame.timestamp);
         if (video && wroteVideo && lastWritten > T) {
             if (lastWritten >= kLateInDay && T < kEarlyInDay) {
-                awaitTheDate();
+                setHandOver(awaitTheDate(frame.sequence));
                 emit sigDateChange(frame.sequence - 1);
                 break;
             }
@@ -454,6 +529,7 @@ void qcVideoMuxer::run()
         if (!readNext(&frame, &emptied))
             break;
     }
+    m_held.reset();
     file->flush();
     file.reset();
     if (wroteVideo)

@@ -33,6 +33,9 @@ public:
     static constexpr int kWorkBufferSize = 0xA00000;
     static constexpr int kMinNameLength = 42;
     static constexpr int kMaxEmptyReads = 72;
+    // What a recorder waiting for the date keeps of its stream for the next
+    // file: more than the longest wait of the largest streams.
+    static constexpr qint64 kHandOverBytes = 32 << 20;
 
     qcVideoMuxer();
     ~qcVideoMuxer() override;
@@ -65,10 +68,15 @@ private:
     struct Written;
     bool readFirst(Frame *frame, int frameRate);
     bool readNext(Frame *frame, bool *endNow);
+    // The frame after `position` into dst: from the frames handed over while
+    // they hold it, else from the frame buffer (framesBack as there).
+    bool readAfter(int64_t position, Frame *frame, char *dst, int framesBack = -1);
+    bool collect(FrameHandOver *held, int64_t *position);
+    bool handOverGoesOn();
     bool writeVideo(qcRecordFile *file, Written *w, const char *data, const Frame &frame, qint64 stamp);
     void writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame);
     void updateReady();
-    void awaitTheDate();
+    std::unique_ptr<FrameHandOver> awaitTheDate(int64_t cut);
 
     qcFrameBuffer *m_buffer = nullptr;
     std::atomic<bool> m_ready{false};
@@ -93,6 +101,8 @@ private:
     RecorderTiming m_timing;
     std::unique_ptr<char[]> m_work;
     RecordingDay m_day;
+    // The frames the file before handed over, until this one has read them.
+    std::unique_ptr<FrameHandOver> m_held;
     std::function<void(qcRecordFile *)> m_afterFirst;
     mutable std::mutex m_nameMutex;
     std::mutex m_runMutex;

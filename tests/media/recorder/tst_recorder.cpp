@@ -7,10 +7,12 @@
 #include "media/recordindex.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
+#include "tests/support/countingclock.h"
 #include "tests/support/filebytes.h"
 #include "tests/support/readonlyfile.h"
 #include "tests/support/runfolder.h"
 #include "tests/support/systemlog.h"
+#include "tests/support/watchdog.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -501,6 +503,33 @@ private slots:
             const RecordScan scan = recordio::scan(t.folder + '/' + file);
             QCOMPARE(scan.records.at(0).type, 1);
         }
+    }
+
+    // A recorder stopped while it waits for the date (its stream passed
+    // midnight before the computer's clock) ends at once and hands nothing on.
+    void stopWhileWaitingForTheDate()
+    {
+        testsupport::CountingClock clock(QDateTime(QDate(2024, 1, 1), QTime(23, 59, 55)));
+        platform::setClock(&clock);
+        RecorderTest t;
+        Stream s;
+        s.ts = kDay - 1000; // 4 s ahead
+        s.push(25);
+        s.jump(-kDay);
+        s.push(10);
+        auto m = t.make(s, 0);
+        QSignalSpy date(m.get(), &qcVideoMuxer::sigDateChange);
+        m->start();
+        QTRY_VERIFY(!writtenUpTo(t.folder, kDay - 40).isEmpty());
+        const int looks = clock.reads();
+        QTRY_VERIFY(clock.reads() >= looks + 2); // waiting, it looks at the clock on every round
+        m->stop();
+        {
+            testsupport::Watchdog watchdog(5000, "the recorder stopped while it waits"); // not the wait's 10 s
+            QVERIFY(m->wait());
+        }
+        QCOMPARE(date.size(), 1);
+        QVERIFY(!m->takeHandOver());
     }
 
     // The stream's time set back inside a day, on a picture that is no key

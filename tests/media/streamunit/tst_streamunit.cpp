@@ -8,9 +8,14 @@
 #include "device/qccommonstream.h"
 #include "platform/p2p/P2pApi.h"
 #include "media/qcframebuffer.h"
+#include "media/qcrecordfile.h"
 #include "media/qcstreamutil.h"
+#include "media/recordnames.h"
+#include "platform/clock.h"
+#include "tests/support/countingclock.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <thread>
@@ -101,6 +106,7 @@ private slots:
     {
         for (auto &slot : g_p2pStreams)
             slot = nullptr;
+        platform::setClock(nullptr);
     }
 
     void firstStreamInformationSizesTheBufferQuietly()
@@ -363,6 +369,79 @@ private slots:
         QVERIFY(recorders.made.last()->wait(kEventMs));
         QVERIFY(!unit->owesNextFile());
         QVERIFY(!unit->isRecording());
+    }
+
+    // A stream that runs ahead of the computer's clock as far as the stream
+    // client lets it (4.5 s) passes midnight first: its next file is made
+    // once the date has turned, while the frame buffer (a 640x360 stream's,
+    // about three seconds here) drops its oldest pictures. None is lost: each
+    // picture lies in one file, in its own day's folder, and the new day's
+    // file starts playable, with the pictures since the last key frame.
+    void streamAheadAtMidnightLosesNoPicture()
+    {
+        constexpr int kPictures = 325;
+        // The first picture stamped after midnight, and the first after the clock's.
+        constexpr int kNewDay = 138;
+        constexpr int kDateTurns = 250;
+        const QDateTime start(QDate(2024, 1, 1), QTime(23, 59, 50)); // the clock at picture 0
+        auto clockAt = [&](int n) { return start.addMSecs(40 * n); };
+        auto stamp = [&](int n) { return qint64(clockAt(n).addMSecs(4500).time().msecsSinceStartOfDay()); };
+        testsupport::CountingClock clock(start);
+        platform::setClock(&clock);
+        P2PFactoryScope factory;
+        setRecorderFactory({});
+        auto unit = startedUnit(factory);
+        factory.last->deliver(0, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        QTemporaryDir dir;
+        // Each picture and its stamp, file after file of a day's folder.
+        auto recorded = [&](const QString &day) {
+            QList<QPair<int, qint64>> pictures;
+            const QDir folder(dir.path() + '/' + day);
+            for (const QString &name : folder.entryList({"*.zmf"}, QDir::Files, QDir::Name)) {
+                QFile file(folder.filePath(name));
+                file.open(QIODevice::ReadOnly);
+                for (const RecordScanEntry &e : recordio::scan(file.fileName()).records) {
+                    file.seek(e.offset + _st_recframe_header::kSize);
+                    pictures << qMakePair(file.read(8).split('.').first().toInt(), qint64(e.timestamp));
+                }
+            }
+            return pictures;
+        };
+        auto written = [&](int n) {
+            return (recorded("20240101") + recorded("20240102")).contains(qMakePair(n, stamp(n)));
+        };
+        // As the service's tick: an owed file goes on in the folder of the computer's date.
+        auto nextFile = [&] {
+            const QString folder = dir.path() + '/' + recordnames::dayFolder(clock.now().date());
+            QDir().mkpath(folder);
+            return folder + '/' + recordnames::initialName("P2PID0001", recordnames::kKindManual);
+        };
+        auto tick = [&] { return !unit->owesNextFile() || unit->continueRecording(dir.path(), nextFile()); };
+        auto deliver = [&](int from, int to) {
+            clock.set(clockAt(to - 1));
+            for (int n = from; n < to; ++n) // about 2.4 Mbit/s
+                factory.last->deliver(0, QByteArray::number(n).leftJustified(12000, '.'), KindVideo, n % 25 ? 0 : 1,
+                                      stamp(n));
+        };
+        deliver(0, 50);
+        QVERIFY(unit->startRecord(dir.path(), nextFile(), recordnames::kKindManual, 0, 1800, 0, 0, true));
+        QTRY_VERIFY(written(49));
+        for (int from = 50; from < kPictures; from += 25) {
+            const int looks = clock.reads();
+            deliver(from, from + 25);
+            // Waiting for the date, the recorder looks at the clock on every round.
+            const int last = from + 24;
+            const bool waits = last >= kNewDay && last < kDateTurns;
+            QTRY_VERIFY(tick() && written(waits ? kNewDay - 1 : last) && (!waits || clock.reads() >= looks + 2));
+        }
+        QVERIFY(unit->stopRecord(false));
+        QList<QPair<int, qint64>> oldDay, newDay;
+        for (int n = 25; n < kNewDay; ++n)
+            oldDay << qMakePair(n, stamp(n));
+        for (int n = kNewDay / 25 * 25; n < kPictures; ++n)
+            newDay << qMakePair(n, stamp(qMax(n, kNewDay)));
+        QCOMPARE(recorded("20240101"), oldDay);
+        QCOMPARE(recorded("20240102"), newDay);
     }
 
     void lateCompletionReportsItsOwnRecording()

@@ -1,0 +1,41 @@
+#include "media/framehandover.h"
+
+namespace {
+constexpr uint32_t kKeyFrame = 1;
+} // namespace
+
+void FrameHandOver::dropOldest()
+{
+    m_bytes -= m_frames.front().payload.size();
+    m_droppedBytes += m_frames.front().payload.size();
+    ++m_dropped;
+    m_frames.pop_front();
+}
+
+void FrameHandOver::hold(const char *data, uint32_t length, uint32_t type, uint64_t timestamp, int64_t sequence)
+{
+    // Once frames were dropped, nothing is kept until the next key frame.
+    if (m_frames.empty() && m_dropped > 0 && type != kKeyFrame) {
+        ++m_dropped;
+        m_droppedBytes += length;
+        return;
+    }
+    m_frames.push_back({type, timestamp, sequence, QByteArray(data, int(length))});
+    m_bytes += length;
+    if (m_bytes <= m_maxBytes)
+        return;
+    do
+        dropOldest();
+    while (!m_frames.empty() && (m_bytes > m_maxBytes || m_frames.front().type != kKeyFrame));
+}
+
+const FrameHandOver::Frame *FrameHandOver::after(int64_t sequence) const
+{
+    if (m_frames.empty())
+        return nullptr;
+    const int64_t at = sequence + 1 - m_frames.front().sequence;
+    if (at < 0 || at >= int64_t(m_frames.size()))
+        return nullptr;
+    const Frame &frame = m_frames[size_t(at)];
+    return frame.sequence == sequence + 1 ? &frame : nullptr;
+}
