@@ -335,8 +335,8 @@ bool qcVideoMuxer::collect(FrameHandOver *held, int64_t *position)
 // The stream passed midnight a little ahead of the computer's clock: the
 // next file is made once the date has turned, in the new day's folder, so
 // no file of the old day holds pictures of the new one. The stream client
-// keeps within seconds of the clock; a clock that does not move is not
-// waited for longer. Meanwhile the frame buffer goes on dropping its oldest
+// keeps within a second of the clock (StreamClock); a clock that does not
+// move is not waited for longer. Meanwhile the frame buffer goes on dropping its oldest
 // frames, and may hold fewer seconds than the wait lasts: the frames from
 // the first of the new day (`cut`) on, and the pictures since the key frame
 // before it that the next file starts with, are taken out of it for that
