@@ -20,13 +20,14 @@ int64_t sub(int64_t a, int64_t b)
 
 // Two times of the local day more than the jump apart, where the shorter way
 // round may cross midnight: the local clock passing midnight a little
-// before or after the stream does is no jump.
-bool apart(int64_t output, int64_t now, int64_t dayMs, int64_t jumpMs)
+// before or after the stream does is no jump, whichever passes it first.
+// A mapped time a day or more off (a sender time far out) is always apart.
+bool apart(int64_t output, int64_t now)
 {
-    if (output < 0 || output >= dayMs)
-        return sub(output, now) > jumpMs || sub(now, output) > jumpMs;
-    const int64_t d = output > now ? output - now : now - output;
-    return d > jumpMs && dayMs - d > jumpMs;
+    if (output < 0 || output >= 2 * StreamClock::kDayMs)
+        return true;
+    const int64_t lead = StreamClock::lead(output, now);
+    return lead > StreamClock::kJumpMs || lead < -StreamClock::kJumpMs;
 }
 
 } // namespace
@@ -134,7 +135,7 @@ void StreamFrameParser::handleVideo(const FrameHead_t &head, const unsigned char
     int64_t stamp = m_videoOutput;
     // The local clock set to another time: the pictures follow the clock,
     // the sound goes on as it goes.
-    if (apart(m_videoOutput, now, kDayMs, kJumpMs) || m_videoOutput < 0) {
+    if (apart(m_videoOutput, now)) {
         m_videoOutput = stamp = now;
         rebase(t, now);
     } else if (!first) {
