@@ -9,7 +9,6 @@ std::mutex g_factoryMutex;
 qcCommonStream::DeviceFactory g_factory;
 
 constexpr int kOpenType = 3;
-constexpr qint64 kDriftMs = 5000;
 
 // Control ids of the pan-tilt-zoom panel and the device commands they become.
 int deviceCommandOf(int controlId)
@@ -233,18 +232,24 @@ void qcCommonStream::dispatch(const uchar *data, int length, int kind, int subki
         entry.first(data, length, kind, subkind, timestamp, entry.second);
 }
 
-qint64 qcCommonStream::retime(qint64 *base, qint64 *last, qint64 deviceTs)
+qint64 qcCommonStream::retimeSound(qint64 deviceTs)
 {
-    const qint64 local = now();
-    // A device clock that drifted, or the local day that wrapped, re-anchors
-    // the stream on the local clock instead of jumping.
-    if (*base - local > kDriftMs || local - *base > kDriftMs) {
-        *base = local;
-        *last = deviceTs;
+    std::lock_guard<std::mutex> lock(m_timingMutex);
+    if (m_pictures.started()) {
+        const qint64 mapped = m_pictures.map(deviceTs) % StreamClock::kDayMs;
+        return mapped < 0 ? mapped + StreamClock::kDayMs : mapped;
     }
-    *base += deviceTs - *last;
-    *last = deviceTs;
-    return *base;
+    const qint64 local = now();
+    // Before the first picture: a device clock that drifted, or the local
+    // day that wrapped, re-anchors the sound on the local clock instead of
+    // jumping.
+    if (m_audioBase - local > StreamClock::kJumpMs || local - m_audioBase > StreamClock::kJumpMs) {
+        m_audioBase = local;
+        m_lastAudioTs = deviceTs;
+    }
+    m_audioBase += deviceTs - m_lastAudioTs;
+    m_lastAudioTs = deviceTs;
+    return m_audioBase;
 }
 
 int qcCommonStream::onVideo(int frameType, const uchar *data, int length, quint64 timestamp, void *user)
@@ -269,10 +274,12 @@ int qcCommonStream::onVideo(int frameType, const uchar *data, int length, quint6
             self->dispatch(bytes, kStreamInfoSize, KindStreamInfo, -1, -1);
         }
         self->m_firstVideo = false;
-        self->m_videoBase = self->now();
-        self->m_lastVideoTs = ts;
     }
-    const qint64 stamp = self->retime(&self->m_videoBase, &self->m_lastVideoTs, ts);
+    qint64 stamp;
+    {
+        std::lock_guard<std::mutex> lock(self->m_timingMutex);
+        stamp = self->m_pictures.take(ts, self->now()).stamp;
+    }
     self->dispatch(data, length, KindVideo, frameType == kP2pKeyFrame ? 1 : 0, stamp);
     return 0;
 }
@@ -285,10 +292,11 @@ int qcCommonStream::onAudio(const uchar *data, int length, quint64 timestamp, vo
     const qint64 ts = qint64(timestamp);
     if (self->m_firstAudio) {
         self->m_firstAudio = false;
+        std::lock_guard<std::mutex> lock(self->m_timingMutex);
         self->m_audioBase = self->now();
         self->m_lastAudioTs = ts;
     }
-    const qint64 stamp = self->retime(&self->m_audioBase, &self->m_lastAudioTs, ts);
+    const qint64 stamp = self->retimeSound(ts);
     self->dispatch(data, length, KindAudio, -1, stamp);
     return 0;
 }

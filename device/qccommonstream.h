@@ -3,6 +3,7 @@
 #include "device/cameradevice.h"
 #include "device/framehead.h"
 #include "device/qcp2pstreaminterface.h"
+#include "device/streamclock.h"
 
 #include <mutex>
 #include <QObject>
@@ -59,7 +60,7 @@ private:
 
     void dispatch(const uchar *data, int length, int kind, int subkind, qint64 timestamp);
     qint64 now() const;
-    qint64 retime(qint64 *base, qint64 *last, qint64 deviceTs);
+    qint64 retimeSound(qint64 deviceTs);
 
     CameraDevice *m_device = nullptr;
     QString m_id, m_port, m_user, m_password, m_protocol;
@@ -70,8 +71,10 @@ private:
     bool m_opened = false;
     std::mutex m_mutex;
     platform::Clock *m_clock = nullptr;
-    qint64 m_videoBase = 0;
+    // The pictures keep to the local clock as every stream does; the sound
+    // keeps to their mapping once they have begun.
+    std::mutex m_timingMutex;
+    PictureClock m_pictures;
     qint64 m_audioBase = 0;
-    qint64 m_lastVideoTs = 0;
     qint64 m_lastAudioTs = 0;
 };

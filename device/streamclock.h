@@ -56,3 +56,35 @@ public:
     // as `mapped` may.
     static Kept keep(int64_t mapped, int64_t previous, int64_t now);
 };
+
+// One stream's pictures on the local clock by the rule above: the camera's
+// stamp of each picture in, the stamp to give it out. Its sound keeps to the
+// same mapping (map()). Used by every road a device's stream comes by.
+class PictureClock
+{
+public:
+    struct Picture
+    {
+        int64_t stamp = 0; // milliseconds of the local day
+        // The camera's clock stepped by more than StreamClock::kJumpMs: the
+        // camera may have started its stream anew.
+        bool cameraJumped = false;
+    };
+    // Picture stamped `t` by the camera, the local clock reading `now`
+    // (milliseconds of the day).
+    Picture take(int64_t t, int64_t now);
+    bool started() const { return m_started; }
+    // Where the mapping puts camera time `t`: past the day's end for sound
+    // ahead of a picture that has not passed midnight yet, before 0 for sound
+    // behind the picture that began the day.
+    int64_t map(int64_t t) const;
+
+private:
+    bool m_started = false;
+    int64_t m_offset = 0; // local time of day less camera time
+    int64_t m_lastT = 0;
+    int64_t m_lastNow = 0;
+    int64_t m_lastStamp = 0;
+    // The camera's last ordinary step from one picture to the next.
+    int64_t m_spacing = 0;
+};

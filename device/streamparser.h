@@ -24,10 +24,6 @@ public:
     static constexpr int kAccumulateThreshold = 940;
     static constexpr int64_t kDayMs = StreamClock::kDayMs;
     static constexpr int64_t kJumpMs = StreamClock::kJumpMs;
-    // The camera's time running this much further than the local clock from
-    // one picture to the next, or going back by more, is a step of the
-    // camera's clock, not a frame late on the network or jitter.
-    static constexpr int64_t kCameraStepMs = StreamClock::kCameraStepMs;
     // Sound past the end of the day waits for the pictures to pass midnight
     // too, this many bytes at most (5 s of 48 kHz 16-bit stereo); beyond it
     // the oldest goes.
@@ -53,11 +49,6 @@ private:
     void handleFrame(const FrameHead_t &head, const unsigned char *payload);
     void handleVideo(const FrameHead_t &head, const unsigned char *payload, int64_t now);
     void handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t now);
-    void rebase(int64_t t, int64_t now);
-    // Carries the mapping over a step of the camera's clock at the picture
-    // stamped t.
-    void takeCameraStep(int64_t t, int64_t now);
-    void takeAudioBase();
     // One sound frame (or accumulated chunk) at sender time t; the first
     // `settle` after a start are dropped.
     void deliverAudio(const unsigned char *data, int length, int64_t t, int settle, int cap);
@@ -72,19 +63,7 @@ private:
     Clock m_clock;
 
     bool m_videoPending = true;
-    bool m_audioRebase = true;
-    // Where the mapping puts the last picture; the stamp it was given may lie
-    // after that (never before the one before).
-    int64_t m_videoOutput = 0;
-    int64_t m_lastStamp = 0;
-    int64_t m_lastSenderVideo = 0;
-    int64_t m_lastVideoNow = 0;
-    // The camera's last ordinary step from one picture to the next.
-    int64_t m_videoSpacing = 0;
-    int64_t m_videoBase = 0;
-    int64_t m_audioBaseAtRebase = 0;
-    int64_t m_localBase = 0;
-    int64_t m_audioBase = 0;
+    PictureClock m_pictures;
     int64_t m_audioOutput = 0;
     int64_t m_accumulatedTime = 0;
     int64_t m_audioCounter = 0;

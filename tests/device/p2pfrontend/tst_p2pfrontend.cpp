@@ -3,7 +3,10 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <cmath>
+
 #include "device/qccommonstream.h"
+#include "device/streamclock.h"
 #include "platform/clock.h"
 
 namespace {
@@ -348,13 +351,14 @@ private slots:
         QCOMPARE(g_log[1].ts, qint64(1000040));
         QCOMPARE(g_log[2].ts, qint64(1000080));
 
-        // The device clock jumps ahead: that frame follows it, the next is
-        // re-anchored on the local clock.
+        // The device clock jumps ahead: a step of its clock, not time that
+        // passed; that frame follows the one before as the frames before
+        // did, and the next goes on from there.
         m_fake->frame(false, 900000);
-        QCOMPARE(g_log[3].ts, qint64(1000080 + 900000 - 777080));
+        QCOMPARE(g_log[3].ts, qint64(1000120));
         setTime(1000120);
         m_fake->frame(false, 900040);
-        QCOMPARE(g_log[4].ts, qint64(1000120));
+        QCOMPARE(g_log[4].ts, qint64(1000160));
         // The local clock runs away by more than 5 s: re-anchored there.
         setTime(1006000);
         m_fake->frame(false, 900040);
@@ -363,17 +367,26 @@ private slots:
         setTime(1000500);
         m_fake->frame(false, 900080);
         QCOMPARE(g_log[6].ts, qint64(1000500));
-        // Across midnight.
+        // Across midnight, the local clock passing it first: no jump, the
+        // frames go on as the device spaced them into the new day.
         setTime(86399900);
         m_fake->frame(false, 900120);
         QCOMPARE(g_log[7].ts, qint64(86399900));
         setTime(100);
         m_fake->frame(false, 900160);
-        QCOMPARE(g_log[8].ts, qint64(100));
+        QCOMPARE(g_log[8].ts, qint64(86399940));
         m_fake->frame(false, 900200);
-        QCOMPARE(g_log[9].ts, qint64(140));
+        QCOMPARE(g_log[9].ts, qint64(86399980));
+        m_fake->frame(false, 900240);
+        QCOMPARE(g_log[10].ts, qint64(20));
+        // The sound keeps to the frames' mapping.
+        m_fake->sound(900250);
+        QCOMPARE(g_log[11].ts, qint64(30));
 
-        // Audio: the first frame only anchors; no stream information.
+        // Audio before any picture: the first frame only anchors; no stream
+        // information.
+        s = opened();
+        m_fake->infoAvailable = false;
         g_log.clear();
         setTime(2000000);
         m_fake->sound(50);
@@ -383,6 +396,26 @@ private slots:
                  (QList<qint64>{108, -1, 2000000, 2000040}));
         QCOMPARE(m_fake->audio(reinterpret_cast<const uchar *>("a"), 1, 0, nullptr), -1);
         QCOMPARE(m_fake->video(0x20, reinterpret_cast<const uchar *>("a"), 1, 0, nullptr), -1);
+    }
+
+    // A device whose clock runs 1 % fast for ten minutes: its frames keep to
+    // the local clock as a stream by address does, never going back and
+    // never more than the allowed lead ahead.
+    void fastDeviceKeepsToTheClock()
+    {
+        auto s = opened();
+        m_fake->infoAvailable = false;
+        const qint64 start = 43200000;
+        for (int i = 0; i < 15000; ++i) {
+            setTime(start + 40 * i);
+            m_fake->frame(i % 25 == 0, quint64(5000000 + std::llround(40.4 * i)));
+        }
+        QCOMPARE(g_log.size(), 15000);
+        for (int i = 1; i < g_log.size(); ++i) {
+            QVERIFY2(g_log[i].ts >= g_log[i - 1].ts, qPrintable(QString("frame %1").arg(i)));
+            QVERIFY2(g_log[i].ts - (start + 40 * i) <= StreamClock::kMaxLeadMs,
+                     qPrintable(QString("frame %1 at %2").arg(i).arg(g_log[i].ts)));
+        }
     }
 };
 
