@@ -98,7 +98,7 @@ void PlayStream::run()
     }
     setStatus(StatusConnected);
 
-    StreamFrameParser parser(m_callback, m_userPointer, m_clock);
+    StreamFrameParser parser(m_callback, m_userPointer, m_clock, m_pictures);
     parser.onProgress = [this](int second) { emit sigProgress(second); };
     parser.onTransComplete = [this] { emit sigTransComplete(); };
 

@@ -43,6 +43,9 @@ public:
     void setTiming(const Timing &timing) { m_timing = timing; }
     // Tests re-time against their own clock.
     void setClock(StreamFrameParser::Clock clock) { m_clock = std::move(clock); }
+    // The stream's pictures go on from where its last connection left them
+    // (the owner keeps it, and starts one client at a time on it).
+    void setPictureClock(PictureClock *pictures) { m_pictures = pictures; }
     QByteArray request() const { return m_request; }
 
 signals:
@@ -66,4 +69,5 @@ private:
     std::atomic<bool> m_loginRefused{false};
     Timing m_timing;
     StreamFrameParser::Clock m_clock;
+    PictureClock *m_pictures = nullptr;
 };

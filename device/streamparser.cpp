@@ -4,8 +4,9 @@
 
 #include <cstring>
 
-StreamFrameParser::StreamFrameParser(StreamDataCallback callback, void *user, Clock clock)
-    : m_callback(callback), m_user(user), m_clock(clock ? std::move(clock) : Clock(&platform::localMsecsOfDay))
+StreamFrameParser::StreamFrameParser(StreamDataCallback callback, void *user, Clock clock, PictureClock *pictures)
+    : m_callback(callback), m_user(user), m_clock(clock ? std::move(clock) : Clock(&platform::localMsecsOfDay)),
+      m_pictures(pictures ? *pictures : m_ownPictures)
 {}
 
 int StreamFrameParser::scan(const unsigned char *buf, int fill)

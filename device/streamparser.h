@@ -29,7 +29,10 @@ public:
     // the oldest goes.
     static constexpr size_t kMaxHeldAudioBytes = 1 << 20;
 
-    explicit StreamFrameParser(StreamDataCallback callback = nullptr, void *user = nullptr, Clock clock = {});
+    // `pictures`, when given, is the stream's clock across its connections
+    // (it must outlive the parser); otherwise the parser keeps its own.
+    explicit StreamFrameParser(StreamDataCallback callback = nullptr, void *user = nullptr, Clock clock = {},
+                               PictureClock *pictures = nullptr);
 
     // Hooks for the owner's signals.
     std::function<void(int)> onProgress;
@@ -63,7 +66,8 @@ private:
     Clock m_clock;
 
     bool m_videoPending = true;
-    PictureClock m_pictures;
+    PictureClock m_ownPictures;
+    PictureClock &m_pictures;
     int64_t m_audioOutput = 0;
     int64_t m_accumulatedTime = 0;
     int64_t m_audioCounter = 0;

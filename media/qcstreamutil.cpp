@@ -194,6 +194,8 @@ PlayStream *qcStreamUtil::makeClient(Stream stream)
     auto *client = new PlayStream(m_address, m_port, m_user, m_password,
                                   stream == Main ? &qcStreamUtil::onMainFrame : &qcStreamUtil::onSubFrame, this,
                                   PlayStream::kModeLive);
+    // The client before has ended (stopped and waited for): one at a time.
+    client->setPictureClock(&m_pictureClocks[stream]);
     // The status slots run on the unit's own thread; a status queued by a
     // client that has been replaced meanwhile must not touch the new one.
     const quint64 generation = ++m_clientGeneration[stream];

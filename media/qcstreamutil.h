@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/framehead.h"
+#include "device/streamclock.h"
 #include "media/recordingchain.h"
 #include "media/talklog.h"
 
@@ -191,6 +192,9 @@ private:
 
     PlayStream *m_mainClient = nullptr;
     PlayStream *m_subClient = nullptr;
+    // Each stream's time across its connections: a new client goes on from
+    // the last picture of the one before, never back.
+    PictureClock m_pictureClocks[2];
     qcP2PStreamInterface *m_p2p = nullptr;
     qcDeviceIntercom *m_talk = nullptr;
     // Bumped whenever a client or the P2P object is replaced or dropped, so a

@@ -403,6 +403,36 @@ private slots:
                  qPrintable(QString("the last picture %1 ms behind").arg(-StreamClock::lead(previous, now))));
     }
 
+    // A camera a little ahead of the local clock whose connection is made
+    // anew: the new connection's pictures go on after the last one of the
+    // one before, on the stream's own picture clock, never back to the
+    // local clock.
+    void aNewConnectionGoesOn()
+    {
+        Recorder rec;
+        int64_t now = 43200000;
+        PictureClock pictures;
+        qint64 last = -1;
+        for (int connection = 0; connection < 3; ++connection) {
+            StreamFrameParser parser(
+                &Recorder::callback, &rec, [&now] { return now; }, &pictures);
+            for (int i = 0; i < 50; ++i) {
+                now += 40;
+                // 0.8 s ahead since the first connection.
+                const QByteArray bytes = frames::frame(i ? 2 : 1, "v", uint64_t(now + (connection || i ? 800 : 0)));
+                parser.scan(reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size());
+                const qint64 ts = rec.items.last().ts;
+                QVERIFY2(
+                    ts >= last,
+                    qPrintable(
+                        QString("connection %1, picture %2 at %3 after %4").arg(connection).arg(i).arg(ts).arg(last)));
+                last = ts;
+            }
+            // The client gave up for a moment.
+            now += 500;
+        }
+    }
+
     // Sound stamped past midnight waits for the picture that passes it, and
     // none is lost: pictures 2 s apart, or sound 3 s ahead of them.
     void soundHeldAtMidnightIsKept_data()

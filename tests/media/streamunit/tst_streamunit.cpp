@@ -44,6 +44,22 @@ uint32_t typeAt(qcFrameBuffer *buffer, int64_t sequence)
     return seq == sequence ? type : 0;
 }
 
+// The stamps of the pictures a frame buffer holds, oldest first, from its
+// oldest key frame on.
+QList<qint64> pictureStamps(qcFrameBuffer *buffer)
+{
+    QVector<char> dst(int(qcFrameBuffer::kMaxPayload));
+    QList<qint64> stamps;
+    int64_t seq = -1;
+    uint32_t length = 0, type = 0;
+    uint64_t ts = 0;
+    const int32_t back = buffer->frameCount() + 1;
+    while (buffer->readFrame(dst.data(), dst.size(), &length, &type, &ts, &seq, seq < 0 ? back : -1, false, -1))
+        if (type >= 1 && type <= 3)
+            stamps << qint64(ts);
+    return stamps;
+}
+
 // A loopback device that answers both live streams with their stream
 // information and holds their frames back, and a unit that dials it.
 struct Peer
@@ -592,6 +608,31 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!p.unit.isStarted(), kEventMs);
         p.protocols.live->closeConnections(0);
         QTRY_COMPARE_WITH_TIMEOUT(p.unit.viewerFrameBuffer(0), nullptr, kEventMs);
+    }
+
+    // A camera a little ahead of the computer's clock whose stream drops
+    // and is dialled again: the new connection's pictures go on after the
+    // last ones of the one before, never back to the computer's clock.
+    void aRedialledStreamGoesOnInTime()
+    {
+        Peer p;
+        p.protocols.live->setStalled(false);
+        QVERIFY(p.start());
+        qcFrameBuffer *buffer = p.unit.getMainFrameBuffer();
+        QTRY_VERIFY_WITH_TIMEOUT(buffer->frameCount() > 5, kEventMs);
+        p.protocols.live->jumpTimestamps(800);
+        QTRY_VERIFY_WITH_TIMEOUT(buffer->frameCount() > 30, kEventMs);
+        // The pictures the drop may leave out come later still.
+        const QList<qint64> before = pictureStamps(buffer);
+        QVERIFY(!before.isEmpty());
+        p.protocols.live->closeConnections(0);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.unit.isStarted(), kEventMs);
+        QVERIFY(p.unit.start());
+        QTRY_VERIFY_WITH_TIMEOUT(buffer->frameCount() > 10, kEventMs);
+        const QList<qint64> after = pictureStamps(buffer);
+        QVERIFY(!after.isEmpty());
+        QVERIFY2(after.first() >= before.last(),
+                 qPrintable(QString("%1 after %2").arg(after.first()).arg(before.last())));
     }
 
     void unreachableDeviceIsRedialledOnlyAfterFailing()
