@@ -104,7 +104,10 @@ void qcAudioCapture::pump()
     if (bytes.isEmpty())
         return;
     std::lock_guard<std::mutex> lock(m_fifoMutex);
-    m_fifo += bytes;
+    // Copied in, never shared: appended to an empty QByteArray, `bytes`
+    // would lend it its data, and a talk beginning on its own thread would
+    // clear the FIFO while this thread still counts that data.
+    m_fifo.append(bytes.constData(), bytes.size());
     m_pace.arrived(bytes.size(), m_now());
     // The first lump of a talk may reach back before the talk began: that
     // sound was not meant for the device, and is no loss either.
@@ -156,20 +159,11 @@ int qcAudioCapture::readEncoded(unsigned char *out, int samples, Release release
     const int needed = 2 * samples;
     if (needed > kMaxBlockBytes)
         return 0;
-    QByteArray block;
-    {
-        std::lock_guard<std::mutex> lock(m_fifoMutex);
-        const qint64 now = m_now();
-        dropLateLocked(now);
-        if (m_fifo.size() < needed || (release == Due && !m_pace.headDue(now)))
-            return 0;
-        block = m_fifo.left(needed);
-        m_fifo.remove(0, needed);
-        m_pace.removed(needed);
-    }
-    const auto *p = reinterpret_cast<const uchar *>(block.constData());
+    uchar block[kMaxBlockBytes];
+    if (!takeOldest(reinterpret_cast<char *>(block), needed, release))
+        return 0;
     for (int i = 0; i < samples; ++i)
-        out[i] = linearToMuLaw(qFromLittleEndian<qint16>(p + 2 * i));
+        out[i] = linearToMuLaw(qFromLittleEndian<qint16>(block + 2 * i));
     return samples;
 }
 
@@ -177,12 +171,20 @@ int qcAudioCapture::readRaw(char *out, int bytes)
 {
     if (!out || bytes <= 0)
         return 0;
+    return takeOldest(out, bytes, Now) ? bytes : 0;
+}
+
+bool qcAudioCapture::takeOldest(char *out, int bytes, Release release)
+{
+    // Copied out under the lock: a QByteArray handed out would share the
+    // FIFO's data with the reader's thread.
     std::lock_guard<std::mutex> lock(m_fifoMutex);
-    dropLateLocked(m_now());
-    if (m_fifo.size() < bytes)
-        return 0;
+    const qint64 now = m_now();
+    dropLateLocked(now);
+    if (m_fifo.size() < bytes || (release == Due && !m_pace.headDue(now)))
+        return false;
     memcpy(out, m_fifo.constData(), size_t(bytes));
     m_fifo.remove(0, bytes);
     m_pace.removed(bytes);
-    return bytes;
+    return true;
 }

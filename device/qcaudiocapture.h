@@ -85,6 +85,9 @@ signals:
 
 private:
     void clear(double talkBeganMs);
+    // The oldest bytes into out, once that many are there (and due, for
+    // Due); late ones dropped first.
+    bool takeOldest(char *out, int bytes, Release release);
     void dropLocked(int bytes);
     void dropLateLocked(qint64 now);
 

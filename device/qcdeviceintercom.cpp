@@ -136,12 +136,14 @@ void qcDeviceIntercom::talk()
         return;
     if (!m_stop.sleepFor(m_timing.pauseMs))
         return;
-    if (!sendAll(socket, openingFrame(), m_timing.sendMs))
-        return;
-
     auto queue = std::make_unique<qcRingBuffer>();
     queue->allocate(2 * 1024 * 1024, false);
+    // Started before the opening frame goes out: a device that has it sees
+    // a talk that started, and one that breaks the connection from here on
+    // dropped a talk it took.
     m_talkStarted = true;
+    if (!sendAll(socket, openingFrame(), m_timing.sendMs))
+        return;
     qDebug() << "----Start Intercom----";
 
     uint32_t sequence = 1;

@@ -40,6 +40,7 @@ public:
     void setTiming(const IntercomTiming &timing) { m_timing = timing; }
     // Returns once the thread has ended.
     bool stopIntercom();
+    // The device took the talk; true before its opening frame is sent.
     bool talkStarted() const { return m_talkStarted.load(); }
     // The talk ended by itself: the device could not be reached, refused the
     // talk, or the connection broke while streaming. A stop is no failure.

@@ -380,6 +380,9 @@ private slots:
         QVERIFY(!capture.isCapturing());
     }
 
+    // The talk thread reads and begins talks while this thread pumps,
+    // starts and stops: no buffer may pass between them outside the lock
+    // (the ThreadSanitizer build runs this too).
     void readersRaceStartAndStop()
     {
         std::atomic<bool> done{false};
@@ -388,6 +391,7 @@ private slots:
             unsigned char out[320];
             char raw[640];
             while (!done) {
+                capture->beginTalk();
                 capture->readEncoded(out, 320);
                 capture->readRaw(raw, 640);
             }
