@@ -75,6 +75,9 @@ signals:
     // The file ended where the date changed: the next recording continues
     // after llseq, with the first frame of the new date.
     void sigDateChange(qlonglong llseq);
+    // The file holds its length, its last frame llseq: a scheduled
+    // recording's next file goes on after it.
+    void sigLengthUsed(qlonglong llseq);
 
 protected:
     void setRecordedMs(qint64 ms) { m_recorded = ms; }

@@ -322,8 +322,10 @@ void qcStreamServer::checkSchedules()
     int minute = 0;
     {
         QMutexLocker lock(&m_mutex);
-        if (m_recordSchedules.isEmpty() && m_captureSchedules.isEmpty())
+        if (m_recordSchedules.isEmpty() && m_captureSchedules.isEmpty()) {
+            lapseScheduledRunsLocked({}, false);
             return;
+        }
         entries = m_recordSchedules;
         const QDateTime now = platform::localNow();
         today = now.date().dayOfWeek();
@@ -344,9 +346,11 @@ void qcStreamServer::checkSchedules()
             emit sigScheduleRecord(device);
         }
     }
+    bool everyDevice = false;
     for (const ScheduleEntry &e : qAsConst(entries)) {
         if (!inWindow(e, today, minute) || e.applyTo != 0 || e.segmentType != 0)
             continue;
+        everyDevice = true;
         QStringList addresses;
         {
             QMutexLocker lock(&m_mutex);
@@ -360,6 +364,17 @@ void qcStreamServer::checkSchedules()
             emit sigScheduleRecord(address);
         }
     }
+    QMutexLocker lock(&m_mutex);
+    lapseScheduledRunsLocked(handled, everyDevice);
+}
+
+void qcStreamServer::lapseScheduledRunsLocked(const QStringList &running, bool everyDevice)
+{
+    if (everyDevice)
+        return;
+    for (qcStreamUtil *unit : qAsConst(m_units))
+        if (!running.contains(unit->address()))
+            unit->scheduleLapsed();
 }
 
 void qcStreamServer::continueRecordings()

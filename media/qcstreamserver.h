@@ -181,6 +181,9 @@ private:
     void createOwnedServices();
     void repairRecordings();
     void checkSchedules();
+    // The units the schedule holds no window for now end their scheduled
+    // run: their next scheduled file starts afresh.
+    void lapseScheduledRunsLocked(const QStringList &running, bool everyDevice);
     // Starts the next file of every manual recording that was cut.
     void continueRecordings();
     void startScheduledRecord(const QString &address);

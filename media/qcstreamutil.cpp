@@ -465,7 +465,13 @@ int qcStreamUtil::chainKind()
 qint64 qcStreamUtil::resumeSequence()
 {
     QMutexLocker lock(&m_recordLock);
-    return m_resumeSequence;
+    return m_resume.sequence();
+}
+
+void qcStreamUtil::scheduleLapsed()
+{
+    QMutexLocker lock(&m_recordLock);
+    m_resume.scheduleLapsed();
 }
 
 bool qcStreamUtil::startRecord(const QString &top, const QString &fileName, int kind, int stream, int lengthSec,
@@ -543,15 +549,13 @@ bool qcStreamUtil::startRecorderLocked(const RecordingChain::Params &params, con
     if (!recorder)
         return false;
     if (!recorder->setRecordParams(params.top, fileName, params.kind, params.stream, params.lengthSec, params.preSec,
-                                   params.postSec, m_resumeSequence)) {
+                                   params.postSec, m_resume.sequenceFor(params.kind))) {
         delete recorder;
         return false;
     }
-    recorder->setContinuesAfterCut(m_resumeAfterCut);
+    recorder->setContinuesAfterCut(m_resume.goesOn(params.kind));
     recorder->setRecordedBefore(recordedBefore);
-    recorder->setHandOver(std::move(m_handOver));
-    m_resumeSequence = -1;
-    m_resumeAfterCut = false;
+    recorder->setHandOver(m_resume.take());
     const int stream = params.stream;
     if (stream == Main || stream == Sub) {
         MediaInfo_t mi;
@@ -578,6 +582,14 @@ bool qcStreamUtil::startRecorderLocked(const RecordingChain::Params &params, con
         connect(
             recorder, cut, this, [this, recorder](qlonglong llseq) { recordCut(recorder, llseq); },
             Qt::DirectConnection);
+    connect(
+        recorder, &qcRecorderInterface::sigLengthUsed, this,
+        [this, recorder](qlonglong llseq) {
+            QMutexLocker lock(&m_recordLock);
+            if (recorder == m_recorder)
+                m_resume.filled(recorder->recordKind(), llseq);
+        },
+        Qt::DirectConnection);
     m_recorder = recorder;
     m_recordFile = fileName;
     recorder->start(QThread::InheritPriority);
@@ -607,9 +619,7 @@ void qcStreamUtil::recordCut(qcRecorderInterface *recorder, qlonglong llseq)
     // Kept even from a recorder that is no longer current: it is where the
     // next recording continues, playable from its first frame.
     QMutexLocker lock(&m_recordLock);
-    m_resumeSequence = llseq;
-    m_resumeAfterCut = true;
-    m_handOver = recorder->takeHandOver();
+    m_resume.cut(llseq, recorder->takeHandOver());
     m_cutBy = recorder;
 }
 
@@ -621,7 +631,7 @@ bool qcStreamUtil::stopRecord(bool report)
         recorder = m_recorder;
         m_recorder = nullptr;
         m_chain.end();
-        m_handOver.reset();
+        m_resume.dropHandOver();
     }
     if (!recorder)
         return false;
@@ -633,7 +643,7 @@ bool qcStreamUtil::stopRecord(bool report)
         QMutexLocker lock(&m_recordLock);
         if (m_cutBy == recorder)
             m_cutBy = nullptr;
-        m_handOver.reset();
+        m_resume.dropHandOver();
     }
     delete recorder;
     return true;

@@ -3,6 +3,7 @@
 #include "device/framehead.h"
 #include "device/streamclock.h"
 #include "media/recordingchain.h"
+#include "media/recordresume.h"
 #include "media/talklog.h"
 
 #include <QMutex>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 
-class FrameHandOver;
 class PlayStream;
 class qcAudioCapture;
 class qcDeviceIntercom;
@@ -121,6 +121,9 @@ public:
     // The recording started last is of that kind and has files still to come
     // or running.
     bool recordingGoesOn(int kind);
+    // The schedule started no file for this device on its last check: the
+    // next scheduled file starts afresh, not where the last one ended.
+    void scheduleLapsed();
 
     bool isTalking() const { return m_talking.load(); }
     bool startTalk(qcAudioCapture *microphone);
@@ -208,14 +211,11 @@ private:
     qcRecorderInterface *m_recorder = nullptr;
     // The current or last recording's file.
     QString m_recordFile;
-    qint64 m_resumeSequence = -1;
-    // The resume point is where a file was cut: the next one goes on there.
-    bool m_resumeAfterCut = false;
+    // Where the next file goes on after a cut or a scheduled file's end,
+    // with what the recorder that cut took out of the frame buffer for it.
+    RecordResume m_resume;
     // The recorder that cut its file, until its end is seen.
     qcRecorderInterface *m_cutBy = nullptr;
-    // What the recorder that cut its file took out of the frame buffer for
-    // the next one; it goes with the resume point.
-    std::unique_ptr<FrameHandOver> m_handOver;
     RecordingChain m_chain;
 
     int m_contextId = 0;

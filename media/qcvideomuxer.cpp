@@ -523,8 +523,10 @@ void qcVideoMuxer::run()
         if (first && m_afterFirst)
             m_afterFirst(file.get());
         first = false;
-        if (wroteVideo && T - firstTs > limit)
+        if (wroteVideo && T - firstTs > limit) {
+            emit sigLengthUsed(frame.sequence);
             break;
+        }
         bool emptied = false;
         if (!readNext(&frame, &emptied))
             break;
