@@ -103,16 +103,18 @@ struct ClientFeed
     platform::FakeClock *clock;
     QList<qint64> stamps;
     QList<qint64> clocks;
+    int keyEvery = 25; // pictures from one key frame to the next
+    int stream = 0;    // the device's main stream (0) or its sub stream (1)
     StreamFrameParser client{&ClientFeed::take, this, [this] { return int64_t(clock->msecsOfDay()); }};
 
     ClientFeed(FakeP2PStream *device, platform::FakeClock *clock) : device(device), clock(clock) {}
     ClientFeed(const ClientFeed &) = delete;
     ClientFeed &operator=(const ClientFeed &) = delete;
-    // Picture n, stamped t by the camera (a key frame every 25); false when
-    // the client did not take it whole.
+    // Picture n, stamped t by the camera (a key frame every keyEvery); false
+    // when the client did not take it whole.
     bool picture(int n, qint64 t)
     {
-        const QByteArray bytes = frames::frame(n % 25 ? 2 : 1, numbered(n), uint64_t(t));
+        const QByteArray bytes = frames::frame(n % keyEvery ? 2 : 1, numbered(n), uint64_t(t));
         return client.scan(reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size()) == bytes.size();
     }
 
@@ -124,7 +126,8 @@ private:
             feed->stamps << ts;
             feed->clocks << feed->clock->msecsOfDay();
         }
-        feed->device->deliver(0, QByteArray(reinterpret_cast<const char *>(data), length), kind, subkind, ts);
+        feed->device->deliver(feed->stream, QByteArray(reinterpret_cast<const char *>(data), length), kind, subkind,
+                              ts);
     }
 };
 

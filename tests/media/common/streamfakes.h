@@ -203,6 +203,9 @@ public:
     std::atomic<bool> stopFlag{false};
     // Set before start: end by itself after reporting this resume sequence.
     qint64 interruptAt = -1;
+    // Set before start: end by itself as a file that holds its length,
+    // its last frame this one.
+    qint64 filledAt = -1;
     // Set before start: how long the recorder takes to wind up once stopped.
     int windUpMs = 0;
     // Set before start: end at once with no file, as a recorder whose stream
@@ -219,6 +222,10 @@ protected:
         while (!stopFlag) {
             if (interruptAt >= 0) {
                 emit sigInterruptSeq(interruptAt);
+                break;
+            }
+            if (filledAt >= 0) {
+                emit sigLengthUsed(filledAt);
                 break;
             }
             msleep(2);

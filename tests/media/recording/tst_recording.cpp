@@ -284,6 +284,44 @@ private slots:
         QCOMPARE(asked.size(), 0);
     }
 
+    // A file of the schedule that filled is gone on from by the next file
+    // only while the device's window holds: a window that closed and opens
+    // again starts afresh, at the newest key frame with its pre-record.
+    void aClosedWindowEndsTheScheduledRun()
+    {
+        platform::FakeClock clock(kMonday8);
+        platform::setClock(&clock);
+        Service s;
+        s.add({"10.0.0.5", "10.0.0.6"});
+        QVERIFY(s.server.addRecordSchedule(1, 1, 0, 480, 482, 1, "10.0.0.5;10.0.0.6"));
+        QVERIFY(s.server.addRecordSchedule(1, 1, 0, 483, 490, 1, "10.0.0.5"));
+        s.server.tick();
+        s.recorders.configure = [](ScriptedRecorder *r) { r->filledAt = 500; };
+        s.server.tick();
+        QCOMPARE(s.recorders.made.size(), 2);
+        for (ScriptedRecorder *r : s.recorders.made)
+            QVERIFY(r->wait(5000));
+        // Inside the window the next file goes on after the last one.
+        s.recorders.configure = [](ScriptedRecorder *r) { r->filledAt = 600; };
+        s.server.tick();
+        QCOMPARE(s.recorders.made.size(), 4);
+        QCOMPARE(s.recorders.made.at(2)->sequence, 500);
+        QCOMPARE(s.recorders.made.at(3)->sequence, 500);
+        for (int i : {2, 3})
+            QVERIFY(s.recorders.made.at(i)->wait(5000));
+        s.recorders.configure = nullptr;
+        // 8:02, between the windows, then 8:03 in the second one.
+        clock.set(kMonday8.addSecs(150));
+        s.server.tick();
+        QCOMPARE(s.recorders.made.size(), 4);
+        clock.set(kMonday8.addSecs(190));
+        s.server.tick();
+        // (The unit deletes a recorder that ended once it starts the next.)
+        QCOMPARE(s.recorders.made.size(), 5);
+        QVERIFY(s.recorders.made.last()->fileName.contains("/10.0.0.5/"));
+        QCOMPARE(s.recorders.made.last()->sequence, -1);
+    }
+
     void replacedSchedulesActAtOnce()
     {
         platform::FakeClock clock(kMonday8);

@@ -284,6 +284,103 @@ private slots:
             qInfo().noquote() << p;
         QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
     }
+
+    // A schedule's files one after the other while the camera's clock runs
+    // fast from the stream's start, or runs fast and is set back now and
+    // then: each file ends by its own stamps once it holds the length, a
+    // while before the tick that starts the next, and pictures keep coming
+    // meanwhile. The next file goes on from the picture after the last one
+    // its predecessor holds, so no picture lies in no file, and every file
+    // is listed where it was recorded. The control keeps time, with key
+    // frames that do not divide the length.
+    void scheduledFilesFollowEachOther_data()
+    {
+        QTest::addColumn<testsupport::DriftingCamera>("camera");
+        QTest::addColumn<int>("keyEvery");
+        testsupport::DriftingCamera fast;
+        fast.rate = 1.01;
+        testsupport::DriftingCamera corrected;
+        corrected.rate = 1.05;
+        corrected.setBack = 750; // back to true time every 15 s
+        corrected.setBackEvery = 375;
+        QTest::newRow("1 % fast from the stream's start") << fast << 25;
+        QTest::newRow("5 % fast, set back every 15 s") << corrected << 25;
+        QTest::newRow("control: keeps time, a key frame every 1.48 s") << testsupport::DriftingCamera() << 37;
+    }
+    void scheduledFilesFollowEachOther()
+    {
+        QFETCH(testsupport::DriftingCamera, camera);
+        QFETCH(int, keyEvery);
+        // Four files of 63 s (the length with its pre- and post-record).
+        constexpr int kPictures = 6600;
+        const QDateTime start(QDate(2024, 1, 1), QTime(10, 0)); // a Monday
+        platform::FakeClock clock(start);
+        platform::setClock(&clock);
+        testsupport::SystemLog log;
+        Service s;
+        setRecorderFactory({});
+        s.add({"10.0.0.5"});
+        QVERIFY(s.server.addRecordSchedule(1, 0, 0, 0, 1440, 1, ""));
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        // The schedule records the sub stream.
+        device->deliver(1, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        ClientFeed sink(device, &clock);
+        sink.keyEvery = keyEvery;
+        sink.stream = 1;
+        const QString root = s.dir.path() + "/RecordFile";
+        auto feed = [&](int from, int to) {
+            for (int i = from; i < to; ++i) {
+                clock.set(start.addMSecs(40 * qint64(i)));
+                QVERIFY(sink.picture(i, camera.stamp(i)));
+            }
+        };
+        feed(0, 50);
+        s.server.tick();
+        QTRY_VERIFY(recordedUpTo(root, sink.stamps.last()));
+        // In steps far longer than the service's tick: whatever a file that
+        // ended within a step left, the stream has gone on past it when the
+        // next file starts.
+        for (int i = 50; i < kPictures;) {
+            const int to = qMin(kPictures, i + 1000);
+            feed(i, to);
+            i = to;
+            QTRY_VERIFY_WITH_TIMEOUT(recordedUpTo(root, sink.stamps.last()), 20000);
+        }
+        QVERIFY(s.server.replaceSchedules({}, {}));
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+        recordindex::repairTree(root);
+
+        QStringList problems;
+        QSet<int> recorded;
+        const QStringList files = recordFiles(root);
+        for (const QString &path : files) {
+            const QString name = QFileInfo(path).fileName();
+            if (path.contains("/BackupFile/") || path.contains("/BackupDir/"))
+                problems << name + ": moved";
+            else if (!recordindex::listedIn(recordindex::readReclist(QFileInfo(path).path()), name))
+                problems << name + ": not listed";
+            for (int n : picturesIn(path))
+                recorded << n;
+            const QVector<RecordScanEntry> records = recordio::scan(path).records;
+            const auto video = std::find_if(records.cbegin(), records.cend(), [](auto &e) { return e.type != 0; });
+            if (video == records.cend() || video->type != 1)
+                problems << name + ": does not start with a key frame";
+        }
+        if (files.size() < 4)
+            problems << QString("%1 files, not four").arg(files.size());
+        const int first = recorded.isEmpty() ? 0 : *std::min_element(recorded.cbegin(), recorded.cend());
+        for (int n = first; n < kPictures; ++n)
+            if (!recorded.contains(n))
+                problems << QString("picture %1 (%2) in no file").arg(n).arg(sink.stamps.value(n));
+        if (!log.abnormal().filter(QRegularExpression("^record move\\|")).isEmpty())
+            problems << "a move was told";
+        qInfo().noquote() << "files:" << files.size();
+        for (const QString &p : problems.mid(0, 20))
+            qInfo().noquote() << p;
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
+    }
 };
 
 QTEST_MAIN(TestRecordingClock)

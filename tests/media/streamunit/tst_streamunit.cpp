@@ -339,6 +339,48 @@ private slots:
     // its place of any other recording (a new alarm's too); an owed file that
     // cannot be made ends it, told by its last file. A timing recording owes
     // nothing: its schedule starts the next one.
+    // A scheduled file that holds its length hands its end on to the
+    // schedule's next file alone, while the schedule runs on: that file goes
+    // on after it (leading in from its key frame); anything else starts
+    // afresh at the newest key frame.
+    void aFilledFileHandsItsEndToTheSchedulesNext_data()
+    {
+        using namespace recordnames;
+        QTest::addColumn<int>("kind");     // the file that fills
+        QTest::addColumn<bool>("lapsed");  // the schedule started nothing for the device meanwhile
+        QTest::addColumn<int>("nextKind"); // the recording that starts next
+        QTest::addColumn<qint64>("from");  // where it goes on after
+        QTest::newRow("the schedule's next file") << kKindTiming << false << kKindTiming << qint64(777);
+        QTest::newRow("after the schedule lapsed") << kKindTiming << true << kKindTiming << qint64(-1);
+        QTest::newRow("a click meanwhile") << kKindTiming << false << kKindManual << qint64(-1);
+        QTest::newRow("an alarm meanwhile") << kKindTiming << false << kKindAlarm << qint64(-1);
+        QTest::newRow("a filled manual file") << kKindManual << false << kKindTiming << qint64(-1);
+    }
+    void aFilledFileHandsItsEndToTheSchedulesNext()
+    {
+        QFETCH(int, kind);
+        QFETCH(bool, lapsed);
+        QFETCH(int, nextKind);
+        QFETCH(qint64, from);
+        P2PFactoryScope factory;
+        RecorderFactoryScope recorders;
+        auto unit = startedUnit(factory);
+        recorders.configure = [](ScriptedRecorder *r) { r->filledAt = 777; };
+        QVERIFY(unit->startRecord(".", "a", kind, 0, 60, 0, 0, false));
+        QVERIFY(recorders.made.at(0)->wait(kEventMs));
+        QTRY_VERIFY(!unit->isRecording());
+        if (lapsed)
+            unit->scheduleLapsed();
+        recorders.configure = nullptr;
+        QVERIFY(unit->startRecord(".", "b", nextKind, 0, 60, 0, 0, false));
+        QCOMPARE(recorders.made.at(1)->sequence, from);
+        QCOMPARE(recorders.made.at(1)->continuesAfterCut(), from >= 0);
+        QVERIFY(unit->stopRecord(false));
+        // Taken once.
+        QVERIFY(unit->startRecord(".", "c", nextKind, 0, 60, 0, 0, false));
+        QCOMPARE(recorders.made.at(2)->sequence, -1);
+    }
+
     void recordingGoesOnAfterACut_data()
     {
         QTest::addColumn<int>("kind");
