@@ -1,5 +1,9 @@
 #include "media/framehandover.h"
 
+#include "media/qcframebuffer.h"
+
+#include <new>
+
 namespace {
 constexpr uint32_t kKeyFrame = 1;
 } // namespace
@@ -38,4 +42,29 @@ const FrameHandOver::Frame *FrameHandOver::after(int64_t sequence) const
         return nullptr;
     const Frame &frame = m_frames[size_t(at)];
     return frame.sequence == sequence + 1 ? &frame : nullptr;
+}
+
+std::unique_ptr<FrameHandOver> FrameHandOver::copyAfter(qcFrameBuffer &buffer, int64_t position)
+{
+    if (position < 0)
+        return nullptr;
+    std::unique_ptr<char[]> scratch(new (std::nothrow) char[qcFrameBuffer::kMaxPayload]);
+    if (!scratch)
+        return nullptr;
+    auto held = std::make_unique<FrameHandOver>(kStreamBytes);
+    for (int64_t at = position;;) {
+        uint32_t length = 0;
+        uint32_t type = 0;
+        uint64_t timestamp = 0;
+        int64_t seq = at;
+        if (!buffer.readFrame(scratch.get(), int32_t(qcFrameBuffer::kMaxPayload), &length, &type, &timestamp, &seq, -1,
+                              false, -1) ||
+            seq != at + 1)
+            break;
+        held->hold(scratch.get(), length, type, timestamp, seq);
+        at = seq;
+    }
+    if (!held->after(position))
+        return nullptr;
+    return held;
 }

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
+
+class qcFrameBuffer;
 
 // The frames a recorder took out of its stream's frame buffer while it
 // waited to cut its file (the stream passed midnight before the computer's
@@ -25,7 +28,15 @@ public:
         QByteArray payload;
     };
 
+    // More than the largest streams send in the few seconds a hand-over
+    // spans.
+    static constexpr qint64 kStreamBytes = 32 << 20;
+
     explicit FrameHandOver(qint64 maxBytes) : m_maxBytes(maxBytes) {}
+
+    // The frames `buffer` holds after `position`, up to its newest, within
+    // kStreamBytes; null when it holds none or does not go on from there.
+    static std::unique_ptr<FrameHandOver> copyAfter(qcFrameBuffer &buffer, int64_t position);
 
     // The frame that follows the last one held.
     void hold(const char *data, uint32_t length, uint32_t type, uint64_t timestamp, int64_t sequence);

@@ -13,14 +13,30 @@ qcRecorderFactory g_factory;
 
 void qcRecorderInterface::setHandOver(std::unique_ptr<FrameHandOver> frames)
 {
-    std::lock_guard<std::mutex> lock(m_handOverMutex);
-    m_handOver = std::move(frames);
+    exchange(&m_handOver, std::move(frames));
 }
 
 std::unique_ptr<FrameHandOver> qcRecorderInterface::takeHandOver()
 {
+    return exchange(&m_handOver, nullptr);
+}
+
+void qcRecorderInterface::setTail(std::unique_ptr<FrameHandOver> frames)
+{
+    exchange(&m_tail, std::move(frames));
+}
+
+std::unique_ptr<FrameHandOver> qcRecorderInterface::takeTail()
+{
+    return exchange(&m_tail, nullptr);
+}
+
+std::unique_ptr<FrameHandOver> qcRecorderInterface::exchange(std::unique_ptr<FrameHandOver> *slot,
+                                                             std::unique_ptr<FrameHandOver> frames)
+{
     std::lock_guard<std::mutex> lock(m_handOverMutex);
-    return std::move(m_handOver);
+    std::swap(*slot, frames);
+    return frames;
 }
 
 qcRecorderInterface *createRecorder()

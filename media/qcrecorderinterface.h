@@ -66,6 +66,14 @@ public:
     // none; taken once.
     void setHandOver(std::unique_ptr<FrameHandOver> frames);
     std::unique_ptr<FrameHandOver> takeHandOver();
+    // The last frame-buffer sequence the running recorder took; -1 before
+    // its first.
+    qint64 readPosition() const { return m_position.load(); }
+    // What its frame buffer held past readPosition() when the buffer had to
+    // be emptied (the stream was lost): pictures the client received, which
+    // the recorder writes before its file ends. Taken once.
+    void setTail(std::unique_ptr<FrameHandOver> frames);
+    std::unique_ptr<FrameHandOver> takeTail();
 
 signals:
     void sigCompleted(QString filename);
@@ -81,15 +89,22 @@ signals:
 
 protected:
     void setRecordedMs(qint64 ms) { m_recorded = ms; }
+    void setReadPosition(qint64 sequence) { m_position = sequence; }
 
 private:
+    // Both hand-overs pass between threads: one lock for either.
+    std::unique_ptr<FrameHandOver> exchange(std::unique_ptr<FrameHandOver> *slot,
+                                            std::unique_ptr<FrameHandOver> frames);
+
     std::atomic<int> m_kind{0};
     std::atomic<bool> m_report{false};
     std::atomic<bool> m_afterCut{false};
     std::atomic<qint64> m_recordedBefore{0};
     std::atomic<qint64> m_recorded{0};
+    std::atomic<qint64> m_position{-1};
     std::mutex m_handOverMutex;
     std::unique_ptr<FrameHandOver> m_handOver;
+    std::unique_ptr<FrameHandOver> m_tail;
 };
 
 using qcRecorderFactory = std::function<qcRecorderInterface *()>;

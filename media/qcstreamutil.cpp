@@ -305,8 +305,8 @@ bool qcStreamUtil::restart()
             dropClients();
             return false;
         }
-        m_mainBuffer->clear();
-        m_subBuffer->clear();
+        clearBuffer(Main);
+        clearBuffer(Sub);
         m_started = false;
         dropClients();
         return startHttpClients();
@@ -335,8 +335,22 @@ void qcStreamUtil::streamStatus(Stream stream, int status)
     if (status != StatusFailed && status != StatusLost)
         return;
     m_started = false;
-    if (qcFrameBuffer *buffer = stream == Main ? m_mainBuffer : m_subBuffer)
-        buffer->clear();
+    clearBuffer(stream);
+}
+
+void qcStreamUtil::clearBuffer(Stream stream)
+{
+    qcFrameBuffer *buffer = stream == Main ? m_mainBuffer : m_subBuffer;
+    if (!buffer)
+        return;
+    {
+        // The recorder polls the buffer: the last pictures the client
+        // received before the connection closed may not be read yet.
+        QMutexLocker lock(&m_recordLock);
+        if (m_recorder && m_recorder->isRunning() && m_recordBuffer == buffer)
+            m_recorder->setTail(FrameHandOver::copyAfter(*buffer, m_recorder->readPosition()));
+    }
+    buffer->clear();
 }
 
 void qcStreamUtil::onMainFrame(const unsigned char *data, int length, int kind, int subkind, qint64 timestamp,
@@ -568,6 +582,7 @@ bool qcStreamUtil::startRecorderLocked(const RecordingChain::Params &params, con
         recorder->setStreamInfo(mi.audioCodec, mi.audioRate, mi.channels, mi.videoCodec, mi.width, mi.height,
                                 mi.frameRate, hasAudio, mi.decoder);
         recorder->setFrameBuffer(stream == Main ? m_mainBuffer : m_subBuffer);
+        m_recordBuffer = stream == Main ? m_mainBuffer : m_subBuffer;
     }
     recorder->setRecordKind(params.kind);
     recorder->setReportWanted(params.report);

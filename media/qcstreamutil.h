@@ -165,6 +165,9 @@ private:
     void onFrame(Stream stream, const unsigned char *data, int length, int kind, int subkind, qint64 timestamp);
     void onStreamInfo(Stream stream, const unsigned char *data, int length);
     void streamStatus(Stream stream, int status);
+    // Empties a stream's frame buffer (its connection is gone), handing the
+    // recorder what it had not read yet.
+    void clearBuffer(Stream stream);
     bool createBuffers();
     bool startHttpClients();
     bool hasEndedClient() const;
@@ -209,6 +212,8 @@ private:
     // while the recorder's signals arrive on the unit's own thread.
     QMutex m_recordLock;
     qcRecorderInterface *m_recorder = nullptr;
+    // The frame buffer the current recorder reads.
+    qcFrameBuffer *m_recordBuffer = nullptr;
     // The current or last recording's file.
     QString m_recordFile;
     // Where the next file goes on after a cut or a scheduled file's end,

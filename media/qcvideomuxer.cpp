@@ -209,8 +209,10 @@ bool qcVideoMuxer::readFirst(Frame *frame, int frameRate)
             m_readSequence = -1;
             continue;
         }
-        if (ok)
+        if (ok) {
+            setReadPosition(frame->sequence);
             return true;
+        }
         if (++empty >= kMaxEmptyReads || !m_stop.sleepFor(m_timing.emptyReadPauseMs))
             return false;
     }
@@ -231,7 +233,16 @@ bool qcVideoMuxer::readNext(Frame *frame, bool *endNow)
             if (seq < frame->sequence || seq - frame->sequence > kMaxSequenceStep || m_stop.stopRequested())
                 return false;
             *frame = next;
+            setReadPosition(next.sequence);
             return true;
+        }
+        // The stream was lost and its frame buffer emptied before this
+        // recorder read all it held: those pictures are this file's still.
+        if (std::unique_ptr<FrameHandOver> tail = takeTail()) {
+            if (tail->after(frame->sequence)) {
+                m_held = std::move(tail);
+                continue;
+            }
         }
         // The frame after ours was evicted: the recording has a hole there,
         // so this file ends.

@@ -35,7 +35,7 @@ public:
     static constexpr int kMaxEmptyReads = 72;
     // What a recorder waiting for the date keeps of its stream for the next
     // file: more than the longest wait of the largest streams.
-    static constexpr qint64 kHandOverBytes = 32 << 20;
+    static constexpr qint64 kHandOverBytes = FrameHandOver::kStreamBytes;
 
     qcVideoMuxer();
     ~qcVideoMuxer() override;
