@@ -11,6 +11,7 @@
 #include "media/qcrecordfile.h"
 #include "media/qcstreamserver.h"
 #include "media/qcstreamutil.h"
+#include "media/qcvideomuxer.h"
 #include "media/recordindex.h"
 #include "media/recordnames.h"
 #include "platform/clock.h"
@@ -809,6 +810,48 @@ private slots:
         noRoot.add({"10.0.0.5"});
         noRoot.server.tick();
         QVERIFY(!noRoot.server.startRecord("10.0.0.5", 0));
+    }
+
+    // The connection closes right after pictures the recorder has not read
+    // yet (it polls the frame buffer), and the unit empties the buffer for
+    // the next connection: the pictures the client received are in the
+    // file all the same.
+    void lostStreamLeavesNoReceivedPictureOut()
+    {
+        const QDateTime start(QDate(2024, 1, 1), QTime(12, 0));
+        platform::FakeClock clock(start);
+        platform::setClock(&clock);
+        Service s;
+        // A recorder that looks rarely, so that it has surely not read the
+        // last pictures when the connection closes.
+        setRecorderFactory([] {
+            auto *recorder = new qcVideoMuxer;
+            RecorderTiming timing;
+            timing.emptyReadPauseMs = 400;
+            recorder->setTiming(timing);
+            return recorder;
+        });
+        s.add({"10.0.0.5"});
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        device->deliver(0, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        auto stamp = [&](int n) { return qint64(start.time().msecsSinceStartOfDay()) + 40 * n; };
+        auto deliver = [&](int from, int to) {
+            for (int n = from; n < to; ++n)
+                device->deliver(0, numbered(n), KindVideo, n % 25 ? 0 : 1, stamp(n));
+        };
+        const QString root = s.dir.path() + "/RecordFile";
+        deliver(0, 30);
+        QVERIFY(s.server.startRecord("10.0.0.5", 0));
+        QTRY_VERIFY(recordedUpTo(root, stamp(29)));
+        deliver(30, 32);
+        device->status(StatusLost);
+        QTRY_VERIFY(recordedUpTo(root, stamp(31)));
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+        const QStringList files = recordFiles(root);
+        QCOMPARE(files.size(), 1);
+        QCOMPARE(picturesIn(files.at(0)).mid(picturesIn(files.at(0)).indexOf(29)), (QList<int>{29, 30, 31}));
     }
 
     void startUpRepair()
