@@ -45,6 +45,7 @@ public:
     // The oldest and the newest frame held; null when none is.
     const Frame *first() const { return m_frames.empty() ? nullptr : &m_frames.front(); }
     const Frame *last() const { return m_frames.empty() ? nullptr : &m_frames.back(); }
+    int count() const { return int(m_frames.size()); }
     // The frames the bound took, and their bytes.
     int dropped() const { return m_dropped; }
     qint64 droppedBytes() const { return m_droppedBytes; }

@@ -193,8 +193,15 @@ bool qcVideoMuxer::readFirst(Frame *frame, int frameRate)
         // Frames the bound took from the front are lost: the file starts with
         // the key frame the kept ones start with.
         m_readSequence = std::max<int64_t>(m_readSequence, m_held->first()->sequence - 1);
+        if (m_held->dropped() == 0)
+            recordlog::handOverWhole(fileName());
     } else if (m_held) {
-        qDebug() << "----frames handed over no longer go on in the frame buffer; dropped----";
+        // An empty one (the wait's bound took all) was told by the file before.
+        if (m_held->count() > 0)
+            recordlog::handOverLost(fileName(),
+                                    QStringLiteral("%1 frames the file before kept for this one no longer go on in "
+                                                   "the stream and were dropped")
+                                        .arg(m_held->count()));
         m_held.reset();
     }
     // A stream that has only just started may hold no key frame yet: the
@@ -366,12 +373,12 @@ std::unique_ptr<FrameHandOver> qcVideoMuxer::awaitTheDate(int64_t cut)
     if (m_stop.stopRequested())
         return nullptr;
     if (held->dropped() > 0)
-        qWarning().noquote() << QStringLiteral("%1: waiting for the date, %2 frames (%3 bytes) of the next file "
-                                               "beyond the %4 MiB kept for it were dropped")
-                                    .arg(fileName())
+        recordlog::handOverLost(fileName(),
+                                QStringLiteral("waiting for the date, %1 frames (%2 bytes) of the next file "
+                                               "beyond the %3 MiB kept for it were dropped")
                                     .arg(held->dropped())
                                     .arg(held->droppedBytes())
-                                    .arg(kHandOverBytes >> 20);
+                                    .arg(kHandOverBytes >> 20));
     return held;
 }
 

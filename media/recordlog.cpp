@@ -25,6 +25,7 @@ QHash<QString, QSet<QString>> g_told;
 // Keys of the faults this file tells itself; those of abnormalOnce's callers
 // are setting and folder names.
 const QString kCannotStart = QStringLiteral("recordlog: record failed");
+const QString kHandOverLost = QStringLiteral("recordlog: hand-over lost");
 const QString kUnreadableSaid = QStringLiteral("recordlog: unreadable said");
 const QString kUnreadableLogged = QStringLiteral("recordlog: unreadable logged");
 
@@ -65,6 +66,21 @@ void started(const QString &path)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_told[kCannotStart].remove(path);
+}
+
+void handOverLost(const QString &path, const QString &what)
+{
+    const QFileInfo file(path);
+    qWarning().noquote() << "record frames lost:" << path + QStringLiteral(": ") + what;
+    if (firstTime(kHandOverLost, file.dir().dirName()))
+        writeSystemLog(QString(), QStringLiteral("record frames lost"), QString(), file.dir().dirName(),
+                       file.fileName() + QStringLiteral(": ") + what, kLogAbnormalEvent);
+}
+
+void handOverWhole(const QString &path)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_told[kHandOverLost].remove(QFileInfo(path).dir().dirName());
 }
 
 void abnormal(const QString &decl, const QString &devAddr, const QString &note)

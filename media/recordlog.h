@@ -14,6 +14,14 @@ namespace recordlog {
 void cannotStart(const QString &path, const QString &reason);
 void started(const QString &path);
 
+// Frames one file of a recording took out of the frame buffer for the next
+// (FrameHandOver) that the next never got (`what` says how many and why):
+// said on the console each time, and in the system log once per device
+// (its folders of every day) until a hand-over there goes through whole (handOverWhole). Around
+// midnight every recording of a slow disk would otherwise tell its own.
+void handOverLost(const QString &path, const QString &what);
+void handOverWhole(const QString &path);
+
 // Faults of the recording set-up, of the recorder and of the disk guard,
 // each one record of an abnormal event in the system log (and a warning on
 // the console). Settings are read again on every save and schedules looked

@@ -15,6 +15,7 @@
 #include "tests/support/watchdog.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -530,6 +531,38 @@ private slots:
         }
         QCOMPARE(date.size(), 1);
         QVERIFY(!m->takeHandOver());
+    }
+
+    // Frames a file kept for the next that the next cannot use (the stream
+    // went on without them) are lost: told in the system log once for the
+    // device until a hand-over goes through whole again.
+    void lostHandOverIsToldOnce()
+    {
+        SystemLog log;
+        RecorderTest t;
+        Stream s;
+        auto stale = [] {
+            auto held = std::make_unique<FrameHandOver>(1 << 20);
+            held->hold("gone", 4, 1, 5, 900000);
+            return held;
+        };
+        auto run = [&](int i, std::unique_ptr<FrameHandOver> held) {
+            s.push(30); // a video and a sound record a picture
+            auto m = t.make(s, 60 * i);
+            m->setHandOver(std::move(held));
+            m->start();
+            QVERIFY(finish(m.get()));
+        };
+        auto told = [&] { return log.abnormal().filter(QRegularExpression("^record frames lost\\|")).size(); };
+        run(0, stale());
+        run(1, stale());
+        QTRY_COMPARE(told(), 1);
+        // One that goes on: the frames the stream holds after picture 60.
+        s.push(30);
+        run(2, FrameHandOver::copyAfter(s.buffer, 120));
+        run(3, stale());
+        QTRY_COMPARE(told(), 2);
+        QCOMPARE(t.read().files.size(), 4);
     }
 
     // The stream's time set back inside a day, on a picture that is no key
