@@ -192,11 +192,13 @@ void removeOrphanedCopies(const QString &root, const QString &folder)
 QStringList recordFilesBelow(const QString &folder)
 {
     QStringList out;
-    const QDir top(folder);
+    // Absolute on both sides: of a folder given relative to the working
+    // folder, QDir::relativeFilePath returns the path as it is.
+    const QDir top(QFileInfo(folder).absoluteFilePath());
     for (QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories); it.hasNext();) {
-        const QString path = it.next();
+        it.next();
         if (recordnames::isValidRecordName(it.fileName()))
-            out.append(top.relativeFilePath(path));
+            out.append(top.relativeFilePath(it.fileInfo().absoluteFilePath()));
     }
     return out;
 }
