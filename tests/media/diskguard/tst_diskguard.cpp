@@ -169,6 +169,17 @@ QString withRealFolders(QString note)
     return note;
 }
 
+// The spellings of a record root below the working folder the guard is
+// given: as it is, or as an absolute path.
+void addRootSpellings()
+{
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<bool>("absolute");
+    QTest::newRow("the working folder as \".\"") << "." << false;
+    QTest::newRow("a relative record folder") << "rec/RecordFile" << false;
+    QTest::newRow("an absolute record folder") << "." << true;
+}
+
 struct FreeSpaceScope
 {
     std::atomic<int> calls{0};
@@ -774,21 +785,17 @@ private slots:
     // folders the recordings lay in and went to, also for a record folder
     // given relative to the working folder; a recording whose move was
     // refused is told as staying, never as moved.
-    void passNotesNameRealFolders_data()
-    {
-        QTest::addColumn<bool>("relative");
-        QTest::newRow("the working folder as \".\"") << true;
-        QTest::newRow("an absolute record folder") << false;
-    }
+    void passNotesNameRealFolders_data() { addRootSpellings(); }
     void passNotesNameRealFolders()
     {
-        QFETCH(bool, relative);
+        QFETCH(QString, root);
+        QFETCH(bool, absolute);
         platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
         platform::setClock(&clock);
         // The run folder is the working folder while the log lives.
         testsupport::SystemLog log;
         QVERIFY(log.run.isValid());
-        Tree t(log.run.path());
+        Tree t(QDir::cleanPath(log.run.path() + '/' + root));
         const QString rel = "20240105/10.0.0.5";
         const QString destRel = "BackupDir/" + rel;
         const QString refused = rec("09-00-00-000", "09-10-00-000");
@@ -801,7 +808,7 @@ private slots:
 
         FreeSpaceScope space(kGiB * 100);
         qcDiskManager guard;
-        guard.setRecordRoot(relative ? "." : t.root);
+        guard.setRecordRoot(absolute ? t.root : root);
         guard.dailyPass();
         QVERIFY(QFileInfo::exists(t.root + '/' + rel + '/' + refused));
         QVERIFY(QFileInfo::exists(t.root + '/' + destRel + '/' + moved));
