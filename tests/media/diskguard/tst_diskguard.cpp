@@ -394,6 +394,40 @@ private slots:
         QVERIFY(!recordlog::diskFull());
     }
 
+    // The recordings a full disk cost are named below the root the notes
+    // name, whatever the spelling of the record folder: the oldest and the
+    // newest of a pass that began it, then of the passes until it ended.
+    void deletionNotesNameRecordingsBelowTheRoot_data() { addRootSpellings(); }
+    void deletionNotesNameRecordingsBelowTheRoot()
+    {
+        QFETCH(QString, root);
+        QFETCH(bool, absolute);
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        Tree t(QDir::cleanPath(log.run.path() + '/' + root));
+        const QString given = absolute ? t.root : root;
+        qcDiskManager guard;
+        guard.setRecordRoot(given);
+        const QString day = "20240101/10.0.0.5";
+        QStringList names;
+        for (const QString hour : {"08", "09", "10", "11"})
+            names << day + '/' + rec(hour + "-00-00-000", hour + "-10-00-000");
+        // A pass short of the reserve begins a full disk (1 + 2 freed), the
+        // next ends it (4 + 2 freed).
+        for (const int pass : {0, 1}) {
+            t.file(day, QFileInfo(names[2 * pass]).fileName(), kGiB);
+            t.file(day, QFileInfo(names[2 * pass + 1]).fileName(), kGiB);
+            FreeSpaceScope low(kGiB * (pass ? 4 : 1));
+            guard.checkFreeSpace();
+        }
+        QVERIFY(!QFileInfo::exists(t.root + '/' + day));
+        QStringList told = log.abnormal();
+        for (QString &note : told)
+            note.replace(QRegularExpression(": .*, the oldest |, the newest "), "|").remove(QRegularExpression(";.*"));
+        QCOMPARE(told, (QStringList{"recordings deleted||" + given + '|' + names[0] + '|' + names[1],
+                                    "disk full ended||" + given + '|' + names[2] + '|' + names[3]}));
+    }
+
     // Recorders append their last records while the guard rewrites the list.
     void rewritesAgainstAppends()
     {
