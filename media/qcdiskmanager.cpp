@@ -188,15 +188,23 @@ void removeOrphanedCopies(const QString &root, const QString &folder)
         removeOrphanedCopies(root, folder + '/' + sub);
 }
 
+// `path` relative to `top`, either of them spelled relative to the working
+// folder or not. Absolute on both sides: of a relative path,
+// QDir::relativeFilePath returns the path as it is, and below `top` that
+// names what does not exist.
+QString pathBelow(const QString &top, const QString &path)
+{
+    return QDir(QFileInfo(top).absoluteFilePath()).relativeFilePath(QFileInfo(path).absoluteFilePath());
+}
+
 // The recordings below a folder, by their paths relative to it.
 QStringList recordFilesBelow(const QString &folder)
 {
     QStringList out;
-    const QDir top(folder);
     for (QDirIterator it(folder, QDir::Files | QDir::NoSymLinks, QDirIterator::Subdirectories); it.hasNext();) {
         const QString path = it.next();
         if (recordnames::isValidRecordName(it.fileName()))
-            out.append(top.relativeFilePath(path));
+            out.append(pathBelow(folder, path));
     }
     return out;
 }
@@ -364,7 +372,7 @@ void qcDiskManager::checkFreeSpace()
         if (recordfileguard::remove(root, fi.filePath())) {
             freed += size;
             deleted[fi.path()].append(fi.fileName());
-            order.append(QDir(root).relativeFilePath(fi.filePath()));
+            order.append(pathBelow(root, fi.filePath()));
         }
         if (freeGiB + double(freed / kGiB) >= double(minimum + kHeadroomGiB))
             break;

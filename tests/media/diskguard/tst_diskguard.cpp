@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -32,6 +33,8 @@ struct Tree
     QTemporaryDir dir;
     QString root = dir.filePath("RecordFile");
     Tree() { QDir().mkpath(root); }
+    // The recordings under a folder of the caller's.
+    explicit Tree(const QString &at) : root(at) {}
     QString folder(const QString &rel) const
     {
         QDir().mkpath(root + '/' + rel);
@@ -144,6 +147,37 @@ QString listFault(const QString &root)
                 return QString("listed %1 times: %2/%3").arg(listed.count(name)).arg(folder, name);
     }
     return QString();
+}
+
+// The note with each folder it names (the one it is about, the one a
+// recording went into, the one a different file under a recording's name
+// stands in) as the real folder; "?" for one that does not exist.
+QString withRealFolders(QString note)
+{
+    static const QRegularExpression named(R"(^[^|]*\|[^|]*\|(.+?): |moved into (.+?): |its new name (.+)/)");
+    QList<QPair<int, int>> spans; // the last first: a replacement moves what follows it
+    for (auto it = named.globalMatch(note); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        for (int group = 1; group <= 3; ++group)
+            if (m.capturedStart(group) >= 0)
+                spans.prepend({m.capturedStart(group), m.capturedLength(group)});
+    }
+    for (const auto &span : spans) {
+        const QString real = QFileInfo(note.mid(span.first, span.second)).canonicalFilePath();
+        note.replace(span.first, span.second, real.isEmpty() ? QStringLiteral("?") : real);
+    }
+    return note;
+}
+
+// The spellings of a record root below the working folder the guard is
+// given: as it is, or as an absolute path.
+void addRootSpellings()
+{
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<bool>("absolute");
+    QTest::newRow("the working folder as \".\"") << "." << false;
+    QTest::newRow("a relative record folder") << "rec/RecordFile" << false;
+    QTest::newRow("an absolute record folder") << "." << true;
 }
 
 struct FreeSpaceScope
@@ -358,6 +392,40 @@ private slots:
                                       "1 recordings deleted (1024 MiB)"),
                  qPrintable(events[2]));
         QVERIFY(!recordlog::diskFull());
+    }
+
+    // The recordings a full disk cost are named below the root the notes
+    // name, whatever the spelling of the record folder: the oldest and the
+    // newest of a pass that began it, then of the passes until it ended.
+    void deletionNotesNameRecordingsBelowTheRoot_data() { addRootSpellings(); }
+    void deletionNotesNameRecordingsBelowTheRoot()
+    {
+        QFETCH(QString, root);
+        QFETCH(bool, absolute);
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        Tree t(QDir::cleanPath(log.run.path() + '/' + root));
+        const QString given = absolute ? t.root : root;
+        qcDiskManager guard;
+        guard.setRecordRoot(given);
+        const QString day = "20240101/10.0.0.5";
+        QStringList names;
+        for (const QString hour : {"08", "09", "10", "11"})
+            names << day + '/' + rec(hour + "-00-00-000", hour + "-10-00-000");
+        // A pass short of the reserve begins a full disk (1 + 2 freed), the
+        // next ends it (4 + 2 freed).
+        for (const int pass : {0, 1}) {
+            t.file(day, QFileInfo(names[2 * pass]).fileName(), kGiB);
+            t.file(day, QFileInfo(names[2 * pass + 1]).fileName(), kGiB);
+            FreeSpaceScope low(kGiB * (pass ? 4 : 1));
+            guard.checkFreeSpace();
+        }
+        QVERIFY(!QFileInfo::exists(t.root + '/' + day));
+        QStringList told = log.abnormal();
+        for (QString &note : told)
+            note.replace(QRegularExpression(": .*, the oldest |, the newest "), "|").remove(QRegularExpression(";.*"));
+        QCOMPARE(told, (QStringList{"recordings deleted||" + given + '|' + names[0] + '|' + names[1],
+                                    "disk full ended||" + given + '|' + names[2] + '|' + names[3]}));
     }
 
     // Recorders append their last records while the guard rewrites the list.
@@ -745,6 +813,50 @@ private slots:
                         ": dated after the computer's clock (2024-01-01 08:30:00), which went back: " + neighbour;
         QCOMPARE(log.abnormal(), told);
         QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), {});
+    }
+
+    // The notes of a pass that moves a day folder dated ahead name the
+    // folders the recordings lay in and went to, also for a record folder
+    // given relative to the working folder; a recording whose move was
+    // refused is told as staying, never as moved.
+    void passNotesNameRealFolders_data() { addRootSpellings(); }
+    void passNotesNameRealFolders()
+    {
+        QFETCH(QString, root);
+        QFETCH(bool, absolute);
+        platform::FakeClock clock(QDateTime(QDate(2024, 1, 1), QTime(8, 30)));
+        platform::setClock(&clock);
+        // The run folder is the working folder while the log lives.
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        Tree t(QDir::cleanPath(log.run.path() + '/' + root));
+        const QString rel = "20240105/10.0.0.5";
+        const QString destRel = "BackupDir/" + rel;
+        const QString refused = rec("09-00-00-000", "09-10-00-000");
+        const QString moved = rec("10-00-00-000", "10-10-00-000");
+        t.file(rel, refused);
+        t.file(rel, moved);
+        QFile other(t.folder(destRel) + '/' + refused);
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("another recording") > 0);
+        other.close();
+
+        FreeSpaceScope space(kGiB * 100);
+        qcDiskManager guard;
+        guard.setRecordRoot(absolute ? t.root : root);
+        guard.dailyPass();
+        QVERIFY(QFileInfo::exists(t.root + '/' + rel + '/' + refused));
+        QVERIFY(QFileInfo::exists(t.root + '/' + destRel + '/' + moved));
+        const QString from = QFileInfo(t.root + '/' + rel).canonicalFilePath();
+        const QString into = QFileInfo(t.root + '/' + destRel).canonicalFilePath();
+        QStringList told = log.abnormal();
+        std::transform(told.begin(), told.end(), told.begin(), withRealFolders);
+        QCOMPARE(told, (QStringList{
+                           "record move|10.0.0.5|" + from + ": the disk guard's pass: 1 file left as it is: " +
+                               refused + " (not moved: a different file stands under its new name " + into + '/' +
+                               refused + "; it stays where it is)",
+                           "record move|10.0.0.5|" + from + ": 1 recording moved into " + into +
+                               ": dated after the computer's clock (2024-01-01 08:30:00), which went back: " + moved,
+                       }));
     }
 
     // A move pass killed at any change it makes to the disk: the next start
