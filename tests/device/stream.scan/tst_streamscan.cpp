@@ -37,8 +37,6 @@ struct Fixture
 
 } // namespace
 
-Q_DECLARE_METATYPE(testsupport::DriftingCamera)
-
 class TestStreamScan : public QObject
 {
     Q_OBJECT
