@@ -236,8 +236,8 @@ qint64 qcCommonStream::retimeSound(qint64 deviceTs)
 {
     std::lock_guard<std::mutex> lock(m_timingMutex);
     if (m_pictures.started()) {
-        const qint64 mapped = m_pictures.map(deviceTs) % StreamClock::kDayMs;
-        return mapped < 0 ? mapped + StreamClock::kDayMs : mapped;
+        const qint64 stamp = m_pictures.sound(deviceTs, now()).stamp % StreamClock::kDayMs;
+        return stamp < 0 ? stamp + StreamClock::kDayMs : stamp;
     }
     const qint64 local = now();
     // Before the first picture: a device clock that drifted, or the local

@@ -72,7 +72,7 @@ private:
     std::mutex m_mutex;
     platform::Clock *m_clock = nullptr;
     // The pictures keep to the local clock as every stream does; the sound
-    // keeps to their mapping once they have begun.
+    // keeps to the stamps they were given once they have begun.
     std::mutex m_timingMutex;
     PictureClock m_pictures;
     qint64 m_audioBase = 0;

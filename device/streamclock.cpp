@@ -75,11 +75,6 @@ bool apart(int64_t mapped, int64_t now)
 
 } // namespace
 
-int64_t PictureClock::map(int64_t t) const
-{
-    return add(t, m_offset);
-}
-
 PictureClock::Picture PictureClock::take(int64_t t, int64_t now)
 {
     constexpr int64_t day = StreamClock::kDayMs;
@@ -132,5 +127,33 @@ PictureClock::Picture PictureClock::take(int64_t t, int64_t now)
     m_lastT = t;
     m_lastNow = now;
     m_lastStamp = out.stamp;
+    m_soundSincePicture = false;
     return out;
+}
+
+PictureClock::Sound PictureClock::sound(int64_t t, int64_t now)
+{
+    constexpr int64_t slack = StreamClock::kSoundSlackMs;
+    // A camera's clock that jitters or was set back places its sound off
+    // the pictures it came with (those were held after the ones before);
+    // only time seen to pass lets sound lie far after its picture: pictures
+    // far apart, late, or none for a while.
+    int64_t reach = std::max<int64_t>(shorterWay(now, m_lastNow), 0) + slack;
+    const int64_t previous = shorterWay(m_soundStamp, m_lastStamp);
+    if (m_soundSincePicture)
+        reach = std::max(reach, previous + std::clamp<int64_t>(sub(t, m_soundT), 0, StreamClock::kCameraStepMs));
+    int64_t after = std::clamp(sub(t, m_lastT), -slack, reach);
+    // Sound never goes back but with its pictures: the local clock set back.
+    if (m_soundGiven && previous > after && previous <= StreamClock::kJumpMs)
+        after = previous;
+    m_soundGiven = true;
+    m_soundSincePicture = true;
+    m_soundT = t;
+    m_soundStamp = m_lastStamp + after;
+    return Sound{m_soundStamp, m_offset};
+}
+
+int64_t PictureClock::follow(const Sound &sound) const
+{
+    return add(sound.stamp, sub(m_offset, sound.mapping));
 }

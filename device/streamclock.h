@@ -21,6 +21,8 @@
 //     kMaxLeadMs (the mapping is held there);
 //   - a lag behind it of more than kMaxLagMs, a camera whose clock runs
 //     slow, is taken up the same way;
+//   - its sound keeps to the stamps its pictures were given, within
+//     kSoundSlackMs of the picture it came with, and never goes back either;
 //   - only a real jump re-bases: the camera's clock stepping by more than
 //     kCameraStepMs either way (the stream client's own rule), or the
 //     computer's clock and the stream lying more than kJumpMs apart. Only the
@@ -40,6 +42,10 @@ public:
     // A lead or lag is taken up by at most this share of a picture's spacing
     // (1/8: 12.5 %, more than any camera's drift; playback keeps its pace).
     static constexpr int64_t kTakeUpShare = 8;
+    // Sound keeps to the stamps its pictures were given: the camera's
+    // distance from its picture is believed up to this (and as far as time
+    // is seen to have passed since), not its jitter or its clock's steps.
+    static constexpr int64_t kSoundSlackMs = 100;
 
     // How far the time of day `stamp` lies after `now`, the shorter way round
     // midnight (negative: before it). `stamp` may lie past the day's end.
@@ -59,7 +65,9 @@ public:
 
 // One stream's pictures on the local clock by the rule above: the camera's
 // stamp of each picture in, the stamp to give it out. Its sound keeps to the
-// same mapping (map()). Used by every road a device's stream comes by.
+// stamps the pictures were given (sound()), so that a picture held just after
+// the one before holds its sound with it. Used by every road a device's
+// stream comes by.
 class PictureClock
 {
 public:
@@ -74,10 +82,26 @@ public:
     // (milliseconds of the day).
     Picture take(int64_t t, int64_t now);
     bool started() const { return m_started; }
-    // Where the mapping puts camera time `t`: past the day's end for sound
-    // ahead of a picture that has not passed midnight yet, before 0 for sound
-    // behind the picture that began the day.
-    int64_t map(int64_t t) const;
+
+    struct Sound
+    {
+        // Past the day's end for sound ahead of a picture that has not passed
+        // midnight yet, before 0 for sound behind the picture that began the
+        // day.
+        int64_t stamp = 0;
+        int64_t mapping = 0; // the camera-to-local mapping it was given by
+    };
+    // Sound stamped `t` by the camera, the local clock reading `now`, once a
+    // picture was taken: as far from the last picture's stamp as the camera
+    // put it, but at most StreamClock::kSoundSlackMs before it and after it
+    // (more only as far as time is seen to have passed: on the local clock,
+    // or by the camera's steps from sound that followed the same picture),
+    // and never before the sound before.
+    Sound sound(int64_t t, int64_t now);
+    // Where `sound` lies now that the mapping may have moved: sound held for
+    // the pictures to pass midnight goes with them into the new day, or to a
+    // clock set anew.
+    int64_t follow(const Sound &sound) const;
 
 private:
     bool m_started = false;
@@ -87,4 +111,10 @@ private:
     int64_t m_lastStamp = 0;
     // The camera's last ordinary step from one picture to the next.
     int64_t m_spacing = 0;
+    // The last sound: its camera time and its stamp as given (past the
+    // day's end or before 0 as that may be).
+    bool m_soundGiven = false;
+    bool m_soundSincePicture = false;
+    int64_t m_soundT = 0;
+    int64_t m_soundStamp = 0;
 };

@@ -82,13 +82,13 @@ void StreamFrameParser::handleVideo(const FrameHead_t &head, const unsigned char
     }
 }
 
-void StreamFrameParser::deliverAudio(const unsigned char *data, int length, int64_t t, int settle, int cap)
+void StreamFrameParser::deliverAudio(const unsigned char *data, int length, int64_t t, int64_t now, int settle, int cap)
 {
-    // The sound keeps to the pictures' mapping.
-    m_audioOutput = m_pictures.map(t);
+    const PictureClock::Sound sound = m_pictures.sound(t, now);
+    m_audioOutput = sound.stamp;
     const bool pastMidnight = m_audioOutput >= kDayMs && m_audioOutput < kDayMs + kJumpMs;
     if (pastMidnight || !m_heldAudio.empty()) {
-        holdAudio(data, length, t, settle, cap);
+        holdAudio(data, length, sound, settle, cap);
         return;
     }
     if (m_audioOutput < kDayMs) {
@@ -99,7 +99,8 @@ void StreamFrameParser::deliverAudio(const unsigned char *data, int length, int6
     m_audioCounter = 0;
 }
 
-void StreamFrameParser::holdAudio(const unsigned char *data, int length, int64_t t, int settle, int cap)
+void StreamFrameParser::holdAudio(const unsigned char *data, int length, const PictureClock::Sound &sound, int settle,
+                                  int cap)
 {
     const size_t size = size_t(length);
     if (size > kMaxHeldAudioBytes) {
@@ -111,7 +112,7 @@ void StreamFrameParser::holdAudio(const unsigned char *data, int length, int64_t
         m_heldAudio.pop_front();
         ++m_droppedHeldAudio;
     }
-    m_heldAudio.push_back(HeldAudio{std::vector<unsigned char>(data, data + length), t, settle, cap});
+    m_heldAudio.push_back(HeldAudio{std::vector<unsigned char>(data, data + length), sound, settle, cap});
     m_heldAudioBytes += size;
 }
 
@@ -131,7 +132,7 @@ void StreamFrameParser::deliverHeldAudio()
 {
     while (!m_heldAudio.empty()) {
         const HeldAudio &a = m_heldAudio.front();
-        const int64_t output = m_pictures.map(a.t);
+        const int64_t output = m_pictures.follow(a.sound);
         if (output >= kDayMs)
             break; // the pictures have not passed midnight yet
         m_audioOutput = output;
@@ -141,11 +142,11 @@ void StreamFrameParser::deliverHeldAudio()
     }
 }
 
-void StreamFrameParser::handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t)
+void StreamFrameParser::handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t now)
 {
     const int64_t t = int64_t(head.timestamp);
     if (m_sampleRate <= 16000 || m_audioCodec == AudioAac) {
-        deliverAudio(payload, head.length, t, 10, 20);
+        deliverAudio(payload, head.length, t, now, 10, 20);
         return;
     }
 
@@ -163,6 +164,6 @@ void StreamFrameParser::handleAudio(const FrameHead_t &head, const unsigned char
     }
     if (m_accumulatorFill < kAccumulateThreshold)
         return;
-    deliverAudio(m_accumulator.get(), m_accumulatorFill, m_accumulatedTime, 6, 10);
+    deliverAudio(m_accumulator.get(), m_accumulatorFill, m_accumulatedTime, now, 6, 10);
     m_accumulatorFill = 0;
 }

@@ -54,11 +54,11 @@ private:
     void handleAudio(const FrameHead_t &head, const unsigned char *payload, int64_t now);
     // One sound frame (or accumulated chunk) at sender time t; the first
     // `settle` after a start are dropped.
-    void deliverAudio(const unsigned char *data, int length, int64_t t, int settle, int cap);
+    void deliverAudio(const unsigned char *data, int length, int64_t t, int64_t now, int settle, int cap);
     // Hands one sound frame over at m_audioOutput once `settle` have passed
     // since the last start.
     void passAudio(const unsigned char *data, int length, int settle, int cap);
-    void holdAudio(const unsigned char *data, int length, int64_t t, int settle, int cap);
+    void holdAudio(const unsigned char *data, int length, const PictureClock::Sound &sound, int settle, int cap);
     void deliverHeldAudio();
 
     StreamDataCallback m_callback;
@@ -79,7 +79,7 @@ private:
     struct HeldAudio
     {
         std::vector<unsigned char> data;
-        int64_t t;
+        PictureClock::Sound sound;
         int settle;
         int cap;
     };

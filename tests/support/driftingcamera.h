@@ -5,6 +5,7 @@
 // sets it back now and then. Header only; the same model drives the stream
 // client alone and the whole recording road.
 
+#include <QMetaType>
 #include <QtGlobal>
 
 #include <cmath>
@@ -24,9 +25,12 @@ struct DriftingCamera
     int setBackEvery = 1;    // every so many pictures
 
     // The stamp of picture i; the same on every run.
-    qint64 stamp(int i)
+    qint64 stamp(int i) { return stampAfter(i, 0); }
+    // The camera's clock `after` ms past picture i (on the computer's clock):
+    // the stamp of sound sent with that picture.
+    qint64 stampAfter(int i, int after)
     {
-        const qint64 drifted = first + qint64(std::llround(double(spacing) * i * rate));
+        const qint64 drifted = first + qint64(std::llround((double(spacing) * i + after) * rate));
         return drifted + noise() + ((i / waverEvery) % 2 ? waver : -waver) - qint64(setBack) * (i / setBackEvery);
     }
 
@@ -42,3 +46,5 @@ private:
 };
 
 } // namespace testsupport
+
+Q_DECLARE_METATYPE(testsupport::DriftingCamera)

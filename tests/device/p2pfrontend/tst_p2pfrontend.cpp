@@ -8,6 +8,7 @@
 #include "device/qccommonstream.h"
 #include "device/streamclock.h"
 #include "platform/clock.h"
+#include "tests/support/soundbeside.h"
 
 namespace {
 
@@ -416,6 +417,29 @@ private slots:
             QVERIFY2(g_log[i].ts - (start + 40 * i) <= StreamClock::kMaxLeadMs,
                      qPrintable(QString("frame %1 at %2").arg(i).arg(g_log[i].ts)));
         }
+    }
+
+    // The sound of a device whose clock is set back a little now and then,
+    // or jitters, keeps to the time its frames were given: near the frame
+    // before it, never going back.
+    void soundKeepsToItsPictures_data() { testsupport::addSoundCameraRows(); }
+    void soundKeepsToItsPictures()
+    {
+        QFETCH(int, pictures);
+        QFETCH(testsupport::DriftingCamera, camera);
+        auto s = opened();
+        m_fake->infoAvailable = false;
+        for (int i = 0; i < pictures; ++i) {
+            setTime(43200000 + qint64(camera.spacing) * i);
+            m_fake->frame(i % 25 == 0, quint64(camera.stamp(i)));
+            m_fake->sound(quint64(camera.stampAfter(i, 20)));
+        }
+        testsupport::SoundBeside beside;
+        for (const Delivery &d : g_log)
+            beside.take(d.kind, d.ts);
+        qInfo() << "sound at most" << beside.worst << "ms off its picture";
+        QCOMPARE(beside.sounds, pictures);
+        QVERIFY2(beside.faults.isEmpty(), qPrintable(beside.faults));
     }
 };
 

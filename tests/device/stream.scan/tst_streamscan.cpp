@@ -4,6 +4,7 @@
 #include "device/streamclock.h"
 #include "device/streamparser.h"
 #include "tests/support/driftingcamera.h"
+#include "tests/support/soundbeside.h"
 
 using frames::Recorder;
 
@@ -36,8 +37,6 @@ struct Fixture
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(testsupport::DriftingCamera)
 
 class TestStreamScan : public QObject
 {
@@ -401,6 +400,30 @@ private slots:
         // The pace of the local clock: only a lag within its bound is left.
         QVERIFY2(-StreamClock::lead(previous, now) <= StreamClock::kMaxLagMs + camera.spacing,
                  qPrintable(QString("the last picture %1 ms behind").arg(-StreamClock::lead(previous, now))));
+    }
+
+    // A camera's clock set back a little now and then, or jittering: its
+    // sound keeps to the time its pictures were given, each sound frame near
+    // the picture before it and none going back, past the first 11 that
+    // settle.
+    void soundKeepsToItsPictures_data() { testsupport::addSoundCameraRows(); }
+    void soundKeepsToItsPictures()
+    {
+        QFETCH(int, pictures);
+        QFETCH(testsupport::DriftingCamera, camera);
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 8000, 0), 0));
+        for (int i = 0; i < pictures; ++i) {
+            f.now = 43200000 + qint64(camera.spacing) * i;
+            f.feed(frames::frame(i % 25 ? 2 : 1, "v", uint64_t(camera.stamp(i))) +
+                   frames::frame(3, frames::pattern(320, i), uint64_t(camera.stampAfter(i, 20))));
+        }
+        testsupport::SoundBeside beside;
+        for (const frames::Received &r : f.rec.items)
+            beside.take(r.kind, r.ts);
+        qInfo() << "sound at most" << beside.worst << "ms off its picture";
+        QCOMPARE(beside.sounds, pictures - 11);
+        QVERIFY2(beside.faults.isEmpty(), qPrintable(beside.faults));
     }
 
     // A camera a little ahead of the local clock whose connection is made

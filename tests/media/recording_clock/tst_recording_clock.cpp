@@ -13,8 +13,6 @@
 
 using namespace recordingsuite;
 
-Q_DECLARE_METATYPE(testsupport::DriftingCamera)
-
 // The recording road against a camera's clock that steps, drifts, jitters
 // or wavers, through the real stream client, service and recorder on the
 // fake clock.
