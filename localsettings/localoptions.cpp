@@ -1,5 +1,6 @@
 #include "localsettings/localoptions.h"
 
+#include "app/core/autologin.h"
 #include "app/core/database.h"
 
 #include <QDir>
@@ -131,6 +132,10 @@ void unmakeFolders(const QStringList &made)
 
 bool writeOption(qcDatabase &db, const Option &o, const V &values, QString *why)
 {
+    // Only changed options come here, so this is the switch being turned
+    // on: it logs in the operator who turned it, not a name left from before.
+    if (o.flag == &V::autoLogin && values.autoLogin)
+        return autologin::switchOn(db, values.autoName, why);
     if (o.flag)
         return (db.*o.setFlag)(values.*o.flag, why);
     if (o.text)

@@ -17,6 +17,9 @@ struct LocalOptionValues
 {
     bool autoAdd = false;
     bool autoLogin = false;
+    // Whom automatic login logs in once a save switches it on: the operator
+    // saving. Written only with that switch; not read back.
+    QString autoName;
     bool autoStream = false;
     QString defaultUser;
     QString defaultPassword;

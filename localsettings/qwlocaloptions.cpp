@@ -273,7 +273,8 @@ void qwLocalOptions::onSave()
 {
     if (!userrights::check(this, userrights::LocalConfiguration))
         return;
-    const LocalOptionValues edited = shownValues();
+    LocalOptionValues edited = shownValues();
+    edited.autoName = g_curUserName;
     const LocalOptions::Result result = m_options.save(edited);
     if (!result.check.ok()) {
         showProblem(result.check);

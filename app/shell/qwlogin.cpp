@@ -1,5 +1,6 @@
 #include "app/shell/qwlogin.h"
 
+#include "app/core/autologin.h"
 #include "app/core/currentuser.h"
 #include "app/core/database.h"
 #include "app/core/loghelper.h"
@@ -138,9 +139,9 @@ void qwLogin::showMessage(const char *key)
     m_messageTimer = startTimer(kMessageMs, Qt::CoarseTimer);
 }
 
-void qwLogin::log(const QString &user, const char *text)
+void qwLogin::log(const QString &user, const char *text, const QString &note)
 {
-    writeSystemLog(user, QString::fromLatin1(text), QString(), QString(), QString(), kLogOperation);
+    writeSystemLog(user, QString::fromLatin1(text), QString(), QString(), note, kLogOperation);
 }
 
 bool qwLogin::readable(ReadStatus status, const QString &user)
@@ -176,25 +177,20 @@ void qwLogin::OnBtnLoginClicked()
     QList<_st_user_item> users;
     if (!readable(g_database->readUsers(users), name))
         return;
-    bool matched = false;
-    for (int i = 0; i < users.size() && !matched; ++i)
-        matched = users.at(i).username == name && users.at(i).password == password;
-    if (!matched) {
+    const _st_user_item *user = autologin::userNamed(users, name);
+    if (!user || user->password != password) {
         log(name, "login failed");
         showMessage("nameorpwderr");
         return;
     }
 
     hide();
-    // The name before the switch: a switch kept without its name would log
-    // the previous user in at the next start.
     QString refused;
-    const bool remembered = !m_autoLogin->isChecked() ||
-                            (g_database->setAutoName(name, &refused) && g_database->setAutoLogin(true, &refused));
+    const bool remembered = !m_autoLogin->isChecked() || autologin::switchOn(*g_database, name, &refused);
     m_userName = name;
     log(name, "login successful");
     g_curUserName = name;
-    takeRights(users, name);
+    g_curUserRights = quint32(user->usertype);
     openMainWindow();
     // The login holds; only the choice to log in alone next time was lost.
     if (!remembered)
@@ -227,11 +223,19 @@ void qwLogin::showEvent(QShowEvent *event)
     const SettingsRow stored = g_database->readSettings();
     if (!readable(stored.status(), QStringLiteral("")) || !stored.getAutoLogin())
         return;
+    const QString name = stored.getAutoName();
     QList<_st_user_item> users;
-    if (!readable(g_database->readUsers(users), stored.getAutoName()))
+    if (!readable(g_database->readUsers(users), name))
         return;
+    const _st_user_item *user = autologin::userNamed(users, name);
+    if (!user) {
+        // The form is left to a person; the choice stays stored, so that the
+        // one who logs in can see it ticked in the options and mend it.
+        log(name, "login failed", autologin::notDoneNote(name));
+        return;
+    }
 
-    m_userName = stored.getAutoName();
+    m_userName = name;
     log(m_userName, "login successful");
     g_curUserName = m_userName;
     m_user->setText(m_userName);
@@ -244,17 +248,7 @@ void qwLogin::showEvent(QShowEvent *event)
     if (m_autoLoginTimer != -1)
         killTimer(m_autoLoginTimer);
     m_autoLoginTimer = startTimer(kAutoLoginMs, Qt::CoarseTimer);
-    takeRights(users, m_userName);
-}
-
-void qwLogin::takeRights(const QList<_st_user_item> &users, const QString &name)
-{
-    for (const _st_user_item &user : users) {
-        if (user.username == name) {
-            g_curUserRights = quint32(user.usertype);
-            return;
-        }
-    }
+    g_curUserRights = quint32(user->usertype);
 }
 
 void qwLogin::timerEvent(QTimerEvent *event)

@@ -1,10 +1,8 @@
 #pragma once
 
 #include "app/core/readstatus.h"
-#include "app/core/records.h"
 #include "app/widgets/basewindow.h"
 
-#include <QList>
 #include <QPointer>
 
 class QCheckBox;
@@ -51,9 +49,7 @@ private:
     // Whether a read for a login worked; when not, says that the database is
     // busy (or failed) and logs it under `user`.
     bool readable(ReadStatus status, const QString &user);
-    // The rights of the first user of that exact name; kept when none.
-    static void takeRights(const QList<_st_user_item> &users, const QString &name);
-    void log(const QString &user, const char *text);
+    void log(const QString &user, const char *text, const QString &note = QString());
     void openMainWindow();
 
     QPushButton *m_btnLogin = nullptr;

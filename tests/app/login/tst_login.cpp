@@ -24,11 +24,10 @@ class TestLogin : public QObject
     std::unique_ptr<testsupport::RunFolder> m_folder;
     std::unique_ptr<testsupport::AppGlobals> m_globals;
 
-    QStringList logRows()
+    QStringList logRows(const QString &columns = "logdecl||'|'||curuser||'|'||logtype")
     {
         m_globals->flushLog();
-        return testsupport::RunFolder::query("cmsclient.logx",
-                                             "select logdecl||'|'||curuser||'|'||logtype from systemlogs")
+        return testsupport::RunFolder::query("cmsclient.logx", "select " + columns + " from systemlogs")
             .split('\n', Qt::SkipEmptyParts);
     }
 
@@ -275,7 +274,6 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<uint>("rights");
         QTest::newRow("admin") << "admin" << 511u;
-        QTest::newRow("unknown name") << "ghost" << 0u;
     }
 
     void automaticLogin()
@@ -307,6 +305,46 @@ private slots:
 
         // Queued before the log thread had opened its file, and still written.
         QCOMPARE(logRows().first(), "login successful|" + name + "|1");
+    }
+
+    // A stored name no user has would be logged in without rights and
+    // without a password to lift the lock screen with: the form is left to a
+    // person, and the log says why.
+    void automaticLoginNeedsItsUser_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("logged");
+        const QString unknown = "login failed|%1|1|no local user has this name: automatic login not done";
+        QTest::newRow("a user") << "guard"
+                                << "login successful|guard|1|";
+        QTest::newRow("no name") << ""
+                                 << "login failed||1|no user name is stored: automatic login not done";
+        QTest::newRow("unknown") << "ghost" << unknown.arg("ghost");
+        QTest::newRow("deleted user") << "gone" << unknown.arg("gone");
+        QTest::newRow("other case") << "Admin" << unknown.arg("Admin");
+    }
+    void automaticLoginNeedsItsUser()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, logged);
+        QVERIFY(testsupport::RunFolder::exec(
+            "quendalix.xdt", QString("insert into users values('guard','pw',3,'',''), ('gone','pw',3,'','');"
+                                     "delete from users where username='gone';"
+                                     "update systeminfo set autologin=1, autoname='%1'")
+                                 .arg(name)));
+        start();
+        qwLogin login;
+        login.show();
+        if (name == "guard") {
+            QTRY_VERIFY_WITH_TIMEOUT(login.mainWindow(), 2000);
+            QCOMPARE(g_curUserRights, 3u);
+            closeMainWindow(login);
+        } else {
+            QVERIFY(login.loginButton()->isEnabled() && login.userEdit()->isEnabled());
+            QVERIFY(!login.mainWindow());
+            QCOMPARE(g_curUserRights, 0u);
+        }
+        QCOMPARE(logRows("logdecl||'|'||curuser||'|'||logtype||'|'||ifnull(lognote,'')").first(), logged);
     }
 };
 

@@ -336,6 +336,32 @@ private slots:
         QCOMPARE(list("snapshotformat")->count(), 2);
     }
 
+    // As the login window stores the typed name: whoever ticks the box is
+    // who logs in by itself next time; saving other options steals nothing.
+    void autoLoginStoresWhoTicksIt_data()
+    {
+        QTest::addColumn<bool>("ticked");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("ticked now") << false << "1|guard"
+                                    << "Auto login";
+        QTest::newRow("ticked before") << true << "1|admin"
+                                       << "Add found devices automatically";
+    }
+    void autoLoginStoresWhoTicksIt()
+    {
+        QFETCH(bool, ticked);
+        QFETCH(QString, stored);
+        QFETCH(QString, logged);
+        QVERIFY(RunFolder::exec(kDb, QString("update systeminfo set autoname='admin', autologin=%1").arg(int(ticked))));
+        click("pushButton_Restore");
+        g_curUserName = "guard";
+        box(ticked ? "autoadd" : "autologin")->setChecked(true);
+        QCOMPARE(click("pushButton_Save"), QStringList{"tip_setsuccess"});
+        QCOMPARE(RunFolder::query(kDb, "select autologin||'|'||autoname from systeminfo"), stored);
+        QCOMPARE(logRows(), QStringList{"modify system options|guard|1|" + logged});
+    }
+
     void browseFillsTheFolder()
     {
         QString started;
