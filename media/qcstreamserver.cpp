@@ -323,7 +323,7 @@ void qcStreamServer::checkSchedules()
     {
         QMutexLocker lock(&m_mutex);
         if (m_recordSchedules.isEmpty() && m_captureSchedules.isEmpty()) {
-            lapseScheduledRunsLocked({}, false);
+            lapseScheduledRunsLocked({});
             return;
         }
         entries = m_recordSchedules;
@@ -364,14 +364,14 @@ void qcStreamServer::checkSchedules()
             emit sigScheduleRecord(address);
         }
     }
-    QMutexLocker lock(&m_mutex);
-    lapseScheduledRunsLocked(handled, everyDevice);
-}
-
-void qcStreamServer::lapseScheduledRunsLocked(const QStringList &running, bool everyDevice)
-{
     if (everyDevice)
         return;
+    QMutexLocker lock(&m_mutex);
+    lapseScheduledRunsLocked(handled);
+}
+
+void qcStreamServer::lapseScheduledRunsLocked(const QStringList &running)
+{
     for (qcStreamUtil *unit : qAsConst(m_units))
         if (!running.contains(unit->address()))
             unit->scheduleLapsed();

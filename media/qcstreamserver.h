@@ -183,7 +183,7 @@ private:
     void checkSchedules();
     // The units the schedule holds no window for now end their scheduled
     // run: their next scheduled file starts afresh.
-    void lapseScheduledRunsLocked(const QStringList &running, bool everyDevice);
+    void lapseScheduledRunsLocked(const QStringList &running);
     // Starts the next file of every manual recording that was cut.
     void continueRecordings();
     void startScheduledRecord(const QString &address);

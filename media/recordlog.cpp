@@ -25,7 +25,7 @@ QHash<QString, QSet<QString>> g_told;
 // Keys of the faults this file tells itself; those of abnormalOnce's callers
 // are setting and folder names.
 const QString kCannotStart = QStringLiteral("recordlog: record failed");
-const QString kHandOverLost = QStringLiteral("recordlog: hand-over lost");
+const QString kHandOverLost = QStringLiteral("recordlog: hand-over lost: ");
 const QString kUnreadableSaid = QStringLiteral("recordlog: unreadable said");
 const QString kUnreadableLogged = QStringLiteral("recordlog: unreadable logged");
 
@@ -68,21 +68,6 @@ void started(const QString &path)
     g_told[kCannotStart].remove(path);
 }
 
-void handOverLost(const QString &path, const QString &what)
-{
-    const QFileInfo file(path);
-    qWarning().noquote() << "record frames lost:" << path + QStringLiteral(": ") + what;
-    if (firstTime(kHandOverLost, file.dir().dirName()))
-        writeSystemLog(QString(), QStringLiteral("record frames lost"), QString(), file.dir().dirName(),
-                       file.fileName() + QStringLiteral(": ") + what, kLogAbnormalEvent);
-}
-
-void handOverWhole(const QString &path)
-{
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_told[kHandOverLost].remove(QFileInfo(path).dir().dirName());
-}
-
 void abnormal(const QString &decl, const QString &devAddr, const QString &note)
 {
     qWarning().noquote() << decl + QStringLiteral(":") << note;
@@ -102,6 +87,20 @@ void faultGone(const QString &key)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_told.remove(key);
+}
+
+void handOverLost(const QString &path, const QString &what)
+{
+    const QFileInfo file(path);
+    const QString device = file.dir().dirName();
+    const QString note = file.fileName() + QStringLiteral(": ") + what;
+    if (!abnormalOnce(kHandOverLost + device, QString(), QStringLiteral("record frames lost"), device, note))
+        qWarning().noquote() << "record frames lost:" << note;
+}
+
+void handOverWhole(const QString &path)
+{
+    faultGone(kHandOverLost + QFileInfo(path).dir().dirName());
 }
 
 void leftAlone(const QString &key, const QString &path, const QString &decl, const QString &what)

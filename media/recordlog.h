@@ -16,9 +16,10 @@ void started(const QString &path);
 
 // Frames one file of a recording took out of the frame buffer for the next
 // (FrameHandOver) that the next never got (`what` says how many and why):
-// said on the console each time, and in the system log once per device
-// (its folders of every day) until a hand-over there goes through whole (handOverWhole). Around
-// midnight every recording of a slow disk would otherwise tell its own.
+// said on the console each time, and in the system log once per device (its
+// folders of every day) until a hand-over there goes through whole
+// (handOverWhole). Around midnight every recording of a slow disk would
+// otherwise tell its own.
 void handOverLost(const QString &path, const QString &what);
 void handOverWhole(const QString &path);
 
