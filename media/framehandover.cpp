@@ -44,14 +44,11 @@ const FrameHandOver::Frame *FrameHandOver::after(int64_t sequence) const
     return frame.sequence == sequence + 1 ? &frame : nullptr;
 }
 
-std::unique_ptr<FrameHandOver> FrameHandOver::copyAfter(qcFrameBuffer &buffer, int64_t position)
+void FrameHandOver::holdFrom(qcFrameBuffer &buffer, int64_t position)
 {
-    if (position < 0)
-        return nullptr;
     std::unique_ptr<char[]> scratch(new (std::nothrow) char[qcFrameBuffer::kMaxPayload]);
     if (!scratch)
-        return nullptr;
-    auto held = std::make_unique<FrameHandOver>(kStreamBytes);
+        return;
     for (int64_t at = position;;) {
         uint32_t length = 0;
         uint32_t type = 0;
@@ -61,9 +58,23 @@ std::unique_ptr<FrameHandOver> FrameHandOver::copyAfter(qcFrameBuffer &buffer, i
                               false, -1) ||
             seq != at + 1)
             break;
-        held->hold(scratch.get(), length, type, timestamp, seq);
+        hold(scratch.get(), length, type, timestamp, seq);
         at = seq;
     }
+}
+
+void FrameHandOver::holdNewer(qcFrameBuffer &buffer)
+{
+    if (!m_frames.empty())
+        holdFrom(buffer, m_frames.back().sequence);
+}
+
+std::unique_ptr<FrameHandOver> FrameHandOver::copyAfter(qcFrameBuffer &buffer, int64_t position)
+{
+    if (position < 0)
+        return nullptr;
+    auto held = std::make_unique<FrameHandOver>(kStreamBytes);
+    held->holdFrom(buffer, position);
     if (!held->after(position))
         return nullptr;
     return held;

@@ -37,6 +37,9 @@ public:
     // The frames `buffer` holds after `position`, up to its newest, within
     // kStreamBytes; null when it holds none or does not go on from there.
     static std::unique_ptr<FrameHandOver> copyAfter(qcFrameBuffer &buffer, int64_t position);
+    // The frames `buffer` holds after the last one held, up to its newest,
+    // within the bound; nothing when none is held.
+    void holdNewer(qcFrameBuffer &buffer);
 
     // The frame that follows the last one held.
     void hold(const char *data, uint32_t length, uint32_t type, uint64_t timestamp, int64_t sequence);
@@ -52,6 +55,7 @@ public:
 
 private:
     void dropOldest();
+    void holdFrom(qcFrameBuffer &buffer, int64_t position);
 
     const qint64 m_maxBytes;
     std::deque<Frame> m_frames;

@@ -21,9 +21,14 @@ std::unique_ptr<FrameHandOver> qcRecorderInterface::takeHandOver()
     return exchange(&m_handOver, nullptr);
 }
 
-void qcRecorderInterface::setTail(std::unique_ptr<FrameHandOver> frames)
+void qcRecorderInterface::keepTail(qcFrameBuffer &buffer)
 {
-    exchange(&m_tail, std::move(frames));
+    // Under the lock: the recorder must not take the tail half made.
+    std::lock_guard<std::mutex> lock(m_handOverMutex);
+    if (m_tail)
+        m_tail->holdNewer(buffer);
+    else
+        m_tail = FrameHandOver::copyAfter(buffer, readPosition());
 }
 
 std::unique_ptr<FrameHandOver> qcRecorderInterface::takeTail()

@@ -69,10 +69,12 @@ public:
     // The last frame-buffer sequence the running recorder took; -1 before
     // its first.
     qint64 readPosition() const { return m_position.load(); }
-    // What its frame buffer held past readPosition() when the buffer had to
-    // be emptied (the stream was lost): pictures the client received, which
-    // the recorder writes before its file ends. Taken once.
-    void setTail(std::unique_ptr<FrameHandOver> frames);
+    // What `buffer`, its frame buffer, holds past readPosition() when the
+    // buffer has to be emptied (the stream was lost): pictures the client
+    // received, which the recorder writes before its file ends. A tail not
+    // taken yet stays, and what follows it is added: a redial refused at
+    // once empties the buffer again before the recorder looks. Taken once.
+    void keepTail(qcFrameBuffer &buffer);
     std::unique_ptr<FrameHandOver> takeTail();
 
 signals:

@@ -348,7 +348,7 @@ void qcStreamUtil::clearBuffer(Stream stream)
         // received before the connection closed may not be read yet.
         QMutexLocker lock(&m_recordLock);
         if (m_recorder && m_recorder->isRunning() && m_recordBuffer == buffer)
-            m_recorder->setTail(FrameHandOver::copyAfter(*buffer, m_recorder->readPosition()));
+            m_recorder->keepTail(*buffer);
     }
     buffer->clear();
 }

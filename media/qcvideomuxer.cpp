@@ -43,7 +43,7 @@ bool isVideo(uint32_t type)
 // every recording of the folder the same way: a full disk is told when it
 // begins and ends, any other fault once until a recording of the folder
 // ends well again.
-void tellEnd(const QString &path, int writeError, qint64 recordedMs, bool listed)
+void tellEnd(const QString &top, const QString &path, int writeError, qint64 recordedMs, bool listed)
 {
     const QString faultKey = QStringLiteral("record ended: ") + recordindex::folderOf(path);
     if (writeError < 0 && listed) {
@@ -60,8 +60,8 @@ void tellEnd(const QString &path, int writeError, qint64 recordedMs, bool listed
         what += (what.isEmpty() ? QString() : QStringLiteral("; ")) +
                 QStringLiteral("it is not listed in reclist, so the playback does not find it");
     // A list record the full disk took is one more thing it cut.
-    if (writeError == ENOSPC || (writeError < 0 && recordlog::diskFull())) {
-        recordlog::cutByFullDisk(path, what);
+    if (writeError == ENOSPC || (writeError < 0 && recordlog::diskFull(top))) {
+        recordlog::cutByFullDisk(top, path, what);
         return;
     }
     const QString fault = writeError >= 0 ? QString::number(writeError) : QStringLiteral("not listed");
@@ -587,7 +587,7 @@ void qcVideoMuxer::run()
     const bool listed = folder.isEmpty() || recordindex::listRecording(m_top, folder, path, item, w.keys);
     if (!listed)
         recordindex::reportLowSpace();
-    tellEnd(path, writeError, lastWritten - firstTs, listed);
+    tellEnd(m_top, path, writeError, lastWritten - firstTs, listed);
     kfindex.close();
     if (recover && !folder.isEmpty() && !recordindex::recoverAfterJump(m_top, folder, restart, item.name)) {
         m_stop.sleepFor(kRecoveryRetryMs);

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QMap>
 #include <QSet>
 
 #include <mutex>
@@ -282,17 +283,17 @@ QString FolderPass::entries(const Group &group)
 
 namespace {
 
-// The full disk being told: what happened since its first record.
+// A full disk being told: what happened since its first record.
 struct FullDisk
 {
-    bool on = false;
     int cut = 0;
     int deleted = 0;
     qint64 freedBytes = 0;
     QString oldest, newest;
 };
 std::mutex g_fullMutex;
-FullDisk g_full;
+// By record folder, as the guard and the recorders were given it.
+QMap<QString, FullDisk> g_full;
 
 QString passNote(const GuardPass &pass)
 {
@@ -309,59 +310,87 @@ QString passNote(const GuardPass &pass)
 const QString kCounted = QStringLiteral("until it has room again, the recordings it cuts short and those the disk "
                                         "guard deletes are counted, and told when it ends");
 
-// The end of a full disk; caller holds g_fullMutex.
+QString whileFull(const FullDisk &full)
+{
+    QString note = QStringLiteral("while it was full, %1 recordings were cut short and %2 recordings deleted")
+                       .arg(full.cut)
+                       .arg(full.deleted);
+    if (full.deleted)
+        note += QStringLiteral(" (%1 MiB), the oldest %2, the newest %3")
+                    .arg(full.freedBytes >> 20)
+                    .arg(full.oldest, full.newest);
+    return note;
+}
+
+// The end of `root`'s full disk; caller holds g_fullMutex.
 void endFullDisk(const QString &root, const QString &room)
 {
-    QString note = root + QStringLiteral(": the disk has room again (%1); while it was full, %2 recordings were cut "
-                                         "short and %3 recordings deleted")
-                              .arg(room)
-                              .arg(g_full.cut)
-                              .arg(g_full.deleted);
-    if (g_full.deleted)
-        note += QStringLiteral(" (%1 MiB), the oldest %2, the newest %3")
-                    .arg(g_full.freedBytes >> 20)
-                    .arg(g_full.oldest, g_full.newest);
-    g_full = FullDisk();
+    const auto it = g_full.find(root);
+    if (it == g_full.end())
+        return;
+    const QString note = root + QStringLiteral(": the disk has room again (%1); ").arg(room) + whileFull(*it);
+    g_full.erase(it);
     abnormal(QStringLiteral("disk full ended"), QString(), note);
+}
+
+// The guard keeps room in `root` now: the full disks of other folders are
+// told as what is known of them; caller holds g_fullMutex.
+void leaveOtherFolders(const QString &root)
+{
+    for (auto it = g_full.begin(); it != g_full.end();) {
+        if (it.key() == root) {
+            ++it;
+            continue;
+        }
+        abnormal(QStringLiteral("disk full no longer watched"), QString(),
+                 it.key() +
+                     QStringLiteral(": the recordings go to %1 now, and whether this folder's disk has room again is "
+                                    "no longer looked at; ")
+                         .arg(root) +
+                     whileFull(*it));
+        it = g_full.erase(it);
+    }
 }
 
 } // namespace
 
-void cutByFullDisk(const QString &path, const QString &note)
+void cutByFullDisk(const QString &root, const QString &path, const QString &note)
 {
     std::lock_guard<std::mutex> lock(g_fullMutex);
     const QString said = path + QStringLiteral(": ") + note;
-    if (g_full.on) {
-        ++g_full.cut;
+    const auto it = g_full.find(root);
+    if (it != g_full.end()) {
+        ++it->cut;
         qWarning().noquote() << "record ended:" << said;
         return;
     }
-    g_full.on = true;
     // The end counts it too: it was cut short by the full disk as well.
-    g_full.cut = 1;
+    g_full[root].cut = 1;
     abnormal(QStringLiteral("record ended"), QFileInfo(path).dir().dirName(), said + QStringLiteral("; ") + kCounted);
 }
 
 void guardDeleted(const GuardPass &pass)
 {
     std::lock_guard<std::mutex> lock(g_fullMutex);
-    if (!g_full.on) {
+    leaveOtherFolders(pass.root);
+    const auto it = g_full.find(pass.root);
+    if (it == g_full.end()) {
         if (pass.reserveFree) {
             abnormal(QStringLiteral("recordings deleted"), QString(), passNote(pass));
             return;
         }
-        g_full.on = true;
+        g_full.insert(pass.root, FullDisk());
         abnormal(QStringLiteral("recordings deleted"), QString(),
                  passNote(pass) + QStringLiteral("; the disk stays below its reserve: ") + kCounted);
         return;
     }
     qWarning().noquote() << "recordings deleted:" << passNote(pass);
     if (pass.deleted) {
-        g_full.deleted += pass.deleted;
-        g_full.freedBytes += pass.freedBytes;
-        if (g_full.oldest.isEmpty())
-            g_full.oldest = pass.oldest;
-        g_full.newest = pass.newest;
+        it->deleted += pass.deleted;
+        it->freedBytes += pass.freedBytes;
+        if (it->oldest.isEmpty())
+            it->oldest = pass.oldest;
+        it->newest = pass.newest;
     }
     if (pass.reserveFree)
         endFullDisk(
@@ -372,14 +401,14 @@ void guardDeleted(const GuardPass &pass)
 void guardFoundRoom(const QString &root, double freeGiB, qint64 reserveGiB)
 {
     std::lock_guard<std::mutex> lock(g_fullMutex);
-    if (g_full.on)
-        endFullDisk(root, QStringLiteral("%1 GiB free, the reserve is %2 GiB").arg(freeGiB, 0, 'f', 1).arg(reserveGiB));
+    leaveOtherFolders(root);
+    endFullDisk(root, QStringLiteral("%1 GiB free, the reserve is %2 GiB").arg(freeGiB, 0, 'f', 1).arg(reserveGiB));
 }
 
-bool diskFull()
+bool diskFull(const QString &root)
 {
     std::lock_guard<std::mutex> lock(g_fullMutex);
-    return g_full.on;
+    return root.isEmpty() ? !g_full.isEmpty() : g_full.contains(root);
 }
 
 namespace {

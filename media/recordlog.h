@@ -120,6 +120,11 @@ private:
 // A guard pass that frees the reserve while the disk is not full is one
 // record of its own. A disk that stays full would otherwise write a record
 // per recording and per pass.
+// A full disk belongs to its record folder (the root the guard and the
+// recorders were given), and every note names that folder with its own
+// recordings. Once the guard checks another folder (the operator chose
+// one), nothing measures the old one any more: its full state ends with a
+// record that says so and what it cost, not that it has room.
 struct GuardPass
 {
     QString root;
@@ -130,11 +135,12 @@ struct GuardPass
     QString oldest, newest;   // relative to the root
     bool reserveFree = false; // measured free space and freed bytes reach the reserve
 };
-// A recording the full disk ended (`note` tells it).
-void cutByFullDisk(const QString &path, const QString &note);
+// A recording below `root` the full disk ended (`note` tells it).
+void cutByFullDisk(const QString &root, const QString &path, const QString &note);
 void guardDeleted(const GuardPass &pass);
 void guardFoundRoom(const QString &root, double freeGiB, qint64 reserveGiB);
-bool diskFull();
+// Whether the disk of `root` is told full; with no root, whether any is.
+bool diskFull(const QString &root = QString());
 
 // Pictures that could not be stored, told when the first one is not and
 // when a picture is stored again, with how many were lost meanwhile, the

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -342,12 +343,12 @@ private slots:
         {
             FreeSpaceScope low(kGiB);
             if (cutFirst)
-                recordlog::cutByFullDisk(cut, "the disk is full; the recording ended after 5 s");
+                recordlog::cutByFullDisk(t.root, cut, "the disk is full; the recording ended after 5 s");
             // Each pass frees a quarter of a GiB, far from the reserve.
             for (int pass = 0; pass < 4; ++pass) {
                 t.file(day, hour(pass), kGiB / 4);
                 guard.checkFreeSpace();
-                recordlog::cutByFullDisk(cut, "the disk is full; the recording ended after 5 s");
+                recordlog::cutByFullDisk(t.root, cut, "the disk is full; the recording ended after 5 s");
             }
         }
         QStringList events = log.abnormal();
@@ -391,6 +392,48 @@ private slots:
                                       ": 4.0 GiB free, below the reserve of 5 GiB: "
                                       "1 recordings deleted (1024 MiB)"),
                  qPrintable(events[2]));
+        QVERIFY(!recordlog::diskFull());
+    }
+
+    // The operator chooses another record folder while the disk is full:
+    // each note names the folder whose recordings and room it tells. The old
+    // folder is measured no more, so its full disk is not told as ended.
+    void fullDiskStaysWithItsFolder()
+    {
+        testsupport::SystemLog log;
+        QVERIFY(log.run.isValid());
+        Tree old, moved;
+        std::atomic<qint64> newFree{kGiB};
+        qcDiskManager::setFreeSpaceFunction(
+            [&](const QString &root) { return root == old.root ? kGiB : newFree.load(); });
+        const auto restore = qScopeGuard([] { qcDiskManager::setFreeSpaceFunction({}); });
+        const QString oldDay = "20240101/10.0.0.5", newDay = "20240101/10.0.0.6";
+        const QString r08 = rec("08-00-00-000", "08-10-00-000"), r10 = rec("10-00-00-000", "10-10-00-000");
+        qcDiskManager guard;
+        guard.setRecordRoot(old.root);
+        old.file(oldDay, r08, kGiB / 4);
+        guard.checkFreeSpace(); // begins the full disk
+        old.file(oldDay, r10, kGiB / 4);
+        guard.checkFreeSpace(); // counted
+        guard.moveRecordRoot(moved.root);
+        moved.file(newDay, r08, kGiB);
+        guard.checkFreeSpace(); // the new folder's own full disk begins
+        moved.file(newDay, r10, kGiB);
+        guard.checkFreeSpace();
+        newFree = 100 * kGiB;
+        guard.checkFreeSpace();
+        const QStringList events = log.abnormal();
+        QCOMPARE(events.size(), 4);
+        QCOMPARE(events[1], "disk full no longer watched||" + old.root + ": the recordings go to " + moved.root +
+                                " now, and whether this folder's disk has room again is no longer looked at; while "
+                                "it was full, 0 recordings were cut short and 1 recordings deleted (256 MiB), the "
+                                "oldest " +
+                                oldDay + '/' + r10 + ", the newest " + oldDay + '/' + r10);
+        QVERIFY2(events[2].startsWith("recordings deleted||" + moved.root + ": 1.0 GiB free"), qPrintable(events[2]));
+        QCOMPARE(events[3], "disk full ended||" + moved.root +
+                                ": the disk has room again (100.0 GiB free, the reserve is 5 GiB); while it was full, "
+                                "0 recordings were cut short and 1 recordings deleted (1024 MiB), the oldest " +
+                                newDay + '/' + r10 + ", the newest " + newDay + '/' + r10);
         QVERIFY(!recordlog::diskFull());
     }
 

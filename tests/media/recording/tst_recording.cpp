@@ -23,6 +23,8 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -815,22 +817,33 @@ private slots:
     // The connection closes right after pictures the recorder has not read
     // yet (it polls the frame buffer), and the unit empties the buffer for
     // the next connection: the pictures the client received are in the
-    // file all the same.
+    // file all the same, also when the device refuses the redial at once
+    // and the buffer is emptied again before the recorder looks.
+    void lostStreamLeavesNoReceivedPictureOut_data()
+    {
+        QTest::addColumn<QList<int>>("statuses");
+        QTest::newRow("lost") << QList<int>{StatusLost};
+        QTest::newRow("lost, the redial refused at once") << QList<int>{StatusLost, StatusFailed};
+    }
     void lostStreamLeavesNoReceivedPictureOut()
     {
+        QFETCH(QList<int>, statuses);
         const QDateTime start(QDate(2024, 1, 1), QTime(12, 0));
         platform::FakeClock clock(start);
         platform::setClock(&clock);
+        // The recorder waits after its first picture until the statuses are
+        // handled, so it has surely not read the last pictures.
+        QSemaphore atFirst, goOn;
         Service s;
-        // A recorder that looks rarely, so that it has surely not read the
-        // last pictures when the connection closes.
-        setRecorderFactory([] {
+        setRecorderFactory([&] {
             auto *recorder = new qcVideoMuxer;
-            RecorderTiming timing;
-            timing.emptyReadPauseMs = 400;
-            recorder->setTiming(timing);
+            recorder->setAfterFirstFrame([&](qcRecordFile *) {
+                atFirst.release();
+                goOn.acquire();
+            });
             return recorder;
         });
+        const auto letGo = qScopeGuard([&] { goOn.release(100); });
         s.add({"10.0.0.5"});
         s.server.tick();
         FakeP2PStream *device = s.p2p.last;
@@ -844,14 +857,20 @@ private slots:
         const QString root = s.dir.path() + "/RecordFile";
         deliver(0, 30);
         QVERIFY(s.server.startRecord("10.0.0.5", 0));
-        QTRY_VERIFY(recordedUpTo(root, stamp(29)));
+        QTRY_VERIFY(atFirst.available() > 0);
         deliver(30, 32);
-        device->status(StatusLost);
+        for (const int status : statuses)
+            device->status(status);
+        goOn.release();
         QTRY_VERIFY(recordedUpTo(root, stamp(31)));
         QVERIFY(s.server.stopRecord("10.0.0.5"));
         const QStringList files = recordFiles(root);
         QCOMPARE(files.size(), 1);
-        QCOMPARE(picturesIn(files.at(0)).mid(picturesIn(files.at(0)).indexOf(29)), (QList<int>{29, 30, 31}));
+        const QList<int> pictures = picturesIn(files.at(0));
+        QList<int> expected;
+        for (int n = pictures.value(0, 32); n < 32; ++n)
+            expected << n;
+        QCOMPARE(pictures, expected);
     }
 
     void startUpRepair()
