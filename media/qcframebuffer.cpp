@@ -312,13 +312,16 @@ bool qcFrameBuffer::positionLost(int64_t sequence, int32_t dstSize)
     return idx >= 0 && (dstSize < 1 || h.length > uint32_t(dstSize));
 }
 
+int64_t qcFrameBuffer::findStored(int64_t sequence, _st_frame_header *h)
+{
+    return sequence < 0 || m_index.size() < 2 ? -1 : findSequence(uint64_t(sequence), h);
+}
+
 int64_t qcFrameBuffer::decodeStart(int64_t sequence)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (sequence < 0 || m_index.size() < 2)
-        return -1;
     _st_frame_header h;
-    const int64_t at = findSequence(uint64_t(sequence), &h);
+    const int64_t at = findStored(sequence, &h);
     if (at < 0)
         return -1;
     size_t video = size_t(at);
@@ -326,7 +329,21 @@ int64_t qcFrameBuffer::decodeStart(int64_t sequence)
         if (++video + 1 >= m_index.size() || !readHeader(m_index[video], &h))
             return -1;
     }
-    for (size_t i = video + 1; i-- > 0;) {
+    return newestKeyUpTo(video + 1);
+}
+
+int64_t qcFrameBuffer::keyBefore(int64_t sequence)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    _st_frame_header h;
+    const int64_t at = findStored(sequence, &h);
+    return at < 0 ? -1 : newestKeyUpTo(size_t(at));
+}
+
+int64_t qcFrameBuffer::newestKeyUpTo(size_t end)
+{
+    _st_frame_header h;
+    for (size_t i = end; i-- > 0;) {
         if (!readHeader(m_index[i], &h))
             return -1;
         if (h.type == kKeyFrame)

@@ -68,6 +68,9 @@ public:
     // else the newest key frame stored before that record. -1 when no video
     // record at or after it is stored, or no key frame before it.
     int64_t decodeStart(int64_t sequence);
+    // The newest key frame stored before the record `sequence`; -1 when that
+    // record or any key frame before it is not stored.
+    int64_t keyBefore(int64_t sequence);
 
     float frameRate();
     int frameCount();
@@ -83,6 +86,10 @@ private:
     // Index of the record with this sequence, or -1; relies on contiguous
     // numbering and checks the header it lands on.
     int64_t findSequence(uint64_t seq, _st_frame_header *h);
+    // findSequence for any sequence, -1 when none is stored.
+    int64_t findStored(int64_t sequence, _st_frame_header *h);
+    // The newest key frame among the records before index `end`.
+    int64_t newestKeyUpTo(size_t end);
     void take(size_t idx, const _st_frame_header &h, void *dst, uint32_t *length, uint32_t *type, uint64_t *timestamp,
               int64_t *sequence, bool consume);
 

@@ -31,6 +31,9 @@ constexpr qint64 kMaxSequenceStep = 2000;
 constexpr qint64 kLateInDay = 86390000;
 constexpr qint64 kEarlyInDay = 10000;
 constexpr int kRecoveryRetryMs = 300;
+// The longest a stream leaves between two pictures (1 fps): sound stamped
+// farther before the picture that follows it is not where the file starts.
+constexpr qint64 kPictureGapMs = 1000;
 
 bool isVideo(uint32_t type)
 {
@@ -310,26 +313,40 @@ bool qcVideoMuxer::writeVideo(qcRecordFile *file, Written *w, const char *data, 
     return true;
 }
 
+bool qcVideoMuxer::writeSound(qcRecordFile *file, Written *w, const char *data, const Frame &frame)
+{
+    if (!file->writeAudioFrame(data, int(frame.length), frame.timestamp))
+        return false;
+    w->item.payloadBytes += frame.length;
+    return true;
+}
+
 // The pictures from the last key frame up to the file's first record, which
-// the previous file holds already, go first with the first picture's stamp:
-// a decoder needs them, and the file keeps to the day of its own frames.
-// Audio is not repeated.
-void qcVideoMuxer::writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame)
+// the previous file holds already, go first with the file's start stamp: a
+// decoder needs them, and the file keeps to the day of its own frames. Their
+// sound is not repeated. The sound received after them, up to `frame`, the
+// file's first picture, follows them: a player starts at that key frame.
+void qcVideoMuxer::writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame, qint64 start)
 {
     // Frames handed over start with these pictures when there are any.
-    const int64_t key = m_held ? m_held->first()->sequence : m_buffer->decodeStart(frame.sequence);
-    if (key < 0 || key >= firstRecord)
-        return;
+    const int64_t key = m_held ? m_held->first()->sequence : m_buffer->keyBefore(firstRecord);
     // The work buffer holds the frame that waits to be written.
-    std::unique_ptr<char[]> picture(new (std::nothrow) char[kWorkBufferSize]);
-    if (!picture)
+    std::unique_ptr<char[]> record(new (std::nothrow) char[kWorkBufferSize]);
+    if (!record)
         return;
-    for (int64_t seq = key - 1; seq + 1 < firstRecord;) {
-        Frame p;
-        if (!readAfter(seq, &p, picture.get()) || p.sequence != seq + 1)
-            return;
-        seq = p.sequence;
-        if (isVideo(p.type) && !writeVideo(file, w, picture.get(), p, qint64(frame.timestamp)))
+    for (int64_t seq = (key >= 0 && key < firstRecord ? key : firstRecord) - 1; seq + 1 < frame.sequence;) {
+        Frame r;
+        if (!readAfter(seq, &r, record.get()) || r.sequence != seq + 1) {
+            // Pictures the decoder would need are gone: the sound still goes.
+            if (seq + 1 >= firstRecord)
+                return;
+            seq = firstRecord - 1;
+            continue;
+        }
+        seq = r.sequence;
+        const bool ok = seq < firstRecord ? !isVideo(r.type) || writeVideo(file, w, record.get(), r, start)
+                                          : r.type != 4 || writeSound(file, w, record.get(), r);
+        if (!ok)
             return;
     }
 }
@@ -440,16 +457,27 @@ void qcVideoMuxer::run()
         return;
     }
     Frame frame;
-    if (!readFirst(&frame, fps)) {
+    bool read = readFirst(&frame, fps);
+    const int64_t firstRecord = frame.sequence;
+    bool leadIn = read && continuesAfterCut() && m_readSequence >= 0 && firstRecord == m_readSequence + 1;
+    // A file that goes on from another may begin with the sound that came
+    // after the other's last picture: it is written after the lead-in, and
+    // the file starts where that sound does, so that it plays.
+    qint64 firstTs = qint64(frame.timestamp);
+    for (bool emptied = false; read && leadIn && !isVideo(frame.type);)
+        read = readNext(&frame, &emptied);
+    if (!read) {
         file->remove();
         if (!m_stop.stopRequested())
             recordlog::cannotStart(m_fileName, QStringLiteral("no picture came from the device"));
         notStarted();
         return;
     }
-    qDebug().noquote() << "Start Record TS:" << platform::localNow().toString("hh:mm:ss")
-                       << "  Target TS:" << frame.timestamp << "   Sequence Number:" << frame.sequence;
-    const QString started = recordnames::startName(m_fileName, qint64(frame.timestamp));
+    if (frame.sequence > firstRecord)
+        firstTs = qBound(qMax<qint64>(0, qint64(frame.timestamp) - kPictureGapMs), firstTs, qint64(frame.timestamp));
+    qDebug().noquote() << "Start Record TS:" << platform::localNow().toString("hh:mm:ss") << "  Target TS:" << firstTs
+                       << "   Sequence Number:" << firstRecord;
+    const QString started = recordnames::startName(m_fileName, firstTs);
     if (!file->renameTo(started)) {
         file->remove();
         recordlog::cannotStart(m_fileName, QStringLiteral("the file cannot be given its start time"));
@@ -481,9 +509,6 @@ void qcVideoMuxer::run()
             item.kfindexOffset = uint32_t(kfindex.size());
     }
 
-    const qint64 firstTs = qint64(frame.timestamp);
-    const int64_t firstRecord = frame.sequence;
-    bool leadIn = continuesAfterCut() && m_readSequence >= 0 && firstRecord == m_readSequence + 1;
     // The files before this one of the same recording took their share.
     const qint64 limit = qint64(m_length + m_pre + m_post) * 1000 - recordedBefore();
     qint64 T = 0;
@@ -523,12 +548,10 @@ void qcVideoMuxer::run()
         }
         bool ok = true;
         if (frame.type == 4) {
-            ok = file->writeAudioFrame(m_work.get(), int(frame.length), frame.timestamp);
-            if (ok)
-                item.payloadBytes += frame.length;
+            ok = writeSound(file.get(), &w, m_work.get(), frame);
         } else if (video) {
-            if (leadIn && frame.type != 1)
-                writeLeadIn(file.get(), &w, firstRecord, frame);
+            if (leadIn && (frame.type != 1 || frame.sequence > firstRecord))
+                writeLeadIn(file.get(), &w, firstRecord, frame, firstTs);
             leadIn = false;
             ok = writeVideo(file.get(), &w, m_work.get(), frame, T);
         }

@@ -23,9 +23,11 @@ struct RecorderTiming
 // into one record file, indexes its key frames in the folder's kfindex, lists
 // it in reclist when it ends, names it after its first and last frame, and
 // ends. The stream unit chains recorders for longer recordings. A file that
-// continues one cut where the date changed or the stream's time jumped starts
-// with the pictures since the last key frame, stamped with its own start, so
-// it plays from there.
+// continues one cut where the date changed or the stream's time jumped, or
+// a schedule's file that holds its length, starts with the pictures since the
+// last key frame, stamped with its own start, so it plays from there; the
+// sound that came after them follows them, and the file starts where that
+// sound does.
 class qcVideoMuxer : public qcRecorderInterface
 {
     Q_OBJECT
@@ -74,7 +76,8 @@ private:
     bool collect(FrameHandOver *held, int64_t *position);
     bool handOverGoesOn();
     bool writeVideo(qcRecordFile *file, Written *w, const char *data, const Frame &frame, qint64 stamp);
-    void writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame);
+    bool writeSound(qcRecordFile *file, Written *w, const char *data, const Frame &frame);
+    void writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame, qint64 start);
     void updateReady();
     std::unique_ptr<FrameHandOver> awaitTheDate(int64_t cut);
 

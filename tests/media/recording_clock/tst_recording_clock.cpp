@@ -379,6 +379,123 @@ private slots:
             qInfo().noquote() << p;
         QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
     }
+
+    // Files that go on from one another while sound comes beside the
+    // pictures: a schedule's next file, and the file a recording by hand
+    // goes on with at midnight, where sound of the new day comes before its
+    // first picture; one sound frame or many after each picture. Each file
+    // starts with a key frame, holds its sound after it, never stamped
+    // before its first picture, and is named by that picture; every sound
+    // frame is in one file, none in two.
+    void filesGoingOnKeepTheirSound_data()
+    {
+        QTest::addColumn<bool>("midnight"); // a recording by hand across midnight, else a schedule
+        QTest::addColumn<int>("fps");
+        QTest::addColumn<int>("keyEvery");
+        QTest::addColumn<int>("phase");      // ms past the second of the first picture
+        QTest::addColumn<int>("soundAhead"); // ms the sound is stamped ahead of its time
+        QTest::newRow("schedule, 25 fps") << false << 25 << 25 << 30 << 0;
+        QTest::newRow("schedule, 25 fps, a key frame each") << false << 25 << 1 << 30 << 0;
+        QTest::newRow("schedule, 2 fps") << false << 2 << 4 << 30 << 0;
+        QTest::newRow("schedule, 1 fps") << false << 1 << 2 << 530 << 0;
+        QTest::newRow("schedule, 25 fps, sound 0.5 s ahead") << false << 25 << 25 << 30 << 500;
+        QTest::newRow("midnight, 25 fps") << true << 25 << 25 << 30 << 0;
+        QTest::newRow("midnight, 1 fps") << true << 1 << 2 << 530 << 0;
+    }
+    void filesGoingOnKeepTheirSound()
+    {
+        QFETCH(bool, midnight);
+        QFETCH(int, fps);
+        QFETCH(int, keyEvery);
+        QFETCH(int, phase);
+        QFETCH(int, soundAhead);
+        // Three files of a schedule (63 s each), or 30 s either side of midnight.
+        const QDateTime start(QDate(2024, 1, 1), midnight ? QTime(23, 59, 30) : QTime(10, 0)); // a Monday
+        const qint64 span = midnight ? 60000 : 150000, base = start.time().msecsSinceStartOfDay();
+        const int stream = midnight ? 0 : 1;
+        platform::FakeClock clock(start);
+        platform::setClock(&clock);
+        Service s;
+        setRecorderFactory({});
+        s.add({"10.0.0.5"});
+        QVERIFY(midnight || s.server.addRecordSchedule(1, 0, 0, 0, 1440, 1, ""));
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        device->deliver(stream, streamInfo(640, 360, 0, fps, true), KindStreamInfo, 0, 0);
+        qcStreamUtil *unit = s.server.unitFor("10.0.0.5");
+        const QString root = s.dir.path() + "/RecordFile";
+        // Pictures and sound (every 40 ms) in the order of their times, each
+        // stamped as the clock reads then.
+        qint64 lastPicture = -1;
+        int pictures = 0, sounds = 0;
+        auto feed = [&](qint64 until) {
+            for (;;) {
+                const qint64 picture = phase + pictures * (1000 / fps), sound = phase - 20 + sounds * 40;
+                if (qMin(picture, sound) >= until)
+                    return;
+                clock.set(start.addMSecs(qMin(picture, sound)));
+                if (picture <= sound) {
+                    lastPicture = (base + picture) % 86400000;
+                    device->deliver(stream, numbered(pictures), KindVideo, pictures % keyEvery ? 0 : 1, lastPicture);
+                    ++pictures;
+                } else {
+                    device->deliver(stream, numbered(sounds++), KindAudio, -1, (base + sound + soundAhead) % 86400000);
+                }
+            }
+        };
+        feed(2000);
+        QVERIFY(!midnight || s.server.startRecord("10.0.0.5", 0));
+        for (qint64 t = 2000; t < span;) {
+            feed(t = qMin(span, t + 10000));
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    if (unit->owesNextFile())
+                        s.server.tick();
+                    return recordedUpTo(root, lastPicture);
+                },
+                20000));
+        }
+        QVERIFY(midnight || s.server.replaceSchedules({}, {}));
+        s.server.stopRecord("10.0.0.5");
+
+        QStringList problems;
+        QList<int> heard;
+        const QStringList files = recordFiles(root);
+        for (const QString &path : files) {
+            const QString name = QFileInfo(path).fileName();
+            const QVector<RecordScanEntry> records = recordio::scan(path).records;
+            const qint64 first = records.isEmpty() ? -1 : qint64(records.first().timestamp);
+            if (records.isEmpty() || records.first().type != 1)
+                problems << name + ": does not start with a key frame";
+            else if (recordnames::parseName(name).start != first)
+                problems << QString("%1: named not by its first picture (%2)").arg(name).arg(first);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            for (const RecordScanEntry &e : records) {
+                if (e.type == 0 && qint64(e.timestamp) < first)
+                    problems << QString("%1: sound at %2 before its first picture").arg(name).arg(e.timestamp);
+                file.seek(e.offset + _st_recframe_header::kSize);
+                if (e.type == 0)
+                    heard << file.read(200).split('.').first().toInt();
+            }
+        }
+        const QSet<int> once(heard.cbegin(), heard.cend());
+        const int from = heard.isEmpty() ? 0 : *std::min_element(heard.cbegin(), heard.cend());
+        const int to = heard.isEmpty() ? 0 : *std::max_element(heard.cbegin(), heard.cend());
+        if (files.size() < (midnight ? 2 : 3) || to - from < span / 80 || once.size() != heard.size())
+            problems << QString("%1 files, sound %2 to %3, %4 twice")
+                            .arg(files.size())
+                            .arg(from)
+                            .arg(to)
+                            .arg(heard.size() - once.size());
+        for (int n = from; n <= to; ++n)
+            if (!once.contains(n))
+                problems << QString("sound %1 lost").arg(n);
+        for (const QString &p : problems.mid(0, 20))
+            qInfo().noquote() << p;
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
+    }
 };
 
 QTEST_MAIN(TestRecordingClock)
