@@ -103,13 +103,30 @@ PictureClock::Picture PictureClock::take(int64_t t, int64_t now)
         }
         const int64_t mapped = add(t, m_offset);
         if (apart(mapped, now)) {
-            // The local clock set to another time: the pictures follow it.
+            // The local clock set to another time: the pictures follow it,
+            // and their sound with them.
             m_offset = sub(now, t);
             out.stamp = now;
+            m_soundGiven = false;
         } else {
             const StreamClock::Kept kept = StreamClock::keep(mapped, m_lastStamp, now);
             m_offset = add(m_offset, kept.mappingShift);
             out.stamp = kept.stamp;
+            // Sound already given since the picture before plays up to its
+            // stamp: a picture placed more than the sound's slack before it
+            // (a set-back the pictures would take in) would leave the
+            // sound that follows either going back or far off this picture.
+            // The picture goes on from the sound instead, as far as the
+            // lead allows.
+            if (m_soundSincePicture) {
+                const int64_t short_ = shorterWay(m_soundStamp, out.stamp) - StreamClock::kSoundSlackMs;
+                const int64_t room = StreamClock::kSettledLeadMs - StreamClock::lead(out.stamp, now);
+                const int64_t move = std::min(short_, room);
+                if (move > 0) {
+                    m_offset = add(m_offset, move);
+                    out.stamp += move;
+                }
+            }
         }
     }
     // Midnight: the mapping goes on into the new day, each picture as far
@@ -128,27 +145,60 @@ PictureClock::Picture PictureClock::take(int64_t t, int64_t now)
     m_lastNow = now;
     m_lastStamp = out.stamp;
     m_soundSincePicture = false;
+    m_soundShift = 0;
     return out;
 }
 
 PictureClock::Sound PictureClock::sound(int64_t t, int64_t now)
 {
+    constexpr int64_t day = StreamClock::kDayMs;
     constexpr int64_t slack = StreamClock::kSoundSlackMs;
-    // A camera's clock that jitters or was set back places its sound off
-    // the pictures it came with (those were held after the ones before);
-    // only time seen to pass lets sound lie far after its picture: pictures
-    // far apart, late, or none for a while.
-    int64_t reach = std::max<int64_t>(shorterWay(now, m_lastNow), 0) + slack;
+    const auto localSince = [&](int64_t then) { return now >= then ? now - then : now - then + day; };
     const int64_t previous = shorterWay(m_soundStamp, m_lastStamp);
-    if (m_soundSincePicture)
-        reach = std::max(reach, previous + std::clamp<int64_t>(sub(t, m_soundT), 0, StreamClock::kCameraStepMs));
-    int64_t after = std::clamp(sub(t, m_lastT), -slack, reach);
-    // Sound never goes back but with its pictures: the local clock set back.
-    if (m_soundGiven && previous > after && previous <= StreamClock::kJumpMs)
+    // The frame this sound follows as the camera sent them: the sound before
+    // since the picture, or the picture.
+    const int64_t refT = m_soundSincePicture ? m_soundT : m_lastT;
+    const int64_t refNow = m_soundSincePicture ? m_soundNow : m_lastNow;
+    const int64_t step = sub(t, refT);
+    int64_t after;
+    const int64_t passed = std::max<int64_t>(shorterWay(now, m_lastNow), 0);
+    // A camera's clock that jitters places its sound off the pictures it
+    // came with: the sound lies no earlier after its picture than the local
+    // clock went since, and only as far again as the slack (so a step of
+    // the camera's clock is never taken for time that passed), or as far as
+    // the sound before and its even spacing reach where sound frames came
+    // together (in a burst).
+    int64_t reach = passed + slack;
+    // Sound follows its picture and the sound before without a gap: sound
+    // stamped more than the slack before either, or further on than the
+    // local clock went, shows the camera's clock stepped (take() tells it
+    // the same way on pictures), not time that passed. It goes on from the
+    // sound before by the sound's own spacing, and the sound after it by the
+    // camera's distance from it.
+    if (step < -slack || sub(step, localSince(refNow)) > StreamClock::kCameraStepMs) {
+        const int64_t spacing = std::min(m_soundSpacing, localSince(m_soundNow) + slack);
+        after = m_soundGiven ? previous + spacing : 0;
+        m_soundShift = sub(after, sub(t, m_lastT));
+    } else {
+        after = add(sub(t, m_lastT), m_soundShift);
+        constexpr int64_t even = 2; // the camera's stamps rounded to the ms
+        if (m_soundSincePicture && std::abs(step - m_soundSpacing) <= even && localSince(m_soundNow) <= even)
+            reach = std::max(reach, previous + step);
+    }
+    if (m_soundGiven) {
+        const int64_t spacing = sub(t, m_soundT);
+        if (spacing >= 0 && spacing <= localSince(m_soundNow) + StreamClock::kCameraStepMs)
+            m_soundSpacing = std::min(spacing, StreamClock::kCameraStepMs);
+    }
+    after = std::clamp<int64_t>(after, passed, reach);
+    // Sound never goes back but with its pictures: the local clock set
+    // anew.
+    if (m_soundGiven && previous > after)
         after = previous;
     m_soundGiven = true;
     m_soundSincePicture = true;
     m_soundT = t;
+    m_soundNow = now;
     m_soundStamp = m_lastStamp + after;
     return Sound{m_soundStamp, m_offset};
 }

@@ -21,8 +21,15 @@
 //     kMaxLeadMs (the mapping is held there);
 //   - a lag behind it of more than kMaxLagMs, a camera whose clock runs
 //     slow, is taken up the same way;
-//   - its sound keeps to the stamps its pictures were given, within
-//     kSoundSlackMs of the picture it came with, and never goes back either;
+//   - its sound keeps to the stamps its pictures were given, as far after
+//     the picture it came with as the camera put it and the local clock saw
+//     time pass (within kSoundSlackMs of that), and never goes back either;
+//     a step of the camera's clock the sound shows first (by the same rule
+//     as below) is no time that passed: the sound goes on from the sound
+//     before by its own spacing. One clock for both: a picture is not put
+//     more than kSoundSlackMs before the sound already given (a set-back
+//     the pictures would take in between two pictures far apart); it goes
+//     on from that sound instead, as far as kSettledLeadMs allows;
 //   - only a real jump re-bases: the camera's clock stepping by more than
 //     kCameraStepMs either way (the stream client's own rule), or the
 //     computer's clock and the stream lying more than kJumpMs apart. Only the
@@ -93,10 +100,13 @@ public:
     };
     // Sound stamped `t` by the camera, the local clock reading `now`, once a
     // picture was taken: as far from the last picture's stamp as the camera
-    // put it, but at most StreamClock::kSoundSlackMs before it and after it
-    // (more only as far as time is seen to have passed: on the local clock,
-    // or by the camera's steps from sound that followed the same picture),
-    // and never before the sound before.
+    // put it, but no nearer than the local clock saw time pass since and at
+    // most StreamClock::kSoundSlackMs further (or as far as evenly spaced
+    // sound that came in a burst reaches), and never before the sound
+    // before. Sound that shows the camera's clock stepped (more than the
+    // slack back from the frame before it, or on further than the local
+    // clock went by more than StreamClock::kCameraStepMs) follows the sound
+    // before by its own spacing, and the sound after it keeps to it.
     Sound sound(int64_t t, int64_t now);
     // Where `sound` lies now that the mapping may have moved: sound held for
     // the pictures to pass midnight goes with them into the new day, or to a
@@ -116,5 +126,11 @@ private:
     bool m_soundGiven = false;
     bool m_soundSincePicture = false;
     int64_t m_soundT = 0;
+    int64_t m_soundNow = 0;
     int64_t m_soundStamp = 0;
+    // The camera's last ordinary step from one sound frame to the next.
+    int64_t m_soundSpacing = 0;
+    // How far the sound since the picture lies off the camera's distance
+    // from it: a step of the camera's clock that the sound showed first.
+    int64_t m_soundShift = 0;
 };

@@ -109,7 +109,10 @@ struct FakeDevice : CameraDevice
         video(key ? kP2pKeyFrame : kP2pOtherFrame, reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(), ts,
               user);
     }
-    void sound(quint64 ts) { audio(reinterpret_cast<const uchar *>("aaaa"), 4, ts, user); }
+    void sound(quint64 ts, const QByteArray &bytes = "aaaa")
+    {
+        audio(reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(), ts, user);
+    }
 };
 
 struct Delivery
@@ -440,6 +443,33 @@ private slots:
         qInfo() << "sound at most" << beside.worst << "ms off its picture";
         QCOMPARE(beside.sounds, pictures);
         QVERIFY2(beside.faults.isEmpty(), qPrintable(beside.faults));
+    }
+
+    // A device's clock that steps (shown first on a frame or on sound), is
+    // set back at a low frame rate, jitters or is hostile, its sound coming
+    // as the workers hand it on: each sound frame lies near its place beside
+    // the frame before it, and none goes back.
+    void soundKeepsToItsPlace_data() { testsupport::addSoundStepRows(); }
+    void soundKeepsToItsPlace()
+    {
+        QFETCH(testsupport::SoundCamera, camera);
+        auto s = opened();
+        m_fake->infoAvailable = false;
+        const auto sent = camera.send(true);
+        bool key = true;
+        for (int i = 0; i < sent.size(); ++i) {
+            setTime(43200000 + sent[i].at);
+            if (sent[i].picture)
+                m_fake->frame(std::exchange(key, false), quint64(sent[i].stamp), testsupport::indexBytes(i));
+            else
+                m_fake->sound(quint64(sent[i].stamp), testsupport::indexBytes(i));
+        }
+        testsupport::SoundPlace place(sent, camera);
+        for (const Delivery &d : g_log)
+            place.take(d.kind, d.ts, testsupport::indexOf(d.data));
+        qInfo() << "sound at most" << place.worst << "ms off its place";
+        QVERIFY(place.sounds > 0);
+        QVERIFY2(place.faults.isEmpty(), qPrintable(place.faults));
     }
 };
 

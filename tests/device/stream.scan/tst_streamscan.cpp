@@ -426,6 +426,30 @@ private slots:
         QVERIFY2(beside.faults.isEmpty(), qPrintable(beside.faults));
     }
 
+    // A camera's clock that steps (shown first on a picture or on a sound
+    // frame), is set back at a low frame rate, jitters or is hostile: each
+    // sound frame lies near its place beside the picture before it, and none
+    // goes back.
+    void soundKeepsToItsPlace_data() { testsupport::addSoundStepRows(); }
+    void soundKeepsToItsPlace()
+    {
+        QFETCH(testsupport::SoundCamera, camera);
+        Fixture f;
+        f.feed(frames::frame(10, frames::info(640, 360, 8000, 0), 0));
+        const auto sent = camera.send(false);
+        for (int i = 0; i < sent.size(); ++i) {
+            f.now = 43200000 + sent[i].at;
+            f.feed(
+                frames::frame(sent[i].picture ? (i ? 2 : 1) : 3, testsupport::indexBytes(i), uint64_t(sent[i].stamp)));
+        }
+        testsupport::SoundPlace place(sent, camera);
+        for (const frames::Received &r : f.rec.items)
+            place.take(r.kind, r.ts, testsupport::indexOf(r.data));
+        qInfo() << "sound at most" << place.worst << "ms off its place";
+        QVERIFY(place.sounds > 0);
+        QVERIFY2(place.faults.isEmpty(), qPrintable(place.faults));
+    }
+
     // A camera a little ahead of the local clock whose connection is made
     // anew: the new connection's pictures go on after the last one of the
     // one before, on the stream's own picture clock, never back to the
@@ -508,14 +532,19 @@ private slots:
         for (int i = 0; i < 12; ++i)
             f.feed(frames::frame(3, frames::pattern(320, i), 1000000 + 40 * uint64_t(i)));
         QCOMPARE(f.rec.ofKind(108).size(), 1);
+        // The local clock passes midnight as the sound is made; the pictures
+        // lag behind.
         const int big = 300 * 1024;
-        for (int i = 0; i < 5; ++i)
+        for (int i = 0; i < 5; ++i) {
+            f.now = 40 * i;
             f.feed(frames::frame(3, frames::pattern(big, 100 + i), 1001000 + 40 * uint64_t(i)));
+        }
         // One too big to be held at all.
+        f.now = 200;
         f.feed(frames::frame(3, frames::pattern(2 << 20, 200), 1001200));
         QCOMPARE(f.rec.ofKind(108).size(), 1);
         QCOMPARE(f.parser.droppedHeldAudio(), uint64_t(3));
-        f.now = 0;
+        f.now = 300;
         f.feed(frames::frame(2, "v", 1001300));
         const auto audio = f.rec.ofKind(108);
         QCOMPARE(audio.size(), 4);
