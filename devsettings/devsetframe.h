@@ -59,7 +59,8 @@ QString caption(int page, int section, const char *key);
 // Ends the request held in r and empties r. A running one gets waitMs to
 // finish, then is aborted (which ends it within 200 ms). The object goes by
 // deleteLater() so that its address stays taken until every signal it queued
-// has been delivered.
+// has been delivered. Its signals are cut, so a read of it never reports:
+// the DevsetReadState that watched it drops it from its round.
 void stopRequest(CGIUtil *&r, int waitMs);
 // For destructors: a read is aborted at once (nobody can show its reply any
 // more), a set gets waitMs first so that a save clicked just before closing

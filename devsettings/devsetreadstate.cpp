@@ -7,6 +7,7 @@
 
 #include <QWidget>
 
+#include <algorithm>
 #include <atomic>
 
 namespace devset {
@@ -98,17 +99,28 @@ void DevsetReadState::setControlEnabled(QWidget *control, bool on)
     control->setEnabled(on);
 }
 
+bool DevsetReadState::isReading() const
+{
+    return std::any_of(m_pending.cbegin(), m_pending.cend(), [](const Pending &p) { return !p.stopped() || p.usable; });
+}
+
 void DevsetReadState::begin(int id)
 {
+    dropStopped();
+    m_pending.remove(id);
+    m_failed.remove(id);
     if (m_pending.isEmpty()) {
         // A new round. What the page shows meanwhile is the last round's,
         // but the device may have changed since: nothing is sent until this
         // round has come back usable, or a save made now would be overtaken
         // by the values still on their way.
-        m_failed = false;
+        m_failed.clear();
         m_told = false;
         m_read = false;
         apply();
+    } else if (m_failed.isEmpty()) {
+        // The failure told of was this read's: failing again is news.
+        m_told = false;
     }
     m_pending[id] = Pending{};
 }
@@ -119,7 +131,7 @@ void DevsetReadState::end(int id, bool ok, bool tell)
         return;
     if (!ok) {
         // At once, not when the round's last read ends.
-        m_failed = true;
+        m_failed.insert(id);
         m_read = false;
         apply();
         if (tell && m_unread) {
@@ -132,31 +144,59 @@ void DevsetReadState::end(int id, bool ok, bool tell)
             devset::showTip(m_page, qwTipsdlgEx::Failure, QStringLiteral("readfailed"));
         }
     }
-    if (m_pending.isEmpty()) {
-        m_read = !m_failed;
-        apply();
-        if (m_read && m_unread) {
-            m_shown = true;
-            m_unread->settle();
-            m_unread->showNote(false);
-        } else if (m_unread && m_unread->isBlank()) {
-            // The round's usable replies were shown as they came; without
-            // the rest they are not what the device holds.
-            m_unread->blank();
+    dropStopped();
+    if (m_pending.isEmpty())
+        endRound();
+}
+
+void DevsetReadState::dropStopped()
+{
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        // One stopped while its usable reply is being shown was read, and
+        // ends when that is done.
+        if (!it->stopped() || it->usable) {
+            ++it;
+            continue;
         }
+        // Not read well, though no tip says so: the page stopped it, the
+        // device did nothing wrong.
+        m_failed.insert(it.key());
+        it = m_pending.erase(it);
+    }
+}
+
+void DevsetReadState::endRound()
+{
+    m_read = m_failed.isEmpty();
+    apply();
+    if (m_read && m_unread) {
+        m_shown = true;
+        m_unread->settle();
+        m_unread->showNote(false);
+    } else if (m_unread && m_unread->isBlank()) {
+        // The round's usable replies were shown as they came; without
+        // the rest they are not what the device holds.
+        m_unread->blank();
     }
 }
 
 bool DevsetReadState::isCurrent(int id, const CGIUtil *request) const
 {
     const auto it = m_pending.constFind(id);
-    return it != m_pending.constEnd() && it->request == request;
+    return it != m_pending.constEnd() && it->request == request && !it->stopped();
 }
 
 void DevsetReadState::watch(CGIUtil *request, int id, const char *element, QObject *receiver,
                             std::function<void()> deliver)
 {
-    m_pending[id].request = request;
+    Pending &pending = m_pending[id];
+    pending.request = request;
+    // An object that goes unanswered (the page closing) fails the round
+    // without a word.
+    pending.link = connect(request, &QObject::destroyed, this, [this, request, id] {
+        if (isCurrent(id, request))
+            end(id, false, false);
+    });
     const QByteArray name = element ? QByteArray(element) : QByteArray();
     connect(request, &CGIUtil::sigHeaderCompleted, this, [this, request](int nID, int code) {
         if (isCurrent(nID, request))
@@ -170,22 +210,20 @@ void DevsetReadState::watch(CGIUtil *request, int id, const char *element, QObje
         const bool ok =
             devset::usableReply(m_pending.value(nID).codes, request, name.isEmpty() ? nullptr : name.constData());
         if (ok) {
+            m_pending[nID].usable = true;
             if (m_unread)
                 m_unread->release();
             deliver(); // may start the page's next reads: the round stays open
         }
-        if (isCurrent(nID, request))
+        // Ended, even if the page stopped it while it was shown.
+        const auto it = m_pending.constFind(nID);
+        if (it != m_pending.constEnd() && it->request == request)
             end(nID, ok);
     });
-    // A thread that ends without a usable reply; an object that goes
-    // unanswered (the page closing) fails the round without a word.
+    // A thread that ends without a usable reply.
     connect(request, &QThread::finished, this, [this, request, id] {
         if (isCurrent(id, request))
             end(id, false);
-    });
-    connect(request, &QObject::destroyed, this, [this, request, id] {
-        if (isCurrent(id, request))
-            end(id, false, false);
     });
 }
 

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QVector>
 
 #include <functional>
@@ -42,6 +43,13 @@ void setReadTimeoutCapForTests(int seconds);
 // says so: once per round in a tip, and in a note on the page until a round
 // succeeds. A page that has shown a good round keeps what it showed; one
 // that has not shows its fields blank, never values it did not read.
+//
+// A round begins with a read started while none is out; what counts is the
+// last attempt of each of its reads, so a read started again replaces the
+// one before it, failed or out. A read stopped by devset::stopRequest (or
+// deleted) can never report: it leaves the round at once, as not read well
+// unless it is started again, so that a round the page starts after
+// stopping its reads begins fresh whatever the stopped ones did.
 class DevsetReadState : public QObject
 {
     Q_OBJECT
@@ -80,7 +88,7 @@ public:
     // Every read of the last finished round came back usable, and no round
     // is outstanding.
     bool isRead() const { return m_read; }
-    bool isReading() const { return !m_pending.isEmpty(); }
+    bool isReading() const;
 
     // As devset::startGet, but the reply reaches the slot only when usable;
     // otherwise the round fails. A request the thread refuses (no login yet)
@@ -109,12 +117,21 @@ public:
 private:
     struct Pending
     {
-        CGIUtil *request = nullptr;
+        const CGIUtil *request = nullptr; // compared, never used
+        // Broken once the request is stopped: stopRequest cuts every link,
+        // and what it had queued before is not heard either.
+        QMetaObject::Connection link;
         QVector<int> codes;
+        bool usable = false; // its usable reply is being delivered
+
+        bool stopped() const { return request && !link; }
     };
 
     void watch(CGIUtil *request, int id, const char *element, QObject *receiver, std::function<void()> deliver);
     bool isCurrent(int id, const CGIUtil *request) const;
+    // Drops the reads that can no longer report.
+    void dropStopped();
+    void endRound();
     void apply();
 
     QWidget *m_page;
@@ -122,9 +139,9 @@ private:
     DevsetUnreadView *m_unread = nullptr;
     std::function<void()> m_reader;
     QHash<int, Pending> m_pending;
+    QSet<int> m_failed; // the round's reads whose last attempt was not usable
     QList<QPair<QPointer<QWidget>, bool>> m_controls;
     bool m_read = false;
-    bool m_failed = false;
     bool m_told = false;
     bool m_shown = false; // a round came back usable since the page was made
 };

@@ -164,11 +164,12 @@ private slots:
     {
         Q_INIT_RESOURCE(resources);
         qwDeviceSettings::setSlideDuration(0);
-        // A silent device is waited out in a second, not in the page's own time.
-        devset::setReadTimeoutCapForTests(1);
     }
     void init()
     {
+        // A silent device is waited out in a second, not in the page's own
+        // time, unless a case says otherwise.
+        devset::setReadTimeoutCapForTests(1);
         m_fx = std::make_unique<Fixture>();
         QVERIFY(m_fx->isValid());
         m_port = m_fx->device().port();

@@ -73,6 +73,11 @@ QMultiMap<QString, QString> leaves(const QByteArray &xml)
     return out;
 }
 
+struct Sink : QObject
+{
+    void got(int) {}
+};
+
 } // namespace
 
 class tst_ReadFail : public ReadFailSuite
@@ -87,8 +92,20 @@ private slots:
     void replyJudgement_data();
     void replyJudgement();
     void outageThenRefresh();
+    void stoppedReadLeavesRound_data();
+    void stoppedReadLeavesRound();
+    void refreshWhileReadOut_data();
+    void refreshWhileReadOut();
 
 private:
+    // The first read answered with the device's error page, the second left
+    // unanswered.
+    void outage(const QString &failing, const QString &silent)
+    {
+        devicesim::Device &d = m_fx->device();
+        d.addFault("get:" + failing, Fault::status(500, d.subject(failing)));
+        d.addFault("get:" + silent, Fault::silent());
+    }
     // Every field of the page that shows what was read, by name.
     QMap<QString, QWidget *> fieldsShown(const QString &subject) const
     {
@@ -318,6 +335,83 @@ void tst_ReadFail::outageThenRefresh()
     delete window;
     QCOMPARE(countPosts(), 3);
     QCOMPARE(changedValues(stored), QStringList());
+}
+
+void tst_ReadFail::stoppedReadLeavesRound_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("read");
+    QTest::newRow("both stopped, both read") << QStringList{"stop", "0", "1"} << true;
+    QTest::newRow("failed one read while the other is out") << QStringList{"0", "1"} << true;
+    QTest::newRow("stopped and left") << QStringList{"0", "stop"} << false;
+}
+
+// Two reads, the first answered 500 while the second is still out; on the
+// tip the device is mended and the steps run (a read started, or the second
+// stopped). A stopped read never reports; one not started again counts as
+// not read well, quietly.
+void tst_ReadFail::stoppedReadLeavesRound()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(bool, read);
+    devset::setReadTimeoutCapForTests(0); // the silent read stays out until stopped
+    QWidget page;
+    Sink sink;
+    auto *state = new DevsetReadState(&page);
+    CGIUtil *requests[2] = {};
+    const auto start = [&](int n) {
+        const QString url = QStringLiteral("http://127.0.0.1:%1/action/get?subject=videoenc&stream=%2");
+        state->startRead(requests[n], 0, n, url.arg(m_port).arg(n), "admin", "1234", 30, &sink, &Sink::got, "videoenc");
+    };
+    outage("videoenc&stream=0", "videoenc&stream=1");
+    start(0);
+    start(1);
+    QTRY_VERIFY(tipShown(&page));
+    QCOMPARE(popupKeys(&page), QStringList{"tip_readfailed"});
+    QVERIFY(state->isReading());
+    m_fx->device().clearFaults();
+    for (const QString &step : steps) {
+        if (step == "stop")
+            devset::stopRequest(requests[1], 0);
+        else
+            start(step.toInt());
+    }
+    QTRY_VERIFY(!state->isReading());
+    QCOMPARE(state->isRead(), read);
+    QVERIFY(!tipShown(&page));
+    for (CGIUtil *&r : requests)
+        devset::releaseRequest(r, 0);
+}
+
+void tst_ReadFail::refreshWhileReadOut_data()
+{
+    // The page, the read answered 500, the read still out.
+    QTest::addColumn<QStringList>("reads");
+    QTest::newRow("video") << QStringList{"video", "videoenc&stream=0", "videoenc&stream=1"};
+    QTest::newRow("wifi") << QStringList{"wifi", "network&adapter=1", "netstat&adapter=1"};
+    QTest::newRow("audio") << QStringList{"audio", "devability", "audiovolume"};
+    QTest::newRow("schedule") << QStringList{"schedule", "schetask&type=0", "snap"};
+}
+
+// On the tip the device is mended and the page read again: it reads anew,
+// whatever the read still out did, and may send.
+void tst_ReadFail::refreshWhileReadOut()
+{
+    QFETCH(QStringList, reads);
+    const Subject &s = *subjectNamed(reads[0]);
+    devset::setReadTimeoutCapForTests(2); // out well past the tip
+    outage(reads[1], reads[2]);
+    read(s);
+    QTRY_VERIFY(tipShown(m_widget));
+    QVERIFY(state()->isReading());
+    popupKeys(m_widget);
+    m_fx->device().clearFaults();
+    read(s);
+    QTRY_VERIFY_WITH_TIMEOUT(!state()->isReading(), 20000);
+    QVERIFY(state()->isRead());
+    QVERIFY(sender(s)->isEnabled());
+    QVERIFY(!noteShown());
+    QVERIFY(!tipShown(m_widget));
 }
 
 QTEST_MAIN(tst_ReadFail)
