@@ -178,8 +178,10 @@ inline int indexOf(const QByteArray &bytes)
 inline void addSoundStepRows()
 {
     QTest::addColumn<SoundCamera>("camera");
-    for (int fps : {1, 5}) {
-        for (int step : {2000, -2000, 60000, -60000}) {
+    // Steps within what a camera's clock is believed to step by, and jumps
+    // past it.
+    for (int fps : {1, 5, 25}) {
+        for (int step : {300, -300, 1000, -1000, 2000, -2000, 60000, -60000}) {
             for (bool onSound : {false, true}) {
                 SoundCamera c;
                 c.fps = fps;
@@ -187,7 +189,7 @@ inline void addSoundStepRows()
                 c.stepOnSound = onSound;
                 QTest::newRow(qPrintable(QString("%1 fps, stepped %2 s, shown on %3")
                                              .arg(fps)
-                                             .arg(step / 1000)
+                                             .arg(step / 1000.0)
                                              .arg(onSound ? "sound" : "a picture")))
                     << c;
             }
