@@ -382,6 +382,22 @@ std::unique_ptr<FrameHandOver> qcVideoMuxer::awaitTheDate(int64_t cut)
     return held;
 }
 
+// A file made on the new date whose first frame is of the old day's last
+// seconds goes into the old day's folder: listed with that day's recordings,
+// where the playback looks for those seconds, and never taken for one dated
+// ahead of the clock. Where it cannot go there it stays where it was made.
+QString qcVideoMuxer::nameStart(qcRecordFile *file, qint64 stamp)
+{
+    const QDate day = m_day.firstFrame(stamp);
+    if (recordnames::folderDay(recordindex::folderOf(m_fileName)) == day.addDays(1)) {
+        const QString filed = recordnames::startName(recordnames::inDayFolder(m_fileName, day), stamp);
+        if (recordfileguard::makeFolder(m_top, recordindex::folderOf(filed)) && file->renameTo(filed))
+            return filed;
+    }
+    const QString started = recordnames::startName(m_fileName, stamp);
+    return file->renameTo(started) ? started : QString();
+}
+
 void qcVideoMuxer::run()
 {
     std::lock_guard<std::mutex> running(m_runMutex);
@@ -449,8 +465,8 @@ void qcVideoMuxer::run()
     }
     qDebug().noquote() << "Start Record TS:" << platform::localNow().toString("hh:mm:ss")
                        << "  Target TS:" << frame.timestamp << "   Sequence Number:" << frame.sequence;
-    const QString started = recordnames::startName(m_fileName, qint64(frame.timestamp));
-    if (!file->renameTo(started)) {
+    const QString started = nameStart(file.get(), qint64(frame.timestamp));
+    if (started.isEmpty()) {
         file->remove();
         recordlog::cannotStart(m_fileName, QStringLiteral("the file cannot be given its start time"));
         notStarted();
