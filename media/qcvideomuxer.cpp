@@ -399,6 +399,22 @@ std::unique_ptr<FrameHandOver> qcVideoMuxer::awaitTheDate(int64_t cut)
     return held;
 }
 
+// A file made on the new date whose first frame is of the old day's last
+// seconds goes into the old day's folder: listed with that day's recordings,
+// where the playback looks for those seconds, and never taken for one dated
+// ahead of the clock. Where it cannot go there it stays where it was made.
+QString qcVideoMuxer::nameStart(qcRecordFile *file, qint64 stamp)
+{
+    const QDate day = m_day.firstFrame(stamp);
+    if (recordnames::folderDay(recordindex::folderOf(m_fileName)) == day.addDays(1)) {
+        const QString filed = recordnames::startName(recordnames::inDayFolder(m_fileName, day), stamp);
+        if (recordfileguard::makeFolder(m_top, recordindex::folderOf(filed)) && file->renameTo(filed))
+            return filed;
+    }
+    const QString started = recordnames::startName(m_fileName, stamp);
+    return file->renameTo(started) ? started : QString();
+}
+
 void qcVideoMuxer::run()
 {
     std::lock_guard<std::mutex> running(m_runMutex);
@@ -477,8 +493,8 @@ void qcVideoMuxer::run()
         firstTs = qBound(qMax<qint64>(0, qint64(frame.timestamp) - kPictureGapMs), firstTs, qint64(frame.timestamp));
     qDebug().noquote() << "Start Record TS:" << platform::localNow().toString("hh:mm:ss") << "  Target TS:" << firstTs
                        << "   Sequence Number:" << firstRecord;
-    const QString started = recordnames::startName(m_fileName, firstTs);
-    if (!file->renameTo(started)) {
+    const QString started = nameStart(file.get(), firstTs);
+    if (started.isEmpty()) {
         file->remove();
         recordlog::cannotStart(m_fileName, QStringLiteral("the file cannot be given its start time"));
         notStarted();

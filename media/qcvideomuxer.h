@@ -79,6 +79,9 @@ private:
     bool writeSound(qcRecordFile *file, Written *w, const char *data, const Frame &frame);
     void writeLeadIn(qcRecordFile *file, Written *w, int64_t firstRecord, const Frame &frame, qint64 start);
     void updateReady();
+    // Gives the file its start name in the folder of its day; empty when it
+    // cannot be renamed.
+    QString nameStart(qcRecordFile *file, qint64 stamp);
     std::unique_ptr<FrameHandOver> awaitTheDate(int64_t cut);
 
     qcFrameBuffer *m_buffer = nullptr;

@@ -30,6 +30,18 @@ void RecordingDay::start()
     m_date = m_now;
 }
 
+QDate RecordingDay::firstFrame(qint64 stamp)
+{
+    readClock();
+    // Stamped a moment before midnight by a clock the stamps follow: the
+    // date turned after it, while the file was made.
+    if (stamp >= kLateInDay && m_nowMs < kEarlyInDay && m_date == m_now) {
+        m_date = m_now.addDays(-1);
+        m_stampsFollowClock = true;
+    }
+    return m_date;
+}
+
 void RecordingDay::readClock()
 {
     m_nowMs = platform::msecsOfDay();

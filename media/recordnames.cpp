@@ -61,6 +61,18 @@ QDate folderDay(const QString &folder)
     return QDate();
 }
 
+QString inDayFolder(const QString &path, const QDate &date)
+{
+    QStringList parts = path.split('/');
+    for (int i = parts.size() - 2; i >= 0; --i) {
+        if (allDigits(parts[i], 8)) {
+            parts[i] = dayFolder(date);
+            return parts.join('/');
+        }
+    }
+    return path;
+}
+
 bool endsAfter(const QString &folder, int endMsecs, const QDateTime &now)
 {
     const QDate day = folderDay(folder);

@@ -33,6 +33,9 @@ bool startsWithDay(const QString &name);
 // The date of the nearest folder, from `folder` up, named like a day; a null
 // date when there is none.
 QDate folderDay(const QString &folder);
+// `path` with the nearest folder named like a day, from its own folder up,
+// named for `date` instead; `path` itself when it lies in none.
+QString inDayFolder(const QString &path, const QDate &date);
 // Whether a finished recording in `folder` ends after `now`: its day folder
 // is later than today, or it is today's (or has none) and its end time of
 // day is later by more than a stream's stamps may lead the clock (they were

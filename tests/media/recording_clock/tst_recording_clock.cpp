@@ -1,6 +1,8 @@
 #include "recordingsuite.h"
+#include "zmfdump.h"
 
 #include "device/streamclock.h"
+#include "media/qcdiskmanager.h"
 #include "media/qcstreamutil.h"
 #include "media/recordnames.h"
 #include "tests/support/diskroom.h"
@@ -492,6 +494,138 @@ private slots:
         for (int n = from; n <= to; ++n)
             if (!once.contains(n))
                 problems << QString("sound %1 lost").arg(n);
+        for (const QString &p : problems.mid(0, 20))
+            qInfo().noquote() << p;
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
+    }
+
+    // Schedules around midnight, the stream stamped by the stream client:
+    // a window opening at midnight whose pre-record reaches into the old
+    // day, and a file filling in the day's last tick whose successor the
+    // service makes after midnight. Both files made on the new date hold
+    // the old day's last seconds; each lies in the folder of the day its
+    // pictures were stamped, listed, and the disk guard's passes (the one
+    // at midnight and one later that day) move nothing and tell no
+    // set-back. The control: the computer's clock set back from the day's
+    // last second to its first still moves what was recorded, and tells it.
+    void newDaysFirstFilesStayListed_data()
+    {
+        QTest::addColumn<QDateTime>("start");    // the clock at the first picture, a key frame
+        QTest::addColumn<int>("pictures");       // 25 a second
+        QTest::addColumn<int>("pre");            // pre-record seconds
+        QTest::addColumn<int>("from");           // the first picture recorded
+        QTest::addColumn<QList<int>>("windows"); // day of the week, first and end minute, ...
+        QTest::addColumn<int>("setBackAt");      // the picture from which the clock is set back a day less 1 s
+        // Midnight at picture 250.
+        const QDateTime lateNight(QDate(2024, 1, 1), QTime(23, 59, 50)); // a Monday
+        QTest::newRow("a window opening at midnight, with pre-record")
+            << lateNight << 500 << 3 << 175 << QList<int>{2, 0, 480} << -1;
+        // 63 s (the length with its pre- and post-record) after its first
+        // picture the first file fills at 23:59:59.840, midnight at 1580.
+        QTest::newRow("a file filling in the day's last tick")
+            << QDateTime(QDate(2024, 1, 1), QTime(23, 58, 56, 800)) << 1830 << 1 << 0
+            << QList<int>{1, 0, 1440, 2, 0, 1440} << -1;
+        QTest::newRow("control: the clock set back from the day's last second")
+            << lateNight << 500 << 1 << 0 << QList<int>{1, 0, 1440} << 240;
+    }
+    void newDaysFirstFilesStayListed()
+    {
+        QFETCH(QDateTime, start);
+        QFETCH(int, pictures);
+        QFETCH(int, pre);
+        QFETCH(int, from);
+        QFETCH(QList<int>, windows);
+        QFETCH(int, setBackAt);
+        const qint64 setBackBy = 86399000;
+        platform::FakeClock clock(start);
+        platform::setClock(&clock);
+        testsupport::SystemLog log;
+        Service s;
+        QVERIFY(s.server.setLocalConfig(s.dir.path(), s.dir.path(), 60, pre, 2, 1, 5, 30, 1, 1));
+        setRecorderFactory({});
+        s.add({"10.0.0.5"});
+        for (int w = 0; w + 2 < windows.size(); w += 3)
+            QVERIFY(s.server.addRecordSchedule(windows[w], 0, 0, windows[w + 1], windows[w + 2], 1, ""));
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        device->deliver(1, streamInfo(640, 360), KindStreamInfo, 0, 0);
+        ClientFeed sink(device, &clock);
+        sink.stream = 1;
+        testsupport::DriftingCamera camera;
+        const QString root = s.dir.path() + "/RecordFile";
+        qcStreamUtil *unit = s.server.unitFor("10.0.0.5");
+        auto clockAt = [&](int i) {
+            return start.addMSecs(40 * qint64(i) - (setBackAt >= 0 && i >= setBackAt ? setBackBy : 0));
+        };
+        // A second at a time, each recorded before the next; the service's
+        // tick looks at the clock only after each, so a file that filled
+        // within it is followed at its end.
+        for (int i = 0; i < pictures;) {
+            const int to = qMin(pictures, i + 25);
+            for (; i < to; ++i) {
+                clock.set(clockAt(i));
+                QVERIFY(sink.picture(i, camera.stamp(i)));
+            }
+            s.server.tick();
+            QTRY_VERIFY_WITH_TIMEOUT(!unit->isRecording() || recordedUpTo(root, sink.stamps.last()), 20000);
+        }
+        QVERIFY(s.server.replaceSchedules({}, {}));
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+        // Besides the pass at midnight (or at the set back), whenever it came,
+        // two later that day, the second asked for once the first was done:
+        // it surely looks at every file.
+        qcDiskManager *guard = s.server.diskGuard();
+        for (int pass = 0; pass < 2; ++pass) {
+            const int passes = guard->passCount();
+            guard->requestLatePass();
+            QTRY_VERIFY_WITH_TIMEOUT(guard->passCount() > passes, 10000);
+        }
+        recordindex::repairTree(root);
+
+        QStringList problems;
+        QMap<int, QStringList> daysOf; // picture -> the day folders of the listed files holding it
+        QSet<int> recorded;
+        QStringList moved;
+        for (const QString &path : recordFiles(root)) {
+            const QString name = QFileInfo(path).fileName();
+            const bool backup = path.contains("/BackupFile/") || path.contains("/BackupDir/");
+            if (backup)
+                moved << name;
+            else if (!recordindex::listedIn(recordindex::readReclist(QFileInfo(path).path()), name))
+                problems << name + ": not listed";
+            for (int n : picturesIn(path)) {
+                recorded << n;
+                if (!backup)
+                    daysOf[n] << path.section('/', -3, -3);
+            }
+        }
+        const QStringList told = log.abnormal().filter(QRegularExpression("^record move\\|"));
+        if (setBackAt < 0) {
+            if (!moved.isEmpty())
+                problems << "moved: " + moved.join(", ");
+            if (!told.isEmpty())
+                problems << "told: " + told.join("; ");
+        } else if (moved.isEmpty()) {
+            problems << "nothing moved after the clock was set back";
+        }
+        for (const QString &name : moved)
+            if (told.filter(QRegularExpression("moved into .*" + QRegularExpression::escape(name))).isEmpty())
+                problems << name + ": moved without a word";
+        for (int n = from; n < pictures; ++n) {
+            const QString day = recordnames::dayFolder(clockAt(n).date());
+            if (!recorded.contains(n))
+                problems << QString("picture %1 (%2) in no file").arg(n).arg(sink.stamps.value(n));
+            else if (setBackAt < 0 && !daysOf.value(n).contains(day))
+                problems << QString("picture %1 (%2) not listed in %3").arg(n).arg(sink.stamps.value(n)).arg(day);
+        }
+        // The record-file tool finds each day's indexes true to its files.
+        for (const QDate &day : {start.date(), start.date().addDays(1)}) {
+            const QString folder = root + '/' + recordnames::dayFolder(day) + "/10.0.0.5";
+            if (QFileInfo::exists(folder) && !mediatest::consistent(folder))
+                problems << folder + ": the indexes do not agree with the files";
+        }
+        qInfo().noquote() << "files:" << recordFiles(root).replaceInStrings(root + '/', QString());
         for (const QString &p : problems.mid(0, 20))
             qInfo().noquote() << p;
         QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
