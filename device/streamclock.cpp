@@ -114,17 +114,24 @@ PictureClock::Picture PictureClock::take(int64_t t, int64_t now)
             out.stamp = kept.stamp;
             // Sound already given since the picture before plays up to its
             // stamp: a picture placed more than the sound's slack before it
-            // (a set-back the pictures would take in) would leave the
-            // sound that follows either going back or far off this picture.
-            // The picture goes on from the sound instead, as far as the
-            // lead allows.
+            // (a set-back the pictures would take in, or a picture jittered
+            // back and held just after the one before) would leave the sound
+            // that follows either going back or far off this picture. The
+            // picture goes on from the sound instead: the mapping with it as
+            // far as the settled lead allows, past that this picture alone,
+            // as far as the most a stream may lead. A stream that lies a
+            // little past the settled lead (pictures handed on late in
+            // bursts) so keeps its sound beside them, and jitter adds no
+            // lead that the pictures after it would carry.
             if (m_soundSincePicture) {
-                const int64_t short_ = shorterWay(m_soundStamp, out.stamp) - StreamClock::kSoundSlackMs;
-                const int64_t room = StreamClock::kSettledLeadMs - StreamClock::lead(out.stamp, now);
-                const int64_t move = std::min(short_, room);
-                if (move > 0) {
+                const int64_t behind = shorterWay(m_soundStamp, out.stamp) - StreamClock::kSoundSlackMs;
+                if (behind > 0) {
+                    const int64_t room = StreamClock::kSettledLeadMs - StreamClock::lead(out.stamp, now);
+                    const int64_t move = std::clamp<int64_t>(room, 0, behind);
                     m_offset = add(m_offset, move);
                     out.stamp += move;
+                    const int64_t rest = StreamClock::kMaxLeadMs - StreamClock::lead(out.stamp, now);
+                    out.stamp += std::clamp<int64_t>(rest, 0, behind - move);
                 }
             }
         }

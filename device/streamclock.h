@@ -28,8 +28,10 @@
 //     as below) is no time that passed: the sound goes on from the sound
 //     before by its own spacing. One clock for both: a picture is not put
 //     more than kSoundSlackMs before the sound already given (a set-back
-//     the pictures would take in between two pictures far apart); it goes
-//     on from that sound instead, as far as kSettledLeadMs allows;
+//     the pictures would take in between two pictures far apart, or a
+//     picture jittered back); it goes on from that sound instead, the
+//     mapping with it as far as kSettledLeadMs allows, the picture alone
+//     past that (as far as kMaxLeadMs);
 //   - only a real jump re-bases: the camera's clock stepping by more than
 //     kCameraStepMs either way (the stream client's own rule), or the
 //     computer's clock and the stream lying more than kJumpMs apart. Only the
