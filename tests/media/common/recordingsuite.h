@@ -94,9 +94,9 @@ inline QList<int> picturesIn(const QString &path)
     return out;
 }
 
-// A device's main stream as the stream client receives it: each picture
-// goes through the real client onto the unit, with the stamp the client
-// gave it and the clock when it did.
+// A device's main stream as the stream client receives it: each picture and
+// sound frame goes through the real client onto the unit; the stamps the
+// client gave the pictures are kept, with the clock when it did.
 struct ClientFeed
 {
     FakeP2PStream *device;
@@ -112,13 +112,15 @@ struct ClientFeed
     ClientFeed &operator=(const ClientFeed &) = delete;
     // Picture n, stamped t by the camera (a key frame every keyEvery); false
     // when the client did not take it whole.
-    bool picture(int n, qint64 t)
-    {
-        const QByteArray bytes = frames::frame(n % keyEvery ? 2 : 1, numbered(n), uint64_t(t));
-        return client.scan(reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size()) == bytes.size();
-    }
+    bool picture(int n, qint64 t) { return scan(frames::frame(n % keyEvery ? 2 : 1, numbered(n), uint64_t(t))); }
+    // Sound frame n, stamped t by the camera.
+    bool sound(int n, qint64 t) { return scan(frames::frame(3, numbered(n), uint64_t(t))); }
 
 private:
+    bool scan(const QByteArray &bytes)
+    {
+        return client.scan(reinterpret_cast<const unsigned char *>(bytes.constData()), bytes.size()) == bytes.size();
+    }
     static void take(const unsigned char *data, int length, int kind, int subkind, qint64 ts, void *user)
     {
         auto *feed = static_cast<ClientFeed *>(user);

@@ -499,6 +499,100 @@ private slots:
         QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
     }
 
+    // A picture a second, which leaves the sound longest beside one picture,
+    // and sound every 40 ms through the real stream client, service and
+    // recorder while the camera's clock steps, shown first on a sound frame,
+    // or runs fast and is set back: in the files every sound frame lies
+    // within 100 ms of its place, as far after the picture recorded before
+    // it as truly passed between them, and none goes back.
+    void recordedSoundKeepsToItsPictures_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<int>("step");    // the camera's clock stepped by this at a sound frame 20.5 s in
+        QTest::addColumn<double>("rate"); // the camera's clock against true time
+        QTest::addColumn<int>("setBack"); // and set back by this every 10 s
+        QTest::newRow("stepped +2 s") << 30 << 2000 << 1.0 << 0;
+        QTest::newRow("stepped -2 s") << 30 << -2000 << 1.0 << 0;
+        QTest::newRow("10 % fast, set back 1 s every 10 s") << 60 << 0 << 1.1 << 1000;
+    }
+    void recordedSoundKeepsToItsPictures()
+    {
+        QFETCH(int, seconds);
+        QFETCH(int, step);
+        QFETCH(double, rate);
+        QFETCH(int, setBack);
+        const QDateTime start(QDate(2024, 1, 1), QTime(12, 0));
+        platform::FakeClock clock(start);
+        platform::setClock(&clock);
+        Service s;
+        setRecorderFactory({});
+        s.add({"10.0.0.5"});
+        s.server.tick();
+        FakeP2PStream *device = s.p2p.last;
+        QVERIFY(device);
+        device->deliver(0, streamInfo(640, 360, 0, 1, true), KindStreamInfo, 0, 0);
+        ClientFeed sink(device, &clock);
+        sink.keyEvery = 2;
+        const QString root = s.dir.path() + "/RecordFile";
+        // Pictures every second and sound every 40 ms, 20 ms off the
+        // pictures, sent in the order of their true times as the clock reads
+        // them; each frame's true time follows from its number.
+        const qint64 spacing = 1000;
+        auto camera = [&](qint64 t) {
+            return 43200000 + qint64(t * rate) - setBack * (t / 10000) + (t >= 20500 ? step : 0);
+        };
+        int pictures = 0, sounds = 0;
+        auto feed = [&](qint64 until) {
+            for (;;) {
+                const qint64 p = pictures * spacing, a = 20 + sounds * 40;
+                if (qMin(p, a) >= until)
+                    return;
+                clock.set(start.addMSecs(qMin(p, a)));
+                QVERIFY(p < a ? sink.picture(pictures++, camera(p)) : sink.sound(sounds++, camera(a)));
+            }
+        };
+        feed(2000);
+        QVERIFY(s.server.startRecord("10.0.0.5", 0));
+        QTRY_VERIFY(recordedUpTo(root, sink.stamps.last()));
+        for (qint64 t = 2000; t < seconds * 1000;) {
+            feed(t = qMin<qint64>(seconds * 1000, t + 10000));
+            QTRY_VERIFY_WITH_TIMEOUT(recordedUpTo(root, sink.stamps.last()), 20000);
+        }
+        QVERIFY(s.server.stopRecord("10.0.0.5"));
+
+        QStringList problems;
+        int heard = 0;
+        qint64 worst = 0;
+        for (const QString &path : recordFiles(root)) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            qint64 picture = -1, pictureAt = 0, sound = -1;
+            for (const RecordScanEntry &e : recordio::scan(path).records) {
+                file.seek(e.offset + _st_recframe_header::kSize);
+                const qint64 n = file.read(200).split('.').first().toInt(), ts = qint64(e.timestamp);
+                if (e.type != 0) {
+                    picture = ts;
+                    pictureAt = n * spacing;
+                    continue;
+                }
+                const qint64 off = picture < 0 ? 0 : StreamClock::lead(ts, picture + 20 + n * 40 - pictureAt);
+                worst = qMax(worst, qAbs(off));
+                if (qAbs(off) > 100)
+                    problems << QString("sound %1 at %2: %3 ms off its place").arg(n).arg(ts).arg(off);
+                if (sound >= 0 && StreamClock::lead(ts, sound) < 0)
+                    problems << QString("sound %1 at %2: back from %3").arg(n).arg(ts).arg(sound);
+                sound = ts;
+                ++heard;
+            }
+        }
+        if (heard < seconds * 20)
+            problems << QString("%1 sound frames recorded of %2").arg(heard).arg(sounds);
+        qInfo().noquote() << "sound frames:" << heard << "worst:" << worst << "ms";
+        for (const QString &p : problems.mid(0, 20))
+            qInfo().noquote() << p;
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.value(0)));
+    }
+
     // Schedules around midnight, the stream stamped by the stream client:
     // a window opening at midnight whose pre-record reaches into the old
     // day, and a file filling in the day's last tick whose successor the
