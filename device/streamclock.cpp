@@ -27,6 +27,13 @@ int64_t shorterWay(int64_t a, int64_t b)
     return d > day / 2 ? d - day : d;
 }
 
+// How long the local clock went on from `then` to `now`: across midnight it
+// went on, not back.
+int64_t localSince(int64_t now, int64_t then)
+{
+    return now >= then ? now - then : now - then + StreamClock::kDayMs;
+}
+
 } // namespace
 
 int64_t StreamClock::lead(int64_t stamp, int64_t now)
@@ -85,8 +92,7 @@ PictureClock::Picture PictureClock::take(int64_t t, int64_t now)
         out.stamp = now;
     } else {
         const int64_t step = sub(t, m_lastT);
-        // Across the local midnight the clock went on, not back.
-        const int64_t localStep = now >= m_lastNow ? now - m_lastNow : now - m_lastNow + day;
+        const int64_t localStep = localSince(now, m_lastNow);
         // Time going back by more than a step, or on by more than the local
         // clock went, is the camera's clock set (or wrapped at its own
         // midnight), not time that passed: this picture follows the last one
@@ -158,9 +164,7 @@ PictureClock::Picture PictureClock::take(int64_t t, int64_t now)
 
 PictureClock::Sound PictureClock::sound(int64_t t, int64_t now)
 {
-    constexpr int64_t day = StreamClock::kDayMs;
     constexpr int64_t slack = StreamClock::kSoundSlackMs;
-    const auto localSince = [&](int64_t then) { return now >= then ? now - then : now - then + day; };
     const int64_t previous = shorterWay(m_soundStamp, m_lastStamp);
     // The frame this sound follows as the camera sent them: the sound before
     // since the picture, or the picture.
@@ -182,19 +186,19 @@ PictureClock::Sound PictureClock::sound(int64_t t, int64_t now)
     // the same way on pictures), not time that passed. It goes on from the
     // sound before by the sound's own spacing, and the sound after it by the
     // camera's distance from it.
-    if (step < -slack || sub(step, localSince(refNow)) > StreamClock::kCameraStepMs) {
-        const int64_t spacing = std::min(m_soundSpacing, localSince(m_soundNow) + slack);
+    if (step < -slack || sub(step, localSince(now, refNow)) > StreamClock::kCameraStepMs) {
+        const int64_t spacing = std::min(m_soundSpacing, localSince(now, m_soundNow) + slack);
         after = m_soundGiven ? previous + spacing : 0;
         m_soundShift = sub(after, sub(t, m_lastT));
     } else {
         after = add(sub(t, m_lastT), m_soundShift);
         constexpr int64_t even = 2; // the camera's stamps rounded to the ms
-        if (m_soundSincePicture && std::abs(step - m_soundSpacing) <= even && localSince(m_soundNow) <= even)
+        if (m_soundSincePicture && std::abs(step - m_soundSpacing) <= even && localSince(now, m_soundNow) <= even)
             reach = std::max(reach, previous + step);
     }
     if (m_soundGiven) {
         const int64_t spacing = sub(t, m_soundT);
-        if (spacing >= 0 && spacing <= localSince(m_soundNow) + StreamClock::kCameraStepMs)
+        if (spacing >= 0 && spacing <= localSince(now, m_soundNow) + StreamClock::kCameraStepMs)
             m_soundSpacing = std::min(spacing, StreamClock::kCameraStepMs);
     }
     after = std::clamp<int64_t>(after, passed, reach);
