@@ -705,8 +705,11 @@ void P2pDevice::Private::serve(int fd, int session)
             ok = sendAudio();
             st.nextAudio += milliseconds(40);
         }
+        // The client went while the device was sending: what it sent before
+        // it went (a talk's end, a stream's stop) still lies to be read, and
+        // the reads end the session once they reach its close.
         if (!ok)
-            break;
+            st.videoOn = st.audioOn = false;
     }
     ::shutdown(fd, SHUT_RDWR);
     std::lock_guard<std::mutex> lock(m);
